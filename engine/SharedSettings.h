@@ -1,0 +1,25 @@
+// The instrument-wide settings that cross threads. The host's threads and the
+// editor change them while the audio thread reads them (and changes the channel
+// programs on MIDI program changes), so each is a single atomic value; each is
+// independent of the others, so relaxed ordering suffices except for the flag.
+#pragma once
+
+#include "Program.h"
+
+#include <atomic>
+#include <cstdint>
+
+constexpr int32_t kMaxPolyphony = 8;
+constexpr int32_t kMaxGain = 200;
+
+struct SharedSettings {
+    std::atomic<int32_t> channelProgram[kMidiChannelCount] = {};  // 0..127 each
+    std::atomic<int32_t> ntsc{1};                                 // 1 NTSC, anything else PAL
+    std::atomic<int32_t> polyphony{kMaxPolyphony};                // 1..8 voices in use
+    std::atomic<int32_t> gain{100};                               // percent, 0..200
+    // The rate the voice chips were last set up for; -1 forces a new set-up.
+    std::atomic<float> chipSampleRate{-1.0f};
+    // A channel's program or the bank changed and the host and the editor have
+    // not been told yet. Set with release, taken with acquire.
+    std::atomic<bool> programsChanged{false};
+};

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what building and testing Plinka needs on Debian 12. Idempotent:
+# packages already present are skipped, so a second run does nothing.
+#   scripts/install-deps.sh native   compiler, CMake, GoogleTest, Benchmark
+#   scripts/install-deps.sh all      plus mingw-w64 and wine for the Windows DLLs
+set -euo pipefail
+
+want=${1:-all}
+
+native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
+             libbenchmark-dev clang-14 libclang-rt-14-dev)
+windows_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+              binutils-mingw-w64-x86-64 wine wine64 wine32:i386)
+
+as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+pkgs=("${native_pkgs[@]}")
+if [ "$want" = all ]; then
+    pkgs+=("${windows_pkgs[@]}")
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+        as_root apt-get update -qq
+    fi
+fi
+for p in "${pkgs[@]}"; do is_installed "$p" || missing+=("$p"); done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "install-deps: installing ${missing[*]}"
+    as_root apt-get update -qq || true
+    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Prepares wine to run the Windows test programs headless: makes 32-bit code
+# runnable and creates the project's wine prefix (build/wine-prefix) once.
+# Idempotent. Needs root for the binfmt registration on machines that need it.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+export WINEPREFIX=${WINEPREFIX:-$root/build/wine-prefix}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Some virtual machines cannot execute 32-bit code at all (their kernels
+# refuse 32-bit ELF programs, and wine32 is one). There, qemu's user-mode
+# emulator runs 32-bit programs through binfmt_misc: much slower, but exact.
+if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    if ! [ -x /usr/bin/qemu-i386-static ]; then
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+    fi
+    if ! [ -e /proc/sys/fs/binfmt_misc/register ]; then
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    fi
+    if ! [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+            > /proc/sys/fs/binfmt_misc/register
+    fi
+    /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { echo "setup-wine: cannot run 32-bit programs" >&2; exit 1; }
+fi
+
+if ! [ -f "$WINEPREFIX/system.reg" ]; then
+    echo "setup-wine: creating the wine prefix $WINEPREFIX (takes a few minutes the first time)"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+    # Without a window manager, unmanaged windows open and close at once.
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
+fi

@@ -1,0 +1,165 @@
+#include "PLINKA.h"
+
+#include "../engine/EnvelopeCompiler.h"
+#include "FactoryPresets.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr VstInt32 kNumParams = 0;
+constexpr VstInt32 kMidiInputChannels = kMidiChannelCount;
+
+// Copies a constant text into a host buffer whose size the host does not pass;
+// the texts used here are shorter than every published limit.
+bool writeHostText(char* buffer, const char* text)
+{
+    if (!buffer)
+        return false;
+    std::memcpy(buffer, text, std::strlen(text) + 1);
+    return true;
+}
+
+}  // namespace
+
+PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount, kNumParams)
+{
+    canProcessReplacing();
+    programsAreChunks();
+    isSynth();
+    setNumInputs(0);
+    setNumOutputs(2);
+    setUniqueID(kPlinkaUniqueId);
+
+    midiChannel.store(0);
+    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+        settings.channelProgram[channel].store(0);
+        lastChannelProgram[channel].store(0);
+    }
+
+    buildDefaultBank(programs);
+    compileAllEnvelopes();  // the default and factory texts all compile
+
+    settings.chipSampleRate.store(-1.0f);
+    settings.gain.store(100);
+    settings.ntsc.store(1);
+    settings.polyphony.store(kMaxPolyphony);
+
+    // No editor yet: the host is told there is none.
+    setFlag(effFlagsHasEditor, editor != nullptr);
+    settings.programsChanged.store(true, std::memory_order_release);
+}
+
+PLINKA::~PLINKA() = default;
+
+const char* PLINKA::compileAllEnvelopes()
+{
+    return ::compileAllEnvelopes(programs);
+}
+
+int32_t PLINKA::currentProgramNumber() const
+{
+    return settings.channelProgram[midiChannel.load(std::memory_order_relaxed)].load(std::memory_order_relaxed);
+}
+
+void PLINKA::checkProgramChange()
+{
+    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+        const int32_t program = settings.channelProgram[channel].load(std::memory_order_relaxed);
+        if (lastChannelProgram[channel].exchange(program, std::memory_order_relaxed) != program)
+            settings.programsChanged.store(true, std::memory_order_release);
+    }
+    // Cleared before the host is told, so that a host asking again from inside
+    // its display update causes no second notification.
+    if (!settings.programsChanged.exchange(false, std::memory_order_acq_rel))
+        return;
+    updateDisplay();
+}
+
+// ---- audio thread ----
+
+void PLINKA::processReplacing(float**, float** outputs, VstInt32 sampleFrames)
+{
+    updateSampleRate();
+    if (outputs && sampleFrames > 0) {
+        for (int channel = 0; channel < 2; ++channel)
+            if (outputs[channel])
+                std::fill(outputs[channel], outputs[channel] + sampleFrames, 0.0f);
+    }
+    checkProgramChange();
+}
+
+VstInt32 PLINKA::processEvents(VstEvents*)
+{
+    return 1;
+}
+
+// ---- host requests ----
+
+VstInt32 PLINKA::getProgram()
+{
+    checkProgramChange();
+    return currentProgramNumber();
+}
+
+void PLINKA::setProgram(VstInt32 program)
+{
+    // A negative number would index outside the bank: it is refused, not stored.
+    if (program < 0)
+        return;
+    settings.channelProgram[midiChannel.load(std::memory_order_relaxed)].store(std::min(program, kProgramCount - 1),
+                                                                               std::memory_order_relaxed);
+}
+
+void PLINKA::setProgramName(char* name)
+{
+    if (!name)
+        return;
+    std::lock_guard<std::mutex> lock(bankMutex);
+    copyTextField(programs[currentProgramNumber()].name, name);
+}
+
+void PLINKA::getProgramName(char* name)
+{
+    if (!name)
+        return;
+    // Hosts size this buffer by the published limit of 24 bytes, shorter than
+    // the 32 a name may take in the bank, so the copy stops there.
+    std::lock_guard<std::mutex> lock(bankMutex);
+    const char* stored = programs[currentProgramNumber()].name;
+    const size_t length = std::min(std::strlen(stored), static_cast<size_t>(kVstMaxProgNameLen - 1));
+    std::memcpy(name, stored, length);
+    name[length] = 0;
+}
+
+void PLINKA::getParameterLabel(VstInt32, char*) {}
+void PLINKA::getParameterDisplay(VstInt32, char*) {}
+void PLINKA::getParameterName(VstInt32, char*) {}
+
+VstInt32 PLINKA::getNumMidiInputChannels()
+{
+    return kMidiInputChannels;
+}
+
+bool PLINKA::getEffectName(char* name)
+{
+    return writeHostText(name, kPlinkaEffectName);
+}
+
+bool PLINKA::getVendorString(char* text)
+{
+    return writeHostText(text, kPlinkaVendorString);
+}
+
+VstInt32 PLINKA::getVendorVersion()
+{
+    return kPlinkaVendorVersion;
+}
+
+VstInt32 PLINKA::canDo(char* text)
+{
+    if (text && (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0))
+        return 1;
+    return -1;
+}

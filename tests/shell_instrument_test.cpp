@@ -1,0 +1,157 @@
+// The instrument object from the inside: what construction leaves, the default
+// bank, and the per-channel addressing of programs, which a host cannot set up
+// by itself.
+#include "shell/PLINKA.h"
+
+#include "engine/EnvelopeCompiler.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+class Instrument : public ::testing::Test {
+protected:
+    std::unique_ptr<PLINKA> plinka = std::make_unique<PLINKA>(nullptr);
+
+    VstIntPtr dispatch(VstInt32 opcode, VstInt32 index = 0, VstIntPtr value = 0, void* ptr = nullptr)
+    {
+        return plinka->dispatcher(opcode, index, value, ptr, 0.0f);
+    }
+    const Program& program(int number) const { return plinka->programs[number]; }
+};
+
+}  // namespace
+
+TEST_F(Instrument, ConstructionLeavesTheDocumentedSettings)
+{
+    EXPECT_EQ(plinka->midiChannel.load(), 0);
+    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+        EXPECT_EQ(plinka->settings.channelProgram[channel].load(), 0);
+        EXPECT_EQ(plinka->lastChannelProgram[channel].load(), 0);
+    }
+    EXPECT_EQ(plinka->settings.ntsc.load(), 1);
+    EXPECT_EQ(plinka->settings.polyphony.load(), 8);
+    EXPECT_EQ(plinka->settings.gain.load(), 100);
+    EXPECT_EQ(plinka->settings.chipSampleRate.load(), -1.0f);
+    EXPECT_TRUE(plinka->settings.programsChanged.load());
+    EXPECT_EQ(plinka->getSampleRate(), 44100.0f);
+    EXPECT_EQ(plinka->getBlockSize(), 1024);
+}
+
+TEST_F(Instrument, DefaultProgramsPlayAPlainPulse)
+{
+    EXPECT_STREQ(program(9).name, "010 default");
+    EXPECT_STREQ(program(127).name, "128 default");
+    for (int number : {9, 50, 127}) {
+        EXPECT_EQ(program(number).channelType, Pulse);
+        EXPECT_EQ(program(number).multi, 0);
+        EXPECT_STREQ(program(number).envelopeText[Volume], "15");
+        for (int kind = Arp; kind < kEnvelopeKindCount; ++kind)
+            EXPECT_STREQ(program(number).envelopeText[kind], "0");
+    }
+    // The rest of each field stays zero.
+    const Program& p = program(9);
+    for (size_t i = std::strlen(p.name); i < sizeof p.name; ++i)
+        ASSERT_EQ(p.name[i], 0);
+}
+
+TEST_F(Instrument, FactoryPresetsOverwriteTheFirstNinePrograms)
+{
+    EXPECT_STREQ(program(0).name, "001 Plain Pulse 12.5%");
+    EXPECT_STREQ(program(5).name, "006 Plain Periodic Noise");
+    EXPECT_EQ(program(5).channelType, Noise);
+    EXPECT_STREQ(program(5).envelopeText[Duty], "1");
+    EXPECT_STREQ(program(3).name, "004 Plain Triangle");
+    EXPECT_EQ(program(3).channelType, Triangle);
+
+    const Program& solo = program(6);
+    EXPECT_STREQ(solo.name, "007 Pulse Solo");
+    EXPECT_STREQ(solo.envelopeText[Arp], "12 0");
+    EXPECT_STREQ(solo.envelopeText[Pitch], "0 0 0 0 0 0 0 | 2 2 2 2 -2 -2 -2 -2");
+    EXPECT_STREQ(solo.envelopeText[Duty], "2");
+    const Program& kick = program(7);
+    EXPECT_STREQ(kick.name, "008 Tri Kick");
+    EXPECT_EQ(kick.channelType, Triangle);
+    EXPECT_STREQ(kick.envelopeText[Volume], "15 15 15 15 0");
+    EXPECT_STREQ(kick.envelopeText[Pitch], "| 200");
+    const Program& snare = program(8);
+    EXPECT_STREQ(snare.name, "009 Noise Snare");
+    EXPECT_EQ(snare.channelType, Noise);
+    EXPECT_STREQ(snare.envelopeText[Volume], "15 14 12 12 10 10 8 8 8 8 0");
+    EXPECT_STREQ(snare.envelopeText[Arp], "4 0 0 -4 -4 -4 -4 -1");
+}
+
+TEST_F(Instrument, WholeBankIsCompiledAtConstruction)
+{
+    EXPECT_EQ(plinka->compileAllEnvelopes(), nullptr);
+    const Envelope& vibrato = program(6).envelope[Pitch];
+    EXPECT_EQ(vibrato.length, 15);
+    EXPECT_EQ(vibrato.loopIndex, 7);
+    EXPECT_TRUE(vibrato.hasLoop);
+    const Envelope& fall = program(7).envelope[Pitch];
+    EXPECT_EQ(fall.length, 1);
+    EXPECT_EQ(fall.values[0], 200);
+    for (int number = 0; number < kProgramCount; ++number)
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            ASSERT_FALSE(program(number).envelope[kind].isEmpty) << number << "/" << kind;
+}
+
+TEST_F(Instrument, ProgramRequestsAddressTheEditedChannelOnly)
+{
+    plinka->midiChannel = 3;
+    plinka->settings.channelProgram[3] = 20;
+    plinka->settings.channelProgram[0] = 4;
+    char name[] = "Lead";
+    dispatch(effSetProgramName, 0, 0, name);
+    EXPECT_STREQ(program(20).name, "Lead");
+    EXPECT_STREQ(program(4).name, "005 Plain White Noise");
+    EXPECT_EQ(dispatch(effGetProgram), 20);
+    dispatch(effSetProgram, 0, 9);
+    EXPECT_EQ(plinka->settings.channelProgram[3].load(), 9);
+    EXPECT_EQ(plinka->settings.channelProgram[0].load(), 4);
+    plinka->midiChannel = 0;
+    EXPECT_EQ(dispatch(effGetProgram), 4);
+}
+
+TEST_F(Instrument, ProgramNamesKeepAtMost31Characters)
+{
+    char longName[] = "abcdefghijklmnopqrstuvwxyz0123456789ABCD";
+    plinka->setProgramName(longName);
+    EXPECT_EQ(std::string(program(0).name), std::string(longName, 31));
+    EXPECT_EQ(program(0).name[31], 0);
+    char empty[] = "";
+    plinka->setProgramName(empty);
+    for (char c : program(0).name)
+        ASSERT_EQ(c, 0);
+}
+
+TEST_F(Instrument, SetProgramLimitsFromAboveAndRefusesNegatives)
+{
+    plinka->setProgram(500);
+    EXPECT_EQ(plinka->settings.channelProgram[0].load(), 127);
+    plinka->setProgram(-1);
+    EXPECT_EQ(plinka->settings.channelProgram[0].load(), 127);
+}
+
+TEST_F(Instrument, ParameterTextsAreLeftAlone)
+{
+    char text[] = "abc";
+    plinka->getParameterName(0, text);
+    plinka->getParameterLabel(0, text);
+    plinka->getParameterDisplay(0, text);
+    EXPECT_STREQ(text, "abc");
+}
+
+TEST_F(Instrument, ProgramChangeCheckWithoutAHostIsHarmless)
+{
+    plinka->checkProgramChange();
+    EXPECT_FALSE(plinka->settings.programsChanged.load());
+    plinka->settings.channelProgram[15] = 3;
+    plinka->checkProgramChange();
+    EXPECT_EQ(plinka->lastChannelProgram[15].load(), 3);
+    EXPECT_FALSE(plinka->settings.programsChanged.load());
+}
