@@ -6,13 +6,14 @@
 #include "Envelope.h"
 #include "Program.h"
 
-// The six messages, exactly as the editor shows them.
-inline constexpr const char* kErrorPrefix = "Error Prefix is not followed by a number";
-inline constexpr const char* kErrorLoopRedefinition = "Error: Loop point redefinition";
-inline constexpr const char* kErrorLoopSpacing = "Error: Loop marker should be preceded and followed with spacing";
-inline constexpr const char* kErrorUnexpectedInString = "Error: Unexpected character while parsing string";
-inline constexpr const char* kErrorUnexpectedInNumber = "Error: Unexpected character while parsing a number";
-inline constexpr const char* kErrorTooLong = "Error: Compiled envelope data is too long";
+// The six messages, exactly as the editor shows them. Arrays, so that each has
+// one address in the whole program and callers may compare pointers.
+inline constexpr char kErrorPrefix[] = "Error Prefix is not followed by a number";
+inline constexpr char kErrorLoopRedefinition[] = "Error: Loop point redefinition";
+inline constexpr char kErrorLoopSpacing[] = "Error: Loop marker should be preceded and followed with spacing";
+inline constexpr char kErrorUnexpectedInString[] = "Error: Unexpected character while parsing string";
+inline constexpr char kErrorUnexpectedInNumber[] = "Error: Unexpected character while parsing a number";
+inline constexpr char kErrorTooLong[] = "Error: Compiled envelope data is too long";
 
 constexpr int32_t kEnvelopeValueMin = -32768;
 constexpr int32_t kEnvelopeValueMax = 32768;

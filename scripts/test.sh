@@ -20,4 +20,6 @@ for preset in linux win64 win32; do
     ctest --preset "$preset" -j2
 done
 
+scripts/fuzz.sh 60
+
 echo "== all tests passed in $(( $(date +%s) - started )) s"

@@ -137,6 +137,47 @@ void PLINKA::getParameterLabel(VstInt32, char*) {}
 void PLINKA::getParameterDisplay(VstInt32, char*) {}
 void PLINKA::getParameterName(VstInt32, char*) {}
 
+chunk::Settings PLINKA::chunkSettings() const
+{
+    chunk::Settings state{};
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        state.channelProgram[channel] = settings.channelProgram[channel].load(std::memory_order_relaxed);
+    state.ntsc = settings.ntsc.load(std::memory_order_relaxed);
+    state.gain = settings.gain.load(std::memory_order_relaxed);
+    return state;
+}
+
+VstInt32 PLINKA::getChunk(void** data, bool)
+{
+    if (!data)
+        return 0;
+    std::lock_guard<std::mutex> lock(bankMutex);
+    const size_t size = chunk::write(programs, chunkSettings(), chunkBuffer);
+    *data = chunkBuffer;
+    return static_cast<VstInt32>(size);
+}
+
+VstInt32 PLINKA::setChunk(void* data, VstInt32 byteSize, bool)
+{
+    // Compared unsigned, so that a negative size counts as too large.
+    if (static_cast<uint32_t>(byteSize) > chunk::kMaxBytes || (byteSize > 0 && !data))
+        return 0;
+    std::lock_guard<std::mutex> lock(bankMutex);
+    const auto size = static_cast<size_t>(byteSize);
+    // The host may hand back the very buffer getChunk gave it.
+    if (size > 0)
+        std::memmove(chunkBuffer, data, size);
+    chunk::Settings loaded = chunkSettings();
+    chunk::read(chunkBuffer, size, programs, loaded);
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_relaxed);
+    settings.ntsc.store(loaded.ntsc, std::memory_order_relaxed);
+    settings.gain.store(loaded.gain, std::memory_order_relaxed);
+    compileAllEnvelopes();
+    settings.programsChanged.store(true, std::memory_order_release);
+    return 0;
+}
+
 VstInt32 PLINKA::getNumMidiInputChannels()
 {
     return kMidiInputChannels;

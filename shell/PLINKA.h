@@ -6,6 +6,7 @@
 #include "../engine/Program.h"
 #include "../engine/SharedSettings.h"
 #include "AudioEffectX.h"
+#include "Chunk.h"
 
 #include <atomic>
 #include <cstdint>
@@ -33,6 +34,8 @@ public:
     void getParameterLabel(VstInt32 index, char* label) override;
     void getParameterDisplay(VstInt32 index, char* text) override;
     void getParameterName(VstInt32 index, char* text) override;
+    VstInt32 getChunk(void** data, bool isPreset) override;
+    VstInt32 setChunk(void* data, VstInt32 byteSize, bool isPreset) override;
     VstInt32 getNumMidiInputChannels() override;
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;
@@ -57,7 +60,11 @@ public:
     // while holding bankMutex; the audio thread never touches it.
     std::mutex bankMutex;
     ProgramBank programs;
+    // Filled by getChunk and handed to the host; setChunk copies the host's
+    // bytes here before loading them. Guarded by bankMutex.
+    unsigned char chunkBuffer[chunk::kMaxBytes];
 
 private:
     int32_t currentProgramNumber() const;
+    chunk::Settings chunkSettings() const;
 };

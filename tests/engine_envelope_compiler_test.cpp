@@ -247,3 +247,14 @@ TEST(EnvelopeCompiler, CompilingTheBankStopsAtTheFirstFailure)
     EXPECT_EQ((*bank)[127].envelope[HiPitch].length, 2);
     EXPECT_EQ((*bank)[127].envelope[Duty].length, 1);
 }
+
+// Callers (the editor's status line among them) may compare message pointers,
+// so every message is one object for the whole program. Found by fuzzing.
+TEST(EnvelopeCompiler, MessagesAreTheSharedConstants)
+{
+    EXPECT_EQ(compile("+7").message, kErrorUnexpectedInString);
+    EXPECT_EQ(compile("-").message, kErrorPrefix);
+    EXPECT_EQ(compile("| |").message, kErrorLoopRedefinition);
+    EXPECT_EQ(compile("1|").message, kErrorLoopSpacing);
+    EXPECT_EQ(compile("1x").message, kErrorUnexpectedInNumber);
+}

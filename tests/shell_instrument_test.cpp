@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -154,4 +155,57 @@ TEST_F(Instrument, ProgramChangeCheckWithoutAHostIsHarmless)
     plinka->checkProgramChange();
     EXPECT_EQ(plinka->lastChannelProgram[15].load(), 3);
     EXPECT_FALSE(plinka->settings.programsChanged.load());
+}
+
+namespace {
+
+std::vector<unsigned char> cellBytes(std::initializer_list<float> values)
+{
+    std::vector<unsigned char> bytes;
+    for (float value : values) {
+        uint32_t bits;
+        std::memcpy(&bits, &value, 4);
+        for (int byte = 0; byte < 4; ++byte)
+            bytes.push_back(static_cast<unsigned char>(bits >> (8 * byte)));
+    }
+    return bytes;
+}
+
+constexpr float kTagName = 145973456.0f;
+constexpr float kTagEnd = 145991616.0f;
+constexpr float kTagPitch = 141895744.0f;
+
+}  // namespace
+
+TEST_F(Instrument, LoadingAChunkRecompilesTheBankAndKeepsEditorSettings)
+{
+    plinka->midiChannel = 5;
+    plinka->settings.polyphony = 3;
+    plinka->settings.programsChanged = false;
+    // A text changed behind the compiler's back is compiled by any load.
+    copyTextField(plinka->programs[40].envelopeText[Arp], "7 8 9");
+    std::vector<unsigned char> lone = cellBytes({kTagEnd});
+    EXPECT_EQ(plinka->setChunk(lone.data(), static_cast<VstInt32>(lone.size()), false), 0);
+    EXPECT_EQ(plinka->programs[40].envelope[Arp].length, 3);
+    EXPECT_EQ(plinka->programs[40].envelope[Arp].values[2], 9);
+    EXPECT_TRUE(plinka->settings.programsChanged.load());
+    EXPECT_EQ(plinka->midiChannel.load(), 5);
+    EXPECT_EQ(plinka->settings.polyphony.load(), 3);
+}
+
+TEST_F(Instrument, TextsThatDoNotCompileAreLoadedAsTheyAre)
+{
+    std::vector<unsigned char> bytes = cellBytes({kTagPitch, '1', '|', 0.0f, kTagEnd});
+    plinka->setChunk(bytes.data(), static_cast<VstInt32>(bytes.size()), false);
+    EXPECT_STREQ(plinka->programs[0].envelopeText[Pitch], "1|");
+    EXPECT_TRUE(plinka->programs[0].envelope[Pitch].isEmpty);
+    EXPECT_EQ(plinka->compileAllEnvelopes(), kErrorLoopSpacing);
+}
+
+TEST_F(Instrument, ACellOfAWholeMultipleOf256StoresAZeroByteInsideTheString)
+{
+    std::vector<unsigned char> bytes = cellBytes({kTagName, 'a', 512.0f, 'b', 0.0f, kTagEnd});
+    plinka->setChunk(bytes.data(), static_cast<VstInt32>(bytes.size()), false);
+    EXPECT_EQ(std::string(plinka->programs[0].name, 3), std::string("a\0b", 3));
+    EXPECT_EQ(plinka->programs[0].name[3], 0);
 }

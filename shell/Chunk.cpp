@@ -1,0 +1,176 @@
+#include "Chunk.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace chunk {
+namespace {
+
+void putCell(unsigned char*& out, float value)
+{
+    const auto bits = std::bit_cast<uint32_t>(value);
+    for (int byte = 0; byte < 4; ++byte)
+        *out++ = static_cast<unsigned char>(bits >> (8 * byte));
+}
+
+void putNumber(unsigned char*& out, int32_t value)
+{
+    putCell(out, static_cast<float>(value));
+}
+
+template <size_t N> void putString(unsigned char*& out, const char (&field)[N])
+{
+    for (size_t i = 0; i < N && field[i] != 0; ++i)
+        putCell(out, static_cast<float>(static_cast<signed char>(field[i])));
+    putCell(out, 0.0f);
+}
+
+// Reads cells from the delivered bytes only; a trailing partial cell is not a cell.
+class CellReader {
+public:
+    CellReader(const unsigned char* data, size_t size) : data_(data), cells_(size / 4) {}
+
+    bool atEnd() const { return next_ >= cells_; }
+    float take()
+    {
+        const unsigned char* p = data_ + 4 * next_++;
+        return std::bit_cast<float>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                    static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+    }
+
+private:
+    const unsigned char* data_;
+    size_t cells_;
+    size_t next_ = 0;
+};
+
+// A number cell truncated toward zero, or false when the cell holds no value
+// an int32 can take (NaN, infinities, huge values): that number is absent.
+bool toInt32(float cell, int32_t& value)
+{
+    if (!(cell >= -2147483648.0f && cell < 2147483648.0f))
+        return false;
+    value = static_cast<int32_t>(cell);
+    return true;
+}
+
+// Reads a number cell into field; an absent number leaves the field as it was.
+void takeNumber(CellReader& cells, int32_t* field)
+{
+    if (cells.atEnd())
+        return;
+    int32_t value = 0;
+    if (toInt32(cells.take(), value) && field)
+        *field = value;
+}
+
+// The character a string cell holds: the low 8 bits of its truncated value.
+// Cells beyond the int32 range are whole multiples of 256 and so give the zero
+// byte; NaN and the infinities are taken the same way.
+int32_t characterValue(float cell)
+{
+    int32_t value = 0;
+    if (!toInt32(cell, value))
+        return 256;
+    return value;
+}
+
+// Reads a string into a field of N bytes (or discards it when field is null).
+// It ends at the first cell whose value is 0; after N-1 characters it is cut,
+// and the rest is left to be skipped as candidate tags.
+template <size_t N> void takeString(CellReader& cells, char (*field)[N])
+{
+    size_t length = 0;
+    while (length < N - 1 && !cells.atEnd()) {
+        const int32_t value = characterValue(cells.take());
+        if (value == 0)
+            break;
+        if (field)
+            (*field)[length] = static_cast<char>(value & 0xFF);
+        ++length;
+    }
+    if (field)
+        (*field)[length] = 0;
+}
+
+int envelopeKindOfTag(float tag)
+{
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        if (tag == tagEnvelope[kind])
+            return kind;
+    return -1;
+}
+
+}  // namespace
+
+size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out)
+{
+    unsigned char* const start = out;
+    putCell(out, tagHeader);
+    putCell(out, tagChannelPrograms);
+    for (int32_t program : settings.channelProgram)
+        putNumber(out, program);
+    for (int number = 0; number < kProgramCount; ++number) {
+        const Program& program = programs[number];
+        putCell(out, tagProgram);
+        putNumber(out, number);
+        putCell(out, tagChannelType);
+        putNumber(out, program.channelType);
+        putCell(out, tagMulti);
+        putNumber(out, program.multi);
+        putCell(out, tagName);
+        putString(out, program.name);
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+            putCell(out, tagEnvelope[kind]);
+            putString(out, program.envelopeText[kind]);
+        }
+    }
+    putCell(out, tagNtsc);
+    putNumber(out, settings.ntsc);
+    putCell(out, tagGain);
+    putNumber(out, settings.gain);
+    putCell(out, tagEnd);
+    return static_cast<size_t>(out - start);
+}
+
+void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings)
+{
+    CellReader cells(data, size);
+    // Tags before any program number fill program 0. After a program number
+    // outside the bank, per-program tags are read and discarded until the next
+    // valid one.
+    Program* program = &programs[0];
+    while (!cells.atEnd()) {
+        const float tag = cells.take();
+        if (tag == tagEnd)
+            break;
+        if (tag == tagChannelPrograms) {
+            for (int32_t& channelProgram : settings.channelProgram) {
+                int32_t value = -1;
+                takeNumber(cells, &value);
+                if (value >= 0 && value < kProgramCount)
+                    channelProgram = value;
+            }
+        } else if (tag == tagProgram) {
+            int32_t number = -1;
+            takeNumber(cells, &number);
+            program = number >= 0 && number < kProgramCount ? &programs[number] : nullptr;
+        } else if (tag == tagChannelType) {
+            takeNumber(cells, program ? &program->channelType : nullptr);
+        } else if (tag == tagMulti) {
+            takeNumber(cells, program ? &program->multi : nullptr);
+        } else if (tag == tagName) {
+            takeString(cells, program ? &program->name : nullptr);
+        } else if (const int kind = envelopeKindOfTag(tag); kind >= 0) {
+            takeString(cells, program ? &program->envelopeText[kind] : nullptr);
+        } else if (tag == tagNtsc) {
+            takeNumber(cells, &settings.ntsc);
+        } else if (tag == tagGain) {
+            takeNumber(cells, &settings.gain);
+        }
+        // Anything else, the header among it, is skipped one cell at a time.
+    }
+}
+
+}  // namespace chunk

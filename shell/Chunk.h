@@ -1,0 +1,57 @@
+// The state chunk: the bank, the channel programs, the clock standard and the
+// gain as a sequence of little-endian single-precision cells (tags, numbers,
+// and strings of one cell per character). Songs saved by hosts hold these
+// bytes, so every tag value and the writing order are fixed forever.
+//
+// Both directions work on the data they are given and on nothing else, so a
+// chunk can be loaded into a copy of the bank as well as into the live one.
+#pragma once
+
+#include "../engine/Program.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace chunk {
+
+// The tags, as the float values they are stored as.
+constexpr float tagHeader = 137699520.0f;
+constexpr float tagChannelPrograms = 150251600.0f;
+constexpr float tagProgram = 150202704.0f;
+constexpr float tagChannelType = 146025680.0f;
+constexpr float tagMulti = 143910608.0f;
+constexpr float tagName = 145973456.0f;
+constexpr float tagVolume = 160688960.0f;  // then Arp, Pitch, Hi-Pitch, Duty: the envelope kinds in order
+constexpr float tagArp = 169124032.0f;
+constexpr float tagPitch = 141895744.0f;
+constexpr float tagHiPitch = 177480768.0f;
+constexpr float tagDuty = 188031552.0f;
+constexpr float tagNtsc = 175532480.0f;
+constexpr float tagGain = 164782272.0f;
+constexpr float tagEnd = 145991616.0f;
+
+constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
+
+// The largest chunk accepted, and the size of the buffer chunks are kept in.
+constexpr size_t kMaxBytes = 5242880;
+// The largest chunk ever written: 23 cells plus 128 blocks of at most 5164.
+constexpr size_t kMaxWrittenBytes = 4 * (23 + 128 * 5164);
+static_assert(kMaxWrittenBytes <= kMaxBytes);
+
+// What the chunk holds besides the bank.
+struct Settings {
+    int32_t channelProgram[kMidiChannelCount];
+    int32_t ntsc;
+    int32_t gain;
+};
+
+// Writes the whole state into out, which must hold kMaxWrittenBytes; answers
+// the number of bytes written.
+size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out);
+
+// Loads a chunk of size bytes over programs and settings. Fields the chunk does
+// not mention keep their values; nothing outside the bank or the settings is
+// ever addressed, whatever the bytes say.
+void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings);
+
+}  // namespace chunk

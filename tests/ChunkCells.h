@@ -1,0 +1,81 @@
+// Chunks built and taken apart cell by cell, with the tag values written out
+// here as the stored format fixes them (independent of the plug-in's own).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace cells {
+
+constexpr float header = 137699520.0f;
+constexpr float channelPrograms = 150251600.0f;
+constexpr float program = 150202704.0f;
+constexpr float channelType = 146025680.0f;
+constexpr float multi = 143910608.0f;
+constexpr float name = 145973456.0f;
+constexpr float volume = 160688960.0f;
+constexpr float arp = 169124032.0f;
+constexpr float pitch = 141895744.0f;
+constexpr float hiPitch = 177480768.0f;
+constexpr float duty = 188031552.0f;
+constexpr float ntsc = 175532480.0f;
+constexpr float gain = 164782272.0f;
+constexpr float end = 145991616.0f;
+constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
+
+class Builder {
+public:
+    Builder& cell(float value)
+    {
+        cells_.push_back(value);
+        return *this;
+    }
+    Builder& number(double value) { return cell(static_cast<float>(value)); }
+    Builder& string(const std::string& text)
+    {
+        for (char c : text)
+            cell(static_cast<float>(static_cast<signed char>(c)));
+        return cell(0.0f);
+    }
+    const std::vector<float>& cells() const { return cells_; }
+    std::vector<uint8_t> bytes() const
+    {
+        std::vector<uint8_t> out;
+        for (float value : cells_) {
+            uint32_t bits;
+            std::memcpy(&bits, &value, 4);
+            for (int byte = 0; byte < 4; ++byte)
+                out.push_back(static_cast<uint8_t>(bits >> (8 * byte)));
+        }
+        return out;
+    }
+
+private:
+    std::vector<float> cells_;
+};
+
+inline std::vector<float> of(const std::vector<uint8_t>& bytes)
+{
+    std::vector<float> out(bytes.size() / 4);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const uint32_t bits = static_cast<uint32_t>(bytes[4 * i]) | static_cast<uint32_t>(bytes[4 * i + 1]) << 8 |
+                              static_cast<uint32_t>(bytes[4 * i + 2]) << 16 |
+                              static_cast<uint32_t>(bytes[4 * i + 3]) << 24;
+        std::memcpy(&out[i], &bits, 4);
+    }
+    return out;
+}
+
+// The text a string of cells starting at index holds, and the index after it.
+inline std::string stringAt(const std::vector<float>& chunk, size_t& index)
+{
+    std::string text;
+    while (index < chunk.size() && chunk[index] != 0.0f)
+        text += static_cast<char>(static_cast<int>(chunk[index++]) & 0xFF);
+    ++index;
+    return text;
+}
+
+}  // namespace cells
