@@ -1,0 +1,122 @@
+// Speed of one voice's chip: emulated chip-seconds per CPU second for each
+// channel the instrument plays, driven frame by frame as the engine drives it
+// (a few writes, end_frame, then every sample read), and the cost per sample
+// of reading the buffer in one run or one sample at a time.
+#include "chip/VoiceChip.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace {
+
+constexpr long ntsc_clock = 1789773;
+constexpr int ntsc_frame_rate = 60;
+constexpr long sample_rate = 44100;
+constexpr int32_t frame_clocks = 29828;
+
+struct Reg_Write {
+    unsigned addr;
+    int data;
+};
+
+void write(VoiceChip& voice, std::initializer_list<Reg_Write> writes)
+{
+    for (const Reg_Write& w : writes)
+        voice.chip.write_register(voice.write_time += 4, w.addr, w.data);
+}
+
+// `first` goes into the first frame only (enable, then length and period
+// high, which restart the channel); `every` into every frame, as envelopes would.
+void playChannel(benchmark::State& state, std::initializer_list<Reg_Write> first,
+                 std::initializer_list<Reg_Write> every)
+{
+    VoiceChip voice;
+    if (voice.setup(ntsc_clock, sample_rate, ntsc_frame_rate)) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    write(voice, first);
+    short out[1024];
+    int64_t frames = 0;
+    int64_t samples = 0;
+    int peak = 0;
+    for (auto _ : state) {
+        write(voice, every);
+        voice.end_frame();
+        while (const long n = voice.buffer.read_samples(out, 1024)) {
+            benchmark::DoNotOptimize(out);
+            samples += n;
+            peak = std::max(peak, static_cast<int>(out[0]));
+        }
+        ++frames;
+    }
+    state.counters["chip_seconds_per_cpu_second"] =
+        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
+    state.counters["samples"] = static_cast<double>(samples);
+    // Proof that the channel sounded: its level moved.
+    state.counters["peak"] = peak;
+}
+
+// 440 Hz: period 253 gives 1789773 / (16 * 254) = 440.4 Hz.
+void BM_PulseA440(benchmark::State& state)
+{
+    playChannel(state, {{0x4015, 0x01}, {0x4001, 0x08}, {0x4003, 0x08}},
+                {{0x4015, 0x01}, {0x4000, 0xBF}, {0x4002, 253}});
+}
+
+// 440 Hz: period 126 gives 1789773 / (32 * 127) = 440.4 Hz.
+void BM_TriangleA440(benchmark::State& state)
+{
+    playChannel(state, {{0x4015, 0x04}, {0x400B, 0x08}}, {{0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 126}});
+}
+
+// Period index 0: a register step every 4 clocks, the busiest the chip gets.
+void BM_NoiseFastest(benchmark::State& state)
+{
+    playChannel(state, {{0x4015, 0x08}, {0x400F, 0x08}}, {{0x4015, 0x08}, {0x400C, 0x3F}, {0x400E, 0x00}});
+}
+
+// Read-out alone: a frame's worth of cells integrated per iteration.
+void readFrames(benchmark::State& state, long perCall)
+{
+    Band_Buffer buffer;
+    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    short out[1024];
+    int64_t samples = 0;
+    for (auto _ : state) {
+        buffer.end_frame(frame_clocks);
+        while (const long n = buffer.read_samples(out, perCall)) {
+            benchmark::DoNotOptimize(out);
+            samples += n;
+        }
+    }
+    // Seconds per sample, printed with an SI prefix (n for nanoseconds).
+    state.counters["time_per_sample"] =
+        benchmark::Counter(static_cast<double>(samples), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_ReadFrameInOneCall(benchmark::State& state)
+{
+    readFrames(state, 1024);
+}
+
+void BM_ReadOneSampleAtATime(benchmark::State& state)
+{
+    readFrames(state, 1);
+}
+
+}  // namespace
+
+BENCHMARK(BM_PulseA440);
+BENCHMARK(BM_TriangleA440);
+BENCHMARK(BM_NoiseFastest);
+BENCHMARK(BM_ReadFrameInOneCall);
+BENCHMARK(BM_ReadOneSampleAtATime);
+
+BENCHMARK_MAIN();

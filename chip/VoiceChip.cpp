@@ -1,0 +1,33 @@
+#include "VoiceChip.h"
+
+namespace {
+
+constexpr int dmc_filler_byte = 0x55;
+
+int read_filler_byte(void*, unsigned)
+{
+    return dmc_filler_byte;
+}
+
+}  // namespace
+
+VoiceChip::VoiceChip()
+{
+    chip.set_dmc_reader(read_filler_byte, nullptr);
+}
+
+const char* VoiceChip::setup(long clock_rate, long sample_rate, int frame_rate)
+{
+    frame_length = static_cast<int32_t>(clock_rate / frame_rate);
+    chip.set_output(&buffer);
+    buffer.set_clock_rate(static_cast<int32_t>(clock_rate));
+    return buffer.set_sample_rate(static_cast<int32_t>(sample_rate));
+}
+
+void VoiceChip::end_frame()
+{
+    frame_length ^= 1;
+    write_time = 0;
+    chip.end_frame(frame_length);
+    buffer.end_frame(frame_length);
+}

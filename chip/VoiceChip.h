@@ -1,0 +1,34 @@
+// One voice's chip: a Chip_Apu with its own Band_Buffer and the frame
+// bookkeeping the engine drives it with. Per frame the engine writes registers
+// at write_time 4, 8, 12, ..., calls end_frame(), then reads the buffer until
+// it is empty.
+#pragma once
+
+#include "chip/apu/Band_Buffer.h"
+#include "chip/apu/Chip_Apu.h"
+
+#include <cstdint>
+
+class VoiceChip {
+public:
+    static constexpr int32_t initial_frame_length = 29780;
+
+    // The delta-modulation channel gets a reader that answers 0x55 everywhere;
+    // the instrument never enables that channel, but the chip needs a reader.
+    VoiceChip();
+    VoiceChip(const VoiceChip&) = delete;
+    VoiceChip& operator=(const VoiceChip&) = delete;
+
+    // Rendering call, when the sample rate or the clock standard changes.
+    // Allocates the buffer the first time. Answers null or "Out of memory".
+    // Clears the buffer; the chip keeps running from where it was.
+    const char* setup(long clock_rate, long sample_rate, int frame_rate);
+    // Closes the frame: lengths alternate between two values one clock apart,
+    // so that frames average out to clock_rate / frame_rate.
+    void end_frame();
+
+    Chip_Apu chip;
+    Band_Buffer buffer;
+    int32_t write_time = 0;  // chip time of the last register write in this frame
+    int32_t frame_length = initial_frame_length;
+};

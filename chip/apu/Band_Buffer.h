@@ -1,0 +1,72 @@
+// The sample buffer of one emulated chip. Synthesisers add band-limited
+// impulses for level changes into its cells; reading integrates the cells with
+// a leaky integrator (a one-pole high-pass) into 16-bit PCM.
+//
+// Times are chip clocks from the start of the current frame. Buffer positions
+// are unsigned 16.16 fixed point: whole samples above, the fraction below.
+// Cells are uint16 biased by `zero_level`; a synthesiser adds to two adjacent
+// cells at once as one 32-bit word whose low half is the even cell.
+#pragma once
+
+#include <cstdint>
+
+template <int Width> class Band_Synth;
+
+class Band_Buffer {
+public:
+    static constexpr int time_bits = 16;
+    static constexpr uint16_t zero_level = 0x7F7F;
+    static constexpr int impulse_spread = 24;  // widest impulse a synthesiser adds
+    // The longest buffer whose 16.16 positions fit in 32 bits, less the
+    // impulse spread and a margin.
+    static constexpr uint32_t buffer_length = 65536 - impulse_spread - 64;
+    static constexpr uint32_t allocation = buffer_length + impulse_spread;
+    static constexpr int integrator_bits = 15;
+
+    Band_Buffer() = default;
+    ~Band_Buffer();
+    Band_Buffer(const Band_Buffer&) = delete;
+    Band_Buffer& operator=(const Band_Buffer&) = delete;
+
+    // Sets the output rate, allocates the cells at the first call and clears.
+    // Answers null or "Out of memory". The only operation that allocates.
+    const char* set_sample_rate(int32_t samples_per_second);
+    void set_clock_rate(int32_t clocks_per_second);
+    void set_highpass(int32_t corner_hz);
+    void clear();
+
+    // Buffer position of chip time `t` in the current frame.
+    uint32_t to_buffer_time(int32_t t) const { return static_cast<uint32_t>(t) * factor_ + time_offset_; }
+    // Closes the current frame at chip time `t`, making its samples readable.
+    void end_frame(int32_t t);
+    long samples_avail() const { return static_cast<long>(time_offset_ >> time_bits); }
+
+    // Integrates up to `max` samples into `dest` and removes them; answers the
+    // count. Reading in runs or one sample at a time gives the same samples.
+    long read_samples(short* dest, long max);
+    void remove_samples(long count);
+    void remove_silence(long count);
+
+    uint32_t factor() const { return factor_; }
+    uint32_t time_offset() const { return time_offset_; }
+    uint32_t buffer_size() const { return buffer_size_; }
+    bool has_buffer() const { return buffer_ != nullptr; }
+    const uint16_t* cells() const { return buffer_; }
+    int32_t integrator() const { return integrator_; }
+    int32_t highpass_shift() const { return highpass_shift_; }
+    int32_t sample_rate() const { return sample_rate_; }
+    int32_t clock_rate() const { return clock_rate_; }
+
+private:
+    template <int Width> friend class Band_Synth;  // adds its impulses straight into the cells
+
+    uint32_t factor_ = 0xFFFFFFFF;  // output samples per chip clock, 16.16
+    uint32_t time_offset_ = 0;      // position of the frame start; whole part = samples ready
+    uint16_t* buffer_ = nullptr;
+    uint32_t buffer_size_ = 0;
+    int32_t integrator_ = 0;  // 15 fraction bits
+    int32_t highpass_shift_ = 0;
+    int32_t sample_rate_ = 44100;
+    int32_t clock_rate_ = 0;  // 0: not set yet
+    int32_t highpass_freq_ = 16;
+};

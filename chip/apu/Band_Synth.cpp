@@ -1,0 +1,159 @@
+#include "Band_Synth.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr int harmonics = 4096;
+constexpr int kernel_zero = 16384;  // a kernel value of zero in the unscaled kernel
+constexpr int max_fine_samples = 16 * (12 - 2);
+// pi / (2 * harmonics * resolution); the divisor is a power of two, so the
+// angle of fine sample i is exactly (2i + 1) times this.
+constexpr double angle_step = 1.1984224905356572e-05;
+
+const Treble_Eq default_eq{-8.87, 8800, 44100};
+
+// Designs the unscaled kernel, rows 0/32 to 16/32 of a sample, into `kernel`.
+// All in double precision; only the fine samples pass through single precision.
+void generate_kernel(const Treble_Eq& eq, int width, int resolution, uint16_t* kernel)
+{
+    double treble = std::pow(10.0, 0.05 * eq.treble);
+    if (treble < 5.0e-6)
+        treble = 5.0e-6;
+    const double pt = 44100.0 / eq.sample_rate;
+    double cut = static_cast<double>(2 * eq.cutoff) / eq.sample_rate;
+    if (cut >= 0.95 * pt || cut >= 0.95) {
+        cut = 0.5;
+        treble = 1.0;
+    }
+
+    const double n = harmonics;
+    const double rolloff = std::pow(treble, 1.0 / (n * pt - n * cut));
+    const double rescale = 1.0 / std::pow(rolloff, n * cut);
+    const double an = rescale * std::pow(rolloff, n);
+    const double anc = rescale * std::pow(rolloff, n * cut);
+
+    const int size = 16 * (width - 2);
+    float fine[max_fine_samples];
+    double total = 0.0;
+    for (int i = size - 1; i >= 0; --i) {
+        const double angle = (2 * i + 1) * angle_step;
+        const double ca = std::cos(angle);
+        const double cnc = std::cos(n * cut * angle);
+        const double cnc1 = std::cos((n * cut - 1) * angle);
+        const double b = 2 - 2 * ca;
+        const double a = 1 - ca - cnc + cnc1;
+        const double d = 1 + rolloff * (rolloff - 2 * ca);
+        const double c =
+            an * rolloff * std::cos((n - 1) * angle) - an * std::cos(n * angle) - anc * rolloff * cnc1 + anc * cnc;
+        fine[i] = static_cast<float>((a * d + c * b) / (b * d));
+        total += fine[i];
+    }
+    const double factor = kernel_zero / total;
+
+    // Each kernel value sums one sample's worth of fine samples; the fine
+    // samples are one half of a symmetric curve, mirrored at index 0.
+    const int half = width / 2;
+    for (int r = 0; r <= resolution / 2; ++r) {
+        const int o = resolution - r;
+        for (int k = -half; k < half; ++k) {
+            double sum = 0.0;
+            for (int j = resolution - 1; j >= 0; --j) {
+                int index = resolution * k + o + j;
+                if (index < 0)
+                    index = -index - 1;
+                if (index < size)
+                    sum += fine[index];
+            }
+            kernel[r * width + k + half] =
+                static_cast<uint16_t>(static_cast<int32_t>(std::floor(sum * factor + (kernel_zero + 0.5))));
+        }
+    }
+}
+
+// A floored double as uint32, saturating; a negative unit makes no sense.
+uint32_t to_unit(double value)
+{
+    if (!(value >= 0.0))
+        return 0;
+    if (value >= 4294967295.0)
+        return 0xFFFFFFFF;
+    return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+template <int Width> Band_Synth<Width>::Band_Synth(int amplitude_range) : volume_scale_(1.0 / amplitude_range) {}
+
+template <int Width> void Band_Synth<Width>::set_volume(double volume)
+{
+    set_unit(volume * volume_scale_);
+}
+
+template <int Width> void Band_Synth<Width>::set_unit(double unit)
+{
+    if (unit == volume_unit_)
+        return;
+    if (need_kernel_)
+        set_eq(default_eq);
+    volume_unit_ = unit;
+    const uint32_t scaled = to_unit(std::floor(unit * 65536 + 0.5));
+    pair_bias_ = scaled * 0x10001;
+    build_phase_table(scaled & 0xFFFF);
+}
+
+template <int Width> void Band_Synth<Width>::set_eq(const Treble_Eq& eq)
+{
+    if (!need_kernel_ && eq == eq_)
+        return;
+    need_kernel_ = false;
+    eq_ = eq;
+    generate_kernel(eq, Width, resolution, impulses_ + phase_rows * Width);
+    if (volume_unit_ >= 0.0) {
+        const double unit = volume_unit_;
+        volume_unit_ = -1.0;
+        set_unit(unit);
+    }
+}
+
+template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
+{
+    ++table_builds_;
+    const int32_t u = static_cast<int32_t>(unit);
+    const uint16_t* kernel = base_kernel();
+    uint16_t* table = impulses_;
+    constexpr int half = Width / 2;
+
+    // Rows 0..16: scale, then give the rounding error to a centre column so
+    // that every row, less U per value, sums to exactly U.
+    for (int r = 0; r < kernel_rows; ++r) {
+        int32_t error = u;
+        for (int k = 0; k < Width; ++k) {
+            const int64_t product = int64_t{kernel[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
+            const int32_t a = static_cast<int32_t>(product >> 15);
+            error -= a - u;
+            table[r * Width + k] = static_cast<uint16_t>(a);
+        }
+        uint16_t& centre = table[r * Width + half - 1];
+        centre = static_cast<uint16_t>(centre + error);
+    }
+
+    // Rows 17..31 are rows 15..1 reversed: the kernel is symmetric about half a sample.
+    for (int m = 0; m < resolution / 2 - 1; ++m) {
+        uint16_t* row = table + (kernel_rows + m) * Width;
+        const uint16_t* mirror = table + (resolution / 2 - 1 - m) * Width;
+        for (int k = 0; k < Width - 1; ++k)
+            row[k] = mirror[Width - 2 - k];
+        row[Width - 1] =
+            m < resolution / 2 - 2 ? table[(resolution / 2 - 2 - m) * Width + Width - 1] : static_cast<uint16_t>(u);
+    }
+
+    // Rows 32..63 serve changes in an odd sample: the same, one cell later.
+    uint16_t* odd = table + resolution * Width;
+    odd[0] = static_cast<uint16_t>(u);
+    for (int i = 1; i < resolution * Width; ++i)
+        odd[i] = table[i - 1];
+}
+
+template class Band_Synth<12>;
+template class Band_Synth<8>;

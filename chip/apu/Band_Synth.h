@@ -1,0 +1,118 @@
+// Turns an oscillator's amplitude change at a chip time into a band-limited
+// impulse added into a Band_Buffer. Kernels for 64 placements (32 sub-sample
+// positions, each for a change in an even or an odd sample) are precomputed,
+// so that a change costs Width / 2 integer multiply-adds on 32-bit cell pairs.
+#pragma once
+
+#include "Band_Buffer.h"
+#include "Chip_Require.h"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+// Treble equalisation of a synthesiser's kernel.
+struct Treble_Eq {
+    double treble = 0.0;          // dB at the top of the band
+    int32_t cutoff = 0;           // Hz where the treble roll-off starts
+    int32_t sample_rate = 44100;  // rate the kernel is designed for
+
+    bool operator==(const Treble_Eq&) const = default;
+};
+
+// Width is the kernel width in samples: 12 (pulse, triangle) or 8 (noise,
+// delta modulation).
+template <int Width> class Band_Synth {
+    static_assert(Width == 12 || Width == 8);
+
+public:
+    static constexpr int kernel_width = Width;
+    static constexpr int resolution = 32;  // sub-sample positions
+    static constexpr int phase_rows = 2 * resolution;
+    static constexpr int kernel_rows = resolution / 2 + 1;
+
+    // `amplitude_range` is the largest amplitude the owner produces (15, or 127
+    // for delta modulation); set_volume scales by its reciprocal.
+    explicit Band_Synth(int amplitude_range);
+    Band_Synth(const Band_Synth&) = delete;
+    Band_Synth& operator=(const Band_Synth&) = delete;
+
+    void set_volume(double volume);
+    // Output step, as a fraction of full scale, of a change of one amplitude unit.
+    void set_unit(double unit);
+    void set_eq(const Treble_Eq& eq);
+
+    // Adds a change of `delta` amplitude units at chip time `t` of the buffer's frame.
+    void add_delta(int32_t t, int delta, Band_Buffer& buffer) const
+    {
+        add_delta_at(buffer.to_buffer_time(t), delta, buffer);
+    }
+    // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
+    void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
+
+    // Rows of `kernel_width` values: 64 of the scaled table, 17 of the unscaled kernel.
+    const uint16_t* phase_table() const { return impulses_; }
+    const uint16_t* base_kernel() const { return impulses_ + phase_rows * Width; }
+    // The scaled unit U in both halves of a word.
+    uint32_t pair_bias() const { return pair_bias_; }
+    double unit() const { return volume_unit_; }
+    const Treble_Eq& eq() const { return eq_; }
+    // How often the scaled table has been built; lets tests see a call that did nothing.
+    int32_t table_builds() const { return table_builds_; }
+
+private:
+    void build_phase_table(uint32_t unit);
+
+    // Two adjacent cells as one 32-bit word, low half the even cell. memcpy
+    // keeps it alias-safe and compiles to a single load or store.
+    static uint32_t load_pair(const uint16_t* cells)
+    {
+        if constexpr (std::endian::native == std::endian::little) {
+            uint32_t word;
+            std::memcpy(&word, cells, sizeof word);
+            return word;
+        } else {
+            return cells[0] | static_cast<uint32_t>(cells[1]) << 16;
+        }
+    }
+    static void store_pair(uint16_t* cells, uint32_t word)
+    {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(cells, &word, sizeof word);
+        } else {
+            cells[0] = static_cast<uint16_t>(word);
+            cells[1] = static_cast<uint16_t>(word >> 16);
+        }
+    }
+
+    Treble_Eq eq_;
+    double volume_unit_ = -1.0;  // none set yet
+    uint16_t impulses_[(phase_rows + kernel_rows) * Width] = {};
+    bool need_kernel_ = true;
+    uint32_t pair_bias_ = 0;
+    double volume_scale_;
+    int32_t table_builds_ = 0;
+};
+
+template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const
+{
+    const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        sample_index < buffer.buffer_size_);
+    // Both widths centre a change on the same cell.
+    uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
+    // Bit 5: odd sample; bits 0-4: sub-sample position.
+    const uint16_t* row = impulses_ + ((pos >> 11) & (phase_rows - 1)) * Width;
+    const uint32_t d = static_cast<uint32_t>(delta);
+    const uint32_t bias = pair_bias_ * d;
+    // The row goes into locals first: the compiler then knows it cannot alias
+    // the cells and needs no run-time overlap test.
+    uint32_t kernel[Width / 2];
+    for (int j = 0; j < Width / 2; ++j)
+        kernel[j] = load_pair(row + 2 * j);
+    for (int j = 0; j < Width / 2; ++j)
+        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - bias);
+}
+
+extern template class Band_Synth<12>;
+extern template class Band_Synth<8>;

@@ -1,0 +1,397 @@
+#include "Chip_Oscs.h"
+
+#include "Chip_Apu.h"
+#include "Chip_Require.h"
+
+namespace {
+
+constexpr int max_volume = 15;
+constexpr int pulse_phases = 8;
+constexpr int min_pulse_period = 8;  // shorter ones would be ultrasonic; the chip mutes them
+constexpr int max_period = 0x7FF;
+constexpr int dmc_max_dac = 0x7F;
+
+}  // namespace
+
+// ---- common ----
+
+void Apu_Osc::clock_length(int halt_mask)
+{
+    if (length_counter && !(regs[0] & halt_mask))
+        --length_counter;
+}
+
+void Apu_Osc::reset()
+{
+    for (int i = 0; i < 4; ++i) {
+        regs[i] = 0;
+        written[i] = false;
+    }
+    length_counter = 0;
+    delay = 0;
+    last_level = 0;
+}
+
+// $4000 / $4004 / $400C: --LC VVVV  loop, constant volume, volume or envelope period
+void Apu_Env_Osc::clock_envelope()
+{
+    const int period = regs[0] & 15;
+    if (written[3]) {
+        written[3] = false;
+        env_divider = period;
+        env_volume = max_volume;
+    } else if (--env_divider < 0) {
+        env_divider = period;
+        if (env_volume || (regs[0] & 0x20))
+            env_volume = (env_volume - 1) & 15;
+    }
+}
+
+int Apu_Env_Osc::volume() const
+{
+    if (length_counter == 0)
+        return 0;
+    return (regs[0] & 0x10) ? regs[0] & 15 : env_volume;
+}
+
+void Apu_Env_Osc::reset()
+{
+    Apu_Osc::reset();
+    env_volume = 0;
+    env_divider = 0;
+}
+
+// ---- pulse ----
+
+// $4001 / $4005: EPPP NSSS  sweep enable, period, negate, shift
+void Pulse_Osc::clock_sweep(int negate_adjust)
+{
+    if (--sweep_divider < 0) {
+        written[1] = true;
+        int p = timer_period();
+        const int shift = regs[1] & 7;
+        if (shift && (regs[1] & 0x80) && p >= min_pulse_period) {
+            int offset = p >> shift;
+            if (regs[1] & 0x08)
+                offset = negate_adjust - offset;
+            if (p + offset <= max_period) {
+                p += offset;
+                regs[2] = static_cast<uint8_t>(p & 0xFF);
+                regs[3] = static_cast<uint8_t>((regs[3] & ~7) | ((p >> 8) & 7));
+            }
+        }
+    }
+    if (written[1]) {
+        written[1] = false;
+        sweep_divider = (regs[1] >> 4) & 7;
+    }
+}
+
+void Pulse_Osc::run(int32_t time, int32_t end_time)
+{
+    if (!output)
+        return;
+    const int vol = volume();
+    const int p = timer_period();
+    // A sweep that would carry the period past 11 bits mutes the channel even
+    // when the sweep is off.
+    const int offset = (regs[1] & 0x08) ? 0 : p >> (regs[1] & 7);
+    const int32_t step = (p + 1) * 2;
+
+    if (vol == 0 || p < min_pulse_period || p + offset > max_period) {
+        if (last_level) {
+            synth->add_delta(time, -last_level, *output);
+            last_level = 0;
+        }
+        time += delay;
+        if (time < end_time) {
+            // The sequencer keeps its phase while silent.
+            const int32_t count = (end_time - time + step - 1) / step;
+            phase = (phase + count) & (pulse_phases - 1);
+            time += count * step;
+        }
+    } else {
+        // $4000 / $4004 bits 7-6: duty 12.5, 25, 50 or 75 % (25 % inverted)
+        const int duty_select = regs[0] >> 6;
+        int duty = 1 << duty_select;
+        int level = 0;
+        if (duty_select == 3) {
+            duty = 2;
+            level = vol;
+        }
+        if (phase < duty)
+            level ^= vol;
+        if (level != last_level)
+            synth->add_delta(time, level - last_level, *output);
+        last_level = level;
+
+        time += delay;
+        if (time < end_time) {
+            Band_Buffer& out = *output;
+            int d = 2 * level - vol;
+            do {
+                phase = (phase + 1) & (pulse_phases - 1);
+                if (phase == 0 || phase == duty) {
+                    d = -d;
+                    synth->add_delta(time, d, out);
+                }
+                time += step;
+            } while (time < end_time);
+            last_level = (d + vol) >> 1;
+        }
+    }
+    delay = time - end_time;
+}
+
+void Pulse_Osc::reset()
+{
+    Apu_Env_Osc::reset();
+    sweep_divider = 0;
+}
+
+// ---- triangle ----
+
+int Triangle_Osc::level_of(int ph)
+{
+    const int level = 16 - ph;
+    return level < 0 ? ph - 17 : level;
+}
+
+// $4008: CRRR RRRR  control (length halt, reload kept pending), linear reload value
+void Triangle_Osc::clock_linear_counter()
+{
+    if (written[3])
+        linear_counter = regs[0] & 0x7F;
+    else if (linear_counter)
+        --linear_counter;
+    if (!(regs[0] & 0x80))
+        written[3] = false;
+}
+
+void Triangle_Osc::run(int32_t time, int32_t end_time)
+{
+    if (!output)
+        return;
+    const int level = level_of(phase);
+    if (level != last_level) {
+        synth.add_delta(time, level - last_level, *output);
+        last_level = level;
+    }
+
+    time += delay;
+    const int32_t step = timer_period() + 1;
+    if (length_counter == 0 || linear_counter == 0 || step < 3) {
+        // The sequencer stops and the output holds its level; periods 0 and 1
+        // would be ultrasonic.
+        time = end_time;
+    } else if (time < end_time) {
+        Band_Buffer& out = *output;
+        int ph = phase;
+        int dir = 1;
+        if (ph > 16) {
+            ph -= 16;
+            dir = -1;
+        }
+        do {
+            if (--ph == 0) {
+                // The turn repeats the end level: no change to report.
+                ph = 16;
+                dir = -dir;
+            } else {
+                synth.add_delta(time, dir, out);
+            }
+            time += step;
+        } while (time < end_time);
+        if (dir < 0)
+            ph += 16;
+        phase = ph;
+        last_level = level_of(phase);
+    }
+    delay = time - end_time;
+}
+
+void Triangle_Osc::reset()
+{
+    Apu_Osc::reset();
+    linear_counter = 0;
+    phase = 16;
+}
+
+// ---- noise ----
+
+// $400E: M--- PPPP  short mode, period index
+void Noise_Osc::run(int32_t time, int32_t end_time)
+{
+    if (!output)
+        return;
+    const int vol = volume();
+    const int level = (shift_reg & 1) ? vol : 0;
+    if (level != last_level)
+        synth.add_delta(time, level - last_level, *output);
+    last_level = level;
+
+    time += delay;
+    if (time < end_time) {
+        const int32_t period = noise_period_table[regs[2] & 15];
+        if (vol == 0) {
+            // Skip the silent span in whole periods; the register moves on by
+            // one step only (none in short mode), however long the span.
+            time += (end_time - time + period - 1) / period * period;
+            if (!(regs[2] & 0x80))
+                shift_reg = ((shift_reg ^ (shift_reg >> 1)) & 1) << 14 | shift_reg >> 1;
+        } else {
+            Band_Buffer& out = *output;
+            uint32_t pos = out.to_buffer_time(time);
+            const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
+            int d = 2 * level - vol;
+            // Bit 14 receives bit 0 XOR bit 1 (long mode) or bit 0 XOR bit 6 (short).
+            const int tap = (regs[2] & 0x80) ? 8 : 13;
+            int32_t bits = shift_reg;
+            do {
+                const int32_t feedback = (bits << tap) ^ (bits << 14);
+                time += period;
+                if ((bits ^ (bits >> 1)) & 1) {
+                    d = -d;
+                    synth.add_delta_at(pos, d, out);
+                }
+                pos += pos_step;
+                bits = (feedback & 0x4000) | (bits >> 1);
+            } while (time < end_time);
+            shift_reg = bits;
+            last_level = (d + vol) >> 1;
+        }
+    }
+    delay = time - end_time;
+}
+
+void Noise_Osc::reset()
+{
+    Apu_Env_Osc::reset();
+    shift_reg = 0x4000;
+}
+
+// ---- delta modulation ----
+
+void Dmc_Osc::write_register(int reg, int data)
+{
+    if (reg == 0) {
+        // $4010: IL-- RRRR  interrupt enable, loop, rate index
+        period = dmc_period_table[data & 15];
+        irq_enabled = (data & 0xC0) == 0x80;
+        irq_flag = irq_flag && irq_enabled;
+        recalc_irq();
+    } else if (reg == 1) {
+        // $4011: -DDD DDDD  DAC level. The next run reports the jump the DAC
+        // table makes, while playback steps stay linear.
+        const int level = data & dmc_max_dac;
+        if (!nonlinear)
+            last_level = level - (dmc_dac_table[level] - dmc_dac_table[dac]);
+        dac = level;
+    }
+}
+
+void Dmc_Osc::reload()
+{
+    // $4012: sample at $C000 + 64 * value; $4013: 16 * value + 1 bytes
+    address = 0x4000 + regs[2] * 0x40;
+    length_counter = regs[3] * 0x10 + 1;
+}
+
+void Dmc_Osc::start()
+{
+    reload();
+    fill_buffer();
+    recalc_irq();
+}
+
+void Dmc_Osc::fill_buffer()
+{
+    if (!buffer_empty || length_counter == 0)
+        return;
+    PLINKA_CHIP_REQUIRE("unmet requirement", "rom_reader", rom_reader != nullptr);
+    sample_byte = rom_reader(rom_reader_data, 0x8000u + static_cast<unsigned>(address));
+    address = (address + 1) & 0x7FFF;
+    buffer_empty = false;
+    if (--length_counter == 0) {
+        if (regs[0] & 0x40) {
+            reload();
+        } else {
+            apu->channel_enables_ &= ~0x10;
+            irq_flag = irq_enabled;
+            next_irq = apu_no_irq;
+            apu->update_irq();
+        }
+    }
+}
+
+void Dmc_Osc::recalc_irq()
+{
+    int32_t irq = apu_no_irq;
+    if (irq_enabled && length_counter)
+        irq = apu->last_time() + delay + ((length_counter - 1) * 8 + bits_left - 1) * period + 1;
+    if (irq != next_irq) {
+        next_irq = irq;
+        apu->update_irq();
+    }
+}
+
+void Dmc_Osc::run(int32_t time, int32_t end_time)
+{
+    if (!output)
+        return;
+    if (dac != last_level)
+        synth.add_delta(time, dac - last_level, *output);
+    last_level = dac;
+
+    time += delay;
+    if (time < end_time) {
+        if (silent && buffer_empty) {
+            const int32_t count = (end_time - time + period - 1) / period;
+            bits_left = (bits_left - 1 + 8 - count % 8) % 8 + 1;
+            time += count * period;
+        } else {
+            Band_Buffer& out = *output;
+            do {
+                if (!silent) {
+                    // Each bit, lowest first, moves the DAC two steps up or down
+                    // unless that would leave 0..127.
+                    const int step = (shifter & 1) ? 2 : -2;
+                    shifter >>= 1;
+                    if (dac + step >= 0 && dac + step <= dmc_max_dac) {
+                        dac += step;
+                        synth.add_delta(time, step, out);
+                    }
+                }
+                time += period;
+                if (--bits_left == 0) {
+                    bits_left = 8;
+                    if (buffer_empty) {
+                        silent = true;
+                    } else {
+                        shifter = sample_byte;
+                        silent = false;
+                        buffer_empty = true;
+                        fill_buffer();
+                    }
+                }
+            } while (time < end_time);
+            last_level = dac;
+        }
+    }
+    delay = time - end_time;
+}
+
+void Dmc_Osc::reset()
+{
+    Apu_Osc::reset();
+    address = 0;
+    dac = 0;
+    sample_byte = 0;
+    bits_left = 1;
+    shifter = 0;
+    buffer_empty = true;
+    silent = true;
+    next_irq = apu_no_irq;
+    irq_flag = false;
+    irq_enabled = false;
+}

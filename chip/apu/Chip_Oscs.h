@@ -1,0 +1,124 @@
+// The five oscillators of the emulated 2A03 audio unit. Each keeps its own
+// registers and timer; run over a span of chip clocks it reports every change
+// of its output level to its synthesiser. Chip_Apu owns them, stores register
+// writes into them and clocks their length counters, envelopes, sweeps and
+// linear counter from its frame sequencer. Times are chip clocks from the
+// start of the current frame; only `delay` links one run to the next.
+#pragma once
+
+#include "Band_Buffer.h"
+#include "Band_Synth.h"
+
+#include <cstdint>
+
+class Chip_Apu;
+
+// A time meaning that no interrupt is scheduled.
+inline constexpr int32_t apu_no_irq = 0x40000000;
+
+// Length counter loads, indexed by register 3 bits 7-3.
+inline constexpr uint8_t length_table[32] = {10, 254, 20, 2,  40, 4,  80, 6,  160, 8,  60, 10, 14, 12, 26, 14,
+                                             12, 16,  24, 18, 48, 20, 96, 22, 192, 24, 72, 26, 16, 28, 32, 30};
+// Noise timer periods in clocks, indexed by register 2 bits 3-0.
+inline constexpr int16_t noise_period_table[16] = {4,   8,   16,  32,  64,  96,   128,  160,
+                                                   202, 254, 380, 508, 762, 1016, 2034, 4068};
+// Delta-modulation clocks per output bit, indexed by register 0 bits 3-0.
+inline constexpr int16_t dmc_period_table[16] = {428, 380, 340, 320, 286, 254, 226, 214,
+                                                 190, 160, 142, 128, 106, 84,  72,  54};
+// Output of the delta-modulation DAC at each of its 128 levels.
+inline constexpr uint8_t dmc_dac_table[128] = {
+    0,  0,  1,  2,  2,  3,  3,  4,  5,  5,  6,  7,  7,  8,  8,  9,  10, 10, 11, 11, 12, 13, 13, 14, 14, 15,
+    15, 16, 17, 17, 18, 18, 19, 19, 20, 20, 21, 21, 22, 22, 23, 23, 24, 24, 25, 25, 26, 26, 27, 27, 28, 28,
+    29, 29, 30, 30, 31, 31, 32, 32, 32, 33, 33, 34, 34, 35, 35, 35, 36, 36, 37, 37, 38, 38, 38, 39, 39, 40,
+    40, 40, 41, 41, 42, 42, 42, 43, 43, 44, 44, 44, 45, 45, 45, 46, 46, 47, 47, 47, 48, 48, 48, 49, 49, 49,
+    50, 50, 50, 51, 51, 51, 52, 52, 52, 53, 53, 53, 54, 54, 54, 55, 55, 55, 56, 56, 56, 57, 57, 57};
+
+struct Apu_Osc {
+    uint8_t regs[4] = {};           // as last written, or as the sweep rewrote them
+    bool written[4] = {};           // set by a write; consumed by envelope, sweep and linear counter
+    Band_Buffer* output = nullptr;  // none: running does nothing
+    int32_t length_counter = 0;     // for delta modulation: sample bytes remaining
+    int32_t delay = 0;              // clocks from the end of the last run to the next timer event
+    int32_t last_level = 0;         // level last reported to the synthesiser
+
+    // Frame steps 0 and 2. `halt_mask` is the register 0 bit that stops the count.
+    void clock_length(int halt_mask);
+    // 11-bit timer period of a pulse or the triangle.
+    int timer_period() const { return (regs[3] & 7) * 256 + regs[2]; }
+    void reset();
+};
+
+// The pulses' and noise's volume envelope.
+struct Apu_Env_Osc : Apu_Osc {
+    int32_t env_volume = 0;  // 0..15
+    int32_t env_divider = 0;
+
+    // Every frame step.
+    void clock_envelope();
+    int volume() const;
+    void reset();
+};
+
+struct Pulse_Osc : Apu_Env_Osc {
+    int32_t phase = 0;  // 0..7
+    int32_t sweep_divider = 0;
+    const Band_Synth<12>* synth = nullptr;  // shared by both pulses
+
+    // Frame steps 0 and 2. `negate_adjust` is -1 for pulse 1 and 0 for pulse 2.
+    void clock_sweep(int negate_adjust);
+    void run(int32_t time, int32_t end_time);
+    void reset();
+};
+
+struct Triangle_Osc : Apu_Osc {
+    int32_t phase = 16;  // 1..32
+    int32_t linear_counter = 0;
+    Band_Synth<12> synth{15};
+
+    // Every frame step.
+    void clock_linear_counter();
+    void run(int32_t time, int32_t end_time);
+    void reset();
+    // 15 down to 0 over phases 32..17, then 0 up to 15 over phases 16..1.
+    static int level_of(int ph);
+};
+
+struct Noise_Osc : Apu_Env_Osc {
+    int32_t shift_reg = 0x4000;  // 15 bits
+    Band_Synth<8> synth{15};
+
+    void run(int32_t time, int32_t end_time);
+    void reset();
+};
+
+struct Dmc_Osc : Apu_Osc {
+    using Rom_Reader = int (*)(void* data, unsigned address);
+
+    int32_t address = 0;  // 15 bits, read at CPU address $8000 + address
+    int32_t period = dmc_period_table[0];
+    int32_t sample_byte = 0;
+    int32_t bits_left = 1;
+    int32_t shifter = 0;
+    bool buffer_empty = true;
+    bool silent = true;
+    int32_t dac = 0;  // 0..127
+    int32_t next_irq = apu_no_irq;
+    bool irq_enabled = false;
+    bool irq_flag = false;
+    bool nonlinear = false;  // report DAC writes as level steps instead of table differences
+    Rom_Reader rom_reader = nullptr;
+    void* rom_reader_data = nullptr;
+    Chip_Apu* apu = nullptr;
+    Band_Synth<8> synth{127};
+
+    void write_register(int reg, int data);
+    // A $4015 write that enables the channel.
+    void start();
+    void recalc_irq();
+    void run(int32_t time, int32_t end_time);
+    void reset();
+
+private:
+    void reload();
+    void fill_buffer();
+};

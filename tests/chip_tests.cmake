@@ -1,0 +1,10 @@
+# The emulated chip on its own, linked with its requirement checks active.
+add_executable(chip_tests
+  chip_band_buffer_test.cpp
+  chip_band_synth_test.cpp
+  chip_apu_test.cpp
+  chip_oscillators_test.cpp
+  chip_voice_chip_test.cpp
+)
+target_link_libraries(chip_tests PRIVATE plinka_chip_checked ${PLINKA_GTEST})
+gtest_discover_tests(chip_tests DISCOVERY_TIMEOUT 60)
