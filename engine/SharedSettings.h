@@ -22,4 +22,8 @@ struct SharedSettings {
     // A channel's program or the bank changed and the host and the editor have
     // not been told yet. Set with release, taken with acquire.
     std::atomic<bool> programsChanged{false};
+    // The chunk load whose settings the atomics above already hold; until it
+    // matches the bank snapshot's load, the audio thread takes that load's
+    // settings from the snapshot, so that a load is heard as a whole.
+    std::atomic<uint32_t> appliedLoadSerial{0};
 };

@@ -32,7 +32,7 @@ constexpr float tagEnd = 145991616.0f;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
-// The largest chunk accepted, and the size of the buffer chunks are kept in.
+// The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
 // The largest chunk ever written: 23 cells plus 128 blocks of at most 5164.
 constexpr size_t kMaxWrittenBytes = 4 * (23 + 128 * 5164);

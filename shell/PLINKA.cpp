@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -40,6 +41,7 @@ PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount,
 
     buildDefaultBank(programs);
     compileAllEnvelopes();  // the default and factory texts all compile
+    bankExchange.initialise(programs);
 
     settings.chipSampleRate.store(-1.0f);
     settings.gain.store(100);
@@ -56,6 +58,21 @@ PLINKA::~PLINKA() = default;
 const char* PLINKA::compileAllEnvelopes()
 {
     return ::compileAllEnvelopes(programs);
+}
+
+void PLINKA::publishBank(const chunk::Settings* loaded)
+{
+    BankSnapshot& snapshot = bankExchange.back();
+    snapshot.capture(programs);
+    if (loaded) {
+        if (++lastLoadSerial_ == 0)
+            ++lastLoadSerial_;  // 0 means "no load"
+        snapshot.loadSerial = lastLoadSerial_;
+        std::copy(std::begin(loaded->channelProgram), std::end(loaded->channelProgram), snapshot.loadChannelProgram);
+        snapshot.loadNtsc = loaded->ntsc;
+        snapshot.loadGain = loaded->gain;
+    }
+    bankExchange.publish();
 }
 
 int32_t PLINKA::currentProgramNumber() const
@@ -81,17 +98,24 @@ void PLINKA::checkProgramChange()
 
 void PLINKA::processReplacing(float**, float** outputs, VstInt32 sampleFrames)
 {
-    updateSampleRate();
-    if (outputs && sampleFrames > 0) {
-        for (int channel = 0; channel < 2; ++channel)
-            if (outputs[channel])
-                std::fill(outputs[channel], outputs[channel] + sampleFrames, 0.0f);
-    }
+    const float rate = updateSampleRate();
+    engine.render(outputs ? outputs[0] : nullptr, outputs ? outputs[1] : nullptr, sampleFrames, rate);
     checkProgramChange();
 }
 
-VstInt32 PLINKA::processEvents(VstEvents*)
+VstInt32 PLINKA::processEvents(VstEvents* events)
 {
+    if (!events)
+        return 1;
+    for (VstInt32 i = 0; i < events->numEvents; ++i) {
+        const VstEvent* event = events->events[i];
+        if (!event || event->type != kVstMidiType)
+            continue;  // system exclusive and the rest
+        const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
+        const uint8_t message[3] = {static_cast<uint8_t>(midi->midiData[0]), static_cast<uint8_t>(midi->midiData[1]),
+                                    static_cast<uint8_t>(midi->midiData[2])};
+        engine.queueMidi(midi->deltaFrames, message);
+    }
     return 1;
 }
 
@@ -163,17 +187,20 @@ VstInt32 PLINKA::setChunk(void* data, VstInt32 byteSize, bool)
     if (static_cast<uint32_t>(byteSize) > chunk::kMaxBytes || (byteSize > 0 && !data))
         return 0;
     std::lock_guard<std::mutex> lock(bankMutex);
-    const auto size = static_cast<size_t>(byteSize);
-    // The host may hand back the very buffer getChunk gave it.
-    if (size > 0)
-        std::memmove(chunkBuffer, data, size);
+    // Read straight from the host's bytes rather than a copy in chunkBuffer:
+    // the buffer getChunk handed out then stays as it was until the next
+    // getChunk, even while the host still reads it on another thread.
     chunk::Settings loaded = chunkSettings();
-    chunk::read(chunkBuffer, size, programs, loaded);
+    chunk::read(static_cast<const unsigned char*>(data), static_cast<size_t>(byteSize), programs, loaded);
+    compileAllEnvelopes();
+    // The audio thread takes the loaded settings with the bank, and from the
+    // atomics once they hold them.
+    publishBank(&loaded);
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_relaxed);
     settings.ntsc.store(loaded.ntsc, std::memory_order_relaxed);
     settings.gain.store(loaded.gain, std::memory_order_relaxed);
-    compileAllEnvelopes();
+    settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
     settings.programsChanged.store(true, std::memory_order_release);
     return 0;
 }

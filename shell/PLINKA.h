@@ -3,6 +3,8 @@
 // chips and the editor.
 #pragma once
 
+#include "../engine/BankExchange.h"
+#include "../engine/Engine.h"
 #include "../engine/Program.h"
 #include "../engine/SharedSettings.h"
 #include "AudioEffectX.h"
@@ -50,6 +52,10 @@ public:
     // Compiles the whole bank; answers null or the first error message.
     // Caller holds bankMutex (or is the constructor).
     const char* compileAllEnvelopes();
+    // Hands the compiled bank to the audio thread, which hears it from its
+    // next block on; with the settings of a chunk load, those come with it.
+    // Caller holds bankMutex.
+    void publishBank(const chunk::Settings* loaded = nullptr);
 
     // ---- the instrument's state ----
     std::atomic<int32_t> midiChannel{0};  // 0..15: whose program the host and the editor address
@@ -60,11 +66,17 @@ public:
     // while holding bankMutex; the audio thread never touches it.
     std::mutex bankMutex;
     ProgramBank programs;
-    // Filled by getChunk and handed to the host; setChunk copies the host's
-    // bytes here before loading them. Guarded by bankMutex.
-    unsigned char chunkBuffer[chunk::kMaxBytes];
+    // Filled by getChunk and handed to the host; valid until the next getChunk.
+    // Guarded by bankMutex.
+    unsigned char chunkBuffer[chunk::kMaxWrittenBytes];
+
+    // How the bank reaches the audio thread, and the engine that plays it.
+    BankExchange bankExchange;
+    Engine engine{settings, bankExchange};
 
 private:
     int32_t currentProgramNumber() const;
     chunk::Settings chunkSettings() const;
+
+    uint32_t lastLoadSerial_ = 0;  // guarded by bankMutex
 };

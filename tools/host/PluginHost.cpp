@@ -96,7 +96,7 @@ VstIntPtr VSTCALLBACK PluginHost::hostCallback(AEffect* effect, VstInt32 opcode,
 
 VstIntPtr PluginHost::answer(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    {
+    if (recordCalls) {
         std::lock_guard<std::mutex> lock(callsMutex_);
         calls_.push_back({effect != nullptr, opcode, index, value, opt});
     }

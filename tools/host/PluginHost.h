@@ -59,7 +59,8 @@ public:
     std::atomic<VstIntPtr> sampleRateAnswer{44100};
     std::atomic<VstIntPtr> blockSizeAnswer{512};
 
-    // ---- the callbacks received so far ----
+    // ---- the callbacks received so far (unless recording is off) ----
+    std::atomic<bool> recordCalls{true};
     std::vector<HostCall> calls() const;
     size_t countCalls(VstInt32 opcode) const;
     void clearCalls();

@@ -1,0 +1,46 @@
+// What the audio thread needs of the bank, copied out of it as one piece: each
+// program's channel type, Multi flag and compiled envelopes. A snapshot is
+// built off the audio thread and never changes while the audio thread uses it.
+#pragma once
+
+#include "Program.h"
+
+#include <cstdint>
+
+// A text of 1023 characters yields at most 512 values; a relative kind may
+// get one more, the appended 0.
+constexpr int32_t kMaxStepsPerText = 513;
+
+struct EnvelopeSteps {
+    const int32_t* values;
+    int32_t length;     // at least 1
+    int32_t loopIndex;  // 0..length-1
+    bool hasLoop;
+};
+
+struct ProgramSound {
+    int32_t channelType;
+    int32_t multi;
+    EnvelopeSteps envelope[kEnvelopeKindCount];
+};
+
+struct BankSnapshot {
+    BankSnapshot() = default;
+    BankSnapshot(const BankSnapshot&) = delete;  // its envelopes point into its own storage
+    BankSnapshot& operator=(const BankSnapshot&) = delete;
+
+    // Copies the compiled bank; carries no chunk settings.
+    void capture(const ProgramBank& bank);
+
+    ProgramSound programs[kProgramCount];
+
+    // Set when the snapshot comes from a chunk load: that load's serial (never
+    // 0) and the settings it loaded, so that they are heard together with it.
+    uint32_t loadSerial = 0;
+    int32_t loadChannelProgram[kMidiChannelCount] = {};
+    int32_t loadNtsc = 1;
+    int32_t loadGain = 100;
+
+private:
+    int32_t steps_[kProgramCount * kEnvelopeKindCount * kMaxStepsPerText];
+};

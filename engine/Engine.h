@@ -1,0 +1,70 @@
+// The instrument's sound engine: MIDI in, audio out. It owns the event queue,
+// the voices and their eight chips, and renders blocks. It reads the bank
+// through published snapshots and the settings through atomics, so nothing it
+// uses is ever half-written by another thread; after construction it never
+// allocates, never locks and never does I/O.
+#pragma once
+
+#include "BankExchange.h"
+#include "EnvelopeSequencer.h"
+#include "EventQueue.h"
+#include "MidiIntake.h"
+#include "SharedSettings.h"
+#include "VoicePool.h"
+#include "chip/VoiceChip.h"
+
+#include <cstdint>
+
+// Host rates the chips can serve: a frame must fit their buffers with room to
+// spare (above about 3 MHz it would not), and a buffer must fill at all.
+constexpr float kMinSampleRate = 1000.0f;
+constexpr float kMaxSampleRate = 768000.0f;
+
+class Engine {
+public:
+    Engine(SharedSettings& settings, BankExchange& bank);
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    // ---- audio thread: no locks, no allocation ----
+    // Queues one MIDI message to act at the given sample of the next block.
+    void queueMidi(int32_t deltaFrames, const uint8_t message[3]);
+    // Renders one block into both outputs (either may be null), acting on the
+    // queued events at their samples, then empties the queue.
+    void render(float* left, float* right, int32_t frames, float hostRate);
+
+    // The engine's state, open to inspection.
+    MidiIntake intake;
+    EventQueue eventQueue;
+    VoicePool voicePool;
+    float channelBend[kMidiChannelCount] = {};  // semitones
+    VoiceChip voiceChips[kVoiceCount];
+    bool chipReady[kVoiceCount] = {};  // its buffer exists: set-up succeeded
+    int32_t clockRate = kNtscClockRate;
+    int32_t frameRate = kNtscFrameRate;
+
+private:
+    // The settings as this block sees them.
+    struct BlockSettings {
+        int32_t channelProgram[kMidiChannelCount];
+        int32_t ntsc;
+        int32_t gain;
+        int32_t polyphony;
+    };
+
+    void readSettings(const BankSnapshot& bank);
+    void setUpChipsIfNeeded(float hostRate);
+    void sortEventsBySample();
+    void act(const EngineEvent& event, const BankSnapshot& bank);
+    // Mixes count samples of every voice into mix_, from the start of mix_.
+    void mixVoices(int32_t count, const BankSnapshot& bank);
+
+    SharedSettings& settings_;
+    BankExchange& bank_;
+    BlockSettings block_{};
+    int32_t setUpClockRate_ = 0;
+
+    static constexpr int32_t kMixLength = 1024;
+    float mix_[kMixLength];
+    short pcm_[kMixLength];
+};

@@ -1,0 +1,64 @@
+#include "EnvelopeSequencer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int32_t kMaxPeriod = 2047;
+constexpr int32_t kMaxChipVolume = 15;
+
+// Takes the step at the envelope's position, wrapping to its loop first.
+int32_t nextStep(const EnvelopeSteps& envelope, int32_t& position)
+{
+    if (position >= envelope.length || position < 0)
+        position = envelope.loopIndex;
+    return envelope.values[position++];
+}
+
+int32_t addPitchOffset(int32_t offset, int32_t step)
+{
+    const int64_t sum = static_cast<int64_t>(offset) + step;
+    return static_cast<int32_t>(std::clamp<int64_t>(sum, -kPitchOffsetLimit, kPitchOffsetLimit));
+}
+
+}  // namespace
+
+int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate)
+{
+    // Each step is rounded to single precision on its own, exactly as the
+    // instrument has always tuned; the sums are exact in double first.
+    const auto x = static_cast<float>(static_cast<double>(bend) + static_cast<double>((note - 69) + arpValue));
+    const auto y = static_cast<float>(static_cast<double>(x) / 12.0);
+    const auto r = static_cast<float>(std::pow(2.0, static_cast<double>(y)));
+    if (!std::isfinite(r) || r == 0.0f)
+        return -1;  // the note lies so far out that no period exists
+    const double divisions = channelType == Triangle ? 32.0 : 16.0;
+    const double q = static_cast<double>(clockRate) / (static_cast<double>(r) * 440.0 * divisions);
+    if (!(q < 2147483648.0))
+        return -1;  // no offset brings it back into range; and the conversion stays defined
+    const int64_t period = static_cast<int64_t>(q) + pitchOffset - 1;
+    return period >= 0 && period <= kMaxPeriod ? static_cast<int32_t>(period) : -1;
+}
+
+int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset)
+{
+    return (11 - note - arpValue - pitchOffset) & 15;
+}
+
+int32_t stepEnvelopes(Voice& voice, const ProgramSound& program)
+{
+    // Volume first: an envelope without loop that has played its last step,
+    // a 0, has ended the note. This frame still renders (silently).
+    const EnvelopeSteps& volume = program.envelope[Volume];
+    if (voice.position[Volume] >= volume.length && voice.volumeValue == 0 && !volume.hasLoop)
+        voice.note = -1;
+    voice.volumeValue = nextStep(volume, voice.position[Volume]);
+    voice.arpValue = nextStep(program.envelope[Arp], voice.position[Arp]);
+    voice.dutyValue = nextStep(program.envelope[Duty], voice.position[Duty]);
+    voice.pitchOffset = addPitchOffset(voice.pitchOffset, nextStep(program.envelope[Pitch], voice.position[Pitch]));
+    voice.pitchOffset =
+        addPitchOffset(voice.pitchOffset, 16 * nextStep(program.envelope[HiPitch], voice.position[HiPitch]));
+    return std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxChipVolume);
+}

@@ -1,0 +1,35 @@
+// The events of one block in arrival order. Its storage is allocated once, at
+// construction: the audio thread appends and empties it but never allocates.
+// A block with more events than that drops the excess.
+#pragma once
+
+#include "EngineEvent.h"
+
+#include <cstddef>
+#include <memory>
+
+class EventQueue {
+public:
+    static constexpr size_t kCapacity = 8192;
+
+    EventQueue() : events_(new EngineEvent[kCapacity]) {}
+
+    // Appends an event; answers false (and drops it) when the queue is full.
+    bool push(const EngineEvent& event)
+    {
+        if (size_ >= kCapacity)
+            return false;
+        events_[size_++] = event;
+        return true;
+    }
+    void clear() { size_ = 0; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    EngineEvent* begin() { return events_.get(); }
+    EngineEvent* end() { return events_.get() + size_; }
+    EngineEvent& operator[](size_t index) { return events_[index]; }
+
+private:
+    std::unique_ptr<EngineEvent[]> events_;
+    size_t size_ = 0;
+};

@@ -1,0 +1,81 @@
+#include "MidiIntake.h"
+
+namespace {
+
+constexpr float kInitialBendRange = 2.0f;
+constexpr int32_t kBendCentre = 8192;
+
+// Controllers
+constexpr int kDataEntryMsb = 6;
+constexpr int kDataEntryLsb = 38;
+constexpr int kRpnLsb = 100;
+constexpr int kRpnMsb = 101;
+constexpr int kFirstAllNotesOff = 123;  // 123 to 127 all end every note
+
+}  // namespace
+
+MidiIntake::MidiIntake()
+{
+    for (float& range : bendRange)
+        range = kInitialBendRange;
+}
+
+void MidiIntake::decode(int32_t deltaFrames, const uint8_t message[3], EventQueue& queue)
+{
+    const uint8_t status = message[0];
+    const int kind = status & 0xF0;
+    if (status < 0x80 || kind == 0xF0)
+        return;  // running-status data and system messages
+    EngineEvent event{};
+    event.deltaFrames = deltaFrames;
+    event.channel = status & 0x0F;
+    const int data1 = message[1] & 0x7F;
+    const int data2 = message[2] & 0x7F;
+
+    switch (kind) {
+    case 0x80:
+    case 0x90:
+        event.type = NoteEvent;
+        event.key = data1;
+        event.velocity = kind == 0x80 ? 0 : data2;  // a note on of velocity 0 is a note off
+        queue.push(event);
+        return;
+    case 0xB0: {
+        const int controller = message[1];
+        if (controller == kRpnLsb) {
+            rpnLsb = data2;
+        } else if (controller == kRpnMsb) {
+            rpnMsb = data2;
+        } else if (controller == kDataEntryLsb) {
+            dataEntryLsb = data2;
+        } else if (controller == kDataEntryMsb) {
+            dataEntryMsb = data2;
+            // Registered parameter 0 is the pitch-bend range; it is taken as
+            // half the data entry value.
+            if (rpnLsb == 0 && rpnMsb == 0)
+                bendRange[event.channel] = static_cast<float>(data2) * 0.5f;
+        } else if (controller >= kFirstAllNotesOff && controller <= 127) {
+            event.type = NoteEvent;
+            event.key = -1;
+            event.velocity = 0;
+            queue.push(event);
+        }
+        return;
+    }
+    case 0xC0:
+        event.type = ProgramEvent;
+        event.program = data1;
+        queue.push(event);
+        return;
+    case 0xE0: {
+        const int32_t raw = data2 * 128 + data1 - kBendCentre;  // -8192..8191
+        event.type = BendEvent;
+        event.bend = static_cast<float>(static_cast<double>(static_cast<float>(raw) * bendRange[event.channel]) *
+                                        0.0001220703125);
+        queue.push(event);
+        return;
+    }
+    default:
+        return;  // polyphonic and channel pressure
+    }
+}

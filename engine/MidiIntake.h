@@ -1,0 +1,24 @@
+// Decoding of the host's MIDI into queued events, and the controller state it
+// keeps on the way: the registered-parameter selection and each channel's
+// pitch-bend range. All 16 channels are taken; messages the instrument does
+// not use are skipped.
+#pragma once
+
+#include "EventQueue.h"
+#include "Program.h"
+
+#include <cstdint>
+
+struct MidiIntake {
+    float bendRange[kMidiChannelCount];  // semitones
+    int32_t rpnLsb = 0;                  // controller 100, shared by all channels
+    int32_t rpnMsb = 0;                  // controller 101
+    int32_t dataEntryLsb = 0;            // controller 38
+    int32_t dataEntryMsb = 0;            // controller 6
+
+    MidiIntake();
+
+    // Decodes one message with its sample offset and appends at most one event.
+    // Audio thread.
+    void decode(int32_t deltaFrames, const uint8_t message[3], EventQueue& queue);
+};

@@ -1,0 +1,25 @@
+// The note state of one voice. Voice i plays through voice chip i.
+#pragma once
+
+#include "Program.h"
+
+#include <cstdint>
+
+constexpr int kVoiceCount = 8;
+
+struct Voice {
+    int32_t channel = 0;                        // MIDI channel that started the note
+    int32_t channelType = 0;                    // of the program chosen when the note started
+    int32_t key = 0;                            // note number as received
+    int32_t note = -1;                          // note number sounded (60 for a Multi program); -1: the voice is free
+    int32_t velocity = 0;                       // 0..100
+    int32_t program = 0;                        // whose five envelopes it steps, looked up at every frame
+    int32_t position[kEnvelopeKindCount] = {};  // next step of each envelope
+    int32_t arpValue = 0;
+    int32_t volumeValue = 0;
+    int32_t dutyValue = 0;
+    int32_t pitchOffset = 0;      // accumulated Pitch and Hi-Pitch steps, in period units
+    int32_t lastPeriodHigh = -1;  // bits 8..10 of the last pulse period written to $4003; -1: none
+
+    bool isFree() const { return note < 0; }
+};

@@ -1,0 +1,88 @@
+#include "VoicePool.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+constexpr int32_t kMultiNote = 60;  // every key of a Multi program sounds this note
+constexpr int32_t kMaxVelocity = 100;
+
+}  // namespace
+
+void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, int32_t channel, int32_t velocity)
+{
+    int32_t program = context.channelProgram[channel];
+    int32_t note = key;
+    if (context.bank.programs[program].multi == 1) {
+        // Twelve programs laid out over the octave, wrapping past 127.
+        program = (program + key % 12) % kProgramCount;
+        note = kMultiNote;
+    }
+    velocity = std::min(velocity, kMaxVelocity);
+
+    Voice& voice = voices[index];
+    voice.channel = channel;
+    voice.key = key;
+    voice.note = note;
+    voice.channelType = context.bank.programs[program].channelType;
+    if (velocity < 0)
+        return;  // legato: envelopes, positions, velocity and offsets carry on
+
+    voice.program = program;
+    voice.velocity = velocity;
+    for (int32_t& position : voice.position)
+        position = 0;
+    voice.pitchOffset = 0;
+    voice.arpValue = 0;
+    voice.volumeValue = 0;
+    voice.dutyValue = 0;
+    voice.lastPeriodHigh = -1;
+}
+
+void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity)
+{
+    keyDown[key] = 1;
+    int chosen = -1;
+    if (context.polyphony == 1) {
+        chosen = 0;  // mono: voice 0 restarts, whatever it was doing
+    } else {
+        for (int i = 0; i < context.polyphony && chosen < 0; ++i)
+            if (voices[i].channel == channel && voices[i].note == key)
+                chosen = i;
+        for (int i = 0; i < context.polyphony && chosen < 0; ++i)
+            if (voices[i].isFree())
+                chosen = i;
+    }
+    if (chosen >= 0)
+        startVoice(context, chosen, key, channel, velocity);
+}
+
+void VoicePool::releaseKey(int32_t key, int32_t channel)
+{
+    for (Voice& voice : voices)
+        if (voice.channel == channel && voice.key == key)
+            voice.note = -1;
+}
+
+void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t key)
+{
+    if (key < 0) {
+        std::fill(std::begin(keyDown), std::end(keyDown), 0);
+        for (Voice& voice : voices)
+            voice.note = -1;
+        return;
+    }
+    keyDown[key] = 0;
+    releaseKey(key, channel);
+    if (context.polyphony == 1) {
+        // Mono legato: voice 0 goes back to the highest key still held, on
+        // whichever channel it was pressed.
+        for (int32_t held = 127; held >= 0; --held) {
+            if (keyDown[held]) {
+                startVoice(context, 0, held, channel, -1);
+                break;
+            }
+        }
+    }
+}

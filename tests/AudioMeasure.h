@@ -1,0 +1,61 @@
+// Measures of rendered audio: pitch from zero crossings, peaks, silence.
+#pragma once
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+// The frequency of a periodic signal between two sample indexes, from its
+// rising zero crossings (each placed between samples by linear
+// interpolation). 0 when there are fewer than two crossings.
+inline double frequencyOf(const std::vector<float>& signal, size_t from, size_t to, double rate)
+{
+    double first = -1.0;
+    double last = -1.0;
+    int crossings = 0;
+    for (size_t i = from + 1; i < to && i < signal.size(); ++i) {
+        if (signal[i - 1] <= 0.0f && signal[i] > 0.0f) {
+            const double where = static_cast<double>(i - 1) + signal[i - 1] / (signal[i - 1] - signal[i]);
+            if (first < 0.0)
+                first = where;
+            last = where;
+            ++crossings;
+        }
+    }
+    return crossings < 2 ? 0.0 : (crossings - 1) * rate / (last - first);
+}
+
+// Index of the last sample that is not exactly 0, or -1.
+inline int64_t lastSound(const std::vector<float>& signal)
+{
+    for (size_t i = signal.size(); i-- > 0;)
+        if (signal[i] != 0.0f)
+            return static_cast<int64_t>(i);
+    return -1;
+}
+
+// Index of the first sample that is not exactly 0, or -1.
+inline int64_t firstSound(const std::vector<float>& signal)
+{
+    for (size_t i = 0; i < signal.size(); ++i)
+        if (signal[i] != 0.0f)
+            return static_cast<int64_t>(i);
+    return -1;
+}
+
+// FNV-1a over the bits of every sample: equal renders, equal hashes.
+inline uint64_t renderHash(const std::vector<float>& signal)
+{
+    uint64_t hash = 1469598103934665603ull;
+    for (float sample : signal) {
+        uint32_t bits;
+        std::memcpy(&bits, &sample, 4);
+        for (int byte = 0; byte < 4; ++byte) {
+            hash ^= (bits >> (8 * byte)) & 0xFF;
+            hash *= 1099511628211ull;
+        }
+    }
+    return hash;
+}

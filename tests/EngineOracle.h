@@ -1,0 +1,278 @@
+// The instrument's engine written the plain way, sample by sample, straight
+// from its description: every event walk, every one-sample read, references
+// into the compiled bank. Slow, and kept only as the reference the real
+// engine must match bit for bit. It shares nothing with the engine but the
+// chip and the compiled envelopes.
+#pragma once
+
+#include "chip/VoiceChip.h"
+#include "engine/Program.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class EngineOracle {
+public:
+    struct Event {
+        int32_t type, deltaFrames, channel, key, velocity, program;
+        float bend;
+    };
+    struct VoiceState {
+        int32_t channel = 0, channelType = 0, key = 0, note = -1, velocity = 0;
+        const Envelope* envelope[5] = {};
+        int32_t position[5] = {};
+        int32_t arpValue = 0, volumeValue = 0, dutyValue = 0, pitchOffset = 0, lastPeriodHigh = -1;
+    };
+
+    explicit EngineOracle(const ProgramBank& bank) : programs(bank)
+    {
+        for (float& range : bendRange)
+            range = 2.0f;
+        for (auto& chip : chips)
+            chip = std::make_unique<VoiceChip>();
+    }
+
+    // Settings a host or the editor would change.
+    int32_t channelProgram[16] = {};
+    int32_t ntsc = 1;
+    int32_t gain = 100;
+    int32_t polyphony = 8;
+
+    void processEvent(int32_t deltaFrames, uint8_t status, uint8_t data1, uint8_t data2)
+    {
+        if (status < 0x80 || (status & 0xF0) == 0xF0)
+            return;
+        const int32_t channel = status & 0x0F;
+        const int kind = status & 0xF0;
+        if (kind == 0x80 || kind == 0x90) {
+            queue.push_back({0, deltaFrames, channel, data1 & 0x7F, kind == 0x80 ? 0 : data2 & 0x7F, 0, 0.0f});
+        } else if (kind == 0xB0) {
+            const int c = data1;
+            const int v = data2 & 0x7F;
+            if (c == 100) {
+                rpnLsb = v;
+            } else if (c == 101) {
+                rpnMsb = v;
+            } else if (c == 6) {
+                if (rpnLsb == 0 && rpnMsb == 0)
+                    bendRange[channel] = static_cast<float>(v) * 0.5f;
+            } else if (c >= 123 && c <= 127) {
+                queue.push_back({0, deltaFrames, channel, -1, 0, 0, 0.0f});
+            }
+        } else if (kind == 0xC0) {
+            queue.push_back({2, deltaFrames, channel, 0, 0, data1 & 0x7F, 0.0f});
+        } else if (kind == 0xE0) {
+            const int raw = ((data2 & 0x7F) * 128 + (data1 & 0x7F)) - 8192;
+            queue.push_back({1, deltaFrames, channel, 0, 0, 0,
+                             static_cast<float>(static_cast<float>(raw) * bendRange[channel] * 0.0001220703125)});
+        }
+    }
+
+    void processReplacing(float* left, float* right, int32_t frames, float rate)
+    {
+        clockRate = ntsc == 1 ? 1789773 : 1662607;
+        frameRate = ntsc == 1 ? 60 : 50;
+        const bool usable = std::isfinite(rate) && rate >= 1000.0f && rate <= 768000.0f;
+        if (usable && (rate != chipSampleRate || clockRate != setUpClock)) {
+            chipSampleRate = rate;
+            setUpClock = clockRate;
+            for (auto& chip : chips)
+                chip->setup(clockRate, static_cast<long>(rate), frameRate);
+        }
+        for (int32_t n = 0; n < frames; ++n) {
+            for (Event& event : queue) {
+                if (event.deltaFrames >= 0) {
+                    --event.deltaFrames;
+                    if (event.deltaFrames < 0)
+                        act(event);
+                }
+            }
+            float sum = 0.0f;
+            for (int i = 0; i < 8 && usable; ++i) {
+                if (chips[i]->buffer.samples_avail() == 0)
+                    stepVoiceFrame(i);
+                if (chips[i]->buffer.samples_avail() >= 1) {
+                    short s = 0;
+                    chips[i]->buffer.read_samples(&s, 1);
+                    sum += s * 0.000030517578125f;
+                }
+            }
+            float out = static_cast<float>(gain) * sum / 100.0f;
+            out = std::min(1.0f, std::max(-1.0f, out));
+            left[n] = out;
+            right[n] = out;
+        }
+        queue.clear();
+    }
+
+    VoiceState voices[8];
+
+private:
+    void act(const Event& event)
+    {
+        if (event.type == 0 && event.velocity > 0) {
+            keyDown[event.key] = 1;
+            int chosen = -1;
+            if (polyphony == 1) {
+                chosen = 0;
+            } else {
+                for (int i = 0; i < polyphony && chosen < 0; ++i)
+                    if (voices[i].channel == event.channel && voices[i].note == event.key)
+                        chosen = i;
+                for (int i = 0; i < polyphony && chosen < 0; ++i)
+                    if (voices[i].note == -1)
+                        chosen = i;
+            }
+            if (chosen >= 0)
+                startVoice(chosen, event.key, event.channel, event.velocity);
+        } else if (event.type == 0) {
+            if (event.key == -1) {
+                std::fill(std::begin(keyDown), std::end(keyDown), 0);
+                for (VoiceState& voice : voices)
+                    voice.note = -1;
+                return;
+            }
+            keyDown[event.key] = 0;
+            for (VoiceState& voice : voices)
+                if (voice.channel == event.channel && voice.key == event.key)
+                    voice.note = -1;
+            if (polyphony == 1)
+                for (int k = 127; k >= 0; --k)
+                    if (keyDown[k]) {
+                        startVoice(0, k, event.channel, -1);
+                        break;
+                    }
+        } else if (event.type == 1) {
+            channelBend[event.channel] = event.bend;
+        } else if (event.type == 2) {
+            channelProgram[event.channel] = event.program;
+        }
+    }
+
+    void startVoice(int index, int32_t key, int32_t channel, int32_t velocity)
+    {
+        int32_t p = channelProgram[channel];
+        int32_t n = key;
+        if (programs[p].multi == 1) {
+            p = (p + key % 12) % 128;
+            n = 60;
+        }
+        velocity = std::min(velocity, 100);
+        VoiceState& v = voices[index];
+        v.channel = channel;
+        v.key = key;
+        v.note = n;
+        v.channelType = programs[p].channelType;
+        if (velocity < 0)
+            return;
+        for (int k = 0; k < 5; ++k) {
+            v.envelope[k] = &programs[p].envelope[k];
+            v.position[k] = 0;
+        }
+        v.velocity = velocity;
+        v.pitchOffset = 0;
+        v.arpValue = v.volumeValue = v.dutyValue = 0;
+        v.lastPeriodHigh = -1;
+    }
+
+    static int32_t step(const Envelope& e, int32_t& p)
+    {
+        if (p >= e.length)
+            p = e.loopIndex;
+        return e.values[p++];
+    }
+
+    static int32_t saturated(int64_t value)
+    {
+        return static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(value, -(1 << 30)), 1 << 30));
+    }
+
+    void write(VoiceChip& c, unsigned address, int data)
+    {
+        c.write_time += 4;
+        c.chip.write_register(c.write_time, address, data);
+    }
+
+    void stepVoiceFrame(int i)
+    {
+        VoiceState& v = voices[i];
+        VoiceChip& c = *chips[i];
+        if (v.note == -1)
+            return;
+        const Envelope& volume = *v.envelope[0];
+        if (v.position[0] >= volume.length && v.volumeValue == 0 && !volume.hasLoop)
+            v.note = -1;
+        v.volumeValue = step(volume, v.position[0]);
+        v.arpValue = step(*v.envelope[1], v.position[1]);
+        v.dutyValue = step(*v.envelope[4], v.position[4]);
+        v.pitchOffset = saturated(int64_t{v.pitchOffset} + step(*v.envelope[2], v.position[2]));
+        v.pitchOffset = saturated(int64_t{v.pitchOffset} + 16 * step(*v.envelope[3], v.position[3]));
+        int32_t vol = v.velocity * v.volumeValue / 100;
+        vol = std::min(15, std::max(0, vol));
+
+        bool silence = false;
+        int64_t period = 0;
+        int32_t index = 0;
+        if (v.channelType == 0 || v.channelType == 1) {
+            const float x = static_cast<float>(double{channelBend[v.channel]} + ((v.note - 69) + v.arpValue));
+            const float y = static_cast<float>(double{x} / 12);
+            const float r = static_cast<float>(std::pow(2.0, double{y}));
+            const double q = clockRate / (double{r} * 440 * (v.channelType == 0 ? 16 : 32));
+            if (r == 0.0f || std::isinf(r) || !(q < 2147483648.0))
+                silence = true;
+            else
+                period = static_cast<int64_t>(q) + v.pitchOffset - 1;
+            if (period < 0 || period > 2047)
+                silence = true;
+        } else if (v.channelType == 2) {
+            index = (11 - v.note - v.arpValue - v.pitchOffset) & 15;
+        } else if (vol != 0) {
+            c.end_frame();
+            return;
+        }
+        if (vol == 0)
+            silence = true;
+
+        if (silence) {
+            write(c, 0x4015, 0);
+            v.lastPeriodHigh = -1;
+        } else if (v.channelType == 0) {
+            const auto p = static_cast<int32_t>(period);
+            write(c, 0x4015, 1);
+            write(c, 0x4000, ((v.dutyValue & 3) * 64) | 0x30 | vol);
+            write(c, 0x4001, 0x08);
+            write(c, 0x4002, p & 0xFF);
+            if (v.lastPeriodHigh == -1 || (p & 0x700) != v.lastPeriodHigh) {
+                v.lastPeriodHigh = p & 0x700;
+                write(c, 0x4003, (p / 256) & 7);
+            }
+        } else if (v.channelType == 1) {
+            const auto p = static_cast<int32_t>(period);
+            write(c, 0x4015, 4);
+            write(c, 0x4008, 0xFF);
+            write(c, 0x400A, p & 0xFF);
+            write(c, 0x400B, (p / 256) & 7);
+        } else {
+            write(c, 0x4015, 8);
+            write(c, 0x400C, 0xF0 | vol);
+            write(c, 0x400E, ((v.dutyValue & 1) * 128) | index);
+            write(c, 0x400F, 0);
+        }
+        c.end_frame();
+    }
+
+    const ProgramBank& programs;
+    std::vector<Event> queue;
+    std::array<std::unique_ptr<VoiceChip>, 8> chips;
+    float channelBend[16] = {};
+    float bendRange[16];
+    int32_t rpnLsb = 0, rpnMsb = 0;
+    uint8_t keyDown[128] = {};
+    float chipSampleRate = -1.0f;
+    int32_t setUpClock = 0;
+    int32_t clockRate = 0, frameRate = 0;
+};

@@ -1,0 +1,126 @@
+// The audio thread never allocates: every heap allocation of the process is
+// counted while the plug-in handles MIDI and renders, after its first block.
+#include "PluginUnderTest.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* pointer, size_t size);
+void* __libc_memalign(size_t alignment, size_t size);
+}
+
+namespace {
+std::atomic<bool> counting{false};
+std::atomic<long> allocations{0};
+void count()
+{
+    if (counting.load(std::memory_order_relaxed))
+        allocations.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+// The plug-in's operator new and the C library's allocation functions all
+// end up here: this program's definitions come first in symbol lookup.
+extern "C" void* malloc(size_t size)
+{
+    count();
+    return __libc_malloc(size);
+}
+extern "C" void* calloc(size_t n, size_t size)
+{
+    count();
+    return __libc_calloc(n, size);
+}
+extern "C" void* realloc(void* pointer, size_t size)
+{
+    count();
+    return __libc_realloc(pointer, size);
+}
+extern "C" void* memalign(size_t alignment, size_t size)
+{
+    count();
+    return __libc_memalign(alignment, size);
+}
+extern "C" void* aligned_alloc(size_t alignment, size_t size)
+{
+    count();
+    return __libc_memalign(alignment, size);
+}
+extern "C" int posix_memalign(void** pointer, size_t alignment, size_t size)
+{
+    count();
+    *pointer = __libc_memalign(alignment, size);
+    return *pointer ? 0 : 12;
+}
+
+TEST(AudioThread, NeverAllocatesAfterTheFirstBlock)
+{
+    PluginHost host;
+    ASSERT_TRUE(host.load(pluginUnderTest()));
+    host.start(44100.0f, 512);
+    std::vector<float> left(5000), right(5000);
+    host.process(left.data(), right.data(), 512);
+
+    // Every event list is built before counting starts.
+    std::mt19937 random(7);
+    struct Block {
+        std::vector<VstMidiEvent> events;
+        std::vector<VstEvent*> pointers;
+        std::vector<unsigned char> list;
+        VstInt32 frames;
+        float rate;
+    };
+    std::vector<Block> blocks(400);
+    for (size_t b = 0; b < blocks.size(); ++b) {
+        Block& block = blocks[b];
+        block.frames = std::uniform_int_distribution<VstInt32>(1, 5000)(random);
+        block.rate = b < 200 ? 44100.0f : 96000.0f;  // a rate change sets the chips up again
+        const int count = std::uniform_int_distribution<int>(0, 40)(random);
+        block.events.resize(count);
+        for (VstMidiEvent& event : block.events) {
+            event = {};
+            event.type = kVstMidiType;
+            event.byteSize = sizeof(VstMidiEvent);
+            event.deltaFrames = std::uniform_int_distribution<VstInt32>(0, block.frames - 1)(random);
+            const uint8_t kinds[] = {0x90, 0x90, 0x80, 0xB0, 0xC0, 0xE0};
+            event.midiData[0] = static_cast<char>(kinds[random() % 6] | (random() % 16));
+            event.midiData[1] = static_cast<char>(random() % 128);
+            event.midiData[2] = static_cast<char>(random() % 128);
+            block.pointers.push_back(reinterpret_cast<VstEvent*>(&event));
+        }
+        block.list.resize(sizeof(VstEvents) + block.pointers.size() * sizeof(VstEvent*));
+        auto* list = reinterpret_cast<VstEvents*>(block.list.data());
+        list->numEvents = count;
+        for (int i = 0; i < count; ++i)
+            list->events[i] = block.pointers[i];
+    }
+
+    AEffect* effect = host.effect();
+    host.recordCalls = false;  // the host's own bookkeeping allocates
+    float* outputs[2] = {left.data(), right.data()};
+    counting = true;
+    for (Block& block : blocks) {
+        host.sampleRateAnswer = static_cast<VstIntPtr>(block.rate);
+        effect->dispatcher(effect, effProcessEvents, 0, 0, block.list.data(), 0.0f);
+        effect->processReplacing(effect, nullptr, outputs, block.frames);
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+}
+
+TEST(AudioThread, TheCounterCountsAllocations)
+{
+    counting = true;
+    void* pointer = std::malloc(10);
+    auto* object = new int(3);
+    counting = false;
+    std::free(pointer);
+    delete object;
+    EXPECT_GE(allocations.load(), 2);
+    allocations = 0;
+}

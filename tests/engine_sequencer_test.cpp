@@ -1,0 +1,264 @@
+// The envelope sequencer: the exact register writes of each frame, the chip
+// volume, the period table, noise indexes and self-ending notes.
+#include "EngineTestSupport.h"
+#include "engine/BankSnapshot.h"
+#include "engine/EnvelopeSequencer.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using Write = std::tuple<int32_t, unsigned, int>;  // time, address, data
+
+// Stands in for a VoiceChip and records what a frame does to it.
+struct RecordingChip {
+    struct Registers {
+        std::vector<Write>* log;
+        void write_register(int32_t time, unsigned address, int data) { log->emplace_back(time, address, data); }
+    };
+    std::vector<Write> writes;
+    Registers chip{&writes};
+    int32_t write_time = 0;
+    int frames = 0;
+    void end_frame()
+    {
+        write_time = 0;
+        ++frames;
+    }
+};
+
+class Sequencer : public ::testing::Test {
+protected:
+    // A program of the given type and texts, started like a note on.
+    void start(int32_t channelType, const char* volume, int32_t note, int32_t velocity, const char* arp = "0",
+               const char* pitch = "0", const char* hiPitch = "0", const char* duty = "0")
+    {
+        Program& program = bank->programs[0];
+        program.channelType = channelType;
+        const char* texts[] = {volume, arp, pitch, hiPitch, duty};
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            copyTextField(program.envelopeText[kind], texts[kind]);
+        ASSERT_EQ(compileAllEnvelopes(bank->programs), nullptr);
+        snapshot->capture(bank->programs);
+        voice = Voice{};
+        voice.channelType = channelType;
+        voice.note = note;
+        voice.key = note;
+        voice.velocity = std::min(velocity, 100);
+    }
+    std::vector<Write> frame(float bend = 0.0f, int32_t clock = kNtscClockRate)
+    {
+        chip.writes.clear();
+        stepVoiceFrame(voice, chip, snapshot->programs[0], bend, clock);
+        return chip.writes;
+    }
+
+    std::unique_ptr<BankHolder> bank = factoryBank();
+    std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
+    Voice voice;
+    RecordingChip chip;
+};
+
+}  // namespace
+
+TEST_F(Sequencer, PulseFramesWriteTheirRegistersFourClocksApart)
+{
+    start(Pulse, "15", 69, 127, "0", "0", "0", "2");
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{
+                  {4, 0x4015, 0x01}, {8, 0x4000, 0xBF}, {12, 0x4001, 0x08}, {16, 0x4002, 0xFD}, {20, 0x4003, 0x00}}));
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xBF}, {12, 0x4001, 0x08}, {16, 0x4002, 0xFD}}))
+        << "$4003 only when the period's high bits change";
+    EXPECT_EQ(chip.frames, 2);
+}
+
+TEST_F(Sequencer, PulseRewritesHighBitsWhenThePeriodCrosses256)
+{
+    start(Pulse, "15", 60, 100, "0", "| 40");  // 466, 506, 546: crosses 512 on the third frame
+    for (int i = 0; i < 2; ++i)
+        frame();
+    const std::vector<Write> writes = frame();
+    ASSERT_EQ(writes.size(), 5u);
+    EXPECT_EQ(writes[3], (Write{16, 0x4002, 546 & 0xFF}));
+    EXPECT_EQ(writes[4], (Write{20, 0x4003, 2}));
+}
+
+TEST_F(Sequencer, ChipVolumeIsVelocityTimesStepOverAHundred)
+{
+    start(Pulse, "15", 69, 64);
+    EXPECT_EQ(std::get<2>(frame()[1]), 0x30 | 9);
+    start(Pulse, "15", 69, 6);
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_FALSE(voice.isFree()) << "a silent frame does not end the note";
+    start(Pulse, "-5 40", 69, 100);
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_EQ(std::get<2>(frame()[1]), 0x30 | 15) << "limited to 15";
+}
+
+TEST_F(Sequencer, VolumeEndingOnZeroFreesTheVoiceOneFrameLater)
+{
+    start(Triangle, "15 15 15 15 0", 45, 100);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(frame().size(), 4u) << "sounding frame " << i;
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_FALSE(voice.isFree());
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_TRUE(voice.isFree());
+    EXPECT_TRUE(frame().empty());
+    EXPECT_EQ(chip.frames, 6) << "a free voice ends no frame";
+}
+
+TEST_F(Sequencer, LoopedOrNonZeroEndingsSoundUntilReleased)
+{
+    start(Pulse, "15 | 0", 60, 100);
+    for (int i = 0; i < 10; ++i)
+        frame();
+    EXPECT_FALSE(voice.isFree());
+    start(Pulse, "15 3", 60, 100);
+    for (int i = 0; i < 10; ++i)
+        frame();
+    EXPECT_FALSE(voice.isFree());
+}
+
+TEST_F(Sequencer, PulseSoundsAgainAfterASilentFrame)
+{
+    start(Pulse, "15 0 15", 69, 100);
+    EXPECT_EQ(frame().size(), 5u);
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    const std::vector<Write> third = frame();
+    ASSERT_EQ(third.size(), 5u) << "the length counter the silent frame cleared is reloaded";
+    EXPECT_EQ(third[4], (Write{20, 0x4003, 0x00}));
+}
+
+TEST_F(Sequencer, TriangleAndNoiseWriteEveryFrame)
+{
+    start(Triangle, "15", 60, 100);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(frame(),
+                  (std::vector<Write>{{4, 0x4015, 0x04}, {8, 0x4008, 0xFF}, {12, 0x400A, 212}, {16, 0x400B, 0}}));
+    start(Noise, "15", 60, 50, "0", "0", "0", "3");
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{{4, 0x4015, 0x08}, {8, 0x400C, 0xF7}, {12, 0x400E, 0x80 | 15}, {16, 0x400F, 0}}));
+}
+
+TEST_F(Sequencer, FallingTriangleGoesSilentButStaysBusy)
+{
+    start(Triangle, "15", 36, 100, "0", "| 200");
+    int32_t expected = periodFromNote(Triangle, 0.0f, 36, 0, 0, kNtscClockRate);
+    int sounding = 0;
+    for (int i = 0; i < 20; ++i) {
+        const std::vector<Write> writes = frame();
+        expected += 200;
+        if (expected <= 2047) {
+            ASSERT_EQ(writes.size(), 4u);
+            EXPECT_EQ(std::get<2>(writes[2]) | (std::get<2>(writes[3]) << 8), expected);
+            ++sounding;
+        } else {
+            EXPECT_EQ(writes, (std::vector<Write>{{4, 0x4015, 0x00}}));
+        }
+    }
+    EXPECT_GT(sounding, 3);
+    EXPECT_FALSE(voice.isFree());
+}
+
+TEST_F(Sequencer, NoiseIndexFollowsNoteArpAndOffset)
+{
+    start(Noise, "15", 60, 100, "4 0 0 -4 -4 -4 -4 -1");
+    const int expected[] = {11, 15, 15, 3, 3, 3, 3, 0, 0, 0};
+    for (int index : expected)
+        EXPECT_EQ(std::get<2>(frame()[2]) & 15, index);
+    EXPECT_EQ(noiseIndexFromNote(75, 0, 0), 0);
+    EXPECT_EQ(noiseIndexFromNote(76, 0, 0), 15);
+    EXPECT_EQ(noiseIndexFromNote(60, 0, 16 * 7), 15) << "Hi-Pitch steps leave the index alone";
+}
+
+TEST_F(Sequencer, EnvelopesStepInTheirOrderAndPitchAccumulates)
+{
+    start(Pulse, "15 14", 69, 100, "0 12", "1 2", "| 1", "1 2 3");
+    frame();
+    EXPECT_EQ(voice.volumeValue, 15);
+    EXPECT_EQ(voice.arpValue, 0);
+    EXPECT_EQ(voice.dutyValue, 1);
+    EXPECT_EQ(voice.pitchOffset, 1 + 16);
+    frame();
+    EXPECT_EQ(voice.arpValue, 12);
+    EXPECT_EQ(voice.pitchOffset, 1 + 16 + 2 + 16);
+    frame();
+    EXPECT_EQ(voice.volumeValue, 14);
+    EXPECT_EQ(voice.dutyValue, 3);
+    EXPECT_EQ(voice.pitchOffset, 1 + 16 + 2 + 16 + 0 + 16) << "Pitch ended on its appended 0";
+}
+
+TEST_F(Sequencer, PitchOffsetSaturatesInsteadOfOverflowing)
+{
+    start(Noise, "15", 60, 100, "0", "| 32768", "| 32768");
+    for (int i = 0; i < 2000; ++i)
+        frame();
+    EXPECT_EQ(voice.pitchOffset, kPitchOffsetLimit);
+    start(Pulse, "15", 60, 100, "0", "| -32768", "| -32768");
+    for (int i = 0; i < 2000; ++i)
+        frame();
+    EXPECT_EQ(voice.pitchOffset, -kPitchOffsetLimit);
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+}
+
+TEST_F(Sequencer, NotesBeyondEveryPeriodAreSilentFrames)
+{
+    start(Pulse, "15", 60, 100, "32768");
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    start(Triangle, "15", 60, 100, "-32768", "| -32768");
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    for (float bend : {std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(), 1e30f})
+        EXPECT_EQ(periodFromNote(Pulse, bend, 60, 0, 0, kNtscClockRate), -1);
+}
+
+TEST_F(Sequencer, UnknownChannelTypesOnlyEndTheirFrames)
+{
+    start(7, "15", 60, 100);
+    EXPECT_TRUE(frame().empty());
+    EXPECT_EQ(chip.frames, 1);
+    start(-1, "0", 60, 100);
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+}
+
+TEST(PeriodTable, NtscAndPalPeriodsOfTheWorkedNotes)
+{
+    struct Row {
+        int32_t note, ntscPulse, ntscTriangle, palPulse, palTriangle;
+    };
+    const Row rows[] = {
+        {33, 2032, 1015, 1888, 943}, {45, 1015, 507, 943, 471}, {60, 426, 212, 396, 197}, {69, 253, 126, 235, 117},
+        {81, 126, 62, 117, 58},      {93, 62, 30, 58, 28},      {127, 7, 3, 7, 3}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(periodFromNote(Pulse, 0.0f, row.note, 0, 0, kNtscClockRate), row.ntscPulse) << row.note;
+        EXPECT_EQ(periodFromNote(Triangle, 0.0f, row.note, 0, 0, kNtscClockRate), row.ntscTriangle) << row.note;
+        EXPECT_EQ(periodFromNote(Pulse, 0.0f, row.note, 0, 0, kPalClockRate), row.palPulse) << row.note;
+        EXPECT_EQ(periodFromNote(Triangle, 0.0f, row.note, 0, 0, kPalClockRate), row.palTriangle) << row.note;
+    }
+}
+
+TEST(PeriodTable, LowestNotesInRange)
+{
+    EXPECT_GE(periodFromNote(Pulse, 0.0f, 33, 0, 0, kNtscClockRate), 0);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 32, 0, 0, kNtscClockRate), -1);
+    EXPECT_GE(periodFromNote(Triangle, 0.0f, 21, 0, 0, kNtscClockRate), 0);
+    EXPECT_EQ(periodFromNote(Triangle, 0.0f, 20, 0, 0, kNtscClockRate), -1);
+    EXPECT_GE(periodFromNote(Pulse, 0.0f, 32, 0, 0, kPalClockRate), 0);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 31, 0, 0, kPalClockRate), -1);
+    EXPECT_GE(periodFromNote(Triangle, 0.0f, 20, 0, 0, kPalClockRate), 0);
+    EXPECT_EQ(periodFromNote(Triangle, 0.0f, 19, 0, 0, kPalClockRate), -1);
+}
+
+TEST(PeriodTable, BendArpAndOffsetMoveThePeriod)
+{
+    EXPECT_EQ(periodFromNote(Pulse, 12.0f, 57, 0, 0, kNtscClockRate), 253);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 57, 12, 0, kNtscClockRate), 253);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 0, 10, kNtscClockRate), 263) << "a positive offset lowers the pitch";
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 0, -254, kNtscClockRate), -1);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 0, -253, kNtscClockRate), 0);
+}
