@@ -9,13 +9,16 @@ started=$(date +%s)
 scripts/install-deps.sh all
 scripts/setup-wine.sh
 
-for preset in linux win32 win64; do
+# linux, win32 and win64 are the products; asan (AddressSanitizer with
+# UndefinedBehaviorSanitizer) and tsan (ThreadSanitizer) run the native suite
+# again to catch memory errors, undefined behaviour and data races.
+for preset in linux win32 win64 asan tsan; do
     echo "== build $preset"
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
 
-for preset in linux win64 win32; do
+for preset in linux win64 win32 asan tsan; do
     echo "== test $preset"
     ctest --preset "$preset" -j2
 done

@@ -58,6 +58,15 @@ public:
     void publishBank(const chunk::Settings* loaded = nullptr);
 
     // ---- the instrument's state ----
+    //
+    // Who may touch what. The audio thread (processEvents, processReplacing)
+    // never locks and never allocates. It reads the bank only as a snapshot
+    // published through bankExchange, and the settings only as atomics. Every
+    // other thread (the host's, the editor's) edits the master bank below
+    // while holding bankMutex, recompiles it, and publishes a new snapshot,
+    // which the audio thread takes at its next block: a sounding voice moves
+    // to the new steps at a frame boundary, and a chunk load (whose settings
+    // travel in its snapshot) is heard as a whole.
     std::atomic<int32_t> midiChannel{0};  // 0..15: whose program the host and the editor address
     SharedSettings settings;              // channel programs, clock standard, polyphony, gain
     std::atomic<int32_t> lastChannelProgram[kMidiChannelCount] = {};

@@ -1,6 +1,8 @@
 // The audio thread never allocates: every heap allocation of the process is
 // counted while the plug-in handles MIDI and renders, after its first block.
+#include "EngineTestSupport.h"
 #include "PluginUnderTest.h"
+#include "engine/Engine.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -22,6 +24,9 @@ void count()
     if (counting.load(std::memory_order_relaxed))
         allocations.fetch_add(1, std::memory_order_relaxed);
 }
+// While set, the allocation of a voice chip's sample buffer fails.
+std::atomic<bool> failChipBuffers{false};
+constexpr size_t kChipBufferBytes = 65472 * 2;
 }  // namespace
 
 // The plug-in's operator new and the C library's allocation functions all
@@ -29,6 +34,8 @@ void count()
 extern "C" void* malloc(size_t size)
 {
     count();
+    if (size == kChipBufferBytes && failChipBuffers.load(std::memory_order_relaxed))
+        return nullptr;
     return __libc_malloc(size);
 }
 extern "C" void* calloc(size_t n, size_t size)
@@ -123,4 +130,33 @@ TEST(AudioThread, TheCounterCountsAllocations)
     delete object;
     EXPECT_GE(allocations.load(), 2);
     allocations = 0;
+}
+
+TEST(AudioThread, VoicesWhoseChipHasNoBufferStaySilent)
+{
+    auto bank = factoryBank();
+    SharedSettings settings;
+    auto exchange = std::make_unique<BankExchange>();
+    exchange->initialise(bank->programs);
+    failChipBuffers = true;
+    auto engine = std::make_unique<Engine>(settings, *exchange);
+    std::vector<float> left(4096), right(4096);
+    for (int key = 60; key < 68; ++key) {
+        const uint8_t on[3] = {0x90, static_cast<uint8_t>(key), 100};
+        engine->queueMidi(0, on);
+    }
+    engine->render(left.data(), right.data(), 4096, 44100.0f);
+    failChipBuffers = false;
+    for (bool ready : engine->chipReady)
+        EXPECT_FALSE(ready);
+    for (float sample : left)
+        ASSERT_EQ(sample, 0.0f);
+
+    // The next set-up (here: a new rate) gives the chips their buffers.
+    engine->render(left.data(), right.data(), 4096, 48000.0f);
+    EXPECT_TRUE(engine->chipReady[0]);
+    bool sounding = false;
+    for (float sample : left)
+        sounding = sounding || sample != 0.0f;
+    EXPECT_TRUE(sounding);
 }
