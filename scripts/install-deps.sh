@@ -10,7 +10,7 @@ want=${1:-all}
 native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
              libbenchmark-dev clang-14 libclang-rt-14-dev)
 windows_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-              binutils-mingw-w64-x86-64 wine wine64 wine32:i386)
+              binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

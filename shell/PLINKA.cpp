@@ -1,5 +1,6 @@
 #include "PLINKA.h"
 
+#include "../editor/EditorFactory.h"
 #include "../engine/EnvelopeCompiler.h"
 #include "FactoryPresets.h"
 
@@ -48,9 +49,9 @@ PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount,
     settings.ntsc.store(1);
     settings.polyphony.store(kMaxPolyphony);
 
-    // No editor yet: the host is told there is none.
-    setFlag(effFlagsHasEditor, editor != nullptr);
+    editor = createEditor(*this);
     settings.programsChanged.store(true, std::memory_order_release);
+    setFlag(effFlagsHasEditor, editor != nullptr);
 }
 
 PLINKA::~PLINKA() = default;
@@ -91,6 +92,8 @@ void PLINKA::checkProgramChange()
     // its display update causes no second notification.
     if (!settings.programsChanged.exchange(false, std::memory_order_acq_rel))
         return;
+    if (editor)
+        editorModel.markForRefresh();
     updateDisplay();
 }
 

@@ -3,6 +3,7 @@
 // chips and the editor.
 #pragma once
 
+#include "../editor/EditorModel.h"
 #include "../engine/BankExchange.h"
 #include "../engine/Engine.h"
 #include "../engine/Program.h"
@@ -82,6 +83,10 @@ public:
     // How the bank reaches the audio thread, and the engine that plays it.
     BankExchange bankExchange;
     Engine engine{settings, bankExchange};
+
+    // What the editor shows and does; the editor window itself, where the
+    // platform has one, is the base's `editor`.
+    EditorModel editorModel{*this};
 
 private:
     int32_t currentProgramNumber() const;

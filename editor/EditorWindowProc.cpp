@@ -1,0 +1,78 @@
+// Messages of the editor's main window: the controls' notifications become
+// the EditorModel's actions, and the owner-drawn buttons and the envelope
+// labels are painted with their highlights and marks.
+#include "GUI.h"
+
+#include "editor/EditorModel.h"
+#include "shell/PLINKA.h"
+
+#include <commctrl.h>
+
+namespace {
+
+constexpr COLORREF kEmptyEnvelopeColour = RGB(255, 255, 128);  // light yellow
+constexpr int kCornerSize = 5;
+constexpr int kTextOffset = 4;  // pixels below the button's top edge
+
+void drawButton(const EditorModel& model, const DRAWITEMSTRUCT& item)
+{
+    const COLORREF fill = GetSysColor(model.isSelected(static_cast<int>(item.CtlID)) ? COLOR_BTNSHADOW : COLOR_BTNFACE);
+    HDC dc = item.hDC;
+    SetDCBrushColor(dc, fill);
+    SetBkColor(dc, fill);
+    SelectObject(dc, GetStockObject(DC_BRUSH));
+    RECT area = item.rcItem;
+    RoundRect(dc, area.left, area.top, area.right, area.bottom, kCornerSize, kCornerSize);
+
+    char text[256];
+    const int length = GetWindowTextLengthA(item.hwndItem);
+    GetWindowTextA(item.hwndItem, text, sizeof text);
+    area.top += kTextOffset;
+    DrawTextA(dc, text, length < static_cast<int>(sizeof text) ? length : -1, &area, DT_CENTER);
+}
+
+}  // namespace
+
+LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* gui = reinterpret_cast<GUI*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!gui || !gui->instrument || wParam == 0 || lParam == 0)
+        return DefWindowProcA(window, message, wParam, lParam);
+    EditorModel& model = gui->instrument->editorModel;
+    const auto control = reinterpret_cast<HWND>(lParam);
+
+    switch (message) {
+    case WM_DRAWITEM:
+        drawButton(model, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return 1;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == EN_CHANGE) {
+            for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+                if (control == gui->envelopeEdit[kind]) {
+                    char text[kEnvelopeTextSize];
+                    GetWindowTextA(control, text, sizeof text);
+                    model.editEnvelope(kind, text);
+                }
+            }
+        }
+        // Only a plain click counts: the second click of a double click and the
+        // focus notifications of BS_NOTIFY do nothing.
+        if (HIWORD(wParam) == BN_CLICKED)
+            model.click(LOWORD(wParam));
+        return 0;
+    case WM_VSCROLL:
+        if (control == gui->gainSlider)
+            model.moveGainSlider(static_cast<int32_t>(SendMessageA(gui->gainSlider, TBM_GETPOS, 0, 0)));
+        return 0;
+    case WM_CTLCOLORSTATIC: {
+        COLORREF colour = GetSysColor(COLOR_BTNFACE);
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            if (control == gui->envelopeLabel[kind] && model.envelopeIsEmpty(kind))
+                colour = kEmptyEnvelopeColour;
+        SetBkColor(reinterpret_cast<HDC>(wParam), colour);
+        return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+    }
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,56 @@
+// The editor window on Windows: a fixed panel of standard controls that the
+// host embeds in a window of its own. What the controls show and what the
+// user's actions do is the EditorModel's business; this class makes and
+// destroys the windows and carries messages between them and the model.
+#pragma once
+
+#include "shell/AEffEditor.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+class PLINKA;
+
+class GUI : public AEffEditor {
+public:
+    // Registers the window class; creates no window.
+    explicit GUI(PLINKA* instrument);
+    // Unregisters the window class (and destroys the windows, should the host
+    // not have closed the editor).
+    ~GUI() override;
+
+    // ---- user-interface thread ----
+    bool getRect(ERect** rect) override;
+    bool open(void* parentWindow) override;
+    void close() override;
+    // Performs the pending refreshes of texts, displays, status and slider.
+    void idle() override;
+
+    PLINKA* instrument;
+    char windowClassName[32] = {};
+    HWND window = nullptr;
+    HWND envelopeLabel[5] = {};
+    HWND envelopeEdit[5] = {};
+    HWND pulseButton = nullptr;
+    HWND triangleButton = nullptr;
+    HWND noiseButton = nullptr;
+    HWND ntscButton = nullptr;
+    HWND palButton = nullptr;
+    HWND multiButton = nullptr;
+    HWND midiChannelLabel = nullptr;
+    HWND polyphonyLabel = nullptr;
+    HWND midiChannelUpButton = nullptr;
+    HWND midiChannelDownButton = nullptr;
+    HWND polyphonyUpButton = nullptr;
+    HWND polyphonyDownButton = nullptr;
+    HWND statusLabel = nullptr;
+    HWND gainSlider = nullptr;
+    ERect rect{0, 0, 255, 595};
+
+private:
+    // "PLINKA" and this object's address: each editor has a class of its own.
+    void formatWindowClassName();
+};
+
+// The window procedure of the editor's main window, the parent of every control.
+LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,487 @@
+// The editor window as a user meets it, under wine: the 24 controls with
+// their classes, identifiers, places and texts; clicks, typing and the gain
+// slider, checked through the host interface and the displays; screenshots
+// of a few states (BMP files beside the test program, turned into PNG by the
+// test script).
+#include "AudioMeasure.h"
+#include "ChunkCells.h"
+#include "PluginUnderTest.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+enum { Volume, Arp, Pitch, HiPitch, Duty };
+
+struct Expected {
+    const char* className;
+    int id;
+    int x, y, width, height;
+    const char* text;  // before the first idle
+};
+
+const Expected kControls[24] = {
+    {"static", 0, 10, 12, 60, 25, "Volume:"},
+    {"static", 0, 10, 42, 60, 25, "Arp:"},
+    {"static", 0, 10, 72, 60, 25, "Pitch:"},
+    {"static", 0, 10, 102, 60, 25, "Hi-Pitch:"},
+    {"static", 0, 10, 132, 60, 25, "Duty:"},
+    {"edit", 0, 80, 10, 475, 25, "0"},
+    {"edit", 0, 80, 40, 475, 25, "0"},
+    {"edit", 0, 80, 70, 475, 25, "0"},
+    {"edit", 0, 80, 100, 475, 25, "0"},
+    {"edit", 0, 80, 130, 475, 25, "0"},
+    {"button", 1000, 80, 170, 60, 24, "Pulse"},
+    {"button", 1001, 145, 170, 60, 24, "Triangle"},
+    {"button", 1002, 210, 170, 60, 24, "Noise"},
+    {"button", 1003, 300, 170, 60, 24, "Multi"},
+    {"button", 1004, 390, 170, 60, 24, "NTSC"},
+    {"button", 1005, 455, 170, 60, 24, "PAL"},
+    {"msctls_trackbar32", 1006, 565, 0, 30, 200, "Gain"},
+    {"static", 1007, 10, 204, 70, 25, "ST_U"},
+    {"button", 1008, 80, 200, 25, 25, "+"},
+    {"button", 1009, 110, 200, 25, 25, "-"},
+    {"static", 1010, 160, 204, 90, 25, "ST_U"},
+    {"button", 1011, 250, 200, 25, 25, "+"},
+    {"button", 1012, 280, 200, 25, 25, "-"},
+    {"static", 1013, 10, 234, 575, 20, "ST_U"},
+};
+
+std::string textOf(HWND window)
+{
+    char text[2048] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+void pumpMessages()
+{
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+LRESULT CALLBACK hostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A host window of our own, the editor inside it.
+class Editor : public LoadedPlugin {
+protected:
+    void SetUp() override
+    {
+        LoadedPlugin::SetUp();
+        ASSERT_TRUE(effect().flags & effFlagsHasEditor);
+        WNDCLASSA windowClass{};
+        windowClass.lpfnWndProc = hostWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "PlinkaTestHost";
+        windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+        RegisterClassA(&windowClass);
+        hostWindow = CreateWindowExA(0, "PlinkaTestHost", "Plinka test host", WS_POPUP | WS_VISIBLE, 20, 20, 595, 255,
+                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(hostWindow, nullptr);
+        ASSERT_EQ(dispatch(effEditOpen, 0, 0, hostWindow), 1);
+        editorWindow = GetWindow(hostWindow, GW_CHILD);
+        ASSERT_NE(editorWindow, nullptr);
+        collectControls();
+        pumpMessages();
+    }
+    void TearDown() override
+    {
+        dispatch(effEditClose);
+        if (hostWindow)
+            DestroyWindow(hostWindow);
+        pumpMessages();
+    }
+
+    // The children in the order of the layout table, each found by its place
+    // and size (the z-order says nothing certain about creation order).
+    void collectControls()
+    {
+        children.clear();
+        for (HWND child = GetWindow(editorWindow, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            children.push_back(child);
+        controls.assign(24, nullptr);
+        for (HWND child : children) {
+            RECT area;
+            GetWindowRect(child, &area);
+            MapWindowPoints(nullptr, editorWindow, reinterpret_cast<POINT*>(&area), 2);
+            for (int i = 0; i < 24; ++i) {
+                const Expected& expected = kControls[i];
+                if (area.left == expected.x && area.top == expected.y && area.right - area.left == expected.width &&
+                    area.bottom - area.top == expected.height)
+                    controls[i] = child;
+            }
+        }
+    }
+    HWND control(int index) const { return controls.at(index); }
+    HWND byId(int id) const { return GetDlgItem(editorWindow, id); }
+    void idle()
+    {
+        dispatch(effEditIdle);
+        pumpMessages();
+    }
+    void click(int id)
+    {
+        SendMessageA(byId(id), BM_CLICK, 0, 0);
+        pumpMessages();
+    }
+    void type(int kind, const std::string& text)
+    {
+        HWND edit = control(5 + kind);
+        SendMessageA(edit, EM_SETSEL, 0, -1);
+        SendMessageA(edit, WM_CLEAR, 0, 0);
+        for (char c : text)
+            SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(c)), 0);
+        pumpMessages();
+    }
+    void pressOnSlider(WPARAM key)
+    {
+        HWND slider = byId(1006);
+        SendMessageA(slider, WM_KEYDOWN, key, 0);
+        SendMessageA(slider, WM_KEYUP, key, 0);
+        pumpMessages();
+    }
+    // The state as the host would save it.
+    std::vector<float> chunk() { return cells::of(host.getChunk()); }
+    int32_t ntsc()
+    {
+        const std::vector<float> c = chunk();
+        return static_cast<int32_t>(c[c.size() - 4]);
+    }
+    int32_t gain()
+    {
+        const std::vector<float> c = chunk();
+        return static_cast<int32_t>(c[c.size() - 2]);
+    }
+    // Program 0's channel type and multi flag (cells 21 and 23).
+    int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
+    int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
+    std::string programText(int program, int kind)
+    {
+        const std::vector<float> c = chunk();
+        size_t i = 18;
+        for (int p = 0; p <= program; ++p) {
+            i += 7;  // program, type and multi tags with their numbers, the name tag
+            cells::stringAt(c, i);
+            for (int k = 0; k < 5; ++k) {
+                ++i;
+                const std::string text = cells::stringAt(c, i);
+                if (p == program && k == kind)
+                    return text;
+            }
+        }
+        return {};
+    }
+    // The background colour a label paints its text on.
+    COLORREF labelColour(int kind)
+    {
+        HDC dc = CreateCompatibleDC(nullptr);
+        SendMessageA(editorWindow, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                     reinterpret_cast<LPARAM>(control(kind)));
+        const COLORREF colour = GetBkColor(dc);
+        DeleteDC(dc);
+        return colour;
+    }
+    // Saves the editor as it is on screen.
+    void screenshot(const char* name)
+    {
+        UpdateWindow(hostWindow);
+        RedrawWindow(hostWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        pumpMessages();
+        Sleep(200);
+        pumpMessages();
+        RECT area;
+        GetWindowRect(editorWindow, &area);
+        const int width = area.right - area.left;
+        const int height = area.bottom - area.top;
+        HDC screen = GetDC(nullptr);
+        HDC memory = CreateCompatibleDC(screen);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+        SelectObject(memory, old);
+        const int stride = (width * 3 + 3) & ~3;
+        BITMAPFILEHEADER file{};
+        file.bfType = 0x4D42;
+        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+        file.bfSize = file.bfOffBits + stride * height;
+        char path[MAX_PATH];
+        GetModuleFileNameA(nullptr, path, sizeof path);
+        std::string where(path);
+        where = where.substr(0, where.find_last_of("\\/") + 1) + name + ".bmp";
+        if (FILE* out = std::fopen(where.c_str(), "wb")) {
+            std::fwrite(&file, sizeof file, 1, out);
+            std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out);
+            std::fwrite(bits, stride * height, 1, out);
+            std::fclose(out);
+        }
+        DeleteObject(bitmap);
+        DeleteDC(memory);
+        ReleaseDC(nullptr, screen);
+    }
+
+    HWND hostWindow = nullptr;
+    HWND editorWindow = nullptr;
+    std::vector<HWND> children;
+    std::vector<HWND> controls;
+};
+
+}  // namespace
+
+TEST_F(Editor, HasTheTwentyFourControlsOfTheLayout)
+{
+    ASSERT_EQ(children.size(), 24u);
+    char className[64];
+    GetClassNameA(editorWindow, className, sizeof className);
+    EXPECT_EQ(std::string(className).substr(0, 6), "PLINKA");
+    EXPECT_EQ(std::strlen(className), 14u);
+    EXPECT_EQ(textOf(editorWindow), "PLINKA");
+    RECT editorArea;
+    GetClientRect(editorWindow, &editorArea);
+    EXPECT_EQ(editorArea.right, 595);
+    EXPECT_EQ(editorArea.bottom, 255);
+
+    for (int i = 0; i < 24; ++i) {
+        const Expected& expected = kControls[i];
+        HWND child = control(i);
+        ASSERT_NE(child, nullptr) << "no control at the place and size of " << i;
+        GetClassNameA(child, className, sizeof className);
+        EXPECT_EQ(lstrcmpiA(className, expected.className), 0) << i << ": " << className;
+        EXPECT_EQ(GetDlgCtrlID(child), expected.id) << i;
+        EXPECT_EQ(textOf(child), expected.text) << i;
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        EXPECT_TRUE(style & WS_VISIBLE) << i;
+        EXPECT_FALSE(style & WS_TABSTOP) << i;
+        if (lstrcmpiA(expected.className, "button") == 0) {
+            EXPECT_EQ(style & (BS_OWNERDRAW | BS_NOTIFY), BS_OWNERDRAW | BS_NOTIFY) << i;
+        }
+        if (lstrcmpiA(expected.className, "edit") == 0) {
+            // The control takes its border over from WS_BORDER, so only these show.
+            EXPECT_EQ(style & (ES_AUTOHSCROLL | ES_MULTILINE), ES_AUTOHSCROLL) << i;
+        }
+    }
+    screenshot("editor-before-idle");
+}
+
+TEST_F(Editor, FirstIdleFillsInTheShownProgram)
+{
+    idle();
+    const char* texts[] = {"15", "0", "0", "0", "0"};
+    for (int kind = 0; kind < 5; ++kind)
+        EXPECT_EQ(textOf(control(5 + kind)), texts[kind]);
+    EXPECT_EQ(textOf(byId(1007)), "MIDIch:1");
+    EXPECT_EQ(textOf(byId(1010)), "Polyphony:8");
+    EXPECT_EQ(textOf(byId(1013)), "OK");
+    EXPECT_EQ(SendMessageA(byId(1006), TBM_GETPOS, 0, 0), 100);
+    screenshot("editor-new");
+}
+
+TEST_F(Editor, RectangleIsTheSameBeforeDuringAndAfter)
+{
+    ERect* rect = nullptr;
+    EXPECT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 255);
+    EXPECT_EQ(rect->right, 595);
+    dispatch(effEditClose);
+    ERect* after = nullptr;
+    dispatch(effEditGetRect, 0, 0, &after);
+    EXPECT_EQ(after, rect);
+    dispatch(effEditIdle);  // closed: touches nothing
+    EXPECT_EQ(dispatch(effEditOpen, 0, 0, hostWindow), 1);
+    editorWindow = GetWindow(hostWindow, GW_CHILD);
+}
+
+TEST_F(Editor, ButtonsChangeTheShownProgramAndTheStandard)
+{
+    idle();
+    click(1001);
+    EXPECT_EQ(channelType0(), 1);
+    click(1002);
+    EXPECT_EQ(channelType0(), 2);
+    click(1000);
+    EXPECT_EQ(channelType0(), 0);
+    click(1003);
+    EXPECT_EQ(multi0(), 1);
+    click(1003);
+    EXPECT_EQ(multi0(), 0);
+    click(1005);
+    EXPECT_EQ(ntsc(), 0);
+    click(1004);
+    EXPECT_EQ(ntsc(), 1);
+
+    click(1001);
+    click(1003);
+    click(1005);
+    idle();
+    screenshot("editor-triangle-multi-pal");
+    click(1003);
+    click(1000);
+}
+
+TEST_F(Editor, PalAndNtscAreHeardAtOnce)
+{
+    idle();
+    click(1005);
+    host.start(44100.0f, 512);
+    StereoBuffer out = host.render(22050, 512, {{0, {0xC0, 2, 0}}, {0, {0x90, 69, 100}}});
+    double expected = 1662607.0 / (16.0 * 236);
+    EXPECT_NEAR(frequencyOf(out.left, 4410, out.left.size(), 44100.0), expected, expected * 0.001);
+    click(1004);
+    out = host.render(22050, 512);
+    expected = 1789773.0 / (16.0 * 254);
+    EXPECT_NEAR(frequencyOf(out.left, 4410, out.left.size(), 44100.0), expected, expected * 0.001);
+}
+
+TEST_F(Editor, ChannelAndPolyphonyStepWithWrapAround)
+{
+    idle();
+    click(1009);
+    idle();
+    EXPECT_EQ(textOf(byId(1007)), "MIDIch:16");
+    click(1008);
+    idle();
+    EXPECT_EQ(textOf(byId(1007)), "MIDIch:1");
+    for (int i = 0; i < 16; ++i)
+        click(1008);
+    idle();
+    EXPECT_EQ(textOf(byId(1007)), "MIDIch:1");
+
+    click(1011);
+    idle();
+    EXPECT_EQ(textOf(byId(1010)), "Polyphony:1");
+    click(1012);
+    idle();
+    EXPECT_EQ(textOf(byId(1010)), "Polyphony:8");
+    click(1012);
+    idle();
+    EXPECT_EQ(textOf(byId(1010)), "Polyphony:7");
+}
+
+TEST_F(Editor, TheShownProgramFollowsTheChannelAndTheHostIsTold)
+{
+    idle();
+    dispatch(effGetProgram);
+    host.setChunk(cells::Builder().cell(cells::channelPrograms).number(0).number(6).bytes());
+    dispatch(effGetProgram);
+    host.clearCalls();
+    click(1008);
+    EXPECT_EQ(host.countCalls(audioMasterUpdateDisplay), 1u);
+    EXPECT_EQ(dispatch(effGetProgram), 6);
+    idle();
+    EXPECT_EQ(textOf(control(5 + Arp)), "12 0");
+    EXPECT_EQ(textOf(control(5 + Pitch)), "0 0 0 0 0 0 0 | 2 2 2 2 -2 -2 -2 -2");
+    EXPECT_EQ(host.programName(), "007 Pulse Solo");
+}
+
+TEST_F(Editor, TypingStoresTheTextAndTheStatusShowsTheBanksFirstError)
+{
+    idle();
+    type(Arp, "12 0 7");
+    EXPECT_EQ(programText(0, Arp), "12 0 7");
+    idle();
+    EXPECT_EQ(textOf(byId(1013)), "OK");
+
+    type(Duty, "");
+    idle();
+    EXPECT_EQ(labelColour(Duty), RGB(255, 255, 128)) << "an empty envelope's label is marked";
+    EXPECT_EQ(labelColour(Volume), GetSysColor(COLOR_BTNFACE));
+
+    type(Pitch, "1|");
+    idle();
+    EXPECT_EQ(textOf(byId(1013)), "Error: Loop marker should be preceded and followed with spacing");
+    EXPECT_EQ(programText(0, Pitch), "1|") << "kept as typed";
+    EXPECT_EQ(labelColour(Pitch), RGB(255, 255, 128)) << "so is one that failed";
+    screenshot("editor-error-and-empty");
+
+    type(Pitch, "1 |");
+    idle();
+    EXPECT_EQ(textOf(byId(1013)), "OK");
+    EXPECT_EQ(labelColour(Pitch), GetSysColor(COLOR_BTNFACE));
+    type(Duty, "2");
+    idle();
+    EXPECT_EQ(labelColour(Duty), GetSysColor(COLOR_BTNFACE));
+}
+
+TEST_F(Editor, TheThousandAndTwentyFourthCharacterShowsButIsNotKept)
+{
+    idle();
+    std::string text;
+    while (text.size() < 1023)
+        text += "1 ";
+    text.resize(1023);
+    HWND edit = control(5 + Volume);
+    SetWindowTextA(edit, text.c_str());
+    SendMessageA(edit, EM_SETSEL, 1023, 1023);
+    SendMessageA(edit, WM_CHAR, '1', 0);
+    pumpMessages();
+    EXPECT_EQ(textOf(edit).size(), 1024u);
+    EXPECT_EQ(programText(0, Volume), text);
+    host.setChunk(host.getChunk());  // any load reloads the texts at the next idle
+    dispatch(effGetProgram);
+    idle();
+    EXPECT_EQ(textOf(edit), text);
+}
+
+TEST_F(Editor, GainSliderSetsTheGainUpSideDown)
+{
+    idle();
+    pressOnSlider(VK_HOME);
+    EXPECT_EQ(gain(), 200);
+    pressOnSlider(VK_END);
+    EXPECT_EQ(gain(), 0);
+    pressOnSlider(VK_PRIOR);
+    EXPECT_EQ(gain(), 4) << "a page is 4";
+    pressOnSlider(VK_UP);
+    EXPECT_EQ(gain(), 5);
+    host.setChunk(cells::Builder().cell(cells::gain).number(200).bytes());
+    dispatch(effGetProgram);
+    idle();
+    EXPECT_EQ(SendMessageA(byId(1006), TBM_GETPOS, 0, 0), 0);
+
+    pressOnSlider(VK_END);
+    host.start(44100.0f, 512);
+    const StereoBuffer out = host.render(8820, 512, {{0, {0x90, 60, 127}}});
+    EXPECT_EQ(lastSound(out.left), -1) << "gain 0 is silence";
+}
+
+TEST_F(Editor, TwoInstrumentsRegisterTwoClasses)
+{
+    PluginHost second;
+    ASSERT_TRUE(second.load(pluginUnderTest()));
+    ASSERT_EQ(second.dispatch(effEditOpen, 0, 0, hostWindow), 1);
+    HWND first = editorWindow;
+    HWND other = nullptr;
+    for (HWND child = GetWindow(hostWindow, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        if (child != first)
+            other = child;
+    ASSERT_NE(other, nullptr);
+    char a[64], b[64];
+    GetClassNameA(first, a, sizeof a);
+    GetClassNameA(other, b, sizeof b);
+    EXPECT_STRNE(a, b);
+    EXPECT_EQ(std::string(a).substr(0, 6), std::string(b).substr(0, 6));
+    second.dispatch(effEditClose);
+}
