@@ -369,6 +369,12 @@ TEST_F(Editor, ChannelAndPolyphonyStepWithWrapAround)
     idle();
     EXPECT_EQ(textOf(byId(1007)), "MIDIch:1");
 
+    // The second click of a quick double click arrives as its own
+    // notification, which does nothing.
+    SendMessageA(editorWindow, WM_COMMAND, MAKEWPARAM(1008, BN_DOUBLECLICKED), reinterpret_cast<LPARAM>(byId(1008)));
+    idle();
+    EXPECT_EQ(textOf(byId(1007)), "MIDIch:1");
+
     click(1011);
     idle();
     EXPECT_EQ(textOf(byId(1010)), "Polyphony:1");
