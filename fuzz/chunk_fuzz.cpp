@@ -1,6 +1,7 @@
 // Whatever bytes a host hands to setChunk load without harm, and what the
 // instrument then writes is a fixed point: loading it and writing again gives
 // the same bytes.
+#include "FuzzCheck.h"
 #include "shell/PLINKA.h"
 
 #include <cstdlib>
@@ -15,12 +16,6 @@ std::vector<unsigned char> save(PLINKA& plinka)
     const VstInt32 size = plinka.getChunk(&data, false);
     const auto* bytes = static_cast<const unsigned char*>(data);
     return std::vector<unsigned char>(bytes, bytes + size);
-}
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
 }
 
 }  // namespace

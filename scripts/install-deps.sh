@@ -2,15 +2,18 @@
 # Installs what building and testing Plinka needs on Debian 12. Idempotent:
 # packages already present are skipped, so a second run does nothing.
 #   scripts/install-deps.sh native   compiler, CMake, GoogleTest, Benchmark
-#   scripts/install-deps.sh all      plus mingw-w64 and wine for the Windows DLLs
+#   scripts/install-deps.sh all      plus what the tests need: mingw-w64 and wine for the
+#                                    Windows DLLs, a virtual X display for the editor,
+#                                    and a third-party VST 2 instrument for plinka-render
 set -euo pipefail
 
 want=${1:-all}
 
-native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
+native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
              libbenchmark-dev clang-14 libclang-rt-14-dev)
-windows_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-              binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick)
+test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
+           binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
+           dpf-plugins-vst)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -19,7 +22,7 @@ is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 
 pkgs=("${native_pkgs[@]}")
 if [ "$want" = all ]; then
-    pkgs+=("${windows_pkgs[@]}")
+    pkgs+=("${test_pkgs[@]}")
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
         as_root dpkg --add-architecture i386
         as_root apt-get update -qq

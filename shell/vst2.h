@@ -97,6 +97,38 @@ struct VstMidiEvent {
     char reserved2;
 };
 
+// What a host tells a plug-in about the transport (audioMasterGetTime).
+struct VstTimeInfo {
+    double samplePos;
+    double sampleRate;
+    double nanoSeconds;
+    double ppqPos;
+    double tempo;
+    double barStartPos;
+    double cycleStartPos;
+    double cycleEndPos;
+    VstInt32 timeSigNumerator;
+    VstInt32 timeSigDenominator;
+    VstInt32 smpteOffset;
+    VstInt32 smpteFrameRate;
+    VstInt32 samplesToNextClock;
+    VstInt32 flags;
+};
+
+enum : VstInt32 {
+    kVstTransportChanged = 1,
+    kVstTransportPlaying = 1 << 1,
+    kVstNanosValid = 1 << 8,
+    kVstPpqPosValid = 1 << 9,
+    kVstTempoValid = 1 << 10,
+    kVstTimeSigValid = 1 << 13,
+};
+
+enum : VstInt32 {
+    kVstProcessLevelRealtime = 2,
+    kVstProcessLevelOffline = 4,
+};
+
 struct ERect {
     VstInt16 top;
     VstInt16 left;

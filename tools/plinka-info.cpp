@@ -2,23 +2,12 @@
 // shows of it: identity, capabilities and the program list.
 //   plinka-info [PLUGIN]     (default: the PLINKA.so beside this program)
 #include "host/PluginHost.h"
+#include "host/ProgramPath.h"
 
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 namespace {
-
-std::string besideThisProgram(const char* file)
-{
-    char path[4096];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return file;
-    std::string self(path, static_cast<size_t>(length));
-    const size_t slash = self.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/" + file;
-}
 
 const char* yesNo(bool value)
 {
@@ -33,7 +22,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: plinka-info [PLUGIN]\n");
         return 2;
     }
-    const std::string path = argc == 2 ? argv[1] : besideThisProgram("PLINKA.so");
+    const std::string path = argc == 2 ? argv[1] : pathBesideThisProgram("PLINKA.so");
 
     PluginHost host;
     if (!host.load(path)) {

@@ -79,6 +79,12 @@ void PluginHost::start(float sampleRate, VstInt32 blockSize)
 {
     sampleRateAnswer = static_cast<VstIntPtr>(sampleRate);
     blockSizeAnswer = blockSize;
+    timeInfo_ = {};
+    timeInfo_.sampleRate = sampleRate;
+    timeInfo_.tempo = 120.0;
+    timeInfo_.timeSigNumerator = 4;
+    timeInfo_.timeSigDenominator = 4;
+    timeInfo_.flags = kVstTransportPlaying | kVstTempoValid | kVstPpqPosValid | kVstTimeSigValid;
     dispatch(effOpen);
     dispatch(effSetSampleRate, 0, 0, nullptr, sampleRate);
     dispatch(effSetBlockSize, 0, blockSize);
@@ -118,6 +124,21 @@ VstIntPtr PluginHost::answer(AEffect* effect, VstInt32 opcode, VstInt32 index, V
         return 1;
     case audioMasterGetVendorVersion:
         return 1;
+    case audioMasterGetTime:
+        return reinterpret_cast<VstIntPtr>(&timeInfo_);
+    case audioMasterGetCurrentProcessLevel:
+        return processLevelAnswer;
+    case audioMasterGetAutomationState:
+        return 1;  // off
+    case audioMasterGetLanguage:
+        return 1;  // English
+    case audioMasterCanDo: {
+        const char* what = static_cast<const char*>(ptr);
+        for (const char* can : {"sendVstEvents", "sendVstMidiEvent", "sendVstTimeInfo"})
+            if (what && std::strcmp(what, can) == 0)
+                return 1;
+        return 0;
+    }
     default:
         return 0;
     }
@@ -206,8 +227,32 @@ void PluginHost::process(float* left, float* right, VstInt32 frames)
 {
     if (!effect_)
         return;
-    float* outputs[2] = {left, right};
-    effect_->processReplacing(effect_, nullptr, outputs, frames);
+    const int inputs = std::max(effect_->numInputs, 0);
+    const int outputs = std::max(effect_->numOutputs, 2);
+    const auto length = static_cast<size_t>(std::max(frames, 0));
+    spareInputs_.resize(static_cast<size_t>(inputs));
+    spareOutputs_.resize(static_cast<size_t>(outputs));
+    inputPointers_.assign(static_cast<size_t>(inputs), nullptr);
+    outputPointers_.assign(static_cast<size_t>(outputs), nullptr);
+    for (int i = 0; i < inputs; ++i) {
+        spareInputs_[i].assign(length, 0.0f);
+        inputPointers_[i] = spareInputs_[i].data();
+    }
+    for (int i = 0; i < outputs; ++i) {
+        spareOutputs_[i].resize(length);
+        outputPointers_[i] = spareOutputs_[i].data();
+    }
+    if (left)
+        outputPointers_[0] = left;
+    if (right)
+        outputPointers_[1] = right;
+    effect_->processReplacing(effect_, left || right ? inputPointers_.data() : nullptr,
+                              left || right ? outputPointers_.data() : nullptr, frames);
+    if (effect_ && effect_->numOutputs == 1 && left && right)
+        std::copy(left, left + length, right);
+    timeInfo_.samplePos += frames;
+    if (timeInfo_.sampleRate > 0.0)
+        timeInfo_.ppqPos = timeInfo_.samplePos / timeInfo_.sampleRate * timeInfo_.tempo / 60.0;
 }
 
 StereoBuffer PluginHost::render(int64_t frames, VstInt32 blockSize, const std::vector<TimedMidi>& midi)

@@ -58,6 +58,10 @@ public:
     std::atomic<VstIntPtr> versionAnswer{kVstVersion};
     std::atomic<VstIntPtr> sampleRateAnswer{44100};
     std::atomic<VstIntPtr> blockSizeAnswer{512};
+    std::atomic<VstIntPtr> processLevelAnswer{kVstProcessLevelRealtime};
+    // The transport as audioMasterGetTime reports it: playing from sample 0,
+    // advanced by every process call.
+    void setTempo(double beatsPerMinute) { timeInfo_.tempo = beatsPerMinute; }
 
     // ---- the callbacks received so far (unless recording is off) ----
     std::atomic<bool> recordCalls{true};
@@ -74,7 +78,9 @@ public:
 
     // Hands the plug-in one block's MIDI; each message's deltaFrames as given.
     void sendMidi(const std::vector<std::pair<VstInt32, std::vector<uint8_t>>>& messages);
-    // One processReplacing call into the two output arrays.
+    // One processReplacing call. The plug-in's first two outputs land in left
+    // and right (a mono plug-in's one output in both); more outputs are
+    // rendered and dropped, and its inputs get silence.
     void process(float* left, float* right, VstInt32 frames);
     // Renders frames samples in blocks of blockSize, delivering each message in
     // the block that holds its frame with the exact offset.
@@ -87,6 +93,11 @@ private:
 
     DynamicLibrary library_;
     AEffect* effect_ = nullptr;
+    VstTimeInfo timeInfo_{};
+    std::vector<std::vector<float>> spareInputs_;
+    std::vector<std::vector<float>> spareOutputs_;
+    std::vector<float*> inputPointers_;
+    std::vector<float*> outputPointers_;
     std::string error_;
     mutable std::mutex callsMutex_;
     std::vector<HostCall> calls_;

@@ -1,0 +1,3 @@
+# Bank files: the .fxb/.fxp container and the text bank.
+plinka_fuzzer(fx_file_fuzz plinka_bank)
+plinka_fuzzer(text_bank_fuzz plinka_bank)

@@ -1,0 +1,1015 @@
+// Bank files for the command-line tools: the exact bytes of .fxb/.fxp files,
+// the text bank's exact form and its byte-identical round trips through the
+// instrument's own chunk code, every error message, random states and random
+// damage, and the plinka-bank program end to end.
+#include "engine/EnvelopeCompiler.h"
+#include "shell/FactoryPresets.h"
+#include "shell/PLINKA.h"
+#include "tools/bank/FxFile.h"
+#include "tools/bank/TextBank.h"
+#include "tools/bank/WholeFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+namespace fs = std::filesystem;
+
+constexpr int32_t kPlnk = fx::fourCC('p', 'l', 'n', 'k');
+
+Bytes bytesOf(std::initializer_list<int> values)
+{
+    Bytes out;
+    for (int v : values)
+        out.push_back(static_cast<unsigned char>(v));
+    return out;
+}
+
+void append(Bytes& out, const std::string& text)
+{
+    out.insert(out.end(), text.begin(), text.end());
+}
+
+void appendBigEndian(Bytes& out, uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+std::string readError(const Bytes& bytes)
+{
+    fx::File file;
+    std::string error;
+    EXPECT_FALSE(fx::read(bytes.data(), bytes.size(), file, error));
+    return error;
+}
+
+fx::File readOk(const Bytes& bytes)
+{
+    fx::File file;
+    std::string error;
+    EXPECT_TRUE(fx::read(bytes.data(), bytes.size(), file, error)) << error;
+    return file;
+}
+
+fx::File smallBank()
+{
+    fx::File file;
+    file.fxID = kPlnk;
+    file.fxVersion = 1;
+    file.numPrograms = 128;
+    file.chunk = bytesOf({0xDE, 0xAD, 0xBE, 0xEF, 0x01});
+    return file;
+}
+
+// The header of a bank file as laid down field by field.
+Bytes bankHeader(uint32_t byteSize, const char* magic, int32_t version, uint32_t chunkSize)
+{
+    Bytes out;
+    append(out, "CcnK");
+    appendBigEndian(out, byteSize);
+    append(out, magic);
+    appendBigEndian(out, static_cast<uint32_t>(version));
+    append(out, "plnk");
+    appendBigEndian(out, 1);
+    appendBigEndian(out, 128);
+    out.resize(156, 0);
+    appendBigEndian(out, chunkSize);
+    return out;
+}
+
+std::unique_ptr<textbank::State> stateOfChunk(const Bytes& chunk)
+{
+    auto state = textbank::makeDefault();
+    textbank::loadChunk(chunk.data(), chunk.size(), *state);
+    return state;
+}
+
+std::unique_ptr<textbank::State> parseOk(const std::string& text)
+{
+    auto state = textbank::makeDefault();
+    std::vector<std::string> errors;
+    EXPECT_TRUE(textbank::parse(text, "bank.txt", *state, errors)) << (errors.empty() ? "" : errors.front());
+    return state;
+}
+
+std::vector<std::string> parseErrors(const std::string& text)
+{
+    auto state = textbank::makeDefault();
+    std::vector<std::string> errors;
+    EXPECT_FALSE(textbank::parse(text, "bank.txt", *state, errors)) << text;
+    return errors;
+}
+
+std::string firstParseError(const std::string& text)
+{
+    const std::vector<std::string> errors = parseErrors(text);
+    return errors.empty() ? "" : errors.front();
+}
+
+void setText(Program& program, int kind, const std::string& text)
+{
+    copyTextField(program.envelopeText[kind], text.c_str());
+}
+
+// A state that stretches every field: full-length names and texts, bytes of
+// every value, empty and space-edged texts, a text the compiler refuses, and
+// numbers outside the usual ones.
+std::unique_ptr<textbank::State> unusualState()
+{
+    auto state = textbank::makeDefault();
+    textbank::State& s = *state;
+    copyTextField(s.programs[0].name, "0123456789012345678901234567890");  // 31 bytes
+    copyTextField(s.programs[1].name, "Caf\xE9 \"Lead\" \\ #1\t\x01\x7F\xFF");
+    copyTextField(s.programs[2].name, "");
+    copyTextField(s.programs[3].name, "  spaced  ");
+    copyTextField(s.programs[4].name, "\"starts with a quote");
+    copyTextField(s.programs[5].name, "ends in a space ");
+    std::string longText;
+    for (int i = 0; longText.size() < 1023; ++i)
+        longText += static_cast<char>(1 + i % 255);
+    longText.resize(1023);
+    setText(s.programs[0], Volume, longText);
+    setText(s.programs[0], Arp, std::string(1023, '7'));
+    setText(s.programs[1], Volume, "");
+    setText(s.programs[1], Arp, "  12 0  ");
+    setText(s.programs[1], Pitch, "1|2");  // refused by the compiler, kept as written
+    setText(s.programs[1], HiPitch, "\r\n\t");
+    setText(s.programs[1], Duty, "| 0 1 # not a comment");
+    setText(s.programs[127], Duty, "\"");
+    setText(s.programs[126], Volume, "15 |\t");
+    setText(s.programs[126], Arp, "0 ");
+    s.programs[5].channelType = 3;
+    s.programs[6].channelType = -1;
+    s.programs[7].channelType = 16777216;
+    s.programs[8].channelType = -2147483647 - 1;
+    s.programs[40].multi = 1;
+    s.programs[41].multi = 5;
+    s.programs[42].multi = -3;
+    s.programs[43].multi = 2147483520;  // the largest int32 a chunk cell holds
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        s.settings.channelProgram[channel] = channel * 8 + 7;
+    s.settings.ntsc = 7;
+    s.settings.gain = -100000;
+    return state;
+}
+
+std::string fieldString(const char* field)
+{
+    return field;
+}
+
+}  // namespace
+
+// ---- .fxb / .fxp ----
+
+TEST(FxFileLayout, BankBytesAreExactBigEndianFieldsAtTheirOffsets)
+{
+    Bytes expected;
+    append(expected, "CcnK");
+    appendBigEndian(expected, 160 - 8 + 5);  // everything after the size field
+    append(expected, "FBCh");
+    appendBigEndian(expected, 1);
+    append(expected, "plnk");
+    appendBigEndian(expected, 1);
+    appendBigEndian(expected, 128);
+    expected.resize(156, 0);  // 128 reserved bytes
+    appendBigEndian(expected, 5);
+    for (int b : {0xDE, 0xAD, 0xBE, 0xEF, 0x01})
+        expected.push_back(static_cast<unsigned char>(b));
+
+    const Bytes written = fx::write(smallBank());
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(written.size(), fx::kBankHeaderBytes + 5);
+    EXPECT_EQ(readOk(written), smallBank());
+}
+
+TEST(FxFileLayout, ProgramBytesAreExactWithTheNameNulPadded)
+{
+    fx::File file = smallBank();
+    file.kind = fx::Kind::Program;
+    file.numPrograms = 0;
+    file.fxVersion = 0x01020304;
+    file.programName = "001 Lead";
+
+    Bytes expected;
+    append(expected, "CcnK");
+    appendBigEndian(expected, 60 - 8 + 5);
+    append(expected, "FPCh");
+    appendBigEndian(expected, 1);
+    append(expected, "plnk");
+    append(expected, std::string("\x01\x02\x03\x04", 4));
+    appendBigEndian(expected, 0);
+    append(expected, "001 Lead");
+    expected.resize(56, 0);
+    appendBigEndian(expected, 5);
+    for (int b : {0xDE, 0xAD, 0xBE, 0xEF, 0x01})
+        expected.push_back(static_cast<unsigned char>(b));
+
+    const Bytes written = fx::write(file);
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(readOk(written), file);
+}
+
+TEST(FxFileLayout, ProgramNameIsCutTo27BytesAndKeepsHighBytes)
+{
+    fx::File file = smallBank();
+    file.kind = fx::Kind::Program;
+    file.programName = "\xE9" + std::string(40, 'n');
+    const Bytes written = fx::write(file);
+    EXPECT_EQ(written[28], 0xE9);
+    EXPECT_EQ(written[28 + 26], 'n');
+    EXPECT_EQ(written[28 + 27], 0) << "the 28th byte is always the terminator";
+    EXPECT_EQ(readOk(written).programName, file.programName.substr(0, 27));
+}
+
+TEST(FxFileLayout, Version2BankKeepsItsCurrentProgramAndVersion1WritesZeros)
+{
+    fx::File file = smallBank();
+    file.version = 2;
+    file.currentProgram = 0x0A0B0C0D;
+    Bytes written = fx::write(file);
+    EXPECT_EQ(Bytes(written.begin() + 28, written.begin() + 32), bytesOf({0x0A, 0x0B, 0x0C, 0x0D}));
+    EXPECT_EQ(readOk(written), file);
+
+    file.version = 1;
+    written = fx::write(file);
+    EXPECT_EQ(Bytes(written.begin() + 28, written.begin() + 156), Bytes(128, 0));
+    // A version 1 bank's reserved bytes mean nothing, whatever they hold.
+    written[28] = 0x55;
+    EXPECT_EQ(readOk(written).currentProgram, 0);
+}
+
+TEST(FxFileLayout, EmptyChunkAndBytesAfterTheDeclaredEndAreAccepted)
+{
+    fx::File file = smallBank();
+    file.chunk.clear();
+    Bytes written = fx::write(file);
+    EXPECT_EQ(written.size(), 160u);
+    EXPECT_EQ(readOk(written), file);
+    written.push_back(0x99);  // past byteSize: left alone
+    EXPECT_EQ(readOk(written), file);
+}
+
+TEST(FxFileLayout, ForeignIdIsReadAndLeftToTheCaller)
+{
+    fx::File file = smallBank();
+    file.fxID = fx::fourCC('A', 'b', 'c', 'D');
+    const fx::File read = readOk(fx::write(file));
+    EXPECT_EQ(read.fxID, file.fxID);
+    EXPECT_EQ(fx::foreignIdMessage(read, kPlnk, "Plinka"), "made for plug-in 'AbcD', not Plinka 'plnk'");
+    EXPECT_EQ(fx::foreignIdMessage(smallBank(), kPlnk, "Plinka"), "");
+    EXPECT_EQ(fx::idText(fx::fourCC('\x01', '\'', 'z', '\xFF')), "\\x01\\x27z\\xFF");
+    EXPECT_EQ(fx::idText(kPlinkaUniqueId), "plnk") << "the plug-in's own id";
+}
+
+TEST(FxFileErrors, EachDamageHasItsOwnMessage)
+{
+    EXPECT_EQ(readError({}), "not a VST bank or program file (it does not start with 'CcnK')");
+    EXPECT_EQ(readError(bytesOf({'C', 'c', 'n'})), "not a VST bank or program file (it does not start with 'CcnK')");
+    EXPECT_EQ(readError(bytesOf({'K', 'n', 'c', 'C', 0, 0})),
+              "not a VST bank or program file (it does not start with 'CcnK')");
+
+    Bytes good = fx::write(smallBank());
+    EXPECT_EQ(readError(Bytes(good.begin(), good.begin() + 20)), "truncated: 20 bytes, less than a header");
+    EXPECT_EQ(readError(Bytes(good.begin(), good.begin() + 100)), "truncated: 100 bytes, less than a header");
+    EXPECT_EQ(readError(Bytes(good.begin(), good.end() - 1)),
+              "truncated: the header gives 157 bytes after its size field, the file holds 156");
+
+    Bytes params = good;
+    std::memcpy(params.data() + 8, "FxBk", 4);
+    EXPECT_EQ(readError(params), "a bank of parameter values ('FxBk'), not of a plug-in chunk");
+    std::memcpy(params.data() + 8, "FxCk", 4);
+    EXPECT_EQ(readError(params), "a program of parameter values ('FxCk'), not of a plug-in chunk");
+    std::memcpy(params.data() + 8, "ABCD", 4);
+    EXPECT_EQ(readError(params), "unknown kind 'ABCD' (expected 'FBCh' or 'FPCh')");
+
+    Bytes version = good;
+    version[15] = 3;
+    EXPECT_EQ(readError(version), "unsupported format version 3 (1 and 2 are known)");
+
+    EXPECT_EQ(readError(bankHeader(100, "FBCh", 1, 0)), "byte size 100 is too small for the header");
+    Bytes longChunk = bankHeader(152 + 4, "FBCh", 1, 5);
+    longChunk.resize(164, 0);
+    EXPECT_EQ(readError(longChunk), "truncated: the chunk should hold 5 bytes, 4 follow");
+    Bytes hugeChunk = bankHeader(152, "FBCh", 1, 0xFFFFFFFF);
+    EXPECT_EQ(readError(hugeChunk), "truncated: the chunk should hold 4294967295 bytes, 0 follow");
+    Bytes hugeSize = bankHeader(0xFFFFFFFF, "FBCh", 1, 0);
+    EXPECT_EQ(readError(hugeSize),
+              "truncated: the header gives 4294967295 bytes after its size field, the file holds 152");
+}
+
+TEST(FxFileErrors, EveryPrefixOfAValidFileIsRefusedAsTruncated)
+{
+    for (fx::Kind kind : {fx::Kind::Bank, fx::Kind::Program}) {
+        fx::File file = smallBank();
+        file.kind = kind;
+        const Bytes good = fx::write(file);
+        for (size_t size = 4; size < good.size(); ++size) {
+            const std::string error = readError(Bytes(good.begin(), good.begin() + static_cast<long>(size)));
+            EXPECT_EQ(error.rfind("truncated: ", 0), 0u) << size << ": " << error;
+        }
+    }
+}
+
+TEST(FxFileErrors, FilesAreNamedInErrorsAndFailedWritesLeaveNothing)
+{
+    fx::File file;
+    std::string error;
+    EXPECT_FALSE(fx::readFile("/nonexistent/bank.fxb", file, error));
+    EXPECT_EQ(error, "/nonexistent/bank.fxb: cannot open: No such file or directory");
+
+    EXPECT_FALSE(fx::writeFile("/nonexistent/dir/x.fxb", smallBank(), error));
+    EXPECT_EQ(error, "/nonexistent/dir/x.fxb: cannot write: No such file or directory");
+    EXPECT_FALSE(fs::exists("/nonexistent/dir/x.fxb"));
+
+    const fs::path dir = fs::temp_directory_path() / ("plinka-fx-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    EXPECT_FALSE(fx::writeFile(dir.string(), smallBank(), error));
+    EXPECT_EQ(error, dir.string() + ": is a directory");
+
+    const std::string path = (dir / "bank.fxb").string();
+    {
+        std::ofstream(path) << "old contents";
+    }
+    ASSERT_TRUE(fx::writeFile(path, smallBank(), error)) << error;
+    ASSERT_TRUE(fx::readFile(path, file, error)) << error;
+    EXPECT_EQ(file, smallBank());
+    size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir))
+        ++entries;
+    EXPECT_EQ(entries, 1u) << "no temporary file is left beside the target";
+
+    {
+        std::ofstream(path, std::ios::binary) << "CcnK";
+    }
+    EXPECT_FALSE(fx::readFile(path, file, error));
+    EXPECT_EQ(error, path + ": truncated: 4 bytes, less than a header");
+    fs::remove_all(dir);
+}
+
+// ---- chunk and text bank ----
+
+TEST(TextBankState, DefaultIsWhatANewInstanceSaves)
+{
+    const auto plinka = std::make_unique<PLINKA>(nullptr);  // too large for the stack
+    void* data = nullptr;
+    const VstInt32 size = plinka->getChunk(&data, false);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    EXPECT_EQ(textbank::toChunk(*textbank::makeDefault()), Bytes(bytes, bytes + size));
+}
+
+TEST(TextBankState, DefaultBankThroughFxbTextFxbIsByteIdentical)
+{
+    auto state = textbank::makeDefault();
+    fx::File bank = smallBank();
+    bank.chunk = textbank::toChunk(*state);
+    const Bytes fxb = fx::write(bank);
+
+    const fx::File read = readOk(fxb);
+    const std::string text = textbank::write(*stateOfChunk(read.chunk));
+    fx::File again = bank;
+    again.chunk = textbank::toChunk(*parseOk(text));
+    EXPECT_EQ(fx::write(again), fxb);
+}
+
+TEST(TextBankState, ChunksAreRecognisedByTheirFirstAndLastCells)
+{
+    const Bytes chunk = textbank::toChunk(*textbank::makeDefault());
+    EXPECT_TRUE(textbank::startsLikeAChunk(chunk.data(), chunk.size()));
+    EXPECT_TRUE(textbank::endsLikeAChunk(chunk.data(), chunk.size()));
+    EXPECT_FALSE(textbank::endsLikeAChunk(chunk.data(), chunk.size() - 4));
+    EXPECT_FALSE(textbank::endsLikeAChunk(chunk.data(), chunk.size() - 1)) << "only whole cells";
+    EXPECT_FALSE(textbank::startsLikeAChunk(chunk.data() + 4, chunk.size() - 4));
+    EXPECT_FALSE(textbank::startsLikeAChunk(chunk.data(), 3));
+    EXPECT_FALSE(textbank::endsLikeAChunk(chunk.data(), 0));
+}
+
+TEST(TextBankState, UnusualStateRoundTripsByteIdenticallyBothWays)
+{
+    const auto original = unusualState();
+    const Bytes chunk = textbank::toChunk(*original);
+    // What the chunk holds of it is exactly what was set.
+    ASSERT_TRUE(textbank::sameContent(*stateOfChunk(chunk), *original));
+
+    const std::string text = textbank::write(*stateOfChunk(chunk));
+    const auto parsed = parseOk(text);
+    EXPECT_EQ(textbank::toChunk(*parsed), chunk);
+    EXPECT_EQ(textbank::write(*parsed), text);
+    EXPECT_EQ(textbank::write(*stateOfChunk(textbank::toChunk(*parsed))), text);
+}
+
+TEST(TextBankState, WrittenProgramHasTheExactForm)
+{
+    auto state = textbank::makeDefault();
+    Program& p = state->programs[41];
+    copyTextField(p.name, "042 Caf\xE9");
+    p.channelType = Noise;
+    p.multi = 1;
+    setText(p, Volume, "15 | 0 ");
+    setText(p, Arp, " 12");
+    setText(p, Pitch, "");
+    setText(p, HiPitch, "\"q\" \\");
+    setText(p, Duty, "1 \"2\"");
+    const std::string text = textbank::write(*state);
+    EXPECT_NE(text.find("\n[program 42]\n"
+                        "name = \"042 Caf\\xE9\"\n"
+                        "channel = noise\n"
+                        "multi = yes\n"
+                        "volume = \"15 | 0 \"\n"
+                        "arp = \" 12\"\n"
+                        "pitch = \"\"\n"
+                        "hi-pitch = \"\\\"q\\\" \\\\\"\n"
+                        "duty = 1 \"2\"\n"),
+              std::string::npos)
+        << text;
+}
+
+TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
+{
+    auto state = textbank::makeDefault();
+    state->settings.channelProgram[9] = 127;
+    const std::string text = textbank::write(*state);
+    EXPECT_EQ(text.substr(text.find("clock")), [] {
+        std::string expected = "clock = ntsc\ngain = 100\n\n[channels]\n";
+        for (int channel = 1; channel <= 16; ++channel)
+            expected += std::to_string(channel) + " = " + (channel == 10 ? "128" : "1") + "\n";
+        return expected;
+    }() + text.substr(text.find("\n[program 1]")));
+
+    state->settings.ntsc = 0;
+    EXPECT_NE(textbank::write(*state).find("clock = pal\n"), std::string::npos);
+    state->settings.ntsc = -5;
+    state->programs[3].channelType = 9;
+    state->programs[3].multi = 2;
+    const std::string odd = textbank::write(*state);
+    EXPECT_NE(odd.find("clock = -5\n"), std::string::npos);
+    EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 9\nmulti = 2\n"), std::string::npos);
+}
+
+TEST(TextBankState, ListsFactorySlotsAndChangedProgramsOrAllOnRequest)
+{
+    auto state = textbank::makeDefault();
+    auto count = [](const std::string& text) {
+        size_t n = 0;
+        for (size_t at = text.find("[program "); at != std::string::npos; at = text.find("[program ", at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count(textbank::write(*state)), 9u);
+    EXPECT_EQ(count(textbank::write(*state, {true})), 128u);
+    state->programs[99].multi = 1;
+    const std::string text = textbank::write(*state);
+    EXPECT_EQ(count(text), 10u);
+    EXPECT_NE(text.find("[program 100]\nname = 100 default\n"), std::string::npos);
+    // Written in full or not, the text means the same bank.
+    EXPECT_TRUE(textbank::sameContent(*parseOk(text), *parseOk(textbank::write(*state, {true}))));
+}
+
+TEST(TextBankRead, ProgramsAndKeysLeftOutKeepTheDefaultBank)
+{
+    const auto state = parseOk("[program 5]\nname = Mine\n\n[program 128]\nduty = 2\n");
+    const auto defaults = textbank::makeDefault();
+    EXPECT_EQ(fieldString(state->programs[4].name), "Mine");
+    EXPECT_EQ(state->programs[4].channelType, Noise) << "program 5 is the white noise preset";
+    EXPECT_EQ(fieldString(state->programs[4].envelopeText[Volume]), "15");
+    EXPECT_EQ(fieldString(state->programs[127].envelopeText[Duty]), "2");
+    EXPECT_EQ(fieldString(state->programs[127].name), "128 default");
+    copyTextField(defaults->programs[4].name, "Mine");
+    setText(defaults->programs[127], Duty, "2");
+    EXPECT_TRUE(textbank::sameContent(*state, *defaults));
+    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *textbank::makeDefault()));
+}
+
+TEST(TextBankRead, ForgivesCaseCrlfByteOrderMarkAndSpacing)
+{
+    const auto state = parseOk("\xEF\xBB\xBF# comment\r\n"
+                               "  CLOCK\t=  PAL  \r\n"
+                               "\r\n"
+                               "[ Channels ]\r\n"
+                               "  3=7\r\n"
+                               "[PROGRAM 012]\r\n"
+                               "   # an indented comment\r\n"
+                               "Name = Lead # not a comment\r\n"
+                               "Channel = Triangle\r\n"
+                               "HI-PITCH =\t| 5\t\r\n"
+                               "multi = YES");
+    EXPECT_EQ(state->settings.ntsc, 0);
+    EXPECT_EQ(state->settings.channelProgram[2], 6);
+    EXPECT_EQ(fieldString(state->programs[11].name), "Lead # not a comment");
+    EXPECT_EQ(state->programs[11].channelType, Triangle);
+    EXPECT_EQ(state->programs[11].multi, 1);
+    EXPECT_EQ(fieldString(state->programs[11].envelopeText[HiPitch]), "| 5");
+}
+
+TEST(TextBankRead, QuotedValuesDecodeEveryEscapeAndBareValuesStayVerbatim)
+{
+    const auto state = parseOk("[program 1]\n"
+                               "name = \"\\x01a\\\\b\\\"c\\xe9\\xFF \"  \n"
+                               "volume = a \"b\" \\c\n"
+                               "arp = \"\"\n"
+                               "pitch = \xC3\xA9t\xE9\n");
+    EXPECT_EQ(fieldString(state->programs[0].name), "\x01"
+                                                    "a\\b\"c\xE9\xFF ");
+    EXPECT_EQ(fieldString(state->programs[0].envelopeText[Volume]), "a \"b\" \\c");
+    EXPECT_EQ(fieldString(state->programs[0].envelopeText[Arp]), "");
+    EXPECT_EQ(fieldString(state->programs[0].envelopeText[Pitch]), "\xC3\xA9t\xE9");
+    EXPECT_EQ(textbank::quoted("a\"b\\c\x01\x7F\xE9 "), "\"a\\\"b\\\\c\\x01\\x7F\\xE9 \"");
+}
+
+TEST(TextBankRead, NumbersUpToTheLimitsAChunkCellKeeps)
+{
+    const auto state =
+        parseOk("gain = -2147483648\nclock = +16777216\n[program 1]\nchannel = 2147483520\nmulti = -0\n");
+    EXPECT_EQ(state->settings.gain, -2147483647 - 1);
+    EXPECT_EQ(state->settings.ntsc, 16777216);
+    EXPECT_EQ(state->programs[0].channelType, 2147483520);
+    EXPECT_EQ(state->programs[0].multi, 0);
+}
+
+TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
+{
+    EXPECT_EQ(firstParseError("[program 12]\nvolum = 15\n"),
+              "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch "
+              "and duty)");
+    EXPECT_EQ(firstParseError("gian = 5\n"),
+              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain; programs start with [program "
+              "N])");
+    EXPECT_EQ(firstParseError("[channels]\n17 = 1\n"),
+              "bank.txt:2: unknown key \"17\" in [channels] (MIDI channels are 1 to 16)");
+    EXPECT_EQ(firstParseError("[channels]\n1 = 0\n"), "bank.txt:2: MIDI channel 1: program \"0\" is not one of 1..128");
+    EXPECT_EQ(firstParseError("[channels]\n16 = 129\n"),
+              "bank.txt:2: MIDI channel 16: program \"129\" is not one of 1..128");
+    EXPECT_EQ(firstParseError("[program 3]\n\n[program 3]\n"),
+              "bank.txt:3: duplicate section [program 3] (first on line 1)");
+    EXPECT_EQ(firstParseError("[channels]\n[channels]\n"),
+              "bank.txt:2: duplicate section [channels] (first on line 1)");
+    EXPECT_EQ(firstParseError("[program 0]\n"), "bank.txt:1: program number \"0\" is not one of 1..128");
+    EXPECT_EQ(firstParseError("[program 129]\n"), "bank.txt:1: program number \"129\" is not one of 1..128");
+    EXPECT_EQ(firstParseError("[program x]\n"), "bank.txt:1: program number \"x\" is not one of 1..128");
+    EXPECT_EQ(firstParseError("[settings]\n"),
+              "bank.txt:1: unknown section \"[settings]\" (sections are [channels] and [program 1] to [program 128])");
+    EXPECT_EQ(firstParseError("[program 1\n"), "bank.txt:1: missing ']' in section header \"[program 1\"");
+    EXPECT_EQ(firstParseError("\n\n[program 1]\nvolume 15\n"),
+              "bank.txt:4: missing '=' in \"volume 15\" (expected key = value, [section] or # comment)");
+    EXPECT_EQ(firstParseError("= 4\n"), "bank.txt:1: missing key before '='");
+    EXPECT_EQ(firstParseError("[program 1]\narp = 1\nARP = 2\n"),
+              "bank.txt:3: duplicate key \"ARP\" (first on line 2)");
+    EXPECT_EQ(firstParseError("gain = 1\ngain = 2\n"), "bank.txt:2: duplicate key \"gain\" (first on line 1)");
+    EXPECT_EQ(firstParseError("[channels]\n2 = 1\n02 = 1\n"), "bank.txt:3: duplicate key \"02\" (first on line 2)");
+}
+
+TEST(TextBankErrors, LengthsAreCheckedNotCut)
+{
+    EXPECT_EQ(firstParseError("[program 1]\nname = " + std::string(32, 'n') + "\n"),
+              "bank.txt:2: name is 32 bytes long; a name holds at most 31");
+    EXPECT_EQ(firstParseError("[program 1]\nhi-pitch = " + std::string(1024, '1') + "\n"),
+              "bank.txt:2: Hi-Pitch text is 1024 bytes long; a text holds at most 1023");
+    // The limit counts decoded bytes: 31 escapes are 31 bytes.
+    std::string escaped;
+    for (int i = 0; i < 31; ++i)
+        escaped += "\\xE9";
+    const auto state = parseOk("[program 1]\nname = \"" + escaped + "\"\n");
+    EXPECT_EQ(fieldString(state->programs[0].name), std::string(31, '\xE9'));
+}
+
+TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
+{
+    EXPECT_EQ(firstParseError("gain = loud\n"), "bank.txt:1: gain: \"loud\" is not a number");
+    EXPECT_EQ(firstParseError("gain = 1 00\n"), "bank.txt:1: gain: \"1 00\" is not a number");
+    EXPECT_EQ(firstParseError("gain = -\n"), "bank.txt:1: gain: \"-\" is not a number");
+    EXPECT_EQ(firstParseError("gain = 99999999999999999999999\n"),
+              "bank.txt:1: gain: 99999999999999999999999 is out of range");
+    EXPECT_EQ(firstParseError("gain = 2147483648\n"), "bank.txt:1: gain: 2147483648 is out of range");
+    EXPECT_EQ(firstParseError("gain = 16777217\n"),
+              "bank.txt:1: gain: 16777217 cannot be stored exactly in a bank (nearest: 16777216)");
+    EXPECT_EQ(firstParseError("gain = 2147483647\n"),
+              "bank.txt:1: gain: 2147483647 cannot be stored exactly in a bank (nearest: 2147483648)");
+    EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
+    EXPECT_EQ(firstParseError("[program 1]\nchannel = square\n"),
+              "bank.txt:2: channel must be pulse, triangle, noise or a number, not \"square\"");
+    EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
+              "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
+    EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");
+}
+
+TEST(TextBankErrors, QuotingMistakesAndFilesThatAreNotTextAreNamed)
+{
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"open\n"), "bank.txt:2: missing closing quote");
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"ends in a backslash\\\"\n"), "bank.txt:2: missing closing quote");
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"a\" b\n"), "bank.txt:2: text after the closing quote: \" b\"");
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"\\q\"\n"),
+              "bank.txt:2: unknown escape '\\q' (quoted values know \\\\, \\\" and \\xHH)");
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"\\xG1\"\n"), "bank.txt:2: \\x must be followed by two hex digits");
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"\\x1\"\n"), "bank.txt:2: \\x must be followed by two hex digits");
+    EXPECT_EQ(firstParseError("[program 1]\nname = \"\\x00\"\n"),
+              "bank.txt:2: \\x00 cannot be stored: texts end at a zero byte");
+    EXPECT_EQ(firstParseError(std::string("[program 1]\n\nname = a\0b\n", 22)),
+              "bank.txt:3: holds a NUL byte: not a text bank");
+    EXPECT_EQ(firstParseError(std::string("\xFF\xFEg\0a\0", 6)),
+              "bank.txt:1: is UTF-16 text; save it as UTF-8 or ANSI");
+}
+
+TEST(TextBankErrors, EveryProblemIsReportedNotOnlyTheFirst)
+{
+    const std::vector<std::string> errors = parseErrors("gain = x\n"
+                                                        "[program 200]\n"
+                                                        "bogus = ignored under a broken header\n"
+                                                        "[program 2]\n"
+                                                        "volum = 1\n"
+                                                        "duty = 0\n"
+                                                        "duty = 1\n");
+    EXPECT_EQ(errors, (std::vector<std::string>{
+                          "bank.txt:1: gain: \"x\" is not a number",
+                          "bank.txt:2: program number \"200\" is not one of 1..128",
+                          "bank.txt:5: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, "
+                          "hi-pitch and duty)",
+                          "bank.txt:7: duplicate key \"duty\" (first on line 6)",
+                      }));
+}
+
+TEST(TextBankErrors, LongOrStrangeWordsAreShownQuotedAndCut)
+{
+    EXPECT_EQ(firstParseError("gain = " + std::string(50, 'x') + "\n"),
+              "bank.txt:1: gain: \"" + std::string(40, 'x') + "\"... is not a number");
+    EXPECT_EQ(firstParseError("g\xE9\x01 = 1\n"),
+              "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain; programs start with "
+              "[program N])");
+}
+
+// ---- envelope check ----
+
+TEST(EnvelopeCheck, EveryFailingTextIsReportedWithTheCompilersMessage)
+{
+    EXPECT_TRUE(textbank::checkEnvelopes(*textbank::makeDefault()).empty()) << "the default bank compiles";
+    auto state = textbank::makeDefault();
+    copyTextField(state->programs[11].name, "Lead");
+    setText(state->programs[11], Arp, "0 1|2");
+    setText(state->programs[11], Pitch, "| 1 | 2");  // the same program's next text is checked too
+    setText(state->programs[11], Duty, "");          // blank compiles
+    setText(state->programs[40], Volume, "15 x");
+    setText(state->programs[40], HiPitch, "1x");
+    setText(state->programs[127], Duty, "- 1");
+    const std::vector<textbank::EnvelopeError> errors = textbank::checkEnvelopes(*state);
+    ASSERT_EQ(errors.size(), 5u);
+    EXPECT_EQ(errors[0].message, kErrorLoopSpacing);
+    EXPECT_EQ(errors[1].message, kErrorLoopRedefinition);
+    EXPECT_EQ(errors[2].message, kErrorUnexpectedInString);
+    EXPECT_EQ(errors[3].message, kErrorUnexpectedInNumber);
+    EXPECT_EQ(errors[4].message, kErrorPrefix);
+    EXPECT_EQ(textbank::describe(*state, errors[0]),
+              "program 12 \"Lead\", Arp: Error: Loop marker should be preceded and followed with spacing");
+    EXPECT_EQ(textbank::describe(*state, errors[3]),
+              "program 41 \"041 default\", Hi-Pitch: Error: Unexpected character while parsing a number");
+    EXPECT_EQ(textbank::describe(*state, errors[4]), "program 128 \"128 default\", Duty: Error Prefix is not "
+                                                     "followed by a number");
+}
+
+TEST(EnvelopeCheck, ParsedTextsRememberTheirLines)
+{
+    auto state = textbank::makeDefault();
+    textbank::SourceLines lines;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(textbank::parse("[program 7]\n\nduty = 1\n[program 2]\nvolume = 3\n", "b", *state, errors, &lines));
+    EXPECT_EQ(lines.envelope[6][Duty], 3);
+    EXPECT_EQ(lines.envelope[1][Volume], 5);
+    EXPECT_EQ(lines.envelope[1][Arp], 0);
+    EXPECT_EQ(lines.envelope[0][Volume], 0);
+}
+
+// ---- random states and random damage ----
+
+namespace {
+
+// A number that a chunk cell keeps exactly.
+int32_t randomStorableNumber(std::mt19937& random)
+{
+    switch (random() % 4) {
+    case 0:
+        return static_cast<int32_t>(random() % 5) - 1;
+    case 1:
+        return static_cast<int32_t>(random() % 2000001) - 1000000;
+    default: {
+        const float cell = static_cast<float>(static_cast<int32_t>(random()));
+        return cell >= 2147483648.0f ? 0 : static_cast<int32_t>(cell);
+    }
+    }
+}
+
+std::string randomText(std::mt19937& random, size_t maxBytes)
+{
+    static const std::string usual = " 0123456789|-\"\\#=[]";
+    const size_t length = random() % 4 == 0 ? maxBytes - random() % 3 : random() % 24;
+    // Half the texts are what musicians type, the rest any bytes at all.
+    const bool anyBytes = random() % 2 == 0;
+    std::string text;
+    for (size_t i = 0; i < length; ++i)
+        text += anyBytes && random() % 2 ? static_cast<char>(1 + random() % 255) : usual[random() % usual.size()];
+    return text;
+}
+
+}  // namespace
+
+TEST(TextBankProperties, RandomStatesRoundTripExactly)
+{
+    std::mt19937 random(20260508);
+    for (int round = 0; round < 40; ++round) {
+        auto state = textbank::makeDefault();
+        const int programs = static_cast<int>(random() % 12);
+        for (int i = 0; i < programs; ++i) {
+            Program& p = state->programs[random() % kProgramCount];
+            copyTextField(p.name, randomText(random, 31).c_str());
+            p.channelType = randomStorableNumber(random);
+            p.multi = randomStorableNumber(random);
+            for (auto& text : p.envelopeText)
+                copyTextField(text, randomText(random, 1023).c_str());
+        }
+        for (int32_t& program : state->settings.channelProgram)
+            program = static_cast<int32_t>(random() % kProgramCount);
+        state->settings.ntsc = randomStorableNumber(random);
+        state->settings.gain = randomStorableNumber(random);
+
+        const Bytes chunk = textbank::toChunk(*state);
+        const std::string text = textbank::write(*stateOfChunk(chunk), {random() % 2 == 0});
+        const auto parsed = parseOk(text);
+        ASSERT_EQ(textbank::toChunk(*parsed), chunk) << "round " << round << "\n" << text;
+        fx::File file = smallBank();
+        file.chunk = chunk;
+        ASSERT_EQ(readOk(fx::write(file)), file);
+    }
+}
+
+TEST(TextBankProperties, RandomDamageNeverCrashesAndWhatReadsIsSound)
+{
+    std::mt19937 random(7);
+    const auto state = unusualState();
+    fx::File file = smallBank();
+    file.chunk = textbank::toChunk(*state);
+    const Bytes fxb = fx::write(file);
+    const std::string text = textbank::write(*state);
+    for (int round = 0; round < 300; ++round) {
+        Bytes damagedFx(fxb.begin(), fxb.begin() + static_cast<long>(random() % 400));
+        std::string damagedText = text;
+        for (int edit = 0, edits = 1 + static_cast<int>(random() % 8); edit < edits; ++edit) {
+            const size_t where = random() % damagedText.size();
+            damagedText[where] = static_cast<char>(random() % 256);
+            if (!damagedFx.empty())
+                damagedFx[random() % damagedFx.size()] = static_cast<unsigned char>(random() % 256);
+        }
+        fx::File read;
+        std::string error;
+        if (fx::read(damagedFx.data(), damagedFx.size(), read, error)) {
+            EXPECT_LE(read.programName.size(), 27u);
+            EXPECT_EQ(readOk(fx::write(read)), read);
+        } else {
+            EXPECT_FALSE(error.empty());
+        }
+        auto parsed = textbank::makeDefault();
+        std::vector<std::string> errors;
+        if (textbank::parse(damagedText, "bank.txt", *parsed, errors)) {
+            EXPECT_TRUE(errors.empty());
+            const Bytes chunk = textbank::toChunk(*parsed);
+            EXPECT_EQ(textbank::toChunk(*parseOk(textbank::write(*parsed))), chunk);
+        } else {
+            ASSERT_FALSE(errors.empty());
+            for (const std::string& line : errors)
+                EXPECT_EQ(line.rfind("bank.txt:", 0), 0u) << line;
+        }
+    }
+}
+
+// ---- the plinka-bank program ----
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class PlinkaBank : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::random_device entropy;
+        dir = fs::temp_directory_path() / ("plinka-bank-test-" + std::to_string(entropy()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    void put(const std::string& name, const std::string& contents) const
+    {
+        std::ofstream(dir / name, std::ios::binary) << contents;
+    }
+
+    ToolRun run(const std::string& arguments) const
+    {
+        const std::string command = std::string("'") + PLINKA_BANK_TOOL + "' " + arguments + " >'" + path("stdout") +
+                                    "' 2>'" + path("stderr") + "'";
+        const int status = std::system(command.c_str());
+        ToolRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "stdout"), slurp(dir / "stderr")};
+        fs::remove(dir / "stdout");
+        fs::remove(dir / "stderr");
+        return result;
+    }
+
+    fs::path dir;
+};
+
+}  // namespace
+
+TEST_F(PlinkaBank, DefaultThroughFxbAndBackGivesTheSameText)
+{
+    ASSERT_EQ(run("default -o " + path("a.txt")).status, 0);
+    const ToolRun toFxb = run("to-fxb " + path("a.txt") + " -o " + path("a.fxb"));
+    EXPECT_EQ(toFxb.status, 0) << toFxb.err;
+    EXPECT_EQ(toFxb.out + toFxb.err, "");
+    const ToolRun toText = run("to-text " + path("a.fxb"));
+    EXPECT_EQ(toText.status, 0) << toText.err;
+    EXPECT_EQ(toText.out, slurp(dir / "a.txt"));
+    EXPECT_EQ(run("default").out, toText.out);
+
+    const auto plinka = std::make_unique<PLINKA>(nullptr);  // too large for the stack
+    fx::File file;
+    std::string error;
+    ASSERT_TRUE(fx::readFile(path("a.fxb"), file, error)) << error;
+    EXPECT_EQ(file.kind, fx::Kind::Bank);
+    EXPECT_EQ(file.fxID, plinka->getAeffect()->uniqueID);
+    EXPECT_EQ(file.fxVersion, plinka->getAeffect()->version);
+    EXPECT_EQ(file.numPrograms, plinka->getAeffect()->numPrograms);
+    EXPECT_EQ(file.chunk, textbank::toChunk(*textbank::makeDefault()));
+}
+
+TEST_F(PlinkaBank, ProgramFileCarriesTheWholeStateNamedAfterChannelOnesProgram)
+{
+    put("b.txt", "[channels]\n1 = 8\n[program 3]\nname = Changed\n");
+    ASSERT_EQ(run("to-fxp " + path("b.txt") + " -o " + path("b.fxp")).status, 0);
+    fx::File file;
+    std::string error;
+    ASSERT_TRUE(fx::readFile(path("b.fxp"), file, error)) << error;
+    EXPECT_EQ(file.kind, fx::Kind::Program);
+    EXPECT_EQ(file.programName, "008 Tri Kick");
+    EXPECT_EQ(file.numPrograms, std::make_unique<PLINKA>(nullptr)->getAeffect()->numParams);
+    const ToolRun text = run("to-text " + path("b.fxp"));
+    EXPECT_NE(text.out.find("[program 3]\nname = Changed\n"), std::string::npos);
+    EXPECT_NE(text.out.find("\n1 = 8\n"), std::string::npos);
+}
+
+TEST_F(PlinkaBank, CheckReportsEachBadEnvelopeWithItsLineAndExits1)
+{
+    put("bad.txt", "[program 12]\n"
+                   "name = Lead\n"
+                   "arp = 0 1|2\n"
+                   "\n"
+                   "duty = x\n");
+    const ToolRun check = run("check " + path("bad.txt"));
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, path("bad.txt") +
+                             ":3: program 12 \"Lead\", Arp: Error: Loop marker should be preceded and "
+                             "followed with spacing\n" +
+                             path("bad.txt") +
+                             ":5: program 12 \"Lead\", Duty: Error: Unexpected character while "
+                             "parsing string\n" +
+                             path("bad.txt") + ": 2 of 640 envelope texts do not compile\n");
+    EXPECT_EQ(check.err, "");
+
+    // Converted anyway, with the same lines as warnings; the .fxb names no lines.
+    const ToolRun convert = run("to-fxb " + path("bad.txt") + " -o " + path("bad.fxb"));
+    EXPECT_EQ(convert.status, 0);
+    EXPECT_EQ(convert.err, check.out.substr(0, check.out.rfind(path("bad.txt") + ": 2")) + path("bad.txt") +
+                               ": warning: 2 envelope texts do not compile; written as they are\n");
+    const ToolRun checkFxb = run("check " + path("bad.fxb"));
+    EXPECT_EQ(checkFxb.status, 1);
+    EXPECT_NE(checkFxb.out.find(path("bad.fxb") + ": program 12 \"Lead\", Arp: Error: Loop marker"), std::string::npos);
+
+    EXPECT_EQ(run("check " + path("bad.fxb") + " --ignore-id").status, 1);
+    put("empty.txt", "");
+    const ToolRun good = run("check " + path("empty.txt"));
+    EXPECT_EQ(good.status, 0) << "an empty text bank is the default bank";
+    EXPECT_EQ(good.out, path("empty.txt") + ": all 640 envelope texts compile\n");
+}
+
+TEST_F(PlinkaBank, UnwritableOutputIsOneLineExit2AndNoFile)
+{
+    ASSERT_EQ(run("default -o " + path("a.txt")).status, 0);
+    const ToolRun result = run("to-fxb " + path("a.txt") + " -o /nonexistent/dir/x.fxb");
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.err, "/nonexistent/dir/x.fxb: cannot write: No such file or directory\n");
+    EXPECT_FALSE(fs::exists("/nonexistent/dir/x.fxb"));
+
+    const ToolRun intoDirectory = run("default -o " + dir.string());
+    EXPECT_EQ(intoDirectory.status, 2);
+    EXPECT_EQ(intoDirectory.err, dir.string() + ": is a directory\n");
+}
+
+TEST_F(PlinkaBank, BadInputsAreOneLineErrorsAndLeaveTheOutputAlone)
+{
+    put("out.fxb", "keep me");
+    const auto expectError = [&](const std::string& arguments, const std::string& message) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err, message + "\n") << arguments;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(slurp(dir / "out.fxb"), "keep me");
+    };
+    expectError("to-fxb " + path("missing.txt") + " -o " + path("out.fxb"),
+                path("missing.txt") + ": cannot open: No such file or directory");
+
+    put("typo.txt", "[program 1]\nvolum = 1\n");
+    expectError("to-fxb " + path("typo.txt") + " -o " + path("out.fxb"),
+                path("typo.txt") + ":2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, "
+                                   "pitch, hi-pitch and duty)");
+
+    fx::File bank = smallBank();
+    bank.chunk = textbank::toChunk(*textbank::makeDefault());
+    Bytes fxb = fx::write(bank);
+    put("cut.fxb", std::string(fxb.begin(), fxb.end() - 10));
+    expectError("to-text " + path("cut.fxb") + " -o " + path("out.fxb"),
+                path("cut.fxb") + ": truncated: the header gives " + std::to_string(fxb.size() - 8) +
+                    " bytes after its size field, the file holds " + std::to_string(fxb.size() - 18));
+
+    bank.fxID = fx::fourCC('X', 'y', 'z', '1');
+    fxb = fx::write(bank);
+    put("other.fxb", std::string(fxb.begin(), fxb.end()));
+    expectError("to-text " + path("other.fxb") + " -o " + path("out.fxb"),
+                path("other.fxb") + ": made for plug-in 'Xyz1', not Plinka 'plnk' (--ignore-id reads it anyway)");
+    const ToolRun ignored = run("to-text " + path("other.fxb") + " --ignore-id");
+    EXPECT_EQ(ignored.status, 0);
+    EXPECT_EQ(ignored.err, path("other.fxb") + ": warning: made for plug-in 'Xyz1', not Plinka 'plnk'\n");
+
+    bank.fxID = kPlnk;
+    bank.chunk = bytesOf({1, 2, 3, 4, 5});
+    fxb = fx::write(bank);
+    put("garbage.fxb", std::string(fxb.begin(), fxb.end()));
+    expectError("check " + path("garbage.fxb"),
+                path("garbage.fxb") + ": its chunk is not a Plinka state (it does not start with Plinka's header)");
+
+    put("text.fxb", "gain = 100\n");
+    expectError("check " + path("text.fxb"),
+                path("text.fxb") + ": not a VST bank or program file (it does not start with 'CcnK')");
+    put("bank.txt", "gain = 100\n");
+    expectError("to-text " + path("bank.txt"),
+                path("bank.txt") + ": not a VST bank or program file (it does not start with 'CcnK')");
+    expectError("to-fxp " + path("other.fxb") + " -o " + path("out.fxb"),
+                path("other.fxb") + ": is a VST bank or program file; to-fxp reads text banks (to-text converts this "
+                                    "one)");
+    Bytes params = fx::write(smallBank());
+    std::memcpy(params.data() + 8, "FxBk", 4);
+    put("params.fxb", std::string(params.begin(), params.end()));
+    expectError("check " + path("params.fxb"),
+                path("params.fxb") + ": a bank of parameter values ('FxBk'), not of a plug-in chunk");
+}
+
+TEST_F(PlinkaBank, ACutChunkIsReadWithAWarningAndTheRestFromTheDefaultBank)
+{
+    auto state = textbank::makeDefault();
+    copyTextField(state->programs[0].name, "First");
+    copyTextField(state->programs[127].name, "Last");
+    fx::File bank = smallBank();
+    bank.chunk = textbank::toChunk(*state);
+    bank.chunk.resize(bank.chunk.size() / 2 / 4 * 4);
+    const Bytes fxb = fx::write(bank);
+    put("cut.fxb", std::string(fxb.begin(), fxb.end()));
+    const ToolRun result = run("to-text " + path("cut.fxb"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, path("cut.fxb") + ": warning: its chunk is cut short or damaged (no end mark); what it "
+                                            "lacks is taken from the default bank\n");
+    EXPECT_NE(result.out.find("[program 1]\nname = First\n"), std::string::npos);
+    EXPECT_EQ(result.out.find("Last"), std::string::npos);
+}
+
+TEST_F(PlinkaBank, UsageMistakesExit2AndHelpExits0)
+{
+    const ToolRun help = run("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage:\n  plinka-bank to-text", 0), 0u);
+    for (const char* arguments :
+         {"", "frobnicate", "to-fxb x.txt", "to-text", "default x.txt", "check a b", "to-text a.fxb -o",
+          "check a.txt -o b", "default --ignore-id", "to-fxb a --all -o b", "to-text a.fxb --what"}) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments;
+        EXPECT_NE(result.err.find("usage:"), std::string::npos) << arguments;
+    }
+}

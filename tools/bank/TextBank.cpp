@@ -1,0 +1,589 @@
+#include "TextBank.h"
+
+#include "engine/EnvelopeCompiler.h"
+#include "shell/FactoryPresets.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+
+namespace textbank {
+namespace {
+
+constexpr int32_t kDefaultNtsc = 1;
+constexpr int32_t kDefaultGain = 100;
+constexpr size_t kMaxNameBytes = kProgramNameSize - 1;
+constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
+
+template <size_t N> std::string_view fieldText(const char (&field)[N])
+{
+    return std::string_view(field, static_cast<size_t>(std::find(field, field + N, '\0') - field));
+}
+
+bool sameProgram(const Program& a, const Program& b)
+{
+    if (fieldText(a.name) != fieldText(b.name) || a.channelType != b.channelType || a.multi != b.multi)
+        return false;
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        if (fieldText(a.envelopeText[kind]) != fieldText(b.envelopeText[kind]))
+            return false;
+    return true;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view trim(std::string_view text)
+{
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string lowercase(std::string_view text)
+{
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Values are written bare unless reading them bare would change them.
+bool needsQuotes(std::string_view value)
+{
+    if (value.empty() || isBlank(value.front()) || isBlank(value.back()) || value.front() == '"')
+        return true;
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte >= 0x7F)
+            return true;
+    }
+    return false;
+}
+
+std::string valueText(std::string_view value)
+{
+    return needsQuotes(value) ? quoted(value) : std::string(value);
+}
+
+// How a word or number that cannot be read is shown in a message: quoted, and
+// cut when long.
+std::string shown(std::string_view text)
+{
+    constexpr size_t kShownBytes = 40;
+    if (text.size() > kShownBytes)
+        return quoted(text.substr(0, kShownBytes)) + "...";
+    return quoted(text);
+}
+
+std::optional<int> hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return std::nullopt;
+}
+
+// A number the chunk can hold: an int32 that its single-precision cell keeps
+// exactly (and that is not 2^31 once rounded).
+std::optional<int32_t> parseNumber(std::string_view text, std::string& error)
+{
+    size_t at = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        at = 1;
+    if (at == text.size()) {
+        error = shown(text) + " is not a number";
+        return std::nullopt;
+    }
+    int64_t magnitude = 0;
+    for (; at < text.size(); ++at) {
+        if (text[at] < '0' || text[at] > '9') {
+            error = shown(text) + " is not a number";
+            return std::nullopt;
+        }
+        magnitude = std::min<int64_t>(magnitude * 10 + (text[at] - '0'), int64_t{1} << 40);
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (value < INT32_MIN || value > INT32_MAX) {
+        error = std::string(text) + " is out of range";
+        return std::nullopt;
+    }
+    const auto cell = static_cast<float>(value);
+    if (static_cast<double>(cell) != static_cast<double>(value)) {
+        char nearest[32];
+        std::snprintf(nearest, sizeof nearest, "%.0f", static_cast<double>(cell));
+        error = std::string(text) + " cannot be stored exactly in a bank (nearest: " + nearest + ")";
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// A number, or one of the words for the usual values.
+std::optional<int32_t> parseWordOrNumber(std::string_view text, const char* const* words, const int32_t* values,
+                                         int wordCount, const char* what, std::string& error)
+{
+    const std::string word = lowercase(text);
+    for (int i = 0; i < wordCount; ++i)
+        if (word == words[i])
+            return values[i];
+    const bool numeric = !text.empty() && (text[0] == '-' || text[0] == '+' || (text[0] >= '0' && text[0] <= '9'));
+    if (numeric)
+        return parseNumber(text, error);
+    error = std::string(what) + " must be ";
+    for (int i = 0; i < wordCount; ++i)
+        error += std::string(words[i]) + ", ";
+    error.resize(error.size() - 2);
+    error += " or a number, not " + shown(text);
+    return std::nullopt;
+}
+
+constexpr const char* kChannelWords[] = {"pulse", "triangle", "noise"};
+constexpr int32_t kChannelValues[] = {Pulse, Triangle, Noise};
+constexpr const char* kMultiWords[] = {"no", "yes"};
+constexpr int32_t kMultiValues[] = {0, 1};
+constexpr const char* kClockWords[] = {"ntsc", "pal"};
+constexpr int32_t kClockValues[] = {1, 0};
+
+std::string numberOrWord(int32_t value, const char* const* words, const int32_t* values, int wordCount)
+{
+    for (int i = 0; i < wordCount; ++i)
+        if (value == values[i])
+            return words[i];
+    return std::to_string(value);
+}
+
+enum ProgramKey { KeyName, KeyChannel, KeyMulti, KeyVolume, kProgramKeyCount = KeyVolume + kEnvelopeKindCount };
+constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name", "channel", "multi",    "volume",
+                                                           "arp",  "pitch",   "hi-pitch", "duty"};
+enum TopKey { KeyClock, KeyGain, kTopKeyCount };
+constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain"};
+
+class Parser {
+public:
+    Parser(const std::string& fileName, State& state, std::vector<std::string>& errors, SourceLines* lines)
+        : fileName_(fileName), state_(state), errors_(errors), lines_(lines)
+    {
+    }
+
+    bool run(std::string_view text)
+    {
+        const size_t errorsBefore = errors_.size();
+        // Windows editors offer "Unicode" (UTF-16), which no line of ours can be read from.
+        if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+            errors_.push_back(fileName_ + ":1: is UTF-16 text; save it as UTF-8 or ANSI");
+            return false;
+        }
+        if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+            const auto line = 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(nul), '\n');
+            errors_.push_back(fileName_ + ":" + std::to_string(line) + ": holds a NUL byte: not a text bank");
+            return false;
+        }
+        // Some editors start a UTF-8 file with a byte order mark.
+        if (text.substr(0, 3) == "\xEF\xBB\xBF")
+            text.remove_prefix(3);
+        while (!text.empty()) {
+            ++lineNumber_;
+            const size_t newline = text.find('\n');
+            std::string_view line = text.substr(0, newline);
+            text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            readLine(line);
+        }
+        return errors_.size() == errorsBefore;
+    }
+
+private:
+    enum class Section { Top, Channels, Program, Broken };
+
+    void fail(const std::string& message)
+    {
+        errors_.push_back(fileName_ + ":" + std::to_string(lineNumber_) + ": " + message);
+    }
+
+    void readLine(std::string_view line)
+    {
+        line = trim(line);
+        if (line.empty() || line.front() == '#')
+            return;
+        if (line.front() == '[') {
+            readSection(line);
+            return;
+        }
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos) {
+            fail("missing '=' in " + shown(line) + " (expected key = value, [section] or # comment)");
+            return;
+        }
+        const std::string_view keyText = trim(line.substr(0, equals));
+        if (keyText.empty()) {
+            fail("missing key before '='");
+            return;
+        }
+        std::string value;
+        if (!decodeValue(trim(line.substr(equals + 1)), value))
+            return;
+        const std::string key = lowercase(keyText);
+        switch (section_) {
+        case Section::Top:
+            readTopKey(key, keyText, value);
+            break;
+        case Section::Channels:
+            readChannelKey(keyText, value);
+            break;
+        case Section::Program:
+            readProgramKey(key, keyText, value);
+            break;
+        case Section::Broken:
+            break;  // the section header was reported; its keys would only repeat that
+        }
+    }
+
+    void readSection(std::string_view line)
+    {
+        section_ = Section::Broken;
+        if (line.back() != ']') {
+            fail("missing ']' in section header " + shown(line));
+            return;
+        }
+        const std::string inside = lowercase(trim(line.substr(1, line.size() - 2)));
+        std::fill(std::begin(keyLine_), std::end(keyLine_), 0);
+        if (inside == "channels") {
+            if (channelsLine_ != 0) {
+                fail("duplicate section [channels] (first on line " + std::to_string(channelsLine_) + ")");
+                return;
+            }
+            channelsLine_ = lineNumber_;
+            section_ = Section::Channels;
+            return;
+        }
+        if (inside.rfind("program", 0) == 0 && inside.size() > 7) {
+            const std::string_view numberText = trim(std::string_view(inside).substr(7));
+            std::string error;
+            const std::optional<int32_t> number = parseNumber(numberText, error);
+            if (!number || *number < 1 || *number > kProgramCount) {
+                fail("program number " + shown(numberText) + " is not one of 1.." + std::to_string(kProgramCount));
+                return;
+            }
+            const int index = *number - 1;
+            if (programLine_[index] != 0) {
+                fail("duplicate section [program " + std::to_string(*number) + "] (first on line " +
+                     std::to_string(programLine_[index]) + ")");
+                return;
+            }
+            programLine_[index] = lineNumber_;
+            program_ = index;
+            section_ = Section::Program;
+            return;
+        }
+        fail("unknown section " + shown(line) + " (sections are [channels] and [program 1] to [program 128])");
+    }
+
+    // Bare values are taken as they stand; a value that starts with a double
+    // quote runs to the closing quote, with \\, \" and \xHH escapes.
+    bool decodeValue(std::string_view raw, std::string& value)
+    {
+        if (raw.empty() || raw.front() != '"') {
+            value = raw;
+            return true;
+        }
+        value.clear();
+        for (size_t at = 1; at < raw.size(); ++at) {
+            const char c = raw[at];
+            if (c == '"') {
+                if (at + 1 != raw.size()) {
+                    fail("text after the closing quote: " + shown(raw.substr(at + 1)));
+                    return false;
+                }
+                return true;
+            }
+            if (c != '\\') {
+                value += c;
+                continue;
+            }
+            if (at + 1 == raw.size())
+                break;
+            const char escape = raw[++at];
+            if (escape == '\\' || escape == '"') {
+                value += escape;
+            } else if (escape == 'x') {
+                const std::optional<int> high = at + 1 < raw.size() ? hexDigit(raw[at + 1]) : std::nullopt;
+                const std::optional<int> low = at + 2 < raw.size() ? hexDigit(raw[at + 2]) : std::nullopt;
+                if (!high || !low) {
+                    fail("\\x must be followed by two hex digits");
+                    return false;
+                }
+                if (*high == 0 && *low == 0) {
+                    fail("\\x00 cannot be stored: texts end at a zero byte");
+                    return false;
+                }
+                value += static_cast<char>(*high * 16 + *low);
+                at += 2;
+            } else {
+                const bool printable = escape > 0x20 && escape < 0x7F;
+                fail(std::string("unknown escape '\\") + (printable ? escape : '?') +
+                     "' (quoted values know \\\\, \\\" and \\xHH)");
+                return false;
+            }
+        }
+        fail("missing closing quote");
+        return false;
+    }
+
+    // Answers whether the key is new in its section; reports it otherwise.
+    bool firstTime(int slot, std::string_view keyText)
+    {
+        if (keyLine_[slot] != 0) {
+            fail("duplicate key " + shown(keyText) + " (first on line " + std::to_string(keyLine_[slot]) + ")");
+            return false;
+        }
+        keyLine_[slot] = lineNumber_;
+        return true;
+    }
+
+    void readTopKey(const std::string& key, std::string_view keyText, const std::string& value)
+    {
+        std::string error;
+        if (key == kTopKeyName[KeyClock]) {
+            if (!firstTime(KeyClock, keyText))
+                return;
+            if (const auto clock = parseWordOrNumber(value, kClockWords, kClockValues, 2, "clock", error))
+                state_.settings.ntsc = *clock;
+            else
+                fail(error);
+        } else if (key == kTopKeyName[KeyGain]) {
+            if (!firstTime(KeyGain, keyText))
+                return;
+            if (const auto gain = parseNumber(value, error))
+                state_.settings.gain = *gain;
+            else
+                fail("gain: " + error);
+        } else {
+            fail("unknown key " + shown(keyText) +
+                 " (before the first section: clock, gain; programs start with [program N])");
+        }
+    }
+
+    void readChannelKey(std::string_view keyText, const std::string& value)
+    {
+        std::string error;
+        const std::optional<int32_t> channel = parseNumber(keyText, error);
+        if (!channel || *channel < 1 || *channel > kMidiChannelCount) {
+            fail("unknown key " + shown(keyText) + " in [channels] (MIDI channels are 1 to 16)");
+            return;
+        }
+        if (!firstTime(*channel - 1, keyText))
+            return;
+        const std::optional<int32_t> program = parseNumber(value, error);
+        if (!program || *program < 1 || *program > kProgramCount) {
+            fail("MIDI channel " + std::to_string(*channel) + ": program " + shown(value) + " is not one of 1.." +
+                 std::to_string(kProgramCount));
+            return;
+        }
+        state_.settings.channelProgram[*channel - 1] = *program - 1;
+    }
+
+    void readProgramKey(const std::string& key, std::string_view keyText, const std::string& value)
+    {
+        const auto found = std::find(std::begin(kProgramKeyName), std::end(kProgramKeyName), key);
+        if (found == std::end(kProgramKeyName)) {
+            fail("unknown key " + shown(keyText) +
+                 " (a program has name, channel, multi, volume, arp, pitch, "
+                 "hi-pitch and duty)");
+            return;
+        }
+        const int slot = static_cast<int>(found - std::begin(kProgramKeyName));
+        if (!firstTime(slot, keyText))
+            return;
+        Program& program = state_.programs[program_];
+        std::string error;
+        if (slot == KeyName) {
+            if (value.size() > kMaxNameBytes) {
+                fail("name is " + std::to_string(value.size()) + " bytes long; a name holds at most " +
+                     std::to_string(kMaxNameBytes));
+                return;
+            }
+            copyTextField(program.name, value.c_str());
+        } else if (slot == KeyChannel) {
+            if (const auto type = parseWordOrNumber(value, kChannelWords, kChannelValues, 3, "channel", error))
+                program.channelType = *type;
+            else
+                fail(error);
+        } else if (slot == KeyMulti) {
+            if (const auto multi = parseWordOrNumber(value, kMultiWords, kMultiValues, 2, "multi", error))
+                program.multi = *multi;
+            else
+                fail(error);
+        } else {
+            const int kind = slot - KeyVolume;
+            if (value.size() > kMaxTextBytes) {
+                fail(std::string(kEnvelopeKindName[kind]) + " text is " + std::to_string(value.size()) +
+                     " bytes long; a text holds at most " + std::to_string(kMaxTextBytes));
+                return;
+            }
+            copyTextField(program.envelopeText[kind], value.c_str());
+            if (lines_)
+                lines_->envelope[program_][kind] = lineNumber_;
+        }
+    }
+
+    const std::string& fileName_;
+    State& state_;
+    std::vector<std::string>& errors_;
+    SourceLines* lines_;
+    int lineNumber_ = 0;
+    Section section_ = Section::Top;
+    int program_ = 0;
+    int channelsLine_ = 0;
+    int programLine_[kProgramCount] = {};
+    int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
+};
+
+static_assert(kProgramKeyCount <= kMidiChannelCount && kTopKeyCount <= kMidiChannelCount);
+
+}  // namespace
+
+void resetToDefault(State& state)
+{
+    buildDefaultBank(state.programs);
+    std::fill(std::begin(state.settings.channelProgram), std::end(state.settings.channelProgram), 0);
+    state.settings.ntsc = kDefaultNtsc;
+    state.settings.gain = kDefaultGain;
+}
+
+std::unique_ptr<State> makeDefault()
+{
+    auto state = std::make_unique<State>();
+    resetToDefault(*state);
+    return state;
+}
+
+std::vector<unsigned char> toChunk(const State& state)
+{
+    std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
+    bytes.resize(chunk::write(state.programs, state.settings, bytes.data()));
+    bytes.shrink_to_fit();  // the bound is megabytes; a bank is rarely more than tens of kilobytes
+    return bytes;
+}
+
+void loadChunk(const unsigned char* data, size_t size, State& state)
+{
+    chunk::read(data, size, state.programs, state.settings);
+}
+
+namespace {
+
+bool cellIs(const unsigned char* cell, float tag)
+{
+    const auto bits = std::bit_cast<uint32_t>(tag);
+    for (int byte = 0; byte < 4; ++byte)
+        if (cell[byte] != static_cast<unsigned char>(bits >> (8 * byte)))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool startsLikeAChunk(const unsigned char* data, size_t size)
+{
+    return size >= 4 && cellIs(data, chunk::tagHeader);
+}
+
+bool endsLikeAChunk(const unsigned char* data, size_t size)
+{
+    return size >= 4 && size % 4 == 0 && cellIs(data + size - 4, chunk::tagEnd);
+}
+
+bool sameContent(const State& a, const State& b)
+{
+    return toChunk(a) == toChunk(b);
+}
+
+bool parse(std::string_view text, const std::string& fileName, State& state, std::vector<std::string>& errors,
+           SourceLines* lines)
+{
+    return Parser(fileName, state, errors, lines).run(text);
+}
+
+std::string quoted(std::string_view value)
+{
+    std::string out = "\"";
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string write(const State& state, const WriteOptions& options)
+{
+    // Built once: a state is megabytes, and the default bank never changes.
+    static const std::unique_ptr<const State> defaults = makeDefault();
+    std::string out = "# Plinka bank. Lines starting with # are comments. Programs not listed\n"
+                      "# here are as in the default bank: name \"NNN default\", pulse, volume 15,\n"
+                      "# every other envelope 0. Values in double quotes use \\\\, \\\" and \\xHH.\n"
+                      "\n";
+    out += "clock = " + numberOrWord(state.settings.ntsc, kClockWords, kClockValues, 2) + "\n";
+    out += "gain = " + std::to_string(state.settings.gain) + "\n";
+    out += "\n[channels]\n";
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        out += std::to_string(channel + 1) + " = " +
+               std::to_string(static_cast<int64_t>(state.settings.channelProgram[channel]) + 1) + "\n";
+    for (int number = 0; number < kProgramCount; ++number) {
+        const Program& program = state.programs[number];
+        if (!options.allPrograms && number >= kFactoryPresetCount && sameProgram(program, defaults->programs[number]))
+            continue;
+        out += "\n[program " + std::to_string(number + 1) + "]\n";
+        out += "name = " + valueText(fieldText(program.name)) + "\n";
+        out += "channel = " + numberOrWord(program.channelType, kChannelWords, kChannelValues, 3) + "\n";
+        out += "multi = " + numberOrWord(program.multi, kMultiWords, kMultiValues, 2) + "\n";
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            out += std::string(kEnvelopeKey[kind]) + " = " + valueText(fieldText(program.envelopeText[kind])) + "\n";
+    }
+    return out;
+}
+
+std::vector<EnvelopeError> checkEnvelopes(const State& state)
+{
+    std::vector<EnvelopeError> errors;
+    const auto scratch = std::make_unique<Envelope>();
+    for (int number = 0; number < kProgramCount; ++number)
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+            // The compiler reads up to the terminator, which every field keeps.
+            const Program& program = state.programs[number];
+            if (const char* message = compileEnvelope(std::string(fieldText(program.envelopeText[kind])).c_str(),
+                                                      *scratch, envelopeHoldsLast(kind)))
+                errors.push_back({number, kind, message});
+        }
+    return errors;
+}
+
+std::string describe(const State& state, const EnvelopeError& error)
+{
+    return "program " + std::to_string(error.program + 1) + " " +
+           quoted(fieldText(state.programs[error.program].name)) + ", " + kEnvelopeKindName[error.kind] + ": " +
+           error.message;
+}
+
+}  // namespace textbank

@@ -1,0 +1,290 @@
+// plinka-bank: converts between VST bank files (.fxb/.fxp holding Plinka's
+// chunk) and text banks, writes the default bank, and checks every envelope
+// text with the instrument's own compiler.
+//
+// Exit status: 0 done (a conversion still writes texts that do not compile,
+// and warns about each), 1 check found texts that do not compile, 2 usage or
+// file errors (nothing is written then).
+#include "FxFile.h"
+#include "TextBank.h"
+#include "WholeFile.h"
+#include "shell/PLINKA.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr const char* kUsage = "usage:\n"
+                               "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
+                               "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
+                               "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
+                               "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
+                               "  plinka-bank default [-o BANK.txt] [--all]\n"
+                               "\n"
+                               "Without -o, to-text and default print the text bank. A text bank lists the\n"
+                               "factory slots (programs 1-9) and every program that differs from the default\n"
+                               "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
+                               "Every envelope text is compiled as the instrument does; check reports each\n"
+                               "one that fails, conversions warn about it and write the file all the same.\n"
+                               "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
+                               "file errors.\n";
+
+// The plug-in's AEffect version, which hosts write as a file's fxVersion.
+constexpr int32_t kPlinkaFxVersion = 1;
+// A program file describes the parameters, and Plinka has none.
+constexpr int32_t kPlinkaParameterCount = 0;
+
+constexpr int kExitDone = 0;
+constexpr int kExitCheckFailed = 1;
+constexpr int kExitError = 2;
+
+struct Options {
+    std::string command;
+    std::string input;
+    std::string output;
+    bool allPrograms = false;
+    bool ignoreId = false;
+};
+
+// A bank as loaded from a file, with where its texts came from.
+struct Loaded {
+    std::unique_ptr<textbank::State> state = textbank::makeDefault();
+    bool fromText = false;
+    textbank::SourceLines lines;
+};
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "plinka-bank: %s\n%s", message.c_str(), kUsage);
+    return kExitError;
+}
+
+int fileError(const std::string& message)
+{
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return kExitError;
+}
+
+bool isFxFile(const std::vector<unsigned char>& bytes)
+{
+    return bytes.size() >= 4 && std::memcmp(bytes.data(), "CcnK", 4) == 0;
+}
+
+bool hasFxExtension(const std::string& path)
+{
+    if (path.size() < 4)
+        return false;
+    std::string extension = path.substr(path.size() - 4);
+    for (char& c : extension)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return extension == ".fxb" || extension == ".fxp";
+}
+
+// Loads the input for the command; answers kExitDone or kExitError after
+// reporting the problem.
+int load(const Options& options, Loaded& loaded)
+{
+    const std::string& path = options.input;
+    std::vector<unsigned char> bytes;
+    std::string error;
+    if (!wholefile::read(path, bytes, error))
+        return fileError(error);
+    const bool wantsText = options.command == "to-fxb" || options.command == "to-fxp";
+    const bool wantsFx = options.command == "to-text";
+
+    if (isFxFile(bytes)) {
+        if (wantsText)
+            return fileError(path + ": is a VST bank or program file; " + options.command +
+                             " reads text banks (to-text converts this one)");
+        fx::File file;
+        if (!fx::read(bytes.data(), bytes.size(), file, error))
+            return fileError(path + ": " + error);
+        if (const std::string foreign = fx::foreignIdMessage(file, kPlinkaUniqueId, kPlinkaEffectName);
+            !foreign.empty()) {
+            if (!options.ignoreId)
+                return fileError(path + ": " + foreign + " (--ignore-id reads it anyway)");
+            std::fprintf(stderr, "%s: warning: %s\n", path.c_str(), foreign.c_str());
+        }
+        if (file.chunk.size() > chunk::kMaxBytes)
+            return fileError(path + ": its chunk of " + std::to_string(file.chunk.size()) +
+                             " bytes is larger than Plinka loads (" + std::to_string(chunk::kMaxBytes) + ")");
+        if (!textbank::startsLikeAChunk(file.chunk.data(), file.chunk.size()))
+            return fileError(path + ": its chunk is not a Plinka state (it does not start with Plinka's header)");
+        if (!textbank::endsLikeAChunk(file.chunk.data(), file.chunk.size()))
+            std::fprintf(stderr,
+                         "%s: warning: its chunk is cut short or damaged (no end mark); what it lacks is taken "
+                         "from the default bank\n",
+                         path.c_str());
+        textbank::loadChunk(file.chunk.data(), file.chunk.size(), *loaded.state);
+        return kExitDone;
+    }
+    if (wantsFx || hasFxExtension(path))
+        return fileError(path + ": not a VST bank or program file (it does not start with 'CcnK')");
+
+    std::vector<std::string> errors;
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    if (!textbank::parse(text, path, *loaded.state, errors, &loaded.lines)) {
+        for (const std::string& line : errors)
+            std::fprintf(stderr, "%s\n", line.c_str());
+        return kExitError;
+    }
+    loaded.fromText = true;
+    return kExitDone;
+}
+
+// Prints one line per envelope text that fails to compile; answers how many.
+size_t reportEnvelopes(const Options& options, const Loaded& loaded, std::FILE* to)
+{
+    const std::vector<textbank::EnvelopeError> errors = textbank::checkEnvelopes(*loaded.state);
+    for (const textbank::EnvelopeError& error : errors) {
+        std::string where = options.input;
+        if (loaded.fromText)
+            if (const int line = loaded.lines.envelope[error.program][error.kind]; line != 0) {
+                // Appended piecewise: GCC 12 warns falsely (-Wrestrict) about "x" + string.
+                where += ':';
+                where += std::to_string(line);
+            }
+        std::fprintf(to, "%s: %s\n", where.c_str(), textbank::describe(*loaded.state, error).c_str());
+    }
+    return errors.size();
+}
+
+int writeText(const Options& options, const textbank::State& state)
+{
+    const std::string text = textbank::write(state, {options.allPrograms});
+    if (options.output.empty()) {
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+            return fileError("plinka-bank: cannot write to standard output");
+        return kExitDone;
+    }
+    std::string error;
+    if (!wholefile::writeAtomically(options.output, text.data(), text.size(), error))
+        return fileError(error);
+    return kExitDone;
+}
+
+int writeFx(const Options& options, const textbank::State& state, fx::Kind kind)
+{
+    fx::File file;
+    file.kind = kind;
+    file.fxID = kPlinkaUniqueId;
+    file.fxVersion = kPlinkaFxVersion;
+    file.chunk = textbank::toChunk(state);
+    if (kind == fx::Kind::Bank) {
+        file.numPrograms = kProgramCount;
+    } else {
+        // The chunk holds the whole state; the name is the one a host shows,
+        // the program of the first MIDI channel.
+        file.numPrograms = kPlinkaParameterCount;
+        const int32_t program = state.settings.channelProgram[0];
+        if (program >= 0 && program < kProgramCount)
+            file.programName = std::string(state.programs[program].name).substr(0, fx::kProgramNameBytes - 1);
+    }
+    std::string error;
+    if (!fx::writeFile(options.output, file, error))
+        return fileError(error);
+    return kExitDone;
+}
+
+bool parseArguments(int argc, char** argv, Options& options, std::string& problem)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "-o") {
+            if (i + 1 == argc || !options.output.empty()) {
+                problem = i + 1 == argc ? "-o needs a file name" : "-o given twice";
+                return false;
+            }
+            options.output = argv[++i];
+        } else if (argument == "--all") {
+            options.allPrograms = true;
+        } else if (argument == "--ignore-id") {
+            options.ignoreId = true;
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            problem = "unknown option " + argument;
+            return false;
+        } else if (options.command.empty()) {
+            options.command = argument;
+        } else if (options.input.empty()) {
+            options.input = argument;
+        } else {
+            problem = "one input file only (" + argument + " is extra)";
+            return false;
+        }
+    }
+    const std::string& command = options.command;
+    if (command.empty()) {
+        problem = "no command";
+        return false;
+    }
+    if (command != "to-text" && command != "to-fxb" && command != "to-fxp" && command != "check" &&
+        command != "default") {
+        problem = "unknown command " + command;
+        return false;
+    }
+    if ((command == "default") != options.input.empty()) {
+        problem = command == "default" ? "default takes no input file" : command + " needs an input file";
+        return false;
+    }
+    if ((command == "to-fxb" || command == "to-fxp") && options.output.empty()) {
+        problem = command + " needs -o FILE";
+        return false;
+    }
+    if (command == "check" && !options.output.empty()) {
+        problem = "check writes no file";
+        return false;
+    }
+    if (options.ignoreId && command != "to-text" && command != "check") {
+        problem = "--ignore-id is for reading .fxb/.fxp files";
+        return false;
+    }
+    if (options.allPrograms && command != "to-text" && command != "default") {
+        problem = "--all is for text output";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return kExitDone;
+        }
+    Options options;
+    std::string problem;
+    if (!parseArguments(argc, argv, options, problem))
+        return usageError(problem);
+
+    if (options.command == "default")
+        return writeText(options, *textbank::makeDefault());
+
+    Loaded loaded;
+    if (const int status = load(options, loaded); status != kExitDone)
+        return status;
+
+    if (options.command == "check") {
+        const size_t failing = reportEnvelopes(options, loaded, stdout);
+        constexpr int kTexts = kProgramCount * kEnvelopeKindCount;
+        if (failing != 0) {
+            std::printf("%s: %zu of %d envelope texts do not compile\n", options.input.c_str(), failing, kTexts);
+            return kExitCheckFailed;
+        }
+        std::printf("%s: all %d envelope texts compile\n", options.input.c_str(), kTexts);
+        return kExitDone;
+    }
+
+    if (const size_t failing = reportEnvelopes(options, loaded, stderr); failing != 0)
+        std::fprintf(stderr, "%s: warning: %zu envelope text%s not compile; written as they are\n",
+                     options.input.c_str(), failing, failing == 1 ? " does" : "s do");
+    if (options.command == "to-text")
+        return writeText(options, *loaded.state);
+    return writeFx(options, *loaded.state, options.command == "to-fxb" ? fx::Kind::Bank : fx::Kind::Program);
+}

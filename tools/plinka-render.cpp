@@ -1,0 +1,305 @@
+// plinka-render: renders a Standard MIDI File to a WAV file through a VST 2
+// plug-in, as a host would: by default Plinka (the PLINKA.so built beside
+// this program), or any VST 2 instrument given with --plugin. Without a song
+// it renders the demo tune built into it.
+#include "tools/bank/FxFile.h"
+#include "tools/bank/TextBank.h"
+#include "tools/bank/WholeFile.h"
+#include "tools/demo/DemoSong.h"
+#include "tools/host/PluginHost.h"
+#include "tools/host/ProgramPath.h"
+#include "tools/midi/MidiFile.h"
+#include "tools/render/ProgressBar.h"
+#include "tools/render/SongRenderer.h"
+#include "tools/render/WavWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
+                      "Renders a Standard MIDI File (formats 0 and 1) to a WAV file through a VST 2\n"
+                      "instrument. Without a song it renders its demo tune to plinka-demo.wav.\n"
+                      "\n"
+                      "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
+                      "  --plugin PATH         a VST 2 plug-in (.so); default: the PLINKA.so beside this program\n"
+                      "  --rate HZ             sample rate, 8000..768000 (default 44100)\n"
+                      "  --block FRAMES        frames per processing block, 1..65536 (default 512)\n"
+                      "  --format pcm16|float  16-bit integer or 32-bit float samples (default pcm16)\n"
+                      "  --tail SECONDS        audio after the last event, 0..600 (default 2); ends\n"
+                      "                        early once the output has stayed silent\n"
+                      "  --program CH:N        program N (1..128) on MIDI channel CH (1..16) at the\n"
+                      "                        start; may be given more than once\n"
+                      "  --bank FILE           loads a bank (.fxb), a program (.fxp) or a Plinka text\n"
+                      "                        bank into the plug-in before rendering\n"
+                      "  --save-bank FILE      saves the plug-in's state after rendering (.fxp for a\n"
+                      "                        program file, .txt for a Plinka text bank, else .fxb)\n"
+                      "  -q, --quiet           no progress and no summary, only errors\n"
+                      "  -h, --help            this text\n";
+
+struct Options {
+    std::string song;
+    std::string output;
+    std::string plugin;
+    int rate = 44100;
+    int block = 512;
+    WavWriter::Format format = WavWriter::Format::Pcm16;
+    double tail = 2.0;
+    std::vector<std::pair<int, int>> programs;  // channel 0..15, program 0..127
+    std::string bank;
+    std::string saveBank;
+    bool quiet = false;
+};
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool parseInt(const std::string& text, long low, long high, long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && *end == 0 && errno == 0 && value >= low && value <= high;
+}
+
+// Answers an error message, or empty when the options are sound.
+std::string parseOptions(int argc, char** argv, Options& options, bool& help)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string text;
+        long number = 0;
+        if (arg == "-h" || arg == "--help") {
+            help = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            options.quiet = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(options.output))
+                return arg + " needs a file name";
+        } else if (arg == "--plugin") {
+            if (!value(options.plugin))
+                return "--plugin needs a path";
+        } else if (arg == "--rate") {
+            if (!value(text) || !parseInt(text, 8000, 768000, number))
+                return "--rate takes a sample rate from 8000 to 768000";
+            options.rate = static_cast<int>(number);
+        } else if (arg == "--block") {
+            if (!value(text) || !parseInt(text, 1, 65536, number))
+                return "--block takes a block size from 1 to 65536";
+            options.block = static_cast<int>(number);
+        } else if (arg == "--format") {
+            if (!value(text) || (text != "pcm16" && text != "float"))
+                return "--format takes pcm16 or float";
+            options.format = text == "float" ? WavWriter::Format::Float : WavWriter::Format::Pcm16;
+        } else if (arg == "--tail") {
+            char* end = nullptr;
+            if (!value(text))
+                return "--tail takes seconds from 0 to 600";
+            options.tail = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != 0 || !(options.tail >= 0.0 && options.tail <= 600.0))
+                return "--tail takes seconds from 0 to 600";
+        } else if (arg == "--program") {
+            const size_t colon = value(text) ? text.find(':') : std::string::npos;
+            long channel = 0, program = 0;
+            if (colon == std::string::npos || !parseInt(text.substr(0, colon), 1, 16, channel) ||
+                !parseInt(text.substr(colon + 1), 1, 128, program))
+                return "--program takes CHANNEL:PROGRAM, a channel from 1 to 16 and a program from 1 to 128";
+            options.programs.push_back({static_cast<int>(channel - 1), static_cast<int>(program - 1)});
+        } else if (arg == "--bank") {
+            if (!value(options.bank))
+                return "--bank needs a file name";
+        } else if (arg == "--save-bank") {
+            if (!value(options.saveBank))
+                return "--save-bank needs a file name";
+        } else if (!arg.empty() && arg[0] == '-') {
+            return "unknown option " + arg;
+        } else if (options.song.empty()) {
+            options.song = arg;
+        } else {
+            return "more than one song given: " + options.song + " and " + arg;
+        }
+    }
+    if (options.output.empty()) {
+        if (options.song.empty()) {
+            options.output = "plinka-demo.wav";
+        } else {
+            std::string name = options.song.substr(options.song.rfind('/') + 1);
+            if (endsWith(name, ".mid") || endsWith(name, ".MID"))
+                name.resize(name.size() - 4);
+            options.output = name + ".wav";
+        }
+    }
+    return {};
+}
+
+// A Plinka text bank's chunk; the first problem in the text is the error.
+bool chunkFromText(const std::string& text, const std::string& name, std::vector<unsigned char>& chunk,
+                   std::string& error)
+{
+    const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+    std::vector<std::string> errors;
+    if (!textbank::parse(text, name, *state, errors)) {
+        error = errors.empty() ? name + ": not a text bank" : errors.front();
+        return false;
+    }
+    chunk = textbank::toChunk(*state);
+    return true;
+}
+
+// The bank file's chunk, whatever its kind: .fxb, .fxp or a text bank.
+bool readBank(const std::string& path, int32_t pluginId, std::vector<unsigned char>& chunk, std::string& error)
+{
+    std::vector<unsigned char> bytes;
+    if (!wholefile::read(path, bytes, error))
+        return false;
+    if (bytes.size() >= 4 && std::memcmp(bytes.data(), "CcnK", 4) == 0) {
+        fx::File file;
+        if (!fx::read(bytes.data(), bytes.size(), file, error)) {
+            error = path + ": " + error;
+            return false;
+        }
+        if (file.fxID != pluginId) {
+            error = path + ": made for plug-in '" + fx::idText(file.fxID) + "', not '" + fx::idText(pluginId) + "'";
+            return false;
+        }
+        chunk = std::move(file.chunk);
+        return true;
+    }
+    if (pluginId != fx::fourCC('p', 'l', 'n', 'k')) {
+        error = path + ": a text bank is Plinka's, and the plug-in is '" + fx::idText(pluginId) + "'";
+        return false;
+    }
+    return chunkFromText(std::string(bytes.begin(), bytes.end()), path, chunk, error);
+}
+
+bool saveBank(const std::string& path, PluginHost& host, std::string& error)
+{
+    const AEffect& effect = *host.effect();
+    const std::vector<uint8_t> chunk = host.getChunk(endsWith(path, ".fxp"));
+    if (endsWith(path, ".txt")) {
+        if (effect.uniqueID != fx::fourCC('p', 'l', 'n', 'k')) {
+            error = path + ": only Plinka's state can be saved as a text bank";
+            return false;
+        }
+        const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+        textbank::loadChunk(chunk.data(), chunk.size(), *state);
+        const std::string text = textbank::write(*state);
+        return wholefile::writeAtomically(path, text.data(), text.size(), error);
+    }
+    fx::File file;
+    file.kind = endsWith(path, ".fxp") ? fx::Kind::Program : fx::Kind::Bank;
+    file.fxID = effect.uniqueID;
+    file.fxVersion = effect.version;
+    file.numPrograms = file.kind == fx::Kind::Bank ? effect.numPrograms : effect.numParams;
+    file.programName = host.programName();
+    file.chunk.assign(chunk.begin(), chunk.end());
+    return fx::writeFile(path, file, error);
+}
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "plinka-render: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    bool help = false;
+    if (const std::string problem = parseOptions(argc, argv, options, help); !problem.empty()) {
+        std::fprintf(stderr, "plinka-render: %s\n%s", problem.c_str(), kUsage);
+        return 2;
+    }
+    if (help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const bool demo = options.song.empty();
+    const bool talk = !options.quiet && isatty(STDERR_FILENO);
+
+    MidiSong song;
+    std::string error;
+    if (demo ? !readMidiFile(kDemoSong, kDemoSongSize, song, error) : !loadMidiFile(options.song, song, error))
+        return fail(error);
+
+    const std::string pluginPath = options.plugin.empty() ? pathBesideThisProgram("PLINKA.so") : options.plugin;
+    PluginHost host;
+    if (!host.load(pluginPath))
+        return fail(host.error());
+    const AEffect& effect = *host.effect();
+    if (!(effect.flags & effFlagsCanReplacing) || effect.numOutputs < 1)
+        return fail(pluginPath + ": the plug-in has no audio output this host can use");
+    host.processLevelAnswer = kVstProcessLevelOffline;
+    host.start(static_cast<float>(options.rate), options.block);
+
+    std::vector<unsigned char> bank;
+    if (demo && options.bank.empty() && options.plugin.empty()) {
+        if (!chunkFromText(std::string(reinterpret_cast<const char*>(kDemoBank), kDemoBankSize), "demo bank", bank,
+                           error))
+            return fail(error);
+    } else if (!options.bank.empty() && !readBank(options.bank, effect.uniqueID, bank, error)) {
+        return fail(error);
+    }
+    if (!bank.empty()) {
+        if (!(effect.flags & effFlagsProgramChunks))
+            return fail(pluginPath + ": the plug-in does not take banks as chunks");
+        host.setChunk(bank, options.bank.size() > 4 && endsWith(options.bank, ".fxp"));
+    }
+
+    std::vector<TimedMidi> messages;
+    for (const auto& [channel, program] : options.programs)
+        messages.push_back({0, {static_cast<uint8_t>(0xC0 | channel), static_cast<uint8_t>(program), 0}});
+    for (const MidiEvent& event : song.events)
+        messages.push_back({static_cast<int64_t>(std::llround(event.seconds * options.rate)),
+                            {event.bytes[0], event.bytes[1], event.size > 2 ? event.bytes[2] : uint8_t{0}}});
+    const auto songEnd = static_cast<int64_t>(std::llround(song.lengthSeconds * options.rate));
+
+    RenderSettings settings;
+    settings.sampleRate = options.rate;
+    settings.blockSize = options.block;
+    settings.tailSeconds = options.tail;
+    settings.channels = effect.numOutputs == 1 ? 1 : 2;
+    WavWriter out;
+    if (!out.open(options.output, options.rate, settings.channels, options.format, error))
+        return fail(error);
+    ProgressBar progress(talk);
+    RenderReport report;
+    const bool rendered = renderSong(
+        host, messages, songEnd, settings, out, [&](double done) { progress.update(done); }, report, error);
+    progress.finish();
+    if (!rendered)
+        return fail(error);
+    host.dispatch(effMainsChanged, 0, 0);
+    if (!options.saveBank.empty() && !saveBank(options.saveBank, host, error))
+        return fail(error);
+    host.close();
+    if (!out.finish(error))
+        return fail(error);
+
+    if (talk) {
+        const double seconds = static_cast<double>(report.frames) / options.rate;
+        const double peakDb = report.peak > 0.0f ? 20.0 * std::log10(report.peak) : -INFINITY;
+        std::printf("%s: %.1f s of audio, peak %.1f dBFS, %lld clipped samples, %.0fx realtime\n",
+                    options.output.c_str(), seconds, peakDb, static_cast<long long>(report.clipped),
+                    report.seconds > 0.0 ? seconds / report.seconds : 0.0);
+    }
+    return 0;
+}

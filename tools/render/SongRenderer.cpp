@@ -1,0 +1,71 @@
+#include "SongRenderer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+namespace {
+
+// Quieter than any 24-bit file can hold: the tail has died away.
+constexpr float kSilence = 1e-5f;
+constexpr double kSilentTailSeconds = 0.1;
+
+}  // namespace
+
+bool renderSong(PluginHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
+                const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
+                RenderReport& report, std::string& error)
+{
+    const auto started = std::chrono::steady_clock::now();
+    const int64_t lastFrame =
+        songEndFrame + static_cast<int64_t>(std::llround(settings.tailSeconds * settings.sampleRate));
+    const auto silentFramesToStop = static_cast<int64_t>(kSilentTailSeconds * settings.sampleRate);
+    const auto block = static_cast<size_t>(settings.blockSize);
+    std::vector<float> left(block), right(block), interleaved(block * 2);
+    std::vector<std::pair<VstInt32, std::vector<uint8_t>>> due;
+
+    report = {};
+    size_t next = 0;
+    int64_t silentFrames = 0;
+    for (int64_t start = 0; start < lastFrame; start += settings.blockSize) {
+        const auto frames = static_cast<VstInt32>(std::min<int64_t>(settings.blockSize, lastFrame - start));
+        due.clear();
+        while (next < messages.size() && messages[next].frame < start + frames) {
+            const TimedMidi& message = messages[next++];
+            due.push_back({static_cast<VstInt32>(std::max<int64_t>(message.frame - start, 0)),
+                           {message.bytes[0], message.bytes[1], message.bytes[2]}});
+        }
+        if (!due.empty())
+            host.sendMidi(due);
+        host.process(left.data(), right.data(), frames);
+
+        // Past the song, the tail ends once nothing has sounded for a while,
+        // at that very sample, so the file does not depend on the block size.
+        VstInt32 kept = frames;
+        bool ended = false;
+        for (VstInt32 i = 0; i < frames && !ended; ++i) {
+            const float magnitude = std::max(std::fabs(left[i]), std::fabs(right[i]));
+            report.peak = std::max(report.peak, magnitude);
+            report.clipped += (std::fabs(left[i]) >= 1.0f) + (settings.channels == 2 && std::fabs(right[i]) >= 1.0f);
+            silentFrames = magnitude <= kSilence ? silentFrames + 1 : 0;
+            if (settings.channels == 2) {
+                interleaved[2 * i] = left[i];
+                interleaved[2 * i + 1] = right[i];
+            } else {
+                interleaved[i] = left[i];
+            }
+            if (start + i + 1 >= songEndFrame && silentFrames >= silentFramesToStop) {
+                kept = i + 1;
+                ended = true;
+            }
+        }
+        if (!out.write(interleaved.data(), kept, error))
+            return false;
+        report.frames += kept;
+        progress(static_cast<double>(report.frames) / static_cast<double>(lastFrame));
+        if (ended)
+            break;
+    }
+    report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return true;
+}

@@ -1,0 +1,33 @@
+// Plays a sequence of MIDI messages through a loaded plug-in and streams the
+// audio to a WAV file: every message in the block that holds its sample, at
+// its exact offset; after the last message a tail that ends early once the
+// output has stayed silent.
+#pragma once
+
+#include "tools/host/PluginHost.h"
+#include "tools/render/WavWriter.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+struct RenderSettings {
+    int sampleRate = 44100;
+    int blockSize = 512;
+    double tailSeconds = 2.0;
+    int channels = 2;  // of the file: 1 for a mono plug-in
+};
+
+struct RenderReport {
+    int64_t frames = 0;    // rendered and written
+    float peak = 0.0f;     // largest magnitude of any sample
+    int64_t clipped = 0;   // samples at or beyond full scale
+    double seconds = 0.0;  // wall-clock time the rendering took
+};
+
+// Renders messages (sorted by frame, stable) until songEndFrame and then the
+// tail. progress gets the fraction done.
+bool renderSong(PluginHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
+                const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
+                RenderReport& report, std::string& error);
