@@ -7,6 +7,13 @@ export WINEPREFIX=${WINEPREFIX:-$root/build/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
+# Every wine process gets a display, a virtual one when there is none: the
+# first process of a prefix starts its desktop, and a desktop started without
+# a display would leave every later window of the prefix without one.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "${BASH_SOURCE[0]}" "$@"
+fi
+
 exe=$1
 shift
 # The COFF machine field says which loader the program needs: 0x8664 is x86-64.

@@ -110,8 +110,10 @@ VstInt32 PLINKA::processEvents(VstEvents* events)
 {
     if (!events)
         return 1;
+    // The list really holds numEvents pointers, past the two the record declares.
+    VstEvent* const* list = events->events;
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
-        const VstEvent* event = events->events[i];
+        const VstEvent* event = list[i];
         if (!event || event->type != kVstMidiType)
             continue;  // system exclusive and the rest
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);

@@ -103,8 +103,9 @@ TEST(AudioThread, NeverAllocatesAfterTheFirstBlock)
         block.list.resize(sizeof(VstEvents) + block.pointers.size() * sizeof(VstEvent*));
         auto* list = reinterpret_cast<VstEvents*>(block.list.data());
         list->numEvents = count;
+        VstEvent** slots = list->events;
         for (int i = 0; i < count; ++i)
-            list->events[i] = block.pointers[i];
+            slots[i] = block.pointers[i];
     }
 
     AEffect* effect = host.effect();

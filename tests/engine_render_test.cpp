@@ -281,3 +281,21 @@ TEST_F(Render, FactoryPresetsRenderIdenticallyOnEveryBuild)
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(renderHash(out)));
     EXPECT_STREQ(hash, "a52b4a0f07e5a5b0");
 }
+
+// The event list a host passes declares room for two events and holds
+// numEvents; every one of them acts. (Fuzzing found reads of the list past its
+// declared size flagged as undefined; the list is now read through a pointer.)
+TEST_F(Render, EveryEventOfALongListActs)
+{
+    host.start(44100.0f, 512);
+    std::vector<std::pair<VstInt32, std::vector<uint8_t>>> list;
+    for (int i = 0; i < 38; ++i)
+        list.push_back({0, {0xB0, 7, static_cast<uint8_t>(i)}});  // ignored controllers
+    list.push_back({0, {0x90, 69, 100}});
+    list.push_back({0, {0xC0, 3, 0}});
+    host.sendMidi(list);
+    std::vector<float> left(512), right(512);
+    host.process(left.data(), right.data(), 512);
+    EXPECT_GE(firstSound(left), 0) << "the note on, the 39th event, sounds";
+    EXPECT_EQ(dispatch(effGetProgram), 3) << "the program change, the 40th, acted";
+}

@@ -209,6 +209,7 @@ void PluginHost::sendMidi(const std::vector<std::pair<VstInt32, std::vector<uint
     auto* list = reinterpret_cast<VstEvents*>(storage.data());
     list->numEvents = static_cast<VstInt32>(messages.size());
     list->reserved = 0;
+    VstEvent** slots = list->events;
     for (size_t i = 0; i < messages.size(); ++i) {
         VstMidiEvent& event = events[i];
         event = {};
@@ -218,7 +219,7 @@ void PluginHost::sendMidi(const std::vector<std::pair<VstInt32, std::vector<uint
         const std::vector<uint8_t>& bytes = messages[i].second;
         for (size_t b = 0; b < bytes.size() && b < 3; ++b)
             event.midiData[b] = static_cast<char>(bytes[b]);
-        list->events[i] = reinterpret_cast<VstEvent*>(&event);
+        slots[i] = reinterpret_cast<VstEvent*>(&event);
     }
     dispatch(effProcessEvents, 0, 0, list);
 }

@@ -1,0 +1,53 @@
+// MIDI from a host, any bytes at any sample offsets, in blocks of any length
+// and at odd sample rates: the output stays within full scale, both outputs
+// agree, and nothing reads or writes out of bounds.
+#include "FuzzCheck.h"
+#include "shell/PLINKA.h"
+
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static PLINKA* plinka = new PLINKA(nullptr);
+    AEffect* effect = plinka->getAeffect();
+    size_t next = 0;
+    auto byte = [&]() -> uint8_t { return next < size ? data[next++] : 0; };
+
+    // A fresh start for each input: silence, and a rate from the input.
+    const float rates[] = {44100.0f, 48000.0f, 22050.0f, 96000.0f, 8000.0f, 0.0f, -1.0f, 1e9f};
+    plinka->setSampleRate(rates[byte() % 8]);
+    plinka->settings.polyphony = 1 + byte() % 8;
+    plinka->settings.ntsc = byte() % 2;
+    const uint8_t allOff[3] = {0xB0, 123, 0};
+    plinka->engine.queueMidi(0, allOff);
+
+    std::vector<float> left(1024), right(1024);
+    float* outputs[2] = {left.data(), right.data()};
+    std::vector<VstMidiEvent> midi(32);
+    std::vector<unsigned char> list(sizeof(VstEvents) + 32 * sizeof(VstEvent*));
+    auto* events = reinterpret_cast<VstEvents*>(list.data());
+    VstEvent** slots = events->events;  // numEvents of them, past the declared two
+    while (next < size) {
+        const int high = byte();
+        const int low = byte();
+        const VstInt32 frames = 1 + (high << 2 | low >> 6) % 1024;
+        const int count = byte() % 33;
+        for (int i = 0; i < count; ++i) {
+            VstMidiEvent& event = midi[i];
+            event = {};
+            event.type = byte() % 16 ? kVstMidiType : byte();
+            event.byteSize = sizeof event;
+            const auto coarse = static_cast<int8_t>(byte());
+            event.deltaFrames = coarse * 8 + byte() % 8;
+            for (int b = 0; b < 3; ++b)
+                event.midiData[b] = static_cast<char>(byte());
+            slots[i] = reinterpret_cast<VstEvent*>(&event);
+        }
+        events->numEvents = count;
+        effect->dispatcher(effect, effProcessEvents, 0, 0, events, 0.0f);
+        effect->processReplacing(effect, nullptr, outputs, frames);
+        for (VstInt32 i = 0; i < frames; ++i)
+            check(left[i] >= -1.0f && left[i] <= 1.0f && left[i] == right[i]);
+    }
+    return 0;
+}
