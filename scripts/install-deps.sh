@@ -13,7 +13,7 @@ native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-d
              libbenchmark-dev clang-14 libclang-rt-14-dev)
 test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
            binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
-           dpf-plugins-vst)
+           dpf-plugins-vst ardour)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

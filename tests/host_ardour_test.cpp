@@ -1,0 +1,92 @@
+// Plinka in a host nobody here wrote: Ardour renders a phrase through the
+// Linux plug-in, and the result must equal plinka-render's, sample for
+// sample, once Ardour's fixed latency is taken off.
+#include "AudioMeasure.h"
+#include "MidiFileWriter.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The left channel of a float WAV file.
+std::vector<float> leftOf(const fs::path& path, int& rate)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file)
+        return {};
+    std::vector<float> frames(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    rate = info.samplerate;
+    std::vector<float> left;
+    for (sf_count_t i = 0; i < info.frames; ++i)
+        left.push_back(frames[i * info.channels]);
+    return left;
+}
+
+}  // namespace
+
+TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
+{
+    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-" + std::to_string(::getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work);
+
+    // The phrase of tests/hosts/plinka_phrase.lua, at 120 BPM: 45.9375 samples a tick.
+    MidiFileWriter midi;
+    const int track = midi.addTrack();
+    midi.event(track, 0, {0xC0, 2});
+    midi.note(track, 0, 0, 240, 69, 100);
+    midi.note(track, 0, 480, 240, 72, 100);
+    midi.event(track, 720, {0xC0, 3});
+    midi.note(track, 0, 960, 480, 64, 110);
+    midi.event(track, 1088, {0xE0, 0x00, 0x60});
+    const std::vector<uint8_t> bytes = midi.bytes(0);
+    std::ofstream(work / "phrase.mid", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-render.sh ") + PLINKA_PLUGIN + " '" +
+                               (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3";
+    ASSERT_EQ(std::system(ardour.c_str()), 0) << ardour;
+    const std::string direct = std::string(PLINKA_RENDER) + " '" + (work / "phrase.mid").string() + "' -o '" +
+                               (work / "direct.wav").string() + "' --format float --block 256 --quiet";
+    ASSERT_EQ(std::system(direct.c_str()), 0) << direct;
+
+    int ardourRate = 0, directRate = 0;
+    const std::vector<float> host = leftOf(work / "ardour.wav", ardourRate);
+    const std::vector<float> ours = leftOf(work / "direct.wav", directRate);
+    ASSERT_EQ(ardourRate, 44100);
+    ASSERT_EQ(directRate, 44100);
+    const int64_t hostOnset = firstSound(host);
+    const int64_t ourOnset = firstSound(ours);
+    ASSERT_GE(hostOnset, 0) << "Ardour's render is silent";
+    EXPECT_EQ(hostOnset - ourOnset, 256) << "Ardour's output comes 256 samples late";
+
+    const int64_t offset = hostOnset - ourOnset;
+    size_t compared = 0;
+    for (size_t i = 0; i + offset < host.size() && i < ours.size(); ++i, ++compared)
+        ASSERT_EQ(host[i + offset], ours[i]) << "sample " << i;
+    EXPECT_GT(compared, 66150u);
+
+    // And what it plays: a 50% pulse A4 and C5, then a triangle E4 bent up a
+    // semitone; silence after each note has played out.
+    const double clock = 1789773.0;
+    EXPECT_NEAR(frequencyOf(ours, 1000, 10000, 44100.0), clock / (16.0 * 254), 0.5);
+    EXPECT_NEAR(frequencyOf(ours, 23000, 32000, 44100.0), clock / (16.0 * 213), 0.5);
+    EXPECT_NEAR(frequencyOf(ours, 45000, 49000, 44100.0), clock / (32.0 * 169), 0.5);
+    EXPECT_NEAR(frequencyOf(ours, 52000, 65000, 44100.0), clock / (32.0 * 160), 0.5);
+    for (size_t i = 11025 + 800; i < 22050; ++i)
+        ASSERT_EQ(ours[i], 0.0f) << "sample " << i;
+    EXPECT_LT(lastSound(ours), 66150 + 800);
+    fs::remove_all(work);
+}

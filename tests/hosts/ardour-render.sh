@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Renders the test phrase through Ardour hosting the Linux plug-in, headless:
+# scans the plug-in, builds a session with Ardour's Lua session tool (a Lua
+# MIDI processor plays the phrase into Plinka), gives the session its range
+# and exports it.
+#   tests/hosts/ardour-render.sh PLINKA.so WORK_DIR OUT.wav SECONDS
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+plugin=$1
+work=$2
+out=$3
+seconds=$4
+
+rm -rf "$work"
+mkdir -p "$work/plugins" "$work/config/ardour7/scripts" "$work/cache" "$work/data"
+cp "$plugin" "$work/plugins/"
+# Ardour trusts a scan only when its cache is newer than the plug-in file.
+touch -d "@$(( $(date +%s) - 60 ))" "$work/plugins/$(basename "$plugin")"
+cp "$here/plinka_phrase.lua" "$work/config/ardour7/scripts/"
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
+export LXVST_PATH=$work/plugins VST_PATH=$work/plugins
+
+LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$work/plugins/$(basename "$plugin")"
+SESSION_DIR=$work/session timeout 300 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
+
+# The session has no range yet, and without one the export writes only a
+# header. Ardour counts session time in superclock ticks, 282240000 a second.
+end=$(( seconds * 282240000 ))
+sed -i "s|<Locations/>|<Locations><Location id=\"999999\" name=\"session\" start=\"a0\" end=\"a$end\" flags=\"IsSessionRange\" locked=\"0\" timestamp=\"0\" cue=\"0\"/></Locations>|" \
+    "$work/session/plinka.ardour"
+grep -q IsSessionRange "$work/session/plinka.ardour"
+timeout 300 ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null

@@ -1,0 +1,18 @@
+-- Builds a session with one MIDI track: the phrase generator, then Plinka.
+-- Run by ardour7-lua with SESSION_DIR set in the environment.
+ARDOUR.config ():set_hide_dummy_backend (false)
+assert (AudioEngine:set_backend ("None (Dummy)", "", ""))
+local folder = os.getenv ("SESSION_DIR")
+local session = assert (create_session (folder, "plinka", 44100))
+local plinka = ARDOUR.LuaAPI.new_plugin_info ("Plinka", ARDOUR.PluginType.LXVST)
+assert (not plinka:isnil (), "Plinka was not scanned")
+local tracks = session:new_midi_track (ARDOUR.ChanCount (ARDOUR.DataType ("midi"), 1),
+    ARDOUR.ChanCount (ARDOUR.DataType ("audio"), 2), true, plinka, nil, nil, 1, "Plinka",
+    ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true, false)
+assert (tracks:size () == 1)
+local generator = ARDOUR.LuaAPI.new_luaproc (session, "Plinka Phrase")
+assert (not generator:isnil (), "the phrase script was not found")
+assert (tracks:front ():add_processor_by_index (generator, 0, nil, true) == 0)
+session:save_state ("", false, false, false, false, false)
+close_session ()
+print ("session ready")
