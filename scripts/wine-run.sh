@@ -27,5 +27,11 @@ fi
 # tests that need them look at this variable.
 if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1 || [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
     export PLINKA_EMULATED_32BIT=1
+    # Left to pick guest addresses from the host's mmap, qemu can hand wine a
+    # layout where its shared user data page (0x7ffe0000) is taken, and wine
+    # dies at start ("failed to map the shared user data"). Reserving the
+    # guest address space up front, as a 32-bit kernel lays it out, makes the
+    # layout the same on every machine.
+    export QEMU_RESERVED_VA=${QEMU_RESERVED_VA:-0xc0000000}
 fi
 exec wine "$exe" "$@"
