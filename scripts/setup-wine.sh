@@ -4,9 +4,6 @@
 # Idempotent. Needs root for the binfmt registration on machines that need it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-export WINEPREFIX=${WINEPREFIX:-$root/build/wine-prefix}
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # Some virtual machines cannot execute 32-bit code at all (their kernels
 # refuse 32-bit ELF programs, and wine32 is one). There, qemu's user-mode
@@ -25,11 +22,21 @@ if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     /lib/ld-linux.so.2 --version >/dev/null 2>&1 || { echo "setup-wine: cannot run 32-bit programs" >&2; exit 1; }
 fi
 
-if ! [ -f "$WINEPREFIX/system.reg" ]; then
-    echo "setup-wine: creating the wine prefix $WINEPREFIX (takes a few minutes the first time)"
+source "$root/scripts/wine-env.sh"
+
+# The prefix's 32-bit half is installed by a 32-bit program during wineboot;
+# a prefix without it (made before 32-bit code could run) is updated.
+wow64_kernel32=$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll
+if ! [ -f "$WINEPREFIX/system.reg" ] || ! [ -f "$wow64_kernel32" ]; then
+    echo "setup-wine: preparing the wine prefix $WINEPREFIX (takes a few minutes the first time)"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1
+    # An existing prefix is updated in place, which wine does only when its
+    # update timestamp disagrees with the installed wine.
+    boot=-i
+    if [ -f "$WINEPREFIX/system.reg" ]; then boot=-u; rm -f "$WINEPREFIX/.update-timestamp"; fi
+    /usr/lib/wine/wine64 wineboot $boot >/dev/null 2>&1
     # Without a window manager, unmanaged windows open and close at once.
     /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
+    [ -f "$wow64_kernel32" ] || { echo "setup-wine: the prefix has no 32-bit half; 32-bit wine cannot start" >&2; exit 1; }
 fi
