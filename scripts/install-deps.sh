@@ -4,7 +4,9 @@
 #   scripts/install-deps.sh native   compiler, CMake, GoogleTest, Benchmark
 #   scripts/install-deps.sh all      plus what the tests need: mingw-w64 and wine for the
 #                                    Windows DLLs, a virtual X display for the editor,
-#                                    and a third-party VST 2 instrument for plinka-render
+#                                    a third-party VST 2 instrument for plinka-render, and
+#                                    the hosts Plinka is tested in: Ardour, and LMMS with
+#                                    its 32-bit VST host
 set -euo pipefail
 
 want=${1:-all}
@@ -13,7 +15,7 @@ native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-d
              libbenchmark-dev clang-14 libclang-rt-14-dev)
 test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
            binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
-           dpf-plugins-vst ardour)
+           dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
