@@ -17,6 +17,7 @@ shift
 pe=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
 machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$exe" | tr -d ' ')
 if [ "$machine" = 8664 ]; then
+    unset PLINKA_EMULATED_32BIT  # 64-bit programs run natively
     exec /usr/lib/wine/wine64 "$exe" "$@"
 fi
 exec wine "$exe" "$@"
