@@ -36,10 +36,10 @@ inline int64_t lastSound(const std::vector<float>& signal)
     return -1;
 }
 
-// Index of the first sample that is not exactly 0, or -1.
-inline int64_t firstSound(const std::vector<float>& signal)
+// Index of the first sample at or after from that is not exactly 0, or -1.
+inline int64_t firstSound(const std::vector<float>& signal, size_t from = 0)
 {
-    for (size_t i = 0; i < signal.size(); ++i)
+    for (size_t i = from; i < signal.size(); ++i)
         if (signal[i] != 0.0f)
             return static_cast<int64_t>(i);
     return -1;

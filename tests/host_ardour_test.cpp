@@ -3,9 +3,9 @@
 // sample, once Ardour's fixed latency is taken off.
 #include "AudioMeasure.h"
 #include "MidiFileWriter.h"
+#include "WavFile.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -13,28 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 namespace fs = std::filesystem;
-
-// The left channel of a float WAV file.
-std::vector<float> leftOf(const fs::path& path, int& rate)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        return {};
-    std::vector<float> frames(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(file, frames.data(), info.frames);
-    sf_close(file);
-    rate = info.samplerate;
-    std::vector<float> left;
-    for (sf_count_t i = 0; i < info.frames; ++i)
-        left.push_back(frames[i * info.channels]);
-    return left;
-}
-
-}  // namespace
 
 TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
 {
@@ -62,11 +41,12 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
                                (work / "direct.wav").string() + "' --format float --block 256 --quiet";
     ASSERT_EQ(std::system(direct.c_str()), 0) << direct;
 
-    int ardourRate = 0, directRate = 0;
-    const std::vector<float> host = leftOf(work / "ardour.wav", ardourRate);
-    const std::vector<float> ours = leftOf(work / "direct.wav", directRate);
-    ASSERT_EQ(ardourRate, 44100);
-    ASSERT_EQ(directRate, 44100);
+    const Wav ardourWav = readWav(work / "ardour.wav");
+    const Wav directWav = readWav(work / "direct.wav");
+    ASSERT_EQ(ardourWav.rate, 44100);
+    ASSERT_EQ(directWav.rate, 44100);
+    const std::vector<float>& host = ardourWav.left;
+    const std::vector<float>& ours = directWav.left;
     const int64_t hostOnset = firstSound(host);
     const int64_t ourOnset = firstSound(ours);
     ASSERT_GE(hostOnset, 0) << "Ardour's render is silent";

@@ -2,18 +2,18 @@
 // Windows DLL. The project stores Plinka's state as LMMS does, and that state
 // chooses a program that plays every note an octave up; the pitches and the
 // silences of the render show that the DLL loaded, took the state, followed
-// LMMS's sample rate and answered its MIDI.
+// LMMS's sample rate and answered its MIDI. Then the same project opens in
+// LMMS's GUI with Plinka's editor shown, and a click in the editor must take.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "WavFile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -56,7 +56,7 @@ std::vector<uint8_t> octaveUpState()
 }
 
 // At 120 BPM a beat is 48 of LMMS's ticks and 22050 samples.
-std::string project(const std::string& plugin)
+std::string project(const std::string& plugin, bool editorShown)
 {
     return R"(<?xml version="1.0"?>
 <!DOCTYPE lmms-project>
@@ -67,7 +67,7 @@ std::string project(const std::string& plugin)
       <track muted="0" type="0" name="Plinka" solo="0">
         <instrumenttrack pan="0" fxch="0" usemasterpitch="1" pitchrange="1" pitch="0" basenote="57" vol="100">
           <instrument name="vestige">
-            <vestige plugin=")" + plugin + R"(" guivisible="0" chunk=")" + base64(octaveUpState()) + R"("/>
+            <vestige plugin=")" + plugin + R"(" guivisible=")" + (editorShown ? "1" : "0") + R"(" chunk=")" + base64(octaveUpState()) + R"("/>
           </instrument>
         </instrumenttrack>
         <pattern steps="16" muted="0" type="0" name="" pos="0" len="192">
@@ -82,62 +82,45 @@ std::string project(const std::string& plugin)
 )";
 }
 
-// The left channel of a stereo float WAV file. LMMS can stop before it
-// writes the data chunk's size (its VST host aborts on exit under
-// emulation), so the samples run to the end of the file whatever the size.
-std::vector<float> leftOfLmmsWav(const fs::path& path, int& rate)
+bool lmmsCanRun()
 {
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    const auto u16 = [&](size_t at) { return static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8; };
-    const auto u32 = [&](size_t at) { return static_cast<uint32_t>(u16(at)) | static_cast<uint32_t>(u16(at + 2)) << 16; };
-    std::vector<float> left;
-    int channels = 0, bits = 0, format = 0;
-    for (size_t at = 12; at + 8 <= bytes.size();) {
-        const std::string id(&bytes[at], 4);
-        const size_t size = u32(at + 4);
-        if (id == "fmt " && at + 24 <= bytes.size()) {
-            format = u16(at + 8);
-            channels = u16(at + 10);
-            rate = static_cast<int>(u32(at + 12));
-            bits = u16(at + 22);
-        }
-        if (id == "data") {
-            if (format != 3 || bits != 32 || channels != 2)
-                return {};
-            for (size_t frame = at + 8; frame + 8 <= bytes.size(); frame += 8) {
-                float sample;
-                std::memcpy(&sample, &bytes[frame], 4);
-                left.push_back(sample);
-            }
-            return left;
-        }
-        at += 8 + size + (size & 1);
-    }
-    return left;
+    return std::system("command -v lmms >/dev/null 2>&1") == 0 && std::filesystem::exists(PLINKA_WIN32_DLL);
 }
+
+// A fresh working folder holding the project.
+fs::path workWithProject(const std::string& name, bool editorShown)
+{
+    const fs::path work = fs::temp_directory_path() / ("plinka-" + name + "-" + std::to_string(::getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::ofstream(work / "phrase.mmp") << project(PLINKA_WIN32_DLL, editorShown);
+    return work;
+}
+
+std::string hostScript(const std::string& script, const fs::path& work, const std::string& out)
+{
+    return std::string("WITHOUT_PIDFD=") + PLINKA_WITHOUT_PIDFD + " " PLINKA_SOURCE "/tests/hosts/" + script + " '" +
+           (work / "phrase.mmp").string() + "' '" + work.string() + "' '" + out + "'";
+}
+
+constexpr const char* kSkipWhy = "needs LMMS's 32-bit VST host and " PLINKA_WIN32_DLL " (scripts/test.sh provides both)";
 
 }  // namespace
 
 TEST(Lmms, PlaysAPhraseThroughTheWindowsDllWithTheStateTheProjectStores)
 {
-    if (std::system("command -v lmms >/dev/null 2>&1") != 0 || !fs::exists(PLINKA_WIN32_DLL))
-        GTEST_SKIP() << "needs LMMS's 32-bit VST host and " PLINKA_WIN32_DLL " (scripts/test.sh provides both)";
-    const fs::path work = fs::temp_directory_path() / ("plinka-lmms-" + std::to_string(::getpid()));
-    fs::remove_all(work);
-    fs::create_directories(work);
-    std::ofstream(work / "phrase.mmp") << project(PLINKA_WIN32_DLL);
+    if (!lmmsCanRun())
+        GTEST_SKIP() << kSkipWhy;
+    const fs::path work = workWithProject("lmms", false);
 
     // The script passes LMMS's exit status over (it aborts on exit under
     // emulation whatever the plug-in); the render is judged by what it wrote.
-    const std::string lmms = std::string("WITHOUT_PIDFD=") + PLINKA_WITHOUT_PIDFD + " " PLINKA_SOURCE +
-                             "/tests/hosts/lmms-render.sh '" + (work / "phrase.mmp").string() + "' '" + work.string() +
-                             "' '" + (work / "lmms.wav").string() + "' >/dev/null 2>&1";
+    const std::string lmms = hostScript("lmms-render.sh", work, (work / "lmms.wav").string()) + " >/dev/null 2>&1";
     ASSERT_EQ(std::system(lmms.c_str()), 0) << lmms;
 
-    int rate = 0;
-    const std::vector<float> out = leftOfLmmsWav(work / "lmms.wav", rate);
-    ASSERT_EQ(rate, 44100);
+    const Wav wav = readWav(work / "lmms.wav");
+    ASSERT_EQ(wav.rate, 44100);
+    const std::vector<float>& out = wav.left;
     ASSERT_GE(out.size(), 88200u) << "LMMS wrote no render; its log is " << (work / "lmms.log");
 
     // Each note an octave up from the state's program: A5, C6, E5 from a
@@ -148,10 +131,10 @@ TEST(Lmms, PlaysAPhraseThroughTheWindowsDllWithTheStateTheProjectStores)
         int period;
     } notes[] = {{0, 11025, 126}, {22050, 33075, 105}, {44100, 66150, 168}};
     for (const auto& note : notes) {
-        const int64_t onset = firstSound(std::vector<float>(out.begin() + note.from, out.begin() + note.to));
+        const int64_t onset = firstSound(out, note.from);
         ASSERT_GE(onset, 0) << "no sound from sample " << note.from;
-        EXPECT_LT(onset, 64) << "late onset at sample " << note.from;
-        EXPECT_NEAR(frequencyOf(out, note.from + 500, note.to - 500, rate), clock / (16.0 * (note.period + 1)), 0.5)
+        EXPECT_LT(onset - static_cast<int64_t>(note.from), 64) << "late onset at sample " << note.from;
+        EXPECT_NEAR(frequencyOf(out, note.from + 500, note.to - 500, wav.rate), clock / (16.0 * (note.period + 1)), 0.5)
             << "the note at sample " << note.from;
     }
     // Silent between the notes and after the last, once each has played out.
@@ -160,5 +143,17 @@ TEST(Lmms, PlaysAPhraseThroughTheWindowsDllWithTheStateTheProjectStores)
     for (size_t i = 33075 + 800; i < 44100; ++i)
         ASSERT_EQ(out[i], 0.0f) << "sample " << i;
     EXPECT_LT(lastSound(out), 66150 + 800);
+    fs::remove_all(work);
+}
+
+TEST(Lmms, OpensTheEditorInItsWindowAndTheEditorAnswersAClick)
+{
+    if (!lmmsCanRun())
+        GTEST_SKIP() << kSkipWhy;
+    const fs::path work = workWithProject("lmms-editor", true);
+    // The script checks the click moved the highlight and leaves the
+    // screenshots lmms-editor-before.png and -after.png in the build folder.
+    const std::string lmms = hostScript("lmms-editor.sh", work, PLINKA_BINARY_DIR);
+    ASSERT_EQ(std::system(lmms.c_str()), 0) << lmms;
     fs::remove_all(work);
 }

@@ -3,9 +3,9 @@
 // one clear line and no file left behind.
 #include "AudioMeasure.h"
 #include "MidiFileWriter.h"
+#include "WavFile.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -40,32 +40,6 @@ RunResult run(const std::string& arguments)
     return result;
 }
 
-struct Wav {
-    int rate = 0;
-    int channels = 0;
-    std::vector<float> left;
-    std::vector<float> right;
-};
-
-Wav readWav(const fs::path& path)
-{
-    Wav wav;
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (!file)
-        return wav;
-    wav.rate = info.samplerate;
-    wav.channels = info.channels;
-    std::vector<float> frames(static_cast<size_t>(info.frames * info.channels));
-    sf_readf_float(file, frames.data(), info.frames);
-    sf_close(file);
-    for (sf_count_t i = 0; i < info.frames; ++i) {
-        wav.left.push_back(frames[i * info.channels]);
-        wav.right.push_back(frames[i * info.channels + (info.channels > 1 ? 1 : 0)]);
-    }
-    return wav;
-}
-
 std::vector<uint8_t> readBytes(const fs::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -75,15 +49,6 @@ std::vector<uint8_t> readBytes(const fs::path& path)
 void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-// The first sample at or after from that is not exactly 0.
-int64_t onsetAfter(const std::vector<float>& signal, size_t from)
-{
-    for (size_t i = from; i < signal.size(); ++i)
-        if (signal[i] != 0.0f)
-            return static_cast<int64_t>(i);
-    return -1;
 }
 
 // The fundamental of a periodic signal by autocorrelation, for instruments
@@ -154,7 +119,7 @@ TEST_F(Renderer, FormatOneWithTempoChangesPlaysEachNoteAtItsTime)
     const int periods[4] = {507, 253, 338, 168};  // 50% pulse, NTSC
     for (int i = 0; i < 4; ++i) {
         const auto start = static_cast<size_t>(starts[i] * 44100);
-        const int64_t onset = onsetAfter(wav.left, start > 100 ? start - 100 : 0);
+        const int64_t onset = firstSound(wav.left, start > 100 ? start - 100 : 0);
         EXPECT_GE(onset, static_cast<int64_t>(start)) << "note " << i;
         EXPECT_LT(onset, static_cast<int64_t>(start) + 40) << "note " << i;
         const double expected = kNtscClock / (16.0 * (periods[i] + 1));
@@ -163,7 +128,7 @@ TEST_F(Renderer, FormatOneWithTempoChangesPlaysEachNoteAtItsTime)
     }
     // Silent between the third note (at 60 BPM its eighth lasts half a
     // second, played out by 2.52 s) and the fourth.
-    EXPECT_GE(onsetAfter(wav.left, static_cast<size_t>(2.52 * 44100)), 4 * 44100);
+    EXPECT_GE(firstSound(wav.left, static_cast<size_t>(2.52 * 44100)), 4 * 44100);
 }
 
 TEST_F(Renderer, SameFileWhateverTheBlockSize)

@@ -1,21 +1,17 @@
 #!/usr/bin/env bash
-# Opens Plinka's editor inside LMMS's GUI on a virtual display, clicks its
-# "Triangle" button with xdotool and saves screenshots of the screen before
-# and after the click. Fails unless the editor window appears, sized by the
-# editor's own rectangle, and the click moves the channel-type highlight from
-# "Pulse" to "Triangle".
-#   tests/hosts/lmms-editor.sh PLINKA.dll WORK_DIR SHOT_DIR
+# Opens a project whose VeSTige track shows Plinka's editor in LMMS's GUI on a
+# virtual display, clicks the editor's "Triangle" button with xdotool and
+# saves screenshots of the screen before and after the click. Fails unless
+# the editor window appears, sized by the editor's own rectangle, and the
+# click moves the channel-type highlight from "Pulse" to "Triangle".
+#   tests/hosts/lmms-editor.sh PROJECT.mmp WORK_DIR SHOT_DIR
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-plugin=$1
+project=$1
 work=$2
 shots=$3
 
-if ! command -v lmms >/dev/null || ! [ -f "$plugin" ]; then
-    echo "lmms-editor: needs LMMS's 32-bit VST host and $plugin (scripts/test.sh provides both)"
-    exit 77
-fi
-rm -rf "$work"
+rm -rf "$work/home" "$work/before.png" "$work/after.png" "$work/client"
 mkdir -p "$work/home/Documents/lmms" "$shots"
 export HOME=$work/home
 source "$here/../../scripts/wine-env.sh"
@@ -29,24 +25,6 @@ cat >"$HOME/.lmmsrc.xml" <<EOF
   <ui vstembedmethod="none" enableautosave="0"/>
 </lmms>
 EOF
-cat >"$work/editor.mmp" <<EOF
-<?xml version="1.0"?>
-<!DOCTYPE lmms-project>
-<lmms-project version="1.0" creator="LMMS" creatorversion="1.2.2" type="song">
-  <head timesig_numerator="4" mastervol="100" timesig_denominator="4" bpm="120" masterpitch="0"/>
-  <song>
-    <trackcontainer type="song">
-      <track muted="0" type="0" name="Plinka" solo="0">
-        <instrumenttrack pan="0" fxch="0" usemasterpitch="1" pitchrange="1" pitch="0" basenote="57" vol="100">
-          <instrument name="vestige">
-            <vestige plugin="$plugin" guivisible="1"/>
-          </instrument>
-        </instrumenttrack>
-      </track>
-    </trackcontainer>
-  </song>
-</lmms-project>
-EOF
 
 # The session, inside a process namespace of its own (see lmms-render.sh):
 # wait for the editor's window, shoot, click "Triangle" (x 145..205,
@@ -54,7 +32,7 @@ EOF
 cat >"$work/session.sh" <<'EOF'
 set -u
 work=$1
-${WITHOUT_PIDFD:-} lmms --allowroot "$work/editor.mmp" >"$work/lmms.log" 2>&1 &
+${WITHOUT_PIDFD:-} lmms --allowroot "$2" >"$work/lmms.log" 2>&1 &
 window=
 for _ in $(seq 120); do
     window=$(xdotool search --name '^Plinka$' 2>/dev/null | head -1) && [ -n "$window" ] && break
@@ -79,7 +57,8 @@ kill -9 -1 2>/dev/null
 exit 0
 EOF
 timeout 300 unshare --pid --fork --kill-child --mount-proc sh -c \
-    'xvfb-run -a -s "-screen 0 1024x768x24" bash "$1/session.sh" "$1"' lmms-editor "$work" >"$work/session.log" 2>&1 || true
+    'xvfb-run -a -s "-screen 0 1024x768x24" bash "$1/session.sh" "$1" "$2"' lmms-editor "$work" "$project" \
+    >"$work/session.log" 2>&1 || true
 
 fail() { echo "lmms-editor: $*" >&2; cat "$work/lmms.log" >&2 2>/dev/null || true; exit 1; }
 [ -f "$work/after.png" ] || fail "the editor's window never appeared in LMMS"
