@@ -37,6 +37,9 @@ struct BankSnapshot {
     // Set when the snapshot comes from a chunk load: that load's serial (never
     // 0) and the settings it loaded, so that they are heard together with it.
     uint32_t loadSerial = 0;
+    // The newest load at the time of publishing (this one, or the load the
+    // edits since started from): settings of a later load are not this bank's.
+    uint32_t baseLoadSerial = 0;
     int32_t loadChannelProgram[kMidiChannelCount] = {};
     int32_t loadNtsc = 1;
     int32_t loadGain = 100;

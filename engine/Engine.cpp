@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -22,6 +23,9 @@ bool usableRate(float rate)
 
 Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(settings), bank_(bank)
 {
+    block_.ntsc = 1;
+    block_.gain = 100;
+    block_.polyphony = kVoiceCount;
     for (int i = 0; i < kVoiceCount; ++i)
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
 }
@@ -33,15 +37,30 @@ void Engine::queueMidi(int32_t deltaFrames, const uint8_t message[3])
 
 void Engine::readSettings(const BankSnapshot& bank)
 {
-    // While a chunk load's settings are not yet in the atomics, they come
-    // with its bank snapshot.
-    const bool loading =
-        bank.loadSerial != 0 && settings_.appliedLoadSerial.load(std::memory_order_acquire) != bank.loadSerial;
+    // The settings must go with the bank in hand. A chunk load publishes its
+    // bank, with its settings inside, and then stores the settings in the
+    // atomics within a sequence lock; read that way, the atomics are used only
+    // when they are whole and belong to the load this bank comes from.
+    const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
+    const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_relaxed);
+    BlockSettings read = block_;
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
-        block_.channelProgram[channel] = loading ? bank.loadChannelProgram[channel]
-                                                 : settings_.channelProgram[channel].load(std::memory_order_relaxed);
-    block_.ntsc = loading ? bank.loadNtsc : settings_.ntsc.load(std::memory_order_relaxed);
-    block_.gain = loading ? bank.loadGain : settings_.gain.load(std::memory_order_relaxed);
+        read.channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_relaxed);
+    read.ntsc = settings_.ntsc.load(std::memory_order_relaxed);
+    read.gain = settings_.gain.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
+
+    if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
+        // This bank's own load, whose settings are not (or no longer) in the atomics.
+        std::copy(std::begin(bank.loadChannelProgram), std::end(bank.loadChannelProgram), block_.channelProgram);
+        block_.ntsc = bank.loadNtsc;
+        block_.gain = bank.loadGain;
+    } else if (whole && applied == bank.baseLoadSerial) {
+        block_ = read;
+    }
+    // Otherwise a later load is storing its settings, or has stored them
+    // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);

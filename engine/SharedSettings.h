@@ -26,4 +26,15 @@ struct SharedSettings {
     // matches the bank snapshot's load, the audio thread takes that load's
     // settings from the snapshot, so that a load is heard as a whole.
     std::atomic<uint32_t> appliedLoadSerial{0};
+    // Odd while a chunk load stores its settings into the atomics above (a
+    // sequence lock): the audio thread never takes half of them.
+    std::atomic<uint32_t> loadSequence{0};
+
+    // ---- the writer of a chunk load's settings (one at a time) ----
+    void beginLoad()
+    {
+        loadSequence.store(loadSequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    void endLoad() { loadSequence.store(loadSequence.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 };

@@ -40,6 +40,7 @@ void Instrument::publishBank(const chunk::Settings* loaded)
         snapshot.loadNtsc = loaded->ntsc;
         snapshot.loadGain = loaded->gain;
     }
+    snapshot.baseLoadSerial = lastLoadSerial_;
     bankExchange.publish();
 }
 
@@ -220,11 +221,13 @@ bool Instrument::loadState(const void* data, size_t size)
     // The audio thread takes the loaded settings with the bank, and from the
     // atomics once they hold them.
     publishBank(&loaded);
+    settings.beginLoad();
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_relaxed);
     settings.ntsc.store(loaded.ntsc, std::memory_order_relaxed);
     settings.gain.store(loaded.gain, std::memory_order_relaxed);
     settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
+    settings.endLoad();
     markProgramsChanged();
     return true;
 }
