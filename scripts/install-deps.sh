@@ -12,7 +12,7 @@ set -euo pipefail
 
 want=${1:-all}
 
-native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
+native_pkgs=(g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
              libbenchmark-dev clang-14 libclang-rt-14-dev libx11-dev libcairo2-dev dpf-source)
 test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
            binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
