@@ -572,8 +572,8 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             // The compiler reads up to the terminator, which every field keeps.
             const Program& program = state.programs[number];
-            if (const char* message = compileEnvelope(std::string(fieldText(program.envelopeText[kind])).c_str(),
-                                                      *scratch, envelopeHoldsLast(kind)))
+            if (const char* message =
+                    compileEnvelopeOfKind(std::string(fieldText(program.envelopeText[kind])).c_str(), *scratch, kind))
                 errors.push_back({number, kind, message});
         }
     return errors;
