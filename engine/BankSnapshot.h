@@ -13,7 +13,7 @@ constexpr int32_t kMaxStepsPerText = 513;
 
 struct EnvelopeSteps {
     const int32_t* values;
-    int32_t length;     // at least 1
+    int32_t length;        // at least 1
     int32_t loopIndex;     // 0..heldLength()-1
     int32_t releaseIndex;  // 1..length-1, the first release step; -1: no release part
     bool hasLoop;

@@ -174,8 +174,7 @@ const char* compileEnvelope(const char* text, Envelope& envelope, bool holdLast)
 
 const char* compileEnvelopeOfKind(const char* text, Envelope& envelope, int kind)
 {
-    return compileText(text ? text : "", text ? std::strlen(text) : 0, envelope, envelopeHoldsLast(kind),
-                       kind == Arp);
+    return compileText(text ? text : "", text ? std::strlen(text) : 0, envelope, envelopeHoldsLast(kind), kind == Arp);
 }
 
 const char* compileAllEnvelopes(ProgramBank& programs)
@@ -186,7 +185,8 @@ const char* compileAllEnvelopes(ProgramBank& programs)
             // The field is always terminated, but never read past its end.
             const void* end = std::memchr(text, 0, kEnvelopeTextSize);
             const size_t size = end ? static_cast<size_t>(static_cast<const char*>(end) - text) : kEnvelopeTextSize;
-            if (const char* message = compileText(text, size, program.envelope[kind], envelopeHoldsLast(kind), kind == Arp))
+            if (const char* message =
+                    compileText(text, size, program.envelope[kind], envelopeHoldsLast(kind), kind == Arp))
                 return message;
         }
     }

@@ -17,8 +17,7 @@ inline constexpr char kErrorUnexpectedInString[] = "Error: Unexpected character 
 inline constexpr char kErrorUnexpectedInNumber[] = "Error: Unexpected character while parsing a number";
 inline constexpr char kErrorTooLong[] = "Error: Compiled envelope data is too long";
 inline constexpr char kErrorReleaseRedefinition[] = "Error: Release point redefinition";
-inline constexpr char kErrorReleaseSpacing[] =
-    "Error: Release marker should be preceded and followed with spacing";
+inline constexpr char kErrorReleaseSpacing[] = "Error: Release marker should be preceded and followed with spacing";
 inline constexpr char kErrorReleaseNeedsValues[] = "Error: Release marker needs values before and after it";
 inline constexpr char kErrorLoopAfterRelease[] = "Error: Loop marker must come before the release marker";
 inline constexpr char kErrorFixedNoteOutsideArp[] = "Error: Fixed notes (@) belong in the Arp envelope only";

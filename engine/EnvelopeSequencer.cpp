@@ -87,14 +87,13 @@ int32_t stepEnvelopes(Voice& voice, const ProgramSound& program)
     // a 0, has ended the note. This frame still renders (silently).
     const EnvelopeSteps& volume = program.envelope[Volume];
     const bool volumeReleasing = releasing && volume.releaseIndex > 0;
-    if (!volumeReleasing && voice.position[Volume] >= volume.heldLength() && voice.volumeValue == 0 &&
-        !volume.hasLoop)
+    if (!volumeReleasing && voice.position[Volume] >= volume.heldLength() && voice.volumeValue == 0 && !volume.hasLoop)
         voice.note = -1;
     voice.volumeValue = nextStep(volume, voice.position[Volume], releasing, true);
     voice.arpValue = nextStep(program.envelope[Arp], voice.position[Arp], releasing, true);
     voice.dutyValue = nextStep(program.envelope[Duty], voice.position[Duty], releasing, true);
-    voice.pitchOffset = addPitchOffset(voice.pitchOffset,
-                                       nextStep(program.envelope[Pitch], voice.position[Pitch], releasing, false));
+    voice.pitchOffset =
+        addPitchOffset(voice.pitchOffset, nextStep(program.envelope[Pitch], voice.position[Pitch], releasing, false));
     voice.pitchOffset = addPitchOffset(
         voice.pitchOffset, 16 * nextStep(program.envelope[HiPitch], voice.position[HiPitch], releasing, false));
     return std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxChipVolume);

@@ -93,8 +93,7 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
         write(0x4015, 0x08);
         write(0x400C, 0xF0 | vol);  // length halt, constant volume
         // $400E: M--- PPPP  short (periodic) mode on odd Duty steps, period index
-        write(0x400E,
-              ((voice.dutyValue & 1) * 128) | noiseIndexFromNote(note, arp, voice.pitchOffset));
+        write(0x400E, ((voice.dutyValue & 1) * 128) | noiseIndexFromNote(note, arp, voice.pitchOffset));
         write(0x400F, 0x00);  // reloads the length counter, restarts the envelope
     }
     // A channel type that no chip channel has writes nothing and only ends the frame.

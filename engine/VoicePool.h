@@ -11,8 +11,8 @@
 // What the voice rules read of the instrument's settings, fixed for a block.
 struct VoiceContext {
     const BankSnapshot& bank;
-    const int32_t* channelProgram;  // 16 entries, each 0..127
-    int32_t polyphony;              // 1..8
+    const int32_t* channelProgram;                    // 16 entries, each 0..127
+    int32_t polyphony;                                // 1..8
     const ChannelControllers* controllers = nullptr;  // 16 entries, for the pedals; null: no pedal
 };
 

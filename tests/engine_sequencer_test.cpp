@@ -285,8 +285,10 @@ TEST_F(Sequencer, ReleasePartPlaysFromTheNextFrameThenFreesTheVoice)
     release();
     EXPECT_FALSE(voice.isFree());
     // Arp 12 takes the period from 253 to 126; the high bits stay 0.
-    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xF6}, {12, 0x4001, 0x08}, {16, 0x4002, 126}}));
-    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xF3}, {12, 0x4001, 0x08}, {16, 0x4002, 126}}));
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xF6}, {12, 0x4001, 0x08}, {16, 0x4002, 126}}));
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xF3}, {12, 0x4001, 0x08}, {16, 0x4002, 126}}));
     EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}})) << "every release part has played: a silent frame";
     EXPECT_TRUE(voice.isFree());
     EXPECT_TRUE(frame().empty());
@@ -342,7 +344,7 @@ TEST(ChannelControllers, VolumeAndExpressionScaleTheChipVolumeRoundedToNearest)
     };
     for (int32_t volume = 0; volume <= 15; ++volume)
         EXPECT_EQ(scaled(volume, 127, 127), volume);
-    EXPECT_EQ(scaled(15, 64, 127), 4);   // 3.81
+    EXPECT_EQ(scaled(15, 64, 127), 4);  // 3.81
     EXPECT_EQ(scaled(15, 127, 64), 4);
     EXPECT_EQ(scaled(15, 100, 100), 6);  // 5.77
     EXPECT_EQ(scaled(15, 64, 64), 1);    // 0.97
