@@ -38,12 +38,14 @@ double pulseFrequency(double note)
     return kNtscClock / (16.0 * std::floor(kNtscClock / (r * 440.0 * 16.0)));
 }
 
-// Program 0 (a 50% pulse) with the given Volume and Arp texts, on every channel.
+// Program 0 (a 50% pulse) with the given Volume and Arp texts, on every
+// channel, and controller handling on: a chunk without it loads it off.
 cells::Builder pulseProgram(const char* volume, const char* arp = "0")
 {
     cells::Builder chunk;
     chunk.cell(cells::program).number(0).cell(cells::channelType).number(0).cell(cells::duty).string("2");
     chunk.cell(cells::volume).string(volume).cell(cells::arp).string(arp);
+    chunk.cell(cells::midiControllers).number(1);
     return chunk;
 }
 

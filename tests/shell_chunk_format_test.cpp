@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr float kMidiControllersTag = 181708224.0f;
+constexpr float kMidiControllersTag = cells::midiControllers;
 
 std::vector<uint8_t> written(const ProgramBank& programs, int32_t midiControllers)
 {
