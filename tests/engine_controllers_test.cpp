@@ -85,6 +85,22 @@ TEST(Release, TailPlaysItsFramesAfterTheNoteOffThenStops)
     }
 }
 
+TEST(Release, AReleasingVoiceYieldsToANewNoteWhenNoneIsFree)
+{
+    std::string volume = "15 /";
+    for (int i = 0; i < 40; ++i)
+        volume += " 6";
+    std::vector<TimedMidi> midi;
+    for (int key = 60; key < 68; ++key) {
+        midi.push_back(on(0, key));
+        midi.push_back(off(3000, key));
+    }
+    midi.push_back(on(6000, 81));
+    const std::vector<float> out = render(pulseProgram(volume.c_str()), midi, 1.0);
+    EXPECT_EQ(lastSound(out), static_cast<int64_t>(out.size()) - 1)
+        << "the ninth note took a releasing voice and still sounds when every release has ended";
+}
+
 TEST(FixedNotes, SoundTheirNoteWhateverTheKey)
 {
     for (int key : {30, 60, 95}) {
