@@ -333,25 +333,3 @@ TEST_F(Sequencer, FixedNotesSoundTheirNoteOnEveryKeyAndBendStillApplies)
         EXPECT_EQ(std::get<2>(frame()[2]) & 15, noiseIndexFromNote(key, 2, 0)) << key;
     }
 }
-
-TEST(ChannelControllers, VolumeAndExpressionScaleTheChipVolumeRoundedToNearest)
-{
-    auto scaled = [](int32_t volume, int32_t cc7, int32_t cc11) {
-        ChannelControllers controllers;
-        controllers.volume = cc7;
-        controllers.expression = cc11;
-        return scaleChipVolume(volume, controllers);
-    };
-    for (int32_t volume = 0; volume <= 15; ++volume)
-        EXPECT_EQ(scaled(volume, 127, 127), volume);
-    EXPECT_EQ(scaled(15, 64, 127), 4);  // 3.81
-    EXPECT_EQ(scaled(15, 127, 64), 4);
-    EXPECT_EQ(scaled(15, 100, 100), 6);  // 5.77
-    EXPECT_EQ(scaled(15, 64, 64), 1);    // 0.97
-    EXPECT_EQ(scaled(8, 90, 127), 4);    // 4.02
-    EXPECT_EQ(scaled(15, 37, 127), 1);   // 1.27
-    EXPECT_EQ(scaled(15, 32, 127), 1);   // 0.95
-    EXPECT_EQ(scaled(15, 0, 127), 0);
-    EXPECT_EQ(scaled(15, 127, 0), 0);
-    EXPECT_EQ(wheelVibrato(ChannelControllers{}, 3, kNtscFrameRate), 0.0f);
-}
