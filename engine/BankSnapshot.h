@@ -13,9 +13,13 @@ constexpr int32_t kMaxStepsPerText = 513;
 
 struct EnvelopeSteps {
     const int32_t* values;
-    int32_t length;     // at least 1
-    int32_t loopIndex;  // 0..length-1
+    int32_t length;        // at least 1
+    int32_t loopIndex;     // 0..heldLength()-1
+    int32_t releaseIndex;  // 1..length-1, the first release step; -1: no release part
     bool hasLoop;
+
+    // The steps that play while the key is held.
+    int32_t heldLength() const { return releaseIndex > 0 ? releaseIndex : length; }
 };
 
 struct ProgramSound {
@@ -43,6 +47,7 @@ struct BankSnapshot {
     int32_t loadChannelProgram[kMidiChannelCount] = {};
     int32_t loadNtsc = 1;
     int32_t loadGain = 100;
+    int32_t loadMidiControllers = 1;
 
 private:
     int32_t steps_[kProgramCount * kEnvelopeKindCount * kMaxStepsPerText];

@@ -10,6 +10,14 @@
 namespace {
 
 constexpr float kSampleScale = 1.0f / 32768.0f;
+
+// Controllers
+constexpr int32_t kModulationWheel = 1;
+constexpr int32_t kVolume = 7;
+constexpr int32_t kExpression = 11;
+constexpr int32_t kSustainPedal = 64;
+constexpr int32_t kAllSoundOff = 120;
+constexpr int32_t kResetAllControllers = 121;
 // The rate the buffers are given at construction, so that the first block's
 // set-up allocates nothing.
 constexpr long kInitialSampleRate = 44100;
@@ -32,6 +40,7 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
 
 void Engine::queueMidi(int32_t deltaFrames, const uint8_t message[3])
 {
+    intake.controllersOn = settings_.midiControllers.load(std::memory_order_relaxed) != 0;
     intake.decode(deltaFrames, message, eventQueue);
 }
 
@@ -62,6 +71,8 @@ void Engine::readSettings(const BankSnapshot& bank)
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
+    block_.midiControllers =
+        loading ? bank.loadMidiControllers : settings_.midiControllers.load(std::memory_order_relaxed);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
 }
@@ -99,9 +110,57 @@ void Engine::sortEventsBySample()
     }
 }
 
+void Engine::resetControllersIfOff(const BankSnapshot& bank)
+{
+    if (block_.midiControllers != 0)
+        return;
+    const VoiceContext context{bank, block_.channelProgram, block_.polyphony};
+    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+        if (controllers[channel].pedalDown)
+            voicePool.pedalUp(context, channel);
+        controllers[channel].reset();
+    }
+}
+
+void Engine::actOnController(const EngineEvent& event, const VoiceContext& context)
+{
+    ChannelControllers& channel = controllers[event.channel];
+    switch (event.controller) {
+    case kModulationWheel:
+        channel.wheel = event.value;
+        break;
+    case kVolume:
+        channel.volume = event.value;
+        break;
+    case kExpression:
+        channel.expression = event.value;
+        break;
+    case kSustainPedal: {
+        const bool down = event.value >= kPedalDownFrom;
+        const bool wasDown = channel.pedalDown;
+        channel.pedalDown = down;
+        if (wasDown && !down)
+            voicePool.pedalUp(context, event.channel);
+        break;
+    }
+    case kAllSoundOff:
+        voicePool.cutChannel(event.channel);
+        break;
+    case kResetAllControllers:
+        channelBend[event.channel] = 0.0f;
+        channel.reset();
+        voicePool.pedalUp(context, event.channel);
+        break;
+    default:
+        break;
+    }
+}
+
 void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 {
-    const VoiceContext context{bank, block_.channelProgram, block_.polyphony};
+    // The pedals hold notes only while controller handling is on.
+    const VoiceContext context{bank, block_.channelProgram, block_.polyphony,
+                               block_.midiControllers != 0 ? controllers : nullptr};
     switch (event.type) {
     case NoteEvent:
         if (event.velocity > 0)
@@ -119,6 +178,10 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
             settings_.programsChanged.store(true, std::memory_order_release);
         }
         break;
+    case ControllerEvent:
+        if (block_.midiControllers != 0)
+            actOnController(event, context);
+        break;
     default:
         break;
     }
@@ -135,7 +198,8 @@ void Engine::mixVoices(int32_t count, const BankSnapshot& bank)
         int32_t done = 0;
         while (done < count) {
             if (chip.buffer.samples_avail() == 0) {
-                stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate);
+                stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
+                               controllers[voice.channel], frameRate);
                 if (chip.buffer.samples_avail() == 0)
                     break;  // a free voice renders nothing until an event restarts it
             }
@@ -153,6 +217,7 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
 {
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
+    resetControllersIfOff(bank);
     clockRate = block_.ntsc == 1 ? kNtscClockRate : kPalClockRate;
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
     const bool playing = usableRate(hostRate);

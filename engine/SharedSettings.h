@@ -17,6 +17,9 @@ struct SharedSettings {
     std::atomic<int32_t> ntsc{1};                                 // 1 NTSC, anything else PAL
     std::atomic<int32_t> polyphony{kMaxPolyphony};                // 1..8 voices in use
     std::atomic<int32_t> gain{100};                               // percent, 0..200
+    // Controller handling: 1 on (sustain, volume, expression, wheel, sound
+    // off, reset), 0 off: those controllers are ignored.
+    std::atomic<int32_t> midiControllers{1};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have
