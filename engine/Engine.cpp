@@ -34,6 +34,7 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
     block_.ntsc = 1;
     block_.gain = 100;
     block_.polyphony = kVoiceCount;
+    block_.midiControllers = 1;
     for (int i = 0; i < kVoiceCount; ++i)
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
 }
@@ -57,6 +58,7 @@ void Engine::readSettings(const BankSnapshot& bank)
         read.channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_relaxed);
     read.ntsc = settings_.ntsc.load(std::memory_order_relaxed);
     read.gain = settings_.gain.load(std::memory_order_relaxed);
+    read.midiControllers = settings_.midiControllers.load(std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
@@ -65,14 +67,13 @@ void Engine::readSettings(const BankSnapshot& bank)
         std::copy(std::begin(bank.loadChannelProgram), std::end(bank.loadChannelProgram), block_.channelProgram);
         block_.ntsc = bank.loadNtsc;
         block_.gain = bank.loadGain;
+        block_.midiControllers = bank.loadMidiControllers;
     } else if (whole && applied == bank.baseLoadSerial) {
         block_ = read;
     }
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
-    block_.midiControllers =
-        loading ? bank.loadMidiControllers : settings_.midiControllers.load(std::memory_order_relaxed);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
 }

@@ -145,7 +145,8 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, Setting
     // outside the bank, per-program tags are read and discarded until the next
     // valid one.
     Program* program = &programs[0];
-    settings.midiControllers = kSettingAbsent;
+    bool sawGain = false;
+    int32_t controllers = kSettingAbsent;
     while (!cells.atEnd()) {
         const float tag = cells.take();
         if (tag == tagEnd)
@@ -173,14 +174,19 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, Setting
             takeNumber(cells, &settings.ntsc);
         } else if (tag == tagGain) {
             takeNumber(cells, &settings.gain);
+            sawGain = true;
         } else if (tag == tagMidiControllers) {
             int32_t value = kSettingAbsent;
             takeNumber(cells, &value);
             if (value == 0 || value == 1)
-                settings.midiControllers = value;
+                controllers = value;
         }
         // Anything else, the header among it, is skipped one cell at a time.
     }
+    // Every chunk ever saved holds the gain; one that holds it without the
+    // controller setting was saved before the setting existed.
+    if (controllers != kSettingAbsent || sawGain)
+        settings.midiControllers = controllers;
 }
 
 }  // namespace chunk

@@ -59,9 +59,10 @@ struct Settings {
 size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out);
 
 // Loads a chunk of size bytes over programs and settings. Fields the chunk does
-// not mention keep their values, except midiControllers: a chunk without it
-// predates the setting and loads it as kSettingAbsent. Nothing outside the
-// bank or the settings is ever addressed, whatever the bytes say.
+// not mention keep their values, except midiControllers: a saved chunk (one
+// with the gain) without it predates the setting and loads it as
+// kSettingAbsent. Nothing outside the bank or the settings is ever addressed,
+// whatever the bytes say.
 void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings);
 
 }  // namespace chunk

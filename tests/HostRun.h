@@ -12,9 +12,9 @@
 #include <string>
 
 struct HostRun {
-    int tries = 0;       // how many runs it took
+    int tries = 0;          // how many runs it took
     bool produced = false;  // the last run exited 0 and left its output
-    std::string logs;    // where each try's log is
+    std::string logs;       // where each try's log is
 };
 
 // In CI a host that is missing fails its test rather than skipping it: a

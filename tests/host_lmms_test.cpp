@@ -6,6 +6,7 @@
 // LMMS's GUI with Plinka's editor shown, and a click in the editor must take.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "HostRun.h"
 #include "WavFile.h"
 
 #include <gtest/gtest.h>
@@ -67,7 +68,8 @@ std::string project(const std::string& plugin, bool editorShown)
       <track muted="0" type="0" name="Plinka" solo="0">
         <instrumenttrack pan="0" fxch="0" usemasterpitch="1" pitchrange="1" pitch="0" basenote="57" vol="100">
           <instrument name="vestige">
-            <vestige plugin=")" + plugin + R"(" guivisible=")" + (editorShown ? "1" : "0") + R"(" chunk=")" + base64(octaveUpState()) + R"("/>
+            <vestige plugin=")" +
+           plugin + R"(" guivisible=")" + (editorShown ? "1" : "0") + R"(" chunk=")" + base64(octaveUpState()) + R"("/>
           </instrument>
         </instrumenttrack>
         <pattern steps="16" muted="0" type="0" name="" pos="0" len="192">
@@ -103,7 +105,8 @@ std::string hostScript(const std::string& script, const fs::path& work, const st
            (work / "phrase.mmp").string() + "' '" + work.string() + "' '" + out + "'";
 }
 
-constexpr const char* kSkipWhy = "needs LMMS's 32-bit VST host and " PLINKA_WIN32_DLL " (scripts/test.sh provides both)";
+constexpr const char* kSkipWhy =
+    "needs LMMS's 32-bit VST host and " PLINKA_WIN32_DLL " (scripts/test.sh provides both)";
 
 #define PLINKA_NEEDS_LMMS()                                                                                            \
     do {                                                                                                               \
@@ -125,8 +128,8 @@ TEST(Lmms, PlaysAPhraseThroughTheWindowsDllWithTheStateTheProjectStores)
     // emulation whatever the plug-in); the render is judged by what it wrote.
     const std::string lmms = hostScript("lmms-render.sh", work, (work / "lmms.wav").string());
     const HostRun run = runHost("lmms", lmms, work / "lmms.wav", PLINKA_BINARY_DIR "/host-logs");
-    ASSERT_TRUE(fs::exists(work / "lmms.wav")) << "LMMS wrote no render in " << run.tries << " tries; logs "
-                                              << run.logs << ", LMMS's own " << (work / "lmms.log");
+    ASSERT_TRUE(fs::exists(work / "lmms.wav")) << "LMMS wrote no render in " << run.tries << " tries; logs " << run.logs
+                                               << ", LMMS's own " << (work / "lmms.log");
 
     const Wav wav = readWav(work / "lmms.wav");
     ASSERT_EQ(wav.rate, 44100);

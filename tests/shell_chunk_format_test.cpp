@@ -3,7 +3,7 @@
 // absent (handling off), and old chunks still round-trip byte for byte.
 #include "ChunkCells.h"
 #include "EngineTestSupport.h"
-#include "shell/Chunk.h"
+#include "instrument/Chunk.h"
 
 #include <gtest/gtest.h>
 
@@ -76,12 +76,17 @@ TEST(ChunkFormat, OlderChunksLoadWithTheHandlingAbsentAndRoundTripUnchanged)
 TEST(ChunkFormat, ControllerCellsWithoutAUsableValueCountAsAbsent)
 {
     auto bank = factoryBank();
+    // A saved chunk (it holds the gain) without a usable setting is an old one.
     for (float payload : {2.0f, -1.0f, NAN, 1e30f}) {
-        const cells::Builder chunk = cells::Builder().cell(kMidiControllersTag).cell(payload).cell(cells::end);
+        const cells::Builder chunk =
+            cells::Builder().cell(cells::gain).number(100).cell(kMidiControllersTag).cell(payload).cell(cells::end);
         EXPECT_EQ(readBack(chunk.bytes(), bank->programs, 1).midiControllers, chunk::kSettingAbsent) << payload;
     }
-    const cells::Builder cut = cells::Builder().cell(kMidiControllersTag);
+    const cells::Builder cut = cells::Builder().cell(cells::gain).number(100).cell(kMidiControllersTag);
     EXPECT_EQ(readBack(cut.bytes(), bank->programs, 1).midiControllers, chunk::kSettingAbsent);
+    // Anything else that does not mention the setting leaves it as it was.
+    const cells::Builder partial = cells::Builder().cell(kMidiControllersTag).number(7).cell(cells::end);
+    EXPECT_EQ(readBack(partial.bytes(), bank->programs, 1).midiControllers, 1);
     const cells::Builder twice =
         cells::Builder().cell(kMidiControllersTag).number(0).cell(kMidiControllersTag).number(1);
     EXPECT_EQ(readBack(twice.bytes(), bank->programs, 0).midiControllers, 1) << "the last one counts";

@@ -443,7 +443,7 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     state->settings.channelProgram[9] = 127;
     const std::string text = textbank::write(*state);
     EXPECT_EQ(text.substr(text.find("clock")), [] {
-        std::string expected = "clock = ntsc\ngain = 100\n\n[channels]\n";
+        std::string expected = "clock = ntsc\ngain = 100\ncontrollers = on\n\n[channels]\n";
         for (int channel = 1; channel <= 16; ++channel)
             expected += std::to_string(channel) + " = " + (channel == 10 ? "128" : "1") + "\n";
         return expected;
@@ -461,7 +461,10 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
 
 TEST(TextBankState, ControllerHandlingIsWrittenOnlyWhenTheBankHasIt)
 {
-    EXPECT_EQ(textbank::write(*textbank::makeDefault()).find("controllers"), std::string::npos);
+    // The default bank has it on, as a new instance; a bank without the line
+    // was made before the setting and stays without it.
+    EXPECT_NE(textbank::write(*textbank::makeDefault()).find("gain = 100\ncontrollers = on\n"), std::string::npos);
+    EXPECT_EQ(textbank::write(*parseOk("gain = 100\n")).find("controllers"), std::string::npos);
     for (const char* word : {"on", "off"}) {
         const auto state = parseOk(std::string("controllers = ") + word + "\n");
         const std::string text = textbank::write(*state);
@@ -505,8 +508,11 @@ TEST(TextBankRead, ProgramsAndKeysLeftOutKeepTheDefaultBank)
     EXPECT_EQ(fieldString(state->programs[127].name), "128 default");
     copyTextField(defaults->programs[4].name, "Mine");
     setText(defaults->programs[127], Duty, "2");
+    defaults->settings.midiControllers = chunk::kSettingAbsent;  // the one setting a text must name
     EXPECT_TRUE(textbank::sameContent(*state, *defaults));
-    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *textbank::makeDefault()));
+    const auto untouched = textbank::makeDefault();
+    untouched->settings.midiControllers = chunk::kSettingAbsent;
+    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *untouched));
 }
 
 TEST(TextBankRead, ForgivesCaseCrlfByteOrderMarkAndSpacing)

@@ -204,6 +204,10 @@ public:
                 line.remove_suffix(1);
             readLine(line);
         }
+        // A bank written before controllers were played has no such line, and
+        // stays as it was: without them (and, saved again, without the setting).
+        if (!sawControllers_)
+            state_.settings.midiControllers = chunk::kSettingAbsent;
         return errors_.size() == errorsBefore;
     }
 
@@ -375,6 +379,7 @@ private:
         } else if (key == kTopKeyName[KeyControllers]) {
             if (!firstTime(KeyControllers, keyText))
                 return;
+            sawControllers_ = true;
             // The chunk holds only on or off, so no other number is taken.
             const auto handling = parseWordOrNumber(value, kSwitchWords, kSwitchValues, 2, "controllers", error);
             if (handling && (*handling == 0 || *handling == 1))
@@ -460,6 +465,7 @@ private:
     int channelsLine_ = 0;
     int programLine_[kProgramCount] = {};
     int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
+    bool sawControllers_ = false;
 };
 
 static_assert(kProgramKeyCount <= kMidiChannelCount && kTopKeyCount <= kMidiChannelCount);
@@ -472,7 +478,7 @@ void resetToDefault(State& state)
     std::fill(std::begin(state.settings.channelProgram), std::end(state.settings.channelProgram), 0);
     state.settings.ntsc = kDefaultNtsc;
     state.settings.gain = kDefaultGain;
-    state.settings.midiControllers = chunk::kSettingAbsent;
+    state.settings.midiControllers = 1;  // as a new instance has it
 }
 
 std::unique_ptr<State> makeDefault()
