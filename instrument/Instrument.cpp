@@ -32,7 +32,9 @@ const char* Instrument::compileAllEnvelopes(ProgramBank& programs)
 void Instrument::publishBank(const chunk::Settings* loaded)
 {
     BankSnapshot& snapshot = bankExchange.back();
-    snapshot.capture(programs_);
+    // Out of memory, the audio thread keeps the bank and settings it has.
+    if (!snapshot.capture(programs_))
+        return;
     if (loaded) {
         if (++lastLoadSerial_ == 0)
             ++lastLoadSerial_;  // 0 means "no load"

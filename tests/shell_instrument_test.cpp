@@ -93,11 +93,11 @@ TEST_F(VstInstrument, FactoryPresetsOverwriteTheFirstNinePrograms)
 TEST_F(VstInstrument, WholeBankIsCompiledAtConstruction)
 {
     EXPECT_EQ(core.editBank([](ProgramBank&) {}), nullptr);
-    const Envelope& vibrato = program(6).envelope[Pitch];
+    const ProgramEnvelope& vibrato = program(6).envelope[Pitch];
     EXPECT_EQ(vibrato.length, 15);
     EXPECT_EQ(vibrato.loopIndex, 7);
     EXPECT_TRUE(vibrato.hasLoop);
-    const Envelope& fall = program(7).envelope[Pitch];
+    const ProgramEnvelope& fall = program(7).envelope[Pitch];
     EXPECT_EQ(fall.length, 1);
     EXPECT_EQ(fall.values[0], 200);
     for (int number = 0; number < kProgramCount; ++number)
