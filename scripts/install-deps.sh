@@ -17,7 +17,7 @@ native_pkgs=(g++ cmake ninja-build ccache pkg-config googletest libgtest-dev lib
              libbenchmark-dev clang-14 libclang-rt-14-dev libx11-dev libcairo2-dev dpf-source)
 test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
            binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
-           dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool xclip)
+           dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool xclip valgrind)
 docs_pkgs=(gnuplot-nox)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

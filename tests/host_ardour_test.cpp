@@ -77,3 +77,30 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
     EXPECT_LT(lastSound(ours), 66150 + 800);
     fs::remove_all(work);
 }
+
+// Ardour has been seen to die in its own export ("double free or corruption")
+// and to hang in its transport: memcheck watches every read and write of the
+// export with Plinka loaded, so a fault of ours would show as an error here.
+TEST(Ardour, ExportsUnderMemcheckWithoutAMemoryError)
+{
+    if (std::system("command -v ardour7-export >/dev/null 2>&1 && command -v valgrind >/dev/null 2>&1") != 0) {
+        if (hostMissingIsAFailure())
+            FAIL() << "Ardour 7 or valgrind is not installed";
+        GTEST_SKIP() << "needs Ardour 7 and valgrind (scripts/test.sh installs them)";
+    }
+    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-memcheck-" + std::to_string(::getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work);
+    const fs::path log = work / "memcheck.log";
+    const std::string command = "EXPORT_TIMEOUT=600 EXPORT_WRAPPER='valgrind --trace-children=yes --error-exitcode=99 "
+                                "--log-file=" +
+                                log.string() + "' " PLINKA_SOURCE "/tests/hosts/ardour-render.sh " + PLINKA_PLUGIN +
+                                " '" + (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3";
+    const HostRun run = runHost("ardour-memcheck", command, work / "ardour.wav", PLINKA_BINARY_DIR "/host-logs");
+    std::ifstream in(log);
+    const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
+    ASSERT_TRUE(run.produced) << command << "; logs: " << run.logs;
+    EXPECT_GT(firstSound(readWav(work / "ardour.wav").left), 0);
+    fs::remove_all(work);
+}

@@ -3,6 +3,8 @@
 # scans the plug-in, builds a session with Ardour's Lua session tool (a Lua
 # MIDI processor plays the phrase into Plinka), gives the session its range
 # and exports it.
+# EXPORT_WRAPPER, when set, runs the export under a checker (valgrind), and
+# EXPORT_TIMEOUT bounds it (120 s).
 #   tests/hosts/ardour-render.sh PLINKA.so WORK_DIR OUT.wav SECONDS
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -30,4 +32,4 @@ end=$(( seconds * 282240000 ))
 sed -i "s|<Locations/>|<Locations><Location id=\"999999\" name=\"session\" start=\"a0\" end=\"a$end\" flags=\"IsSessionRange\" locked=\"0\" timestamp=\"0\" cue=\"0\"/></Locations>|" \
     "$work/session/plinka.ardour"
 grep -q IsSessionRange "$work/session/plinka.ardour"
-timeout 120 ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null
+timeout "${EXPORT_TIMEOUT:-120}" ${EXPORT_WRAPPER:-} ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null
