@@ -63,23 +63,6 @@ void Engine::setUpChipsIfNeeded(float hostRate)
     settings_.chipSampleRate.compare_exchange_strong(setUpRate, hostRate, std::memory_order_relaxed);
 }
 
-void Engine::sortEventsBySample()
-{
-    // Events act in sample order, those of one sample in arrival order. Hosts
-    // send them sorted, so an insertion sort costs one pass.
-    EngineEvent* events = eventQueue.begin();
-    const size_t count = eventQueue.size();
-    for (size_t i = 1; i < count; ++i) {
-        const EngineEvent event = events[i];
-        size_t j = i;
-        while (j > 0 && events[j - 1].deltaFrames > event.deltaFrames) {
-            events[j] = events[j - 1];
-            --j;
-        }
-        events[j] = event;
-    }
-}
-
 void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 {
     const VoiceContext context{bank, block_.channelProgram, block_.polyphony};
@@ -139,13 +122,10 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
     const bool playing = usableRate(hostRate);
     if (playing)
         setUpChipsIfNeeded(hostRate);
-    sortEventsBySample();
-
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
+    eventQueue.sortBySample(frames);
     size_t next = 0;
-    while (next < eventQueue.size() && eventQueue[next].deltaFrames < 0)
-        ++next;
     const auto gain = static_cast<float>(block_.gain);
     int32_t position = 0;
     while (position < frames) {

@@ -54,7 +54,6 @@ private:
 
     void readSettings(const BankSnapshot& bank);
     void setUpChipsIfNeeded(float hostRate);
-    void sortEventsBySample();
     void act(const EngineEvent& event, const BankSnapshot& bank);
     // Mixes count samples of every voice into mix_, from the start of mix_.
     void mixVoices(int32_t count, const BankSnapshot& bank);
