@@ -50,6 +50,20 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
+    // ---- runs of alternating changes (noise) ----
+    // The cells take wrapping 32-bit sums, so the changes bound for one cell
+    // pair's kernel window may be summed in registers first and reach the
+    // cells once. A change of delta adds (kernel row - U) * delta.
+    using Pair_Sums = uint32_t __attribute__((vector_size(16)));         // a window: four cell pairs
+    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a cell pair, in positions
+
+    // The changes at pos + i * pos_step for each set bit i of `changes`, in
+    // units of the lowest one's delta, the next one opposite, and so on. Every
+    // position must lie in the cell pair of `pos`.
+    Pair_Sums alternating_sums(uint32_t pos, uint32_t pos_step, uint32_t changes) const requires(Width == 8);
+    // Adds `sums` of changes in units of `delta` into the window of cell `pair`.
+    void add_sums(uint32_t pair, Pair_Sums sums, int delta, Band_Buffer& buffer) const requires(Width == 8);
+
     // Rows of `kernel_width` values: 64 of the scaled table, 17 of the unscaled kernel.
     const uint16_t* phase_table() const { return impulses_; }
     const uint16_t* base_kernel() const { return impulses_ + phase_rows * Width; }
@@ -112,6 +126,44 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
         kernel[j] = load_pair(row + 2 * j);
     for (int j = 0; j < Width / 2; ++j)
         store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - bias);
+}
+
+template <int Width>
+inline typename Band_Synth<Width>::Pair_Sums Band_Synth<Width>::alternating_sums(uint32_t pos, uint32_t pos_step,
+                                                                                 uint32_t changes) const
+    requires(Width == 8)
+{
+    auto row = [&](uint32_t c) {
+        const uint32_t p = pos + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
+        Pair_Sums k;
+        std::memcpy(&k, impulses_ + ((p >> 11) & (phase_rows - 1)) * Width, sizeof k);
+        return k;
+    };
+    // The bias of an odd count is left over: the others cancel in pairs.
+    Pair_Sums sums = {};
+    sums -= pair_bias_ & (0u - (static_cast<uint32_t>(std::popcount(changes)) & 1));
+    while (changes) {
+        sums += row(changes);
+        changes &= changes - 1;
+        if (!changes)
+            break;
+        sums -= row(changes);
+        changes &= changes - 1;
+    }
+    return sums;
+}
+
+template <int Width>
+inline void Band_Synth<Width>::add_sums(uint32_t pair, Pair_Sums sums, int delta, Band_Buffer& buffer) const
+    requires(Width == 8)
+{
+    const uint32_t sample_index = 2 * pair;
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        sample_index < buffer.buffer_size_);
+    uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
+    const auto d = static_cast<uint32_t>(delta);
+    for (int j = 0; j < Width / 2; ++j)
+        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + sums[j] * d);
 }
 
 extern template class Band_Synth<12>;
