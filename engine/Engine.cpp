@@ -22,8 +22,31 @@ bool usableRate(float rate)
 
 Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(settings), bank_(bank)
 {
-    for (int i = 0; i < kVoiceCount; ++i)
+    for (int i = 0; i < kVoiceCount; ++i) {
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
+        wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
+    }
+}
+
+Engine::~Engine()
+{
+    for (std::atomic<uint16_t*>& cells : preparedCells_)
+        delete[] cells.load(std::memory_order_acquire);
+}
+
+void Engine::prepare(float hostRate)
+{
+    if (!usableRate(hostRate))
+        return;
+    for (int i = 0; i < kVoiceCount; ++i) {
+        if (!wantsCells_[i].load(std::memory_order_relaxed) || preparedCells_[i].load(std::memory_order_relaxed))
+            continue;
+        uint16_t* cells = Band_Buffer::new_cells();
+        uint16_t* none = nullptr;
+        // Another host thread preparing at the same time may have been first.
+        if (cells && !preparedCells_[i].compare_exchange_strong(none, cells, std::memory_order_release))
+            delete[] cells;
+    }
 }
 
 void Engine::queueMidi(int32_t deltaFrames, const uint8_t message[3])
@@ -47,6 +70,17 @@ void Engine::readSettings(const BankSnapshot& bank)
         program = std::clamp(program, 0, kProgramCount - 1);
 }
 
+void Engine::adoptPreparedCells(float hostRate)
+{
+    for (int i = 0; i < kVoiceCount; ++i) {
+        if (chipReady[i] || !preparedCells_[i].load(std::memory_order_relaxed))
+            continue;
+        voiceChips[i].buffer.adopt_cells(preparedCells_[i].exchange(nullptr, std::memory_order_acquire));
+        chipReady[i] = voiceChips[i].setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
+        wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
+    }
+}
+
 void Engine::setUpChipsIfNeeded(float hostRate)
 {
     float setUpRate = settings_.chipSampleRate.load(std::memory_order_relaxed);
@@ -56,7 +90,7 @@ void Engine::setUpChipsIfNeeded(float hostRate)
         return;
     const auto rate = static_cast<long>(hostRate);
     for (int i = 0; i < kVoiceCount; ++i)
-        chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;
+        chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;  // never allocates
     setUpClockRate_ = clockRate;
     // Unless another thread asked for a new set-up meanwhile (then it stays
     // asked for), the chips now serve this rate.
@@ -120,8 +154,10 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
     clockRate = block_.ntsc == 1 ? kNtscClockRate : kPalClockRate;
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
     const bool playing = usableRate(hostRate);
-    if (playing)
+    if (playing) {
+        adoptPreparedCells(hostRate);
         setUpChipsIfNeeded(hostRate);
+    }
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
     eventQueue.sortBySample(frames);
