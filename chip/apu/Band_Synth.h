@@ -161,9 +161,20 @@ inline void Band_Synth<Width>::add_sums(uint32_t pair, Pair_Sums sums, int delta
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                         sample_index < buffer.buffer_size_);
     uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
-    const auto d = static_cast<uint32_t>(delta);
-    for (int j = 0; j < Width / 2; ++j)
-        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + sums[j] * d);
+    Pair_Sums window;
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(&window, cells, sizeof window);
+    } else {
+        for (int j = 0; j < Width / 2; ++j)
+            window[j] = load_pair(cells + 2 * j);
+    }
+    window += sums * static_cast<uint32_t>(delta);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(cells, &window, sizeof window);
+    } else {
+        for (int j = 0; j < Width / 2; ++j)
+            store_pair(cells + 2 * j, window[j]);
+    }
 }
 
 extern template class Band_Synth<12>;
