@@ -51,18 +51,23 @@ public:
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
     // ---- runs of alternating changes (noise) ----
-    // The cells take wrapping 32-bit sums, so the changes bound for one cell
-    // pair's kernel window may be summed in registers first and reach the
-    // cells once. A change of delta adds (kernel row - U) * delta.
-    using Pair_Sums = uint32_t __attribute__((vector_size(16)));         // a window: four cell pairs
-    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a cell pair, in positions
+    // The cells take wrapping 32-bit sums, so changes bound for nearby cells
+    // may be summed in registers first and reach the cells once. A change of
+    // delta adds (kernel row - U) * delta to four cell pairs; a window of
+    // eight pairs takes the changes of five pairs of samples.
+    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // four cell pairs
+    struct Window {
+        Pair_Sums low, high;
+    };
+    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
+    static constexpr uint32_t window_pairs = 5;
 
     // The changes at pos + i * pos_step for each set bit i of `changes`, in
     // units of the lowest one's delta, the next one opposite, and so on. Every
-    // position must lie in the cell pair of `pos`.
-    Pair_Sums alternating_sums(uint32_t pos, uint32_t pos_step, uint32_t changes) const requires(Width == 8);
-    // Adds `sums` of changes in units of `delta` into the window of cell `pair`.
-    void add_sums(uint32_t pair, Pair_Sums sums, int delta, Band_Buffer& buffer) const requires(Width == 8);
+    // position must lie within `window_pairs` sample pairs from that of `pos`.
+    Window alternating_sums(uint32_t pos, uint32_t pos_step, uint64_t changes) const requires(Width == 8);
+    // Adds `sums` in units of `delta` into the window of sample pair `pair`.
+    void add_sums(uint32_t pair, const Window& sums, int delta, Band_Buffer& buffer) const requires(Width == 8);
 
     // Rows of `kernel_width` values: 64 of the scaled table, 17 of the unscaled kernel.
     const uint16_t* phase_table() const { return impulses_; }
@@ -102,6 +107,10 @@ private:
     Treble_Eq eq_;
     double volume_unit_ = -1.0;  // none set yet
     uint16_t impulses_[(phase_rows + kernel_rows) * Width] = {};
+    // Per phase row, its pairs less U between four zero words on either side:
+    // loading from 4 - o words in shifts the row o pairs into a window.
+    static constexpr int window_row_words = 12;
+    uint32_t window_rows_[Width == 8 ? phase_rows * window_row_words : 1] = {};
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -129,51 +138,66 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
-inline typename Band_Synth<Width>::Pair_Sums Band_Synth<Width>::alternating_sums(uint32_t pos, uint32_t pos_step,
-                                                                                 uint32_t changes) const
+inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(uint32_t pos, uint32_t pos_step,
+                                                                              uint64_t changes) const
     requires(Width == 8)
 {
-    auto row = [&](uint32_t c) {
+    const uint32_t pair = pos / pair_span;
+    auto row = [&](uint64_t c) {
         const uint32_t p = pos + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
-        Pair_Sums k;
-        std::memcpy(&k, impulses_ + ((p >> 11) & (phase_rows - 1)) * Width, sizeof k);
-        return k;
+        const uint32_t shift = p / pair_span - pair;
+        return window_rows_ + ((p >> 11) & (phase_rows - 1)) * window_row_words + 4 - shift;
     };
-    // The bias of an odd count is left over: the others cancel in pairs.
-    Pair_Sums sums = {};
-    sums -= pair_bias_ & (0u - (static_cast<uint32_t>(std::popcount(changes)) & 1));
+    Window sums = {};
+    auto add = [&sums](const uint32_t* words, bool negative) {
+        Pair_Sums low, high;
+        std::memcpy(&low, words, sizeof low);
+        std::memcpy(&high, words + 4, sizeof high);
+        if (negative) {
+            sums.low -= low;
+            sums.high -= high;
+        } else {
+            sums.low += low;
+            sums.high += high;
+        }
+    };
     while (changes) {
-        sums += row(changes);
+        add(row(changes), false);
         changes &= changes - 1;
         if (!changes)
             break;
-        sums -= row(changes);
+        add(row(changes), true);
         changes &= changes - 1;
     }
     return sums;
 }
 
 template <int Width>
-inline void Band_Synth<Width>::add_sums(uint32_t pair, Pair_Sums sums, int delta, Band_Buffer& buffer) const
+inline void Band_Synth<Width>::add_sums(uint32_t pair, const Window& sums, int delta, Band_Buffer& buffer) const
     requires(Width == 8)
 {
     const uint32_t sample_index = 2 * pair;
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                         sample_index < buffer.buffer_size_);
+    // The window's end stays within the impulse spread past the buffer.
     uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
-    Pair_Sums window;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&window, cells, sizeof window);
-    } else {
-        for (int j = 0; j < Width / 2; ++j)
-            window[j] = load_pair(cells + 2 * j);
-    }
-    window += sums * static_cast<uint32_t>(delta);
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(cells, &window, sizeof window);
-    } else {
-        for (int j = 0; j < Width / 2; ++j)
-            store_pair(cells + 2 * j, window[j]);
+    const auto d = static_cast<uint32_t>(delta);
+    for (int half = 0; half < 2; ++half) {
+        uint16_t* at = cells + 8 * half;
+        Pair_Sums window;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&window, at, sizeof window);
+        } else {
+            for (int j = 0; j < 4; ++j)
+                window[j] = load_pair(at + 2 * j);
+        }
+        window += (half ? sums.high : sums.low) * d;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(at, &window, sizeof window);
+        } else {
+            for (int j = 0; j < 4; ++j)
+                store_pair(at + 2 * j, window[j]);
+        }
     }
 }
 

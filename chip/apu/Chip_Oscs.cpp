@@ -17,7 +17,7 @@ constexpr int noise_bits = 15;
 constexpr uint32_t noise_mask = (1u << noise_bits) - 1;
 // Timer events a noise run takes from its register at once: as many as the
 // output-change mask holds.
-constexpr int32_t noise_chunk = 32;
+constexpr int32_t noise_chunk = 64 - noise_bits;
 
 }  // namespace
 
@@ -270,48 +270,32 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
                 uint64_t ahead = bits;
                 for (int known = noise_bits; known < n + noise_bits; known += noise_bits - tap)
                     ahead |= ((ahead ^ (ahead >> tap)) & ((uint64_t{1} << (known - tap)) - 1)) << noise_bits;
-                const auto changes = static_cast<uint32_t>((ahead ^ (ahead >> 1)) & ((uint64_t{1} << n) - 1));
+                const uint64_t changes = (ahead ^ (ahead >> 1)) & ((uint64_t{1} << n) - 1);
                 bits = static_cast<uint32_t>(ahead >> n) & noise_mask;
                 return changes;
             };
             using Synth = Band_Synth<8>;
             if (pos_step <= Synth::pair_span / 2) {
-                // Several events to a cell pair: a pair's changes are summed
-                // first, and chunks end where pairs do. A reciprocal from
-                // below never lets a chunk reach into the next pair.
+                // Several events to a pair of samples: a chunk's changes are
+                // summed first. A reciprocal from below never lets a chunk
+                // reach past the window.
                 const uint32_t reciprocal = 0xFFFFFFFF / pos_step;
-                const int first = -d;
-                uint32_t pair = pos / Synth::pair_span;
-                Synth::Pair_Sums sums = {};
-                bool pending = false;
-                uint32_t negative = 0;  // all ones while the next change's delta is -first
                 for (int32_t left = events; left > 0;) {
-                    const uint32_t room = Synth::pair_span - 1 - pos % Synth::pair_span;
-                    const auto in_pair = static_cast<int32_t>((uint64_t{room} * reciprocal) >> 32) + 1;
-                    const int32_t n = std::min({left, noise_chunk, in_pair});
-                    if (const uint32_t changes = take(n)) {
-                        sums += (synth.alternating_sums(pos, pos_step, changes) ^ negative) - negative;
-                        pending = true;
-                        const uint32_t odd = 0u - (static_cast<uint32_t>(std::popcount(changes)) & 1);
-                        negative ^= odd;
-                        d = static_cast<int>((static_cast<uint32_t>(d) ^ odd) - odd);
+                    const uint32_t room = Synth::window_pairs * Synth::pair_span - 1 - pos % Synth::pair_span;
+                    const auto in_window = static_cast<int32_t>((uint64_t{room} * reciprocal) >> 32) + 1;
+                    const int32_t n = std::min({left, noise_chunk, in_window});
+                    if (const uint64_t changes = take(n)) {
+                        synth.add_sums(pos / Synth::pair_span, synth.alternating_sums(pos, pos_step, changes), -d, out);
+                        if (std::popcount(changes) & 1)
+                            d = -d;
                     }
                     left -= n;
                     pos += static_cast<uint32_t>(n) * pos_step;
-                    if (pos / Synth::pair_span != pair) {
-                        if (pending)
-                            synth.add_sums(pair, sums, first, out);
-                        sums = Synth::Pair_Sums{};
-                        pending = false;
-                        pair = pos / Synth::pair_span;
-                    }
                 }
-                if (pending)
-                    synth.add_sums(pair, sums, first, out);
             } else {
                 for (int32_t left = events; left > 0; left -= noise_chunk) {
                     const int32_t n = left < noise_chunk ? left : noise_chunk;
-                    for (uint32_t changes = take(n); changes; changes &= changes - 1) {
+                    for (uint64_t changes = take(n); changes; changes &= changes - 1) {
                         d = -d;
                         synth.add_delta_at(pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step, d, out);
                     }
