@@ -7,6 +7,7 @@
 #include "Band_Buffer.h"
 #include "Chip_Require.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -142,11 +143,19 @@ inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(ui
                                                                               uint64_t changes) const
     requires(Width == 8)
 {
-    const uint32_t pair = pos / pair_span;
+    // Positions from the window's start, in phase rows: each names its row
+    // and how far the row is shifted into the window.
+    static constexpr auto offsets = [] {
+        std::array<uint16_t, window_pairs * phase_rows> table{};
+        for (uint32_t q = 0; q < table.size(); ++q)
+            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + 4 - q / phase_rows);
+        return table;
+    }();
+    const uint32_t start = pos % pair_span;
     auto row = [&](uint64_t c) {
-        const uint32_t p = pos + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
-        const uint32_t shift = p / pair_span - pair;
-        return window_rows_ + ((p >> 11) & (phase_rows - 1)) * window_row_words + 4 - shift;
+        const uint32_t p = start + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
+        PLINKA_CHIP_REQUIRE("unmet requirement", "p < window_pairs * pair_span", p < window_pairs * pair_span);
+        return window_rows_ + offsets[p >> 11];
     };
     Window sums = {};
     auto add = [&sums](const uint32_t* words, bool negative) {
