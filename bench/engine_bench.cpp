@@ -1,6 +1,7 @@
 // The render loop, engine and sample-by-sample oracle side by side: realtime
 // factor (seconds of audio per CPU second) and time per voice-sample,
-// idle and with 1 or 8 busy voices, at four sample rates, 512-frame blocks.
+// idle and with 1 or 8 busy voices, at four sample rates, 512-frame blocks;
+// and one block with a full event queue, sorted or reversed.
 #include "engine/Engine.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/FactoryPresets.h"
@@ -8,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -109,8 +111,44 @@ void scenarios(benchmark::internal::Benchmark* bench)
     bench->Unit(benchmark::kMillisecond);
 }
 
+// One block crowded with note-ons and note-offs, every event queue full,
+// arriving in sample order or reversed: sorting them must not cost more than
+// acting on them. Time per block.
+void eventBench(benchmark::State& state)
+{
+    const bool reversed = state.range(0) != 0;
+    auto bank = compiledFactoryBank();
+    SharedSettings settings;
+    auto exchange = std::make_unique<BankExchange>();
+    exchange->initialise(bank->programs);
+    auto engine = std::make_unique<Engine>(settings, *exchange);
+    struct Midi {
+        int32_t delta;
+        uint8_t message[3];
+    };
+    constexpr int32_t kEvents = static_cast<int32_t>(EventQueue::kCapacity);
+    std::vector<Midi> events;
+    for (int32_t i = 0; i < kEvents; ++i) {
+        const auto channel = static_cast<uint8_t>(i % 16);
+        const auto key = static_cast<uint8_t>(40 + i % 48);
+        const uint8_t velocity = (i / 16) % 2 == 0 ? 100 : 0;
+        events.push_back({i * kBlock / kEvents, {static_cast<uint8_t>(0x90 | channel), key, velocity}});
+    }
+    if (reversed)
+        std::reverse(events.begin(), events.end());
+    std::vector<float> left(kBlock), right(kBlock);
+    for (auto _ : state) {
+        for (const Midi& event : events)
+            engine->queueMidi(event.delta, event.message);
+        engine->render(left.data(), right.data(), kBlock, 44100.0f);
+        benchmark::DoNotOptimize(left.data());
+    }
+    state.SetLabel(reversed ? "8192 events, reversed" : "8192 events, sorted");
+}
+
 }  // namespace
 
 BENCHMARK(engineBench)->Apply(scenarios);
 BENCHMARK(oracleBench)->Apply(scenarios);
+BENCHMARK(eventBench)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

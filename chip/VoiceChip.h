@@ -15,13 +15,15 @@ public:
 
     // The delta-modulation channel gets a reader that answers 0x55 everywhere;
     // the instrument never enables that channel, but the chip needs a reader.
+    // Allocates the buffer's cells, which serve every sample rate; when memory
+    // is short it has none until buffer.adopt_cells gives it some.
     VoiceChip();
     VoiceChip(const VoiceChip&) = delete;
     VoiceChip& operator=(const VoiceChip&) = delete;
 
     // Rendering call, when the sample rate or the clock standard changes.
-    // Allocates the buffer the first time. Answers null or "Out of memory".
-    // Clears the buffer; the chip keeps running from where it was.
+    // Never allocates: answers "Out of memory" while the buffer has no cells,
+    // else null. Clears the buffer; the chip keeps running from where it was.
     const char* setup(long clock_rate, long sample_rate, int frame_rate);
     // Closes the frame: lengths alternate between two values one clock apart,
     // so that frames average out to clock_rate / frame_rate.

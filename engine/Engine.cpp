@@ -35,8 +35,31 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
     block_.gain = 100;
     block_.polyphony = kVoiceCount;
     block_.midiControllers = 1;
-    for (int i = 0; i < kVoiceCount; ++i)
+    for (int i = 0; i < kVoiceCount; ++i) {
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
+        wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
+    }
+}
+
+Engine::~Engine()
+{
+    for (std::atomic<uint16_t*>& cells : preparedCells_)
+        delete[] cells.load(std::memory_order_acquire);
+}
+
+void Engine::prepare(float hostRate)
+{
+    if (!usableRate(hostRate))
+        return;
+    for (int i = 0; i < kVoiceCount; ++i) {
+        if (!wantsCells_[i].load(std::memory_order_relaxed) || preparedCells_[i].load(std::memory_order_relaxed))
+            continue;
+        uint16_t* cells = Band_Buffer::new_cells();
+        uint16_t* none = nullptr;
+        // Another host thread preparing at the same time may have been first.
+        if (cells && !preparedCells_[i].compare_exchange_strong(none, cells, std::memory_order_release))
+            delete[] cells;
+    }
 }
 
 void Engine::queueMidi(int32_t deltaFrames, const uint8_t message[3])
@@ -78,6 +101,17 @@ void Engine::readSettings(const BankSnapshot& bank)
         program = std::clamp(program, 0, kProgramCount - 1);
 }
 
+void Engine::adoptPreparedCells(float hostRate)
+{
+    for (int i = 0; i < kVoiceCount; ++i) {
+        if (chipReady[i] || !preparedCells_[i].load(std::memory_order_relaxed))
+            continue;
+        voiceChips[i].buffer.adopt_cells(preparedCells_[i].exchange(nullptr, std::memory_order_acquire));
+        chipReady[i] = voiceChips[i].setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
+        wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
+    }
+}
+
 void Engine::setUpChipsIfNeeded(float hostRate)
 {
     float setUpRate = settings_.chipSampleRate.load(std::memory_order_relaxed);
@@ -87,28 +121,11 @@ void Engine::setUpChipsIfNeeded(float hostRate)
         return;
     const auto rate = static_cast<long>(hostRate);
     for (int i = 0; i < kVoiceCount; ++i)
-        chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;
+        chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;  // never allocates
     setUpClockRate_ = clockRate;
     // Unless another thread asked for a new set-up meanwhile (then it stays
     // asked for), the chips now serve this rate.
     settings_.chipSampleRate.compare_exchange_strong(setUpRate, hostRate, std::memory_order_relaxed);
-}
-
-void Engine::sortEventsBySample()
-{
-    // Events act in sample order, those of one sample in arrival order. Hosts
-    // send them sorted, so an insertion sort costs one pass.
-    EngineEvent* events = eventQueue.begin();
-    const size_t count = eventQueue.size();
-    for (size_t i = 1; i < count; ++i) {
-        const EngineEvent event = events[i];
-        size_t j = i;
-        while (j > 0 && events[j - 1].deltaFrames > event.deltaFrames) {
-            events[j] = events[j - 1];
-            --j;
-        }
-        events[j] = event;
-    }
 }
 
 void Engine::resetControllersIfOff(const BankSnapshot& bank)
@@ -222,15 +239,14 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
     clockRate = block_.ntsc == 1 ? kNtscClockRate : kPalClockRate;
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
     const bool playing = usableRate(hostRate);
-    if (playing)
+    if (playing) {
+        adoptPreparedCells(hostRate);
         setUpChipsIfNeeded(hostRate);
-    sortEventsBySample();
-
+    }
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
+    eventQueue.sortBySample(frames);
     size_t next = 0;
-    while (next < eventQueue.size() && eventQueue[next].deltaFrames < 0)
-        ++next;
     const auto gain = static_cast<float>(block_.gain);
     int32_t position = 0;
     while (position < frames) {

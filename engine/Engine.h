@@ -1,8 +1,9 @@
 // The instrument's sound engine: MIDI in, audio out. It owns the event queue,
 // the voices and their eight chips, and renders blocks. It reads the bank
 // through published snapshots and the settings through atomics, so nothing it
-// uses is ever half-written by another thread; after construction it never
-// allocates, never locks and never does I/O.
+// uses is ever half-written by another thread. Its audio thread never
+// allocates, never locks and never does I/O: what it needs is allocated at
+// construction, or retried by prepare() on a host thread.
 #pragma once
 
 #include "BankExchange.h"
@@ -14,6 +15,7 @@
 #include "VoicePool.h"
 #include "chip/VoiceChip.h"
 
+#include <atomic>
 #include <cstdint>
 
 // Host rates the chips can serve: a frame must fit their buffers with room to
@@ -24,8 +26,15 @@ constexpr float kMaxSampleRate = 768000.0f;
 class Engine {
 public:
     Engine(SharedSettings& settings, BankExchange& bank);
+    ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
+
+    // ---- host threads (sample-rate change, resume): may allocate ----
+    // Allocates anew, off the audio thread, the buffers of the voice chips
+    // that have none because memory was short; the first block at a usable
+    // rate takes them up. Nothing is done for a rate that cannot play.
+    void prepare(float hostRate);
 
     // ---- audio thread: no locks, no allocation ----
     // Queues one MIDI message to act at the given sample of the next block.
@@ -56,8 +65,8 @@ private:
     };
 
     void readSettings(const BankSnapshot& bank);
+    void adoptPreparedCells(float hostRate);
     void setUpChipsIfNeeded(float hostRate);
-    void sortEventsBySample();
     void act(const EngineEvent& event, const BankSnapshot& bank);
     void actOnController(const EngineEvent& event, const VoiceContext& context);
     // With controller handling off, every channel's controllers go back to
@@ -70,6 +79,11 @@ private:
     BankExchange& bank_;
     BlockSettings block_{};
     int32_t setUpClockRate_ = 0;
+    // A voice chip's cells on their way from prepare() to the audio thread,
+    // handed over by release and taken by acquire; and whether the chip still
+    // wants cells, which only the audio thread sets.
+    std::atomic<uint16_t*> preparedCells_[kVoiceCount] = {};
+    std::atomic<bool> wantsCells_[kVoiceCount] = {};
 
     static constexpr int32_t kMixLength = 1024;
     float mix_[kMixLength];

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -57,11 +58,15 @@ int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t ar
     // instrument has always tuned; the sums are exact in double first.
     const auto x = static_cast<float>(static_cast<double>(bend) + static_cast<double>((note - 69) + arpValue));
     const auto y = static_cast<float>(static_cast<double>(x) / 12.0);
-    const auto r = static_cast<float>(std::pow(2.0, static_cast<double>(y)));
-    if (!std::isfinite(r) || r == 0.0f)
-        return -1;  // the note lies so far out that no period exists
+    const double power = std::pow(2.0, static_cast<double>(y));
+    if (std::isnan(power))
+        return -1;  // a NaN bend: no period at all
+    // A power beyond single precision leaves a quotient far below 1, whose
+    // floor, 0, it shares with every power above about 2^8: the offset alone
+    // decides then. (Rounding it to float would make it infinite.)
+    const double r = power > std::numeric_limits<float>::max() ? power : static_cast<double>(static_cast<float>(power));
     const double divisions = channelType == Triangle ? 32.0 : 16.0;
-    const double q = static_cast<double>(clockRate) / (static_cast<double>(r) * 440.0 * divisions);
+    const double q = static_cast<double>(clockRate) / (r * 440.0 * divisions);
     if (!(q < 2147483648.0))
         return -1;  // no offset brings it back into range; and the conversion stays defined
     const int64_t period = static_cast<int64_t>(q) + pitchOffset - 1;

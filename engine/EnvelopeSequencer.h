@@ -20,7 +20,7 @@ constexpr int32_t kPalFrameRate = 50;
 constexpr int32_t kPitchOffsetLimit = 1 << 30;
 
 // The 11-bit timer period of a pulse or triangle note (-1 when it lies outside
-// 0..2047, or when no finite period exists).
+// 0..2047, or for a NaN bend).
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate);
 

@@ -6,13 +6,14 @@
 #include "EngineEvent.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 class EventQueue {
 public:
     static constexpr size_t kCapacity = 8192;
 
-    EventQueue() : events_(new EngineEvent[kCapacity]) {}
+    EventQueue() : events_(new EngineEvent[kCapacity]), scratch_(new EngineEvent[kCapacity]) {}
 
     // Appends an event; answers false (and drops it) when the queue is full.
     bool push(const EngineEvent& event)
@@ -29,7 +30,14 @@ public:
     EngineEvent* end() { return events_.get() + size_; }
     EngineEvent& operator[](size_t index) { return events_[index]; }
 
+    // Audio thread. Drops the events that never act in a block of `frames`
+    // samples (negative deltaFrames, or at or past its end) and puts the rest
+    // in sample order, those of one sample in arrival order. Linear in the
+    // number of events whatever their order; never allocates.
+    void sortBySample(int32_t frames);
+
 private:
     std::unique_ptr<EngineEvent[]> events_;
+    std::unique_ptr<EngineEvent[]> scratch_;  // the sort's other half
     size_t size_ = 0;
 };

@@ -90,6 +90,18 @@ VstInt32 PLINKA::processEvents(VstEvents* events)
 
 // ---- host requests ----
 
+void PLINKA::setSampleRate(float rate)
+{
+    AudioEffectX::setSampleRate(rate);
+    instrument.engine.prepare(rate);
+}
+
+void PLINKA::resume()
+{
+    AudioEffectX::resume();
+    instrument.engine.prepare(getSampleRate());
+}
+
 VstInt32 PLINKA::getProgram()
 {
     checkProgramChange();

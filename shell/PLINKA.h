@@ -35,6 +35,9 @@ public:
     bool getVendorString(char* text) override;
     VstInt32 getVendorVersion() override;
     VstInt32 canDo(char* text) override;
+    // Chips that lost their buffers get new ones here, off the audio thread.
+    void setSampleRate(float rate) override;
+    void resume() override;
 
     // Runs the instrument's program check and tells the host of a change.
     // Any thread: touches only atomics and the host callback.

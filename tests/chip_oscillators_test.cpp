@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -443,6 +444,75 @@ TEST(Noise, SilentRunsShiftOnceEachInLongModeOnly)
             if (!mode)
                 expected = noiseStep(expected, 13);
             EXPECT_EQ(rig.apu.noise().shift_reg, expected) << mode << "," << end;
+        }
+    }
+}
+
+// The noise channel stepped the plain way, one timer event at a time.
+void plainNoiseRun(Noise_Osc& osc, int32_t time, int32_t end_time)
+{
+    const int vol = osc.volume();
+    int level = (osc.shift_reg & 1) ? vol : 0;
+    if (level != osc.last_level)
+        osc.synth.add_delta(time, level - osc.last_level, *osc.output);
+    time += osc.delay;
+    const int32_t period = noise_period_table[osc.regs[2] & 15];
+    const int tap = (osc.regs[2] & 0x80) ? 6 : 1;
+    if (vol == 0 && time < end_time) {
+        while (time < end_time)
+            time += period;
+        if (tap == 1)
+            osc.shift_reg = noiseStep(osc.shift_reg, 13);
+    }
+    for (; vol != 0 && time < end_time; time += period) {
+        osc.shift_reg = ((osc.shift_reg ^ (osc.shift_reg >> tap)) & 1) << 14 | osc.shift_reg >> 1;
+        const int next = (osc.shift_reg & 1) ? vol : 0;
+        if (next != level)
+            osc.synth.add_delta(time, next - level, *osc.output);
+        level = next;
+    }
+    osc.last_level = level;
+    osc.delay = time - end_time;
+}
+
+// Random runs of every period, mode and volume, many timer events to a
+// sample or many samples to an event: cell for cell the same as the plain way.
+TEST(Noise, RunsAddExactlyTheChangesOfThePlainStepping)
+{
+    std::mt19937 random(5);
+    for (int32_t rate : {8000, 44100, 48000, 96000, 192000, 768000}) {
+        Band_Buffer buffers[2];
+        Noise_Osc oscs[2];
+        for (int i = 0; i < 2; ++i) {
+            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(buffers[i].set_sample_rate(rate), nullptr);
+            oscs[i].output = &buffers[i];
+            oscs[i].synth.set_volume(1.0);
+            oscs[i].length_counter = 1;
+        }
+        for (int frame = 0; frame < 60; ++frame) {
+            int32_t time = 0;
+            while (time < 29000) {
+                const auto end = time + static_cast<int32_t>(random() % 8000);
+                const auto reg0 = static_cast<uint8_t>(0x10 | (random() % 4 == 0 ? 0 : random() % 16));
+                const auto reg2 = static_cast<uint8_t>((random() % 3 == 0 ? 0x80 : 0) | random() % 16);
+                for (Noise_Osc& osc : oscs) {
+                    osc.regs[0] = reg0;
+                    osc.regs[2] = reg2;
+                }
+                oscs[0].run(time, end);
+                plainNoiseRun(oscs[1], time, end);
+                ASSERT_EQ(oscs[0].shift_reg, oscs[1].shift_reg) << rate;
+                ASSERT_EQ(oscs[0].delay, oscs[1].delay) << rate;
+                ASSERT_EQ(oscs[0].last_level, oscs[1].last_level) << rate;
+                time = end;
+            }
+            const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+            ASSERT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << rate;
+            for (Band_Buffer& buffer : buffers) {
+                buffer.end_frame(time);
+                buffer.remove_samples(buffer.samples_avail());
+            }
         }
     }
 }

@@ -38,6 +38,24 @@ TEST(VoiceChipSetup, NtscAt44100AnswersNullWith735SampleFrames)
     EXPECT_EQ(samples / 600, 735u);
 }
 
+// Set-up runs on the audio thread: a chip whose cells could not be allocated
+// at construction answers "Out of memory" without trying again, until it is
+// given cells allocated elsewhere.
+TEST(VoiceChipSetup, WithoutCellsSetupAllocatesNothingUntilCellsAreAdopted)
+{
+    chip_test_refuse_allocations = true;
+    VoiceChip voice;
+    chip_test_refuse_allocations = false;
+    EXPECT_FALSE(voice.buffer.has_buffer());
+    const long allocations = chip_test_allocations;
+    EXPECT_STREQ(voice.setup(ntsc_clock, 48000, 60), "Out of memory");
+    EXPECT_EQ(chip_test_allocations, allocations);
+    voice.buffer.adopt_cells(Band_Buffer::new_cells());
+    ASSERT_EQ(voice.setup(ntsc_clock, 48000, 60), nullptr);
+    EXPECT_EQ(voice.buffer.factor(), 1758u);
+    EXPECT_EQ(play_frame(voice).size(), 800u);
+}
+
 TEST(VoiceChipSetup, PalAlternates33253And33252)
 {
     VoiceChip voice;

@@ -153,11 +153,51 @@ TEST(AudioThread, VoicesWhoseChipHasNoBufferStaySilent)
     for (float sample : left)
         ASSERT_EQ(sample, 0.0f);
 
-    // The next set-up (here: a new rate) gives the chips their buffers.
+    // A new rate sets the chips up again, but only prepare(), on a host
+    // thread, allocates their buffers; the next block takes them up.
+    counting = true;
     engine->render(left.data(), right.data(), 4096, 48000.0f);
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_FALSE(engine->chipReady[0]);
+    engine->prepare(0.0f);
+    engine->render(left.data(), right.data(), 4096, 48000.0f);
+    EXPECT_FALSE(engine->chipReady[0]) << "nothing is prepared for a rate that cannot play";
+    engine->prepare(48000.0f);
+    counting = true;
+    engine->render(left.data(), right.data(), 4096, 48000.0f);
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
     EXPECT_TRUE(engine->chipReady[0]);
     bool sounding = false;
     for (float sample : left)
         sounding = sounding || sample != 0.0f;
     EXPECT_TRUE(sounding);
+}
+
+// Rates and the clock standard change between blocks while voices sound: the
+// chips are set up again each time, and nothing is allocated.
+TEST(AudioThread, RateAndClockChangesAllocateNothing)
+{
+    auto bank = factoryBank();
+    SharedSettings settings;
+    auto exchange = std::make_unique<BankExchange>();
+    exchange->initialise(bank->programs);
+    auto engine = std::make_unique<Engine>(settings, *exchange);
+    std::vector<float> left(2048), right(2048);
+    engine->render(left.data(), right.data(), 512, 44100.0f);
+    const float rates[] = {44100.0f, 96000.0f, 22050.0f, kMaxSampleRate, kMinSampleRate, 48000.0f};
+    const uint8_t keys[] = {45, 52, 60, 67, 72, 79, 84, 91};
+    counting = true;
+    for (int block = 0; block < 240; ++block) {
+        settings.ntsc.store(block / 8 % 2 == 0 ? 1 : 0, std::memory_order_relaxed);
+        const uint8_t message[3] = {static_cast<uint8_t>(block % 3 == 2 ? 0x80 : 0x90), keys[block % 8], 100};
+        engine->queueMidi(block % 512, message);
+        engine->render(left.data(), right.data(), 2048, rates[block / 5 % 6]);
+    }
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_EQ(engine->clockRate, kPalClockRate);
+    for (bool ready : engine->chipReady)
+        EXPECT_TRUE(ready);
 }

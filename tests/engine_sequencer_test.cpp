@@ -333,3 +333,24 @@ TEST_F(Sequencer, FixedNotesSoundTheirNoteOnEveryKeyAndBendStillApplies)
         EXPECT_EQ(std::get<2>(frame()[2]) & 15, noiseIndexFromNote(key, 2, 0)) << key;
     }
 }
+
+// Far above the range the quotient's floor is 0 and the period is the offset
+// less one, also where 2 to the power no longer fits single precision (from
+// 128 up: note 69 with Arp 1536).
+TEST(PeriodTable, ArpsBeyondSinglePrecisionFollowTheFormula)
+{
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 95, 10, kNtscClockRate), 10);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 96, 10, kNtscClockRate), 9);
+    for (int32_t arp : {1535, 1536, 1600, 32768}) {
+        for (int32_t note : {60, 69}) {
+            EXPECT_EQ(periodFromNote(Pulse, 0.0f, note, arp, 100, kNtscClockRate), 99) << arp;
+            EXPECT_EQ(periodFromNote(Triangle, 0.0f, note, arp, 2048, kPalClockRate), 2047) << arp;
+            EXPECT_EQ(periodFromNote(Pulse, 0.0f, note, arp, 2049, kNtscClockRate), -1) << arp;
+            EXPECT_EQ(periodFromNote(Pulse, 0.0f, note, arp, 1, kNtscClockRate), 0) << arp;
+            EXPECT_EQ(periodFromNote(Pulse, 0.0f, note, arp, 0, kNtscClockRate), -1) << arp;
+        }
+    }
+    EXPECT_EQ(periodFromNote(Pulse, std::numeric_limits<float>::max(), 60, 0, 100, kNtscClockRate), 99);
+    EXPECT_EQ(periodFromNote(Pulse, std::nanf(""), 60, 0, 100, kNtscClockRate), -1);
+    EXPECT_EQ(periodFromNote(Pulse, 0.0f, 60, -32768, kPitchOffsetLimit, kNtscClockRate), -1);
+}

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
+
 namespace {
 
 class Voices : public ::testing::Test {
@@ -300,4 +303,37 @@ TEST(EventQueue, KeepsItsCapacityAndDropsTheExcess)
     EXPECT_EQ(queue.size(), EventQueue::kCapacity);
     queue.clear();
     EXPECT_TRUE(queue.empty());
+}
+
+TEST(EventQueue, SortsBySampleKeepingArrivalOrderAndDropsWhatNeverActs)
+{
+    std::mt19937 random(11);
+    auto queue = std::make_unique<EventQueue>();
+    for (int32_t frames : {1, 7, 512, 70000, std::numeric_limits<int32_t>::max()}) {
+        for (size_t count : {size_t{0}, size_t{1}, size_t{300}, EventQueue::kCapacity}) {
+            // Deltas from a narrow range make many ties; some fall outside the block.
+            const int32_t spread = std::min<int32_t>(frames, 1 << 20);
+            std::uniform_int_distribution<int32_t> delta(-3, spread + 3);
+            std::vector<EngineEvent> expected;
+            queue->clear();
+            for (size_t i = 0; i < count; ++i) {
+                EngineEvent event{};
+                event.deltaFrames = random() % 4 == 0 ? frames - 1 - delta(random) % 4 : delta(random);
+                if (random() % 16 == 0)
+                    event.deltaFrames = static_cast<int32_t>(random());  // anywhere, often past the end
+                event.key = static_cast<int32_t>(i);                     // the arrival order
+                queue->push(event);
+                if (event.deltaFrames >= 0 && event.deltaFrames < frames)
+                    expected.push_back(event);
+            }
+            std::stable_sort(expected.begin(), expected.end(),
+                             [](const EngineEvent& a, const EngineEvent& b) { return a.deltaFrames < b.deltaFrames; });
+            queue->sortBySample(frames);
+            ASSERT_EQ(queue->size(), expected.size()) << frames << " " << count;
+            for (size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_EQ((*queue)[i].deltaFrames, expected[i].deltaFrames) << frames << " " << count << " " << i;
+                ASSERT_EQ((*queue)[i].key, expected[i].key) << frames << " " << count << " " << i;
+            }
+        }
+    }
 }

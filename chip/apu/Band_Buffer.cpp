@@ -28,6 +28,22 @@ Band_Buffer::~Band_Buffer()
     delete[] buffer_;
 }
 
+uint16_t* Band_Buffer::new_cells()
+{
+    return new (std::nothrow) uint16_t[allocation];
+}
+
+void Band_Buffer::adopt_cells(uint16_t* cells)
+{
+    if (!cells || buffer_) {
+        delete[] cells;  // never the case on the audio thread: it adopts only into a buffer without cells
+        return;
+    }
+    buffer_ = cells;
+    buffer_size_ = buffer_length;
+    set_sample_rate(sample_rate_);
+}
+
 const char* Band_Buffer::set_sample_rate(int32_t samples_per_second)
 {
     if (buffer_size_ != buffer_length) {
@@ -35,7 +51,7 @@ const char* Band_Buffer::set_sample_rate(int32_t samples_per_second)
         buffer_ = nullptr;
         buffer_size_ = 0;
         time_offset_ = 0;
-        buffer_ = new (std::nothrow) uint16_t[allocation];
+        buffer_ = new_cells();
         if (!buffer_)
             return "Out of memory";
     }

@@ -29,8 +29,15 @@ public:
     Band_Buffer& operator=(const Band_Buffer&) = delete;
 
     // Sets the output rate, allocates the cells at the first call and clears.
-    // Answers null or "Out of memory". The only operation that allocates.
+    // Answers null or "Out of memory". With new_cells, the only operations
+    // that allocate.
     const char* set_sample_rate(int32_t samples_per_second);
+    // Cells for adopt_cells, allocated wherever the caller may allocate; null
+    // when memory is short.
+    static uint16_t* new_cells();
+    // Takes over cells from new_cells (null: none) unless it has cells
+    // already, then sets up its rates again and clears. Never allocates.
+    void adopt_cells(uint16_t* cells);
     void set_clock_rate(int32_t clocks_per_second);
     void set_highpass(int32_t corner_hz);
     void clear();

@@ -7,6 +7,7 @@
 #include "Band_Buffer.h"
 #include "Chip_Require.h"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -50,6 +51,25 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
+    // ---- runs of alternating changes (noise) ----
+    // The cells take wrapping 32-bit sums, so changes bound for nearby cells
+    // may be summed in registers first and reach the cells once. A change of
+    // delta adds (kernel row - U) * delta to four cell pairs; a window of
+    // eight pairs takes the changes of five pairs of samples.
+    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // four cell pairs
+    struct Window {
+        Pair_Sums low, high;
+    };
+    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
+    static constexpr uint32_t window_pairs = 5;
+
+    // The changes at pos + i * pos_step for each set bit i of `changes`, in
+    // units of the lowest one's delta, the next one opposite, and so on. Every
+    // position must lie within `window_pairs` sample pairs from that of `pos`.
+    Window alternating_sums(uint32_t pos, uint32_t pos_step, uint64_t changes) const requires(Width == 8);
+    // Adds `sums` in units of `delta` into the window of sample pair `pair`.
+    void add_sums(uint32_t pair, const Window& sums, int delta, Band_Buffer& buffer) const requires(Width == 8);
+
     // Rows of `kernel_width` values: 64 of the scaled table, 17 of the unscaled kernel.
     const uint16_t* phase_table() const { return impulses_; }
     const uint16_t* base_kernel() const { return impulses_ + phase_rows * Width; }
@@ -88,6 +108,10 @@ private:
     Treble_Eq eq_;
     double volume_unit_ = -1.0;  // none set yet
     uint16_t impulses_[(phase_rows + kernel_rows) * Width] = {};
+    // Per phase row, its pairs less U between four zero words on either side:
+    // loading from 4 - o words in shifts the row o pairs into a window.
+    static constexpr int window_row_words = 12;
+    uint32_t window_rows_[Width == 8 ? phase_rows * window_row_words : 1] = {};
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -112,6 +136,78 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
         kernel[j] = load_pair(row + 2 * j);
     for (int j = 0; j < Width / 2; ++j)
         store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - bias);
+}
+
+template <int Width>
+inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(uint32_t pos, uint32_t pos_step,
+                                                                              uint64_t changes) const
+    requires(Width == 8)
+{
+    // Positions from the window's start, in phase rows: each names its row
+    // and how far the row is shifted into the window.
+    static constexpr auto offsets = [] {
+        std::array<uint16_t, window_pairs * phase_rows> table{};
+        for (uint32_t q = 0; q < table.size(); ++q)
+            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + 4 - q / phase_rows);
+        return table;
+    }();
+    const uint32_t start = pos % pair_span;
+    auto row = [&](uint64_t c) {
+        const uint32_t p = start + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
+        PLINKA_CHIP_REQUIRE("unmet requirement", "p < window_pairs * pair_span", p < window_pairs * pair_span);
+        return window_rows_ + offsets[p >> 11];
+    };
+    Window sums = {};
+    auto add = [&sums](const uint32_t* words, bool negative) {
+        Pair_Sums low, high;
+        std::memcpy(&low, words, sizeof low);
+        std::memcpy(&high, words + 4, sizeof high);
+        if (negative) {
+            sums.low -= low;
+            sums.high -= high;
+        } else {
+            sums.low += low;
+            sums.high += high;
+        }
+    };
+    while (changes) {
+        add(row(changes), false);
+        changes &= changes - 1;
+        if (!changes)
+            break;
+        add(row(changes), true);
+        changes &= changes - 1;
+    }
+    return sums;
+}
+
+template <int Width>
+inline void Band_Synth<Width>::add_sums(uint32_t pair, const Window& sums, int delta, Band_Buffer& buffer) const
+    requires(Width == 8)
+{
+    const uint32_t sample_index = 2 * pair;
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        sample_index < buffer.buffer_size_);
+    // The window's end stays within the impulse spread past the buffer.
+    uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
+    const auto d = static_cast<uint32_t>(delta);
+    for (int half = 0; half < 2; ++half) {
+        uint16_t* at = cells + 8 * half;
+        Pair_Sums window;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&window, at, sizeof window);
+        } else {
+            for (int j = 0; j < 4; ++j)
+                window[j] = load_pair(at + 2 * j);
+        }
+        window += (half ? sums.high : sums.low) * d;
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(at, &window, sizeof window);
+        } else {
+            for (int j = 0; j < 4; ++j)
+                store_pair(at + 2 * j, window[j]);
+        }
+    }
 }
 
 extern template class Band_Synth<12>;

@@ -3,6 +3,9 @@
 #include "Chip_Apu.h"
 #include "Chip_Require.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace {
 
 constexpr int max_volume = 15;
@@ -10,6 +13,11 @@ constexpr int pulse_phases = 8;
 constexpr int min_pulse_period = 8;  // shorter ones would be ultrasonic; the chip mutes them
 constexpr int max_period = 0x7FF;
 constexpr int dmc_max_dac = 0x7F;
+constexpr int noise_bits = 15;
+constexpr uint32_t noise_mask = (1u << noise_bits) - 1;
+// Timer events a noise run takes from its register at once: as many as the
+// output-change mask holds.
+constexpr int32_t noise_chunk = 64 - noise_bits;
 
 }  // namespace
 
@@ -240,24 +248,61 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
             if (!(regs[2] & 0x80))
                 shift_reg = ((shift_reg ^ (shift_reg >> 1)) & 1) << 14 | shift_reg >> 1;
         } else {
+            // The register shifts right, so its low bits are the next outputs:
+            // a chunk of timer events is read off at once, and only the events
+            // that change the output cost anything. Bit 14 receives bit 0 XOR
+            // bit 1 (long mode) or bit 0 XOR bit 6 (short); a chunk uses no
+            // fed-back bit it has not yet made.
+            const bool short_mode = (regs[2] & 0x80) != 0;
+            const int tap = short_mode ? 6 : 1;
             Band_Buffer& out = *output;
             uint32_t pos = out.to_buffer_time(time);
             const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
+            const int32_t events = (end_time - time + period - 1) / period;
+            time += events * period;
             int d = 2 * level - vol;
-            // Bit 14 receives bit 0 XOR bit 1 (long mode) or bit 0 XOR bit 6 (short).
-            const int tap = (regs[2] & 0x80) ? 8 : 13;
-            int32_t bits = shift_reg;
-            do {
-                const int32_t feedback = (bits << tap) ^ (bits << 14);
-                time += period;
-                if ((bits ^ (bits >> 1)) & 1) {
-                    d = -d;
-                    synth.add_delta_at(pos, d, out);
+            auto bits = static_cast<uint32_t>(shift_reg);
+            // Advances the register n events, answering the events among them
+            // that change the output: event i does when bits i and i + 1
+            // differ. The bits it will shift in are worked out ahead: each is
+            // the XOR of two bits 15 and 15 - tap events before it.
+            auto take = [&](int32_t n) {
+                uint64_t ahead = bits;
+                for (int known = noise_bits; known < n + noise_bits; known += noise_bits - tap)
+                    ahead |= ((ahead ^ (ahead >> tap)) & ((uint64_t{1} << (known - tap)) - 1)) << noise_bits;
+                const uint64_t changes = (ahead ^ (ahead >> 1)) & ((uint64_t{1} << n) - 1);
+                bits = static_cast<uint32_t>(ahead >> n) & noise_mask;
+                return changes;
+            };
+            using Synth = Band_Synth<8>;
+            if (pos_step <= Synth::pair_span / 2) {
+                // Several events to a pair of samples: a chunk's changes are
+                // summed first. A reciprocal from below never lets a chunk
+                // reach past the window.
+                const uint32_t reciprocal = 0xFFFFFFFF / pos_step;
+                for (int32_t left = events; left > 0;) {
+                    const uint32_t room = Synth::window_pairs * Synth::pair_span - 1 - pos % Synth::pair_span;
+                    const auto in_window = static_cast<int32_t>((uint64_t{room} * reciprocal) >> 32) + 1;
+                    const int32_t n = std::min({left, noise_chunk, in_window});
+                    if (const uint64_t changes = take(n)) {
+                        synth.add_sums(pos / Synth::pair_span, synth.alternating_sums(pos, pos_step, changes), -d, out);
+                        if (std::popcount(changes) & 1)
+                            d = -d;
+                    }
+                    left -= n;
+                    pos += static_cast<uint32_t>(n) * pos_step;
                 }
-                pos += pos_step;
-                bits = (feedback & 0x4000) | (bits >> 1);
-            } while (time < end_time);
-            shift_reg = bits;
+            } else {
+                for (int32_t left = events; left > 0; left -= noise_chunk) {
+                    const int32_t n = left < noise_chunk ? left : noise_chunk;
+                    for (uint64_t changes = take(n); changes; changes &= changes - 1) {
+                        d = -d;
+                        synth.add_delta_at(pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step, d, out);
+                    }
+                    pos += static_cast<uint32_t>(n) * pos_step;
+                }
+            }
+            shift_reg = static_cast<int32_t>(bits);
             last_level = (d + vol) >> 1;
         }
     }
