@@ -3,7 +3,7 @@
 // idle and with 1 or 8 busy voices, at four sample rates, 512-frame blocks.
 #include "engine/Engine.h"
 #include "engine/EnvelopeCompiler.h"
-#include "shell/FactoryPresets.h"
+#include "instrument/FactoryPresets.h"
 #include "tests/EngineOracle.h"
 
 #include <benchmark/benchmark.h>

@@ -1,65 +1,55 @@
 #include "EditorModel.h"
 
-#include "shell/PLINKA.h"
+#include "instrument/Instrument.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
+#include <utility>
 
-int32_t EditorModel::shownProgram() const
+EditorModel::EditorModel(Instrument& instrument) : instrument_(instrument)
 {
-    const int32_t channel = instrument_.midiChannel.load(std::memory_order_relaxed);
-    return instrument_.settings.channelProgram[channel].load(std::memory_order_relaxed);
+    markForRefresh();
 }
 
 void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
 {
-    std::lock_guard<std::mutex> lock(instrument_.bankMutex);
-    std::memcpy(texts, instrument_.programs[shownProgram()].envelopeText, sizeof texts);
+    instrument_.envelopeTexts(shownProgram_, texts);
 }
 
 void EditorModel::midiChannelText(char (&text)[32]) const
 {
-    std::snprintf(text, sizeof text, "MIDIch:%i", instrument_.midiChannel.load(std::memory_order_relaxed) + 1);
+    std::snprintf(text, sizeof text, "MIDIch:%i", instrument_.editedChannel() + 1);
 }
 
 void EditorModel::polyphonyText(char (&text)[32]) const
 {
-    std::snprintf(text, sizeof text, "Polyphony:%i", instrument_.settings.polyphony.load(std::memory_order_relaxed));
+    std::snprintf(text, sizeof text, "Polyphony:%i", instrument_.polyphony());
 }
 
 const char* EditorModel::statusText() const
 {
-    const char* message = errorText.load(std::memory_order_relaxed);
-    return message ? message : "OK";
+    return errorText_ ? errorText_ : "OK";
 }
 
 int32_t EditorModel::sliderPosition() const
 {
     // A loaded chunk may hold any gain; the slider shows what it can.
-    const int32_t gain = instrument_.settings.gain.load(std::memory_order_relaxed);
-    return kGainSliderMax - std::clamp(gain, 0, kGainSliderMax);
+    return kGainSliderMax - std::clamp(instrument_.gain(), 0, kGainSliderMax);
 }
 
 bool EditorModel::isSelected(int control) const
 {
-    const int32_t ntsc = instrument_.settings.ntsc.load(std::memory_order_relaxed);
-    if (control == kNtscButton)
-        return ntsc == 1;
-    if (control == kPalButton)
-        return ntsc == 0;
-    std::lock_guard<std::mutex> lock(instrument_.bankMutex);
-    const Program& program = instrument_.programs[shownProgram()];
     switch (control) {
+    case kNtscButton:
+        return instrument_.ntsc() == 1;
+    case kPalButton:
+        return instrument_.ntsc() == 0;
     case kMultiButton:
-        return program.multi != 0;
+        return instrument_.isMulti(shownProgram_);
     case kPulseButton:
-        return program.channelType == Pulse;
     case kTriangleButton:
-        return program.channelType == Triangle;
     case kNoiseButton:
-        return program.channelType == Noise;
+        return instrument_.channelType(shownProgram_) == control - kPulseButton;
     default:
         return false;  // the "+" and "-" buttons never are
     }
@@ -67,24 +57,14 @@ bool EditorModel::isSelected(int control) const
 
 bool EditorModel::envelopeIsEmpty(int kind) const
 {
-    if (kind < 0 || kind >= kEnvelopeKindCount)
-        return false;
-    std::lock_guard<std::mutex> lock(instrument_.bankMutex);
-    return instrument_.programs[shownProgram()].envelope[kind].isEmpty;
+    return instrument_.envelopeIsEmpty(shownProgram_, kind);
 }
 
 void EditorModel::editEnvelope(int kind, const char* text)
 {
     if (kind < 0 || kind >= kEnvelopeKindCount)
         return;
-    {
-        std::lock_guard<std::mutex> lock(instrument_.bankMutex);
-        copyTextField(instrument_.programs[shownProgram()].envelopeText[kind], text);
-        // The whole bank, so that the status line shows its first error and
-        // every program's empty marks are current.
-        errorText.store(instrument_.compileAllEnvelopes(), std::memory_order_relaxed);
-        instrument_.publishBank();
-    }
+    errorText_ = instrument_.setEnvelopeText(shownProgram_, kind, text);
     statusChanged();
 }
 
@@ -94,37 +74,27 @@ void EditorModel::click(int control)
     case kPulseButton:
     case kTriangleButton:
     case kNoiseButton:
-    case kMultiButton: {
-        std::lock_guard<std::mutex> lock(instrument_.bankMutex);
-        Program& program = instrument_.programs[shownProgram()];
-        if (control == kMultiButton)
-            program.multi ^= 1;
-        else
-            program.channelType = control - kPulseButton;
-        instrument_.publishBank();
+        instrument_.setChannelType(shownProgram_, control - kPulseButton);
         break;
-    }
+    case kMultiButton:
+        instrument_.toggleMulti(shownProgram_);
+        break;
     case kNtscButton:
     case kPalButton:
-        instrument_.settings.ntsc.store(control == kNtscButton ? 1 : 0, std::memory_order_relaxed);
-        // Always a new set-up, even when the standard stays the same.
-        instrument_.settings.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
+        instrument_.setNtsc(control == kNtscButton);
         break;
     case kMidiChannelUpButton:
     case kMidiChannelDownButton: {
-        const int32_t channel = instrument_.midiChannel.load(std::memory_order_relaxed);
+        // The shown program changes with the channel; the window hears of it
+        // through the instrument's change count, as of any program change.
         const int32_t step = control == kMidiChannelUpButton ? 1 : kMidiChannelCount - 1;
-        instrument_.midiChannel.store((channel + step) % kMidiChannelCount, std::memory_order_relaxed);
-        // The shown program changes with the channel: texts, displays and the host.
-        instrument_.settings.programsChanged.store(true, std::memory_order_release);
-        instrument_.checkProgramChange();
+        instrument_.setEditedChannel((instrument_.editedChannel() + step) % kMidiChannelCount);
         return;
     }
     case kPolyphonyUpButton:
     case kPolyphonyDownButton: {
-        const int32_t voices = instrument_.settings.polyphony.load(std::memory_order_relaxed);
         const int32_t step = control == kPolyphonyUpButton ? 1 : kMaxPolyphony - 1;
-        instrument_.settings.polyphony.store((voices - 1 + step) % kMaxPolyphony + 1, std::memory_order_relaxed);
+        instrument_.setPolyphony((instrument_.polyphony() - 1 + step) % kMaxPolyphony + 1);
         break;
     }
     default:
@@ -135,18 +105,33 @@ void EditorModel::click(int control)
 
 void EditorModel::moveGainSlider(int32_t position)
 {
-    instrument_.settings.gain.store(kGainSliderMax - std::clamp(position, 0, kGainSliderMax),
-                                    std::memory_order_relaxed);
+    instrument_.setGain(kGainSliderMax - std::clamp(position, 0, kGainSliderMax));
 }
 
 void EditorModel::markForRefresh()
 {
-    refreshStatus.store(true, std::memory_order_release);
-    refreshTexts.store(true, std::memory_order_release);
+    // The count is read before the program, so that a change landing between
+    // the two is counted as unseen and shown at the next look.
+    seenProgramChanges_ = instrument_.programChangeCount();
+    shownProgram_ = instrument_.currentProgram();
+    refreshTexts_ = true;
+    refreshStatus_ = true;
 }
 
-void EditorModel::statusChanged()
+void EditorModel::noticeProgramChanges()
 {
-    refreshStatus.store(true, std::memory_order_release);
-    refreshTexts.store(false, std::memory_order_release);
+    if (instrument_.programChangeCount() != seenProgramChanges_)
+        markForRefresh();
+}
+
+bool EditorModel::takeRefreshTexts()
+{
+    noticeProgramChanges();
+    return std::exchange(refreshTexts_, false);
+}
+
+bool EditorModel::takeRefreshStatus()
+{
+    noticeProgramChanges();
+    return std::exchange(refreshStatus_, false);
 }

@@ -3,16 +3,16 @@
 // it for texts and highlights and hands it the user's actions, and another
 // toolkit could do the same.
 //
-// The user-interface thread calls everything here except markForRefresh,
-// which comes from whichever thread runs the instrument's program check.
+// Everything here belongs to the user-interface thread. Program changes made
+// elsewhere (a MIDI program change on the audio thread, a chunk load) reach it
+// through the instrument's change count, which only the instrument writes.
 #pragma once
 
 #include "engine/Program.h"
 
-#include <atomic>
 #include <cstdint>
 
-class PLINKA;
+class Instrument;
 
 // Child-window identifiers of the editor's controls.
 enum EditorControl : int {
@@ -36,13 +36,16 @@ constexpr int32_t kGainSliderMax = 200;  // the slider shows 200 - gain: up is l
 
 class EditorModel {
 public:
-    explicit EditorModel(PLINKA& instrument) : instrument_(instrument) {}
+    explicit EditorModel(Instrument& instrument);
     EditorModel(const EditorModel&) = delete;
     EditorModel& operator=(const EditorModel&) = delete;
 
     // ---- what the editor shows ----
-    // The program of the edited MIDI channel.
-    int32_t shownProgram() const;
+    // The program whose texts the window shows: the edited channel's program
+    // as it was at the last refresh of the texts. Edits go to this program,
+    // so a program change that the window has not shown yet can never make a
+    // keystroke store one program's texts in another.
+    int32_t shownProgram() const { return shownProgram_; }
     // Copies the shown program's five envelope texts.
     void shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const;
     // "MIDIch:%i" (1..16) and "Polyphony:%i", at most 31 characters.
@@ -67,21 +70,28 @@ public:
     void moveGainSlider(int32_t position);
 
     // ---- refresh hand-over to the window ----
-    // Both flags: the displays and highlights, and the texts and slider.
+    // Both refreshes, and the edited channel's program shown anew: the window
+    // has just opened.
     void markForRefresh();
-    // Each answers whether its flag was set, and clears it.
-    bool takeRefreshTexts() { return refreshTexts.exchange(false, std::memory_order_acq_rel); }
-    bool takeRefreshStatus() { return refreshStatus.exchange(false, std::memory_order_acq_rel); }
-
-    std::atomic<bool> refreshStatus{false};
-    std::atomic<bool> refreshTexts{false};
-    // Message of the last compile started from the editor; null when it
-    // succeeded. Points at one of the compiler's constant messages.
-    std::atomic<const char*> errorText{nullptr};
+    // Each answers whether its refresh is due, and clears it: the texts and
+    // slider, or the displays, highlights and status. A program change the
+    // instrument has counted since the last call makes both due.
+    bool takeRefreshTexts();
+    bool takeRefreshStatus();
 
 private:
+    // Takes in the program changes the instrument counted since the last look.
+    void noticeProgramChanges();
     // A change of what notes play: new status and highlights, texts unchanged.
-    void statusChanged();
+    void statusChanged() { refreshStatus_ = true; }
 
-    PLINKA& instrument_;
+    Instrument& instrument_;
+    // Everything below belongs to the user-interface thread alone.
+    uint32_t seenProgramChanges_ = 0;
+    int32_t shownProgram_ = 0;
+    bool refreshTexts_ = false;
+    bool refreshStatus_ = false;
+    // Message of the last compile started from the editor; null when it
+    // succeeded. Points at one of the compiler's constant messages.
+    const char* errorText_ = nullptr;
 };

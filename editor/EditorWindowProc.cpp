@@ -3,8 +3,7 @@
 // labels are painted with their highlights and marks.
 #include "GUI.h"
 
-#include "editor/EditorModel.h"
-#include "shell/PLINKA.h"
+#include "EditorModel.h"
 
 #include <commctrl.h>
 
@@ -36,9 +35,9 @@ void drawButton(const EditorModel& model, const DRAWITEMSTRUCT& item)
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* gui = reinterpret_cast<GUI*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    if (!gui || !gui->instrument || wParam == 0 || lParam == 0)
+    if (!gui || wParam == 0 || lParam == 0)
         return DefWindowProcA(window, message, wParam, lParam);
-    EditorModel& model = gui->instrument->editorModel;
+    EditorModel& model = gui->model;
     const auto control = reinterpret_cast<HWND>(lParam);
 
     switch (message) {

@@ -1,8 +1,6 @@
 #include "GUI.h"
 
-#include "editor/EditorModel.h"
-#include "shell/PLINKA.h"
-#include "shell/PluginMain.h"
+#include "EditorModel.h"
 
 #include <commctrl.h>
 
@@ -11,9 +9,14 @@
 
 namespace {
 
+// The module this code was loaded from (the plug-in, or a test program):
+// window classes and controls are registered with it.
 HINSTANCE module()
 {
-    return static_cast<HINSTANCE>(pluginModuleHandle());
+    HMODULE handle = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&module), &handle);
+    return handle;
 }
 
 constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;
@@ -41,7 +44,7 @@ void destroy(HWND& control)
 
 }  // namespace
 
-GUI::GUI(PLINKA* owner) : AEffEditor(owner), instrument(owner)
+GUI::GUI(EditorModel& editorModel) : model(editorModel)
 {
     formatWindowClassName();
     WNDCLASSA windowClass{};
@@ -70,24 +73,14 @@ void GUI::formatWindowClassName()
                   static_cast<unsigned>(reinterpret_cast<uintptr_t>(this)));
 }
 
-bool GUI::getRect(ERect** where)
-{
-    if (where)
-        *where = &rect;
-    return true;
-}
-
 bool GUI::open(void* parentWindow)
 {
-    systemWindow = parentWindow;
     InitCommonControls();  // the trackbar class
     formatWindowClassName();
-    window = CreateWindowExA(0, windowClassName, "PLINKA", WS_CHILD | WS_VISIBLE, 0, 0, rect.right - rect.left,
-                             rect.bottom - rect.top, static_cast<HWND>(parentWindow), nullptr, module(), this);
-    if (!window) {
-        systemWindow = nullptr;
+    window = CreateWindowExA(0, windowClassName, "PLINKA", WS_CHILD | WS_VISIBLE, 0, 0, kEditorWidth, kEditorHeight,
+                             static_cast<HWND>(parentWindow), nullptr, module(), this);
+    if (!window)
         return false;
-    }
     // The window procedure finds the editor only here, so the messages of the
     // main window's own creation get default handling.
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -118,7 +111,7 @@ bool GUI::open(void* parentWindow)
     polyphonyDownButton = createControl(window, "button", "-", kButtonStyle, kPolyphonyDownButton, 280, 200, 25, 25);
     statusLabel = createControl(window, "static", "ST_U", kLabelStyle, kStatusLabel, 10, 234, 575, 20);
 
-    instrument->editorModel.markForRefresh();
+    model.markForRefresh();
     return true;
 }
 
@@ -132,15 +125,12 @@ void GUI::close()
                           &gainSlider, &midiChannelLabel, &polyphonyLabel, &midiChannelUpButton, &midiChannelDownButton,
                           &polyphonyUpButton, &polyphonyDownButton, &statusLabel, &window})
         destroy(*control);
-    systemWindow = nullptr;
 }
 
 void GUI::idle()
 {
     if (!window)
         return;  // closed: the flags wait for the next open, which sets them anyway
-    EditorModel& model = instrument->editorModel;
-
     if (model.takeRefreshTexts()) {
         // Copied out first: setting an edit's text makes it report a change,
         // whose handling locks the bank again.

@@ -4,29 +4,27 @@
 // destroys the windows and carries messages between them and the model.
 #pragma once
 
-#include "shell/AEffEditor.h"
+#include "EditorWindow.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
-class PLINKA;
-
-class GUI : public AEffEditor {
+class GUI : public EditorWindow {
 public:
     // Registers the window class; creates no window.
-    explicit GUI(PLINKA* instrument);
+    explicit GUI(EditorModel& model);
     // Unregisters the window class (and destroys the windows, should the host
     // not have closed the editor).
     ~GUI() override;
 
     // ---- user-interface thread ----
-    bool getRect(ERect** rect) override;
     bool open(void* parentWindow) override;
     void close() override;
     // Performs the pending refreshes of texts, displays, status and slider.
     void idle() override;
+    bool isOpen() const override { return window != nullptr; }
 
-    PLINKA* instrument;
+    EditorModel& model;
     char windowClassName[32] = {};
     HWND window = nullptr;
     HWND envelopeLabel[5] = {};
@@ -45,7 +43,6 @@ public:
     HWND polyphonyDownButton = nullptr;
     HWND statusLabel = nullptr;
     HWND gainSlider = nullptr;
-    ERect rect{0, 0, 255, 595};
 
 private:
     // "PLINKA" and this object's address: each editor has a class of its own.

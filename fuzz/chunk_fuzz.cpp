@@ -26,13 +26,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<unsigned char> input(data, data + size);
     plinka->setChunk(input.empty() ? nullptr : input.data(), static_cast<VstInt32>(size), false);
 
-    for (const auto& program : plinka->settings.channelProgram)
+    for (const auto& program : plinka->instrument.settings.channelProgram)
         check(program.load() >= 0 && program.load() < kProgramCount);
-    for (const Program& program : plinka->programs) {
-        check(program.name[kProgramNameSize - 1] == 0);
-        for (const auto& text : program.envelopeText)
-            check(text[kEnvelopeTextSize - 1] == 0);
-    }
+    plinka->instrument.readBank([](const ProgramBank& programs) {
+        for (const Program& program : programs) {
+            check(program.name[kProgramNameSize - 1] == 0);
+            for (const auto& text : program.envelopeText)
+                check(text[kEnvelopeTextSize - 1] == 0);
+        }
+    });
 
     std::vector<unsigned char> first = save(*plinka);
     plinka->setChunk(first.data(), static_cast<VstInt32>(first.size()), false);

@@ -16,10 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A fresh start for each input: silence, and a rate from the input.
     const float rates[] = {44100.0f, 48000.0f, 22050.0f, 96000.0f, 8000.0f, 0.0f, -1.0f, 1e9f};
     plinka->setSampleRate(rates[byte() % 8]);
-    plinka->settings.polyphony = 1 + byte() % 8;
-    plinka->settings.ntsc = byte() % 2;
+    plinka->instrument.settings.polyphony = 1 + byte() % 8;
+    plinka->instrument.settings.ntsc = byte() % 2;
     const uint8_t allOff[3] = {0xB0, 123, 0};
-    plinka->engine.queueMidi(0, allOff);
+    plinka->instrument.queueMidi(0, allOff);
 
     std::vector<float> left(1024), right(1024);
     float* outputs[2] = {left.data(), right.data()};

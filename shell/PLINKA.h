@@ -1,24 +1,15 @@
-// The instrument: one object per plug-in instance that owns the program bank,
-// the channel programs, the settings, and (as they join) the voices, their
-// chips and the editor.
+// The instrument as a VST 2 plug-in: the host binding over one Instrument.
+// Everything the instrument is and does lives in the Instrument; this class
+// turns opcodes and events into its calls.
 #pragma once
 
-#include "../editor/EditorModel.h"
-#include "../engine/BankExchange.h"
-#include "../engine/Engine.h"
-#include "../engine/Program.h"
-#include "../engine/SharedSettings.h"
 #include "AudioEffectX.h"
-#include "Chunk.h"
+#include "instrument/Identity.h"
+#include "instrument/Instrument.h"
 
-#include <atomic>
-#include <cstdint>
-#include <mutex>
+static_assert(kPlinkaUniqueId == vstFourCC('p', 'l', 'n', 'k'));
 
-constexpr VstInt32 kPlinkaUniqueId = vstFourCC('p', 'l', 'n', 'k');
-inline constexpr const char* kPlinkaEffectName = "Plinka";
-inline constexpr const char* kPlinkaVendorString = "v0.1 06.05.19 Tovak";
-constexpr VstInt32 kPlinkaVendorVersion = 1000;
+class EditorModel;
 
 class PLINKA final : public AudioEffectX {
 public:
@@ -29,7 +20,7 @@ public:
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
     VstInt32 processEvents(VstEvents* events) override;
 
-    // ---- host requests (usually the user-interface thread); may take bankMutex ----
+    // ---- host requests (usually the user-interface thread); may take the bank mutex ----
     VstInt32 getProgram() override;
     void setProgram(VstInt32 program) override;
     void setProgramName(char* name) override;
@@ -45,52 +36,15 @@ public:
     VstInt32 getVendorVersion() override;
     VstInt32 canDo(char* text) override;
 
-    // Tells the editor and the host when a channel's program or the bank has
-    // changed since the last check. Called from the audio thread at the end of
-    // every block and from the user-interface thread; touches only atomics.
+    // Runs the instrument's program check and tells the host of a change.
+    // Any thread: touches only atomics and the host callback.
     void checkProgramChange();
 
-    // Compiles the whole bank; answers null or the first error message.
-    // Caller holds bankMutex (or is the constructor).
-    const char* compileAllEnvelopes();
-    // Hands the compiled bank to the audio thread, which hears it from its
-    // next block on; with the settings of a chunk load, those come with it.
-    // Caller holds bankMutex.
-    void publishBank(const chunk::Settings* loaded = nullptr);
+    // The editor's model, or null where the platform has no editor.
+    EditorModel* editorModel();
 
-    // ---- the instrument's state ----
-    //
-    // Who may touch what. The audio thread (processEvents, processReplacing)
-    // never locks and never allocates. It reads the bank only as a snapshot
-    // published through bankExchange, and the settings only as atomics. Every
-    // other thread (the host's, the editor's) edits the master bank below
-    // while holding bankMutex, recompiles it, and publishes a new snapshot,
-    // which the audio thread takes at its next block: a sounding voice moves
-    // to the new steps at a frame boundary, and a chunk load (whose settings
-    // travel in its snapshot) is heard as a whole.
-    std::atomic<int32_t> midiChannel{0};  // 0..15: whose program the host and the editor address
-    SharedSettings settings;              // channel programs, clock standard, polyphony, gain
-    std::atomic<int32_t> lastChannelProgram[kMidiChannelCount] = {};
-
-    // The bank. Threads other than the audio thread read and write it only
-    // while holding bankMutex; the audio thread never touches it.
-    std::mutex bankMutex;
-    ProgramBank programs;
-    // Filled by getChunk and handed to the host; valid until the next getChunk.
-    // Guarded by bankMutex.
-    unsigned char chunkBuffer[chunk::kMaxWrittenBytes];
-
-    // How the bank reaches the audio thread, and the engine that plays it.
-    BankExchange bankExchange;
-    Engine engine{settings, bankExchange};
-
-    // What the editor shows and does; the editor window itself, where the
-    // platform has one, is the base's `editor`.
-    EditorModel editorModel{*this};
+    Instrument instrument;
 
 private:
-    int32_t currentProgramNumber() const;
-    chunk::Settings chunkSettings() const;
-
-    uint32_t lastLoadSerial_ = 0;  // guarded by bankMutex
+    static void tellHostOfProgramChange(void* self);
 };

@@ -14,8 +14,4 @@ class AudioEffect;
 // Creates one instrument for a host; null when it cannot be allocated.
 AudioEffect* createEffectInstance(audioMasterCallback audioMaster);
 
-// The plug-in module's instance handle as recorded at load time (null on
-// platforms that have none). The editor registers its window class with it.
-void* pluginModuleHandle();
-
 extern "C" PLINKA_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster);

@@ -8,8 +8,3 @@ AEffect* VSTPluginMainAlias(audioMasterCallback audioMaster)
 {
     return VSTPluginMain(audioMaster);
 }
-
-void* pluginModuleHandle()
-{
-    return nullptr;
-}

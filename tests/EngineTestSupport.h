@@ -4,7 +4,7 @@
 
 #include "engine/EnvelopeCompiler.h"
 #include "engine/Program.h"
-#include "shell/FactoryPresets.h"
+#include "instrument/FactoryPresets.h"
 
 #include <array>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // same logic the Win32 editor runs, on every platform.
 #include "editor/EditorModel.h"
 #include "engine/EnvelopeCompiler.h"
-#include "shell/PLINKA.h"
+#include "instrument/Instrument.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +16,30 @@ namespace {
 
 class Model : public ::testing::Test {
 protected:
-    std::unique_ptr<PLINKA> plinka = std::make_unique<PLINKA>(nullptr);
-    EditorModel& model = plinka->editorModel;
+    std::unique_ptr<Instrument> core = std::make_unique<Instrument>();
+    EditorModel model{*core};
 
     void clearFlags()
     {
         model.takeRefreshStatus();
         model.takeRefreshTexts();
     }
-    std::string text(int program, int kind) const { return plinka->programs[program].envelopeText[kind]; }
+    // The edited channel's program, shown as the window's next idle shows it.
+    void showEditedChannel(int channel)
+    {
+        core->setEditedChannel(channel);
+        core->checkProgramChange();
+        clearFlags();
+    }
+    const Program& program(int number) const
+    {
+        return core->readBank([&](const ProgramBank& bank) -> const Program& { return bank[number]; });
+    }
+    std::string text(int number, int kind) const { return program(number).envelopeText[kind]; }
+    void setText(int number, int kind, const char* text)
+    {
+        core->editBank([&](ProgramBank& bank) { copyTextField(bank[number].envelopeText[kind], text); });
+    }
 };
 
 }  // namespace
@@ -34,15 +49,15 @@ TEST_F(Model, ShowsTheEditedChannelsProgram)
     char texts[5][1024];
     model.shownTexts(texts);
     EXPECT_STREQ(texts[Volume], "15");
-    plinka->settings.channelProgram[4] = 8;
-    plinka->midiChannel = 4;
+    core->settings.channelProgram[4] = 8;
+    showEditedChannel(4);
     EXPECT_EQ(model.shownProgram(), 8);
     model.shownTexts(texts);
     EXPECT_STREQ(texts[Volume], "15 14 12 12 10 10 8 8 8 8 0");
     char display[32];
     model.midiChannelText(display);
     EXPECT_STREQ(display, "MIDIch:5");
-    plinka->midiChannel = 15;
+    core->setEditedChannel(15);
     model.midiChannelText(display);
     EXPECT_STREQ(display, "MIDIch:16");
     model.polyphonyText(display);
@@ -53,20 +68,20 @@ TEST_F(Model, ShowsTheEditedChannelsProgram)
 TEST_F(Model, SliderShowsTwoHundredLessTheGain)
 {
     EXPECT_EQ(model.sliderPosition(), 100);
-    plinka->settings.gain = 200;
+    core->settings.gain = 200;
     EXPECT_EQ(model.sliderPosition(), 0);
-    plinka->settings.gain = 0;
+    core->settings.gain = 0;
     EXPECT_EQ(model.sliderPosition(), 200);
-    plinka->settings.gain = 5000;  // loaded from a chunk
+    core->settings.gain = 5000;  // loaded from a chunk
     EXPECT_EQ(model.sliderPosition(), 0);
     model.moveGainSlider(0);
-    EXPECT_EQ(plinka->settings.gain.load(), 200);
+    EXPECT_EQ(core->settings.gain.load(), 200);
     model.moveGainSlider(200);
-    EXPECT_EQ(plinka->settings.gain.load(), 0);
+    EXPECT_EQ(core->settings.gain.load(), 0);
     model.moveGainSlider(37);
-    EXPECT_EQ(plinka->settings.gain.load(), 163);
+    EXPECT_EQ(core->settings.gain.load(), 163);
     model.moveGainSlider(-9);
-    EXPECT_EQ(plinka->settings.gain.load(), 200);
+    EXPECT_EQ(core->settings.gain.load(), 200);
 }
 
 TEST_F(Model, EditingATextStoresItCompilesTheBankAndReportsTheFirstError)
@@ -74,16 +89,16 @@ TEST_F(Model, EditingATextStoresItCompilesTheBankAndReportsTheFirstError)
     clearFlags();
     model.editEnvelope(Arp, "3 4 5");
     EXPECT_EQ(text(0, Arp), "3 4 5");
-    EXPECT_EQ(plinka->programs[0].envelope[Arp].length, 3);
-    EXPECT_EQ(model.errorText.load(), nullptr);
-    EXPECT_TRUE(model.refreshStatus.load());
-    EXPECT_FALSE(model.refreshTexts.load());
+    EXPECT_EQ(program(0).envelope[Arp].length, 3);
+    EXPECT_STREQ(model.statusText(), "OK");
+    EXPECT_FALSE(model.takeRefreshTexts());
+    EXPECT_TRUE(model.takeRefreshStatus());
 
     // An error anywhere in the bank shows, even in a program not shown.
-    copyTextField(plinka->programs[90].envelopeText[Duty], "x");
+    setText(90, Duty, "x");
     model.editEnvelope(Volume, "15");
     EXPECT_STREQ(model.statusText(), kErrorUnexpectedInString);
-    copyTextField(plinka->programs[90].envelopeText[Duty], "1");
+    setText(90, Duty, "1");
     model.editEnvelope(Pitch, "1|");
     EXPECT_STREQ(model.statusText(), kErrorLoopSpacing);
     EXPECT_EQ(text(0, Pitch), "1|");
@@ -100,38 +115,37 @@ TEST_F(Model, EditingATextStoresItCompilesTheBankAndReportsTheFirstError)
 
 TEST_F(Model, ChannelTypeAndMultiButtonsEditTheShownProgram)
 {
-    plinka->settings.channelProgram[2] = 30;
-    plinka->midiChannel = 2;
-    clearFlags();
+    core->settings.channelProgram[2] = 30;
+    showEditedChannel(2);
     model.click(kTriangleButton);
-    EXPECT_EQ(plinka->programs[30].channelType, Triangle);
+    EXPECT_EQ(program(30).channelType, Triangle);
     EXPECT_TRUE(model.isSelected(kTriangleButton));
     EXPECT_FALSE(model.isSelected(kPulseButton));
-    EXPECT_TRUE(model.refreshStatus.load());
+    EXPECT_TRUE(model.takeRefreshStatus());
     model.click(kNoiseButton);
-    EXPECT_EQ(plinka->programs[30].channelType, Noise);
+    EXPECT_EQ(program(30).channelType, Noise);
     model.click(kPulseButton);
     model.click(kPulseButton);
-    EXPECT_EQ(plinka->programs[30].channelType, Pulse);
+    EXPECT_EQ(program(30).channelType, Pulse);
     model.click(kMultiButton);
-    EXPECT_EQ(plinka->programs[30].multi, 1);
+    EXPECT_EQ(program(30).multi, 1);
     EXPECT_TRUE(model.isSelected(kMultiButton));
     model.click(kMultiButton);
-    EXPECT_EQ(plinka->programs[30].multi, 0);
-    EXPECT_EQ(plinka->programs[0].channelType, Pulse) << "only the shown program changes";
+    EXPECT_EQ(program(30).multi, 0);
+    EXPECT_EQ(program(0).channelType, Pulse) << "only the shown program changes";
     for (int control : {kMidiChannelUpButton, kMidiChannelDownButton, kPolyphonyUpButton, kPolyphonyDownButton})
         EXPECT_FALSE(model.isSelected(control));
 }
 
 TEST_F(Model, NtscAndPalAlwaysForceANewChipSetUp)
 {
-    plinka->settings.chipSampleRate = 44100.0f;
+    core->settings.chipSampleRate = 44100.0f;
     model.click(kNtscButton);
-    EXPECT_EQ(plinka->settings.ntsc.load(), 1);
-    EXPECT_EQ(plinka->settings.chipSampleRate.load(), -1.0f) << "even when the standard stays";
+    EXPECT_EQ(core->settings.ntsc.load(), 1);
+    EXPECT_EQ(core->settings.chipSampleRate.load(), -1.0f) << "even when the standard stays";
     EXPECT_TRUE(model.isSelected(kNtscButton));
     model.click(kPalButton);
-    EXPECT_EQ(plinka->settings.ntsc.load(), 0);
+    EXPECT_EQ(core->settings.ntsc.load(), 0);
     EXPECT_TRUE(model.isSelected(kPalButton));
     EXPECT_FALSE(model.isSelected(kNtscButton));
 }
@@ -139,15 +153,15 @@ TEST_F(Model, NtscAndPalAlwaysForceANewChipSetUp)
 TEST_F(Model, ChannelAndPolyphonyButtonsWrapAround)
 {
     model.click(kMidiChannelDownButton);
-    EXPECT_EQ(plinka->midiChannel.load(), 15);
+    EXPECT_EQ(core->editedChannel(), 15);
     model.click(kMidiChannelUpButton);
-    EXPECT_EQ(plinka->midiChannel.load(), 0);
+    EXPECT_EQ(core->editedChannel(), 0);
     model.click(kPolyphonyUpButton);
-    EXPECT_EQ(plinka->settings.polyphony.load(), 1);
+    EXPECT_EQ(core->settings.polyphony.load(), 1);
     model.click(kPolyphonyDownButton);
-    EXPECT_EQ(plinka->settings.polyphony.load(), 8);
+    EXPECT_EQ(core->settings.polyphony.load(), 8);
     model.click(kPolyphonyDownButton);
-    EXPECT_EQ(plinka->settings.polyphony.load(), 7);
+    EXPECT_EQ(core->settings.polyphony.load(), 7);
 }
 
 TEST_F(Model, OtherIdentifiersDoNothing)
@@ -156,8 +170,8 @@ TEST_F(Model, OtherIdentifiersDoNothing)
     for (int control :
          {0, 999, int{kGainSlider}, int{kMidiChannelLabel}, int{kPolyphonyLabel}, int{kStatusLabel}, 1014})
         model.click(control);
-    EXPECT_FALSE(model.refreshStatus.load());
-    EXPECT_EQ(plinka->settings.gain.load(), 100);
+    EXPECT_FALSE(model.takeRefreshStatus());
+    EXPECT_EQ(core->settings.gain.load(), 100);
 }
 
 TEST_F(Model, EditsReachTheAudioThreadWithoutRaces)
@@ -170,8 +184,8 @@ TEST_F(Model, EditsReachTheAudioThreadWithoutRaces)
         float* outputs[2] = {left, right};
         const uint8_t notes[3][3] = {{0x90, 60, 100}, {0x90, 64, 100}, {0xB0, 123, 0}};
         for (int block = 0; !stop; ++block) {
-            plinka->engine.queueMidi(0, notes[block % 3]);
-            plinka->processReplacing(nullptr, outputs, 256);
+            core->queueMidi(0, notes[block % 3]);
+            core->render(outputs[0], outputs[1], 256, 44100.0f);
             for (float sample : left)
                 ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
         }
@@ -186,4 +200,30 @@ TEST_F(Model, EditsReachTheAudioThreadWithoutRaces)
     }
     stop = true;
     audio.join();
+}
+
+TEST_F(Model, AProgramChangeBeforeTheWindowShowsItNeverRedirectsAnEdit)
+{
+    // The window shows program 0. A MIDI program change lands on the audio
+    // thread (here, deterministically, in between) before the window's next
+    // idle; the keystroke that follows still goes to the program on screen,
+    // and the change is shown at that idle, whatever the edit did meanwhile.
+    core->editBank([](ProgramBank& bank) { copyTextField(bank[5].envelopeText[Volume], "9 9"); });
+    clearFlags();
+    const uint8_t programChange[3] = {0xC0, 5, 0};
+    core->queueMidi(0, programChange);
+    float left[64], right[64];
+    EXPECT_TRUE(core->render(left, right, 64, 44100.0f));
+    ASSERT_EQ(core->currentProgram(), 5);
+
+    model.editEnvelope(Volume, "15 1");
+    EXPECT_EQ(text(0, Volume), "15 1");
+    EXPECT_EQ(text(5, Volume), "9 9");
+    EXPECT_TRUE(model.takeRefreshTexts()) << "the edit must not swallow the program change";
+    EXPECT_EQ(model.shownProgram(), 5);
+    char texts[5][1024];
+    model.shownTexts(texts);
+    EXPECT_STREQ(texts[Volume], "9 9");
+    EXPECT_TRUE(model.takeRefreshStatus());
+    EXPECT_FALSE(model.takeRefreshTexts());
 }

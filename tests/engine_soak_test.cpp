@@ -57,15 +57,15 @@ TEST(Soak, AnHourOfRandomMusicWhileTheBankChanges)
     states[0] = chunkOf(*plinka);
     {
         auto bank = randomBank(99);
-        std::lock_guard<std::mutex> lock(plinka->bankMutex);
-        std::memcpy(plinka->programs, bank->programs, sizeof(ProgramBank));
+        plinka->instrument.editBank(
+            [&](ProgramBank& programs) { std::memcpy(programs, bank->programs, sizeof programs); });
     }
     states[1] = chunkOf(*plinka);
 
     std::atomic<bool> stop{false};
     std::thread editor([&] {
         std::mt19937 random(5);
-        EditorModel& model = plinka->editorModel;
+        EditorModel model(plinka->instrument);
         for (int i = 0; !stop; ++i) {
             switch (i % 5) {
             case 0:
@@ -100,7 +100,7 @@ TEST(Soak, AnHourOfRandomMusicWhileTheBankChanges)
             uint8_t bytes[3] = {m.bytes[0], m.bytes[1], m.bytes[2]};
             if (bytes[0] >= 0x80 && bytes[0] < 0xF0)
                 bytes[0] = static_cast<uint8_t>((bytes[0] & 0xF0) | random() % 16);  // all sixteen channels
-            plinka->engine.queueMidi(m.deltaFrames, bytes);
+            plinka->instrument.queueMidi(m.deltaFrames, bytes);
         }
         plinka->processReplacing(nullptr, outputs, kBlock);
         for (int n = 0; n < kBlock; ++n) {

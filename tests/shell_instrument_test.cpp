@@ -14,7 +14,7 @@
 
 namespace {
 
-class Instrument : public ::testing::Test {
+class VstInstrument : public ::testing::Test {
 protected:
     std::unique_ptr<PLINKA> plinka = std::make_unique<PLINKA>(nullptr);
 
@@ -22,28 +22,30 @@ protected:
     {
         return plinka->dispatcher(opcode, index, value, ptr, 0.0f);
     }
-    const Program& program(int number) const { return plinka->programs[number]; }
+    Instrument& core = plinka->instrument;
+    const Program& program(int number) const
+    {
+        return plinka->instrument.readBank([&](const ProgramBank& bank) -> const Program& { return bank[number]; });
+    }
 };
 
 }  // namespace
 
-TEST_F(Instrument, ConstructionLeavesTheDocumentedSettings)
+TEST_F(VstInstrument, ConstructionLeavesTheDocumentedSettings)
 {
-    EXPECT_EQ(plinka->midiChannel.load(), 0);
-    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
-        EXPECT_EQ(plinka->settings.channelProgram[channel].load(), 0);
-        EXPECT_EQ(plinka->lastChannelProgram[channel].load(), 0);
-    }
-    EXPECT_EQ(plinka->settings.ntsc.load(), 1);
-    EXPECT_EQ(plinka->settings.polyphony.load(), 8);
-    EXPECT_EQ(plinka->settings.gain.load(), 100);
-    EXPECT_EQ(plinka->settings.chipSampleRate.load(), -1.0f);
-    EXPECT_TRUE(plinka->settings.programsChanged.load());
+    EXPECT_EQ(core.editedChannel(), 0);
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        EXPECT_EQ(core.settings.channelProgram[channel].load(), 0);
+    EXPECT_EQ(core.settings.ntsc.load(), 1);
+    EXPECT_EQ(core.settings.polyphony.load(), 8);
+    EXPECT_EQ(core.settings.gain.load(), 100);
+    EXPECT_EQ(core.settings.chipSampleRate.load(), -1.0f);
+    EXPECT_TRUE(core.settings.programsChanged.load());
     EXPECT_EQ(plinka->getSampleRate(), 44100.0f);
     EXPECT_EQ(plinka->getBlockSize(), 1024);
 }
 
-TEST_F(Instrument, DefaultProgramsPlayAPlainPulse)
+TEST_F(VstInstrument, DefaultProgramsPlayAPlainPulse)
 {
     EXPECT_STREQ(program(9).name, "010 default");
     EXPECT_STREQ(program(127).name, "128 default");
@@ -60,7 +62,7 @@ TEST_F(Instrument, DefaultProgramsPlayAPlainPulse)
         ASSERT_EQ(p.name[i], 0);
 }
 
-TEST_F(Instrument, FactoryPresetsOverwriteTheFirstNinePrograms)
+TEST_F(VstInstrument, FactoryPresetsOverwriteTheFirstNinePrograms)
 {
     EXPECT_STREQ(program(0).name, "001 Plain Pulse 12.5%");
     EXPECT_STREQ(program(5).name, "006 Plain Periodic Noise");
@@ -86,9 +88,9 @@ TEST_F(Instrument, FactoryPresetsOverwriteTheFirstNinePrograms)
     EXPECT_STREQ(snare.envelopeText[Arp], "4 0 0 -4 -4 -4 -4 -1");
 }
 
-TEST_F(Instrument, WholeBankIsCompiledAtConstruction)
+TEST_F(VstInstrument, WholeBankIsCompiledAtConstruction)
 {
-    EXPECT_EQ(plinka->compileAllEnvelopes(), nullptr);
+    EXPECT_EQ(core.editBank([](ProgramBank&) {}), nullptr);
     const Envelope& vibrato = program(6).envelope[Pitch];
     EXPECT_EQ(vibrato.length, 15);
     EXPECT_EQ(vibrato.loopIndex, 7);
@@ -101,24 +103,24 @@ TEST_F(Instrument, WholeBankIsCompiledAtConstruction)
             ASSERT_FALSE(program(number).envelope[kind].isEmpty) << number << "/" << kind;
 }
 
-TEST_F(Instrument, ProgramRequestsAddressTheEditedChannelOnly)
+TEST_F(VstInstrument, ProgramRequestsAddressTheEditedChannelOnly)
 {
-    plinka->midiChannel = 3;
-    plinka->settings.channelProgram[3] = 20;
-    plinka->settings.channelProgram[0] = 4;
+    core.setEditedChannel(3);
+    core.settings.channelProgram[3] = 20;
+    core.settings.channelProgram[0] = 4;
     char name[] = "Lead";
     dispatch(effSetProgramName, 0, 0, name);
     EXPECT_STREQ(program(20).name, "Lead");
     EXPECT_STREQ(program(4).name, "005 Plain White Noise");
     EXPECT_EQ(dispatch(effGetProgram), 20);
     dispatch(effSetProgram, 0, 9);
-    EXPECT_EQ(plinka->settings.channelProgram[3].load(), 9);
-    EXPECT_EQ(plinka->settings.channelProgram[0].load(), 4);
-    plinka->midiChannel = 0;
+    EXPECT_EQ(core.settings.channelProgram[3].load(), 9);
+    EXPECT_EQ(core.settings.channelProgram[0].load(), 4);
+    core.setEditedChannel(0);
     EXPECT_EQ(dispatch(effGetProgram), 4);
 }
 
-TEST_F(Instrument, ProgramNamesKeepAtMost31Characters)
+TEST_F(VstInstrument, ProgramNamesKeepAtMost31Characters)
 {
     char longName[] = "abcdefghijklmnopqrstuvwxyz0123456789ABCD";
     plinka->setProgramName(longName);
@@ -130,15 +132,15 @@ TEST_F(Instrument, ProgramNamesKeepAtMost31Characters)
         ASSERT_EQ(c, 0);
 }
 
-TEST_F(Instrument, SetProgramLimitsFromAboveAndRefusesNegatives)
+TEST_F(VstInstrument, SetProgramLimitsFromAboveAndRefusesNegatives)
 {
     plinka->setProgram(500);
-    EXPECT_EQ(plinka->settings.channelProgram[0].load(), 127);
+    EXPECT_EQ(core.settings.channelProgram[0].load(), 127);
     plinka->setProgram(-1);
-    EXPECT_EQ(plinka->settings.channelProgram[0].load(), 127);
+    EXPECT_EQ(core.settings.channelProgram[0].load(), 127);
 }
 
-TEST_F(Instrument, ParameterTextsAreLeftAlone)
+TEST_F(VstInstrument, ParameterTextsAreLeftAlone)
 {
     char text[] = "abc";
     plinka->getParameterName(0, text);
@@ -147,14 +149,19 @@ TEST_F(Instrument, ParameterTextsAreLeftAlone)
     EXPECT_STREQ(text, "abc");
 }
 
-TEST_F(Instrument, ProgramChangeCheckWithoutAHostIsHarmless)
+TEST_F(VstInstrument, ProgramChangesAreCountedOnceEach)
 {
-    plinka->checkProgramChange();
-    EXPECT_FALSE(plinka->settings.programsChanged.load());
-    plinka->settings.channelProgram[15] = 3;
-    plinka->checkProgramChange();
-    EXPECT_EQ(plinka->lastChannelProgram[15].load(), 3);
-    EXPECT_FALSE(plinka->settings.programsChanged.load());
+    const uint32_t start = core.programChangeCount();
+    plinka->checkProgramChange();  // the construction's change; no host to tell
+    EXPECT_FALSE(core.settings.programsChanged.load());
+    EXPECT_EQ(core.programChangeCount(), start + 1);
+    EXPECT_FALSE(core.checkProgramChange());
+    core.settings.channelProgram[15] = 3;
+    EXPECT_TRUE(core.checkProgramChange());
+    EXPECT_FALSE(core.checkProgramChange());
+    core.setEditedChannel(4);
+    EXPECT_TRUE(core.checkProgramChange());
+    EXPECT_EQ(core.programChangeCount(), start + 3);
 }
 
 namespace {
@@ -174,38 +181,37 @@ std::vector<unsigned char> cellBytes(std::initializer_list<float> values)
 constexpr float kTagName = 145973456.0f;
 constexpr float kTagEnd = 145991616.0f;
 constexpr float kTagPitch = 141895744.0f;
+constexpr float kTagArp = 169124032.0f;
 
 }  // namespace
 
-TEST_F(Instrument, LoadingAChunkRecompilesTheBankAndKeepsEditorSettings)
+TEST_F(VstInstrument, LoadingAChunkRecompilesTheBankAndKeepsEditorSettings)
 {
-    plinka->midiChannel = 5;
-    plinka->settings.polyphony = 3;
-    plinka->settings.programsChanged = false;
-    // A text changed behind the compiler's back is compiled by any load.
-    copyTextField(plinka->programs[40].envelopeText[Arp], "7 8 9");
-    std::vector<unsigned char> lone = cellBytes({kTagEnd});
-    EXPECT_EQ(plinka->setChunk(lone.data(), static_cast<VstInt32>(lone.size()), false), 0);
-    EXPECT_EQ(plinka->programs[40].envelope[Arp].length, 3);
-    EXPECT_EQ(plinka->programs[40].envelope[Arp].values[2], 9);
-    EXPECT_TRUE(plinka->settings.programsChanged.load());
-    EXPECT_EQ(plinka->midiChannel.load(), 5);
-    EXPECT_EQ(plinka->settings.polyphony.load(), 3);
+    core.setEditedChannel(5);
+    core.settings.polyphony = 3;
+    core.settings.programsChanged = false;
+    std::vector<unsigned char> arp = cellBytes({kTagArp, '7', ' ', '8', ' ', '9', 0.0f, kTagEnd});
+    EXPECT_EQ(plinka->setChunk(arp.data(), static_cast<VstInt32>(arp.size()), false), 0);
+    EXPECT_EQ(program(0).envelope[Arp].length, 3);
+    EXPECT_EQ(program(0).envelope[Arp].values[2], 9);
+    EXPECT_TRUE(core.settings.programsChanged.load());
+    EXPECT_EQ(core.editedChannel(), 5);
+    EXPECT_EQ(core.settings.polyphony.load(), 3);
 }
 
-TEST_F(Instrument, TextsThatDoNotCompileAreLoadedAsTheyAre)
+TEST_F(VstInstrument, TextsThatDoNotCompileAreLoadedAsTheyAre)
 {
     std::vector<unsigned char> bytes = cellBytes({kTagPitch, '1', '|', 0.0f, kTagEnd});
     plinka->setChunk(bytes.data(), static_cast<VstInt32>(bytes.size()), false);
-    EXPECT_STREQ(plinka->programs[0].envelopeText[Pitch], "1|");
-    EXPECT_TRUE(plinka->programs[0].envelope[Pitch].isEmpty);
-    EXPECT_EQ(plinka->compileAllEnvelopes(), kErrorLoopSpacing);
+    EXPECT_STREQ(program(0).envelopeText[Pitch], "1|");
+    EXPECT_TRUE(program(0).envelope[Pitch].isEmpty);
+    EXPECT_EQ(core.editBank([](ProgramBank&) {}), kErrorLoopSpacing);
 }
 
-TEST_F(Instrument, ACellOfAWholeMultipleOf256StoresAZeroByteInsideTheString)
+TEST_F(VstInstrument, ACellOfAWholeMultipleOf256StoresAZeroByteInsideTheString)
 {
     std::vector<unsigned char> bytes = cellBytes({kTagName, 'a', 512.0f, 'b', 0.0f, kTagEnd});
     plinka->setChunk(bytes.data(), static_cast<VstInt32>(bytes.size()), false);
-    EXPECT_EQ(std::string(plinka->programs[0].name, 3), std::string("a\0b", 3));
-    EXPECT_EQ(plinka->programs[0].name[3], 0);
+    EXPECT_EQ(std::string(program(0).name, 3), std::string("a\0b", 3));
+    EXPECT_EQ(program(0).name[3], 0);
 }

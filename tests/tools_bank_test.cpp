@@ -3,7 +3,7 @@
 // instrument's own chunk code, every error message, random states and random
 // damage, and the plinka-bank program end to end.
 #include "engine/EnvelopeCompiler.h"
-#include "shell/FactoryPresets.h"
+#include "instrument/FactoryPresets.h"
 #include "shell/PLINKA.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"

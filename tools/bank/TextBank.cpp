@@ -1,7 +1,7 @@
 #include "TextBank.h"
 
 #include "engine/EnvelopeCompiler.h"
-#include "shell/FactoryPresets.h"
+#include "instrument/FactoryPresets.h"
 
 #include <algorithm>
 #include <bit>

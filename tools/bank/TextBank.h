@@ -7,7 +7,7 @@
 #pragma once
 
 #include "engine/Program.h"
-#include "shell/Chunk.h"
+#include "instrument/Chunk.h"
 
 #include <memory>
 #include <string>

@@ -8,7 +8,7 @@
 #include "FxFile.h"
 #include "TextBank.h"
 #include "WholeFile.h"
-#include "shell/PLINKA.h"
+#include "instrument/Identity.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 // No editor window on this platform yet: hosts show their own generic view.
-#include "EditorFactory.h"
+#include "EditorWindow.h"
 
-AEffEditor* createEditor(PLINKA&)
+std::unique_ptr<EditorWindow> createEditorWindow(EditorModel&)
 {
     return nullptr;
 }

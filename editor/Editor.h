@@ -1,0 +1,42 @@
+// The editor of one instrument as a plug-in format's adapter uses it: the
+// model and the platform's window, opened, idled and closed on the host's
+// user-interface thread. Before each idle of the window it runs the
+// instrument's program check, so that the window and the host both hear of
+// program changes even while the host renders nothing.
+#pragma once
+
+#include "EditorModel.h"
+#include "EditorWindow.h"
+
+#include <memory>
+
+class Instrument;
+
+class Editor {
+public:
+    // Told, on the user-interface thread, when the instrument's programs
+    // changed: the adapter tells its host.
+    using ProgramChangeNotice = void (*)(void* context);
+
+    // An editor, or null where the platform has no window.
+    static std::unique_ptr<Editor> create(Instrument& instrument, ProgramChangeNotice notice, void* context);
+
+    Editor(Instrument& instrument, ProgramChangeNotice notice, void* context);
+    ~Editor();
+    Editor(const Editor&) = delete;
+    Editor& operator=(const Editor&) = delete;
+
+    // ---- user-interface thread ----
+    bool open(void* parent);
+    void close();
+    void idle();
+    bool isOpen() const { return window_ && window_->isOpen(); }
+
+    EditorModel model;
+
+private:
+    Instrument& instrument_;
+    ProgramChangeNotice notice_;
+    void* context_;
+    std::unique_ptr<EditorWindow> window_;
+};

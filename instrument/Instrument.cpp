@@ -1,0 +1,230 @@
+#include "Instrument.h"
+
+#include "FactoryPresets.h"
+#include "engine/EnvelopeCompiler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <new>
+
+Instrument::Instrument()
+{
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        settings.channelProgram[channel].store(0);
+    buildDefaultBank(programs_);
+    compileAllEnvelopes(programs_);  // the default and factory texts all compile
+    bankExchange.initialise(programs_);
+
+    settings.chipSampleRate.store(-1.0f);
+    settings.gain.store(100);
+    settings.ntsc.store(1);
+    settings.polyphony.store(kMaxPolyphony);
+    settings.programsChanged.store(true, std::memory_order_release);
+}
+
+const char* Instrument::compileAllEnvelopes(ProgramBank& programs)
+{
+    return ::compileAllEnvelopes(programs);
+}
+
+void Instrument::publishBank(const chunk::Settings* loaded)
+{
+    BankSnapshot& snapshot = bankExchange.back();
+    snapshot.capture(programs_);
+    if (loaded) {
+        if (++lastLoadSerial_ == 0)
+            ++lastLoadSerial_;  // 0 means "no load"
+        snapshot.loadSerial = lastLoadSerial_;
+        std::copy(std::begin(loaded->channelProgram), std::end(loaded->channelProgram), snapshot.loadChannelProgram);
+        snapshot.loadNtsc = loaded->ntsc;
+        snapshot.loadGain = loaded->gain;
+    }
+    bankExchange.publish();
+}
+
+// ---- audio thread ----
+
+bool Instrument::render(float* left, float* right, int32_t frames, float hostRate)
+{
+    engine.render(left, right, frames, hostRate);
+    return checkProgramChange();
+}
+
+// ---- any thread ----
+
+bool Instrument::checkProgramChange()
+{
+    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+        const int32_t program = settings.channelProgram[channel].load(std::memory_order_relaxed);
+        if (lastChannelProgram_[channel].exchange(program, std::memory_order_relaxed) != program)
+            settings.programsChanged.store(true, std::memory_order_release);
+    }
+    // Taken before anyone is told, so that a host asking again from inside
+    // its display update causes no second notification.
+    if (!settings.programsChanged.exchange(false, std::memory_order_acq_rel))
+        return false;
+    programChangeCount_.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
+void Instrument::setEditedChannel(int32_t channel)
+{
+    if (channel < 0 || channel >= kMidiChannelCount)
+        return;
+    editedChannel_.store(channel, std::memory_order_relaxed);
+    // The addressed program changes with the channel: the host and the editor
+    // hear of it as of a program change.
+    markProgramsChanged();
+}
+
+int32_t Instrument::currentProgram() const
+{
+    return settings.channelProgram[editedChannel()].load(std::memory_order_relaxed);
+}
+
+void Instrument::setCurrentProgram(int32_t program)
+{
+    // A negative number would index outside the bank: it is refused, not stored.
+    if (program < 0)
+        return;
+    settings.channelProgram[editedChannel()].store(std::min(program, kProgramCount - 1), std::memory_order_relaxed);
+}
+
+void Instrument::setNtsc(bool ntsc)
+{
+    settings.ntsc.store(ntsc ? 1 : 0, std::memory_order_relaxed);
+    settings.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
+}
+
+void Instrument::setGain(int32_t gain)
+{
+    settings.gain.store(gain, std::memory_order_relaxed);
+}
+
+void Instrument::setPolyphony(int32_t voices)
+{
+    settings.polyphony.store(std::clamp(voices, int32_t{1}, kMaxPolyphony), std::memory_order_relaxed);
+}
+
+// ---- host and user-interface threads ----
+
+int32_t Instrument::checkedProgram(int32_t program) const
+{
+    return std::clamp(program, 0, kProgramCount - 1);
+}
+
+void Instrument::programName(int32_t program, char* out, size_t size) const
+{
+    if (!out || size == 0)
+        return;
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    const char* stored = programs_[checkedProgram(program)].name;
+    const size_t length = std::min(std::strlen(stored), size - 1);
+    std::memcpy(out, stored, length);
+    out[length] = 0;
+}
+
+void Instrument::setProgramName(int32_t program, const char* name)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    copyTextField(programs_[checkedProgram(program)].name, name);
+}
+
+void Instrument::envelopeTexts(int32_t program, char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    std::memcpy(texts, programs_[checkedProgram(program)].envelopeText, sizeof texts);
+}
+
+int32_t Instrument::channelType(int32_t program) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    return programs_[checkedProgram(program)].channelType;
+}
+
+bool Instrument::isMulti(int32_t program) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    return programs_[checkedProgram(program)].multi != 0;
+}
+
+bool Instrument::envelopeIsEmpty(int32_t program, int kind) const
+{
+    if (kind < 0 || kind >= kEnvelopeKindCount)
+        return false;
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    return programs_[checkedProgram(program)].envelope[kind].isEmpty;
+}
+
+const char* Instrument::setEnvelopeText(int32_t program, int kind, const char* text)
+{
+    if (kind < 0 || kind >= kEnvelopeKindCount)
+        return nullptr;
+    // The whole bank is compiled, so that the answer is its first error and
+    // every program's empty marks are current.
+    return editBank([&](ProgramBank& bank) { copyTextField(bank[checkedProgram(program)].envelopeText[kind], text); });
+}
+
+void Instrument::setChannelType(int32_t program, int32_t type)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    programs_[checkedProgram(program)].channelType = type;
+    publishBank();
+}
+
+void Instrument::toggleMulti(int32_t program)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    programs_[checkedProgram(program)].multi ^= 1;
+    publishBank();
+}
+
+chunk::Settings Instrument::chunkSettings() const
+{
+    chunk::Settings state{};
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        state.channelProgram[channel] = settings.channelProgram[channel].load(std::memory_order_relaxed);
+    state.ntsc = settings.ntsc.load(std::memory_order_relaxed);
+    state.gain = settings.gain.load(std::memory_order_relaxed);
+    return state;
+}
+
+size_t Instrument::saveState(const unsigned char** data)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    // Made when asked for and kept only at the size written: most instances
+    // are never saved while they run, and a bank is rarely near the largest.
+    try {
+        std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
+        bytes.resize(chunk::write(programs_, chunkSettings(), bytes.data()));
+        chunkBytes_.assign(bytes.begin(), bytes.end());
+    } catch (const std::bad_alloc&) {
+        chunkBytes_.clear();
+    }
+    if (data)
+        *data = chunkBytes_.empty() ? nullptr : chunkBytes_.data();
+    return chunkBytes_.size();
+}
+
+bool Instrument::loadState(const void* data, size_t size)
+{
+    if (size > chunk::kMaxBytes || (size > 0 && !data))
+        return false;
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    // Read straight from the caller's bytes: the chunk saveState handed out
+    // stays as it was until the next save, even while a host still reads it.
+    chunk::Settings loaded = chunkSettings();
+    chunk::read(static_cast<const unsigned char*>(data), size, programs_, loaded);
+    compileAllEnvelopes(programs_);
+    // The audio thread takes the loaded settings with the bank, and from the
+    // atomics once they hold them.
+    publishBank(&loaded);
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_relaxed);
+    settings.ntsc.store(loaded.ntsc, std::memory_order_relaxed);
+    settings.gain.store(loaded.gain, std::memory_order_relaxed);
+    settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
+    markProgramsChanged();
+    return true;
+}

@@ -1,0 +1,135 @@
+// The instrument itself, apart from any plug-in format or window system: the
+// bank and the instrument-wide settings, the state chunk, the edits the
+// editor makes, and the engine that plays the bank. Each plug-in format is a
+// thin adapter over one Instrument; the editor's model works on it too.
+//
+// Who may touch what. The audio thread (queueMidi, render) never locks and
+// never allocates. It reads the bank only as a snapshot published through
+// bankExchange, and the settings only as atomics. Every other thread (the
+// host's, the editor's) edits the master bank while holding the bank mutex,
+// recompiles it, and publishes a new snapshot, which the audio thread takes
+// at its next block: a sounding voice moves to the new steps at a frame
+// boundary, and a chunk load (whose settings travel in its snapshot) is
+// heard as a whole.
+#pragma once
+
+#include "Chunk.h"
+#include "engine/BankExchange.h"
+#include "engine/Engine.h"
+#include "engine/Program.h"
+#include "engine/SharedSettings.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+class Instrument {
+public:
+    Instrument();
+    Instrument(const Instrument&) = delete;
+    Instrument& operator=(const Instrument&) = delete;
+
+    // ---- audio thread: no locks, no allocation ----
+    // One MIDI message, to act at the given sample of the next block.
+    void queueMidi(int32_t deltaFrames, const uint8_t message[3]) { engine.queueMidi(deltaFrames, message); }
+    // Renders one block (either output may be null), then checks for program
+    // changes; answers whether the host should be told of one.
+    bool render(float* left, float* right, int32_t frames, float hostRate);
+
+    // ---- any thread: touches only atomics ----
+    // Compares every channel's program with the last check and takes the
+    // "bank changed" flag; when either changed, counts one more program
+    // change and answers true, once, so the caller can tell its host.
+    bool checkProgramChange();
+    // How many program changes checkProgramChange has counted. A user
+    // interface compares it with the count it last showed: unlike a flag that
+    // two threads write, a change can never be lost between them.
+    uint32_t programChangeCount() const { return programChangeCount_.load(std::memory_order_acquire); }
+    // Asks the next checkProgramChange to report a change.
+    void markProgramsChanged() { settings.programsChanged.store(true, std::memory_order_release); }
+
+    // The MIDI channel (0..15) whose program the host and the editor address.
+    int32_t editedChannel() const { return editedChannel_.load(std::memory_order_relaxed); }
+    void setEditedChannel(int32_t channel);
+    // The program of the edited channel.
+    int32_t currentProgram() const;
+    // Sets the edited channel's program: clamped to the bank from above, a
+    // negative number refused.
+    void setCurrentProgram(int32_t program);
+
+    int32_t ntsc() const { return settings.ntsc.load(std::memory_order_relaxed); }
+    int32_t gain() const { return settings.gain.load(std::memory_order_relaxed); }
+    int32_t polyphony() const { return settings.polyphony.load(std::memory_order_relaxed); }
+    // NTSC (true) or PAL; always sets the chips up anew, even when it stays.
+    void setNtsc(bool ntsc);
+    void setGain(int32_t gain);
+    // 1..8 voices; other values are clamped.
+    void setPolyphony(int32_t voices);
+
+    // ---- host and user-interface threads: may take the bank mutex ----
+    // A program's name, cut to fit size bytes with its terminator.
+    void programName(int32_t program, char* out, size_t size) const;
+    void setProgramName(int32_t program, const char* name);
+    // The five envelope texts of a program.
+    void envelopeTexts(int32_t program, char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const;
+    int32_t channelType(int32_t program) const;
+    bool isMulti(int32_t program) const;
+    // Whether an envelope yielded no values (blank, or it failed to compile).
+    bool envelopeIsEmpty(int32_t program, int kind) const;
+
+    // Stores one envelope text (at most 1023 characters) and compiles the
+    // whole bank; answers the first error in the bank, or null.
+    const char* setEnvelopeText(int32_t program, int kind, const char* text);
+    void setChannelType(int32_t program, int32_t type);
+    void toggleMulti(int32_t program);
+
+    // The whole state as a chunk. The bytes stay valid until the next call;
+    // answers 0 bytes (and null) when no memory could be had for them.
+    size_t saveState(const unsigned char** data);
+    // Loads a chunk over the bank and the settings; anything the chunk does
+    // not mention keeps its value. Answers false, changing nothing, for a
+    // size beyond the largest chunk accepted or missing bytes.
+    bool loadState(const void* data, size_t size);
+
+    // Runs f(const ProgramBank&) under the bank mutex.
+    template <class F> decltype(auto) readBank(F&& f) const
+    {
+        std::lock_guard<std::mutex> lock(bankMutex_);
+        return f(static_cast<const ProgramBank&>(programs_));
+    }
+    // Runs f(ProgramBank&) under the bank mutex, then compiles the bank and
+    // publishes it; answers the first compile error, or null.
+    template <class F> const char* editBank(F&& f)
+    {
+        std::lock_guard<std::mutex> lock(bankMutex_);
+        f(programs_);
+        const char* error = compileAllEnvelopes(programs_);
+        publishBank();
+        return error;
+    }
+
+    // ---- the engine and its settings, open to adapters and tests ----
+    SharedSettings settings;  // channel programs, clock standard, polyphony, gain
+    BankExchange bankExchange;
+    Engine engine{settings, bankExchange};
+
+private:
+    static const char* compileAllEnvelopes(ProgramBank& programs);
+    // Hands the compiled bank to the audio thread, which hears it from its
+    // next block on; with the settings of a chunk load, those come with it.
+    // Caller holds the bank mutex.
+    void publishBank(const chunk::Settings* loaded = nullptr);
+    chunk::Settings chunkSettings() const;
+    int32_t checkedProgram(int32_t program) const;
+
+    std::atomic<int32_t> editedChannel_{0};
+    std::atomic<int32_t> lastChannelProgram_[kMidiChannelCount] = {};
+    std::atomic<uint32_t> programChangeCount_{0};
+
+    mutable std::mutex bankMutex_;
+    ProgramBank programs_;                   // guarded by bankMutex_
+    std::vector<unsigned char> chunkBytes_;  // guarded by bankMutex_; what saveState handed out
+    uint32_t lastLoadSerial_ = 0;            // guarded by bankMutex_
+};
