@@ -52,9 +52,9 @@ Area fieldArea(int kind)
 {
     return {80, 10 + kRowPitch * kind, 475, 25};
 }
-constexpr Area kMidiChannelLabel{10, 204, 70, 25};
-constexpr Area kPolyphonyLabel{160, 204, 90, 25};
-constexpr Area kStatusLabel{10, 234, 575, 20};
+constexpr Area kMidiChannelArea{10, 204, 70, 25};
+constexpr Area kPolyphonyArea{160, 204, 90, 25};
+constexpr Area kStatusArea{10, 234, 575, 20};
 constexpr Area kSlider{565, 0, 30, 200};
 
 // A field's text starts inside its one-pixel border and a small margin.
@@ -184,7 +184,7 @@ bool X11Editor::open(void* parent)
     windowGone_ = false;
     focused_ = -1;
     hasFocus_ = false;
-    drag_ = Drag::None;
+    drag_ = Drag::Nothing;
     lastPressTime_ = 0;
     pasteField_ = -1;
     model_.markForRefresh();
@@ -385,7 +385,7 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
 void X11Editor::release(int x, int y)
 {
     const Drag was = drag_;
-    drag_ = Drag::None;
+    drag_ = Drag::Nothing;
     if (was == Drag::Button) {
         dirty_ = true;
         for (const Button& b : kButtons)
@@ -644,10 +644,10 @@ void X11Editor::draw()
         label(envelopeLabelArea(kind), kEnvelopeNames[kind], model_.envelopeIsEmpty(kind));
     char display[32];
     model_.midiChannelText(display);
-    label(kMidiChannelLabel, display, false);
+    label(kMidiChannelArea, display, false);
     model_.polyphonyText(display);
-    label(kPolyphonyLabel, display, false);
-    label(kStatusLabel, model_.statusText(), false);
+    label(kPolyphonyArea, display, false);
+    label(kStatusArea, model_.statusText(), false);
 
     // Fields: white with a one-pixel border; the selection and caret while focused.
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {

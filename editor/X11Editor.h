@@ -41,7 +41,7 @@ public:
 
 private:
     // Where the mouse is busy between a press and its release.
-    enum class Drag { None, Field, Button, Slider };
+    enum class Drag { Nothing, Field, Button, Slider };
 
     void handle(_XEvent& event);
     void press(int x, int y, unsigned button, unsigned state, unsigned long time);
@@ -81,7 +81,7 @@ private:
 
     int focused_ = -1;  // the field with the caret
     bool hasFocus_ = false;
-    Drag drag_ = Drag::None;
+    Drag drag_ = Drag::Nothing;
     int dragControl_ = 0;     // the button pressed
     int dragGrab_ = 0;        // the slider thumb's centre less the press's y
     int lastPressControl_ = 0;
