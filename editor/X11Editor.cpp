@@ -7,13 +7,15 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo-xlib.h>
 #include <cairo.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -125,6 +127,17 @@ double textWidth(cairo_t* cr, const char* text)
     return extents.x_advance;
 }
 
+// An 8-bit colour component placed in a visual's channel mask.
+unsigned long channel(uint32_t component, unsigned long mask)
+{
+    if (mask == 0)
+        return 0;
+    const int shift = std::countr_zero(mask);
+    const int bits = std::popcount(mask);
+    const unsigned long value = component & 0xFF;
+    return (bits >= 8 ? value << (bits - 8) : value >> (8 - bits)) << shift;
+}
+
 int thumbCentre(int position)
 {
     return kSliderTop + position * (kSliderBottom - kSliderTop) / kGainSliderMax;
@@ -162,17 +175,27 @@ bool X11Editor::open(void* parent)
                             CopyFromParent, CWEventMask | CWBackPixmap, &attributes);
     XWindowAttributes created{};
     XSync(display_, False);
-    if (X11ErrorFilter::takeError(display_) || !XGetWindowAttributes(display_, window_, &created)) {
-        close();  // no such parent
+    // No such parent, or a visual whose pixels are not plain RGB (colour maps
+    // are long gone from desktops).
+    if (X11ErrorFilter::takeError(display_) || !XGetWindowAttributes(display_, window_, &created) ||
+        created.visual->c_class != TrueColor) {
+        close();
+        return false;
+    }
+    image_ = XCreateImage(display_, created.visual, static_cast<unsigned>(created.depth), ZPixmap, 0, nullptr,
+                          kEditorWidth, kEditorHeight, 32, 0);
+    if (image_)  // XDestroyImage frees it
+        image_->data = static_cast<char*>(std::calloc(static_cast<size_t>(image_->bytes_per_line), kEditorHeight));
+    gc_ = XCreateGC(display_, window_, 0, nullptr);
+    canvas_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kEditorWidth, kEditorHeight);
+    measureContext_ = cairo_create(canvas_);
+    setFont(measureContext_);
+    if (!image_ || !image_->data || cairo_surface_status(canvas_) != CAIRO_STATUS_SUCCESS) {
+        close();
         return false;
     }
     XStoreName(display_, window_, "PLINKA");
     XMapWindow(display_, window_);
-    surface_ = cairo_xlib_surface_create(display_, window_, created.visual, kEditorWidth, kEditorHeight);
-
-    measureSurface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
-    measureContext_ = cairo_create(measureSurface_);
-    setFont(measureContext_);
 
     clipboardAtom_ = XInternAtom(display_, "CLIPBOARD", False);
     utf8Atom_ = XInternAtom(display_, "UTF8_STRING", False);
@@ -196,17 +219,19 @@ void X11Editor::close()
 {
     if (measureContext_)
         cairo_destroy(measureContext_);
-    if (measureSurface_)
-        cairo_surface_destroy(measureSurface_);
+    if (canvas_)
+        cairo_surface_destroy(canvas_);
     measureContext_ = nullptr;
-    measureSurface_ = nullptr;
+    canvas_ = nullptr;
+    if (image_)
+        XDestroyImage(image_);
+    image_ = nullptr;
     if (!display_)
         return;
-    // The surface before the connection it draws on.
-    if (surface_)
-        cairo_surface_destroy(surface_);
-    surface_ = nullptr;
     const bool broken = X11ErrorFilter::isBroken(display_);
+    if (gc_ && !broken)
+        XFreeGC(display_, gc_);
+    gc_ = nullptr;
     if (window_ && !windowGone_ && !broken)
         XDestroyWindow(display_, window_);
     // Errors of the last requests arrive while the filter still knows us.
@@ -386,8 +411,8 @@ void X11Editor::release(int x, int y)
 {
     const Drag was = drag_;
     drag_ = Drag::Nothing;
+    dirty_ = true;  // the pushed look goes
     if (was == Drag::Button) {
-        dirty_ = true;
         for (const Button& b : kButtons)
             if (b.id == dragControl_ && b.area.contains(x, y))
                 model_.click(b.id);
@@ -619,10 +644,9 @@ void X11Editor::answerSelectionRequest(XEvent& event)
 void X11Editor::draw()
 {
     dirty_ = false;
-    if (!surface_)
+    if (!canvas_ || !image_ || !gc_)
         return;
-    cairo_t* cr = cairo_create(surface_);
-    cairo_push_group(cr);  // drawn off screen, shown at once
+    cairo_t* cr = cairo_create(canvas_);
     setFont(cr);
     cairo_font_extents_t font;
     cairo_font_extents(cr, &font);
@@ -721,8 +745,30 @@ void X11Editor::draw()
     setColour(cr, kShadow);
     cairo_stroke(cr);
 
-    cairo_pop_group_to_source(cr);
-    cairo_paint(cr);
     cairo_destroy(cr);
-    cairo_surface_flush(surface_);
+    convertCanvas();
+    XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, kEditorWidth, kEditorHeight);
+}
+
+void X11Editor::convertCanvas()
+{
+    cairo_surface_flush(canvas_);
+    const unsigned char* canvas = cairo_image_surface_get_data(canvas_);
+    const int stride = cairo_image_surface_get_stride(canvas_);
+    // The usual visual is cairo's own layout: whole rows at once.
+    const bool sameLayout = image_->bits_per_pixel == 32 && image_->red_mask == 0xFF0000 &&
+                            image_->green_mask == 0xFF00 && image_->blue_mask == 0xFF &&
+                            image_->byte_order == (std::endian::native == std::endian::little ? LSBFirst : MSBFirst);
+    for (int y = 0; y < kEditorHeight; ++y) {
+        const auto* row = reinterpret_cast<const uint32_t*>(canvas + y * stride);
+        if (sameLayout) {
+            std::memcpy(image_->data + y * image_->bytes_per_line, row, 4 * kEditorWidth);
+            continue;
+        }
+        for (int x = 0; x < kEditorWidth; ++x) {
+            const uint32_t pixel = row[x];
+            XPutPixel(image_, x, y, channel(pixel >> 16, image_->red_mask) | channel(pixel >> 8, image_->green_mask) |
+                                        channel(pixel, image_->blue_mask));
+        }
+    }
 }

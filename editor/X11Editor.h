@@ -1,5 +1,5 @@
-// The editor window on Linux: the Windows editor's panel drawn with Xlib and
-// cairo, as a child of the window the host passes. It keeps a display
+// The editor window on Linux: the Windows editor's panel drawn with cairo and
+// shown with Xlib, as a child of the window the host passes. It keeps a display
 // connection of its own and handles its events only when the host calls
 // idle(), so it needs no thread and never runs while the host does not
 // expect it. What is shown and what the user's actions do is the
@@ -18,6 +18,8 @@
 struct _XDisplay;
 struct _cairo;
 struct _cairo_surface;
+struct _XImage;
+struct _XGC;
 union _XEvent;
 
 class X11Editor : public EditorWindow {
@@ -64,6 +66,8 @@ private:
     void insertPasted(int kind, const std::string& text);
 
     void draw();
+    // The canvas's pixels into the image, in the window's pixel format.
+    void convertCanvas();
     double measure(const char* text, size_t length) const;
 
     EditorModel& model_;
@@ -74,9 +78,12 @@ private:
     _XDisplay* display_ = nullptr;
     unsigned long window_ = 0;
     bool windowGone_ = false;  // destroyed with the host's parent
-    _cairo_surface* surface_ = nullptr;
-    _cairo_surface* measureSurface_ = nullptr;
+    // Drawn by cairo in memory and put on the window as an image: no server-side
+    // fonts or shared memory, which leak per connection or fail in containers.
+    _cairo_surface* canvas_ = nullptr;
     _cairo* measureContext_ = nullptr;
+    _XImage* image_ = nullptr;
+    _XGC* gc_ = nullptr;
     bool dirty_ = false;
 
     int focused_ = -1;  // the field with the caret
