@@ -32,16 +32,11 @@ struct Button {
 };
 
 constexpr Button kButtons[] = {
-    {kPulseButton, {80, 170, 60, 24}, "Pulse"},
-    {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
-    {kNoiseButton, {210, 170, 60, 24}, "Noise"},
-    {kMultiButton, {300, 170, 60, 24}, "Multi"},
-    {kNtscButton, {390, 170, 60, 24}, "NTSC"},
-    {kPalButton, {455, 170, 60, 24}, "PAL"},
-    {kMidiChannelUpButton, {80, 200, 25, 25}, "+"},
-    {kMidiChannelDownButton, {110, 200, 25, 25}, "-"},
-    {kPolyphonyUpButton, {250, 200, 25, 25}, "+"},
-    {kPolyphonyDownButton, {280, 200, 25, 25}, "-"},
+    {kPulseButton, {80, 170, 60, 24}, "Pulse"},     {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
+    {kNoiseButton, {210, 170, 60, 24}, "Noise"},    {kMultiButton, {300, 170, 60, 24}, "Multi"},
+    {kNtscButton, {390, 170, 60, 24}, "NTSC"},      {kPalButton, {455, 170, 60, 24}, "PAL"},
+    {kMidiChannelUpButton, {80, 200, 25, 25}, "+"}, {kMidiChannelDownButton, {110, 200, 25, 25}, "-"},
+    {kPolyphonyUpButton, {250, 200, 25, 25}, "+"},  {kPolyphonyDownButton, {280, 200, 25, 25}, "-"},
 };
 
 const char* const kEnvelopeNames[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:", "Duty:"};
@@ -432,8 +427,8 @@ void X11Editor::motion(int x, int y)
 void X11Editor::setSliderFromY(int y)
 {
     const double travel = kSliderBottom - kSliderTop;
-    const int position = std::clamp(static_cast<int>(std::lround((y + dragGrab_ - kSliderTop) * kGainSliderMax / travel)),
-                                    0, kGainSliderMax);
+    const int position = std::clamp(
+        static_cast<int>(std::lround((y + dragGrab_ - kSliderTop) * kGainSliderMax / travel)), 0, kGainSliderMax);
     if (position == slider_)
         return;
     slider_ = position;
@@ -767,8 +762,9 @@ void X11Editor::convertCanvas()
         }
         for (int x = 0; x < kEditorWidth; ++x) {
             const uint32_t pixel = row[x];
-            XPutPixel(image_, x, y, channel(pixel >> 16, image_->red_mask) | channel(pixel >> 8, image_->green_mask) |
-                                        channel(pixel, image_->blue_mask));
+            XPutPixel(image_, x, y,
+                      channel(pixel >> 16, image_->red_mask) | channel(pixel >> 8, image_->green_mask) |
+                          channel(pixel, image_->blue_mask));
         }
     }
 }

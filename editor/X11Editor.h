@@ -89,8 +89,8 @@ private:
     int focused_ = -1;  // the field with the caret
     bool hasFocus_ = false;
     Drag drag_ = Drag::Nothing;
-    int dragControl_ = 0;     // the button pressed
-    int dragGrab_ = 0;        // the slider thumb's centre less the press's y
+    int dragControl_ = 0;  // the button pressed
+    int dragGrab_ = 0;     // the slider thumb's centre less the press's y
     int lastPressControl_ = 0;
     unsigned long lastPressTime_ = 0;
     int lastPressX_ = 0;

@@ -167,17 +167,39 @@ TEST(TextField, RandomEditsKeepCaretSelectionAndLengthInRange)
     for (int step = 0; step < 20000; ++step) {
         const bool shift = random() % 2;
         switch (random() % 11) {
-        case 0: field.insert(std::string(random() % 300, static_cast<char>(random() % 256))); break;
-        case 1: field.backspace(); break;
-        case 2: field.deleteForward(); break;
-        case 3: field.moveLeft(shift); break;
-        case 4: field.moveRight(shift); break;
-        case 5: field.home(shift); break;
-        case 6: field.end(shift); break;
-        case 7: field.selectWordAt(random() % 1100); break;
-        case 8: field.press(static_cast<double>(random() % 9000) - 100, shift, monospace); break;
-        case 9: field.drag(static_cast<double>(random() % 9000) - 100, proportional); break;
-        default: field.eraseSelection(); break;
+        case 0:
+            field.insert(std::string(random() % 300, static_cast<char>(random() % 256)));
+            break;
+        case 1:
+            field.backspace();
+            break;
+        case 2:
+            field.deleteForward();
+            break;
+        case 3:
+            field.moveLeft(shift);
+            break;
+        case 4:
+            field.moveRight(shift);
+            break;
+        case 5:
+            field.home(shift);
+            break;
+        case 6:
+            field.end(shift);
+            break;
+        case 7:
+            field.selectWordAt(random() % 1100);
+            break;
+        case 8:
+            field.press(static_cast<double>(random() % 9000) - 100, shift, monospace);
+            break;
+        case 9:
+            field.drag(static_cast<double>(random() % 9000) - 100, proportional);
+            break;
+        default:
+            field.eraseSelection();
+            break;
         }
         field.scrollToCaret(475, monospace);
         ASSERT_LE(field.text().size(), TextField::kMaxLength);

@@ -19,9 +19,11 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <string>
@@ -43,7 +45,7 @@ Point field(int kind, int x = 300)
     return {x, 22 + 30 * kind};
 }
 constexpr int kSliderX = 580;
-constexpr int kSliderTop = 10;     // the thumb's centre at position 0
+constexpr int kSliderTop = 10;      // the thumb's centre at position 0
 constexpr int kSliderBottom = 190;  // and at 200
 
 constexpr unsigned long kFace = 0xF0F0F0;
@@ -94,7 +96,14 @@ protected:
     {
         LoadedPlugin::SetUp();
         ASSERT_TRUE(effect().flags & effFlagsHasEditor);
+        // The virtual display is an outside program: a refused connection is
+        // retried a few times, and logged.
         display = XOpenDisplay(nullptr);
+        for (int retry = 0; !display && retry < 10; ++retry) {
+            std::fprintf(stderr, "    the X display refused a connection (%s); retrying\n", std::strerror(errno));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            display = XOpenDisplay(nullptr);
+        }
         ASSERT_NE(display, nullptr) << "no X display: run under xvfb-run";
         hostWindow = makeHostWindow();
         ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
@@ -147,10 +156,7 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         }
     }
-    void moveTo(Point p)
-    {
-        XTestFakeMotionEvent(display, -1, 20 + p.x, 20 + p.y, CurrentTime);
-    }
+    void moveTo(Point p) { XTestFakeMotionEvent(display, -1, 20 + p.x, 20 + p.y, CurrentTime); }
     void click(Point p, unsigned button = 1)
     {
         moveTo(p);
@@ -226,14 +232,17 @@ protected:
             pump(1);
         return result.get();
     }
-    // xclip owns a selection and answers one request.
-    void offer(const char* selection, const std::string& text)
+    // xclip owns a selection and answers one request. It takes the selection
+    // in a background process of its own, after the command has returned.
+    void offer(const char* selection, const char* atomName, const std::string& text)
     {
-        const Atom atom = XInternAtom(display, selection, False);
+        const Atom atom = XInternAtom(display, atomName, False);
         outputWhileIdling("printf '%s' '" + text + "' | xclip -l 1 -selection " + selection + " -i >/dev/null 2>&1");
-        for (int i = 0; i < 400 && XGetSelectionOwner(display, atom) == editorWindow; ++i)
+        for (int i = 0; i < 2000 && XGetSelectionOwner(display, atom) == editorWindow; ++i)
             pump(1);
     }
+    void offerClipboard(const std::string& text) { offer("clipboard", "CLIPBOARD", text); }
+    void offerPrimary(const std::string& text) { offer("primary", "PRIMARY", text); }
 
     std::vector<float> chunk() { return cells::of(host.getChunk()); }
     int32_t ntsc()
@@ -455,13 +464,13 @@ TEST_F(LinuxEditor, TypingSelectingAndTheClipboard)
     EXPECT_EQ(programText(0, Volume), "15  13 1214");
 
     // Paste what another program put on the clipboard, and middle-click PRIMARY.
-    offer("clipboard", "3 4 5");
+    offerClipboard("3 4 5");
     click(field(HiPitch));
     key(XK_a, ControlMask);
     key(XK_v, ControlMask);
     pump(20);
     EXPECT_EQ(programText(0, HiPitch), "3 4 5");
-    offer("primary", "9");
+    offerPrimary("9");
     click(field(HiPitch, 500), 2);
     pump(20);
     EXPECT_EQ(programText(0, HiPitch), "3 4 59");
@@ -499,7 +508,7 @@ TEST_F(LinuxEditor, TheThousandAndTwentyFourthCharacterIsNotKept)
     while (text.size() < 1023)
         text += "1 ";
     text.resize(1023);
-    offer("clipboard", text + "234");
+    offerClipboard(text + "234");
     click(field(Volume));
     key(XK_a, ControlMask);
     key(XK_v, ControlMask);
