@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,5 +71,25 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
     for (size_t i = 11025 + 800; i < 22050; ++i)
         ASSERT_EQ(ours[i], 0.0f) << "sample " << i;
     EXPECT_LT(lastSound(ours), 66150 + 800);
+    fs::remove_all(work);
+}
+
+// Plinka's own editor in Ardour's GUI on a virtual display: the script
+// clicks and types in it, has Ardour save the session and checks the chunk
+// Ardour saved. It leaves the screenshot ardour-editor.png in the build folder.
+TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
+{
+    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-editor-" + std::to_string(::getpid()));
+    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-editor.sh ") + PLINKA_PLUGIN + " '" +
+                               work.string() + "' '" PLINKA_BINARY_DIR "'";
+    int status = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        status = std::system(ardour.c_str());
+        // 2: Ardour never showed the editor, its own failure; try again.
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 2)
+            break;
+        std::printf("    Ardour did not show the editor (attempt %d of 3)\n", attempt);
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ardour;
     fs::remove_all(work);
 }
