@@ -502,22 +502,6 @@ TEST_F(LinuxEditor, TheStatusShowsTheFirstErrorAndAnEmptyEnvelopesLabelIsYellow)
     EXPECT_FALSE(hasColour(10, 12, 60, 145, kYellow));
 }
 
-TEST_F(LinuxEditor, TheThousandAndTwentyFourthCharacterIsNotKept)
-{
-    std::string text;
-    while (text.size() < 1023)
-        text += "1 ";
-    text.resize(1023);
-    offerClipboard(text + "234");
-    click(field(Volume));
-    key(XK_a, ControlMask);
-    key(XK_v, ControlMask);
-    pump(20);
-    EXPECT_EQ(programText(0, Volume), text);
-    type("5");
-    EXPECT_EQ(programText(0, Volume), text);
-}
-
 TEST_F(LinuxEditor, GainSliderDraggedAndClickedUpsideDown)
 {
     const int middle = (kSliderTop + kSliderBottom) / 2;
