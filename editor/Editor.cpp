@@ -1,7 +1,5 @@
 #include "Editor.h"
 
-#include "instrument/Instrument.h"
-
 #include <new>
 
 std::unique_ptr<Editor> Editor::create(Instrument& instrument, ProgramChangeNotice notice, void* context)
@@ -13,7 +11,7 @@ std::unique_ptr<Editor> Editor::create(Instrument& instrument, ProgramChangeNoti
 }
 
 Editor::Editor(Instrument& instrument, ProgramChangeNotice notice, void* context)
-    : model(instrument), instrument_(instrument), notice_(notice), context_(context), window_(createEditorWindow(model))
+    : model(instrument, notice, context), window_(createEditorWindow(model))
 {
 }
 
@@ -44,7 +42,6 @@ void Editor::idle()
 {
     if (!isOpen())
         return;  // closed: the next open refreshes everything anyway
-    if (instrument_.checkProgramChange() && notice_)
-        notice_(context_);
+    model.checkProgramChange();
     window_->idle();
 }

@@ -14,9 +14,7 @@ class Instrument;
 
 class Editor {
 public:
-    // Told, on the user-interface thread, when the instrument's programs
-    // changed: the adapter tells its host.
-    using ProgramChangeNotice = void (*)(void* context);
+    using ProgramChangeNotice = EditorModel::ProgramChangeNotice;
 
     // An editor, or null where the platform has no window.
     static std::unique_ptr<Editor> create(Instrument& instrument, ProgramChangeNotice notice, void* context);
@@ -35,8 +33,5 @@ public:
     EditorModel model;
 
 private:
-    Instrument& instrument_;
-    ProgramChangeNotice notice_;
-    void* context_;
     std::unique_ptr<EditorWindow> window_;
 };

@@ -6,9 +6,16 @@
 #include <cstdio>
 #include <utility>
 
-EditorModel::EditorModel(Instrument& instrument) : instrument_(instrument)
+EditorModel::EditorModel(Instrument& instrument, ProgramChangeNotice notice, void* context)
+    : instrument_(instrument), notice_(notice), context_(context)
 {
     markForRefresh();
+}
+
+void EditorModel::checkProgramChange()
+{
+    if (instrument_.checkProgramChange() && notice_)
+        notice_(context_);
 }
 
 void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
@@ -46,6 +53,8 @@ bool EditorModel::isSelected(int control) const
         return instrument_.ntsc() == 0;
     case kMultiButton:
         return instrument_.isMulti(shownProgram_);
+    case kControllersButton:
+        return instrument_.midiControllers();
     case kPulseButton:
     case kTriangleButton:
     case kNoiseButton:
@@ -83,12 +92,16 @@ void EditorModel::click(int control)
     case kPalButton:
         instrument_.setNtsc(control == kNtscButton);
         break;
+    case kControllersButton:
+        instrument_.setMidiControllers(!instrument_.midiControllers());
+        break;
     case kMidiChannelUpButton:
     case kMidiChannelDownButton: {
-        // The shown program changes with the channel; the window hears of it
-        // through the instrument's change count, as of any program change.
+        // The shown program changes with the channel: the host is told now,
+        // and the window shows it at its next refresh, as any program change.
         const int32_t step = control == kMidiChannelUpButton ? 1 : kMidiChannelCount - 1;
         instrument_.setEditedChannel((instrument_.editedChannel() + step) % kMidiChannelCount);
+        checkProgramChange();
         return;
     }
     case kPolyphonyUpButton:

@@ -30,13 +30,18 @@ enum EditorControl : int {
     kPolyphonyUpButton = 1011,
     kPolyphonyDownButton = 1012,
     kStatusLabel = 1013,
+    kControllersButton = 1015,  // whether the keyboard's controllers are played
 };
 
 constexpr int32_t kGainSliderMax = 200;  // the slider shows 200 - gain: up is louder
 
 class EditorModel {
 public:
-    explicit EditorModel(Instrument& instrument);
+    // Told, on the user-interface thread, when the instrument's programs
+    // changed: the plug-in format's adapter tells its host.
+    using ProgramChangeNotice = void (*)(void* context);
+
+    explicit EditorModel(Instrument& instrument, ProgramChangeNotice notice = nullptr, void* context = nullptr);
     EditorModel(const EditorModel&) = delete;
     EditorModel& operator=(const EditorModel&) = delete;
 
@@ -69,6 +74,10 @@ public:
     // The slider reports its position, 0 (top) .. 200.
     void moveGainSlider(int32_t position);
 
+    // Runs the instrument's program check and gives notice of a change; the
+    // window then shows it at its next refresh.
+    void checkProgramChange();
+
     // ---- refresh hand-over to the window ----
     // Both refreshes, and the edited channel's program shown anew: the window
     // has just opened.
@@ -86,6 +95,8 @@ private:
     void statusChanged() { refreshStatus_ = true; }
 
     Instrument& instrument_;
+    ProgramChangeNotice notice_;
+    void* context_;
     // Everything below belongs to the user-interface thread alone.
     uint32_t seenProgramChanges_ = 0;
     int32_t shownProgram_ = 0;

@@ -109,6 +109,8 @@ bool GUI::open(void* parentWindow)
     polyphonyLabel = createControl(window, "static", "ST_U", kLabelStyle, kPolyphonyLabel, 160, 204, 90, 25);
     polyphonyUpButton = createControl(window, "button", "+", kButtonStyle, kPolyphonyUpButton, 250, 200, 25, 25);
     polyphonyDownButton = createControl(window, "button", "-", kButtonStyle, kPolyphonyDownButton, 280, 200, 25, 25);
+    controllersButton =
+        createControl(window, "button", "Controllers", kButtonStyle, kControllersButton, 330, 200, 90, 25);
     statusLabel = createControl(window, "static", "ST_U", kLabelStyle, kStatusLabel, 10, 234, 575, 20);
 
     model.markForRefresh();
@@ -122,8 +124,8 @@ void GUI::close()
     for (HWND& edit : envelopeEdit)
         destroy(edit);
     for (HWND* control : {&pulseButton, &triangleButton, &noiseButton, &ntscButton, &palButton, &multiButton,
-                          &gainSlider, &midiChannelLabel, &polyphonyLabel, &midiChannelUpButton, &midiChannelDownButton,
-                          &polyphonyUpButton, &polyphonyDownButton, &statusLabel, &window})
+                          &controllersButton, &gainSlider, &midiChannelLabel, &polyphonyLabel, &midiChannelUpButton,
+                          &midiChannelDownButton, &polyphonyUpButton, &polyphonyDownButton, &statusLabel, &window})
         destroy(*control);
 }
 
@@ -148,7 +150,8 @@ void GUI::idle()
         SetWindowTextA(polyphonyLabel, text);
         SetWindowTextA(statusLabel, model.statusText());
         // Repainted with their current highlights and marks.
-        for (HWND control : {multiButton, ntscButton, palButton, pulseButton, triangleButton, noiseButton})
+        for (HWND control :
+             {multiButton, ntscButton, palButton, pulseButton, triangleButton, noiseButton, controllersButton})
             InvalidateRect(control, nullptr, TRUE);
         for (HWND label : envelopeLabel)
             InvalidateRect(label, nullptr, TRUE);

@@ -35,6 +35,7 @@ public:
     HWND ntscButton = nullptr;
     HWND palButton = nullptr;
     HWND multiButton = nullptr;
+    HWND controllersButton = nullptr;
     HWND midiChannelLabel = nullptr;
     HWND polyphonyLabel = nullptr;
     HWND midiChannelUpButton = nullptr;

@@ -32,11 +32,17 @@ struct Button {
 };
 
 constexpr Button kButtons[] = {
-    {kPulseButton, {80, 170, 60, 24}, "Pulse"},     {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
-    {kNoiseButton, {210, 170, 60, 24}, "Noise"},    {kMultiButton, {300, 170, 60, 24}, "Multi"},
-    {kNtscButton, {390, 170, 60, 24}, "NTSC"},      {kPalButton, {455, 170, 60, 24}, "PAL"},
-    {kMidiChannelUpButton, {80, 200, 25, 25}, "+"}, {kMidiChannelDownButton, {110, 200, 25, 25}, "-"},
-    {kPolyphonyUpButton, {250, 200, 25, 25}, "+"},  {kPolyphonyDownButton, {280, 200, 25, 25}, "-"},
+    {kPulseButton, {80, 170, 60, 24}, "Pulse"},
+    {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
+    {kNoiseButton, {210, 170, 60, 24}, "Noise"},
+    {kMultiButton, {300, 170, 60, 24}, "Multi"},
+    {kNtscButton, {390, 170, 60, 24}, "NTSC"},
+    {kPalButton, {455, 170, 60, 24}, "PAL"},
+    {kMidiChannelUpButton, {80, 200, 25, 25}, "+"},
+    {kMidiChannelDownButton, {110, 200, 25, 25}, "-"},
+    {kPolyphonyUpButton, {250, 200, 25, 25}, "+"},
+    {kPolyphonyDownButton, {280, 200, 25, 25}, "-"},
+    {kControllersButton, {330, 200, 90, 25}, "Controllers"},
 };
 
 const char* const kEnvelopeNames[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:", "Duty:"};

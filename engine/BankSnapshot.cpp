@@ -19,7 +19,12 @@ void BankSnapshot::capture(const ProgramBank& bank)
                 std::memcpy(free, envelope.values, sizeof(int32_t) * static_cast<size_t>(length));
             else
                 free[0] = 0;
-            sound.envelope[kind] = {free, length, std::clamp(envelope.loopIndex, 0, length - 1), envelope.hasLoop};
+            // A release part needs a held step before it and one of its own.
+            const int32_t release =
+                envelope.releaseIndex >= 1 && envelope.releaseIndex < length ? envelope.releaseIndex : -1;
+            const int32_t held = release > 0 ? release : length;
+            sound.envelope[kind] = {free, length, std::clamp(envelope.loopIndex, 0, held - 1), release,
+                                    envelope.hasLoop};
             free += kMaxStepsPerText;
         }
     }

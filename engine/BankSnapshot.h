@@ -13,9 +13,13 @@ constexpr int32_t kMaxStepsPerText = 513;
 
 struct EnvelopeSteps {
     const int32_t* values;
-    int32_t length;     // at least 1
-    int32_t loopIndex;  // 0..length-1
+    int32_t length;        // at least 1
+    int32_t loopIndex;     // 0..heldLength()-1
+    int32_t releaseIndex;  // 1..length-1, the first release step; -1: no release part
     bool hasLoop;
+
+    // The steps that play while the key is held.
+    int32_t heldLength() const { return releaseIndex > 0 ? releaseIndex : length; }
 };
 
 struct ProgramSound {
@@ -37,9 +41,13 @@ struct BankSnapshot {
     // Set when the snapshot comes from a chunk load: that load's serial (never
     // 0) and the settings it loaded, so that they are heard together with it.
     uint32_t loadSerial = 0;
+    // The newest load at the time of publishing (this one, or the load the
+    // edits since started from): settings of a later load are not this bank's.
+    uint32_t baseLoadSerial = 0;
     int32_t loadChannelProgram[kMidiChannelCount] = {};
     int32_t loadNtsc = 1;
     int32_t loadGain = 100;
+    int32_t loadMidiControllers = 1;
 
 private:
     int32_t steps_[kProgramCount * kEnvelopeKindCount * kMaxStepsPerText];

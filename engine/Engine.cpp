@@ -5,10 +5,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
 constexpr float kSampleScale = 1.0f / 32768.0f;
+
+// Controllers
+constexpr int32_t kModulationWheel = 1;
+constexpr int32_t kVolume = 7;
+constexpr int32_t kExpression = 11;
+constexpr int32_t kSustainPedal = 64;
+constexpr int32_t kAllSoundOff = 120;
+constexpr int32_t kResetAllControllers = 121;
 // The rate the buffers are given at construction, so that the first block's
 // set-up allocates nothing.
 constexpr long kInitialSampleRate = 44100;
@@ -22,26 +31,48 @@ bool usableRate(float rate)
 
 Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(settings), bank_(bank)
 {
+    block_.ntsc = 1;
+    block_.gain = 100;
+    block_.polyphony = kVoiceCount;
+    block_.midiControllers = 1;
     for (int i = 0; i < kVoiceCount; ++i)
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
 }
 
 void Engine::queueMidi(int32_t deltaFrames, const uint8_t message[3])
 {
+    intake.controllersOn = settings_.midiControllers.load(std::memory_order_relaxed) != 0;
     intake.decode(deltaFrames, message, eventQueue);
 }
 
 void Engine::readSettings(const BankSnapshot& bank)
 {
-    // While a chunk load's settings are not yet in the atomics, they come
-    // with its bank snapshot.
-    const bool loading =
-        bank.loadSerial != 0 && settings_.appliedLoadSerial.load(std::memory_order_acquire) != bank.loadSerial;
+    // The settings must go with the bank in hand. A chunk load publishes its
+    // bank, with its settings inside, and then stores the settings in the
+    // atomics within a sequence lock; read that way, the atomics are used only
+    // when they are whole and belong to the load this bank comes from.
+    const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
+    const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_relaxed);
+    BlockSettings read = block_;
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
-        block_.channelProgram[channel] = loading ? bank.loadChannelProgram[channel]
-                                                 : settings_.channelProgram[channel].load(std::memory_order_relaxed);
-    block_.ntsc = loading ? bank.loadNtsc : settings_.ntsc.load(std::memory_order_relaxed);
-    block_.gain = loading ? bank.loadGain : settings_.gain.load(std::memory_order_relaxed);
+        read.channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_relaxed);
+    read.ntsc = settings_.ntsc.load(std::memory_order_relaxed);
+    read.gain = settings_.gain.load(std::memory_order_relaxed);
+    read.midiControllers = settings_.midiControllers.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
+
+    if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
+        // This bank's own load, whose settings are not (or no longer) in the atomics.
+        std::copy(std::begin(bank.loadChannelProgram), std::end(bank.loadChannelProgram), block_.channelProgram);
+        block_.ntsc = bank.loadNtsc;
+        block_.gain = bank.loadGain;
+        block_.midiControllers = bank.loadMidiControllers;
+    } else if (whole && applied == bank.baseLoadSerial) {
+        block_ = read;
+    }
+    // Otherwise a later load is storing its settings, or has stored them
+    // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
@@ -80,9 +111,57 @@ void Engine::sortEventsBySample()
     }
 }
 
+void Engine::resetControllersIfOff(const BankSnapshot& bank)
+{
+    if (block_.midiControllers != 0)
+        return;
+    const VoiceContext context{bank, block_.channelProgram, block_.polyphony};
+    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+        if (controllers[channel].pedalDown)
+            voicePool.pedalUp(context, channel);
+        controllers[channel].reset();
+    }
+}
+
+void Engine::actOnController(const EngineEvent& event, const VoiceContext& context)
+{
+    ChannelControllers& channel = controllers[event.channel];
+    switch (event.controller) {
+    case kModulationWheel:
+        channel.wheel = event.value;
+        break;
+    case kVolume:
+        channel.volume = event.value;
+        break;
+    case kExpression:
+        channel.expression = event.value;
+        break;
+    case kSustainPedal: {
+        const bool down = event.value >= kPedalDownFrom;
+        const bool wasDown = channel.pedalDown;
+        channel.pedalDown = down;
+        if (wasDown && !down)
+            voicePool.pedalUp(context, event.channel);
+        break;
+    }
+    case kAllSoundOff:
+        voicePool.cutChannel(event.channel);
+        break;
+    case kResetAllControllers:
+        channelBend[event.channel] = 0.0f;
+        channel.reset();
+        voicePool.pedalUp(context, event.channel);
+        break;
+    default:
+        break;
+    }
+}
+
 void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 {
-    const VoiceContext context{bank, block_.channelProgram, block_.polyphony};
+    // The pedals hold notes only while controller handling is on.
+    const VoiceContext context{bank, block_.channelProgram, block_.polyphony,
+                               block_.midiControllers != 0 ? controllers : nullptr};
     switch (event.type) {
     case NoteEvent:
         if (event.velocity > 0)
@@ -100,6 +179,10 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
             settings_.programsChanged.store(true, std::memory_order_release);
         }
         break;
+    case ControllerEvent:
+        if (block_.midiControllers != 0)
+            actOnController(event, context);
+        break;
     default:
         break;
     }
@@ -116,7 +199,8 @@ void Engine::mixVoices(int32_t count, const BankSnapshot& bank)
         int32_t done = 0;
         while (done < count) {
             if (chip.buffer.samples_avail() == 0) {
-                stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate);
+                stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
+                               controllers[voice.channel], frameRate);
                 if (chip.buffer.samples_avail() == 0)
                     break;  // a free voice renders nothing until an event restarts it
             }
@@ -134,6 +218,7 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
 {
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
+    resetControllersIfOff(bank);
     clockRate = block_.ntsc == 1 ? kNtscClockRate : kPalClockRate;
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
     const bool playing = usableRate(hostRate);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "BankExchange.h"
+#include "ChannelControllers.h"
 #include "EnvelopeSequencer.h"
 #include "EventQueue.h"
 #include "MidiIntake.h"
@@ -38,6 +39,7 @@ public:
     EventQueue eventQueue;
     VoicePool voicePool;
     float channelBend[kMidiChannelCount] = {};  // semitones
+    ChannelControllers controllers[kMidiChannelCount];
     VoiceChip voiceChips[kVoiceCount];
     bool chipReady[kVoiceCount] = {};  // its buffer exists: set-up succeeded
     int32_t clockRate = kNtscClockRate;
@@ -50,12 +52,17 @@ private:
         int32_t ntsc;
         int32_t gain;
         int32_t polyphony;
+        int32_t midiControllers;
     };
 
     void readSettings(const BankSnapshot& bank);
     void setUpChipsIfNeeded(float hostRate);
     void sortEventsBySample();
     void act(const EngineEvent& event, const BankSnapshot& bank);
+    void actOnController(const EngineEvent& event, const VoiceContext& context);
+    // With controller handling off, every channel's controllers go back to
+    // their defaults and the pedal lets its notes go.
+    void resetControllersIfOff(const BankSnapshot& bank);
     // Mixes count samples of every voice into mix_, from the start of mix_.
     void mixVoices(int32_t count, const BankSnapshot& bank);
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-enum EventType : int32_t { NoteEvent = 0, BendEvent = 1, ProgramEvent = 2 };
+enum EventType : int32_t { NoteEvent = 0, BendEvent = 1, ProgramEvent = 2, ControllerEvent = 3 };
 
 struct EngineEvent {
     int32_t type;         // an EventType
@@ -12,5 +12,7 @@ struct EngineEvent {
     int32_t key;          // NoteEvent: 0..127, or -1 for all notes off
     int32_t velocity;     // NoteEvent: 1..127 note on, 0 note off
     int32_t program;      // ProgramEvent: 0..127
+    int32_t controller;   // ControllerEvent: the controller number
+    int32_t value;        // ControllerEvent: 0..127
     float bend;           // BendEvent: pitch-bend offset in semitones
 };

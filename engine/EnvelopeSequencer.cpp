@@ -8,12 +8,38 @@ namespace {
 constexpr int32_t kMaxPeriod = 2047;
 constexpr int32_t kMaxChipVolume = 15;
 
-// Takes the step at the envelope's position, wrapping to its loop first.
-int32_t nextStep(const EnvelopeSteps& envelope, int32_t& position)
+// Takes the step at the envelope's position. While the key is held (or the
+// envelope has no release part) it wraps to its loop at the end of the held
+// part; a finished release part holds its last step, or gives 0 for the
+// relative kinds so that they stop moving the pitch.
+int32_t nextStep(const EnvelopeSteps& envelope, int32_t& position, bool releasing, bool holdLast)
 {
-    if (position >= envelope.length || position < 0)
+    if (releasing && envelope.releaseIndex > 0) {
+        position = std::max(position, envelope.releaseIndex);
+        if (position >= envelope.length) {
+            position = envelope.length;
+            return holdLast ? envelope.values[envelope.length - 1] : 0;
+        }
+        return envelope.values[position++];
+    }
+    if (position >= envelope.heldLength() || position < 0)
         position = envelope.loopIndex;
     return envelope.values[position++];
+}
+
+// Every release part has played its last step (false when there is none).
+bool releaseFinished(const Voice& voice, const ProgramSound& program)
+{
+    bool any = false;
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        const EnvelopeSteps& envelope = program.envelope[kind];
+        if (envelope.releaseIndex <= 0)
+            continue;
+        any = true;
+        if (voice.position[kind] < envelope.length)
+            return false;
+    }
+    return any;
 }
 
 int32_t addPitchOffset(int32_t offset, int32_t step)
@@ -49,16 +75,26 @@ int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset)
 
 int32_t stepEnvelopes(Voice& voice, const ProgramSound& program)
 {
-    // Volume first: an envelope without loop that has played its last step,
+    // A release that has played out ends the note; this frame still renders,
+    // silently.
+    const bool releasing = voice.releasing;
+    if (releasing && releaseFinished(voice, program)) {
+        voice.note = -1;
+        voice.releasing = false;
+        return 0;
+    }
+    // Volume first: a held part without loop that has played its last step,
     // a 0, has ended the note. This frame still renders (silently).
     const EnvelopeSteps& volume = program.envelope[Volume];
-    if (voice.position[Volume] >= volume.length && voice.volumeValue == 0 && !volume.hasLoop)
+    const bool volumeReleasing = releasing && volume.releaseIndex > 0;
+    if (!volumeReleasing && voice.position[Volume] >= volume.heldLength() && voice.volumeValue == 0 && !volume.hasLoop)
         voice.note = -1;
-    voice.volumeValue = nextStep(volume, voice.position[Volume]);
-    voice.arpValue = nextStep(program.envelope[Arp], voice.position[Arp]);
-    voice.dutyValue = nextStep(program.envelope[Duty], voice.position[Duty]);
-    voice.pitchOffset = addPitchOffset(voice.pitchOffset, nextStep(program.envelope[Pitch], voice.position[Pitch]));
+    voice.volumeValue = nextStep(volume, voice.position[Volume], releasing, true);
+    voice.arpValue = nextStep(program.envelope[Arp], voice.position[Arp], releasing, true);
+    voice.dutyValue = nextStep(program.envelope[Duty], voice.position[Duty], releasing, true);
     voice.pitchOffset =
-        addPitchOffset(voice.pitchOffset, 16 * nextStep(program.envelope[HiPitch], voice.position[HiPitch]));
+        addPitchOffset(voice.pitchOffset, nextStep(program.envelope[Pitch], voice.position[Pitch], releasing, false));
+    voice.pitchOffset = addPitchOffset(
+        voice.pitchOffset, 16 * nextStep(program.envelope[HiPitch], voice.position[HiPitch], releasing, false));
     return std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxChipVolume);
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include "BankSnapshot.h"
+#include "ChannelControllers.h"
+#include "EnvelopeCompiler.h"
 #include "Voice.h"
 
 #include <cstdint>
@@ -27,24 +29,36 @@ int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset);
 
 // Advances a voice's five envelopes one step, in the order Volume, Arp, Duty,
 // Pitch, Hi-Pitch, and answers the frame's chip volume 0..15. A Volume
-// envelope that has ended on 0 frees the voice here.
+// envelope that has ended on 0, or a release that has played out, frees the
+// voice here.
 int32_t stepEnvelopes(Voice& voice, const ProgramSound& program);
 
 // Steps a busy voice one frame and renders that frame into its chip's buffer;
 // does nothing for a free voice. The chip is a VoiceChip, or anything with its
 // write_time, chip.write_register() and end_frame() (the tests record writes).
+// The channel's controllers scale the volume and add the wheel's vibrato.
 template <class Chip>
-void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float channelBend, int32_t clockRate)
+void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float channelBend, int32_t clockRate,
+                    const ChannelControllers& controllers = ChannelControllers{}, int32_t frameRate = kNtscFrameRate)
 {
     if (voice.isFree())
         return;
-    const int32_t vol = stepEnvelopes(voice, program);
+    const int32_t vol = scaleChipVolume(stepEnvelopes(voice, program), controllers);
+    const float bend = channelBend + wheelVibrato(controllers, voice.vibratoFrame, frameRate);
+    if (frameRate > 0)
+        voice.vibratoFrame = (voice.vibratoFrame + 1) % frameRate;  // whole cycles of 6 Hz per second
+    // A fixed-note Arp step sounds its note in place of the key's.
+    int32_t note = voice.note;
+    int32_t arp = voice.arpValue;
+    if (isFixedNote(arp)) {
+        note = arp - kFixedNoteBase;
+        arp = 0;
+    }
 
     bool silent = vol == 0;
     int32_t period = 0;
     if (voice.channelType == Pulse || voice.channelType == Triangle) {
-        period =
-            periodFromNote(voice.channelType, channelBend, voice.note, voice.arpValue, voice.pitchOffset, clockRate);
+        period = periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate);
         silent = silent || period < 0;
     }
 
@@ -79,8 +93,7 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
         write(0x4015, 0x08);
         write(0x400C, 0xF0 | vol);  // length halt, constant volume
         // $400E: M--- PPPP  short (periodic) mode on odd Duty steps, period index
-        write(0x400E,
-              ((voice.dutyValue & 1) * 128) | noiseIndexFromNote(voice.note, voice.arpValue, voice.pitchOffset));
+        write(0x400E, ((voice.dutyValue & 1) * 128) | noiseIndexFromNote(note, arp, voice.pitchOffset));
         write(0x400F, 0x00);  // reloads the length counter, restarts the envelope
     }
     // A channel type that no chip channel has writes nothing and only ends the frame.

@@ -12,6 +12,21 @@ constexpr int kRpnLsb = 100;
 constexpr int kRpnMsb = 101;
 constexpr int kFirstAllNotesOff = 123;  // 123 to 127 all end every note
 
+bool shapesTheSound(int controller)
+{
+    switch (controller) {
+    case 1:    // modulation wheel
+    case 7:    // volume
+    case 11:   // expression
+    case 64:   // sustain pedal
+    case 120:  // all sound off
+    case 121:  // reset all controllers
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace
 
 MidiIntake::MidiIntake()
@@ -58,6 +73,11 @@ void MidiIntake::decode(int32_t deltaFrames, const uint8_t message[3], EventQueu
             event.type = NoteEvent;
             event.key = -1;
             event.velocity = 0;
+            queue.push(event);
+        } else if (controllersOn && shapesTheSound(controller)) {
+            event.type = ControllerEvent;
+            event.controller = controller;
+            event.value = data2;
             queue.push(event);
         }
         return;

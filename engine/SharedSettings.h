@@ -17,6 +17,9 @@ struct SharedSettings {
     std::atomic<int32_t> ntsc{1};                                 // 1 NTSC, anything else PAL
     std::atomic<int32_t> polyphony{kMaxPolyphony};                // 1..8 voices in use
     std::atomic<int32_t> gain{100};                               // percent, 0..200
+    // Controller handling: 1 on (sustain, volume, expression, wheel, sound
+    // off, reset), 0 off: those controllers are ignored.
+    std::atomic<int32_t> midiControllers{1};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have
@@ -26,4 +29,15 @@ struct SharedSettings {
     // matches the bank snapshot's load, the audio thread takes that load's
     // settings from the snapshot, so that a load is heard as a whole.
     std::atomic<uint32_t> appliedLoadSerial{0};
+    // Odd while a chunk load stores its settings into the atomics above (a
+    // sequence lock): the audio thread never takes half of them.
+    std::atomic<uint32_t> loadSequence{0};
+
+    // ---- the writer of a chunk load's settings (one at a time) ----
+    void beginLoad()
+    {
+        loadSequence.store(loadSequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_release);
+    }
+    void endLoad() { loadSequence.store(loadSequence.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 };

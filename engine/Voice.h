@@ -20,6 +20,10 @@ struct Voice {
     int32_t dutyValue = 0;
     int32_t pitchOffset = 0;      // accumulated Pitch and Hi-Pitch steps, in period units
     int32_t lastPeriodHigh = -1;  // bits 8..10 of the last pulse period written to $4003; -1: none
+    int32_t vibratoFrame = 0;     // frames since the note started, for the wheel's vibrato
+    bool releasing = false;       // the key is up and the envelopes play their release parts
+    bool sustained = false;       // the key is up but the sustain pedal holds the note
+    uint64_t releaseOrder = 0;    // when it began releasing: lower is longer ago
 
     bool isFree() const { return note < 0; }
 };

@@ -26,6 +26,8 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.key = key;
     voice.note = note;
     voice.channelType = context.bank.programs[program].channelType;
+    voice.releasing = false;  // whatever it was doing, it now sounds a held key
+    voice.sustained = false;
     if (velocity < 0)
         return;  // legato: envelopes, positions, velocity and offsets carry on
 
@@ -38,6 +40,7 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.volumeValue = 0;
     voice.dutyValue = 0;
     voice.lastPeriodHigh = -1;
+    voice.vibratoFrame = 0;
 }
 
 void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity)
@@ -53,36 +56,87 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
         for (int i = 0; i < context.polyphony && chosen < 0; ++i)
             if (voices[i].isFree())
                 chosen = i;
+        if (chosen < 0)
+            for (int i = 0; i < context.polyphony; ++i)
+                if (voices[i].releasing && (chosen < 0 || voices[i].releaseOrder < voices[chosen].releaseOrder))
+                    chosen = i;
     }
     if (chosen >= 0)
         startVoice(context, chosen, key, channel, velocity);
 }
 
-void VoicePool::releaseKey(int32_t key, int32_t channel)
+void VoicePool::releaseVoice(const VoiceContext& context, Voice& voice)
+{
+    if (voice.isFree() || voice.releasing)
+        return;
+    voice.sustained = false;
+    const ProgramSound& program = context.bank.programs[voice.program];
+    bool hasRelease = false;
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        if (program.envelope[kind].releaseIndex > 0) {
+            voice.position[kind] = program.envelope[kind].releaseIndex;  // taken at the next frame
+            hasRelease = true;
+        }
+    }
+    if (!hasRelease) {
+        voice.note = -1;
+        return;
+    }
+    voice.releasing = true;
+    voice.releaseOrder = ++releaseCount;
+}
+
+void VoicePool::releaseKey(const VoiceContext& context, int32_t key, int32_t channel, int skip)
+{
+    const bool pedal = context.controllers && context.controllers[channel].pedalDown;
+    for (int i = 0; i < kVoiceCount; ++i) {
+        Voice& voice = voices[i];
+        if (i == skip || voice.channel != channel || voice.key != key)
+            continue;
+        if (pedal && !voice.isFree() && !voice.releasing)
+            voice.sustained = true;
+        else
+            releaseVoice(context, voice);
+    }
+}
+
+void VoicePool::pedalUp(const VoiceContext& context, int32_t channel)
 {
     for (Voice& voice : voices)
-        if (voice.channel == channel && voice.key == key)
+        if (voice.channel == channel && voice.sustained)
+            releaseVoice(context, voice);
+}
+
+void VoicePool::cutChannel(int32_t channel)
+{
+    for (Voice& voice : voices)
+        if (voice.channel == channel) {
             voice.note = -1;
+            voice.releasing = false;
+            voice.sustained = false;
+        }
 }
 
 void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t key)
 {
     if (key < 0) {
         std::fill(std::begin(keyDown), std::end(keyDown), 0);
-        for (Voice& voice : voices)
+        for (Voice& voice : voices) {
             voice.note = -1;
+            voice.releasing = false;
+            voice.sustained = false;
+        }
         return;
     }
     keyDown[key] = 0;
-    releaseKey(key, channel);
-    if (context.polyphony == 1) {
-        // Mono legato: voice 0 goes back to the highest key still held, on
-        // whichever channel it was pressed.
-        for (int32_t held = 127; held >= 0; --held) {
-            if (keyDown[held]) {
-                startVoice(context, 0, held, channel, -1);
-                break;
-            }
-        }
-    }
+    // Mono legato: voice 0 goes back to the highest key still held, on
+    // whichever channel it was pressed, so it is not released.
+    int32_t held = -1;
+    if (context.polyphony == 1)
+        for (int32_t k = 127; k >= 0 && held < 0; --k)
+            if (keyDown[k])
+                held = k;
+    releaseKey(context, key, channel, held >= 0 ? 0 : -1);
+    if (held >= 0)
+        startVoice(context, 0, held, channel, -1);
 }

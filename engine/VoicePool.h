@@ -3,6 +3,7 @@
 #pragma once
 
 #include "BankSnapshot.h"
+#include "ChannelControllers.h"
 #include "Voice.h"
 
 #include <cstdint>
@@ -10,8 +11,9 @@
 // What the voice rules read of the instrument's settings, fixed for a block.
 struct VoiceContext {
     const BankSnapshot& bank;
-    const int32_t* channelProgram;  // 16 entries, each 0..127
-    int32_t polyphony;              // 1..8
+    const int32_t* channelProgram;                    // 16 entries, each 0..127
+    int32_t polyphony;                                // 1..8
+    const ChannelControllers* controllers = nullptr;  // 16 entries, for the pedals; null: no pedal
 };
 
 struct VoicePool {
@@ -19,14 +21,26 @@ struct VoicePool {
     uint8_t keyDown[128] = {};  // one table for all channels
 
     // A key went down: the same channel and note restarts its voice, else the
-    // first free voice below the polyphony takes it, else it is dropped.
+    // first free voice below the polyphony takes it, else the voice that began
+    // its release longest ago, else it is dropped.
     void noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity);
-    // A key went up (key -1: all notes off, every channel).
+    // A key went up (key -1: all notes off, every channel, release parts cut):
+    // its voices play their release parts, or stop at once when their program
+    // has none; while the channel's pedal is down they are held instead.
     void noteOff(const VoiceContext& context, int32_t channel, int32_t key);
+    // The channel's pedal went up: the notes it held are released.
+    void pedalUp(const VoiceContext& context, int32_t channel);
+    // Every voice of the channel stops at once, release parts cut.
+    void cutChannel(int32_t channel);
 
     // Points a voice at a key of a channel; a negative velocity re-points a
     // sounding voice without restarting its envelopes (legato).
     void startVoice(const VoiceContext& context, int index, int32_t key, int32_t channel, int32_t velocity);
-    // Frees every voice of the channel that sounds the key.
-    void releaseKey(int32_t key, int32_t channel);
+    // Releases (or, under the pedal, holds) every voice of the channel that
+    // sounds the key, except the voice numbered skip.
+    void releaseKey(const VoiceContext& context, int32_t key, int32_t channel, int skip = -1);
+    // Starts a voice's release parts, or frees it when its program has none.
+    void releaseVoice(const VoiceContext& context, Voice& voice);
+
+    uint64_t releaseCount = 0;  // releases begun so far, to order them
 };

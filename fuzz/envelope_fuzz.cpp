@@ -1,5 +1,5 @@
-// Any text a user types or pastes compiles to a usable envelope or to one of
-// the six messages, and never reads or writes out of bounds.
+// Any text a user types or pastes, in any envelope, compiles to a usable
+// envelope or to one of the messages, and never reads or writes out of bounds.
 #include "FuzzCheck.h"
 #include "engine/EnvelopeCompiler.h"
 
@@ -12,8 +12,10 @@ namespace {
 
 bool isKnownMessage(const char* message)
 {
-    for (const char* known : {kErrorPrefix, kErrorLoopRedefinition, kErrorLoopSpacing, kErrorUnexpectedInString,
-                              kErrorUnexpectedInNumber, kErrorTooLong})
+    for (const char* known :
+         {kErrorPrefix, kErrorLoopRedefinition, kErrorLoopSpacing, kErrorUnexpectedInString, kErrorUnexpectedInNumber,
+          kErrorTooLong, kErrorReleaseRedefinition, kErrorReleaseSpacing, kErrorReleaseNeedsValues,
+          kErrorLoopAfterRelease, kErrorFixedNoteOutsideArp, kErrorFixedNoteRange})
         if (message == known)
             return true;
     return false;
@@ -25,15 +27,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string text(reinterpret_cast<const char*>(data), size);  // stops at an embedded NUL when compiled
     static auto envelope = std::make_unique<Envelope>();
-    for (bool holdLast : {true, false}) {
-        const char* message = compileEnvelope(text.c_str(), *envelope, holdLast);
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        const char* message = compileEnvelopeOfKind(text.c_str(), *envelope, kind);
         check(envelope->length >= 1 && envelope->length <= kEnvelopeMaxSteps);
-        check(envelope->loopIndex >= 0 && envelope->loopIndex < envelope->length);
-        for (int32_t i = 0; i < envelope->length; ++i)
-            check(envelope->values[i] >= kEnvelopeValueMin && envelope->values[i] <= kEnvelopeValueMax);
+        const bool released = envelope->releaseIndex != -1;
+        check(!released || (envelope->releaseIndex >= 1 && envelope->releaseIndex < envelope->length));
+        const int32_t held = released ? envelope->releaseIndex : envelope->length;
+        check(envelope->loopIndex >= 0 && envelope->loopIndex < held);
+        for (int32_t i = 0; i < envelope->length; ++i) {
+            const int32_t value = envelope->values[i];
+            const bool fixedNote = kind == Arp && value >= kFixedNoteBase && value <= kFixedNoteBase + kMaxFixedNote;
+            check(fixedNote || (value >= kEnvelopeValueMin && value <= kEnvelopeValueMax));
+        }
         if (message) {
             check(isKnownMessage(message));
-            check(envelope->isEmpty && envelope->length == 1 && envelope->values[0] == 0 && !envelope->hasLoop);
+            check(envelope->isEmpty && envelope->length == 1 && envelope->values[0] == 0 && !envelope->hasLoop &&
+                  !released);
         }
         check(!envelope->hasLoop || !envelope->isEmpty);
     }

@@ -1,14 +1,52 @@
 // MIDI from a host, any bytes at any sample offsets, in blocks of any length
-// and at odd sample rates: the output stays within full scale, both outputs
-// agree, and nothing reads or writes out of bounds.
+// and at odd sample rates, with controllers and a program that has release
+// parts: the output stays within full scale, both outputs agree, and nothing
+// reads or writes out of bounds.
 #include "FuzzCheck.h"
 #include "shell/PLINKA.h"
 
+#include <bit>
 #include <vector>
+
+namespace {
+
+// Program 0, which every channel starts on, with release parts and fixed
+// notes, so that note offs, the pedal and sound off meet releasing voices.
+std::vector<unsigned char> releasingBank()
+{
+    std::vector<unsigned char> bytes;
+    auto cell = [&bytes](float value) {
+        const auto bits = std::bit_cast<uint32_t>(value);
+        for (int byte = 0; byte < 4; ++byte)
+            bytes.push_back(static_cast<unsigned char>(bits >> (8 * byte)));
+    };
+    auto text = [&cell](const char* characters) {
+        for (const char* c = characters; *c; ++c)
+            cell(static_cast<float>(*c));
+        cell(0.0f);
+    };
+    cell(150202704.0f);  // program
+    cell(0.0f);
+    cell(160688960.0f);  // Volume
+    text("15 | 12 / 8 6 4 2 0");
+    cell(169124032.0f);  // Arp
+    text("@36 0 | 12 / @40");
+    cell(141895744.0f);  // Pitch
+    text("0 | 1 -1 / 2");
+    cell(145991616.0f);  // end
+    return bytes;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static PLINKA* plinka = new PLINKA(nullptr);
+    static PLINKA* plinka = [] {
+        auto* instance = new PLINKA(nullptr);
+        std::vector<unsigned char> bank = releasingBank();
+        instance->setChunk(bank.data(), static_cast<VstInt32>(bank.size()), false);
+        return instance;
+    }();
     AEffect* effect = plinka->getAeffect();
     size_t next = 0;
     auto byte = [&]() -> uint8_t { return next < size ? data[next++] : 0; };

@@ -130,6 +130,10 @@ size_t write(const ProgramBank& programs, const Settings& settings, unsigned cha
     putNumber(out, settings.ntsc);
     putCell(out, tagGain);
     putNumber(out, settings.gain);
+    if (settings.midiControllers != kSettingAbsent) {
+        putCell(out, tagMidiControllers);
+        putNumber(out, settings.midiControllers != 0 ? 1 : 0);
+    }
     putCell(out, tagEnd);
     return static_cast<size_t>(out - start);
 }
@@ -141,6 +145,8 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, Setting
     // outside the bank, per-program tags are read and discarded until the next
     // valid one.
     Program* program = &programs[0];
+    bool sawGain = false;
+    int32_t controllers = kSettingAbsent;
     while (!cells.atEnd()) {
         const float tag = cells.take();
         if (tag == tagEnd)
@@ -168,9 +174,19 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, Setting
             takeNumber(cells, &settings.ntsc);
         } else if (tag == tagGain) {
             takeNumber(cells, &settings.gain);
+            sawGain = true;
+        } else if (tag == tagMidiControllers) {
+            int32_t value = kSettingAbsent;
+            takeNumber(cells, &value);
+            if (value == 0 || value == 1)
+                controllers = value;
         }
         // Anything else, the header among it, is skipped one cell at a time.
     }
+    // Every chunk ever saved holds the gain; one that holds it without the
+    // controller setting was saved before the setting existed.
+    if (controllers != kSettingAbsent || sawGain)
+        settings.midiControllers = controllers;
 }
 
 }  // namespace chunk

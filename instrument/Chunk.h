@@ -29,20 +29,29 @@ constexpr float tagDuty = 188031552.0f;
 constexpr float tagNtsc = 175532480.0f;
 constexpr float tagGain = 164782272.0f;
 constexpr float tagEnd = 145991616.0f;
+// Cells added later stand after all of the above, just before the end tag, so
+// an older reader skips them cell by cell: each payload is a small number,
+// which no tag ever equals.
+constexpr float tagMidiControllers = 181708224.0f;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
-// The largest chunk ever written: 23 cells plus 128 blocks of at most 5164.
-constexpr size_t kMaxWrittenBytes = 4 * (23 + 128 * 5164);
+// The largest chunk ever written: 25 cells plus 128 blocks of at most 5164.
+constexpr size_t kMaxWrittenBytes = 4 * (25 + 128 * 5164);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
+
+constexpr int32_t kSettingAbsent = -1;
 
 // What the chunk holds besides the bank.
 struct Settings {
     int32_t channelProgram[kMidiChannelCount];
     int32_t ntsc;
     int32_t gain;
+    // Controller handling, 0 off or 1 on; kSettingAbsent is not written, and
+    // is what a chunk from before the setting existed loads as (handling off).
+    int32_t midiControllers = kSettingAbsent;
 };
 
 // Writes the whole state into out, which must hold kMaxWrittenBytes; answers
@@ -50,8 +59,10 @@ struct Settings {
 size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out);
 
 // Loads a chunk of size bytes over programs and settings. Fields the chunk does
-// not mention keep their values; nothing outside the bank or the settings is
-// ever addressed, whatever the bytes say.
+// not mention keep their values, except midiControllers: a saved chunk (one
+// with the gain) without it predates the setting and loads it as
+// kSettingAbsent. Nothing outside the bank or the settings is ever addressed,
+// whatever the bytes say.
 void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings);
 
 }  // namespace chunk

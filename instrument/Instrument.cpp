@@ -20,6 +20,7 @@ Instrument::Instrument()
     settings.gain.store(100);
     settings.ntsc.store(1);
     settings.polyphony.store(kMaxPolyphony);
+    settings.midiControllers.store(1);  // a new instance plays the keyboard's controllers
     settings.programsChanged.store(true, std::memory_order_release);
 }
 
@@ -39,7 +40,9 @@ void Instrument::publishBank(const chunk::Settings* loaded)
         std::copy(std::begin(loaded->channelProgram), std::end(loaded->channelProgram), snapshot.loadChannelProgram);
         snapshot.loadNtsc = loaded->ntsc;
         snapshot.loadGain = loaded->gain;
+        snapshot.loadMidiControllers = loaded->midiControllers == 1 ? 1 : 0;
     }
+    snapshot.baseLoadSerial = lastLoadSerial_;
     bankExchange.publish();
 }
 
@@ -95,6 +98,12 @@ void Instrument::setNtsc(bool ntsc)
 {
     settings.ntsc.store(ntsc ? 1 : 0, std::memory_order_relaxed);
     settings.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
+}
+
+void Instrument::setMidiControllers(bool on)
+{
+    settings.midiControllers.store(on ? 1 : 0, std::memory_order_relaxed);
+    controllersInChunk_.store(true, std::memory_order_relaxed);
 }
 
 void Instrument::setGain(int32_t gain)
@@ -187,6 +196,8 @@ chunk::Settings Instrument::chunkSettings() const
         state.channelProgram[channel] = settings.channelProgram[channel].load(std::memory_order_relaxed);
     state.ntsc = settings.ntsc.load(std::memory_order_relaxed);
     state.gain = settings.gain.load(std::memory_order_relaxed);
+    state.midiControllers =
+        controllersInChunk_.load(std::memory_order_relaxed) ? (midiControllers() ? 1 : 0) : chunk::kSettingAbsent;
     return state;
 }
 
@@ -220,11 +231,18 @@ bool Instrument::loadState(const void* data, size_t size)
     // The audio thread takes the loaded settings with the bank, and from the
     // atomics once they hold them.
     publishBank(&loaded);
+    settings.beginLoad();
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_relaxed);
     settings.ntsc.store(loaded.ntsc, std::memory_order_relaxed);
     settings.gain.store(loaded.gain, std::memory_order_relaxed);
+    // A chunk saved before controllers were played has no such setting, and
+    // its song must sound as it did: without them.
+    // Saved again untouched, such a song keeps its bytes.
+    settings.midiControllers.store(loaded.midiControllers == 1 ? 1 : 0, std::memory_order_relaxed);
+    controllersInChunk_.store(loaded.midiControllers != chunk::kSettingAbsent, std::memory_order_relaxed);
     settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
+    settings.endLoad();
     markProgramsChanged();
     return true;
 }

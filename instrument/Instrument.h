@@ -62,6 +62,10 @@ public:
     int32_t ntsc() const { return settings.ntsc.load(std::memory_order_relaxed); }
     int32_t gain() const { return settings.gain.load(std::memory_order_relaxed); }
     int32_t polyphony() const { return settings.polyphony.load(std::memory_order_relaxed); }
+    // Whether sustain, volume, expression, the mod wheel and the controller
+    // resets are played (songs from before they were are loaded without).
+    bool midiControllers() const { return settings.midiControllers.load(std::memory_order_relaxed) != 0; }
+    void setMidiControllers(bool on);
     // NTSC (true) or PAL; always sets the chips up anew, even when it stays.
     void setNtsc(bool ntsc);
     void setGain(int32_t gain);
@@ -127,6 +131,9 @@ private:
     std::atomic<int32_t> editedChannel_{0};
     std::atomic<int32_t> lastChannelProgram_[kMidiChannelCount] = {};
     std::atomic<uint32_t> programChangeCount_{0};
+    // Whether the chunk carries the controller setting: not when it came from
+    // a chunk without it and nobody has switched it since.
+    std::atomic<bool> controllersInChunk_{true};
 
     mutable std::mutex bankMutex_;
     ProgramBank programs_;                   // guarded by bankMutex_

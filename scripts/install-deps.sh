@@ -8,15 +8,17 @@
 #                                    a third-party VST 2 instrument for plinka-render, and
 #                                    the hosts Plinka is tested in: Ardour, and LMMS with
 #                                    its 32-bit VST host
+#   scripts/install-deps.sh docs     gnuplot, for scripts/make-manual-pictures.py
 set -euo pipefail
 
 want=${1:-all}
 
-native_pkgs=(g++ cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
+native_pkgs=(g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
              libbenchmark-dev clang-14 libclang-rt-14-dev libx11-dev libcairo2-dev libxtst-dev dpf-source)
 test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
            binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
            dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool xclip)
+docs_pkgs=(gnuplot-nox)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -24,6 +26,9 @@ missing=()
 is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 pkgs=("${native_pkgs[@]}")
+if [ "$want" = docs ]; then
+    pkgs=("${docs_pkgs[@]}")
+fi
 if [ "$want" = all ]; then
     pkgs+=("${test_pkgs[@]}")
     if ! dpkg --print-foreign-architectures | grep -qx i386; then

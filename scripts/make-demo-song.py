@@ -6,8 +6,11 @@ tune; the build embeds the .mid file it writes.
 
 Programs (numbers as the editor shows them, 1-based), defined in
 tools/demo/plinka-demo-bank.txt:
-  10 Lead (pulse, vibrato)   11 Bass (triangle)   12 Minor Arp   13 Major Arp
-  14 Sweep Pad (duty sweep)  20 Drum Kit (Multi: 20 kick, 22 snare, 26 hat, 30 open hat)
+  10 Lead (pulse, vibrato, release fade)   11 Bass (triangle)   12 Minor Arp
+  13 Major Arp   14 Sweep Pad (duty sweep)
+  20 Drum Kit (Multi: 20 kick, 22 snare from fixed notes, 26 hat, 30 open hat)
+The lead's long notes swell with the modulation wheel, and the last chord is
+held by the sustain pedal.
 """
 import os
 import struct
@@ -41,6 +44,9 @@ class Track:
 
     def program(self, channel, tick, number):  # number as shown, 1-based
         self.add(tick, [0xC0 | channel, number - 1], order=1)
+
+    def controller(self, channel, tick, number, value):
+        self.add(tick, [0xB0 | channel, number, value], order=1)
 
     def bend(self, channel, tick, semitones):  # with the default range of 2
         value = max(0, min(16383, 8192 + round(semitones / 2.0 * 8192)))
@@ -103,6 +109,11 @@ lead.bend(0, 12 * BAR, 0.0)
 for step in range(9):
     lead.bend(0, 21 * BAR + 5 * EIGHTH + step * 30, 1.0 * step / 8)
 lead.bend(0, 22 * BAR, 0.0)
+# The wheel swells the vibrato over the long notes of bars 12, 22 and 23.
+for start, length in [(11 * BAR, BAR), (21 * BAR, BAR), (22 * BAR, 2 * BAR)]:
+    for step in range(8):
+        lead.controller(0, start + BAR // 4 + step * (length - BAR // 4) // 8, 1, min(127, 24 * step))
+    lead.controller(0, start + length, 1, 0)
 
 bass = Track("Bass")
 bass.program(1, 0, 11)
@@ -122,8 +133,12 @@ for bar in list(range(12, 22)):
 
 pad = Track("Sweep pad")
 pad.program(3, 0, 14)
-for bar in list(range(12, 16)) + [22]:
-    pad.note(3, bar * BAR, ROOT_PAD[chord(bar)], (16 if bar == 22 else 8) * EIGHTH - 20, 70)
+for bar in range(12, 16):
+    pad.note(3, bar * BAR, ROOT_PAD[chord(bar)], 8 * EIGHTH - 20, 70)
+# The closing chord: the pedal holds it after the key is up.
+pad.controller(3, 22 * BAR, 64, 127)
+pad.note(3, 22 * BAR, ROOT_PAD[chord(22)], 4 * EIGHTH, 70)
+pad.controller(3, 24 * BAR - 20, 64, 0)
 
 drums = Track("Drums")
 drums.program(9, 0, 20)

@@ -23,6 +23,7 @@ constexpr float duty = 188031552.0f;
 constexpr float ntsc = 175532480.0f;
 constexpr float gain = 164782272.0f;
 constexpr float end = 145991616.0f;
+constexpr float midiControllers = 181708224.0f;  // after all the others, before the end
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
 class Builder {

@@ -1,4 +1,4 @@
-// The editor window as a user meets it, under wine: the 24 controls with
+// The editor window as a user meets it, under wine: the 25 controls with
 // their classes, identifiers, places and texts; clicks, typing and the gain
 // slider, checked through the host interface and the displays; screenshots
 // of a few states (BMP files beside the test program, turned into PNG by the
@@ -28,7 +28,8 @@ struct Expected {
     const char* text;  // before the first idle
 };
 
-const Expected kControls[24] = {
+constexpr int kControlCount = 25;
+const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
     {"static", 0, 10, 72, 60, 25, "Pitch:"},
@@ -53,6 +54,7 @@ const Expected kControls[24] = {
     {"button", 1011, 250, 200, 25, 25, "+"},
     {"button", 1012, 280, 200, 25, 25, "-"},
     {"static", 1013, 10, 234, 575, 20, "ST_U"},
+    {"button", 1015, 330, 200, 90, 25, "Controllers"},
 };
 
 std::string textOf(HWND window)
@@ -113,12 +115,12 @@ protected:
         children.clear();
         for (HWND child = GetWindow(editorWindow, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
             children.push_back(child);
-        controls.assign(24, nullptr);
+        controls.assign(kControlCount, nullptr);
         for (HWND child : children) {
             RECT area;
             GetWindowRect(child, &area);
             MapWindowPoints(nullptr, editorWindow, reinterpret_cast<POINT*>(&area), 2);
-            for (int i = 0; i < 24; ++i) {
+            for (int i = 0; i < kControlCount; ++i) {
                 const Expected& expected = kControls[i];
                 if (area.left == expected.x && area.top == expected.y && area.right - area.left == expected.width &&
                     area.bottom - area.top == expected.height)
@@ -248,9 +250,9 @@ protected:
 
 }  // namespace
 
-TEST_F(Editor, HasTheTwentyFourControlsOfTheLayout)
+TEST_F(Editor, HasTheTwentyFiveControlsOfTheLayout)
 {
-    ASSERT_EQ(children.size(), 24u);
+    ASSERT_EQ(children.size(), static_cast<size_t>(kControlCount));
     char className[64];
     GetClassNameA(editorWindow, className, sizeof className);
     EXPECT_EQ(std::string(className).substr(0, 6), "PLINKA");
@@ -261,7 +263,7 @@ TEST_F(Editor, HasTheTwentyFourControlsOfTheLayout)
     EXPECT_EQ(editorArea.right, 595);
     EXPECT_EQ(editorArea.bottom, 255);
 
-    for (int i = 0; i < 24; ++i) {
+    for (int i = 0; i < kControlCount; ++i) {
         const Expected& expected = kControls[i];
         HWND child = control(i);
         ASSERT_NE(child, nullptr) << "no control at the place and size of " << i;

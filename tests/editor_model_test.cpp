@@ -150,6 +150,16 @@ TEST_F(Model, NtscAndPalAlwaysForceANewChipSetUp)
     EXPECT_FALSE(model.isSelected(kNtscButton));
 }
 
+TEST_F(Model, TheControllersButtonSwitchesTheSettingAndShowsIt)
+{
+    EXPECT_TRUE(model.isSelected(kControllersButton)) << "a new instance plays the controllers";
+    model.click(kControllersButton);
+    EXPECT_FALSE(core->midiControllers());
+    EXPECT_FALSE(model.isSelected(kControllersButton));
+    model.click(kControllersButton);
+    EXPECT_TRUE(core->midiControllers());
+}
+
 TEST_F(Model, ChannelAndPolyphonyButtonsWrapAround)
 {
     model.click(kMidiChannelDownButton);

@@ -39,7 +39,8 @@ struct Point {
     int x, y;
 };
 constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
-    kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212};
+    kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212},
+    kControllers{375, 212};
 Point field(int kind, int x = 300)
 {
     return {x, 22 + 30 * kind};
@@ -245,16 +246,17 @@ protected:
     void offerPrimary(const std::string& text) { offer("primary", "PRIMARY", text); }
 
     std::vector<float> chunk() { return cells::of(host.getChunk()); }
-    int32_t ntsc()
+    // A setting's number, after its tag near the chunk's end.
+    int32_t setting(float tag)
     {
         const std::vector<float> c = chunk();
-        return static_cast<int32_t>(c[c.size() - 4]);
+        for (size_t i = c.size() - 1; i-- > 0;)
+            if (c[i] == tag)
+                return static_cast<int32_t>(c[i + 1]);
+        return -1;
     }
-    int32_t gain()
-    {
-        const std::vector<float> c = chunk();
-        return static_cast<int32_t>(c[c.size() - 2]);
-    }
+    int32_t ntsc() { return setting(cells::ntsc); }
+    int32_t gain() { return setting(cells::gain); }
     int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
     int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
     std::string programText(int program, int kind)
@@ -333,9 +335,11 @@ TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
     EXPECT_EQ(rect->right - rect->left, 595);
     EXPECT_EQ(rect->bottom - rect->top, 255);
 
-    // Program 0 is a pulse in NTSC: those two buttons highlighted, the others not.
+    // Program 0 is a pulse in NTSC, and a new instance plays controllers:
+    // those buttons highlighted, the others not.
     EXPECT_EQ(pixel(kPulse.x, kPulse.y - 9), kSelected);
     EXPECT_EQ(pixel(kNtsc.x, kNtsc.y - 9), kSelected);
+    EXPECT_EQ(pixel(kControllers.x, kControllers.y - 9), kSelected);
     for (Point p : {kTriangle, kNoise, kMulti, kPal, kChannelUp, kVoicesDown})
         EXPECT_EQ(pixel(p.x, p.y - 9), kFace);
     EXPECT_EQ(pixel(field(Volume).x, field(Volume).y - 9), kWhite);
@@ -365,6 +369,8 @@ TEST_F(LinuxEditor, ButtonsChangeTheProgramAndTheStandardOnceEachClick)
     EXPECT_EQ(ntsc(), 0);
     click(kNtsc);
     EXPECT_EQ(ntsc(), 1);
+    click(kControllers);
+    EXPECT_EQ(pixel(kControllers.x, kControllers.y - 9), kFace);
     // A press that leaves the button before its release is no click.
     drag(kTriangle, {kTriangle.x, 120});
     EXPECT_EQ(channelType0(), 0);

@@ -1,5 +1,6 @@
-// The envelope language: worked examples, every message and which one wins,
-// limits, and the default envelope after a failure.
+// The envelope language: worked examples, release parts and fixed notes,
+// every message and which one wins, limits, and the default envelope after a
+// failure.
 #include "engine/EnvelopeCompiler.h"
 
 #include <gtest/gtest.h>
@@ -257,4 +258,103 @@ TEST(EnvelopeCompiler, MessagesAreTheSharedConstants)
     EXPECT_EQ(compile("| |").message, kErrorLoopRedefinition);
     EXPECT_EQ(compile("1|").message, kErrorLoopSpacing);
     EXPECT_EQ(compile("1x").message, kErrorUnexpectedInNumber);
+}
+
+namespace {
+
+struct Released {
+    const char* message;
+    std::vector<int32_t> steps;
+    int32_t loopIndex;
+    int32_t releaseIndex;
+};
+
+Released compileKind(const std::string& text, int kind)
+{
+    auto envelope = std::make_unique<Envelope>();
+    envelope->releaseIndex = 77;
+    const char* message = compileEnvelopeOfKind(text.c_str(), *envelope, kind);
+    return {message, std::vector<int32_t>(envelope->values, envelope->values + envelope->length), envelope->loopIndex,
+            envelope->releaseIndex};
+}
+
+}  // namespace
+
+TEST(EnvelopeCompiler, ReleasePartFollowsTheHeldPartAndItsAppendedZero)
+{
+    constexpr int32_t F = kFixedNoteBase;
+    struct Example {
+        const char* text;
+        int kind;
+        std::vector<int32_t> steps;
+        int32_t loopIndex;
+        int32_t releaseIndex;
+    };
+    const Example examples[] = {
+        {"15 12 / 8 4 0", Volume, {15, 12, 8, 4, 0}, 1, 2},
+        {"15 | 12 10 / 3", Volume, {15, 12, 10, 3}, 1, 3},
+        {"1 2 | / 3", Duty, {1, 2, 3}, 1, 2},  // a loop marker at the end of the held part
+        {"1 2 / 3 3", Pitch, {1, 2, 0, 3, 3}, 2, 3},
+        {"| 4 / -4", HiPitch, {4, -4}, 0, 1},
+        {"12 0", Volume, {12, 0}, 1, -1},
+        {"@36 @36 0 | 12", Arp, {F + 36, F + 36, 0, 12}, 3, -1},
+        {"@0 @127 -3 / @60", Arp, {F, F + 127, -3, F + 60}, 2, 3},
+    };
+    for (const Example& example : examples) {
+        const Released result = compileKind(example.text, example.kind);
+        EXPECT_EQ(result.message, nullptr) << example.text;
+        EXPECT_EQ(result.steps, example.steps) << example.text;
+        EXPECT_EQ(result.loopIndex, example.loopIndex) << example.text;
+        EXPECT_EQ(result.releaseIndex, example.releaseIndex) << example.text;
+    }
+}
+
+// Hard failures in text order; then a stray character in a number; then a
+// release marker with nothing after it.
+TEST(EnvelopeCompiler, ReleaseAndFixedNoteMessagesAndTheirPrecedence)
+{
+    struct Case {
+        const char* text;
+        int kind;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"1 / 2 / 3", Volume, kErrorReleaseRedefinition},
+        {"1 / 2 | 3", Volume, kErrorLoopAfterRelease},
+        {"1 | 2 / 3 | 4", Volume, kErrorLoopAfterRelease},  // before the loop's own redefinition
+        {"1 / 2 / 3 | 4", Volume, kErrorReleaseRedefinition},
+        {"1 / 2 |3", Volume, kErrorLoopAfterRelease},  // before the loop's spacing
+        {"/ 1", Volume, kErrorReleaseNeedsValues},
+        {"| / 1", Volume, kErrorReleaseNeedsValues},
+        {"/", Pitch, kErrorReleaseNeedsValues},
+        {"1 /", Volume, kErrorReleaseNeedsValues},
+        {"1 / ", Pitch, kErrorReleaseNeedsValues},
+        {"1/ 2", Volume, kErrorReleaseSpacing},
+        {"1 /2", Volume, kErrorReleaseSpacing},
+        {"/1", Volume, kErrorReleaseSpacing},  // spacing before the missing value
+        {"1 / / 2", Volume, kErrorReleaseRedefinition},
+        {"1x /", Volume, kErrorUnexpectedInNumber},
+        {"1 / 2x", Volume, kErrorUnexpectedInNumber},
+        {"3x / 4 / 5", Volume, kErrorReleaseRedefinition},
+        {"3x / 4 +", Volume, kErrorUnexpectedInString},
+        {"@36", Volume, kErrorFixedNoteOutsideArp},
+        {"0 @x", Duty, kErrorFixedNoteOutsideArp},  // before the missing number
+        {"@36", Pitch, kErrorFixedNoteOutsideArp},
+        {"@", Arp, kErrorPrefix},
+        {"@ 36", Arp, kErrorPrefix},
+        {"@-3", Arp, kErrorPrefix},
+        {"@128", Arp, kErrorFixedNoteRange},
+        {"@99999999999", Arp, kErrorFixedNoteRange},
+        {"@200 /", Arp, kErrorFixedNoteRange},
+        {"3x @200", Arp, kErrorFixedNoteRange},
+        {"@36x", Arp, kErrorUnexpectedInNumber},
+    };
+    for (const Case& c : cases) {
+        const Released result = compileKind(c.text, c.kind);
+        EXPECT_EQ(result.message, c.message) << '"' << c.text << "\": " << (result.message ? result.message : "OK");
+        EXPECT_EQ(result.steps, std::vector<int32_t>{0}) << c.text;
+        EXPECT_EQ(result.releaseIndex, -1) << c.text;
+    }
+    // The plain entry point knows no kind, so it takes no fixed notes.
+    EXPECT_EQ(compile("@36").message, kErrorFixedNoteOutsideArp);
 }

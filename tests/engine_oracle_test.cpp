@@ -1,6 +1,8 @@
 // The engine renders in runs between events and reads each voice's buffer a
 // run at a time; the result must be, bit for bit, what the plain
-// sample-by-sample rendering gives, for any MIDI, rate and block size.
+// sample-by-sample rendering gives, for any MIDI, rate and block size. The
+// reference knows no sound-shaping controllers: with the handling off, the
+// engine must ignore them just as completely.
 #include "EngineOracle.h"
 #include "EngineTestSupport.h"
 #include "engine/Engine.h"
@@ -30,7 +32,7 @@ struct Case {
     int32_t gain;
 };
 
-void compareOverRandomMidi(const Case& c, uint32_t seed, int blocks)
+void compareOverRandomMidi(const Case& c, uint32_t seed, int blocks, bool controllersOff = false)
 {
     auto bank = randomBank(seed);
     EngineUnderTest fast(bank->programs);
@@ -41,6 +43,8 @@ void compareOverRandomMidi(const Case& c, uint32_t seed, int blocks)
     oracle.polyphony = c.polyphony;
     oracle.ntsc = c.ntsc;
     oracle.gain = c.gain;
+    if (controllersOff)
+        fast.settings.midiControllers = 0;
     std::mt19937 random(seed);
     for (int channel = 0; channel < 4; ++channel) {
         const int32_t program = std::uniform_int_distribution<int>(0, 127)(random);
@@ -51,7 +55,14 @@ void compareOverRandomMidi(const Case& c, uint32_t seed, int blocks)
     std::vector<float> fastLeft(c.blockSize), fastRight(c.blockSize), slowLeft(c.blockSize), slowRight(c.blockSize);
     int64_t nonZero = 0;
     for (int block = 0; block < blocks; ++block) {
-        for (const RawMidi& m : randomBlockMidi(random, c.blockSize, c.blockSize < 16 ? 1 : 6)) {
+        std::vector<RawMidi> midi = randomBlockMidi(random, c.blockSize, c.blockSize < 16 ? 1 : 6);
+        if (controllersOff) {
+            constexpr uint8_t kShaping[] = {1, 7, 11, 64, 120, 121};
+            const auto channel = static_cast<uint8_t>(0xB0 | (random() % 4));
+            midi.push_back({static_cast<int32_t>(random() % static_cast<uint32_t>(c.blockSize)),
+                            {channel, kShaping[random() % 6], static_cast<uint8_t>(random() % 128)}});
+        }
+        for (const RawMidi& m : midi) {
             fast.engine->queueMidi(m.deltaFrames, m.bytes.data());
             oracle.processEvent(m.deltaFrames, m.bytes[0], m.bytes[1], m.bytes[2]);
         }
@@ -96,4 +107,10 @@ TEST(EngineAgainstOracle, ManySeeds)
     for (uint32_t seed = 100; seed < 110; ++seed)
         compareOverRandomMidi({44100.0f, 512, static_cast<int32_t>(2 + seed % 7), static_cast<int32_t>(seed % 2), 100},
                               seed, 400);
+}
+
+TEST(EngineAgainstOracle, ControllersAreIgnoredWhileTheirHandlingIsOff)
+{
+    compareOverRandomMidi({44100.0f, 512, 8, 1, 100}, 31, 600, true);
+    compareOverRandomMidi({48000.0f, 64, 1, 0, 100}, 32, 2000, true);
 }

@@ -3,6 +3,7 @@
 #include "EngineTestSupport.h"
 #include "engine/BankSnapshot.h"
 #include "engine/EnvelopeSequencer.h"
+#include "engine/VoicePool.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +51,17 @@ protected:
         voice.key = note;
         voice.velocity = std::min(velocity, 100);
     }
+    // The key goes up, as the voice rules do it.
+    void release()
+    {
+        const int32_t channelProgram[kMidiChannelCount] = {};
+        pool.releaseVoice({*snapshot, channelProgram, 8}, voice);
+    }
+    // The 11-bit period a triangle frame wrote.
+    static int32_t trianglePeriod(const std::vector<Write>& writes)
+    {
+        return std::get<2>(writes.at(2)) | (std::get<2>(writes.at(3)) << 8);
+    }
     std::vector<Write> frame(float bend = 0.0f, int32_t clock = kNtscClockRate)
     {
         chip.writes.clear();
@@ -61,6 +73,7 @@ protected:
     std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
     Voice voice;
     RecordingChip chip;
+    VoicePool pool;
 };
 
 }  // namespace
@@ -261,4 +274,62 @@ TEST(PeriodTable, BendArpAndOffsetMoveThePeriod)
     EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 0, 10, kNtscClockRate), 263) << "a positive offset lowers the pitch";
     EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 0, -254, kNtscClockRate), -1);
     EXPECT_EQ(periodFromNote(Pulse, 0.0f, 69, 0, -253, kNtscClockRate), 0);
+}
+
+TEST_F(Sequencer, ReleasePartPlaysFromTheNextFrameThenFreesTheVoice)
+{
+    start(Pulse, "15 | 12 / 6 3", 69, 127, "0 / 12", "0", "0", "0 | 1 / 3");
+    const int held[] = {15, 12, 12, 12};
+    for (int volume : held)
+        EXPECT_EQ(std::get<2>(frame()[1]) & 15, volume);
+    release();
+    EXPECT_FALSE(voice.isFree());
+    // Arp 12 takes the period from 253 to 126; the high bits stay 0.
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xF6}, {12, 0x4001, 0x08}, {16, 0x4002, 126}}));
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{{4, 0x4015, 0x01}, {8, 0x4000, 0xF3}, {12, 0x4001, 0x08}, {16, 0x4002, 126}}));
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}})) << "every release part has played: a silent frame";
+    EXPECT_TRUE(voice.isFree());
+    EXPECT_TRUE(frame().empty());
+}
+
+TEST_F(Sequencer, EnvelopesWithoutReleaseRunOnAndRelativeOnesStopAfterTheirs)
+{
+    start(Pulse, "15 / 9 9 9", 69, 100, "0", "1 / 2 2", "0", "1 | 2 3");
+    frame();
+    frame();
+    EXPECT_EQ(voice.pitchOffset, 1) << "the held part ends on its appended 0";
+    release();
+    const int32_t offsets[] = {3, 5, 5};
+    const int32_t duties[] = {3, 2, 3};
+    for (int i = 0; i < 3; ++i) {
+        frame();
+        EXPECT_EQ(voice.volumeValue, 9);
+        EXPECT_EQ(voice.pitchOffset, offsets[i]) << "frame " << i;
+        EXPECT_EQ(voice.dutyValue, duties[i]) << "frame " << i;
+    }
+    EXPECT_FALSE(voice.isFree()) << "the longest release part, Volume's, has just played its last value";
+    frame();
+    EXPECT_TRUE(voice.isFree());
+
+    start(Pulse, "15", 69, 100, "0 | 12 0");
+    frame();
+    release();
+    EXPECT_TRUE(voice.isFree()) << "a program without release parts stops at the key";
+}
+
+TEST_F(Sequencer, FixedNotesSoundTheirNoteOnEveryKeyAndBendStillApplies)
+{
+    for (int32_t key : {40, 60, 83}) {
+        start(Triangle, "15", key, 100, "@36 @36 0 | 12");
+        const int32_t note36 = periodFromNote(Triangle, 0.0f, 36, 0, 0, kNtscClockRate);
+        EXPECT_EQ(trianglePeriod(frame()), note36) << key;
+        EXPECT_EQ(trianglePeriod(frame(1.0f)), periodFromNote(Triangle, 0.0f, 37, 0, 0, kNtscClockRate)) << key;
+        EXPECT_EQ(trianglePeriod(frame()), periodFromNote(Triangle, 0.0f, key, 0, 0, kNtscClockRate)) << key;
+        EXPECT_EQ(trianglePeriod(frame()), periodFromNote(Triangle, 0.0f, key + 12, 0, 0, kNtscClockRate)) << key;
+        start(Noise, "15", key, 100, "@40 2");
+        EXPECT_EQ(std::get<2>(frame()[2]) & 15, noiseIndexFromNote(40, 0, 0)) << key;
+        EXPECT_EQ(std::get<2>(frame()[2]) & 15, noiseIndexFromNote(key, 2, 0)) << key;
+    }
 }

@@ -1,5 +1,6 @@
-// Voice allocation: which voice a note takes, when notes are dropped, mono
-// legato, key-split Multi programs, and MIDI decoding into events.
+// Voice allocation: which voice a note takes, when notes are dropped or yield,
+// mono legato, key-split Multi programs, release, the sustain pedal, and MIDI
+// decoding into events.
 #include "EngineTestSupport.h"
 #include "engine/BankExchange.h"
 #include "engine/MidiIntake.h"
@@ -16,7 +17,14 @@ protected:
         bank = factoryBank();
         snapshot->capture(bank->programs);
     }
-    VoiceContext context(int32_t polyphony = 8) { return {*snapshot, channelProgram, polyphony}; }
+    VoiceContext context(int32_t polyphony = 8) { return {*snapshot, channelProgram, polyphony, controllers}; }
+    // Program 0 gets a release part.
+    void giveRelease()
+    {
+        copyTextField(bank->programs[0].envelopeText[Volume], "15 / 5 5 5");
+        ASSERT_EQ(compileAllEnvelopes(bank->programs), nullptr);
+        snapshot->capture(bank->programs);
+    }
     int busyCount() const
     {
         int count = 0;
@@ -28,6 +36,7 @@ protected:
     std::unique_ptr<BankHolder> bank;
     std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
     int32_t channelProgram[16] = {};
+    ChannelControllers controllers[16];
     VoicePool pool;
 };
 
@@ -47,6 +56,52 @@ TEST_F(Voices, NinthKeyIsDroppedAndStealsNothing)
     EXPECT_TRUE(pool.voices[3].isFree());
     pool.noteOn(context(), 0, 72, 100);
     EXPECT_EQ(pool.voices[3].note, 72) << "the freed voice goes to the next note on, not the dropped key";
+}
+
+TEST_F(Voices, ReleasingVoicesYieldToNewNotesLongestReleasedFirst)
+{
+    giveRelease();
+    for (int key = 60; key < 68; ++key)
+        pool.noteOn(context(), 0, key, 100);
+    pool.noteOff(context(), 0, 63);
+    pool.noteOff(context(), 0, 61);
+    EXPECT_TRUE(pool.voices[3].releasing);
+    EXPECT_FALSE(pool.voices[3].isFree());
+    pool.noteOn(context(), 0, 70, 100);
+    EXPECT_EQ(pool.voices[3].key, 70);
+    EXPECT_FALSE(pool.voices[3].releasing);
+    pool.noteOn(context(), 0, 71, 100);
+    EXPECT_EQ(pool.voices[1].key, 71);
+    pool.noteOn(context(), 0, 72, 100);
+    for (const Voice& voice : pool.voices)
+        EXPECT_NE(voice.key, 72) << "nothing left releasing: dropped";
+    pool.noteOff(context(3), 0, 66);
+    pool.noteOn(context(3), 0, 73, 100);
+    EXPECT_EQ(pool.voices[6].key, 66) << "a voice above the polyphony does not yield";
+}
+
+TEST_F(Voices, SustainPedalHoldsReleasesUntilItGoesUp)
+{
+    giveRelease();
+    controllers[0].pedalDown = true;
+    pool.noteOn(context(), 0, 60, 100);
+    pool.noteOn(context(), 1, 62, 100);
+    pool.noteOff(context(), 0, 60);
+    pool.noteOff(context(), 1, 62);
+    EXPECT_TRUE(pool.voices[0].sustained);
+    EXPECT_FALSE(pool.voices[0].releasing);
+    EXPECT_TRUE(pool.voices[1].releasing) << "channel 2 has no pedal down";
+    EXPECT_EQ(pool.keyDown[60], 0);
+    pool.pedalUp(context(), 1);
+    EXPECT_TRUE(pool.voices[0].sustained) << "another channel's pedal";
+    controllers[0].pedalDown = false;
+    pool.pedalUp(context(), 0);
+    EXPECT_TRUE(pool.voices[0].releasing);
+    EXPECT_FALSE(pool.voices[0].sustained);
+
+    pool.cutChannel(0);
+    EXPECT_TRUE(pool.voices[0].isFree()) << "sound off cuts the release";
+    EXPECT_FALSE(pool.voices[1].isFree());
 }
 
 TEST_F(Voices, SameKeyRestartsItsVoiceButNotAcrossChannels)

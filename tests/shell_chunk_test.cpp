@@ -27,6 +27,7 @@ struct State {
     std::array<ProgramState, 128> programs;
     int ntsc = 0;
     int gain = 0;
+    int midiControllers = -1;  // absent
 };
 
 // Takes apart a chunk as the plug-in writes it, checking the order of the
@@ -64,6 +65,10 @@ State parseWritten(const std::vector<uint8_t>& bytes)
     state.ntsc = static_cast<int>(chunk.at(i++));
     expectCell(cells::gain);
     state.gain = static_cast<int>(chunk.at(i++));
+    if (i < chunk.size() && chunk[i] == cells::midiControllers) {
+        ++i;
+        state.midiControllers = static_cast<int>(chunk.at(i++));
+    }
     expectCell(cells::end);
     EXPECT_EQ(i, chunk.size()) << "nothing after the end tag";
     return state;
@@ -85,7 +90,10 @@ cells::Builder chunkOf(const State& state)
         for (int kind = 0; kind < 5; ++kind)
             chunk.cell(cells::envelope[kind]).string(program.texts[kind]);
     }
-    chunk.cell(cells::ntsc).number(state.ntsc).cell(cells::gain).number(state.gain).cell(cells::end);
+    chunk.cell(cells::ntsc).number(state.ntsc).cell(cells::gain).number(state.gain);
+    if (state.midiControllers >= 0)
+        chunk.cell(cells::midiControllers).number(state.midiControllers);
+    chunk.cell(cells::end);
     return chunk;
 }
 
@@ -140,8 +148,9 @@ TEST_F(Chunk, NewInstanceWritesTheDefaultBankCellByCell)
         EXPECT_EQ(chunk[i], 0.0f);
     EXPECT_EQ(chunk[18], 150202704.0f);
     EXPECT_EQ(chunk[19], 0.0f);
-    const std::vector<float> tail(chunk.end() - 5, chunk.end());
-    EXPECT_EQ(tail, (std::vector<float>{175532480.0f, 1.0f, 164782272.0f, 100.0f, 145991616.0f}));
+    // The settings, the controller setting (on in a new instance) last.
+    const std::vector<float> tail(chunk.end() - 7, chunk.end());
+    EXPECT_EQ(tail, (std::vector<float>{175532480.0f, 1.0f, 164782272.0f, 100.0f, 181708224.0f, 1.0f, 145991616.0f}));
 
     const State state = parseWritten(bytes);
     EXPECT_EQ(state.programs[0].name, "001 Plain Pulse 12.5%");
@@ -150,9 +159,9 @@ TEST_F(Chunk, NewInstanceWritesTheDefaultBankCellByCell)
     EXPECT_EQ(state.programs[127].name, "128 default");
     EXPECT_EQ(state.programs[127].texts, (std::array<std::string, 5>{"15", "0", "0", "0", "0"}));
 
-    // The size follows from the bank: 23 cells plus 18 per program plus every
+    // The size follows from the bank: 25 cells plus 18 per program plus every
     // character of its name and texts.
-    size_t expected = 23;
+    size_t expected = 25;
     for (const ProgramState& program : state.programs) {
         expected += 18 + program.name.size();
         for (const std::string& text : program.texts)

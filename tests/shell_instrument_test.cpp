@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -214,4 +216,34 @@ TEST_F(VstInstrument, ACellOfAWholeMultipleOf256StoresAZeroByteInsideTheString)
     plinka->setChunk(bytes.data(), static_cast<VstInt32>(bytes.size()), false);
     EXPECT_EQ(std::string(program(0).name, 3), std::string("a\0b", 3));
     EXPECT_EQ(program(0).name[3], 0);
+}
+
+TEST_F(VstInstrument, ABlockNeverHearsSettingsThatAreNotItsBanks)
+{
+    // A note sounds at gain 100; then another thread's load stores gain 0.
+    // While that store is under way, or once it holds a load whose bank has
+    // not reached the audio thread, blocks keep the settings they had.
+    const uint8_t note[3] = {0x90, 69, 100};
+    core.queueMidi(0, note);
+    float left[512], right[512];
+    auto peak = [&] {
+        core.render(left, right, 512, 44100.0f);
+        float most = 0.0f;
+        for (float sample : left)
+            most = std::max(most, std::abs(sample));
+        return most;
+    };
+    ASSERT_GT(peak(), 0.05f);
+
+    core.settings.beginLoad();
+    core.settings.gain = 0;
+    EXPECT_GT(peak(), 0.05f) << "half-stored settings";
+    core.settings.appliedLoadSerial = 7;
+    core.settings.endLoad();
+    EXPECT_GT(peak(), 0.05f) << "a later load's settings before its bank";
+
+    core.settings.beginLoad();
+    core.settings.appliedLoadSerial = 0;
+    core.settings.endLoad();
+    EXPECT_EQ(peak(), 0.0f) << "whole settings of this bank's load";
 }

@@ -443,7 +443,7 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     state->settings.channelProgram[9] = 127;
     const std::string text = textbank::write(*state);
     EXPECT_EQ(text.substr(text.find("clock")), [] {
-        std::string expected = "clock = ntsc\ngain = 100\n\n[channels]\n";
+        std::string expected = "clock = ntsc\ngain = 100\ncontrollers = on\n\n[channels]\n";
         for (int channel = 1; channel <= 16; ++channel)
             expected += std::to_string(channel) + " = " + (channel == 10 ? "128" : "1") + "\n";
         return expected;
@@ -457,6 +457,25 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     const std::string odd = textbank::write(*state);
     EXPECT_NE(odd.find("clock = -5\n"), std::string::npos);
     EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 9\nmulti = 2\n"), std::string::npos);
+}
+
+TEST(TextBankState, ControllerHandlingIsWrittenOnlyWhenTheBankHasIt)
+{
+    // The default bank has it on, as a new instance; a bank without the line
+    // was made before the setting and stays without it.
+    EXPECT_NE(textbank::write(*textbank::makeDefault()).find("gain = 100\ncontrollers = on\n"), std::string::npos);
+    EXPECT_EQ(textbank::write(*parseOk("gain = 100\n")).find("controllers"), std::string::npos);
+    for (const char* word : {"on", "off"}) {
+        const auto state = parseOk(std::string("controllers = ") + word + "\n");
+        const std::string text = textbank::write(*state);
+        EXPECT_NE(text.find(std::string("gain = 100\ncontrollers = ") + word + "\n"), std::string::npos);
+        const auto back = stateOfChunk(textbank::toChunk(*state));
+        EXPECT_EQ(back->settings.midiControllers, word[1] == 'n' ? 1 : 0);
+        EXPECT_EQ(textbank::write(*back), text);
+    }
+    EXPECT_EQ(firstParseError("controllers = 2\n"), "bank.txt:1: controllers must be on or off, not \"2\"");
+    EXPECT_EQ(firstParseError("controllers = yes\n"),
+              "bank.txt:1: controllers must be off, on or a number, not \"yes\"");
 }
 
 TEST(TextBankState, ListsFactorySlotsAndChangedProgramsOrAllOnRequest)
@@ -489,8 +508,11 @@ TEST(TextBankRead, ProgramsAndKeysLeftOutKeepTheDefaultBank)
     EXPECT_EQ(fieldString(state->programs[127].name), "128 default");
     copyTextField(defaults->programs[4].name, "Mine");
     setText(defaults->programs[127], Duty, "2");
+    defaults->settings.midiControllers = chunk::kSettingAbsent;  // the one setting a text must name
     EXPECT_TRUE(textbank::sameContent(*state, *defaults));
-    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *textbank::makeDefault()));
+    const auto untouched = textbank::makeDefault();
+    untouched->settings.midiControllers = chunk::kSettingAbsent;
+    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *untouched));
 }
 
 TEST(TextBankRead, ForgivesCaseCrlfByteOrderMarkAndSpacing)
@@ -545,8 +567,8 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
               "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch "
               "and duty)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
-              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain; programs start with [program "
-              "N])");
+              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers; programs start "
+              "with [program N])");
     EXPECT_EQ(firstParseError("[channels]\n17 = 1\n"),
               "bank.txt:2: unknown key \"17\" in [channels] (MIDI channels are 1 to 16)");
     EXPECT_EQ(firstParseError("[channels]\n1 = 0\n"), "bank.txt:2: MIDI channel 1: program \"0\" is not one of 1..128");
@@ -645,8 +667,8 @@ TEST(TextBankErrors, LongOrStrangeWordsAreShownQuotedAndCut)
     EXPECT_EQ(firstParseError("gain = " + std::string(50, 'x') + "\n"),
               "bank.txt:1: gain: \"" + std::string(40, 'x') + "\"... is not a number");
     EXPECT_EQ(firstParseError("g\xE9\x01 = 1\n"),
-              "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain; programs start with "
-              "[program N])");
+              "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain, controllers; "
+              "programs start with [program N])");
 }
 
 // ---- envelope check ----
@@ -662,6 +684,8 @@ TEST(EnvelopeCheck, EveryFailingTextIsReportedWithTheCompilersMessage)
     setText(state->programs[40], Volume, "15 x");
     setText(state->programs[40], HiPitch, "1x");
     setText(state->programs[127], Duty, "- 1");
+    setText(state->programs[12], Arp, "@36 0 | 12 / @40");  // fixed notes belong in Arp
+    setText(state->programs[12], Volume, "15 / 8 0");
     const std::vector<textbank::EnvelopeError> errors = textbank::checkEnvelopes(*state);
     ASSERT_EQ(errors.size(), 5u);
     EXPECT_EQ(errors[0].message, kErrorLoopSpacing);

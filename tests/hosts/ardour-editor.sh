@@ -116,6 +116,8 @@ def string(i):
 name, i = string(25)
 _, i = string(i + 1)  # Volume
 arp, _ = string(i + 1)
-print('channel type %d, ntsc %d, arp "%s"' % (cells[21], cells[-4], arp))
-sys.exit(0 if (cells[21], cells[-4], arp) == (1, 0, '12 0 7') else 1)
+NTSC_TAG = 175532480.0  # tests/ChunkCells.h
+ntsc = cells[len(cells) - cells[::-1].index(NTSC_TAG)]
+print('channel type %d, ntsc %d, arp "%s"' % (cells[21], ntsc, arp))
+sys.exit(0 if (cells[21], ntsc, arp) == (1, 0, '12 0 7') else 1)
 EOF

@@ -21,7 +21,8 @@ export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$wo
 export LXVST_PATH=$work/plugins VST_PATH=$work/plugins
 
 LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$work/plugins/$(basename "$plugin")"
-SESSION_DIR=$work/session timeout 300 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
+# Each step takes a few seconds; the bounds leave room for a busy machine.
+SESSION_DIR=$work/session timeout 120 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
 
 # The session has no range yet, and without one the export writes only a
 # header. Ardour counts session time in superclock ticks, 282240000 a second.
@@ -29,4 +30,4 @@ end=$(( seconds * 282240000 ))
 sed -i "s|<Locations/>|<Locations><Location id=\"999999\" name=\"session\" start=\"a0\" end=\"a$end\" flags=\"IsSessionRange\" locked=\"0\" timestamp=\"0\" cue=\"0\"/></Locations>|" \
     "$work/session/plinka.ardour"
 grep -q IsSessionRange "$work/session/plinka.ardour"
-timeout 300 ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null
+timeout 120 ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null

@@ -24,6 +24,6 @@ source "$here/../../scripts/wine-env.sh"
 # (A shell comes first, as the namespace's init ignores xvfb-run's signal.)
 # Its exit status is not passed on: the WAV is the verdict, LMMS's log at
 # WORK_DIR/lmms.log the explanation.
-timeout 900 unshare --pid --fork --kill-child --mount-proc sh -c '
+timeout 240 unshare --pid --fork --kill-child --mount-proc sh -c '
     xvfb-run -a -s "-screen 0 1024x768x24" ${WITHOUT_PIDFD:-} lmms --allowroot render "$1" -o "$2" -f wav -a
     wineserver -k 2>/dev/null' lmms-render "$project" "$out" >"$work/lmms.log" 2>&1 || true

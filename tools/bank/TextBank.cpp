@@ -155,6 +155,8 @@ constexpr const char* kMultiWords[] = {"no", "yes"};
 constexpr int32_t kMultiValues[] = {0, 1};
 constexpr const char* kClockWords[] = {"ntsc", "pal"};
 constexpr int32_t kClockValues[] = {1, 0};
+constexpr const char* kSwitchWords[] = {"off", "on"};
+constexpr int32_t kSwitchValues[] = {0, 1};
 
 std::string numberOrWord(int32_t value, const char* const* words, const int32_t* values, int wordCount)
 {
@@ -167,8 +169,8 @@ std::string numberOrWord(int32_t value, const char* const* words, const int32_t*
 enum ProgramKey { KeyName, KeyChannel, KeyMulti, KeyVolume, kProgramKeyCount = KeyVolume + kEnvelopeKindCount };
 constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name", "channel", "multi",    "volume",
                                                            "arp",  "pitch",   "hi-pitch", "duty"};
-enum TopKey { KeyClock, KeyGain, kTopKeyCount };
-constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain"};
+enum TopKey { KeyClock, KeyGain, KeyControllers, kTopKeyCount };
+constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers"};
 
 class Parser {
 public:
@@ -202,6 +204,10 @@ public:
                 line.remove_suffix(1);
             readLine(line);
         }
+        // A bank written before controllers were played has no such line, and
+        // stays as it was: without them (and, saved again, without the setting).
+        if (!sawControllers_)
+            state_.settings.midiControllers = chunk::kSettingAbsent;
         return errors_.size() == errorsBefore;
     }
 
@@ -370,9 +376,19 @@ private:
                 state_.settings.gain = *gain;
             else
                 fail("gain: " + error);
+        } else if (key == kTopKeyName[KeyControllers]) {
+            if (!firstTime(KeyControllers, keyText))
+                return;
+            sawControllers_ = true;
+            // The chunk holds only on or off, so no other number is taken.
+            const auto handling = parseWordOrNumber(value, kSwitchWords, kSwitchValues, 2, "controllers", error);
+            if (handling && (*handling == 0 || *handling == 1))
+                state_.settings.midiControllers = *handling;
+            else
+                fail(handling ? "controllers must be on or off, not " + shown(value) : error);
         } else {
             fail("unknown key " + shown(keyText) +
-                 " (before the first section: clock, gain; programs start with [program N])");
+                 " (before the first section: clock, gain, controllers; programs start with [program N])");
         }
     }
 
@@ -449,6 +465,7 @@ private:
     int channelsLine_ = 0;
     int programLine_[kProgramCount] = {};
     int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
+    bool sawControllers_ = false;
 };
 
 static_assert(kProgramKeyCount <= kMidiChannelCount && kTopKeyCount <= kMidiChannelCount);
@@ -461,6 +478,7 @@ void resetToDefault(State& state)
     std::fill(std::begin(state.settings.channelProgram), std::end(state.settings.channelProgram), 0);
     state.settings.ntsc = kDefaultNtsc;
     state.settings.gain = kDefaultGain;
+    state.settings.midiControllers = 1;  // as a new instance has it
 }
 
 std::unique_ptr<State> makeDefault()
@@ -546,6 +564,8 @@ std::string write(const State& state, const WriteOptions& options)
                       "\n";
     out += "clock = " + numberOrWord(state.settings.ntsc, kClockWords, kClockValues, 2) + "\n";
     out += "gain = " + std::to_string(state.settings.gain) + "\n";
+    if (state.settings.midiControllers != chunk::kSettingAbsent)
+        out += "controllers = " + numberOrWord(state.settings.midiControllers, kSwitchWords, kSwitchValues, 2) + "\n";
     out += "\n[channels]\n";
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         out += std::to_string(channel + 1) + " = " +
@@ -572,8 +592,8 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             // The compiler reads up to the terminator, which every field keeps.
             const Program& program = state.programs[number];
-            if (const char* message = compileEnvelope(std::string(fieldText(program.envelopeText[kind])).c_str(),
-                                                      *scratch, envelopeHoldsLast(kind)))
+            if (const char* message =
+                    compileEnvelopeOfKind(std::string(fieldText(program.envelopeText[kind])).c_str(), *scratch, kind))
                 errors.push_back({number, kind, message});
         }
     return errors;

@@ -1,0 +1,28 @@
+// The controllers of one MIDI channel that shape its voices: the sustain
+// pedal, volume and expression, and the modulation wheel. They act only while
+// the instrument's controller handling is on; at their defaults they change
+// nothing.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t kControllerMax = 127;
+constexpr int32_t kPedalDownFrom = 64;  // sustain values from here on hold the notes
+
+struct ChannelControllers {
+    bool pedalDown = false;
+    int32_t volume = kControllerMax;      // controller 7
+    int32_t expression = kControllerMax;  // controller 11
+    int32_t wheel = 0;                    // controller 1
+
+    void reset() { *this = ChannelControllers{}; }
+};
+
+// The chip volume 0..15 scaled by (volume/127)^2 (expression/127)^2, rounded
+// to the nearest of the chip's steps, halves up: exact at 127 and 127.
+int32_t scaleChipVolume(int32_t chipVolume, const ChannelControllers& controllers);
+
+// The wheel's vibrato for a voice's frame, in semitones: a sine of about 6 Hz
+// held for each frame, as a tracker steps it, reaching +-50 cents at full
+// wheel. Exactly 0 with the wheel at 0.
+float wheelVibrato(const ChannelControllers& controllers, int32_t frame, int32_t frameRate);

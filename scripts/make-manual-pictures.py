@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Draws the pictures of docs/manual.md from real renders: each example is a
+text bank and a few MIDI notes played through plinka-render, and gnuplot
+draws what came out. Run it after building the linux preset (it needs
+build/linux/plinka-render and gnuplot; scripts/install-deps.sh docs installs
+gnuplot). Writes docs/pictures/*.png.
+"""
+import math
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import wave
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+RENDER = os.path.join(ROOT, "build", "linux", "plinka-render")
+PICTURES = os.path.join(ROOT, "docs", "pictures")
+RATE = 44100
+FRAME = RATE / 60.0  # one NTSC chip frame in samples
+TICKS = 480          # per quarter note, at 120 bpm: one tick is 1/960 s
+
+
+def vlq(value):
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.insert(0, (value & 0x7F) | 0x80)
+        value >>= 7
+    return bytes(out)
+
+
+def midi_file(events):
+    """events: (seconds, three bytes); one track at 120 bpm."""
+    body = b""
+    now = 0
+    for seconds, data in sorted(events, key=lambda e: e[0]):
+        tick = round(seconds * 2 * TICKS)
+        body += vlq(tick - now) + bytes(data)
+        now = tick
+    body += vlq(0) + b"\xFF\x2F\x00"
+    return b"MThd" + struct.pack(">IHHH", 6, 0, 1, TICKS) + b"MTrk" + struct.pack(">I", len(body)) + body
+
+
+def render(work, name, bank, events, seconds):
+    """Plays events through a bank; answers the samples of the left channel."""
+    bank_path = os.path.join(work, name + ".txt")
+    midi_path = os.path.join(work, name + ".mid")
+    wav_path = os.path.join(work, name + ".wav")
+    with open(bank_path, "w") as out:
+        out.write(bank)
+    with open(midi_path, "wb") as out:
+        out.write(midi_file(events))
+    subprocess.run([RENDER, midi_path, "--bank", bank_path, "-o", wav_path, "--tail", "0.5", "--quiet"], check=True)
+    with wave.open(wav_path) as wav:
+        frames = wav.readframes(wav.getnframes())
+    samples = struct.unpack("<%dh" % (len(frames) // 2), frames)[0::2]
+    return [s / 32768.0 for s in samples][: int(seconds * RATE)]
+
+
+def program(channel, volume, arp="0", pitch="0", duty="2", number=1, multi="no"):
+    return (f"[program {number}]\nname = example\nchannel = {channel}\nmulti = {multi}\n"
+            f"volume = {volume}\narp = {arp}\npitch = {pitch}\nhi-pitch = 0\nduty = {duty}\n\n")
+
+
+def plot(name, script, data):
+    path = os.path.join(PICTURES, name + ".png")
+    with tempfile.NamedTemporaryFile("w", suffix=".dat", delete=False) as out:
+        out.write(data)
+        data_path = out.name
+    commands = ("set terminal pngcairo size 900,320 font 'sans,10'\n"
+                f"set output '{path}'\nset grid\n" + script.replace("DATA", f"'{data_path}'"))
+    subprocess.run(["gnuplot"], input=commands, text=True, check=True)
+    os.unlink(data_path)
+    print("wrote", os.path.relpath(path, ROOT))
+
+
+def peaks_per_frame(samples):
+    rows = []
+    for frame in range(int(len(samples) / FRAME)):
+        part = samples[int(frame * FRAME): int((frame + 1) * FRAME)]
+        rows.append(f"{frame / 60.0:.4f} {max(abs(s) for s in part):.5f}")
+    return "\n".join(rows) + "\n"
+
+
+def pitch_per_frame(samples, key):
+    """Cents from the key's equal-tempered pitch, frame by frame, from rising zero crossings."""
+    rows = []
+    reference = 440.0 * 2 ** ((key - 69) / 12)
+    for frame in range(int(len(samples) / FRAME)):
+        part = samples[int(frame * FRAME) + 40: int((frame + 1) * FRAME) - 40]
+        mean = sum(part) / len(part)
+        crossings = [i + (mean - part[i]) / (part[i + 1] - part[i])
+                     for i in range(len(part) - 1) if part[i] <= mean < part[i + 1]]
+        if len(crossings) >= 2:
+            frequency = (len(crossings) - 1) * RATE / (crossings[-1] - crossings[0])
+            rows.append(f"{frame / 60.0:.4f} {1200 * math.log2(frequency / reference):.2f}")
+    return "\n".join(rows) + "\n"
+
+
+def main():
+    if not os.access(RENDER, os.X_OK):
+        sys.exit(f"make-manual-pictures: build the linux preset first ({RENDER} is missing)")
+    os.makedirs(PICTURES, exist_ok=True)
+    with tempfile.TemporaryDirectory() as work:
+        # A plucked lead: held part, then a release part after the key goes up.
+        bank = program("pulse", "15 13 11 10 9 | 9 / 7 5 4 3 2 1 0", duty="1 1 2")
+        samples = render(work, "pluck", bank, [(0.1, [0x90, 69, 100]), (0.6, [0x80, 69, 0])], 1.1)
+        plot("release", "set xlabel 'seconds'\nset ylabel 'peak level per frame'\nset yrange [0:*]\n"
+             "set arrow from 0.1, graph 0 to 0.1, graph 1 nohead dt 2\n"
+             "set arrow from 0.6, graph 0 to 0.6, graph 1 nohead dt 2\n"
+             "set label 'key down' at 0.11, graph 0.92\nset label 'key up: release part' at 0.61, graph 0.92\n"
+             "set title 'volume = 15 13 11 10 9 | 9 / 7 5 4 3 2 1 0'\n"
+             "plot DATA using 1:2 with steps lw 2 notitle",
+             peaks_per_frame(samples))
+
+        # Kick and snare from fixed notes on one Multi program: C plays the
+        # kick (program 1), D the snare (program 3).
+        bank = (program("triangle", "15 15 15 15 15 15 0", arp="@40 @35 @31 @28 @26 @24", multi="yes")
+                + program("noise", "15 14 12 10 8 6 4 2 0", arp="@64 @60 @60 @56", number=3))
+        hits = [(0.05, [0x99, 36, 120]), (0.3, [0x99, 38, 120]), (0.55, [0x99, 48, 120]), (0.8, [0x99, 62, 120])]
+        hits += [(1.0, [0x89, key, 0]) for key in (36, 38, 48, 62)]
+        samples = render(work, "drums", "[channels]\n10 = 1\n\n" + bank, hits, 1.05)
+        rows = "\n".join(f"{i / RATE:.5f} {s:.5f}" for i, s in enumerate(samples) if i % 4 == 0) + "\n"
+        plot("drums", "set xlabel 'seconds'\nset ylabel 'output'\nset yrange [-0.5:0.5]\n"
+             "set label 'kick (C2)' at 0.06, 0.45\nset label 'snare (D2)' at 0.31, 0.45\n"
+             "set label 'kick (C3)' at 0.56, 0.45\nset label 'snare (D4)' at 0.81, 0.45\nset xrange [0:1.05]\n"
+             "plot DATA using 1:2 with lines lw 1 notitle", rows)
+
+        # Vibrato by the modulation wheel: none, half, full.
+        bank = program("pulse", "12")
+        wheel = [(0.0, [0x90, 57, 100]), (0.5, [0xB0, 1, 64]), (1.0, [0xB0, 1, 127]), (1.5, [0x80, 57, 0])]
+        samples = render(work, "vibrato", bank, wheel, 1.5)
+        plot("vibrato", "set xlabel 'seconds'\nset ylabel 'cents from A3'\nset yrange [-60:60]\n"
+             "set label 'wheel 0' at 0.2, 52\nset label 'wheel 64' at 0.7, 52\nset label 'wheel 127' at 1.2, 52\n"
+             "plot DATA using 1:2 with steps lw 2 notitle", pitch_per_frame(samples, 57))
+
+
+main()
