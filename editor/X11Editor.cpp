@@ -230,7 +230,8 @@ void X11Editor::close()
     if (!display_)
         return;
     const bool broken = X11ErrorFilter::isBroken(display_);
-    if (gc_ && !broken)
+    // Also on a broken connection: the request goes nowhere, the memory is freed.
+    if (gc_)
         XFreeGC(display_, gc_);
     gc_ = nullptr;
     if (window_ && !windowGone_ && !broken)

@@ -546,7 +546,9 @@ TEST_F(LinuxEditor, OpenedAndClosedAThousandTimesWithoutGrowth)
     const long grown = residentKilobytes() - before;
     std::printf("    resident memory after 1000 more opens: %+ld kB\n", grown);
     EXPECT_EQ(openFiles(), files) << "a connection left open";
+#ifndef __SANITIZE_ADDRESS__  // its quarantine holds freed memory; its leak check counts instead
     EXPECT_LT(grown, 1024);
+#endif
     EXPECT_TRUE(children(hostWindow).empty());
     ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
     editorWindow = onlyChild(hostWindow);
