@@ -19,11 +19,9 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <future>
 #include <memory>
 #include <string>
@@ -97,14 +95,7 @@ protected:
     {
         LoadedPlugin::SetUp();
         ASSERT_TRUE(effect().flags & effFlagsHasEditor);
-        // The virtual display is an outside program: a refused connection is
-        // retried a few times, and logged.
         display = XOpenDisplay(nullptr);
-        for (int retry = 0; !display && retry < 10; ++retry) {
-            std::fprintf(stderr, "    the X display refused a connection (%s); retrying\n", std::strerror(errno));
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            display = XOpenDisplay(nullptr);
-        }
         ASSERT_NE(display, nullptr) << "no X display: run under xvfb-run";
         hostWindow = makeHostWindow();
         ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);

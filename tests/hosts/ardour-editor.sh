@@ -95,7 +95,7 @@ done
 kill -9 $ardour 2>/dev/null
 exit 0
 EOF
-timeout 300 xvfb-run -a -n $(( 100 + RANDOM % 800 )) -s "-screen 0 1600x1000x24" bash "$work/gui.sh" "$work" >"$work/gui.log" 2>&1 || true
+timeout 300 xvfb-run -a -n $(( 100 + RANDOM % 800 )) -s "-screen 0 1600x1000x24 -noreset" bash "$work/gui.sh" "$work" >"$work/gui.log" 2>&1 || true
 
 fail() { echo "ardour-editor: $2" >&2; tail -20 "$work/ardour.log" >&2 2>/dev/null || true; exit "$1"; }
 [ -f "$work/ardour-editor.png" ] || fail 2 "the editor's window never appeared in Ardour"
