@@ -90,7 +90,10 @@ void EditorModel::click(int control)
         break;
     case kNtscButton:
     case kPalButton:
+        // Always a new set-up, even when the standard stays; a host that
+        // records automation hears of it.
         instrument_.setNtsc(control == kNtscButton);
+        instrument_.editParameter(kParamClock, control == kNtscButton ? 1.0 : 0.0);
         break;
     case kControllersButton:
         instrument_.setMidiControllers(!instrument_.midiControllers());
@@ -107,7 +110,7 @@ void EditorModel::click(int control)
     case kPolyphonyUpButton:
     case kPolyphonyDownButton: {
         const int32_t step = control == kPolyphonyUpButton ? 1 : kMaxPolyphony - 1;
-        instrument_.setPolyphony((instrument_.polyphony() - 1 + step) % kMaxPolyphony + 1);
+        instrument_.editParameter(kParamPolyphony, (instrument_.polyphony() - 1 + step) % kMaxPolyphony + 1);
         break;
     }
     default:
@@ -118,7 +121,7 @@ void EditorModel::click(int control)
 
 void EditorModel::moveGainSlider(int32_t position)
 {
-    instrument_.setGain(kGainSliderMax - std::clamp(position, 0, kGainSliderMax));
+    instrument_.editParameter(kParamGain, kGainSliderMax - std::clamp(position, 0, kGainSliderMax));
 }
 
 void EditorModel::markForRefresh()

@@ -1,9 +1,13 @@
 #include "BankExchange.h"
 
+#include <new>
+
 void BankExchange::initialise(const ProgramBank& bank)
 {
+    // Without its snapshots an instrument cannot be made at all.
     for (BankSnapshot& slot : slots_)
-        slot.capture(bank);
+        if (!slot.capture(bank))
+            throw std::bad_alloc();
 }
 
 void BankExchange::publish()

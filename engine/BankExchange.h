@@ -21,7 +21,8 @@ public:
     BankExchange(const BankExchange&) = delete;
     BankExchange& operator=(const BankExchange&) = delete;
 
-    // Before any reader exists: every snapshot holds the bank.
+    // Before any reader exists: every snapshot holds the bank. Throws
+    // std::bad_alloc when they cannot be made.
     void initialise(const ProgramBank& bank);
 
     // ---- writers (holding the bank mutex) ----

@@ -2,19 +2,40 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
-void BankSnapshot::capture(const ProgramBank& bank)
+namespace {
+
+// Bounded even if an envelope were longer than any text can make it.
+int32_t stepCount(const ProgramEnvelope& envelope)
 {
-    int32_t* free = steps_;
+    return std::clamp(envelope.length, 1, kMaxStepsPerText);
+}
+
+}  // namespace
+
+bool BankSnapshot::capture(const ProgramBank& bank)
+{
+    size_t needed = 0;
+    for (const Program& program : bank)
+        for (const ProgramEnvelope& envelope : program.envelope)
+            needed += static_cast<size_t>(stepCount(envelope));
+    try {
+        if (steps_.size() < needed)
+            steps_.resize(needed);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+
+    int32_t* free = steps_.data();
     for (int number = 0; number < kProgramCount; ++number) {
         const Program& program = bank[number];
         ProgramSound& sound = programs[number];
         sound.channelType = program.channelType;
         sound.multi = program.multi;
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-            const Envelope& envelope = program.envelope[kind];
-            // Bounded even if an envelope were longer than any text can make it.
-            const int32_t length = std::clamp(envelope.length, 1, kMaxStepsPerText);
+            const ProgramEnvelope& envelope = program.envelope[kind];
+            const int32_t length = stepCount(envelope);
             if (envelope.length >= 1)
                 std::memcpy(free, envelope.values, sizeof(int32_t) * static_cast<size_t>(length));
             else
@@ -25,8 +46,9 @@ void BankSnapshot::capture(const ProgramBank& bank)
             const int32_t held = release > 0 ? release : length;
             sound.envelope[kind] = {free, length, std::clamp(envelope.loopIndex, 0, held - 1), release,
                                     envelope.hasLoop};
-            free += kMaxStepsPerText;
+            free += length;
         }
     }
     loadSerial = 0;
+    return true;
 }

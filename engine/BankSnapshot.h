@@ -1,15 +1,14 @@
 // What the audio thread needs of the bank, copied out of it as one piece: each
 // program's channel type, Multi flag and compiled envelopes. A snapshot is
 // built off the audio thread and never changes while the audio thread uses it.
+// Its steps take the room the bank's envelopes need, not the most they could:
+// the storage grows (off the audio thread) and is reused, never shrunk.
 #pragma once
 
 #include "Program.h"
 
 #include <cstdint>
-
-// A text of 1023 characters yields at most 512 values; a relative kind may
-// get one more, the appended 0.
-constexpr int32_t kMaxStepsPerText = 513;
+#include <vector>
 
 struct EnvelopeSteps {
     const int32_t* values;
@@ -33,8 +32,9 @@ struct BankSnapshot {
     BankSnapshot(const BankSnapshot&) = delete;  // its envelopes point into its own storage
     BankSnapshot& operator=(const BankSnapshot&) = delete;
 
-    // Copies the compiled bank; carries no chunk settings.
-    void capture(const ProgramBank& bank);
+    // Copies the compiled bank; carries no chunk settings. Answers false,
+    // leaving the snapshot as it was, when no memory could be had for it.
+    bool capture(const ProgramBank& bank);
 
     ProgramSound programs[kProgramCount];
 
@@ -50,5 +50,5 @@ struct BankSnapshot {
     int32_t loadMidiControllers = 1;
 
 private:
-    int32_t steps_[kProgramCount * kEnvelopeKindCount * kMaxStepsPerText];
+    std::vector<int32_t> steps_;
 };

@@ -179,14 +179,17 @@ const char* compileEnvelopeOfKind(const char* text, Envelope& envelope, int kind
 
 const char* compileAllEnvelopes(ProgramBank& programs)
 {
+    static_assert(kEnvelopeTextSize / 2 + 1 <= kMaxStepsPerText, "a program's text always fits its envelope");
+    Envelope compiled;
     for (Program& program : programs) {
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             const char* text = program.envelopeText[kind];
             // The field is always terminated, but never read past its end.
             const void* end = std::memchr(text, 0, kEnvelopeTextSize);
             const size_t size = end ? static_cast<size_t>(static_cast<const char*>(end) - text) : kEnvelopeTextSize;
-            if (const char* message =
-                    compileText(text, size, program.envelope[kind], envelopeHoldsLast(kind), kind == Arp))
+            const char* message = compileText(text, size, compiled, envelopeHoldsLast(kind), kind == Arp);
+            program.envelope[kind].assign(compiled);
+            if (message)
                 return message;
         }
     }

@@ -24,7 +24,7 @@ struct Program {
     int32_t channelType;  // a ChannelType; other values are possible from a loaded chunk
     int32_t multi;        // 1: a key-split set of the twelve programs from this one
     char envelopeText[kEnvelopeKindCount][kEnvelopeTextSize];
-    Envelope envelope[kEnvelopeKindCount];
+    ProgramEnvelope envelope[kEnvelopeKindCount];
 };
 
 using ProgramBank = Program[kProgramCount];

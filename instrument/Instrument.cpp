@@ -4,6 +4,7 @@
 #include "engine/EnvelopeCompiler.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -32,7 +33,9 @@ const char* Instrument::compileAllEnvelopes(ProgramBank& programs)
 void Instrument::publishBank(const chunk::Settings* loaded)
 {
     BankSnapshot& snapshot = bankExchange.back();
-    snapshot.capture(programs_);
+    // Out of memory, the audio thread keeps the bank and settings it has.
+    if (!snapshot.capture(programs_))
+        return;
     if (loaded) {
         if (++lastLoadSerial_ == 0)
             ++lastLoadSerial_;  // 0 means "no load"
@@ -114,6 +117,53 @@ void Instrument::setGain(int32_t gain)
 void Instrument::setPolyphony(int32_t voices)
 {
     settings.polyphony.store(std::clamp(voices, int32_t{1}, kMaxPolyphony), std::memory_order_relaxed);
+}
+
+// ---- parameters ----
+
+double Instrument::parameterValue(uint32_t id) const
+{
+    switch (id) {
+    case kParamGain:
+        return std::clamp(gain(), int32_t{0}, kMaxGain);  // a loaded chunk may hold any gain
+    case kParamClock:
+        return ntsc() == 1 ? 1.0 : 0.0;
+    case kParamPolyphony:
+        return polyphony();
+    default:
+        return 0.0;
+    }
+}
+
+void Instrument::setParameterValue(uint32_t id, double value)
+{
+    if (id >= kParameterCount || !std::isfinite(value))
+        return;
+    const ParameterInfo& info = kParameterInfo[id];
+    const auto whole = static_cast<int32_t>(std::lround(std::clamp(value, info.minimum, info.maximum)));
+    switch (id) {
+    case kParamGain:
+        setGain(whole);
+        break;
+    case kParamClock:
+        // The chips are set up anew only when the standard really changes:
+        // automation sends the same value again and again.
+        if (whole != (ntsc() == 1 ? 1 : 0))
+            setNtsc(whole == 1);
+        break;
+    case kParamPolyphony:
+        setPolyphony(whole);
+        break;
+    default:
+        break;
+    }
+}
+
+void Instrument::editParameter(uint32_t id, double value)
+{
+    setParameterValue(id, value);
+    if (editListener_ && id < kParameterCount)
+        editListener_->parameterEdited(id, parameterValue(id));
 }
 
 // ---- host and user-interface threads ----

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "Chunk.h"
+#include "Parameters.h"
 #include "engine/BankExchange.h"
 #include "engine/Engine.h"
 #include "engine/Program.h"
@@ -71,6 +72,18 @@ public:
     void setGain(int32_t gain);
     // 1..8 voices; other values are clamped.
     void setPolyphony(int32_t voices);
+
+    // ---- parameters, for formats that have them; any thread: atomics only ----
+    // The plain value of a parameter (0 for an unknown id).
+    double parameterValue(uint32_t id) const;
+    // Sets a parameter from the host (automation): clamped and rounded to its
+    // range; unknown ids and values that are no numbers change nothing.
+    void setParameterValue(uint32_t id, double value);
+    // The adapter that records the user's edits as automation (or null).
+    // Set before the editor opens, on the user-interface thread.
+    void setParameterEditListener(ParameterEditListener* listener) { editListener_ = listener; }
+    // The editor changed a parameter: set it and tell the listener.
+    void editParameter(uint32_t id, double value);
 
     // ---- host and user-interface threads: may take the bank mutex ----
     // A program's name, cut to fit size bytes with its terminator.
@@ -134,6 +147,7 @@ private:
     // Whether the chunk carries the controller setting: not when it came from
     // a chunk without it and nobody has switched it since.
     std::atomic<bool> controllersInChunk_{true};
+    ParameterEditListener* editListener_ = nullptr;  // the user-interface thread's
 
     mutable std::mutex bankMutex_;
     ProgramBank programs_;                   // guarded by bankMutex_

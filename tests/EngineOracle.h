@@ -23,7 +23,7 @@ public:
     };
     struct VoiceState {
         int32_t channel = 0, channelType = 0, key = 0, note = -1, velocity = 0;
-        const Envelope* envelope[5] = {};
+        const ProgramEnvelope* envelope[5] = {};
         int32_t position[5] = {};
         int32_t arpValue = 0, volumeValue = 0, dutyValue = 0, pitchOffset = 0, lastPeriodHigh = -1;
     };
@@ -179,7 +179,7 @@ private:
         v.lastPeriodHigh = -1;
     }
 
-    static int32_t step(const Envelope& e, int32_t& p)
+    static int32_t step(const ProgramEnvelope& e, int32_t& p)
     {
         if (p >= e.length)
             p = e.loopIndex;
@@ -203,7 +203,7 @@ private:
         VoiceChip& c = *chips[i];
         if (v.note == -1)
             return;
-        const Envelope& volume = *v.envelope[0];
+        const ProgramEnvelope& volume = *v.envelope[0];
         if (v.position[0] >= volume.length && v.volumeValue == 0 && !volume.hasLoop)
             v.note = -1;
         v.volumeValue = step(volume, v.position[0]);

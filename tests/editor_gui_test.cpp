@@ -158,16 +158,18 @@ protected:
     }
     // The state as the host would save it.
     std::vector<float> chunk() { return cells::of(host.getChunk()); }
-    int32_t ntsc()
+    // A setting near the chunk's end: the number after its tag.
+    int32_t setting(float tag)
     {
         const std::vector<float> c = chunk();
-        return static_cast<int32_t>(c[c.size() - 4]);
+        for (size_t i = c.size() - 1; i-- > 0;)
+            if (c[i] == tag)
+                return static_cast<int32_t>(c[i + 1]);
+        ADD_FAILURE() << "no setting " << tag;
+        return -1;
     }
-    int32_t gain()
-    {
-        const std::vector<float> c = chunk();
-        return static_cast<int32_t>(c[c.size() - 2]);
-    }
+    int32_t ntsc() { return setting(cells::ntsc); }
+    int32_t gain() { return setting(cells::gain); }
     // Program 0's channel type and multi flag (cells 21 and 23).
     int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
     int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }

@@ -93,11 +93,11 @@ TEST_F(VstInstrument, FactoryPresetsOverwriteTheFirstNinePrograms)
 TEST_F(VstInstrument, WholeBankIsCompiledAtConstruction)
 {
     EXPECT_EQ(core.editBank([](ProgramBank&) {}), nullptr);
-    const Envelope& vibrato = program(6).envelope[Pitch];
+    const ProgramEnvelope& vibrato = program(6).envelope[Pitch];
     EXPECT_EQ(vibrato.length, 15);
     EXPECT_EQ(vibrato.loopIndex, 7);
     EXPECT_TRUE(vibrato.hasLoop);
-    const Envelope& fall = program(7).envelope[Pitch];
+    const ProgramEnvelope& fall = program(7).envelope[Pitch];
     EXPECT_EQ(fall.length, 1);
     EXPECT_EQ(fall.values[0], 200);
     for (int number = 0; number < kProgramCount; ++number)
@@ -246,4 +246,47 @@ TEST_F(VstInstrument, ABlockNeverHearsSettingsThatAreNotItsBanks)
     core.settings.appliedLoadSerial = 0;
     core.settings.endLoad();
     EXPECT_EQ(peak(), 0.0f) << "whole settings of this bank's load";
+}
+
+TEST_F(VstInstrument, ParametersAreTheSettingsInTheirRangesWithReadableTexts)
+{
+    core.setParameterValue(kParamGain, 37.4);
+    EXPECT_EQ(core.gain(), 37);
+    core.setParameterValue(kParamGain, 1e9);
+    EXPECT_EQ(core.parameterValue(kParamGain), 200.0);
+    core.setParameterValue(kParamGain, std::nan(""));
+    core.setParameterValue(kParameterCount, 0.0);
+    EXPECT_EQ(core.gain(), 200);
+    core.setParameterValue(kParamPolyphony, 0.0);
+    EXPECT_EQ(core.polyphony(), 1);
+    core.settings.chipSampleRate = 44100.0f;
+    core.setParameterValue(kParamClock, 1.0);
+    EXPECT_EQ(core.settings.chipSampleRate.load(), 44100.0f) << "the same standard again sets nothing up";
+    core.setParameterValue(kParamClock, 0.2);
+    EXPECT_EQ(core.ntsc(), 0);
+
+    char text[32];
+    const std::pair<uint32_t, double> shown[] = {
+        {kParamGain, 100}, {kParamClock, 1}, {kParamClock, 0}, {kParamPolyphony, 1}, {kParamPolyphony, 8}};
+    const char* const expected[] = {"100 %", "NTSC", "PAL", "1 voice", "8 voices"};
+    for (size_t i = 0; i < std::size(shown); ++i) {
+        parameterText(shown[i].first, shown[i].second, text, sizeof text);
+        EXPECT_STREQ(text, expected[i]);
+        double back = -1;
+        EXPECT_TRUE(parameterFromText(shown[i].first, text, back)) << text;
+        EXPECT_EQ(back, shown[i].second) << text;
+    }
+    double value = 0;
+    EXPECT_FALSE(parameterFromText(kParamClock, "SECAM", value));
+    EXPECT_FALSE(parameterFromText(kParamGain, "loud", value));
+    EXPECT_FALSE(parameterFromText(kParameterCount, "1", value));
+
+    struct Recorder : ParameterEditListener {
+        std::vector<std::pair<uint32_t, double>> edits;
+        void parameterEdited(uint32_t id, double edited) override { edits.emplace_back(id, edited); }
+    } recorder;
+    core.setParameterEditListener(&recorder);
+    core.editParameter(kParamGain, 250);
+    EXPECT_EQ(recorder.edits, (std::vector<std::pair<uint32_t, double>>{{kParamGain, 200.0}}));
+    core.setParameterEditListener(nullptr);
 }

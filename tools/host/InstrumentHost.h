@@ -1,0 +1,43 @@
+// A host for an instrument plug-in of any format, as the command-line tools
+// and the cross-format tests drive one: load, start, play blocks with MIDI at
+// sample offsets, save and restore state. PluginHost is the VST 2 host; each
+// other format has its own class behind this interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A block's MIDI: each message with its sample offset in the block.
+using BlockMidi = std::vector<std::pair<int32_t, std::vector<uint8_t>>>;
+
+class InstrumentHost {
+public:
+    virtual ~InstrumentHost() = default;
+
+    // Loads the binary and makes one instance. On failure answers false and
+    // error() says why.
+    virtual bool load(const std::string& path) = 0;
+    virtual const std::string& error() const = 0;
+
+    // Activates the instance at a sample rate, for blocks of at most
+    // maxBlock frames, and starts processing; offline for a rendering.
+    virtual void start(double sampleRate, int32_t maxBlock, bool offline) = 0;
+    // Stops processing and deactivates (before state is saved or the
+    // instance goes away).
+    virtual void stop() = 0;
+
+    virtual std::string name() = 0;
+    virtual std::string vendor() = 0;
+    // Output channels of the main output: 1 or 2.
+    virtual int outputChannels() = 0;
+
+    // Renders one block: the messages act at their offsets; the main output's
+    // first two channels land in left and right (a mono one in both).
+    virtual void process(const BlockMidi& midi, float* left, float* right, int32_t frames) = 0;
+
+    // The instance's state as the format saves it in a song, and back.
+    virtual bool saveState(std::vector<uint8_t>& state) = 0;
+    virtual bool loadState(const std::vector<uint8_t>& state) = 0;
+};
