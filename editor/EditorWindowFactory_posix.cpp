@@ -1,7 +1,10 @@
-// No editor window on this platform yet: hosts show their own generic view.
+// Linux and other X11 systems: the Xlib and cairo window.
 #include "EditorWindow.h"
+#include "X11Editor.h"
 
-std::unique_ptr<EditorWindow> createEditorWindow(EditorModel&)
+#include <new>
+
+std::unique_ptr<EditorWindow> createEditorWindow(EditorModel& model)
 {
-    return nullptr;
+    return std::unique_ptr<EditorWindow>(new (std::nothrow) X11Editor(model));
 }

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,5 +105,25 @@ TEST(Ardour, ExportsUnderMemcheckWithoutAMemoryError)
     EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
     ASSERT_TRUE(run.produced) << command << "; logs: " << run.logs;
     EXPECT_GT(firstSound(readWav(work / "ardour.wav").left), 0);
+    fs::remove_all(work);
+}
+
+// Plinka's own editor in Ardour's GUI on a virtual display: the script
+// clicks and types in it, has Ardour save the session and checks the chunk
+// Ardour saved. It leaves the screenshot ardour-editor.png in the build folder.
+TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
+{
+    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-editor-" + std::to_string(::getpid()));
+    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-editor.sh ") + PLINKA_PLUGIN + " '" +
+                               work.string() + "' '" PLINKA_BINARY_DIR "'";
+    int status = 0;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        status = std::system(ardour.c_str());
+        // 2: Ardour never showed the editor, its own failure; try again.
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 2)
+            break;
+        std::printf("    Ardour did not show the editor (attempt %d of 3)\n", attempt);
+    }
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ardour;
     fs::remove_all(work);
 }

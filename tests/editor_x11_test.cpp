@@ -1,0 +1,621 @@
+// The Linux editor as a host and a user meet it, on a virtual X display: the
+// test opens PLINKA.so's editor in a top-level window of its own, idles it
+// as hosts do, drives it with real X input (XTest) and the clipboard (xclip),
+// and checks the effects through the plug-in interface. It also opens and
+// closes the editor a thousand times, opens sixteen at once, and takes the
+// parent window and the X connection away under it. Screenshots land in the
+// build folder.
+#include "AudioMeasure.h"
+#include "ChunkCells.h"
+#include "PluginUnderTest.h"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <cairo.h>
+#include <dirent.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+enum { Volume, Arp, Pitch, HiPitch, Duty };
+
+// Where the controls are, from the editor's top left corner.
+struct Point {
+    int x, y;
+};
+constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
+    kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212},
+    kControllers{375, 212};
+Point field(int kind, int x = 300)
+{
+    return {x, 22 + 30 * kind};
+}
+constexpr int kSliderX = 580;
+constexpr int kSliderTop = 10;      // the thumb's centre at position 0
+constexpr int kSliderBottom = 190;  // and at 200
+
+constexpr unsigned long kFace = 0xF0F0F0;
+constexpr unsigned long kSelected = 0xA0A0A0;
+constexpr unsigned long kYellow = 0xFFFF80;
+constexpr unsigned long kWhite = 0xFFFFFF;
+
+// Longer than a double click, so that the next click on the same button counts.
+constexpr auto kPastDoubleClick = std::chrono::milliseconds(600);
+
+void* asParent(Window window)
+{
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
+}
+
+size_t openFiles()
+{
+    size_t count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir))
+            ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+long residentKilobytes()
+{
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int hostErrors = 0;
+int countHostError(Display*, XErrorEvent*)
+{
+    ++hostErrors;
+    return 0;
+}
+
+class LinuxEditor : public LoadedPlugin {
+protected:
+    void SetUp() override
+    {
+        LoadedPlugin::SetUp();
+        ASSERT_TRUE(effect().flags & effFlagsHasEditor);
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr) << "no X display: run under xvfb-run";
+        hostWindow = makeHostWindow();
+        ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+        editorWindow = onlyChild(hostWindow);
+        ASSERT_NE(editorWindow, 0u);
+        pump();
+    }
+    void TearDown() override
+    {
+        dispatch(effEditClose);
+        if (display) {
+            if (hostWindow)
+                XDestroyWindow(display, hostWindow);
+            XCloseDisplay(display);
+        }
+    }
+
+    // A top-level window as a host makes for a plug-in's editor.
+    Window makeHostWindow(int x = 20, int y = 20)
+    {
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, 595, 255, 0, 0, 0);
+        XMapWindow(display, window);
+        XSync(display, False);
+        return window;
+    }
+    std::vector<Window> children(Window parent)
+    {
+        Window root = 0, up = 0;
+        Window* list = nullptr;
+        unsigned count = 0;
+        std::vector<Window> out;
+        if (XQueryTree(display, parent, &root, &up, &list, &count)) {
+            out.assign(list, list + count);
+            XFree(list);
+        }
+        return out;
+    }
+    Window onlyChild(Window parent)
+    {
+        const std::vector<Window> list = children(parent);
+        return list.size() == 1 ? list[0] : 0;
+    }
+    // The host's idle timer, a few rounds: events reach the editor's own
+    // connection a moment after the server handled them.
+    void pump(int rounds = 6)
+    {
+        for (int i = 0; i < rounds; ++i) {
+            XSync(display, False);
+            dispatch(effEditIdle);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    }
+    void moveTo(Point p) { XTestFakeMotionEvent(display, -1, 20 + p.x, 20 + p.y, CurrentTime); }
+    void click(Point p, unsigned button = 1)
+    {
+        moveTo(p);
+        XTestFakeButtonEvent(display, button, True, CurrentTime);
+        XTestFakeButtonEvent(display, button, False, CurrentTime);
+        pump();
+    }
+    void drag(Point from, Point to)
+    {
+        moveTo(from);
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        pump(2);
+        for (int step = 1; step <= 8; ++step) {
+            moveTo({from.x + (to.x - from.x) * step / 8, from.y + (to.y - from.y) * step / 8});
+            pump(1);
+        }
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        pump();
+    }
+    void key(KeySym symbol, unsigned modifiers = 0)
+    {
+        const KeyCode shift = XKeysymToKeycode(display, XK_Shift_L);
+        const KeyCode control = XKeysymToKeycode(display, XK_Control_L);
+        if (modifiers & ShiftMask)
+            XTestFakeKeyEvent(display, shift, True, CurrentTime);
+        if (modifiers & ControlMask)
+            XTestFakeKeyEvent(display, control, True, CurrentTime);
+        const KeyCode code = XKeysymToKeycode(display, symbol);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        if (modifiers & ControlMask)
+            XTestFakeKeyEvent(display, control, False, CurrentTime);
+        if (modifiers & ShiftMask)
+            XTestFakeKeyEvent(display, shift, False, CurrentTime);
+        pump(1);
+    }
+    // Printable ASCII, whose keysyms are their codes.
+    void type(const std::string& text)
+    {
+        for (char c : text) {
+            const auto symbol = static_cast<KeySym>(static_cast<unsigned char>(c));
+            const KeyCode code = XKeysymToKeycode(display, symbol);
+            key(symbol, XkbKeycodeToKeysym(display, code, 0, 0) == symbol ? 0 : ShiftMask);
+        }
+        pump();
+    }
+    // A field's whole text replaced, as a user does it.
+    void retype(int kind, const std::string& text)
+    {
+        click(field(kind));
+        key(XK_a, ControlMask);
+        if (text.empty())
+            key(XK_Delete);
+        else
+            type(text);
+    }
+    // A shell command's output, the editor idled meanwhile (it may be the
+    // selection owner the command asks).
+    std::string outputWhileIdling(const std::string& command)
+    {
+        auto result = std::async(std::launch::async, [command] {
+            std::string out;
+            if (FILE* pipe = popen(command.c_str(), "r")) {
+                char buffer[256];
+                size_t n;
+                while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+                    out.append(buffer, n);
+                pclose(pipe);
+            }
+            return out;
+        });
+        while (result.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+            pump(1);
+        return result.get();
+    }
+    // xclip owns a selection and answers one request. It takes the selection
+    // in a background process of its own, after the command has returned.
+    void offer(const char* selection, const char* atomName, const std::string& text)
+    {
+        const Atom atom = XInternAtom(display, atomName, False);
+        outputWhileIdling("printf '%s' '" + text + "' | xclip -l 1 -selection " + selection + " -i >/dev/null 2>&1");
+        for (int i = 0; i < 2000 && XGetSelectionOwner(display, atom) == editorWindow; ++i)
+            pump(1);
+    }
+    void offerClipboard(const std::string& text) { offer("clipboard", "CLIPBOARD", text); }
+    void offerPrimary(const std::string& text) { offer("primary", "PRIMARY", text); }
+
+    std::vector<float> chunk() { return cells::of(host.getChunk()); }
+    // A setting's number, after its tag near the chunk's end.
+    int32_t setting(float tag)
+    {
+        const std::vector<float> c = chunk();
+        for (size_t i = c.size() - 1; i-- > 0;)
+            if (c[i] == tag)
+                return static_cast<int32_t>(c[i + 1]);
+        return -1;
+    }
+    int32_t ntsc() { return setting(cells::ntsc); }
+    int32_t gain() { return setting(cells::gain); }
+    int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
+    int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
+    std::string programText(int program, int kind)
+    {
+        const std::vector<float> c = chunk();
+        size_t i = 18;
+        for (int p = 0; p <= program; ++p) {
+            i += 7;  // program, type and multi tags with their numbers, the name tag
+            cells::stringAt(c, i);
+            for (int k = 0; k < 5; ++k) {
+                ++i;
+                const std::string text = cells::stringAt(c, i);
+                if (p == program && k == kind)
+                    return text;
+            }
+        }
+        return {};
+    }
+
+    // 0xRRGGBB of the editor's pixels.
+    std::vector<unsigned long> pixels(int x, int y, int width, int height)
+    {
+        pump(2);
+        std::vector<unsigned long> out;
+        XImage* image = XGetImage(display, editorWindow, x, y, width, height, AllPlanes, ZPixmap);
+        if (!image)
+            return out;
+        for (int row = 0; row < height; ++row)
+            for (int column = 0; column < width; ++column)
+                out.push_back(XGetPixel(image, column, row) & 0xFFFFFF);
+        XDestroyImage(image);
+        return out;
+    }
+    unsigned long pixel(int x, int y) { return pixels(x, y, 1, 1).at(0); }
+    bool hasColour(int x, int y, int width, int height, unsigned long colour)
+    {
+        for (unsigned long p : pixels(x, y, width, height))
+            if (p == colour)
+                return true;
+        return false;
+    }
+    void screenshot(const char* name)
+    {
+        const std::vector<unsigned long> shot = pixels(0, 0, 595, 255);
+        ASSERT_EQ(shot.size(), 595u * 255u);
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 595, 255);
+        unsigned char* data = cairo_image_surface_get_data(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        for (int y = 0; y < 255; ++y)
+            for (int x = 0; x < 595; ++x)
+                reinterpret_cast<uint32_t*>(data + y * stride)[x] = static_cast<uint32_t>(shot[y * 595 + x]);
+        cairo_surface_mark_dirty(surface);
+        EXPECT_EQ(cairo_surface_write_to_png(surface, (std::string(PLINKA_SCREENSHOT_DIR) + "/" + name).c_str()),
+                  CAIRO_STATUS_SUCCESS);
+        cairo_surface_destroy(surface);
+    }
+
+    Display* display = nullptr;
+    Window hostWindow = 0;
+    Window editorWindow = 0;
+};
+
+}  // namespace
+
+TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
+{
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(display, editorWindow, &attributes));
+    EXPECT_EQ(attributes.x, 0);
+    EXPECT_EQ(attributes.y, 0);
+    EXPECT_EQ(attributes.width, 595);
+    EXPECT_EQ(attributes.height, 255);
+    EXPECT_EQ(attributes.map_state, IsViewable);
+    ERect* rect = nullptr;
+    ASSERT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 1);
+    EXPECT_EQ(rect->right - rect->left, 595);
+    EXPECT_EQ(rect->bottom - rect->top, 255);
+
+    // Program 0 is a pulse in NTSC, and a new instance plays controllers:
+    // those buttons highlighted, the others not.
+    EXPECT_EQ(pixel(kPulse.x, kPulse.y - 9), kSelected);
+    EXPECT_EQ(pixel(kNtsc.x, kNtsc.y - 9), kSelected);
+    EXPECT_EQ(pixel(kControllers.x, kControllers.y - 9), kSelected);
+    for (Point p : {kTriangle, kNoise, kMulti, kPal, kChannelUp, kVoicesDown})
+        EXPECT_EQ(pixel(p.x, p.y - 9), kFace);
+    EXPECT_EQ(pixel(field(Volume).x, field(Volume).y - 9), kWhite);
+    EXPECT_FALSE(hasColour(10, 10, 60, 150, kYellow)) << "no envelope is empty";
+    // The slider's thumb at 100, half way.
+    EXPECT_EQ(pixel(kSliderX, (kSliderTop + kSliderBottom) / 2), kFace);
+    EXPECT_NE(pixel(kSliderX, kSliderTop), kFace) << "the groove";
+    screenshot("editor-linux-new.png");
+}
+
+TEST_F(LinuxEditor, ButtonsChangeTheProgramAndTheStandardOnceEachClick)
+{
+    click(kTriangle);
+    EXPECT_EQ(channelType0(), 1);
+    click(kNoise);
+    EXPECT_EQ(channelType0(), 2);
+    click(kPulse);
+    EXPECT_EQ(channelType0(), 0);
+    click(kMulti);
+    EXPECT_EQ(multi0(), 1);
+    click(kMulti);
+    EXPECT_EQ(multi0(), 1) << "the second click of a double click does nothing, as on Windows";
+    std::this_thread::sleep_for(kPastDoubleClick);
+    click(kMulti);
+    EXPECT_EQ(multi0(), 0);
+    click(kPal);
+    EXPECT_EQ(ntsc(), 0);
+    click(kNtsc);
+    EXPECT_EQ(ntsc(), 1);
+    click(kControllers);
+    EXPECT_EQ(pixel(kControllers.x, kControllers.y - 9), kFace);
+    // A press that leaves the button before its release is no click.
+    drag(kTriangle, {kTriangle.x, 120});
+    EXPECT_EQ(channelType0(), 0);
+    std::this_thread::sleep_for(kPastDoubleClick);
+
+    click(kTriangle);
+    click(kMulti);
+    click(kPal);
+    EXPECT_EQ(pixel(kTriangle.x, kTriangle.y - 9), kSelected);
+    EXPECT_EQ(pixel(kMulti.x, kMulti.y - 9), kSelected);
+    EXPECT_EQ(pixel(kPal.x, kPal.y - 9), kSelected);
+    EXPECT_EQ(pixel(kPulse.x, kPulse.y - 9), kFace);
+    EXPECT_EQ(pixel(kNtsc.x, kNtsc.y - 9), kFace);
+    screenshot("editor-linux-triangle-multi-pal.png");
+}
+
+TEST_F(LinuxEditor, PalAndNtscAreHeardAtOnce)
+{
+    click(kPal);
+    host.start(44100.0f, 512);
+    StereoBuffer out = host.render(22050, 512, {{0, {0xC0, 2, 0}}, {0, {0x90, 69, 100}}});
+    double expected = 1662607.0 / (16.0 * 236);
+    EXPECT_NEAR(frequencyOf(out.left, 4410, out.left.size(), 44100.0), expected, expected * 0.001);
+    click(kNtsc);
+    out = host.render(22050, 512);
+    expected = 1789773.0 / (16.0 * 254);
+    EXPECT_NEAR(frequencyOf(out.left, 4410, out.left.size(), 44100.0), expected, expected * 0.001);
+}
+
+TEST_F(LinuxEditor, ChannelAndPolyphonyStepWithWrapAround)
+{
+    host.setChunk(cells::Builder().cell(cells::channelPrograms).number(0).number(6).number(3).bytes());
+    pump();
+    const std::vector<unsigned long> channelOne = pixels(10, 204, 70, 20);
+    host.clearCalls();
+    click(kChannelUp);
+    click(kChannelUp);
+    EXPECT_EQ(dispatch(effGetProgram), 6) << "channel 2: one step, the second click was a double click";
+    EXPECT_EQ(host.countCalls(audioMasterUpdateDisplay), 1u);
+    click(kChannelDown);
+    EXPECT_EQ(dispatch(effGetProgram), 0);
+    EXPECT_EQ(pixels(10, 204, 70, 20), channelOne);
+    std::this_thread::sleep_for(kPastDoubleClick);
+    click(kChannelDown);
+    EXPECT_NE(pixels(10, 204, 70, 20), channelOne) << "channel 16";
+    click(kChannelUp);
+    EXPECT_EQ(pixels(10, 204, 70, 20), channelOne);
+
+    const std::vector<unsigned long> eightVoices = pixels(160, 204, 90, 20);
+    click(kVoicesUp);
+    EXPECT_NE(pixels(160, 204, 90, 20), eightVoices) << "one voice";
+    click(kVoicesDown);
+    EXPECT_EQ(pixels(160, 204, 90, 20), eightVoices);
+}
+
+TEST_F(LinuxEditor, TypingSelectingAndTheClipboard)
+{
+    retype(Arp, "12 0 7");
+    EXPECT_EQ(programText(0, Arp), "12 0 7");
+    key(XK_Left);
+    key(XK_BackSpace);
+    type(" 5 |");
+    EXPECT_EQ(programText(0, Arp), "12 0 5 |7");
+    key(XK_Home, ShiftMask);
+    key(XK_Right, ShiftMask);  // the caret moves, the anchor stays after the "|"
+    type("3");
+    EXPECT_EQ(programText(0, Arp), "137") << "typing replaced the selection";
+    key(XK_Delete);
+    key(XK_Home);
+    key(XK_Delete);
+    EXPECT_EQ(programText(0, Arp), "3");
+
+    // Tab goes to the next field with its text selected; Shift+Tab back.
+    key(XK_Tab);
+    type("1 2");
+    EXPECT_EQ(programText(0, Pitch), "1 2");
+    key(XK_Tab, ShiftMask);
+    type("0");
+    EXPECT_EQ(programText(0, Arp), "0");
+
+    // Copy a double-clicked word to the clipboard; another program reads it.
+    retype(Volume, "15 14 13 12");
+    const Point word = field(Volume, 80 + 3 + 30);  // inside "14"
+    moveTo(word);
+    for (int i = 0; i < 2; ++i) {
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    }
+    pump();
+    key(XK_c, ControlMask);
+    EXPECT_EQ(outputWhileIdling("xclip -selection clipboard -o"), "14");
+    EXPECT_EQ(outputWhileIdling("xclip -selection primary -o"), "14") << "a selection is PRIMARY too";
+    // Cut and paste within the field.
+    key(XK_x, ControlMask);
+    key(XK_End);
+    key(XK_v, ControlMask);
+    EXPECT_EQ(programText(0, Volume), "15  13 1214");
+
+    // Paste what another program put on the clipboard, and middle-click PRIMARY.
+    offerClipboard("3 4 5");
+    click(field(HiPitch));
+    key(XK_a, ControlMask);
+    key(XK_v, ControlMask);
+    pump(20);
+    EXPECT_EQ(programText(0, HiPitch), "3 4 5");
+    offerPrimary("9");
+    click(field(HiPitch, 500), 2);
+    pump(20);
+    EXPECT_EQ(programText(0, HiPitch), "3 4 59");
+
+    // Drag across a field to select: the typed text replaces the selection.
+    retype(Duty, "0 1 2 3");
+    drag(field(Duty, 83), field(Duty, 400));
+    type("2");
+    EXPECT_EQ(programText(0, Duty), "2");
+}
+
+TEST_F(LinuxEditor, TheStatusShowsTheFirstErrorAndAnEmptyEnvelopesLabelIsYellow)
+{
+    auto status = [&] { return pixels(10, 234, 575, 20); };
+    const std::vector<unsigned long> ok = status();
+    retype(Duty, "");
+    EXPECT_EQ(programText(0, Duty), "");
+    EXPECT_TRUE(hasColour(10, 132, 60, 25, kYellow)) << "Duty's label";
+    EXPECT_FALSE(hasColour(10, 12, 60, 115, kYellow));
+    retype(Pitch, "1|");
+    EXPECT_EQ(programText(0, Pitch), "1|");
+    EXPECT_TRUE(hasColour(10, 72, 60, 25, kYellow)) << "so is one that failed";
+    EXPECT_NE(status(), ok);
+    screenshot("editor-linux-error.png");
+
+    retype(Pitch, "1 |");
+    retype(Duty, "2");
+    EXPECT_EQ(status(), ok) << "OK again";
+    EXPECT_FALSE(hasColour(10, 12, 60, 145, kYellow));
+}
+
+TEST_F(LinuxEditor, GainSliderDraggedAndClickedUpsideDown)
+{
+    const int middle = (kSliderTop + kSliderBottom) / 2;
+    drag({kSliderX, middle}, {kSliderX, -30});
+    EXPECT_EQ(gain(), 200);
+    drag({kSliderX, kSliderTop}, {kSliderX, kSliderTop + 45});
+    EXPECT_EQ(gain(), 150) << "a quarter of the way down";
+    click({kSliderX, kSliderBottom - 5});
+    EXPECT_EQ(gain(), 146) << "a click below the thumb pages by 4";
+    drag({kSliderX, kSliderTop + 45}, {kSliderX, 400});
+    EXPECT_EQ(gain(), 0);
+    EXPECT_EQ(pixel(kSliderX, kSliderBottom), kFace) << "the thumb at the bottom";
+
+    host.start(44100.0f, 512);
+    const StereoBuffer out = host.render(8820, 512, {{0, {0x90, 60, 127}}});
+    EXPECT_EQ(lastSound(out.left), -1) << "gain 0 is silence";
+    host.setChunk(cells::Builder().cell(cells::gain).number(200).bytes());
+    pump();
+    EXPECT_EQ(pixel(kSliderX, kSliderTop), kFace) << "a loaded gain moves the thumb";
+}
+
+TEST_F(LinuxEditor, OpenedAndClosedAThousandTimesWithoutGrowth)
+{
+    auto cycle = [&] {
+        ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+        dispatch(effEditIdle);
+        dispatch(effEditClose);
+    };
+    dispatch(effEditClose);
+    for (int i = 0; i < 50; ++i)
+        cycle();
+    const size_t files = openFiles();
+    const long before = residentKilobytes();
+    for (int i = 0; i < 1000; ++i)
+        cycle();
+    const long grown = residentKilobytes() - before;
+    std::printf("    resident memory after 1000 more opens: %+ld kB\n", grown);
+    EXPECT_EQ(openFiles(), files) << "a connection left open";
+#ifndef __SANITIZE_ADDRESS__  // its quarantine holds freed memory; its leak check counts instead
+    EXPECT_LT(grown, 1024);
+#endif
+    EXPECT_TRUE(children(hostWindow).empty());
+    ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+    editorWindow = onlyChild(hostWindow);
+    click(kTriangle);
+    EXPECT_EQ(channelType0(), 1) << "and it still works";
+}
+
+TEST_F(LinuxEditor, SixteenInstancesWithEditorsOpenAtOnce)
+{
+    const size_t files = openFiles();
+    std::vector<std::unique_ptr<PluginHost>> others;
+    std::vector<Window> windows;
+    for (int i = 0; i < 16; ++i) {
+        others.push_back(std::make_unique<PluginHost>());
+        ASSERT_TRUE(others.back()->load(pluginUnderTest()));
+        windows.push_back(makeHostWindow(0, 300 + 20 * i));
+        ASSERT_EQ(others.back()->dispatch(effEditOpen, 0, 0, asParent(windows.back())), 1);
+    }
+    for (int round = 0; round < 5; ++round)
+        for (auto& other : others)
+            other->dispatch(effEditIdle);
+    for (Window w : windows)
+        EXPECT_EQ(children(w).size(), 1u);
+    // Ours still answers among them.
+    click(kNoise);
+    EXPECT_EQ(channelType0(), 2);
+    for (auto& other : others)
+        other->dispatch(effEditClose);
+    others.clear();
+    for (Window w : windows)
+        XDestroyWindow(display, w);
+    XSync(display, False);
+    EXPECT_EQ(openFiles(), files);
+}
+
+TEST_F(LinuxEditor, TheHostDestroyingTheParentFirstHarmsNeitherAndTheHostsErrorsStillReachIt)
+{
+    // The host's own error handler, installed before the editor opens.
+    dispatch(effEditClose);
+    const XErrorHandler before = XSetErrorHandler(countHostError);
+    ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+    hostErrors = 0;
+    XMapWindow(display, 0x7FFFFFF);  // no such window: an error of the host's connection
+    XSync(display, False);
+    EXPECT_EQ(hostErrors, 1) << "passed on to the host's handler";
+
+    // Parent gone, then the editor idled and closed: its requests on the
+    // dead window are errors of its own connection.
+    XDestroyWindow(display, hostWindow);
+    XSync(display, False);
+    pump();
+    dispatch(effEditClose);
+    // Parent gone with no idle in between: close destroys a window already gone.
+    hostWindow = makeHostWindow();
+    ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+    XDestroyWindow(display, hostWindow);
+    XSync(display, False);
+    dispatch(effEditClose);
+    EXPECT_EQ(hostErrors, 1) << "none of the editor's errors";
+    EXPECT_EQ(XSetErrorHandler(before), countHostError) << "the host's handler back in place";
+    hostWindow = makeHostWindow();
+    EXPECT_EQ(dispatch(effEditOpen, 0, 0, asParent(0)), 0) << "no parent";
+    EXPECT_EQ(dispatch(effEditOpen, 0, 0, asParent(0x7FFFFFF)), 0) << "a parent that does not exist";
+    EXPECT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+}
+
+TEST_F(LinuxEditor, ABrokenConnectionNeverEndsTheHost)
+{
+    // The server drops the editor's connection, as when it dies.
+    XKillClient(display, editorWindow);
+    XSync(display, False);
+    pump();
+    pump();
+    dispatch(effEditClose);
+    ASSERT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
+    editorWindow = onlyChild(hostWindow);
+    click(kNoise);
+    EXPECT_EQ(channelType0(), 2) << "a new connection at the next open";
+}
