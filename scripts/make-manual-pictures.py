@@ -43,15 +43,19 @@ def midi_file(events):
 
 
 def render(work, name, bank, events, seconds):
-    """Plays events through a bank; answers the samples of the left channel."""
-    bank_path = os.path.join(work, name + ".txt")
+    """Plays events through a bank (None: the default bank with its factory
+    presets); answers the samples of the left channel."""
     midi_path = os.path.join(work, name + ".mid")
     wav_path = os.path.join(work, name + ".wav")
-    with open(bank_path, "w") as out:
-        out.write(bank)
     with open(midi_path, "wb") as out:
         out.write(midi_file(events))
-    subprocess.run([RENDER, midi_path, "--bank", bank_path, "-o", wav_path, "--tail", "0.5", "--quiet"], check=True)
+    command = [RENDER, midi_path, "-o", wav_path, "--tail", "0.5", "--quiet"]
+    if bank is not None:
+        bank_path = os.path.join(work, name + ".txt")
+        with open(bank_path, "w") as out:
+            out.write(bank)
+        command += ["--bank", bank_path]
+    subprocess.run(command, check=True)
     with wave.open(wav_path) as wav:
         frames = wav.readframes(wav.getnframes())
     samples = struct.unpack("<%dh" % (len(frames) // 2), frames)[0::2]
@@ -63,12 +67,12 @@ def program(channel, volume, arp="0", pitch="0", duty="2", number=1, multi="no")
             f"volume = {volume}\narp = {arp}\npitch = {pitch}\nhi-pitch = 0\nduty = {duty}\n\n")
 
 
-def plot(name, script, data):
+def plot(name, script, data, size="900,320"):
     path = os.path.join(PICTURES, name + ".png")
     with tempfile.NamedTemporaryFile("w", suffix=".dat", delete=False) as out:
         out.write(data)
         data_path = out.name
-    commands = ("set terminal pngcairo size 900,320 font 'sans,10'\n"
+    commands = (f"set terminal pngcairo size {size} font 'sans,10'\n"
                 f"set output '{path}'\nset grid\n" + script.replace("DATA", f"'{data_path}'"))
     subprocess.run(["gnuplot"], input=commands, text=True, check=True)
     os.unlink(data_path)
@@ -134,6 +138,31 @@ def main():
         plot("vibrato", "set xlabel 'seconds'\nset ylabel 'cents from A3'\nset yrange [-60:60]\n"
              "set label 'wheel 0' at 0.2, 52\nset label 'wheel 64' at 0.7, 52\nset label 'wheel 127' at 1.2, 52\n"
              "plot DATA using 1:2 with steps lw 2 notitle", pitch_per_frame(samples, 57))
+
+        # Four factory presets, each one key for half a second: the level
+        # frame by frame (their Volume envelopes) and a few cycles of the wave.
+        presets = [(1, 69, "001 Plain Pulse 12.5%"), (7, 69, "007 Pulse Solo"), (8, 45, "008 Tri Kick"),
+                   (9, 60, "009 Noise Snare")]
+        rows = []
+        for number, key, title in presets:
+            notes = [(0.0, [0xC0, number - 1]), (0.05, [0x90, key, 100]), (0.55, [0x80, key, 0])]
+            samples = render(work, f"preset{number}", None, notes, 0.8)
+            levels = peaks_per_frame(samples)
+            start = int(0.1 * RATE)
+            wave_rows = "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}" for i in range(int(0.012 * RATE)))
+            rows.append((title, levels, wave_rows + "\n"))
+        script = "set multiplot layout 2,4\nset grid\n"
+        for index, (title, levels, wave_rows) in enumerate(rows):
+            script += (f"set title '{title}'\nset xlabel 'seconds'\nset ylabel 'level per frame'\n"
+                       f"set yrange [0:*]\nplot DATA index {2 * index} using 1:2 with steps lw 2 notitle\n")
+        for index, (title, levels, wave_rows) in enumerate(rows):
+            script += (f"set title '{title}: the wave at 0.1 s'\nset xlabel 'milliseconds'\nset ylabel 'output'\n"
+                       f"set yrange [-0.5:0.5]\nplot DATA index {2 * index + 1} using 1:2 with lines notitle\n")
+        # Data blocks in the order the plots take them: levels and waves alternate.
+        ordered = ""
+        for title, levels, wave_rows in rows:
+            ordered += levels + "\n\n" + wave_rows + "\n\n"
+        plot("presets", script + "unset multiplot\n", ordered, size="1400,560")
 
 
 main()
