@@ -1,10 +1,13 @@
 // What an instance costs in memory, as a song with many Plinka tracks spends
-// it: sixteen instances made, each given the demo bank's state and played for
-// a second, measured as the growth of the process's resident memory.
-#include "shell/PLINKA.h"
+// it: sixteen instances of the plug-in binary made through its entry point,
+// each given a saved state, played for a second and saved again, measured as
+// the growth of the process's resident memory. PLINKA_PLUGIN names another
+// build to measure (an older one, say); the default is this build's.
+#include "tools/host/PluginHost.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <vector>
@@ -23,44 +26,44 @@ long residentBytes()
     return resident * 4096;
 }
 
+const char* pluginPath()
+{
+    const char* path = std::getenv("PLINKA_PLUGIN");
+    return path && *path ? path : PLINKA_BENCH_PLUGIN;
+}
+
 void SixteenInstancesLoadedAndPlayed(benchmark::State& state)
 {
     for (auto _ : state) {
-        // A state with every program's texts filled, as a saved song has.
-        std::vector<unsigned char> song;
-        {
-            PLINKA source(nullptr);
-            source.instrument.editBank([](ProgramBank& bank) {
-                for (Program& program : bank)
-                    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-                        copyTextField(program.envelopeText[kind], kind == Volume ? "15 13 11 9 | 8 7 / 4 2 0" : "0 1");
-            });
-            const unsigned char* bytes = nullptr;
-            const size_t size = source.instrument.saveState(&bytes);
-            song.assign(bytes, bytes + size);
-        }
-        const long before = residentBytes();
-        std::vector<std::unique_ptr<PLINKA>> instances;
-        std::vector<float> left(kBlock), right(kBlock);
-        float* outputs[2] = {left.data(), right.data()};
-        for (int i = 0; i < kInstances; ++i) {
-            instances.push_back(std::make_unique<PLINKA>(nullptr));
-            PLINKA& plinka = *instances.back();
-            plinka.setSampleRate(kRate);
-            plinka.setChunk(song.data(), static_cast<VstInt32>(song.size()), false);
-            for (int voice = 0; voice < 8; ++voice) {
-                const uint8_t note[3] = {0x90, static_cast<uint8_t>(48 + 5 * voice), 100};
-                plinka.instrument.queueMidi(0, note);
+        std::vector<std::unique_ptr<PluginHost>> instances;
+        std::vector<uint8_t> song;
+        long before = 0;
+        for (int i = 0; i <= kInstances; ++i) {
+            auto host = std::make_unique<PluginHost>();
+            if (!host->load(pluginPath())) {
+                state.SkipWithError(host->error().c_str());
+                return;
             }
-            for (int block = 0; block < static_cast<int>(kRate) / kBlock; ++block)
-                plinka.processReplacing(nullptr, outputs, kBlock);
-            void* saved = nullptr;
-            plinka.getChunk(&saved, false);  // a host saving the song
+            host->start(kRate, kBlock);
+            if (i == 0) {
+                // The first one only loads the binary and gives the state.
+                song = host->getChunk();
+                before = residentBytes();
+                instances.push_back(std::move(host));
+                continue;
+            }
+            host->setChunk(song);
+            std::vector<std::pair<VstInt32, std::vector<uint8_t>>> chord;
+            for (uint8_t voice = 0; voice < 8; ++voice)
+                chord.push_back({0, {0x90, static_cast<uint8_t>(48 + 5 * voice), 100}});
+            host->sendMidi(chord);
+            host->render(static_cast<int64_t>(kRate), kBlock);
+            host->getChunk();  // a host saving the song
+            instances.push_back(std::move(host));
         }
         const long grown = residentBytes() - before;
         state.counters["MB_per_instance"] = static_cast<double>(grown) / kInstances / 1e6;
         state.counters["MB_for_16"] = static_cast<double>(grown) / 1e6;
-        benchmark::DoNotOptimize(instances.data());
     }
 }
 BENCHMARK(SixteenInstancesLoadedAndPlayed)->Iterations(1)->Unit(benchmark::kMillisecond);
