@@ -1,10 +1,13 @@
-// plinka-info: loads a VST 2 plug-in as a host does and prints what a host
-// shows of it: identity, capabilities and the program list.
-//   plinka-info [PLUGIN]     (default: the PLINKA.so beside this program)
-#include "host/PluginHost.h"
+// plinka-info: loads an instrument plug-in as a host does and prints what a
+// host shows of it: identity, capabilities and, for VST 2, the program list.
+//   plinka-info [PLUGIN]     (default: the PLINKA.so beside this program; a
+//                             .clap or .vst3 is loaded as one of those)
+#include "host/InstrumentHost.h"
 #include "host/ProgramPath.h"
+#include "host/Vst2InstrumentHost.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -24,11 +27,26 @@ int main(int argc, char** argv)
     }
     const std::string path = argc == 2 ? argv[1] : pathBesideThisProgram("PLINKA.so");
 
-    PluginHost host;
-    if (!host.load(path)) {
-        std::fprintf(stderr, "plinka-info: %s\n", host.error().c_str());
+    const std::unique_ptr<InstrumentHost> made = makeInstrumentHost(path);
+    if (!made) {
+        std::fprintf(stderr, "plinka-info: %s: this build has no host for that plug-in format\n", path.c_str());
         return 1;
     }
+    if (!made->load(path)) {
+        std::fprintf(stderr, "plinka-info: %s\n", made->error().c_str());
+        return 1;
+    }
+    auto* vst2 = dynamic_cast<Vst2InstrumentHost*>(made.get());
+    if (!vst2) {
+        made->start(44100.0, 512, false);
+        std::printf("%s\n", path.c_str());
+        std::printf("  name:        %s\n", made->name().c_str());
+        std::printf("  vendor:      %s\n", made->vendor().c_str());
+        std::printf("  outputs:     %d\n", made->outputChannels());
+        made->stop();
+        return 0;
+    }
+    PluginHost& host = vst2->host;
     host.start();
     const AEffect* effect = host.effect();
     const char id[5] = {static_cast<char>(effect->uniqueID >> 24), static_cast<char>(effect->uniqueID >> 16),
@@ -52,6 +70,5 @@ int main(int argc, char** argv)
     }
     host.dispatch(effSetProgram, 0, current);
     host.dispatch(effMainsChanged, 0, 0);
-    host.close();
     return 0;
 }

@@ -1,13 +1,14 @@
-// plinka-render: renders a Standard MIDI File to a WAV file through a VST 2
-// plug-in, as a host would: by default Plinka (the PLINKA.so built beside
-// this program), or any VST 2 instrument given with --plugin. Without a song
-// it renders the demo tune built into it.
+// plinka-render: renders a Standard MIDI File to a WAV file through an
+// instrument plug-in, as a host would: by default Plinka (the PLINKA.so built
+// beside this program), or any instrument given with --plugin, VST 2, CLAP or
+// VST3 (told by its name). Without a song it renders the demo tune built in.
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
 #include "tools/demo/DemoSong.h"
-#include "tools/host/PluginHost.h"
+#include "tools/host/InstrumentHost.h"
 #include "tools/host/ProgramPath.h"
+#include "tools/host/Vst2InstrumentHost.h"
 #include "tools/midi/MidiFile.h"
 #include "tools/render/ProgressBar.h"
 #include "tools/render/SongRenderer.h"
@@ -26,11 +27,12 @@
 namespace {
 
 const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
-                      "Renders a Standard MIDI File (formats 0 and 1) to a WAV file through a VST 2\n"
-                      "instrument. Without a song it renders its demo tune to plinka-demo.wav.\n"
+                      "Renders a Standard MIDI File (formats 0 and 1) to a WAV file through an\n"
+                      "instrument plug-in. Without a song it renders its demo tune to plinka-demo.wav.\n"
                       "\n"
                       "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
-                      "  --plugin PATH         a VST 2 plug-in (.so); default: the PLINKA.so beside this program\n"
+                      "  --plugin PATH         a VST 2 (.so), CLAP (.clap) or VST3 (.vst3) instrument;\n"
+                      "                        default: the PLINKA.so beside this program\n"
                       "  --rate HZ             sample rate, 8000..768000 (default 44100)\n"
                       "  --block FRAMES        frames per processing block, 1..65536 (default 512)\n"
                       "  --format pcm16|float  16-bit integer or 32-bit float samples (default pcm16)\n"
@@ -188,12 +190,18 @@ bool readBank(const std::string& path, int32_t pluginId, std::vector<unsigned ch
     return chunkFromText(std::string(bytes.begin(), bytes.end()), path, chunk, error);
 }
 
-bool saveBank(const std::string& path, PluginHost& host, std::string& error)
+bool saveBank(const std::string& path, InstrumentHost& host, std::string& error)
 {
-    const AEffect& effect = *host.effect();
-    const std::vector<uint8_t> chunk = host.getChunk(endsWith(path, ".fxp"));
+    if (auto* vst2 = dynamic_cast<Vst2InstrumentHost*>(&host))
+        vst2->programFile = endsWith(path, ".fxp");
+    std::vector<uint8_t> chunk;
+    if (!host.saveState(chunk)) {
+        error = path + ": " + host.error();
+        return false;
+    }
+    const FxIdentity identity = host.fxIdentity();
     if (endsWith(path, ".txt")) {
-        if (effect.uniqueID != fx::fourCC('p', 'l', 'n', 'k')) {
+        if (identity.id != fx::fourCC('p', 'l', 'n', 'k')) {
             error = path + ": only Plinka's state can be saved as a text bank";
             return false;
         }
@@ -202,12 +210,16 @@ bool saveBank(const std::string& path, PluginHost& host, std::string& error)
         const std::string text = textbank::write(*state);
         return wholefile::writeAtomically(path, text.data(), text.size(), error);
     }
+    if (identity.id == 0) {
+        error = path + ": this plug-in has no VST 2 bank files";
+        return false;
+    }
     fx::File file;
     file.kind = endsWith(path, ".fxp") ? fx::Kind::Program : fx::Kind::Bank;
-    file.fxID = effect.uniqueID;
-    file.fxVersion = effect.version;
-    file.numPrograms = file.kind == fx::Kind::Bank ? effect.numPrograms : effect.numParams;
-    file.programName = host.programName();
+    file.fxID = identity.id;
+    file.fxVersion = identity.version;
+    file.numPrograms = file.kind == fx::Kind::Bank ? identity.numPrograms : identity.numParams;
+    file.programName = identity.programName;
     file.chunk.assign(chunk.begin(), chunk.end());
     return fx::writeFile(path, file, error);
 }
@@ -241,27 +253,27 @@ int main(int argc, char** argv)
         return fail(error);
 
     const std::string pluginPath = options.plugin.empty() ? pathBesideThisProgram("PLINKA.so") : options.plugin;
-    PluginHost host;
+    const std::unique_ptr<InstrumentHost> made = makeInstrumentHost(pluginPath);
+    if (!made)
+        return fail(pluginPath + ": this build of plinka-render has no host for that plug-in format");
+    InstrumentHost& host = *made;
     if (!host.load(pluginPath))
         return fail(host.error());
-    const AEffect& effect = *host.effect();
-    if (!(effect.flags & effFlagsCanReplacing) || effect.numOutputs < 1)
-        return fail(pluginPath + ": the plug-in has no audio output this host can use");
-    host.processLevelAnswer = kVstProcessLevelOffline;
-    host.start(static_cast<float>(options.rate), options.block);
+    host.start(options.rate, options.block, true);
 
     std::vector<unsigned char> bank;
     if (demo && options.bank.empty() && options.plugin.empty()) {
         if (!chunkFromText(std::string(reinterpret_cast<const char*>(kDemoBank), kDemoBankSize), "demo bank", bank,
                            error))
             return fail(error);
-    } else if (!options.bank.empty() && !readBank(options.bank, effect.uniqueID, bank, error)) {
+    } else if (!options.bank.empty() && !readBank(options.bank, host.fxIdentity().id, bank, error)) {
         return fail(error);
     }
     if (!bank.empty()) {
-        if (!(effect.flags & effFlagsProgramChunks))
-            return fail(pluginPath + ": the plug-in does not take banks as chunks");
-        host.setChunk(bank, options.bank.size() > 4 && endsWith(options.bank, ".fxp"));
+        if (auto* vst2 = dynamic_cast<Vst2InstrumentHost*>(&host))
+            vst2->programFile = options.bank.size() > 4 && endsWith(options.bank, ".fxp");
+        if (!host.loadState(bank))
+            return fail(host.error());
     }
 
     std::vector<TimedMidi> messages;
@@ -276,7 +288,7 @@ int main(int argc, char** argv)
     settings.sampleRate = options.rate;
     settings.blockSize = options.block;
     settings.tailSeconds = options.tail;
-    settings.channels = effect.numOutputs == 1 ? 1 : 2;
+    settings.channels = host.outputChannels();
     WavWriter out;
     if (!out.open(options.output, options.rate, settings.channels, options.format, error))
         return fail(error);
@@ -287,10 +299,9 @@ int main(int argc, char** argv)
     progress.finish();
     if (!rendered)
         return fail(error);
-    host.dispatch(effMainsChanged, 0, 0);
+    host.stop();
     if (!options.saveBank.empty() && !saveBank(options.saveBank, host, error))
         return fail(error);
-    host.close();
     if (!out.finish(error))
         return fail(error);
 

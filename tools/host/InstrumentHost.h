@@ -5,12 +5,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 // A block's MIDI: each message with its sample offset in the block.
 using BlockMidi = std::vector<std::pair<int32_t, std::vector<uint8_t>>>;
+
+// What VST 2 bank files (.fxb, .fxp) of an instrument carry. Plinka's state is
+// the same chunk in every format, so its banks load in every format too.
+struct FxIdentity {
+    int32_t id = 0;  // 0: the instrument has no such bank files
+    int32_t version = 0;
+    int32_t numPrograms = 0;
+    int32_t numParams = 0;
+    std::string programName;
+};
+// Plinka's, as its VST 2 build reports it.
+FxIdentity plinkaFxIdentity();
 
 class InstrumentHost {
 public:
@@ -37,7 +50,16 @@ public:
     // first two channels land in left and right (a mono one in both).
     virtual void process(const BlockMidi& midi, float* left, float* right, int32_t frames) = 0;
 
-    // The instance's state as the format saves it in a song, and back.
+    // The instance's state as the format saves it in a song, and back. A
+    // failed load says why in error().
     virtual bool saveState(std::vector<uint8_t>& state) = 0;
     virtual bool loadState(const std::vector<uint8_t>& state) = 0;
+
+    // Bank files of this instrument; fxp says a program file is meant.
+    virtual FxIdentity fxIdentity() = 0;
 };
+
+// A host for the plug-in at path, chosen by its name: ".clap" and ".vst3"
+// (a bundle folder or the binary inside one) for those formats, anything else
+// VST 2. Null where this build has no host for that format.
+std::unique_ptr<InstrumentHost> makeInstrumentHost(const std::string& path);

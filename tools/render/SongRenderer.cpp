@@ -12,7 +12,7 @@ constexpr double kSilentTailSeconds = 0.1;
 
 }  // namespace
 
-bool renderSong(PluginHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
+bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
                 const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
                 RenderReport& report, std::string& error)
 {
@@ -22,7 +22,7 @@ bool renderSong(PluginHost& host, const std::vector<TimedMidi>& messages, int64_
     const auto silentFramesToStop = static_cast<int64_t>(kSilentTailSeconds * settings.sampleRate);
     const auto block = static_cast<size_t>(settings.blockSize);
     std::vector<float> left(block), right(block), interleaved(block * 2);
-    std::vector<std::pair<VstInt32, std::vector<uint8_t>>> due;
+    BlockMidi due;
 
     report = {};
     size_t next = 0;
@@ -32,12 +32,10 @@ bool renderSong(PluginHost& host, const std::vector<TimedMidi>& messages, int64_
         due.clear();
         while (next < messages.size() && messages[next].frame < start + frames) {
             const TimedMidi& message = messages[next++];
-            due.push_back({static_cast<VstInt32>(std::max<int64_t>(message.frame - start, 0)),
+            due.push_back({static_cast<int32_t>(std::max<int64_t>(message.frame - start, 0)),
                            {message.bytes[0], message.bytes[1], message.bytes[2]}});
         }
-        if (!due.empty())
-            host.sendMidi(due);
-        host.process(left.data(), right.data(), frames);
+        host.process(due, left.data(), right.data(), frames);
 
         // Past the song, the tail ends once nothing has sounded for a while,
         // at that very sample, so the file does not depend on the block size.

@@ -4,6 +4,7 @@
 // output has stayed silent.
 #pragma once
 
+#include "tools/host/InstrumentHost.h"
 #include "tools/host/PluginHost.h"
 #include "tools/render/WavWriter.h"
 
@@ -28,6 +29,6 @@ struct RenderReport {
 
 // Renders messages (sorted by frame, stable) until songEndFrame and then the
 // tail. progress gets the fraction done.
-bool renderSong(PluginHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
+bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
                 const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
                 RenderReport& report, std::string& error);

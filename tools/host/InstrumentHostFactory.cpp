@@ -1,0 +1,28 @@
+#include "InstrumentHost.h"
+#include "Vst2InstrumentHost.h"
+#include "instrument/Identity.h"
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+FxIdentity plinkaFxIdentity()
+{
+    // As PLINKA reports it: version 1, 128 programs, no parameters.
+    return {kPlinkaUniqueId, 1, 128, 0, ""};
+}
+
+std::unique_ptr<InstrumentHost> makeInstrumentHost(const std::string& path)
+{
+    std::string name = path;
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    if (endsWith(name, ".clap") || endsWith(name, ".vst3") || name.find(".vst3/") != std::string::npos)
+        return nullptr;  // not yet: the CLAP and VST3 hosts join here
+    return std::make_unique<Vst2InstrumentHost>();
+}
