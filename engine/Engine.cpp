@@ -75,14 +75,13 @@ void Engine::readSettings(const BankSnapshot& bank)
     // atomics within a sequence lock; read that way, the atomics are used only
     // when they are whole and belong to the load this bank comes from.
     const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
-    const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_relaxed);
+    const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_acquire);
     BlockSettings read = block_;
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
-        read.channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_relaxed);
-    read.ntsc = settings_.ntsc.load(std::memory_order_relaxed);
-    read.gain = settings_.gain.load(std::memory_order_relaxed);
-    read.midiControllers = settings_.midiControllers.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+        read.channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_acquire);
+    read.ntsc = settings_.ntsc.load(std::memory_order_acquire);
+    read.gain = settings_.gain.load(std::memory_order_acquire);
+    read.midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
     if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {

@@ -34,10 +34,11 @@ struct SharedSettings {
     std::atomic<uint32_t> loadSequence{0};
 
     // ---- the writer of a chunk load's settings (one at a time) ----
+    // Between the two, the settings are stored with release order, so that a
+    // reader who sees any of them sees the odd count too.
     void beginLoad()
     {
         loadSequence.store(loadSequence.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_release);
     }
     void endLoad() { loadSequence.store(loadSequence.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
 };

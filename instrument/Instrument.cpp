@@ -283,14 +283,14 @@ bool Instrument::loadState(const void* data, size_t size)
     publishBank(&loaded);
     settings.beginLoad();
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
-        settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_relaxed);
-    settings.ntsc.store(loaded.ntsc, std::memory_order_relaxed);
-    settings.gain.store(loaded.gain, std::memory_order_relaxed);
+        settings.channelProgram[channel].store(loaded.channelProgram[channel], std::memory_order_release);
+    settings.ntsc.store(loaded.ntsc, std::memory_order_release);
+    settings.gain.store(loaded.gain, std::memory_order_release);
     // A chunk saved before controllers were played has no such setting, and
     // its song must sound as it did: without them.
     // Saved again untouched, such a song keeps its bytes.
-    settings.midiControllers.store(loaded.midiControllers == 1 ? 1 : 0, std::memory_order_relaxed);
-    controllersInChunk_.store(loaded.midiControllers != chunk::kSettingAbsent, std::memory_order_relaxed);
+    settings.midiControllers.store(loaded.midiControllers == 1 ? 1 : 0, std::memory_order_release);
+    controllersInChunk_.store(loaded.midiControllers != chunk::kSettingAbsent, std::memory_order_release);
     settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
     settings.endLoad();
     markProgramsChanged();

@@ -106,6 +106,22 @@ TEST_F(Render, SwitchingToPalByChunkSetsTheChipsUpAgain)
         << "the chip clock follows the loaded standard at once";
 }
 
+TEST_F(Render, AnEditReachesASoundingNoteAtTheNextBlock)
+{
+    // A held note; then, between two blocks, a load silences its program's
+    // Volume: the next block takes the new bank, and the voice its steps at
+    // the next frame.
+    std::vector<float> out = play({program(0, 2), noteOn(0, 69)}, 0.1);
+    ASSERT_GT(lastSound(out), static_cast<int64_t>(out.size()) - 512);
+    load(cells::Builder().cell(cells::program).number(2).cell(cells::envelope[0]).string("0"));
+    out = play({}, 0.1);
+    // After at most the frame under way, no edge of the wave: only the
+    // output's decay to silence.
+    for (size_t i = 736; i + 1 < out.size(); ++i)
+        ASSERT_LE(std::fabs(out[i + 1]), std::fabs(out[i])) << "sample " << i;
+    EXPECT_LE(lastSound(out), 3 * 736);
+}
+
 TEST_F(Render, NotesStartAtTheirSampleOffset)
 {
     const std::vector<float> out = play({noteOn(100, 69)}, 0.05);
