@@ -11,7 +11,8 @@ const clap_host_timer_support_t* timerSupport(const clap_host_t* host)
 {
     if (!host || !host->get_extension)
         return nullptr;
-    const auto* timers = static_cast<const clap_host_timer_support_t*>(host->get_extension(host, CLAP_EXT_TIMER_SUPPORT));
+    const auto* timers =
+        static_cast<const clap_host_timer_support_t*>(host->get_extension(host, CLAP_EXT_TIMER_SUPPORT));
     return timers && timers->register_timer && timers->unregister_timer ? timers : nullptr;
 }
 

@@ -15,8 +15,8 @@ namespace {
 constexpr char kVersion[] = "1.0.0.0";
 static_assert(kPlinkaVendorVersion == 1000, "kVersion follows the vendor version");
 
-const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_INSTRUMENT, CLAP_PLUGIN_FEATURE_SYNTHESIZER,
-                           CLAP_PLUGIN_FEATURE_STEREO, nullptr};
+const char* kFeatures[] = {CLAP_PLUGIN_FEATURE_INSTRUMENT, CLAP_PLUGIN_FEATURE_SYNTHESIZER, CLAP_PLUGIN_FEATURE_STEREO,
+                           nullptr};
 
 const clap_plugin_descriptor_t kDescriptor = {
     CLAP_VERSION_INIT,
@@ -36,8 +36,7 @@ const clap_plugin_factory_t kFactory = {
     [](const clap_plugin_factory_t*, uint32_t index) -> const clap_plugin_descriptor_t* {
         return index == 0 ? &kDescriptor : nullptr;
     },
-    [](const clap_plugin_factory_t*, const clap_host_t* host,
-       const char* id) -> const clap_plugin_t* {
+    [](const clap_plugin_factory_t*, const clap_host_t* host, const char* id) -> const clap_plugin_t* {
         if (!host || !id || std::strcmp(id, kClapPluginId) != 0 || !clap_version_is_compatible(host->clap_version))
             return nullptr;
         auto* plugin = new (std::nothrow) ClapPlugin(host, &kDescriptor);

@@ -174,7 +174,8 @@ void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
 void ClapPlugin::queueNote(uint8_t status, int16_t channel, int16_t key, uint8_t velocity, uint32_t offset)
 {
     // -1 is CLAP's wildcard: every channel, or every key.
-    if (channel > kLastChannel || key > kLastKey || channel < -1 || key < -1 || (status == kNoteOn && (channel < 0 || key < 0)))
+    if (channel > kLastChannel || key > kLastKey || channel < -1 || key < -1 ||
+        (status == kNoteOn && (channel < 0 || key < 0)))
         return;
     const int16_t first = channel < 0 ? 0 : channel;
     const int16_t last = channel < 0 ? kLastChannel : channel;
@@ -191,12 +192,18 @@ void ClapPlugin::emitGestures(const clap_output_events_t* out)
         return;
     ParameterGesture gesture;
     while (gestures_.peek(gesture)) {
-        clap_event_param_gesture_t begin{{sizeof(clap_event_param_gesture_t), 0, CLAP_CORE_EVENT_SPACE_ID,
-                                          CLAP_EVENT_PARAM_GESTURE_BEGIN, 0},
-                                         gesture.id};
+        clap_event_param_gesture_t begin{
+            {sizeof(clap_event_param_gesture_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_GESTURE_BEGIN, 0},
+            gesture.id};
         clap_event_param_value_t value{
             {sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0},
-            gesture.id, nullptr, -1, -1, -1, -1, gesture.value};
+            gesture.id,
+            nullptr,
+            -1,
+            -1,
+            -1,
+            -1,
+            gesture.value};
         clap_event_param_gesture_t end = begin;
         end.header.type = CLAP_EVENT_PARAM_GESTURE_END;
         if (!out->try_push(out, &begin.header))
@@ -365,8 +372,7 @@ const clap_plugin_params_t ClapPlugin::kParams = {
         ClapPlugin& self = of(plugin);
         if (in && in->size && in->get)
             for (uint32_t i = 0, count = in->size(in); i < count; ++i)
-                if (const clap_event_header_t* event = in->get(in, i);
-                    event && event->type == CLAP_EVENT_PARAM_VALUE)
+                if (const clap_event_header_t* event = in->get(in, i); event && event->type == CLAP_EVENT_PARAM_VALUE)
                     self.applyEvent(event, 0);
         self.emitGestures(out);
     },
