@@ -62,7 +62,11 @@ ClapPlugin::ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* 
         return self.processing_.load(std::memory_order_relaxed);
     };
     plugin_.stop_processing = [](const clap_plugin_t* plugin) {
-        of(plugin).processing_.store(false, std::memory_order_release);
+        ClapPlugin& self = of(plugin);
+        self.processing_.store(false, std::memory_order_release);
+        // Edits made while the last blocks ran go out through a flush now.
+        if (!self.gestures_.empty() && self.hostParams_ && self.hostParams_->request_flush)
+            self.hostParams_->request_flush(self.host_);
     };
     plugin_.reset = [](const clap_plugin_t*) {};
     plugin_.process = [](const clap_plugin_t* plugin, const clap_process_t* process) {

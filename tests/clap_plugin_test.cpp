@@ -372,15 +372,18 @@ struct RecordingHost {
     }
 };
 
+bool collect(const clap_output_events_t* list, const clap_event_header_t* event)
+{
+    ClapEvent copy{};
+    std::memcpy(&copy, event, std::min<size_t>(event->size, sizeof copy));
+    static_cast<std::vector<ClapEvent>*>(list->ctx)->push_back(copy);
+    return true;
+}
+
 std::vector<ClapEvent> flushed(const clap_plugin_t* plugin)
 {
     std::vector<ClapEvent> out;
-    const clap_output_events_t list{&out, [](const clap_output_events_t* l, const clap_event_header_t* e) {
-                                        ClapEvent copy{};
-                                        std::memcpy(&copy, e, std::min<size_t>(e->size, sizeof copy));
-                                        static_cast<std::vector<ClapEvent>*>(l->ctx)->push_back(copy);
-                                        return true;
-                                    }};
+    const clap_output_events_t list{&out, collect};
     static_cast<const clap_plugin_params_t*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS))
         ->flush(plugin, nullptr, &list);
     return out;
@@ -414,6 +417,28 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
     EXPECT_EQ(out.size(), 3 * GestureRing::kCapacity);
     EXPECT_EQ(out[1].paramValue.value, 0.0);
     EXPECT_EQ(adapter->instrument.gain(), 99);
+
+    // While processing, edits go out with the next block; ones left when
+    // processing stops ask for a flush.
+    ASSERT_TRUE(plugin->activate(plugin, 44100.0, 1, 64));
+    ASSERT_TRUE(plugin->start_processing(plugin));
+    recording.flushes = 0;
+    adapter->instrument.editParameter(kParamPolyphony, 4);
+    EXPECT_EQ(recording.flushes, 0);
+    std::vector<ClapEvent> sent;
+    float left[64], right[64];
+    float* channels[2] = {left, right};
+    clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+    const clap_output_events_t list{&sent, collect};
+    const clap_process_t process{0, 64, nullptr, nullptr, &output, 0, 1, nullptr, &list};
+    EXPECT_EQ(plugin->process(plugin, &process), CLAP_PROCESS_CONTINUE);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[1].paramValue.param_id, kParamPolyphony);
+    EXPECT_EQ(sent[1].paramValue.value, 4.0);
+    adapter->instrument.editParameter(kParamClock, 0);
+    plugin->stop_processing(plugin);
+    EXPECT_EQ(recording.flushes, 1);
+    plugin->deactivate(plugin);
 
     if (const auto* gui = static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI))) {
         const char* api = nullptr;
