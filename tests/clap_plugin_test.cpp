@@ -14,10 +14,12 @@
 #include <clap/ext/note-ports.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -452,5 +454,52 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
         EXPECT_EQ(width, 595u);
         EXPECT_EQ(height, 255u);
     }
+    plugin->destroy(plugin);
+}
+
+TEST(ClapEditorEdits, ArriveInOrderWhileTheAudioThreadRuns)
+{
+    RecordingHost recording;
+    auto* adapter = new ClapPlugin(&recording.host, nullptr);
+    const clap_plugin_t* plugin = adapter->clapPlugin();
+    ASSERT_TRUE(plugin->init(plugin));
+    ASSERT_TRUE(plugin->activate(plugin, 44100.0, 1, 64));
+    ASSERT_TRUE(plugin->start_processing(plugin));
+
+    constexpr int kEdits = 200;  // the gain's whole range, each value once
+    std::atomic<bool> done{false};
+    std::thread editor([&] {
+        for (int i = 1; i <= kEdits; ++i)
+            adapter->instrument.editParameter(kParamGain, i);
+        done = true;
+    });
+    std::vector<ClapEvent> sent;
+    sent.reserve(3 * kEdits);
+    float left[64], right[64];
+    float* channels[2] = {left, right};
+    clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+    const clap_output_events_t list{&sent, collect};
+    const clap_process_t process{0, 64, nullptr, nullptr, &output, 0, 1, nullptr, &list};
+    while (!done)
+        plugin->process(plugin, &process);
+    editor.join();
+    plugin->process(plugin, &process);
+
+    // Whole gestures, values in the order they were made (some dropped when
+    // the ring was full).
+    ASSERT_EQ(sent.size() % 3, 0u);
+    int last = 0;
+    for (size_t i = 0; i < sent.size(); i += 3) {
+        ASSERT_EQ(sent[i].header.type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+        ASSERT_EQ(sent[i + 2].header.type, CLAP_EVENT_PARAM_GESTURE_END);
+        ASSERT_EQ(sent[i + 1].header.type, CLAP_EVENT_PARAM_VALUE);
+        const int value = static_cast<int>(sent[i + 1].paramValue.value);
+        ASSERT_GT(value, last);
+        last = value;
+    }
+    EXPECT_GT(sent.size(), 0u);
+    EXPECT_EQ(adapter->instrument.gain(), kEdits);
+    plugin->stop_processing(plugin);
+    plugin->deactivate(plugin);
     plugin->destroy(plugin);
 }
