@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Checks what a plug-in binary shows the system: it exports exactly
-# VSTPluginMain and main, and a Windows DLL imports only Windows system DLLs.
+# Checks what a plug-in binary shows the system: it exports exactly the names
+# its format requires (by default VST 2's VSTPluginMain and main), and a
+# Windows DLL imports only Windows system DLLs.
+#   check-plugin-binary.sh BINARY [EXPORTED-NAME...]
 set -euo pipefail
 binary=$1
+shift
+[ $# -gt 0 ] || set -- VSTPluginMain main
+expected=$(printf '%s\n' "$@" | sort | tr '\n' ' ')
 fail() { echo "check-plugin-binary: $binary: $*" >&2; exit 1; }
 
 case $(od -An -c -N2 "$binary" | tr -d ' ') in
@@ -26,5 +31,5 @@ MZ)
     exports=$(nm -D --defined-only "$binary" | awk '{print $NF}' | sort | tr '\n' ' ')
     ;;
 esac
-[ "$exports" = "VSTPluginMain main " ] || fail "exports '$exports', expected exactly VSTPluginMain and main"
+[ "$exports" = "$expected" ] || fail "exports '$exports', expected exactly '$expected'"
 echo "exports: $exports"

@@ -3,7 +3,10 @@
 #include "EngineTestSupport.h"
 #include "PluginUnderTest.h"
 #include "engine/Engine.h"
+#include "instrument/Parameters.h"
+#include "tools/host/ClapHost.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <random>
@@ -119,6 +122,56 @@ TEST(AudioThread, NeverAllocatesAfterTheFirstBlock)
     }
     counting = false;
     EXPECT_EQ(allocations.load(), 0);
+}
+
+TEST(AudioThread, TheClapBuildNeverAllocatesAfterTheFirstBlock)
+{
+    ClapHost host;
+    ASSERT_TRUE(host.load(PLINKA_TEST_CLAP)) << host.error();
+    host.start(44100.0, 5000, false);
+    std::vector<float> left(5000), right(5000);
+    host.processEvents({}, left.data(), right.data(), 512);
+
+    std::mt19937 random(11);
+    struct Block {
+        std::vector<ClapEvent> events;
+        uint32_t frames;
+    };
+    std::vector<Block> blocks(300);
+    for (Block& block : blocks) {
+        block.frames = std::uniform_int_distribution<uint32_t>(1, 5000)(random);
+        const int count = std::uniform_int_distribution<int>(0, 40)(random);
+        for (int i = 0; i < count; ++i) {
+            const auto time = std::uniform_int_distribution<uint32_t>(0, block.frames - 1)(random);
+            const auto channel = static_cast<int16_t>(random() % 16);
+            const auto key = static_cast<int16_t>(random() % 128);
+            switch (random() % 4) {
+            case 0:
+                block.events.push_back(ClapEvent::noteEvent(CLAP_EVENT_NOTE_ON, time, channel, key, 0.8));
+                break;
+            case 1:
+                block.events.push_back(ClapEvent::noteEvent(CLAP_EVENT_NOTE_OFF, time, channel, key, 0.0));
+                break;
+            case 2:
+                block.events.push_back(ClapEvent::parameter(time, random() % kParameterCount, random() % 200));
+                break;
+            default:
+                const uint8_t kinds[] = {0x90, 0xB0, 0xC0, 0xE0};
+                block.events.push_back(ClapEvent::midiMessage(time, static_cast<uint8_t>(kinds[random() % 4] | channel),
+                                                              static_cast<uint8_t>(key), random() % 128));
+            }
+        }
+        std::sort(block.events.begin(), block.events.end(),
+                  [](const ClapEvent& a, const ClapEvent& b) { return a.header.time < b.header.time; });
+    }
+
+    allocations = 0;
+    counting = true;
+    for (const Block& block : blocks)
+        host.processEvents(block.events, left.data(), right.data(), block.frames);
+    counting = false;
+    EXPECT_EQ(allocations.load(), 0);
+    EXPECT_TRUE(host.outputEvents.empty());
 }
 
 TEST(AudioThread, TheCounterCountsAllocations)

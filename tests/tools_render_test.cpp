@@ -158,6 +158,28 @@ TEST_F(Renderer, SameFileWhateverTheBlockSize)
     EXPECT_LT(wav.left.size(), static_cast<size_t>((24 * 173 + 300) / 480.0 * 60.0 / 140.0 * 44100 + 1.5 * 44100));
 }
 
+TEST_F(Renderer, EveryFormatOfPlinkaRendersTheSameFile)
+{
+    // The demo tune with its bank, through the VST 2 build and the other
+    // formats' builds: the same file, byte for byte, and the same state saved.
+    const std::string song = std::string(" ") + PLINKA_SOURCE "/tools/demo/plinka-demo.mid --bank " +
+                             PLINKA_SOURCE "/tools/demo/plinka-demo-bank.txt --format float";
+    std::vector<uint8_t> reference, referenceBank;
+    for (const char* plugin : {PLINKA_VST2_PLUGIN, PLINKA_CLAP_PLUGIN}) {
+        const RunResult result = run(song + " --plugin " + plugin + " -o " + quoted(file("out.wav")) + " --save-bank " +
+                                     quoted(file("out.fxb")));
+        ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;
+        if (reference.empty()) {
+            reference = readBytes(file("out.wav"));
+            referenceBank = readBytes(file("out.fxb"));
+        } else {
+            EXPECT_EQ(readBytes(file("out.wav")), reference) << plugin;
+            EXPECT_EQ(readBytes(file("out.fxb")), referenceBank) << plugin;
+        }
+    }
+    EXPECT_GT(reference.size(), 44100u * 8);
+}
+
 TEST_F(Renderer, PlaysAThirdPartyInstrument)
 {
     const char* kars = "/usr/lib/vst/Kars-vst.so";

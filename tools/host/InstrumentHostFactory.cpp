@@ -1,3 +1,4 @@
+#include "ClapHost.h"
 #include "InstrumentHost.h"
 #include "Vst2InstrumentHost.h"
 #include "instrument/Identity.h"
@@ -22,7 +23,9 @@ std::unique_ptr<InstrumentHost> makeInstrumentHost(const std::string& path)
     std::string name = path;
     while (name.size() > 1 && name.back() == '/')
         name.pop_back();
-    if (endsWith(name, ".clap") || endsWith(name, ".vst3") || name.find(".vst3/") != std::string::npos)
-        return nullptr;  // not yet: the CLAP and VST3 hosts join here
+    if (endsWith(name, ".clap"))
+        return std::make_unique<ClapHost>();
+    if (endsWith(name, ".vst3") || name.find(".vst3/") != std::string::npos)
+        return nullptr;  // not yet: the VST3 host joins here
     return std::make_unique<Vst2InstrumentHost>();
 }

@@ -1,0 +1,84 @@
+// The CLAP binding: one plug-in instance as a clap_plugin, a thin adapter that
+// turns CLAP's calls and events into the instrument core's. Notes arrive as
+// CLAP note events or as MIDI; both go to the engine as 3-byte MIDI at their
+// sample offsets. The state is the instrument's chunk, byte for byte.
+#pragma once
+
+#include "ClapEditorIdle.h"
+#include "GestureRing.h"
+#include "editor/Editor.h"
+#include "instrument/Instrument.h"
+
+#include <clap/events.h>
+#include <clap/ext/audio-ports.h>
+#include <clap/ext/gui.h>
+#include <clap/ext/note-ports.h>
+#include <clap/ext/params.h>
+#include <clap/ext/state.h>
+#include <clap/ext/timer-support.h>
+#include <clap/plugin.h>
+
+#include <atomic>
+#include <memory>
+
+inline constexpr const char* kClapPluginId = "com.plinka.plinka";
+
+class ClapPlugin final : public ParameterEditListener {
+public:
+    ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* descriptor);
+    ~ClapPlugin() override;
+    ClapPlugin(const ClapPlugin&) = delete;
+    ClapPlugin& operator=(const ClapPlugin&) = delete;
+
+    const clap_plugin_t* clapPlugin() const { return &plugin_; }
+
+    // ---- user-interface thread ----
+    void parameterEdited(uint32_t id, double value) override;
+    void idleEditor();
+
+    Instrument instrument;
+
+private:
+    static ClapPlugin& of(const clap_plugin_t* plugin) { return *static_cast<ClapPlugin*>(plugin->plugin_data); }
+
+    // ---- audio thread (or flush, never at the same time): no locks, no allocation ----
+    clap_process_status process(const clap_process_t* process);
+    // Applies one input event at offset frames into the part not yet rendered.
+    void applyEvent(const clap_event_header_t* event, uint32_t offset);
+    void queueNote(uint8_t status, int16_t channel, int16_t key, uint8_t velocity, uint32_t offset);
+    void emitGestures(const clap_output_events_t* out);
+
+    // ---- main thread ----
+    bool saveState(const clap_ostream_t* stream);
+    bool loadState(const clap_istream_t* stream);
+    bool openEditor(const clap_window_t* window);
+    void closeEditor();
+    void onMainThread();
+    static void editorProgramChanged(void* self);
+
+    static const void* getExtension(const clap_plugin_t* plugin, const char* id);
+
+    static const clap_plugin_note_ports_t kNotePorts;
+    static const clap_plugin_audio_ports_t kAudioPorts;
+    static const clap_plugin_params_t kParams;
+    static const clap_plugin_state_t kState;
+    static const clap_plugin_gui_t kGui;
+    static const clap_plugin_timer_support_t kTimerSupport;
+
+    clap_plugin_t plugin_;
+    const clap_host_t* host_;
+    const clap_host_params_t* hostParams_ = nullptr;
+    const clap_host_state_t* hostState_ = nullptr;
+    float sampleRate_ = 44100.0f;
+    std::atomic<bool> active_{false};
+    std::atomic<bool> processing_{false};
+    // Set by the audio thread when a program change should reach the host.
+    std::atomic<bool> programsChanged_{false};
+    GestureRing gestures_;
+    std::unique_ptr<Editor> editor_;
+    ClapEditorIdle editorIdle_;
+    // The part of the block rendered so far.
+    float* left_ = nullptr;
+    float* right_ = nullptr;
+    uint32_t rendered_ = 0;
+};

@@ -1,0 +1,505 @@
+// The CLAP build as a CLAP host sees it, loaded through clap_entry, against
+// the VST 2 build: the same identity, the same state bytes, the same samples
+// for the same MIDI (or the same notes as CLAP note events), parameters that
+// automate, edits that reach the host, and bad input handled as safely.
+#include "AudioMeasure.h"
+#include "ChunkCells.h"
+#include "PluginUnderTest.h"
+#include "clap/ClapPlugin.h"
+#include "instrument/Chunk.h"
+#include "tools/host/ClapHost.h"
+
+#include <clap/ext/audio-ports.h>
+#include <clap/ext/gui.h>
+#include <clap/ext/note-ports.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr double kNtscClock = 1789773.0;
+constexpr double kPalClock = 1662607.0;
+constexpr float kRate = 44100.0f;
+
+std::string clapUnderTest()
+{
+    if (const char* path = std::getenv("PLINKA_CLAP"); path && *path)
+        return path;
+    return PLINKA_TEST_CLAP;
+}
+
+// An event at an absolute frame of a rendering.
+struct Timed {
+    int64_t frame;
+    ClapEvent event;
+};
+
+Timed midi(int64_t frame, uint8_t status, uint8_t data1, uint8_t data2)
+{
+    return {frame, ClapEvent::midiMessage(0, status, data1, data2)};
+}
+Timed note(int64_t frame, uint16_t type, int16_t channel, int16_t key, double velocity = 1.0)
+{
+    return {frame, ClapEvent::noteEvent(type, 0, channel, key, velocity)};
+}
+Timed parameter(int64_t frame, clap_id id, double value)
+{
+    return {frame, ClapEvent::parameter(0, id, value)};
+}
+
+StereoBuffer renderClap(ClapHost& host, int64_t frames, int32_t block, const std::vector<Timed>& events)
+{
+    StereoBuffer out;
+    out.left.resize(static_cast<size_t>(frames));
+    out.right.resize(static_cast<size_t>(frames));
+    size_t next = 0;
+    for (int64_t at = 0; at < frames; at += block) {
+        const auto length = static_cast<uint32_t>(std::min<int64_t>(block, frames - at));
+        std::vector<ClapEvent> blockEvents;
+        for (; next < events.size() && events[next].frame < at + length; ++next) {
+            ClapEvent event = events[next].event;
+            event.header.time = static_cast<uint32_t>(events[next].frame - at);
+            blockEvents.push_back(event);
+        }
+        EXPECT_EQ(host.processEvents(blockEvents, out.left.data() + at, out.right.data() + at, length),
+                  CLAP_PROCESS_CONTINUE);
+    }
+    return out;
+}
+
+class Clap : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(clap.load(clapUnderTest())) << clap.error(); }
+
+    StereoBuffer play(const std::vector<Timed>& events, int64_t frames, int32_t block = 512)
+    {
+        clap.start(kRate, block, true);
+        return renderClap(clap, frames, block, events);
+    }
+    // The same MIDI through the VST 2 build.
+    static StereoBuffer playVst2(const std::vector<TimedMidi>& events, int64_t frames, int32_t block = 512,
+                                 const std::vector<uint8_t>& chunk = {})
+    {
+        PluginHost vst2;
+        EXPECT_TRUE(vst2.load(pluginUnderTest())) << vst2.error();
+        if (!chunk.empty())
+            vst2.setChunk(chunk);
+        vst2.start(kRate, block);
+        return vst2.render(frames, block, events);
+    }
+    static std::vector<uint8_t> vst2Chunk(const std::vector<uint8_t>& loaded = {})
+    {
+        PluginHost vst2;
+        EXPECT_TRUE(vst2.load(pluginUnderTest())) << vst2.error();
+        if (!loaded.empty())
+            vst2.setChunk(loaded);
+        return vst2.getChunk();
+    }
+    std::vector<uint8_t> state()
+    {
+        std::vector<uint8_t> bytes;
+        EXPECT_TRUE(clap.saveState(bytes));
+        return bytes;
+    }
+
+    ClapHost clap;
+};
+
+bool same(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+// Notes, a bend, a program change, a controller and a second channel.
+const std::vector<TimedMidi> kSong = {{0, {0xC0, 2, 0}},        {0, {0x90, 69, 100}},   {3000, {0xE0, 0x00, 0x50}},
+                                      {6001, {0xC1, 3, 0}},     {6001, {0x91, 45, 90}}, {9000, {0xB0, 7, 60}},
+                                      {12000, {0x80, 69, 0}},   {12345, {0x81, 45, 0}}, {13000, {0xC0, 6, 0}},
+                                      {13000, {0x90, 64, 127}}, {16000, {0x80, 64, 0}}};
+constexpr int64_t kSongFrames = 26460;
+
+std::vector<Timed> asClapMidi(const std::vector<TimedMidi>& song)
+{
+    std::vector<Timed> events;
+    for (const TimedMidi& m : song)
+        events.push_back(midi(m.frame, m.bytes[0], m.bytes[1], m.bytes[2]));
+    return events;
+}
+
+}  // namespace
+
+TEST_F(Clap, IdentityIsTheVst2Builds)
+{
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(pluginUnderTest()));
+    const clap_plugin_descriptor_t& d = *clap.descriptor();
+    EXPECT_STREQ(d.id, "com.plinka.plinka");
+    EXPECT_EQ(clap.name(), "Plinka");
+    EXPECT_EQ(clap.name(), vst2.effectName());
+    EXPECT_EQ(clap.vendor(), vst2.vendorString());
+    EXPECT_STREQ(d.version, "1.0.0.0");
+    std::set<std::string> features;
+    for (const char* const* f = d.features; *f; ++f)
+        features.insert(*f);
+    EXPECT_EQ(features, (std::set<std::string>{"instrument", "synthesizer", "stereo"}));
+
+    EXPECT_EQ(clap.outputChannels(), 2);
+    const auto* audio = static_cast<const clap_plugin_audio_ports_t*>(clap.extension(CLAP_EXT_AUDIO_PORTS));
+    EXPECT_EQ(audio->count(clap.plugin(), true), 0u);
+    const auto* notes = static_cast<const clap_plugin_note_ports_t*>(clap.extension(CLAP_EXT_NOTE_PORTS));
+    clap_note_port_info_t port{};
+    ASSERT_EQ(notes->count(clap.plugin(), true), 1u);
+    ASSERT_TRUE(notes->get(clap.plugin(), 0, true, &port));
+    EXPECT_EQ(port.supported_dialects, uint32_t(CLAP_NOTE_DIALECT_CLAP | CLAP_NOTE_DIALECT_MIDI));
+    EXPECT_EQ(notes->count(clap.plugin(), false), 0u);
+}
+
+TEST_F(Clap, ParametersShowReadableValuesAndTakeTexts)
+{
+    const clap_plugin_params_t& params = *clap.params();
+    ASSERT_EQ(params.count(clap.plugin()), 3u);
+    char text[64];
+    struct Case {
+        clap_id id;
+        double value;
+        const char* text;
+    };
+    for (const Case& c : {Case{kParamGain, 100, "100 %"}, Case{kParamClock, 0, "PAL"}, Case{kParamClock, 1, "NTSC"},
+                          Case{kParamPolyphony, 8, "8 voices"}}) {
+        clap_param_info_t info{};
+        ASSERT_TRUE(params.get_info(clap.plugin(), c.id, &info));
+        EXPECT_EQ(info.id, c.id);
+        EXPECT_TRUE(info.flags & CLAP_PARAM_IS_AUTOMATABLE);
+        ASSERT_TRUE(params.value_to_text(clap.plugin(), c.id, c.value, text, sizeof text));
+        EXPECT_STREQ(text, c.text);
+        double back = -1;
+        ASSERT_TRUE(params.text_to_value(clap.plugin(), c.id, c.text, &back));
+        EXPECT_EQ(back, c.value);
+    }
+    double value = 0;
+    EXPECT_FALSE(params.get_value(clap.plugin(), kParameterCount, &value));
+    EXPECT_FALSE(params.get_info(clap.plugin(), kParameterCount, nullptr));
+    EXPECT_FALSE(params.text_to_value(clap.plugin(), kParamClock, "SECAM", &value));
+}
+
+TEST_F(Clap, StateIsTheVst2ChunkByteForByteInBothDirections)
+{
+    // Handed over a few bytes at a time, as hosts do.
+    clap.streamStep = 3;
+    EXPECT_EQ(state(), vst2Chunk()) << "a new instance";
+
+    const std::vector<uint8_t> pal = cells::Builder().cell(cells::ntsc).number(0).cell(cells::gain).number(37).bytes();
+    const std::vector<uint8_t> fromVst2 = vst2Chunk(pal);
+    ASSERT_TRUE(clap.loadState(fromVst2));
+    EXPECT_EQ(state(), fromVst2);
+    double gain = 0;
+    clap.params()->get_value(clap.plugin(), kParamGain, &gain);
+    EXPECT_EQ(gain, 37.0);
+    EXPECT_GE(clap.requests.rescan.load(), 1) << "the host rereads the parameters after a load";
+
+    clap.flushParams({ClapEvent::parameter(0, kParamPolyphony, 3), ClapEvent::parameter(0, kParamClock, 1)});
+    const std::vector<uint8_t> fromClap = state();
+    EXPECT_NE(fromClap, fromVst2);
+    EXPECT_EQ(vst2Chunk(fromClap), fromClap) << "the VST 2 build takes the CLAP state as its chunk";
+}
+
+TEST_F(Clap, DamagedStateStreamsFailOrLoadAsTheVst2BuildLoadsThem)
+{
+    const std::vector<uint8_t> before = state();
+    const std::vector<uint8_t> pal = vst2Chunk(cells::Builder().cell(cells::ntsc).number(0).bytes());
+
+    clap.streamFailAt = 100;
+    EXPECT_FALSE(clap.loadState(pal)) << "a read error";
+    std::vector<uint8_t> bytes;
+    EXPECT_FALSE(clap.saveState(bytes)) << "a write error";
+    clap.streamFailAt = -1;
+    EXPECT_EQ(state(), before) << "a failed load changes nothing";
+
+    EXPECT_FALSE(clap.loadState(std::vector<uint8_t>(chunk::kMaxBytes + 1, 0)));
+    EXPECT_EQ(state(), before);
+
+    // Damaged chunks: whatever the VST 2 build makes of them, the CLAP one does.
+    std::mt19937 random(7);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<uint8_t> damaged(pal.begin(), pal.begin() + random() % (pal.size() + 1));
+        for (int flips = 0; flips < 4 && !damaged.empty(); ++flips)
+            damaged[random() % damaged.size()] = static_cast<uint8_t>(random());
+        ClapHost fresh;
+        ASSERT_TRUE(fresh.load(clapUnderTest()));
+        fresh.streamStep = 1 + random() % 64;
+        fresh.loadState(damaged);
+        std::vector<uint8_t> loaded;
+        ASSERT_TRUE(fresh.saveState(loaded));
+        EXPECT_EQ(loaded, vst2Chunk(damaged)) << "round " << round << ", " << damaged.size() << " bytes";
+    }
+}
+
+TEST_F(Clap, MidiPlaysAsInTheVst2BuildSampleForSample)
+{
+    const StereoBuffer vst2 = playVst2(kSong, kSongFrames);
+    const StereoBuffer out = play(asClapMidi(kSong), kSongFrames);
+    EXPECT_TRUE(same(out.left, vst2.left));
+    EXPECT_TRUE(same(out.right, vst2.right));
+    // The pulse at note 69 sounds at its period, and the song ends in silence.
+    const double expected = kNtscClock / (16.0 * (253 + 1));
+    EXPECT_NEAR(frequencyOf(out.left, 500, 2900, kRate), expected, expected * 0.002);
+    EXPECT_GT(lastSound(out.left), 16000);
+    EXPECT_LT(lastSound(out.left), 16000 + 2000);
+}
+
+TEST_F(Clap, BendAndProgramChangeAct)
+{
+    const StereoBuffer out = play({midi(0, 0xC0, 2, 0), midi(0, 0x90, 69, 100), midi(11025, 0xE0, 0x7F, 0x7F)}, 22050);
+    const double bent = frequencyOf(out.left, 11025 + 2000, 22050, kRate);
+    EXPECT_GT(bent, frequencyOf(out.left, 1000, 11025, kRate) * 1.1) << "bent up";
+
+    clap.requests.callback = 0;
+    renderClap(clap, 512, 512, {midi(0, 0xC0, 42, 0)});
+    EXPECT_GE(clap.requests.callback.load(), 1) << "a program change asks for the main thread";
+    clap.requests.markDirty = 0;
+    clap.plugin()->on_main_thread(clap.plugin());
+    EXPECT_EQ(clap.requests.markDirty.load(), 1) << "and there marks the song changed";
+}
+
+TEST_F(Clap, NoteEventsPlayAsTheirMidi)
+{
+    const std::vector<TimedMidi> song = {{0, {0xC0, 2, 0}},      {17, {0x90, 69, 127}}, {4000, {0x91, 57, 64}},
+                                         {9000, {0x80, 69, 0}},  {9000, {0x90, 72, 1}}, {15000, {0x81, 57, 0}},
+                                         {18000, {0xB0, 123, 0}}};
+    const std::vector<Timed> notes = {
+        midi(0, 0xC0, 2, 0),
+        note(17, CLAP_EVENT_NOTE_ON, 0, 69, 1.0),
+        note(4000, CLAP_EVENT_NOTE_ON, 1, 57, 64 / 127.0),
+        note(9000, CLAP_EVENT_NOTE_OFF, 0, 69, 0.0),
+        note(9000, CLAP_EVENT_NOTE_ON, 0, 72, 0.0),  // velocity 0 plays as quietly as MIDI allows
+        note(15000, CLAP_EVENT_NOTE_CHOKE, 1, 57),
+        note(18000, CLAP_EVENT_NOTE_OFF, 0, -1)};  // every key of the channel
+    EXPECT_TRUE(same(play(notes, 22050).left, playVst2(song, 22050).left));
+}
+
+TEST_F(Clap, OutputDoesNotDependOnTheBlockSize)
+{
+    const std::vector<Timed> events = asClapMidi(kSong);
+    const std::vector<float> reference = play(events, kSongFrames, 512).left;
+    for (int32_t block : {64, 1000, 4096, 1}) {
+        ClapHost other;
+        ASSERT_TRUE(other.load(clapUnderTest()));
+        other.start(kRate, block, true);
+        EXPECT_TRUE(same(renderClap(other, kSongFrames, block, events).left, reference)) << "block " << block;
+    }
+}
+
+TEST_F(Clap, AutomationActsAtItsSample)
+{
+    const StereoBuffer out = play({midi(0, 0xC0, 2, 0), midi(0, 0x90, 69, 100), parameter(1000, kParamGain, 0)}, 4410);
+    EXPECT_EQ(lastSound(out.left), 999) << "gain 0 silences from its sample on";
+
+    ClapHost pal;
+    ASSERT_TRUE(pal.load(clapUnderTest()));
+    pal.start(kRate, 512, true);
+    const std::vector<float> palOut =
+        renderClap(pal, 22050, 512, {midi(0, 0xC0, 2, 0), parameter(300, kParamClock, 0), midi(300, 0x90, 69, 100)})
+            .left;
+    const double expected = kPalClock / (16.0 * (235 + 1));
+    EXPECT_NEAR(frequencyOf(palOut, 4410, 22050, kRate), expected, expected * 0.002) << "PAL lowers the pitch";
+    const std::vector<uint8_t> palChunk = cells::Builder().cell(cells::ntsc).number(0).bytes();
+    EXPECT_TRUE(same(palOut, playVst2({{0, {0xC0, 2, 0}}, {300, {0x90, 69, 100}}}, 22050, 512, palChunk).left));
+
+    // Values out of range are clamped, other ids and no-numbers change nothing.
+    pal.flushParams({ClapEvent::parameter(0, kParamGain, 1e9), ClapEvent::parameter(0, kParamPolyphony, -5),
+                     ClapEvent::parameter(0, kParamClock, std::nan("")), ClapEvent::parameter(0, 77, 1)});
+    double gain = 0, voices = 0, clock = -1;
+    pal.params()->get_value(pal.plugin(), kParamGain, &gain);
+    pal.params()->get_value(pal.plugin(), kParamPolyphony, &voices);
+    pal.params()->get_value(pal.plugin(), kParamClock, &clock);
+    EXPECT_EQ(gain, 200.0);
+    EXPECT_EQ(voices, 1.0);
+    EXPECT_EQ(clock, 0.0);
+}
+
+TEST_F(Clap, BadEventsAndCallsOutOfOrderAreHarmless)
+{
+    float left[64] = {1.0f}, right[64] = {1.0f};
+    EXPECT_EQ(clap.processEvents({}, left, right, 64), CLAP_PROCESS_ERROR) << "before activation";
+    EXPECT_EQ(left[0], 1.0f);
+
+    ClapEvent tiny = ClapEvent::noteEvent(CLAP_EVENT_NOTE_ON, 0, 0, 60, 1.0);
+    tiny.header.size = 8;
+    ClapEvent foreign = ClapEvent::midiMessage(0, 0x90, 60, 100);
+    foreign.header.space_id = 1;
+    std::vector<Timed> events = {{0, tiny},
+                                 {0, foreign},
+                                 note(0, CLAP_EVENT_NOTE_ON, 99, 60),
+                                 note(0, CLAP_EVENT_NOTE_ON, 0, 300),
+                                 note(0, CLAP_EVENT_NOTE_ON, -1, 60),
+                                 note(0, CLAP_EVENT_NOTE_ON, 0, -1)};
+    EXPECT_EQ(lastSound(play(events, 2048).left), -1) << "none of these is a note";
+
+    // Events out of order and past the block: each acts no earlier than the
+    // one before it, and the output stays in range.
+    std::mt19937 random(3);
+    std::vector<ClapEvent> block;
+    for (int i = 0; i < 300; ++i)
+        block.push_back(ClapEvent::midiMessage(random() % 1000, static_cast<uint8_t>(0x80 + random() % 0x70),
+                                               static_cast<uint8_t>(random()), static_cast<uint8_t>(random())));
+    std::vector<float> l(512), r(512);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(clap.processEvents(i == 0 ? block : std::vector<ClapEvent>{}, l.data(), r.data(), 512),
+                  CLAP_PROCESS_CONTINUE);
+        for (float sample : l)
+            ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
+    }
+}
+
+// ---- the adapter linked in, for what only the editor can do ----
+
+namespace {
+
+struct RecordingHost {
+    clap_host_t host{CLAP_VERSION, this, "test", "", "", "", nullptr, nullptr, nullptr, nullptr};
+    clap_host_params_t params{nullptr, nullptr,
+                              [](const clap_host_t* h) { ++static_cast<RecordingHost*>(h->host_data)->flushes; }};
+    int flushes = 0;
+    RecordingHost()
+    {
+        host.get_extension = [](const clap_host_t* h, const char* id) -> const void* {
+            return std::strcmp(id, CLAP_EXT_PARAMS) == 0 ? &static_cast<RecordingHost*>(h->host_data)->params : nullptr;
+        };
+    }
+};
+
+bool collect(const clap_output_events_t* list, const clap_event_header_t* event)
+{
+    ClapEvent copy{};
+    std::memcpy(&copy, event, std::min<size_t>(event->size, sizeof copy));
+    static_cast<std::vector<ClapEvent>*>(list->ctx)->push_back(copy);
+    return true;
+}
+
+std::vector<ClapEvent> flushed(const clap_plugin_t* plugin)
+{
+    std::vector<ClapEvent> out;
+    const clap_output_events_t list{&out, collect};
+    static_cast<const clap_plugin_params_t*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS))
+        ->flush(plugin, nullptr, &list);
+    return out;
+}
+
+}  // namespace
+
+TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
+{
+    RecordingHost recording;
+    auto* adapter = new ClapPlugin(&recording.host, nullptr);
+    const clap_plugin_t* plugin = adapter->clapPlugin();
+    ASSERT_TRUE(plugin->init(plugin));
+
+    adapter->instrument.editParameter(kParamGain, 50);
+    EXPECT_EQ(recording.flushes, 1) << "not processing: the host is asked to flush";
+    std::vector<ClapEvent> out = flushed(plugin);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].header.type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+    EXPECT_EQ(out[1].header.type, CLAP_EVENT_PARAM_VALUE);
+    EXPECT_EQ(out[1].paramValue.param_id, kParamGain);
+    EXPECT_EQ(out[1].paramValue.value, 50.0);
+    EXPECT_EQ(out[2].header.type, CLAP_EVENT_PARAM_GESTURE_END);
+    EXPECT_TRUE(flushed(plugin).empty()) << "each edit goes out once";
+
+    // A burst larger than the ring: the first ones reach the host, the
+    // instrument keeps the last.
+    for (int i = 0; i < 100; ++i)
+        adapter->instrument.editParameter(kParamGain, i);
+    out = flushed(plugin);
+    EXPECT_EQ(out.size(), 3 * GestureRing::kCapacity);
+    EXPECT_EQ(out[1].paramValue.value, 0.0);
+    EXPECT_EQ(adapter->instrument.gain(), 99);
+
+    // While processing, edits go out with the next block; ones left when
+    // processing stops ask for a flush.
+    ASSERT_TRUE(plugin->activate(plugin, 44100.0, 1, 64));
+    ASSERT_TRUE(plugin->start_processing(plugin));
+    recording.flushes = 0;
+    adapter->instrument.editParameter(kParamPolyphony, 4);
+    EXPECT_EQ(recording.flushes, 0);
+    std::vector<ClapEvent> sent;
+    float left[64], right[64];
+    float* channels[2] = {left, right};
+    clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+    const clap_output_events_t list{&sent, collect};
+    const clap_process_t process{0, 64, nullptr, nullptr, &output, 0, 1, nullptr, &list};
+    EXPECT_EQ(plugin->process(plugin, &process), CLAP_PROCESS_CONTINUE);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[1].paramValue.param_id, kParamPolyphony);
+    EXPECT_EQ(sent[1].paramValue.value, 4.0);
+    adapter->instrument.editParameter(kParamClock, 0);
+    plugin->stop_processing(plugin);
+    EXPECT_EQ(recording.flushes, 1);
+    plugin->deactivate(plugin);
+
+    if (const auto* gui = static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI))) {
+        const char* api = nullptr;
+        bool floating = true;
+        ASSERT_TRUE(gui->get_preferred_api(plugin, &api, &floating));
+        EXPECT_FALSE(floating);
+        EXPECT_TRUE(gui->is_api_supported(plugin, api, false));
+        EXPECT_FALSE(gui->is_api_supported(plugin, api, true)) << "embedded only";
+        uint32_t width = 0, height = 0;
+        ASSERT_TRUE(gui->get_size(plugin, &width, &height));
+        EXPECT_EQ(width, 595u);
+        EXPECT_EQ(height, 255u);
+    }
+    plugin->destroy(plugin);
+}
+
+TEST(ClapEditorEdits, ArriveInOrderWhileTheAudioThreadRuns)
+{
+    RecordingHost recording;
+    auto* adapter = new ClapPlugin(&recording.host, nullptr);
+    const clap_plugin_t* plugin = adapter->clapPlugin();
+    ASSERT_TRUE(plugin->init(plugin));
+    ASSERT_TRUE(plugin->activate(plugin, 44100.0, 1, 64));
+    ASSERT_TRUE(plugin->start_processing(plugin));
+
+    constexpr int kEdits = 200;  // the gain's whole range, each value once
+    std::atomic<bool> done{false};
+    std::thread editor([&] {
+        for (int i = 1; i <= kEdits; ++i)
+            adapter->instrument.editParameter(kParamGain, i);
+        done = true;
+    });
+    std::vector<ClapEvent> sent;
+    sent.reserve(3 * kEdits);
+    float left[64], right[64];
+    float* channels[2] = {left, right};
+    clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+    const clap_output_events_t list{&sent, collect};
+    const clap_process_t process{0, 64, nullptr, nullptr, &output, 0, 1, nullptr, &list};
+    while (!done)
+        plugin->process(plugin, &process);
+    editor.join();
+    plugin->process(plugin, &process);
+
+    // Whole gestures, values in the order they were made (some dropped when
+    // the ring was full).
+    ASSERT_EQ(sent.size() % 3, 0u);
+    int last = 0;
+    for (size_t i = 0; i < sent.size(); i += 3) {
+        ASSERT_EQ(sent[i].header.type, CLAP_EVENT_PARAM_GESTURE_BEGIN);
+        ASSERT_EQ(sent[i + 2].header.type, CLAP_EVENT_PARAM_GESTURE_END);
+        ASSERT_EQ(sent[i + 1].header.type, CLAP_EVENT_PARAM_VALUE);
+        const int value = static_cast<int>(sent[i + 1].paramValue.value);
+        ASSERT_GT(value, last);
+        last = value;
+    }
+    EXPECT_GT(sent.size(), 0u);
+    EXPECT_EQ(adapter->instrument.gain(), kEdits);
+    plugin->stop_processing(plugin);
+    plugin->deactivate(plugin);
+    plugin->destroy(plugin);
+}
