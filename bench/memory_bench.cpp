@@ -3,12 +3,12 @@
 // each given a saved state, played for a second and saved again, measured as
 // the growth of the process's resident memory. PLINKA_PLUGIN names another
 // build to measure (an older one, say); the default is this build's.
+#include "tests/ResidentMemory.h"
 #include "tools/host/PluginHost.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -20,10 +20,7 @@ constexpr float kRate = 44100.0f;
 
 long residentBytes()
 {
-    std::ifstream status("/proc/self/statm");
-    long pages = 0, resident = 0;
-    status >> pages >> resident;
-    return resident * 4096;
+    return residentKilobytes() * 1024;
 }
 
 const char* pluginPath()

@@ -79,4 +79,30 @@ inline std::string stringAt(const std::vector<float>& chunk, size_t& index)
     return text;
 }
 
+// A setting near the end of a written chunk: the number after its tag, or -1.
+inline int32_t settingOf(const std::vector<float>& chunk, float tag)
+{
+    for (size_t i = chunk.size() - 1; i-- > 0;)
+        if (chunk[i] == tag)
+            return static_cast<int32_t>(chunk[i + 1]);
+    return -1;
+}
+
+// One envelope text of a program in a chunk as the instrument writes it.
+inline std::string programTextOf(const std::vector<float>& chunk, int number, int kind)
+{
+    size_t i = 18;
+    for (int p = 0; p <= number; ++p) {
+        i += 7;  // program, type and multi tags with their numbers, the name tag
+        stringAt(chunk, i);
+        for (int k = 0; k < 5; ++k) {
+            ++i;
+            const std::string text = stringAt(chunk, i);
+            if (p == number && k == kind)
+                return text;
+        }
+    }
+    return {};
+}
+
 }  // namespace cells

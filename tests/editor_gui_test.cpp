@@ -158,37 +158,12 @@ protected:
     }
     // The state as the host would save it.
     std::vector<float> chunk() { return cells::of(host.getChunk()); }
-    // A setting near the chunk's end: the number after its tag.
-    int32_t setting(float tag)
-    {
-        const std::vector<float> c = chunk();
-        for (size_t i = c.size() - 1; i-- > 0;)
-            if (c[i] == tag)
-                return static_cast<int32_t>(c[i + 1]);
-        ADD_FAILURE() << "no setting " << tag;
-        return -1;
-    }
-    int32_t ntsc() { return setting(cells::ntsc); }
-    int32_t gain() { return setting(cells::gain); }
+    int32_t ntsc() { return cells::settingOf(chunk(), cells::ntsc); }
+    int32_t gain() { return cells::settingOf(chunk(), cells::gain); }
     // Program 0's channel type and multi flag (cells 21 and 23).
     int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
     int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
-    std::string programText(int program, int kind)
-    {
-        const std::vector<float> c = chunk();
-        size_t i = 18;
-        for (int p = 0; p <= program; ++p) {
-            i += 7;  // program, type and multi tags with their numbers, the name tag
-            cells::stringAt(c, i);
-            for (int k = 0; k < 5; ++k) {
-                ++i;
-                const std::string text = cells::stringAt(c, i);
-                if (p == program && k == kind)
-                    return text;
-            }
-        }
-        return {};
-    }
+    std::string programText(int program, int kind) { return cells::programTextOf(chunk(), program, kind); }
     // The background colour a label paints its text on.
     COLORREF labelColour(int kind)
     {

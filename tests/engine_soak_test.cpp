@@ -3,6 +3,7 @@
 // through the editor's logic and changes settings. The output never leaves
 // full scale, never holds NaN, and the process's memory does not grow.
 #include "EngineTestSupport.h"
+#include "ResidentMemory.h"
 #include "editor/EditorModel.h"
 #include "shell/PLINKA.h"
 
@@ -28,15 +29,6 @@ constexpr bool kMeasureMemory = true;
 #endif
 constexpr int kBlock = 512;
 constexpr float kRate = 48000.0f;
-
-// Resident memory of this process in kB.
-long residentKilobytes()
-{
-    std::ifstream status("/proc/self/statm");
-    long pages = 0, resident = 0;
-    status >> pages >> resident;
-    return resident * 4;
-}
 
 std::vector<unsigned char> chunkOf(PLINKA& plinka)
 {
