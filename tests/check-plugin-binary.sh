@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Checks what a plug-in binary shows the system: it exports exactly
-# VSTPluginMain and main, and a Windows DLL imports only Windows system DLLs.
+# Checks what a plug-in binary shows the system: it exports exactly what its
+# format needs (VST 2: VSTPluginMain and main; VST3: GetPluginFactory with
+# ModuleEntry/ModuleExit on Linux, InitDll/ExitDll on Windows), and a Windows
+# DLL imports only Windows system DLLs.
+#   check-plugin-binary.sh BINARY [vst2|vst3]
 set -euo pipefail
 binary=$1
+format=${2:-vst2}
 fail() { echo "check-plugin-binary: $binary: $*" >&2; exit 1; }
 
 case $(od -An -c -N2 "$binary" | tr -d ' ') in
@@ -21,10 +25,14 @@ MZ)
         esac
     done
     echo "imports: $imports"
+    expected="VSTPluginMain main "
+    [ "$format" = vst3 ] && expected="ExitDll GetPluginFactory InitDll "
     ;;
 *)
     exports=$(nm -D --defined-only "$binary" | awk '{print $NF}' | sort | tr '\n' ' ')
+    expected="VSTPluginMain main "
+    [ "$format" = vst3 ] && expected="GetPluginFactory ModuleEntry ModuleExit "
     ;;
 esac
-[ "$exports" = "VSTPluginMain main " ] || fail "exports '$exports', expected exactly VSTPluginMain and main"
+[ "$exports" = "$expected" ] || fail "exports '$exports', expected exactly '$expected'"
 echo "exports: $exports"
