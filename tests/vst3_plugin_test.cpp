@@ -8,6 +8,7 @@
 #include "instrument/Identity.h"
 #include "tools/host/PluginHost.h"
 #include "tools/host/Vst3Host.h"
+#include "vst3/Vst3Plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -71,6 +72,33 @@ std::vector<float> play(Vst3Host& host, const std::vector<TimedMidi>& events, in
     EXPECT_EQ(left, right);
     return left;
 }
+
+// A component handler that records the calls it gets.
+    struct RecordingHandler {
+        static v3_result V3_API query(void*, const v3_tuid, void**) { return V3_NO_INTERFACE; }
+        static uint32_t V3_API ref(void*) { return 1; }
+        static v3_result V3_API begin(void* self, v3_param_id id)
+        {
+            slotOwner<RecordingHandler>(self)->edits.push_back({'b', id, 0.0});
+            return V3_OK;
+        }
+        static v3_result V3_API perform(void* self, v3_param_id id, double value)
+        {
+            slotOwner<RecordingHandler>(self)->edits.push_back({'p', id, value});
+            return V3_OK;
+        }
+        static v3_result V3_API end(void* self, v3_param_id id)
+        {
+            slotOwner<RecordingHandler>(self)->edits.push_back({'e', id, 0.0});
+            return V3_OK;
+        }
+        static v3_result V3_API restart(void*, int32_t) { return V3_OK; }
+        static inline const struct Table : v3_funknown {
+            v3_component_handler handler;
+        } table{{query, ref, ref}, {begin, perform, end, restart}};
+        Vst3Slot<RecordingHandler> slot{&table, this};
+        std::vector<Vst3Edit> edits;
+};
 
 class Vst3 : public ::testing::Test {
 protected:
@@ -260,4 +288,29 @@ TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)
     EXPECT_FALSE(host.midiParameter(16, 7, unknown));
     EXPECT_FALSE(host.midiParameter(0, 131, unknown));
     EXPECT_EQ(state().size(), before.size());
+}
+
+// The editor's gestures, as the editor makes them on the instrument, reach
+// the host's component handler as one begin, perform and end each.
+TEST(Vst3Editor, EditsReachTheHostAsAutomation)
+{
+    RecordingHandler handler;
+
+    auto* plugin = new Vst3Plugin();
+    void* found = nullptr;
+    ASSERT_EQ(plugin->queryInterface(v3_edit_controller_iid, &found), V3_OK);
+    auto** controller = static_cast<v3_edit_controller**>(found);
+    v3_cpp_obj(controller)->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler.slot));
+    plugin->instrument.editParameter(kGain, 50.0);
+    plugin->instrument.editParameter(kClock, 0.0);
+    ASSERT_EQ(handler.edits.size(), 6u);
+    EXPECT_EQ(handler.edits[0].kind, 'b');
+    EXPECT_EQ(handler.edits[1].kind, 'p');
+    EXPECT_DOUBLE_EQ(handler.edits[1].value, 0.25);
+    EXPECT_EQ(handler.edits[2].kind, 'e');
+    EXPECT_EQ(handler.edits[4].id, kClock);
+    EXPECT_DOUBLE_EQ(handler.edits[4].value, 0.0);
+    v3_cpp_obj(controller)->set_component_handler(controller, nullptr);
+    v3_cpp_obj_unref(controller);
+    plugin->unref();  // the creation's reference: the last one
 }
