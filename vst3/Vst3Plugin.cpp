@@ -457,7 +457,8 @@ v3_result V3_API Vst3Plugin::getParameterInfo(void*, int32_t index, v3_param_inf
     copyToUtf16(info->short_title, 128, title);
     info->step_count = slot == kMidiSlotPitchBend ? kPitchBendMax : kMidiDataMax;
     info->default_normalised_value = slot == kMidiSlotPitchBend ? 0.5 : 0.0;
-    info->flags = V3_PARAM_IS_HIDDEN | V3_PARAM_READ_ONLY;
+    // Automatable, or hosts take them for outputs and never send them.
+    info->flags = V3_PARAM_CAN_AUTOMATE | V3_PARAM_IS_HIDDEN;
     return V3_OK;
 }
 
