@@ -19,7 +19,8 @@ struct Stream {
     {
         Stream* s = of(self);
         const size_t n = std::min({static_cast<size_t>(std::max(count, 0)), s->piece, s->bytes.size() - s->position});
-        std::memcpy(buffer, s->bytes.data() + s->position, n);
+        if (n > 0)
+            std::memcpy(buffer, s->bytes.data() + s->position, n);
         s->position += n;
         *done = static_cast<int32_t>(n);
         return V3_OK;
@@ -28,7 +29,8 @@ struct Stream {
     {
         Stream* s = of(self);
         const size_t n = std::min(static_cast<size_t>(std::max(count, 0)), s->piece);
-        s->bytes.insert(s->bytes.end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + n);
+        if (n > 0)
+            s->bytes.insert(s->bytes.end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + n);
         *done = static_cast<int32_t>(n);
         return V3_OK;
     }

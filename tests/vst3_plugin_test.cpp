@@ -144,6 +144,14 @@ TEST_F(Vst3, NamesItselfAsTheVst2BuildDoes)
     EXPECT_EQ(gain.param_id, kGain);
     EXPECT_EQ(gain.step_count, 200);
     EXPECT_TRUE(gain.flags & V3_PARAM_CAN_AUTOMATE);
+    // The controllers' parameters are read-only, so that hosts never send
+    // their stored values (zero controllers on every channel) at the start.
+    v3_param_info volume{};
+    ASSERT_EQ(controller()->get_parameter_info(host.controller(), 3 + 7, &volume), V3_OK);
+    EXPECT_EQ(volume.flags, V3_PARAM_READ_ONLY | V3_PARAM_IS_HIDDEN);
+    uint32_t mapped = 0;
+    ASSERT_TRUE(host.midiParameter(0, 7, mapped));
+    EXPECT_EQ(volume.param_id, mapped);
 }
 
 TEST_F(Vst3, StateIsTheVst2ChunkByteForByteBothWays)

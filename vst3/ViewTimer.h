@@ -29,6 +29,6 @@ private:
     // Linux: the host's run loop and the handler it calls.
     v3_run_loop** runLoop_ = nullptr;
     Vst3Slot<ViewTimer> handlerSlot_{nullptr, this};
-    // Windows: the window whose timer runs.
+    // The window the view is attached to; on Windows its timer runs.
     void* window_ = nullptr;
 };

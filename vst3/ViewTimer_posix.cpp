@@ -24,9 +24,10 @@ struct ViewTimerHandler {
     static uint32_t V3_API unref(void*) { return 1; }
 };
 
-bool ViewTimer::start(v3_plugin_frame** frame, void*)
+bool ViewTimer::start(v3_plugin_frame** frame, void* parent)
 {
     stop();
+    window_ = parent;
     static const v3_timer_handler_cpp table = {
         {ViewTimerHandler::queryInterface, ViewTimerHandler::ref, ViewTimerHandler::unref},
         {[](void* self) { timerOf(self)->fire(); }},
@@ -46,6 +47,7 @@ bool ViewTimer::start(v3_plugin_frame** frame, void*)
 
 void ViewTimer::stop()
 {
+    window_ = nullptr;
     if (!runLoop_)
         return;
     auto** handler = reinterpret_cast<v3_timer_handler**>(&handlerSlot_);

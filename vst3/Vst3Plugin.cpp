@@ -457,8 +457,10 @@ v3_result V3_API Vst3Plugin::getParameterInfo(void*, int32_t index, v3_param_inf
     copyToUtf16(info->short_title, 128, title);
     info->step_count = slot == kMidiSlotPitchBend ? kPitchBendMax : kMidiDataMax;
     info->default_normalised_value = slot == kMidiSlotPitchBend ? 0.5 : 0.0;
-    // Automatable, or hosts take them for outputs and never send them.
-    info->flags = V3_PARAM_CAN_AUTOMATE | V3_PARAM_IS_HIDDEN;
+    // Read-only: a host then sends them only for the MIDI it maps, never its
+    // stored values of all of them when it starts (which would play as
+    // controllers set to 0 on every channel).
+    info->flags = V3_PARAM_READ_ONLY | V3_PARAM_IS_HIDDEN;
     return V3_OK;
 }
 
