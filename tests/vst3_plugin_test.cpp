@@ -74,30 +74,30 @@ std::vector<float> play(Vst3Host& host, const std::vector<TimedMidi>& events, in
 }
 
 // A component handler that records the calls it gets.
-    struct RecordingHandler {
-        static v3_result V3_API query(void*, const v3_tuid, void**) { return V3_NO_INTERFACE; }
-        static uint32_t V3_API ref(void*) { return 1; }
-        static v3_result V3_API begin(void* self, v3_param_id id)
-        {
-            slotOwner<RecordingHandler>(self)->edits.push_back({'b', id, 0.0});
-            return V3_OK;
-        }
-        static v3_result V3_API perform(void* self, v3_param_id id, double value)
-        {
-            slotOwner<RecordingHandler>(self)->edits.push_back({'p', id, value});
-            return V3_OK;
-        }
-        static v3_result V3_API end(void* self, v3_param_id id)
-        {
-            slotOwner<RecordingHandler>(self)->edits.push_back({'e', id, 0.0});
-            return V3_OK;
-        }
-        static v3_result V3_API restart(void*, int32_t) { return V3_OK; }
-        static inline const struct Table : v3_funknown {
-            v3_component_handler handler;
-        } table{{query, ref, ref}, {begin, perform, end, restart}};
-        Vst3Slot<RecordingHandler> slot{&table, this};
-        std::vector<Vst3Edit> edits;
+struct RecordingHandler {
+    static v3_result V3_API query(void*, const v3_tuid, void**) { return V3_NO_INTERFACE; }
+    static uint32_t V3_API ref(void*) { return 1; }
+    static v3_result V3_API begin(void* self, v3_param_id id)
+    {
+        slotOwner<RecordingHandler>(self)->edits.push_back({'b', id, 0.0});
+        return V3_OK;
+    }
+    static v3_result V3_API perform(void* self, v3_param_id id, double value)
+    {
+        slotOwner<RecordingHandler>(self)->edits.push_back({'p', id, value});
+        return V3_OK;
+    }
+    static v3_result V3_API end(void* self, v3_param_id id)
+    {
+        slotOwner<RecordingHandler>(self)->edits.push_back({'e', id, 0.0});
+        return V3_OK;
+    }
+    static v3_result V3_API restart(void*, int32_t) { return V3_OK; }
+    static inline const struct Table : v3_funknown {
+        v3_component_handler handler;
+    } table{{query, ref, ref}, {begin, perform, end, restart}};
+    Vst3Slot<RecordingHandler> slot{&table, this};
+    std::vector<Vst3Edit> edits;
 };
 
 class Vst3 : public ::testing::Test {

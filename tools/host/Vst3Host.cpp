@@ -190,6 +190,16 @@ struct Vst3Host::EventList {
     std::vector<v3_event> events;
 };
 
+// ---- a block made ready to hand over ----
+struct Vst3Host::Block {
+    ParameterChanges changes;
+    EventList events;
+    std::vector<float> spare;
+    float* channels[2] = {};
+    v3_audio_bus_buffers output{};
+    v3_process_data data{};
+};
+
 // ---- what the host shows the plug-in ----
 struct Vst3Host::Objects {
     explicit Objects(Vst3Host& host) : owner(host) {}
@@ -374,8 +384,20 @@ bool Vst3Host::midiParameter(int16_t channel, int16_t controller, uint32_t& id)
 
 void Vst3Host::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
 {
-    ParameterChanges changes;
-    EventList events;
+    prepareBlock(midi, left, right, frames);
+    processPrepared();
+}
+
+v3_result Vst3Host::processPrepared()
+{
+    return block_ ? processRaw(block_->data) : V3_NOT_INITIALIZED;
+}
+
+void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames)
+{
+    block_ = std::make_unique<Block>();
+    ParameterChanges& changes = block_->changes;
+    EventList& events = block_->events;
     for (const auto& [id, value] : automation_)
         changes.addPoint(id, 0, value);
     automation_.clear();
@@ -427,20 +449,19 @@ void Vst3Host::process(const BlockMidi& midi, float* left, float* right, int32_t
             break;
         }
     }
-    std::vector<float> spare(static_cast<size_t>(std::max(frames, 0)));
-    float* channels[2] = {left ? left : spare.data(), right ? right : spare.data()};
-    v3_audio_bus_buffers output{};
-    output.num_channels = 2;
-    output.channel_buffers_32 = channels;
-    v3_process_data data{};
+    block_->spare.resize(static_cast<size_t>(std::max(frames, 0)));
+    block_->channels[0] = left ? left : block_->spare.data();
+    block_->channels[1] = right ? right : block_->spare.data();
+    block_->output.num_channels = 2;
+    block_->output.channel_buffers_32 = block_->channels;
+    v3_process_data& data = block_->data;
     data.process_mode = V3_REALTIME;
     data.symbolic_sample_size = V3_SAMPLE_32;
     data.nframes = frames;
     data.num_output_buses = 1;
-    data.outputs = &output;
+    data.outputs = &block_->output;
     data.input_params = changes.changes();
     data.input_events = events.list();
-    processRaw(data);
 }
 
 v3_result Vst3Host::processRaw(v3_process_data& data)

@@ -54,6 +54,10 @@ public:
     // The parameter the plug-in assigns to a controller (128 channel
     // pressure, 129 pitch bend, 130 program change), or false.
     bool midiParameter(int16_t channel, int16_t controller, uint32_t& id);
+    // process() in two steps: everything the host builds for a block first,
+    // then the process call alone (what an allocation count watches).
+    void prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames);
+    v3_result processPrepared();
     // Process data as given: for feeding bad input.
     v3_result processRaw(v3_process_data& data);
 
@@ -74,6 +78,7 @@ public:
 
 private:
     struct Objects;
+    struct Block;
 
     DynamicLibrary library_;
     std::string error_;
@@ -85,4 +90,5 @@ private:
     v3_midi_mapping** midiMapping_ = nullptr;
     bool separateController_ = false;
     std::vector<std::pair<uint32_t, double>> automation_;
+    std::unique_ptr<Block> block_;
 };
