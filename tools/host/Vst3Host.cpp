@@ -390,7 +390,9 @@ void Vst3Host::process(const BlockMidi& midi, float* left, float* right, int32_t
 
 v3_result Vst3Host::processPrepared()
 {
-    return block_ ? processRaw(block_->data) : V3_NOT_INITIALIZED;
+    if (!block_)
+        return V3_NOT_INITIALIZED;
+    return processRaw(block_->data);
 }
 
 void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames)
