@@ -5,8 +5,10 @@
 #include "engine/Engine.h"
 #include "instrument/Parameters.h"
 #include "tools/host/ClapHost.h"
+#include "tools/host/Vst3Host.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <random>
@@ -253,4 +255,32 @@ TEST(AudioThread, RateAndClockChangesAllocateNothing)
     EXPECT_EQ(engine->clockRate, kPalClockRate);
     for (bool ready : engine->chipReady)
         EXPECT_TRUE(ready);
+}
+
+// The VST3 build too: note events and controllers arriving as parameter
+// changes, rendered without a heap allocation once the first block is done.
+TEST(AudioThread, Vst3ProcessNeverAllocatesAfterTheFirstBlock)
+{
+    Vst3Host host;
+    ASSERT_TRUE(host.load(PLINKA_VST3_BUNDLE)) << host.error();
+    host.start(44100.0, 512, false);
+    std::vector<float> left(512), right(512);
+    host.process({}, left.data(), right.data(), 512);
+    std::mt19937 random(11);
+    for (int block = 0; block < 200; ++block) {
+        BlockMidi midi;
+        for (int i = 0; i < 8; ++i) {
+            const auto status =
+                static_cast<uint8_t>(std::array<int, 5>{0x80, 0x90, 0xB0, 0xC0, 0xE0}[random() % 5] | random() % 16);
+            midi.push_back({static_cast<int32_t>(random() % 512),
+                            {status, static_cast<uint8_t>(random() % 128), static_cast<uint8_t>(random() % 128)}});
+        }
+        std::sort(midi.begin(), midi.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        host.prepareBlock(midi, left.data(), right.data(), 512);
+        allocations = 0;
+        counting = true;
+        host.processPrepared();
+        counting = false;
+        ASSERT_EQ(allocations.load(), 0) << "block " << block;
+    }
 }

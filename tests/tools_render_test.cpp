@@ -165,7 +165,7 @@ TEST_F(Renderer, EveryFormatOfPlinkaRendersTheSameFile)
     const std::string song = std::string(" ") + PLINKA_SOURCE "/tools/demo/plinka-demo.mid --bank " +
                              PLINKA_SOURCE "/tools/demo/plinka-demo-bank.txt --format float";
     std::vector<uint8_t> reference, referenceBank;
-    for (const char* plugin : {PLINKA_VST2_PLUGIN, PLINKA_CLAP_PLUGIN}) {
+    for (const char* plugin : {PLINKA_VST2_PLUGIN, PLINKA_CLAP_PLUGIN, PLINKA_VST3_BUNDLE}) {
         const RunResult result = run(song + " --plugin " + plugin + " -o " + quoted(file("out.wav")) + " --save-bank " +
                                      quoted(file("out.fxb")));
         ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;

@@ -2,27 +2,30 @@
 # Renders the test phrase through Ardour hosting the Linux plug-in, headless:
 # scans the plug-in, builds a session with Ardour's Lua session tool (a Lua
 # MIDI processor plays the phrase into Plinka), gives the session its range
-# and exports it.
+# and exports it. FORMAT vst3 takes the VST3 bundle instead of PLINKA.so.
 # EXPORT_WRAPPER, when set, runs the export under a checker (valgrind), and
 # EXPORT_TIMEOUT bounds it (120 s).
-#   tests/hosts/ardour-render.sh PLINKA.so WORK_DIR OUT.wav SECONDS
+#   tests/hosts/ardour-render.sh PLINKA.so|Plinka.vst3 WORK_DIR OUT.wav SECONDS [vst2|vst3]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 plugin=$1
 work=$2
 out=$3
 seconds=$4
+format=${5:-vst2}
 
 rm -rf "$work"
 mkdir -p "$work/plugins" "$work/config/ardour7/scripts" "$work/cache" "$work/data"
-cp "$plugin" "$work/plugins/"
-# Ardour trusts a scan only when its cache is newer than the plug-in file.
-touch -d "@$(( $(date +%s) - 60 ))" "$work/plugins/$(basename "$plugin")"
+cp -r "$plugin" "$work/plugins/"
+# Ardour trusts a scan only when its cache is newer than the plug-in's files.
+find "$work/plugins" -exec touch -d "@$(( $(date +%s) - 60 ))" {} +
 cp "$here/plinka_phrase.lua" "$work/config/ardour7/scripts/"
 export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
-export LXVST_PATH=$work/plugins VST_PATH=$work/plugins
+export LXVST_PATH=$work/plugins VST_PATH=$work/plugins VST3_PATH=$work/plugins PLINKA_FORMAT=$format
 
-LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$work/plugins/$(basename "$plugin")"
+scanner=ardour-vst-scanner
+[ "$format" = vst3 ] && scanner=ardour-vst3-scanner
+LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/$scanner -q -f "$work/plugins/$(basename "$plugin")"
 # Each step takes a few seconds; the bounds leave room for a busy machine.
 SESSION_DIR=$work/session timeout 120 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
 

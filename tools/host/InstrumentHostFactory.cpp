@@ -1,6 +1,7 @@
 #include "ClapHost.h"
 #include "InstrumentHost.h"
 #include "Vst2InstrumentHost.h"
+#include "Vst3Host.h"
 #include "instrument/Identity.h"
 
 namespace {
@@ -26,6 +27,6 @@ std::unique_ptr<InstrumentHost> makeInstrumentHost(const std::string& path)
     if (endsWith(name, ".clap"))
         return std::make_unique<ClapHost>();
     if (endsWith(name, ".vst3") || name.find(".vst3/") != std::string::npos)
-        return nullptr;  // not yet: the VST3 host joins here
+        return std::make_unique<Vst3Host>();
     return std::make_unique<Vst2InstrumentHost>();
 }

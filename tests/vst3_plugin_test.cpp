@@ -1,0 +1,324 @@
+// The VST3 build as a VST3 host sees it, loaded from its bundle through
+// GetPluginFactory: its identity, its state against the VST 2 build's chunk,
+// renders equal sample for sample to the VST 2 build's, parameters and
+// automation, and bad input from a host gone wrong.
+#include "AudioMeasure.h"
+#include "ChunkCells.h"
+#include "instrument/Chunk.h"
+#include "instrument/Identity.h"
+#include "tools/host/PluginHost.h"
+#include "tools/host/Vst3Host.h"
+#include "vst3/Vst3Plugin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double kRate = 44100.0;
+constexpr double kNtscClock = 1789773.0;
+constexpr double kPalClock = 1662607.0;
+constexpr uint32_t kGain = 0;
+constexpr uint32_t kClock = 1;
+constexpr uint32_t kPolyphony = 2;
+
+TimedMidi midi(int64_t frame, uint8_t a, uint8_t b, uint8_t c = 0)
+{
+    return {frame, {a, b, c}};
+}
+
+// Program 2 (a 50 % pulse) on channel 1: A4, bent up and back, a volume
+// change, then a chord on channel 2 with program 3 (the triangle) and a
+// bend-range RPN, all notes released before the end.
+const std::vector<TimedMidi> kPhrase = {
+    midi(0, 0xC0, 2),          midi(0, 0x90, 69, 100),        midi(6000, 0xE0, 0x00, 0x50),
+    midi(9000, 0xB0, 7, 90),   midi(12000, 0xE0, 0x00, 0x40), midi(15000, 0xC1, 3),
+    midi(15000, 0x91, 45, 80), midi(15500, 0xB1, 101, 0),     midi(15500, 0xB1, 100, 0),
+    midi(15500, 0xB1, 6, 12),  midi(16000, 0xE1, 0x7F, 0x7F), midi(20000, 0x80, 69, 0),
+    midi(24000, 0x81, 45, 64), midi(24000, 0x91, 50, 0),
+};
+
+std::vector<float> renderVst2(const std::vector<TimedMidi>& events, int64_t frames, int32_t block,
+                              const std::vector<uint8_t>& chunk = {})
+{
+    PluginHost vst2;
+    EXPECT_TRUE(vst2.load(PLINKA_VST2_PLUGIN)) << vst2.error();
+    if (!chunk.empty())
+        vst2.setChunk(chunk);
+    vst2.start(static_cast<float>(kRate), block);
+    return vst2.render(frames, block, events).left;
+}
+
+// Renders frames samples in blocks, each message in the block holding its
+// frame at its offset there; both outputs must carry the same signal.
+std::vector<float> play(Vst3Host& host, const std::vector<TimedMidi>& events, int64_t frames, int32_t block)
+{
+    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+    for (int64_t at = 0; at < frames; at += block) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(block, frames - at));
+        BlockMidi blockMidi;
+        for (const TimedMidi& event : events)
+            if (event.frame >= at && event.frame < at + n)
+                blockMidi.push_back(
+                    {static_cast<int32_t>(event.frame - at), {event.bytes[0], event.bytes[1], event.bytes[2]}});
+        host.process(blockMidi, left.data() + at, right.data() + at, n);
+    }
+    EXPECT_EQ(left, right);
+    return left;
+}
+
+// A component handler that records the calls it gets.
+struct RecordingHandler {
+    static v3_result V3_API query(void*, const v3_tuid, void**) { return V3_NO_INTERFACE; }
+    static uint32_t V3_API ref(void*) { return 1; }
+    static v3_result V3_API begin(void* self, v3_param_id id)
+    {
+        slotOwner<RecordingHandler>(self)->edits.push_back({'b', id, 0.0});
+        return V3_OK;
+    }
+    static v3_result V3_API perform(void* self, v3_param_id id, double value)
+    {
+        slotOwner<RecordingHandler>(self)->edits.push_back({'p', id, value});
+        return V3_OK;
+    }
+    static v3_result V3_API end(void* self, v3_param_id id)
+    {
+        slotOwner<RecordingHandler>(self)->edits.push_back({'e', id, 0.0});
+        return V3_OK;
+    }
+    static v3_result V3_API restart(void*, int32_t) { return V3_OK; }
+    static inline const struct Table : v3_funknown {
+        v3_component_handler handler;
+    } table{{query, ref, ref}, {begin, perform, end, restart}};
+    Vst3Slot<RecordingHandler> slot{&table, this};
+    std::vector<Vst3Edit> edits;
+};
+
+class Vst3 : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(host.load(PLINKA_VST3_BUNDLE)) << host.error(); }
+
+    std::vector<float> render(const std::vector<TimedMidi>& events, int64_t frames, int32_t block = 512)
+    {
+        if (!started_)
+            host.start(kRate, block, true);
+        started_ = true;
+        return play(host, events, frames, block);
+    }
+    std::vector<uint8_t> state()
+    {
+        std::vector<uint8_t> bytes;
+        EXPECT_TRUE(host.saveState(bytes));
+        return bytes;
+    }
+    v3_edit_controller* controller() { return v3_cpp_obj(host.controller()); }
+    double normalised(uint32_t id) { return controller()->get_parameter_normalised(host.controller(), id); }
+
+    Vst3Host host;
+    bool started_ = false;
+};
+
+}  // namespace
+
+TEST_F(Vst3, NamesItselfAsTheVst2BuildDoes)
+{
+    const v3_class_info_2 info = host.classInfo();
+    EXPECT_EQ(host.name(), "Plinka");
+    EXPECT_EQ(host.vendor(), kPlinkaVendorString);
+    EXPECT_STREQ(info.category, "Audio Module Class");
+    EXPECT_STREQ(info.sub_categories, "Instrument|Synth");
+    EXPECT_STREQ(info.version, "1.0.0.0");
+    // Songs store this id: it never changes.
+    const v3_tuid id = V3_ID(0x83DB1106, 0xDFCD5891, 0x0F635769, 0x465CE3CB);
+    EXPECT_EQ(std::memcmp(info.class_id, id, sizeof id), 0);
+    EXPECT_EQ(host.outputChannels(), 2);
+    EXPECT_EQ(controller()->get_parameter_count(host.controller()), 3 + 16 * 131);
+    v3_param_info gain{};
+    ASSERT_EQ(controller()->get_parameter_info(host.controller(), 0, &gain), V3_OK);
+    EXPECT_EQ(gain.param_id, kGain);
+    EXPECT_EQ(gain.step_count, 200);
+    EXPECT_TRUE(gain.flags & V3_PARAM_CAN_AUTOMATE);
+    // The controllers' parameters are read-only, so that hosts never send
+    // their stored values (zero controllers on every channel) at the start.
+    v3_param_info volume{};
+    ASSERT_EQ(controller()->get_parameter_info(host.controller(), 3 + 7, &volume), V3_OK);
+    EXPECT_EQ(volume.flags, V3_PARAM_READ_ONLY | V3_PARAM_IS_HIDDEN);
+    uint32_t mapped = 0;
+    ASSERT_TRUE(host.midiParameter(0, 7, mapped));
+    EXPECT_EQ(volume.param_id, mapped);
+}
+
+TEST_F(Vst3, StateIsTheVst2ChunkByteForByteBothWays)
+{
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(PLINKA_VST2_PLUGIN)) << vst2.error();
+    EXPECT_EQ(state(), vst2.getChunk()) << "a fresh instance saves what a fresh VST 2 instance does";
+
+    vst2.setChunk(cells::Builder().cell(cells::ntsc).number(0).bytes());
+    const std::vector<uint8_t> palChunk = vst2.getChunk();
+    ASSERT_TRUE(host.loadState(palChunk));
+    EXPECT_EQ(state(), palChunk);
+    EXPECT_EQ(normalised(kClock), 0.0) << "PAL";
+
+    ASSERT_EQ(v3_cpp_obj(host.controller())->set_parameter_normalised(host.controller(), kGain, 0.25), V3_OK);
+    const std::vector<uint8_t> edited = state();
+    PluginHost other;
+    ASSERT_TRUE(other.load(PLINKA_VST2_PLUGIN));
+    other.setChunk(edited);
+    EXPECT_EQ(other.getChunk(), edited) << "the VST 2 build loads what the VST3 build saved";
+
+    host.streamPiece = 1;
+    Vst3Host fresh;
+    ASSERT_TRUE(fresh.load(PLINKA_VST3_BUNDLE));
+    fresh.streamPiece = 3;
+    ASSERT_TRUE(fresh.loadState(edited)) << "loaded before activation, a few bytes at a time";
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(fresh.saveState(back));
+    EXPECT_EQ(back, edited);
+}
+
+TEST_F(Vst3, PlaysThePhraseExactlyAsTheVst2Build)
+{
+    const std::vector<float> expected = renderVst2(kPhrase, 30000, 512);
+    const std::vector<float> out = render(kPhrase, 30000);
+    ASSERT_EQ(out.size(), expected.size());
+    EXPECT_TRUE(out == expected) << "first difference at "
+                                 << std::mismatch(out.begin(), out.end(), expected.begin()).first - out.begin();
+    // A4 on the pulse at period 253, before the bend.
+    const double a4 = kNtscClock / (16.0 * (253 + 1));
+    EXPECT_NEAR(frequencyOf(out, 1000, 6000, kRate), a4, a4 * 0.002);
+    EXPECT_NEAR(frequencyOf(out, 7000, 9000, kRate), a4 * std::pow(2.0, 0.5 / 12.0), a4 * 0.004)
+        << "bent up a quarter of the default range of two semitones";
+}
+
+TEST_F(Vst3, SilentAfterNoteOffAndIndependentOfBlockSize)
+{
+    const std::vector<float> whole = render(kPhrase, 44100, 512);
+    EXPECT_LT(lastSound(whole), 30000) << "silent after the last note off";
+    EXPECT_GT(lastSound(whole), 24000);
+    for (int32_t block : {1, 64, 1000}) {
+        Vst3Host other;
+        ASSERT_TRUE(other.load(PLINKA_VST3_BUNDLE));
+        other.start(kRate, block, false);
+        EXPECT_TRUE(play(other, kPhrase, 44100, block) == whole) << "block " << block;
+    }
+}
+
+TEST_F(Vst3, ProgramChangeAndBendActAtTheirOffsets)
+{
+    // Program 3 is the triangle: half the pulse's frequency at the same period.
+    const std::vector<float> out =
+        render({midi(0, 0xC0, 3), midi(0, 0x90, 69, 100), midi(11025, 0xE0, 0x7F, 0x7F)}, 22050);
+    const double triangle = kNtscClock / (32.0 * (126 + 1));
+    EXPECT_NEAR(frequencyOf(out, 4410, 11025, kRate), triangle, triangle * 0.002);
+    EXPECT_NEAR(frequencyOf(out, 13000, 22050, kRate), triangle * std::pow(2.0, 2.0 / 12.0), triangle * 0.01)
+        << "bent up by the default two semitones";
+}
+
+TEST_F(Vst3, AutomationReachesTheInstrument)
+{
+    host.setParameter(kGain, 0.0);
+    EXPECT_EQ(lastSound(render({midi(0, 0xC0, 2), midi(0, 0x90, 69, 100)}, 8192)), -1) << "gain 0 is silence";
+    EXPECT_EQ(normalised(kGain), 0.0);
+
+    host.setParameter(kGain, 0.5);
+    host.setParameter(kClock, 0.0);  // PAL
+    const std::vector<float> out = render({midi(0, 0x90, 69, 100)}, 22050);
+    const double pal = kPalClock / (16.0 * (235 + 1));
+    EXPECT_NEAR(frequencyOf(out, 4410, out.size(), kRate), pal, pal * 0.002);
+
+    v3_str_128 text{};
+    ASSERT_EQ(controller()->get_parameter_string_for_value(host.controller(), kClock, 0.0, text), V3_OK);
+    EXPECT_EQ(std::string(text, text + 3), std::string("PAL"));
+    int16_t voices[] = {'3', 0};
+    double value = -1.0;
+    ASSERT_EQ(controller()->get_parameter_value_for_string(host.controller(), kPolyphony, voices, &value), V3_OK);
+    EXPECT_DOUBLE_EQ(value, 2.0 / 7.0);
+}
+
+TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)
+{
+    // Damaged states end as they end in the VST 2 build.
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(PLINKA_VST2_PLUGIN));
+    std::vector<uint8_t> damaged = cells::Builder().cell(cells::ntsc).number(0).bytes();
+    damaged.resize(damaged.size() - 3);
+    std::mt19937 random(7);
+    std::vector<uint8_t> noise(4096);
+    for (uint8_t& byte : noise)
+        byte = static_cast<uint8_t>(random());
+    for (const std::vector<uint8_t>& bad : {damaged, noise, std::vector<uint8_t>{}}) {
+        host.loadState(bad);
+        vst2.setChunk(bad);
+        EXPECT_EQ(state(), vst2.getChunk());
+    }
+    const std::vector<uint8_t> before = state();
+    EXPECT_FALSE(host.loadState(std::vector<uint8_t>(chunk::kMaxBytes + 1, 0))) << "too long";
+    EXPECT_EQ(state(), before);
+    host.streamRefusesWrites = true;
+    std::vector<uint8_t> refused;
+    EXPECT_FALSE(host.saveState(refused)) << "a failed write is a failed save";
+    host.streamRefusesWrites = false;
+
+    // Processing before the host set anything up: silence.
+    std::vector<float> left(256, 1.0f), right(256, 1.0f);
+    host.process({{0, {0x90, 60, 100}}}, left.data(), right.data(), 256);
+    EXPECT_EQ(lastSound(left), -1);
+
+    for (double wild : {std::numeric_limits<double>::quiet_NaN(), -1.0, 7.5, 1e300}) {
+        host.setParameter(kGain, wild);
+        host.setParameter(kPolyphony, wild);
+        host.setParameter(12345, wild);
+        uint32_t bend = 0;
+        ASSERT_TRUE(host.midiParameter(0, 129, bend));
+        host.setParameter(bend, wild);
+    }
+    // Offsets out of order, beyond the block and negative.
+    const std::vector<float> out =
+        render({midi(300, 0x90, 60, 100), midi(10, 0x90, 64, 100), midi(5000, 0x90, 67, 1)}, 512, 256);
+    for (float sample : out)
+        ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
+    BlockMidi odd = {{-5, {0x90, 62, 90}}, {1 << 20, {0x80, 62, 0}}, {3, {0xB0, 200, 255}}};
+    host.process(odd, left.data(), right.data(), 256);
+    v3_process_data nothing{};
+    nothing.symbolic_sample_size = V3_SAMPLE_64;
+    nothing.nframes = 64;
+    EXPECT_NE(host.processRaw(nothing), V3_OK) << "64-bit samples were refused at setup";
+    nothing.symbolic_sample_size = V3_SAMPLE_32;
+    EXPECT_EQ(host.processRaw(nothing), V3_OK) << "no buffers, no events: renders into nothing";
+    uint32_t unknown = 0;
+    EXPECT_FALSE(host.midiParameter(16, 7, unknown));
+    EXPECT_FALSE(host.midiParameter(0, 131, unknown));
+    EXPECT_EQ(state().size(), before.size());
+}
+
+// The editor's gestures, as the editor makes them on the instrument, reach
+// the host's component handler as one begin, perform and end each.
+TEST(Vst3Editor, EditsReachTheHostAsAutomation)
+{
+    RecordingHandler handler;
+
+    auto* plugin = new Vst3Plugin();
+    void* found = nullptr;
+    ASSERT_EQ(plugin->queryInterface(v3_edit_controller_iid, &found), V3_OK);
+    auto** controller = static_cast<v3_edit_controller**>(found);
+    v3_cpp_obj(controller)->set_component_handler(controller, reinterpret_cast<v3_component_handler**>(&handler.slot));
+    plugin->instrument.editParameter(kGain, 50.0);
+    plugin->instrument.editParameter(kClock, 0.0);
+    ASSERT_EQ(handler.edits.size(), 6u);
+    EXPECT_EQ(handler.edits[0].kind, 'b');
+    EXPECT_EQ(handler.edits[1].kind, 'p');
+    EXPECT_DOUBLE_EQ(handler.edits[1].value, 0.25);
+    EXPECT_EQ(handler.edits[2].kind, 'e');
+    EXPECT_EQ(handler.edits[4].id, kClock);
+    EXPECT_DOUBLE_EQ(handler.edits[4].value, 0.0);
+    v3_cpp_obj(controller)->set_component_handler(controller, nullptr);
+    v3_cpp_obj_unref(controller);
+    plugin->unref();  // the creation's reference: the last one
+}

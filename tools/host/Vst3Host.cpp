@@ -1,0 +1,503 @@
+#include "Vst3Host.h"
+
+#include "instrument/Identity.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+using EntryProc = bool (*)(void*);
+using ExitProc = bool (*)();
+using FactoryProc = v3_plugin_factory**(V3_API*)();
+
+constexpr int32_t kMidiMax = 127;
+constexpr int32_t kBendMax = 16383;
+constexpr int16_t kControllerPressure = 128;
+constexpr int16_t kControllerBend = 129;
+constexpr int16_t kControllerProgram = 130;
+
+template <class Object> Object* objectOf(void* self)
+{
+    return slotOwner<Object>(self);
+}
+
+// Host objects live as long as the host: references are not counted.
+uint32_t V3_API noRef(void*)
+{
+    return 1;
+}
+
+template <const v3_tuid&... Known> v3_result V3_API queryKnown(void* self, const v3_tuid iid, void** object)
+{
+    if (!object)
+        return V3_INVALID_ARG;
+    const bool known = v3_tuid_match(iid, v3_funknown_iid) || (v3_tuid_match(iid, Known) || ...);
+    *object = known ? self : nullptr;
+    return known ? V3_OK : V3_NO_INTERFACE;
+}
+
+std::string binaryInBundle(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (!fs::is_directory(path, error))
+        return path;
+    const std::string stem = fs::path(path).stem().string();
+    for (const char* inside : {"/Contents/x86_64-linux/", "/Contents/x86_64-win/"}) {
+        for (const char* suffix : {".so", ".vst3"}) {
+            const std::string candidate = path + inside + stem + suffix;
+            if (fs::is_regular_file(candidate, error))
+                return candidate;
+        }
+    }
+    return path;
+}
+
+}  // namespace
+
+// ---- IBStream over a byte vector, a piece at a time ----
+struct Vst3Host::Stream {
+    Stream(Vst3Host& host, std::vector<uint8_t> initial) : host_(host), bytes(std::move(initial)) {}
+    v3_bstream** stream() { return reinterpret_cast<v3_bstream**>(&slot_); }
+
+    static v3_result V3_API read(void* self, void* buffer, int32_t count, int32_t* done)
+    {
+        Stream* s = objectOf<Stream>(self);
+        const auto left = static_cast<int64_t>(s->bytes.size()) - s->position;
+        const auto n =
+            static_cast<int32_t>(std::max<int64_t>(0, std::min<int64_t>({count, s->host_.streamPiece, left})));
+        if (n > 0)
+            std::memcpy(buffer, s->bytes.data() + s->position, static_cast<size_t>(n));
+        s->position += n;
+        if (done)
+            *done = n;
+        return V3_OK;
+    }
+    static v3_result V3_API write(void* self, void* buffer, int32_t count, int32_t* done)
+    {
+        Stream* s = objectOf<Stream>(self);
+        if (done)
+            *done = 0;
+        if (s->host_.streamRefusesWrites || count < 0)
+            return V3_FALSE;
+        const int32_t n = std::min(count, s->host_.streamPiece);
+        const auto* from = static_cast<const uint8_t*>(buffer);
+        s->bytes.resize(std::max<size_t>(s->bytes.size(), static_cast<size_t>(s->position + n)));
+        std::memcpy(s->bytes.data() + s->position, from, static_cast<size_t>(n));
+        s->position += n;
+        if (done)
+            *done = n;
+        return V3_OK;
+    }
+    static v3_result V3_API seek(void* self, int64_t position, int32_t mode, int64_t* result)
+    {
+        Stream* s = objectOf<Stream>(self);
+        const int64_t base = mode == V3_SEEK_SET   ? 0
+                             : mode == V3_SEEK_CUR ? s->position
+                                                   : static_cast<int64_t>(s->bytes.size());
+        s->position = std::clamp<int64_t>(base + position, 0, static_cast<int64_t>(s->bytes.size()));
+        if (result)
+            *result = s->position;
+        return V3_OK;
+    }
+    static v3_result V3_API tell(void* self, int64_t* position)
+    {
+        if (position)
+            *position = objectOf<Stream>(self)->position;
+        return V3_OK;
+    }
+
+    static inline const struct Table : v3_funknown {
+        v3_bstream stream;
+    } table_{{queryKnown<v3_bstream_iid>, noRef, noRef}, {read, write, seek, tell}};
+
+    Vst3Host& host_;
+    Vst3Slot<Stream> slot_{&table_, this};
+    std::vector<uint8_t> bytes;
+    int64_t position = 0;
+};
+
+// ---- one block's parameter changes ----
+struct Vst3Host::ParameterChanges {
+    struct Queue {
+        static v3_param_id V3_API id(void* self) { return objectOf<Queue>(self)->parameter; }
+        static int32_t V3_API count(void* self) { return static_cast<int32_t>(objectOf<Queue>(self)->points.size()); }
+        static v3_result V3_API point(void* self, int32_t index, int32_t* offset, double* value)
+        {
+            Queue* q = objectOf<Queue>(self);
+            if (index < 0 || index >= static_cast<int32_t>(q->points.size()) || !offset || !value)
+                return V3_INVALID_ARG;
+            *offset = q->points[static_cast<size_t>(index)].first;
+            *value = q->points[static_cast<size_t>(index)].second;
+            return V3_OK;
+        }
+        static v3_result V3_API add(void*, int32_t, double, int32_t*) { return V3_NOT_IMPLEMENTED; }
+
+        static inline const v3_param_value_queue_cpp table_{{queryKnown<v3_param_value_queue_iid>, noRef, noRef},
+                                                            {id, count, point, add}};
+        Vst3Slot<Queue> slot{&table_, this};
+        uint32_t parameter = 0;
+        std::vector<std::pair<int32_t, double>> points;
+    };
+
+    static int32_t V3_API count(void* self)
+    {
+        return static_cast<int32_t>(objectOf<ParameterChanges>(self)->queues.size());
+    }
+    static v3_param_value_queue** V3_API data(void* self, int32_t index)
+    {
+        ParameterChanges* c = objectOf<ParameterChanges>(self);
+        if (index < 0 || index >= static_cast<int32_t>(c->queues.size()))
+            return nullptr;
+        return reinterpret_cast<v3_param_value_queue**>(&c->queues[static_cast<size_t>(index)]->slot);
+    }
+    static v3_param_value_queue** V3_API add(void*, v3_param_id*, int32_t*) { return nullptr; }
+
+    void addPoint(uint32_t id, int32_t offset, double value)
+    {
+        auto found = std::find_if(queues.begin(), queues.end(), [&](auto& q) { return q->parameter == id; });
+        if (found == queues.end()) {
+            queues.push_back(std::make_unique<Queue>());
+            queues.back()->parameter = id;
+            found = queues.end() - 1;
+        }
+        (*found)->points.push_back({offset, value});
+    }
+    v3_param_changes** changes() { return reinterpret_cast<v3_param_changes**>(&slot_); }
+
+    static inline const v3_param_changes_cpp table_{{queryKnown<v3_param_changes_iid>, noRef, noRef},
+                                                    {count, data, add}};
+    Vst3Slot<ParameterChanges> slot_{&table_, this};
+    std::vector<std::unique_ptr<Queue>> queues;
+};
+
+// ---- one block's events ----
+struct Vst3Host::EventList {
+    static uint32_t V3_API count(void* self) { return static_cast<uint32_t>(objectOf<EventList>(self)->events.size()); }
+    static v3_result V3_API get(void* self, int32_t index, v3_event* event)
+    {
+        EventList* list = objectOf<EventList>(self);
+        if (index < 0 || index >= static_cast<int32_t>(list->events.size()) || !event)
+            return V3_INVALID_ARG;
+        *event = list->events[static_cast<size_t>(index)];
+        return V3_OK;
+    }
+    static v3_result V3_API add(void*, v3_event*) { return V3_NOT_IMPLEMENTED; }
+    v3_event_list** list() { return reinterpret_cast<v3_event_list**>(&slot_); }
+
+    static inline const v3_event_list_cpp table_{{queryKnown<v3_event_list_iid>, noRef, noRef}, {count, get, add}};
+    Vst3Slot<EventList> slot_{&table_, this};
+    std::vector<v3_event> events;
+};
+
+// ---- a block made ready to hand over ----
+struct Vst3Host::Block {
+    ParameterChanges changes;
+    EventList events;
+    std::vector<float> spare;
+    float* channels[2] = {};
+    v3_audio_bus_buffers output{};
+    v3_process_data data{};
+};
+
+// ---- what the host shows the plug-in ----
+struct Vst3Host::Objects {
+    explicit Objects(Vst3Host& host) : owner(host) {}
+
+    static v3_result V3_API getName(void*, v3_str_128 name)
+    {
+        copyToUtf16(name, 128, "Plinka test host");
+        return V3_OK;
+    }
+    static v3_result V3_API createInstance(void*, v3_tuid, v3_tuid, void** object)
+    {
+        if (object)
+            *object = nullptr;
+        return V3_NOT_IMPLEMENTED;
+    }
+    static v3_result V3_API beginEdit(void* self, v3_param_id id)
+    {
+        objectOf<Objects>(self)->owner.edits.push_back({'b', id, 0.0});
+        return V3_OK;
+    }
+    static v3_result V3_API performEdit(void* self, v3_param_id id, double value)
+    {
+        objectOf<Objects>(self)->owner.edits.push_back({'p', id, value});
+        return V3_OK;
+    }
+    static v3_result V3_API endEdit(void* self, v3_param_id id)
+    {
+        objectOf<Objects>(self)->owner.edits.push_back({'e', id, 0.0});
+        return V3_OK;
+    }
+    static v3_result V3_API restartComponent(void*, int32_t) { return V3_OK; }
+
+    static inline const v3_host_application_cpp applicationTable_{{queryKnown<v3_host_application_iid>, noRef, noRef},
+                                                                  {getName, createInstance}};
+    static inline const struct HandlerTable : v3_funknown {
+        v3_component_handler handler;
+    } handlerTable_{{queryKnown<v3_component_handler_iid>, noRef, noRef},
+                    {beginEdit, performEdit, endEdit, restartComponent}};
+
+    Vst3Host& owner;
+    Vst3Slot<Objects> application{&applicationTable_, this};
+    Vst3Slot<Objects> handler{&handlerTable_, this};
+};
+
+Vst3Host::Vst3Host() : objects_(std::make_unique<Objects>(*this)) {}
+
+Vst3Host::~Vst3Host()
+{
+    close();
+}
+
+bool Vst3Host::load(const std::string& path)
+{
+    close();
+    error_.clear();
+    const std::string binary = binaryInBundle(path);
+    if (!library_.open(binary, error_))
+        return false;
+    if (auto* entry = reinterpret_cast<EntryProc>(library_.symbol("ModuleEntry")))
+        entry(nullptr);
+    else if (auto* init = reinterpret_cast<ExitProc>(library_.symbol("InitDll")))
+        init();
+    auto* getFactory = reinterpret_cast<FactoryProc>(library_.symbol("GetPluginFactory"));
+    factory_ = getFactory ? getFactory() : nullptr;
+    if (!factory_) {
+        error_ = binary + ": no plug-in factory";
+        close();
+        return false;
+    }
+    v3_plugin_factory* factory = v3_cpp_obj(factory_);
+    v3_class_info info{};
+    void* made = nullptr;
+    if (factory->num_classes(factory_) < 1 || factory->get_class_info(factory_, 0, &info) != V3_OK ||
+        factory->create_instance(factory_, info.class_id, v3_component_iid, &made) != V3_OK || !made) {
+        error_ = binary + ": the factory made no component";
+        close();
+        return false;
+    }
+    component_ = static_cast<v3_component**>(made);
+    auto** context = reinterpret_cast<v3_funknown**>(&objects_->application);
+    v3_cpp_obj_initialize(component_, context);
+    processor_ = queryInterface<v3_audio_processor>(component_, v3_audio_processor_iid);
+    controller_ = queryInterface<v3_edit_controller>(component_, v3_edit_controller_iid);
+    v3_tuid controllerId{};
+    if (!controller_ && v3_cpp_obj(component_)->get_controller_class_id(component_, controllerId) == V3_OK &&
+        factory->create_instance(factory_, controllerId, v3_edit_controller_iid, &made) == V3_OK) {
+        controller_ = static_cast<v3_edit_controller**>(made);
+        separateController_ = true;
+        v3_cpp_obj_initialize(controller_, context);
+    }
+    if (!processor_ || !controller_) {
+        error_ = binary + ": no audio processor or edit controller";
+        close();
+        return false;
+    }
+    midiMapping_ = queryInterface<v3_midi_mapping>(controller_, v3_midi_mapping_iid);
+    v3_cpp_obj(controller_)
+        ->set_component_handler(controller_, reinterpret_cast<v3_component_handler**>(&objects_->handler));
+    return true;
+}
+
+void Vst3Host::close()
+{
+    if (controller_) {
+        v3_cpp_obj(controller_)->set_component_handler(controller_, nullptr);
+        if (separateController_)
+            v3_cpp_obj_terminate(controller_);
+    }
+    if (component_)
+        v3_cpp_obj_terminate(component_);
+    for (auto** object : {reinterpret_cast<v3_funknown**>(midiMapping_), reinterpret_cast<v3_funknown**>(controller_),
+                          reinterpret_cast<v3_funknown**>(processor_), reinterpret_cast<v3_funknown**>(component_)})
+        if (object)
+            v3_cpp_obj_unref(object);
+    midiMapping_ = nullptr;
+    controller_ = nullptr;
+    processor_ = nullptr;
+    component_ = nullptr;
+    separateController_ = false;
+    factory_ = nullptr;
+    if (library_.isOpen()) {
+        if (auto* exit = reinterpret_cast<ExitProc>(library_.symbol("ModuleExit")))
+            exit();
+        else if (auto* exitDll = reinterpret_cast<ExitProc>(library_.symbol("ExitDll")))
+            exitDll();
+    }
+    library_.close();
+}
+
+void Vst3Host::start(double sampleRate, int32_t maxBlock, bool offline)
+{
+    v3_process_setup setup{offline ? V3_OFFLINE : V3_REALTIME, V3_SAMPLE_32, maxBlock, sampleRate};
+    v3_speaker_arrangement stereo = V3_SPEAKER_L | V3_SPEAKER_R;
+    v3_cpp_obj(processor_)->set_bus_arrangements(processor_, nullptr, 0, &stereo, 1);
+    v3_cpp_obj(processor_)->setup_processing(processor_, &setup);
+    v3_cpp_obj(component_)->activate_bus(component_, V3_AUDIO, V3_OUTPUT, 0, 1);
+    v3_cpp_obj(component_)->activate_bus(component_, V3_EVENT, V3_INPUT, 0, 1);
+    v3_cpp_obj(component_)->set_active(component_, 1);
+    v3_cpp_obj(processor_)->set_processing(processor_, 1);
+}
+
+void Vst3Host::stop()
+{
+    v3_cpp_obj(processor_)->set_processing(processor_, 0);
+    v3_cpp_obj(component_)->set_active(component_, 0);
+}
+
+v3_class_info_2 Vst3Host::classInfo()
+{
+    v3_class_info_2 info{};
+    auto** factory2 = queryInterface<v3_plugin_factory_2>(factory_, v3_plugin_factory_2_iid);
+    if (factory2) {
+        v3_cpp_obj(factory2)->get_class_info_2(factory2, 0, &info);
+        v3_cpp_obj_unref(factory2);
+    }
+    return info;
+}
+
+std::string Vst3Host::name()
+{
+    return classInfo().name;
+}
+
+std::string Vst3Host::vendor()
+{
+    return classInfo().vendor;
+}
+
+int Vst3Host::outputChannels()
+{
+    v3_bus_info info{};
+    if (v3_cpp_obj(component_)->get_bus_info(component_, V3_AUDIO, V3_OUTPUT, 0, &info) != V3_OK)
+        return 0;
+    return info.channel_count;
+}
+
+bool Vst3Host::midiParameter(int16_t channel, int16_t controller, uint32_t& id)
+{
+    return midiMapping_ &&
+           v3_cpp_obj(midiMapping_)->get_midi_controller_assignment(midiMapping_, 0, channel, controller, &id) == V3_OK;
+}
+
+void Vst3Host::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
+{
+    prepareBlock(midi, left, right, frames);
+    processPrepared();
+}
+
+v3_result Vst3Host::processPrepared()
+{
+    if (!block_)
+        return V3_NOT_INITIALIZED;
+    return processRaw(block_->data);
+}
+
+void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames)
+{
+    block_ = std::make_unique<Block>();
+    ParameterChanges& changes = block_->changes;
+    EventList& events = block_->events;
+    for (const auto& [id, value] : automation_)
+        changes.addPoint(id, 0, value);
+    automation_.clear();
+    for (const auto& [offset, bytes] : midi) {
+        if (bytes.empty())
+            continue;
+        const uint8_t status = bytes[0] & 0xF0;
+        const auto channel = static_cast<int16_t>(bytes[0] & 0x0F);
+        const int data1 = bytes.size() > 1 ? bytes[1] & 0x7F : 0;
+        const int data2 = bytes.size() > 2 ? bytes[2] & 0x7F : 0;
+        v3_event event{};
+        event.sample_offset = offset;
+        uint32_t id = 0;
+        switch (status) {
+        case 0x90:
+        case 0x80:
+            if (status == 0x90 && data2 > 0) {
+                event.type = V3_EVENT_NOTE_ON;
+                event.note_on = {channel, static_cast<int16_t>(data1), 0.0f, static_cast<float>(data2) / kMidiMax, 0,
+                                 -1};
+            } else {
+                event.type = V3_EVENT_NOTE_OFF;
+                event.note_off = {channel, static_cast<int16_t>(data1), static_cast<float>(data2) / kMidiMax, -1, 0.0f};
+            }
+            events.events.push_back(event);
+            break;
+        case 0xA0:
+            event.type = V3_EVENT_POLY_PRESSURE;
+            event.poly_pressure = {channel, static_cast<int16_t>(data1), static_cast<float>(data2) / kMidiMax, -1};
+            events.events.push_back(event);
+            break;
+        case 0xB0:
+            if (midiParameter(channel, static_cast<int16_t>(data1), id))
+                changes.addPoint(id, offset, static_cast<double>(data2) / kMidiMax);
+            break;
+        case 0xC0:
+            if (midiParameter(channel, kControllerProgram, id))
+                changes.addPoint(id, offset, static_cast<double>(data1) / kMidiMax);
+            break;
+        case 0xD0:
+            if (midiParameter(channel, kControllerPressure, id))
+                changes.addPoint(id, offset, static_cast<double>(data1) / kMidiMax);
+            break;
+        case 0xE0:
+            if (midiParameter(channel, kControllerBend, id))
+                changes.addPoint(id, offset, static_cast<double>(data1 | data2 << 7) / kBendMax);
+            break;
+        default:
+            break;
+        }
+    }
+    block_->spare.resize(static_cast<size_t>(std::max(frames, 0)));
+    block_->channels[0] = left ? left : block_->spare.data();
+    block_->channels[1] = right ? right : block_->spare.data();
+    block_->output.num_channels = 2;
+    block_->output.channel_buffers_32 = block_->channels;
+    v3_process_data& data = block_->data;
+    data.process_mode = V3_REALTIME;
+    data.symbolic_sample_size = V3_SAMPLE_32;
+    data.nframes = frames;
+    data.num_output_buses = 1;
+    data.outputs = &block_->output;
+    data.input_params = changes.changes();
+    data.input_events = events.list();
+}
+
+v3_result Vst3Host::processRaw(v3_process_data& data)
+{
+    return v3_cpp_obj(processor_)->process(processor_, &data);
+}
+
+bool Vst3Host::saveState(std::vector<uint8_t>& state)
+{
+    Stream stream(*this, {});
+    if (v3_cpp_obj(component_)->get_state(component_, stream.stream()) != V3_OK)
+        return false;
+    state = stream.bytes;
+    return true;
+}
+
+bool Vst3Host::loadState(const std::vector<uint8_t>& state)
+{
+    Stream stream(*this, state);
+    if (v3_cpp_obj(component_)->set_state(component_, stream.stream()) != V3_OK)
+        return false;
+    // Hosts hand the controller the same state, from the start.
+    Stream again(*this, state);
+    v3_cpp_obj(controller_)->set_component_state(controller_, again.stream());
+    return true;
+}
+
+FxIdentity Vst3Host::fxIdentity()
+{
+    // Plinka's state is its VST 2 chunk in every format; other instruments
+    // have no VST 2 bank files.
+    if (name() == kPlinkaEffectName && vendor() == kPlinkaVendorString)
+        return plinkaFxIdentity();
+    return {};
+}

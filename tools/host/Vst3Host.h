@@ -1,0 +1,95 @@
+// A small VST3 host: loads a module through GetPluginFactory, makes the
+// instrument's component, and plays it as a host does: note events for notes,
+// and controllers, pitch bend and program changes as parameter changes where
+// the plug-in's IMidiMapping assigns them. Answers as IHostApplication,
+// IComponentHandler (recording the edits) and IBStream.
+#pragma once
+
+#include "DynamicLibrary.h"
+#include "InstrumentHost.h"
+#include "vst3/Vst3Interfaces.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// One call the plug-in made on the component handler.
+struct Vst3Edit {
+    char kind;  // 'b' begin, 'p' perform, 'e' end
+    uint32_t id;
+    double value;  // normalised, for perform
+};
+
+class Vst3Host final : public InstrumentHost {
+public:
+    Vst3Host();
+    ~Vst3Host() override;
+    Vst3Host(const Vst3Host&) = delete;
+    Vst3Host& operator=(const Vst3Host&) = delete;
+
+    // A bundle (Plinka.vst3) or the binary inside it.
+    bool load(const std::string& path) override;
+    const std::string& error() const override { return error_; }
+    void close();
+
+    void start(double sampleRate, int32_t maxBlock, bool offline) override;
+    void stop() override;
+
+    std::string name() override;
+    std::string vendor() override;
+    int outputChannels() override;
+
+    void process(const BlockMidi& midi, float* left, float* right, int32_t frames) override;
+
+    bool saveState(std::vector<uint8_t>& state) override;
+    bool loadState(const std::vector<uint8_t>& state) override;
+    FxIdentity fxIdentity() override;
+
+    // ---- VST3 only ----
+    // The factory's description of the first class.
+    v3_class_info_2 classInfo();
+    // A parameter change (normalised) the next process call hands over at
+    // offset 0, as host automation does.
+    void setParameter(uint32_t id, double normalised) { automation_.push_back({id, normalised}); }
+    // The parameter the plug-in assigns to a controller (128 channel
+    // pressure, 129 pitch bend, 130 program change), or false.
+    bool midiParameter(int16_t channel, int16_t controller, uint32_t& id);
+    // process() in two steps: everything the host builds for a block first,
+    // then the process call alone (what an allocation count watches).
+    void prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames);
+    v3_result processPrepared();
+    // Process data as given: for feeding bad input.
+    v3_result processRaw(v3_process_data& data);
+
+    v3_component** component() const { return component_; }
+    v3_audio_processor** processor() const { return processor_; }
+    v3_edit_controller** controller() const { return controller_; }
+
+    // The largest piece the IBStream reads or writes at once, as hosts that
+    // hand streams over a few bytes at a time do; and a stream that takes no
+    // bytes at all.
+    int32_t streamPiece = 7;
+    bool streamRefusesWrites = false;
+    std::vector<Vst3Edit> edits;
+
+    struct Stream;
+    struct ParameterChanges;
+    struct EventList;
+
+private:
+    struct Objects;
+    struct Block;
+
+    DynamicLibrary library_;
+    std::string error_;
+    std::unique_ptr<Objects> objects_;
+    v3_plugin_factory** factory_ = nullptr;
+    v3_component** component_ = nullptr;
+    v3_audio_processor** processor_ = nullptr;
+    v3_edit_controller** controller_ = nullptr;
+    v3_midi_mapping** midiMapping_ = nullptr;
+    bool separateController_ = false;
+    std::vector<std::pair<uint32_t, double>> automation_;
+    std::unique_ptr<Block> block_;
+};

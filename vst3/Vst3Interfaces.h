@@ -1,0 +1,57 @@
+// The VST3-compatible C interfaces, and how one C++ object shows several of
+// them: each interface is a slot holding its table of functions and the
+// object it belongs to, so a call on any of them finds its object at once.
+#pragma once
+
+#include "travesty/audio_processor.h"
+#include "travesty/component.h"
+#include "travesty/edit_controller.h"
+#include "travesty/events.h"
+#include "travesty/factory.h"
+#include "travesty/host.h"
+#include "travesty/view.h"
+
+#include <cstddef>
+
+template <class Owner> struct Vst3Slot {
+    const void* table;
+    Owner* owner;
+};
+
+// The object behind an interface pointer the host passed back as self.
+template <class Owner> Owner* slotOwner(void* self)
+{
+    return static_cast<Vst3Slot<Owner>*>(self)->owner;
+}
+
+// Asks an object the host handed over for another of its interfaces; null
+// where it has none. The caller unrefs what it got.
+template <class Wanted, class Any> Wanted** queryInterface(Any** object, const v3_tuid iid)
+{
+    if (!object)
+        return nullptr;
+    void* found = nullptr;
+    if (static_cast<v3_funknown*>(static_cast<void*>(*object))->query_interface(object, iid, &found) != V3_OK)
+        return nullptr;
+    return static_cast<Wanted**>(found);
+}
+
+// Writes an ASCII text into a host's UTF-16 string of size units, cut to fit.
+inline void copyToUtf16(int16_t* out, size_t size, const char* text)
+{
+    if (!out || size == 0)
+        return;
+    size_t i = 0;
+    for (; text && text[i] && i + 1 < size; ++i)
+        out[i] = static_cast<int16_t>(static_cast<unsigned char>(text[i]));
+    out[i] = 0;
+}
+
+// Copies a C text into a fixed host field, cut to fit and terminated.
+template <size_t N> void copyText(char (&out)[N], const char* text)
+{
+    size_t i = 0;
+    for (; text[i] && i + 1 < N; ++i)
+        out[i] = text[i];
+    out[i] = 0;
+}

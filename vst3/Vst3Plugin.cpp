@@ -1,0 +1,575 @@
+#include "Vst3Plugin.h"
+
+#include "Vst3Identity.h"
+#include "Vst3Stream.h"
+#include "Vst3View.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kMidiDataMax = 127;
+constexpr auto kOwnParameters = static_cast<int32_t>(kParameterCount);
+constexpr int32_t kPitchBendMax = 16383;
+constexpr int32_t kOutputChannels = 2;
+constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
+
+Vst3Plugin* owner(void* self)
+{
+    return slotOwner<Vst3Plugin>(self);
+}
+
+bool isMidiParameter(v3_param_id id)
+{
+    return id >= kMidiParamBase && id < kMidiParamBase + static_cast<uint32_t>(kMidiParamCount);
+}
+
+// A normalised value as a MIDI data value of 0..maximum; false for no number.
+bool toMidiValue(double normalised, int32_t maximum, int32_t& value)
+{
+    if (!std::isfinite(normalised))
+        return false;
+    value = static_cast<int32_t>(std::lround(std::clamp(normalised, 0.0, 1.0) * maximum));
+    return true;
+}
+
+uint8_t byteOf(int32_t value)
+{
+    return static_cast<uint8_t>(value & 0x7F);
+}
+
+}  // namespace
+
+Vst3Plugin::Vst3Plugin()
+{
+    instrument.setParameterEditListener(this);
+}
+
+Vst3Plugin::~Vst3Plugin()
+{
+    if (view_)
+        view_->pluginGone();
+    instrument.setParameterEditListener(nullptr);
+    if (handler_)
+        v3_cpp_obj_unref(handler_);
+}
+
+uint32_t Vst3Plugin::unref()
+{
+    const uint32_t left = --references_;
+    if (left == 0)
+        delete this;
+    return left;
+}
+
+v3_result Vst3Plugin::queryInterface(const v3_tuid iid, void** object)
+{
+    if (!object)
+        return V3_INVALID_ARG;
+    void* found = nullptr;
+    if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_base_iid) ||
+        v3_tuid_match(iid, v3_component_iid))
+        found = &componentSlot_;
+    else if (v3_tuid_match(iid, v3_audio_processor_iid))
+        found = &processorSlot_;
+    else if (v3_tuid_match(iid, v3_edit_controller_iid))
+        found = &controllerSlot_;
+    else if (v3_tuid_match(iid, v3_midi_mapping_iid))
+        found = &midiMappingSlot_;
+    *object = found;
+    if (!found)
+        return V3_NO_INTERFACE;
+    ref();
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::queryInterfaceOf(void* self, const v3_tuid iid, void** object)
+{
+    return owner(self)->queryInterface(iid, object);
+}
+
+uint32_t V3_API Vst3Plugin::refOf(void* self)
+{
+    return owner(self)->ref();
+}
+
+uint32_t V3_API Vst3Plugin::unrefOf(void* self)
+{
+    return owner(self)->unref();
+}
+
+double Vst3Plugin::toNormalised(uint32_t id, double plain)
+{
+    if (id >= kParameterCount || !std::isfinite(plain))
+        return 0.0;
+    const ParameterInfo& info = kParameterInfo[id];
+    return std::clamp((plain - info.minimum) / (info.maximum - info.minimum), 0.0, 1.0);
+}
+
+double Vst3Plugin::toPlain(uint32_t id, double normalised)
+{
+    if (id >= kParameterCount)
+        return 0.0;
+    const ParameterInfo& info = kParameterInfo[id];
+    if (!std::isfinite(normalised))
+        return info.defaultValue;
+    const double plain = info.minimum + std::clamp(normalised, 0.0, 1.0) * (info.maximum - info.minimum);
+    return info.stepped ? std::round(plain) : plain;
+}
+
+// ---- user-interface thread ----
+
+void Vst3Plugin::parameterEdited(uint32_t id, double value)
+{
+    if (!handler_)
+        return;
+    v3_component_handler* handler = v3_cpp_obj(handler_);
+    handler->begin_edit(handler_, id);
+    handler->perform_edit(handler_, id, toNormalised(id, value));
+    handler->end_edit(handler_, id);
+}
+
+void Vst3Plugin::viewGone(Vst3View* view)
+{
+    if (view_ == view)
+        view_ = nullptr;
+}
+
+// ---- component ----
+
+v3_result V3_API Vst3Plugin::initialize(void*, v3_funknown**)
+{
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::terminate(void* self)
+{
+    Vst3Plugin* plugin = owner(self);
+    if (plugin->handler_)
+        v3_cpp_obj_unref(plugin->handler_);
+    plugin->handler_ = nullptr;
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getControllerClassId(void*, v3_tuid)
+{
+    return V3_NOT_IMPLEMENTED;  // the component is its own controller
+}
+
+v3_result V3_API Vst3Plugin::setIoMode(void*, int32_t)
+{
+    return V3_OK;
+}
+
+int32_t V3_API Vst3Plugin::getBusCount(void*, int32_t mediaType, int32_t direction)
+{
+    if (mediaType == V3_AUDIO && direction == V3_OUTPUT)
+        return 1;
+    if (mediaType == V3_EVENT && direction == V3_INPUT)
+        return 1;
+    return 0;
+}
+
+v3_result V3_API Vst3Plugin::getBusInfo(void* self, int32_t mediaType, int32_t direction, int32_t index,
+                                        v3_bus_info* info)
+{
+    if (!info || index != 0 || getBusCount(self, mediaType, direction) == 0)
+        return V3_INVALID_ARG;
+    std::memset(info, 0, sizeof *info);
+    info->media_type = mediaType;
+    info->direction = direction;
+    info->channel_count = mediaType == V3_AUDIO ? kOutputChannels : kMidiChannelCount;
+    copyToUtf16(info->bus_name, 128, mediaType == V3_AUDIO ? "Output" : "MIDI");
+    info->bus_type = V3_MAIN;
+    info->flags = V3_DEFAULT_ACTIVE;
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getRoutingInfo(void*, v3_routing_info*, v3_routing_info*)
+{
+    return V3_NOT_IMPLEMENTED;
+}
+
+v3_result V3_API Vst3Plugin::activateBus(void* self, int32_t mediaType, int32_t direction, int32_t index, v3_bool)
+{
+    return index == 0 && getBusCount(self, mediaType, direction) == 1 ? V3_OK : V3_INVALID_ARG;
+}
+
+v3_result V3_API Vst3Plugin::setActive(void*, v3_bool)
+{
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::setState(void* self, v3_bstream** stream)
+{
+    std::vector<uint8_t> bytes;
+    if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
+        return V3_FALSE;
+    return owner(self)->instrument.loadState(bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+}
+
+v3_result V3_API Vst3Plugin::getState(void* self, v3_bstream** stream)
+{
+    const unsigned char* bytes = nullptr;
+    const size_t size = owner(self)->instrument.saveState(&bytes);
+    if (size == 0)
+        return V3_NOMEM;
+    return writeWholeStream(stream, bytes, size) ? V3_OK : V3_FALSE;
+}
+
+// ---- audio processor ----
+
+v3_result V3_API Vst3Plugin::setBusArrangements(void*, v3_speaker_arrangement*, int32_t inputCount,
+                                                v3_speaker_arrangement* outputs, int32_t outputCount)
+{
+    const bool stereoOut = outputCount == 1 && outputs && outputs[0] == kStereo;
+    return inputCount == 0 && stereoOut ? V3_OK : V3_FALSE;
+}
+
+v3_result V3_API Vst3Plugin::getBusArrangement(void*, int32_t direction, int32_t index,
+                                               v3_speaker_arrangement* arrangement)
+{
+    if (!arrangement || direction != V3_OUTPUT || index != 0)
+        return V3_INVALID_ARG;
+    *arrangement = kStereo;
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::canProcessSampleSize(void*, int32_t size)
+{
+    return size == V3_SAMPLE_32 ? V3_OK : V3_FALSE;
+}
+
+uint32_t V3_API Vst3Plugin::getLatencySamples(void*)
+{
+    return 0;
+}
+
+v3_result V3_API Vst3Plugin::setupProcessing(void* self, v3_process_setup* setup)
+{
+    if (!setup || !(setup->sample_rate > 0.0) || !std::isfinite(setup->sample_rate))
+        return V3_INVALID_ARG;
+    owner(self)->sampleRate_.store(setup->sample_rate, std::memory_order_release);
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::setProcessing(void*, v3_bool)
+{
+    return V3_OK;
+}
+
+uint32_t V3_API Vst3Plugin::getTailSamples(void*)
+{
+    return 0;
+}
+
+// ---- audio thread: no locks, no allocation ----
+
+v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
+{
+    Vst3Plugin* plugin = owner(self);
+    if (!data)
+        return V3_INVALID_ARG;
+    const int32_t frames = data->nframes;
+    float* left = nullptr;
+    float* right = nullptr;
+    if (data->num_output_buses > 0 && data->outputs && data->outputs[0].num_channels > 0 &&
+        data->outputs[0].channel_buffers_32 && data->symbolic_sample_size == V3_SAMPLE_32) {
+        left = data->outputs[0].channel_buffers_32[0];
+        right = data->outputs[0].num_channels > 1 ? data->outputs[0].channel_buffers_32[1] : nullptr;
+        data->outputs[0].channel_silence_bitset = 0;
+    }
+    const double rate = plugin->sampleRate_.load(std::memory_order_acquire);
+    if (frames <= 0 || rate <= 0.0 || data->symbolic_sample_size != V3_SAMPLE_32) {
+        // Only settings can be taken before the host has set processing up.
+        plugin->queueParameterChanges(data->input_params, false);
+        if (frames > 0 && data->symbolic_sample_size == V3_SAMPLE_32) {
+            for (float* out : {left, right})
+                if (out)
+                    std::fill(out, out + frames, 0.0f);
+        }
+        return frames <= 0 ? V3_OK : V3_NOT_INITIALIZED;
+    }
+    plugin->queueParameterChanges(data->input_params, true);
+    plugin->queueEvents(data->input_events);
+    plugin->instrument.render(left, right, frames, static_cast<float>(rate));
+    return V3_OK;
+}
+
+void Vst3Plugin::queueParameterChanges(v3_param_changes** changes, bool withMidi)
+{
+    if (!changes)
+        return;
+    v3_param_changes* list = v3_cpp_obj(changes);
+    const int32_t count = list->get_param_count(changes);
+    for (int32_t i = 0; i < count; ++i) {
+        v3_param_value_queue** queue = list->get_param_data(changes, i);
+        if (!queue)
+            continue;
+        v3_param_value_queue* points = v3_cpp_obj(queue);
+        const v3_param_id id = points->get_param_id(queue);
+        const int32_t pointCount = points->get_point_count(queue);
+        if (id < kParameterCount) {
+            // Settings change per block: the last point is the one that counts.
+            int32_t offset = 0;
+            double value = 0.0;
+            if (pointCount > 0 && points->get_point(queue, pointCount - 1, &offset, &value) == V3_OK)
+                instrument.setParameterValue(id, toPlain(id, value));
+            continue;
+        }
+        if (!withMidi || !isMidiParameter(id))
+            continue;
+        const auto channel = static_cast<int32_t>((id - kMidiParamBase) / kMidiSlotsPerChannel);
+        const auto slot = static_cast<int32_t>((id - kMidiParamBase) % kMidiSlotsPerChannel);
+        for (int32_t p = 0; p < pointCount; ++p) {
+            int32_t offset = 0;
+            double normalised = 0.0;
+            int32_t value = 0;
+            if (points->get_point(queue, p, &offset, &normalised) != V3_OK)
+                continue;
+            if (!toMidiValue(normalised, slot == kMidiSlotPitchBend ? kPitchBendMax : kMidiDataMax, value))
+                continue;
+            uint8_t message[3] = {0, 0, 0};
+            if (slot < kMidiSlotChannelPressure) {
+                message[0] = static_cast<uint8_t>(0xB0 | channel);
+                message[1] = byteOf(slot);
+                message[2] = byteOf(value);
+            } else if (slot == kMidiSlotChannelPressure) {
+                message[0] = static_cast<uint8_t>(0xD0 | channel);
+                message[1] = byteOf(value);
+            } else if (slot == kMidiSlotPitchBend) {
+                message[0] = static_cast<uint8_t>(0xE0 | channel);
+                message[1] = byteOf(value);
+                message[2] = byteOf(value >> 7);
+            } else {
+                message[0] = static_cast<uint8_t>(0xC0 | channel);
+                message[1] = byteOf(value);
+            }
+            instrument.queueMidi(offset, message);
+        }
+    }
+}
+
+void Vst3Plugin::queueEvents(v3_event_list** events)
+{
+    if (!events)
+        return;
+    v3_event_list* list = v3_cpp_obj(events);
+    const uint32_t count = list->get_event_count(events);
+    for (uint32_t i = 0; i < count; ++i) {
+        v3_event event{};
+        if (list->get_event(events, static_cast<int32_t>(i), &event) != V3_OK)
+            continue;
+        int16_t channel = 0;
+        int16_t pitch = 0;
+        float amount = 0.0f;
+        uint8_t status = 0;
+        switch (event.type) {
+        case V3_EVENT_NOTE_ON:
+            status = 0x90;
+            channel = event.note_on.channel;
+            pitch = event.note_on.pitch;
+            amount = event.note_on.velocity;
+            break;
+        case V3_EVENT_NOTE_OFF:
+            status = 0x80;
+            channel = event.note_off.channel;
+            pitch = event.note_off.pitch;
+            amount = event.note_off.velocity;
+            break;
+        case V3_EVENT_POLY_PRESSURE:
+            status = 0xA0;
+            channel = event.poly_pressure.channel;
+            pitch = event.poly_pressure.pitch;
+            amount = event.poly_pressure.pressure;
+            break;
+        default:
+            continue;
+        }
+        int32_t value = 0;
+        if (channel < 0 || channel >= kMidiChannelCount || pitch < 0 || pitch > kMidiDataMax ||
+            !toMidiValue(amount, kMidiDataMax, value))
+            continue;
+        // A note on is one at any velocity: MIDI's velocity 0 would end it.
+        if (status == 0x90)
+            value = std::max(value, 1);
+        const uint8_t message[3] = {static_cast<uint8_t>(status | channel), byteOf(pitch), byteOf(value)};
+        instrument.queueMidi(event.sample_offset, message);
+    }
+}
+
+// ---- edit controller ----
+
+v3_result V3_API Vst3Plugin::setComponentState(void*, v3_bstream**)
+{
+    return V3_OK;  // the component's own state, which the component has already loaded
+}
+
+v3_result V3_API Vst3Plugin::setControllerState(void*, v3_bstream**)
+{
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getControllerState(void*, v3_bstream**)
+{
+    return V3_OK;  // everything is in the component's state
+}
+
+int32_t V3_API Vst3Plugin::getParameterCount(void*)
+{
+    return kOwnParameters + kMidiParamCount;
+}
+
+v3_result V3_API Vst3Plugin::getParameterInfo(void*, int32_t index, v3_param_info* info)
+{
+    if (!info || index < 0 || index >= kOwnParameters + kMidiParamCount)
+        return V3_INVALID_ARG;
+    std::memset(info, 0, sizeof *info);
+    if (index < kOwnParameters) {
+        const ParameterInfo& parameter = kParameterInfo[index];
+        info->param_id = static_cast<v3_param_id>(index);
+        copyToUtf16(info->title, 128, parameter.name);
+        copyToUtf16(info->short_title, 128, parameter.name);
+        copyToUtf16(info->units, 128, index == kParamGain ? "%" : "");
+        info->step_count = static_cast<int32_t>(parameter.maximum - parameter.minimum);
+        info->default_normalised_value = toNormalised(static_cast<uint32_t>(index), parameter.defaultValue);
+        info->flags = V3_PARAM_CAN_AUTOMATE | (index == kParamClock ? V3_PARAM_IS_LIST : 0);
+        return V3_OK;
+    }
+    const int32_t midi = index - kOwnParameters;
+    const int32_t channel = midi / kMidiSlotsPerChannel;
+    const int32_t slot = midi % kMidiSlotsPerChannel;
+    char title[64];
+    if (slot < kMidiSlotChannelPressure)
+        std::snprintf(title, sizeof title, "MIDI %d CC %d", channel + 1, slot);
+    else if (slot == kMidiSlotChannelPressure)
+        std::snprintf(title, sizeof title, "MIDI %d Pressure", channel + 1);
+    else if (slot == kMidiSlotPitchBend)
+        std::snprintf(title, sizeof title, "MIDI %d Bend", channel + 1);
+    else
+        std::snprintf(title, sizeof title, "MIDI %d Program", channel + 1);
+    info->param_id = kMidiParamBase + static_cast<uint32_t>(midi);
+    copyToUtf16(info->title, 128, title);
+    copyToUtf16(info->short_title, 128, title);
+    info->step_count = slot == kMidiSlotPitchBend ? kPitchBendMax : kMidiDataMax;
+    info->default_normalised_value = slot == kMidiSlotPitchBend ? 0.5 : 0.0;
+    // Read-only: a host then sends them only for the MIDI it maps, never its
+    // stored values of all of them when it starts (which would play as
+    // controllers set to 0 on every channel).
+    info->flags = V3_PARAM_READ_ONLY | V3_PARAM_IS_HIDDEN;
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getParameterStringForValue(void*, v3_param_id id, double normalised, v3_str_128 output)
+{
+    if (!output || id >= kParameterCount)
+        return V3_INVALID_ARG;
+    char text[64];
+    parameterText(id, toPlain(id, normalised), text, sizeof text);
+    copyToUtf16(output, 128, text);
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getParameterValueForString(void*, v3_param_id id, int16_t* input, double* output)
+{
+    if (!input || !output || id >= kParameterCount)
+        return V3_INVALID_ARG;
+    char text[128];
+    size_t i = 0;
+    for (; i + 1 < sizeof text && input[i] != 0; ++i)
+        text[i] = input[i] > 0 && input[i] < 0x80 ? static_cast<char>(input[i]) : '?';
+    text[i] = 0;
+    double plain = 0.0;
+    if (!parameterFromText(id, text, plain))
+        return V3_FALSE;
+    *output = toNormalised(id, plain);
+    return V3_OK;
+}
+
+double V3_API Vst3Plugin::normalisedToPlain(void*, v3_param_id id, double normalised)
+{
+    return id < kParameterCount ? toPlain(id, normalised) : normalised;
+}
+
+double V3_API Vst3Plugin::plainToNormalised(void*, v3_param_id id, double plain)
+{
+    return id < kParameterCount ? toNormalised(id, plain) : plain;
+}
+
+double V3_API Vst3Plugin::getParameterNormalised(void* self, v3_param_id id)
+{
+    if (id < kParameterCount)
+        return toNormalised(id, owner(self)->instrument.parameterValue(id));
+    const bool bend = isMidiParameter(id) && (id - kMidiParamBase) % kMidiSlotsPerChannel == kMidiSlotPitchBend;
+    return bend ? 0.5 : 0.0;
+}
+
+v3_result V3_API Vst3Plugin::setParameterNormalised(void* self, v3_param_id id, double normalised)
+{
+    if (id >= kParameterCount)
+        return isMidiParameter(id) ? V3_OK : V3_INVALID_ARG;
+    owner(self)->instrument.setParameterValue(id, toPlain(id, normalised));
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::setComponentHandler(void* self, v3_component_handler** handler)
+{
+    Vst3Plugin* plugin = owner(self);
+    if (handler)
+        v3_cpp_obj_ref(handler);
+    if (plugin->handler_)
+        v3_cpp_obj_unref(plugin->handler_);
+    plugin->handler_ = handler;
+    return V3_OK;
+}
+
+v3_plugin_view** V3_API Vst3Plugin::createView(void* self, const char* name)
+{
+    Vst3Plugin* plugin = owner(self);
+    if (!name || std::strcmp(name, "editor") != 0 || plugin->view_)
+        return nullptr;
+    plugin->view_ = Vst3View::create(*plugin);
+    return plugin->view_ ? plugin->view_->view() : nullptr;
+}
+
+v3_result V3_API Vst3Plugin::getMidiControllerAssignment(void*, int32_t bus, int16_t channel, int16_t controller,
+                                                         v3_param_id* id)
+{
+    if (!id || bus != 0 || channel < 0 || channel >= kMidiChannelCount || controller < 0 ||
+        controller >= kMidiSlotsPerChannel)
+        return V3_FALSE;
+    *id = kMidiParamBase + static_cast<uint32_t>(channel * kMidiSlotsPerChannel + controller);
+    return V3_OK;
+}
+
+// ---- the interfaces' tables ----
+
+const v3_component_cpp Vst3Plugin::componentTable_ = {
+    {queryInterfaceOf, refOf, unrefOf},
+    {initialize, terminate},
+    {getControllerClassId, setIoMode, getBusCount, getBusInfo, getRoutingInfo, activateBus, setActive, setState,
+     getState},
+};
+
+const v3_audio_processor_cpp Vst3Plugin::processorTable_ = {
+    {queryInterfaceOf, refOf, unrefOf},
+    {setBusArrangements, getBusArrangement, canProcessSampleSize, getLatencySamples, setupProcessing, setProcessing,
+     process, getTailSamples},
+};
+
+const v3_edit_controller_cpp Vst3Plugin::controllerTable_ = {
+    {queryInterfaceOf, refOf, unrefOf},
+    {initialize, terminate},
+    {setComponentState, setControllerState, getControllerState, getParameterCount, getParameterInfo,
+     getParameterStringForValue, getParameterValueForString, normalisedToPlain, plainToNormalised,
+     getParameterNormalised, setParameterNormalised, setComponentHandler, createView},
+};
+
+const v3_midi_mapping_cpp Vst3Plugin::midiMappingTable_ = {
+    {queryInterfaceOf, refOf, unrefOf},
+    {getMidiControllerAssignment},
+};

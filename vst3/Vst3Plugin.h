@@ -1,0 +1,124 @@
+// The instrument as a VST3 plug-in: one object that is the component, the
+// audio processor and the edit controller at once, over one Instrument.
+// Host notes arrive as note events; controllers, pitch bend and program
+// changes arrive as changes of hidden parameters that IMidiMapping assigns to
+// each channel's controllers, and become MIDI again at their sample offsets.
+#pragma once
+
+#include "Vst3Interfaces.h"
+#include "instrument/Instrument.h"
+#include "instrument/Parameters.h"
+
+#include <atomic>
+#include <cstdint>
+
+class Vst3View;
+
+// Parameter ids past the instrument's own: one per MIDI channel and
+// controller slot (0..127 controllers, then channel pressure, pitch bend,
+// program change, in IMidiMapping's numbering).
+constexpr uint32_t kMidiParamBase = 0x10000;
+constexpr int32_t kMidiSlotChannelPressure = 128;
+constexpr int32_t kMidiSlotPitchBend = 129;
+constexpr int32_t kMidiSlotProgramChange = 130;
+constexpr int32_t kMidiSlotsPerChannel = 131;
+constexpr int32_t kMidiParamCount = kMidiChannelCount * kMidiSlotsPerChannel;
+
+class Vst3Plugin final : public ParameterEditListener {
+public:
+    Vst3Plugin();
+    ~Vst3Plugin() override;
+    Vst3Plugin(const Vst3Plugin&) = delete;
+    Vst3Plugin& operator=(const Vst3Plugin&) = delete;
+
+    // The component interface, referenced once for the caller.
+    void* component() { return &componentSlot_; }
+    v3_result queryInterface(const v3_tuid iid, void** object);
+    uint32_t ref() { return ++references_; }
+    uint32_t unref();
+
+    // ---- user-interface thread ----
+    void parameterEdited(uint32_t id, double value) override;
+    void viewGone(Vst3View* view);
+
+    Instrument instrument;
+
+    // Normalised (0..1) and plain values of the instrument's parameters.
+    static double toNormalised(uint32_t id, double plain);
+    static double toPlain(uint32_t id, double normalised);
+
+private:
+    using Self = Vst3Plugin;
+    static v3_result V3_API queryInterfaceOf(void* self, const v3_tuid iid, void** object);
+    static uint32_t V3_API refOf(void* self);
+    static uint32_t V3_API unrefOf(void* self);
+
+    // ---- component (host thread) ----
+    static v3_result V3_API initialize(void* self, v3_funknown** context);
+    static v3_result V3_API terminate(void* self);
+    static v3_result V3_API getControllerClassId(void* self, v3_tuid classId);
+    static v3_result V3_API setIoMode(void* self, int32_t mode);
+    static int32_t V3_API getBusCount(void* self, int32_t mediaType, int32_t direction);
+    static v3_result V3_API getBusInfo(void* self, int32_t mediaType, int32_t direction, int32_t index,
+                                       v3_bus_info* info);
+    static v3_result V3_API getRoutingInfo(void* self, v3_routing_info* input, v3_routing_info* output);
+    static v3_result V3_API activateBus(void* self, int32_t mediaType, int32_t direction, int32_t index, v3_bool state);
+    static v3_result V3_API setActive(void* self, v3_bool state);
+    static v3_result V3_API setState(void* self, v3_bstream** stream);
+    static v3_result V3_API getState(void* self, v3_bstream** stream);
+
+    // ---- audio processor (setup on the host thread, process on the audio thread) ----
+    static v3_result V3_API setBusArrangements(void* self, v3_speaker_arrangement* inputs, int32_t inputCount,
+                                               v3_speaker_arrangement* outputs, int32_t outputCount);
+    static v3_result V3_API getBusArrangement(void* self, int32_t direction, int32_t index,
+                                              v3_speaker_arrangement* arrangement);
+    static v3_result V3_API canProcessSampleSize(void* self, int32_t size);
+    static uint32_t V3_API getLatencySamples(void* self);
+    static v3_result V3_API setupProcessing(void* self, v3_process_setup* setup);
+    static v3_result V3_API setProcessing(void* self, v3_bool state);
+    // Audio thread. Never blocks or allocates.
+    static v3_result V3_API process(void* self, v3_process_data* data);
+    static uint32_t V3_API getTailSamples(void* self);
+
+    // ---- edit controller (user-interface thread) ----
+    static v3_result V3_API setComponentState(void* self, v3_bstream** stream);
+    static v3_result V3_API setControllerState(void* self, v3_bstream** stream);
+    static v3_result V3_API getControllerState(void* self, v3_bstream** stream);
+    static int32_t V3_API getParameterCount(void* self);
+    static v3_result V3_API getParameterInfo(void* self, int32_t index, v3_param_info* info);
+    static v3_result V3_API getParameterStringForValue(void* self, v3_param_id id, double normalised,
+                                                       v3_str_128 output);
+    static v3_result V3_API getParameterValueForString(void* self, v3_param_id id, int16_t* input, double* output);
+    static double V3_API normalisedToPlain(void* self, v3_param_id id, double normalised);
+    static double V3_API plainToNormalised(void* self, v3_param_id id, double plain);
+    static double V3_API getParameterNormalised(void* self, v3_param_id id);
+    static v3_result V3_API setParameterNormalised(void* self, v3_param_id id, double normalised);
+    static v3_result V3_API setComponentHandler(void* self, v3_component_handler** handler);
+    static v3_plugin_view** V3_API createView(void* self, const char* name);
+
+    static v3_result V3_API getMidiControllerAssignment(void* self, int32_t bus, int16_t channel, int16_t controller,
+                                                        v3_param_id* id);
+
+    // ---- audio thread ----
+    // Controller, bend and program changes are queued before the block's
+    // note events; the engine's stable sort by offset keeps them first where
+    // both fall on one sample, as a program change before its note must be.
+    // Without MIDI (a flush, or before setup) only the settings are taken.
+    void queueParameterChanges(v3_param_changes** changes, bool withMidi);
+    void queueEvents(v3_event_list** events);
+
+    static const v3_component_cpp componentTable_;
+    static const v3_audio_processor_cpp processorTable_;
+    static const v3_edit_controller_cpp controllerTable_;
+    static const v3_midi_mapping_cpp midiMappingTable_;
+
+    Vst3Slot<Vst3Plugin> componentSlot_{&componentTable_, this};
+    Vst3Slot<Vst3Plugin> processorSlot_{&processorTable_, this};
+    Vst3Slot<Vst3Plugin> controllerSlot_{&controllerTable_, this};
+    Vst3Slot<Vst3Plugin> midiMappingSlot_{&midiMappingTable_, this};
+
+    std::atomic<uint32_t> references_{1};
+    std::atomic<double> sampleRate_{0.0};       // 0 until the host sets processing up
+    v3_component_handler** handler_ = nullptr;  // the user-interface thread's
+    Vst3View* view_ = nullptr;                  // the open editor view, not owned
+};
