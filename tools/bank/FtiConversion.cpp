@@ -96,15 +96,16 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
                 value = clampTo(item + kTrackerNoteOffset, 0, kMaxFixedNote);
             } else if (sequence.setting == fti::kArpRelative) {
                 sum += item;
-                value = sum;
+                value = clampTo(sum, kItemMin, kItemMax);
             } else {
                 value = item;
             }
             break;
         case Pitch:
-            // Plinka's Pitch adds to the period every frame; an absolute offset becomes its steps.
-            value = sequence.setting == fti::kPitchAbsolute ? item - previous : item;
-            previous = item;
+            // Plinka's Pitch adds to the period every frame; an absolute offset becomes its steps,
+            // a jump too large for one step reaching its target over the next ones.
+            value = sequence.setting == fti::kPitchAbsolute ? clampTo(item - previous, kItemMin, kItemMax) : item;
+            previous += value;
             break;
         case Duty:
             value = clampTo(item, 0, kMaxDuty);
@@ -115,9 +116,12 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
         }
     }
     if (clamped)
-        note(kind == Arp ? "fixed notes outside @0..@127 moved to the nearest"
-                         : "values outside 0.." + std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
-                               " moved to the nearest");
+        note(fixed                              ? "fixed notes outside @0..@127 moved to the nearest"
+             : kind == Volume || kind == Duty ? "values outside 0.." +
+                                                    std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
+                                                    " moved to the nearest"
+                                              : "steps beyond -128..127, which a tracker sequence cannot hold, "
+                                                "moved to the nearest");
     if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
         note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
     if (kind == Arp && sequence.setting > fti::kArpRelative)
