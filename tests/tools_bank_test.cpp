@@ -3,6 +3,7 @@
 // instrument's own chunk code, every error message, random states and random
 // damage, and the plinka-bank program end to end.
 #include "engine/EnvelopeCompiler.h"
+#include "MidiFileWriter.h"
 #include "instrument/FactoryPresets.h"
 #include "shell/PLINKA.h"
 #include "tools/bank/FtiConversion.h"
@@ -1386,5 +1387,128 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
         // Exported sequences import exactly; only what Plinka plays differently is said again.
         for (const std::string& note : notes)
             EXPECT_EQ(note.rfind("Volume: the release ends at volume ", 0), 0u) << note;
+    }
+}
+
+TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
+{
+    FtiBuilder drum;
+    drum.version = "2.2";
+    drum.name = "Tom";
+    drum.sequences[0] = seq({15, 13, 11, 9, 7, 0}, 3, 4);
+    drum.sequences[1] = seq({48, 45, 40}, -1, -1, fti::kArpFixed);
+    drum.sequences[2] = seq({0, 2, 5}, 1, -1, fti::kPitchAbsolute);
+    drum.dpcmKeys = 1;
+    drum.dpcmSamples = {"abc"};
+    FtiBuilder lead;
+    lead.version = "2.0";
+    lead.name = "Lead";
+    lead.sequences[0] = seq({12, 10, 8});
+    lead.sequences[1] = seq({0, 4, 7}, 0);
+    lead.sequences[4] = seq({2, 1}, 1);
+    for (const auto& [name, file] : {std::pair{"drum.fti", drum}, std::pair{"lead.fti", lead}}) {
+        const Bytes bytes = file.bytes();
+        put(name, std::string(bytes.begin(), bytes.end()));
+    }
+
+    const ToolRun imported =
+        run("from-fti " + path("drum.fti") + " " + path("lead.fti") + " --program 20 --channel triangle -o " +
+            path("imported.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.out, "");
+    EXPECT_EQ(imported.err, path("drum.fti") +
+                                ": Pitch: absolute pitch made into relative steps; the loop now moves the pitch on "
+                                "each time it repeats\n" +
+                                path("drum.fti") +
+                                ": DPCM: 1 key assignment and 1 sample left out; Plinka has no DPCM channel\n");
+    const std::string handTyped = "[program 20]\n"
+                                  "name = Tom\n"
+                                  "channel = triangle\n"
+                                  "multi = no\n"
+                                  "volume = 15 13 11 | 9 7 / 0\n"
+                                  "arp = @60 @57 @52\n"
+                                  "pitch = 0 | 2 3\n"
+                                  "hi-pitch = 0\n"
+                                  "duty = 0\n"
+                                  "\n"
+                                  "[program 21]\n"
+                                  "name = Lead\n"
+                                  "channel = triangle\n"
+                                  "multi = no\n"
+                                  "volume = 12 10 8\n"
+                                  "arp = | 0 4 7\n"
+                                  "pitch = 0\n"
+                                  "hi-pitch = 0\n"
+                                  "duty = 2 | 1\n";
+    const std::string text = slurp(dir / "imported.txt");
+    EXPECT_NE(text.find(handTyped), std::string::npos) << text;
+    put("hand.txt", handTyped);
+
+    // A held note through the loop, then its release; both programs, each on its own channel.
+    MidiFileWriter song;
+    const int track = song.addTrack();
+    song.note(track, 0, 0, 480, 57);
+    song.note(track, 1, 480, 240, 64);
+    const std::vector<uint8_t> midi = song.bytes(0);
+    put("song.mid", std::string(midi.begin(), midi.end()));
+    const auto render = [&](const std::string& bank, const std::string& wav) {
+        const std::string command = std::string("'") + PLINKA_RENDER_TOOL + "' " + path("song.mid") + " -q --tail 1" +
+                                    " --program 1:20 --program 2:21 --bank " + path(bank) + " -o " + path(wav);
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return slurp(dir / wav);
+    };
+    const std::string fromFti = render("imported.txt", "imported.wav");
+    EXPECT_GT(fromFti.size(), 44000u);
+    EXPECT_EQ(fromFti, render("hand.txt", "hand.wav"));
+    put("empty.txt", "");
+    EXPECT_NE(fromFti, render("empty.txt", "default.wav"));
+
+    // Back out and in again: the same programs, with nothing more to say.
+    ASSERT_EQ(run("to-fti " + path("imported.txt") + " --program 20 -o " + path("tom.fti")).status, 0);
+    const ToolRun exported = run("to-fti " + path("imported.txt") + " --program 21 -o " + path("lead2.fti"));
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.out + exported.err, "");
+    const ToolRun again = run("from-fti " + path("tom.fti") + " " + path("lead2.fti") +
+                              " --program 20 --channel triangle -o " + path("again.txt"));
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(slurp(dir / "again.txt"), text);
+    EXPECT_EQ(slurp(dir / "tom.fti").substr(0, 7), "FTI2.4\x01");
+}
+
+TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
+{
+    put("out.txt", "keep me");
+    const auto expectError = [&](const std::string& arguments, const std::string& message) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err, message + "\n") << arguments;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(slurp(dir / "out.txt"), "keep me");
+    };
+    const Bytes good = FtiBuilder().bytes();
+    put("good.fti", std::string(good.begin(), good.end()));
+    FtiBuilder vrc7;
+    vrc7.type = 3;
+    const Bytes foreign = vrc7.bytes();
+    put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
+    put("cut.fti", std::string(good.begin(), good.end() - 1));
+    expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03 instruments only");
+    expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
+                path("cut.fti") + ": cut short before the DPCM sample count");
+    expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
+                path("missing.fti") + ": cannot open: No such file or directory");
+
+    put("bank.txt", "[program 5]\narp = 1|2\n");
+    expectError("to-fti " + path("bank.txt") + " --program 5 -o " + path("out.txt"),
+                path("bank.txt") + ": program 5, Arp: Error: Loop marker should be preceded and followed with spacing");
+    for (const char* arguments :
+         {"to-fti a.txt -o b.fti", "to-fti a.txt --program 0 -o b.fti", "to-fti a.txt --program 129 -o b.fti",
+          "from-fti a.fti b.fti --program 128", "from-fti a.fti --channel dpcm", "to-text a.fxb --program 2",
+          "to-fti a.txt --program 1 --channel noise -o b.fti", "from-fti"}) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
     }
 }
