@@ -2,8 +2,8 @@
 // the text bank's exact form and its byte-identical round trips through the
 // instrument's own chunk code, every error message, random states and random
 // damage, and the plinka-bank program end to end.
-#include "engine/EnvelopeCompiler.h"
 #include "MidiFileWriter.h"
+#include "engine/EnvelopeCompiler.h"
 #include "instrument/FactoryPresets.h"
 #include "shell/PLINKA.h"
 #include "tools/bank/FtiConversion.h"
@@ -1185,11 +1185,11 @@ TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
     file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
     fti::Instrument instrument = ftiReadOk(file.bytes());
     EXPECT_EQ(fti::write(instrument), file.bytes());
-    instrument.version = 20;  // always written as 2.4
+    instrument.version = 20;      // always written as 2.4
     instrument.dpcmKeyCount = 3;  // never written
     EXPECT_EQ(fti::write(instrument), file.bytes());
 
-    file.type = 0;  // also a 2A03
+    file.type = 0;                       // also a 2A03
     file.sequences.resize(7, seq({1}));  // sequences past the fifth are read past
     file.sequences.resize(3);
     EXPECT_EQ(ftiReadOk(file.bytes()).sequences[3], fti::Sequence{});
@@ -1233,7 +1233,8 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(patched(itemCount, -5), "sequence 1 has a negative item count (-5)");
     EXPECT_EQ(patched(itemCount, 1000), "sequence 1 counts 1000 items, the file holds 36 more bytes");
     EXPECT_EQ(patched(bytes.size() - 30, -3), "negative DPCM key count (-3)");
-    EXPECT_EQ(patched(bytes.size() - 30, 1 << 30), "the DPCM key map counts 1073741824 entries, more than the file holds");
+    EXPECT_EQ(patched(bytes.size() - 30, 1 << 30),
+              "the DPCM key map counts 1073741824 entries, more than the file holds");
     EXPECT_EQ(patched(bytes.size() - 22, -1), "negative DPCM sample count (-1)");
     EXPECT_EQ(patched(bytes.size() - 14, -4), "DPCM sample 1 has a name length of -4 bytes, the file holds 10 more");
     EXPECT_EQ(patched(bytes.size() - 6, 3), "DPCM sample 1 has 3 bytes of data, the file holds 2 more");
@@ -1315,9 +1316,9 @@ TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
     instrument.dpcmSampleCount = 2;
     const Imported imported = import(instrument, *program);
     EXPECT_EQ(std::string(program->name), std::string(31, 'n'));
-    EXPECT_EQ(imported.notes, (std::vector<std::string>{
-                                  "name: \"" + std::string(40, 'n') + "\" cut to 31 bytes",
-                                  "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
+    EXPECT_EQ(imported.notes,
+              (std::vector<std::string>{"name: \"" + std::string(40, 'n') + "\" cut to 31 bytes",
+                                        "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
 }
 
 TEST(FtiConversion, ExportWritesTheSequencesAndSaysWhatATrackerCannotHold)
@@ -1411,9 +1412,8 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
         put(name, std::string(bytes.begin(), bytes.end()));
     }
 
-    const ToolRun imported =
-        run("from-fti " + path("drum.fti") + " " + path("lead.fti") + " --program 20 --channel triangle -o " +
-            path("imported.txt"));
+    const ToolRun imported = run("from-fti " + path("drum.fti") + " " + path("lead.fti") +
+                                 " --program 20 --channel triangle -o " + path("imported.txt"));
     EXPECT_EQ(imported.status, 0);
     EXPECT_EQ(imported.out, "");
     EXPECT_EQ(imported.err, path("drum.fti") +

@@ -116,12 +116,12 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
         }
     }
     if (clamped)
-        note(fixed                              ? "fixed notes outside @0..@127 moved to the nearest"
-             : kind == Volume || kind == Duty ? "values outside 0.." +
-                                                    std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
-                                                    " moved to the nearest"
-                                              : "steps beyond -128..127, which a tracker sequence cannot hold, "
-                                                "moved to the nearest");
+        note(fixed ? "fixed notes outside @0..@127 moved to the nearest"
+             : kind == Volume || kind == Duty
+                 ? "values outside 0.." + std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
+                       " moved to the nearest"
+                 : "steps beyond -128..127, which a tracker sequence cannot hold, "
+                   "moved to the nearest");
     if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
         note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
     if (kind == Arp && sequence.setting > fti::kArpRelative)
@@ -179,8 +179,7 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
                std::vector<std::string>& notes)
 {
     if (instrument.name.size() >= kProgramNameSize)
-        notes.push_back("name: \"" + instrument.name + "\" cut to " + std::to_string(kProgramNameSize - 1) +
-                        " bytes");
+        notes.push_back("name: \"" + instrument.name + "\" cut to " + std::to_string(kProgramNameSize - 1) + " bytes");
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
     program.multi = 0;

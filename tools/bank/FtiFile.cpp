@@ -93,8 +93,8 @@ bool readSequence(Reader& in, int version, int index, Sequence& sequence, std::s
     if (static_cast<size_t>(count) > in.left())
         return fail(error, which + " counts " + std::to_string(count) + " items, the file holds " +
                                std::to_string(in.left()) + " more bytes");
-    sequence.items.resize(static_cast<size_t>(count));
-    std::memcpy(sequence.items.data(), in.here(), sequence.items.size());
+    const auto* first = reinterpret_cast<const int8_t*>(in.here());
+    sequence.items.assign(first, first + count);
     in.skip(sequence.items.size());
     return true;
 }
@@ -163,7 +163,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
         return fail(error, "cut short before the instrument type");
     if (type != kTypeNone && type != kType2A03) {
         if (type < std::size(kChipNames))
-            return fail(error, std::string("a ") + kChipNames[type] + " instrument; Plinka plays 2A03 instruments only");
+            return fail(error,
+                        std::string("a ") + kChipNames[type] + " instrument; Plinka plays 2A03 instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
     int32_t nameLength = 0;

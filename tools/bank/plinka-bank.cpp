@@ -21,27 +21,28 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage:\n"
-                               "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
-                               "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
-                               "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
-                               "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
-                               "  plinka-bank default [-o BANK.txt] [--all]\n"
-                               "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel pulse|triangle|noise]\n"
-                               "                       [-o BANK.txt]\n"
-                               "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
-                               "\n"
-                               "Without -o, to-text and default print the text bank. A text bank lists the\n"
-                               "factory slots (programs 1-9) and every program that differs from the default\n"
-                               "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
-                               "Every envelope text is compiled as the instrument does; check reports each\n"
-                               "one that fails, conversions warn about it and write the file all the same.\n"
-                               "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
-                               "file errors.\n"
-                               "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
-                               "default bank, playing the channel given (pulse); to-fti writes program N as a\n"
-                               "version 2.4 instrument. Both report on standard error what they could not\n"
-                               "carry over exactly.\n";
+constexpr const char* kUsage =
+    "usage:\n"
+    "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
+    "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
+    "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
+    "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
+    "  plinka-bank default [-o BANK.txt] [--all]\n"
+    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel pulse|triangle|noise]\n"
+    "                       [-o BANK.txt]\n"
+    "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
+    "\n"
+    "Without -o, to-text and default print the text bank. A text bank lists the\n"
+    "factory slots (programs 1-9) and every program that differs from the default\n"
+    "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
+    "Every envelope text is compiled as the instrument does; check reports each\n"
+    "one that fails, conversions warn about it and write the file all the same.\n"
+    "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
+    "file errors.\n"
+    "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
+    "default bank, playing the channel given (pulse); to-fti writes program N as a\n"
+    "version 2.4 instrument. Both report on standard error what they could not\n"
+    "carry over exactly.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
