@@ -179,7 +179,8 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
                std::vector<std::string>& notes)
 {
     if (instrument.name.size() >= kProgramNameSize)
-        notes.push_back("name: \"" + instrument.name + "\" cut to " + std::to_string(kProgramNameSize - 1) + " bytes");
+        notes.push_back("name: " + textbank::quoted(instrument.name) + " cut to " +
+                        std::to_string(kProgramNameSize - 1) + " bytes");
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
     program.multi = 0;
