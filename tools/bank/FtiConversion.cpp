@@ -13,7 +13,7 @@ namespace {
 
 constexpr int32_t kMaxVolume = 15;
 constexpr int32_t kMaxDuty = 3;
-// The tracker counts notes from its C-0, an octave below Plinka's note 0.
+// The tracker counts notes from its C-0, which is Plinka's note 12.
 constexpr int32_t kTrackerNoteOffset = 12;
 constexpr int32_t kItemMin = -128;
 constexpr int32_t kItemMax = 127;
