@@ -5,3 +5,6 @@ target_link_libraries(bank_tests PRIVATE plinka_bank plinka_shell ${PLINKA_GTEST
 target_compile_definitions(bank_tests PRIVATE PLINKA_BANK_TOOL="$<TARGET_FILE:plinka-bank>")
 add_dependencies(bank_tests plinka-bank)
 gtest_discover_tests(bank_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)
+# The .fti cases render imported and hand-typed banks through plinka-render.
+target_compile_definitions(bank_tests PRIVATE PLINKA_RENDER_TOOL="$<TARGET_FILE:plinka-render>")
+add_dependencies(bank_tests plinka-render PLINKA)

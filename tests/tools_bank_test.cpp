@@ -2,9 +2,12 @@
 // the text bank's exact form and its byte-identical round trips through the
 // instrument's own chunk code, every error message, random states and random
 // damage, and the plinka-bank program end to end.
+#include "MidiFileWriter.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/FactoryPresets.h"
 #include "shell/PLINKA.h"
+#include "tools/bank/FtiConversion.h"
+#include "tools/bank/FtiFile.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
@@ -1035,5 +1038,477 @@ TEST_F(PlinkaBank, UsageMistakesExit2AndHelpExits0)
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments;
         EXPECT_NE(result.err.find("usage:"), std::string::npos) << arguments;
+    }
+}
+
+// ---- tracker instruments (.fti) ----
+
+namespace {
+
+// A sequence as a file holds it; nullopt-like: enabled false writes one 0 byte.
+struct FtiSequence {
+    bool enabled = true;
+    std::vector<int> items;
+    int32_t loop = -1;
+    int32_t release = -1;
+    int32_t setting = 0;
+};
+
+FtiSequence seq(std::vector<int> items, int32_t loop = -1, int32_t release = -1, int32_t setting = 0)
+{
+    FtiSequence sequence;
+    sequence.items = std::move(items);
+    sequence.loop = loop;
+    sequence.release = release;
+    sequence.setting = setting;
+    return sequence;
+}
+
+FtiSequence off()
+{
+    FtiSequence sequence;
+    sequence.enabled = false;
+    return sequence;
+}
+
+void appendLittleEndian(Bytes& out, int32_t value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
+}
+
+// An .fti file laid down field by field as the given version has them.
+struct FtiBuilder {
+    std::string version = "2.4";
+    int type = 1;
+    std::string name = "Inst";
+    std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
+    int dpcmKeys = 0;
+    std::vector<std::string> dpcmSamples;
+
+    Bytes bytes() const
+    {
+        const int number = (version[0] - '0') * 10 + (version[2] - '0');
+        Bytes out;
+        append(out, "FTI" + version);
+        out.push_back(static_cast<unsigned char>(type));
+        appendLittleEndian(out, static_cast<int32_t>(name.size()));
+        append(out, name);
+        out.push_back(static_cast<unsigned char>(sequences.size()));
+        for (const FtiSequence& sequence : sequences) {
+            out.push_back(sequence.enabled ? 1 : 0);
+            if (!sequence.enabled)
+                continue;
+            appendLittleEndian(out, static_cast<int32_t>(sequence.items.size()));
+            appendLittleEndian(out, sequence.loop);
+            if (number >= 21)
+                appendLittleEndian(out, sequence.release);
+            if (number >= 22)
+                appendLittleEndian(out, sequence.setting);
+            for (int item : sequence.items)
+                out.push_back(static_cast<unsigned char>(item));
+        }
+        appendLittleEndian(out, dpcmKeys);
+        for (int key = 0; key < dpcmKeys; ++key)
+            for (int field = 0; field < (number >= 24 ? 4 : 3); ++field)
+                out.push_back(static_cast<unsigned char>(key + field));
+        appendLittleEndian(out, static_cast<int32_t>(dpcmSamples.size()));
+        for (size_t i = 0; i < dpcmSamples.size(); ++i) {
+            appendLittleEndian(out, static_cast<int32_t>(i));
+            appendLittleEndian(out, 4);
+            append(out, "kick");
+            appendLittleEndian(out, static_cast<int32_t>(dpcmSamples[i].size()));
+            append(out, dpcmSamples[i]);
+        }
+        return out;
+    }
+};
+
+fti::Instrument ftiReadOk(const Bytes& bytes)
+{
+    fti::Instrument instrument;
+    std::string error;
+    EXPECT_TRUE(fti::read(bytes.data(), bytes.size(), instrument, error)) << error;
+    return instrument;
+}
+
+std::string ftiReadError(const Bytes& bytes)
+{
+    fti::Instrument instrument;
+    std::string error;
+    EXPECT_FALSE(fti::read(bytes.data(), bytes.size(), instrument, error));
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+    return error;
+}
+
+// The five texts and the notes of an instrument imported as a pulse program.
+struct Imported {
+    std::vector<std::string> texts;
+    std::vector<std::string> notes;
+};
+
+Imported import(const fti::Instrument& instrument, Program& program)
+{
+    Imported result;
+    fticonversion::toProgram(instrument, Pulse, program, result.notes);
+    for (const auto& text : program.envelopeText)
+        result.texts.emplace_back(text);
+    return result;
+}
+
+}  // namespace
+
+TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
+{
+    for (const char* version : {"2.0", "2.1", "2.2", "2.3", "2.4"}) {
+        FtiBuilder file;
+        file.version = version;
+        file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
+        file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
+        file.dpcmKeys = 2;
+        file.dpcmSamples = {"\x01\x02\x03"};
+        const fti::Instrument instrument = ftiReadOk(file.bytes());
+        const int number = (version[0] - '0') * 10 + (version[2] - '0');
+        EXPECT_EQ(instrument.version, number);
+        EXPECT_EQ(instrument.name, "Inst");
+        EXPECT_EQ(instrument.sequences[0].items, (std::vector<int8_t>{15, 10, 5, 0})) << version;
+        EXPECT_EQ(instrument.sequences[0].loop, 1);
+        EXPECT_EQ(instrument.sequences[0].release, number >= 21 ? 2 : -1) << version;
+        EXPECT_EQ(instrument.sequences[1].setting, number >= 22 ? 1 : 0) << version;
+        EXPECT_EQ(instrument.sequences[1].items, (std::vector<int8_t>{0, -12, 45}));
+        EXPECT_FALSE(instrument.sequences[2].enabled);
+        EXPECT_EQ(instrument.dpcmKeyCount, 2);
+        EXPECT_EQ(instrument.dpcmSampleCount, 1);
+    }
+    FtiBuilder file;
+    file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
+    file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
+    fti::Instrument instrument = ftiReadOk(file.bytes());
+    EXPECT_EQ(fti::write(instrument), file.bytes());
+    instrument.version = 20;      // always written as 2.4
+    instrument.dpcmKeyCount = 3;  // never written
+    EXPECT_EQ(fti::write(instrument), file.bytes());
+
+    file.type = 0;                       // also a 2A03
+    file.sequences.resize(7, seq({1}));  // sequences past the fifth are read past
+    file.sequences.resize(3);
+    EXPECT_EQ(ftiReadOk(file.bytes()).sequences[3], fti::Sequence{});
+}
+
+TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
+{
+    FtiBuilder good;
+    good.sequences[0] = seq({15, 0}, -1, 0, 0);
+    good.dpcmKeys = 1;
+    good.dpcmSamples = {"ab"};
+    const Bytes bytes = good.bytes();
+    for (size_t size = 0; size < bytes.size(); ++size)
+        EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
+
+    const auto with = [&](auto change) {
+        FtiBuilder file = good;
+        change(file);
+        return ftiReadError(file.bytes());
+    };
+    const auto patched = [&](size_t at, int32_t value) {
+        Bytes damaged = bytes;
+        for (int i = 0; i < 4; ++i)
+            damaged[at + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
+        return ftiReadError(damaged);
+    };
+    const size_t nameLength = 7;
+    const size_t itemCount = nameLength + 4 + 4 + 1 + 1;
+    EXPECT_EQ(ftiReadError(bytesOf({'F', 'T', 'X', '2', '.', '4'})),
+              "not a tracker instrument (it does not start with 'FTI')");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2.5"; }), "version 2.5 is not read (versions 2.0 to 2.4 are)");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "1.9"; }), "version 1.9 is not read (versions 2.0 to 2.4 are)");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
+              "unknown version (the bytes after 'FTI' are not a version like 2.4)");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 2; }), "a VRC6 instrument; Plinka plays 2A03 instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 6; }), "a S5B instrument; Plinka plays 2A03 instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
+    EXPECT_EQ(patched(nameLength, -1), "negative name length (-1)");
+    EXPECT_EQ(patched(nameLength, 100), "cut short in the name");
+    EXPECT_EQ(patched(itemCount, -5), "sequence 1 has a negative item count (-5)");
+    EXPECT_EQ(patched(itemCount, 1000), "sequence 1 counts 1000 items, the file holds 36 more bytes");
+    EXPECT_EQ(patched(bytes.size() - 30, -3), "negative DPCM key count (-3)");
+    EXPECT_EQ(patched(bytes.size() - 30, 1 << 30),
+              "the DPCM key map counts 1073741824 entries, more than the file holds");
+    EXPECT_EQ(patched(bytes.size() - 22, -1), "negative DPCM sample count (-1)");
+    EXPECT_EQ(patched(bytes.size() - 14, -4), "DPCM sample 1 has a name length of -4 bytes, the file holds 10 more");
+    EXPECT_EQ(patched(bytes.size() - 6, 3), "DPCM sample 1 has 3 bytes of data, the file holds 2 more");
+    EXPECT_EQ(ftiReadError(Bytes(bytes.begin(), bytes.begin() + 20)), "cut short in sequence 1's item count");
+}
+
+TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
+{
+    struct Case {
+        int kind;
+        FtiSequence sequence;
+        std::string text;
+        std::string note;  // empty: exact
+    };
+    const std::vector<int> long300(300, 1);
+    const std::vector<Case> cases = {
+        {Volume, seq({15, 12, 10, 8, 0}, 1, 3), "15 | 12 10 8 / 0", ""},
+        {Volume, seq({15, 12, 10}, 2, -1), "15 12 | 10", ""},
+        {Volume, off(), "15", ""},
+        {Volume, seq({}), "15", ""},
+        {Volume, seq({20, -1, 4}), "15 0 4", "Volume: values outside 0..15 moved to the nearest"},
+        {Volume, seq({15, 8, 4}, -1, 0), "15 / 8 4",
+         "Volume: the release ends at volume 4, which the tracker holds; Plinka ends the note there"},
+        {Volume, seq({15, 8, 0}, 2, 0), "15 / 8 0",
+         "Volume: the loop comes after the release point, which Plinka cannot play; the loop is left out"},
+        {Volume, seq({15, 8}, -1, 1), "15 8",
+         "Volume: the release ends at volume 8, which the tracker holds; Plinka ends the note there"},
+        {Volume, seq({15, 0}, 5, -1), "15 0", "Volume: loop point 5 lies outside the sequence; left out"},
+        {Volume, seq({15, 0}, -1, -7), "15 0", "Volume: release point -7 lies outside the sequence; left out"},
+        {Volume, seq(long300), "", "Volume: 300 items; the tracker plays the first 252, and so does this program"},
+        {Arp, seq({0, 4, 7}, 0, -1, fti::kArpAbsolute), "| 0 4 7", ""},
+        {Arp, seq({45, -12, 0, 120}, -1, -1, fti::kArpFixed), "@57 @0 @12 @127",
+         "Arp: fixed notes outside @0..@127 moved to the nearest"},
+        {Arp, seq({0, 12, -5}, -1, 1, fti::kArpRelative), "0 12 / 7", ""},
+        {Arp, seq({0, 12, -5}, 1, -1, fti::kArpRelative), "0 | 12 7",
+         "Arp: relative arpeggio made into steps from the note; they no longer add up each time the loop repeats"},
+        {Arp, seq({3}, -1, -1, 3), "3", "Arp: unknown arpeggio setting 3, read as absolute"},
+        {Arp, seq(std::vector<int>(252, 115), -1, -1, fti::kArpFixed), "",
+         "Arp: longer than an envelope text holds; cut to its first 204 values"},
+        {Pitch, seq({2, -3}, 1, -1, fti::kPitchRelative), "2 | -3", ""},
+        {Pitch, seq({2, 5, 5, -1}, -1, 2, fti::kPitchAbsolute), "2 3 0 / -6", ""},
+        {Pitch, seq({2, 5}, 0, -1, fti::kPitchAbsolute), "| 2 3",
+         "Pitch: absolute pitch made into relative steps; the loop now moves the pitch on each time it repeats"},
+        {Pitch, seq({100, -100, 0}, -1, -1, fti::kPitchAbsolute), "100 -128 28",
+         "Pitch: steps beyond -128..127, which a tracker sequence cannot hold, moved to the nearest"},
+        {Arp, seq({100, 100, -128}, -1, -1, fti::kArpRelative), "100 127 72",
+         "Arp: steps beyond -128..127, which a tracker sequence cannot hold, moved to the nearest"},
+        {HiPitch, seq({-128, 127}), "-128 127", ""},
+        {HiPitch, off(), "0", ""},
+        {Duty, seq({0, 3, 5}, 0), "| 0 3 3", "Duty: values outside 0..3 moved to the nearest"},
+    };
+    auto program = std::make_unique<Program>();
+    for (const Case& c : cases) {
+        fti::Instrument instrument;
+        const FtiSequence& s = c.sequence;
+        instrument.sequences[c.kind] = {s.enabled, s.loop, s.release, s.setting,
+                                        std::vector<int8_t>(s.items.begin(), s.items.end())};
+        const Imported imported = import(instrument, *program);
+        std::string expected = c.text;
+        if (c.kind == Volume && s.items.size() == 300) {
+            expected = "1";
+            for (int i = 1; i < 252; ++i)
+                expected += " 1";
+        } else if (c.kind == Arp && s.items.size() == 252) {
+            expected = "@127";
+            for (int i = 1; i < 204; ++i)
+                expected += " @127";
+        }
+        EXPECT_EQ(imported.texts[c.kind], expected) << c.note;
+        EXPECT_EQ(imported.notes, c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note})
+            << c.text;
+        Envelope envelope;
+        EXPECT_EQ(compileEnvelopeOfKind(expected.c_str(), envelope, c.kind), nullptr) << expected;
+    }
+
+    fti::Instrument instrument;
+    instrument.name = std::string(40, 'n');
+    instrument.dpcmKeyCount = 1;
+    instrument.dpcmSampleCount = 2;
+    const Imported imported = import(instrument, *program);
+    EXPECT_EQ(std::string(program->name), std::string(31, 'n'));
+    EXPECT_EQ(imported.notes,
+              (std::vector<std::string>{"name: \"" + std::string(40, 'n') + "\" cut to 31 bytes",
+                                        "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
+}
+
+TEST(FtiConversion, ExportWritesTheSequencesAndSaysWhatATrackerCannotHold)
+{
+    auto program = std::make_unique<Program>();
+    copyTextField(program->name, "Drum");
+    copyTextField(program->envelopeText[Volume], "15 | 12 10 / 8 0");
+    copyTextField(program->envelopeText[Arp], "@57 @12 @0");
+    copyTextField(program->envelopeText[Pitch], "1 2 300 |");
+    copyTextField(program->envelopeText[HiPitch], "");
+    copyTextField(program->envelopeText[Duty], "2 @60");
+    fti::Instrument instrument;
+    std::vector<std::string> notes;
+    std::string error;
+    EXPECT_FALSE(fticonversion::fromProgram(*program, instrument, notes, error));
+    EXPECT_EQ(error, "Duty: Error: Fixed notes (@) belong in the Arp envelope only");
+
+    copyTextField(program->envelopeText[Duty], "2 | 1");
+    notes.clear();
+    ASSERT_TRUE(fticonversion::fromProgram(*program, instrument, notes, error)) << error;
+    EXPECT_EQ(instrument.name, "Drum");
+    EXPECT_EQ(instrument.sequences[Volume], (fti::Sequence{true, 1, 2, 0, {15, 12, 10, 8, 0}}));
+    EXPECT_EQ(instrument.sequences[Arp], (fti::Sequence{true, -1, -1, fti::kArpFixed, {45, 0, -12}}));
+    EXPECT_EQ(instrument.sequences[Pitch], (fti::Sequence{true, 2, -1, 0, {1, 2, 127}}));
+    EXPECT_EQ(instrument.sequences[HiPitch], fti::Sequence{});
+    EXPECT_EQ(instrument.sequences[Duty], (fti::Sequence{true, 1, -1, 0, {2, 1}}));
+    EXPECT_EQ(notes, std::vector<std::string>{"Pitch: values outside -128..127 moved to the nearest"});
+
+    notes.clear();
+    copyTextField(program->envelopeText[Arp], "0 @60 4");
+    ASSERT_TRUE(fticonversion::fromProgram(*program, instrument, notes, error));
+    EXPECT_EQ(instrument.sequences[Arp], (fti::Sequence{true, -1, -1, fti::kArpAbsolute, {0, 0, 4}}));
+    EXPECT_EQ(notes, (std::vector<std::string>{"Arp: fixed notes among steps from the note, which a tracker "
+                                               "sequence cannot mix; they are written as step 0",
+                                               "Pitch: values outside -128..127 moved to the nearest"}));
+}
+
+TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
+{
+    std::mt19937 random(20261209);
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto first = std::make_unique<Program>();
+    auto again = std::make_unique<Program>();
+    for (int round = 0; round < 500; ++round) {
+        fti::Instrument instrument;
+        for (fti::Sequence& sequence : instrument.sequences) {
+            sequence.enabled = pick(0, 5) != 0;
+            sequence.items.resize(static_cast<size_t>(pick(0, pick(0, 1) ? 8 : 300)));
+            for (int8_t& item : sequence.items)
+                item = static_cast<int8_t>(pick(-128, 127));
+            const int size = static_cast<int>(sequence.items.size());
+            sequence.loop = pick(0, 2) ? -1 : pick(-2, size);
+            sequence.release = pick(0, 2) ? -1 : pick(-2, size);
+            sequence.setting = pick(0, 3);
+        }
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, pick(0, 2), *first, notes);
+        fti::Instrument exported;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*first, exported, notes, error)) << error;
+        const Bytes bytes = fti::write(exported);
+        ASSERT_EQ(ftiReadOk(bytes), exported);
+        notes.clear();
+        fticonversion::toProgram(exported, first->channelType, *again, notes);
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            ASSERT_STREQ(again->envelopeText[kind], first->envelopeText[kind]) << round;
+        // Exported sequences import exactly; only what Plinka plays differently is said again.
+        for (const std::string& note : notes)
+            EXPECT_EQ(note.rfind("Volume: the release ends at volume ", 0), 0u) << note;
+    }
+}
+
+TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
+{
+    FtiBuilder drum;
+    drum.version = "2.2";
+    drum.name = "Tom";
+    drum.sequences[0] = seq({15, 13, 11, 9, 7, 0}, 3, 4);
+    drum.sequences[1] = seq({48, 45, 40}, -1, -1, fti::kArpFixed);
+    drum.sequences[2] = seq({0, 2, 5}, 1, -1, fti::kPitchAbsolute);
+    drum.dpcmKeys = 1;
+    drum.dpcmSamples = {"abc"};
+    FtiBuilder lead;
+    lead.version = "2.0";
+    lead.name = "Lead";
+    lead.sequences[0] = seq({12, 10, 8});
+    lead.sequences[1] = seq({0, 4, 7}, 0);
+    lead.sequences[4] = seq({2, 1}, 1);
+    for (const auto& [name, file] : {std::pair{"drum.fti", drum}, std::pair{"lead.fti", lead}}) {
+        const Bytes bytes = file.bytes();
+        put(name, std::string(bytes.begin(), bytes.end()));
+    }
+
+    const ToolRun imported = run("from-fti " + path("drum.fti") + " " + path("lead.fti") +
+                                 " --program 20 --channel triangle -o " + path("imported.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.out, "");
+    EXPECT_EQ(imported.err, path("drum.fti") +
+                                ": Pitch: absolute pitch made into relative steps; the loop now moves the pitch on "
+                                "each time it repeats\n" +
+                                path("drum.fti") +
+                                ": DPCM: 1 key assignment and 1 sample left out; Plinka has no DPCM channel\n");
+    const std::string handTyped = "[program 20]\n"
+                                  "name = Tom\n"
+                                  "channel = triangle\n"
+                                  "multi = no\n"
+                                  "volume = 15 13 11 | 9 7 / 0\n"
+                                  "arp = @60 @57 @52\n"
+                                  "pitch = 0 | 2 3\n"
+                                  "hi-pitch = 0\n"
+                                  "duty = 0\n"
+                                  "\n"
+                                  "[program 21]\n"
+                                  "name = Lead\n"
+                                  "channel = triangle\n"
+                                  "multi = no\n"
+                                  "volume = 12 10 8\n"
+                                  "arp = | 0 4 7\n"
+                                  "pitch = 0\n"
+                                  "hi-pitch = 0\n"
+                                  "duty = 2 | 1\n";
+    const std::string text = slurp(dir / "imported.txt");
+    EXPECT_NE(text.find(handTyped), std::string::npos) << text;
+    put("hand.txt", handTyped);
+
+    // A held note through the loop, then its release; both programs, each on its own channel.
+    MidiFileWriter song;
+    const int track = song.addTrack();
+    song.note(track, 0, 0, 480, 57);
+    song.note(track, 1, 480, 240, 64);
+    const std::vector<uint8_t> midi = song.bytes(0);
+    put("song.mid", std::string(midi.begin(), midi.end()));
+    const auto render = [&](const std::string& bank, const std::string& wav) {
+        const std::string command = std::string("'") + PLINKA_RENDER_TOOL + "' " + path("song.mid") + " -q --tail 1" +
+                                    " --program 1:20 --program 2:21 --bank " + path(bank) + " -o " + path(wav);
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return slurp(dir / wav);
+    };
+    const std::string fromFti = render("imported.txt", "imported.wav");
+    EXPECT_GT(fromFti.size(), 44000u);
+    EXPECT_EQ(fromFti, render("hand.txt", "hand.wav"));
+    put("empty.txt", "");
+    EXPECT_NE(fromFti, render("empty.txt", "default.wav"));
+
+    // Back out and in again: the same programs, with nothing more to say.
+    ASSERT_EQ(run("to-fti " + path("imported.txt") + " --program 20 -o " + path("tom.fti")).status, 0);
+    const ToolRun exported = run("to-fti " + path("imported.txt") + " --program 21 -o " + path("lead2.fti"));
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.out + exported.err, "");
+    const ToolRun again = run("from-fti " + path("tom.fti") + " " + path("lead2.fti") +
+                              " --program 20 --channel triangle -o " + path("again.txt"));
+    EXPECT_EQ(again.status, 0);
+    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(slurp(dir / "again.txt"), text);
+    EXPECT_EQ(slurp(dir / "tom.fti").substr(0, 7), "FTI2.4\x01");
+}
+
+TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
+{
+    put("out.txt", "keep me");
+    const auto expectError = [&](const std::string& arguments, const std::string& message) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err, message + "\n") << arguments;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(slurp(dir / "out.txt"), "keep me");
+    };
+    const Bytes good = FtiBuilder().bytes();
+    put("good.fti", std::string(good.begin(), good.end()));
+    FtiBuilder vrc7;
+    vrc7.type = 3;
+    const Bytes foreign = vrc7.bytes();
+    put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
+    put("cut.fti", std::string(good.begin(), good.end() - 1));
+    expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03 instruments only");
+    expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
+                path("cut.fti") + ": cut short before the DPCM sample count");
+    expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
+                path("missing.fti") + ": cannot open: No such file or directory");
+
+    put("bank.txt", "[program 5]\narp = 1|2\n");
+    expectError("to-fti " + path("bank.txt") + " --program 5 -o " + path("out.txt"),
+                path("bank.txt") + ": program 5, Arp: Error: Loop marker should be preceded and followed with spacing");
+    for (const char* arguments :
+         {"to-fti a.txt -o b.fti", "to-fti a.txt --program 0 -o b.fti", "to-fti a.txt --program 129 -o b.fti",
+          "from-fti a.fti b.fti --program 128", "from-fti a.fti --channel dpcm", "to-text a.fxb --program 2",
+          "to-fti a.txt --program 1 --channel noise -o b.fti", "from-fti"}) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
     }
 }

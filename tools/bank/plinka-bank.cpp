@@ -1,10 +1,13 @@
 // plinka-bank: converts between VST bank files (.fxb/.fxp holding Plinka's
 // chunk) and text banks, writes the default bank, and checks every envelope
-// text with the instrument's own compiler.
+// text with the instrument's own compiler. Tracker instruments (.fti) come in
+// as programs of a text bank and go out from a program of any bank file.
 //
 // Exit status: 0 done (a conversion still writes texts that do not compile,
 // and warns about each), 1 check found texts that do not compile, 2 usage or
 // file errors (nothing is written then).
+#include "FtiConversion.h"
+#include "FtiFile.h"
 #include "FxFile.h"
 #include "TextBank.h"
 #include "WholeFile.h"
@@ -18,20 +21,28 @@
 
 namespace {
 
-constexpr const char* kUsage = "usage:\n"
-                               "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
-                               "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
-                               "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
-                               "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
-                               "  plinka-bank default [-o BANK.txt] [--all]\n"
-                               "\n"
-                               "Without -o, to-text and default print the text bank. A text bank lists the\n"
-                               "factory slots (programs 1-9) and every program that differs from the default\n"
-                               "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
-                               "Every envelope text is compiled as the instrument does; check reports each\n"
-                               "one that fails, conversions warn about it and write the file all the same.\n"
-                               "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
-                               "file errors.\n";
+constexpr const char* kUsage =
+    "usage:\n"
+    "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
+    "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
+    "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
+    "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
+    "  plinka-bank default [-o BANK.txt] [--all]\n"
+    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel pulse|triangle|noise]\n"
+    "                       [-o BANK.txt]\n"
+    "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
+    "\n"
+    "Without -o, to-text and default print the text bank. A text bank lists the\n"
+    "factory slots (programs 1-9) and every program that differs from the default\n"
+    "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
+    "Every envelope text is compiled as the instrument does; check reports each\n"
+    "one that fails, conversions warn about it and write the file all the same.\n"
+    "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
+    "file errors.\n"
+    "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
+    "default bank, playing the channel given (pulse); to-fti writes program N as a\n"
+    "version 2.4 instrument. Both report on standard error what they could not\n"
+    "carry over exactly.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -45,7 +56,10 @@ constexpr int kExitError = 2;
 struct Options {
     std::string command;
     std::string input;
+    std::vector<std::string> moreInputs;  // from-fti's files after the first
     std::string output;
+    int program = 0;  // 1-based; 0: not given
+    int32_t channel = Pulse;
     bool allPrograms = false;
     bool ignoreId = false;
 };
@@ -192,6 +206,8 @@ int writeFx(const Options& options, const textbank::State& state, fx::Kind kind)
 
 bool parseArguments(int argc, char** argv, Options& options, std::string& problem)
 {
+    int& program = options.program;
+    bool channelGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-o") {
@@ -200,6 +216,27 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
                 return false;
             }
             options.output = argv[++i];
+        } else if (argument == "--program") {
+            if (i + 1 == argc || program != 0) {
+                problem = i + 1 == argc ? "--program needs a number" : "--program given twice";
+                return false;
+            }
+            const std::string number = argv[++i];
+            char* end = nullptr;
+            const long value = std::strtol(number.c_str(), &end, 10);
+            if (number.empty() || *end != 0 || value < 1 || value > kProgramCount) {
+                problem = "--program takes a program from 1 to 128, not " + number;
+                return false;
+            }
+            program = static_cast<int>(value);
+        } else if (argument == "--channel") {
+            const std::string word = i + 1 < argc ? argv[++i] : "";
+            if (word != "pulse" && word != "triangle" && word != "noise") {
+                problem = "--channel takes pulse, triangle or noise";
+                return false;
+            }
+            options.channel = word == "pulse" ? Pulse : word == "triangle" ? Triangle : Noise;
+            channelGiven = true;
         } else if (argument == "--all") {
             options.allPrograms = true;
         } else if (argument == "--ignore-id") {
@@ -211,6 +248,8 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             options.command = argument;
         } else if (options.input.empty()) {
             options.input = argument;
+        } else if (options.command == "from-fti") {
+            options.moreInputs.push_back(argument);
         } else {
             problem = "one input file only (" + argument + " is extra)";
             return false;
@@ -222,7 +261,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         return false;
     }
     if (command != "to-text" && command != "to-fxb" && command != "to-fxp" && command != "check" &&
-        command != "default") {
+        command != "default" && command != "from-fti" && command != "to-fti") {
         problem = "unknown command " + command;
         return false;
     }
@@ -230,7 +269,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         problem = command == "default" ? "default takes no input file" : command + " needs an input file";
         return false;
     }
-    if ((command == "to-fxb" || command == "to-fxp") && options.output.empty()) {
+    if ((command == "to-fxb" || command == "to-fxp" || command == "to-fti") && options.output.empty()) {
         problem = command + " needs -o FILE";
         return false;
     }
@@ -242,11 +281,71 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         problem = "--ignore-id is for reading .fxb/.fxp files";
         return false;
     }
-    if (options.allPrograms && command != "to-text" && command != "default") {
+    if (options.allPrograms && command != "to-text" && command != "default" && command != "from-fti") {
         problem = "--all is for text output";
         return false;
     }
+    if (command == "to-fti" && program == 0) {
+        problem = "to-fti needs --program N";
+        return false;
+    }
+    if (program != 0 && command != "to-fti" && command != "from-fti") {
+        problem = "--program is for from-fti and to-fti";
+        return false;
+    }
+    if (channelGiven && command != "from-fti") {
+        problem = "--channel is for from-fti";
+        return false;
+    }
     return true;
+}
+
+// Every file is read before anything is written: one bad file changes nothing.
+int fromFti(const Options& options)
+{
+    std::vector<std::string> paths{options.input};
+    paths.insert(paths.end(), options.moreInputs.begin(), options.moreInputs.end());
+    const int first = options.program == 0 ? 0 : options.program - 1;
+    if (first + static_cast<int>(paths.size()) > kProgramCount)
+        return usageError(std::to_string(paths.size()) + " instruments from program " + std::to_string(first + 1) +
+                          " go past program 128");
+    const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+    std::vector<std::string> report;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        std::vector<unsigned char> bytes;
+        std::string error;
+        if (!wholefile::read(path, bytes, error))
+            return fileError(error);
+        fti::Instrument instrument;
+        if (!fti::read(bytes.data(), bytes.size(), instrument, error))
+            return fileError(path + ": " + error);
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, options.channel, state->programs[first + static_cast<int>(i)], notes);
+        for (const std::string& note : notes)
+            report.push_back(path + ": " + note);
+    }
+    for (const std::string& line : report)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return writeText(options, *state);
+}
+
+int toFti(const Options& options, const Loaded& loaded)
+{
+    const int index = options.program - 1;
+    const Program& program = loaded.state->programs[index];
+    std::string where = options.input + ": program " + std::to_string(options.program);
+    fti::Instrument instrument;
+    std::vector<std::string> notes;
+    std::string error;
+    if (!fticonversion::fromProgram(program, instrument, notes, error))
+        return fileError(where + ", " + error);
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "%s, %s\n", where.c_str(), note.c_str());
+    const std::vector<unsigned char> bytes = fti::write(instrument);
+    if (!wholefile::writeAtomically(options.output, bytes.data(), bytes.size(), error))
+        return fileError(error);
+    return kExitDone;
 }
 
 }  // namespace
@@ -265,10 +364,15 @@ int main(int argc, char** argv)
 
     if (options.command == "default")
         return writeText(options, *textbank::makeDefault());
+    if (options.command == "from-fti")
+        return fromFti(options);
 
     Loaded loaded;
     if (const int status = load(options, loaded); status != kExitDone)
         return status;
+
+    if (options.command == "to-fti")
+        return toFti(options, loaded);
 
     if (options.command == "check") {
         const size_t failing = reportEnvelopes(options, loaded, stdout);

@@ -1,0 +1,39 @@
+#!/usr/bin/env python3
+# Writes the fti_file fuzz target's seed corpus: small .fti files of each
+# version, laid down field by field as the tests' builder does.
+import os
+import struct
+
+os.chdir(os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'fuzz', 'corpus', 'fti_file'))
+
+
+def sequence(items, loop=-1, release=-1, setting=0, version=24):
+    out = bytes([1]) + struct.pack('<ii', len(items), loop)
+    if version >= 21:
+        out += struct.pack('<i', release)
+    if version >= 22:
+        out += struct.pack('<i', setting)
+    return out + bytes(item & 0xFF for item in items)
+
+
+def instrument(version, name, sequences, keys=0, samples=()):
+    out = b'FTI' + f'{version // 10}.{version % 10}'.encode() + bytes([1])
+    out += struct.pack('<i', len(name)) + name + bytes([len(sequences)])
+    for s in sequences:
+        out += s if s else bytes([0])
+    out += struct.pack('<i', keys) + bytes(range(keys * (4 if version >= 24 else 3)))
+    out += struct.pack('<i', len(samples))
+    for index, data in enumerate(samples):
+        out += struct.pack('<ii', index, 4) + b'kick' + struct.pack('<i', len(data)) + data
+    return out
+
+
+for version in range(20, 25):
+    body = [sequence([15, 12, 9, 6, 0], 1, 3, 0, version), sequence([0, 12, 7], 0, -1, version % 3, version),
+            sequence([1, -2, 3], -1, -1, version % 2, version), None, sequence([2, 1], 1, -1, 0, version)]
+    with open(f'v{version}.fti', 'wb') as f:
+        f.write(instrument(version, b'Lead', body, 2, [b'\x55\xaa\x00']))
+with open('empty.fti', 'wb') as f:
+    f.write(instrument(24, b'', [None] * 5))
+with open('long.fti', 'wb') as f:
+    f.write(instrument(24, b'n' * 128, [sequence(list(range(-128, 128)), 200, 100, 1)] * 5))

@@ -1,0 +1,272 @@
+#include "FtiConversion.h"
+
+#include "TextBank.h"
+#include "engine/EnvelopeCompiler.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace fticonversion {
+
+namespace {
+
+constexpr int32_t kMaxVolume = 15;
+constexpr int32_t kMaxDuty = 3;
+// The tracker counts notes from its C-0, which is Plinka's note 12.
+constexpr int32_t kTrackerNoteOffset = 12;
+constexpr int32_t kItemMin = -128;
+constexpr int32_t kItemMax = 127;
+constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
+
+std::string defaultText(int kind)
+{
+    return kind == Volume ? "15" : "0";
+}
+
+std::string valueText(bool fixed, int32_t value)
+{
+    std::string text = fixed ? "@" : "";
+    text += std::to_string(value);
+    return text;
+}
+
+// The text of the first `count` values with the markers where they fall.
+std::string markedText(const std::vector<int32_t>& values, bool fixed, size_t count, int32_t loop, int32_t release)
+{
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        if (static_cast<int32_t>(i) == loop)
+            text += i == 0 ? "| " : " | ";
+        else if (i != 0)
+            text += ' ';
+        text += valueText(fixed, values[i]);
+        if (static_cast<int32_t>(i) == release && i + 1 < count)
+            text += " /";
+    }
+    return text;
+}
+
+std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<std::string>& notes)
+{
+    const std::string name = textbank::kEnvelopeKindName[kind];
+    const auto note = [&](const std::string& what) { notes.push_back(name + ": " + what); };
+    if (!sequence.enabled || sequence.items.empty())
+        return defaultText(kind);
+
+    size_t count = sequence.items.size();
+    if (count > static_cast<size_t>(fti::kMaxUsedItems)) {
+        note(std::to_string(count) + " items; the tracker plays the first 252, and so does this program");
+        count = fti::kMaxUsedItems;
+    }
+    int32_t loop = sequence.loop;
+    int32_t release = sequence.release;
+    if (loop != fti::kNone && (loop < 0 || loop >= static_cast<int32_t>(count))) {
+        note("loop point " + std::to_string(loop) + " lies outside the sequence; left out");
+        loop = fti::kNone;
+    }
+    if (release != fti::kNone && (release < 0 || release >= static_cast<int32_t>(count))) {
+        note("release point " + std::to_string(release) + " lies outside the sequence; left out");
+        release = fti::kNone;
+    }
+    if (loop != fti::kNone && release != fti::kNone && loop > release) {
+        note("the loop comes after the release point, which Plinka cannot play; the loop is left out");
+        loop = fti::kNone;
+    }
+
+    std::vector<int32_t> values(count);
+    bool fixed = false;
+    bool clamped = false;
+    const auto clampTo = [&](int32_t value, int32_t low, int32_t high) {
+        clamped = clamped || value < low || value > high;
+        return std::clamp(value, low, high);
+    };
+    int32_t sum = 0;
+    int32_t previous = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t item = sequence.items[i];
+        int32_t& value = values[i];
+        switch (kind) {
+        case Volume:
+            value = clampTo(item, 0, kMaxVolume);
+            break;
+        case Arp:
+            if (sequence.setting == fti::kArpFixed) {
+                fixed = true;
+                value = clampTo(item + kTrackerNoteOffset, 0, kMaxFixedNote);
+            } else if (sequence.setting == fti::kArpRelative) {
+                sum += item;
+                value = clampTo(sum, kItemMin, kItemMax);
+            } else {
+                value = item;
+            }
+            break;
+        case Pitch:
+            // Plinka's Pitch adds to the period every frame; an absolute offset becomes its steps,
+            // a jump too large for one step reaching its target over the next ones.
+            value = sequence.setting == fti::kPitchAbsolute ? clampTo(item - previous, kItemMin, kItemMax) : item;
+            previous += value;
+            break;
+        case Duty:
+            value = clampTo(item, 0, kMaxDuty);
+            break;
+        default:
+            value = item;
+            break;
+        }
+    }
+    if (clamped)
+        note(fixed ? "fixed notes outside @0..@127 moved to the nearest"
+             : kind == Volume || kind == Duty
+                 ? "values outside 0.." + std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
+                       " moved to the nearest"
+                 : "steps beyond -128..127, which a tracker sequence cannot hold, "
+                   "moved to the nearest");
+    if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
+        note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
+    if (kind == Arp && sequence.setting > fti::kArpRelative)
+        note("unknown arpeggio setting " + std::to_string(sequence.setting) + ", read as absolute");
+    if (kind == Pitch && sequence.setting == fti::kPitchAbsolute && loop != fti::kNone)
+        note("absolute pitch made into relative steps; the loop now moves the pitch on each time it repeats");
+    if (kind == Pitch && sequence.setting > fti::kPitchAbsolute)
+        note("unknown pitch setting " + std::to_string(sequence.setting) + ", read as relative");
+
+    std::string text = markedText(values, fixed, count, loop, release);
+    if (text.size() > kMaxTextBytes) {
+        while (count > 1 && text.size() > kMaxTextBytes) {
+            --count;
+            if (loop >= static_cast<int32_t>(count))
+                loop = fti::kNone;
+            if (release >= static_cast<int32_t>(count))
+                release = fti::kNone;
+            text = markedText(values, fixed, count, loop, release);
+        }
+        note("longer than an envelope text holds; cut to its first " + std::to_string(count) + " values");
+    }
+    if (kind == Volume && release != fti::kNone && values[count - 1] != 0)
+        note("the release ends at volume " + std::to_string(values[count - 1]) +
+             ", which the tracker holds; Plinka ends the note there");
+    return text;
+}
+
+int8_t itemOf(int32_t value, bool& clamped)
+{
+    clamped = clamped || value < kItemMin || value > kItemMax;
+    return static_cast<int8_t>(std::clamp(value, kItemMin, kItemMax));
+}
+
+// A number token of a text that compiled: digits after an optional "-" or "@".
+int32_t numberOf(const std::string& token)
+{
+    const bool negative = token[0] == '-';
+    int64_t value = 0;
+    for (size_t i = token[0] == '-' || token[0] == '@' ? 1 : 0; i < token.size(); ++i)
+        value = std::min<int64_t>(value * 10 + (token[i] - '0'), kEnvelopeValueMax);
+    return static_cast<int32_t>(negative ? -value : value);
+}
+
+std::string counted(int32_t count, const char* thing)
+{
+    std::string text = std::to_string(count) + " " + thing;
+    if (count != 1)
+        text += 's';
+    return text;
+}
+
+}  // namespace
+
+void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
+               std::vector<std::string>& notes)
+{
+    if (instrument.name.size() >= kProgramNameSize)
+        notes.push_back("name: " + textbank::quoted(instrument.name) + " cut to " +
+                        std::to_string(kProgramNameSize - 1) + " bytes");
+    copyTextField(program.name, instrument.name.c_str());
+    program.channelType = channelType;
+    program.multi = 0;
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        copyTextField(program.envelopeText[kind], sequenceText(instrument.sequences[kind], kind, notes).c_str());
+    if (instrument.dpcmKeyCount != 0 || instrument.dpcmSampleCount != 0)
+        notes.push_back("DPCM: " + counted(instrument.dpcmKeyCount, "key assignment") + " and " +
+                        counted(instrument.dpcmSampleCount, "sample") + " left out; Plinka has no DPCM channel");
+}
+
+bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
+                 std::string& error)
+{
+    instrument = {};
+    instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
+    const auto scratch = std::make_unique<Envelope>();
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        const std::string name = textbank::kEnvelopeKindName[kind];
+        const std::string text(program.envelopeText[kind], strnlen(program.envelopeText[kind], kEnvelopeTextSize));
+        if (const char* message = compileEnvelopeOfKind(text.c_str(), *scratch, kind)) {
+            error = name + ": " + message;
+            return false;
+        }
+        fti::Sequence& sequence = instrument.sequences[kind];
+        if (scratch->isEmpty)
+            continue;
+        // The text compiled, so it is numbers, "@" notes and spaced markers.
+        std::vector<int32_t> values;
+        std::vector<bool> fixed;
+        int32_t loop = fti::kNone;
+        int32_t release = fti::kNone;
+        size_t at = 0;
+        while (at < text.size()) {
+            if (text[at] == ' ') {
+                ++at;
+                continue;
+            }
+            size_t end = text.find(' ', at);
+            if (end == std::string::npos)
+                end = text.size();
+            const std::string token = text.substr(at, end - at);
+            at = end;
+            if (token == "|") {
+                loop = static_cast<int32_t>(values.size());
+            } else if (token == "/") {
+                release = static_cast<int32_t>(values.size()) - 1;
+            } else {
+                values.push_back(numberOf(token));
+                fixed.push_back(token[0] == '@');
+            }
+        }
+        sequence.enabled = true;
+        const int32_t held = release == fti::kNone ? static_cast<int32_t>(values.size()) : release + 1;
+        if (loop != fti::kNone)
+            loop = std::min(loop, held - 1);  // a marker that ends the held part loops on its last value
+        const size_t fixedCount = static_cast<size_t>(std::count(fixed.begin(), fixed.end(), true));
+        const bool allFixed = kind == Arp && fixedCount == values.size();
+        if (kind == Arp && fixedCount != 0 && !allFixed)
+            notes.push_back(name + ": fixed notes among steps from the note, which a tracker sequence cannot mix; "
+                                   "they are written as step 0");
+        sequence.setting = allFixed ? fti::kArpFixed : 0;
+        bool clamped = false;
+        for (size_t i = 0; i < values.size(); ++i) {
+            int32_t value = values[i];
+            if (allFixed)
+                value -= kTrackerNoteOffset;
+            else if (fixed[i])
+                value = 0;
+            sequence.items.push_back(itemOf(value, clamped));
+        }
+        if (clamped)
+            notes.push_back(name + (allFixed ? ": fixed notes outside the tracker's C-0 to G-9 moved to the nearest"
+                                             : ": values outside -128..127 moved to the nearest"));
+        if (sequence.items.size() > static_cast<size_t>(fti::kMaxUsedItems)) {
+            notes.push_back(name + ": " + std::to_string(sequence.items.size()) +
+                            " values; a tracker plays the first 252, the rest are left out");
+            sequence.items.resize(fti::kMaxUsedItems);
+            if (loop >= fti::kMaxUsedItems)
+                loop = fti::kNone;
+            if (release >= fti::kMaxUsedItems)
+                release = fti::kNone;
+        }
+        sequence.loop = loop;
+        sequence.release = release;
+    }
+    return true;
+}
+
+}  // namespace fticonversion

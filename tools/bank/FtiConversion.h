@@ -1,0 +1,26 @@
+// A tracker instrument (.fti) as a Plinka program and back. The five
+// sequences become the five envelope texts, loop and release points the "|"
+// and "/" markers. What cannot be carried over exactly is made as close as
+// the envelopes allow and described in one note per case, each starting with
+// the sequence's envelope name ("Arp: ...").
+#pragma once
+
+#include "FtiFile.h"
+#include "engine/Program.h"
+
+#include <string>
+#include <vector>
+
+namespace fticonversion {
+
+// Sets the program's name, channel (a ChannelType), multi (off) and texts;
+// its compiled envelopes are left as they were.
+void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
+               std::vector<std::string>& notes);
+
+// The program's texts as a version 2.4 instrument. Fails with the compiler's
+// message, prefixed by the envelope's name, on a text that does not compile.
+bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
+                 std::string& error);
+
+}  // namespace fticonversion

@@ -1,0 +1,223 @@
+#include "FtiFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace fti {
+
+namespace {
+
+constexpr char kMagic[] = {'F', 'T', 'I'};
+constexpr int kTypeNone = 0;  // files of some versions write it for a 2A03
+constexpr int kType2A03 = 1;
+constexpr const char* kChipNames[] = {nullptr, nullptr, "VRC6", "VRC7", "FDS", "N163", "S5B"};
+constexpr int kFirstReleaseVersion = 21;
+constexpr int kFirstSettingVersion = 22;
+constexpr int kFirstDpcmDeltaVersion = 24;
+
+// A cursor that never passes the end: every read says whether it fitted.
+class Reader {
+public:
+    Reader(const unsigned char* data, size_t size) : data_(data), size_(size) {}
+
+    bool byte(uint8_t& value)
+    {
+        if (size_ - at_ < 1)
+            return false;
+        value = data_[at_++];
+        return true;
+    }
+    bool int32(int32_t& value)
+    {
+        if (size_ - at_ < 4)
+            return false;
+        uint32_t bits = 0;
+        for (int i = 3; i >= 0; --i)
+            bits = bits << 8 | data_[at_ + static_cast<size_t>(i)];
+        value = static_cast<int32_t>(bits);
+        at_ += 4;
+        return true;
+    }
+    bool skip(size_t count)
+    {
+        if (size_ - at_ < count)
+            return false;
+        at_ += count;
+        return true;
+    }
+    const unsigned char* here() const { return data_ + at_; }
+    size_t left() const { return size_ - at_; }
+
+private:
+    const unsigned char* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+void putInt32(std::vector<unsigned char>& out, int32_t value)
+{
+    const auto bits = static_cast<uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<unsigned char>(bits >> shift));
+}
+
+bool fail(std::string& error, std::string message)
+{
+    error = std::move(message);
+    return false;
+}
+
+bool readSequence(Reader& in, int version, int index, Sequence& sequence, std::string& error)
+{
+    const std::string which = "sequence " + std::to_string(index + 1);
+    const auto cut = [&](const char* what) { return fail(error, "cut short in " + which + "'s " + what); };
+    uint8_t enabled = 0;
+    if (!in.byte(enabled))
+        return cut("enabled byte");
+    sequence = {};
+    if (enabled == 0)
+        return true;
+    sequence.enabled = true;
+    int32_t count = 0;
+    if (!in.int32(count))
+        return cut("item count");
+    if (!in.int32(sequence.loop))
+        return cut("loop point");
+    if (version >= kFirstReleaseVersion && !in.int32(sequence.release))
+        return cut("release point");
+    if (version >= kFirstSettingVersion && !in.int32(sequence.setting))
+        return cut("setting");
+    if (count < 0)
+        return fail(error, which + " has a negative item count (" + std::to_string(count) + ")");
+    if (static_cast<size_t>(count) > in.left())
+        return fail(error, which + " counts " + std::to_string(count) + " items, the file holds " +
+                               std::to_string(in.left()) + " more bytes");
+    const auto* first = reinterpret_cast<const int8_t*>(in.here());
+    sequence.items.assign(first, first + count);
+    in.skip(sequence.items.size());
+    return true;
+}
+
+bool readDpcm(Reader& in, int version, Instrument& instrument, std::string& error)
+{
+    if (!in.int32(instrument.dpcmKeyCount))
+        return fail(error, "cut short before the DPCM key count");
+    const size_t entryBytes = version >= kFirstDpcmDeltaVersion ? 4 : 3;
+    if (instrument.dpcmKeyCount < 0)
+        return fail(error, "negative DPCM key count (" + std::to_string(instrument.dpcmKeyCount) + ")");
+    if (static_cast<size_t>(instrument.dpcmKeyCount) > in.left() / entryBytes)
+        return fail(error, "the DPCM key map counts " + std::to_string(instrument.dpcmKeyCount) +
+                               " entries, more than the file holds");
+    in.skip(static_cast<size_t>(instrument.dpcmKeyCount) * entryBytes);
+    if (!in.int32(instrument.dpcmSampleCount))
+        return fail(error, "cut short before the DPCM sample count");
+    if (instrument.dpcmSampleCount < 0)
+        return fail(error, "negative DPCM sample count (" + std::to_string(instrument.dpcmSampleCount) + ")");
+    for (int32_t sample = 0; sample < instrument.dpcmSampleCount; ++sample) {
+        const std::string which = "DPCM sample " + std::to_string(sample + 1);
+        int32_t index = 0;
+        int32_t length = 0;
+        if (!in.int32(index) || !in.int32(length))
+            return fail(error, "cut short in " + which);
+        if (length < 0 || static_cast<size_t>(length) > in.left())
+            return fail(error, which + " has a name length of " + std::to_string(length) + " bytes, the file holds " +
+                                   std::to_string(in.left()) + " more");
+        in.skip(static_cast<size_t>(length));
+        int32_t size = 0;
+        if (!in.int32(size))
+            return fail(error, "cut short in " + which);
+        if (size < 0 || static_cast<size_t>(size) > in.left())
+            return fail(error, which + " has " + std::to_string(size) + " bytes of data, the file holds " +
+                                   std::to_string(in.left()) + " more");
+        in.skip(static_cast<size_t>(size));
+    }
+    return true;
+}
+
+bool isDigit(unsigned char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+}  // namespace
+
+bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error)
+{
+    Reader in(data, size);
+    if (size < sizeof kMagic || std::memcmp(data, kMagic, sizeof kMagic) != 0)
+        return fail(error, "not a tracker instrument (it does not start with 'FTI')");
+    in.skip(sizeof kMagic);
+    if (in.left() < 3)
+        return fail(error, "cut short in the version");
+    const unsigned char* v = in.here();
+    if (!isDigit(v[0]) || v[1] != '.' || !isDigit(v[2]))
+        return fail(error, "unknown version (the bytes after 'FTI' are not a version like 2.4)");
+    instrument.version = (v[0] - '0') * 10 + (v[2] - '0');
+    in.skip(3);
+    if (instrument.version < kMinVersion || instrument.version > kMaxVersion)
+        return fail(error, "version " + std::string(1, static_cast<char>(v[0])) + "." +
+                               std::string(1, static_cast<char>(v[2])) + " is not read (versions 2.0 to 2.4 are)");
+    uint8_t type = 0;
+    if (!in.byte(type))
+        return fail(error, "cut short before the instrument type");
+    if (type != kTypeNone && type != kType2A03) {
+        if (type < std::size(kChipNames))
+            return fail(error,
+                        std::string("a ") + kChipNames[type] + " instrument; Plinka plays 2A03 instruments only");
+        return fail(error, "unknown instrument type " + std::to_string(type));
+    }
+    int32_t nameLength = 0;
+    if (!in.int32(nameLength))
+        return fail(error, "cut short before the name length");
+    if (nameLength < 0)
+        return fail(error, "negative name length (" + std::to_string(nameLength) + ")");
+    if (nameLength > kMaxNameBytes)
+        return fail(error, "name length " + std::to_string(nameLength) + " is longer than 128");
+    if (static_cast<size_t>(nameLength) > in.left())
+        return fail(error, "cut short in the name");
+    instrument.name.assign(reinterpret_cast<const char*>(in.here()), static_cast<size_t>(nameLength));
+    in.skip(static_cast<size_t>(nameLength));
+
+    uint8_t count = 0;
+    if (!in.byte(count))
+        return fail(error, "cut short before the sequence count");
+    for (int i = 0; i < count; ++i) {
+        Sequence sequence;
+        if (!readSequence(in, instrument.version, i, sequence, error))
+            return false;
+        if (i < kSequenceCount)
+            instrument.sequences[i] = std::move(sequence);
+    }
+    for (int i = count; i < kSequenceCount; ++i)
+        instrument.sequences[i] = {};
+    return readDpcm(in, instrument.version, instrument, error);
+}
+
+std::vector<unsigned char> write(const Instrument& instrument)
+{
+    std::vector<unsigned char> out(std::begin(kMagic), std::end(kMagic));
+    for (const char c : {'2', '.', '4'})
+        out.push_back(static_cast<unsigned char>(c));
+    out.push_back(kType2A03);
+    const size_t nameBytes = std::min(instrument.name.size(), static_cast<size_t>(kMaxNameBytes));
+    putInt32(out, static_cast<int32_t>(nameBytes));
+    out.insert(out.end(), instrument.name.begin(), instrument.name.begin() + static_cast<std::ptrdiff_t>(nameBytes));
+    out.push_back(kSequenceCount);
+    for (const Sequence& sequence : instrument.sequences) {
+        out.push_back(sequence.enabled ? 1 : 0);
+        if (!sequence.enabled)
+            continue;
+        putInt32(out, static_cast<int32_t>(sequence.items.size()));
+        putInt32(out, sequence.loop);
+        putInt32(out, sequence.release);
+        putInt32(out, sequence.setting);
+        for (const int8_t item : sequence.items)
+            out.push_back(static_cast<unsigned char>(item));
+    }
+    putInt32(out, 0);  // DPCM keys
+    putInt32(out, 0);  // DPCM samples
+    return out;
+}
+
+}  // namespace fti
