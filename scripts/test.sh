@@ -10,6 +10,10 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 started=$(date +%s)
 tier=${1:-full}
+# The compiler cache hits across clones of the project (CI builds a fresh one
+# each time) when paths are taken relative to the source and debug builds do
+# not hash the folder they run in.
+export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=true
 
 build() {
     echo "== build $1"
