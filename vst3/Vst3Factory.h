@@ -5,7 +5,9 @@
 #include "Vst3Interfaces.h"
 
 #if defined(_WIN32)
-#define PLINKA_VST3_EXPORT __declspec(dllexport)
+// Plinka.def names the exports: marked here as well, 32-bit Windows would
+// also export the stdcall-decorated GetPluginFactory@0.
+#define PLINKA_VST3_EXPORT
 #else
 #define PLINKA_VST3_EXPORT __attribute__((visibility("default")))
 #endif

@@ -45,7 +45,7 @@ std::string binaryInBundle(const std::string& path)
     if (!fs::is_directory(path, error))
         return path;
     const std::string stem = fs::path(path).stem().string();
-    for (const char* inside : {"/Contents/x86_64-linux/", "/Contents/x86_64-win/"}) {
+    for (const char* inside : {"/Contents/x86_64-linux/", "/Contents/x86_64-win/", "/Contents/x86-win/"}) {
         for (const char* suffix : {".so", ".vst3"}) {
             const std::string candidate = path + inside + stem + suffix;
             if (fs::is_regular_file(candidate, error))
