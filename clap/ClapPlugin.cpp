@@ -50,6 +50,7 @@ ClapPlugin::ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* 
         if (!(rate > 0.0))
             return false;
         self.sampleRate_ = static_cast<float>(rate);
+        self.instrument.prepare(self.sampleRate_);
         self.active_.store(true, std::memory_order_release);
         return true;
     };

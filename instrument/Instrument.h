@@ -39,6 +39,11 @@ public:
     // changes; answers whether the host should be told of one.
     bool render(float* left, float* right, int32_t frames, float hostRate);
 
+    // ---- host threads (activation, a new sample rate): never the audio thread ----
+    // Gets voice chips whose buffers could not be had earlier new ones, which
+    // the audio thread takes up at its next block.
+    void prepare(float hostRate) { engine.prepare(hostRate); }
+
     // ---- any thread: touches only atomics ----
     // Compares every channel's program with the last check and takes the
     // "bank changed" flag; when either changed, counts one more program

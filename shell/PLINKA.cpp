@@ -93,13 +93,13 @@ VstInt32 PLINKA::processEvents(VstEvents* events)
 void PLINKA::setSampleRate(float rate)
 {
     AudioEffectX::setSampleRate(rate);
-    instrument.engine.prepare(rate);
+    instrument.prepare(rate);
 }
 
 void PLINKA::resume()
 {
     AudioEffectX::resume();
-    instrument.engine.prepare(getSampleRate());
+    instrument.prepare(getSampleRate());
 }
 
 VstInt32 PLINKA::getProgram()

@@ -254,6 +254,7 @@ v3_result V3_API Vst3Plugin::setupProcessing(void* self, v3_process_setup* setup
     if (!setup || !(setup->sample_rate > 0.0) || !std::isfinite(setup->sample_rate))
         return V3_INVALID_ARG;
     owner(self)->sampleRate_.store(setup->sample_rate, std::memory_order_release);
+    owner(self)->instrument.prepare(static_cast<float>(setup->sample_rate));
     return V3_OK;
 }
 
