@@ -206,28 +206,41 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 
 void Engine::mixVoices(int32_t count, const BankSnapshot& bank)
 {
-    std::fill(mix_, mix_ + count, 0.0f);
+    // No event falls inside the span, so every chip may run the frames the
+    // span needs before any of it is read: the samples are the same as when
+    // each frame runs as the last one runs dry, and the buffers can then be
+    // read side by side.
+    long length[kVoiceCount] = {};
+    Band_Buffer* buffers[kVoiceCount];
+    short* dests[kVoiceCount];
+    int together = 0;
     for (int i = 0; i < kVoiceCount; ++i) {
         if (!chipReady[i])
             continue;  // no buffer to read: this voice is silent
         Voice& voice = voicePool.voices[i];
         VoiceChip& chip = voiceChips[i];
-        int32_t done = 0;
-        while (done < count) {
-            if (chip.buffer.samples_avail() == 0) {
-                stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
-                               controllers[voice.channel], frameRate);
-                if (chip.buffer.samples_avail() == 0)
-                    break;  // a free voice renders nothing until an event restarts it
-            }
-            const long wanted = std::min<long>(chip.buffer.samples_avail(), count - done);
-            const long read = chip.buffer.read_samples(pcm_, wanted);
-            // Voices are added in index order, as one sample-by-sample sum would.
-            for (long j = 0; j < read; ++j)
-                mix_[done + j] += static_cast<float>(pcm_[j]) * kSampleScale;
-            done += static_cast<int32_t>(read);
+        while (chip.buffer.samples_avail() < count) {
+            const long before = chip.buffer.samples_avail();
+            stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
+                           controllers[voice.channel], frameRate);
+            if (chip.buffer.samples_avail() == before)
+                break;  // a free voice renders nothing until an event restarts it
+        }
+        if (chip.buffer.samples_avail() >= count) {
+            length[i] = count;
+            buffers[together] = &chip.buffer;
+            dests[together++] = pcm_[i];
+        } else {
+            length[i] = chip.buffer.read_samples(pcm_[i], chip.buffer.samples_avail());
         }
     }
+    Band_Buffer::read_samples(buffers, dests, together, count);
+
+    // Voices are added in index order, as one sample-by-sample sum would.
+    std::fill(mix_, mix_ + count, 0.0f);
+    for (int i = 0; i < kVoiceCount; ++i)
+        for (long j = 0; j < length[i]; ++j)
+            mix_[j] += static_cast<float>(pcm_[i][j]) * kSampleScale;
 }
 
 void Engine::render(float* left, float* right, int32_t frames, float hostRate)

@@ -87,5 +87,5 @@ private:
 
     static constexpr int32_t kMixLength = 1024;
     float mix_[kMixLength];
-    short pcm_[kMixLength];
+    short pcm_[kVoiceCount][kMixLength];
 };

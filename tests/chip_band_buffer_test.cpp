@@ -243,6 +243,55 @@ TEST(BandBufferReadOut, ClampsAtTheLimitsAndRecoversBecauseTheSumIsKept)
     EXPECT_EQ(buffer.integrator() >> 15, -34510);
 }
 
+TEST(BandBufferReadOut, BuffersReadTogetherGiveWhatEachGivesAlone)
+{
+    // Seven buffers (a group of four and three alone), random steps that
+    // drive some past the 16-bit limits, read in uneven spans; then a group
+    // with a different leak, which must fall back to reading each alone.
+    constexpr int kBuffers = 7;
+    Band_Buffer together[kBuffers], alone[kBuffers];
+    Band_Synth<12> synth(15);
+    synth.set_volume(0.1128);
+    std::srand(7);
+    for (int b = 0; b < kBuffers; ++b) {
+        for (Band_Buffer* buffer : {&together[b], &alone[b]})
+            setUp(*buffer, ntsc_clock, 44100);
+        for (int n = 0; n < 60; ++n) {
+            const auto pos =
+                static_cast<uint32_t>(std::rand() % 2000) << 16 | static_cast<uint32_t>(std::rand() & 0xFFFF);
+            const int delta = std::rand() % 161 - 80;
+            synth.add_delta_at(pos, delta, together[b]);
+            synth.add_delta_at(pos, delta, alone[b]);
+        }
+        together[b].end_frame(90000);
+        alone[b].end_frame(90000);
+    }
+    int32_t clamped = 0;
+    for (long span : {1L, 333L, 1024L, 0L, 700L}) {
+        if (span == 700) {
+            together[2].set_highpass(0);
+            alone[2].set_highpass(0);
+        }
+        std::vector<short> joint(kBuffers * static_cast<size_t>(span) + 1), single(joint.size());
+        Band_Buffer* buffers[kBuffers];
+        short* dests[kBuffers];
+        for (int b = 0; b < kBuffers; ++b) {
+            buffers[b] = &together[b];
+            dests[b] = joint.data() + b * span;
+            ASSERT_EQ(alone[b].read_samples(single.data() + b * span, span), span);
+        }
+        Band_Buffer::read_samples(buffers, dests, kBuffers, span);
+        ASSERT_EQ(joint, single) << "span " << span;
+        for (int b = 0; b < kBuffers; ++b) {
+            EXPECT_EQ(together[b].integrator(), alone[b].integrator());
+            EXPECT_EQ(together[b].samples_avail(), alone[b].samples_avail());
+        }
+        for (short s : single)
+            clamped += s == 32767 || s == -32768;
+    }
+    EXPECT_GT(clamped, 0) << "the steps never reached the limits";
+}
+
 TEST(BandBufferReadOut, EmptyOrZeroLengthReadsChangeNothing)
 {
     Band_Buffer buffer;

@@ -6,6 +6,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int cell_fill_byte = 0x7F;  // two of them make `zero_level`
@@ -125,6 +129,87 @@ long Band_Buffer::read_samples(short* dest, long max)
     integrator_ = sum;
     remove_samples(count);
     return count;
+}
+
+void Band_Buffer::read_samples(Band_Buffer* const* buffers, short* const* dests, int n, long count)
+{
+    int k = 0;
+    for (; k + 4 <= n; k += 4) {
+        bool together = true;
+        for (int j = 0; j < 4; ++j) {
+            const Band_Buffer& b = *buffers[k + j];
+            together =
+                together && b.buffer_ && b.samples_avail() >= count && b.highpass_shift_ == buffers[k]->highpass_shift_;
+        }
+        if (together && count > 0) {
+            read_four(buffers + k, dests + k, count);
+        } else {
+            for (int j = 0; j < 4; ++j)
+                buffers[k + j]->read_samples(dests[k + j], count);
+        }
+    }
+    for (; k < n; ++k)
+        buffers[k]->read_samples(dests[k], count);
+}
+
+void Band_Buffer::read_four(Band_Buffer* const* buffers, short* const* dests, long count)
+{
+    // The integrator of read_samples, one lane per buffer.
+    const uint16_t* const c0 = buffers[0]->buffer_;
+    const uint16_t* const c1 = buffers[1]->buffer_;
+    const uint16_t* const c2 = buffers[2]->buffer_;
+    const uint16_t* const c3 = buffers[3]->buffer_;
+    short* const d0 = dests[0];
+    short* const d1 = dests[1];
+    short* const d2 = dests[2];
+    short* const d3 = dests[3];
+    const int shift = buffers[0]->highpass_shift_;
+    int32_t sums[4] = {buffers[0]->integrator_, buffers[1]->integrator_, buffers[2]->integrator_,
+                       buffers[3]->integrator_};
+#if defined(__SSE2__)
+    // Wrapping 32-bit lanes as in the scalar loop; the saturating pack is
+    // its clamp to 16 bits.
+    __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums));
+    const __m128i leak = _mm_cvtsi32_si128(shift);
+    const __m128i zero = _mm_set1_epi32(zero_level);
+    for (long i = 0; i < count; ++i) {
+        __m128i cells = _mm_setzero_si128();
+        cells = _mm_insert_epi16(cells, c0[i], 0);
+        cells = _mm_insert_epi16(cells, c1[i], 2);
+        cells = _mm_insert_epi16(cells, c2[i], 4);
+        cells = _mm_insert_epi16(cells, c3[i], 6);
+        const __m128i input = _mm_slli_epi32(_mm_sub_epi32(cells, zero), integrator_bits);
+        const __m128i out = _mm_packs_epi32(_mm_srai_epi32(sum, integrator_bits), sum);
+        sum = _mm_add_epi32(_mm_sub_epi32(sum, _mm_sra_epi32(sum, leak)), input);
+        d0[i] = static_cast<short>(_mm_extract_epi16(out, 0));
+        d1[i] = static_cast<short>(_mm_extract_epi16(out, 1));
+        d2[i] = static_cast<short>(_mm_extract_epi16(out, 2));
+        d3[i] = static_cast<short>(_mm_extract_epi16(out, 3));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), sum);
+#else
+    using Lanes = int32_t __attribute__((vector_size(16)));
+    using Words = uint32_t __attribute__((vector_size(16)));
+    Lanes sum = {sums[0], sums[1], sums[2], sums[3]};
+    for (long i = 0; i < count; ++i) {
+        Lanes s = sum >> integrator_bits;
+        const Words cells = {c0[i], c1[i], c2[i], c3[i]};
+        const Words input = (cells - zero_level) << integrator_bits;
+        sum = reinterpret_cast<Lanes>(reinterpret_cast<Words>(sum) - reinterpret_cast<Words>(sum >> shift) + input);
+        s = s < -32768 ? -32768 : s;
+        s = s > 32767 ? 32767 : s;
+        d0[i] = static_cast<short>(s[0]);
+        d1[i] = static_cast<short>(s[1]);
+        d2[i] = static_cast<short>(s[2]);
+        d3[i] = static_cast<short>(s[3]);
+    }
+    for (int j = 0; j < 4; ++j)
+        sums[j] = sum[j];
+#endif
+    for (int j = 0; j < 4; ++j) {
+        buffers[j]->integrator_ = sums[j];
+        buffers[j]->remove_samples(count);
+    }
 }
 
 void Band_Buffer::remove_samples(long count)

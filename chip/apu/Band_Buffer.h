@@ -51,6 +51,11 @@ public:
     // Integrates up to `max` samples into `dest` and removes them; answers the
     // count. Reading in runs or one sample at a time gives the same samples.
     long read_samples(short* dest, long max);
+    // Reads `count` samples from each of `n` buffers into `dests`, exactly as
+    // read_samples would; each buffer must have them available. Four buffers
+    // of the same rate are integrated side by side, which overlaps their
+    // integrators' chains of dependent steps.
+    static void read_samples(Band_Buffer* const* buffers, short* const* dests, int n, long count);
     void remove_samples(long count);
     void remove_silence(long count);
 
@@ -65,6 +70,8 @@ public:
     int32_t clock_rate() const { return clock_rate_; }
 
 private:
+    static void read_four(Band_Buffer* const* buffers, short* const* dests, long count);
+
     template <int Width> friend class Band_Synth;  // adds its impulses straight into the cells
 
     uint32_t factor_ = 0xFFFFFFFF;  // output samples per chip clock, 16.16
