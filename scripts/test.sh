@@ -15,8 +15,17 @@ tier=${1:-full}
 # not hash the folder they run in.
 export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=true
 
+# Each stage says how long it took, so a slow one shows where the time goes.
+stage_start=$started
+stage() {
+    local now
+    now=$(date +%s)
+    echo "== $1 (previous stage took $(( now - stage_start )) s)"
+    stage_start=$now
+}
+
 build() {
-    echo "== build $1"
+    stage "build $1"
     cmake --preset "$1" >/dev/null
     cmake --build --preset "$1"
 }
@@ -39,22 +48,24 @@ scripts/setup-wine.sh
 # linux, win32 and win64 are the products; asan (AddressSanitizer with
 # UndefinedBehaviorSanitizer) runs the native suite again to catch memory
 # errors and undefined behaviour, tsan (ThreadSanitizer) the tests where
-# threads meet. win32 is built before the Linux host tests run: LMMS hosts it.
+# threads meet (its build preset makes only the three programs that hold them). win32 is built before the Linux host tests run: LMMS hosts it.
 for preset in linux win32 win64 asan tsan; do
     build "$preset"
 done
 
-echo "== test linux"
+stage "test linux"
 ctest --preset linux -j2
-echo "== test win64"
+stage "test win64"
 ctest --preset win64 -j2
-echo "== test win32"
+stage "test win32"
 ctest --preset win32 -j2
-echo "== test asan"
+stage "test asan"
 ctest --preset asan -j2
-echo "== test tsan (threads)"
+stage "test tsan (threads)"
 ctest --preset tsan -j2 -L threads
 
+stage "fuzz"
 scripts/fuzz.sh 30
+stage "done"
 
 echo "== all tests passed in $(( $(date +%s) - started )) s"
