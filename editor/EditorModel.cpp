@@ -1,9 +1,11 @@
 #include "EditorModel.h"
 
+#include "FtiDrop.h"
 #include "instrument/Instrument.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 EditorModel::EditorModel(Instrument& instrument, ProgramChangeNotice notice, void* context)
@@ -35,6 +37,8 @@ void EditorModel::polyphonyText(char (&text)[32]) const
 
 const char* EditorModel::statusText() const
 {
+    if (!dropText_.empty())
+        return dropText_.c_str();
     return errorText_ ? errorText_ : "OK";
 }
 
@@ -73,6 +77,12 @@ void EditorModel::editEnvelope(int kind, const char* text)
 {
     if (kind < 0 || kind >= kEnvelopeKindCount)
         return;
+    // The Win32 window reports its own filling of the fields as edits: those
+    // leave the text as it was, and the drop's message stays.
+    char texts[kEnvelopeKindCount][kEnvelopeTextSize];
+    instrument_.envelopeTexts(shownProgram_, texts);
+    if (std::strncmp(texts[kind], text ? text : "", kEnvelopeTextSize - 1) != 0)
+        dropText_.clear();
     errorText_ = instrument_.setEnvelopeText(shownProgram_, kind, text);
     statusChanged();
 }
@@ -122,6 +132,22 @@ void EditorModel::click(int control)
 void EditorModel::moveGainSlider(int32_t position)
 {
     instrument_.editParameter(kParamGain, kGainSliderMax - std::clamp(position, 0, kGainSliderMax));
+}
+
+void EditorModel::dropFiles(const std::vector<std::string>& paths)
+{
+    ftidrop::Outcome outcome = ftidrop::load(instrument_, shownProgram_, paths);
+    if (outcome.status.empty())
+        return;
+    dropText_ = std::move(outcome.status);
+    statusChanged();
+    if (outcome.loaded == 0)
+        return;
+    errorText_ = outcome.compileError;
+    refreshTexts_ = true;
+    // Program names changed: the host hears of it as of a program change.
+    instrument_.markProgramsChanged();
+    checkProgramChange();
 }
 
 void EditorModel::markForRefresh()

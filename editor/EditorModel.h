@@ -11,6 +11,8 @@
 #include "engine/Program.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class Instrument;
 
@@ -56,7 +58,8 @@ public:
     // "MIDIch:%i" (1..16) and "Polyphony:%i", at most 31 characters.
     void midiChannelText(char (&text)[32]) const;
     void polyphonyText(char (&text)[32]) const;
-    // The last compile message of an edit, or "OK".
+    // What the last drop of files did, until the next edit changes a text;
+    // otherwise the last compile message of an edit, or "OK".
     const char* statusText() const;
     int32_t sliderPosition() const;
     // Whether a button shows its highlighted state.
@@ -73,6 +76,10 @@ public:
     void click(int control);
     // The slider reports its position, 0 (top) .. 200.
     void moveGainSlider(int32_t position);
+    // Files (UTF-8 paths) dropped on the window: the tracker instruments among
+    // them go into the shown program and the ones after it, and the status
+    // line says what happened. Reads the files: the user-interface thread only.
+    void dropFiles(const std::vector<std::string>& paths);
 
     // Runs the instrument's program check and gives notice of a change; the
     // window then shows it at its next refresh.
@@ -105,4 +112,5 @@ private:
     // Message of the last compile started from the editor; null when it
     // succeeded. Points at one of the compiler's constant messages.
     const char* errorText_ = nullptr;
+    std::string dropText_;  // what the last drop did; empty once a text was edited
 };

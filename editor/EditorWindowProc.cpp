@@ -1,11 +1,16 @@
 // Messages of the editor's main window: the controls' notifications become
-// the EditorModel's actions, and the owner-drawn buttons and the envelope
-// labels are painted with their highlights and marks.
+// the EditorModel's actions, files dropped from Explorer are handed to it,
+// and the owner-drawn buttons and the envelope labels are painted with their
+// highlights and marks.
 #include "GUI.h"
 
 #include "EditorModel.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -30,11 +35,41 @@ void drawButton(const EditorModel& model, const DRAWITEMSTRUCT& item)
     DrawTextA(dc, text, length < static_cast<int>(sizeof text) ? length : -1, &area, DT_CENTER);
 }
 
+std::string utf8Of(const wchar_t* text, int length)
+{
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+// The dropped files' paths as UTF-8, for the model; the drop's memory is
+// the receiver's to free.
+void dropFiles(EditorModel& model, HDROP drop)
+{
+    constexpr UINT kCountQuery = 0xFFFFFFFF;
+    const UINT count = DragQueryFileW(drop, kCountQuery, nullptr, 0);
+    std::vector<std::string> paths;
+    for (UINT i = 0; i < count; ++i) {
+        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+        std::wstring path(length + 1, L'\0');
+        if (length > 0 && DragQueryFileW(drop, i, path.data(), length + 1) == length)
+            paths.push_back(utf8Of(path.c_str(), static_cast<int>(length)));
+    }
+    DragFinish(drop);
+    model.dropFiles(paths);
+}
+
 }  // namespace
 
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* gui = reinterpret_cast<GUI*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (gui && message == WM_DROPFILES && wParam != 0) {
+        dropFiles(gui->model, reinterpret_cast<HDROP>(wParam));
+        return 0;
+    }
     if (!gui || wParam == 0 || lParam == 0)
         return DefWindowProcA(window, message, wParam, lParam);
     EditorModel& model = gui->model;

@@ -3,9 +3,11 @@
 #include "EditorModel.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -33,6 +35,17 @@ HWND createControl(HWND parent, const char* className, const char* text, DWORD s
 {
     return CreateWindowExA(0, className, text, style, x, y, width, height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module(), nullptr);
+}
+
+// The status may name dropped files, whose names are UTF-8.
+void setUtf8Text(HWND control, const char* text)
+{
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (length <= 0)
+        return;
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
+    SetWindowTextW(control, wide.c_str());
 }
 
 void destroy(HWND& control)
@@ -112,6 +125,8 @@ bool GUI::open(void* parentWindow)
     controllersButton =
         createControl(window, "button", "Controllers", kButtonStyle, kControllersButton, 330, 200, 90, 25);
     statusLabel = createControl(window, "static", "ST_U", kLabelStyle, kStatusLabel, 10, 234, 575, 20);
+    // Tracker instruments dropped from Explorer arrive as WM_DROPFILES.
+    DragAcceptFiles(window, TRUE);
 
     model.markForRefresh();
     return true;
@@ -148,7 +163,7 @@ void GUI::idle()
         SetWindowTextA(midiChannelLabel, text);
         model.polyphonyText(text);
         SetWindowTextA(polyphonyLabel, text);
-        SetWindowTextA(statusLabel, model.statusText());
+        setUtf8Text(statusLabel, model.statusText());
         // Repainted with their current highlights and marks.
         for (HWND control :
              {multiButton, ntscButton, palButton, pulseButton, triangleButton, noiseButton, controllersButton})

@@ -65,6 +65,13 @@ private:
     void receivePaste(_XEvent& event);
     void insertPasted(int kind, const std::string& text);
 
+    // ---- files dropped from other programs (XDND, version 5) ----
+    void dndMessage(_XEvent& event);
+    void receiveDrop(_XEvent& event);
+    // Tells the source of the drop under way that it is over, and forgets it.
+    void finishDrop(bool accepted);
+    void sendToSource(unsigned long type, const long (&data)[5]);
+
     void draw();
     // The canvas's pixels into the image, in the window's pixel format.
     void convertCanvas();
@@ -105,4 +112,9 @@ private:
     std::string primaryText_;
     int pasteField_ = -1;  // the field a requested paste goes into
     unsigned long pasteTarget_ = 0;
+
+    unsigned long dndAtoms_[12] = {};  // see the DndAtom enumeration
+    unsigned long dndSource_ = 0;      // the window dragging over us; 0 for none
+    bool dndOffersFiles_ = false;      // whether it offers text/uri-list
+    bool dndDropping_ = false;         // dropped: the files are being asked for
 };

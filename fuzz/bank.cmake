@@ -1,4 +1,4 @@
-# Bank files: the .fxb/.fxp container and the text bank.
+# Bank files: the .fxb/.fxp container and the text bank; the core's .fti reader.
 plinka_fuzzer(fx_file_fuzz plinka_bank)
 plinka_fuzzer(text_bank_fuzz plinka_bank)
-plinka_fuzzer(fti_file_fuzz plinka_bank)
+plinka_fuzzer(fti_file_fuzz plinka_instrument)

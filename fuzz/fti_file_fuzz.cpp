@@ -3,8 +3,8 @@
 // and import again to the same texts.
 #include "FuzzCheck.h"
 #include "engine/EnvelopeCompiler.h"
-#include "tools/bank/FtiConversion.h"
-#include "tools/bank/FtiFile.h"
+#include "instrument/FtiConversion.h"
+#include "instrument/FtiFile.h"
 
 #include <cstring>
 #include <memory>

@@ -5,15 +5,18 @@
 // test script).
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -469,4 +472,44 @@ TEST_F(Editor, TwoInstrumentsRegisterTwoClasses)
     EXPECT_STRNE(a, b);
     EXPECT_EQ(std::string(a).substr(0, 6), std::string(b).substr(0, 6));
     second.dispatch(effEditClose);
+}
+
+// Explorer's drop as the window receives it: a DROPFILES block of wide paths
+// in global memory, which the receiver frees.
+TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+    const std::wstring path = std::wstring(folder) + L"plinka drop \u00e9.fti";  // not ASCII: the UTF-8 way through
+    ftitest::FtiBuilder file;
+    file.name = "Dropped";
+    file.sequences[Volume] = ftitest::seq({15, 8, 0}, -1, 1);
+    file.sequences[Duty] = ftitest::seq({1});
+    const std::vector<unsigned char> bytes = file.bytes();
+    FILE* out = _wfopen(path.c_str(), L"wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+
+    idle();
+    const size_t listBytes = (path.size() + 2) * sizeof(wchar_t);  // its NUL and the list's
+    HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + listBytes);
+    ASSERT_NE(drop, nullptr);
+    auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
+    GlobalUnlock(drop);
+    ASSERT_TRUE(PostMessageW(editorWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0));
+    pumpMessages();
+    idle();
+
+    EXPECT_EQ(programText(0, Volume), "15 8 / 0");
+    EXPECT_EQ(programText(0, Duty), "1");
+    char name[64] = {};
+    dispatch(effGetProgramName, 0, 0, name);
+    EXPECT_STREQ(name, "Dropped");
+    EXPECT_EQ(textOf(control(5 + Volume)), "15 8 / 0");
+    EXPECT_EQ(textOf(byId(1013)), "Loaded \"Dropped\" into program 1") << "the fields' refill keeps it";
+    DeleteFileW(path.c_str());
 }

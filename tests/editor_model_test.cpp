@@ -1,16 +1,22 @@
 // What the editor's controls do to the instrument, without a window: the
 // same logic the Win32 editor runs, on every platform.
+#include "FtiBuilder.h"
 #include "editor/EditorModel.h"
+#include "editor/UriList.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/Instrument.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -236,4 +242,115 @@ TEST_F(Model, AProgramChangeBeforeTheWindowShowsItNeverRedirectsAnEdit)
     EXPECT_STREQ(texts[Volume], "9 9");
     EXPECT_TRUE(model.takeRefreshStatus());
     EXPECT_FALSE(model.takeRefreshTexts());
+}
+
+// ---- tracker instruments dropped on the window ----
+
+namespace {
+
+class Drop : public Model {
+protected:
+    void SetUp() override
+    {
+        folder = std::filesystem::temp_directory_path() / ("plinka-drop-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+
+    std::string write(const std::string& name, const std::vector<unsigned char>& bytes)
+    {
+        const std::filesystem::path path = folder / name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return path.string();
+    }
+    std::string bass()
+    {
+        ftitest::FtiBuilder file;
+        file.name = "Bass";
+        file.sequences[Volume] = ftitest::seq({15, 10, 5, 0}, 1, 2);
+        file.sequences[Duty] = ftitest::seq({2});
+        return write("bass.fti", file.bytes());
+    }
+    // An inexact one: its conversion leaves a note.
+    std::string lead()
+    {
+        ftitest::FtiBuilder file;
+        file.name = "Lead";
+        file.sequences[Arp] = ftitest::seq({0, 4, 3}, 1, -1, 2);  // relative, looped
+        return write("lead.fti", file.bytes());
+    }
+    std::string vrc6()
+    {
+        ftitest::FtiBuilder file;
+        file.type = 2;
+        return write("vrc6.fti", file.bytes());
+    }
+
+    std::filesystem::path folder;
+};
+
+}  // namespace
+
+TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothing)
+{
+    int notices = 0;
+    EditorModel editor(
+        *core, [](void* count) { ++*static_cast<int*>(count); }, &notices);
+    core->settings.channelProgram[0] = 4;
+    showEditedChannel(0);
+    editor.markForRefresh();
+    editor.takeRefreshTexts();
+    const Program seventh = program(6);
+
+    editor.dropFiles({bass(), vrc6(), lead()});
+    EXPECT_STREQ(editor.statusText(),
+                 "Loaded 2 instruments into programs 5-6; vrc6.fti: a VRC6 instrument; Plinka p... (+1 more)");
+    EXPECT_STREQ(program(4).name, "Bass");
+    EXPECT_EQ(text(4, Volume), "15 | 10 5 / 0");
+    EXPECT_EQ(text(4, Duty), "2");
+    EXPECT_EQ(program(4).envelope[Volume].length, 4) << "compiled";
+    EXPECT_STREQ(program(5).name, "Lead");
+    EXPECT_EQ(text(5, Arp), "0 | 4 7");
+    EXPECT_EQ(program(5).channelType, Pulse);
+    EXPECT_EQ(std::memcmp(&program(6), &seventh, sizeof seventh), 0);
+    EXPECT_EQ(notices, 1) << "the host hears of the new names";
+    EXPECT_TRUE(editor.takeRefreshTexts());
+
+    // One file alone, with its note; a field filled with the text it holds
+    // (as the Win32 window reports it) keeps the message, a real edit ends it.
+    editor.dropFiles({lead()});
+    EXPECT_STREQ(editor.statusText(),
+                 "Loaded \"Lead\" into program 5; Arp: relative arpeggio made into steps from the note; the...");
+    editor.editEnvelope(Volume, "15");
+    EXPECT_STRNE(editor.statusText(), "OK");
+    editor.editEnvelope(Volume, "15 1");
+    EXPECT_STREQ(editor.statusText(), "OK");
+
+    // Only bad files: their problem alone, and nothing changes.
+    const Program fifth = program(4);
+    editor.dropFiles({(folder / "missing.fti").string(), folder.string()});
+    EXPECT_STREQ(editor.statusText(), "missing.fti: cannot open: No such file or directory (+1 more)");
+    EXPECT_EQ(std::memcmp(&program(4), &fifth, sizeof fifth), 0);
+    EXPECT_EQ(notices, 2);
+}
+
+TEST_F(Drop, AtTheLastProgramOneLoadsAndTheRestIsSaidNotToFit)
+{
+    core->settings.channelProgram[0] = 127;
+    showEditedChannel(0);
+    model.markForRefresh();
+    model.dropFiles({bass(), lead()});
+    EXPECT_STREQ(model.statusText(), "Loaded \"Bass\" into program 128; 1 file left out after the last program, 128");
+    EXPECT_STREQ(program(127).name, "Bass");
+    EXPECT_STRNE(program(0).name, "Lead");
+}
+
+TEST(UriList, LocalFileUrisBecomeDecodedPathsAndTheRestIsLeftOut)
+{
+    const std::string text = "# dragged\r\nfile:///a/b%20c%C3%A9.fti\r\nfile://localhost/x.fti\nFILE:///y\r\n"
+                             "http://host/z\r\nfile://other/w\r\nfile://me/v\r\nfile:///nul%00\r\nfile:///p%2x%4\r\n"
+                             "file:/q\r\n\r\nfile:///last";
+    EXPECT_EQ(urilist::filePaths(text, "me"),
+              (std::vector<std::string>{"/a/b c\xC3\xA9.fti", "/x.fti", "/y", "/v", "/p%2x%4", "/last"}));
+    EXPECT_EQ(urilist::filePaths("file://me/v"), std::vector<std::string>{}) << "another machine's";
 }

@@ -7,6 +7,7 @@
 // build folder.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 
 #include <X11/XKBlib.h>
@@ -22,6 +23,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <memory>
 #include <string>
@@ -594,4 +597,105 @@ TEST_F(LinuxEditor, ABrokenConnectionNeverEndsTheHost)
     editorWindow = onlyChild(hostWindow);
     click(kNoise);
     EXPECT_EQ(channelType0(), 2) << "a new connection at the next open";
+}
+
+// Another program dragging a tracker instrument over the editor and dropping
+// it, as file managers do: XDND version 5 with its types in XdndTypeList.
+TEST_F(LinuxEditor, ATrackerInstrumentDroppedFromAnotherProgramFillsTheShownProgram)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("plinka x11 drop " + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    ftitest::FtiBuilder file;
+    file.name = "Dropped";
+    file.sequences[Volume] = ftitest::seq({15, 8, 0}, -1, 1);
+    file.sequences[Duty] = ftitest::seq({1});
+    const std::vector<unsigned char> bytes = file.bytes();
+    std::ofstream(folder / "x 1.fti", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    // The space %-encoded, as sources do; a comment and a web address around it.
+    std::string uriList = "# dragged\r\nhttp://example.org/a.fti\r\nfile://";
+    for (const char c : (folder / "x 1.fti").string())
+        uriList += c == ' ' ? std::string("%20") : std::string(1, c);
+    uriList += "\r\n";
+
+    auto atom = [&](const char* name) { return XInternAtom(display, name, False); };
+    const Atom uriType = atom("text/uri-list"), copy = atom("XdndActionCopy"), selection = atom("XdndSelection");
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    ASSERT_EQ(XGetWindowProperty(display, editorWindow, atom("XdndAware"), 0, 1, False, XA_ATOM, &type, &format, &count,
+                                 &remaining, &data),
+              Success);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(reinterpret_cast<long*>(data)[0], 5) << "XDND version 5";
+    XFree(data);
+
+    const Window source = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+    const Atom types[] = {atom("text/plain"), atom("UTF8_STRING"), atom("STRING"), uriType};
+    XChangeProperty(display, source, atom("XdndTypeList"), XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(types), 4);
+    XSetSelectionOwner(display, selection, source, CurrentTime);
+    auto send = [&](const char* message, long l1, long l2, long l3, long l4) {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = editorWindow;
+        event.xclient.message_type = atom(message);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(source);
+        event.xclient.data.l[1] = l1;
+        event.xclient.data.l[2] = l2;
+        event.xclient.data.l[3] = l3;
+        event.xclient.data.l[4] = l4;
+        XSendEvent(display, editorWindow, False, NoEventMask, &event);
+        pump();
+    };
+    // The source's next event of a type, the editor idled meanwhile.
+    auto awaitEvent = [&](int eventType, XEvent& event) {
+        for (int i = 0; i < 2000; ++i) {
+            if (XCheckTypedWindowEvent(display, source, eventType, &event))
+                return true;
+            pump(1);
+        }
+        return false;
+    };
+
+    send("XdndEnter", 5L << 24 | 1, 0, 0, 0);  // more than three types: see XdndTypeList
+    send("XdndPosition", 0, (20 + 300) << 16 | (20 + 100), CurrentTime, static_cast<long>(copy));
+    XEvent status{};
+    ASSERT_TRUE(awaitEvent(ClientMessage, status));
+    EXPECT_EQ(status.xclient.message_type, atom("XdndStatus"));
+    EXPECT_EQ(static_cast<Window>(status.xclient.data.l[0]), editorWindow);
+    EXPECT_EQ(status.xclient.data.l[1] & 1, 1) << "accepted";
+    EXPECT_EQ(static_cast<Atom>(status.xclient.data.l[4]), copy);
+
+    send("XdndDrop", 0, CurrentTime, 0, 0);
+    XEvent request{};
+    ASSERT_TRUE(awaitEvent(SelectionRequest, request));
+    ASSERT_EQ(request.xselectionrequest.target, uriType);
+    XChangeProperty(display, request.xselectionrequest.requestor, request.xselectionrequest.property, uriType, 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(uriList.data()),
+                    static_cast<int>(uriList.size()));
+    XEvent reply{};
+    reply.xselection.type = SelectionNotify;
+    reply.xselection.requestor = request.xselectionrequest.requestor;
+    reply.xselection.selection = selection;
+    reply.xselection.target = uriType;
+    reply.xselection.property = request.xselectionrequest.property;
+    reply.xselection.time = request.xselectionrequest.time;
+    XSendEvent(display, request.xselectionrequest.requestor, False, NoEventMask, &reply);
+    XEvent finished{};
+    ASSERT_TRUE(awaitEvent(ClientMessage, finished));
+    EXPECT_EQ(finished.xclient.message_type, atom("XdndFinished"));
+    EXPECT_EQ(finished.xclient.data.l[1] & 1, 1) << "the drop was taken";
+    EXPECT_EQ(static_cast<Atom>(finished.xclient.data.l[2]), copy);
+
+    EXPECT_EQ(programText(0, Volume), "15 8 / 0");
+    EXPECT_EQ(programText(0, Duty), "1");
+    char name[64] = {};
+    dispatch(effGetProgramName, 0, 0, name);
+    EXPECT_STREQ(name, "Dropped");
+    XDestroyWindow(display, source);
+    std::filesystem::remove_all(folder);
 }

@@ -2,12 +2,13 @@
 // the text bank's exact form and its byte-identical round trips through the
 // instrument's own chunk code, every error message, random states and random
 // damage, and the plinka-bank program end to end.
+#include "FtiBuilder.h"
 #include "MidiFileWriter.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/FactoryPresets.h"
+#include "instrument/FtiConversion.h"
+#include "instrument/FtiFile.h"
 #include "shell/PLINKA.h"
-#include "tools/bank/FtiConversion.h"
-#include "tools/bank/FtiFile.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
@@ -1045,84 +1046,10 @@ TEST_F(PlinkaBank, UsageMistakesExit2AndHelpExits0)
 
 namespace {
 
-// A sequence as a file holds it; nullopt-like: enabled false writes one 0 byte.
-struct FtiSequence {
-    bool enabled = true;
-    std::vector<int> items;
-    int32_t loop = -1;
-    int32_t release = -1;
-    int32_t setting = 0;
-};
-
-FtiSequence seq(std::vector<int> items, int32_t loop = -1, int32_t release = -1, int32_t setting = 0)
-{
-    FtiSequence sequence;
-    sequence.items = std::move(items);
-    sequence.loop = loop;
-    sequence.release = release;
-    sequence.setting = setting;
-    return sequence;
-}
-
-FtiSequence off()
-{
-    FtiSequence sequence;
-    sequence.enabled = false;
-    return sequence;
-}
-
-void appendLittleEndian(Bytes& out, int32_t value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
-}
-
-// An .fti file laid down field by field as the given version has them.
-struct FtiBuilder {
-    std::string version = "2.4";
-    int type = 1;
-    std::string name = "Inst";
-    std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
-    int dpcmKeys = 0;
-    std::vector<std::string> dpcmSamples;
-
-    Bytes bytes() const
-    {
-        const int number = (version[0] - '0') * 10 + (version[2] - '0');
-        Bytes out;
-        append(out, "FTI" + version);
-        out.push_back(static_cast<unsigned char>(type));
-        appendLittleEndian(out, static_cast<int32_t>(name.size()));
-        append(out, name);
-        out.push_back(static_cast<unsigned char>(sequences.size()));
-        for (const FtiSequence& sequence : sequences) {
-            out.push_back(sequence.enabled ? 1 : 0);
-            if (!sequence.enabled)
-                continue;
-            appendLittleEndian(out, static_cast<int32_t>(sequence.items.size()));
-            appendLittleEndian(out, sequence.loop);
-            if (number >= 21)
-                appendLittleEndian(out, sequence.release);
-            if (number >= 22)
-                appendLittleEndian(out, sequence.setting);
-            for (int item : sequence.items)
-                out.push_back(static_cast<unsigned char>(item));
-        }
-        appendLittleEndian(out, dpcmKeys);
-        for (int key = 0; key < dpcmKeys; ++key)
-            for (int field = 0; field < (number >= 24 ? 4 : 3); ++field)
-                out.push_back(static_cast<unsigned char>(key + field));
-        appendLittleEndian(out, static_cast<int32_t>(dpcmSamples.size()));
-        for (size_t i = 0; i < dpcmSamples.size(); ++i) {
-            appendLittleEndian(out, static_cast<int32_t>(i));
-            appendLittleEndian(out, 4);
-            append(out, "kick");
-            appendLittleEndian(out, static_cast<int32_t>(dpcmSamples[i].size()));
-            append(out, dpcmSamples[i]);
-        }
-        return out;
-    }
-};
+using ftitest::FtiBuilder;
+using ftitest::FtiSequence;
+using ftitest::off;
+using ftitest::seq;
 
 fti::Instrument ftiReadOk(const Bytes& bytes)
 {

@@ -535,25 +535,6 @@ bool parse(std::string_view text, const std::string& fileName, State& state, std
     return Parser(fileName, state, errors, lines).run(text);
 }
 
-std::string quoted(std::string_view value)
-{
-    std::string out = "\"";
-    for (char c : value) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string write(const State& state, const WriteOptions& options)
 {
     // Built once: a state is megabytes, and the default bank never changes.

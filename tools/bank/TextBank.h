@@ -7,6 +7,7 @@
 #pragma once
 
 #include "engine/Program.h"
+#include "instrument/BankText.h"
 #include "instrument/Chunk.h"
 
 #include <memory>
@@ -39,7 +40,7 @@ bool endsLikeAChunk(const unsigned char* data, size_t size);
 bool sameContent(const State& a, const State& b);
 
 // The names the text and the messages use, in EnvelopeKind order.
-inline constexpr const char* kEnvelopeKindName[kEnvelopeKindCount] = {"Volume", "Arp", "Pitch", "Hi-Pitch", "Duty"};
+using banktext::kEnvelopeKindName;
 inline constexpr const char* kEnvelopeKey[kEnvelopeKindCount] = {"volume", "arp", "pitch", "hi-pitch", "duty"};
 
 // The line each envelope text of a parsed file stood on; 0 for texts the file
@@ -61,7 +62,7 @@ std::string write(const State& state, const WriteOptions& options = {});
 
 // A value in the form the text uses for values that need quoting: in double
 // quotes, with \\, \" and \xHH for control bytes and bytes from 0x80 on.
-std::string quoted(std::string_view value);
+using banktext::quoted;
 
 // Every envelope text that the instrument's compiler rejects, each compiled on
 // its own, in bank order.

@@ -6,11 +6,11 @@
 // Exit status: 0 done (a conversion still writes texts that do not compile,
 // and warns about each), 1 check found texts that do not compile, 2 usage or
 // file errors (nothing is written then).
-#include "FtiConversion.h"
-#include "FtiFile.h"
 #include "FxFile.h"
 #include "TextBank.h"
 #include "WholeFile.h"
+#include "instrument/FtiConversion.h"
+#include "instrument/FtiFile.h"
 #include "instrument/Identity.h"
 
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "FtiConversion.h"
 
-#include "TextBank.h"
+#include "BankText.h"
 #include "engine/EnvelopeCompiler.h"
 
 #include <algorithm>
@@ -49,7 +49,7 @@ std::string markedText(const std::vector<int32_t>& values, bool fixed, size_t co
 
 std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<std::string>& notes)
 {
-    const std::string name = textbank::kEnvelopeKindName[kind];
+    const std::string name = banktext::kEnvelopeKindName[kind];
     const auto note = [&](const std::string& what) { notes.push_back(name + ": " + what); };
     if (!sequence.enabled || sequence.items.empty())
         return defaultText(kind);
@@ -179,7 +179,7 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
                std::vector<std::string>& notes)
 {
     if (instrument.name.size() >= kProgramNameSize)
-        notes.push_back("name: " + textbank::quoted(instrument.name) + " cut to " +
+        notes.push_back("name: " + banktext::quoted(instrument.name) + " cut to " +
                         std::to_string(kProgramNameSize - 1) + " bytes");
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
@@ -198,7 +198,7 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
     const auto scratch = std::make_unique<Envelope>();
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-        const std::string name = textbank::kEnvelopeKindName[kind];
+        const std::string name = banktext::kEnvelopeKindName[kind];
         const std::string text(program.envelopeText[kind], strnlen(program.envelopeText[kind], kEnvelopeTextSize));
         if (const char* message = compileEnvelopeOfKind(text.c_str(), *scratch, kind)) {
             error = name + ": " + message;

@@ -1,0 +1,153 @@
+#include "FtiDrop.h"
+
+#include "instrument/FtiConversion.h"
+#include "instrument/FtiFile.h"
+#include "instrument/Instrument.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+namespace ftidrop {
+
+namespace {
+
+// Far above any .fti, DPCM samples included; anything larger is refused unread.
+constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
+
+struct DroppedFile {
+    std::string name;     // without its folder, for the status line
+    std::string problem;  // why it was not read; empty when it was
+    fti::Instrument instrument;
+    std::vector<std::string> notes;  // what its conversion did not carry over exactly
+};
+
+// Paths arrive as UTF-8 from both window systems; on Windows only a path made
+// from UTF-8 opens every name.
+std::filesystem::path pathOf(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8Of(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+bool readWhole(const std::filesystem::path& path, std::vector<unsigned char>& bytes, std::string& problem)
+{
+    std::error_code code;
+    if (std::filesystem::is_directory(path, code)) {
+        problem = "a folder, not a file";
+        return false;
+    }
+    errno = 0;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = std::string("cannot open: ") + (errno != 0 ? std::strerror(errno) : "unreadable");
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    if (end < 0 || static_cast<std::uintmax_t>(end) > kMaxFileBytes) {
+        problem = end < 0 ? "cannot read its size" : "too large for a tracker instrument";
+        return false;
+    }
+    in.seekg(0, std::ios::beg);
+    bytes.assign(static_cast<size_t>(end), 0);
+    if (!bytes.empty() && !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(end))) {
+        problem = "cannot read";
+        return false;
+    }
+    return true;
+}
+
+std::string counted(size_t count, const char* thing)
+{
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+// The longest whole UTF-8 start of text that takes at most room bytes with
+// the ellipsis.
+std::string cut(std::string text, size_t room)
+{
+    if (text.size() <= room)
+        return text;
+    constexpr char kEllipsis[] = "...";
+    size_t end = room > sizeof kEllipsis - 1 ? room - (sizeof kEllipsis - 1) : 0;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end;
+    text.resize(end);
+    return text + kEllipsis;
+}
+
+}  // namespace
+
+Outcome load(Instrument& instrument, int32_t first, const std::vector<std::string>& paths)
+{
+    Outcome outcome;
+    if (paths.empty())
+        return outcome;
+    std::vector<DroppedFile> files(paths.size());
+    std::vector<DroppedFile*> good;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        DroppedFile& file = files[i];
+        const std::filesystem::path path = pathOf(paths[i]);
+        file.name = utf8Of(path.filename());
+        std::vector<unsigned char> bytes;
+        if (readWhole(path, bytes, file.problem) &&
+            fti::read(bytes.data(), bytes.size(), file.instrument, file.problem))
+            good.push_back(&file);
+    }
+
+    first = std::clamp(first, int32_t{0}, int32_t{kProgramCount - 1});
+    const size_t stored = std::min(good.size(), static_cast<size_t>(kProgramCount - first));
+    outcome.loaded = static_cast<int32_t>(stored);
+    if (stored > 0)
+        outcome.compileError = instrument.editBank([&](ProgramBank& bank) {
+            for (size_t i = 0; i < stored; ++i)
+                fticonversion::toProgram(good[i]->instrument, Pulse, bank[first + static_cast<int32_t>(i)],
+                                         good[i]->notes);
+        });
+
+    std::string status;
+    if (stored == 1) {
+        char name[kProgramNameSize];
+        instrument.programName(first, name, sizeof name);
+        status = "Loaded \"" + std::string(name[0] ? name : good[0]->name.c_str()) + "\" into program " +
+                 std::to_string(first + 1);
+    } else if (stored > 1) {
+        status = "Loaded " + counted(stored, "instrument") + " into programs " + std::to_string(first + 1) + "-" +
+                 std::to_string(first + static_cast<int32_t>(stored));
+    }
+    if (good.size() > stored)
+        status += "; " + counted(good.size() - stored, "file") + " left out after the last program, " +
+                  std::to_string(kProgramCount);
+
+    // In the order dropped; a note names its file only when there were several.
+    std::vector<std::string> problems;
+    for (const DroppedFile& file : files) {
+        if (!file.problem.empty())
+            problems.push_back(file.name + ": " + file.problem);
+        for (const std::string& note : file.notes)
+            problems.push_back(files.size() > 1 ? file.name + ": " + note : note);
+    }
+    // The first problem is what gets cut: the summary and the count stay whole.
+    if (!problems.empty()) {
+        if (!status.empty())
+            status += "; ";
+        const std::string more =
+            problems.size() > 1 ? " (+" + std::to_string(problems.size() - 1) + " more)" : std::string();
+        const size_t used = status.size() + more.size();
+        status += cut(problems.front(), used < kMaxStatusBytes ? kMaxStatusBytes - used : 0) + more;
+    }
+    outcome.status = std::move(status);
+    return outcome;
+}
+
+}  // namespace ftidrop

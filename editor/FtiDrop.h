@@ -1,0 +1,31 @@
+// Tracker instrument files (.fti) dropped on the editor: read whole on the
+// user-interface thread, converted as plinka-bank's from-fti converts them
+// (playing the pulse channel), and stored in consecutive programs as one edit
+// of the instrument, which compiles the bank and publishes it to the audio
+// thread as a typed edit does. What happened is told in one status line.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class Instrument;
+
+namespace ftidrop {
+
+// What the status line shows in full: a longer problem is cut, ending in "...".
+constexpr size_t kMaxStatusBytes = 90;
+
+struct Outcome {
+    std::string status;                  // empty when nothing was dropped
+    int32_t loaded = 0;                  // instruments stored
+    const char* compileError = nullptr;  // the bank's first error after the edit, or null
+};
+
+// Puts the tracker instruments among the files at paths (UTF-8) into programs
+// first, first + 1, ... as far as the last program. A file that cannot be
+// read or is no 2A03 instrument takes no program and changes nothing.
+Outcome load(Instrument& instrument, int32_t first, const std::vector<std::string>& paths);
+
+}  // namespace ftidrop

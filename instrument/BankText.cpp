@@ -1,0 +1,26 @@
+#include "BankText.h"
+
+#include <cstdio>
+
+namespace banktext {
+
+std::string quoted(std::string_view value)
+{
+    std::string out = "\"";
+    for (char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace banktext

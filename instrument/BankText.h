@@ -1,0 +1,20 @@
+// What texts about the bank share, in the bank's text files and in the
+// messages of the .fti import: the envelope kinds' names and the quoting of
+// a value such as a program name.
+#pragma once
+
+#include "engine/Program.h"
+
+#include <string>
+#include <string_view>
+
+namespace banktext {
+
+// The names the texts and the messages use, in EnvelopeKind order.
+inline constexpr const char* kEnvelopeKindName[kEnvelopeKindCount] = {"Volume", "Arp", "Pitch", "Hi-Pitch", "Duty"};
+
+// A value in double quotes, with \\, \" and \xHH for control bytes and bytes
+// from 0x80 on.
+std::string quoted(std::string_view value);
+
+}  // namespace banktext

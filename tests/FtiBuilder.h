@@ -1,0 +1,90 @@
+// Tracker instrument files (.fti) built byte by byte, for the tests of the
+// reader, of plinka-bank and of files dropped on the editor.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ftitest {
+
+// A sequence as a file holds it; enabled false writes one 0 byte.
+struct FtiSequence {
+    bool enabled = true;
+    std::vector<int> items;
+    int32_t loop = -1;
+    int32_t release = -1;
+    int32_t setting = 0;
+};
+
+inline FtiSequence seq(std::vector<int> items, int32_t loop = -1, int32_t release = -1, int32_t setting = 0)
+{
+    FtiSequence sequence;
+    sequence.items = std::move(items);
+    sequence.loop = loop;
+    sequence.release = release;
+    sequence.setting = setting;
+    return sequence;
+}
+
+inline FtiSequence off()
+{
+    FtiSequence sequence;
+    sequence.enabled = false;
+    return sequence;
+}
+
+// An .fti file laid down field by field as the given version has them.
+struct FtiBuilder {
+    std::string version = "2.4";
+    int type = 1;
+    std::string name = "Inst";
+    std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
+    int dpcmKeys = 0;
+    std::vector<std::string> dpcmSamples;
+
+    std::vector<unsigned char> bytes() const
+    {
+        const int number = (version[0] - '0') * 10 + (version[2] - '0');
+        std::vector<unsigned char> out;
+        const auto text = [&](const std::string& s) { out.insert(out.end(), s.begin(), s.end()); };
+        const auto int32 = [&](int32_t value) {
+            for (int shift = 0; shift < 32; shift += 8)
+                out.push_back(static_cast<unsigned char>(static_cast<uint32_t>(value) >> shift));
+        };
+        text("FTI" + version);
+        out.push_back(static_cast<unsigned char>(type));
+        int32(static_cast<int32_t>(name.size()));
+        text(name);
+        out.push_back(static_cast<unsigned char>(sequences.size()));
+        for (const FtiSequence& sequence : sequences) {
+            out.push_back(sequence.enabled ? 1 : 0);
+            if (!sequence.enabled)
+                continue;
+            int32(static_cast<int32_t>(sequence.items.size()));
+            int32(sequence.loop);
+            if (number >= 21)
+                int32(sequence.release);
+            if (number >= 22)
+                int32(sequence.setting);
+            for (int item : sequence.items)
+                out.push_back(static_cast<unsigned char>(item));
+        }
+        int32(dpcmKeys);
+        for (int key = 0; key < dpcmKeys; ++key)
+            for (int field = 0; field < (number >= 24 ? 4 : 3); ++field)
+                out.push_back(static_cast<unsigned char>(key + field));
+        int32(static_cast<int32_t>(dpcmSamples.size()));
+        for (size_t i = 0; i < dpcmSamples.size(); ++i) {
+            int32(static_cast<int32_t>(i));
+            int32(4);
+            text("kick");
+            int32(static_cast<int32_t>(dpcmSamples[i].size()));
+            text(dpcmSamples[i]);
+        }
+        return out;
+    }
+};
+
+}  // namespace ftitest
