@@ -110,9 +110,14 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     outcome.loaded = static_cast<int32_t>(stored);
     if (stored > 0)
         outcome.compileError = instrument.editBank([&](ProgramBank& bank) {
-            for (size_t i = 0; i < stored; ++i)
-                fticonversion::toProgram(good[i]->instrument, Pulse, bank[first + static_cast<int32_t>(i)],
-                                         good[i]->notes);
+            for (size_t i = 0; i < stored; ++i) {
+                // A tracker instrument names no channel: the program keeps its
+                // own, so a drum dropped on a noise program stays noise.
+                Program& program = bank[first + static_cast<int32_t>(i)];
+                const int32_t channel =
+                    program.channelType >= Pulse && program.channelType <= Noise ? program.channelType : Pulse;
+                fticonversion::toProgram(good[i]->instrument, channel, program, good[i]->notes);
+            }
         });
 
     std::string status;

@@ -300,6 +300,7 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     showEditedChannel(0);
     editor.markForRefresh();
     editor.takeRefreshTexts();
+    core->editBank([](ProgramBank& bank) { bank[5].channelType = Triangle; });
     const Program seventh = program(6);
 
     editor.dropFiles({bass(), vrc6(), lead()});
@@ -311,7 +312,8 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     EXPECT_EQ(program(4).envelope[Volume].length, 4) << "compiled";
     EXPECT_STREQ(program(5).name, "Lead");
     EXPECT_EQ(text(5, Arp), "0 | 4 7");
-    EXPECT_EQ(program(5).channelType, Pulse);
+    EXPECT_EQ(program(4).channelType, Noise) << "a program keeps its channel";
+    EXPECT_EQ(program(5).channelType, Triangle);
     EXPECT_EQ(std::memcmp(&program(6), &seventh, sizeof seventh), 0);
     EXPECT_EQ(notices, 1) << "the host hears of the new names";
     EXPECT_TRUE(editor.takeRefreshTexts());
