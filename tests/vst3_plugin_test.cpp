@@ -138,7 +138,7 @@ TEST_F(Vst3, NamesItselfAsTheVst2BuildDoes)
     const v3_tuid id = V3_ID(0x83DB1106, 0xDFCD5891, 0x0F635769, 0x465CE3CB);
     EXPECT_EQ(std::memcmp(info.class_id, id, sizeof id), 0);
     EXPECT_EQ(host.outputChannels(), 2);
-    EXPECT_EQ(controller()->get_parameter_count(host.controller()), 3 + 16 * 131);
+    EXPECT_EQ(controller()->get_parameter_count(host.controller()), 3 + 16 * 131 + 1);
     v3_param_info gain{};
     ASSERT_EQ(controller()->get_parameter_info(host.controller(), 0, &gain), V3_OK);
     EXPECT_EQ(gain.param_id, kGain);
@@ -219,6 +219,56 @@ TEST_F(Vst3, ProgramChangeAndBendActAtTheirOffsets)
     EXPECT_NEAR(frequencyOf(out, 4410, 11025, kRate), triangle, triangle * 0.002);
     EXPECT_NEAR(frequencyOf(out, 13000, 22050, kRate), triangle * std::pow(2.0, 2.0 / 12.0), triangle * 0.01)
         << "bent up by the default two semitones";
+}
+
+// Hosts that send program changes to the parameter flagged as the program
+// change (Ardour) list its programs through IUnitInfo: the bank's names.
+TEST_F(Vst3, TheProgramListNamesTheBankAndItsParameterChangesTheProgram)
+{
+    v3_param_info info{};
+    ASSERT_EQ(controller()->get_parameter_info(host.controller(), 3 + 16 * 131, &info), V3_OK);
+    EXPECT_EQ(info.param_id, kProgramChangeParam);
+    EXPECT_EQ(info.flags & (V3_PARAM_PROGRAM_CHANGE | V3_PARAM_IS_LIST), V3_PARAM_PROGRAM_CHANGE | V3_PARAM_IS_LIST);
+    EXPECT_EQ(info.step_count, 127);
+
+    auto** units = queryInterface<v3_unit_information>(host.controller(), v3_unit_information_iid);
+    ASSERT_NE(units, nullptr);
+    v3_unit_information* unit = v3_cpp_obj(units);
+    v3_unit_info root{};
+    ASSERT_EQ(unit->get_unit_count(units), 1);
+    ASSERT_EQ(unit->get_unit_info(units, 0, &root), V3_OK);
+    EXPECT_EQ(root.id, info.unit_id);
+    v3_program_list_info list{};
+    ASSERT_EQ(unit->get_program_list_info(units, 0, &list), V3_OK);
+    EXPECT_EQ(list.id, root.program_list_id);
+    EXPECT_EQ(list.programCount, 128);
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(PLINKA_VST2_PLUGIN));
+    for (int32_t program : {0, 2, 127}) {
+        char expected[64] = {};
+        vst2.dispatch(effSetProgram, 0, program);
+        vst2.dispatch(effGetProgramName, 0, 0, expected);
+        v3_str_128 name{};
+        ASSERT_EQ(unit->get_program_name(units, list.id, program, name), V3_OK);
+        std::string text;
+        for (size_t i = 0; name[i] != 0; ++i)
+            text += static_cast<char>(name[i]);
+        EXPECT_EQ(text, expected) << "program " << program;
+        EXPECT_FALSE(text.empty());
+    }
+    v3_str_128 none{};
+    EXPECT_NE(unit->get_program_name(units, list.id, 128, none), V3_OK);
+    EXPECT_NE(unit->get_program_name(units, list.id + 1, 0, none), V3_OK);
+    v3_cpp_obj_unref(units);
+
+    // Program 3 through the parameter plays what program 3 by MIDI plays.
+    Vst3Host byMidi;
+    ASSERT_TRUE(byMidi.load(PLINKA_VST3_BUNDLE));
+    byMidi.start(kRate, 512, true);
+    const std::vector<float> expected = play(byMidi, {midi(0, 0xC0, 3), midi(0, 0x90, 57, 100)}, 8192, 512);
+    host.setParameter(kProgramChangeParam, 3.0 / 127.0);
+    EXPECT_TRUE(render({midi(0, 0x90, 57, 100)}, 8192) == expected);
+    EXPECT_DOUBLE_EQ(normalised(kProgramChangeParam), 3.0 / 127.0);
 }
 
 TEST_F(Vst3, AutomationReachesTheInstrument)

@@ -9,6 +9,7 @@
 #include "travesty/events.h"
 #include "travesty/factory.h"
 #include "travesty/host.h"
+#include "travesty/unit.h"
 #include "travesty/view.h"
 
 #include <cstddef>

@@ -15,6 +15,8 @@ namespace {
 constexpr int32_t kMidiDataMax = 127;
 constexpr auto kOwnParameters = static_cast<int32_t>(kParameterCount);
 constexpr int32_t kPitchBendMax = 16383;
+constexpr int32_t kProgramMax = kProgramCount - 1;
+constexpr int32_t kParameterTotal = kOwnParameters + kMidiParamCount + 1;  // the program change last
 constexpr int32_t kOutputChannels = 2;
 constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
 
@@ -80,6 +82,8 @@ v3_result Vst3Plugin::queryInterface(const v3_tuid iid, void** object)
         found = &controllerSlot_;
     else if (v3_tuid_match(iid, v3_midi_mapping_iid))
         found = &midiMappingSlot_;
+    else if (v3_tuid_match(iid, v3_unit_information_iid))
+        found = &unitInfoSlot_;
     *object = found;
     if (!found)
         return V3_NO_INTERFACE;
@@ -322,6 +326,20 @@ void Vst3Plugin::queueParameterChanges(v3_param_changes** changes, bool withMidi
                 instrument.setParameterValue(id, toPlain(id, value));
             continue;
         }
+        if (withMidi && id == kProgramChangeParam) {
+            const uint8_t status = static_cast<uint8_t>(0xC0 | instrument.editedChannel());
+            for (int32_t p = 0; p < pointCount; ++p) {
+                int32_t offset = 0;
+                double normalised = 0.0;
+                int32_t program = 0;
+                if (points->get_point(queue, p, &offset, &normalised) == V3_OK &&
+                    toMidiValue(normalised, kProgramMax, program)) {
+                    const uint8_t message[3] = {status, byteOf(program), 0};
+                    instrument.queueMidi(offset, message);
+                }
+            }
+            continue;
+        }
         if (!withMidi || !isMidiParameter(id))
             continue;
         const auto channel = static_cast<int32_t>((id - kMidiParamBase) / kMidiSlotsPerChannel);
@@ -422,14 +440,24 @@ v3_result V3_API Vst3Plugin::getControllerState(void*, v3_bstream**)
 
 int32_t V3_API Vst3Plugin::getParameterCount(void*)
 {
-    return kOwnParameters + kMidiParamCount;
+    return kParameterTotal;
 }
 
 v3_result V3_API Vst3Plugin::getParameterInfo(void*, int32_t index, v3_param_info* info)
 {
-    if (!info || index < 0 || index >= kOwnParameters + kMidiParamCount)
+    if (!info || index < 0 || index >= kParameterTotal)
         return V3_INVALID_ARG;
     std::memset(info, 0, sizeof *info);
+    if (index == kParameterTotal - 1) {
+        // Listed last: Ardour 7 takes the last one flagged as the program change.
+        info->param_id = kProgramChangeParam;
+        copyToUtf16(info->title, 128, "Program");
+        copyToUtf16(info->short_title, 128, "Program");
+        info->step_count = kProgramMax;
+        info->unit_id = kRootUnit;
+        info->flags = V3_PARAM_CAN_AUTOMATE | V3_PARAM_IS_LIST | V3_PARAM_PROGRAM_CHANGE;
+        return V3_OK;
+    }
     if (index < kOwnParameters) {
         const ParameterInfo& parameter = kParameterInfo[index];
         info->param_id = static_cast<v3_param_id>(index);
@@ -465,8 +493,18 @@ v3_result V3_API Vst3Plugin::getParameterInfo(void*, int32_t index, v3_param_inf
     return V3_OK;
 }
 
-v3_result V3_API Vst3Plugin::getParameterStringForValue(void*, v3_param_id id, double normalised, v3_str_128 output)
+v3_result V3_API Vst3Plugin::getParameterStringForValue(void* self, v3_param_id id, double normalised,
+                                                        v3_str_128 output)
 {
+    if (output && id == kProgramChangeParam) {
+        int32_t program = 0;
+        char name[128];
+        if (!toMidiValue(normalised, kProgramMax, program))
+            return V3_INVALID_ARG;
+        owner(self)->instrument.programName(program, name, sizeof name);
+        copyToUtf16(output, 128, name);
+        return V3_OK;
+    }
     if (!output || id >= kParameterCount)
         return V3_INVALID_ARG;
     char text[64];
@@ -493,11 +531,16 @@ v3_result V3_API Vst3Plugin::getParameterValueForString(void*, v3_param_id id, i
 
 double V3_API Vst3Plugin::normalisedToPlain(void*, v3_param_id id, double normalised)
 {
+    int32_t program = 0;
+    if (id == kProgramChangeParam)
+        return toMidiValue(normalised, kProgramMax, program) ? program : 0.0;
     return id < kParameterCount ? toPlain(id, normalised) : normalised;
 }
 
 double V3_API Vst3Plugin::plainToNormalised(void*, v3_param_id id, double plain)
 {
+    if (id == kProgramChangeParam)
+        return std::isfinite(plain) ? std::clamp(plain / kProgramMax, 0.0, 1.0) : 0.0;
     return id < kParameterCount ? toNormalised(id, plain) : plain;
 }
 
@@ -505,14 +548,19 @@ double V3_API Vst3Plugin::getParameterNormalised(void* self, v3_param_id id)
 {
     if (id < kParameterCount)
         return toNormalised(id, owner(self)->instrument.parameterValue(id));
+    if (id == kProgramChangeParam)
+        return static_cast<double>(owner(self)->instrument.currentProgram()) / kProgramMax;
     const bool bend = isMidiParameter(id) && (id - kMidiParamBase) % kMidiSlotsPerChannel == kMidiSlotPitchBend;
     return bend ? 0.5 : 0.0;
 }
 
 v3_result V3_API Vst3Plugin::setParameterNormalised(void* self, v3_param_id id, double normalised)
 {
+    // The MIDI parameters and the program change act where the processor gets
+    // them, at their sample offsets: Ardour also sets the program here, from
+    // its audio thread, at the start of the block.
     if (id >= kParameterCount)
-        return isMidiParameter(id) ? V3_OK : V3_INVALID_ARG;
+        return isMidiParameter(id) || id == kProgramChangeParam ? V3_OK : V3_INVALID_ARG;
     owner(self)->instrument.setParameterValue(id, toPlain(id, normalised));
     return V3_OK;
 }
@@ -547,6 +595,91 @@ v3_result V3_API Vst3Plugin::getMidiControllerAssignment(void*, int32_t bus, int
     return V3_OK;
 }
 
+// ---- unit information ----
+
+int32_t V3_API Vst3Plugin::getUnitCount(void*)
+{
+    return 1;
+}
+
+v3_result V3_API Vst3Plugin::getUnitInfo(void*, int32_t index, v3_unit_info* info)
+{
+    if (!info || index != 0)
+        return V3_INVALID_ARG;
+    std::memset(info, 0, sizeof *info);
+    info->id = kRootUnit;
+    info->parent_unit_id = -1;
+    info->program_list_id = kProgramListId;
+    copyToUtf16(info->name, 128, "Plinka");
+    return V3_OK;
+}
+
+int32_t V3_API Vst3Plugin::getProgramListCount(void*)
+{
+    return 1;
+}
+
+v3_result V3_API Vst3Plugin::getProgramListInfo(void*, int32_t index, v3_program_list_info* info)
+{
+    if (!info || index != 0)
+        return V3_INVALID_ARG;
+    std::memset(info, 0, sizeof *info);
+    info->id = kProgramListId;
+    info->programCount = kProgramCount;
+    copyToUtf16(info->name, 128, "Programs");
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getProgramName(void* self, int32_t listId, int32_t program, v3_str_128 name)
+{
+    if (!name || listId != kProgramListId || program < 0 || program >= kProgramCount)
+        return V3_INVALID_ARG;
+    char text[128];
+    owner(self)->instrument.programName(program, text, sizeof text);
+    copyToUtf16(name, 128, text);
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getProgramInfo(void*, int32_t, int32_t, const char*, v3_str_128)
+{
+    return V3_FALSE;
+}
+
+v3_result V3_API Vst3Plugin::hasProgramPitchNames(void*, int32_t, int32_t)
+{
+    return V3_FALSE;
+}
+
+v3_result V3_API Vst3Plugin::getProgramPitchName(void*, int32_t, int32_t, int16_t, v3_str_128)
+{
+    return V3_FALSE;
+}
+
+int32_t V3_API Vst3Plugin::getSelectedUnit(void*)
+{
+    return kRootUnit;
+}
+
+v3_result V3_API Vst3Plugin::selectUnit(void*, int32_t unit)
+{
+    return unit == kRootUnit ? V3_OK : V3_INVALID_ARG;
+}
+
+v3_result V3_API Vst3Plugin::getUnitByBus(void*, int32_t mediaType, int32_t direction, int32_t bus, int32_t channel,
+                                          int32_t* unit)
+{
+    if (!unit || mediaType != V3_EVENT || direction != V3_INPUT || bus != 0 || channel < 0 ||
+        channel >= kMidiChannelCount)
+        return V3_INVALID_ARG;
+    *unit = kRootUnit;
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::setUnitProgramData(void*, int32_t, int32_t, v3_bstream**)
+{
+    return V3_NOT_IMPLEMENTED;  // programs travel in the state, never one by one
+}
+
 // ---- the interfaces' tables ----
 
 const v3_component_cpp Vst3Plugin::componentTable_ = {
@@ -573,4 +706,10 @@ const v3_edit_controller_cpp Vst3Plugin::controllerTable_ = {
 const v3_midi_mapping_cpp Vst3Plugin::midiMappingTable_ = {
     {queryInterfaceOf, refOf, unrefOf},
     {getMidiControllerAssignment},
+};
+
+const v3_unit_information_cpp Vst3Plugin::unitInfoTable_ = {
+    {queryInterfaceOf, refOf, unrefOf},
+    {getUnitCount, getUnitInfo, getProgramListCount, getProgramListInfo, getProgramName, getProgramInfo,
+     hasProgramPitchNames, getProgramPitchName, getSelectedUnit, selectUnit, getUnitByBus, setUnitProgramData},
 };

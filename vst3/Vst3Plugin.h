@@ -3,6 +3,9 @@
 // Host notes arrive as note events; controllers, pitch bend and program
 // changes arrive as changes of hidden parameters that IMidiMapping assigns to
 // each channel's controllers, and become MIDI again at their sample offsets.
+// Hosts that ask IMidiMapping for no program change (Ardour 7) send it to the
+// one parameter flagged as the program change, whose program list IUnitInfo
+// names; it changes the edited channel's program, as a VST 2 host's does.
 #pragma once
 
 #include "Vst3Interfaces.h"
@@ -23,6 +26,12 @@ constexpr int32_t kMidiSlotPitchBend = 129;
 constexpr int32_t kMidiSlotProgramChange = 130;
 constexpr int32_t kMidiSlotsPerChannel = 131;
 constexpr int32_t kMidiParamCount = kMidiChannelCount * kMidiSlotsPerChannel;
+
+// The program change parameter, listed last: the programs of the root unit's
+// one program list, the bank's 128.
+constexpr uint32_t kProgramChangeParam = 0x20000;
+constexpr int32_t kRootUnit = 0;
+constexpr int32_t kProgramListId = 0;
 
 class Vst3Plugin final : public ParameterEditListener {
 public:
@@ -99,6 +108,23 @@ private:
     static v3_result V3_API getMidiControllerAssignment(void* self, int32_t bus, int16_t channel, int16_t controller,
                                                         v3_param_id* id);
 
+    // ---- unit information (user-interface thread) ----
+    static int32_t V3_API getUnitCount(void* self);
+    static v3_result V3_API getUnitInfo(void* self, int32_t index, v3_unit_info* info);
+    static int32_t V3_API getProgramListCount(void* self);
+    static v3_result V3_API getProgramListInfo(void* self, int32_t index, v3_program_list_info* info);
+    static v3_result V3_API getProgramName(void* self, int32_t listId, int32_t program, v3_str_128 name);
+    static v3_result V3_API getProgramInfo(void* self, int32_t listId, int32_t program, const char* attribute,
+                                           v3_str_128 value);
+    static v3_result V3_API hasProgramPitchNames(void* self, int32_t listId, int32_t program);
+    static v3_result V3_API getProgramPitchName(void* self, int32_t listId, int32_t program, int16_t pitch,
+                                                v3_str_128 name);
+    static int32_t V3_API getSelectedUnit(void* self);
+    static v3_result V3_API selectUnit(void* self, int32_t unit);
+    static v3_result V3_API getUnitByBus(void* self, int32_t mediaType, int32_t direction, int32_t bus, int32_t channel,
+                                         int32_t* unit);
+    static v3_result V3_API setUnitProgramData(void* self, int32_t listOrUnit, int32_t program, v3_bstream** data);
+
     // ---- audio thread ----
     // Controller, bend and program changes are queued before the block's
     // note events; the engine's stable sort by offset keeps them first where
@@ -111,11 +137,13 @@ private:
     static const v3_audio_processor_cpp processorTable_;
     static const v3_edit_controller_cpp controllerTable_;
     static const v3_midi_mapping_cpp midiMappingTable_;
+    static const v3_unit_information_cpp unitInfoTable_;
 
     Vst3Slot<Vst3Plugin> componentSlot_{&componentTable_, this};
     Vst3Slot<Vst3Plugin> processorSlot_{&processorTable_, this};
     Vst3Slot<Vst3Plugin> controllerSlot_{&controllerTable_, this};
     Vst3Slot<Vst3Plugin> midiMappingSlot_{&midiMappingTable_, this};
+    Vst3Slot<Vst3Plugin> unitInfoSlot_{&unitInfoTable_, this};
 
     std::atomic<uint32_t> references_{1};
     std::atomic<double> sampleRate_{0.0};       // 0 until the host sets processing up

@@ -35,4 +35,11 @@ end=$(( seconds * 282240000 ))
 sed -i "s|<Locations/>|<Locations><Location id=\"999999\" name=\"session\" start=\"a0\" end=\"a$end\" flags=\"IsSessionRange\" locked=\"0\" timestamp=\"0\" cue=\"0\"/></Locations>|" \
     "$work/session/plinka.ardour"
 grep -q IsSessionRange "$work/session/plinka.ardour"
+# Ardour 7 counts a VST3 plug-in's programs only when it lists its presets,
+# and without that count it drops every program change. Loading a session
+# that names a last preset (one that need not exist) has it list them.
+if [ "$format" = vst3 ]; then
+    sed -i 's|<vst3 last-preset-uri=""|<vst3 last-preset-uri="VST3-P:none"|' "$work/session/plinka.ardour"
+    grep -q 'last-preset-uri="VST3-P:none"' "$work/session/plinka.ardour"
+fi
 timeout "${EXPORT_TIMEOUT:-120}" ${EXPORT_WRAPPER:-} ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null
