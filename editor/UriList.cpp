@@ -1,21 +1,12 @@
 #include "UriList.h"
 
+#include "instrument/BankText.h"
+
 namespace urilist {
 
 namespace {
 
 constexpr std::string_view kFileScheme = "file://";
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 // "%41" is "A"; a "%" without two hex digits stands for itself. Fails on a
 // decoded NUL, which no path holds.
@@ -23,8 +14,8 @@ bool decode(std::string_view text, std::string& out)
 {
     out.clear();
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+        if (text[i] == '%' && i + 2 < text.size() && banktext::hexDigit(text[i + 1]) >= 0 && banktext::hexDigit(text[i + 2]) >= 0) {
+            out += static_cast<char>(banktext::hexDigit(text[i + 1]) * 16 + banktext::hexDigit(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

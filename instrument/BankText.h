@@ -17,4 +17,7 @@ inline constexpr const char* kEnvelopeKindName[kEnvelopeKindCount] = {"Volume", 
 // from 0x80 on.
 std::string quoted(std::string_view value);
 
+// The value of a hexadecimal digit (either case), or -1.
+int hexDigit(char c);
+
 }  // namespace banktext

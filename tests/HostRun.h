@@ -1,8 +1,8 @@
 // Runs a host program that nobody here wrote, telling its own failures from
-// ours. A host that crashes or hangs (a failing exit status or its timeout,
-// with its output missing) is tried again, up to three times in all, each
-// try's log kept; what it does produce is judged by the test, once, and a
-// wrong result is never retried.
+// ours. A host that crashes (a failing exit status with its output missing)
+// or hangs (stopped by its timeout, whatever it had written) is tried again,
+// up to three times in all, each try's log kept; what it does produce is
+// judged by the test, once, and a wrong result is never retried.
 #pragma once
 
 #include <algorithm>
@@ -10,6 +10,11 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+
+#include <sys/wait.h>
+
+// The status timeout(1) exits with when it had to stop the command.
+constexpr int kTimedOut = 124;
 
 struct HostRun {
     int tries = 0;          // how many runs it took
@@ -37,10 +42,14 @@ inline HostRun runHost(const std::string& name, const std::string& command, cons
         const std::filesystem::path log = logDir / (name + "-try-" + std::to_string(run.tries) + ".log");
         run.logs += (run.logs.empty() ? "" : " ") + log.string();
         const int status = std::system((command + " >'" + log.string() + "' 2>&1").c_str());
+        // A host that hung was stopped by timeout(1), whatever it had begun
+        // to write; one that exits badly after writing (LMMS does) has a result.
+        const bool hung = WIFEXITED(status) && WEXITSTATUS(status) == kTimedOut;
         run.produced = status == 0 && std::filesystem::exists(output);
-        if (run.produced || std::filesystem::exists(output))
+        if (run.produced || (std::filesystem::exists(output) && !hung))
             break;  // done, or a result to judge as it is
-        std::cerr << name << ": the host failed (status " << status << ") and wrote nothing; log " << log << "\n";
+        std::cerr << name << ": the host " << (hung ? "hung" : "failed") << " (status " << status
+                  << ") and left no result; log " << log << "\n";
     }
     run.tries = std::min(run.tries, maxTries);
     std::cout << name << ": took " << run.tries << (run.tries == 1 ? " try" : " tries") << "\n";

@@ -2,6 +2,7 @@
 // loaded through its entry point as a host would.
 #pragma once
 
+#include "TestPaths.h"
 #include "tools/host/PluginHost.h"
 
 #include <gtest/gtest.h>
@@ -25,7 +26,7 @@ inline std::string pluginUnderTest()
 {
     if (const char* path = std::getenv("PLINKA_PLUGIN"); path && *path)
         return path;
-    return PLINKA_TEST_PLUGIN;
+    return testpaths::vst2Plugin;
 }
 
 class LoadedPlugin : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
 #include "PluginUnderTest.h"
+#include "TestPaths.h"
 #include "clap/ClapPlugin.h"
 #include "instrument/Chunk.h"
 #include "tools/host/ClapHost.h"
@@ -32,7 +33,7 @@ std::string clapUnderTest()
 {
     if (const char* path = std::getenv("PLINKA_CLAP"); path && *path)
         return path;
-    return PLINKA_TEST_CLAP;
+    return testpaths::clapPlugin;
 }
 
 // An event at an absolute frame of a rendering.

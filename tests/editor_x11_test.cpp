@@ -9,6 +9,7 @@
 #include "ChunkCells.h"
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
+#include "TestPaths.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -279,7 +280,7 @@ protected:
             for (int x = 0; x < 595; ++x)
                 reinterpret_cast<uint32_t*>(data + y * stride)[x] = static_cast<uint32_t>(shot[y * 595 + x]);
         cairo_surface_mark_dirty(surface);
-        EXPECT_EQ(cairo_surface_write_to_png(surface, (std::string(PLINKA_SCREENSHOT_DIR) + "/" + name).c_str()),
+        EXPECT_EQ(cairo_surface_write_to_png(surface, (std::string(testpaths::binaryDir) + "/" + name).c_str()),
                   CAIRO_STATUS_SUCCESS);
         cairo_surface_destroy(surface);
     }

@@ -2,6 +2,7 @@
 // counted while the plug-in handles MIDI and renders, after its first block.
 #include "EngineTestSupport.h"
 #include "PluginUnderTest.h"
+#include "TestPaths.h"
 #include "engine/Engine.h"
 #include "instrument/Parameters.h"
 #include "tools/host/ClapHost.h"
@@ -129,7 +130,7 @@ TEST(AudioThread, NeverAllocatesAfterTheFirstBlock)
 TEST(AudioThread, TheClapBuildNeverAllocatesAfterTheFirstBlock)
 {
     ClapHost host;
-    ASSERT_TRUE(host.load(PLINKA_TEST_CLAP)) << host.error();
+    ASSERT_TRUE(host.load(testpaths::clapPlugin)) << host.error();
     host.start(44100.0, 5000, false);
     std::vector<float> left(5000), right(5000);
     host.processEvents({}, left.data(), right.data(), 512);
@@ -262,7 +263,7 @@ TEST(AudioThread, RateAndClockChangesAllocateNothing)
 TEST(AudioThread, Vst3ProcessNeverAllocatesAfterTheFirstBlock)
 {
     Vst3Host host;
-    ASSERT_TRUE(host.load(PLINKA_VST3_BUNDLE)) << host.error();
+    ASSERT_TRUE(host.load(testpaths::vst3Bundle)) << host.error();
     host.start(44100.0, 512, false);
     std::vector<float> left(512), right(512);
     host.process({}, left.data(), right.data(), 512);

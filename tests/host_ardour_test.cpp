@@ -4,6 +4,7 @@
 #include "AudioMeasure.h"
 #include "HostRun.h"
 #include "MidiFileWriter.h"
+#include "TestPaths.h"
 #include "WavFile.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ Wav renderDirect(const fs::path& work, const std::string& name, uint8_t first, u
     const std::vector<uint8_t> bytes = midi.bytes(0);
     std::ofstream(work / (name + ".mid"), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    const std::string direct = std::string(PLINKA_RENDER) + " '" + (work / (name + ".mid")).string() + "' -o '" +
+    const std::string direct = std::string(testpaths::render) + " '" + (work / (name + ".mid")).string() + "' -o '" +
                                (work / (name + ".wav")).string() + "' --format float --block 256 --quiet";
     EXPECT_EQ(std::system(direct.c_str()), 0) << direct;
     return readWav(work / (name + ".wav"));
@@ -64,9 +65,10 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
     fs::remove_all(work);
     fs::create_directories(work);
 
-    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-render.sh '") + plugin + "' '" +
+    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-render.sh '" + plugin + "' '" +
                                (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3 " + format;
-    const HostRun run = runHost("ardour-" + format, ardour, work / "ardour.wav", PLINKA_BINARY_DIR "/host-logs");
+    const HostRun run =
+        runHost("ardour-" + format, ardour, work / "ardour.wav", std::string(testpaths::binaryDir) + "/host-logs");
     ASSERT_TRUE(run.produced) << ardour << " failed " << run.tries << " times; logs: " << run.logs;
     const Wav ardourWav = readWav(work / "ardour.wav");
     const Wav directWav = renderDirect(work, "direct", 2, 3);
@@ -110,7 +112,7 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
 
 TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
 {
-    expectArdourRendersThePhrase(PLINKA_PLUGIN, "vst2");
+    expectArdourRendersThePhrase(testpaths::vst2Plugin, "vst2");
 }
 
 // The VST3 build, whose program changes reach it as its program change
@@ -119,7 +121,7 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
 // ardour-render.sh sees to; without the count it drops program changes.
 TEST(Ardour, RendersThePhraseThroughTheVst3BuildExactlyAsPlinkaRenderDoes)
 {
-    expectArdourRendersThePhrase(PLINKA_VST3_BUNDLE, "vst3");
+    expectArdourRendersThePhrase(testpaths::vst3Bundle, "vst3");
 }
 
 // Ardour has been seen to die in its own export ("double free or corruption")
@@ -136,11 +138,16 @@ TEST(Ardour, ExportsUnderMemcheckWithoutAMemoryError)
     fs::remove_all(work);
     fs::create_directories(work);
     const fs::path log = work / "memcheck.log";
-    const std::string command = "EXPORT_TIMEOUT=600 EXPORT_WRAPPER='valgrind --trace-children=yes --error-exitcode=99 "
+    // The export takes about 50 s under memcheck. Fair scheduling keeps
+    // valgrind's one-thread-at-a-time lock from starving Ardour's threads.
+    const std::string command = "EXPORT_TIMEOUT=180 EXPORT_WRAPPER='valgrind --fair-sched=yes --trace-children=yes "
+                                "--error-exitcode=99 "
                                 "--log-file=" +
-                                log.string() + "' " PLINKA_SOURCE "/tests/hosts/ardour-render.sh " + PLINKA_PLUGIN +
-                                " '" + (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3";
-    const HostRun run = runHost("ardour-memcheck", command, work / "ardour.wav", PLINKA_BINARY_DIR "/host-logs");
+                                log.string() + "' " + testpaths::source + "/tests/hosts/ardour-render.sh " +
+                                testpaths::vst2Plugin + " '" + (work / "ardour").string() + "' '" +
+                                (work / "ardour.wav").string() + "' 3";
+    const HostRun run =
+        runHost("ardour-memcheck", command, work / "ardour.wav", std::string(testpaths::binaryDir) + "/host-logs");
     std::ifstream in(log);
     const std::string report((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(report.find("ERROR SUMMARY: 0 errors"), std::string::npos) << report;
@@ -155,8 +162,8 @@ TEST(Ardour, ExportsUnderMemcheckWithoutAMemoryError)
 TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
 {
     const fs::path work = fs::temp_directory_path() / ("plinka-ardour-editor-" + std::to_string(::getpid()));
-    const std::string ardour = std::string(PLINKA_SOURCE "/tests/hosts/ardour-editor.sh ") + PLINKA_PLUGIN + " '" +
-                               work.string() + "' '" PLINKA_BINARY_DIR "'";
+    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-editor.sh " +
+                               testpaths::vst2Plugin + " '" + work.string() + "' '" + testpaths::binaryDir + "'";
     int status = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         status = std::system(ardour.c_str());

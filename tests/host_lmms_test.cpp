@@ -7,6 +7,7 @@
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
 #include "HostRun.h"
+#include "TestPaths.h"
 #include "WavFile.h"
 
 #include <gtest/gtest.h>
@@ -86,7 +87,7 @@ std::string project(const std::string& plugin, bool editorShown)
 
 bool lmmsCanRun()
 {
-    return std::system("command -v lmms >/dev/null 2>&1") == 0 && std::filesystem::exists(PLINKA_WIN32_DLL);
+    return std::system("command -v lmms >/dev/null 2>&1") == 0 && std::filesystem::exists(testpaths::win32Dll);
 }
 
 // A fresh working folder holding the project.
@@ -95,25 +96,27 @@ fs::path workWithProject(const std::string& name, bool editorShown)
     const fs::path work = fs::temp_directory_path() / ("plinka-" + name + "-" + std::to_string(::getpid()));
     fs::remove_all(work);
     fs::create_directories(work);
-    std::ofstream(work / "phrase.mmp") << project(PLINKA_WIN32_DLL, editorShown);
+    std::ofstream(work / "phrase.mmp") << project(testpaths::win32Dll, editorShown);
     return work;
 }
 
 std::string hostScript(const std::string& script, const fs::path& work, const std::string& out)
 {
-    return std::string("WITHOUT_PIDFD=") + PLINKA_WITHOUT_PIDFD + " " PLINKA_SOURCE "/tests/hosts/" + script + " '" +
-           (work / "phrase.mmp").string() + "' '" + work.string() + "' '" + out + "'";
+    return std::string("WITHOUT_PIDFD=") + testpaths::withoutPidfd + " " + testpaths::source + "/tests/hosts/" +
+           script + " '" + (work / "phrase.mmp").string() + "' '" + work.string() + "' '" + out + "'";
 }
 
-constexpr const char* kSkipWhy =
-    "needs LMMS's 32-bit VST host and " PLINKA_WIN32_DLL " (scripts/test.sh provides both)";
+std::string skipWhy()
+{
+    return std::string("needs LMMS's 32-bit VST host and ") + testpaths::win32Dll + " (scripts/test.sh provides both)";
+}
 
 #define PLINKA_NEEDS_LMMS()                                                                                            \
     do {                                                                                                               \
         if (!lmmsCanRun()) {                                                                                           \
             if (hostMissingIsAFailure())                                                                               \
-                FAIL() << kSkipWhy;                                                                                    \
-            GTEST_SKIP() << kSkipWhy;                                                                                  \
+                FAIL() << skipWhy();                                                                                   \
+            GTEST_SKIP() << skipWhy();                                                                                 \
         }                                                                                                              \
     } while (false)
 
@@ -127,7 +130,7 @@ TEST(Lmms, PlaysAPhraseThroughTheWindowsDllWithTheStateTheProjectStores)
     // The script passes LMMS's exit status over (it aborts on exit under
     // emulation whatever the plug-in); the render is judged by what it wrote.
     const std::string lmms = hostScript("lmms-render.sh", work, (work / "lmms.wav").string());
-    const HostRun run = runHost("lmms", lmms, work / "lmms.wav", PLINKA_BINARY_DIR "/host-logs");
+    const HostRun run = runHost("lmms", lmms, work / "lmms.wav", std::string(testpaths::binaryDir) + "/host-logs");
     ASSERT_TRUE(fs::exists(work / "lmms.wav")) << "LMMS wrote no render in " << run.tries << " tries; logs " << run.logs
                                                << ", LMMS's own " << (work / "lmms.log");
 
@@ -166,9 +169,9 @@ TEST(Lmms, OpensTheEditorInItsWindowAndTheEditorAnswersAClick)
     // The script checks the click moved the highlight and leaves the
     // screenshots lmms-editor-before.png and -after.png in the build folder;
     // without the second, LMMS never showed the editor and is tried again.
-    const std::string lmms = hostScript("lmms-editor.sh", work, PLINKA_BINARY_DIR);
-    const HostRun run =
-        runHost("lmms-editor", lmms, PLINKA_BINARY_DIR "/lmms-editor-after.png", PLINKA_BINARY_DIR "/host-logs");
+    const std::string lmms = hostScript("lmms-editor.sh", work, testpaths::binaryDir);
+    const HostRun run = runHost("lmms-editor", lmms, std::string(testpaths::binaryDir) + "/lmms-editor-after.png",
+                                std::string(testpaths::binaryDir) + "/host-logs");
     ASSERT_TRUE(run.produced) << lmms << " failed; logs " << run.logs;
     fs::remove_all(work);
 }

@@ -4,6 +4,7 @@
 // damage, and the plinka-bank program end to end.
 #include "FtiBuilder.h"
 #include "MidiFileWriter.h"
+#include "TestPaths.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/FactoryPresets.h"
 #include "instrument/FtiConversion.h"
@@ -853,7 +854,7 @@ protected:
 
     ToolRun run(const std::string& arguments) const
     {
-        const std::string command = std::string("'") + PLINKA_BANK_TOOL + "' " + arguments + " >'" + path("stdout") +
+        const std::string command = std::string("'") + testpaths::bankTool + "' " + arguments + " >'" + path("stdout") +
                                     "' 2>'" + path("stderr") + "'";
         const int status = std::system(command.c_str());
         ToolRun result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "stdout"), slurp(dir / "stderr")};
@@ -1379,7 +1380,7 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
     const std::vector<uint8_t> midi = song.bytes(0);
     put("song.mid", std::string(midi.begin(), midi.end()));
     const auto render = [&](const std::string& bank, const std::string& wav) {
-        const std::string command = std::string("'") + PLINKA_RENDER_TOOL + "' " + path("song.mid") + " -q --tail 1" +
+        const std::string command = std::string("'") + testpaths::render + "' " + path("song.mid") + " -q --tail 1" +
                                     " --program 1:20 --program 2:21 --bank " + path(bank) + " -o " + path(wav);
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return slurp(dir / wav);

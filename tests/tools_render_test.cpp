@@ -3,6 +3,7 @@
 // one clear line and no file left behind.
 #include "AudioMeasure.h"
 #include "MidiFileWriter.h"
+#include "TestPaths.h"
 #include "WavFile.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,7 @@ struct RunResult {
 
 RunResult run(const std::string& arguments)
 {
-    const std::string command = std::string(PLINKA_RENDER) + " " + arguments + " 2>&1";
+    const std::string command = std::string(testpaths::render) + " " + arguments + " 2>&1";
     RunResult result{-1, {}};
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[512];
@@ -162,10 +163,10 @@ TEST_F(Renderer, EveryFormatOfPlinkaRendersTheSameFile)
 {
     // The demo tune with its bank, through the VST 2 build and the other
     // formats' builds: the same file, byte for byte, and the same state saved.
-    const std::string song = std::string(" ") + PLINKA_SOURCE "/tools/demo/plinka-demo.mid --bank " +
-                             PLINKA_SOURCE "/tools/demo/plinka-demo-bank.txt --format float";
+    const std::string song = std::string(" ") + testpaths::source + "/tools/demo/plinka-demo.mid --bank " +
+                             testpaths::source + "/tools/demo/plinka-demo-bank.txt --format float";
     std::vector<uint8_t> reference, referenceBank;
-    for (const char* plugin : {PLINKA_VST2_PLUGIN, PLINKA_CLAP_PLUGIN, PLINKA_VST3_BUNDLE}) {
+    for (const char* plugin : {testpaths::vst2Plugin, testpaths::clapPlugin, testpaths::vst3Bundle}) {
         const RunResult result = run(song + " --plugin " + plugin + " -o " + quoted(file("out.wav")) + " --save-bank " +
                                      quoted(file("out.fxb")));
         ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;
@@ -267,7 +268,7 @@ TEST_F(Renderer, BadInputGetsOneClearLineAndLeavesNoFile)
         {quoted(file("cut.mid")) + out, "truncated"},
         {quoted(file("good.mid")) + " -o /nonexistent/folder/out.wav", "/nonexistent/folder/out.wav"},
         {quoted(file("good.mid")) + out + " --plugin " + quoted(file("nothere.so")), "nothere.so"},
-        {quoted(file("good.mid")) + out + " --plugin " + PLINKA_NULL_PLUGIN, "null"},
+        {quoted(file("good.mid")) + out + " --plugin " + testpaths::nullPlugin, "null"},
         {quoted(file("good.mid")) + out + " --plugin /usr/lib/x86_64-linux-gnu/libsndfile.so.1", "VSTPluginMain"},
         {quoted(file("good.mid")) + out + " --bank " + quoted(file("junk.fxb")), "junk.fxb"},
         {quoted(file("good.mid")) + out + " --bank " + quoted(file("junk.txt")), "junk.txt"},
@@ -289,7 +290,7 @@ TEST_F(Renderer, BadInputGetsOneClearLineAndLeavesNoFile)
 
 TEST_F(Renderer, RendersTheDemoWithNoArguments)
 {
-    const std::string command = "cd " + quoted(dir) + " && " + PLINKA_RENDER + " --format float";
+    const std::string command = "cd " + quoted(dir) + " && " + testpaths::render + " --format float";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const Wav wav = readWav(file("plinka-demo.wav"));
     ASSERT_EQ(wav.rate, 44100);

@@ -4,6 +4,7 @@
 // automation, and bad input from a host gone wrong.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "TestPaths.h"
 #include "instrument/Chunk.h"
 #include "instrument/Identity.h"
 #include "tools/host/PluginHost.h"
@@ -48,7 +49,7 @@ std::vector<float> renderVst2(const std::vector<TimedMidi>& events, int64_t fram
                               const std::vector<uint8_t>& chunk = {})
 {
     PluginHost vst2;
-    EXPECT_TRUE(vst2.load(PLINKA_VST2_PLUGIN)) << vst2.error();
+    EXPECT_TRUE(vst2.load(testpaths::vst2Plugin)) << vst2.error();
     if (!chunk.empty())
         vst2.setChunk(chunk);
     vst2.start(static_cast<float>(kRate), block);
@@ -102,7 +103,7 @@ struct RecordingHandler {
 
 class Vst3 : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(host.load(PLINKA_VST3_BUNDLE)) << host.error(); }
+    void SetUp() override { ASSERT_TRUE(host.load(testpaths::vst3Bundle)) << host.error(); }
 
     std::vector<float> render(const std::vector<TimedMidi>& events, int64_t frames, int32_t block = 512)
     {
@@ -157,7 +158,7 @@ TEST_F(Vst3, NamesItselfAsTheVst2BuildDoes)
 TEST_F(Vst3, StateIsTheVst2ChunkByteForByteBothWays)
 {
     PluginHost vst2;
-    ASSERT_TRUE(vst2.load(PLINKA_VST2_PLUGIN)) << vst2.error();
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin)) << vst2.error();
     EXPECT_EQ(state(), vst2.getChunk()) << "a fresh instance saves what a fresh VST 2 instance does";
 
     vst2.setChunk(cells::Builder().cell(cells::ntsc).number(0).bytes());
@@ -169,13 +170,13 @@ TEST_F(Vst3, StateIsTheVst2ChunkByteForByteBothWays)
     ASSERT_EQ(v3_cpp_obj(host.controller())->set_parameter_normalised(host.controller(), kGain, 0.25), V3_OK);
     const std::vector<uint8_t> edited = state();
     PluginHost other;
-    ASSERT_TRUE(other.load(PLINKA_VST2_PLUGIN));
+    ASSERT_TRUE(other.load(testpaths::vst2Plugin));
     other.setChunk(edited);
     EXPECT_EQ(other.getChunk(), edited) << "the VST 2 build loads what the VST3 build saved";
 
     host.streamPiece = 1;
     Vst3Host fresh;
-    ASSERT_TRUE(fresh.load(PLINKA_VST3_BUNDLE));
+    ASSERT_TRUE(fresh.load(testpaths::vst3Bundle));
     fresh.streamPiece = 3;
     ASSERT_TRUE(fresh.loadState(edited)) << "loaded before activation, a few bytes at a time";
     std::vector<uint8_t> back;
@@ -204,7 +205,7 @@ TEST_F(Vst3, SilentAfterNoteOffAndIndependentOfBlockSize)
     EXPECT_GT(lastSound(whole), 24000);
     for (int32_t block : {1, 64, 1000}) {
         Vst3Host other;
-        ASSERT_TRUE(other.load(PLINKA_VST3_BUNDLE));
+        ASSERT_TRUE(other.load(testpaths::vst3Bundle));
         other.start(kRate, block, false);
         EXPECT_TRUE(play(other, kPhrase, 44100, block) == whole) << "block " << block;
     }
@@ -243,7 +244,7 @@ TEST_F(Vst3, TheProgramListNamesTheBankAndItsParameterChangesTheProgram)
     EXPECT_EQ(list.id, root.program_list_id);
     EXPECT_EQ(list.programCount, 128);
     PluginHost vst2;
-    ASSERT_TRUE(vst2.load(PLINKA_VST2_PLUGIN));
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin));
     for (int32_t program : {0, 2, 127}) {
         char expected[64] = {};
         vst2.dispatch(effSetProgram, 0, program);
@@ -263,7 +264,7 @@ TEST_F(Vst3, TheProgramListNamesTheBankAndItsParameterChangesTheProgram)
 
     // Program 3 through the parameter plays what program 3 by MIDI plays.
     Vst3Host byMidi;
-    ASSERT_TRUE(byMidi.load(PLINKA_VST3_BUNDLE));
+    ASSERT_TRUE(byMidi.load(testpaths::vst3Bundle));
     byMidi.start(kRate, 512, true);
     const std::vector<float> expected = play(byMidi, {midi(0, 0xC0, 3), midi(0, 0x90, 57, 100)}, 8192, 512);
     host.setParameter(kProgramChangeParam, 3.0 / 127.0);
@@ -296,7 +297,7 @@ TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)
 {
     // Damaged states end as they end in the VST 2 build.
     PluginHost vst2;
-    ASSERT_TRUE(vst2.load(PLINKA_VST2_PLUGIN));
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin));
     std::vector<uint8_t> damaged = cells::Builder().cell(cells::ntsc).number(0).bytes();
     damaged.resize(damaged.size() - 3);
     std::mt19937 random(7);

@@ -4,7 +4,7 @@
 # MIDI processor plays the phrase into Plinka), gives the session its range
 # and exports it. FORMAT vst3 takes the VST3 bundle instead of PLINKA.so.
 # EXPORT_WRAPPER, when set, runs the export under a checker (valgrind), and
-# EXPORT_TIMEOUT bounds it (120 s).
+# EXPORT_TIMEOUT bounds it (60 s; the export takes a few).
 #   tests/hosts/ardour-render.sh PLINKA.so|Plinka.vst3 WORK_DIR OUT.wav SECONDS [vst2|vst3]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -42,4 +42,4 @@ if [ "$format" = vst3 ]; then
     sed -i 's|<vst3 last-preset-uri=""|<vst3 last-preset-uri="VST3-P:none"|' "$work/session/plinka.ardour"
     grep -q 'last-preset-uri="VST3-P:none"' "$work/session/plinka.ardour"
 fi
-timeout "${EXPORT_TIMEOUT:-120}" ${EXPORT_WRAPPER:-} ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null
+timeout "${EXPORT_TIMEOUT:-60}" ${EXPORT_WRAPPER:-} ardour7-export -b float -o "$out" "$work/session" plinka >/dev/null

@@ -86,13 +86,8 @@ std::string shown(std::string_view text)
 
 std::optional<int> hexDigit(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return std::nullopt;
+    const int value = banktext::hexDigit(c);
+    return value >= 0 ? std::optional<int>(value) : std::nullopt;
 }
 
 // A number the chunk can hold: an int32 that its single-precision cell keeps
