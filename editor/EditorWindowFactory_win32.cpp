@@ -1,5 +1,5 @@
 #include "EditorWindow.h"
-#include "GUI.h"
+#include "GUI_win32.h"
 
 #include <new>
 

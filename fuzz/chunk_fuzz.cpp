@@ -2,7 +2,7 @@
 // instrument then writes is a fixed point: loading it and writing again gives
 // the same bytes.
 #include "FuzzCheck.h"
-#include "shell/PLINKA.h"
+#include "plugin/vst2/PLINKA.h"
 
 #include <cstdlib>
 #include <cstring>

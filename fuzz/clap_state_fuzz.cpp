@@ -3,7 +3,7 @@
 // point: loading it and saving again gives the same bytes. The first byte
 // sets how many bytes the stream gives per read.
 #include "FuzzCheck.h"
-#include "clap_adapter/ClapPlugin.h"
+#include "plugin/clap/ClapPlugin.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 // instrument must never crash, never leave the audio range, and afterwards
 // still save and load its state exactly.
 #include "FuzzCheck.h"
-#include "shell/PLINKA.h"
+#include "plugin/vst2/PLINKA.h"
 
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 // parts: the output stays within full scale, both outputs agree, and nothing
 // reads or writes out of bounds.
 #include "FuzzCheck.h"
-#include "shell/PLINKA.h"
+#include "plugin/vst2/PLINKA.h"
 
 #include <bit>
 #include <vector>

@@ -2,7 +2,7 @@
 // loads without harm; the state then saved is a fixed point, and a stream
 // that takes a few bytes at a time receives all of it.
 #include "FuzzCheck.h"
-#include "vst3/Vst3Plugin.h"
+#include "plugin/vst3/Vst3Plugin.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,6 +9,7 @@
 #                                    the hosts Plinka is tested in: Ardour, and LMMS with
 #                                    its 32-bit VST host
 #   scripts/install-deps.sh docs     gnuplot, for scripts/make-manual-pictures.py
+#   scripts/install-deps.sh qemu     qemu's user-mode emulator, where 32-bit code cannot run
 set -euo pipefail
 
 want=${1:-all}
@@ -19,27 +20,78 @@ test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
            binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
            dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool xclip valgrind)
 docs_pkgs=(gnuplot-nox)
+qemu_pkgs=(qemu-user-static)
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+# The package archive is sometimes briefly inconsistent (a mirror mid-sync
+# serves an index of the wrong size). One index that fails to download must
+# not end the install: the update is tried a few times, then the install
+# itself decides with whatever indexes it has. The suites whose indexes
+# failed are remembered, one per line, in $failed_suites.
+failed_suites=$(mktemp)
+trap 'rm -f "$failed_suites"' EXIT
+update_indexes() {
+    local try log
+    for try in 1 2 3; do
+        log=$(LC_ALL=C as_root apt-get update -qq 2>&1) && { : >"$failed_suites"; return 0; }
+        [ "$try" -lt 3 ] && sleep $(( try * 10 ))
+    done
+    printf '%s\n' "$log" | grep '^E: Failed to fetch' | sed -n 's|.*/dists/\([^/]*\)/.*|\1|p' | sort -u >"$failed_suites"
+    echo "install-deps: some package indexes did not update ($(paste -sd' ' "$failed_suites")); going on with the others" >&2
+}
+
+apt_install() { DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "$@" >/dev/null; }
+
+# Installs the packages given. When a suite's index is missing for one
+# architecture only (its i386 half, say), the other architecture's newer
+# versions from that suite cannot pair with the i386 libraries of the same
+# name: that suite is then pinned below the others for this install, so both
+# halves come from the indexes that are whole. When that fails too, each
+# package that cannot be installed is named in one line with the package
+# tool's reason, and the script exits non-zero.
+install_packages() {
+    local first_errors=/dev/stderr
+    [ -s "$failed_suites" ] && first_errors=/dev/null  # a pinned try follows
+    apt_install "$@" 2>"$first_errors" && return 0
+    if [ -s "$failed_suites" ]; then
+        local pin=/etc/apt/preferences.d/plinka-install-deps suite ok=1
+        for suite in $(cat "$failed_suites"); do
+            printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite"
+        done | as_root tee "$pin" >/dev/null
+        apt_install "$@" || ok=0
+        as_root rm -f "$pin"
+        [ "$ok" = 1 ] && return 0
+    fi
+    local p reason named=0
+    for p in "$@"; do
+        reason=$(LC_ALL=C apt-get install -s --no-install-recommends "$p" 2>&1 >/dev/null | grep -m1 '^E:' || true)
+        if [ -n "$reason" ]; then
+            echo "install-deps: cannot install $p: ${reason#E: }" >&2
+            named=1
+        fi
+    done
+    [ "$named" = 1 ] || echo "install-deps: cannot install $*: the package tool failed (see its messages above)" >&2
+    exit 1
+}
 
 missing=()
 is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
-pkgs=("${native_pkgs[@]}")
-if [ "$want" = docs ]; then
-    pkgs=("${docs_pkgs[@]}")
-fi
-if [ "$want" = all ]; then
-    pkgs+=("${test_pkgs[@]}")
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        as_root dpkg --add-architecture i386
-        as_root apt-get update -qq
-    fi
-fi
+case "$want" in
+    native) pkgs=("${native_pkgs[@]}") ;;
+    all) pkgs=("${native_pkgs[@]}" "${test_pkgs[@]}") ;;
+    docs) pkgs=("${docs_pkgs[@]}") ;;
+    qemu) pkgs=("${qemu_pkgs[@]}") ;;
+    *) echo "usage: scripts/install-deps.sh [native|all|docs|qemu]" >&2; exit 2 ;;
+esac
 for p in "${pkgs[@]}"; do is_installed "$p" || missing+=("$p"); done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "install-deps: installing ${missing[*]}"
-    as_root apt-get update -qq || true
-    DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    if [ "$want" = all ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        as_root dpkg --add-architecture i386
+    fi
+    update_indexes
+    install_packages "${missing[@]}"
 fi

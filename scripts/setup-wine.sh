@@ -10,7 +10,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 # emulator runs 32-bit programs through binfmt_misc: much slower, but exact.
 if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     if ! [ -x /usr/bin/qemu-i386-static ]; then
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+        "$root/scripts/install-deps.sh" qemu
     fi
     if ! [ -e /proc/sys/fs/binfmt_misc/register ]; then
         mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc

@@ -6,7 +6,7 @@
 #include "ChunkCells.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
-#include "clap_adapter/ClapPlugin.h"
+#include "plugin/clap/ClapPlugin.h"
 #include "instrument/Chunk.h"
 #include "tools/host/ClapHost.h"
 

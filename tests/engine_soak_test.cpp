@@ -5,7 +5,7 @@
 #include "EngineTestSupport.h"
 #include "ResidentMemory.h"
 #include "editor/EditorModel.h"
-#include "shell/PLINKA.h"
+#include "plugin/vst2/PLINKA.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include "instrument/FactoryPresets.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
-#include "shell/PLINKA.h"
+#include "plugin/vst2/PLINKA.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"

@@ -9,7 +9,7 @@
 #include "instrument/Identity.h"
 #include "tools/host/PluginHost.h"
 #include "tools/host/Vst3Host.h"
-#include "vst3/Vst3Plugin.h"
+#include "plugin/vst3/Vst3Plugin.h"
 
 #include <gtest/gtest.h>
 

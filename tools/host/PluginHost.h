@@ -4,7 +4,7 @@
 // and by the command-line tools.
 #pragma once
 
-#include "../../shell/vst2.h"
+#include "plugin/vst2/vst2.h"
 #include "DynamicLibrary.h"
 
 #include <atomic>

@@ -7,7 +7,7 @@
 
 #include "DynamicLibrary.h"
 #include "InstrumentHost.h"
-#include "vst3/Vst3Interfaces.h"
+#include "plugin/vst3/Vst3Interfaces.h"
 
 #include <cstdint>
 #include <memory>

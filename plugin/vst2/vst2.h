@@ -1,5 +1,5 @@
 // The VST 2.4 plug-in interface as hosts see it: records, opcodes, flags and
-// callback types, declared from the published binary layout. Only shell/ and the
+// callback types, declared from the published binary layout. Only plugin/vst2/ and the
 // tools that host plug-ins include this header.
 #pragma once
 

@@ -1,7 +1,7 @@
 // The instrument object from the inside: what construction leaves, the default
 // bank, and the per-channel addressing of programs, which a host cannot set up
 // by itself.
-#include "shell/PLINKA.h"
+#include "plugin/vst2/PLINKA.h"
 
 #include "engine/EnvelopeCompiler.h"
 

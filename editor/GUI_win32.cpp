@@ -1,4 +1,4 @@
-#include "GUI.h"
+#include "GUI_win32.h"
 
 #include "EditorModel.h"
 

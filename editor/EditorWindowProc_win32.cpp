@@ -2,7 +2,7 @@
 // the EditorModel's actions, files dropped from Explorer are handed to it,
 // and the owner-drawn buttons and the envelope labels are painted with their
 // highlights and marks.
-#include "GUI.h"
+#include "GUI_win32.h"
 
 #include "EditorModel.h"
 
