@@ -179,12 +179,12 @@ TEST(Controllers, AllSoundOffCutsOnlyItsChannelReleasesIncluded)
     EXPECT_NEAR(static_cast<double>(lastSound(other)), releaseEnd(5000, 20), 3.0);
 }
 
-TEST(Controllers, ResetCentresBendLiftsThePedalAndRestoresVolumeAndWheel)
+TEST(Controllers, ResetCentresBendLiftsThePedalRestoresExpressionAndWheelButKeepsVolume)
 {
     const cells::Builder program = pulseProgram("15 / 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15");
     const std::vector<float> out = render(program,
-                                          {cc(0, 7, 0),
-                                           cc(0, 11, 20),
+                                          {cc(0, 7, 100),
+                                           cc(0, 11, 0),
                                            cc(0, 1, 127),
                                            cc(0, 64, 127),
                                            {0, {0xE0, 0x00, 0x70}},
@@ -192,7 +192,7 @@ TEST(Controllers, ResetCentresBendLiftsThePedalAndRestoresVolumeAndWheel)
                                            off(2000, 69),
                                            cc(10000, 121, 0)},
                                           1.0);
-    EXPECT_EQ(lastSound(std::vector<float>(out.begin(), out.begin() + 10000)), -1) << "volume 0 before the reset";
+    EXPECT_EQ(lastSound(std::vector<float>(out.begin(), out.begin() + 10000)), -1) << "expression 0 before the reset";
     const double expected = pulseFrequency(69);
     for (int window = 0; window < 8; ++window) {
         const auto from = static_cast<size_t>(10000 + 800 + window * kFrameSamples);
@@ -202,4 +202,11 @@ TEST(Controllers, ResetCentresBendLiftsThePedalAndRestoresVolumeAndWheel)
     }
     // The pedal went up: the 21-frame release runs out.
     EXPECT_NEAR(static_cast<double>(lastSound(out)), releaseEnd(10000, 21), 3.0);
+
+    // Hosts send 121 at every stop: a track's volume stays as it was set.
+    const std::vector<TimedMidi> note = {on(0, 69), off(15000, 69)};
+    std::vector<TimedMidi> reset = {cc(0, 7, 64), cc(0, 11, 20), cc(0, 1, 127), {0, {0xE0, 0x00, 0x70}}, cc(0, 121, 0)};
+    reset.insert(reset.end(), note.begin(), note.end());
+    EXPECT_TRUE(identical(render(pulseProgram("15"), reset, 0.5), render(pulseProgram("4"), note, 0.5)))
+        << "volume 64 gives chip volume 4; the rest is back at its defaults";
 }
