@@ -85,20 +85,28 @@ TEST(Release, TailPlaysItsFramesAfterTheNoteOffThenStops)
     }
 }
 
-TEST(Release, AReleasingVoiceYieldsToANewNoteWhenNoneIsFree)
+TEST(Release, TailsAndPedalHeldNotesYieldToANewNoteWhenNoVoiceIsFree)
 {
-    std::string volume = "15 /";
+    std::string tail = "15 /";
     for (int i = 0; i < 40; ++i)
-        volume += " 6";
-    std::vector<TimedMidi> midi;
-    for (int key = 60; key < 68; ++key) {
-        midi.push_back(on(0, key));
-        midi.push_back(off(3000, key));
+        tail += " 6";
+    struct Case {
+        std::string volume;
+        bool pedal;  // down from the start, up at 20000: the notes it holds end there
+    };
+    for (const Case& c : {Case{tail, false}, Case{"15", true}}) {
+        std::vector<TimedMidi> midi;
+        if (c.pedal)
+            midi = {cc(0, 64, 127), cc(20000, 64, 0)};
+        for (int key = 60; key < 68; ++key) {
+            midi.push_back(on(0, key));
+            midi.push_back(off(3000, key));
+        }
+        midi.push_back(on(6000, 81));
+        const std::vector<float> out = render(pulseProgram(c.volume.c_str()), midi, 1.0);
+        EXPECT_EQ(lastSound(out), static_cast<int64_t>(out.size()) - 1)
+            << "the ninth note took a voice and still sounds when the others have ended; pedal " << c.pedal;
     }
-    midi.push_back(on(6000, 81));
-    const std::vector<float> out = render(pulseProgram(volume.c_str()), midi, 1.0);
-    EXPECT_EQ(lastSound(out), static_cast<int64_t>(out.size()) - 1)
-        << "the ninth note took a releasing voice and still sounds when every release has ended";
 }
 
 TEST(FixedNotes, SoundTheirNoteWhateverTheKey)
