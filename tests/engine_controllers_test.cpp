@@ -109,6 +109,38 @@ TEST(Release, TailsAndPedalHeldNotesYieldToANewNoteWhenNoVoiceIsFree)
     }
 }
 
+TEST(Release, AnEditThatTakesAwayTheReleasePartEndsALetGoNoteAtTheNextFrame)
+{
+    const std::string tail = "15 / 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8";
+    constexpr int64_t kEdit = 8000;  // the key went up at 3000
+    struct Case {
+        const char* edited;  // the Volume text loaded by a chunk at kEdit
+        bool pedal;          // down from the start, up at 10000
+        double end;          // where the last sound is expected
+    };
+    const Case cases[] = {
+        {"15", false, releaseEnd(kEdit, 0)},
+        // Held by the pedal through the edit: it ends with the pedal, as a note without release parts.
+        {"15", true, std::ceil(10000 / kFrameSamples) * kFrameSamples},
+    };
+    for (const Case& c : cases) {
+        PluginHost host;
+        ASSERT_TRUE(host.load(pluginUnderTest())) << host.error();
+        host.setChunk(pulseProgram(tail.c_str()).bytes());
+        host.start(static_cast<float>(kRate), 512);
+        std::vector<TimedMidi> midi = {on(0, 69), off(3000, 69)};
+        if (c.pedal)
+            midi.push_back(cc(0, 64, 127));
+        std::vector<float> out = host.render(kEdit, 512, midi).left;
+        host.setChunk(pulseProgram(c.edited).bytes());
+        const std::vector<TimedMidi> after =
+            c.pedal ? std::vector<TimedMidi>{cc(10000 - kEdit, 64, 0)} : std::vector<TimedMidi>{};
+        const std::vector<float> rest = host.render(static_cast<int64_t>(kRate) - kEdit, 512, after).left;
+        out.insert(out.end(), rest.begin(), rest.end());
+        EXPECT_NEAR(static_cast<double>(lastSound(out)), c.end, 3.0) << c.edited << " pedal " << c.pedal;
+    }
+}
+
 TEST(FixedNotes, SoundTheirNoteWhateverTheKey)
 {
     for (int key : {30, 60, 95}) {
