@@ -15,7 +15,16 @@ struct ChannelControllers {
     int32_t expression = kControllerMax;  // controller 11
     int32_t wheel = 0;                    // controller 1
 
+    // Everything back to its default: controller handling was switched off.
     void reset() { *this = ChannelControllers{}; }
+    // Reset All Controllers (121) keeps the channel volume, as General MIDI
+    // recommends: hosts send it at every stop, and a track's volume must stay.
+    void resetAllControllers()
+    {
+        const int32_t kept = volume;
+        reset();
+        volume = kept;
+    }
 };
 
 // The chip volume 0..15 scaled by (volume/127)^2 (expression/127)^2, rounded

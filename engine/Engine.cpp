@@ -165,7 +165,7 @@ void Engine::actOnController(const EngineEvent& event, const VoiceContext& conte
         break;
     case kResetAllControllers:
         channelBend[event.channel] = 0.0f;
-        channel.reset();
+        channel.resetAllControllers();
         voicePool.pedalUp(context, event.channel);
         break;
     default:

@@ -28,19 +28,17 @@ int32_t nextStep(const EnvelopeSteps& envelope, int32_t& position, bool releasin
     return envelope.values[position++];
 }
 
-// Every release part has played its last step (false when there is none).
+// Every release part has played its last step. True when the program has
+// none: an edit took them away while they played, and the note ends as one
+// without release parts ends when its key goes up.
 bool releaseFinished(const Voice& voice, const ProgramSound& program)
 {
-    bool any = false;
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
         const EnvelopeSteps& envelope = program.envelope[kind];
-        if (envelope.releaseIndex <= 0)
-            continue;
-        any = true;
-        if (voice.position[kind] < envelope.length)
+        if (envelope.releaseIndex > 0 && voice.position[kind] < envelope.length)
             return false;
     }
-    return any;
+    return true;
 }
 
 int32_t addPitchOffset(int32_t offset, int32_t step)

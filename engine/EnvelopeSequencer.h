@@ -29,8 +29,8 @@ int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset);
 
 // Advances a voice's five envelopes one step, in the order Volume, Arp, Duty,
 // Pitch, Hi-Pitch, and answers the frame's chip volume 0..15. A Volume
-// envelope that has ended on 0, or a release that has played out, frees the
-// voice here.
+// envelope that has ended on 0, or a release that has played out (or that an
+// edit has taken away), frees the voice here.
 int32_t stepEnvelopes(Voice& voice, const ProgramSound& program);
 
 // Steps a busy voice one frame and renders that frame into its chip's buffer;

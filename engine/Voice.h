@@ -23,7 +23,7 @@ struct Voice {
     int32_t vibratoFrame = 0;     // frames since the note started, for the wheel's vibrato
     bool releasing = false;       // the key is up and the envelopes play their release parts
     bool sustained = false;       // the key is up but the sustain pedal holds the note
-    uint64_t releaseOrder = 0;    // when it began releasing: lower is longer ago
+    uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
 
     bool isFree() const { return note < 0; }
 };

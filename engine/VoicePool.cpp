@@ -57,12 +57,21 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
             if (voices[i].isFree())
                 chosen = i;
         if (chosen < 0)
-            for (int i = 0; i < context.polyphony; ++i)
-                if (voices[i].releasing && (chosen < 0 || voices[i].releaseOrder < voices[chosen].releaseOrder))
-                    chosen = i;
+            chosen = longestLetGo(context.polyphony, &Voice::releasing);
+        if (chosen < 0)
+            chosen = longestLetGo(context.polyphony, &Voice::sustained);
     }
     if (chosen >= 0)
         startVoice(context, chosen, key, channel, velocity);
+}
+
+int VoicePool::longestLetGo(int32_t polyphony, bool Voice::*state) const
+{
+    int chosen = -1;
+    for (int i = 0; i < polyphony; ++i)
+        if (voices[i].*state && (chosen < 0 || voices[i].releaseOrder < voices[chosen].releaseOrder))
+            chosen = i;
+    return chosen;
 }
 
 void VoicePool::releaseVoice(const VoiceContext& context, Voice& voice)
@@ -93,10 +102,13 @@ void VoicePool::releaseKey(const VoiceContext& context, int32_t key, int32_t cha
         Voice& voice = voices[i];
         if (i == skip || voice.channel != channel || voice.key != key)
             continue;
-        if (pedal && !voice.isFree() && !voice.releasing)
+        if (pedal && !voice.isFree() && !voice.releasing) {
+            if (!voice.sustained)
+                voice.releaseOrder = ++releaseCount;
             voice.sustained = true;
-        else
+        } else {
             releaseVoice(context, voice);
+        }
     }
 }
 

@@ -22,7 +22,8 @@ struct VoicePool {
 
     // A key went down: the same channel and note restarts its voice, else the
     // first free voice below the polyphony takes it, else the voice that began
-    // its release longest ago, else it is dropped.
+    // its release longest ago, else the pedal-held voice whose key went up
+    // longest ago, else it is dropped: a key held down keeps its voice.
     void noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity);
     // A key went up (key -1: all notes off, every channel, release parts cut):
     // its voices play their release parts, or stop at once when their program
@@ -41,6 +42,9 @@ struct VoicePool {
     void releaseKey(const VoiceContext& context, int32_t key, int32_t channel, int skip = -1);
     // Starts a voice's release parts, or frees it when its program has none.
     void releaseVoice(const VoiceContext& context, Voice& voice);
+    // Of the voices below the polyphony in the given state (releasing or
+    // sustained), the one whose releaseOrder is lowest; -1 when there is none.
+    int longestLetGo(int32_t polyphony, bool Voice::*state) const;
 
-    uint64_t releaseCount = 0;  // releases begun so far, to order them
+    uint64_t releaseCount = 0;  // releases and pedal holds begun so far, to order them
 };

@@ -17,6 +17,10 @@ constexpr int32_t kMaxDuty = 3;
 constexpr int32_t kTrackerNoteOffset = 12;
 constexpr int32_t kItemMin = -128;
 constexpr int32_t kItemMax = 127;
+// The tracker's notes run from its C-0 to B-7 (Plinka's @12 to @107); it
+// takes arpeggio steps up to that span, as its sequence editor does.
+constexpr int32_t kTrackerHighestNote = 95;
+constexpr int32_t kTrackerMaxArpStep = 96;
 constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
 
 std::string defaultText(int kind)
@@ -149,10 +153,49 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
     return text;
 }
 
-int8_t itemOf(int32_t value, bool& clamped)
+struct ItemRange {
+    int32_t low;
+    int32_t high;
+};
+
+// The items the tracker takes for a kind, as its sequence editor accepts them;
+// others it misreads, or plays otherwise than Plinka.
+ItemRange trackerRange(int kind, bool fixedNotes)
 {
-    clamped = clamped || value < kItemMin || value > kItemMax;
-    return static_cast<int8_t>(std::clamp(value, kItemMin, kItemMax));
+    switch (kind) {
+    case Volume:
+        return {0, kMaxVolume};
+    case Arp:
+        return fixedNotes ? ItemRange{0, kTrackerHighestNote} : ItemRange{-kTrackerMaxArpStep, kTrackerMaxArpStep};
+    case Duty:
+        return {0, kMaxDuty};
+    default:
+        return {kItemMin, kItemMax};
+    }
+}
+
+// The item for a value: the nearest the tracker takes, except for Duty, whose
+// value Plinka plays by its low two bits (kMaxDuty is their mask), which then
+// are the exact item. moved is set when the item differs from the value.
+int8_t itemOf(int kind, bool fixedNotes, int32_t value, bool& moved)
+{
+    const ItemRange range = trackerRange(kind, fixedNotes);
+    moved = moved || value < range.low || value > range.high;
+    if (kind == Duty)
+        return static_cast<int8_t>(value & kMaxDuty);
+    return static_cast<int8_t>(std::clamp(value, range.low, range.high));
+}
+
+std::string movedNote(int kind, bool fixedNotes)
+{
+    if (fixedNotes)
+        return "fixed notes outside the tracker's C-0 to B-7 (@" + std::to_string(kTrackerNoteOffset) + " to @" +
+               std::to_string(kTrackerHighestNote + kTrackerNoteOffset) + ") moved to the nearest";
+    const ItemRange range = trackerRange(kind, false);
+    const std::string outside = "values outside " + std::to_string(range.low) + ".." + std::to_string(range.high);
+    if (kind == Duty)
+        return outside + " written as the duty they play, the value modulo 4";
+    return outside + " moved to the nearest";
 }
 
 // A number token of a text that compiled: digits after an optional "-" or "@".
@@ -242,18 +285,17 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
             notes.push_back(name + ": fixed notes among steps from the note, which a tracker sequence cannot mix; "
                                    "they are written as step 0");
         sequence.setting = allFixed ? fti::kArpFixed : 0;
-        bool clamped = false;
+        bool moved = false;
         for (size_t i = 0; i < values.size(); ++i) {
             int32_t value = values[i];
             if (allFixed)
                 value -= kTrackerNoteOffset;
             else if (fixed[i])
                 value = 0;
-            sequence.items.push_back(itemOf(value, clamped));
+            sequence.items.push_back(itemOf(kind, allFixed, value, moved));
         }
-        if (clamped)
-            notes.push_back(name + (allFixed ? ": fixed notes outside the tracker's C-0 to G-9 moved to the nearest"
-                                             : ": values outside -128..127 moved to the nearest"));
+        if (moved)
+            notes.push_back(name + ": " + movedNote(kind, allFixed));
         if (sequence.items.size() > static_cast<size_t>(fti::kMaxUsedItems)) {
             notes.push_back(name + ": " + std::to_string(sequence.items.size()) +
                             " values; a tracker plays the first 252, the rest are left out");

@@ -85,20 +85,60 @@ TEST(Release, TailPlaysItsFramesAfterTheNoteOffThenStops)
     }
 }
 
-TEST(Release, AReleasingVoiceYieldsToANewNoteWhenNoneIsFree)
+TEST(Release, TailsAndPedalHeldNotesYieldToANewNoteWhenNoVoiceIsFree)
 {
-    std::string volume = "15 /";
+    std::string tail = "15 /";
     for (int i = 0; i < 40; ++i)
-        volume += " 6";
-    std::vector<TimedMidi> midi;
-    for (int key = 60; key < 68; ++key) {
-        midi.push_back(on(0, key));
-        midi.push_back(off(3000, key));
+        tail += " 6";
+    struct Case {
+        std::string volume;
+        bool pedal;  // down from the start, up at 20000: the notes it holds end there
+    };
+    for (const Case& c : {Case{tail, false}, Case{"15", true}}) {
+        std::vector<TimedMidi> midi;
+        if (c.pedal)
+            midi = {cc(0, 64, 127), cc(20000, 64, 0)};
+        for (int key = 60; key < 68; ++key) {
+            midi.push_back(on(0, key));
+            midi.push_back(off(3000, key));
+        }
+        midi.push_back(on(6000, 81));
+        const std::vector<float> out = render(pulseProgram(c.volume.c_str()), midi, 1.0);
+        EXPECT_EQ(lastSound(out), static_cast<int64_t>(out.size()) - 1)
+            << "the ninth note took a voice and still sounds when the others have ended; pedal " << c.pedal;
     }
-    midi.push_back(on(6000, 81));
-    const std::vector<float> out = render(pulseProgram(volume.c_str()), midi, 1.0);
-    EXPECT_EQ(lastSound(out), static_cast<int64_t>(out.size()) - 1)
-        << "the ninth note took a releasing voice and still sounds when every release has ended";
+}
+
+TEST(Release, AnEditThatTakesAwayTheReleasePartEndsALetGoNoteAtTheNextFrame)
+{
+    const std::string tail = "15 / 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8 8";
+    constexpr int64_t kEdit = 8000;  // the key went up at 3000
+    struct Case {
+        const char* edited;  // the Volume text loaded by a chunk at kEdit
+        bool pedal;          // down from the start, up at 10000
+        double end;          // where the last sound is expected
+    };
+    const Case cases[] = {
+        {"15", false, releaseEnd(kEdit, 0)},
+        // Held by the pedal through the edit: it ends with the pedal, as a note without release parts.
+        {"15", true, std::ceil(10000 / kFrameSamples) * kFrameSamples},
+    };
+    for (const Case& c : cases) {
+        PluginHost host;
+        ASSERT_TRUE(host.load(pluginUnderTest())) << host.error();
+        host.setChunk(pulseProgram(tail.c_str()).bytes());
+        host.start(static_cast<float>(kRate), 512);
+        std::vector<TimedMidi> midi = {on(0, 69), off(3000, 69)};
+        if (c.pedal)
+            midi.push_back(cc(0, 64, 127));
+        std::vector<float> out = host.render(kEdit, 512, midi).left;
+        host.setChunk(pulseProgram(c.edited).bytes());
+        const std::vector<TimedMidi> after =
+            c.pedal ? std::vector<TimedMidi>{cc(10000 - kEdit, 64, 0)} : std::vector<TimedMidi>{};
+        const std::vector<float> rest = host.render(static_cast<int64_t>(kRate) - kEdit, 512, after).left;
+        out.insert(out.end(), rest.begin(), rest.end());
+        EXPECT_NEAR(static_cast<double>(lastSound(out)), c.end, 3.0) << c.edited << " pedal " << c.pedal;
+    }
 }
 
 TEST(FixedNotes, SoundTheirNoteWhateverTheKey)
@@ -179,12 +219,12 @@ TEST(Controllers, AllSoundOffCutsOnlyItsChannelReleasesIncluded)
     EXPECT_NEAR(static_cast<double>(lastSound(other)), releaseEnd(5000, 20), 3.0);
 }
 
-TEST(Controllers, ResetCentresBendLiftsThePedalAndRestoresVolumeAndWheel)
+TEST(Controllers, ResetCentresBendLiftsThePedalRestoresExpressionAndWheelButKeepsVolume)
 {
     const cells::Builder program = pulseProgram("15 / 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15 15");
     const std::vector<float> out = render(program,
-                                          {cc(0, 7, 0),
-                                           cc(0, 11, 20),
+                                          {cc(0, 7, 100),
+                                           cc(0, 11, 0),
                                            cc(0, 1, 127),
                                            cc(0, 64, 127),
                                            {0, {0xE0, 0x00, 0x70}},
@@ -192,7 +232,7 @@ TEST(Controllers, ResetCentresBendLiftsThePedalAndRestoresVolumeAndWheel)
                                            off(2000, 69),
                                            cc(10000, 121, 0)},
                                           1.0);
-    EXPECT_EQ(lastSound(std::vector<float>(out.begin(), out.begin() + 10000)), -1) << "volume 0 before the reset";
+    EXPECT_EQ(lastSound(std::vector<float>(out.begin(), out.begin() + 10000)), -1) << "expression 0 before the reset";
     const double expected = pulseFrequency(69);
     for (int window = 0; window < 8; ++window) {
         const auto from = static_cast<size_t>(10000 + 800 + window * kFrameSamples);
@@ -202,4 +242,11 @@ TEST(Controllers, ResetCentresBendLiftsThePedalAndRestoresVolumeAndWheel)
     }
     // The pedal went up: the 21-frame release runs out.
     EXPECT_NEAR(static_cast<double>(lastSound(out)), releaseEnd(10000, 21), 3.0);
+
+    // Hosts send 121 at every stop: a track's volume stays as it was set.
+    const std::vector<TimedMidi> note = {on(0, 69), off(15000, 69)};
+    std::vector<TimedMidi> reset = {cc(0, 7, 64), cc(0, 11, 20), cc(0, 1, 127), {0, {0xE0, 0x00, 0x70}}, cc(0, 121, 0)};
+    reset.insert(reset.end(), note.begin(), note.end());
+    EXPECT_TRUE(identical(render(pulseProgram("15"), reset, 0.5), render(pulseProgram("4"), note, 0.5)))
+        << "volume 64 gives chip volume 4; the rest is back at its defaults";
 }

@@ -83,6 +83,26 @@ TEST_F(Voices, ReleasingVoicesYieldToNewNotesLongestReleasedFirst)
     EXPECT_EQ(pool.voices[6].key, 66) << "a voice above the polyphony does not yield";
 }
 
+TEST_F(Voices, PedalHeldVoicesYieldAfterTheReleaseTailsLongestLetGoFirst)
+{
+    giveRelease();
+    controllers[0].pedalDown = true;
+    for (int key = 60; key < 68; ++key)
+        pool.noteOn(context(), key < 64 ? 0 : 1, key, 100);
+    pool.noteOff(context(), 0, 62);  // voices 2 and 0 held by the pedal,
+    pool.noteOff(context(), 0, 60);
+    pool.noteOff(context(), 1, 65);  // 5 and 4 releasing, after them
+    pool.noteOff(context(), 1, 64);
+    const int expected[] = {5, 4, 2, 0, -1};  // -1: only held keys are left, the note is dropped
+    for (int i = 0; i < 5; ++i) {
+        pool.noteOn(context(), 2, 70 + i, 100);
+        const auto taken = std::find_if(std::begin(pool.voices), std::end(pool.voices),
+                                        [&](const Voice& voice) { return voice.key == 70 + i; });
+        EXPECT_EQ(taken == std::end(pool.voices) ? -1 : taken - std::begin(pool.voices), expected[i]) << i;
+    }
+    EXPECT_FALSE(pool.voices[2].sustained) << "taken: the pedal no longer holds it";
+}
+
 TEST_F(Voices, SustainPedalHoldsReleasesUntilItGoesUp)
 {
     giveRelease();
