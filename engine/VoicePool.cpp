@@ -148,6 +148,11 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
         for (int32_t k = 127; k >= 0 && held < 0; --k)
             if (keyDown[k])
                 held = k;
+    // Mono keys are one set for all channels, and legato may have moved the
+    // note to the channel of a key that went up since: the key's own release
+    // must still end it, whichever channel it plays on now.
+    if (context.polyphony == 1 && held < 0 && voices[0].key == key && voices[0].channel != channel)
+        releaseKey(context, key, voices[0].channel);
     releaseKey(context, key, channel, held >= 0 ? 0 : -1);
     if (held >= 0)
         startVoice(context, 0, held, channel, -1);

@@ -137,9 +137,13 @@ private:
                 return;
             }
             keyDown[event.key] = 0;
-            for (VoiceState& voice : voices)
-                if (voice.channel == event.channel && voice.key == event.key)
-                    voice.note = -1;
+            bool anyDown = false;
+            for (uint8_t down : keyDown)
+                anyDown = anyDown || down;
+            for (int i = 0; i < 8; ++i)
+                if (voices[i].key == event.key &&
+                    (voices[i].channel == event.channel || (polyphony == 1 && i == 0 && !anyDown)))
+                    voices[i].note = -1;
             if (polyphony == 1)
                 for (int k = 127; k >= 0; --k)
                     if (keyDown[k]) {

@@ -201,6 +201,8 @@ TEST_F(Voices, MonoLegatoFindsKeysHeldOnOtherChannels)
     pool.noteOff(context(1), 0, 64);
     EXPECT_EQ(pool.voices[0].note, 50);
     EXPECT_EQ(pool.voices[0].channel, 0) << "it plays on the releasing channel";
+    pool.noteOff(context(1), 5, 50);
+    EXPECT_TRUE(pool.voices[0].isFree()) << "and its own key's release ends it there";
 }
 
 TEST_F(Voices, AllNotesOffSilencesEveryChannel)
