@@ -95,8 +95,14 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
             model.click(LOWORD(wParam));
         return 0;
     case WM_VSCROLL:
-        if (control == gui->gainSlider)
-            model.moveGainSlider(static_cast<int32_t>(SendMessageA(gui->gainSlider, TBM_GETPOS, 0, 0)));
+        // Every drag, page or key press ends in TB_ENDTRACK: the moves before
+        // it are one gesture.
+        if (control == gui->gainSlider) {
+            if (LOWORD(wParam) == TB_ENDTRACK)
+                model.releaseGainSlider();
+            else
+                model.moveGainSlider(static_cast<int32_t>(SendMessageA(gui->gainSlider, TBM_GETPOS, 0, 0)));
+        }
         return 0;
     case WM_CTLCOLORSTATIC: {
         COLORREF colour = GetSysColor(COLOR_BTNFACE);

@@ -32,6 +32,7 @@ PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount,
     setNumOutputs(2);
     setUniqueID(kPlinkaUniqueId);
 
+    instrument.setEditListener(this);
     if (std::unique_ptr<Editor> made = Editor::create(instrument, tellHostOfProgramChange, this))
         editor = new (std::nothrow) VstEditor(this, std::move(made));
     setFlag(effFlagsHasEditor, editor != nullptr);
@@ -43,6 +44,7 @@ PLINKA::~PLINKA()
     // deletes the editor.
     delete editor;
     editor = nullptr;
+    instrument.setEditListener(nullptr);
 }
 
 EditorModel* PLINKA::editorModel()
