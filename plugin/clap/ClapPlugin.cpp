@@ -79,9 +79,9 @@ ClapPlugin::ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* 
 
 ClapPlugin::~ClapPlugin()
 {
+    instrument.setEditListener(nullptr);  // the host hears nothing more of an instance it destroys
     closeEditor();
     editor_.reset();
-    instrument.setEditListener(nullptr);
 }
 
 // ---- audio thread ----

@@ -40,11 +40,12 @@ PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount,
 
 PLINKA::~PLINKA()
 {
-    // The editor's window refers to the instrument, which goes before the base
-    // deletes the editor.
+    // The host hears nothing more of an instance it is closing. The editor's
+    // window refers to the instrument, which goes before the base deletes
+    // the editor.
+    instrument.setEditListener(nullptr);
     delete editor;
     editor = nullptr;
-    instrument.setEditListener(nullptr);
 }
 
 EditorModel* PLINKA::editorModel()
