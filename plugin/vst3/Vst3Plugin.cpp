@@ -354,8 +354,8 @@ bool Vst3Plugin::nextPoint(uint32_t id, int32_t& offset, double& value)
     if (!queue)
         return false;
     v3_param_value_queue* points = v3_cpp_obj(queue);
-    for (const int32_t count = points->get_point_count(queue); nextPoint_[id] < count; ++nextPoint_[id])
-        if (points->get_point(queue, nextPoint_[id], &offset, &value) == V3_OK)
+    for (const int32_t count = points->get_point_count(queue); pointCursor_[id] < count; ++pointCursor_[id])
+        if (points->get_point(queue, pointCursor_[id], &offset, &value) == V3_OK)
             return true;
     return false;
 }
@@ -396,7 +396,7 @@ void Vst3Plugin::renderBlock(float* left, float* right, int32_t frames, float ra
         int32_t offset = 0;
         double value = 0.0;
         nextPoint(acting, offset, value);
-        ++nextPoint_[acting];
+        ++pointCursor_[acting];
         instrument.setParameterValue(acting, toPlain(acting, value));
     }
 }
@@ -419,7 +419,7 @@ void Vst3Plugin::reportProgram(v3_param_changes** outputs)
 void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, bool withMidi)
 {
     std::fill(std::begin(ownQueues_), std::end(ownQueues_), nullptr);
-    std::fill(std::begin(nextPoint_), std::end(nextPoint_), 0);
+    std::fill(std::begin(pointCursor_), std::end(pointCursor_), 0);
     if (!changes)
         return;
     v3_param_changes* list = v3_cpp_obj(changes);

@@ -190,7 +190,7 @@ private:
     // The audio thread's.
     std::unique_ptr<StagedMidi[]> staged_{new StagedMidi[kStagedCapacity]};
     size_t stagedCount_ = 0;
-    v3_param_value_queue** ownQueues_[kParameterCount] = {};
-    int32_t nextPoint_[kParameterCount] = {};
+    v3_param_value_queue** ownQueues_[kParameterCount] = {};  // this block's, by parameter id
+    int32_t pointCursor_[kParameterCount] = {};               // the first point of each not yet acted on
     int32_t reportedProgram_ = 0;  // the edited channel's program as the host last heard of it
 };
