@@ -164,10 +164,12 @@ void Vst3Plugin::stateEdited(bool namesChanged)
 {
     if (handler2_)
         v3_cpp_obj(handler2_)->set_dirty(handler2_, 1);
-    else if (handler_)
-        v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
     if (namesChanged && unitHandler_)
         v3_cpp_obj(unitHandler_)->notify_program_list_change(unitHandler_, kProgramListId, kAllPrograms);
+    // A host without setDirty, or one that cannot hear of renamed programs,
+    // reads the values (and the program parameter's names) again: once.
+    if (handler_ && (!handler2_ || (namesChanged && !unitHandler_)))
+        v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
 }
 
 void Vst3Plugin::viewGone(Vst3View* view)

@@ -53,7 +53,8 @@ public:
     // The editor's edits: gestures as begin, perform and end edits; an edit
     // of the saved state as setDirty where the host's component handler has
     // it (IComponentHandler2), else a restart that has it read the values
-    // again, and renamed programs as a change of the program list.
+    // again; renamed programs as a change of the program list (IUnitHandler),
+    // else that restart.
     void parameterGestureBegan(uint32_t id) override;
     void parameterEdited(uint32_t id, double value) override;
     void parameterGestureEnded(uint32_t id) override;
