@@ -6,10 +6,9 @@
 // test script).
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "EditorInEachBuild.h"
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
-#include "tools/host/ClapHost.h"
-#include "tools/host/Vst3Host.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -539,44 +538,17 @@ TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
 
 namespace {
 
-// "b0 v0+ e0 ": a parameter's gesture steps (begin, values, end) with its id;
-// a run of values is one "v0+".
-std::string gestureSteps(const std::vector<std::pair<char, uint32_t>>& steps)
-{
-    std::string text;
-    for (size_t i = 0; i < steps.size(); ++i) {
-        const auto [kind, id] = steps[i];
-        size_t run = 1;
-        while (kind == 'v' && i + 1 < steps.size() && steps[i + 1] == steps[i]) {
-            ++i;
-            ++run;
-        }
-        text += kind + std::to_string(id) + (run > 1 ? "+ " : " ");
-    }
-    return text;
-}
-
 constexpr int kTriangle = 1001, kMulti = 1003, kPal = 1005, kVoicesUp = 1011, kControllers = 1015;
 
-// The parameter is the build's host: "VST 2", "CLAP", "VST3", or "VST3" of a
-// host without IComponentHandler2, which hears of edits as restarts.
 class EachBuildsEditor : public Editor, public ::testing::WithParamInterface<std::string> {
 protected:
     void SetUp() override
     {
         Editor::SetUp();
-        if (GetParam() == "VST 2")
+        if (build.isVst2())
             return;
         dispatch(effEditClose);
-        if (GetParam() == "CLAP") {
-            ASSERT_TRUE(clap.load(testpaths::clapPlugin)) << clap.error();
-            clap.start(44100.0, 512, false);  // the gestures go out with the blocks
-            ASSERT_TRUE(clap.openEditor(hostWindow));
-        } else {
-            vst3.offersHandler2 = GetParam() == "VST3";
-            ASSERT_TRUE(vst3.load(testpaths::vst3Bundle)) << vst3.error();
-            ASSERT_TRUE(vst3.openEditor(hostWindow));
-        }
+        build.open(hostWindow);
         editorWindow = GetWindow(hostWindow, GW_CHILD);
         ASSERT_NE(editorWindow, nullptr);
         collectControls();
@@ -584,47 +556,16 @@ protected:
     }
     void TearDown() override
     {
-        clap.closeEditor();
-        vst3.closeEditor();
+        build.close();
         Editor::TearDown();
     }
     void idle() override
     {
-        if (GetParam() == "VST 2")
-            dispatch(effEditIdle);
-        pumpMessages();  // the other builds' editors idle on timers
-    }
-    // The host's notices that the saved state changed, so far.
-    size_t notices()
-    {
-        if (GetParam() == "VST 2")
-            return host.countCalls(audioMasterUpdateDisplay);
-        if (GetParam() == "CLAP")
-            return static_cast<size_t>(clap.requests.markDirty.load());
-        return static_cast<size_t>(vst3.offersHandler2 ? vst3.dirtyNotices : static_cast<int>(vst3.restarts.size()));
-    }
-    // The gestures that reached the host since the last call.
-    std::string gestures()
-    {
-        std::vector<std::pair<char, uint32_t>> steps;
-        if (GetParam() == "CLAP") {
-            float left[512], right[512];
-            clap.processEvents({}, left, right, 512);
-            for (const ClapEvent& e : clap.outputEvents)
-                steps.push_back({e.header.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ? 'b'
-                                 : e.header.type == CLAP_EVENT_PARAM_VALUE       ? 'v'
-                                                                                 : 'e',
-                                 e.header.type == CLAP_EVENT_PARAM_VALUE ? e.paramValue.param_id : e.gesture.param_id});
-            clap.outputEvents.clear();
-        }
-        for (const Vst3Edit& edit : vst3.edits)
-            steps.push_back({edit.kind == 'p' ? 'v' : edit.kind, edit.id});
-        vst3.edits.clear();
-        return gestureSteps(steps);
+        build.idle();
+        pumpMessages();
     }
 
-    ClapHost clap;
-    Vst3Host vst3;
+    EditorInEachBuild build{GetParam(), host};
 };
 
 }  // namespace
@@ -669,17 +610,16 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         {"the fields filled anew", [&] { idle(); }, 0, ""},
     };
     for (const auto& e : edits) {
-        gestures();
-        const size_t before = notices();
+        build.gestures();
+        const size_t before = build.notices();
         e.edit();
-        EXPECT_EQ(notices() - before, e.notices) << e.what;
-        EXPECT_EQ(gestures(), GetParam() == "VST 2" ? "" : e.gestures) << e.what;
+        EXPECT_EQ(build.notices() - before, e.notices) << e.what;
+        EXPECT_EQ(build.gestures(), build.isVst2() ? "" : e.gestures) << e.what;
     }
     if (GetParam().rfind("VST3", 0) == 0) {
-        EXPECT_EQ(vst3.programListChanges, 1) << "the dropped instrument's name";
+        EXPECT_EQ(build.vst3.programListChanges, 1) << "the dropped instrument's name";
     }
     DeleteFileW(fti.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor,
-                         ::testing::Values("VST 2", "CLAP", "VST3", "VST3 without IComponentHandler2"));
+INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);

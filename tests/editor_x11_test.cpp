@@ -8,11 +8,10 @@
 // the edits. Screenshots land in the build folder.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "EditorInEachBuild.h"
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
-#include "tools/host/ClapHost.h"
-#include "tools/host/Vst3Host.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -716,92 +715,27 @@ TEST_F(LinuxEditor, ATrackerInstrumentDroppedFromAnotherProgramFillsTheShownProg
 
 namespace {
 
-// "b0 v0+ e0 ": a parameter's gesture steps (begin, values, end) with its id;
-// a run of values is one "v0+".
-std::string gestureSteps(const std::vector<std::pair<char, uint32_t>>& steps)
-{
-    std::string text;
-    for (size_t i = 0; i < steps.size(); ++i) {
-        const auto [kind, id] = steps[i];
-        size_t run = 1;
-        while (kind == 'v' && i + 1 < steps.size() && steps[i + 1] == steps[i]) {
-            ++i;
-            ++run;
-        }
-        text += kind + std::to_string(id) + (run > 1 ? "+ " : " ");
-    }
-    return text;
-}
-
-// The parameter is the build's host: "VST 2", "CLAP", "VST3", or "VST3" of a
-// host without IComponentHandler2, which hears of edits as restarts.
 class EachBuildsEditor : public LinuxEditor, public ::testing::WithParamInterface<std::string> {
 protected:
     void SetUp() override
     {
         LinuxEditor::SetUp();
-        if (GetParam() == "VST 2")
+        if (build.isVst2())
             return;
         dispatch(effEditClose);
-        if (GetParam() == "CLAP") {
-            ASSERT_TRUE(clap.load(testpaths::clapPlugin)) << clap.error();
-            clap.start(44100.0, 512, false);  // the gestures go out with the blocks
-            ASSERT_TRUE(clap.openEditor(asParent(hostWindow)));
-        } else {
-            vst3.offersHandler2 = GetParam() == "VST3";
-            ASSERT_TRUE(vst3.load(testpaths::vst3Bundle)) << vst3.error();
-            ASSERT_TRUE(vst3.openEditor(asParent(hostWindow)));
-        }
+        build.open(asParent(hostWindow));
         editorWindow = onlyChild(hostWindow);
         ASSERT_NE(editorWindow, 0u);
         pump();
     }
     void TearDown() override
     {
-        clap.closeEditor();
-        vst3.closeEditor();
+        build.close();
         LinuxEditor::TearDown();
     }
-    void idle() override
-    {
-        if (GetParam() == "VST 2")
-            dispatch(effEditIdle);
-        else if (GetParam() == "CLAP")
-            clap.fireTimers();
-        else
-            vst3.idleEditor();
-    }
-    // The host's notices that the saved state changed, so far.
-    size_t notices()
-    {
-        if (GetParam() == "VST 2")
-            return host.countCalls(audioMasterUpdateDisplay);
-        if (GetParam() == "CLAP")
-            return static_cast<size_t>(clap.requests.markDirty.load());
-        return static_cast<size_t>(vst3.offersHandler2 ? vst3.dirtyNotices : static_cast<int>(vst3.restarts.size()));
-    }
-    // The gestures that reached the host since the last call.
-    std::string gestures()
-    {
-        std::vector<std::pair<char, uint32_t>> steps;
-        if (GetParam() == "CLAP") {
-            float left[512], right[512];
-            clap.processEvents({}, left, right, 512);
-            for (const ClapEvent& e : clap.outputEvents)
-                steps.push_back({e.header.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ? 'b'
-                                 : e.header.type == CLAP_EVENT_PARAM_VALUE       ? 'v'
-                                                                                 : 'e',
-                                 e.header.type == CLAP_EVENT_PARAM_VALUE ? e.paramValue.param_id : e.gesture.param_id});
-            clap.outputEvents.clear();
-        }
-        for (const Vst3Edit& edit : vst3.edits)
-            steps.push_back({edit.kind == 'p' ? 'v' : edit.kind, edit.id});
-        vst3.edits.clear();
-        return gestureSteps(steps);
-    }
+    void idle() override { build.idle(); }
 
-    ClapHost clap;
-    Vst3Host vst3;
+    EditorInEachBuild build{GetParam(), host};
 };
 
 }  // namespace
@@ -843,26 +777,25 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         {"a tracker instrument dropped", [&] { dropUriList("file://" + fti.string() + "\r\n"); }, 1, ""},
     };
     for (const auto& e : edits) {
-        gestures();
-        const size_t before = notices();
+        build.gestures();
+        const size_t before = build.notices();
         e.edit();
-        EXPECT_EQ(notices() - before, e.notices) << e.what;
-        EXPECT_EQ(gestures(), GetParam() == "VST 2" ? "" : e.gestures) << e.what;
+        EXPECT_EQ(build.notices() - before, e.notices) << e.what;
+        EXPECT_EQ(build.gestures(), build.isVst2() ? "" : e.gestures) << e.what;
     }
     if (GetParam().rfind("VST3", 0) == 0) {
-        EXPECT_EQ(vst3.programListChanges, 1) << "the dropped instrument's name";
+        EXPECT_EQ(build.vst3.programListChanges, 1) << "the dropped instrument's name";
     }
     if (GetParam() == "CLAP") {
         // Processing stops with a gesture waiting: the flush is asked for
         // from the main thread.
         click(kNtsc);
-        clap.stop();
-        EXPECT_EQ(clap.requests.flushOnAudioThread.load(), 0);
-        clap.plugin()->on_main_thread(clap.plugin());
-        EXPECT_EQ(clap.requests.flush.load(), 1);
+        build.clap.stop();
+        EXPECT_EQ(build.clap.requests.flushOnAudioThread.load(), 0);
+        build.clap.plugin()->on_main_thread(build.clap.plugin());
+        EXPECT_EQ(build.clap.requests.flush.load(), 1);
     }
     std::filesystem::remove(fti);
 }
 
-INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor,
-                         ::testing::Values("VST 2", "CLAP", "VST3", "VST3 without IComponentHandler2"));
+INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);
