@@ -36,6 +36,8 @@ void Editor::close()
 {
     if (window_)
         window_->close();
+    // A window closed under the user's drag sends no release.
+    model.releaseGainSlider();
 }
 
 void Editor::idle()

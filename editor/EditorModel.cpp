@@ -81,18 +81,23 @@ void EditorModel::editEnvelope(int kind, const char* text)
     // leave the text as it was, and the drop's message stays.
     char texts[kEnvelopeKindCount][kEnvelopeTextSize];
     instrument_.envelopeTexts(shownProgram_, texts);
-    if (std::strncmp(texts[kind], text ? text : "", kEnvelopeTextSize - 1) != 0)
+    const bool changed = std::strncmp(texts[kind], text ? text : "", kEnvelopeTextSize - 1) != 0;
+    if (changed)
         dropText_.clear();
     errorText_ = instrument_.setEnvelopeText(shownProgram_, kind, text);
     statusChanged();
+    if (changed)
+        instrument_.noteStateEdited();
 }
 
 void EditorModel::click(int control)
 {
+    bool edited = true;
     switch (control) {
     case kPulseButton:
     case kTriangleButton:
     case kNoiseButton:
+        edited = instrument_.channelType(shownProgram_) != control - kPulseButton;
         instrument_.setChannelType(shownProgram_, control - kPulseButton);
         break;
     case kMultiButton:
@@ -102,6 +107,7 @@ void EditorModel::click(int control)
     case kPalButton:
         // Always a new set-up, even when the standard stays; a host that
         // records automation hears of it.
+        edited = instrument_.ntsc() != (control == kNtscButton ? 1 : 0);
         instrument_.setNtsc(control == kNtscButton);
         instrument_.editParameter(kParamClock, control == kNtscButton ? 1.0 : 0.0);
         break;
@@ -119,19 +125,37 @@ void EditorModel::click(int control)
     }
     case kPolyphonyUpButton:
     case kPolyphonyDownButton: {
+        // Automated, but not saved with the song.
         const int32_t step = control == kPolyphonyUpButton ? 1 : kMaxPolyphony - 1;
         instrument_.editParameter(kParamPolyphony, (instrument_.polyphony() - 1 + step) % kMaxPolyphony + 1);
+        edited = false;
         break;
     }
     default:
         return;  // the slider, the displays and anything else
     }
     statusChanged();
+    if (edited)
+        instrument_.noteStateEdited();
 }
 
 void EditorModel::moveGainSlider(int32_t position)
 {
+    if (gainAtGrab_ < 0) {
+        gainAtGrab_ = instrument_.gain();
+        instrument_.beginParameterEdit(kParamGain);
+    }
     instrument_.editParameter(kParamGain, kGainSliderMax - std::clamp(position, 0, kGainSliderMax));
+}
+
+void EditorModel::releaseGainSlider()
+{
+    if (gainAtGrab_ < 0)
+        return;
+    instrument_.endParameterEdit(kParamGain);
+    // The whole drag is one edit of the saved gain, if it moved it at all.
+    if (std::exchange(gainAtGrab_, -1) != instrument_.gain())
+        instrument_.noteStateEdited();
 }
 
 void EditorModel::dropFiles(const std::vector<std::string>& paths)
@@ -145,9 +169,8 @@ void EditorModel::dropFiles(const std::vector<std::string>& paths)
         return;
     errorText_ = outcome.compileError;
     refreshTexts_ = true;
-    // Program names changed: the host hears of it as of a program change.
-    instrument_.markProgramsChanged();
-    checkProgramChange();
+    // Names came with the sounds: hosts that list the programs read them again.
+    instrument_.noteStateEdited(true);
 }
 
 void EditorModel::markForRefresh()

@@ -69,13 +69,21 @@ public:
     bool envelopeIsEmpty(int kind) const;
 
     // ---- what the user does ----
+    // Each edit that changes what the song saves tells the instrument's edit
+    // listener once; one that changes nothing of it (a text set to what it
+    // was, a click on the type already chosen, the polyphony) does not.
+    //
     // An edit field of kind's text changed: it is stored in the shown program
     // (at most 1023 characters) and the whole bank is compiled.
     void editEnvelope(int kind, const char* text);
     // A click on one of the buttons (other identifiers do nothing).
     void click(int control);
-    // The slider reports its position, 0 (top) .. 200.
+    // The slider reports its position, 0 (top) .. 200. The first move begins
+    // the slider's gesture, which lasts until releaseGainSlider: a drag, or
+    // a key held down, is one gesture for a host recording automation.
     void moveGainSlider(int32_t position);
+    // The user let go of the slider: its gesture ends.
+    void releaseGainSlider();
     // Files (UTF-8 paths) dropped on the window: the tracker instruments among
     // them go into the shown program and the ones after it, and the status
     // line says what happened. Reads the files: the user-interface thread only.
@@ -112,5 +120,6 @@ private:
     // Message of the last compile started from the editor; null when it
     // succeeded. Points at one of the compiler's constant messages.
     const char* errorText_ = nullptr;
-    std::string dropText_;  // what the last drop did; empty once a text was edited
+    std::string dropText_;     // what the last drop did; empty once a text was edited
+    int32_t gainAtGrab_ = -1;  // the gain when the slider's gesture began; -1: none under way
 };

@@ -70,6 +70,16 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         dropFiles(gui->model, reinterpret_cast<HDROP>(wParam));
         return 0;
     }
+    // The slider's notifications; a step up (TB_LINEUP) comes with wParam 0.
+    // Every drag, page or key press ends in TB_ENDTRACK: the moves before it
+    // are one gesture.
+    if (gui && message == WM_VSCROLL && lParam != 0 && reinterpret_cast<HWND>(lParam) == gui->gainSlider) {
+        if (LOWORD(wParam) == TB_ENDTRACK)
+            gui->model.releaseGainSlider();
+        else
+            gui->model.moveGainSlider(static_cast<int32_t>(SendMessageA(gui->gainSlider, TBM_GETPOS, 0, 0)));
+        return 0;
+    }
     if (!gui || wParam == 0 || lParam == 0)
         return DefWindowProcA(window, message, wParam, lParam);
     EditorModel& model = gui->model;
@@ -93,10 +103,6 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         // focus notifications of BS_NOTIFY do nothing.
         if (HIWORD(wParam) == BN_CLICKED)
             model.click(LOWORD(wParam));
-        return 0;
-    case WM_VSCROLL:
-        if (control == gui->gainSlider)
-            model.moveGainSlider(static_cast<int32_t>(SendMessageA(gui->gainSlider, TBM_GETPOS, 0, 0)));
         return 0;
     case WM_CTLCOLORSTATIC: {
         COLORREF colour = GetSysColor(COLOR_BTNFACE);

@@ -374,14 +374,9 @@ void X11Editor::handle(XEvent& event)
 void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned long time)
 {
     if (button == Button4 || button == Button5) {
-        if (kSlider.contains(x, y)) {
-            const int position = std::clamp(slider_ + (button == Button4 ? -1 : 1), 0, kGainSliderMax);
-            if (position != slider_) {
-                slider_ = position;
-                model_.moveGainSlider(position);
-                dirty_ = true;
-            }
-        }
+        // A wheel step is a gesture of its own.
+        if (kSlider.contains(x, y) && stepSlider(button == Button4 ? -1 : 1))
+            model_.releaseGainSlider();
         return;
     }
     int control = 0;
@@ -440,12 +435,9 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
             dragGrab_ = centre - y;
             return;
         }
-        const int position = std::clamp(slider_ + (y < centre ? -kSliderPage : kSliderPage), 0, kGainSliderMax);
-        if (position != slider_) {
-            slider_ = position;
-            model_.moveGainSlider(position);
-            dirty_ = true;
-        }
+        // A page step, whose gesture ends with the button's release.
+        drag_ = Drag::SliderPage;
+        stepSlider(y < centre ? -kSliderPage : kSliderPage);
         return;
     }
     // The second click of a double click on a button does nothing, as on Windows.
@@ -461,6 +453,8 @@ void X11Editor::release(int x, int y)
     const Drag was = drag_;
     drag_ = Drag::Nothing;
     dirty_ = true;  // the pushed look goes
+    if (was == Drag::Slider || was == Drag::SliderPage)
+        model_.releaseGainSlider();  // the drag was one gesture
     if (was == Drag::Button) {
         for (const Button& b : kButtons)
             if (b.id == dragControl_ && b.area.contains(x, y))
@@ -483,11 +477,18 @@ void X11Editor::setSliderFromY(int y)
     const double travel = kSliderBottom - kSliderTop;
     const int position = std::clamp(
         static_cast<int>(std::lround((y + dragGrab_ - kSliderTop) * kGainSliderMax / travel)), 0, kGainSliderMax);
+    stepSlider(position - slider_);
+}
+
+bool X11Editor::stepSlider(int step)
+{
+    const int position = std::clamp(slider_ + step, 0, kGainSliderMax);
     if (position == slider_)
-        return;
+        return false;
     slider_ = position;
     model_.moveGainSlider(position);
     dirty_ = true;
+    return true;
 }
 
 void X11Editor::key(XEvent& event)

@@ -42,8 +42,9 @@ public:
     unsigned long windowId() const { return window_; }
 
 private:
-    // Where the mouse is busy between a press and its release.
-    enum class Drag { Nothing, Field, Button, Slider };
+    // Where the mouse is busy between a press and its release: a page step
+    // beside the slider's thumb ends its gesture at the release too.
+    enum class Drag { Nothing, Field, Button, Slider, SliderPage };
 
     void handle(_XEvent& event);
     void press(int x, int y, unsigned button, unsigned state, unsigned long time);
@@ -57,6 +58,9 @@ private:
     void caretMoved(int kind, bool selecting);
     void focusField(int kind, unsigned long time);
     void setSliderFromY(int y);
+    // Moves the slider by step positions within its range; false when it
+    // stayed where it was.
+    bool stepSlider(int step);
 
     // ---- selections (the clipboard and PRIMARY) ----
     void own(unsigned long selection, const std::string& text, unsigned long time);

@@ -199,6 +199,9 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
         if (block_.midiControllers != 0)
             actOnController(event, context);
         break;
+    case ChokeEvent:
+        voicePool.chokeKey(event.channel, event.key);
+        break;
     default:
         break;
     }
@@ -283,4 +286,31 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
         position = end;
     }
     eventQueue.clear();
+}
+
+void Engine::queueChoke(int32_t deltaFrames, int32_t channel, int32_t key)
+{
+    if (channel < 0 || channel >= kMidiChannelCount || key < -1 || key > 127)
+        return;
+    EngineEvent event{};
+    event.type = ChokeEvent;
+    event.deltaFrames = deltaFrames;
+    event.channel = channel;
+    event.key = key;
+    eventQueue.push(event);
+}
+
+void Engine::cutAllSound()
+{
+    for (int channel = 0; channel < kMidiChannelCount; ++channel)
+        voicePool.chokeKey(channel, -1);
+    std::fill(std::begin(voicePool.keyDown), std::end(voicePool.keyDown), 0);
+    // A chip reset without an output adds no steps to the buffer it is about
+    // to drop; the next block's set-up connects and clears them all.
+    for (VoiceChip& chip : voiceChips) {
+        chip.chip.set_output(nullptr);
+        chip.chip.reset();
+        chip.write_time = 0;
+    }
+    settings_.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
 }

@@ -42,6 +42,12 @@ public:
     // Renders one block into both outputs (either may be null), acting on the
     // queued events at their samples, then empties the queue.
     void render(float* left, float* right, int32_t frames, float hostRate);
+    // Queues a choke: at that sample the channel's voices of the key (-1:
+    // every key) stop without their release parts.
+    void queueChoke(int32_t deltaFrames, int32_t channel, int32_t key);
+    // Every voice stops and every chip starts afresh, its buffered samples
+    // dropped: the next block begins in silence, as after construction.
+    void cutAllSound();
 
     // The engine's state, open to inspection.
     MidiIntake intake;

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 
-enum EventType : int32_t { NoteEvent = 0, BendEvent = 1, ProgramEvent = 2, ControllerEvent = 3 };
+enum EventType : int32_t { NoteEvent = 0, BendEvent = 1, ProgramEvent = 2, ControllerEvent = 3, ChokeEvent = 4 };
 
 struct EngineEvent {
     int32_t type;         // an EventType
     int32_t deltaFrames;  // sample of the block at which it acts
     int32_t channel;      // 0..15
-    int32_t key;          // NoteEvent: 0..127, or -1 for all notes off
+    int32_t key;          // NoteEvent, ChokeEvent: 0..127, or -1 for every key
     int32_t velocity;     // NoteEvent: 1..127 note on, 0 note off
     int32_t program;      // ProgramEvent: 0..127
     int32_t controller;   // ControllerEvent: the controller number

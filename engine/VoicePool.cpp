@@ -129,6 +129,22 @@ void VoicePool::cutChannel(int32_t channel)
         }
 }
 
+void VoicePool::chokeKey(int32_t channel, int32_t key)
+{
+    if (key < 0) {
+        cutChannel(channel);
+        return;
+    }
+    // A choked note never comes back as the mono voice's held key.
+    keyDown[key] = 0;
+    for (Voice& voice : voices)
+        if (voice.channel == channel && voice.key == key) {
+            voice.note = -1;
+            voice.releasing = false;
+            voice.sustained = false;
+        }
+}
+
 void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t key)
 {
     if (key < 0) {

@@ -33,6 +33,9 @@ struct VoicePool {
     void pedalUp(const VoiceContext& context, int32_t channel);
     // Every voice of the channel stops at once, release parts cut.
     void cutChannel(int32_t channel);
+    // The channel's voices of the key (-1: every key) stop at once, without
+    // their release parts; a key that was down counts as up.
+    void chokeKey(int32_t channel, int32_t key);
 
     // Points a voice at a key of a channel; a negative velocity re-points a
     // sounding voice without restarting its envelopes (legato).

@@ -159,11 +159,43 @@ void Instrument::setParameterValue(uint32_t id, double value)
     }
 }
 
+// ---- the editor's edits ----
+
+void Instrument::beginParameterEdit(uint32_t id)
+{
+    if (id >= kParameterCount || gestureOpen_[id])
+        return;
+    gestureOpen_[id] = true;
+    if (editListener_)
+        editListener_->parameterGestureBegan(id);
+}
+
 void Instrument::editParameter(uint32_t id, double value)
 {
+    if (id >= kParameterCount)
+        return;
     setParameterValue(id, value);
-    if (editListener_ && id < kParameterCount)
+    const bool alone = !gestureOpen_[id];
+    beginParameterEdit(id);
+    if (editListener_)
         editListener_->parameterEdited(id, parameterValue(id));
+    if (alone)
+        endParameterEdit(id);
+}
+
+void Instrument::endParameterEdit(uint32_t id)
+{
+    if (id >= kParameterCount || !gestureOpen_[id])
+        return;
+    gestureOpen_[id] = false;
+    if (editListener_)
+        editListener_->parameterGestureEnded(id);
+}
+
+void Instrument::noteStateEdited(bool namesChanged)
+{
+    if (editListener_)
+        editListener_->stateEdited(namesChanged);
 }
 
 // ---- host and user-interface threads ----

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "Chunk.h"
+#include "EditListener.h"
 #include "Parameters.h"
 #include "engine/BankExchange.h"
 #include "engine/Engine.h"
@@ -35,6 +36,12 @@ public:
     // ---- audio thread: no locks, no allocation ----
     // One MIDI message, to act at the given sample of the next block.
     void queueMidi(int32_t deltaFrames, const uint8_t message[3]) { engine.queueMidi(deltaFrames, message); }
+    // A note choke (formats that have one): the channel's notes of the key
+    // (-1: every key) stop at that sample without their release parts.
+    void queueChoke(int32_t deltaFrames, int32_t channel, int32_t key) { engine.queueChoke(deltaFrames, channel, key); }
+    // Silence from the next block on: every voice stops, release parts and
+    // the chips' buffered samples too (a host's reset of its processing).
+    void cutAllSound() { engine.cutAllSound(); }
     // Renders one block (either output may be null), then checks for program
     // changes; answers whether the host should be told of one.
     bool render(float* left, float* right, int32_t frames, float hostRate);
@@ -84,11 +91,19 @@ public:
     // Sets a parameter from the host (automation): clamped and rounded to its
     // range; unknown ids and values that are no numbers change nothing.
     void setParameterValue(uint32_t id, double value);
-    // The adapter that records the user's edits as automation (or null).
-    // Set before the editor opens, on the user-interface thread.
-    void setParameterEditListener(ParameterEditListener* listener) { editListener_ = listener; }
-    // The editor changed a parameter: set it and tell the listener.
+    // ---- the editor's edits: the user-interface thread ----
+    // The adapter that tells its host of the user's edits (or null). Set
+    // before the editor opens.
+    void setEditListener(EditListener* listener) { editListener_ = listener; }
+    // A gesture on a parameter begins (the user takes the gain slider): the
+    // values edited until endParameterEdit belong to it.
+    void beginParameterEdit(uint32_t id);
+    // The editor changed a parameter: set it and tell the listener; outside
+    // a gesture, as a gesture of its own.
     void editParameter(uint32_t id, double value);
+    void endParameterEdit(uint32_t id);
+    // An edit changed the saved state: the listener hears of it, once.
+    void noteStateEdited(bool namesChanged = false);
 
     // ---- host and user-interface threads: may take the bank mutex ----
     // A program's name, cut to fit size bytes with its terminator.
@@ -152,7 +167,9 @@ private:
     // Whether the chunk carries the controller setting: not when it came from
     // a chunk without it and nobody has switched it since.
     std::atomic<bool> controllersInChunk_{true};
-    ParameterEditListener* editListener_ = nullptr;  // the user-interface thread's
+    // The user-interface thread's: the listener, and the gestures under way.
+    EditListener* editListener_ = nullptr;
+    bool gestureOpen_[kParameterCount] = {};
 
     mutable std::mutex bankMutex_;
     ProgramBank programs_;                   // guarded by bankMutex_

@@ -27,11 +27,3 @@ inline constexpr ParameterInfo kParameterInfo[kParameterCount] = {
 void parameterText(uint32_t id, double value, char* text, size_t size);
 // The plain value of such a text (a bare number too); false if it names none.
 bool parameterFromText(uint32_t id, const char* text, double& value);
-
-// Told, on the user-interface thread, when the user changes a parameter in the
-// editor, so that a host records it as automation: begin, the new value, end.
-class ParameterEditListener {
-public:
-    virtual ~ParameterEditListener() = default;
-    virtual void parameterEdited(uint32_t id, double value) = 0;
-};

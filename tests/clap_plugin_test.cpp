@@ -6,8 +6,8 @@
 #include "ChunkCells.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
-#include "plugin/clap/ClapPlugin.h"
 #include "instrument/Chunk.h"
+#include "plugin/clap/ClapPlugin.h"
 #include "tools/host/ClapHost.h"
 
 #include <clap/ext/audio-ports.h>
@@ -324,6 +324,77 @@ TEST_F(Clap, AutomationActsAtItsSample)
     EXPECT_EQ(clock, 0.0);
 }
 
+// A note and a parameter at one sample, in either order, sound as the note
+// alone (the parameter keeps its value); an event past the block acts at its
+// last sample.
+TEST_F(Clap, EventsOfOneSampleActAlikeInAnyOrderAndNoneIsLost)
+{
+    auto first = [](uint32_t time) { return ClapEvent::noteEvent(CLAP_EVENT_NOTE_ON, time, 0, 69, 1.0); };
+    const ClapEvent gain = ClapEvent::parameter(100, kParamGain, 100);
+    auto render = [&](const std::vector<ClapEvent>& block) {
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        host.start(kRate, 512, true);
+        std::vector<float> left(4096), right(4096);
+        for (uint32_t at = 0; at < left.size(); at += 512)
+            host.processEvents(at == 0 ? block : std::vector<ClapEvent>{}, &left[at], &right[at], 512);
+        return left;
+    };
+    const std::vector<float> alone = render({first(100)});
+    EXPECT_GE(firstSound(alone), 100);
+    const struct {
+        const char* what;
+        std::vector<ClapEvent> block;
+        std::vector<float> expected;
+    } cases[] = {
+        {"note, then parameter", {first(100), gain}, alone},
+        {"parameter, then note", {gain, first(100)}, alone},
+        {"a note past the block", {first(700)}, render({first(511)})},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(same(render(c.block), c.expected)) << c.what;
+}
+
+// A choke ends a note without its release part, as no note-off does; reset
+// silences everything at once, and the next note sounds as in a new instance.
+TEST_F(Clap, AChokeAndAResetCutTheReleasePartAndTheChipsBufferedSound)
+{
+    const std::vector<uint8_t> released = cells::Builder()
+                                              .cell(cells::program)
+                                              .number(0)
+                                              .cell(cells::volume)
+                                              .string("15 / 12 12 12 12 12 12 12 12 12")
+                                              .bytes();
+    ASSERT_TRUE(clap.loadState(vst2Chunk(released)));
+    constexpr int64_t kEnd = 3000;
+    constexpr int64_t kFrame = 735;  // samples a chip may hold: one frame of 1/60 s at 44.1 kHz
+    const std::vector<float> off =
+        play({note(0, CLAP_EVENT_NOTE_ON, 0, 69), note(kEnd, CLAP_EVENT_NOTE_OFF, 0, 69)}, 16384).left;
+    EXPECT_GT(lastSound(off), kEnd + 8 * kFrame) << "the release part";
+
+    ClapHost choked;
+    ASSERT_TRUE(choked.load(clapUnderTest()));
+    ASSERT_TRUE(choked.loadState(state()));
+    choked.start(kRate, 512, true);
+    const std::vector<float> cut =
+        renderClap(choked, 16384, 512, {note(0, CLAP_EVENT_NOTE_ON, 0, 69), note(kEnd, CLAP_EVENT_NOTE_CHOKE, 0, 69)})
+            .left;
+    EXPECT_GE(lastSound(cut), kEnd - 1);
+    EXPECT_LT(lastSound(cut), kEnd + kFrame);
+
+    // Reset in the middle of a note: the next block is silent from its first
+    // sample, and a note then plays as it does in a new instance.
+    renderClap(choked, 1000, 512, {note(0, CLAP_EVENT_NOTE_ON, 0, 69)});
+    choked.reset();
+    const StereoBuffer after = renderClap(choked, 8192, 512, {note(1000, CLAP_EVENT_NOTE_ON, 0, 72)});
+    EXPECT_GE(firstSound(after.left), 1000) << "silent at once";
+    ClapHost fresh;
+    ASSERT_TRUE(fresh.load(clapUnderTest()));
+    ASSERT_TRUE(fresh.loadState(state()));
+    fresh.start(kRate, 512, true);
+    EXPECT_TRUE(same(renderClap(fresh, 8192, 512, {note(1000, CLAP_EVENT_NOTE_ON, 0, 72)}).left, after.left));
+}
+
 TEST_F(Clap, BadEventsAndCallsOutOfOrderAreHarmless)
 {
     float left[64] = {1.0f}, right[64] = {1.0f};
@@ -383,13 +454,34 @@ bool collect(const clap_output_events_t* list, const clap_event_header_t* event)
     return true;
 }
 
-std::vector<ClapEvent> flushed(const clap_plugin_t* plugin)
+// What a flush hands over, to a list that takes at most room events.
+std::vector<ClapEvent> flushed(const clap_plugin_t* plugin, size_t room = SIZE_MAX)
 {
-    std::vector<ClapEvent> out;
-    const clap_output_events_t list{&out, collect};
+    struct Limited {
+        std::vector<ClapEvent> out;
+        size_t room;
+    } limited{{}, room};
+    const clap_output_events_t list{&limited, [](const clap_output_events_t* self, const clap_event_header_t* event) {
+                                        auto& to = *static_cast<Limited*>(self->ctx);
+                                        clap_output_events_t inner{&to.out, collect};
+                                        return to.out.size() < to.room && collect(&inner, event);
+                                    }};
     static_cast<const clap_plugin_params_t*>(plugin->get_extension(plugin, CLAP_EXT_PARAMS))
         ->flush(plugin, nullptr, &list);
-    return out;
+    return limited.out;
+}
+
+// "b0 v0 e0": gesture steps with their parameter ids.
+std::string steps(const std::vector<ClapEvent>& events)
+{
+    std::string text;
+    for (const ClapEvent& e : events)
+        text += std::string(e.header.type == CLAP_EVENT_PARAM_GESTURE_BEGIN ? "b"
+                            : e.header.type == CLAP_EVENT_PARAM_VALUE       ? "v"
+                                                                            : "e") +
+                std::to_string(e.header.type == CLAP_EVENT_PARAM_VALUE ? e.paramValue.param_id : e.gesture.param_id) +
+                " ";
+    return text;
 }
 
 }  // namespace
@@ -412,14 +504,23 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
     EXPECT_EQ(out[2].header.type, CLAP_EVENT_PARAM_GESTURE_END);
     EXPECT_TRUE(flushed(plugin).empty()) << "each edit goes out once";
 
-    // A burst larger than the ring: the first ones reach the host, the
-    // instrument keeps the last.
+    // A burst larger than the ring: the first whole gestures reach the
+    // host, the instrument keeps the last value.
     for (int i = 0; i < 100; ++i)
         adapter->instrument.editParameter(kParamGain, i);
     out = flushed(plugin);
-    EXPECT_EQ(out.size(), 3 * GestureRing::kCapacity);
+    EXPECT_EQ(out.size(), GestureRing::kCapacity / 3 * 3);
     EXPECT_EQ(out[1].paramValue.value, 0.0);
     EXPECT_EQ(adapter->instrument.gain(), 99);
+
+    // A host list that takes two events at a time: every begin that went
+    // out has its end follow, in order, none lost.
+    adapter->instrument.editParameter(kParamGain, 1);
+    adapter->instrument.editParameter(kParamClock, 0);
+    std::string inPairs;
+    for (int flush = 0; flush < 4; ++flush)
+        inPairs += steps(flushed(plugin, 2));
+    EXPECT_EQ(inPairs, "b0 v0 e0 b1 v1 e1 ");
 
     // While processing, edits go out with the next block; ones left when
     // processing stops ask for a flush.
@@ -440,7 +541,9 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
     EXPECT_EQ(sent[1].paramValue.value, 4.0);
     adapter->instrument.editParameter(kParamClock, 0);
     plugin->stop_processing(plugin);
-    EXPECT_EQ(recording.flushes, 1);
+    EXPECT_EQ(recording.flushes, 0) << "never from the audio thread";
+    plugin->on_main_thread(plugin);
+    EXPECT_EQ(recording.flushes, 1) << "but from the main thread";
     plugin->deactivate(plugin);
 
     if (const auto* gui = static_cast<const clap_plugin_gui_t*>(plugin->get_extension(plugin, CLAP_EXT_GUI))) {

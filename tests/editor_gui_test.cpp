@@ -1,10 +1,12 @@
 // The editor window as a user meets it, under wine: the 25 controls with
 // their classes, identifiers, places and texts; clicks, typing and the gain
-// slider, checked through the host interface and the displays; screenshots
+// slider, checked through the host interface and the displays; what the
+// hosts of the VST 2, CLAP and VST3 builds hear of the edits; screenshots
 // of a few states (BMP files beside the test program, turned into PNG by the
 // test script).
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "EditorInEachBuild.h"
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -133,7 +136,7 @@ protected:
     }
     HWND control(int index) const { return controls.at(index); }
     HWND byId(int id) const { return GetDlgItem(editorWindow, id); }
-    void idle()
+    virtual void idle()
     {
         dispatch(effEditIdle);
         pumpMessages();
@@ -150,6 +153,34 @@ protected:
         SendMessageA(edit, WM_CLEAR, 0, 0);
         for (char c : text)
             SendMessageA(edit, WM_CHAR, static_cast<WPARAM>(static_cast<unsigned char>(c)), 0);
+        pumpMessages();
+    }
+    // Explorer's drop as the window receives it: a DROPFILES block of wide
+    // paths in global memory, which the receiver frees.
+    void dropFile(const std::wstring& path)
+    {
+        const size_t listBytes = (path.size() + 2) * sizeof(wchar_t);  // its NUL and the list's
+        HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + listBytes);
+        ASSERT_NE(drop, nullptr);
+        auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
+        header->pFiles = sizeof(DROPFILES);
+        header->fWide = TRUE;
+        std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
+        GlobalUnlock(drop);
+        ASSERT_TRUE(PostMessageW(editorWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0));
+        pumpMessages();
+    }
+    // The slider's thumb dragged by the mouse, a step at a time.
+    void dragSlider(int distance)
+    {
+        HWND slider = byId(1006);
+        RECT thumb{};
+        SendMessageA(slider, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
+        const int x = (thumb.left + thumb.right) / 2, y = (thumb.top + thumb.bottom) / 2;
+        SendMessageA(slider, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+        for (int step = 1; step <= 8; ++step)
+            SendMessageA(slider, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y + distance * step / 8));
+        SendMessageA(slider, WM_LBUTTONUP, 0, MAKELPARAM(x, y + distance));
         pumpMessages();
     }
     void pressOnSlider(WPARAM key)
@@ -474,8 +505,6 @@ TEST_F(Editor, TwoInstrumentsRegisterTwoClasses)
     second.dispatch(effEditClose);
 }
 
-// Explorer's drop as the window receives it: a DROPFILES block of wide paths
-// in global memory, which the receiver frees.
 TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
 {
     wchar_t folder[MAX_PATH];
@@ -492,16 +521,7 @@ TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
     std::fclose(out);
 
     idle();
-    const size_t listBytes = (path.size() + 2) * sizeof(wchar_t);  // its NUL and the list's
-    HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + listBytes);
-    ASSERT_NE(drop, nullptr);
-    auto* header = static_cast<DROPFILES*>(GlobalLock(drop));
-    header->pFiles = sizeof(DROPFILES);
-    header->fWide = TRUE;
-    std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), path.c_str(), path.size() * sizeof(wchar_t));
-    GlobalUnlock(drop);
-    ASSERT_TRUE(PostMessageW(editorWindow, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0));
-    pumpMessages();
+    dropFile(path);
     idle();
 
     EXPECT_EQ(programText(0, Volume), "15 8 / 0");
@@ -513,3 +533,93 @@ TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
     EXPECT_EQ(textOf(byId(1013)), "Loaded \"Dropped\" into program 1") << "the fields' refill keeps it";
     DeleteFileW(path.c_str());
 }
+
+// ---- the editor in each build, as its host shows it ----
+
+namespace {
+
+constexpr int kTriangle = 1001, kMulti = 1003, kPal = 1005, kVoicesUp = 1011, kControllers = 1015;
+
+class EachBuildsEditor : public Editor, public ::testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override
+    {
+        Editor::SetUp();
+        if (build.isVst2())
+            return;
+        dispatch(effEditClose);
+        build.open(hostWindow);
+        editorWindow = GetWindow(hostWindow, GW_CHILD);
+        ASSERT_NE(editorWindow, nullptr);
+        collectControls();
+        pumpMessages();
+    }
+    void TearDown() override
+    {
+        build.close();
+        Editor::TearDown();
+    }
+    void idle() override
+    {
+        build.idle();
+        pumpMessages();
+    }
+
+    EditorInEachBuild build{GetParam(), host};
+};
+
+}  // namespace
+
+// Every edit of what the song saves tells the host once, an edit that saves
+// nothing new does not, and a drag of the slider, or a key held on it, is
+// one gesture.
+TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGesture)
+{
+    wchar_t folder[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+    const std::wstring fti = std::wstring(folder) + L"plinka-notices.fti";
+    const std::vector<unsigned char> bytes = ftitest::FtiBuilder().bytes();
+    FILE* out = _wfopen(fti.c_str(), L"wb");
+    ASSERT_NE(out, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), out);
+    std::fclose(out);
+    idle();
+    HWND slider = byId(1006);
+    const struct {
+        const char* what;
+        std::function<void()> edit;
+        size_t notices;
+        const char* gestures;  // of the CLAP and VST3 builds
+    } edits[] = {
+        {"a character typed", [&] { SendMessageA(control(5 + Arp), WM_CHAR, '1', 0); }, 1, ""},
+        {"Triangle", [&] { click(kTriangle); }, 1, ""},
+        {"Multi", [&] { click(kMulti); }, 1, ""},
+        {"PAL", [&] { click(kPal); }, 1, "b1 v1 e1 "},
+        {"the controllers", [&] { click(kControllers); }, 1, ""},
+        {"a voice more, not saved", [&] { click(kVoicesUp); }, 0, "b2 v2 e2 "},
+        {"Triangle again, no change", [&] { click(kTriangle); }, 0, ""},
+        {"a slider drag", [&] { dragSlider(40); }, 1, "b0 v0+ e0 "},
+        {"a key held on the slider",
+         [&] {
+             for (int repeat = 0; repeat < 3; ++repeat)
+                 SendMessageA(slider, WM_KEYDOWN, VK_UP, 0);
+             SendMessageA(slider, WM_KEYUP, VK_UP, 0);
+         },
+         1, "b0 v0+ e0 "},
+        {"a tracker instrument dropped", [&] { dropFile(fti); }, 1, ""},
+        {"the fields filled anew", [&] { idle(); }, 0, ""},
+    };
+    for (const auto& e : edits) {
+        build.gestures();
+        const size_t before = build.notices();
+        e.edit();
+        EXPECT_EQ(build.notices() - before, e.notices) << e.what;
+        EXPECT_EQ(build.gestures(), build.isVst2() ? "" : e.gestures) << e.what;
+    }
+    if (GetParam().rfind("VST3", 0) == 0) {
+        EXPECT_EQ(build.vst3.programListChanges, 1) << "the dropped instrument's name";
+    }
+    DeleteFileW(fti.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);

@@ -293,9 +293,17 @@ protected:
 
 TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothing)
 {
-    int notices = 0;
-    EditorModel editor(
-        *core, [](void* count) { ++*static_cast<int*>(count); }, &notices);
+    // Counts the edits that renamed programs.
+    struct : EditListener {
+        int names = 0;
+        void parameterGestureBegan(uint32_t) override {}
+        void parameterEdited(uint32_t, double) override {}
+        void parameterGestureEnded(uint32_t) override {}
+        void stateEdited(bool namesChanged) override { names += namesChanged ? 1 : 0; }
+    } listener;
+    core->setEditListener(&listener);
+    int& notices = listener.names;
+    EditorModel editor(*core);
     core->settings.channelProgram[0] = 4;
     showEditedChannel(0);
     editor.markForRefresh();

@@ -3,10 +3,12 @@
 // as hosts do, drives it with real X input (XTest) and the clipboard (xclip),
 // and checks the effects through the plug-in interface. It also opens and
 // closes the editor a thousand times, opens sixteen at once, and takes the
-// parent window and the X connection away under it. Screenshots land in the
-// build folder.
+// parent window and the X connection away under it; and it shows the CLAP
+// and VST3 builds' editors as their hosts do, for what those hosts hear of
+// the edits. Screenshots land in the build folder.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
+#include "EditorInEachBuild.h"
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
@@ -26,6 +28,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -148,10 +151,12 @@ protected:
     {
         for (int i = 0; i < rounds; ++i) {
             XSync(display, False);
-            dispatch(effEditIdle);
+            idle();
             std::this_thread::sleep_for(std::chrono::milliseconds(3));
         }
     }
+    // What the host does for the editor on its timer.
+    virtual void idle() { dispatch(effEditIdle); }
     void moveTo(Point p) { XTestFakeMotionEvent(display, -1, 20 + p.x, 20 + p.y, CurrentTime); }
     void click(Point p, unsigned button = 1)
     {
@@ -239,6 +244,84 @@ protected:
     }
     void offerClipboard(const std::string& text) { offer("clipboard", "CLIPBOARD", text); }
     void offerPrimary(const std::string& text) { offer("primary", "PRIMARY", text); }
+
+    // Another program dragging a URI list over the editor and dropping it,
+    // as file managers do: XDND version 5 with its types in XdndTypeList.
+    void dropUriList(const std::string& uriList)
+    {
+        auto atom = [&](const char* name) { return XInternAtom(display, name, False); };
+        const Atom uriType = atom("text/uri-list"), copy = atom("XdndActionCopy"), selection = atom("XdndSelection");
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, remaining = 0;
+        unsigned char* data = nullptr;
+        ASSERT_EQ(XGetWindowProperty(display, editorWindow, atom("XdndAware"), 0, 1, False, XA_ATOM, &type, &format,
+                                     &count, &remaining, &data),
+                  Success);
+        ASSERT_EQ(count, 1u);
+        EXPECT_EQ(reinterpret_cast<long*>(data)[0], 5) << "XDND version 5";
+        XFree(data);
+
+        const Window source = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
+        const Atom types[] = {atom("text/plain"), atom("UTF8_STRING"), atom("STRING"), uriType};
+        XChangeProperty(display, source, atom("XdndTypeList"), XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(types), 4);
+        XSetSelectionOwner(display, selection, source, CurrentTime);
+        auto send = [&](const char* message, long l1, long l2, long l3, long l4) {
+            XEvent event{};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = editorWindow;
+            event.xclient.message_type = atom(message);
+            event.xclient.format = 32;
+            event.xclient.data.l[0] = static_cast<long>(source);
+            event.xclient.data.l[1] = l1;
+            event.xclient.data.l[2] = l2;
+            event.xclient.data.l[3] = l3;
+            event.xclient.data.l[4] = l4;
+            XSendEvent(display, editorWindow, False, NoEventMask, &event);
+            pump();
+        };
+        // The source's next event of a type, the editor idled meanwhile.
+        auto awaitEvent = [&](int eventType, XEvent& event) {
+            for (int i = 0; i < 2000; ++i) {
+                if (XCheckTypedWindowEvent(display, source, eventType, &event))
+                    return true;
+                pump(1);
+            }
+            return false;
+        };
+
+        send("XdndEnter", 5L << 24 | 1, 0, 0, 0);  // more than three types: see XdndTypeList
+        send("XdndPosition", 0, (20 + 300) << 16 | (20 + 100), CurrentTime, static_cast<long>(copy));
+        XEvent status{};
+        ASSERT_TRUE(awaitEvent(ClientMessage, status));
+        EXPECT_EQ(status.xclient.message_type, atom("XdndStatus"));
+        EXPECT_EQ(static_cast<Window>(status.xclient.data.l[0]), editorWindow);
+        EXPECT_EQ(status.xclient.data.l[1] & 1, 1) << "accepted";
+        EXPECT_EQ(static_cast<Atom>(status.xclient.data.l[4]), copy);
+
+        send("XdndDrop", 0, CurrentTime, 0, 0);
+        XEvent request{};
+        ASSERT_TRUE(awaitEvent(SelectionRequest, request));
+        ASSERT_EQ(request.xselectionrequest.target, uriType);
+        XChangeProperty(display, request.xselectionrequest.requestor, request.xselectionrequest.property, uriType, 8,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(uriList.data()),
+                        static_cast<int>(uriList.size()));
+        XEvent reply{};
+        reply.xselection.type = SelectionNotify;
+        reply.xselection.requestor = request.xselectionrequest.requestor;
+        reply.xselection.selection = selection;
+        reply.xselection.target = uriType;
+        reply.xselection.property = request.xselectionrequest.property;
+        reply.xselection.time = request.xselectionrequest.time;
+        XSendEvent(display, request.xselectionrequest.requestor, False, NoEventMask, &reply);
+        XEvent finished{};
+        ASSERT_TRUE(awaitEvent(ClientMessage, finished));
+        EXPECT_EQ(finished.xclient.message_type, atom("XdndFinished"));
+        EXPECT_EQ(finished.xclient.data.l[1] & 1, 1) << "the drop was taken";
+        EXPECT_EQ(static_cast<Atom>(finished.xclient.data.l[2]), copy);
+        XDestroyWindow(display, source);
+    }
 
     std::vector<float> chunk() { return cells::of(host.getChunk()); }
     int32_t ntsc() { return cells::settingOf(chunk(), cells::ntsc); }
@@ -600,8 +683,6 @@ TEST_F(LinuxEditor, ABrokenConnectionNeverEndsTheHost)
     EXPECT_EQ(channelType0(), 2) << "a new connection at the next open";
 }
 
-// Another program dragging a tracker instrument over the editor and dropping
-// it, as file managers do: XDND version 5 with its types in XdndTypeList.
 TEST_F(LinuxEditor, ATrackerInstrumentDroppedFromAnotherProgramFillsTheShownProgram)
 {
     const std::filesystem::path folder =
@@ -620,83 +701,101 @@ TEST_F(LinuxEditor, ATrackerInstrumentDroppedFromAnotherProgramFillsTheShownProg
         uriList += c == ' ' ? std::string("%20") : std::string(1, c);
     uriList += "\r\n";
 
-    auto atom = [&](const char* name) { return XInternAtom(display, name, False); };
-    const Atom uriType = atom("text/uri-list"), copy = atom("XdndActionCopy"), selection = atom("XdndSelection");
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0, remaining = 0;
-    unsigned char* data = nullptr;
-    ASSERT_EQ(XGetWindowProperty(display, editorWindow, atom("XdndAware"), 0, 1, False, XA_ATOM, &type, &format, &count,
-                                 &remaining, &data),
-              Success);
-    ASSERT_EQ(count, 1u);
-    EXPECT_EQ(reinterpret_cast<long*>(data)[0], 5) << "XDND version 5";
-    XFree(data);
-
-    const Window source = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 10, 10, 0, 0, 0);
-    const Atom types[] = {atom("text/plain"), atom("UTF8_STRING"), atom("STRING"), uriType};
-    XChangeProperty(display, source, atom("XdndTypeList"), XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(types), 4);
-    XSetSelectionOwner(display, selection, source, CurrentTime);
-    auto send = [&](const char* message, long l1, long l2, long l3, long l4) {
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = editorWindow;
-        event.xclient.message_type = atom(message);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = static_cast<long>(source);
-        event.xclient.data.l[1] = l1;
-        event.xclient.data.l[2] = l2;
-        event.xclient.data.l[3] = l3;
-        event.xclient.data.l[4] = l4;
-        XSendEvent(display, editorWindow, False, NoEventMask, &event);
-        pump();
-    };
-    // The source's next event of a type, the editor idled meanwhile.
-    auto awaitEvent = [&](int eventType, XEvent& event) {
-        for (int i = 0; i < 2000; ++i) {
-            if (XCheckTypedWindowEvent(display, source, eventType, &event))
-                return true;
-            pump(1);
-        }
-        return false;
-    };
-
-    send("XdndEnter", 5L << 24 | 1, 0, 0, 0);  // more than three types: see XdndTypeList
-    send("XdndPosition", 0, (20 + 300) << 16 | (20 + 100), CurrentTime, static_cast<long>(copy));
-    XEvent status{};
-    ASSERT_TRUE(awaitEvent(ClientMessage, status));
-    EXPECT_EQ(status.xclient.message_type, atom("XdndStatus"));
-    EXPECT_EQ(static_cast<Window>(status.xclient.data.l[0]), editorWindow);
-    EXPECT_EQ(status.xclient.data.l[1] & 1, 1) << "accepted";
-    EXPECT_EQ(static_cast<Atom>(status.xclient.data.l[4]), copy);
-
-    send("XdndDrop", 0, CurrentTime, 0, 0);
-    XEvent request{};
-    ASSERT_TRUE(awaitEvent(SelectionRequest, request));
-    ASSERT_EQ(request.xselectionrequest.target, uriType);
-    XChangeProperty(display, request.xselectionrequest.requestor, request.xselectionrequest.property, uriType, 8,
-                    PropModeReplace, reinterpret_cast<const unsigned char*>(uriList.data()),
-                    static_cast<int>(uriList.size()));
-    XEvent reply{};
-    reply.xselection.type = SelectionNotify;
-    reply.xselection.requestor = request.xselectionrequest.requestor;
-    reply.xselection.selection = selection;
-    reply.xselection.target = uriType;
-    reply.xselection.property = request.xselectionrequest.property;
-    reply.xselection.time = request.xselectionrequest.time;
-    XSendEvent(display, request.xselectionrequest.requestor, False, NoEventMask, &reply);
-    XEvent finished{};
-    ASSERT_TRUE(awaitEvent(ClientMessage, finished));
-    EXPECT_EQ(finished.xclient.message_type, atom("XdndFinished"));
-    EXPECT_EQ(finished.xclient.data.l[1] & 1, 1) << "the drop was taken";
-    EXPECT_EQ(static_cast<Atom>(finished.xclient.data.l[2]), copy);
+    dropUriList(uriList);
 
     EXPECT_EQ(programText(0, Volume), "15 8 / 0");
     EXPECT_EQ(programText(0, Duty), "1");
     char name[64] = {};
     dispatch(effGetProgramName, 0, 0, name);
     EXPECT_STREQ(name, "Dropped");
-    XDestroyWindow(display, source);
     std::filesystem::remove_all(folder);
 }
+
+// ---- the editor in each build, as its host shows it ----
+
+namespace {
+
+class EachBuildsEditor : public LinuxEditor, public ::testing::WithParamInterface<std::string> {
+protected:
+    void SetUp() override
+    {
+        LinuxEditor::SetUp();
+        if (build.isVst2())
+            return;
+        dispatch(effEditClose);
+        build.open(asParent(hostWindow));
+        editorWindow = onlyChild(hostWindow);
+        ASSERT_NE(editorWindow, 0u);
+        pump();
+    }
+    void TearDown() override
+    {
+        build.close();
+        LinuxEditor::TearDown();
+    }
+    void idle() override { build.idle(); }
+
+    EditorInEachBuild build{GetParam(), host};
+};
+
+}  // namespace
+
+// Every edit of what the song saves tells the host once, an edit that saves
+// nothing new does not, and a drag of the slider is one gesture.
+TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGesture)
+{
+    const std::filesystem::path fti =
+        std::filesystem::temp_directory_path() / ("plinka-notices-" + std::to_string(getpid()) + ".fti");
+    const std::vector<unsigned char> bytes = ftitest::FtiBuilder().bytes();
+    std::ofstream(fti, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const int middle = (kSliderTop + kSliderBottom) / 2;
+    click(field(Arp));
+    key(XK_End);
+    const struct {
+        const char* what;
+        std::function<void()> edit;
+        size_t notices;
+        const char* gestures;  // of the CLAP and VST3 builds
+    } edits[] = {
+        {"a character typed", [&] { type("1"); }, 1, ""},
+        {"Triangle", [&] { click(kTriangle); }, 1, ""},
+        {"Multi", [&] { click(kMulti); }, 1, ""},
+        {"PAL", [&] { click(kPal); }, 1, "b1 v1 e1 "},
+        {"the controllers", [&] { click(kControllers); }, 1, ""},
+        {"a voice more, not saved", [&] { click(kVoicesUp); }, 0, "b2 v2 e2 "},
+        {"Triangle again, no change", [&] { click(kTriangle); }, 0, ""},
+        {"a slider drag",
+         [&] {
+             drag({kSliderX, middle}, {kSliderX, middle - 40});
+         },
+         1, "b0 v0+ e0 "},
+        {"a wheel step on the slider",
+         [&] {
+             click({kSliderX, kSliderBottom}, Button4);
+         },
+         1, "b0 v0 e0 "},
+        {"a tracker instrument dropped", [&] { dropUriList("file://" + fti.string() + "\r\n"); }, 1, ""},
+    };
+    for (const auto& e : edits) {
+        build.gestures();
+        const size_t before = build.notices();
+        e.edit();
+        EXPECT_EQ(build.notices() - before, e.notices) << e.what;
+        EXPECT_EQ(build.gestures(), build.isVst2() ? "" : e.gestures) << e.what;
+    }
+    if (GetParam().rfind("VST3", 0) == 0) {
+        EXPECT_EQ(build.vst3.programListChanges, 1) << "the dropped instrument's name";
+    }
+    if (GetParam() == "CLAP") {
+        // Processing stops with a gesture waiting: the flush is asked for
+        // from the main thread.
+        click(kNtsc);
+        build.clap.stop();
+        EXPECT_EQ(build.clap.requests.flushOnAudioThread.load(), 0);
+        build.clap.plugin()->on_main_thread(build.clap.plugin());
+        EXPECT_EQ(build.clap.requests.flush.load(), 1);
+    }
+    std::filesystem::remove(fti);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);

@@ -258,8 +258,9 @@ TEST(AudioThread, RateAndClockChangesAllocateNothing)
         EXPECT_TRUE(ready);
 }
 
-// The VST3 build too: note events and controllers arriving as parameter
-// changes, rendered without a heap allocation once the first block is done.
+// The VST3 build too: note events, controllers arriving as parameter changes
+// and automation within the block, rendered without a heap allocation once
+// the first block is done.
 TEST(AudioThread, Vst3ProcessNeverAllocatesAfterTheFirstBlock)
 {
     Vst3Host host;
@@ -277,6 +278,8 @@ TEST(AudioThread, Vst3ProcessNeverAllocatesAfterTheFirstBlock)
                             {status, static_cast<uint8_t>(random() % 128), static_cast<uint8_t>(random() % 128)}});
         }
         std::sort(midi.begin(), midi.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (int32_t offset : {static_cast<int32_t>(random() % 200), 200 + static_cast<int32_t>(random() % 312)})
+            host.setParameter(random() % 2 == 0 ? 0 : 2, static_cast<double>(random() % 8) / 7.0, offset);
         host.prepareBlock(midi, left.data(), right.data(), 512);
         allocations = 0;
         counting = true;

@@ -281,12 +281,21 @@ TEST_F(VstInstrument, ParametersAreTheSettingsInTheirRangesWithReadableTexts)
     EXPECT_FALSE(parameterFromText(kParamGain, "loud", value));
     EXPECT_FALSE(parameterFromText(kParameterCount, "1", value));
 
-    struct Recorder : ParameterEditListener {
-        std::vector<std::pair<uint32_t, double>> edits;
-        void parameterEdited(uint32_t id, double edited) override { edits.emplace_back(id, edited); }
+    // An edit alone is a gesture of its own; inside one, a value of it.
+    struct Recorder : EditListener {
+        std::string steps;
+        void parameterGestureBegan(uint32_t id) override { steps += "b" + std::to_string(id) + " "; }
+        void parameterEdited(uint32_t, double edited) override { steps += std::to_string(int(edited)) + " "; }
+        void parameterGestureEnded(uint32_t id) override { steps += "e" + std::to_string(id) + " "; }
+        void stateEdited(bool) override {}
     } recorder;
-    core.setParameterEditListener(&recorder);
+    core.setEditListener(&recorder);
     core.editParameter(kParamGain, 250);
-    EXPECT_EQ(recorder.edits, (std::vector<std::pair<uint32_t, double>>{{kParamGain, 200.0}}));
-    core.setParameterEditListener(nullptr);
+    core.beginParameterEdit(kParamGain);
+    core.editParameter(kParamGain, 7);
+    core.editParameter(kParamClock, 0);
+    core.editParameter(kParamGain, 8);
+    core.endParameterEdit(kParamGain);
+    EXPECT_EQ(recorder.steps, "b0 200 e0 b0 7 b1 0 e1 8 e0 ");
+    core.setEditListener(nullptr);
 }

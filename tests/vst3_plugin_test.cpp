@@ -1,15 +1,17 @@
 // The VST3 build as a VST3 host sees it, loaded from its bundle through
 // GetPluginFactory: its identity, its state against the VST 2 build's chunk,
-// renders equal sample for sample to the VST 2 build's, parameters and
-// automation, and bad input from a host gone wrong.
+// renders equal sample for sample to the VST 2 build's (and automation to the
+// CLAP build's), parameters and automation, and bad input from a host gone
+// wrong.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
 #include "TestPaths.h"
 #include "instrument/Chunk.h"
 #include "instrument/Identity.h"
+#include "plugin/vst3/Vst3Plugin.h"
+#include "tools/host/ClapHost.h"
 #include "tools/host/PluginHost.h"
 #include "tools/host/Vst3Host.h"
-#include "plugin/vst3/Vst3Plugin.h"
 
 #include <gtest/gtest.h>
 
@@ -291,6 +293,54 @@ TEST_F(Vst3, AutomationReachesTheInstrument)
     double value = -1.0;
     ASSERT_EQ(controller()->get_parameter_value_for_string(host.controller(), kPolyphony, voices, &value), V3_OK);
     EXPECT_DOUBLE_EQ(value, 2.0 / 7.0);
+}
+
+// Gain automated within blocks, several points a block, acts at each point's
+// sample as in the CLAP build.
+TEST_F(Vst3, AutomationActsAtItsSampleAsInTheClapBuild)
+{
+    struct Point {
+        int64_t frame;
+        double gain;
+    };
+    const Point points[] = {{100, 50}, {300, 150}, {301, 0}, {511, 200}, {600, 37}, {1030, 120}};
+    std::vector<ClapEvent> clapEvents = {ClapEvent::midiMessage(0, 0x90, 69, 100)};
+    for (const Point& p : points)
+        clapEvents.push_back(ClapEvent::parameter(static_cast<uint32_t>(p.frame), kGain, p.gain));
+    ClapHost clap;
+    ASSERT_TRUE(clap.load(testpaths::clapPlugin)) << clap.error();
+    clap.start(kRate, 512, true);
+    host.start(kRate, 512, true);
+    std::vector<float> expected(2048), left(2048), right(2048);
+    for (int64_t at = 0; at < 2048; at += 512) {
+        std::vector<ClapEvent> block;
+        for (ClapEvent event : clapEvents)
+            if (event.header.time >= at && event.header.time < at + 512) {
+                event.header.time -= static_cast<uint32_t>(at);
+                block.push_back(event);
+            }
+        clap.processEvents(block, &expected[at], &right[at], 512);
+        for (const Point& p : points)
+            if (p.frame >= at && p.frame < at + 512)
+                host.setParameter(kGain, p.gain / 200.0, static_cast<int32_t>(p.frame - at));
+        host.process(at == 0 ? BlockMidi{{0, {0x90, 69, 100}}} : BlockMidi{}, &left[at], &right[at], 512);
+    }
+    EXPECT_NE(lastSound(left), -1);
+    EXPECT_TRUE(left == expected) << "first difference at "
+                                  << std::mismatch(left.begin(), left.end(), expected.begin()).first - left.begin();
+}
+
+// A program change by MIDI on the edited channel moves the program
+// parameter, which the processor hands back to the host; one on another
+// channel does not.
+TEST_F(Vst3, ProgramChangesOfTheEditedChannelShowInTheProgramParameter)
+{
+    render({midi(0, 0xC1, 9), midi(100, 0xC0, 5)}, 512);
+    render({midi(7, 0xC1, 3)}, 512);
+    ASSERT_EQ(host.outputChanges.size(), 1u);
+    EXPECT_EQ(host.outputChanges[0].id, kProgramChangeParam);
+    EXPECT_DOUBLE_EQ(host.outputChanges[0].value, 5.0 / 127.0);
+    EXPECT_DOUBLE_EQ(normalised(kProgramChangeParam), 5.0 / 127.0);
 }
 
 TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)

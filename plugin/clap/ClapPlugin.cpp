@@ -40,7 +40,7 @@ ClapPlugin::ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* 
             self.hostParams_ = static_cast<const clap_host_params_t*>(owner->get_extension(owner, CLAP_EXT_PARAMS));
             self.hostState_ = static_cast<const clap_host_state_t*>(owner->get_extension(owner, CLAP_EXT_STATE));
         }
-        self.instrument.setParameterEditListener(&self);
+        self.instrument.setEditListener(&self);
         self.editor_ = Editor::create(self.instrument, editorProgramChanged, &self);
         return true;
     };
@@ -66,10 +66,10 @@ ClapPlugin::ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* 
         ClapPlugin& self = of(plugin);
         self.processing_.store(false, std::memory_order_release);
         // Edits made while the last blocks ran go out through a flush now.
-        if (!self.gestures_.empty() && self.hostParams_ && self.hostParams_->request_flush)
-            self.hostParams_->request_flush(self.host_);
+        if (!self.gestures_.empty())
+            self.requestFlush();
     };
-    plugin_.reset = [](const clap_plugin_t*) {};
+    plugin_.reset = [](const clap_plugin_t* plugin) { of(plugin).instrument.cutAllSound(); };
     plugin_.process = [](const clap_plugin_t* plugin, const clap_process_t* process) {
         return of(plugin).process(process);
     };
@@ -79,9 +79,9 @@ ClapPlugin::ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* 
 
 ClapPlugin::~ClapPlugin()
 {
+    instrument.setEditListener(nullptr);  // the host hears nothing more of an instance it destroys
     closeEditor();
     editor_.reset();
-    instrument.setParameterEditListener(nullptr);
 }
 
 // ---- audio thread ----
@@ -100,31 +100,40 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
         }
     }
     rendered_ = 0;
+    // Events past the block act at its last sample; one out of order, where
+    // the one before it acted.
+    const uint32_t last = frames > 0 ? frames - 1 : 0;
+    uint32_t at = 0;
     if (const clap_input_events_t* in = process->in_events; in && in->size && in->get) {
         const uint32_t count = in->size(in);
+        uint32_t sampleEnd = 0;  // past the events of the sample looked at last
         for (uint32_t i = 0; i < count; ++i) {
             const clap_event_header_t* event = in->get(in, i);
             if (!event)
                 continue;
-            // An event past the block acts at its end; one out of order, at
-            // the point already rendered.
-            const uint32_t time = std::clamp(event->time, rendered_, frames);
-            if (event->space_id == CLAP_CORE_EVENT_SPACE_ID && event->type == CLAP_EVENT_PARAM_VALUE &&
-                time > rendered_) {
-                // A parameter acts from its sample on: render up to it first.
-                const auto length = static_cast<int32_t>(time - rendered_);
-                if (instrument.render(left_ ? left_ + rendered_ : nullptr, right_ ? right_ + rendered_ : nullptr,
-                                      length, sampleRate_))
-                    programsChanged_.store(true, std::memory_order_release);
-                rendered_ = time;
+            at = std::clamp(event->time, at, last);
+            if (i >= sampleEnd) {
+                // The first event of its sample. A parameter acts from its
+                // sample on, so a parameter among this sample's events splits
+                // the block here, before any of them acts: the notes queued
+                // at it act after the split whatever their order.
+                bool split = false;
+                for (sampleEnd = i; sampleEnd < count; ++sampleEnd) {
+                    const clap_event_header_t* other = in->get(in, sampleEnd);
+                    if (!other)
+                        continue;
+                    if (std::clamp(other->time, at, last) != at)
+                        break;
+                    split =
+                        split || (other->space_id == CLAP_CORE_EVENT_SPACE_ID && other->type == CLAP_EVENT_PARAM_VALUE);
+                }
+                if (split)
+                    renderTo(at);
             }
-            applyEvent(event, time - rendered_);
+            applyEvent(event, at - rendered_);
         }
     }
-    if (frames > rendered_ &&
-        instrument.render(left_ ? left_ + rendered_ : nullptr, right_ ? right_ + rendered_ : nullptr,
-                          static_cast<int32_t>(frames - rendered_), sampleRate_))
-        programsChanged_.store(true, std::memory_order_release);
+    renderTo(frames);
     // A mono output gets the left channel; further channels are silent.
     if (process->audio_outputs && process->audio_outputs_count > 0 && process->audio_outputs[0].data32)
         for (uint32_t channel = 2; channel < process->audio_outputs[0].channel_count; ++channel)
@@ -134,6 +143,16 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
     if (programsChanged_.load(std::memory_order_relaxed) && host_ && host_->request_callback)
         host_->request_callback(host_);
     return CLAP_PROCESS_CONTINUE;
+}
+
+void ClapPlugin::renderTo(uint32_t end)
+{
+    if (end <= rendered_)
+        return;
+    if (instrument.render(left_ ? left_ + rendered_ : nullptr, right_ ? right_ + rendered_ : nullptr,
+                          static_cast<int32_t>(end - rendered_), sampleRate_))
+        programsChanged_.store(true, std::memory_order_release);
+    rendered_ = end;
 }
 
 void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
@@ -152,9 +171,10 @@ void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
         if (event->type == CLAP_EVENT_NOTE_ON)
             // A note-on of velocity 0 would be a note-off in MIDI.
             queueNote(kNoteOn, note->channel, note->key, std::max<uint8_t>(midiVelocity, 1), offset);
+        else if (event->type == CLAP_EVENT_NOTE_OFF)
+            queueNote(kNoteOff, note->channel, note->key, midiVelocity, offset);
         else
-            queueNote(kNoteOff, note->channel, note->key, event->type == CLAP_EVENT_NOTE_OFF ? midiVelocity : 0,
-                      offset);
+            queueChoke(note->channel, note->key, offset);
         break;
     }
     case CLAP_EVENT_MIDI: {
@@ -191,41 +211,89 @@ void ClapPlugin::queueNote(uint8_t status, int16_t channel, int16_t key, uint8_t
     }
 }
 
+void ClapPlugin::queueChoke(int16_t channel, int16_t key, uint32_t offset)
+{
+    // -1 is CLAP's wildcard here too.
+    if (channel > kLastChannel || key > kLastKey || channel < -1 || key < -1)
+        return;
+    for (int16_t c = channel < 0 ? 0 : channel; c <= (channel < 0 ? kLastChannel : channel); ++c)
+        instrument.queueChoke(static_cast<int32_t>(offset), c, key);
+}
+
 void ClapPlugin::emitGestures(const clap_output_events_t* out)
 {
+    flushAsked_.store(false, std::memory_order_release);
     if (!out || !out->try_push)
         return;
     ParameterGesture gesture;
     while (gestures_.peek(gesture)) {
-        clap_event_param_gesture_t begin{
-            {sizeof(clap_event_param_gesture_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_GESTURE_BEGIN, 0},
-            gesture.id};
-        clap_event_param_value_t value{
-            {sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0},
-            gesture.id,
-            nullptr,
-            -1,
-            -1,
-            -1,
-            -1,
-            gesture.value};
-        clap_event_param_gesture_t end = begin;
-        end.header.type = CLAP_EVENT_PARAM_GESTURE_END;
-        if (!out->try_push(out, &begin.header))
-            return;  // the host's list is full: the rest go out next time
-        out->try_push(out, &value.header);
-        out->try_push(out, &end.header);
+        bool taken = false;
+        if (gesture.step == GestureStep::Value) {
+            const clap_event_param_value_t value{
+                {sizeof(clap_event_param_value_t), 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_PARAM_VALUE, 0},
+                gesture.id,
+                nullptr,
+                -1,
+                -1,
+                -1,
+                -1,
+                gesture.value};
+            taken = out->try_push(out, &value.header);
+        } else {
+            const uint16_t type =
+                gesture.step == GestureStep::Begin ? CLAP_EVENT_PARAM_GESTURE_BEGIN : CLAP_EVENT_PARAM_GESTURE_END;
+            const clap_event_param_gesture_t step{
+                {sizeof(clap_event_param_gesture_t), 0, CLAP_CORE_EVENT_SPACE_ID, type, 0}, gesture.id};
+            taken = out->try_push(out, &step.header);
+        }
+        // The host's list is full: this step and the rest go out next time,
+        // so a begin that went out always has its end follow.
+        if (!taken)
+            return;
         gestures_.pop();
     }
 }
 
+void ClapPlugin::requestFlush()
+{
+    flushWanted_.store(true, std::memory_order_release);
+    if (host_ && host_->request_callback)
+        host_->request_callback(host_);
+}
+
 // ---- main thread ----
+
+void ClapPlugin::parameterGestureBegan(uint32_t id)
+{
+    gestures_.begin(id);
+}
 
 void ClapPlugin::parameterEdited(uint32_t id, double value)
 {
-    gestures_.push({id, value});
-    if (!processing_.load(std::memory_order_acquire) && hostParams_ && hostParams_->request_flush)
+    gestures_.value(id, value);
+    flushIfIdle();
+}
+
+void ClapPlugin::parameterGestureEnded(uint32_t id)
+{
+    gestures_.end(id);
+    flushIfIdle();
+}
+
+void ClapPlugin::flushIfIdle()
+{
+    // While processing, the next block takes the gestures; otherwise a flush
+    // does, asked for once until it comes.
+    if (processing_.load(std::memory_order_acquire) || flushAsked_.exchange(true, std::memory_order_acq_rel))
+        return;
+    if (hostParams_ && hostParams_->request_flush)
         hostParams_->request_flush(host_);
+}
+
+void ClapPlugin::stateEdited(bool)
+{
+    if (hostState_ && hostState_->mark_dirty)
+        hostState_->mark_dirty(host_);
 }
 
 void ClapPlugin::idleEditor()
@@ -246,6 +314,9 @@ void ClapPlugin::onMainThread()
     // The audio thread has taken the change from the instrument already.
     if (programsChanged_.exchange(false, std::memory_order_acq_rel))
         editorProgramChanged(this);
+    if (flushWanted_.exchange(false, std::memory_order_acq_rel) && !gestures_.empty() &&
+        !flushAsked_.exchange(true, std::memory_order_acq_rel) && hostParams_ && hostParams_->request_flush)
+        hostParams_->request_flush(host_);
 }
 
 bool ClapPlugin::saveState(const clap_ostream_t* stream)

@@ -23,7 +23,7 @@
 
 inline constexpr const char* kClapPluginId = "com.plinka.plinka";
 
-class ClapPlugin final : public ParameterEditListener {
+class ClapPlugin final : public EditListener {
 public:
     ClapPlugin(const clap_host_t* host, const clap_plugin_descriptor_t* descriptor);
     ~ClapPlugin() override;
@@ -32,8 +32,11 @@ public:
 
     const clap_plugin_t* clapPlugin() const { return &plugin_; }
 
-    // ---- user-interface thread ----
+    // ---- user-interface thread: the editor's edits ----
+    void parameterGestureBegan(uint32_t id) override;
     void parameterEdited(uint32_t id, double value) override;
+    void parameterGestureEnded(uint32_t id) override;
+    void stateEdited(bool namesChanged) override;
     void idleEditor();
 
     Instrument instrument;
@@ -46,7 +49,16 @@ private:
     // Applies one input event at offset frames into the part not yet rendered.
     void applyEvent(const clap_event_header_t* event, uint32_t offset);
     void queueNote(uint8_t status, int16_t channel, int16_t key, uint8_t velocity, uint32_t offset);
+    void queueChoke(int16_t channel, int16_t key, uint32_t offset);
+    // Renders the block up to sample end (from where it was rendered to).
+    void renderTo(uint32_t end);
     void emitGestures(const clap_output_events_t* out);
+    // Asks the host for a flush, through the main thread: request_flush is
+    // not for the audio thread.
+    void requestFlush();
+    // ---- main thread ----
+    // Asks the host for a flush of the gestures unless a block will take them.
+    void flushIfIdle();
 
     // ---- main thread ----
     bool saveState(const clap_ostream_t* stream);
@@ -74,6 +86,10 @@ private:
     std::atomic<bool> processing_{false};
     // Set by the audio thread when a program change should reach the host.
     std::atomic<bool> programsChanged_{false};
+    // Set when gestures wait and the main thread should ask for a flush;
+    // and while a flush asked for has not come.
+    std::atomic<bool> flushWanted_{false};
+    std::atomic<bool> flushAsked_{false};
     GestureRing gestures_;
     std::unique_ptr<Editor> editor_;
     ClapEditorIdle editorIdle_;

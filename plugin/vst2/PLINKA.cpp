@@ -32,6 +32,7 @@ PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount,
     setNumOutputs(2);
     setUniqueID(kPlinkaUniqueId);
 
+    instrument.setEditListener(this);
     if (std::unique_ptr<Editor> made = Editor::create(instrument, tellHostOfProgramChange, this))
         editor = new (std::nothrow) VstEditor(this, std::move(made));
     setFlag(effFlagsHasEditor, editor != nullptr);
@@ -39,8 +40,10 @@ PLINKA::PLINKA(audioMasterCallback master) : AudioEffectX(master, kProgramCount,
 
 PLINKA::~PLINKA()
 {
-    // The editor's window refers to the instrument, which goes before the base
-    // deletes the editor.
+    // The host hears nothing more of an instance it is closing. The editor's
+    // window refers to the instrument, which goes before the base deletes
+    // the editor.
+    instrument.setEditListener(nullptr);
     delete editor;
     editor = nullptr;
 }

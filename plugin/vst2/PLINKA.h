@@ -11,7 +11,7 @@ static_assert(kPlinkaUniqueId == vstFourCC('p', 'l', 'n', 'k'));
 
 class EditorModel;
 
-class PLINKA final : public AudioEffectX {
+class PLINKA final : public AudioEffectX, private EditListener {
 public:
     explicit PLINKA(audioMasterCallback audioMaster);
     ~PLINKA() override;
@@ -50,4 +50,13 @@ public:
 
 private:
     static void tellHostOfProgramChange(void* self);
+
+    // ---- user-interface thread: the editor's edits ----
+    // VST 2 hosts record no automation of Plinka, which has no parameters;
+    // an edit of the saved state is a display update, after which a host
+    // asks again and counts the song as changed.
+    void parameterGestureBegan(uint32_t) override {}
+    void parameterEdited(uint32_t, double) override {}
+    void parameterGestureEnded(uint32_t) override {}
+    void stateEdited(bool) override { updateDisplay(); }
 };

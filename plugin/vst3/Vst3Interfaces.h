@@ -14,6 +14,17 @@
 
 #include <cstddef>
 
+// IUnitHandler, which travesty leaves out: how a plug-in tells its host
+// that a unit's program list changed.
+struct v3_unit_handler {
+    v3_result(V3_API* notify_unit_selection)(void* self, int32_t unit_id);
+    v3_result(V3_API* notify_program_list_change)(void* self, int32_t list_id, int32_t program_idx);
+};
+static constexpr const v3_tuid v3_unit_handler_iid = V3_ID(0x4B5147F8, 0x4654486B, 0x8DAB30BA, 0x163A3C56);
+struct v3_unit_handler_cpp : v3_funknown {
+    v3_unit_handler handler;
+};
+
 template <class Owner> struct Vst3Slot {
     const void* table;
     Owner* owner;

@@ -19,6 +19,7 @@ constexpr int32_t kProgramMax = kProgramCount - 1;
 constexpr int32_t kParameterTotal = kOwnParameters + kMidiParamCount + 1;  // the program change last
 constexpr int32_t kOutputChannels = 2;
 constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
+constexpr int32_t kAllPrograms = -1;  // a program list change of more than one program
 
 Vst3Plugin* owner(void* self)
 {
@@ -48,16 +49,30 @@ uint8_t byteOf(int32_t value)
 
 Vst3Plugin::Vst3Plugin()
 {
-    instrument.setParameterEditListener(this);
+    instrument.setEditListener(this);
 }
 
 Vst3Plugin::~Vst3Plugin()
 {
     if (view_)
         view_->pluginGone();
-    instrument.setParameterEditListener(nullptr);
-    if (handler_)
-        v3_cpp_obj_unref(handler_);
+    instrument.setEditListener(nullptr);
+    takeHandler(nullptr);
+}
+
+void Vst3Plugin::takeHandler(v3_component_handler** handler)
+{
+    if (handler)
+        v3_cpp_obj_ref(handler);
+    for (void** held : {reinterpret_cast<void**>(&handler_), reinterpret_cast<void**>(&handler2_),
+                        reinterpret_cast<void**>(&unitHandler_)})
+        if (*held) {
+            v3_cpp_obj_unref(static_cast<v3_funknown**>(*held));
+            *held = nullptr;
+        }
+    handler_ = handler;
+    handler2_ = ::queryInterface<v3_component_handler2>(handler, v3_component_handler2_iid);
+    unitHandler_ = ::queryInterface<v3_unit_handler>(handler, v3_unit_handler_iid);
 }
 
 uint32_t Vst3Plugin::unref()
@@ -127,14 +142,34 @@ double Vst3Plugin::toPlain(uint32_t id, double normalised)
 
 // ---- user-interface thread ----
 
+void Vst3Plugin::parameterGestureBegan(uint32_t id)
+{
+    if (handler_)
+        v3_cpp_obj(handler_)->begin_edit(handler_, id);
+}
+
 void Vst3Plugin::parameterEdited(uint32_t id, double value)
 {
-    if (!handler_)
-        return;
-    v3_component_handler* handler = v3_cpp_obj(handler_);
-    handler->begin_edit(handler_, id);
-    handler->perform_edit(handler_, id, toNormalised(id, value));
-    handler->end_edit(handler_, id);
+    if (handler_)
+        v3_cpp_obj(handler_)->perform_edit(handler_, id, toNormalised(id, value));
+}
+
+void Vst3Plugin::parameterGestureEnded(uint32_t id)
+{
+    if (handler_)
+        v3_cpp_obj(handler_)->end_edit(handler_, id);
+}
+
+void Vst3Plugin::stateEdited(bool namesChanged)
+{
+    if (handler2_)
+        v3_cpp_obj(handler2_)->set_dirty(handler2_, 1);
+    if (namesChanged && unitHandler_)
+        v3_cpp_obj(unitHandler_)->notify_program_list_change(unitHandler_, kProgramListId, kAllPrograms);
+    // A host without setDirty, or one that cannot hear of renamed programs,
+    // reads the values (and the program parameter's names) again: once.
+    if (handler_ && (!handler2_ || (namesChanged && !unitHandler_)))
+        v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
 }
 
 void Vst3Plugin::viewGone(Vst3View* view)
@@ -152,10 +187,7 @@ v3_result V3_API Vst3Plugin::initialize(void*, v3_funknown**)
 
 v3_result V3_API Vst3Plugin::terminate(void* self)
 {
-    Vst3Plugin* plugin = owner(self);
-    if (plugin->handler_)
-        v3_cpp_obj_unref(plugin->handler_);
-    plugin->handler_ = nullptr;
+    owner(self)->takeHandler(nullptr);
     return V3_OK;
 }
 
@@ -291,7 +323,7 @@ v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
     const double rate = plugin->sampleRate_.load(std::memory_order_acquire);
     if (frames <= 0 || rate <= 0.0 || data->symbolic_sample_size != V3_SAMPLE_32) {
         // Only settings can be taken before the host has set processing up.
-        plugin->queueParameterChanges(data->input_params, false);
+        plugin->stageParameterChanges(data->input_params, false);
         if (frames > 0 && data->symbolic_sample_size == V3_SAMPLE_32) {
             for (float* out : {left, right})
                 if (out)
@@ -299,14 +331,97 @@ v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
         }
         return frames <= 0 ? V3_OK : V3_NOT_INITIALIZED;
     }
-    plugin->queueParameterChanges(data->input_params, true);
-    plugin->queueEvents(data->input_events);
-    plugin->instrument.render(left, right, frames, static_cast<float>(rate));
+    plugin->stagedCount_ = 0;
+    plugin->stageParameterChanges(data->input_params, true);
+    plugin->stageEvents(data->input_events);
+    plugin->renderBlock(left, right, frames, static_cast<float>(rate));
+    plugin->reportProgram(data->output_params);
     return V3_OK;
 }
 
-void Vst3Plugin::queueParameterChanges(v3_param_changes** changes, bool withMidi)
+void Vst3Plugin::stage(int32_t offset, const uint8_t (&message)[3])
 {
+    // More than the engine takes in a block are dropped, as it drops them.
+    if (stagedCount_ == kStagedCapacity)
+        return;
+    StagedMidi& staged = staged_[stagedCount_];
+    staged.offset = offset;
+    staged.order = static_cast<uint32_t>(stagedCount_++);
+    std::copy(std::begin(message), std::end(message), staged.message);
+}
+
+bool Vst3Plugin::nextPoint(uint32_t id, int32_t& offset, double& value)
+{
+    v3_param_value_queue** queue = ownQueues_[id];
+    if (!queue)
+        return false;
+    v3_param_value_queue* points = v3_cpp_obj(queue);
+    for (const int32_t count = points->get_point_count(queue); pointCursor_[id] < count; ++pointCursor_[id])
+        if (points->get_point(queue, pointCursor_[id], &offset, &value) == V3_OK)
+            return true;
+    return false;
+}
+
+void Vst3Plugin::renderBlock(float* left, float* right, int32_t frames, float rate)
+{
+    // In sample order, those of one sample in arrival order: controllers
+    // before notes, as staged.
+    std::sort(staged_.get(), staged_.get() + stagedCount_, [](const StagedMidi& a, const StagedMidi& b) {
+        return a.offset != b.offset ? a.offset < b.offset : a.order < b.order;
+    });
+    // The block is rendered in parts between the points of the instrument's
+    // parameters, each of which acts from its sample on, as in CLAP; a point
+    // past the block acts after it, one out of order where the last one did.
+    size_t queued = 0;
+    int32_t rendered = 0;
+    for (;;) {
+        int32_t split = frames;
+        uint32_t acting = kParameterCount;
+        for (uint32_t id = 0; id < kParameterCount; ++id) {
+            int32_t offset = 0;
+            double value = 0.0;
+            if (nextPoint(id, offset, value) &&
+                (acting == kParameterCount || std::clamp(offset, rendered, frames) < split)) {
+                split = std::clamp(offset, rendered, frames);
+                acting = id;
+            }
+        }
+        for (; queued < stagedCount_ && staged_[queued].offset < split; ++queued)
+            instrument.queueMidi(staged_[queued].offset - rendered, staged_[queued].message);
+        if (split > rendered) {
+            instrument.render(left ? left + rendered : nullptr, right ? right + rendered : nullptr, split - rendered,
+                              rate);
+            rendered = split;
+        }
+        if (acting == kParameterCount)
+            return;
+        int32_t offset = 0;
+        double value = 0.0;
+        nextPoint(acting, offset, value);
+        ++pointCursor_[acting];
+        instrument.setParameterValue(acting, toPlain(acting, value));
+    }
+}
+
+void Vst3Plugin::reportProgram(v3_param_changes** outputs)
+{
+    // A program change by MIDI, or of the edited channel, shows in the
+    // program parameter; hosts hear of it as of any change the processor makes.
+    const int32_t program = instrument.currentProgram();
+    if (program == reportedProgram_ || !outputs)
+        return;
+    int32_t index = 0;
+    v3_param_id id = kProgramChangeParam;
+    v3_param_value_queue** queue = v3_cpp_obj(outputs)->add_param_data(outputs, &id, &index);
+    if (!queue || v3_cpp_obj(queue)->add_point(queue, 0, static_cast<double>(program) / kProgramMax, &index) != V3_OK)
+        return;  // told at the next block
+    reportedProgram_ = program;
+}
+
+void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, bool withMidi)
+{
+    std::fill(std::begin(ownQueues_), std::end(ownQueues_), nullptr);
+    std::fill(std::begin(pointCursor_), std::end(pointCursor_), 0);
     if (!changes)
         return;
     v3_param_changes* list = v3_cpp_obj(changes);
@@ -318,8 +433,12 @@ void Vst3Plugin::queueParameterChanges(v3_param_changes** changes, bool withMidi
         v3_param_value_queue* points = v3_cpp_obj(queue);
         const v3_param_id id = points->get_param_id(queue);
         const int32_t pointCount = points->get_point_count(queue);
+        if (id < kParameterCount && withMidi) {
+            ownQueues_[id] = queue;  // its points act where the block is rendered
+            continue;
+        }
         if (id < kParameterCount) {
-            // Settings change per block: the last point is the one that counts.
+            // Nothing renders: the last point is the one that counts.
             int32_t offset = 0;
             double value = 0.0;
             if (pointCount > 0 && points->get_point(queue, pointCount - 1, &offset, &value) == V3_OK)
@@ -335,7 +454,7 @@ void Vst3Plugin::queueParameterChanges(v3_param_changes** changes, bool withMidi
                 if (points->get_point(queue, p, &offset, &normalised) == V3_OK &&
                     toMidiValue(normalised, kProgramMax, program)) {
                     const uint8_t message[3] = {status, byteOf(program), 0};
-                    instrument.queueMidi(offset, message);
+                    stage(offset, message);
                 }
             }
             continue;
@@ -368,12 +487,12 @@ void Vst3Plugin::queueParameterChanges(v3_param_changes** changes, bool withMidi
                 message[0] = static_cast<uint8_t>(0xC0 | channel);
                 message[1] = byteOf(value);
             }
-            instrument.queueMidi(offset, message);
+            stage(offset, message);
         }
     }
 }
 
-void Vst3Plugin::queueEvents(v3_event_list** events)
+void Vst3Plugin::stageEvents(v3_event_list** events)
 {
     if (!events)
         return;
@@ -417,7 +536,7 @@ void Vst3Plugin::queueEvents(v3_event_list** events)
         if (status == 0x90)
             value = std::max(value, 1);
         const uint8_t message[3] = {static_cast<uint8_t>(status | channel), byteOf(pitch), byteOf(value)};
-        instrument.queueMidi(event.sample_offset, message);
+        stage(event.sample_offset, message);
     }
 }
 
@@ -567,12 +686,7 @@ v3_result V3_API Vst3Plugin::setParameterNormalised(void* self, v3_param_id id, 
 
 v3_result V3_API Vst3Plugin::setComponentHandler(void* self, v3_component_handler** handler)
 {
-    Vst3Plugin* plugin = owner(self);
-    if (handler)
-        v3_cpp_obj_ref(handler);
-    if (plugin->handler_)
-        v3_cpp_obj_unref(plugin->handler_);
-    plugin->handler_ = handler;
+    owner(self)->takeHandler(handler);
     return V3_OK;
 }
 

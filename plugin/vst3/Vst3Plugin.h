@@ -9,11 +9,14 @@
 #pragma once
 
 #include "Vst3Interfaces.h"
+#include "engine/EventQueue.h"
 #include "instrument/Instrument.h"
 #include "instrument/Parameters.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 class Vst3View;
 
@@ -33,7 +36,7 @@ constexpr uint32_t kProgramChangeParam = 0x20000;
 constexpr int32_t kRootUnit = 0;
 constexpr int32_t kProgramListId = 0;
 
-class Vst3Plugin final : public ParameterEditListener {
+class Vst3Plugin final : public EditListener {
 public:
     Vst3Plugin();
     ~Vst3Plugin() override;
@@ -47,7 +50,15 @@ public:
     uint32_t unref();
 
     // ---- user-interface thread ----
+    // The editor's edits: gestures as begin, perform and end edits; an edit
+    // of the saved state as setDirty where the host's component handler has
+    // it (IComponentHandler2), else a restart that has it read the values
+    // again; renamed programs as a change of the program list (IUnitHandler),
+    // else that restart.
+    void parameterGestureBegan(uint32_t id) override;
     void parameterEdited(uint32_t id, double value) override;
+    void parameterGestureEnded(uint32_t id) override;
+    void stateEdited(bool namesChanged) override;
     void viewGone(Vst3View* view);
 
     Instrument instrument;
@@ -58,6 +69,10 @@ public:
 
 private:
     using Self = Vst3Plugin;
+    // Holds the host's component handler (null: none) and the other
+    // interfaces it offers, letting go of the ones before.
+    void takeHandler(v3_component_handler** handler);
+
     static v3_result V3_API queryInterfaceOf(void* self, const v3_tuid iid, void** object);
     static uint32_t V3_API refOf(void* self);
     static uint32_t V3_API unrefOf(void* self);
@@ -126,12 +141,31 @@ private:
     static v3_result V3_API setUnitProgramData(void* self, int32_t listOrUnit, int32_t program, v3_bstream** data);
 
     // ---- audio thread ----
-    // Controller, bend and program changes are queued before the block's
-    // note events; the engine's stable sort by offset keeps them first where
-    // both fall on one sample, as a program change before its note must be.
-    // Without MIDI (a flush, or before setup) only the settings are taken.
-    void queueParameterChanges(v3_param_changes** changes, bool withMidi);
-    void queueEvents(v3_event_list** events);
+    // A MIDI message staged at its sample offset until the part of the
+    // block it falls in renders.
+    struct StagedMidi {
+        int32_t offset;
+        uint32_t order;  // of arrival: the tie-break within one sample
+        uint8_t message[3];
+    };
+    static constexpr size_t kStagedCapacity = EventQueue::kCapacity;
+
+    // Controller, bend and program changes are staged before the block's
+    // note events, which keeps them first where both fall on one sample, as
+    // a program change before its note must be. The instrument's own
+    // parameters' queues are kept for renderBlock. Without MIDI (before
+    // setup) only the settings are taken, each at its last point.
+    void stageParameterChanges(v3_param_changes** changes, bool withMidi);
+    void stageEvents(v3_event_list** events);
+    void stage(int32_t offset, const uint8_t (&message)[3]);
+    // The next readable point of an own parameter's queue, not yet taken.
+    bool nextPoint(uint32_t id, int32_t& offset, double& value);
+    // Renders the block, the staged MIDI and the parameters' points each at
+    // its sample.
+    void renderBlock(float* left, float* right, int32_t frames, float rate);
+    // Hands the host the program parameter's new value when the edited
+    // channel's program changed.
+    void reportProgram(v3_param_changes** outputs);
 
     static const v3_component_cpp componentTable_;
     static const v3_audio_processor_cpp processorTable_;
@@ -146,7 +180,18 @@ private:
     Vst3Slot<Vst3Plugin> unitInfoSlot_{&unitInfoTable_, this};
 
     std::atomic<uint32_t> references_{1};
-    std::atomic<double> sampleRate_{0.0};       // 0 until the host sets processing up
-    v3_component_handler** handler_ = nullptr;  // the user-interface thread's
-    Vst3View* view_ = nullptr;                  // the open editor view, not owned
+    std::atomic<double> sampleRate_{0.0};  // 0 until the host sets processing up
+    // The user-interface thread's: the host's component handler, its
+    // IComponentHandler2 and IUnitHandler where it has them.
+    v3_component_handler** handler_ = nullptr;
+    v3_component_handler2** handler2_ = nullptr;
+    v3_unit_handler** unitHandler_ = nullptr;
+    Vst3View* view_ = nullptr;  // the open editor view, not owned
+
+    // The audio thread's.
+    std::unique_ptr<StagedMidi[]> staged_{new StagedMidi[kStagedCapacity]};
+    size_t stagedCount_ = 0;
+    v3_param_value_queue** ownQueues_[kParameterCount] = {};  // this block's, by parameter id
+    int32_t pointCursor_[kParameterCount] = {};               // the first point of each not yet acted on
+    int32_t reportedProgram_ = 0;  // the edited channel's program as the host last heard of it
 };

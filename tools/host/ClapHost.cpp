@@ -1,6 +1,7 @@
 #include "ClapHost.h"
 
 #include <clap/ext/audio-ports.h>
+#include <clap/ext/gui.h>
 
 #include <algorithm>
 #include <cstring>
@@ -117,7 +118,12 @@ ClapEvent ClapEvent::parameter(uint32_t time, clap_id id, double value)
 const clap_host_params_t ClapHost::kParams = {
     [](const clap_host_t* host, clap_param_rescan_flags) { ++of(host).requests.rescan; },
     [](const clap_host_t*, clap_id, clap_param_clear_flags) {},
-    [](const clap_host_t* host) { ++of(host).requests.flush; },
+    [](const clap_host_t* host) {
+        ClapHost& self = of(host);
+        ++self.requests.flush;
+        if (self.inAudioCall_)
+            ++self.requests.flushOnAudioThread;
+    },
 };
 
 const clap_host_state_t ClapHost::kState = {
@@ -210,6 +216,7 @@ bool ClapHost::load(const std::string& path)
 
 void ClapHost::close()
 {
+    closeEditor();
     stop();
     if (plugin_)
         plugin_->destroy(plugin_);
@@ -231,18 +238,29 @@ void ClapHost::start(double sampleRate, int32_t maxBlock, bool)
     if (!plugin_ || active_)
         return;
     active_ = plugin_->activate(plugin_, sampleRate, 1, static_cast<uint32_t>(maxBlock));
+    inAudioCall_ = true;
     processing_ = active_ && plugin_->start_processing(plugin_);
+    inAudioCall_ = false;
 }
 
 void ClapHost::stop()
 {
     if (!plugin_)
         return;
+    inAudioCall_ = true;
     if (processing_)
         plugin_->stop_processing(plugin_);
+    inAudioCall_ = false;
     if (active_)
         plugin_->deactivate(plugin_);
     processing_ = active_ = false;
+}
+
+void ClapHost::reset()
+{
+    inAudioCall_ = true;
+    plugin_->reset(plugin_);
+    inAudioCall_ = false;
 }
 
 std::string ClapHost::name()
@@ -274,7 +292,10 @@ clap_process_status ClapHost::processEvents(const std::vector<ClapEvent>& events
     const clap_output_events_t out{&list, receive};
     const clap_process_t process{steadyTime_, frames, nullptr, nullptr, &output, 0, 1, &in, &out};
     steadyTime_ += frames;
-    return plugin_->process(plugin_, &process);
+    inAudioCall_ = true;
+    const clap_process_status status = plugin_->process(plugin_, &process);
+    inAudioCall_ = false;
+    return status;
 }
 
 void ClapHost::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
@@ -306,6 +327,38 @@ void ClapHost::fireTimers()
     if (timers)
         for (const Timer& timer : registered)
             timers->on_timer(plugin_, timer.id);
+}
+
+bool ClapHost::openEditor(void* parent)
+{
+#ifdef _WIN32
+    const char* const api = CLAP_WINDOW_API_WIN32;
+#else
+    const char* const api = CLAP_WINDOW_API_X11;
+#endif
+    const auto* gui = static_cast<const clap_plugin_gui_t*>(extension(CLAP_EXT_GUI));
+    if (!gui || editorOpen_ || !gui->create(plugin_, api, false))
+        return false;
+    editorOpen_ = true;
+    clap_window_t window{api, {}};
+#ifdef _WIN32
+    window.win32 = parent;
+#else
+    window.x11 = reinterpret_cast<clap_xwnd>(parent);
+#endif
+    if (!gui->set_parent(plugin_, &window) || !gui->show(plugin_)) {
+        closeEditor();
+        return false;
+    }
+    return true;
+}
+
+void ClapHost::closeEditor()
+{
+    const auto* gui = static_cast<const clap_plugin_gui_t*>(extension(CLAP_EXT_GUI));
+    if (gui && editorOpen_)
+        gui->destroy(plugin_);
+    editorOpen_ = false;
 }
 
 std::vector<uint32_t> ClapHost::timerPeriods() const

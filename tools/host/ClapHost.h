@@ -74,8 +74,15 @@ public:
     // The params extension's flush with these events.
     void flushParams(const std::vector<ClapEvent>& events);
     std::vector<ClapEvent> outputEvents;
+    // The plug-in's reset, an audio-thread call like process.
+    void reset();
     // Calls the plug-in's on_timer for every timer it has registered.
     void fireTimers();
+    // The gui extension: the editor embedded in parent (an X11 window id, an
+    // HWND) and shown; it idles on fireTimers or, on Windows, the thread's
+    // messages. False where the plug-in has no editor for this platform.
+    bool openEditor(void* parent);
+    void closeEditor();
 
     // ---- how the state streams behave; tests may change these ----
     // Bytes handed over per read or write call (0: as many as asked for).
@@ -84,8 +91,10 @@ public:
     int64_t streamFailAt = -1;
 
     // ---- the plug-in's requests so far ----
+    // flushOnAudioThread: request_flush calls made from inside an audio-thread
+    // call (process, start and stop_processing, reset), where CLAP forbids them.
     struct Requests {
-        std::atomic<int> restart{0}, process{0}, callback{0}, flush{0}, markDirty{0}, rescan{0};
+        std::atomic<int> restart{0}, process{0}, callback{0}, flush{0}, markDirty{0}, rescan{0}, flushOnAudioThread{0};
     } requests;
     std::vector<uint32_t> timerPeriods() const;  // of the timers registered now
 
@@ -104,6 +113,8 @@ private:
     const clap_plugin_t* plugin_ = nullptr;
     bool active_ = false;
     bool processing_ = false;
+    bool editorOpen_ = false;
+    std::atomic<bool> inAudioCall_{false};
     int64_t steadyTime_ = 0;
     std::string error_;
     struct Timer {

@@ -17,6 +17,9 @@ constexpr int32_t kBendMax = 16383;
 constexpr int16_t kControllerPressure = 128;
 constexpr int16_t kControllerBend = 129;
 constexpr int16_t kControllerProgram = 130;
+// Room made for the parameter changes a processor hands back in one block.
+constexpr size_t kOutputQueues = 8;
+constexpr size_t kOutputPoints = 64;
 
 template <class Object> Object* objectOf(void* self)
 {
@@ -133,7 +136,14 @@ struct Vst3Host::ParameterChanges {
             *value = q->points[static_cast<size_t>(index)].second;
             return V3_OK;
         }
-        static v3_result V3_API add(void*, int32_t, double, int32_t*) { return V3_NOT_IMPLEMENTED; }
+        static v3_result V3_API add(void* self, int32_t offset, double value, int32_t* index)
+        {
+            Queue* q = objectOf<Queue>(self);
+            if (index)
+                *index = static_cast<int32_t>(q->points.size());
+            q->points.push_back({offset, value});
+            return V3_OK;
+        }
 
         static inline const v3_param_value_queue_cpp table_{{queryKnown<v3_param_value_queue_iid>, noRef, noRef},
                                                             {id, count, point, add}};
@@ -153,24 +163,51 @@ struct Vst3Host::ParameterChanges {
             return nullptr;
         return reinterpret_cast<v3_param_value_queue**>(&c->queues[static_cast<size_t>(index)]->slot);
     }
-    static v3_param_value_queue** V3_API add(void*, v3_param_id*, int32_t*) { return nullptr; }
+    // The processor's output: a queue for the parameter.
+    static v3_param_value_queue** V3_API add(void* self, v3_param_id* id, int32_t* index)
+    {
+        ParameterChanges* c = objectOf<ParameterChanges>(self);
+        if (!id)
+            return nullptr;
+        Queue& queue = c->queueOf(*id);
+        for (size_t i = 0; index && i < c->queues.size(); ++i)
+            if (c->queues[i].get() == &queue)
+                *index = static_cast<int32_t>(i);
+        return reinterpret_cast<v3_param_value_queue**>(&queue.slot);
+    }
 
-    void addPoint(uint32_t id, int32_t offset, double value)
+    Queue& queueOf(uint32_t id)
     {
         auto found = std::find_if(queues.begin(), queues.end(), [&](auto& q) { return q->parameter == id; });
-        if (found == queues.end()) {
+        if (found != queues.end())
+            return **found;
+        if (spares.empty()) {
             queues.push_back(std::make_unique<Queue>());
-            queues.back()->parameter = id;
-            found = queues.end() - 1;
+        } else {
+            queues.push_back(std::move(spares.back()));
+            spares.pop_back();
         }
-        (*found)->points.push_back({offset, value});
+        queues.back()->parameter = id;
+        return *queues.back();
     }
+    // Room for a processor's output, made before the process call so that
+    // an allocation count during it sees the plug-in's alone.
+    void reserve(size_t count, size_t points)
+    {
+        queues.reserve(queues.size() + count);
+        for (size_t i = 0; i < count; ++i) {
+            spares.push_back(std::make_unique<Queue>());
+            spares.back()->points.reserve(points);
+        }
+    }
+    void addPoint(uint32_t id, int32_t offset, double value) { queueOf(id).points.push_back({offset, value}); }
     v3_param_changes** changes() { return reinterpret_cast<v3_param_changes**>(&slot_); }
 
     static inline const v3_param_changes_cpp table_{{queryKnown<v3_param_changes_iid>, noRef, noRef},
                                                     {count, data, add}};
     Vst3Slot<ParameterChanges> slot_{&table_, this};
     std::vector<std::unique_ptr<Queue>> queues;
+    std::vector<std::unique_ptr<Queue>> spares;
 };
 
 // ---- one block's events ----
@@ -195,6 +232,7 @@ struct Vst3Host::EventList {
 // ---- a block made ready to hand over ----
 struct Vst3Host::Block {
     ParameterChanges changes;
+    ParameterChanges outputs;
     EventList events;
     std::vector<float> spare;
     float* channels[2] = {};
@@ -232,21 +270,97 @@ struct Vst3Host::Objects {
         objectOf<Objects>(self)->owner.edits.push_back({'e', id, 0.0});
         return V3_OK;
     }
-    static v3_result V3_API restartComponent(void*, int32_t) { return V3_OK; }
+    static v3_result V3_API restartComponent(void* self, int32_t flags)
+    {
+        objectOf<Objects>(self)->owner.restarts.push_back(flags);
+        return V3_OK;
+    }
+    static v3_result V3_API setDirty(void* self, v3_bool)
+    {
+        ++objectOf<Objects>(self)->owner.dirtyNotices;
+        return V3_OK;
+    }
+    static v3_result V3_API requestOpenEditor(void*, const char*) { return V3_NOT_IMPLEMENTED; }
+    static v3_result V3_API groupEdit(void*) { return V3_OK; }
+    static v3_result V3_API notifyUnitSelection(void*, int32_t) { return V3_OK; }
+    static v3_result V3_API notifyProgramListChange(void* self, int32_t, int32_t)
+    {
+        ++objectOf<Objects>(self)->owner.programListChanges;
+        return V3_OK;
+    }
+    // The component handler, and the interfaces a host offers beside it.
+    static v3_result V3_API queryHandler(void* self, const v3_tuid iid, void** object)
+    {
+        Objects* objects = objectOf<Objects>(self);
+        if (!object)
+            return V3_INVALID_ARG;
+        *object = nullptr;
+        if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_component_handler_iid))
+            *object = &objects->handler;
+        else if (v3_tuid_match(iid, v3_component_handler2_iid) && objects->owner.offersHandler2)
+            *object = &objects->handler2;
+        else if (v3_tuid_match(iid, v3_unit_handler_iid))
+            *object = &objects->unitHandler;
+        return *object ? V3_OK : V3_NO_INTERFACE;
+    }
 
     static inline const v3_host_application_cpp applicationTable_{{queryKnown<v3_host_application_iid>, noRef, noRef},
                                                                   {getName, createInstance}};
     static inline const struct HandlerTable : v3_funknown {
         v3_component_handler handler;
-    } handlerTable_{{queryKnown<v3_component_handler_iid>, noRef, noRef},
-                    {beginEdit, performEdit, endEdit, restartComponent}};
+    } handlerTable_{{queryHandler, noRef, noRef}, {beginEdit, performEdit, endEdit, restartComponent}};
+    static inline const struct Handler2Table : v3_funknown {
+        v3_component_handler2 handler;
+    } handler2Table_{{queryHandler, noRef, noRef}, {setDirty, requestOpenEditor, groupEdit, groupEdit}};
+    static inline const v3_unit_handler_cpp unitHandlerTable_{{queryHandler, noRef, noRef},
+                                                              {notifyUnitSelection, notifyProgramListChange}};
 
     Vst3Host& owner;
     Vst3Slot<Objects> application{&applicationTable_, this};
     Vst3Slot<Objects> handler{&handlerTable_, this};
+    Vst3Slot<Objects> handler2{&handler2Table_, this};
+    Vst3Slot<Objects> unitHandler{&unitHandlerTable_, this};
 };
 
-Vst3Host::Vst3Host() : objects_(std::make_unique<Objects>(*this)) {}
+// ---- the editor's frame, with the run loop whose timers idle it ----
+struct Vst3Host::Frame {
+    static v3_result V3_API query(void* self, const v3_tuid iid, void** object)
+    {
+        Frame* frame = objectOf<Frame>(self);
+        if (!object)
+            return V3_INVALID_ARG;
+        *object = nullptr;
+        if (v3_tuid_match(iid, v3_funknown_iid) || v3_tuid_match(iid, v3_plugin_frame_iid))
+            *object = &frame->frameSlot;
+        else if (v3_tuid_match(iid, v3_run_loop_iid))
+            *object = &frame->runLoopSlot;
+        return *object ? V3_OK : V3_NO_INTERFACE;
+    }
+    static v3_result V3_API resizeView(void*, v3_plugin_view**, v3_view_rect*) { return V3_OK; }
+    static v3_result V3_API registerHandler(void*, v3_event_handler**, int) { return V3_OK; }
+    static v3_result V3_API unregisterHandler(void*, v3_event_handler**) { return V3_OK; }
+    static v3_result V3_API registerTimer(void* self, v3_timer_handler** handler, uint64_t)
+    {
+        objectOf<Frame>(self)->timers.push_back(handler);
+        return V3_OK;
+    }
+    static v3_result V3_API unregisterTimer(void* self, v3_timer_handler** handler)
+    {
+        auto& timers = objectOf<Frame>(self)->timers;
+        timers.erase(std::remove(timers.begin(), timers.end(), handler), timers.end());
+        return V3_OK;
+    }
+
+    static inline const v3_plugin_frame_cpp frameTable_{{query, noRef, noRef}, {resizeView}};
+    static inline const v3_run_loop_cpp runLoopTable_{
+        {query, noRef, noRef}, {registerHandler, unregisterHandler, registerTimer, unregisterTimer}};
+
+    Vst3Slot<Frame> frameSlot{&frameTable_, this};
+    Vst3Slot<Frame> runLoopSlot{&runLoopTable_, this};
+    std::vector<v3_timer_handler**> timers;
+};
+
+Vst3Host::Vst3Host() : objects_(std::make_unique<Objects>(*this)), frame_(std::make_unique<Frame>()) {}
 
 Vst3Host::~Vst3Host()
 {
@@ -305,6 +419,7 @@ bool Vst3Host::load(const std::string& path)
 
 void Vst3Host::close()
 {
+    closeEditor();
     if (controller_) {
         v3_cpp_obj(controller_)->set_component_handler(controller_, nullptr);
         if (separateController_)
@@ -394,7 +509,11 @@ v3_result Vst3Host::processPrepared()
 {
     if (!block_)
         return V3_NOT_INITIALIZED;
-    return processRaw(block_->data);
+    const v3_result result = processRaw(block_->data);
+    for (const auto& queue : block_->outputs.queues)
+        for (const auto& [offset, value] : queue->points)
+            outputChanges.push_back({queue->parameter, offset, value});
+    return result;
 }
 
 void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames)
@@ -402,8 +521,8 @@ void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, in
     block_ = std::make_unique<Block>();
     ParameterChanges& changes = block_->changes;
     EventList& events = block_->events;
-    for (const auto& [id, value] : automation_)
-        changes.addPoint(id, 0, value);
+    for (const Vst3Point& point : automation_)
+        changes.addPoint(point.id, point.offset, point.value);
     automation_.clear();
     for (const auto& [offset, bytes] : midi) {
         if (bytes.empty())
@@ -465,12 +584,48 @@ void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, in
     data.num_output_buses = 1;
     data.outputs = &block_->output;
     data.input_params = changes.changes();
+    block_->outputs.reserve(kOutputQueues, kOutputPoints);
+    outputChanges.reserve(outputChanges.size() + kOutputQueues * kOutputPoints);
+    data.output_params = block_->outputs.changes();
     data.input_events = events.list();
 }
 
 v3_result Vst3Host::processRaw(v3_process_data& data)
 {
     return v3_cpp_obj(processor_)->process(processor_, &data);
+}
+
+bool Vst3Host::openEditor(void* parent)
+{
+    closeEditor();
+    view_ = v3_cpp_obj(controller_)->create_view(controller_, "editor");
+    if (!view_)
+        return false;
+    v3_plugin_view* view = v3_cpp_obj(view_);
+    view->set_frame(view_, reinterpret_cast<v3_plugin_frame**>(&frame_->frameSlot));
+    if (view->is_platform_type_supported(view_, V3_VIEW_PLATFORM_TYPE_NATIVE) != V3_OK ||
+        view->attached(view_, parent, V3_VIEW_PLATFORM_TYPE_NATIVE) != V3_OK) {
+        closeEditor();
+        return false;
+    }
+    return true;
+}
+
+void Vst3Host::idleEditor()
+{
+    for (v3_timer_handler** timer : std::vector<v3_timer_handler**>(frame_->timers))
+        v3_cpp_obj(timer)->on_timer(timer);
+}
+
+void Vst3Host::closeEditor()
+{
+    if (!view_)
+        return;
+    v3_plugin_view* view = v3_cpp_obj(view_);
+    view->removed(view_);
+    view->set_frame(view_, nullptr);
+    v3_cpp_obj_unref(view_);
+    view_ = nullptr;
 }
 
 bool Vst3Host::saveState(std::vector<uint8_t>& state)

@@ -2,7 +2,8 @@
 // instrument's component, and plays it as a host does: note events for notes,
 // and controllers, pitch bend and program changes as parameter changes where
 // the plug-in's IMidiMapping assigns them. Answers as IHostApplication,
-// IComponentHandler (recording the edits) and IBStream.
+// IComponentHandler with IComponentHandler2 and IUnitHandler (recording the
+// edits and notices), IBStream, and for the editor IPlugFrame with IRunLoop.
 #pragma once
 
 #include "DynamicLibrary.h"
@@ -19,6 +20,13 @@ struct Vst3Edit {
     char kind;  // 'b' begin, 'p' perform, 'e' end
     uint32_t id;
     double value;  // normalised, for perform
+};
+
+// A parameter's point, as a block's changes carry it.
+struct Vst3Point {
+    uint32_t id;
+    int32_t offset;
+    double value;  // normalised
 };
 
 class Vst3Host final : public InstrumentHost {
@@ -50,8 +58,11 @@ public:
     // The factory's description of the first class.
     v3_class_info_2 classInfo();
     // A parameter change (normalised) the next process call hands over at
-    // offset 0, as host automation does.
-    void setParameter(uint32_t id, double normalised) { automation_.push_back({id, normalised}); }
+    // its offset, as host automation does.
+    void setParameter(uint32_t id, double normalised, int32_t offset = 0)
+    {
+        automation_.push_back({id, offset, normalised});
+    }
     // The parameter the plug-in assigns to a controller (128 channel
     // pressure, 129 pitch bend, 130 program change), or false.
     bool midiParameter(int16_t channel, int16_t controller, uint32_t& id);
@@ -61,6 +72,13 @@ public:
     v3_result processPrepared();
     // Process data as given: for feeding bad input.
     v3_result processRaw(v3_process_data& data);
+
+    // The editor's view attached to parent (an X11 window id, an HWND). It
+    // idles on idleEditor (the timers it registered with the run loop) or, on
+    // Windows, on the thread's messages.
+    bool openEditor(void* parent);
+    void idleEditor();
+    void closeEditor();
 
     v3_component** component() const { return component_; }
     v3_audio_processor** processor() const { return processor_; }
@@ -72,6 +90,15 @@ public:
     int32_t streamPiece = 7;
     bool streamRefusesWrites = false;
     std::vector<Vst3Edit> edits;
+    // What the plug-in told the host besides edits: setDirty calls, the
+    // flags of each restartComponent, program list changes. Without
+    // IComponentHandler2 (a host of VST3 before 3.1) there is no setDirty.
+    bool offersHandler2 = true;
+    int dirtyNotices = 0;
+    std::vector<int32_t> restarts;
+    int programListChanges = 0;
+    // The parameter changes the processor handed back, block after block.
+    std::vector<Vst3Point> outputChanges;
 
     struct Stream;
     struct ParameterChanges;
@@ -80,6 +107,7 @@ public:
 private:
     struct Objects;
     struct Block;
+    struct Frame;
 
     DynamicLibrary library_;
     std::string error_;
@@ -90,6 +118,8 @@ private:
     v3_edit_controller** controller_ = nullptr;
     v3_midi_mapping** midiMapping_ = nullptr;
     bool separateController_ = false;
-    std::vector<std::pair<uint32_t, double>> automation_;
+    std::vector<Vst3Point> automation_;
     std::unique_ptr<Block> block_;
+    std::unique_ptr<Frame> frame_;
+    v3_plugin_view** view_ = nullptr;
 };
