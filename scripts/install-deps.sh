@@ -35,7 +35,7 @@ update_indexes() {
     local try log
     for try in 1 2 3; do
         log=$(LC_ALL=C as_root apt-get update -qq 2>&1) && { : >"$failed_suites"; return 0; }
-        [ "$try" -lt 3 ] && sleep $(( try * 10 ))
+        [ "$try" -lt 3 ] && sleep $(( try * ${PLINKA_APT_RETRY_PAUSE:-10} ))
     done
     printf '%s\n' "$log" | grep '^E: Failed to fetch' | sed -n 's|.*/dists/\([^/]*\)/.*|\1|p' | sort -u >"$failed_suites"
     echo "install-deps: some package indexes did not update ($(paste -sd' ' "$failed_suites")); going on with the others" >&2
@@ -55,7 +55,7 @@ install_packages() {
     [ -s "$failed_suites" ] && first_errors=/dev/null  # a pinned try follows
     apt_install "$@" 2>"$first_errors" && return 0
     if [ -s "$failed_suites" ]; then
-        local pin=/etc/apt/preferences.d/plinka-install-deps suite ok=1
+        local pin=${PLINKA_APT_PREFERENCES:-/etc/apt/preferences.d}/plinka-install-deps suite ok=1
         for suite in $(cat "$failed_suites"); do
             printf 'Package: *\nPin: release n=%s\nPin-Priority: 100\n\n' "$suite"
         done | as_root tee "$pin" >/dev/null
