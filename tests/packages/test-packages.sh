@@ -40,6 +40,26 @@ fail() {
 }
 step() { echo "-- $*"; }
 
+# Wine and Ardour sometimes crash or hang on their own, whatever they run: a
+# try that fails so is made again, up to three times, each try's output kept
+# in build/package/host-logs/NAME-TRY.log. What a run produced is judged
+# afterwards, once.
+logs=$root/build/package/host-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+host_run() {  # NAME COMMAND...
+    local name=$1 try
+    shift
+    for try in 1 2 3; do
+        if timeout 300 "$@" >"$logs/$name-$try.log" 2>&1; then
+            cp "$logs/$name-$try.log" "$logs/$name.log"
+            return 0
+        fi
+        echo "   $name failed (try $try; $logs/$name-$try.log)" >&2
+    done
+    return 1
+}
+
 # The LV2 bundle is promised everywhere, but only a build with the LV2
 # adapter makes one: until every build has it, what needs it is checked
 # only where package.sh's build made it. Once the adapter is merged, this
@@ -164,7 +184,9 @@ LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$usr
     fail "Ardour's VST 2 scanner rejects the installed PLINKA.so"
 LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst3-scanner -q -f "$usr/lib/vst3/Plinka.vst3" ||
     fail "Ardour's VST3 scanner rejects the installed Plinka.vst3"
-found=$(SESSION_DIR=$ardour/session timeout 120 ardour7-lua "$here/ardour-find-plinka.lua" 2>/dev/null | grep -E '^(LXVST|VST3|LV2) ' || true)
+host_run ardour-scan bash -c 'rm -rf "$1" && SESSION_DIR=$1 exec ardour7-lua "$2"' scan "$ardour/session" \
+    "$here/ardour-find-plinka.lua" || fail "ardour7-lua fails"
+found=$(grep -E '^(LXVST|VST3|LV2) ' "$logs/ardour-scan.log" || true)
 grep -qx "LXVST found $usr/lib/vst/PLINKA.so" <<<"$found" || fail "Ardour does not find the VST 2 build: $found"
 grep -q "^VST3 found $usr/lib/vst3/Plinka.vst3/" <<<"$found" || fail "Ardour does not find the VST3 build: $found"
 if lv2_built; then
@@ -178,9 +200,8 @@ left=$(cd "$target" && find . -mindepth 1 -path ./var -prune -o -print)
 [ -z "$left" ] || fail "purging plinka leaves:"$'\n'"$left"
 
 # A copy of the project's wine prefix: what the installer changes there
-# stays there. The large Windows folders are linked rather than copied; wine
-# replaces its registry files rather than rewriting them, and no program
-# here writes to the system folders.
+# stays there. The system folders, more than a gigabyte that nothing here
+# writes to, are linked rather than copied.
 "$root/scripts/setup-wine.sh"
 source "$root/scripts/wine-env.sh"
 mkdir -p "$scratch_prefix/drive_c/windows"
@@ -192,14 +213,19 @@ for folder in "$WINEPREFIX/drive_c/windows"/*; do
     esac
 done
 export WINEPREFIX=$scratch_prefix
-wine_run() { timeout 300 "$root/scripts/wine-run.sh" "$@"; }
+wine_run() {  # NAME PROGRAM ARGUMENTS...
+    local name=$1
+    shift
+    host_run "$name" "$root/scripts/wine-run.sh" "$@"
+}
 
 for zip in "$zip64" "$zip32"; do
     step "the Windows tools of $zip write what the Linux ones write"
     unzip -q "$dist/$zip" -d "$work"
     tools=$work/${zip%.zip}
-    (cd "$work" && wine_run "$tools/plinka-render.exe" phrase.mid -o phrase-win.wav --quiet &&
-        wine_run "$tools/plinka-bank.exe" default -o bank-win.txt) || fail "the tools of $zip fail under wine"
+    (cd "$work" && wine_run "render-${zip%.zip}" "$tools/plinka-render.exe" phrase.mid -o phrase-win.wav --quiet &&
+        wine_run "bank-${zip%.zip}" "$tools/plinka-bank.exe" default -o bank-win.txt) ||
+        fail "the tools of $zip fail under wine"
     cmp -s "$work/phrase.wav" "$work/phrase-win.wav" || fail "plinka-render.exe of $zip renders the phrase differently"
     cmp -s "$work/bank.txt" "$work/bank-win.txt" || fail "plinka-bank.exe of $zip writes another default bank"
 done
@@ -209,7 +235,7 @@ program_files() {
     (cd "$WINEPREFIX/drive_c" && find "Program Files" "Program Files (x86)" | LC_ALL=C sort)
 }
 before=$(program_files)
-wine_run "$dist/$setup" /S || fail "the installer fails"
+wine_run setup "$dist/$setup" /S || fail "the installer fails"
 wineserver -w
 after=$(program_files)
 comm -13 <(echo "$before") <(echo "$after") | while IFS= read -r path; do
@@ -222,12 +248,13 @@ grep -q 'QuietUninstallString *REG_SZ *"C:\\Program Files\\Plinka\\uninstall.exe
 grep -q "DisplayVersion *REG_SZ *$version\$" <<<"$registered" || fail "the installer registers another version: $registered"
 
 step "the installed plinka-render plays the installed CLAP build"
-(cd "$work" && wine_run "$WINEPREFIX/drive_c/Program Files/Plinka/plinka-render.exe" phrase.mid -o phrase-setup.wav --quiet) ||
+(cd "$work" && wine_run render-installed "$WINEPREFIX/drive_c/Program Files/Plinka/plinka-render.exe" phrase.mid \
+    -o phrase-setup.wav --quiet) ||
     fail "the installed plinka-render.exe fails"
 cmp -s "$work/phrase.wav" "$work/phrase-setup.wav" || fail "the installed plinka-render.exe renders the phrase differently"
 
 step "the uninstaller leaves Program Files as it was"
-wine_run "$WINEPREFIX/drive_c/Program Files/Plinka/uninstall.exe" /S || fail "the uninstaller fails"
+wine_run uninstall "$WINEPREFIX/drive_c/Program Files/Plinka/uninstall.exe" /S || fail "the uninstaller fails"
 wineserver -w
 after=$(program_files)
 [ "$after" = "$before" ] || fail "after uninstalling, Program Files differs:"$'\n'"$(diff <(echo "$before") <(echo "$after") || true)"
