@@ -4,7 +4,8 @@
 ; Windows that removes what was installed and the folders it leaves empty.
 ; 32-bit Windows takes the x86 archive instead. scripts/package.sh runs
 ;   makensis -DVERSION=0.1 -DSTAGE=<the x64 archive's folder> -DOUTFILE=<setup.exe> plinka.nsi
-; Without its window: setup.exe /S [/VST2DIR=FOLDER] [/D=FOLDER for the tools, given last].
+; Without its window: setup.exe /S [/VST2DIR=FOLDER, quoted as /VST2DIR="A B" where it has
+; spaces] [/D=FOLDER for the tools, given last, never quoted].
 ; README.md ("Install") says where each file goes; tests/packages/ checks it.
 
 Unicode true
