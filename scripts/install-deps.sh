@@ -8,6 +8,10 @@
 #                                    a third-party VST 2 instrument for plinka-render, and
 #                                    the hosts Plinka is tested in: Ardour, and LMMS with
 #                                    its 32-bit VST host
+#   scripts/install-deps.sh package  what scripts/package.sh needs besides "native": the
+#                                    mingw-w64 compilers, zip, the Debian package tools with
+#                                    lintian, and NSIS for the Windows installer ("all" has
+#                                    them too, with lv2ls and unzip for the packages' tests)
 #   scripts/install-deps.sh docs     gnuplot, for scripts/make-manual-pictures.py
 #   scripts/install-deps.sh qemu     qemu's user-mode emulator, where 32-bit code cannot run
 set -euo pipefail
@@ -16,9 +20,11 @@ want=${1:-all}
 
 native_pkgs=(g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
              libbenchmark-dev clang-14 libclang-rt-14-dev libx11-dev libcairo2-dev libxtst-dev dpf-source)
-test_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-           binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth imagemagick
+mingw_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
+test_pkgs=("${mingw_pkgs[@]}" wine wine64 wine32:i386 xvfb xauth imagemagick
            dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool xclip valgrind)
+package_pkgs=(zip dpkg-dev lintian nsis)
+package_test_pkgs=(unzip lilv-utils)
 docs_pkgs=(gnuplot-nox)
 qemu_pkgs=(qemu-user-static)
 
@@ -80,10 +86,11 @@ is_installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'instal
 
 case "$want" in
     native) pkgs=("${native_pkgs[@]}") ;;
-    all) pkgs=("${native_pkgs[@]}" "${test_pkgs[@]}") ;;
+    all) pkgs=("${native_pkgs[@]}" "${test_pkgs[@]}" "${package_pkgs[@]}" "${package_test_pkgs[@]}") ;;
+    package) pkgs=("${mingw_pkgs[@]}" "${package_pkgs[@]}") ;;
     docs) pkgs=("${docs_pkgs[@]}") ;;
     qemu) pkgs=("${qemu_pkgs[@]}") ;;
-    *) echo "usage: scripts/install-deps.sh [native|all|docs|qemu]" >&2; exit 2 ;;
+    *) echo "usage: scripts/install-deps.sh [native|all|package|docs|qemu]" >&2; exit 2 ;;
 esac
 for p in "${pkgs[@]}"; do is_installed "$p" || missing+=("$p"); done
 

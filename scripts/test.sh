@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds and runs them. Idempotent.
 #   scripts/test.sh          everything: the Linux and both Windows builds (the
-#                            DLLs under wine), the hosts, the sanitizer builds
-#                            and the fuzz targets; what CI runs
+#                            DLLs under wine), the release packages, the hosts,
+#                            the sanitizer builds and the fuzz targets; what CI runs
 #   scripts/test.sh quick    the Linux build and its own tests, for working:
 #                            no wine, no hosts
 set -euo pipefail
@@ -52,6 +52,12 @@ scripts/setup-wine.sh
 for preset in linux win32 win64 asan tsan; do
     build "$preset"
 done
+
+# The release packages, made from the commit as scripts/package.sh makes
+# them, then installed and used as their users would.
+stage "packages"
+scripts/package.sh
+tests/packages/test-packages.sh
 
 stage "test linux"
 ctest --preset linux -j2

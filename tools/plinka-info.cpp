@@ -1,9 +1,12 @@
 // plinka-info: loads an instrument plug-in as a host does and prints what a
 // host shows of it: identity, capabilities and, for VST 2, the program list.
-//   plinka-info [PLUGIN]     (default: the PLINKA.so beside this program; a
-//                             .clap or .vst3 is loaded as one of those)
+//   plinka-info [PLUGIN]     (default: Plinka, beside this program or where
+//                             its package installs it; a .clap or .vst3 is
+//                             loaded as one of those)
+//   plinka-info --version
+#include "PlinkaVersion.h"
+#include "host/DefaultPlugin.h"
 #include "host/InstrumentHost.h"
-#include "host/ProgramPath.h"
 #include "host/Vst2InstrumentHost.h"
 
 #include <cstdio>
@@ -21,11 +24,15 @@ const char* yesNo(bool value)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::printf("plinka-info %s\n", kPlinkaRelease);
+        return 0;
+    }
     if (argc > 2 || (argc == 2 && argv[1][0] == '-')) {
-        std::fprintf(stderr, "usage: plinka-info [PLUGIN]\n");
+        std::fprintf(stderr, "usage: plinka-info [PLUGIN]\n       plinka-info --version\n");
         return 2;
     }
-    const std::string path = argc == 2 ? argv[1] : pathBesideThisProgram("PLINKA.so");
+    const std::string path = argc == 2 ? argv[1] : defaultPluginPath();
 
     const std::unique_ptr<InstrumentHost> made = makeInstrumentHost(path);
     if (!made) {

@@ -1,13 +1,14 @@
 // plinka-render: renders a Standard MIDI File to a WAV file through an
-// instrument plug-in, as a host would: by default Plinka (the PLINKA.so built
-// beside this program), or any instrument given with --plugin, VST 2, CLAP or
-// VST3 (told by its name). Without a song it renders the demo tune built in.
+// instrument plug-in, as a host would: by default Plinka (built beside this
+// program, or where its package installs it), or any instrument given with
+// --plugin, VST 2, CLAP or VST3 (told by its name). Without a song it renders the demo tune built in.
+#include "PlinkaVersion.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
 #include "tools/demo/DemoSong.h"
+#include "tools/host/DefaultPlugin.h"
 #include "tools/host/InstrumentHost.h"
-#include "tools/host/ProgramPath.h"
 #include "tools/host/Vst2InstrumentHost.h"
 #include "tools/midi/MidiFile.h"
 #include "tools/render/ProgressBar.h"
@@ -31,8 +32,9 @@ const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "instrument plug-in. Without a song it renders its demo tune to plinka-demo.wav.\n"
                       "\n"
                       "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
-                      "  --plugin PATH         a VST 2 (.so), CLAP (.clap) or VST3 (.vst3) instrument;\n"
-                      "                        default: the PLINKA.so beside this program\n"
+                      "  --plugin PATH         a VST 2 (.so, .dll), CLAP (.clap) or VST3 (.vst3)\n"
+                      "                        instrument; default: Plinka, beside this program or\n"
+                      "                        where its package installs it\n"
                       "  --rate HZ             sample rate, 8000..768000 (default 44100)\n"
                       "  --block FRAMES        frames per processing block, 1..65536 (default 512)\n"
                       "  --format pcm16|float  16-bit integer or 32-bit float samples (default pcm16)\n"
@@ -45,7 +47,8 @@ const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "  --save-bank FILE      saves the plug-in's state after rendering (.fxp for a\n"
                       "                        program file, .txt for a Plinka text bank, else .fxb)\n"
                       "  -q, --quiet           no progress and no summary, only errors\n"
-                      "  -h, --help            this text\n";
+                      "  -h, --help            this text\n"
+                      "  --version             the release of Plinka this program belongs to\n";
 
 struct Options {
     std::string song;
@@ -75,7 +78,7 @@ bool parseInt(const std::string& text, long low, long high, long& value)
 }
 
 // Answers an error message, or empty when the options are sound.
-std::string parseOptions(int argc, char** argv, Options& options, bool& help)
+std::string parseOptions(int argc, char** argv, Options& options, bool& help, bool& version)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -89,6 +92,8 @@ std::string parseOptions(int argc, char** argv, Options& options, bool& help)
         long number = 0;
         if (arg == "-h" || arg == "--help") {
             help = true;
+        } else if (arg == "--version") {
+            version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
         } else if (arg == "-o" || arg == "--output") {
@@ -236,12 +241,17 @@ int main(int argc, char** argv)
 {
     Options options;
     bool help = false;
-    if (const std::string problem = parseOptions(argc, argv, options, help); !problem.empty()) {
+    bool version = false;
+    if (const std::string problem = parseOptions(argc, argv, options, help, version); !problem.empty()) {
         std::fprintf(stderr, "plinka-render: %s\n%s", problem.c_str(), kUsage);
         return 2;
     }
     if (help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (version) {
+        std::printf("plinka-render %s\n", kPlinkaRelease);
         return 0;
     }
     const bool demo = options.song.empty();
@@ -252,7 +262,7 @@ int main(int argc, char** argv)
     if (demo ? !readMidiFile(kDemoSong, kDemoSongSize, song, error) : !loadMidiFile(options.song, song, error))
         return fail(error);
 
-    const std::string pluginPath = options.plugin.empty() ? pathBesideThisProgram("PLINKA.so") : options.plugin;
+    const std::string pluginPath = options.plugin.empty() ? defaultPluginPath() : options.plugin;
     const std::unique_ptr<InstrumentHost> made = makeInstrumentHost(pluginPath);
     if (!made)
         return fail(pluginPath + ": this build of plinka-render has no host for that plug-in format");

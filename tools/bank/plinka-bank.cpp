@@ -7,6 +7,7 @@
 // and warns about each), 1 check found texts that do not compile, 2 usage or
 // file errors (nothing is written then).
 #include "FxFile.h"
+#include "PlinkaVersion.h"
 #include "TextBank.h"
 #include "WholeFile.h"
 #include "instrument/FtiConversion.h"
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel pulse|triangle|noise]\n"
     "                       [-o BANK.txt]\n"
     "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
+    "  plinka-bank --version\n"
     "\n"
     "Without -o, to-text and default print the text bank. A text bank lists the\n"
     "factory slots (programs 1-9) and every program that differs from the default\n"
@@ -357,6 +359,10 @@ int main(int argc, char** argv)
             std::fputs(kUsage, stdout);
             return kExitDone;
         }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("plinka-bank %s\n", kPlinkaRelease);
+        return kExitDone;
+    }
     Options options;
     std::string problem;
     if (!parseArguments(argc, argv, options, problem))

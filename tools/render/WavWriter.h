@@ -1,12 +1,15 @@
-// Writes a WAV file (16-bit PCM or 32-bit float) through libsndfile, safely:
-// the samples go to a temporary file beside the target, which takes the
-// target's name only when everything was written. A failed or abandoned
-// render leaves no file behind.
+// Writes a WAV file (16-bit PCM or 32-bit float, mono or stereo) safely: the
+// samples go to a temporary file beside the target, which takes the target's
+// name only when everything was written. A failed or abandoned render leaves
+// no file behind. The file is written here rather than through a library so
+// that the Windows builds of the tools, which link only system DLLs, write
+// the same bytes as the Linux ones.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <string>
-
-struct sf_private_tag;  // libsndfile's SNDFILE
+#include <vector>
 
 class WavWriter {
 public:
@@ -23,13 +26,25 @@ public:
     // Interleaved frames, channels samples each. Samples beyond -1..1 are
     // clipped in 16-bit files.
     bool write(const float* interleaved, long frames, std::string& error);
-    // Closes the file and gives it its name.
+    // Fills in the sizes, closes the file and gives it its name.
     bool finish(std::string& error);
     // Removes the unfinished file.
     void abandon();
 
+    // A sample as a 16-bit file holds it: scaled by 2^31, rounded to the
+    // nearest, clipped, and its upper half kept (libsndfile's conversion,
+    // which files written before this writer used).
+    static int16_t pcm16(float sample);
+
 private:
-    sf_private_tag* file_ = nullptr;
+    bool writeHeader(std::string& error);
+
+    std::FILE* file_ = nullptr;
     std::string path_;
     std::string temporaryPath_;
+    int sampleRate_ = 0;
+    int channels_ = 0;
+    Format format_ = Format::Pcm16;
+    uint64_t frames_ = 0;
+    std::vector<unsigned char> bytes_;
 };
