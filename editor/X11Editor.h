@@ -38,6 +38,7 @@ public:
     // Takes the model's refreshes, handles the pending X events, repaints.
     void idle() override;
     bool isOpen() const override { return display_ != nullptr; }
+    uintptr_t windowHandle() const override { return window_; }
 
     // The editor's own window id (0 when closed), for tests and hosts that ask.
     unsigned long windowId() const { return window_; }

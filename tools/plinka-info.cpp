@@ -1,8 +1,10 @@
 // plinka-info: loads an instrument plug-in as a host does and prints what a
 // host shows of it: identity, capabilities and, for VST 2, the program list.
 //   plinka-info [PLUGIN]     (default: the PLINKA.so beside this program; a
-//                             .clap or .vst3 is loaded as one of those)
+//                             .clap or .vst3 is loaded as one of those, an
+//                             .lv2 bundle or a URI as LV2)
 #include "host/InstrumentHost.h"
+#include "host/Lv2Host.h"
 #include "host/ProgramPath.h"
 #include "host/Vst2InstrumentHost.h"
 
@@ -43,6 +45,8 @@ int main(int argc, char** argv)
         std::printf("  name:        %s\n", made->name().c_str());
         std::printf("  vendor:      %s\n", made->vendor().c_str());
         std::printf("  outputs:     %d\n", made->outputChannels());
+        if (auto* lv2 = dynamic_cast<Lv2Host*>(made.get()))
+            std::printf("  uri:         %s\n", lv2->uri().c_str());
         made->stop();
         return 0;
     }

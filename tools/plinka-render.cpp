@@ -1,7 +1,7 @@
 // plinka-render: renders a Standard MIDI File to a WAV file through an
 // instrument plug-in, as a host would: by default Plinka (the PLINKA.so built
-// beside this program), or any instrument given with --plugin, VST 2, CLAP or
-// VST3 (told by its name). Without a song it renders the demo tune built in.
+// beside this program), or any instrument given with --plugin, VST 2, CLAP,
+// VST3 or LV2 (told by its name; an LV2 one by its bundle or its URI). Without a song it renders the demo tune built in.
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
@@ -31,7 +31,8 @@ const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "instrument plug-in. Without a song it renders its demo tune to plinka-demo.wav.\n"
                       "\n"
                       "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
-                      "  --plugin PATH         a VST 2 (.so), CLAP (.clap) or VST3 (.vst3) instrument;\n"
+                      "  --plugin PATH         a VST 2 (.so), CLAP (.clap) or VST3 (.vst3) instrument,\n"
+                      "                        or an LV2 one by its bundle (.lv2) or its URI;\n"
                       "                        default: the PLINKA.so beside this program\n"
                       "  --rate HZ             sample rate, 8000..768000 (default 44100)\n"
                       "  --block FRAMES        frames per processing block, 1..65536 (default 512)\n"
