@@ -243,7 +243,6 @@ bool Lv2Host::instantiate(double sampleRate)
     sampleRate_ = sampleRate;
     maxBlock_ = std::max(maxBlock_, kFirstBlock);
     for (Port& port : ports_) {
-        port.audio.assign(static_cast<size_t>(maxBlock_), 0.0f);
         void* data = nullptr;
         switch (port.kind) {
         case Port::Kind::ControlIn:
@@ -257,6 +256,7 @@ bool Lv2Host::instantiate(double sampleRate)
             break;
         case Port::Kind::AudioIn:
         case Port::Kind::AudioOut:
+            port.audio.assign(static_cast<size_t>(maxBlock_), 0.0f);
             data = port.audio.data();
             break;
         case Port::Kind::Unused:
@@ -303,7 +303,8 @@ void Lv2Host::start(double sampleRate, int32_t maxBlock, bool)
             restoreProperties(state);
     }
     for (Port& port : ports_)
-        if (port.audio.size() < static_cast<size_t>(maxBlock_)) {
+        if ((port.kind == Port::Kind::AudioIn || port.kind == Port::Kind::AudioOut) &&
+            port.audio.size() < static_cast<size_t>(maxBlock_)) {
             port.audio.assign(static_cast<size_t>(maxBlock_), 0.0f);
             lilv_instance_connect_port(instance_, port.index, port.audio.data());
         }
