@@ -25,8 +25,8 @@ cp -r "$plugin" "$work/plugins/"
 find "$work/plugins" -exec touch -d "@$(( $(date +%s) - 60 ))" {} +
 cp "$here/plinka_phrase.lua" "$work/config/ardour7/scripts/"
 export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
-export LXVST_PATH=$work/plugins VST_PATH=$work/plugins VST3_PATH=$work/plugins LV2_PATH=$work/plugins
-export PLINKA_FORMAT=$format
+export LXVST_PATH=$work/plugins VST_PATH=$work/plugins VST3_PATH=$work/plugins PLINKA_FORMAT=$format
+[ "$format" = lv2 ] && export LV2_PATH=$work/plugins
 
 # Ardour finds LV2 plug-ins itself, through LV2_PATH; the others it scans.
 scanner=ardour-vst-scanner
