@@ -238,12 +238,15 @@ TEST(Ardour, ExportsUnderMemcheckWithoutAMemoryError)
 
 // Plinka's own editor in Ardour's GUI on a virtual display: the script
 // clicks and types in it, has Ardour save the session and checks the chunk
-// Ardour saved. It leaves the screenshot ardour-editor.png in the build folder.
-TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
+// Ardour saved. It leaves the screenshot ardour-editor.png (or
+// ardour-editor-lv2.png) in the build folder.
+namespace {
+
+void expectArdourShowsTheEditor(const std::string& plugin, const std::string& format)
 {
     const fs::path work = fs::temp_directory_path() / ("plinka-ardour-editor-" + std::to_string(::getpid()));
-    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-editor.sh " +
-                               testpaths::vst2Plugin + " '" + work.string() + "' '" + testpaths::binaryDir + "'";
+    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-editor.sh '" + plugin + "' '" +
+                               work.string() + "' '" + testpaths::binaryDir + "' " + format;
     int status = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         status = std::system(ardour.c_str());
@@ -254,4 +257,18 @@ TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
     }
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ardour;
     fs::remove_all(work);
+}
+
+}  // namespace
+
+TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
+{
+    expectArdourShowsTheEditor(testpaths::vst2Plugin, "vst2");
+}
+
+// The LV2 build's editor, an X11 UI Ardour embeds through instance-access;
+// the edits are in the state Ardour saves beside the session.
+TEST(Ardour, ShowsTheLv2EditorAndItsEditsReachTheSavedState)
+{
+    expectArdourShowsTheEditor(testpaths::lv2Bundle, "lv2");
 }
