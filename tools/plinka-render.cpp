@@ -1,7 +1,8 @@
 // plinka-render: renders a Standard MIDI File to a WAV file through an
 // instrument plug-in, as a host would: by default Plinka (the PLINKA.so built
 // beside this program), or any instrument given with --plugin, VST 2, CLAP,
-// VST3 or LV2 (told by its name; an LV2 one by its bundle or its URI). Without a song it renders the demo tune built in.
+// VST3 or LV2 (told by its name; an LV2 one by its bundle or its URI).
+// Without a song it renders the demo tune built in.
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
