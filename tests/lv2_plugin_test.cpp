@@ -17,10 +17,12 @@
 #include <lv2/state/state.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -264,4 +266,29 @@ TEST_F(Lv2, ProgramChangesTellTheHostTheStateChanged)
     ASSERT_TRUE(lv2.loadState(vst2Chunk()));
     renderLv2(lv2, 512, 512, {});
     EXPECT_EQ(stateChanges(), 1u) << "the host's own restore is no news to it";
+}
+
+// LV2 lets a host restore state on another thread while the instance runs:
+// every restore reaches the audio thread whole, and the blocks around it play.
+TEST_F(Lv2, StateRestoredWhileTheAudioThreadRunsArrivesWhole)
+{
+    const std::vector<uint8_t> pal = vst2Chunk(cells::Builder().cell(cells::ntsc).number(0).bytes());
+    const std::vector<uint8_t> loud = vst2Chunk(cells::Builder().cell(cells::gain).number(180).bytes());
+    lv2.start(kRate, 256, true);
+    std::atomic<bool> done{false};
+    std::thread host([&] {
+        for (int round = 0; round < 40; ++round)
+            EXPECT_TRUE(lv2.loadState(round % 2 ? loud : pal));
+        done = true;
+    });
+    std::vector<float> left(256), right(256);
+    bool finite = true;
+    for (int block = 0; !done || block < 8; ++block) {
+        const BlockMidi midi = {{0, {0x90, uint8_t(60 + block % 12), 100}}, {200, {0x80, uint8_t(60 + block % 12), 0}}};
+        lv2.process(midi, left.data(), right.data(), 256);
+        finite = finite && std::all_of(left.begin(), left.end(), [](float v) { return std::isfinite(v); });
+    }
+    host.join();
+    EXPECT_TRUE(finite);
+    EXPECT_EQ(state(), loud) << "the last restore holds";
 }
