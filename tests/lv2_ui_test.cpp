@@ -5,6 +5,7 @@
 // in it reaches the gain control port through the host's write function,
 // and a program change made in it reaches the host as state:StateChanged.
 #include "TestPaths.h"
+#include "editor/EditorWindow.h"
 #include "tools/host/DynamicLibrary.h"
 #include "tools/host/Lv2Host.h"
 
@@ -141,7 +142,7 @@ TEST_F(Lv2Editor, EmbedsInTheHostsWindowAndTellsItsSize)
     if (list)
         XFree(list);
     EXPECT_EQ(up, parent) << "the widget is the editor's window, a child of the host's";
-    EXPECT_EQ(size, std::make_pair(595, 255));
+    EXPECT_EQ(size, std::make_pair(kEditorWidth, kEditorHeight));
     EXPECT_NE(descriptor->extension_data(LV2_UI__idleInterface), nullptr);
     EXPECT_EQ(descriptor->extension_data("urn:nothing"), nullptr);
 }
