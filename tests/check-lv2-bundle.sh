@@ -3,7 +3,8 @@
 # against the installed LV2 vocabularies) finds no error in its Turtle; with
 # LV2_PATH at the build folder (and the LV2 vocabularies, for the class
 # names), lv2ls lists it and lv2info describes the instrument, its editor and
-# its ports; and the binary links nothing but the C++ runtime, Xlib and cairo.
+# its ports; and the binary links nothing but the C++ runtime, Xlib and cairo
+# (and, in a sanitizer build, the sanitizer's runtime).
 #   check-lv2-bundle.sh BUNDLE
 set -euo pipefail
 bundle=$1
@@ -32,6 +33,7 @@ echo "lv2info: $(grep -c 'Port [0-9]*:' <<<"$info") ports"
 for library in $(readelf -d "$bundle/Plinka.so" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p'); do
     case $library in
     libX11.so.*|libcairo.so.*|libstdc++.so.*|libm.so.*|libgcc_s.so.*|libc.so.*) ;;
+    libasan.so.*|libubsan.so.*|libtsan.so.*) ;;  # a sanitizer build's own runtime
     *) fail "links $library, beyond the C++ runtime, Xlib and cairo" ;;
     esac
 done

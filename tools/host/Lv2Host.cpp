@@ -136,6 +136,14 @@ bool Lv2Host::load(const std::string& path)
         close();
         return false;
     }
+    if (char* file = lilv_file_uri_parse(lilv_node_as_uri(lilv_plugin_get_library_uri(plugin_)), nullptr)) {
+        const bool opened = binary_.open(file, error_);
+        lilv_free(file);
+        if (!opened) {
+            close();
+            return false;
+        }
+    }
     return instantiate(kFirstRate);
 }
 
@@ -286,6 +294,7 @@ void Lv2Host::close()
     if (world_)
         lilv_world_free(world_);
     world_ = nullptr;
+    binary_.close();
 }
 
 void Lv2Host::start(double sampleRate, int32_t maxBlock, bool)

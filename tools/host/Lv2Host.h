@@ -6,6 +6,7 @@
 // the tools and the tests.
 #pragma once
 
+#include "DynamicLibrary.h"
 #include "InstrumentHost.h"
 
 #include <lv2/state/state.h>
@@ -85,6 +86,9 @@ private:
     void freeInstance();
 
     std::string error_;
+    // The plug-in's binary, held open as DynamicLibrary holds every plug-in
+    // (under AddressSanitizer for good), whatever lilv does with its own handle.
+    DynamicLibrary binary_;
     LilvWorldImpl* world_ = nullptr;
     const LilvPluginImpl* plugin_ = nullptr;
     LilvInstanceImpl* instance_ = nullptr;
