@@ -29,6 +29,8 @@ public:
     void close();
     void idle();
     bool isOpen() const { return window_ && window_->isOpen(); }
+    // The window's own handle, 0 while closed (see EditorWindow).
+    uintptr_t windowHandle() const { return window_ ? window_->windowHandle() : 0; }
 
     EditorModel model;
 

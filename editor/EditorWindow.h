@@ -3,6 +3,7 @@
 // X11Editor on Linux); createEditorWindow picks it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 class EditorModel;
@@ -24,6 +25,9 @@ public:
     // model's refreshes. Does nothing while closed.
     virtual void idle() = 0;
     virtual bool isOpen() const = 0;
+    // The window's own handle (an HWND, an X11 Window id), 0 while closed:
+    // for formats that hand it to their host.
+    virtual uintptr_t windowHandle() const = 0;
 };
 
 // The window of this platform for a model, or null where there is none or it

@@ -23,6 +23,7 @@ public:
     // Performs the pending refreshes of texts, displays, status and slider.
     void idle() override;
     bool isOpen() const override { return window != nullptr; }
+    uintptr_t windowHandle() const override { return reinterpret_cast<uintptr_t>(window); }
 
     EditorModel& model;
     char windowClassName[32] = {};

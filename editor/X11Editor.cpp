@@ -1,185 +1,34 @@
 #include "X11Editor.h"
 
 #include "EditorModel.h"
-#include "UriList.h"
 #include "X11ErrorFilter.h"
+#include "X11Layout.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
-#include <cairo.h>
 
 #include <algorithm>
-#include <bit>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
-#include <iterator>
-#include <unistd.h>
-#include <vector>
+
+using namespace x11layout;
 
 namespace {
 
-// ---- the layout: the Windows editor's places and sizes ----
-struct Area {
-    int x, y, width, height;
-    bool contains(int px, int py) const { return px >= x && px < x + width && py >= y && py < y + height; }
-};
-
-struct Button {
-    int id;
-    Area area;
-    const char* text;
-};
-
-constexpr Button kButtons[] = {
-    {kPulseButton, {80, 170, 60, 24}, "Pulse"},
-    {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
-    {kNoiseButton, {210, 170, 60, 24}, "Noise"},
-    {kMultiButton, {300, 170, 60, 24}, "Multi"},
-    {kNtscButton, {390, 170, 60, 24}, "NTSC"},
-    {kPalButton, {455, 170, 60, 24}, "PAL"},
-    {kMidiChannelUpButton, {80, 200, 25, 25}, "+"},
-    {kMidiChannelDownButton, {110, 200, 25, 25}, "-"},
-    {kPolyphonyUpButton, {250, 200, 25, 25}, "+"},
-    {kPolyphonyDownButton, {280, 200, 25, 25}, "-"},
-    {kControllersButton, {330, 200, 90, 25}, "Controllers"},
-};
-
-const char* const kEnvelopeNames[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:", "Duty:"};
-constexpr int kRowPitch = 30;
-Area envelopeLabelArea(int kind)
-{
-    return {10, 12 + kRowPitch * kind, 60, 25};
-}
-Area fieldArea(int kind)
-{
-    return {80, 10 + kRowPitch * kind, 475, 25};
-}
-constexpr Area kMidiChannelArea{10, 204, 70, 25};
-constexpr Area kPolyphonyArea{160, 204, 90, 25};
-constexpr Area kStatusArea{10, 234, 575, 20};
-constexpr Area kSlider{565, 0, 30, 200};
-
-// A field's text starts inside its one-pixel border and a small margin.
-constexpr int kFieldInset = 3;
-constexpr double kFieldTextWidth = 475 - 2 * kFieldInset;
-
-// The slider's thumb travels between these heights: position 0 at the top.
-constexpr int kSliderTop = 10;
-constexpr int kSliderBottom = 190;
-constexpr int kSliderCentre = kSlider.x + kSlider.width / 2;
-constexpr int kThumbWidth = 20;
-constexpr int kThumbHeight = 10;
-constexpr int kSliderPage = 4;  // a click beside the thumb, as the trackbar's page
-
-// Button text sits this far below the top edge; corners are rounded as
-// RoundRect's five-pixel ellipse.
-constexpr double kButtonTextOffset = 4;
-constexpr double kCornerRadius = 2.5;
-
-constexpr double kFontSize = 13;
 // Windows' defaults: a second click within this time and distance is a
 // double click.
 constexpr unsigned long kDoubleClickTime = 500;
 constexpr int kDoubleClickDistance = 4;
-// What a paste reads of the clipboard, in 32-bit units: more than a field holds.
-constexpr long kPasteReadLength = 1024;
-
-// ---- XDND: files dragged here from other programs ----
-enum DndAtom : int {
-    kDndAware,
-    kDndEnter,
-    kDndPosition,
-    kDndStatus,
-    kDndLeave,
-    kDndDrop,
-    kDndFinished,
-    kDndSelection,
-    kDndTypeList,
-    kDndActionCopy,
-    kDndUriList,
-    kDndProperty,  // where the dropped list is delivered
-    kDndAtomCount
-};
-const char* const kDndAtomNames[kDndAtomCount] = {"XdndAware",    "XdndEnter",      "XdndPosition",  "XdndStatus",
-                                                  "XdndLeave",    "XdndDrop",       "XdndFinished",  "XdndSelection",
-                                                  "XdndTypeList", "XdndActionCopy", "text/uri-list", "PLINKA_DROP"};
-constexpr long kDndVersion = 5;
-// XdndEnter's data.l[1]: bit 0 says the types are in the source's XdndTypeList.
-constexpr long kDndMoreThanThreeTypes = 1;
-constexpr long kDndAccepted = 1;  // XdndStatus's and XdndFinished's data.l[1]
-// What is read of the source's type list (atoms) and of a dropped URI list
-// (32-bit units): far more than any drag offers.
-constexpr long kDndTypeReadLength = 256;
-constexpr long kDropReadLength = 1 << 16;
-
-struct Colour {
-    double r, g, b;
-};
-constexpr Colour rgb(int r, int g, int b)
-{
-    return {r / 255.0, g / 255.0, b / 255.0};
-}
-constexpr Colour kFace = rgb(240, 240, 240);    // COLOR_BTNFACE
-constexpr Colour kShadow = rgb(160, 160, 160);  // COLOR_BTNSHADOW: a selected button
-constexpr Colour kEmptyEnvelope = rgb(255, 255, 128);
-constexpr Colour kBlack = rgb(0, 0, 0);
-constexpr Colour kWhite = rgb(255, 255, 255);
-constexpr Colour kHighlight = rgb(0, 120, 215);
-constexpr Colour kGroove = rgb(214, 214, 214);
-
-void setColour(cairo_t* cr, Colour c)
-{
-    cairo_set_source_rgb(cr, c.r, c.g, c.b);
-}
-
-void setFont(cairo_t* cr)
-{
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, kFontSize);
-}
-
-void roundedRectangle(cairo_t* cr, double x, double y, double width, double height, double radius)
-{
-    cairo_new_sub_path(cr);
-    cairo_arc(cr, x + width - radius, y + radius, radius, -M_PI / 2, 0);
-    cairo_arc(cr, x + width - radius, y + height - radius, radius, 0, M_PI / 2);
-    cairo_arc(cr, x + radius, y + height - radius, radius, M_PI / 2, M_PI);
-    cairo_arc(cr, x + radius, y + radius, radius, M_PI, 3 * M_PI / 2);
-    cairo_close_path(cr);
-}
-
-double textWidth(cairo_t* cr, const char* text)
-{
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text, &extents);
-    return extents.x_advance;
-}
-
-// An 8-bit colour component placed in a visual's channel mask.
-unsigned long channel(uint32_t component, unsigned long mask)
-{
-    if (mask == 0)
-        return 0;
-    const int shift = std::countr_zero(mask);
-    const int bits = std::popcount(mask);
-    const unsigned long value = component & 0xFF;
-    return (bits >= 8 ? value << (bits - 8) : value >> (8 - bits)) << shift;
-}
-
-int thumbCentre(int position)
-{
-    return kSliderTop + position * (kSliderBottom - kSliderTop) / kGainSliderMax;
-}
 
 }  // namespace
 
 X11Editor::X11Editor(EditorModel& model)
-    : model_(model), measureText_([this](std::string_view s) { return measure(s.data(), s.size()); })
+    : model_(model), measureText_([this](std::string_view s) { return painter_.measure(s.data(), s.size()); }),
+      selections_([this](int kind, const std::string& text) { insertPasted(kind, text); }), dropTarget_(model)
 {
 }
 
@@ -206,42 +55,16 @@ bool X11Editor::open(void* parent)
     attributes.background_pixmap = None;  // every pixel is painted: no flicker
     window_ = XCreateWindow(display_, parentWindow, 0, 0, kEditorWidth, kEditorHeight, 0, CopyFromParent, InputOutput,
                             CopyFromParent, CWEventMask | CWBackPixmap, &attributes);
-    XWindowAttributes created{};
     XSync(display_, False);
-    // No such parent, or a visual whose pixels are not plain RGB (colour maps
-    // are long gone from desktops).
-    if (X11ErrorFilter::takeError(display_) || !XGetWindowAttributes(display_, window_, &created) ||
-        created.visual->c_class != TrueColor) {
-        close();
-        return false;
-    }
-    image_ = XCreateImage(display_, created.visual, static_cast<unsigned>(created.depth), ZPixmap, 0, nullptr,
-                          kEditorWidth, kEditorHeight, 32, 0);
-    if (image_)  // XDestroyImage frees it
-        image_->data = static_cast<char*>(std::calloc(static_cast<size_t>(image_->bytes_per_line), kEditorHeight));
-    gc_ = XCreateGC(display_, window_, 0, nullptr);
-    canvas_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kEditorWidth, kEditorHeight);
-    measureContext_ = cairo_create(canvas_);
-    setFont(measureContext_);
-    if (!image_ || !image_->data || cairo_surface_status(canvas_) != CAIRO_STATUS_SUCCESS) {
+    if (X11ErrorFilter::takeError(display_) || !painter_.create(display_, window_)) {
         close();
         return false;
     }
     XStoreName(display_, window_, "PLINKA");
     XMapWindow(display_, window_);
 
-    clipboardAtom_ = XInternAtom(display_, "CLIPBOARD", False);
-    utf8Atom_ = XInternAtom(display_, "UTF8_STRING", False);
-    targetsAtom_ = XInternAtom(display_, "TARGETS", False);
-    textAtom_ = XInternAtom(display_, "TEXT", False);
-    pasteProperty_ = XInternAtom(display_, "PLINKA_PASTE", False);
-    static_assert(std::size(decltype(dndAtoms_){}) == kDndAtomCount);
-    for (int i = 0; i < kDndAtomCount; ++i)
-        dndAtoms_[i] = XInternAtom(display_, kDndAtomNames[i], False);
-    // Sources look for this on the window under the pointer before they talk to it.
-    const long version = kDndVersion;
-    XChangeProperty(display_, window_, dndAtoms_[kDndAware], XA_ATOM, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(&version), 1);
+    selections_.open(display_, window_);
+    dropTarget_.open(display_, window_);
     XFlush(display_);
 
     windowGone_ = false;
@@ -249,9 +72,6 @@ bool X11Editor::open(void* parent)
     hasFocus_ = false;
     drag_ = Drag::Nothing;
     lastPressTime_ = 0;
-    pasteField_ = -1;
-    dndSource_ = 0;
-    dndDropping_ = false;
     model_.markForRefresh();
     dirty_ = true;
     return true;
@@ -259,22 +79,13 @@ bool X11Editor::open(void* parent)
 
 void X11Editor::close()
 {
-    if (measureContext_)
-        cairo_destroy(measureContext_);
-    if (canvas_)
-        cairo_surface_destroy(canvas_);
-    measureContext_ = nullptr;
-    canvas_ = nullptr;
-    if (image_)
-        XDestroyImage(image_);
-    image_ = nullptr;
-    if (!display_)
+    if (!display_) {
+        painter_.release(nullptr);
         return;
+    }
     const bool broken = X11ErrorFilter::isBroken(display_);
     // Also on a broken connection: the request goes nowhere, the memory is freed.
-    if (gc_)
-        XFreeGC(display_, gc_);
-    gc_ = nullptr;
+    painter_.release(display_);
     if (window_ && !windowGone_ && !broken)
         XDestroyWindow(display_, window_);
     // Errors of the last requests arrive while the filter still knows us.
@@ -284,8 +95,8 @@ void X11Editor::close()
     X11ErrorFilter::remove(display_);
     display_ = nullptr;
     window_ = 0;
-    clipboardText_.clear();
-    primaryText_.clear();
+    selections_.close();
+    dropTarget_.close();
 }
 
 void X11Editor::idle()
@@ -314,14 +125,6 @@ void X11Editor::idle()
         draw();
     XFlush(display_);
     X11ErrorFilter::takeError(display_);  // e.g. our window gone with its parent: nothing to do
-}
-
-double X11Editor::measure(const char* text, size_t length) const
-{
-    if (!measureContext_)
-        return 0.0;
-    const std::string piece(text, length);  // cairo wants it terminated
-    return textWidth(measureContext_, piece.c_str());
 }
 
 // ---- events ----
@@ -355,16 +158,18 @@ void X11Editor::handle(XEvent& event)
         key(event);
         break;
     case SelectionRequest:
-        answerSelectionRequest(event);
+        selections_.answerSelectionRequest(event);
         break;
     case SelectionNotify:
-        if (event.xselection.selection == dndAtoms_[kDndSelection])
-            receiveDrop(event);
-        else
-            receivePaste(event);
+        if (dropTarget_.isDropSelection(event.xselection.selection)) {
+            if (dropTarget_.receiveDrop(event))
+                dirty_ = true;
+        } else {
+            selections_.receivePaste(event);
+        }
         break;
     case ClientMessage:
-        dndMessage(event);
+        dropTarget_.message(event);
         break;
     default:
         break;
@@ -412,7 +217,7 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
             // X's middle-click paste of the PRIMARY selection, where the click is.
             field.press(fieldX, false, measureText_);
             caretMoved(kind, false);
-            paste(XA_PRIMARY, kind, time);
+            selections_.paste(XA_PRIMARY, kind, time);
             return;
         }
         if (button != Button1)
@@ -528,7 +333,7 @@ void X11Editor::key(XEvent& event)
     case XK_Delete:
     case XK_KP_Delete:
         if (shift && field.hasSelection()) {  // cut
-            own(clipboardAtom_, field.selectedText(), time);
+            selections_.own(selections_.clipboard(), field.selectedText(), time);
             field.eraseSelection();
             edited(kind);
         } else if (field.deleteForward()) {
@@ -538,9 +343,9 @@ void X11Editor::key(XEvent& event)
     case XK_Insert:
     case XK_KP_Insert:
         if (control && field.hasSelection())
-            own(clipboardAtom_, field.selectedText(), time);
+            selections_.own(selections_.clipboard(), field.selectedText(), time);
         else if (shift)
-            paste(clipboardAtom_, kind, time);
+            selections_.paste(selections_.clipboard(), kind, time);
         return;
     case XK_Tab:
     case XK_ISO_Left_Tab: {
@@ -561,17 +366,17 @@ void X11Editor::key(XEvent& event)
             return caretMoved(kind, true);
         case 'c':
             if (field.hasSelection())
-                own(clipboardAtom_, field.selectedText(), time);
+                selections_.own(selections_.clipboard(), field.selectedText(), time);
             return;
         case 'x':
             if (field.hasSelection()) {
-                own(clipboardAtom_, field.selectedText(), time);
+                selections_.own(selections_.clipboard(), field.selectedText(), time);
                 field.eraseSelection();
                 edited(kind);
             }
             return;
         case 'v':
-            return paste(clipboardAtom_, kind, time);
+            return selections_.paste(selections_.clipboard(), kind, time);
         default:
             return;
         }
@@ -590,7 +395,7 @@ void X11Editor::caretMoved(int kind, bool selecting)
 {
     fields_[kind].scrollToCaret(kFieldTextWidth, measureText_);
     if (selecting && fields_[kind].hasSelection())
-        own(XA_PRIMARY, fields_[kind].selectedText(), CurrentTime);
+        selections_.own(XA_PRIMARY, fields_[kind].selectedText(), CurrentTime);
     dirty_ = true;
 }
 
@@ -602,203 +407,10 @@ void X11Editor::focusField(int kind, unsigned long time)
     dirty_ = true;
 }
 
-// ---- selections ----
-
-void X11Editor::own(unsigned long selection, const std::string& text, unsigned long time)
-{
-    (selection == clipboardAtom_ ? clipboardText_ : primaryText_) = text;
-    XSetSelectionOwner(display_, selection, window_, time);
-}
-
-void X11Editor::paste(unsigned long selection, int kind, unsigned long time)
-{
-    const Window owner = XGetSelectionOwner(display_, selection);
-    if (owner == window_)
-        return insertPasted(kind, selection == clipboardAtom_ ? clipboardText_ : primaryText_);
-    if (owner == None)
-        return;
-    // The answer arrives as a SelectionNotify in a later idle.
-    pasteField_ = kind;
-    pasteTarget_ = utf8Atom_;
-    XConvertSelection(display_, selection, utf8Atom_, pasteProperty_, window_, time);
-}
-
-void X11Editor::receivePaste(XEvent& event)
-{
-    const XSelectionEvent& answer = event.xselection;
-    if (answer.requestor != window_ || pasteField_ < 0)
-        return;
-    if (answer.property == None) {
-        // No UTF-8 on offer: once more as Latin-1.
-        if (pasteTarget_ == utf8Atom_) {
-            pasteTarget_ = XA_STRING;
-            XConvertSelection(display_, answer.selection, XA_STRING, pasteProperty_, window_, answer.time);
-        } else {
-            pasteField_ = -1;
-        }
-        return;
-    }
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(display_, window_, pasteProperty_, 0, kPasteReadLength, True, AnyPropertyType, &type,
-                           &format, &count, &remaining, &data) == Success &&
-        data) {
-        // Text only; an INCR transfer is far longer than a field holds.
-        if (format == 8 && (type == utf8Atom_ || type == XA_STRING))
-            insertPasted(pasteField_, std::string(reinterpret_cast<const char*>(data), count));
-        XFree(data);
-    }
-    pasteField_ = -1;
-}
-
 void X11Editor::insertPasted(int kind, const std::string& text)
 {
     if (fields_[kind].insert(text))
         edited(kind);
-}
-
-void X11Editor::answerSelectionRequest(XEvent& event)
-{
-    const XSelectionRequestEvent& request = event.xselectionrequest;
-    XEvent reply{};
-    reply.xselection.type = SelectionNotify;
-    reply.xselection.display = display_;
-    reply.xselection.requestor = request.requestor;
-    reply.xselection.selection = request.selection;
-    reply.xselection.target = request.target;
-    reply.xselection.time = request.time;
-    reply.xselection.property = None;
-    // Clients older than the conventions name no property: the target is used.
-    const Atom property = request.property != None ? request.property : request.target;
-    const std::string& text = request.selection == clipboardAtom_ ? clipboardText_ : primaryText_;
-    if (request.target == targetsAtom_) {
-        const Atom targets[] = {targetsAtom_, utf8Atom_, XA_STRING, textAtom_};
-        XChangeProperty(display_, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(targets), std::size(targets));
-        reply.xselection.property = property;
-    } else if (request.target == utf8Atom_ || request.target == XA_STRING || request.target == textAtom_) {
-        // Printable ASCII is the same in all three.
-        const Atom type = request.target == textAtom_ ? XA_STRING : request.target;
-        XChangeProperty(display_, request.requestor, property, type, 8, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-        reply.xselection.property = property;
-    }
-    XSendEvent(display_, request.requestor, False, NoEventMask, &reply);
-}
-
-// ---- files dropped (XDND) ----
-// A source announces itself (XdndEnter), asks while it moves whether a drop
-// would be taken (XdndPosition, answered by XdndStatus), and either leaves
-// or drops. On a drop the list of files is asked for as the XdndSelection;
-// it arrives in a later idle as a SelectionNotify, and XdndFinished ends it.
-
-void X11Editor::dndMessage(XEvent& event)
-{
-    const XClientMessageEvent& message = event.xclient;
-    if (message.window != window_ || message.format != 32)
-        return;
-    const auto source = static_cast<Window>(message.data.l[0]);
-    const Atom type = message.message_type;
-    const Atom uriList = dndAtoms_[kDndUriList];
-    if (type == dndAtoms_[kDndEnter]) {
-        // A new drag; one that never left or finished is forgotten.
-        dndSource_ = source;
-        dndDropping_ = false;
-        dndOffersFiles_ = false;
-        if (message.data.l[1] & kDndMoreThanThreeTypes) {
-            Atom actual = None;
-            int format = 0;
-            unsigned long count = 0;
-            unsigned long remaining = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(display_, source, dndAtoms_[kDndTypeList], 0, kDndTypeReadLength, False, XA_ATOM,
-                                   &actual, &format, &count, &remaining, &data) == Success &&
-                data) {
-                // Xlib hands 32-bit items over as longs.
-                const auto* types = reinterpret_cast<const long*>(data);
-                for (unsigned long i = 0; format == 32 && i < count; ++i)
-                    dndOffersFiles_ = dndOffersFiles_ || static_cast<Atom>(types[i]) == uriList;
-                XFree(data);
-            }
-        } else {
-            for (int i = 2; i < 5; ++i)
-                dndOffersFiles_ = dndOffersFiles_ || static_cast<Atom>(message.data.l[i]) == uriList;
-        }
-        return;
-    }
-    if (dndSource_ == 0 || source != dndSource_)
-        return;
-    if (type == dndAtoms_[kDndPosition]) {
-        // The whole editor takes files: no rectangle to stay quiet in.
-        const long status[5] = {static_cast<long>(window_), dndOffersFiles_ ? kDndAccepted : 0, 0, 0,
-                                dndOffersFiles_ ? static_cast<long>(dndAtoms_[kDndActionCopy]) : 0};
-        sendToSource(dndAtoms_[kDndStatus], status);
-    } else if (type == dndAtoms_[kDndLeave]) {
-        dndSource_ = 0;
-        dndDropping_ = false;
-    } else if (type == dndAtoms_[kDndDrop] && !dndDropping_) {
-        if (!dndOffersFiles_)
-            return finishDrop(false);
-        dndDropping_ = true;
-        XConvertSelection(display_, dndAtoms_[kDndSelection], uriList, dndAtoms_[kDndProperty], window_,
-                          static_cast<Time>(message.data.l[2]));
-    }
-}
-
-void X11Editor::receiveDrop(XEvent& event)
-{
-    const XSelectionEvent& answer = event.xselection;
-    if (answer.requestor != window_ || !dndDropping_)
-        return;
-    std::vector<std::string> paths;
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char* data = nullptr;
-    if (answer.property != None &&
-        XGetWindowProperty(display_, window_, dndAtoms_[kDndProperty], 0, kDropReadLength, True, AnyPropertyType, &type,
-                           &format, &count, &remaining, &data) == Success &&
-        data) {
-        // An INCR transfer (format 32) is left alone: no list of files is that long.
-        if (format == 8) {
-            std::string_view text(reinterpret_cast<const char*>(data), count);
-            if (remaining > 0)  // longer than read: the cut last line is no path
-                text = text.substr(0, text.rfind('\n') + 1);
-            char host[256] = {};
-            gethostname(host, sizeof host - 1);
-            paths = urilist::filePaths(text, host);
-        }
-        XFree(data);
-    }
-    if (!paths.empty())
-        model_.dropFiles(paths);
-    finishDrop(!paths.empty());
-    dirty_ = true;
-}
-
-void X11Editor::finishDrop(bool accepted)
-{
-    const long finished[5] = {static_cast<long>(window_), accepted ? kDndAccepted : 0,
-                              accepted ? static_cast<long>(dndAtoms_[kDndActionCopy]) : 0, 0, 0};
-    sendToSource(dndAtoms_[kDndFinished], finished);
-    dndSource_ = 0;
-    dndDropping_ = false;
-}
-
-void X11Editor::sendToSource(unsigned long type, const long (&data)[5])
-{
-    XEvent message{};
-    message.xclient.type = ClientMessage;
-    message.xclient.display = display_;
-    message.xclient.window = dndSource_;
-    message.xclient.message_type = type;
-    message.xclient.format = 32;
-    std::copy(std::begin(data), std::end(data), message.xclient.data.l);
-    XSendEvent(display_, dndSource_, False, NoEventMask, &message);
 }
 
 // ---- drawing ----
@@ -806,132 +418,7 @@ void X11Editor::sendToSource(unsigned long type, const long (&data)[5])
 void X11Editor::draw()
 {
     dirty_ = false;
-    if (!canvas_ || !image_ || !gc_)
-        return;
-    cairo_t* cr = cairo_create(canvas_);
-    setFont(cr);
-    cairo_font_extents_t font;
-    cairo_font_extents(cr, &font);
-    setColour(cr, kFace);
-    cairo_paint(cr);
-
-    // Labels: top left, as static controls draw; an empty envelope's text on yellow.
-    auto label = [&](const Area& area, const char* text, bool marked) {
-        if (marked) {
-            setColour(cr, kEmptyEnvelope);
-            cairo_rectangle(cr, area.x, area.y, std::ceil(textWidth(cr, text)), std::ceil(font.height));
-            cairo_fill(cr);
-        }
-        setColour(cr, kBlack);
-        cairo_move_to(cr, area.x, area.y + font.ascent);
-        cairo_show_text(cr, text);
-    };
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        label(envelopeLabelArea(kind), kEnvelopeNames[kind], model_.envelopeIsEmpty(kind));
-    char display[32];
-    model_.midiChannelText(display);
-    label(kMidiChannelArea, display, false);
-    model_.polyphonyText(display);
-    label(kPolyphonyArea, display, false);
-    label(kStatusArea, model_.statusText(), false);
-
-    // Fields: white with a one-pixel border; the selection and caret while focused.
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-        const Area area = fieldArea(kind);
-        const TextField& field = fields_[kind];
-        setColour(cr, kWhite);
-        cairo_rectangle(cr, area.x, area.y, area.width, area.height);
-        cairo_fill(cr);
-        setColour(cr, kBlack);
-        cairo_set_line_width(cr, 1);
-        cairo_rectangle(cr, area.x + 0.5, area.y + 0.5, area.width - 1, area.height - 1);
-        cairo_stroke(cr);
-
-        cairo_save(cr);
-        cairo_rectangle(cr, area.x + 1, area.y + 1, area.width - 2, area.height - 2);
-        cairo_clip(cr);
-        const double originX = area.x + kFieldInset - field.scrollOffset();
-        const double baseline = area.y + std::round((area.height - font.height) / 2 + font.ascent);
-        const std::string& text = field.text();
-        setColour(cr, kBlack);
-        cairo_move_to(cr, originX, baseline);
-        cairo_show_text(cr, text.c_str());
-        const bool active = kind == focused_ && hasFocus_;
-        if (active && field.hasSelection()) {
-            const double left = originX + measure(text.data(), field.selectionStart());
-            const double right = originX + measure(text.data(), field.selectionEnd());
-            cairo_rectangle(cr, left, area.y + 3, right - left, area.height - 6);
-            setColour(cr, kHighlight);
-            cairo_fill_preserve(cr);
-            cairo_clip(cr);
-            setColour(cr, kWhite);
-            cairo_move_to(cr, originX, baseline);
-            cairo_show_text(cr, text.c_str());
-        }
-        cairo_restore(cr);
-        if (active) {
-            const double caretX = std::round(originX + measure(text.data(), field.caret())) + 0.5;
-            setColour(cr, kBlack);
-            cairo_move_to(cr, caretX, area.y + 4);
-            cairo_line_to(cr, caretX, area.y + area.height - 4);
-            cairo_stroke(cr);
-        }
-    }
-
-    // Buttons: RoundRect in the face colour, or the shadow colour when selected.
-    for (const Button& b : kButtons) {
-        const bool pushed = drag_ == Drag::Button && dragControl_ == b.id;
-        setColour(cr, model_.isSelected(b.id) || pushed ? kShadow : kFace);
-        roundedRectangle(cr, b.area.x + 0.5, b.area.y + 0.5, b.area.width - 1, b.area.height - 1, kCornerRadius);
-        cairo_fill_preserve(cr);
-        setColour(cr, kBlack);
-        cairo_stroke(cr);
-        const double width = textWidth(cr, b.text);
-        cairo_move_to(cr, std::round(b.area.x + (b.area.width - width) / 2),
-                      b.area.y + kButtonTextOffset + font.ascent);
-        cairo_show_text(cr, b.text);
-    }
-
-    // The gain slider: a groove and a thumb, top is position 0.
-    setColour(cr, kGroove);
-    cairo_rectangle(cr, kSliderCentre - 2, kSliderTop - 2, 4, kSliderBottom - kSliderTop + 4);
-    cairo_fill(cr);
-    setColour(cr, kShadow);
-    cairo_rectangle(cr, kSliderCentre - 1.5, kSliderTop - 1.5, 3, kSliderBottom - kSliderTop + 3);
-    cairo_stroke(cr);
-    const int centre = thumbCentre(slider_);
-    cairo_rectangle(cr, kSliderCentre - kThumbWidth / 2 + 0.5, centre - kThumbHeight / 2 + 0.5, kThumbWidth - 1,
-                    kThumbHeight - 1);
-    setColour(cr, drag_ == Drag::Slider ? kGroove : kFace);
-    cairo_fill_preserve(cr);
-    setColour(cr, kShadow);
-    cairo_stroke(cr);
-
-    cairo_destroy(cr);
-    convertCanvas();
-    XPutImage(display_, window_, gc_, image_, 0, 0, 0, 0, kEditorWidth, kEditorHeight);
-}
-
-void X11Editor::convertCanvas()
-{
-    cairo_surface_flush(canvas_);
-    const unsigned char* canvas = cairo_image_surface_get_data(canvas_);
-    const int stride = cairo_image_surface_get_stride(canvas_);
-    // The usual visual is cairo's own layout: whole rows at once.
-    const bool sameLayout = image_->bits_per_pixel == 32 && image_->red_mask == 0xFF0000 &&
-                            image_->green_mask == 0xFF00 && image_->blue_mask == 0xFF &&
-                            image_->byte_order == (std::endian::native == std::endian::little ? LSBFirst : MSBFirst);
-    for (int y = 0; y < kEditorHeight; ++y) {
-        const auto* row = reinterpret_cast<const uint32_t*>(canvas + y * stride);
-        if (sameLayout) {
-            std::memcpy(image_->data + y * image_->bytes_per_line, row, 4 * kEditorWidth);
-            continue;
-        }
-        for (int x = 0; x < kEditorWidth; ++x) {
-            const uint32_t pixel = row[x];
-            XPutPixel(image_, x, y,
-                      channel(pixel >> 16, image_->red_mask) | channel(pixel >> 8, image_->green_mask) |
-                          channel(pixel, image_->blue_mask));
-        }
-    }
+    const X11Painter::Scene scene{
+        model_, fields_, focused_, hasFocus_, drag_ == Drag::Button ? dragControl_ : 0, drag_ == Drag::Slider, slider_};
+    painter_.paint(display_, window_, scene);
 }

@@ -3,23 +3,24 @@
 // connection of its own and handles its events only when the host calls
 // idle(), so it needs no thread and never runs while the host does not
 // expect it. What is shown and what the user's actions do is the
-// EditorModel's business; the text boxes' editing is TextField's.
+// EditorModel's business; the text boxes' editing is TextField's. The window
+// itself handles the mouse and the keyboard; X11Painter draws it,
+// X11Selections serves the clipboard and PRIMARY, and X11DropTarget takes
+// files dropped from other programs.
 //
 // Everything here runs on the host's user-interface thread.
 #pragma once
 
 #include "EditorWindow.h"
 #include "TextField.h"
+#include "X11DropTarget.h"
+#include "X11Painter.h"
+#include "X11Selections.h"
 #include "engine/Program.h"
 
-#include <memory>
 #include <string>
 
 struct _XDisplay;
-struct _cairo;
-struct _cairo_surface;
-struct _XImage;
-struct _XGC;
 union _XEvent;
 
 class X11Editor : public EditorWindow {
@@ -37,6 +38,7 @@ public:
     // Takes the model's refreshes, handles the pending X events, repaints.
     void idle() override;
     bool isOpen() const override { return display_ != nullptr; }
+    uintptr_t windowHandle() const override { return window_; }
 
     // The editor's own window id (0 when closed), for tests and hosts that ask.
     unsigned long windowId() const { return window_; }
@@ -61,25 +63,10 @@ private:
     // Moves the slider by step positions within its range; false when it
     // stayed where it was.
     bool stepSlider(int step);
-
-    // ---- selections (the clipboard and PRIMARY) ----
-    void own(unsigned long selection, const std::string& text, unsigned long time);
-    void paste(unsigned long selection, int kind, unsigned long time);
-    void answerSelectionRequest(_XEvent& event);
-    void receivePaste(_XEvent& event);
+    // Text pasted into a field.
     void insertPasted(int kind, const std::string& text);
 
-    // ---- files dropped from other programs (XDND, version 5) ----
-    void dndMessage(_XEvent& event);
-    void receiveDrop(_XEvent& event);
-    // Tells the source of the drop under way that it is over, and forgets it.
-    void finishDrop(bool accepted);
-    void sendToSource(unsigned long type, const long (&data)[5]);
-
     void draw();
-    // The canvas's pixels into the image, in the window's pixel format.
-    void convertCanvas();
-    double measure(const char* text, size_t length) const;
 
     EditorModel& model_;
     TextField fields_[kEnvelopeKindCount];
@@ -89,12 +76,9 @@ private:
     _XDisplay* display_ = nullptr;
     unsigned long window_ = 0;
     bool windowGone_ = false;  // destroyed with the host's parent
-    // Drawn by cairo in memory and put on the window as an image: no server-side
-    // fonts or shared memory, which leak per connection or fail in containers.
-    _cairo_surface* canvas_ = nullptr;
-    _cairo* measureContext_ = nullptr;
-    _XImage* image_ = nullptr;
-    _XGC* gc_ = nullptr;
+    X11Painter painter_;
+    X11Selections selections_;
+    X11DropTarget dropTarget_;
     bool dirty_ = false;
 
     int focused_ = -1;  // the field with the caret
@@ -106,19 +90,4 @@ private:
     unsigned long lastPressTime_ = 0;
     int lastPressX_ = 0;
     int lastPressY_ = 0;
-
-    unsigned long clipboardAtom_ = 0;
-    unsigned long utf8Atom_ = 0;
-    unsigned long targetsAtom_ = 0;
-    unsigned long textAtom_ = 0;
-    unsigned long pasteProperty_ = 0;
-    std::string clipboardText_;
-    std::string primaryText_;
-    int pasteField_ = -1;  // the field a requested paste goes into
-    unsigned long pasteTarget_ = 0;
-
-    unsigned long dndAtoms_[12] = {};  // see the DndAtom enumeration
-    unsigned long dndSource_ = 0;      // the window dragging over us; 0 for none
-    bool dndOffersFiles_ = false;      // whether it offers text/uri-list
-    bool dndDropping_ = false;         // dropped: the files are being asked for
 };

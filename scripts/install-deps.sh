@@ -2,7 +2,9 @@
 # Installs what building and testing Plinka needs on Debian 12. Idempotent:
 # packages already present are skipped, so a second run does nothing.
 #   scripts/install-deps.sh native   compiler, CMake, GoogleTest, Benchmark, the X11 and cairo
-#                                    headers of the Linux editor (XTest for its test), the CLAP and VST3 C headers
+#                                    headers of the Linux editor (XTest for its test), the CLAP and VST3 C headers,
+#                                    the LV2 headers, lilv for the tools' LV2 host, and LV2's checkers
+#                                    (lv2_validate with sord_validate, lv2ls, lv2info) that the quick tier runs
 #   scripts/install-deps.sh all      plus what the tests need: mingw-w64 and wine for the
 #                                    Windows DLLs, a virtual X display for the editor,
 #                                    a third-party VST 2 instrument for plinka-render, and
@@ -19,7 +21,8 @@ set -euo pipefail
 want=${1:-all}
 
 native_pkgs=(g++ cmake ninja-build ccache pkg-config googletest libgtest-dev libgmock-dev libsndfile1-dev
-             libbenchmark-dev clang-14 libclang-rt-14-dev libx11-dev libcairo2-dev libxtst-dev dpf-source)
+             libbenchmark-dev clang-14 libclang-rt-14-dev libx11-dev libcairo2-dev libxtst-dev dpf-source
+             lv2-dev liblilv-dev sordi lilv-utils)
 mingw_pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64)
 test_pkgs=("${mingw_pkgs[@]}" wine wine64 wine32:i386 xvfb xauth imagemagick
            dpf-plugins-vst ardour lmms:i386 lmms-vst-server:i386 xdotool xclip valgrind)

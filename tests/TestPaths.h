@@ -12,6 +12,7 @@ extern const char* const binaryDir;     // this preset's build folder
 extern const char* const vst2Plugin;    // PLINKA.so or PLINKA.dll
 extern const char* const clapPlugin;    // Plinka.clap
 extern const char* const vst3Bundle;    // the Plinka.vst3 folder
+extern const char* const lv2Bundle;     // the Plinka.lv2 folder
 extern const char* const render;        // plinka-render
 extern const char* const bankTool;      // plinka-bank
 extern const char* const nullPlugin;    // a do-nothing VST 2 plug-in

@@ -6,6 +6,8 @@
 #include "MidiFileWriter.h"
 #include "TestPaths.h"
 #include "WavFile.h"
+#include "tools/bank/TextBank.h"
+#include "tools/host/Vst2InstrumentHost.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,8 +28,10 @@ namespace {
 
 // plinka-render's render of the phrase of tests/hosts/plinka_phrase.lua, at
 // 120 BPM (45.9375 samples a tick), with the programs its two program changes
-// choose; name.mid and name.wav are left in work.
-Wav renderDirect(const fs::path& work, const std::string& name, uint8_t first, uint8_t second)
+// choose, from the default bank or a text bank; name.mid and name.wav are
+// left in work.
+Wav renderDirect(const fs::path& work, const std::string& name, uint8_t first, uint8_t second,
+                 const fs::path& bank = {})
 {
     MidiFileWriter midi;
     const int track = midi.addTrack();
@@ -39,9 +45,20 @@ Wav renderDirect(const fs::path& work, const std::string& name, uint8_t first, u
     std::ofstream(work / (name + ".mid"), std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     const std::string direct = std::string(testpaths::render) + " '" + (work / (name + ".mid")).string() + "' -o '" +
-                               (work / (name + ".wav")).string() + "' --format float --block 256 --quiet";
+                               (work / (name + ".wav")).string() + "' --format float --block 256 --quiet" +
+                               (bank.empty() ? "" : " --bank '" + bank.string() + "'");
     EXPECT_EQ(std::system(direct.c_str()), 0) << direct;
     return readWav(work / (name + ".wav"));
+}
+
+std::vector<uint8_t> chunkOfTextBank(const std::string& text)
+{
+    const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+    std::vector<std::string> errors;
+    if (!textbank::parse(text, "phrase bank", *state, errors))
+        return {};
+    const std::vector<unsigned char> chunk = textbank::toChunk(*state);
+    return {chunk.begin(), chunk.end()};
 }
 
 bool sameAfter(const std::vector<float>& host, const std::vector<float>& ours, int64_t offset)
@@ -52,9 +69,22 @@ bool sameAfter(const std::vector<float>& host, const std::vector<float>& ours, i
     return true;
 }
 
+// A text bank whose programs 2 and 3, the phrase's, sound unlike the default's.
+constexpr char kPhraseBank[] = "[program 2]\n"
+                               "channel = noise\n"
+                               "volume = 15 13 11 9 7 5 3 1 0\n"
+                               "[program 3]\n"
+                               "channel = pulse\n"
+                               "arp = 0 12 7\n"
+                               "duty = 3\n";
+
 // Ardour renders the phrase through plugin (PLINKA.so, or the Plinka.vst3
-// bundle with format "vst3"); its render must be plinka-render's.
-void expectArdourRendersThePhrase(const std::string& plugin, const std::string& format)
+// bundle with format "vst3", or Plinka.lv2 with "lv2"); its render must be
+// plinka-render's. With bankChunk (LV2 only), the session's saved state is
+// replaced by that chunk before the export, and plinka-render plays bank;
+// savedBank gets the bank Ardour had saved.
+void expectArdourRendersThePhrase(const std::string& plugin, const std::string& format, const fs::path& bank = {},
+                                  const fs::path& bankChunk = {}, std::vector<uint8_t>* savedBank = nullptr)
 {
     if (std::system("command -v ardour7-export >/dev/null 2>&1") != 0) {
         if (hostMissingIsAFailure())
@@ -65,13 +95,18 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
     fs::remove_all(work);
     fs::create_directories(work);
 
-    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-render.sh '" + plugin + "' '" +
+    const std::string ardour = (bankChunk.empty() ? "" : "PLINKA_LV2_BANK='" + bankChunk.string() + "' ") +
+                               std::string(testpaths::source) + "/tests/hosts/ardour-render.sh '" + plugin + "' '" +
                                (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3 " + format;
     const HostRun run =
         runHost("ardour-" + format, ardour, work / "ardour.wav", std::string(testpaths::binaryDir) + "/host-logs");
     ASSERT_TRUE(run.produced) << ardour << " failed " << run.tries << " times; logs: " << run.logs;
+    if (savedBank) {
+        std::ifstream in(work / "ardour" / "saved-bank.bin", std::ios::binary);
+        savedBank->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     const Wav ardourWav = readWav(work / "ardour.wav");
-    const Wav directWav = renderDirect(work, "direct", 2, 3);
+    const Wav directWav = renderDirect(work, "direct", 2, 3, bank);
     ASSERT_EQ(ardourWav.rate, 44100);
     ASSERT_EQ(directWav.rate, 44100);
     const std::vector<float>& host = ardourWav.left;
@@ -94,6 +129,12 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
     for (size_t i = 0; i + offset < host.size() && i < ours.size(); ++i, ++compared)
         ASSERT_EQ(host[i + offset], ours[i]) << "sample " << i;
     EXPECT_GT(compared, 66150u);
+    if (!bank.empty()) {
+        // The bank Ardour restored is heard: the default one plays otherwise.
+        EXPECT_FALSE(sameAfter(host, renderDirect(work, "default", 2, 3).left, offset));
+        fs::remove_all(work);
+        return;
+    }
 
     // And what it plays: a 50% pulse A4 and C5, then a triangle E4 bent up a
     // semitone; silence after each note has played out.
@@ -122,6 +163,45 @@ TEST(Ardour, RendersThePhraseExactlyAsPlinkaRenderDoes)
 TEST(Ardour, RendersThePhraseThroughTheVst3BuildExactlyAsPlinkaRenderDoes)
 {
     expectArdourRendersThePhrase(testpaths::vst3Bundle, "vst3");
+}
+
+// The LV2 build, whose program changes Ardour passes on whole as MIDI.
+TEST(Ardour, RendersThePhraseThroughTheLv2BuildExactlyAsPlinkaRenderDoes)
+{
+    expectArdourRendersThePhrase(testpaths::lv2Bundle, "lv2");
+}
+
+// The bank as Ardour keeps it for the LV2 build: the state it saved with a
+// new session is the chunk a new instance of the VST 2 build saves, byte for
+// byte; and a bank put in its place is restored when the session loads, so
+// the phrase plays that bank's sounds, sample for sample as plinka-render
+// plays them.
+TEST(Ardour, SavesAndRestoresTheBankOfTheLv2Build)
+{
+    const fs::path work = fs::temp_directory_path() / ("plinka-ardour-lv2-bank-" + std::to_string(::getpid()));
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::ofstream(work / "phrase-bank.txt") << kPhraseBank;
+    const std::vector<uint8_t> chunk = chunkOfTextBank(kPhraseBank);
+    ASSERT_FALSE(chunk.empty());
+    std::ofstream(work / "phrase-bank.chunk", std::ios::binary)
+        .write(reinterpret_cast<const char*>(chunk.data()), chunk.size());
+
+    std::vector<uint8_t> saved;
+    expectArdourRendersThePhrase(testpaths::lv2Bundle, "lv2", work / "phrase-bank.txt", work / "phrase-bank.chunk",
+                                 &saved);
+    fs::remove_all(work);
+    if (HasFatalFailure() || IsSkipped())
+        return;
+
+    Vst2InstrumentHost vst2;
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin)) << vst2.error();
+    vst2.start(44100.0, 256, true);
+    vst2.stop();
+    std::vector<uint8_t> fresh;
+    ASSERT_TRUE(vst2.saveState(fresh)) << vst2.error();
+    EXPECT_EQ(saved.size(), fresh.size());
+    EXPECT_TRUE(saved == fresh) << "the bank Ardour saved is not a new instance's chunk";
 }
 
 // Ardour has been seen to die in its own export ("double free or corruption")
@@ -158,12 +238,15 @@ TEST(Ardour, ExportsUnderMemcheckWithoutAMemoryError)
 
 // Plinka's own editor in Ardour's GUI on a virtual display: the script
 // clicks and types in it, has Ardour save the session and checks the chunk
-// Ardour saved. It leaves the screenshot ardour-editor.png in the build folder.
-TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
+// Ardour saved. It leaves the screenshot ardour-editor.png (or
+// ardour-editor-lv2.png) in the build folder.
+namespace {
+
+void expectArdourShowsTheEditor(const std::string& plugin, const std::string& format)
 {
     const fs::path work = fs::temp_directory_path() / ("plinka-ardour-editor-" + std::to_string(::getpid()));
-    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-editor.sh " +
-                               testpaths::vst2Plugin + " '" + work.string() + "' '" + testpaths::binaryDir + "'";
+    const std::string ardour = std::string(testpaths::source) + "/tests/hosts/ardour-editor.sh '" + plugin + "' '" +
+                               work.string() + "' '" + testpaths::binaryDir + "' " + format;
     int status = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         status = std::system(ardour.c_str());
@@ -174,4 +257,18 @@ TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
     }
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ardour;
     fs::remove_all(work);
+}
+
+}  // namespace
+
+TEST(Ardour, ShowsTheEditorAndItsEditsReachTheSavedSession)
+{
+    expectArdourShowsTheEditor(testpaths::vst2Plugin, "vst2");
+}
+
+// The LV2 build's editor, an X11 UI Ardour embeds through instance-access;
+// the edits are in the state Ardour saves beside the session.
+TEST(Ardour, ShowsTheLv2EditorAndItsEditsReachTheSavedState)
+{
+    expectArdourShowsTheEditor(testpaths::lv2Bundle, "lv2");
 }

@@ -163,10 +163,15 @@ TEST_F(Renderer, EveryFormatOfPlinkaRendersTheSameFile)
 {
     // The demo tune with its bank, through the VST 2 build and the other
     // formats' builds: the same file, byte for byte, and the same state saved.
+    // The LV2 build is named by its bundle and by its URI, found on LV2_PATH.
     const std::string song = std::string(" ") + testpaths::source + "/tools/demo/plinka-demo.mid --bank " +
                              testpaths::source + "/tools/demo/plinka-demo-bank.txt --format float";
+    fs::create_directories(file("lv2"));
+    fs::create_directory_symlink(testpaths::lv2Bundle, file("lv2") / "Plinka.lv2");
+    ::setenv("LV2_PATH", file("lv2").c_str(), 1);
     std::vector<uint8_t> reference, referenceBank;
-    for (const char* plugin : {testpaths::vst2Plugin, testpaths::clapPlugin, testpaths::vst3Bundle}) {
+    for (const char* plugin : {testpaths::vst2Plugin, testpaths::clapPlugin, testpaths::vst3Bundle,
+                               testpaths::lv2Bundle, "https://plinka.invalid/plinka"}) {
         const RunResult result = run(song + " --plugin " + plugin + " -o " + quoted(file("out.wav")) + " --save-bank " +
                                      quoted(file("out.fxb")));
         ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;

@@ -2,11 +2,13 @@
 // host shows of it: identity, capabilities and, for VST 2, the program list.
 //   plinka-info [PLUGIN]     (default: Plinka, beside this program or where
 //                             its package installs it; a .clap or .vst3 is
-//                             loaded as one of those)
+//                             loaded as one of those, an .lv2 bundle or a
+//                             URI as LV2)
 //   plinka-info --version
 #include "PlinkaVersion.h"
 #include "host/DefaultPlugin.h"
 #include "host/InstrumentHost.h"
+#include "host/Lv2Host.h"
 #include "host/Vst2InstrumentHost.h"
 
 #include <cstdio>
@@ -50,6 +52,8 @@ int main(int argc, char** argv)
         std::printf("  name:        %s\n", made->name().c_str());
         std::printf("  vendor:      %s\n", made->vendor().c_str());
         std::printf("  outputs:     %d\n", made->outputChannels());
+        if (auto* lv2 = dynamic_cast<Lv2Host*>(made.get()))
+            std::printf("  uri:         %s\n", lv2->uri().c_str());
         made->stop();
         return 0;
     }

@@ -1,7 +1,8 @@
 // plinka-render: renders a Standard MIDI File to a WAV file through an
 // instrument plug-in, as a host would: by default Plinka (built beside this
 // program, or where its package installs it), or any instrument given with
-// --plugin, VST 2, CLAP or VST3 (told by its name). Without a song it renders the demo tune built in.
+// --plugin, VST 2, CLAP, VST3 or LV2 (told by its name; an LV2 one by its
+// bundle or its URI). Without a song it renders the demo tune built in.
 #include "PlinkaVersion.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
@@ -33,7 +34,8 @@ const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "\n"
                       "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
                       "  --plugin PATH         a VST 2 (.so, .dll), CLAP (.clap) or VST3 (.vst3)\n"
-                      "                        instrument; default: Plinka, beside this program or\n"
+                      "                        instrument, or an LV2 one by its bundle (.lv2) or\n"
+                      "                        its URI; default: Plinka, beside this program or\n"
                       "                        where its package installs it\n"
                       "  --rate HZ             sample rate, 8000..768000 (default 44100)\n"
                       "  --block FRAMES        frames per processing block, 1..65536 (default 512)\n"

@@ -3,25 +3,38 @@
 # render test's session, marks the plug-in's window as open in it (Ardour
 # reopens such windows with the session), starts Ardour, and with xdotool
 # clicks "Triangle" and "PAL" in the editor and types an Arp envelope. Ardour
-# then saves the session, and the chunk it saved must hold the edits.
-# Leaves the screenshot ardour-editor.png in SHOT_DIR. Exits with 2 when
-# Ardour never showed the editor (Ardour's own failure, worth a retry), with 1
-# when the edits are wrong.
-#   tests/hosts/ardour-editor.sh PLINKA.so WORK_DIR SHOT_DIR
+# then saves the session, and the chunk it saved must hold the edits: in the
+# session file for the VST 2 build, in the state Ardour keeps beside it for
+# the LV2 build (FORMAT lv2, with the Plinka.lv2 bundle).
+# Leaves the screenshot ardour-editor.png (ardour-editor-lv2.png) in
+# SHOT_DIR. Exits with 2 when Ardour never showed the editor (Ardour's own
+# failure, worth a retry), with 1 when the edits are wrong.
+#   tests/hosts/ardour-editor.sh PLINKA.so|Plinka.lv2 WORK_DIR SHOT_DIR [vst2|lv2]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 plugin=$1
 work=$2
 shots=$3
+format=${4:-vst2}
+shot=ardour-editor.png
+type=lxvst
+if [ "$format" = lv2 ]; then
+    shot=ardour-editor-lv2.png
+    type=lv2
+fi
 
 rm -rf "$work"
 mkdir -p "$work/plugins" "$work/config/ardour7/scripts" "$work/cache" "$work/data" "$shots"
-cp "$plugin" "$work/plugins/"
-touch -d "@$(( $(date +%s) - 60 ))" "$work/plugins/$(basename "$plugin")"
+cp -r "$plugin" "$work/plugins/"
+find "$work/plugins" -exec touch -d "@$(( $(date +%s) - 60 ))" {} +
 cp "$here/plinka_phrase.lua" "$work/config/ardour7/scripts/"
 export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache XDG_DATA_HOME=$work/data
-export LXVST_PATH=$work/plugins VST_PATH=$work/plugins
-LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$work/plugins/$(basename "$plugin")"
+export LXVST_PATH=$work/plugins VST_PATH=$work/plugins PLINKA_FORMAT=$format
+if [ "$format" = lv2 ]; then
+    export LV2_PATH=$work/plugins
+else
+    LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$work/plugins/$(basename "$plugin")"
+fi
 SESSION_DIR=$work/session timeout 300 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
 
 # No first-run wizard, and the dummy audio engine started without asking.
@@ -47,7 +60,7 @@ EOF
 # clear of the menu bar.
 session=$work/session/plinka.ardour
 route=$(grep -o '<Route [^>]*name="Plinka"' "$session" | grep -o ' id="[0-9]*"' | head -1 | tr -dc 0-9)
-processor=$(grep -o '<Processor id="[0-9]*" name="Plinka"[^>]*type="lxvst"' "$session" | head -1 | cut -d'"' -f2)
+processor=$(grep -o '<Processor id="[0-9]*" name="Plinka"[^>]*type="'$type'"' "$session" | head -1 | cut -d'"' -f2)
 [ -n "$route" ] && [ -n "$processor" ] || { echo "ardour-editor: no Plinka in the session" >&2; exit 1; }
 sed -i "s|</Session>|<Extra><UI><Window name=\"P-$route-$processor\" visible=\"1\" x-off=\"600\" y-off=\"300\" x-size=\"595\" y-size=\"255\" custom-ui=\"1\"/></UI></Extra></Session>|" "$session"
 
@@ -99,13 +112,20 @@ timeout 300 xvfb-run -a -n $(( 100 + RANDOM % 800 )) -s "-screen 0 1600x1000x24 
 
 fail() { echo "ardour-editor: $2" >&2; tail -20 "$work/ardour.log" >&2 2>/dev/null || true; exit "$1"; }
 [ -f "$work/ardour-editor.png" ] || fail 2 "the editor's window never appeared in Ardour"
-cp "$work/ardour-editor.png" "$shots/ardour-editor.png"
+cp "$work/ardour-editor.png" "$shots/$shot"
 # The chunk Ardour saved, as the plug-in's cells: program 0's channel type,
 # the standard, and its Arp text.
-python3 - "$session" <<'EOF' || fail 1 "the chunk Ardour saved does not hold the edits"
+python3 - "$session" "$work/session/plugins/$processor" <<'EOF' || fail 1 "the chunk Ardour saved does not hold the edits"
 import base64, re, struct, sys
 text = open(sys.argv[1]).read()
-chunk = base64.b64decode(re.search(r'<chunk program="0">([^<]*)</chunk>', text).group(1).strip())
+found = re.search(r'<chunk program="0">([^<]*)</chunk>', text)
+if found:
+    chunk = base64.b64decode(found.group(1).strip())
+else:
+    # The LV2 build's: the bank property of the state the session names.
+    folder = re.search(r'<lv2 [^>]*state-dir="([^"]*)"', text).group(1)
+    state = open(sys.argv[2] + '/' + folder + '/state.ttl').read()
+    chunk = base64.b64decode(re.search(r'plinka#bank>\s*"""([^"]*)"""', state).group(1))
 cells = struct.unpack('<%df' % (len(chunk) // 4), chunk)
 def string(i):
     out = ''

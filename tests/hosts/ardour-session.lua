@@ -1,12 +1,15 @@
 -- Builds a session with one MIDI track: the phrase generator, then Plinka.
 -- Run by ardour7-lua with SESSION_DIR set in the environment, and
--- PLINKA_FORMAT "vst3" for the VST3 build (the VST 2 one otherwise).
+-- PLINKA_FORMAT "vst3" for the VST3 build, "lv2" for the LV2 one (found by
+-- its URI), the VST 2 one otherwise.
 ARDOUR.config ():set_hide_dummy_backend (false)
 assert (AudioEngine:set_backend ("None (Dummy)", "", ""))
 local folder = os.getenv ("SESSION_DIR")
 local session = assert (create_session (folder, "plinka", 44100))
-local format = os.getenv ("PLINKA_FORMAT") == "vst3" and ARDOUR.PluginType.VST3 or ARDOUR.PluginType.LXVST
-local plinka = ARDOUR.LuaAPI.new_plugin_info ("Plinka", format)
+local formats = { vst3 = ARDOUR.PluginType.VST3, lv2 = ARDOUR.PluginType.LV2 }
+local format = formats[os.getenv ("PLINKA_FORMAT")] or ARDOUR.PluginType.LXVST
+local id = os.getenv ("PLINKA_FORMAT") == "lv2" and "https://plinka.invalid/plinka" or "Plinka"
+local plinka = ARDOUR.LuaAPI.new_plugin_info (id, format)
 assert (not plinka:isnil (), "Plinka was not scanned")
 local tracks = session:new_midi_track (ARDOUR.ChanCount (ARDOUR.DataType ("midi"), 1),
     ARDOUR.ChanCount (ARDOUR.DataType ("audio"), 2), true, plinka, nil, nil, 1, "Plinka",

@@ -60,6 +60,9 @@ public:
 };
 
 // A host for the plug-in at path, chosen by its name: ".clap" and ".vst3"
-// (a bundle folder or the binary inside one) for those formats, anything else
-// VST 2. Null where this build has no host for that format.
+// (a bundle folder or the binary inside one) for those formats, ".lv2" (a
+// bundle folder or a file inside one) or a URI for LV2, anything else VST 2.
+// Null where this build has no host for that format.
 std::unique_ptr<InstrumentHost> makeInstrumentHost(const std::string& path);
+// The LV2 host, or null in builds without one (Windows).
+std::unique_ptr<InstrumentHost> makeLv2Host();

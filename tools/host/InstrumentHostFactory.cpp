@@ -28,5 +28,8 @@ std::unique_ptr<InstrumentHost> makeInstrumentHost(const std::string& path)
         return std::make_unique<ClapHost>();
     if (endsWith(name, ".vst3") || name.find(".vst3/") != std::string::npos)
         return std::make_unique<Vst3Host>();
+    if (endsWith(name, ".lv2") || name.find(".lv2/") != std::string::npos || name.find("://") != std::string::npos ||
+        name.rfind("urn:", 0) == 0)
+        return makeLv2Host();
     return std::make_unique<Vst2InstrumentHost>();
 }
