@@ -51,12 +51,29 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
-    // ---- runs of alternating changes (noise) ----
+    // ---- runs of changes (triangle, noise) ----
+    // Every row of the scaled table less U, as pair words: a change of d units
+    // adds d times these, in wrapping 32-bit words, exactly as add_delta_at
+    // does. Whole vectors of them go into the cells at once, and the buffer's
+    // cells are looked up once per run, not once per change.
+    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // four cell pairs
+    using Pair_Half = uint32_t __attribute__((vector_size(8)));   // two
+
+    // Adds `count` changes of one unit, down or up, at the positions pos,
+    // pos + pos_step, ...; answers the position after the last.
+    template <bool Down>
+    uint32_t add_unit_run(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const
+        requires(Width == 12);
+    // Adds the changes at pos + i * pos_step for each set bit i of `changes`:
+    // the lowest of `delta` units, the next opposite, and so on.
+    void add_alternating(uint32_t pos, uint32_t pos_step, uint64_t changes, int delta, Band_Buffer& buffer) const
+        requires(Width == 8);
+
+    // ---- runs of alternating changes summed first (noise) ----
     // The cells take wrapping 32-bit sums, so changes bound for nearby cells
     // may be summed in registers first and reach the cells once. A change of
     // delta adds (kernel row - U) * delta to four cell pairs; a window of
     // eight pairs takes the changes of five pairs of samples.
-    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // four cell pairs
     struct Window {
         Pair_Sums low, high;
     };
@@ -112,6 +129,9 @@ private:
     // loading from 4 - o words in shifts the row o pairs into a window.
     static constexpr int window_row_words = 12;
     uint32_t window_rows_[Width == 8 ? phase_rows * window_row_words : 1] = {};
+    // Per phase row, its six pairs less U, then two zero words: a vector and a half.
+    static constexpr int unit_row_words = 8;
+    uint32_t unit_rows_[Width == 12 ? phase_rows * unit_row_words : 1] = {};
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -136,6 +156,67 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
         kernel[j] = load_pair(row + 2 * j);
     for (int j = 0; j < Width / 2; ++j)
         store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - bias);
+}
+
+template <int Width>
+template <bool Down>
+inline uint32_t Band_Synth<Width>::add_unit_run(uint32_t pos, uint32_t pos_step, int32_t count,
+                                                Band_Buffer& buffer) const requires(Width == 12)
+{
+    if constexpr (std::endian::native != std::endian::little) {
+        for (int32_t i = 0; i < count; ++i, pos += pos_step)
+            add_delta_at(pos, Down ? -1 : 1, buffer);
+        return pos;
+    }
+    uint16_t* const first = buffer.buffer_ + (12 - Width / 2);
+    for (int32_t i = 0; i < count; ++i, pos += pos_step) {
+        const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
+        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                            sample_index < buffer.buffer_size_);
+        const uint32_t* row = unit_rows_ + ((pos >> 11) & (phase_rows - 1)) * unit_row_words;
+        uint16_t* cells = first + sample_index;
+        Pair_Sums low, cells_low;
+        Pair_Half high, cells_high;
+        std::memcpy(&low, row, sizeof low);
+        std::memcpy(&high, row + 4, sizeof high);
+        std::memcpy(&cells_low, cells, sizeof cells_low);
+        std::memcpy(&cells_high, cells + 8, sizeof cells_high);
+        if constexpr (Down) {
+            cells_low -= low;
+            cells_high -= high;
+        } else {
+            cells_low += low;
+            cells_high += high;
+        }
+        std::memcpy(cells, &cells_low, sizeof cells_low);
+        std::memcpy(cells + 8, &cells_high, sizeof cells_high);
+    }
+    return pos;
+}
+
+template <int Width>
+inline void Band_Synth<Width>::add_alternating(uint32_t pos, uint32_t pos_step, uint64_t changes, int delta,
+                                               Band_Buffer& buffer) const requires(Width == 8)
+{
+    if constexpr (std::endian::native != std::endian::little) {
+        for (; changes; changes &= changes - 1, delta = -delta)
+            add_delta_at(pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step, delta, buffer);
+        return;
+    }
+    uint16_t* const first = buffer.buffer_ + (12 - Width / 2);
+    // Negating the factor turns the product negative as well, in wrapping words.
+    Pair_Sums factor = Pair_Sums{} + static_cast<uint32_t>(delta);
+    for (; changes; changes &= changes - 1, factor = -factor) {
+        const uint32_t p = pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step;
+        const uint32_t sample_index = (p >> Band_Buffer::time_bits) & ~1u;
+        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                            sample_index < buffer.buffer_size_);
+        Pair_Sums row, cells;
+        std::memcpy(&row, window_rows_ + ((p >> 11) & (phase_rows - 1)) * window_row_words + 4, sizeof row);
+        std::memcpy(&cells, first + sample_index, sizeof cells);
+        cells += row * factor;
+        std::memcpy(first + sample_index, &cells, sizeof cells);
+    }
 }
 
 template <int Width>
