@@ -51,33 +51,56 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
-    // ---- runs of changes (triangle, noise) ----
-    // Every row of the scaled table less U, as pair words: a change of d units
-    // adds d times these, in wrapping 32-bit words, exactly as add_delta_at
-    // does. Whole vectors of them go into the cells at once, and the buffer's
-    // cells are looked up once per run, not once per change.
-    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // four cell pairs
-    using Pair_Half = uint32_t __attribute__((vector_size(8)));   // two
-
-    // Adds `count` changes of one unit, down or up, at the positions pos,
-    // pos + pos_step, ...; answers the position after the last.
-    template <bool Down>
-    uint32_t add_unit_run(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const
-        requires(Width == 12);
-    // Adds the changes at pos + i * pos_step for each set bit i of `changes`:
-    // the lowest of `delta` units, the next opposite, and so on.
-    void add_alternating(uint32_t pos, uint32_t pos_step, uint64_t changes, int delta, Band_Buffer& buffer) const
-        requires(Width == 8);
-
-    // ---- runs of alternating changes summed first (noise) ----
+    // ---- runs of unit changes (triangle) ----
     // The cells take wrapping 32-bit sums, so changes bound for nearby cells
-    // may be summed in registers first and reach the cells once. A change of
-    // delta adds (kernel row - U) * delta to four cell pairs; a window of
-    // eight pairs takes the changes of five pairs of samples.
+    // may be summed in registers first and reach the cells once: a change of
+    // d units adds d times its row less U, as pair words, to the cells that
+    // add_delta_at adds to, and the sums come out the same. They reach the
+    // cells in blocks of four pairs, each at a multiple of four pairs from
+    // the buffer's start. A block that the next sum soon reads again is then
+    // the same 16 bytes, which the processor hands from the store to the load
+    // at once; a load across parts of two earlier stores, as rows at every
+    // pair would make it, waits for them to reach the cache.
+    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // one block: four cell pairs
+    static constexpr uint32_t block_pairs = 4;
+    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
+    static constexpr uint32_t row_pairs = Width / 2;
+    // A window of blocks takes a row at any pair offset up to max_offset.
+    static constexpr uint32_t window_blocks = Width == 12 ? 3 : 2;
+    static constexpr uint32_t max_offset = block_pairs * window_blocks - row_pairs;
+
+    // Changes of one unit, up or down, at positions that never fall, summed
+    // in a window that moves along the buffer a block at a time; each block
+    // reaches the cells once, as the window leaves it, `factor` times.
+    class Run {
+    public:
+        Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor);
+        template <bool Down> void add(uint32_t pos);
+        // Adds what the window still holds; once, after the last change.
+        void finish();
+
+    private:
+        // The first pair of cells a change at `pos` adds to.
+        static uint32_t pair_of(uint32_t pos) { return (pos >> (Band_Buffer::time_bits + 1)) + (12 - Width / 2) / 2; }
+        void move_to(uint32_t pair);
+        void flush_block(const Pair_Sums& sums, uint32_t pair);
+
+        const Band_Synth& synth_;
+        Band_Buffer& buffer_;
+        Pair_Sums sums_[window_blocks] = {};
+        uint32_t base_;  // the window's first pair, a multiple of block_pairs
+        uint32_t end_;   // one past the last pair a row reached
+        int factor_;
+    };
+
+    // ---- windows of alternating changes (dense noise) ----
+    // Noise changing many times a sample sums a chunk of changes at once: a
+    // window of eight pairs takes the changes of five pairs of samples. (Its
+    // sums go to the cells at any pair: fewer, longer chunks gain more than
+    // blocks would.)
     struct Window {
         Pair_Sums low, high;
     };
-    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
     static constexpr uint32_t window_pairs = 5;
 
     // The changes at pos + i * pos_step for each set bit i of `changes`, in
@@ -125,13 +148,11 @@ private:
     Treble_Eq eq_;
     double volume_unit_ = -1.0;  // none set yet
     uint16_t impulses_[(phase_rows + kernel_rows) * Width] = {};
-    // Per phase row, its pairs less U between four zero words on either side:
-    // loading from 4 - o words in shifts the row o pairs into a window.
-    static constexpr int window_row_words = 12;
-    uint32_t window_rows_[Width == 8 ? phase_rows * window_row_words : 1] = {};
-    // Per phase row, its six pairs less U, then two zero words: a vector and a half.
-    static constexpr int unit_row_words = 8;
-    uint32_t unit_rows_[Width == 12 ? phase_rows * unit_row_words : 1] = {};
+    // Per phase row, its pairs less U after max_offset zero words and before
+    // zero words to a window's length: loading a window from max_offset - o
+    // words in shifts the row o pairs into it.
+    static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
+    uint32_t window_rows_[phase_rows * window_row_words] = {};
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -159,64 +180,75 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
-template <bool Down>
-inline uint32_t Band_Synth<Width>::add_unit_run(uint32_t pos, uint32_t pos_step, int32_t count,
-                                                Band_Buffer& buffer) const requires(Width == 12)
+inline Band_Synth<Width>::Run::Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor)
+    : synth_(synth), buffer_(buffer), base_(pair_of(first_pos) & ~(block_pairs - 1)), end_(base_), factor_(factor)
 {
-    if constexpr (std::endian::native != std::endian::little) {
-        for (int32_t i = 0; i < count; ++i, pos += pos_step)
-            add_delta_at(pos, Down ? -1 : 1, buffer);
-        return pos;
-    }
-    uint16_t* const first = buffer.buffer_ + (12 - Width / 2);
-    for (int32_t i = 0; i < count; ++i, pos += pos_step) {
-        const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
-        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                            sample_index < buffer.buffer_size_);
-        const uint32_t* row = unit_rows_ + ((pos >> 11) & (phase_rows - 1)) * unit_row_words;
-        uint16_t* cells = first + sample_index;
-        Pair_Sums low, cells_low;
-        Pair_Half high, cells_high;
-        std::memcpy(&low, row, sizeof low);
-        std::memcpy(&high, row + 4, sizeof high);
-        std::memcpy(&cells_low, cells, sizeof cells_low);
-        std::memcpy(&cells_high, cells + 8, sizeof cells_high);
-        if constexpr (Down) {
-            cells_low -= low;
-            cells_high -= high;
-        } else {
-            cells_low += low;
-            cells_high += high;
-        }
-        std::memcpy(cells, &cells_low, sizeof cells_low);
-        std::memcpy(cells + 8, &cells_high, sizeof cells_high);
-    }
-    return pos;
 }
 
-template <int Width>
-inline void Band_Synth<Width>::add_alternating(uint32_t pos, uint32_t pos_step, uint64_t changes, int delta,
-                                               Band_Buffer& buffer) const requires(Width == 8)
+template <int Width> template <bool Down> inline void Band_Synth<Width>::Run::add(uint32_t pos)
 {
     if constexpr (std::endian::native != std::endian::little) {
-        for (; changes; changes &= changes - 1, delta = -delta)
-            add_delta_at(pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step, delta, buffer);
+        synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
         return;
     }
-    uint16_t* const first = buffer.buffer_ + (12 - Width / 2);
-    // Negating the factor turns the product negative as well, in wrapping words.
-    Pair_Sums factor = Pair_Sums{} + static_cast<uint32_t>(delta);
-    for (; changes; changes &= changes - 1, factor = -factor) {
-        const uint32_t p = pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step;
-        const uint32_t sample_index = (p >> Band_Buffer::time_bits) & ~1u;
-        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                            sample_index < buffer.buffer_size_);
-        Pair_Sums row, cells;
-        std::memcpy(&row, window_rows_ + ((p >> 11) & (phase_rows - 1)) * window_row_words + 4, sizeof row);
-        std::memcpy(&cells, first + sample_index, sizeof cells);
-        cells += row * factor;
-        std::memcpy(first + sample_index, &cells, sizeof cells);
+    const uint32_t pair = pair_of(pos);
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        2 * pair - (12 - Width / 2) < buffer_.buffer_size_);
+    PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair >= base_);
+    if (pair - base_ > max_offset)
+        move_to(pair);
+    const uint32_t* row =
+        synth_.window_rows_ + ((pos >> 11) & (phase_rows - 1)) * window_row_words + max_offset - (pair - base_);
+    for (uint32_t b = 0; b < window_blocks; ++b) {
+        Pair_Sums words;
+        std::memcpy(&words, row + block_pairs * b, sizeof words);
+        if constexpr (Down)
+            sums_[b] -= words;
+        else
+            sums_[b] += words;
     }
+    end_ = pair + row_pairs;
+}
+
+template <int Width> inline void Band_Synth<Width>::Run::move_to(uint32_t pair)
+{
+    // Far on: every block goes at once. Near: the blocks left behind go, and
+    // the window's others move down.
+    if (pair - base_ >= max_offset + block_pairs * window_blocks) {
+        finish();
+        base_ = end_ = pair & ~(block_pairs - 1);
+        return;
+    }
+    do {
+        flush_block(sums_[0], base_);
+        for (uint32_t b = 0; b + 1 < window_blocks; ++b)
+            sums_[b] = sums_[b + 1];
+        sums_[window_blocks - 1] = Pair_Sums{};
+        base_ += block_pairs;
+    } while (pair - base_ > max_offset);
+}
+
+template <int Width> inline void Band_Synth<Width>::Run::finish()
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        // Only the blocks a row reached: the last one may end past the cells.
+        for (uint32_t b = 0; b < window_blocks && base_ + block_pairs * b < end_; ++b) {
+            flush_block(sums_[b], base_ + block_pairs * b);
+            sums_[b] = Pair_Sums{};
+        }
+    }
+}
+
+template <int Width> inline void Band_Synth<Width>::Run::flush_block(const Pair_Sums& sums, uint32_t pair)
+{
+    uint16_t* cells = buffer_.buffer_ + 2 * pair;
+    Pair_Sums words;
+    std::memcpy(&words, cells, sizeof words);
+    if (factor_ == 1)
+        words += sums;
+    else
+        words += sums * static_cast<uint32_t>(factor_);
+    std::memcpy(cells, &words, sizeof words);
 }
 
 template <int Width>
@@ -229,7 +261,7 @@ inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(ui
     static constexpr auto offsets = [] {
         std::array<uint16_t, window_pairs * phase_rows> table{};
         for (uint32_t q = 0; q < table.size(); ++q)
-            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + 4 - q / phase_rows);
+            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
         return table;
     }();
     const uint32_t start = pos % pair_span;

@@ -207,10 +207,15 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
         uint32_t pos = out.to_buffer_time(time);
         const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
         time += events * step;
+        Band_Synth<12>::Run changes(synth, out, pos, 1);
         for (;;) {
             const int32_t steps = std::min(events, ph - 1);
-            pos = dir > 0 ? synth.add_unit_run<false>(pos, pos_step, steps, out)
-                          : synth.add_unit_run<true>(pos, pos_step, steps, out);
+            for (int32_t i = 0; i < steps; ++i, pos += pos_step) {
+                if (dir > 0)
+                    changes.add<false>(pos);
+                else
+                    changes.add<true>(pos);
+            }
             ph -= steps;
             events -= steps;
             if (events == 0)
@@ -220,6 +225,7 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
             pos += pos_step;
             --events;
         }
+        changes.finish();
         if (dir < 0)
             ph += 16;
         phase = ph;
@@ -305,10 +311,9 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
             } else {
                 for (int32_t left = events; left > 0; left -= noise_chunk) {
                     const int32_t n = left < noise_chunk ? left : noise_chunk;
-                    if (const uint64_t changes = take(n)) {
-                        synth.add_alternating(pos, pos_step, changes, -d, out);
-                        if (std::popcount(changes) & 1)
-                            d = -d;
+                    for (uint64_t changes = take(n); changes; changes &= changes - 1) {
+                        d = -d;
+                        synth.add_delta_at(pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step, d, out);
                     }
                     pos += static_cast<uint32_t>(n) * pos_step;
                 }
