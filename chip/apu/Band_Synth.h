@@ -75,7 +75,9 @@ public:
     class Run {
     public:
         Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor);
-        template <bool Down> void add(uint32_t pos);
+        template <bool Down> void add(uint32_t pos) { add_steps<Down>(pos, 0, 1); }
+        // Adds `count` changes at pos, pos + pos_step, ...; answers the position after the last.
+        template <bool Down> uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count);
         // Adds what the window still holds; once, after the last change.
         void finish();
 
@@ -185,29 +187,35 @@ inline Band_Synth<Width>::Run::Run(const Band_Synth& synth, Band_Buffer& buffer,
 {
 }
 
-template <int Width> template <bool Down> inline void Band_Synth<Width>::Run::add(uint32_t pos)
+template <int Width>
+template <bool Down>
+inline uint32_t Band_Synth<Width>::Run::add_steps(uint32_t pos, uint32_t pos_step, int32_t count)
 {
     if constexpr (std::endian::native != std::endian::little) {
-        synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
-        return;
+        for (int32_t i = 0; i < count; ++i, pos += pos_step)
+            synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
+        return pos;
     }
-    const uint32_t pair = pair_of(pos);
-    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                        2 * pair - (12 - Width / 2) < buffer_.buffer_size_);
-    PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair >= base_);
-    if (pair - base_ > max_offset)
-        move_to(pair);
-    const uint32_t* row =
-        synth_.window_rows_ + ((pos >> 11) & (phase_rows - 1)) * window_row_words + max_offset - (pair - base_);
-    for (uint32_t b = 0; b < window_blocks; ++b) {
-        Pair_Sums words;
-        std::memcpy(&words, row + block_pairs * b, sizeof words);
-        if constexpr (Down)
-            sums_[b] -= words;
-        else
-            sums_[b] += words;
+    for (int32_t i = 0; i < count; ++i, pos += pos_step) {
+        const uint32_t pair = pair_of(pos);
+        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                            2 * pair - (12 - Width / 2) < buffer_.buffer_size_);
+        PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair >= base_);
+        if (pair - base_ > max_offset)
+            move_to(pair);
+        // The row's words start max_offset less the pair offset words in.
+        const uint32_t word = ((pos >> 11) & (phase_rows - 1)) * window_row_words + (max_offset + base_) - pair;
+        for (uint32_t b = 0; b < window_blocks; ++b) {
+            Pair_Sums words;
+            std::memcpy(&words, synth_.window_rows_ + word + block_pairs * b, sizeof words);
+            if constexpr (Down)
+                sums_[b] -= words;
+            else
+                sums_[b] += words;
+        }
+        end_ = pair + row_pairs;
     }
-    end_ = pair + row_pairs;
+    return pos;
 }
 
 template <int Width> inline void Band_Synth<Width>::Run::move_to(uint32_t pair)

@@ -210,12 +210,8 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
         Band_Synth<12>::Run changes(synth, out, pos, 1);
         for (;;) {
             const int32_t steps = std::min(events, ph - 1);
-            for (int32_t i = 0; i < steps; ++i, pos += pos_step) {
-                if (dir > 0)
-                    changes.add<false>(pos);
-                else
-                    changes.add<true>(pos);
-            }
+            pos = dir > 0 ? changes.add_steps<false>(pos, pos_step, steps)
+                          : changes.add_steps<true>(pos, pos_step, steps);
             ph -= steps;
             events -= steps;
             if (events == 0)
