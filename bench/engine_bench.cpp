@@ -1,24 +1,40 @@
 // The render loop, engine and sample-by-sample oracle side by side: realtime
-// factor (seconds of audio per CPU second) and time per voice-sample,
-// idle and with 1 or 8 busy voices, at four sample rates, 512-frame blocks;
-// and one block with a full event queue, sorted or reversed.
+// factor (seconds of audio per CPU second) and time per voice-sample, idle,
+// after every voice has ended, and with 1 or 8 busy voices of each channel,
+// at four sample rates, 512-frame blocks; the idle loads again through the
+// plug-in binaries as a host drives them (CLAP and VST 2, 44.1 kHz), format
+// work included; and one block with a full event queue, sorted or reversed.
+// PLINKA_CLAP_PLUGIN and PLINKA_PLUGIN name other builds to measure (an older
+// one, say); the default is this build's.
 #include "engine/Engine.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/FactoryPresets.h"
 #include "tests/EngineOracle.h"
+#include "tools/host/ClapHost.h"
+#include "tools/host/PluginHost.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdlib>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int32_t kBlock = 512;
+constexpr float kPluginRate = 44100.0f;
 
-enum Scenario { Idle, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed };
-const char* const kScenarioNames[] = {"idle", "1 pulse", "8 pulse", "8 triangle", "8 noise", "8 mixed"};
+enum Scenario { Idle, Ended, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed };
+const char* const kScenarioNames[] = {"idle",       "after 8 ended", "1 pulse", "8 pulse",
+                                      "8 triangle", "8 noise",       "8 mixed"};
+
+// Blocks the ended voices sound before their keys go up, and after, before
+// the measured ones: their chips have run dry by then.
+constexpr int kBlocksBeforeRelease = 20;
+constexpr int kBlocksAfterRelease = 4;
 
 struct Bank {
     ProgramBank programs;
@@ -42,22 +58,53 @@ int voicesOf(Scenario scenario)
 void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
 {
     const int32_t programs[] = {2, 3, 4};
-    program = scenario == EightTriangle ? 3 : scenario == EightNoise ? 4 : scenario == EightMixed ? programs[i % 3] : 2;
+    const bool mixed = scenario == EightMixed || scenario == Ended;
+    program = scenario == EightTriangle ? 3 : scenario == EightNoise ? 4 : mixed ? programs[i % 3] : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
+}
+
+// The MIDI a scenario's voices start (on) or end (off) with, as each
+// channel's program change and its note.
+std::vector<std::array<uint8_t, 3>> scenarioMidi(Scenario scenario, bool on)
+{
+    std::vector<std::array<uint8_t, 3>> messages;
+    for (int i = 0; i < voicesOf(scenario); ++i) {
+        int32_t program;
+        uint8_t key;
+        voice(scenario, i, program, key);
+        const auto channel = static_cast<uint8_t>(i);
+        if (on)
+            messages.push_back({static_cast<uint8_t>(0xC0 | channel), static_cast<uint8_t>(program), 0});
+        messages.push_back({static_cast<uint8_t>((on ? 0x90 : 0x80) | channel), key, on ? uint8_t{100} : uint8_t{0}});
+    }
+    return messages;
+}
+
+// Plays the notes of an Ended scenario and lets them go, so that the measured
+// blocks are the ones after; `render` renders one block, `send` queues MIDI
+// at the start of the next.
+template <class Render, class Send> void endVoices(Scenario scenario, Render&& render, Send&& send)
+{
+    if (scenario != Ended)
+        return;
+    send(scenarioMidi(scenario, true));
+    for (int block = 0; block < kBlocksBeforeRelease; ++block)
+        render();
+    send(scenarioMidi(scenario, false));
+    for (int block = 0; block < kBlocksAfterRelease; ++block)
+        render();
 }
 
 template <class Render> void runScenario(benchmark::State& state, Render&& render, Scenario scenario, float rate)
 {
-    std::vector<float> left(kBlock), right(kBlock);
     const int64_t blocksPerSecond = static_cast<int64_t>(rate) / kBlock;
     for (auto _ : state) {
         for (int64_t block = 0; block < blocksPerSecond; ++block)
-            render(left.data(), right.data());
-        benchmark::DoNotOptimize(left.data());
+            render();
     }
     const double audioSeconds = static_cast<double>(blocksPerSecond * kBlock) / rate;
     state.counters["realtime_x"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsIterationInvariantRate);
-    const int voices = std::max(voicesOf(scenario), 1);
+    const int voices = std::max(scenario == Ended ? 0 : voicesOf(scenario), 1);
     // Seconds per voice-sample, printed with its SI prefix (n for nanoseconds).
     state.counters["per_voice_sample"] =
         benchmark::Counter(static_cast<double>(blocksPerSecond * kBlock * voices),
@@ -74,16 +121,21 @@ void engineBench(benchmark::State& state)
     auto exchange = std::make_unique<BankExchange>();
     exchange->initialise(bank->programs);
     auto engine = std::make_unique<Engine>(settings, *exchange);
-    for (int i = 0; i < voicesOf(scenario); ++i) {
-        int32_t program;
-        uint8_t key;
-        voice(scenario, i, program, key);
-        settings.channelProgram[i] = program;
-        const uint8_t on[3] = {static_cast<uint8_t>(0x90 | i), key, 100};
-        engine->queueMidi(0, on);
-    }
-    runScenario(
-        state, [&](float* left, float* right) { engine->render(left, right, kBlock, rate); }, scenario, rate);
+    std::vector<float> left(kBlock), right(kBlock);
+    auto render = [&] {
+        engine->render(left.data(), right.data(), kBlock, rate);
+        benchmark::DoNotOptimize(left.data());
+        benchmark::ClobberMemory();
+    };
+    auto send = [&](const std::vector<std::array<uint8_t, 3>>& messages) {
+        for (const auto& message : messages)
+            engine->queueMidi(0, message.data());
+    };
+    if (scenario == Ended)
+        endVoices(scenario, render, send);
+    else
+        send(scenarioMidi(scenario, true));
+    runScenario(state, render, scenario, rate);
 }
 
 void oracleBench(benchmark::State& state)
@@ -92,15 +144,21 @@ void oracleBench(benchmark::State& state)
     const auto rate = static_cast<float>(state.range(1));
     auto bank = compiledFactoryBank();
     auto oracle = std::make_unique<EngineOracle>(bank->programs);
-    for (int i = 0; i < voicesOf(scenario); ++i) {
-        int32_t program;
-        uint8_t key;
-        voice(scenario, i, program, key);
-        oracle->channelProgram[i] = program;
-        oracle->processEvent(0, static_cast<uint8_t>(0x90 | i), key, 100);
-    }
-    runScenario(
-        state, [&](float* left, float* right) { oracle->processReplacing(left, right, kBlock, rate); }, scenario, rate);
+    std::vector<float> left(kBlock), right(kBlock);
+    auto render = [&] {
+        oracle->processReplacing(left.data(), right.data(), kBlock, rate);
+        benchmark::DoNotOptimize(left.data());
+        benchmark::ClobberMemory();
+    };
+    auto send = [&](const std::vector<std::array<uint8_t, 3>>& messages) {
+        for (const auto& message : messages)
+            oracle->processEvent(0, message[0], message[1], message[2]);
+    };
+    if (scenario == Ended)
+        endVoices(scenario, render, send);
+    else
+        send(scenarioMidi(scenario, true));
+    runScenario(state, render, scenario, rate);
 }
 
 void scenarios(benchmark::internal::Benchmark* bench)
@@ -109,6 +167,74 @@ void scenarios(benchmark::internal::Benchmark* bench)
         for (int rate : {44100, 48000, 96000, 192000})
             bench->Args({scenario, rate});
     bench->Unit(benchmark::kMillisecond);
+}
+
+const char* pluginPath(const char* variable, const char* built)
+{
+    const char* path = std::getenv(variable);
+    return path && *path ? path : built;
+}
+
+// The idle loads through the CLAP build, as a host calls its process: an
+// empty event list, a stereo output.
+void clapBench(benchmark::State& state)
+{
+    const auto scenario = static_cast<Scenario>(state.range(0));
+    ClapHost host;
+    if (!host.load(pluginPath("PLINKA_CLAP_PLUGIN", PLINKA_BENCH_CLAP_PLUGIN))) {
+        state.SkipWithError(host.error().c_str());
+        return;
+    }
+    host.start(kPluginRate, kBlock, false);
+    std::vector<float> left(kBlock), right(kBlock);
+    std::vector<ClapEvent> events;
+    auto render = [&] {
+        host.processEvents(events, left.data(), right.data(), kBlock);
+        events.clear();
+        benchmark::DoNotOptimize(left.data());
+        benchmark::ClobberMemory();
+    };
+    auto send = [&](const std::vector<std::array<uint8_t, 3>>& messages) {
+        for (const auto& m : messages)
+            events.push_back(ClapEvent::midiMessage(0, m[0], m[1], m[2]));
+    };
+    endVoices(scenario, render, send);
+    runScenario(state, render, scenario, kPluginRate);
+    state.SetLabel(std::string("CLAP, ") + kScenarioNames[scenario]);
+    host.stop();
+}
+
+// The same through the VST 2 build: processReplacing on the host's two
+// output buffers, with the sample rate asked of the host every block as the
+// plug-in does.
+void vst2Bench(benchmark::State& state)
+{
+    const auto scenario = static_cast<Scenario>(state.range(0));
+    PluginHost host;
+    if (!host.load(pluginPath("PLINKA_PLUGIN", PLINKA_BENCH_PLUGIN))) {
+        state.SkipWithError(host.error().c_str());
+        return;
+    }
+    host.recordCalls = false;
+    host.start(kPluginRate, kBlock);
+    std::vector<float> left(kBlock), right(kBlock);
+    float* inputs[1] = {nullptr};  // the plug-in has none
+    float* outputs[2] = {left.data(), right.data()};
+    AEffect* effect = host.effect();
+    auto render = [&] {
+        effect->processReplacing(effect, inputs, outputs, kBlock);
+        benchmark::DoNotOptimize(left.data());
+        benchmark::ClobberMemory();
+    };
+    auto send = [&](const std::vector<std::array<uint8_t, 3>>& messages) {
+        std::vector<std::pair<VstInt32, std::vector<uint8_t>>> midi;
+        for (const auto& m : messages)
+            midi.push_back({0, {m[0], m[1], m[2]}});
+        host.sendMidi(midi);
+    };
+    endVoices(scenario, render, send);
+    runScenario(state, render, scenario, kPluginRate);
+    state.SetLabel(std::string("VST 2, ") + kScenarioNames[scenario]);
 }
 
 // One block crowded with note-ons and note-offs, every event queue full,
@@ -150,5 +276,7 @@ void eventBench(benchmark::State& state)
 
 BENCHMARK(engineBench)->Apply(scenarios);
 BENCHMARK(oracleBench)->Apply(scenarios);
+BENCHMARK(clapBench)->Arg(Idle)->Arg(Ended)->Unit(benchmark::kMillisecond);
+BENCHMARK(vst2Bench)->Arg(Idle)->Arg(Ended)->Unit(benchmark::kMillisecond);
 BENCHMARK(eventBench)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 
 namespace {
@@ -21,6 +22,18 @@ constexpr int32_t kResetAllControllers = 121;
 // The rate the buffers are given at construction, so that the first block's
 // set-up allocates nothing.
 constexpr long kInitialSampleRate = 44100;
+
+// Fills with what the mix loop writes for a mix of zero, at the speed of a
+// memory fill where that is +0.
+void fillSilence(float* out, int32_t from, int32_t to, float silence)
+{
+    if (!out || from >= to)
+        return;
+    if (std::signbit(silence))
+        std::fill(out + from, out + to, silence);
+    else
+        std::memset(out + from, 0, static_cast<size_t>(to - from) * sizeof *out);
+}
 
 bool usableRate(float rate)
 {
@@ -76,12 +89,12 @@ void Engine::readSettings(const BankSnapshot& bank)
     // when they are whole and belong to the load this bank comes from.
     const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
     const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_acquire);
-    BlockSettings read = block_;
+    int32_t channelProgram[kMidiChannelCount];
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
-        read.channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_acquire);
-    read.ntsc = settings_.ntsc.load(std::memory_order_acquire);
-    read.gain = settings_.gain.load(std::memory_order_acquire);
-    read.midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
+        channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_acquire);
+    const int32_t ntsc = settings_.ntsc.load(std::memory_order_acquire);
+    const int32_t gain = settings_.gain.load(std::memory_order_acquire);
+    const int32_t midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
     if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
@@ -91,7 +104,10 @@ void Engine::readSettings(const BankSnapshot& bank)
         block_.gain = bank.loadGain;
         block_.midiControllers = bank.loadMidiControllers;
     } else if (whole && applied == bank.baseLoadSerial) {
-        block_ = read;
+        std::copy(std::begin(channelProgram), std::end(channelProgram), block_.channelProgram);
+        block_.ntsc = ntsc;
+        block_.gain = gain;
+        block_.midiControllers = midiControllers;
     }
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
@@ -207,7 +223,7 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
     }
 }
 
-void Engine::mixVoices(int32_t count, const BankSnapshot& bank)
+int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank)
 {
     // No event falls inside the span, so every chip may run the frames the
     // span needs before any of it is read: the samples are the same as when
@@ -217,11 +233,16 @@ void Engine::mixVoices(int32_t count, const BankSnapshot& bank)
     Band_Buffer* buffers[kVoiceCount];
     short* dests[kVoiceCount];
     int together = 0;
+    long mixed = 0;
     for (int i = 0; i < kVoiceCount; ++i) {
         if (!chipReady[i])
             continue;  // no buffer to read: this voice is silent
         Voice& voice = voicePool.voices[i];
         VoiceChip& chip = voiceChips[i];
+        // A free voice's chip stands still until an event restarts it: once
+        // its last frame has been read, it renders nothing.
+        if (voice.isFree() && chip.buffer.samples_avail() == 0)
+            continue;
         while (chip.buffer.samples_avail() < count) {
             const long before = chip.buffer.samples_avail();
             stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
@@ -236,14 +257,18 @@ void Engine::mixVoices(int32_t count, const BankSnapshot& bank)
         } else {
             length[i] = chip.buffer.read_samples(pcm_[i], chip.buffer.samples_avail());
         }
+        mixed = std::max(mixed, length[i]);
     }
+    if (mixed == 0)
+        return 0;
     Band_Buffer::read_samples(buffers, dests, together, count);
 
     // Voices are added in index order, as one sample-by-sample sum would.
-    std::fill(mix_, mix_ + count, 0.0f);
+    std::fill(mix_, mix_ + mixed, 0.0f);
     for (int i = 0; i < kVoiceCount; ++i)
         for (long j = 0; j < length[i]; ++j)
             mix_[j] += static_cast<float>(pcm_[i][j]) * kSampleScale;
+    return static_cast<int32_t>(mixed);
 }
 
 void Engine::render(float* left, float* right, int32_t frames, float hostRate)
@@ -263,6 +288,7 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
     eventQueue.sortBySample(frames);
     size_t next = 0;
     const auto gain = static_cast<float>(block_.gain);
+    const float silence = std::clamp(gain * 0.0f / 100.0f, -1.0f, 1.0f);  // the output of a zero mix
     int32_t position = 0;
     while (position < frames) {
         while (next < eventQueue.size() && eventQueue[next].deltaFrames == position)
@@ -272,17 +298,17 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
             end = std::min(end, eventQueue[next].deltaFrames);
         end = std::min(end, position + kMixLength);
         const int32_t count = end - position;
-        if (playing)
-            mixVoices(count, bank);
-        else
-            std::fill(mix_, mix_ + count, 0.0f);
-        for (int32_t j = 0; j < count; ++j) {
+        const int32_t mixed = playing ? mixVoices(count, bank) : 0;
+        for (int32_t j = 0; j < mixed; ++j) {
             const float out = std::clamp(gain * mix_[j] / 100.0f, -1.0f, 1.0f);
             if (left)
                 left[position + j] = out;
             if (right)
                 right[position + j] = out;
         }
+        // Where no voice sounded, the mix is zero.
+        fillSilence(left, position + mixed, end, silence);
+        fillSilence(right, position + mixed, end, silence);
         position = end;
     }
     eventQueue.clear();

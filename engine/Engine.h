@@ -78,8 +78,10 @@ private:
     // With controller handling off, every channel's controllers go back to
     // their defaults and the pedal lets its notes go.
     void resetControllersIfOff(const BankSnapshot& bank);
-    // Mixes count samples of every voice into mix_, from the start of mix_.
-    void mixVoices(int32_t count, const BankSnapshot& bank);
+    // Mixes count samples of every voice into mix_, from the start of mix_,
+    // and answers how many of them any voice rendered: past those, the mix
+    // is zero and mix_ is left as it was.
+    int32_t mixVoices(int32_t count, const BankSnapshot& bank);
 
     SharedSettings& settings_;
     BankExchange& bank_;

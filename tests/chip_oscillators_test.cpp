@@ -340,6 +340,71 @@ TEST(Triangle, HoldsItsLevelWhenStoppedByPeriodOrLength)
     }
 }
 
+// The triangle stepped the plain way, one timer event at a time.
+void plainTriangleRun(Triangle_Osc& osc, int32_t time, int32_t end_time)
+{
+    const int level = Triangle_Osc::level_of(osc.phase);
+    if (level != osc.last_level)
+        osc.synth.add_delta(time, level - osc.last_level, *osc.output);
+    osc.last_level = level;
+    time += osc.delay;
+    const int32_t step = osc.timer_period() + 1;
+    if (osc.length_counter == 0 || osc.linear_counter == 0 || step < 3)
+        time = end_time;  // stopped: the timer starts afresh
+    for (; time < end_time; time += step) {
+        osc.phase = osc.phase == 1 ? 32 : osc.phase - 1;
+        const int next = Triangle_Osc::level_of(osc.phase);
+        if (next != osc.last_level)
+            osc.synth.add_delta(time, next - osc.last_level, *osc.output);
+        osc.last_level = next;
+    }
+    osc.delay = time - end_time;
+}
+
+// Random runs of every period, from ultrasonic to the lowest, at rates from
+// many steps to a sample to many samples to a step: cell for cell the same
+// as the plain way.
+TEST(Triangle, RunsAddExactlyTheChangesOfThePlainWalk)
+{
+    std::mt19937 random(11);
+    for (int32_t rate : {8000, 44100, 96000, 768000}) {
+        Band_Buffer buffers[2];
+        Triangle_Osc oscs[2];
+        for (int i = 0; i < 2; ++i) {
+            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(buffers[i].set_sample_rate(rate), nullptr);
+            oscs[i].output = &buffers[i];
+            oscs[i].synth.set_volume(1.0);
+            oscs[i].length_counter = 1;
+            oscs[i].linear_counter = 1;
+        }
+        for (int frame = 0; frame < 60; ++frame) {
+            int32_t time = 0;
+            while (time < 29000) {
+                const auto end = time + static_cast<int32_t>(random() % 8000);
+                const int period =
+                    random() % 8 == 0 ? static_cast<int>(random() % 4) : static_cast<int>(random() % 2048);
+                for (Triangle_Osc& osc : oscs) {
+                    osc.regs[2] = static_cast<uint8_t>(period & 0xFF);
+                    osc.regs[3] = static_cast<uint8_t>(period >> 8);
+                }
+                oscs[0].run(time, end);
+                plainTriangleRun(oscs[1], time, end);
+                ASSERT_EQ(oscs[0].phase, oscs[1].phase) << rate;
+                ASSERT_EQ(oscs[0].delay, oscs[1].delay) << rate;
+                ASSERT_EQ(oscs[0].last_level, oscs[1].last_level) << rate;
+                time = end;
+            }
+            const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+            ASSERT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << rate;
+            for (Band_Buffer& buffer : buffers) {
+                buffer.end_frame(time);
+                buffer.remove_samples(buffer.samples_avail());
+            }
+        }
+    }
+}
+
 // The noise register as the chip steps it, one timer event at a time, and
 // optionally the output level after each step.
 std::vector<int> noiseRegisters(Rig& rig, int events, std::vector<int>* levels = nullptr)

@@ -154,12 +154,12 @@ template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
     for (int i = 1; i < resolution * Width; ++i)
         odd[i] = table[i - 1];
 
-    if constexpr (Width == 8) {
-        for (int r = 0; r < phase_rows; ++r) {
-            uint32_t* words = window_rows_ + r * window_row_words;
-            for (int w = 0; w < window_row_words; ++w)
-                words[w] = w >= 4 && w < 8 ? load_pair(table + r * Width + 2 * (w - 4)) - pair_bias_ : 0;
-        }
+    for (int r = 0; r < phase_rows; ++r) {
+        uint32_t* words = window_rows_ + r * window_row_words;
+        for (uint32_t w = 0; w < window_row_words; ++w)
+            words[w] = w >= max_offset && w < max_offset + row_pairs
+                           ? load_pair(table + r * Width + 2 * (w - max_offset)) - pair_bias_
+                           : 0;
     }
 }
 

@@ -51,16 +51,58 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
-    // ---- runs of alternating changes (noise) ----
+    // ---- runs of unit changes (triangle) ----
     // The cells take wrapping 32-bit sums, so changes bound for nearby cells
-    // may be summed in registers first and reach the cells once. A change of
-    // delta adds (kernel row - U) * delta to four cell pairs; a window of
-    // eight pairs takes the changes of five pairs of samples.
-    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // four cell pairs
+    // may be summed in registers first and reach the cells once: a change of
+    // d units adds d times its row less U, as pair words, to the cells that
+    // add_delta_at adds to, and the sums come out the same. They reach the
+    // cells in blocks of four pairs, each at a multiple of four pairs from
+    // the buffer's start. A block that the next sum soon reads again is then
+    // the same 16 bytes, which the processor hands from the store to the load
+    // at once; a load across parts of two earlier stores, as rows at every
+    // pair would make it, waits for them to reach the cache.
+    using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // one block: four cell pairs
+    static constexpr uint32_t block_pairs = 4;
+    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
+    static constexpr uint32_t row_pairs = Width / 2;
+    // A window of blocks takes a row at any pair offset up to max_offset.
+    static constexpr uint32_t window_blocks = Width == 12 ? 3 : 2;
+    static constexpr uint32_t max_offset = block_pairs * window_blocks - row_pairs;
+
+    // Changes of one unit, up or down, at positions that never fall, summed
+    // in a window that moves along the buffer a block at a time; each block
+    // reaches the cells once, as the window leaves it, `factor` times.
+    class Run {
+    public:
+        Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor);
+        template <bool Down> void add(uint32_t pos) { add_steps<Down>(pos, 0, 1); }
+        // Adds `count` changes at pos, pos + pos_step, ...; answers the position after the last.
+        template <bool Down> uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count);
+        // Adds what the window still holds; once, after the last change.
+        void finish();
+
+    private:
+        // The first pair of cells a change at `pos` adds to.
+        static uint32_t pair_of(uint32_t pos) { return (pos >> (Band_Buffer::time_bits + 1)) + (12 - Width / 2) / 2; }
+        void move_to(uint32_t pair);
+        void flush_block(const Pair_Sums& sums, uint32_t pair);
+
+        const Band_Synth& synth_;
+        Band_Buffer& buffer_;
+        Pair_Sums sums_[window_blocks] = {};
+        uint32_t base_;  // the window's first pair, a multiple of block_pairs
+        uint32_t end_;   // one past the last pair a row reached
+        int factor_;
+    };
+
+    // ---- windows of alternating changes (dense noise) ----
+    // Noise changing many times a sample sums a chunk of changes at once: a
+    // window of eight pairs takes the changes of five pairs of samples. (Its
+    // sums go to the cells at any pair: fewer, longer chunks gain more than
+    // blocks would.)
     struct Window {
         Pair_Sums low, high;
     };
-    static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
     static constexpr uint32_t window_pairs = 5;
 
     // The changes at pos + i * pos_step for each set bit i of `changes`, in
@@ -108,10 +150,11 @@ private:
     Treble_Eq eq_;
     double volume_unit_ = -1.0;  // none set yet
     uint16_t impulses_[(phase_rows + kernel_rows) * Width] = {};
-    // Per phase row, its pairs less U between four zero words on either side:
-    // loading from 4 - o words in shifts the row o pairs into a window.
-    static constexpr int window_row_words = 12;
-    uint32_t window_rows_[Width == 8 ? phase_rows * window_row_words : 1] = {};
+    // Per phase row, its pairs less U after max_offset zero words and before
+    // zero words to a window's length: loading a window from max_offset - o
+    // words in shifts the row o pairs into it.
+    static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
+    uint32_t window_rows_[phase_rows * window_row_words] = {};
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -139,6 +182,84 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
+inline Band_Synth<Width>::Run::Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor)
+    : synth_(synth), buffer_(buffer), base_(pair_of(first_pos) & ~(block_pairs - 1)), end_(base_), factor_(factor)
+{
+}
+
+template <int Width>
+template <bool Down>
+inline uint32_t Band_Synth<Width>::Run::add_steps(uint32_t pos, uint32_t pos_step, int32_t count)
+{
+    if constexpr (std::endian::native != std::endian::little) {
+        for (int32_t i = 0; i < count; ++i, pos += pos_step)
+            synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
+        return pos;
+    }
+    for (int32_t i = 0; i < count; ++i, pos += pos_step) {
+        const uint32_t pair = pair_of(pos);
+        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                            2 * pair - (12 - Width / 2) < buffer_.buffer_size_);
+        PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair >= base_);
+        if (pair - base_ > max_offset)
+            move_to(pair);
+        // The row's words start max_offset less the pair offset words in.
+        const uint32_t word = ((pos >> 11) & (phase_rows - 1)) * window_row_words + (max_offset + base_) - pair;
+        for (uint32_t b = 0; b < window_blocks; ++b) {
+            Pair_Sums words;
+            std::memcpy(&words, synth_.window_rows_ + word + block_pairs * b, sizeof words);
+            if constexpr (Down)
+                sums_[b] -= words;
+            else
+                sums_[b] += words;
+        }
+        end_ = pair + row_pairs;
+    }
+    return pos;
+}
+
+template <int Width> inline void Band_Synth<Width>::Run::move_to(uint32_t pair)
+{
+    // Far on: every block goes at once. Near: the blocks left behind go, and
+    // the window's others move down.
+    if (pair - base_ >= max_offset + block_pairs * window_blocks) {
+        finish();
+        base_ = end_ = pair & ~(block_pairs - 1);
+        return;
+    }
+    do {
+        flush_block(sums_[0], base_);
+        for (uint32_t b = 0; b + 1 < window_blocks; ++b)
+            sums_[b] = sums_[b + 1];
+        sums_[window_blocks - 1] = Pair_Sums{};
+        base_ += block_pairs;
+    } while (pair - base_ > max_offset);
+}
+
+template <int Width> inline void Band_Synth<Width>::Run::finish()
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        // Only the blocks a row reached: the last one may end past the cells.
+        for (uint32_t b = 0; b < window_blocks && base_ + block_pairs * b < end_; ++b) {
+            flush_block(sums_[b], base_ + block_pairs * b);
+            sums_[b] = Pair_Sums{};
+        }
+    }
+}
+
+template <int Width> inline void Band_Synth<Width>::Run::flush_block(const Pair_Sums& sums, uint32_t pair)
+{
+    uint16_t* cells = buffer_.buffer_ + 2 * pair;
+    Pair_Sums words;
+    std::memcpy(&words, cells, sizeof words);
+    if (factor_ == 1)
+        words += sums;
+    else
+        words += sums * static_cast<uint32_t>(factor_);
+    std::memcpy(cells, &words, sizeof words);
+}
+
+template <int Width>
 inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(uint32_t pos, uint32_t pos_step,
                                                                               uint64_t changes) const
     requires(Width == 8)
@@ -148,7 +269,7 @@ inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(ui
     static constexpr auto offsets = [] {
         std::array<uint16_t, window_pairs * phase_rows> table{};
         for (uint32_t q = 0; q < table.size(); ++q)
-            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + 4 - q / phase_rows);
+            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
         return table;
     }();
     const uint32_t start = pos % pair_span;

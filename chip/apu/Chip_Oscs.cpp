@@ -193,6 +193,9 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
         // would be ultrasonic.
         time = end_time;
     } else if (time < end_time) {
+        // Each timer event moves the phase on: ph - 1 steps of one unit in
+        // the direction dir, then the turn, which repeats the end level and
+        // reports no change. A run of steps goes to the synthesiser at once.
         Band_Buffer& out = *output;
         int ph = phase;
         int dir = 1;
@@ -200,16 +203,25 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
             ph -= 16;
             dir = -1;
         }
-        do {
-            if (--ph == 0) {
-                // The turn repeats the end level: no change to report.
-                ph = 16;
-                dir = -dir;
-            } else {
-                synth.add_delta(time, dir, out);
-            }
-            time += step;
-        } while (time < end_time);
+        int32_t events = (end_time - time + step - 1) / step;
+        uint32_t pos = out.to_buffer_time(time);
+        const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
+        time += events * step;
+        Band_Synth<12>::Run changes(synth, out, pos, 1);
+        for (;;) {
+            const int32_t steps = std::min(events, ph - 1);
+            pos = dir > 0 ? changes.add_steps<false>(pos, pos_step, steps)
+                          : changes.add_steps<true>(pos, pos_step, steps);
+            ph -= steps;
+            events -= steps;
+            if (events == 0)
+                break;
+            ph = 16;
+            dir = -dir;
+            pos += pos_step;
+            --events;
+        }
+        changes.finish();
         if (dir < 0)
             ph += 16;
         phase = ph;
