@@ -114,8 +114,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                 // A tracker instrument names no channel: the program keeps its
                 // own, so a drum dropped on a noise program stays noise.
                 Program& program = bank[first + static_cast<int32_t>(i)];
-                const int32_t channel =
-                    program.channelType >= Pulse && program.channelType <= Noise ? program.channelType : Pulse;
+                const int32_t channel = isChannelType(program.channelType) ? program.channelType : Pulse;
                 fticonversion::toProgram(good[i]->instrument, channel, program, good[i]->notes);
             }
         });

@@ -1,5 +1,6 @@
 #include "X11Editor.h"
 
+#include "EditorLayout.h"
 #include "EditorModel.h"
 #include "UriList.h"
 #include "X11ErrorFilter.h"
@@ -23,46 +24,7 @@
 
 namespace {
 
-// ---- the layout: the Windows editor's places and sizes ----
-struct Area {
-    int x, y, width, height;
-    bool contains(int px, int py) const { return px >= x && px < x + width && py >= y && py < y + height; }
-};
-
-struct Button {
-    int id;
-    Area area;
-    const char* text;
-};
-
-constexpr Button kButtons[] = {
-    {kPulseButton, {80, 170, 60, 24}, "Pulse"},
-    {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
-    {kNoiseButton, {210, 170, 60, 24}, "Noise"},
-    {kMultiButton, {300, 170, 60, 24}, "Multi"},
-    {kNtscButton, {390, 170, 60, 24}, "NTSC"},
-    {kPalButton, {455, 170, 60, 24}, "PAL"},
-    {kMidiChannelUpButton, {80, 200, 25, 25}, "+"},
-    {kMidiChannelDownButton, {110, 200, 25, 25}, "-"},
-    {kPolyphonyUpButton, {250, 200, 25, 25}, "+"},
-    {kPolyphonyDownButton, {280, 200, 25, 25}, "-"},
-    {kControllersButton, {330, 200, 90, 25}, "Controllers"},
-};
-
-const char* const kEnvelopeNames[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:", "Duty:"};
-constexpr int kRowPitch = 30;
-Area envelopeLabelArea(int kind)
-{
-    return {10, 12 + kRowPitch * kind, 60, 25};
-}
-Area fieldArea(int kind)
-{
-    return {80, 10 + kRowPitch * kind, 475, 25};
-}
-constexpr Area kMidiChannelArea{10, 204, 70, 25};
-constexpr Area kPolyphonyArea{160, 204, 90, 25};
-constexpr Area kStatusArea{10, 234, 575, 20};
-constexpr Area kSlider{565, 0, 30, 200};
+// ---- the layout ----
 
 // A field's text starts inside its one-pixel border and a small margin.
 constexpr int kFieldInset = 3;
@@ -71,7 +33,7 @@ constexpr double kFieldTextWidth = 475 - 2 * kFieldInset;
 // The slider's thumb travels between these heights: position 0 at the top.
 constexpr int kSliderTop = 10;
 constexpr int kSliderBottom = 190;
-constexpr int kSliderCentre = kSlider.x + kSlider.width / 2;
+constexpr int kSliderCentre = kGainSliderArea.x + kGainSliderArea.width / 2;
 constexpr int kThumbWidth = 20;
 constexpr int kThumbHeight = 10;
 constexpr int kSliderPage = 4;  // a click beside the thumb, as the trackbar's page
@@ -374,7 +336,7 @@ void X11Editor::handle(XEvent& event)
 void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned long time)
 {
     if (button == Button4 || button == Button5) {
-        if (kSlider.contains(x, y)) {
+        if (kGainSliderArea.contains(x, y)) {
             const int position = std::clamp(slider_ + (button == Button4 ? -1 : 1), 0, kGainSliderMax);
             if (position != slider_) {
                 slider_ = position;
@@ -386,12 +348,12 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
     }
     int control = 0;
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        if (fieldArea(kind).contains(x, y))
+        if (envelopeFieldArea(kind).contains(x, y))
             control = kind + 1;  // fields count from 1 here, buttons have their ids
-    for (const Button& b : kButtons)
+    for (const EditorButton& b : kEditorButtons)
         if (b.area.contains(x, y))
             control = b.id;
-    if (kSlider.contains(x, y))
+    if (kGainSliderArea.contains(x, y))
         control = kGainSlider;
     if (control == 0)
         return;
@@ -412,7 +374,7 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
         const int kind = control - 1;
         TextField& field = fields_[kind];
         focusField(kind, time);
-        const double fieldX = x - fieldArea(kind).x - kFieldInset;
+        const double fieldX = x - envelopeFieldArea(kind).x - kFieldInset;
         if (button == Button2) {
             // X's middle-click paste of the PRIMARY selection, where the click is.
             field.press(fieldX, false, measureText_);
@@ -462,7 +424,7 @@ void X11Editor::release(int x, int y)
     drag_ = Drag::Nothing;
     dirty_ = true;  // the pushed look goes
     if (was == Drag::Button) {
-        for (const Button& b : kButtons)
+        for (const EditorButton& b : kEditorButtons)
             if (b.id == dragControl_ && b.area.contains(x, y))
                 model_.click(b.id);
     }
@@ -471,7 +433,7 @@ void X11Editor::release(int x, int y)
 void X11Editor::motion(int x, int y)
 {
     if (drag_ == Drag::Field) {
-        fields_[dragControl_].drag(x - fieldArea(dragControl_).x - kFieldInset, measureText_);
+        fields_[dragControl_].drag(x - envelopeFieldArea(dragControl_).x - kFieldInset, measureText_);
         caretMoved(dragControl_, true);
     } else if (drag_ == Drag::Slider) {
         setSliderFromY(y);
@@ -815,7 +777,7 @@ void X11Editor::draw()
     cairo_paint(cr);
 
     // Labels: top left, as static controls draw; an empty envelope's text on yellow.
-    auto label = [&](const Area& area, const char* text, bool marked) {
+    auto label = [&](const EditorArea& area, const char* text, bool marked) {
         if (marked) {
             setColour(cr, kEmptyEnvelope);
             cairo_rectangle(cr, area.x, area.y, std::ceil(textWidth(cr, text)), std::ceil(font.height));
@@ -826,7 +788,7 @@ void X11Editor::draw()
         cairo_show_text(cr, text);
     };
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        label(envelopeLabelArea(kind), kEnvelopeNames[kind], model_.envelopeIsEmpty(kind));
+        label(envelopeLabelArea(kind), kEnvelopeLabelText[kind], model_.envelopeIsEmpty(kind));
     char display[32];
     model_.midiChannelText(display);
     label(kMidiChannelArea, display, false);
@@ -836,7 +798,7 @@ void X11Editor::draw()
 
     // Fields: white with a one-pixel border; the selection and caret while focused.
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-        const Area area = fieldArea(kind);
+        const EditorArea area = envelopeFieldArea(kind);
         const TextField& field = fields_[kind];
         setColour(cr, kWhite);
         cairo_rectangle(cr, area.x, area.y, area.width, area.height);
@@ -878,7 +840,7 @@ void X11Editor::draw()
     }
 
     // Buttons: RoundRect in the face colour, or the shadow colour when selected.
-    for (const Button& b : kButtons) {
+    for (const EditorButton& b : kEditorButtons) {
         const bool pushed = drag_ == Drag::Button && dragControl_ == b.id;
         setColour(cr, model_.isSelected(b.id) || pushed ? kShadow : kFace);
         roundedRectangle(cr, b.area.x + 0.5, b.area.y + 0.5, b.area.width - 1, b.area.height - 1, kCornerRadius);

@@ -464,6 +464,20 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 9\nmulti = 2\n"), std::string::npos);
 }
 
+TEST(TextBankState, EveryChannelTypeIsWrittenAsItsWordAndReadBack)
+{
+    const char* const words[] = {"pulse", "triangle", "noise", "sample", "vrc6-pulse", "vrc6-saw"};
+    for (int32_t type = 0; type < 6; ++type) {
+        auto state = textbank::makeDefault();
+        state->programs[20].channelType = type;
+        copyTextField(state->programs[20].name, "Kit");
+        const std::string text = textbank::write(*state);
+        EXPECT_NE(text.find("[program 21]\nname = Kit\nchannel = " + std::string(words[type]) + "\n"), std::string::npos)
+            << text;
+        EXPECT_EQ(parseOk(text)->programs[20].channelType, type) << words[type];
+    }
+}
+
 TEST(TextBankState, ControllerHandlingIsWrittenOnlyWhenTheBankHasIt)
 {
     // The default bank has it on, as a new instance; a bank without the line
@@ -626,7 +640,7 @@ TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
               "bank.txt:1: gain: 2147483647 cannot be stored exactly in a bank (nearest: 2147483648)");
     EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
     EXPECT_EQ(firstParseError("[program 1]\nchannel = square\n"),
-              "bank.txt:2: channel must be pulse, triangle, noise or a number, not \"square\"");
+              "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw or a number, not \"square\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
               "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");

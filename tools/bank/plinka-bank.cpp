@@ -9,6 +9,7 @@
 #include "FxFile.h"
 #include "TextBank.h"
 #include "WholeFile.h"
+#include "instrument/BankText.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
 #include "instrument/Identity.h"
@@ -28,7 +29,7 @@ constexpr const char* kUsage =
     "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
     "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
     "  plinka-bank default [-o BANK.txt] [--all]\n"
-    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel pulse|triangle|noise]\n"
+    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
     "                       [-o BANK.txt]\n"
     "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
     "\n"
@@ -40,7 +41,8 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
     "file errors.\n"
     "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
-    "default bank, playing the channel given (pulse); to-fti writes program N as a\n"
+    "default bank, playing the channel TYPE given (pulse, triangle, noise, sample,\n"
+    "vrc6-pulse or vrc6-saw; pulse if none); to-fti writes program N as a\n"
     "version 2.4 instrument. Both report on standard error what they could not\n"
     "carry over exactly.\n";
 
@@ -231,11 +233,12 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             program = static_cast<int>(value);
         } else if (argument == "--channel") {
             const std::string word = i + 1 < argc ? argv[++i] : "";
-            if (word != "pulse" && word != "triangle" && word != "noise") {
-                problem = "--channel takes pulse, triangle or noise";
+            const int32_t type = banktext::channelTypeOfWord(word);
+            if (type < 0) {
+                problem = "--channel takes pulse, triangle, noise, sample, vrc6-pulse or vrc6-saw";
                 return false;
             }
-            options.channel = word == "pulse" ? Pulse : word == "triangle" ? Triangle : Noise;
+            options.channel = type;
             channelGiven = true;
         } else if (argument == "--all") {
             options.allPrograms = true;
