@@ -23,6 +23,11 @@ constexpr bool isChannelType(int32_t value)
     return value >= 0 && value < kChannelTypeCount;
 }
 
+constexpr bool isVrc6Channel(int32_t channelType)
+{
+    return channelType == Vrc6Pulse || channelType == Vrc6Saw;
+}
+
 // Envelope kinds, in the order used by texts, compiled envelopes, voices,
 // editor controls and chunk tags.
 enum EnvelopeKind : int { Volume = 0, Arp, Pitch, HiPitch, Duty, kEnvelopeKindCount };
