@@ -13,11 +13,27 @@ namespace {
 
 constexpr int32_t kMaxVolume = 15;
 constexpr int32_t kMaxDuty = 3;
+constexpr int32_t kMaxVrc6Duty = 7;
+constexpr int32_t kMaxSawRate = 63;
+// A tracker's 16-step volume on the saw: 15 is rate 42, the loudest whose
+// accumulator never wraps, and the steps between are rounded to the nearest
+// rate. Each of the sixteen rates comes back as its volume.
+constexpr int32_t kLoudestCleanSawRate = 42;
 // The tracker counts notes from its C-0, which is Plinka's note 12.
 constexpr int32_t kTrackerNoteOffset = 12;
 constexpr int32_t kItemMin = -128;
 constexpr int32_t kItemMax = 127;
 constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
+
+int32_t sawRateOfVolume(int32_t volume)
+{
+    return (volume * kLoudestCleanSawRate * 2 + kMaxVolume) / (2 * kMaxVolume);
+}
+
+int32_t volumeOfSawRate(int32_t rate)
+{
+    return (rate * kMaxVolume * 2 + kLoudestCleanSawRate) / (2 * kLoudestCleanSawRate);
+}
 
 std::string defaultText(int kind)
 {
@@ -47,7 +63,14 @@ std::string markedText(const std::vector<int32_t>& values, bool fixed, size_t co
     return text;
 }
 
-std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<std::string>& notes)
+// What a sequence becomes depends on the program's channel and, for the
+// volume, on the instrument's type.
+struct Target {
+    int32_t channelType;
+    bool vrc6Instrument;
+};
+
+std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& target, std::vector<std::string>& notes)
 {
     const std::string name = banktext::kEnvelopeKindName[kind];
     const auto note = [&](const std::string& what) { notes.push_back(name + ": " + what); };
@@ -74,6 +97,14 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
         loop = fti::kNone;
     }
 
+    // A VRC6 instrument's volume may count 64 steps, meant for the saw's rate;
+    // everything else counts 16.
+    const bool saw = target.channelType == Vrc6Saw;
+    const bool volume64 = kind == Volume && target.vrc6Instrument && sequence.setting == fti::kVolume64Steps;
+    const int32_t maxVolume = saw && volume64 ? kMaxSawRate : kMaxVolume;
+    const int32_t maxDuty = isVrc6Channel(target.channelType) ? kMaxVrc6Duty : kMaxDuty;
+    bool rounded = false;
+
     std::vector<int32_t> values(count);
     bool fixed = false;
     bool clamped = false;
@@ -88,7 +119,16 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
         int32_t& value = values[i];
         switch (kind) {
         case Volume:
-            value = clampTo(item, 0, kMaxVolume);
+            if (volume64 && !saw) {
+                value = std::min(volumeOfSawRate(clampTo(item, 0, kMaxSawRate)), kMaxVolume);
+                rounded = rounded || sawRateOfVolume(value) != std::clamp<int32_t>(item, 0, kMaxSawRate);
+            } else {
+                value = clampTo(item, 0, maxVolume);
+                if (saw && !volume64) {
+                    rounded = rounded || value * kLoudestCleanSawRate % kMaxVolume != 0;
+                    value = sawRateOfVolume(value);
+                }
+            }
             break;
         case Arp:
             if (sequence.setting == fti::kArpFixed) {
@@ -108,7 +148,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
             previous += value;
             break;
         case Duty:
-            value = clampTo(item, 0, kMaxDuty);
+            value = clampTo(item, 0, maxDuty);
             break;
         default:
             value = item;
@@ -118,10 +158,18 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
     if (clamped)
         note(fixed ? "fixed notes outside @0..@127 moved to the nearest"
              : kind == Volume || kind == Duty
-                 ? "values outside 0.." + std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
+                 ? "values outside 0.." +
+                       std::to_string(kind == Volume ? (volume64 ? kMaxSawRate : kMaxVolume) : maxDuty) +
                        " moved to the nearest"
                  : "steps beyond -128..127, which a tracker sequence cannot hold, "
                    "moved to the nearest");
+    if (rounded)
+        note(saw ? "the tracker's 16 volume steps made into the saw's rates (volume 15 is rate 42), "
+                   "some rounded to the nearest rate"
+                 : "the 64-step volume made into 16 steps (rate 42 is volume 15), some rounded to the nearest "
+                   "step");
+    if (kind == Volume && target.vrc6Instrument && sequence.setting > fti::kVolume64Steps)
+        note("unknown volume setting " + std::to_string(sequence.setting) + ", read as 16 steps");
     if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
         note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
     if (kind == Arp && sequence.setting > fti::kArpRelative)
@@ -175,6 +223,13 @@ std::string counted(int32_t count, const char* thing)
 
 }  // namespace
 
+int32_t channelFor(const fti::Instrument& instrument, int32_t current)
+{
+    if (instrument.type == fti::kTypeVrc6)
+        return isVrc6Channel(current) ? current : Vrc6Pulse;
+    return isChannelType(current) ? current : Pulse;
+}
+
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
                std::vector<std::string>& notes)
 {
@@ -184,8 +239,10 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
     program.multi = 0;
+    const Target target{channelType, instrument.type == fti::kTypeVrc6};
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        copyTextField(program.envelopeText[kind], sequenceText(instrument.sequences[kind], kind, notes).c_str());
+        copyTextField(program.envelopeText[kind],
+                      sequenceText(instrument.sequences[kind], kind, target, notes).c_str());
     if (instrument.dpcmKeyCount != 0 || instrument.dpcmSampleCount != 0)
         notes.push_back("DPCM: " + counted(instrument.dpcmKeyCount, "key assignment") + " and " +
                         counted(instrument.dpcmSampleCount, "sample") + " left out; Plinka has no DPCM channel");
@@ -195,6 +252,7 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                  std::string& error)
 {
     instrument = {};
+    instrument.type = isVrc6Channel(program.channelType) ? fti::kTypeVrc6 : fti::kType2A03;
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
     const auto scratch = std::make_unique<Envelope>();
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
@@ -242,6 +300,18 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
             notes.push_back(name + ": fixed notes among steps from the note, which a tracker sequence cannot mix; "
                                    "they are written as step 0");
         sequence.setting = allFixed ? fti::kArpFixed : 0;
+        // The saw's rates go out as the tracker's 16 volume steps when each is
+        // one of the sixteen rates those make, else as a 64-step volume.
+        const bool saw = kind == Volume && program.channelType == Vrc6Saw;
+        const bool sixteenSteps =
+            saw && std::all_of(values.begin(), values.end(), [](int32_t rate) {
+                return rate >= 0 && rate <= kLoudestCleanSawRate && sawRateOfVolume(volumeOfSawRate(rate)) == rate;
+            });
+        if (saw && !sixteenSteps) {
+            sequence.setting = fti::kVolume64Steps;
+            notes.push_back(name + ": the saw's rates written as a 64-step volume, which trackers without it "
+                                   "read as 16 steps");
+        }
         bool clamped = false;
         for (size_t i = 0; i < values.size(); ++i) {
             int32_t value = values[i];
@@ -249,6 +319,8 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                 value -= kTrackerNoteOffset;
             else if (fixed[i])
                 value = 0;
+            else if (sixteenSteps)
+                value = volumeOfSawRate(value);
             sequence.items.push_back(itemOf(value, clamped));
         }
         if (clamped)

@@ -42,9 +42,10 @@ constexpr const char* kUsage =
     "file errors.\n"
     "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
     "default bank, playing the channel TYPE given (pulse, triangle, noise, sample,\n"
-    "vrc6-pulse or vrc6-saw; pulse if none); to-fti writes program N as a\n"
-    "version 2.4 instrument. Both report on standard error what they could not\n"
-    "carry over exactly.\n";
+    "vrc6-pulse or vrc6-saw; if none, pulse, or vrc6-pulse for a VRC6 instrument);\n"
+    "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
+    "channels). Both report on standard error what they could not carry over\n"
+    "exactly.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -62,6 +63,7 @@ struct Options {
     std::string output;
     int program = 0;  // 1-based; 0: not given
     int32_t channel = Pulse;
+    bool channelGiven = false;  // else each instrument's own: pulse, or VRC6 Pulse for a VRC6 one
     bool allPrograms = false;
     bool ignoreId = false;
 };
@@ -209,7 +211,7 @@ int writeFx(const Options& options, const textbank::State& state, fx::Kind kind)
 bool parseArguments(int argc, char** argv, Options& options, std::string& problem)
 {
     int& program = options.program;
-    bool channelGiven = false;
+    bool& channelGiven = options.channelGiven;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-o") {
@@ -324,7 +326,8 @@ int fromFti(const Options& options)
         if (!fti::read(bytes.data(), bytes.size(), instrument, error))
             return fileError(path + ": " + error);
         std::vector<std::string> notes;
-        fticonversion::toProgram(instrument, options.channel, state->programs[first + static_cast<int>(i)], notes);
+        const int32_t channel = options.channelGiven ? options.channel : fticonversion::channelFor(instrument, -1);
+        fticonversion::toProgram(instrument, channel, state->programs[first + static_cast<int>(i)], notes);
         for (const std::string& note : notes)
             report.push_back(path + ": " + note);
     }
