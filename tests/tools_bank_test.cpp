@@ -1288,6 +1288,81 @@ TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
                                         "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
 }
 
+TEST(FtiConversion, Vrc6WidthsAndTheSawsRatesComeInByTheProgramsChannel)
+{
+    struct Case {
+        int type;
+        int32_t channel;
+        int kind;
+        FtiSequence sequence;
+        std::string text;
+        std::string note;  // empty: exact
+    };
+    const std::string rounded = "Volume: the tracker's 16 volume steps made into the saw's rates (volume 15 is rate "
+                                "42), some rounded to the nearest rate";
+    const std::vector<Case> cases = {
+        {fti::kTypeVrc6, Vrc6Pulse, Duty, seq({0, 7, 9}), "0 7 7", "Duty: values outside 0..7 moved to the nearest"},
+        {fti::kType2A03, Vrc6Pulse, Duty, seq({5}), "5", ""},
+        {fti::kTypeVrc6, Pulse, Duty, seq({5}), "3", "Duty: values outside 0..3 moved to the nearest"},
+        {fti::kTypeVrc6, Vrc6Pulse, Volume, seq({15, 7}), "15 7", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({15, 10, 5, 0}), "42 28 14 0", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({1, 14}), "3 39", rounded},
+        {fti::kType2A03, Vrc6Saw, Volume, seq({15, 20}), "42 42", "Volume: values outside 0..15 moved to the nearest"},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({63, 43, 0}, -1, -1, fti::kVolume64Steps), "63 43 0", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({70}, -1, -1, fti::kVolume64Steps), "63",
+         "Volume: values outside 0..63 moved to the nearest"},
+        {fti::kTypeVrc6, Vrc6Pulse, Volume, seq({42, 28, 20, 0}, -1, -1, fti::kVolume64Steps), "15 10 7 0", ""},
+        {fti::kTypeVrc6, Vrc6Pulse, Volume, seq({21, 63}, -1, -1, fti::kVolume64Steps), "8 15",
+         "Volume: the 64-step volume made into 16 steps (rate 42 is volume 15), some rounded to the nearest step"},
+        {fti::kType2A03, Pulse, Volume, seq({9}, -1, -1, fti::kVolume64Steps), "9", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({5}, -1, -1, 2), "14",
+         "Volume: unknown volume setting 2, read as 16 steps"},
+    };
+    auto program = std::make_unique<Program>();
+    for (const Case& c : cases) {
+        fti::Instrument instrument;
+        instrument.type = c.type;
+        const FtiSequence& s = c.sequence;
+        instrument.sequences[c.kind] = {s.enabled, s.loop, s.release, s.setting,
+                                        std::vector<int8_t>(s.items.begin(), s.items.end())};
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, c.channel, *program, notes);
+        EXPECT_EQ(program->channelType, c.channel);
+        EXPECT_STREQ(program->envelopeText[c.kind], c.text.c_str()) << c.note;
+        EXPECT_EQ(notes, c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note}) << c.text;
+    }
+}
+
+TEST(FtiConversion, ASawExportsTheTrackers16VolumeStepsWhereTheyHoldItsRatesElse64)
+{
+    auto program = std::make_unique<Program>();
+    copyTextField(program->name, "Saw");
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        copyTextField(program->envelopeText[kind], "0");
+    copyTextField(program->envelopeText[Duty], "7 5");
+    program->channelType = Vrc6Saw;
+    const auto exported = [&](const char* volume, std::vector<std::string>& notes) {
+        copyTextField(program->envelopeText[Volume], volume);
+        fti::Instrument instrument;
+        std::string error;
+        EXPECT_TRUE(fticonversion::fromProgram(*program, instrument, notes, error)) << error;
+        EXPECT_EQ(instrument.type, fti::kTypeVrc6);
+        EXPECT_EQ(instrument.sequences[Duty].items, (std::vector<int8_t>{7, 5}));
+        return instrument.sequences[Volume];
+    };
+    std::vector<std::string> notes;
+    EXPECT_EQ(exported("42 | 20 3 0", notes), (fti::Sequence{true, 1, -1, fti::kVolume16Steps, {15, 7, 1, 0}}));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(exported("42 21", notes), (fti::Sequence{true, -1, -1, fti::kVolume64Steps, {42, 21}}));
+    EXPECT_EQ(exported("63", notes), (fti::Sequence{true, -1, -1, fti::kVolume64Steps, {63}}));
+    EXPECT_EQ(notes, std::vector<std::string>(2, "Volume: the saw's rates written as a 64-step volume, which trackers "
+                                                 "without it read as 16 steps"));
+    program->channelType = Vrc6Pulse;
+    notes.clear();
+    EXPECT_EQ(exported("15 7", notes), (fti::Sequence{true, -1, -1, 0, {15, 7}}));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+}
+
 TEST(FtiConversion, ExportWritesTheSequencesAndSaysWhatATrackerCannotHold)
 {
     auto program = std::make_unique<Program>();
@@ -1446,6 +1521,33 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
     EXPECT_EQ(again.err, "");
     EXPECT_EQ(slurp(dir / "again.txt"), text);
     EXPECT_EQ(slurp(dir / "tom.fti").substr(0, 7), "FTI2.4\x01");
+}
+
+TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
+{
+    FtiBuilder file;
+    file.type = 2;
+    file.name = "Castle";
+    file.sequences = {seq({15, 12, 9}, 2), seq({0, 12}), seq({0}), seq({0}), seq({7, 3})};
+    const Bytes bytes = file.bytes();
+    put("castle.fti", std::string(bytes.begin(), bytes.end()));
+    const ToolRun imported =
+        run("from-fti " + path("castle.fti") + " " + path("castle.fti") + " --program 30 -o " + path("imported.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, "");
+    const std::string text = slurp(dir / "imported.txt");
+    EXPECT_NE(text.find("[program 30]\nname = Castle\nchannel = vrc6-pulse\nmulti = no\nvolume = 15 12 | 9\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("duty = 7 3\n\n[program 31]\n"), std::string::npos) << text;
+
+    EXPECT_EQ(run("to-fti " + path("imported.txt") + " --program 30 -o " + path("again.fti")).status, 0);
+    EXPECT_EQ(slurp(dir / "again.fti"), std::string(bytes.begin(), bytes.end())) << "the same file, byte for byte";
+
+    const ToolRun saw = run("from-fti " + path("castle.fti") + " --channel vrc6-saw -o " + path("saw.txt"));
+    EXPECT_EQ(saw.err, path("castle.fti") + ": Volume: the tracker's 16 volume steps made into the saw's rates "
+                                            "(volume 15 is rate 42), some rounded to the nearest rate\n");
+    EXPECT_NE(slurp(dir / "saw.txt").find("channel = vrc6-saw\nmulti = no\nvolume = 42 34 | 25\n"), std::string::npos);
 }
 
 TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
