@@ -17,8 +17,12 @@ namespace {
 
 constexpr int32_t kBlock = 512;
 
-enum Scenario { Idle, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed };
-const char* const kScenarioNames[] = {"idle", "1 pulse", "8 pulse", "8 triangle", "8 noise", "8 mixed"};
+enum Scenario { Idle, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed, EightVrc6Pulse, EightVrc6Saw };
+const char* const kScenarioNames[] = {"idle",    "1 pulse", "8 pulse",      "8 triangle",
+                                      "8 noise", "8 mixed", "8 vrc6 pulse", "8 vrc6 saw"};
+// Programs the factory bank leaves at their defaults, given the VRC6's channels.
+constexpr int32_t kVrc6PulseProgram = 9;
+constexpr int32_t kVrc6SawProgram = 10;
 
 struct Bank {
     ProgramBank programs;
@@ -28,6 +32,10 @@ std::unique_ptr<Bank> compiledFactoryBank()
 {
     auto bank = std::make_unique<Bank>();
     buildDefaultBank(bank->programs);
+    bank->programs[kVrc6PulseProgram].channelType = Vrc6Pulse;
+    copyTextField(bank->programs[kVrc6PulseProgram].envelopeText[Duty], "3");
+    bank->programs[kVrc6SawProgram].channelType = Vrc6Saw;
+    copyTextField(bank->programs[kVrc6SawProgram].envelopeText[Volume], "42");
     compileAllEnvelopes(bank->programs);
     return bank;
 }
@@ -37,12 +45,17 @@ int voicesOf(Scenario scenario)
     return scenario == Idle ? 0 : scenario == OnePulse ? 1 : 8;
 }
 
-// The program (factory 2 pulse, 3 triangle, 4 noise) and key of voice i; the
-// voices play on channels 0..7, each set to its program.
+// The program (factory 2 pulse, 3 triangle, 4 noise, or a VRC6 one) and key
+// of voice i; the voices play on channels 0..7, each set to its program.
 void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
 {
     const int32_t programs[] = {2, 3, 4};
-    program = scenario == EightTriangle ? 3 : scenario == EightNoise ? 4 : scenario == EightMixed ? programs[i % 3] : 2;
+    program = scenario == EightTriangle    ? 3
+              : scenario == EightNoise     ? 4
+              : scenario == EightMixed     ? programs[i % 3]
+              : scenario == EightVrc6Pulse ? kVrc6PulseProgram
+              : scenario == EightVrc6Saw   ? kVrc6SawProgram
+                                           : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
 }
 
@@ -105,7 +118,7 @@ void oracleBench(benchmark::State& state)
 
 void scenarios(benchmark::internal::Benchmark* bench)
 {
-    for (int scenario = Idle; scenario <= EightMixed; ++scenario)
+    for (int scenario = Idle; scenario <= EightVrc6Saw; ++scenario)
         for (int rate : {44100, 48000, 96000, 192000})
             bench->Args({scenario, rate});
     bench->Unit(benchmark::kMillisecond);
