@@ -12,7 +12,6 @@ namespace {
 constexpr double pulse_level = 0.1128;
 
 constexpr unsigned pulse1_page = 0x9;
-constexpr unsigned pulse2_page = 0xA;
 constexpr unsigned saw_page = 0xB;
 constexpr unsigned frequency_control_addr = 0x9003;
 constexpr int saw_index = 2;
