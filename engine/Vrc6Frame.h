@@ -49,7 +49,7 @@ void writeVrc6Frame(Voice& voice, Chip& chip, int32_t pulseVolume, int32_t perio
         saw ? scaleChipVolume(std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxVrc6SawRate), controllers)
             : pulseVolume;
     const bool sounding = level != 0 && period >= 0;
-    const int32_t channel = saw ? kVrc6SawBit : kVrc6PulseBit;
+    const int32_t channelBit = saw ? kVrc6SawBit : kVrc6PulseBit;
 
     auto write = [&chip](unsigned address, int data) {
         chip.write_time += 4;
@@ -60,7 +60,7 @@ void writeVrc6Frame(Voice& voice, Chip& chip, int32_t pulseVolume, int32_t perio
     chip.write_time += 4;
     chip.chip.write_register(chip.write_time, 0x4015, 0x00);
     voice.lastPeriodHigh = -1;
-    silenceVrc6(chip, sounding ? channel : 0);
+    silenceVrc6(chip, sounding ? channelBit : 0);
     if (!sounding)
         return;
     if (saw) {
@@ -75,5 +75,5 @@ void writeVrc6Frame(Voice& voice, Chip& chip, int32_t pulseVolume, int32_t perio
         // only a disable restarts it.
         write(0x9002, kVrc6EnableBit | period >> 8);
     }
-    chip.vrc6_enables = channel;
+    chip.vrc6_enables = channelBit;
 }
