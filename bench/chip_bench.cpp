@@ -1,5 +1,5 @@
 // Speed of one voice's chip: emulated chip-seconds per CPU second for each
-// channel the instrument plays, driven frame by frame as the engine drives it
+// channel the instrument plays (the 2A03's and the VRC6's), driven frame by frame as the engine drives it
 // (a few writes, end_frame, then every sample read), and the cost per sample
 // of reading the buffer in one run or one sample at a time.
 #include "chip/VoiceChip.h"
@@ -21,10 +21,16 @@ struct Reg_Write {
     int data;
 };
 
+// Addresses from $9000 on are the VRC6's.
 void write(VoiceChip& voice, std::initializer_list<Reg_Write> writes)
 {
-    for (const Reg_Write& w : writes)
-        voice.chip.write_register(voice.write_time += 4, w.addr, w.data);
+    for (const Reg_Write& w : writes) {
+        voice.write_time += 4;
+        if (w.addr >= 0x9000)
+            voice.vrc6.write_register(voice.write_time, w.addr, w.data);
+        else
+            voice.chip.write_register(voice.write_time, w.addr, w.data);
+    }
 }
 
 // `first` goes into the first frame only (enable, then length and period
@@ -78,6 +84,19 @@ void BM_NoiseFastest(benchmark::State& state)
     playChannel(state, {{0x4015, 0x08}, {0x400F, 0x08}}, {{0x4015, 0x08}, {0x400C, 0x3F}, {0x400E, 0x00}});
 }
 
+// The VRC6 as a VRC6 Pulse voice plays it, the 2A03 silent beside it: period
+// 253 gives 1789773 / (16 * 254) = 440.4 Hz, duty 4/16.
+void BM_Vrc6PulseA440(benchmark::State& state)
+{
+    playChannel(state, {}, {{0x4015, 0x00}, {0x9000, 0x3F}, {0x9001, 253}, {0x9002, 0x80}});
+}
+
+// Period 289 gives 1789773 / (14 * 290) = 440.8 Hz; rate 42, the loudest clean saw.
+void BM_Vrc6SawA440(benchmark::State& state)
+{
+    playChannel(state, {}, {{0x4015, 0x00}, {0xB000, 42}, {0xB001, 289 & 0xFF}, {0xB002, 0x80 | 289 >> 8}});
+}
+
 // Read-out alone: a frame's worth of cells integrated per iteration.
 void readFrames(benchmark::State& state, long perCall)
 {
@@ -116,6 +135,8 @@ void BM_ReadOneSampleAtATime(benchmark::State& state)
 BENCHMARK(BM_PulseA440);
 BENCHMARK(BM_TriangleA440);
 BENCHMARK(BM_NoiseFastest);
+BENCHMARK(BM_Vrc6PulseA440);
+BENCHMARK(BM_Vrc6SawA440);
 BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
 

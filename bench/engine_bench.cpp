@@ -27,9 +27,12 @@ namespace {
 constexpr int32_t kBlock = 512;
 constexpr float kPluginRate = 44100.0f;
 
-enum Scenario { Idle, Ended, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed };
-const char* const kScenarioNames[] = {"idle",       "after 8 ended", "1 pulse", "8 pulse",
-                                      "8 triangle", "8 noise",       "8 mixed"};
+enum Scenario { Idle, Ended, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed, EightVrc6Pulse, EightVrc6Saw };
+const char* const kScenarioNames[] = {"idle",    "after 8 ended", "1 pulse", "8 pulse",      "8 triangle",
+                                      "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw"};
+// Programs the factory bank leaves at their defaults, given the VRC6's channels.
+constexpr int32_t kVrc6PulseProgram = 9;
+constexpr int32_t kVrc6SawProgram = 10;
 
 // Blocks the ended voices sound before their keys go up, and after, before
 // the measured ones: their chips have run dry by then.
@@ -44,6 +47,10 @@ std::unique_ptr<Bank> compiledFactoryBank()
 {
     auto bank = std::make_unique<Bank>();
     buildDefaultBank(bank->programs);
+    bank->programs[kVrc6PulseProgram].channelType = Vrc6Pulse;
+    copyTextField(bank->programs[kVrc6PulseProgram].envelopeText[Duty], "3");
+    bank->programs[kVrc6SawProgram].channelType = Vrc6Saw;
+    copyTextField(bank->programs[kVrc6SawProgram].envelopeText[Volume], "42");
     compileAllEnvelopes(bank->programs);
     return bank;
 }
@@ -53,13 +60,18 @@ int voicesOf(Scenario scenario)
     return scenario == Idle ? 0 : scenario == OnePulse ? 1 : 8;
 }
 
-// The program (factory 2 pulse, 3 triangle, 4 noise) and key of voice i; the
-// voices play on channels 0..7, each set to its program.
+// The program (factory 2 pulse, 3 triangle, 4 noise, or a VRC6 one) and key
+// of voice i; the voices play on channels 0..7, each set to its program.
 void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
 {
     const int32_t programs[] = {2, 3, 4};
     const bool mixed = scenario == EightMixed || scenario == Ended;
-    program = scenario == EightTriangle ? 3 : scenario == EightNoise ? 4 : mixed ? programs[i % 3] : 2;
+    program = scenario == EightTriangle    ? 3
+              : scenario == EightNoise     ? 4
+              : mixed                      ? programs[i % 3]
+              : scenario == EightVrc6Pulse ? kVrc6PulseProgram
+              : scenario == EightVrc6Saw   ? kVrc6SawProgram
+                                           : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
 }
 
@@ -163,7 +175,7 @@ void oracleBench(benchmark::State& state)
 
 void scenarios(benchmark::internal::Benchmark* bench)
 {
-    for (int scenario = Idle; scenario <= EightMixed; ++scenario)
+    for (int scenario = Idle; scenario <= EightVrc6Saw; ++scenario)
         for (int rate : {44100, 48000, 96000, 192000})
             bench->Args({scenario, rate});
     bench->Unit(benchmark::kMillisecond);

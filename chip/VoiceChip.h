@@ -1,11 +1,13 @@
-// One voice's chip: a Chip_Apu with its own Band_Buffer and the frame
-// bookkeeping the engine drives it with. Per frame the engine writes registers
-// at write_time 4, 8, 12, ..., calls end_frame(), then reads the buffer until
-// it is empty.
+// One voice's chip: a Chip_Apu and a Chip_Vrc6 sharing one Band_Buffer, and
+// the frame bookkeeping the engine drives them with. Per frame the engine
+// writes registers at write_time 4, 8, 12, ..., calls end_frame(), then reads
+// the buffer until it is empty. The VRC6 runs only in frames where it has
+// something to do: while a voice plays 2A03 channels it costs nothing.
 #pragma once
 
 #include "chip/apu/Band_Buffer.h"
 #include "chip/apu/Chip_Apu.h"
+#include "chip/vrc6/Chip_Vrc6.h"
 
 #include <cstdint>
 
@@ -30,7 +32,11 @@ public:
     void end_frame();
 
     Chip_Apu chip;
+    Chip_Vrc6 vrc6;
     Band_Buffer buffer;
     int32_t write_time = 0;  // chip time of the last register write in this frame
     int32_t frame_length = initial_frame_length;
+    // The VRC6 channels the engine has left enabled ($x002 bit 7), so that it
+    // knows what to silence: bit 0 pulse 1, bit 1 pulse 2, bit 2 sawtooth.
+    int32_t vrc6_enables = 0;
 };

@@ -8,6 +8,18 @@
 #include <cstring>
 #include <utility>
 
+namespace {
+
+int32_t channelTypeOfButton(int control)
+{
+    for (int32_t type = 0; type < kChannelTypeCount; ++type)
+        if (kChannelTypeButton[type] == control)
+            return type;
+    return -1;
+}
+
+}  // namespace
+
 EditorModel::EditorModel(Instrument& instrument, ProgramChangeNotice notice, void* context)
     : instrument_(instrument), notice_(notice), context_(context)
 {
@@ -59,12 +71,11 @@ bool EditorModel::isSelected(int control) const
         return instrument_.isMulti(shownProgram_);
     case kControllersButton:
         return instrument_.midiControllers();
-    case kPulseButton:
-    case kTriangleButton:
-    case kNoiseButton:
-        return instrument_.channelType(shownProgram_) == control - kPulseButton;
-    default:
-        return false;  // the "+" and "-" buttons never are
+    default: {
+        // A channel type's button, or a "+" or "-", which never is.
+        const int32_t type = channelTypeOfButton(control);
+        return type >= 0 && type == instrument_.channelType(shownProgram_);
+    }
     }
 }
 
@@ -92,14 +103,16 @@ void EditorModel::editEnvelope(int kind, const char* text)
 
 void EditorModel::click(int control)
 {
+    if (const int32_t type = channelTypeOfButton(control); type >= 0) {
+        const bool edited = instrument_.channelType(shownProgram_) != type;
+        instrument_.setChannelType(shownProgram_, type);
+        statusChanged();
+        if (edited)
+            instrument_.noteStateEdited();
+        return;
+    }
     bool edited = true;
     switch (control) {
-    case kPulseButton:
-    case kTriangleButton:
-    case kNoiseButton:
-        edited = instrument_.channelType(shownProgram_) != control - kPulseButton;
-        instrument_.setChannelType(shownProgram_, control - kPulseButton);
-        break;
     case kMultiButton:
         instrument_.toggleMulti(shownProgram_);
         break;

@@ -33,7 +33,14 @@ enum EditorControl : int {
     kPolyphonyDownButton = 1012,
     kStatusLabel = 1013,
     kControllersButton = 1015,  // whether the keyboard's controllers are played
+    kSampleButton = 1016,
+    kVrc6PulseButton = 1017,
+    kVrc6SawButton = 1018,
 };
+
+// The button of each channel type, in ChannelType order.
+inline constexpr int kChannelTypeButton[kChannelTypeCount] = {kPulseButton,  kTriangleButton,  kNoiseButton,
+                                                              kSampleButton, kVrc6PulseButton, kVrc6SawButton};
 
 constexpr int32_t kGainSliderMax = 200;  // the slider shows 200 - gain: up is louder
 

@@ -9,7 +9,7 @@
 class EditorModel;
 
 constexpr int kEditorWidth = 595;
-constexpr int kEditorHeight = 255;
+constexpr int kEditorHeight = 285;
 
 class EditorWindow {
 public:

@@ -112,10 +112,10 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
         outcome.compileError = instrument.editBank([&](ProgramBank& bank) {
             for (size_t i = 0; i < stored; ++i) {
                 // A tracker instrument names no channel: the program keeps its
-                // own, so a drum dropped on a noise program stays noise.
+                // own, so a drum dropped on a noise program stays noise (a
+                // VRC6 instrument keeps a VRC6 channel, else plays VRC6 Pulse).
                 Program& program = bank[first + static_cast<int32_t>(i)];
-                const int32_t channel =
-                    program.channelType >= Pulse && program.channelType <= Noise ? program.channelType : Pulse;
+                const int32_t channel = fticonversion::channelFor(good[i]->instrument, program.channelType);
                 fticonversion::toProgram(good[i]->instrument, channel, program, good[i]->notes);
             }
         });

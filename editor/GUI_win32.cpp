@@ -28,12 +28,9 @@ constexpr DWORD kSliderStyle = WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_BOTH | TBS
 constexpr WPARAM kEditLimit = 1024;  // a 1024th character shows, but the program keeps 1023
 constexpr LPARAM kSliderPageSize = 4;
 
-const char* const kEnvelopeNames[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:", "Duty:"};
-
-HWND createControl(HWND parent, const char* className, const char* text, DWORD style, int id, int x, int y, int width,
-                   int height)
+HWND createControl(HWND parent, const char* className, const char* text, DWORD style, int id, const EditorArea& area)
 {
-    return CreateWindowExA(0, className, text, style, x, y, width, height, parent,
+    return CreateWindowExA(0, className, text, style, area.x, area.y, area.width, area.height, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module(), nullptr);
 }
 
@@ -99,32 +96,22 @@ bool GUI::open(void* parentWindow)
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        envelopeLabel[kind] = createControl(window, "static", "ST_U", kLabelStyle, 0, 10, 12 + 30 * kind, 60, 25);
+        envelopeLabel[kind] = createControl(window, "static", "ST_U", kLabelStyle, 0, envelopeLabelArea(kind));
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        SetWindowTextA(envelopeLabel[kind], kEnvelopeNames[kind]);
+        SetWindowTextA(envelopeLabel[kind], kEnvelopeLabelText[kind]);
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        envelopeEdit[kind] = createControl(window, "edit", "0", kEditStyle, 0, 80, 10 + 30 * kind, 475, 25);
+        envelopeEdit[kind] = createControl(window, "edit", "0", kEditStyle, 0, envelopeFieldArea(kind));
     for (HWND edit : envelopeEdit)
         SendMessageA(edit, EM_LIMITTEXT, kEditLimit, 0);
-    pulseButton = createControl(window, "button", "Pulse", kButtonStyle, kPulseButton, 80, 170, 60, 24);
-    triangleButton = createControl(window, "button", "Triangle", kButtonStyle, kTriangleButton, 145, 170, 60, 24);
-    noiseButton = createControl(window, "button", "Noise", kButtonStyle, kNoiseButton, 210, 170, 60, 24);
-    multiButton = createControl(window, "button", "Multi", kButtonStyle, kMultiButton, 300, 170, 60, 24);
-    ntscButton = createControl(window, "button", "NTSC", kButtonStyle, kNtscButton, 390, 170, 60, 24);
-    palButton = createControl(window, "button", "PAL", kButtonStyle, kPalButton, 455, 170, 60, 24);
-    gainSlider = createControl(window, TRACKBAR_CLASSA, "Gain", kSliderStyle, kGainSlider, 565, 0, 30, 200);
+    for (size_t i = 0; i < std::size(kEditorButtons); ++i)
+        buttons[i] = createControl(window, "button", kEditorButtons[i].text, kButtonStyle, kEditorButtons[i].id,
+                                   kEditorButtons[i].area);
+    gainSlider = createControl(window, TRACKBAR_CLASSA, "Gain", kSliderStyle, kGainSlider, kGainSliderArea);
     SendMessageA(gainSlider, TBM_SETRANGE, TRUE, MAKELPARAM(0, kGainSliderMax));
     SendMessageA(gainSlider, TBM_SETPAGESIZE, 0, kSliderPageSize);
-    midiChannelLabel = createControl(window, "static", "ST_U", kLabelStyle, kMidiChannelLabel, 10, 204, 70, 25);
-    midiChannelUpButton = createControl(window, "button", "+", kButtonStyle, kMidiChannelUpButton, 80, 200, 25, 25);
-    midiChannelDownButton =
-        createControl(window, "button", "-", kButtonStyle, kMidiChannelDownButton, 110, 200, 25, 25);
-    polyphonyLabel = createControl(window, "static", "ST_U", kLabelStyle, kPolyphonyLabel, 160, 204, 90, 25);
-    polyphonyUpButton = createControl(window, "button", "+", kButtonStyle, kPolyphonyUpButton, 250, 200, 25, 25);
-    polyphonyDownButton = createControl(window, "button", "-", kButtonStyle, kPolyphonyDownButton, 280, 200, 25, 25);
-    controllersButton =
-        createControl(window, "button", "Controllers", kButtonStyle, kControllersButton, 330, 200, 90, 25);
-    statusLabel = createControl(window, "static", "ST_U", kLabelStyle, kStatusLabel, 10, 234, 575, 20);
+    midiChannelLabel = createControl(window, "static", "ST_U", kLabelStyle, kMidiChannelLabel, kMidiChannelArea);
+    polyphonyLabel = createControl(window, "static", "ST_U", kLabelStyle, kPolyphonyLabel, kPolyphonyArea);
+    statusLabel = createControl(window, "static", "ST_U", kLabelStyle, kStatusLabel, kStatusArea);
     // Tracker instruments dropped from Explorer arrive as WM_DROPFILES.
     DragAcceptFiles(window, TRUE);
 
@@ -138,9 +125,9 @@ void GUI::close()
         destroy(label);
     for (HWND& edit : envelopeEdit)
         destroy(edit);
-    for (HWND* control : {&pulseButton, &triangleButton, &noiseButton, &ntscButton, &palButton, &multiButton,
-                          &controllersButton, &gainSlider, &midiChannelLabel, &polyphonyLabel, &midiChannelUpButton,
-                          &midiChannelDownButton, &polyphonyUpButton, &polyphonyDownButton, &statusLabel, &window})
+    for (HWND& button : buttons)
+        destroy(button);
+    for (HWND* control : {&gainSlider, &midiChannelLabel, &polyphonyLabel, &statusLabel, &window})
         destroy(*control);
 }
 
@@ -165,9 +152,8 @@ void GUI::idle()
         SetWindowTextA(polyphonyLabel, text);
         setUtf8Text(statusLabel, model.statusText());
         // Repainted with their current highlights and marks.
-        for (HWND control :
-             {multiButton, ntscButton, palButton, pulseButton, triangleButton, noiseButton, controllersButton})
-            InvalidateRect(control, nullptr, TRUE);
+        for (HWND button : buttons)
+            InvalidateRect(button, nullptr, TRUE);
         for (HWND label : envelopeLabel)
             InvalidateRect(label, nullptr, TRUE);
     }

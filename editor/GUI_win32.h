@@ -4,7 +4,10 @@
 // destroys the windows and carries messages between them and the model.
 #pragma once
 
+#include "EditorLayout.h"
 #include "EditorWindow.h"
+
+#include <iterator>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -30,19 +33,9 @@ public:
     HWND window = nullptr;
     HWND envelopeLabel[5] = {};
     HWND envelopeEdit[5] = {};
-    HWND pulseButton = nullptr;
-    HWND triangleButton = nullptr;
-    HWND noiseButton = nullptr;
-    HWND ntscButton = nullptr;
-    HWND palButton = nullptr;
-    HWND multiButton = nullptr;
-    HWND controllersButton = nullptr;
+    HWND buttons[std::size(kEditorButtons)] = {};  // in the layout's order
     HWND midiChannelLabel = nullptr;
     HWND polyphonyLabel = nullptr;
-    HWND midiChannelUpButton = nullptr;
-    HWND midiChannelDownButton = nullptr;
-    HWND polyphonyUpButton = nullptr;
-    HWND polyphonyDownButton = nullptr;
     HWND statusLabel = nullptr;
     HWND gainSlider = nullptr;
 

@@ -180,18 +180,18 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
 {
     if (button == Button4 || button == Button5) {
         // A wheel step is a gesture of its own.
-        if (kSlider.contains(x, y) && stepSlider(button == Button4 ? -1 : 1))
+        if (kGainSliderArea.contains(x, y) && stepSlider(button == Button4 ? -1 : 1))
             model_.releaseGainSlider();
         return;
     }
     int control = 0;
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        if (fieldArea(kind).contains(x, y))
+        if (envelopeFieldArea(kind).contains(x, y))
             control = kind + 1;  // fields count from 1 here, buttons have their ids
-    for (const Button& b : kButtons)
+    for (const EditorButton& b : kEditorButtons)
         if (b.area.contains(x, y))
             control = b.id;
-    if (kSlider.contains(x, y))
+    if (kGainSliderArea.contains(x, y))
         control = kGainSlider;
     if (control == 0)
         return;
@@ -212,7 +212,7 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
         const int kind = control - 1;
         TextField& field = fields_[kind];
         focusField(kind, time);
-        const double fieldX = x - fieldArea(kind).x - kFieldInset;
+        const double fieldX = x - envelopeFieldArea(kind).x - kFieldInset;
         if (button == Button2) {
             // X's middle-click paste of the PRIMARY selection, where the click is.
             field.press(fieldX, false, measureText_);
@@ -261,7 +261,7 @@ void X11Editor::release(int x, int y)
     if (was == Drag::Slider || was == Drag::SliderPage)
         model_.releaseGainSlider();  // the drag was one gesture
     if (was == Drag::Button) {
-        for (const Button& b : kButtons)
+        for (const EditorButton& b : kEditorButtons)
             if (b.id == dragControl_ && b.area.contains(x, y))
                 model_.click(b.id);
     }
@@ -270,7 +270,7 @@ void X11Editor::release(int x, int y)
 void X11Editor::motion(int x, int y)
 {
     if (drag_ == Drag::Field) {
-        fields_[dragControl_].drag(x - fieldArea(dragControl_).x - kFieldInset, measureText_);
+        fields_[dragControl_].drag(x - envelopeFieldArea(dragControl_).x - kFieldInset, measureText_);
         caretMoved(dragControl_, true);
     } else if (drag_ == Drag::Slider) {
         setSliderFromY(y);

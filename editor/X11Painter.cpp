@@ -19,7 +19,6 @@ using namespace x11layout;
 
 namespace {
 
-const char* const kEnvelopeNames[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:", "Duty:"};
 
 // Button text sits this far below the top edge; corners are rounded as
 // RoundRect's five-pixel ellipse.
@@ -137,7 +136,7 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
     cairo_paint(cr);
 
     // Labels: top left, as static controls draw; an empty envelope's text on yellow.
-    auto label = [&](const Area& area, const char* text, bool marked) {
+    auto label = [&](const EditorArea& area, const char* text, bool marked) {
         if (marked) {
             setColour(cr, kEmptyEnvelope);
             cairo_rectangle(cr, area.x, area.y, std::ceil(textWidth(cr, text)), std::ceil(font.height));
@@ -148,7 +147,7 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
         cairo_show_text(cr, text);
     };
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        label(envelopeLabelArea(kind), kEnvelopeNames[kind], model.envelopeIsEmpty(kind));
+        label(envelopeLabelArea(kind), kEnvelopeLabelText[kind], model.envelopeIsEmpty(kind));
     char shown[32];
     model.midiChannelText(shown);
     label(kMidiChannelArea, shown, false);
@@ -158,7 +157,7 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
 
     // Fields: white with a one-pixel border; the selection and caret while focused.
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-        const Area area = fieldArea(kind);
+        const EditorArea area = envelopeFieldArea(kind);
         const TextField& field = scene.fields[kind];
         setColour(cr, kWhite);
         cairo_rectangle(cr, area.x, area.y, area.width, area.height);
@@ -200,7 +199,7 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
     }
 
     // Buttons: RoundRect in the face colour, or the shadow colour when selected.
-    for (const Button& b : kButtons) {
+    for (const EditorButton& b : kEditorButtons) {
         const bool pushed = scene.pushedButton == b.id;
         setColour(cr, model.isSelected(b.id) || pushed ? kShadow : kFace);
         roundedRectangle(cr, b.area.x + 0.5, b.area.y + 0.5, b.area.width - 1, b.area.height - 1, kCornerRadius);

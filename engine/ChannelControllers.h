@@ -27,8 +27,9 @@ struct ChannelControllers {
     }
 };
 
-// The chip volume 0..15 scaled by (volume/127)^2 (expression/127)^2, rounded
-// to the nearest of the chip's steps, halves up: exact at 127 and 127.
+// The chip volume 0..15 (or the VRC6 saw's rate 0..63) scaled by
+// (volume/127)^2 (expression/127)^2, rounded to the nearest of the chip's
+// steps, halves up: exact at 127 and 127.
 int32_t scaleChipVolume(int32_t chipVolume, const ChannelControllers& controllers);
 
 // The wheel's vibrato for a voice's frame, in semitones: a sine of about 6 Hz

@@ -6,7 +6,8 @@
 
 namespace {
 
-constexpr int32_t kMaxPeriod = 2047;
+constexpr int32_t kMaxPeriod = 2047;      // the 2A03's 11 bits
+constexpr int32_t kMaxVrc6Period = 4095;  // the VRC6's 12
 constexpr int32_t kMaxChipVolume = 15;
 
 // Takes the step at the envelope's position. While the key is held (or the
@@ -63,12 +64,15 @@ int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t ar
     // floor, 0, it shares with every power above about 2^8: the offset alone
     // decides then. (Rounding it to float would make it infinite.)
     const double r = power > std::numeric_limits<float>::max() ? power : static_cast<double>(static_cast<float>(power));
-    const double divisions = channelType == Triangle ? 32.0 : 16.0;
+    // Clocks per cycle for each clock of the period: the triangle's 32 steps,
+    // the saw's 14, the pulses' 16.
+    const double divisions = channelType == Triangle ? 32.0 : channelType == Vrc6Saw ? 14.0 : 16.0;
+    const int32_t maxPeriod = channelType == Vrc6Pulse || channelType == Vrc6Saw ? kMaxVrc6Period : kMaxPeriod;
     const double q = static_cast<double>(clockRate) / (r * 440.0 * divisions);
     if (!(q < 2147483648.0))
         return -1;  // no offset brings it back into range; and the conversion stays defined
     const int64_t period = static_cast<int64_t>(q) + pitchOffset - 1;
-    return period >= 0 && period <= kMaxPeriod ? static_cast<int32_t>(period) : -1;
+    return period >= 0 && period <= maxPeriod ? static_cast<int32_t>(period) : -1;
 }
 
 int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset)

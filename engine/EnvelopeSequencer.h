@@ -1,12 +1,14 @@
 // One chip frame of one voice: the voice takes the next step of each of its
 // five envelopes and writes its chip's registers for the frame, then the chip
-// ends the frame. The only place where the engine drives a chip.
+// ends the frame. The only place where the engine drives a chip (its VRC6
+// part is in Vrc6Frame.h).
 #pragma once
 
 #include "BankSnapshot.h"
 #include "ChannelControllers.h"
 #include "EnvelopeCompiler.h"
 #include "Voice.h"
+#include "Vrc6Frame.h"
 
 #include <cstdint>
 
@@ -19,8 +21,10 @@ constexpr int32_t kPalFrameRate = 50;
 // here, far outside every period, so that no sum with it can overflow.
 constexpr int32_t kPitchOffsetLimit = 1 << 30;
 
-// The 11-bit timer period of a pulse or triangle note (-1 when it lies outside
-// 0..2047, or for a NaN bend).
+// The timer period of a note on a pulse, triangle, VRC6 pulse or VRC6 saw:
+// clock / (d f) truncated, less 1, plus the offset, with d 16, 32, 16 or 14
+// clocks per cycle for each of the period; -1 when it lies outside the
+// channel's 11 bits (0..2047), 12 for the VRC6 (0..4095), or for a NaN bend.
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate);
 
@@ -35,7 +39,8 @@ int32_t stepEnvelopes(Voice& voice, const ProgramSound& program);
 
 // Steps a busy voice one frame and renders that frame into its chip's buffer;
 // does nothing for a free voice. The chip is a VoiceChip, or anything with its
-// write_time, chip.write_register() and end_frame() (the tests record writes).
+// write_time, chip.write_register(), vrc6.write_register(), vrc6_enables and
+// end_frame() (the tests record writes).
 // The channel's controllers scale the volume and add the wheel's vibrato.
 template <class Chip>
 void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float channelBend, int32_t clockRate,
@@ -53,6 +58,12 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
     if (isFixedNote(arp)) {
         note = arp - kFixedNoteBase;
         arp = 0;
+    }
+    if (isVrc6Channel(voice.channelType)) {
+        const int32_t period = periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate);
+        writeVrc6Frame(voice, chip, vol, period, controllers);
+        chip.end_frame();
+        return;
     }
 
     bool silent = vol == 0;
@@ -96,6 +107,7 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
         write(0x400E, ((voice.dutyValue & 1) * 128) | noiseIndexFromNote(note, arp, voice.pitchOffset));
         write(0x400F, 0x00);  // reloads the length counter, restarts the envelope
     }
+    silenceVrc6(chip);  // after a VRC6 program on this voice
     // A channel type that no chip channel has writes nothing and only ends the frame.
     chip.end_frame();
 }

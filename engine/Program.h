@@ -12,8 +12,21 @@ constexpr int kMidiChannelCount = 16;
 constexpr size_t kProgramNameSize = 32;     // 31 characters and the terminator
 constexpr size_t kEnvelopeTextSize = 1024;  // 1023 characters and the terminator
 
-// The chip channel a program plays.
-enum ChannelType : int32_t { Pulse = 0, Triangle = 1, Noise = 2 };
+// The chip channel a program plays: the 2A03's four (its delta-modulation
+// channel plays samples) and the VRC6 expansion chip's pulse and sawtooth.
+// The values are stored in songs.
+enum ChannelType : int32_t { Pulse = 0, Triangle = 1, Noise = 2, Sample = 3, Vrc6Pulse = 4, Vrc6Saw = 5 };
+constexpr int32_t kChannelTypeCount = 6;
+
+constexpr bool isChannelType(int32_t value)
+{
+    return value >= 0 && value < kChannelTypeCount;
+}
+
+constexpr bool isVrc6Channel(int32_t channelType)
+{
+    return channelType == Vrc6Pulse || channelType == Vrc6Saw;
+}
 
 // Envelope kinds, in the order used by texts, compiled envelopes, voices,
 // editor controls and chunk tags.

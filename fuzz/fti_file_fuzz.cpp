@@ -24,7 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     check(instrument.name.size() <= static_cast<size_t>(fti::kMaxNameBytes));
     std::vector<std::string> notes;
-    fticonversion::toProgram(instrument, Pulse, *first, notes);
+    // The channel depends on the input too: the VRC6's take other ranges.
+    constexpr int32_t channels[] = {Pulse, Triangle, Noise, Vrc6Pulse, Vrc6Saw};
+    fticonversion::toProgram(instrument, fticonversion::channelFor(instrument, channels[size % 5]), *first, notes);
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         check(compileEnvelopeOfKind(first->envelopeText[kind], *envelope, kind) == nullptr);
 
@@ -34,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fti::Instrument reread;
     check(fti::read(bytes.data(), bytes.size(), reread, error));
     check(reread == exported);
-    fticonversion::toProgram(reread, Pulse, *again, notes);
+    fticonversion::toProgram(reread, first->channelType, *again, notes);
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         check(std::strcmp(again->envelopeText[kind], first->envelopeText[kind]) == 0);
     check(std::strcmp(again->name, first->name) == 0);

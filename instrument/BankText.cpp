@@ -4,6 +4,14 @@
 
 namespace banktext {
 
+int32_t channelTypeOfWord(std::string_view word)
+{
+    for (int32_t type = 0; type < kChannelTypeCount; ++type)
+        if (word == kChannelWord[type])
+            return type;
+    return -1;
+}
+
 std::string quoted(std::string_view value)
 {
     std::string out = "\"";

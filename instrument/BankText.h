@@ -13,6 +13,14 @@ namespace banktext {
 // The names the texts and the messages use, in EnvelopeKind order.
 inline constexpr const char* kEnvelopeKindName[kEnvelopeKindCount] = {"Volume", "Arp", "Pitch", "Hi-Pitch", "Duty"};
 
+// The channel types' words in text banks and on the command line, in
+// ChannelType order.
+inline constexpr const char* kChannelWord[kChannelTypeCount] = {"pulse",  "triangle",   "noise",
+                                                                "sample", "vrc6-pulse", "vrc6-saw"};
+
+// The channel type a word names, or -1.
+int32_t channelTypeOfWord(std::string_view word);
+
 // A value in double quotes, with \\, \" and \xHH for control bytes and bytes
 // from 0x80 on.
 std::string quoted(std::string_view value);

@@ -13,6 +13,12 @@ namespace {
 
 constexpr int32_t kMaxVolume = 15;
 constexpr int32_t kMaxDuty = 3;
+constexpr int32_t kMaxVrc6Duty = 7;
+constexpr int32_t kMaxSawRate = 63;
+// A tracker's 16-step volume on the saw: 15 is rate 42, the loudest whose
+// accumulator never wraps, and the steps between are rounded to the nearest
+// rate. Each of the sixteen rates comes back as its volume.
+constexpr int32_t kLoudestCleanSawRate = 42;
 // The tracker counts notes from its C-0, which is Plinka's note 12.
 constexpr int32_t kTrackerNoteOffset = 12;
 constexpr int32_t kItemMin = -128;
@@ -22,6 +28,16 @@ constexpr int32_t kItemMax = 127;
 constexpr int32_t kTrackerHighestNote = 95;
 constexpr int32_t kTrackerMaxArpStep = 96;
 constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
+
+int32_t sawRateOfVolume(int32_t volume)
+{
+    return (volume * kLoudestCleanSawRate * 2 + kMaxVolume) / (2 * kMaxVolume);
+}
+
+int32_t volumeOfSawRate(int32_t rate)
+{
+    return (rate * kMaxVolume * 2 + kLoudestCleanSawRate) / (2 * kLoudestCleanSawRate);
+}
 
 std::string defaultText(int kind)
 {
@@ -51,7 +67,14 @@ std::string markedText(const std::vector<int32_t>& values, bool fixed, size_t co
     return text;
 }
 
-std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<std::string>& notes)
+// What a sequence becomes depends on the program's channel and, for the
+// volume, on the instrument's type.
+struct Target {
+    int32_t channelType;
+    bool vrc6Instrument;
+};
+
+std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& target, std::vector<std::string>& notes)
 {
     const std::string name = banktext::kEnvelopeKindName[kind];
     const auto note = [&](const std::string& what) { notes.push_back(name + ": " + what); };
@@ -78,6 +101,14 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
         loop = fti::kNone;
     }
 
+    // A VRC6 instrument's volume may count 64 steps, meant for the saw's rate;
+    // everything else counts 16.
+    const bool saw = target.channelType == Vrc6Saw;
+    const bool volume64 = kind == Volume && target.vrc6Instrument && sequence.setting == fti::kVolume64Steps;
+    const int32_t maxVolume = saw && volume64 ? kMaxSawRate : kMaxVolume;
+    const int32_t maxDuty = isVrc6Channel(target.channelType) ? kMaxVrc6Duty : kMaxDuty;
+    bool rounded = false;
+
     std::vector<int32_t> values(count);
     bool fixed = false;
     bool clamped = false;
@@ -92,7 +123,16 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
         int32_t& value = values[i];
         switch (kind) {
         case Volume:
-            value = clampTo(item, 0, kMaxVolume);
+            if (volume64 && !saw) {
+                value = std::min(volumeOfSawRate(clampTo(item, 0, kMaxSawRate)), kMaxVolume);
+                rounded = rounded || sawRateOfVolume(value) != std::clamp<int32_t>(item, 0, kMaxSawRate);
+            } else {
+                value = clampTo(item, 0, maxVolume);
+                if (saw && !volume64) {
+                    rounded = rounded || value * kLoudestCleanSawRate % kMaxVolume != 0;
+                    value = sawRateOfVolume(value);
+                }
+            }
             break;
         case Arp:
             if (sequence.setting == fti::kArpFixed) {
@@ -112,7 +152,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
             previous += value;
             break;
         case Duty:
-            value = clampTo(item, 0, kMaxDuty);
+            value = clampTo(item, 0, maxDuty);
             break;
         default:
             value = item;
@@ -122,10 +162,18 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, std::vector<st
     if (clamped)
         note(fixed ? "fixed notes outside @0..@127 moved to the nearest"
              : kind == Volume || kind == Duty
-                 ? "values outside 0.." + std::to_string(kind == Volume ? kMaxVolume : kMaxDuty) +
+                 ? "values outside 0.." +
+                       std::to_string(kind == Volume ? (volume64 ? kMaxSawRate : kMaxVolume) : maxDuty) +
                        " moved to the nearest"
                  : "steps beyond -128..127, which a tracker sequence cannot hold, "
                    "moved to the nearest");
+    if (rounded)
+        note(saw ? "the tracker's 16 volume steps made into the saw's rates (volume 15 is rate 42), "
+                   "some rounded to the nearest rate"
+                 : "the 64-step volume made into 16 steps (rate 42 is volume 15), some rounded to the nearest "
+                   "step");
+    if (kind == Volume && target.vrc6Instrument && sequence.setting > fti::kVolume64Steps)
+        note("unknown volume setting " + std::to_string(sequence.setting) + ", read as 16 steps");
     if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
         note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
     if (kind == Arp && sequence.setting > fti::kArpRelative)
@@ -159,42 +207,41 @@ struct ItemRange {
 };
 
 // The items the tracker takes for a kind, as its sequence editor accepts them;
-// others it misreads, or plays otherwise than Plinka.
-ItemRange trackerRange(int kind, bool fixedNotes)
+// others it misreads, or plays otherwise than Plinka. A VRC6 pulse has eight
+// duties; the saw's rate written as a 64-step volume goes up to 63.
+ItemRange trackerRange(int kind, bool fixedNotes, int32_t channelType, bool volume64Steps)
 {
     switch (kind) {
     case Volume:
-        return {0, kMaxVolume};
+        return {0, volume64Steps ? kMaxSawRate : kMaxVolume};
     case Arp:
         return fixedNotes ? ItemRange{0, kTrackerHighestNote} : ItemRange{-kTrackerMaxArpStep, kTrackerMaxArpStep};
     case Duty:
-        return {0, kMaxDuty};
+        return {0, isVrc6Channel(channelType) ? kMaxVrc6Duty : kMaxDuty};
     default:
         return {kItemMin, kItemMax};
     }
 }
 
 // The item for a value: the nearest the tracker takes, except for Duty, whose
-// value Plinka plays by its low two bits (kMaxDuty is their mask), which then
-// are the exact item. moved is set when the item differs from the value.
-int8_t itemOf(int kind, bool fixedNotes, int32_t value, bool& moved)
+// value Plinka plays by its low bits (the range's top is their mask), which
+// then are the exact item. moved is set when the item differs from the value.
+int8_t itemOf(int kind, const ItemRange& range, int32_t value, bool& moved)
 {
-    const ItemRange range = trackerRange(kind, fixedNotes);
     moved = moved || value < range.low || value > range.high;
     if (kind == Duty)
-        return static_cast<int8_t>(value & kMaxDuty);
+        return static_cast<int8_t>(value & range.high);
     return static_cast<int8_t>(std::clamp(value, range.low, range.high));
 }
 
-std::string movedNote(int kind, bool fixedNotes)
+std::string movedNote(int kind, bool fixedNotes, const ItemRange& range)
 {
     if (fixedNotes)
         return "fixed notes outside the tracker's C-0 to B-7 (@" + std::to_string(kTrackerNoteOffset) + " to @" +
                std::to_string(kTrackerHighestNote + kTrackerNoteOffset) + ") moved to the nearest";
-    const ItemRange range = trackerRange(kind, false);
     const std::string outside = "values outside " + std::to_string(range.low) + ".." + std::to_string(range.high);
     if (kind == Duty)
-        return outside + " written as the duty they play, the value modulo 4";
+        return outside + " written as the duty they play, the value modulo " + std::to_string(range.high + 1);
     return outside + " moved to the nearest";
 }
 
@@ -218,6 +265,13 @@ std::string counted(int32_t count, const char* thing)
 
 }  // namespace
 
+int32_t channelFor(const fti::Instrument& instrument, int32_t current)
+{
+    if (instrument.type == fti::kTypeVrc6)
+        return isVrc6Channel(current) ? current : Vrc6Pulse;
+    return isChannelType(current) ? current : Pulse;
+}
+
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
                std::vector<std::string>& notes)
 {
@@ -227,8 +281,10 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
     program.multi = 0;
+    const Target target{channelType, instrument.type == fti::kTypeVrc6};
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        copyTextField(program.envelopeText[kind], sequenceText(instrument.sequences[kind], kind, notes).c_str());
+        copyTextField(program.envelopeText[kind],
+                      sequenceText(instrument.sequences[kind], kind, target, notes).c_str());
     if (instrument.dpcmKeyCount != 0 || instrument.dpcmSampleCount != 0)
         notes.push_back("DPCM: " + counted(instrument.dpcmKeyCount, "key assignment") + " and " +
                         counted(instrument.dpcmSampleCount, "sample") + " left out; Plinka has no DPCM channel");
@@ -238,6 +294,7 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                  std::string& error)
 {
     instrument = {};
+    instrument.type = isVrc6Channel(program.channelType) ? fti::kTypeVrc6 : fti::kType2A03;
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
     const auto scratch = std::make_unique<Envelope>();
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
@@ -285,6 +342,19 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
             notes.push_back(name + ": fixed notes among steps from the note, which a tracker sequence cannot mix; "
                                    "they are written as step 0");
         sequence.setting = allFixed ? fti::kArpFixed : 0;
+        // The saw's rates go out as the tracker's 16 volume steps when each is
+        // one of the sixteen rates those make, else as a 64-step volume.
+        const bool saw = kind == Volume && program.channelType == Vrc6Saw;
+        const bool sixteenSteps =
+            saw && std::all_of(values.begin(), values.end(), [](int32_t rate) {
+                return rate >= 0 && rate <= kLoudestCleanSawRate && sawRateOfVolume(volumeOfSawRate(rate)) == rate;
+            });
+        if (saw && !sixteenSteps) {
+            sequence.setting = fti::kVolume64Steps;
+            notes.push_back(name + ": the saw's rates written as a 64-step volume, which trackers without it "
+                                   "read as 16 steps");
+        }
+        const ItemRange range = trackerRange(kind, allFixed, program.channelType, saw && !sixteenSteps);
         bool moved = false;
         for (size_t i = 0; i < values.size(); ++i) {
             int32_t value = values[i];
@@ -292,10 +362,12 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                 value -= kTrackerNoteOffset;
             else if (fixed[i])
                 value = 0;
-            sequence.items.push_back(itemOf(kind, allFixed, value, moved));
+            else if (sixteenSteps)
+                value = volumeOfSawRate(value);
+            sequence.items.push_back(itemOf(kind, range, value, moved));
         }
         if (moved)
-            notes.push_back(name + ": " + movedNote(kind, allFixed));
+            notes.push_back(name + ": " + movedNote(kind, allFixed, range));
         if (sequence.items.size() > static_cast<size_t>(fti::kMaxUsedItems)) {
             notes.push_back(name + ": " + std::to_string(sequence.items.size()) +
                             " values; a tracker plays the first 252, the rest are left out");

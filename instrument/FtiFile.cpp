@@ -10,7 +10,6 @@ namespace {
 
 constexpr char kMagic[] = {'F', 'T', 'I'};
 constexpr int kTypeNone = 0;  // files of some versions write it for a 2A03
-constexpr int kType2A03 = 1;
 constexpr const char* kChipNames[] = {nullptr, nullptr, "VRC6", "VRC7", "FDS", "N163", "S5B"};
 constexpr int kFirstReleaseVersion = 21;
 constexpr int kFirstSettingVersion = 22;
@@ -161,12 +160,13 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     uint8_t type = 0;
     if (!in.byte(type))
         return fail(error, "cut short before the instrument type");
-    if (type != kTypeNone && type != kType2A03) {
+    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6) {
         if (type < std::size(kChipNames))
-            return fail(error,
-                        std::string("a ") + kChipNames[type] + " instrument; Plinka plays 2A03 instruments only");
+            return fail(error, std::string("a ") + kChipNames[type] +
+                                   " instrument; Plinka plays 2A03 and VRC6 instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
+    instrument.type = type == kTypeVrc6 ? kTypeVrc6 : kType2A03;
     int32_t nameLength = 0;
     if (!in.int32(nameLength))
         return fail(error, "cut short before the name length");
@@ -191,6 +191,12 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     }
     for (int i = count; i < kSequenceCount; ++i)
         instrument.sequences[i] = {};
+    if (instrument.type == kTypeVrc6) {
+        // A VRC6 instrument ends with its sequences.
+        instrument.dpcmKeyCount = 0;
+        instrument.dpcmSampleCount = 0;
+        return true;
+    }
     return readDpcm(in, instrument.version, instrument, error);
 }
 
@@ -199,7 +205,8 @@ std::vector<unsigned char> write(const Instrument& instrument)
     std::vector<unsigned char> out(std::begin(kMagic), std::end(kMagic));
     for (const char c : {'2', '.', '4'})
         out.push_back(static_cast<unsigned char>(c));
-    out.push_back(kType2A03);
+    const bool vrc6 = instrument.type == kTypeVrc6;
+    out.push_back(vrc6 ? kTypeVrc6 : kType2A03);
     const size_t nameBytes = std::min(instrument.name.size(), static_cast<size_t>(kMaxNameBytes));
     putInt32(out, static_cast<int32_t>(nameBytes));
     out.insert(out.end(), instrument.name.begin(), instrument.name.begin() + static_cast<std::ptrdiff_t>(nameBytes));
@@ -215,8 +222,10 @@ std::vector<unsigned char> write(const Instrument& instrument)
         for (const int8_t item : sequence.items)
             out.push_back(static_cast<unsigned char>(item));
     }
-    putInt32(out, 0);  // DPCM keys
-    putInt32(out, 0);  // DPCM samples
+    if (!vrc6) {
+        putInt32(out, 0);  // DPCM keys
+        putInt32(out, 0);  // DPCM samples
+    }
     return out;
 }
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 # Writes the fti_file fuzz target's seed corpus: small .fti files of each
-# version, laid down field by field as the tests' builder does.
+# version and of the 2A03 and VRC6 kinds, laid down field by field as the
+# tests' builder does.
 import os
 import struct
 
@@ -16,11 +17,13 @@ def sequence(items, loop=-1, release=-1, setting=0, version=24):
     return out + bytes(item & 0xFF for item in items)
 
 
-def instrument(version, name, sequences, keys=0, samples=()):
-    out = b'FTI' + f'{version // 10}.{version % 10}'.encode() + bytes([1])
+def instrument(version, name, sequences, keys=0, samples=(), kind=1):
+    out = b'FTI' + f'{version // 10}.{version % 10}'.encode() + bytes([kind])
     out += struct.pack('<i', len(name)) + name + bytes([len(sequences)])
     for s in sequences:
         out += s if s else bytes([0])
+    if kind == 2:
+        return out  # a VRC6 instrument ends with its sequences
     out += struct.pack('<i', keys) + bytes(range(keys * (4 if version >= 24 else 3)))
     out += struct.pack('<i', len(samples))
     for index, data in enumerate(samples):
@@ -37,3 +40,6 @@ with open('empty.fti', 'wb') as f:
     f.write(instrument(24, b'', [None] * 5))
 with open('long.fti', 'wb') as f:
     f.write(instrument(24, b'n' * 128, [sequence(list(range(-128, 128)), 200, 100, 1)] * 5))
+with open('vrc6.fti', 'wb') as f:
+    f.write(instrument(24, b'Saw', [sequence([63, 42, 21, 0], 1, 2, 1), None, sequence([0, -1], 0), None,
+                                    sequence([7, 3, 0], 1)], kind=2))

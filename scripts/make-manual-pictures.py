@@ -139,6 +139,27 @@ def main():
              "set label 'wheel 0' at 0.2, 52\nset label 'wheel 64' at 0.7, 52\nset label 'wheel 127' at 1.2, 52\n"
              "plot DATA using 1:2 with steps lw 2 notitle", pitch_per_frame(samples, 57))
 
+        # The VRC6's channels: a few cycles of the pulse at each of its eight
+        # widths, and of the saw at four rates, the last two past 42, where
+        # the accumulator wraps.
+        waves = []
+        for duty in range(8):
+            samples = render(work, f"vrc6pulse{duty}", program("vrc6-pulse", "15", duty=str(duty)),
+                             [(0.0, [0x90, 45, 100]), (0.3, [0x80, 45, 0])], 0.3)
+            waves.append((f"VRC6 Pulse, duty {duty}: {duty + 1}/16", samples))
+        for rate in (8, 21, 42, 63):
+            samples = render(work, f"vrc6saw{rate}", program("vrc6-saw", str(rate)),
+                             [(0.0, [0x90, 45, 100]), (0.3, [0x80, 45, 0])], 0.3)
+            waves.append((f"VRC6 Saw, volume (rate) {rate}", samples))
+        start = int(0.2 * RATE)
+        script = "set multiplot layout 3,4\nset grid\nset xlabel 'milliseconds'\nset yrange [-0.3:0.3]\n"
+        ordered = ""
+        for index, (title, samples) in enumerate(waves):
+            script += f"set title '{title}'\nplot DATA index {index} using 1:2 with lines notitle\n"
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                  for i in range(int(0.02 * RATE))) + "\n\n\n"
+        plot("vrc6", script + "unset multiplot\n", ordered, size="1400,760")
+
         # Four factory presets, each one key for half a second: the level
         # frame by frame (their Volume envelopes) and a few cycles of the wave.
         presets = [(1, 69, "001 Plain Pulse 12.5%"), (7, 69, "007 Pulse Solo"), (8, 45, "008 Tri Kick"),

@@ -1,4 +1,5 @@
-// Measures of rendered audio: pitch from zero crossings, peaks, silence.
+// Measures of rendered audio: pitch from zero crossings or autocorrelation,
+// peaks, silence.
 #pragma once
 
 #include <cmath>
@@ -25,6 +26,41 @@ inline double frequencyOf(const std::vector<float>& signal, size_t from, size_t 
         }
     }
     return crossings < 2 ? 0.0 : (crossings - 1) * rate / (last - first);
+}
+
+// The frequency of a periodic signal between two sample indexes by
+// autocorrelation, to a small fraction of a hertz: the best lag near one
+// period of roughHz (within a quarter period), then near twice the period
+// found, and so on while the lag fits half the span. Each peak is placed
+// between lags by a parabola, and the error of that placement is shared by
+// all the periods in the lag.
+inline double autocorrelationFrequency(const std::vector<float>& signal, size_t from, size_t to, double rate,
+                                       double roughHz)
+{
+    const size_t span = (to - from) / 2;  // every lag sums the same number of products
+    const auto score = [&](long lag) {
+        double sum = 0.0;
+        for (size_t i = from; i < from + span; ++i)
+            sum += static_cast<double>(signal[i]) * signal[i + static_cast<size_t>(lag)];
+        return sum;
+    };
+    const auto peakNear = [&](double lag, long reach) {
+        const long centre = std::lround(lag);
+        long best = centre - reach;
+        double bestScore = score(best);
+        for (long l = best + 1; l <= centre + reach; ++l)
+            if (const double s = score(l); s > bestScore) {
+                best = l;
+                bestScore = s;
+            }
+        const double left = score(best - 1), right = score(best + 1);
+        const double curve = left - 2.0 * bestScore + right;
+        return static_cast<double>(best) + (curve < 0.0 ? 0.5 * (left - right) / curve : 0.0);
+    };
+    double period = peakNear(rate / roughHz, std::lround(rate / roughHz / 4.0));
+    for (int cycles = 2; cycles * period + 4.0 < static_cast<double>(span); cycles *= 2)
+        period = peakNear(cycles * period, 3) / cycles;
+    return rate / period;
 }
 
 // Index of the last sample that is not exactly 0, or -1.

@@ -221,20 +221,45 @@ private:
         bool silence = false;
         int64_t period = 0;
         int32_t index = 0;
-        if (v.channelType == 0 || v.channelType == 1) {
+        const bool vrc6 = v.channelType == 4 || v.channelType == 5;
+        if (v.channelType == 0 || v.channelType == 1 || vrc6) {
             const float x = static_cast<float>(double{channelBend[v.channel]} + ((v.note - 69) + v.arpValue));
             const float y = static_cast<float>(double{x} / 12);
             const float r = static_cast<float>(std::pow(2.0, double{y}));
-            const double q = clockRate / (double{r} * 440 * (v.channelType == 0 ? 16 : 32));
+            const int steps = v.channelType == 1 ? 32 : v.channelType == 5 ? 14 : 16;
+            const double q = clockRate / (double{r} * 440 * steps);
             if (r == 0.0f || std::isinf(r) || !(q < 2147483648.0))
                 silence = true;
             else
                 period = static_cast<int64_t>(q) + v.pitchOffset - 1;
-            if (period < 0 || period > 2047)
+            if (period < 0 || period > (vrc6 ? 4095 : 2047))
                 silence = true;
         } else if (v.channelType == 2) {
             index = (11 - v.note - v.arpValue - v.pitchOffset) & 15;
         } else if (vol != 0) {
+            endFrame(i);
+            return;
+        }
+        if (vrc6) {
+            // VRC6 Pulse plays the VRC6's pulse 1, VRC6 Saw its saw, whose
+            // Volume is the rate 0..63; the 2A03 is kept silent.
+            write(c, 0x4015, 0);
+            v.lastPeriodHigh = -1;
+            const int32_t level =
+                v.channelType == 4 ? vol : std::min(63, std::max(0, v.velocity * v.volumeValue / 100));
+            const int32_t p = silence || level == 0 ? -1 : static_cast<int32_t>(period);
+            const int used = v.channelType == 4 ? 0 : 2;
+            endFrame(i, p < 0 ? -1 : used);
+            if (p < 0)
+                return;
+            if (used == 0)
+                writeVrc6(c, 0x9000, (v.dutyValue & 7) * 16 + level);
+            else
+                writeVrc6(c, 0xB000, level);
+            const unsigned base = used == 0 ? 0x9000 : 0xB000;
+            writeVrc6(c, base + 1, p % 256);
+            writeVrc6(c, base + 2, 128 + p / 256);
+            vrc6On[i][used] = true;
             c.end_frame();
             return;
         }
@@ -266,7 +291,28 @@ private:
             write(c, 0x400E, ((v.dutyValue & 1) * 128) | index);
             write(c, 0x400F, 0);
         }
-        c.end_frame();
+        endFrame(i);
+    }
+
+    void writeVrc6(VoiceChip& c, unsigned address, int data)
+    {
+        c.write_time += 4;
+        c.vrc6.write_register(c.write_time, address, data);
+    }
+
+    // Turns off the VRC6 channels left on but the one numbered keep, then
+    // ends the frame unless a channel is about to be written.
+    void endFrame(int i, int keep = -1)
+    {
+        const unsigned enables[3] = {0x9002, 0xA002, 0xB002};
+        for (int channel = 0; channel < 3; ++channel) {
+            if (vrc6On[i][channel] && channel != keep) {
+                writeVrc6(*chips[i], enables[channel], 0);
+                vrc6On[i][channel] = false;
+            }
+        }
+        if (keep < 0)
+            chips[i]->end_frame();
     }
 
     const ProgramBank& programs;
@@ -276,6 +322,7 @@ private:
     float bendRange[16];
     int32_t rpnLsb = 0, rpnMsb = 0;
     uint8_t keyDown[128] = {};
+    bool vrc6On[8][3] = {};  // per voice chip: VRC6 pulse 1, pulse 2 and saw enabled
     float chipSampleRate = -1.0f;
     int32_t setUpClock = 0;
     int32_t clockRate = 0, frameRate = 0;

@@ -40,8 +40,8 @@ inline std::string randomEnvelopeText(std::mt19937& random, int kind)
             break;
         int value = 0;
         switch (kind) {
-        case Volume:
-            value = std::uniform_int_distribution<int>(0, 15)(random);
+        case Volume:  // now and then beyond 15, for the saw's rates
+            value = std::uniform_int_distribution<int>(0, coin(random) == 0 ? 63 : 15)(random);
             break;
         case Arp:
             value = std::uniform_int_distribution<int>(-14, 14)(random);
@@ -53,22 +53,23 @@ inline std::string randomEnvelopeText(std::mt19937& random, int kind)
             value = coin(random) == 0 ? std::uniform_int_distribution<int>(-3, 3)(random) : 0;
             break;
         default:
-            value = std::uniform_int_distribution<int>(0, 3)(random);
+            value = std::uniform_int_distribution<int>(0, 7)(random);
         }
         text += std::to_string(value) + " ";
     }
     return text;
 }
 
-// The factory bank with programs 9 and up given random sounds, some of them
-// Multi programs.
+// The factory bank with programs 9 and up given random sounds on the 2A03's
+// and the VRC6's channels, some of them Multi programs.
 inline std::unique_ptr<BankHolder> randomBank(uint32_t seed)
 {
     auto bank = factoryBank();
     std::mt19937 random(seed);
+    constexpr int32_t kTypes[] = {Pulse, Triangle, Noise, Vrc6Pulse, Vrc6Saw};
     for (int number = 9; number < kProgramCount; ++number) {
         Program& program = bank->programs[number];
-        program.channelType = std::uniform_int_distribution<int>(0, 2)(random);
+        program.channelType = kTypes[std::uniform_int_distribution<int>(0, 4)(random)];
         program.multi = std::uniform_int_distribution<int>(0, 15)(random) == 0 ? 1 : 0;
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             copyTextField(program.envelopeText[kind], randomEnvelopeText(random, kind).c_str());

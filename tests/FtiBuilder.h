@@ -38,7 +38,7 @@ inline FtiSequence off()
 // An .fti file laid down field by field as the given version has them.
 struct FtiBuilder {
     std::string version = "2.4";
-    int type = 1;
+    int type = 1;  // 2: VRC6
     std::string name = "Inst";
     std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
     int dpcmKeys = 0;
@@ -71,6 +71,8 @@ struct FtiBuilder {
             for (int item : sequence.items)
                 out.push_back(static_cast<unsigned char>(item));
         }
+        if (type == 2)
+            return out;  // a VRC6 instrument ends with its sequences
         int32(dpcmKeys);
         for (int key = 0; key < dpcmKeys; ++key)
             for (int field = 0; field < (number >= 24 ? 4 : 3); ++field)

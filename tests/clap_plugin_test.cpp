@@ -556,7 +556,7 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
         uint32_t width = 0, height = 0;
         ASSERT_TRUE(gui->get_size(plugin, &width, &height));
         EXPECT_EQ(width, 595u);
-        EXPECT_EQ(height, 255u);
+        EXPECT_EQ(height, 285u);
     }
     plugin->destroy(plugin);
 }

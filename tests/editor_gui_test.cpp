@@ -34,7 +34,7 @@ struct Expected {
     const char* text;  // before the first idle
 };
 
-constexpr int kControlCount = 25;
+constexpr int kControlCount = 28;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
@@ -49,18 +49,21 @@ const Expected kControls[kControlCount] = {
     {"button", 1000, 80, 170, 60, 24, "Pulse"},
     {"button", 1001, 145, 170, 60, 24, "Triangle"},
     {"button", 1002, 210, 170, 60, 24, "Noise"},
-    {"button", 1003, 300, 170, 60, 24, "Multi"},
-    {"button", 1004, 390, 170, 60, 24, "NTSC"},
-    {"button", 1005, 455, 170, 60, 24, "PAL"},
+    {"button", 1016, 275, 170, 60, 24, "Sample"},
+    {"button", 1017, 340, 170, 80, 24, "VRC6 Pulse"},
+    {"button", 1018, 425, 170, 75, 24, "VRC6 Saw"},
+    {"button", 1003, 80, 200, 60, 24, "Multi"},
+    {"button", 1004, 150, 200, 60, 24, "NTSC"},
+    {"button", 1005, 215, 200, 60, 24, "PAL"},
+    {"button", 1015, 290, 200, 90, 24, "Controllers"},
+    {"button", 1008, 80, 230, 25, 25, "+"},
+    {"button", 1009, 110, 230, 25, 25, "-"},
+    {"button", 1011, 250, 230, 25, 25, "+"},
+    {"button", 1012, 280, 230, 25, 25, "-"},
     {"msctls_trackbar32", 1006, 565, 0, 30, 200, "Gain"},
-    {"static", 1007, 10, 204, 70, 25, "ST_U"},
-    {"button", 1008, 80, 200, 25, 25, "+"},
-    {"button", 1009, 110, 200, 25, 25, "-"},
-    {"static", 1010, 160, 204, 90, 25, "ST_U"},
-    {"button", 1011, 250, 200, 25, 25, "+"},
-    {"button", 1012, 280, 200, 25, 25, "-"},
-    {"static", 1013, 10, 234, 575, 20, "ST_U"},
-    {"button", 1015, 330, 200, 90, 25, "Controllers"},
+    {"static", 1007, 10, 234, 70, 25, "ST_U"},
+    {"static", 1010, 160, 234, 90, 25, "ST_U"},
+    {"static", 1013, 10, 264, 575, 20, "ST_U"},
 };
 
 std::string textOf(HWND window)
@@ -97,7 +100,7 @@ protected:
         windowClass.lpszClassName = "PlinkaTestHost";
         windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
         RegisterClassA(&windowClass);
-        hostWindow = CreateWindowExA(0, "PlinkaTestHost", "Plinka test host", WS_POPUP | WS_VISIBLE, 20, 20, 595, 255,
+        hostWindow = CreateWindowExA(0, "PlinkaTestHost", "Plinka test host", WS_POPUP | WS_VISIBLE, 20, 20, 595, 285,
                                      nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(hostWindow, nullptr);
         ASSERT_EQ(dispatch(effEditOpen, 0, 0, hostWindow), 1);
@@ -272,7 +275,7 @@ TEST_F(Editor, HasTheTwentyFiveControlsOfTheLayout)
     RECT editorArea;
     GetClientRect(editorWindow, &editorArea);
     EXPECT_EQ(editorArea.right, 595);
-    EXPECT_EQ(editorArea.bottom, 255);
+    EXPECT_EQ(editorArea.bottom, 285);
 
     for (int i = 0; i < kControlCount; ++i) {
         const Expected& expected = kControls[i];
@@ -316,7 +319,7 @@ TEST_F(Editor, RectangleIsTheSameBeforeDuringAndAfter)
     ASSERT_NE(rect, nullptr);
     EXPECT_EQ(rect->top, 0);
     EXPECT_EQ(rect->left, 0);
-    EXPECT_EQ(rect->bottom, 255);
+    EXPECT_EQ(rect->bottom, 285);
     EXPECT_EQ(rect->right, 595);
     dispatch(effEditClose);
     ERect* after = nullptr;
@@ -334,6 +337,10 @@ TEST_F(Editor, ButtonsChangeTheShownProgramAndTheStandard)
     EXPECT_EQ(channelType0(), 1);
     click(1002);
     EXPECT_EQ(channelType0(), 2);
+    for (int type : {3, 4, 5}) {
+        click(1013 + type);  // Sample, VRC6 Pulse, VRC6 Saw
+        EXPECT_EQ(channelType0(), type);
+    }
     click(1000);
     EXPECT_EQ(channelType0(), 0);
     click(1003);

@@ -283,7 +283,16 @@ protected:
     {
         ftitest::FtiBuilder file;
         file.type = 2;
+        file.name = "Saw";
+        file.sequences[Volume] = ftitest::seq({15, 7, 0});
+        file.sequences[Duty] = ftitest::seq({7, 3});
         return write("vrc6.fti", file.bytes());
+    }
+    std::string vrc7()
+    {
+        ftitest::FtiBuilder file;
+        file.type = 3;
+        return write("vrc7.fti", file.bytes());
     }
 
     std::filesystem::path folder;
@@ -311,9 +320,9 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     core->editBank([](ProgramBank& bank) { bank[5].channelType = Triangle; });
     const Program seventh = program(6);
 
-    editor.dropFiles({bass(), vrc6(), lead()});
+    editor.dropFiles({bass(), vrc7(), lead()});
     EXPECT_STREQ(editor.statusText(),
-                 "Loaded 2 instruments into programs 5-6; vrc6.fti: a VRC6 instrument; Plinka p... (+1 more)");
+                 "Loaded 2 instruments into programs 5-6; vrc7.fti: a VRC7 instrument; Plinka p... (+1 more)");
     EXPECT_STREQ(program(4).name, "Bass");
     EXPECT_EQ(text(4, Volume), "15 | 10 5 / 0");
     EXPECT_EQ(text(4, Duty), "2");
@@ -342,6 +351,27 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     EXPECT_STREQ(editor.statusText(), "missing.fti: cannot open: No such file or directory (+1 more)");
     EXPECT_EQ(std::memcmp(&program(4), &fifth, sizeof fifth), 0);
     EXPECT_EQ(notices, 2);
+}
+
+TEST_F(Drop, AVrc6InstrumentKeepsAVrc6ChannelElsePlaysVrc6Pulse)
+{
+    core->settings.channelProgram[0] = 10;
+    showEditedChannel(0);
+    model.markForRefresh();
+    core->editBank([](ProgramBank& bank) {
+        bank[10].channelType = Noise;
+        bank[11].channelType = Vrc6Saw;
+        bank[12].channelType = Vrc6Saw;
+    });
+    model.dropFiles({vrc6(), vrc6(), bass()});
+    EXPECT_EQ(program(10).channelType, Vrc6Pulse);
+    EXPECT_EQ(text(10, Volume), "15 7 0");
+    EXPECT_EQ(text(10, Duty), "7 3");
+    EXPECT_EQ(program(11).channelType, Vrc6Saw);
+    EXPECT_EQ(text(11, Volume), "42 20 0") << "the tracker's volume as the saw's rate";
+    EXPECT_EQ(program(12).channelType, Vrc6Saw) << "a 2A03 instrument keeps any channel";
+    EXPECT_STREQ(model.statusText(),
+                 "Loaded 3 instruments into programs 11-13; vrc6.fti: Volume: the tracker's 16 volume ste...");
 }
 
 TEST_F(Drop, AtTheLastProgramOneLoadsAndTheRestIsSaidNotToFit)

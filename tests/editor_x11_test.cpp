@@ -43,9 +43,9 @@ enum { Volume, Arp, Pitch, HiPitch, Duty };
 struct Point {
     int x, y;
 };
-constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
-    kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212},
-    kControllers{375, 212};
+constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kSample{305, 182}, kVrc6Pulse{380, 182},
+    kVrc6Saw{462, 182}, kMulti{110, 212}, kNtsc{180, 212}, kPal{245, 212}, kControllers{335, 212}, kChannelUp{92, 242},
+    kChannelDown{122, 242}, kVoicesUp{262, 242}, kVoicesDown{292, 242};
 Point field(int kind, int x = 300)
 {
     return {x, 22 + 30 * kind};
@@ -123,7 +123,7 @@ protected:
     // A top-level window as a host makes for a plug-in's editor.
     Window makeHostWindow(int x = 20, int y = 20)
     {
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, 595, 255, 0, 0, 0);
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, 595, 285, 0, 0, 0);
         XMapWindow(display, window);
         XSync(display, False);
         return window;
@@ -354,12 +354,12 @@ protected:
     }
     void screenshot(const char* name)
     {
-        const std::vector<unsigned long> shot = pixels(0, 0, 595, 255);
-        ASSERT_EQ(shot.size(), 595u * 255u);
-        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 595, 255);
+        const std::vector<unsigned long> shot = pixels(0, 0, 595, 285);
+        ASSERT_EQ(shot.size(), 595u * 285u);
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 595, 285);
         unsigned char* data = cairo_image_surface_get_data(surface);
         const int stride = cairo_image_surface_get_stride(surface);
-        for (int y = 0; y < 255; ++y)
+        for (int y = 0; y < 285; ++y)
             for (int x = 0; x < 595; ++x)
                 reinterpret_cast<uint32_t*>(data + y * stride)[x] = static_cast<uint32_t>(shot[y * 595 + x]);
         cairo_surface_mark_dirty(surface);
@@ -382,19 +382,19 @@ TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
     EXPECT_EQ(attributes.x, 0);
     EXPECT_EQ(attributes.y, 0);
     EXPECT_EQ(attributes.width, 595);
-    EXPECT_EQ(attributes.height, 255);
+    EXPECT_EQ(attributes.height, 285);
     EXPECT_EQ(attributes.map_state, IsViewable);
     ERect* rect = nullptr;
     ASSERT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 1);
     EXPECT_EQ(rect->right - rect->left, 595);
-    EXPECT_EQ(rect->bottom - rect->top, 255);
+    EXPECT_EQ(rect->bottom - rect->top, 285);
 
     // Program 0 is a pulse in NTSC, and a new instance plays controllers:
     // those buttons highlighted, the others not.
     EXPECT_EQ(pixel(kPulse.x, kPulse.y - 9), kSelected);
     EXPECT_EQ(pixel(kNtsc.x, kNtsc.y - 9), kSelected);
     EXPECT_EQ(pixel(kControllers.x, kControllers.y - 9), kSelected);
-    for (Point p : {kTriangle, kNoise, kMulti, kPal, kChannelUp, kVoicesDown})
+    for (Point p : {kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw, kMulti, kPal, kChannelUp, kVoicesDown})
         EXPECT_EQ(pixel(p.x, p.y - 9), kFace);
     EXPECT_EQ(pixel(field(Volume).x, field(Volume).y - 9), kWhite);
     EXPECT_FALSE(hasColour(10, 10, 60, 150, kYellow)) << "no envelope is empty";
@@ -410,6 +410,11 @@ TEST_F(LinuxEditor, ButtonsChangeTheProgramAndTheStandardOnceEachClick)
     EXPECT_EQ(channelType0(), 1);
     click(kNoise);
     EXPECT_EQ(channelType0(), 2);
+    const Point later[] = {kSample, kVrc6Pulse, kVrc6Saw};
+    for (int type : {3, 4, 5}) {
+        click(later[type - 3]);
+        EXPECT_EQ(channelType0(), type);
+    }
     click(kPulse);
     EXPECT_EQ(channelType0(), 0);
     click(kMulti);
@@ -458,7 +463,7 @@ TEST_F(LinuxEditor, ChannelAndPolyphonyStepWithWrapAround)
 {
     host.setChunk(cells::Builder().cell(cells::channelPrograms).number(0).number(6).number(3).bytes());
     pump();
-    const std::vector<unsigned long> channelOne = pixels(10, 204, 70, 20);
+    const std::vector<unsigned long> channelOne = pixels(10, 234, 70, 20);
     host.clearCalls();
     click(kChannelUp);
     click(kChannelUp);
@@ -466,18 +471,18 @@ TEST_F(LinuxEditor, ChannelAndPolyphonyStepWithWrapAround)
     EXPECT_EQ(host.countCalls(audioMasterUpdateDisplay), 1u);
     click(kChannelDown);
     EXPECT_EQ(dispatch(effGetProgram), 0);
-    EXPECT_EQ(pixels(10, 204, 70, 20), channelOne);
+    EXPECT_EQ(pixels(10, 234, 70, 20), channelOne);
     std::this_thread::sleep_for(kPastDoubleClick);
     click(kChannelDown);
-    EXPECT_NE(pixels(10, 204, 70, 20), channelOne) << "channel 16";
+    EXPECT_NE(pixels(10, 234, 70, 20), channelOne) << "channel 16";
     click(kChannelUp);
-    EXPECT_EQ(pixels(10, 204, 70, 20), channelOne);
+    EXPECT_EQ(pixels(10, 234, 70, 20), channelOne);
 
-    const std::vector<unsigned long> eightVoices = pixels(160, 204, 90, 20);
+    const std::vector<unsigned long> eightVoices = pixels(160, 234, 90, 20);
     click(kVoicesUp);
-    EXPECT_NE(pixels(160, 204, 90, 20), eightVoices) << "one voice";
+    EXPECT_NE(pixels(160, 234, 90, 20), eightVoices) << "one voice";
     click(kVoicesDown);
-    EXPECT_EQ(pixels(160, 204, 90, 20), eightVoices);
+    EXPECT_EQ(pixels(160, 234, 90, 20), eightVoices);
 }
 
 TEST_F(LinuxEditor, TypingSelectingAndTheClipboard)
@@ -544,7 +549,7 @@ TEST_F(LinuxEditor, TypingSelectingAndTheClipboard)
 
 TEST_F(LinuxEditor, TheStatusShowsTheFirstErrorAndAnEmptyEnvelopesLabelIsYellow)
 {
-    auto status = [&] { return pixels(10, 234, 575, 20); };
+    auto status = [&] { return pixels(10, 264, 575, 20); };
     const std::vector<unsigned long> ok = status();
     retype(Duty, "");
     EXPECT_EQ(programText(0, Duty), "");

@@ -1,5 +1,6 @@
 // The audio thread never allocates: every heap allocation of the process is
 // counted while the plug-in handles MIDI and renders, after its first block.
+#include "ChunkCells.h"
 #include "EngineTestSupport.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
@@ -75,6 +76,11 @@ TEST(AudioThread, NeverAllocatesAfterTheFirstBlock)
 {
     PluginHost host;
     ASSERT_TRUE(host.load(pluginUnderTest()));
+    // The upper half of the programs plays the VRC6's pulse and saw.
+    cells::Builder vrc6;
+    for (int program = 64; program < 128; ++program)
+        vrc6.cell(cells::program).number(program).cell(cells::channelType).number(4 + program % 2);
+    host.setChunk(vrc6.bytes());
     host.start(44100.0f, 512);
     std::vector<float> left(5000), right(5000);
     host.process(left.data(), right.data(), 512);

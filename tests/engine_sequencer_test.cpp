@@ -23,7 +23,9 @@ struct RecordingChip {
     };
     std::vector<Write> writes;
     Registers chip{&writes};
+    Registers vrc6{&writes};
     int32_t write_time = 0;
+    int32_t vrc6_enables = 0;
     int frames = 0;
     void end_frame()
     {
@@ -239,6 +241,40 @@ TEST_F(Sequencer, UnknownChannelTypesOnlyEndTheirFrames)
     EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
 }
 
+TEST_F(Sequencer, Vrc6FramesKeepThe2A03SilentAndWriteTheirChannel)
+{
+    // Duty 13 keeps its three low bits, 5; the period 253 of A4 on 16 steps.
+    start(Vrc6Pulse, "15", 69, 127, "0", "0", "0", "13");
+    const std::vector<Write> pulse = {{4, 0x4015, 0x00}, {8, 0x9000, 0x5F}, {12, 0x9001, 0xFD}, {16, 0x9002, 0x80}};
+    EXPECT_EQ(frame(), pulse);
+    EXPECT_EQ(frame(), pulse) << "the period's high bits every frame: they never restart the duty";
+    EXPECT_EQ(chip.vrc6_enables, kVrc6PulseBit);
+
+    // The saw's Volume is its rate, up to 63; A4 on 14 steps is 289.
+    start(Vrc6Saw, "80", 69, 100);
+    EXPECT_EQ(frame(),
+              (std::vector<Write>{
+                  {4, 0x4015, 0x00}, {8, 0x9002, 0x00}, {12, 0xB000, 63}, {16, 0xB001, 0x21}, {20, 0xB002, 0x81}}))
+        << "the pulse the chip had on goes off first";
+    start(Vrc6Saw, "42", 69, 50);
+    EXPECT_EQ(std::get<2>(frame().at(1)), 21) << "velocity scales the rate";
+    EXPECT_EQ(chip.vrc6_enables, kVrc6SawBit);
+
+    // A silent frame turns the channel off once; a 2A03 program after it
+    // turns off what is left on, after its own writes.
+    start(Vrc6Saw, "42 0 0", 69, 100);
+    frame();
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}, {8, 0xB002, 0x00}}));
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    start(Vrc6Pulse, "15", 69, 100);
+    frame();
+    start(Triangle, "15", 69, 100);
+    EXPECT_EQ(frame(), (std::vector<Write>{
+                           {4, 0x4015, 0x04}, {8, 0x4008, 0xFF}, {12, 0x400A, 126}, {16, 0x400B, 0}, {20, 0x9002, 0}}));
+    EXPECT_EQ(frame().size(), 4u);
+    EXPECT_EQ(chip.vrc6_enables, 0);
+}
+
 TEST(PeriodTable, NtscAndPalPeriodsOfTheWorkedNotes)
 {
     struct Row {
@@ -265,6 +301,26 @@ TEST(PeriodTable, LowestNotesInRange)
     EXPECT_EQ(periodFromNote(Pulse, 0.0f, 31, 0, 0, kPalClockRate), -1);
     EXPECT_GE(periodFromNote(Triangle, 0.0f, 20, 0, 0, kPalClockRate), 0);
     EXPECT_EQ(periodFromNote(Triangle, 0.0f, 19, 0, 0, kPalClockRate), -1);
+}
+
+// The VRC6's 12 bits reach notes below the 2A03 pulse's lowest (33 and 32).
+TEST(PeriodTable, Vrc6PeriodsOfSixteenAndFourteenStepsReachLowerNotes)
+{
+    struct Row {
+        int32_t note, ntscPulse, ntscSaw, palPulse, palSaw;
+    };
+    const Row rows[] = {{19, -1, -1, -1, -1},         {20, -1, -1, 4002, -1},
+                        {21, 4066, -1, 3777, -1},     {22, 3838, -1, 3565, 4075},
+                        {24, 3419, 3908, 3176, 3630}, {33, 2032, 2323, 1888, 2158},
+                        {69, 253, 289, 235, 268},     {127, 7, 9, 7, 8}};
+    for (const Row& row : rows) {
+        EXPECT_EQ(periodFromNote(Vrc6Pulse, 0.0f, row.note, 0, 0, kNtscClockRate), row.ntscPulse) << row.note;
+        EXPECT_EQ(periodFromNote(Vrc6Saw, 0.0f, row.note, 0, 0, kNtscClockRate), row.ntscSaw) << row.note;
+        EXPECT_EQ(periodFromNote(Vrc6Pulse, 0.0f, row.note, 0, 0, kPalClockRate), row.palPulse) << row.note;
+        EXPECT_EQ(periodFromNote(Vrc6Saw, 0.0f, row.note, 0, 0, kPalClockRate), row.palSaw) << row.note;
+    }
+    EXPECT_EQ(periodFromNote(Vrc6Pulse, 0.0f, 21, 0, 29, kNtscClockRate), 4095) << "the offset up to the top";
+    EXPECT_EQ(periodFromNote(Vrc6Pulse, 0.0f, 21, 0, 30, kNtscClockRate), -1);
 }
 
 TEST(PeriodTable, BendArpAndOffsetMoveThePeriod)

@@ -165,7 +165,7 @@ TEST_F(Lv2Editor, GainReachesItsPortAndProgramChangesTellTheHost)
     float left[256], right[256];
     lv2.process({}, left, right, 256);
     lv2.outputEvents.clear();
-    click(92, 212);
+    click(92, 242);
     const auto told = [&] {
         lv2.process({}, left, right, 256);
         return std::count(lv2.outputEvents.begin(), lv2.outputEvents.end(), std::string(LV2_STATE__StateChanged)) > 0;

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -466,6 +467,21 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 9\nmulti = 2\n"), std::string::npos);
 }
 
+TEST(TextBankState, EveryChannelTypeIsWrittenAsItsWordAndReadBack)
+{
+    const char* const words[] = {"pulse", "triangle", "noise", "sample", "vrc6-pulse", "vrc6-saw"};
+    for (int32_t type = 0; type < 6; ++type) {
+        auto state = textbank::makeDefault();
+        state->programs[20].channelType = type;
+        copyTextField(state->programs[20].name, "Kit");
+        const std::string text = textbank::write(*state);
+        EXPECT_NE(text.find("[program 21]\nname = Kit\nchannel = " + std::string(words[type]) + "\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(parseOk(text)->programs[20].channelType, type) << words[type];
+    }
+}
+
 TEST(TextBankState, ControllerHandlingIsWrittenOnlyWhenTheBankHasIt)
 {
     // The default bank has it on, as a new instance; a bank without the line
@@ -627,8 +643,9 @@ TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
     EXPECT_EQ(firstParseError("gain = 2147483647\n"),
               "bank.txt:1: gain: 2147483647 cannot be stored exactly in a bank (nearest: 2147483648)");
     EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
-    EXPECT_EQ(firstParseError("[program 1]\nchannel = square\n"),
-              "bank.txt:2: channel must be pulse, triangle, noise or a number, not \"square\"");
+    EXPECT_EQ(
+        firstParseError("[program 1]\nchannel = square\n"),
+        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw or a number, not \"square\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
               "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");
@@ -1123,6 +1140,22 @@ TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
     file.sequences.resize(7, seq({1}));  // sequences past the fifth are read past
     file.sequences.resize(3);
     EXPECT_EQ(ftiReadOk(file.bytes()).sequences[3], fti::Sequence{});
+
+    // A VRC6 instrument has no DPCM part, and is written back as it came.
+    for (const char* version : {"2.0", "2.4"}) {
+        FtiBuilder vrc6;
+        vrc6.version = version;
+        vrc6.type = 2;
+        vrc6.sequences[0] = seq({40, 20, 0}, -1, -1, fti::kVolume64Steps);
+        vrc6.sequences[4] = seq({7, 0, 5}, 1);
+        instrument = ftiReadOk(vrc6.bytes());
+        EXPECT_EQ(instrument.type, fti::kTypeVrc6);
+        EXPECT_EQ(instrument.sequences[4].items, (std::vector<int8_t>{7, 0, 5})) << version;
+        EXPECT_EQ(instrument.sequences[0].setting, version[2] == '4' ? fti::kVolume64Steps : 0);
+        if (version[2] == '4') {
+            EXPECT_EQ(fti::write(instrument), vrc6.bytes());
+        }
+    }
 }
 
 TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
@@ -1134,6 +1167,12 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     const Bytes bytes = good.bytes();
     for (size_t size = 0; size < bytes.size(); ++size)
         EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
+    FtiBuilder vrc6 = good;
+    vrc6.type = 2;
+    const Bytes vrc6Bytes = vrc6.bytes();
+    for (size_t size = 0; size < vrc6Bytes.size(); ++size)
+        EXPECT_FALSE(
+            ftiReadError(Bytes(vrc6Bytes.begin(), vrc6Bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
 
     const auto with = [&](auto change) {
         FtiBuilder file = good;
@@ -1154,8 +1193,9 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "1.9"; }), "version 1.9 is not read (versions 2.0 to 2.4 are)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 2; }), "a VRC6 instrument; Plinka plays 2A03 instruments only");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 6; }), "a S5B instrument; Plinka plays 2A03 instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
+              "a VRC7 instrument; Plinka plays 2A03 and VRC6 instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 6; }), "a S5B instrument; Plinka plays 2A03 and VRC6 instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
     EXPECT_EQ(patched(nameLength, -1), "negative name length (-1)");
@@ -1251,6 +1291,81 @@ TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
                                         "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
 }
 
+TEST(FtiConversion, Vrc6WidthsAndTheSawsRatesComeInByTheProgramsChannel)
+{
+    struct Case {
+        int type;
+        int32_t channel;
+        int kind;
+        FtiSequence sequence;
+        std::string text;
+        std::string note;  // empty: exact
+    };
+    const std::string rounded = "Volume: the tracker's 16 volume steps made into the saw's rates (volume 15 is rate "
+                                "42), some rounded to the nearest rate";
+    const std::vector<Case> cases = {
+        {fti::kTypeVrc6, Vrc6Pulse, Duty, seq({0, 7, 9}), "0 7 7", "Duty: values outside 0..7 moved to the nearest"},
+        {fti::kType2A03, Vrc6Pulse, Duty, seq({5}), "5", ""},
+        {fti::kTypeVrc6, Pulse, Duty, seq({5}), "3", "Duty: values outside 0..3 moved to the nearest"},
+        {fti::kTypeVrc6, Vrc6Pulse, Volume, seq({15, 7}), "15 7", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({15, 10, 5, 0}), "42 28 14 0", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({1, 14}), "3 39", rounded},
+        {fti::kType2A03, Vrc6Saw, Volume, seq({15, 20}), "42 42", "Volume: values outside 0..15 moved to the nearest"},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({63, 43, 0}, -1, -1, fti::kVolume64Steps), "63 43 0", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({70}, -1, -1, fti::kVolume64Steps), "63",
+         "Volume: values outside 0..63 moved to the nearest"},
+        {fti::kTypeVrc6, Vrc6Pulse, Volume, seq({42, 28, 20, 0}, -1, -1, fti::kVolume64Steps), "15 10 7 0", ""},
+        {fti::kTypeVrc6, Vrc6Pulse, Volume, seq({21, 63}, -1, -1, fti::kVolume64Steps), "8 15",
+         "Volume: the 64-step volume made into 16 steps (rate 42 is volume 15), some rounded to the nearest step"},
+        {fti::kType2A03, Pulse, Volume, seq({9}, -1, -1, fti::kVolume64Steps), "9", ""},
+        {fti::kTypeVrc6, Vrc6Saw, Volume, seq({5}, -1, -1, 2), "14",
+         "Volume: unknown volume setting 2, read as 16 steps"},
+    };
+    auto program = std::make_unique<Program>();
+    for (const Case& c : cases) {
+        fti::Instrument instrument;
+        instrument.type = c.type;
+        const FtiSequence& s = c.sequence;
+        instrument.sequences[c.kind] = {s.enabled, s.loop, s.release, s.setting,
+                                        std::vector<int8_t>(s.items.begin(), s.items.end())};
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, c.channel, *program, notes);
+        EXPECT_EQ(program->channelType, c.channel);
+        EXPECT_STREQ(program->envelopeText[c.kind], c.text.c_str()) << c.note;
+        EXPECT_EQ(notes, c.note.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.note}) << c.text;
+    }
+}
+
+TEST(FtiConversion, ASawExportsTheTrackers16VolumeStepsWhereTheyHoldItsRatesElse64)
+{
+    auto program = std::make_unique<Program>();
+    copyTextField(program->name, "Saw");
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        copyTextField(program->envelopeText[kind], "0");
+    copyTextField(program->envelopeText[Duty], "7 5");
+    program->channelType = Vrc6Saw;
+    const auto exported = [&](const char* volume, std::vector<std::string>& notes) {
+        copyTextField(program->envelopeText[Volume], volume);
+        fti::Instrument instrument;
+        std::string error;
+        EXPECT_TRUE(fticonversion::fromProgram(*program, instrument, notes, error)) << error;
+        EXPECT_EQ(instrument.type, fti::kTypeVrc6);
+        EXPECT_EQ(instrument.sequences[Duty].items, (std::vector<int8_t>{7, 5}));
+        return instrument.sequences[Volume];
+    };
+    std::vector<std::string> notes;
+    EXPECT_EQ(exported("42 | 20 3 0", notes), (fti::Sequence{true, 1, -1, fti::kVolume16Steps, {15, 7, 1, 0}}));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(exported("42 21", notes), (fti::Sequence{true, -1, -1, fti::kVolume64Steps, {42, 21}}));
+    EXPECT_EQ(exported("63", notes), (fti::Sequence{true, -1, -1, fti::kVolume64Steps, {63}}));
+    EXPECT_EQ(notes, std::vector<std::string>(2, "Volume: the saw's rates written as a 64-step volume, which trackers "
+                                                 "without it read as 16 steps"));
+    program->channelType = Vrc6Pulse;
+    notes.clear();
+    EXPECT_EQ(exported("15 7", notes), (fti::Sequence{true, -1, -1, 0, {15, 7}}));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+}
+
 TEST(FtiConversion, ExportWritesTheSequencesAndSaysWhatATrackerCannotHold)
 {
     auto program = std::make_unique<Program>();
@@ -1335,17 +1450,27 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
                                                  {{-128, 127}, {-128, 127}},
                                                  {{-128, 127}, {-128, 127}},
                                                  {{0, 3}, {0, 3}}};
+    // A VRC6 instrument's eight duties, and the saw's rates as a 64-step volume.
+    const auto boundsOf = [&](int kind, int32_t setting, bool vrc6) -> std::array<int, 2> {
+        if (vrc6 && kind == Duty)
+            return {0, 7};
+        if (vrc6 && kind == Volume && setting == fti::kVolume64Steps)
+            return {0, 63};
+        const int* bounds = range[kind][kind == Arp && setting == fti::kArpFixed];
+        return {bounds[0], bounds[1]};
+    };
     auto first = std::make_unique<Program>();
     auto again = std::make_unique<Program>();
     for (int round = 0; round < 500; ++round) {
         // Mostly as a tracker writes them; every fourth with any byte.
         const bool anyByte = round % 4 == 0;
         fti::Instrument instrument;
+        instrument.type = pick(0, 1) ? fti::kTypeVrc6 : fti::kType2A03;
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             fti::Sequence& sequence = instrument.sequences[kind];
             sequence.enabled = pick(0, 5) != 0;
             sequence.setting = pick(0, 3);
-            const int* bounds = range[kind][kind == Arp && sequence.setting == fti::kArpFixed];
+            const auto bounds = boundsOf(kind, sequence.setting, instrument.type == fti::kTypeVrc6);
             sequence.items.resize(static_cast<size_t>(pick(0, pick(0, 1) ? 8 : 300)));
             for (int8_t& item : sequence.items)
                 item = static_cast<int8_t>(anyByte ? pick(-128, 127) : pick(bounds[0], bounds[1]));
@@ -1354,7 +1479,8 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
             sequence.release = pick(0, 2) ? -1 : pick(-2, size);
         }
         std::vector<std::string> notes;
-        fticonversion::toProgram(instrument, pick(0, 2), *first, notes);
+        constexpr int32_t kChannels[] = {Pulse, Triangle, Noise, Vrc6Pulse, Vrc6Saw};
+        fticonversion::toProgram(instrument, kChannels[pick(0, 4)], *first, notes);
         fti::Instrument exported;
         std::string error;
         notes.clear();
@@ -1363,7 +1489,7 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
         ASSERT_EQ(ftiReadOk(bytes), exported);
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             const fti::Sequence& sequence = exported.sequences[kind];
-            const int* bounds = range[kind][kind == Arp && sequence.setting == fti::kArpFixed];
+            const auto bounds = boundsOf(kind, sequence.setting, exported.type == fti::kTypeVrc6);
             for (int8_t item : sequence.items)
                 ASSERT_TRUE(item >= bounds[0] && item <= bounds[1]) << round << " kind " << kind << ": " << int{item};
         }
@@ -1384,7 +1510,10 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
             }
         }
         for (const std::string& note : notes)
-            EXPECT_TRUE(note.rfind("Volume: the release ends at volume ", 0) == 0 || moved(note)) << note;
+            EXPECT_TRUE(note.rfind("Volume: the release ends at volume ", 0) == 0 ||
+                        note.rfind("Volume: the tracker's 16 volume steps made into the saw's rates", 0) == 0 || moved(note))
+                << note;
+        EXPECT_EQ(exported.type, isVrc6Channel(first->channelType) ? fti::kTypeVrc6 : fti::kType2A03);
     }
 }
 
@@ -1473,6 +1602,33 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
     EXPECT_EQ(slurp(dir / "tom.fti").substr(0, 7), "FTI2.4\x01");
 }
 
+TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
+{
+    FtiBuilder file;
+    file.type = 2;
+    file.name = "Castle";
+    file.sequences = {seq({15, 12, 9}, 2), seq({0, 12}), seq({0}), seq({0}), seq({7, 3})};
+    const Bytes bytes = file.bytes();
+    put("castle.fti", std::string(bytes.begin(), bytes.end()));
+    const ToolRun imported =
+        run("from-fti " + path("castle.fti") + " " + path("castle.fti") + " --program 30 -o " + path("imported.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, "");
+    const std::string text = slurp(dir / "imported.txt");
+    EXPECT_NE(text.find("[program 30]\nname = Castle\nchannel = vrc6-pulse\nmulti = no\nvolume = 15 12 | 9\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("duty = 7 3\n\n[program 31]\n"), std::string::npos) << text;
+
+    EXPECT_EQ(run("to-fti " + path("imported.txt") + " --program 30 -o " + path("again.fti")).status, 0);
+    EXPECT_EQ(slurp(dir / "again.fti"), std::string(bytes.begin(), bytes.end())) << "the same file, byte for byte";
+
+    const ToolRun saw = run("from-fti " + path("castle.fti") + " --channel vrc6-saw -o " + path("saw.txt"));
+    EXPECT_EQ(saw.err, path("castle.fti") + ": Volume: the tracker's 16 volume steps made into the saw's rates "
+                                            "(volume 15 is rate 42), some rounded to the nearest rate\n");
+    EXPECT_NE(slurp(dir / "saw.txt").find("channel = vrc6-saw\nmulti = no\nvolume = 42 34 | 25\n"), std::string::npos);
+}
+
 TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
 {
     put("out.txt", "keep me");
@@ -1491,7 +1647,7 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
     put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
     put("cut.fti", std::string(good.begin(), good.end() - 1));
     expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
-                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03 instruments only");
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03 and VRC6 instruments only");
     expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
                 path("cut.fti") + ": cut short before the DPCM sample count");
     expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),

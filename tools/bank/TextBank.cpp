@@ -144,8 +144,7 @@ std::optional<int32_t> parseWordOrNumber(std::string_view text, const char* cons
     return std::nullopt;
 }
 
-constexpr const char* kChannelWords[] = {"pulse", "triangle", "noise"};
-constexpr int32_t kChannelValues[] = {Pulse, Triangle, Noise};
+constexpr int32_t kChannelValues[kChannelTypeCount] = {Pulse, Triangle, Noise, Sample, Vrc6Pulse, Vrc6Saw};
 constexpr const char* kMultiWords[] = {"no", "yes"};
 constexpr int32_t kMultiValues[] = {0, 1};
 constexpr const char* kClockWords[] = {"ntsc", "pal"};
@@ -428,7 +427,7 @@ private:
             }
             copyTextField(program.name, value.c_str());
         } else if (slot == KeyChannel) {
-            if (const auto type = parseWordOrNumber(value, kChannelWords, kChannelValues, 3, "channel", error))
+            if (const auto type = parseWordOrNumber(value, banktext::kChannelWord, kChannelValues, kChannelTypeCount, "channel", error))
                 program.channelType = *type;
             else
                 fail(error);
@@ -552,7 +551,7 @@ std::string write(const State& state, const WriteOptions& options)
             continue;
         out += "\n[program " + std::to_string(number + 1) + "]\n";
         out += "name = " + valueText(fieldText(program.name)) + "\n";
-        out += "channel = " + numberOrWord(program.channelType, kChannelWords, kChannelValues, 3) + "\n";
+        out += "channel = " + numberOrWord(program.channelType, banktext::kChannelWord, kChannelValues, kChannelTypeCount) + "\n";
         out += "multi = " + numberOrWord(program.multi, kMultiWords, kMultiValues, 2) + "\n";
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             out += std::string(kEnvelopeKey[kind]) + " = " + valueText(fieldText(program.envelopeText[kind])) + "\n";

@@ -10,6 +10,7 @@
 #include "PlinkaVersion.h"
 #include "TextBank.h"
 #include "WholeFile.h"
+#include "instrument/BankText.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
 #include "instrument/Identity.h"
@@ -29,7 +30,7 @@ constexpr const char* kUsage =
     "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
     "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
     "  plinka-bank default [-o BANK.txt] [--all]\n"
-    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel pulse|triangle|noise]\n"
+    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
     "                       [-o BANK.txt]\n"
     "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
     "  plinka-bank --version\n"
@@ -42,9 +43,11 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
     "file errors.\n"
     "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
-    "default bank, playing the channel given (pulse); to-fti writes program N as a\n"
-    "version 2.4 instrument. Both report on standard error what they could not\n"
-    "carry over exactly.\n";
+    "default bank, playing the channel TYPE given (pulse, triangle, noise, sample,\n"
+    "vrc6-pulse or vrc6-saw; if none, pulse, or vrc6-pulse for a VRC6 instrument);\n"
+    "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
+    "channels). Both report on standard error what they could not carry over\n"
+    "exactly.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -62,6 +65,7 @@ struct Options {
     std::string output;
     int program = 0;  // 1-based; 0: not given
     int32_t channel = Pulse;
+    bool channelGiven = false;  // else each instrument's own: pulse, or VRC6 Pulse for a VRC6 one
     bool allPrograms = false;
     bool ignoreId = false;
 };
@@ -209,7 +213,7 @@ int writeFx(const Options& options, const textbank::State& state, fx::Kind kind)
 bool parseArguments(int argc, char** argv, Options& options, std::string& problem)
 {
     int& program = options.program;
-    bool channelGiven = false;
+    bool& channelGiven = options.channelGiven;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "-o") {
@@ -233,11 +237,12 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             program = static_cast<int>(value);
         } else if (argument == "--channel") {
             const std::string word = i + 1 < argc ? argv[++i] : "";
-            if (word != "pulse" && word != "triangle" && word != "noise") {
-                problem = "--channel takes pulse, triangle or noise";
+            const int32_t type = banktext::channelTypeOfWord(word);
+            if (type < 0) {
+                problem = "--channel takes pulse, triangle, noise, sample, vrc6-pulse or vrc6-saw";
                 return false;
             }
-            options.channel = word == "pulse" ? Pulse : word == "triangle" ? Triangle : Noise;
+            options.channel = type;
             channelGiven = true;
         } else if (argument == "--all") {
             options.allPrograms = true;
@@ -323,7 +328,8 @@ int fromFti(const Options& options)
         if (!fti::read(bytes.data(), bytes.size(), instrument, error))
             return fileError(path + ": " + error);
         std::vector<std::string> notes;
-        fticonversion::toProgram(instrument, options.channel, state->programs[first + static_cast<int>(i)], notes);
+        const int32_t channel = options.channelGiven ? options.channel : fticonversion::channelFor(instrument, -1);
+        fticonversion::toProgram(instrument, channel, state->programs[first + static_cast<int>(i)], notes);
         for (const std::string& note : notes)
             report.push_back(path + ": " + note);
     }

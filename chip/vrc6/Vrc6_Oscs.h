@@ -1,0 +1,56 @@
+// The three oscillators of the VRC6 expansion chip: two pulses with sixteen
+// steps and eight duty widths, and the sawtooth's accumulator. Each keeps its
+// registers and its period divider; run over a span of chip clocks it reports
+// every change of its output level to its synthesiser. Chip_Vrc6 owns them
+// and stores register writes into them. Times are chip clocks from the start
+// of the current frame; only `delay` links one run to the next.
+#pragma once
+
+#include "chip/apu/Band_Buffer.h"
+#include "chip/apu/Band_Synth.h"
+
+#include <cstdint>
+
+// How the chip's $9003 lets the dividers count, the same for all three.
+struct Vrc6_Clocking {
+    bool halt = false;  // the dividers stand still and every output holds
+    int shift = 0;      // the period is shifted right by 0, 4 or 8 bits
+};
+
+struct Vrc6_Osc {
+    uint8_t regs[3] = {};                   // as last written
+    Band_Buffer* output = nullptr;          // none: running does nothing
+    int32_t delay = 0;                      // clocks from the end of the last run to the next divider step
+    int32_t last_level = 0;                 // level last reported to the synthesiser
+    const Band_Synth<12>* synth = nullptr;  // shared by the chip's three
+
+    // $x001: PPPP PPPP  period low; $x002: E... PPPP  enable, period high
+    int period() const { return (regs[2] & 0x0F) << 8 | regs[1]; }
+    bool enabled() const { return (regs[2] & 0x80) != 0; }
+    // Clocks per divider step under the frequency control.
+    int32_t step_length(const Vrc6_Clocking& clocking) const { return (period() >> clocking.shift) + 1; }
+    void reset();
+};
+
+struct Vrc6_Pulse_Osc : Vrc6_Osc {
+    int32_t phase = 0;  // 0..15, the step sounding; the volume sounds on steps 0..duty
+
+    // $x000: MDDD VVVV  constant (mode), duty, volume
+    int volume() const { return regs[0] & 15; }
+    int duty() const { return (regs[0] >> 4) & 7; }
+    bool constant() const { return (regs[0] & 0x80) != 0; }
+    int level() const;
+    void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
+    void reset();
+};
+
+struct Vrc6_Saw_Osc : Vrc6_Osc {
+    int32_t phase = 0;        // 0..13 divider steps into the cycle
+    int32_t accumulator = 0;  // 0..255; its top five bits sound
+
+    // $B000: ..AA AAAA  accumulator rate
+    int rate() const { return regs[0] & 0x3F; }
+    int level() const { return enabled() ? accumulator >> 3 : 0; }
+    void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
+    void reset();
+};
