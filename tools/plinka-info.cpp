@@ -8,7 +8,6 @@
 #include "PlinkaVersion.h"
 #include "host/DefaultPlugin.h"
 #include "host/InstrumentHost.h"
-#include "host/Lv2Host.h"
 #include "host/Vst2InstrumentHost.h"
 
 #include <cstdio>
@@ -52,8 +51,8 @@ int main(int argc, char** argv)
         std::printf("  name:        %s\n", made->name().c_str());
         std::printf("  vendor:      %s\n", made->vendor().c_str());
         std::printf("  outputs:     %d\n", made->outputChannels());
-        if (auto* lv2 = dynamic_cast<Lv2Host*>(made.get()))
-            std::printf("  uri:         %s\n", lv2->uri().c_str());
+        if (const std::string uri = made->uri(); !uri.empty())
+            std::printf("  uri:         %s\n", uri.c_str());
         made->stop();
         return 0;
     }

@@ -45,6 +45,9 @@ public:
     virtual std::string vendor() = 0;
     // Output channels of the main output: 1 or 2.
     virtual int outputChannels() = 0;
+    // The plug-in's identifier where its format names one (LV2's URI); empty
+    // for the others.
+    virtual std::string uri() { return {}; }
 
     // Renders one block: the messages act at their offsets; the main output's
     // first two channels land in left and right (a mono one in both).

@@ -53,7 +53,7 @@ public:
     FxIdentity fxIdentity() override;
 
     // ---- LV2 only ----
-    std::string uri();
+    std::string uri() override;
     // The control input port of that symbol, for the next blocks; false for none.
     bool setControl(const std::string& symbol, float value);
     // A control port's range as the description gives it; false for none.
