@@ -7,8 +7,8 @@
 # session file for the VST 2 build, in the state Ardour keeps beside it for
 # the LV2 build (FORMAT lv2, with the Plinka.lv2 bundle).
 # Leaves the screenshot ardour-editor.png (ardour-editor-lv2.png) in
-# SHOT_DIR. Exits with 2 when Ardour never showed the editor (Ardour's own
-# failure, worth a retry), with 1 when the edits are wrong.
+# SHOT_DIR. Exits with 2 when Ardour made no session or never showed the
+# editor (Ardour's own failures, worth a retry), with 1 when the edits are wrong.
 #   tests/hosts/ardour-editor.sh PLINKA.so|Plinka.lv2 WORK_DIR SHOT_DIR [vst2|lv2]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -35,7 +35,15 @@ if [ "$format" = lv2 ]; then
 else
     LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/ardour-vst-scanner -q -f "$work/plugins/$(basename "$plugin")"
 fi
-SESSION_DIR=$work/session timeout 300 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
+# Ardour's headless tool sometimes dies on its own while it sets the session
+# up (its dummy engine fails to register a track's port and the tool throws):
+# that is Ardour's failure, to be tried again like a window that never shows.
+if ! SESSION_DIR=$work/session timeout 300 ardour7-lua "$here/ardour-session.lua" >"$work/session.log" 2>&1 ||
+    ! grep -q "session ready" "$work/session.log"; then
+    echo "ardour-editor: Ardour's Lua tool made no session" >&2
+    tail -5 "$work/session.log" >&2
+    exit 2
+fi
 
 # No first-run wizard, and the dummy audio engine started without asking.
 touch "$work/config/ardour7/.a7"
