@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -148,7 +149,8 @@ std::string parseOptions(int argc, char** argv, Options& options, bool& help, bo
         if (options.song.empty()) {
             options.output = "plinka-demo.wav";
         } else {
-            std::string name = options.song.substr(options.song.rfind('/') + 1);
+            // The song's own name, by the platform's separators (Windows takes both).
+            std::string name = std::filesystem::path(options.song).filename().string();
             if (endsWith(name, ".mid") || endsWith(name, ".MID"))
                 name.resize(name.size() - 4);
             options.output = name + ".wav";
