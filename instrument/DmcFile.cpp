@@ -12,7 +12,7 @@ bool read(const unsigned char* data, size_t size, std::vector<uint8_t>& bytes, s
         return false;
     }
     if (size > dpcm::kMaxBytes) {
-        error = "the .dmc file holds " + std::to_string(size) + " bytes, more than the 4081 a sample can";
+        error = "the .dmc file holds " + std::to_string(size) + " bytes; a sample holds at most 4081";
         return false;
     }
     bytes.assign(data, data + size);

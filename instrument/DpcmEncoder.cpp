@@ -76,7 +76,7 @@ std::vector<float> resample(const float* samples, size_t count, double inRate, d
             sum += weight * samples[k];
             weights += weight;
         }
-        const double nearest = samples[std::min(count - 1, static_cast<size_t>(std::lround(at)))];
+        const double nearest = samples[std::min(count - 1, static_cast<size_t>(at + 0.5))];
         out[n] = static_cast<float>(weights > 1e-6 ? sum / weights : nearest);
     }
     return out;

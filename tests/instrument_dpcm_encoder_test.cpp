@@ -213,7 +213,7 @@ TEST(DmcFile, LegalLengthsAreKeptOthersPaddedAndTooLongOrEmptyRefused)
                           Case{16, 17, "padded from 16 to 17 bytes, a length the channel plays"},
                           Case{4080, 4081, "padded from 4080 to 4081 bytes, a length the channel plays"},
                           Case{0, 0, "the .dmc file is empty"},
-                          Case{4082, 0, "the .dmc file holds 4082 bytes, more than the 4081 a sample can"}}) {
+                          Case{4082, 0, "the .dmc file holds 4082 bytes; a sample holds at most 4081"}}) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes");
         std::vector<unsigned char> file(c.size);
         for (size_t i = 0; i < file.size(); ++i)
