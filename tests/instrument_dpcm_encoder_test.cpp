@@ -92,12 +92,14 @@ TEST(DpcmEncoder, ASineDecodesToItsPeriodAndShape)
     // is at most 2 levels a bit.
     struct Case {
         int rateIndex;
+        int cyclesPerBit;  // of an NTSC console at 1789773 Hz
         double frequency;
         int inputRate;
     };
-    for (const Case& c : {Case{15, 220.0, 44100}, Case{8, 55.0, 48000}, Case{0, 27.5, 8000}, Case{12, 110.0, 11025}}) {
+    for (const Case& c : {Case{15, 54, 220.0, 44100}, Case{8, 190, 55.0, 48000}, Case{0, 428, 27.5, 8000},
+                          Case{12, 106, 110.0, 11025}}) {
         SCOPED_TRACE("rate " + std::to_string(c.rateIndex) + ", " + std::to_string(c.frequency) + " Hz");
-        const double bitRate = dpcm::bitRate(c.rateIndex);
+        const double bitRate = 1789773.0 / c.cyclesPerBit;
         const Bytes levels =
             levelsOf(encode(sine(c.frequency, 0.5, c.inputRate, c.inputRate / 2u), c.inputRate, c.rateIndex));
         // Each level against the sine at that bit's time, past the first
