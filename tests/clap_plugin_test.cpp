@@ -561,6 +561,33 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
     plugin->destroy(plugin);
 }
 
+// A gesture that begins when the ring has just room for a begin and the
+// ends under way gets in whole or not at all: never a begin and an end
+// without the value between them.
+TEST(ClapEditorEdits, AGestureGetsInWithItsValueOrNotAtAll)
+{
+    GestureRing ring;
+    ring.begin(kParamGain);  // a drag under way: its end is kept
+    // Values until three slots are left: a begin and the two ends.
+    for (size_t i = 0; i < GestureRing::kCapacity - 4; ++i)
+        ring.value(kParamGain, static_cast<double>(i));
+    ring.value(kParamClock, 1.0);  // begins a gesture of its own
+    ring.end(kParamClock);
+    ring.end(kParamGain);
+
+    std::string clockSteps;
+    ParameterGesture gesture;
+    size_t count = 0;
+    while (ring.peek(gesture)) {
+        if (gesture.id == kParamClock)
+            clockSteps += gesture.step == GestureStep::Begin ? "b" : gesture.step == GestureStep::Value ? "v" : "e";
+        ring.pop();
+        ++count;
+    }
+    EXPECT_EQ(clockSteps, "") << "no room for the whole gesture";
+    EXPECT_EQ(count, GestureRing::kCapacity - 2) << "the drag's begin, its values and its end";
+}
+
 TEST(ClapEditorEdits, ArriveInOrderWhileTheAudioThreadRuns)
 {
     RecordingHost recording;

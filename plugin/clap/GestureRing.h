@@ -3,9 +3,10 @@
 // on the audio thread, or flush). One writer and one reader at a time, fixed
 // size, no locks.
 //
-// Every begin that gets in has its end: a begin takes a slot only with one
-// kept free for its end, and a value only while the ends of the gestures
-// under way still fit. What finds the ring full is dropped from the
+// Every begin that gets in has a value and its end: a begin takes a slot
+// only with two more free, for its first value and the end kept for it, and
+// a value only while the ends of the gestures under way still fit (the
+// reader only ever frees slots, so what was free stays free). What finds the ring full is dropped from the
 // automation (the instrument has it already); a gesture whose begin was
 // dropped starts with its next value that fits.
 #pragma once
@@ -32,7 +33,7 @@ public:
     // ---- user-interface thread ----
     void begin(uint32_t id)
     {
-        if (id >= kParameterCount || open_[id] || room() < reservedEnds_ + 2)
+        if (id >= kParameterCount || open_[id] || room() < reservedEnds_ + 3)
             return;
         push({GestureStep::Begin, id, 0.0});
         open_[id] = true;
