@@ -2,6 +2,7 @@
 
 #include "FactoryPresets.h"
 #include "engine/EnvelopeCompiler.h"
+#include "engine/KeyMapCompiler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +10,7 @@
 #include <iterator>
 #include <new>
 
-Instrument::Instrument()
+Instrument::Instrument() : samples_(std::make_unique<SampleBank>())
 {
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         settings.channelProgram[channel].store(0);
@@ -275,6 +276,31 @@ void Instrument::toggleMulti(int32_t program)
     std::lock_guard<std::mutex> lock(bankMutex_);
     programs_[checkedProgram(program)].multi ^= 1;
     publishBank();
+}
+
+void Instrument::keyMapText(int32_t program, char (&text)[kEnvelopeTextSize]) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    std::memcpy(text, programs_[checkedProgram(program)].keyMapText, sizeof text);
+}
+
+const char* Instrument::setKeyMapText(int32_t program, const char* text)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    Program& edited = programs_[checkedProgram(program)];
+    copyTextField(edited.keyMapText, text);
+    publishBank();
+    KeyMap map;
+    return compileKeyMap(edited.keyMapText, *samples_, map);
+}
+
+const char* Instrument::putSample(std::string_view name, const uint8_t* bytes, int32_t length)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    const char* error = samples_->put(name, bytes, length);
+    if (!error)
+        publishBank();
+    return error;
 }
 
 chunk::Settings Instrument::chunkSettings() const
