@@ -23,6 +23,9 @@ struct KeyEntry {
 
 struct KeyMap {
     KeyEntry keys[kKeyCount];
+    // How many keys sound. A Sample program without any plays as it did
+    // before samples existed (silent, holding its voices).
+    int32_t entryCount = 0;
 
     // The entry of a key, or a silent one for a key outside 0..127.
     KeyEntry at(int32_t key) const { return key >= 0 && key < kKeyCount ? keys[key] : KeyEntry{}; }

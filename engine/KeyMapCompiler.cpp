@@ -92,10 +92,12 @@ int32_t keyOfToken(std::string_view token)
 
 const char* compileKeyMap(const char* text, const SampleBank& samples, KeyMap& map)
 {
+    return compileKeyMap(text ? std::string_view(text, std::strlen(text)) : std::string_view(), samples, map);
+}
+
+const char* compileKeyMap(std::string_view all, const SampleBank& samples, KeyMap& map)
+{
     map = KeyMap{};
-    if (!text)
-        return nullptr;
-    const std::string_view all(text, std::strlen(text));
     bool mapped[kKeyCount] = {};
     size_t i = 0;
     while (i < all.size()) {
@@ -148,6 +150,7 @@ const char* compileKeyMap(const char* text, const SampleBank& samples, KeyMap& m
         entry.sample = static_cast<int8_t>(index);
         map.keys[key] = entry;
         mapped[key] = true;
+        ++map.entryCount;
     }
     return nullptr;
 }

@@ -31,3 +31,4 @@ int32_t keyOfToken(std::string_view token);
 // samples into `map`, overwriting it. Answers null on success (a blank text
 // too: every key silent) or one of the messages.
 const char* compileKeyMap(const char* text, const SampleBank& samples, KeyMap& map);
+const char* compileKeyMap(std::string_view text, const SampleBank& samples, KeyMap& map);

@@ -35,7 +35,7 @@ void Instrument::publishBank(const chunk::Settings* loaded)
 {
     BankSnapshot& snapshot = bankExchange.back();
     // Out of memory, the audio thread keeps the bank and settings it has.
-    if (!snapshot.capture(programs_))
+    if (!snapshot.capture(programs_, samples_.get()))
         return;
     if (loaded) {
         if (++lastLoadSerial_ == 0)
