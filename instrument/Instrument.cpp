@@ -322,7 +322,7 @@ size_t Instrument::saveState(const unsigned char** data)
     // are never saved while they run, and a bank is rarely near the largest.
     try {
         std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
-        bytes.resize(chunk::write(programs_, chunkSettings(), bytes.data()));
+        bytes.resize(chunk::write(programs_, samples_.get(), chunkSettings(), bytes.data()));
         chunkBytes_.assign(bytes.begin(), bytes.end());
     } catch (const std::bad_alloc&) {
         chunkBytes_.clear();
@@ -340,7 +340,7 @@ bool Instrument::loadState(const void* data, size_t size)
     // Read straight from the caller's bytes: the chunk saveState handed out
     // stays as it was until the next save, even while a host still reads it.
     chunk::Settings loaded = chunkSettings();
-    chunk::read(static_cast<const unsigned char*>(data), size, programs_, loaded);
+    chunk::read(static_cast<const unsigned char*>(data), size, programs_, samples_.get(), loaded);
     compileAllEnvelopes(programs_);
     // The audio thread takes the loaded settings with the bank, and from the
     // atomics once they hold them.

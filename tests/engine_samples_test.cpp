@@ -190,6 +190,25 @@ TEST_F(SampleKit, ReleasePartsAndThePedalHoldTheNoteAsOnOtherChannels)
     EXPECT_TRUE(voice().isFree());
 }
 
+TEST_F(SampleKit, ASavedSongCarriesItsSamplesAndKeyMapsAndPlaysTheSame)
+{
+    setUpKit("36=loop:10:loop 38=kick:4:d90");
+    const unsigned char* data = nullptr;
+    const size_t size = instrument->saveState(&data);
+    ASSERT_GT(size, 0u);
+    const std::vector<unsigned char> saved(data, data + size);
+    const std::vector<Event> song = {noteOn(0, 36), noteOn(3000, 38), noteOff(9000, 36)};
+    const std::vector<float> original = render(0.4, song);
+
+    instrument = std::make_unique<Instrument>();
+    ASSERT_TRUE(instrument->loadState(saved.data(), saved.size()));
+    EXPECT_EQ(instrument->readSamples([](const SampleBank& bank) { return bank.count; }), 2);
+    char keys[kEnvelopeTextSize];
+    instrument->keyMapText(0, keys);
+    EXPECT_STREQ(keys, "36=loop:10:loop 38=kick:4:d90");
+    EXPECT_EQ(renderHash(render(0.4, song)), renderHash(original));
+}
+
 TEST_F(SampleKit, AProgramWithoutKeyMapStaysSilentAndHoldsItsVoiceAsBefore)
 {
     setUpKit("");
