@@ -1746,3 +1746,97 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
     }
 }
+
+TEST_F(PlinkaBank, DmcFilesGoIntoTheBankAndComeOutByteForByte)
+{
+    std::string kick, hat(4081, '\0');
+    for (int i = 0; i < 33; ++i)
+        kick += static_cast<char>(i * 7);
+    for (size_t i = 0; i < hat.size(); ++i)
+        hat[i] = static_cast<char>(i ^ (i >> 8));
+    put("kick.dmc", kick);
+    put("Hat.DMC", hat);
+    put("take 2.dmc", std::string(17, '\x55'));
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+
+    ToolRun added = run("add-sample " + path("bank.txt") + " " + path("kick.dmc") + " " + path("Hat.DMC") + " -o " +
+                        path("kit.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out + added.err, "");
+    added = run("add-sample " + path("kit.txt") + " '" + path("take 2.dmc") + "' --name snare --rate 15 -o " +
+                path("kit2.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    ASSERT_EQ(run("to-fxb " + path("kit2.txt") + " -o " + path("kit.fxb")).status, 0);  // a bank file holds them too
+    const std::string text = run("to-text " + path("kit.fxb")).out;
+    EXPECT_NE(text.find("[sample kick]\nlength = 33\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample Hat]\nlength = 4081\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample snare]\nlength = 17\nbytes = 55555555"), std::string::npos) << text;
+
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"kick", kick}, {"Hat", hat}}) {
+        const ToolRun exported = run("export-dmc " + path("kit.fxb") + " --sample " + name + " -o " + path("out.dmc"));
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        EXPECT_EQ(slurp(dir / "out.dmc"), bytes) << name;
+    }
+    // The same name again replaces the sample.
+    put("kick.dmc", std::string(1, '\x0F'));
+    ASSERT_EQ(run("add-sample " + path("kit.txt") + " " + path("kick.dmc") + " -o " + path("kit.txt")).status, 0);
+    EXPECT_NE(slurp(dir / "kit.txt").find("[sample kick]\nlength = 1\nbytes = 0F\n"), std::string::npos);
+}
+
+TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
+{
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+    put("good.dmc", std::string(17, '\x01'));
+    put("short.dmc", std::string(16, '\x01'));
+    put("long.dmc", std::string(4097, '\x01'));
+    put("empty.dmc", "");
+    put("two words.dmc", std::string(1, '\x01'));
+    put("beat.wav", "RIFF");
+    put("beat.raw", std::string(17, '\x01'));
+    put("out.txt", "untouched");
+    const auto expectError = [&](const std::string& arguments, const std::string& message) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err, message + "\n") << arguments;
+        EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << arguments;
+    };
+    const std::string add = "add-sample " + path("bank.txt") + " " + path("good.dmc") + " ";
+    expectError(add + path("short.dmc") + " -o " + path("out.txt"),
+                path("short.dmc") + ": 16 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+    expectError(add + path("long.dmc") + " -o " + path("out.txt"),
+                path("long.dmc") + ": 4097 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+    expectError(add + path("empty.dmc") + " -o " + path("out.txt"),
+                path("empty.dmc") + ": 0 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+    expectError(add + "'" + path("two words.dmc") + "' -o " + path("out.txt"),
+                path("two words.dmc") +
+                    ": \"two words\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
+    expectError(add + path("beat.wav") + " -o " + path("out.txt"),
+                path("beat.wav") + ": WAV files cannot be converted by this build; give a .dmc file");
+    expectError(add + path("beat.raw") + " -o " + path("out.txt"),
+                path("beat.raw") + ": not a .dmc file (samples come from .dmc files)");
+    expectError(add + path("missing.dmc") + " -o " + path("out.txt"),
+                path("missing.dmc") + ": cannot open: No such file or directory");
+    expectError("export-dmc " + path("bank.txt") + " --sample kick -o " + path("out.txt"),
+                path("bank.txt") + ": no sample named \"kick\" (the bank has none)");
+
+    // More than 64 samples.
+    std::string many = "add-sample " + path("bank.txt");
+    for (int i = 0; i < 65; ++i) {
+        put("s" + std::to_string(i) + ".dmc", std::string(1, '\x02'));
+        many += " " + path("s" + std::to_string(i) + ".dmc");
+    }
+    expectError(many + " -o " + path("out.txt"), path("s64.dmc") + ": Error: The bank holds 64 samples already");
+
+    for (const std::string& usage :
+         {"add-sample " + path("bank.txt") + " -o " + path("out.txt"),
+          "add-sample " + path("bank.txt") + " " + path("good.dmc"),
+          add + path("good.dmc") + " --name x -o " + path("out.txt"),
+          add + "--name 'a b' -o " + path("out.txt"), add + "--rate 16 -o " + path("out.txt"),
+          "export-dmc " + path("bank.txt") + " -o " + path("out.dmc"),
+          "to-text " + path("bank.txt") + " --sample kick", "to-text " + path("bank.txt") + " --rate 3"}) {
+        const ToolRun result = run(usage);
+        EXPECT_EQ(result.status, 2) << usage;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << usage << ": " << result.err;
+        EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << usage;
+    }
+}
