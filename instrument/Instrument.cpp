@@ -284,6 +284,16 @@ void Instrument::keyMapText(int32_t program, char (&text)[kEnvelopeTextSize]) co
     std::memcpy(text, programs_[checkedProgram(program)].keyMapText, sizeof text);
 }
 
+int32_t Instrument::keyMapEntryCount(int32_t program) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    KeyMap map;
+    const char(&text)[kEnvelopeTextSize] = programs_[checkedProgram(program)].keyMapText;
+    compileKeyMap(std::string_view(text, static_cast<size_t>(std::find(text, text + kEnvelopeTextSize, '\0') - text)),
+                  *samples_, map);
+    return map.entryCount;
+}
+
 const char* Instrument::setKeyMapText(int32_t program, const char* text)
 {
     std::lock_guard<std::mutex> lock(bankMutex_);

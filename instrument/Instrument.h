@@ -127,6 +127,9 @@ public:
 
     // A Sample program's key map text.
     void keyMapText(int32_t program, char (&text)[kEnvelopeTextSize]) const;
+    // How many keys a program's key map sounds against the bank's samples (0
+    // for a blank map or one in error).
+    int32_t keyMapEntryCount(int32_t program) const;
     // Stores a key map text (at most 1023 characters) and publishes the bank;
     // answers the map's compile error against the bank's samples, or null.
     const char* setKeyMapText(int32_t program, const char* text);

@@ -143,6 +143,40 @@ TEST_F(Model, ChannelTypeAndMultiButtonsEditTheShownProgram)
         EXPECT_FALSE(model.isSelected(control));
 }
 
+TEST_F(Model, ASampleProgramsDutyRowIsItsKeyMapWithTheCompilersMessages)
+{
+    const uint8_t kick[17] = {0xF0};
+    ASSERT_EQ(core->putSample("kick", kick, 17), nullptr);
+    clearFlags();
+    EXPECT_STREQ(model.rowLabel(Duty), "Duty:");
+    model.click(kSampleButton);
+    EXPECT_TRUE(model.takeRefreshTexts());  // the row now shows another text
+    EXPECT_STREQ(model.rowLabel(Duty), "Keys:");
+    EXPECT_STREQ(model.rowLabel(Volume), "Volume:");
+    EXPECT_TRUE(model.envelopeIsEmpty(Duty));  // no key sounds yet
+
+    model.editEnvelope(Duty, "36=kick:15 38=tom:3");
+    EXPECT_STREQ(model.statusText(), "Error: The key map names a sample the bank does not hold");
+    model.editEnvelope(Duty, "36=kick:15 38=kick:3:loop");
+    EXPECT_STREQ(model.statusText(), "OK");
+    EXPECT_FALSE(model.envelopeIsEmpty(Duty));
+    EXPECT_EQ(core->keyMapEntryCount(0), 2);
+    EXPECT_STREQ(program(0).keyMapText, "36=kick:15 38=kick:3:loop");
+    EXPECT_EQ(text(0, Duty), "0");  // the duty envelope is kept for another type
+    char texts[5][1024];
+    model.shownTexts(texts);
+    EXPECT_STREQ(texts[Duty], "36=kick:15 38=kick:3:loop");
+    EXPECT_STREQ(texts[Volume], "15");
+
+    model.click(kNoiseButton);
+    EXPECT_TRUE(model.takeRefreshTexts());
+    EXPECT_STREQ(model.rowLabel(Duty), "Duty:");
+    model.shownTexts(texts);
+    EXPECT_STREQ(texts[Duty], "0");
+    model.click(kTriangleButton);
+    EXPECT_FALSE(model.takeRefreshTexts());  // duty before and after
+}
+
 TEST_F(Model, NtscAndPalAlwaysForceANewChipSetUp)
 {
     core->settings.chipSampleRate = 44100.0f;
