@@ -33,7 +33,8 @@ template <class Chip> void writeSampleFrame(Voice& voice, Chip& chip, const Prog
         voice.sampleStarted = false;
         voice.sampleEntry = KeyEntry{};
     };
-    if (voice.volumeValue == 0) {
+    // A release that played out has freed the voice already.
+    if (voice.isFree() || voice.volumeValue == 0) {
         stop();
         voice.note = -1;
         return;

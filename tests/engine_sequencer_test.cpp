@@ -479,6 +479,17 @@ TEST_F(SampleSequencer, OneShotEndEndsTheVoiceAndLoopsPlayOn)
     EXPECT_TRUE(voice.isFree());
 }
 
+TEST_F(SampleSequencer, AReleaseThatPlaysOutStopsTheChannel)
+{
+    startSample("36=kick:15:loop", 36, "15 / 15");
+    frame();
+    chip.playing = true;
+    release();
+    EXPECT_EQ(frame(), std::vector<Write>{});  // the release step plays on
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_TRUE(voice.isFree());
+}
+
 TEST_F(SampleSequencer, ArpChoosesAnotherEntryAndRestartsOnlyWhenItChanges)
 {
     // 36 and 37 hold one entry; 38 another; 39 none.
