@@ -107,12 +107,15 @@ TEST(DeltaModulationSample, EveryRateIndexTakesItsStandardsPeriod)
         }
         play_frame(voice);
     }
-    // Switching back to NTSC takes effect at the next rate write.
+    // A change of standard keeps the rate index and takes its new period.
     VoiceChip voice;
     ASSERT_EQ(voice.setup(pal_clock, 44100, 50), nullptr);
+    voice.chip.write_register(voice.write_time += 4, 0x4010, 0x4E);
+    EXPECT_EQ(voice.chip.dmc().period, 66);
     ASSERT_EQ(voice.setup(ntsc_clock, 44100, 60), nullptr);
-    voice.chip.write_register(voice.write_time += 4, 0x4010, 15);
-    EXPECT_EQ(voice.chip.dmc().period, 54);
+    EXPECT_EQ(voice.chip.dmc().period, 72);
+    voice.chip.reset();
+    EXPECT_EQ(voice.chip.dmc().period, 428);  // the reset's rate 0, still NTSC's
 }
 
 TEST(DeltaModulationSample, LoopedSampleRepeatsEveryLengthInBits)
