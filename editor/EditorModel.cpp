@@ -2,6 +2,7 @@
 
 #include "EditorLayout.h"
 #include "FtiDrop.h"
+#include "SampleDrop.h"
 #include "instrument/Instrument.h"
 
 #include <algorithm>
@@ -197,11 +198,21 @@ void EditorModel::releaseGainSlider()
 
 void EditorModel::dropFiles(const std::vector<std::string>& paths)
 {
-    ftidrop::Outcome outcome = ftidrop::load(instrument_, shownProgram_, paths);
+    std::vector<std::string> samplePaths, instrumentPaths;
+    for (const std::string& path : paths)
+        (sampledrop::isSampleFile(path) ? samplePaths : instrumentPaths).push_back(path);
+    const sampledrop::Outcome samples = sampledrop::load(instrument_, shownProgram_, samplePaths);
+    ftidrop::Outcome outcome = ftidrop::load(instrument_, shownProgram_, instrumentPaths);
+    if (!samples.status.empty())
+        outcome.status = samples.status + (outcome.status.empty() ? "" : "; " + outcome.status);
     if (outcome.status.empty())
         return;
     dropText_ = std::move(outcome.status);
     statusChanged();
+    if (samples.keysChanged) {
+        refreshTexts_ = true;
+        instrument_.noteStateEdited();
+    }
     if (outcome.loaded == 0)
         return;
     errorText_ = outcome.compileError;

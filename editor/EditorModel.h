@@ -98,9 +98,11 @@ public:
     void moveGainSlider(int32_t position);
     // The user let go of the slider: its gesture ends.
     void releaseGainSlider();
-    // Files (UTF-8 paths) dropped on the window: the tracker instruments among
-    // them go into the shown program and the ones after it, and the status
-    // line says what happened. Reads the files: the user-interface thread only.
+    // Files (UTF-8 paths) dropped on the window: the samples (.dmc) among them
+    // go into the bank and onto the shown Sample program's free keys, the
+    // tracker instruments into the shown program and the ones after it, and
+    // the status line says what happened. Reads the files: the user-interface
+    // thread only.
     void dropFiles(const std::vector<std::string>& paths);
 
     // Runs the instrument's program check and gives notice of a change; the

@@ -408,6 +408,34 @@ TEST_F(Drop, AVrc6InstrumentKeepsAVrc6ChannelElsePlaysVrc6Pulse)
                  "Loaded 3 instruments into programs 11-13; vrc6.fti: Volume: the tracker's 16 volume ste...");
 }
 
+TEST_F(Drop, SampleFilesJoinTheBankOnTheFirstFreeKeysFromC2)
+{
+    const std::string kick = write("kick.dmc", std::vector<unsigned char>(17, 0xF0));
+    const std::string snare = write("Snare 2.DMC", std::vector<unsigned char>(33, 0x0F));
+    const std::string cut = write("cut.dmc", std::vector<unsigned char>(16, 0x0F));
+    const std::string wav = write("beat.wav", {'R', 'I', 'F', 'F'});
+
+    // A pulse program: the samples join the bank only.
+    model.dropFiles({kick});
+    EXPECT_STREQ(model.statusText(), "Added 1 sample to the bank; choose Sample to map them on keys");
+    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.count; }), 1);
+
+    model.click(kSampleButton);
+    model.editEnvelope(Duty, "36=kick:9 37=kick:9");
+    clearFlags();
+    model.dropFiles({kick, snare, cut, wav, bass()});
+    EXPECT_STREQ(model.statusText(),
+                 "Samples: kick on key 36, Snare_2 on key 38; cut.dmc: 16 bytes is not a sample's length (16 * L + "
+                 "1, at most 4081); beat.wav: WAV files cannot be converted by this build; Loaded \"Bass\" into "
+                 "program 1");
+    char keys[kEnvelopeTextSize];
+    core->keyMapText(0, keys);
+    EXPECT_STREQ(keys, "36=kick:9 37=kick:9 38=Snare_2:15");
+    EXPECT_EQ(core->keyMapEntryCount(0), 3);
+    EXPECT_TRUE(model.takeRefreshTexts());
+    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.count; }), 2);
+}
+
 TEST_F(Drop, AtTheLastProgramOneLoadsAndTheRestIsSaidNotToFit)
 {
     core->settings.channelProgram[0] = 127;
