@@ -116,8 +116,8 @@ Outcome load(Instrument& instrument, int32_t program, const std::vector<std::str
             const auto mappedAt = std::find_if(std::begin(map.keys), std::end(map.keys),
                                                [&](const KeyEntry& entry) { return !error && entry.sample == index; });
             if (mappedAt != std::end(map.keys)) {
-                mapped += (mapped.empty() ? "" : ", ") + name + " on key " +
-                          std::to_string(mappedAt - std::begin(map.keys));
+                mapped +=
+                    (mapped.empty() ? "" : ", ") + name + " on key " + std::to_string(mappedAt - std::begin(map.keys));
                 continue;
             }
             while (key < kKeyCount && map.keys[key].sounds())
@@ -125,8 +125,9 @@ Outcome load(Instrument& instrument, int32_t program, const std::vector<std::str
             const std::string entry = std::to_string(key) + "=" + name + ":" + std::to_string(kDroppedRate);
             const std::string separator = keys.empty() || keys.back() == ' ' ? "" : " ";
             if (error || key >= kKeyCount || keys.size() + separator.size() + entry.size() >= kEnvelopeTextSize) {
-                problems.push_back(name + ": " + (error ? "the key map has an error; added to the bank only"
-                                                        : "no free key; added to the bank only"));
+                problems.push_back(name + ": " +
+                                   (error ? "the key map has an error; added to the bank only"
+                                          : "no free key; added to the bank only"));
                 continue;
             }
             keys += separator + entry;

@@ -20,7 +20,7 @@ constexpr int32_t kDroppedRate = 15;
 bool isSampleFile(const std::string& path);
 
 struct Outcome {
-    std::string status;       // empty when nothing was dropped
+    std::string status;        // empty when nothing was dropped
     bool keysChanged = false;  // the program's key map text changed
 };
 

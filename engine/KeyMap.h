@@ -6,7 +6,7 @@
 #include <cstdint>
 
 constexpr int kKeyCount = 128;
-constexpr int32_t kMaxRateIndex = 15;   // $4010's rate index
+constexpr int32_t kMaxRateIndex = 15;    // $4010's rate index
 constexpr int32_t kMaxStartLevel = 127;  // $4011's seven bits
 constexpr int8_t kNoSample = -1;
 constexpr int8_t kNoStartLevel = -1;

@@ -8,9 +8,9 @@
 #include <string_view>
 
 constexpr int kMaxSamples = 64;
-constexpr size_t kSampleNameSize = 32;      // 31 characters and the terminator
-constexpr int32_t kMaxSampleBytes = 4081;   // $4013 = 255: 255 * 16 + 1
-constexpr int32_t kSampleLengthUnit = 16;   // the length register counts 16 bytes, plus one
+constexpr size_t kSampleNameSize = 32;     // 31 characters and the terminator
+constexpr int32_t kMaxSampleBytes = 4081;  // $4013 = 255: 255 * 16 + 1
+constexpr int32_t kSampleLengthUnit = 16;  // the length register counts 16 bytes, plus one
 
 // A length the length register can give: L * 16 + 1 with L 0..255.
 constexpr bool isLegalSampleLength(int32_t length)
@@ -47,8 +47,7 @@ struct SampleBank {
     bool remove(std::string_view name);
 };
 
-inline constexpr char kErrorSampleName[] =
-    "Error: A sample name is 1 to 31 letters, digits, '_', '-' or '.'";
+inline constexpr char kErrorSampleName[] = "Error: A sample name is 1 to 31 letters, digits, '_', '-' or '.'";
 inline constexpr char kErrorSampleLength[] =
     "Error: A sample is 16 * L + 1 bytes long, L from 0 to 255 (at most 4081 bytes)";
 inline constexpr char kErrorSampleBankFull[] = "Error: The bank holds 64 samples already";

@@ -63,8 +63,7 @@ TEST(SampleRender, ALoopRepeatsEvery136BitsOfItsRateOnBothClocks)
             const int ntscPeriods[16] = {428, 380, 340, 320, 286, 254, 226, 214, 190, 160, 142, 128, 106, 84, 72, 54};
             const int palPeriods[16] = {398, 354, 316, 298, 276, 236, 210, 198, 176, 148, 132, 118, 98, 78, 66, 50};
             const double bitClocks = (pal ? palPeriods : ntscPeriods)[rate];
-            const std::vector<float> out =
-                play(kitChunk("C2=wave:" + std::to_string(rate) + ":loop", pal), 1.5);
+            const std::vector<float> out = play(kitChunk("C2=wave:" + std::to_string(rate) + ":loop", pal), 1.5);
             const double expected = renderedHz(clock / (17 * 8 * bitClocks), clock);
             const double measured = autocorrelationFrequency(out, 4410, out.size() - 1, kRate, expected);
             EXPECT_NEAR(measured, expected, expected * 2e-4) << pal << " rate " << rate;
