@@ -479,7 +479,8 @@ TEST(TextBankState, SamplesAndKeyMapsHaveTheExactForm)
     EXPECT_EQ(parsed->samples.count, 2);
     EXPECT_STREQ(parsed->programs[9].keyMapText, "36=kick:15 F#2=hat:3:loop");
     // The bytes may be grouped in any way, in either case; names keep theirs.
-    const auto regrouped = parseOk("[sample Kick]\nbytes = 0 0 0a Ff 1\t0" + std::string(26, '0') + "\nlength = 17\n[sample kick]\nlength=1\n"
+    const auto regrouped = parseOk("[sample Kick]\nbytes = 0 0 0a Ff 1\t0" + std::string(26, '0') +
+                                   "\nlength = 17\n[sample kick]\nlength=1\n"
                                    "bytes=7f\n[program 2]\nkeys = 1=Kick:1 2=kick:2\n");
     ASSERT_EQ(regrouped->samples.count, 2);
     EXPECT_STREQ(regrouped->samples.samples[0].name, "Kick");
@@ -1802,11 +1803,14 @@ TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
     };
     const std::string add = "add-sample " + path("bank.txt") + " " + path("good.dmc") + " ";
     expectError(add + path("short.dmc") + " -o " + path("out.txt"),
-                path("short.dmc") + ": 16 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+                path("short.dmc") +
+                    ": 16 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
     expectError(add + path("long.dmc") + " -o " + path("out.txt"),
-                path("long.dmc") + ": 4097 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+                path("long.dmc") +
+                    ": 4097 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
     expectError(add + path("empty.dmc") + " -o " + path("out.txt"),
-                path("empty.dmc") + ": 0 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+                path("empty.dmc") +
+                    ": 0 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
     expectError(add + "'" + path("two words.dmc") + "' -o " + path("out.txt"),
                 path("two words.dmc") +
                     ": \"two words\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
@@ -1830,9 +1834,8 @@ TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
     for (const std::string& usage :
          {"add-sample " + path("bank.txt") + " -o " + path("out.txt"),
           "add-sample " + path("bank.txt") + " " + path("good.dmc"),
-          add + path("good.dmc") + " --name x -o " + path("out.txt"),
-          add + "--name 'a b' -o " + path("out.txt"), add + "--rate 16 -o " + path("out.txt"),
-          "export-dmc " + path("bank.txt") + " -o " + path("out.dmc"),
+          add + path("good.dmc") + " --name x -o " + path("out.txt"), add + "--name 'a b' -o " + path("out.txt"),
+          add + "--rate 16 -o " + path("out.txt"), "export-dmc " + path("bank.txt") + " -o " + path("out.dmc"),
           "to-text " + path("bank.txt") + " --sample kick", "to-text " + path("bank.txt") + " --rate 3"}) {
         const ToolRun result = run(usage);
         EXPECT_EQ(result.status, 2) << usage;

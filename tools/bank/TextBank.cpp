@@ -162,7 +162,14 @@ std::string numberOrWord(int32_t value, const char* const* words, const int32_t*
     return std::to_string(value);
 }
 
-enum ProgramKey { KeyName, KeyChannel, KeyMulti, KeyVolume, KeyKeys = KeyVolume + kEnvelopeKindCount, kProgramKeyCount };
+enum ProgramKey {
+    KeyName,
+    KeyChannel,
+    KeyMulti,
+    KeyVolume,
+    KeyKeys = KeyVolume + kEnvelopeKindCount,
+    kProgramKeyCount
+};
 constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name",  "channel",  "multi", "volume", "arp",
                                                            "pitch", "hi-pitch", "duty",  "keys"};
 enum SampleKey { KeyLength, KeyBytes, kSampleKeyCount };
