@@ -1,7 +1,8 @@
 // Sample programs played through the instrument: the voice chip's memory and
-// registers after a note, a loop's period on both clock standards, silence
-// after a one-shot, loudness that no velocity or controller changes, keys
-// without an entry, release parts and the pedal.
+// registers after a note, loudness that no velocity, Volume level or
+// controller changes, keys without an entry, release parts and the pedal, a
+// saved song's kit. (Periods and silence through the binary: in
+// engine_sample_programs_test.cpp.)
 #include "AudioMeasure.h"
 #include "engine/SampleFrame.h"
 #include "instrument/Instrument.h"
@@ -9,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -63,13 +63,6 @@ protected:
         return out;
     }
     const Voice& voice(int i = 0) const { return instrument->engine.voicePool.voices[i]; }
-    bool allFree() const
-    {
-        for (const Voice& v : instrument->engine.voicePool.voices)
-            if (!v.isFree())
-                return false;
-        return true;
-    }
 
     std::unique_ptr<Instrument> instrument = std::make_unique<Instrument>();
 };
@@ -106,34 +99,6 @@ TEST_F(SampleKit, NoteLoadsItsSampleIntoTheVoiceChipAndStartsTheChannel)
     EXPECT_EQ(loopChip.chip.dmc().regs[0], 0x4F);
     EXPECT_EQ(loopChip.chip.dmc().regs[3], 1);
     EXPECT_TRUE(loopChip.sample_playing());
-}
-
-TEST_F(SampleKit, LoopRepeatsAtItsBitsTimesTheRatesClocksOnBothStandards)
-{
-    for (const bool ntsc : {true, false}) {
-        instrument = std::make_unique<Instrument>();
-        setUpKit("36=loop:12:loop");
-        instrument->setNtsc(ntsc);
-        const std::vector<float> out = render(1.2, {noteOn(0, 36)});
-        const double clock = ntsc ? 1789773.0 : 1662607.0;
-        const double clocksPerBit = ntsc ? 106.0 : 98.0;
-        const double expected = clock / (17 * 8 * clocksPerBit);
-        const double measured = autocorrelationFrequency(out, 4410, out.size() - 1, kRate, expected);
-        EXPECT_NEAR(measured / expected, 1.0, 0.001) << ntsc << " " << measured;
-        EXPECT_FALSE(voice().isFree());
-    }
-}
-
-TEST_F(SampleKit, OneShotEndsItsVoiceAndThenOnlySilence)
-{
-    setUpKit("36=kick:15");
-    const std::vector<float> out = render(0.5, {noteOn(0, 36)});
-    EXPECT_TRUE(allFree());
-    // 33 bytes at 54 clocks a bit end within the first frame; the voice ends
-    // at the next, and its last frame drains by the third.
-    const int64_t last = lastSound(out);
-    EXPECT_GT(last, 0);
-    EXPECT_LT(last, 3 * 735);
 }
 
 TEST_F(SampleKit, VelocityVolumeLevelAndControllersLeaveTheLoudnessAlone)
