@@ -14,19 +14,32 @@
 class VoiceChip {
 public:
     static constexpr int32_t initial_frame_length = 29780;
+    // The longest sample the delta modulation plays: $4013 = 255, 16 * 255 + 1
+    // bytes. The memory sits at $C000, where $4012 = 0 starts a sample.
+    static constexpr int32_t sample_memory_size = 4081;
+    static constexpr unsigned sample_memory_address = 0xC000;
+    static constexpr int pal_frame_rate = 50;
 
-    // The delta-modulation channel gets a reader that answers 0x55 everywhere;
-    // the instrument never enables that channel, but the chip needs a reader.
+    // The delta-modulation channel reads the voice's own sample memory, which
+    // holds 0x55 (up and down by turns) until a sample is loaded; addresses
+    // outside it read 0x55 too.
     // Allocates the buffer's cells, which serve every sample rate; when memory
     // is short it has none until buffer.adopt_cells gives it some.
     VoiceChip();
     VoiceChip(const VoiceChip&) = delete;
     VoiceChip& operator=(const VoiceChip&) = delete;
 
-    // Rendering call, when the sample rate or the clock standard changes.
-    // Never allocates: answers "Out of memory" while the buffer has no cells,
-    // else null. Clears the buffer; the chip keeps running from where it was.
+    // Rendering call, when the sample rate or the clock standard changes (a
+    // frame rate of 50 is PAL's). Never allocates: answers "Out of memory"
+    // while the buffer has no cells, else null. Clears the buffer; the chip
+    // keeps running from where it was.
     const char* setup(long clock_rate, long sample_rate, int frame_rate);
+    // Rendering call: copies at most sample_memory_size bytes into the sample
+    // memory from its start; bytes past them keep what they held.
+    void load_sample(const uint8_t* bytes, int32_t length);
+    // Whether the delta modulation still has bits to play: it is enabled, or
+    // the last byte it fetched has not yet played out.
+    bool sample_playing() const;
     // Closes the frame: lengths alternate between two values one clock apart,
     // so that frames average out to clock_rate / frame_rate.
     void end_frame();
@@ -39,4 +52,5 @@ public:
     // The VRC6 channels the engine has left enabled ($x002 bit 7), so that it
     // knows what to silence: bit 0 pulse 1, bit 1 pulse 2, bit 2 sawtooth.
     int32_t vrc6_enables = 0;
+    uint8_t sample_memory[sample_memory_size];
 };

@@ -41,6 +41,8 @@ inline constexpr EditorButton kEditorButtons[] = {
 
 inline constexpr const char* kEnvelopeLabelText[kEnvelopeKindCount] = {"Volume:", "Arp:", "Pitch:", "Hi-Pitch:",
                                                                       "Duty:"};
+// A Sample program's Duty row holds its key map.
+inline constexpr const char* kKeyMapLabelText = "Keys:";
 inline constexpr int kEnvelopeRowPitch = 30;
 constexpr EditorArea envelopeLabelArea(int kind)
 {

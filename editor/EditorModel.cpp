@@ -1,6 +1,8 @@
 #include "EditorModel.h"
 
+#include "EditorLayout.h"
 #include "FtiDrop.h"
+#include "SampleDrop.h"
 #include "instrument/Instrument.h"
 
 #include <algorithm>
@@ -32,9 +34,23 @@ void EditorModel::checkProgramChange()
         notice_(context_);
 }
 
+bool EditorModel::showsKeyMap() const
+{
+    return instrument_.channelType(shownProgram_) == Sample;
+}
+
 void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
 {
     instrument_.envelopeTexts(shownProgram_, texts);
+    if (showsKeyMap())
+        instrument_.keyMapText(shownProgram_, texts[Duty]);
+}
+
+const char* EditorModel::rowLabel(int kind) const
+{
+    if (kind < 0 || kind >= kEnvelopeKindCount)
+        return "";
+    return kind == Duty && showsKeyMap() ? kKeyMapLabelText : kEnvelopeLabelText[kind];
 }
 
 void EditorModel::midiChannelText(char (&text)[32]) const
@@ -81,6 +97,8 @@ bool EditorModel::isSelected(int control) const
 
 bool EditorModel::envelopeIsEmpty(int kind) const
 {
+    if (kind == Duty && showsKeyMap())
+        return instrument_.keyMapEntryCount(shownProgram_) == 0;
     return instrument_.envelopeIsEmpty(shownProgram_, kind);
 }
 
@@ -91,11 +109,14 @@ void EditorModel::editEnvelope(int kind, const char* text)
     // The Win32 window reports its own filling of the fields as edits: those
     // leave the text as it was, and the drop's message stays.
     char texts[kEnvelopeKindCount][kEnvelopeTextSize];
-    instrument_.envelopeTexts(shownProgram_, texts);
+    shownTexts(texts);
     const bool changed = std::strncmp(texts[kind], text ? text : "", kEnvelopeTextSize - 1) != 0;
     if (changed)
         dropText_.clear();
-    errorText_ = instrument_.setEnvelopeText(shownProgram_, kind, text);
+    if (kind == Duty && showsKeyMap())
+        errorText_ = instrument_.setKeyMapText(shownProgram_, text);
+    else
+        errorText_ = instrument_.setEnvelopeText(shownProgram_, kind, text);
     statusChanged();
     if (changed)
         instrument_.noteStateEdited();
@@ -105,8 +126,12 @@ void EditorModel::click(int control)
 {
     if (const int32_t type = channelTypeOfButton(control); type >= 0) {
         const bool edited = instrument_.channelType(shownProgram_) != type;
+        const bool keyMapBefore = showsKeyMap();
         instrument_.setChannelType(shownProgram_, type);
         statusChanged();
+        // The Duty row swaps between the duty envelope and the key map.
+        if (showsKeyMap() != keyMapBefore)
+            refreshTexts_ = true;
         if (edited)
             instrument_.noteStateEdited();
         return;
@@ -173,11 +198,21 @@ void EditorModel::releaseGainSlider()
 
 void EditorModel::dropFiles(const std::vector<std::string>& paths)
 {
-    ftidrop::Outcome outcome = ftidrop::load(instrument_, shownProgram_, paths);
+    std::vector<std::string> samplePaths, instrumentPaths;
+    for (const std::string& path : paths)
+        (sampledrop::isSampleFile(path) ? samplePaths : instrumentPaths).push_back(path);
+    const sampledrop::Outcome samples = sampledrop::load(instrument_, shownProgram_, samplePaths);
+    ftidrop::Outcome outcome = ftidrop::load(instrument_, shownProgram_, instrumentPaths);
+    if (!samples.status.empty())
+        outcome.status = samples.status + (outcome.status.empty() ? "" : "; " + outcome.status);
     if (outcome.status.empty())
         return;
     dropText_ = std::move(outcome.status);
     statusChanged();
+    if (samples.keysChanged) {
+        refreshTexts_ = true;
+        instrument_.noteStateEdited();
+    }
     if (outcome.loaded == 0)
         return;
     errorText_ = outcome.compileError;

@@ -60,8 +60,13 @@ public:
     // so a program change that the window has not shown yet can never make a
     // keystroke store one program's texts in another.
     int32_t shownProgram() const { return shownProgram_; }
-    // Copies the shown program's five envelope texts.
+    // Copies the texts of the shown program's five rows: its envelope texts,
+    // but for a Sample program its key map in the Duty row (the channel has
+    // no duty).
     void shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const;
+    // The label of a row: "Volume:" ... "Duty:", or "Keys:" for a Sample
+    // program's Duty row.
+    const char* rowLabel(int kind) const;
     // "MIDIch:%i" (1..16) and "Polyphony:%i", at most 31 characters.
     void midiChannelText(char (&text)[32]) const;
     void polyphonyText(char (&text)[32]) const;
@@ -71,8 +76,8 @@ public:
     int32_t sliderPosition() const;
     // Whether a button shows its highlighted state.
     bool isSelected(int control) const;
-    // Whether an envelope of the shown program yielded no values: its label
-    // is then marked.
+    // Whether an envelope of the shown program yielded no values (a Sample
+    // program's key map: sounds no key): its label is then marked.
     bool envelopeIsEmpty(int kind) const;
 
     // ---- what the user does ----
@@ -81,7 +86,9 @@ public:
     // was, a click on the type already chosen, the polyphony) does not.
     //
     // An edit field of kind's text changed: it is stored in the shown program
-    // (at most 1023 characters) and the whole bank is compiled.
+    // (at most 1023 characters) and the whole bank is compiled; a Sample
+    // program's Duty row stores its key map, which is compiled against the
+    // bank's samples. The status line shows the compiler's message.
     void editEnvelope(int kind, const char* text);
     // A click on one of the buttons (other identifiers do nothing).
     void click(int control);
@@ -91,9 +98,11 @@ public:
     void moveGainSlider(int32_t position);
     // The user let go of the slider: its gesture ends.
     void releaseGainSlider();
-    // Files (UTF-8 paths) dropped on the window: the tracker instruments among
-    // them go into the shown program and the ones after it, and the status
-    // line says what happened. Reads the files: the user-interface thread only.
+    // Files (UTF-8 paths) dropped on the window: the samples (.dmc) among them
+    // go into the bank and onto the shown Sample program's free keys, the
+    // tracker instruments into the shown program and the ones after it, and
+    // the status line says what happened. Reads the files: the user-interface
+    // thread only.
     void dropFiles(const std::vector<std::string>& paths);
 
     // Runs the instrument's program check and gives notice of a change; the
@@ -115,6 +124,8 @@ private:
     void noticeProgramChanges();
     // A change of what notes play: new status and highlights, texts unchanged.
     void statusChanged() { refreshStatus_ = true; }
+    // Whether the shown program's Duty row holds its key map.
+    bool showsKeyMap() const;
 
     Instrument& instrument_;
     ProgramChangeNotice notice_;

@@ -154,7 +154,9 @@ void GUI::idle()
         // Repainted with their current highlights and marks.
         for (HWND button : buttons)
             InvalidateRect(button, nullptr, TRUE);
-        for (HWND label : envelopeLabel)
-            InvalidateRect(label, nullptr, TRUE);
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+            SetWindowTextA(envelopeLabel[kind], model.rowLabel(kind));
+            InvalidateRect(envelopeLabel[kind], nullptr, TRUE);
+        }
     }
 }

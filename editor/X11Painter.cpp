@@ -147,7 +147,7 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
         cairo_show_text(cr, text);
     };
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        label(envelopeLabelArea(kind), kEnvelopeLabelText[kind], model.envelopeIsEmpty(kind));
+        label(envelopeLabelArea(kind), model.rowLabel(kind), model.envelopeIsEmpty(kind));
     char shown[32];
     model.midiChannelText(shown);
     label(kMidiChannelArea, shown, false);

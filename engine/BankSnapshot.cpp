@@ -1,5 +1,7 @@
 #include "BankSnapshot.h"
 
+#include "KeyMapCompiler.h"
+
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -12,19 +14,42 @@ int32_t stepCount(const ProgramEnvelope& envelope)
     return std::clamp(envelope.length, 1, kMaxStepsPerText);
 }
 
+// A text field up to its terminator, or whole if it has none.
+template <size_t N> std::string_view boundedText(const char (&field)[N])
+{
+    return std::string_view(field, static_cast<size_t>(std::find(field, field + N, '\0') - field));
+}
+
 }  // namespace
 
-bool BankSnapshot::capture(const ProgramBank& bank)
+bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank)
 {
+    static const SampleBank noSamples{};
+    const SampleBank& from = sampleBank ? *sampleBank : noSamples;
+    const int sampleCount = std::clamp(from.count, 0, kMaxSamples);
     size_t needed = 0;
     for (const Program& program : bank)
         for (const ProgramEnvelope& envelope : program.envelope)
             needed += static_cast<size_t>(stepCount(envelope));
+    size_t bytesNeeded = 0;
+    for (int i = 0; i < sampleCount; ++i)
+        bytesNeeded += static_cast<size_t>(std::clamp(from.samples[i].length, 0, kMaxSampleBytes));
     try {
         if (steps_.size() < needed)
             steps_.resize(needed);
+        if (sampleBytes_.size() < bytesNeeded)
+            sampleBytes_.resize(bytesNeeded);
     } catch (const std::bad_alloc&) {
         return false;
+    }
+
+    uint8_t* freeBytes = sampleBytes_.data();
+    for (int i = 0; i < kMaxSamples; ++i) {
+        const int32_t length = i < sampleCount ? std::clamp(from.samples[i].length, 0, kMaxSampleBytes) : 0;
+        if (length > 0)
+            std::memcpy(freeBytes, from.samples[i].bytes, static_cast<size_t>(length));
+        samples[i] = {length > 0 ? freeBytes : nullptr, length};
+        freeBytes += length;
     }
 
     int32_t* free = steps_.data();
@@ -33,6 +58,11 @@ bool BankSnapshot::capture(const ProgramBank& bank)
         ProgramSound& sound = programs[number];
         sound.channelType = program.channelType;
         sound.multi = program.multi;
+        sound.samples = samples;
+        if (program.channelType == Sample)
+            compileKeyMap(boundedText(program.keyMapText), from, sound.keyMap);  // a text in error maps nothing
+        else
+            sound.keyMap = KeyMap{};
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             const ProgramEnvelope& envelope = program.envelope[kind];
             const int32_t length = stepCount(envelope);

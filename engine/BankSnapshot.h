@@ -1,11 +1,14 @@
 // What the audio thread needs of the bank, copied out of it as one piece: each
-// program's channel type, Multi flag and compiled envelopes. A snapshot is
+// program's channel type, Multi flag, compiled envelopes and key map, and the
+// bytes of the bank's samples. A snapshot is
 // built off the audio thread and never changes while the audio thread uses it.
 // Its steps take the room the bank's envelopes need, not the most they could:
 // the storage grows (off the audio thread) and is reused, never shrunk.
 #pragma once
 
+#include "KeyMap.h"
 #include "Program.h"
+#include "SampleBank.h"
 
 #include <cstdint>
 #include <vector>
@@ -21,10 +24,18 @@ struct EnvelopeSteps {
     int32_t heldLength() const { return releaseIndex > 0 ? releaseIndex : length; }
 };
 
+// A sample's bytes in the snapshot's storage.
+struct SampleData {
+    const uint8_t* bytes;
+    int32_t length;  // legal, or 0 for an index that holds no sample
+};
+
 struct ProgramSound {
     int32_t channelType;
     int32_t multi;
     EnvelopeSteps envelope[kEnvelopeKindCount];
+    KeyMap keyMap;              // compiled for Sample programs only; silent for the others
+    const SampleData* samples;  // the snapshot's kMaxSamples, which keyMap's entries index
 };
 
 struct BankSnapshot {
@@ -32,11 +43,14 @@ struct BankSnapshot {
     BankSnapshot(const BankSnapshot&) = delete;  // its envelopes point into its own storage
     BankSnapshot& operator=(const BankSnapshot&) = delete;
 
-    // Copies the compiled bank; carries no chunk settings. Answers false,
-    // leaving the snapshot as it was, when no memory could be had for it.
-    bool capture(const ProgramBank& bank);
+    // Copies the compiled bank and the samples (none: an empty sample bank),
+    // compiling the Sample programs' key maps against them; carries no chunk
+    // settings. Answers false, leaving the snapshot as it was, when no memory
+    // could be had for it.
+    bool capture(const ProgramBank& bank, const SampleBank* samples = nullptr);
 
     ProgramSound programs[kProgramCount];
+    SampleData samples[kMaxSamples] = {};
 
     // Set when the snapshot comes from a chunk load: that load's serial (never
     // 0) and the settings it loaded, so that they are heard together with it.
@@ -51,4 +65,5 @@ struct BankSnapshot {
 
 private:
     std::vector<int32_t> steps_;
+    std::vector<uint8_t> sampleBytes_;
 };

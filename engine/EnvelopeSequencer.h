@@ -1,12 +1,13 @@
 // One chip frame of one voice: the voice takes the next step of each of its
 // five envelopes and writes its chip's registers for the frame, then the chip
 // ends the frame. The only place where the engine drives a chip (its VRC6
-// part is in Vrc6Frame.h).
+// part is in Vrc6Frame.h, its samples in SampleFrame.h).
 #pragma once
 
 #include "BankSnapshot.h"
 #include "ChannelControllers.h"
 #include "EnvelopeCompiler.h"
+#include "SampleFrame.h"
 #include "Voice.h"
 #include "Vrc6Frame.h"
 
@@ -39,8 +40,8 @@ int32_t stepEnvelopes(Voice& voice, const ProgramSound& program);
 
 // Steps a busy voice one frame and renders that frame into its chip's buffer;
 // does nothing for a free voice. The chip is a VoiceChip, or anything with its
-// write_time, chip.write_register(), vrc6.write_register(), vrc6_enables and
-// end_frame() (the tests record writes).
+// write_time, chip.write_register(), vrc6.write_register(), vrc6_enables,
+// load_sample(), sample_playing() and end_frame() (the tests record writes).
 // The channel's controllers scale the volume and add the wheel's vibrato.
 template <class Chip>
 void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float channelBend, int32_t clockRate,
@@ -62,6 +63,13 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
     if (isVrc6Channel(voice.channelType)) {
         const int32_t period = periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate);
         writeVrc6Frame(voice, chip, vol, period, controllers);
+        chip.end_frame();
+        return;
+    }
+    // A Sample program without a key map plays as it did before samples
+    // existed: through the code below, silently.
+    if (voice.channelType == Sample && program.keyMap.entryCount > 0) {
+        writeSampleFrame(voice, chip, program, note + arp);
         chip.end_frame();
         return;
     }

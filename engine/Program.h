@@ -38,6 +38,9 @@ struct Program {
     int32_t multi;        // 1: a key-split set of the twelve programs from this one
     char envelopeText[kEnvelopeKindCount][kEnvelopeTextSize];
     ProgramEnvelope envelope[kEnvelopeKindCount];
+    // A Sample program's key map as typed (KeyMapCompiler.h); it names the
+    // bank's samples, so it is compiled with them, into each snapshot.
+    char keyMapText[kEnvelopeTextSize];
 };
 
 using ProgramBank = Program[kProgramCount];

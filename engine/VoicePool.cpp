@@ -41,10 +41,26 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.dutyValue = 0;
     voice.lastPeriodHigh = -1;
     voice.vibratoFrame = 0;
+    voice.sampleStarted = false;  // a new note restarts its sample, even the same one
+}
+
+bool VoicePool::keyIsSilent(const VoiceContext& context, int32_t channel, int32_t key) const
+{
+    int32_t program = context.channelProgram[channel];
+    int32_t note = key;
+    if (context.bank.programs[program].multi == 1) {
+        program = (program + key % 12) % kProgramCount;
+        note = kMultiNote;
+    }
+    const ProgramSound& sound = context.bank.programs[program];
+    return sound.channelType == Sample && sound.keyMap.entryCount > 0 && !sound.keyMap.at(note).sounds();
 }
 
 void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity)
 {
+    // Not even held: mono legato must never go back to a key that sounds nothing.
+    if (keyIsSilent(context, channel, key))
+        return;
     keyDown[key] = 1;
     int chosen = -1;
     if (context.polyphony == 1) {

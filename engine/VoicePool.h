@@ -20,7 +20,9 @@ struct VoicePool {
     Voice voices[kVoiceCount];
     uint8_t keyDown[128] = {};  // one table for all channels
 
-    // A key went down: the same channel and note restarts its voice, else the
+    // A key went down: a key that a Sample program's key map leaves out takes
+    // no voice (a drum kit's empty keys never cut a sounding drum); the same
+    // channel and note restarts its voice, else the
     // first free voice below the polyphony takes it, else the voice that began
     // its release longest ago, else the pedal-held voice whose key went up
     // longest ago, else it is dropped: a key held down keeps its voice.
@@ -37,6 +39,9 @@ struct VoicePool {
     // their release parts; a key that was down counts as up.
     void chokeKey(int32_t channel, int32_t key);
 
+    // Whether the channel's program for the key is a Sample program whose key
+    // map has entries, but none for the key.
+    bool keyIsSilent(const VoiceContext& context, int32_t channel, int32_t key) const;
     // Points a voice at a key of a channel; a negative velocity re-points a
     // sounding voice without restarting its envelopes (legato).
     void startVoice(const VoiceContext& context, int index, int32_t key, int32_t channel, int32_t velocity);

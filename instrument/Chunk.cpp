@@ -1,5 +1,6 @@
 #include "Chunk.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -34,7 +35,14 @@ public:
     bool atEnd() const { return next_ >= cells_; }
     float take()
     {
-        const unsigned char* p = data_ + 4 * next_++;
+        const float cell = peek();
+        ++next_;
+        return cell;
+    }
+    // The next cell, left to be taken; only when not atEnd().
+    float peek() const
+    {
+        const unsigned char* p = data_ + 4 * next_;
         return std::bit_cast<float>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
                                     static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
     }
@@ -94,6 +102,32 @@ template <size_t N> void takeString(CellReader& cells, char (*field)[N])
         (*field)[length] = 0;
 }
 
+// One sample's cells after its tag, added to the bank when all of them are
+// usable. Its cells are read only as far as they look right, so that a tag
+// among them is taken as the tag it is.
+void takeSample(CellReader& cells, SampleBank* samples)
+{
+    char name[kSampleNameSize + 1];  // room to take the terminator of the longest name too
+    takeString(cells, &name);
+    int32_t length = -1;
+    takeNumber(cells, &length);
+    if (!isLegalSampleLength(length))
+        return;
+    uint8_t bytes[kMaxSampleBytes];
+    for (int32_t at = 0; at < length; at += kSampleBytesPerCell) {
+        if (cells.atEnd())
+            return;
+        int32_t packed = -1;
+        if (!toInt32(cells.peek(), packed) || packed < 0 || packed >= (1 << (8 * kSampleBytesPerCell)))
+            return;
+        cells.take();
+        for (int32_t byte = 0; byte < kSampleBytesPerCell && at + byte < length; ++byte)
+            bytes[at + byte] = static_cast<uint8_t>(packed >> (8 * byte));
+    }
+    if (samples)
+        samples->put(name, bytes, length);  // a bad name or a full bank leaves it out
+}
+
 int envelopeKindOfTag(float tag)
 {
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
@@ -105,6 +139,11 @@ int envelopeKindOfTag(float tag)
 }  // namespace
 
 size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out)
+{
+    return write(programs, nullptr, settings, out);
+}
+
+size_t write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings, unsigned char* out)
 {
     unsigned char* const start = out;
     putCell(out, tagHeader);
@@ -134,13 +173,40 @@ size_t write(const ProgramBank& programs, const Settings& settings, unsigned cha
         putCell(out, tagMidiControllers);
         putNumber(out, settings.midiControllers != 0 ? 1 : 0);
     }
+    for (int number = 0; number < kProgramCount; ++number) {
+        if (programs[number].keyMapText[0] == 0)
+            continue;
+        putCell(out, tagKeyMap);
+        putNumber(out, number);
+        putString(out, programs[number].keyMapText);
+    }
+    for (int i = 0; samples && i < samples->count && i < kMaxSamples; ++i) {
+        const DpcmSample& sample = samples->samples[i];
+        const int32_t length = std::clamp(sample.length, 0, kMaxSampleBytes);
+        putCell(out, tagSample);
+        putString(out, sample.name);
+        putNumber(out, length);
+        for (int32_t at = 0; at < length; at += kSampleBytesPerCell) {
+            int32_t packed = 0;
+            for (int32_t byte = 0; byte < kSampleBytesPerCell && at + byte < length; ++byte)
+                packed |= static_cast<int32_t>(sample.bytes[at + byte]) << (8 * byte);
+            putNumber(out, packed);
+        }
+    }
     putCell(out, tagEnd);
     return static_cast<size_t>(out - start);
 }
 
 void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings)
 {
+    read(data, size, programs, nullptr, settings);
+}
+
+void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleBank* samples, Settings& settings)
+{
     CellReader cells(data, size);
+    bool keyMapRead[kProgramCount] = {};
+    bool sawSamples = false;
     // Tags before any program number fill program 0. After a program number
     // outside the bank, per-program tags are read and discarded until the next
     // valid one.
@@ -180,6 +246,19 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, Setting
             takeNumber(cells, &value);
             if (value == 0 || value == 1)
                 controllers = value;
+        } else if (tag == tagKeyMap) {
+            int32_t number = -1;
+            takeNumber(cells, &number);
+            const bool inBank = number >= 0 && number < kProgramCount;
+            takeString(cells, inBank ? &programs[number].keyMapText : nullptr);
+            if (inBank)
+                keyMapRead[number] = true;
+        } else if (tag == tagSample) {
+            // The chunk's samples replace the bank's, starting with its first.
+            if (samples && !sawSamples)
+                samples->count = 0;
+            sawSamples = true;
+            takeSample(cells, samples);
         }
         // Anything else, the header among it, is skipped one cell at a time.
     }
@@ -187,6 +266,14 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, Setting
     // controller setting was saved before the setting existed.
     if (controllers != kSettingAbsent || sawGain)
         settings.midiControllers = controllers;
+    // A saved chunk holds every key map and every sample.
+    if (sawGain) {
+        for (int number = 0; number < kProgramCount; ++number)
+            if (!keyMapRead[number])
+                std::memset(programs[number].keyMapText, 0, sizeof programs[number].keyMapText);
+        if (samples && !sawSamples)
+            samples->count = 0;
+    }
 }
 
 }  // namespace chunk

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "../engine/Program.h"
+#include "../engine/SampleBank.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,13 +34,23 @@ constexpr float tagEnd = 145991616.0f;
 // an older reader skips them cell by cell: each payload is a small number,
 // which no tag ever equals.
 constexpr float tagMidiControllers = 181708224.0f;
+// A program's key map: the program number, then the text as a string. Only
+// programs with a key map have the cells.
+constexpr float tagKeyMap = 139764096.0f;
+// One sample of the bank, in the bank's order: its name as a string, its
+// length, then its bytes three to a cell (the first in the low bits), which
+// keeps every cell below 2^24 and so below every tag. Only banks with samples
+// have the cells.
+constexpr float tagSample = 184549376.0f;
+constexpr int kSampleBytesPerCell = 3;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
-// The largest chunk ever written: 25 cells plus 128 blocks of at most 5164.
-constexpr size_t kMaxWrittenBytes = 4 * (25 + 128 * 5164);
+// The largest chunk ever written: 25 cells, 128 program blocks of at most
+// 5164, 128 key maps of at most 1026 and 64 samples of at most 1395.
+constexpr size_t kMaxWrittenBytes = 4 * (25 + 128 * 5164 + 128 * 1026 + 64 * 1395);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
 
 constexpr int32_t kSettingAbsent = -1;
@@ -55,14 +66,20 @@ struct Settings {
 };
 
 // Writes the whole state into out, which must hold kMaxWrittenBytes; answers
-// the number of bytes written.
+// the number of bytes written. Without samples (null) none are written.
 size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out);
+size_t write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings, unsigned char* out);
 
 // Loads a chunk of size bytes over programs and settings. Fields the chunk does
 // not mention keep their values, except midiControllers: a saved chunk (one
 // with the gain) without it predates the setting and loads it as
-// kSettingAbsent. Nothing outside the bank or the settings is ever addressed,
-// whatever the bytes say.
+// kSettingAbsent, and the key maps and samples: a saved chunk holds all of
+// them, so the programs it gives no key map get none and, without sample
+// cells, the bank has no samples. A sample whose name, length or bytes are
+// unusable is left out. Nothing outside the bank, the samples or the settings
+// is ever addressed, whatever the bytes say. Without samples (null) sample
+// cells are skipped.
 void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings);
+void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleBank* samples, Settings& settings);
 
 }  // namespace chunk

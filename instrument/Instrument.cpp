@@ -2,6 +2,7 @@
 
 #include "FactoryPresets.h"
 #include "engine/EnvelopeCompiler.h"
+#include "engine/KeyMapCompiler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +10,7 @@
 #include <iterator>
 #include <new>
 
-Instrument::Instrument()
+Instrument::Instrument() : samples_(std::make_unique<SampleBank>())
 {
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         settings.channelProgram[channel].store(0);
@@ -34,7 +35,7 @@ void Instrument::publishBank(const chunk::Settings* loaded)
 {
     BankSnapshot& snapshot = bankExchange.back();
     // Out of memory, the audio thread keeps the bank and settings it has.
-    if (!snapshot.capture(programs_))
+    if (!snapshot.capture(programs_, samples_.get()))
         return;
     if (loaded) {
         if (++lastLoadSerial_ == 0)
@@ -277,6 +278,41 @@ void Instrument::toggleMulti(int32_t program)
     publishBank();
 }
 
+void Instrument::keyMapText(int32_t program, char (&text)[kEnvelopeTextSize]) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    std::memcpy(text, programs_[checkedProgram(program)].keyMapText, sizeof text);
+}
+
+int32_t Instrument::keyMapEntryCount(int32_t program) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    KeyMap map;
+    const char(&text)[kEnvelopeTextSize] = programs_[checkedProgram(program)].keyMapText;
+    compileKeyMap(std::string_view(text, static_cast<size_t>(std::find(text, text + kEnvelopeTextSize, '\0') - text)),
+                  *samples_, map);
+    return map.entryCount;
+}
+
+const char* Instrument::setKeyMapText(int32_t program, const char* text)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    Program& edited = programs_[checkedProgram(program)];
+    copyTextField(edited.keyMapText, text);
+    publishBank();
+    KeyMap map;
+    return compileKeyMap(edited.keyMapText, *samples_, map);
+}
+
+const char* Instrument::putSample(std::string_view name, const uint8_t* bytes, int32_t length)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    const char* error = samples_->put(name, bytes, length);
+    if (!error)
+        publishBank();
+    return error;
+}
+
 chunk::Settings Instrument::chunkSettings() const
 {
     chunk::Settings state{};
@@ -296,7 +332,7 @@ size_t Instrument::saveState(const unsigned char** data)
     // are never saved while they run, and a bank is rarely near the largest.
     try {
         std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
-        bytes.resize(chunk::write(programs_, chunkSettings(), bytes.data()));
+        bytes.resize(chunk::write(programs_, samples_.get(), chunkSettings(), bytes.data()));
         chunkBytes_.assign(bytes.begin(), bytes.end());
     } catch (const std::bad_alloc&) {
         chunkBytes_.clear();
@@ -314,7 +350,7 @@ bool Instrument::loadState(const void* data, size_t size)
     // Read straight from the caller's bytes: the chunk saveState handed out
     // stays as it was until the next save, even while a host still reads it.
     chunk::Settings loaded = chunkSettings();
-    chunk::read(static_cast<const unsigned char*>(data), size, programs_, loaded);
+    chunk::read(static_cast<const unsigned char*>(data), size, programs_, samples_.get(), loaded);
     compileAllEnvelopes(programs_);
     // The audio thread takes the loaded settings with the bank, and from the
     // atomics once they hold them.

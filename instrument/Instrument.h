@@ -19,12 +19,15 @@
 #include "engine/BankExchange.h"
 #include "engine/Engine.h"
 #include "engine/Program.h"
+#include "engine/SampleBank.h"
 #include "engine/SharedSettings.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 class Instrument {
@@ -122,6 +125,24 @@ public:
     void setChannelType(int32_t program, int32_t type);
     void toggleMulti(int32_t program);
 
+    // A Sample program's key map text.
+    void keyMapText(int32_t program, char (&text)[kEnvelopeTextSize]) const;
+    // How many keys a program's key map sounds against the bank's samples (0
+    // for a blank map or one in error).
+    int32_t keyMapEntryCount(int32_t program) const;
+    // Stores a key map text (at most 1023 characters) and publishes the bank;
+    // answers the map's compile error against the bank's samples, or null.
+    const char* setKeyMapText(int32_t program, const char* text);
+    // Adds a sample to the bank, or replaces the one of its name, and
+    // publishes the bank; answers null or one line, and then nothing changed.
+    const char* putSample(std::string_view name, const uint8_t* bytes, int32_t length);
+    // Runs f(const SampleBank&) under the bank mutex.
+    template <class F> decltype(auto) readSamples(F&& f) const
+    {
+        std::lock_guard<std::mutex> lock(bankMutex_);
+        return f(static_cast<const SampleBank&>(*samples_));
+    }
+
     // The whole state as a chunk. The bytes stay valid until the next call;
     // answers 0 bytes (and null) when no memory could be had for them.
     size_t saveState(const unsigned char** data);
@@ -173,6 +194,7 @@ private:
 
     mutable std::mutex bankMutex_;
     ProgramBank programs_;                   // guarded by bankMutex_
+    std::unique_ptr<SampleBank> samples_;    // guarded by bankMutex_; never null
     std::vector<unsigned char> chunkBytes_;  // guarded by bankMutex_; what saveState handed out
     uint32_t lastLoadSerial_ = 0;            // guarded by bankMutex_
 };

@@ -24,6 +24,8 @@ constexpr float ntsc = 175532480.0f;
 constexpr float gain = 164782272.0f;
 constexpr float end = 145991616.0f;
 constexpr float midiControllers = 181708224.0f;  // after all the others, before the end
+constexpr float keyMap = 139764096.0f;           // then these two, program by program, sample by sample
+constexpr float sample = 184549376.0f;
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
 class Builder {

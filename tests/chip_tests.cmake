@@ -5,6 +5,7 @@ add_executable(chip_tests
   chip_apu_test.cpp
   chip_oscillators_test.cpp
   chip_voice_chip_test.cpp
+  chip_delta_modulation_test.cpp
   chip_vrc6_test.cpp
 )
 target_link_libraries(chip_tests PRIVATE plinka_chip_checked ${PLINKA_GTEST})

@@ -1,5 +1,5 @@
 // VoiceChip: set-up at both clock standards, the alternating frame lengths,
-// the sample count per frame, the default sample reader, and play as the
+// the sample count per frame, the sample memory's filler, and play as the
 // engine drives it: identical reads in runs or singly, full-volume swings.
 #include "ChipTestSupport.h"
 #include "chip/VoiceChip.h"

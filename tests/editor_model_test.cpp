@@ -143,6 +143,40 @@ TEST_F(Model, ChannelTypeAndMultiButtonsEditTheShownProgram)
         EXPECT_FALSE(model.isSelected(control));
 }
 
+TEST_F(Model, ASampleProgramsDutyRowIsItsKeyMapWithTheCompilersMessages)
+{
+    const uint8_t kick[17] = {0xF0};
+    ASSERT_EQ(core->putSample("kick", kick, 17), nullptr);
+    clearFlags();
+    EXPECT_STREQ(model.rowLabel(Duty), "Duty:");
+    model.click(kSampleButton);
+    EXPECT_TRUE(model.takeRefreshTexts());  // the row now shows another text
+    EXPECT_STREQ(model.rowLabel(Duty), "Keys:");
+    EXPECT_STREQ(model.rowLabel(Volume), "Volume:");
+    EXPECT_TRUE(model.envelopeIsEmpty(Duty));  // no key sounds yet
+
+    model.editEnvelope(Duty, "36=kick:15 38=tom:3");
+    EXPECT_STREQ(model.statusText(), "Error: The key map names a sample the bank does not hold");
+    model.editEnvelope(Duty, "36=kick:15 38=kick:3:loop");
+    EXPECT_STREQ(model.statusText(), "OK");
+    EXPECT_FALSE(model.envelopeIsEmpty(Duty));
+    EXPECT_EQ(core->keyMapEntryCount(0), 2);
+    EXPECT_STREQ(program(0).keyMapText, "36=kick:15 38=kick:3:loop");
+    EXPECT_EQ(text(0, Duty), "0");  // the duty envelope is kept for another type
+    char texts[5][1024];
+    model.shownTexts(texts);
+    EXPECT_STREQ(texts[Duty], "36=kick:15 38=kick:3:loop");
+    EXPECT_STREQ(texts[Volume], "15");
+
+    model.click(kNoiseButton);
+    EXPECT_TRUE(model.takeRefreshTexts());
+    EXPECT_STREQ(model.rowLabel(Duty), "Duty:");
+    model.shownTexts(texts);
+    EXPECT_STREQ(texts[Duty], "0");
+    model.click(kTriangleButton);
+    EXPECT_FALSE(model.takeRefreshTexts());  // duty before and after
+}
+
 TEST_F(Model, NtscAndPalAlwaysForceANewChipSetUp)
 {
     core->settings.chipSampleRate = 44100.0f;
@@ -372,6 +406,34 @@ TEST_F(Drop, AVrc6InstrumentKeepsAVrc6ChannelElsePlaysVrc6Pulse)
     EXPECT_EQ(program(12).channelType, Vrc6Saw) << "a 2A03 instrument keeps any channel";
     EXPECT_STREQ(model.statusText(),
                  "Loaded 3 instruments into programs 11-13; vrc6.fti: Volume: the tracker's 16 volume ste...");
+}
+
+TEST_F(Drop, SampleFilesJoinTheBankOnTheFirstFreeKeysFromC2)
+{
+    const std::string kick = write("kick.dmc", std::vector<unsigned char>(17, 0xF0));
+    const std::string snare = write("Snare 2.DMC", std::vector<unsigned char>(33, 0x0F));
+    const std::string cut = write("cut.dmc", std::vector<unsigned char>(16, 0x0F));
+    const std::string wav = write("beat.wav", {'R', 'I', 'F', 'F'});
+
+    // A pulse program: the samples join the bank only.
+    model.dropFiles({kick});
+    EXPECT_STREQ(model.statusText(), "Added 1 sample to the bank; choose Sample to map them on keys");
+    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.count; }), 1);
+
+    model.click(kSampleButton);
+    model.editEnvelope(Duty, "36=kick:9 37=kick:9");
+    clearFlags();
+    model.dropFiles({kick, snare, cut, wav, bass()});
+    EXPECT_STREQ(model.statusText(),
+                 "Samples: kick on key 36, Snare_2 on key 38; cut.dmc: 16 bytes is not a sample's length (16 * L + "
+                 "1, at most 4081); beat.wav: WAV files cannot be converted by this build; Loaded \"Bass\" into "
+                 "program 1");
+    char keys[kEnvelopeTextSize];
+    core->keyMapText(0, keys);
+    EXPECT_STREQ(keys, "36=kick:9 37=kick:9 38=Snare_2:15");
+    EXPECT_EQ(core->keyMapEntryCount(0), 3);
+    EXPECT_TRUE(model.takeRefreshTexts());
+    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.count; }), 2);
 }
 
 TEST_F(Drop, AtTheLastProgramOneLoadsAndTheRestIsSaidNotToFit)

@@ -76,10 +76,25 @@ TEST(AudioThread, NeverAllocatesAfterTheFirstBlock)
 {
     PluginHost host;
     ASSERT_TRUE(host.load(pluginUnderTest()));
-    // The upper half of the programs plays the VRC6's pulse and saw.
+    // The upper half of the programs plays the VRC6's pulse and saw; a quarter
+    // plays samples, one-shot and looped, up to the longest.
     cells::Builder vrc6;
     for (int program = 64; program < 128; ++program)
         vrc6.cell(cells::program).number(program).cell(cells::channelType).number(4 + program % 2);
+    std::string keys;
+    for (int key = 24; key < 100; ++key)
+        keys += std::to_string(key) + "=s" + std::to_string(key % 4) + ":" + std::to_string(key % 16) +
+                (key % 3 == 0 ? ":loop " : " ");
+    for (int program = 32; program < 64; ++program)
+        vrc6.cell(cells::program).number(program).cell(cells::channelType).number(3);
+    for (int program = 32; program < 64; ++program)
+        vrc6.cell(cells::keyMap).number(program).string(keys);
+    for (int sample = 0; sample < 4; ++sample) {
+        const int length = sample == 0 ? 4081 : 16 * sample * sample + 1;
+        vrc6.cell(cells::sample).string("s" + std::to_string(sample)).number(length);
+        for (int cell = 0; cell < (length + 2) / 3; ++cell)
+            vrc6.number((cell * 2654435761u) & 0xFFFFFF);
+    }
     host.setChunk(vrc6.bytes());
     host.start(44100.0f, 512);
     std::vector<float> left(5000), right(5000);

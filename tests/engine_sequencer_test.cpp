@@ -1,5 +1,6 @@
 // The envelope sequencer: the exact register writes of each frame, the chip
-// volume, the period table, noise indexes and self-ending notes.
+// volume, the period table, noise indexes and self-ending notes; Sample
+// programs' entries, restarts and ends.
 #include "EngineTestSupport.h"
 #include "engine/BankSnapshot.h"
 #include "engine/EnvelopeSequencer.h"
@@ -27,6 +28,15 @@ struct RecordingChip {
     int32_t write_time = 0;
     int32_t vrc6_enables = 0;
     int frames = 0;
+    const uint8_t* loaded = nullptr;  // the last sample loaded
+    int32_t loadedLength = 0;
+    bool playing = false;  // what sample_playing answers
+    void load_sample(const uint8_t* bytes, int32_t length)
+    {
+        loaded = bytes;
+        loadedLength = length;
+    }
+    bool sample_playing() const { return playing; }
     void end_frame()
     {
         write_time = 0;
@@ -46,7 +56,7 @@ protected:
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             copyTextField(program.envelopeText[kind], texts[kind]);
         ASSERT_EQ(compileAllEnvelopes(bank->programs), nullptr);
-        snapshot->capture(bank->programs);
+        snapshot->capture(bank->programs, samples.get());
         voice = Voice{};
         voice.channelType = channelType;
         voice.note = note;
@@ -73,6 +83,7 @@ protected:
 
     std::unique_ptr<BankHolder> bank = factoryBank();
     std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
+    std::unique_ptr<SampleBank> samples = std::make_unique<SampleBank>();
     Voice voice;
     RecordingChip chip;
     VoicePool pool;
@@ -388,6 +399,137 @@ TEST_F(Sequencer, FixedNotesSoundTheirNoteOnEveryKeyAndBendStillApplies)
         EXPECT_EQ(std::get<2>(frame()[2]) & 15, noiseIndexFromNote(40, 0, 0)) << key;
         EXPECT_EQ(std::get<2>(frame()[2]) & 15, noiseIndexFromNote(key, 2, 0)) << key;
     }
+}
+
+// ---- Sample programs ----
+
+class SampleSequencer : public Sequencer {
+protected:
+    void SetUp() override
+    {
+        const std::vector<uint8_t> kick(33, 0xF0), snare(17, 0x0F);
+        ASSERT_EQ(samples->put("kick", kick.data(), 33), nullptr);
+        ASSERT_EQ(samples->put("snare", snare.data(), 17), nullptr);
+    }
+    void startSample(const char* keys, int32_t key, const char* volume = "15", const char* arp = "0",
+                     int32_t velocity = 100)
+    {
+        copyTextField(bank->programs[0].keyMapText, keys);
+        start(Sample, volume, key, velocity, arp);
+    }
+    // The writes that start a sample of length register L.
+    static std::vector<Write> starting(int reg0, int startLevel, int lengthRegister, int32_t from = 0)
+    {
+        std::vector<Write> writes = {{from + 4, 0x4015, 0x00}, {from + 8, 0x4010, reg0}};
+        int32_t t = from + 8;
+        if (startLevel >= 0)
+            writes.emplace_back(t += 4, 0x4011, startLevel);
+        writes.emplace_back(t += 4, 0x4012, 0x00);
+        writes.emplace_back(t += 4, 0x4013, lengthRegister);
+        writes.emplace_back(t += 4, 0x4015, 0x10);
+        return writes;
+    }
+};
+
+TEST_F(SampleSequencer, NoteStartsItsEntryOnceWithRateLoopLevelAndLength)
+{
+    startSample("36=kick:9:d100 C#2=snare:15:loop", 36);
+    EXPECT_EQ(frame(), starting(0x09, 100, 2));
+    EXPECT_EQ(chip.loaded, snapshot->samples[0].bytes);
+    EXPECT_EQ(chip.loadedLength, 33);
+    EXPECT_TRUE(std::equal(chip.loaded, chip.loaded + 33, std::vector<uint8_t>(33, 0xF0).begin()));
+    chip.playing = true;
+    for (int f = 0; f < 5; ++f)
+        EXPECT_EQ(frame(), std::vector<Write>{}) << f;  // it plays on
+
+    startSample("36=kick:9:d100 C#2=snare:15:loop", 37);
+    EXPECT_EQ(frame(), starting(0x4F, -1, 1));
+    EXPECT_EQ(chip.loadedLength, 17);
+}
+
+TEST_F(SampleSequencer, VelocityAndVolumeLevelChangeNothingButZeroEndsTheNote)
+{
+    std::vector<Write> first;
+    for (int32_t velocity : {1, 50, 100}) {
+        for (const char* volume : {"1 1 0", "15 7 0"}) {
+            startSample("36=kick:3", 36, volume, "0", velocity);
+            const std::vector<Write> writes = frame();
+            if (first.empty())
+                first = writes;
+            EXPECT_EQ(writes, first) << velocity << " " << volume;
+            chip.playing = true;
+            EXPECT_EQ(frame(), std::vector<Write>{});
+            EXPECT_FALSE(voice.isFree());
+            // The 0 step ends the note in its own frame, looped sample or not.
+            EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+            EXPECT_TRUE(voice.isFree());
+        }
+    }
+}
+
+TEST_F(SampleSequencer, OneShotEndEndsTheVoiceAndLoopsPlayOn)
+{
+    startSample("36=kick:15", 36);
+    frame();
+    chip.playing = true;
+    frame();
+    EXPECT_FALSE(voice.isFree());
+    chip.playing = false;
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_TRUE(voice.isFree());
+}
+
+TEST_F(SampleSequencer, AReleaseThatPlaysOutStopsTheChannel)
+{
+    startSample("36=kick:15:loop", 36, "15 / 15");
+    frame();
+    chip.playing = true;
+    release();
+    EXPECT_EQ(frame(), std::vector<Write>{});  // the release step plays on
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+    EXPECT_TRUE(voice.isFree());
+}
+
+TEST_F(SampleSequencer, ArpChoosesAnotherEntryAndRestartsOnlyWhenItChanges)
+{
+    // 36 and 37 hold one entry; 38 another; 39 none.
+    startSample("36=kick:15 37=kick:15 38=snare:2:d5", 36, "15", "| 0 1 2 3 2");
+    chip.playing = true;
+    EXPECT_EQ(frame(), starting(0x0F, -1, 2));
+    EXPECT_EQ(frame(), std::vector<Write>{});  // the same entry on another key plays on
+    EXPECT_EQ(frame(), starting(0x02, 5, 1));
+    EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));  // a silent key: the voice waits
+    EXPECT_FALSE(voice.isFree());
+    EXPECT_EQ(frame(), starting(0x02, 5, 1));
+    EXPECT_EQ(frame(), starting(0x0F, -1, 2));
+    // A fixed Arp note chooses its own entry.
+    startSample("36=kick:15 38=snare:2", 60, "15", "@38");
+    EXPECT_EQ(frame(), starting(0x02, -1, 1));
+}
+
+TEST_F(SampleSequencer, WithoutAKeyMapASampleProgramPlaysAsItAlwaysDid)
+{
+    for (const char* keys : {"", "36=tom:3"}) {  // blank, or in error
+        startSample(keys, 36, "15 0");
+        EXPECT_EQ(frame(), std::vector<Write>{}) << keys;
+        EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}})) << keys;
+        EXPECT_FALSE(voice.isFree());
+        EXPECT_EQ(chip.loaded, nullptr);
+    }
+    // Without a key map, every key takes a voice as before; with one, only its keys.
+    const int32_t channelProgram[kMidiChannelCount] = {};
+    VoicePool voices;
+    startSample("", 36);
+    voices.noteOn({*snapshot, channelProgram, 8}, 0, 50, 100);
+    EXPECT_FALSE(voices.voices[0].isFree());
+    startSample("36=kick:15", 36);
+    VoicePool mapped;
+    mapped.noteOn({*snapshot, channelProgram, 8}, 0, 50, 100);
+    mapped.noteOn({*snapshot, channelProgram, 1}, 0, 51, 100);  // mono too
+    for (const Voice& v : mapped.voices)
+        EXPECT_TRUE(v.isFree());
+    mapped.noteOn({*snapshot, channelProgram, 8}, 0, 36, 100);
+    EXPECT_FALSE(mapped.voices[0].isFree());
 }
 
 // Far above the range the quotient's floor is 0 and the period is the offset

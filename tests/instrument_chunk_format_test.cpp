@@ -1,6 +1,8 @@
 // The chunk's later cells, taken apart without a plug-in: the controller-
 // handling setting sits just before the end tag, an older chunk loads it as
-// absent (handling off), and old chunks still round-trip byte for byte.
+// absent (handling off), and old chunks still round-trip byte for byte; key
+// maps and samples follow it, only when there are any, and a sample whose
+// cells are unusable is left out.
 #include "ChunkCells.h"
 #include "EngineTestSupport.h"
 #include "instrument/Chunk.h"
@@ -8,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <memory>
+#include <random>
 #include <vector>
 
 namespace {
@@ -90,4 +95,162 @@ TEST(ChunkFormat, ControllerCellsWithoutAUsableValueCountAsAbsent)
     const cells::Builder twice =
         cells::Builder().cell(kMidiControllersTag).number(0).cell(kMidiControllersTag).number(1);
     EXPECT_EQ(readBack(twice.bytes(), bank->programs, 0).midiControllers, 1) << "the last one counts";
+}
+
+namespace {
+
+struct SampleState {
+    std::unique_ptr<BankHolder> bank = factoryBank();
+    std::unique_ptr<SampleBank> samples = std::make_unique<SampleBank>();
+};
+
+std::vector<uint8_t> writtenWith(const SampleState& state)
+{
+    chunk::Settings settings{};
+    settings.ntsc = 1;
+    settings.gain = 100;
+    settings.channelProgram[3] = 42;
+    settings.midiControllers = 1;
+    std::vector<uint8_t> bytes(chunk::kMaxWrittenBytes);
+    bytes.resize(chunk::write(state.bank->programs, state.samples.get(), settings, bytes.data()));
+    return bytes;
+}
+
+std::vector<uint8_t> randomBytes(size_t count, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(count);
+    for (uint8_t& byte : bytes)
+        byte = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+void readInto(const std::vector<uint8_t>& bytes, SampleState& state)
+{
+    chunk::Settings settings{};
+    chunk::read(bytes.data(), bytes.size(), state.bank->programs, state.samples.get(), settings);
+}
+
+}  // namespace
+
+TEST(ChunkFormat, KeyMapsAndSamplesRoundTripInTaggedCellsBeforeTheEnd)
+{
+    SampleState state;
+    copyTextField(state.bank->programs[5].keyMapText, "36=kick:15 42=hat:3:loop");
+    const std::vector<uint8_t> kick = randomBytes(33, 1), hat = randomBytes(4081, 2);
+    ASSERT_EQ(state.samples->put("kick", kick.data(), 33), nullptr);
+    ASSERT_EQ(state.samples->put(std::string(31, 'h'), hat.data(), 4081), nullptr);
+    const std::vector<uint8_t> bytes = writtenWith(state);
+    const std::vector<float> all = cells::of(bytes);
+
+    size_t at = 0;
+    while (at < all.size() && all[at] != cells::midiControllers)
+        ++at;
+    at += 2;
+    ASSERT_EQ(all.at(at++), cells::keyMap);
+    EXPECT_EQ(all.at(at++), 5.0f);
+    EXPECT_EQ(cells::stringAt(all, at), "36=kick:15 42=hat:3:loop");
+    ASSERT_EQ(all.at(at++), cells::sample);
+    EXPECT_EQ(cells::stringAt(all, at), "kick");
+    EXPECT_EQ(all.at(at++), 33.0f);
+    for (size_t i = 0; i < 33; i += 3)
+        EXPECT_EQ(all.at(at++), static_cast<float>(kick[i] | kick[i + 1] << 8 | kick[i + 2] << 16)) << i;
+    ASSERT_EQ(all.at(at++), cells::sample);
+    EXPECT_EQ(cells::stringAt(all, at), std::string(31, 'h'));
+    EXPECT_EQ(all.at(at++), 4081.0f);
+    at += 1360;
+    EXPECT_EQ(all.at(at++), static_cast<float>(hat[4080]));  // the last cell holds one byte
+    EXPECT_EQ(all.at(at++), cells::end);
+    EXPECT_EQ(at, all.size());
+
+    // An older reader skips every one of these cells: none but the two new tags
+    // comes near any tag.
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i] != cells::keyMap && all[i] != cells::sample)
+            continue;
+        for (size_t j = i + 1; j < all.size() - 1 && all[j] != cells::keyMap && all[j] != cells::sample; ++j)
+            ASSERT_LT(std::fabs(all[j]), 16777216.0f) << j;
+    }
+    for (float old : {cells::header, cells::channelPrograms, cells::program, cells::channelType, cells::multi,
+                      cells::name, cells::volume, cells::arp, cells::pitch, cells::hiPitch, cells::duty, cells::ntsc,
+                      cells::gain, cells::end, cells::midiControllers})
+        for (float added : {cells::keyMap, cells::sample})
+            EXPECT_NE(old, added);
+
+    SampleState loaded;
+    readInto(bytes, loaded);
+    EXPECT_STREQ(loaded.bank->programs[5].keyMapText, "36=kick:15 42=hat:3:loop");
+    ASSERT_EQ(loaded.samples->count, 2);
+    EXPECT_EQ(loaded.samples->samples[0].length, 33);
+    EXPECT_TRUE(std::equal(kick.begin(), kick.end(), loaded.samples->samples[0].bytes));
+    EXPECT_EQ(loaded.samples->samples[1].length, 4081);
+    EXPECT_TRUE(std::equal(hat.begin(), hat.end(), loaded.samples->samples[1].bytes));
+    EXPECT_EQ(writtenWith(loaded), bytes);
+}
+
+TEST(ChunkFormat, WithoutKeyMapsOrSamplesTheChunkIsAsBeforeAndClearsThem)
+{
+    SampleState plain;
+    const std::vector<uint8_t> before = written(plain.bank->programs, 1);
+    EXPECT_EQ(writtenWith(plain), before);
+    // A saved chunk from before samples: the key maps and samples go, the rest
+    // loads as the older reader would.
+    SampleState used;
+    copyTextField(used.bank->programs[9].keyMapText, "36=kick:15");
+    const std::vector<uint8_t> kick = randomBytes(17, 3);
+    ASSERT_EQ(used.samples->put("kick", kick.data(), 17), nullptr);
+    readInto(before, used);
+    EXPECT_EQ(used.samples->count, 0);
+    EXPECT_EQ(used.bank->programs[9].keyMapText[0], 0);
+    EXPECT_EQ(writtenWith(used), before);
+    // A partial chunk (no gain) leaves them as they are.
+    copyTextField(used.bank->programs[9].keyMapText, "36=kick:15");
+    ASSERT_EQ(used.samples->put("kick", kick.data(), 17), nullptr);
+    readInto(cells::Builder().cell(cells::program).number(9).cell(cells::name).string("Kit").cell(cells::end).bytes(),
+             used);
+    EXPECT_EQ(used.samples->count, 1);
+    EXPECT_STREQ(used.bank->programs[9].keyMapText, "36=kick:15");
+}
+
+TEST(ChunkFormat, UnusableSamplesAreLeftOutAndTheRestLoads)
+{
+    const auto good = [](cells::Builder& b, const std::string& name) -> cells::Builder& {
+        b.cell(cells::sample).string(name).number(17);
+        for (int i = 0; i < 6; ++i)
+            b.number(0x0F0F0F);
+        return b;
+    };
+    const std::vector<std::function<void(cells::Builder&)>> bad = {
+        [](cells::Builder& b) { b.cell(cells::sample).string("x").number(18).number(1).number(2); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("a b").number(1).number(7); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("").number(1).number(7); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("big").number(1).number(16777216.0); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("neg").number(1).number(-1); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("nan").number(1).cell(NAN); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("x").number(4097); },
+        [](cells::Builder& b) { b.cell(cells::sample).string("short").number(4081).number(5); },  // then a tag
+        [](cells::Builder& b) { b.cell(cells::sample).string("cut").number(4081).number(5); },
+    };
+    for (size_t i = 0; i < bad.size(); ++i) {
+        cells::Builder chunk;
+        chunk.cell(cells::gain).number(100);
+        good(chunk, "first");
+        bad[i](chunk);
+        const bool cut = i + 1 == bad.size();  // runs to the end of the bytes
+        if (!cut)
+            good(chunk, "last").cell(cells::end);
+        SampleState state;
+        readInto(chunk.bytes(), state);
+        ASSERT_EQ(state.samples->count, cut ? 1 : 2) << i;
+        EXPECT_STREQ(state.samples->samples[0].name, "first");
+        EXPECT_EQ(state.samples->samples[0].bytes[16], 0x0F);
+    }
+    // More than the bank holds: the first 64.
+    cells::Builder many;
+    for (int i = 0; i < 70; ++i)
+        good(many, "s" + std::to_string(i));
+    SampleState state;
+    readInto(many.bytes(), state);
+    EXPECT_EQ(state.samples->count, kMaxSamples);
+    EXPECT_STREQ(state.samples->samples[63].name, "s63");
 }

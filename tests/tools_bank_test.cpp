@@ -171,6 +171,15 @@ std::unique_ptr<textbank::State> unusualState()
         s.settings.channelProgram[channel] = channel * 8 + 7;
     s.settings.ntsc = 7;
     s.settings.gain = -100000;
+    // Samples of the shortest and longest lengths, a longest name, and key
+    // maps that name them as typed, spaces included.
+    std::vector<uint8_t> bytes(4081);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 37 + i / 256);
+    EXPECT_EQ(s.samples.put("k", bytes.data(), 1), nullptr);
+    EXPECT_EQ(s.samples.put("Long.Name-of_31.characters.abcd", bytes.data(), 4081), nullptr);
+    copyTextField(s.programs[5].keyMapText, "  36=k:15 C#2=Long.Name-of_31.characters.abcd:3:loop:d0 ");
+    copyTextField(s.programs[50].keyMapText, "127=k:0");
     return state;
 }
 
@@ -445,6 +454,78 @@ TEST(TextBankState, WrittenProgramHasTheExactForm)
         << text;
 }
 
+TEST(TextBankState, SamplesAndKeyMapsHaveTheExactForm)
+{
+    auto state = textbank::makeDefault();
+    std::vector<uint8_t> bytes(33);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 9);
+    ASSERT_EQ(state->samples.put("kick", bytes.data(), 33), nullptr);
+    ASSERT_EQ(state->samples.put("hat", bytes.data(), 1), nullptr);
+    state->programs[9].channelType = Sample;
+    copyTextField(state->programs[9].keyMapText, "36=kick:15 F#2=hat:3:loop");
+    const std::string text = textbank::write(*state);
+    EXPECT_NE(text.find("channel = sample\nmulti = no\nvolume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\n"
+                        "keys = 36=kick:15 F#2=hat:3:loop\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n[sample kick]\nlength = 33\nbytes = 0009121B242D363F48515A636C757E87 "
+                        "9099A2ABB4BDC6CFD8E1EAF3FC050E17 20\n\n[sample hat]\nlength = 1\nbytes = 00\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("keys ="), text.rfind("keys ="));  // only programs with a key map have the line
+    const auto parsed = parseOk(text);
+    EXPECT_EQ(textbank::toChunk(*parsed), textbank::toChunk(*state));
+    EXPECT_EQ(parsed->samples.count, 2);
+    EXPECT_STREQ(parsed->programs[9].keyMapText, "36=kick:15 F#2=hat:3:loop");
+    // The bytes may be grouped in any way, in either case; names keep theirs.
+    const auto regrouped = parseOk("[sample Kick]\nbytes = 0 0 0a Ff 1\t0" + std::string(26, '0') +
+                                   "\nlength = 17\n[sample kick]\nlength=1\n"
+                                   "bytes=7f\n[program 2]\nkeys = 1=Kick:1 2=kick:2\n");
+    ASSERT_EQ(regrouped->samples.count, 2);
+    EXPECT_STREQ(regrouped->samples.samples[0].name, "Kick");
+    EXPECT_EQ(std::vector<uint8_t>(regrouped->samples.samples[0].bytes, regrouped->samples.samples[0].bytes + 4),
+              (std::vector<uint8_t>{0x00, 0x0A, 0xFF, 0x10}));
+}
+
+TEST(TextBankErrors, EachSampleAndKeyMapMistakeIsOneLine)
+{
+    const std::string ok = "length = 1\nbytes = 00\n";
+    const struct {
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {"[sample a b]\n" + ok, "bank.txt:1: sample name \"a b\" is not 1 to 31 letters, digits, '_', '-' or '.'"},
+        {"[sample]\n", "bank.txt:1: unknown section \"[sample]\" (sections are [channels], [program 1] to "
+                       "[program 128] and [sample NAME])"},
+        {"[sample k]\n" + ok + "[sample k]\n" + ok, "bank.txt:4: duplicate section [sample k] (first on line 1)"},
+        {"[sample k]\nlength = 18\nbytes = 00\n",
+         "bank.txt:2: sample k: length \"18\" is not 16 * L + 1 with L from 0 to 255 (1, 17, 33, ... 4081)"},
+        {"[sample k]\nlength = 1\nbytes = 0g\n", "bank.txt:3: sample k: bytes must be hex digits, not \"g\""},
+        {"[sample k]\nlength = 1\nbytes = 000\n",
+         "bank.txt:3: sample k: bytes end with half a byte (an odd number of hex digits)"},
+        {"[sample k]\nlength = 17\nbytes = 00\n", "bank.txt:1: sample k has 1 bytes, but its length is 17"},
+        {"[sample k]\nlength = 1\n[program 1]\n", "bank.txt:1: sample k needs both length and bytes"},
+        {"[sample k]\nlength = 1\nbytes = " + std::string(8164, '0') + "\n",
+         "bank.txt:3: sample k: more than 4081 bytes"},
+        {"[sample k]\nsize = 1\n", "bank.txt:2: unknown key \"size\" (a sample has length and bytes)"},
+        {"[sample k]\n" + ok + "length = 1\n", "bank.txt:4: duplicate key \"length\" (first on line 2)"},
+        {"[program 3]\nkeys = 36=tom:15\n",
+         "bank.txt:2: program 3 keys: Error: The key map names a sample the bank does not hold"},
+        {"[program 3]\nkeys = 36=k:16\n[sample k]\n" + ok,
+         "bank.txt:2: program 3 keys: Error: A sample's rate must lie between 0 and 15"},
+        {"[program 3]\nkeys = " + std::string(1024, '1') + "\n",
+         "bank.txt:2: keys text is 1024 bytes long; a text holds at most 1023"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(firstParseError(c.text), c.error) << c.text;
+    // A sample named after the program that uses it is fine; the 65th is not.
+    std::string many;
+    for (int i = 0; i < 65; ++i)
+        many += "[sample s" + std::to_string(i) + "]\n" + ok;
+    EXPECT_EQ(firstParseError(many), "bank.txt:193: sample s64: Error: The bank holds 64 samples already");
+}
+
 TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
 {
     auto state = textbank::makeDefault();
@@ -587,8 +668,8 @@ TEST(TextBankRead, NumbersUpToTheLimitsAChunkCellKeeps)
 TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
 {
     EXPECT_EQ(firstParseError("[program 12]\nvolum = 15\n"),
-              "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch "
-              "and duty)");
+              "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch, "
+              "duty and keys)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
               "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers; programs start "
               "with [program N])");
@@ -605,7 +686,8 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
     EXPECT_EQ(firstParseError("[program 129]\n"), "bank.txt:1: program number \"129\" is not one of 1..128");
     EXPECT_EQ(firstParseError("[program x]\n"), "bank.txt:1: program number \"x\" is not one of 1..128");
     EXPECT_EQ(firstParseError("[settings]\n"),
-              "bank.txt:1: unknown section \"[settings]\" (sections are [channels] and [program 1] to [program 128])");
+              "bank.txt:1: unknown section \"[settings]\" (sections are [channels], [program 1] to [program 128] "
+              "and [sample NAME])");
     EXPECT_EQ(firstParseError("[program 1\n"), "bank.txt:1: missing ']' in section header \"[program 1\"");
     EXPECT_EQ(firstParseError("\n\n[program 1]\nvolume 15\n"),
               "bank.txt:4: missing '=' in \"volume 15\" (expected key = value, [section] or # comment)");
@@ -681,7 +763,7 @@ TEST(TextBankErrors, EveryProblemIsReportedNotOnlyTheFirst)
                           "bank.txt:1: gain: \"x\" is not a number",
                           "bank.txt:2: program number \"200\" is not one of 1..128",
                           "bank.txt:5: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, "
-                          "hi-pitch and duty)",
+                          "hi-pitch, duty and keys)",
                           "bank.txt:7: duplicate key \"duty\" (first on line 6)",
                       }));
 }
@@ -987,7 +1069,7 @@ TEST_F(PlinkaBank, BadInputsAreOneLineErrorsAndLeaveTheOutputAlone)
     put("typo.txt", "[program 1]\nvolum = 1\n");
     expectError("to-fxb " + path("typo.txt") + " -o " + path("out.fxb"),
                 path("typo.txt") + ":2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, "
-                                   "pitch, hi-pitch and duty)");
+                                   "pitch, hi-pitch, duty and keys)");
 
     fx::File bank = smallBank();
     bank.chunk = textbank::toChunk(*textbank::makeDefault());
@@ -1663,5 +1745,101 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
         const ToolRun result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
+    }
+}
+
+TEST_F(PlinkaBank, DmcFilesGoIntoTheBankAndComeOutByteForByte)
+{
+    std::string kick, hat(4081, '\0');
+    for (int i = 0; i < 33; ++i)
+        kick += static_cast<char>(i * 7);
+    for (size_t i = 0; i < hat.size(); ++i)
+        hat[i] = static_cast<char>(i ^ (i >> 8));
+    put("kick.dmc", kick);
+    put("Hat.DMC", hat);
+    put("take 2.dmc", std::string(17, '\x55'));
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+
+    ToolRun added = run("add-sample " + path("bank.txt") + " " + path("kick.dmc") + " " + path("Hat.DMC") + " -o " +
+                        path("kit.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.out + added.err, "");
+    added = run("add-sample " + path("kit.txt") + " '" + path("take 2.dmc") + "' --name snare --rate 15 -o " +
+                path("kit2.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    ASSERT_EQ(run("to-fxb " + path("kit2.txt") + " -o " + path("kit.fxb")).status, 0);  // a bank file holds them too
+    const std::string text = run("to-text " + path("kit.fxb")).out;
+    EXPECT_NE(text.find("[sample kick]\nlength = 33\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample Hat]\nlength = 4081\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample snare]\nlength = 17\nbytes = 55555555"), std::string::npos) << text;
+
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"kick", kick}, {"Hat", hat}}) {
+        const ToolRun exported = run("export-dmc " + path("kit.fxb") + " --sample " + name + " -o " + path("out.dmc"));
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        EXPECT_EQ(slurp(dir / "out.dmc"), bytes) << name;
+    }
+    // The same name again replaces the sample.
+    put("kick.dmc", std::string(1, '\x0F'));
+    ASSERT_EQ(run("add-sample " + path("kit.txt") + " " + path("kick.dmc") + " -o " + path("kit.txt")).status, 0);
+    EXPECT_NE(slurp(dir / "kit.txt").find("[sample kick]\nlength = 1\nbytes = 0F\n"), std::string::npos);
+}
+
+TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
+{
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+    put("good.dmc", std::string(17, '\x01'));
+    put("short.dmc", std::string(16, '\x01'));
+    put("long.dmc", std::string(4097, '\x01'));
+    put("empty.dmc", "");
+    put("two words.dmc", std::string(1, '\x01'));
+    put("beat.wav", "RIFF");
+    put("beat.raw", std::string(17, '\x01'));
+    put("out.txt", "untouched");
+    const auto expectError = [&](const std::string& arguments, const std::string& message) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err, message + "\n") << arguments;
+        EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << arguments;
+    };
+    const std::string add = "add-sample " + path("bank.txt") + " " + path("good.dmc") + " ";
+    expectError(add + path("short.dmc") + " -o " + path("out.txt"),
+                path("short.dmc") +
+                    ": 16 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+    expectError(add + path("long.dmc") + " -o " + path("out.txt"),
+                path("long.dmc") +
+                    ": 4097 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+    expectError(add + path("empty.dmc") + " -o " + path("out.txt"),
+                path("empty.dmc") +
+                    ": 0 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+    expectError(add + "'" + path("two words.dmc") + "' -o " + path("out.txt"),
+                path("two words.dmc") +
+                    ": \"two words\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
+    expectError(add + path("beat.wav") + " -o " + path("out.txt"),
+                path("beat.wav") + ": WAV files cannot be converted by this build; give a .dmc file");
+    expectError(add + path("beat.raw") + " -o " + path("out.txt"),
+                path("beat.raw") + ": not a .dmc file (samples come from .dmc files)");
+    expectError(add + path("missing.dmc") + " -o " + path("out.txt"),
+                path("missing.dmc") + ": cannot open: No such file or directory");
+    expectError("export-dmc " + path("bank.txt") + " --sample kick -o " + path("out.txt"),
+                path("bank.txt") + ": no sample named \"kick\" (the bank has none)");
+
+    // More than 64 samples.
+    std::string many = "add-sample " + path("bank.txt");
+    for (int i = 0; i < 65; ++i) {
+        put("s" + std::to_string(i) + ".dmc", std::string(1, '\x02'));
+        many += " " + path("s" + std::to_string(i) + ".dmc");
+    }
+    expectError(many + " -o " + path("out.txt"), path("s64.dmc") + ": Error: The bank holds 64 samples already");
+
+    for (const std::string& usage :
+         {"add-sample " + path("bank.txt") + " -o " + path("out.txt"),
+          "add-sample " + path("bank.txt") + " " + path("good.dmc"),
+          add + path("good.dmc") + " --name x -o " + path("out.txt"), add + "--name 'a b' -o " + path("out.txt"),
+          add + "--rate 16 -o " + path("out.txt"), "export-dmc " + path("bank.txt") + " -o " + path("out.dmc"),
+          "to-text " + path("bank.txt") + " --sample kick", "to-text " + path("bank.txt") + " --rate 3"}) {
+        const ToolRun result = run(usage);
+        EXPECT_EQ(result.status, 2) << usage;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << usage << ": " << result.err;
+        EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << usage;
     }
 }

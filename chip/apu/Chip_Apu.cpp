@@ -81,6 +81,12 @@ void Chip_Apu::set_dmc_reader(Dmc_Osc::Rom_Reader reader, void* data)
     dmc_.rom_reader_data = data;
 }
 
+void Chip_Apu::set_pal(bool pal)
+{
+    dmc_.periods = pal ? dmc_pal_period_table : dmc_period_table;
+    dmc_.period = dmc_.periods[dmc_.regs[0] & 15];
+}
+
 void Chip_Apu::set_irq_notifier(Irq_Notifier notify, void* data)
 {
     irq_notify_ = notify;

@@ -31,6 +31,10 @@ public:
     void set_output(Band_Buffer* buffer);
     void osc_output(int osc, Band_Buffer* buffer);
     void set_dmc_reader(Dmc_Osc::Rom_Reader reader, void* data);
+    // The delta modulation's rates in clocks per bit differ between the NTSC
+    // and the PAL chip; the choice outlives reset(). The rate index written
+    // stays, and its bits take the new standard's clocks from the next one on.
+    void set_pal(bool pal);
     void set_irq_notifier(Irq_Notifier notify, void* data);
 
     // Writes outside $4000-$4017 are ignored.

@@ -333,7 +333,7 @@ void Dmc_Osc::write_register(int reg, int data)
 {
     if (reg == 0) {
         // $4010: IL-- RRRR  interrupt enable, loop, rate index
-        period = dmc_period_table[data & 15];
+        period = periods[data & 15];
         irq_enabled = (data & 0xC0) == 0x80;
         irq_flag = irq_flag && irq_enabled;
         recalc_irq();

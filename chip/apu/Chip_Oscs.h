@@ -22,9 +22,12 @@ inline constexpr uint8_t length_table[32] = {10, 254, 20, 2,  40, 4,  80, 6,  16
 // Noise timer periods in clocks, indexed by register 2 bits 3-0.
 inline constexpr int16_t noise_period_table[16] = {4,   8,   16,  32,  64,  96,   128,  160,
                                                    202, 254, 380, 508, 762, 1016, 2034, 4068};
-// Delta-modulation clocks per output bit, indexed by register 0 bits 3-0.
+// Delta-modulation clocks per output bit, indexed by register 0 bits 3-0: the
+// NTSC chip's, and the PAL chip's (its clock is slower, its rates close).
 inline constexpr int16_t dmc_period_table[16] = {428, 380, 340, 320, 286, 254, 226, 214,
                                                  190, 160, 142, 128, 106, 84,  72,  54};
+inline constexpr int16_t dmc_pal_period_table[16] = {398, 354, 316, 298, 276, 236, 210, 198,
+                                                     176, 148, 132, 118, 98,  78,  66,  50};
 // Output of the delta-modulation DAC at each of its 128 levels.
 inline constexpr uint8_t dmc_dac_table[128] = {
     0,  0,  1,  2,  2,  3,  3,  4,  5,  5,  6,  7,  7,  8,  8,  9,  10, 10, 11, 11, 12, 13, 13, 14, 14, 15,
@@ -96,6 +99,7 @@ struct Dmc_Osc : Apu_Osc {
 
     int32_t address = 0;  // 15 bits, read at CPU address $8000 + address
     int32_t period = dmc_period_table[0];
+    const int16_t* periods = dmc_period_table;  // the clock standard's table
     int32_t sample_byte = 0;
     int32_t bits_left = 1;
     int32_t shifter = 0;

@@ -1,6 +1,7 @@
 #include "TextBank.h"
 
 #include "engine/EnvelopeCompiler.h"
+#include "engine/KeyMapCompiler.h"
 #include "instrument/FactoryPresets.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <optional>
 
 namespace textbank {
@@ -30,7 +32,7 @@ bool sameProgram(const Program& a, const Program& b)
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         if (fieldText(a.envelopeText[kind]) != fieldText(b.envelopeText[kind]))
             return false;
-    return true;
+    return fieldText(a.keyMapText) == fieldText(b.keyMapText);
 }
 
 bool isBlank(char c)
@@ -160,9 +162,19 @@ std::string numberOrWord(int32_t value, const char* const* words, const int32_t*
     return std::to_string(value);
 }
 
-enum ProgramKey { KeyName, KeyChannel, KeyMulti, KeyVolume, kProgramKeyCount = KeyVolume + kEnvelopeKindCount };
-constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name", "channel", "multi",    "volume",
-                                                           "arp",  "pitch",   "hi-pitch", "duty"};
+enum ProgramKey {
+    KeyName,
+    KeyChannel,
+    KeyMulti,
+    KeyVolume,
+    KeyKeys = KeyVolume + kEnvelopeKindCount,
+    kProgramKeyCount
+};
+constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name",  "channel",  "multi", "volume", "arp",
+                                                           "pitch", "hi-pitch", "duty",  "keys"};
+enum SampleKey { KeyLength, KeyBytes, kSampleKeyCount };
+constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes"};
+constexpr size_t kHexGroupBytes = 16;  // written in groups, a space between them
 enum TopKey { KeyClock, KeyGain, KeyControllers, kTopKeyCount };
 constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers"};
 
@@ -198,6 +210,8 @@ public:
                 line.remove_suffix(1);
             readLine(line);
         }
+        finishSample();
+        checkKeyMaps();
         // A bank written before controllers were played has no such line, and
         // stays as it was: without them (and, saved again, without the setting).
         if (!sawControllers_)
@@ -206,7 +220,7 @@ public:
     }
 
 private:
-    enum class Section { Top, Channels, Program, Broken };
+    enum class Section { Top, Channels, Program, Sample, Broken };
 
     void fail(const std::string& message)
     {
@@ -246,6 +260,9 @@ private:
         case Section::Program:
             readProgramKey(key, keyText, value);
             break;
+        case Section::Sample:
+            readSampleKey(key, keyText, value);
+            break;
         case Section::Broken:
             break;  // the section header was reported; its keys would only repeat that
         }
@@ -253,6 +270,7 @@ private:
 
     void readSection(std::string_view line)
     {
+        finishSample();
         section_ = Section::Broken;
         if (line.back() != ']') {
             fail("missing ']' in section header " + shown(line));
@@ -288,7 +306,116 @@ private:
             section_ = Section::Program;
             return;
         }
-        fail("unknown section " + shown(line) + " (sections are [channels] and [program 1] to [program 128])");
+        if (inside.rfind("sample", 0) == 0 && inside.size() > 6 && isBlank(inside[6])) {
+            // The name keeps its case: key maps name it exactly.
+            const std::string_view name = trim(trim(line.substr(1, line.size() - 2)).substr(6));
+            if (!isSampleName(name)) {
+                fail("sample name " + shown(name) + " is not 1 to 31 letters, digits, '_', '-' or '.'");
+                return;
+            }
+            if (const auto seen = sampleLine_.find(std::string(name)); seen != sampleLine_.end()) {
+                fail("duplicate section [sample " + std::string(name) + "] (first on line " +
+                     std::to_string(seen->second) + ")");
+                return;
+            }
+            sampleLine_[std::string(name)] = lineNumber_;
+            sampleName_ = name;
+            sampleLength_ = -1;
+            sampleBytes_.clear();
+            sawBytes_ = false;
+            section_ = Section::Sample;
+            return;
+        }
+        fail("unknown section " + shown(line) +
+             " (sections are [channels], [program 1] to [program 128] and [sample NAME])");
+    }
+
+    void readSampleKey(const std::string& key, std::string_view keyText, const std::string& value)
+    {
+        const auto found = std::find(std::begin(kSampleKeyName), std::end(kSampleKeyName), key);
+        if (found == std::end(kSampleKeyName)) {
+            fail("unknown key " + shown(keyText) + " (a sample has length and bytes)");
+            return;
+        }
+        const int slot = static_cast<int>(found - std::begin(kSampleKeyName));
+        if (!firstTime(slot, keyText))
+            return;
+        std::string error;
+        if (slot == KeyLength) {
+            const std::optional<int32_t> length = parseNumber(value, error);
+            if (!length || !isLegalSampleLength(*length)) {
+                fail("sample " + sampleName_ + ": length " + shown(value) +
+                     " is not 16 * L + 1 with L from 0 to 255 (1, 17, 33, ... 4081)");
+                section_ = Section::Broken;
+                return;
+            }
+            sampleLength_ = *length;
+            return;
+        }
+        sawBytes_ = true;
+        int high = -1;
+        for (char c : value) {
+            if (isBlank(c))
+                continue;
+            const int digit = banktext::hexDigit(c);
+            if (digit < 0) {
+                fail("sample " + sampleName_ + ": bytes must be hex digits, not " + shown(std::string_view(&c, 1)));
+                section_ = Section::Broken;
+                return;
+            }
+            if (high < 0) {
+                high = digit;
+                continue;
+            }
+            if (sampleBytes_.size() >= static_cast<size_t>(kMaxSampleBytes)) {
+                fail("sample " + sampleName_ + ": more than " + std::to_string(kMaxSampleBytes) + " bytes");
+                section_ = Section::Broken;
+                return;
+            }
+            sampleBytes_.push_back(static_cast<uint8_t>(high * 16 + digit));
+            high = -1;
+        }
+        if (high >= 0) {
+            fail("sample " + sampleName_ + ": bytes end with half a byte (an odd number of hex digits)");
+            section_ = Section::Broken;
+        }
+    }
+
+    // A sample section ends at the next section or at the end of the text:
+    // then its length and bytes must agree, and the bank must have room.
+    void finishSample()
+    {
+        if (section_ != Section::Sample)
+            return;
+        section_ = Section::Broken;
+        if (sampleLength_ < 0 || !sawBytes_) {
+            errors_.push_back(fileName_ + ":" + std::to_string(sampleLine_[sampleName_]) + ": sample " + sampleName_ +
+                              " needs both length and bytes");
+            return;
+        }
+        if (sampleBytes_.size() != static_cast<size_t>(sampleLength_)) {
+            errors_.push_back(fileName_ + ":" + std::to_string(sampleLine_[sampleName_]) + ": sample " + sampleName_ +
+                              " has " + std::to_string(sampleBytes_.size()) + " bytes, but its length is " +
+                              std::to_string(sampleLength_));
+            return;
+        }
+        if (const char* error = state_.samples.put(sampleName_, sampleBytes_.data(), sampleLength_))
+            errors_.push_back(fileName_ + ":" + std::to_string(sampleLine_[sampleName_]) + ": sample " + sampleName_ +
+                              ": " + error);
+    }
+
+    // Key maps name samples that may come later in the file: each is checked
+    // once all are read.
+    void checkKeyMaps()
+    {
+        for (int number = 0; number < kProgramCount; ++number) {
+            if (keysLine_[number] == 0)
+                continue;
+            KeyMap map;
+            if (const char* message = compileKeyMap(fieldText(state_.programs[number].keyMapText), state_.samples, map))
+                errors_.push_back(fileName_ + ":" + std::to_string(keysLine_[number]) + ": program " +
+                                  std::to_string(number + 1) + " keys: " + message);
+        }
     }
 
     // Bare values are taken as they stand; a value that starts with a double
@@ -411,7 +538,7 @@ private:
         if (found == std::end(kProgramKeyName)) {
             fail("unknown key " + shown(keyText) +
                  " (a program has name, channel, multi, volume, arp, pitch, "
-                 "hi-pitch and duty)");
+                 "hi-pitch, duty and keys)");
             return;
         }
         const int slot = static_cast<int>(found - std::begin(kProgramKeyName));
@@ -436,6 +563,14 @@ private:
                 program.multi = *multi;
             else
                 fail(error);
+        } else if (slot == KeyKeys) {
+            if (value.size() > kMaxTextBytes) {
+                fail("keys text is " + std::to_string(value.size()) + " bytes long; a text holds at most " +
+                     std::to_string(kMaxTextBytes));
+                return;
+            }
+            copyTextField(program.keyMapText, value.c_str());
+            keysLine_[program_] = lineNumber_;
         } else {
             const int kind = slot - KeyVolume;
             if (value.size() > kMaxTextBytes) {
@@ -460,9 +595,16 @@ private:
     int programLine_[kProgramCount] = {};
     int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
     bool sawControllers_ = false;
+    int keysLine_[kProgramCount] = {};
+    std::map<std::string, int> sampleLine_;  // each sample section's line
+    std::string sampleName_;                 // of the sample section being read
+    int32_t sampleLength_ = -1;
+    std::vector<uint8_t> sampleBytes_;
+    bool sawBytes_ = false;
 };
 
-static_assert(kProgramKeyCount <= kMidiChannelCount && kTopKeyCount <= kMidiChannelCount);
+static_assert(kProgramKeyCount <= kMidiChannelCount && kTopKeyCount <= kMidiChannelCount &&
+              kSampleKeyCount <= kMidiChannelCount);
 
 }  // namespace
 
@@ -473,6 +615,7 @@ void resetToDefault(State& state)
     state.settings.ntsc = kDefaultNtsc;
     state.settings.gain = kDefaultGain;
     state.settings.midiControllers = 1;  // as a new instance has it
+    state.samples.count = 0;
 }
 
 std::unique_ptr<State> makeDefault()
@@ -485,14 +628,14 @@ std::unique_ptr<State> makeDefault()
 std::vector<unsigned char> toChunk(const State& state)
 {
     std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
-    bytes.resize(chunk::write(state.programs, state.settings, bytes.data()));
+    bytes.resize(chunk::write(state.programs, &state.samples, state.settings, bytes.data()));
     bytes.shrink_to_fit();  // the bound is megabytes; a bank is rarely more than tens of kilobytes
     return bytes;
 }
 
 void loadChunk(const unsigned char* data, size_t size, State& state)
 {
-    chunk::read(data, size, state.programs, state.settings);
+    chunk::read(data, size, state.programs, &state.samples, state.settings);
 }
 
 namespace {
@@ -555,6 +698,23 @@ std::string write(const State& state, const WriteOptions& options)
         out += "multi = " + numberOrWord(program.multi, kMultiWords, kMultiValues, 2) + "\n";
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             out += std::string(kEnvelopeKey[kind]) + " = " + valueText(fieldText(program.envelopeText[kind])) + "\n";
+        if (program.keyMapText[0] != 0)
+            out += std::string(kKeyMapKey) + " = " + valueText(fieldText(program.keyMapText)) + "\n";
+    }
+    for (int i = 0; i < state.samples.count && i < kMaxSamples; ++i) {
+        const DpcmSample& sample = state.samples.samples[i];
+        const int32_t length = std::clamp(sample.length, 0, kMaxSampleBytes);
+        out += "\n[sample " + std::string(fieldText(sample.name)) + "]\n";
+        out += "length = " + std::to_string(length) + "\n";
+        out += "bytes =";
+        for (int32_t at = 0; at < length; ++at) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", sample.bytes[at]);
+            if (at % kHexGroupBytes == 0)
+                out += ' ';
+            out += hex;
+        }
+        out += "\n";
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "engine/Program.h"
+#include "engine/SampleBank.h"
 #include "instrument/BankText.h"
 #include "instrument/Chunk.h"
 
@@ -22,6 +23,7 @@ namespace textbank {
 struct State {
     ProgramBank programs;
     chunk::Settings settings;
+    SampleBank samples;
 };
 
 // A new instance's state: the default bank, every channel on program 1, NTSC, gain 100.
@@ -42,6 +44,7 @@ bool sameContent(const State& a, const State& b);
 // The names the text and the messages use, in EnvelopeKind order.
 using banktext::kEnvelopeKindName;
 inline constexpr const char* kEnvelopeKey[kEnvelopeKindCount] = {"volume", "arp", "pitch", "hi-pitch", "duty"};
+inline constexpr const char* kKeyMapKey = "keys";
 
 // The line each envelope text of a parsed file stood on; 0 for texts the file
 // did not mention.
@@ -52,6 +55,7 @@ struct SourceLines {
 // Reads a text bank over state (reset it first: what the text leaves out keeps
 // the value state has). On failure answers false and appends to errors one
 // line per problem, "fileName:line: message"; state is then partly loaded.
+// A key map is an error when it does not compile against the file's samples.
 bool parse(std::string_view text, const std::string& fileName, State& state, std::vector<std::string>& errors,
            SourceLines* lines = nullptr);
 

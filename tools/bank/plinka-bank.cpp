@@ -1,7 +1,8 @@
 // plinka-bank: converts between VST bank files (.fxb/.fxp holding Plinka's
 // chunk) and text banks, writes the default bank, and checks every envelope
 // text with the instrument's own compiler. Tracker instruments (.fti) come in
-// as programs of a text bank and go out from a program of any bank file.
+// as programs of a text bank and go out from a program of any bank file;
+// delta-modulation samples (.dmc) go into a bank's samples and out of them.
 //
 // Exit status: 0 done (a conversion still writes texts that do not compile,
 // and warns about each), 1 check found texts that do not compile, 2 usage or
@@ -10,13 +11,17 @@
 #include "PlinkaVersion.h"
 #include "TextBank.h"
 #include "WholeFile.h"
+#include "engine/KeyMap.h"
+#include "engine/SampleBank.h"
 #include "instrument/BankText.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
 #include "instrument/Identity.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +38,9 @@ constexpr const char* kUsage =
     "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
     "                       [-o BANK.txt]\n"
     "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
+    "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.dmc... [--name NAME]\n"
+    "                         [--rate 0-15] -o BANK.txt\n"
+    "  plinka-bank export-dmc BANK.txt|BANK.fxb|PRESET.fxp --sample NAME -o FILE.dmc\n"
     "  plinka-bank --version\n"
     "\n"
     "Without -o, to-text and default print the text bank. A text bank lists the\n"
@@ -47,7 +55,12 @@ constexpr const char* kUsage =
     "vrc6-pulse or vrc6-saw; if none, pulse, or vrc6-pulse for a VRC6 instrument);\n"
     "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
     "channels). Both report on standard error what they could not carry over\n"
-    "exactly.\n";
+    "exactly.\n"
+    "add-sample puts .dmc files (delta-modulation bytes as the console stores\n"
+    "them, 16 * L + 1 long, at most 4081) into the bank's samples, each named\n"
+    "after its file without the extension, or NAME for a single file; a sample\n"
+    "of the same name is replaced. --rate is for converted recordings and sets\n"
+    "nothing for a .dmc file. export-dmc writes one sample's bytes as they are.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -68,6 +81,9 @@ struct Options {
     bool channelGiven = false;  // else each instrument's own: pulse, or VRC6 Pulse for a VRC6 one
     bool allPrograms = false;
     bool ignoreId = false;
+    std::string sampleName;  // add-sample's --name, export-dmc's --sample
+    std::string sampleFlag;  // which of the two gave it
+    int rate = -1;           // add-sample's --rate; -1: not given
 };
 
 // A bank as loaded from a file, with where its texts came from.
@@ -244,6 +260,27 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             }
             options.channel = type;
             channelGiven = true;
+        } else if (argument == "--name" || argument == "--sample") {
+            if (i + 1 == argc || !options.sampleName.empty()) {
+                problem = i + 1 == argc ? argument + " needs a sample name" : "--name or --sample given twice";
+                return false;
+            }
+            options.sampleName = argv[++i];
+            options.sampleFlag = argument;
+            if (!isSampleName(options.sampleName)) {
+                problem = argument + ": a sample name is 1 to 31 letters, digits, '_', '-' or '.', not \"" +
+                          options.sampleName + "\"";
+                return false;
+            }
+        } else if (argument == "--rate") {
+            const std::string number = i + 1 < argc ? argv[++i] : "";
+            char* end = nullptr;
+            const long value = std::strtol(number.c_str(), &end, 10);
+            if (number.empty() || *end != 0 || value < 0 || value > kMaxRateIndex || options.rate >= 0) {
+                problem = options.rate >= 0 ? "--rate given twice" : "--rate takes a rate index from 0 to 15";
+                return false;
+            }
+            options.rate = static_cast<int>(value);
         } else if (argument == "--all") {
             options.allPrograms = true;
         } else if (argument == "--ignore-id") {
@@ -255,7 +292,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             options.command = argument;
         } else if (options.input.empty()) {
             options.input = argument;
-        } else if (options.command == "from-fti") {
+        } else if (options.command == "from-fti" || options.command == "add-sample") {
             options.moreInputs.push_back(argument);
         } else {
             problem = "one input file only (" + argument + " is extra)";
@@ -268,7 +305,8 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         return false;
     }
     if (command != "to-text" && command != "to-fxb" && command != "to-fxp" && command != "check" &&
-        command != "default" && command != "from-fti" && command != "to-fti") {
+        command != "default" && command != "from-fti" && command != "to-fti" && command != "add-sample" &&
+        command != "export-dmc") {
         problem = "unknown command " + command;
         return false;
     }
@@ -276,7 +314,9 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         problem = command == "default" ? "default takes no input file" : command + " needs an input file";
         return false;
     }
-    if ((command == "to-fxb" || command == "to-fxp" || command == "to-fti") && options.output.empty()) {
+    if ((command == "to-fxb" || command == "to-fxp" || command == "to-fti" || command == "add-sample" ||
+         command == "export-dmc") &&
+        options.output.empty()) {
         problem = command + " needs -o FILE";
         return false;
     }
@@ -290,6 +330,30 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
     }
     if (options.allPrograms && command != "to-text" && command != "default" && command != "from-fti") {
         problem = "--all is for text output";
+        return false;
+    }
+    if (options.sampleFlag == "--name" && command != "add-sample") {
+        problem = "--name is for add-sample";
+        return false;
+    }
+    if (options.sampleFlag == "--sample" && command != "export-dmc") {
+        problem = "--sample is for export-dmc";
+        return false;
+    }
+    if (command == "add-sample" && options.moreInputs.empty()) {
+        problem = "add-sample needs a bank and at least one .dmc file";
+        return false;
+    }
+    if (command == "add-sample" && !options.sampleName.empty() && options.moreInputs.size() > 1) {
+        problem = "--name names a single sample; " + std::to_string(options.moreInputs.size()) + " files are given";
+        return false;
+    }
+    if (command == "export-dmc" && options.sampleName.empty()) {
+        problem = "export-dmc needs --sample NAME";
+        return false;
+    }
+    if (options.rate >= 0 && command != "add-sample") {
+        problem = "--rate is for add-sample";
         return false;
     }
     if (command == "to-fti" && program == 0) {
@@ -356,6 +420,62 @@ int toFti(const Options& options, const Loaded& loaded)
     return kExitDone;
 }
 
+std::string lowercaseExtension(const std::filesystem::path& path)
+{
+    std::string extension = path.extension().string();
+    for (char& c : extension)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return extension;
+}
+
+// Every file is read and checked before anything is written: one bad file
+// changes nothing.
+int addSamples(const Options& options, Loaded& loaded)
+{
+    SampleBank& samples = loaded.state->samples;
+    for (const std::string& path : options.moreInputs) {
+        const std::filesystem::path file(path);
+        const std::string extension = lowercaseExtension(file);
+        if (extension == ".wav")
+            return fileError(path + ": WAV files cannot be converted by this build; give a .dmc file");
+        if (extension != ".dmc")
+            return fileError(path + ": not a .dmc file (samples come from .dmc files)");
+        const std::string name = options.sampleName.empty() ? file.stem().string() : options.sampleName;
+        if (!isSampleName(name))
+            return fileError(path + ": \"" + name +
+                             "\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
+        std::vector<unsigned char> bytes;
+        std::string error;
+        if (!wholefile::read(path, bytes, error))
+            return fileError(error);
+        const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size(), kMaxSampleBytes + 1));
+        if (!isLegalSampleLength(length))
+            return fileError(path + ": " + std::to_string(bytes.size()) +
+                             " bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+        if (const char* refused = samples.put(name, bytes.data(), length))
+            return fileError(path + ": " + refused);
+    }
+    return writeText(options, *loaded.state);
+}
+
+int exportDmc(const Options& options, const Loaded& loaded)
+{
+    const SampleBank& samples = loaded.state->samples;
+    const int index = samples.find(options.sampleName);
+    if (index < 0) {
+        std::string names;
+        for (int i = 0; i < samples.count; ++i)
+            names += (i ? ", " : "") + std::string(samples.samples[i].name);
+        return fileError(options.input + ": no sample named \"" + options.sampleName + "\" (" +
+                         (names.empty() ? std::string("the bank has none") : "it has " + names) + ")");
+    }
+    const DpcmSample& sample = samples.samples[index];
+    std::string error;
+    if (!wholefile::writeAtomically(options.output, sample.bytes, static_cast<size_t>(sample.length), error))
+        return fileError(error);
+    return kExitDone;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -385,6 +505,10 @@ int main(int argc, char** argv)
 
     if (options.command == "to-fti")
         return toFti(options, loaded);
+    if (options.command == "add-sample")
+        return addSamples(options, loaded);
+    if (options.command == "export-dmc")
+        return exportDmc(options, loaded);
 
     if (options.command == "check") {
         const size_t failing = reportEnvelopes(options, loaded, stdout);

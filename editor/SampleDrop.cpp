@@ -1,0 +1,150 @@
+#include "SampleDrop.h"
+
+#include "engine/KeyMapCompiler.h"
+#include "engine/SampleBank.h"
+#include "instrument/Instrument.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace sampledrop {
+
+namespace {
+
+std::filesystem::path pathOf(const std::string& utf8)
+{
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string utf8Of(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string lowercase(std::string text)
+{
+    for (char& c : text)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return text;
+}
+
+// A file's stem as a sample name: what a key map cannot name becomes '_'.
+std::string sampleNameOf(const std::filesystem::path& path)
+{
+    std::string name = utf8Of(path.stem()).substr(0, kSampleNameSize - 1);
+    for (char& c : name)
+        if (!isSampleName(std::string_view(&c, 1)))
+            c = '_';
+    return name.empty() ? "sample" : name;
+}
+
+// The whole file when it is a legal sample; else why not.
+bool readSample(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& problem)
+{
+    std::error_code code;
+    const std::uintmax_t size = std::filesystem::file_size(path, code);
+    if (code) {
+        problem = "cannot read";
+        return false;
+    }
+    if (size > static_cast<std::uintmax_t>(kMaxSampleBytes) || !isLegalSampleLength(static_cast<int32_t>(size))) {
+        problem = std::to_string(size) + " bytes is not a sample's length (16 * L + 1, at most 4081)";
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(static_cast<size_t>(size), 0);
+    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+        problem = "cannot read";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isSampleFile(const std::string& path)
+{
+    const std::string extension = lowercase(utf8Of(pathOf(path).extension()));
+    return extension == ".dmc" || extension == ".wav";
+}
+
+Outcome load(Instrument& instrument, int32_t program, const std::vector<std::string>& paths)
+{
+    Outcome outcome;
+    std::vector<std::string> added, problems;
+    for (const std::string& utf8 : paths) {
+        const std::filesystem::path path = pathOf(utf8);
+        const std::string file = utf8Of(path.filename());
+        if (lowercase(utf8Of(path.extension())) == ".wav") {
+            problems.push_back(file + ": WAV files cannot be converted by this build");
+            continue;
+        }
+        std::vector<uint8_t> bytes;
+        std::string problem;
+        if (!readSample(path, bytes, problem)) {
+            problems.push_back(file + ": " + problem);
+            continue;
+        }
+        const std::string name = sampleNameOf(path);
+        if (const char* refused = instrument.putSample(name, bytes.data(), static_cast<int32_t>(bytes.size()))) {
+            problems.push_back(file + ": " + refused);
+            continue;
+        }
+        if (std::find(added.begin(), added.end(), name) == added.end())
+            added.push_back(name);
+    }
+
+    std::string status;
+    if (!added.empty() && instrument.channelType(program) != Sample) {
+        status = "Added " + std::to_string(added.size()) + " sample" + (added.size() == 1 ? "" : "s") +
+                 " to the bank; choose Sample to map them on keys";
+    } else if (!added.empty()) {
+        char text[kEnvelopeTextSize];
+        instrument.keyMapText(program, text);
+        KeyMap map;
+        const char* error = instrument.readSamples(
+            [&](const SampleBank& samples) { return compileKeyMap(static_cast<const char*>(text), samples, map); });
+        std::string keys = text;
+        std::string mapped;
+        int32_t key = kFirstKey;
+        for (const std::string& name : added) {
+            // A sample dropped again keeps the key it has.
+            const int index = instrument.readSamples([&](const SampleBank& samples) { return samples.find(name); });
+            const auto mappedAt = std::find_if(std::begin(map.keys), std::end(map.keys),
+                                               [&](const KeyEntry& entry) { return !error && entry.sample == index; });
+            if (mappedAt != std::end(map.keys)) {
+                mapped +=
+                    (mapped.empty() ? "" : ", ") + name + " on key " + std::to_string(mappedAt - std::begin(map.keys));
+                continue;
+            }
+            while (key < kKeyCount && map.keys[key].sounds())
+                ++key;
+            const std::string entry = std::to_string(key) + "=" + name + ":" + std::to_string(kDroppedRate);
+            const std::string separator = keys.empty() || keys.back() == ' ' ? "" : " ";
+            if (error || key >= kKeyCount || keys.size() + separator.size() + entry.size() >= kEnvelopeTextSize) {
+                problems.push_back(name + ": " +
+                                   (error ? "the key map has an error; added to the bank only"
+                                          : "no free key; added to the bank only"));
+                continue;
+            }
+            keys += separator + entry;
+            mapped += (mapped.empty() ? "" : ", ") + name + " on key " + std::to_string(key);
+            ++key;
+        }
+        if (keys != text) {
+            instrument.setKeyMapText(program, keys.c_str());
+            outcome.keysChanged = true;
+        }
+        if (!mapped.empty())
+            status = "Samples: " + mapped;
+    }
+    for (const std::string& problem : problems)
+        status += (status.empty() ? "" : "; ") + problem;
+    outcome.status = status;
+    return outcome;
+}
+
+}  // namespace sampledrop

@@ -1,0 +1,55 @@
+#include "SampleBank.h"
+
+#include <cstring>
+
+bool isSampleName(std::string_view name)
+{
+    if (name.empty() || name.size() >= kSampleNameSize)
+        return false;
+    for (char c : name) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                             c == '-' || c == '.';
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+int SampleBank::find(std::string_view name) const
+{
+    for (int i = 0; i < count && i < kMaxSamples; ++i)
+        if (name == samples[i].name)
+            return i;
+    return -1;
+}
+
+const char* SampleBank::put(std::string_view name, const uint8_t* bytes, int32_t length)
+{
+    if (!isSampleName(name))
+        return kErrorSampleName;
+    if (!isLegalSampleLength(length) || !bytes)
+        return kErrorSampleLength;
+    int index = find(name);
+    if (index < 0) {
+        if (count >= kMaxSamples)
+            return kErrorSampleBankFull;
+        index = count++;
+    }
+    DpcmSample& sample = samples[index];
+    std::memset(&sample, 0, sizeof sample);
+    std::memcpy(sample.name, name.data(), name.size());
+    sample.length = length;
+    std::memcpy(sample.bytes, bytes, static_cast<size_t>(length));
+    return nullptr;
+}
+
+bool SampleBank::remove(std::string_view name)
+{
+    const int index = find(name);
+    if (index < 0)
+        return false;
+    for (int i = index; i + 1 < count; ++i)
+        std::memcpy(&samples[i], &samples[i + 1], sizeof samples[i]);
+    --count;
+    return true;
+}

@@ -1,0 +1,85 @@
+// Sample programs as a host hears them, through the plug-in's binary: a song
+// whose chunk carries a key map and samples plays a loop at its rate's period
+// on both clock standards, a one-shot that falls silent, and the same sound
+// at every velocity.
+#include "AudioMeasure.h"
+#include "ChunkCells.h"
+#include "PluginUnderTest.h"
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double kNtscClock = 1789773.0;
+constexpr double kPalClock = 1662607.0;
+constexpr float kRate = 44100.0f;
+constexpr int kSample = 3;
+
+// Program 0 as a Sample program with the key map, and one sample of 17 bytes
+// whose bits go up as often as down, so that looped it repeats exactly.
+std::vector<uint8_t> kitChunk(const std::string& keys, bool pal)
+{
+    cells::Builder chunk;
+    chunk.cell(cells::program).number(0).cell(cells::channelType).number(kSample);
+    chunk.cell(cells::volume).string("15").cell(cells::ntsc).number(pal ? 0 : 1).cell(cells::gain).number(100);
+    chunk.cell(cells::keyMap).number(0).string(keys);
+    chunk.cell(cells::sample).string("wave").number(17);
+    std::vector<int> bytes(17);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = i % 2 ? 0x0F : 0x3C;
+    bytes[16] = 0x33;
+    for (size_t i = 0; i < bytes.size(); i += 3)
+        chunk.number(bytes[i] | (i + 1 < 17 ? bytes[i + 1] << 8 : 0) | (i + 2 < 17 ? bytes[i + 2] << 16 : 0));
+    return chunk.cell(cells::end).bytes();
+}
+
+std::vector<float> play(const std::vector<uint8_t>& chunk, double seconds, int velocity = 100)
+{
+    PluginHost host;
+    EXPECT_TRUE(host.load(pluginUnderTest())) << host.error();
+    host.setChunk(chunk);
+    host.start(kRate, 512);
+    const TimedMidi note{0, {0x90, 36, static_cast<uint8_t>(velocity)}};
+    return host.render(static_cast<int64_t>(seconds * kRate), 512, {note}).left;
+}
+
+// A chip frequency as the output carries it: chip clocks become samples at
+// the buffer's 16.16 fixed-point ratio.
+double renderedHz(double chipHz, double clock)
+{
+    const double samplesPerClock = std::floor(kRate / clock * 65536.0 + 0.5) / 65536.0;
+    return chipHz * kRate / (clock * samplesPerClock);
+}
+
+}  // namespace
+
+TEST(SampleRender, ALoopRepeatsEvery136BitsOfItsRateOnBothClocks)
+{
+    for (const bool pal : {false, true}) {
+        for (const int rate : {4, 12}) {
+            const double clock = pal ? kPalClock : kNtscClock;
+            const int ntscPeriods[16] = {428, 380, 340, 320, 286, 254, 226, 214, 190, 160, 142, 128, 106, 84, 72, 54};
+            const int palPeriods[16] = {398, 354, 316, 298, 276, 236, 210, 198, 176, 148, 132, 118, 98, 78, 66, 50};
+            const double bitClocks = (pal ? palPeriods : ntscPeriods)[rate];
+            const std::vector<float> out = play(kitChunk("C2=wave:" + std::to_string(rate) + ":loop", pal), 1.5);
+            const double expected = renderedHz(clock / (17 * 8 * bitClocks), clock);
+            const double measured = autocorrelationFrequency(out, 4410, out.size() - 1, kRate, expected);
+            EXPECT_NEAR(measured, expected, expected * 2e-4) << pal << " rate " << rate;
+        }
+    }
+}
+
+TEST(SampleRender, AOneShotFallsSilentAndVelocityChangesNothing)
+{
+    const std::vector<float> loud = play(kitChunk("36=wave:0", false), 0.5, 127);
+    // 17 bytes at 428 clocks a bit: 0.033 s, then the voice ends within frames.
+    const int64_t last = lastSound(loud);
+    EXPECT_GT(last, static_cast<int64_t>(0.03 * kRate));
+    EXPECT_LT(last, static_cast<int64_t>(0.1 * kRate));
+    for (int velocity : {1, 64})
+        EXPECT_EQ(renderHash(play(kitChunk("36=wave:0", false), 0.5, velocity)), renderHash(loud)) << velocity;
+    // A key the map leaves out stays silent.
+    EXPECT_EQ(lastSound(play(kitChunk("37=wave:0", false), 0.2)), -1);
+}
