@@ -3,6 +3,7 @@
 #include "engine/KeyMapCompiler.h"
 #include "engine/SampleBank.h"
 #include "instrument/Instrument.h"
+#include "instrument/SampleFile.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -24,13 +25,6 @@ std::string utf8Of(const std::filesystem::path& path)
     return std::string(text.begin(), text.end());
 }
 
-std::string lowercase(std::string text)
-{
-    for (char& c : text)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return text;
-}
-
 // A file's stem as a sample name: what a key map cannot name becomes '_'.
 std::string sampleNameOf(const std::filesystem::path& path)
 {
@@ -41,8 +35,9 @@ std::string sampleNameOf(const std::filesystem::path& path)
     return name.empty() ? "sample" : name;
 }
 
-// The whole file when it is a legal sample; else why not.
-bool readSample(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& problem)
+// The sample a file holds, of a length the channel plays; else why not.
+bool readSample(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& note,
+                std::string& problem)
 {
     std::error_code code;
     const std::uintmax_t size = std::filesystem::file_size(path, code);
@@ -50,25 +45,25 @@ bool readSample(const std::filesystem::path& path, std::vector<uint8_t>& bytes, 
         problem = "cannot read";
         return false;
     }
-    if (size > static_cast<std::uintmax_t>(kMaxSampleBytes) || !isLegalSampleLength(static_cast<int32_t>(size))) {
-        problem = std::to_string(size) + " bytes is not a sample's length (16 * L + 1, at most 4081)";
+    if (size > samplefile::kMaxFileBytes) {
+        problem = "too large for a sample file (" + std::to_string(size >> 20) + " MB)";
         return false;
     }
     std::ifstream in(path, std::ios::binary);
-    bytes.assign(static_cast<size_t>(size), 0);
-    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
+    std::vector<unsigned char> contents(static_cast<size_t>(size));
+    if (!in || !in.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(size))) {
         problem = "cannot read";
         return false;
     }
-    return true;
+    return samplefile::read(samplefile::kindOf(utf8Of(path.filename())), contents.data(), contents.size(),
+                            kDroppedRate, bytes, note, problem);
 }
 
 }  // namespace
 
 bool isSampleFile(const std::string& path)
 {
-    const std::string extension = lowercase(utf8Of(pathOf(path).extension()));
-    return extension == ".dmc" || extension == ".wav";
+    return samplefile::kindOf(utf8Of(pathOf(path).filename())) != samplefile::Kind::None;
 }
 
 Outcome load(Instrument& instrument, int32_t program, const std::vector<std::string>& paths)
@@ -78,16 +73,14 @@ Outcome load(Instrument& instrument, int32_t program, const std::vector<std::str
     for (const std::string& utf8 : paths) {
         const std::filesystem::path path = pathOf(utf8);
         const std::string file = utf8Of(path.filename());
-        if (lowercase(utf8Of(path.extension())) == ".wav") {
-            problems.push_back(file + ": WAV files cannot be converted by this build");
-            continue;
-        }
         std::vector<uint8_t> bytes;
-        std::string problem;
-        if (!readSample(path, bytes, problem)) {
+        std::string note, problem;
+        if (!readSample(path, bytes, note, problem)) {
             problems.push_back(file + ": " + problem);
             continue;
         }
+        if (!note.empty())
+            problems.push_back(file + ": " + note);
         const std::string name = sampleNameOf(path);
         if (const char* refused = instrument.putSample(name, bytes.data(), static_cast<int32_t>(bytes.size()))) {
             problems.push_back(file + ": " + refused);

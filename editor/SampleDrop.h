@@ -1,7 +1,8 @@
-// Sample files (.dmc) dropped on the editor: each goes into the bank's
-// samples, named after its file, and onto the shown Sample program's first
-// key from C2 (36) up that its key map leaves free, at the fastest rate. What
-// happened is told in one status line.
+// Sample files (.wav, .dmc) dropped on the editor: each goes into the bank's
+// samples, named after its file (a WAV file encoded at the fastest rate), and
+// onto the shown Sample program's first key from C2 (36) up that its key map
+// leaves free, at the fastest rate. What happened, and what was cut or padded
+// on the way, is told in one status line.
 #pragma once
 
 #include <cstdint>

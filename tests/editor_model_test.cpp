@@ -1,6 +1,7 @@
 // What the editor's controls do to the instrument, without a window: the
 // same logic the Win32 editor runs, on every platform.
 #include "FtiBuilder.h"
+#include "WavBytes.h"
 #include "editor/EditorModel.h"
 #include "editor/UriList.h"
 #include "engine/EnvelopeCompiler.h"
@@ -414,6 +415,7 @@ TEST_F(Drop, SampleFilesJoinTheBankOnTheFirstFreeKeysFromC2)
     const std::string snare = write("Snare 2.DMC", std::vector<unsigned char>(33, 0x0F));
     const std::string cut = write("cut.dmc", std::vector<unsigned char>(16, 0x0F));
     const std::string wav = write("beat.wav", {'R', 'I', 'F', 'F'});
+    const std::string tom = write("tom.wav", pcm16MonoWav(std::vector<int16_t>(441, 8000), 44100));
 
     // A pulse program: the samples join the bank only.
     model.dropFiles({kick});
@@ -423,17 +425,19 @@ TEST_F(Drop, SampleFilesJoinTheBankOnTheFirstFreeKeysFromC2)
     model.click(kSampleButton);
     model.editEnvelope(Duty, "36=kick:9 37=kick:9");
     clearFlags();
-    model.dropFiles({kick, snare, cut, wav, bass()});
+    model.dropFiles({kick, snare, cut, wav, tom, bass()});
     EXPECT_STREQ(model.statusText(),
-                 "Samples: kick on key 36, Snare_2 on key 38; cut.dmc: 16 bytes is not a sample's length (16 * L + "
-                 "1, at most 4081); beat.wav: WAV files cannot be converted by this build; Loaded \"Bass\" into "
-                 "program 1");
+                 "Samples: kick on key 36, Snare_2 on key 38, cut on key 39, tom on key 40; cut.dmc: padded from 16 "
+                 "to 17 bytes, a length the channel plays; beat.wav: the WAV file is cut short in its header; Loaded "
+                 "\"Bass\" into program 1");
     char keys[kEnvelopeTextSize];
     core->keyMapText(0, keys);
-    EXPECT_STREQ(keys, "36=kick:9 37=kick:9 38=Snare_2:15");
-    EXPECT_EQ(core->keyMapEntryCount(0), 3);
+    EXPECT_STREQ(keys, "36=kick:9 37=kick:9 38=Snare_2:15 39=cut:15 40=tom:15");
+    EXPECT_EQ(core->keyMapEntryCount(0), 5);
     EXPECT_TRUE(model.takeRefreshTexts());
-    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.count; }), 2);
+    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.count; }), 4);
+    // The recording (10 ms) at rate 15: 332 bits, in the 49 bytes that hold them.
+    EXPECT_EQ(core->readSamples([](const SampleBank& bank) { return bank.samples[bank.find("tom")].length; }), 49);
 }
 
 TEST_F(Drop, AtTheLastProgramOneLoadsAndTheRestIsSaidNotToFit)

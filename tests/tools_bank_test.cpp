@@ -5,8 +5,10 @@
 #include "FtiBuilder.h"
 #include "MidiFileWriter.h"
 #include "TestPaths.h"
+#include "WavBytes.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/BankText.h"
+#include "instrument/DpcmEncoder.h"
 #include "instrument/FactoryPresets.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
@@ -1784,11 +1786,70 @@ TEST_F(PlinkaBank, DmcFilesGoIntoTheBankAndComeOutByteForByte)
     EXPECT_NE(slurp(dir / "kit.txt").find("[sample kick]\nlength = 1\nbytes = 0F\n"), std::string::npos);
 }
 
+// A recording becomes a sample at the rate asked for: as long as the sound
+// at that rate's bits per second, padded to a length the console plays, its
+// levels following the wave; one too long for a sample is cut, with a line.
+TEST_F(PlinkaBank, WavFilesBecomeSamplesThatFollowTheirWave)
+{
+    // 0.4 s of a 25 Hz square wave between -0.5 and +0.5 at 44.1 kHz: each
+    // half period outlasts the channel's slowest climb from one level to the
+    // other (32 bits at rate 0).
+    std::vector<int16_t> square(17640);
+    for (size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 882) % 2 ? -16384 : 16384;
+    const std::vector<unsigned char> wav = pcm16MonoWav(square, 44100);
+    put("square.wav", std::string(wav.begin(), wav.end()));
+    put("short.dmc", std::string(16, '\x01'));
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+
+    for (const int rate : {0, 8, 15}) {
+        const ToolRun added = run("add-sample " + path("bank.txt") + " " + path("square.wav") + " --rate " +
+                                  std::to_string(rate) + " -o " + path("kit.txt"));
+        ASSERT_EQ(added.status, 0) << added.err;
+        EXPECT_EQ(added.err, "") << "a sound that fits needs no note";
+        ASSERT_EQ(run("export-dmc " + path("kit.txt") + " --sample square -o " + path("square.dmc")).status, 0);
+        const std::string bytes = slurp(dir / "square.dmc");
+        EXPECT_EQ((bytes.size() - 1) % 16, 0u) << rate;
+        const double bits = 0.4 * dpcm::bitRate(rate);
+        EXPECT_GE(bytes.size() * 8.0, bits) << rate;
+        EXPECT_LT(bytes.size() * 8.0, bits + 17 * 8) << rate;
+
+        // Over the second half of each half period the level has reached the
+        // wave: 64 + 32 while it is high, 64 - 32 while low.
+        const std::vector<uint8_t> levels =
+            dpcm::decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), dpcm::kDefaultStartLevel);
+        const double half = dpcm::bitRate(rate) / 50.0;  // bits per half period
+        for (int part = 0; part < 20; ++part) {
+            double sum = 0;
+            int count = 0;
+            for (auto bit = static_cast<size_t>((part + 0.5) * half); bit < static_cast<size_t>((part + 1) * half);
+                 ++bit, ++count)
+                sum += levels[bit];
+            EXPECT_NEAR(sum / count, part % 2 ? 32.0 : 96.0, 2.0) << "rate " << rate << ", half period " << part;
+        }
+    }
+
+    // Two seconds do not fit at rate 15: cut to the longest sample, with a note.
+    std::vector<int16_t> longSound(88200, 1000);
+    const std::vector<unsigned char> longWav = pcm16MonoWav(longSound, 44100);
+    put("long.wav", std::string(longWav.begin(), longWav.end()));
+    ToolRun added = run("add-sample " + path("bank.txt") + " " + path("long.wav") + " " + path("short.dmc") +
+                        " -o " + path("kit.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.err, path("long.wav") + ": the sound lasts 2.00 s; a sample at rate 15 holds 0.99 s (4081 bytes): "
+                                            "the rest is cut\n" +
+                             path("short.dmc") + ": padded from 16 to 17 bytes, a length the channel plays\n");
+    const std::string text = slurp(dir / "kit.txt");
+    EXPECT_NE(text.find("[sample long]\nlength = 4081\n"), std::string::npos);
+    EXPECT_NE(text.find("[sample short]\nlength = 17\nbytes = 01010101010101010101010101010101 55\n"),
+              std::string::npos)
+        << text;
+}
+
 TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
 {
     ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
     put("good.dmc", std::string(17, '\x01'));
-    put("short.dmc", std::string(16, '\x01'));
     put("long.dmc", std::string(4097, '\x01'));
     put("empty.dmc", "");
     put("two words.dmc", std::string(1, '\x01'));
@@ -1802,22 +1863,16 @@ TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
         EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << arguments;
     };
     const std::string add = "add-sample " + path("bank.txt") + " " + path("good.dmc") + " ";
-    expectError(add + path("short.dmc") + " -o " + path("out.txt"),
-                path("short.dmc") +
-                    ": 16 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
     expectError(add + path("long.dmc") + " -o " + path("out.txt"),
-                path("long.dmc") +
-                    ": 4097 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
-    expectError(add + path("empty.dmc") + " -o " + path("out.txt"),
-                path("empty.dmc") +
-                    ": 0 bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
+                path("long.dmc") + ": the .dmc file holds 4097 bytes; a sample holds at most 4081");
+    expectError(add + path("empty.dmc") + " -o " + path("out.txt"), path("empty.dmc") + ": the .dmc file is empty");
     expectError(add + "'" + path("two words.dmc") + "' -o " + path("out.txt"),
                 path("two words.dmc") +
                     ": \"two words\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
     expectError(add + path("beat.wav") + " -o " + path("out.txt"),
-                path("beat.wav") + ": WAV files cannot be converted by this build; give a .dmc file");
+                path("beat.wav") + ": the WAV file is cut short in its header");
     expectError(add + path("beat.raw") + " -o " + path("out.txt"),
-                path("beat.raw") + ": not a .dmc file (samples come from .dmc files)");
+                path("beat.raw") + ": not a sample file (samples come from .wav and .dmc files)");
     expectError(add + path("missing.dmc") + " -o " + path("out.txt"),
                 path("missing.dmc") + ": cannot open: No such file or directory");
     expectError("export-dmc " + path("bank.txt") + " --sample kick -o " + path("out.txt"),

@@ -17,6 +17,7 @@
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
 #include "instrument/Identity.h"
+#include "instrument/SampleFile.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -38,8 +39,8 @@ constexpr const char* kUsage =
     "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
     "                       [-o BANK.txt]\n"
     "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
-    "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.dmc... [--name NAME]\n"
-    "                         [--rate 0-15] -o BANK.txt\n"
+    "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.wav|FILE.dmc...\n"
+    "                         [--name NAME] [--rate 0-15] -o BANK.txt\n"
     "  plinka-bank export-dmc BANK.txt|BANK.fxb|PRESET.fxp --sample NAME -o FILE.dmc\n"
     "  plinka-bank --version\n"
     "\n"
@@ -56,11 +57,14 @@ constexpr const char* kUsage =
     "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
     "channels). Both report on standard error what they could not carry over\n"
     "exactly.\n"
-    "add-sample puts .dmc files (delta-modulation bytes as the console stores\n"
-    "them, 16 * L + 1 long, at most 4081) into the bank's samples, each named\n"
-    "after its file without the extension, or NAME for a single file; a sample\n"
-    "of the same name is replaced. --rate is for converted recordings and sets\n"
-    "nothing for a .dmc file. export-dmc writes one sample's bytes as they are.\n";
+    "add-sample puts samples into the bank, each named after its file without\n"
+    "the extension, or NAME for a single file; a sample of the same name is\n"
+    "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate, mixed\n"
+    "to mono) is converted to delta-modulation bytes at rate --rate (0-15,\n"
+    "default 15, the fastest) and cut to the longest sample, 4081 bytes; a .dmc\n"
+    "file (the bytes as the console stores them) is taken as it is, padded to\n"
+    "a length the console plays (16 * L + 1). export-dmc writes one sample's\n"
+    "bytes as they are.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -420,39 +424,36 @@ int toFti(const Options& options, const Loaded& loaded)
     return kExitDone;
 }
 
-std::string lowercaseExtension(const std::filesystem::path& path)
-{
-    std::string extension = path.extension().string();
-    for (char& c : extension)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return extension;
-}
-
 // Every file is read and checked before anything is written: one bad file
 // changes nothing.
 int addSamples(const Options& options, Loaded& loaded)
 {
     SampleBank& samples = loaded.state->samples;
+    const int rate = options.rate >= 0 ? options.rate : samplefile::kDefaultRate;
     for (const std::string& path : options.moreInputs) {
         const std::filesystem::path file(path);
-        const std::string extension = lowercaseExtension(file);
-        if (extension == ".wav")
-            return fileError(path + ": WAV files cannot be converted by this build; give a .dmc file");
-        if (extension != ".dmc")
-            return fileError(path + ": not a .dmc file (samples come from .dmc files)");
+        const samplefile::Kind kind = samplefile::kindOf(file.filename().string());
+        if (kind == samplefile::Kind::None)
+            return fileError(path + ": not a sample file (samples come from .wav and .dmc files)");
         const std::string name = options.sampleName.empty() ? file.stem().string() : options.sampleName;
         if (!isSampleName(name))
             return fileError(path + ": \"" + name +
                              "\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
-        std::vector<unsigned char> bytes;
+        std::error_code code;
+        const std::uintmax_t size = std::filesystem::file_size(file, code);
+        if (!code && size > samplefile::kMaxFileBytes)
+            return fileError(path + ": too large for a sample file (" + std::to_string(size >> 20) + " MB)");
+        std::vector<unsigned char> contents;
         std::string error;
-        if (!wholefile::read(path, bytes, error))
+        if (!wholefile::read(path, contents, error))
             return fileError(error);
-        const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size(), kMaxSampleBytes + 1));
-        if (!isLegalSampleLength(length))
-            return fileError(path + ": " + std::to_string(bytes.size()) +
-                             " bytes is not a sample's length (16 * L + 1 bytes, L from 0 to 255: at most 4081)");
-        if (const char* refused = samples.put(name, bytes.data(), length))
+        std::vector<uint8_t> bytes;
+        std::string note;
+        if (!samplefile::read(kind, contents.data(), contents.size(), rate, bytes, note, error))
+            return fileError(path + ": " + error);
+        if (!note.empty())
+            std::fprintf(stderr, "%s: %s\n", path.c_str(), note.c_str());
+        if (const char* refused = samples.put(name, bytes.data(), static_cast<int32_t>(bytes.size())))
             return fileError(path + ": " + refused);
     }
     return writeText(options, *loaded.state);

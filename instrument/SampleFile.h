@@ -1,0 +1,33 @@
+// A sample file as the user brings it, to the bytes a bank sample holds: a
+// .dmc file as it is, a WAV file encoded at a rate index. One reader for the
+// editor's drop and for plinka-bank, so both take the same files alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace samplefile {
+
+enum class Kind { None, Dmc, Wav };
+
+// The rate WAV files are encoded at when the user names none: the fastest,
+// the clearest sound (a sample then lasts up to about a second).
+constexpr int kDefaultRate = 15;
+// Larger files are refused before they are read: a WAV file decodes to four
+// bytes a frame, and even the slowest rate keeps less than 2 s of it.
+constexpr uintmax_t kMaxFileBytes = uintmax_t{64} << 20;
+
+// By the file name's extension, in any case.
+Kind kindOf(const std::string& fileName);
+
+// The sample's bytes, of a length the console plays, from a whole file's
+// bytes. A WAV file is mixed to mono and encoded at rateIndex (0..15) from
+// level 64. note says what was changed on the way (a sample cut or padded),
+// else it is emptied. On failure answers false with a one-line reason in
+// error (without a file name).
+bool read(Kind kind, const unsigned char* data, size_t size, int rateIndex, std::vector<uint8_t>& bytes,
+          std::string& note, std::string& error);
+
+}  // namespace samplefile
