@@ -9,6 +9,9 @@ tools/demo/plinka-demo-bank.txt:
   10 Lead (pulse, vibrato, release fade)   11 Bass (triangle)   12 Minor Arp
   13 Major Arp   14 Sweep Pad (duty sweep)
   20 Drum Kit (Multi: 20 kick, 22 snare from fixed notes, 26 hat, 30 open hat)
+  40 Sample Kit (the delta-modulation channel: a kick on C2, the sample made
+     by scripts/make-drum-samples.py and put into the bank with
+     plinka-bank add-sample at rate 15)
 The lead's long notes swell with the modulation wheel, and the last chord is
 held by the sustain pedal.
 """
@@ -158,7 +161,14 @@ for bar in range(23):
             drums.note(9, at, HAT, EIGHTH - 60, 60 if eighth % 2 else 75)
 drums.note(9, 23 * BAR, KICK, EIGHTH, 120)
 
-tracks = [conductor, lead, bass, arps, pad, drums]
+# The sampled kick doubles the chip's kick on each bar's first beat while
+# the lead plays.
+samples = Track("Sample kit")
+samples.program(10, 0, 40)
+for bar in list(range(4, 12)) + list(range(16, 22)):
+    samples.note(10, bar * BAR, 36, EIGHTH - 40, 100)
+
+tracks = [conductor, lead, bass, arps, pad, drums, samples]
 data = b"MThd" + struct.pack(">IHHH", 6, 1, len(tracks), TICKS) + b"".join(t.chunk() for t in tracks)
 path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "demo", "plinka-demo.mid")
 with open(path, "wb") as out:

@@ -2,8 +2,8 @@
 """Draws the pictures of docs/manual.md from real renders: each example is a
 text bank and a few MIDI notes played through plinka-render, and gnuplot
 draws what came out. Run it after building the linux preset (it needs
-build/linux/plinka-render and gnuplot; scripts/install-deps.sh docs installs
-gnuplot). Writes docs/pictures/*.png.
+build/linux/plinka-render and plinka-bank, and gnuplot, which
+scripts/install-deps.sh docs installs). Writes docs/pictures/*.png.
 """
 import math
 import os
@@ -15,6 +15,7 @@ import wave
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 RENDER = os.path.join(ROOT, "build", "linux", "plinka-render")
+BANK = os.path.join(ROOT, "build", "linux", "plinka-bank")
 PICTURES = os.path.join(ROOT, "docs", "pictures")
 RATE = 44100
 FRAME = RATE / 60.0  # one NTSC chip frame in samples
@@ -130,6 +131,45 @@ def main():
              "set label 'kick (C2)' at 0.06, 0.45\nset label 'snare (D2)' at 0.31, 0.45\n"
              "set label 'kick (C3)' at 0.56, 0.45\nset label 'snare (D4)' at 0.81, 0.45\nset xrange [0:1.05]\n"
              "plot DATA using 1:2 with lines lw 1 notitle", rows)
+
+        # A drum kit of samples: four recordings synthesised by
+        # make-drum-samples.py, put into a bank with plinka-bank add-sample at
+        # rate 15 and mapped on C2, D2, F#2 and G2; above, the recordings,
+        # below what the delta-modulation channel makes of them.
+        drum_dir = os.path.join(work, "drum-samples")
+        subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "make-drum-samples.py"), drum_dir], check=True)
+        kit = ["kick", "snare", "hat", "bass"]
+        bank_path = os.path.join(work, "kit.txt")
+        with open(bank_path, "w") as out:
+            out.write("[channels]\n1 = 1\n\n" + program("sample", "15"))
+        subprocess.run([BANK, "add-sample", bank_path] + [os.path.join(drum_dir, name + ".wav") for name in kit]
+                       + ["--rate", "15", "-o", bank_path], check=True)
+        with open(bank_path) as source:
+            bank = source.read().replace("duty = 2\n", "duty = 2\nkeys = 36=kick:15 38=snare:15 42=hat:15 43=bass:15\n", 1)
+        starts = [0.05, 0.45, 0.8, 1.0]
+        hits = []
+        for start, key in zip(starts, (36, 38, 42, 43)):
+            hits += [(start, [0x90, key, 100]), (start + 0.3, [0x80, key, 0])]
+        rendered = render(work, "kit", bank, hits, 1.5)
+        recorded = [0.0] * len(rendered)
+        for start, name in zip(starts, kit):
+            with wave.open(os.path.join(drum_dir, name + ".wav")) as wav:
+                frames = wav.readframes(wav.getnframes())
+            values = struct.unpack("<%dh" % (len(frames) // 2), frames)
+            first = int(start * RATE)
+            for i, value in enumerate(values[: len(recorded) - first]):
+                recorded[first + i] = value / 32768.0
+        ordered = ("\n".join(f"{i / RATE:.5f} {s:.5f}" for i, s in enumerate(recorded) if i % 4 == 0) + "\n\n\n"
+                   + "\n".join(f"{i / RATE:.5f} {s:.5f}" for i, s in enumerate(rendered) if i % 4 == 0) + "\n")
+        script = ("set multiplot layout 2,1\nset grid\nset xrange [0:1.5]\n"
+                  "set label 1 'kick (C2)' at 0.06, 0.8\nset label 2 'snare (D2)' at 0.46, 0.8\n"
+                  "set label 3 'hat (F#2)' at 0.8, 0.8\nset label 4 'bass (G2)' at 1.05, 0.8\n"
+                  "set title 'the recordings (WAV files)'\nset yrange [-1:1]\nset ylabel 'sound'\n"
+                  "plot DATA index 0 using 1:2 with lines notitle\n"
+                  "unset label\nset title 'Plinka: the samples at rate 15, played on C2, D2, F#2 and G2'\n"
+                  "set xlabel 'seconds'\nset ylabel 'output'\nset yrange [-0.5:0.5]\n"
+                  "plot DATA index 1 using 1:2 with lines notitle\nunset multiplot\n")
+        plot("samples", script, ordered, size="900,520")
 
         # Vibrato by the modulation wheel: none, half, full.
         bank = program("pulse", "12")
