@@ -107,4 +107,16 @@ inline std::string programTextOf(const std::vector<float>& chunk, int number, in
     return {};
 }
 
+// A program's key map text in a chunk as the instrument writes it; empty
+// when the chunk has none for it.
+inline std::string keyMapTextOf(const std::vector<float>& chunk, int number)
+{
+    for (size_t i = 0; i + 2 < chunk.size(); ++i)
+        if (chunk[i] == keyMap && chunk[i + 1] == static_cast<float>(number)) {
+            size_t at = i + 2;
+            return stringAt(chunk, at);
+        }
+    return {};
+}
+
 }  // namespace cells

@@ -567,6 +567,26 @@ TEST_F(LinuxEditor, TheStatusShowsTheFirstErrorAndAnEmptyEnvelopesLabelIsYellow)
     EXPECT_FALSE(hasColour(10, 12, 60, 145, kYellow));
 }
 
+// A Sample program's Duty row is its Keys field: typing there edits the key
+// map and leaves the Duty envelope as it was; the label is yellow while no
+// key sounds. Back on Pulse, the row is Duty again.
+TEST_F(LinuxEditor, ASampleProgramsDutyRowIsItsKeyMap)
+{
+    const std::string duty = programText(0, Duty);
+    click(kSample);
+    EXPECT_EQ(channelType0(), 3);
+    retype(Duty, "36=kick:15 C#2=kick:3:loop");
+    EXPECT_EQ(cells::keyMapTextOf(chunk(), 0), "36=kick:15 C#2=kick:3:loop");
+    EXPECT_EQ(programText(0, Duty), duty);
+    EXPECT_TRUE(hasColour(10, 132, 60, 25, kYellow)) << "no sample named kick: no key sounds";
+    screenshot("editor-linux-sample.png");
+
+    click(kPulse);
+    retype(Duty, "1");
+    EXPECT_EQ(programText(0, Duty), "1");
+    EXPECT_EQ(cells::keyMapTextOf(chunk(), 0), "36=kick:15 C#2=kick:3:loop");
+}
+
 TEST_F(LinuxEditor, GainSliderDraggedAndClickedUpsideDown)
 {
     const int middle = (kSliderTop + kSliderBottom) / 2;
