@@ -451,6 +451,33 @@ TEST_F(Editor, TypingStoresTheTextAndTheStatusShowsTheBanksFirstError)
     EXPECT_EQ(labelColour(Duty), GetSysColor(COLOR_BTNFACE));
 }
 
+// A Sample program's Duty row is its Keys field: typing there edits the key
+// map and leaves the Duty envelope as it was; the label is marked while no
+// key sounds. Back on Pulse, the row is Duty again.
+TEST_F(Editor, ASampleProgramsDutyRowIsItsKeyMap)
+{
+    idle();
+    const std::string duty = programText(0, Duty);
+    click(1016);
+    idle();
+    EXPECT_EQ(textOf(control(Duty)), "Keys:");
+    type(Duty, "36=kick:15 C#2=kick:3:loop");
+    idle();
+    EXPECT_EQ(cells::keyMapTextOf(chunk(), 0), "36=kick:15 C#2=kick:3:loop");
+    EXPECT_EQ(programText(0, Duty), duty);
+    EXPECT_EQ(textOf(byId(1013)), "Error: The key map names a sample the bank does not hold");
+    EXPECT_EQ(labelColour(Duty), RGB(255, 255, 128)) << "no key sounds";
+    screenshot("editor-sample");
+
+    click(1000);
+    idle();
+    EXPECT_EQ(textOf(control(Duty)), "Duty:");
+    type(Duty, "1");
+    idle();
+    EXPECT_EQ(programText(0, Duty), "1");
+    EXPECT_EQ(cells::keyMapTextOf(chunk(), 0), "36=kick:15 C#2=kick:3:loop");
+}
+
 TEST_F(Editor, TheThousandAndTwentyFourthCharacterShowsButIsNotKept)
 {
     idle();
