@@ -1193,8 +1193,8 @@ TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
         file.version = version;
         file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
         file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
-        file.dpcmKeys = 2;
-        file.dpcmSamples = {"\x01\x02\x03"};
+        file.dpcmKeys = {{50, 1, 0x8C, 0x40}, {12, 2, 0x03, 0x80}};
+        file.dpcmSamples = {{0, "kick", "\x01\x02\x03"}, {1, "snare drum", std::string(17, '\xAA')}};
         const fti::Instrument instrument = ftiReadOk(file.bytes());
         const int number = (version[0] - '0') * 10 + (version[2] - '0');
         EXPECT_EQ(instrument.version, number);
@@ -1205,17 +1205,26 @@ TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
         EXPECT_EQ(instrument.sequences[1].setting, number >= 22 ? 1 : 0) << version;
         EXPECT_EQ(instrument.sequences[1].items, (std::vector<int8_t>{0, -12, 45}));
         EXPECT_FALSE(instrument.sequences[2].enabled);
-        EXPECT_EQ(instrument.dpcmKeyCount, 2);
-        EXPECT_EQ(instrument.dpcmSampleCount, 1);
+        // Before 2.4 a key has no delta byte: none is read.
+        EXPECT_EQ(instrument.dpcmKeys, (std::vector<fti::DpcmKey>{{50, 1, 0x8C, uint8_t(number >= 24 ? 0x40 : 0xFF)},
+                                                                  {12, 2, 0x03, uint8_t(number >= 24 ? 0x80 : 0xFF)}}))
+            << version;
+        ASSERT_EQ(instrument.dpcmSamples.size(), 2u);
+        EXPECT_EQ(instrument.dpcmSamples[0], (fti::DpcmSample{0, "kick", {1, 2, 3}}));
+        EXPECT_EQ(instrument.dpcmSamples[1], (fti::DpcmSample{1, "snare drum", std::vector<uint8_t>(17, 0xAA)}));
     }
     FtiBuilder file;
     file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
     file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
     fti::Instrument instrument = ftiReadOk(file.bytes());
     EXPECT_EQ(fti::write(instrument), file.bytes());
-    instrument.version = 20;      // always written as 2.4
-    instrument.dpcmKeyCount = 3;  // never written
+    instrument.version = 20;  // always written as 2.4
     EXPECT_EQ(fti::write(instrument), file.bytes());
+    file.dpcmKeys = {{0, 1, 0x0F, 0x7F}, {95, 1, 0x80, 0xFF}};
+    file.dpcmSamples = {{0, std::string(256, 'n'), std::string(4081, '\x12')}};
+    EXPECT_EQ(fti::write(ftiReadOk(file.bytes())), file.bytes());
+    file.dpcmKeys.clear();
+    file.dpcmSamples.clear();
 
     file.type = 0;                       // also a 2A03
     file.sequences.resize(7, seq({1}));  // sequences past the fifth are read past
@@ -1243,8 +1252,8 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
 {
     FtiBuilder good;
     good.sequences[0] = seq({15, 0}, -1, 0, 0);
-    good.dpcmKeys = 1;
-    good.dpcmSamples = {"ab"};
+    good.dpcmKeys = {{36, 1, 0x0F, 0x20}};
+    good.dpcmSamples = {{0, "kick", "ab"}};
     const Bytes bytes = good.bytes();
     for (size_t size = 0; size < bytes.size(); ++size)
         EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
@@ -1289,6 +1298,9 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(patched(bytes.size() - 22, -1), "negative DPCM sample count (-1)");
     EXPECT_EQ(patched(bytes.size() - 14, -4), "DPCM sample 1 has a name length of -4 bytes, the file holds 10 more");
     EXPECT_EQ(patched(bytes.size() - 6, 3), "DPCM sample 1 has 3 bytes of data, the file holds 2 more");
+    EXPECT_EQ(patched(bytes.size() - 14, 257), "DPCM sample 1 has a name length of 257 bytes, the file holds 10 more");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.dpcmSamples[0].name = std::string(257, 'x'); }),
+              "DPCM sample 1's name length 257 is longer than 256");
     EXPECT_EQ(ftiReadError(Bytes(bytes.begin(), bytes.begin() + 20)), "cut short in sequence 1's item count");
 }
 
@@ -1363,13 +1375,13 @@ TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
 
     fti::Instrument instrument;
     instrument.name = std::string(40, 'n');
-    instrument.dpcmKeyCount = 1;
-    instrument.dpcmSampleCount = 2;
+    instrument.dpcmKeys.resize(1);
+    instrument.dpcmSamples.resize(2);
     const Imported imported = import(instrument, *program);
     EXPECT_EQ(std::string(program->name), std::string(31, 'n'));
     EXPECT_EQ(imported.notes,
               (std::vector<std::string>{"name: \"" + std::string(40, 'n') + "\" cut to 31 bytes",
-                                        "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
+                                        "DPCM: 1 key assignment and 2 samples left out; only a Sample program plays them"}));
 }
 
 TEST(FtiConversion, Vrc6WidthsAndTheSawsRatesComeInByTheProgramsChannel)
@@ -1606,8 +1618,8 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
     drum.sequences[0] = seq({15, 13, 11, 9, 7, 0}, 3, 4);
     drum.sequences[1] = seq({48, 45, 40}, -1, -1, fti::kArpFixed);
     drum.sequences[2] = seq({0, 2, 5}, 1, -1, fti::kPitchAbsolute);
-    drum.dpcmKeys = 1;
-    drum.dpcmSamples = {"abc"};
+    drum.dpcmKeys = {{24, 1}};
+    drum.dpcmSamples = {{0, "kick", "abc"}};
     FtiBuilder lead;
     lead.version = "2.0";
     lead.name = "Lead";
@@ -1627,7 +1639,7 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
                                 ": Pitch: absolute pitch made into relative steps; the loop now moves the pitch on "
                                 "each time it repeats\n" +
                                 path("drum.fti") +
-                                ": DPCM: 1 key assignment and 1 sample left out; Plinka has no DPCM channel\n");
+                                ": DPCM: 1 key assignment and 1 sample left out; only a Sample program plays them\n");
     const std::string handTyped = "[program 20]\n"
                                   "name = Tom\n"
                                   "channel = triangle\n"
