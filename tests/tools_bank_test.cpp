@@ -6,6 +6,7 @@
 #include "MidiFileWriter.h"
 #include "TestPaths.h"
 #include "engine/EnvelopeCompiler.h"
+#include "engine/KeyMapCompiler.h"
 #include "instrument/BankText.h"
 #include "instrument/FactoryPresets.h"
 #include "instrument/FtiConversion.h"
@@ -1608,6 +1609,213 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
                 << note;
         EXPECT_EQ(exported.type, isVrc6Channel(first->channelType) ? fti::kTypeVrc6 : fti::kType2A03);
     }
+}
+
+namespace {
+
+struct SampleImport {
+    bool ok = false;
+    std::string keys;
+    std::vector<std::string> notes;
+    std::string error;
+};
+
+SampleImport importSamples(const FtiBuilder& file, Program& program, SampleBank& bank)
+{
+    SampleImport result;
+    const fti::Instrument instrument = ftiReadOk(file.bytes());
+    result.ok = fticonversion::toProgram(instrument, fticonversion::channelFor(instrument, Pulse), program, bank,
+                                         result.notes, result.error);
+    result.keys = program.keyMapText;
+    return result;
+}
+
+std::string bytesOfSample(const SampleBank& bank, const char* name)
+{
+    const int index = bank.find(name);
+    if (index < 0)
+        return "(none)";
+    const DpcmSample& sample = bank.samples[index];
+    return std::string(reinterpret_cast<const char*>(sample.bytes), static_cast<size_t>(sample.length));
+}
+
+}  // namespace
+
+TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheBank)
+{
+    const auto program = std::make_unique<Program>();
+    const auto bank = std::make_unique<SampleBank>();
+    FtiBuilder kit;
+    kit.version = "2.4";
+    kit.sequences[0] = seq({15, 8, 0});
+    // Tracker notes: C-2 (24), D-2, F#2, C-0, B-7; the sample numbers count from 1.
+    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {26, 2, 0x0E, 0x40}, {30, 1, 0x8C, 0x80}, {0, 3, 0x00, 0x00},
+                    {95, 3, 0x8F, 0x7F}, {40, 0, 0x0F, 0xFF}};
+    kit.dpcmSamples = {{1, "snare", std::string(33, '\x5A')},
+                       {0, "kick", std::string(17, '\x0F')},
+                       {2, "bass slap!", std::string(1, '\xF0')}};
+    SampleImport imported = importSamples(kit, *program, *bank);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    EXPECT_EQ(program->channelType, Sample);
+    EXPECT_EQ(std::string(program->envelopeText[Volume]), "15 8 0");
+    // The tracker's C-0 is key 12, as for fixed Arp notes; its "no sample" is silent.
+    EXPECT_EQ(imported.keys, "12=bass_slap_:0:d0 36=kick:15 38=snare:14:d64 42=kick:12:loop 107=bass_slap_:15:loop:d127");
+    EXPECT_EQ(imported.notes, (std::vector<std::string>{"DPCM: sample \"bass slap!\" is bass_slap_ in the bank"}));
+    ASSERT_EQ(bank->count, 3);
+    EXPECT_STREQ(bank->samples[0].name, "bass_slap_");  // in the order the keys first play them
+    EXPECT_EQ(bytesOfSample(*bank, "kick"), std::string(17, '\x0F'));
+    EXPECT_EQ(bytesOfSample(*bank, "snare"), std::string(33, '\x5A'));
+    EXPECT_EQ(bytesOfSample(*bank, "bass_slap_"), std::string(1, '\xF0'));
+    const auto map = std::make_unique<KeyMap>();
+    EXPECT_EQ(compileKeyMap(program->keyMapText, *bank, *map), nullptr);
+    EXPECT_EQ(map->entryCount, 5);
+
+    // Again: the identical samples are reused; a different kick gets a number.
+    FtiBuilder other = kit;
+    other.dpcmSamples[1].bytes = std::string(17, '\x01');
+    imported = importSamples(other, *program, *bank);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    EXPECT_EQ(bank->count, 4);
+    EXPECT_EQ(bytesOfSample(*bank, "kick"), std::string(17, '\x0F'));
+    EXPECT_EQ(bytesOfSample(*bank, "kick-2"), std::string(17, '\x01'));
+    EXPECT_EQ(imported.keys,
+              "12=bass_slap_:0:d0 36=kick-2:15 38=snare:14:d64 42=kick-2:12:loop 107=bass_slap_:15:loop:d127");
+    EXPECT_EQ(imported.notes[1], "DPCM: sample \"kick\" is kick-2 in the bank, another sample having its name");
+
+    // Lengths the console cannot play: padded with level-holding 0x55, or cut at 4081.
+    FtiBuilder odd;
+    odd.dpcmKeys = {{36, 1}, {37, 2}, {38, 3}, {39, 4}};
+    odd.dpcmSamples = {{0, "short", "ab"},
+                       {1, "long", std::string(5000, '\x33')},
+                       {2, "empty", ""},
+                       {3, "unused", "x"},
+                       {3, "twin", "y"}};
+    odd.dpcmKeys.pop_back();
+    odd.dpcmKeys.push_back({36, 5});  // a sample the file does not hold
+    odd.dpcmKeys.push_back({36, 2});  // the later assignment of a note wins
+    odd.dpcmKeys.push_back({100, 1});
+    const auto fresh = std::make_unique<SampleBank>();
+    imported = importSamples(odd, *program, *fresh);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    EXPECT_EQ(imported.keys, "48=long:15 49=long:15 50=empty:15");
+    EXPECT_EQ(imported.notes, (std::vector<std::string>{
+                                  "DPCM: key 48 plays sample 4, which the file does not hold; left out",
+                                  "DPCM: key 48 assigned twice; the last one kept",
+                                  "DPCM: note 100 lies past the tracker's B-7; left out",
+                                  "DPCM: sample \"long\" has 5000 bytes; cut to the console's 4081",
+                                  "DPCM: sample \"empty\" padded from 0 to 1 bytes, a length the console plays",
+                                  "DPCM: sample \"short\" plays on no key; left out",
+                                  "DPCM: sample \"unused\" plays on no key; left out",
+                                  "DPCM: sample \"twin\" plays on no key; left out",
+                              }));
+    EXPECT_EQ(bytesOfSample(*fresh, "long"), std::string(4081, '\x33'));
+    EXPECT_EQ(bytesOfSample(*fresh, "empty"), std::string(1, '\x55'));
+    odd.dpcmKeys = {{36, 1}};
+    imported = importSamples(odd, *program, *fresh);
+    EXPECT_EQ(bytesOfSample(*fresh, "short"), "ab" + std::string(15, '\x55'));
+
+    // A bank without room takes nothing, and the program stays as it was.
+    const auto full = std::make_unique<SampleBank>();
+    for (int i = 0; i < kMaxSamples - 2; ++i)
+        ASSERT_EQ(full->put("s" + std::to_string(i), reinterpret_cast<const uint8_t*>("a"), 1), nullptr);
+    const auto before = std::make_unique<SampleBank>(*full);
+    copyTextField(program->keyMapText, "");
+    copyTextField(program->name, "untouched");
+    imported = importSamples(kit, *program, *full);
+    EXPECT_FALSE(imported.ok);
+    EXPECT_EQ(imported.error, "DPCM: the instrument's samples do not fit beside the bank's 62; a bank holds 64");
+    EXPECT_EQ(std::memcmp(full.get(), before.get(), sizeof(SampleBank)), 0);
+    EXPECT_STREQ(program->name, "untouched");
+    EXPECT_EQ(imported.keys, "");
+
+    // A 2A03 instrument without DPCM imports exactly as before, key map untouched.
+    FtiBuilder plain;
+    plain.sequences[0] = seq({9, 3});
+    const auto empty = std::make_unique<SampleBank>();
+    copyTextField(program->keyMapText, "36=x:1");
+    imported = importSamples(plain, *program, *empty);
+    EXPECT_TRUE(imported.ok);
+    EXPECT_EQ(program->channelType, Pulse);
+    EXPECT_EQ(imported.keys, "36=x:1");
+    EXPECT_EQ(imported.notes, std::vector<std::string>{});
+    EXPECT_EQ(empty->count, 0);
+}
+
+TEST(FtiConversion, AKitTooLongForAKeysTextKeepsTheKeysThatFitAndOnlyTheirSamples)
+{
+    FtiBuilder kit;
+    for (int note = 0; note < fti::kDpcmNotes; ++note) {
+        kit.dpcmKeys.push_back({note, note / 2 + 1, 0x8F, 0x7F});
+        if (note % 2 == 0)
+            kit.dpcmSamples.push_back({note / 2, "sample-with-a-long-name-" + std::to_string(note / 2), "s"});
+    }
+    const auto program = std::make_unique<Program>();
+    const auto bank = std::make_unique<SampleBank>();
+    const SampleImport imported = importSamples(kit, *program, *bank);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    ASSERT_EQ(imported.notes.size(), 1u);
+    EXPECT_EQ(imported.notes[0].rfind("DPCM: the key map is longer than a program's keys text holds; cut to its "
+                                      "first ",
+                                      0),
+              0u);
+    EXPECT_LE(imported.keys.size(), kEnvelopeTextSize - 1);
+    const auto map = std::make_unique<KeyMap>();
+    ASSERT_EQ(compileKeyMap(program->keyMapText, *bank, *map), nullptr);
+    // Every sample in the bank plays on some kept key.
+    for (int index = 0; index < bank->count; ++index)
+        EXPECT_TRUE(std::any_of(std::begin(map->keys), std::end(map->keys),
+                                [&](const KeyEntry& entry) { return entry.sample == index; }))
+            << bank->samples[index].name;
+    EXPECT_EQ(bank->count, (map->entryCount + 1) / 2);
+}
+
+TEST(FtiConversion, ASampleProgramExportsItsKeysAndSamplesAndComesBackByteForByte)
+{
+    const auto program = std::make_unique<Program>();
+    const auto bank = std::make_unique<SampleBank>();
+    const std::string kick(17, '\x0F');
+    const std::string slap(49, '\x3C');
+    ASSERT_EQ(bank->put("unused", reinterpret_cast<const uint8_t*>("u"), 1), nullptr);
+    ASSERT_EQ(bank->put("slap", reinterpret_cast<const uint8_t*>(slap.data()), 49), nullptr);
+    ASSERT_EQ(bank->put("kick", reinterpret_cast<const uint8_t*>(kick.data()), 17), nullptr);
+    program->channelType = Sample;
+    copyTextField(program->name, "Kit");
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        copyTextField(program->envelopeText[kind], kind == Volume ? "15 0" : "0");
+    copyTextField(program->keyMapText, "C2=kick:15 11=kick:1 D2=slap:9:loop:d30 108=slap:2 107=kick:0:d127");
+    fti::Instrument instrument;
+    std::vector<std::string> notes;
+    std::string error;
+    ASSERT_TRUE(fticonversion::fromProgram(*program, *bank, instrument, notes, error)) << error;
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "Keys: keys 11, 108 outside the tracker's C-0 to B-7 (keys 12 to 107) left out"}));
+    // Samples numbered as the keys first name them; the unused one stays home.
+    EXPECT_EQ(instrument.dpcmKeys,
+              (std::vector<fti::DpcmKey>{{24, 1, 0x0F, 0xFF}, {26, 2, 0x89, 30}, {95, 1, 0x00, 127}}));
+    ASSERT_EQ(instrument.dpcmSamples.size(), 2u);
+    EXPECT_EQ(instrument.dpcmSamples[0], (fti::DpcmSample{0, "kick", std::vector<uint8_t>(kick.begin(), kick.end())}));
+    EXPECT_EQ(instrument.dpcmSamples[1], (fti::DpcmSample{1, "slap", std::vector<uint8_t>(slap.begin(), slap.end())}));
+
+    // The written file imports into a fresh bank and exports to the same bytes.
+    const Bytes written = fti::write(instrument);
+    const auto again = std::make_unique<Program>();
+    const auto fresh = std::make_unique<SampleBank>();
+    fti::Instrument reread = ftiReadOk(written);
+    notes.clear();
+    ASSERT_TRUE(fticonversion::toProgram(reread, fticonversion::channelFor(reread, Pulse), *again, *fresh, notes,
+                                         error));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_STREQ(again->keyMapText, "36=kick:15 38=slap:9:loop:d30 107=kick:0:d127");
+    EXPECT_STREQ(again->envelopeText[Volume], "15 0");
+    fti::Instrument exported;
+    ASSERT_TRUE(fticonversion::fromProgram(*again, *fresh, exported, notes, error)) << error;
+    EXPECT_EQ(exported, reread);
+    EXPECT_EQ(fti::write(exported), written);
+
+    // A key map that does not compile is an error, as an envelope's is.
+    copyTextField(program->keyMapText, "36=missing:1");
+    EXPECT_FALSE(fticonversion::fromProgram(*program, *bank, instrument, notes, error));
+    EXPECT_EQ(error, std::string("Keys: ") + kErrorKeyMapMissingSample);
 }
 
 TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
