@@ -1930,6 +1930,48 @@ TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
     EXPECT_NE(slurp(dir / "saw.txt").find("channel = vrc6-saw\nmulti = no\nvolume = 42 34 | 25\n"), std::string::npos);
 }
 
+TEST_F(PlinkaBank, KitsComeInAsSampleProgramsWithTheirSamplesAndGoOutByteForByte)
+{
+    FtiBuilder kit;
+    kit.name = "Kit";
+    kit.sequences = {seq({15, 0}), seq({0}), seq({0}), seq({0}), seq({0})};
+    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {25, 2, 0x8A, 0x40}, {26, 1, 0x03, 0xFF}};
+    kit.dpcmSamples = {{0, "kick", std::string(17, '\x0F')}, {1, "hat", "\x01\x02"}};
+    const Bytes bytes = kit.bytes();
+    put("kit.fti", std::string(bytes.begin(), bytes.end()));
+    const ToolRun imported = run("from-fti " + path("kit.fti") + " " + path("kit.fti") + " -o " + path("kit.txt"));
+    EXPECT_EQ(imported.status, 0);
+    // Said once per file; the second file's identical samples are the first's.
+    const std::string padded = ": DPCM: sample \"hat\" padded from 2 to 17 bytes, a length the console plays\n";
+    EXPECT_EQ(imported.err, path("kit.fti") + padded + path("kit.fti") + padded);
+    const std::string text = slurp(dir / "kit.txt");
+    EXPECT_NE(text.find("[program 1]\nname = Kit\nchannel = sample\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("keys = 36=kick:15 37=hat:10:loop:d64 38=kick:3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample kick]\nlength = 17\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample hat]\nlength = 17\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[sample kick-2]"), std::string::npos) << text;
+    EXPECT_EQ(run("check " + path("kit.txt")).status, 0);
+
+    // Out, in again, out again: the second file is the first, byte for byte.
+    const ToolRun exported = run("to-fti " + path("kit.txt") + " --program 2 -o " + path("out.fti"));
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.err, "");
+    ASSERT_EQ(run("from-fti " + path("out.fti") + " -o " + path("again.txt")).status, 0);
+    ASSERT_EQ(run("to-fti " + path("again.txt") + " --program 1 -o " + path("again.fti")).status, 0);
+    EXPECT_EQ(slurp(dir / "again.fti"), slurp(dir / "out.fti"));
+    kit.dpcmSamples[1].bytes += std::string(15, '\x55');
+    const Bytes paddedKit = kit.bytes();
+    EXPECT_EQ(slurp(dir / "out.fti"), std::string(paddedKit.begin(), paddedKit.end()));
+
+    // A key past the tracker's notes is said and left out.
+    put("wide.txt", "[program 1]\nchannel = sample\nkeys = 36=kick:15 120=kick:1\n\n[sample kick]\nlength = 1\n"
+                    "bytes = 0F\n");
+    const ToolRun wide = run("to-fti " + path("wide.txt") + " --program 1 -o " + path("wide.fti"));
+    EXPECT_EQ(wide.status, 0);
+    EXPECT_EQ(wide.err, path("wide.txt") +
+                            ": program 1, Keys: key 120 outside the tracker's C-0 to B-7 (keys 12 to 107) left out\n");
+}
+
 TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
 {
     put("out.txt", "keep me");
