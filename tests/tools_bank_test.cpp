@@ -1258,6 +1258,13 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     const Bytes bytes = good.bytes();
     for (size_t size = 0; size < bytes.size(); ++size)
         EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
+    FtiBuilder older = good;  // keys without the delta byte
+    older.version = "2.3";
+    older.dpcmSamples.push_back({1, "snare", std::string(17, 's')});
+    const Bytes olderBytes = older.bytes();
+    for (size_t size = 0; size < olderBytes.size(); ++size)
+        EXPECT_FALSE(
+            ftiReadError(Bytes(olderBytes.begin(), olderBytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
     FtiBuilder vrc6 = good;
     vrc6.type = 2;
     const Bytes vrc6Bytes = vrc6.bytes();
