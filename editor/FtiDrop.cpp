@@ -158,8 +158,8 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                  std::to_string(first + static_cast<int32_t>(stored));
     }
     if (leftOver > 0)
-        status += "; " + counted(leftOver, "file") + " left out after the last program, " +
-                  std::to_string(kProgramCount);
+        status +=
+            "; " + counted(leftOver, "file") + " left out after the last program, " + std::to_string(kProgramCount);
 
     // In the order dropped; a note names its file only when there were several.
     std::vector<std::string> problems;

@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace fticonversion {
 
@@ -265,6 +267,14 @@ std::string counted(int32_t count, const char* thing)
     return text;
 }
 
+std::string listOf(const std::set<int32_t>& numbers)
+{
+    std::string list;
+    for (const int32_t number : numbers)
+        list += (list.empty() ? "" : ", ") + std::to_string(number);
+    return list;
+}
+
 // The console's length for a sample's bytes: padded up to the next 16 * L + 1
 // with 0x55, whose alternating deltas hold the level, or cut at 4081.
 std::vector<uint8_t> playableBytes(std::vector<uint8_t> bytes)
@@ -294,8 +304,7 @@ std::string bankNameOf(const std::string& name)
 
 bool holds(const ::DpcmSample& sample, const std::vector<uint8_t>& bytes)
 {
-    return sample.length == static_cast<int32_t>(bytes.size()) &&
-           std::equal(bytes.begin(), bytes.end(), sample.bytes);
+    return sample.length == static_cast<int32_t>(bytes.size()) && std::equal(bytes.begin(), bytes.end(), sample.bytes);
 }
 
 // Puts a sample in the bank under its name, or reuses an identical one of
@@ -330,35 +339,44 @@ std::string keyEntryText(int32_t key, const std::string& name, const fti::DpcmKe
 
 // The DPCM part as a key map text over samples put into bank (a copy the
 // caller keeps only on success).
-bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string& keys,
-                std::vector<std::string>& notes, std::string& error)
+bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string& keys, std::vector<std::string>& notes,
+                std::string& error)
 {
     const auto note = [&](const std::string& what) { notes.push_back("DPCM: " + what); };
-    const auto sampleOf = [&](uint8_t number) -> const fti::DpcmSample* {
-        for (const fti::DpcmSample& sample : instrument.dpcmSamples)
-            if (sample.index == number - 1)
-                return &sample;
-        return nullptr;
-    };
-    // The tracker's later assignment of a note replaces the earlier one.
+    // A key names 1 + a sample's index, 1..255; the first sample of an index counts.
+    constexpr size_t kSampleNumbers = 256;
+    std::vector<const fti::DpcmSample*> numbered(kSampleNumbers, nullptr);
+    for (const fti::DpcmSample& sample : instrument.dpcmSamples)
+        if (sample.index >= 0 && sample.index + 1 < static_cast<int32_t>(kSampleNumbers) &&
+            !numbered[static_cast<size_t>(sample.index + 1)])
+            numbered[static_cast<size_t>(sample.index + 1)] = &sample;
+    const auto sampleOf = [&](uint8_t number) { return numbered[number]; };
+    // The tracker's later assignment of a note replaces the earlier one. What
+    // is left out is said once per kind, however often a file repeats it.
     std::map<int32_t, fti::DpcmKey> byKey;
+    std::set<int32_t> pastB7, missing, twice;
     for (const fti::DpcmKey& entry : instrument.dpcmKeys) {
         if (entry.sample == 0)
             continue;  // the tracker's "no sample"
         const int32_t key = entry.note + kTrackerNoteOffset;
-        if (entry.note >= fti::kDpcmNotes) {
-            note("note " + std::to_string(entry.note) + " lies past the tracker's B-7; left out");
-            continue;
+        if (entry.note >= fti::kDpcmNotes)
+            pastB7.insert(entry.note);
+        else if (!sampleOf(entry.sample))
+            missing.insert(key);
+        else if (!byKey.emplace(key, entry).second) {
+            twice.insert(key);
+            byKey[key] = entry;
         }
-        if (!sampleOf(entry.sample)) {
-            note("key " + std::to_string(key) + " plays sample " + std::to_string(entry.sample - 1) +
-                 ", which the file does not hold; left out");
-            continue;
-        }
-        if (byKey.count(key))
-            note("key " + std::to_string(key) + " assigned twice; the last one kept");
-        byKey[key] = entry;
     }
+    if (!pastB7.empty())
+        note(std::string(pastB7.size() == 1 ? "note " : "notes ") + listOf(pastB7) +
+             " past the tracker's B-7 (95) left out");
+    if (!missing.empty())
+        note(missing.size() == 1 ? "key " + listOf(missing) + " plays a sample the file does not hold; left out"
+                                 : "keys " + listOf(missing) + " play samples the file does not hold; left out");
+    if (!twice.empty())
+        note(std::string(twice.size() == 1 ? "key " : "keys ") + listOf(twice) +
+             " assigned more than once; the last assignment kept");
 
     const int32_t before = bank.count;
     std::map<const fti::DpcmSample*, std::string> nameOf;
@@ -385,9 +403,10 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
                  (used == base ? "" : ", another sample having its name"));
         nameOf[sample] = used;
     }
-    for (const fti::DpcmSample& sample : instrument.dpcmSamples)
-        if (!nameOf.count(&sample))
-            note("sample " + banktext::quoted(sample.name) + " plays on no key; left out");
+    const size_t unused = instrument.dpcmSamples.size() - nameOf.size();
+    if (unused > 0)
+        note(counted(static_cast<int32_t>(std::min<size_t>(unused, std::numeric_limits<int32_t>::max())), "sample") +
+             " that no key plays left out");
 
     keys.clear();
     int32_t kept = 0;

@@ -108,7 +108,8 @@ bool readDpcm(Reader& in, int version, Instrument& instrument, std::string& erro
     if (keyCount < 0)
         return fail(error, "negative DPCM key count (" + std::to_string(keyCount) + ")");
     if (static_cast<size_t>(keyCount) > in.left() / entryBytes)
-        return fail(error, "the DPCM key map counts " + std::to_string(keyCount) + " entries, more than the file holds");
+        return fail(error,
+                    "the DPCM key map counts " + std::to_string(keyCount) + " entries, more than the file holds");
     instrument.dpcmKeys.resize(static_cast<size_t>(keyCount));
     for (DpcmKey& key : instrument.dpcmKeys) {
         in.byte(key.note);  // the count was checked against what is left

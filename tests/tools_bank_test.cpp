@@ -1656,8 +1656,8 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
     kit.version = "2.4";
     kit.sequences[0] = seq({15, 8, 0});
     // Tracker notes: C-2 (24), D-2, F#2, C-0, B-7; the sample numbers count from 1.
-    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {26, 2, 0x0E, 0x40}, {30, 1, 0x8C, 0x80}, {0, 3, 0x00, 0x00},
-                    {95, 3, 0x8F, 0x7F}, {40, 0, 0x0F, 0xFF}};
+    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {26, 2, 0x0E, 0x40}, {30, 1, 0x8C, 0x80},
+                    {0, 3, 0x00, 0x00},  {95, 3, 0x8F, 0x7F}, {40, 0, 0x0F, 0xFF}};
     kit.dpcmSamples = {{1, "snare", std::string(33, '\x5A')},
                        {0, "kick", std::string(17, '\x0F')},
                        {2, "bass slap!", std::string(1, '\xF0')}};
@@ -1666,7 +1666,8 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
     EXPECT_EQ(program->channelType, Sample);
     EXPECT_EQ(std::string(program->envelopeText[Volume]), "15 8 0");
     // The tracker's C-0 is key 12, as for fixed Arp notes; its "no sample" is silent.
-    EXPECT_EQ(imported.keys, "12=bass_slap_:0:d0 36=kick:15 38=snare:14:d64 42=kick:12:loop 107=bass_slap_:15:loop:d127");
+    EXPECT_EQ(imported.keys,
+              "12=bass_slap_:0:d0 36=kick:15 38=snare:14:d64 42=kick:12:loop 107=bass_slap_:15:loop:d127");
     EXPECT_EQ(imported.notes, (std::vector<std::string>{"DPCM: sample \"bass slap!\" is bass_slap_ in the bank"}));
     ASSERT_EQ(bank->count, 3);
     EXPECT_STREQ(bank->samples[0].name, "bass_slap_");  // in the order the keys first play them
@@ -1706,14 +1707,12 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
     ASSERT_TRUE(imported.ok) << imported.error;
     EXPECT_EQ(imported.keys, "48=long:15 49=long:15 50=empty:15");
     EXPECT_EQ(imported.notes, (std::vector<std::string>{
-                                  "DPCM: key 48 plays sample 4, which the file does not hold; left out",
-                                  "DPCM: key 48 assigned twice; the last one kept",
-                                  "DPCM: note 100 lies past the tracker's B-7; left out",
+                                  "DPCM: note 100 past the tracker's B-7 (95) left out",
+                                  "DPCM: key 48 plays a sample the file does not hold; left out",
+                                  "DPCM: key 48 assigned more than once; the last assignment kept",
                                   "DPCM: sample \"long\" has 5000 bytes; cut to the console's 4081",
                                   "DPCM: sample \"empty\" padded from 0 to 1 bytes, a length the console plays",
-                                  "DPCM: sample \"short\" plays on no key; left out",
-                                  "DPCM: sample \"unused\" plays on no key; left out",
-                                  "DPCM: sample \"twin\" plays on no key; left out",
+                                  "DPCM: 3 samples that no key plays left out",
                               }));
     EXPECT_EQ(bytesOfSample(*fresh, "long"), std::string(4081, '\x33'));
     EXPECT_EQ(bytesOfSample(*fresh, "empty"), std::string(1, '\x55'));
@@ -1770,9 +1769,9 @@ TEST(FtiConversion, AKitTooLongForAKeysTextKeepsTheKeysThatFitAndOnlyTheirSample
     ASSERT_EQ(compileKeyMap(program->keyMapText, *bank, *map), nullptr);
     // Every sample in the bank plays on some kept key.
     for (int index = 0; index < bank->count; ++index)
-        EXPECT_TRUE(std::any_of(std::begin(map->keys), std::end(map->keys),
-                                [&](const KeyEntry& entry) { return entry.sample == index; }))
-            << bank->samples[index].name;
+        EXPECT_TRUE(std::any_of(std::begin(map->keys), std::end(map->keys), [&](const KeyEntry& entry) {
+            return entry.sample == index;
+        })) << bank->samples[index].name;
     EXPECT_EQ(bank->count, (map->entryCount + 1) / 2);
 }
 
@@ -1809,8 +1808,8 @@ TEST(FtiConversion, ASampleProgramExportsItsKeysAndSamplesAndComesBackByteForByt
     const auto fresh = std::make_unique<SampleBank>();
     fti::Instrument reread = ftiReadOk(written);
     notes.clear();
-    ASSERT_TRUE(fticonversion::toProgram(reread, fticonversion::channelFor(reread, Pulse), *again, *fresh, notes,
-                                         error));
+    ASSERT_TRUE(
+        fticonversion::toProgram(reread, fticonversion::channelFor(reread, Pulse), *again, *fresh, notes, error));
     EXPECT_EQ(notes, std::vector<std::string>{});
     EXPECT_STREQ(again->keyMapText, "36=kick:15 38=slap:9:loop:d30 107=kick:0:d127");
     EXPECT_STREQ(again->envelopeText[Volume], "15 0");
