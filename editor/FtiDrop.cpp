@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -106,33 +107,59 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     }
 
     first = std::clamp(first, int32_t{0}, int32_t{kProgramCount - 1});
-    const size_t stored = std::min(good.size(), static_cast<size_t>(kProgramCount - first));
+    // Converted against a copy of the bank's samples first: a kit whose
+    // samples do not fit takes no program and adds no sample.
+    const auto samples = std::make_unique<SampleBank>();
+    instrument.readSamples([&](const SampleBank& bank) { *samples = bank; });
+    const int32_t samplesBefore = samples->count;
+    std::vector<Program> converted;
+    std::vector<DroppedFile*> storedFiles;
+    size_t leftOver = 0;
+    for (DroppedFile* file : good) {
+        const int32_t slot = first + static_cast<int32_t>(converted.size());
+        if (slot >= kProgramCount) {
+            ++leftOver;
+            continue;
+        }
+        instrument.readBank([&](const ProgramBank& bank) { converted.push_back(bank[slot]); });
+        Program& program = converted.back();
+        // A tracker instrument names no channel: the program keeps its own, so
+        // a drum dropped on a noise program stays noise (a VRC6 instrument
+        // keeps a VRC6 channel, else plays VRC6 Pulse; DPCM keys play Sample).
+        const int32_t channel = fticonversion::channelFor(file->instrument, program.channelType);
+        if (!fticonversion::toProgram(file->instrument, channel, program, *samples, file->notes, file->problem)) {
+            converted.pop_back();
+            continue;
+        }
+        storedFiles.push_back(file);
+    }
+    // The key maps name the new samples: those go in before the programs.
+    for (int32_t index = samplesBefore; index < samples->count; ++index) {
+        const DpcmSample& sample = samples->samples[index];
+        if (const char* problem = instrument.putSample(sample.name, sample.bytes, sample.length))
+            storedFiles.front()->problem = problem;
+    }
+    const size_t stored = converted.size();
     outcome.loaded = static_cast<int32_t>(stored);
     if (stored > 0)
         outcome.compileError = instrument.editBank([&](ProgramBank& bank) {
-            for (size_t i = 0; i < stored; ++i) {
-                // A tracker instrument names no channel: the program keeps its
-                // own, so a drum dropped on a noise program stays noise (a
-                // VRC6 instrument keeps a VRC6 channel, else plays VRC6 Pulse).
-                Program& program = bank[first + static_cast<int32_t>(i)];
-                const int32_t channel = fticonversion::channelFor(good[i]->instrument, program.channelType);
-                fticonversion::toProgram(good[i]->instrument, channel, program, good[i]->notes);
-            }
+            for (size_t i = 0; i < stored; ++i)
+                bank[first + static_cast<int32_t>(i)] = converted[i];
         });
 
     std::string status;
     if (stored == 1) {
         char name[kProgramNameSize];
         instrument.programName(first, name, sizeof name);
-        status = "Loaded \"" + std::string(name[0] ? name : good[0]->name.c_str()) + "\" into program " +
+        status = "Loaded \"" + std::string(name[0] ? name : storedFiles[0]->name.c_str()) + "\" into program " +
                  std::to_string(first + 1);
     } else if (stored > 1) {
         status = "Loaded " + counted(stored, "instrument") + " into programs " + std::to_string(first + 1) + "-" +
                  std::to_string(first + static_cast<int32_t>(stored));
     }
-    if (good.size() > stored)
-        status += "; " + counted(good.size() - stored, "file") + " left out after the last program, " +
-                  std::to_string(kProgramCount);
+    if (leftOver > 0)
+        status +=
+            "; " + counted(leftOver, "file") + " left out after the last program, " + std::to_string(kProgramCount);
 
     // In the order dropped; a note names its file only when there were several.
     std::vector<std::string> problems;

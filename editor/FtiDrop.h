@@ -1,6 +1,6 @@
 // Tracker instrument files (.fti) dropped on the editor: read whole on the
 // user-interface thread, converted as plinka-bank's from-fti converts them
-// (playing the pulse channel), and stored in consecutive programs as one edit
+// (keeping the program's channel where the instrument allows), and stored in consecutive programs as one edit
 // of the instrument, which compiles the bank and publishes it to the audio
 // thread as a typed edit does. What happened is told in one status line.
 #pragma once
@@ -24,8 +24,10 @@ struct Outcome {
 };
 
 // Puts the tracker instruments among the files at paths (UTF-8) into programs
-// first, first + 1, ... as far as the last program. A file that cannot be
-// read or is no 2A03 instrument takes no program and changes nothing.
+// first, first + 1, ... as far as the last program; the DPCM samples of
+// those that become Sample programs go into the bank. A file that cannot be
+// read, is no 2A03 or VRC6 instrument or brings more samples than the bank
+// has room for takes no program and changes nothing.
 Outcome load(Instrument& instrument, int32_t first, const std::vector<std::string>& paths);
 
 }  // namespace ftidrop

@@ -2,10 +2,14 @@
 
 #include "BankText.h"
 #include "engine/EnvelopeCompiler.h"
+#include "engine/KeyMapCompiler.h"
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <map>
 #include <memory>
+#include <set>
 
 namespace fticonversion {
 
@@ -263,12 +267,182 @@ std::string counted(int32_t count, const char* thing)
     return text;
 }
 
+std::string listOf(const std::set<int32_t>& numbers)
+{
+    std::string list;
+    for (const int32_t number : numbers)
+        list += (list.empty() ? "" : ", ") + std::to_string(number);
+    return list;
+}
+
+// The console's length for a sample's bytes: padded up to the next 16 * L + 1
+// with 0x55, whose alternating deltas hold the level, or cut at 4081.
+std::vector<uint8_t> playableBytes(std::vector<uint8_t> bytes)
+{
+    constexpr uint8_t kLevelHoldingByte = 0x55;
+    if (bytes.size() > static_cast<size_t>(kMaxSampleBytes))
+        bytes.resize(kMaxSampleBytes);
+    size_t legal = 1;
+    while (legal < bytes.size())
+        legal += kSampleLengthUnit;
+    bytes.resize(legal, kLevelHoldingByte);
+    return bytes;
+}
+
+// A tracker's sample name as a bank's: other characters become '_', cut to 31.
+std::string bankNameOf(const std::string& name)
+{
+    std::string result;
+    for (const char c : name) {
+        if (result.size() + 1 >= kSampleNameSize)
+            break;
+        const std::string one(1, c);
+        result += isSampleName(one) ? c : '_';
+    }
+    return result.empty() ? "sample" : result;
+}
+
+bool holds(const ::DpcmSample& sample, const std::vector<uint8_t>& bytes)
+{
+    return sample.length == static_cast<int32_t>(bytes.size()) && std::equal(bytes.begin(), bytes.end(), sample.bytes);
+}
+
+// Puts a sample in the bank under its name, or reuses an identical one of
+// that name; a different one of that name makes it NAME-2, NAME-3, ...
+// Answers the bank's index, or -1 when the bank is full.
+int putSample(SampleBank& bank, const std::string& base, const std::vector<uint8_t>& bytes, std::string& used)
+{
+    for (int number = 1; number <= kMaxSamples + 1; ++number) {
+        std::string suffix;
+        if (number > 1)
+            suffix = '-' + std::to_string(number);
+        used.assign(base, 0, kSampleNameSize - 1 - suffix.size());
+        used.append(suffix);
+        const int found = bank.find(used);
+        if (found >= 0 && holds(bank.samples[found], bytes))
+            return found;
+        if (found < 0)
+            return bank.put(used, bytes.data(), static_cast<int32_t>(bytes.size())) ? -1 : bank.find(used);
+    }
+    return -1;
+}
+
+std::string keyEntryText(int32_t key, const std::string& name, const fti::DpcmKey& entry)
+{
+    std::string text = std::to_string(key) + "=" + name + ":" + std::to_string(entry.pitch & fti::kDpcmRateMask);
+    if (entry.pitch & fti::kDpcmLoopBit)
+        text += ":loop";
+    if (!(entry.delta & fti::kDpcmDeltaUnsetBit))
+        text += ":d" + std::to_string(entry.delta);
+    return text;
+}
+
+// The DPCM part as a key map text over samples put into bank (a copy the
+// caller keeps only on success).
+bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string& keys, std::vector<std::string>& notes,
+                std::string& error)
+{
+    const auto note = [&](const std::string& what) { notes.push_back("DPCM: " + what); };
+    // A key names 1 + a sample's index, 1..255; the first sample of an index counts.
+    constexpr size_t kSampleNumbers = 256;
+    std::vector<const fti::DpcmSample*> numbered(kSampleNumbers, nullptr);
+    for (const fti::DpcmSample& sample : instrument.dpcmSamples)
+        if (sample.index >= 0 && sample.index + 1 < static_cast<int32_t>(kSampleNumbers) &&
+            !numbered[static_cast<size_t>(sample.index + 1)])
+            numbered[static_cast<size_t>(sample.index + 1)] = &sample;
+    const auto sampleOf = [&](uint8_t number) { return numbered[number]; };
+    // The tracker's later assignment of a note replaces the earlier one. What
+    // is left out is said once per kind, however often a file repeats it.
+    std::map<int32_t, fti::DpcmKey> byKey;
+    std::set<int32_t> pastB7, missing, twice;
+    for (const fti::DpcmKey& entry : instrument.dpcmKeys) {
+        if (entry.sample == 0)
+            continue;  // the tracker's "no sample"
+        const int32_t key = entry.note + kTrackerNoteOffset;
+        if (entry.note >= fti::kDpcmNotes)
+            pastB7.insert(entry.note);
+        else if (!sampleOf(entry.sample))
+            missing.insert(key);
+        else if (!byKey.emplace(key, entry).second) {
+            twice.insert(key);
+            byKey[key] = entry;
+        }
+    }
+    if (!pastB7.empty())
+        note(std::string(pastB7.size() == 1 ? "note " : "notes ") + listOf(pastB7) +
+             " past the tracker's B-7 (95) left out");
+    if (!missing.empty())
+        note(missing.size() == 1 ? "key " + listOf(missing) + " plays a sample the file does not hold; left out"
+                                 : "keys " + listOf(missing) + " play samples the file does not hold; left out");
+    if (!twice.empty())
+        note(std::string(twice.size() == 1 ? "key " : "keys ") + listOf(twice) +
+             " assigned more than once; the last assignment kept");
+
+    const int32_t before = bank.count;
+    std::map<const fti::DpcmSample*, std::string> nameOf;
+    for (const auto& [key, entry] : byKey) {
+        const fti::DpcmSample* sample = sampleOf(entry.sample);
+        if (nameOf.count(sample))
+            continue;
+        const std::vector<uint8_t> bytes = playableBytes(sample->bytes);
+        const std::string base = bankNameOf(sample->name);
+        if (sample->bytes.size() > static_cast<size_t>(kMaxSampleBytes))
+            note("sample " + banktext::quoted(sample->name) + " has " + std::to_string(sample->bytes.size()) +
+                 " bytes; cut to the console's 4081");
+        else if (bytes.size() != sample->bytes.size())
+            note("sample " + banktext::quoted(sample->name) + " padded from " + std::to_string(sample->bytes.size()) +
+                 " to " + std::to_string(bytes.size()) + " bytes, a length the console plays");
+        std::string used;
+        if (putSample(bank, base, bytes, used) < 0) {
+            error = "DPCM: the instrument's samples do not fit beside the bank's " + std::to_string(before) +
+                    "; a bank holds 64";
+            return false;
+        }
+        if (used != sample->name)
+            note("sample " + banktext::quoted(sample->name) + " is " + used + " in the bank" +
+                 (used == base ? "" : ", another sample having its name"));
+        nameOf[sample] = used;
+    }
+    const size_t unused = instrument.dpcmSamples.size() - nameOf.size();
+    if (unused > 0)
+        note(counted(static_cast<int32_t>(std::min<size_t>(unused, std::numeric_limits<int32_t>::max())), "sample") +
+             " that no key plays left out");
+
+    keys.clear();
+    int32_t kept = 0;
+    for (const auto& [key, entry] : byKey) {
+        const std::string text = keyEntryText(key, nameOf[sampleOf(entry.sample)], entry);
+        if (keys.size() + 1 + text.size() > kMaxTextBytes) {
+            note("the key map is longer than a program's keys text holds; cut to its first " + std::to_string(kept) +
+                 " keys");
+            break;
+        }
+        keys += (keys.empty() ? "" : " ") + text;
+        ++kept;
+    }
+    if (kept < static_cast<int32_t>(byKey.size())) {
+        // Samples added only for keys that were cut go again.
+        const auto map = std::make_unique<KeyMap>();
+        compileKeyMap(keys, bank, *map);
+        for (int32_t index = bank.count - 1; index >= before; --index) {
+            bool played = false;
+            for (const KeyEntry& entry : map->keys)
+                played = played || entry.sample == index;
+            if (!played)
+                bank.remove(bank.samples[index].name);
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int32_t channelFor(const fti::Instrument& instrument, int32_t current)
 {
     if (instrument.type == fti::kTypeVrc6)
         return isVrc6Channel(current) ? current : Vrc6Pulse;
+    if (!instrument.dpcmKeys.empty())
+        return Sample;
     return isChannelType(current) ? current : Pulse;
 }
 
@@ -285,9 +459,33 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         copyTextField(program.envelopeText[kind],
                       sequenceText(instrument.sequences[kind], kind, target, notes).c_str());
-    if (instrument.dpcmKeyCount != 0 || instrument.dpcmSampleCount != 0)
-        notes.push_back("DPCM: " + counted(instrument.dpcmKeyCount, "key assignment") + " and " +
-                        counted(instrument.dpcmSampleCount, "sample") + " left out; Plinka has no DPCM channel");
+    if (!instrument.dpcmKeys.empty() || !instrument.dpcmSamples.empty())
+        notes.push_back("DPCM: " + counted(static_cast<int32_t>(instrument.dpcmKeys.size()), "key assignment") +
+                        " and " + counted(static_cast<int32_t>(instrument.dpcmSamples.size()), "sample") +
+                        " left out; only a Sample program plays them");
+}
+
+bool toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program, SampleBank& samples,
+               std::vector<std::string>& notes, std::string& error)
+{
+    if (channelType != Sample || instrument.type != fti::kType2A03 ||
+        (instrument.dpcmKeys.empty() && instrument.dpcmSamples.empty())) {
+        toProgram(instrument, channelType, program, notes);
+        return true;
+    }
+    std::vector<std::string> dpcmNotes;
+    std::string keys;
+    const auto scratch = std::make_unique<SampleBank>(samples);
+    if (!importDpcm(instrument, *scratch, keys, dpcmNotes, error))
+        return false;
+    fti::Instrument envelopesOnly = instrument;
+    envelopesOnly.dpcmKeys.clear();
+    envelopesOnly.dpcmSamples.clear();
+    toProgram(envelopesOnly, channelType, program, notes);
+    notes.insert(notes.end(), dpcmNotes.begin(), dpcmNotes.end());
+    copyTextField(program.keyMapText, keys.c_str());
+    samples = *scratch;
+    return true;
 }
 
 bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
@@ -379,6 +577,60 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
         }
         sequence.loop = loop;
         sequence.release = release;
+    }
+    return true;
+}
+
+bool fromProgram(const Program& program, const SampleBank& samples, fti::Instrument& instrument,
+                 std::vector<std::string>& notes, std::string& error)
+{
+    if (!fromProgram(program, instrument, notes, error))
+        return false;
+    if (program.channelType != Sample)
+        return true;
+    const auto map = std::make_unique<KeyMap>();
+    const std::string text(program.keyMapText, strnlen(program.keyMapText, kEnvelopeTextSize));
+    if (const char* message = compileKeyMap(text, samples, *map)) {
+        error = std::string("Keys: ") + message;
+        return false;
+    }
+    std::vector<int32_t> outside;
+    // Samples are numbered in the order the keys first name them, so that a
+    // file this writes comes back byte for byte.
+    std::vector<int> fileIndexOf(kMaxSamples, -1);
+    for (int32_t key = 0; key < kKeyCount; ++key) {
+        const KeyEntry& entry = map->keys[key];
+        if (!entry.sounds() || entry.sample >= samples.count)
+            continue;
+        const int32_t note = key - kTrackerNoteOffset;
+        if (note < 0 || note >= fti::kDpcmNotes) {
+            outside.push_back(key);
+            continue;
+        }
+        int& index = fileIndexOf[static_cast<size_t>(entry.sample)];
+        if (index < 0) {
+            index = static_cast<int>(instrument.dpcmSamples.size());
+            const DpcmSample& sample = samples.samples[entry.sample];
+            fti::DpcmSample written;
+            written.index = index;
+            written.name = std::string(sample.name, strnlen(sample.name, kSampleNameSize));
+            written.bytes.assign(sample.bytes, sample.bytes + std::clamp(sample.length, 0, kMaxSampleBytes));
+            instrument.dpcmSamples.push_back(std::move(written));
+        }
+        fti::DpcmKey written;
+        written.note = static_cast<uint8_t>(note);
+        written.sample = static_cast<uint8_t>(index + 1);
+        written.pitch = static_cast<uint8_t>((entry.rate & fti::kDpcmRateMask) | (entry.loop ? fti::kDpcmLoopBit : 0));
+        written.delta = entry.startLevel >= 0 ? static_cast<uint8_t>(entry.startLevel) : fti::kDpcmNoDelta;
+        instrument.dpcmKeys.push_back(written);
+    }
+    if (!outside.empty()) {
+        std::string list;
+        for (const int32_t key : outside)
+            list += (list.empty() ? "" : ", ") + std::to_string(key);
+        notes.push_back("Keys: " + std::string(outside.size() == 1 ? "key " : "keys ") + list +
+                        " outside the tracker's C-0 to B-7 (keys " + std::to_string(kTrackerNoteOffset) + " to " +
+                        std::to_string(kTrackerNoteOffset + fti::kDpcmNotes - 1) + ") left out");
     }
     return true;
 }

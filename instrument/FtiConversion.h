@@ -7,6 +7,7 @@
 
 #include "FtiFile.h"
 #include "engine/Program.h"
+#include "engine/SampleBank.h"
 
 #include <string>
 #include <vector>
@@ -14,22 +15,39 @@
 namespace fticonversion {
 
 // The channel a tracker instrument plays when none is asked for, in a program
-// that plays `current` (any value): a 2A03 instrument keeps a channel type
-// (pulse for none), a VRC6 instrument keeps a VRC6 channel (VRC6 Pulse for
-// any other).
+// that plays `current` (any value): a 2A03 instrument with DPCM keys plays
+// Sample, another 2A03 instrument keeps a channel type (pulse for none), a
+// VRC6 instrument keeps a VRC6 channel (VRC6 Pulse for any other).
 int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 
 // Sets the program's name, channel (a ChannelType), multi (off) and texts;
 // its compiled envelopes are left as they were. The Duty values a channel
 // takes (0..3, 0..7 for the VRC6) and the saw's rates 0..63 from the
-// tracker's volume decide what is carried over exactly.
+// tracker's volume decide what is carried over exactly. DPCM keys and
+// samples are left out with a note: there is no bank to put samples in.
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
                std::vector<std::string>& notes);
+
+// As above; a Sample program also takes the DPCM key map as its key map text
+// (the tracker's note n is key n + 12, as for fixed Arp notes) and its samples
+// go into the bank: an identical one of the same name is reused, a different
+// one gets a numbered name, a length the console cannot play is padded (or
+// cut at 4081 bytes). Fails, changing nothing, with one line when the samples
+// would not fit the bank.
+bool toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program, SampleBank& samples,
+               std::vector<std::string>& notes, std::string& error);
 
 // The program's texts as a version 2.4 instrument, a VRC6 one for the VRC6
 // channels. Fails with the compiler's message, prefixed by the envelope's
 // name, on a text that does not compile.
 bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
                  std::string& error);
+
+// As above; a Sample program also writes its key map, as compiled against the
+// bank's samples, and the samples it plays. Keys outside the tracker's notes
+// are left out with a note ("Keys: ..."); a key map that does not compile
+// fails with its message.
+bool fromProgram(const Program& program, const SampleBank& samples, fti::Instrument& instrument,
+                 std::vector<std::string>& notes, std::string& error);
 
 }  // namespace fticonversion

@@ -100,28 +100,44 @@ bool readSequence(Reader& in, int version, int index, Sequence& sequence, std::s
 
 bool readDpcm(Reader& in, int version, Instrument& instrument, std::string& error)
 {
-    if (!in.int32(instrument.dpcmKeyCount))
+    int32_t keyCount = 0;
+    if (!in.int32(keyCount))
         return fail(error, "cut short before the DPCM key count");
-    const size_t entryBytes = version >= kFirstDpcmDeltaVersion ? 4 : 3;
-    if (instrument.dpcmKeyCount < 0)
-        return fail(error, "negative DPCM key count (" + std::to_string(instrument.dpcmKeyCount) + ")");
-    if (static_cast<size_t>(instrument.dpcmKeyCount) > in.left() / entryBytes)
-        return fail(error, "the DPCM key map counts " + std::to_string(instrument.dpcmKeyCount) +
-                               " entries, more than the file holds");
-    in.skip(static_cast<size_t>(instrument.dpcmKeyCount) * entryBytes);
-    if (!in.int32(instrument.dpcmSampleCount))
+    const bool hasDelta = version >= kFirstDpcmDeltaVersion;
+    const size_t entryBytes = hasDelta ? 4 : 3;
+    if (keyCount < 0)
+        return fail(error, "negative DPCM key count (" + std::to_string(keyCount) + ")");
+    if (static_cast<size_t>(keyCount) > in.left() / entryBytes)
+        return fail(error,
+                    "the DPCM key map counts " + std::to_string(keyCount) + " entries, more than the file holds");
+    instrument.dpcmKeys.resize(static_cast<size_t>(keyCount));
+    for (DpcmKey& key : instrument.dpcmKeys) {
+        in.byte(key.note);  // the count was checked against what is left
+        in.byte(key.sample);
+        in.byte(key.pitch);
+        if (hasDelta)
+            in.byte(key.delta);
+        else
+            key.delta = kDpcmNoDelta;
+    }
+    int32_t sampleCount = 0;
+    if (!in.int32(sampleCount))
         return fail(error, "cut short before the DPCM sample count");
-    if (instrument.dpcmSampleCount < 0)
-        return fail(error, "negative DPCM sample count (" + std::to_string(instrument.dpcmSampleCount) + ")");
-    for (int32_t sample = 0; sample < instrument.dpcmSampleCount; ++sample) {
-        const std::string which = "DPCM sample " + std::to_string(sample + 1);
-        int32_t index = 0;
+    if (sampleCount < 0)
+        return fail(error, "negative DPCM sample count (" + std::to_string(sampleCount) + ")");
+    instrument.dpcmSamples.clear();
+    for (int32_t i = 0; i < sampleCount; ++i) {
+        const std::string which = "DPCM sample " + std::to_string(i + 1);
+        DpcmSample sample;
         int32_t length = 0;
-        if (!in.int32(index) || !in.int32(length))
+        if (!in.int32(sample.index) || !in.int32(length))
             return fail(error, "cut short in " + which);
         if (length < 0 || static_cast<size_t>(length) > in.left())
             return fail(error, which + " has a name length of " + std::to_string(length) + " bytes, the file holds " +
                                    std::to_string(in.left()) + " more");
+        if (length > kMaxDpcmNameBytes)
+            return fail(error, which + "'s name length " + std::to_string(length) + " is longer than 256");
+        sample.name.assign(reinterpret_cast<const char*>(in.here()), static_cast<size_t>(length));
         in.skip(static_cast<size_t>(length));
         int32_t size = 0;
         if (!in.int32(size))
@@ -129,7 +145,9 @@ bool readDpcm(Reader& in, int version, Instrument& instrument, std::string& erro
         if (size < 0 || static_cast<size_t>(size) > in.left())
             return fail(error, which + " has " + std::to_string(size) + " bytes of data, the file holds " +
                                    std::to_string(in.left()) + " more");
+        sample.bytes.assign(in.here(), in.here() + size);
         in.skip(static_cast<size_t>(size));
+        instrument.dpcmSamples.push_back(std::move(sample));
     }
     return true;
 }
@@ -193,8 +211,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
         instrument.sequences[i] = {};
     if (instrument.type == kTypeVrc6) {
         // A VRC6 instrument ends with its sequences.
-        instrument.dpcmKeyCount = 0;
-        instrument.dpcmSampleCount = 0;
+        instrument.dpcmKeys.clear();
+        instrument.dpcmSamples.clear();
         return true;
     }
     return readDpcm(in, instrument.version, instrument, error);
@@ -223,8 +241,19 @@ std::vector<unsigned char> write(const Instrument& instrument)
             out.push_back(static_cast<unsigned char>(item));
     }
     if (!vrc6) {
-        putInt32(out, 0);  // DPCM keys
-        putInt32(out, 0);  // DPCM samples
+        putInt32(out, static_cast<int32_t>(instrument.dpcmKeys.size()));
+        for (const DpcmKey& key : instrument.dpcmKeys)
+            out.insert(out.end(), {key.note, key.sample, key.pitch, key.delta});
+        putInt32(out, static_cast<int32_t>(instrument.dpcmSamples.size()));
+        for (const DpcmSample& sample : instrument.dpcmSamples) {
+            putInt32(out, sample.index);
+            const size_t sampleNameBytes = std::min(sample.name.size(), static_cast<size_t>(kMaxDpcmNameBytes));
+            putInt32(out, static_cast<int32_t>(sampleNameBytes));
+            out.insert(out.end(), sample.name.begin(),
+                       sample.name.begin() + static_cast<std::ptrdiff_t>(sampleNameBytes));
+            putInt32(out, static_cast<int32_t>(sample.bytes.size()));
+            out.insert(out.end(), sample.bytes.begin(), sample.bytes.end());
+        }
     }
     return out;
 }

@@ -1,8 +1,8 @@
 // Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03 and VRC6
 // kinds: five sequences with loop and release points (a VRC6 instrument's
-// fifth is the pulse width 0..7). Little-endian throughout. The DPCM key map
-// and samples that may follow a 2A03 instrument are read past and only
-// counted; a VRC6 instrument ends after its sequences.
+// fifth is the pulse width 0..7). Little-endian throughout. A 2A03 instrument
+// ends with its DPCM key map and the samples it names; a VRC6 instrument ends
+// after its sequences.
 #pragma once
 
 #include <cstddef>
@@ -46,13 +46,42 @@ struct Sequence {
     bool operator==(const Sequence&) const = default;
 };
 
+// The DPCM part of a 2A03 instrument, its bytes as the file holds them.
+// Key map entry: note (octave * 12 + note, the tracker's C-0 being 0); sample
+// (1 + a sample's index, 0 for none); pitch (rate index in bits 0-3, loop in
+// bit 7); from version 2.4 the delta level written before the sample starts
+// (0..127; bit 7 set: none, the level goes on from where it is).
+constexpr int32_t kDpcmNotes = 96;  // C-0 to B-7
+constexpr uint8_t kDpcmRateMask = 0x0F;
+constexpr uint8_t kDpcmLoopBit = 0x80;
+constexpr uint8_t kDpcmNoDelta = 0xFF;
+constexpr uint8_t kDpcmDeltaUnsetBit = 0x80;
+constexpr int32_t kMaxDpcmNameBytes = 256;
+
+struct DpcmKey {
+    uint8_t note = 0;
+    uint8_t sample = 0;
+    uint8_t pitch = 0;
+    uint8_t delta = kDpcmNoDelta;  // files before 2.4 have none
+
+    bool operator==(const DpcmKey&) const = default;
+};
+
+struct DpcmSample {
+    int32_t index = 0;  // what key entries name, less one
+    std::string name;   // at most kMaxDpcmNameBytes, any bytes
+    std::vector<uint8_t> bytes;
+
+    bool operator==(const DpcmSample&) const = default;
+};
+
 struct Instrument {
     int version = kMaxVersion;
     int type = kType2A03;  // or kTypeVrc6; a file's type 0 reads as 2A03
     std::string name;      // at most kMaxNameBytes
     Sequence sequences[kSequenceCount];
-    int32_t dpcmKeyCount = 0;  // of a 2A03 instrument: read past, never written
-    int32_t dpcmSampleCount = 0;
+    std::vector<DpcmKey> dpcmKeys;  // of a 2A03 instrument, in the file's order
+    std::vector<DpcmSample> dpcmSamples;
 
     bool operator==(const Instrument&) const = default;
 };
@@ -61,9 +90,10 @@ struct Instrument {
 // reason in error (without a file name); instrument is then unspecified.
 bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error);
 
-// A version 2.4 file of the instrument's type, a 2A03 one with an empty DPCM
-// map. Every sequence is written, sequences past the fifth are not; names are
-// cut to 128 bytes.
+// A version 2.4 file of the instrument's type, a 2A03 one with its DPCM keys
+// and samples as given (a VRC6 one has none). Every sequence is written,
+// sequences past the fifth are not; names are cut to 128 bytes, sample names
+// to 256.
 std::vector<unsigned char> write(const Instrument& instrument);
 
 }  // namespace fti

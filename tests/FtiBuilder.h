@@ -35,14 +35,29 @@ inline FtiSequence off()
     return sequence;
 }
 
+// A DPCM key map entry: the tracker's note (octave * 12 + note), sample
+// (1 + its index, 0 for none), pitch (rate, 0x80 loop), delta (2.4 on; bit 7: none).
+struct FtiKey {
+    int note = 0;
+    int sample = 1;
+    int pitch = 15;
+    int delta = 0xFF;
+};
+
+struct FtiSample {
+    int32_t index = 0;
+    std::string name = "kick";
+    std::string bytes;
+};
+
 // An .fti file laid down field by field as the given version has them.
 struct FtiBuilder {
     std::string version = "2.4";
     int type = 1;  // 2: VRC6
     std::string name = "Inst";
     std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
-    int dpcmKeys = 0;
-    std::vector<std::string> dpcmSamples;
+    std::vector<FtiKey> dpcmKeys;
+    std::vector<FtiSample> dpcmSamples;
 
     std::vector<unsigned char> bytes() const
     {
@@ -73,17 +88,20 @@ struct FtiBuilder {
         }
         if (type == 2)
             return out;  // a VRC6 instrument ends with its sequences
-        int32(dpcmKeys);
-        for (int key = 0; key < dpcmKeys; ++key)
-            for (int field = 0; field < (number >= 24 ? 4 : 3); ++field)
-                out.push_back(static_cast<unsigned char>(key + field));
+        int32(static_cast<int32_t>(dpcmKeys.size()));
+        for (const FtiKey& key : dpcmKeys) {
+            for (int field : {key.note, key.sample, key.pitch})
+                out.push_back(static_cast<unsigned char>(field));
+            if (number >= 24)
+                out.push_back(static_cast<unsigned char>(key.delta));
+        }
         int32(static_cast<int32_t>(dpcmSamples.size()));
-        for (size_t i = 0; i < dpcmSamples.size(); ++i) {
-            int32(static_cast<int32_t>(i));
-            int32(4);
-            text("kick");
-            int32(static_cast<int32_t>(dpcmSamples[i].size()));
-            text(dpcmSamples[i]);
+        for (const FtiSample& sample : dpcmSamples) {
+            int32(sample.index);
+            int32(static_cast<int32_t>(sample.name.size()));
+            text(sample.name);
+            int32(static_cast<int32_t>(sample.bytes.size()));
+            text(sample.bytes);
         }
         return out;
     }

@@ -388,6 +388,46 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     EXPECT_EQ(notices, 2);
 }
 
+TEST_F(Drop, AKitBecomesASampleProgramWithItsSamplesInTheBankOrChangesNothingWhenTheyDoNotFit)
+{
+    core->settings.channelProgram[0] = 10;
+    showEditedChannel(0);
+    model.markForRefresh();
+    ftitest::FtiBuilder kit;
+    kit.name = "Kit";
+    kit.dpcmKeys = {{24, 1, 0x0F}, {26, 2, 0x8C, 0x20}};
+    kit.dpcmSamples = {{0, "kick", std::string(17, '\x0F')}, {1, "snare", std::string(1, '\x0A')}};
+    const std::string path = write("kit.fti", kit.bytes());
+
+    model.dropFiles({path});
+    EXPECT_STREQ(model.statusText(), "Loaded \"Kit\" into program 11");
+    EXPECT_EQ(program(10).channelType, Sample);
+    EXPECT_STREQ(program(10).keyMapText, "36=kick:15 38=snare:12:loop:d32");
+    EXPECT_EQ(core->keyMapEntryCount(10), 2) << "the key map compiled against the new samples";
+    core->readSamples([](const SampleBank& bank) {
+        ASSERT_EQ(bank.count, 2);
+        EXPECT_STREQ(bank.samples[0].name, "kick");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(bank.samples[0].bytes), 17), std::string(17, '\x0F'));
+        EXPECT_EQ(bank.samples[1].length, 1);
+    });
+
+    // Dropped again: the same samples serve; a bank without room for a new one takes nothing.
+    model.dropFiles({path});
+    core->readSamples([](const SampleBank& bank) { EXPECT_EQ(bank.count, 2); });
+    for (int i = 2; i < kMaxSamples; ++i)
+        ASSERT_EQ(core->putSample("s" + std::to_string(i), reinterpret_cast<const uint8_t*>("a"), 1), nullptr);
+    kit.dpcmSamples[1].bytes = "b";
+    const Program before = program(10);
+    model.dropFiles({write("other.fti", kit.bytes())});
+    EXPECT_STREQ(model.statusText(),
+                 "other.fti: DPCM: the instrument's samples do not fit beside the bank's 64; a bank holds 64");
+    EXPECT_EQ(std::memcmp(&program(10), &before, sizeof before), 0);
+    core->readSamples([](const SampleBank& bank) {
+        EXPECT_EQ(bank.count, kMaxSamples);
+        EXPECT_EQ(bank.samples[1].bytes[0], 0x0A);
+    });
+}
+
 TEST_F(Drop, AVrc6InstrumentKeepsAVrc6ChannelElsePlaysVrc6Pulse)
 {
     core->settings.channelProgram[0] = 10;

@@ -7,6 +7,7 @@
 #include "TestPaths.h"
 #include "WavBytes.h"
 #include "engine/EnvelopeCompiler.h"
+#include "engine/KeyMapCompiler.h"
 #include "instrument/BankText.h"
 #include "instrument/DpcmEncoder.h"
 #include "instrument/FactoryPresets.h"
@@ -1196,8 +1197,8 @@ TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
         file.version = version;
         file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
         file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
-        file.dpcmKeys = 2;
-        file.dpcmSamples = {"\x01\x02\x03"};
+        file.dpcmKeys = {{50, 1, 0x8C, 0x40}, {12, 2, 0x03, 0x80}};
+        file.dpcmSamples = {{0, "kick", "\x01\x02\x03"}, {1, "snare drum", std::string(17, '\xAA')}};
         const fti::Instrument instrument = ftiReadOk(file.bytes());
         const int number = (version[0] - '0') * 10 + (version[2] - '0');
         EXPECT_EQ(instrument.version, number);
@@ -1208,17 +1209,26 @@ TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
         EXPECT_EQ(instrument.sequences[1].setting, number >= 22 ? 1 : 0) << version;
         EXPECT_EQ(instrument.sequences[1].items, (std::vector<int8_t>{0, -12, 45}));
         EXPECT_FALSE(instrument.sequences[2].enabled);
-        EXPECT_EQ(instrument.dpcmKeyCount, 2);
-        EXPECT_EQ(instrument.dpcmSampleCount, 1);
+        // Before 2.4 a key has no delta byte: none is read.
+        EXPECT_EQ(instrument.dpcmKeys, (std::vector<fti::DpcmKey>{{50, 1, 0x8C, uint8_t(number >= 24 ? 0x40 : 0xFF)},
+                                                                  {12, 2, 0x03, uint8_t(number >= 24 ? 0x80 : 0xFF)}}))
+            << version;
+        ASSERT_EQ(instrument.dpcmSamples.size(), 2u);
+        EXPECT_EQ(instrument.dpcmSamples[0], (fti::DpcmSample{0, "kick", {1, 2, 3}}));
+        EXPECT_EQ(instrument.dpcmSamples[1], (fti::DpcmSample{1, "snare drum", std::vector<uint8_t>(17, 0xAA)}));
     }
     FtiBuilder file;
     file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
     file.sequences[1] = seq({0, -12, 45}, -1, -1, 1);
     fti::Instrument instrument = ftiReadOk(file.bytes());
     EXPECT_EQ(fti::write(instrument), file.bytes());
-    instrument.version = 20;      // always written as 2.4
-    instrument.dpcmKeyCount = 3;  // never written
+    instrument.version = 20;  // always written as 2.4
     EXPECT_EQ(fti::write(instrument), file.bytes());
+    file.dpcmKeys = {{0, 1, 0x0F, 0x7F}, {95, 1, 0x80, 0xFF}};
+    file.dpcmSamples = {{0, std::string(256, 'n'), std::string(4081, '\x12')}};
+    EXPECT_EQ(fti::write(ftiReadOk(file.bytes())), file.bytes());
+    file.dpcmKeys.clear();
+    file.dpcmSamples.clear();
 
     file.type = 0;                       // also a 2A03
     file.sequences.resize(7, seq({1}));  // sequences past the fifth are read past
@@ -1246,11 +1256,18 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
 {
     FtiBuilder good;
     good.sequences[0] = seq({15, 0}, -1, 0, 0);
-    good.dpcmKeys = 1;
-    good.dpcmSamples = {"ab"};
+    good.dpcmKeys = {{36, 1, 0x0F, 0x20}};
+    good.dpcmSamples = {{0, "kick", "ab"}};
     const Bytes bytes = good.bytes();
     for (size_t size = 0; size < bytes.size(); ++size)
         EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
+    FtiBuilder older = good;  // keys without the delta byte
+    older.version = "2.3";
+    older.dpcmSamples.push_back({1, "snare", std::string(17, 's')});
+    const Bytes olderBytes = older.bytes();
+    for (size_t size = 0; size < olderBytes.size(); ++size)
+        EXPECT_FALSE(
+            ftiReadError(Bytes(olderBytes.begin(), olderBytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
     FtiBuilder vrc6 = good;
     vrc6.type = 2;
     const Bytes vrc6Bytes = vrc6.bytes();
@@ -1292,6 +1309,9 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(patched(bytes.size() - 22, -1), "negative DPCM sample count (-1)");
     EXPECT_EQ(patched(bytes.size() - 14, -4), "DPCM sample 1 has a name length of -4 bytes, the file holds 10 more");
     EXPECT_EQ(patched(bytes.size() - 6, 3), "DPCM sample 1 has 3 bytes of data, the file holds 2 more");
+    EXPECT_EQ(patched(bytes.size() - 14, 257), "DPCM sample 1 has a name length of 257 bytes, the file holds 10 more");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.dpcmSamples[0].name = std::string(257, 'x'); }),
+              "DPCM sample 1's name length 257 is longer than 256");
     EXPECT_EQ(ftiReadError(Bytes(bytes.begin(), bytes.begin() + 20)), "cut short in sequence 1's item count");
 }
 
@@ -1366,13 +1386,13 @@ TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
 
     fti::Instrument instrument;
     instrument.name = std::string(40, 'n');
-    instrument.dpcmKeyCount = 1;
-    instrument.dpcmSampleCount = 2;
+    instrument.dpcmKeys.resize(1);
+    instrument.dpcmSamples.resize(2);
     const Imported imported = import(instrument, *program);
     EXPECT_EQ(std::string(program->name), std::string(31, 'n'));
     EXPECT_EQ(imported.notes,
               (std::vector<std::string>{"name: \"" + std::string(40, 'n') + "\" cut to 31 bytes",
-                                        "DPCM: 1 key assignment and 2 samples left out; Plinka has no DPCM channel"}));
+                                        "DPCM: 1 key assignment and 2 samples left out; only a Sample program plays them"}));
 }
 
 TEST(FtiConversion, Vrc6WidthsAndTheSawsRatesComeInByTheProgramsChannel)
@@ -1601,6 +1621,212 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
     }
 }
 
+namespace {
+
+struct SampleImport {
+    bool ok = false;
+    std::string keys;
+    std::vector<std::string> notes;
+    std::string error;
+};
+
+SampleImport importSamples(const FtiBuilder& file, Program& program, SampleBank& bank)
+{
+    SampleImport result;
+    const fti::Instrument instrument = ftiReadOk(file.bytes());
+    result.ok = fticonversion::toProgram(instrument, fticonversion::channelFor(instrument, Pulse), program, bank,
+                                         result.notes, result.error);
+    result.keys = program.keyMapText;
+    return result;
+}
+
+std::string bytesOfSample(const SampleBank& bank, const char* name)
+{
+    const int index = bank.find(name);
+    if (index < 0)
+        return "(none)";
+    const DpcmSample& sample = bank.samples[index];
+    return std::string(reinterpret_cast<const char*>(sample.bytes), static_cast<size_t>(sample.length));
+}
+
+}  // namespace
+
+TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheBank)
+{
+    const auto program = std::make_unique<Program>();
+    const auto bank = std::make_unique<SampleBank>();
+    FtiBuilder kit;
+    kit.version = "2.4";
+    kit.sequences[0] = seq({15, 8, 0});
+    // Tracker notes: C-2 (24), D-2, F#2, C-0, B-7; the sample numbers count from 1.
+    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {26, 2, 0x0E, 0x40}, {30, 1, 0x8C, 0x80},
+                    {0, 3, 0x00, 0x00},  {95, 3, 0x8F, 0x7F}, {40, 0, 0x0F, 0xFF}};
+    kit.dpcmSamples = {{1, "snare", std::string(33, '\x5A')},
+                       {0, "kick", std::string(17, '\x0F')},
+                       {2, "bass slap!", std::string(1, '\xF0')}};
+    SampleImport imported = importSamples(kit, *program, *bank);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    EXPECT_EQ(program->channelType, Sample);
+    EXPECT_EQ(std::string(program->envelopeText[Volume]), "15 8 0");
+    // The tracker's C-0 is key 12, as for fixed Arp notes; its "no sample" is silent.
+    EXPECT_EQ(imported.keys,
+              "12=bass_slap_:0:d0 36=kick:15 38=snare:14:d64 42=kick:12:loop 107=bass_slap_:15:loop:d127");
+    EXPECT_EQ(imported.notes, (std::vector<std::string>{"DPCM: sample \"bass slap!\" is bass_slap_ in the bank"}));
+    ASSERT_EQ(bank->count, 3);
+    EXPECT_STREQ(bank->samples[0].name, "bass_slap_");  // in the order the keys first play them
+    EXPECT_EQ(bytesOfSample(*bank, "kick"), std::string(17, '\x0F'));
+    EXPECT_EQ(bytesOfSample(*bank, "snare"), std::string(33, '\x5A'));
+    EXPECT_EQ(bytesOfSample(*bank, "bass_slap_"), std::string(1, '\xF0'));
+    const auto map = std::make_unique<KeyMap>();
+    EXPECT_EQ(compileKeyMap(program->keyMapText, *bank, *map), nullptr);
+    EXPECT_EQ(map->entryCount, 5);
+
+    // Again: the identical samples are reused; a different kick gets a number.
+    FtiBuilder other = kit;
+    other.dpcmSamples[1].bytes = std::string(17, '\x01');
+    imported = importSamples(other, *program, *bank);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    EXPECT_EQ(bank->count, 4);
+    EXPECT_EQ(bytesOfSample(*bank, "kick"), std::string(17, '\x0F'));
+    EXPECT_EQ(bytesOfSample(*bank, "kick-2"), std::string(17, '\x01'));
+    EXPECT_EQ(imported.keys,
+              "12=bass_slap_:0:d0 36=kick-2:15 38=snare:14:d64 42=kick-2:12:loop 107=bass_slap_:15:loop:d127");
+    EXPECT_EQ(imported.notes[1], "DPCM: sample \"kick\" is kick-2 in the bank, another sample having its name");
+
+    // Lengths the console cannot play: padded with level-holding 0x55, or cut at 4081.
+    FtiBuilder odd;
+    odd.dpcmKeys = {{36, 1}, {37, 2}, {38, 3}, {39, 4}};
+    odd.dpcmSamples = {{0, "short", "ab"},
+                       {1, "long", std::string(5000, '\x33')},
+                       {2, "empty", ""},
+                       {3, "unused", "x"},
+                       {3, "twin", "y"}};
+    odd.dpcmKeys.pop_back();
+    odd.dpcmKeys.push_back({36, 5});  // a sample the file does not hold
+    odd.dpcmKeys.push_back({36, 2});  // the later assignment of a note wins
+    odd.dpcmKeys.push_back({100, 1});
+    const auto fresh = std::make_unique<SampleBank>();
+    imported = importSamples(odd, *program, *fresh);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    EXPECT_EQ(imported.keys, "48=long:15 49=long:15 50=empty:15");
+    EXPECT_EQ(imported.notes, (std::vector<std::string>{
+                                  "DPCM: note 100 past the tracker's B-7 (95) left out",
+                                  "DPCM: key 48 plays a sample the file does not hold; left out",
+                                  "DPCM: key 48 assigned more than once; the last assignment kept",
+                                  "DPCM: sample \"long\" has 5000 bytes; cut to the console's 4081",
+                                  "DPCM: sample \"empty\" padded from 0 to 1 bytes, a length the console plays",
+                                  "DPCM: 3 samples that no key plays left out",
+                              }));
+    EXPECT_EQ(bytesOfSample(*fresh, "long"), std::string(4081, '\x33'));
+    EXPECT_EQ(bytesOfSample(*fresh, "empty"), std::string(1, '\x55'));
+    odd.dpcmKeys = {{36, 1}};
+    imported = importSamples(odd, *program, *fresh);
+    EXPECT_EQ(bytesOfSample(*fresh, "short"), "ab" + std::string(15, '\x55'));
+
+    // A bank without room takes nothing, and the program stays as it was.
+    const auto full = std::make_unique<SampleBank>();
+    for (int i = 0; i < kMaxSamples - 2; ++i)
+        ASSERT_EQ(full->put("s" + std::to_string(i), reinterpret_cast<const uint8_t*>("a"), 1), nullptr);
+    const auto before = std::make_unique<SampleBank>(*full);
+    copyTextField(program->keyMapText, "");
+    copyTextField(program->name, "untouched");
+    imported = importSamples(kit, *program, *full);
+    EXPECT_FALSE(imported.ok);
+    EXPECT_EQ(imported.error, "DPCM: the instrument's samples do not fit beside the bank's 62; a bank holds 64");
+    EXPECT_EQ(std::memcmp(full.get(), before.get(), sizeof(SampleBank)), 0);
+    EXPECT_STREQ(program->name, "untouched");
+    EXPECT_EQ(imported.keys, "");
+
+    // A 2A03 instrument without DPCM imports exactly as before, key map untouched.
+    FtiBuilder plain;
+    plain.sequences[0] = seq({9, 3});
+    const auto empty = std::make_unique<SampleBank>();
+    copyTextField(program->keyMapText, "36=x:1");
+    imported = importSamples(plain, *program, *empty);
+    EXPECT_TRUE(imported.ok);
+    EXPECT_EQ(program->channelType, Pulse);
+    EXPECT_EQ(imported.keys, "36=x:1");
+    EXPECT_EQ(imported.notes, std::vector<std::string>{});
+    EXPECT_EQ(empty->count, 0);
+}
+
+TEST(FtiConversion, AKitTooLongForAKeysTextKeepsTheKeysThatFitAndOnlyTheirSamples)
+{
+    FtiBuilder kit;
+    for (int note = 0; note < fti::kDpcmNotes; ++note) {
+        kit.dpcmKeys.push_back({note, note / 2 + 1, 0x8F, 0x7F});
+        if (note % 2 == 0)
+            kit.dpcmSamples.push_back({note / 2, "sample-with-a-long-name-" + std::to_string(note / 2), "s"});
+    }
+    const auto program = std::make_unique<Program>();
+    const auto bank = std::make_unique<SampleBank>();
+    const SampleImport imported = importSamples(kit, *program, *bank);
+    ASSERT_TRUE(imported.ok) << imported.error;
+    ASSERT_EQ(imported.notes.size(), 1u);
+    EXPECT_EQ(imported.notes[0].rfind("DPCM: the key map is longer than a program's keys text holds; cut to its "
+                                      "first ",
+                                      0),
+              0u);
+    EXPECT_LE(imported.keys.size(), kEnvelopeTextSize - 1);
+    const auto map = std::make_unique<KeyMap>();
+    ASSERT_EQ(compileKeyMap(program->keyMapText, *bank, *map), nullptr);
+    // Every sample in the bank plays on some kept key.
+    for (int index = 0; index < bank->count; ++index)
+        EXPECT_TRUE(std::any_of(std::begin(map->keys), std::end(map->keys), [&](const KeyEntry& entry) {
+            return entry.sample == index;
+        })) << bank->samples[index].name;
+    EXPECT_EQ(bank->count, (map->entryCount + 1) / 2);
+}
+
+TEST(FtiConversion, ASampleProgramExportsItsKeysAndSamplesAndComesBackByteForByte)
+{
+    const auto program = std::make_unique<Program>();
+    const auto bank = std::make_unique<SampleBank>();
+    const std::string kick(17, '\x0F');
+    const std::string slap(49, '\x3C');
+    ASSERT_EQ(bank->put("unused", reinterpret_cast<const uint8_t*>("u"), 1), nullptr);
+    ASSERT_EQ(bank->put("slap", reinterpret_cast<const uint8_t*>(slap.data()), 49), nullptr);
+    ASSERT_EQ(bank->put("kick", reinterpret_cast<const uint8_t*>(kick.data()), 17), nullptr);
+    program->channelType = Sample;
+    copyTextField(program->name, "Kit");
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        copyTextField(program->envelopeText[kind], kind == Volume ? "15 0" : "0");
+    copyTextField(program->keyMapText, "C2=kick:15 11=kick:1 D2=slap:9:loop:d30 108=slap:2 107=kick:0:d127");
+    fti::Instrument instrument;
+    std::vector<std::string> notes;
+    std::string error;
+    ASSERT_TRUE(fticonversion::fromProgram(*program, *bank, instrument, notes, error)) << error;
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "Keys: keys 11, 108 outside the tracker's C-0 to B-7 (keys 12 to 107) left out"}));
+    // Samples numbered as the keys first name them; the unused one stays home.
+    EXPECT_EQ(instrument.dpcmKeys,
+              (std::vector<fti::DpcmKey>{{24, 1, 0x0F, 0xFF}, {26, 2, 0x89, 30}, {95, 1, 0x00, 127}}));
+    ASSERT_EQ(instrument.dpcmSamples.size(), 2u);
+    EXPECT_EQ(instrument.dpcmSamples[0], (fti::DpcmSample{0, "kick", std::vector<uint8_t>(kick.begin(), kick.end())}));
+    EXPECT_EQ(instrument.dpcmSamples[1], (fti::DpcmSample{1, "slap", std::vector<uint8_t>(slap.begin(), slap.end())}));
+
+    // The written file imports into a fresh bank and exports to the same bytes.
+    const Bytes written = fti::write(instrument);
+    const auto again = std::make_unique<Program>();
+    const auto fresh = std::make_unique<SampleBank>();
+    fti::Instrument reread = ftiReadOk(written);
+    notes.clear();
+    ASSERT_TRUE(
+        fticonversion::toProgram(reread, fticonversion::channelFor(reread, Pulse), *again, *fresh, notes, error));
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_STREQ(again->keyMapText, "36=kick:15 38=slap:9:loop:d30 107=kick:0:d127");
+    EXPECT_STREQ(again->envelopeText[Volume], "15 0");
+    fti::Instrument exported;
+    ASSERT_TRUE(fticonversion::fromProgram(*again, *fresh, exported, notes, error)) << error;
+    EXPECT_EQ(exported, reread);
+    EXPECT_EQ(fti::write(exported), written);
+
+    // A key map that does not compile is an error, as an envelope's is.
+    copyTextField(program->keyMapText, "36=missing:1");
+    EXPECT_FALSE(fticonversion::fromProgram(*program, *bank, instrument, notes, error));
+    EXPECT_EQ(error, std::string("Keys: ") + kErrorKeyMapMissingSample);
+}
+
 TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
 {
     FtiBuilder drum;
@@ -1609,8 +1835,8 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
     drum.sequences[0] = seq({15, 13, 11, 9, 7, 0}, 3, 4);
     drum.sequences[1] = seq({48, 45, 40}, -1, -1, fti::kArpFixed);
     drum.sequences[2] = seq({0, 2, 5}, 1, -1, fti::kPitchAbsolute);
-    drum.dpcmKeys = 1;
-    drum.dpcmSamples = {"abc"};
+    drum.dpcmKeys = {{24, 1}};
+    drum.dpcmSamples = {{0, "kick", "abc"}};
     FtiBuilder lead;
     lead.version = "2.0";
     lead.name = "Lead";
@@ -1630,7 +1856,7 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
                                 ": Pitch: absolute pitch made into relative steps; the loop now moves the pitch on "
                                 "each time it repeats\n" +
                                 path("drum.fti") +
-                                ": DPCM: 1 key assignment and 1 sample left out; Plinka has no DPCM channel\n");
+                                ": DPCM: 1 key assignment and 1 sample left out; only a Sample program plays them\n");
     const std::string handTyped = "[program 20]\n"
                                   "name = Tom\n"
                                   "channel = triangle\n"
@@ -1711,6 +1937,48 @@ TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
     EXPECT_EQ(saw.err, path("castle.fti") + ": Volume: the tracker's 16 volume steps made into the saw's rates "
                                             "(volume 15 is rate 42), some rounded to the nearest rate\n");
     EXPECT_NE(slurp(dir / "saw.txt").find("channel = vrc6-saw\nmulti = no\nvolume = 42 34 | 25\n"), std::string::npos);
+}
+
+TEST_F(PlinkaBank, KitsComeInAsSampleProgramsWithTheirSamplesAndGoOutByteForByte)
+{
+    FtiBuilder kit;
+    kit.name = "Kit";
+    kit.sequences = {seq({15, 0}), seq({0}), seq({0}), seq({0}), seq({0})};
+    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {25, 2, 0x8A, 0x40}, {26, 1, 0x03, 0xFF}};
+    kit.dpcmSamples = {{0, "kick", std::string(17, '\x0F')}, {1, "hat", "\x01\x02"}};
+    const Bytes bytes = kit.bytes();
+    put("kit.fti", std::string(bytes.begin(), bytes.end()));
+    const ToolRun imported = run("from-fti " + path("kit.fti") + " " + path("kit.fti") + " -o " + path("kit.txt"));
+    EXPECT_EQ(imported.status, 0);
+    // Said once per file; the second file's identical samples are the first's.
+    const std::string padded = ": DPCM: sample \"hat\" padded from 2 to 17 bytes, a length the console plays\n";
+    EXPECT_EQ(imported.err, path("kit.fti") + padded + path("kit.fti") + padded);
+    const std::string text = slurp(dir / "kit.txt");
+    EXPECT_NE(text.find("[program 1]\nname = Kit\nchannel = sample\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("keys = 36=kick:15 37=hat:10:loop:d64 38=kick:3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample kick]\nlength = 17\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample hat]\nlength = 17\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[sample kick-2]"), std::string::npos) << text;
+    EXPECT_EQ(run("check " + path("kit.txt")).status, 0);
+
+    // Out, in again, out again: the second file is the first, byte for byte.
+    const ToolRun exported = run("to-fti " + path("kit.txt") + " --program 2 -o " + path("out.fti"));
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.err, "");
+    ASSERT_EQ(run("from-fti " + path("out.fti") + " -o " + path("again.txt")).status, 0);
+    ASSERT_EQ(run("to-fti " + path("again.txt") + " --program 1 -o " + path("again.fti")).status, 0);
+    EXPECT_EQ(slurp(dir / "again.fti"), slurp(dir / "out.fti"));
+    kit.dpcmSamples[1].bytes += std::string(15, '\x55');
+    const Bytes paddedKit = kit.bytes();
+    EXPECT_EQ(slurp(dir / "out.fti"), std::string(paddedKit.begin(), paddedKit.end()));
+
+    // A key past the tracker's notes is said and left out.
+    put("wide.txt", "[program 1]\nchannel = sample\nkeys = 36=kick:15 120=kick:1\n\n[sample kick]\nlength = 1\n"
+                    "bytes = 0F\n");
+    const ToolRun wide = run("to-fti " + path("wide.txt") + " --program 1 -o " + path("wide.fti"));
+    EXPECT_EQ(wide.status, 0);
+    EXPECT_EQ(wide.err, path("wide.txt") +
+                            ": program 1, Keys: key 120 outside the tracker's C-0 to B-7 (keys 12 to 107) left out\n");
 }
 
 TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)

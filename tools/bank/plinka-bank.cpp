@@ -53,10 +53,12 @@ constexpr const char* kUsage =
     "file errors.\n"
     "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
     "default bank, playing the channel TYPE given (pulse, triangle, noise, sample,\n"
-    "vrc6-pulse or vrc6-saw; if none, pulse, or vrc6-pulse for a VRC6 instrument);\n"
+    "vrc6-pulse or vrc6-saw; if none, sample for one with DPCM keys, pulse, or\n"
+    "vrc6-pulse for a VRC6 instrument); a Sample program takes the DPCM keys as\n"
+    "its key map (the tracker's C-0 is key 12) and their samples go into the bank.\n"
     "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
-    "channels). Both report on standard error what they could not carry over\n"
-    "exactly.\n"
+    "channels), a Sample program with its key map and the samples it plays. Both\n"
+    "report on standard error what they could not carry over exactly.\n"
     "add-sample puts samples into the bank, each named after its file without\n"
     "the extension, or NAME for a single file; a sample of the same name is\n"
     "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate, mixed\n"
@@ -397,7 +399,9 @@ int fromFti(const Options& options)
             return fileError(path + ": " + error);
         std::vector<std::string> notes;
         const int32_t channel = options.channelGiven ? options.channel : fticonversion::channelFor(instrument, -1);
-        fticonversion::toProgram(instrument, channel, state->programs[first + static_cast<int>(i)], notes);
+        if (!fticonversion::toProgram(instrument, channel, state->programs[first + static_cast<int>(i)],
+                                      state->samples, notes, error))
+            return fileError(path + ": " + error);
         for (const std::string& note : notes)
             report.push_back(path + ": " + note);
     }
@@ -414,7 +418,7 @@ int toFti(const Options& options, const Loaded& loaded)
     fti::Instrument instrument;
     std::vector<std::string> notes;
     std::string error;
-    if (!fticonversion::fromProgram(program, instrument, notes, error))
+    if (!fticonversion::fromProgram(program, loaded.state->samples, instrument, notes, error))
         return fileError(where + ", " + error);
     for (const std::string& note : notes)
         std::fprintf(stderr, "%s, %s\n", where.c_str(), note.c_str());
