@@ -68,6 +68,8 @@ public:
     // A window of blocks takes a row at any pair offset up to max_offset.
     static constexpr uint32_t window_blocks = Width == 12 ? 3 : 2;
     static constexpr uint32_t max_offset = block_pairs * window_blocks - row_pairs;
+    // Positions in phase rows: bit 5 an odd sample, bits 0-4 the sub-sample position.
+    static constexpr int phase_shift = Band_Buffer::time_bits - 5;
 
     // Changes of one unit, up or down, at positions that never fall, summed
     // in a window that moves along the buffer a block at a time; each block
@@ -84,6 +86,8 @@ public:
     private:
         // The first pair of cells a change at `pos` adds to.
         static uint32_t pair_of(uint32_t pos) { return (pos >> (Band_Buffer::time_bits + 1)) + (12 - Width / 2) / 2; }
+        // The window's first pair in phase rows, as a position's `pos >> phase_shift` counts them.
+        uint32_t base_rows() const { return (base_ - pair_of(0)) * phase_rows; }
         void move_to(uint32_t pair);
         void flush_block(const Pair_Sums& sums, uint32_t pair);
 
@@ -91,7 +95,7 @@ public:
         Band_Buffer& buffer_;
         Pair_Sums sums_[window_blocks] = {};
         uint32_t base_;  // the window's first pair, a multiple of block_pairs
-        uint32_t end_;   // one past the last pair a row reached
+        uint32_t end_;   // one past the last pair a row reached; set when the window moves and after each run of steps
         int factor_;
     };
 
@@ -155,6 +159,17 @@ private:
     // words in shifts the row o pairs into it.
     static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
     uint32_t window_rows_[phase_rows * window_row_words] = {};
+    // Where in window_rows_ the words for a change start, by its distance in
+    // phase rows from the window's first pair: its row, shifted into the
+    // window by the whole pairs of that distance.
+    static constexpr uint32_t window_positions = (max_offset + 1) * phase_rows;
+    static constexpr std::array<uint16_t, window_positions> row_words_ = [] {
+        std::array<uint16_t, window_positions> table{};
+        for (uint32_t q = 0; q < table.size(); ++q)
+            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
+        return table;
+    }();
+
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -196,25 +211,33 @@ inline uint32_t Band_Synth<Width>::Run::add_steps(uint32_t pos, uint32_t pos_ste
             synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
         return pos;
     }
+    if (count <= 0)
+        return pos;
+    uint32_t base_rows = this->base_rows();
     for (int32_t i = 0; i < count; ++i, pos += pos_step) {
-        const uint32_t pair = pair_of(pos);
         PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                            2 * pair - (12 - Width / 2) < buffer_.buffer_size_);
-        PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair >= base_);
-        if (pair - base_ > max_offset)
-            move_to(pair);
-        // The row's words start max_offset less the pair offset words in.
-        const uint32_t word = ((pos >> 11) & (phase_rows - 1)) * window_row_words + (max_offset + base_) - pair;
+                            2 * pair_of(pos) - (12 - Width / 2) < buffer_.buffer_size_);
+        PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair_of(pos) >= base_);
+        // Phase rows from the window's first pair to the change.
+        uint32_t rows = (pos >> phase_shift) - base_rows;
+        if (rows >= window_positions) {
+            if (i > 0)
+                end_ = pair_of(pos - pos_step) + row_pairs;
+            move_to(pair_of(pos));
+            base_rows = this->base_rows();
+            rows = (pos >> phase_shift) - base_rows;
+        }
+        const uint32_t* words_at = synth_.window_rows_ + row_words_[rows];
         for (uint32_t b = 0; b < window_blocks; ++b) {
             Pair_Sums words;
-            std::memcpy(&words, synth_.window_rows_ + word + block_pairs * b, sizeof words);
+            std::memcpy(&words, words_at + block_pairs * b, sizeof words);
             if constexpr (Down)
                 sums_[b] -= words;
             else
                 sums_[b] += words;
         }
-        end_ = pair + row_pairs;
     }
+    end_ = pair_of(pos - pos_step) + row_pairs;
     return pos;
 }
 
@@ -264,19 +287,12 @@ inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(ui
                                                                               uint64_t changes) const
     requires(Width == 8)
 {
-    // Positions from the window's start, in phase rows: each names its row
-    // and how far the row is shifted into the window.
-    static constexpr auto offsets = [] {
-        std::array<uint16_t, window_pairs * phase_rows> table{};
-        for (uint32_t q = 0; q < table.size(); ++q)
-            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
-        return table;
-    }();
+    static_assert(window_pairs * phase_rows == window_positions);
     const uint32_t start = pos % pair_span;
     auto row = [&](uint64_t c) {
         const uint32_t p = start + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
         PLINKA_CHIP_REQUIRE("unmet requirement", "p < window_pairs * pair_span", p < window_pairs * pair_span);
-        return window_rows_ + offsets[p >> 11];
+        return window_rows_ + row_words_[p >> phase_shift];
     };
     Window sums = {};
     auto add = [&sums](const uint32_t* words, bool negative) {
