@@ -405,6 +405,38 @@ TEST(Triangle, RunsAddExactlyTheChangesOfThePlainWalk)
     }
 }
 
+// Steps of short periods in a frame that fills the buffer: those whose
+// windows would reach past the cells, in the last samples, still add
+// exactly what the plain way adds.
+TEST(Triangle, StepsUpToTheBufferEndAddExactlyTheChangesOfThePlainWalk)
+{
+    for (int period : {2, 5, 13}) {
+        Band_Buffer buffers[2];
+        Triangle_Osc oscs[2];
+        for (int i = 0; i < 2; ++i) {
+            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(buffers[i].set_sample_rate(768000), nullptr);
+            oscs[i].output = &buffers[i];
+            oscs[i].synth.set_volume(1.0);
+            oscs[i].length_counter = 1;
+            oscs[i].linear_counter = 1;
+            oscs[i].regs[2] = static_cast<uint8_t>(period);
+        }
+        // The last clock whose position still lies within the buffer.
+        const auto end = static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) /
+                                              buffers[0].factor());
+        for (int32_t time = 0; time < end;) {
+            const int32_t next = std::min(end, time + 997);
+            oscs[0].run(time, next);
+            plainTriangleRun(oscs[1], time, next);
+            time = next;
+        }
+        ASSERT_EQ(oscs[0].phase, oscs[1].phase) << period;
+        const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+        EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << period;
+    }
+}
+
 // The noise register as the chip steps it, one timer event at a time, and
 // optionally the output level after each step.
 std::vector<int> noiseRegisters(Rig& rig, int events, std::vector<int>* levels = nullptr)

@@ -52,15 +52,16 @@ public:
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
     // ---- runs of unit changes (triangle) ----
-    // The cells take wrapping 32-bit sums, so changes bound for nearby cells
-    // may be summed in registers first and reach the cells once: a change of
-    // d units adds d times its row less U, as pair words, to the cells that
-    // add_delta_at adds to, and the sums come out the same. They reach the
-    // cells in blocks of four pairs, each at a multiple of four pairs from
-    // the buffer's start. A block that the next sum soon reads again is then
-    // the same 16 bytes, which the processor hands from the store to the load
-    // at once; a load across parts of two earlier stores, as rows at every
-    // pair would make it, waits for them to reach the cache.
+    // The cells take wrapping 32-bit sums, so a change may reach them in any
+    // grouping: a change of d units adds d times its row less U, as pair
+    // words, to the cells that add_delta_at adds to, and the sums come out
+    // the same. A step adds its row, shifted into a window of three blocks of
+    // four pairs, to those blocks, each at a multiple of four pairs from the
+    // buffer's start. A block that the next step reads again is then the same
+    // 16 bytes, which the processor hands from the store to the load at once;
+    // a load across parts of two earlier stores, as rows at every pair would
+    // make it, waits for them to reach the cache. Every step costs the same,
+    // with no branch on how far apart the steps lie.
     using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // one block: four cell pairs
     static constexpr uint32_t block_pairs = 4;
     static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
@@ -71,33 +72,10 @@ public:
     // Positions in phase rows: bit 5 an odd sample, bits 0-4 the sub-sample position.
     static constexpr int phase_shift = Band_Buffer::time_bits - 5;
 
-    // Changes of one unit, up or down, at positions that never fall, summed
-    // in a window that moves along the buffer a block at a time; each block
-    // reaches the cells once, as the window leaves it, `factor` times.
-    class Run {
-    public:
-        Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor);
-        template <bool Down> void add(uint32_t pos) { add_steps<Down>(pos, 0, 1); }
-        // Adds `count` changes at pos, pos + pos_step, ...; answers the position after the last.
-        template <bool Down> uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count);
-        // Adds what the window still holds; once, after the last change.
-        void finish();
-
-    private:
-        // The first pair of cells a change at `pos` adds to.
-        static uint32_t pair_of(uint32_t pos) { return (pos >> (Band_Buffer::time_bits + 1)) + (12 - Width / 2) / 2; }
-        // The window's first pair in phase rows, as a position's `pos >> phase_shift` counts them.
-        uint32_t base_rows() const { return (base_ - pair_of(0)) * phase_rows; }
-        void move_to(uint32_t pair);
-        void flush_block(const Pair_Sums& sums, uint32_t pair);
-
-        const Band_Synth& synth_;
-        Band_Buffer& buffer_;
-        Pair_Sums sums_[window_blocks] = {};
-        uint32_t base_;  // the window's first pair, a multiple of block_pairs
-        uint32_t end_;   // one past the last pair a row reached; set when the window moves and after each run of steps
-        int factor_;
-    };
+    // Adds `count` changes of one unit, up or down, at pos, pos + pos_step,
+    // ...; answers the position after the last.
+    template <bool Down>
+    uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const requires(Width == 12);
 
     // ---- windows of alternating changes (dense noise) ----
     // Noise changing many times a sample sums a chunk of changes at once: a
@@ -197,89 +175,42 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
-inline Band_Synth<Width>::Run::Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor)
-    : synth_(synth), buffer_(buffer), base_(pair_of(first_pos) & ~(block_pairs - 1)), end_(base_), factor_(factor)
-{
-}
-
-template <int Width>
 template <bool Down>
-inline uint32_t Band_Synth<Width>::Run::add_steps(uint32_t pos, uint32_t pos_step, int32_t count)
+inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const
+    requires(Width == 12)
 {
-    if constexpr (std::endian::native != std::endian::little) {
+    // Cells from a change's sample to its window's end, at most: the window's
+    // last block may reach past the cells near the buffer's end.
+    constexpr uint32_t reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
+    const uint32_t last = pos + static_cast<uint32_t>(count - 1) * pos_step;
+    const bool near_end = count > 0 && (last >> Band_Buffer::time_bits) + reach > Band_Buffer::allocation;
+    if (std::endian::native != std::endian::little || near_end) {
         for (int32_t i = 0; i < count; ++i, pos += pos_step)
-            synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
+            add_delta_at(pos, Down ? -1 : 1, buffer);
         return pos;
     }
-    if (count <= 0)
-        return pos;
-    uint32_t base_rows = this->base_rows();
+    // The pair a change's row starts at, counted in phase rows: both widths
+    // centre a change on the same cell.
+    constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
     for (int32_t i = 0; i < count; ++i, pos += pos_step) {
         PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                            2 * pair_of(pos) - (12 - Width / 2) < buffer_.buffer_size_);
-        PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair_of(pos) >= base_);
-        // Phase rows from the window's first pair to the change.
-        uint32_t rows = (pos >> phase_shift) - base_rows;
-        if (rows >= window_positions) {
-            if (i > 0)
-                end_ = pair_of(pos - pos_step) + row_pairs;
-            move_to(pair_of(pos));
-            base_rows = this->base_rows();
-            rows = (pos >> phase_shift) - base_rows;
-        }
-        const uint32_t* words_at = synth_.window_rows_ + row_words_[rows];
+                            ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+        const uint32_t rows = (pos >> phase_shift) + row_start;
+        const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);
+        const uint32_t* words = window_rows_ + row_words_[rows - window_rows];
+        uint16_t* cells = buffer.buffer_ + 2 * (window_rows / phase_rows);
         for (uint32_t b = 0; b < window_blocks; ++b) {
-            Pair_Sums words;
-            std::memcpy(&words, words_at + block_pairs * b, sizeof words);
+            Pair_Sums row, sums;
+            std::memcpy(&row, words + block_pairs * b, sizeof row);
+            std::memcpy(&sums, cells + 2 * block_pairs * b, sizeof sums);
             if constexpr (Down)
-                sums_[b] -= words;
+                sums -= row;
             else
-                sums_[b] += words;
+                sums += row;
+            std::memcpy(cells + 2 * block_pairs * b, &sums, sizeof sums);
         }
     }
-    end_ = pair_of(pos - pos_step) + row_pairs;
     return pos;
-}
-
-template <int Width> inline void Band_Synth<Width>::Run::move_to(uint32_t pair)
-{
-    // Far on: every block goes at once. Near: the blocks left behind go, and
-    // the window's others move down.
-    if (pair - base_ >= max_offset + block_pairs * window_blocks) {
-        finish();
-        base_ = end_ = pair & ~(block_pairs - 1);
-        return;
-    }
-    do {
-        flush_block(sums_[0], base_);
-        for (uint32_t b = 0; b + 1 < window_blocks; ++b)
-            sums_[b] = sums_[b + 1];
-        sums_[window_blocks - 1] = Pair_Sums{};
-        base_ += block_pairs;
-    } while (pair - base_ > max_offset);
-}
-
-template <int Width> inline void Band_Synth<Width>::Run::finish()
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        // Only the blocks a row reached: the last one may end past the cells.
-        for (uint32_t b = 0; b < window_blocks && base_ + block_pairs * b < end_; ++b) {
-            flush_block(sums_[b], base_ + block_pairs * b);
-            sums_[b] = Pair_Sums{};
-        }
-    }
-}
-
-template <int Width> inline void Band_Synth<Width>::Run::flush_block(const Pair_Sums& sums, uint32_t pair)
-{
-    uint16_t* cells = buffer_.buffer_ + 2 * pair;
-    Pair_Sums words;
-    std::memcpy(&words, cells, sizeof words);
-    if (factor_ == 1)
-        words += sums;
-    else
-        words += sums * static_cast<uint32_t>(factor_);
-    std::memcpy(cells, &words, sizeof words);
 }
 
 template <int Width>

@@ -232,11 +232,10 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
         uint32_t pos = out.to_buffer_time(time);
         const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
         time += events * step;
-        Band_Synth<12>::Run changes(synth, out, pos, 1);
         for (;;) {
             const int32_t steps = std::min(events, ph - 1);
-            pos = dir > 0 ? changes.add_steps<false>(pos, pos_step, steps)
-                          : changes.add_steps<true>(pos, pos_step, steps);
+            pos = dir > 0 ? synth.add_steps<false>(pos, pos_step, steps, out)
+                          : synth.add_steps<true>(pos, pos_step, steps, out);
             ph -= steps;
             events -= steps;
             if (events == 0)
@@ -246,7 +245,6 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
             pos += pos_step;
             --events;
         }
-        changes.finish();
         if (dir < 0)
             ph += 16;
         phase = ph;
