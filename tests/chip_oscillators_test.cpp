@@ -422,9 +422,9 @@ TEST(Triangle, StepsUpToTheBufferEndAddExactlyTheChangesOfThePlainWalk)
             oscs[i].linear_counter = 1;
             oscs[i].regs[2] = static_cast<uint8_t>(period);
         }
-        // The last clock whose position still lies within the buffer.
-        const auto end = static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) /
-                                              buffers[0].factor());
+        // The frame ends where the buffer does: every clock before lies within it.
+        const auto end =
+            static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) / buffers[0].factor());
         for (int32_t time = 0; time < end;) {
             const int32_t next = std::min(end, time + 997);
             oscs[0].run(time, next);
@@ -611,6 +611,38 @@ TEST(Noise, RunsAddExactlyTheChangesOfThePlainStepping)
                 buffer.remove_samples(buffer.samples_avail());
             }
         }
+    }
+}
+
+// Sparse changes in a frame that fills the buffer: those whose windows
+// would reach past the cells, in the last samples, still add exactly what
+// the plain way adds.
+TEST(Noise, ChangesUpToTheBufferEndAddExactlyThoseOfThePlainStepping)
+{
+    for (int index : {0, 5, 9}) {
+        Band_Buffer buffers[2];
+        Noise_Osc oscs[2];
+        for (int i = 0; i < 2; ++i) {
+            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(buffers[i].set_sample_rate(768000), nullptr);
+            oscs[i].output = &buffers[i];
+            oscs[i].synth.set_volume(1.0);
+            oscs[i].length_counter = 1;
+            oscs[i].regs[0] = 0x1F;
+            oscs[i].regs[2] = static_cast<uint8_t>(index);
+        }
+        // The frame ends where the buffer does: every clock before lies within it.
+        const auto end =
+            static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) / buffers[0].factor());
+        for (int32_t time = 0; time < end;) {
+            const int32_t next = std::min(end, time + 997);
+            oscs[0].run(time, next);
+            plainNoiseRun(oscs[1], time, next);
+            time = next;
+        }
+        ASSERT_EQ(oscs[0].shift_reg, oscs[1].shift_reg) << index;
+        const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+        EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << index;
     }
 }
 

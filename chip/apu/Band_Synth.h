@@ -77,6 +77,14 @@ public:
     template <bool Down>
     uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const requires(Width == 12);
 
+    // Adds a change of `delta` units at `pos` as add_delta_at does, its row
+    // shifted into a window of two blocks and added to those blocks of the
+    // cells, which nearby changes then read back whole. The caller makes
+    // sure the window lies within the cells.
+    void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
+    // Cells from a change's sample to its window's end, at most.
+    static constexpr uint32_t window_reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
+
     // ---- windows of alternating changes (dense noise) ----
     // Noise changing many times a sample sums a chunk of changes at once: a
     // window of eight pairs takes the changes of five pairs of samples. (Its
@@ -211,6 +219,26 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
         }
     }
     return pos;
+}
+
+template <int Width>
+inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8)
+{
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+    constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
+    const uint32_t rows = (pos >> phase_shift) + row_start;
+    const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);
+    const uint32_t* words = window_rows_ + row_words_[rows - window_rows];
+    uint16_t* cells = buffer.buffer_ + 2 * (window_rows / phase_rows);
+    const auto d = static_cast<uint32_t>(delta);
+    for (uint32_t b = 0; b < window_blocks; ++b) {
+        Pair_Sums row, sums;
+        std::memcpy(&row, words + block_pairs * b, sizeof row);
+        std::memcpy(&sums, cells + 2 * block_pairs * b, sizeof sums);
+        sums += row * d;
+        std::memcpy(cells + 2 * block_pairs * b, &sums, sizeof sums);
+    }
 }
 
 template <int Width>
