@@ -67,7 +67,7 @@ public:
     static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
     static constexpr uint32_t row_pairs = Width / 2;
     // A window of blocks takes a row at any pair offset up to max_offset.
-    static constexpr uint32_t window_blocks = Width == 12 ? 3 : 2;
+    static constexpr uint32_t window_blocks = Width == 12 ? 4 : 2;
     static constexpr uint32_t max_offset = block_pairs * window_blocks - row_pairs;
     // Positions in phase rows: bit 5 an odd sample, bits 0-4 the sub-sample position.
     static constexpr int phase_shift = Band_Buffer::time_bits - 5;
@@ -200,22 +200,64 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
     // The pair a change's row starts at, counted in phase rows: both widths
     // centre a change on the same cell.
     constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
-    for (int32_t i = 0; i < count; ++i, pos += pos_step) {
+    constexpr uint32_t block_rows = block_pairs * phase_rows;
+    // A row at most three pairs into its window fills three blocks.
+    constexpr uint32_t step_blocks = (block_pairs - 1 + row_pairs + block_pairs - 1) / block_pairs;
+    uint16_t* const cells = buffer.buffer_;
+    auto window_of = [](uint32_t p) { return ((p >> phase_shift) + row_start) & ~(block_rows - 1); };
+    auto row_in = [this](uint32_t p, uint32_t window) {
+        const uint32_t distance = (p >> phase_shift) + row_start - window;
+        PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
+        return window_rows_ + row_words_[distance];
+    };
+    auto add_to = [cells](uint32_t window, const Pair_Sums& sums, uint32_t b) {
+        uint16_t* at = cells + 2 * (window / phase_rows + block_pairs * b);
+        Pair_Sums words;
+        std::memcpy(&words, at, sizeof words);
+        if constexpr (Down)
+            words -= sums;
+        else
+            words += sums;
+        std::memcpy(at, &words, sizeof words);
+    };
+    // Steps close together share a window of four blocks: the rows of a
+    // group are summed first and reach the cells together. Four steps less
+    // than two pairs apart, or two less than a block apart, keep their rows
+    // within max_offset pairs of the window's start.
+    int32_t i = 0;
+    auto add_groups = [&]<int Group>() {
+        for (; i + Group <= count; i += Group, pos += Group * pos_step) {
+            PLINKA_CHIP_REQUIRE(
+                "Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                (((pos + (Group - 1) * pos_step) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+            const uint32_t window = window_of(pos);
+            const uint32_t* rows[Group];
+            for (int g = 0; g < Group; ++g)
+                rows[g] = row_in(pos + static_cast<uint32_t>(g) * pos_step, window);
+            for (uint32_t b = 0; b < window_blocks; ++b) {
+                Pair_Sums sums{};
+                for (int g = 0; g < Group; ++g) {
+                    Pair_Sums row;
+                    std::memcpy(&row, rows[g] + block_pairs * b, sizeof row);
+                    sums += row;
+                }
+                add_to(window, sums, b);
+            }
+        }
+    };
+    if (pos_step < block_pairs / 2 * pair_span)
+        add_groups.template operator()<4>();
+    if (pos_step < block_pairs * pair_span)
+        add_groups.template operator()<2>();
+    for (; i < count; ++i, pos += pos_step) {
         PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                             ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
-        const uint32_t rows = (pos >> phase_shift) + row_start;
-        const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);
-        const uint32_t* words = window_rows_ + row_words_[rows - window_rows];
-        uint16_t* cells = buffer.buffer_ + 2 * (window_rows / phase_rows);
-        for (uint32_t b = 0; b < window_blocks; ++b) {
-            Pair_Sums row, sums;
+        const uint32_t window = window_of(pos);
+        const uint32_t* words = row_in(pos, window);
+        for (uint32_t b = 0; b < step_blocks; ++b) {
+            Pair_Sums row;
             std::memcpy(&row, words + block_pairs * b, sizeof row);
-            std::memcpy(&sums, cells + 2 * block_pairs * b, sizeof sums);
-            if constexpr (Down)
-                sums -= row;
-            else
-                sums += row;
-            std::memcpy(cells + 2 * block_pairs * b, &sums, sizeof sums);
+            add_to(window, row, b);
         }
     }
     return pos;
