@@ -614,9 +614,9 @@ TEST(Noise, RunsAddExactlyTheChangesOfThePlainStepping)
     }
 }
 
-// Sparse changes in a frame that fills the buffer: those whose windows
-// would reach past the cells, in the last samples, still add exactly what
-// the plain way adds.
+// Sparse changes in a frame that fills the buffer: those in the last
+// samples, whose windows reach into the cells past the buffer, still add
+// exactly what the plain way adds.
 TEST(Noise, ChangesUpToTheBufferEndAddExactlyThoseOfThePlainStepping)
 {
     for (int index : {0, 5, 9}) {

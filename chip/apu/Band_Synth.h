@@ -55,13 +55,14 @@ public:
     // The cells take wrapping 32-bit sums, so a change may reach them in any
     // grouping: a change of d units adds d times its row less U, as pair
     // words, to the cells that add_delta_at adds to, and the sums come out
-    // the same. A step adds its row, shifted into a window of three blocks of
-    // four pairs, to those blocks, each at a multiple of four pairs from the
-    // buffer's start. A block that the next step reads again is then the same
-    // 16 bytes, which the processor hands from the store to the load at once;
-    // a load across parts of two earlier stores, as rows at every pair would
-    // make it, waits for them to reach the cache. Every step costs the same,
-    // with no branch on how far apart the steps lie.
+    // the same. A step adds its row, shifted into a window of blocks of four
+    // pairs, to those blocks, each at a multiple of four pairs from the
+    // buffer's start; steps close together sum their rows in one window
+    // first. A block that the next step reads again is then the same 16
+    // bytes, which the processor hands from the store to the load at once; a
+    // load across parts of two earlier stores, as rows at every pair would
+    // make it, waits for them to reach the cache. There is no branch on how
+    // far apart the steps lie, which would go one way or the other at random.
     using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // one block: four cell pairs
     static constexpr uint32_t block_pairs = 4;
     static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
@@ -79,8 +80,7 @@ public:
 
     // Adds a change of `delta` units at `pos` as add_delta_at does, its row
     // shifted into a window of two blocks and added to those blocks of the
-    // cells, which nearby changes then read back whole. The caller makes
-    // sure the window lies within the cells.
+    // cells, which nearby changes then read back whole.
     void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
     // Cells from a change's sample to its window's end, at most.
     static constexpr uint32_t window_reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
@@ -187,11 +187,9 @@ template <bool Down>
 inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const
     requires(Width == 12)
 {
-    // Cells from a change's sample to its window's end, at most: the window's
-    // last block may reach past the cells near the buffer's end.
-    constexpr uint32_t reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
+    // A window's last block may reach past the cells near the buffer's end.
     const uint32_t last = pos + static_cast<uint32_t>(count - 1) * pos_step;
-    const bool near_end = count > 0 && (last >> Band_Buffer::time_bits) + reach > Band_Buffer::allocation;
+    const bool near_end = count > 0 && (last >> Band_Buffer::time_bits) + window_reach > Band_Buffer::allocation;
     if (std::endian::native != std::endian::little || near_end) {
         for (int32_t i = 0; i < count; ++i, pos += pos_step)
             add_delta_at(pos, Down ? -1 : 1, buffer);
@@ -268,6 +266,7 @@ inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Bu
 {
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                         ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+    static_assert(window_reach <= Band_Buffer::impulse_spread, "the window ends within the cells past the buffer");
     constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
     const uint32_t rows = (pos >> phase_shift) + row_start;
     const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);

@@ -327,17 +327,12 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
                     pos += static_cast<uint32_t>(n) * pos_step;
                 }
             } else {
-                // Changes add to whole blocks of cells unless, in a buffer's
-                // last samples, the blocks would reach past the cells.
-                const bool whole_blocks = std::endian::native == std::endian::little &&
-                                          (out.to_buffer_time(time) >> Band_Buffer::time_bits) + Synth::window_reach <=
-                                              Band_Buffer::allocation;
                 for (int32_t left = events; left > 0; left -= noise_chunk) {
                     const int32_t n = left < noise_chunk ? left : noise_chunk;
                     for (uint64_t changes = take(n); changes; changes &= changes - 1) {
                         d = -d;
                         const uint32_t at = pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step;
-                        if (whole_blocks)
+                        if constexpr (std::endian::native == std::endian::little)
                             synth.add_delta_blocks(at, d, out);
                         else
                             synth.add_delta_at(at, d, out);
