@@ -219,9 +219,10 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
         std::memcpy(at, &words, sizeof words);
     };
     // Steps close together share a window of four blocks: the rows of a
-    // group are summed first and reach the cells together. Four steps less
-    // than two pairs apart, or two less than a block apart, keep their rows
-    // within max_offset pairs of the window's start.
+    // group are summed first and reach the cells together. A group of n
+    // steps less than 6 / (n - 1) pairs apart keeps its rows within
+    // max_offset pairs of the window's start.
+    static_assert(block_pairs - 1 + 6 <= max_offset);
     int32_t i = 0;
     auto add_groups = [&]<int Group>() {
         for (; i + Group <= count; i += Group, pos += Group * pos_step) {
@@ -243,9 +244,11 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
             }
         }
     };
-    if (pos_step < block_pairs / 2 * pair_span)
+    if (pos_step < 2 * pair_span)
         add_groups.template operator()<4>();
-    if (pos_step < block_pairs * pair_span)
+    if (pos_step < 3 * pair_span)
+        add_groups.template operator()<3>();
+    if (pos_step < 6 * pair_span)
         add_groups.template operator()<2>();
     for (; i < count; ++i, pos += pos_step) {
         PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
