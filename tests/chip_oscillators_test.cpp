@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <set>
 #include <vector>
@@ -434,6 +435,31 @@ TEST(Triangle, StepsUpToTheBufferEndAddExactlyTheChangesOfThePlainWalk)
         ASSERT_EQ(oscs[0].phase, oscs[1].phase) << period;
         const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
         EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << period;
+    }
+}
+
+// The reciprocal that counts timer events gives the division's count for
+// every step a pulse or the triangle can have, over the spans a frame step
+// makes and far longer ones, as the step changes back and forth.
+TEST(StepCount, EventsInASpanAreItsCeilingDivisionByTheStep)
+{
+    std::mt19937 random(17);
+    Step_Count count;
+    for (int32_t step = 2; step <= 4096; ++step) {
+        std::vector<int32_t> spans = {
+            1, step - 1, step, step + 1, 7457, 14908, 29781, 1 << 20, std::numeric_limits<int32_t>::max() - step};
+        for (int k = 0; k < 8; ++k) {
+            const auto multiple = static_cast<int32_t>(random() % 20000) * step;
+            spans.insert(spans.end(), {multiple - 1, multiple, multiple + 1, static_cast<int32_t>(random() % 1000000)});
+        }
+        for (int32_t clocks : spans) {
+            if (clocks <= 0)
+                continue;
+            const auto expected = static_cast<int32_t>((int64_t{clocks} + step - 1) / step);
+            ASSERT_EQ(count.events_in(clocks, step), expected) << step << "," << clocks;
+            ASSERT_EQ(count.events_in(clocks, 2 + step % 7), (int64_t{clocks} + 1 + step % 7) / (2 + step % 7))
+                << step << "," << clocks;
+        }
     }
 }
 

@@ -139,7 +139,7 @@ void Pulse_Osc::run(int32_t time, int32_t end_time)
         time += delay;
         if (time < end_time) {
             // The sequencer keeps its phase while silent.
-            const int32_t count = (end_time - time + step - 1) / step;
+            const int32_t count = step_count.events_in(end_time - time, step);
             phase = (phase + count) & (pulse_phases - 1);
             time += count * step;
         }
@@ -228,7 +228,7 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
             ph -= 16;
             dir = -1;
         }
-        int32_t events = (end_time - time + step - 1) / step;
+        int32_t events = step_count.events_in(end_time - time, step);
         uint32_t pos = out.to_buffer_time(time);
         const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
         time += events * step;

@@ -8,6 +8,7 @@
 
 #include "Band_Buffer.h"
 #include "Band_Synth.h"
+#include "Step_Count.h"
 
 #include <cstdint>
 
@@ -63,6 +64,7 @@ struct Pulse_Osc : Apu_Env_Osc {
     int32_t phase = 0;  // 0..7
     int32_t sweep_divider = 0;
     const Band_Synth<12>* synth = nullptr;  // shared by both pulses
+    Step_Count step_count;
 
     // Frame steps 0 and 2. `negate_adjust` is -1 for pulse 1 and 0 for pulse 2.
     void clock_sweep(int negate_adjust);
@@ -74,6 +76,7 @@ struct Triangle_Osc : Apu_Osc {
     int32_t phase = 16;  // 1..32
     int32_t linear_counter = 0;
     Band_Synth<12> synth{15};
+    Step_Count step_count;
 
     // Every frame step.
     void clock_linear_counter();
