@@ -292,7 +292,7 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
             Band_Buffer& out = *output;
             uint32_t pos = out.to_buffer_time(time);
             const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
-            const int32_t events = (end_time - time + period - 1) / period;
+            const int32_t events = step_count.events_in(end_time - time, period);
             time += events * period;
             int d = 2 * level - vol;
             auto bits = static_cast<uint32_t>(shift_reg);

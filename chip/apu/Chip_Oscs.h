@@ -89,6 +89,7 @@ struct Triangle_Osc : Apu_Osc {
 struct Noise_Osc : Apu_Env_Osc {
     int32_t shift_reg = 0x4000;  // 15 bits
     Band_Synth<8> synth{15};
+    Step_Count step_count;
 
     void run(int32_t time, int32_t end_time);
     void reset();
