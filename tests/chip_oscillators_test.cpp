@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <random>
 #include <set>
 #include <vector>
@@ -405,6 +406,63 @@ TEST(Triangle, RunsAddExactlyTheChangesOfThePlainWalk)
     }
 }
 
+// Steps of short periods in a frame that fills the buffer: those whose
+// windows would reach past the cells, in the last samples, still add
+// exactly what the plain way adds.
+TEST(Triangle, StepsUpToTheBufferEndAddExactlyTheChangesOfThePlainWalk)
+{
+    for (int period : {2, 5, 13}) {
+        Band_Buffer buffers[2];
+        Triangle_Osc oscs[2];
+        for (int i = 0; i < 2; ++i) {
+            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(buffers[i].set_sample_rate(768000), nullptr);
+            oscs[i].output = &buffers[i];
+            oscs[i].synth.set_volume(1.0);
+            oscs[i].length_counter = 1;
+            oscs[i].linear_counter = 1;
+            oscs[i].regs[2] = static_cast<uint8_t>(period);
+        }
+        // The frame ends where the buffer does: every clock before lies within it.
+        const auto end =
+            static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) / buffers[0].factor());
+        for (int32_t time = 0; time < end;) {
+            const int32_t next = std::min(end, time + 997);
+            oscs[0].run(time, next);
+            plainTriangleRun(oscs[1], time, next);
+            time = next;
+        }
+        ASSERT_EQ(oscs[0].phase, oscs[1].phase) << period;
+        const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+        EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << period;
+    }
+}
+
+// The reciprocal that counts timer events gives the division's count for
+// every step a pulse or the triangle can have, over the spans a frame step
+// makes and far longer ones, as the step changes back and forth.
+TEST(StepCount, EventsInASpanAreItsCeilingDivisionByTheStep)
+{
+    std::mt19937 random(17);
+    Step_Count count;
+    for (int32_t step = 2; step <= 4096; ++step) {
+        std::vector<int32_t> spans = {
+            1, step - 1, step, step + 1, 7457, 14908, 29781, 1 << 20, std::numeric_limits<int32_t>::max() - step};
+        for (int k = 0; k < 8; ++k) {
+            const auto multiple = static_cast<int32_t>(random() % 20000) * step;
+            spans.insert(spans.end(), {multiple - 1, multiple, multiple + 1, static_cast<int32_t>(random() % 1000000)});
+        }
+        for (int32_t clocks : spans) {
+            if (clocks <= 0)
+                continue;
+            const auto expected = static_cast<int32_t>((int64_t{clocks} + step - 1) / step);
+            ASSERT_EQ(count.events_in(clocks, step), expected) << step << "," << clocks;
+            ASSERT_EQ(count.events_in(clocks, 2 + step % 7), (int64_t{clocks} + 1 + step % 7) / (2 + step % 7))
+                << step << "," << clocks;
+        }
+    }
+}
+
 // The noise register as the chip steps it, one timer event at a time, and
 // optionally the output level after each step.
 std::vector<int> noiseRegisters(Rig& rig, int events, std::vector<int>* levels = nullptr)
@@ -579,6 +637,38 @@ TEST(Noise, RunsAddExactlyTheChangesOfThePlainStepping)
                 buffer.remove_samples(buffer.samples_avail());
             }
         }
+    }
+}
+
+// Sparse changes in a frame that fills the buffer: those in the last
+// samples, whose windows reach into the cells past the buffer, still add
+// exactly what the plain way adds.
+TEST(Noise, ChangesUpToTheBufferEndAddExactlyThoseOfThePlainStepping)
+{
+    for (int index : {0, 5, 9}) {
+        Band_Buffer buffers[2];
+        Noise_Osc oscs[2];
+        for (int i = 0; i < 2; ++i) {
+            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(buffers[i].set_sample_rate(768000), nullptr);
+            oscs[i].output = &buffers[i];
+            oscs[i].synth.set_volume(1.0);
+            oscs[i].length_counter = 1;
+            oscs[i].regs[0] = 0x1F;
+            oscs[i].regs[2] = static_cast<uint8_t>(index);
+        }
+        // The frame ends where the buffer does: every clock before lies within it.
+        const auto end =
+            static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) / buffers[0].factor());
+        for (int32_t time = 0; time < end;) {
+            const int32_t next = std::min(end, time + 997);
+            oscs[0].run(time, next);
+            plainNoiseRun(oscs[1], time, next);
+            time = next;
+        }
+        ASSERT_EQ(oscs[0].shift_reg, oscs[1].shift_reg) << index;
+        const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+        EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << index;
     }
 }
 

@@ -52,48 +52,38 @@ public:
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
     // ---- runs of unit changes (triangle) ----
-    // The cells take wrapping 32-bit sums, so changes bound for nearby cells
-    // may be summed in registers first and reach the cells once: a change of
-    // d units adds d times its row less U, as pair words, to the cells that
-    // add_delta_at adds to, and the sums come out the same. They reach the
-    // cells in blocks of four pairs, each at a multiple of four pairs from
-    // the buffer's start. A block that the next sum soon reads again is then
-    // the same 16 bytes, which the processor hands from the store to the load
-    // at once; a load across parts of two earlier stores, as rows at every
-    // pair would make it, waits for them to reach the cache.
+    // The cells take wrapping 32-bit sums, so a change may reach them in any
+    // grouping: a change of d units adds d times its row less U, as pair
+    // words, to the cells that add_delta_at adds to, and the sums come out
+    // the same. A step adds its row, shifted into a window of blocks of four
+    // pairs, to those blocks, each at a multiple of four pairs from the
+    // buffer's start; steps close together sum their rows in one window
+    // first. A block that the next step reads again is then the same 16
+    // bytes, which the processor hands from the store to the load at once; a
+    // load across parts of two earlier stores, as rows at every pair would
+    // make it, waits for them to reach the cache. There is no branch on how
+    // far apart the steps lie, which would go one way or the other at random.
     using Pair_Sums = uint32_t __attribute__((vector_size(16)));  // one block: four cell pairs
     static constexpr uint32_t block_pairs = 4;
     static constexpr uint32_t pair_span = 2u << Band_Buffer::time_bits;  // a pair of samples, in positions
     static constexpr uint32_t row_pairs = Width / 2;
     // A window of blocks takes a row at any pair offset up to max_offset.
-    static constexpr uint32_t window_blocks = Width == 12 ? 3 : 2;
+    static constexpr uint32_t window_blocks = Width == 12 ? 4 : 2;
     static constexpr uint32_t max_offset = block_pairs * window_blocks - row_pairs;
+    // Positions in phase rows: bit 5 an odd sample, bits 0-4 the sub-sample position.
+    static constexpr int phase_shift = Band_Buffer::time_bits - 5;
 
-    // Changes of one unit, up or down, at positions that never fall, summed
-    // in a window that moves along the buffer a block at a time; each block
-    // reaches the cells once, as the window leaves it, `factor` times.
-    class Run {
-    public:
-        Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor);
-        template <bool Down> void add(uint32_t pos) { add_steps<Down>(pos, 0, 1); }
-        // Adds `count` changes at pos, pos + pos_step, ...; answers the position after the last.
-        template <bool Down> uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count);
-        // Adds what the window still holds; once, after the last change.
-        void finish();
+    // Adds `count` changes of one unit, up or down, at pos, pos + pos_step,
+    // ...; answers the position after the last.
+    template <bool Down>
+    uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const requires(Width == 12);
 
-    private:
-        // The first pair of cells a change at `pos` adds to.
-        static uint32_t pair_of(uint32_t pos) { return (pos >> (Band_Buffer::time_bits + 1)) + (12 - Width / 2) / 2; }
-        void move_to(uint32_t pair);
-        void flush_block(const Pair_Sums& sums, uint32_t pair);
-
-        const Band_Synth& synth_;
-        Band_Buffer& buffer_;
-        Pair_Sums sums_[window_blocks] = {};
-        uint32_t base_;  // the window's first pair, a multiple of block_pairs
-        uint32_t end_;   // one past the last pair a row reached
-        int factor_;
-    };
+    // Adds a change of `delta` units at `pos` as add_delta_at does, its row
+    // shifted into a window of two blocks and added to those blocks of the
+    // cells, which nearby changes then read back whole.
+    void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
+    // Cells from a change's sample to its window's end, at most.
+    static constexpr uint32_t window_reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
 
     // ---- windows of alternating changes (dense noise) ----
     // Noise changing many times a sample sums a chunk of changes at once: a
@@ -155,6 +145,17 @@ private:
     // words in shifts the row o pairs into it.
     static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
     uint32_t window_rows_[phase_rows * window_row_words] = {};
+    // Where in window_rows_ the words for a change start, by its distance in
+    // phase rows from the window's first pair: its row, shifted into the
+    // window by the whole pairs of that distance.
+    static constexpr uint32_t window_positions = (max_offset + 1) * phase_rows;
+    static constexpr std::array<uint16_t, window_positions> row_words_ = [] {
+        std::array<uint16_t, window_positions> table{};
+        for (uint32_t q = 0; q < table.size(); ++q)
+            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
+        return table;
+    }();
+
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -182,81 +183,106 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
-inline Band_Synth<Width>::Run::Run(const Band_Synth& synth, Band_Buffer& buffer, uint32_t first_pos, int factor)
-    : synth_(synth), buffer_(buffer), base_(pair_of(first_pos) & ~(block_pairs - 1)), end_(base_), factor_(factor)
-{
-}
-
-template <int Width>
 template <bool Down>
-inline uint32_t Band_Synth<Width>::Run::add_steps(uint32_t pos, uint32_t pos_step, int32_t count)
+inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const
+    requires(Width == 12)
 {
-    if constexpr (std::endian::native != std::endian::little) {
+    // A window's last block may reach past the cells near the buffer's end.
+    const uint32_t last = pos + static_cast<uint32_t>(count - 1) * pos_step;
+    const bool near_end = count > 0 && (last >> Band_Buffer::time_bits) + window_reach > Band_Buffer::allocation;
+    if (std::endian::native != std::endian::little || near_end) {
         for (int32_t i = 0; i < count; ++i, pos += pos_step)
-            synth_.add_delta_at(pos, Down ? -factor_ : factor_, buffer_);
+            add_delta_at(pos, Down ? -1 : 1, buffer);
         return pos;
     }
-    for (int32_t i = 0; i < count; ++i, pos += pos_step) {
-        const uint32_t pair = pair_of(pos);
-        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                            2 * pair - (12 - Width / 2) < buffer_.buffer_size_);
-        PLINKA_CHIP_REQUIRE("unmet requirement", "pair >= base", pair >= base_);
-        if (pair - base_ > max_offset)
-            move_to(pair);
-        // The row's words start max_offset less the pair offset words in.
-        const uint32_t word = ((pos >> 11) & (phase_rows - 1)) * window_row_words + (max_offset + base_) - pair;
-        for (uint32_t b = 0; b < window_blocks; ++b) {
-            Pair_Sums words;
-            std::memcpy(&words, synth_.window_rows_ + word + block_pairs * b, sizeof words);
-            if constexpr (Down)
-                sums_[b] -= words;
-            else
-                sums_[b] += words;
+    // The pair a change's row starts at, counted in phase rows: both widths
+    // centre a change on the same cell.
+    constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
+    constexpr uint32_t block_rows = block_pairs * phase_rows;
+    // A row at most three pairs into its window fills three blocks.
+    constexpr uint32_t step_blocks = (block_pairs - 1 + row_pairs + block_pairs - 1) / block_pairs;
+    uint16_t* const cells = buffer.buffer_;
+    auto window_of = [](uint32_t p) { return ((p >> phase_shift) + row_start) & ~(block_rows - 1); };
+    auto row_in = [this](uint32_t p, uint32_t window) {
+        const uint32_t distance = (p >> phase_shift) + row_start - window;
+        PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
+        return window_rows_ + row_words_[distance];
+    };
+    auto add_to = [cells](uint32_t window, const Pair_Sums& sums, uint32_t b) {
+        uint16_t* at = cells + 2 * (window / phase_rows + block_pairs * b);
+        Pair_Sums words;
+        std::memcpy(&words, at, sizeof words);
+        if constexpr (Down)
+            words -= sums;
+        else
+            words += sums;
+        std::memcpy(at, &words, sizeof words);
+    };
+    // Steps close together share a window of four blocks: the rows of a
+    // group are summed first and reach the cells together. A group of n
+    // steps less than 6 / (n - 1) pairs apart keeps its rows within
+    // max_offset pairs of the window's start.
+    static_assert(block_pairs - 1 + 6 <= max_offset);
+    int32_t i = 0;
+    auto add_groups = [&]<int Group>() {
+        for (; i + Group <= count; i += Group, pos += Group * pos_step) {
+            PLINKA_CHIP_REQUIRE(
+                "Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                (((pos + (Group - 1) * pos_step) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+            const uint32_t window = window_of(pos);
+            const uint32_t* rows[Group];
+            for (int g = 0; g < Group; ++g)
+                rows[g] = row_in(pos + static_cast<uint32_t>(g) * pos_step, window);
+            for (uint32_t b = 0; b < window_blocks; ++b) {
+                Pair_Sums sums{};
+                for (int g = 0; g < Group; ++g) {
+                    Pair_Sums row;
+                    std::memcpy(&row, rows[g] + block_pairs * b, sizeof row);
+                    sums += row;
+                }
+                add_to(window, sums, b);
+            }
         }
-        end_ = pair + row_pairs;
+    };
+    if (pos_step < 2 * pair_span)
+        add_groups.template operator()<4>();
+    if (pos_step < 3 * pair_span)
+        add_groups.template operator()<3>();
+    if (pos_step < 6 * pair_span)
+        add_groups.template operator()<2>();
+    for (; i < count; ++i, pos += pos_step) {
+        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                            ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+        const uint32_t window = window_of(pos);
+        const uint32_t* words = row_in(pos, window);
+        for (uint32_t b = 0; b < step_blocks; ++b) {
+            Pair_Sums row;
+            std::memcpy(&row, words + block_pairs * b, sizeof row);
+            add_to(window, row, b);
+        }
     }
     return pos;
 }
 
-template <int Width> inline void Band_Synth<Width>::Run::move_to(uint32_t pair)
+template <int Width>
+inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8)
 {
-    // Far on: every block goes at once. Near: the blocks left behind go, and
-    // the window's others move down.
-    if (pair - base_ >= max_offset + block_pairs * window_blocks) {
-        finish();
-        base_ = end_ = pair & ~(block_pairs - 1);
-        return;
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+    static_assert(window_reach <= Band_Buffer::impulse_spread, "the window ends within the cells past the buffer");
+    constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
+    const uint32_t rows = (pos >> phase_shift) + row_start;
+    const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);
+    const uint32_t* words = window_rows_ + row_words_[rows - window_rows];
+    uint16_t* cells = buffer.buffer_ + 2 * (window_rows / phase_rows);
+    const auto d = static_cast<uint32_t>(delta);
+    for (uint32_t b = 0; b < window_blocks; ++b) {
+        Pair_Sums row, sums;
+        std::memcpy(&row, words + block_pairs * b, sizeof row);
+        std::memcpy(&sums, cells + 2 * block_pairs * b, sizeof sums);
+        sums += row * d;
+        std::memcpy(cells + 2 * block_pairs * b, &sums, sizeof sums);
     }
-    do {
-        flush_block(sums_[0], base_);
-        for (uint32_t b = 0; b + 1 < window_blocks; ++b)
-            sums_[b] = sums_[b + 1];
-        sums_[window_blocks - 1] = Pair_Sums{};
-        base_ += block_pairs;
-    } while (pair - base_ > max_offset);
-}
-
-template <int Width> inline void Band_Synth<Width>::Run::finish()
-{
-    if constexpr (std::endian::native == std::endian::little) {
-        // Only the blocks a row reached: the last one may end past the cells.
-        for (uint32_t b = 0; b < window_blocks && base_ + block_pairs * b < end_; ++b) {
-            flush_block(sums_[b], base_ + block_pairs * b);
-            sums_[b] = Pair_Sums{};
-        }
-    }
-}
-
-template <int Width> inline void Band_Synth<Width>::Run::flush_block(const Pair_Sums& sums, uint32_t pair)
-{
-    uint16_t* cells = buffer_.buffer_ + 2 * pair;
-    Pair_Sums words;
-    std::memcpy(&words, cells, sizeof words);
-    if (factor_ == 1)
-        words += sums;
-    else
-        words += sums * static_cast<uint32_t>(factor_);
-    std::memcpy(cells, &words, sizeof words);
 }
 
 template <int Width>
@@ -264,19 +290,12 @@ inline typename Band_Synth<Width>::Window Band_Synth<Width>::alternating_sums(ui
                                                                               uint64_t changes) const
     requires(Width == 8)
 {
-    // Positions from the window's start, in phase rows: each names its row
-    // and how far the row is shifted into the window.
-    static constexpr auto offsets = [] {
-        std::array<uint16_t, window_pairs * phase_rows> table{};
-        for (uint32_t q = 0; q < table.size(); ++q)
-            table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
-        return table;
-    }();
+    static_assert(window_pairs * phase_rows == window_positions);
     const uint32_t start = pos % pair_span;
     auto row = [&](uint64_t c) {
         const uint32_t p = start + static_cast<uint32_t>(std::countr_zero(c)) * pos_step;
         PLINKA_CHIP_REQUIRE("unmet requirement", "p < window_pairs * pair_span", p < window_pairs * pair_span);
-        return window_rows_ + offsets[p >> 11];
+        return window_rows_ + row_words_[p >> phase_shift];
     };
     Window sums = {};
     auto add = [&sums](const uint32_t* words, bool negative) {

@@ -19,6 +19,31 @@ constexpr uint32_t noise_mask = (1u << noise_bits) - 1;
 // output-change mask holds.
 constexpr int32_t noise_chunk = 64 - noise_bits;
 
+// The register's next 64 outputs (its 15 bits, then the 49 it shifts in) are
+// an XOR-linear function of its bits, so three lookups of five bits each
+// give them: each entry is the sequence that its bits alone would start.
+// Bit k + 15 is bit k XOR bit k + tap.
+struct Noise_Ahead {
+    uint64_t groups[3][32];
+};
+constexpr int noise_group_bits = 5;
+
+constexpr Noise_Ahead noise_ahead_table(int tap)
+{
+    Noise_Ahead table{};
+    for (int group = 0; group < 3; ++group) {
+        for (uint64_t value = 0; value < 32; ++value) {
+            uint64_t sequence = value << (noise_group_bits * group);
+            for (int k = 0; k < noise_chunk; ++k)
+                sequence |= ((sequence >> k ^ sequence >> (k + tap)) & 1) << (k + noise_bits);
+            table.groups[group][value] = sequence;
+        }
+    }
+    return table;
+}
+constexpr Noise_Ahead noise_ahead_long = noise_ahead_table(1);
+constexpr Noise_Ahead noise_ahead_short = noise_ahead_table(6);
+
 }  // namespace
 
 // ---- common ----
@@ -114,7 +139,7 @@ void Pulse_Osc::run(int32_t time, int32_t end_time)
         time += delay;
         if (time < end_time) {
             // The sequencer keeps its phase while silent.
-            const int32_t count = (end_time - time + step - 1) / step;
+            const int32_t count = step_count.events_in(end_time - time, step);
             phase = (phase + count) & (pulse_phases - 1);
             time += count * step;
         }
@@ -203,15 +228,14 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
             ph -= 16;
             dir = -1;
         }
-        int32_t events = (end_time - time + step - 1) / step;
+        int32_t events = step_count.events_in(end_time - time, step);
         uint32_t pos = out.to_buffer_time(time);
         const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
         time += events * step;
-        Band_Synth<12>::Run changes(synth, out, pos, 1);
         for (;;) {
             const int32_t steps = std::min(events, ph - 1);
-            pos = dir > 0 ? changes.add_steps<false>(pos, pos_step, steps)
-                          : changes.add_steps<true>(pos, pos_step, steps);
+            pos = dir > 0 ? synth.add_steps<false>(pos, pos_step, steps, out)
+                          : synth.add_steps<true>(pos, pos_step, steps, out);
             ph -= steps;
             events -= steps;
             if (events == 0)
@@ -221,7 +245,6 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
             pos += pos_step;
             --events;
         }
-        changes.finish();
         if (dir < 0)
             ph += 16;
         phase = ph;
@@ -263,25 +286,24 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
             // The register shifts right, so its low bits are the next outputs:
             // a chunk of timer events is read off at once, and only the events
             // that change the output cost anything. Bit 14 receives bit 0 XOR
-            // bit 1 (long mode) or bit 0 XOR bit 6 (short); a chunk uses no
-            // fed-back bit it has not yet made.
+            // bit 1 (long mode) or bit 0 XOR bit 6 (short).
             const bool short_mode = (regs[2] & 0x80) != 0;
-            const int tap = short_mode ? 6 : 1;
+            const Noise_Ahead& ahead_of = short_mode ? noise_ahead_short : noise_ahead_long;
             Band_Buffer& out = *output;
             uint32_t pos = out.to_buffer_time(time);
             const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
-            const int32_t events = (end_time - time + period - 1) / period;
+            const int32_t events = step_count.events_in(end_time - time, period);
             time += events * period;
             int d = 2 * level - vol;
             auto bits = static_cast<uint32_t>(shift_reg);
             // Advances the register n events, answering the events among them
             // that change the output: event i does when bits i and i + 1
-            // differ. The bits it will shift in are worked out ahead: each is
-            // the XOR of two bits 15 and 15 - tap events before it.
+            // differ.
             auto take = [&](int32_t n) {
-                uint64_t ahead = bits;
-                for (int known = noise_bits; known < n + noise_bits; known += noise_bits - tap)
-                    ahead |= ((ahead ^ (ahead >> tap)) & ((uint64_t{1} << (known - tap)) - 1)) << noise_bits;
+                constexpr uint32_t group_mask = (1u << noise_group_bits) - 1;
+                const uint64_t ahead = ahead_of.groups[0][bits & group_mask] ^
+                                       ahead_of.groups[1][(bits >> noise_group_bits) & group_mask] ^
+                                       ahead_of.groups[2][bits >> (2 * noise_group_bits)];
                 const uint64_t changes = (ahead ^ (ahead >> 1)) & ((uint64_t{1} << n) - 1);
                 bits = static_cast<uint32_t>(ahead >> n) & noise_mask;
                 return changes;
@@ -309,7 +331,11 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
                     const int32_t n = left < noise_chunk ? left : noise_chunk;
                     for (uint64_t changes = take(n); changes; changes &= changes - 1) {
                         d = -d;
-                        synth.add_delta_at(pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step, d, out);
+                        const uint32_t at = pos + static_cast<uint32_t>(std::countr_zero(changes)) * pos_step;
+                        if constexpr (std::endian::native == std::endian::little)
+                            synth.add_delta_blocks(at, d, out);
+                        else
+                            synth.add_delta_at(at, d, out);
                     }
                     pos += static_cast<uint32_t>(n) * pos_step;
                 }

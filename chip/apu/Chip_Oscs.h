@@ -8,6 +8,7 @@
 
 #include "Band_Buffer.h"
 #include "Band_Synth.h"
+#include "Step_Count.h"
 
 #include <cstdint>
 
@@ -66,6 +67,7 @@ struct Pulse_Osc : Apu_Env_Osc {
     int32_t phase = 0;  // 0..7
     int32_t sweep_divider = 0;
     const Band_Synth<12>* synth = nullptr;  // shared by both pulses
+    Step_Count step_count;
 
     // Frame steps 0 and 2. `negate_adjust` is -1 for pulse 1 and 0 for pulse 2.
     void clock_sweep(int negate_adjust);
@@ -77,6 +79,7 @@ struct Triangle_Osc : Apu_Osc {
     int32_t phase = 16;  // 1..32
     int32_t linear_counter = 0;
     Band_Synth<12> synth{15};
+    Step_Count step_count;
 
     // Every frame step.
     void clock_linear_counter();
@@ -89,6 +92,7 @@ struct Triangle_Osc : Apu_Osc {
 struct Noise_Osc : Apu_Env_Osc {
     int32_t shift_reg = 0x4000;  // 15 bits
     Band_Synth<8> synth{15};
+    Step_Count step_count;
 
     void run(int32_t time, int32_t end_time);
     void reset();
