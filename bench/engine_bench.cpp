@@ -8,6 +8,7 @@
 // one, say); the default is this build's.
 #include "engine/Engine.h"
 #include "engine/EnvelopeCompiler.h"
+#include "engine/SampleBank.h"
 #include "instrument/FactoryPresets.h"
 #include "tests/EngineOracle.h"
 #include "tools/host/ClapHost.h"
@@ -27,12 +28,24 @@ namespace {
 constexpr int32_t kBlock = 512;
 constexpr float kPluginRate = 44100.0f;
 
-enum Scenario { Idle, Ended, OnePulse, EightPulse, EightTriangle, EightNoise, EightMixed, EightVrc6Pulse, EightVrc6Saw };
+enum Scenario {
+    Idle,
+    Ended,
+    OnePulse,
+    EightPulse,
+    EightTriangle,
+    EightNoise,
+    EightMixed,
+    EightVrc6Pulse,
+    EightVrc6Saw,
+    EightSample
+};
 const char* const kScenarioNames[] = {"idle",    "after 8 ended", "1 pulse", "8 pulse",      "8 triangle",
-                                      "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw"};
+                                      "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw", "8 sample"};
 // Programs the factory bank leaves at their defaults, given the VRC6's channels.
 constexpr int32_t kVrc6PulseProgram = 9;
 constexpr int32_t kVrc6SawProgram = 10;
+constexpr int32_t kSampleProgram = 11;
 
 // Blocks the ended voices sound before their keys go up, and after, before
 // the measured ones: their chips have run dry by then.
@@ -41,6 +54,7 @@ constexpr int kBlocksAfterRelease = 4;
 
 struct Bank {
     ProgramBank programs;
+    SampleBank samples;
 };
 
 std::unique_ptr<Bank> compiledFactoryBank()
@@ -51,6 +65,17 @@ std::unique_ptr<Bank> compiledFactoryBank()
     copyTextField(bank->programs[kVrc6PulseProgram].envelopeText[Duty], "3");
     bank->programs[kVrc6SawProgram].channelType = Vrc6Saw;
     copyTextField(bank->programs[kVrc6SawProgram].envelopeText[Volume], "42");
+    // A looped sample of varied bits at the fastest rate on every key the
+    // voices play: the channel's busiest load.
+    uint8_t bytes[kMaxSampleBytes];
+    for (int32_t i = 0; i < kMaxSampleBytes; ++i)
+        bytes[i] = static_cast<uint8_t>(i * 37 + (i >> 3));
+    bank->samples.put("loop", bytes, kMaxSampleBytes);
+    bank->programs[kSampleProgram].channelType = Sample;
+    std::string keys;
+    for (int key = 45; key <= 80; key += 5)
+        keys += std::to_string(key) + "=loop:15:loop ";
+    copyTextField(bank->programs[kSampleProgram].keyMapText, keys.c_str());
     compileAllEnvelopes(bank->programs);
     return bank;
 }
@@ -71,6 +96,7 @@ void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
               : mixed                      ? programs[i % 3]
               : scenario == EightVrc6Pulse ? kVrc6PulseProgram
               : scenario == EightVrc6Saw   ? kVrc6SawProgram
+              : scenario == EightSample    ? kSampleProgram
                                            : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
 }
@@ -132,6 +158,8 @@ void engineBench(benchmark::State& state)
     SharedSettings settings;
     auto exchange = std::make_unique<BankExchange>();
     exchange->initialise(bank->programs);
+    exchange->back().capture(bank->programs, &bank->samples);
+    exchange->publish();
     auto engine = std::make_unique<Engine>(settings, *exchange);
     std::vector<float> left(kBlock), right(kBlock);
     auto render = [&] {
@@ -173,12 +201,23 @@ void oracleBench(benchmark::State& state)
     runScenario(state, render, scenario, rate);
 }
 
-void scenarios(benchmark::internal::Benchmark* bench)
+void scenariosUpTo(benchmark::internal::Benchmark* bench, int last)
 {
-    for (int scenario = Idle; scenario <= EightVrc6Saw; ++scenario)
+    for (int scenario = Idle; scenario <= last; ++scenario)
         for (int rate : {44100, 48000, 96000, 192000})
             bench->Args({scenario, rate});
     bench->Unit(benchmark::kMillisecond);
+}
+
+void scenarios(benchmark::internal::Benchmark* bench)
+{
+    scenariosUpTo(bench, EightSample);
+}
+
+// The oracle has no samples.
+void oracleScenarios(benchmark::internal::Benchmark* bench)
+{
+    scenariosUpTo(bench, EightVrc6Saw);
 }
 
 const char* pluginPath(const char* variable, const char* built)
@@ -259,6 +298,8 @@ void eventBench(benchmark::State& state)
     SharedSettings settings;
     auto exchange = std::make_unique<BankExchange>();
     exchange->initialise(bank->programs);
+    exchange->back().capture(bank->programs, &bank->samples);
+    exchange->publish();
     auto engine = std::make_unique<Engine>(settings, *exchange);
     struct Midi {
         int32_t delta;
@@ -287,7 +328,7 @@ void eventBench(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(engineBench)->Apply(scenarios);
-BENCHMARK(oracleBench)->Apply(scenarios);
+BENCHMARK(oracleBench)->Apply(oracleScenarios);
 BENCHMARK(clapBench)->Arg(Idle)->Arg(Ended)->Unit(benchmark::kMillisecond);
 BENCHMARK(vst2Bench)->Arg(Idle)->Arg(Ended)->Unit(benchmark::kMillisecond);
 BENCHMARK(eventBench)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);

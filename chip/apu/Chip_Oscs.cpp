@@ -434,29 +434,60 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
             time += count * period;
         } else {
             Band_Buffer& out = *output;
+            // Bits come at a fixed spacing: their buffer positions are stepped
+            // (the same wrapping sums to_buffer_time makes), and a bit's
+            // direction is arithmetic, not a branch, for it is as random as
+            // the sample.
+            uint32_t pos = out.to_buffer_time(time);
+            const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
+            const auto add = [&](uint32_t at, int step) {
+                if constexpr (std::endian::native == std::endian::little)
+                    synth.add_delta_blocks(at, step, out);
+                else
+                    synth.add_delta_at(at, step, out);
+            };
+            // After a byte's eighth bit: the next byte, or silence.
+            const auto next_byte = [&] {
+                bits_left = 8;
+                if (buffer_empty) {
+                    silent = true;
+                } else {
+                    shifter = sample_byte;
+                    silent = false;
+                    buffer_empty = true;
+                    fill_buffer();
+                }
+            };
             do {
+                // A whole byte inside the run, from a level it cannot carry
+                // out of 0..127: its eight steps without the per-bit checks.
+                if (bits_left == 8 && !silent && end_time - time > 7 * period &&
+                    static_cast<unsigned>(dac - 16) <= static_cast<unsigned>(dmc_max_dac - 32)) {
+                    for (int bit = 0; bit < 8; ++bit) {
+                        const int step = ((shifter >> bit & 1) << 2) - 2;
+                        dac += step;
+                        add(pos, step);
+                        pos += pos_step;
+                    }
+                    shifter = 0;
+                    time += 8 * period;
+                    next_byte();
+                    continue;
+                }
                 if (!silent) {
                     // Each bit, lowest first, moves the DAC two steps up or down
                     // unless that would leave 0..127.
-                    const int step = (shifter & 1) ? 2 : -2;
+                    const int step = ((shifter & 1) << 2) - 2;
                     shifter >>= 1;
-                    if (dac + step >= 0 && dac + step <= dmc_max_dac) {
+                    if (static_cast<unsigned>(dac + step) <= static_cast<unsigned>(dmc_max_dac)) {
                         dac += step;
-                        synth.add_delta(time, step, out);
+                        add(pos, step);
                     }
                 }
                 time += period;
-                if (--bits_left == 0) {
-                    bits_left = 8;
-                    if (buffer_empty) {
-                        silent = true;
-                    } else {
-                        shifter = sample_byte;
-                        silent = false;
-                        buffer_empty = true;
-                        fill_buffer();
-                    }
-                }
+                pos += pos_step;
+                if (--bits_left == 0)
+                    next_byte();
             } while (time < end_time);
             last_level = dac;
         }
