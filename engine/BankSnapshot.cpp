@@ -76,6 +76,8 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
             const int32_t held = release > 0 ? release : length;
             sound.envelope[kind] = {free, length, std::clamp(envelope.loopIndex, 0, held - 1), release,
                                     envelope.hasLoop};
+            if (kind == Arp)
+                sound.arpMovesKey = std::any_of(free, free + length, [](int32_t step) { return step != 0; });
             free += length;
         }
     }

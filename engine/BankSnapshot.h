@@ -36,6 +36,7 @@ struct ProgramSound {
     EnvelopeSteps envelope[kEnvelopeKindCount];
     KeyMap keyMap;              // compiled for Sample programs only; silent for the others
     const SampleData* samples;  // the snapshot's kMaxSamples, which keyMap's entries index
+    bool arpMovesKey;           // an Arp step other than 0: a key the map leaves out may still sound
 };
 
 struct BankSnapshot {

@@ -53,7 +53,10 @@ bool VoicePool::keyIsSilent(const VoiceContext& context, int32_t channel, int32_
         note = kMultiNote;
     }
     const ProgramSound& sound = context.bank.programs[program];
-    return sound.channelType == Sample && sound.keyMap.entryCount > 0 && !sound.keyMap.at(note).sounds();
+    // An Arp may move the key, or fix it (@36 on every key, as drums do),
+    // onto one that sounds: its frames decide.
+    return sound.channelType == Sample && sound.keyMap.entryCount > 0 && !sound.keyMap.at(note).sounds() &&
+           !sound.arpMovesKey;
 }
 
 void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity)

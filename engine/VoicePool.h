@@ -40,7 +40,7 @@ struct VoicePool {
     void chokeKey(int32_t channel, int32_t key);
 
     // Whether the channel's program for the key is a Sample program whose key
-    // map has entries, but none for the key.
+    // map has entries, but none for the key, and whose Arp cannot move it.
     bool keyIsSilent(const VoiceContext& context, int32_t channel, int32_t key) const;
     // Points a voice at a key of a channel; a negative velocity re-points a
     // sounding voice without restarting its envelopes (legato).

@@ -137,6 +137,18 @@ TEST_F(SampleKit, KeysWithoutEntryTakeNoVoice)
     EXPECT_EQ(voice().key, 36);
 }
 
+// A fixed note in the Arp plays its key's sample whatever key is pressed, as
+// drums on the other channels do: the key the map leaves out takes a voice.
+TEST_F(SampleKit, AFixedArpNotePlaysItsKeyFromAnyKey)
+{
+    setUpKit("36=loop:10:loop");
+    ASSERT_EQ(instrument->setEnvelopeText(0, Arp, "@36"), nullptr);
+    render(0.05, {noteOn(0, 60)});
+    EXPECT_EQ(voice().key, 60);
+    EXPECT_TRUE(instrument->engine.voiceChips[0].sample_playing());
+    EXPECT_EQ(instrument->engine.voiceChips[0].sample_memory[0], 0x3C);
+}
+
 TEST_F(SampleKit, ReleasePartsAndThePedalHoldTheNoteAsOnOtherChannels)
 {
     setUpKit("36=loop:10:loop", "15 / 15 15 15 0");
