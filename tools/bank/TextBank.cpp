@@ -211,7 +211,6 @@ public:
             readLine(line);
         }
         finishSample();
-        checkKeyMaps();
         // A bank written before controllers were played has no such line, and
         // stays as it was: without them (and, saved again, without the setting).
         if (!sawControllers_)
@@ -404,20 +403,6 @@ private:
                               ": " + error);
     }
 
-    // Key maps name samples that may come later in the file: each is checked
-    // once all are read.
-    void checkKeyMaps()
-    {
-        for (int number = 0; number < kProgramCount; ++number) {
-            if (keysLine_[number] == 0)
-                continue;
-            KeyMap map;
-            if (const char* message = compileKeyMap(fieldText(state_.programs[number].keyMapText), state_.samples, map))
-                errors_.push_back(fileName_ + ":" + std::to_string(keysLine_[number]) + ": program " +
-                                  std::to_string(number + 1) + " keys: " + message);
-        }
-    }
-
     // Bare values are taken as they stand; a value that starts with a double
     // quote runs to the closing quote, with \\, \" and \xHH escapes.
     bool decodeValue(std::string_view raw, std::string& value)
@@ -570,7 +555,8 @@ private:
                 return;
             }
             copyTextField(program.keyMapText, value.c_str());
-            keysLine_[program_] = lineNumber_;
+            if (lines_)
+                lines_->keys[program_] = lineNumber_;
         } else {
             const int kind = slot - KeyVolume;
             if (value.size() > kMaxTextBytes) {
@@ -595,7 +581,6 @@ private:
     int programLine_[kProgramCount] = {};
     int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
     bool sawControllers_ = false;
-    int keysLine_[kProgramCount] = {};
     std::map<std::string, int> sampleLine_;  // each sample section's line
     std::string sampleName_;                 // of the sample section being read
     int32_t sampleLength_ = -1;
@@ -723,7 +708,8 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
 {
     std::vector<EnvelopeError> errors;
     const auto scratch = std::make_unique<Envelope>();
-    for (int number = 0; number < kProgramCount; ++number)
+    const auto keyMap = std::make_unique<KeyMap>();
+    for (int number = 0; number < kProgramCount; ++number) {
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             // The compiler reads up to the terminator, which every field keeps.
             const Program& program = state.programs[number];
@@ -731,13 +717,20 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
                     compileEnvelopeOfKind(std::string(fieldText(program.envelopeText[kind])).c_str(), *scratch, kind))
                 errors.push_back({number, kind, message});
         }
+        const Program& program = state.programs[number];
+        if (program.keyMapText[0] != 0)
+            if (const char* message =
+                    compileKeyMap(std::string(fieldText(program.keyMapText)).c_str(), state.samples, *keyMap))
+                errors.push_back({number, kKeyMapKind, message});
+    }
     return errors;
 }
 
 std::string describe(const State& state, const EnvelopeError& error)
 {
     return "program " + std::to_string(error.program + 1) + " " +
-           quoted(fieldText(state.programs[error.program].name)) + ", " + kEnvelopeKindName[error.kind] + ": " +
+           quoted(fieldText(state.programs[error.program].name)) + ", " +
+           (error.kind == kKeyMapKind ? "Keys" : kEnvelopeKindName[error.kind]) + ": " +
            error.message;
 }
 

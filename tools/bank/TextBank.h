@@ -46,16 +46,16 @@ using banktext::kEnvelopeKindName;
 inline constexpr const char* kEnvelopeKey[kEnvelopeKindCount] = {"volume", "arp", "pitch", "hi-pitch", "duty"};
 inline constexpr const char* kKeyMapKey = "keys";
 
-// The line each envelope text of a parsed file stood on; 0 for texts the file
-// did not mention.
+// The line each envelope text (and key map) of a parsed file stood on; 0 for
+// texts the file did not mention.
 struct SourceLines {
     int envelope[kProgramCount][kEnvelopeKindCount] = {};
+    int keys[kProgramCount] = {};
 };
 
 // Reads a text bank over state (reset it first: what the text leaves out keeps
 // the value state has). On failure answers false and appends to errors one
 // line per problem, "fileName:line: message"; state is then partly loaded.
-// A key map is an error when it does not compile against the file's samples.
 bool parse(std::string_view text, const std::string& fileName, State& state, std::vector<std::string>& errors,
            SourceLines* lines = nullptr);
 
@@ -69,14 +69,18 @@ std::string write(const State& state, const WriteOptions& options = {});
 using banktext::quoted;
 
 // Every envelope text that the instrument's compiler rejects, each compiled on
-// its own, in bank order.
+// its own, in bank order; after each program's five, its key map, compiled
+// against the bank's samples. Both are kept as typed, as the instrument keeps
+// them (a key map may name a sample the song gets later).
+inline constexpr int kKeyMapKind = kEnvelopeKindCount;  // an EnvelopeError's kind for the key map
 struct EnvelopeError {
     int program;  // 0-based
-    int kind;
+    int kind;     // an EnvelopeKind, or kKeyMapKind
     const char* message;  // the compiler's own
 };
 std::vector<EnvelopeError> checkEnvelopes(const State& state);
-// "program 12 \"Lead\", Arp: Error: ..." (numbered from 1 as the instrument shows them).
+// "program 12 \"Lead\", Arp: Error: ..." (numbered from 1 as the instrument
+// shows them; "Keys" for a key map).
 std::string describe(const State& state, const EnvelopeError& error);
 
 }  // namespace textbank

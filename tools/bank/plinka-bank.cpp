@@ -47,10 +47,10 @@ constexpr const char* kUsage =
     "Without -o, to-text and default print the text bank. A text bank lists the\n"
     "factory slots (programs 1-9) and every program that differs from the default\n"
     "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
-    "Every envelope text is compiled as the instrument does; check reports each\n"
-    "one that fails, conversions warn about it and write the file all the same.\n"
-    "Exit status: 0 done, 1 check found envelope texts that fail, 2 usage or\n"
-    "file errors.\n"
+    "Every envelope text and key map is compiled as the instrument does; check\n"
+    "reports each one that fails, conversions warn about it and write the file\n"
+    "all the same. Exit status: 0 done, 1 check found texts that fail, 2 usage\n"
+    "or file errors.\n"
     "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
     "default bank, playing the channel TYPE given (pulse, triangle, noise, sample,\n"
     "vrc6-pulse or vrc6-saw; if none, sample for one with DPCM keys, pulse, or\n"
@@ -178,21 +178,35 @@ int load(const Options& options, Loaded& loaded)
     return kExitDone;
 }
 
-// Prints one line per envelope text that fails to compile; answers how many.
-size_t reportEnvelopes(const Options& options, const Loaded& loaded, std::FILE* to)
+// Prints one line per envelope text or key map that fails to compile;
+// answers how many of each.
+struct Failing {
+    size_t envelopes = 0;
+    size_t keyMaps = 0;
+};
+Failing reportEnvelopes(const Options& options, const Loaded& loaded, std::FILE* to)
 {
-    const std::vector<textbank::EnvelopeError> errors = textbank::checkEnvelopes(*loaded.state);
-    for (const textbank::EnvelopeError& error : errors) {
+    Failing failing;
+    for (const textbank::EnvelopeError& error : textbank::checkEnvelopes(*loaded.state)) {
+        const bool keyMap = error.kind == textbank::kKeyMapKind;
+        ++(keyMap ? failing.keyMaps : failing.envelopes);
         std::string where = options.input;
         if (loaded.fromText)
-            if (const int line = loaded.lines.envelope[error.program][error.kind]; line != 0) {
+            if (const int line =
+                    keyMap ? loaded.lines.keys[error.program] : loaded.lines.envelope[error.program][error.kind];
+                line != 0) {
                 // Appended piecewise: GCC 12 warns falsely (-Wrestrict) about "x" + string.
                 where += ':';
                 where += std::to_string(line);
             }
         std::fprintf(to, "%s: %s\n", where.c_str(), textbank::describe(*loaded.state, error).c_str());
     }
-    return errors.size();
+    return failing;
+}
+
+const char* doOrDoes(size_t count)
+{
+    return count == 1 ? " does" : "s do";
 }
 
 int writeText(const Options& options, const textbank::State& state)
@@ -516,19 +530,27 @@ int main(int argc, char** argv)
         return exportDmc(options, loaded);
 
     if (options.command == "check") {
-        const size_t failing = reportEnvelopes(options, loaded, stdout);
+        const Failing failing = reportEnvelopes(options, loaded, stdout);
         constexpr int kTexts = kProgramCount * kEnvelopeKindCount;
-        if (failing != 0) {
-            std::printf("%s: %zu of %d envelope texts do not compile\n", options.input.c_str(), failing, kTexts);
+        if (failing.envelopes != 0)
+            std::printf("%s: %zu of %d envelope texts do not compile\n", options.input.c_str(), failing.envelopes,
+                        kTexts);
+        if (failing.keyMaps != 0)
+            std::printf("%s: %zu key map%s not compile\n", options.input.c_str(), failing.keyMaps,
+                        doOrDoes(failing.keyMaps));
+        if (failing.envelopes != 0 || failing.keyMaps != 0)
             return kExitCheckFailed;
-        }
         std::printf("%s: all %d envelope texts compile\n", options.input.c_str(), kTexts);
         return kExitDone;
     }
 
-    if (const size_t failing = reportEnvelopes(options, loaded, stderr); failing != 0)
+    const Failing failing = reportEnvelopes(options, loaded, stderr);
+    if (failing.envelopes != 0)
         std::fprintf(stderr, "%s: warning: %zu envelope text%s not compile; written as they are\n",
-                     options.input.c_str(), failing, failing == 1 ? " does" : "s do");
+                     options.input.c_str(), failing.envelopes, doOrDoes(failing.envelopes));
+    if (failing.keyMaps != 0)
+        std::fprintf(stderr, "%s: warning: %zu key map%s not compile; written as typed\n", options.input.c_str(),
+                     failing.keyMaps, doOrDoes(failing.keyMaps));
     if (options.command == "to-text")
         return writeText(options, *loaded.state);
     return writeFx(options, *loaded.state, options.command == "to-fxb" ? fx::Kind::Bank : fx::Kind::Program);
