@@ -347,7 +347,7 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
     constexpr size_t kSampleNumbers = 256;
     std::vector<const fti::DpcmSample*> numbered(kSampleNumbers, nullptr);
     for (const fti::DpcmSample& sample : instrument.dpcmSamples)
-        if (sample.index >= 0 && sample.index + 1 < static_cast<int32_t>(kSampleNumbers) &&
+        if (sample.index >= 0 && sample.index < static_cast<int32_t>(kSampleNumbers) - 1 &&
             !numbered[static_cast<size_t>(sample.index + 1)])
             numbered[static_cast<size_t>(sample.index + 1)] = &sample;
     const auto sampleOf = [&](uint8_t number) { return numbered[number]; };

@@ -1728,7 +1728,9 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
                        {1, "long", std::string(5000, '\x33')},
                        {2, "empty", ""},
                        {3, "unused", "x"},
-                       {3, "twin", "y"}};
+                       {3, "twin", "y"},
+                       {0x7FFFFFFF, "far", "z"},  // numbers no key can name
+                       {-1, "before", "z"}};
     odd.dpcmKeys.pop_back();
     odd.dpcmKeys.push_back({36, 5});  // a sample the file does not hold
     odd.dpcmKeys.push_back({36, 2});  // the later assignment of a note wins
@@ -1743,7 +1745,7 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
                                   "DPCM: key 48 assigned more than once; the last assignment kept",
                                   "DPCM: sample \"long\" has 5000 bytes; cut to the console's 4081",
                                   "DPCM: sample \"empty\" padded from 0 to 1 bytes, a length the console plays",
-                                  "DPCM: 3 samples that no key plays left out",
+                                  "DPCM: 5 samples that no key plays left out",
                               }));
     EXPECT_EQ(bytesOfSample(*fresh, "long"), std::string(4081, '\x33'));
     EXPECT_EQ(bytesOfSample(*fresh, "empty"), std::string(1, '\x55'));
