@@ -48,7 +48,10 @@ const void* retrieve(LV2_State_Handle handle, uint32_t key, size_t* size, uint32
     *size = offered->value.size();
     *type = offered->type;
     *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
-    return offered->value.data();
+    // An empty property is still there: a host hands a pointer with size 0
+    // (an empty vector's data() may be null, which says "none").
+    static const uint8_t nothing = 0;
+    return offered->value.empty() ? &nothing : offered->value.data();
 }
 
 Property save(Lv2Plugin& plugin)
