@@ -98,22 +98,35 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
     const std::string ardour = (bankChunk.empty() ? "" : "PLINKA_LV2_BANK='" + bankChunk.string() + "' ") +
                                std::string(testpaths::source) + "/tests/hosts/ardour-render.sh '" + plugin + "' '" +
                                (work / "ardour").string() + "' '" + (work / "ardour.wav").string() + "' 3 " + format;
-    const HostRun run =
-        runHost("ardour-" + format, ardour, work / "ardour.wav", std::string(testpaths::binaryDir) + "/host-logs");
-    ASSERT_TRUE(run.produced) << ardour << " failed " << run.tries << " times; logs: " << run.logs;
+    const Wav directWav = renderDirect(work, "direct", 2, 3, bank);
+    ASSERT_EQ(directWav.rate, 44100);
+    const std::vector<float>& ours = directWav.left;
+    const int64_t ourOnset = firstSound(ours);
+    Wav ardourWav;
+    int64_t hostOnset = -1;
+    // Now and then Ardour's export starts its transport a few samples off
+    // the session's start, and the Lua processor's phrase, timed from the
+    // transport, comes that much late: a render that matches ours sample for
+    // sample but is shifted as a whole is Ardour's timing, tried again like
+    // its crashes. A shift that persists, or any other difference, fails.
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        const HostRun run =
+            runHost("ardour-" + format, ardour, work / "ardour.wav", std::string(testpaths::binaryDir) + "/host-logs");
+        ASSERT_TRUE(run.produced) << ardour << " failed " << run.tries << " times; logs: " << run.logs;
+        ardourWav = readWav(work / "ardour.wav");
+        ASSERT_EQ(ardourWav.rate, 44100);
+        hostOnset = firstSound(ardourWav.left);
+        ASSERT_GE(hostOnset, 0) << "Ardour's render is silent";
+        if (hostOnset - ourOnset == 256 || !sameAfter(ardourWav.left, ours, hostOnset - ourOnset))
+            break;
+        std::printf("    Ardour's render came %lld samples late as a whole (attempt %d of 3)\n",
+                    static_cast<long long>(hostOnset - ourOnset), attempt);
+    }
     if (savedBank) {
         std::ifstream in(work / "ardour" / "saved-bank.bin", std::ios::binary);
         savedBank->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    const Wav ardourWav = readWav(work / "ardour.wav");
-    const Wav directWav = renderDirect(work, "direct", 2, 3, bank);
-    ASSERT_EQ(ardourWav.rate, 44100);
-    ASSERT_EQ(directWav.rate, 44100);
     const std::vector<float>& host = ardourWav.left;
-    const std::vector<float>& ours = directWav.left;
-    const int64_t hostOnset = firstSound(host);
-    const int64_t ourOnset = firstSound(ours);
-    ASSERT_GE(hostOnset, 0) << "Ardour's render is silent";
     EXPECT_EQ(hostOnset - ourOnset, 256) << "Ardour's output comes 256 samples late";
 
     const int64_t offset = hostOnset - ourOnset;
