@@ -25,16 +25,6 @@ std::string utf8Of(const std::filesystem::path& path)
     return std::string(text.begin(), text.end());
 }
 
-// A file's stem as a sample name: what a key map cannot name becomes '_'.
-std::string sampleNameOf(const std::filesystem::path& path)
-{
-    std::string name = utf8Of(path.stem()).substr(0, kSampleNameSize - 1);
-    for (char& c : name)
-        if (!isSampleName(std::string_view(&c, 1)))
-            c = '_';
-    return name.empty() ? "sample" : name;
-}
-
 // The sample a file holds, of a length the channel plays; else why not.
 bool readSample(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& note,
                 std::string& problem)
@@ -81,7 +71,7 @@ Outcome load(Instrument& instrument, int32_t program, const std::vector<std::str
         }
         if (!note.empty())
             problems.push_back(file + ": " + note);
-        const std::string name = sampleNameOf(path);
+        const std::string name = sampleNameFrom(utf8Of(path.stem()));
         if (const char* refused = instrument.putSample(name, bytes.data(), static_cast<int32_t>(bytes.size()))) {
             problems.push_back(file + ": " + refused);
             continue;

@@ -15,6 +15,15 @@ bool isSampleName(std::string_view name)
     return true;
 }
 
+std::string sampleNameFrom(std::string_view name)
+{
+    std::string result(name.substr(0, kSampleNameSize - 1));
+    for (char& c : result)
+        if (!isSampleName(std::string_view(&c, 1)))
+            c = '_';
+    return result.empty() ? "sample" : result;
+}
+
 int SampleBank::find(std::string_view name) const
 {
     for (int i = 0; i < count && i < kMaxSamples; ++i)

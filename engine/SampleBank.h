@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 constexpr int kMaxSamples = 64;
@@ -27,6 +28,9 @@ constexpr int32_t sampleLengthRegister(int32_t length)
 // Sample names are what a key map can name: letters, digits, '_', '-' and
 // '.', 1..31 of them.
 bool isSampleName(std::string_view name);
+// A name from elsewhere (a file's, a tracker's) as a sample's: cut to what a
+// name holds, every character a name cannot hold made '_', "sample" for none.
+std::string sampleNameFrom(std::string_view name);
 
 struct DpcmSample {
     char name[kSampleNameSize];

@@ -289,19 +289,6 @@ std::vector<uint8_t> playableBytes(std::vector<uint8_t> bytes)
     return bytes;
 }
 
-// A tracker's sample name as a bank's: other characters become '_', cut to 31.
-std::string bankNameOf(const std::string& name)
-{
-    std::string result;
-    for (const char c : name) {
-        if (result.size() + 1 >= kSampleNameSize)
-            break;
-        const std::string one(1, c);
-        result += isSampleName(one) ? c : '_';
-    }
-    return result.empty() ? "sample" : result;
-}
-
 bool holds(const ::DpcmSample& sample, const std::vector<uint8_t>& bytes)
 {
     return sample.length == static_cast<int32_t>(bytes.size()) && std::equal(bytes.begin(), bytes.end(), sample.bytes);
@@ -385,7 +372,7 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
         if (nameOf.count(sample))
             continue;
         const std::vector<uint8_t> bytes = playableBytes(sample->bytes);
-        const std::string base = bankNameOf(sample->name);
+        const std::string base = sampleNameFrom(sample->name);
         if (sample->bytes.size() > static_cast<size_t>(kMaxSampleBytes))
             note("sample " + banktext::quoted(sample->name) + " has " + std::to_string(sample->bytes.size()) +
                  " bytes; cut to the console's 4081");
