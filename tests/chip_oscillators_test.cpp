@@ -341,6 +341,41 @@ TEST(Triangle, HoldsItsLevelWhenStoppedByPeriodOrLength)
     }
 }
 
+// The fast way's and the plain way's oscillator, each with a buffer of its
+// own at one rate, to compare cell for cell.
+template <class Osc> void connectPair(Band_Buffer (&buffers)[2], Osc (&oscs)[2], int32_t rate)
+{
+    for (int i = 0; i < 2; ++i) {
+        buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
+        EXPECT_EQ(buffers[i].set_sample_rate(rate), nullptr);
+        oscs[i].output = &buffers[i];
+        oscs[i].synth.set_volume(1.0);
+        oscs[i].length_counter = 1;
+    }
+}
+
+// Every cell of the two buffers, those past the end that impulses reach too.
+bool sameCells(const Band_Buffer (&buffers)[2])
+{
+    const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
+    return std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells());
+}
+
+// Reads both buffers out to the frame's end, for the next frame.
+void nextFrame(Band_Buffer (&buffers)[2], int32_t time)
+{
+    for (Band_Buffer& buffer : buffers) {
+        buffer.end_frame(time);
+        buffer.remove_samples(buffer.samples_avail());
+    }
+}
+
+// The chip time where a frame fills the buffer: every clock before lies within it.
+int32_t bufferEndTime(const Band_Buffer& buffer)
+{
+    return static_cast<int32_t>((uint64_t{buffer.buffer_size()} << Band_Buffer::time_bits) / buffer.factor());
+}
+
 // The triangle stepped the plain way, one timer event at a time.
 void plainTriangleRun(Triangle_Osc& osc, int32_t time, int32_t end_time)
 {
@@ -371,14 +406,9 @@ TEST(Triangle, RunsAddExactlyTheChangesOfThePlainWalk)
     for (int32_t rate : {8000, 44100, 96000, 768000}) {
         Band_Buffer buffers[2];
         Triangle_Osc oscs[2];
-        for (int i = 0; i < 2; ++i) {
-            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
-            ASSERT_EQ(buffers[i].set_sample_rate(rate), nullptr);
-            oscs[i].output = &buffers[i];
-            oscs[i].synth.set_volume(1.0);
-            oscs[i].length_counter = 1;
-            oscs[i].linear_counter = 1;
-        }
+        connectPair(buffers, oscs, rate);
+        for (Triangle_Osc& osc : oscs)
+            osc.linear_counter = 1;
         for (int frame = 0; frame < 60; ++frame) {
             int32_t time = 0;
             while (time < 29000) {
@@ -396,12 +426,8 @@ TEST(Triangle, RunsAddExactlyTheChangesOfThePlainWalk)
                 ASSERT_EQ(oscs[0].last_level, oscs[1].last_level) << rate;
                 time = end;
             }
-            const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
-            ASSERT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << rate;
-            for (Band_Buffer& buffer : buffers) {
-                buffer.end_frame(time);
-                buffer.remove_samples(buffer.samples_avail());
-            }
+            ASSERT_TRUE(sameCells(buffers)) << rate;
+            nextFrame(buffers, time);
         }
     }
 }
@@ -414,18 +440,12 @@ TEST(Triangle, StepsUpToTheBufferEndAddExactlyTheChangesOfThePlainWalk)
     for (int period : {2, 5, 13}) {
         Band_Buffer buffers[2];
         Triangle_Osc oscs[2];
-        for (int i = 0; i < 2; ++i) {
-            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
-            ASSERT_EQ(buffers[i].set_sample_rate(768000), nullptr);
-            oscs[i].output = &buffers[i];
-            oscs[i].synth.set_volume(1.0);
-            oscs[i].length_counter = 1;
-            oscs[i].linear_counter = 1;
-            oscs[i].regs[2] = static_cast<uint8_t>(period);
+        connectPair(buffers, oscs, 768000);
+        for (Triangle_Osc& osc : oscs) {
+            osc.linear_counter = 1;
+            osc.regs[2] = static_cast<uint8_t>(period);
         }
-        // The frame ends where the buffer does: every clock before lies within it.
-        const auto end =
-            static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) / buffers[0].factor());
+        const int32_t end = bufferEndTime(buffers[0]);  // the frame ends where the buffer does
         for (int32_t time = 0; time < end;) {
             const int32_t next = std::min(end, time + 997);
             oscs[0].run(time, next);
@@ -433,8 +453,7 @@ TEST(Triangle, StepsUpToTheBufferEndAddExactlyTheChangesOfThePlainWalk)
             time = next;
         }
         ASSERT_EQ(oscs[0].phase, oscs[1].phase) << period;
-        const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
-        EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << period;
+        EXPECT_TRUE(sameCells(buffers)) << period;
     }
 }
 
@@ -606,13 +625,7 @@ TEST(Noise, RunsAddExactlyTheChangesOfThePlainStepping)
     for (int32_t rate : {8000, 44100, 48000, 96000, 192000, 768000}) {
         Band_Buffer buffers[2];
         Noise_Osc oscs[2];
-        for (int i = 0; i < 2; ++i) {
-            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
-            ASSERT_EQ(buffers[i].set_sample_rate(rate), nullptr);
-            oscs[i].output = &buffers[i];
-            oscs[i].synth.set_volume(1.0);
-            oscs[i].length_counter = 1;
-        }
+        connectPair(buffers, oscs, rate);
         for (int frame = 0; frame < 60; ++frame) {
             int32_t time = 0;
             while (time < 29000) {
@@ -630,12 +643,8 @@ TEST(Noise, RunsAddExactlyTheChangesOfThePlainStepping)
                 ASSERT_EQ(oscs[0].last_level, oscs[1].last_level) << rate;
                 time = end;
             }
-            const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
-            ASSERT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << rate;
-            for (Band_Buffer& buffer : buffers) {
-                buffer.end_frame(time);
-                buffer.remove_samples(buffer.samples_avail());
-            }
+            ASSERT_TRUE(sameCells(buffers)) << rate;
+            nextFrame(buffers, time);
         }
     }
 }
@@ -648,18 +657,12 @@ TEST(Noise, ChangesUpToTheBufferEndAddExactlyThoseOfThePlainStepping)
     for (int index : {0, 5, 9}) {
         Band_Buffer buffers[2];
         Noise_Osc oscs[2];
-        for (int i = 0; i < 2; ++i) {
-            buffers[i].set_clock_rate(static_cast<int32_t>(ntsc_clock));
-            ASSERT_EQ(buffers[i].set_sample_rate(768000), nullptr);
-            oscs[i].output = &buffers[i];
-            oscs[i].synth.set_volume(1.0);
-            oscs[i].length_counter = 1;
-            oscs[i].regs[0] = 0x1F;
-            oscs[i].regs[2] = static_cast<uint8_t>(index);
+        connectPair(buffers, oscs, 768000);
+        for (Noise_Osc& osc : oscs) {
+            osc.regs[0] = 0x1F;
+            osc.regs[2] = static_cast<uint8_t>(index);
         }
-        // The frame ends where the buffer does: every clock before lies within it.
-        const auto end =
-            static_cast<int32_t>((uint64_t{buffers[0].buffer_size()} << Band_Buffer::time_bits) / buffers[0].factor());
+        const int32_t end = bufferEndTime(buffers[0]);  // the frame ends where the buffer does
         for (int32_t time = 0; time < end;) {
             const int32_t next = std::min(end, time + 997);
             oscs[0].run(time, next);
@@ -667,8 +670,7 @@ TEST(Noise, ChangesUpToTheBufferEndAddExactlyThoseOfThePlainStepping)
             time = next;
         }
         ASSERT_EQ(oscs[0].shift_reg, oscs[1].shift_reg) << index;
-        const size_t cells = buffers[0].buffer_size() + Band_Buffer::impulse_spread;
-        EXPECT_TRUE(std::equal(buffers[0].cells(), buffers[0].cells() + cells, buffers[1].cells())) << index;
+        EXPECT_TRUE(sameCells(buffers)) << index;
     }
 }
 
