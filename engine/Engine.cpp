@@ -223,7 +223,7 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
     }
 }
 
-int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank)
+int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
 {
     // No event falls inside the span, so every chip may run the frames the
     // span needs before any of it is read: the samples are the same as when
@@ -259,6 +259,8 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank)
         }
         mixed = std::max(mixed, length[i]);
     }
+    if (groups)
+        std::fill(std::begin(groupMixed_), std::end(groupMixed_), 0);
     if (mixed == 0)
         return 0;
     Band_Buffer::read_samples(buffers, dests, together, count);
@@ -268,10 +270,41 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank)
     for (int i = 0; i < kVoiceCount; ++i)
         for (long j = 0; j < length[i]; ++j)
             mix_[j] += static_cast<float>(pcm_[i][j]) * kSampleScale;
+    if (groups) {
+        for (int i = 0; i < kVoiceCount; ++i) {
+            const int32_t group = outputGroupOf(voicePool.voices[i].channelType);
+            if (length[i] == 0 || group < 0)
+                continue;
+            float* out = groupMix_[group];
+            const auto n = static_cast<int32_t>(length[i]);
+            std::fill(out + groupMixed_[group], out + std::max(groupMixed_[group], n), 0.0f);
+            groupMixed_[group] = std::max(groupMixed_[group], n);
+            for (int32_t j = 0; j < n; ++j)
+                out[j] += static_cast<float>(pcm_[i][j]) * kSampleScale;
+        }
+    }
     return static_cast<int32_t>(mixed);
 }
 
-void Engine::render(float* left, float* right, int32_t frames, float hostRate)
+void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position,
+                         int32_t end) const
+{
+    if (!pair[0] && !pair[1])
+        return;
+    for (int32_t j = 0; j < mixed; ++j) {
+        const float out = std::clamp(blockGain_ * mix[j] / 100.0f, -1.0f, 1.0f);
+        if (pair[0])
+            pair[0][position + j] = out;
+        if (pair[1])
+            pair[1][position + j] = out;
+    }
+    // Where no voice sounded, the mix is zero.
+    const float silence = std::clamp(blockGain_ * 0.0f / 100.0f, -1.0f, 1.0f);
+    fillSilence(pair[0], position + mixed, end, silence);
+    fillSilence(pair[1], position + mixed, end, silence);
+}
+
+void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate)
 {
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
@@ -287,8 +320,8 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
     // never act, and those at or past the block's end are dropped with it.
     eventQueue.sortBySample(frames);
     size_t next = 0;
-    const auto gain = static_cast<float>(block_.gain);
-    const float silence = std::clamp(gain * 0.0f / 100.0f, -1.0f, 1.0f);  // the output of a zero mix
+    blockGain_ = static_cast<float>(block_.gain);
+    const bool groups = outputs.wantsGroups();
     int32_t position = 0;
     while (position < frames) {
         while (next < eventQueue.size() && eventQueue[next].deltaFrames == position)
@@ -298,17 +331,14 @@ void Engine::render(float* left, float* right, int32_t frames, float hostRate)
             end = std::min(end, eventQueue[next].deltaFrames);
         end = std::min(end, position + kMixLength);
         const int32_t count = end - position;
-        const int32_t mixed = playing ? mixVoices(count, bank) : 0;
-        for (int32_t j = 0; j < mixed; ++j) {
-            const float out = std::clamp(gain * mix_[j] / 100.0f, -1.0f, 1.0f);
-            if (left)
-                left[position + j] = out;
-            if (right)
-                right[position + j] = out;
+        const int32_t mixed = playing ? mixVoices(count, bank, groups) : 0;
+        writeOutput(outputs.main, mix_, mixed, position, end);
+        if (groups) {
+            if (!playing)
+                std::fill(std::begin(groupMixed_), std::end(groupMixed_), 0);
+            for (int g = 0; g < kOutputGroupCount; ++g)
+                writeOutput(outputs.group[g], groupMix_[g], groupMixed_[g], position, end);
         }
-        // Where no voice sounded, the mix is zero.
-        fillSilence(left, position + mixed, end, silence);
-        fillSilence(right, position + mixed, end, silence);
         position = end;
     }
     eventQueue.clear();

@@ -11,6 +11,7 @@
 #include "EnvelopeSequencer.h"
 #include "EventQueue.h"
 #include "MidiIntake.h"
+#include "OutputGroup.h"
 #include "SharedSettings.h"
 #include "VoicePool.h"
 #include "chip/VoiceChip.h"
@@ -39,9 +40,17 @@ public:
     // ---- audio thread: no locks, no allocation ----
     // Queues one MIDI message to act at the given sample of the next block.
     void queueMidi(int32_t deltaFrames, const uint8_t message[3]);
-    // Renders one block into both outputs (either may be null), acting on the
-    // queued events at their samples, then empties the queue.
-    void render(float* left, float* right, int32_t frames, float hostRate);
+    // Renders one block into the outputs given (any may be null), acting on
+    // the queued events at their samples, then empties the queue.
+    void render(const EngineOutputs& outputs, int32_t frames, float hostRate);
+    // The same with the main output only.
+    void render(float* left, float* right, int32_t frames, float hostRate)
+    {
+        EngineOutputs outputs;
+        outputs.main[0] = left;
+        outputs.main[1] = right;
+        render(outputs, frames, hostRate);
+    }
     // Queues a choke: at that sample the channel's voices of the key (-1:
     // every key) stop without their release parts.
     void queueChoke(int32_t deltaFrames, int32_t channel, int32_t key);
@@ -80,8 +89,12 @@ private:
     void resetControllersIfOff(const BankSnapshot& bank);
     // Mixes count samples of every voice into mix_, from the start of mix_,
     // and answers how many of them any voice rendered: past those, the mix
-    // is zero and mix_ is left as it was.
-    int32_t mixVoices(int32_t count, const BankSnapshot& bank);
+    // is zero and mix_ is left as it was. With groups, each group's voices
+    // are mixed into groupMix_ too, up to groupMixed_.
+    int32_t mixVoices(int32_t count, const BankSnapshot& bank, bool groups);
+    // Writes samples [position, end) of one output pair from a mix of which
+    // the first `mixed` samples are set (past them it is zero).
+    void writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position, int32_t end) const;
 
     SharedSettings& settings_;
     BankExchange& bank_;
@@ -95,5 +108,8 @@ private:
 
     static constexpr int32_t kMixLength = 1024;
     float mix_[kMixLength];
+    float groupMix_[kOutputGroupCount][kMixLength];
+    int32_t groupMixed_[kOutputGroupCount] = {};
+    float blockGain_ = 100.0f;
     short pcm_[kVoiceCount][kMixLength];
 };

@@ -58,6 +58,12 @@ bool Instrument::render(float* left, float* right, int32_t frames, float hostRat
     return checkProgramChange();
 }
 
+bool Instrument::render(const EngineOutputs& outputs, int32_t frames, float hostRate)
+{
+    engine.render(outputs, frames, hostRate);
+    return checkProgramChange();
+}
+
 // ---- any thread ----
 
 bool Instrument::checkProgramChange()

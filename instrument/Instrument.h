@@ -48,6 +48,8 @@ public:
     // Renders one block (either output may be null), then checks for program
     // changes; answers whether the host should be told of one.
     bool render(float* left, float* right, int32_t frames, float hostRate);
+    // The same into the main output and the channel groups' own (any null).
+    bool render(const EngineOutputs& outputs, int32_t frames, float hostRate);
 
     // ---- host threads (activation, a new sample rate): never the audio thread ----
     // Gets voice chips whose buffers could not be had earlier new ones, which

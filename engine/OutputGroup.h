@@ -1,0 +1,60 @@
+// The channel groups the instrument can send to outputs of their own, beside
+// the main output that always holds the whole mix. In console mode each
+// group is its console channel (or the VRC6's three) alone; in the normal
+// mode a voice goes to the group of its program's channel type, every pulse
+// voice to Pulse 1.
+#pragma once
+
+#include "Program.h"
+
+#include <cstdint>
+
+enum OutputGroup : int32_t {
+    PulseOneGroup = 0,
+    PulseTwoGroup,
+    TriangleGroup,
+    NoiseGroup,
+    SampleGroup,
+    Vrc6Group,
+    kOutputGroupCount
+};
+
+// The outputs' names, as hosts show them.
+inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {"Pulse 1", "Pulse 2", "Triangle",
+                                                                     "Noise",   "Samples", "VRC6"};
+
+// Where a voice of the channel type goes in the normal mode (-1: nowhere, for
+// a type no chip channel has).
+constexpr int32_t outputGroupOf(int32_t channelType)
+{
+    switch (channelType) {
+    case Pulse:
+        return PulseOneGroup;
+    case Triangle:
+        return TriangleGroup;
+    case Noise:
+        return NoiseGroup;
+    case Sample:
+        return SampleGroup;
+    case Vrc6Pulse:
+    case Vrc6Saw:
+        return Vrc6Group;
+    default:
+        return -1;
+    }
+}
+
+// The buffers of one block: the main stereo pair and each group's. A null
+// pointer is an output nobody listens to; the engine skips it.
+struct EngineOutputs {
+    float* main[2] = {};
+    float* group[kOutputGroupCount][2] = {};
+
+    bool wantsGroups() const
+    {
+        for (const auto& pair : group)
+            if (pair[0] || pair[1])
+                return true;
+        return false;
+    }
+};
