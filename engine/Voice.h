@@ -27,6 +27,7 @@ struct Voice {
     bool sampleStarted = false;   // a Sample voice has started its channel with sampleEntry
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
+    uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago
 
     bool isFree() const { return note < 0; }
 };

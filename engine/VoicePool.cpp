@@ -1,5 +1,7 @@
 #include "VoicePool.h"
 
+#include "ConsolePort.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -8,17 +10,26 @@ namespace {
 constexpr int32_t kMultiNote = 60;  // every key of a Multi program sounds this note
 constexpr int32_t kMaxVelocity = 100;
 
+// The program that sounds a channel's key, a Multi program's member for it:
+// twelve programs laid out over the octave, wrapping past 127.
+int32_t programOfKey(const VoiceContext& context, int32_t channel, int32_t key)
+{
+    const int32_t program = context.channelProgram[channel];
+    return context.bank.programs[program].multi == 1 ? (program + key % 12) % kProgramCount : program;
+}
+
+// The note a key sounds: every key of a Multi program sounds the same.
+int32_t noteOfKey(const VoiceContext& context, int32_t channel, int32_t key)
+{
+    return context.bank.programs[context.channelProgram[channel]].multi == 1 ? kMultiNote : key;
+}
+
 }  // namespace
 
 void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, int32_t channel, int32_t velocity)
 {
-    int32_t program = context.channelProgram[channel];
-    int32_t note = key;
-    if (context.bank.programs[program].multi == 1) {
-        // Twelve programs laid out over the octave, wrapping past 127.
-        program = (program + key % 12) % kProgramCount;
-        note = kMultiNote;
-    }
+    const int32_t program = programOfKey(context, channel, key);
+    const int32_t note = noteOfKey(context, channel, key);
     velocity = std::min(velocity, kMaxVelocity);
 
     Voice& voice = voices[index];
@@ -33,6 +44,7 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
 
     voice.program = program;
     voice.velocity = velocity;
+    voice.startOrder = ++startCount;
     for (int32_t& position : voice.position)
         position = 0;
     voice.pitchOffset = 0;
@@ -46,13 +58,8 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
 
 bool VoicePool::keyIsSilent(const VoiceContext& context, int32_t channel, int32_t key) const
 {
-    int32_t program = context.channelProgram[channel];
-    int32_t note = key;
-    if (context.bank.programs[program].multi == 1) {
-        program = (program + key % 12) % kProgramCount;
-        note = kMultiNote;
-    }
-    const ProgramSound& sound = context.bank.programs[program];
+    const ProgramSound& sound = context.bank.programs[programOfKey(context, channel, key)];
+    const int32_t note = noteOfKey(context, channel, key);
     // An Arp may move the key, or fix it (@36 on every key, as drums do),
     // onto one that sounds: its frames decide.
     return sound.channelType == Sample && sound.keyMap.entryCount > 0 && !sound.keyMap.at(note).sounds() &&
@@ -66,7 +73,9 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
         return;
     keyDown[key] = 1;
     int chosen = -1;
-    if (context.polyphony == 1) {
+    if (context.console) {
+        chosen = chooseConsoleSlot(context, channel, key);
+    } else if (context.polyphony == 1) {
         chosen = 0;  // mono: voice 0 restarts, whatever it was doing
     } else {
         for (int i = 0; i < context.polyphony && chosen < 0; ++i)
@@ -82,6 +91,24 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
     }
     if (chosen >= 0)
         startVoice(context, chosen, key, channel, velocity);
+}
+
+int VoicePool::chooseConsoleSlot(const VoiceContext& context, int32_t channel, int32_t key) const
+{
+    const SlotRange slots = consoleSlotsOf(context.bank.programs[programOfKey(context, channel, key)].channelType);
+    int chosen = -1;
+    for (int i = slots.first; i <= slots.last && chosen < 0; ++i)
+        if (!voices[i].isFree() && voices[i].channel == channel && voices[i].key == key)
+            chosen = i;
+    for (int i = slots.first; i <= slots.last && chosen < 0; ++i)
+        if (voices[i].isFree())
+            chosen = i;
+    // As a tracker channel does: the new note takes a busy channel over.
+    if (chosen < 0)
+        for (int i = slots.first; i <= slots.last; ++i)
+            if (chosen < 0 || voices[i].startOrder < voices[chosen].startOrder)
+                chosen = i;
+    return chosen;
 }
 
 int VoicePool::longestLetGo(int32_t polyphony, bool Voice::*state) const
@@ -176,6 +203,11 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
         return;
     }
     keyDown[key] = 0;
+    if (context.console) {
+        // A note that another took over is no longer this key's: nothing to do.
+        releaseKey(context, key, channel);
+        return;
+    }
     // Mono legato: voice 0 goes back to the highest key still held, on
     // whichever channel it was pressed, so it is not released.
     int32_t held = -1;

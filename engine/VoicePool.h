@@ -14,6 +14,9 @@ struct VoiceContext {
     const int32_t* channelProgram;                    // 16 entries, each 0..127
     int32_t polyphony;                                // 1..8
     const ChannelControllers* controllers = nullptr;  // 16 entries, for the pedals; null: no pedal
+    // Console mode: voice i is console channel i (ConsoleSlot), a note takes
+    // the channel of its program's type, and the polyphony does not count.
+    bool console = false;
 };
 
 struct VoicePool {
@@ -27,6 +30,10 @@ struct VoicePool {
     // its release longest ago, else the pedal-held voice whose key went up
     // longest ago, else it is dropped: a key held down keeps its voice.
     void noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity);
+    // Console mode's choice: the slot of the program's type already sounding
+    // the channel's key, else a free one, else the one whose note began
+    // longest ago; -1 for a type no console channel has.
+    int chooseConsoleSlot(const VoiceContext& context, int32_t channel, int32_t key) const;
     // A key went up (key -1: all notes off, every channel, release parts cut):
     // its voices play their release parts, or stop at once when their program
     // has none; while the channel's pedal is down they are held instead.
@@ -55,4 +62,5 @@ struct VoicePool {
     int longestLetGo(int32_t polyphony, bool Voice::*state) const;
 
     uint64_t releaseCount = 0;  // releases and pedal holds begun so far, to order them
+    uint64_t startCount = 0;    // notes begun so far
 };

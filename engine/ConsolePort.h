@@ -1,0 +1,133 @@
+// One channel of the shared console chip, as a voice's frame sees it. In
+// console mode voice i plays console channel i (ConsoleSlot), and its frame
+// is written by the same code as a voice chip's: the port moves the writes of
+// the voice's channel type onto its channel's registers (pulse 1's onto pulse
+// 2's, the VRC6 pulse 1's onto pulse 2's) and keeps only its channel's bit of
+// every $4015 write, so that voices never switch each other's channels off.
+#pragma once
+
+#include "Program.h"
+#include "Vrc6Frame.h"
+
+#include <cstdint>
+
+// The console's channels, one voice each.
+enum ConsoleSlot : int32_t {
+    PulseOneSlot = 0,
+    PulseTwoSlot,
+    TriangleSlot,
+    NoiseSlot,
+    SampleSlot,
+    Vrc6PulseOneSlot,
+    Vrc6PulseTwoSlot,
+    Vrc6SawSlot,
+    kConsoleSlotCount
+};
+
+// The slots a program of the channel type may take, first and last (a type
+// no channel has: first > last).
+struct SlotRange {
+    int32_t first;
+    int32_t last;
+};
+
+constexpr SlotRange consoleSlotsOf(int32_t channelType)
+{
+    switch (channelType) {
+    case Pulse:
+        return {PulseOneSlot, PulseTwoSlot};
+    case Triangle:
+        return {TriangleSlot, TriangleSlot};
+    case Noise:
+        return {NoiseSlot, NoiseSlot};
+    case Sample:
+        return {SampleSlot, SampleSlot};
+    case Vrc6Pulse:
+        return {Vrc6PulseOneSlot, Vrc6PulseTwoSlot};
+    case Vrc6Saw:
+        return {Vrc6SawSlot, Vrc6SawSlot};
+    default:
+        return {0, -1};
+    }
+}
+
+// Where a slot's writes go. The voice writes as its channel type does on a
+// voice chip: a pulse at $4000-$4003 with $4015 bit 0, a VRC6 pulse at
+// $9000-$9002.
+struct SlotRoute {
+    unsigned apuFrom;  // first register the voice writes (0: none of the 2A03's)
+    unsigned apuTo;    // where it lands
+    int32_t bitFrom;   // its $4015 bit as the voice writes it
+    int32_t bitTo;     // the channel's own
+    unsigned vrc6From; // page the voice writes (0: none of the VRC6's)
+    unsigned vrc6To;
+};
+
+inline constexpr SlotRoute kSlotRoutes[kConsoleSlotCount] = {
+    {0x4000, 0x4000, 0x01, 0x01, 0, 0},   {0x4000, 0x4004, 0x01, 0x02, 0, 0},
+    {0x4008, 0x4008, 0x04, 0x04, 0, 0},   {0x400C, 0x400C, 0x08, 0x08, 0, 0},
+    {0x4010, 0x4010, 0x10, 0x10, 0, 0},   {0, 0, 0, 0, 0x9000, 0x9000},
+    {0, 0, 0, 0, 0x9000, 0xA000},         {0, 0, 0, 0, 0xB000, 0xB000},
+};
+
+// The console chip as the ports need it: anything with write_apu(),
+// write_vrc6(), load_sample(), sample_playing() and write_time.
+template <class Console> class ConsolePort {
+public:
+    struct Apu {
+        Console* console;
+        int32_t* enables;  // the console's $4015 as last written, shared by the ports
+        SlotRoute route;
+
+        void write_register(int32_t time, unsigned address, int data)
+        {
+            if (route.bitFrom == 0)
+                return;  // a VRC6 slot: its voice only ever silences the 2A03
+            if (address == 0x4015) {
+                *enables = (*enables & ~route.bitTo) | ((data & route.bitFrom) ? route.bitTo : 0);
+                console->write_apu(time, 0x4015, *enables);
+            } else if (address - route.apuFrom < 4u) {
+                console->write_apu(time, address - route.apuFrom + route.apuTo, data);
+            }
+        }
+    };
+    struct Vrc6 {
+        Console* console;
+        SlotRoute route;
+
+        void write_register(int32_t time, unsigned address, int data)
+        {
+            if (route.vrc6From != 0 && address - route.vrc6From < 0x1000u)
+                console->write_vrc6(time, address - route.vrc6From + route.vrc6To, data);
+        }
+    };
+
+    // `enables` is the console's $4015, shared by all ports; `vrc6Enables`
+    // the slot's own VRC6 channels left on (bits as VoiceChip::vrc6_enables).
+    ConsolePort(Console& console, int32_t& enables, int32_t& vrc6Enables, int32_t slot)
+        : chip{&console, &enables, kSlotRoutes[slot]}, vrc6{&console, kSlotRoutes[slot]},
+          write_time(console.write_time), vrc6_enables(vrc6Enables), console_(console)
+    {
+    }
+
+    void load_sample(const uint8_t* bytes, int32_t length) { console_.load_sample(bytes, length); }
+    bool sample_playing() const { return console_.sample_playing(); }
+    // The console ends its frame once, after every slot has written.
+    void end_frame() {}
+    // Switches the channel off: a voice that was cut has no frame of its own
+    // left to do it.
+    void silence()
+    {
+        write_time += 4;
+        chip.write_register(write_time, 0x4015, 0);
+        silenceVrc6(*this);
+    }
+
+    Apu chip;
+    Vrc6 vrc6;
+    int32_t& write_time;
+    int32_t& vrc6_enables;
+
+private:
+    Console& console_;
+};
