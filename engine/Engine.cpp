@@ -35,6 +35,9 @@ void fillSilence(float* out, int32_t from, int32_t to, float silence)
         std::memset(out + from, 0, static_cast<size_t>(to - from) * sizeof *out);
 }
 
+static_assert(kConsoleSlotCount == kVoiceCount, "console mode's voice i plays console channel i");
+static_assert(ConsoleChip::group_count == kOutputGroupCount);
+
 bool usableRate(float rate)
 {
     return std::isfinite(rate) && rate >= kMinSampleRate && rate <= kMaxSampleRate;
@@ -48,6 +51,8 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
     block_.gain = 100;
     block_.polyphony = kVoiceCount;
     block_.midiControllers = 1;
+    block_.console = 0;
+    consoleReady = consoleChip.setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
     for (int i = 0; i < kVoiceCount; ++i) {
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
         wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
@@ -95,6 +100,7 @@ void Engine::readSettings(const BankSnapshot& bank)
     const int32_t ntsc = settings_.ntsc.load(std::memory_order_acquire);
     const int32_t gain = settings_.gain.load(std::memory_order_acquire);
     const int32_t midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
+    const int32_t console = settings_.console.load(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
     if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
@@ -103,15 +109,18 @@ void Engine::readSettings(const BankSnapshot& bank)
         block_.ntsc = bank.loadNtsc;
         block_.gain = bank.loadGain;
         block_.midiControllers = bank.loadMidiControllers;
+        block_.console = bank.loadConsole;
     } else if (whole && applied == bank.baseLoadSerial) {
         std::copy(std::begin(channelProgram), std::end(channelProgram), block_.channelProgram);
         block_.ntsc = ntsc;
         block_.gain = gain;
         block_.midiControllers = midiControllers;
+        block_.console = console;
     }
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
+    block_.console = std::clamp(block_.console, 0, 3);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
 }
@@ -137,6 +146,7 @@ void Engine::setUpChipsIfNeeded(float hostRate)
     const auto rate = static_cast<long>(hostRate);
     for (int i = 0; i < kVoiceCount; ++i)
         chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;  // never allocates
+    consoleReady = consoleChip.setup(clockRate, rate, frameRate) == nullptr;
     setUpClockRate_ = clockRate;
     // Unless another thread asked for a new set-up meanwhile (then it stays
     // asked for), the chips now serve this rate.
@@ -147,7 +157,7 @@ void Engine::resetControllersIfOff(const BankSnapshot& bank)
 {
     if (block_.midiControllers != 0)
         return;
-    const VoiceContext context{bank, block_.channelProgram, block_.polyphony};
+    const VoiceContext context{bank, block_.channelProgram, block_.polyphony, nullptr, block_.console != 0};
     for (int channel = 0; channel < kMidiChannelCount; ++channel) {
         if (controllers[channel].pedalDown)
             voicePool.pedalUp(context, channel);
@@ -193,7 +203,7 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 {
     // The pedals hold notes only while controller handling is on.
     const VoiceContext context{bank, block_.channelProgram, block_.polyphony,
-                               block_.midiControllers != 0 ? controllers : nullptr};
+                               block_.midiControllers != 0 ? controllers : nullptr, block_.console != 0};
     switch (event.type) {
     case NoteEvent:
         if (event.velocity > 0)
@@ -286,6 +296,93 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
     return static_cast<int32_t>(mixed);
 }
 
+void Engine::stepConsoleFrame(const BankSnapshot& bank)
+{
+    for (int slot = 0; slot < kConsoleSlotCount; ++slot) {
+        Voice& voice = voicePool.voices[slot];
+        ConsolePort<ConsoleChip> port(consoleChip, consoleEnables_, slotVrc6Enables_[slot], slot);
+        if (voice.isFree()) {
+            // A note that was cut, or taken over and then cut, left its
+            // channel on: only the console's shared chip still plays it.
+            if (slotSounding_[slot])
+                port.silence();
+            slotSounding_[slot] = false;
+            continue;
+        }
+        stepVoiceFrame(voice, port, bank.programs[voice.program], channelBend[voice.channel], clockRate,
+                       controllers[voice.channel], frameRate);
+        slotSounding_[slot] = true;
+    }
+    consoleChip.end_frame();
+}
+
+int32_t Engine::mixConsole(int32_t count, const BankSnapshot& bank)
+{
+    if (!consoleReady)
+        return 0;
+    while (consoleChip.mix.samples_avail() < count)
+        stepConsoleFrame(bank);
+    Band_Buffer* buffers[1 + kOutputGroupCount] = {&consoleChip.mix};
+    short* dests[1 + kOutputGroupCount] = {pcm_[0]};
+    for (int g = 0; g < kOutputGroupCount; ++g) {
+        buffers[1 + g] = &consoleChip.groups[g];
+        dests[1 + g] = pcm_[1 + g];
+    }
+    // The groups are read even when nobody listens, so that their
+    // integrators and filters are where they belong when someone starts to.
+    Band_Buffer::read_samples(buffers, dests, 1 + kOutputGroupCount, count);
+    const auto scale = static_cast<float>(kSampleScale / ConsoleChip::output_scale);
+    for (int out = 0; out <= kOutputGroupCount; ++out) {
+        float* mix = out == 0 ? mix_ : groupMix_[out - 1];
+        for (int32_t j = 0; j < count; ++j)
+            mix[j] = static_cast<float>(pcm_[out][j]) * scale;
+        consoleFilters_[out].process(mix, count);
+    }
+    std::fill(std::begin(groupMixed_), std::end(groupMixed_), count);
+    return count;
+}
+
+void Engine::resetConsole()
+{
+    consoleChip.reset();
+    consoleChip.write_time = 0;
+    consoleChip.mix.clear();
+    for (Band_Buffer& group : consoleChip.groups)
+        group.clear();
+    consoleEnables_ = 0;
+    std::fill(std::begin(slotVrc6Enables_), std::end(slotVrc6Enables_), 0);
+    std::fill(std::begin(slotSounding_), std::end(slotSounding_), false);
+    for (Console_Filter& filter : consoleFilters_)
+        filter.reset();
+}
+
+void Engine::followConsoleSetting(float hostRate)
+{
+    const int32_t setting = block_.console;
+    if ((setting != 0) != (consoleSetting_ != 0)) {
+        // The voices of one mode mean nothing in the other: each plays its
+        // own chip in the normal mode, its channel of one chip in console mode.
+        for (Voice& voice : voicePool.voices) {
+            voice.note = -1;
+            voice.releasing = false;
+            voice.sustained = false;
+        }
+        // What the other mode left buffered belongs to notes now gone.
+        for (VoiceChip& chip : voiceChips)
+            chip.buffer.clear();
+        resetConsole();
+    }
+    if (setting != 0 && (setting != consoleSetting_ || hostRate != consoleFilterRate_)) {
+        const Console_Filter::Kind kind = setting == 1   ? Console_Filter::nes
+                                          : setting == 2 ? Console_Filter::famicom
+                                                         : Console_Filter::none;
+        for (Console_Filter& filter : consoleFilters_)
+            filter.setup(kind, hostRate);
+        consoleFilterRate_ = hostRate;
+    }
+    consoleSetting_ = setting;
+}
+
 void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position,
                          int32_t end) const
 {
@@ -315,6 +412,7 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
     if (playing) {
         adoptPreparedCells(hostRate);
         setUpChipsIfNeeded(hostRate);
+        followConsoleSetting(hostRate);
     }
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
@@ -331,7 +429,9 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
             end = std::min(end, eventQueue[next].deltaFrames);
         end = std::min(end, position + kMixLength);
         const int32_t count = end - position;
-        const int32_t mixed = playing ? mixVoices(count, bank, groups) : 0;
+        int32_t mixed = 0;
+        if (playing)
+            mixed = block_.console != 0 ? mixConsole(count, bank) : mixVoices(count, bank, groups);
         writeOutput(outputs.main, mix_, mixed, position, end);
         if (groups) {
             if (!playing)
@@ -368,5 +468,6 @@ void Engine::cutAllSound()
         chip.chip.reset();
         chip.write_time = 0;
     }
+    resetConsole();
     settings_.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
 }

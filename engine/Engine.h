@@ -8,12 +8,15 @@
 
 #include "BankExchange.h"
 #include "ChannelControllers.h"
+#include "ConsolePort.h"
 #include "EnvelopeSequencer.h"
 #include "EventQueue.h"
 #include "MidiIntake.h"
 #include "OutputGroup.h"
 #include "SharedSettings.h"
 #include "VoicePool.h"
+#include "chip/ConsoleChip.h"
+#include "chip/Console_Filter.h"
 #include "chip/VoiceChip.h"
 
 #include <atomic>
@@ -66,6 +69,9 @@ public:
     ChannelControllers controllers[kMidiChannelCount];
     VoiceChip voiceChips[kVoiceCount];
     bool chipReady[kVoiceCount] = {};  // its buffer exists: set-up succeeded
+    // Console mode's one chip, whose channels are the voices.
+    ConsoleChip consoleChip;
+    bool consoleReady = false;  // its buffers exist: set-up succeeded
     int32_t clockRate = kNtscClockRate;
     int32_t frameRate = kNtscFrameRate;
 
@@ -77,6 +83,7 @@ private:
         int32_t gain;
         int32_t polyphony;
         int32_t midiControllers;
+        int32_t console;  // 0 off, 1 NES, 2 Famicom, 3 unfiltered
     };
 
     void readSettings(const BankSnapshot& bank);
@@ -92,6 +99,15 @@ private:
     // is zero and mix_ is left as it was. With groups, each group's voices
     // are mixed into groupMix_ too, up to groupMixed_.
     int32_t mixVoices(int32_t count, const BankSnapshot& bank, bool groups);
+    // The same in console mode: every voice's frame writes its channel of
+    // the console chip, whose output is the mix; each group's is its channel
+    // alone. The console's filter follows.
+    int32_t mixConsole(int32_t count, const BankSnapshot& bank);
+    void stepConsoleFrame(const BankSnapshot& bank);
+    // Between the modes every voice stops and the console starts afresh;
+    // a new filter choice or rate sets the filters up.
+    void followConsoleSetting(float hostRate);
+    void resetConsole();
     // Writes samples [position, end) of one output pair from a mix of which
     // the first `mixed` samples are set (past them it is zero).
     void writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position, int32_t end) const;
@@ -111,5 +127,12 @@ private:
     float groupMix_[kOutputGroupCount][kMixLength];
     int32_t groupMixed_[kOutputGroupCount] = {};
     float blockGain_ = 100.0f;
+
+    int32_t consoleSetting_ = 0;  // the console setting the block before played
+    float consoleFilterRate_ = 0.0f;
+    int32_t consoleEnables_ = 0;  // the console's $4015, which every port updates
+    int32_t slotVrc6Enables_[kConsoleSlotCount] = {};
+    bool slotSounding_[kConsoleSlotCount] = {};
+    Console_Filter consoleFilters_[1 + kOutputGroupCount];  // the mix's, then each group's
     short pcm_[kVoiceCount][kMixLength];
 };

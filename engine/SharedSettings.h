@@ -20,6 +20,8 @@ struct SharedSettings {
     // Controller handling: 1 on (sustain, volume, expression, wheel, sound
     // off, reset), 0 off: those controllers are ignored.
     std::atomic<int32_t> midiControllers{1};
+    // Console mode: 0 off, 1 NES filters, 2 Famicom's, 3 unfiltered.
+    std::atomic<int32_t> console{0};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have

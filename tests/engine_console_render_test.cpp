@@ -1,0 +1,152 @@
+// Console mode played through the instrument: the channels mix as the
+// console's do, each group's output holds its channel alone, a cut note
+// leaves its channel silent, and switching modes stops what sounds. (The
+// mixer's and filters' exact values are the chip's tests.)
+#include "AudioMeasure.h"
+#include "instrument/Instrument.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr float kRate = 44100.0f;
+constexpr int32_t kBlock = 512;
+constexpr int32_t kUnfiltered = 3;
+
+struct Event {
+    int64_t frame;
+    std::array<uint8_t, 3> bytes;
+};
+
+Event noteOn(int64_t frame, int key, int channel = 0)
+{
+    return {frame, {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(key), 100}};
+}
+
+struct Outputs {
+    std::vector<float> main;
+    std::vector<float> group[kOutputGroupCount];
+};
+
+// Channel n plays program n; programs 0..2 are a 50% pulse, a triangle and
+// a noise at full volume; channel 3 plays the pulse too.
+class ConsoleRender : public ::testing::Test {
+protected:
+    ConsoleRender() { fresh(); }
+    void fresh()
+    {
+        instrument = std::make_unique<Instrument>();
+        const int32_t types[] = {Pulse, Triangle, Noise};
+        for (int32_t program = 0; program < 3; ++program) {
+            instrument->setChannelType(program, types[program]);
+            ASSERT_EQ(instrument->setEnvelopeText(program, Volume, "15"), nullptr);
+            ASSERT_EQ(instrument->setEnvelopeText(program, Duty, "2"), nullptr);
+            for (int kind : {Arp, Pitch, HiPitch})
+                ASSERT_EQ(instrument->setEnvelopeText(program, kind, "0"), nullptr);
+            instrument->settings.channelProgram[program].store(program);
+        }
+        instrument->settings.channelProgram[3].store(0);
+        instrument->settings.console.store(kUnfiltered);
+    }
+    // Renders from where the last render stopped; events count from there.
+    Outputs render(double seconds, const std::vector<Event>& events = {})
+    {
+        const auto frames = static_cast<int64_t>(seconds * kRate);
+        Outputs out;
+        out.main.resize(static_cast<size_t>(frames));
+        for (auto& group : out.group)
+            group.resize(static_cast<size_t>(frames));
+        for (int64_t start = 0; start < frames; start += kBlock) {
+            const auto count = static_cast<int32_t>(std::min<int64_t>(kBlock, frames - start));
+            for (const Event& e : events)
+                if (e.frame >= start && e.frame < start + count)
+                    instrument->queueMidi(static_cast<int32_t>(e.frame - start), e.bytes.data());
+            EngineOutputs outputs;
+            outputs.main[0] = out.main.data() + start;
+            for (int g = 0; g < kOutputGroupCount; ++g)
+                outputs.group[g][0] = out.group[g].data() + start;
+            instrument->render(outputs, count, kRate);
+        }
+        return out;
+    }
+    static double peakToPeak(const std::vector<float>& signal, size_t from)
+    {
+        const auto [low, high] = std::minmax_element(signal.begin() + static_cast<long>(from), signal.end());
+        return static_cast<double>(*high) - static_cast<double>(*low);
+    }
+
+    std::unique_ptr<Instrument> instrument;
+};
+
+double pulseMix(int p1, int p2)
+{
+    return p1 + p2 == 0 ? 0.0 : 95.88 / (8128.0 / (p1 + p2) + 100.0);
+}
+
+}  // namespace
+
+TEST_F(ConsoleRender, TwoPulsesCompressEachOtherAsTheConsolesMixerDoes)
+{
+    const double one = peakToPeak(render(0.3, {noteOn(0, 57)}).main, 4410);
+    fresh();
+    const double two = peakToPeak(render(0.3, {noteOn(0, 57), noteOn(0, 57, 3)}).main, 4410);
+    // The buffer's slow high-pass shapes both alike: their ratio is the mixer's.
+    EXPECT_NEAR(two / one, pulseMix(15, 15) / pulseMix(15, 0), 0.005);
+    EXPECT_GT(std::abs(two / one - 2.0), 0.25) << "not a linear sum";
+}
+
+TEST_F(ConsoleRender, EachGroupHoldsItsChannelAloneAndTheMainTheConsolesMix)
+{
+    const Outputs both = render(0.2, {noteOn(0, 57), noteOn(0, 45, 1)});
+    fresh();
+    const Outputs pulse = render(0.2, {noteOn(0, 57)});
+    fresh();
+    const Outputs triangle = render(0.2, {noteOn(0, 45, 1)});
+    EXPECT_EQ(both.group[PulseOneGroup], pulse.main);
+    EXPECT_EQ(both.group[TriangleGroup], triangle.main);
+    for (int g : {PulseTwoGroup, NoiseGroup, SampleGroup, Vrc6Group})
+        EXPECT_EQ(*std::max_element(both.group[g].begin(), both.group[g].end()), 0.0f) << kOutputGroupNames[g];
+    EXPECT_GT(peakToPeak(both.group[PulseOneGroup], 4410), 0.1);
+    EXPECT_GT(peakToPeak(both.group[TriangleGroup], 4410), 0.1);
+    double largest = 0.0;
+    for (size_t i = 0; i < both.main.size(); ++i)
+        largest = std::max(largest, std::abs(static_cast<double>(both.main[i]) - both.group[PulseOneGroup][i] -
+                                             both.group[TriangleGroup][i]));
+    EXPECT_GT(largest, 0.01) << "the console's mix is not the sum of its channels";
+}
+
+TEST_F(ConsoleRender, ANoteCutOrTakenOverLeavesNothingOfItBehind)
+{
+    // All sound off on the pulse's channel: nothing frees the console's
+    // channel but the engine.
+    render(0.1, {noteOn(0, 57), noteOn(0, 60, 1)});
+    const Outputs cut = render(0.4, {{0, {0xB0, 120, 0}}});
+    EXPECT_LT(peakToPeak(cut.group[PulseOneGroup], 8820), 1e-4);
+    EXPECT_GT(peakToPeak(cut.group[TriangleGroup], 8820), 0.1) << "another channel's note plays on";
+    // A third pulse note takes the longest-held pulse: two pulses sound, at
+    // the last two notes' pitches.
+    fresh();
+    const Outputs three = render(0.5, {noteOn(0, 45), noteOn(441, 57, 3), noteOn(882, 69)});
+    EXPECT_NEAR(frequencyOf(three.group[PulseOneGroup], 4410, three.main.size(), kRate), 440.0, 2.0);
+    EXPECT_NEAR(frequencyOf(three.group[PulseTwoGroup], 4410, three.main.size(), kRate), 220.0, 1.0);
+}
+
+TEST_F(ConsoleRender, SwitchingModesStopsEveryNote)
+{
+    render(0.1, {noteOn(0, 57), noteOn(0, 45, 1)});
+    instrument->settings.console.store(0);
+    const Outputs normal = render(0.1);
+    for (float sample : normal.main)
+        ASSERT_EQ(sample, 0.0f);
+    render(0.1, {noteOn(0, 57)});
+    instrument->settings.console.store(kUnfiltered);
+    const Outputs console = render(0.1);
+    for (float sample : console.main)
+        ASSERT_EQ(sample, 0.0f);
+}
