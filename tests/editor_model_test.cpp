@@ -201,6 +201,52 @@ TEST_F(Model, TheControllersButtonSwitchesTheSettingAndShowsIt)
     EXPECT_TRUE(core->midiControllers());
 }
 
+TEST_F(Model, TheConsoleButtonStepsThroughTheModesTellsTheHostAndShowsALoadedOne)
+{
+    struct : EditListener {
+        void parameterGestureBegan(uint32_t) override { ++gestures; }
+        void parameterEdited(uint32_t, double) override { ++gestures; }
+        void parameterGestureEnded(uint32_t) override { ++gestures; }
+        void stateEdited(bool) override { ++edits; }
+        int gestures = 0, edits = 0;
+    } listener;
+    core->setEditListener(&listener);
+    EXPECT_STREQ(model.buttonText(kConsoleButton), "Console: Off") << "a new instance has it off";
+    EXPECT_FALSE(model.isSelected(kConsoleButton));
+    const struct {
+        int32_t mode;
+        const char* text;
+    } steps[] = {{ConsoleNes, "Console: NES"},
+                 {ConsoleFamicom, "Console: Famicom"},
+                 {ConsoleUnfiltered, "Console: Unfiltered"},
+                 {ConsoleOff, "Console: Off"}};
+    for (const auto& step : steps) {
+        clearFlags();
+        const int editsBefore = listener.edits;
+        model.click(kConsoleButton);
+        EXPECT_EQ(core->console(), step.mode);
+        EXPECT_STREQ(model.buttonText(kConsoleButton), step.text);
+        EXPECT_EQ(model.isSelected(kConsoleButton), step.mode != ConsoleOff) << step.text;
+        EXPECT_TRUE(model.takeRefreshStatus()) << "repainted with its new text";
+        EXPECT_EQ(listener.edits - editsBefore, 1) << step.text;
+    }
+    EXPECT_EQ(listener.gestures, 0) << "no host parameter";
+    EXPECT_STREQ(model.buttonText(kMultiButton), "Multi") << "the other buttons keep the layout's text";
+
+    // A song loaded with the mode on shows it at the window's next refresh.
+    Instrument saved;
+    saved.setConsole(ConsoleFamicom);
+    const unsigned char* bytes = nullptr;
+    const size_t size = saved.saveState(&bytes);
+    clearFlags();
+    ASSERT_TRUE(core->loadState(bytes, size));
+    model.checkProgramChange();  // as the window's idle does
+    EXPECT_TRUE(model.takeRefreshStatus());
+    EXPECT_STREQ(model.buttonText(kConsoleButton), "Console: Famicom");
+    EXPECT_TRUE(model.isSelected(kConsoleButton));
+    core->setEditListener(nullptr);
+}
+
 TEST_F(Model, ChannelAndPolyphonyButtonsWrapAround)
 {
     model.click(kMidiChannelDownButton);
