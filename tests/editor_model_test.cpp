@@ -2,7 +2,9 @@
 // same logic the Win32 editor runs, on every platform.
 #include "FtiBuilder.h"
 #include "WavBytes.h"
+#include "editor/EditorLayout.h"
 #include "editor/EditorModel.h"
+#include "editor/EditorWindow.h"
 #include "editor/UriList.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/Instrument.h"
@@ -245,6 +247,27 @@ TEST_F(Model, TheConsoleButtonStepsThroughTheModesTellsTheHostAndShowsALoadedOne
     EXPECT_STREQ(model.buttonText(kConsoleButton), "Console: Famicom");
     EXPECT_TRUE(model.isSelected(kConsoleButton));
     core->setEditListener(nullptr);
+}
+
+TEST(EditorLayout, EveryControlFitsThePanelAndNoTwoShareAPixel)
+{
+    std::vector<EditorArea> areas = {kMidiChannelArea, kPolyphonyArea, kStatusArea, kGainSliderArea};
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        areas.push_back(envelopeLabelArea(kind));
+        areas.push_back(envelopeFieldArea(kind));
+    }
+    for (const EditorButton& button : kEditorButtons)
+        areas.push_back(button.area);
+    for (size_t i = 0; i < areas.size(); ++i) {
+        const EditorArea& a = areas[i];
+        EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= kEditorWidth && a.y + a.height <= kEditorHeight) << i;
+        for (size_t j = i + 1; j < areas.size(); ++j) {
+            const EditorArea& b = areas[j];
+            const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
+                               b.y + b.height <= a.y;
+            EXPECT_TRUE(apart) << i << " and " << j;
+        }
+    }
 }
 
 TEST_F(Model, ChannelAndPolyphonyButtonsWrapAround)
