@@ -263,8 +263,8 @@ TEST(EditorLayout, EveryControlFitsThePanelAndNoTwoShareAPixel)
         EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= kEditorWidth && a.y + a.height <= kEditorHeight) << i;
         for (size_t j = i + 1; j < areas.size(); ++j) {
             const EditorArea& b = areas[j];
-            const bool apart = a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y ||
-                               b.y + b.height <= a.y;
+            const bool apart =
+                a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y || b.y + b.height <= a.y;
             EXPECT_TRUE(apart) << i << " and " << j;
         }
     }

@@ -503,7 +503,8 @@ private:
                 return;
             sawConsole_ = true;
             // The chunk holds only the known modes, so no other number is taken.
-            const auto mode = parseWordOrNumber(value, kConsoleWords, kConsoleValues, kConsoleModeCount, "console", error);
+            const auto mode =
+                parseWordOrNumber(value, kConsoleWords, kConsoleValues, kConsoleModeCount, "console", error);
             if (mode && *mode >= ConsoleOff && *mode < kConsoleModeCount)
                 state_.settings.console = *mode;
             else
