@@ -63,6 +63,7 @@ struct BankSnapshot {
     int32_t loadNtsc = 1;
     int32_t loadGain = 100;
     int32_t loadMidiControllers = 1;
+    int32_t loadConsole = 0;
 
 private:
     std::vector<int32_t> steps_;

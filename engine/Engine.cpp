@@ -95,6 +95,7 @@ void Engine::readSettings(const BankSnapshot& bank)
     const int32_t ntsc = settings_.ntsc.load(std::memory_order_acquire);
     const int32_t gain = settings_.gain.load(std::memory_order_acquire);
     const int32_t midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
+    const int32_t console = settings_.console.load(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
     if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
@@ -103,17 +104,20 @@ void Engine::readSettings(const BankSnapshot& bank)
         block_.ntsc = bank.loadNtsc;
         block_.gain = bank.loadGain;
         block_.midiControllers = bank.loadMidiControllers;
+        block_.console = bank.loadConsole;
     } else if (whole && applied == bank.baseLoadSerial) {
         std::copy(std::begin(channelProgram), std::end(channelProgram), block_.channelProgram);
         block_.ntsc = ntsc;
         block_.gain = gain;
         block_.midiControllers = midiControllers;
+        block_.console = console;
     }
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
+    block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
 }
 
 void Engine::adoptPreparedCells(float hostRate)

@@ -77,6 +77,7 @@ private:
         int32_t gain;
         int32_t polyphony;
         int32_t midiControllers;
+        int32_t console;  // 0..3, as SharedSettings::console
     };
 
     void readSettings(const BankSnapshot& bank);
