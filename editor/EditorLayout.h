@@ -20,7 +20,8 @@ struct EditorButton {
 };
 
 // The channel types on the first row, in ChannelType order; the program's
-// and the instrument's switches below; the MIDI channel and polyphony
+// and the instrument's switches below (the console button's text is the
+// model's, the one here only what it says before the first refresh); the MIDI channel and polyphony
 // displays with their "+" and "-" under them.
 inline constexpr EditorButton kEditorButtons[] = {
     {kPulseButton, {80, 170, 60, 24}, "Pulse"},
@@ -33,6 +34,7 @@ inline constexpr EditorButton kEditorButtons[] = {
     {kNtscButton, {150, 200, 60, 24}, "NTSC"},
     {kPalButton, {215, 200, 60, 24}, "PAL"},
     {kControllersButton, {290, 200, 90, 24}, "Controllers"},
+    {kConsoleButton, {390, 200, 150, 24}, "Console: Off"},
     {kMidiChannelUpButton, {80, 230, 25, 25}, "+"},
     {kMidiChannelDownButton, {110, 230, 25, 25}, "-"},
     {kPolyphonyUpButton, {250, 230, 25, 25}, "+"},

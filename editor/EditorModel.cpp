@@ -87,12 +87,27 @@ bool EditorModel::isSelected(int control) const
         return instrument_.isMulti(shownProgram_);
     case kControllersButton:
         return instrument_.midiControllers();
+    case kConsoleButton:
+        return instrument_.console() != ConsoleOff;
     default: {
         // A channel type's button, or a "+" or "-", which never is.
         const int32_t type = channelTypeOfButton(control);
         return type >= 0 && type == instrument_.channelType(shownProgram_);
     }
     }
+}
+
+const char* EditorModel::buttonText(int control) const
+{
+    if (control == kConsoleButton) {
+        static constexpr const char* kConsoleText[kConsoleModeCount] = {"Console: Off", "Console: NES",
+                                                                        "Console: Famicom", "Console: Unfiltered"};
+        return kConsoleText[std::clamp(instrument_.console(), int32_t{0}, kConsoleModeCount - 1)];
+    }
+    for (const EditorButton& button : kEditorButtons)
+        if (button.id == control)
+            return button.text;
+    return "";
 }
 
 bool EditorModel::envelopeIsEmpty(int kind) const
@@ -151,6 +166,9 @@ void EditorModel::click(int control)
         break;
     case kControllersButton:
         instrument_.setMidiControllers(!instrument_.midiControllers());
+        break;
+    case kConsoleButton:
+        instrument_.setConsole((instrument_.console() + 1) % kConsoleModeCount);
         break;
     case kMidiChannelUpButton:
     case kMidiChannelDownButton: {

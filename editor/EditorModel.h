@@ -36,6 +36,7 @@ enum EditorControl : int {
     kSampleButton = 1016,
     kVrc6PulseButton = 1017,
     kVrc6SawButton = 1018,
+    kConsoleButton = 1019,  // the console mode, stepped on at each click
 };
 
 // The button of each channel type, in ChannelType order.
@@ -76,6 +77,9 @@ public:
     int32_t sliderPosition() const;
     // Whether a button shows its highlighted state.
     bool isSelected(int control) const;
+    // What a button says: the layout's text, but the console button names
+    // the mode ("Console: Off" ... "Console: Unfiltered").
+    const char* buttonText(int control) const;
     // Whether an envelope of the shown program yielded no values (a Sample
     // program's key map: sounds no key): its label is then marked.
     bool envelopeIsEmpty(int kind) const;

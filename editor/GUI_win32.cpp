@@ -151,9 +151,11 @@ void GUI::idle()
         model.polyphonyText(text);
         SetWindowTextA(polyphonyLabel, text);
         setUtf8Text(statusLabel, model.statusText());
-        // Repainted with their current highlights and marks.
-        for (HWND button : buttons)
-            InvalidateRect(button, nullptr, TRUE);
+        // Repainted with their current texts, highlights and marks.
+        for (size_t i = 0; i < std::size(kEditorButtons); ++i) {
+            SetWindowTextA(buttons[i], model.buttonText(kEditorButtons[i].id));
+            InvalidateRect(buttons[i], nullptr, TRUE);
+        }
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             SetWindowTextA(envelopeLabel[kind], model.rowLabel(kind));
             InvalidateRect(envelopeLabel[kind], nullptr, TRUE);

@@ -206,10 +206,11 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
         cairo_fill_preserve(cr);
         setColour(cr, kBlack);
         cairo_stroke(cr);
-        const double width = textWidth(cr, b.text);
+        const char* text = model.buttonText(b.id);
+        const double width = textWidth(cr, text);
         cairo_move_to(cr, std::round(b.area.x + (b.area.width - width) / 2),
                       b.area.y + kButtonTextOffset + font.ascent);
-        cairo_show_text(cr, b.text);
+        cairo_show_text(cr, text);
     }
 
     // The gain slider: a groove and a thumb, top is position 0.

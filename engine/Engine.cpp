@@ -51,7 +51,7 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
     block_.gain = 100;
     block_.polyphony = kVoiceCount;
     block_.midiControllers = 1;
-    block_.console = 0;
+    block_.console = ConsoleOff;
     consoleReady = consoleChip.setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
     for (int i = 0; i < kVoiceCount; ++i) {
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
@@ -120,9 +120,9 @@ void Engine::readSettings(const BankSnapshot& bank)
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
     block_.polyphony = std::clamp(settings_.polyphony.load(std::memory_order_relaxed), 1, kVoiceCount);
-    block_.console = std::clamp(block_.console, 0, 3);
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
+    block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
 }
 
 void Engine::adoptPreparedCells(float hostRate)
@@ -373,9 +373,9 @@ void Engine::followConsoleSetting(float hostRate)
         resetConsole();
     }
     if (setting != 0 && (setting != consoleSetting_ || hostRate != consoleFilterRate_)) {
-        const Console_Filter::Kind kind = setting == 1   ? Console_Filter::nes
-                                          : setting == 2 ? Console_Filter::famicom
-                                                         : Console_Filter::none;
+        const Console_Filter::Kind kind = setting == ConsoleNes       ? Console_Filter::nes
+                                          : setting == ConsoleFamicom ? Console_Filter::famicom
+                                                                      : Console_Filter::none;
         for (Console_Filter& filter : consoleFilters_)
             filter.setup(kind, hostRate);
         consoleFilterRate_ = hostRate;

@@ -83,7 +83,7 @@ private:
         int32_t gain;
         int32_t polyphony;
         int32_t midiControllers;
-        int32_t console;  // 0 off, 1 NES, 2 Famicom, 3 unfiltered
+        int32_t console;  // 0..3, as SharedSettings::console
     };
 
     void readSettings(const BankSnapshot& bank);

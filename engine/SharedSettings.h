@@ -12,6 +12,15 @@
 constexpr int32_t kMaxPolyphony = 8;
 constexpr int32_t kMaxGain = 200;
 
+// Console mode, as the setting, the chunk and the text bank store it.
+enum ConsoleMode : int32_t {
+    ConsoleOff = 0,
+    ConsoleNes = 1,  // what switching it on chooses first
+    ConsoleFamicom = 2,
+    ConsoleUnfiltered = 3,
+    kConsoleModeCount
+};
+
 struct SharedSettings {
     std::atomic<int32_t> channelProgram[kMidiChannelCount] = {};  // 0..127 each
     std::atomic<int32_t> ntsc{1};                                 // 1 NTSC, anything else PAL
@@ -20,8 +29,9 @@ struct SharedSettings {
     // Controller handling: 1 on (sustain, volume, expression, wheel, sound
     // off, reset), 0 off: those controllers are ignored.
     std::atomic<int32_t> midiControllers{1};
-    // Console mode: 0 off, 1 NES filters, 2 Famicom's, 3 unfiltered.
-    std::atomic<int32_t> console{0};
+    // Console mode, a ConsoleMode: off (as every song from before the setting
+    // sounds), or on with the output filter of an NES, of a Famicom, or none.
+    std::atomic<int32_t> console{ConsoleOff};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have

@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     for (const auto& program : plinka->instrument.settings.channelProgram)
         check(program.load() >= 0 && program.load() < kProgramCount);
+    check(plinka->instrument.console() >= ConsoleOff && plinka->instrument.console() < kConsoleModeCount);
     plinka->instrument.readBank([](const ProgramBank& programs) {
         for (const Program& program : programs) {
             check(program.name[kProgramNameSize - 1] == 0);

@@ -1,5 +1,7 @@
 #include "Chunk.h"
 
+#include "../engine/SharedSettings.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -193,6 +195,10 @@ size_t write(const ProgramBank& programs, const SampleBank* samples, const Setti
             putNumber(out, packed);
         }
     }
+    if (settings.console > 0 && settings.console < kConsoleModeCount) {
+        putCell(out, tagConsole);
+        putNumber(out, settings.console);
+    }
     putCell(out, tagEnd);
     return static_cast<size_t>(out - start);
 }
@@ -213,6 +219,7 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     Program* program = &programs[0];
     bool sawGain = false;
     int32_t controllers = kSettingAbsent;
+    int32_t console = kSettingAbsent;
     while (!cells.atEnd()) {
         const float tag = cells.take();
         if (tag == tagEnd)
@@ -246,6 +253,13 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
             takeNumber(cells, &value);
             if (value == 0 || value == 1)
                 controllers = value;
+        } else if (tag == tagConsole) {
+            // A mode this reader does not know is no mode: the song plays as
+            // it would without the cell.
+            int32_t value = kSettingAbsent;
+            takeNumber(cells, &value);
+            if (value >= 0 && value < kConsoleModeCount)
+                console = value;
         } else if (tag == tagKeyMap) {
             int32_t number = -1;
             takeNumber(cells, &number);
@@ -266,6 +280,9 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     // controller setting was saved before the setting existed.
     if (controllers != kSettingAbsent || sawGain)
         settings.midiControllers = controllers;
+    // Written only when on, so a saved chunk without it has it off.
+    if (console != kSettingAbsent || sawGain)
+        settings.console = console != kSettingAbsent ? console : 0;
     // A saved chunk holds every key map and every sample.
     if (sawGain) {
         for (int number = 0; number < kProgramCount; ++number)

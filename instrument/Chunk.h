@@ -43,14 +43,17 @@ constexpr float tagKeyMap = 139764096.0f;
 // have the cells.
 constexpr float tagSample = 184549376.0f;
 constexpr int kSampleBytesPerCell = 3;
+// The console mode, 1..3, after the samples; only a chunk with the mode on
+// has the cells, so a song with it off saves the bytes it saved before.
+constexpr float tagConsole = 170753088.0f;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
-// The largest chunk ever written: 25 cells, 128 program blocks of at most
+// The largest chunk ever written: 27 cells, 128 program blocks of at most
 // 5164, 128 key maps of at most 1026 and 64 samples of at most 1395.
-constexpr size_t kMaxWrittenBytes = 4 * (25 + 128 * 5164 + 128 * 1026 + 64 * 1395);
+constexpr size_t kMaxWrittenBytes = 4 * (27 + 128 * 5164 + 128 * 1026 + 64 * 1395);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
 
 constexpr int32_t kSettingAbsent = -1;
@@ -63,6 +66,8 @@ struct Settings {
     // Controller handling, 0 off or 1 on; kSettingAbsent is not written, and
     // is what a chunk from before the setting existed loads as (handling off).
     int32_t midiControllers = kSettingAbsent;
+    // Console mode, 0 off .. 3 (a ConsoleMode); other values are written as off.
+    int32_t console = 0;
 };
 
 // Writes the whole state into out, which must hold kMaxWrittenBytes; answers
@@ -73,7 +78,8 @@ size_t write(const ProgramBank& programs, const SampleBank* samples, const Setti
 // Loads a chunk of size bytes over programs and settings. Fields the chunk does
 // not mention keep their values, except midiControllers: a saved chunk (one
 // with the gain) without it predates the setting and loads it as
-// kSettingAbsent, and the key maps and samples: a saved chunk holds all of
+// kSettingAbsent, the console mode, which such a chunk without it loads as
+// off, and the key maps and samples: a saved chunk holds all of
 // them, so the programs it gives no key map get none and, without sample
 // cells, the bank has no samples. A sample whose name, length or bytes are
 // unusable is left out. Nothing outside the bank, the samples or the settings

@@ -23,6 +23,7 @@ Instrument::Instrument() : samples_(std::make_unique<SampleBank>())
     settings.ntsc.store(1);
     settings.polyphony.store(kMaxPolyphony);
     settings.midiControllers.store(1);  // a new instance plays the keyboard's controllers
+    settings.console.store(ConsoleOff);
     settings.programsChanged.store(true, std::memory_order_release);
 }
 
@@ -45,6 +46,7 @@ void Instrument::publishBank(const chunk::Settings* loaded)
         snapshot.loadNtsc = loaded->ntsc;
         snapshot.loadGain = loaded->gain;
         snapshot.loadMidiControllers = loaded->midiControllers == 1 ? 1 : 0;
+        snapshot.loadConsole = loaded->console;
     }
     snapshot.baseLoadSerial = lastLoadSerial_;
     bankExchange.publish();
@@ -120,6 +122,13 @@ void Instrument::setMidiControllers(bool on)
 {
     settings.midiControllers.store(on ? 1 : 0, std::memory_order_relaxed);
     controllersInChunk_.store(true, std::memory_order_relaxed);
+}
+
+void Instrument::setConsole(int32_t mode)
+{
+    if (mode < ConsoleOff || mode >= kConsoleModeCount)
+        return;
+    settings.console.store(mode, std::memory_order_relaxed);
 }
 
 void Instrument::setGain(int32_t gain)
@@ -328,6 +337,7 @@ chunk::Settings Instrument::chunkSettings() const
     state.gain = settings.gain.load(std::memory_order_relaxed);
     state.midiControllers =
         controllersInChunk_.load(std::memory_order_relaxed) ? (midiControllers() ? 1 : 0) : chunk::kSettingAbsent;
+    state.console = console();
     return state;
 }
 
@@ -371,6 +381,7 @@ bool Instrument::loadState(const void* data, size_t size)
     // Saved again untouched, such a song keeps its bytes.
     settings.midiControllers.store(loaded.midiControllers == 1 ? 1 : 0, std::memory_order_release);
     controllersInChunk_.store(loaded.midiControllers != chunk::kSettingAbsent, std::memory_order_release);
+    settings.console.store(loaded.console, std::memory_order_release);
     settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
     settings.endLoad();
     markProgramsChanged();

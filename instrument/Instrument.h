@@ -84,6 +84,10 @@ public:
     // resets are played (songs from before they were are loaded without).
     bool midiControllers() const { return settings.midiControllers.load(std::memory_order_relaxed) != 0; }
     void setMidiControllers(bool on);
+    // The console mode, a ConsoleMode (songs from before it load it off).
+    int32_t console() const { return settings.console.load(std::memory_order_relaxed); }
+    // A mode outside ConsoleMode is refused: nothing changes.
+    void setConsole(int32_t mode);
     // NTSC (true) or PAL; always sets the chips up anew, even when it stays.
     void setNtsc(bool ntsc);
     void setGain(int32_t gain);

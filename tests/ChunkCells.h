@@ -26,6 +26,7 @@ constexpr float end = 145991616.0f;
 constexpr float midiControllers = 181708224.0f;  // after all the others, before the end
 constexpr float keyMap = 139764096.0f;           // then these two, program by program, sample by sample
 constexpr float sample = 184549376.0f;
+constexpr float console = 170753088.0f;  // after the samples, only when the mode is on
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
 class Builder {

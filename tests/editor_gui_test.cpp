@@ -34,7 +34,7 @@ struct Expected {
     const char* text;  // before the first idle
 };
 
-constexpr int kControlCount = 28;
+constexpr int kControlCount = 29;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
@@ -56,6 +56,7 @@ const Expected kControls[kControlCount] = {
     {"button", 1004, 150, 200, 60, 24, "NTSC"},
     {"button", 1005, 215, 200, 60, 24, "PAL"},
     {"button", 1015, 290, 200, 90, 24, "Controllers"},
+    {"button", 1019, 390, 200, 150, 24, "Console: Off"},
     {"button", 1008, 80, 230, 25, 25, "+"},
     {"button", 1009, 110, 230, 25, 25, "-"},
     {"button", 1011, 250, 230, 25, 25, "+"},
@@ -361,6 +362,24 @@ TEST_F(Editor, ButtonsChangeTheShownProgramAndTheStandard)
     click(1000);
 }
 
+TEST_F(Editor, TheConsoleButtonStepsThroughTheModesNamingEach)
+{
+    idle();
+    EXPECT_EQ(textOf(byId(1019)), "Console: Off");
+    const struct {
+        int32_t mode;
+        const char* text;
+    } steps[] = {{1, "Console: NES"}, {2, "Console: Famicom"}, {3, "Console: Unfiltered"}, {0, "Console: Off"}};
+    for (const auto& step : steps) {
+        click(1019);
+        idle();
+        EXPECT_EQ(textOf(byId(1019)), step.text);
+        EXPECT_EQ(cells::settingOf(chunk(), cells::console), step.mode == 0 ? -1 : step.mode) << "off writes no cell";
+        if (step.mode == 3)
+            screenshot("editor-console-unfiltered");
+    }
+}
+
 TEST_F(Editor, PalAndNtscAreHeardAtOnce)
 {
     idle();
@@ -572,7 +591,7 @@ TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
 
 namespace {
 
-constexpr int kTriangle = 1001, kMulti = 1003, kPal = 1005, kVoicesUp = 1011, kControllers = 1015;
+constexpr int kTriangle = 1001, kMulti = 1003, kPal = 1005, kVoicesUp = 1011, kControllers = 1015, kConsole = 1019;
 
 class EachBuildsEditor : public Editor, public ::testing::WithParamInterface<std::string> {
 protected:
@@ -630,6 +649,7 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         {"Multi", [&] { click(kMulti); }, 1, ""},
         {"PAL", [&] { click(kPal); }, 1, "b1 v1 e1 "},
         {"the controllers", [&] { click(kControllers); }, 1, ""},
+        {"the console mode", [&] { click(kConsole); }, 1, ""},
         {"a voice more, not saved", [&] { click(kVoicesUp); }, 0, "b2 v2 e2 "},
         {"Triangle again, no change", [&] { click(kTriangle); }, 0, ""},
         {"a slider drag", [&] { dragSlider(40); }, 1, "b0 v0+ e0 "},

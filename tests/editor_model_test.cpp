@@ -2,7 +2,9 @@
 // same logic the Win32 editor runs, on every platform.
 #include "FtiBuilder.h"
 #include "WavBytes.h"
+#include "editor/EditorLayout.h"
 #include "editor/EditorModel.h"
+#include "editor/EditorWindow.h"
 #include "editor/UriList.h"
 #include "engine/EnvelopeCompiler.h"
 #include "instrument/Instrument.h"
@@ -199,6 +201,73 @@ TEST_F(Model, TheControllersButtonSwitchesTheSettingAndShowsIt)
     EXPECT_FALSE(model.isSelected(kControllersButton));
     model.click(kControllersButton);
     EXPECT_TRUE(core->midiControllers());
+}
+
+TEST_F(Model, TheConsoleButtonStepsThroughTheModesTellsTheHostAndShowsALoadedOne)
+{
+    struct : EditListener {
+        void parameterGestureBegan(uint32_t) override { ++gestures; }
+        void parameterEdited(uint32_t, double) override { ++gestures; }
+        void parameterGestureEnded(uint32_t) override { ++gestures; }
+        void stateEdited(bool) override { ++edits; }
+        int gestures = 0, edits = 0;
+    } listener;
+    core->setEditListener(&listener);
+    EXPECT_STREQ(model.buttonText(kConsoleButton), "Console: Off") << "a new instance has it off";
+    EXPECT_FALSE(model.isSelected(kConsoleButton));
+    const struct {
+        int32_t mode;
+        const char* text;
+    } steps[] = {{ConsoleNes, "Console: NES"},
+                 {ConsoleFamicom, "Console: Famicom"},
+                 {ConsoleUnfiltered, "Console: Unfiltered"},
+                 {ConsoleOff, "Console: Off"}};
+    for (const auto& step : steps) {
+        clearFlags();
+        const int editsBefore = listener.edits;
+        model.click(kConsoleButton);
+        EXPECT_EQ(core->console(), step.mode);
+        EXPECT_STREQ(model.buttonText(kConsoleButton), step.text);
+        EXPECT_EQ(model.isSelected(kConsoleButton), step.mode != ConsoleOff) << step.text;
+        EXPECT_TRUE(model.takeRefreshStatus()) << "repainted with its new text";
+        EXPECT_EQ(listener.edits - editsBefore, 1) << step.text;
+    }
+    EXPECT_EQ(listener.gestures, 0) << "no host parameter";
+    EXPECT_STREQ(model.buttonText(kMultiButton), "Multi") << "the other buttons keep the layout's text";
+
+    // A song loaded with the mode on shows it at the window's next refresh.
+    Instrument saved;
+    saved.setConsole(ConsoleFamicom);
+    const unsigned char* bytes = nullptr;
+    const size_t size = saved.saveState(&bytes);
+    clearFlags();
+    ASSERT_TRUE(core->loadState(bytes, size));
+    model.checkProgramChange();  // as the window's idle does
+    EXPECT_TRUE(model.takeRefreshStatus());
+    EXPECT_STREQ(model.buttonText(kConsoleButton), "Console: Famicom");
+    EXPECT_TRUE(model.isSelected(kConsoleButton));
+    core->setEditListener(nullptr);
+}
+
+TEST(EditorLayout, EveryControlFitsThePanelAndNoTwoShareAPixel)
+{
+    std::vector<EditorArea> areas = {kMidiChannelArea, kPolyphonyArea, kStatusArea, kGainSliderArea};
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        areas.push_back(envelopeLabelArea(kind));
+        areas.push_back(envelopeFieldArea(kind));
+    }
+    for (const EditorButton& button : kEditorButtons)
+        areas.push_back(button.area);
+    for (size_t i = 0; i < areas.size(); ++i) {
+        const EditorArea& a = areas[i];
+        EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= kEditorWidth && a.y + a.height <= kEditorHeight) << i;
+        for (size_t j = i + 1; j < areas.size(); ++j) {
+            const EditorArea& b = areas[j];
+            const bool apart =
+                a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y || b.y + b.height <= a.y;
+            EXPECT_TRUE(apart) << i << " and " << j;
+        }
+    }
 }
 
 TEST_F(Model, ChannelAndPolyphonyButtonsWrapAround)

@@ -45,7 +45,9 @@ struct Point {
 };
 constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kSample{305, 182}, kVrc6Pulse{380, 182},
     kVrc6Saw{462, 182}, kMulti{110, 212}, kNtsc{180, 212}, kPal{245, 212}, kControllers{335, 212}, kChannelUp{92, 242},
-    kChannelDown{122, 242}, kVoicesUp{262, 242}, kVoicesDown{292, 242};
+    kChannelDown{122, 242}, kVoicesUp{262, 242}, kVoicesDown{292, 242}, kConsole{465, 212};
+// The console button's face, its label inside.
+constexpr int kConsoleLeft = 391, kConsoleTop = 201, kConsoleWidth = 148, kConsoleHeight = 22;
 Point field(int kind, int x = 300)
 {
     return {x, 22 + 30 * kind};
@@ -394,7 +396,7 @@ TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
     EXPECT_EQ(pixel(kPulse.x, kPulse.y - 9), kSelected);
     EXPECT_EQ(pixel(kNtsc.x, kNtsc.y - 9), kSelected);
     EXPECT_EQ(pixel(kControllers.x, kControllers.y - 9), kSelected);
-    for (Point p : {kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw, kMulti, kPal, kChannelUp, kVoicesDown})
+    for (Point p : {kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw, kMulti, kPal, kChannelUp, kVoicesDown, kConsole})
         EXPECT_EQ(pixel(p.x, p.y - 9), kFace);
     EXPECT_EQ(pixel(field(Volume).x, field(Volume).y - 9), kWhite);
     EXPECT_FALSE(hasColour(10, 10, 60, 150, kYellow)) << "no envelope is empty";
@@ -457,6 +459,26 @@ TEST_F(LinuxEditor, PalAndNtscAreHeardAtOnce)
     out = host.render(22050, 512);
     expected = 1789773.0 / (16.0 * 254);
     EXPECT_NEAR(frequencyOf(out.left, 4410, out.left.size(), 44100.0), expected, expected * 0.001);
+}
+
+TEST_F(LinuxEditor, TheConsoleButtonStepsThroughTheModesNamingEach)
+{
+    auto label = [&] { return pixels(kConsoleLeft, kConsoleTop, kConsoleWidth, kConsoleHeight); };
+    std::vector<std::vector<unsigned long>> shown = {label()};
+    for (int32_t mode : {1, 2, 3, 0}) {
+        click(kConsole);
+        std::this_thread::sleep_for(kPastDoubleClick);
+        EXPECT_EQ(cells::settingOf(chunk(), cells::console), mode == 0 ? -1 : mode) << "off writes no cell";
+        EXPECT_EQ(pixel(kConsole.x, kConsole.y - 9), mode == 0 ? kFace : kSelected) << mode;
+        if (mode == 3)
+            screenshot("editor-linux-console-unfiltered.png");
+        shown.push_back(label());
+    }
+    // Each mode's label differs from the others, and Off comes back as it was.
+    for (size_t a = 0; a < 4; ++a)
+        for (size_t b = a + 1; b < 4; ++b)
+            EXPECT_NE(shown[a], shown[b]) << a << " " << b;
+    EXPECT_EQ(shown[4], shown[0]);
 }
 
 TEST_F(LinuxEditor, ChannelAndPolyphonyStepWithWrapAround)
@@ -787,6 +809,7 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         {"Multi", [&] { click(kMulti); }, 1, ""},
         {"PAL", [&] { click(kPal); }, 1, "b1 v1 e1 "},
         {"the controllers", [&] { click(kControllers); }, 1, ""},
+        {"the console mode", [&] { click(kConsole); }, 1, ""},
         {"a voice more, not saved", [&] { click(kVoicesUp); }, 0, "b2 v2 e2 "},
         {"Triangle again, no change", [&] { click(kTriangle); }, 0, ""},
         {"a slider drag",

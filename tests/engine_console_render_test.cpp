@@ -17,7 +17,6 @@ namespace {
 
 constexpr float kRate = 44100.0f;
 constexpr int32_t kBlock = 512;
-constexpr int32_t kUnfiltered = 3;
 
 struct Event {
     int64_t frame;
@@ -52,7 +51,7 @@ protected:
             instrument->settings.channelProgram[program].store(program);
         }
         instrument->settings.channelProgram[3].store(0);
-        instrument->settings.console.store(kUnfiltered);
+        instrument->setConsole(ConsoleUnfiltered);
     }
     // Renders from where the last render stopped; events count from there.
     Outputs render(double seconds, const std::vector<Event>& events = {})
@@ -140,12 +139,12 @@ TEST_F(ConsoleRender, ANoteCutOrTakenOverLeavesNothingOfItBehind)
 TEST_F(ConsoleRender, SwitchingModesStopsEveryNote)
 {
     render(0.1, {noteOn(0, 57), noteOn(0, 45, 1)});
-    instrument->settings.console.store(0);
+    instrument->setConsole(ConsoleOff);
     const Outputs normal = render(0.1);
     for (float sample : normal.main)
         ASSERT_EQ(sample, 0.0f);
     render(0.1, {noteOn(0, 57)});
-    instrument->settings.console.store(kUnfiltered);
+    instrument->setConsole(ConsoleUnfiltered);
     const Outputs console = render(0.1);
     for (float sample : console.main)
         ASSERT_EQ(sample, 0.0f);

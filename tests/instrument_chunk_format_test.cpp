@@ -2,13 +2,14 @@
 // handling setting sits just before the end tag, an older chunk loads it as
 // absent (handling off), and old chunks still round-trip byte for byte; key
 // maps and samples follow it, only when there are any, and a sample whose
-// cells are unusable is left out.
+// cells are unusable is left out; the console mode comes last, only when on.
 #include "ChunkCells.h"
 #include "EngineTestSupport.h"
 #include "instrument/Chunk.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -104,13 +105,14 @@ struct SampleState {
     std::unique_ptr<SampleBank> samples = std::make_unique<SampleBank>();
 };
 
-std::vector<uint8_t> writtenWith(const SampleState& state)
+std::vector<uint8_t> writtenWith(const SampleState& state, int32_t console = 0)
 {
     chunk::Settings settings{};
     settings.ntsc = 1;
     settings.gain = 100;
     settings.channelProgram[3] = 42;
     settings.midiControllers = 1;
+    settings.console = console;
     std::vector<uint8_t> bytes(chunk::kMaxWrittenBytes);
     bytes.resize(chunk::write(state.bank->programs, state.samples.get(), settings, bytes.data()));
     return bytes;
@@ -253,4 +255,74 @@ TEST(ChunkFormat, UnusableSamplesAreLeftOutAndTheRestLoads)
     readInto(many.bytes(), state);
     EXPECT_EQ(state.samples->count, kMaxSamples);
     EXPECT_STREQ(state.samples->samples[63].name, "s63");
+}
+
+namespace {
+
+int32_t consoleAfterReading(const std::vector<uint8_t>& bytes, int32_t before)
+{
+    auto bank = factoryBank();
+    chunk::Settings settings{};
+    settings.console = before;
+    chunk::read(bytes.data(), bytes.size(), bank->programs, settings);
+    return settings.console;
+}
+
+}  // namespace
+
+TEST(ChunkFormat, ConsoleModeIsWrittenOnlyWhenOnInTwoCellsAfterTheSamplesAndRoundTrips)
+{
+    SampleState state;
+    const std::vector<uint8_t> kick = randomBytes(17, 4);
+    ASSERT_EQ(state.samples->put("kick", kick.data(), 17), nullptr);
+    const std::vector<uint8_t> off = writtenWith(state);
+    const std::vector<float> offCells = cells::of(off);
+    EXPECT_EQ(std::count(offCells.begin(), offCells.end(), cells::console), 0)
+        << "off, a song saves what it saved before the mode existed";
+    EXPECT_EQ(consoleAfterReading(off, 3), 0) << "a saved chunk without the cell has the mode off";
+    // Values no mode has are written as off, never as a cell a reader refuses.
+    for (int32_t odd : {-1, 4, 1000})
+        EXPECT_EQ(writtenWith(state, odd), off) << odd;
+
+    for (int32_t mode : {1, 2, 3}) {
+        const std::vector<uint8_t> bytes = writtenWith(state, mode);
+        ASSERT_EQ(bytes.size(), off.size() + 8);
+        EXPECT_TRUE(std::equal(off.begin(), off.end() - 4, bytes.begin())) << "every older cell keeps its place";
+        const std::vector<float> all = cells::of(bytes);
+        EXPECT_EQ(all[all.size() - 3], cells::console);
+        EXPECT_EQ(all[all.size() - 2], static_cast<float>(mode));
+        EXPECT_EQ(all.back(), cells::end);
+        EXPECT_EQ(consoleAfterReading(bytes, 0), mode);
+        SampleState loaded;
+        chunk::Settings settings{};
+        chunk::read(bytes.data(), bytes.size(), loaded.bank->programs, loaded.samples.get(), settings);
+        EXPECT_EQ(settings.console, mode);
+        ASSERT_EQ(loaded.samples->count, 1) << "the sample before the cell still loads whole";
+        EXPECT_TRUE(std::equal(kick.begin(), kick.end(), loaded.samples->samples[0].bytes));
+        EXPECT_EQ(writtenWith(loaded, settings.console), bytes);
+    }
+    for (float old : {cells::header, cells::channelPrograms, cells::program, cells::channelType, cells::multi,
+                      cells::name, cells::volume, cells::arp, cells::pitch, cells::hiPitch, cells::duty, cells::ntsc,
+                      cells::gain, cells::end, cells::midiControllers, cells::keyMap, cells::sample}) {
+        EXPECT_NE(old, cells::console);
+    }
+    EXPECT_GE(cells::console, 16777216.0f) << "above every sample cell, so a sample's reading stops at it";
+}
+
+TEST(ChunkFormat, ConsoleCellsWithoutAKnownModeCountAsAbsent)
+{
+    // In a saved chunk (it holds the gain), absent means off.
+    for (float payload : {4.0f, -1.0f, NAN, INFINITY, 1e30f}) {
+        const cells::Builder chunk =
+            cells::Builder().cell(cells::gain).number(100).cell(cells::console).cell(payload).cell(cells::end);
+        EXPECT_EQ(consoleAfterReading(chunk.bytes(), 2), 0) << payload;
+    }
+    EXPECT_EQ(consoleAfterReading(cells::Builder().cell(cells::gain).number(100).cell(cells::console).bytes(), 2), 0)
+        << "cut after the tag";
+    // A chunk that is no saved one leaves the mode as it was, unless it names one.
+    EXPECT_EQ(consoleAfterReading(cells::Builder().cell(cells::console).number(9).cell(cells::end).bytes(), 2), 2);
+    EXPECT_EQ(consoleAfterReading(cells::Builder().cell(cells::ntsc).number(0).cell(cells::end).bytes(), 2), 2);
+    EXPECT_EQ(consoleAfterReading(cells::Builder().cell(cells::console).number(3).cell(cells::end).bytes(), 1), 3);
+    const cells::Builder twice = cells::Builder().cell(cells::console).number(1).cell(cells::console).number(2);
+    EXPECT_EQ(consoleAfterReading(twice.bytes(), 0), 2) << "the last one counts";
 }

@@ -137,8 +137,16 @@ TEST_F(Lv2, StateIsTheVst2ChunkByteForByteBothWays)
     EXPECT_EQ(properties[0].flags, uint32_t(LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE));
     EXPECT_EQ(properties[0].value, vst2Chunk()) << "a new instance";
 
-    const std::vector<uint8_t> pal = cells::Builder().cell(cells::ntsc).number(0).cell(cells::gain).number(37).bytes();
+    const std::vector<uint8_t> pal = cells::Builder()
+                                         .cell(cells::ntsc)
+                                         .number(0)
+                                         .cell(cells::gain)
+                                         .number(37)
+                                         .cell(cells::console)
+                                         .number(2)
+                                         .bytes();
     const std::vector<uint8_t> fromVst2 = vst2Chunk(pal);
+    EXPECT_EQ(cells::settingOf(cells::of(fromVst2), cells::console), 2);
     ASSERT_TRUE(lv2.loadState(fromVst2)) << lv2.error();
     EXPECT_EQ(state(), fromVst2);
 

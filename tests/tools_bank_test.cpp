@@ -531,7 +531,7 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     state->settings.channelProgram[9] = 127;
     const std::string text = textbank::write(*state);
     EXPECT_EQ(text.substr(text.find("clock")), [] {
-        std::string expected = "clock = ntsc\ngain = 100\ncontrollers = on\n\n[channels]\n";
+        std::string expected = "clock = ntsc\ngain = 100\ncontrollers = on\nconsole = off\n\n[channels]\n";
         for (int channel = 1; channel <= 16; ++channel)
             expected += std::to_string(channel) + " = " + (channel == 10 ? "128" : "1") + "\n";
         return expected;
@@ -579,6 +579,38 @@ TEST(TextBankState, ControllerHandlingIsWrittenOnlyWhenTheBankHasIt)
     EXPECT_EQ(firstParseError("controllers = 2\n"), "bank.txt:1: controllers must be on or off, not \"2\"");
     EXPECT_EQ(firstParseError("controllers = yes\n"),
               "bank.txt:1: controllers must be off, on or a number, not \"yes\"");
+}
+
+TEST(TextBankState, ConsoleModeRoundTripsThroughTheChunkInEachSpellingAndALeftOutLineMeansOff)
+{
+    const char* const words[] = {"off", "nes", "famicom", "unfiltered"};
+    for (int32_t mode = 0; mode < 4; ++mode) {
+        const std::string line = std::string("console = ") + words[mode] + "\n";
+        const auto state = parseOk("gain = 100\ncontrollers = on\n" + line);
+        EXPECT_EQ(state->settings.console, mode) << words[mode];
+        const std::string text = textbank::write(*state);
+        EXPECT_NE(text.find("controllers = on\n" + line + "\n[channels]"), std::string::npos) << text;
+        const auto back = stateOfChunk(textbank::toChunk(*state));
+        EXPECT_EQ(back->settings.console, mode) << words[mode];
+        EXPECT_EQ(textbank::write(*back), text);
+    }
+    EXPECT_EQ(parseOk("CONSOLE = Famicom\n")->settings.console, 2);
+    EXPECT_EQ(parseOk("console = 3\n")->settings.console, 3);
+    // A text without the line was made before the mode, which it has off,
+    // even when read over a state that had it on.
+    auto over = textbank::makeDefault();
+    over->settings.console = 3;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(textbank::parse("gain = 100\n", "bank.txt", *over, errors));
+    EXPECT_EQ(over->settings.console, 0);
+    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *parseOk("console = off\n")));
+
+    EXPECT_EQ(firstParseError("console = pal\n"),
+              "bank.txt:1: console must be off, nes, famicom, unfiltered or a number, not \"pal\"");
+    EXPECT_EQ(firstParseError("console = 4\n"),
+              "bank.txt:1: console must be off, nes, famicom or unfiltered, not \"4\"");
+    EXPECT_EQ(firstParseError("\nconsole = nes\nconsole = off\n"),
+              "bank.txt:3: duplicate key \"console\" (first on line 2)");
 }
 
 TEST(TextBankState, ListsFactorySlotsAndChangedProgramsOrAllOnRequest)
@@ -670,8 +702,8 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
               "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch, "
               "duty and keys)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
-              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers; programs start "
-              "with [program N])");
+              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console; "
+              "programs start with [program N])");
     EXPECT_EQ(firstParseError("[channels]\n17 = 1\n"),
               "bank.txt:2: unknown key \"17\" in [channels] (MIDI channels are 1 to 16)");
     EXPECT_EQ(firstParseError("[channels]\n1 = 0\n"), "bank.txt:2: MIDI channel 1: program \"0\" is not one of 1..128");
@@ -772,8 +804,8 @@ TEST(TextBankErrors, LongOrStrangeWordsAreShownQuotedAndCut)
     EXPECT_EQ(firstParseError("gain = " + std::string(50, 'x') + "\n"),
               "bank.txt:1: gain: \"" + std::string(40, 'x') + "\"... is not a number");
     EXPECT_EQ(firstParseError("g\xE9\x01 = 1\n"),
-              "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain, controllers; "
-              "programs start with [program N])");
+              "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain, controllers, "
+              "console; programs start with [program N])");
 }
 
 // ---- envelope check ----

@@ -201,6 +201,45 @@ TEST_F(VstInstrument, LoadingAChunkRecompilesTheBankAndKeepsEditorSettings)
     EXPECT_EQ(core.settings.polyphony.load(), 3);
 }
 
+TEST_F(VstInstrument, ConsoleModeTravelsWithTheStateAndASongWithoutItLoadsItOff)
+{
+    auto saved = [&] {
+        const unsigned char* data = nullptr;
+        const size_t size = core.saveState(&data);
+        return std::vector<unsigned char>(data, data + size);
+    };
+    EXPECT_EQ(core.console(), ConsoleOff);
+    const std::vector<unsigned char> off = saved();
+    for (int32_t refused : {-1, 4, 1 << 30}) {
+        core.setConsole(refused);
+        EXPECT_EQ(core.console(), ConsoleOff) << refused;
+    }
+    EXPECT_EQ(saved(), off);
+
+    for (int32_t mode : {ConsoleNes, ConsoleFamicom, ConsoleUnfiltered}) {
+        core.setConsole(mode);
+        const std::vector<unsigned char> on = saved();
+        PLINKA other(nullptr);
+        other.instrument.setConsole(mode == ConsoleNes ? ConsoleUnfiltered : ConsoleNes);
+        ASSERT_TRUE(other.instrument.loadState(on.data(), on.size()));
+        EXPECT_EQ(other.instrument.console(), mode);
+        EXPECT_EQ(other.instrument.bankExchange.acquire().loadConsole, mode) << "heard with the loaded bank";
+        const unsigned char* again = nullptr;
+        const size_t size = other.instrument.saveState(&again);
+        EXPECT_EQ(std::vector<unsigned char>(again, again + size), on);
+
+        // A song saved with the mode off, or before it existed, turns it off;
+        // a chunk that is no whole song leaves it.
+        ASSERT_TRUE(other.instrument.loadState(off.data(), off.size()));
+        EXPECT_EQ(other.instrument.console(), ConsoleOff);
+        EXPECT_EQ(other.instrument.bankExchange.acquire().loadConsole, ConsoleOff);
+        other.instrument.setConsole(mode);
+        const std::vector<unsigned char> arp = cellBytes({kTagArp, '7', 0.0f, kTagEnd});
+        ASSERT_TRUE(other.instrument.loadState(arp.data(), arp.size()));
+        EXPECT_EQ(other.instrument.console(), mode);
+    }
+}
+
 TEST_F(VstInstrument, TextsThatDoNotCompileAreLoadedAsTheyAre)
 {
     std::vector<unsigned char> bytes = cellBytes({kTagPitch, '1', '|', 0.0f, kTagEnd});

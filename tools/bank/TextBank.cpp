@@ -2,6 +2,7 @@
 
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/SharedSettings.h"
 #include "instrument/FactoryPresets.h"
 
 #include <algorithm>
@@ -153,6 +154,8 @@ constexpr const char* kClockWords[] = {"ntsc", "pal"};
 constexpr int32_t kClockValues[] = {1, 0};
 constexpr const char* kSwitchWords[] = {"off", "on"};
 constexpr int32_t kSwitchValues[] = {0, 1};
+constexpr const char* kConsoleWords[kConsoleModeCount] = {"off", "nes", "famicom", "unfiltered"};
+constexpr int32_t kConsoleValues[kConsoleModeCount] = {ConsoleOff, ConsoleNes, ConsoleFamicom, ConsoleUnfiltered};
 
 std::string numberOrWord(int32_t value, const char* const* words, const int32_t* values, int wordCount)
 {
@@ -175,8 +178,8 @@ constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name",  "channel",  
 enum SampleKey { KeyLength, KeyBytes, kSampleKeyCount };
 constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes"};
 constexpr size_t kHexGroupBytes = 16;  // written in groups, a space between them
-enum TopKey { KeyClock, KeyGain, KeyControllers, kTopKeyCount };
-constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers"};
+enum TopKey { KeyClock, KeyGain, KeyControllers, KeyConsole, kTopKeyCount };
+constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers", "console"};
 
 class Parser {
 public:
@@ -215,6 +218,9 @@ public:
         // stays as it was: without them (and, saved again, without the setting).
         if (!sawControllers_)
             state_.settings.midiControllers = chunk::kSettingAbsent;
+        // Without the line, as in a chunk without the cell, the mode is off.
+        if (!sawConsole_)
+            state_.settings.console = ConsoleOff;
         return errors_.size() == errorsBefore;
     }
 
@@ -492,9 +498,20 @@ private:
                 state_.settings.midiControllers = *handling;
             else
                 fail(handling ? "controllers must be on or off, not " + shown(value) : error);
+        } else if (key == kTopKeyName[KeyConsole]) {
+            if (!firstTime(KeyConsole, keyText))
+                return;
+            sawConsole_ = true;
+            // The chunk holds only the known modes, so no other number is taken.
+            const auto mode =
+                parseWordOrNumber(value, kConsoleWords, kConsoleValues, kConsoleModeCount, "console", error);
+            if (mode && *mode >= ConsoleOff && *mode < kConsoleModeCount)
+                state_.settings.console = *mode;
+            else
+                fail(mode ? "console must be off, nes, famicom or unfiltered, not " + shown(value) : error);
         } else {
             fail("unknown key " + shown(keyText) +
-                 " (before the first section: clock, gain, controllers; programs start with [program N])");
+                 " (before the first section: clock, gain, controllers, console; programs start with [program N])");
         }
     }
 
@@ -581,6 +598,7 @@ private:
     int programLine_[kProgramCount] = {};
     int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
     bool sawControllers_ = false;
+    bool sawConsole_ = false;
     std::map<std::string, int> sampleLine_;  // each sample section's line
     std::string sampleName_;                 // of the sample section being read
     int32_t sampleLength_ = -1;
@@ -600,6 +618,7 @@ void resetToDefault(State& state)
     state.settings.ntsc = kDefaultNtsc;
     state.settings.gain = kDefaultGain;
     state.settings.midiControllers = 1;  // as a new instance has it
+    state.settings.console = ConsoleOff;
     state.samples.count = 0;
 }
 
@@ -669,6 +688,8 @@ std::string write(const State& state, const WriteOptions& options)
     out += "gain = " + std::to_string(state.settings.gain) + "\n";
     if (state.settings.midiControllers != chunk::kSettingAbsent)
         out += "controllers = " + numberOrWord(state.settings.midiControllers, kSwitchWords, kSwitchValues, 2) + "\n";
+    // Always written, off too, so that a musician finds the setting.
+    out += "console = " + numberOrWord(state.settings.console, kConsoleWords, kConsoleValues, kConsoleModeCount) + "\n";
     out += "\n[channels]\n";
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         out += std::to_string(channel + 1) + " = " +
