@@ -120,23 +120,10 @@ template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
 {
     ++table_builds_;
     const int32_t u = static_cast<int32_t>(unit);
-    const uint16_t* kernel = base_kernel();
     uint16_t* table = impulses_;
-    constexpr int half = Width / 2;
 
-    // Rows 0..16: scale, then give the rounding error to a centre column so
-    // that every row, less U per value, sums to exactly U.
-    for (int r = 0; r < kernel_rows; ++r) {
-        int32_t error = u;
-        for (int k = 0; k < Width; ++k) {
-            const int64_t product = int64_t{kernel[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
-            const int32_t a = static_cast<int32_t>(product >> 15);
-            error -= a - u;
-            table[r * Width + k] = static_cast<uint16_t>(a);
-        }
-        uint16_t& centre = table[r * Width + half - 1];
-        centre = static_cast<uint16_t>(centre + error);
-    }
+    for (int r = 0; r < kernel_rows; ++r)
+        scaled_row(r, u, table + r * Width);
 
     // Rows 17..31 are rows 15..1 reversed: the kernel is symmetric about half a sample.
     for (int m = 0; m < resolution / 2 - 1; ++m) {
@@ -160,6 +147,77 @@ template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
             words[w] = w >= max_offset && w < max_offset + row_pairs
                            ? load_pair(table + r * Width + 2 * (w - max_offset)) - pair_bias_
                            : 0;
+    }
+}
+
+template <int Width> uint16_t Band_Synth<Width>::scaled_value(int r, int k, int32_t u) const
+{
+    const int64_t product = int64_t{base_kernel()[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
+    return static_cast<uint16_t>(product >> 15);
+}
+
+template <int Width> void Band_Synth<Width>::scaled_row(int r, int32_t u, uint16_t* row) const
+{
+    // Gives the rounding error to a centre value so that the row, less U per
+    // value, sums to exactly U.
+    int32_t error = u;
+    for (int k = 0; k < Width; ++k) {
+        const int64_t product = int64_t{base_kernel()[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
+        const int32_t a = static_cast<int32_t>(product >> 15);
+        error -= a - u;
+        row[k] = static_cast<uint16_t>(a);
+    }
+    uint16_t& centre = row[Width / 2 - 1];
+    centre = static_cast<uint16_t>(centre + error);
+}
+
+template <int Width> void Band_Synth<Width>::amplitude_row(uint32_t phase, int32_t amplitude, uint16_t* row) const
+{
+    // build_phase_table's layout, one row at a time: rows 17..31 mirror rows
+    // 15..1 and take their last value from rows 14..1 (U in row 31); rows
+    // 32..63 are rows 0..31 one cell later, led by the previous row's last
+    // value (U before row 0). No last value is a centre value.
+    const int32_t u = amplitude;
+    auto last_of = [&](int r) {
+        if (r < kernel_rows)
+            return scaled_value(r, Width - 1, u);
+        return r < resolution - 1 ? scaled_value(resolution - 1 - r, Width - 1, u) : static_cast<uint16_t>(u);
+    };
+    auto even_row = [&](int r, uint16_t* out) {
+        if (r < kernel_rows) {
+            scaled_row(r, u, out);
+            return;
+        }
+        uint16_t mirror[Width];
+        scaled_row(resolution - r, u, mirror);
+        for (int k = 0; k < Width - 1; ++k)
+            out[k] = mirror[Width - 2 - k];
+        out[Width - 1] = last_of(r);
+    };
+    const int r = static_cast<int>(phase & (resolution - 1));
+    if (phase & resolution) {
+        uint16_t even[Width];
+        even_row(r, even);
+        row[0] = r == 0 ? static_cast<uint16_t>(u) : last_of(r - 1);
+        for (int k = 1; k < Width; ++k)
+            row[k] = even[k - 1];
+    } else {
+        even_row(r, row);
+    }
+}
+
+template <int Width> void Band_Synth<Width>::add_amplitude(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const
+{
+    const int delta = amplitude < 0 ? -1 : 1;
+    // In uint32: the magnitude of the most negative amplitude fits there.
+    uint32_t left = amplitude < 0 ? 0u - static_cast<uint32_t>(amplitude) : static_cast<uint32_t>(amplitude);
+    const uint32_t phase = (pos >> phase_shift) & (phase_rows - 1);
+    while (left > 0) {
+        const uint32_t part = left < max_row_amplitude ? left : static_cast<uint32_t>(max_row_amplitude);
+        uint16_t row[Width];
+        amplitude_row(phase, static_cast<int32_t>(part), row);
+        add_row(pos, row, part * 0x10001, delta, buffer);
+        left -= part;
     }
 }
 
