@@ -1,6 +1,7 @@
 #include "ConsoleChip.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 
 namespace {
@@ -132,36 +133,43 @@ void ConsoleChip::run_until(int32_t end_time)
 {
     // Slices no longer than a log's span keep every log within its capacity.
     while (run_time_ < end_time) {
-        const int32_t slice_end = end_time - run_time_ > Level_Log::max_span ? run_time_ + Level_Log::max_span : end_time;
+        const int32_t slice_end =
+            end_time - run_time_ > Level_Log::max_span ? run_time_ + Level_Log::max_span : end_time;
         apu_.run_until(slice_end);
         vrc6_.run_until(slice_end);
-        mix_logs();
+        mix_logs(run_time_);
         run_time_ = slice_end;
     }
 }
 
-void ConsoleChip::mix_logs()
+void ConsoleChip::mix_logs(int32_t slice_start)
 {
-    int32_t next[log_count] = {};
-    for (;;) {
-        int32_t time = INT32_MAX;
-        for (int i = 0; i < log_count; ++i) {
-            if (next[i] < logs_[i].count)
-                time = std::min(time, logs_[i].entries[next[i]].time);
+    // The logs meet in slots, one per clock of the slice, and a bitmap of
+    // the slots with changes visits them in time order: no branch on which
+    // log comes next, which would go one way or the other at random. A log
+    // may change twice in one slot: the later level holds.
+    static_assert(Level_Log::max_span % 64 == 0 && log_count <= 8);
+    for (int i = 0; i < log_count; ++i) {
+        const Level_Log& log = logs_[i];
+        for (int32_t e = 0; e < log.count; ++e) {
+            const auto slot = static_cast<uint32_t>(log.entries[e].time - slice_start);
+            PLINKA_CHIP_REQUIRE("unmet requirement", "slot < max_span", slot < Level_Log::max_span);
+            const uint32_t at = slot & (Level_Log::max_span - 1);
+            slot_changes_[at] = static_cast<uint8_t>(slot_changes_[at] | 1u << i);
+            slot_levels_[i][at] = static_cast<uint8_t>(log.entries[e].level);
+            slot_bits_[at / 64] |= uint64_t{1} << (at % 64);
         }
-        if (time == INT32_MAX)
-            break;
-        // Every oscillator's changes at this time first (an oscillator may
-        // log twice at one time: the last level holds), then one mix.
-        unsigned changed = 0;
-        for (int i = 0; i < log_count; ++i) {
-            const Level_Log& log = logs_[i];
-            for (; next[i] < log.count && log.entries[next[i]].time == time; ++next[i]) {
-                levels_[i] = log.entries[next[i]].level;
-                changed |= 1u << i;
-            }
+    }
+    for (int w = 0; w < Level_Log::max_span / 64; ++w) {
+        for (uint64_t bits = slot_bits_[w]; bits != 0; bits &= bits - 1) {
+            const int slot = w * 64 + std::countr_zero(bits);
+            const unsigned changed = slot_changes_[slot];
+            slot_changes_[slot] = 0;
+            for (int i = 0; i < log_count; ++i)
+                levels_[i] = (changed >> i) & 1 ? slot_levels_[i][slot] : levels_[i];
+            mix_changes(slice_start + slot, changed);
         }
-        mix_changes(time, changed);
+        slot_bits_[w] = 0;
     }
     for (Level_Log& log : logs_)
         log.clear();
@@ -177,18 +185,16 @@ void ConsoleChip::mix_changes(int32_t time, unsigned changed)
     const int d = levels_[dmc_log] & 127;
     const float vrc6 = static_cast<float>(levels_[5] + levels_[6] + levels_[7]) * mixer_.vrc6_step();
     set_level(0, pos, mixer_.pulse(p1 + p2) + mixer_.tnd(t, n, d) + vrc6);
-    if (changed & 0x01)
-        set_level(1, pos, mixer_.pulse(p1));
-    if (changed & 0x02)
-        set_level(2, pos, mixer_.pulse(p2));
-    if (changed & 0x04)
-        set_level(3, pos, mixer_.tnd(t, 0, 0));
-    if (changed & 0x08)
-        set_level(4, pos, mixer_.tnd(0, n, 0));
-    if (changed & 0x10)
-        set_level(5, pos, mixer_.tnd(0, 0, d));
+    // Usually one oscillator changes: its group, found by table rather than
+    // by a branch per group.
+    const float solo[Chip_Apu::osc_count] = {mixer_.pulse(p1), mixer_.pulse(p2), mixer_.tnd(t, 0, 0),
+                                             mixer_.tnd(0, n, 0), mixer_.tnd(0, 0, d)};
+    for (unsigned apu_changes = changed & 0x1F; apu_changes != 0; apu_changes &= apu_changes - 1) {
+        const int osc = std::countr_zero(apu_changes);
+        set_level(1 + osc, pos, solo[osc]);
+    }
     if (changed & vrc6_logs)
-        set_level(6, pos, vrc6);
+        set_level(buffer_count - 1, pos, vrc6);
 }
 
 void ConsoleChip::set_level(int index, uint32_t pos, float level)

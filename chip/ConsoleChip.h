@@ -78,7 +78,7 @@ private:
 
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
-    void mix_logs();
+    void mix_logs(int32_t slice_start);
     void mix_changes(int32_t time, unsigned changed);
     // Moves buffer `index` to `level` (formula units) at `pos`.
     void set_level(int index, uint32_t pos, float level);
@@ -90,8 +90,13 @@ private:
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];
-    int32_t levels_[log_count] = {};      // each oscillator's raw level, as mixed so far
+    int32_t levels_[log_count] = {};  // each oscillator's raw level, as mixed so far
+    // mix_logs' slots: per clock of a slice the logs that change there and
+    // their new levels (raw levels fit a byte), and which slots have changes.
+    uint8_t slot_changes_[Level_Log::max_span] = {};
+    uint8_t slot_levels_[log_count][Level_Log::max_span] = {};
+    uint64_t slot_bits_[Level_Log::max_span / 64] = {};
     int32_t amplitudes_[buffer_count] = {};  // each buffer's level in its amplitude units
-    int32_t run_time_ = 0;                // where both chips and the mix have got to
-    bool ready_ = false;                  // set up with cells in every buffer
+    int32_t run_time_ = 0;                   // where both chips and the mix have got to
+    bool ready_ = false;                     // set up with cells in every buffer
 };

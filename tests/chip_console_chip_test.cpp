@@ -93,11 +93,15 @@ TEST(ConsoleRender, TwoPulsesTogetherMakeTheCompressedSquareAndALevelReadsBackEx
     // 50 % duty, constant volume 15, period 1000: 111.7 Hz, a half period of 197 samples.
     for (const bool both : {false, true}) {
         auto chip = plain_chip();
-        const std::vector<short> out =
-            render(*chip, chip->mix,
-                   {{0x4015, both ? 0x03 : 0x01}, {0x4000, 0xBF}, {0x4004, 0xBF}, {0x4002, 1000 & 0xFF},
-                    {0x4006, 1000 & 0xFF}, {0x4003, 0x08 | 1000 >> 8}, {0x4007, 0x08 | 1000 >> 8}},
-                   8);
+        const std::vector<short> out = render(*chip, chip->mix,
+                                              {{0x4015, both ? 0x03 : 0x01},
+                                               {0x4000, 0xBF},
+                                               {0x4004, 0xBF},
+                                               {0x4002, 1000 & 0xFF},
+                                               {0x4006, 1000 & 0xFF},
+                                               {0x4003, 0x08 | 1000 >> 8},
+                                               {0x4007, 0x08 | 1000 >> 8}},
+                                              8);
         const auto [low, high] = std::minmax_element(out.begin() + 2000, out.end());
         // Plateaus: the most common values, far from the band-limited edges.
         const int32_t level = amplitude_of(pulse_reference(15, both ? 15 : 0));
@@ -115,9 +119,8 @@ TEST(ConsoleRender, DeltaModulationHeldHighNarrowsTheTrianglesSwing)
     for (const int dac : {0, 127}) {
         auto chip = plain_chip();
         const std::vector<short> out =
-            render(*chip, chip->mix, {{0x4011, dac}, {0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 400 & 0xFF},
-                                      {0x400B, 0x08 | 400 >> 8}},
-                   6);
+            render(*chip, chip->mix,
+                   {{0x4011, dac}, {0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 400 & 0xFF}, {0x400B, 0x08 | 400 >> 8}}, 6);
         const auto [low, high] = std::minmax_element(out.begin() + 1000, out.end());
         const double swing = (*high - *low) / amplitude_per_level;
         const double expected = tnd_reference(15, 0, dac) - tnd_reference(0, 0, dac);
@@ -162,7 +165,8 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
         const Chip_Apu& apu = chip->apu();
         const int p1 = apu.pulse(0).last_level, p2 = apu.pulse(1).last_level, t = apu.triangle().last_level;
         const int n = apu.noise().last_level, d = apu.dmc().dac;
-        const int v = chip->vrc6().pulse(0).last_level + chip->vrc6().pulse(1).last_level + chip->vrc6().saw().last_level;
+        const int v =
+            chip->vrc6().pulse(0).last_level + chip->vrc6().pulse(1).last_level + chip->vrc6().saw().last_level;
         const double vrc6 = v * chip->mixer().vrc6_step();
         const double levels[] = {chip->mixer().pulse(p1 + p2) + chip->mixer().tnd(t, n, d) + static_cast<float>(vrc6),
                                  chip->mixer().pulse(p1),
@@ -171,10 +175,11 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                  chip->mixer().tnd(0, n, 0),
                                  chip->mixer().tnd(0, 0, d),
                                  vrc6};
-        const Band_Buffer* buffers[] = {&chip->mix,      &chip->groups[0], &chip->groups[1], &chip->groups[2],
+        const Band_Buffer* buffers[] = {&chip->mix,       &chip->groups[0], &chip->groups[1], &chip->groups[2],
                                         &chip->groups[3], &chip->groups[4], &chip->groups[5]};
         for (int b = 0; b < ConsoleChip::buffer_count; ++b) {
-            const int64_t integrated = (buffers[b]->integrator() >> Band_Buffer::integrator_bits) + cell_sum(*buffers[b]);
+            const int64_t integrated =
+                (buffers[b]->integrator() >> Band_Buffer::integrator_bits) + cell_sum(*buffers[b]);
             ASSERT_NEAR(integrated, amplitude_of(levels[b]), 1) << "frame " << frame << " buffer " << b;
         }
         if (frame % 8 == 7) {

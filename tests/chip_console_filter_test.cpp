@@ -35,9 +35,12 @@ template <typename Warp> double first_order_gain(Console_Filter::Kind kind, doub
     const auto high = [&](double fc) { return warp(f) / std::hypot(warp(f), warp(fc)); };
     const auto low = [&](double fc) { return fc >= 0.49 * rate ? 1.0 : warp(fc) / std::hypot(warp(f), warp(fc)); };
     switch (kind) {
-    case Console_Filter::Kind::nes: return high(90) * high(440) * low(14000);
-    case Console_Filter::Kind::famicom: return high(37);
-    case Console_Filter::Kind::none: break;
+    case Console_Filter::Kind::nes:
+        return high(90) * high(440) * low(14000);
+    case Console_Filter::Kind::famicom:
+        return high(37);
+    case Console_Filter::Kind::none:
+        break;
     }
     return 1.0;
 }

@@ -54,11 +54,21 @@ struct Logging_Chips {
                     replayed[i] = entry.level;
                     switch (i) {
                     case 0:
-                    case 1: normal.chip.pulse_synth().add_delta(entry.time, delta, buffer); break;
-                    case 2: normal.chip.triangle().synth.add_delta(entry.time, delta, buffer); break;
-                    case 3: normal.chip.noise().synth.add_delta(entry.time, delta, buffer); break;
-                    case 4: normal.chip.dmc().synth.add_delta(entry.time, delta, buffer); break;
-                    default: normal.vrc6.synth().add_delta(entry.time, delta, buffer); break;
+                    case 1:
+                        normal.chip.pulse_synth().add_delta(entry.time, delta, buffer);
+                        break;
+                    case 2:
+                        normal.chip.triangle().synth.add_delta(entry.time, delta, buffer);
+                        break;
+                    case 3:
+                        normal.chip.noise().synth.add_delta(entry.time, delta, buffer);
+                        break;
+                    case 4:
+                        normal.chip.dmc().synth.add_delta(entry.time, delta, buffer);
+                        break;
+                    default:
+                        normal.vrc6.synth().add_delta(entry.time, delta, buffer);
+                        break;
                     }
                 }
                 logs[i].clear();

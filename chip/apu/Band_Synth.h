@@ -137,6 +137,9 @@ private:
     uint16_t scaled_value(int r, int k, int32_t u) const;
     // A row, less U per value, added `delta` times at `pos`; `bias` is U in both halves of a word.
     static void add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta, Band_Buffer& buffer);
+    // The kernel values in the phase table's layout, for add_amplitude, and
+    // whether they give its rows (see build_amplitude_layout).
+    void build_amplitude_layout();
 
     // Two adjacent cells as one 32-bit word, low half the even cell. memcpy
     // keeps it alias-safe and compiles to a single load or store.
@@ -179,6 +182,12 @@ private:
         return table;
     }();
 
+    // Per phase row, its kernel values less kernel_zero, padded with zeros to
+    // a whole number of vectors; and a mask of the value that takes the rounding error.
+    static constexpr int layout_stride = 16;
+    alignas(16) int16_t amplitude_layout_[phase_rows * layout_stride] = {};
+    alignas(16) int32_t centre_masks_[2][layout_stride] = {};
+    bool amplitude_layout_exact_ = false;
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
@@ -186,8 +195,7 @@ private:
 };
 
 template <int Width>
-inline void Band_Synth<Width>::add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta,
-                                       Band_Buffer& buffer)
+inline void Band_Synth<Width>::add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta, Band_Buffer& buffer)
 {
     const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",

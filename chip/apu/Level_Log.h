@@ -26,15 +26,17 @@ struct Level_Log {
         int32_t level;
     };
 
-    // Appends a change to `new_level` at `time` unless the output is there already.
+    // Appends a change to `new_level` at `time` unless the output is there
+    // already. Without a branch: whether a noise or a sample changes the
+    // level is as random as its bits.
     void change(int32_t time, int new_level)
     {
-        if (new_level == level)
-            return;
+        PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity",
+                            count < capacity || new_level == level);
+        entries[count] = {time, new_level};
+        const int32_t next = count + (new_level != level);
+        count = next < capacity ? next : capacity;
         level = new_level;
-        PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity", count < capacity);
-        if (count < capacity)
-            entries[count++] = {time, new_level};
     }
     void clear() { count = 0; }
     // Silent and empty, as at power-up.
@@ -45,6 +47,6 @@ struct Level_Log {
     }
 
     int32_t count = 0;
-    int32_t level = 0;  // the output's level after the last entry
-    Entry entries[capacity];
+    int32_t level = 0;            // the output's level after the last entry
+    Entry entries[capacity + 1];  // the last one takes the writes that change nothing
 };
