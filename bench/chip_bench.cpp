@@ -1,13 +1,17 @@
 // Speed of one voice's chip: emulated chip-seconds per CPU second for each
 // channel the instrument plays (the 2A03's and the VRC6's), driven frame by frame as the engine drives it
 // (a few writes, end_frame, then every sample read), and the cost per sample
-// of reading the buffer in one run or one sample at a time.
+// of reading the buffer in one run or one sample at a time. Then the console
+// mode's shared chip with all eight channels sounding, against the same
+// eight channels on eight voices' chips: time per frame.
+#include "chip/ConsoleChip.h"
 #include "chip/VoiceChip.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <initializer_list>
+#include <memory>
 
 namespace {
 
@@ -130,6 +134,108 @@ void BM_ReadOneSampleAtATime(benchmark::State& state)
     readFrames(state, 1);
 }
 
+// All eight channels at once, as the console mode plays a busy passage: both
+// pulses, the triangle, noise, a looping sample, both VRC6 pulses and the saw.
+const std::initializer_list<Reg_Write> all_channels_first = {
+    {0x4015, 0x1F}, {0x4001, 0x08}, {0x4003, 0x08}, {0x4005, 0x08}, {0x4007, 0x08},
+    {0x400B, 0x08}, {0x400F, 0x08}, {0x4010, 0x4F}, {0x4012, 0x00}, {0x4013, 0x10}};
+const std::initializer_list<Reg_Write> all_channels_every = {
+    {0x4000, 0xBF}, {0x4002, 253},  {0x4004, 0x7F}, {0x4006, 190},        {0x4008, 0xFF},           {0x400A, 126},
+    {0x400C, 0x3F}, {0x400E, 0x04}, {0x9000, 0x3F}, {0x9001, 253},        {0x9002, 0x80},           {0xA000, 0x5F},
+    {0xA001, 200},  {0xA002, 0x80}, {0xB000, 42},   {0xB001, 289 & 0xFF}, {0xB002, 0x80 | 289 >> 8}};
+
+void writeConsole(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
+{
+    for (const Reg_Write& w : writes) {
+        chip.write_time += 4;
+        if (w.addr >= 0x9000)
+            chip.write_vrc6(chip.write_time, w.addr, w.data);
+        else
+            chip.write_apu(chip.write_time, w.addr, w.data);
+    }
+}
+
+void reportFrames(benchmark::State& state, int64_t frames)
+{
+    state.counters["time_per_frame"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Every sample of a frame from `n` buffers, read side by side as the engine reads its voices.
+void readTogether(Band_Buffer* const* buffers, int n)
+{
+    static short out[8][1024];
+    short* dests[8];
+    for (int i = 0; i < n; ++i)
+        dests[i] = out[i];
+    while (const long count = std::min(buffers[0]->samples_avail(), 1024L)) {
+        Band_Buffer::read_samples(buffers, dests, n, count);
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+// The mix and the six group buffers filled and read each frame.
+void BM_ConsoleChipAllChannels(benchmark::State& state)
+{
+    auto chip = std::make_unique<ConsoleChip>();
+    if (chip->setup(ntsc_clock, sample_rate, ntsc_frame_rate)) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    writeConsole(*chip, all_channels_first);
+    Band_Buffer* buffers[ConsoleChip::buffer_count] = {&chip->mix};
+    for (int g = 0; g < ConsoleChip::group_count; ++g)
+        buffers[1 + g] = &chip->groups[g];
+    int64_t frames = 0;
+    for (auto _ : state) {
+        writeConsole(*chip, all_channels_every);
+        chip->end_frame();
+        readTogether(buffers, ConsoleChip::buffer_count);
+        ++frames;
+    }
+    reportFrames(state, frames);
+}
+
+// The same eight channels, one on each of eight voices' chips.
+void BM_EightVoiceChipsAllChannels(benchmark::State& state)
+{
+    auto voices = std::make_unique<VoiceChip[]>(8);
+    for (int v = 0; v < 8; ++v) {
+        if (voices[v].setup(ntsc_clock, sample_rate, ntsc_frame_rate)) {
+            state.SkipWithError("Out of memory");
+            return;
+        }
+    }
+    // Channel v's writes go to voice v: its registers' page.
+    auto channelOf = [](unsigned addr) {
+        return addr >= 0x9000 ? 5 + static_cast<int>((addr >> 12) - 9)
+                              : std::min(static_cast<int>(addr - 0x4000) >> 2, 4);
+    };
+    auto play = [&](std::initializer_list<Reg_Write> writes) {
+        for (const Reg_Write& w : writes) {
+            if (w.addr == 0x4015) {
+                for (int v = 0; v < 5; ++v)
+                    write(voices[v], {{0x4015, 1 << v}});
+            } else {
+                write(voices[channelOf(w.addr)], {w});
+            }
+        }
+    };
+    play(all_channels_first);
+    Band_Buffer* buffers[8];
+    for (int v = 0; v < 8; ++v)
+        buffers[v] = &voices[v].buffer;
+    int64_t frames = 0;
+    for (auto _ : state) {
+        play(all_channels_every);
+        for (int v = 0; v < 8; ++v)
+            voices[v].end_frame();
+        readTogether(buffers, 8);
+        ++frames;
+    }
+    reportFrames(state, frames);
+}
+
 }  // namespace
 
 BENCHMARK(BM_PulseA440);
@@ -139,5 +245,7 @@ BENCHMARK(BM_Vrc6PulseA440);
 BENCHMARK(BM_Vrc6SawA440);
 BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
+BENCHMARK(BM_ConsoleChipAllChannels);
+BENCHMARK(BM_EightVoiceChipsAllChannels);
 
 BENCHMARK_MAIN();

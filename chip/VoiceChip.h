@@ -5,6 +5,7 @@
 // something to do: while a voice plays 2A03 channels it costs nothing.
 #pragma once
 
+#include "chip/Sample_Memory.h"
 #include "chip/apu/Band_Buffer.h"
 #include "chip/apu/Chip_Apu.h"
 #include "chip/vrc6/Chip_Vrc6.h"
@@ -14,15 +15,12 @@
 class VoiceChip {
 public:
     static constexpr int32_t initial_frame_length = 29780;
-    // The longest sample the delta modulation plays: $4013 = 255, 16 * 255 + 1
-    // bytes. The memory sits at $C000, where $4012 = 0 starts a sample.
-    static constexpr int32_t sample_memory_size = 4081;
-    static constexpr unsigned sample_memory_address = 0xC000;
+    static constexpr int32_t sample_memory_size = Sample_Memory::size;
+    static constexpr unsigned sample_memory_address = Sample_Memory::address;
     static constexpr int pal_frame_rate = 50;
 
-    // The delta-modulation channel reads the voice's own sample memory, which
-    // holds 0x55 (up and down by turns) until a sample is loaded; addresses
-    // outside it read 0x55 too.
+    // The delta-modulation channel reads the voice's own sample memory (see
+    // Sample_Memory).
     // Allocates the buffer's cells, which serve every sample rate; when memory
     // is short it has none until buffer.adopt_cells gives it some.
     VoiceChip();
@@ -52,5 +50,5 @@ public:
     // The VRC6 channels the engine has left enabled ($x002 bit 7), so that it
     // knows what to silence: bit 0 pulse 1, bit 1 pulse 2, bit 2 sawtooth.
     int32_t vrc6_enables = 0;
-    uint8_t sample_memory[sample_memory_size];
+    Sample_Memory::Bytes sample_memory;
 };

@@ -1,5 +1,6 @@
 // Band_Synth: the kernel check values, the scaled table's exact row sums and
-// layout, what an added change does to the cells, and its requirement.
+// layout, what an added change does to the cells, changes of any amplitude,
+// and its requirement.
 #include "ChipTestSupport.h"
 #include "chip/apu/Band_Synth.h"
 #include "chip/apu/Chip_Apu.h"
@@ -166,6 +167,63 @@ TEST(BandSynthDeltas, PlusThenMinusRestoresTheBuffer)
         synth.add_delta_at(position(random), -delta, buffer);
     }
     EXPECT_EQ(cell_sum(buffer), level);
+}
+
+TEST(BandSynthAmplitudes, ARowAloneEqualsThePhaseTableOfThatUnit)
+{
+    Band_Synth<12> synth(15);
+    Band_Synth<12> reference(15);
+    synth.set_volume(1.0);
+    for (int32_t unit : {1, 2, 493, 4096, 12345, 30001, Band_Synth<12>::max_row_amplitude}) {
+        reference.set_unit(unit / 65536.0);
+        for (uint32_t phase = 0; phase < 64; ++phase) {
+            uint16_t row[12];
+            synth.amplitude_row(phase, unit, row);
+            int32_t sum = 0;
+            for (int k = 0; k < 12; ++k) {
+                ASSERT_EQ(row[k], reference.phase_table()[phase * 12 + k]) << unit << " " << phase << " " << k;
+                sum += row[k] - unit;
+            }
+            ASSERT_EQ(sum, unit) << "a value left uint16: " << unit << " " << phase;
+        }
+    }
+}
+
+TEST(BandSynthAmplitudes, ChangesOfAnySizeSumExactlyAndUndoThemselves)
+{
+    Band_Synth<12> synth(15);
+    synth.set_volume(1.0);
+    Band_Buffer buffer;
+    freshBuffer(buffer);
+    std::mt19937 random(5);
+    std::uniform_int_distribution<uint32_t> position(0, 2000u << 16);
+    // Up to two parts; 16 samples apart, no cell takes more than one change.
+    std::uniform_int_distribution<int32_t> amount(-40000, 40000);
+    int64_t total = 0;
+    for (uint32_t i = 0; i < 120; ++i) {
+        const int32_t amplitude = amount(random);
+        synth.add_amplitude((16 * i << 16) + (position(random) & 0xFFFF), amplitude, buffer);
+        total += amplitude;
+    }
+    EXPECT_EQ(cell_sum(buffer), total);
+    const std::vector<uint16_t> before(buffer.cells(), buffer.cells() + Band_Buffer::allocation);
+    for (int i = 0; i < 100; ++i) {
+        const uint32_t pos = position(random);
+        const int32_t amplitude = amount(random);
+        synth.add_amplitude(pos, amplitude, buffer);
+        synth.add_amplitude(pos, -amplitude, buffer);
+    }
+    EXPECT_EQ(std::vector<uint16_t>(buffer.cells(), buffer.cells() + Band_Buffer::allocation), before);
+
+    // A unit change of a synth whose unit is the amplitude adds the same cells.
+    Band_Synth<12> unit(15);
+    unit.set_unit(777 / 65536.0);
+    Band_Buffer a, b;
+    for (uint32_t pos = 100u << 16; pos < (104u << 16); pos += 0x0731) {
+        synth.add_amplitude(pos, -777, freshBuffer(a));
+        unit.add_delta_at(pos, -1, freshBuffer(b));
+        ASSERT_EQ(cellsLessZero(a, 130), cellsLessZero(b, 130)) << pos;
+    }
 }
 
 TEST(BandSynthRequirements, PositionPastTheBufferEndFires)

@@ -7,6 +7,9 @@ add_executable(chip_tests
   chip_voice_chip_test.cpp
   chip_delta_modulation_test.cpp
   chip_vrc6_test.cpp
+  chip_level_log_test.cpp
+  chip_console_chip_test.cpp
+  chip_console_filter_test.cpp
 )
 target_link_libraries(chip_tests PRIVATE plinka_chip_checked ${PLINKA_GTEST})
 gtest_discover_tests(chip_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS unit)

@@ -2,6 +2,10 @@
 
 #include <cmath>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int harmonics = 4096;
@@ -109,6 +113,7 @@ template <int Width> void Band_Synth<Width>::set_eq(const Treble_Eq& eq)
     need_kernel_ = false;
     eq_ = eq;
     generate_kernel(eq, Width, resolution, impulses_ + phase_rows * Width);
+    build_amplitude_layout();
     if (volume_unit_ >= 0.0) {
         const double unit = volume_unit_;
         volume_unit_ = -1.0;
@@ -120,23 +125,10 @@ template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
 {
     ++table_builds_;
     const int32_t u = static_cast<int32_t>(unit);
-    const uint16_t* kernel = base_kernel();
     uint16_t* table = impulses_;
-    constexpr int half = Width / 2;
 
-    // Rows 0..16: scale, then give the rounding error to a centre column so
-    // that every row, less U per value, sums to exactly U.
-    for (int r = 0; r < kernel_rows; ++r) {
-        int32_t error = u;
-        for (int k = 0; k < Width; ++k) {
-            const int64_t product = int64_t{kernel[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
-            const int32_t a = static_cast<int32_t>(product >> 15);
-            error -= a - u;
-            table[r * Width + k] = static_cast<uint16_t>(a);
-        }
-        uint16_t& centre = table[r * Width + half - 1];
-        centre = static_cast<uint16_t>(centre + error);
-    }
+    for (int r = 0; r < kernel_rows; ++r)
+        scaled_row(r, u, table + r * Width);
 
     // Rows 17..31 are rows 15..1 reversed: the kernel is symmetric about half a sample.
     for (int m = 0; m < resolution / 2 - 1; ++m) {
@@ -160,6 +152,176 @@ template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
             words[w] = w >= max_offset && w < max_offset + row_pairs
                            ? load_pair(table + r * Width + 2 * (w - max_offset)) - pair_bias_
                            : 0;
+    }
+}
+
+template <int Width> uint16_t Band_Synth<Width>::scaled_value(int r, int k, int32_t u) const
+{
+    const int64_t product = int64_t{base_kernel()[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
+    return static_cast<uint16_t>(product >> 15);
+}
+
+template <int Width> void Band_Synth<Width>::scaled_row(int r, int32_t u, uint16_t* row) const
+{
+    // Gives the rounding error to a centre value so that the row, less U per
+    // value, sums to exactly U.
+    int32_t error = u;
+    for (int k = 0; k < Width; ++k) {
+        const int64_t product = int64_t{base_kernel()[r * Width + k]} * u + int64_t{u + 1} * kernel_zero;
+        const int32_t a = static_cast<int32_t>(product >> 15);
+        error -= a - u;
+        row[k] = static_cast<uint16_t>(a);
+    }
+    uint16_t& centre = row[Width / 2 - 1];
+    centre = static_cast<uint16_t>(centre + error);
+}
+
+template <int Width> void Band_Synth<Width>::amplitude_row(uint32_t phase, int32_t amplitude, uint16_t* row) const
+{
+    // build_phase_table's layout, one row at a time: rows 17..31 mirror rows
+    // 15..1 and take their last value from rows 14..1 (U in row 31); rows
+    // 32..63 are rows 0..31 one cell later, led by the previous row's last
+    // value (U before row 0). No last value is a centre value.
+    const int32_t u = amplitude;
+    auto last_of = [&](int r) {
+        if (r < kernel_rows)
+            return scaled_value(r, Width - 1, u);
+        return r < resolution - 1 ? scaled_value(resolution - 1 - r, Width - 1, u) : static_cast<uint16_t>(u);
+    };
+    auto even_row = [&](int r, uint16_t* out) {
+        if (r < kernel_rows) {
+            scaled_row(r, u, out);
+            return;
+        }
+        uint16_t mirror[Width];
+        scaled_row(resolution - r, u, mirror);
+        for (int k = 0; k < Width - 1; ++k)
+            out[k] = mirror[Width - 2 - k];
+        out[Width - 1] = last_of(r);
+    };
+    const int r = static_cast<int>(phase & (resolution - 1));
+    if (phase & resolution) {
+        uint16_t even[Width];
+        even_row(r, even);
+        row[0] = r == 0 ? static_cast<uint16_t>(u) : last_of(r - 1);
+        for (int k = 1; k < Width; ++k)
+            row[k] = even[k - 1];
+    } else {
+        even_row(r, row);
+    }
+}
+
+template <int Width> void Band_Synth<Width>::build_amplitude_layout()
+{
+    // A value of kernel_zero scales to exactly U: the values the layout puts
+    // in as U. When every row's last value is kernel_zero too (the kernel is
+    // a sample shorter than its rows), each row of the table holds its source
+    // row's values less only ones that are U, so its rounding error is found
+    // from its own values and lands on its centre (one later in odd rows).
+    const uint16_t* kernel = base_kernel();
+    amplitude_layout_exact_ = true;
+    for (int r = 0; r < kernel_rows; ++r)
+        amplitude_layout_exact_ = amplitude_layout_exact_ && kernel[r * Width + Width - 1] == kernel_zero;
+    auto value = [&](int r, int k) { return static_cast<int16_t>(kernel[r * Width + k] - kernel_zero); };
+    auto last_of = [&](int r) { return r < kernel_rows ? value(r, Width - 1) : int16_t{0}; };
+    for (int c = 0; c < layout_stride; ++c) {
+        centre_masks_[0][c] = c == Width / 2 - 1 ? -1 : 0;
+        centre_masks_[1][c] = c == Width / 2 ? -1 : 0;
+    }
+    for (int r = 0; r < resolution; ++r) {
+        int16_t* even = amplitude_layout_ + r * layout_stride;
+        int16_t* odd = amplitude_layout_ + (resolution + r) * layout_stride;
+        for (int k = 0; k < Width; ++k)
+            even[k] = r < kernel_rows ? value(r, k) : value(resolution - r, Width - 2 - k);
+        if (r >= kernel_rows)
+            even[Width - 1] = last_of(resolution - 1 - r);
+        odd[0] = r == 0 ? int16_t{0} : last_of(r - 1 < kernel_rows ? r - 1 : resolution - r);
+        for (int k = 1; k < Width; ++k)
+            odd[k] = even[k - 1];
+    }
+}
+
+template <int Width> void Band_Synth<Width>::add_amplitude(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const
+{
+    const int delta = amplitude < 0 ? -1 : 1;
+    // In uint32: the magnitude of the most negative amplitude fits there.
+    uint32_t left = amplitude < 0 ? 0u - static_cast<uint32_t>(amplitude) : static_cast<uint32_t>(amplitude);
+    const uint32_t phase = (pos >> phase_shift) & (phase_rows - 1);
+    while (left > 0) {
+        const uint32_t part = left < max_row_amplitude ? left : static_cast<uint32_t>(max_row_amplitude);
+        left -= part;
+        if (!amplitude_layout_exact_) {
+            uint16_t row[Width];
+            amplitude_row(phase, static_cast<int32_t>(part), row);
+            add_row(pos, row, part * 0x10001, delta, buffer);
+            continue;
+        }
+        // build_phase_table's values less U: with K = kernel_zero + k,
+        // (K u + (u + 1) kernel_zero) >> 15 is u + ((k u + kernel_zero) >> 15).
+        // Both factors fit 16 bits, the product 32. Added to the cells as the
+        // pair words add_row adds, row less bias: a low value's borrow
+        // reaches the high cell there too.
+        const int16_t* kernel = amplitude_layout_ + phase * layout_stride;
+        const int32_t* centre = centre_masks_[(phase & resolution) ? 1 : 0];
+        const auto u = static_cast<int32_t>(part);
+        const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
+        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                            sample_index < buffer.buffer_size_);
+        uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
+#if defined(__SSE2__)
+        static_assert(Width <= 12 && layout_stride == 16);
+        const __m128i unit = _mm_set1_epi16(static_cast<int16_t>(u));
+        const __m128i half = _mm_set1_epi32(kernel_zero);
+        __m128i values[3];
+        for (int v = 0; v < 2; ++v) {
+            const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kernel) + v);
+            const __m128i low = _mm_mullo_epi16(k, unit);
+            const __m128i high = _mm_mulhi_epi16(k, unit);
+            values[2 * v] = _mm_srai_epi32(_mm_add_epi32(_mm_unpacklo_epi16(low, high), half), 15);
+            if (v == 0)
+                values[1] = _mm_srai_epi32(_mm_add_epi32(_mm_unpackhi_epi16(low, high), half), 15);
+        }
+        __m128i sum = _mm_add_epi32(_mm_add_epi32(values[0], values[1]), values[2]);
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+        sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+        const __m128i error = _mm_sub_epi32(_mm_set1_epi32(u), sum);
+        for (int v = 0; v < 3; ++v) {
+            const __m128i mask = _mm_load_si128(reinterpret_cast<const __m128i*>(centre) + v);
+            values[v] = _mm_add_epi32(values[v], _mm_and_si128(error, mask));
+        }
+        // Each pair's word, low value plus high value times 65536, in the low
+        // half of each 64-bit lane; then the words side by side.
+        __m128i words[3];
+        for (int v = 0; v < 3; ++v) {
+            const __m128i w = _mm_add_epi32(values[v], _mm_slli_epi32(_mm_srli_epi64(values[v], 32), 16));
+            words[v] = _mm_shuffle_epi32(w, _MM_SHUFFLE(3, 1, 2, 0));
+        }
+        const __m128i sign = _mm_set1_epi32(-static_cast<int32_t>(delta < 0));
+        const __m128i first = _mm_unpacklo_epi64(words[0], words[1]);
+        const __m128i rest = words[2];
+        __m128i* at = reinterpret_cast<__m128i*>(cells);
+        _mm_storeu_si128(at, _mm_add_epi32(_mm_loadu_si128(at), _mm_sub_epi32(_mm_xor_si128(first, sign), sign)));
+        if constexpr (Width == 12) {
+            __m128i* tail = reinterpret_cast<__m128i*>(cells + 8);
+            _mm_storel_epi64(tail,
+                             _mm_add_epi32(_mm_loadl_epi64(tail), _mm_sub_epi32(_mm_xor_si128(rest, sign), sign)));
+        }
+#else
+        int32_t values[Width];
+        int32_t sum = 0;
+        for (int k = 0; k < Width; ++k) {
+            values[k] = (kernel[k] * u + kernel_zero) >> 15;
+            sum += values[k];
+        }
+        for (int k = 0; k < Width; ++k)
+            values[k] += (u - sum) & centre[k];
+        const auto d = static_cast<uint32_t>(delta);
+        for (int j = 0; j < Width / 2; ++j) {
+            const uint32_t word =
+                static_cast<uint32_t>(values[2 * j]) + (static_cast<uint32_t>(values[2 * j + 1]) << 16);
+            store_pair(cells + 2 * j, load_pair(cells + 2 * j) + word * d);
+        }
+#endif
     }
 }
 

@@ -51,6 +51,22 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
+    // ---- changes of any size (the console's mixed output) ----
+    // The largest amplitude one row takes: the row values of a unit U stay
+    // below about 1.4 U, well within uint16, and the cells' share of a change
+    // stays far from their bias.
+    static constexpr int32_t max_row_amplitude = 0x7FFF;
+    // Row `phase` (0..63) of the phase table that set_unit would build for a
+    // scaled unit of `amplitude` (1..max_row_amplitude), computed alone.
+    void amplitude_row(uint32_t phase, int32_t amplitude, uint16_t* row) const;
+    // Adds a change of `amplitude` (either sign) at a 16.16 buffer position,
+    // counted as scaled units count: a change of A integrates to A in the
+    // buffer's 16-bit samples. Each part of at most max_row_amplitude adds
+    // its own row for delta +1 or -1 exactly as add_delta_at adds, so every
+    // change sums to exactly its amplitude. The kernel must exist: set_unit
+    // or set_volume has been called.
+    void add_amplitude(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const;
+
     // ---- runs of unit changes (triangle) ----
     // The cells take wrapping 32-bit sums, so a change may reach them in any
     // grouping: a change of d units adds d times its row less U, as pair
@@ -114,6 +130,16 @@ public:
 
 private:
     void build_phase_table(uint32_t unit);
+    // Rows 0..16 of the table for unit u: the kernel scaled, its rounding
+    // error given to a centre value.
+    void scaled_row(int r, int32_t u, uint16_t* row) const;
+    // A value of rows 0..16 outside the centre, which the rounding leaves alone.
+    uint16_t scaled_value(int r, int k, int32_t u) const;
+    // A row, less U per value, added `delta` times at `pos`; `bias` is U in both halves of a word.
+    static void add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta, Band_Buffer& buffer);
+    // The kernel values in the phase table's layout, for add_amplitude, and
+    // whether they give its rows (see build_amplitude_layout).
+    void build_amplitude_layout();
 
     // Two adjacent cells as one 32-bit word, low half the even cell. memcpy
     // keeps it alias-safe and compiles to a single load or store.
@@ -156,30 +182,41 @@ private:
         return table;
     }();
 
+    // Per phase row, its kernel values less kernel_zero, padded with zeros to
+    // a whole number of vectors; and a mask of the value that takes the rounding error.
+    static constexpr int layout_stride = 16;
+    alignas(16) int16_t amplitude_layout_[phase_rows * layout_stride] = {};
+    alignas(16) int32_t centre_masks_[2][layout_stride] = {};
+    bool amplitude_layout_exact_ = false;
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
     double volume_scale_;
     int32_t table_builds_ = 0;
 };
 
-template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const
+template <int Width>
+inline void Band_Synth<Width>::add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta, Band_Buffer& buffer)
 {
     const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                         sample_index < buffer.buffer_size_);
     // Both widths centre a change on the same cell.
     uint16_t* cells = buffer.buffer_ + sample_index + (12 - Width / 2);
-    // Bit 5: odd sample; bits 0-4: sub-sample position.
-    const uint16_t* row = impulses_ + ((pos >> 11) & (phase_rows - 1)) * Width;
     const uint32_t d = static_cast<uint32_t>(delta);
-    const uint32_t bias = pair_bias_ * d;
+    const uint32_t scaled_bias = bias * d;
     // The row goes into locals first: the compiler then knows it cannot alias
     // the cells and needs no run-time overlap test.
     uint32_t kernel[Width / 2];
     for (int j = 0; j < Width / 2; ++j)
         kernel[j] = load_pair(row + 2 * j);
     for (int j = 0; j < Width / 2; ++j)
-        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - bias);
+        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - scaled_bias);
+}
+
+template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const
+{
+    // Bit 5: odd sample; bits 0-4: sub-sample position.
+    add_row(pos, impulses_ + ((pos >> 11) & (phase_rows - 1)) * Width, pair_bias_, delta, buffer);
 }
 
 template <int Width>

@@ -75,6 +75,13 @@ void Chip_Apu::osc_output(int osc, Band_Buffer* buffer)
     oscs_[osc]->output = buffer;
 }
 
+void Chip_Apu::osc_log(int osc, Level_Log* log)
+{
+    PLINKA_CHIP_REQUIRE("Chip_Apu::osc_log(): Index out of range", "0 <= osc && osc < osc_count",
+                        0 <= osc && osc < osc_count);
+    oscs_[osc]->log = log;
+}
+
 void Chip_Apu::set_dmc_reader(Dmc_Osc::Rom_Reader reader, void* data)
 {
     dmc_.rom_reader = reader;

@@ -30,6 +30,8 @@ public:
     // None (null) silences: an oscillator without output does nothing when run.
     void set_output(Band_Buffer* buffer);
     void osc_output(int osc, Band_Buffer* buffer);
+    // An oscillator without output logs its raw level into `log` (null: none).
+    void osc_log(int osc, Level_Log* log);
     void set_dmc_reader(Dmc_Osc::Rom_Reader reader, void* data);
     // The delta modulation's rates in clocks per bit differ between the NTSC
     // and the PAL chip; the choice outlives reset(). The rate index written

@@ -122,8 +122,11 @@ void Pulse_Osc::clock_sweep(int negate_adjust)
 
 void Pulse_Osc::run(int32_t time, int32_t end_time)
 {
-    if (!output)
+    if (!output) {
+        if (log)
+            run_logged(time, end_time);
         return;
+    }
     const int vol = volume();
     const int p = timer_period();
     // A sweep that would carry the period past 11 bits mutes the channel even
@@ -176,6 +179,34 @@ void Pulse_Osc::run(int32_t time, int32_t end_time)
     delay = time - end_time;
 }
 
+void Pulse_Osc::run_logged(int32_t time, int32_t end_time)
+{
+    const int vol = volume();
+    const int p = timer_period();
+    const int offset = (regs[1] & 0x08) ? 0 : p >> (regs[1] & 7);
+    const int32_t step = (p + 1) * 2;
+    const bool muted = vol == 0 || p < min_pulse_period || p + offset > max_period;
+    const int duty_select = regs[0] >> 6;
+    const int duty = duty_select == 3 ? 2 : 1 << duty_select;
+    const int inverted = duty_select == 3 ? vol : 0;
+    log->change(time, muted ? 0 : (phase < duty ? vol : 0) ^ inverted);
+    time += delay;
+    if (muted) {
+        if (time < end_time) {
+            const int32_t count = step_count.events_in(end_time - time, step);
+            phase = (phase + count) & (pulse_phases - 1);
+            time += count * step;
+        }
+    } else {
+        for (; time < end_time; time += step) {
+            phase = (phase + 1) & (pulse_phases - 1);
+            log->change(time, (phase < duty ? vol : 0) ^ inverted);
+        }
+    }
+    last_level = log->level;
+    delay = time - end_time;
+}
+
 void Pulse_Osc::reset()
 {
     Apu_Env_Osc::reset();
@@ -203,8 +234,11 @@ void Triangle_Osc::clock_linear_counter()
 
 void Triangle_Osc::run(int32_t time, int32_t end_time)
 {
-    if (!output)
+    if (!output) {
+        if (log)
+            run_logged(time, end_time);
         return;
+    }
     const int level = level_of(phase);
     if (level != last_level) {
         synth.add_delta(time, level - last_level, *output);
@@ -253,6 +287,23 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
     delay = time - end_time;
 }
 
+void Triangle_Osc::run_logged(int32_t time, int32_t end_time)
+{
+    log->change(time, level_of(phase));
+    time += delay;
+    const int32_t step = timer_period() + 1;
+    if (length_counter == 0 || linear_counter == 0 || step < 3) {
+        time = end_time;
+    } else {
+        for (; time < end_time; time += step) {
+            phase = phase == 1 ? 32 : phase - 1;
+            log->change(time, level_of(phase));
+        }
+    }
+    last_level = log->level;
+    delay = time - end_time;
+}
+
 void Triangle_Osc::reset()
 {
     Apu_Osc::reset();
@@ -265,8 +316,11 @@ void Triangle_Osc::reset()
 // $400E: M--- PPPP  short mode, period index
 void Noise_Osc::run(int32_t time, int32_t end_time)
 {
-    if (!output)
+    if (!output) {
+        if (log)
+            run_logged(time, end_time);
         return;
+    }
     const int vol = volume();
     const int level = (shift_reg & 1) ? vol : 0;
     if (level != last_level)
@@ -347,6 +401,29 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
     delay = time - end_time;
 }
 
+void Noise_Osc::run_logged(int32_t time, int32_t end_time)
+{
+    const int vol = volume();
+    log->change(time, (shift_reg & 1) ? vol : 0);
+    time += delay;
+    if (time < end_time) {
+        const int32_t period = noise_period_table[regs[2] & 15];
+        if (vol == 0) {
+            time += (end_time - time + period - 1) / period * period;
+            if (!(regs[2] & 0x80))
+                shift_reg = ((shift_reg ^ (shift_reg >> 1)) & 1) << 14 | shift_reg >> 1;
+        } else {
+            const int tap = (regs[2] & 0x80) ? 6 : 1;
+            for (; time < end_time; time += period) {
+                shift_reg = ((shift_reg ^ (shift_reg >> tap)) & 1) << 14 | shift_reg >> 1;
+                log->change(time, (shift_reg & 1) ? vol : 0);
+            }
+        }
+    }
+    last_level = log->level;
+    delay = time - end_time;
+}
+
 void Noise_Osc::reset()
 {
     Apu_Env_Osc::reset();
@@ -407,6 +484,19 @@ void Dmc_Osc::fill_buffer()
     }
 }
 
+void Dmc_Osc::next_byte()
+{
+    bits_left = 8;
+    if (buffer_empty) {
+        silent = true;
+    } else {
+        shifter = sample_byte;
+        silent = false;
+        buffer_empty = true;
+        fill_buffer();
+    }
+}
+
 void Dmc_Osc::recalc_irq()
 {
     int32_t irq = apu_no_irq;
@@ -420,8 +510,11 @@ void Dmc_Osc::recalc_irq()
 
 void Dmc_Osc::run(int32_t time, int32_t end_time)
 {
-    if (!output)
+    if (!output) {
+        if (log)
+            run_logged(time, end_time);
         return;
+    }
     if (dac != last_level)
         synth.add_delta(time, dac - last_level, *output);
     last_level = dac;
@@ -445,18 +538,6 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                     synth.add_delta_blocks(at, step, out);
                 else
                     synth.add_delta_at(at, step, out);
-            };
-            // After a byte's eighth bit: the next byte, or silence.
-            const auto next_byte = [&] {
-                bits_left = 8;
-                if (buffer_empty) {
-                    silent = true;
-                } else {
-                    shifter = sample_byte;
-                    silent = false;
-                    buffer_empty = true;
-                    fill_buffer();
-                }
             };
             do {
                 // A whole byte inside the run, from a level it cannot carry
@@ -492,6 +573,36 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
             last_level = dac;
         }
     }
+    delay = time - end_time;
+}
+
+void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
+{
+    // The raw DAC level: a $4011 write logs as the jump it makes, like any other change.
+    log->change(time, dac);
+    time += delay;
+    if (time < end_time) {
+        if (silent && buffer_empty) {
+            const int32_t count = (end_time - time + period - 1) / period;
+            bits_left = (bits_left - 1 + 8 - count % 8) % 8 + 1;
+            time += count * period;
+        } else {
+            do {
+                if (!silent) {
+                    const int step = ((shifter & 1) << 2) - 2;
+                    shifter >>= 1;
+                    if (static_cast<unsigned>(dac + step) <= static_cast<unsigned>(dmc_max_dac)) {
+                        dac += step;
+                        log->change(time, dac);
+                    }
+                }
+                time += period;
+                if (--bits_left == 0)
+                    next_byte();
+            } while (time < end_time);
+        }
+    }
+    last_level = dac;
     delay = time - end_time;
 }
 

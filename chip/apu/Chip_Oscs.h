@@ -8,6 +8,7 @@
 
 #include "Band_Buffer.h"
 #include "Band_Synth.h"
+#include "Level_Log.h"
 #include "Step_Count.h"
 
 #include <cstdint>
@@ -40,7 +41,8 @@ inline constexpr uint8_t dmc_dac_table[128] = {
 struct Apu_Osc {
     uint8_t regs[4] = {};           // as last written, or as the sweep rewrote them
     bool written[4] = {};           // set by a write; consumed by envelope, sweep and linear counter
-    Band_Buffer* output = nullptr;  // none: running does nothing
+    Band_Buffer* output = nullptr;  // none: running does nothing, or only logs
+    Level_Log* log = nullptr;       // with no output: running logs every change of the raw level
     int32_t length_counter = 0;     // for delta modulation: sample bytes remaining
     int32_t delay = 0;              // clocks from the end of the last run to the next timer event
     int32_t last_level = 0;         // level last reported to the synthesiser
@@ -72,6 +74,7 @@ struct Pulse_Osc : Apu_Env_Osc {
     // Frame steps 0 and 2. `negate_adjust` is -1 for pulse 1 and 0 for pulse 2.
     void clock_sweep(int negate_adjust);
     void run(int32_t time, int32_t end_time);
+    void run_logged(int32_t time, int32_t end_time);
     void reset();
 };
 
@@ -84,6 +87,7 @@ struct Triangle_Osc : Apu_Osc {
     // Every frame step.
     void clock_linear_counter();
     void run(int32_t time, int32_t end_time);
+    void run_logged(int32_t time, int32_t end_time);
     void reset();
     // 15 down to 0 over phases 32..17, then 0 up to 15 over phases 16..1.
     static int level_of(int ph);
@@ -95,6 +99,7 @@ struct Noise_Osc : Apu_Env_Osc {
     Step_Count step_count;
 
     void run(int32_t time, int32_t end_time);
+    void run_logged(int32_t time, int32_t end_time);
     void reset();
 };
 
@@ -124,9 +129,12 @@ struct Dmc_Osc : Apu_Osc {
     void start();
     void recalc_irq();
     void run(int32_t time, int32_t end_time);
+    void run_logged(int32_t time, int32_t end_time);
     void reset();
 
 private:
     void reload();
     void fill_buffer();
+    // After a byte's eighth bit: the next byte, or silence.
+    void next_byte();
 };

@@ -58,6 +58,13 @@ void Chip_Vrc6::osc_output(int osc, Band_Buffer* buffer)
     oscs_[osc]->output = buffer;
 }
 
+void Chip_Vrc6::osc_log(int osc, Level_Log* log)
+{
+    PLINKA_CHIP_REQUIRE("Chip_Vrc6::osc_log(): Index out of range", "0 <= osc && osc < osc_count",
+                        0 <= osc && osc < osc_count);
+    oscs_[osc]->log = log;
+}
+
 void Chip_Vrc6::write_register(int32_t time, unsigned addr, int data)
 {
     PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);

@@ -24,6 +24,8 @@ public:
     // None (null) silences: an oscillator without output does nothing when run.
     void set_output(Band_Buffer* buffer);
     void osc_output(int osc, Band_Buffer* buffer);
+    // An oscillator without output logs its raw level into `log` (null: none).
+    void osc_log(int osc, Level_Log* log);
 
     // Writes to any other address are ignored.
     void write_register(int32_t time, unsigned addr, int data);

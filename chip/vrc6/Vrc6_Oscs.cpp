@@ -36,8 +36,11 @@ int Vrc6_Pulse_Osc::level() const
 
 void Vrc6_Pulse_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
 {
-    if (!output)
+    if (!output) {
+        if (log)
+            run_logged(time, end_time, clocking);
         return;
+    }
     const int now = level();
     if (now != last_level)
         synth->add_delta(time, now - last_level, *output);
@@ -83,6 +86,30 @@ void Vrc6_Pulse_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cl
     delay = time - end_time;
 }
 
+void Vrc6_Pulse_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
+{
+    log->change(time, level());
+    last_level = log->level;
+    if (!enabled() || clocking.halt)
+        return;
+    time += delay;
+    if (time < end_time) {
+        const int32_t length = step_length(clocking);
+        if (constant() || volume() == 0) {
+            const int32_t count = steps_until(time, end_time, length);
+            phase = (phase + count) & (pulse_steps - 1);
+            time += count * length;
+        } else {
+            for (; time < end_time; time += length) {
+                phase = (phase + 1) & (pulse_steps - 1);
+                log->change(time, level());
+            }
+            last_level = log->level;
+        }
+    }
+    delay = time - end_time;
+}
+
 void Vrc6_Pulse_Osc::reset()
 {
     Vrc6_Osc::reset();
@@ -93,8 +120,11 @@ void Vrc6_Pulse_Osc::reset()
 
 void Vrc6_Saw_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
 {
-    if (!output)
+    if (!output) {
+        if (log)
+            run_logged(time, end_time, clocking);
         return;
+    }
     const int now = level();
     if (now != last_level)
         synth->add_delta(time, now - last_level, *output);
@@ -134,6 +164,36 @@ void Vrc6_Saw_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cloc
             phase = ph;
             accumulator = acc;
             last_level = lvl;
+        }
+    }
+    delay = time - end_time;
+}
+
+void Vrc6_Saw_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
+{
+    log->change(time, level());
+    last_level = log->level;
+    if (!enabled() || clocking.halt)
+        return;
+    time += delay;
+    if (time < end_time) {
+        const int32_t length = step_length(clocking);
+        const int add = rate();
+        if (add == 0 && accumulator == 0) {
+            const int32_t count = steps_until(time, end_time, length);
+            phase = (phase + count % saw_steps) % saw_steps;
+            time += count * length;
+        } else {
+            for (; time < end_time; time += length) {
+                if (++phase == saw_steps) {
+                    phase = 0;
+                    accumulator = 0;
+                } else if ((phase & 1) == 0) {
+                    accumulator = (accumulator + add) & accumulator_mask;
+                }
+                log->change(time, level());
+            }
+            last_level = log->level;
         }
     }
     delay = time - end_time;

@@ -8,6 +8,7 @@
 
 #include "chip/apu/Band_Buffer.h"
 #include "chip/apu/Band_Synth.h"
+#include "chip/apu/Level_Log.h"
 
 #include <cstdint>
 
@@ -19,7 +20,8 @@ struct Vrc6_Clocking {
 
 struct Vrc6_Osc {
     uint8_t regs[3] = {};                   // as last written
-    Band_Buffer* output = nullptr;          // none: running does nothing
+    Band_Buffer* output = nullptr;          // none: running does nothing, or only logs
+    Level_Log* log = nullptr;               // with no output: running logs every change of the raw level
     int32_t delay = 0;                      // clocks from the end of the last run to the next divider step
     int32_t last_level = 0;                 // level last reported to the synthesiser
     const Band_Synth<12>* synth = nullptr;  // shared by the chip's three
@@ -41,6 +43,7 @@ struct Vrc6_Pulse_Osc : Vrc6_Osc {
     bool constant() const { return (regs[0] & 0x80) != 0; }
     int level() const;
     void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
+    void run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void reset();
 };
 
@@ -52,5 +55,6 @@ struct Vrc6_Saw_Osc : Vrc6_Osc {
     int rate() const { return regs[0] & 0x3F; }
     int level() const { return enabled() ? accumulator >> 3 : 0; }
     void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
+    void run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void reset();
 };

@@ -1,0 +1,104 @@
+#include "Console_Filter.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr double nes_high_pass_1_hz = 90.0;
+constexpr double nes_high_pass_2_hz = 440.0;
+constexpr double nes_low_pass_hz = 14000.0;
+constexpr double famicom_high_pass_hz = 37.0;
+// Below this the highest usable corner of a prewarped low-pass (tan grows without bound at Nyquist).
+constexpr double max_corner_fraction = 0.49;
+// Samples between flushes: too few for a state above the threshold to decay into denormals.
+constexpr int32_t flush_interval = 1024;
+constexpr float denormal_threshold = 1.0e-20f;
+
+}  // namespace
+
+void Console_Filter::Stage::high_pass(double corner_hz, double sample_rate)
+{
+    // H(s) = s / (s + wc); with K = tan(pi fc / fs): b0 = 1 / (1 + K), a1 = (K - 1) / (K + 1).
+    const double k = std::tan(pi * corner_hz / sample_rate);
+    b0 = static_cast<float>(1.0 / (1.0 + k));
+    b1 = -b0;
+    a1 = static_cast<float>((k - 1.0) / (k + 1.0));
+}
+
+void Console_Filter::Stage::low_pass(double corner_hz, double sample_rate)
+{
+    if (!(corner_hz < max_corner_fraction * sample_rate)) {
+        b0 = 1.0f;
+        b1 = 0.0f;
+        a1 = 0.0f;
+        return;
+    }
+    // H(s) = wc / (s + wc): b0 = b1 = K / (1 + K), a1 = (K - 1) / (K + 1).
+    const double k = std::tan(pi * corner_hz / sample_rate);
+    b0 = static_cast<float>(k / (1.0 + k));
+    b1 = b0;
+    a1 = static_cast<float>((k - 1.0) / (k + 1.0));
+}
+
+void Console_Filter::Stage::process(float* samples, int32_t count)
+{
+    float x_prev = x1, y_prev = y1;
+    for (int32_t i = 0; i < count; ++i) {
+        const float x = samples[i];
+        const float y = b0 * x + b1 * x_prev - a1 * y_prev;
+        x_prev = x;
+        y_prev = y;
+        samples[i] = y;
+    }
+    x1 = x_prev;
+    y1 = y_prev;
+}
+
+void Console_Filter::Stage::flush()
+{
+    if (std::fabs(x1) < denormal_threshold)
+        x1 = 0.0f;
+    if (std::fabs(y1) < denormal_threshold)
+        y1 = 0.0f;
+}
+
+void Console_Filter::setup(Kind kind, double sample_rate)
+{
+    kind_ = kind;
+    stage_count_ = 0;
+    if (!(sample_rate > 0.0))
+        kind_ = Kind::none;
+    if (kind_ == Kind::nes) {
+        stages_[0].high_pass(nes_high_pass_1_hz, sample_rate);
+        stages_[1].high_pass(nes_high_pass_2_hz, sample_rate);
+        stages_[2].low_pass(nes_low_pass_hz, sample_rate);
+        stage_count_ = 3;
+    } else if (kind_ == Kind::famicom) {
+        stages_[0].high_pass(famicom_high_pass_hz, sample_rate);
+        stage_count_ = 1;
+    }
+    reset();
+}
+
+void Console_Filter::reset()
+{
+    for (Stage& stage : stages_) {
+        stage.x1 = 0.0f;
+        stage.y1 = 0.0f;
+    }
+}
+
+void Console_Filter::process(float* samples, int32_t count)
+{
+    // In pieces, each stage over the whole piece in turn: a stage's loop has
+    // one dependent chain, and flushing between pieces keeps long silences
+    // from decaying into denormals.
+    for (int32_t done = 0; done < count; done += flush_interval) {
+        const int32_t n = count - done < flush_interval ? count - done : flush_interval;
+        for (int s = 0; s < stage_count_; ++s) {
+            stages_[s].process(samples + done, n);
+            stages_[s].flush();
+        }
+    }
+}

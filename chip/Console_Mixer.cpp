@@ -1,0 +1,28 @@
+#include "Console_Mixer.h"
+
+namespace {
+
+constexpr int max_pulse_volume = 15;
+
+}  // namespace
+
+Console_Mixer::Console_Mixer() : vrc6_step_(static_cast<float>(pulse_out(max_pulse_volume) / max_pulse_volume))
+{
+    for (int sum = 0; sum < pulse_entries; ++sum)
+        pulse_[sum] = static_cast<float>(pulse_out(sum));
+    for (int t = 0; t < 16; ++t)
+        for (int n = 0; n < 16; ++n)
+            for (int d = 0; d < 128; ++d)
+                tnd_[(t * 16 + n) * 128 + d] = static_cast<float>(tnd_out(t, n, d));
+}
+
+double Console_Mixer::pulse_out(int pulse_sum)
+{
+    return pulse_sum == 0 ? 0.0 : 95.88 / (8128.0 / pulse_sum + 100.0);
+}
+
+double Console_Mixer::tnd_out(int triangle, int noise, int dmc)
+{
+    const double weighted = triangle / 8227.0 + noise / 12241.0 + dmc / 22638.0;
+    return weighted == 0.0 ? 0.0 : 159.79 / (1.0 / weighted + 100.0);
+}

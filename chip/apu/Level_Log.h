@@ -1,0 +1,52 @@
+// One oscillator's output as a list of (chip time, raw level) changes, for a
+// mixer that is not a sum of band-limited steps: the console's. An oscillator
+// given a log and no output appends to it instead of adding to a synthesiser;
+// the owner reads the entries and clears the log at least every `max_span`
+// clocks of running.
+//
+// Why `capacity` suffices, whatever the registers say: within a span of at
+// most max_span clocks an oscillator runs in pieces of at least one clock each
+// (a run to the time already reached does nothing), so it runs at most
+// max_span times and logs at most one change at each run's start. Its timer
+// events come at least one clock apart (the VRC6's shortest divider step; the
+// 2A03's are longer), so at most max_span of them fall in the span, each
+// logging at most one change.
+#pragma once
+
+#include "Chip_Require.h"
+
+#include <cstdint>
+
+struct Level_Log {
+    static constexpr int32_t max_span = 1024;
+    static constexpr int32_t capacity = 2 * max_span;
+
+    struct Entry {
+        int32_t time;
+        int32_t level;
+    };
+
+    // Appends a change to `new_level` at `time` unless the output is there
+    // already. Without a branch: whether a noise or a sample changes the
+    // level is as random as its bits.
+    void change(int32_t time, int new_level)
+    {
+        PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity",
+                            count < capacity || new_level == level);
+        entries[count] = {time, new_level};
+        const int32_t next = count + (new_level != level);
+        count = next < capacity ? next : capacity;
+        level = new_level;
+    }
+    void clear() { count = 0; }
+    // Silent and empty, as at power-up.
+    void reset()
+    {
+        count = 0;
+        level = 0;
+    }
+
+    int32_t count = 0;
+    int32_t level = 0;            // the output's level after the last entry
+    Entry entries[capacity + 1];  // the last one takes the writes that change nothing
+};

@@ -1,0 +1,226 @@
+// ConsoleChip: the mixer's tables against the formula, levels rendered
+// through the shared chip (the non-linear sums, the delta modulation's hold
+// on the triangle), each group alone, the exact level every buffer reaches
+// under random register sequences, and bad input.
+#include "ChipTestSupport.h"
+#include "chip/ConsoleChip.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double amplitude_per_level = ConsoleChip::output_scale * 32768.0;
+
+double pulse_reference(int p1, int p2)
+{
+    return p1 + p2 == 0 ? 0.0 : 95.88 / (8128.0 / (p1 + p2) + 100.0);
+}
+
+double tnd_reference(int t, int n, int d)
+{
+    if (t == 0 && n == 0 && d == 0)
+        return 0.0;
+    return 159.79 / (1.0 / (t / 8227.0 + n / 12241.0 + d / 22638.0) + 100.0);
+}
+
+int32_t amplitude_of(double level)
+{
+    return static_cast<int32_t>(std::floor(level * amplitude_per_level + 0.5));
+}
+
+// A chip set up at 44.1 kHz whose buffers do not leak: a level reads back as it is.
+std::unique_ptr<ConsoleChip> plain_chip()
+{
+    auto chip = std::make_unique<ConsoleChip>();
+    EXPECT_EQ(chip->setup(ntsc_clock, 44100, 60), nullptr);
+    chip->mix.set_highpass(0);
+    for (Band_Buffer& group : chip->groups)
+        group.set_highpass(0);
+    return chip;
+}
+
+void write(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
+{
+    for (const Reg_Write& w : writes) {
+        chip.write_time += 4;
+        if (w.addr >= 0x9000)
+            chip.write_vrc6(chip.write_time, w.addr, w.data);
+        else
+            chip.write_apu(chip.write_time, w.addr, w.data);
+    }
+}
+
+// `frames` frames of one buffer, the writes in the first.
+std::vector<short> render(ConsoleChip& chip, Band_Buffer& buffer, std::initializer_list<Reg_Write> writes, int frames)
+{
+    std::vector<short> out;
+    write(chip, writes);
+    for (int f = 0; f < frames; ++f) {
+        chip.end_frame();
+        for (Band_Buffer* b : {&chip.mix, &chip.groups[0], &chip.groups[1], &chip.groups[2], &chip.groups[3],
+                               &chip.groups[4], &chip.groups[5]}) {
+            std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
+            b->read_samples(samples.data(), static_cast<long>(samples.size()));
+            if (b == &buffer)
+                out.insert(out.end(), samples.begin(), samples.end());
+        }
+    }
+    return out;
+}
+
+TEST(ConsoleMixer, TablesHoldTheFormulaForEveryInput)
+{
+    const Console_Mixer mixer;
+    for (int p1 = 0; p1 <= 15; ++p1)
+        for (int p2 = 0; p2 <= 15; ++p2)
+            ASSERT_EQ(mixer.pulse(p1 + p2), static_cast<float>(pulse_reference(p1, p2))) << p1 << "+" << p2;
+    for (int t = 0; t <= 15; ++t)
+        for (int n = 0; n <= 15; ++n)
+            for (int d : {0, 1, 2, 9, 18, 27, 36, 45, 54, 63, 72, 81, 90, 99, 108, 117, 126, 127})
+                ASSERT_FLOAT_EQ(mixer.tnd(t, n, d), static_cast<float>(tnd_reference(t, n, d))) << t << n << d;
+    EXPECT_NEAR(mixer.pulse(30), 0.2585, 0.0001);
+    EXPECT_FLOAT_EQ(mixer.vrc6_step() * 15, mixer.pulse(15));
+}
+
+TEST(ConsoleRender, TwoPulsesTogetherMakeTheCompressedSquareAndALevelReadsBackExactly)
+{
+    // 50 % duty, constant volume 15, period 1000: 111.7 Hz, a half period of 197 samples.
+    for (const bool both : {false, true}) {
+        auto chip = plain_chip();
+        const std::vector<short> out = render(*chip, chip->mix,
+                                              {{0x4015, both ? 0x03 : 0x01},
+                                               {0x4000, 0xBF},
+                                               {0x4004, 0xBF},
+                                               {0x4002, 1000 & 0xFF},
+                                               {0x4006, 1000 & 0xFF},
+                                               {0x4003, 0x08 | 1000 >> 8},
+                                               {0x4007, 0x08 | 1000 >> 8}},
+                                              8);
+        const auto [low, high] = std::minmax_element(out.begin() + 2000, out.end());
+        // Plateaus: the most common values, far from the band-limited edges.
+        const int32_t level = amplitude_of(pulse_reference(15, both ? 15 : 0));
+        EXPECT_GT(std::count(out.begin() + 2000, out.end(), level), 1000);
+        EXPECT_GT(std::count(out.begin() + 2000, out.end(), 0), 1000);
+        EXPECT_LT(*high, level * 1.12);  // overshoot only
+        EXPECT_GT(*low, -level * 0.12);
+        EXPECT_NEAR(level / amplitude_per_level, both ? 0.2585 : 0.1494, 0.0002);
+    }
+}
+
+TEST(ConsoleRender, DeltaModulationHeldHighNarrowsTheTrianglesSwing)
+{
+    // $4011 = 127 with the channel idle; the triangle at period 400, 139 Hz.
+    for (const int dac : {0, 127}) {
+        auto chip = plain_chip();
+        const std::vector<short> out =
+            render(*chip, chip->mix,
+                   {{0x4011, dac}, {0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 400 & 0xFF}, {0x400B, 0x08 | 400 >> 8}}, 6);
+        const auto [low, high] = std::minmax_element(out.begin() + 1000, out.end());
+        const double swing = (*high - *low) / amplitude_per_level;
+        const double expected = tnd_reference(15, 0, dac) - tnd_reference(0, 0, dac);
+        EXPECT_NEAR(swing, expected, 0.02 * expected) << dac;
+    }
+    EXPECT_LT(tnd_reference(15, 0, 127) - tnd_reference(0, 0, 127), 0.5 * tnd_reference(15, 0, 0));
+}
+
+TEST(ConsoleGroups, AGroupSoundsOnlyItsOwnChannel)
+{
+    auto chip = plain_chip();
+    const std::initializer_list<Reg_Write> triangle = {{0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 200}, {0x400B, 0x08}};
+    const std::vector<short> tri = render(*chip, chip->groups[2], triangle, 3);
+    EXPECT_NEAR(*std::max_element(tri.begin() + 100, tri.end()), amplitude_of(tnd_reference(15, 0, 0)),
+                0.02 * amplitude_of(tnd_reference(15, 0, 0)));
+    auto other = plain_chip();
+    for (int g : {0, 1, 3, 4, 5}) {
+        const std::vector<short> silent = render(*other, other->groups[g], triangle, 2);
+        EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](short s) { return s == 0; })) << g;
+    }
+}
+
+// Every buffer's integrated level at a frame's end, the cells not yet read:
+// exactly the formula of the oscillators' levels then, for the mix and for
+// each group alone.
+TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegisters)
+{
+    const unsigned addresses[] = {0x4000, 0x4002, 0x4003, 0x4004, 0x4006, 0x4007, 0x4008, 0x400A, 0x400B,
+                                  0x400C, 0x400E, 0x400F, 0x4010, 0x4011, 0x4013, 0x4015, 0x4015, 0x9000,
+                                  0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
+    std::mt19937 random(11);
+    auto chip = plain_chip();
+    for (int frame = 0; frame < 60; ++frame) {
+        for (int w = static_cast<int>(random() % 12); w > 0; --w) {
+            const unsigned addr = addresses[random() % std::size(addresses)];
+            chip->write_time += static_cast<int32_t>(random() % 2000);
+            const int data = static_cast<int>(random() & 0xFF);
+            addr >= 0x9000 ? chip->write_vrc6(chip->write_time, addr, data)
+                           : chip->write_apu(chip->write_time, addr, data);
+        }
+        chip->end_frame();
+        const Chip_Apu& apu = chip->apu();
+        const int p1 = apu.pulse(0).last_level, p2 = apu.pulse(1).last_level, t = apu.triangle().last_level;
+        const int n = apu.noise().last_level, d = apu.dmc().dac;
+        const int v =
+            chip->vrc6().pulse(0).last_level + chip->vrc6().pulse(1).last_level + chip->vrc6().saw().last_level;
+        const double vrc6 = v * chip->mixer().vrc6_step();
+        const double levels[] = {chip->mixer().pulse(p1 + p2) + chip->mixer().tnd(t, n, d) + static_cast<float>(vrc6),
+                                 chip->mixer().pulse(p1),
+                                 chip->mixer().pulse(p2),
+                                 chip->mixer().tnd(t, 0, 0),
+                                 chip->mixer().tnd(0, n, 0),
+                                 chip->mixer().tnd(0, 0, d),
+                                 vrc6};
+        const Band_Buffer* buffers[] = {&chip->mix,       &chip->groups[0], &chip->groups[1], &chip->groups[2],
+                                        &chip->groups[3], &chip->groups[4], &chip->groups[5]};
+        for (int b = 0; b < ConsoleChip::buffer_count; ++b) {
+            const int64_t integrated =
+                (buffers[b]->integrator() >> Band_Buffer::integrator_bits) + cell_sum(*buffers[b]);
+            ASSERT_NEAR(integrated, amplitude_of(levels[b]), 1) << "frame " << frame << " buffer " << b;
+        }
+        if (frame % 8 == 7) {
+            for (Band_Buffer* b : {&chip->mix, &chip->groups[0], &chip->groups[1], &chip->groups[2], &chip->groups[3],
+                                   &chip->groups[4], &chip->groups[5]}) {
+                std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
+                b->read_samples(samples.data(), static_cast<long>(samples.size()));
+            }
+        }
+    }
+}
+
+TEST(ConsoleBadInput, AnyWritesTimesAndSamplesStayInBounds)
+{
+    std::mt19937 random(3);
+    ConsoleChip chip;
+    ASSERT_EQ(chip.setup(ntsc_clock, 48000, 60), nullptr);
+    std::vector<uint8_t> bytes(5000);
+    for (uint8_t& byte : bytes)
+        byte = static_cast<uint8_t>(random());
+    std::vector<short> out(4096);
+    for (int frame = 0; frame < 200; ++frame) {
+        for (int w = static_cast<int>(random() % 60); w > 0; --w) {
+            // Times anywhere, backwards and past the frame too; any address and data.
+            const auto time = static_cast<int32_t>(random() % 3 ? random() % 40000 : random());
+            const auto addr = static_cast<unsigned>(random() % 2 ? 0x4000 + random() % 0x20 : random() % 0x20000);
+            const auto data = static_cast<int>(random());
+            random() % 2 ? chip.write_apu(time, addr, data) : chip.write_vrc6(time, addr, data);
+        }
+        if (random() % 10 == 0)
+            chip.load_sample(bytes.data(), static_cast<int32_t>(random() % 6000) - 500);
+        if (random() % 50 == 0)
+            chip.reset();
+        chip.end_frame();
+        for (Band_Buffer* b : {&chip.mix, &chip.groups[0], &chip.groups[5]})
+            while (b->read_samples(out.data(), static_cast<long>(out.size())) > 0) {
+            }
+        for (Band_Buffer& b : chip.groups)
+            b.remove_samples(b.samples_avail());
+    }
+    EXPECT_EQ(chip.mix.samples_avail(), 0);
+}
+
+}  // namespace
