@@ -373,9 +373,9 @@ void Engine::followConsoleSetting(float hostRate)
         resetConsole();
     }
     if (setting != 0 && (setting != consoleSetting_ || hostRate != consoleFilterRate_)) {
-        const Console_Filter::Kind kind = setting == ConsoleNes       ? Console_Filter::nes
-                                          : setting == ConsoleFamicom ? Console_Filter::famicom
-                                                                      : Console_Filter::none;
+        const Console_Filter::Kind kind = setting == ConsoleNes       ? Console_Filter::Kind::nes
+                                          : setting == ConsoleFamicom ? Console_Filter::Kind::famicom
+                                                                      : Console_Filter::Kind::none;
         for (Console_Filter& filter : consoleFilters_)
             filter.setup(kind, hostRate);
         consoleFilterRate_ = hostRate;
