@@ -153,7 +153,13 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                   0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
     std::mt19937 random(11);
     auto chip = plain_chip();
+    int64_t held[ConsoleChip::group_count] = {};
     for (int frame = 0; frame < 60; ++frame) {
+        // Groups switched off hold still; switched on again they rejoin their channels.
+        const bool groups = frame % 6 != 3;
+        chip->set_groups_enabled(groups);
+        for (int g = 0; g < ConsoleChip::group_count; ++g)
+            held[g] = cell_sum(chip->groups[g]);
         for (int w = static_cast<int>(random() % 12); w > 0; --w) {
             const unsigned addr = addresses[random() % std::size(addresses)];
             chip->write_time += static_cast<int32_t>(random() % 2000);
@@ -177,7 +183,9 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                  vrc6};
         const Band_Buffer* buffers[] = {&chip->mix,       &chip->groups[0], &chip->groups[1], &chip->groups[2],
                                         &chip->groups[3], &chip->groups[4], &chip->groups[5]};
-        for (int b = 0; b < ConsoleChip::buffer_count; ++b) {
+        for (int g = 0; g < ConsoleChip::group_count && !groups; ++g)
+            ASSERT_EQ(cell_sum(chip->groups[g]), held[g]);
+        for (int b = 0; b < (groups ? ConsoleChip::buffer_count : 1); ++b) {
             const int64_t integrated =
                 (buffers[b]->integrator() >> Band_Buffer::integrator_bits) + cell_sum(*buffers[b]);
             ASSERT_NEAR(integrated, amplitude_of(levels[b]), 1) << "frame " << frame << " buffer " << b;

@@ -53,8 +53,8 @@ public:
 
     // ---- changes of any size (the console's mixed output) ----
     // The largest amplitude one row takes: the row values of a unit U stay
-    // below about 1.4 U, well within uint16, and the cells' share of a change
-    // stays far from their bias.
+    // below 1.7 U, within uint16, and U fits int16 beside the kernel values
+    // less their zero, so that 16-bit lanes multiply them.
     static constexpr int32_t max_row_amplitude = 0x7FFF;
     // Row `phase` (0..63) of the phase table that set_unit would build for a
     // scaled unit of `amplitude` (1..max_row_amplitude), computed alone.
