@@ -197,7 +197,7 @@ TEST(BandSynthAmplitudes, ChangesOfAnySizeSumExactlyAndUndoThemselves)
     freshBuffer(buffer);
     std::mt19937 random(5);
     std::uniform_int_distribution<uint32_t> position(0, 2000u << 16);
-    // Up to two parts; 16 samples apart, no cell takes more than one change.
+    // Up to two pieces; 16 samples apart, no cell takes more than one change.
     std::uniform_int_distribution<int32_t> amount(-40000, 40000);
     int64_t total = 0;
     for (uint32_t i = 0; i < 120; ++i) {

@@ -61,7 +61,7 @@ public:
     void amplitude_row(uint32_t phase, int32_t amplitude, uint16_t* row) const;
     // Adds a change of `amplitude` (either sign) at a 16.16 buffer position,
     // counted as scaled units count: a change of A integrates to A in the
-    // buffer's 16-bit samples. Each part of at most max_row_amplitude adds
+    // buffer's 16-bit samples. Each piece of at most max_row_amplitude adds
     // its own row for delta +1 or -1 exactly as add_delta_at adds, so every
     // change sums to exactly its amplitude. The kernel must exist: set_unit
     // or set_volume has been called.
