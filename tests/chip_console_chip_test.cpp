@@ -200,6 +200,34 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
     }
 }
 
+// Cells refused at construction: set-up answers "Out of memory" without
+// allocating, the chips play on without buffers, and cells handed over one
+// buffer at a time make it whole.
+TEST(ConsoleSetup, WithoutCellsItPlaysSilentlyUntilEveryBufferHasAdoptedSome)
+{
+    chip_test_refuse_allocations = true;
+    auto chip = std::make_unique<ConsoleChip>();
+    chip_test_refuse_allocations = false;
+    EXPECT_EQ(chip->buffers_without_cells(), ConsoleChip::buffer_count);
+    const long allocations = chip_test_allocations;
+    EXPECT_STREQ(chip->setup(ntsc_clock, 48000, 60), "Out of memory");
+    write(*chip, {{0x4011, 100}});
+    chip->end_frame();
+    EXPECT_EQ(chip_test_allocations, allocations);
+    for (int b = ConsoleChip::buffer_count; b > 0; --b) {
+        EXPECT_STREQ(chip->setup(ntsc_clock, 48000, 60), "Out of memory");
+        chip->adopt_cells(Band_Buffer::new_cells());
+        EXPECT_EQ(chip->buffers_without_cells(), b - 1);
+    }
+    chip->adopt_cells(Band_Buffer::new_cells());  // none wants them: freed
+    ASSERT_EQ(chip->setup(ntsc_clock, 48000, 60), nullptr);
+    chip->end_frame();
+    EXPECT_EQ(chip->mix.samples_avail(), 800);
+    // The level set before the cells came sounds in every buffer that holds it.
+    EXPECT_EQ(cell_sum(chip->mix), amplitude_of(tnd_reference(0, 0, 100)));
+    EXPECT_EQ(cell_sum(chip->groups[4]), amplitude_of(tnd_reference(0, 0, 100)));
+}
+
 TEST(ConsoleBadInput, AnyWritesTimesAndSamplesStayInBounds)
 {
     std::mt19937 random(3);
