@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -56,6 +57,25 @@ void write(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
     }
 }
 
+std::array<Band_Buffer*, ConsoleChip::buffer_count> buffers_of(ConsoleChip& chip)
+{
+    return {&chip.mix,       &chip.groups[0], &chip.groups[1], &chip.groups[2],
+            &chip.groups[3], &chip.groups[4], &chip.groups[5]};
+}
+
+// Reads every buffer's samples; answers those of `buffer`.
+std::vector<short> read_all(ConsoleChip& chip, const Band_Buffer* buffer = nullptr)
+{
+    std::vector<short> out;
+    for (Band_Buffer* b : buffers_of(chip)) {
+        std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
+        b->read_samples(samples.data(), static_cast<long>(samples.size()));
+        if (b == buffer)
+            out = samples;
+    }
+    return out;
+}
+
 // `frames` frames of one buffer, the writes in the first.
 std::vector<short> render(ConsoleChip& chip, Band_Buffer& buffer, std::initializer_list<Reg_Write> writes, int frames)
 {
@@ -63,13 +83,8 @@ std::vector<short> render(ConsoleChip& chip, Band_Buffer& buffer, std::initializ
     write(chip, writes);
     for (int f = 0; f < frames; ++f) {
         chip.end_frame();
-        for (Band_Buffer* b : {&chip.mix, &chip.groups[0], &chip.groups[1], &chip.groups[2], &chip.groups[3],
-                               &chip.groups[4], &chip.groups[5]}) {
-            std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
-            b->read_samples(samples.data(), static_cast<long>(samples.size()));
-            if (b == &buffer)
-                out.insert(out.end(), samples.begin(), samples.end());
-        }
+        const std::vector<short> samples = read_all(chip, &buffer);
+        out.insert(out.end(), samples.begin(), samples.end());
     }
     return out;
 }
@@ -181,8 +196,7 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                  chip->mixer().tnd(0, n, 0),
                                  chip->mixer().tnd(0, 0, d),
                                  vrc6};
-        const Band_Buffer* buffers[] = {&chip->mix,       &chip->groups[0], &chip->groups[1], &chip->groups[2],
-                                        &chip->groups[3], &chip->groups[4], &chip->groups[5]};
+        const auto buffers = buffers_of(*chip);
         for (int g = 0; g < ConsoleChip::group_count && !groups; ++g)
             ASSERT_EQ(cell_sum(chip->groups[g]), held[g]);
         for (int b = 0; b < (groups ? ConsoleChip::buffer_count : 1); ++b) {
@@ -190,13 +204,8 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                 (buffers[b]->integrator() >> Band_Buffer::integrator_bits) + cell_sum(*buffers[b]);
             ASSERT_NEAR(integrated, amplitude_of(levels[b]), 1) << "frame " << frame << " buffer " << b;
         }
-        if (frame % 8 == 7) {
-            for (Band_Buffer* b : {&chip->mix, &chip->groups[0], &chip->groups[1], &chip->groups[2], &chip->groups[3],
-                                   &chip->groups[4], &chip->groups[5]}) {
-                std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
-                b->read_samples(samples.data(), static_cast<long>(samples.size()));
-            }
-        }
+        if (frame % 8 == 7)
+            read_all(*chip);
     }
 }
 
@@ -228,35 +237,38 @@ TEST(ConsoleSetup, WithoutCellsItPlaysSilentlyUntilEveryBufferHasAdoptedSome)
     EXPECT_EQ(cell_sum(chip->groups[4]), amplitude_of(tnd_reference(0, 0, 100)));
 }
 
-TEST(ConsoleBadInput, AnyWritesTimesAndSamplesStayInBounds)
+TEST(ConsoleBadInput, AnyWritesTimesSamplesAndSetUpsStayInBounds)
 {
     std::mt19937 random(3);
-    ConsoleChip chip;
-    ASSERT_EQ(chip.setup(ntsc_clock, 48000, 60), nullptr);
+    auto chip = std::make_unique<ConsoleChip>();
+    ASSERT_EQ(chip->setup(ntsc_clock, 48000, 60), nullptr);
     std::vector<uint8_t> bytes(5000);
     for (uint8_t& byte : bytes)
         byte = static_cast<uint8_t>(random());
-    std::vector<short> out(4096);
-    for (int frame = 0; frame < 200; ++frame) {
+    for (int frame = 0; frame < 300; ++frame) {
         for (int w = static_cast<int>(random() % 60); w > 0; --w) {
             // Times anywhere, backwards and past the frame too; any address and data.
             const auto time = static_cast<int32_t>(random() % 3 ? random() % 40000 : random());
-            const auto addr = static_cast<unsigned>(random() % 2 ? 0x4000 + random() % 0x20 : random() % 0x20000);
+            const auto r = static_cast<unsigned>(random());
+            const unsigned addrs[] = {0x4000 + r % 0x18, 0x9000 + r % 3 * 0x1000 + r / 3 % 4, r};
+            const unsigned addr = addrs[random() % 3];
             const auto data = static_cast<int>(random());
-            random() % 2 ? chip.write_apu(time, addr, data) : chip.write_vrc6(time, addr, data);
+            addr >= 0x9000 ? chip->write_vrc6(time, addr, data) : chip->write_apu(time, addr, data);
         }
         if (random() % 10 == 0)
-            chip.load_sample(bytes.data(), static_cast<int32_t>(random() % 6000) - 500);
+            chip->load_sample(bytes.data(), static_cast<int32_t>(random() % 6000) - 500);
         if (random() % 50 == 0)
-            chip.reset();
-        chip.end_frame();
-        for (Band_Buffer* b : {&chip.mix, &chip.groups[0], &chip.groups[5]})
-            while (b->read_samples(out.data(), static_cast<long>(out.size())) > 0) {
-            }
-        for (Band_Buffer& b : chip.groups)
-            b.remove_samples(b.samples_avail());
+            chip->reset();
+        if (random() % 20 == 0)
+            chip->set_groups_enabled(random() % 2);
+        if (random() % 40 == 0) {
+            const long clock = random() % 2 ? ntsc_clock : pal_clock;
+            ASSERT_EQ(chip->setup(clock, 8000 + static_cast<long>(random() % 184000), random() % 2 ? 60 : 50), nullptr);
+        }
+        chip->end_frame();
+        read_all(*chip);
     }
-    EXPECT_EQ(chip.mix.samples_avail(), 0);
+    EXPECT_EQ(chip->mix.samples_avail(), 0);
 }
 
 }  // namespace
