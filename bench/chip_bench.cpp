@@ -174,14 +174,16 @@ void readTogether(Band_Buffer* const* buffers, int n)
     }
 }
 
-// The mix and the six group buffers filled and read each frame.
-void BM_ConsoleChipAllChannels(benchmark::State& state)
+// The mix and the six group buffers filled and read each frame; or the mix
+// alone, the groups switched off and their samples dropped.
+void playConsole(benchmark::State& state, bool groups)
 {
     auto chip = std::make_unique<ConsoleChip>();
     if (chip->setup(ntsc_clock, sample_rate, ntsc_frame_rate)) {
         state.SkipWithError("Out of memory");
         return;
     }
+    chip->set_groups_enabled(groups);
     writeConsole(*chip, all_channels_first);
     Band_Buffer* buffers[ConsoleChip::buffer_count] = {&chip->mix};
     for (int g = 0; g < ConsoleChip::group_count; ++g)
@@ -190,10 +192,24 @@ void BM_ConsoleChipAllChannels(benchmark::State& state)
     for (auto _ : state) {
         writeConsole(*chip, all_channels_every);
         chip->end_frame();
-        readTogether(buffers, ConsoleChip::buffer_count);
+        if (!groups) {
+            for (Band_Buffer& group : chip->groups)
+                group.remove_samples(group.samples_avail());
+        }
+        readTogether(buffers, groups ? ConsoleChip::buffer_count : 1);
         ++frames;
     }
     reportFrames(state, frames);
+}
+
+void BM_ConsoleChipAllChannels(benchmark::State& state)
+{
+    playConsole(state, true);
+}
+
+void BM_ConsoleChipAllChannelsMixOnly(benchmark::State& state)
+{
+    playConsole(state, false);
 }
 
 // The same eight channels, one on each of eight voices' chips.
@@ -246,6 +262,7 @@ BENCHMARK(BM_Vrc6SawA440);
 BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
 BENCHMARK(BM_ConsoleChipAllChannels);
+BENCHMARK(BM_ConsoleChipAllChannelsMixOnly);
 BENCHMARK(BM_EightVoiceChipsAllChannels);
 
 BENCHMARK_MAIN();

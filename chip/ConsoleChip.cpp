@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <climits>
 
 namespace {
 
@@ -110,6 +109,14 @@ void ConsoleChip::end_frame()
     }
 }
 
+void ConsoleChip::set_groups_enabled(bool enabled)
+{
+    const bool switched_on = enabled && !groups_enabled_;
+    groups_enabled_ = enabled;
+    if (switched_on)
+        mix_changes(run_time_, all_logs);
+}
+
 int ConsoleChip::buffers_without_cells() const
 {
     int count = !mix.has_buffer();
@@ -185,6 +192,8 @@ void ConsoleChip::mix_changes(int32_t time, unsigned changed)
     const int d = levels_[dmc_log] & 127;
     const float vrc6 = static_cast<float>(levels_[5] + levels_[6] + levels_[7]) * mixer_.vrc6_step();
     set_level(0, pos, mixer_.pulse(p1 + p2) + mixer_.tnd(t, n, d) + vrc6);
+    if (!groups_enabled_)
+        return;
     // Usually one oscillator changes: its group, found by table rather than
     // by a branch per group.
     const float solo[Chip_Apu::osc_count] = {mixer_.pulse(p1), mixer_.pulse(p2), mixer_.tnd(t, 0, 0),

@@ -57,6 +57,13 @@ public:
     // back to 0, and the buffers' samples of the frame become readable.
     void end_frame();
 
+    // Whether the group buffers follow their channels; they cost about as
+    // much again as the mix. Switched off they hold their levels (the engine
+    // still takes their samples); switched on they step to the levels
+    // sounding at the last write.
+    void set_groups_enabled(bool enabled);
+    bool groups_enabled() const { return groups_enabled_; }
+
     // Buffers without cells: how many more adopt_cells can take.
     int buffers_without_cells() const;
     // Hands cells from Band_Buffer::new_cells to the first buffer without
@@ -99,4 +106,5 @@ private:
     int32_t amplitudes_[buffer_count] = {};  // each buffer's level in its amplitude units
     int32_t run_time_ = 0;                   // where both chips and the mix have got to
     bool ready_ = false;                     // set up with cells in every buffer
+    bool groups_enabled_ = true;
 };

@@ -1,13 +1,14 @@
 // ConsoleChip: the mixer's tables against the formula, levels rendered
 // through the shared chip (the non-linear sums, the delta modulation's hold
-// on the triangle), each group alone, the exact level every buffer reaches
-// under random register sequences, and bad input.
+// on the triangle), the exact level the mix and each group alone reach under
+// random register sequences, set-up without cells, and bad input.
 #include "ChipTestSupport.h"
 #include "chip/ConsoleChip.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <random>
@@ -56,6 +57,25 @@ void write(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
     }
 }
 
+std::array<Band_Buffer*, ConsoleChip::buffer_count> buffers_of(ConsoleChip& chip)
+{
+    return {&chip.mix,       &chip.groups[0], &chip.groups[1], &chip.groups[2],
+            &chip.groups[3], &chip.groups[4], &chip.groups[5]};
+}
+
+// Reads every buffer's samples; answers those of `buffer`.
+std::vector<short> read_all(ConsoleChip& chip, const Band_Buffer* buffer = nullptr)
+{
+    std::vector<short> out;
+    for (Band_Buffer* b : buffers_of(chip)) {
+        std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
+        b->read_samples(samples.data(), static_cast<long>(samples.size()));
+        if (b == buffer)
+            out = samples;
+    }
+    return out;
+}
+
 // `frames` frames of one buffer, the writes in the first.
 std::vector<short> render(ConsoleChip& chip, Band_Buffer& buffer, std::initializer_list<Reg_Write> writes, int frames)
 {
@@ -63,13 +83,8 @@ std::vector<short> render(ConsoleChip& chip, Band_Buffer& buffer, std::initializ
     write(chip, writes);
     for (int f = 0; f < frames; ++f) {
         chip.end_frame();
-        for (Band_Buffer* b : {&chip.mix, &chip.groups[0], &chip.groups[1], &chip.groups[2], &chip.groups[3],
-                               &chip.groups[4], &chip.groups[5]}) {
-            std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
-            b->read_samples(samples.data(), static_cast<long>(samples.size()));
-            if (b == &buffer)
-                out.insert(out.end(), samples.begin(), samples.end());
-        }
+        const std::vector<short> samples = read_all(chip, &buffer);
+        out.insert(out.end(), samples.begin(), samples.end());
     }
     return out;
 }
@@ -129,23 +144,9 @@ TEST(ConsoleRender, DeltaModulationHeldHighNarrowsTheTrianglesSwing)
     EXPECT_LT(tnd_reference(15, 0, 127) - tnd_reference(0, 0, 127), 0.5 * tnd_reference(15, 0, 0));
 }
 
-TEST(ConsoleGroups, AGroupSoundsOnlyItsOwnChannel)
-{
-    auto chip = plain_chip();
-    const std::initializer_list<Reg_Write> triangle = {{0x4015, 0x04}, {0x4008, 0xFF}, {0x400A, 200}, {0x400B, 0x08}};
-    const std::vector<short> tri = render(*chip, chip->groups[2], triangle, 3);
-    EXPECT_NEAR(*std::max_element(tri.begin() + 100, tri.end()), amplitude_of(tnd_reference(15, 0, 0)),
-                0.02 * amplitude_of(tnd_reference(15, 0, 0)));
-    auto other = plain_chip();
-    for (int g : {0, 1, 3, 4, 5}) {
-        const std::vector<short> silent = render(*other, other->groups[g], triangle, 2);
-        EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](short s) { return s == 0; })) << g;
-    }
-}
-
 // Every buffer's integrated level at a frame's end, the cells not yet read:
 // exactly the formula of the oscillators' levels then, for the mix and for
-// each group alone.
+// each group alone (silent while its channel is, whatever the others play).
 TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegisters)
 {
     const unsigned addresses[] = {0x4000, 0x4002, 0x4003, 0x4004, 0x4006, 0x4007, 0x4008, 0x400A, 0x400B,
@@ -153,7 +154,13 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                   0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
     std::mt19937 random(11);
     auto chip = plain_chip();
+    int64_t held[ConsoleChip::group_count] = {};
     for (int frame = 0; frame < 60; ++frame) {
+        // Groups switched off hold still; switched on again they rejoin their channels.
+        const bool groups = frame % 6 != 3;
+        chip->set_groups_enabled(groups);
+        for (int g = 0; g < ConsoleChip::group_count; ++g)
+            held[g] = cell_sum(chip->groups[g]);
         for (int w = static_cast<int>(random() % 12); w > 0; --w) {
             const unsigned addr = addresses[random() % std::size(addresses)];
             chip->write_time += static_cast<int32_t>(random() % 2000);
@@ -175,52 +182,79 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                  chip->mixer().tnd(0, n, 0),
                                  chip->mixer().tnd(0, 0, d),
                                  vrc6};
-        const Band_Buffer* buffers[] = {&chip->mix,       &chip->groups[0], &chip->groups[1], &chip->groups[2],
-                                        &chip->groups[3], &chip->groups[4], &chip->groups[5]};
-        for (int b = 0; b < ConsoleChip::buffer_count; ++b) {
+        const auto buffers = buffers_of(*chip);
+        for (int g = 0; g < ConsoleChip::group_count && !groups; ++g)
+            ASSERT_EQ(cell_sum(chip->groups[g]), held[g]);
+        for (int b = 0; b < (groups ? ConsoleChip::buffer_count : 1); ++b) {
             const int64_t integrated =
                 (buffers[b]->integrator() >> Band_Buffer::integrator_bits) + cell_sum(*buffers[b]);
             ASSERT_NEAR(integrated, amplitude_of(levels[b]), 1) << "frame " << frame << " buffer " << b;
         }
-        if (frame % 8 == 7) {
-            for (Band_Buffer* b : {&chip->mix, &chip->groups[0], &chip->groups[1], &chip->groups[2], &chip->groups[3],
-                                   &chip->groups[4], &chip->groups[5]}) {
-                std::vector<short> samples(static_cast<size_t>(b->samples_avail()));
-                b->read_samples(samples.data(), static_cast<long>(samples.size()));
-            }
-        }
+        if (frame % 8 == 7)
+            read_all(*chip);
     }
 }
 
-TEST(ConsoleBadInput, AnyWritesTimesAndSamplesStayInBounds)
+// Cells refused at construction: set-up answers "Out of memory" without
+// allocating, the chips play on without buffers, and cells handed over one
+// buffer at a time make it whole.
+TEST(ConsoleSetup, WithoutCellsItPlaysSilentlyUntilEveryBufferHasAdoptedSome)
+{
+    chip_test_refuse_allocations = true;
+    auto chip = std::make_unique<ConsoleChip>();
+    chip_test_refuse_allocations = false;
+    EXPECT_EQ(chip->buffers_without_cells(), ConsoleChip::buffer_count);
+    const long allocations = chip_test_allocations;
+    EXPECT_STREQ(chip->setup(ntsc_clock, 48000, 60), "Out of memory");
+    write(*chip, {{0x4011, 100}});
+    chip->end_frame();
+    EXPECT_EQ(chip_test_allocations, allocations);
+    for (int b = ConsoleChip::buffer_count; b > 0; --b) {
+        EXPECT_STREQ(chip->setup(ntsc_clock, 48000, 60), "Out of memory");
+        chip->adopt_cells(Band_Buffer::new_cells());
+        EXPECT_EQ(chip->buffers_without_cells(), b - 1);
+    }
+    chip->adopt_cells(Band_Buffer::new_cells());  // none wants them: freed
+    ASSERT_EQ(chip->setup(ntsc_clock, 48000, 60), nullptr);
+    chip->end_frame();
+    EXPECT_EQ(chip->mix.samples_avail(), 800);
+    // The level set before the cells came sounds in every buffer that holds it.
+    EXPECT_EQ(cell_sum(chip->mix), amplitude_of(tnd_reference(0, 0, 100)));
+    EXPECT_EQ(cell_sum(chip->groups[4]), amplitude_of(tnd_reference(0, 0, 100)));
+}
+
+TEST(ConsoleBadInput, AnyWritesTimesSamplesAndSetUpsStayInBounds)
 {
     std::mt19937 random(3);
-    ConsoleChip chip;
-    ASSERT_EQ(chip.setup(ntsc_clock, 48000, 60), nullptr);
+    auto chip = std::make_unique<ConsoleChip>();
+    ASSERT_EQ(chip->setup(ntsc_clock, 48000, 60), nullptr);
     std::vector<uint8_t> bytes(5000);
     for (uint8_t& byte : bytes)
         byte = static_cast<uint8_t>(random());
-    std::vector<short> out(4096);
-    for (int frame = 0; frame < 200; ++frame) {
+    for (int frame = 0; frame < 300; ++frame) {
         for (int w = static_cast<int>(random() % 60); w > 0; --w) {
             // Times anywhere, backwards and past the frame too; any address and data.
             const auto time = static_cast<int32_t>(random() % 3 ? random() % 40000 : random());
-            const auto addr = static_cast<unsigned>(random() % 2 ? 0x4000 + random() % 0x20 : random() % 0x20000);
+            const auto r = static_cast<unsigned>(random());
+            const unsigned addrs[] = {0x4000 + r % 0x18, 0x9000 + r % 3 * 0x1000 + r / 3 % 4, r};
+            const unsigned addr = addrs[random() % 3];
             const auto data = static_cast<int>(random());
-            random() % 2 ? chip.write_apu(time, addr, data) : chip.write_vrc6(time, addr, data);
+            addr >= 0x9000 ? chip->write_vrc6(time, addr, data) : chip->write_apu(time, addr, data);
         }
         if (random() % 10 == 0)
-            chip.load_sample(bytes.data(), static_cast<int32_t>(random() % 6000) - 500);
+            chip->load_sample(bytes.data(), static_cast<int32_t>(random() % 6000) - 500);
         if (random() % 50 == 0)
-            chip.reset();
-        chip.end_frame();
-        for (Band_Buffer* b : {&chip.mix, &chip.groups[0], &chip.groups[5]})
-            while (b->read_samples(out.data(), static_cast<long>(out.size())) > 0) {
-            }
-        for (Band_Buffer& b : chip.groups)
-            b.remove_samples(b.samples_avail());
+            chip->reset();
+        if (random() % 20 == 0)
+            chip->set_groups_enabled(random() % 2);
+        if (random() % 40 == 0) {
+            const long clock = random() % 2 ? ntsc_clock : pal_clock;
+            ASSERT_EQ(chip->setup(clock, 8000 + static_cast<long>(random() % 184000), random() % 2 ? 60 : 50), nullptr);
+        }
+        chip->end_frame();
+        read_all(*chip);
     }
-    EXPECT_EQ(chip.mix.samples_avail(), 0);
+    EXPECT_EQ(chip->mix.samples_avail(), 0);
 }
 
 }  // namespace

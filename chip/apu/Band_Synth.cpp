@@ -248,12 +248,12 @@ template <int Width> void Band_Synth<Width>::add_amplitude(uint32_t pos, int32_t
     uint32_t left = amplitude < 0 ? 0u - static_cast<uint32_t>(amplitude) : static_cast<uint32_t>(amplitude);
     const uint32_t phase = (pos >> phase_shift) & (phase_rows - 1);
     while (left > 0) {
-        const uint32_t part = left < max_row_amplitude ? left : static_cast<uint32_t>(max_row_amplitude);
-        left -= part;
+        const uint32_t piece = left < max_row_amplitude ? left : static_cast<uint32_t>(max_row_amplitude);
+        left -= piece;
         if (!amplitude_layout_exact_) {
             uint16_t row[Width];
-            amplitude_row(phase, static_cast<int32_t>(part), row);
-            add_row(pos, row, part * 0x10001, delta, buffer);
+            amplitude_row(phase, static_cast<int32_t>(piece), row);
+            add_row(pos, row, piece * 0x10001, delta, buffer);
             continue;
         }
         // build_phase_table's values less U: with K = kernel_zero + k,
@@ -263,7 +263,7 @@ template <int Width> void Band_Synth<Width>::add_amplitude(uint32_t pos, int32_t
         // reaches the high cell there too.
         const int16_t* kernel = amplitude_layout_ + phase * layout_stride;
         const int32_t* centre = centre_masks_[(phase & resolution) ? 1 : 0];
-        const auto u = static_cast<int32_t>(part);
+        const auto u = static_cast<int32_t>(piece);
         const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
         PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                             sample_index < buffer.buffer_size_);

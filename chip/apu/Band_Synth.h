@@ -53,15 +53,15 @@ public:
 
     // ---- changes of any size (the console's mixed output) ----
     // The largest amplitude one row takes: the row values of a unit U stay
-    // below about 1.4 U, well within uint16, and the cells' share of a change
-    // stays far from their bias.
+    // below 1.7 U, within uint16, and U fits int16 beside the kernel values
+    // less their zero, so that 16-bit lanes multiply them.
     static constexpr int32_t max_row_amplitude = 0x7FFF;
     // Row `phase` (0..63) of the phase table that set_unit would build for a
     // scaled unit of `amplitude` (1..max_row_amplitude), computed alone.
     void amplitude_row(uint32_t phase, int32_t amplitude, uint16_t* row) const;
     // Adds a change of `amplitude` (either sign) at a 16.16 buffer position,
     // counted as scaled units count: a change of A integrates to A in the
-    // buffer's 16-bit samples. Each part of at most max_row_amplitude adds
+    // buffer's 16-bit samples. Each piece of at most max_row_amplitude adds
     // its own row for delta +1 or -1 exactly as add_delta_at adds, so every
     // change sums to exactly its amplitude. The kernel must exist: set_unit
     // or set_volume has been called.

@@ -296,7 +296,7 @@ void Triangle_Osc::run_logged(int32_t time, int32_t end_time)
         time = end_time;
     } else {
         for (; time < end_time; time += step) {
-            phase = phase == 1 ? 32 : phase - 1;
+            phase = phase == 1 ? 32 : phase - 1;  // the sequence repeats each end level as it turns
             log->change(time, level_of(phase));
         }
     }
@@ -416,7 +416,7 @@ void Noise_Osc::run_logged(int32_t time, int32_t end_time)
             const int tap = (regs[2] & 0x80) ? 6 : 1;
             for (; time < end_time; time += period) {
                 shift_reg = ((shift_reg ^ (shift_reg >> tap)) & 1) << 14 | shift_reg >> 1;
-                log->change(time, (shift_reg & 1) ? vol : 0);
+                log->change(time, vol & -(shift_reg & 1));  // no branch on a random bit
             }
         }
     }

@@ -42,10 +42,12 @@ struct Apu_Osc {
     uint8_t regs[4] = {};           // as last written, or as the sweep rewrote them
     bool written[4] = {};           // set by a write; consumed by envelope, sweep and linear counter
     Band_Buffer* output = nullptr;  // none: running does nothing, or only logs
-    Level_Log* log = nullptr;       // with no output: running logs every change of the raw level
-    int32_t length_counter = 0;     // for delta modulation: sample bytes remaining
-    int32_t delay = 0;              // clocks from the end of the last run to the next timer event
-    int32_t last_level = 0;         // level last reported to the synthesiser
+    // With no output: running takes the plain way, one timer event at a
+    // time, logging every change of the raw level (see run_logged).
+    Level_Log* log = nullptr;
+    int32_t length_counter = 0;  // for delta modulation: sample bytes remaining
+    int32_t delay = 0;           // clocks from the end of the last run to the next timer event
+    int32_t last_level = 0;      // level last reported to the synthesiser
 
     // Frame steps 0 and 2. `halt_mask` is the register 0 bit that stops the count.
     void clock_length(int halt_mask);

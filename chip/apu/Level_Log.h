@@ -31,7 +31,7 @@ struct Level_Log {
     // level is as random as its bits.
     void change(int32_t time, int new_level)
     {
-        PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity",
+        PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity || new_level == level",
                             count < capacity || new_level == level);
         entries[count] = {time, new_level};
         const int32_t next = count + (new_level != level);
