@@ -38,10 +38,13 @@ enum Scenario {
     EightMixed,
     EightVrc6Pulse,
     EightVrc6Saw,
-    EightSample
+    EightSample,
+    EightChannels,
+    EightConsole
 };
 const char* const kScenarioNames[] = {"idle",    "after 8 ended", "1 pulse", "8 pulse",      "8 triangle",
-                                      "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw", "8 sample"};
+                                      "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw", "8 sample",
+                                      "8 channels",    "8 console"};
 // Programs the factory bank leaves at their defaults, given the VRC6's channels.
 constexpr int32_t kVrc6PulseProgram = 9;
 constexpr int32_t kVrc6SawProgram = 10;
@@ -89,9 +92,12 @@ int voicesOf(Scenario scenario)
 // of voice i; the voices play on channels 0..7, each set to its program.
 void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
 {
+    // One note on each of the console's channels, through eight chips or one.
+    const int32_t everyChannel[] = {2, 2, 3, 4, kSampleProgram, kVrc6PulseProgram, kVrc6PulseProgram, kVrc6SawProgram};
     const int32_t programs[] = {2, 3, 4};
     const bool mixed = scenario == EightMixed || scenario == Ended;
-    program = scenario == EightTriangle    ? 3
+    program = scenario == EightChannels || scenario == EightConsole ? everyChannel[i]
+              : scenario == EightTriangle                           ? 3
               : scenario == EightNoise     ? 4
               : mixed                      ? programs[i % 3]
               : scenario == EightVrc6Pulse ? kVrc6PulseProgram
@@ -160,6 +166,8 @@ void engineBench(benchmark::State& state)
     exchange->initialise(bank->programs);
     exchange->back().capture(bank->programs, &bank->samples);
     exchange->publish();
+    if (scenario == EightConsole)
+        settings.console.store(ConsoleNes);
     auto engine = std::make_unique<Engine>(settings, *exchange);
     std::vector<float> left(kBlock), right(kBlock);
     auto render = [&] {
@@ -211,7 +219,7 @@ void scenariosUpTo(benchmark::internal::Benchmark* bench, int last)
 
 void scenarios(benchmark::internal::Benchmark* bench)
 {
-    scenariosUpTo(bench, EightSample);
+    scenariosUpTo(bench, EightConsole);
 }
 
 // The oracle has no samples.

@@ -53,6 +53,7 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
     block_.midiControllers = 1;
     block_.console = ConsoleOff;
     consoleReady = consoleChip.setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
+    consoleWantsCells_.store(consoleChip.buffers_without_cells(), std::memory_order_relaxed);
     for (int i = 0; i < kVoiceCount; ++i) {
         chipReady[i] = voiceChips[i].setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
         wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
@@ -62,6 +63,8 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
 Engine::~Engine()
 {
     for (std::atomic<uint16_t*>& cells : preparedCells_)
+        delete[] cells.load(std::memory_order_acquire);
+    for (std::atomic<uint16_t*>& cells : preparedConsoleCells_)
         delete[] cells.load(std::memory_order_acquire);
 }
 
@@ -76,6 +79,15 @@ void Engine::prepare(float hostRate)
         uint16_t* none = nullptr;
         // Another host thread preparing at the same time may have been first.
         if (cells && !preparedCells_[i].compare_exchange_strong(none, cells, std::memory_order_release))
+            delete[] cells;
+    }
+    const int consoleWants = consoleWantsCells_.load(std::memory_order_relaxed);
+    for (int i = 0; i < consoleWants && i < ConsoleChip::buffer_count; ++i) {
+        if (preparedConsoleCells_[i].load(std::memory_order_relaxed))
+            continue;
+        uint16_t* cells = Band_Buffer::new_cells();
+        uint16_t* none = nullptr;
+        if (cells && !preparedConsoleCells_[i].compare_exchange_strong(none, cells, std::memory_order_release))
             delete[] cells;
     }
 }
@@ -133,6 +145,19 @@ void Engine::adoptPreparedCells(float hostRate)
         voiceChips[i].buffer.adopt_cells(preparedCells_[i].exchange(nullptr, std::memory_order_acquire));
         chipReady[i] = voiceChips[i].setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
         wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
+    }
+    if (consoleReady)
+        return;
+    bool adopted = false;
+    for (std::atomic<uint16_t*>& cells : preparedConsoleCells_) {
+        if (consoleChip.buffers_without_cells() == 0 || !cells.load(std::memory_order_relaxed))
+            continue;
+        consoleChip.adopt_cells(cells.exchange(nullptr, std::memory_order_acquire));
+        adopted = true;
+    }
+    if (adopted) {
+        consoleReady = consoleChip.setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
+        consoleWantsCells_.store(consoleChip.buffers_without_cells(), std::memory_order_relaxed);
     }
 }
 
@@ -316,29 +341,34 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
     consoleChip.end_frame();
 }
 
-int32_t Engine::mixConsole(int32_t count, const BankSnapshot& bank)
+int32_t Engine::mixConsole(int32_t count, const BankSnapshot& bank, bool groups)
 {
     if (!consoleReady)
         return 0;
+    // Groups nobody listens to cost nothing but their reading: they hold
+    // their levels, and step to their channels' when someone listens again.
+    consoleChip.set_groups_enabled(groups);
     while (consoleChip.mix.samples_avail() < count)
         stepConsoleFrame(bank);
-    Band_Buffer* buffers[1 + kOutputGroupCount] = {&consoleChip.mix};
-    short* dests[1 + kOutputGroupCount] = {pcm_[0]};
+    Band_Buffer* buffers[ConsoleChip::buffer_count] = {&consoleChip.mix};
+    short* dests[ConsoleChip::buffer_count] = {pcm_[0]};
     for (int g = 0; g < kOutputGroupCount; ++g) {
         buffers[1 + g] = &consoleChip.groups[g];
         dests[1 + g] = pcm_[1 + g];
     }
-    // The groups are read even when nobody listens, so that their
-    // integrators and filters are where they belong when someone starts to.
-    Band_Buffer::read_samples(buffers, dests, 1 + kOutputGroupCount, count);
+    const int outputs = groups ? ConsoleChip::buffer_count : 1;
+    Band_Buffer::read_samples(buffers, dests, outputs, count);
+    if (!groups)
+        for (Band_Buffer& group : consoleChip.groups)
+            group.remove_samples(count);
     const auto scale = static_cast<float>(kSampleScale / ConsoleChip::output_scale);
-    for (int out = 0; out <= kOutputGroupCount; ++out) {
+    for (int out = 0; out < outputs; ++out) {
         float* mix = out == 0 ? mix_ : groupMix_[out - 1];
         for (int32_t j = 0; j < count; ++j)
             mix[j] = static_cast<float>(pcm_[out][j]) * scale;
         consoleFilters_[out].process(mix, count);
     }
-    std::fill(std::begin(groupMixed_), std::end(groupMixed_), count);
+    std::fill(std::begin(groupMixed_), std::end(groupMixed_), groups ? count : 0);
     return count;
 }
 
@@ -378,6 +408,13 @@ void Engine::followConsoleSetting(float hostRate)
                                                                       : Console_Filter::Kind::none;
         for (Console_Filter& filter : consoleFilters_)
             filter.setup(kind, hostRate);
+        // The console's own high-passes take the place of the buffers' leak,
+        // so that their responses are theirs alone; unfiltered, the leak
+        // keeps the output centred, far below anything audible.
+        const int32_t leak = kind == Console_Filter::Kind::none ? Band_Buffer::default_highpass_hz : 0;
+        consoleChip.mix.set_highpass(leak);
+        for (Band_Buffer& group : consoleChip.groups)
+            group.set_highpass(leak);
         consoleFilterRate_ = hostRate;
     }
     consoleSetting_ = setting;
@@ -431,7 +468,7 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
         const int32_t count = end - position;
         int32_t mixed = 0;
         if (playing)
-            mixed = block_.console != 0 ? mixConsole(count, bank) : mixVoices(count, bank, groups);
+            mixed = block_.console != 0 ? mixConsole(count, bank, groups) : mixVoices(count, bank, groups);
         writeOutput(outputs.main, mix_, mixed, position, end);
         if (groups) {
             if (!playing)

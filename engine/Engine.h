@@ -102,7 +102,7 @@ private:
     // The same in console mode: every voice's frame writes its channel of
     // the console chip, whose output is the mix; each group's is its channel
     // alone. The console's filter follows.
-    int32_t mixConsole(int32_t count, const BankSnapshot& bank);
+    int32_t mixConsole(int32_t count, const BankSnapshot& bank, bool groups);
     void stepConsoleFrame(const BankSnapshot& bank);
     // Between the modes every voice stops and the console starts afresh;
     // a new filter choice or rate sets the filters up.
@@ -121,6 +121,9 @@ private:
     // wants cells, which only the audio thread sets.
     std::atomic<uint16_t*> preparedCells_[kVoiceCount] = {};
     std::atomic<bool> wantsCells_[kVoiceCount] = {};
+    // The same for the console chip's buffers: how many still want cells.
+    std::atomic<uint16_t*> preparedConsoleCells_[ConsoleChip::buffer_count] = {};
+    std::atomic<int> consoleWantsCells_{0};
 
     static constexpr int32_t kMixLength = 1024;
     float mix_[kMixLength];

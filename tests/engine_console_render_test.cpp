@@ -171,3 +171,26 @@ TEST_F(ConsoleRender, SwitchingModesStopsEveryNote)
     for (float sample : console.main)
         ASSERT_EQ(sample, 0.0f);
 }
+
+TEST_F(ConsoleRender, TheFamicomsHighPassIsAllThatShapesASlowPulse)
+{
+    instrument->setConsole(ConsoleFamicom);
+    // A1: a half period of about 400 samples, between whose edges a
+    // first-order high-pass decays as a single exponential, whatever came
+    // before; nothing else may bend it.
+    const Outputs out = render(0.5, {noteOn(0, 33)});
+    const std::vector<float>& y = out.main;
+    size_t edge = 8820;
+    for (size_t i = 8820; i < 8820 + 810; ++i)
+        if (y[i + 1] - y[i] > y[edge + 1] - y[edge])
+            edge = i;
+    const double span = 300.0 / kRate;
+    const double corner = std::log(static_cast<double>(y[edge + 50]) / y[edge + 350]) / (2.0 * M_PI * span);
+    EXPECT_NEAR(corner, 37.0, 0.5);
+    instrument->setConsole(ConsoleUnfiltered);
+    fresh();
+    const Outputs raw = render(0.5, {noteOn(0, 33)});
+    const double rawCorner =
+        std::log(static_cast<double>(raw.main[edge + 50]) / raw.main[edge + 350]) / (2.0 * M_PI * span);
+    EXPECT_LT(rawCorner, 20.0) << "unfiltered: only the slow leak that keeps the output centred";
+}

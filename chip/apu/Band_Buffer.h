@@ -22,6 +22,8 @@ public:
     static constexpr uint32_t buffer_length = 65536 - impulse_spread - 64;
     static constexpr uint32_t allocation = buffer_length + impulse_spread;
     static constexpr int integrator_bits = 15;
+    // The leak of the integrator that keeps the output centred, in Hz.
+    static constexpr int32_t default_highpass_hz = 16;
 
     Band_Buffer() = default;
     ~Band_Buffer();
@@ -39,6 +41,7 @@ public:
     // already, then sets up its rates again and clears. Never allocates.
     void adopt_cells(uint16_t* cells);
     void set_clock_rate(int32_t clocks_per_second);
+    // 0: none, the integrator keeps every level it sums to.
     void set_highpass(int32_t corner_hz);
     void clear();
 
@@ -82,5 +85,5 @@ private:
     int32_t highpass_shift_ = 0;
     int32_t sample_rate_ = 44100;
     int32_t clock_rate_ = 0;  // 0: not set yet
-    int32_t highpass_freq_ = 16;
+    int32_t highpass_freq_ = default_highpass_hz;
 };
