@@ -15,7 +15,9 @@
 #include <clap/ext/note-ports.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <set>
@@ -71,6 +73,33 @@ StereoBuffer renderClap(ClapHost& host, int64_t frames, int32_t block, const std
         }
         EXPECT_EQ(host.processEvents(blockEvents, out.left.data() + at, out.right.data() + at, length),
                   CLAP_PROCESS_CONTINUE);
+    }
+    return out;
+}
+
+// The same through the given number of output ports (the main one first),
+// each with both channels.
+std::vector<StereoBuffer> renderPorts(ClapHost& host, int64_t frames, int32_t block, const std::vector<Timed>& events,
+                                      size_t ports)
+{
+    std::vector<StereoBuffer> out(ports);
+    for (StereoBuffer& port : out) {
+        port.left.resize(static_cast<size_t>(frames));
+        port.right.resize(static_cast<size_t>(frames));
+    }
+    size_t next = 0;
+    for (int64_t at = 0; at < frames; at += block) {
+        const auto length = static_cast<uint32_t>(std::min<int64_t>(block, frames - at));
+        std::vector<ClapEvent> blockEvents;
+        for (; next < events.size() && events[next].frame < at + length; ++next) {
+            ClapEvent event = events[next].event;
+            event.header.time = static_cast<uint32_t>(events[next].frame - at);
+            blockEvents.push_back(event);
+        }
+        std::vector<OutputPair> pairs;
+        for (StereoBuffer& port : out)
+            pairs.push_back({port.left.data() + at, port.right.data() + at});
+        EXPECT_EQ(host.processEvents(blockEvents, pairs, length), CLAP_PROCESS_CONTINUE);
     }
     return out;
 }
@@ -426,6 +455,165 @@ TEST_F(Clap, BadEventsAndCallsOutOfOrderAreHarmless)
                   CLAP_PROCESS_CONTINUE);
         for (float sample : l)
             ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
+    }
+}
+
+// ---- a track per channel group ----
+
+namespace {
+
+// A pulse (program 2) on channel 1 and a triangle (program 3) on channel 2,
+// overlapping, with a gain change inside a block that splits it.
+const std::vector<Timed> kPulse = {midi(0, 0xC0, 2, 0), midi(100, 0x90, 69, 100), midi(12000, 0x80, 69, 0)};
+const std::vector<Timed> kTriangle = {midi(0, 0xC1, 3, 0), midi(3001, 0x91, 45, 90), midi(15000, 0x81, 45, 0)};
+const Timed kGainChange = parameter(7777, kParamGain, 60);
+constexpr int64_t kGroupFrames = 22050;
+constexpr size_t kAllPorts = 1 + kOutputGroupCount;
+
+std::vector<Timed> merged(std::vector<Timed> a, const std::vector<Timed>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    std::stable_sort(a.begin(), a.end(), [](const Timed& x, const Timed& y) { return x.frame < y.frame; });
+    return a;
+}
+
+bool silent(const StereoBuffer& port)
+{
+    return lastSound(port.left) == -1 && lastSound(port.right) == -1;
+}
+
+}  // namespace
+
+TEST_F(Clap, OffersTheMainMixThenAStereoPortForEachChannelGroup)
+{
+    const auto* audio = static_cast<const clap_plugin_audio_ports_t*>(clap.extension(CLAP_EXT_AUDIO_PORTS));
+    ASSERT_EQ(audio->count(clap.plugin(), false), kAllPorts);
+    const char* names[kAllPorts] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6"};
+    std::set<clap_id> ids;
+    for (uint32_t index = 0; index < kAllPorts; ++index) {
+        clap_audio_port_info_t info{};
+        ASSERT_TRUE(audio->get(clap.plugin(), index, false, &info));
+        EXPECT_STREQ(info.name, names[index]);
+        EXPECT_EQ(info.channel_count, 2u);
+        EXPECT_STREQ(info.port_type, CLAP_PORT_STEREO);
+        EXPECT_EQ(info.flags, index == 0 ? uint32_t(CLAP_AUDIO_PORT_IS_MAIN) : 0u) << names[index];
+        EXPECT_EQ(info.in_place_pair, CLAP_INVALID_ID);
+        ids.insert(info.id);
+    }
+    EXPECT_EQ(ids.size(), kAllPorts) << "every port its own id";
+    clap_audio_port_info_t info{};
+    EXPECT_FALSE(audio->get(clap.plugin(), kAllPorts, false, &info));
+    EXPECT_FALSE(audio->get(clap.plugin(), 0, true, &info));
+    EXPECT_EQ(clap.extraOutputs(), (std::vector<std::string>(names + 1, names + kAllPorts)));
+}
+
+TEST_F(Clap, EachGroupsPortHoldsItsVoicesAloneAndTheMainMixIsAsWithoutThem)
+{
+    const std::vector<Timed> both = merged(merged(kPulse, kTriangle), {kGainChange});
+    const std::vector<StereoBuffer> ports = [&] {
+        clap.start(kRate, 500, true);
+        return renderPorts(clap, kGroupFrames, 500, both, kAllPorts);
+    }();
+    const auto mainOnly = [](const std::vector<Timed>& events) {
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        host.start(kRate, 500, true);
+        return renderClap(host, kGroupFrames, 500, events);
+    };
+    const StereoBuffer whole = mainOnly(both);
+    EXPECT_TRUE(same(ports[0].left, whole.left) && same(ports[0].right, whole.right)) << "the main mix";
+
+    const StereoBuffer pulse = mainOnly(merged(kPulse, {kGainChange}));
+    const StereoBuffer triangle = mainOnly(merged(kTriangle, {kGainChange}));
+    ASSERT_GT(lastSound(pulse.left), 12000);
+    ASSERT_GT(lastSound(triangle.left), 15000);
+    EXPECT_TRUE(same(ports[1 + PulseOneGroup].left, pulse.left) && same(ports[1 + PulseOneGroup].right, pulse.right));
+    EXPECT_TRUE(same(ports[1 + TriangleGroup].left, triangle.left) &&
+                same(ports[1 + TriangleGroup].right, triangle.right));
+    for (int group : {PulseTwoGroup, NoiseGroup, SampleGroup, Vrc6Group})
+        EXPECT_TRUE(silent(ports[1 + static_cast<size_t>(group)])) << kOutputGroupNames[group];
+}
+
+TEST_F(Clap, TheMainMixWithEveryPortIsTheVst2BuildsAndUnchanged)
+{
+    const StereoBuffer vst2 = playVst2(kSong, kSongFrames);
+    clap.start(kRate, 512, true);
+    const std::vector<StereoBuffer> ports = renderPorts(clap, kSongFrames, 512, asClapMidi(kSong), kAllPorts);
+    EXPECT_TRUE(same(ports[0].left, vst2.left) && same(ports[0].right, vst2.right));
+    char hash[32];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(renderHash(ports[0].left)));
+    EXPECT_STREQ(hash, "a8bfbcb1a3a46aca");
+}
+
+TEST_F(Clap, PortsLeftOutOrWithoutChannelsAreNotListenedTo)
+{
+    const std::vector<Timed> both = merged(kPulse, kTriangle);
+    constexpr int64_t kFrames = 8192;
+    constexpr uint32_t kBlock = 1024;
+    clap.start(kRate, kBlock, true);
+    const std::vector<StereoBuffer> reference = renderPorts(clap, kFrames, kBlock, both, kAllPorts);
+
+    // Each case: how many ports the host gives, which channels (port,
+    // channel) it leaves null, which ports have no data32 at all, and how
+    // many channels each port claims.
+    struct Case {
+        uint32_t ports;
+        std::vector<std::pair<uint32_t, uint32_t>> missingChannels;
+        std::vector<uint32_t> noData;
+        uint32_t channelCount = 2;
+    };
+    const Case cases[] = {
+        {0, {}, {}},
+        {1, {}, {}},
+        {2, {}, {}},
+        {4, {{1, 1}, {2, 0}}, {}},
+        {7, {{0, 0}, {0, 1}, {3, 0}, {3, 1}}, {}},
+        {7, {}, {1, 5}},
+        {7, {}, {}, 1},
+        {7, {}, {}, 3},
+        {9, {}, {}},  // ports the plug-in never offered are left alone
+    };
+    constexpr float kUntouched = 1234.0f;
+    for (const Case& c : cases) {
+        ClapHost host;
+        ASSERT_TRUE(host.load(clapUnderTest()));
+        host.start(kRate, kBlock, true);
+        std::vector<std::vector<float>> channels(c.ports * 3, std::vector<float>(kFrames, kUntouched));
+        for (int64_t at = 0; at < kFrames; at += kBlock) {
+            std::vector<ClapEvent> events;
+            for (const Timed& t : both)
+                if (t.frame >= at && t.frame < at + kBlock) {
+                    events.push_back(t.event);
+                    events.back().header.time = static_cast<uint32_t>(t.frame - at);
+                }
+            std::vector<std::array<float*, 3>> pointers(c.ports);
+            std::vector<clap_audio_buffer_t> buffers(c.ports);
+            for (uint32_t port = 0; port < c.ports; ++port) {
+                for (uint32_t channel = 0; channel < 3; ++channel) {
+                    const bool missing = std::count(c.missingChannels.begin(), c.missingChannels.end(),
+                                                    std::make_pair(port, channel)) > 0;
+                    pointers[port][channel] = missing ? nullptr : channels[port * 3 + channel].data() + at;
+                }
+                const bool noData = std::count(c.noData.begin(), c.noData.end(), port) > 0;
+                buffers[port] = {noData ? nullptr : pointers[port].data(), nullptr, c.channelCount, 0, ~uint64_t{0}};
+            }
+            ASSERT_EQ(host.processPorts(events, buffers.data(), c.ports, kBlock), CLAP_PROCESS_CONTINUE);
+            for (uint32_t port = 0; port < c.ports; ++port)
+                EXPECT_EQ(buffers[port].constant_mask, port < kAllPorts && buffers[port].data32 ? 0u : ~uint64_t{0});
+        }
+        for (uint32_t port = 0; port < c.ports; ++port)
+            for (uint32_t channel = 0; channel < 3; ++channel) {
+                const std::vector<float>& got = channels[port * 3 + channel];
+                const bool written =
+                    port < kAllPorts && channel < c.channelCount &&
+                    std::count(c.noData.begin(), c.noData.end(), port) == 0 &&
+                    std::count(c.missingChannels.begin(), c.missingChannels.end(), std::make_pair(port, channel)) == 0;
+                const std::vector<float> expected = !written       ? std::vector<float>(kFrames, kUntouched)
+                                                    : channel == 2 ? std::vector<float>(kFrames, 0.0f)
+                                                    : channel == 0 ? reference[port].left
+                                                                   : reference[port].right;
+                EXPECT_TRUE(same(got, expected)) << c.ports << " ports, port " << port << " channel " << channel;
+            }
     }
 }
 
