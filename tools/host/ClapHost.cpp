@@ -294,7 +294,9 @@ int ClapHost::outputChannels()
 clap_process_status ClapHost::processEvents(const std::vector<ClapEvent>& events, float* left, float* right,
                                             uint32_t frames)
 {
-    return processEvents(events, std::vector<OutputPair>{{left, right}}, frames);
+    float* channels[2] = {left, right};
+    clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+    return processPorts(events, &output, 1, frames);
 }
 
 clap_process_status ClapHost::processEvents(const std::vector<ClapEvent>& events, const std::vector<OutputPair>& ports,
