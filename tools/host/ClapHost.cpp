@@ -330,12 +330,14 @@ void ClapHost::process(const BlockMidi& midi, float* left, float* right, int32_t
 
 std::vector<std::string> ClapHost::extraOutputs()
 {
+    // The stereo ports after the main one, up to the first that is not.
     std::vector<std::string> names;
     const auto* ports = static_cast<const clap_plugin_audio_ports_t*>(extension(CLAP_EXT_AUDIO_PORTS));
     for (uint32_t port = 1, count = ports ? ports->count(plugin_, false) : 0; port < count; ++port) {
         clap_audio_port_info_t info{};
-        if (ports->get(plugin_, port, false, &info))
-            names.push_back(std::string(info.name, strnlen(info.name, sizeof info.name)));
+        if (!ports->get(plugin_, port, false, &info) || info.channel_count != 2)
+            break;
+        names.push_back(std::string(info.name, strnlen(info.name, sizeof info.name)));
     }
     return names;
 }

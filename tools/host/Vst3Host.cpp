@@ -505,18 +505,27 @@ bool Vst3Host::midiParameter(int16_t channel, int16_t controller, uint32_t& id)
 
 void Vst3Host::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
 {
-    prepareBlock(midi, left, right, frames);
+    // As hosts do, every bus switched on gets buffers, listened to or not.
+    const size_t extra = extraOutputs().size();
+    const auto length = static_cast<size_t>(std::max(frames, 0));
+    std::vector<float> unheard(2 * extra * length);
+    std::vector<OutputPair> pairs;
+    for (size_t bus = 0; bus < extra; ++bus)
+        pairs.push_back({unheard.data() + 2 * bus * length, unheard.data() + (2 * bus + 1) * length});
+    prepareBlock(midi, left, right, frames, pairs);
     processPrepared();
 }
 
 std::vector<std::string> Vst3Host::extraOutputs()
 {
+    // The stereo buses after the main one, up to the first that is not.
     std::vector<std::string> names;
     const int32_t buses = v3_cpp_obj(component_)->get_bus_count(component_, V3_AUDIO, V3_OUTPUT);
     for (int32_t bus = 1; bus < buses; ++bus) {
         v3_bus_info info{};
-        if (v3_cpp_obj(component_)->get_bus_info(component_, V3_AUDIO, V3_OUTPUT, bus, &info) != V3_OK)
-            continue;
+        if (v3_cpp_obj(component_)->get_bus_info(component_, V3_AUDIO, V3_OUTPUT, bus, &info) != V3_OK ||
+            info.channel_count != 2)
+            break;
         std::string name;
         for (size_t i = 0; i < std::size(info.bus_name) && info.bus_name[i]; ++i)
             name += info.bus_name[i] < 0x80 ? static_cast<char>(info.bus_name[i]) : '?';

@@ -48,6 +48,8 @@ public:
     std::string vendor() override;
     int outputChannels() override;
 
+    // Hands every bus start() switched on a buffer, as hosts do; the extra
+    // ones' samples are dropped.
     void process(const BlockMidi& midi, float* left, float* right, int32_t frames) override;
     // The auxiliary output buses', which start() switches on.
     std::vector<std::string> extraOutputs() override;
