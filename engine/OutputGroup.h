@@ -57,4 +57,15 @@ struct EngineOutputs {
                 return true;
         return false;
     }
+    // The same outputs from the given sample on: for a block rendered in parts.
+    EngineOutputs advancedBy(int32_t frames) const
+    {
+        EngineOutputs later;
+        for (int c = 0; c < 2; ++c) {
+            later.main[c] = main[c] ? main[c] + frames : nullptr;
+            for (int g = 0; g < kOutputGroupCount; ++g)
+                later.group[g][c] = group[g][c] ? group[g][c] + frames : nullptr;
+        }
+        return later;
+    }
 };

@@ -15,7 +15,9 @@
 #include <clap/ext/note-ports.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <set>
@@ -55,11 +57,14 @@ Timed parameter(int64_t frame, clap_id id, double value)
     return {frame, ClapEvent::parameter(0, id, value)};
 }
 
-StereoBuffer renderClap(ClapHost& host, int64_t frames, int32_t block, const std::vector<Timed>& events)
+// Renders frames samples in blocks, each event in the block holding its
+// frame, through the main output port and the groups' next to it up to ports
+// in all, each with both channels.
+std::vector<StereoBuffer> renderPorts(ClapHost& host, int64_t frames, int32_t block, const std::vector<Timed>& events,
+                                      size_t ports)
 {
-    StereoBuffer out;
-    out.left.resize(static_cast<size_t>(frames));
-    out.right.resize(static_cast<size_t>(frames));
+    std::vector<StereoBuffer> out(
+        ports, {std::vector<float>(static_cast<size_t>(frames)), std::vector<float>(static_cast<size_t>(frames))});
     size_t next = 0;
     for (int64_t at = 0; at < frames; at += block) {
         const auto length = static_cast<uint32_t>(std::min<int64_t>(block, frames - at));
@@ -69,10 +74,17 @@ StereoBuffer renderClap(ClapHost& host, int64_t frames, int32_t block, const std
             event.header.time = static_cast<uint32_t>(events[next].frame - at);
             blockEvents.push_back(event);
         }
-        EXPECT_EQ(host.processEvents(blockEvents, out.left.data() + at, out.right.data() + at, length),
-                  CLAP_PROCESS_CONTINUE);
+        std::vector<OutputPair> pairs;
+        for (StereoBuffer& port : out)
+            pairs.push_back({port.left.data() + at, port.right.data() + at});
+        EXPECT_EQ(host.processEvents(blockEvents, pairs, length), CLAP_PROCESS_CONTINUE);
     }
     return out;
+}
+
+StereoBuffer renderClap(ClapHost& host, int64_t frames, int32_t block, const std::vector<Timed>& events)
+{
+    return renderPorts(host, frames, block, events, 1)[0];
 }
 
 class Clap : public ::testing::Test {
@@ -426,6 +438,125 @@ TEST_F(Clap, BadEventsAndCallsOutOfOrderAreHarmless)
                   CLAP_PROCESS_CONTINUE);
         for (float sample : l)
             ASSERT_TRUE(sample >= -1.0f && sample <= 1.0f);
+    }
+}
+
+// ---- a track per channel group ----
+
+namespace {
+
+constexpr size_t kAllPorts = 1 + kOutputGroupCount;
+
+std::vector<Timed> merged(std::vector<Timed> a, const std::vector<Timed>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    std::stable_sort(a.begin(), a.end(), [](const Timed& x, const Timed& y) { return x.frame < y.frame; });
+    return a;
+}
+
+}  // namespace
+
+TEST_F(Clap, OffersTheMainMixThenAStereoPortForEachChannelGroup)
+{
+    const auto* audio = static_cast<const clap_plugin_audio_ports_t*>(clap.extension(CLAP_EXT_AUDIO_PORTS));
+    ASSERT_EQ(audio->count(clap.plugin(), false), kAllPorts);
+    const char* names[kAllPorts] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6"};
+    for (uint32_t index = 0; index <= kAllPorts; ++index) {
+        clap_audio_port_info_t info{};
+        ASSERT_EQ(audio->get(clap.plugin(), index, false, &info), index < kAllPorts);
+        if (index == kAllPorts)
+            break;
+        EXPECT_EQ(info.id, index);
+        EXPECT_STREQ(info.name, names[index]);
+        EXPECT_EQ(info.channel_count, 2u);
+        EXPECT_STREQ(info.port_type, CLAP_PORT_STEREO);
+        EXPECT_EQ(info.flags, index == 0 ? uint32_t(CLAP_AUDIO_PORT_IS_MAIN) : 0u) << names[index];
+    }
+    EXPECT_EQ(clap.extraOutputs(), (std::vector<std::string>(names + 1, names + kAllPorts)));
+}
+
+// A pulse (program 2) on channel 1 and a triangle (program 3) on channel 2,
+// with a gain change that splits its block: after it, every port's part must
+// land where the main output's does.
+TEST_F(Clap, EachGroupsPortHoldsItsVoicesAloneAndTheMainMixIsAsWithoutThem)
+{
+    const std::vector<Timed> pulse = {midi(0, 0xC0, 2, 0), midi(100, 0x90, 69, 100), midi(12000, 0x80, 69, 0)};
+    const std::vector<Timed> triangle = {midi(0, 0xC1, 3, 0), midi(3001, 0x91, 45, 90), midi(15000, 0x81, 45, 0)};
+    const auto render = [](const std::vector<Timed>& events, size_t ports) {
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        host.start(kRate, 500, true);
+        return renderPorts(host, 22050, 500, merged(events, {parameter(7777, kParamGain, 60)}), ports);
+    };
+    const std::vector<StereoBuffer> out = render(merged(pulse, triangle), kAllPorts);
+    const StereoBuffer silence{std::vector<float>(22050), std::vector<float>(22050)};
+    const StereoBuffer expected[kAllPorts] = {render(merged(pulse, triangle), 1)[0],
+                                              render(pulse, 1)[0],
+                                              silence,
+                                              render(triangle, 1)[0],
+                                              silence,
+                                              silence,
+                                              silence};
+    ASSERT_GT(lastSound(expected[1 + PulseOneGroup].left), 12000);
+    ASSERT_GT(lastSound(expected[1 + TriangleGroup].left), 15000);
+    for (size_t port = 0; port < kAllPorts; ++port)
+        EXPECT_TRUE(same(out[port].left, expected[port].left) && same(out[port].right, expected[port].right))
+            << "port " << port;
+}
+
+// Hosts may give fewer ports than offered, a port without data32, a channel
+// without a buffer: those are not written, and the rest, the main mix above
+// all, are as with every port; the main mix is the VST 2 build's, as always.
+TEST_F(Clap, PortsLeftOutOrWithoutBuffersLeaveTheOthersAsTheyWere)
+{
+    clap.start(kRate, 512, true);
+    const std::vector<StereoBuffer> all = renderPorts(clap, kSongFrames, 512, asClapMidi(kSong), kAllPorts);
+    const StereoBuffer vst2 = playVst2(kSong, kSongFrames);
+    EXPECT_TRUE(same(all[0].left, vst2.left) && same(all[0].right, vst2.right));
+    char hash[32];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(renderHash(all[0].left)));
+    EXPECT_STREQ(hash, "a8bfbcb1a3a46aca") << "the main mix as it always was";
+    ASSERT_GT(lastSound(all[1 + TriangleGroup].left), 12345);
+
+    std::vector<ClapEvent> events;  // the song in one block
+    for (const Timed& t : asClapMidi(kSong)) {
+        events.push_back(t.event);
+        events.back().header.time = static_cast<uint32_t>(t.frame);
+    }
+    constexpr float kUntouched = 1234.0f;
+    const std::pair<uint32_t, uint32_t> none{99, 99};
+    struct Case {
+        uint32_t ports, noData;
+        std::pair<uint32_t, uint32_t> noBuffer;  // port, channel
+        uint32_t channels;
+    };
+    for (const Case& c : {Case{0, 99, none, 2}, Case{1, 99, none, 2}, Case{4, 2, {3, 0}, 2}, Case{7, 0, {1, 1}, 2},
+                          Case{7, 99, none, 3}, Case{9, 99, none, 1}}) {
+        ClapHost host;
+        ASSERT_TRUE(host.load(clapUnderTest()));
+        host.start(kRate, kSongFrames, true);
+        std::vector<std::vector<float>> channels(c.ports * 3, std::vector<float>(kSongFrames, kUntouched));
+        std::vector<std::array<float*, 3>> pointers(c.ports);
+        std::vector<clap_audio_buffer_t> buffers(c.ports);
+        for (uint32_t p = 0; p < c.ports; ++p) {
+            for (uint32_t ch = 0; ch < 3; ++ch)
+                pointers[p][ch] = std::make_pair(p, ch) == c.noBuffer ? nullptr : channels[p * 3 + ch].data();
+            buffers[p] = {p == c.noData ? nullptr : pointers[p].data(), nullptr, c.channels, 0, ~uint64_t{0}};
+        }
+        ASSERT_EQ(host.processPorts(events, buffers.data(), c.ports, kSongFrames), CLAP_PROCESS_CONTINUE);
+        for (uint32_t p = 0; p < c.ports; ++p) {
+            EXPECT_EQ(buffers[p].constant_mask, p < kAllPorts && p != c.noData ? 0u : ~uint64_t{0});
+            for (uint32_t ch = 0; ch < 3; ++ch) {
+                const bool written =
+                    p < kAllPorts && p != c.noData && ch < c.channels && std::make_pair(p, ch) != c.noBuffer;
+                const std::vector<float> expected = !written  ? std::vector<float>(kSongFrames, kUntouched)
+                                                    : ch == 2 ? std::vector<float>(kSongFrames, 0.0f)
+                                                    : ch == 0 ? all[p].left
+                                                              : all[p].right;
+                EXPECT_TRUE(same(channels[p * 3 + ch], expected))
+                    << c.ports << " ports: port " << p << " channel " << ch;
+            }
+        }
     }
 }
 

@@ -204,10 +204,21 @@ TEST(AudioThread, TheClapBuildNeverAllocatesAfterTheFirstBlock)
                   [](const ClapEvent& a, const ClapEvent& b) { return a.header.time < b.header.time; });
     }
 
+    // Every other block with a port for each channel group beside the main one.
+    std::vector<float> groups(kOutputGroupCount * 2 * 5000);
+    std::array<float*, kOutputGroupCount * 2> groupChannels;
+    std::array<clap_audio_buffer_t, 1 + kOutputGroupCount> ports{};
+    float* mainChannels[2] = {left.data(), right.data()};
+    ports[0] = {mainChannels, nullptr, 2, 0, 0};
+    for (size_t g = 0; g < kOutputGroupCount; ++g) {
+        groupChannels[2 * g] = groups.data() + 2 * g * 5000;
+        groupChannels[2 * g + 1] = groups.data() + (2 * g + 1) * 5000;
+        ports[1 + g] = {&groupChannels[2 * g], nullptr, 2, 0, 0};
+    }
     allocations = 0;
     counting = true;
-    for (const Block& block : blocks)
-        host.processEvents(block.events, left.data(), right.data(), block.frames);
+    for (size_t i = 0; i < blocks.size(); ++i)
+        host.processPorts(blocks[i].events, ports.data(), i % 2 ? uint32_t(ports.size()) : 1u, blocks[i].frames);
     counting = false;
     EXPECT_EQ(allocations.load(), 0);
     EXPECT_TRUE(host.outputEvents.empty());
@@ -304,6 +315,11 @@ TEST(AudioThread, Vst3ProcessNeverAllocatesAfterTheFirstBlock)
     host.start(44100.0, 512, false);
     std::vector<float> left(512), right(512);
     host.process({}, left.data(), right.data(), 512);
+    // Every other block with a bus for each channel group beside the main one.
+    std::vector<float> groupSamples(kOutputGroupCount * 2 * 512);
+    std::vector<OutputPair> groups;
+    for (size_t g = 0; g < kOutputGroupCount; ++g)
+        groups.push_back({groupSamples.data() + 2 * g * 512, groupSamples.data() + (2 * g + 1) * 512});
     std::mt19937 random(11);
     for (int block = 0; block < 200; ++block) {
         BlockMidi midi;
@@ -316,7 +332,7 @@ TEST(AudioThread, Vst3ProcessNeverAllocatesAfterTheFirstBlock)
         std::sort(midi.begin(), midi.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         for (int32_t offset : {static_cast<int32_t>(random() % 200), 200 + static_cast<int32_t>(random() % 312)})
             host.setParameter(random() % 2 == 0 ? 0 : 2, static_cast<double>(random() % 8) / 7.0, offset);
-        host.prepareBlock(midi, left.data(), right.data(), 512);
+        host.prepareBlock(midi, left.data(), right.data(), 512, block % 2 ? groups : std::vector<OutputPair>{});
         allocations = 0;
         counting = true;
         host.processPrepared();

@@ -249,6 +249,43 @@ TEST_F(Renderer, BanksLoadAndSaveAndProgramsSelect)
     EXPECT_EQ(readBytes(file("text2.wav")), readBytes(file("tri.wav")));
 }
 
+TEST_F(Renderer, TracksWriteEachChannelGroupBesideTheMixWhichStaysAsItWas)
+{
+    // A pulse on channel 1 and a triangle on channel 2, overlapping.
+    MidiFileWriter midi;
+    const int track = midi.addTrack();
+    midi.note(track, 0, 0, 700, 69);
+    midi.note(track, 1, 240, 900, 45);
+    writeBytes(file("song.mid"), midi.bytes(0));
+    const std::string song = quoted(file("song.mid")) + " --program 1:3 --program 2:4 --format float --plugin ";
+    const char* groups[] = {"pulse-1", "pulse-2", "triangle", "noise", "samples", "vrc6"};
+
+    RunResult result = run(song + testpaths::clapPlugin + " -o " + quoted(file("alone.wav")));
+    ASSERT_EQ(result.status, 0) << result.output;
+    for (const char* plugin : {testpaths::clapPlugin, testpaths::vst3Bundle}) {
+        result = run(song + plugin + " -o " + quoted(file("song.wav")) + " --tracks");
+        ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;
+        EXPECT_EQ(readBytes(file("song.wav")), readBytes(file("alone.wav"))) << plugin << ": the mix as without tracks";
+        const Wav mix = readWav(file("song.wav"));
+        std::vector<Wav> tracks;
+        for (const char* group : groups) {
+            tracks.push_back(readWav(file(std::string("song-") + group + ".wav")));
+            ASSERT_EQ(tracks.back().channels, 2) << group;
+            ASSERT_EQ(tracks.back().left.size(), mix.left.size()) << group;
+        }
+        // Pulse 1 and the triangle's tracks add up to the mix; the others are silent.
+        const Wav& pulse = tracks[0];
+        const Wav& triangle = tracks[2];
+        for (size_t i = 0; i < mix.left.size(); ++i)
+            ASSERT_NEAR(pulse.left[i] + triangle.left[i], mix.left[i], 1e-6f) << plugin << " at " << i;
+        EXPECT_LT(firstSound(pulse.left, 0), 100);
+        EXPECT_GE(firstSound(triangle.left, 0), 11025) << "the triangle's note comes at a quarter second";
+        for (size_t g : {1, 3, 4, 5})
+            EXPECT_EQ(lastSound(tracks[g].left), -1) << groups[g];
+        EXPECT_EQ(tracks[0].left, tracks[0].right);
+    }
+}
+
 TEST_F(Renderer, BadInputGetsOneClearLineAndLeavesNoFile)
 {
     writeBytes(file("notmidi.mid"), {'h', 'e', 'l', 'l', 'o'});
@@ -282,6 +319,7 @@ TEST_F(Renderer, BadInputGetsOneClearLineAndLeavesNoFile)
         {quoted(file("good.mid")) + out + " --program 17:1", "--program"},
         {quoted(file("good.mid")) + out + " --format mp3", "--format"},
         {quoted(file("good.mid")) + out + " --bogus", "--bogus"},
+        {quoted(file("good.mid")) + out + " --tracks --plugin " + testpaths::vst2Plugin, "--tracks"},
     };
     for (const Case& c : cases) {
         const RunResult result = run(c.arguments);

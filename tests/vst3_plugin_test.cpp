@@ -17,9 +17,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -397,6 +399,144 @@ TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)
     EXPECT_FALSE(host.midiParameter(16, 7, unknown));
     EXPECT_FALSE(host.midiParameter(0, 131, unknown));
     EXPECT_EQ(state().size(), before.size());
+}
+
+// ---- a track per channel group ----
+
+namespace {
+
+constexpr size_t kGroups = kOutputGroupCount;
+
+// Renders frames samples in blocks through the main bus and the first groups
+// of the groups' buses (a null pair where skip says so), left and right
+// alike; a gain change at gainAt (unless negative) splits its block.
+std::vector<std::vector<float>> playGroups(Vst3Host& host, const std::vector<TimedMidi>& events, int64_t frames,
+                                           size_t groups, int64_t gainAt = -1, size_t skip = kGroups)
+{
+    constexpr int32_t kBlock = 500;
+    std::vector<std::vector<float>> out(1 + groups, std::vector<float>(static_cast<size_t>(frames), -1.0f));
+    std::vector<float> right(static_cast<size_t>(frames));
+    for (int64_t at = 0; at < frames; at += kBlock) {
+        const auto n = static_cast<int32_t>(std::min<int64_t>(kBlock, frames - at));
+        BlockMidi blockMidi;
+        for (const TimedMidi& event : events)
+            if (event.frame >= at && event.frame < at + n)
+                blockMidi.push_back(
+                    {static_cast<int32_t>(event.frame - at), {event.bytes[0], event.bytes[1], event.bytes[2]}});
+        if (gainAt >= at && gainAt < at + n)
+            host.setParameter(kGain, 0.3, static_cast<int32_t>(gainAt - at));
+        std::vector<OutputPair> extra;
+        for (size_t g = 0; g < groups; ++g)
+            extra.push_back({g == skip ? nullptr : out[1 + g].data() + at, nullptr});
+        host.processExtra(blockMidi, out[0].data() + at, right.data() + at, extra, n);
+    }
+    EXPECT_EQ(out[0], right);
+    return out;
+}
+
+std::vector<TimedMidi> ofChannel(const std::vector<TimedMidi>& events, int channel)
+{
+    std::vector<TimedMidi> kept;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(kept),
+                 [&](const TimedMidi& event) { return (event.bytes[0] & 0x0F) == channel; });
+    return kept;
+}
+
+}  // namespace
+
+TEST_F(Vst3, OffersTheMainBusThenAnAuxiliaryStereoBusForEachGroup)
+{
+    v3_component* component = v3_cpp_obj(host.component());
+    v3_audio_processor* processor = v3_cpp_obj(host.processor());
+    const auto buses = static_cast<int32_t>(1 + kGroups);
+    ASSERT_EQ(component->get_bus_count(host.component(), V3_AUDIO, V3_OUTPUT), buses);
+    const char* names[] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6"};
+    for (int32_t bus = 0; bus < buses; ++bus) {
+        v3_bus_info info{};
+        ASSERT_EQ(component->get_bus_info(host.component(), V3_AUDIO, V3_OUTPUT, bus, &info), V3_OK);
+        std::string name;
+        for (size_t i = 0; info.bus_name[i]; ++i)
+            name += static_cast<char>(info.bus_name[i]);
+        EXPECT_EQ(name, names[bus]);
+        EXPECT_EQ(info.channel_count, 2);
+        EXPECT_EQ(info.bus_type, bus == 0 ? V3_MAIN : V3_AUX) << name;
+        EXPECT_EQ(info.flags, bus == 0 ? uint32_t(V3_DEFAULT_ACTIVE) : 0u) << "only the main bus starts active";
+    }
+    v3_bus_info info{};
+    EXPECT_NE(component->get_bus_info(host.component(), V3_AUDIO, V3_OUTPUT, buses, &info), V3_OK);
+    EXPECT_NE(component->activate_bus(host.component(), V3_AUDIO, V3_OUTPUT, buses, 1), V3_OK);
+    EXPECT_NE(component->activate_bus(host.component(), V3_AUDIO, V3_OUTPUT, -1, 1), V3_OK);
+    EXPECT_EQ(host.extraOutputs(), std::vector<std::string>(names + 1, names + buses));
+
+    // Stereo on the main bus and on as many of the groups' as the host lists.
+    std::vector<v3_speaker_arrangement> stereo(kGroups + 2, V3_SPEAKER_L | V3_SPEAKER_R);
+    for (int32_t count = 0; count <= buses + 1; ++count)
+        EXPECT_EQ(processor->set_bus_arrangements(host.processor(), nullptr, 0, stereo.data(), count) == V3_OK,
+                  count >= 1 && count <= buses)
+            << count;
+    stereo[3] = V3_SPEAKER_L;
+    EXPECT_NE(processor->set_bus_arrangements(host.processor(), nullptr, 0, stereo.data(), buses), V3_OK);
+}
+
+TEST_F(Vst3, EachGroupsBusHoldsItsVoicesAloneAndTheMainBusIsAsWithoutThem)
+{
+    const auto render = [](const std::vector<TimedMidi>& events, size_t groups) {
+        Vst3Host other;
+        EXPECT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, 500, true);
+        return playGroups(other, events, 30000, groups, 7777);
+    };
+    const std::vector<std::vector<float>> buses = render(kPhrase, kGroups);
+    const std::vector<float> silence(30000, 0.0f);
+    const std::vector<float> expected[] = {render(kPhrase, 0)[0],
+                                           render(ofChannel(kPhrase, 0), 0)[0],
+                                           silence,
+                                           render(ofChannel(kPhrase, 1), 0)[0],
+                                           silence,
+                                           silence,
+                                           silence};
+    ASSERT_GT(lastSound(expected[1 + PulseOneGroup]), 20000);
+    ASSERT_GT(lastSound(expected[1 + TriangleGroup]), 24000);
+    for (size_t bus = 0; bus <= kGroups; ++bus)
+        EXPECT_TRUE(buses[bus] == expected[bus]) << "bus " << bus;
+}
+
+// Hosts may give fewer buses than offered, or channels without buffers, and
+// may leave buses off: those get nothing or silence, and the others, the main
+// bus above all, are as with every bus; the main bus is the VST 2 build's.
+TEST_F(Vst3, BusesLeftOutOffOrWithoutBuffersLeaveTheOthersAsTheyWere)
+{
+    host.start(kRate, 500, true);
+    const std::vector<std::vector<float>> all = playGroups(host, kPhrase, 30000, kGroups);
+    EXPECT_TRUE(all[0] == renderVst2(kPhrase, 30000, 500));
+    char hash[32];
+    std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(renderHash(all[0])));
+    EXPECT_STREQ(hash, "e3efeb1f585f16ee") << "the main bus as it always was";
+
+    struct Case {
+        size_t groups, skip;
+        int off;  // a group whose bus the host switched off, or -1
+    };
+    for (const Case& c : {Case{0, kGroups, -1}, Case{1, kGroups, -1}, Case{3, 2, -1}, Case{kGroups, kGroups, 2}}) {
+        Vst3Host other;
+        ASSERT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, 500, true);
+        if (c.off >= 0) {
+            other.stop();
+            v3_cpp_obj(other.component())->activate_bus(other.component(), V3_AUDIO, V3_OUTPUT, 1 + c.off, 0);
+            v3_cpp_obj(other.component())->set_active(other.component(), 1);
+            v3_cpp_obj(other.processor())->set_processing(other.processor(), 1);
+        }
+        const std::vector<std::vector<float>> out = playGroups(other, kPhrase, 30000, c.groups, -1, c.skip);
+        for (size_t bus = 0; bus <= c.groups; ++bus) {
+            const bool missing = bus == 1 + c.skip;
+            const bool off = c.off >= 0 && static_cast<int>(bus) == 1 + c.off;
+            EXPECT_TRUE(out[bus] == (missing ? std::vector<float>(30000, -1.0f)
+                                     : off   ? std::vector<float>(30000, 0.0f)
+                                             : all[bus]))
+                << c.groups << " groups: bus " << bus;
+        }
+    }
 }
 
 // The editor's gestures, as the editor makes them on the instrument, reach

@@ -17,11 +17,12 @@
 #include "tools/render/WavWriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -49,6 +50,10 @@ const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "                        bank into the plug-in before rendering\n"
                       "  --save-bank FILE      saves the plug-in's state after rendering (.fxp for a\n"
                       "                        program file, .txt for a Plinka text bank, else .fxb)\n"
+                      "  --tracks              also writes each of the plug-in's other outputs to a\n"
+                      "                        file of its own beside the WAV file (OUT-pulse-1.wav,\n"
+                      "                        OUT-triangle.wav, ...); Plinka's CLAP and VST3 builds\n"
+                      "                        have one for each channel group\n"
                       "  -q, --quiet           no progress and no summary, only errors\n"
                       "  -h, --help            this text\n"
                       "  --version             the release of Plinka this program belongs to\n";
@@ -64,6 +69,7 @@ struct Options {
     std::vector<std::pair<int, int>> programs;  // channel 0..15, program 0..127
     std::string bank;
     std::string saveBank;
+    bool tracks = false;
     bool quiet = false;
 };
 
@@ -99,6 +105,8 @@ std::string parseOptions(int argc, char** argv, Options& options, bool& help, bo
             version = true;
         } else if (arg == "-q" || arg == "--quiet") {
             options.quiet = true;
+        } else if (arg == "--tracks") {
+            options.tracks = true;
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output))
                 return arg + " needs a file name";
@@ -233,6 +241,25 @@ bool saveBank(const std::string& path, InstrumentHost& host, std::string& error)
     return fx::writeFile(path, file, error);
 }
 
+// The file of one of the plug-in's extra outputs beside the main one's:
+// "song.wav" and "Pulse 1" make "song-pulse-1.wav".
+std::string trackPath(const std::string& output, const std::string& name)
+{
+    std::string base = output;
+    if (endsWith(base, ".wav") || endsWith(base, ".WAV"))
+        base.resize(base.size() - 4);
+    std::string slug;
+    for (const char c : name) {
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            slug += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        else if (!slug.empty() && slug.back() != '-')
+            slug += '-';
+    }
+    while (!slug.empty() && slug.back() == '-')
+        slug.pop_back();
+    return base + "-" + (slug.empty() ? "output" : slug) + ".wav";
+}
+
 int fail(const std::string& message)
 {
     std::fprintf(stderr, "plinka-render: %s\n", message.c_str());
@@ -306,10 +333,25 @@ int main(int argc, char** argv)
     WavWriter out;
     if (!out.open(options.output, options.rate, settings.channels, options.format, error))
         return fail(error);
+    std::vector<std::unique_ptr<WavWriter>> tracks;
+    std::vector<WavWriter*> trackWriters;
+    if (options.tracks) {
+        const std::vector<std::string> names = host.extraOutputs();
+        if (names.empty())
+            return fail("--tracks: " + pluginPath +
+                        " has no outputs beside the main one (Plinka's CLAP and VST3 builds have them)");
+        for (const std::string& name : names) {
+            tracks.push_back(std::make_unique<WavWriter>());
+            if (!tracks.back()->open(trackPath(options.output, name), options.rate, 2, options.format, error))
+                return fail(error);
+            trackWriters.push_back(tracks.back().get());
+        }
+    }
     ProgressBar progress(talk);
     RenderReport report;
     const bool rendered = renderSong(
-        host, messages, songEnd, settings, out, [&](double done) { progress.update(done); }, report, error);
+        host, messages, songEnd, settings, out, [&](double done) { progress.update(done); }, report, error,
+        trackWriters);
     progress.finish();
     if (!rendered)
         return fail(error);
@@ -318,6 +360,9 @@ int main(int argc, char** argv)
         return fail(error);
     if (!out.finish(error))
         return fail(error);
+    for (const auto& track : tracks)
+        if (!track->finish(error))
+            return fail(error);
 
     if (talk) {
         const double seconds = static_cast<double>(report.frames) / options.rate;

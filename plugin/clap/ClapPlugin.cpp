@@ -91,13 +91,17 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
     if (!process || !active_.load(std::memory_order_acquire))
         return CLAP_PROCESS_ERROR;
     const uint32_t frames = process->frames_count;
-    left_ = right_ = nullptr;
-    if (process->audio_outputs && process->audio_outputs_count > 0) {
-        const clap_audio_buffer_t& out = process->audio_outputs[0];
-        if (out.data32 && out.channel_count > 0) {
-            left_ = out.data32[0];
-            right_ = out.channel_count > 1 ? out.data32[1] : nullptr;
-        }
+    // Ports the host left out, or gave no channels, are not listened to.
+    outputs_ = {};
+    const uint32_t ports = process->audio_outputs ? std::min(process->audio_outputs_count, kClapOutputPorts) : 0;
+    for (uint32_t port = 0; port < ports; ++port) {
+        clap_audio_buffer_t& out = process->audio_outputs[port];
+        if (!out.data32)
+            continue;
+        float** pair = port == 0 ? outputs_.main : outputs_.group[port - 1];
+        pair[0] = out.channel_count > 0 ? out.data32[0] : nullptr;
+        pair[1] = out.channel_count > 1 ? out.data32[1] : nullptr;
+        out.constant_mask = 0;  // every channel is written, sound or not
     }
     rendered_ = 0;
     // Events past the block act at its last sample; one out of order, where
@@ -135,10 +139,11 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
     }
     renderTo(frames);
     // A mono output gets the left channel; further channels are silent.
-    if (process->audio_outputs && process->audio_outputs_count > 0 && process->audio_outputs[0].data32)
-        for (uint32_t channel = 2; channel < process->audio_outputs[0].channel_count; ++channel)
-            if (float* extra = process->audio_outputs[0].data32[channel])
-                std::fill(extra, extra + frames, 0.0f);
+    for (uint32_t port = 0; port < ports; ++port)
+        if (const clap_audio_buffer_t& out = process->audio_outputs[port]; out.data32)
+            for (uint32_t channel = 2; channel < out.channel_count; ++channel)
+                if (float* extra = out.data32[channel])
+                    std::fill(extra, extra + frames, 0.0f);
     emitGestures(process->out_events);
     if (programsChanged_.load(std::memory_order_relaxed) && host_ && host_->request_callback)
         host_->request_callback(host_);
@@ -149,8 +154,8 @@ void ClapPlugin::renderTo(uint32_t end)
 {
     if (end <= rendered_)
         return;
-    if (instrument.render(left_ ? left_ + rendered_ : nullptr, right_ ? right_ + rendered_ : nullptr,
-                          static_cast<int32_t>(end - rendered_), sampleRate_))
+    if (instrument.render(outputs_.advancedBy(static_cast<int32_t>(rendered_)), static_cast<int32_t>(end - rendered_),
+                          sampleRate_))
         programsChanged_.store(true, std::memory_order_release);
     rendered_ = end;
 }
@@ -400,13 +405,13 @@ const clap_plugin_note_ports_t ClapPlugin::kNotePorts = {
 };
 
 const clap_plugin_audio_ports_t ClapPlugin::kAudioPorts = {
-    [](const clap_plugin_t*, bool isInput) -> uint32_t { return isInput ? 0 : 1; },
+    [](const clap_plugin_t*, bool isInput) -> uint32_t { return isInput ? 0 : kClapOutputPorts; },
     [](const clap_plugin_t*, uint32_t index, bool isInput, clap_audio_port_info_t* info) {
-        if (isInput || index != 0 || !info)
+        if (isInput || index >= kClapOutputPorts || !info)
             return false;
-        info->id = 0;
-        copyName(info->name, sizeof info->name, "Output");
-        info->flags = CLAP_AUDIO_PORT_IS_MAIN;
+        info->id = index;
+        copyName(info->name, sizeof info->name, index == 0 ? "Output" : kOutputGroupNames[index - 1]);
+        info->flags = index == 0 ? uint32_t(CLAP_AUDIO_PORT_IS_MAIN) : 0u;
         info->channel_count = 2;
         info->port_type = CLAP_PORT_STEREO;
         info->in_place_pair = CLAP_INVALID_ID;

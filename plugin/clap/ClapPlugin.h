@@ -22,6 +22,8 @@
 #include <memory>
 
 inline constexpr const char* kClapPluginId = "com.plinka.plinka";
+// The main mix, then each channel group's own output.
+inline constexpr uint32_t kClapOutputPorts = 1 + kOutputGroupCount;
 
 class ClapPlugin final : public EditListener {
 public:
@@ -93,8 +95,7 @@ private:
     GestureRing gestures_;
     std::unique_ptr<Editor> editor_;
     ClapEditorIdle editorIdle_;
-    // The part of the block rendered so far.
-    float* left_ = nullptr;
-    float* right_ = nullptr;
+    // The block's outputs the host gave, and the part rendered so far.
+    EngineOutputs outputs_;
     uint32_t rendered_ = 0;
 };

@@ -21,6 +21,21 @@ constexpr int32_t kOutputChannels = 2;
 constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
 constexpr int32_t kAllPrograms = -1;  // a program list change of more than one program
 
+void silence(float* channel, int32_t frames)
+{
+    if (channel)
+        std::fill(channel, channel + frames, 0.0f);
+}
+
+void silence(const EngineOutputs& outputs, int32_t frames)
+{
+    for (float* channel : outputs.main)
+        silence(channel, frames);
+    for (const auto& pair : outputs.group)
+        for (float* channel : pair)
+            silence(channel, frames);
+}
+
 Vst3Plugin* owner(void* self)
 {
     return slotOwner<Vst3Plugin>(self);
@@ -204,7 +219,7 @@ v3_result V3_API Vst3Plugin::setIoMode(void*, int32_t)
 int32_t V3_API Vst3Plugin::getBusCount(void*, int32_t mediaType, int32_t direction)
 {
     if (mediaType == V3_AUDIO && direction == V3_OUTPUT)
-        return 1;
+        return kVst3OutputBuses;
     if (mediaType == V3_EVENT && direction == V3_INPUT)
         return 1;
     return 0;
@@ -213,15 +228,18 @@ int32_t V3_API Vst3Plugin::getBusCount(void*, int32_t mediaType, int32_t directi
 v3_result V3_API Vst3Plugin::getBusInfo(void* self, int32_t mediaType, int32_t direction, int32_t index,
                                         v3_bus_info* info)
 {
-    if (!info || index != 0 || getBusCount(self, mediaType, direction) == 0)
+    if (!info || index < 0 || index >= getBusCount(self, mediaType, direction))
         return V3_INVALID_ARG;
     std::memset(info, 0, sizeof *info);
     info->media_type = mediaType;
     info->direction = direction;
     info->channel_count = mediaType == V3_AUDIO ? kOutputChannels : kMidiChannelCount;
-    copyToUtf16(info->bus_name, 128, mediaType == V3_AUDIO ? "Output" : "MIDI");
-    info->bus_type = V3_MAIN;
-    info->flags = V3_DEFAULT_ACTIVE;
+    const char* name = mediaType != V3_AUDIO ? "MIDI" : index == 0 ? "Output" : kOutputGroupNames[index - 1];
+    copyToUtf16(info->bus_name, 128, name);
+    // The groups' buses wait until the user asks for them, as auxiliary
+    // buses do.
+    info->bus_type = index == 0 ? V3_MAIN : V3_AUX;
+    info->flags = index == 0 ? uint32_t(V3_DEFAULT_ACTIVE) : 0u;
     return V3_OK;
 }
 
@@ -230,9 +248,13 @@ v3_result V3_API Vst3Plugin::getRoutingInfo(void*, v3_routing_info*, v3_routing_
     return V3_NOT_IMPLEMENTED;
 }
 
-v3_result V3_API Vst3Plugin::activateBus(void* self, int32_t mediaType, int32_t direction, int32_t index, v3_bool)
+v3_result V3_API Vst3Plugin::activateBus(void* self, int32_t mediaType, int32_t direction, int32_t index, v3_bool state)
 {
-    return index == 0 && getBusCount(self, mediaType, direction) == 1 ? V3_OK : V3_INVALID_ARG;
+    if (index < 0 || index >= getBusCount(self, mediaType, direction))
+        return V3_INVALID_ARG;
+    if (mediaType == V3_AUDIO && index > 0)
+        owner(self)->groupBusActive_[index - 1].store(state != 0, std::memory_order_release);
+    return V3_OK;
 }
 
 v3_result V3_API Vst3Plugin::setActive(void*, v3_bool)
@@ -262,14 +284,18 @@ v3_result V3_API Vst3Plugin::getState(void* self, v3_bstream** stream)
 v3_result V3_API Vst3Plugin::setBusArrangements(void*, v3_speaker_arrangement*, int32_t inputCount,
                                                 v3_speaker_arrangement* outputs, int32_t outputCount)
 {
-    const bool stereoOut = outputCount == 1 && outputs && outputs[0] == kStereo;
-    return inputCount == 0 && stereoOut ? V3_OK : V3_FALSE;
+    // Stereo only, for the main bus and for as many of the groups' as given.
+    if (inputCount != 0 || !outputs || outputCount < 1 || outputCount > kVst3OutputBuses)
+        return V3_FALSE;
+    return std::all_of(outputs, outputs + outputCount, [](v3_speaker_arrangement a) { return a == kStereo; })
+               ? V3_OK
+               : V3_FALSE;
 }
 
 v3_result V3_API Vst3Plugin::getBusArrangement(void*, int32_t direction, int32_t index,
                                                v3_speaker_arrangement* arrangement)
 {
-    if (!arrangement || direction != V3_OUTPUT || index != 0)
+    if (!arrangement || direction != V3_OUTPUT || index < 0 || index >= kVst3OutputBuses)
         return V3_INVALID_ARG;
     *arrangement = kStereo;
     return V3_OK;
@@ -312,31 +338,50 @@ v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
     if (!data)
         return V3_INVALID_ARG;
     const int32_t frames = data->nframes;
-    float* left = nullptr;
-    float* right = nullptr;
-    if (data->num_output_buses > 0 && data->outputs && data->outputs[0].num_channels > 0 &&
-        data->outputs[0].channel_buffers_32 && data->symbolic_sample_size == V3_SAMPLE_32) {
-        left = data->outputs[0].channel_buffers_32[0];
-        right = data->outputs[0].num_channels > 1 ? data->outputs[0].channel_buffers_32[1] : nullptr;
-        data->outputs[0].channel_silence_bitset = 0;
-    }
+    const EngineOutputs outputs = plugin->takeOutputs(*data);
     const double rate = plugin->sampleRate_.load(std::memory_order_acquire);
     if (frames <= 0 || rate <= 0.0 || data->symbolic_sample_size != V3_SAMPLE_32) {
         // Only settings can be taken before the host has set processing up.
         plugin->stageParameterChanges(data->input_params, false);
-        if (frames > 0 && data->symbolic_sample_size == V3_SAMPLE_32) {
-            for (float* out : {left, right})
-                if (out)
-                    std::fill(out, out + frames, 0.0f);
-        }
+        if (frames > 0)
+            silence(outputs, frames);
         return frames <= 0 ? V3_OK : V3_NOT_INITIALIZED;
     }
     plugin->stagedCount_ = 0;
     plugin->stageParameterChanges(data->input_params, true);
     plugin->stageEvents(data->input_events);
-    plugin->renderBlock(left, right, frames, static_cast<float>(rate));
+    plugin->renderBlock(outputs, frames, static_cast<float>(rate));
     plugin->reportProgram(data->output_params);
     return V3_OK;
+}
+
+EngineOutputs Vst3Plugin::takeOutputs(v3_process_data& data)
+{
+    EngineOutputs outputs;
+    if (!data.outputs || data.symbolic_sample_size != V3_SAMPLE_32)
+        return outputs;
+    const int32_t buses = std::min(data.num_output_buses, kVst3OutputBuses);
+    for (int32_t bus = 0; bus < buses; ++bus) {
+        v3_audio_bus_buffers& out = data.outputs[bus];
+        if (out.num_channels <= 0 || !out.channel_buffers_32)
+            continue;
+        float* left = out.channel_buffers_32[0];
+        float* right = out.num_channels > 1 ? out.channel_buffers_32[1] : nullptr;
+        if (bus > 0 && !groupBusActive_[bus - 1].load(std::memory_order_acquire)) {
+            // Rendering a bus nobody switched on would only cost time.
+            if (data.nframes > 0) {
+                silence(left, data.nframes);
+                silence(right, data.nframes);
+            }
+            out.channel_silence_bitset = out.num_channels >= 64 ? ~uint64_t{0} : (uint64_t{1} << out.num_channels) - 1;
+            continue;
+        }
+        out.channel_silence_bitset = 0;
+        float** pair = bus == 0 ? outputs.main : outputs.group[bus - 1];
+        pair[0] = left;
+        pair[1] = right;
+    }
+    return outputs;
 }
 
 void Vst3Plugin::stage(int32_t offset, const uint8_t (&message)[3])
@@ -362,7 +407,7 @@ bool Vst3Plugin::nextPoint(uint32_t id, int32_t& offset, double& value)
     return false;
 }
 
-void Vst3Plugin::renderBlock(float* left, float* right, int32_t frames, float rate)
+void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float rate)
 {
     // In sample order, those of one sample in arrival order: controllers
     // before notes, as staged.
@@ -389,8 +434,7 @@ void Vst3Plugin::renderBlock(float* left, float* right, int32_t frames, float ra
         for (; queued < stagedCount_ && staged_[queued].offset < split; ++queued)
             instrument.queueMidi(staged_[queued].offset - rendered, staged_[queued].message);
         if (split > rendered) {
-            instrument.render(left ? left + rendered : nullptr, right ? right + rendered : nullptr, split - rendered,
-                              rate);
+            instrument.render(outputs.advancedBy(rendered), split - rendered, rate);
             rendered = split;
         }
         if (acting == kParameterCount)

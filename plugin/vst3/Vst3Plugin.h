@@ -34,6 +34,8 @@ constexpr int32_t kMidiParamCount = kMidiChannelCount * kMidiSlotsPerChannel;
 // one program list, the bank's 128.
 constexpr uint32_t kProgramChangeParam = 0x20000;
 constexpr int32_t kRootUnit = 0;
+// The main output bus, then an auxiliary one for each channel group.
+constexpr int32_t kVst3OutputBuses = 1 + kOutputGroupCount;
 constexpr int32_t kProgramListId = 0;
 
 class Vst3Plugin final : public EditListener {
@@ -162,7 +164,10 @@ private:
     bool nextPoint(uint32_t id, int32_t& offset, double& value);
     // Renders the block, the staged MIDI and the parameters' points each at
     // its sample.
-    void renderBlock(float* left, float* right, int32_t frames, float rate);
+    void renderBlock(const EngineOutputs& outputs, int32_t frames, float rate);
+    // The outputs of the buses the host gave; an inactive group's bus gets
+    // silence, marked as such.
+    EngineOutputs takeOutputs(v3_process_data& data);
     // Hands the host the program parameter's new value when the edited
     // channel's program changed.
     void reportProgram(v3_param_changes** outputs);
@@ -187,6 +192,9 @@ private:
     v3_component_handler2** handler2_ = nullptr;
     v3_unit_handler** unitHandler_ = nullptr;
     Vst3View* view_ = nullptr;  // the open editor view, not owned
+    // The groups' buses the host switched on (host thread, while the
+    // component is inactive); the audio thread reads them.
+    std::atomic<bool> groupBusActive_[kOutputGroupCount] = {};
 
     // The audio thread's.
     std::unique_ptr<StagedMidi[]> staged_{new StagedMidi[kStagedCapacity]};

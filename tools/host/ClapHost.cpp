@@ -85,6 +85,15 @@ clap_event_header_t eventHeader(uint32_t size, uint32_t time, uint16_t type)
     return {size, time, CLAP_CORE_EVENT_SPACE_ID, type, 0};
 }
 
+std::vector<ClapEvent> clapMidi(const BlockMidi& midi)
+{
+    std::vector<ClapEvent> events;
+    for (const auto& [offset, bytes] : midi)
+        events.push_back(ClapEvent::midiMessage(static_cast<uint32_t>(offset), bytes.size() > 0 ? bytes[0] : 0,
+                                                bytes.size() > 1 ? bytes[1] : 0, bytes.size() > 2 ? bytes[2] : 0));
+    return events;
+}
+
 }  // namespace
 
 ClapEvent ClapEvent::midiMessage(uint32_t time, uint8_t status, uint8_t data1, uint8_t data2)
@@ -287,10 +296,26 @@ clap_process_status ClapHost::processEvents(const std::vector<ClapEvent>& events
 {
     float* channels[2] = {left, right};
     clap_audio_buffer_t output{channels, nullptr, 2, 0, 0};
+    return processPorts(events, &output, 1, frames);
+}
+
+clap_process_status ClapHost::processEvents(const std::vector<ClapEvent>& events, const std::vector<OutputPair>& ports,
+                                            uint32_t frames)
+{
+    std::vector<OutputPair> channels = ports;
+    std::vector<clap_audio_buffer_t> buffers;
+    for (OutputPair& pair : channels)
+        buffers.push_back({pair.data(), nullptr, 2, 0, 0});
+    return processPorts(events, buffers.data(), static_cast<uint32_t>(buffers.size()), frames);
+}
+
+clap_process_status ClapHost::processPorts(const std::vector<ClapEvent>& events, clap_audio_buffer_t* ports,
+                                           uint32_t portCount, uint32_t frames)
+{
     EventList list{&events, &outputEvents};
     const clap_input_events_t in{&list, eventCount, eventAt};
     const clap_output_events_t out{&list, receive};
-    const clap_process_t process{steadyTime_, frames, nullptr, nullptr, &output, 0, 1, &in, &out};
+    const clap_process_t process{steadyTime_, frames, nullptr, nullptr, ports, 0, portCount, &in, &out};
     steadyTime_ += frames;
     inAudioCall_ = true;
     const clap_process_status status = plugin_->process(plugin_, &process);
@@ -300,11 +325,29 @@ clap_process_status ClapHost::processEvents(const std::vector<ClapEvent>& events
 
 void ClapHost::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
 {
-    std::vector<ClapEvent> events;
-    for (const auto& [offset, bytes] : midi)
-        events.push_back(ClapEvent::midiMessage(static_cast<uint32_t>(offset), bytes.size() > 0 ? bytes[0] : 0,
-                                                bytes.size() > 1 ? bytes[1] : 0, bytes.size() > 2 ? bytes[2] : 0));
-    processEvents(events, left, right, static_cast<uint32_t>(frames));
+    processEvents(clapMidi(midi), left, right, static_cast<uint32_t>(frames));
+}
+
+std::vector<std::string> ClapHost::extraOutputs()
+{
+    // The stereo ports after the main one, up to the first that is not.
+    std::vector<std::string> names;
+    const auto* ports = static_cast<const clap_plugin_audio_ports_t*>(extension(CLAP_EXT_AUDIO_PORTS));
+    for (uint32_t port = 1, count = ports ? ports->count(plugin_, false) : 0; port < count; ++port) {
+        clap_audio_port_info_t info{};
+        if (!ports->get(plugin_, port, false, &info) || info.channel_count != 2)
+            break;
+        names.push_back(std::string(info.name, strnlen(info.name, sizeof info.name)));
+    }
+    return names;
+}
+
+void ClapHost::processExtra(const BlockMidi& midi, float* left, float* right, const std::vector<OutputPair>& extra,
+                            int32_t frames)
+{
+    std::vector<OutputPair> ports{{left, right}};
+    ports.insert(ports.end(), extra.begin(), extra.end());
+    processEvents(clapMidi(midi), ports, static_cast<uint32_t>(frames));
 }
 
 void ClapHost::flushParams(const std::vector<ClapEvent>& events)

@@ -56,6 +56,9 @@ public:
     int outputChannels() override;
 
     void process(const BlockMidi& midi, float* left, float* right, int32_t frames) override;
+    std::vector<std::string> extraOutputs() override;
+    void processExtra(const BlockMidi& midi, float* left, float* right, const std::vector<OutputPair>& extra,
+                      int32_t frames) override;
     bool saveState(std::vector<uint8_t>& state) override;
     bool loadState(const std::vector<uint8_t>& state) override;
     FxIdentity fxIdentity() override;
@@ -71,6 +74,12 @@ public:
     // One process call with these events (in the order given); what the
     // plug-in sends back lands in outputEvents.
     clap_process_status processEvents(const std::vector<ClapEvent>& events, float* left, float* right, uint32_t frames);
+    // The same with an output port for each pair: the main one first.
+    clap_process_status processEvents(const std::vector<ClapEvent>& events, const std::vector<OutputPair>& ports,
+                                      uint32_t frames);
+    // The same with the ports exactly as given, for feeding odd ones.
+    clap_process_status processPorts(const std::vector<ClapEvent>& events, clap_audio_buffer_t* ports,
+                                     uint32_t portCount, uint32_t frames);
     // The params extension's flush with these events.
     void flushParams(const std::vector<ClapEvent>& events);
     std::vector<ClapEvent> outputEvents;

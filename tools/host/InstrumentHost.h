@@ -4,6 +4,7 @@
 // other format has its own class behind this interface.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,6 +13,8 @@
 
 // A block's MIDI: each message with its sample offset in the block.
 using BlockMidi = std::vector<std::pair<int32_t, std::vector<uint8_t>>>;
+// A stereo output's left and right buffers; a null one is not listened to.
+using OutputPair = std::array<float*, 2>;
 
 // What VST 2 bank files (.fxb, .fxp) of an instrument carry. Plinka's state is
 // the same chunk in every format, so its banks load in every format too.
@@ -52,6 +55,20 @@ public:
     // Renders one block: the messages act at their offsets; the main output's
     // first two channels land in left and right (a mono one in both).
     virtual void process(const BlockMidi& midi, float* left, float* right, int32_t frames) = 0;
+
+    // The names of the stereo outputs the plug-in offers beside the main one
+    // (Plinka's channel groups), in its order, where this host can render
+    // them; empty for the formats that have none.
+    virtual std::vector<std::string> extraOutputs() { return {}; }
+    // Renders one block as process does, and the first extra outputs into
+    // extra, one pair each; the host hands the plug-in only the main output
+    // and as many extra ones as given.
+    virtual void processExtra(const BlockMidi& midi, float* left, float* right, const std::vector<OutputPair>& extra,
+                              int32_t frames)
+    {
+        (void)extra;
+        process(midi, left, right, frames);
+    }
 
     // The instance's state as the format saves it in a song, and back. A
     // failed load says why in error().

@@ -235,8 +235,8 @@ struct Vst3Host::Block {
     ParameterChanges outputs;
     EventList events;
     std::vector<float> spare;
-    float* channels[2] = {};
-    v3_audio_bus_buffers output{};
+    std::vector<OutputPair> channels;  // of each bus, the main one first
+    std::vector<v3_audio_bus_buffers> buses;
     v3_process_data data{};
 };
 
@@ -449,10 +449,14 @@ void Vst3Host::close()
 void Vst3Host::start(double sampleRate, int32_t maxBlock, bool offline)
 {
     v3_process_setup setup{offline ? V3_OFFLINE : V3_REALTIME, V3_SAMPLE_32, maxBlock, sampleRate};
-    v3_speaker_arrangement stereo = V3_SPEAKER_L | V3_SPEAKER_R;
-    v3_cpp_obj(processor_)->set_bus_arrangements(processor_, nullptr, 0, &stereo, 1);
+    // Every output bus stereo and switched on, as a host whose user routed
+    // each of them to a track.
+    const int32_t buses = std::max(v3_cpp_obj(component_)->get_bus_count(component_, V3_AUDIO, V3_OUTPUT), 1);
+    std::vector<v3_speaker_arrangement> stereo(static_cast<size_t>(buses), V3_SPEAKER_L | V3_SPEAKER_R);
+    v3_cpp_obj(processor_)->set_bus_arrangements(processor_, nullptr, 0, stereo.data(), buses);
     v3_cpp_obj(processor_)->setup_processing(processor_, &setup);
-    v3_cpp_obj(component_)->activate_bus(component_, V3_AUDIO, V3_OUTPUT, 0, 1);
+    for (int32_t bus = 0; bus < buses; ++bus)
+        v3_cpp_obj(component_)->activate_bus(component_, V3_AUDIO, V3_OUTPUT, bus, 1);
     v3_cpp_obj(component_)->activate_bus(component_, V3_EVENT, V3_INPUT, 0, 1);
     v3_cpp_obj(component_)->set_active(component_, 1);
     v3_cpp_obj(processor_)->set_processing(processor_, 1);
@@ -501,7 +505,39 @@ bool Vst3Host::midiParameter(int16_t channel, int16_t controller, uint32_t& id)
 
 void Vst3Host::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
 {
-    prepareBlock(midi, left, right, frames);
+    // As hosts do, every bus switched on gets buffers, listened to or not.
+    const size_t extra = extraOutputs().size();
+    const auto length = static_cast<size_t>(std::max(frames, 0));
+    std::vector<float> unheard(2 * extra * length);
+    std::vector<OutputPair> pairs;
+    for (size_t bus = 0; bus < extra; ++bus)
+        pairs.push_back({unheard.data() + 2 * bus * length, unheard.data() + (2 * bus + 1) * length});
+    prepareBlock(midi, left, right, frames, pairs);
+    processPrepared();
+}
+
+std::vector<std::string> Vst3Host::extraOutputs()
+{
+    // The stereo buses after the main one, up to the first that is not.
+    std::vector<std::string> names;
+    const int32_t buses = v3_cpp_obj(component_)->get_bus_count(component_, V3_AUDIO, V3_OUTPUT);
+    for (int32_t bus = 1; bus < buses; ++bus) {
+        v3_bus_info info{};
+        if (v3_cpp_obj(component_)->get_bus_info(component_, V3_AUDIO, V3_OUTPUT, bus, &info) != V3_OK ||
+            info.channel_count != 2)
+            break;
+        std::string name;
+        for (size_t i = 0; i < std::size(info.bus_name) && info.bus_name[i]; ++i)
+            name += info.bus_name[i] < 0x80 ? static_cast<char>(info.bus_name[i]) : '?';
+        names.push_back(name);
+    }
+    return names;
+}
+
+void Vst3Host::processExtra(const BlockMidi& midi, float* left, float* right, const std::vector<OutputPair>& extra,
+                            int32_t frames)
+{
+    prepareBlock(midi, left, right, frames, extra);
     processPrepared();
 }
 
@@ -516,7 +552,8 @@ v3_result Vst3Host::processPrepared()
     return result;
 }
 
-void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames)
+void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames,
+                            const std::vector<OutputPair>& extra)
 {
     block_ = std::make_unique<Block>();
     ParameterChanges& changes = block_->changes;
@@ -573,16 +610,20 @@ void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, in
         }
     }
     block_->spare.resize(static_cast<size_t>(std::max(frames, 0)));
-    block_->channels[0] = left ? left : block_->spare.data();
-    block_->channels[1] = right ? right : block_->spare.data();
-    block_->output.num_channels = 2;
-    block_->output.channel_buffers_32 = block_->channels;
+    block_->channels.push_back({left ? left : block_->spare.data(), right ? right : block_->spare.data()});
+    block_->channels.insert(block_->channels.end(), extra.begin(), extra.end());
+    for (OutputPair& pair : block_->channels) {
+        v3_audio_bus_buffers bus{};
+        bus.num_channels = 2;
+        bus.channel_buffers_32 = pair.data();
+        block_->buses.push_back(bus);
+    }
     v3_process_data& data = block_->data;
     data.process_mode = V3_REALTIME;
     data.symbolic_sample_size = V3_SAMPLE_32;
     data.nframes = frames;
-    data.num_output_buses = 1;
-    data.outputs = &block_->output;
+    data.num_output_buses = static_cast<int32_t>(block_->buses.size());
+    data.outputs = block_->buses.data();
     data.input_params = changes.changes();
     block_->outputs.reserve(kOutputQueues, kOutputPoints);
     outputChanges.reserve(outputChanges.size() + kOutputQueues * kOutputPoints);

@@ -48,7 +48,13 @@ public:
     std::string vendor() override;
     int outputChannels() override;
 
+    // Hands every bus start() switched on a buffer, as hosts do; the extra
+    // ones' samples are dropped.
     void process(const BlockMidi& midi, float* left, float* right, int32_t frames) override;
+    // The auxiliary output buses', which start() switches on.
+    std::vector<std::string> extraOutputs() override;
+    void processExtra(const BlockMidi& midi, float* left, float* right, const std::vector<OutputPair>& extra,
+                      int32_t frames) override;
 
     bool saveState(std::vector<uint8_t>& state) override;
     bool loadState(const std::vector<uint8_t>& state) override;
@@ -68,7 +74,8 @@ public:
     bool midiParameter(int16_t channel, int16_t controller, uint32_t& id);
     // process() in two steps: everything the host builds for a block first,
     // then the process call alone (what an allocation count watches).
-    void prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames);
+    void prepareBlock(const BlockMidi& midi, float* left, float* right, int32_t frames,
+                      const std::vector<OutputPair>& extra = {});
     v3_result processPrepared();
     // Process data as given: for feeding bad input.
     v3_result processRaw(v3_process_data& data);

@@ -14,7 +14,7 @@ constexpr double kSilentTailSeconds = 0.1;
 
 bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
                 const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
-                RenderReport& report, std::string& error)
+                RenderReport& report, std::string& error, const std::vector<WavWriter*>& tracks)
 {
     const auto started = std::chrono::steady_clock::now();
     const int64_t lastFrame =
@@ -22,6 +22,10 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
     const auto silentFramesToStop = static_cast<int64_t>(kSilentTailSeconds * settings.sampleRate);
     const auto block = static_cast<size_t>(settings.blockSize);
     std::vector<float> left(block), right(block), interleaved(block * 2);
+    std::vector<std::vector<float>> trackSamples(tracks.size() * 2, std::vector<float>(block));
+    std::vector<OutputPair> trackPairs;
+    for (size_t t = 0; t < tracks.size(); ++t)
+        trackPairs.push_back({trackSamples[2 * t].data(), trackSamples[2 * t + 1].data()});
     BlockMidi due;
 
     report = {};
@@ -35,7 +39,10 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
             due.push_back({static_cast<int32_t>(std::max<int64_t>(message.frame - start, 0)),
                            {message.bytes[0], message.bytes[1], message.bytes[2]}});
         }
-        host.process(due, left.data(), right.data(), frames);
+        if (tracks.empty())
+            host.process(due, left.data(), right.data(), frames);
+        else
+            host.processExtra(due, left.data(), right.data(), trackPairs, frames);
 
         // Past the song, the tail ends once nothing has sounded for a while,
         // at that very sample, so the file does not depend on the block size.
@@ -59,6 +66,14 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
         }
         if (!out.write(interleaved.data(), kept, error))
             return false;
+        for (size_t t = 0; t < tracks.size(); ++t) {
+            for (VstInt32 i = 0; i < kept; ++i) {
+                interleaved[2 * i] = trackPairs[t][0][i];
+                interleaved[2 * i + 1] = trackPairs[t][1][i];
+            }
+            if (!tracks[t]->write(interleaved.data(), kept, error))
+                return false;
+        }
         report.frames += kept;
         progress(static_cast<double>(report.frames) / static_cast<double>(lastFrame));
         if (ended)

@@ -1,7 +1,8 @@
 // Plays a sequence of MIDI messages through a loaded plug-in and streams the
 // audio to a WAV file: every message in the block that holds its sample, at
 // its exact offset; after the last message a tail that ends early once the
-// output has stayed silent.
+// output has stayed silent. The plug-in's extra outputs (Plinka's channel
+// groups) may go to stereo files of their own, each as long as the main one.
 #pragma once
 
 #include "tools/host/InstrumentHost.h"
@@ -28,7 +29,8 @@ struct RenderReport {
 };
 
 // Renders messages (sorted by frame, stable) until songEndFrame and then the
-// tail. progress gets the fraction done.
+// tail. progress gets the fraction done. tracks, where given, take the host's
+// first extra outputs, one each.
 bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
                 const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
-                RenderReport& report, std::string& error);
+                RenderReport& report, std::string& error, const std::vector<WavWriter*>& tracks = {});
