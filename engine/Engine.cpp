@@ -323,7 +323,11 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
 
 void Engine::stepConsoleFrame(const BankSnapshot& bank)
 {
+    // Each channel writes in a window of its own, at the same clocks whatever
+    // the others write: a channel sounds the same alone or among them.
+    constexpr int32_t kSlotWriteWindow = 40;  // ten writes, more than any frame makes
     for (int slot = 0; slot < kConsoleSlotCount; ++slot) {
+        consoleChip.write_time = std::max(consoleChip.write_time, slot * kSlotWriteWindow);
         Voice& voice = voicePool.voices[slot];
         ConsolePort<ConsoleChip> port(consoleChip, consoleEnables_, slotVrc6Enables_[slot], slot);
         if (voice.isFree()) {

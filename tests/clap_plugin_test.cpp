@@ -765,3 +765,36 @@ TEST(ClapEditorEdits, ArriveInOrderWhileTheAudioThreadRuns)
     plugin->deactivate(plugin);
     plugin->destroy(plugin);
 }
+
+// Console mode through the CLAP build: a port holds its channel as the
+// console plays it with nothing else sounding, and the main port the
+// console's mix, the VST 2 build's, which is not the ports' sum: the two
+// pulses share a stage of the mixer.
+TEST_F(Clap, InConsoleModeEachPortIsItsChannelAloneAndTheMainTheConsolesMix)
+{
+    const std::vector<uint8_t> console =
+        vst2Chunk(cells::Builder().cell(cells::gain).number(100).cell(cells::console).number(3).bytes());
+    const std::vector<Timed> first = {midi(0, 0xC0, 2, 0), midi(100, 0x90, 69, 100)};
+    const std::vector<Timed> second = {midi(0, 0xC1, 2, 0), midi(100, 0x91, 64, 100)};
+    const std::vector<Timed> triangle = {midi(0, 0xC2, 3, 0), midi(100, 0x92, 45, 100)};
+    const auto render = [&](const std::vector<Timed>& events, size_t ports) {
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        EXPECT_TRUE(host.loadState(console));
+        host.start(kRate, 512, true);
+        return renderPorts(host, 22050, 512, events, ports);
+    };
+    const std::vector<Timed> all = merged(merged(first, second), triangle);
+    const std::vector<StereoBuffer> out = render(all, kAllPorts);
+    EXPECT_TRUE(same(out[1 + PulseOneGroup].left, render(first, 1)[0].left));
+    EXPECT_TRUE(same(out[1 + TriangleGroup].left, render(triangle, 1)[0].left));
+    std::vector<TimedMidi> vst2Song;
+    for (const Timed& t : all)
+        vst2Song.push_back({t.frame, {t.event.midi.data[0], t.event.midi.data[1], t.event.midi.data[2]}});
+    EXPECT_TRUE(same(out[0].left, playVst2(vst2Song, 22050, 512, console).left));
+    float apart = 0.0f;
+    for (size_t i = 0; i < out[0].left.size(); ++i)
+        apart = std::max(apart, std::abs(out[0].left[i] - out[1 + PulseOneGroup].left[i] -
+                                         out[1 + PulseTwoGroup].left[i] - out[1 + TriangleGroup].left[i]));
+    EXPECT_GT(apart, 0.02f);
+}
