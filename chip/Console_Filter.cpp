@@ -91,14 +91,47 @@ void Console_Filter::reset()
 
 void Console_Filter::process(float* samples, int32_t count)
 {
-    // In pieces, each stage over the whole piece in turn: a stage's loop has
-    // one dependent chain, and flushing between pieces keeps long silences
-    // from decaying into denormals.
+    // In pieces, flushing between them, which keeps long silences from
+    // decaying into denormals. Each stage's loop is one dependent chain:
+    // the NES's three go through a sample together, so that their chains
+    // overlap instead of following each other (the same operations on the
+    // same values, so the same samples).
     for (int32_t done = 0; done < count; done += flush_interval) {
         const int32_t n = count - done < flush_interval ? count - done : flush_interval;
-        for (int s = 0; s < stage_count_; ++s) {
-            stages_[s].process(samples + done, n);
+        if (stage_count_ == max_stages)
+            process_three(samples + done, n);
+        else
+            for (int s = 0; s < stage_count_; ++s)
+                stages_[s].process(samples + done, n);
+        for (int s = 0; s < stage_count_; ++s)
             stages_[s].flush();
-        }
     }
+}
+
+void Console_Filter::process_three(float* samples, int32_t count)
+{
+    static_assert(max_stages == 3);
+    Stage& a = stages_[0];
+    Stage& b = stages_[1];
+    Stage& c = stages_[2];
+    float ax = a.x1, ay = a.y1, bx = b.x1, by = b.y1, cx = c.x1, cy = c.y1;
+    for (int32_t i = 0; i < count; ++i) {
+        const float x = samples[i];
+        const float y1 = a.b0 * x + a.b1 * ax - a.a1 * ay;
+        const float y2 = b.b0 * y1 + b.b1 * bx - b.a1 * by;
+        const float y3 = c.b0 * y2 + c.b1 * cx - c.a1 * cy;
+        ax = x;
+        ay = y1;
+        bx = y1;
+        by = y2;
+        cx = y2;
+        cy = y3;
+        samples[i] = y3;
+    }
+    a.x1 = ax;
+    a.y1 = ay;
+    b.x1 = bx;
+    b.y1 = by;
+    c.x1 = cx;
+    c.y1 = cy;
 }

@@ -37,6 +37,8 @@ private:
     };
     static constexpr int max_stages = 3;
 
+    void process_three(float* samples, int32_t count);
+
     Kind kind_ = Kind::none;
     int stage_count_ = 0;
     Stage stages_[max_stages];
