@@ -179,6 +179,39 @@ def main():
              "set label 'wheel 0' at 0.2, 52\nset label 'wheel 64' at 0.7, 52\nset label 'wheel 127' at 1.2, 52\n"
              "plot DATA using 1:2 with steps lw 2 notitle", pitch_per_frame(samples, 57))
 
+        # Console mode: two pulses at 15 on one note, added up (console off)
+        # and through the console's mixer (unfiltered); and a slow pulse
+        # through the NES's and the Famicom's output filters.
+        pulses = program("pulse", "15")
+        two = [(0.0, [0x90, 57, 100]), (0.0, [0x91, 57, 100]), (0.3, [0x80, 57, 0]), (0.3, [0x81, 57, 0])]
+        mixes = []
+        for mode in ("off", "unfiltered"):
+            samples = render(work, f"console-{mode}", f"console = {mode}\n[channels]\n1 = 1\n2 = 1\n\n" + pulses, two, 0.3)
+            mixes.append(samples)
+        slow = []
+        for mode in ("unfiltered", "nes", "famicom"):
+            samples = render(work, f"console-slow-{mode}", f"console = {mode}\n[channels]\n1 = 1\n\n" + pulses,
+                             [(0.0, [0x90, 33, 100]), (0.5, [0x80, 33, 0])], 0.5)
+            slow.append(samples)
+        start = int(0.2 * RATE)
+        ordered = ""
+        for samples in mixes:
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                  for i in range(int(0.012 * RATE))) + "\n\n\n"
+        for samples in slow:
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                  for i in range(int(0.04 * RATE))) + "\n\n\n"
+        script = ("set multiplot layout 1,2\nset grid\nset xlabel 'milliseconds'\nset yrange [-0.4:0.4]\n"
+                  "set key bottom right\n"
+                  "set title 'two pulses at 15 on A3'\n"
+                  "plot DATA index 0 using 1:2 with lines title 'console off: added', "
+                  "DATA index 1 using 1:2 with lines lw 2 title 'console: the mixer'\n"
+                  "set title 'one pulse on A1, through the filters'\nset yrange [-0.2:0.2]\n"
+                  "plot DATA index 2 using 1:2 with lines title 'unfiltered', "
+                  "DATA index 3 using 1:2 with lines lw 2 title 'NES', "
+                  "DATA index 4 using 1:2 with lines title 'Famicom'\nunset multiplot\n")
+        plot("console", script, ordered, size="900,360")
+
         # The VRC6's channels: a few cycles of the pulse at each of its eight
         # widths, and of the saw at four rates, the last two past 42, where
         # the accumulator wraps.
