@@ -378,11 +378,7 @@ int32_t Engine::mixConsole(int32_t count, const BankSnapshot& bank, bool groups)
 
 void Engine::resetConsole()
 {
-    consoleChip.reset();
-    consoleChip.write_time = 0;
-    consoleChip.mix.clear();
-    for (Band_Buffer& group : consoleChip.groups)
-        group.clear();
+    consoleChip.reset();  // its buffered samples too
     consoleEnables_ = 0;
     std::fill(std::begin(slotVrc6Enables_), std::end(slotVrc6Enables_), 0);
     std::fill(std::begin(slotSounding_), std::end(slotSounding_), false);
