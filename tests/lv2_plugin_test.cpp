@@ -300,3 +300,18 @@ TEST_F(Lv2, StateRestoredWhileTheAudioThreadRunsArrivesWhole)
     EXPECT_TRUE(finite);
     EXPECT_EQ(state(), loud) << "the last restore holds";
 }
+
+// Console mode travels in the state and plays as in the VST 2 build.
+TEST_F(Lv2, ConsoleModePlaysAsInTheVst2Build)
+{
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(pluginUnderTest()));
+    vst2.setChunk(cells::Builder().cell(cells::gain).number(100).cell(cells::console).number(1).bytes());
+    const std::vector<uint8_t> console = vst2.getChunk();
+    vst2.start(kRate, 512);
+    const StereoBuffer expected = vst2.render(kSongFrames, 512, kSong);
+    ASSERT_TRUE(lv2.loadState(console)) << lv2.error();
+    const StereoBuffer out = play(kSong, kSongFrames);
+    EXPECT_TRUE(same(out.left, expected.left));
+    EXPECT_FALSE(same(out.left, playVst2(kSong, kSongFrames).left)) << "the console's mix, not the voices' sum";
+}
