@@ -544,11 +544,22 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                 // out of 0..127: its eight steps without the per-bit checks.
                 if (bits_left == 8 && !silent && end_time - time > 7 * period &&
                     static_cast<unsigned>(dac - 16) <= static_cast<unsigned>(dmc_max_dac - 32)) {
-                    for (int bit = 0; bit < 8; ++bit) {
-                        const int step = ((shifter >> bit & 1) << 2) - 2;
-                        dac += step;
-                        add(pos, step);
-                        pos += pos_step;
+                    if (std::endian::native == std::endian::little && pos_step < Band_Synth<8>::pair_span) {
+                        // Bits less than a pair of samples apart: two to a window.
+                        for (int bit = 0; bit < 8; bit += 2) {
+                            const bool up = (shifter >> bit & 1) != 0;
+                            const bool next_up = (shifter >> (bit + 1) & 1) != 0;
+                            dac += (up ? 2 : -2) + (next_up ? 2 : -2);
+                            synth.add_step_pair_blocks(pos, up, pos_step, next_up, out);
+                            pos += 2 * pos_step;
+                        }
+                    } else {
+                        for (int bit = 0; bit < 8; ++bit) {
+                            const int step = ((shifter >> bit & 1) << 2) - 2;
+                            dac += step;
+                            add(pos, step);
+                            pos += pos_step;
+                        }
                     }
                     shifter = 0;
                     time += 8 * period;
