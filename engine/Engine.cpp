@@ -104,8 +104,16 @@ void Engine::readSettings(const BankSnapshot& bank)
     // bank, with its settings inside, and then stores the settings in the
     // atomics within a sequence lock; read that way, the atomics are used only
     // when they are whole and belong to the load this bank comes from.
+    //
+    // While no setting was stored, no load began or ended and the bank is the
+    // one they were last read with, they would be read the same again: an
+    // idle block has better things to do than twenty loads and clamps.
+    const uint32_t changes = settings_.changes.load(std::memory_order_acquire);
     const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
     const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_acquire);
+    if (&bank == readFrom_.bank && changes == readFrom_.changes && before == readFrom_.loadSequence &&
+        applied == readFrom_.appliedLoadSerial)
+        return;
     int32_t channelProgram[kMidiChannelCount];
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_acquire);
@@ -135,6 +143,8 @@ void Engine::readSettings(const BankSnapshot& bank)
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
     block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
+    // Settings read in the middle of a load are read again next block.
+    readFrom_ = {whole ? &bank : nullptr, changes, before, applied};
 }
 
 void Engine::adoptPreparedCells(float hostRate)
@@ -143,11 +153,14 @@ void Engine::adoptPreparedCells(float hostRate)
         if (chipReady[i] || !preparedCells_[i].load(std::memory_order_relaxed))
             continue;
         voiceChips[i].buffer.adopt_cells(preparedCells_[i].exchange(nullptr, std::memory_order_acquire));
+        quiet_ = false;
         chipReady[i] = voiceChips[i].setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
         wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
     }
-    if (consoleReady)
+    if (consoleReady) {
+        cellsWanted_ = !std::all_of(std::begin(chipReady), std::end(chipReady), [](bool ready) { return ready; });
         return;
+    }
     bool adopted = false;
     for (std::atomic<uint16_t*>& cells : preparedConsoleCells_) {
         if (consoleChip.buffers_without_cells() == 0 || !cells.load(std::memory_order_relaxed))
@@ -159,19 +172,17 @@ void Engine::adoptPreparedCells(float hostRate)
         consoleReady = consoleChip.setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
         consoleWantsCells_.store(consoleChip.buffers_without_cells(), std::memory_order_relaxed);
     }
+    cellsWanted_ = true;  // until a block finds every chip and the console ready
 }
 
-void Engine::setUpChipsIfNeeded(float hostRate)
+void Engine::setUpChips(float hostRate, float setUpRate)
 {
-    float setUpRate = settings_.chipSampleRate.load(std::memory_order_relaxed);
-    // Any difference counts, NaN too; so does a clock the chips were not set
-    // up with (a chunk load may switch between NTSC and PAL).
-    if (hostRate == setUpRate && clockRate == setUpClockRate_)
-        return;
     const auto rate = static_cast<long>(hostRate);
+    quiet_ = false;
     for (int i = 0; i < kVoiceCount; ++i)
         chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;  // never allocates
     consoleReady = consoleChip.setup(clockRate, rate, frameRate) == nullptr;
+    cellsWanted_ = true;  // a failed set-up may have left some without
     setUpClockRate_ = clockRate;
     // Unless another thread asked for a new set-up meanwhile (then it stays
     // asked for), the chips now serve this rate.
@@ -442,6 +453,13 @@ void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixe
     fillSilence(pair[1], position + mixed, end, silence);
 }
 
+void Engine::writeSilence(float* const (&pair)[2], int32_t frames) const
+{
+    const float silence = std::clamp(blockGain_ * 0.0f / 100.0f, -1.0f, 1.0f);
+    fillSilence(pair[0], 0, frames, silence);
+    fillSilence(pair[1], 0, frames, silence);
+}
+
 void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate)
 {
     const BankSnapshot& bank = bank_.acquire();
@@ -451,16 +469,30 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
     const bool playing = usableRate(hostRate);
     if (playing) {
-        adoptPreparedCells(hostRate);
-        setUpChipsIfNeeded(hostRate);
-        followConsoleSetting(hostRate);
+        if (cellsWanted_)
+            adoptPreparedCells(hostRate);
+        // Any difference counts, NaN too; so does a clock the chips were not
+        // set up with (a chunk load may switch between NTSC and PAL).
+        const float setUpRate = settings_.chipSampleRate.load(std::memory_order_relaxed);
+        if (hostRate != setUpRate || clockRate != setUpClockRate_)
+            setUpChips(hostRate, setUpRate);
+        if (block_.console != ConsoleOff || consoleSetting_ != ConsoleOff)
+            followConsoleSetting(hostRate);
+    }
+    blockGain_ = static_cast<float>(block_.gain);
+    const bool groups = outputs.wantsGroups();
+    if (quiet_ && eventQueue.empty() && block_.console == ConsoleOff) {
+        // The block would mix nothing: only its silence is written.
+        writeSilence(outputs.main, frames);
+        if (groups)
+            for (const auto& pair : outputs.group)
+                writeSilence(pair, frames);
+        return;
     }
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
     eventQueue.sortBySample(frames);
     size_t next = 0;
-    blockGain_ = static_cast<float>(block_.gain);
-    const bool groups = outputs.wantsGroups();
     int32_t position = 0;
     while (position < frames) {
         while (next < eventQueue.size() && eventQueue[next].deltaFrames == position)
@@ -483,6 +515,17 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
         position = end;
     }
     eventQueue.clear();
+    quiet_ = playing && block_.console == ConsoleOff && nothingToMix();
+}
+
+bool Engine::nothingToMix() const
+{
+    // As mixVoices skips a voice: free, and its chip has nothing buffered or
+    // no buffer at all (whose voice, should the chip get one, is free still).
+    for (int i = 0; i < kVoiceCount; ++i)
+        if (!voicePool.voices[i].isFree() || (chipReady[i] && voiceChips[i].buffer.samples_avail() != 0))
+            return false;
+    return true;
 }
 
 void Engine::queueChoke(int32_t deltaFrames, int32_t channel, int32_t key)
@@ -511,4 +554,5 @@ void Engine::cutAllSound()
     }
     resetConsole();
     settings_.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
+    quiet_ = false;
 }

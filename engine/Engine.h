@@ -87,8 +87,12 @@ private:
     };
 
     void readSettings(const BankSnapshot& bank);
+    // Whether mixVoices would find every voice free and every chip empty.
+    bool nothingToMix() const;
     void adoptPreparedCells(float hostRate);
-    void setUpChipsIfNeeded(float hostRate);
+    // Sets every chip up for the rate and the clock; setUpRate is what the
+    // settings held when the block found them set up for another.
+    void setUpChips(float hostRate, float setUpRate);
     void act(const EngineEvent& event, const BankSnapshot& bank);
     void actOnController(const EngineEvent& event, const VoiceContext& context);
     // With controller handling off, every channel's controllers go back to
@@ -111,10 +115,23 @@ private:
     // Writes samples [position, end) of one output pair from a mix of which
     // the first `mixed` samples are set (past them it is zero).
     void writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position, int32_t end) const;
+    // The same for a block with nothing mixed.
+    void writeSilence(float* const (&pair)[2], int32_t frames) const;
 
     SharedSettings& settings_;
     BankExchange& bank_;
     BlockSettings block_{};
+    // What block_ was last read from in whole; no bank: read it next block.
+    struct SettingsSource {
+        const BankSnapshot* bank;
+        uint32_t changes;
+        uint32_t loadSequence;
+        uint32_t appliedLoadSerial;
+    };
+    SettingsSource readFrom_{};
+    // The block before left nothing to mix, in the voices' mode, and nothing
+    // has since set a chip up anew: without events, this block is silence.
+    bool quiet_ = false;
     int32_t setUpClockRate_ = 0;
     // A voice chip's cells on their way from prepare() to the audio thread,
     // handed over by release and taken by acquire; and whether the chip still
@@ -124,6 +141,9 @@ private:
     // The same for the console chip's buffers: how many still want cells.
     std::atomic<uint16_t*> preparedConsoleCells_[ConsoleChip::buffer_count] = {};
     std::atomic<int> consoleWantsCells_{0};
+    // Some chip or the console may lack its buffers: each block looks for
+    // prepared cells until one finds them all ready.
+    bool cellsWanted_ = true;
 
     static constexpr int32_t kMixLength = 1024;
     float mix_[kMixLength];
