@@ -154,8 +154,12 @@ void ClapPlugin::renderTo(uint32_t end)
 {
     if (end <= rendered_)
         return;
-    if (instrument.render(outputs_.advancedBy(static_cast<int32_t>(rendered_)), static_cast<int32_t>(end - rendered_),
-                          sampleRate_))
+    // Most blocks are rendered whole, from their first sample.
+    const int32_t frames = static_cast<int32_t>(end - rendered_);
+    const bool changed =
+        rendered_ == 0 ? instrument.render(outputs_, frames, sampleRate_)
+                       : instrument.render(outputs_.advancedBy(static_cast<int32_t>(rendered_)), frames, sampleRate_);
+    if (changed)
         programsChanged_.store(true, std::memory_order_release);
     rendered_ = end;
 }
