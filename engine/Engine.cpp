@@ -435,8 +435,7 @@ void Engine::followConsoleSetting(float hostRate)
     consoleSetting_ = setting;
 }
 
-void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position,
-                         int32_t end) const
+void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position, int32_t end) const
 {
     if (!pair[0] && !pair[1])
         return;
@@ -462,6 +461,11 @@ void Engine::writeSilence(float* const (&pair)[2], int32_t frames) const
 
 void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate)
 {
+    renderBlock(outputs.main, outputs.wantsGroups() ? outputs.group : nullptr, frames, hostRate);
+}
+
+void Engine::renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate)
+{
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
     resetControllersIfOff(bank);
@@ -480,13 +484,12 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
             followConsoleSetting(hostRate);
     }
     blockGain_ = static_cast<float>(block_.gain);
-    const bool groups = outputs.wantsGroups();
+    const bool groups = groupOutputs != nullptr;
     if (quiet_ && eventQueue.empty() && block_.console == ConsoleOff) {
         // The block would mix nothing: only its silence is written.
-        writeSilence(outputs.main, frames);
-        if (groups)
-            for (const auto& pair : outputs.group)
-                writeSilence(pair, frames);
+        writeSilence(main, frames);
+        for (int g = 0; groups && g < kOutputGroupCount; ++g)
+            writeSilence(groupOutputs[g], frames);
         return;
     }
     // An event with deltaFrames d acts just before sample d; negative ones
@@ -505,12 +508,12 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
         int32_t mixed = 0;
         if (playing)
             mixed = block_.console != 0 ? mixConsole(count, bank, groups) : mixVoices(count, bank, groups);
-        writeOutput(outputs.main, mix_, mixed, position, end);
+        writeOutput(main, mix_, mixed, position, end);
         if (groups) {
             if (!playing)
                 std::fill(std::begin(groupMixed_), std::end(groupMixed_), 0);
             for (int g = 0; g < kOutputGroupCount; ++g)
-                writeOutput(outputs.group[g], groupMix_[g], groupMixed_[g], position, end);
+                writeOutput(groupOutputs[g], groupMix_[g], groupMixed_[g], position, end);
         }
         position = end;
     }

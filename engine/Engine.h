@@ -49,10 +49,8 @@ public:
     // The same with the main output only.
     void render(float* left, float* right, int32_t frames, float hostRate)
     {
-        EngineOutputs outputs;
-        outputs.main[0] = left;
-        outputs.main[1] = right;
-        render(outputs, frames, hostRate);
+        float* const main[2] = {left, right};
+        renderBlock(main, nullptr, frames, hostRate);
     }
     // Queues a choke: at that sample the channel's voices of the key (-1:
     // every key) stop without their release parts.
@@ -86,6 +84,8 @@ private:
         int32_t console;  // 0..3, as SharedSettings::console
     };
 
+    // render's work, with the groups' outputs only when some is listened to.
+    void renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate);
     void readSettings(const BankSnapshot& bank);
     // Whether mixVoices would find every voice free and every chip empty.
     bool nothingToMix() const;

@@ -92,13 +92,15 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
         return CLAP_PROCESS_ERROR;
     const uint32_t frames = process->frames_count;
     // Ports the host left out, or gave no channels, are not listened to.
-    outputs_ = {};
     const uint32_t ports = process->audio_outputs ? std::min(process->audio_outputs_count, kClapOutputPorts) : 0;
-    for (uint32_t port = 0; port < ports; ++port) {
+    for (uint32_t port = 0; port < kClapOutputPorts; ++port) {
+        float** pair = port == 0 ? outputs_.main : outputs_.group[port - 1];
+        pair[0] = pair[1] = nullptr;
+        if (port >= ports)
+            continue;
         clap_audio_buffer_t& out = process->audio_outputs[port];
         if (!out.data32)
             continue;
-        float** pair = port == 0 ? outputs_.main : outputs_.group[port - 1];
         pair[0] = out.channel_count > 0 ? out.data32[0] : nullptr;
         pair[1] = out.channel_count > 1 ? out.data32[1] : nullptr;
         out.constant_mask = 0;  // every channel is written, sound or not
