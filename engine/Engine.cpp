@@ -111,9 +111,15 @@ void Engine::readSettings(const BankSnapshot& bank)
     const uint32_t changes = settings_.changes.load(std::memory_order_acquire);
     const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
     const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_acquire);
-    if (&bank == readFrom_.bank && changes == readFrom_.changes && before == readFrom_.loadSequence &&
-        applied == readFrom_.appliedLoadSerial)
-        return;
+    if (&bank != readFrom_.bank || changes != readFrom_.changes || before != readFrom_.loadSequence ||
+        applied != readFrom_.appliedLoadSerial)
+        readChangedSettings(bank, {&bank, changes, before, applied});
+}
+
+void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource& source)
+{
+    const uint32_t before = source.loadSequence;
+    const uint32_t applied = source.appliedLoadSerial;
     int32_t channelProgram[kMidiChannelCount];
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_acquire);
@@ -144,7 +150,9 @@ void Engine::readSettings(const BankSnapshot& bank)
         program = std::clamp(program, 0, kProgramCount - 1);
     block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
     // Settings read in the middle of a load are read again next block.
-    readFrom_ = {whole ? &bank : nullptr, changes, before, applied};
+    readFrom_ = source;
+    if (!whole)
+        readFrom_.bank = nullptr;
 }
 
 void Engine::adoptPreparedCells(float hostRate)
@@ -452,13 +460,6 @@ void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixe
     fillSilence(pair[1], position + mixed, end, silence);
 }
 
-void Engine::writeSilence(float* const (&pair)[2], int32_t frames) const
-{
-    const float silence = std::clamp(blockGain_ * 0.0f / 100.0f, -1.0f, 1.0f);
-    fillSilence(pair[0], 0, frames, silence);
-    fillSilence(pair[1], 0, frames, silence);
-}
-
 void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate)
 {
     renderBlock(outputs.main, outputs.wantsGroups() ? outputs.group : nullptr, frames, hostRate);
@@ -484,14 +485,24 @@ void Engine::renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2
             followConsoleSetting(hostRate);
     }
     blockGain_ = static_cast<float>(block_.gain);
-    const bool groups = groupOutputs != nullptr;
     if (quiet_ && eventQueue.empty() && block_.console == ConsoleOff) {
         // The block would mix nothing: only its silence is written.
-        writeSilence(main, frames);
-        for (int g = 0; groups && g < kOutputGroupCount; ++g)
-            writeSilence(groupOutputs[g], frames);
+        const float silence = std::clamp(blockGain_ * 0.0f / 100.0f, -1.0f, 1.0f);
+        fillSilence(main[0], 0, frames, silence);
+        fillSilence(main[1], 0, frames, silence);
+        for (int g = 0; groupOutputs && g < kOutputGroupCount; ++g) {
+            fillSilence(groupOutputs[g][0], 0, frames, silence);
+            fillSilence(groupOutputs[g][1], 0, frames, silence);
+        }
         return;
     }
+    mixBlock(bank, main, groupOutputs, frames, playing);
+}
+
+void Engine::mixBlock(const BankSnapshot& bank, float* const (&main)[2], float* const (*groupOutputs)[2],
+                      int32_t frames, bool playing)
+{
+    const bool groups = groupOutputs != nullptr;
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
     eventQueue.sortBySample(frames);

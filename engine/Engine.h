@@ -74,6 +74,14 @@ public:
     int32_t frameRate = kNtscFrameRate;
 
 private:
+    // What the settings were read from: the bank snapshot, the settings'
+    // change count, and the chunk loads' sequence and serial.
+    struct SettingsSource {
+        const BankSnapshot* bank;
+        uint32_t changes;
+        uint32_t loadSequence;
+        uint32_t appliedLoadSerial;
+    };
     // The settings as this block sees them.
     struct BlockSettings {
         int32_t channelProgram[kMidiChannelCount];
@@ -86,7 +94,13 @@ private:
 
     // render's work, with the groups' outputs only when some is listened to.
     void renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate);
+    // The mixing and the events of a block that has some.
+    void mixBlock(const BankSnapshot& bank, float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames,
+                  bool playing);
+    // Reads the settings the block plays with, unless they are those read
+    // already.
     void readSettings(const BankSnapshot& bank);
+    void readChangedSettings(const BankSnapshot& bank, const SettingsSource& source);
     // Whether mixVoices would find every voice free and every chip empty.
     bool nothingToMix() const;
     void adoptPreparedCells(float hostRate);
@@ -115,20 +129,11 @@ private:
     // Writes samples [position, end) of one output pair from a mix of which
     // the first `mixed` samples are set (past them it is zero).
     void writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position, int32_t end) const;
-    // The same for a block with nothing mixed.
-    void writeSilence(float* const (&pair)[2], int32_t frames) const;
 
     SharedSettings& settings_;
     BankExchange& bank_;
     BlockSettings block_{};
-    // What block_ was last read from in whole; no bank: read it next block.
-    struct SettingsSource {
-        const BankSnapshot* bank;
-        uint32_t changes;
-        uint32_t loadSequence;
-        uint32_t appliedLoadSerial;
-    };
-    SettingsSource readFrom_{};
+    SettingsSource readFrom_{};  // what block_ was last read from; no bank: read it next block
     // The block before left nothing to mix, in the voices' mode, and nothing
     // has since set a chip up anew: without events, this block is silence.
     bool quiet_ = false;
