@@ -104,8 +104,22 @@ void Engine::readSettings(const BankSnapshot& bank)
     // bank, with its settings inside, and then stores the settings in the
     // atomics within a sequence lock; read that way, the atomics are used only
     // when they are whole and belong to the load this bank comes from.
+    //
+    // While no setting was stored, no load began or ended and the bank is the
+    // one they were last read with, they would be read the same again: an
+    // idle block has better things to do than twenty loads and clamps.
+    const uint32_t changes = settings_.changes.load(std::memory_order_acquire);
     const uint32_t before = settings_.loadSequence.load(std::memory_order_acquire);
     const uint32_t applied = settings_.appliedLoadSerial.load(std::memory_order_acquire);
+    if (&bank != readFrom_.bank || changes != readFrom_.changes || before != readFrom_.loadSequence ||
+        applied != readFrom_.appliedLoadSerial)
+        readChangedSettings(bank, {&bank, changes, before, applied});
+}
+
+void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource& source)
+{
+    const uint32_t before = source.loadSequence;
+    const uint32_t applied = source.appliedLoadSerial;
     int32_t channelProgram[kMidiChannelCount];
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         channelProgram[channel] = settings_.channelProgram[channel].load(std::memory_order_acquire);
@@ -135,6 +149,10 @@ void Engine::readSettings(const BankSnapshot& bank)
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
     block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
+    // Settings read in the middle of a load are read again next block.
+    readFrom_ = source;
+    if (!whole)
+        readFrom_.bank = nullptr;
 }
 
 void Engine::adoptPreparedCells(float hostRate)
@@ -143,11 +161,14 @@ void Engine::adoptPreparedCells(float hostRate)
         if (chipReady[i] || !preparedCells_[i].load(std::memory_order_relaxed))
             continue;
         voiceChips[i].buffer.adopt_cells(preparedCells_[i].exchange(nullptr, std::memory_order_acquire));
+        quiet_ = false;
         chipReady[i] = voiceChips[i].setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
         wantsCells_[i].store(!chipReady[i], std::memory_order_relaxed);
     }
-    if (consoleReady)
+    if (consoleReady) {
+        cellsWanted_ = !std::all_of(std::begin(chipReady), std::end(chipReady), [](bool ready) { return ready; });
         return;
+    }
     bool adopted = false;
     for (std::atomic<uint16_t*>& cells : preparedConsoleCells_) {
         if (consoleChip.buffers_without_cells() == 0 || !cells.load(std::memory_order_relaxed))
@@ -159,19 +180,17 @@ void Engine::adoptPreparedCells(float hostRate)
         consoleReady = consoleChip.setup(clockRate, static_cast<long>(hostRate), frameRate) == nullptr;
         consoleWantsCells_.store(consoleChip.buffers_without_cells(), std::memory_order_relaxed);
     }
+    cellsWanted_ = true;  // until a block finds every chip and the console ready
 }
 
-void Engine::setUpChipsIfNeeded(float hostRate)
+void Engine::setUpChips(float hostRate, float setUpRate)
 {
-    float setUpRate = settings_.chipSampleRate.load(std::memory_order_relaxed);
-    // Any difference counts, NaN too; so does a clock the chips were not set
-    // up with (a chunk load may switch between NTSC and PAL).
-    if (hostRate == setUpRate && clockRate == setUpClockRate_)
-        return;
     const auto rate = static_cast<long>(hostRate);
+    quiet_ = false;
     for (int i = 0; i < kVoiceCount; ++i)
         chipReady[i] = voiceChips[i].setup(clockRate, rate, frameRate) == nullptr;  // never allocates
     consoleReady = consoleChip.setup(clockRate, rate, frameRate) == nullptr;
+    cellsWanted_ = true;  // a failed set-up may have left some without
     setUpClockRate_ = clockRate;
     // Unless another thread asked for a new set-up meanwhile (then it stays
     // asked for), the chips now serve this rate.
@@ -420,8 +439,7 @@ void Engine::followConsoleSetting(float hostRate)
     consoleSetting_ = setting;
 }
 
-void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position,
-                         int32_t end) const
+void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixed, int32_t position, int32_t end) const
 {
     if (!pair[0] && !pair[1])
         return;
@@ -440,6 +458,11 @@ void Engine::writeOutput(float* const (&pair)[2], const float* mix, int32_t mixe
 
 void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate)
 {
+    renderBlock(outputs.main, outputs.wantsGroups() ? outputs.group : nullptr, frames, hostRate);
+}
+
+void Engine::renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate)
+{
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
     resetControllersIfOff(bank);
@@ -447,16 +470,39 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
     const bool playing = usableRate(hostRate);
     if (playing) {
-        adoptPreparedCells(hostRate);
-        setUpChipsIfNeeded(hostRate);
-        followConsoleSetting(hostRate);
+        if (cellsWanted_)
+            adoptPreparedCells(hostRate);
+        // Any difference counts, NaN too; so does a clock the chips were not
+        // set up with (a chunk load may switch between NTSC and PAL).
+        const float setUpRate = settings_.chipSampleRate.load(std::memory_order_relaxed);
+        if (hostRate != setUpRate || clockRate != setUpClockRate_)
+            setUpChips(hostRate, setUpRate);
+        if (block_.console != ConsoleOff || consoleSetting_ != ConsoleOff)
+            followConsoleSetting(hostRate);
     }
+    blockGain_ = static_cast<float>(block_.gain);
+    if (quiet_ && eventQueue.empty() && block_.console == ConsoleOff) {
+        // The block would mix nothing: only its silence is written.
+        const float silence = std::clamp(blockGain_ * 0.0f / 100.0f, -1.0f, 1.0f);
+        fillSilence(main[0], 0, frames, silence);
+        fillSilence(main[1], 0, frames, silence);
+        for (int g = 0; groupOutputs && g < kOutputGroupCount; ++g) {
+            fillSilence(groupOutputs[g][0], 0, frames, silence);
+            fillSilence(groupOutputs[g][1], 0, frames, silence);
+        }
+        return;
+    }
+    mixBlock(bank, main, groupOutputs, frames, playing);
+}
+
+void Engine::mixBlock(const BankSnapshot& bank, float* const (&main)[2], float* const (*groupOutputs)[2],
+                      int32_t frames, bool playing)
+{
+    const bool groups = groupOutputs != nullptr;
     // An event with deltaFrames d acts just before sample d; negative ones
     // never act, and those at or past the block's end are dropped with it.
     eventQueue.sortBySample(frames);
     size_t next = 0;
-    blockGain_ = static_cast<float>(block_.gain);
-    const bool groups = outputs.wantsGroups();
     int32_t position = 0;
     while (position < frames) {
         while (next < eventQueue.size() && eventQueue[next].deltaFrames == position)
@@ -469,16 +515,27 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
         int32_t mixed = 0;
         if (playing)
             mixed = block_.console != 0 ? mixConsole(count, bank, groups) : mixVoices(count, bank, groups);
-        writeOutput(outputs.main, mix_, mixed, position, end);
+        writeOutput(main, mix_, mixed, position, end);
         if (groups) {
             if (!playing)
                 std::fill(std::begin(groupMixed_), std::end(groupMixed_), 0);
             for (int g = 0; g < kOutputGroupCount; ++g)
-                writeOutput(outputs.group[g], groupMix_[g], groupMixed_[g], position, end);
+                writeOutput(groupOutputs[g], groupMix_[g], groupMixed_[g], position, end);
         }
         position = end;
     }
     eventQueue.clear();
+    quiet_ = playing && block_.console == ConsoleOff && nothingToMix();
+}
+
+bool Engine::nothingToMix() const
+{
+    // As mixVoices skips a voice: free, and its chip has nothing buffered or
+    // no buffer at all (whose voice, should the chip get one, is free still).
+    for (int i = 0; i < kVoiceCount; ++i)
+        if (!voicePool.voices[i].isFree() || (chipReady[i] && voiceChips[i].buffer.samples_avail() != 0))
+            return false;
+    return true;
 }
 
 void Engine::queueChoke(int32_t deltaFrames, int32_t channel, int32_t key)
@@ -507,4 +564,5 @@ void Engine::cutAllSound()
     }
     resetConsole();
     settings_.chipSampleRate.store(-1.0f, std::memory_order_relaxed);
+    quiet_ = false;
 }

@@ -49,10 +49,8 @@ public:
     // The same with the main output only.
     void render(float* left, float* right, int32_t frames, float hostRate)
     {
-        EngineOutputs outputs;
-        outputs.main[0] = left;
-        outputs.main[1] = right;
-        render(outputs, frames, hostRate);
+        float* const main[2] = {left, right};
+        renderBlock(main, nullptr, frames, hostRate);
     }
     // Queues a choke: at that sample the channel's voices of the key (-1:
     // every key) stop without their release parts.
@@ -76,6 +74,14 @@ public:
     int32_t frameRate = kNtscFrameRate;
 
 private:
+    // What the settings were read from: the bank snapshot, the settings'
+    // change count, and the chunk loads' sequence and serial.
+    struct SettingsSource {
+        const BankSnapshot* bank;
+        uint32_t changes;
+        uint32_t loadSequence;
+        uint32_t appliedLoadSerial;
+    };
     // The settings as this block sees them.
     struct BlockSettings {
         int32_t channelProgram[kMidiChannelCount];
@@ -86,9 +92,21 @@ private:
         int32_t console;  // 0..3, as SharedSettings::console
     };
 
+    // render's work, with the groups' outputs only when some is listened to.
+    void renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate);
+    // The mixing and the events of a block that has some.
+    void mixBlock(const BankSnapshot& bank, float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames,
+                  bool playing);
+    // Reads the settings the block plays with, unless they are those read
+    // already.
     void readSettings(const BankSnapshot& bank);
+    void readChangedSettings(const BankSnapshot& bank, const SettingsSource& source);
+    // Whether mixVoices would find every voice free and every chip empty.
+    bool nothingToMix() const;
     void adoptPreparedCells(float hostRate);
-    void setUpChipsIfNeeded(float hostRate);
+    // Sets every chip up for the rate and the clock; setUpRate is what the
+    // settings held when the block found them set up for another.
+    void setUpChips(float hostRate, float setUpRate);
     void act(const EngineEvent& event, const BankSnapshot& bank);
     void actOnController(const EngineEvent& event, const VoiceContext& context);
     // With controller handling off, every channel's controllers go back to
@@ -115,6 +133,10 @@ private:
     SharedSettings& settings_;
     BankExchange& bank_;
     BlockSettings block_{};
+    SettingsSource readFrom_{};  // what block_ was last read from; no bank: read it next block
+    // The block before left nothing to mix, in the voices' mode, and nothing
+    // has since set a chip up anew: without events, this block is silence.
+    bool quiet_ = false;
     int32_t setUpClockRate_ = 0;
     // A voice chip's cells on their way from prepare() to the audio thread,
     // handed over by release and taken by acquire; and whether the chip still
@@ -124,6 +146,9 @@ private:
     // The same for the console chip's buffers: how many still want cells.
     std::atomic<uint16_t*> preparedConsoleCells_[ConsoleChip::buffer_count] = {};
     std::atomic<int> consoleWantsCells_{0};
+    // Some chip or the console may lack its buffers: each block looks for
+    // prepared cells until one finds them all ready.
+    bool cellsWanted_ = true;
 
     static constexpr int32_t kMixLength = 1024;
     float mix_[kMixLength];

@@ -4,10 +4,12 @@
 // independent of the others, so relaxed ordering suffices except for the flag.
 #pragma once
 
+#include "CountedSetting.h"
 #include "Program.h"
 
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 
 constexpr int32_t kMaxPolyphony = 8;
 constexpr int32_t kMaxGain = 200;
@@ -22,16 +24,29 @@ enum ConsoleMode : int32_t {
 };
 
 struct SharedSettings {
-    std::atomic<int32_t> channelProgram[kMidiChannelCount] = {};  // 0..127 each
-    std::atomic<int32_t> ntsc{1};                                 // 1 NTSC, anything else PAL
-    std::atomic<int32_t> polyphony{kMaxPolyphony};                // 1..8 voices in use
-    std::atomic<int32_t> gain{100};                               // percent, 0..200
+    SharedSettings()
+    {
+        for (CountedSetting<int32_t>& program : channelProgram)
+            program.countIn(changes);
+        for (CountedSetting<int32_t>* setting : {&ntsc, &polyphony, &gain, &midiControllers, &console})
+            setting->countIn(changes);
+    }
+    SharedSettings(const SharedSettings&) = delete;
+    SharedSettings& operator=(const SharedSettings&) = delete;
+
+    // One more with every store to a setting below; what it counts is read
+    // each block, and this lets a block that finds it unchanged skip that.
+    std::atomic<uint32_t> changes{0};
+    CountedSetting<int32_t> channelProgram[kMidiChannelCount];  // 0..127 each
+    CountedSetting<int32_t> ntsc{1};                            // 1 NTSC, anything else PAL
+    CountedSetting<int32_t> polyphony{kMaxPolyphony};           // 1..8 voices in use
+    CountedSetting<int32_t> gain{100};                          // percent, 0..200
     // Controller handling: 1 on (sustain, volume, expression, wheel, sound
     // off, reset), 0 off: those controllers are ignored.
-    std::atomic<int32_t> midiControllers{1};
+    CountedSetting<int32_t> midiControllers{1};
     // Console mode, a ConsoleMode: off (as every song from before the setting
     // sounds), or on with the output filter of an NES, of a Famicom, or none.
-    std::atomic<int32_t> console{ConsoleOff};
+    CountedSetting<int32_t> console{ConsoleOff};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have

@@ -70,15 +70,22 @@ bool Instrument::render(const EngineOutputs& outputs, int32_t frames, float host
 
 bool Instrument::checkProgramChange()
 {
-    // An exchange is a locked instruction, dear enough that seventeen of them
-    // were most of an idle block's cost: each is made only where a plain load
-    // sees a change, and the exchange still decides who reports it.
-    for (int channel = 0; channel < kMidiChannelCount; ++channel) {
-        const int32_t program = settings.channelProgram[channel].load(std::memory_order_relaxed);
-        std::atomic<int32_t>& last = lastChannelProgram_[channel];
-        if (last.load(std::memory_order_relaxed) != program &&
-            last.exchange(program, std::memory_order_relaxed) != program)
-            settings.programsChanged.store(true, std::memory_order_release);
+    // The programs are compared only when a setting was stored since the
+    // count the last comparison began with; where two threads compare at
+    // once, an older count left behind only makes the next call compare
+    // again. An exchange is a locked instruction, dear enough that seventeen
+    // of them were most of an idle block's cost: each is made only where a
+    // plain load sees a change, and the exchange still decides who reports it.
+    const uint32_t changes = settings.changes.load(std::memory_order_acquire);
+    if (changes != comparedChanges_.load(std::memory_order_relaxed)) {
+        for (int channel = 0; channel < kMidiChannelCount; ++channel) {
+            const int32_t program = settings.channelProgram[channel].load(std::memory_order_relaxed);
+            std::atomic<int32_t>& last = lastChannelProgram_[channel];
+            if (last.load(std::memory_order_relaxed) != program &&
+                last.exchange(program, std::memory_order_relaxed) != program)
+                settings.programsChanged.store(true, std::memory_order_release);
+        }
+        comparedChanges_.store(changes, std::memory_order_relaxed);
     }
     // Taken before anyone is told, so that a host asking again from inside
     // its display update causes no second notification.

@@ -190,6 +190,8 @@ private:
 
     std::atomic<int32_t> editedChannel_{0};
     std::atomic<int32_t> lastChannelProgram_[kMidiChannelCount] = {};
+    // The settings' change count when lastChannelProgram_ was last brought up to date.
+    std::atomic<uint32_t> comparedChanges_{~0u};
     std::atomic<uint32_t> programChangeCount_{0};
     // Whether the chunk carries the controller setting: not when it came from
     // a chunk without it and nobody has switched it since.

@@ -8,10 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -164,6 +166,36 @@ TEST_F(VstInstrument, ProgramChangesAreCountedOnceEach)
     core.setEditedChannel(4);
     EXPECT_TRUE(core.checkProgramChange());
     EXPECT_EQ(core.programChangeCount(), start + 3);
+}
+
+// Idle blocks skip comparing the programs while no setting was stored: a
+// program set by another thread must still reach the next block, be told
+// once, and other settings stored meanwhile must tell nothing.
+TEST_F(VstInstrument, ProgramsSetByAnotherThreadReachIdleBlocksOnceEach)
+{
+    constexpr int kChanges = 300;
+    std::vector<float> left(64), right(64);
+    core.render(left.data(), right.data(), 64, 44100.0f);  // the construction's change
+    std::atomic<int> told{0};
+    std::atomic<bool> done{false};
+    std::thread editor([&] {
+        for (int change = 1; change <= kChanges; ++change) {
+            core.setGain(change % 200);
+            core.setCurrentProgram(change % 2 == 0 ? 5 : 9);
+            while (told.load() < change && !done.load())
+                std::this_thread::yield();
+        }
+    });
+    // A bound far above what the changes need, in case they were lost.
+    for (long block = 0; block < 20000000 && told.load() < kChanges; ++block)
+        if (core.render(left.data(), right.data(), 64, 44100.0f))
+            ++told;
+    done = true;
+    editor.join();
+    EXPECT_EQ(told.load(), kChanges);
+    for (int block = 0; block < 8; ++block)
+        EXPECT_FALSE(core.render(left.data(), right.data(), 64, 44100.0f));
+    EXPECT_EQ(core.currentProgram(), 5);
 }
 
 namespace {

@@ -91,18 +91,23 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
     if (!process || !active_.load(std::memory_order_acquire))
         return CLAP_PROCESS_ERROR;
     const uint32_t frames = process->frames_count;
-    // Ports the host left out, or gave no channels, are not listened to.
-    outputs_ = {};
+    // Ports the host left out, or gave no channels, are not listened to;
+    // those past this block's ports hold pairs only where the block before
+    // had more.
     const uint32_t ports = process->audio_outputs ? std::min(process->audio_outputs_count, kClapOutputPorts) : 0;
-    for (uint32_t port = 0; port < ports; ++port) {
+    for (uint32_t port = 0; port < std::max(ports, portsSet_); ++port) {
+        float** pair = port == 0 ? outputs_.main : outputs_.group[port - 1];
+        pair[0] = pair[1] = nullptr;
+        if (port >= ports)
+            continue;
         clap_audio_buffer_t& out = process->audio_outputs[port];
         if (!out.data32)
             continue;
-        float** pair = port == 0 ? outputs_.main : outputs_.group[port - 1];
         pair[0] = out.channel_count > 0 ? out.data32[0] : nullptr;
         pair[1] = out.channel_count > 1 ? out.data32[1] : nullptr;
         out.constant_mask = 0;  // every channel is written, sound or not
     }
+    portsSet_ = ports;
     rendered_ = 0;
     // Events past the block act at its last sample; one out of order, where
     // the one before it acted.
@@ -154,8 +159,14 @@ void ClapPlugin::renderTo(uint32_t end)
 {
     if (end <= rendered_)
         return;
-    if (instrument.render(outputs_.advancedBy(static_cast<int32_t>(rendered_)), static_cast<int32_t>(end - rendered_),
-                          sampleRate_))
+    // Most blocks are rendered whole, from their first sample, and most
+    // hosts connect the main output only.
+    const int32_t frames = static_cast<int32_t>(end - rendered_);
+    const bool changed =
+        rendered_ != 0  ? instrument.render(outputs_.advancedBy(static_cast<int32_t>(rendered_)), frames, sampleRate_)
+        : portsSet_ > 1 ? instrument.render(outputs_, frames, sampleRate_)
+                        : instrument.render(outputs_.main[0], outputs_.main[1], frames, sampleRate_);
+    if (changed)
         programsChanged_.store(true, std::memory_order_release);
     rendered_ = end;
 }
@@ -228,7 +239,7 @@ void ClapPlugin::queueChoke(int16_t channel, int16_t key, uint32_t offset)
 void ClapPlugin::emitGestures(const clap_output_events_t* out)
 {
     flushAsked_.store(false, std::memory_order_release);
-    if (!out || !out->try_push)
+    if (gestures_.empty() || !out || !out->try_push)
         return;
     ParameterGesture gesture;
     while (gestures_.peek(gesture)) {

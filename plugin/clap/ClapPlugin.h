@@ -97,5 +97,6 @@ private:
     ClapEditorIdle editorIdle_;
     // The block's outputs the host gave, and the part rendered so far.
     EngineOutputs outputs_;
+    uint32_t portsSet_ = 0;  // the ports whose pairs outputs_ may hold
     uint32_t rendered_ = 0;
 };
