@@ -208,9 +208,9 @@ void ConsoleChip::mix_changes(int32_t time, unsigned changed)
 
 void ConsoleChip::set_level(int index, uint32_t pos, float level)
 {
+    // A change to the same amplitude adds nothing; adding it costs less than
+    // a branch that goes one way or the other at random.
     const auto amplitude = static_cast<int32_t>(level * amplitude_scale + 0.5f);  // levels are never negative
-    if (amplitude != amplitudes_[index]) {
-        synth_.add_amplitude(pos, amplitude - amplitudes_[index], buffer(index));
-        amplitudes_[index] = amplitude;
-    }
+    synth_.add_amplitude(pos, amplitude - amplitudes_[index], buffer(index));
+    amplitudes_[index] = amplitude;
 }

@@ -187,6 +187,14 @@ private:
     static constexpr int layout_stride = 16;
     alignas(16) int16_t amplitude_layout_[phase_rows * layout_stride] = {};
     alignas(16) int32_t centre_masks_[2][layout_stride] = {};
+    // The same rows after `block_window_pad` zeros and before zeros to
+    // block_window_stride: loading a window of three blocks from
+    // block_window_pad - 2 o values in shifts a row o pairs into it.
+    static constexpr int block_window_values = 3 * 2 * block_pairs;
+    static constexpr int block_window_pad = 2 * (block_pairs - 1);
+    static constexpr int block_window_stride = 32;
+    static_assert(block_window_pad + block_window_values <= block_window_stride);
+    alignas(16) int16_t block_layout_[phase_rows * block_window_stride] = {};
     bool amplitude_layout_exact_ = false;
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
