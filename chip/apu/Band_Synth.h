@@ -66,6 +66,8 @@ public:
     // change sums to exactly its amplitude. The kernel must exist: set_unit
     // or set_volume has been called.
     void add_amplitude(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const;
+    // add_amplitude for each of `count` changes in turn.
+    void add_amplitudes(const uint32_t* positions, const int32_t* amplitudes, int32_t count, Band_Buffer& buffer) const;
 
     // ---- runs of unit changes (triangle) ----
     // The cells take wrapping 32-bit sums, so a change may reach them in any
@@ -137,6 +139,11 @@ private:
     uint16_t scaled_value(int r, int k, int32_t u) const;
     // A row, less U per value, added `delta` times at `pos`; `bias` is U in both halves of a word.
     static void add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta, Band_Buffer& buffer);
+    // add_amplitude's usual case, without a loop; false when it does not
+    // apply (a larger change, near the buffer's end, or no SSE2).
+    bool add_amplitude_blocks(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const;
+    // Twice it fits the 16-bit lanes that add_amplitude_blocks multiplies in.
+    static constexpr int32_t max_block_amplitude = max_row_amplitude / 2;
     // The kernel values in the phase table's layout, for add_amplitude, and
     // whether they give its rows (see build_amplitude_layout).
     void build_amplitude_layout();
