@@ -206,11 +206,13 @@ void ConsoleChip::mix_logs(int32_t slice_start)
     uint64_t bits = 0;
     int w = 0;
     for (int32_t k = 0; k < slots; ++k) {
-        const bool word_done = bits == 0;
+        // All ones when the word is used up; by masks, which the compiler
+        // keeps, where it would turn a choice into a branch.
+        const auto done = static_cast<uint64_t>(-static_cast<int64_t>(bits == 0));
         const int next = std::countr_zero(words) & (Level_Log::max_span / 64 - 1);
-        w = word_done ? next : w;
-        bits = word_done ? slot_bits_[next] : bits;
-        words = word_done ? words & (words - 1) : words;
+        w = (next & static_cast<int>(done)) | (w & ~static_cast<int>(done));
+        bits = (slot_bits_[next] & done) | (bits & ~done);
+        words &= ~(static_cast<uint32_t>(done) & words & (0u - words));
         const int slot = w * 64 + std::countr_zero(bits);
         bits &= bits - 1;
         const unsigned changed = slot_changes_[slot];

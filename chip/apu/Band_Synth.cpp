@@ -395,8 +395,10 @@ template <int Width>
 void Band_Synth<Width>::add_amplitudes(const uint32_t* positions, const int32_t* amplitudes, int32_t count,
                                        Band_Buffer& buffer) const
 {
-    for (int32_t i = 0; i < count; ++i)
-        add_amplitude(positions[i], amplitudes[i], buffer);
+    for (int32_t i = 0; i < count; ++i) {
+        if (!add_amplitude_blocks(positions[i], amplitudes[i], buffer))
+            add_amplitude(positions[i], amplitudes[i], buffer);
+    }
 }
 
 template class Band_Synth<12>;
