@@ -203,6 +203,7 @@ void ConsoleChip::mix_logs(int32_t slice_start)
     // together.
     const bool mix_only = ready_ && !groups_enabled_;
     int32_t amplitude = amplitudes_[0];
+    int32_t steps = 0;
     uint64_t bits = 0;
     int w = 0;
     for (int32_t k = 0; k < slots; ++k) {
@@ -224,9 +225,12 @@ void ConsoleChip::mix_logs(int32_t slice_start)
         levels = (levels & ~mask) | (fresh & mask);
         std::memcpy(levels_, &levels, sizeof levels);
         if (mix_only) {
-            mix_positions_[k] = mix.to_buffer_time(slice_start + slot);
+            // A change that leaves the amplitude where it was is written
+            // over by the next one.
+            mix_positions_[steps] = mix.to_buffer_time(slice_start + slot);
             const int32_t level = to_amplitude(mix_level());
-            mix_steps_[k] = level - amplitude;
+            mix_steps_[steps] = level - amplitude;
+            steps += level != amplitude;
             amplitude = level;
         } else {
             mix_changes(slice_start + slot, changed);
@@ -234,7 +238,7 @@ void ConsoleChip::mix_logs(int32_t slice_start)
     }
     std::fill(std::begin(slot_bits_), std::end(slot_bits_), 0);
     if (mix_only) {
-        synth_.add_amplitudes(mix_positions_, mix_steps_, slots, mix);
+        synth_.add_amplitudes(mix_positions_, mix_steps_, steps, mix);
         amplitudes_[0] = amplitude;
     }
     for (Level_Log& log : logs_)
