@@ -170,6 +170,53 @@ void ConsoleChip::run_until(int32_t end_time)
 
 void ConsoleChip::mix_logs(int32_t slice_start)
 {
+    unsigned filled = 0;
+    for (int i = 0; i < log_count; ++i)
+        filled |= static_cast<unsigned>(logs_[i].count != 0) << i;
+    if (filled == 0)
+        return;
+    // With the groups off only the mix follows: each change's amplitude is
+    // found first, with no call between them, and the changes then go in
+    // together. One log alone, as a sample playing alone or a slice where
+    // nothing else changes, needs no merging.
+    const bool mix_only = ready_ && !groups_enabled_;
+    int32_t amplitude = amplitudes_[0];
+    const int32_t steps = mix_only && (filled & (filled - 1)) == 0
+                              ? mix_one_log(std::countr_zero(filled), slice_start, amplitude)
+                              : merge_logs(slice_start, mix_only, amplitude);
+    if (mix_only) {
+        synth_.add_amplitudes(mix_positions_, mix_steps_, steps, mix);
+        amplitudes_[0] = amplitude;
+    }
+    for (Level_Log& log : logs_)
+        log.clear();
+}
+
+int32_t ConsoleChip::mix_one_log(int index, [[maybe_unused]] int32_t slice_start, int32_t& amplitude)
+{
+    // As merge_logs would: of changes at one clock the last holds, and a
+    // change that leaves the amplitude where it was is written over by the
+    // next one.
+    const Level_Log& log = logs_[index];
+    int32_t steps = 0;
+    for (int32_t e = 0; e < log.count; ++e) {
+        const int32_t time = log.entries[e].time;
+        PLINKA_CHIP_REQUIRE("unmet requirement", "slot < max_span",
+                            static_cast<uint32_t>(time - slice_start) < Level_Log::max_span);
+        const bool last_at_time = e + 1 == log.count || log.entries[e + 1].time != time;
+        levels_[index] = static_cast<uint8_t>(log.entries[e].level);
+        mix_positions_[steps] = mix.to_buffer_time(time);
+        const int32_t level = to_amplitude(mix_level());
+        mix_steps_[steps] = level - amplitude;
+        const bool step = last_at_time && level != amplitude;
+        steps += step;
+        amplitude = step ? level : amplitude;
+    }
+    return steps;
+}
+
+int32_t ConsoleChip::merge_logs(int32_t slice_start, bool mix_only, int32_t& amplitude)
+{
     // The logs meet in slots, one per clock of the slice, and a bitmap of
     // the slots with changes visits them in time order: no branch on which
     // log comes next, which would go one way or the other at random. A log
@@ -198,11 +245,6 @@ void ConsoleChip::mix_logs(int32_t slice_start)
     uint32_t words = 0;
     for (int w = 0; w < Level_Log::max_span / 64; ++w)
         words |= static_cast<uint32_t>(slot_bits_[w] != 0) << w;
-    // With the groups off only the mix follows: each slot's amplitude is
-    // found first, with no call between them, and the changes then go in
-    // together.
-    const bool mix_only = ready_ && !groups_enabled_;
-    int32_t amplitude = amplitudes_[0];
     int32_t steps = 0;
     uint64_t bits = 0;
     int w = 0;
@@ -237,12 +279,7 @@ void ConsoleChip::mix_logs(int32_t slice_start)
         }
     }
     std::fill(std::begin(slot_bits_), std::end(slot_bits_), 0);
-    if (mix_only) {
-        synth_.add_amplitudes(mix_positions_, mix_steps_, steps, mix);
-        amplitudes_[0] = amplitude;
-    }
-    for (Level_Log& log : logs_)
-        log.clear();
+    return steps;
 }
 
 float ConsoleChip::mix_level() const

@@ -86,6 +86,12 @@ private:
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
     void mix_logs(int32_t slice_start);
+    // Both take the logs' changes in time order, moving levels_ and, with
+    // mix_only, writing the mix's changes from `amplitude` on to
+    // mix_positions_ and mix_steps_ (answering how many) rather than mixing
+    // each; merge_logs takes any logs, mix_one_log only log `index`.
+    int32_t merge_logs(int32_t slice_start, bool mix_only, int32_t& amplitude);
+    int32_t mix_one_log(int index, int32_t slice_start, int32_t& amplitude);
     void mix_changes(int32_t time, unsigned changed);
     // The formula's levels of the mix and of the VRC6's three channels for levels_.
     float mix_level() const;
