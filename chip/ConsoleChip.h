@@ -109,7 +109,7 @@ private:
     // Each oscillator's raw level, as mixed so far; a byte each, so that one
     // word takes a slot's changes of them all.
     alignas(8) uint8_t levels_[log_count] = {};
-    // mix_logs' slots: per clock of a slice the logs that change there and
+    // merge_logs' slots: per clock of a slice the logs that change there and
     // their new levels (raw levels fit a byte), and which slots have changes.
     uint8_t slot_changes_[Level_Log::max_span] = {};
     alignas(8) uint8_t slot_levels_[Level_Log::max_span][log_count] = {};
