@@ -174,9 +174,15 @@ void readTogether(Band_Buffer* const* buffers, int n)
     }
 }
 
+// A looping sample of varied bits at the fastest rate, alone: the delta
+// modulation's busiest load, with nothing to merge it with.
+const std::initializer_list<Reg_Write> sample_first = {
+    {0x4015, 0x10}, {0x4010, 0x4F}, {0x4012, 0x00}, {0x4013, 0xFF}, {0x4015, 0x10}};
+
 // The mix and the six group buffers filled and read each frame; or the mix
 // alone, the groups switched off and their samples dropped.
-void playConsole(benchmark::State& state, bool groups)
+void playConsole(benchmark::State& state, bool groups, std::initializer_list<Reg_Write> first = all_channels_first,
+                 std::initializer_list<Reg_Write> every = all_channels_every, bool varied_sample = false)
 {
     auto chip = std::make_unique<ConsoleChip>();
     if (chip->setup(ntsc_clock, sample_rate, ntsc_frame_rate)) {
@@ -184,13 +190,19 @@ void playConsole(benchmark::State& state, bool groups)
         return;
     }
     chip->set_groups_enabled(groups);
-    writeConsole(*chip, all_channels_first);
+    if (varied_sample) {
+        uint8_t sample[Sample_Memory::size];
+        for (int i = 0; i < Sample_Memory::size; ++i)
+            sample[i] = static_cast<uint8_t>(i * 37 + (i >> 3));
+        chip->load_sample(sample, Sample_Memory::size);
+    }
+    writeConsole(*chip, first);
     Band_Buffer* buffers[ConsoleChip::buffer_count] = {&chip->mix};
     for (int g = 0; g < ConsoleChip::group_count; ++g)
         buffers[1 + g] = &chip->groups[g];
     int64_t frames = 0;
     for (auto _ : state) {
-        writeConsole(*chip, all_channels_every);
+        writeConsole(*chip, every);
         chip->end_frame();
         if (!groups) {
             for (Band_Buffer& group : chip->groups)
@@ -210,6 +222,11 @@ void BM_ConsoleChipAllChannels(benchmark::State& state)
 void BM_ConsoleChipAllChannelsMixOnly(benchmark::State& state)
 {
     playConsole(state, false);
+}
+
+void BM_ConsoleChipSampleAloneMixOnly(benchmark::State& state)
+{
+    playConsole(state, false, sample_first, {}, true);
 }
 
 // The same eight channels, one on each of eight voices' chips.
@@ -263,6 +280,7 @@ BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
 BENCHMARK(BM_ConsoleChipAllChannels);
 BENCHMARK(BM_ConsoleChipAllChannelsMixOnly);
+BENCHMARK(BM_ConsoleChipSampleAloneMixOnly);
 BENCHMARK(BM_EightVoiceChipsAllChannels);
 
 BENCHMARK_MAIN();

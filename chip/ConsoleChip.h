@@ -86,7 +86,16 @@ private:
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
     void mix_logs(int32_t slice_start);
+    // Both take the logs' changes in time order, moving levels_ and, with
+    // mix_only, writing the mix's changes from `amplitude` on to
+    // mix_positions_ and mix_steps_ (answering how many) rather than mixing
+    // each; merge_logs takes any logs, mix_one_log only log `index`.
+    int32_t merge_logs(int32_t slice_start, bool mix_only, int32_t& amplitude);
+    int32_t mix_one_log(int index, int32_t slice_start, int32_t& amplitude);
     void mix_changes(int32_t time, unsigned changed);
+    // The formula's levels of the mix and of the VRC6's three channels for levels_.
+    float mix_level() const;
+    float vrc6_level() const;
     // Moves buffer `index` to `level` (formula units) at `pos`.
     void set_level(int index, uint32_t pos, float level);
     int32_t clamp_time(int32_t time) const;
@@ -97,12 +106,18 @@ private:
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];
-    int32_t levels_[log_count] = {};  // each oscillator's raw level, as mixed so far
-    // mix_logs' slots: per clock of a slice the logs that change there and
+    // Each oscillator's raw level, as mixed so far; a byte each, so that one
+    // word takes a slot's changes of them all.
+    alignas(8) uint8_t levels_[log_count] = {};
+    // merge_logs' slots: per clock of a slice the logs that change there and
     // their new levels (raw levels fit a byte), and which slots have changes.
     uint8_t slot_changes_[Level_Log::max_span] = {};
-    uint8_t slot_levels_[log_count][Level_Log::max_span] = {};
+    alignas(8) uint8_t slot_levels_[Level_Log::max_span][log_count] = {};
     uint64_t slot_bits_[Level_Log::max_span / 64] = {};
+    // The mix's changes of a slice, when the groups are off: found first,
+    // then added together.
+    uint32_t mix_positions_[Level_Log::max_span] = {};
+    int32_t mix_steps_[Level_Log::max_span] = {};
     int32_t amplitudes_[buffer_count] = {};  // each buffer's level in its amplitude units
     int32_t run_time_ = 0;                   // where both chips and the mix have got to
     bool ready_ = false;                     // set up with cells in every buffer

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -218,6 +219,29 @@ TEST(BandSynthAmplitudes, ChangesOfAnySizeSumExactlyAndMatchTheRowsOfTheirUnit)
             synth.add_amplitude(pos, amplitude, freshBuffer(a));
             unit.add_delta_at(pos, amplitude < 0 ? -1 : 1, freshBuffer(b));
             ASSERT_EQ(cellsLessZero(a, 130), cellsLessZero(b, 130)) << amplitude << " " << pos;
+        }
+    }
+}
+
+// Either side of the largest change taken in 16-bit lanes, and where a
+// window of blocks would reach past the cells, a change adds the same cells
+// as a unit change of a synth whose unit is its amplitude.
+TEST(BandSynthAmplitudes, ChangesAtTheLimitsAndTheBuffersEndMatchTheRowsOfTheirUnit)
+{
+    Band_Synth<12> synth(15);
+    synth.set_volume(1.0);
+    Band_Synth<12> unit(15);
+    Band_Buffer a, b;
+    auto same_cells = [&] { return std::equal(a.cells(), a.cells() + Band_Buffer::allocation, b.cells()); };
+    const uint32_t last_sample = Band_Buffer::buffer_length - 2;
+    for (int32_t amplitude : {16383, -16383, 16384, -16384, 9999}) {
+        unit.set_unit(std::abs(amplitude) / 65536.0);
+        for (uint32_t first : {100u, last_sample - 8}) {
+            for (uint32_t pos = first << 16; pos < ((first + 10) << 16); pos += 0x0B31) {
+                synth.add_amplitude(pos, amplitude, freshBuffer(a));
+                unit.add_delta_at(pos, amplitude < 0 ? -1 : 1, freshBuffer(b));
+                ASSERT_TRUE(same_cells()) << amplitude << " " << (pos >> 16);
+            }
         }
     }
 }

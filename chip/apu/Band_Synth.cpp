@@ -239,10 +239,76 @@ template <int Width> void Band_Synth<Width>::build_amplitude_layout()
         for (int k = 1; k < Width; ++k)
             odd[k] = even[k - 1];
     }
+    for (int p = 0; p < phase_rows; ++p)
+        for (int k = 0; k < Width; ++k)
+            block_layout_[p * block_window_stride + block_window_pad + k] = amplitude_layout_[p * layout_stride + k];
+}
+
+template <int Width>
+inline bool Band_Synth<Width>::add_amplitude_blocks(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const
+{
+#if defined(__SSE2__)
+    // A change of at most max_block_amplitude, as nearly every change of a
+    // mix is, goes into aligned blocks of four pairs as add_steps' windows
+    // do: the next change, a sample or two later, then reads back whole
+    // blocks this one stored rather than waiting for parts of two. No branch
+    // on the sign or on a change of nothing (which adds zeros): either goes
+    // one way or the other at random.
+    const int32_t sign_bits = amplitude >> 31;
+    const uint32_t magnitude = static_cast<uint32_t>((amplitude ^ sign_bits) - sign_bits);
+    const uint32_t first_sample = (pos >> Band_Buffer::time_bits) & ~1u;
+    const uint32_t first_pair = first_sample / 2 + (12 - Width / 2) / 2;
+    const uint32_t offset = first_pair & (block_pairs - 1);
+    const uint32_t first_cell = 2 * (first_pair - offset);
+    if (!amplitude_layout_exact_ || magnitude > static_cast<uint32_t>(max_block_amplitude) ||
+        first_cell + block_window_values > Band_Buffer::allocation)
+        return false;
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        first_sample < buffer.buffer_size_);
+    const uint32_t phase = (pos >> phase_shift) & (phase_rows - 1);
+    const int16_t* kernel = block_layout_ + phase * block_window_stride + block_window_pad - 2 * offset;
+    const auto u = static_cast<int16_t>(magnitude);
+    // (k u + kernel_zero) >> 15 in 16-bit lanes, as add_amplitude's values:
+    // with 2 u in 16 bits, the high half of k (2 u) plus the carry of
+    // adding 32768 to its low half.
+    const __m128i twice_unit = _mm_set1_epi16(static_cast<int16_t>(2 * u));
+    const __m128i one = _mm_set1_epi16(1);
+    __m128i values[3];
+    __m128i sum = _mm_setzero_si128();
+    for (int v = 0; v < 3; ++v) {
+        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kernel + 8 * v));
+        values[v] = _mm_add_epi16(_mm_mulhi_epi16(k, twice_unit), _mm_srli_epi16(_mm_mullo_epi16(k, twice_unit), 15));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(values[v], one));
+    }
+    // The padding's values are zero: the window sums as its row does.
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(1, 0, 3, 2)));
+    sum = _mm_add_epi32(sum, _mm_shuffle_epi32(sum, _MM_SHUFFLE(2, 3, 0, 1)));
+    const __m128i error = _mm_sub_epi16(_mm_set1_epi16(u), _mm_packs_epi32(sum, sum));
+    const int centre = static_cast<int>(2 * offset) + Width / 2 - 1 + ((phase & resolution) ? 1 : 0);
+    const __m128i centre_lane = _mm_set1_epi16(static_cast<int16_t>(centre));
+    const __m128i sign = _mm_set1_epi32(sign_bits);
+    __m128i lanes = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    __m128i* blocks = reinterpret_cast<__m128i*>(buffer.buffer_ + first_cell);
+    for (int b = 0; b < 3; ++b) {
+        const __m128i value = _mm_add_epi16(values[b], _mm_and_si128(error, _mm_cmpeq_epi16(lanes, centre_lane)));
+        lanes = _mm_add_epi16(lanes, _mm_set1_epi16(8));
+        // Each pair's word, low value plus high value times 65536, as below:
+        // a negative low value borrows from the high one.
+        const __m128i words = _mm_add_epi32(value, _mm_slli_epi32(_mm_srai_epi16(value, 15), 16));
+        const __m128i block = _mm_sub_epi32(_mm_xor_si128(words, sign), sign);
+        _mm_storeu_si128(blocks + b, _mm_add_epi32(_mm_loadu_si128(blocks + b), block));
+    }
+    return true;
+#else
+    (void)pos, (void)amplitude, (void)buffer;
+    return false;
+#endif
 }
 
 template <int Width> void Band_Synth<Width>::add_amplitude(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const
 {
+    if (add_amplitude_blocks(pos, amplitude, buffer))
+        return;
     const int delta = amplitude < 0 ? -1 : 1;
     // In uint32: the magnitude of the most negative amplitude fits there.
     uint32_t left = amplitude < 0 ? 0u - static_cast<uint32_t>(amplitude) : static_cast<uint32_t>(amplitude);
@@ -322,6 +388,16 @@ template <int Width> void Band_Synth<Width>::add_amplitude(uint32_t pos, int32_t
             store_pair(cells + 2 * j, load_pair(cells + 2 * j) + word * d);
         }
 #endif
+    }
+}
+
+template <int Width>
+void Band_Synth<Width>::add_amplitudes(const uint32_t* positions, const int32_t* amplitudes, int32_t count,
+                                       Band_Buffer& buffer) const
+{
+    for (int32_t i = 0; i < count; ++i) {
+        if (!add_amplitude_blocks(positions[i], amplitudes[i], buffer))
+            add_amplitude(positions[i], amplitudes[i], buffer);
     }
 }
 

@@ -66,6 +66,8 @@ public:
     // change sums to exactly its amplitude. The kernel must exist: set_unit
     // or set_volume has been called.
     void add_amplitude(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const;
+    // add_amplitude for each of `count` changes in turn.
+    void add_amplitudes(const uint32_t* positions, const int32_t* amplitudes, int32_t count, Band_Buffer& buffer) const;
 
     // ---- runs of unit changes (triangle) ----
     // The cells take wrapping 32-bit sums, so a change may reach them in any
@@ -143,6 +145,11 @@ private:
     uint16_t scaled_value(int r, int k, int32_t u) const;
     // A row, less U per value, added `delta` times at `pos`; `bias` is U in both halves of a word.
     static void add_row(uint32_t pos, const uint16_t* row, uint32_t bias, int delta, Band_Buffer& buffer);
+    // add_amplitude's usual case, without a loop; false when it does not
+    // apply (a larger change, near the buffer's end, or no SSE2).
+    bool add_amplitude_blocks(uint32_t pos, int32_t amplitude, Band_Buffer& buffer) const;
+    // Twice it fits the 16-bit lanes that add_amplitude_blocks multiplies in.
+    static constexpr int32_t max_block_amplitude = max_row_amplitude / 2;
     // The kernel values in the phase table's layout, for add_amplitude, and
     // whether they give its rows (see build_amplitude_layout).
     void build_amplitude_layout();
@@ -193,6 +200,14 @@ private:
     static constexpr int layout_stride = 16;
     alignas(16) int16_t amplitude_layout_[phase_rows * layout_stride] = {};
     alignas(16) int32_t centre_masks_[2][layout_stride] = {};
+    // The same rows after `block_window_pad` zeros and before zeros to
+    // block_window_stride: loading a window of three blocks from
+    // block_window_pad - 2 o values in shifts a row o pairs into it.
+    static constexpr int block_window_values = 3 * 2 * block_pairs;
+    static constexpr int block_window_pad = 2 * (block_pairs - 1);
+    static constexpr int block_window_stride = 32;
+    static_assert(block_window_pad + block_window_values <= block_window_stride);
+    alignas(16) int16_t block_layout_[phase_rows * block_window_stride] = {};
     bool amplitude_layout_exact_ = false;
     bool need_kernel_ = true;
     uint32_t pair_bias_ = 0;
