@@ -177,21 +177,31 @@ TEST_F(VstInstrument, ProgramsSetByAnotherThreadReachIdleBlocksOnceEach)
     std::vector<float> left(64), right(64);
     core.render(left.data(), right.data(), 64, 44100.0f);  // the construction's change
     std::atomic<int> told{0};
-    std::atomic<bool> done{false};
+    std::atomic<int> stored{0};
     std::thread editor([&] {
         for (int change = 1; change <= kChanges; ++change) {
-            core.setGain(change % 200);
+            if (change % 3 == 0)
+                core.setGain(change % 200);  // another setting's store in between
             core.setCurrentProgram(change % 2 == 0 ? 5 : 9);
-            while (told.load() < change && !done.load())
+            stored.store(change);
+            while (told.load() < change)
                 std::this_thread::yield();
         }
     });
-    // A bound far above what the changes need, in case they were lost.
-    for (long block = 0; block < 20000000 && told.load() < kChanges; ++block)
+    // The editor stores one change at a time and waits to hear of it: a
+    // block that begins after a store was seen must report it, however the
+    // threads were scheduled; one that does not means the change was lost.
+    bool lost = false;
+    while (!lost && told.load() < kChanges) {
+        const int seen = stored.load();
         if (core.render(left.data(), right.data(), 64, 44100.0f))
             ++told;
-    done = true;
+        lost = told.load() < seen;
+    }
+    if (lost)
+        told.store(kChanges);  // lets the editor finish
     editor.join();
+    EXPECT_FALSE(lost);
     EXPECT_EQ(told.load(), kChanges);
     for (int block = 0; block < 8; ++block)
         EXPECT_FALSE(core.render(left.data(), right.data(), 64, 44100.0f));
