@@ -129,23 +129,16 @@ void Pulse_Osc::run(int32_t time, int32_t end_time)
     }
     const int vol = volume();
     const int p = timer_period();
-    // A sweep that would carry the period past 11 bits mutes the channel even
-    // when the sweep is off.
-    const int offset = (regs[1] & 0x08) ? 0 : p >> (regs[1] & 7);
     const int32_t step = (p + 1) * 2;
 
-    if (vol == 0 || p < min_pulse_period || p + offset > max_period) {
+    if (muted(vol, p)) {
         if (last_level) {
             synth->add_delta(time, -last_level, *output);
             last_level = 0;
         }
         time += delay;
-        if (time < end_time) {
-            // The sequencer keeps its phase while silent.
-            const int32_t count = step_count.events_in(end_time - time, step);
-            phase = (phase + count) & (pulse_phases - 1);
-            time += count * step;
-        }
+        if (time < end_time)
+            time = skip(time, end_time, step);
     } else {
         // $4000 / $4004 bits 7-6: duty 12.5, 25, 50 or 75 % (25 % inverted)
         const int duty_select = regs[0] >> 6;
@@ -183,20 +176,16 @@ void Pulse_Osc::run_logged(int32_t time, int32_t end_time)
 {
     const int vol = volume();
     const int p = timer_period();
-    const int offset = (regs[1] & 0x08) ? 0 : p >> (regs[1] & 7);
     const int32_t step = (p + 1) * 2;
-    const bool muted = vol == 0 || p < min_pulse_period || p + offset > max_period;
+    const bool silent = muted(vol, p);
     const int duty_select = regs[0] >> 6;
     const int duty = duty_select == 3 ? 2 : 1 << duty_select;
     const int inverted = duty_select == 3 ? vol : 0;
-    log->change(time, muted ? 0 : (phase < duty ? vol : 0) ^ inverted);
+    log->change(time, silent ? 0 : (phase < duty ? vol : 0) ^ inverted);
     time += delay;
-    if (muted) {
-        if (time < end_time) {
-            const int32_t count = step_count.events_in(end_time - time, step);
-            phase = (phase + count) & (pulse_phases - 1);
-            time += count * step;
-        }
+    if (silent) {
+        if (time < end_time)
+            time = skip(time, end_time, step);
     } else {
         for (; time < end_time; time += step) {
             phase = (phase + 1) & (pulse_phases - 1);
@@ -205,6 +194,22 @@ void Pulse_Osc::run_logged(int32_t time, int32_t end_time)
     }
     last_level = log->level;
     delay = time - end_time;
+}
+
+bool Pulse_Osc::muted(int vol, int p) const
+{
+    // A sweep that would carry the period past 11 bits mutes the channel even
+    // when the sweep is off.
+    const int offset = (regs[1] & 0x08) ? 0 : p >> (regs[1] & 7);
+    return vol == 0 || p < min_pulse_period || p + offset > max_period;
+}
+
+int32_t Pulse_Osc::skip(int32_t time, int32_t end_time, int32_t step)
+{
+    // The sequencer keeps its phase while silent.
+    const int32_t count = step_count.events_in(end_time - time, step);
+    phase = (phase + count) & (pulse_phases - 1);
+    return time + count * step;
 }
 
 void Pulse_Osc::reset()
@@ -331,11 +336,7 @@ void Noise_Osc::run(int32_t time, int32_t end_time)
     if (time < end_time) {
         const int32_t period = noise_period_table[regs[2] & 15];
         if (vol == 0) {
-            // Skip the silent span in whole periods; the register moves on by
-            // one step only (none in short mode), however long the span.
-            time += (end_time - time + period - 1) / period * period;
-            if (!(regs[2] & 0x80))
-                shift_reg = ((shift_reg ^ (shift_reg >> 1)) & 1) << 14 | shift_reg >> 1;
+            time = skip_silent(time, end_time, period);
         } else {
             // The register shifts right, so its low bits are the next outputs:
             // a chunk of timer events is read off at once, and only the events
@@ -409,9 +410,7 @@ void Noise_Osc::run_logged(int32_t time, int32_t end_time)
     if (time < end_time) {
         const int32_t period = noise_period_table[regs[2] & 15];
         if (vol == 0) {
-            time += (end_time - time + period - 1) / period * period;
-            if (!(regs[2] & 0x80))
-                shift_reg = ((shift_reg ^ (shift_reg >> 1)) & 1) << 14 | shift_reg >> 1;
+            time = skip_silent(time, end_time, period);
         } else {
             const int tap = (regs[2] & 0x80) ? 6 : 1;
             for (; time < end_time; time += period) {
@@ -422,6 +421,15 @@ void Noise_Osc::run_logged(int32_t time, int32_t end_time)
     }
     last_level = log->level;
     delay = time - end_time;
+}
+
+int32_t Noise_Osc::skip_silent(int32_t time, int32_t end_time, int32_t period)
+{
+    // The register moves on by one step only (none in short mode), however
+    // long the span.
+    if (!(regs[2] & 0x80))
+        shift_reg = ((shift_reg ^ (shift_reg >> 1)) & 1) << 14 | shift_reg >> 1;
+    return time + (end_time - time + period - 1) / period * period;
 }
 
 void Noise_Osc::reset()
@@ -522,9 +530,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
     time += delay;
     if (time < end_time) {
         if (silent && buffer_empty) {
-            const int32_t count = (end_time - time + period - 1) / period;
-            bits_left = (bits_left - 1 + 8 - count % 8) % 8 + 1;
-            time += count * period;
+            time = skip_idle(time, end_time);
         } else {
             Band_Buffer& out = *output;
             // Bits come at a fixed spacing: their buffer positions are stepped
@@ -594,9 +600,7 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
     time += delay;
     if (time < end_time) {
         if (silent && buffer_empty) {
-            const int32_t count = (end_time - time + period - 1) / period;
-            bits_left = (bits_left - 1 + 8 - count % 8) % 8 + 1;
-            time += count * period;
+            time = skip_idle(time, end_time);
         } else {
             do {
                 if (!silent) {
@@ -615,6 +619,13 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
     }
     last_level = dac;
     delay = time - end_time;
+}
+
+int32_t Dmc_Osc::skip_idle(int32_t time, int32_t end_time)
+{
+    const int32_t count = (end_time - time + period - 1) / period;
+    bits_left = (bits_left - 1 + 8 - count % 8) % 8 + 1;
+    return time + count * period;
 }
 
 void Dmc_Osc::reset()

@@ -78,6 +78,14 @@ struct Pulse_Osc : Apu_Env_Osc {
     void run(int32_t time, int32_t end_time);
     void run_logged(int32_t time, int32_t end_time);
     void reset();
+
+private:
+    // Silent at volume `vol` and period `p`: a volume of 0, a period too
+    // short, or a sweep target past 11 bits.
+    bool muted(int vol, int p) const;
+    // The sequencer's steps from `time` until end_time, silent; answers the
+    // time after the last.
+    int32_t skip(int32_t time, int32_t end_time, int32_t step);
 };
 
 struct Triangle_Osc : Apu_Osc {
@@ -103,6 +111,11 @@ struct Noise_Osc : Apu_Env_Osc {
     void run(int32_t time, int32_t end_time);
     void run_logged(int32_t time, int32_t end_time);
     void reset();
+
+private:
+    // A silent span from `time` until end_time in whole periods; answers the
+    // time after it.
+    int32_t skip_silent(int32_t time, int32_t end_time, int32_t period);
 };
 
 struct Dmc_Osc : Apu_Osc {
@@ -135,6 +148,9 @@ struct Dmc_Osc : Apu_Osc {
     void reset();
 
 private:
+    // An idle channel's bits from `time` until end_time; answers the time
+    // after the last.
+    int32_t skip_idle(int32_t time, int32_t end_time);
     void reload();
     void fill_buffer();
     // After a byte's eighth bit: the next byte, or silence.

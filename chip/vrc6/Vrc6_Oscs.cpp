@@ -55,9 +55,7 @@ void Vrc6_Pulse_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cl
         const int32_t length = step_length(clocking);
         const int vol = volume();
         if (constant() || vol == 0) {
-            const int32_t count = steps_until(time, end_time, length);
-            phase = (phase + count) & (pulse_steps - 1);
-            time += count * length;
+            time = skip(time, end_time, length);
         } else {
             // Only two steps of sixteen change the output: the one after the
             // last loud step and step 0. The run goes from change to change.
@@ -96,9 +94,7 @@ void Vrc6_Pulse_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clock
     if (time < end_time) {
         const int32_t length = step_length(clocking);
         if (constant() || volume() == 0) {
-            const int32_t count = steps_until(time, end_time, length);
-            phase = (phase + count) & (pulse_steps - 1);
-            time += count * length;
+            time = skip(time, end_time, length);
         } else {
             for (; time < end_time; time += length) {
                 phase = (phase + 1) & (pulse_steps - 1);
@@ -108,6 +104,13 @@ void Vrc6_Pulse_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clock
         }
     }
     delay = time - end_time;
+}
+
+int32_t Vrc6_Pulse_Osc::skip(int32_t time, int32_t end_time, int32_t length)
+{
+    const int32_t count = steps_until(time, end_time, length);
+    phase = (phase + count) & (pulse_steps - 1);
+    return time + count * length;
 }
 
 void Vrc6_Pulse_Osc::reset()
@@ -139,21 +142,14 @@ void Vrc6_Saw_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cloc
         const int32_t length = step_length(clocking);
         const int add = rate();
         if (add == 0 && accumulator == 0) {
-            const int32_t count = steps_until(time, end_time, length);
-            phase = (phase + count % saw_steps) % saw_steps;
-            time += count * length;
+            time = skip(time, end_time, length);
         } else {
             Band_Buffer& out = *output;
             int ph = phase;
             int acc = accumulator;
             int lvl = now;
             do {
-                if (++ph == saw_steps) {
-                    ph = 0;
-                    acc = 0;
-                } else if ((ph & 1) == 0) {
-                    acc = (acc + add) & accumulator_mask;
-                }
+                step(ph, acc, add);
                 const int next = acc >> saw_level_shift;
                 if (next != lvl) {
                     synth->add_delta(time, next - lvl, out);
@@ -180,23 +176,33 @@ void Vrc6_Saw_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clockin
         const int32_t length = step_length(clocking);
         const int add = rate();
         if (add == 0 && accumulator == 0) {
-            const int32_t count = steps_until(time, end_time, length);
-            phase = (phase + count % saw_steps) % saw_steps;
-            time += count * length;
+            time = skip(time, end_time, length);
         } else {
             for (; time < end_time; time += length) {
-                if (++phase == saw_steps) {
-                    phase = 0;
-                    accumulator = 0;
-                } else if ((phase & 1) == 0) {
-                    accumulator = (accumulator + add) & accumulator_mask;
-                }
+                step(phase, accumulator, add);
                 log->change(time, level());
             }
             last_level = log->level;
         }
     }
     delay = time - end_time;
+}
+
+int32_t Vrc6_Saw_Osc::skip(int32_t time, int32_t end_time, int32_t length)
+{
+    const int32_t count = steps_until(time, end_time, length);
+    phase = (phase + count % saw_steps) % saw_steps;
+    return time + count * length;
+}
+
+void Vrc6_Saw_Osc::step(int& ph, int& acc, int add)
+{
+    if (++ph == saw_steps) {
+        ph = 0;
+        acc = 0;
+    } else if ((ph & 1) == 0) {
+        acc = (acc + add) & accumulator_mask;
+    }
 }
 
 void Vrc6_Saw_Osc::reset()

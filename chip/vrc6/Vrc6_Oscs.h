@@ -45,6 +45,11 @@ struct Vrc6_Pulse_Osc : Vrc6_Osc {
     void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void reset();
+
+private:
+    // The sequencer's steps from `time` until end_time, silent or constant;
+    // answers the time after the last.
+    int32_t skip(int32_t time, int32_t end_time, int32_t length);
 };
 
 struct Vrc6_Saw_Osc : Vrc6_Osc {
@@ -57,4 +62,12 @@ struct Vrc6_Saw_Osc : Vrc6_Osc {
     void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void reset();
+
+private:
+    // The steps from `time` until end_time while nothing accumulates;
+    // answers the time after the last.
+    int32_t skip(int32_t time, int32_t end_time, int32_t length);
+    // One divider step of the cycle: every second one adds `add`, the last
+    // starts the cycle again from 0.
+    static void step(int& ph, int& acc, int add);
 };
