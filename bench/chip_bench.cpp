@@ -146,13 +146,8 @@ const std::initializer_list<Reg_Write> all_channels_every = {
 
 void writeConsole(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
 {
-    for (const Reg_Write& w : writes) {
-        chip.write_time += 4;
-        if (w.addr >= 0x9000)
-            chip.write_vrc6(chip.write_time, w.addr, w.data);
-        else
-            chip.write_apu(chip.write_time, w.addr, w.data);
-    }
+    for (const Reg_Write& w : writes)
+        chip.write_register(chip.write_time += 4, w.addr, w.data);
 }
 
 void reportFrames(benchmark::State& state, int64_t frames)

@@ -50,6 +50,14 @@ public:
     // to the end.
     void write_apu(int32_t time, unsigned addr, int data);
     void write_vrc6(int32_t time, unsigned addr, int data);
+    // Either of them by the address: from $9000 on, the VRC6.
+    void write_register(int32_t time, unsigned addr, int data)
+    {
+        if (addr >= 0x9000)
+            write_vrc6(time, addr, data);
+        else
+            write_apu(time, addr, data);
+    }
     // As VoiceChip: copies at most Sample_Memory::size bytes from the start.
     void load_sample(const uint8_t* bytes, int32_t length);
     bool sample_playing() const;

@@ -48,13 +48,8 @@ std::unique_ptr<ConsoleChip> plain_chip()
 
 void write(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
 {
-    for (const Reg_Write& w : writes) {
-        chip.write_time += 4;
-        if (w.addr >= 0x9000)
-            chip.write_vrc6(chip.write_time, w.addr, w.data);
-        else
-            chip.write_apu(chip.write_time, w.addr, w.data);
-    }
+    for (const Reg_Write& w : writes)
+        chip.write_register(chip.write_time += 4, w.addr, w.data);
 }
 
 std::array<Band_Buffer*, ConsoleChip::buffer_count> buffers_of(ConsoleChip& chip)
@@ -165,8 +160,7 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
             const unsigned addr = addresses[random() % std::size(addresses)];
             chip->write_time += static_cast<int32_t>(random() % 2000);
             const int data = static_cast<int>(random() & 0xFF);
-            addr >= 0x9000 ? chip->write_vrc6(chip->write_time, addr, data)
-                           : chip->write_apu(chip->write_time, addr, data);
+            chip->write_register(chip->write_time, addr, data);
         }
         chip->end_frame();
         const Chip_Apu& apu = chip->apu();
@@ -227,8 +221,7 @@ TEST(ConsoleGroups, TheMixIsTheSameWhetherTheGroupsFollowOrNot)
             const auto data = static_cast<int>(random() & 0xFF);
             for (auto& chip : chips) {
                 chip->write_time += time;
-                addr >= 0x9000 ? chip->write_vrc6(chip->write_time, addr, data)
-                               : chip->write_apu(chip->write_time, addr, data);
+                chip->write_register(chip->write_time, addr, data);
             }
         }
         std::vector<short> mixes[2];
@@ -285,7 +278,7 @@ TEST(ConsoleBadInput, AnyWritesTimesSamplesAndSetUpsStayInBounds)
             const unsigned addrs[] = {0x4000 + r % 0x18, 0x9000 + r % 3 * 0x1000 + r / 3 % 4, r};
             const unsigned addr = addrs[random() % 3];
             const auto data = static_cast<int>(random());
-            addr >= 0x9000 ? chip->write_vrc6(time, addr, data) : chip->write_apu(time, addr, data);
+            chip->write_register(time, addr, data);
         }
         if (random() % 10 == 0)
             chip->load_sample(bytes.data(), static_cast<int32_t>(random() % 6000) - 500);
