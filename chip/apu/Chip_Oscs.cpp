@@ -573,14 +573,8 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                     continue;
                 }
                 if (!silent) {
-                    // Each bit, lowest first, moves the DAC two steps up or down
-                    // unless that would leave 0..127.
-                    const int step = ((shifter & 1) << 2) - 2;
-                    shifter >>= 1;
-                    if (static_cast<unsigned>(dac + step) <= static_cast<unsigned>(dmc_max_dac)) {
-                        dac += step;
+                    if (const int step = play_bit())
                         add(pos, step);
-                    }
                 }
                 time += period;
                 pos += pos_step;
@@ -603,14 +597,8 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
             time = skip_idle(time, end_time);
         } else {
             do {
-                if (!silent) {
-                    const int step = ((shifter & 1) << 2) - 2;
-                    shifter >>= 1;
-                    if (static_cast<unsigned>(dac + step) <= static_cast<unsigned>(dmc_max_dac)) {
-                        dac += step;
-                        log->change(time, dac);
-                    }
-                }
+                if (!silent && play_bit())
+                    log->change(time, dac);
                 time += period;
                 if (--bits_left == 0)
                     next_byte();
@@ -619,6 +607,18 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
     }
     last_level = dac;
     delay = time - end_time;
+}
+
+int Dmc_Osc::play_bit()
+{
+    // Each bit, lowest first, moves the DAC two steps up or down unless that
+    // would leave 0..127.
+    const int step = ((shifter & 1) << 2) - 2;
+    shifter >>= 1;
+    if (static_cast<unsigned>(dac + step) > static_cast<unsigned>(dmc_max_dac))
+        return 0;
+    dac += step;
+    return step;
 }
 
 int32_t Dmc_Osc::skip_idle(int32_t time, int32_t end_time)

@@ -151,6 +151,8 @@ private:
     // An idle channel's bits from `time` until end_time; answers the time
     // after the last.
     int32_t skip_idle(int32_t time, int32_t end_time);
+    // Plays the shifter's next bit: the DAC's step, or 0 where it holds.
+    int play_bit();
     void reload();
     void fill_buffer();
     // After a byte's eighth bit: the next byte, or silence.
