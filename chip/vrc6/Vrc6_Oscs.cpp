@@ -57,27 +57,9 @@ void Vrc6_Pulse_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cl
         if (constant() || vol == 0) {
             time = skip(time, end_time, length);
         } else {
-            // Only two steps of sixteen change the output: the one after the
-            // last loud step and step 0. The run goes from change to change.
             Band_Buffer& out = *output;
-            const int quiet_from = duty() + 1;
-            int ph = phase;
-            for (;;) {
-                const int target = ph < quiet_from ? quiet_from : pulse_steps;
-                const int32_t change = time + (target - ph - 1) * length;
-                if (change >= end_time) {
-                    const int32_t count = steps_until(time, end_time, length);
-                    ph = (ph + count) & (pulse_steps - 1);
-                    time += count * length;
-                    break;
-                }
-                ph = target & (pulse_steps - 1);
-                synth->add_delta(change, ph == 0 ? vol : -vol, out);
-                time = change + length;
-                if (time >= end_time)
-                    break;
-            }
-            phase = ph;
+            time = play(time, end_time, length,
+                        [&](int32_t change, bool loud) { synth->add_delta(change, loud ? vol : -vol, out); });
             last_level = level();
         }
     }
@@ -93,17 +75,41 @@ void Vrc6_Pulse_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clock
     time += delay;
     if (time < end_time) {
         const int32_t length = step_length(clocking);
-        if (constant() || volume() == 0) {
+        const int vol = volume();
+        if (constant() || vol == 0) {
             time = skip(time, end_time, length);
         } else {
-            for (; time < end_time; time += length) {
-                phase = (phase + 1) & (pulse_steps - 1);
-                log->change(time, level());
-            }
+            time = play(time, end_time, length, [&](int32_t change, bool loud) { log->change(change, loud ? vol : 0); });
             last_level = log->level;
         }
     }
     delay = time - end_time;
+}
+
+template <class Change>
+int32_t Vrc6_Pulse_Osc::play(int32_t time, int32_t end_time, int32_t length, Change&& change)
+{
+    // Only two steps of sixteen change the output: the one after the last
+    // loud step and step 0. The run goes from change to change.
+    const int quiet_from = duty() + 1;
+    int ph = phase;
+    for (;;) {
+        const int target = ph < quiet_from ? quiet_from : pulse_steps;
+        const int32_t at = time + (target - ph - 1) * length;
+        if (at >= end_time) {
+            const int32_t count = steps_until(time, end_time, length);
+            ph = (ph + count) & (pulse_steps - 1);
+            time += count * length;
+            break;
+        }
+        ph = target & (pulse_steps - 1);
+        change(at, ph == 0);
+        time = at + length;
+        if (time >= end_time)
+            break;
+    }
+    phase = ph;
+    return time;
 }
 
 int32_t Vrc6_Pulse_Osc::skip(int32_t time, int32_t end_time, int32_t length)

@@ -50,6 +50,10 @@ private:
     // The sequencer's steps from `time` until end_time, silent or constant;
     // answers the time after the last.
     int32_t skip(int32_t time, int32_t end_time, int32_t length);
+    // The sequencer's steps from `time` until end_time, sounding at the
+    // volume: change(time, loud) at each step where the output changes;
+    // answers the time after the last.
+    template <class Change> int32_t play(int32_t time, int32_t end_time, int32_t length, Change&& change);
 };
 
 struct Vrc6_Saw_Osc : Vrc6_Osc {
