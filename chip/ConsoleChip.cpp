@@ -1,9 +1,7 @@
 #include "ConsoleChip.h"
 
 #include <algorithm>
-#include <array>
-#include <bit>
-#include <cstring>
+#include <utility>
 
 namespace {
 
@@ -17,21 +15,6 @@ int32_t to_amplitude(float level)
 {
     return static_cast<int32_t>(level * amplitude_scale + 0.5f);  // levels are never negative
 }
-constexpr unsigned vrc6_logs = 0x7u << Chip_Apu::osc_count;
-constexpr unsigned all_logs = (1u << (Chip_Apu::osc_count + Chip_Vrc6::osc_count)) - 1;
-// For each set of logs, a word with their bytes all ones, the others zero,
-// laid out as the bytes of a slot's levels.
-constexpr auto byte_masks = [] {
-    std::array<uint64_t, 256> masks{};
-    for (unsigned logs = 0; logs < masks.size(); ++logs) {
-        std::array<uint8_t, 8> bytes{};
-        for (unsigned i = 0; i < bytes.size(); ++i)
-            bytes[i] = (logs >> i) & 1 ? 0xFF : 0;
-        masks[logs] = std::bit_cast<uint64_t>(bytes);
-    }
-    return masks;
-}();
-
 }  // namespace
 
 ConsoleChip::ConsoleChip()
@@ -42,6 +25,12 @@ ConsoleChip::ConsoleChip()
     for (int i = 0; i < Chip_Vrc6::osc_count; ++i)
         vrc6_.osc_log(i, &logs_[Chip_Apu::osc_count + i]);
     synth_.set_volume(1.0);  // builds the kernel that add_amplitude scales
+    for (int sum = 0; sum < Console_Mixer::pulse_entries; ++sum)
+        pair_amplitudes_[sum] = to_amplitude(mixer_.pulse(sum));
+    for (int index = 0; index < Console_Mixer::tnd_entries; ++index)
+        trio_amplitudes_[index] = static_cast<int16_t>(to_amplitude(mixer_.tnd_at(index)));
+    for (int level = 0; level < vrc6_levels; ++level)
+        vrc6_amplitudes_[level] = to_amplitude(static_cast<float>(level) * mixer_.vrc6_step());
     for (int b = 0; b < buffer_count; ++b)
         buffer(b).adopt_cells(Band_Buffer::new_cells());
 }
@@ -63,7 +52,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
     }
     ready_ = true;
     // The cleared buffers start again from the levels sounding now.
-    mix_changes(run_time_, all_logs);
+    catch_up(run_time_);
     return nullptr;
 }
 
@@ -133,7 +122,7 @@ void ConsoleChip::set_groups_enabled(bool enabled)
     const bool switched_on = enabled && !groups_enabled_;
     groups_enabled_ = enabled;
     if (switched_on)
-        mix_changes(run_time_, all_logs);
+        catch_up(run_time_);
 }
 
 int ConsoleChip::buffers_without_cells() const
@@ -163,165 +152,137 @@ void ConsoleChip::run_until(int32_t end_time)
             end_time - run_time_ > Level_Log::max_span ? run_time_ + Level_Log::max_span : end_time;
         apu_.run_until(slice_end);
         vrc6_.run_until(slice_end);
-        mix_logs(run_time_);
+        mix_logs();
         run_time_ = slice_end;
     }
 }
 
-void ConsoleChip::mix_logs(int32_t slice_start)
+void ConsoleChip::mix_logs()
 {
-    unsigned filled = 0;
-    for (int i = 0; i < log_count; ++i)
-        filled |= static_cast<unsigned>(logs_[i].count != 0) << i;
-    if (filled == 0)
-        return;
-    // With the groups off only the mix follows: each change's amplitude is
-    // found first, with no call between them, and the changes then go in
-    // together. One log alone, as a sample playing alone or a slice where
-    // nothing else changes, needs no merging.
-    const bool mix_only = ready_ && !groups_enabled_;
-    int32_t amplitude = amplitudes_[0];
-    const int32_t steps = mix_only && (filled & (filled - 1)) == 0
-                              ? mix_one_log(std::countr_zero(filled), slice_start, amplitude)
-                              : merge_logs(slice_start, mix_only, amplitude);
-    if (mix_only) {
-        synth_.add_amplitudes(mix_positions_, mix_steps_, steps, mix);
-        amplitudes_[0] = amplitude;
+    bool any = false;
+    for (Level_Log& log : logs_) {
+        log.end_with_sentinel();
+        any = any || log.count != 0;
     }
-    for (Level_Log& log : logs_)
-        log.clear();
+    if (!any)
+        return;
+    if (ready_) {
+        // The mix's three parts, then each group alone while they follow.
+        auto pair = [this](const int32_t(&levels)[2]) { return pair_amplitude(levels[0], levels[1]); };
+        add_steps(group_steps<0, 2, 1>(group_steps<0, 2, 0>(0, pair), pair), mix);
+        auto trio = [this](const int32_t(&levels)[3]) { return trio_amplitude(levels[0], levels[1], levels[2]); };
+        add_steps(group_steps<2, 3, 2>(group_steps<2, 3, 1>(group_steps<2, 3, 0>(0, trio), trio), trio), mix);
+        // A log's changes alone, to one buffer or two.
+        auto alone = [this](int log, auto amplitude_of, Band_Buffer& buffer, Band_Buffer* also) {
+            int32_t amplitude = amplitude_of(levels_[log]);
+            const int32_t count = log_steps(logs_[log], amplitude, amplitude_of);
+            add_steps(count, buffer);
+            if (also)
+                add_steps(count, *also);
+        };
+        auto vrc6 = [this](int32_t level) { return vrc6_amplitude(level); };
+        for (int i = Chip_Apu::osc_count; i < log_count; ++i)
+            alone(i, vrc6, mix, groups_enabled_ ? &groups[group_count - 1] : nullptr);
+        if (groups_enabled_) {
+            auto pulse = [this](int32_t level) { return pair_amplitude(level, 0); };
+            alone(0, pulse, groups[0], nullptr);
+            alone(1, pulse, groups[1], nullptr);
+            alone(2, [this](int32_t level) { return trio_amplitude(level, 0, 0); }, groups[2], nullptr);
+            alone(3, [this](int32_t level) { return trio_amplitude(0, level, 0); }, groups[3], nullptr);
+            alone(dmc_log, [this](int32_t level) { return trio_amplitude(0, 0, level); }, groups[4], nullptr);
+        }
+    }
+    for (int i = 0; i < log_count; ++i) {
+        if (logs_[i].count != 0)
+            levels_[i] = logs_[i].level;
+        logs_[i].clear();
+    }
+    if (ready_) {
+        int32_t targets[buffer_count];
+        target_amplitudes(targets);
+        for (int b = 0; b < (groups_enabled_ ? buffer_count : 1); ++b)
+            amplitudes_[b] = targets[b];
+    }
 }
 
-int32_t ConsoleChip::mix_one_log(int index, [[maybe_unused]] int32_t slice_start, int32_t& amplitude)
+template <int First, int Count, int Driver, class Amplitude>
+int32_t ConsoleChip::group_steps(int32_t steps, Amplitude amplitude_of)
 {
-    // As merge_logs would: of changes at one clock the last holds, and a
-    // change that leaves the amplitude where it was is written over by the
-    // next one.
-    const Level_Log& log = logs_[index];
-    int32_t steps = 0;
+    // Changes at one clock count as the lower log's first: a change sees
+    // the lower logs' changes up to its clock, the higher ones' before it.
+    int32_t levels[Count];
+    const Level_Log::Entry* others[Count];
+    for (int k = 0; k < Count; ++k) {
+        levels[k] = levels_[First + k];
+        others[k] = logs_[First + k].entries;
+    }
+    const Level_Log& log = logs_[First + Driver];
     for (int32_t e = 0; e < log.count; ++e) {
         const int32_t time = log.entries[e].time;
-        PLINKA_CHIP_REQUIRE("unmet requirement", "slot < max_span",
-                            static_cast<uint32_t>(time - slice_start) < Level_Log::max_span);
-        const bool last_at_time = e + 1 == log.count || log.entries[e + 1].time != time;
-        levels_[index] = static_cast<uint8_t>(log.entries[e].level);
-        mix_positions_[steps] = mix.to_buffer_time(time);
-        const int32_t level = to_amplitude(mix_level());
-        mix_steps_[steps] = level - amplitude;
-        const bool step = last_at_time && level != amplitude;
-        steps += step;
-        amplitude = step ? level : amplitude;
+        // Past the last change, the sentinel's time stops the walk.
+        auto walk = [&]<int K>() {
+            if constexpr (K != Driver) {
+                const int32_t until = K < Driver ? time + 1 : time;
+                while (others[K]->time < until)
+                    levels[K] = (others[K]++)->level;
+            }
+        };
+        [&]<int... K>(std::integer_sequence<int, K...>) {
+            (walk.template operator()<K>(), ...);
+        }(std::make_integer_sequence<int, Count>{});
+        const int32_t before = amplitude_of(levels);
+        levels[Driver] = log.entries[e].level;
+        const int32_t after = amplitude_of(levels);
+        positions_[steps] = mix.to_buffer_time(time);
+        steps_[steps] = after - before;
+        steps += after != before;
     }
     return steps;
 }
 
-int32_t ConsoleChip::merge_logs(int32_t slice_start, bool mix_only, int32_t& amplitude)
+template <class Amplitude>
+int32_t ConsoleChip::log_steps(const Level_Log& log, int32_t& amplitude, Amplitude amplitude_of)
 {
-    // The logs meet in slots, one per clock of the slice, and a bitmap of
-    // the slots with changes visits them in time order: no branch on which
-    // log comes next, which would go one way or the other at random. A log
-    // may change twice in one slot: the later level holds.
-    static_assert(Level_Log::max_span % 64 == 0 && log_count <= 8);
-    int32_t slots = 0;
-    for (int i = 0; i < log_count; ++i) {
-        const Level_Log& log = logs_[i];
-        for (int32_t e = 0; e < log.count; ++e) {
-            const auto slot = static_cast<uint32_t>(log.entries[e].time - slice_start);
-            PLINKA_CHIP_REQUIRE("unmet requirement", "slot < max_span", slot < Level_Log::max_span);
-            const uint32_t at = slot & (Level_Log::max_span - 1);
-            slot_changes_[at] = static_cast<uint8_t>(slot_changes_[at] | 1u << i);
-            slot_levels_[at][i] = static_cast<uint8_t>(log.entries[e].level);
-            // Counted here, not by popcount: without the instruction, a call each word.
-            slots += static_cast<int32_t>(~slot_bits_[at / 64] >> (at % 64) & 1);
-            slot_bits_[at / 64] |= uint64_t{1} << (at % 64);
-        }
-    }
-    // The slots with changes, one after another: a word of the bitmap used
-    // up, the next with bits set is found from a summary of them, by a
-    // conditional move rather than a loop that would run a number of times
-    // no branch predicts. A slot's logs, too, are usually one, and at most
-    // all of them: a conditional move each.
-    static_assert(Level_Log::max_span / 64 <= 32 && log_count == sizeof(uint64_t));
-    uint32_t words = 0;
-    for (int w = 0; w < Level_Log::max_span / 64; ++w)
-        words |= static_cast<uint32_t>(slot_bits_[w] != 0) << w;
     int32_t steps = 0;
-    uint64_t bits = 0;
-    int w = 0;
-    for (int32_t k = 0; k < slots; ++k) {
-        // All ones when the word is used up; by masks, which the compiler
-        // keeps, where it would turn a choice into a branch.
-        const auto done = static_cast<uint64_t>(-static_cast<int64_t>(bits == 0));
-        const int next = std::countr_zero(words) & (Level_Log::max_span / 64 - 1);
-        w = (next & static_cast<int>(done)) | (w & ~static_cast<int>(done));
-        bits = (slot_bits_[next] & done) | (bits & ~done);
-        words &= ~(static_cast<uint32_t>(done) & words & (0u - words));
-        const int slot = w * 64 + std::countr_zero(bits);
-        bits &= bits - 1;
-        const unsigned changed = slot_changes_[slot];
-        slot_changes_[slot] = 0;
-        const uint64_t mask = byte_masks[changed];
-        uint64_t levels, fresh;
-        std::memcpy(&levels, levels_, sizeof levels);
-        std::memcpy(&fresh, slot_levels_[slot], sizeof fresh);
-        levels = (levels & ~mask) | (fresh & mask);
-        std::memcpy(levels_, &levels, sizeof levels);
-        if (mix_only) {
-            // A change that leaves the amplitude where it was is written
-            // over by the next one.
-            mix_positions_[steps] = mix.to_buffer_time(slice_start + slot);
-            const int32_t level = to_amplitude(mix_level());
-            mix_steps_[steps] = level - amplitude;
-            steps += level != amplitude;
-            amplitude = level;
-        } else {
-            mix_changes(slice_start + slot, changed);
-        }
+    for (int32_t e = 0; e < log.count; ++e) {
+        const int32_t level = amplitude_of(log.entries[e].level);
+        positions_[steps] = mix.to_buffer_time(log.entries[e].time);
+        steps_[steps] = level - amplitude;
+        steps += level != amplitude;
+        amplitude = level;
     }
-    std::fill(std::begin(slot_bits_), std::end(slot_bits_), 0);
     return steps;
 }
 
-float ConsoleChip::mix_level() const
+void ConsoleChip::add_steps(int32_t count, Band_Buffer& buffer)
 {
-    // Masked to the tables' ranges, which the oscillators never leave.
-    const int p1 = levels_[0] & 15, p2 = levels_[1] & 15, t = levels_[2] & 15, n = levels_[3] & 15;
-    const int d = levels_[dmc_log] & 127;
-    return mixer_.pulse(p1 + p2) + mixer_.tnd(t, n, d) + vrc6_level();
+    synth_.add_amplitudes(positions_, steps_, count, buffer);
 }
 
-float ConsoleChip::vrc6_level() const
+void ConsoleChip::target_amplitudes(int32_t (&targets)[buffer_count]) const
 {
-    return static_cast<float>(levels_[5] + levels_[6] + levels_[7]) * mixer_.vrc6_step();
+    const int32_t p1 = levels_[0], p2 = levels_[1], t = levels_[2], n = levels_[3], d = levels_[dmc_log];
+    int32_t vrc6 = 0;
+    for (int i = Chip_Apu::osc_count; i < log_count; ++i)
+        vrc6 += vrc6_amplitude(levels_[i]);
+    targets[0] = pair_amplitude(p1, p2) + trio_amplitude(t, n, d) + vrc6;
+    targets[1] = pair_amplitude(p1, 0);
+    targets[2] = pair_amplitude(p2, 0);
+    targets[3] = trio_amplitude(t, 0, 0);
+    targets[4] = trio_amplitude(0, n, 0);
+    targets[5] = trio_amplitude(0, 0, d);
+    targets[6] = vrc6;
 }
 
-void ConsoleChip::mix_changes(int32_t time, unsigned changed)
+void ConsoleChip::catch_up(int32_t time)
 {
     if (!ready_)
         return;
     const uint32_t pos = mix.to_buffer_time(time);
-    set_level(0, pos, mix_level());
-    if (!groups_enabled_)
-        return;
-    // Usually one oscillator changes: its group, found by table rather than
-    // by a branch per group.
-    const int p1 = levels_[0] & 15, p2 = levels_[1] & 15, t = levels_[2] & 15, n = levels_[3] & 15;
-    const int d = levels_[dmc_log] & 127;
-    const float solo[Chip_Apu::osc_count] = {mixer_.pulse(p1), mixer_.pulse(p2), mixer_.tnd(t, 0, 0),
-                                             mixer_.tnd(0, n, 0), mixer_.tnd(0, 0, d)};
-    for (unsigned apu_changes = changed & 0x1F; apu_changes != 0; apu_changes &= apu_changes - 1) {
-        const int osc = std::countr_zero(apu_changes);
-        set_level(1 + osc, pos, solo[osc]);
+    int32_t targets[buffer_count];
+    target_amplitudes(targets);
+    for (int b = 0; b < (groups_enabled_ ? buffer_count : 1); ++b) {
+        synth_.add_amplitude(pos, targets[b] - amplitudes_[b], buffer(b));
+        amplitudes_[b] = targets[b];
     }
-    if (changed & vrc6_logs)
-        set_level(buffer_count - 1, pos, vrc6_level());
-}
-
-void ConsoleChip::set_level(int index, uint32_t pos, float level)
-{
-    // A change to the same amplitude adds nothing; adding it costs less than
-    // a branch that goes one way or the other at random.
-    const int32_t amplitude = to_amplitude(level);
-    synth_.add_amplitude(pos, amplitude - amplitudes_[index], buffer(index));
-    amplitudes_[index] = amplitude;
 }

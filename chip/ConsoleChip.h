@@ -5,14 +5,22 @@
 // buffers until they are empty.
 //
 // The oscillators log their raw levels (Level_Log); the chip runs the two
-// chips together in slices of at most Level_Log::max_span clocks, merges the
-// logs in time order and, at each time where a level changed, adds the
-// change of the mixed output to `mix` and of each changed channel group,
-// alone as if soloed, to its buffer in `groups`.
+// chips together in slices of at most Level_Log::max_span clocks and turns
+// each slice's logs into steps of the buffers: `mix` the console's mixed
+// output, each of `groups` one channel group alone, as if soloed.
+//
+// The mix is the sum of three parts that do not mix with each other: the
+// pulses' pair, the triangle, noise and delta modulation's trio, and the
+// VRC6's channels, each added linearly. Each change steps its part from its
+// amplitude just before to just after, the other logs of a pair or trio read
+// at that time, so a slice's steps sum exactly to the change of the levels
+// in whatever order they reach the buffer.
 //
 // Buffers hold the formula's level times output_scale: a level L reads back
 // as 16-bit samples of L * output_scale * 32768 (before the buffers' slow
-// high-pass), i.e. L * output_scale after the engine's 1 / 32768.
+// high-pass), i.e. L * output_scale after the engine's 1 / 32768. Each term
+// is rounded to whole amplitude units on its own: the pair's, the trio's and
+// each VRC6 channel's in the mix, the channel's in a group.
 #pragma once
 
 #include "chip/Console_Mixer.h"
@@ -93,19 +101,28 @@ private:
 
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
-    void mix_logs(int32_t slice_start);
-    // Both take the logs' changes in time order, moving levels_ and, with
-    // mix_only, writing the mix's changes from `amplitude` on to
-    // mix_positions_ and mix_steps_ (answering how many) rather than mixing
-    // each; merge_logs takes any logs, mix_one_log only log `index`.
-    int32_t merge_logs(int32_t slice_start, bool mix_only, int32_t& amplitude);
-    int32_t mix_one_log(int index, int32_t slice_start, int32_t& amplitude);
-    void mix_changes(int32_t time, unsigned changed);
-    // The formula's levels of the mix and of the VRC6's three channels for levels_.
-    float mix_level() const;
-    float vrc6_level() const;
-    // Moves buffer `index` to `level` (formula units) at `pos`.
-    void set_level(int index, uint32_t pos, float level);
+    void mix_logs();
+    // The changes of log First + Driver as steps of its group's part of the
+    // mix, amplitude_of(the Count logs' levels from First on), written to
+    // positions_ and steps_ from `steps` on; answers the count after them.
+    // The group's other logs are walked alongside for their levels.
+    template <int First, int Count, int Driver, class Amplitude>
+    int32_t group_steps(int32_t steps, Amplitude amplitude_of);
+    // A log's changes alone, each amplitude `amplitude_of(level)`.
+    template <class Amplitude> int32_t log_steps(const Level_Log& log, int32_t& amplitude, Amplitude amplitude_of);
+    void add_steps(int32_t count, Band_Buffer& buffer);
+    // Each buffer's amplitude at the raw levels of levels_.
+    void target_amplitudes(int32_t (&targets)[buffer_count]) const;
+    // Moves the buffers that follow their channels to the levels sounding now.
+    void catch_up(int32_t time);
+    // The mixer's levels in amplitude units, from raw levels masked to the
+    // tables' ranges, which the oscillators never leave.
+    int32_t pair_amplitude(int32_t p1, int32_t p2) const { return pair_amplitudes_[(p1 & 15) + (p2 & 15)]; }
+    int32_t trio_amplitude(int32_t t, int32_t n, int32_t d) const
+    {
+        return trio_amplitudes_[((t & 15) << 4 | (n & 15)) << 7 | (d & 127)];
+    }
+    int32_t vrc6_amplitude(int32_t level) const { return vrc6_amplitudes_[level & (vrc6_levels - 1)]; }
     int32_t clamp_time(int32_t time) const;
     Band_Buffer& buffer(int index) { return index == 0 ? mix : groups[index - 1]; }
 
@@ -114,18 +131,16 @@ private:
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];
-    // Each oscillator's raw level, as mixed so far; a byte each, so that one
-    // word takes a slot's changes of them all.
-    alignas(8) uint8_t levels_[log_count] = {};
-    // merge_logs' slots: per clock of a slice the logs that change there and
-    // their new levels (raw levels fit a byte), and which slots have changes.
-    uint8_t slot_changes_[Level_Log::max_span] = {};
-    alignas(8) uint8_t slot_levels_[Level_Log::max_span][log_count] = {};
-    uint64_t slot_bits_[Level_Log::max_span / 64] = {};
-    // The mix's changes of a slice, when the groups are off: found first,
-    // then added together.
-    uint32_t mix_positions_[Level_Log::max_span] = {};
-    int32_t mix_steps_[Level_Log::max_span] = {};
+    // The tables of the amplitude functions; the trio's stay well inside int16.
+    static constexpr int vrc6_levels = 32;  // the saw's 0..31; the pulses' 0..15
+    int32_t pair_amplitudes_[Console_Mixer::pulse_entries] = {};
+    int16_t trio_amplitudes_[Console_Mixer::tnd_entries] = {};
+    int32_t vrc6_amplitudes_[vrc6_levels] = {};
+    int32_t levels_[log_count] = {};  // each oscillator's raw level, as mixed so far
+    // A slice's changes of a buffer, found first and then added together.
+    static constexpr int32_t max_steps = 3 * Level_Log::capacity;  // the trio's, the longest list
+    uint32_t positions_[max_steps] = {};
+    int32_t steps_[max_steps] = {};
     int32_t amplitudes_[buffer_count] = {};  // each buffer's level in its amplitude units
     int32_t run_time_ = 0;                   // where both chips and the mix have got to
     bool ready_ = false;                     // set up with cells in every buffer

@@ -27,6 +27,8 @@ public:
 
     float pulse(int pulse_sum) const { return pulse_[pulse_sum]; }
     float tnd(int triangle, int noise, int dmc) const { return tnd_[(triangle * 16 + noise) * 128 + dmc]; }
+    // The same at index (triangle << 4 | noise) << 7 | dmc.
+    float tnd_at(int index) const { return tnd_[index]; }
     // One VRC6 step: the three channels' levels add, the saw's 0..31 too.
     float vrc6_step() const { return vrc6_step_; }
 

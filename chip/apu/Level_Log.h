@@ -20,6 +20,7 @@
 struct Level_Log {
     static constexpr int32_t max_span = 1024;
     static constexpr int32_t capacity = 2 * max_span;
+    static constexpr int32_t end_time = INT32_MAX;
 
     struct Entry {
         int32_t time;
@@ -39,6 +40,9 @@ struct Level_Log {
         level = new_level;
     }
     void clear() { count = 0; }
+    // Follows the entries with one at end_time, later than any change, for
+    // a merge that reads past the last without a test.
+    void end_with_sentinel() { entries[count] = {end_time, level}; }
     // Silent and empty, as at power-up.
     void reset()
     {
@@ -48,5 +52,5 @@ struct Level_Log {
 
     int32_t count = 0;
     int32_t level = 0;            // the output's level after the last entry
-    Entry entries[capacity + 1];  // the last one takes the writes that change nothing
+    Entry entries[capacity + 1];  // the last one takes the writes that change nothing, and the sentinel
 };
