@@ -131,7 +131,9 @@ private:
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];
-    // The tables of the amplitude functions; the trio's stay well inside int16.
+    // The tables of the amplitude functions. The trio's reach at most 0.75
+    // of full scale times output_scale: inside int16 while that is at most 1.
+    static_assert(output_scale <= 1.0);
     static constexpr int vrc6_levels = 32;  // the saw's 0..31; the pulses' 0..15
     int32_t pair_amplitudes_[Console_Mixer::pulse_entries] = {};
     int16_t trio_amplitudes_[Console_Mixer::tnd_entries] = {};
