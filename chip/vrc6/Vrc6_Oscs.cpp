@@ -17,6 +17,33 @@ int32_t steps_until(int32_t time, int32_t end_time, int32_t length)
 
 // ---- common ----
 
+template <class Run> void Vrc6_Osc::sound(Run&& run)
+{
+    // Each kind goes to the run by value: its state then stays in registers
+    // rather than in memory that the buffer's stores might alias.
+    struct Synth_Step {
+        const Band_Synth<12>* synth;
+        Band_Buffer* out;
+        int level;  // levels the run reports again cost a comparison, not a step
+        void operator()(int32_t time, int next)
+        {
+            if (next != level)
+                synth->add_delta(time, next - level, *out);
+            level = next;
+        }
+    };
+    struct Log_Entry {
+        Level_Log* log;
+        void operator()(int32_t time, int next) { log->change(time, next); }
+    };
+    if (output) {
+        last_level = run(Synth_Step{synth, output, last_level}).level;
+    } else if (log) {
+        run(Log_Entry{log});
+        last_level = log->level;
+    }
+}
+
 void Vrc6_Osc::reset()
 {
     for (uint8_t& reg : regs)
@@ -36,19 +63,17 @@ int Vrc6_Pulse_Osc::level() const
 
 void Vrc6_Pulse_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
 {
-    if (!output) {
-        if (log)
-            run_logged(time, end_time, clocking);
-        return;
-    }
-    const int now = level();
-    if (now != last_level)
-        synth->add_delta(time, now - last_level, *output);
-    last_level = now;
+    sound([&](auto to) { return run_to(time, end_time, clocking, to); });
+}
+
+template <class Sound>
+Sound Vrc6_Pulse_Osc::run_to(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking, Sound sound)
+{
+    sound(time, level());
     // A disabled pulse holds its sequencer at step 0 and restarts its divider
     // when enabled; a halted one keeps its divider's count.
     if (!enabled() || clocking.halt)
-        return;
+        return sound;
 
     time += delay;
     if (time < end_time) {
@@ -57,59 +82,30 @@ void Vrc6_Pulse_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cl
         if (constant() || vol == 0) {
             time = skip(time, end_time, length);
         } else {
-            Band_Buffer& out = *output;
-            time = play(time, end_time, length,
-                        [&](int32_t change, bool loud) { synth->add_delta(change, loud ? vol : -vol, out); });
-            last_level = level();
+            // Only two steps of sixteen change the output: the one after the
+            // last loud step and step 0. The run goes from change to change.
+            const int quiet_from = duty() + 1;
+            int ph = phase;
+            for (;;) {
+                const int target = ph < quiet_from ? quiet_from : pulse_steps;
+                const int32_t change = time + (target - ph - 1) * length;
+                if (change >= end_time) {
+                    const int32_t count = steps_until(time, end_time, length);
+                    ph = (ph + count) & (pulse_steps - 1);
+                    time += count * length;
+                    break;
+                }
+                ph = target & (pulse_steps - 1);
+                sound(change, ph == 0 ? vol : 0);
+                time = change + length;
+                if (time >= end_time)
+                    break;
+            }
+            phase = ph;
         }
     }
     delay = time - end_time;
-}
-
-void Vrc6_Pulse_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
-{
-    log->change(time, level());
-    last_level = log->level;
-    if (!enabled() || clocking.halt)
-        return;
-    time += delay;
-    if (time < end_time) {
-        const int32_t length = step_length(clocking);
-        const int vol = volume();
-        if (constant() || vol == 0) {
-            time = skip(time, end_time, length);
-        } else {
-            time = play(time, end_time, length, [&](int32_t change, bool loud) { log->change(change, loud ? vol : 0); });
-            last_level = log->level;
-        }
-    }
-    delay = time - end_time;
-}
-
-template <class Change>
-int32_t Vrc6_Pulse_Osc::play(int32_t time, int32_t end_time, int32_t length, Change&& change)
-{
-    // Only two steps of sixteen change the output: the one after the last
-    // loud step and step 0. The run goes from change to change.
-    const int quiet_from = duty() + 1;
-    int ph = phase;
-    for (;;) {
-        const int target = ph < quiet_from ? quiet_from : pulse_steps;
-        const int32_t at = time + (target - ph - 1) * length;
-        if (at >= end_time) {
-            const int32_t count = steps_until(time, end_time, length);
-            ph = (ph + count) & (pulse_steps - 1);
-            time += count * length;
-            break;
-        }
-        ph = target & (pulse_steps - 1);
-        change(at, ph == 0);
-        time = at + length;
-        if (time >= end_time)
-            break;
-    }
-    phase = ph;
-    return time;
+    return sound;
 }
 
 int32_t Vrc6_Pulse_Osc::skip(int32_t time, int32_t end_time, int32_t length)
@@ -129,19 +125,17 @@ void Vrc6_Pulse_Osc::reset()
 
 void Vrc6_Saw_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
 {
-    if (!output) {
-        if (log)
-            run_logged(time, end_time, clocking);
-        return;
-    }
-    const int now = level();
-    if (now != last_level)
-        synth->add_delta(time, now - last_level, *output);
-    last_level = now;
+    sound([&](auto to) { return run_to(time, end_time, clocking, to); });
+}
+
+template <class Sound>
+Sound Vrc6_Saw_Osc::run_to(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking, Sound sound)
+{
+    sound(time, level());
     // A disabled saw holds its accumulator at 0 and its count at the cycle's
     // start; a halted one keeps both and its divider's count.
     if (!enabled() || clocking.halt)
-        return;
+        return sound;
 
     time += delay;
     if (time < end_time) {
@@ -150,48 +144,25 @@ void Vrc6_Saw_Osc::run(int32_t time, int32_t end_time, const Vrc6_Clocking& cloc
         if (add == 0 && accumulator == 0) {
             time = skip(time, end_time, length);
         } else {
-            Band_Buffer& out = *output;
             int ph = phase;
             int acc = accumulator;
-            int lvl = now;
             do {
-                step(ph, acc, add);
-                const int next = acc >> saw_level_shift;
-                if (next != lvl) {
-                    synth->add_delta(time, next - lvl, out);
-                    lvl = next;
+                // Every second step adds `add`; the last starts the cycle again from 0.
+                if (++ph == saw_steps) {
+                    ph = 0;
+                    acc = 0;
+                } else if ((ph & 1) == 0) {
+                    acc = (acc + add) & accumulator_mask;
                 }
+                sound(time, acc >> saw_level_shift);
                 time += length;
             } while (time < end_time);
             phase = ph;
             accumulator = acc;
-            last_level = lvl;
         }
     }
     delay = time - end_time;
-}
-
-void Vrc6_Saw_Osc::run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking)
-{
-    log->change(time, level());
-    last_level = log->level;
-    if (!enabled() || clocking.halt)
-        return;
-    time += delay;
-    if (time < end_time) {
-        const int32_t length = step_length(clocking);
-        const int add = rate();
-        if (add == 0 && accumulator == 0) {
-            time = skip(time, end_time, length);
-        } else {
-            for (; time < end_time; time += length) {
-                step(phase, accumulator, add);
-                log->change(time, level());
-            }
-            last_level = log->level;
-        }
-    }
-    delay = time - end_time;
+    return sound;
 }
 
 int32_t Vrc6_Saw_Osc::skip(int32_t time, int32_t end_time, int32_t length)
@@ -199,16 +170,6 @@ int32_t Vrc6_Saw_Osc::skip(int32_t time, int32_t end_time, int32_t length)
     const int32_t count = steps_until(time, end_time, length);
     phase = (phase + count % saw_steps) % saw_steps;
     return time + count * length;
-}
-
-void Vrc6_Saw_Osc::step(int& ph, int& acc, int add)
-{
-    if (++ph == saw_steps) {
-        ph = 0;
-        acc = 0;
-    } else if ((ph & 1) == 0) {
-        acc = (acc + add) & accumulator_mask;
-    }
 }
 
 void Vrc6_Saw_Osc::reset()

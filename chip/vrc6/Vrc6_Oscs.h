@@ -32,6 +32,12 @@ struct Vrc6_Osc {
     // Clocks per divider step under the frequency control.
     int32_t step_length(const Vrc6_Clocking& clocking) const { return (period() >> clocking.shift) + 1; }
     void reset();
+
+protected:
+    // Calls run(sound) with sound(time, level) moving the output to `level`
+    // at `time`: a step of the synthesiser, or with only a log, its entry;
+    // run answers the sound as it left it. Without either, running does nothing.
+    template <class Run> void sound(Run&& run);
 };
 
 struct Vrc6_Pulse_Osc : Vrc6_Osc {
@@ -43,17 +49,15 @@ struct Vrc6_Pulse_Osc : Vrc6_Osc {
     bool constant() const { return (regs[0] & 0x80) != 0; }
     int level() const;
     void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
-    void run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void reset();
 
 private:
+    // The run, moving the output by sound(time, level) (see Vrc6_Osc::sound);
+    // answers `sound` as the run left it.
+    template <class Sound> Sound run_to(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking, Sound sound);
     // The sequencer's steps from `time` until end_time, silent or constant;
     // answers the time after the last.
     int32_t skip(int32_t time, int32_t end_time, int32_t length);
-    // The sequencer's steps from `time` until end_time, sounding at the
-    // volume: change(time, loud) at each step where the output changes;
-    // answers the time after the last.
-    template <class Change> int32_t play(int32_t time, int32_t end_time, int32_t length, Change&& change);
 };
 
 struct Vrc6_Saw_Osc : Vrc6_Osc {
@@ -64,14 +68,11 @@ struct Vrc6_Saw_Osc : Vrc6_Osc {
     int rate() const { return regs[0] & 0x3F; }
     int level() const { return enabled() ? accumulator >> 3 : 0; }
     void run(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
-    void run_logged(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking);
     void reset();
 
 private:
+    template <class Sound> Sound run_to(int32_t time, int32_t end_time, const Vrc6_Clocking& clocking, Sound sound);
     // The steps from `time` until end_time while nothing accumulates;
     // answers the time after the last.
     int32_t skip(int32_t time, int32_t end_time, int32_t length);
-    // One divider step of the cycle: every second one adds `add`, the last
-    // starts the cycle again from 0.
-    static void step(int& ph, int& acc, int add);
 };
