@@ -2,8 +2,11 @@
 // random envelopes, compiled; and random MIDI streams.
 #pragma once
 
+#include "engine/BankSnapshot.h"
+#include "engine/ChannelControllers.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/Program.h"
+#include "engine/VoicePool.h"
 #include "instrument/FactoryPresets.h"
 
 #include <array>
@@ -25,6 +28,18 @@ inline std::unique_ptr<BankHolder> factoryBank()
     compileAllEnvelopes(bank->programs);
     return bank;
 }
+
+// A voice pool and the factory bank it plays, for tests of which voice a
+// note takes; a test that edits the bank captures it again.
+struct PoolState {
+    PoolState() { snapshot->capture(bank->programs); }
+
+    std::unique_ptr<BankHolder> bank = factoryBank();
+    std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
+    int32_t channelProgram[16] = {};
+    ChannelControllers controllers[16];
+    VoicePool pool;
+};
 
 inline std::string randomEnvelopeText(std::mt19937& random, int kind)
 {

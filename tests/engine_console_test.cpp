@@ -13,11 +13,10 @@
 namespace {
 
 // Programs 0..5 play one channel type each, in ChannelType's order.
-class ConsoleVoices : public ::testing::Test {
+class ConsoleVoices : public ::testing::Test, protected PoolState {
 protected:
     ConsoleVoices()
     {
-        bank = factoryBank();
         for (int32_t type = 0; type < kChannelTypeCount; ++type) {
             bank->programs[type].channelType = type;
             bank->programs[type].multi = 0;
@@ -29,12 +28,6 @@ protected:
     VoiceContext context() { return {*snapshot, channelProgram, 1, controllers, true}; }
     void on(int32_t channel, int32_t key) { pool.noteOn(context(), channel, key, 100); }
     void off(int32_t channel, int32_t key) { pool.noteOff(context(), channel, key); }
-
-    std::unique_ptr<BankHolder> bank;
-    std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
-    int32_t channelProgram[16] = {};
-    ChannelControllers controllers[16];
-    VoicePool pool;
 };
 
 }  // namespace

@@ -13,13 +13,8 @@
 
 namespace {
 
-class Voices : public ::testing::Test {
+class Voices : public ::testing::Test, protected PoolState {
 protected:
-    Voices()
-    {
-        bank = factoryBank();
-        snapshot->capture(bank->programs);
-    }
     VoiceContext context(int32_t polyphony = 8) { return {*snapshot, channelProgram, polyphony, controllers}; }
     // Program 0 gets a release part.
     void giveRelease()
@@ -35,12 +30,6 @@ protected:
             count += !voice.isFree();
         return count;
     }
-
-    std::unique_ptr<BankHolder> bank;
-    std::unique_ptr<BankSnapshot> snapshot = std::make_unique<BankSnapshot>();
-    int32_t channelProgram[16] = {};
-    ChannelControllers controllers[16];
-    VoicePool pool;
 };
 
 }  // namespace
