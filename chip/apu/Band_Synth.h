@@ -100,11 +100,11 @@ public:
     // shifted into a window of two blocks and added to those blocks of the
     // cells, which nearby changes then read back whole.
     void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
-    // Two changes of two units each (the delta modulation's steps), up or
-    // down, at pos and at pos + step less than a pair of samples later,
-    // summed in the window of the first before they reach the cells. No
-    // multiply: a row doubled and, for a step down, negated.
-    void add_step_pair_blocks(uint32_t pos, bool up, uint32_t step, bool next_up, Band_Buffer& buffer) const
+    // Two of the delta modulation's steps, each of -2, 0 or 2 units, at pos
+    // and at pos + gap less than a pair of samples later, summed in the
+    // window of the first before they reach the cells. No multiply: a row
+    // masked, negated for a step down and doubled.
+    void add_step_pair_blocks(uint32_t pos, int step, uint32_t gap, int next_step, Band_Buffer& buffer) const
         requires(Width == 8);
     // Cells from a change's sample to its window's end, at most.
     static constexpr uint32_t window_reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
@@ -347,31 +347,34 @@ inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Bu
 }
 
 template <int Width>
-inline void Band_Synth<Width>::add_step_pair_blocks(uint32_t pos, bool up, uint32_t step, bool next_up,
+inline void Band_Synth<Width>::add_step_pair_blocks(uint32_t pos, int step, uint32_t gap, int next_step,
                                                     Band_Buffer& buffer) const requires(Width == 8)
 {
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                        (((pos + step) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
-    PLINKA_CHIP_REQUIRE("unmet requirement", "step < pair_span", step < pair_span);
+                        (((pos + gap) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
+    PLINKA_CHIP_REQUIRE("unmet requirement", "gap < pair_span", gap < pair_span);
     // The first row starts less than a block into the window, the second
     // less than a pair after it: within max_offset pairs of its start.
     static_assert(Width != 8 || (block_pairs + 1) * phase_rows <= window_positions);
     constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
     const uint32_t rows = (pos >> phase_shift) + row_start;
     const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);
-    const uint32_t next_rows = ((pos + step) >> phase_shift) + row_start;
+    const uint32_t next_rows = ((pos + gap) >> phase_shift) + row_start;
     const uint32_t* words = window_rows_ + row_words_[rows - window_rows];
     const uint32_t* next_words = window_rows_ + row_words_[next_rows - window_rows];
     uint16_t* cells = buffer.buffer_ + 2 * (window_rows / phase_rows);
-    // -x is (x ^ ~0) - ~0 in wrapping sums.
-    const uint32_t down = up ? 0u : ~0u;
-    const uint32_t next_down = next_up ? 0u : ~0u;
+    // A step's row kept where it moves and, as -x is (x ^ ~0) - ~0 in
+    // wrapping sums, negated where it goes down.
+    const uint32_t keep = step ? ~0u : 0u;
+    const uint32_t down = static_cast<uint32_t>(step >> 31);
+    const uint32_t next_keep = next_step ? ~0u : 0u;
+    const uint32_t next_down = static_cast<uint32_t>(next_step >> 31);
     for (uint32_t b = 0; b < window_blocks; ++b) {
         Pair_Sums row, next_row, sums;
         std::memcpy(&row, words + block_pairs * b, sizeof row);
         std::memcpy(&next_row, next_words + block_pairs * b, sizeof next_row);
         std::memcpy(&sums, cells + 2 * block_pairs * b, sizeof sums);
-        sums += (((row ^ down) - down) + ((next_row ^ next_down) - next_down)) << 1;
+        sums += ((((row & keep) ^ down) - down) + (((next_row & next_keep) ^ next_down) - next_down)) << 1;
         std::memcpy(cells + 2 * block_pairs * b, &sums, sizeof sums);
     }
 }

@@ -534,51 +534,72 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
         } else {
             Band_Buffer& out = *output;
             // Bits come at a fixed spacing: their buffer positions are stepped
-            // (the same wrapping sums to_buffer_time makes), and a bit's
-            // direction is arithmetic, not a branch, for it is as random as
-            // the sample.
+            // (the same wrapping sums to_buffer_time makes). A bit's step is
+            // arithmetic, not a branch, for it is as random as the sample,
+            // and so is a step that the DAC's range holds back: it adds its
+            // row times 0.
             uint32_t pos = out.to_buffer_time(time);
             const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
-            const auto add = [&](uint32_t at, int step) {
-                if constexpr (std::endian::native == std::endian::little)
-                    synth.add_delta_blocks(at, step, out);
-                else
-                    synth.add_delta_at(at, step, out);
-            };
+            const bool paired = std::endian::native == std::endian::little && pos_step < Band_Synth<8>::pair_span;
             do {
-                // A whole byte inside the run, from a level it cannot carry
-                // out of 0..127: its eight steps without the per-bit checks.
-                if (bits_left == 8 && !silent && end_time - time > 7 * period &&
-                    static_cast<unsigned>(dac - 16) <= static_cast<unsigned>(dmc_max_dac - 32)) {
-                    if (std::endian::native == std::endian::little && pos_step < Band_Synth<8>::pair_span) {
+                // The rest of the byte, or as much of it as the run holds.
+                int32_t bits = bits_left;
+                if (end_time - time <= (bits - 1) * period)
+                    bits = (end_time - time + period - 1) / period;
+                if (!silent) {
+                    if (paired) {
                         // Bits less than a pair of samples apart: two to a window.
-                        for (int bit = 0; bit < 8; bit += 2) {
-                            const bool up = (shifter >> bit & 1) != 0;
-                            const bool next_up = (shifter >> (bit + 1) & 1) != 0;
-                            dac += (up ? 2 : -2) + (next_up ? 2 : -2);
-                            synth.add_step_pair_blocks(pos, up, pos_step, next_up, out);
-                            pos += 2 * pos_step;
+                        auto add_pairs = [&](auto&& next_step) {
+                            uint32_t at = pos;
+                            int32_t bit = 0;
+                            for (; bit + 2 <= bits; bit += 2, at += 2 * pos_step) {
+                                const int step = next_step();
+                                synth.add_step_pair_blocks(at, step, pos_step, next_step(), out);
+                            }
+                            if (bit < bits)
+                                synth.add_step_pair_blocks(at, next_step(), 0, 0, out);
+                        };
+                        // The DAC and shifter in locals: kept in members,
+                        // each bit would wait for the last one's store.
+                        int level = dac;
+                        int bits_in = shifter;
+                        if (static_cast<unsigned>(level - 2 * bits) <=
+                            static_cast<unsigned>(dmc_max_dac - 4 * bits)) {
+                            // Steps that cannot carry the DAC out of 0..127
+                            // need no test, which would chain bit to bit.
+                            add_pairs([&] {
+                                const int step = ((bits_in & 1) << 2) - 2;
+                                bits_in >>= 1;
+                                level += step;
+                                return step;
+                            });
+                        } else {
+                            add_pairs([&] {
+                                const int step = ((bits_in & 1) << 2) - 2;
+                                bits_in >>= 1;
+                                const int moved = static_cast<unsigned>(level + step) <= dmc_max_dac ? step : 0;
+                                level += moved;
+                                return moved;
+                            });
                         }
+                        dac = level;
+                        shifter = bits_in;
                     } else {
-                        for (int bit = 0; bit < 8; ++bit) {
-                            const int step = ((shifter >> bit & 1) << 2) - 2;
-                            dac += step;
-                            add(pos, step);
-                            pos += pos_step;
+                        for (int32_t bit = 0; bit < bits; ++bit) {
+                            if (const int step = play_bit()) {
+                                const uint32_t at = pos + static_cast<uint32_t>(bit) * pos_step;
+                                if constexpr (std::endian::native == std::endian::little)
+                                    synth.add_delta_blocks(at, step, out);
+                                else
+                                    synth.add_delta_at(at, step, out);
+                            }
                         }
                     }
-                    shifter = 0;
-                    time += 8 * period;
-                    next_byte();
-                    continue;
                 }
-                if (!silent) {
-                    if (const int step = play_bit())
-                        add(pos, step);
-                }
-                time += period;
-                pos += pos_step;
-                if (--bits_left == 0)
+                time += bits * period;
+                pos += static_cast<uint32_t>(bits) * pos_step;
+                bits_left -= bits;
+                if (bits_left == 0)
                     next_byte();
             } while (time < end_time);
             last_level = dac;
