@@ -131,85 +131,163 @@ long Band_Buffer::read_samples(short* dest, long max)
     return count;
 }
 
+#if defined(__SSE2__)
+namespace {
+
+// Four buffers read side by side, eight samples at a time: their cells are
+// turned into one vector a sample, a lane a buffer, and the samples back into
+// one vector a buffer, by unpacking, not by a lane insert or extract each.
+struct Four_Lanes {
+    const uint16_t* cells[4];
+    short* dests[4];
+    __m128i sum;
+};
+
+inline void integrate_eight(Four_Lanes& f, long i, __m128i leak)
+{
+    auto load = [&](int j) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(f.cells[j] + i)); };
+    const __m128i a = load(0), b = load(1), c = load(2), d = load(3);
+    const __m128i ab_low = _mm_unpacklo_epi16(a, b), ab_high = _mm_unpackhi_epi16(a, b);
+    const __m128i cd_low = _mm_unpacklo_epi16(c, d), cd_high = _mm_unpackhi_epi16(c, d);
+    // Samples 0 and 1, 2 and 3, ... as the four buffers' 16-bit cells each.
+    const __m128i by_sample[4] = {_mm_unpacklo_epi32(ab_low, cd_low), _mm_unpackhi_epi32(ab_low, cd_low),
+                                  _mm_unpacklo_epi32(ab_high, cd_high), _mm_unpackhi_epi32(ab_high, cd_high)};
+    const __m128i none = _mm_setzero_si128();
+    const __m128i zero = _mm_set1_epi32(Band_Buffer::zero_level);
+    __m128i sum = f.sum;
+    __m128i out[4];
+    for (int k = 0; k < 4; ++k) {
+        __m128i levels[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i cells = h ? _mm_unpackhi_epi16(by_sample[k], none) : _mm_unpacklo_epi16(by_sample[k], none);
+            const __m128i input = _mm_slli_epi32(_mm_sub_epi32(cells, zero), Band_Buffer::integrator_bits);
+            levels[h] = _mm_srai_epi32(sum, Band_Buffer::integrator_bits);
+            sum = _mm_add_epi32(_mm_sub_epi32(sum, _mm_sra_epi32(sum, leak)), input);
+        }
+        // The saturating pack is the scalar loop's clamp to 16 bits.
+        out[k] = _mm_packs_epi32(levels[0], levels[1]);
+    }
+    f.sum = sum;
+    // Samples 0-1, 2-3, ... of all four buffers back to each buffer's eight.
+    const __m128i t0 = _mm_unpacklo_epi16(out[0], out[1]), t1 = _mm_unpackhi_epi16(out[0], out[1]);
+    const __m128i t2 = _mm_unpacklo_epi16(out[2], out[3]), t3 = _mm_unpackhi_epi16(out[2], out[3]);
+    const __m128i u0 = _mm_unpacklo_epi16(t0, t1), u1 = _mm_unpackhi_epi16(t0, t1);
+    const __m128i u2 = _mm_unpacklo_epi16(t2, t3), u3 = _mm_unpackhi_epi16(t2, t3);
+    auto store = [&](int j, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(f.dests[j] + i), v); };
+    store(0, _mm_unpacklo_epi64(u0, u2));
+    store(1, _mm_unpackhi_epi64(u0, u2));
+    store(2, _mm_unpacklo_epi64(u1, u3));
+    store(3, _mm_unpackhi_epi64(u1, u3));
+}
+
+inline void integrate_one(Four_Lanes& f, long i, __m128i leak)
+{
+    __m128i cells = _mm_setzero_si128();
+    cells = _mm_insert_epi16(cells, f.cells[0][i], 0);
+    cells = _mm_insert_epi16(cells, f.cells[1][i], 2);
+    cells = _mm_insert_epi16(cells, f.cells[2][i], 4);
+    cells = _mm_insert_epi16(cells, f.cells[3][i], 6);
+    const __m128i input =
+        _mm_slli_epi32(_mm_sub_epi32(cells, _mm_set1_epi32(Band_Buffer::zero_level)), Band_Buffer::integrator_bits);
+    const __m128i out = _mm_packs_epi32(_mm_srai_epi32(f.sum, Band_Buffer::integrator_bits), f.sum);
+    f.sum = _mm_add_epi32(_mm_sub_epi32(f.sum, _mm_sra_epi32(f.sum, leak)), input);
+    f.dests[0][i] = static_cast<short>(_mm_extract_epi16(out, 0));
+    f.dests[1][i] = static_cast<short>(_mm_extract_epi16(out, 1));
+    f.dests[2][i] = static_cast<short>(_mm_extract_epi16(out, 2));
+    f.dests[3][i] = static_cast<short>(_mm_extract_epi16(out, 3));
+}
+
+}  // namespace
+#endif
+
 void Band_Buffer::read_samples(Band_Buffer* const* buffers, short* const* dests, int n, long count)
 {
-    int k = 0;
-    for (; k + 4 <= n; k += 4) {
-        bool together = true;
-        for (int j = 0; j < 4; ++j) {
+    // Buffers that can be read side by side, by fours, as many as run together.
+    auto together = [&](int k, int m) {
+        for (int j = 0; j < m; ++j) {
             const Band_Buffer& b = *buffers[k + j];
-            together =
-                together && b.buffer_ && b.samples_avail() >= count && b.highpass_shift_ == buffers[k]->highpass_shift_;
+            if (!b.buffer_ || b.samples_avail() < count || b.highpass_shift_ != buffers[k]->highpass_shift_)
+                return false;
         }
-        if (together && count > 0) {
-            read_four(buffers + k, dests + k, count);
+        return count > 0;
+    };
+    int k = 0;
+    for (; k + 4 <= n;) {
+        if (k + 8 <= n && together(k, 8)) {
+            read_fours(buffers + k, dests + k, 2, count);
+            k += 8;
+        } else if (together(k, 4)) {
+            read_fours(buffers + k, dests + k, 1, count);
+            k += 4;
         } else {
-            for (int j = 0; j < 4; ++j)
-                buffers[k + j]->read_samples(dests[k + j], count);
+            for (int j = 0; j < 4; ++j, ++k)
+                buffers[k]->read_samples(dests[k], count);
         }
     }
     for (; k < n; ++k)
         buffers[k]->read_samples(dests[k], count);
 }
 
-void Band_Buffer::read_four(Band_Buffer* const* buffers, short* const* dests, long count)
+void Band_Buffer::read_fours(Band_Buffer* const* buffers, short* const* dests, int fours, long count)
 {
     // The integrator of read_samples, one lane per buffer.
-    const uint16_t* const c0 = buffers[0]->buffer_;
-    const uint16_t* const c1 = buffers[1]->buffer_;
-    const uint16_t* const c2 = buffers[2]->buffer_;
-    const uint16_t* const c3 = buffers[3]->buffer_;
-    short* const d0 = dests[0];
-    short* const d1 = dests[1];
-    short* const d2 = dests[2];
-    short* const d3 = dests[3];
     const int shift = buffers[0]->highpass_shift_;
-    int32_t sums[4] = {buffers[0]->integrator_, buffers[1]->integrator_, buffers[2]->integrator_,
-                       buffers[3]->integrator_};
 #if defined(__SSE2__)
-    // Wrapping 32-bit lanes as in the scalar loop; the saturating pack is
-    // its clamp to 16 bits.
-    __m128i sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums));
+    // Wrapping 32-bit lanes as in the scalar loop. Two fours go through each
+    // stretch of eight samples together, so that their chains of dependent
+    // steps overlap.
     const __m128i leak = _mm_cvtsi32_si128(shift);
-    const __m128i zero = _mm_set1_epi32(zero_level);
-    for (long i = 0; i < count; ++i) {
-        __m128i cells = _mm_setzero_si128();
-        cells = _mm_insert_epi16(cells, c0[i], 0);
-        cells = _mm_insert_epi16(cells, c1[i], 2);
-        cells = _mm_insert_epi16(cells, c2[i], 4);
-        cells = _mm_insert_epi16(cells, c3[i], 6);
-        const __m128i input = _mm_slli_epi32(_mm_sub_epi32(cells, zero), integrator_bits);
-        const __m128i out = _mm_packs_epi32(_mm_srai_epi32(sum, integrator_bits), sum);
-        sum = _mm_add_epi32(_mm_sub_epi32(sum, _mm_sra_epi32(sum, leak)), input);
-        d0[i] = static_cast<short>(_mm_extract_epi16(out, 0));
-        d1[i] = static_cast<short>(_mm_extract_epi16(out, 1));
-        d2[i] = static_cast<short>(_mm_extract_epi16(out, 2));
-        d3[i] = static_cast<short>(_mm_extract_epi16(out, 3));
+    Four_Lanes lanes[2];
+    for (int f = 0; f < fours; ++f) {
+        int32_t sums[4];
+        for (int j = 0; j < 4; ++j) {
+            lanes[f].cells[j] = buffers[4 * f + j]->buffer_;
+            lanes[f].dests[j] = dests[4 * f + j];
+            sums[j] = buffers[4 * f + j]->integrator_;
+        }
+        lanes[f].sum = _mm_loadu_si128(reinterpret_cast<const __m128i*>(sums));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), sum);
+    long i = 0;
+    if (fours == 2) {
+        for (; i + 8 <= count; i += 8) {
+            integrate_eight(lanes[0], i, leak);
+            integrate_eight(lanes[1], i, leak);
+        }
+    } else {
+        for (; i + 8 <= count; i += 8)
+            integrate_eight(lanes[0], i, leak);
+    }
+    for (int f = 0; f < fours; ++f) {
+        for (long r = i; r < count; ++r)
+            integrate_one(lanes[f], r, leak);
+        int32_t sums[4];
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), lanes[f].sum);
+        for (int j = 0; j < 4; ++j)
+            buffers[4 * f + j]->integrator_ = sums[j];
+    }
 #else
     using Lanes = int32_t __attribute__((vector_size(16)));
     using Words = uint32_t __attribute__((vector_size(16)));
-    Lanes sum = {sums[0], sums[1], sums[2], sums[3]};
-    for (long i = 0; i < count; ++i) {
-        Lanes s = sum >> integrator_bits;
-        const Words cells = {c0[i], c1[i], c2[i], c3[i]};
-        const Words input = (cells - zero_level) << integrator_bits;
-        sum = reinterpret_cast<Lanes>(reinterpret_cast<Words>(sum) - reinterpret_cast<Words>(sum >> shift) + input);
-        s = s < -32768 ? -32768 : s;
-        s = s > 32767 ? 32767 : s;
-        d0[i] = static_cast<short>(s[0]);
-        d1[i] = static_cast<short>(s[1]);
-        d2[i] = static_cast<short>(s[2]);
-        d3[i] = static_cast<short>(s[3]);
+    for (int f = 0; f < fours; ++f) {
+        Band_Buffer* const* four = buffers + 4 * f;
+        short* const* to = dests + 4 * f;
+        Lanes sum = {four[0]->integrator_, four[1]->integrator_, four[2]->integrator_, four[3]->integrator_};
+        for (long i = 0; i < count; ++i) {
+            Lanes s = sum >> integrator_bits;
+            const Words cells = {four[0]->buffer_[i], four[1]->buffer_[i], four[2]->buffer_[i], four[3]->buffer_[i]};
+            const Words input = (cells - zero_level) << integrator_bits;
+            sum = reinterpret_cast<Lanes>(reinterpret_cast<Words>(sum) - reinterpret_cast<Words>(sum >> shift) + input);
+            s = s < -32768 ? -32768 : s;
+            s = s > 32767 ? 32767 : s;
+            for (int j = 0; j < 4; ++j)
+                to[j][i] = static_cast<short>(s[j]);
+        }
+        for (int j = 0; j < 4; ++j)
+            four[j]->integrator_ = sum[j];
     }
-    for (int j = 0; j < 4; ++j)
-        sums[j] = sum[j];
 #endif
-    for (int j = 0; j < 4; ++j) {
-        buffers[j]->integrator_ = sums[j];
+    for (int j = 0; j < 4 * fours; ++j)
         buffers[j]->remove_samples(count);
-    }
 }
 
 void Band_Buffer::remove_samples(long count)

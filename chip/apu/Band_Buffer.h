@@ -55,9 +55,9 @@ public:
     // count. Reading in runs or one sample at a time gives the same samples.
     long read_samples(short* dest, long max);
     // Reads `count` samples from each of `n` buffers into `dests`, exactly as
-    // read_samples would; each buffer must have them available. Four buffers
-    // of the same rate are integrated side by side, which overlaps their
-    // integrators' chains of dependent steps.
+    // read_samples would; each buffer must have them available. Buffers of
+    // the same rate are integrated four or eight side by side, which overlaps
+    // their integrators' chains of dependent steps.
     static void read_samples(Band_Buffer* const* buffers, short* const* dests, int n, long count);
     void remove_samples(long count);
     void remove_silence(long count);
@@ -73,7 +73,8 @@ public:
     int32_t clock_rate() const { return clock_rate_; }
 
 private:
-    static void read_four(Band_Buffer* const* buffers, short* const* dests, long count);
+    // `fours` (1 or 2) groups of four buffers of the same rate and leak, side by side.
+    static void read_fours(Band_Buffer* const* buffers, short* const* dests, int fours, long count);
 
     template <int Width> friend class Band_Synth;  // adds its impulses straight into the cells
 
