@@ -319,11 +319,27 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
         return 0;
     Band_Buffer::read_samples(buffers, dests, together, count);
 
-    // Voices are added in index order, as one sample-by-sample sum would.
+    // Voices are added in index order, as one sample-by-sample sum would;
+    // two in one pass where they are as long, the sum between them kept in
+    // a register.
     std::fill(mix_, mix_ + mixed, 0.0f);
-    for (int i = 0; i < kVoiceCount; ++i)
-        for (long j = 0; j < length[i]; ++j)
-            mix_[j] += static_cast<float>(pcm_[i][j]) * kSampleScale;
+    for (int i = 0; i < kVoiceCount;) {
+        int next = i + 1;
+        while (next < kVoiceCount && length[next] == 0)
+            ++next;
+        const short* first = pcm_[i];
+        if (next < kVoiceCount && length[next] == length[i]) {
+            const short* second = pcm_[next];
+            for (long j = 0; j < length[i]; ++j)
+                mix_[j] = (mix_[j] + static_cast<float>(first[j]) * kSampleScale) +
+                          static_cast<float>(second[j]) * kSampleScale;
+            i = next + 1;
+        } else {
+            for (long j = 0; j < length[i]; ++j)
+                mix_[j] += static_cast<float>(first[j]) * kSampleScale;
+            i = next;
+        }
+    }
     if (groups) {
         for (int i = 0; i < kVoiceCount; ++i) {
             const int32_t group = outputGroupOf(voicePool.voices[i].channelType);
