@@ -245,10 +245,12 @@ TEST(BandBufferReadOut, ClampsAtTheLimitsAndRecoversBecauseTheSumIsKept)
 
 TEST(BandBufferReadOut, BuffersReadTogetherGiveWhatEachGivesAlone)
 {
-    // Seven buffers (a group of four and three alone), random steps that
-    // drive some past the 16-bit limits, read in uneven spans; then a group
-    // with a different leak, which must fall back to reading each alone.
-    constexpr int kBuffers = 7;
+    // Eleven buffers (a group of eight and three alone), random steps that
+    // drive some past the 16-bit limits, read in uneven spans, whole
+    // stretches of eight samples and a rest; then a buffer with a different
+    // leak, whose four must fall back to reading each alone while the other
+    // four still go together.
+    constexpr int kBuffers = 11;
     Band_Buffer together[kBuffers], alone[kBuffers];
     Band_Synth<12> synth(15);
     synth.set_volume(0.1128);
