@@ -21,6 +21,7 @@ void Sample_Memory::attach(Chip_Apu& chip, Bytes& bytes)
 {
     std::memset(bytes, dmc_filler_byte, sizeof bytes);
     chip.set_dmc_reader(read_sample_memory, &bytes);
+    chip.set_dmc_memory(bytes, Sample_Memory::address, Sample_Memory::size);
 }
 
 void Sample_Memory::load(Bytes& bytes, const uint8_t* source, int32_t length)

@@ -86,6 +86,14 @@ void Chip_Apu::set_dmc_reader(Dmc_Osc::Rom_Reader reader, void* data)
 {
     dmc_.rom_reader = reader;
     dmc_.rom_reader_data = data;
+    set_dmc_memory(nullptr, 0, 0);
+}
+
+void Chip_Apu::set_dmc_memory(const uint8_t* bytes, unsigned base, unsigned size)
+{
+    dmc_.memory = bytes;
+    dmc_.memory_base = base;
+    dmc_.memory_size = bytes ? size : 0;
 }
 
 void Chip_Apu::set_pal(bool pal)

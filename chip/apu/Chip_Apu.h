@@ -33,6 +33,10 @@ public:
     // An oscillator without output logs its raw level into `log` (null: none).
     void osc_log(int osc, Level_Log* log);
     void set_dmc_reader(Dmc_Osc::Rom_Reader reader, void* data);
+    // Bytes the delta modulation reads from memory itself, at CPU addresses
+    // from `base` on, `size` of them; the reader answers every other address.
+    // Null, as set_dmc_reader leaves it: the reader answers all.
+    void set_dmc_memory(const uint8_t* bytes, unsigned base, unsigned size);
     // The delta modulation's rates in clocks per bit differ between the NTSC
     // and the PAL chip; the choice outlives reset(). The rate index written
     // stays, and its bits take the new standard's clocks from the next one on.

@@ -476,8 +476,14 @@ void Dmc_Osc::fill_buffer()
 {
     if (!buffer_empty || length_counter == 0)
         return;
-    PLINKA_CHIP_REQUIRE("unmet requirement", "rom_reader", rom_reader != nullptr);
-    sample_byte = rom_reader(rom_reader_data, 0x8000u + static_cast<unsigned>(address));
+    const unsigned cpu_address = 0x8000u + static_cast<unsigned>(address);
+    const unsigned offset = cpu_address - memory_base;  // wraps far above for lower addresses
+    if (offset < memory_size) {
+        sample_byte = memory[offset];
+    } else {
+        PLINKA_CHIP_REQUIRE("unmet requirement", "rom_reader", rom_reader != nullptr);
+        sample_byte = rom_reader(rom_reader_data, cpu_address);
+    }
     address = (address + 1) & 0x7FFF;
     buffer_empty = false;
     if (--length_counter == 0) {

@@ -136,6 +136,10 @@ struct Dmc_Osc : Apu_Osc {
     bool nonlinear = false;  // report DAC writes as level steps instead of table differences
     Rom_Reader rom_reader = nullptr;
     void* rom_reader_data = nullptr;
+    // Memory read without a call to the reader, a byte each bit's eighth.
+    const uint8_t* memory = nullptr;
+    unsigned memory_base = 0;
+    unsigned memory_size = 0;
     Chip_Apu* apu = nullptr;
     Band_Synth<8> synth{127};
 
