@@ -472,7 +472,7 @@ void Dmc_Osc::start()
     recalc_irq();
 }
 
-void Dmc_Osc::fill_buffer()
+inline void Dmc_Osc::fill_buffer()
 {
     if (!buffer_empty || length_counter == 0)
         return;
@@ -486,19 +486,23 @@ void Dmc_Osc::fill_buffer()
     }
     address = (address + 1) & 0x7FFF;
     buffer_empty = false;
-    if (--length_counter == 0) {
-        if (regs[0] & 0x40) {
-            reload();
-        } else {
-            apu->channel_enables_ &= ~0x10;
-            irq_flag = irq_enabled;
-            next_irq = apu_no_irq;
-            apu->update_irq();
-        }
+    if (--length_counter == 0)
+        end_sample();
+}
+
+void Dmc_Osc::end_sample()
+{
+    if (regs[0] & 0x40) {
+        reload();
+    } else {
+        apu->channel_enables_ &= ~0x10;
+        irq_flag = irq_enabled;
+        next_irq = apu_no_irq;
+        apu->update_irq();
     }
 }
 
-void Dmc_Osc::next_byte()
+inline void Dmc_Osc::next_byte()
 {
     bits_left = 8;
     if (buffer_empty) {

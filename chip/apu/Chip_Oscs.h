@@ -159,6 +159,8 @@ private:
     int play_bit();
     void reload();
     void fill_buffer();
+    // The last byte fetched: loop, or end and interrupt. Out of the way of the per-byte path.
+    [[gnu::noinline]] void end_sample();
     // After a byte's eighth bit: the next byte, or silence.
     void next_byte();
 };
