@@ -100,12 +100,17 @@ public:
     // shifted into a window of two blocks and added to those blocks of the
     // cells, which nearby changes then read back whole.
     void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
-    // Two of the delta modulation's steps, each of -2, 0 or 2 units, at pos
-    // and at pos + gap less than a pair of samples later, summed in the
-    // window of the first before they reach the cells. No multiply: a row
-    // masked, negated for a step down and doubled.
-    void add_step_pair_blocks(uint32_t pos, int step, uint32_t gap, int next_step, Band_Buffer& buffer) const
-        requires(Width == 8);
+    // Rows of the window tables scaled by a step of fixed size (the delta
+    // modulation's 2 units down or up), filled by scaled_window_rows: a step
+    // then adds its row as it stands, with no arithmetic on it.
+    static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
+    static constexpr uint32_t window_table_words = phase_rows * window_row_words;
+    void scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8);
+    // Two steps at pos and pos + gap less than a pair of samples later, each
+    // with its row from the table (of scaled_window_rows) given for it,
+    // summed in the window of the first before they reach the cells.
+    void add_row_pair_blocks(uint32_t pos, const uint32_t* rows, uint32_t gap, const uint32_t* next_rows,
+                             Band_Buffer& buffer) const requires(Width == 8);
     // Cells from a change's sample to its window's end, at most.
     static constexpr uint32_t window_reach = 2 * ((12 - Width / 2) / 2 + block_pairs * window_blocks);
 
@@ -182,7 +187,6 @@ private:
     // Per phase row, its pairs less U after max_offset zero words and before
     // zero words to a window's length: loading a window from max_offset - o
     // words in shifts the row o pairs into it.
-    static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
     uint32_t window_rows_[phase_rows * window_row_words] = {};
     // Where in window_rows_ the words for a change start, by its distance in
     // phase rows from the window's first pair: its row, shifted into the
@@ -347,8 +351,16 @@ inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Bu
 }
 
 template <int Width>
-inline void Band_Synth<Width>::add_step_pair_blocks(uint32_t pos, int step, uint32_t gap, int next_step,
-                                                    Band_Buffer& buffer) const requires(Width == 8)
+inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8)
+{
+    for (uint32_t i = 0; i < window_table_words; ++i)
+        rows[i] = window_rows_[i] * static_cast<uint32_t>(factor);
+}
+
+template <int Width>
+inline void Band_Synth<Width>::add_row_pair_blocks(uint32_t pos, const uint32_t* rows, uint32_t gap,
+                                                   const uint32_t* next_rows, Band_Buffer& buffer) const
+    requires(Width == 8)
 {
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                         (((pos + gap) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
@@ -357,24 +369,18 @@ inline void Band_Synth<Width>::add_step_pair_blocks(uint32_t pos, int step, uint
     // less than a pair after it: within max_offset pairs of its start.
     static_assert(Width != 8 || (block_pairs + 1) * phase_rows <= window_positions);
     constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
-    const uint32_t rows = (pos >> phase_shift) + row_start;
-    const uint32_t window_rows = rows & ~(block_pairs * phase_rows - 1);
-    const uint32_t next_rows = ((pos + gap) >> phase_shift) + row_start;
-    const uint32_t* words = window_rows_ + row_words_[rows - window_rows];
-    const uint32_t* next_words = window_rows_ + row_words_[next_rows - window_rows];
-    uint16_t* cells = buffer.buffer_ + 2 * (window_rows / phase_rows);
-    // A step's row kept where it moves and, as -x is (x ^ ~0) - ~0 in
-    // wrapping sums, negated where it goes down.
-    const uint32_t keep = step ? ~0u : 0u;
-    const uint32_t down = static_cast<uint32_t>(step >> 31);
-    const uint32_t next_keep = next_step ? ~0u : 0u;
-    const uint32_t next_down = static_cast<uint32_t>(next_step >> 31);
+    const uint32_t first = (pos >> phase_shift) + row_start;
+    const uint32_t window = first & ~(block_pairs * phase_rows - 1);
+    const uint32_t next = ((pos + gap) >> phase_shift) + row_start;
+    const uint32_t* words = rows + row_words_[first - window];
+    const uint32_t* next_words = next_rows + row_words_[next - window];
+    uint16_t* cells = buffer.buffer_ + 2 * (window / phase_rows);
     for (uint32_t b = 0; b < window_blocks; ++b) {
         Pair_Sums row, next_row, sums;
         std::memcpy(&row, words + block_pairs * b, sizeof row);
         std::memcpy(&next_row, next_words + block_pairs * b, sizeof next_row);
         std::memcpy(&sums, cells + 2 * block_pairs * b, sizeof sums);
-        sums += ((((row & keep) ^ down) - down) + (((next_row & next_keep) ^ next_down) - next_down)) << 1;
+        sums += row + next_row;
         std::memcpy(cells + 2 * block_pairs * b, &sums, sizeof sums);
     }
 }

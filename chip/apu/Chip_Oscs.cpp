@@ -551,6 +551,11 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
             uint32_t pos = out.to_buffer_time(time);
             const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
             const bool paired = std::endian::native == std::endian::little && pos_step < Band_Synth<8>::pair_span;
+            if (std::endian::native == std::endian::little && step_rows_build != synth.table_builds()) {
+                synth.scaled_window_rows(-2, step_rows[0]);
+                synth.scaled_window_rows(2, step_rows[2]);
+                step_rows_build = synth.table_builds();
+            }
             do {
                 // The rest of the byte, or as much of it as the run holds.
                 int32_t bits = bits_left;
@@ -559,16 +564,6 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                 if (!silent) {
                     if (paired) {
                         // Bits less than a pair of samples apart: two to a window.
-                        auto add_pairs = [&](auto&& next_step) {
-                            uint32_t at = pos;
-                            int32_t bit = 0;
-                            for (; bit + 2 <= bits; bit += 2, at += 2 * pos_step) {
-                                const int step = next_step();
-                                synth.add_step_pair_blocks(at, step, pos_step, next_step(), out);
-                            }
-                            if (bit < bits)
-                                synth.add_step_pair_blocks(at, next_step(), 0, 0, out);
-                        };
                         // The DAC and shifter in locals: kept in members,
                         // each bit would wait for the last one's store.
                         int level = dac;
@@ -577,32 +572,50 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             static_cast<unsigned>(dmc_max_dac - 4 * bits)) {
                             // Steps that cannot carry the DAC out of 0..127
                             // need no test, which would chain bit to bit.
-                            add_pairs([&] {
-                                const int step = ((bits_in & 1) << 2) - 2;
+                            // Each pair adds the rows of its two steps as they
+                            // stand, from the tables of steps down and up.
+                            uint32_t at = pos;
+                            int32_t bit = 0;
+                            for (; bit + 2 <= bits; bit += 2, at += 2 * pos_step) {
+                                synth.add_row_pair_blocks(at, step_rows[(bits_in & 1) * 2], pos_step,
+                                                          step_rows[(bits_in >> 1 & 1) * 2], out);
+                                level += ((bits_in & 1) + (bits_in >> 1 & 1)) * 4 - 4;
+                                bits_in >>= 2;
+                            }
+                            if (bit < bits) {
+                                synth.add_row_pair_blocks(at, step_rows[(bits_in & 1) * 2], 0, step_rows[1], out);
+                                level += ((bits_in & 1) << 2) - 2;
                                 bits_in >>= 1;
-                                level += step;
-                                return step;
-                            });
+                            }
                         } else {
-                            add_pairs([&] {
+                            // A step that would leave 0..127 adds the row of none.
+                            auto next_rows = [&] {
                                 const int step = ((bits_in & 1) << 2) - 2;
                                 bits_in >>= 1;
                                 const int moved = static_cast<unsigned>(level + step) <= dmc_max_dac ? step : 0;
                                 level += moved;
-                                return moved;
-                            });
+                                return step_rows[moved / 2 + 1];
+                            };
+                            uint32_t at = pos;
+                            int32_t bit = 0;
+                            for (; bit + 2 <= bits; bit += 2, at += 2 * pos_step) {
+                                const uint32_t* rows = next_rows();
+                                synth.add_row_pair_blocks(at, rows, pos_step, next_rows(), out);
+                            }
+                            if (bit < bits)
+                                synth.add_row_pair_blocks(at, next_rows(), 0, step_rows[1], out);
                         }
                         dac = level;
                         shifter = bits_in;
                     } else {
+                        // Bits a pair of samples apart or more: one to a window.
                         for (int32_t bit = 0; bit < bits; ++bit) {
-                            if (const int step = play_bit()) {
-                                const uint32_t at = pos + static_cast<uint32_t>(bit) * pos_step;
-                                if constexpr (std::endian::native == std::endian::little)
-                                    synth.add_delta_blocks(at, step, out);
-                                else
-                                    synth.add_delta_at(at, step, out);
-                            }
+                            const int step = play_bit();
+                            const uint32_t at = pos + static_cast<uint32_t>(bit) * pos_step;
+                            if constexpr (std::endian::native == std::endian::little)
+                                synth.add_row_pair_blocks(at, step_rows[step / 2 + 1], 0, step_rows[1], out);
+                            else if (step)
+                                synth.add_delta_at(at, step, out);
                         }
                     }
                 }

@@ -142,6 +142,10 @@ struct Dmc_Osc : Apu_Osc {
     unsigned memory_size = 0;
     Chip_Apu* apu = nullptr;
     Band_Synth<8> synth{127};
+    // The synthesiser's rows of a step 2 down, none (all zero) and 2 up,
+    // made again whenever it builds its table anew.
+    uint32_t step_rows[3][Band_Synth<8>::window_table_words] = {};
+    int32_t step_rows_build = -1;
 
     void write_register(int reg, int data);
     // A $4015 write that enables the channel.
