@@ -576,12 +576,20 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             // stand, from the tables of steps down and up.
                             uint32_t at = pos;
                             int32_t bit = 0;
-                            for (; bit + 2 <= bits; bit += 2, at += 2 * pos_step) {
+                            auto add_pair = [&] {
                                 synth.add_row_pair_blocks(at, step_rows[(bits_in & 1) * 2], pos_step,
                                                           step_rows[(bits_in >> 1 & 1) * 2], out);
                                 level += ((bits_in & 1) + (bits_in >> 1 & 1)) * 4 - 4;
                                 bits_in >>= 2;
+                                at += 2 * pos_step;
+                            };
+                            if (bits == 8) {
+                                // A whole byte, the usual case, in a known number of pairs.
+                                for (; bit < 8; bit += 2)
+                                    add_pair();
                             }
+                            for (; bit + 2 <= bits; bit += 2)
+                                add_pair();
                             if (bit < bits) {
                                 synth.add_row_pair_blocks(at, step_rows[(bits_in & 1) * 2], 0, step_rows[1], out);
                                 level += ((bits_in & 1) << 2) - 2;
