@@ -553,9 +553,11 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
             const bool paired = std::endian::native == std::endian::little && pos_step < Band_Synth<8>::pair_span;
             if (std::endian::native == std::endian::little && step_rows_build != synth.table_builds()) {
                 synth.scaled_window_rows(-2, step_rows[0]);
-                synth.scaled_window_rows(2, step_rows[2]);
+                synth.scaled_window_rows(2, step_rows[1]);
                 step_rows_build = synth.table_builds();
             }
+            // By a step's size in units over 2, plus 1.
+            const uint32_t* const rows_of[3] = {step_rows[0], no_step_rows, step_rows[1]};
             do {
                 // The rest of the byte, or as much of it as the run holds.
                 int32_t bits = bits_left;
@@ -577,8 +579,8 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             uint32_t at = pos;
                             int32_t bit = 0;
                             auto add_pair = [&] {
-                                synth.add_row_pair_blocks(at, step_rows[(bits_in & 1) * 2], pos_step,
-                                                          step_rows[(bits_in >> 1 & 1) * 2], out);
+                                synth.add_row_pair_blocks(at, step_rows[bits_in & 1], pos_step,
+                                                          step_rows[bits_in >> 1 & 1], out);
                                 level += ((bits_in & 1) + (bits_in >> 1 & 1)) * 4 - 4;
                                 bits_in >>= 2;
                                 at += 2 * pos_step;
@@ -591,7 +593,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             for (; bit + 2 <= bits; bit += 2)
                                 add_pair();
                             if (bit < bits) {
-                                synth.add_row_pair_blocks(at, step_rows[(bits_in & 1) * 2], 0, step_rows[1], out);
+                                synth.add_row_pair_blocks(at, step_rows[bits_in & 1], 0, no_step_rows, out);
                                 level += ((bits_in & 1) << 2) - 2;
                                 bits_in >>= 1;
                             }
@@ -602,7 +604,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                                 bits_in >>= 1;
                                 const int moved = static_cast<unsigned>(level + step) <= dmc_max_dac ? step : 0;
                                 level += moved;
-                                return step_rows[moved / 2 + 1];
+                                return rows_of[moved / 2 + 1];
                             };
                             uint32_t at = pos;
                             int32_t bit = 0;
@@ -611,7 +613,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                                 synth.add_row_pair_blocks(at, rows, pos_step, next_rows(), out);
                             }
                             if (bit < bits)
-                                synth.add_row_pair_blocks(at, next_rows(), 0, step_rows[1], out);
+                                synth.add_row_pair_blocks(at, next_rows(), 0, rows_of[1], out);
                         }
                         dac = level;
                         shifter = bits_in;
@@ -621,7 +623,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             const int step = play_bit();
                             const uint32_t at = pos + static_cast<uint32_t>(bit) * pos_step;
                             if constexpr (std::endian::native == std::endian::little)
-                                synth.add_row_pair_blocks(at, step_rows[step / 2 + 1], 0, step_rows[1], out);
+                                synth.add_row_pair_blocks(at, rows_of[step / 2 + 1], 0, rows_of[1], out);
                             else if (step)
                                 synth.add_delta_at(at, step, out);
                         }

@@ -142,9 +142,10 @@ struct Dmc_Osc : Apu_Osc {
     unsigned memory_size = 0;
     Chip_Apu* apu = nullptr;
     Band_Synth<8> synth{127};
-    // The synthesiser's rows of a step 2 down, none (all zero) and 2 up,
-    // made again whenever it builds its table anew.
-    uint32_t step_rows[3][Band_Synth<8>::window_table_words] = {};
+    // The synthesiser's rows of a step 2 down and 2 up, made again whenever
+    // it builds its table anew; and the rows of none, all zero, for every chip.
+    uint32_t step_rows[2][Band_Synth<8>::window_table_words] = {};
+    static constexpr uint32_t no_step_rows[Band_Synth<8>::window_table_words] = {};
     int32_t step_rows_build = -1;
 
     void write_register(int reg, int data);
