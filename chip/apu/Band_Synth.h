@@ -100,11 +100,12 @@ public:
     // shifted into a window of two blocks and added to those blocks of the
     // cells, which nearby changes then read back whole.
     void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
-    // Rows of the window tables scaled by a step of fixed size (the delta
-    // modulation's 2 units down or up), filled by scaled_window_rows: a step
-    // then adds its row as it stands, with no arithmetic on it.
+    // A phase row's words in the window table, and the whole table's.
     static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
     static constexpr uint32_t window_table_words = phase_rows * window_row_words;
+    // Fills `rows` with the window table times `factor`, for steps of one
+    // size (the delta modulation's 2 units down or up): each step then adds
+    // its row as it stands, with no arithmetic on it.
     void scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8);
     // Two steps at pos and pos + gap less than a pair of samples later, each
     // with its row from the table (of scaled_window_rows) given for it,

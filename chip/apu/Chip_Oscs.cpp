@@ -545,9 +545,9 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
             Band_Buffer& out = *output;
             // Bits come at a fixed spacing: their buffer positions are stepped
             // (the same wrapping sums to_buffer_time makes). A bit's step is
-            // arithmetic, not a branch, for it is as random as the sample,
-            // and so is a step that the DAC's range holds back: it adds its
-            // row times 0.
+            // chosen by arithmetic, not a branch, for it is as random as the
+            // sample, and so is a step that the DAC's range holds back: it
+            // adds the rows of none.
             uint32_t pos = out.to_buffer_time(time);
             const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period);
             const bool paired = std::endian::native == std::endian::little && pos_step < Band_Synth<8>::pair_span;
@@ -556,7 +556,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                 synth.scaled_window_rows(2, step_rows[1]);
                 step_rows_build = synth.table_builds();
             }
-            // By a step's size in units over 2, plus 1.
+            // Rows by a step's units / 2 + 1: down, none, up.
             const uint32_t* const rows_of[3] = {step_rows[0], no_step_rows, step_rows[1]};
             do {
                 // The rest of the byte, or as much of it as the run holds.

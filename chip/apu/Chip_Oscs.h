@@ -136,7 +136,8 @@ struct Dmc_Osc : Apu_Osc {
     bool nonlinear = false;  // report DAC writes as level steps instead of table differences
     Rom_Reader rom_reader = nullptr;
     void* rom_reader_data = nullptr;
-    // Memory read without a call to the reader, a byte each bit's eighth.
+    // Sample bytes read in place, without a call to the reader (see
+    // Chip_Apu::set_dmc_memory).
     const uint8_t* memory = nullptr;
     unsigned memory_base = 0;
     unsigned memory_size = 0;
