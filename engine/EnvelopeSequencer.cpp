@@ -48,16 +48,16 @@ int32_t addPitchOffset(int32_t offset, int32_t step)
     return static_cast<int32_t>(std::clamp<int64_t>(sum, -kPitchOffsetLimit, kPitchOffsetLimit));
 }
 
-}  // namespace
-
-int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
-                       int32_t clockRate)
+// Each step is rounded to single precision on its own, exactly as the
+// instrument has always tuned; the sums are exact in double first.
+float pitchExponent(float bend, int32_t note, int32_t arpValue)
 {
-    // Each step is rounded to single precision on its own, exactly as the
-    // instrument has always tuned; the sums are exact in double first.
     const auto x = static_cast<float>(static_cast<double>(bend) + static_cast<double>((note - 69) + arpValue));
-    const auto y = static_cast<float>(static_cast<double>(x) / 12.0);
-    const double power = std::pow(2.0, static_cast<double>(y));
+    return static_cast<float>(static_cast<double>(x) / 12.0);
+}
+
+int32_t periodFromPower(double power, int32_t channelType, int32_t pitchOffset, int32_t clockRate)
+{
     if (std::isnan(power))
         return -1;  // a NaN bend: no period at all
     // A power beyond single precision leaves a quotient far below 1, whose
@@ -73,6 +73,28 @@ int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t ar
         return -1;  // no offset brings it back into range; and the conversion stays defined
     const int64_t period = static_cast<int64_t>(q) + pitchOffset - 1;
     return period >= 0 && period <= maxPeriod ? static_cast<int32_t>(period) : -1;
+}
+
+}  // namespace
+
+int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate)
+{
+    const float y = pitchExponent(bend, note, arpValue);
+    return periodFromPower(std::pow(2.0, static_cast<double>(y)), channelType, pitchOffset, clockRate);
+}
+
+int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate, PitchPower& memo)
+{
+    // Equal exponents have equal powers (0 and -0 included); a NaN is never
+    // equal, and its power is worked out again, as NaN.
+    const float y = pitchExponent(bend, note, arpValue);
+    if (!(y == memo.exponent)) {
+        memo.exponent = y;
+        memo.power = std::pow(2.0, static_cast<double>(y));
+    }
+    return periodFromPower(memo.power, channelType, pitchOffset, clockRate);
 }
 
 int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset)

@@ -28,6 +28,9 @@ constexpr int32_t kPitchOffsetLimit = 1 << 30;
 // channel's 11 bits (0..2047), 12 for the VRC6 (0..4095), or for a NaN bend.
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate);
+// The same, the power of two taken from `memo` when it was the last one too.
+int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate, PitchPower& memo);
 
 // The noise period index 0..15 of a note: higher notes give smaller indexes.
 int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset);
@@ -61,7 +64,8 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
         arp = 0;
     }
     if (isVrc6Channel(voice.channelType)) {
-        const int32_t period = periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate);
+        const int32_t period =
+            periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate, voice.pitchPower);
         writeVrc6Frame(voice, chip, vol, period, controllers);
         chip.end_frame();
         return;
@@ -77,7 +81,7 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
     bool silent = vol == 0;
     int32_t period = 0;
     if (voice.channelType == Pulse || voice.channelType == Triangle) {
-        period = periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate);
+        period = periodFromNote(voice.channelType, bend, note, arp, voice.pitchOffset, clockRate, voice.pitchPower);
         silent = silent || period < 0;
     }
 

@@ -5,8 +5,16 @@
 #include "Program.h"
 
 #include <cstdint>
+#include <limits>
 
 constexpr int kVoiceCount = 8;
+
+// The power of two behind a voice's last period: a held note asks for the
+// same one frame after frame, and working it out costs more than the rest.
+struct PitchPower {
+    float exponent = std::numeric_limits<float>::quiet_NaN();  // none yet: a NaN equals nothing
+    double power = 0.0;
+};
 
 struct Voice {
     int32_t channel = 0;                        // MIDI channel that started the note
@@ -28,6 +36,7 @@ struct Voice {
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
     uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago
+    PitchPower pitchPower;
 
     bool isFree() const { return note < 0; }
 };

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <limits>
+#include <random>
 #include <tuple>
 #include <vector>
 
@@ -299,6 +301,39 @@ TEST(PeriodTable, NtscAndPalPeriodsOfTheWorkedNotes)
         EXPECT_EQ(periodFromNote(Triangle, 0.0f, row.note, 0, 0, kNtscClockRate), row.ntscTriangle) << row.note;
         EXPECT_EQ(periodFromNote(Pulse, 0.0f, row.note, 0, 0, kPalClockRate), row.palPulse) << row.note;
         EXPECT_EQ(periodFromNote(Triangle, 0.0f, row.note, 0, 0, kPalClockRate), row.palTriangle) << row.note;
+    }
+}
+
+TEST(PeriodTable, AVoicesRememberedPowerGivesTheSamePeriods)
+{
+    // Random runs of held and changing pitches, bends of every kind (NaN,
+    // infinite, -0, huge) among them: a voice's remembered power of two gives
+    // what working each period out afresh gives.
+    std::mt19937 random(11);
+    const float bends[] = {0.0f, -0.0f, 0.5f, -1.25f, std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::infinity(), -3.0e38f, 7.0e3f};
+    const int32_t types[] = {Pulse, Triangle, Vrc6Pulse, Vrc6Saw};
+    PitchPower memo;
+    float bend = 0.0f;
+    int32_t note = 60, arp = 0;
+    for (int frame = 0; frame < 5000; ++frame) {
+        switch (random() % 4) {
+        case 0:
+            bend = bends[random() % std::size(bends)];
+            break;
+        case 1:
+            note = static_cast<int32_t>(random() % 128);
+            arp = static_cast<int32_t>(random() % 49) - 24;
+            break;
+        default:
+            break;  // held
+        }
+        const int32_t type = types[random() % std::size(types)];
+        const int32_t offset = static_cast<int32_t>(random() % 9) - 4;
+        const int32_t clock = random() % 2 ? kNtscClockRate : kPalClockRate;
+        ASSERT_EQ(periodFromNote(type, bend, note, arp, offset, clock, memo),
+                  periodFromNote(type, bend, note, arp, offset, clock))
+            << "frame " << frame;
     }
 }
 
