@@ -651,10 +651,30 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
             time = skip_idle(time, end_time);
         } else {
             do {
-                if (!silent && play_bit())
-                    log->change(time, dac);
-                time += period;
-                if (--bits_left == 0)
+                // The rest of the byte, or as much of it as the run holds.
+                int32_t bits = bits_left;
+                if (end_time - time <= (bits - 1) * period)
+                    bits = (end_time - time + period - 1) / period;
+                if (!silent) {
+                    // The level, shifter and log's count in locals: kept in
+                    // memory, each bit would wait for the last one's stores.
+                    // A held step logs nothing, as a change to the level there.
+                    Level_Log::Writer out(*log);
+                    int level = dac;
+                    int bits_in = shifter;
+                    for (int32_t bit = 0; bit < bits; ++bit) {
+                        const int step = ((bits_in & 1) << 2) - 2;
+                        bits_in >>= 1;
+                        level += static_cast<unsigned>(level + step) <= dmc_max_dac ? step : 0;
+                        out.change(time + bit * period, level);
+                    }
+                    out.close();
+                    dac = level;
+                    shifter = bits_in;
+                }
+                time += bits * period;
+                bits_left -= bits;
+                if (bits_left == 0)
                     next_byte();
             } while (time < end_time);
         }

@@ -39,6 +39,33 @@ struct Level_Log {
         count = next < capacity ? next : capacity;
         level = new_level;
     }
+    // Appends as change() does, with the count and level in registers
+    // rather than read back from the log at each change: for a run that
+    // logs a change at every step. close() hands them back to the log.
+    class Writer {
+    public:
+        explicit Writer(Level_Log& log) : log_(log), count_(log.count), level_(log.level) {}
+        void change(int32_t time, int new_level)
+        {
+            PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows",
+                                "count < capacity || new_level == level", count_ < capacity || new_level == level_);
+            log_.entries[count_] = {time, new_level};
+            const int32_t next = count_ + (new_level != level_);
+            count_ = next < capacity ? next : capacity;
+            level_ = new_level;
+        }
+        void close()
+        {
+            log_.count = count_;
+            log_.level = level_;
+        }
+
+    private:
+        Level_Log& log_;
+        int32_t count_;
+        int32_t level_;
+    };
+
     void clear() { count = 0; }
     // Follows the entries with one at end_time, later than any change, for
     // a merge that reads past the last without a test.
