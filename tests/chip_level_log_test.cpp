@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <iterator>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -77,6 +79,23 @@ struct Logging_Chips {
     }
 };
 
+// Ends a frame of both chips, whose cells must be the same, and reads them out.
+void endFrameAndCompare(Logging_Chips& logged, VoiceChip& normal, const std::string& where)
+{
+    logged.run_until(normal.frame_length ^ 1, normal);  // the length end_frame takes
+    normal.end_frame();
+    logged.apu.end_frame(normal.frame_length);
+    logged.vrc6.end_frame(normal.frame_length);
+    logged.buffer.end_frame(normal.frame_length);
+    logged.time = 0;
+    ASSERT_EQ(std::vector<uint16_t>(logged.buffer.cells(), logged.buffer.cells() + Band_Buffer::allocation),
+              std::vector<uint16_t>(normal.buffer.cells(), normal.buffer.cells() + Band_Buffer::allocation))
+        << where;
+    const long count = normal.buffer.samples_avail();
+    normal.buffer.remove_samples(count);
+    logged.buffer.remove_samples(count);
+}
+
 // Addresses the sequences draw from: every register but $4011, whose jump the
 // normal path reports through the DAC table rather than as the raw level.
 const unsigned addresses[] = {0x4000, 0x4001, 0x4002, 0x4003, 0x4004, 0x4005, 0x4006, 0x4007, 0x4008,
@@ -115,19 +134,41 @@ TEST(LevelLog, LoggedChangesReplayToTheNormalPathsCellsForRandomRegisterSequence
                     logged.apu.write_register(normal.write_time, addr, data);
                 }
             }
-            logged.run_until(normal.frame_length ^ 1, normal);  // the length end_frame takes
-            normal.end_frame();
-            logged.apu.end_frame(normal.frame_length);
-            logged.vrc6.end_frame(normal.frame_length);
-            logged.buffer.end_frame(normal.frame_length);
-            logged.time = 0;
-            ASSERT_EQ(std::vector<uint16_t>(logged.buffer.cells(), logged.buffer.cells() + Band_Buffer::allocation),
-                      std::vector<uint16_t>(normal.buffer.cells(), normal.buffer.cells() + Band_Buffer::allocation))
-                << "seed " << seed << " frame " << frame;
-            const long count = normal.buffer.samples_avail();
-            normal.buffer.remove_samples(count);
-            logged.buffer.remove_samples(count);
+            endFrameAndCompare(logged, normal, "seed " + std::to_string(seed) + " frame " + std::to_string(frame));
+            if (HasFatalFailure())
+                return;
         }
+    }
+}
+
+TEST(LevelLog, ASampleHeldAtEitherEndOfTheDacLogsAsTheNormalPathPlaysIt)
+{
+    // Runs of ones and of zeros long enough to carry the DAC to 126 and back
+    // to 0 and hold it there, at the fastest rate and at a slow one, the
+    // sample looping.
+    for (const int rate : {0x0F, 0x08}) {
+        VoiceChip normal;
+        ASSERT_EQ(normal.setup(ntsc_clock, 44100, 60), nullptr);
+        Logging_Chips logged;
+        std::vector<uint8_t> sample(Sample_Memory::size);
+        for (size_t i = 0; i < sample.size(); ++i)
+            sample[i] = (i / 24) % 2 ? 0x00 : 0xFF;
+        normal.load_sample(sample.data(), Sample_Memory::size);
+        Sample_Memory::load(logged.memory, sample.data(), Sample_Memory::size);
+        for (const auto& [addr, data] : {std::pair{0x4010u, 0x40 | rate}, {0x4012u, 0}, {0x4013u, 0xFF}, {0x4015u, 0x10}}) {
+            normal.write_time += 4;
+            logged.run_until(normal.write_time, normal);
+            normal.chip.write_register(normal.write_time, addr, data);
+            logged.apu.write_register(normal.write_time, addr, data);
+        }
+        int highest = 0;
+        for (int frame = 0; frame < 30; ++frame) {
+            endFrameAndCompare(logged, normal, "rate " + std::to_string(rate) + " frame " + std::to_string(frame));
+            if (HasFatalFailure())
+                return;
+            highest = std::max(highest, normal.chip.dmc().dac);
+        }
+        EXPECT_EQ(highest, 126) << "the walk never reached the top";
     }
 }
 
