@@ -187,10 +187,14 @@ void Pulse_Osc::run_logged(int32_t time, int32_t end_time)
         if (time < end_time)
             time = skip(time, end_time, step);
     } else {
+        Level_Log::Writer out(*log);
+        int ph = phase;
         for (; time < end_time; time += step) {
-            phase = (phase + 1) & (pulse_phases - 1);
-            log->change(time, (phase < duty ? vol : 0) ^ inverted);
+            ph = (ph + 1) & (pulse_phases - 1);
+            out.change(time, (ph < duty ? vol : 0) ^ inverted);
         }
+        out.close();
+        phase = ph;
     }
     last_level = log->level;
     delay = time - end_time;
@@ -300,10 +304,14 @@ void Triangle_Osc::run_logged(int32_t time, int32_t end_time)
     if (length_counter == 0 || linear_counter == 0 || step < 3) {
         time = end_time;
     } else {
+        Level_Log::Writer out(*log);
+        int ph = phase;
         for (; time < end_time; time += step) {
-            phase = phase == 1 ? 32 : phase - 1;  // the sequence repeats each end level as it turns
-            log->change(time, level_of(phase));
+            ph = ph == 1 ? 32 : ph - 1;  // the sequence repeats each end level as it turns
+            out.change(time, level_of(ph));
         }
+        out.close();
+        phase = ph;
     }
     last_level = log->level;
     delay = time - end_time;
@@ -413,10 +421,14 @@ void Noise_Osc::run_logged(int32_t time, int32_t end_time)
             time = skip_silent(time, end_time, period);
         } else {
             const int tap = (regs[2] & 0x80) ? 6 : 1;
+            Level_Log::Writer out(*log);
+            int32_t bits = shift_reg;
             for (; time < end_time; time += period) {
-                shift_reg = ((shift_reg ^ (shift_reg >> tap)) & 1) << 14 | shift_reg >> 1;
-                log->change(time, vol & -(shift_reg & 1));  // no branch on a random bit
+                bits = ((bits ^ (bits >> tap)) & 1) << 14 | bits >> 1;
+                out.change(time, vol & -(bits & 1));  // no branch on a random bit
             }
+            out.close();
+            shift_reg = bits;
         }
     }
     last_level = log->level;
