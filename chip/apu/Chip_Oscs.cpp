@@ -571,10 +571,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
             // Rows by a step's units / 2 + 1: down, none, up.
             const uint32_t* const rows_of[3] = {step_rows[0], no_step_rows, step_rows[1]};
             do {
-                // The rest of the byte, or as much of it as the run holds.
-                int32_t bits = bits_left;
-                if (end_time - time <= (bits - 1) * period)
-                    bits = (end_time - time + period - 1) / period;
+                const int32_t bits = bits_in_run(time, end_time);
                 if (!silent) {
                     if (paired) {
                         // Bits less than a pair of samples apart: two to a window.
@@ -611,13 +608,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             }
                         } else {
                             // A step that would leave 0..127 adds the row of none.
-                            auto next_rows = [&] {
-                                const int step = ((bits_in & 1) << 2) - 2;
-                                bits_in >>= 1;
-                                const int moved = static_cast<unsigned>(level + step) <= dmc_max_dac ? step : 0;
-                                level += moved;
-                                return rows_of[moved / 2 + 1];
-                            };
+                            auto next_rows = [&] { return rows_of[next_step(level, bits_in) / 2 + 1]; };
                             uint32_t at = pos;
                             int32_t bit = 0;
                             for (; bit + 2 <= bits; bit += 2, at += 2 * pos_step) {
@@ -631,14 +622,18 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                         shifter = bits_in;
                     } else {
                         // Bits a pair of samples apart or more: one to a window.
+                        int level = dac;
+                        int bits_in = shifter;
                         for (int32_t bit = 0; bit < bits; ++bit) {
-                            const int step = play_bit();
+                            const int step = next_step(level, bits_in);
                             const uint32_t at = pos + static_cast<uint32_t>(bit) * pos_step;
                             if constexpr (std::endian::native == std::endian::little)
                                 synth.add_row_pair_blocks(at, rows_of[step / 2 + 1], 0, rows_of[1], out);
                             else if (step)
                                 synth.add_delta_at(at, step, out);
                         }
+                        dac = level;
+                        shifter = bits_in;
                     }
                 }
                 time += bits * period;
@@ -663,10 +658,7 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
             time = skip_idle(time, end_time);
         } else {
             do {
-                // The rest of the byte, or as much of it as the run holds.
-                int32_t bits = bits_left;
-                if (end_time - time <= (bits - 1) * period)
-                    bits = (end_time - time + period - 1) / period;
+                const int32_t bits = bits_in_run(time, end_time);
                 if (!silent) {
                     // The level, shifter and log's count in locals: kept in
                     // memory, each bit would wait for the last one's stores.
@@ -675,9 +667,7 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
                     int level = dac;
                     int bits_in = shifter;
                     for (int32_t bit = 0; bit < bits; ++bit) {
-                        const int step = ((bits_in & 1) << 2) - 2;
-                        bits_in >>= 1;
-                        level += static_cast<unsigned>(level + step) <= dmc_max_dac ? step : 0;
+                        next_step(level, bits_in);
                         out.change(time + bit * period, level);
                     }
                     out.close();
@@ -695,16 +685,23 @@ void Dmc_Osc::run_logged(int32_t time, int32_t end_time)
     delay = time - end_time;
 }
 
-int Dmc_Osc::play_bit()
+int Dmc_Osc::next_step(int& level, int& bits)
 {
     // Each bit, lowest first, moves the DAC two steps up or down unless that
-    // would leave 0..127.
-    const int step = ((shifter & 1) << 2) - 2;
-    shifter >>= 1;
-    if (static_cast<unsigned>(dac + step) > static_cast<unsigned>(dmc_max_dac))
-        return 0;
-    dac += step;
-    return step;
+    // would leave 0..127. Arithmetic, not a branch: the bits are as random as
+    // the sample.
+    const int step = ((bits & 1) << 2) - 2;
+    bits >>= 1;
+    const int moved = static_cast<unsigned>(level + step) <= static_cast<unsigned>(dmc_max_dac) ? step : 0;
+    level += moved;
+    return moved;
+}
+
+int32_t Dmc_Osc::bits_in_run(int32_t time, int32_t end_time) const
+{
+    if (end_time - time > (bits_left - 1) * period)
+        return bits_left;
+    return (end_time - time + period - 1) / period;
 }
 
 int32_t Dmc_Osc::skip_idle(int32_t time, int32_t end_time)

@@ -161,8 +161,12 @@ private:
     // An idle channel's bits from `time` until end_time; answers the time
     // after the last.
     int32_t skip_idle(int32_t time, int32_t end_time);
-    // Plays the shifter's next bit: the DAC's step, or 0 where it holds.
-    int play_bit();
+    // Plays the next bit of `bits` (a shifter) on the DAC at `level`:
+    // answers the step, or 0 where it holds.
+    static int next_step(int& level, int& bits);
+    // The bits of the byte still to play, or as many of them as start
+    // before end_time: 1 or more, as time is before it.
+    int32_t bits_in_run(int32_t time, int32_t end_time) const;
     void reload();
     void fill_buffer();
     // The last byte fetched: loop, or end and interrupt. Out of the way of the per-byte path.
