@@ -33,13 +33,13 @@ template <class Run> void Vrc6_Osc::sound(Run&& run)
         }
     };
     struct Log_Entry {
-        Level_Log* log;
-        void operator()(int32_t time, int next) { log->change(time, next); }
+        Level_Log::Writer out;
+        void operator()(int32_t time, int next) { out.change(time, next); }
     };
     if (output) {
         last_level = run(Synth_Step{synth, output, last_level}).level;
     } else if (log) {
-        run(Log_Entry{log});
+        run(Log_Entry{Level_Log::Writer(*log)}).out.close();
         last_level = log->level;
     }
 }
