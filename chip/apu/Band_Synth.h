@@ -91,10 +91,30 @@ public:
     // Positions in phase rows: bit 5 an odd sample, bits 0-4 the sub-sample position.
     static constexpr int phase_shift = Band_Buffer::time_bits - 5;
 
-    // Adds `count` changes of one unit, up or down, at pos, pos + pos_step,
-    // ...; answers the position after the last.
-    template <bool Down>
-    uint32_t add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const requires(Width == 12);
+    // A repeating pattern of unit changes, one per timer event: event e of
+    // it changes by deltas[e] (+1, -1 or 0) and adds its row from rows[e], a
+    // table of scaled_window_rows for that delta (all zeros for 0).
+    static constexpr uint32_t cycle_events = 32;
+    struct Step_Cycle {
+        // The first events again after the last, so that a group of steps
+        // reads its events' rows at one place.
+        const uint32_t* rows[cycle_events + 3];
+        int8_t deltas[cycle_events];
+
+        void set(uint32_t event, int8_t delta, const uint32_t* table)
+        {
+            deltas[event] = delta;
+            rows[event] = table;
+            if (event < 3)
+                rows[event + cycle_events] = table;
+        }
+    };
+    // Adds `count` events of `cycle`, the first its event `first`, at pos,
+    // pos + pos_step, ...; answers the position after the last. The turns of
+    // a pattern cost no call or branch of their own: a run of any length is
+    // one loop.
+    uint32_t add_cycle_steps(uint32_t pos, uint32_t pos_step, int32_t count, const Step_Cycle& cycle, uint32_t first,
+                             Band_Buffer& buffer) const requires(Width == 12);
 
     // Adds a change of `delta` units at `pos` as add_delta_at does, its row
     // shifted into a window of two blocks and added to those blocks of the
@@ -106,7 +126,7 @@ public:
     // Fills `rows` with the window table times `factor`, for steps of one
     // size (the delta modulation's 2 units down or up): each step then adds
     // its row as it stands, with no arithmetic on it.
-    void scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8);
+    void scaled_window_rows(int32_t factor, uint32_t* rows) const;
     // Two steps at pos and pos + gap less than a pair of samples later, each
     // with its row from the table (of scaled_window_rows) given for it,
     // summed in the window of the first before they reach the cells.
@@ -134,6 +154,8 @@ public:
 
     // Rows of `kernel_width` values: 64 of the scaled table, 17 of the unscaled kernel.
     const uint16_t* phase_table() const { return impulses_; }
+    // The window table of a change of one unit up, as scaled_window_rows(1) makes it.
+    const uint32_t* window_table() const { return window_rows_; }
     const uint16_t* base_kernel() const { return impulses_ + phase_rows * Width; }
     // The scaled unit U in both halves of a word.
     uint32_t pair_bias() const { return pair_bias_; }
@@ -246,16 +268,19 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
-template <bool Down>
-inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, int32_t count, Band_Buffer& buffer) const
+inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_step, int32_t count,
+                                                   const Step_Cycle& cycle, uint32_t first, Band_Buffer& buffer) const
     requires(Width == 12)
 {
     // A window's last block may reach past the cells near the buffer's end.
     const uint32_t last = pos + static_cast<uint32_t>(count - 1) * pos_step;
     const bool near_end = count > 0 && (last >> Band_Buffer::time_bits) + window_reach > Band_Buffer::allocation;
     if (std::endian::native != std::endian::little || near_end) {
-        for (int32_t i = 0; i < count; ++i, pos += pos_step)
-            add_delta_at(pos, Down ? -1 : 1, buffer);
+        for (int32_t i = 0; i < count; ++i, pos += pos_step) {
+            const int delta = cycle.deltas[(first + static_cast<uint32_t>(i)) % cycle_events];
+            if (delta)
+                add_delta_at(pos, delta, buffer);
+        }
         return pos;
     }
     // The pair a change's row starts at, counted in phase rows: both widths
@@ -266,19 +291,16 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
     constexpr uint32_t step_blocks = (block_pairs - 1 + row_pairs + block_pairs - 1) / block_pairs;
     uint16_t* const cells = buffer.buffer_;
     auto window_of = [](uint32_t p) { return ((p >> phase_shift) + row_start) & ~(block_rows - 1); };
-    auto row_in = [this](uint32_t p, uint32_t window) {
+    auto row_in = [](uint32_t p, uint32_t window, const uint32_t* table) {
         const uint32_t distance = (p >> phase_shift) + row_start - window;
         PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
-        return window_rows_ + row_words_[distance];
+        return table + row_words_[distance];
     };
     auto add_to = [cells](uint32_t window, const Pair_Sums& sums, uint32_t b) {
         uint16_t* at = cells + 2 * (window / phase_rows + block_pairs * b);
         Pair_Sums words;
         std::memcpy(&words, at, sizeof words);
-        if constexpr (Down)
-            words -= sums;
-        else
-            words += sums;
+        words += sums;
         std::memcpy(at, &words, sizeof words);
     };
     // Steps close together share a window of four blocks: the rows of a
@@ -287,15 +309,17 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
     // max_offset pairs of the window's start.
     static_assert(block_pairs - 1 + 6 <= max_offset);
     int32_t i = 0;
+    uint32_t event = first;
     auto add_groups = [&]<int Group>() {
-        for (; i + Group <= count; i += Group, pos += Group * pos_step) {
+        for (; i + Group <= count; i += Group, pos += Group * pos_step, event += Group) {
             PLINKA_CHIP_REQUIRE(
                 "Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                 (((pos + (Group - 1) * pos_step) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
             const uint32_t window = window_of(pos);
+            const uint32_t* const* tables = cycle.rows + event % cycle_events;
             const uint32_t* rows[Group];
             for (int g = 0; g < Group; ++g)
-                rows[g] = row_in(pos + static_cast<uint32_t>(g) * pos_step, window);
+                rows[g] = row_in(pos + static_cast<uint32_t>(g) * pos_step, window, tables[g]);
             for (uint32_t b = 0; b < window_blocks; ++b) {
                 Pair_Sums sums{};
                 for (int g = 0; g < Group; ++g) {
@@ -313,11 +337,11 @@ inline uint32_t Band_Synth<Width>::add_steps(uint32_t pos, uint32_t pos_step, in
         add_groups.template operator()<3>();
     if (pos_step < 6 * pair_span)
         add_groups.template operator()<2>();
-    for (; i < count; ++i, pos += pos_step) {
+    for (; i < count; ++i, pos += pos_step, ++event) {
         PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                             ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
         const uint32_t window = window_of(pos);
-        const uint32_t* words = row_in(pos, window);
+        const uint32_t* words = row_in(pos, window, cycle.rows[event % cycle_events]);
         for (uint32_t b = 0; b < step_blocks; ++b) {
             Pair_Sums row;
             std::memcpy(&row, words + block_pairs * b, sizeof row);
@@ -352,7 +376,7 @@ inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Bu
 }
 
 template <int Width>
-inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8)
+inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const
 {
     for (uint32_t i = 0; i < window_table_words; ++i)
         rows[i] = window_rows_[i] * static_cast<uint32_t>(factor);

@@ -261,39 +261,31 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
         // would be ultrasonic.
         time = end_time;
     } else if (time < end_time) {
-        // Each timer event moves the phase on: ph - 1 steps of one unit in
-        // the direction dir, then the turn, which repeats the end level and
-        // reports no change. A run of steps goes to the synthesiser at once.
+        // Each timer event moves the phase down by one, from 1 to 32 at the
+        // bottom; the turns repeat an end level and change nothing.
         Band_Buffer& out = *output;
-        int ph = phase;
-        int dir = 1;
-        if (ph > 16) {
-            ph -= 16;
-            dir = -1;
-        }
-        int32_t events = step_count.events_in(end_time - time, step);
-        uint32_t pos = out.to_buffer_time(time);
+        if (cycle_build != synth.table_builds())
+            build_cycle();
+        const int32_t events = step_count.events_in(end_time - time, step);
         const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
+        synth.add_cycle_steps(out.to_buffer_time(time), pos_step, events, cycle, static_cast<uint32_t>(32 - phase) % 32,
+                              out);
         time += events * step;
-        for (;;) {
-            const int32_t steps = std::min(events, ph - 1);
-            pos = dir > 0 ? synth.add_steps<false>(pos, pos_step, steps, out)
-                          : synth.add_steps<true>(pos, pos_step, steps, out);
-            ph -= steps;
-            events -= steps;
-            if (events == 0)
-                break;
-            ph = 16;
-            dir = -dir;
-            pos += pos_step;
-            --events;
-        }
-        if (dir < 0)
-            ph += 16;
-        phase = ph;
+        phase = (phase - 1 - events % 32 + 32) % 32 + 1;
         last_level = level_of(phase);
     }
     delay = time - end_time;
+}
+
+void Triangle_Osc::build_cycle()
+{
+    synth.scaled_window_rows(-1, down_rows);
+    for (int32_t ph = 1; ph <= 32; ++ph) {
+        const int delta = level_of(ph == 1 ? 32 : ph - 1) - level_of(ph);
+        const auto event = static_cast<uint32_t>(32 - ph) % 32;
+        cycle.set(event, static_cast<int8_t>(delta), delta > 0 ? synth.window_table() : delta < 0 ? down_rows : no_step_rows);
+    }
+    cycle_build = synth.table_builds();
 }
 
 void Triangle_Osc::run_logged(int32_t time, int32_t end_time)

@@ -101,6 +101,15 @@ struct Triangle_Osc : Apu_Osc {
     void reset();
     // 15 down to 0 over phases 32..17, then 0 up to 15 over phases 16..1.
     static int level_of(int ph);
+
+private:
+    // The steps of the 32 phases as one pattern (event e leaves phase
+    // 32 - e), made again whenever the synthesiser rebuilds its table.
+    void build_cycle();
+    uint32_t down_rows[Band_Synth<12>::window_table_words] = {};
+    static constexpr uint32_t no_step_rows[Band_Synth<12>::window_table_words] = {};
+    Band_Synth<12>::Step_Cycle cycle{};
+    int32_t cycle_build = -1;
 };
 
 struct Noise_Osc : Apu_Env_Osc {
