@@ -249,7 +249,7 @@ inline bool Band_Synth<Width>::add_amplitude_blocks(uint32_t pos, int32_t amplit
 {
 #if defined(__SSE2__)
     // A change of at most max_block_amplitude, as nearly every change of a
-    // mix is, goes into aligned blocks of four pairs as add_steps' windows
+    // mix is, goes into aligned blocks of four pairs as add_cycle_steps' windows
     // do: the next change, a sample or two later, then reads back whole
     // blocks this one stored rather than waiting for parts of two. No branch
     // on the sign or on a change of nothing (which adds zeros): either goes

