@@ -124,8 +124,9 @@ public:
     static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
     static constexpr uint32_t window_table_words = phase_rows * window_row_words;
     // Fills `rows` with the window table times `factor`, for steps of one
-    // size (the delta modulation's 2 units down or up): each step then adds
-    // its row as it stands, with no arithmetic on it.
+    // size (2 units down or up for the delta modulation, one down for the
+    // triangle): each step then adds its row as it stands, with no
+    // arithmetic on it.
     void scaled_window_rows(int32_t factor, uint32_t* rows) const;
     // Two steps at pos and pos + gap less than a pair of samples later, each
     // with its row from the table (of scaled_window_rows) given for it,
