@@ -80,8 +80,8 @@ int32_t periodFromPower(double power, int32_t channelType, int32_t pitchOffset, 
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate)
 {
-    const float y = pitchExponent(bend, note, arpValue);
-    return periodFromPower(std::pow(2.0, static_cast<double>(y)), channelType, pitchOffset, clockRate);
+    PitchPower none;  // remembers nothing yet: the power is worked out
+    return periodFromNote(channelType, bend, note, arpValue, pitchOffset, clockRate, none);
 }
 
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,

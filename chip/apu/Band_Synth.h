@@ -93,7 +93,7 @@ public:
 
     // A repeating pattern of unit changes, one per timer event: event e of
     // it changes by deltas[e] (+1, -1 or 0) and adds its row from rows[e], a
-    // table of scaled_window_rows for that delta (all zeros for 0).
+    // table of scaled_window_rows for that delta (zero_window_table for 0).
     static constexpr uint32_t cycle_events = 32;
     struct Step_Cycle {
         // The first events again after the last, so that a group of steps
@@ -128,6 +128,8 @@ public:
     // triangle): each step then adds its row as it stands, with no
     // arithmetic on it.
     void scaled_window_rows(int32_t factor, uint32_t* rows) const;
+    // The window table of a step of none, all zero: one for every synthesiser.
+    static constexpr uint32_t zero_window_table[window_table_words] = {};
     // Two steps at pos and pos + gap less than a pair of samples later, each
     // with its row from the table (of scaled_window_rows) given for it,
     // summed in the window of the first before they reach the cells.

@@ -283,7 +283,7 @@ void Triangle_Osc::build_cycle()
     for (int32_t ph = 1; ph <= 32; ++ph) {
         const int delta = level_of(ph == 1 ? 32 : ph - 1) - level_of(ph);
         const auto event = static_cast<uint32_t>(32 - ph) % 32;
-        const uint32_t* rows = delta > 0 ? synth.window_table() : delta < 0 ? down_rows : no_step_rows;
+        const uint32_t* rows = delta > 0 ? synth.window_table() : delta < 0 ? down_rows : synth.zero_window_table;
         cycle.set(event, static_cast<int8_t>(delta), rows);
     }
     cycle_build = synth.table_builds();
@@ -562,7 +562,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                 step_rows_build = synth.table_builds();
             }
             // Rows by a step's units / 2 + 1: down, none, up.
-            const uint32_t* const rows_of[3] = {step_rows[0], no_step_rows, step_rows[1]};
+            const uint32_t* const rows_of[3] = {step_rows[0], synth.zero_window_table, step_rows[1]};
             do {
                 const int32_t bits = bits_in_run(time, end_time);
                 if (!silent) {
@@ -595,7 +595,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                             for (; bit + 2 <= bits; bit += 2)
                                 add_pair();
                             if (bit < bits) {
-                                synth.add_row_pair_blocks(at, step_rows[bits_in & 1], 0, no_step_rows, out);
+                                synth.add_row_pair_blocks(at, step_rows[bits_in & 1], 0, synth.zero_window_table, out);
                                 level += ((bits_in & 1) << 2) - 2;
                                 bits_in >>= 1;
                             }

@@ -107,7 +107,6 @@ private:
     // 32 - e), made again whenever the synthesiser rebuilds its table.
     void build_cycle();
     uint32_t down_rows[Band_Synth<12>::window_table_words] = {};
-    static constexpr uint32_t no_step_rows[Band_Synth<12>::window_table_words] = {};
     Band_Synth<12>::Step_Cycle cycle{};
     int32_t cycle_build = -1;
 };
@@ -153,9 +152,8 @@ struct Dmc_Osc : Apu_Osc {
     Chip_Apu* apu = nullptr;
     Band_Synth<8> synth{127};
     // The synthesiser's rows of a step 2 down and 2 up, made again whenever
-    // it builds its table anew; and the rows of none, all zero, for every chip.
+    // it builds its table anew.
     uint32_t step_rows[2][Band_Synth<8>::window_table_words] = {};
-    static constexpr uint32_t no_step_rows[Band_Synth<8>::window_table_words] = {};
     int32_t step_rows_build = -1;
 
     void write_register(int reg, int data);

@@ -32,23 +32,20 @@ struct Level_Log {
     // level is as random as its bits.
     void change(int32_t time, int new_level)
     {
-        PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity || new_level == level",
-                            count < capacity || new_level == level);
-        entries[count] = {time, new_level};
-        const int32_t next = count + (new_level != level);
-        count = next < capacity ? next : capacity;
-        level = new_level;
+        Writer out(*this);
+        out.change(time, new_level);
+        out.close();
     }
-    // Appends as change() does, with the count and level in registers
-    // rather than read back from the log at each change: for a run that
-    // logs a change at every step. close() hands them back to the log.
+    // Appends changes with the count and level in registers rather than
+    // read back from the log at each change: for a run that logs a change at
+    // every step. close() hands them back to the log.
     class Writer {
     public:
         explicit Writer(Level_Log& log) : log_(log), count_(log.count), level_(log.level) {}
         void change(int32_t time, int new_level)
         {
-            PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows",
-                                "count < capacity || new_level == level", count_ < capacity || new_level == level_);
+            PLINKA_CHIP_REQUIRE("Level_Log: more changes than a span allows", "count < capacity || new_level == level",
+                                count_ < capacity || new_level == level_);
             log_.entries[count_] = {time, new_level};
             const int32_t next = count_ + (new_level != level_);
             count_ = next < capacity ? next : capacity;
