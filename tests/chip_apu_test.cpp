@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -188,6 +190,79 @@ TEST_F(ChipApu, OscillatorsWithoutOutputDoNotRun)
     apu.osc_output(0, &buffer);
     apu.run_until(5500);
     EXPECT_NE(cell_sum(buffer), 0);
+}
+
+// The pulses and the triangle run only when their output is about to change
+// or the chip is run as a whole. Random writes (envelopes, sweeps, lengths
+// and linear counts that run out, both sequencer modes) must sound exactly
+// as through a chip run at every clock, which stops them at every frame step.
+TEST(ChipApuLazyRuns, PulsesAndTriangleSoundAsWhenTheChipRunsEveryClock)
+{
+    const unsigned addresses[] = {0x4000, 0x4001, 0x4002, 0x4003, 0x4004, 0x4005, 0x4006,
+                                  0x4007, 0x4008, 0x400A, 0x400B, 0x4015, 0x4017};
+    constexpr int32_t frame_length = 29830;
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::mt19937 random(seed);
+        struct Side {
+            Band_Buffer buffer;
+            Chip_Apu apu;
+        };
+        Side lazy, every_clock;
+        for (Side* side : {&lazy, &every_clock}) {
+            side->buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(side->buffer.set_sample_rate(44100), nullptr);
+            for (int osc = 0; osc < 3; ++osc)
+                side->apu.osc_output(osc, &side->buffer);
+        }
+        auto run_every_clock = [&](int32_t until) {
+            for (int32_t t = every_clock.apu.last_time(); t < until; ++t)
+                every_clock.apu.run_until(t + 1);
+        };
+        int last[0x18] = {};
+        for (int frame = 0; frame < 30; ++frame) {
+            int32_t time = 0;
+            const int writes = static_cast<int>(random() % 30);
+            for (int w = 0; w < writes; ++w) {
+                const unsigned addr = addresses[random() % std::size(addresses)];
+                int data = static_cast<int>(random() & 0xFF);
+                if (addr == 0x4015)
+                    data &= 0x0F;  // no delta modulation: it has no sample to read
+                // Often lengths and linear counts that run out within a frame or two.
+                if ((addr & 3) == 3 && random() % 2)
+                    data = (data & 0x07) | 0x18;  // a length of 2
+                if (addr == 0x4008 && random() % 2)
+                    data &= 0x03;
+                // Often constant volume and no sweep, as the instrument writes them.
+                if ((addr & ~4u) == 0x4000 && random() % 2)
+                    data = (data & 0xCF) | 0x10;
+                if ((addr & ~4u) == 0x4001 && random() % 2)
+                    data = 0x08;
+                // Often the value already there, as each frame writes it again.
+                if (random() % 4 == 0)
+                    data = last[addr - 0x4000];
+                last[addr - 0x4000] = data;
+                time = std::min(time + static_cast<int32_t>(random() % 2500), frame_length - 1);
+                run_every_clock(time);
+                lazy.apu.write_register(time, addr, data);
+                every_clock.apu.write_register(time, addr, data);
+            }
+            run_every_clock(frame_length);
+            for (Side* side : {&lazy, &every_clock}) {
+                side->apu.end_frame(frame_length);
+                side->buffer.end_frame(frame_length);
+            }
+        }
+        ASSERT_NE(cell_sum(lazy.buffer), 0) << "seed " << seed;
+        EXPECT_TRUE(
+            std::equal(lazy.buffer.cells(), lazy.buffer.cells() + Band_Buffer::allocation, every_clock.buffer.cells()))
+            << "seed " << seed;
+        for (int i = 0; i < 2; ++i) {
+            EXPECT_EQ(lazy.apu.pulse(i).phase, every_clock.apu.pulse(i).phase);
+            EXPECT_EQ(lazy.apu.pulse(i).delay, every_clock.apu.pulse(i).delay);
+        }
+        EXPECT_EQ(lazy.apu.triangle().phase, every_clock.apu.triangle().phase);
+        EXPECT_EQ(lazy.apu.triangle().delay, every_clock.apu.triangle().delay);
+    }
 }
 
 TEST_F(ChipApu, EveryRequirementFires)

@@ -289,69 +289,60 @@ inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_st
     // The pair a change's row starts at, counted in phase rows: both widths
     // centre a change on the same cell.
     constexpr uint32_t row_start = (12 - Width / 2) / 2 * phase_rows;
-    constexpr uint32_t block_rows = block_pairs * phase_rows;
+    // A window starts at a multiple of four pairs, and spans that many
+    // positions.
+    constexpr uint32_t window_span = (block_pairs * phase_rows) << phase_shift;
     // A row at most three pairs into its window fills three blocks.
     constexpr uint32_t step_blocks = (block_pairs - 1 + row_pairs + block_pairs - 1) / block_pairs;
-    uint16_t* const cells = buffer.buffer_;
-    auto window_of = [](uint32_t p) { return ((p >> phase_shift) + row_start) & ~(block_rows - 1); };
-    auto row_in = [](uint32_t p, uint32_t window, const uint32_t* table) {
-        const uint32_t distance = (p >> phase_shift) + row_start - window;
-        PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
-        return table + row_words_[distance];
-    };
-    auto add_to = [cells](uint32_t window, const Pair_Sums& sums, uint32_t b) {
-        uint16_t* at = cells + 2 * (window / phase_rows + block_pairs * b);
-        Pair_Sums words;
-        std::memcpy(&words, at, sizeof words);
-        words += sums;
-        std::memcpy(at, &words, sizeof words);
-    };
     // Steps close together share a window of four blocks: the rows of a
     // group are summed first and reach the cells together. A group of n
     // steps less than 6 / (n - 1) pairs apart keeps its rows within
     // max_offset pairs of the window's start.
     static_assert(Width != 12 || block_pairs - 1 + 6 <= max_offset);  // clang instantiates this for both widths
+    // Positions from here on are counted from a row's start: the window of a
+    // group is then its first position's high bits, and a step's distance
+    // into it, in phase rows, the step's low bits.
+    uint32_t at = pos + (row_start << phase_shift);
+    uint16_t* const cells = buffer.buffer_;
     int32_t i = 0;
     uint32_t event = first;
-    auto add_groups = [&]<int Group>() {
-        for (; i + Group <= count; i += Group, pos += Group * pos_step, event += Group) {
-            PLINKA_CHIP_REQUIRE(
-                "Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                (((pos + (Group - 1) * pos_step) >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
-            const uint32_t window = window_of(pos);
+    auto add_groups = [&]<int Group, uint32_t Blocks>() {
+        for (; i + Group <= count; i += Group, at += Group * pos_step, event += Group) {
+            PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer",
+                                "sample_index < band_buf->buffer_size_",
+                                (((pos + static_cast<uint32_t>(i + Group - 1) * pos_step) >> Band_Buffer::time_bits) &
+                                 ~1u) < buffer.buffer_size_);
+            const uint32_t into_window = at % window_span;
+            uint16_t* const window = cells + 2 * block_pairs * (at / window_span);
             const uint32_t* const* tables = cycle.rows + event % cycle_events;
             const uint32_t* rows[Group];
-            for (int g = 0; g < Group; ++g)
-                rows[g] = row_in(pos + static_cast<uint32_t>(g) * pos_step, window, tables[g]);
-            for (uint32_t b = 0; b < window_blocks; ++b) {
-                Pair_Sums sums{};
+            for (int g = 0; g < Group; ++g) {
+                const uint32_t distance = (into_window + static_cast<uint32_t>(g) * pos_step) >> phase_shift;
+                PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
+                rows[g] = tables[g] + row_words_[distance];
+            }
+            for (uint32_t b = 0; b < Blocks; ++b) {
+                // The rows are summed before the cells join them: a cell
+                // block that the last group stored waits for one add only.
+                Pair_Sums sums{}, row, words;
                 for (int g = 0; g < Group; ++g) {
-                    Pair_Sums row;
                     std::memcpy(&row, rows[g] + block_pairs * b, sizeof row);
                     sums += row;
                 }
-                add_to(window, sums, b);
+                std::memcpy(&words, window + 2 * block_pairs * b, sizeof words);
+                words += sums;
+                std::memcpy(window + 2 * block_pairs * b, &words, sizeof words);
             }
         }
     };
     if (pos_step < 2 * pair_span)
-        add_groups.template operator()<4>();
+        add_groups.template operator()<4, window_blocks>();
     if (pos_step < 3 * pair_span)
-        add_groups.template operator()<3>();
+        add_groups.template operator()<3, window_blocks>();
     if (pos_step < 6 * pair_span)
-        add_groups.template operator()<2>();
-    for (; i < count; ++i, pos += pos_step, ++event) {
-        PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                            ((pos >> Band_Buffer::time_bits) & ~1u) < buffer.buffer_size_);
-        const uint32_t window = window_of(pos);
-        const uint32_t* words = row_in(pos, window, cycle.rows[event % cycle_events]);
-        for (uint32_t b = 0; b < step_blocks; ++b) {
-            Pair_Sums row;
-            std::memcpy(&row, words + block_pairs * b, sizeof row);
-            add_to(window, row, b);
-        }
-    }
-    return pos;
+        add_groups.template operator()<2, window_blocks>();
+    add_groups.template operator()<1, step_blocks>();
+    return pos + static_cast<uint32_t>(count) * pos_step;
 }
 
 template <int Width>

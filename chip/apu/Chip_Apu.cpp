@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr int halt_pulse_noise = 0x20;
-constexpr int halt_triangle = 0x80;
 constexpr int dmc_index = 4;
 constexpr int dmc_bit = 0x10;
 
@@ -36,6 +34,8 @@ void Chip_Apu::reset()
     dmc_.reset();
 
     last_time_ = 0;
+    for (int32_t& time : lazy_times_)
+        time = 0;
     channel_enables_ = 0;
     frame_irq_flag_ = false;
     earliest_irq_ = no_irq;
@@ -55,6 +55,7 @@ void Chip_Apu::reset()
 
 void Chip_Apu::set_volume(double volume)
 {
+    catch_up_all();  // what the lazy oscillators have still to run sounds at the old volume
     dmc_.nonlinear = false;
     pulse_synth_.set_volume(0.1128 * volume);
     triangle_.synth.set_volume(0.12765 * volume);
@@ -72,6 +73,7 @@ void Chip_Apu::osc_output(int osc, Band_Buffer* buffer)
 {
     PLINKA_CHIP_REQUIRE("Chip_Apu::osc_output(): Index out of range", "0 <= osc && osc < osc_count",
                         0 <= osc && osc < osc_count);
+    catch_up_all();
     oscs_[osc]->output = buffer;
 }
 
@@ -79,6 +81,7 @@ void Chip_Apu::osc_log(int osc, Level_Log* log)
 {
     PLINKA_CHIP_REQUIRE("Chip_Apu::osc_log(): Index out of range", "0 <= osc && osc < osc_count",
                         0 <= osc && osc < osc_count);
+    catch_up_all();
     oscs_[osc]->log = log;
 }
 
@@ -114,11 +117,16 @@ void Chip_Apu::write_register(int32_t time, unsigned addr, int data)
     PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);
     if (addr < start_addr || addr > end_addr)
         return;
-    run_until(time);
+    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", time >= last_time_);
+    advance(time);
 
     if (addr < 0x4014) {
         const int index = static_cast<int>(addr - start_addr) >> 2;
         const int reg = addr & 3;
+        const bool enabled = (channel_enables_ >> index) & 1;
+        if (index < 2 ? (index == 0 ? pulse1_ : pulse2_).write_changes_output(reg, data)
+                      : index == 2 && triangle_.write_changes_output(reg, data, enabled))
+            catch_up(index, time);
         Apu_Osc& osc = *oscs_[index];
         osc.regs[reg] = static_cast<uint8_t>(data);
         osc.written[reg] = true;
@@ -126,12 +134,19 @@ void Chip_Apu::write_register(int32_t time, unsigned addr, int data)
             dmc_.write_register(reg, data);
         } else if (reg == 3) {
             // $4003 / $4007 / $400B / $400F: LLLL LHHH  length index, period high
-            if ((channel_enables_ >> index) & 1)
+            if (enabled)
                 osc.length_counter = length_table[(data >> 3) & 0x1F];
             if (index < 2)
                 (index == 0 ? pulse1_ : pulse2_).phase = 7;  // the next step starts a cycle
         }
     } else if (addr == 0x4015) {
+        // Only a channel switched off while it counts changes at once (its
+        // length goes to 0): a channel off has none, and switching one on
+        // loads none.
+        for (int i = 0; i < lazy_count; ++i) {
+            if (((channel_enables_ & ~data) >> i) & 1 && oscs_[i]->length_counter != 0)
+                catch_up(i, time);
+        }
         // $4015: ---D NTPP  enables per oscillator index. Clearing a bit
         // silences at once; setting one never reloads a length counter.
         for (int i = osc_count - 1; i >= 0; --i) {
@@ -173,6 +188,13 @@ void Chip_Apu::write_register(int32_t time, unsigned addr, int data)
 void Chip_Apu::run_until(int32_t end_time)
 {
     PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", end_time >= last_time_);
+    advance(end_time);
+    for (int i = 0; i < lazy_count; ++i)
+        catch_up(i, end_time);
+}
+
+void Chip_Apu::advance(int32_t end_time)
+{
     if (end_time == last_time_)
         return;
     for (;;) {
@@ -181,9 +203,6 @@ void Chip_Apu::run_until(int32_t end_time)
             time = end_time;
         frame_countdown_ -= time - last_time_;
 
-        pulse1_.run(last_time_, time);
-        pulse2_.run(last_time_, time);
-        triangle_.run(last_time_, time);
         noise_.run(last_time_, time);
         dmc_.run(last_time_, time);
         last_time_ = time;
@@ -194,8 +213,34 @@ void Chip_Apu::run_until(int32_t end_time)
     }
 }
 
+void Chip_Apu::catch_up(int index, int32_t time)
+{
+    // A run to the time already reached changes nothing.
+    int32_t& from = lazy_times_[index];
+    if (from == time)
+        return;
+    if (index == 2)
+        triangle_.run(from, time);
+    else
+        (index == 0 ? pulse1_ : pulse2_).run(from, time);
+    from = time;
+}
+
+void Chip_Apu::catch_up_all()
+{
+    for (int i = 0; i < lazy_count; ++i)
+        catch_up(i, last_time_);
+}
+
 void Chip_Apu::clock_frame_step(int32_t time)
 {
+    const bool half_frame = frame_step_ == 0 || frame_step_ == 2;
+    if (pulse1_.frame_step_changes_output(half_frame))
+        catch_up(0, time);
+    if (pulse2_.frame_step_changes_output(half_frame))
+        catch_up(1, time);
+    if (triangle_.frame_step_changes_output(half_frame))
+        catch_up(2, time);
     frame_countdown_ = frame_period_;
     switch (frame_step_++) {
     case 0:
@@ -229,9 +274,10 @@ void Chip_Apu::clock_frame_step(int32_t time)
 
 void Chip_Apu::end_frame(int32_t end_time)
 {
-    if (end_time > last_time_)
-        run_until(end_time);
+    run_until(end_time > last_time_ ? end_time : last_time_);
     last_time_ -= end_time;
+    for (int32_t& time : lazy_times_)
+        time = last_time_;
     PLINKA_CHIP_REQUIRE("unmet requirement", "last_time >= 0", last_time_ >= 0);
     if (next_irq_ != no_irq) {
         next_irq_ -= end_time;

@@ -2,7 +2,8 @@
 // modulation, the frame sequencer that clocks their envelopes, length
 // counters, sweeps and linear counter, and the registers at $4000-$4017.
 // Driven like the device: every operation takes a time in chip clocks from the
-// start of the current frame, first runs the whole chip up to it, then acts.
+// start of the current frame, first runs the chip up to it (as far as the
+// operation can tell), then acts.
 #pragma once
 
 #include "Band_Buffer.h"
@@ -69,6 +70,24 @@ private:
     // Lets the chip's tests reach times that no register sequence produces.
     friend struct Chip_Apu_Test_Access;
 
+    // The pulses and the triangle run only when something their output
+    // depends on is about to change (a write that changes their registers'
+    // effect, a frame step that changes their volume, period or gate), or
+    // when the whole chip is run. A run split anywhere else adds the same
+    // steps as one run, so their output is the same, with fewer calls: an
+    // instrument that writes the same registers every frame runs them once a
+    // frame. The noise (whose
+    // register moves on once per silent run) and the delta modulation (whose
+    // sample end clears its enable bit) run at every piece, as before.
+    static constexpr int lazy_count = 3;
+    // Runs the frame sequencer, the noise and the delta modulation to
+    // end_time, and any lazy oscillator that a frame step changes.
+    void advance(int32_t end_time);
+    // Runs lazy oscillator `index` to `time`.
+    void catch_up(int index, int32_t time);
+    // Runs every lazy oscillator to last_time_: before a change of how they
+    // sound, which applies from there on.
+    void catch_up_all();
     void clock_frame_step(int32_t time);
 
     Apu_Osc* oscs_[osc_count];
@@ -78,8 +97,9 @@ private:
     Triangle_Osc triangle_;
     Dmc_Osc dmc_;
     int32_t last_time_ = 0;
-    int32_t earliest_irq_ = no_irq;  // 0: pending now
-    int32_t next_irq_ = no_irq;      // next frame interrupt
+    int32_t lazy_times_[lazy_count] = {};  // where each lazy oscillator has run to, at most last_time_
+    int32_t earliest_irq_ = no_irq;        // 0: pending now
+    int32_t next_irq_ = no_irq;            // next frame interrupt
     int32_t frame_period_ = ntsc_frame_period;
     int32_t frame_countdown_ = 0;  // clocks from last_time_ to the next sequencer step
     int32_t frame_step_ = 0;       // 0..3

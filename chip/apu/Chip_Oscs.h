@@ -17,6 +17,9 @@ class Chip_Apu;
 
 // A time meaning that no interrupt is scheduled.
 inline constexpr int32_t apu_no_irq = 0x40000000;
+// The register 0 bit that halts the length counter.
+inline constexpr int halt_pulse_noise = 0x20;
+inline constexpr int halt_triangle = 0x80;
 
 // Length counter loads, indexed by register 3 bits 7-3.
 inline constexpr uint8_t length_table[32] = {10, 254, 20, 2,  40, 4,  80, 6,  160, 8,  60, 10, 14, 12, 26, 14,
@@ -51,6 +54,8 @@ struct Apu_Osc {
 
     // Frame steps 0 and 2. `halt_mask` is the register 0 bit that stops the count.
     void clock_length(int halt_mask);
+    // Whether clock_length would end the count, which silences the channel.
+    bool length_clock_ends(int halt_mask) const { return length_counter == 1 && !(regs[0] & halt_mask); }
     // 11-bit timer period of a pulse or the triangle.
     int timer_period() const { return (regs[3] & 7) * 256 + regs[2]; }
     void reset();
@@ -64,6 +69,9 @@ struct Apu_Env_Osc : Apu_Osc {
     // Every frame step.
     void clock_envelope();
     int volume() const;
+    // Whether clock_envelope may change volume(): not at constant volume,
+    // nor with the length counter at 0.
+    bool envelope_clock_may_change_volume() const { return length_counter != 0 && !(regs[0] & 0x10); }
     void reset();
 };
 
@@ -75,6 +83,17 @@ struct Pulse_Osc : Apu_Env_Osc {
 
     // Frame steps 0 and 2. `negate_adjust` is -1 for pulse 1 and 0 for pulse 2.
     void clock_sweep(int negate_adjust);
+    // Whether writing `data` to register `reg` changes what run() adds from
+    // now on: $4003 / $4007 restart the sequence; the others change it only
+    // with a new value.
+    bool write_changes_output(int reg, int data) const { return reg == 3 || data != regs[reg]; }
+    // Whether the clocks of a frame step (with lengths and sweep on a half
+    // frame) may change what run() adds: the volume or the period.
+    bool frame_step_changes_output(bool half_frame) const
+    {
+        const bool sweeping = (regs[1] & 0x80) && (regs[1] & 7);
+        return envelope_clock_may_change_volume() || (half_frame && (length_clock_ends(halt_pulse_noise) || sweeping));
+    }
     void run(int32_t time, int32_t end_time);
     void run_logged(int32_t time, int32_t end_time);
     void reset();
@@ -96,6 +115,24 @@ struct Triangle_Osc : Apu_Osc {
 
     // Every frame step.
     void clock_linear_counter();
+    // Whether writing `data` to register `reg` changes what run() adds from
+    // now on. $4008 acts only through the linear counter's clock; $400B sets
+    // the period's high bits and reloads the length, which starts the
+    // sequencer only from 0 and only when the channel is enabled.
+    bool write_changes_output(int reg, int data, bool enabled) const
+    {
+        if (reg == 3)
+            return ((data ^ regs[3]) & 7) != 0 || (enabled && length_counter == 0);
+        return reg == 2 && data != regs[2];
+    }
+    // Whether the clocks of a frame step (with the length on a half frame)
+    // may stop or start the sequencer.
+    bool frame_step_changes_output(bool half_frame) const
+    {
+        const bool reloads = written[3] && ((regs[0] & 0x7F) == 0) != (linear_counter == 0);
+        const bool runs_out = !written[3] && linear_counter == 1;
+        return reloads || runs_out || (half_frame && length_clock_ends(halt_triangle));
+    }
     void run(int32_t time, int32_t end_time);
     void run_logged(int32_t time, int32_t end_time);
     void reset();
