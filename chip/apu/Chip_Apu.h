@@ -76,9 +76,9 @@ private:
     // when the whole chip is run. A run split anywhere else adds the same
     // steps as one run, so their output is the same, with fewer calls: an
     // instrument that writes the same registers every frame runs them once a
-    // frame. The noise (whose
-    // register moves on once per silent run) and the delta modulation (whose
-    // sample end clears its enable bit) run at every piece, as before.
+    // frame. The noise (whose register moves on once per silent run) and the
+    // delta modulation (whose sample end clears its enable bit) run at every
+    // piece, as before.
     static constexpr int lazy_count = 3;
     // Runs the frame sequencer, the noise and the delta modulation to
     // end_time, and any lazy oscillator that a frame step changes.
