@@ -18,6 +18,18 @@ assert (tracks:size () == 1)
 local generator = ARDOUR.LuaAPI.new_luaproc (session, "Plinka Phrase")
 assert (not generator:isnil (), "the phrase script was not found")
 assert (tracks:front ():add_processor_by_index (generator, 0, nil, true) == 0)
+-- Ardour connects a new track's outputs to the master bus from a thread of
+-- its own, which now and then has not run when the session is saved: a
+-- session so saved exports silence. The outputs are connected here.
+local outputs = tracks:front ():output ()
+local master = session:master_out ():input ()
+for i = 0, 1 do
+    local port = outputs:nth (i)
+    local other = master:nth (i):name ()
+    if not port:connected_to (other) then
+        assert (port:connect (other) == 0, "cannot connect the track to the master bus")
+    end
+end
 session:save_state ("", false, false, false, false, false)
 close_session ()
 print ("session ready")
