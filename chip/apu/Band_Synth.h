@@ -95,17 +95,18 @@ public:
     // it changes by deltas[e] (+1, -1 or 0) and adds its row from rows[e], a
     // table of scaled_window_rows for that delta (zero_window_table for 0).
     static constexpr uint32_t cycle_events = 32;
+    static constexpr uint32_t max_group = 8;  // steps whose rows share a window
     struct Step_Cycle {
         // The first events again after the last, so that a group of steps
         // reads its events' rows at one place.
-        const uint32_t* rows[cycle_events + 3];
+        const uint32_t* rows[cycle_events + max_group - 1];
         int8_t deltas[cycle_events];
 
         void set(uint32_t event, int8_t delta, const uint32_t* table)
         {
             deltas[event] = delta;
             rows[event] = table;
-            if (event < 3)
+            if (event < max_group - 1)
                 rows[event + cycle_events] = table;
         }
     };
@@ -295,10 +296,11 @@ inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_st
     // A row at most three pairs into its window fills three blocks.
     constexpr uint32_t step_blocks = (block_pairs - 1 + row_pairs + block_pairs - 1) / block_pairs;
     // Steps close together share a window of four blocks: the rows of a
-    // group are summed first and reach the cells together. A group of n
-    // steps less than 6 / (n - 1) pairs apart keeps its rows within
+    // group are summed first and reach the cells together. The first row of
+    // a group starts less than a block into the window; a group of n steps
+    // less than 7 / (n - 1) pairs apart keeps its last row's start within
     // max_offset pairs of the window's start.
-    static_assert(Width != 12 || block_pairs - 1 + 6 <= max_offset);  // clang instantiates this for both widths
+    static_assert(Width != 12 || max_offset + 1 - block_pairs == 7);  // clang instantiates this for both widths
     // Positions from here on are counted from a row's start: the window of a
     // group is then its first position's high bits, and a step's distance
     // into it, in phase rows, the step's low bits.
@@ -335,11 +337,19 @@ inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_st
             }
         }
     };
-    if (pos_step < 2 * pair_span)
+    // The larger the group, the fewer times the cells are read and written.
+    auto fits = [pos_step](uint32_t n) { return pos_step < (max_offset + 1 - block_pairs) * pair_span / (n - 1); };
+    if (fits(max_group))
+        add_groups.template operator()<max_group, window_blocks>();
+    if (fits(6))
+        add_groups.template operator()<6, window_blocks>();
+    if (fits(5))
+        add_groups.template operator()<5, window_blocks>();
+    if (fits(4))
         add_groups.template operator()<4, window_blocks>();
-    if (pos_step < 3 * pair_span)
+    if (fits(3))
         add_groups.template operator()<3, window_blocks>();
-    if (pos_step < 6 * pair_span)
+    if (fits(2))
         add_groups.template operator()<2, window_blocks>();
     add_groups.template operator()<1, step_blocks>();
     return pos + static_cast<uint32_t>(count) * pos_step;
