@@ -37,6 +37,7 @@ ConsoleChip::ConsoleChip()
 
 const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate)
 {
+    run_until(reached_);  // the writes so far sound through the buffers they were made for
     frame_length = static_cast<int32_t>(clock_rate / std::max(frame_rate, 1));
     apu_.set_pal(frame_rate == VoiceChip::pal_frame_rate);
     ready_ = false;
@@ -65,6 +66,7 @@ void ConsoleChip::reset()
     std::fill(std::begin(levels_), std::end(levels_), 0);
     std::fill(std::begin(amplitudes_), std::end(amplitudes_), 0);
     run_time_ = 0;
+    reached_ = 0;
     write_time = 0;
     for (int b = 0; b < buffer_count; ++b) {
         if (buffer(b).has_buffer())
@@ -74,7 +76,7 @@ void ConsoleChip::reset()
 
 int32_t ConsoleChip::clamp_time(int32_t time) const
 {
-    return std::clamp(time, run_time_, std::max(run_time_, frame_length - 1));
+    return std::clamp(time, reached_, std::max(reached_, frame_length - 1));
 }
 
 void ConsoleChip::write_apu(int32_t time, unsigned addr, int data)
@@ -82,24 +84,41 @@ void ConsoleChip::write_apu(int32_t time, unsigned addr, int data)
     if (addr < Chip_Apu::start_addr || addr > Chip_Apu::end_addr)
         return;
     time = clamp_time(time);
-    run_until(time);
+    settle(time);
     apu_.write_register(time, addr, data & 0xFF);
 }
 
 void ConsoleChip::write_vrc6(int32_t time, unsigned addr, int data)
 {
     time = clamp_time(time);
-    run_until(time);
+    settle(time);
     vrc6_.write_register(time, addr, data & 0xFF);
+}
+
+void ConsoleChip::settle(int32_t time)
+{
+    // Both chips still stop at every write of either, for the noise's
+    // register moves on once for each run that is silent; and the slices
+    // past a log's span start at the last write, as they always did.
+    if (time - run_time_ > Level_Log::max_span) {
+        run_until(reached_);
+        while (time - run_time_ > Level_Log::max_span)
+            run_until(run_time_ + Level_Log::max_span);
+    }
+    apu_.advance_to(time);
+    vrc6_.run_until(time);
+    reached_ = time;
 }
 
 void ConsoleChip::load_sample(const uint8_t* bytes, int32_t length)
 {
+    run_until(reached_);  // the bytes already played were the old sample's
     Sample_Memory::load(sample_memory, bytes, length);
 }
 
-bool ConsoleChip::sample_playing() const
+bool ConsoleChip::sample_playing()
 {
+    run_until(reached_);
     return Sample_Memory::playing(apu_);
 }
 
@@ -107,10 +126,12 @@ void ConsoleChip::end_frame()
 {
     frame_length ^= 1;
     write_time = 0;
+    run_until(reached_);
     run_until(frame_length);
     apu_.end_frame(frame_length);
     vrc6_.end_frame(frame_length);
     run_time_ -= frame_length;  // above 0 only after a setup shortened the frame under way
+    reached_ = run_time_;
     if (ready_) {
         for (int b = 0; b < buffer_count; ++b)
             buffer(b).end_frame(frame_length);
@@ -121,8 +142,10 @@ void ConsoleChip::set_groups_enabled(bool enabled)
 {
     const bool switched_on = enabled && !groups_enabled_;
     groups_enabled_ = enabled;
-    if (switched_on)
+    if (switched_on) {
+        run_until(reached_);
         catch_up(run_time_);
+    }
 }
 
 int ConsoleChip::buffers_without_cells() const
@@ -187,9 +210,12 @@ void ConsoleChip::mix_logs()
             auto pulse = [this](int32_t level) { return pair_amplitude(level, 0); };
             alone(0, pulse, groups[0], nullptr);
             alone(1, pulse, groups[1], nullptr);
-            alone(2, [this](int32_t level) { return trio_amplitude(level, 0, 0); }, groups[2], nullptr);
-            alone(3, [this](int32_t level) { return trio_amplitude(0, level, 0); }, groups[3], nullptr);
-            alone(dmc_log, [this](int32_t level) { return trio_amplitude(0, 0, level); }, groups[4], nullptr);
+            alone(
+                2, [this](int32_t level) { return trio_amplitude(level, 0, 0); }, groups[2], nullptr);
+            alone(
+                3, [this](int32_t level) { return trio_amplitude(0, level, 0); }, groups[3], nullptr);
+            alone(
+                dmc_log, [this](int32_t level) { return trio_amplitude(0, 0, level); }, groups[4], nullptr);
         }
     }
     for (int i = 0; i < log_count; ++i) {
@@ -227,9 +253,11 @@ int32_t ConsoleChip::group_steps(int32_t steps, Amplitude amplitude_of)
                     levels[K] = (others[K]++)->level;
             }
         };
-        [&]<int... K>(std::integer_sequence<int, K...>) {
+        [&]<int... K>(std::integer_sequence<int, K...>)
+        {
             (walk.template operator()<K>(), ...);
-        }(std::make_integer_sequence<int, Count>{});
+        }
+        (std::make_integer_sequence<int, Count>{});
         const int32_t before = amplitude_of(levels);
         levels[Driver] = log.entries[e].level;
         const int32_t after = amplitude_of(levels);

@@ -68,7 +68,7 @@ public:
     }
     // As VoiceChip: copies at most Sample_Memory::size bytes from the start.
     void load_sample(const uint8_t* bytes, int32_t length);
-    bool sample_playing() const;
+    bool sample_playing();
     // As VoiceChip: frame lengths alternate one clock apart, write_time goes
     // back to 0, and the buffers' samples of the frame become readable.
     void end_frame();
@@ -101,6 +101,11 @@ private:
 
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
+    // Before a write at `time`: both chips run to it as far as a write
+    // runs them, and the mix follows in whole slices rather than at every
+    // write (a frame's writes come a few clocks apart). Anything that reads
+    // or changes what has sounded first mixes up to reached_.
+    void settle(int32_t time);
     void mix_logs();
     // The changes of log First + Driver as steps of its group's part of the
     // mix, amplitude_of(the Count logs' levels from First on), written to
@@ -144,7 +149,8 @@ private:
     uint32_t positions_[max_steps] = {};
     int32_t steps_[max_steps] = {};
     int32_t amplitudes_[buffer_count] = {};  // each buffer's level in its amplitude units
-    int32_t run_time_ = 0;                   // where both chips and the mix have got to
+    int32_t run_time_ = 0;                   // where the mix has got to; both chips are there or later
+    int32_t reached_ = 0;                    // the last write's time, within a log's span of run_time_
     bool ready_ = false;                     // set up with cells in every buffer
     bool groups_enabled_ = true;
 };

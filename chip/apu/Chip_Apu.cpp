@@ -193,6 +193,12 @@ void Chip_Apu::run_until(int32_t end_time)
         catch_up(i, end_time);
 }
 
+void Chip_Apu::advance_to(int32_t time)
+{
+    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", time >= last_time_);
+    advance(time);
+}
+
 void Chip_Apu::advance(int32_t end_time)
 {
     if (end_time == last_time_)

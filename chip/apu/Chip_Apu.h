@@ -47,6 +47,10 @@ public:
     // Writes outside $4000-$4017 are ignored.
     void write_register(int32_t time, unsigned addr, int data);
     void run_until(int32_t end_time);
+    // Runs the frame sequencer, the noise and the delta modulation to
+    // `time`, as a write there would; the pulses and the triangle follow
+    // when their output is about to change, or at run_until.
+    void advance_to(int32_t time);
     // Runs to `end_time` and makes it time 0 of the next frame.
     void end_frame(int32_t end_time);
     void update_irq();
