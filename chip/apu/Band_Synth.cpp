@@ -1,5 +1,6 @@
 #include "Band_Synth.h"
 
+#include <algorithm>
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -146,12 +147,11 @@ template <int Width> void Band_Synth<Width>::build_phase_table(uint32_t unit)
     for (int i = 1; i < resolution * Width; ++i)
         odd[i] = table[i - 1];
 
+    std::fill(std::begin(window_rows_), std::end(window_rows_), 0u);
     for (int r = 0; r < phase_rows; ++r) {
-        uint32_t* words = window_rows_ + r * window_row_words;
-        for (uint32_t w = 0; w < window_row_words; ++w)
-            words[w] = w >= max_offset && w < max_offset + row_pairs
-                           ? load_pair(table + r * Width + 2 * (w - max_offset)) - pair_bias_
-                           : 0;
+        uint32_t* words = window_rows_ + r * window_row_words + max_offset;
+        for (uint32_t j = 0; j < row_pairs; ++j)
+            words[j] = load_pair(table + r * Width + 2 * j) - pair_bias_;
     }
 }
 

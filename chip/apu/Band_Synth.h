@@ -121,9 +121,12 @@ public:
     // shifted into a window of two blocks and added to those blocks of the
     // cells, which nearby changes then read back whole.
     void add_delta_blocks(uint32_t pos, int delta, Band_Buffer& buffer) const requires(Width == 8);
-    // A phase row's words in the window table, and the whole table's.
-    static constexpr uint32_t window_row_words = max_offset + block_pairs * window_blocks;
-    static constexpr uint32_t window_table_words = phase_rows * window_row_words;
+    // A phase row's words in the window table, and the whole table's: each
+    // row follows max_offset zero words, which the row before it takes as
+    // the zeros to a window's length after it, and the last row has its own.
+    static constexpr uint32_t window_row_words = max_offset + row_pairs;
+    static_assert(window_row_words == block_pairs * window_blocks);
+    static constexpr uint32_t window_table_words = phase_rows * window_row_words + max_offset;
     // Fills `rows` with the window table times `factor`, for steps of one
     // size (2 units down or up for the delta modulation, one down for the
     // triangle): each step then adds its row as it stands, with no
@@ -214,7 +217,7 @@ private:
     // Per phase row, its pairs less U after max_offset zero words and before
     // zero words to a window's length: loading a window from max_offset - o
     // words in shifts the row o pairs into it.
-    uint32_t window_rows_[phase_rows * window_row_words] = {};
+    uint32_t window_rows_[window_table_words] = {};
     // Where in window_rows_ the words for a change start, by its distance in
     // phase rows from the window's first pair: its row, shifted into the
     // window by the whole pairs of that distance.
