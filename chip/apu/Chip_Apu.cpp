@@ -117,8 +117,7 @@ void Chip_Apu::write_register(int32_t time, unsigned addr, int data)
     PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);
     if (addr < start_addr || addr > end_addr)
         return;
-    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", time >= last_time_);
-    advance(time);
+    advance_to(time);
 
     if (addr < 0x4014) {
         const int index = static_cast<int>(addr - start_addr) >> 2;
@@ -187,20 +186,14 @@ void Chip_Apu::write_register(int32_t time, unsigned addr, int data)
 
 void Chip_Apu::run_until(int32_t end_time)
 {
-    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", end_time >= last_time_);
-    advance(end_time);
+    advance_to(end_time);
     for (int i = 0; i < lazy_count; ++i)
         catch_up(i, end_time);
 }
 
-void Chip_Apu::advance_to(int32_t time)
+void Chip_Apu::advance_to(int32_t end_time)
 {
-    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", time >= last_time_);
-    advance(time);
-}
-
-void Chip_Apu::advance(int32_t end_time)
-{
+    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", end_time >= last_time_);
     if (end_time == last_time_)
         return;
     for (;;) {

@@ -50,7 +50,7 @@ public:
     // Runs the frame sequencer, the noise and the delta modulation to
     // `time`, as a write there would; the pulses and the triangle follow
     // when their output is about to change, or at run_until.
-    void advance_to(int32_t time);
+    void advance_to(int32_t end_time);
     // Runs to `end_time` and makes it time 0 of the next frame.
     void end_frame(int32_t end_time);
     void update_irq();
@@ -84,9 +84,6 @@ private:
     // delta modulation (whose sample end clears its enable bit) run at every
     // piece, as before.
     static constexpr int lazy_count = 3;
-    // Runs the frame sequencer, the noise and the delta modulation to
-    // end_time, and any lazy oscillator that a frame step changes.
-    void advance(int32_t end_time);
     // Runs lazy oscillator `index` to `time`.
     void catch_up(int index, int32_t time);
     // Runs every lazy oscillator to last_time_: before a change of how they
