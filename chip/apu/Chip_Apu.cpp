@@ -26,6 +26,7 @@ Chip_Apu::Chip_Apu()
 
 void Chip_Apu::reset()
 {
+    catch_up_all();  // what has sounded stays in the output, as when every oscillator ran along
     frame_period_ = ntsc_frame_period;
     pulse1_.reset();
     pulse2_.reset();
