@@ -139,15 +139,17 @@ TEST(ConsoleRender, DeltaModulationHeldHighNarrowsTheTrianglesSwing)
     EXPECT_LT(tnd_reference(15, 0, 127) - tnd_reference(0, 0, 127), 0.5 * tnd_reference(15, 0, 0));
 }
 
+// Registers the random sequences write, of both chips ($4015 twice as often).
+const unsigned random_addresses[] = {0x4000, 0x4002, 0x4003, 0x4004, 0x4006, 0x4007, 0x4008, 0x400A, 0x400B,
+                                     0x400C, 0x400E, 0x400F, 0x4010, 0x4011, 0x4013, 0x4015, 0x4015, 0x9000,
+                                     0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
+
 // Every buffer's integrated level at a frame's end, the cells not yet read:
 // exactly the formula of the oscillators' levels then, each term rounded to
 // whole units, for the mix and for each group alone (silent while its
 // channel is, whatever the others play).
 TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegisters)
 {
-    const unsigned addresses[] = {0x4000, 0x4002, 0x4003, 0x4004, 0x4006, 0x4007, 0x4008, 0x400A, 0x400B,
-                                  0x400C, 0x400E, 0x400F, 0x4010, 0x4011, 0x4013, 0x4015, 0x4015, 0x9000,
-                                  0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
     std::mt19937 random(11);
     auto chip = plain_chip();
     int64_t held[ConsoleChip::group_count] = {};
@@ -158,7 +160,7 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
         for (int g = 0; g < ConsoleChip::group_count; ++g)
             held[g] = cell_sum(chip->groups[g]);
         for (int w = static_cast<int>(random() % 12); w > 0; --w) {
-            const unsigned addr = addresses[random() % std::size(addresses)];
+            const unsigned addr = random_addresses[random() % std::size(random_addresses)];
             chip->write_time += static_cast<int32_t>(random() % 2000);
             const int data = static_cast<int>(random() & 0xFF);
             chip->write_register(chip->write_time, addr, data);
@@ -199,15 +201,12 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
 // changes no cell of any buffer.
 TEST(ConsoleGroups, TheBuffersAreTheSameWhetherTheMixFollowsEveryWriteOrNot)
 {
-    const unsigned addresses[] = {0x4000, 0x4002, 0x4003, 0x4004, 0x4006, 0x4007, 0x4008, 0x400A, 0x400B,
-                                  0x400C, 0x400E, 0x400F, 0x4010, 0x4011, 0x4013, 0x4015, 0x4015, 0x9000,
-                                  0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
     std::mt19937 random(5);
     auto lazy = plain_chip();
     auto eager = plain_chip();
     for (int frame = 0; frame < 40; ++frame) {
         for (int w = static_cast<int>(random() % 16); w > 0; --w) {
-            const unsigned addr = addresses[random() % std::size(addresses)];
+            const unsigned addr = random_addresses[random() % std::size(random_addresses)];
             // Writes a few clocks apart, as a frame makes them, and some more
             // than a slice apart.
             const int32_t gap = random() % 4 == 0 ? static_cast<int32_t>(random() % 3000) : 4;
