@@ -1,14 +1,17 @@
 // Band_Synth: the kernel check values, the scaled table's exact row sums and
 // layout, what an added change does to the cells, changes of any amplitude,
-// and its requirement.
+// its requirement, and the triangles' shared rows.
 #include "ChipTestSupport.h"
 #include "chip/apu/Band_Synth.h"
 #include "chip/apu/Chip_Apu.h"
+#include "chip/apu/Triangle_Rows.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -262,3 +265,37 @@ TEST(BandSynthRequirements, PositionPastTheBufferEndFires)
 }
 
 }  // namespace
+
+// Triangles whose synthesisers agree in unit and treble read one set of rows,
+// which lives while one of them holds it; any difference makes a set of its
+// own. The rows down are the rows up negated, and every copy starts on a
+// cache line.
+TEST(TriangleRows, SynthesisersThatAgreeShareOneSet)
+{
+    Band_Synth<12> first(15), second(15), louder(15), darker(15);
+    for (Band_Synth<12>* synth : {&first, &second, &darker})
+        synth->set_volume(0.5);
+    louder.set_volume(0.75);
+    darker.set_eq(Treble_Eq{-24.0, 4000, 44100});
+
+    const auto rows = Triangle_Rows::shared_for(first);
+    EXPECT_EQ(Triangle_Rows::shared_for(second), rows);
+    auto other = Triangle_Rows::shared_for(louder);
+    EXPECT_NE(other, rows);
+    EXPECT_NE(Triangle_Rows::shared_for(darker), rows);
+
+    for (const uint32_t* table : {rows->up(), rows->down()})
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(table) % 64, 0u);
+    int32_t nonzero = 0;
+    for (uint32_t i = 0; i < Band_Synth<12>::aligned_table_words; ++i) {
+        ASSERT_EQ(rows->down()[i], 0u - rows->up()[i]) << i;
+        nonzero += rows->up()[i] != 0;
+    }
+    // Every copy holds every phase row's six pairs; some pairs of a row may be zero.
+    EXPECT_GT(nonzero, 4 * 64 * 4);
+    EXPECT_LE(nonzero, 4 * 64 * 6);
+
+    const std::weak_ptr<const Triangle_Rows> released = other;
+    other.reset();
+    EXPECT_TRUE(released.expired());
+}

@@ -93,7 +93,7 @@ public:
 
     // A repeating pattern of unit changes, one per timer event: event e of
     // it changes by deltas[e] (+1, -1 or 0) and adds its row from rows[e], a
-    // table of scaled_window_rows for that delta (zero_window_table for 0).
+    // table of aligned_window_rows for that delta (zero_aligned_table for 0).
     static constexpr uint32_t cycle_events = 32;
     static constexpr uint32_t max_group = 8;  // steps whose rows share a window
     struct Step_Cycle {
@@ -134,6 +134,31 @@ public:
     void scaled_window_rows(int32_t factor, uint32_t* rows) const;
     // The window table of a step of none, all zero: one for every synthesiser.
     static constexpr uint32_t zero_window_table[window_table_words] = {};
+    // Whether step g of a group of `group` steps, as add_cycle_steps makes
+    // them, can have words in block b of their window: its row starts less
+    // than a block plus g steps of less than 7 / (group - 1) pairs into the
+    // window, and spans row_pairs. Unrolled, the blocks it cannot reach are
+    // zero in its window, and their loads are left out.
+    static constexpr bool row_reaches(int group, int g, uint32_t b)
+    {
+        constexpr auto spread = static_cast<int>(max_offset + 1 - block_pairs);
+        constexpr auto pairs = static_cast<int>(block_pairs);
+        const int last_start_bound = pairs * (group - 1) + spread * g;  // times group - 1
+        return last_start_bound > (pairs * static_cast<int>(b) - static_cast<int>(row_pairs) + 1) * (group - 1);
+    }
+    // The window table in four copies, 64-byte aligned, for add_cycle_steps:
+    // copy a holds the windows of shifts of a, a + 4, a + 8 pairs, each
+    // starting at a whole block. A window loaded from the single table
+    // starts at any word, and a fifth of its blocks then straddle two cache
+    // lines, each such load costing the processor two.
+    static constexpr uint32_t aligned_pad = max_offset & ~(block_pairs - 1);
+    static constexpr uint32_t aligned_copy_words = phase_rows * window_row_words + window_row_words;
+    static constexpr uint32_t aligned_table_words = block_pairs * aligned_copy_words;
+    // Fills `rows` (aligned to 64 bytes) with the copies of the window table
+    // times `factor`.
+    void aligned_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 12);
+    // The aligned table of a step of none, all zero: one for every synthesiser.
+    alignas(64) static constexpr uint32_t zero_aligned_table[aligned_table_words] = {};
     // Two steps at pos and pos + gap less than a pair of samples later, each
     // with its row from the table (of scaled_window_rows) given for it,
     // summed in the window of the first before they reach the cells.
@@ -226,6 +251,17 @@ private:
         std::array<uint16_t, window_positions> table{};
         for (uint32_t q = 0; q < table.size(); ++q)
             table[q] = static_cast<uint16_t>(q % phase_rows * window_row_words + max_offset - q / phase_rows);
+        return table;
+    }();
+    // The same windows' starts in the aligned copies (see aligned_window_rows).
+    static constexpr std::array<uint16_t, window_positions> aligned_words_ = [] {
+        std::array<uint16_t, window_positions> table{};
+        for (uint32_t q = 0; q < table.size(); ++q) {
+            const uint32_t shift = q / phase_rows;
+            table[q] =
+                static_cast<uint16_t>(shift % block_pairs * aligned_copy_words + q % phase_rows * window_row_words +
+                                      aligned_pad - (shift - shift % block_pairs));
+        }
         return table;
     }();
 
@@ -324,13 +360,15 @@ inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_st
             for (int g = 0; g < Group; ++g) {
                 const uint32_t distance = (into_window + static_cast<uint32_t>(g) * pos_step) >> phase_shift;
                 PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
-                rows[g] = tables[g] + row_words_[distance];
+                rows[g] = tables[g] + aligned_words_[distance];
             }
             for (uint32_t b = 0; b < Blocks; ++b) {
                 // The rows are summed before the cells join them: a cell
                 // block that the last group stored waits for one add only.
                 Pair_Sums sums{}, row, words;
                 for (int g = 0; g < Group; ++g) {
+                    if (Group > 1 && !row_reaches(Group, g, b))
+                        continue;
                     std::memcpy(&row, rows[g] + block_pairs * b, sizeof row);
                     sums += row;
                 }
@@ -386,6 +424,24 @@ template <int Width> inline void Band_Synth<Width>::scaled_window_rows(int32_t f
 {
     for (uint32_t i = 0; i < window_table_words; ++i)
         rows[i] = window_rows_[i] * static_cast<uint32_t>(factor);
+}
+
+template <int Width>
+inline void Band_Synth<Width>::aligned_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 12)
+{
+    // Copy a places each row a words past a whole block, with zeros between
+    // the rows: a window of a shift s = a + 4k then starts 4k words before
+    // that, at a whole block, and holds zeros outside the row.
+    for (uint32_t i = 0; i < aligned_table_words; ++i)
+        rows[i] = 0;
+    for (uint32_t a = 0; a < block_pairs; ++a) {
+        for (uint32_t r = 0; r < phase_rows; ++r) {
+            const uint32_t* from = window_rows_ + r * window_row_words + max_offset;
+            uint32_t* to = rows + a * aligned_copy_words + r * window_row_words + aligned_pad + a;
+            for (uint32_t j = 0; j < row_pairs; ++j)
+                to[j] = from[j] * static_cast<uint32_t>(factor);
+        }
+    }
 }
 
 template <int Width>

@@ -264,8 +264,8 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
         // Each timer event moves the phase down by one, from 1 to 32 at the
         // bottom; the turns repeat an end level and change nothing.
         Band_Buffer& out = *output;
-        if (cycle_build != synth.table_builds())
-            build_cycle();
+        PLINKA_CHIP_REQUIRE("Triangle_Osc: volume set through set_volume", "cycle_build == synth.table_builds()",
+                            cycle_build == synth.table_builds());
         const int32_t events = step_count.events_in(end_time - time, step);
         const uint32_t pos_step = out.factor() * static_cast<uint32_t>(step);
         synth.add_cycle_steps(out.to_buffer_time(time), pos_step, events, cycle, static_cast<uint32_t>(32 - phase) % 32,
@@ -277,16 +277,24 @@ void Triangle_Osc::run(int32_t time, int32_t end_time)
     delay = time - end_time;
 }
 
+void Triangle_Osc::set_volume(double volume)
+{
+    synth.set_volume(volume);
+    if (cycle_build == synth.table_builds())
+        return;
+    rows = Triangle_Rows::shared_for(synth);
+    build_cycle();
+    cycle_build = synth.table_builds();
+}
+
 void Triangle_Osc::build_cycle()
 {
-    synth.scaled_window_rows(-1, down_rows);
     for (int32_t ph = 1; ph <= 32; ++ph) {
         const int delta = level_of(ph == 1 ? 32 : ph - 1) - level_of(ph);
         const auto event = static_cast<uint32_t>(32 - ph) % 32;
-        const uint32_t* rows = delta > 0 ? synth.window_table() : delta < 0 ? down_rows : synth.zero_window_table;
-        cycle.set(event, static_cast<int8_t>(delta), rows);
+        const uint32_t* table = delta > 0 ? rows->up() : delta < 0 ? rows->down() : synth.zero_aligned_table;
+        cycle.set(event, static_cast<int8_t>(delta), table);
     }
-    cycle_build = synth.table_builds();
 }
 
 void Triangle_Osc::run_logged(int32_t time, int32_t end_time)
@@ -572,8 +580,7 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                         // each bit would wait for the last one's store.
                         int level = dac;
                         int bits_in = shifter;
-                        if (static_cast<unsigned>(level - 2 * bits) <=
-                            static_cast<unsigned>(dmc_max_dac - 4 * bits)) {
+                        if (static_cast<unsigned>(level - 2 * bits) <= static_cast<unsigned>(dmc_max_dac - 4 * bits)) {
                             // Steps that cannot carry the DAC out of 0..127
                             // need no test, which would chain bit to bit.
                             // Each pair adds the rows of its two steps as they

@@ -10,8 +10,10 @@
 #include "Band_Synth.h"
 #include "Level_Log.h"
 #include "Step_Count.h"
+#include "Triangle_Rows.h"
 
 #include <cstdint>
+#include <memory>
 
 class Chip_Apu;
 
@@ -110,9 +112,12 @@ private:
 struct Triangle_Osc : Apu_Osc {
     int32_t phase = 16;  // 1..32
     int32_t linear_counter = 0;
-    Band_Synth<12> synth{15};
+    Band_Synth<12> synth{15};  // its volume set through set_volume
     Step_Count step_count;
 
+    // Sets the synthesiser's volume and takes the rows of steps for it, which
+    // every triangle at that volume shares. Allocates: not on the audio thread.
+    void set_volume(double volume);
     // Every frame step.
     void clock_linear_counter();
     // Whether writing `data` to register `reg` changes what run() adds from
@@ -141,11 +146,11 @@ struct Triangle_Osc : Apu_Osc {
 
 private:
     // The steps of the 32 phases as one pattern (event e leaves phase
-    // 32 - e), made again whenever the synthesiser rebuilds its table.
+    // 32 - e), from `rows`.
     void build_cycle();
-    uint32_t down_rows[Band_Synth<12>::window_table_words] = {};
+    std::shared_ptr<const Triangle_Rows> rows;
     Band_Synth<12>::Step_Cycle cycle{};
-    int32_t cycle_build = -1;
+    int32_t cycle_build = -1;  // the synthesiser's table that `rows` was made from
 };
 
 struct Noise_Osc : Apu_Env_Osc {
