@@ -210,12 +210,9 @@ void ConsoleChip::mix_logs()
             auto pulse = [this](int32_t level) { return pair_amplitude(level, 0); };
             alone(0, pulse, groups[0], nullptr);
             alone(1, pulse, groups[1], nullptr);
-            alone(
-                2, [this](int32_t level) { return trio_amplitude(level, 0, 0); }, groups[2], nullptr);
-            alone(
-                3, [this](int32_t level) { return trio_amplitude(0, level, 0); }, groups[3], nullptr);
-            alone(
-                dmc_log, [this](int32_t level) { return trio_amplitude(0, 0, level); }, groups[4], nullptr);
+            alone(2, [this](int32_t level) { return trio_amplitude(level, 0, 0); }, groups[2], nullptr);
+            alone(3, [this](int32_t level) { return trio_amplitude(0, level, 0); }, groups[3], nullptr);
+            alone(dmc_log, [this](int32_t level) { return trio_amplitude(0, 0, level); }, groups[4], nullptr);
         }
     }
     for (int i = 0; i < log_count; ++i) {
@@ -253,11 +250,9 @@ int32_t ConsoleChip::group_steps(int32_t steps, Amplitude amplitude_of)
                     levels[K] = (others[K]++)->level;
             }
         };
-        [&]<int... K>(std::integer_sequence<int, K...>)
-        {
+        [&]<int... K>(std::integer_sequence<int, K...>) {
             (walk.template operator()<K>(), ...);
-        }
-        (std::make_integer_sequence<int, Count>{});
+        }(std::make_integer_sequence<int, Count>{});
         const int32_t before = amplitude_of(levels);
         levels[Driver] = log.entries[e].level;
         const int32_t after = amplitude_of(levels);

@@ -173,8 +173,8 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
         const Console_Mixer& mixer = chip->mixer();
         auto units = [](float level) { return amplitude_of(level); };
         int64_t vrc6 = 0;
-        for (int level :
-             {chip->vrc6().pulse(0).last_level, chip->vrc6().pulse(1).last_level, chip->vrc6().saw().last_level})
+        for (int level : {chip->vrc6().pulse(0).last_level, chip->vrc6().pulse(1).last_level,
+                          chip->vrc6().saw().last_level})
             vrc6 += units(static_cast<float>(level) * mixer.vrc6_step());
         const int64_t amplitudes[] = {units(mixer.pulse(p1 + p2)) + units(mixer.tnd(t, n, d)) + vrc6,
                                       units(mixer.pulse(p1)),

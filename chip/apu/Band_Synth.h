@@ -128,10 +128,9 @@ public:
     static_assert(window_row_words == block_pairs * window_blocks);
     static constexpr uint32_t window_table_words = phase_rows * window_row_words + max_offset;
     // Fills `rows` with the window table times `factor`, for steps of one
-    // size (2 units down or up for the delta modulation, one down for the
-    // triangle): each step then adds its row as it stands, with no
-    // arithmetic on it.
-    void scaled_window_rows(int32_t factor, uint32_t* rows) const;
+    // size (the delta modulation's 2 units down or up): each step then adds
+    // its row as it stands, with no arithmetic on it.
+    void scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8);
     // The window table of a step of none, all zero: one for every synthesiser.
     static constexpr uint32_t zero_window_table[window_table_words] = {};
     // Whether step g of a group of `group` steps, as add_cycle_steps makes
@@ -186,8 +185,6 @@ public:
 
     // Rows of `kernel_width` values: 64 of the scaled table, 17 of the unscaled kernel.
     const uint16_t* phase_table() const { return impulses_; }
-    // The window table of a change of one unit up, as scaled_window_rows(1) makes it.
-    const uint32_t* window_table() const { return window_rows_; }
     const uint16_t* base_kernel() const { return impulses_ + phase_rows * Width; }
     // The scaled unit U in both halves of a word.
     uint32_t pair_bias() const { return pair_bias_; }
@@ -420,7 +417,8 @@ inline void Band_Synth<Width>::add_delta_blocks(uint32_t pos, int delta, Band_Bu
     }
 }
 
-template <int Width> inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const
+template <int Width>
+inline void Band_Synth<Width>::scaled_window_rows(int32_t factor, uint32_t* rows) const requires(Width == 8)
 {
     for (uint32_t i = 0; i < window_table_words; ++i)
         rows[i] = window_rows_[i] * static_cast<uint32_t>(factor);

@@ -27,6 +27,8 @@ public:
     Chip_Apu& operator=(const Chip_Apu&) = delete;
 
     void reset();
+    // Rebuilds the synthesisers' tables and takes the triangle's shared rows:
+    // allocates and locks, so never on the audio thread.
     void set_volume(double volume);
     // None (null) silences: an oscillator without output does nothing when run.
     void set_output(Band_Buffer* buffer);
@@ -48,7 +50,7 @@ public:
     void write_register(int32_t time, unsigned addr, int data);
     void run_until(int32_t end_time);
     // Runs the frame sequencer, the noise and the delta modulation to
-    // `time`, as a write there would; the pulses and the triangle follow
+    // `end_time`, as a write there would; the pulses and the triangle follow
     // when their output is about to change, or at run_until.
     void advance_to(int32_t end_time);
     // Runs to `end_time` and makes it time 0 of the next frame.

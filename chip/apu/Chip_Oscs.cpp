@@ -580,7 +580,8 @@ void Dmc_Osc::run(int32_t time, int32_t end_time)
                         // each bit would wait for the last one's store.
                         int level = dac;
                         int bits_in = shifter;
-                        if (static_cast<unsigned>(level - 2 * bits) <= static_cast<unsigned>(dmc_max_dac - 4 * bits)) {
+                        if (static_cast<unsigned>(level - 2 * bits) <=
+                            static_cast<unsigned>(dmc_max_dac - 4 * bits)) {
                             // Steps that cannot carry the DAC out of 0..127
                             // need no test, which would chain bit to bit.
                             // Each pair adds the rows of its two steps as they

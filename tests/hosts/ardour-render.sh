@@ -34,7 +34,8 @@ scanner=ardour-vst-scanner
 [ "$format" = lv2 ] || LD_LIBRARY_PATH=/usr/lib/ardour7 /usr/lib/ardour7/$scanner -q -f "$work/plugins/$(basename "$plugin")"
 # Each step takes a few seconds; the bounds leave room for a busy machine.
 SESSION_DIR=$work/session timeout 120 ardour7-lua "$here/ardour-session.lua" | grep -q "session ready"
-grep -q '<Connection other="Master/audio_in 2"/>' "$work/session/plinka.ardour" ||
+{ grep -q '<Connection other="Master/audio_in 1"/>' "$work/session/plinka.ardour" &&
+    grep -q '<Connection other="Master/audio_in 2"/>' "$work/session/plinka.ardour"; } ||
     { echo "ardour-render: the session's track is not connected to the master bus" >&2; exit 1; }
 
 # The session has no range yet, and without one the export writes only a
