@@ -88,6 +88,13 @@ void ConsoleChip::write_apu(int32_t time, unsigned addr, int data)
     apu_.write_register(time, addr, data & 0xFF);
 }
 
+void ConsoleChip::write_apu_enables(int32_t time, int mask, int bits)
+{
+    time = clamp_time(time);
+    settle(time);
+    apu_.write_register(time, 0x4015, (apu_.channel_enables() & ~mask) | (bits & mask));
+}
+
 void ConsoleChip::write_vrc6(int32_t time, unsigned addr, int data)
 {
     time = clamp_time(time);

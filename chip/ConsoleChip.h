@@ -58,6 +58,11 @@ public:
     // to the end.
     void write_apu(int32_t time, unsigned addr, int data);
     void write_vrc6(int32_t time, unsigned addr, int data);
+    // A $4015 write that sets the channels of `mask` as `bits` says and keeps
+    // the others as the chip has them at that time: a one-shot sample that
+    // has played out has cleared its own bit, and must not start again when
+    // another channel switches itself on or off.
+    void write_apu_enables(int32_t time, int mask, int bits);
     // Either of them by the address: from $9000 on, the VRC6.
     void write_register(int32_t time, unsigned addr, int data)
     {

@@ -3,7 +3,8 @@
 // is written by the same code as a voice chip's: the port moves the writes of
 // the voice's channel type onto its channel's registers (pulse 1's onto pulse
 // 2's, the VRC6 pulse 1's onto pulse 2's) and keeps only its channel's bit of
-// every $4015 write, so that voices never switch each other's channels off.
+// every $4015 write, the others as the chip has them, so that voices never
+// switch each other's channels off or on.
 #pragma once
 
 #include "Program.h"
@@ -71,12 +72,12 @@ inline constexpr SlotRoute kSlotRoutes[kConsoleSlotCount] = {
 };
 
 // The console chip as the ports need it: anything with write_apu(),
-// write_vrc6(), load_sample(), sample_playing() and write_time.
+// write_apu_enables(), write_vrc6(), load_sample(), sample_playing() and
+// write_time.
 template <class Console> class ConsolePort {
 public:
     struct Apu {
         Console* console;
-        int32_t* enables;  // the console's $4015 as last written, shared by the ports
         SlotRoute route;
 
         void write_register(int32_t time, unsigned address, int data)
@@ -84,8 +85,7 @@ public:
             if (route.bitFrom == 0)
                 return;  // a VRC6 slot: its voice only ever silences the 2A03
             if (address == 0x4015) {
-                *enables = (*enables & ~route.bitTo) | ((data & route.bitFrom) ? route.bitTo : 0);
-                console->write_apu(time, 0x4015, *enables);
+                console->write_apu_enables(time, route.bitTo, (data & route.bitFrom) ? route.bitTo : 0);
             } else if (address - route.apuFrom < 4u) {
                 console->write_apu(time, address - route.apuFrom + route.apuTo, data);
             }
@@ -102,10 +102,10 @@ public:
         }
     };
 
-    // `enables` is the console's $4015, shared by all ports; `vrc6Enables`
-    // the slot's own VRC6 channels left on (bits as VoiceChip::vrc6_enables).
-    ConsolePort(Console& console, int32_t& enables, int32_t& vrc6Enables, int32_t slot)
-        : chip{&console, &enables, kSlotRoutes[slot]}, vrc6{&console, kSlotRoutes[slot]},
+    // `vrc6Enables`: the slot's own VRC6 channels left on (bits as
+    // VoiceChip::vrc6_enables).
+    ConsolePort(Console& console, int32_t& vrc6Enables, int32_t slot)
+        : chip{&console, kSlotRoutes[slot]}, vrc6{&console, kSlotRoutes[slot]},
           write_time(console.write_time), vrc6_enables(vrc6Enables), console_(console)
     {
     }

@@ -158,7 +158,6 @@ private:
 
     int32_t consoleSetting_ = 0;  // the console setting the block before played
     float consoleFilterRate_ = 0.0f;
-    int32_t consoleEnables_ = 0;  // the console's $4015, which every port updates
     int32_t slotVrc6Enables_[kConsoleSlotCount] = {};
     bool slotSounding_[kConsoleSlotCount] = {};
     Console_Filter consoleFilters_[1 + kOutputGroupCount];  // the mix's, then each group's

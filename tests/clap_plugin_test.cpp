@@ -798,3 +798,48 @@ TEST_F(Clap, InConsoleModeEachPortIsItsChannelAloneAndTheMainTheConsolesMix)
                                          out[1 + PulseTwoGroup].left[i] - out[1 + TriangleGroup].left[i]));
     EXPECT_GT(apart, 0.02f);
 }
+
+// A one-shot sample in console mode plays once beside the 2A03's other
+// channels: their $4015 writes keep the bit the sample cleared at its end,
+// where a remembered copy of the register would start it again each frame.
+TEST_F(Clap, InConsoleModeAOneShotSampleEndsWhileAPulsePlaysBesideIt)
+{
+    cells::Builder chunk;
+    chunk.cell(cells::program).number(0).cell(cells::channelType).number(Sample);
+    chunk.cell(cells::volume).string("15").cell(cells::gain).number(100);
+    chunk.cell(cells::program).number(1).cell(cells::channelType).number(Pulse);
+    chunk.cell(cells::channelPrograms).number(0);
+    for (int channel = 1; channel < 16; ++channel)
+        chunk.number(1);
+    chunk.cell(cells::keyMap).number(0).string("36=kick:15");
+    constexpr int kLength = 97;  // 776 bits at the fastest rate: about 0.0065 s
+    chunk.cell(cells::sample).string("kick").number(kLength);
+    for (int i = 0; i < kLength; i += 3)
+        chunk.number(i < kLength / 2 ? 0xFFFFFF : 0);  // up, then down: each play a pulse of sound
+    for (const ConsoleMode mode : {ConsoleNes, ConsoleUnfiltered}) {
+        const std::vector<uint8_t> state =
+            vst2Chunk(cells::Builder(chunk).cell(cells::console).number(mode).cell(cells::end).bytes());
+        const std::vector<Timed> kick = {midi(0, 0x90, 36, 100)};
+        const std::vector<Timed> pulse = {midi(0, 0x91, 69, 100)};
+        const auto render = [&](const std::vector<Timed>& events) {
+            ClapHost host;
+            EXPECT_TRUE(host.load(clapUnderTest()));
+            EXPECT_TRUE(host.loadState(state));
+            host.start(kRate, 512, true);
+            return renderPorts(host, 22050, 512, events, kAllPorts);
+        };
+        const std::vector<StereoBuffer> alone = render(kick);
+        const std::vector<StereoBuffer> both = render(merged(kick, pulse));
+        EXPECT_TRUE(same(both[1 + SampleGroup].left, alone[1 + SampleGroup].left)) << mode;
+        // Played once: nothing sounds after its pulse has died away.
+        const std::vector<float>& samples = both[1 + SampleGroup].left;
+        const auto peak = [&](size_t from, size_t to) {
+            float most = 0.0f;
+            for (size_t i = from; i < to; ++i)
+                most = std::max(most, std::abs(samples[i]));
+            return most;
+        };
+        EXPECT_GT(peak(0, 2205), 0.01f) << mode;
+        EXPECT_LT(peak(4410, samples.size()), 0.25f * peak(0, 2205)) << mode;
+    }
+}

@@ -106,14 +106,21 @@ struct Write {
     bool operator==(const Write&) const = default;
 };
 
-// Records what reaches the console's registers.
+// Records what reaches the console's registers; its $4015 is what was last
+// written there.
 struct RecordingConsole {
     void write_apu(int32_t, unsigned address, int data) { writes.push_back({false, address, data}); }
+    void write_apu_enables(int32_t time, int mask, int bits)
+    {
+        enables = (enables & ~mask) | (bits & mask);
+        write_apu(time, 0x4015, enables);
+    }
     void write_vrc6(int32_t, unsigned address, int data) { writes.push_back({true, address, data}); }
     void load_sample(const uint8_t*, int32_t) {}
     bool sample_playing() const { return false; }
 
     int32_t write_time = 0;
+    int32_t enables = 0;
     std::vector<Write> writes;
 };
 
@@ -122,9 +129,8 @@ struct RecordingConsole {
 TEST(ConsolePorts, EachSlotsWritesLandOnItsOwnChannelAndKeepTheOthersOn)
 {
     RecordingConsole console;
-    int32_t enables = 0;
     int32_t vrc6Enables[kConsoleSlotCount] = {};
-    auto port = [&](int32_t slot) { return ConsolePort<RecordingConsole>(console, enables, vrc6Enables[slot], slot); };
+    auto port = [&](int32_t slot) { return ConsolePort<RecordingConsole>(console, vrc6Enables[slot], slot); };
 
     port(PulseOneSlot).chip.write_register(4, 0x4015, 0x01);
     port(PulseTwoSlot).chip.write_register(8, 0x4015, 0x01);
@@ -150,9 +156,9 @@ TEST(ConsolePorts, APulseVoicesFrameOnTheSecondPulseWritesItsRegisters)
     auto snapshot = std::make_unique<BankSnapshot>();
     snapshot->capture(bank->programs);
     RecordingConsole console;
-    int32_t enables = 0x04;  // the triangle plays
+    console.enables = 0x04;  // the triangle plays
     int32_t vrc6Enables = 0;
-    ConsolePort<RecordingConsole> port(console, enables, vrc6Enables, PulseTwoSlot);
+    ConsolePort<RecordingConsole> port(console, vrc6Enables, PulseTwoSlot);
     Voice voice;
     voice.note = 69;
     voice.key = 69;

@@ -106,7 +106,7 @@ private:
     int32_t frame_period_ = ntsc_frame_period;
     int32_t frame_countdown_ = 0;  // clocks from last_time_ to the next sequencer step
     int32_t frame_step_ = 0;       // 0..3
-    int32_t channel_enables_ = 0;  // last $4015
+    int32_t channel_enables_ = 0;  // last $4015, less the bit of a sample that has ended
     int32_t frame_mode_ = 0;       // last $4017
     bool frame_irq_flag_ = false;
     Irq_Notifier irq_notify_ = nullptr;
