@@ -136,7 +136,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     // The key maps name the new samples: those go in before the programs.
     for (int32_t index = samplesBefore; index < samples->count; ++index) {
         const DpcmSample& sample = samples->samples[index];
-        if (const char* problem = instrument.putSample(sample.name, sample.bytes, sample.length))
+        if (const char* problem = instrument.putSample(sample.name, sample.bytes, sample.length, sample.startLevel))
             storedFiles.front()->problem = problem;
     }
     const size_t stored = converted.size();

@@ -72,7 +72,8 @@ Outcome load(Instrument& instrument, int32_t program, const std::vector<std::str
         if (!note.empty())
             problems.push_back(file + ": " + note);
         const std::string name = sampleNameFrom(utf8Of(path.stem()));
-        if (const char* refused = instrument.putSample(name, bytes.data(), static_cast<int32_t>(bytes.size()))) {
+        if (const char* refused = instrument.putSample(name, bytes.data(), static_cast<int32_t>(bytes.size()),
+                                                       samplefile::startLevelOf(samplefile::kindOf(file)))) {
             problems.push_back(file + ": " + refused);
             continue;
         }

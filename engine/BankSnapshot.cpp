@@ -48,7 +48,9 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
         const int32_t length = i < sampleCount ? std::clamp(from.samples[i].length, 0, kMaxSampleBytes) : 0;
         if (length > 0)
             std::memcpy(freeBytes, from.samples[i].bytes, static_cast<size_t>(length));
-        samples[i] = {length > 0 ? freeBytes : nullptr, length};
+        const int32_t level = i < sampleCount ? from.samples[i].startLevel : kNoStartLevel;
+        samples[i] = {length > 0 ? freeBytes : nullptr, length,
+                      level >= 0 && level <= kMaxStartLevel ? level : kNoStartLevel};
         freeBytes += length;
     }
 

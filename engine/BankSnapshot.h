@@ -27,7 +27,8 @@ struct EnvelopeSteps {
 // A sample's bytes in the snapshot's storage.
 struct SampleData {
     const uint8_t* bytes;
-    int32_t length;  // legal, or 0 for an index that holds no sample
+    int32_t length;      // legal, or 0 for an index that holds no sample
+    int32_t startLevel;  // as DpcmSample's
 };
 
 struct ProgramSound {

@@ -32,12 +32,14 @@ int SampleBank::find(std::string_view name) const
     return -1;
 }
 
-const char* SampleBank::put(std::string_view name, const uint8_t* bytes, int32_t length)
+const char* SampleBank::put(std::string_view name, const uint8_t* bytes, int32_t length, int32_t startLevel)
 {
     if (!isSampleName(name))
         return kErrorSampleName;
     if (!isLegalSampleLength(length) || !bytes)
         return kErrorSampleLength;
+    if (startLevel != kNoStartLevel && (startLevel < 0 || startLevel > kMaxStartLevel))
+        return kErrorSampleStartLevel;
     int index = find(name);
     if (index < 0) {
         if (count >= kMaxSamples)
@@ -49,6 +51,7 @@ const char* SampleBank::put(std::string_view name, const uint8_t* bytes, int32_t
     std::memcpy(sample.name, name.data(), name.size());
     sample.length = length;
     std::memcpy(sample.bytes, bytes, static_cast<size_t>(length));
+    sample.startLevel = static_cast<int8_t>(startLevel);
     return nullptr;
 }
 

@@ -3,6 +3,8 @@
 // A Sample program's key map names them; a song carries them with its bank.
 #pragma once
 
+#include "KeyMap.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,6 +38,10 @@ struct DpcmSample {
     char name[kSampleNameSize];
     int32_t length;  // legal, see isLegalSampleLength
     uint8_t bytes[kMaxSampleBytes];
+    // The level its encoding started from (a recording's), which a key that
+    // names none plays it from; kNoStartLevel for a sample that has none (a
+    // .dmc file's), which plays on from where the channel is.
+    int8_t startLevel;
 };
 
 struct SampleBank {
@@ -45,8 +51,10 @@ struct SampleBank {
     // The index of the sample of that name, or -1.
     int find(std::string_view name) const;
     // Adds a sample, or replaces the one of the same name. Answers null, or
-    // one line saying why nothing changed (a bad name or length, a full bank).
-    const char* put(std::string_view name, const uint8_t* bytes, int32_t length);
+    // one line saying why nothing changed (a bad name, length or start
+    // level, a full bank).
+    const char* put(std::string_view name, const uint8_t* bytes, int32_t length,
+                    int32_t startLevel = kNoStartLevel);
     // Takes a sample out; the ones after it move down. False when none has the name.
     bool remove(std::string_view name);
 };
@@ -54,4 +62,5 @@ struct SampleBank {
 inline constexpr char kErrorSampleName[] = "Error: A sample name is 1 to 31 letters, digits, '_', '-' or '.'";
 inline constexpr char kErrorSampleLength[] =
     "Error: A sample is 16 * L + 1 bytes long, L from 0 to 255 (at most 4081 bytes)";
+inline constexpr char kErrorSampleStartLevel[] = "Error: A sample starts from a level 0 to 127";
 inline constexpr char kErrorSampleBankFull[] = "Error: The bank holds 64 samples already";

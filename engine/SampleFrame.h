@@ -59,8 +59,12 @@ template <class Chip> void writeSampleFrame(Voice& voice, Chip& chip, const Prog
     chip.load_sample(sample->bytes, sample->length);
     // $4010: IL-- RRRR  interrupt off, loop, rate index
     write(0x4010, (entry.loop ? kSampleLoopBit : 0) | entry.rate);
-    if (entry.startLevel != kNoStartLevel)
-        write(0x4011, entry.startLevel);  // $4011: -DDD DDDD  the level to start from
+    // $4011: -DDD DDDD  the level to start from: the key's, else the one its
+    // encoding started from; a sample without either plays on from the level
+    // the channel is at.
+    if (const int32_t level = entry.startLevel != kNoStartLevel ? entry.startLevel : sample->startLevel;
+        level != kNoStartLevel)
+        write(0x4011, level);
     write(0x4012, 0x00);                  // $4012: the sample memory at $C000
     write(0x4013, sampleLengthRegister(sample->length));
     write(0x4015, kSampleEnableBit);

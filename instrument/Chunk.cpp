@@ -106,28 +106,30 @@ template <size_t N> void takeString(CellReader& cells, char (*field)[N])
 
 // One sample's cells after its tag, added to the bank when all of them are
 // usable. Its cells are read only as far as they look right, so that a tag
-// among them is taken as the tag it is.
-void takeSample(CellReader& cells, SampleBank* samples)
+// among them is taken as the tag it is. Answers the sample's index in the
+// bank, or -1 when it was left out.
+int takeSample(CellReader& cells, SampleBank* samples)
 {
     char name[kSampleNameSize + 1];  // room to take the terminator of the longest name too
     takeString(cells, &name);
     int32_t length = -1;
     takeNumber(cells, &length);
     if (!isLegalSampleLength(length))
-        return;
+        return -1;
     uint8_t bytes[kMaxSampleBytes];
     for (int32_t at = 0; at < length; at += kSampleBytesPerCell) {
         if (cells.atEnd())
-            return;
+            return -1;
         int32_t packed = -1;
         if (!toInt32(cells.peek(), packed) || packed < 0 || packed >= (1 << (8 * kSampleBytesPerCell)))
-            return;
+            return -1;
         cells.take();
         for (int32_t byte = 0; byte < kSampleBytesPerCell && at + byte < length; ++byte)
             bytes[at + byte] = static_cast<uint8_t>(packed >> (8 * byte));
     }
-    if (samples)
-        samples->put(name, bytes, length);  // a bad name or a full bank leaves it out
+    if (!samples || samples->put(name, bytes, length))
+        return -1;  // a bad name or a full bank leaves it out
+    return samples->find(name);
 }
 
 int envelopeKindOfTag(float tag)
@@ -194,6 +196,10 @@ size_t write(const ProgramBank& programs, const SampleBank* samples, const Setti
                 packed |= static_cast<int32_t>(sample.bytes[at + byte]) << (8 * byte);
             putNumber(out, packed);
         }
+        if (sample.startLevel >= 0 && sample.startLevel <= kMaxStartLevel) {
+            putCell(out, tagSampleStartLevel);
+            putNumber(out, sample.startLevel);
+        }
     }
     if (settings.console > 0 && settings.console < kConsoleModeCount) {
         putCell(out, tagConsole);
@@ -220,6 +226,7 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     bool sawGain = false;
     int32_t controllers = kSettingAbsent;
     int32_t console = kSettingAbsent;
+    int lastSample = -1;  // the bank's index of the sample read last, which a start level belongs to
     while (!cells.atEnd()) {
         const float tag = cells.take();
         if (tag == tagEnd)
@@ -272,7 +279,13 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
             if (samples && !sawSamples)
                 samples->count = 0;
             sawSamples = true;
-            takeSample(cells, samples);
+            lastSample = takeSample(cells, samples);
+        } else if (tag == tagSampleStartLevel) {
+            int32_t level = kNoStartLevel;
+            takeNumber(cells, &level);
+            if (samples && lastSample >= 0 && level >= 0 && level <= kMaxStartLevel)
+                samples->samples[lastSample].startLevel = static_cast<int8_t>(level);
+            lastSample = -1;  // one level a sample
         }
         // Anything else, the header among it, is skipped one cell at a time.
     }

@@ -43,6 +43,9 @@ constexpr float tagKeyMap = 139764096.0f;
 // have the cells.
 constexpr float tagSample = 184549376.0f;
 constexpr int kSampleBytesPerCell = 3;
+// The level a sample's encoding started from (0..127), right after the
+// sample's bytes; only samples that have one (recordings) have the cell.
+constexpr float tagSampleStartLevel = 158334976.0f;
 // The console mode, 1..3, after the samples; only a chunk with the mode on
 // has the cells, so a song with it off saves the bytes it saved before.
 constexpr float tagConsole = 170753088.0f;
@@ -52,8 +55,8 @@ constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
 // The largest chunk ever written: 27 cells, 128 program blocks of at most
-// 5164, 128 key maps of at most 1026 and 64 samples of at most 1395.
-constexpr size_t kMaxWrittenBytes = 4 * (27 + 128 * 5164 + 128 * 1026 + 64 * 1395);
+// 5164, 128 key maps of at most 1026 and 64 samples of at most 1397.
+constexpr size_t kMaxWrittenBytes = 4 * (27 + 128 * 5164 + 128 * 1026 + 64 * 1397);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
 
 constexpr int32_t kSettingAbsent = -1;

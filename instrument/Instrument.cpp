@@ -326,10 +326,10 @@ const char* Instrument::setKeyMapText(int32_t program, const char* text)
     return compileKeyMap(edited.keyMapText, *samples_, map);
 }
 
-const char* Instrument::putSample(std::string_view name, const uint8_t* bytes, int32_t length)
+const char* Instrument::putSample(std::string_view name, const uint8_t* bytes, int32_t length, int32_t startLevel)
 {
     std::lock_guard<std::mutex> lock(bankMutex_);
-    const char* error = samples_->put(name, bytes, length);
+    const char* error = samples_->put(name, bytes, length, startLevel);
     if (!error)
         publishBank();
     return error;

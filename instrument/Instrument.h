@@ -141,7 +141,8 @@ public:
     const char* setKeyMapText(int32_t program, const char* text);
     // Adds a sample to the bank, or replaces the one of its name, and
     // publishes the bank; answers null or one line, and then nothing changed.
-    const char* putSample(std::string_view name, const uint8_t* bytes, int32_t length);
+    const char* putSample(std::string_view name, const uint8_t* bytes, int32_t length,
+                          int32_t startLevel = kNoStartLevel);
     // Runs f(const SampleBank&) under the bank mutex.
     template <class F> decltype(auto) readSamples(F&& f) const
     {

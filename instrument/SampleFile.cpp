@@ -3,6 +3,7 @@
 #include "DmcFile.h"
 #include "DpcmEncoder.h"
 #include "WavImport.h"
+#include "engine/KeyMap.h"
 
 namespace samplefile {
 
@@ -19,6 +20,11 @@ Kind kindOf(const std::string& fileName)
     if (extension == "wav")
         return Kind::Wav;
     return Kind::None;
+}
+
+int32_t startLevelOf(Kind kind)
+{
+    return kind == Kind::Wav ? dpcm::kDefaultStartLevel : kNoStartLevel;
 }
 
 bool read(Kind kind, const unsigned char* data, size_t size, int rateIndex, std::vector<uint8_t>& bytes,

@@ -22,6 +22,11 @@ constexpr uintmax_t kMaxFileBytes = uintmax_t{64} << 20;
 // By the file name's extension, in any case.
 Kind kindOf(const std::string& fileName);
 
+// The level a sample read from a file of that kind starts from, which the
+// bank keeps with it: a WAV file's encoding starts at level 64, so it must
+// play from there; a .dmc file says nothing of it (kNoStartLevel).
+int32_t startLevelOf(Kind kind);
+
 // The sample's bytes, of a length the console plays, from a whole file's
 // bytes. A WAV file is mixed to mono and encoded at rateIndex (0..15) from
 // level 64. note says what was changed on the way (a sample cut or padded),

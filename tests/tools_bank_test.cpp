@@ -511,7 +511,9 @@ TEST(TextBankErrors, EachSampleAndKeyMapMistakeIsOneLine)
         {"[sample k]\nlength = 1\n[program 1]\n", "bank.txt:1: sample k needs both length and bytes"},
         {"[sample k]\nlength = 1\nbytes = " + std::string(8164, '0') + "\n",
          "bank.txt:3: sample k: more than 4081 bytes"},
-        {"[sample k]\nsize = 1\n", "bank.txt:2: unknown key \"size\" (a sample has length and bytes)"},
+        {"[sample k]\nsize = 1\n", "bank.txt:2: unknown key \"size\" (a sample has length, bytes and level)"},
+        {"[sample k]\n" + ok + "level = 128\n", "bank.txt:4: sample k: level \"128\" is not 0 to 127"},
+        {"[sample k]\n" + ok + "level = -1\n", "bank.txt:4: sample k: level \"-1\" is not 0 to 127"},
         {"[sample k]\n" + ok + "length = 1\n", "bank.txt:4: duplicate key \"length\" (first on line 2)"},
         {"[program 3]\nkeys = " + std::string(1024, '1') + "\n",
          "bank.txt:2: keys text is 1024 bytes long; a text holds at most 1023"},
@@ -2174,6 +2176,56 @@ TEST_F(PlinkaBank, WavFilesBecomeSamplesThatFollowTheirWave)
     EXPECT_NE(text.find("[sample short]\nlength = 17\nbytes = 01010101010101010101010101010101 55\n"),
               std::string::npos)
         << text;
+}
+
+// A recording's conversion starts from level 64, so the sample plays from
+// there whether or not its key says d64, on the first note and on one after
+// another sample has moved the level; a .dmc file, which says nothing of its
+// level, goes on from where the channel is, as it always has.
+TEST_F(PlinkaBank, ARecordingPlaysFromTheLevelItsConversionStartedAt)
+{
+    // A snare-like burst that swings below the middle first: its down-steps
+    // would be lost against level 0.
+    std::vector<int16_t> burst(4410);
+    for (size_t i = 0; i < burst.size(); ++i)
+        burst[i] = static_cast<int16_t>((i / 40) % 2 ? 12000 : -12000);
+    const std::vector<unsigned char> wav = pcm16MonoWav(burst, 44100);
+    put("snare.wav", std::string(wav.begin(), wav.end()));
+    put("rise.dmc", std::string(65, '\xFF'));
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+    const ToolRun added =
+        run("add-sample " + path("bank.txt") + " " + path("snare.wav") + " " + path("rise.dmc") + " -o " + path("kit.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    const std::string kit = slurp(dir / "kit.txt");
+    EXPECT_NE(kit.find("[sample snare]\nlength = "), std::string::npos) << kit;
+    EXPECT_NE(kit.find("level = 64\nbytes = "), std::string::npos) << kit;
+    EXPECT_EQ(kit.find("[sample rise]\nlength = 65\nlevel"), std::string::npos) << kit;
+    // A song keeps the level, in a cell that readers from before it skip.
+    ASSERT_EQ(run("to-fxb " + path("kit.txt") + " -o " + path("kit.fxb")).status, 0);
+    EXPECT_EQ(run("to-text " + path("kit.fxb")).out, kit);
+
+    // The rise, then the snare, then the snare again.
+    MidiFileWriter song;
+    const int track = song.addTrack();
+    song.note(track, 0, 0, 120, 40);
+    song.note(track, 0, 240, 240, 36);
+    song.note(track, 0, 720, 240, 36);
+    const std::vector<uint8_t> midi = song.bytes(0);
+    put("song.mid", std::string(midi.begin(), midi.end()));
+    const auto render = [&](const std::string& keys, const std::string& name) {
+        put(name + ".txt", kit + "\n[program 20]\nchannel = sample\nvolume = 15\nkeys = " + keys + "\n");
+        const std::string command = std::string("'") + testpaths::render + "' " + path("song.mid") +
+                                    " -q --tail 1 --program 1:20 --bank " + path(name + ".txt") + " -o " +
+                                    path(name + ".wav");
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return slurp(dir / (name + ".wav"));
+    };
+    const std::string plain = render("36=snare:15 40=rise:15", "plain");
+    EXPECT_GT(plain.size(), 44000u);
+    EXPECT_EQ(plain, render("36=snare:15:d64 40=rise:15", "d64"));
+    // The rise plays from wherever the channel is: here, a fresh voice's 0.
+    EXPECT_EQ(plain, render("36=snare:15:d64 40=rise:15:d0", "rise-d0"));
+    EXPECT_NE(plain, render("36=snare:15:d64 40=rise:15:d32", "rise-d32"));
 }
 
 TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)

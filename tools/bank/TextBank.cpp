@@ -175,8 +175,8 @@ enum ProgramKey {
 };
 constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name",  "channel",  "multi", "volume", "arp",
                                                            "pitch", "hi-pitch", "duty",  "keys"};
-enum SampleKey { KeyLength, KeyBytes, kSampleKeyCount };
-constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes"};
+enum SampleKey { KeyLength, KeyBytes, KeyLevel, kSampleKeyCount };
+constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes", "level"};
 constexpr size_t kHexGroupBytes = 16;  // written in groups, a space between them
 enum TopKey { KeyClock, KeyGain, KeyControllers, KeyConsole, kTopKeyCount };
 constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers", "console"};
@@ -326,6 +326,7 @@ private:
             sampleLine_[std::string(name)] = lineNumber_;
             sampleName_ = name;
             sampleLength_ = -1;
+            sampleLevel_ = kNoStartLevel;
             sampleBytes_.clear();
             sawBytes_ = false;
             section_ = Section::Sample;
@@ -339,7 +340,7 @@ private:
     {
         const auto found = std::find(std::begin(kSampleKeyName), std::end(kSampleKeyName), key);
         if (found == std::end(kSampleKeyName)) {
-            fail("unknown key " + shown(keyText) + " (a sample has length and bytes)");
+            fail("unknown key " + shown(keyText) + " (a sample has length, bytes and level)");
             return;
         }
         const int slot = static_cast<int>(found - std::begin(kSampleKeyName));
@@ -355,6 +356,17 @@ private:
                 return;
             }
             sampleLength_ = *length;
+            return;
+        }
+        if (slot == KeyLevel) {
+            const std::optional<int32_t> level = parseNumber(value, error);
+            if (!level || *level < 0 || *level > kMaxStartLevel) {
+                fail("sample " + sampleName_ + ": level " + shown(value) + " is not 0 to " +
+                     std::to_string(kMaxStartLevel));
+                section_ = Section::Broken;
+                return;
+            }
+            sampleLevel_ = *level;
             return;
         }
         sawBytes_ = true;
@@ -404,7 +416,7 @@ private:
                               std::to_string(sampleLength_));
             return;
         }
-        if (const char* error = state_.samples.put(sampleName_, sampleBytes_.data(), sampleLength_))
+        if (const char* error = state_.samples.put(sampleName_, sampleBytes_.data(), sampleLength_, sampleLevel_))
             errors_.push_back(fileName_ + ":" + std::to_string(sampleLine_[sampleName_]) + ": sample " + sampleName_ +
                               ": " + error);
     }
@@ -602,6 +614,7 @@ private:
     std::map<std::string, int> sampleLine_;  // each sample section's line
     std::string sampleName_;                 // of the sample section being read
     int32_t sampleLength_ = -1;
+    int32_t sampleLevel_ = kNoStartLevel;  // none given: the sample has no start level
     std::vector<uint8_t> sampleBytes_;
     bool sawBytes_ = false;
 };
@@ -712,6 +725,8 @@ std::string write(const State& state, const WriteOptions& options)
         const int32_t length = std::clamp(sample.length, 0, kMaxSampleBytes);
         out += "\n[sample " + std::string(fieldText(sample.name)) + "]\n";
         out += "length = " + std::to_string(length) + "\n";
+        if (sample.startLevel >= 0 && sample.startLevel <= kMaxStartLevel)
+            out += "level = " + std::to_string(sample.startLevel) + "\n";
         out += "bytes =";
         for (int32_t at = 0; at < length; ++at) {
             char hex[4];

@@ -471,7 +471,8 @@ int addSamples(const Options& options, Loaded& loaded)
             return fileError(path + ": " + error);
         if (!note.empty())
             std::fprintf(stderr, "%s: %s\n", path.c_str(), note.c_str());
-        if (const char* refused = samples.put(name, bytes.data(), static_cast<int32_t>(bytes.size())))
+        if (const char* refused =
+                samples.put(name, bytes.data(), static_cast<int32_t>(bytes.size()), samplefile::startLevelOf(kind)))
             return fileError(path + ": " + refused);
     }
     return writeText(options, *loaded.state);
