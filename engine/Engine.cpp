@@ -52,6 +52,7 @@ Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(setting
     block_.polyphony = kVoiceCount;
     block_.midiControllers = 1;
     block_.console = ConsoleOff;
+    std::fill(std::begin(frameGroup_), std::end(frameGroup_), -1);
     consoleReady = consoleChip.setup(kNtscClockRate, kInitialSampleRate, kNtscFrameRate) == nullptr;
     consoleWantsCells_.store(consoleChip.buffers_without_cells(), std::memory_order_relaxed);
     for (int i = 0; i < kVoiceCount; ++i) {
@@ -284,6 +285,10 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
     // each frame runs as the last one runs dry, and the buffers can then be
     // read side by side.
     long length[kVoiceCount] = {};
+    // Samples of frames stepped before this span belong to the group of the
+    // note that stepped them, which a new note on the voice may have changed.
+    long earlier[kVoiceCount] = {};
+    int32_t earlierGroup[kVoiceCount];
     Band_Buffer* buffers[kVoiceCount];
     short* dests[kVoiceCount];
     int together = 0;
@@ -297,6 +302,10 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
         // its last frame has been read, it renders nothing.
         if (voice.isFree() && chip.buffer.samples_avail() == 0)
             continue;
+        earlier[i] = chip.buffer.samples_avail();
+        earlierGroup[i] = frameGroup_[i];
+        if (earlier[i] < count && !voice.isFree())
+            frameGroup_[i] = outputGroupOf(voice.channelType);  // the frames stepped below are this note's
         while (chip.buffer.samples_avail() < count) {
             const long before = chip.buffer.samples_avail();
             stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
@@ -341,16 +350,23 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
         }
     }
     if (groups) {
-        for (int i = 0; i < kVoiceCount; ++i) {
-            const int32_t group = outputGroupOf(voicePool.voices[i].channelType);
-            if (length[i] == 0 || group < 0)
-                continue;
+        // Samples [from, to) of voice i's into a group's mix.
+        const auto addTo = [this](int32_t group, int i, int32_t from, int32_t to) {
+            if (group < 0 || from >= to)
+                return;
             float* out = groupMix_[group];
-            const auto n = static_cast<int32_t>(length[i]);
-            std::fill(out + groupMixed_[group], out + std::max(groupMixed_[group], n), 0.0f);
-            groupMixed_[group] = std::max(groupMixed_[group], n);
-            for (int32_t j = 0; j < n; ++j)
+            std::fill(out + groupMixed_[group], out + std::max(groupMixed_[group], to), 0.0f);
+            groupMixed_[group] = std::max(groupMixed_[group], to);
+            for (int32_t j = from; j < to; ++j)
                 out[j] += static_cast<float>(pcm_[i][j]) * kSampleScale;
+        };
+        for (int i = 0; i < kVoiceCount; ++i) {
+            if (length[i] == 0)
+                continue;
+            const auto n = static_cast<int32_t>(length[i]);
+            const auto split = static_cast<int32_t>(std::min(earlier[i], length[i]));
+            addTo(earlierGroup[i], i, 0, split);
+            addTo(frameGroup_[i], i, split, n);
         }
     }
     return static_cast<int32_t>(mixed);

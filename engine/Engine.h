@@ -154,6 +154,9 @@ private:
     float mix_[kMixLength];
     float groupMix_[kOutputGroupCount][kMixLength];
     int32_t groupMixed_[kOutputGroupCount] = {};
+    // The group of the note whose frames a voice chip's buffer holds last
+    // (-1: none yet).
+    int32_t frameGroup_[kVoiceCount];
     float blockGain_ = 100.0f;
 
     int32_t consoleSetting_ = 0;  // the console setting the block before played

@@ -843,3 +843,29 @@ TEST_F(Clap, InConsoleModeAOneShotSampleEndsWhileAPulsePlaysBesideIt)
         EXPECT_LT(peak(4410, samples.size()), 0.25f * peak(0, 2205)) << mode;
     }
 }
+
+// A triangle note ends and a noise note takes its voice while the voice's
+// buffer still holds the triangle's last frame: those samples stay on the
+// Triangle port, as when no note follows, and the Noise port starts with the
+// noise's own first frame.
+TEST_F(Clap, ANoteThatTakesAFreedVoiceLeavesTheOldNotesLastFrameOnItsOwnPort)
+{
+    const std::vector<Timed> triangle = {midi(0, 0xC0, 3, 0), midi(100, 0x90, 45, 100), midi(6000, 0x80, 45, 0)};
+    const std::vector<Timed> noise = {midi(0, 0xC1, 4, 0), midi(6100, 0x91, 60, 100)};
+    const auto render = [](const std::vector<Timed>& events) {
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        host.start(kRate, 256, true);
+        return renderPorts(host, 13230, 256, events, kAllPorts);
+    };
+    const std::vector<StereoBuffer> both = render(merged(triangle, noise));
+    const std::vector<StereoBuffer> triangleAlone = render(triangle);
+    ASSERT_GT(lastSound(triangleAlone[1 + TriangleGroup].left), 6100);  // its last frame outlasts the next note-on
+    EXPECT_TRUE(same(both[1 + TriangleGroup].left, triangleAlone[1 + TriangleGroup].left));
+    const int64_t noiseStarts = firstSound(both[1 + NoiseGroup].left);
+    EXPECT_GT(noiseStarts, lastSound(triangleAlone[1 + TriangleGroup].left));
+    EXPECT_GT(lastSound(both[1 + NoiseGroup].left), 12000);
+    // The ports add up to the main output, one voice sounding at a time.
+    for (size_t i = 0; i < both[0].left.size(); ++i)
+        ASSERT_EQ(both[0].left[i], both[1 + TriangleGroup].left[i] + both[1 + NoiseGroup].left[i]) << i;
+}
