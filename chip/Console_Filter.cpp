@@ -11,8 +11,6 @@ constexpr double nes_low_pass_hz = 14000.0;
 constexpr double famicom_high_pass_hz = 37.0;
 // Below this the highest usable corner of a prewarped low-pass (tan grows without bound at Nyquist).
 constexpr double max_corner_fraction = 0.49;
-// Samples between flushes: too few for a state above the threshold to decay into denormals.
-constexpr int32_t flush_interval = 1024;
 constexpr float denormal_threshold = 1.0e-20f;
 
 }  // namespace
@@ -83,6 +81,7 @@ void Console_Filter::setup(Kind kind, double sample_rate)
 
 void Console_Filter::reset()
 {
+    until_flush_ = flush_interval;
     for (Stage& stage : stages_) {
         stage.x1 = 0.0f;
         stage.y1 = 0.0f;
@@ -91,20 +90,25 @@ void Console_Filter::reset()
 
 void Console_Filter::process(float* samples, int32_t count)
 {
-    // In pieces, flushing between them, which keeps long silences from
-    // decaying into denormals. Each stage's loop is one dependent chain:
-    // the NES's three go through a sample together, so that their chains
-    // overlap instead of following each other (the same operations on the
-    // same values, so the same samples).
-    for (int32_t done = 0; done < count; done += flush_interval) {
-        const int32_t n = count - done < flush_interval ? count - done : flush_interval;
+    // In pieces, flushing every flush_interval samples of the stream, which
+    // keeps long silences from decaying into denormals. Each stage's loop is
+    // one dependent chain: the NES's three go through a sample together, so
+    // that their chains overlap instead of following each other (the same
+    // operations on the same values, so the same samples).
+    for (int32_t done = 0; done < count;) {
+        const int32_t n = count - done < until_flush_ ? count - done : until_flush_;
         if (stage_count_ == max_stages)
             process_three(samples + done, n);
         else
             for (int s = 0; s < stage_count_; ++s)
                 stages_[s].process(samples + done, n);
-        for (int s = 0; s < stage_count_; ++s)
-            stages_[s].flush();
+        done += n;
+        until_flush_ -= n;
+        if (until_flush_ == 0) {
+            for (int s = 0; s < stage_count_; ++s)
+                stages_[s].flush();
+            until_flush_ = flush_interval;
+        }
     }
 }
 

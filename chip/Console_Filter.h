@@ -36,10 +36,15 @@ private:
         void flush();
     };
     static constexpr int max_stages = 3;
+    // Samples between flushes: too few for a state above the threshold to decay into denormals.
+    static constexpr int32_t flush_interval = 1024;
 
     void process_three(float* samples, int32_t count);
 
     Kind kind_ = Kind::none;
     int stage_count_ = 0;
+    // Samples to the next flush, counted through the whole stream, so that
+    // the flushes fall on the same samples however it is cut into blocks.
+    int32_t until_flush_ = flush_interval;
     Stage stages_[max_stages];
 };
