@@ -643,13 +643,22 @@ bool Vst3Host::openEditor(void* parent)
     if (!view_)
         return false;
     v3_plugin_view* view = v3_cpp_obj(view_);
-    view->set_frame(view_, reinterpret_cast<v3_plugin_frame**>(&frame_->frameSlot));
+    auto** frame = reinterpret_cast<v3_plugin_frame**>(&frame_->frameSlot);
+    if (!framesAfterAttaching)
+        view->set_frame(view_, frame);
     if (view->is_platform_type_supported(view_, V3_VIEW_PLATFORM_TYPE_NATIVE) != V3_OK ||
         view->attached(view_, parent, V3_VIEW_PLATFORM_TYPE_NATIVE) != V3_OK) {
         closeEditor();
         return false;
     }
+    if (framesAfterAttaching)
+        view->set_frame(view_, frame);
     return true;
+}
+
+size_t Vst3Host::editorTimers() const
+{
+    return frame_->timers.size();
 }
 
 void Vst3Host::idleEditor()

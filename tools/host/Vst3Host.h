@@ -86,6 +86,10 @@ public:
     bool openEditor(void* parent);
     void idleEditor();
     void closeEditor();
+    // The timers the editor has registered with the run loop.
+    size_t editorTimers() const;
+    // Hands the view its frame after attaching it, as some hosts do.
+    bool framesAfterAttaching = false;
 
     v3_component** component() const { return component_; }
     v3_audio_processor** processor() const { return processor_; }
