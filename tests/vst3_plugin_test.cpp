@@ -345,6 +345,59 @@ TEST_F(Vst3, ProgramChangesOfTheEditedChannelShowInTheProgramParameter)
     EXPECT_DOUBLE_EQ(normalised(kProgramChangeParam), 5.0 / 127.0);
 }
 
+namespace {
+
+// A program's name in the program list, as a host shows it.
+std::string programNameOf(Vst3Host& host, int32_t program)
+{
+    auto** units = queryInterface<v3_unit_information>(host.controller(), v3_unit_information_iid);
+    v3_str_128 name{};
+    std::string text;
+    if (units && v3_cpp_obj(units)->get_program_name(units, kProgramListId, program, name) == V3_OK)
+        for (size_t i = 0; i < std::size(name) && name[i] != 0; ++i)
+            text += static_cast<char>(name[i]);
+    if (units)
+        v3_cpp_obj_unref(units);
+    return text;
+}
+
+}  // namespace
+
+// A state whose programs have other names has the host read the names again,
+// through IUnitHandler where it has one, else through a restart; one with
+// the same names tells nothing.
+TEST_F(Vst3, AStateThatRenamesProgramsHasTheHostReadTheNamesAgain)
+{
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin));
+    const std::vector<uint8_t> plain = vst2.getChunk();
+    vst2.dispatch(effSetProgram, 0, 7);
+    char renamed[] = "Loaded lead";
+    vst2.dispatch(effSetProgramName, 0, 0, renamed);
+    const std::vector<uint8_t> withName = vst2.getChunk();
+    ASSERT_NE(withName, plain);
+    for (bool unitHandler : {true, false}) {
+        SCOPED_TRACE(unitHandler ? "IUnitHandler" : "restarts only");
+        Vst3Host other;
+        other.offersUnitHandler = unitHandler;
+        ASSERT_TRUE(other.load(testpaths::vst3Bundle));
+        const auto notices = [&] { return unitHandler ? other.programListChanges : int(other.restarts.size()); };
+        ASSERT_TRUE(other.loadState(plain));
+        EXPECT_EQ(notices(), 0) << "the names as they were";
+        ASSERT_TRUE(other.loadState(withName));
+        EXPECT_EQ(notices(), 1);
+        if (!unitHandler) {
+            EXPECT_EQ(other.restarts, std::vector<int32_t>{V3_RESTART_PARAM_VALUES_CHANGED});
+        }
+        EXPECT_EQ(programNameOf(other, 7), "Loaded lead");
+        ASSERT_TRUE(other.loadState(withName));
+        EXPECT_EQ(notices(), 1) << "loaded again: nothing renamed";
+        ASSERT_TRUE(other.loadState(plain));
+        EXPECT_EQ(notices(), 2) << "the old name back";
+        EXPECT_EQ(other.dirtyNotices, 0) << "a loaded state is not an edit";
+    }
+}
+
 TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)
 {
     // Damaged states end as they end in the VST 2 build.

@@ -187,6 +187,26 @@ void Vst3Plugin::stateEdited(bool namesChanged)
         v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
 }
 
+void Vst3Plugin::programsRenamed()
+{
+    if (unitHandler_)
+        v3_cpp_obj(unitHandler_)->notify_program_list_change(unitHandler_, kProgramListId, kAllPrograms);
+    else if (handler_)
+        v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
+}
+
+Vst3Plugin::ProgramNames Vst3Plugin::programNames() const
+{
+    // Only the characters before each terminator: those after it are no
+    // part of the name.
+    ProgramNames names{};
+    instrument.readBank([&](const ProgramBank& bank) {
+        for (int32_t program = 0; program < kProgramCount; ++program)
+            std::strncpy(&names[static_cast<size_t>(program) * kProgramNameSize], bank[program].name, kProgramNameSize);
+    });
+    return names;
+}
+
 void Vst3Plugin::viewGone(Vst3View* view)
 {
     if (view_ == view)
@@ -264,10 +284,18 @@ v3_result V3_API Vst3Plugin::setActive(void*, v3_bool)
 
 v3_result V3_API Vst3Plugin::setState(void* self, v3_bstream** stream)
 {
+    Vst3Plugin* plugin = owner(self);
     std::vector<uint8_t> bytes;
     if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
         return V3_FALSE;
-    return owner(self)->instrument.loadState(bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+    const ProgramNames namesBefore = plugin->programNames();
+    if (!plugin->instrument.loadState(bytes.data(), bytes.size()))
+        return V3_FALSE;
+    // The host's program list and program parameter show the names: as
+    // after a rename in the editor, it must read them again.
+    if (plugin->programNames() != namesBefore)
+        plugin->programsRenamed();
+    return V3_OK;
 }
 
 v3_result V3_API Vst3Plugin::getState(void* self, v3_bstream** stream)

@@ -13,6 +13,7 @@
 #include "instrument/Instrument.h"
 #include "instrument/Parameters.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,14 @@ public:
     void parameterGestureEnded(uint32_t id) override;
     void stateEdited(bool namesChanged) override;
     void viewGone(Vst3View* view);
+    // Has the host read the program names again (after a state load that
+    // renamed some): a program list change, else the restart that has it
+    // read the values and the program parameter's names.
+    void programsRenamed();
+    // Every program's name, each in a field of its own: what a load is
+    // compared by.
+    using ProgramNames = std::array<char, kProgramCount * kProgramNameSize>;
+    ProgramNames programNames() const;
 
     Instrument instrument;
 

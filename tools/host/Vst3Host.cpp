@@ -299,7 +299,7 @@ struct Vst3Host::Objects {
             *object = &objects->handler;
         else if (v3_tuid_match(iid, v3_component_handler2_iid) && objects->owner.offersHandler2)
             *object = &objects->handler2;
-        else if (v3_tuid_match(iid, v3_unit_handler_iid))
+        else if (v3_tuid_match(iid, v3_unit_handler_iid) && objects->owner.offersUnitHandler)
             *object = &objects->unitHandler;
         return *object ? V3_OK : V3_NO_INTERFACE;
     }

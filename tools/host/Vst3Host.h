@@ -105,6 +105,9 @@ public:
     // flags of each restartComponent, program list changes. Without
     // IComponentHandler2 (a host of VST3 before 3.1) there is no setDirty.
     bool offersHandler2 = true;
+    // Without IUnitHandler (hosts that show no program lists) renamed
+    // programs come as restarts.
+    bool offersUnitHandler = true;
     int dirtyNotices = 0;
     std::vector<int32_t> restarts;
     int programListChanges = 0;
