@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -345,7 +346,49 @@ TEST_F(Vst3, ProgramChangesOfTheEditedChannelShowInTheProgramParameter)
     EXPECT_DOUBLE_EQ(normalised(kProgramChangeParam), 5.0 / 127.0);
 }
 
+// ---- calls of no samples, offsets at the block's edges ----
+
 namespace {
+
+constexpr int32_t kBlockLength = 512;
+constexpr uint32_t kNoProgram = ~0u;
+
+// What a host hands over at one sample: MIDI as the host turns it into
+// events and parameter changes, and a program for the program parameter.
+struct Handover {
+    std::vector<std::vector<uint8_t>> midi;
+    uint32_t program = kNoProgram;
+};
+
+// Renders frames samples in blocks of kBlockLength, with played at their frames
+// and, when flushed, the handover in a call of no samples before the block
+// at `at`; otherwise at that block's first sample.
+std::vector<float> playHandover(Vst3Host& host, const std::vector<TimedMidi>& played, const Handover& handover,
+                                int64_t at, bool flushed, int64_t frames)
+{
+    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+    for (int64_t start = 0; start < frames; start += kBlockLength) {
+        BlockMidi blockMidi;
+        if (start == at) {
+            BlockMidi handed;
+            for (const std::vector<uint8_t>& bytes : handover.midi)
+                handed.push_back({0, bytes});
+            if (handover.program != kNoProgram)
+                host.setParameter(kProgramChangeParam, handover.program / 127.0);
+            if (flushed)
+                host.process(handed, nullptr, nullptr, 0);
+            else
+                blockMidi = handed;
+        }
+        for (const TimedMidi& event : played)
+            if (event.frame >= start && event.frame < start + kBlockLength)
+                blockMidi.push_back(
+                    {static_cast<int32_t>(event.frame - start), {event.bytes[0], event.bytes[1], event.bytes[2]}});
+        host.process(blockMidi, &left[start], &right[start], kBlockLength);
+    }
+    EXPECT_EQ(left, right);
+    return left;
+}
 
 // A program's name in the program list, as a host shows it.
 std::string programNameOf(Vst3Host& host, int32_t program)
@@ -361,7 +404,155 @@ std::string programNameOf(Vst3Host& host, int32_t program)
     return text;
 }
 
+// The largest magnitude in [from, to).
+float peakOf(const std::vector<float>& signal, size_t from, size_t to)
+{
+    float peak = 0.0f;
+    for (size_t i = from; i < to; ++i)
+        peak = std::max(peak, std::abs(signal[i]));
+    return peak;
+}
+
 }  // namespace
+
+// Hosts flush changes in calls of no samples: a note, a controller through
+// its mapped parameter, a program change by MIDI or by the program parameter
+// all act at the next block's first sample, as if they had come there.
+TEST_F(Vst3, ACallOfNoSamplesKeepsEverythingForTheNextBlock)
+{
+    constexpr int64_t kAt = 4 * kBlockLength;
+    constexpr int64_t kFrames = 40 * kBlockLength;
+    const double triangle = kNtscClock / (32.0 * (126 + 1));
+    const double pulse = kNtscClock / (16.0 * (253 + 1));
+    const struct Case {
+        const char* what;
+        std::vector<TimedMidi> played;
+        Handover handover;
+        std::function<void(const std::vector<float>&, Vst3Host&)> check;
+    } cases[] = {
+        {"program 3 by MIDI, then a note on",
+         {},
+         {{{0xC0, 3, 0}, {0x90, 69, 100}}},
+         [&](const std::vector<float>& out, Vst3Host&) {
+             EXPECT_GE(firstSound(out), kAt);
+             EXPECT_LT(firstSound(out), kAt + kBlockLength);
+             EXPECT_NEAR(frequencyOf(out, kAt + 4410, kAt + 15000, kRate), triangle, triangle * 0.002);
+         }},
+        {"volume 0 while a note sounds",
+         {midi(0, 0xC0, 2), midi(0, 0x90, 69, 100)},
+         {{{0xB0, 7, 0}}},
+         [&](const std::vector<float>& out, Vst3Host&) {
+             EXPECT_NEAR(frequencyOf(out, 1000, kAt, kRate), pulse, pulse * 0.002);
+             EXPECT_GT(peakOf(out, 0, kAt), 0.1f);
+             // The chip takes the volume at its next frame (1/60 s); the
+             // output's step to silence then decays through its high pass.
+             EXPECT_LT(peakOf(out, kAt + 8 * kBlockLength, kFrames), 0.01f) << "silenced";
+         }},
+        {"a note off",
+         {midi(0, 0xC0, 2), midi(0, 0x90, 69, 100)},
+         {{{0x80, 69, 0}}},
+         [&](const std::vector<float>& out, Vst3Host&) {
+             EXPECT_GT(peakOf(out, 0, kAt), 0.1f);
+             EXPECT_LT(lastSound(out), kFrames / 2) << "released, not stuck";
+         }},
+        {"program 5 by the program parameter",
+         {midi(kAt + kBlockLength, 0x90, 69, 100)},
+         {{}, 5},
+         [&](const std::vector<float>& out, Vst3Host& flushed) {
+             EXPECT_DOUBLE_EQ(
+                 v3_cpp_obj(flushed.controller())->get_parameter_normalised(flushed.controller(), kProgramChangeParam),
+                 5.0 / 127.0);
+             EXPECT_GE(firstSound(out), kAt + kBlockLength);
+             EXPECT_LT(firstSound(out), kAt + 2 * kBlockLength);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Vst3Host flushing, inBlock;
+        ASSERT_TRUE(flushing.load(testpaths::vst3Bundle));
+        ASSERT_TRUE(inBlock.load(testpaths::vst3Bundle));
+        flushing.start(kRate, kBlockLength, false);
+        inBlock.start(kRate, kBlockLength, false);
+        const std::vector<float> out = playHandover(flushing, c.played, c.handover, kAt, true, kFrames);
+        EXPECT_TRUE(out == playHandover(inBlock, c.played, c.handover, kAt, false, kFrames))
+            << "as at the next block's first sample";
+        c.check(out, flushing);
+    }
+}
+
+// Offsets at or past the block's end act at its last sample, as in the CLAP
+// and LV2 builds; those before its start at its first. A note off at the
+// block's length ends its note.
+TEST_F(Vst3, EventsPastTheBlocksEndActAtItsLastSampleAndBeforeItsStartAtItsFirst)
+{
+    const struct Case {
+        int32_t offset;
+        int32_t actsAt;
+    } cases[] = {{kBlockLength, kBlockLength - 1},
+                 {kBlockLength + 1000, kBlockLength - 1},
+                 {1 << 30, kBlockLength - 1},
+                 {-5, 0},
+                 {-(1 << 30), 0}};
+    constexpr int64_t kFrames = 200 * kBlockLength;
+    const auto renderWith = [](int32_t offsetOff, int32_t offsetOn) {
+        Vst3Host other;
+        EXPECT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, kBlockLength, true);
+        std::vector<float> left(kFrames), right(kFrames);
+        for (int64_t at = 0; at < kFrames; at += kBlockLength) {
+            BlockMidi blockMidi;
+            if (at == kBlockLength)
+                blockMidi = {{offsetOn, {0x90, 69, 100}}};
+            if (at == 4 * kBlockLength)
+                blockMidi = {{offsetOff, {0x80, 69, 0}}};
+            other.process(blockMidi, &left[at], &right[at], kBlockLength);
+        }
+        return left;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        const std::vector<float> off = renderWith(c.offset, 0);
+        EXPECT_TRUE(off == renderWith(c.actsAt, 0)) << "the note off";
+        EXPECT_GT(peakOf(off, kBlockLength, 4 * kBlockLength), 0.1f);
+        EXPECT_LT(lastSound(off), kFrames / 2) << "the note ended: silence after its release";
+        const std::vector<float> on = renderWith(kBlockLength - 1, c.offset);
+        EXPECT_TRUE(on == renderWith(kBlockLength - 1, c.actsAt)) << "the note on";
+        EXPECT_GE(firstSound(on), kBlockLength + c.actsAt);
+        EXPECT_LT(firstSound(on), kBlockLength + c.actsAt + 64) << "the pulse's first step";
+    }
+}
+
+// A program change by the program parameter acts at its point's sample:
+// a note before it plays the old program, one from it on the new one. The
+// processor reports the change back at that sample too.
+TEST_F(Vst3, TheProgramParameterActsAtItsSample)
+{
+    constexpr int32_t kNoteAt = 200;
+    const std::vector<float> triangle =
+        renderVst2({midi(0, 0xC0, 3), midi(kNoteAt, 0x90, 69, 100)}, 8 * kBlockLength, kBlockLength);
+    const std::vector<float> before = renderVst2({midi(kNoteAt, 0x90, 69, 100)}, 8 * kBlockLength, kBlockLength);
+    ASSERT_FALSE(triangle == before);
+    for (int32_t k : {0, 150, 199, 200, 201, 350, kBlockLength - 1}) {
+        SCOPED_TRACE(k);
+        Vst3Host other;
+        ASSERT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, kBlockLength, true);
+        std::vector<float> left(8 * kBlockLength), right(8 * kBlockLength);
+        other.setParameter(kProgramChangeParam, 3.0 / 127.0, k);
+        other.process({{kNoteAt, {0x90, 69, 100}}}, left.data(), right.data(), kBlockLength);
+        for (int32_t at = kBlockLength; at < 8 * kBlockLength; at += kBlockLength)
+            other.process({}, &left[at], &right[at], kBlockLength);
+        EXPECT_TRUE(left ==
+                    renderVst2({midi(k, 0xC0, 3), midi(kNoteAt, 0x90, 69, 100)}, 8 * kBlockLength, kBlockLength))
+            << "as a MIDI program change at its sample";
+        EXPECT_TRUE(left == (k <= kNoteAt ? triangle : before)) << (k <= kNoteAt ? "the triangle" : "the old program");
+        // The host hears of the new program at the same sample.
+        ASSERT_EQ(other.outputChanges.size(), 1u);
+        EXPECT_EQ(other.outputChanges[0].id, kProgramChangeParam);
+        EXPECT_EQ(other.outputChanges[0].offset, k);
+        EXPECT_DOUBLE_EQ(other.outputChanges[0].value, 3.0 / 127.0);
+    }
+}
 
 // A state whose programs have other names has the host read the names again,
 // through IUnitHandler where it has one, else through a restart; one with

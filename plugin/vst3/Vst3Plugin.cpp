@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -368,15 +369,24 @@ v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
     const int32_t frames = data->nframes;
     const EngineOutputs outputs = plugin->takeOutputs(*data);
     const double rate = plugin->sampleRate_.load(std::memory_order_acquire);
+    plugin->stagedCount_ = 0;
+    if (frames == 0 && rate > 0.0) {
+        // Hosts hand changes over in calls of no samples (a flush): nothing
+        // of them may be lost, and they act as the next block begins.
+        plugin->stageParameterChanges(data->input_params, Staging::NextBlock);
+        plugin->stageEvents(data->input_events);
+        plugin->keepStagedForNextBlock();
+        plugin->reportProgram(data->output_params);
+        return V3_OK;
+    }
     if (frames <= 0 || rate <= 0.0 || data->symbolic_sample_size != V3_SAMPLE_32) {
         // Only settings can be taken before the host has set processing up.
-        plugin->stageParameterChanges(data->input_params, false);
+        plugin->stageParameterChanges(data->input_params, Staging::SettingsOnly);
         if (frames > 0)
             silence(outputs, frames);
         return frames <= 0 ? V3_OK : V3_NOT_INITIALIZED;
     }
-    plugin->stagedCount_ = 0;
-    plugin->stageParameterChanges(data->input_params, true);
+    plugin->stageParameterChanges(data->input_params, Staging::Rendered);
     plugin->stageEvents(data->input_events);
     plugin->renderBlock(outputs, frames, static_cast<float>(rate));
     plugin->reportProgram(data->output_params);
@@ -435,13 +445,32 @@ bool Vst3Plugin::nextPoint(uint32_t id, int32_t& offset, double& value)
     return false;
 }
 
-void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float rate)
+void Vst3Plugin::orderStaged(int32_t last)
 {
-    // In sample order, those of one sample in arrival order: controllers
-    // before notes, as staged.
+    for (size_t i = 0; i < stagedCount_; ++i)
+        staged_[i].offset = std::clamp(staged_[i].offset, 0, last);
     std::sort(staged_.get(), staged_.get() + stagedCount_, [](const StagedMidi& a, const StagedMidi& b) {
         return a.offset != b.offset ? a.offset < b.offset : a.order < b.order;
     });
+}
+
+void Vst3Plugin::keepStagedForNextBlock()
+{
+    // In the order their offsets give, as a block with samples would have
+    // acted on them.
+    orderStaged(std::numeric_limits<int32_t>::max());
+    for (size_t i = 0; i < stagedCount_; ++i)
+        instrument.queueMidi(0, staged_[i].message);
+    stagedCount_ = 0;
+}
+
+void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float rate)
+{
+    // In sample order, those of one sample in arrival order: controllers
+    // before notes, as staged. An event at or past the block's end acts at
+    // its last sample, as in the CLAP and LV2 builds; one before its start,
+    // at its first.
+    orderStaged(frames - 1);
     // The block is rendered in parts between the points of the instrument's
     // parameters, each of which acts from its sample on, as in CLAP; a point
     // past the block acts after it, one out of order where the last one did.
@@ -482,22 +511,31 @@ void Vst3Plugin::reportProgram(v3_param_changes** outputs)
     const int32_t program = instrument.currentProgram();
     if (program == reportedProgram_ || !outputs)
         return;
+    // At the sample of the block's last program change of the edited
+    // channel; one from elsewhere (the editor, a state) at its first.
+    const auto status = static_cast<uint8_t>(0xC0 | instrument.editedChannel());
+    int32_t offset = 0;
+    for (size_t i = stagedCount_; i-- > 0;)
+        if (staged_[i].message[0] == status) {
+            offset = staged_[i].offset;
+            break;
+        }
     int32_t index = 0;
     v3_param_id id = kProgramChangeParam;
     v3_param_value_queue** queue = v3_cpp_obj(outputs)->add_param_data(outputs, &id, &index);
-    if (!queue || v3_cpp_obj(queue)->add_point(queue, 0, static_cast<double>(program) / kProgramMax, &index) != V3_OK)
+    if (!queue ||
+        v3_cpp_obj(queue)->add_point(queue, offset, static_cast<double>(program) / kProgramMax, &index) != V3_OK)
         return;  // told at the next block
     reportedProgram_ = program;
 }
 
-void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, bool withMidi)
+void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, Staging staging)
 {
     std::fill(std::begin(ownQueues_), std::end(ownQueues_), nullptr);
     std::fill(std::begin(pointCursor_), std::end(pointCursor_), 0);
-    if (!changes)
-        return;
-    v3_param_changes* list = v3_cpp_obj(changes);
-    const int32_t count = list->get_param_count(changes);
+    v3_param_changes* list = changes ? v3_cpp_obj(changes) : nullptr;
+    const int32_t count = list ? list->get_param_count(changes) : 0;
+    const bool withMidi = staging != Staging::SettingsOnly;
     for (int32_t i = 0; i < count; ++i) {
         v3_param_value_queue** queue = list->get_param_data(changes, i);
         if (!queue)
@@ -505,12 +543,13 @@ void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, bool withMidi
         v3_param_value_queue* points = v3_cpp_obj(queue);
         const v3_param_id id = points->get_param_id(queue);
         const int32_t pointCount = points->get_point_count(queue);
-        if (id < kParameterCount && withMidi) {
+        if (id < kParameterCount && staging == Staging::Rendered) {
             ownQueues_[id] = queue;  // its points act where the block is rendered
             continue;
         }
         if (id < kParameterCount) {
-            // Nothing renders: the last point is the one that counts.
+            // Nothing renders: the last point is the one that counts, from
+            // the next block's first sample on.
             int32_t offset = 0;
             double value = 0.0;
             if (pointCount > 0 && points->get_point(queue, pointCount - 1, &offset, &value) == V3_OK)

@@ -161,14 +161,26 @@ private:
     };
     static constexpr size_t kStagedCapacity = EventQueue::kCapacity;
 
+    // What a process call does with the changes it brings.
+    enum class Staging {
+        SettingsOnly,  // before setup: the settings alone, each at its last point
+        NextBlock,     // a call of no samples: everything acts at the next block's first sample
+        Rendered,      // a block with samples: everything at its sample offset
+    };
     // Controller, bend and program changes are staged before the block's
     // note events, which keeps them first where both fall on one sample, as
     // a program change before its note must be. The instrument's own
-    // parameters' queues are kept for renderBlock. Without MIDI (before
-    // setup) only the settings are taken, each at its last point.
-    void stageParameterChanges(v3_param_changes** changes, bool withMidi);
+    // parameters' queues are kept for renderBlock when it renders; otherwise
+    // the last point of each counts.
+    void stageParameterChanges(v3_param_changes** changes, Staging staging);
     void stageEvents(v3_event_list** events);
     void stage(int32_t offset, const uint8_t (&message)[3]);
+    // Puts the staged MIDI in sample order, those of one sample in arrival
+    // order, each offset first brought into 0..last.
+    void orderStaged(int32_t last);
+    // Hands the staged MIDI to the engine, whose queue keeps it for the
+    // first sample of the next block that renders.
+    void keepStagedForNextBlock();
     // The next readable point of an own parameter's queue, not yet taken.
     bool nextPoint(uint32_t id, int32_t& offset, double& value);
     // Renders the block, the staged MIDI and the parameters' points each at
