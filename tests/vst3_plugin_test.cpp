@@ -589,6 +589,42 @@ TEST_F(Vst3, AStateThatRenamesProgramsHasTheHostReadTheNamesAgain)
     }
 }
 
+// A host that mirrors its automation to the controller, on a thread of its
+// own, also hands the processor the change at its sample: the sound follows
+// the processor's point, as if the controller had not been told. A value the
+// controller alone is given acts at the next block's first sample.
+TEST_F(Vst3, ValuesMirroredToTheControllerActAtTheProcessorsPointsOrTheNextBlock)
+{
+    constexpr int32_t kPoint = 300;
+    const auto renderWith = [](bool mirrored, bool pointInBlock) {
+        Vst3Host other;
+        EXPECT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, kBlockLength, true);
+        std::vector<float> left(4 * kBlockLength), right(4 * kBlockLength);
+        other.process({{0, {0xC0, 2, 0}}, {0, {0x90, 69, 100}}}, left.data(), right.data(), kBlockLength);
+        if (mirrored)
+            v3_cpp_obj(other.controller())->set_parameter_normalised(other.controller(), kGain, 0.1);
+        if (pointInBlock)
+            other.setParameter(kGain, 0.1, kPoint);
+        for (int32_t at = kBlockLength; at < 4 * kBlockLength; at += kBlockLength)
+            other.process({}, &left[at], &right[at], kBlockLength);
+        return left;
+    };
+    const std::vector<float> atPoint = renderWith(false, true);
+    EXPECT_GT(peakOf(atPoint, kBlockLength, kBlockLength + kPoint),
+              2.0f * peakOf(atPoint, kBlockLength + kPoint + 50, 2 * kBlockLength))
+        << "gain 20 from the point on";
+    EXPECT_TRUE(renderWith(true, true) == atPoint) << "the mirrored value waits for the processor's point";
+    const std::vector<float> mirroredAlone = renderWith(true, false);
+    EXPECT_TRUE(std::equal(atPoint.begin(), atPoint.begin() + kBlockLength, mirroredAlone.begin()));
+    EXPECT_GT(peakOf(atPoint, kBlockLength, kBlockLength + kPoint),
+              2.0f * peakOf(mirroredAlone, kBlockLength, 2 * kBlockLength))
+        << "the controller's value alone acts from the next block's first sample";
+    // With processing off, the controller's value is the instrument's at once.
+    v3_cpp_obj(host.controller())->set_parameter_normalised(host.controller(), kGain, 0.1);
+    EXPECT_DOUBLE_EQ(normalised(kGain), 0.1);
+}
+
 TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)
 {
     // Damaged states end as they end in the VST 2 build.

@@ -21,6 +21,7 @@ constexpr int32_t kParameterTotal = kOwnParameters + kMidiParamCount + 1;  // th
 constexpr int32_t kOutputChannels = 2;
 constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
 constexpr int32_t kAllPrograms = -1;  // a program list change of more than one program
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 void silence(float* channel, int32_t frames)
 {
@@ -65,6 +66,8 @@ uint8_t byteOf(int32_t value)
 
 Vst3Plugin::Vst3Plugin()
 {
+    for (std::atomic<double>& value : controllerValue_)
+        value.store(kNoValue, std::memory_order_relaxed);
     instrument.setEditListener(this);
 }
 
@@ -349,8 +352,15 @@ v3_result V3_API Vst3Plugin::setupProcessing(void* self, v3_process_setup* setup
     return V3_OK;
 }
 
-v3_result V3_API Vst3Plugin::setProcessing(void*, v3_bool)
+v3_result V3_API Vst3Plugin::setProcessing(void* self, v3_bool state)
 {
+    Vst3Plugin* plugin = owner(self);
+    plugin->processing_.store(state != 0, std::memory_order_release);
+    if (!state) {
+        // No block is left to take what the controller was given last.
+        const bool taken[kParameterCount] = {};
+        plugin->takeControllerValues(taken);
+    }
     return V3_OK;
 }
 
@@ -464,6 +474,17 @@ void Vst3Plugin::keepStagedForNextBlock()
     stagedCount_ = 0;
 }
 
+void Vst3Plugin::takeControllerValues(const bool (&taken)[kParameterCount])
+{
+    for (uint32_t id = 0; id < kParameterCount; ++id) {
+        if (std::isnan(controllerValue_[id].load(std::memory_order_relaxed)))
+            continue;
+        const double value = controllerValue_[id].exchange(kNoValue, std::memory_order_acquire);
+        if (!taken[id] && !std::isnan(value))
+            instrument.setParameterValue(id, value);
+    }
+}
+
 void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float rate)
 {
     // In sample order, those of one sample in arrival order: controllers
@@ -535,6 +556,12 @@ void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, Staging stagi
     std::fill(std::begin(pointCursor_), std::end(pointCursor_), 0);
     v3_param_changes* list = changes ? v3_cpp_obj(changes) : nullptr;
     const int32_t count = list ? list->get_param_count(changes) : 0;
+    bool brought[kParameterCount] = {};
+    for (int32_t i = 0; i < count; ++i)
+        if (v3_param_value_queue** queue = list->get_param_data(changes, i))
+            if (const v3_param_id id = v3_cpp_obj(queue)->get_param_id(queue); id < kParameterCount)
+                brought[id] = v3_cpp_obj(queue)->get_point_count(queue) > 0;
+    takeControllerValues(brought);
     const bool withMidi = staging != Staging::SettingsOnly;
     for (int32_t i = 0; i < count; ++i) {
         v3_param_value_queue** queue = list->get_param_data(changes, i);
@@ -791,7 +818,18 @@ v3_result V3_API Vst3Plugin::setParameterNormalised(void* self, v3_param_id id, 
     // its audio thread, at the start of the block.
     if (id >= kParameterCount)
         return isMidiParameter(id) || id == kProgramChangeParam ? V3_OK : V3_INVALID_ARG;
-    owner(self)->instrument.setParameterValue(id, toPlain(id, normalised));
+    // Hosts mirror their automation here, on a thread of their own, and send
+    // the processor the same change at its sample. While blocks run, the
+    // value waits for the next process call, which drops it where the call
+    // brings the parameter's own points; otherwise it acts at once.
+    Vst3Plugin* plugin = owner(self);
+    const double plain = toPlain(id, normalised);
+    if (plugin->processing_.load(std::memory_order_acquire)) {
+        plugin->controllerValue_[id].store(plain, std::memory_order_release);
+        return V3_OK;
+    }
+    plugin->controllerValue_[id].store(kNoValue, std::memory_order_relaxed);
+    plugin->instrument.setParameterValue(id, plain);
     return V3_OK;
 }
 

@@ -171,7 +171,8 @@ private:
     // note events, which keeps them first where both fall on one sample, as
     // a program change before its note must be. The instrument's own
     // parameters' queues are kept for renderBlock when it renders; otherwise
-    // the last point of each counts.
+    // the last point of each counts. Values the controller was given take
+    // effect first, for the parameters whose changes the call does not bring.
     void stageParameterChanges(v3_param_changes** changes, Staging staging);
     void stageEvents(v3_event_list** events);
     void stage(int32_t offset, const uint8_t (&message)[3]);
@@ -181,6 +182,10 @@ private:
     // Hands the staged MIDI to the engine, whose queue keeps it for the
     // first sample of the next block that renders.
     void keepStagedForNextBlock();
+    // Sets the parameters the controller was given while blocks ran, except
+    // those whose points the block brings (taken[id]): the host's own,
+    // sample-accurate version of the same change.
+    void takeControllerValues(const bool (&taken)[kParameterCount]);
     // The next readable point of an own parameter's queue, not yet taken.
     bool nextPoint(uint32_t id, int32_t& offset, double& value);
     // Renders the block, the staged MIDI and the parameters' points each at
@@ -216,6 +221,11 @@ private:
     // The groups' buses the host switched on (host thread, while the
     // component is inactive); the audio thread reads them.
     std::atomic<bool> groupBusActive_[kOutputGroupCount] = {};
+    // Between setProcessing(true) and (false) the controller's values wait,
+    // as plain values, for the start of the next process call (NaN: none):
+    // the audio thread takes them there, never in the middle of a block.
+    std::atomic<bool> processing_{false};
+    std::atomic<double> controllerValue_[kParameterCount];
 
     // The audio thread's.
     std::unique_ptr<StagedMidi[]> staged_{new StagedMidi[kStagedCapacity]};
