@@ -716,6 +716,27 @@ TEST_F(LinuxEditor, TheHostDestroyingTheParentFirstHarmsNeitherAndTheHostsErrors
     EXPECT_EQ(dispatch(effEditOpen, 0, 0, asParent(hostWindow)), 1);
 }
 
+// Hosts hand the VST3 view its frame before attaching it or after: the
+// editor's timer runs on the frame's run loop either way, and stops with
+// the view.
+TEST_F(LinuxEditor, TheVst3ViewIdlesWhicheverOrderItsFrameAndWindowCome)
+{
+    for (bool frameAfter : {false, true}) {
+        SCOPED_TRACE(frameAfter ? "frame after attaching" : "frame first");
+        Vst3Host vst3;
+        vst3.framesAfterAttaching = frameAfter;
+        ASSERT_TRUE(vst3.load(testpaths::vst3Bundle)) << vst3.error();
+        const Window parent = makeHostWindow(40, 40);
+        ASSERT_TRUE(vst3.openEditor(asParent(parent)));
+        EXPECT_EQ(vst3.editorTimers(), 1u);
+        vst3.idleEditor();
+        vst3.closeEditor();
+        EXPECT_EQ(vst3.editorTimers(), 0u);
+        XDestroyWindow(display, parent);
+        XSync(display, False);
+    }
+}
+
 TEST_F(LinuxEditor, ABrokenConnectionNeverEndsTheHost)
 {
     // The server drops the editor's connection, as when it dies.

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -343,6 +344,285 @@ TEST_F(Vst3, ProgramChangesOfTheEditedChannelShowInTheProgramParameter)
     EXPECT_EQ(host.outputChanges[0].id, kProgramChangeParam);
     EXPECT_DOUBLE_EQ(host.outputChanges[0].value, 5.0 / 127.0);
     EXPECT_DOUBLE_EQ(normalised(kProgramChangeParam), 5.0 / 127.0);
+}
+
+// ---- calls of no samples, offsets at the block's edges ----
+
+namespace {
+
+constexpr int32_t kBlockLength = 512;
+constexpr uint32_t kNoProgram = ~0u;
+
+// What a host hands over at one sample: MIDI as the host turns it into
+// events and parameter changes, and a program for the program parameter.
+struct Handover {
+    std::vector<std::vector<uint8_t>> midi;
+    uint32_t program = kNoProgram;
+};
+
+// Renders frames samples in blocks of kBlockLength, with played at their frames
+// and, when flushed, the handover in a call of no samples before the block
+// at `at`; otherwise at that block's first sample.
+std::vector<float> playHandover(Vst3Host& host, const std::vector<TimedMidi>& played, const Handover& handover,
+                                int64_t at, bool flushed, int64_t frames)
+{
+    std::vector<float> left(static_cast<size_t>(frames)), right(static_cast<size_t>(frames));
+    for (int64_t start = 0; start < frames; start += kBlockLength) {
+        BlockMidi blockMidi;
+        if (start == at) {
+            BlockMidi handed;
+            for (const std::vector<uint8_t>& bytes : handover.midi)
+                handed.push_back({0, bytes});
+            if (handover.program != kNoProgram)
+                host.setParameter(kProgramChangeParam, handover.program / 127.0);
+            if (flushed)
+                host.process(handed, nullptr, nullptr, 0);
+            else
+                blockMidi = handed;
+        }
+        for (const TimedMidi& event : played)
+            if (event.frame >= start && event.frame < start + kBlockLength)
+                blockMidi.push_back(
+                    {static_cast<int32_t>(event.frame - start), {event.bytes[0], event.bytes[1], event.bytes[2]}});
+        host.process(blockMidi, &left[start], &right[start], kBlockLength);
+    }
+    EXPECT_EQ(left, right);
+    return left;
+}
+
+// A program's name in the program list, as a host shows it.
+std::string programNameOf(Vst3Host& host, int32_t program)
+{
+    auto** units = queryInterface<v3_unit_information>(host.controller(), v3_unit_information_iid);
+    v3_str_128 name{};
+    std::string text;
+    if (units && v3_cpp_obj(units)->get_program_name(units, kProgramListId, program, name) == V3_OK)
+        for (size_t i = 0; i < std::size(name) && name[i] != 0; ++i)
+            text += static_cast<char>(name[i]);
+    if (units)
+        v3_cpp_obj_unref(units);
+    return text;
+}
+
+// The largest magnitude in [from, to).
+float peakOf(const std::vector<float>& signal, size_t from, size_t to)
+{
+    float peak = 0.0f;
+    for (size_t i = from; i < to; ++i)
+        peak = std::max(peak, std::abs(signal[i]));
+    return peak;
+}
+
+}  // namespace
+
+// Hosts flush changes in calls of no samples: a note, a controller through
+// its mapped parameter, a program change by MIDI or by the program parameter
+// all act at the next block's first sample, as if they had come there.
+TEST_F(Vst3, ACallOfNoSamplesKeepsEverythingForTheNextBlock)
+{
+    constexpr int64_t kAt = 4 * kBlockLength;
+    constexpr int64_t kFrames = 40 * kBlockLength;
+    const double triangle = kNtscClock / (32.0 * (126 + 1));
+    const double pulse = kNtscClock / (16.0 * (253 + 1));
+    const struct Case {
+        const char* what;
+        std::vector<TimedMidi> played;
+        Handover handover;
+        std::function<void(const std::vector<float>&, Vst3Host&)> check;
+    } cases[] = {
+        {"program 3 by MIDI, then a note on",
+         {},
+         {{{0xC0, 3, 0}, {0x90, 69, 100}}},
+         [&](const std::vector<float>& out, Vst3Host&) {
+             EXPECT_GE(firstSound(out), kAt);
+             EXPECT_LT(firstSound(out), kAt + kBlockLength);
+             EXPECT_NEAR(frequencyOf(out, kAt + 4410, kAt + 15000, kRate), triangle, triangle * 0.002);
+         }},
+        {"volume 0 while a note sounds",
+         {midi(0, 0xC0, 2), midi(0, 0x90, 69, 100)},
+         {{{0xB0, 7, 0}}},
+         [&](const std::vector<float>& out, Vst3Host&) {
+             EXPECT_NEAR(frequencyOf(out, 1000, kAt, kRate), pulse, pulse * 0.002);
+             EXPECT_GT(peakOf(out, 0, kAt), 0.1f);
+             // The chip takes the volume at its next frame (1/60 s); the
+             // output's step to silence then decays through its high pass.
+             EXPECT_LT(peakOf(out, kAt + 8 * kBlockLength, kFrames), 0.01f) << "silenced";
+         }},
+        {"a note off",
+         {midi(0, 0xC0, 2), midi(0, 0x90, 69, 100)},
+         {{{0x80, 69, 0}}},
+         [&](const std::vector<float>& out, Vst3Host&) {
+             EXPECT_GT(peakOf(out, 0, kAt), 0.1f);
+             EXPECT_LT(lastSound(out), kFrames / 2) << "released, not stuck";
+         }},
+        {"program 5 by the program parameter",
+         {midi(kAt + kBlockLength, 0x90, 69, 100)},
+         {{}, 5},
+         [&](const std::vector<float>& out, Vst3Host& flushed) {
+             EXPECT_DOUBLE_EQ(
+                 v3_cpp_obj(flushed.controller())->get_parameter_normalised(flushed.controller(), kProgramChangeParam),
+                 5.0 / 127.0);
+             EXPECT_GE(firstSound(out), kAt + kBlockLength);
+             EXPECT_LT(firstSound(out), kAt + 2 * kBlockLength);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Vst3Host flushing, inBlock;
+        ASSERT_TRUE(flushing.load(testpaths::vst3Bundle));
+        ASSERT_TRUE(inBlock.load(testpaths::vst3Bundle));
+        flushing.start(kRate, kBlockLength, false);
+        inBlock.start(kRate, kBlockLength, false);
+        const std::vector<float> out = playHandover(flushing, c.played, c.handover, kAt, true, kFrames);
+        EXPECT_TRUE(out == playHandover(inBlock, c.played, c.handover, kAt, false, kFrames))
+            << "as at the next block's first sample";
+        c.check(out, flushing);
+    }
+}
+
+// Offsets at or past the block's end act at its last sample, as in the CLAP
+// and LV2 builds; those before its start at its first. A note off at the
+// block's length ends its note.
+TEST_F(Vst3, EventsPastTheBlocksEndActAtItsLastSampleAndBeforeItsStartAtItsFirst)
+{
+    const struct Case {
+        int32_t offset;
+        int32_t actsAt;
+    } cases[] = {{kBlockLength, kBlockLength - 1},
+                 {kBlockLength + 1000, kBlockLength - 1},
+                 {1 << 30, kBlockLength - 1},
+                 {-5, 0},
+                 {-(1 << 30), 0}};
+    constexpr int64_t kFrames = 200 * kBlockLength;
+    const auto renderWith = [](int32_t offsetOff, int32_t offsetOn) {
+        Vst3Host other;
+        EXPECT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, kBlockLength, true);
+        std::vector<float> left(kFrames), right(kFrames);
+        for (int64_t at = 0; at < kFrames; at += kBlockLength) {
+            BlockMidi blockMidi;
+            if (at == kBlockLength)
+                blockMidi = {{offsetOn, {0x90, 69, 100}}};
+            if (at == 4 * kBlockLength)
+                blockMidi = {{offsetOff, {0x80, 69, 0}}};
+            other.process(blockMidi, &left[at], &right[at], kBlockLength);
+        }
+        return left;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        const std::vector<float> off = renderWith(c.offset, 0);
+        EXPECT_TRUE(off == renderWith(c.actsAt, 0)) << "the note off";
+        EXPECT_GT(peakOf(off, kBlockLength, 4 * kBlockLength), 0.1f);
+        EXPECT_LT(lastSound(off), kFrames / 2) << "the note ended: silence after its release";
+        const std::vector<float> on = renderWith(kBlockLength - 1, c.offset);
+        EXPECT_TRUE(on == renderWith(kBlockLength - 1, c.actsAt)) << "the note on";
+        EXPECT_GE(firstSound(on), kBlockLength + c.actsAt);
+        EXPECT_LT(firstSound(on), kBlockLength + c.actsAt + 64) << "the pulse's first step";
+    }
+}
+
+// A program change by the program parameter acts at its point's sample:
+// a note before it plays the old program, one from it on the new one. The
+// processor reports the change back at that sample too.
+TEST_F(Vst3, TheProgramParameterActsAtItsSample)
+{
+    constexpr int32_t kNoteAt = 200;
+    const std::vector<float> triangle =
+        renderVst2({midi(0, 0xC0, 3), midi(kNoteAt, 0x90, 69, 100)}, 8 * kBlockLength, kBlockLength);
+    const std::vector<float> before = renderVst2({midi(kNoteAt, 0x90, 69, 100)}, 8 * kBlockLength, kBlockLength);
+    ASSERT_FALSE(triangle == before);
+    for (int32_t k : {0, 150, 199, 200, 201, 350, kBlockLength - 1}) {
+        SCOPED_TRACE(k);
+        Vst3Host other;
+        ASSERT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, kBlockLength, true);
+        std::vector<float> left(8 * kBlockLength), right(8 * kBlockLength);
+        other.setParameter(kProgramChangeParam, 3.0 / 127.0, k);
+        other.process({{kNoteAt, {0x90, 69, 100}}}, left.data(), right.data(), kBlockLength);
+        for (int32_t at = kBlockLength; at < 8 * kBlockLength; at += kBlockLength)
+            other.process({}, &left[at], &right[at], kBlockLength);
+        EXPECT_TRUE(left ==
+                    renderVst2({midi(k, 0xC0, 3), midi(kNoteAt, 0x90, 69, 100)}, 8 * kBlockLength, kBlockLength))
+            << "as a MIDI program change at its sample";
+        EXPECT_TRUE(left == (k <= kNoteAt ? triangle : before)) << (k <= kNoteAt ? "the triangle" : "the old program");
+        // The host hears of the new program at the same sample.
+        ASSERT_EQ(other.outputChanges.size(), 1u);
+        EXPECT_EQ(other.outputChanges[0].id, kProgramChangeParam);
+        EXPECT_EQ(other.outputChanges[0].offset, k);
+        EXPECT_DOUBLE_EQ(other.outputChanges[0].value, 3.0 / 127.0);
+    }
+}
+
+// A state whose programs have other names has the host read the names again,
+// through IUnitHandler where it has one, else through a restart; one with
+// the same names tells nothing.
+TEST_F(Vst3, AStateThatRenamesProgramsHasTheHostReadTheNamesAgain)
+{
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin));
+    const std::vector<uint8_t> plain = vst2.getChunk();
+    vst2.dispatch(effSetProgram, 0, 7);
+    char renamed[] = "Loaded lead";
+    vst2.dispatch(effSetProgramName, 0, 0, renamed);
+    const std::vector<uint8_t> withName = vst2.getChunk();
+    ASSERT_NE(withName, plain);
+    for (bool unitHandler : {true, false}) {
+        SCOPED_TRACE(unitHandler ? "IUnitHandler" : "restarts only");
+        Vst3Host other;
+        other.offersUnitHandler = unitHandler;
+        ASSERT_TRUE(other.load(testpaths::vst3Bundle));
+        const auto notices = [&] { return unitHandler ? other.programListChanges : int(other.restarts.size()); };
+        ASSERT_TRUE(other.loadState(plain));
+        EXPECT_EQ(notices(), 0) << "the names as they were";
+        ASSERT_TRUE(other.loadState(withName));
+        EXPECT_EQ(notices(), 1);
+        if (!unitHandler) {
+            EXPECT_EQ(other.restarts, std::vector<int32_t>{V3_RESTART_PARAM_VALUES_CHANGED});
+        }
+        EXPECT_EQ(programNameOf(other, 7), "Loaded lead");
+        ASSERT_TRUE(other.loadState(withName));
+        EXPECT_EQ(notices(), 1) << "loaded again: nothing renamed";
+        ASSERT_TRUE(other.loadState(plain));
+        EXPECT_EQ(notices(), 2) << "the old name back";
+        EXPECT_EQ(other.dirtyNotices, 0) << "a loaded state is not an edit";
+    }
+}
+
+// A host that mirrors its automation to the controller, on a thread of its
+// own, also hands the processor the change at its sample: the sound follows
+// the processor's point, as if the controller had not been told. A value the
+// controller alone is given acts at the next block's first sample.
+TEST_F(Vst3, ValuesMirroredToTheControllerActAtTheProcessorsPointsOrTheNextBlock)
+{
+    constexpr int32_t kPoint = 300;
+    const auto renderWith = [](bool mirrored, bool pointInBlock) {
+        Vst3Host other;
+        EXPECT_TRUE(other.load(testpaths::vst3Bundle));
+        other.start(kRate, kBlockLength, true);
+        std::vector<float> left(4 * kBlockLength), right(4 * kBlockLength);
+        other.process({{0, {0xC0, 2, 0}}, {0, {0x90, 69, 100}}}, left.data(), right.data(), kBlockLength);
+        if (mirrored)
+            v3_cpp_obj(other.controller())->set_parameter_normalised(other.controller(), kGain, 0.1);
+        if (pointInBlock)
+            other.setParameter(kGain, 0.1, kPoint);
+        for (int32_t at = kBlockLength; at < 4 * kBlockLength; at += kBlockLength)
+            other.process({}, &left[at], &right[at], kBlockLength);
+        return left;
+    };
+    const std::vector<float> atPoint = renderWith(false, true);
+    EXPECT_GT(peakOf(atPoint, kBlockLength, kBlockLength + kPoint),
+              2.0f * peakOf(atPoint, kBlockLength + kPoint + 50, 2 * kBlockLength))
+        << "gain 20 from the point on";
+    EXPECT_TRUE(renderWith(true, true) == atPoint) << "the mirrored value waits for the processor's point";
+    const std::vector<float> mirroredAlone = renderWith(true, false);
+    EXPECT_TRUE(std::equal(atPoint.begin(), atPoint.begin() + kBlockLength, mirroredAlone.begin()));
+    EXPECT_GT(peakOf(atPoint, kBlockLength, kBlockLength + kPoint),
+              2.0f * peakOf(mirroredAlone, kBlockLength, 2 * kBlockLength))
+        << "the controller's value alone acts from the next block's first sample";
+    // With processing off, the controller's value is the instrument's at once.
+    v3_cpp_obj(host.controller())->set_parameter_normalised(host.controller(), kGain, 0.1);
+    EXPECT_DOUBLE_EQ(normalised(kGain), 0.1);
 }
 
 TEST_F(Vst3, BadInputChangesNothingAndNeverCrashes)

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -20,6 +21,7 @@ constexpr int32_t kParameterTotal = kOwnParameters + kMidiParamCount + 1;  // th
 constexpr int32_t kOutputChannels = 2;
 constexpr v3_speaker_arrangement kStereo = V3_SPEAKER_L | V3_SPEAKER_R;
 constexpr int32_t kAllPrograms = -1;  // a program list change of more than one program
+constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 void silence(float* channel, int32_t frames)
 {
@@ -64,6 +66,8 @@ uint8_t byteOf(int32_t value)
 
 Vst3Plugin::Vst3Plugin()
 {
+    for (std::atomic<double>& value : controllerValue_)
+        value.store(kNoValue, std::memory_order_relaxed);
     instrument.setEditListener(this);
 }
 
@@ -187,6 +191,26 @@ void Vst3Plugin::stateEdited(bool namesChanged)
         v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
 }
 
+void Vst3Plugin::programsRenamed()
+{
+    if (unitHandler_)
+        v3_cpp_obj(unitHandler_)->notify_program_list_change(unitHandler_, kProgramListId, kAllPrograms);
+    else if (handler_)
+        v3_cpp_obj(handler_)->restart_component(handler_, V3_RESTART_PARAM_VALUES_CHANGED);
+}
+
+Vst3Plugin::ProgramNames Vst3Plugin::programNames() const
+{
+    // Only the characters before each terminator: those after it are no
+    // part of the name.
+    ProgramNames names{};
+    instrument.readBank([&](const ProgramBank& bank) {
+        for (int32_t program = 0; program < kProgramCount; ++program)
+            std::strncpy(&names[static_cast<size_t>(program) * kProgramNameSize], bank[program].name, kProgramNameSize);
+    });
+    return names;
+}
+
 void Vst3Plugin::viewGone(Vst3View* view)
 {
     if (view_ == view)
@@ -264,10 +288,18 @@ v3_result V3_API Vst3Plugin::setActive(void*, v3_bool)
 
 v3_result V3_API Vst3Plugin::setState(void* self, v3_bstream** stream)
 {
+    Vst3Plugin* plugin = owner(self);
     std::vector<uint8_t> bytes;
     if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
         return V3_FALSE;
-    return owner(self)->instrument.loadState(bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+    const ProgramNames namesBefore = plugin->programNames();
+    if (!plugin->instrument.loadState(bytes.data(), bytes.size()))
+        return V3_FALSE;
+    // The host's program list and program parameter show the names: as
+    // after a rename in the editor, it must read them again.
+    if (plugin->programNames() != namesBefore)
+        plugin->programsRenamed();
+    return V3_OK;
 }
 
 v3_result V3_API Vst3Plugin::getState(void* self, v3_bstream** stream)
@@ -320,8 +352,15 @@ v3_result V3_API Vst3Plugin::setupProcessing(void* self, v3_process_setup* setup
     return V3_OK;
 }
 
-v3_result V3_API Vst3Plugin::setProcessing(void*, v3_bool)
+v3_result V3_API Vst3Plugin::setProcessing(void* self, v3_bool state)
 {
+    Vst3Plugin* plugin = owner(self);
+    plugin->processing_.store(state != 0, std::memory_order_release);
+    if (!state) {
+        // No block is left to take what the controller was given last.
+        const bool taken[kParameterCount] = {};
+        plugin->takeControllerValues(taken);
+    }
     return V3_OK;
 }
 
@@ -340,15 +379,24 @@ v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
     const int32_t frames = data->nframes;
     const EngineOutputs outputs = plugin->takeOutputs(*data);
     const double rate = plugin->sampleRate_.load(std::memory_order_acquire);
+    plugin->stagedCount_ = 0;
+    if (frames == 0 && rate > 0.0) {
+        // Hosts hand changes over in calls of no samples (a flush): nothing
+        // of them may be lost, and they act as the next block begins.
+        plugin->stageParameterChanges(data->input_params, Staging::NextBlock);
+        plugin->stageEvents(data->input_events);
+        plugin->keepStagedForNextBlock();
+        plugin->reportProgram(data->output_params);
+        return V3_OK;
+    }
     if (frames <= 0 || rate <= 0.0 || data->symbolic_sample_size != V3_SAMPLE_32) {
         // Only settings can be taken before the host has set processing up.
-        plugin->stageParameterChanges(data->input_params, false);
+        plugin->stageParameterChanges(data->input_params, Staging::SettingsOnly);
         if (frames > 0)
             silence(outputs, frames);
         return frames <= 0 ? V3_OK : V3_NOT_INITIALIZED;
     }
-    plugin->stagedCount_ = 0;
-    plugin->stageParameterChanges(data->input_params, true);
+    plugin->stageParameterChanges(data->input_params, Staging::Rendered);
     plugin->stageEvents(data->input_events);
     plugin->renderBlock(outputs, frames, static_cast<float>(rate));
     plugin->reportProgram(data->output_params);
@@ -407,13 +455,43 @@ bool Vst3Plugin::nextPoint(uint32_t id, int32_t& offset, double& value)
     return false;
 }
 
-void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float rate)
+void Vst3Plugin::orderStaged(int32_t last)
 {
-    // In sample order, those of one sample in arrival order: controllers
-    // before notes, as staged.
+    for (size_t i = 0; i < stagedCount_; ++i)
+        staged_[i].offset = std::clamp(staged_[i].offset, 0, last);
     std::sort(staged_.get(), staged_.get() + stagedCount_, [](const StagedMidi& a, const StagedMidi& b) {
         return a.offset != b.offset ? a.offset < b.offset : a.order < b.order;
     });
+}
+
+void Vst3Plugin::keepStagedForNextBlock()
+{
+    // In the order their offsets give, as a block with samples would have
+    // acted on them.
+    orderStaged(std::numeric_limits<int32_t>::max());
+    for (size_t i = 0; i < stagedCount_; ++i)
+        instrument.queueMidi(0, staged_[i].message);
+    stagedCount_ = 0;
+}
+
+void Vst3Plugin::takeControllerValues(const bool (&taken)[kParameterCount])
+{
+    for (uint32_t id = 0; id < kParameterCount; ++id) {
+        if (std::isnan(controllerValue_[id].load(std::memory_order_relaxed)))
+            continue;
+        const double value = controllerValue_[id].exchange(kNoValue, std::memory_order_acquire);
+        if (!taken[id] && !std::isnan(value))
+            instrument.setParameterValue(id, value);
+    }
+}
+
+void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float rate)
+{
+    // In sample order, those of one sample in arrival order: controllers
+    // before notes, as staged. An event at or past the block's end acts at
+    // its last sample, as in the CLAP and LV2 builds; one before its start,
+    // at its first.
+    orderStaged(frames - 1);
     // The block is rendered in parts between the points of the instrument's
     // parameters, each of which acts from its sample on, as in CLAP; a point
     // past the block acts after it, one out of order where the last one did.
@@ -454,22 +532,37 @@ void Vst3Plugin::reportProgram(v3_param_changes** outputs)
     const int32_t program = instrument.currentProgram();
     if (program == reportedProgram_ || !outputs)
         return;
+    // At the sample of the block's last program change of the edited
+    // channel; one from elsewhere (the editor, a state) at its first.
+    const auto status = static_cast<uint8_t>(0xC0 | instrument.editedChannel());
+    int32_t offset = 0;
+    for (size_t i = stagedCount_; i-- > 0;)
+        if (staged_[i].message[0] == status) {
+            offset = staged_[i].offset;
+            break;
+        }
     int32_t index = 0;
     v3_param_id id = kProgramChangeParam;
     v3_param_value_queue** queue = v3_cpp_obj(outputs)->add_param_data(outputs, &id, &index);
-    if (!queue || v3_cpp_obj(queue)->add_point(queue, 0, static_cast<double>(program) / kProgramMax, &index) != V3_OK)
+    if (!queue ||
+        v3_cpp_obj(queue)->add_point(queue, offset, static_cast<double>(program) / kProgramMax, &index) != V3_OK)
         return;  // told at the next block
     reportedProgram_ = program;
 }
 
-void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, bool withMidi)
+void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, Staging staging)
 {
     std::fill(std::begin(ownQueues_), std::end(ownQueues_), nullptr);
     std::fill(std::begin(pointCursor_), std::end(pointCursor_), 0);
-    if (!changes)
-        return;
-    v3_param_changes* list = v3_cpp_obj(changes);
-    const int32_t count = list->get_param_count(changes);
+    v3_param_changes* list = changes ? v3_cpp_obj(changes) : nullptr;
+    const int32_t count = list ? list->get_param_count(changes) : 0;
+    bool brought[kParameterCount] = {};
+    for (int32_t i = 0; i < count; ++i)
+        if (v3_param_value_queue** queue = list->get_param_data(changes, i))
+            if (const v3_param_id id = v3_cpp_obj(queue)->get_param_id(queue); id < kParameterCount)
+                brought[id] = v3_cpp_obj(queue)->get_point_count(queue) > 0;
+    takeControllerValues(brought);
+    const bool withMidi = staging != Staging::SettingsOnly;
     for (int32_t i = 0; i < count; ++i) {
         v3_param_value_queue** queue = list->get_param_data(changes, i);
         if (!queue)
@@ -477,12 +570,13 @@ void Vst3Plugin::stageParameterChanges(v3_param_changes** changes, bool withMidi
         v3_param_value_queue* points = v3_cpp_obj(queue);
         const v3_param_id id = points->get_param_id(queue);
         const int32_t pointCount = points->get_point_count(queue);
-        if (id < kParameterCount && withMidi) {
+        if (id < kParameterCount && staging == Staging::Rendered) {
             ownQueues_[id] = queue;  // its points act where the block is rendered
             continue;
         }
         if (id < kParameterCount) {
-            // Nothing renders: the last point is the one that counts.
+            // Nothing renders: the last point is the one that counts, from
+            // the next block's first sample on.
             int32_t offset = 0;
             double value = 0.0;
             if (pointCount > 0 && points->get_point(queue, pointCount - 1, &offset, &value) == V3_OK)
@@ -724,7 +818,18 @@ v3_result V3_API Vst3Plugin::setParameterNormalised(void* self, v3_param_id id, 
     // its audio thread, at the start of the block.
     if (id >= kParameterCount)
         return isMidiParameter(id) || id == kProgramChangeParam ? V3_OK : V3_INVALID_ARG;
-    owner(self)->instrument.setParameterValue(id, toPlain(id, normalised));
+    // Hosts mirror their automation here, on a thread of their own, and send
+    // the processor the same change at its sample. While blocks run, the
+    // value waits for the next process call, which drops it where the call
+    // brings the parameter's own points; otherwise it acts at once.
+    Vst3Plugin* plugin = owner(self);
+    const double plain = toPlain(id, normalised);
+    if (plugin->processing_.load(std::memory_order_acquire)) {
+        plugin->controllerValue_[id].store(plain, std::memory_order_release);
+        return V3_OK;
+    }
+    plugin->controllerValue_[id].store(kNoValue, std::memory_order_relaxed);
+    plugin->instrument.setParameterValue(id, plain);
     return V3_OK;
 }
 

@@ -13,6 +13,7 @@
 #include "instrument/Instrument.h"
 #include "instrument/Parameters.h"
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -62,6 +63,14 @@ public:
     void parameterGestureEnded(uint32_t id) override;
     void stateEdited(bool namesChanged) override;
     void viewGone(Vst3View* view);
+    // Has the host read the program names again (after a state load that
+    // renamed some): a program list change, else the restart that has it
+    // read the values and the program parameter's names.
+    void programsRenamed();
+    // Every program's name, each in a field of its own: what a load is
+    // compared by.
+    using ProgramNames = std::array<char, kProgramCount * kProgramNameSize>;
+    ProgramNames programNames() const;
 
     Instrument instrument;
 
@@ -152,14 +161,31 @@ private:
     };
     static constexpr size_t kStagedCapacity = EventQueue::kCapacity;
 
+    // What a process call does with the changes it brings.
+    enum class Staging {
+        SettingsOnly,  // before setup: the settings alone, each at its last point
+        NextBlock,     // a call of no samples: everything acts at the next block's first sample
+        Rendered,      // a block with samples: everything at its sample offset
+    };
     // Controller, bend and program changes are staged before the block's
     // note events, which keeps them first where both fall on one sample, as
     // a program change before its note must be. The instrument's own
-    // parameters' queues are kept for renderBlock. Without MIDI (before
-    // setup) only the settings are taken, each at its last point.
-    void stageParameterChanges(v3_param_changes** changes, bool withMidi);
+    // parameters' queues are kept for renderBlock when it renders; otherwise
+    // the last point of each counts. Values the controller was given take
+    // effect first, for the parameters whose changes the call does not bring.
+    void stageParameterChanges(v3_param_changes** changes, Staging staging);
     void stageEvents(v3_event_list** events);
     void stage(int32_t offset, const uint8_t (&message)[3]);
+    // Puts the staged MIDI in sample order, those of one sample in arrival
+    // order, each offset first brought into 0..last.
+    void orderStaged(int32_t last);
+    // Hands the staged MIDI to the engine, whose queue keeps it for the
+    // first sample of the next block that renders.
+    void keepStagedForNextBlock();
+    // Sets the parameters the controller was given while blocks ran, except
+    // those whose points the block brings (taken[id]): the host's own,
+    // sample-accurate version of the same change.
+    void takeControllerValues(const bool (&taken)[kParameterCount]);
     // The next readable point of an own parameter's queue, not yet taken.
     bool nextPoint(uint32_t id, int32_t& offset, double& value);
     // Renders the block, the staged MIDI and the parameters' points each at
@@ -195,6 +221,11 @@ private:
     // The groups' buses the host switched on (host thread, while the
     // component is inactive); the audio thread reads them.
     std::atomic<bool> groupBusActive_[kOutputGroupCount] = {};
+    // Between setProcessing(true) and (false) the controller's values wait,
+    // as plain values, for the start of the next process call (NaN: none):
+    // the audio thread takes them there, never in the middle of a block.
+    std::atomic<bool> processing_{false};
+    std::atomic<double> controllerValue_[kParameterCount];
 
     // The audio thread's.
     std::unique_ptr<StagedMidi[]> staged_{new StagedMidi[kStagedCapacity]};

@@ -79,6 +79,7 @@ v3_result V3_API Vst3View::attached(void* self, void* parent, const char* type)
         return V3_FALSE;
     if (!view->editor_->open(parent))
         return V3_FALSE;
+    view->parent_ = parent;
     view->timer_.start(view->frame_, parent);
     return V3_OK;
 }
@@ -86,6 +87,7 @@ v3_result V3_API Vst3View::attached(void* self, void* parent, const char* type)
 v3_result V3_API Vst3View::removed(void* self)
 {
     Vst3View* view = viewOf(self);
+    view->parent_ = nullptr;
     view->timer_.stop();
     view->editor_->close();
     return V3_OK;
@@ -132,6 +134,10 @@ v3_result V3_API Vst3View::setFrame(void* self, v3_plugin_frame** frame)
     if (view->frame_)
         v3_cpp_obj_unref(view->frame_);
     view->frame_ = frame;
+    // Hosts may hand the frame over after attaching the view: the timer
+    // runs on the run loop of whichever frame the view has.
+    if (view->parent_)
+        view->timer_.start(frame, view->parent_);
     return V3_OK;
 }
 

@@ -52,5 +52,6 @@ private:
     Vst3Plugin* plugin_;
     std::unique_ptr<Editor> editor_;
     v3_plugin_frame** frame_ = nullptr;
+    void* parent_ = nullptr;  // the host's window while attached
     ViewTimer timer_{idle, this};
 };

@@ -299,7 +299,7 @@ struct Vst3Host::Objects {
             *object = &objects->handler;
         else if (v3_tuid_match(iid, v3_component_handler2_iid) && objects->owner.offersHandler2)
             *object = &objects->handler2;
-        else if (v3_tuid_match(iid, v3_unit_handler_iid))
+        else if (v3_tuid_match(iid, v3_unit_handler_iid) && objects->owner.offersUnitHandler)
             *object = &objects->unitHandler;
         return *object ? V3_OK : V3_NO_INTERFACE;
     }
@@ -643,13 +643,22 @@ bool Vst3Host::openEditor(void* parent)
     if (!view_)
         return false;
     v3_plugin_view* view = v3_cpp_obj(view_);
-    view->set_frame(view_, reinterpret_cast<v3_plugin_frame**>(&frame_->frameSlot));
+    auto** frame = reinterpret_cast<v3_plugin_frame**>(&frame_->frameSlot);
+    if (!framesAfterAttaching)
+        view->set_frame(view_, frame);
     if (view->is_platform_type_supported(view_, V3_VIEW_PLATFORM_TYPE_NATIVE) != V3_OK ||
         view->attached(view_, parent, V3_VIEW_PLATFORM_TYPE_NATIVE) != V3_OK) {
         closeEditor();
         return false;
     }
+    if (framesAfterAttaching)
+        view->set_frame(view_, frame);
     return true;
+}
+
+size_t Vst3Host::editorTimers() const
+{
+    return frame_->timers.size();
 }
 
 void Vst3Host::idleEditor()

@@ -86,6 +86,10 @@ public:
     bool openEditor(void* parent);
     void idleEditor();
     void closeEditor();
+    // The timers the editor has registered with the run loop.
+    size_t editorTimers() const;
+    // Hands the view its frame after attaching it, as some hosts do.
+    bool framesAfterAttaching = false;
 
     v3_component** component() const { return component_; }
     v3_audio_processor** processor() const { return processor_; }
@@ -101,6 +105,9 @@ public:
     // flags of each restartComponent, program list changes. Without
     // IComponentHandler2 (a host of VST3 before 3.1) there is no setDirty.
     bool offersHandler2 = true;
+    // Without IUnitHandler (hosts that show no program lists) renamed
+    // programs come as restarts.
+    bool offersUnitHandler = true;
     int dirtyNotices = 0;
     std::vector<int32_t> restarts;
     int programListChanges = 0;
