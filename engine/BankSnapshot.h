@@ -9,6 +9,7 @@
 #include "KeyMap.h"
 #include "Program.h"
 #include "SampleBank.h"
+#include "SharedSettings.h"
 
 #include <cstdint>
 #include <vector>
@@ -62,7 +63,7 @@ struct BankSnapshot {
     uint32_t baseLoadSerial = 0;
     int32_t loadChannelProgram[kMidiChannelCount] = {};
     int32_t loadNtsc = 1;
-    int32_t loadGain = 100;
+    int32_t loadGain = kDefaultGain;
     int32_t loadMidiControllers = 1;
     int32_t loadConsole = 0;
 

@@ -13,6 +13,11 @@
 
 constexpr int32_t kMaxPolyphony = 8;
 constexpr int32_t kMaxGain = 200;
+// A new instance's gain, in percent: eight full-volume pulses started
+// together peak at about 0.93 (a lone one near 0.12), so a chord stays
+// unclipped. Songs keep the gain they were saved with, 100 for every song
+// from before this default.
+constexpr int32_t kDefaultGain = 50;
 
 // Console mode, as the setting, the chunk and the text bank store it.
 enum ConsoleMode : int32_t {
@@ -40,7 +45,7 @@ struct SharedSettings {
     CountedSetting<int32_t> channelProgram[kMidiChannelCount];  // 0..127 each
     CountedSetting<int32_t> ntsc{1};                            // 1 NTSC, anything else PAL
     CountedSetting<int32_t> polyphony{kMaxPolyphony};           // 1..8 voices in use
-    CountedSetting<int32_t> gain{100};                          // percent, 0..200
+    CountedSetting<int32_t> gain{kDefaultGain};                 // percent, 0..200
     // Controller handling: 1 on (sustain, volume, expression, wheel, sound
     // off, reset), 0 off: those controllers are ignored.
     CountedSetting<int32_t> midiControllers{1};

@@ -19,7 +19,7 @@ Instrument::Instrument() : samples_(std::make_unique<SampleBank>())
     bankExchange.initialise(programs_);
 
     settings.chipSampleRate.store(-1.0f);
-    settings.gain.store(100);
+    settings.gain.store(kDefaultGain);
     settings.ntsc.store(1);
     settings.polyphony.store(kMaxPolyphony);
     settings.midiControllers.store(1);  // a new instance plays the keyboard's controllers

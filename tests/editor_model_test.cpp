@@ -76,7 +76,7 @@ TEST_F(Model, ShowsTheEditedChannelsProgram)
 
 TEST_F(Model, SliderShowsTwoHundredLessTheGain)
 {
-    EXPECT_EQ(model.sliderPosition(), 100);
+    EXPECT_EQ(model.sliderPosition(), 150) << "a new instance's gain, 50";
     core->settings.gain = 200;
     EXPECT_EQ(model.sliderPosition(), 0);
     core->settings.gain = 0;
@@ -291,7 +291,7 @@ TEST_F(Model, OtherIdentifiersDoNothing)
          {0, 999, int{kGainSlider}, int{kMidiChannelLabel}, int{kPolyphonyLabel}, int{kStatusLabel}, 1014})
         model.click(control);
     EXPECT_FALSE(model.takeRefreshStatus());
-    EXPECT_EQ(core->settings.gain.load(), 100);
+    EXPECT_EQ(core->settings.gain.load(), kDefaultGain);
 }
 
 TEST_F(Model, EditsReachTheAudioThreadWithoutRaces)

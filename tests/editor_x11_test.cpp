@@ -55,6 +55,9 @@ Point field(int kind, int x = 300)
 constexpr int kSliderX = 580;
 constexpr int kSliderTop = 10;      // the thumb's centre at position 0
 constexpr int kSliderBottom = 190;  // and at 200
+// The thumb's centre at a new instance's gain, 50 (the slider shows 200 less
+// the gain).
+constexpr int kNewThumb = kSliderTop + (kSliderBottom - kSliderTop) * (200 - 50) / 200;
 
 constexpr unsigned long kFace = 0xF0F0F0;
 constexpr unsigned long kSelected = 0xA0A0A0;
@@ -400,8 +403,8 @@ TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
         EXPECT_EQ(pixel(p.x, p.y - 9), kFace);
     EXPECT_EQ(pixel(field(Volume).x, field(Volume).y - 9), kWhite);
     EXPECT_FALSE(hasColour(10, 10, 60, 150, kYellow)) << "no envelope is empty";
-    // The slider's thumb at 100, half way.
-    EXPECT_EQ(pixel(kSliderX, (kSliderTop + kSliderBottom) / 2), kFace);
+    // The slider's thumb at a new instance's gain.
+    EXPECT_EQ(pixel(kSliderX, kNewThumb), kFace);
     EXPECT_NE(pixel(kSliderX, kSliderTop), kFace) << "the groove";
     screenshot("editor-linux-new.png");
 }
@@ -611,8 +614,7 @@ TEST_F(LinuxEditor, ASampleProgramsDutyRowIsItsKeyMap)
 
 TEST_F(LinuxEditor, GainSliderDraggedAndClickedUpsideDown)
 {
-    const int middle = (kSliderTop + kSliderBottom) / 2;
-    drag({kSliderX, middle}, {kSliderX, -30});
+    drag({kSliderX, kNewThumb}, {kSliderX, -30});
     EXPECT_EQ(gain(), 200);
     drag({kSliderX, kSliderTop}, {kSliderX, kSliderTop + 45});
     EXPECT_EQ(gain(), 150) << "a quarter of the way down";
@@ -816,7 +818,6 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         std::filesystem::temp_directory_path() / ("plinka-notices-" + std::to_string(getpid()) + ".fti");
     const std::vector<unsigned char> bytes = ftitest::FtiBuilder().bytes();
     std::ofstream(fti, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    const int middle = (kSliderTop + kSliderBottom) / 2;
     click(field(Arp));
     key(XK_End);
     const struct {
@@ -835,7 +836,7 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         {"Triangle again, no change", [&] { click(kTriangle); }, 0, ""},
         {"a slider drag",
          [&] {
-             drag({kSliderX, middle}, {kSliderX, middle - 40});
+             drag({kSliderX, kNewThumb}, {kSliderX, kNewThumb - 40});
          },
          1, "b0 v0+ e0 "},
         {"a wheel step on the slider",

@@ -52,6 +52,7 @@ protected:
         }
         instrument->settings.channelProgram[3].store(0);
         instrument->setConsole(ConsoleUnfiltered);
+        instrument->setGain(100);
     }
     // Renders from where the last render stopped; events count from there.
     Outputs render(double seconds, const std::vector<Event>& events = {})

@@ -291,6 +291,8 @@ TEST_F(Render, FactoryPresetsRenderIdenticallyOnEveryBuild)
         midi.push_back(message(at + 3000, static_cast<uint8_t>(0xE0 | preset), 0x10, 0x50));
         midi.push_back(noteOff(at + 9000, 45 + 3 * preset, preset));
     }
+    // At the gain new instances had until they started lower, which the hash was taken at.
+    load(cells::Builder().cell(cells::gain).number(100).cell(cells::midiControllers).number(1));
     const std::vector<float> out = play(midi, 2.5);
     EXPECT_GT(lastSound(out), 9 * 11025 - 3000);
     char hash[32];
@@ -314,4 +316,32 @@ TEST_F(Render, EveryEventOfALongListActs)
     host.process(left.data(), right.data(), 512);
     EXPECT_GE(firstSound(left), 0) << "the note on, the 39th event, sounds";
     EXPECT_EQ(dispatch(effGetProgram), 3) << "the program change, the 40th, acted";
+}
+
+// A new instance leaves room for its eight voices: full-volume pulses of every
+// width, started together as a chord, never reach full scale, and come close.
+TEST_F(Render, ANewInstancesGainKeepsAChordOfEightFullVolumePulsesUnclipped)
+{
+    float loudest = 0.0f;
+    for (int duty = 0; duty < 4; ++duty) {
+        PluginHost fresh;
+        ASSERT_TRUE(fresh.load(pluginUnderTest())) << fresh.error();
+        fresh.setChunk(cells::Builder()
+                           .cell(cells::program)
+                           .number(0)
+                           .cell(cells::duty)
+                           .string(std::to_string(duty))
+                           .bytes());
+        fresh.start(44100.0f, 512);
+        std::vector<TimedMidi> chord;
+        for (int key : {36, 40, 43, 48, 52, 55, 60, 64})
+            chord.push_back(noteOn(0, key, 127));
+        const StereoBuffer out = fresh.render(22050, 512, chord);
+        float peak = 0.0f;
+        for (float sample : out.left)
+            peak = std::max(peak, std::abs(sample));
+        EXPECT_LT(peak, 0.98f) << "duty " << duty;
+        loudest = std::max(loudest, peak);
+    }
+    EXPECT_GT(loudest, 0.85f);
 }

@@ -152,13 +152,14 @@ TEST_F(Lv2Editor, GainReachesItsPortAndProgramChangesTellTheHost)
     ui = instantiate();
     ASSERT_NE(ui, nullptr);
     idleUntil([] { return false; });  // shown and painted
-    // Below the thumb (gain 100 at the slider's middle): a page down, 4 less.
-    click(580, 150);
+    // Above the thumb (a new instance's gain, 50, three quarters down): a
+    // page up, 4 more.
+    click(580, 100);
     ASSERT_TRUE(idleUntil([&] { return !writes.empty(); })) << "no write from the editor";
     EXPECT_EQ(writes[0].port, kGainPort);
     EXPECT_EQ(writes[0].size, sizeof(float));
     EXPECT_EQ(writes[0].protocol, 0u) << "a control port's float";
-    EXPECT_EQ(writes[0].value, 96.0f);
+    EXPECT_EQ(writes[0].value, 54.0f);
 
     // The MIDI channel's "+" shows another channel's program: a program
     // change, which the host hears of at the next block.

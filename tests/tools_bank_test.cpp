@@ -533,7 +533,7 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     state->settings.channelProgram[9] = 127;
     const std::string text = textbank::write(*state);
     EXPECT_EQ(text.substr(text.find("clock")), [] {
-        std::string expected = "clock = ntsc\ngain = 100\ncontrollers = on\nconsole = off\n\n[channels]\n";
+        std::string expected = "clock = ntsc\ngain = 50\ncontrollers = on\nconsole = off\n\n[channels]\n";
         for (int channel = 1; channel <= 16; ++channel)
             expected += std::to_string(channel) + " = " + (channel == 10 ? "128" : "1") + "\n";
         return expected;
@@ -568,7 +568,7 @@ TEST(TextBankState, ControllerHandlingIsWrittenOnlyWhenTheBankHasIt)
 {
     // The default bank has it on, as a new instance; a bank without the line
     // was made before the setting and stays without it.
-    EXPECT_NE(textbank::write(*textbank::makeDefault()).find("gain = 100\ncontrollers = on\n"), std::string::npos);
+    EXPECT_NE(textbank::write(*textbank::makeDefault()).find("gain = 50\ncontrollers = on\n"), std::string::npos);
     EXPECT_EQ(textbank::write(*parseOk("gain = 100\n")).find("controllers"), std::string::npos);
     for (const char* word : {"on", "off"}) {
         const auto state = parseOk(std::string("controllers = ") + word + "\n");
@@ -645,11 +645,16 @@ TEST(TextBankRead, ProgramsAndKeysLeftOutKeepTheDefaultBank)
     EXPECT_EQ(fieldString(state->programs[127].name), "128 default");
     copyTextField(defaults->programs[4].name, "Mine");
     setText(defaults->programs[127], Duty, "2");
-    defaults->settings.midiControllers = chunk::kSettingAbsent;  // the one setting a text must name
+    // The settings a text must name: a text without them plays as texts did
+    // before they existed, without controllers and at gain 100.
+    defaults->settings.midiControllers = chunk::kSettingAbsent;
+    defaults->settings.gain = 100;
     EXPECT_TRUE(textbank::sameContent(*state, *defaults));
     const auto untouched = textbank::makeDefault();
     untouched->settings.midiControllers = chunk::kSettingAbsent;
+    untouched->settings.gain = 100;
     EXPECT_TRUE(textbank::sameContent(*parseOk(""), *untouched));
+    EXPECT_EQ(parseOk("gain = 50\n")->settings.gain, 50);
 }
 
 TEST(TextBankRead, ForgivesCaseCrlfByteOrderMarkAndSpacing)
@@ -1942,7 +1947,7 @@ TEST_F(PlinkaBank, FtiFilesBecomeProgramsThatSoundAsTheSameEnvelopesTypedByHand)
                                   "duty = 2 | 1\n";
     const std::string text = slurp(dir / "imported.txt");
     EXPECT_NE(text.find(handTyped), std::string::npos) << text;
-    put("hand.txt", handTyped);
+    put("hand.txt", "gain = 50\n" + handTyped);  // the imported bank's, a new instance's
 
     // A held note through the loop, then its release; both programs, each on its own channel.
     MidiFileWriter song;

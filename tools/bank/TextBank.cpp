@@ -17,7 +17,9 @@ namespace textbank {
 namespace {
 
 constexpr int32_t kDefaultNtsc = 1;
-constexpr int32_t kDefaultGain = 100;
+// A bank that leaves the gain out plays at 100, as every bank did before new
+// instances started lower.
+constexpr int32_t kUnwrittenGain = 100;
 constexpr size_t kMaxNameBytes = kProgramNameSize - 1;
 constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
 
@@ -221,6 +223,8 @@ public:
         // Without the line, as in a chunk without the cell, the mode is off.
         if (!sawConsole_)
             state_.settings.console = ConsoleOff;
+        if (!sawGain_)
+            state_.settings.gain = kUnwrittenGain;
         return errors_.size() == errorsBefore;
     }
 
@@ -496,6 +500,7 @@ private:
         } else if (key == kTopKeyName[KeyGain]) {
             if (!firstTime(KeyGain, keyText))
                 return;
+            sawGain_ = true;
             if (const auto gain = parseNumber(value, error))
                 state_.settings.gain = *gain;
             else
@@ -611,6 +616,7 @@ private:
     int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
     bool sawControllers_ = false;
     bool sawConsole_ = false;
+    bool sawGain_ = false;
     std::map<std::string, int> sampleLine_;  // each sample section's line
     std::string sampleName_;                 // of the sample section being read
     int32_t sampleLength_ = -1;
@@ -629,7 +635,7 @@ void resetToDefault(State& state)
     buildDefaultBank(state.programs);
     std::fill(std::begin(state.settings.channelProgram), std::end(state.settings.channelProgram), 0);
     state.settings.ntsc = kDefaultNtsc;
-    state.settings.gain = kDefaultGain;
+    state.settings.gain = ::kDefaultGain;  // as a new instance has it
     state.settings.midiControllers = 1;  // as a new instance has it
     state.settings.console = ConsoleOff;
     state.samples.count = 0;
