@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -264,10 +266,18 @@ v3_result V3_API Vst3Plugin::setActive(void*, v3_bool)
 
 v3_result V3_API Vst3Plugin::setState(void* self, v3_bstream** stream)
 {
-    std::vector<uint8_t> bytes;
-    if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
+    // No exception crosses into the host: a state too large for the memory
+    // left is a state not loaded.
+    try {
+        std::vector<uint8_t> bytes;
+        if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
+            return V3_FALSE;
+        return owner(self)->instrument.loadState(bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+    } catch (const std::bad_alloc&) {
         return V3_FALSE;
-    return owner(self)->instrument.loadState(bytes.data(), bytes.size()) ? V3_OK : V3_FALSE;
+    } catch (const std::length_error&) {
+        return V3_FALSE;
+    }
 }
 
 v3_result V3_API Vst3Plugin::getState(void* self, v3_bstream** stream)
