@@ -22,6 +22,9 @@ RequestExecutionLevel admin
 ; What this installer put where, for the uninstaller and the next install.
 !define SETTINGS_KEY "Software\Plinka"
 !define VST3_BINARY "Plinka.vst3\Contents\x86_64-win"
+; The publisher Windows shows: the maintainers' name from packaging/MAINTAINER
+; ("Name <address>"), which the Debian package names too.
+!searchparse /file "${__FILEDIR__}/../MAINTAINER" "" PUBLISHER " <"
 
 Name "Plinka ${VERSION}"
 OutFile "${OUTFILE}"
@@ -106,7 +109,7 @@ Section "-Register the uninstaller"
     ${EndIf}
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Plinka"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "The Plinka developers"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'

@@ -147,6 +147,14 @@ unpacked=$work/plinka-$version-linux-x86_64
 step "the Debian package passes lintian"
 lintian --fail-on error,warning "$dist/$deb" || fail "lintian finds errors or warnings in $deb"
 
+step "the Debian package names its maintainer as packaging/MAINTAINER does"
+maintainer=$(<"$root/packaging/MAINTAINER")
+[ "$(dpkg-deb -f "$dist/$deb" Maintainer)" = "$maintainer" ] || fail "$deb names another maintainer than $maintainer"
+dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/copyright |
+    grep -qx "Upstream-Contact: $maintainer" || fail "the copyright file names another contact than $maintainer"
+dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/changelog.Debian.gz | gzip -dc |
+    grep -q "^ -- $maintainer  " || fail "the changelog is signed by another than $maintainer"
+
 step "the Debian package installs into a scratch root"
 target=$work/root
 mkdir -p "$target/var/lib/dpkg/info" "$target/var/lib/dpkg/updates"
