@@ -25,8 +25,9 @@ RequestExecutionLevel admin
 !define SETTINGS_KEY "Software\Plinka"
 !define VST3_BINARY "Plinka.vst3\Contents\x86_64-win"
 ; The publisher Windows shows: the maintainers' name from packaging/MAINTAINER
-; ("Name <address>"), which the Debian package names too.
-!searchparse /file "${__FILEDIR__}/../MAINTAINER" "" PUBLISHER " <"
+; ("Name <address>"), which the Debian package names too. makensis reads it
+; from the script's folder, where it always starts.
+!searchparse /file "../MAINTAINER" "" PUBLISHER " <"
 
 Name "Plinka ${VERSION}"
 OutFile "${OUTFILE}"
