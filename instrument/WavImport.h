@@ -1,7 +1,7 @@
 // WAV files read from memory for sample import: RIFF/WAVE with PCM samples of
 // 8 (unsigned), 16, 24 or 32 bits, 32-bit float, or the extensible format
-// holding one of those; any rate and any number of channels, mixed down to
-// mono. Little-endian throughout. Written here rather than through a library
+// holding one of those; any rate up to kMaxSampleRate and any number of
+// channels, mixed down to mono. Little-endian throughout. Written here rather than through a library
 // because the plug-in reads the files dropped on its editor and links no
 // library of its own.
 #pragma once

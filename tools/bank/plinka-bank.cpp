@@ -67,12 +67,12 @@ constexpr const char* kUsage =
     "report on standard error what they could not carry over exactly.\n"
     "add-sample puts samples into the bank, each named after its file without\n"
     "the extension, or NAME for a single file; a sample of the same name is\n"
-    "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate, mixed\n"
-    "to mono) is converted to delta-modulation bytes at rate --rate (0-15,\n"
-    "default 15, the fastest) and cut to the longest sample, 4081 bytes; a .dmc\n"
-    "file (the bytes as the console stores them) is taken as it is, padded to\n"
-    "a length the console plays (16 * L + 1). export-dmc writes one sample's\n"
-    "bytes as they are.\n";
+    "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate up to\n"
+    "768 kHz, mixed to mono) is converted to delta-modulation bytes at rate\n"
+    "--rate (0-15, default 15, the fastest) and cut to the longest sample, 4081\n"
+    "bytes; a .dmc file (the bytes as the console stores them) is taken as it\n"
+    "is, padded to a length the console plays (16 * L + 1). export-dmc writes\n"
+    "one sample's bytes as they are.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
