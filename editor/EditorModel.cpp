@@ -8,9 +8,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace {
+
+// Short enough to need no memory of its own in a string.
+constexpr const char* kDropNoMemoryText = "Out of memory";
 
 int32_t channelTypeOfButton(int control)
 {
@@ -216,13 +221,24 @@ void EditorModel::releaseGainSlider()
 
 void EditorModel::dropFiles(const std::vector<std::string>& paths)
 {
-    std::vector<std::string> samplePaths, instrumentPaths;
-    for (const std::string& path : paths)
-        (sampledrop::isSampleFile(path) ? samplePaths : instrumentPaths).push_back(path);
-    const sampledrop::Outcome samples = sampledrop::load(instrument_, shownProgram_, samplePaths);
-    ftidrop::Outcome outcome = ftidrop::load(instrument_, shownProgram_, instrumentPaths);
-    if (!samples.status.empty())
-        outcome.status = samples.status + (outcome.status.empty() ? "" : "; " + outcome.status);
+    sampledrop::Outcome samples;
+    ftidrop::Outcome outcome;
+    // Each loader reads one file at a time and says which one found no
+    // memory; this is for what is left (the list of names itself): no
+    // exception goes back into the host's window procedure.
+    try {
+        std::vector<std::string> samplePaths, instrumentPaths;
+        for (const std::string& path : paths)
+            (sampledrop::isSampleFile(path) ? samplePaths : instrumentPaths).push_back(path);
+        samples = sampledrop::load(instrument_, shownProgram_, samplePaths);
+        outcome = ftidrop::load(instrument_, shownProgram_, instrumentPaths);
+        if (!samples.status.empty())
+            outcome.status = samples.status + (outcome.status.empty() ? "" : "; " + outcome.status);
+    } catch (const std::bad_alloc&) {
+        outcome.status = kDropNoMemoryText;
+    } catch (const std::length_error&) {
+        outcome.status = kDropNoMemoryText;
+    }
     if (outcome.status.empty())
         return;
     dropText_ = std::move(outcome.status);

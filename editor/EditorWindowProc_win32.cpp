@@ -9,6 +9,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,14 +53,23 @@ void dropFiles(EditorModel& model, HDROP drop)
     constexpr UINT kCountQuery = 0xFFFFFFFF;
     const UINT count = DragQueryFileW(drop, kCountQuery, nullptr, 0);
     std::vector<std::string> paths;
-    for (UINT i = 0; i < count; ++i) {
-        const UINT length = DragQueryFileW(drop, i, nullptr, 0);
-        std::wstring path(length + 1, L'\0');
-        if (length > 0 && DragQueryFileW(drop, i, path.data(), length + 1) == length)
-            paths.push_back(utf8Of(path.c_str(), static_cast<int>(length)));
+    // Out of memory, the drop is refused: nothing may throw back into the
+    // host's message loop.
+    try {
+        for (UINT i = 0; i < count; ++i) {
+            const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+            std::wstring path(length + 1, L'\0');
+            if (length > 0 && DragQueryFileW(drop, i, path.data(), length + 1) == length)
+                paths.push_back(utf8Of(path.c_str(), static_cast<int>(length)));
+        }
+    } catch (const std::bad_alloc&) {
+        paths.clear();
+    } catch (const std::length_error&) {
+        paths.clear();
     }
     DragFinish(drop);
-    model.dropFiles(paths);
+    if (!paths.empty())
+        model.dropFiles(paths);
 }
 
 }  // namespace

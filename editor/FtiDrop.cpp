@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -17,13 +19,11 @@ namespace ftidrop {
 
 namespace {
 
-// Far above any .fti, DPCM samples included; anything larger is refused unread.
-constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
-
+// What is kept of a dropped file once it is converted: its bytes and the
+// instrument read from them go as soon as the next file is read.
 struct DroppedFile {
     std::string name;     // without its folder, for the status line
     std::string problem;  // why it was not read; empty when it was
-    fti::Instrument instrument;
     std::vector<std::string> notes;  // what its conversion did not carry over exactly
 };
 
@@ -55,7 +55,7 @@ bool readWhole(const std::filesystem::path& path, std::vector<unsigned char>& by
     }
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
-    if (end < 0 || static_cast<std::uintmax_t>(end) > kMaxFileBytes) {
+    if (end < 0 || static_cast<std::uintmax_t>(end) > fti::kMaxFileBytes) {
         problem = end < 0 ? "cannot read its size" : "too large for a tracker instrument";
         return false;
     }
@@ -67,6 +67,8 @@ bool readWhole(const std::filesystem::path& path, std::vector<unsigned char>& by
     }
     return true;
 }
+
+constexpr const char* kNoMemory = "not enough memory to read it";
 
 std::string counted(size_t count, const char* thing)
 {
@@ -95,17 +97,6 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     if (paths.empty())
         return outcome;
     std::vector<DroppedFile> files(paths.size());
-    std::vector<DroppedFile*> good;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        DroppedFile& file = files[i];
-        const std::filesystem::path path = pathOf(paths[i]);
-        file.name = utf8Of(path.filename());
-        std::vector<unsigned char> bytes;
-        if (readWhole(path, bytes, file.problem) &&
-            fti::read(bytes.data(), bytes.size(), file.instrument, file.problem))
-            good.push_back(&file);
-    }
-
     first = std::clamp(first, int32_t{0}, int32_t{kProgramCount - 1});
     // Converted against a copy of the bank's samples first: a kit whose
     // samples do not fit takes no program and adds no sample.
@@ -115,23 +106,42 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     std::vector<Program> converted;
     std::vector<DroppedFile*> storedFiles;
     size_t leftOver = 0;
-    for (DroppedFile* file : good) {
+    // One file at a time, read, converted and let go: a drop of many files
+    // holds no more than one of them.
+    for (size_t i = 0; i < paths.size(); ++i) {
+        DroppedFile& file = files[i];
+        const std::filesystem::path path = pathOf(paths[i]);
+        file.name = utf8Of(path.filename());
         const int32_t slot = first + static_cast<int32_t>(converted.size());
-        if (slot >= kProgramCount) {
-            ++leftOver;
-            continue;
+        try {
+            std::vector<unsigned char> bytes;
+            fti::Instrument read;
+            if (!readWhole(path, bytes, file.problem) || !fti::read(bytes.data(), bytes.size(), read, file.problem))
+                continue;
+            if (slot >= kProgramCount) {
+                ++leftOver;
+                continue;
+            }
+            instrument.readBank([&](const ProgramBank& bank) { converted.push_back(bank[slot]); });
+            Program& program = converted.back();
+            // A tracker instrument names no channel: the program keeps its
+            // own, so a drum dropped on a noise program stays noise (a VRC6
+            // instrument keeps a VRC6 channel, else plays VRC6 Pulse; DPCM
+            // keys play Sample).
+            const int32_t channel = fticonversion::channelFor(read, program.channelType);
+            if (!fticonversion::toProgram(read, channel, program, *samples, file.notes, file.problem)) {
+                converted.pop_back();
+                continue;
+            }
+            storedFiles.push_back(&file);
+        } catch (const std::bad_alloc&) {
+            file.problem = kNoMemory;
+        } catch (const std::length_error&) {
+            file.problem = kNoMemory;
         }
-        instrument.readBank([&](const ProgramBank& bank) { converted.push_back(bank[slot]); });
-        Program& program = converted.back();
-        // A tracker instrument names no channel: the program keeps its own, so
-        // a drum dropped on a noise program stays noise (a VRC6 instrument
-        // keeps a VRC6 channel, else plays VRC6 Pulse; DPCM keys play Sample).
-        const int32_t channel = fticonversion::channelFor(file->instrument, program.channelType);
-        if (!fticonversion::toProgram(file->instrument, channel, program, *samples, file->notes, file->problem)) {
+        // A conversion that ran out of memory half-way stores nothing.
+        if (!file.problem.empty() && converted.size() > storedFiles.size())
             converted.pop_back();
-            continue;
-        }
-        storedFiles.push_back(file);
     }
     // The key maps name the new samples: those go in before the programs.
     for (int32_t index = samplesBefore; index < samples->count; ++index) {

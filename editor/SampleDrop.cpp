@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <new>
+#include <stdexcept>
 #include <system_error>
 
 namespace sampledrop {
@@ -25,28 +27,42 @@ std::string utf8Of(const std::filesystem::path& path)
     return std::string(text.begin(), text.end());
 }
 
+// "3 MB", or "800 KB" for a file under a megabyte.
+std::string sizeText(std::uintmax_t bytes)
+{
+    return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MB" : std::to_string(bytes >> 10) + " KB";
+}
+
 // The sample a file holds, of a length the channel plays; else why not.
 bool readSample(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& note,
                 std::string& problem)
 {
+    const samplefile::Kind kind = samplefile::kindOf(utf8Of(path.filename()));
     std::error_code code;
     const std::uintmax_t size = std::filesystem::file_size(path, code);
     if (code) {
         problem = "cannot read";
         return false;
     }
-    if (size > samplefile::kMaxFileBytes) {
-        problem = "too large for a sample file (" + std::to_string(size >> 20) + " MB)";
+    if (size > samplefile::maxFileBytes(kind)) {
+        problem = "too large for a sample file (" + sizeText(size) + ")";
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> contents(static_cast<size_t>(size));
-    if (!in || !in.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(size))) {
-        problem = "cannot read";
-        return false;
+    // The file's bytes last only as long as this one file is read.
+    try {
+        std::ifstream in(path, std::ios::binary);
+        std::vector<unsigned char> contents(static_cast<size_t>(size));
+        if (!in || !in.read(reinterpret_cast<char*>(contents.data()), static_cast<std::streamsize>(size))) {
+            problem = "cannot read";
+            return false;
+        }
+        return samplefile::read(kind, contents.data(), contents.size(), kDroppedRate, bytes, note, problem);
+    } catch (const std::bad_alloc&) {
+        problem = "not enough memory to read it";
+    } catch (const std::length_error&) {
+        problem = "not enough memory to read it";
     }
-    return samplefile::read(samplefile::kindOf(utf8Of(path.filename())), contents.data(), contents.size(),
-                            kDroppedRate, bytes, note, problem);
+    return false;
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -150,7 +152,15 @@ bool X11DropTarget::receiveDrop(XEvent& event)
                 text = text.substr(0, text.rfind('\n') + 1);
             char host[256] = {};
             gethostname(host, sizeof host - 1);
-            paths = urilist::filePaths(text, host);
+            // Out of memory, the drop is refused: nothing may throw back
+            // into the host's event loop.
+            try {
+                paths = urilist::filePaths(text, host);
+            } catch (const std::bad_alloc&) {
+                paths.clear();
+            } catch (const std::length_error&) {
+                paths.clear();
+            }
         }
         XFree(data);
     }

@@ -18,10 +18,14 @@ int32_t programOfKey(const VoiceContext& context, int32_t channel, int32_t key)
     return context.bank.programs[program].multi == 1 ? (program + key % 12) % kProgramCount : program;
 }
 
-// The note a key sounds: every key of a Multi program sounds the same.
+// The note a key sounds: every key of a Multi program sounds the same, but
+// for a Sample member, whose key map gives each key its own sample: it looks
+// up the key pressed, so a kit's keys each find their entry.
 int32_t noteOfKey(const VoiceContext& context, int32_t channel, int32_t key)
 {
-    return context.bank.programs[context.channelProgram[channel]].multi == 1 ? kMultiNote : key;
+    if (context.bank.programs[context.channelProgram[channel]].multi != 1)
+        return key;
+    return context.bank.programs[programOfKey(context, channel, key)].channelType == Sample ? key : kMultiNote;
 }
 
 }  // namespace

@@ -10,19 +10,32 @@
 namespace chunk {
 namespace {
 
+constexpr size_t kCellBytes = 4;
+
 void putCell(unsigned char*& out, float value)
 {
     const auto bits = std::bit_cast<uint32_t>(value);
-    for (int byte = 0; byte < 4; ++byte)
+    for (size_t byte = 0; byte < kCellBytes; ++byte)
         *out++ = static_cast<unsigned char>(bits >> (8 * byte));
 }
 
-void putNumber(unsigned char*& out, int32_t value)
+// Stands where the bytes would go, to learn their count: the one writer
+// below both measures and writes, so the two can never disagree.
+struct ByteCount {
+    size_t bytes = 0;
+};
+
+void putCell(ByteCount& out, float)
+{
+    out.bytes += kCellBytes;
+}
+
+template <class Out> void putNumber(Out& out, int32_t value)
 {
     putCell(out, static_cast<float>(value));
 }
 
-template <size_t N> void putString(unsigned char*& out, const char (&field)[N])
+template <size_t N, class Out> void putString(Out& out, const char (&field)[N])
 {
     for (size_t i = 0; i < N && field[i] != 0; ++i)
         putCell(out, static_cast<float>(static_cast<signed char>(field[i])));
@@ -140,16 +153,9 @@ int envelopeKindOfTag(float tag)
     return -1;
 }
 
-}  // namespace
-
-size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out)
+template <class Out>
+void writeCells(const ProgramBank& programs, const SampleBank* samples, const Settings& settings, Out& out)
 {
-    return write(programs, nullptr, settings, out);
-}
-
-size_t write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings, unsigned char* out)
-{
-    unsigned char* const start = out;
     putCell(out, tagHeader);
     putCell(out, tagChannelPrograms);
     for (int32_t program : settings.channelProgram)
@@ -206,7 +212,34 @@ size_t write(const ProgramBank& programs, const SampleBank* samples, const Setti
         putNumber(out, settings.console);
     }
     putCell(out, tagEnd);
-    return static_cast<size_t>(out - start);
+}
+
+}  // namespace
+
+size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out)
+{
+    return write(programs, nullptr, settings, out);
+}
+
+size_t writtenBytes(const ProgramBank& programs, const SampleBank* samples, const Settings& settings)
+{
+    ByteCount count;
+    writeCells(programs, samples, settings, count);
+    return count.bytes;
+}
+
+size_t write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings, unsigned char* out)
+{
+    unsigned char* cursor = out;
+    writeCells(programs, samples, settings, cursor);
+    return static_cast<size_t>(cursor - out);
+}
+
+std::vector<unsigned char> write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings)
+{
+    std::vector<unsigned char> bytes(writtenBytes(programs, samples, settings));
+    write(programs, samples, settings, bytes.data());
+    return bytes;
 }
 
 void read(const unsigned char* data, size_t size, ProgramBank& programs, Settings& settings)

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace chunk {
 
@@ -73,10 +74,17 @@ struct Settings {
     int32_t console = 0;
 };
 
-// Writes the whole state into out, which must hold kMaxWrittenBytes; answers
-// the number of bytes written. Without samples (null) none are written.
+// How many bytes write lays down for this state: at most kMaxWrittenBytes,
+// and for most banks tens of kilobytes.
+size_t writtenBytes(const ProgramBank& programs, const SampleBank* samples, const Settings& settings);
+// Writes the whole state into out, which must hold writtenBytes (or
+// kMaxWrittenBytes); answers the number of bytes written. Without samples
+// (null) none are written.
 size_t write(const ProgramBank& programs, const Settings& settings, unsigned char* out);
 size_t write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings, unsigned char* out);
+// The same bytes in storage of their own size: one allocation, no larger
+// than the chunk.
+std::vector<unsigned char> write(const ProgramBank& programs, const SampleBank* samples, const Settings& settings);
 
 // Loads a chunk of size bytes over programs and settings. Fields the chunk does
 // not mention keep their values, except midiControllers: a saved chunk (one

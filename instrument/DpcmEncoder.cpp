@@ -115,19 +115,27 @@ void padToLegalLength(std::vector<uint8_t>& bytes)
     bytes.resize(units * kLengthUnit + 1, kSteadyByte);
 }
 
+double secondsUsed(int rateIndex)
+{
+    static_assert(kFramesUsedBeyond >= 2 * kZeroCrossings);
+    return static_cast<double>(kMaxBits + kFramesUsedBeyond) / bitRate(rateIndex);
+}
+
 std::vector<uint8_t> encode(const float* samples, size_t count, int sampleRate, int rateIndex, int startLevel,
-                            std::string& note)
+                            std::string& note, size_t soundFrames)
 {
     note.clear();
+    soundFrames = std::max(soundFrames, count);
     rateIndex = std::clamp(rateIndex, 0, kRateCount - 1);
     const double inRate = std::max(sampleRate, 1);
     const double outRate = bitRate(rateIndex);
     // A WAV file cannot hold the bit rate's fraction of a hertz.
     const bool asIs = std::fabs(inRate - outRate) < 0.5;
-    const double wanted = asIs ? static_cast<double>(count) : std::round(static_cast<double>(count) * outRate / inRate);
+    const double wanted =
+        asIs ? static_cast<double>(soundFrames) : std::round(static_cast<double>(soundFrames) * outRate / inRate);
     const size_t bits = count == 0 ? 0 : static_cast<size_t>(std::clamp(wanted, 1.0, static_cast<double>(kMaxBits)));
     if (wanted > static_cast<double>(kMaxBits))
-        note = "the sound lasts " + seconds(static_cast<double>(count) / inRate) + "; a sample at rate " +
+        note = "the sound lasts " + seconds(static_cast<double>(soundFrames) / inRate) + "; a sample at rate " +
                std::to_string(rateIndex) + " holds " + seconds(static_cast<double>(kMaxBits) / outRate) +
                " (4081 bytes): the rest is cut";
     const std::vector<float> targets =

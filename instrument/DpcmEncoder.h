@@ -37,8 +37,17 @@ void padToLegalLength(std::vector<uint8_t>& bytes);
 // a WAV file holds it, is taken sample for sample. The result has a legal
 // length: padded with steady bytes, or cut to kMaxBytes with a one-line note
 // (else the note is emptied).
+// soundFrames, when larger than count, is the whole sound's length where
+// samples hold only its start (as much as the sample can take, see
+// secondsUsed): the note then tells of the whole.
 std::vector<uint8_t> encode(const float* samples, size_t count, int sampleRate, int rateIndex, int startLevel,
-                            std::string& note);
+                            std::string& note, size_t soundFrames = 0);
+
+// How much of a sound encode reads at most, at any sample rate: the seconds
+// the longest sample at rateIndex holds and its resampler's reach beyond
+// them, and as many frames again as that reach in frames.
+double secondsUsed(int rateIndex);
+constexpr size_t kFramesUsedBeyond = 16;
 
 // The channel's level after each bit, from startLevel: size * 8 levels.
 std::vector<uint8_t> decode(const uint8_t* bytes, size_t size, int startLevel);

@@ -110,6 +110,9 @@ bool readDpcm(Reader& in, int version, Instrument& instrument, std::string& erro
     if (static_cast<size_t>(keyCount) > in.left() / entryBytes)
         return fail(error,
                     "the DPCM key map counts " + std::to_string(keyCount) + " entries, more than the file holds");
+    if (keyCount > kMaxDpcmKeys)
+        return fail(error, "the DPCM key map counts " + std::to_string(keyCount) + " entries; a tracker has at most " +
+                               std::to_string(kMaxDpcmKeys));
     instrument.dpcmKeys.resize(static_cast<size_t>(keyCount));
     for (DpcmKey& key : instrument.dpcmKeys) {
         in.byte(key.note);  // the count was checked against what is left
@@ -125,6 +128,14 @@ bool readDpcm(Reader& in, int version, Instrument& instrument, std::string& erro
         return fail(error, "cut short before the DPCM sample count");
     if (sampleCount < 0)
         return fail(error, "negative DPCM sample count (" + std::to_string(sampleCount) + ")");
+    // Each sample takes its index, name length and size at least.
+    constexpr size_t kSampleHeaderBytes = 12;
+    if (static_cast<size_t>(sampleCount) > in.left() / kSampleHeaderBytes)
+        return fail(error,
+                    "the instrument counts " + std::to_string(sampleCount) + " DPCM samples, more than the file holds");
+    if (sampleCount > kMaxDpcmSamples)
+        return fail(error, "the instrument counts " + std::to_string(sampleCount) +
+                               " DPCM samples; a tracker has at most " + std::to_string(kMaxDpcmSamples));
     instrument.dpcmSamples.clear();
     for (int32_t i = 0; i < sampleCount; ++i) {
         const std::string which = "DPCM sample " + std::to_string(i + 1);

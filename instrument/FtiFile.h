@@ -57,6 +57,14 @@ constexpr uint8_t kDpcmLoopBit = 0x80;
 constexpr uint8_t kDpcmNoDelta = 0xFF;
 constexpr uint8_t kDpcmDeltaUnsetBit = 0x80;
 constexpr int32_t kMaxDpcmNameBytes = 256;
+// What the tracker keeps of an instrument's DPCM part: a key map entry for
+// each of its notes at most, and 64 samples. A file that counts more is no
+// tracker's and is refused before anything is made of it.
+constexpr int32_t kMaxDpcmKeys = kDpcmNotes;
+constexpr int32_t kMaxDpcmSamples = 64;
+// Larger files are refused unread: 64 samples of the longest (4081 bytes),
+// five sequences of 252 items and every key take less than 300 KB.
+constexpr size_t kMaxFileBytes = size_t{1} << 20;
 
 struct DpcmKey {
     uint8_t note = 0;

@@ -351,12 +351,10 @@ chunk::Settings Instrument::chunkSettings() const
 size_t Instrument::saveState(const unsigned char** data)
 {
     std::lock_guard<std::mutex> lock(bankMutex_);
-    // Made when asked for and kept only at the size written: most instances
-    // are never saved while they run, and a bank is rarely near the largest.
+    // Made when asked for, at the size written: most instances are never
+    // saved while they run, and a bank is rarely near the largest.
     try {
-        std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
-        bytes.resize(chunk::write(programs_, samples_.get(), chunkSettings(), bytes.data()));
-        chunkBytes_.assign(bytes.begin(), bytes.end());
+        chunkBytes_ = chunk::write(programs_, samples_.get(), chunkSettings());
     } catch (const std::bad_alloc&) {
         chunkBytes_.clear();
     }

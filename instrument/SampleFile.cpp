@@ -7,6 +7,19 @@
 
 namespace samplefile {
 
+uintmax_t maxFileBytes(Kind kind)
+{
+    switch (kind) {
+    case Kind::Dmc:
+        return kMaxDmcFileBytes;
+    case Kind::Wav:
+        return kMaxFileBytes;
+    case Kind::None:
+        break;
+    }
+    return 0;
+}
+
 Kind kindOf(const std::string& fileName)
 {
     const size_t dot = fileName.rfind('.');
@@ -38,10 +51,10 @@ bool read(Kind kind, const unsigned char* data, size_t size, int rateIndex, std:
         return false;
     }
     wavimport::Sound sound;
-    if (!wavimport::read(data, size, sound, error))
+    if (!wavimport::read(data, size, sound, error, dpcm::secondsUsed(rateIndex), dpcm::kFramesUsedBeyond))
         return false;
     bytes = dpcm::encode(sound.samples.data(), sound.samples.size(), sound.sampleRate, rateIndex,
-                         dpcm::kDefaultStartLevel, note);
+                         dpcm::kDefaultStartLevel, note, sound.fileFrames);
     return true;
 }
 

@@ -15,9 +15,15 @@ enum class Kind { None, Dmc, Wav };
 // The rate WAV files are encoded at when the user names none: the fastest,
 // the clearest sound (a sample then lasts up to about a second).
 constexpr int kDefaultRate = 15;
-// Larger files are refused before they are read: a WAV file decodes to four
-// bytes a frame, and even the slowest rate keeps less than 2 s of it.
+// Larger WAV files are refused before they are read: minutes of sound, of
+// which a sample keeps seconds at most (and only those are decoded).
 constexpr uintmax_t kMaxFileBytes = uintmax_t{64} << 20;
+// A .dmc file holds a sample as it is, at most 4081 bytes; one far larger is
+// refused unread, one a little larger is read to say by how much.
+constexpr uintmax_t kMaxDmcFileBytes = uintmax_t{1} << 20;
+
+// The largest file of a kind read at all (0 for none).
+uintmax_t maxFileBytes(Kind kind);
 
 // By the file name's extension, in any case.
 Kind kindOf(const std::string& fileName);

@@ -1,6 +1,6 @@
 #include "WavImport.h"
 
-#include <climits>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -89,8 +89,11 @@ bool readFormat(const unsigned char* body, uint32_t size, Format& format, std::s
     format.sampleBytes = bits / 8;
     if (format.channels == 0)
         return fail(error, "the WAV file has no channels");
-    if (format.sampleRate == 0 || format.sampleRate > INT_MAX)
-        return fail(error, "the WAV file's sample rate of " + std::to_string(format.sampleRate) + " Hz is not usable");
+    if (format.sampleRate == 0)
+        return fail(error, "the WAV file's sample rate of 0 Hz is not usable");
+    if (format.sampleRate > kMaxSampleRate)
+        return fail(error, "the WAV file's sample rate of " + std::to_string(format.sampleRate) +
+                               " Hz is above the highest taken, " + std::to_string(kMaxSampleRate) + " Hz");
     return true;
 }
 
@@ -122,9 +125,11 @@ double sampleAt(const unsigned char* at, const Format& format)
 
 }  // namespace
 
-bool read(const unsigned char* data, size_t size, Sound& sound, std::string& error)
+bool read(const unsigned char* data, size_t size, Sound& sound, std::string& error, double keepSeconds,
+          size_t keepFramesBeyond)
 {
     sound.samples.clear();
+    sound.fileFrames = 0;
     // A file cut inside its first twelve bytes still says what it is.
     const auto startsWith = [&](size_t from, const char(&tag)[5]) {
         return size <= from || std::memcmp(data + from, tag, size - from < 4 ? size - from : 4) == 0;
@@ -170,8 +175,13 @@ bool read(const unsigned char* data, size_t size, Sound& sound, std::string& err
     if (frames == 0)
         return fail(error, "the WAV file holds no sound (its data chunk has no whole frame)");
     sound.sampleRate = static_cast<int>(format.sampleRate);
-    sound.samples.resize(frames);
-    for (size_t frame = 0; frame < frames; ++frame) {
+    sound.fileFrames = frames;
+    const double keptSeconds = std::ceil(std::max(keepSeconds, 0.0) * format.sampleRate);
+    const size_t kept = keptSeconds < static_cast<double>(frames)
+                            ? std::min(frames, static_cast<size_t>(keptSeconds) + keepFramesBeyond)
+                            : frames;
+    sound.samples.resize(kept);
+    for (size_t frame = 0; frame < kept; ++frame) {
         const unsigned char* first = samples + frame * frameBytes;
         double sum = 0.0;
         for (unsigned channel = 0; channel < format.channels; ++channel)

@@ -127,20 +127,28 @@ fi
 doc=$deb/usr/share/doc/plinka
 cp "$stage/$linux/README.md" "$stage/$linux/THIRD-PARTY.txt" "$stage/$linux/docs/manual.md" "$doc/"
 cp -r "$stage/$linux/docs/pictures" "$doc/"
-cp "$src/packaging/debian/copyright" "$doc/"
+# The maintainer's name and address, one line in packaging/MAINTAINER, stand
+# wherever the package names them.
+maintainer=$(<"$src/packaging/MAINTAINER")
+[[ $maintainer =~ ^[^\<\>|]+\ \<[^@\<\>|]+@[^@\<\>|]+\>$ ]] ||
+    { echo "package: packaging/MAINTAINER is not one 'Name <address>' line" >&2; exit 1; }
+with_maintainer() {  # FILE
+    sed "s|@MAINTAINER@|$maintainer|g" "$1"
+}
+with_maintainer "$src/packaging/debian/copyright" >"$doc/copyright"
 mkdir -p "$deb/usr/share/lintian/overrides"
 cp "$src/packaging/debian/lintian-overrides" "$deb/usr/share/lintian/overrides/plinka"
 date=$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)
 for page in "$src"/docs/man/*.1; do
     sed "s/@VERSION@/$version/g; s/@DATE@/$date/g" "$page" | gzip -9n >"$deb/usr/share/man/man1/$(basename "$page").gz"
 done
-cp "$src/packaging/debian/control" "$debian/control"
+with_maintainer "$src/packaging/debian/control" >"$debian/control"
 cat >"$debian/changelog" <<CHANGELOG
 plinka ($deb_version) unstable; urgency=medium
 
   * Plinka $version, built from commit $commit.
 
- -- The Plinka developers <plinka@plinka.invalid>  $(date -u -R -d "@$SOURCE_DATE_EPOCH")
+ -- $maintainer  $(date -u -R -d "@$SOURCE_DATE_EPOCH")
 CHANGELOG
 gzip -9nc "$debian/changelog" >"$doc/changelog.Debian.gz"
 (

@@ -58,6 +58,7 @@ done
 stage "packages"
 scripts/package.sh
 tests/packages/test-packages.sh
+tests/packages/test-installer-components.sh
 
 stage "test linux"
 ctest --preset linux -j2

@@ -18,14 +18,14 @@ constexpr double kPalClock = 1662607.0;
 constexpr float kRate = 44100.0f;
 constexpr int kSample = 3;
 
-// Program 0 as a Sample program with the key map, and one sample of 17 bytes
-// whose bits go up as often as down, so that looped it repeats exactly.
-std::vector<uint8_t> kitChunk(const std::string& keys, bool pal)
+// A Sample program (0 unless given) with the key map, and one sample of 17
+// bytes whose bits go up as often as down, so that looped it repeats exactly.
+std::vector<uint8_t> kitChunk(const std::string& keys, bool pal, int program = 0)
 {
     cells::Builder chunk;
-    chunk.cell(cells::program).number(0).cell(cells::channelType).number(kSample);
+    chunk.cell(cells::program).number(program).cell(cells::channelType).number(kSample);
     chunk.cell(cells::volume).string("15").cell(cells::ntsc).number(pal ? 0 : 1).cell(cells::gain).number(100);
-    chunk.cell(cells::keyMap).number(0).string(keys);
+    chunk.cell(cells::keyMap).number(program).string(keys);
     chunk.cell(cells::sample).string("wave").number(17);
     std::vector<int> bytes(17);
     for (size_t i = 0; i < bytes.size(); ++i)
@@ -36,14 +36,27 @@ std::vector<uint8_t> kitChunk(const std::string& keys, bool pal)
     return chunk.cell(cells::end).bytes();
 }
 
-std::vector<float> play(const std::vector<uint8_t>& chunk, double seconds, int velocity = 100)
+std::vector<float> play(const std::vector<uint8_t>& chunk, double seconds, int velocity = 100, uint8_t key = 36)
 {
     PluginHost host;
     EXPECT_TRUE(host.load(pluginUnderTest())) << host.error();
     host.setChunk(chunk);
     host.start(kRate, 512);
-    const TimedMidi note{0, {0x90, 36, static_cast<uint8_t>(velocity)}};
+    const TimedMidi note{0, {0x90, key, static_cast<uint8_t>(velocity)}};
     return host.render(static_cast<int64_t>(seconds * kRate), 512, {note}).left;
+}
+
+// The kit as program 2 under a Multi program 0 (a pulse), so that every D
+// plays the kit; or, not multi, program 0 alone.
+std::vector<uint8_t> multiKitChunk(const std::string& keys, bool multi)
+{
+    cells::Builder lead;
+    lead.cell(cells::program).number(0).cell(cells::channelType).number(0).cell(cells::multi).number(multi ? 1 : 0);
+    lead.cell(cells::volume).string("15");
+    std::vector<uint8_t> chunk = lead.bytes();
+    const std::vector<uint8_t> kit = kitChunk(keys, false, 2);
+    chunk.insert(chunk.end(), kit.begin(), kit.end());
+    return chunk;
 }
 
 // A chip frequency as the output carries it: chip clocks become samples at
@@ -102,4 +115,25 @@ TEST(SampleRender, AKitRendersIdenticallyOnEveryBuild)
     char hash[32];
     std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(renderHash(out)));
     EXPECT_STREQ(hash, "9e57b7f3a7f9291b");
+}
+
+// A Multi program's Sample member plays the key map entry of the key pressed,
+// as the kit alone does, at each entry's own rate; a key its map leaves out
+// stays silent. Every other member still sounds note 60 on each of its keys.
+TEST(SampleRender, AMultiProgramsSampleMemberPlaysTheEntryOfEachKey)
+{
+    const std::string keys = "38=wave:4:loop 50=wave:12:loop";
+    const int ntscPeriods[16] = {428, 380, 340, 320, 286, 254, 226, 214, 190, 160, 142, 128, 106, 84, 72, 54};
+    for (const auto& [key, rate] : {std::pair<uint8_t, int>{38, 4}, {50, 12}}) {
+        const std::vector<float> out = play(multiKitChunk(keys, true), 1.0, 100, key);
+        const double expected = renderedHz(kNtscClock / (17 * 8 * ntscPeriods[rate]), kNtscClock);
+        ASSERT_GT(lastSound(out), 4410) << "key " << int(key) << " sounds";
+        const double measured = autocorrelationFrequency(out, 4410, out.size() - 1, kRate, expected);
+        EXPECT_NEAR(measured, expected, expected * 2e-4) << "key " << int(key);
+    }
+    EXPECT_EQ(lastSound(play(multiKitChunk(keys, true), 0.2, 100, 62)), -1) << "D4 has no entry";
+    // The pulse on C: every C sounds as key 60 of the same program alone.
+    const uint64_t alone = renderHash(play(multiKitChunk(keys, false), 0.3, 100, 60));
+    for (const uint8_t c : {36, 48, 72})
+        EXPECT_EQ(renderHash(play(multiKitChunk(keys, true), 0.3, 100, c)), alone) << "key " << int(c);
 }

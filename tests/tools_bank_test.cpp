@@ -2123,6 +2123,75 @@ TEST_F(PlinkaBank, DmcFilesGoIntoTheBankAndComeOutByteForByte)
     EXPECT_NE(slurp(dir / "kit.txt").find("[sample kick]\nlength = 1\nbytes = 0F\n"), std::string::npos);
 }
 
+// A command that makes a bank writes the kind of file -o names, so that a
+// host loads what was named .fxb; one whose name says another kind than its
+// command writes is refused with one line and writes nothing.
+TEST_F(PlinkaBank, OutputsAreTheKindTheirNameSaysOrRefused)
+{
+    put("kick.dmc", std::string(17, '\x33'));
+    FtiBuilder lead;
+    lead.name = "Lead";
+    lead.sequences[0] = seq({12, 10, 8});
+    const Bytes fti = lead.bytes();
+    put("lead.fti", std::string(fti.begin(), fti.end()));
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+
+    struct Case {
+        std::string arguments;  // before -o
+        std::string inText;     // what to-text shows of the output
+    };
+    const Case cases[] = {
+        {"add-sample " + path("bank.txt") + " " + path("kick.dmc"), "[sample kick]\nlength = 17\n"},
+        {"from-fti " + path("lead.fti") + " --program 7", "[program 7]\nname = Lead\n"},
+        {"default", "[program 1]\n"},
+    };
+    for (const Case& c : cases)
+        for (const auto& [name, kind] :
+             {std::pair{"out.fxb", fx::Kind::Bank}, std::pair{"Out.FXP", fx::Kind::Program}}) {
+            const ToolRun written = run(c.arguments + " -o " + path(name));
+            ASSERT_EQ(written.status, 0) << c.arguments << " " << written.err;
+            fx::File file;
+            std::string error;
+            ASSERT_TRUE(fx::readFile(path(name), file, error)) << c.arguments << " -o " << name << ": " << error;
+            EXPECT_EQ(file.kind, kind) << c.arguments;
+            const ToolRun back = run("to-text " + path(name));
+            ASSERT_EQ(back.status, 0) << back.err;
+            EXPECT_NE(back.out.find(c.inText), std::string::npos) << c.arguments << " -o " << name << "\n" << back.out;
+            fs::remove(dir / name);
+        }
+    // A bank given as its own output comes back a bank, with the sample in.
+    ASSERT_EQ(run("to-fxb " + path("bank.txt") + " -o " + path("song.fxb")).status, 0);
+    ASSERT_EQ(run("add-sample " + path("song.fxb") + " " + path("kick.dmc") + " -o " + path("song.fxb")).status, 0);
+    EXPECT_NE(run("to-text " + path("song.fxb")).out.find("[sample kick]\nlength = 17\n"), std::string::npos);
+
+    ASSERT_EQ(run("to-fxb " + path("bank.txt") + " -o " + path("kit.fxb")).status, 0);
+    ASSERT_EQ(run("add-sample " + path("kit.fxb") + " " + path("kick.dmc") + " -o " + path("kit.fxb")).status, 0);
+    const std::pair<std::string, std::string> refused[] = {
+        {"to-text " + path("kit.fxb") + " -o " + path("x.fxb"), "to-text writes a text bank, not a VST bank (.fxb)"},
+        {"to-fxb " + path("bank.txt") + " -o " + path("x.fxp"),
+         "to-fxb writes a VST bank (.fxb), not a VST program file (.fxp)"},
+        {"to-fxp " + path("bank.txt") + " -o " + path("x.txt"),
+         "to-fxp writes a VST program file (.fxp), not a text bank"},
+        {"to-fti " + path("bank.txt") + " --program 1 -o " + path("x.fxb"),
+         "to-fti writes a tracker instrument (.fti), not a VST bank (.fxb)"},
+        {"export-dmc " + path("kit.fxb") + " --sample kick -o " + path("x.fxp"),
+         "export-dmc writes a sample's bytes (.dmc), not a VST program file (.fxp)"},
+        {"add-sample " + path("bank.txt") + " " + path("kick.dmc") + " -o " + path("x.fti"),
+         "add-sample writes a text bank, not a tracker instrument (.fti)"},
+        {"from-fti " + path("lead.fti") + " -o " + path("x.dmc"),
+         "from-fti writes a text bank, not a sample's bytes (.dmc)"},
+    };
+    for (const auto& [arguments, message] : refused) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err.substr(0, result.err.find('\n')),
+                  "plinka-bank: " + message + " as -o " +
+                      fs::path(arguments.substr(arguments.rfind(' ') + 1)).filename().string() + " says")
+            << arguments;
+        EXPECT_FALSE(fs::exists(dir / fs::path(arguments.substr(arguments.rfind(' ') + 1)).filename())) << arguments;
+    }
+}
+
 // A recording becomes a sample at the rate asked for: as long as the sound
 // at that rate's bits per second, padded to a length the console plays, its
 // levels following the wave; one too long for a sample is cut, with a line.

@@ -5,7 +5,9 @@
 ; 32-bit Windows takes the x86 archive instead. scripts/package.sh runs
 ;   makensis -DVERSION=0.1 -DSTAGE=<the x64 archive's folder> -DOUTFILE=<setup.exe> plinka.nsi
 ; Without its window: setup.exe /S [/VST2DIR=FOLDER, quoted as /VST2DIR="A B" where it has
-; spaces] [/D=FOLDER for the tools, given last, never quoted].
+; spaces] [/NOVST2] [/NOCLAP] [/NOVST3] [/D=FOLDER for the tools, given last, never quoted].
+; A component left out (in the window or by /NOxxx) that an earlier install put
+; in is taken out again: what is installed is always what was chosen last.
 ; README.md ("Install") says where each file goes; tests/packages/ checks it.
 
 Unicode true
@@ -22,6 +24,10 @@ RequestExecutionLevel admin
 ; What this installer put where, for the uninstaller and the next install.
 !define SETTINGS_KEY "Software\Plinka"
 !define VST3_BINARY "Plinka.vst3\Contents\x86_64-win"
+; The publisher Windows shows: the maintainers' name from packaging/MAINTAINER
+; ("Name <address>"), which the Debian package names too. makensis reads it
+; from the script's folder, where it always starts.
+!searchparse /file "../MAINTAINER" "" PUBLISHER " <"
 
 Name "Plinka ${VERSION}"
 OutFile "${OUTFILE}"
@@ -29,6 +35,24 @@ InstallDir "$PROGRAMFILES64\Plinka"
 BrandingText "Plinka ${VERSION}"
 
 Var Vst2Dir
+
+; Each plug-in's files as the installer puts them, taken out by a reinstall
+; that leaves the plug-in out and by the uninstaller alike.
+!macro RemoveVst2 FOLDER
+    Delete "${FOLDER}\PLINKA.dll"
+    RMDir "${FOLDER}"
+!macroend
+!macro RemoveClap
+    Delete "$COMMONFILES64\CLAP\Plinka.clap"
+    RMDir "$COMMONFILES64\CLAP"
+!macroend
+!macro RemoveVst3
+    Delete "$COMMONFILES64\VST3\${VST3_BINARY}\Plinka.vst3"
+    RMDir "$COMMONFILES64\VST3\${VST3_BINARY}"
+    RMDir "$COMMONFILES64\VST3\Plinka.vst3\Contents"
+    RMDir "$COMMONFILES64\VST3\Plinka.vst3"
+    RMDir "$COMMONFILES64\VST3"
+!macroend
 
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_LICENSE "${STAGE}/LICENSE"
@@ -69,8 +93,7 @@ Section "VST 2 plug-in" SecVst2
     ReadRegStr $0 HKLM "${SETTINGS_KEY}" "Vst2Folder"
     ${If} $0 != ""
     ${AndIf} $0 != $Vst2Dir
-        Delete "$0\PLINKA.dll"
-        RMDir "$0"
+        !insertmacro RemoveVst2 $0
     ${EndIf}
     SetOutPath "$Vst2Dir"
     File "${STAGE}/PLINKA.dll"
@@ -87,6 +110,33 @@ Section "VST3 plug-in" SecVst3
     SetOutPath "$COMMONFILES64\VST3\${VST3_BINARY}"
     File "${STAGE}/Plinka.vst3/Contents/x86_64-win/Plinka.vst3"
     WriteRegDWORD HKLM "${SETTINGS_KEY}" "Vst3" 1
+SectionEnd
+
+; A plug-in an earlier install put in and this one leaves out goes, with its
+; mark in the registry, so that an older copy never stays behind in a host's
+; folder.
+Section "-Remove the plug-ins not chosen"
+    ${IfNot} ${SectionIsSelected} ${SecVst2}
+        ReadRegStr $0 HKLM "${SETTINGS_KEY}" "Vst2Folder"
+        ${If} $0 != ""
+            !insertmacro RemoveVst2 $0
+            DeleteRegValue HKLM "${SETTINGS_KEY}" "Vst2Folder"
+        ${EndIf}
+    ${EndIf}
+    ${IfNot} ${SectionIsSelected} ${SecClap}
+        ReadRegDWORD $0 HKLM "${SETTINGS_KEY}" "Clap"
+        ${If} $0 == 1
+            !insertmacro RemoveClap
+            DeleteRegValue HKLM "${SETTINGS_KEY}" "Clap"
+        ${EndIf}
+    ${EndIf}
+    ${IfNot} ${SectionIsSelected} ${SecVst3}
+        ReadRegDWORD $0 HKLM "${SETTINGS_KEY}" "Vst3"
+        ${If} $0 == 1
+            !insertmacro RemoveVst3
+            DeleteRegValue HKLM "${SETTINGS_KEY}" "Vst3"
+        ${EndIf}
+    ${EndIf}
 SectionEnd
 
 ; Last, so that the sizes of the sections chosen are known.
@@ -106,7 +156,7 @@ Section "-Register the uninstaller"
     ${EndIf}
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Plinka"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "The Plinka developers"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -136,6 +186,22 @@ Function .onInit
     ${AndIf} $1 != ""
         StrCpy $Vst2Dir $1
     ${EndIf}
+    ; Components left out without the window.
+    ClearErrors
+    ${GetOptions} $0 "/NOVST2" $1
+    ${IfNot} ${Errors}
+        !insertmacro UnselectSection ${SecVst2}
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/NOCLAP" $1
+    ${IfNot} ${Errors}
+        !insertmacro UnselectSection ${SecClap}
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/NOVST3" $1
+    ${IfNot} ${Errors}
+        !insertmacro UnselectSection ${SecVst3}
+    ${EndIf}
 FunctionEnd
 
 Function SkipVst2FolderUnlessChosen
@@ -147,21 +213,15 @@ FunctionEnd
 Section "Uninstall"
     ReadRegStr $0 HKLM "${SETTINGS_KEY}" "Vst2Folder"
     ${If} $0 != ""
-        Delete "$0\PLINKA.dll"
-        RMDir "$0"
+        !insertmacro RemoveVst2 $0
     ${EndIf}
     ReadRegDWORD $0 HKLM "${SETTINGS_KEY}" "Clap"
     ${If} $0 == 1
-        Delete "$COMMONFILES64\CLAP\Plinka.clap"
-        RMDir "$COMMONFILES64\CLAP"
+        !insertmacro RemoveClap
     ${EndIf}
     ReadRegDWORD $0 HKLM "${SETTINGS_KEY}" "Vst3"
     ${If} $0 == 1
-        Delete "$COMMONFILES64\VST3\${VST3_BINARY}\Plinka.vst3"
-        RMDir "$COMMONFILES64\VST3\${VST3_BINARY}"
-        RMDir "$COMMONFILES64\VST3\Plinka.vst3\Contents"
-        RMDir "$COMMONFILES64\VST3\Plinka.vst3"
-        RMDir "$COMMONFILES64\VST3"
+        !insertmacro RemoveVst3
     ${EndIf}
     ; File by file: the folder may have been chosen to hold other things too.
     Delete "$INSTDIR\plinka-render.exe"

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -288,18 +290,26 @@ v3_result V3_API Vst3Plugin::setActive(void*, v3_bool)
 
 v3_result V3_API Vst3Plugin::setState(void* self, v3_bstream** stream)
 {
-    Vst3Plugin* plugin = owner(self);
-    std::vector<uint8_t> bytes;
-    if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
+    // No exception crosses into the host: a state too large for the memory
+    // left is a state not loaded.
+    try {
+        Vst3Plugin* plugin = owner(self);
+        std::vector<uint8_t> bytes;
+        if (!readWholeStream(stream, chunk::kMaxBytes, bytes))
+            return V3_FALSE;
+        const ProgramNames namesBefore = plugin->programNames();
+        if (!plugin->instrument.loadState(bytes.data(), bytes.size()))
+            return V3_FALSE;
+        // The host's program list and program parameter show the names: as
+        // after a rename in the editor, it must read them again.
+        if (plugin->programNames() != namesBefore)
+            plugin->programsRenamed();
+        return V3_OK;
+    } catch (const std::bad_alloc&) {
         return V3_FALSE;
-    const ProgramNames namesBefore = plugin->programNames();
-    if (!plugin->instrument.loadState(bytes.data(), bytes.size()))
+    } catch (const std::length_error&) {
         return V3_FALSE;
-    // The host's program list and program parameter show the names: as
-    // after a rename in the editor, it must read them again.
-    if (plugin->programNames() != namesBefore)
-        plugin->programsRenamed();
-    return V3_OK;
+    }
 }
 
 v3_result V3_API Vst3Plugin::getState(void* self, v3_bstream** stream)

@@ -11,7 +11,8 @@
 #    ones write;
 #  - the installer runs silently under wine, in a copy of the project's wine
 #    prefix, puts each file where README.md says and registers its
-#    uninstaller, whose silent run leaves Program Files as it was.
+#    uninstaller; run again without the CLAP and VST3 plug-ins, it takes them
+#    out; the uninstaller's silent run leaves Program Files as it was.
 # scripts/test.sh runs it after scripts/package.sh.
 #   tests/packages/test-packages.sh
 set -euo pipefail
@@ -147,6 +148,14 @@ unpacked=$work/plinka-$version-linux-x86_64
 step "the Debian package passes lintian"
 lintian --fail-on error,warning "$dist/$deb" || fail "lintian finds errors or warnings in $deb"
 
+step "the Debian package names its maintainer as packaging/MAINTAINER does"
+maintainer=$(<"$root/packaging/MAINTAINER")
+[ "$(dpkg-deb -f "$dist/$deb" Maintainer)" = "$maintainer" ] || fail "$deb names another maintainer than $maintainer"
+dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/copyright |
+    grep -qx "Upstream-Contact: $maintainer" || fail "the copyright file names another contact than $maintainer"
+dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/changelog.Debian.gz | gzip -dc |
+    grep -q "^ -- $maintainer  " || fail "the changelog is signed by another than $maintainer"
+
 step "the Debian package installs into a scratch root"
 target=$work/root
 mkdir -p "$target/var/lib/dpkg/info" "$target/var/lib/dpkg/updates"
@@ -246,6 +255,13 @@ step "the installed plinka-render plays the installed CLAP build"
     -o phrase-setup.wav --quiet) ||
     fail "the installed plinka-render.exe fails"
 cmp -s "$work/phrase.wav" "$work/phrase-setup.wav" || fail "the installed plinka-render.exe renders the phrase differently"
+
+step "a reinstall without the CLAP and VST3 plug-ins takes them out"
+wine_run setup-fewer "$dist/$setup" /S /NOCLAP /NOVST3 || fail "the installer fails with /NOCLAP /NOVST3"
+wineserver -w
+[ ! -e "$WINEPREFIX/drive_c/Program Files/Common Files/CLAP/Plinka.clap" ] || fail "a reinstall without CLAP leaves Plinka.clap"
+[ ! -e "$WINEPREFIX/drive_c/Program Files/Common Files/VST3/Plinka.vst3" ] || fail "a reinstall without VST3 leaves Plinka.vst3"
+[ -f "$WINEPREFIX/drive_c/Program Files/VSTPlugins/PLINKA.dll" ] || fail "a reinstall without CLAP and VST3 takes out PLINKA.dll"
 
 step "the uninstaller leaves Program Files as it was"
 wine_run uninstall "$WINEPREFIX/drive_c/Program Files/Plinka/uninstall.exe" /S || fail "the uninstaller fails"

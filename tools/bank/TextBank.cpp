@@ -650,10 +650,7 @@ std::unique_ptr<State> makeDefault()
 
 std::vector<unsigned char> toChunk(const State& state)
 {
-    std::vector<unsigned char> bytes(chunk::kMaxWrittenBytes);
-    bytes.resize(chunk::write(state.programs, &state.samples, state.settings, bytes.data()));
-    bytes.shrink_to_fit();  // the bound is megabytes; a bank is rarely more than tens of kilobytes
-    return bytes;
+    return chunk::write(state.programs, &state.samples, state.settings);
 }
 
 void loadChunk(const unsigned char* data, size_t size, State& state)

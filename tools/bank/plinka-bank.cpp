@@ -24,6 +24,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,15 +37,19 @@ constexpr const char* kUsage =
     "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
     "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
     "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
-    "  plinka-bank default [-o BANK.txt] [--all]\n"
+    "  plinka-bank default [-o BANK.txt|BANK.fxb|PRESET.fxp] [--all]\n"
     "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
-    "                       [-o BANK.txt]\n"
+    "                       [-o BANK.txt|BANK.fxb|PRESET.fxp]\n"
     "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
     "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.wav|FILE.dmc...\n"
-    "                         [--name NAME] [--rate 0-15] -o BANK.txt\n"
+    "                         [--name NAME] [--rate 0-15]\n"
+    "                         -o BANK.txt|BANK.fxb|PRESET.fxp\n"
     "  plinka-bank export-dmc BANK.txt|BANK.fxb|PRESET.fxp --sample NAME -o FILE.dmc\n"
     "  plinka-bank --version\n"
     "\n"
+    "default, from-fti and add-sample write the kind of file -o names: a VST bank\n"
+    "(.fxb), a program file (.fxp), else a text bank; a name that says another\n"
+    "kind than a command writes (to-text -o BANK.fxb) is refused.\n"
     "Without -o, to-text and default print the text bank. A text bank lists the\n"
     "factory slots (programs 1-9) and every program that differs from the default\n"
     "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
@@ -61,12 +67,12 @@ constexpr const char* kUsage =
     "report on standard error what they could not carry over exactly.\n"
     "add-sample puts samples into the bank, each named after its file without\n"
     "the extension, or NAME for a single file; a sample of the same name is\n"
-    "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate, mixed\n"
-    "to mono) is converted to delta-modulation bytes at rate --rate (0-15,\n"
-    "default 15, the fastest) and cut to the longest sample, 4081 bytes; a .dmc\n"
-    "file (the bytes as the console stores them) is taken as it is, padded to\n"
-    "a length the console plays (16 * L + 1). export-dmc writes one sample's\n"
-    "bytes as they are.\n";
+    "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate up to\n"
+    "768 kHz, mixed to mono) is converted to delta-modulation bytes at rate\n"
+    "--rate (0-15, default 15, the fastest) and cut to the longest sample, 4081\n"
+    "bytes; a .dmc file (the bytes as the console stores them) is taken as it\n"
+    "is, padded to a length the console plays (16 * L + 1). export-dmc writes\n"
+    "one sample's bytes as they are.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -116,14 +122,76 @@ bool isFxFile(const std::vector<unsigned char>& bytes)
     return bytes.size() >= 4 && std::memcmp(bytes.data(), "CcnK", 4) == 0;
 }
 
-bool hasFxExtension(const std::string& path)
+// What a file holds, as its name's extension says.
+enum class Format { Unnamed, Text, Bank, Program, Fti, Dmc, Wav };
+
+struct Extension {
+    const char* text;  // lower case
+    Format format;
+};
+constexpr Extension kExtensions[] = {
+    {".txt", Format::Text}, {".fxb", Format::Bank}, {".fxp", Format::Program},
+    {".fti", Format::Fti},  {".dmc", Format::Dmc},  {".wav", Format::Wav},
+};
+
+Format formatOfName(const std::string& path)
 {
-    if (path.size() < 4)
-        return false;
-    std::string extension = path.substr(path.size() - 4);
+    const std::string name = std::filesystem::path(path).filename().string();
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos)
+        return Format::Unnamed;
+    std::string extension = name.substr(dot);
     for (char& c : extension)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return extension == ".fxb" || extension == ".fxp";
+    for (const Extension& known : kExtensions)
+        if (extension == known.text)
+            return known.format;
+    return Format::Unnamed;
+}
+
+bool hasFxExtension(const std::string& path)
+{
+    const Format format = formatOfName(path);
+    return format == Format::Bank || format == Format::Program;
+}
+
+// What a command writes to -o FILE. The commands that make a bank write the
+// kind the name says (.fxb, .fxp, else a text bank), as plinka-render's
+// --save-bank does; the others write their one kind.
+Format formatWritten(const std::string& command, const std::string& output)
+{
+    if (command == "to-fxb")
+        return Format::Bank;
+    if (command == "to-fxp")
+        return Format::Program;
+    if (command == "to-fti")
+        return Format::Fti;
+    if (command == "export-dmc")
+        return Format::Dmc;
+    const Format named = formatOfName(output);
+    if (command != "to-text" && (named == Format::Bank || named == Format::Program))
+        return named;
+    return Format::Text;
+}
+
+const char* formatName(Format format)
+{
+    switch (format) {
+    case Format::Text:
+    case Format::Unnamed:
+        return "a text bank";
+    case Format::Bank:
+        return "a VST bank (.fxb)";
+    case Format::Program:
+        return "a VST program file (.fxp)";
+    case Format::Fti:
+        return "a tracker instrument (.fti)";
+    case Format::Dmc:
+        return "a sample's bytes (.dmc)";
+    case Format::Wav:
+        return "a WAV file";
+    }
+    return "";
 }
 
 // Loads the input for the command; answers kExitDone or kExitError after
@@ -209,8 +277,27 @@ const char* doOrDoes(size_t count)
     return count == 1 ? " does" : "s do";
 }
 
+// A name that says one kind of file never gets another (no host loads a
+// text bank named .fxb): answers kExitError after one line, or kExitDone.
+// Asked just before writing, so that what is wrong with the inputs is told
+// first.
+int checkOutputName(const Options& options)
+{
+    if (options.output.empty())
+        return kExitDone;
+    const Format named = formatOfName(options.output);
+    const Format written = formatWritten(options.command, options.output);
+    if (named == Format::Unnamed || named == written)
+        return kExitDone;
+    return fileError("plinka-bank: " + options.command + " writes " + formatName(written) + ", not " +
+                     formatName(named) + " as -o " + std::filesystem::path(options.output).filename().string() +
+                     " says");
+}
+
 int writeText(const Options& options, const textbank::State& state)
 {
+    if (const int status = checkOutputName(options); status != kExitDone)
+        return status;
     const std::string text = textbank::write(state, {options.allPrograms});
     if (options.output.empty()) {
         if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
@@ -225,6 +312,8 @@ int writeText(const Options& options, const textbank::State& state)
 
 int writeFx(const Options& options, const textbank::State& state, fx::Kind kind)
 {
+    if (const int status = checkOutputName(options); status != kExitDone)
+        return status;
     fx::File file;
     file.kind = kind;
     file.fxID = kPlinkaUniqueId;
@@ -244,6 +333,24 @@ int writeFx(const Options& options, const textbank::State& state, fx::Kind kind)
     if (!fx::writeFile(options.output, file, error))
         return fileError(error);
     return kExitDone;
+}
+
+// The bank in the kind of file its name asks for.
+int writeBank(const Options& options, const textbank::State& state)
+{
+    switch (formatWritten(options.command, options.output)) {
+    case Format::Bank:
+        return writeFx(options, state, fx::Kind::Bank);
+    case Format::Program:
+        return writeFx(options, state, fx::Kind::Program);
+    case Format::Unnamed:
+    case Format::Text:
+    case Format::Fti:
+    case Format::Dmc:
+    case Format::Wav:
+        break;
+    }
+    return writeText(options, state);
 }
 
 bool parseArguments(int argc, char** argv, Options& options, std::string& problem)
@@ -404,6 +511,9 @@ int fromFti(const Options& options)
     std::vector<std::string> report;
     for (size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
+        std::error_code code;
+        if (const std::uintmax_t size = std::filesystem::file_size(path, code); !code && size > fti::kMaxFileBytes)
+            return fileError(path + ": too large for a tracker instrument (" + std::to_string(size) + " bytes)");
         std::vector<unsigned char> bytes;
         std::string error;
         if (!wholefile::read(path, bytes, error))
@@ -421,7 +531,7 @@ int fromFti(const Options& options)
     }
     for (const std::string& line : report)
         std::fprintf(stderr, "%s\n", line.c_str());
-    return writeText(options, *state);
+    return writeBank(options, *state);
 }
 
 int toFti(const Options& options, const Loaded& loaded)
@@ -436,6 +546,8 @@ int toFti(const Options& options, const Loaded& loaded)
         return fileError(where + ", " + error);
     for (const std::string& note : notes)
         std::fprintf(stderr, "%s, %s\n", where.c_str(), note.c_str());
+    if (const int status = checkOutputName(options); status != kExitDone)
+        return status;
     const std::vector<unsigned char> bytes = fti::write(instrument);
     if (!wholefile::writeAtomically(options.output, bytes.data(), bytes.size(), error))
         return fileError(error);
@@ -459,8 +571,8 @@ int addSamples(const Options& options, Loaded& loaded)
                              "\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
         std::error_code code;
         const std::uintmax_t size = std::filesystem::file_size(file, code);
-        if (!code && size > samplefile::kMaxFileBytes)
-            return fileError(path + ": too large for a sample file (" + std::to_string(size >> 20) + " MB)");
+        if (!code && size > samplefile::maxFileBytes(kind))
+            return fileError(path + ": too large for a sample file (" + std::to_string(size) + " bytes)");
         std::vector<unsigned char> contents;
         std::string error;
         if (!wholefile::read(path, contents, error))
@@ -475,7 +587,7 @@ int addSamples(const Options& options, Loaded& loaded)
                 samples.put(name, bytes.data(), static_cast<int32_t>(bytes.size()), samplefile::startLevelOf(kind)))
             return fileError(path + ": " + refused);
     }
-    return writeText(options, *loaded.state);
+    return writeBank(options, *loaded.state);
 }
 
 int exportDmc(const Options& options, const Loaded& loaded)
@@ -489,6 +601,8 @@ int exportDmc(const Options& options, const Loaded& loaded)
         return fileError(options.input + ": no sample named \"" + options.sampleName + "\" (" +
                          (names.empty() ? std::string("the bank has none") : "it has " + names) + ")");
     }
+    if (const int status = checkOutputName(options); status != kExitDone)
+        return status;
     const DpcmSample& sample = samples.samples[index];
     std::string error;
     if (!wholefile::writeAtomically(options.output, sample.bytes, static_cast<size_t>(sample.length), error))
@@ -496,9 +610,7 @@ int exportDmc(const Options& options, const Loaded& loaded)
     return kExitDone;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run(int argc, char** argv)
 {
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -515,7 +627,7 @@ int main(int argc, char** argv)
         return usageError(problem);
 
     if (options.command == "default")
-        return writeText(options, *textbank::makeDefault());
+        return writeBank(options, *textbank::makeDefault());
     if (options.command == "from-fti")
         return fromFti(options);
 
@@ -555,4 +667,18 @@ int main(int argc, char** argv)
     if (options.command == "to-text")
         return writeText(options, *loaded.state);
     return writeFx(options, *loaded.state, options.command == "to-fxb" ? fx::Kind::Bank : fx::Kind::Program);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    // A file that asks for more memory than there is ends the run with one line.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    std::fprintf(stderr, "plinka-bank: not enough memory\n");
+    return kExitError;
 }
