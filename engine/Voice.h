@@ -32,6 +32,7 @@ struct Voice {
     int32_t vibratoFrame = 0;     // frames since the note started, for the wheel's vibrato
     bool releasing = false;       // the key is up and the envelopes play their release parts
     bool sustained = false;       // the key is up but the sustain pedal holds the note
+    bool playingOut = false;      // the key is up but its one-shot sample plays to its end
     bool sampleStarted = false;   // a Sample voice has started its channel with sampleEntry
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago

@@ -1,6 +1,7 @@
 #include "VoicePool.h"
 
 #include "ConsolePort.h"
+#include "EnvelopeCompiler.h"
 
 #include <algorithm>
 #include <iterator>
@@ -16,6 +17,19 @@ int32_t programOfKey(const VoiceContext& context, int32_t channel, int32_t key)
 {
     const int32_t program = context.channelProgram[channel];
     return context.bank.programs[program].multi == 1 ? (program + key % 12) % kProgramCount : program;
+}
+
+// Whether a Sample voice plays a one-shot sample: the entry its channel
+// plays, or, before its first frame, the one its key and Arp step name.
+bool playsOneShot(const ProgramSound& program, const Voice& voice)
+{
+    if (voice.channelType != Sample || program.channelType != Sample || program.keyMap.entryCount == 0)
+        return false;
+    KeyEntry entry = voice.sampleEntry;
+    if (!voice.sampleStarted)
+        entry = program.keyMap.at(isFixedNote(voice.arpValue) ? voice.arpValue - kFixedNoteBase
+                                                               : voice.note + voice.arpValue);
+    return entry.sounds() && !entry.loop;
 }
 
 // The note a key sounds: every key of a Multi program sounds the same, but
@@ -43,6 +57,7 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.channelType = context.bank.programs[program].channelType;
     voice.releasing = false;  // whatever it was doing, it now sounds a held key
     voice.sustained = false;
+    voice.playingOut = false;
     if (velocity < 0)
         return;  // legato: envelopes, positions, velocity and offsets carry on
 
@@ -91,6 +106,8 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
         if (chosen < 0)
             chosen = longestLetGo(context.polyphony, &Voice::releasing);
         if (chosen < 0)
+            chosen = longestLetGo(context.polyphony, &Voice::playingOut);
+        if (chosen < 0)
             chosen = longestLetGo(context.polyphony, &Voice::sustained);
     }
     if (chosen >= 0)
@@ -126,7 +143,7 @@ int VoicePool::longestLetGo(int32_t polyphony, bool Voice::*state) const
 
 void VoicePool::releaseVoice(const VoiceContext& context, Voice& voice)
 {
-    if (voice.isFree() || voice.releasing)
+    if (voice.isFree() || voice.releasing || voice.playingOut)
         return;
     voice.sustained = false;
     const ProgramSound& program = context.bank.programs[voice.program];
@@ -138,6 +155,13 @@ void VoicePool::releaseVoice(const VoiceContext& context, Voice& voice)
         }
     }
     if (!hasRelease) {
+        // As a drum machine's pad: a one-shot sample plays to its end however
+        // short the key's press; its frame ends the note there.
+        if (playsOneShot(program, voice)) {
+            voice.playingOut = true;
+            voice.releaseOrder = ++releaseCount;
+            return;
+        }
         voice.note = -1;
         return;
     }
@@ -176,6 +200,7 @@ void VoicePool::cutChannel(int32_t channel)
             voice.note = -1;
             voice.releasing = false;
             voice.sustained = false;
+            voice.playingOut = false;
         }
 }
 
@@ -192,6 +217,7 @@ void VoicePool::chokeKey(int32_t channel, int32_t key)
             voice.note = -1;
             voice.releasing = false;
             voice.sustained = false;
+            voice.playingOut = false;
         }
 }
 
@@ -203,6 +229,7 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
             voice.note = -1;
             voice.releasing = false;
             voice.sustained = false;
+            voice.playingOut = false;
         }
         return;
     }

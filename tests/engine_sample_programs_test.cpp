@@ -20,11 +20,11 @@ constexpr int kSample = 3;
 
 // A Sample program (0 unless given) with the key map, and one sample of 17
 // bytes whose bits go up as often as down, so that looped it repeats exactly.
-std::vector<uint8_t> kitChunk(const std::string& keys, bool pal, int program = 0)
+std::vector<uint8_t> kitChunk(const std::string& keys, bool pal, int program = 0, const std::string& volume = "15")
 {
     cells::Builder chunk;
     chunk.cell(cells::program).number(program).cell(cells::channelType).number(kSample);
-    chunk.cell(cells::volume).string("15").cell(cells::ntsc).number(pal ? 0 : 1).cell(cells::gain).number(100);
+    chunk.cell(cells::volume).string(volume).cell(cells::ntsc).number(pal ? 0 : 1).cell(cells::gain).number(100);
     chunk.cell(cells::keyMap).number(program).string(keys);
     chunk.cell(cells::sample).string("wave").number(17);
     std::vector<int> bytes(17);
@@ -136,4 +136,34 @@ TEST(SampleRender, AMultiProgramsSampleMemberPlaysTheEntryOfEachKey)
     const uint64_t alone = renderHash(play(multiKitChunk(keys, false), 0.3, 100, 60));
     for (const uint8_t c : {36, 48, 72})
         EXPECT_EQ(renderHash(play(multiKitChunk(keys, true), 0.3, 100, c)), alone) << "key " << int(c);
+}
+
+// A drum pad's note lasts a few milliseconds: a one-shot sample plays to its
+// end all the same, exactly as under a held key; a looped one stops with the
+// key, and a Volume step of 0 or a new note still ends a one-shot.
+TEST(SampleRender, AOneShotPlaysToItsEndWhateverTheKeyDoes)
+{
+    const auto render = [](const std::vector<uint8_t>& chunk, const std::vector<TimedMidi>& midi) {
+        PluginHost host;
+        EXPECT_TRUE(host.load(pluginUnderTest())) << host.error();
+        host.setChunk(chunk);
+        host.start(kRate, 512);
+        return host.render(static_cast<int64_t>(0.5 * kRate), 512, midi).left;
+    };
+    const TimedMidi on{0, {0x90, 36, 100}};
+    const TimedMidi tapped{441, {0x80, 36, 0}};  // 10 ms
+    const std::vector<float> held = render(kitChunk("36=wave:0", false), {on});
+    EXPECT_GT(lastSound(held), static_cast<int64_t>(0.03 * kRate));
+    EXPECT_EQ(render(kitChunk("36=wave:0", false), {on, tapped}), held);
+    EXPECT_EQ(render(kitChunk("36=wave:0", false), {on, {0, {0xB0, 64, 127}}, tapped, {600, {0xB0, 64, 0}}}), held)
+        << "through the pedal";
+
+    const std::vector<float> loop = render(kitChunk("36=wave:0:loop", false), {on, tapped});
+    EXPECT_LT(lastSound(loop), static_cast<int64_t>(0.02 * kRate)) << "a loop stops with its key";
+    const std::vector<float> cut = render(kitChunk("36=wave:0", false, 0, "15 0"), {on, tapped});
+    EXPECT_LT(lastSound(cut), lastSound(held)) << "a Volume step of 0 ends it";
+    // A new note on the voice takes it over: the first sample's tail is cut there.
+    const std::vector<float> twice = render(kitChunk("36=wave:0", false), {on, tapped, {900, {0x90, 36, 100}}});
+    EXPECT_NE(twice, held);
+    EXPECT_EQ(std::vector<float>(twice.begin(), twice.begin() + 735), std::vector<float>(held.begin(), held.begin() + 735));
 }
