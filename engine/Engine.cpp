@@ -479,6 +479,12 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
 
 void Engine::renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate)
 {
+    // Hosts run blocks of no samples to hand over events (LV2, VST 2): those
+    // must not be lost, or a note-off among them leaves its note hanging.
+    if (frames <= 0) {
+        eventQueue.holdForNextBlock();
+        return;
+    }
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
     resetControllersIfOff(bank);

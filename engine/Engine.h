@@ -44,7 +44,9 @@ public:
     // Queues one MIDI message to act at the given sample of the next block.
     void queueMidi(int32_t deltaFrames, const uint8_t message[3]);
     // Renders one block into the outputs given (any may be null), acting on
-    // the queued events at their samples, then empties the queue.
+    // the queued events at their samples, then empties the queue. A block of
+    // no samples renders nothing and keeps the events for the next block,
+    // where they act at its first sample.
     void render(const EngineOutputs& outputs, int32_t frames, float hostRate);
     // The same with the main output only.
     void render(float* left, float* right, int32_t frames, float hostRate)

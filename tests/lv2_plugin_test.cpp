@@ -262,6 +262,41 @@ TEST_F(Lv2, ControlPortsActAtTheStartOfTheBlockTheyChangeIn)
                                      .bytes()));
 }
 
+// A host may run no samples to hand over events: they act at the next
+// block's first sample, and a note-off among them is never lost.
+TEST_F(Lv2, EventsOfARunOfNoSamplesActAtTheNextBlocksStart)
+{
+    constexpr int32_t kBlock = 512;
+    constexpr int kBlocks = 16;
+    constexpr int kOffBlock = 8;
+    constexpr int64_t kChipFrame = 735;  // samples a chip may still hold: a frame of 1/60 s at 44.1 kHz
+    const auto render = [](bool onApart, bool offApart) {
+        Lv2Host host;
+        EXPECT_TRUE(host.load(testpaths::lv2Bundle)) << host.error();
+        host.start(kRate, kBlock, true);
+        std::vector<float> left(kBlock * kBlocks), right(kBlock * kBlocks);
+        for (int block = 0; block < kBlocks; ++block) {
+            float* l = left.data() + block * kBlock;
+            float* r = right.data() + block * kBlock;
+            const bool on = block == 0, off = block == kOffBlock;
+            const BlockMidi midi = {{0, {uint8_t(on ? 0x90 : 0x80), 69, uint8_t(on ? 100 : 0)}}};
+            const bool apart = on ? onApart : offApart;
+            if ((on || off) && apart)
+                host.process(midi, l, r, 0);
+            host.process((on || off) && !apart ? midi : BlockMidi{}, l, r, kBlock);
+        }
+        return left;
+    };
+    const std::vector<float> inBlocks = render(false, false);
+    ASSERT_GE(lastSound(inBlocks), kOffBlock * kBlock - 1) << "the note sounds until its note-off";
+    ASSERT_LT(lastSound(inBlocks), kOffBlock * kBlock + kChipFrame) << "and ends there";
+    for (const auto& [onApart, offApart] : {std::pair{true, false}, {false, true}, {true, true}}) {
+        const std::vector<float> out = render(onApart, offApart);
+        EXPECT_TRUE(same(out, inBlocks)) << "note-on apart " << onApart << ", note-off apart " << offApart;
+        EXPECT_LT(lastSound(out), kOffBlock * kBlock + kChipFrame) << "no note left hanging";
+    }
+}
+
 TEST_F(Lv2, ProgramChangesTellTheHostTheStateChanged)
 {
     lv2.start(kRate, 512, true);

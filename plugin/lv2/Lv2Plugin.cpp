@@ -105,7 +105,8 @@ void Lv2Plugin::readMidi()
     if (!midiIn_ || midiIn_->atom.type != urids_.atomSequence)
         return;
     // Events come in time order, stamped in frames of this block; one past
-    // the block acts at its end.
+    // the block acts at its end, and those of a run of no samples at the
+    // next block's start.
     LV2_ATOM_SEQUENCE_FOREACH(midiIn_, event)
     {
         if (event->body.type != urids_.midiEvent || event->body.size == 0)
