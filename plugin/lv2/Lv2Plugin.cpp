@@ -88,12 +88,16 @@ void Lv2Plugin::run(uint32_t frames)
 
 void Lv2Plugin::applyControls()
 {
+    // A restore set the chunk's settings behind the ports' backs, and a host
+    // that writes the same values again would change nothing: every port acts.
+    const bool restored =
+        restored_.load(std::memory_order_relaxed) && restored_.exchange(false, std::memory_order_acquire);
     for (uint32_t id = 0; id < kParameterCount; ++id) {
         if (!controls_[id])
             continue;
         const float value = *controls_[id];
         // A value that is no number changes nothing, and is compared again.
-        if (value == lastControls_[id] || !std::isfinite(value))
+        if ((value == lastControls_[id] && !restored) || !std::isfinite(value))
             continue;
         lastControls_[id] = value;
         instrument.setParameterValue(id, value);
@@ -176,5 +180,6 @@ LV2_State_Status Lv2Plugin::restore(LV2_State_Retrieve_Function retrieve, LV2_St
         return LV2_STATE_ERR_UNKNOWN;
     // The host made this change itself: it is no news to it.
     instrument.checkProgramChange();
+    restored_.store(true, std::memory_order_release);
     return LV2_STATE_SUCCESS;
 }
