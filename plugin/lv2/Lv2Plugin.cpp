@@ -150,6 +150,24 @@ void Lv2Plugin::notifyStateChanged()
         stateChanged_.store(false, std::memory_order_release);
 }
 
+// ---- user-interface thread ----
+
+bool Lv2Plugin::attachUi(EditListener& ui)
+{
+    if (uiCount_ == kMaxUis)
+        return false;
+    uis_[uiCount_++] = &ui;
+    instrument.setEditListener(uis_[0]);
+    return true;
+}
+
+void Lv2Plugin::detachUi(EditListener& ui)
+{
+    EditListener** end = std::remove(uis_, uis_ + uiCount_, &ui);
+    uiCount_ = static_cast<size_t>(end - uis_);
+    instrument.setEditListener(uiCount_ > 0 ? uis_[0] : nullptr);
+}
+
 // ---- host threads ----
 
 LV2_State_Status Lv2Plugin::save(LV2_State_Store_Function store, LV2_State_Handle handle)

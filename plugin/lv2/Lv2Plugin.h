@@ -61,6 +61,12 @@ public:
     // The editor changed what a saved state would hold: the host hears of it
     // at the next block.
     void markStateChanged() { stateChanged_.store(true, std::memory_order_release); }
+    // A host may open several editor windows (UIs) on one instance, which
+    // all edit the one instrument. The first still open hears its edits for
+    // them all and tells the host; when it closes it hands over to the next.
+    // False, adding nothing, when kMaxUis are open.
+    bool attachUi(EditListener& ui);
+    void detachUi(EditListener& ui);
 
     Instrument instrument;
 
@@ -90,5 +96,9 @@ private:
     // restored settings are in the atomics by then, and the ports overwrite them.
     std::atomic<bool> restored_{false};
     uint32_t frames_ = 0;  // of the block being run
+    // The open UIs in the order they opened (the user-interface thread's).
+    static constexpr size_t kMaxUis = 8;
+    EditListener* uis_[kMaxUis] = {};
+    size_t uiCount_ = 0;
     std::atomic<bool> stateChanged_{false};
 };
