@@ -23,7 +23,7 @@ struct VoiceContext {
 struct VoicePool {
     Voice voices[kVoiceCount];
     uint8_t keyDown[128] = {};  // one table for all channels
-    int32_t keyNoteId[128] = {};  // the id of the note-on that put each key down (-1: none), while it is
+    int32_t keyNoteId[128] = {};  // while a key is down: the id its note-on carried (-1: none)
 
     // A key went down: a key that a Sample program's key map leaves out takes
     // no voice (a drum kit's empty keys never cut a sounding drum); the same
