@@ -305,6 +305,7 @@ void ClapPlugin::editorProgramChanged(void* self)
 
 void ClapPlugin::onMainThread()
 {
+    editorIdle_.onMainThread();
     // The audio thread has taken the change from the instrument already.
     if (programsChanged_.exchange(false, std::memory_order_acq_rel))
         editorProgramChanged(this);
