@@ -61,12 +61,12 @@ const char* ClapEditorIdle::windowApi()
 bool ClapEditorIdle::start(const clap_host_t* host, ClapPlugin& plugin)
 {
     stop();
-    if (const clap_host_timer_support_t* timers = timerSupport(host)) {
-        clap_id id = CLAP_INVALID_ID;
-        if (!timers->register_timer(host, kPeriodMs, &id))
-            return false;
+    const clap_host_timer_support_t* timers = timerSupport(host);
+    clap_id id = CLAP_INVALID_ID;
+    if (timers && timers->register_timer(host, kPeriodMs, &id)) {
         timer_ = id;
     } else {
+        // No timer from the host: the ticker's callbacks instead.
         if (!host || !host->request_callback)
             return false;
         try {
