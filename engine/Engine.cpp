@@ -43,6 +43,13 @@ bool usableRate(float rate)
     return std::isfinite(rate) && rate >= kMinSampleRate && rate <= kMaxSampleRate;
 }
 
+// A match whose fields are each -1 or in range; others name nothing.
+bool validMatch(const NoteMatch& match)
+{
+    return match.channel >= -1 && match.channel < kMidiChannelCount && match.key >= -1 && match.key <= 127 &&
+           match.noteId >= -1;
+}
+
 }  // namespace
 
 Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(settings), bank_(bank)
@@ -252,7 +259,7 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
     switch (event.type) {
     case NoteEvent:
         if (event.velocity > 0)
-            voicePool.noteOn(context, event.channel, event.key, event.velocity);
+            voicePool.noteOn(context, event.channel, event.key, event.velocity, event.noteId);
         else
             voicePool.noteOff(context, event.channel, event.key);
         break;
@@ -271,7 +278,10 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
             actOnController(event, context);
         break;
     case ChokeEvent:
-        voicePool.chokeKey(event.channel, event.key);
+        voicePool.chokeMatching({event.channel, event.key, event.noteId});
+        break;
+    case ReleaseEvent:
+        voicePool.noteOffMatching(context, {event.channel, event.key, event.noteId});
         break;
     default:
         break;
@@ -494,6 +504,12 @@ void Engine::render(const EngineOutputs& outputs, int32_t frames, float hostRate
 
 void Engine::renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate)
 {
+    // Hosts run blocks of no samples to hand over events (LV2, VST 2): those
+    // must not be lost, or a note-off among them leaves its note hanging.
+    if (frames <= 0) {
+        eventQueue.holdForNextBlock();
+        return;
+    }
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
     resetControllersIfOff(bank);
@@ -569,15 +585,43 @@ bool Engine::nothingToMix() const
     return true;
 }
 
-void Engine::queueChoke(int32_t deltaFrames, int32_t channel, int32_t key)
+void Engine::queueNoteOn(int32_t deltaFrames, int32_t channel, int32_t key, int32_t velocity, int32_t noteId)
 {
-    if (channel < 0 || channel >= kMidiChannelCount || key < -1 || key > 127)
+    if (channel < 0 || channel >= kMidiChannelCount || key < 0 || key > 127 || velocity < 1 || velocity > 127)
+        return;
+    EngineEvent event{};
+    event.type = NoteEvent;
+    event.deltaFrames = deltaFrames;
+    event.channel = channel;
+    event.key = key;
+    event.velocity = velocity;
+    event.noteId = std::max(noteId, -1);
+    eventQueue.push(event);
+}
+
+void Engine::queueNoteOff(int32_t deltaFrames, const NoteMatch& match)
+{
+    if (!validMatch(match))
+        return;
+    EngineEvent event{};
+    event.type = ReleaseEvent;
+    event.deltaFrames = deltaFrames;
+    event.channel = match.channel;
+    event.key = match.key;
+    event.noteId = match.noteId;
+    eventQueue.push(event);
+}
+
+void Engine::queueChoke(int32_t deltaFrames, const NoteMatch& match)
+{
+    if (!validMatch(match))
         return;
     EngineEvent event{};
     event.type = ChokeEvent;
     event.deltaFrames = deltaFrames;
-    event.channel = channel;
-    event.key = key;
+    event.channel = match.channel;
+    event.key = match.key;
+    event.noteId = match.noteId;
     eventQueue.push(event);
 }
 

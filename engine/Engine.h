@@ -12,6 +12,7 @@
 #include "EnvelopeSequencer.h"
 #include "EventQueue.h"
 #include "MidiIntake.h"
+#include "NoteMatch.h"
 #include "OutputGroup.h"
 #include "SharedSettings.h"
 #include "VoicePool.h"
@@ -44,7 +45,9 @@ public:
     // Queues one MIDI message to act at the given sample of the next block.
     void queueMidi(int32_t deltaFrames, const uint8_t message[3]);
     // Renders one block into the outputs given (any may be null), acting on
-    // the queued events at their samples, then empties the queue.
+    // the queued events at their samples, then empties the queue. A block of
+    // no samples renders nothing and keeps the events for the next block,
+    // where they act at its first sample.
     void render(const EngineOutputs& outputs, int32_t frames, float hostRate);
     // The same with the main output only.
     void render(float* left, float* right, int32_t frames, float hostRate)
@@ -52,9 +55,15 @@ public:
         float* const main[2] = {left, right};
         renderBlock(main, nullptr, frames, hostRate);
     }
-    // Queues a choke: at that sample the channel's voices of the key (-1:
-    // every key) stop without their release parts.
-    void queueChoke(int32_t deltaFrames, int32_t channel, int32_t key);
+    // Queues a note-on that carries the host's id for the note (CLAP); it
+    // plays as MIDI's note-on of the key and velocity (1..127) does.
+    void queueNoteOn(int32_t deltaFrames, int32_t channel, int32_t key, int32_t velocity, int32_t noteId);
+    // Queues a note-off of the notes the match names: each goes up as its
+    // key's MIDI note-off would have it (release part, pedal, mono legato).
+    void queueNoteOff(int32_t deltaFrames, const NoteMatch& match);
+    // Queues a choke: at that sample the notes the match names stop without
+    // their release parts.
+    void queueChoke(int32_t deltaFrames, const NoteMatch& match);
     // Every voice stops and every chip starts afresh, its buffered samples
     // dropped: the next block begins in silence, as after construction.
     void cutAllSound();

@@ -3,16 +3,24 @@
 
 #include <cstdint>
 
-enum EventType : int32_t { NoteEvent = 0, BendEvent = 1, ProgramEvent = 2, ControllerEvent = 3, ChokeEvent = 4 };
+enum EventType : int32_t {
+    NoteEvent = 0,
+    BendEvent = 1,
+    ProgramEvent = 2,
+    ControllerEvent = 3,
+    ChokeEvent = 4,
+    ReleaseEvent = 5  // the notes a NoteMatch names go up
+};
 
 struct EngineEvent {
     int32_t type;         // an EventType
     int32_t deltaFrames;  // sample of the block at which it acts
-    int32_t channel;      // 0..15
-    int32_t key;          // NoteEvent, ChokeEvent: 0..127, or -1 for every key
+    int32_t channel;      // 0..15; ChokeEvent, ReleaseEvent: -1 for every channel
+    int32_t key;          // NoteEvent, ChokeEvent, ReleaseEvent: 0..127, or -1 for every key
     int32_t velocity;     // NoteEvent: 1..127 note on, 0 note off
     int32_t program;      // ProgramEvent: 0..127
     int32_t controller;   // ControllerEvent: the controller number
     int32_t value;        // ControllerEvent: 0..127
     float bend;           // BendEvent: pitch-bend offset in semitones
+    int32_t noteId = -1;  // NoteEvent (on): the host's id for the note; ChokeEvent, ReleaseEvent: -1 for any
 };

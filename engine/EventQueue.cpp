@@ -51,3 +51,15 @@ void EventQueue::sortBySample(int32_t frames)
     if (from != events_.get())
         std::copy(from, from + count, events_.get());
 }
+
+void EventQueue::holdForNextBlock()
+{
+    size_t count = 0;
+    for (size_t i = 0; i < size_; ++i) {
+        if (events_[i].deltaFrames < 0)
+            continue;
+        events_[count] = events_[i];
+        events_[count++].deltaFrames = 0;
+    }
+    size_ = count;
+}

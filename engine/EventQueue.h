@@ -35,6 +35,10 @@ public:
     // in sample order, those of one sample in arrival order. Linear in the
     // number of events whatever their order; never allocates.
     void sortBySample(int32_t frames);
+    // Audio thread. A block of no samples: the events wait for the next
+    // block and act at its first sample, in arrival order; those that never
+    // act (negative deltaFrames) are dropped.
+    void holdForNextBlock();
 
 private:
     std::unique_ptr<EngineEvent[]> events_;

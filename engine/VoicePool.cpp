@@ -85,12 +85,13 @@ bool VoicePool::keyIsSilent(const VoiceContext& context, int32_t channel, int32_
            !sound.arpMovesKey;
 }
 
-void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity)
+void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity, int32_t noteId)
 {
     // Not even held: mono legato must never go back to a key that sounds nothing.
     if (keyIsSilent(context, channel, key))
         return;
     keyDown[key] = 1;
+    keyNoteId[key] = noteId;
     int chosen = -1;
     if (context.console) {
         chosen = chooseConsoleSlot(context, channel, key);
@@ -110,8 +111,10 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
         if (chosen < 0)
             chosen = longestLetGo(context.polyphony, &Voice::sustained);
     }
-    if (chosen >= 0)
+    if (chosen >= 0) {
         startVoice(context, chosen, key, channel, velocity);
+        voices[chosen].noteId = noteId;
+    }
 }
 
 int VoicePool::chooseConsoleSlot(const VoiceContext& context, int32_t channel, int32_t key) const
@@ -171,19 +174,78 @@ void VoicePool::releaseVoice(const VoiceContext& context, Voice& voice)
 
 void VoicePool::releaseKey(const VoiceContext& context, int32_t key, int32_t channel, int skip)
 {
-    const bool pedal = context.controllers && context.controllers[channel].pedalDown;
+    for (int i = 0; i < kVoiceCount; ++i)
+        if (i != skip && voices[i].channel == channel && voices[i].key == key)
+            letGo(context, voices[i]);
+}
+
+void VoicePool::letGo(const VoiceContext& context, Voice& voice)
+{
+    const bool pedal = context.controllers && context.controllers[voice.channel].pedalDown;
+    if (pedal && !voice.isFree() && !voice.releasing) {
+        if (!voice.sustained)
+            voice.releaseOrder = ++releaseCount;
+        voice.sustained = true;
+    } else {
+        releaseVoice(context, voice);
+    }
+}
+
+void VoicePool::liftMatchingKeys(const NoteMatch& match)
+{
+    for (int32_t key = 0; key < 128; ++key)
+        if (keyDown[key] && match.matches(match.channel, key, keyNoteId[key]))
+            keyDown[key] = 0;
+}
+
+int32_t VoicePool::highestKeyDown() const
+{
+    for (int32_t key = 127; key >= 0; --key)
+        if (keyDown[key])
+            return key;
+    return -1;
+}
+
+void VoicePool::noteOffMatching(const VoiceContext& context, const NoteMatch& match)
+{
+    if (match.isOneKey()) {
+        noteOff(context, match.channel, match.key);
+        return;
+    }
+    liftMatchingKeys(match);
+    const bool mono = !context.console && context.polyphony == 1;
     for (int i = 0; i < kVoiceCount; ++i) {
         Voice& voice = voices[i];
-        if (i == skip || voice.channel != channel || voice.key != key)
+        if (voice.isFree() || voice.releasing || !match.matches(voice.channel, voice.key, voice.noteId))
             continue;
-        if (pedal && !voice.isFree() && !voice.releasing) {
-            if (!voice.sustained)
-                voice.releaseOrder = ++releaseCount;
-            voice.sustained = true;
+        keyDown[voice.key] = 0;
+        // Mono legato: voice 0 goes back to the highest key still held, as a
+        // note-off of its key would have it.
+        const int32_t held = mono && i == 0 ? highestKeyDown() : -1;
+        if (held >= 0) {
+            startVoice(context, 0, held, voice.channel, -1);
+            voice.noteId = keyNoteId[held];
         } else {
-            releaseVoice(context, voice);
+            letGo(context, voice);
         }
     }
+}
+
+void VoicePool::chokeMatching(const NoteMatch& match)
+{
+    if (match.channel >= 0 && match.noteId < 0) {
+        chokeKey(match.channel, match.key);
+        return;
+    }
+    // A choked note never comes back as the mono voice's held key.
+    liftMatchingKeys(match);
+    for (Voice& voice : voices)
+        if (!voice.isFree() && match.matches(voice.channel, voice.key, voice.noteId)) {
+            keyDown[voice.key] = 0;
+            voice.note = -1;
+            voice.releasing = false;
+            voice.sustained = false;
+        }
 }
 
 void VoicePool::pedalUp(const VoiceContext& context, int32_t channel)
@@ -241,17 +303,15 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
     }
     // Mono legato: voice 0 goes back to the highest key still held, on
     // whichever channel it was pressed, so it is not released.
-    int32_t held = -1;
-    if (context.polyphony == 1)
-        for (int32_t k = 127; k >= 0 && held < 0; --k)
-            if (keyDown[k])
-                held = k;
+    const int32_t held = context.polyphony == 1 ? highestKeyDown() : -1;
     // Mono keys are one set for all channels, and legato may have moved the
     // note to the channel of a key that went up since: the key's own release
     // must still end it, whichever channel it plays on now.
     if (context.polyphony == 1 && held < 0 && voices[0].key == key && voices[0].channel != channel)
         releaseKey(context, key, voices[0].channel);
     releaseKey(context, key, channel, held >= 0 ? 0 : -1);
-    if (held >= 0)
+    if (held >= 0) {
         startVoice(context, 0, held, channel, -1);
+        voices[0].noteId = keyNoteId[held];
+    }
 }

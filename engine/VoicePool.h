@@ -4,6 +4,7 @@
 
 #include "BankSnapshot.h"
 #include "ChannelControllers.h"
+#include "NoteMatch.h"
 #include "Voice.h"
 
 #include <cstdint>
@@ -22,6 +23,7 @@ struct VoiceContext {
 struct VoicePool {
     Voice voices[kVoiceCount];
     uint8_t keyDown[128] = {};  // one table for all channels
+    int32_t keyNoteId[128] = {};  // while a key is down: the id its note-on carried (-1: none)
 
     // A key went down: a key that a Sample program's key map leaves out takes
     // no voice (a drum kit's empty keys never cut a sounding drum); the same
@@ -29,7 +31,9 @@ struct VoicePool {
     // first free voice below the polyphony takes it, else the voice that began
     // its release longest ago, else the pedal-held voice whose key went up
     // longest ago, else it is dropped: a key held down keeps its voice.
-    void noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity);
+    // The voice keeps the host's id for the note (-1 for none), which a
+    // NoteMatch may name.
+    void noteOn(const VoiceContext& context, int32_t channel, int32_t key, int32_t velocity, int32_t noteId = -1);
     // Console mode's choice: the slot of the program's type already sounding
     // the channel's key, else a free one, else the one whose note began
     // longest ago; -1 for a type no console channel has.
@@ -38,6 +42,14 @@ struct VoicePool {
     // its voices play their release parts, or stop at once when their program
     // has none; while the channel's pedal is down they are held instead.
     void noteOff(const VoiceContext& context, int32_t channel, int32_t key);
+    // The notes the match names go up, each as its own key's note-off would
+    // end it; one key of one channel with no id is exactly noteOff. Held
+    // keys that sound nothing yet (mono) are matched by key and id alone:
+    // the keys are one set for all channels.
+    void noteOffMatching(const VoiceContext& context, const NoteMatch& match);
+    // The notes the match names stop at once, without their release parts;
+    // one channel with no id is exactly chokeKey.
+    void chokeMatching(const NoteMatch& match);
     // The channel's pedal went up: the notes it held are released.
     void pedalUp(const VoiceContext& context, int32_t channel);
     // Every voice of the channel stops at once, release parts cut.
@@ -55,6 +67,12 @@ struct VoicePool {
     // Releases (or, under the pedal, holds) every voice of the channel that
     // sounds the key, except the voice numbered skip.
     void releaseKey(const VoiceContext& context, int32_t key, int32_t channel, int skip = -1);
+    // A voice's key went up: it releases, or is held while its channel's pedal is down.
+    void letGo(const VoiceContext& context, Voice& voice);
+    // The keys held down that the match names count as up.
+    void liftMatchingKeys(const NoteMatch& match);
+    // The highest key held down, -1 for none: where a mono voice goes back to.
+    int32_t highestKeyDown() const;
     // Starts a voice's release parts, or frees it when its program has none.
     void releaseVoice(const VoiceContext& context, Voice& voice);
     // Of the voices below the polyphony in the given state (releasing or

@@ -39,9 +39,15 @@ public:
     // ---- audio thread: no locks, no allocation ----
     // One MIDI message, to act at the given sample of the next block.
     void queueMidi(int32_t deltaFrames, const uint8_t message[3]) { engine.queueMidi(deltaFrames, message); }
-    // A note choke (formats that have one): the channel's notes of the key
-    // (-1: every key) stop at that sample without their release parts.
-    void queueChoke(int32_t deltaFrames, int32_t channel, int32_t key) { engine.queueChoke(deltaFrames, channel, key); }
+    // Notes as formats with note ids send them (CLAP): a note-on keeps its
+    // id; a note-off or a choke acts on the notes a NoteMatch names (-1:
+    // any channel, key or id), a choke without their release parts.
+    void queueNoteOn(int32_t deltaFrames, int32_t channel, int32_t key, int32_t velocity, int32_t noteId)
+    {
+        engine.queueNoteOn(deltaFrames, channel, key, velocity, noteId);
+    }
+    void queueNoteOff(int32_t deltaFrames, const NoteMatch& match) { engine.queueNoteOff(deltaFrames, match); }
+    void queueChoke(int32_t deltaFrames, const NoteMatch& match) { engine.queueChoke(deltaFrames, match); }
     // Silence from the next block on: every voice stops, release parts and
     // the chips' buffered samples too (a host's reset of its processing).
     void cutAllSound() { engine.cutAllSound(); }

@@ -296,6 +296,74 @@ TEST_F(Clap, NoteEventsPlayAsTheirMidi)
     EXPECT_TRUE(same(play(notes, 22050).left, playVst2(song, 22050).left));
 }
 
+// A note-off or a choke names its notes as CLAP does: -1 in the port, the
+// channel or the key matches any, and an id narrows the match to the note
+// that carried it. Only the notes named end; the others play on.
+TEST_F(Clap, NoteOffsAndChokesEndOnlyTheNotesTheyName)
+{
+    constexpr int64_t kOff = 11025;
+    constexpr int64_t kFrames = 22050;
+    const auto named = [](uint16_t type, int16_t port, int16_t channel, int16_t key, int32_t id) {
+        Timed t = note(kOff, type, channel, key, 0.0);
+        t.event.note.port_index = port;
+        t.event.note.note_id = id;
+        return t;
+    };
+    // Every channel's program has a release part of nine frames.
+    const std::vector<uint8_t> released = vst2Chunk(cells::Builder()
+                                                        .cell(cells::program)
+                                                        .number(0)
+                                                        .cell(cells::volume)
+                                                        .string("15 / 12 12 12 12 12 12 12 12 12")
+                                                        .bytes());
+    constexpr int64_t kReleased = 9 * 735 + 735;
+    // Key 69 (id 7) on channel 0, key 57 (id 8) on channel 1.
+    const auto render = [&](std::vector<Timed> ending) {
+        std::vector<Timed> events = {named(CLAP_EVENT_NOTE_ON, 0, 0, 69, 7), named(CLAP_EVENT_NOTE_ON, 0, 1, 57, 8)};
+        for (Timed& on : events) {
+            on.frame = 0;
+            on.event.note.velocity = 1.0;
+        }
+        events.insert(events.end(), ending.begin(), ending.end());
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        EXPECT_TRUE(host.loadState(released));
+        host.start(kRate, 512, true);
+        return renderClap(host, kFrames, 512, events).left;
+    };
+    const std::vector<float> firstEnds = render({note(kOff, CLAP_EVENT_NOTE_OFF, 0, 69)});
+    const std::vector<float> secondEnds = render({note(kOff, CLAP_EVENT_NOTE_OFF, 1, 57)});
+    const std::vector<float> secondChoked = render({note(kOff, CLAP_EVENT_NOTE_CHOKE, 1, 57)});
+    const std::vector<float> bothPlay = render({});
+    // What is left of the first case is the second note alone, at its pitch.
+    const double second = kNtscClock / (16.0 * (507 + 1));
+    ASSERT_NEAR(frequencyOf(firstEnds, kOff + kReleased, kFrames, kRate), second, second * 0.002);
+    ASSERT_GT(lastSound(firstEnds), kFrames - 100);
+    ASSERT_FALSE(same(firstEnds, bothPlay));
+    ASSERT_FALSE(same(secondChoked, secondEnds)) << "a choke cuts what a note-off would release";
+
+    const struct {
+        const char* what;
+        Timed ending;
+        const std::vector<float>& expected;
+    } cases[] = {
+        {"the id alone", named(CLAP_EVENT_NOTE_OFF, -1, -1, -1, 7), firstEnds},
+        {"the id on its port and channel", named(CLAP_EVENT_NOTE_OFF, 0, 0, -1, 7), firstEnds},
+        {"the id with its key", named(CLAP_EVENT_NOTE_OFF, -1, -1, 69, 7), firstEnds},
+        {"its key on any channel", named(CLAP_EVENT_NOTE_OFF, -1, -1, 69, -1), firstEnds},
+        {"every key of its channel", named(CLAP_EVENT_NOTE_OFF, -1, 1, -1, -1), secondEnds},
+        {"the id with another key", named(CLAP_EVENT_NOTE_OFF, -1, -1, 57, 7), bothPlay},
+        {"the id on another channel", named(CLAP_EVENT_NOTE_OFF, -1, 1, -1, 7), bothPlay},
+        {"an id no note has", named(CLAP_EVENT_NOTE_OFF, -1, -1, -1, 9), bothPlay},
+        {"another port", named(CLAP_EVENT_NOTE_OFF, 1, -1, -1, -1), bothPlay},
+        {"a choke by id", named(CLAP_EVENT_NOTE_CHOKE, -1, -1, -1, 8), secondChoked},
+        {"a choke of every key of its channel", named(CLAP_EVENT_NOTE_CHOKE, -1, 1, -1, -1), secondChoked},
+        {"a choke by an id no note has", named(CLAP_EVENT_NOTE_CHOKE, -1, -1, -1, 9), bothPlay},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(same(render({c.ending}), c.expected)) << c.what;
+}
+
 TEST_F(Clap, OutputDoesNotDependOnTheBlockSize)
 {
     const std::vector<Timed> events = asClapMidi(kSong);

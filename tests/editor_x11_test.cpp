@@ -12,6 +12,7 @@
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
+#include "instrument/Parameters.h"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -869,3 +870,30 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);
+
+// A CLAP host without the timer-support extension: the editor idles all the
+// same, on the host's main thread when the host answers request_callback,
+// and takes the user's clicks there.
+TEST_F(LinuxEditor, TheClapEditorIdlesInAHostWithoutTimers)
+{
+    dispatch(effEditClose);
+    ClapHost clap;
+    clap.offersTimerSupport = false;
+    ASSERT_TRUE(clap.load(testpaths::clapPlugin)) << clap.error();
+    ASSERT_TRUE(clap.openEditor(asParent(hostWindow)));
+    EXPECT_TRUE(clap.timerPeriods().empty());
+    click(kPal);
+    const auto clock = [&] {
+        double value = -1.0;
+        clap.params()->get_value(clap.plugin(), kParamClock, &value);
+        return value;
+    };
+    // The host's main loop, until the click has been taken (or long past).
+    for (int round = 0; round < 2000 && clock() != 0.0; ++round) {
+        XSync(display, False);
+        clap.runMainThreadCallback();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(clock(), 0.0) << "PAL clicked";
+    clap.closeEditor();
+}

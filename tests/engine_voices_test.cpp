@@ -194,6 +194,30 @@ TEST_F(Voices, MonoLegatoFindsKeysHeldOnOtherChannels)
     EXPECT_TRUE(pool.voices[0].isFree()) << "and its own key's release ends it there";
 }
 
+// Notes with ids in mono (CLAP): a note-off naming only the sounding note's
+// id goes back to the held key, which then answers to its own id; a held key
+// ended by its id is never gone back to.
+TEST_F(Voices, MonoLegatoCarriesTheHeldKeysNoteId)
+{
+    pool.noteOn(context(1), 0, 60, 100, 1);
+    pool.noteOn(context(1), 0, 64, 100, 2);
+    EXPECT_EQ(pool.voices[0].noteId, 2);
+    pool.noteOffMatching(context(1), {-1, -1, 2});
+    EXPECT_EQ(pool.voices[0].key, 60);
+    EXPECT_EQ(pool.voices[0].noteId, 1);
+    pool.noteOffMatching(context(1), {-1, -1, 2});
+    EXPECT_EQ(pool.voices[0].key, 60) << "an id already ended names nothing";
+    pool.noteOffMatching(context(1), {-1, -1, 1});
+    EXPECT_TRUE(pool.voices[0].isFree());
+
+    pool.noteOn(context(1), 0, 60, 100, 3);
+    pool.noteOn(context(1), 0, 64, 100, 4);
+    pool.noteOffMatching(context(1), {-1, -1, 3});
+    EXPECT_EQ(pool.voices[0].key, 64) << "the held key ended, the sounding one plays on";
+    pool.noteOffMatching(context(1), {-1, -1, 4});
+    EXPECT_TRUE(pool.voices[0].isFree()) << "never back to a key its id let go";
+}
+
 TEST_F(Voices, AllNotesOffSilencesEveryChannel)
 {
     for (int channel = 0; channel < 8; ++channel)

@@ -221,12 +221,11 @@ TEST_F(Lv2, ControlPortsActAtTheStartOfTheBlockTheyChangeIn)
     EXPECT_EQ(lastSound(first.left), 511);
     EXPECT_EQ(lastSound(second.left), -1) << "gain 0 silences from the block on";
 
-    // A restored bank's settings stay until the host moves a port: a port
-    // left where it was changes nothing.
-    const std::vector<uint8_t> gain37 = vst2Chunk(cells::Builder().cell(cells::gain).number(37).bytes());
-    ASSERT_TRUE(lv2.loadState(gain37));
+    // A restored bank's gain gives way to the port's, which the host left
+    // where it was (see PortsDecideOverARestoredBanksGainAndClock).
+    ASSERT_TRUE(lv2.loadState(vst2Chunk(cells::Builder().cell(cells::gain).number(37).bytes())));
     renderLv2(lv2, 512, 512, {});
-    EXPECT_EQ(state(), gain37);
+    EXPECT_EQ(state(), vst2Chunk(cells::Builder().cell(cells::gain).number(0).bytes()));
 
     // The clock port: PAL lowers the pitch, as the VST 2 build plays a PAL chunk.
     Lv2Host pal;
@@ -262,6 +261,84 @@ TEST_F(Lv2, ControlPortsActAtTheStartOfTheBlockTheyChangeIn)
                                      .bytes()));
 }
 
+// A host may run no samples to hand over events: they act at the next
+// block's first sample, and a note-off among them is never lost.
+TEST_F(Lv2, EventsOfARunOfNoSamplesActAtTheNextBlocksStart)
+{
+    constexpr int32_t kBlock = 512;
+    constexpr int kBlocks = 16;
+    constexpr int kOffBlock = 8;
+    constexpr int64_t kChipFrame = 735;  // samples a chip may still hold: a frame of 1/60 s at 44.1 kHz
+    const auto render = [](bool onApart, bool offApart) {
+        Lv2Host host;
+        EXPECT_TRUE(host.load(testpaths::lv2Bundle)) << host.error();
+        host.start(kRate, kBlock, true);
+        std::vector<float> left(kBlock * kBlocks), right(kBlock * kBlocks);
+        for (int block = 0; block < kBlocks; ++block) {
+            float* l = left.data() + block * kBlock;
+            float* r = right.data() + block * kBlock;
+            const bool on = block == 0, off = block == kOffBlock;
+            const BlockMidi midi = {{0, {uint8_t(on ? 0x90 : 0x80), 69, uint8_t(on ? 100 : 0)}}};
+            const bool apart = on ? onApart : offApart;
+            if ((on || off) && apart)
+                host.process(midi, l, r, 0);
+            host.process((on || off) && !apart ? midi : BlockMidi{}, l, r, kBlock);
+        }
+        return left;
+    };
+    const std::vector<float> inBlocks = render(false, false);
+    ASSERT_GE(lastSound(inBlocks), kOffBlock * kBlock - 1) << "the note sounds until its note-off";
+    ASSERT_LT(lastSound(inBlocks), kOffBlock * kBlock + kChipFrame) << "and ends there";
+    for (const auto& [onApart, offApart] : {std::pair{true, false}, {false, true}, {true, true}}) {
+        const std::vector<float> out = render(onApart, offApart);
+        EXPECT_TRUE(same(out, inBlocks)) << "note-on apart " << onApart << ", note-off apart " << offApart;
+        EXPECT_LT(lastSound(out), kOffBlock * kBlock + kChipFrame) << "no note left hanging";
+    }
+}
+
+// One rule, true both ways: the control ports decide. A restored bank's
+// gain and clock give way to the ports' values from the next block on, even
+// where the host never moves a port, so what plays is what the ports show;
+// the bank's programs stay.
+TEST_F(Lv2, PortsDecideOverARestoredBanksGainAndClock)
+{
+    const auto withSettings = [](int32_t ntsc, int32_t gain) {
+        return vst2Chunk(cells::Builder()
+                             .cell(cells::program)
+                             .number(0)
+                             .cell(cells::volume)
+                             .string("9")
+                             .cell(cells::ntsc)
+                             .number(ntsc)
+                             .cell(cells::gain)
+                             .number(gain)
+                             .bytes());
+    };
+    const struct {
+        int32_t portNtsc, portGain, bankNtsc, bankGain;
+    } cases[] = {{1, 100, 0, 50}, {0, 60, 1, 100}, {0, 150, 0, 20}};
+    const std::vector<TimedMidi> phrase = {{100, {0x90, 69, 100}}, {15000, {0x80, 69, 0}}};
+    for (const auto& c : cases) {
+        Lv2Host host;
+        ASSERT_TRUE(host.load(testpaths::lv2Bundle));
+        host.setControl("clock", static_cast<float>(c.portNtsc));
+        host.setControl("gain", static_cast<float>(c.portGain));
+        host.start(kRate, 512, true);
+        renderLv2(host, 512, 512, {});
+        ASSERT_TRUE(host.loadState(withSettings(c.bankNtsc, c.bankGain))) << host.error();
+        const std::vector<float> out = renderLv2(host, 22050, 512, phrase).left;
+        const std::vector<uint8_t> expected = withSettings(c.portNtsc, c.portGain);
+        EXPECT_TRUE(same(out, playVst2(phrase, 22050, 512, expected).left))
+            << "ports " << c.portNtsc << "/" << c.portGain << ", bank " << c.bankNtsc << "/" << c.bankGain;
+        const double clock = c.portNtsc == 1 ? 1789773.0 : kPalClock;
+        const double pitch = clock / (16.0 * ((c.portNtsc == 1 ? 253 : 235) + 1));
+        EXPECT_NEAR(frequencyOf(out, 2000, 14000, kRate), pitch, pitch * 0.002);
+        std::vector<uint8_t> saved;
+        ASSERT_TRUE(host.saveState(saved));
+        EXPECT_EQ(saved, expected) << "the bank's programs with the ports' settings";
+    }
+}
+
 TEST_F(Lv2, ProgramChangesTellTheHostTheStateChanged)
 {
     lv2.start(kRate, 512, true);
@@ -281,7 +358,16 @@ TEST_F(Lv2, ProgramChangesTellTheHostTheStateChanged)
 TEST_F(Lv2, StateRestoredWhileTheAudioThreadRunsArrivesWhole)
 {
     const std::vector<uint8_t> pal = vst2Chunk(cells::Builder().cell(cells::ntsc).number(0).bytes());
-    const std::vector<uint8_t> loud = vst2Chunk(cells::Builder().cell(cells::gain).number(180).bytes());
+    // Its programs tell it from the other; its gain and clock are the ports'.
+    const std::vector<uint8_t> loud = vst2Chunk(cells::Builder()
+                                                    .cell(cells::gain)
+                                                    .number(180)
+                                                    .cell(cells::program)
+                                                    .number(0)
+                                                    .cell(cells::volume)
+                                                    .string("9")
+                                                    .bytes());
+    lv2.setControl("gain", 180);
     lv2.start(kRate, 256, true);
     std::atomic<bool> done{false};
     std::thread host([&] {

@@ -60,6 +60,8 @@ protected:
     }
     void TearDown() override
     {
+        if (second)
+            descriptor->cleanup(second);
         if (ui)
             descriptor->cleanup(ui);
         if (display) {
@@ -101,7 +103,11 @@ protected:
         const auto* idle = static_cast<const LV2UI_Idle_Interface*>(descriptor->extension_data(LV2_UI__idleInterface));
         for (int round = 0; round < 500 && !done(); ++round) {
             XSync(display, False);
-            EXPECT_EQ(idle->idle(ui), 0);
+            for (LV2UI_Handle open : {ui, second}) {
+                if (open) {
+                    EXPECT_EQ(idle->idle(open), 0);
+                }
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(4));
         }
         return done();
@@ -120,6 +126,7 @@ protected:
     DynamicLibrary library;
     const LV2UI_Descriptor* descriptor = nullptr;
     LV2UI_Handle ui = nullptr;
+    LV2UI_Handle second = nullptr;  // a second window on the same instance
     LV2UI_Widget widget = nullptr;
     LV2UI_Resize resize{};
     std::pair<int, int> size{0, 0};
@@ -176,4 +183,31 @@ TEST_F(Lv2Editor, GainReachesItsPortAndProgramChangesTellTheHost)
     descriptor->cleanup(ui);
     ui = nullptr;
     lv2.process({}, left, right, 256);  // the instance plays on without its editor
+}
+
+// A host may open two editor windows on one instance: closing either leaves
+// the other's edits reaching the host's port. The window opened last lies
+// on top, where the click lands while it is open.
+TEST_F(Lv2Editor, EveryOpenWindowStaysConnectedWhenAnotherCloses)
+{
+    for (bool closeFirst : {true, false}) {
+        ui = instantiate();
+        second = instantiate();
+        ASSERT_NE(ui, nullptr);
+        ASSERT_NE(second, nullptr);
+        idleUntil([] { return false; });  // both shown and painted
+        LV2UI_Handle& closed = closeFirst ? ui : second;
+        descriptor->cleanup(closed);
+        closed = nullptr;
+        writes.clear();
+        click(580, 150);  // on the gain slider of the window left open
+        ASSERT_TRUE(idleUntil([&] { return !writes.empty(); }))
+            << "no write from the " << (closeFirst ? "second" : "first") << " window";
+        EXPECT_EQ(writes[0].port, kGainPort);
+        for (LV2UI_Handle* open : {&ui, &second})
+            if (*open) {
+                descriptor->cleanup(*open);
+                *open = nullptr;
+            }
+    }
 }

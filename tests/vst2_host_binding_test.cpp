@@ -1,5 +1,6 @@
 // The host binding as a host sees it: entry point, AEffect record, every
 // dispatcher opcode's answer, and the callbacks into the host.
+#include "AudioMeasure.h"
 #include "PluginUnderTest.h"
 
 #include <cstring>
@@ -275,6 +276,47 @@ TEST_F(LoadedPlugin, RenderCallsOfNoLengthOrWithoutOutputsAreHarmless)
     host.process(left.data(), right.data(), 0);
     host.process(left.data(), right.data(), -5);
     EXPECT_EQ(left[0], 1.0f) << "a block of no length writes nothing";
+}
+
+// A host may call processReplacing with no samples after processEvents to
+// hand the events over: they act at the next block's first sample, whatever
+// offsets they carried, and a note-off among them is never lost.
+TEST_F(LoadedPlugin, EventsBeforeARenderOfNoSamplesActAtTheNextBlocksStart)
+{
+    constexpr VstInt32 kBlock = 512;
+    constexpr int kBlocks = 16;
+    constexpr int kOffBlock = 8;
+    constexpr int64_t kChipFrame = 735;  // samples a chip may still hold: a frame of 1/60 s at 44.1 kHz
+    const auto render = [](bool onApart, bool offApart) {
+        PluginHost vst2;
+        EXPECT_TRUE(vst2.load(pluginUnderTest())) << vst2.error();
+        vst2.start(44100.0f, kBlock);
+        std::vector<float> left(kBlock * kBlocks), right(kBlock * kBlocks);
+        for (int block = 0; block < kBlocks; ++block) {
+            float* l = left.data() + block * kBlock;
+            float* r = right.data() + block * kBlock;
+            const bool on = block == 0, off = block == kOffBlock;
+            if (!on && !off) {
+                vst2.process(l, r, kBlock);
+                continue;
+            }
+            // Apart, the offset is one the empty render has no sample for.
+            const bool apart = on ? onApart : offApart;
+            vst2.sendMidi({{apart ? 7 : 0, {uint8_t(on ? 0x90 : 0x80), 69, uint8_t(on ? 100 : 0)}}});
+            if (apart)
+                vst2.process(l, r, 0);
+            vst2.process(l, r, kBlock);
+        }
+        return left;
+    };
+    const std::vector<float> inBlocks = render(false, false);
+    ASSERT_GE(lastSound(inBlocks), kOffBlock * kBlock - 1) << "the note sounds until its note-off";
+    ASSERT_LT(lastSound(inBlocks), kOffBlock * kBlock + kChipFrame) << "and ends there";
+    for (const auto& [onApart, offApart] : {std::pair{true, false}, {false, true}, {true, true}}) {
+        const std::vector<float> out = render(onApart, offApart);
+        EXPECT_TRUE(out == inBlocks) << "note-on apart " << onApart << ", note-off apart " << offApart;
+        EXPECT_LT(lastSound(out), kOffBlock * kBlock + kChipFrame) << "no note left hanging";
+    }
 }
 
 TEST_F(LoadedPlugin, NullPointersForEveryOpcodeAreHarmless)

@@ -29,6 +29,16 @@ void CALLBACK timerFired(HWND, UINT, UINT_PTR id, DWORD)
 
 }  // namespace
 
+// Windows has its timers without the host: no thread is needed.
+struct ClapEditorIdle::Ticker {};
+
+ClapEditorIdle::ClapEditorIdle() = default;
+
+ClapEditorIdle::~ClapEditorIdle()
+{
+    stop();
+}
+
 const char* ClapEditorIdle::windowApi()
 {
     return CLAP_WINDOW_API_WIN32;
@@ -68,3 +78,5 @@ void ClapEditorIdle::onTimer(clap_id timer)
     if (running_ && timer == static_cast<clap_id>(timer_))
         plugin_->idleEditor();
 }
+
+void ClapEditorIdle::onMainThread() {}

@@ -12,12 +12,6 @@
 
 namespace {
 
-constexpr uint8_t kNoteOff = 0x80;
-constexpr uint8_t kNoteOn = 0x90;
-constexpr uint8_t kControlChange = 0xB0;
-constexpr uint8_t kAllNotesOff = 123;
-constexpr int16_t kLastChannel = 15;
-constexpr int16_t kLastKey = 127;
 constexpr double kMaxVelocity = 127.0;
 // The bytes a state stream is read in; hosts may hand over fewer at a time.
 constexpr size_t kStateReadStep = 4096;
@@ -182,15 +176,23 @@ void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
         if (event->size < sizeof(clap_event_note_t))
             return;
         const auto* note = reinterpret_cast<const clap_event_note_t*>(event);
-        const double velocity = std::isfinite(note->velocity) ? std::clamp(note->velocity, 0.0, 1.0) : 0.0;
-        auto midiVelocity = static_cast<uint8_t>(std::lround(velocity * kMaxVelocity));
-        if (event->type == CLAP_EVENT_NOTE_ON)
-            // A note-on of velocity 0 would be a note-off in MIDI.
-            queueNote(kNoteOn, note->channel, note->key, std::max<uint8_t>(midiVelocity, 1), offset);
-        else if (event->type == CLAP_EVENT_NOTE_OFF)
-            queueNote(kNoteOff, note->channel, note->key, midiVelocity, offset);
+        // One note port: -1 (any) or 0 name it, another names no note here.
+        if (note->port_index != -1 && note->port_index != 0)
+            return;
+        const auto delta = static_cast<int32_t>(offset);
+        if (event->type == CLAP_EVENT_NOTE_ON) {
+            const double velocity = std::isfinite(note->velocity) ? std::clamp(note->velocity, 0.0, 1.0) : 0.0;
+            // As quiet as MIDI allows at least: a velocity of 0 there is a note-off.
+            const auto midiVelocity = std::max(static_cast<int32_t>(std::lround(velocity * kMaxVelocity)), 1);
+            instrument.queueNoteOn(delta, note->channel, note->key, midiVelocity, note->note_id);
+            break;
+        }
+        // -1 in the channel, the key or the id is CLAP's wildcard: any.
+        const NoteMatch match{note->channel, note->key, note->note_id};
+        if (event->type == CLAP_EVENT_NOTE_OFF)
+            instrument.queueNoteOff(delta, match);
         else
-            queueChoke(note->channel, note->key, offset);
+            instrument.queueChoke(delta, match);
         break;
     }
     case CLAP_EVENT_MIDI: {
@@ -210,30 +212,6 @@ void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
     default:
         break;
     }
-}
-
-void ClapPlugin::queueNote(uint8_t status, int16_t channel, int16_t key, uint8_t velocity, uint32_t offset)
-{
-    // -1 is CLAP's wildcard: every channel, or every key.
-    if (channel > kLastChannel || key > kLastKey || channel < -1 || key < -1 ||
-        (status == kNoteOn && (channel < 0 || key < 0)))
-        return;
-    const int16_t first = channel < 0 ? 0 : channel;
-    const int16_t last = channel < 0 ? kLastChannel : channel;
-    for (int16_t c = first; c <= last; ++c) {
-        const uint8_t message[3] = {key < 0 ? uint8_t(kControlChange | c) : uint8_t(status | c),
-                                    key < 0 ? kAllNotesOff : uint8_t(key), key < 0 ? uint8_t(0) : velocity};
-        instrument.queueMidi(static_cast<int32_t>(offset), message);
-    }
-}
-
-void ClapPlugin::queueChoke(int16_t channel, int16_t key, uint32_t offset)
-{
-    // -1 is CLAP's wildcard here too.
-    if (channel > kLastChannel || key > kLastKey || channel < -1 || key < -1)
-        return;
-    for (int16_t c = channel < 0 ? 0 : channel; c <= (channel < 0 ? kLastChannel : channel); ++c)
-        instrument.queueChoke(static_cast<int32_t>(offset), c, key);
 }
 
 void ClapPlugin::emitGestures(const clap_output_events_t* out)
@@ -327,6 +305,7 @@ void ClapPlugin::editorProgramChanged(void* self)
 
 void ClapPlugin::onMainThread()
 {
+    editorIdle_.onMainThread();
     // The audio thread has taken the change from the instrument already.
     if (programsChanged_.exchange(false, std::memory_order_acq_rel))
         editorProgramChanged(this);

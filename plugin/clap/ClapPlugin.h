@@ -1,7 +1,8 @@
 // The CLAP binding: one plug-in instance as a clap_plugin, a thin adapter that
 // turns CLAP's calls and events into the instrument core's. Notes arrive as
-// CLAP note events or as MIDI; both go to the engine as 3-byte MIDI at their
-// sample offsets. The state is the instrument's chunk, byte for byte.
+// CLAP note events or as MIDI, at their sample offsets: a note event's note
+// plays as its MIDI does, and keeps its id, which a note-off or a choke may
+// name. The state is the instrument's chunk, byte for byte.
 #pragma once
 
 #include "ClapEditorIdle.h"
@@ -50,8 +51,6 @@ private:
     clap_process_status process(const clap_process_t* process);
     // Applies one input event at offset frames into the part not yet rendered.
     void applyEvent(const clap_event_header_t* event, uint32_t offset);
-    void queueNote(uint8_t status, int16_t channel, int16_t key, uint8_t velocity, uint32_t offset);
-    void queueChoke(int16_t channel, int16_t key, uint32_t offset);
     // Renders the block up to sample end (from where it was rendered to).
     void renderTo(uint32_t end);
     void emitGestures(const clap_output_events_t* out);

@@ -88,12 +88,16 @@ void Lv2Plugin::run(uint32_t frames)
 
 void Lv2Plugin::applyControls()
 {
+    // A restore set the chunk's settings behind the ports' backs, and a host
+    // that writes the same values again would change nothing: every port acts.
+    const bool restored =
+        restored_.load(std::memory_order_relaxed) && restored_.exchange(false, std::memory_order_acquire);
     for (uint32_t id = 0; id < kParameterCount; ++id) {
         if (!controls_[id])
             continue;
         const float value = *controls_[id];
         // A value that is no number changes nothing, and is compared again.
-        if (value == lastControls_[id] || !std::isfinite(value))
+        if ((value == lastControls_[id] && !restored) || !std::isfinite(value))
             continue;
         lastControls_[id] = value;
         instrument.setParameterValue(id, value);
@@ -105,7 +109,8 @@ void Lv2Plugin::readMidi()
     if (!midiIn_ || midiIn_->atom.type != urids_.atomSequence)
         return;
     // Events come in time order, stamped in frames of this block; one past
-    // the block acts at its end.
+    // the block acts at its end, and those of a run of no samples at the
+    // next block's start.
     LV2_ATOM_SEQUENCE_FOREACH(midiIn_, event)
     {
         if (event->body.type != urids_.midiEvent || event->body.size == 0)
@@ -145,6 +150,24 @@ void Lv2Plugin::notifyStateChanged()
         stateChanged_.store(false, std::memory_order_release);
 }
 
+// ---- user-interface thread ----
+
+bool Lv2Plugin::attachUi(EditListener& ui)
+{
+    if (uiCount_ == kMaxUis)
+        return false;
+    uis_[uiCount_++] = &ui;
+    instrument.setEditListener(uis_[0]);
+    return true;
+}
+
+void Lv2Plugin::detachUi(EditListener& ui)
+{
+    EditListener** end = std::remove(uis_, uis_ + uiCount_, &ui);
+    uiCount_ = static_cast<size_t>(end - uis_);
+    instrument.setEditListener(uiCount_ > 0 ? uis_[0] : nullptr);
+}
+
 // ---- host threads ----
 
 LV2_State_Status Lv2Plugin::save(LV2_State_Store_Function store, LV2_State_Handle handle)
@@ -175,5 +198,6 @@ LV2_State_Status Lv2Plugin::restore(LV2_State_Retrieve_Function retrieve, LV2_St
         return LV2_STATE_ERR_UNKNOWN;
     // The host made this change itself: it is no news to it.
     instrument.checkProgramChange();
+    restored_.store(true, std::memory_order_release);
     return LV2_STATE_SUCCESS;
 }

@@ -52,20 +52,29 @@ public:
     LV2_State_Status save(LV2_State_Store_Function store, LV2_State_Handle handle);
     // Refuses (and changes nothing) a property of another type or a chunk
     // longer than the largest accepted; safe beside run(), as a chunk load
-    // reaches the audio thread as one published bank.
+    // reaches the audio thread as one published bank. The control ports
+    // decide over the chunk's gain and clock from the next block on, so
+    // that a port never shows a value that does not play.
     LV2_State_Status restore(LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle);
 
     // ---- user-interface thread ----
     // The editor changed what a saved state would hold: the host hears of it
     // at the next block.
     void markStateChanged() { stateChanged_.store(true, std::memory_order_release); }
+    // A host may open several editor windows (UIs) on one instance, which
+    // all edit the one instrument. The first still open hears its edits for
+    // them all and tells the host; when it closes it hands over to the next.
+    // False, adding nothing, when kMaxUis are open.
+    bool attachUi(EditListener& ui);
+    void detachUi(EditListener& ui);
 
     Instrument instrument;
 
 private:
     Lv2Plugin(double sampleRate, LV2_URID_Map* map);
 
-    // Control ports act when the host changes them, at the start of the block.
+    // Control ports act when the host changes them, at the start of the
+    // block, and all of them after a restore.
     void applyControls();
     void readMidi();
     void notifyStateChanged();
@@ -81,9 +90,15 @@ private:
     float* right_ = nullptr;
     const float* controls_[kParameterCount] = {};
     // What each control port held when it last acted: the ports' defaults
-    // at first, so that a restored chunk's settings are not overwritten by
-    // ports the host never moved.
+    // at first, which are the instrument's.
     float lastControls_[kParameterCount];
+    // Set (release) by a restore, taken (acquire) by the next block: the
+    // restored settings are in the atomics by then, and the ports overwrite them.
+    std::atomic<bool> restored_{false};
     uint32_t frames_ = 0;  // of the block being run
+    // The open UIs in the order they opened (the user-interface thread's).
+    static constexpr size_t kMaxUis = 8;
+    EditListener* uis_[kMaxUis] = {};
+    size_t uiCount_ = 0;
     std::atomic<bool> stateChanged_{false};
 };

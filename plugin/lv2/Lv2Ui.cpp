@@ -28,7 +28,7 @@ Lv2Ui* Lv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller controller, LV
         return nullptr;
     const auto* touch = static_cast<const LV2UI_Touch*>(feature(features, LV2_UI__touch));
     std::unique_ptr<Lv2Ui> ui(new (std::nothrow) Lv2Ui(*plugin, write, controller, touch));
-    if (!ui || !ui->editor_ || !ui->editor_->open(parent))
+    if (!ui || !ui->editor_ || !plugin->attachUi(*ui) || !ui->editor_->open(parent))
         return nullptr;
     *widget = reinterpret_cast<LV2UI_Widget>(ui->editor_->windowHandle());
     if (const auto* resize = static_cast<const LV2UI_Resize*>(feature(features, LV2_UI__resize));
@@ -40,14 +40,14 @@ Lv2Ui* Lv2Ui::create(LV2UI_Write_Function write, LV2UI_Controller controller, LV
 Lv2Ui::Lv2Ui(Lv2Plugin& plugin, LV2UI_Write_Function write, LV2UI_Controller controller, const LV2UI_Touch* touch)
     : plugin_(plugin), write_(write), controller_(controller), touch_(touch)
 {
-    plugin_.instrument.setEditListener(this);
     editor_ = Editor::create(plugin_.instrument, editorProgramChanged, this);
 }
 
 Lv2Ui::~Lv2Ui()
 {
     editor_.reset();
-    plugin_.instrument.setEditListener(nullptr);
+    // Another window still open takes over telling the host of edits.
+    plugin_.detachUi(*this);
 }
 
 void Lv2Ui::parameterEdited(uint32_t id, double value)

@@ -180,7 +180,7 @@ ClapHost::~ClapHost()
     close();
 }
 
-const void* ClapHost::hostExtension(const clap_host_t*, const char* id)
+const void* ClapHost::hostExtension(const clap_host_t* host, const char* id)
 {
     if (!id)
         return nullptr;
@@ -189,7 +189,7 @@ const void* ClapHost::hostExtension(const clap_host_t*, const char* id)
     if (std::strcmp(id, CLAP_EXT_STATE) == 0)
         return &kState;
     if (std::strcmp(id, CLAP_EXT_TIMER_SUPPORT) == 0)
-        return &kTimerSupport;
+        return of(host).offersTimerSupport ? &kTimerSupport : nullptr;
     return nullptr;
 }
 
@@ -370,6 +370,15 @@ void ClapHost::fireTimers()
     if (timers)
         for (const Timer& timer : registered)
             timers->on_timer(plugin_, timer.id);
+}
+
+void ClapHost::runMainThreadCallback()
+{
+    const int asked = requests.callback.load();
+    if (!plugin_ || asked == callbacksRun_)
+        return;
+    callbacksRun_ = asked;
+    plugin_->on_main_thread(plugin_);
 }
 
 bool ClapHost::openEditor(void* parent)

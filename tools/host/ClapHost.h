@@ -87,6 +87,13 @@ public:
     void reset();
     // Calls the plug-in's on_timer for every timer it has registered.
     void fireTimers();
+    // The host's main loop: calls the plug-in's on_main_thread if it asked
+    // for a callback since the last call. (Requests made while it runs wait
+    // for the next call.)
+    void runMainThreadCallback();
+    // Whether the host offers the timer-support extension; tests may switch
+    // it off before load, as some hosts have none.
+    bool offersTimerSupport = true;
     // The gui extension: the editor embedded in parent (an X11 window id, an
     // HWND) and shown; it idles on fireTimers or, on Windows, the thread's
     // messages. False where the plug-in has no editor for this platform.
@@ -125,6 +132,7 @@ private:
     bool editorOpen_ = false;
     std::atomic<bool> inAudioCall_{false};
     int64_t steadyTime_ = 0;
+    int callbacksRun_ = 0;  // the callback requests answered so far
     std::string error_;
     struct Timer {
         clap_id id;

@@ -379,7 +379,8 @@ bool Lv2Host::controlRange(const std::string& symbol, float& minimum, float& max
 
 void Lv2Host::process(const BlockMidi& midi, float* left, float* right, int32_t frames)
 {
-    if (!instance_ || frames <= 0)
+    // A run of no samples is a host's way to hand over events alone.
+    if (!instance_ || frames < 0)
         return;
     if (frames > maxBlock_) {
         const bool wasActive = active_;
