@@ -1,10 +1,15 @@
 #include "Parameters.h"
 
+#include "engine/SharedSettings.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
+
+static_assert(kParameterInfo[kParamGain].defaultValue == kDefaultGain && kParameterInfo[kParamGain].maximum == kMaxGain,
+              "the Gain parameter is the instrument's gain");
 
 void parameterText(uint32_t id, double value, char* text, size_t size)
 {

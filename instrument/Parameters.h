@@ -4,8 +4,6 @@
 // automation: they never change.
 #pragma once
 
-#include "engine/SharedSettings.h"
-
 #include <cstddef>
 #include <cstdint>
 
@@ -20,7 +18,7 @@ struct ParameterInfo {
 };
 
 inline constexpr ParameterInfo kParameterInfo[kParameterCount] = {
-    {"Gain", 0.0, static_cast<double>(kMaxGain), static_cast<double>(kDefaultGain), true},
+    {"Gain", 0.0, 200.0, 50.0, true},  // a new instance's gain
     {"Clock", 0.0, 1.0, 1.0, true},
     {"Polyphony", 1.0, 8.0, 8.0, true},
 };

@@ -392,7 +392,8 @@ TEST_F(Lv2, ConsoleModePlaysAsInTheVst2Build)
 {
     PluginHost vst2;
     ASSERT_TRUE(vst2.load(pluginUnderTest()));
-    vst2.setChunk(cells::Builder().cell(cells::gain).number(100).cell(cells::console).number(1).bytes());
+    // At the gain port's own value: the ports decide over a restored state's.
+    vst2.setChunk(cells::Builder().cell(cells::gain).number(50).cell(cells::console).number(1).bytes());
     const std::vector<uint8_t> console = vst2.getChunk();
     vst2.start(kRate, 512);
     const StereoBuffer expected = vst2.render(kSongFrames, 512, kSong);

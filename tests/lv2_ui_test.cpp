@@ -200,7 +200,7 @@ TEST_F(Lv2Editor, EveryOpenWindowStaysConnectedWhenAnotherCloses)
         descriptor->cleanup(closed);
         closed = nullptr;
         writes.clear();
-        click(580, 150);  // on the gain slider of the window left open
+        click(580, 100);  // on the gain slider of the window left open, above its thumb
         ASSERT_TRUE(idleUntil([&] { return !writes.empty(); }))
             << "no write from the " << (closeFirst ? "second" : "first") << " window";
         EXPECT_EQ(writes[0].port, kGainPort);

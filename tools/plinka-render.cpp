@@ -315,6 +315,15 @@ int main(int argc, char** argv)
             vst2->programFile = options.bank.size() > 4 && endsWith(options.bank, ".fxp");
         if (!host.loadState(bank))
             return fail(host.error());
+        // Where the gain and clock are control ports (LV2), the ports decide
+        // over a restored state's: the bank's settings go there, as a
+        // preset's would.
+        if (host.fxIdentity().id == plinkaFxIdentity().id) {
+            const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+            textbank::loadChunk(bank.data(), bank.size(), *state);
+            host.setControl("gain", static_cast<float>(state->settings.gain));
+            host.setControl("clock", static_cast<float>(state->settings.ntsc));
+        }
     }
 
     std::vector<TimedMidi> messages;

@@ -77,6 +77,15 @@ public:
 
     // Bank files of this instrument; fxp says a program file is meant.
     virtual FxIdentity fxIdentity() = 0;
+
+    // A control input of that name (LV2's ports), for the next blocks; false
+    // where the format or the plug-in has none.
+    virtual bool setControl(const std::string& symbol, float value)
+    {
+        (void)symbol;
+        (void)value;
+        return false;
+    }
 };
 
 // A host for the plug-in at path, chosen by its name: ".clap" and ".vst3"

@@ -55,7 +55,7 @@ public:
     // ---- LV2 only ----
     std::string uri() override;
     // The control input port of that symbol, for the next blocks; false for none.
-    bool setControl(const std::string& symbol, float value);
+    bool setControl(const std::string& symbol, float value) override;
     // A control port's range as the description gives it; false for none.
     bool controlRange(const std::string& symbol, float& minimum, float& maximum, float& defaultValue);
     // What a save of the instance stored: each property's key, type and bytes.
