@@ -569,6 +569,39 @@ TEST_F(Editor, TheThousandAndTwentyFourthCharacterShowsButIsNotKept)
     EXPECT_EQ(textOf(edit), text);
 }
 
+// What is typed or pasted beyond ASCII is kept as UTF-8, the programs' and
+// the Linux editor's encoding, and shown again as typed.
+TEST_F(Editor, TextBeyondAsciiIsKeptAsUtf8)
+{
+    idle();
+    HWND edit = control(5 + Arp);
+    type(Arp, "1 ");
+    for (wchar_t c : std::wstring(L"\u03bb\u00e9\u20ac"))  // not all of one code page
+        SendMessageW(edit, WM_CHAR, c, 0);
+    pumpMessages();
+    EXPECT_EQ(programText(0, Arp), "1 \xce\xbb\xc3\xa9\xe2\x82\xac");
+    host.setChunk(host.getChunk());  // any load reloads the texts at the next idle
+    dispatch(effGetProgram);
+    idle();
+    wchar_t shown[64] = {};
+    GetWindowTextW(edit, shown, 64);
+    EXPECT_STREQ(shown, L"1 \u03bb\u00e9\u20ac");
+    EXPECT_EQ(programText(0, Arp), "1 \xce\xbb\xc3\xa9\xe2\x82\xac") << "the reload stored it unchanged";
+
+    // A loaded text that is not UTF-8 (a code page's bytes) shows as best it
+    // can and stays as it was until the user edits it.
+    host.setChunk(cells::Builder().cell(cells::program).number(0).cell(cells::arp).string("1 \xe9").bytes());
+    dispatch(effGetProgram);
+    idle();
+    EXPECT_EQ(programText(0, Arp), "1 \xe9");
+
+    // A character whose bytes would not all fit is left out, never cut in two.
+    const std::wstring full = std::wstring(1022, L'1') + L"\u03bb";
+    SetWindowTextW(edit, full.c_str());
+    pumpMessages();
+    EXPECT_EQ(programText(0, Arp), std::string(1022, '1'));
+}
+
 TEST_F(Editor, GainSliderSetsTheGainUpSideDown)
 {
     idle();
