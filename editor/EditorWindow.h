@@ -3,13 +3,12 @@
 // X11Editor on Linux); createEditorWindow picks it.
 #pragma once
 
+#include "EditorLayout.h"
+
 #include <cstdint>
 #include <memory>
 
 class EditorModel;
-
-constexpr int kEditorWidth = 595;
-constexpr int kEditorHeight = 285;
 
 class EditorWindow {
 public:

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <iterator>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -43,6 +44,23 @@ std::string utf8Of(const wchar_t* text, int length)
     std::string out(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
     if (bytes > 0)
         WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+// An edit field's text as UTF-8, which the programs keep and the Linux editor
+// reads: the field is a wide-character window, so nothing typed or pasted is
+// lost to a code page. Cut to what a program keeps, at a character's start.
+std::string fieldText(HWND field)
+{
+    wchar_t text[kEnvelopeTextSize + 1];
+    const int length = GetWindowTextW(field, text, static_cast<int>(std::size(text)));
+    std::string out = utf8Of(text, length);
+    if (out.size() >= kEnvelopeTextSize) {
+        size_t cut = kEnvelopeTextSize - 1;
+        while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80)
+            --cut;  // out[cut] continues a character that would be cut in two
+        out.resize(cut);
+    }
     return out;
 }
 
@@ -103,11 +121,8 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_COMMAND:
         if (HIWORD(wParam) == EN_CHANGE) {
             for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-                if (control == gui->envelopeEdit[kind]) {
-                    char text[kEnvelopeTextSize];
-                    GetWindowTextA(control, text, sizeof text);
-                    model.editEnvelope(kind, text);
-                }
+                if (control == gui->envelopeEdit[kind])
+                    model.editEnvelope(kind, gui->fillingTexts ? gui->fillingTexts[kind] : fieldText(control).c_str());
             }
         }
         // Only a plain click counts: the second click of a double click and the

@@ -34,7 +34,8 @@ HWND createControl(HWND parent, const char* className, const char* text, DWORD s
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module(), nullptr);
 }
 
-// The status may name dropped files, whose names are UTF-8.
+// The status may name dropped files, and the fields hold what was typed:
+// both UTF-8.
 void setUtf8Text(HWND control, const char* text)
 {
     const int length = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
@@ -43,6 +44,14 @@ void setUtf8Text(HWND control, const char* text)
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text, -1, wide.data(), length);
     SetWindowTextW(control, wide.c_str());
+}
+
+// A wide-character edit field: it keeps whatever the user types or pastes,
+// which a code page could not.
+HWND createField(HWND parent, const EditorArea& area)
+{
+    return CreateWindowExW(0, L"edit", L"0", kEditStyle, area.x, area.y, area.width, area.height, parent, nullptr,
+                           module(), nullptr);
 }
 
 void destroy(HWND& control)
@@ -100,7 +109,7 @@ bool GUI::open(void* parentWindow)
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         SetWindowTextA(envelopeLabel[kind], kEnvelopeLabelText[kind]);
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        envelopeEdit[kind] = createControl(window, "edit", "0", kEditStyle, 0, envelopeFieldArea(kind));
+        envelopeEdit[kind] = createField(window, envelopeFieldArea(kind));
     for (HWND edit : envelopeEdit)
         SendMessageA(edit, EM_LIMITTEXT, kEditLimit, 0);
     for (size_t i = 0; i < std::size(kEditorButtons); ++i)
@@ -140,8 +149,10 @@ void GUI::idle()
         // whose handling locks the bank again.
         char texts[kEnvelopeKindCount][kEnvelopeTextSize];
         model.shownTexts(texts);
+        fillingTexts = texts;
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-            SetWindowTextA(envelopeEdit[kind], texts[kind]);
+            setUtf8Text(envelopeEdit[kind], texts[kind]);
+        fillingTexts = nullptr;
         SendMessageA(gainSlider, TBM_SETPOS, TRUE, model.sliderPosition());
     }
     if (model.takeRefreshStatus()) {

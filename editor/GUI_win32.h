@@ -38,6 +38,10 @@ public:
     HWND polyphonyLabel = nullptr;
     HWND statusLabel = nullptr;
     HWND gainSlider = nullptr;
+    // The texts idle is putting into the fields, null otherwise: the fields
+    // report that as edits, which store these bytes again rather than the
+    // fields' UTF-8, so that a loaded text that is not UTF-8 stays as it was.
+    const char (*fillingTexts)[kEnvelopeTextSize] = nullptr;
 
 private:
     // "PLINKA" and this object's address: each editor has a class of its own.

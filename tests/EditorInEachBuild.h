@@ -52,6 +52,19 @@ public:
         else
             vst3.idleEditor();
     }
+    // The editor's size as the host was told it: width and height.
+    std::pair<int, int> size()
+    {
+        if (isVst2()) {
+            ERect* rect = nullptr;
+            if (vst2_.dispatch(effEditGetRect, 0, 0, &rect) != 1 || !rect)
+                return {0, 0};
+            return {rect->right - rect->left, rect->bottom - rect->top};
+        }
+        if (build_ == "CLAP")
+            return {static_cast<int>(clap.editorWidth), static_cast<int>(clap.editorHeight)};
+        return {vst3.editorWidth, vst3.editorHeight};
+    }
     // The host's notices that the saved state changed, so far.
     size_t notices()
     {

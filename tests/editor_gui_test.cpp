@@ -1,5 +1,6 @@
-// The editor window as a user meets it, under wine: the 25 controls with
-// their classes, identifiers, places and texts; clicks, typing and the gain
+// The editor window as a user meets it, under wine: the panel's 24 controls
+// and the extension area's beside it, with their classes, identifiers, places
+// and texts; clicks, typing and the gain
 // slider, checked through the host interface and the displays; what the
 // hosts of the VST 2, CLAP and VST3 builds hear of the edits; screenshots
 // of a few states (BMP files beside the test program, turned into PNG by the
@@ -34,6 +35,12 @@ struct Expected {
     const char* text;  // before the first idle
 };
 
+// The editor's size: the panel and the extension area beside it.
+constexpr int kWidth = 800, kHeight = 255;
+
+// The panel's 24 controls first, in the order they are made, then the
+// extension area's.
+constexpr int kPanelControlCount = 24;
 constexpr int kControlCount = 29;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
@@ -49,22 +56,22 @@ const Expected kControls[kControlCount] = {
     {"button", 1000, 80, 170, 60, 24, "Pulse"},
     {"button", 1001, 145, 170, 60, 24, "Triangle"},
     {"button", 1002, 210, 170, 60, 24, "Noise"},
-    {"button", 1016, 275, 170, 60, 24, "Sample"},
-    {"button", 1017, 340, 170, 80, 24, "VRC6 Pulse"},
-    {"button", 1018, 425, 170, 75, 24, "VRC6 Saw"},
-    {"button", 1003, 80, 200, 60, 24, "Multi"},
-    {"button", 1004, 150, 200, 60, 24, "NTSC"},
-    {"button", 1005, 215, 200, 60, 24, "PAL"},
-    {"button", 1015, 290, 200, 90, 24, "Controllers"},
-    {"button", 1019, 390, 200, 150, 24, "Console: Off"},
-    {"button", 1008, 80, 230, 25, 25, "+"},
-    {"button", 1009, 110, 230, 25, 25, "-"},
-    {"button", 1011, 250, 230, 25, 25, "+"},
-    {"button", 1012, 280, 230, 25, 25, "-"},
+    {"button", 1003, 300, 170, 60, 24, "Multi"},
+    {"button", 1004, 390, 170, 60, 24, "NTSC"},
+    {"button", 1005, 455, 170, 60, 24, "PAL"},
     {"msctls_trackbar32", 1006, 565, 0, 30, 200, "Gain"},
-    {"static", 1007, 10, 234, 70, 25, "ST_U"},
-    {"static", 1010, 160, 234, 90, 25, "ST_U"},
-    {"static", 1013, 10, 264, 575, 20, "ST_U"},
+    {"static", 1007, 10, 204, 70, 25, "ST_U"},
+    {"button", 1008, 80, 200, 25, 25, "+"},
+    {"button", 1009, 110, 200, 25, 25, "-"},
+    {"static", 1010, 160, 204, 90, 25, "ST_U"},
+    {"button", 1011, 250, 200, 25, 25, "+"},
+    {"button", 1012, 280, 200, 25, 25, "-"},
+    {"static", 1013, 10, 234, 575, 20, "ST_U"},
+    {"button", 1016, 605, 10, 90, 24, "Sample"},
+    {"button", 1017, 605, 40, 90, 24, "VRC6 Pulse"},
+    {"button", 1018, 605, 70, 90, 24, "VRC6 Saw"},
+    {"button", 1015, 605, 170, 185, 24, "Controllers"},
+    {"button", 1019, 605, 200, 185, 24, "Console: Off"},
 };
 
 std::string textOf(HWND window)
@@ -101,8 +108,8 @@ protected:
         windowClass.lpszClassName = "PlinkaTestHost";
         windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
         RegisterClassA(&windowClass);
-        hostWindow = CreateWindowExA(0, "PlinkaTestHost", "Plinka test host", WS_POPUP | WS_VISIBLE, 20, 20, 595, 285,
-                                     nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        hostWindow = CreateWindowExA(0, "PlinkaTestHost", "Plinka test host", WS_POPUP | WS_VISIBLE, 20, 20, kWidth,
+                                     kHeight, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(hostWindow, nullptr);
         ASSERT_EQ(dispatch(effEditOpen, 0, 0, hostWindow), 1);
         editorWindow = GetWindow(hostWindow, GW_CHILD);
@@ -212,6 +219,32 @@ protected:
         DeleteDC(dc);
         return colour;
     }
+    // The colour a button is filled with, drawn by the editor into a bitmap
+    // of ours as it draws it on screen.
+    COLORREF buttonFill(int id)
+    {
+        HWND button = byId(id);
+        RECT area{};
+        GetClientRect(button, &area);
+        HDC screen = GetDC(nullptr);
+        HDC dc = CreateCompatibleDC(screen);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right, area.bottom);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        DRAWITEMSTRUCT item{};
+        item.CtlType = ODT_BUTTON;
+        item.CtlID = static_cast<UINT>(id);
+        item.itemAction = ODA_DRAWENTIRE;
+        item.hwndItem = button;
+        item.hDC = dc;
+        item.rcItem = area;
+        SendMessageA(editorWindow, WM_DRAWITEM, static_cast<WPARAM>(id), reinterpret_cast<LPARAM>(&item));
+        const COLORREF fill = GetPixel(dc, area.right / 2, 2);  // inside the outline, above the text
+        SelectObject(dc, old);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+        ReleaseDC(nullptr, screen);
+        return fill;
+    }
     // Saves the editor as it is on screen.
     void screenshot(const char* name)
     {
@@ -265,7 +298,7 @@ protected:
 
 }  // namespace
 
-TEST_F(Editor, HasTheTwentyFiveControlsOfTheLayout)
+TEST_F(Editor, HasThePanelsTwentyFourControlsInPlaceAndTheLaterOnesBeside)
 {
     ASSERT_EQ(children.size(), static_cast<size_t>(kControlCount));
     char className[64];
@@ -275,13 +308,14 @@ TEST_F(Editor, HasTheTwentyFiveControlsOfTheLayout)
     EXPECT_EQ(textOf(editorWindow), "PLINKA");
     RECT editorArea;
     GetClientRect(editorWindow, &editorArea);
-    EXPECT_EQ(editorArea.right, 595);
-    EXPECT_EQ(editorArea.bottom, 285);
+    EXPECT_EQ(editorArea.right, kWidth);
+    EXPECT_EQ(editorArea.bottom, kHeight);
 
     for (int i = 0; i < kControlCount; ++i) {
         const Expected& expected = kControls[i];
         HWND child = control(i);
-        ASSERT_NE(child, nullptr) << "no control at the place and size of " << i;
+        ASSERT_NE(child, nullptr) << "no control at the place and size of " << i
+                                  << (i < kPanelControlCount ? " on the panel" : " beside it");
         GetClassNameA(child, className, sizeof className);
         EXPECT_EQ(lstrcmpiA(className, expected.className), 0) << i << ": " << className;
         EXPECT_EQ(GetDlgCtrlID(child), expected.id) << i;
@@ -320,8 +354,8 @@ TEST_F(Editor, RectangleIsTheSameBeforeDuringAndAfter)
     ASSERT_NE(rect, nullptr);
     EXPECT_EQ(rect->top, 0);
     EXPECT_EQ(rect->left, 0);
-    EXPECT_EQ(rect->bottom, 285);
-    EXPECT_EQ(rect->right, 595);
+    EXPECT_EQ(rect->bottom, kHeight);
+    EXPECT_EQ(rect->right, kWidth);
     dispatch(effEditClose);
     ERect* after = nullptr;
     dispatch(effEditGetRect, 0, 0, &after);
@@ -377,6 +411,24 @@ TEST_F(Editor, TheConsoleButtonStepsThroughTheModesNamingEach)
         EXPECT_EQ(cells::settingOf(chunk(), cells::console), step.mode == 0 ? -1 : step.mode) << "off writes no cell";
         if (step.mode == 3)
             screenshot("editor-console-unfiltered");
+    }
+}
+
+// Each channel type shown with its button highlighted, the panel's three or
+// one beside it, and no other; a screenshot of each.
+TEST_F(Editor, EveryChannelTypeShowsItsButtonAlone)
+{
+    const int buttons[] = {1000, 1001, 1002, 1016, 1017, 1018};
+    const char* names[] = {"pulse", "triangle", "noise", "sample", "vrc6-pulse", "vrc6-saw"};
+    idle();
+    for (int type : {1, 2, 3, 4, 5, 0}) {
+        click(buttons[type]);
+        idle();
+        EXPECT_EQ(channelType0(), type);
+        for (int other = 0; other < 6; ++other)
+            EXPECT_EQ(buttonFill(buttons[other]), GetSysColor(other == type ? COLOR_BTNSHADOW : COLOR_BTNFACE))
+                << type << " shown, button " << other;
+        screenshot(("editor-type-" + std::string(names[type])).c_str());
     }
 }
 
@@ -515,6 +567,39 @@ TEST_F(Editor, TheThousandAndTwentyFourthCharacterShowsButIsNotKept)
     dispatch(effGetProgram);
     idle();
     EXPECT_EQ(textOf(edit), text);
+}
+
+// What is typed or pasted beyond ASCII is kept as UTF-8, the programs' and
+// the Linux editor's encoding, and shown again as typed.
+TEST_F(Editor, TextBeyondAsciiIsKeptAsUtf8)
+{
+    idle();
+    HWND edit = control(5 + Arp);
+    type(Arp, "1 ");
+    for (wchar_t c : std::wstring(L"\u03bb\u00e9\u20ac"))  // not all of one code page
+        SendMessageW(edit, WM_CHAR, c, 0);
+    pumpMessages();
+    EXPECT_EQ(programText(0, Arp), "1 \xce\xbb\xc3\xa9\xe2\x82\xac");
+    host.setChunk(host.getChunk());  // any load reloads the texts at the next idle
+    dispatch(effGetProgram);
+    idle();
+    wchar_t shown[64] = {};
+    GetWindowTextW(edit, shown, 64);
+    EXPECT_STREQ(shown, L"1 \u03bb\u00e9\u20ac");
+    EXPECT_EQ(programText(0, Arp), "1 \xce\xbb\xc3\xa9\xe2\x82\xac") << "the reload stored it unchanged";
+
+    // A loaded text that is not UTF-8 (a code page's bytes) shows as best it
+    // can and stays as it was until the user edits it.
+    host.setChunk(cells::Builder().cell(cells::program).number(0).cell(cells::arp).string("1 \xe9").bytes());
+    dispatch(effGetProgram);
+    idle();
+    EXPECT_EQ(programText(0, Arp), "1 \xe9");
+
+    // A character whose bytes would not all fit is left out, never cut in two.
+    const std::wstring full = std::wstring(1022, L'1') + L"\u03bb";
+    SetWindowTextW(edit, full.c_str());
+    pumpMessages();
+    EXPECT_EQ(programText(0, Arp), std::string(1022, '1'));
 }
 
 TEST_F(Editor, GainSliderSetsTheGainUpSideDown)
@@ -674,6 +759,16 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         EXPECT_EQ(build.vst3.programListChanges, 1) << "the dropped instrument's name";
     }
     DeleteFileW(fti.c_str());
+}
+
+// Every format's host is told the size of both areas, and the window is that size.
+TEST_P(EachBuildsEditor, TheHostIsToldTheSizeOfThePanelAndTheExtensionArea)
+{
+    EXPECT_EQ(build.size(), std::make_pair(kWidth, kHeight));
+    RECT area{};
+    GetClientRect(editorWindow, &area);
+    EXPECT_EQ(std::make_pair(static_cast<int>(area.right), static_cast<int>(area.bottom)),
+              std::make_pair(kWidth, kHeight));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);

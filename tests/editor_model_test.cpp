@@ -249,24 +249,57 @@ TEST_F(Model, TheConsoleButtonStepsThroughTheModesTellsTheHostAndShowsALoadedOne
     core->setEditListener(nullptr);
 }
 
-TEST(EditorLayout, EveryControlFitsThePanelAndNoTwoShareAPixel)
+TEST(EditorLayout, EveryControlFitsItsAreaAndNoTwoShareAPixel)
 {
     std::vector<EditorArea> areas = {kMidiChannelArea, kPolyphonyArea, kStatusArea, kGainSliderArea};
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
         areas.push_back(envelopeLabelArea(kind));
         areas.push_back(envelopeFieldArea(kind));
     }
-    for (const EditorButton& button : kEditorButtons)
+    for (const EditorButton& button : kPanelButtons)
         areas.push_back(button.area);
+    const size_t panelCount = areas.size();
+    EXPECT_EQ(panelCount, 24u) << "the panel's controls";
+    for (const EditorButton& button : kExtensionControls)
+        areas.push_back(button.area);
+    auto inside = [](const EditorArea& a, const EditorArea& area) {
+        return a.x >= area.x && a.y >= area.y && a.x + a.width <= area.x + area.width &&
+               a.y + a.height <= area.y + area.height;
+    };
+    EXPECT_EQ(kEditorWidth, 800);
+    EXPECT_EQ(kEditorHeight, 255);
+    EXPECT_TRUE(inside(kPanelArea, {0, 0, kEditorWidth, kEditorHeight}));
+    EXPECT_TRUE(inside(kExtensionArea, {0, 0, kEditorWidth, kEditorHeight}));
     for (size_t i = 0; i < areas.size(); ++i) {
         const EditorArea& a = areas[i];
-        EXPECT_TRUE(a.x >= 0 && a.y >= 0 && a.x + a.width <= kEditorWidth && a.y + a.height <= kEditorHeight) << i;
+        EXPECT_TRUE(inside(a, i < panelCount ? kPanelArea : kExtensionArea)) << i;
         for (size_t j = i + 1; j < areas.size(); ++j) {
             const EditorArea& b = areas[j];
             const bool apart =
                 a.x + a.width <= b.x || b.x + b.width <= a.x || a.y + a.height <= b.y || b.y + b.height <= a.y;
             EXPECT_TRUE(apart) << i << " and " << j;
         }
+    }
+}
+
+// Each channel type has one button, the panel's three on the panel, all the
+// others in the extension area, whose free places hold the next chips' types.
+TEST(EditorLayout, EveryChannelTypeHasAButtonAndThePanelKeepsItsThree)
+{
+    for (int32_t type = 0; type < kChannelTypeCount; ++type) {
+        int onPanel = 0, beside = 0;
+        for (const EditorButton& button : kPanelButtons)
+            onPanel += button.id == kChannelTypeButton[type];
+        for (const EditorButton& button : kExtensionControls)
+            beside += button.id == kChannelTypeButton[type];
+        EXPECT_EQ(onPanel, type < Sample ? 1 : 0) << type;
+        EXPECT_EQ(beside, type < Sample ? 0 : 1) << type;
+    }
+    for (int slot = 0; slot < kTypeSlotCount; ++slot) {
+        const EditorArea a = channelTypeSlot(slot);
+        EXPECT_TRUE(a.x >= kExtensionArea.x && a.x + a.width <= kExtensionArea.x + kExtensionArea.width &&
+                    a.y + a.height <= switchRow(0).y)
+            << "place " << slot << " stays clear of the switches";
     }
 }
 

@@ -40,15 +40,21 @@ namespace {
 
 enum { Volume, Arp, Pitch, HiPitch, Duty };
 
-// Where the controls are, from the editor's top left corner.
+// The editor's size: the panel and the extension area beside it.
+constexpr int kWidth = 800, kHeight = 255;
+
+// Where the controls are, from the editor's top left corner: the panel's, then
+// the extension area's.
 struct Point {
     int x, y;
 };
-constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kSample{305, 182}, kVrc6Pulse{380, 182},
-    kVrc6Saw{462, 182}, kMulti{110, 212}, kNtsc{180, 212}, kPal{245, 212}, kControllers{335, 212}, kChannelUp{92, 242},
-    kChannelDown{122, 242}, kVoicesUp{262, 242}, kVoicesDown{292, 242}, kConsole{465, 212};
+constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
+    kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212};
+constexpr Point kSample{650, 22}, kVrc6Pulse{650, 52}, kVrc6Saw{650, 82}, kControllers{697, 182}, kConsole{697, 212};
 // The console button's face, its label inside.
-constexpr int kConsoleLeft = 391, kConsoleTop = 201, kConsoleWidth = 148, kConsoleHeight = 22;
+constexpr int kConsoleLeft = 606, kConsoleTop = 201, kConsoleWidth = 183, kConsoleHeight = 22;
+// The displays and the status line.
+constexpr int kDisplayTop = 204, kStatusTop = 234;
 Point field(int kind, int x = 300)
 {
     return {x, 22 + 30 * kind};
@@ -129,7 +135,7 @@ protected:
     // A top-level window as a host makes for a plug-in's editor.
     Window makeHostWindow(int x = 20, int y = 20)
     {
-        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, 595, 285, 0, 0, 0);
+        const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), x, y, kWidth, kHeight, 0, 0, 0);
         XMapWindow(display, window);
         XSync(display, False);
         return window;
@@ -360,14 +366,14 @@ protected:
     }
     void screenshot(const char* name)
     {
-        const std::vector<unsigned long> shot = pixels(0, 0, 595, 285);
-        ASSERT_EQ(shot.size(), 595u * 285u);
-        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 595, 285);
+        const std::vector<unsigned long> shot = pixels(0, 0, kWidth, kHeight);
+        ASSERT_EQ(shot.size(), static_cast<size_t>(kWidth * kHeight));
+        cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
         unsigned char* data = cairo_image_surface_get_data(surface);
         const int stride = cairo_image_surface_get_stride(surface);
-        for (int y = 0; y < 285; ++y)
-            for (int x = 0; x < 595; ++x)
-                reinterpret_cast<uint32_t*>(data + y * stride)[x] = static_cast<uint32_t>(shot[y * 595 + x]);
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x)
+                reinterpret_cast<uint32_t*>(data + y * stride)[x] = static_cast<uint32_t>(shot[y * kWidth + x]);
         cairo_surface_mark_dirty(surface);
         EXPECT_EQ(cairo_surface_write_to_png(surface, (std::string(testpaths::binaryDir) + "/" + name).c_str()),
                   CAIRO_STATUS_SUCCESS);
@@ -387,13 +393,13 @@ TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
     ASSERT_TRUE(XGetWindowAttributes(display, editorWindow, &attributes));
     EXPECT_EQ(attributes.x, 0);
     EXPECT_EQ(attributes.y, 0);
-    EXPECT_EQ(attributes.width, 595);
-    EXPECT_EQ(attributes.height, 285);
+    EXPECT_EQ(attributes.width, kWidth);
+    EXPECT_EQ(attributes.height, kHeight);
     EXPECT_EQ(attributes.map_state, IsViewable);
     ERect* rect = nullptr;
     ASSERT_EQ(dispatch(effEditGetRect, 0, 0, &rect), 1);
-    EXPECT_EQ(rect->right - rect->left, 595);
-    EXPECT_EQ(rect->bottom - rect->top, 285);
+    EXPECT_EQ(rect->right - rect->left, kWidth);
+    EXPECT_EQ(rect->bottom - rect->top, kHeight);
 
     // Program 0 is a pulse in NTSC, and a new instance plays controllers:
     // those buttons highlighted, the others not.
@@ -408,6 +414,68 @@ TEST_F(LinuxEditor, OpensAsTheHostsChildWithTheProgramShown)
     EXPECT_EQ(pixel(kSliderX, kNewThumb), kFace);
     EXPECT_NE(pixel(kSliderX, kSliderTop), kFace) << "the groove";
     screenshot("editor-linux-new.png");
+}
+
+// The panel's controls where they have always been, the later ones beside
+// it: each box's one-pixel black outline lies exactly on its edges, with no
+// outline just outside them.
+TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
+{
+    struct Box {
+        const char* what;
+        int x, y, width, height;
+    };
+    const Box boxes[] = {
+        {"Volume", 80, 10, 475, 25},        {"Arp", 80, 40, 475, 25},        {"Pitch", 80, 70, 475, 25},
+        {"Hi-Pitch", 80, 100, 475, 25},     {"Duty", 80, 130, 475, 25},      {"Pulse", 80, 170, 60, 24},
+        {"Triangle", 145, 170, 60, 24},     {"Noise", 210, 170, 60, 24},     {"Multi", 300, 170, 60, 24},
+        {"NTSC", 390, 170, 60, 24},         {"PAL", 455, 170, 60, 24},       {"MIDI +", 80, 200, 25, 25},
+        {"MIDI -", 110, 200, 25, 25},       {"voices +", 250, 200, 25, 25},  {"voices -", 280, 200, 25, 25},
+        {"Sample", 605, 10, 90, 24},        {"VRC6 Pulse", 605, 40, 90, 24}, {"VRC6 Saw", 605, 70, 90, 24},
+        {"Controllers", 605, 170, 185, 24}, {"Console", 605, 200, 185, 24},
+    };
+    for (const Box& b : boxes) {
+        const int midX = b.x + b.width / 2, midY = b.y + b.height / 2;
+        EXPECT_EQ(pixel(midX, b.y), 0u) << b.what << ": top";
+        EXPECT_EQ(pixel(midX, b.y + b.height - 1), 0u) << b.what << ": bottom";
+        EXPECT_EQ(pixel(b.x, midY), 0u) << b.what << ": left";
+        EXPECT_EQ(pixel(b.x + b.width - 1, midY), 0u) << b.what << ": right";
+        EXPECT_NE(pixel(midX, b.y - 1), 0u) << b.what << ": above";
+        EXPECT_NE(pixel(midX, b.y + b.height), 0u) << b.what << ": below";
+        EXPECT_NE(pixel(b.x - 1, midY), 0u) << b.what << ": left of it";
+        EXPECT_NE(pixel(b.x + b.width, midY), 0u) << b.what << ": right of it";
+    }
+    // The labels, displays and status line: text in their places.
+    const Box labels[] = {{"Volume:", 10, 12, 60, 25},     {"Arp:", 10, 42, 60, 25},    {"Pitch:", 10, 72, 60, 25},
+                          {"Hi-Pitch:", 10, 102, 60, 25},  {"Duty:", 10, 132, 60, 25},  {"MIDIch", 10, 204, 70, 25},
+                          {"Polyphony", 160, 204, 90, 25}, {"status", 10, 234, 575, 20}};
+    auto hasInk = [&](int x, int y, int width, int height) {
+        for (unsigned long p : pixels(x, y, width, height))
+            if ((p >> 16 & 0xFF) < 0x60 && (p >> 8 & 0xFF) < 0x60 && (p & 0xFF) < 0x60)
+                return true;
+        return false;
+    };
+    for (const Box& b : labels)
+        EXPECT_TRUE(hasInk(b.x, b.y, b.width, b.height)) << b.what;
+    EXPECT_FALSE(hasInk(0, 0, 80, 10)) << "nothing above the first row";
+    EXPECT_FALSE(hasInk(0, 225, 595, 9)) << "nothing between the buttons and the status line";
+}
+
+// Each channel type shown with its button highlighted, the panel's three or
+// one beside it, and no other; a screenshot of each.
+TEST_F(LinuxEditor, EveryChannelTypeShowsItsButtonAlone)
+{
+    const Point buttons[] = {kPulse, kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw};
+    const char* names[] = {"pulse", "triangle", "noise", "sample", "vrc6-pulse", "vrc6-saw"};
+    for (int type : {1, 2, 3, 4, 5, 0}) {
+        std::this_thread::sleep_for(kPastDoubleClick);
+        click(buttons[type]);
+        EXPECT_EQ(channelType0(), type);
+        for (int other = 0; other < 6; ++other)
+            EXPECT_EQ(pixel(buttons[other].x, buttons[other].y - 9), other == type ? kSelected : kFace)
+                << type << " shown, button " << other;
+        screenshot(("editor-linux-type-" + std::string(names[type]) + ".png").c_str());
+    }
 }
 
 TEST_F(LinuxEditor, ButtonsChangeTheProgramAndTheStandardOnceEachClick)
@@ -489,7 +557,7 @@ TEST_F(LinuxEditor, ChannelAndPolyphonyStepWithWrapAround)
 {
     host.setChunk(cells::Builder().cell(cells::channelPrograms).number(0).number(6).number(3).bytes());
     pump();
-    const std::vector<unsigned long> channelOne = pixels(10, 234, 70, 20);
+    const std::vector<unsigned long> channelOne = pixels(10, kDisplayTop, 70, 20);
     host.clearCalls();
     click(kChannelUp);
     click(kChannelUp);
@@ -497,18 +565,18 @@ TEST_F(LinuxEditor, ChannelAndPolyphonyStepWithWrapAround)
     EXPECT_EQ(host.countCalls(audioMasterUpdateDisplay), 1u);
     click(kChannelDown);
     EXPECT_EQ(dispatch(effGetProgram), 0);
-    EXPECT_EQ(pixels(10, 234, 70, 20), channelOne);
+    EXPECT_EQ(pixels(10, kDisplayTop, 70, 20), channelOne);
     std::this_thread::sleep_for(kPastDoubleClick);
     click(kChannelDown);
-    EXPECT_NE(pixels(10, 234, 70, 20), channelOne) << "channel 16";
+    EXPECT_NE(pixels(10, kDisplayTop, 70, 20), channelOne) << "channel 16";
     click(kChannelUp);
-    EXPECT_EQ(pixels(10, 234, 70, 20), channelOne);
+    EXPECT_EQ(pixels(10, kDisplayTop, 70, 20), channelOne);
 
-    const std::vector<unsigned long> eightVoices = pixels(160, 234, 90, 20);
+    const std::vector<unsigned long> eightVoices = pixels(160, kDisplayTop, 90, 20);
     click(kVoicesUp);
-    EXPECT_NE(pixels(160, 234, 90, 20), eightVoices) << "one voice";
+    EXPECT_NE(pixels(160, kDisplayTop, 90, 20), eightVoices) << "one voice";
     click(kVoicesDown);
-    EXPECT_EQ(pixels(160, 234, 90, 20), eightVoices);
+    EXPECT_EQ(pixels(160, kDisplayTop, 90, 20), eightVoices);
 }
 
 TEST_F(LinuxEditor, TypingSelectingAndTheClipboard)
@@ -575,7 +643,7 @@ TEST_F(LinuxEditor, TypingSelectingAndTheClipboard)
 
 TEST_F(LinuxEditor, TheStatusShowsTheFirstErrorAndAnEmptyEnvelopesLabelIsYellow)
 {
-    auto status = [&] { return pixels(10, 264, 575, 20); };
+    auto status = [&] { return pixels(10, kStatusTop, 575, 20); };
     const std::vector<unsigned long> ok = status();
     retype(Duty, "");
     EXPECT_EQ(programText(0, Duty), "");
@@ -867,6 +935,15 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         EXPECT_EQ(build.clap.requests.flush.load(), 1);
     }
     std::filesystem::remove(fti);
+}
+
+// Every format's host is told the size of both areas, and the window is that size.
+TEST_P(EachBuildsEditor, TheHostIsToldTheSizeOfThePanelAndTheExtensionArea)
+{
+    EXPECT_EQ(build.size(), std::make_pair(kWidth, kHeight));
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(display, editorWindow, &attributes));
+    EXPECT_EQ(std::make_pair(attributes.width, attributes.height), std::make_pair(kWidth, kHeight));
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, EachBuildsEditor, kEveryBuild);

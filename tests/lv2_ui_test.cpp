@@ -149,7 +149,7 @@ TEST_F(Lv2Editor, EmbedsInTheHostsWindowAndTellsItsSize)
     if (list)
         XFree(list);
     EXPECT_EQ(up, parent) << "the widget is the editor's window, a child of the host's";
-    EXPECT_EQ(size, std::make_pair(kEditorWidth, kEditorHeight));
+    EXPECT_EQ(size, std::make_pair(800, 255)) << "the panel and the extension area beside it";
     EXPECT_NE(descriptor->extension_data(LV2_UI__idleInterface), nullptr);
     EXPECT_EQ(descriptor->extension_data("urn:nothing"), nullptr);
 }
@@ -173,7 +173,7 @@ TEST_F(Lv2Editor, GainReachesItsPortAndProgramChangesTellTheHost)
     float left[256], right[256];
     lv2.process({}, left, right, 256);
     lv2.outputEvents.clear();
-    click(92, 242);
+    click(92, 212);
     const auto told = [&] {
         lv2.process({}, left, right, 256);
         return std::count(lv2.outputEvents.begin(), lv2.outputEvents.end(), std::string(LV2_STATE__StateChanged)) > 0;

@@ -42,10 +42,10 @@ if [ -n "$window" ]; then
     sleep 3  # the editor's idle refresh fills its texts
     xdotool getwindowgeometry --shell "$window" >"$work/geometry"
     . "$work/geometry"
-    # Around the 595 x 285 editor, wine draws a frame: equal borders left,
+    # Around the 800 x 255 editor, wine draws a frame: equal borders left,
     # right and bottom, and a caption above.
-    border=$(( (WIDTH - 595) / 2 ))
-    caption=$(( HEIGHT - 285 - border ))
+    border=$(( (WIDTH - 800) / 2 ))
+    caption=$(( HEIGHT - 255 - border ))
     echo "left=$(( X + border )) top=$(( Y + caption ))" >"$work/client"
     import -window root "$work/before.png"
     xdotool mousemove $(( X + border + 175 )) $(( Y + caption + 182 )) click 1

@@ -392,6 +392,8 @@ bool ClapHost::openEditor(void* parent)
     if (!gui || editorOpen_ || !gui->create(plugin_, api, false))
         return false;
     editorOpen_ = true;
+    if (!gui->get_size(plugin_, &editorWidth, &editorHeight))
+        editorWidth = editorHeight = 0;
     clap_window_t window{api, {}};
 #ifdef _WIN32
     window.win32 = parent;

@@ -99,6 +99,9 @@ public:
     // messages. False where the plug-in has no editor for this platform.
     bool openEditor(void* parent);
     void closeEditor();
+    // The size the editor asked for when it was opened (get_size), as hosts
+    // size the window they embed it in.
+    uint32_t editorWidth = 0, editorHeight = 0;
 
     // ---- how the state streams behave; tests may change these ----
     // Bytes handed over per read or write call (0: as many as asked for).

@@ -643,6 +643,11 @@ bool Vst3Host::openEditor(void* parent)
     if (!view_)
         return false;
     v3_plugin_view* view = v3_cpp_obj(view_);
+    v3_view_rect size{};
+    if (view->get_size(view_, &size) == V3_OK) {
+        editorWidth = size.right - size.left;
+        editorHeight = size.bottom - size.top;
+    }
     auto** frame = reinterpret_cast<v3_plugin_frame**>(&frame_->frameSlot);
     if (!framesAfterAttaching)
         view->set_frame(view_, frame);

@@ -84,6 +84,9 @@ public:
     // idles on idleEditor (the timers it registered with the run loop) or, on
     // Windows, on the thread's messages.
     bool openEditor(void* parent);
+    // The size the view asked for when it was opened (getSize), as hosts
+    // size the window they embed it in.
+    int editorWidth = 0, editorHeight = 0;
     void idleEditor();
     void closeEditor();
     // The timers the editor has registered with the run loop.
