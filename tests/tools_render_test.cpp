@@ -422,6 +422,8 @@ TEST_F(Renderer, BadInputGetsOneClearLineAndLeavesNoFile)
         {quoted(file("good.mid")) + out + " --rate 0", "--rate"},
         {quoted(file("good.mid")) + out + " --program 17:1", "--program"},
         {quoted(file("good.mid")) + out + " --format mp3", "--format"},
+        {quoted(file("good.mid")) + out + " --gain 201", "--gain takes a percentage from 0 to 200"},
+        {quoted(file("good.mid")) + out + " --gain loud", "--gain takes a percentage from 0 to 200"},
         {quoted(file("good.mid")) + out + " --bogus", "--bogus"},
         {quoted(file("good.mid")) + out + " --tracks --plugin " + testpaths::vst2Plugin, "--tracks"},
     };

@@ -36,6 +36,8 @@ namespace {
 const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "Renders a Standard MIDI File (formats 0 and 1) to a WAV file through an\n"
                       "instrument plug-in. Without a song it renders its demo tune to plinka-demo.wav.\n"
+                      "A render that clipped says so, with the largest --gain that would have avoided\n"
+                      "it (Plinka only).\n"
                       "\n"
                       "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
                       "  --plugin PATH         a VST 2 (.so, .dll), CLAP (.clap) or VST3 (.vst3)\n"
