@@ -12,8 +12,10 @@ bool read(const unsigned char* data, size_t size, std::vector<uint8_t>& bytes, s
         return false;
     }
     if (size > dpcm::kMaxBytes) {
-        error = "the .dmc file holds " + std::to_string(size) + " bytes; a sample holds at most 4081";
-        return false;
+        // Cut as a long recording is: the start of a drum is what matters.
+        bytes.assign(data, data + dpcm::kMaxBytes);
+        note = "the .dmc file holds " + std::to_string(size) + " bytes; a sample holds 4081: the rest is cut";
+        return true;
     }
     bytes.assign(data, data + size);
     dpcm::padToLegalLength(bytes);

@@ -14,8 +14,9 @@ namespace dmc {
 // note says so (else note is emptied): the console would go on reading
 // whatever followed the sample in its memory, and files of other lengths are
 // common, so keeping every byte and holding the level after them is the
-// closest sound. On failure (an empty file, one over 4081 bytes) answers
-// false with a one-line reason in error (without a file name).
+// closest sound. A file over 4081 bytes is cut to its first 4081, the
+// longest sample, and note says so. On failure (an empty file) answers false
+// with a one-line reason in error (without a file name).
 bool read(const unsigned char* data, size_t size, std::vector<uint8_t>& bytes, std::string& note, std::string& error);
 
 }  // namespace dmc

@@ -33,6 +33,32 @@ constexpr int32_t kTrackerHighestNote = 95;
 constexpr int32_t kTrackerMaxArpStep = 96;
 constexpr size_t kMaxTextBytes = kEnvelopeTextSize - 1;
 
+// The pulse's longest period (2047) plays 54.6 Hz at the NTSC clock, the
+// tracker's A-1: a fixed note below it sounds only on the noise.
+constexpr int32_t kPulseLowestNote = 21;
+// Words of a name that mean the noise channel's drums.
+constexpr const char* kNoiseWords[] = {"noise", "hat",  "hihat",  "hh",     "snare", "snr",  "cymbal",    "cym",
+                                       "crash", "ride", "splash", "shaker", "clap",  "tamb", "tambourine"};
+
+// A name's words in lower case: runs of letters, a capital after a small
+// letter starting a new one, so "Hi-Hat 2" and "HiHat" are "hi", "hat".
+std::vector<std::string> wordsOf(const std::string& name)
+{
+    std::vector<std::string> words(1);
+    bool afterSmall = false;
+    for (const char c : name) {
+        const bool small = c >= 'a' && c <= 'z';
+        const bool capital = c >= 'A' && c <= 'Z';
+        if ((!small && !capital) || (capital && afterSmall))
+            if (!words.back().empty())
+                words.emplace_back();
+        if (small || capital)
+            words.back() += static_cast<char>(capital ? c - 'A' + 'a' : c);
+        afterSmall = small;
+    }
+    return words;
+}
+
 int32_t sawRateOfVolume(int32_t volume)
 {
     return (volume * kLoudestCleanSawRate * 2 + kMaxVolume) / (2 * kMaxVolume);
@@ -43,9 +69,30 @@ int32_t volumeOfSawRate(int32_t rate)
     return (rate * kMaxVolume * 2 + kLoudestCleanSawRate) / (2 * kLoudestCleanSawRate);
 }
 
+// What an envelope plays where the tracker's sequence is disabled.
+int32_t defaultValue(int kind)
+{
+    return kind == Volume ? kMaxVolume : 0;
+}
+
 std::string defaultText(int kind)
 {
-    return kind == Volume ? "15" : "0";
+    return std::to_string(defaultValue(kind));
+}
+
+// An item of a scheme arpeggio as an offset from the note: its low six bits,
+// from kArpSchemeMaxOffset on wrapping to the negatives (-27..-1). Plinka has
+// no chord to take x and y from, so they count as 0: the +x, +y and -y in the
+// top two bits add nothing, and each item plays its offset alone.
+int32_t schemeOffset(int32_t item)
+{
+    const int32_t offset = static_cast<uint8_t>(item) & fti::kArpSchemeOffsetBits;
+    return offset > fti::kArpSchemeMaxOffset ? offset - (fti::kArpSchemeOffsetBits + 1) : offset;
+}
+
+bool schemeUsesArguments(int32_t item)
+{
+    return (static_cast<uint8_t>(item) & ~fti::kArpSchemeOffsetBits & 0xFF) != 0;
 }
 
 std::string valueText(bool fixed, int32_t value)
@@ -122,6 +169,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     };
     int32_t sum = 0;
     int32_t previous = 0;
+    bool schemeArguments = false;
     for (size_t i = 0; i < count; ++i) {
         const int32_t item = sequence.items[i];
         int32_t& value = values[i];
@@ -145,6 +193,9 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
             } else if (sequence.setting == fti::kArpRelative) {
                 sum += item;
                 value = clampTo(sum, kItemMin, kItemMax);
+            } else if (sequence.setting == fti::kArpScheme) {
+                value = schemeOffset(item);
+                schemeArguments = schemeArguments || schemeUsesArguments(item);
             } else {
                 value = item;
             }
@@ -180,7 +231,10 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
         note("unknown volume setting " + std::to_string(sequence.setting) + ", read as 16 steps");
     if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
         note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
-    if (kind == Arp && sequence.setting > fti::kArpRelative)
+    if (kind == Arp && schemeArguments)
+        note("scheme arpeggio: Plinka has no chord arguments, so x and y count as 0 and each item plays its "
+             "offset alone");
+    if (kind == Arp && sequence.setting > fti::kArpScheme)
         note("unknown arpeggio setting " + std::to_string(sequence.setting) + ", read as absolute");
     if (kind == Pitch && sequence.setting == fti::kPitchAbsolute && loop != fti::kNone)
         note("absolute pitch made into relative steps; the loop now moves the pitch on each time it repeats");
@@ -424,13 +478,30 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
 
 }  // namespace
 
+ChannelChoice chooseChannel(const fti::Instrument& instrument)
+{
+    if (instrument.type == fti::kTypeVrc6)
+        return {Vrc6Pulse, "a VRC6 instrument"};
+    if (!instrument.dpcmKeys.empty())
+        return {Sample, "it has DPCM keys"};
+    for (const std::string& word : wordsOf(instrument.name))
+        for (const char* drum : kNoiseWords)
+            if (word == drum)
+                return {Noise, "its name says \"" + word + "\""};
+    const fti::Sequence& arp = instrument.sequences[Arp];
+    if (arp.enabled && arp.setting == fti::kArpFixed && !arp.items.empty() &&
+        std::all_of(arp.items.begin(), arp.items.end(), [](int8_t note) { return note < kPulseLowestNote; }))
+        return {Noise, "its fixed notes lie below the pulse's range, where only the noise sounds"};
+    return {Pulse, "nothing in it says noise"};
+}
+
 int32_t channelFor(const fti::Instrument& instrument, int32_t current)
 {
     if (instrument.type == fti::kTypeVrc6)
         return isVrc6Channel(current) ? current : Vrc6Pulse;
     if (!instrument.dpcmKeys.empty())
         return Sample;
-    return isChannelType(current) ? current : Pulse;
+    return isChannelType(current) ? current : chooseChannel(instrument).channelType;
 }
 
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
@@ -443,9 +514,22 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     program.channelType = channelType;
     program.multi = 0;
     const Target target{channelType, instrument.type == fti::kTypeVrc6};
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        copyTextField(program.envelopeText[kind],
-                      sequenceText(instrument.sequences[kind], kind, target, notes).c_str());
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
+        const fti::Sequence& sequence = instrument.sequences[kind];
+        // The tracker's sample channel plays no instrument volume or
+        // arpeggio: a kit sounds there as it does in the tracker.
+        if (channelType == Sample && (kind == Volume || kind == Arp)) {
+            const std::string text = defaultText(kind);
+            std::vector<std::string> ignored;
+            if (sequence.enabled && sequenceText(sequence, kind, target, ignored) != text)
+                notes.push_back(std::string(banktext::kEnvelopeKindName[kind]) +
+                                ": left out, as the tracker's sample channel plays no instrument " +
+                                (kind == Volume ? "volume" : "arpeggio"));
+            copyTextField(program.envelopeText[kind], text.c_str());
+            continue;
+        }
+        copyTextField(program.envelopeText[kind], sequenceText(sequence, kind, target, notes).c_str());
+    }
     if (!instrument.dpcmKeys.empty() || !instrument.dpcmSamples.empty())
         notes.push_back("DPCM: " + counted(static_cast<int32_t>(instrument.dpcmKeys.size()), "key assignment") +
                         " and " + counted(static_cast<int32_t>(instrument.dpcmSamples.size()), "sample") +
@@ -517,6 +601,11 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                 fixed.push_back(token[0] == '@');
             }
         }
+        // One value, the one the tracker plays without the sequence: it goes
+        // out disabled, as an imported disabled sequence came in.
+        if (values.size() == 1 && !fixed[0] && loop == fti::kNone && release == fti::kNone &&
+            values[0] == defaultValue(kind))
+            continue;
         sequence.enabled = true;
         const int32_t held = release == fti::kNone ? static_cast<int32_t>(values.size()) : release + 1;
         if (loop != fti::kNone)

@@ -14,10 +14,28 @@
 
 namespace fticonversion {
 
-// The channel a tracker instrument plays when none is asked for, in a program
-// that plays `current` (any value): a 2A03 instrument with DPCM keys plays
-// Sample, another 2A03 instrument keeps a channel type (pulse for none), a
-// VRC6 instrument keeps a VRC6 channel (VRC6 Pulse for any other).
+// The channel a tracker instrument plays when none is asked for: tracker
+// instruments do not store theirs, so it is told from what the instrument
+// says. The rule, in order (the manual gives it too):
+//   1. a VRC6 instrument plays VRC6 Pulse;
+//   2. a 2A03 instrument with DPCM keys plays Sample;
+//   3. a 2A03 instrument plays Noise when its name holds a word of the noise's
+//      drums ("noise", "hat", "snare", "cymbal", ... as a word of its own), or
+//      when its Arp is fixed and every note lies below the pulse's lowest
+//      note (the tracker's A-1), where only the noise sounds;
+//   4. any other plays Pulse.
+// A Duty sequence of noise modes alone decides nothing: 0 and 1 are the
+// pulse's 12.5 % and 25 % as well. reason says why, for the import's note.
+struct ChannelChoice {
+    int32_t channelType;
+    std::string reason;
+};
+ChannelChoice chooseChannel(const fti::Instrument& instrument);
+
+// The channel a tracker instrument plays in a program that plays `current`
+// (any value): a 2A03 instrument with DPCM keys plays Sample, another 2A03
+// instrument keeps a channel type (chooseChannel's for none), a VRC6
+// instrument keeps a VRC6 channel (VRC6 Pulse for any other).
 int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 
 // Sets the program's name, channel (a ChannelType), multi (off) and texts;

@@ -10,7 +10,8 @@ namespace {
 
 constexpr char kMagic[] = {'F', 'T', 'I'};
 constexpr int kTypeNone = 0;  // files of some versions write it for a 2A03
-constexpr const char* kChipNames[] = {nullptr, nullptr, "VRC6", "VRC7", "FDS", "N163", "S5B"};
+// Each with its article, as the names are read aloud: "an FDS", "an N163".
+constexpr const char* kChipNames[] = {nullptr, nullptr, "a VRC6", "a VRC7", "an FDS", "an N163", "an S5B"};
 constexpr int kFirstReleaseVersion = 21;
 constexpr int kFirstSettingVersion = 22;
 constexpr int kFirstDpcmDeltaVersion = 24;
@@ -191,8 +192,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
         return fail(error, "cut short before the instrument type");
     if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6) {
         if (type < std::size(kChipNames))
-            return fail(error, std::string("a ") + kChipNames[type] +
-                                   " instrument; Plinka plays 2A03 and VRC6 instruments only");
+            return fail(error,
+                        std::string(kChipNames[type]) + " instrument; Plinka plays 2A03 and VRC6 instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
     instrument.type = type == kTypeVrc6 ? kTypeVrc6 : kType2A03;

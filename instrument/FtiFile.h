@@ -29,6 +29,12 @@ constexpr int kTypeVrc6 = 2;
 constexpr int32_t kArpAbsolute = 0;
 constexpr int32_t kArpFixed = 1;
 constexpr int32_t kArpRelative = 2;
+// Newer trackers' arpeggio "scheme": each item an offset in its low six bits
+// (kArpSchemeMaxOffset and above wrapping to the negatives) and in its top two
+// bits which of the chord's arguments adds to it (none, +x, +y or -y).
+constexpr int32_t kArpScheme = 3;
+constexpr int32_t kArpSchemeOffsetBits = 0x3F;
+constexpr int32_t kArpSchemeMaxOffset = 36;
 constexpr int32_t kPitchRelative = 0;
 constexpr int32_t kPitchAbsolute = 1;
 // The volume of a VRC6 instrument: 16 steps (0..15), or 64 (0..63) as some

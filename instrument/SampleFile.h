@@ -19,7 +19,7 @@ constexpr int kDefaultRate = 15;
 // which a sample keeps seconds at most (and only those are decoded).
 constexpr uintmax_t kMaxFileBytes = uintmax_t{64} << 20;
 // A .dmc file holds a sample as it is, at most 4081 bytes; one far larger is
-// refused unread, one a little larger is read to say by how much.
+// refused unread (no sample was ever that long), one a little larger is cut.
 constexpr uintmax_t kMaxDmcFileBytes = uintmax_t{1} << 20;
 
 // The largest file of a kind read at all (0 for none).

@@ -571,7 +571,7 @@ TEST_F(Drop, SampleFilesJoinTheBankOnTheFirstFreeKeysFromC2)
     EXPECT_STREQ(model.statusText(),
                  "Samples: kick on key 36, Snare_2 on key 38, cut on key 39, tom on key 40; cut.dmc: padded from 16 "
                  "to 17 bytes, a length the channel plays; beat.wav: the WAV file is cut short in its header; Loaded "
-                 "\"Bass\" into program 1");
+                 "\"Bass\" into program 1; Volume: left out, as the tracker's sample channel plays n...");
     char keys[kEnvelopeTextSize];
     core->keyMapText(0, keys);
     EXPECT_STREQ(keys, "36=kick:9 37=kick:9 38=Snare_2:15 39=cut:15 40=tom:15");

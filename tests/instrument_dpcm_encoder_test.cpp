@@ -203,7 +203,7 @@ TEST(DpcmEncoder, ARoundTripThroughAWavFileChangesNothing)
     std::filesystem::remove_all(dir);
 }
 
-TEST(DmcFile, LegalLengthsAreKeptOthersPaddedAndTooLongOrEmptyRefused)
+TEST(DmcFile, LegalLengthsAreKeptOthersPaddedTooLongCutAndEmptyRefused)
 {
     struct Case {
         size_t size;
@@ -215,7 +215,8 @@ TEST(DmcFile, LegalLengthsAreKeptOthersPaddedAndTooLongOrEmptyRefused)
                           Case{16, 17, "padded from 16 to 17 bytes, a length the channel plays"},
                           Case{4080, 4081, "padded from 4080 to 4081 bytes, a length the channel plays"},
                           Case{0, 0, "the .dmc file is empty"},
-                          Case{4082, 0, "the .dmc file holds 4082 bytes; a sample holds at most 4081"}}) {
+                          Case{4082, 4081, "the .dmc file holds 4082 bytes; a sample holds 4081: the rest is cut"},
+                          Case{5000, 4081, "the .dmc file holds 5000 bytes; a sample holds 4081: the rest is cut"}}) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes");
         std::vector<unsigned char> file(c.size);
         for (size_t i = 0; i < file.size(); ++i)
@@ -229,8 +230,9 @@ TEST(DmcFile, LegalLengthsAreKeptOthersPaddedAndTooLongOrEmptyRefused)
         if (!read)
             continue;
         ASSERT_EQ(bytes.size(), c.kept);
-        EXPECT_TRUE(std::equal(file.begin(), file.end(), bytes.begin()));
-        EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(c.size), bytes.end(),
+        const size_t kept = std::min(c.size, c.kept);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(kept), file.begin()));
+        EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(kept), bytes.end(),
                                 [](uint8_t b) { return b == dpcm::kSteadyByte; }));
     }
 }

@@ -112,6 +112,7 @@ TEST_F(Lv2, DescribesTheInstrumentWithTheParametersRanges)
 {
     EXPECT_EQ(lv2.uri(), kUri);
     EXPECT_EQ(lv2.name(), "Plinka");
+    EXPECT_EQ(lv2.vendor(), "Tovak") << "as the CLAP and VST3 builds name it, the version in a field of its own";
     EXPECT_EQ(lv2.outputChannels(), 2);
     EXPECT_EQ(lv2.fxIdentity().id, plinkaFxIdentity().id) << "its banks are the VST 2 build's";
     for (uint32_t id = 0; id < kParameterCount; ++id) {

@@ -1363,7 +1363,13 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
               "a VRC7 instrument; Plinka plays 2A03 and VRC6 instruments only");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 6; }), "a S5B instrument; Plinka plays 2A03 and VRC6 instruments only");
+    // Each chip's name with the article it is read aloud with.
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 4; }),
+              "an FDS instrument; Plinka plays 2A03 and VRC6 instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 5; }),
+              "an N163 instrument; Plinka plays 2A03 and VRC6 instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 6; }),
+              "an S5B instrument; Plinka plays 2A03 and VRC6 instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
     EXPECT_EQ(patched(nameLength, -1), "negative name length (-1)");
@@ -1412,7 +1418,13 @@ TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
         {Arp, seq({0, 12, -5}, -1, 1, fti::kArpRelative), "0 12 / 7", ""},
         {Arp, seq({0, 12, -5}, 1, -1, fti::kArpRelative), "0 | 12 7",
          "Arp: relative arpeggio made into steps from the note; they no longer add up each time the loop repeats"},
-        {Arp, seq({3}, -1, -1, 3), "3", "Arp: unknown arpeggio setting 3, read as absolute"},
+        {Arp, seq({3}, -1, -1, 4), "3", "Arp: unknown arpeggio setting 4, read as absolute"},
+        // The scheme: an offset in the low six bits (37..63 wrapping to
+        // -27..-1), x, y or -y in the top two, which count as 0 here.
+        {Arp, seq({0, 76, -128, 12, 64, -116}, 0, -1, fti::kArpScheme), "| 0 12 0 12 0 12",
+         "Arp: scheme arpeggio: Plinka has no chord arguments, so x and y count as 0 and each item plays its offset "
+         "alone"},
+        {Arp, seq({0, 7, 36, 52, 37}, -1, -1, fti::kArpScheme), "0 7 36 -12 -27", ""},
         {Arp, seq(std::vector<int>(252, 115), -1, -1, fti::kArpFixed), "",
          "Arp: longer than an envelope text holds; cut to its first 204 values"},
         {Pitch, seq({2, -3}, 1, -1, fti::kPitchRelative), "2 | -3", ""},
@@ -1734,11 +1746,14 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
     SampleImport imported = importSamples(kit, *program, *bank);
     ASSERT_TRUE(imported.ok) << imported.error;
     EXPECT_EQ(program->channelType, Sample);
-    EXPECT_EQ(std::string(program->envelopeText[Volume]), "15 8 0");
+    // The tracker's sample channel plays no instrument volume: neither does the kit.
+    EXPECT_EQ(std::string(program->envelopeText[Volume]), "15");
     // The tracker's C-0 is key 12, as for fixed Arp notes; its "no sample" is silent.
     EXPECT_EQ(imported.keys,
               "12=bass_slap_:0:d0 36=kick:15 38=snare:14:d64 42=kick:12:loop 107=bass_slap_:15:loop:d127");
-    EXPECT_EQ(imported.notes, (std::vector<std::string>{"DPCM: sample \"bass slap!\" is bass_slap_ in the bank"}));
+    EXPECT_EQ(imported.notes,
+              (std::vector<std::string>{"Volume: left out, as the tracker's sample channel plays no instrument volume",
+                                        "DPCM: sample \"bass slap!\" is bass_slap_ in the bank"}));
     ASSERT_EQ(bank->count, 3);
     EXPECT_STREQ(bank->samples[0].name, "bass_slap_");  // in the order the keys first play them
     EXPECT_EQ(bytesOfSample(*bank, "kick"), std::string(17, '\x0F'));
@@ -1758,7 +1773,8 @@ TEST(FtiConversion, DpcmKeysBecomeASampleProgramsKeyMapAndTheirSamplesGoIntoTheB
     EXPECT_EQ(bytesOfSample(*bank, "kick-2"), std::string(17, '\x01'));
     EXPECT_EQ(imported.keys,
               "12=bass_slap_:0:d0 36=kick-2:15 38=snare:14:d64 42=kick-2:12:loop 107=bass_slap_:15:loop:d127");
-    EXPECT_EQ(imported.notes[1], "DPCM: sample \"kick\" is kick-2 in the bank, another sample having its name");
+    ASSERT_EQ(imported.notes.size(), 3u);
+    EXPECT_EQ(imported.notes[2], "DPCM: sample \"kick\" is kick-2 in the bank, another sample having its name");
 
     // Lengths the console cannot play: padded with level-holding 0x55, or cut at 4081.
     FtiBuilder odd;
@@ -1859,7 +1875,7 @@ TEST(FtiConversion, ASampleProgramExportsItsKeysAndSamplesAndComesBackByteForByt
     program->channelType = Sample;
     copyTextField(program->name, "Kit");
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        copyTextField(program->envelopeText[kind], kind == Volume ? "15 0" : "0");
+        copyTextField(program->envelopeText[kind], kind == Volume ? "15" : "0");
     copyTextField(program->keyMapText, "C2=kick:15 11=kick:1 D2=slap:9:loop:d30 108=slap:2 107=kick:0:d127");
     fti::Instrument instrument;
     std::vector<std::string> notes;
@@ -1884,7 +1900,7 @@ TEST(FtiConversion, ASampleProgramExportsItsKeysAndSamplesAndComesBackByteForByt
         fticonversion::toProgram(reread, fticonversion::channelFor(reread, Pulse), *again, *fresh, notes, error));
     EXPECT_EQ(notes, std::vector<std::string>{});
     EXPECT_STREQ(again->keyMapText, "36=kick:15 38=slap:9:loop:d30 107=kick:0:d127");
-    EXPECT_STREQ(again->envelopeText[Volume], "15 0");
+    EXPECT_STREQ(again->envelopeText[Volume], "15");
     fti::Instrument exported;
     ASSERT_TRUE(fticonversion::fromProgram(*again, *fresh, exported, notes, error)) << error;
     EXPECT_EQ(exported, reread);
@@ -1986,7 +2002,7 @@ TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
     FtiBuilder file;
     file.type = 2;
     file.name = "Castle";
-    file.sequences = {seq({15, 12, 9}, 2), seq({0, 12}), seq({0}), seq({0}), seq({7, 3})};
+    file.sequences = {seq({15, 12, 9}, 2), seq({0, 12}), off(), off(), seq({7, 3})};
     const Bytes bytes = file.bytes();
     put("castle.fti", std::string(bytes.begin(), bytes.end()));
     const ToolRun imported =
@@ -2020,7 +2036,10 @@ TEST_F(PlinkaBank, KitsComeInAsSampleProgramsWithTheirSamplesAndGoOutByteForByte
     const ToolRun imported = run("from-fti " + path("kit.fti") + " " + path("kit.fti") + " -o " + path("kit.txt"));
     EXPECT_EQ(imported.status, 0);
     // Said once per file; the second file's identical samples are the first's.
-    const std::string padded = ": DPCM: sample \"hat\" padded from 2 to 17 bytes, a length the console plays\n";
+    // The Volume is said and left out: the tracker's sample channel plays none.
+    const std::string padded = ": Volume: left out, as the tracker's sample channel plays no instrument volume\n" +
+                               path("kit.fti") +
+                               ": DPCM: sample \"hat\" padded from 2 to 17 bytes, a length the console plays\n";
     EXPECT_EQ(imported.err, path("kit.fti") + padded + path("kit.fti") + padded);
     const std::string text = slurp(dir / "kit.txt");
     EXPECT_NE(text.find("[program 1]\nname = Kit\nchannel = sample\n"), std::string::npos) << text;
@@ -2037,7 +2056,9 @@ TEST_F(PlinkaBank, KitsComeInAsSampleProgramsWithTheirSamplesAndGoOutByteForByte
     ASSERT_EQ(run("from-fti " + path("out.fti") + " -o " + path("again.txt")).status, 0);
     ASSERT_EQ(run("to-fti " + path("again.txt") + " --program 1 -o " + path("again.fti")).status, 0);
     EXPECT_EQ(slurp(dir / "again.fti"), slurp(dir / "out.fti"));
+    // Its sequences went out disabled, as the tracker plays a kit.
     kit.dpcmSamples[1].bytes += std::string(15, '\x55');
+    kit.sequences = std::vector<FtiSequence>(5, off());
     const Bytes paddedKit = kit.bytes();
     EXPECT_EQ(slurp(dir / "out.fti"), std::string(paddedKit.begin(), paddedKit.end()));
 
@@ -2306,9 +2327,7 @@ TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
 {
     ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
     put("good.dmc", std::string(17, '\x01'));
-    put("long.dmc", std::string(4097, '\x01'));
     put("empty.dmc", "");
-    put("two words.dmc", std::string(1, '\x01'));
     put("beat.wav", "RIFF");
     put("beat.raw", std::string(17, '\x01'));
     put("out.txt", "untouched");
@@ -2319,12 +2338,7 @@ TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
         EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << arguments;
     };
     const std::string add = "add-sample " + path("bank.txt") + " " + path("good.dmc") + " ";
-    expectError(add + path("long.dmc") + " -o " + path("out.txt"),
-                path("long.dmc") + ": the .dmc file holds 4097 bytes; a sample holds at most 4081");
     expectError(add + path("empty.dmc") + " -o " + path("out.txt"), path("empty.dmc") + ": the .dmc file is empty");
-    expectError(add + "'" + path("two words.dmc") + "' -o " + path("out.txt"),
-                path("two words.dmc") +
-                    ": \"two words\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
     expectError(add + path("beat.wav") + " -o " + path("out.txt"),
                 path("beat.wav") + ": the WAV file is cut short in its header");
     expectError(add + path("beat.raw") + " -o " + path("out.txt"),
@@ -2353,4 +2367,199 @@ TEST_F(PlinkaBank, BadSampleFilesAndNamesAreOneLineAndChangeNothing)
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << usage << ": " << result.err;
         EXPECT_EQ(slurp(dir / "out.txt"), "untouched") << usage;
     }
+}
+
+// Several files are named after themselves as a drop on the editor names
+// them, with no --name; a .dmc file longer than a sample is cut, as a long
+// recording is, with a note.
+TEST_F(PlinkaBank, AddSampleNamesEachFileAfterItselfAndCutsAnOverlongDmc)
+{
+    ASSERT_EQ(run("default -o " + path("bank.txt")).status, 0);
+    std::string longBytes(4097, '\0');
+    for (size_t i = 0; i < longBytes.size(); ++i)
+        longBytes[i] = static_cast<char>(i * 13 + 5);
+    put("long.dmc", longBytes);
+    put("two words.dmc", std::string(1, '\x01'));
+    put("Kick-1.dmc", std::string(17, '\x0F'));
+    const ToolRun added = run("add-sample " + path("bank.txt") + " '" + path("two words.dmc") + "' " +
+                              path("Kick-1.dmc") + " " + path("long.dmc") + " -o " + path("kit.txt"));
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(added.err, path("two words.dmc") +
+                             ": named two_words (a sample name is 1 to 31 letters, digits, '_', '-' or '.')\n" +
+                             path("long.dmc") +
+                             ": the .dmc file holds 4097 bytes; a sample holds 4081: the rest is cut\n");
+    const std::string text = slurp(dir / "kit.txt");
+    EXPECT_NE(text.find("[sample two_words]\nlength = 1\nbytes = 01\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample Kick-1]\nlength = 17\n"), std::string::npos) << text;
+    ASSERT_EQ(run("export-dmc " + path("kit.txt") + " --sample long -o " + path("out.dmc")).status, 0);
+    EXPECT_EQ(slurp(dir / "out.dmc"), longBytes.substr(0, 4081)) << "the start of the sample, as the file has it";
+}
+
+namespace {
+
+// A song of one note per key given, each a quarter second, on channel 1.
+std::string notesSong(const std::vector<int>& keys)
+{
+    MidiFileWriter song;
+    const int track = song.addTrack();
+    for (size_t i = 0; i < keys.size(); ++i)
+        song.note(track, 0, static_cast<int64_t>(i) * 240, 200, keys[i]);
+    const std::vector<uint8_t> midi = song.bytes(0);
+    return std::string(midi.begin(), midi.end());
+}
+
+float peakOf(const std::string& wav)
+{
+    float peak = 0.0f;
+    for (size_t at = 44; at + 2 <= wav.size(); at += 2) {
+        const auto sample =
+            static_cast<int16_t>(static_cast<uint8_t>(wav[at]) | static_cast<uint8_t>(wav[at + 1]) << 8);
+        peak = std::max(peak, std::abs(sample) / 32768.0f);
+    }
+    return peak;
+}
+
+}  // namespace
+
+// The tracker's sample channel plays no instrument volume or arpeggio: a kit
+// sounds the same with them as without, as it does in the tracker. Here an
+// Arp of | -3 3 would move every key onto keys with no sample.
+TEST_F(PlinkaBank, AKitPlaysTheSameWithAndWithoutItsVolumeAndArpSequences)
+{
+    FtiBuilder plain;
+    plain.name = "Kit";
+    plain.dpcmKeys = {{24, 1, 0x0F, 0xFF}, {26, 2, 0x0E, 0xFF}};
+    std::string kick(161, '\0'), snare(97, '\0');
+    for (size_t i = 0; i < kick.size(); ++i)
+        kick[i] = static_cast<char>(i % 3 ? 0xFF : 0x0F);
+    for (size_t i = 0; i < snare.size(); ++i)
+        snare[i] = static_cast<char>(i * 37);
+    plain.dpcmSamples = {{0, "kick", kick}, {1, "snare", snare}};
+    FtiBuilder shaped = plain;
+    shaped.sequences[0] = seq({15, 8, 4, 0});
+    shaped.sequences[1] = seq({-3, 3}, 0);
+    for (const auto& [name, file] : {std::pair{"plain", plain}, std::pair{"shaped", shaped}}) {
+        const Bytes bytes = file.bytes();
+        put(std::string(name) + ".fti", std::string(bytes.begin(), bytes.end()));
+    }
+    const ToolRun imported = run("from-fti " + path("shaped.fti") + " -o " + path("shaped.txt"));
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    EXPECT_EQ(imported.err, path("shaped.fti") +
+                                ": Volume: left out, as the tracker's sample channel plays no instrument volume\n" +
+                                path("shaped.fti") +
+                                ": Arp: left out, as the tracker's sample channel plays no instrument arpeggio\n");
+    ASSERT_EQ(run("from-fti " + path("plain.fti") + " -o " + path("plain.txt")).status, 0);
+
+    put("kit.mid", notesSong({36, 38, 36, 38}));
+    const auto render = [&](const std::string& bank) {
+        const std::string command = std::string("'") + testpaths::render + "' " + path("kit.mid") +
+                                    " -q --tail 0.5 --program 1:1 --bank " + path(bank + ".txt") + " -o " +
+                                    path(bank + ".wav");
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return slurp(dir / (bank + ".wav"));
+    };
+    const std::string played = render("shaped");
+    EXPECT_GT(peakOf(played), 0.05f) << "the kit sounds";
+    EXPECT_EQ(played, render("plain"));
+}
+
+// Tracker instruments do not store their channel: a noise drum is told by its
+// name or by fixed notes below the pulse's range, and the note says which
+// channel and why; --channel FILE=TYPE sets one file's.
+TEST_F(PlinkaBank, NoiseDrumsImportAsNoiseProgramsThatSoundAndEachFileMayHaveItsChannel)
+{
+    FtiBuilder hat;
+    hat.name = "Closed Hat";
+    hat.sequences[0] = seq({15, 10, 6, 3, 0});
+    FtiBuilder drum;
+    drum.name = "Drum 2";
+    drum.sequences[0] = seq({15, 12, 9, 6, 3, 0});
+    drum.sequences[1] = seq({12, 8, 4, 2}, -1, -1, fti::kArpFixed);
+    FtiBuilder lead;
+    lead.name = "Lead";
+    lead.sequences[0] = seq({12, 10, 8});
+    FtiBuilder bass = lead;
+    bass.name = "Bass";
+    for (const auto& [name, file] : {std::pair{"hat.fti", hat}, std::pair{"drum.fti", drum},
+                                     std::pair{"lead.fti", lead}, std::pair{"bass.fti", bass}}) {
+        const Bytes bytes = file.bytes();
+        put(name, std::string(bytes.begin(), bytes.end()));
+    }
+    const ToolRun imported = run("from-fti " + path("hat.fti") + " " + path("drum.fti") + " " + path("lead.fti") + " " +
+                                 path("bass.fti") + " --channel bass.fti=triangle -o " + path("mixed.txt"));
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    const std::string other = "; --channel FILE=TYPE chooses another)\n";
+    EXPECT_EQ(imported.err,
+              path("hat.fti") + ": channel: noise (its name says \"hat\"" + other + path("drum.fti") +
+                  ": channel: noise (its fixed notes lie below the pulse's range, where only the noise sounds" + other +
+                  path("lead.fti") + ": channel: pulse (nothing in it says noise" + other);
+    const std::string text = slurp(dir / "mixed.txt");
+    for (const char* expected :
+         {"[program 1]\nname = Closed Hat\nchannel = noise\n",
+          "[program 2]\nname = Drum 2\nchannel = noise\nmulti = no\nvolume = 15 12 9 6 3 0\n"
+          "arp = @24 @20 @16 @14\n",
+          "[program 3]\nname = Lead\nchannel = pulse\n", "[program 4]\nname = Bass\nchannel = triangle\n"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+
+    put("drums.mid", notesSong({60}));
+    for (const char* program : {"1", "2"}) {
+        const std::string wav = path(std::string("drum") + program + ".wav");
+        const std::string command = std::string("'") + testpaths::render + "' " + path("drums.mid") +
+                                    " -q --tail 0.2 --program 1:" + program + " --bank " + path("mixed.txt") + " -o " +
+                                    wav;
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_GT(peakOf(slurp(wav)), 0.05f) << "program " << program << " sounds";
+    }
+
+    const ToolRun unknown = run("from-fti " + path("hat.fti") + " --channel snare.fti=noise -o " + path("x.txt"));
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(
+        unknown.err.rfind("plinka-bank: --channel snare.fti=...: snare.fti is not among the instruments given", 0), 0u)
+        << unknown.err;
+}
+
+// Instruments go into the bank you have: its programs and samples stay, and
+// the instruments fill the programs a text bank leaves out.
+TEST_F(PlinkaBank, FromFtiIntoABankKeepsItsProgramsAndSamples)
+{
+    put("own.dmc", std::string(33, '\x3C'));
+    put("bank.txt", "[program 10]\nname = Mine\nchannel = triangle\n");
+    ASSERT_EQ(run("add-sample " + path("bank.txt") + " " + path("own.dmc") + " -o " + path("bank.txt")).status, 0);
+    FtiBuilder kit;
+    kit.name = "Kit";
+    kit.dpcmKeys = {{24, 1, 0x0F, 0xFF}};
+    kit.dpcmSamples = {{0, "kick", std::string(17, '\x0F')}};
+    const Bytes bytes = kit.bytes();
+    put("kit.fti", std::string(bytes.begin(), bytes.end()));
+    const std::string before = slurp(dir / "bank.txt");
+
+    const ToolRun into = run("from-fti " + path("kit.fti") + " " + path("kit.fti") + " --into " + path("bank.txt"));
+    ASSERT_EQ(into.status, 0) << into.err;
+    EXPECT_EQ(into.err, path("bank.txt") + ": the instruments go into it, its samples kept: programs 11, 12\n");
+    const std::string text = slurp(dir / "bank.txt");
+    EXPECT_NE(text.find("[program 10]\nname = Mine\nchannel = triangle\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 11]\nname = Kit\nchannel = sample\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 12]\nname = Kit\nchannel = sample\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample own]\nlength = 33\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[sample kick]\nlength = 17\n"), std::string::npos) << text;
+    // Everything the bank had is still there, as it was.
+    EXPECT_NE(text.find(before.substr(before.find("[program 10]"),
+                                      before.find("[sample own]") - before.find("[program 10]"))),
+              std::string::npos);
+
+    // -o naming an existing bank adds to it too, after saying so; --program places them.
+    put("song.txt", before);
+    const ToolRun named = run("from-fti " + path("kit.fti") + " --program 40 -o " + path("song.txt"));
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.err, path("song.txt") + ": exists; the instruments go into it, its samples kept: program 40\n");
+    const std::string song = slurp(dir / "song.txt");
+    EXPECT_NE(song.find("[program 10]\nname = Mine\n"), std::string::npos) << song;
+    EXPECT_NE(song.find("[program 40]\nname = Kit\n"), std::string::npos) << song;
+    EXPECT_NE(song.find("[sample own]\nlength = 33\n"), std::string::npos) << song;
+
+    // A bank the tool cannot read is not replaced.
+    put("notes.txt", "[progrm 3]\n");
+    const ToolRun refused = run("from-fti " + path("kit.fti") + " -o " + path("notes.txt"));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(slurp(dir / "notes.txt"), "[progrm 3]\n");
 }

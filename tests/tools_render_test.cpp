@@ -47,6 +47,12 @@ std::vector<uint8_t> readBytes(const fs::path& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string readFile(const fs::path& path)
+{
+    const std::vector<uint8_t> bytes = readBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes)
 {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -249,7 +255,99 @@ TEST_F(Renderer, BanksLoadAndSaveAndProgramsSelect)
     EXPECT_EQ(readBytes(file("text2.wav")), readBytes(file("tri.wav")));
 }
 
-TEST_F(Renderer, TracksWriteEachChannelGroupBesideTheMixWhichStaysAsItWas)
+TEST_F(Renderer, IgnoringProgramChangesKeepsTheProgramsChosen)
+{
+    // The song asks for the triangle (program 4) on channel 1 before its note;
+    // --program 1:3 asks for the pulse.
+    MidiFileWriter midi;
+    const int track = midi.addTrack();
+    midi.event(track, 0, {0xC0, 3});
+    midi.note(track, 0, 0, 480, 69);
+    writeBytes(file("gm.mid"), midi.bytes(0));
+    const double pulse = kNtscClock / (16.0 * 254);
+    const double triangle = kNtscClock / (32.0 * 127);
+    struct Case {
+        std::string options;
+        double frequency;
+    };
+    const Case cases[] = {
+        {"", triangle},  // the song's program change wins
+        {" --ignore-program-changes", pulse},
+    };
+    for (const Case& c : cases) {
+        const RunResult result = run(quoted(file("gm.mid")) + " -o " + quoted(file("out.wav")) +
+                                     " --program 1:3 --format float" + c.options);
+        ASSERT_EQ(result.status, 0) << result.output;
+        const Wav wav = readWav(file("out.wav"));
+        EXPECT_NEAR(fundamentalOf(wav.left, 2000, 15000, 44100.0, 200.0, 2000.0), c.frequency, c.frequency * 0.002)
+            << c.options;
+    }
+    // A bank's channel programs stand too: channel 1 on the triangle.
+    writeBytes(file("bank.txt"), {});
+    RunResult result = run(quoted(file("gm.mid")) + " -o " + quoted(file("tri.wav")) + " --program 1:4 --save-bank " +
+                           quoted(file("bank.txt")));
+    ASSERT_EQ(result.status, 0) << result.output;
+    midi = MidiFileWriter();
+    midi.event(midi.addTrack(), 0, {0xC0, 2});
+    midi.note(0, 0, 0, 480, 69);
+    writeBytes(file("gm.mid"), midi.bytes(0));
+    result = run(quoted(file("gm.mid")) + " -o " + quoted(file("out.wav")) + " --format float --bank " +
+                 quoted(file("bank.txt")) + " --ignore-program-changes");
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NEAR(fundamentalOf(readWav(file("out.wav")).left, 2000, 15000, 44100.0, 200.0, 2000.0), triangle,
+                triangle * 0.002);
+}
+
+TEST_F(Renderer, GainScalesTheOutputAndAClippedRenderNamesTheGainThatAvoidsIt)
+{
+    // Eight full-volume pulses started together: they clip at gain 200.
+    MidiFileWriter midi;
+    const int track = midi.addTrack();
+    for (int key = 0; key < 8; ++key)
+        midi.note(track, 0, 0, 480, 57 + key * 3, 127);
+    writeBytes(file("chord.mid"), midi.bytes(0));
+    const std::string chord = quoted(file("chord.mid")) + " --program 1:3 --format float --tail 0.2 -o ";
+
+    RunResult result = run(chord + quoted(file("40.wav")) + " --gain 40 --save-bank " + quoted(file("40.txt")));
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(readFile(file("40.txt")).find("gain = 40\n"), std::string::npos) << "the state took the gain";
+    result = run(chord + quoted(file("20.wav")) + " --gain 20");
+    ASSERT_EQ(result.status, 0) << result.output;
+    const Wav loud = readWav(file("40.wav"));
+    const Wav half = readWav(file("20.wav"));
+    ASSERT_EQ(loud.left.size(), half.left.size());
+    float peak = 0.0f;
+    for (size_t i = 0; i < loud.left.size(); ++i) {
+        ASSERT_NEAR(half.left[i], loud.left[i] * 0.5f, 1e-6f) << i;
+        peak = std::max(peak, std::fabs(loud.left[i]));
+    }
+    ASSERT_GT(peak, 0.2f) << "gain 200 clips this chord";
+    ASSERT_LT(peak, 1.0f);
+
+    result = run(chord + quoted(file("200.wav")) + " --gain 200");
+    ASSERT_EQ(result.status, 0) << result.output;
+    const std::string says = "or lower avoids it";
+    const size_t at = result.output.find("--gain ");
+    ASSERT_NE(result.output.find(says), std::string::npos) << result.output;
+    ASSERT_NE(at, std::string::npos) << result.output;
+    EXPECT_NE(result.output.find("clipped samples"), std::string::npos) << result.output;
+    const int gain = std::atoi(result.output.c_str() + at + 7);
+    // The gain named is the largest under full scale: 40 / (peak at gain 40), rounded down.
+    EXPECT_EQ(gain, static_cast<int>(std::ceil(40.0 / peak)) - 1) << result.output;
+    result = run(chord + quoted(file("ok.wav")) + " --gain " + std::to_string(gain));
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(result.output, "") << "no clipping at the gain named";
+    result = run(chord + quoted(file("over.wav")) + " --gain " + std::to_string(gain + 1));
+    EXPECT_NE(result.output.find("clipped samples"), std::string::npos) << "one more clips: " << result.output;
+
+    // Another instrument has no gain for it to set.
+    result = run(chord + quoted(file("x.wav")) + " --gain 50 --plugin /usr/lib/vst/Kars-vst.so");
+    EXPECT_NE(result.status, 0);
+    EXPECT_EQ(result.output.find("plinka-render: --gain"), 0u) << result.output;
+    EXPECT_FALSE(fs::exists(file("x.wav")));
+}
+
+TEST_F(Renderer, TracksWriteEachChannelGroupThatSoundsBesideTheMixWhichStaysAsItWas)
 {
     // A pulse on channel 1 and a triangle on channel 2, overlapping.
     MidiFileWriter midi;
@@ -267,22 +365,28 @@ TEST_F(Renderer, TracksWriteEachChannelGroupBesideTheMixWhichStaysAsItWas)
         ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;
         EXPECT_EQ(readBytes(file("song.wav")), readBytes(file("alone.wav"))) << plugin << ": the mix as without tracks";
         const Wav mix = readWav(file("song.wav"));
+        // Pulse 1 and the triangle's tracks add up to the mix; the silent
+        // groups get no file, and the one line says which were written.
+        EXPECT_EQ(result.output,
+                  "tracks written: song-pulse-1.wav, song-triangle.wav; silent, not written: Pulse 2, Noise, "
+                  "Samples, VRC6\n");
         std::vector<Wav> tracks;
-        for (const char* group : groups) {
+        for (const char* group : {"pulse-1", "triangle"}) {
             tracks.push_back(readWav(file(std::string("song-") + group + ".wav")));
             ASSERT_EQ(tracks.back().channels, 2) << group;
             ASSERT_EQ(tracks.back().left.size(), mix.left.size()) << group;
         }
-        // Pulse 1 and the triangle's tracks add up to the mix; the others are silent.
+        for (size_t g : {1, 3, 4, 5})
+            EXPECT_FALSE(fs::exists(file(std::string("song-") + groups[g] + ".wav"))) << plugin << ": " << groups[g];
         const Wav& pulse = tracks[0];
-        const Wav& triangle = tracks[2];
+        const Wav& triangle = tracks[1];
         for (size_t i = 0; i < mix.left.size(); ++i)
             ASSERT_NEAR(pulse.left[i] + triangle.left[i], mix.left[i], 1e-6f) << plugin << " at " << i;
         EXPECT_LT(firstSound(pulse.left, 0), 100);
         EXPECT_GE(firstSound(triangle.left, 0), 11025) << "the triangle's note comes at a quarter second";
-        for (size_t g : {1, 3, 4, 5})
-            EXPECT_EQ(lastSound(tracks[g].left), -1) << groups[g];
         EXPECT_EQ(tracks[0].left, tracks[0].right);
+        fs::remove(file("song-pulse-1.wav"));
+        fs::remove(file("song-triangle.wav"));
     }
 }
 
@@ -318,6 +422,8 @@ TEST_F(Renderer, BadInputGetsOneClearLineAndLeavesNoFile)
         {quoted(file("good.mid")) + out + " --rate 0", "--rate"},
         {quoted(file("good.mid")) + out + " --program 17:1", "--program"},
         {quoted(file("good.mid")) + out + " --format mp3", "--format"},
+        {quoted(file("good.mid")) + out + " --gain 201", "--gain takes a percentage from 0 to 200"},
+        {quoted(file("good.mid")) + out + " --gain loud", "--gain takes a percentage from 0 to 200"},
         {quoted(file("good.mid")) + out + " --bogus", "--bogus"},
         {quoted(file("good.mid")) + out + " --tracks --plugin " + testpaths::vst2Plugin, "--tracks"},
     };

@@ -4,6 +4,8 @@
 // --plugin, VST 2, CLAP, VST3 or LV2 (told by its name; an LV2 one by its
 // bundle or its URI). Without a song it renders the demo tune built in.
 #include "PlinkaVersion.h"
+#include "engine/SharedSettings.h"
+#include "instrument/Identity.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
 #include "tools/bank/WholeFile.h"
@@ -23,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unistd.h>
@@ -33,6 +36,8 @@ namespace {
 const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "Renders a Standard MIDI File (formats 0 and 1) to a WAV file through an\n"
                       "instrument plug-in. Without a song it renders its demo tune to plinka-demo.wav.\n"
+                      "A render that clipped says so, with the largest --gain that would have avoided\n"
+                      "it (Plinka only).\n"
                       "\n"
                       "  -o, --output FILE     the WAV file (default: the song's name with .wav)\n"
                       "  --plugin PATH         a VST 2 (.so, .dll), CLAP (.clap) or VST3 (.vst3)\n"
@@ -48,12 +53,20 @@ const char kUsage[] = "usage: plinka-render [SONG.mid] [-o OUT.wav] [options]\n"
                       "                        start; may be given more than once\n"
                       "  --bank FILE           loads a bank (.fxb), a program (.fxp) or a Plinka text\n"
                       "                        bank into the plug-in before rendering\n"
+                      "  --ignore-program-changes\n"
+                      "                        the song's own program changes are left out: the\n"
+                      "                        bank's programs and --program's stand (without it,\n"
+                      "                        the song's program changes win)\n"
+                      "  --gain PERCENT        Plinka's gain, 0..200, over the bank's (a new\n"
+                      "                        instance's is 50; a text bank without a gain line\n"
+                      "                        plays at 100)\n"
                       "  --save-bank FILE      saves the plug-in's state after rendering (.fxp for a\n"
                       "                        program file, .txt for a Plinka text bank, else .fxb)\n"
-                      "  --tracks              also writes each of the plug-in's other outputs to a\n"
-                      "                        file of its own beside the WAV file (OUT-pulse-1.wav,\n"
-                      "                        OUT-triangle.wav, ...); Plinka's CLAP and VST3 builds\n"
-                      "                        have one for each channel group\n"
+                      "  --tracks              also writes each of the plug-in's other outputs that\n"
+                      "                        sounds to a file of its own beside the WAV file\n"
+                      "                        (OUT-pulse-1.wav, OUT-triangle.wav, ...) and says\n"
+                      "                        which it wrote; Plinka's CLAP and VST3 builds have\n"
+                      "                        one for each channel group\n"
                       "  -q, --quiet           no progress and no summary, only errors\n"
                       "  -h, --help            this text\n"
                       "  --version             the release of Plinka this program belongs to\n";
@@ -71,7 +84,12 @@ struct Options {
     std::string saveBank;
     bool tracks = false;
     bool quiet = false;
+    bool ignoreProgramChanges = false;
+    int gain = -1;  // percent; -1: the bank's
 };
+
+constexpr uint8_t kProgramChange = 0xC0;
+constexpr uint8_t kStatusKind = 0xF0;
 
 bool endsWith(const std::string& text, const std::string& end)
 {
@@ -107,6 +125,12 @@ std::string parseOptions(int argc, char** argv, Options& options, bool& help, bo
             options.quiet = true;
         } else if (arg == "--tracks") {
             options.tracks = true;
+        } else if (arg == "--ignore-program-changes") {
+            options.ignoreProgramChanges = true;
+        } else if (arg == "--gain") {
+            if (!value(text) || !parseInt(text, 0, kMaxGain, number))
+                return "--gain takes a percentage from 0 to 200";
+            options.gain = static_cast<int>(number);
         } else if (arg == "-o" || arg == "--output") {
             if (!value(options.output))
                 return arg + " needs a file name";
@@ -241,6 +265,67 @@ bool saveBank(const std::string& path, InstrumentHost& host, std::string& error)
     return fx::writeFile(path, file, error);
 }
 
+// Plinka's state as the host saves it, read into a bank.
+bool plinkaState(InstrumentHost& host, textbank::State& state, std::string& error)
+{
+    std::vector<uint8_t> chunk;
+    if (!host.saveState(chunk)) {
+        error = host.error();
+        return false;
+    }
+    textbank::resetToDefault(state);
+    textbank::loadChunk(chunk.data(), chunk.size(), state);
+    return true;
+}
+
+// The gain goes in through the state, as a song's would: every format of
+// Plinka saves and loads the same chunk, and a state loaded wins over the
+// LV2 build's gain port until the port moves.
+bool setPlinkaGain(InstrumentHost& host, int gain, std::string& error)
+{
+    if (host.fxIdentity().id != kPlinkaUniqueId) {
+        error = "--gain sets Plinka's gain; this plug-in is another instrument";
+        return false;
+    }
+    const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+    if (!plinkaState(host, *state, error))
+        return false;
+    state->settings.gain = gain;
+    if (!host.loadState(textbank::toChunk(*state))) {
+        error = host.error();
+        return false;
+    }
+    return true;
+}
+
+// The largest gain that keeps every sample of the render below full scale, or
+// -1 where it cannot be told. Plinka limits its output to full scale, so what
+// clipped says nothing of how far over it went: the song is rendered again,
+// to no file, by a fresh instance of the plug-in at 1 %, where nothing clips
+// and the output is the mix a hundredth as loud.
+int unclippedGain(const std::string& pluginPath, const std::vector<uint8_t>& startState,
+                  const std::vector<TimedMidi>& messages, int64_t songEnd, const RenderSettings& settings)
+{
+    constexpr int kProbeGain = 1;
+    const std::unique_ptr<InstrumentHost> probe = makeInstrumentHost(pluginPath);
+    std::string error;
+    if (!probe || !probe->load(pluginPath))
+        return -1;
+    probe->start(settings.sampleRate, settings.blockSize, true);
+    RenderReport report;
+    const std::function<void(double)> noProgress = [](double) {};
+    if (!probe->loadState(startState) || !setPlinkaGain(*probe, kProbeGain, error) ||
+        !renderSong(*probe, messages, songEnd, settings, nullptr, noProgress, report, error))
+        return -1;
+    probe->stop();
+    if (report.peak <= 0.0f)
+        return kMaxGain;
+    // Below full scale: the gain g plays the peak at g * peak, strictly under 1.
+    const double limit = kProbeGain / static_cast<double>(report.peak);
+    const int gain = static_cast<int>(std::ceil(limit)) - 1;
+    return std::clamp(gain, 0, kMaxGain);
+}
+
 // The file of one of the plug-in's extra outputs beside the main one's:
 // "song.wav" and "Pulse 1" make "song-pulse-1.wav".
 std::string trackPath(const std::string& output, const std::string& name)
@@ -325,13 +410,21 @@ int main(int argc, char** argv)
             host.setControl("clock", static_cast<float>(state->settings.ntsc));
         }
     }
+    if (options.gain >= 0 && !setPlinkaGain(host, options.gain, error))
+        return fail(error);
+    // What a second look at a clipped render starts from.
+    std::vector<uint8_t> startState;
+    const bool plinka = host.fxIdentity().id == kPlinkaUniqueId;
+    if (plinka && !host.saveState(startState))
+        return fail(host.error());
 
     std::vector<TimedMidi> messages;
     for (const auto& [channel, program] : options.programs)
-        messages.push_back({0, {static_cast<uint8_t>(0xC0 | channel), static_cast<uint8_t>(program), 0}});
+        messages.push_back({0, {static_cast<uint8_t>(kProgramChange | channel), static_cast<uint8_t>(program), 0}});
     for (const MidiEvent& event : song.events)
-        messages.push_back({static_cast<int64_t>(std::llround(event.seconds * options.rate)),
-                            {event.bytes[0], event.bytes[1], event.size > 2 ? event.bytes[2] : uint8_t{0}}});
+        if (!options.ignoreProgramChanges || (event.bytes[0] & kStatusKind) != kProgramChange)
+            messages.push_back({static_cast<int64_t>(std::llround(event.seconds * options.rate)),
+                                {event.bytes[0], event.bytes[1], event.size > 2 ? event.bytes[2] : uint8_t{0}}});
     const auto songEnd = static_cast<int64_t>(std::llround(song.lengthSeconds * options.rate));
 
     RenderSettings settings;
@@ -359,7 +452,7 @@ int main(int argc, char** argv)
     ProgressBar progress(talk);
     RenderReport report;
     const bool rendered = renderSong(
-        host, messages, songEnd, settings, out, [&](double done) { progress.update(done); }, report, error,
+        host, messages, songEnd, settings, &out, [&](double done) { progress.update(done); }, report, error,
         trackWriters);
     progress.finish();
     if (!rendered)
@@ -369,16 +462,40 @@ int main(int argc, char** argv)
         return fail(error);
     if (!out.finish(error))
         return fail(error);
-    for (const auto& track : tracks)
-        if (!track->finish(error))
+    // Outputs that never sounded get no file.
+    const std::vector<std::string> trackNames = options.tracks ? host.extraOutputs() : std::vector<std::string>{};
+    std::string written, silent;
+    for (size_t t = 0; t < tracks.size(); ++t) {
+        if (report.trackPeaks[t] <= kSilentLevel) {
+            tracks[t]->abandon();
+            silent += (silent.empty() ? "" : ", ") + trackNames[t];
+        } else if (!tracks[t]->finish(error)) {
             return fail(error);
+        } else {
+            written += (written.empty() ? "" : ", ") +
+                       std::filesystem::path(trackPath(options.output, trackNames[t])).filename().string();
+        }
+    }
+    if (options.tracks && !options.quiet)
+        std::printf("tracks written: %s%s%s\n", written.empty() ? "none" : written.c_str(),
+                    silent.empty() ? "" : "; silent, not written: ", silent.c_str());
 
+    // A clipped render says so even off a terminal, with the gain that avoids it.
+    std::string clipped;
+    if (report.clipped > 0) {
+        clipped = std::to_string(report.clipped) + " clipped samples";
+        const int gain = plinka ? unclippedGain(pluginPath, startState, messages, songEnd, settings) : -1;
+        if (gain >= 0)
+            clipped += " (--gain " + std::to_string(gain) + " or lower avoids it)";
+    }
     if (talk) {
         const double seconds = static_cast<double>(report.frames) / options.rate;
         const double peakDb = report.peak > 0.0f ? 20.0 * std::log10(report.peak) : -INFINITY;
-        std::printf("%s: %.1f s of audio, peak %.1f dBFS, %lld clipped samples, %.0fx realtime\n",
-                    options.output.c_str(), seconds, peakDb, static_cast<long long>(report.clipped),
+        std::printf("%s: %.1f s of audio, peak %.1f dBFS, %s, %.0fx realtime\n", options.output.c_str(), seconds,
+                    peakDb, clipped.empty() ? "no clipped samples" : clipped.c_str(),
                     report.seconds > 0.0 ? seconds / report.seconds : 0.0);
+    } else if (!clipped.empty() && !options.quiet) {
+        std::fprintf(stderr, "plinka-render: %s: %s\n", options.output.c_str(), clipped.c_str());
     }
     return 0;
 }

@@ -22,7 +22,7 @@ const clap_plugin_descriptor_t kDescriptor = {
     CLAP_VERSION_INIT,
     kClapPluginId,
     kPlinkaEffectName,
-    kPlinkaVendorString,
+    kPlinkaVendorName,
     "",
     "",
     "",

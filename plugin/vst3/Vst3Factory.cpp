@@ -46,7 +46,7 @@ v3_result V3_API getFactoryInfo(void*, v3_factory_info* info)
     if (!info)
         return V3_INVALID_ARG;
     std::memset(info, 0, sizeof *info);
-    copyText(info->vendor, kPlinkaVendorString);
+    copyText(info->vendor, kPlinkaVendorName);
     info->flags = kUnicodeFlag;
     return V3_OK;
 }
@@ -98,7 +98,7 @@ v3_result V3_API getClassInfo2(void*, int32_t index, v3_class_info_2* info)
     copyText(info->category, kPlinkaVst3Category);
     copyText(info->name, kPlinkaEffectName);
     copyText(info->sub_categories, kPlinkaVst3SubCategories);
-    copyText(info->vendor, kPlinkaVendorString);
+    copyText(info->vendor, kPlinkaVendorName);
     versionText(info->version, sizeof info->version);
     copyText(info->sdk_version, kPlinkaVst3SdkVersion);
     return V3_OK;
@@ -114,7 +114,7 @@ v3_result V3_API getClassInfoUtf16(void*, int32_t index, v3_class_info_3* info)
     copyText(info->category, kPlinkaVst3Category);
     copyToUtf16(info->name, 64, kPlinkaEffectName);
     copyText(info->sub_categories, kPlinkaVst3SubCategories);
-    copyToUtf16(info->vendor, 64, kPlinkaVendorString);
+    copyToUtf16(info->vendor, 64, kPlinkaVendorName);
     char version[64];
     versionText(version, sizeof version);
     copyToUtf16(info->version, 64, version);

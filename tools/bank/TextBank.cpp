@@ -681,6 +681,16 @@ bool endsLikeAChunk(const unsigned char* data, size_t size)
     return size >= 4 && size % 4 == 0 && cellIs(data + size - 4, chunk::tagEnd);
 }
 
+std::vector<int> freePrograms(const State& state)
+{
+    const std::unique_ptr<State> defaults = makeDefault();
+    std::vector<int> free;
+    for (int number = kFactoryPresetCount; number < kProgramCount; ++number)
+        if (sameProgram(state.programs[number], defaults->programs[number]))
+            free.push_back(number);
+    return free;
+}
+
 bool sameContent(const State& a, const State& b)
 {
     return toChunk(a) == toChunk(b);

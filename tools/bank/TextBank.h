@@ -38,6 +38,10 @@ void loadChunk(const unsigned char* data, size_t size, State& state);
 // a damaged chunk or another plug-in's from its own.
 bool startsLikeAChunk(const unsigned char* data, size_t size);
 bool endsLikeAChunk(const unsigned char* data, size_t size);
+// The programs a text bank leaves out, in order: past the factory slots and
+// as the default bank has them. Instruments brought into a bank fill these.
+std::vector<int> freePrograms(const State& state);
+
 // Whether two states would write the same chunk.
 bool sameContent(const State& a, const State& b);
 

@@ -31,48 +31,57 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage:\n"
-    "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
-    "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
-    "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
-    "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
-    "  plinka-bank default [-o BANK.txt|BANK.fxb|PRESET.fxp] [--all]\n"
-    "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
-    "                       [-o BANK.txt|BANK.fxb|PRESET.fxp]\n"
-    "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
-    "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.wav|FILE.dmc...\n"
-    "                         [--name NAME] [--rate 0-15]\n"
-    "                         -o BANK.txt|BANK.fxb|PRESET.fxp\n"
-    "  plinka-bank export-dmc BANK.txt|BANK.fxb|PRESET.fxp --sample NAME -o FILE.dmc\n"
-    "  plinka-bank --version\n"
-    "\n"
-    "default, from-fti and add-sample write the kind of file -o names: a VST bank\n"
-    "(.fxb), a program file (.fxp), else a text bank; a name that says another\n"
-    "kind than a command writes (to-text -o BANK.fxb) is refused.\n"
-    "Without -o, to-text and default print the text bank. A text bank lists the\n"
-    "factory slots (programs 1-9) and every program that differs from the default\n"
-    "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
-    "Every envelope text and key map is compiled as the instrument does; check\n"
-    "reports each one that fails, conversions warn about it and write the file\n"
-    "all the same. Exit status: 0 done, 1 check found texts that fail, 2 usage\n"
-    "or file errors.\n"
-    "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
-    "default bank, playing the channel TYPE given (pulse, triangle, noise, sample,\n"
-    "vrc6-pulse or vrc6-saw; if none, sample for one with DPCM keys, pulse, or\n"
-    "vrc6-pulse for a VRC6 instrument); a Sample program takes the DPCM keys as\n"
-    "its key map (the tracker's C-0 is key 12) and their samples go into the bank.\n"
-    "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
-    "channels), a Sample program with its key map and the samples it plays. Both\n"
-    "report on standard error what they could not carry over exactly.\n"
-    "add-sample puts samples into the bank, each named after its file without\n"
-    "the extension, or NAME for a single file; a sample of the same name is\n"
-    "replaced. A WAV file (PCM 8, 16, 24 or 32 bits or float, any rate up to\n"
-    "768 kHz, mixed to mono) is converted to delta-modulation bytes at rate\n"
-    "--rate (0-15, default 15, the fastest) and cut to the longest sample, 4081\n"
-    "bytes; a .dmc file (the bytes as the console stores them) is taken as it\n"
-    "is, padded to a length the console plays (16 * L + 1). export-dmc writes\n"
-    "one sample's bytes as they are.\n";
+constexpr const char* kUsage = "usage:\n"
+                               "  plinka-bank to-text BANK.fxb|PRESET.fxp [-o BANK.txt] [--all] [--ignore-id]\n"
+                               "  plinka-bank to-fxb BANK.txt -o BANK.fxb\n"
+                               "  plinka-bank to-fxp BANK.txt -o PRESET.fxp\n"
+                               "  plinka-bank check BANK.txt|BANK.fxb|PRESET.fxp [--ignore-id]\n"
+                               "  plinka-bank default [-o BANK.txt|BANK.fxb|PRESET.fxp] [--all]\n"
+                               "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
+                               "                       [--channel FILE=TYPE]... [--into BANK]\n"
+                               "                       [-o BANK.txt|BANK.fxb|PRESET.fxp]\n"
+                               "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
+                               "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.wav|FILE.dmc...\n"
+                               "                         [--name NAME] [--rate 0-15]\n"
+                               "                         -o BANK.txt|BANK.fxb|PRESET.fxp\n"
+                               "  plinka-bank export-dmc BANK.txt|BANK.fxb|PRESET.fxp --sample NAME -o FILE.dmc\n"
+                               "  plinka-bank --version\n"
+                               "\n"
+                               "default, from-fti and add-sample write the kind of file -o names: a VST bank\n"
+                               "(.fxb), a program file (.fxp), else a text bank; a name that says another\n"
+                               "kind than a command writes (to-text -o BANK.fxb) is refused.\n"
+                               "Without -o, to-text and default print the text bank. A text bank lists the\n"
+                               "factory slots (programs 1-9) and every program that differs from the default\n"
+                               "bank; --all lists all 128. --ignore-id reads a file made for another plug-in.\n"
+                               "Every envelope text and key map is compiled as the instrument does; check\n"
+                               "reports each one that fails, conversions warn about it and write the file\n"
+                               "all the same. Exit status: 0 done, 1 check found texts that fail, 2 usage\n"
+                               "or file errors.\n"
+                               "from-fti puts tracker instruments into programs N, N+1, ... (from 1) of the\n"
+                               "default bank, or of the bank --into names, or of the bank -o names when it\n"
+                               "exists (it says so); into a bank without --program they fill the programs\n"
+                               "past the factory presets that are as the default bank has them, and the\n"
+                               "bank's samples stay. --into BANK without -o writes BANK again. Each plays\n"
+                               "the channel TYPE given (pulse, triangle, noise, sample, vrc6-pulse or\n"
+                               "vrc6-saw), for one file with --channel FILE=TYPE (repeat it per file); if\n"
+                               "none, vrc6-pulse for a VRC6 instrument, sample for one with DPCM keys, noise\n"
+                               "for one whose name says a noise drum (noise, hat, snare, cymbal, ...) or\n"
+                               "whose fixed notes lie below the pulse's range, else pulse: the note says\n"
+                               "which and why. A Sample program takes the DPCM keys as its key map (the\n"
+                               "tracker's C-0 is key 12), their samples go into the bank, and the Volume and\n"
+                               "Arp sequences, which the tracker's sample channel does not play, stay out.\n"
+                               "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
+                               "channels), a Sample program with its key map and the samples it plays. Both\n"
+                               "report on standard error what they could not carry over exactly.\n"
+                               "add-sample puts samples into the bank, each named after its file without\n"
+                               "the extension (characters a name cannot hold become '_', cut at 31), or\n"
+                               "NAME for a single file; a sample of the same name is replaced. A WAV file\n"
+                               "(PCM 8, 16, 24 or 32 bits or float, any rate up to 768 kHz, mixed to mono)\n"
+                               "is converted to delta-modulation bytes at rate --rate (0-15, default 15,\n"
+                               "the fastest) and cut to the longest sample, 4081 bytes; a .dmc file (the\n"
+                               "bytes as the console stores them) is taken as it is, padded to a length\n"
+                               "the console plays (16 * L + 1) or cut at 4081 bytes, with a note.\n"
+                               "export-dmc writes one sample's bytes as they are.\n";
 
 // The plug-in's AEffect version, which hosts write as a file's fxVersion.
 constexpr int32_t kPlinkaFxVersion = 1;
@@ -90,7 +99,9 @@ struct Options {
     std::string output;
     int program = 0;  // 1-based; 0: not given
     int32_t channel = Pulse;
-    bool channelGiven = false;  // else each instrument's own: pulse, or VRC6 Pulse for a VRC6 one
+    bool channelGiven = false;  // else each instrument's own, as fticonversion::chooseChannel has it
+    std::vector<std::pair<std::string, int32_t>> fileChannels;  // --channel FILE=TYPE
+    std::string into;                                           // from-fti's --into BANK
     bool allPrograms = false;
     bool ignoreId = false;
     std::string sampleName;  // add-sample's --name, export-dmc's --sample
@@ -196,9 +207,8 @@ const char* formatName(Format format)
 
 // Loads the input for the command; answers kExitDone or kExitError after
 // reporting the problem.
-int load(const Options& options, Loaded& loaded)
+int load(const Options& options, const std::string& path, Loaded& loaded)
 {
-    const std::string& path = options.input;
     std::vector<unsigned char> bytes;
     std::string error;
     if (!wholefile::read(path, bytes, error))
@@ -379,14 +389,27 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             }
             program = static_cast<int>(value);
         } else if (argument == "--channel") {
-            const std::string word = i + 1 < argc ? argv[++i] : "";
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            // FILE=TYPE names one file's channel; a type word holds no '='.
+            const size_t equals = value.rfind('=');
+            const std::string word = equals == std::string::npos ? value : value.substr(equals + 1);
             const int32_t type = banktext::channelTypeOfWord(word);
-            if (type < 0) {
-                problem = "--channel takes pulse, triangle, noise, sample, vrc6-pulse or vrc6-saw";
+            if (type < 0 || equals == 0) {
+                problem = "--channel takes pulse, triangle, noise, sample, vrc6-pulse or vrc6-saw, or FILE=TYPE";
                 return false;
             }
-            options.channel = type;
-            channelGiven = true;
+            if (equals == std::string::npos) {
+                options.channel = type;
+                channelGiven = true;
+            } else {
+                options.fileChannels.push_back({value.substr(0, equals), type});
+            }
+        } else if (argument == "--into") {
+            if (i + 1 == argc || !options.into.empty()) {
+                problem = i + 1 == argc ? "--into needs a bank file" : "--into given twice";
+                return false;
+            }
+            options.into = argv[++i];
         } else if (argument == "--name" || argument == "--sample") {
             if (i + 1 == argc || !options.sampleName.empty()) {
                 problem = i + 1 == argc ? argument + " needs a sample name" : "--name or --sample given twice";
@@ -491,11 +514,28 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         problem = "--program is for from-fti and to-fti";
         return false;
     }
-    if (channelGiven && command != "from-fti") {
+    if ((channelGiven || !options.fileChannels.empty()) && command != "from-fti") {
         problem = "--channel is for from-fti";
         return false;
     }
+    if (!options.into.empty() && command != "from-fti") {
+        problem = "--into is for from-fti";
+        return false;
+    }
     return true;
+}
+
+// The channel asked for a file: its own --channel FILE=TYPE (by the path as
+// given or its file name; the last one given wins), else --channel TYPE; -1
+// for none.
+int32_t askedChannel(const Options& options, const std::string& path)
+{
+    int32_t asked = options.channelGiven ? options.channel : -1;
+    const std::string name = std::filesystem::path(path).filename().string();
+    for (const auto& [file, type] : options.fileChannels)
+        if (file == path || file == name)
+            asked = type;
+    return asked;
 }
 
 // Every file is read before anything is written: one bad file changes nothing.
@@ -507,8 +547,13 @@ int fromFti(const Options& options)
     if (first + static_cast<int>(paths.size()) > kProgramCount)
         return usageError(std::to_string(paths.size()) + " instruments from program " + std::to_string(first + 1) +
                           " go past program 128");
-    const std::unique_ptr<textbank::State> state = textbank::makeDefault();
-    std::vector<std::string> report;
+    for (const auto& [file, type] : options.fileChannels)
+        if (std::none_of(paths.begin(), paths.end(), [&](const std::string& path) {
+                return path == file || std::filesystem::path(path).filename().string() == file;
+            }))
+            return usageError("--channel " + file + "=...: " + file + " is not among the instruments given");
+
+    std::vector<fti::Instrument> instruments(paths.size());
     for (size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
         std::error_code code;
@@ -518,20 +563,74 @@ int fromFti(const Options& options)
         std::string error;
         if (!wholefile::read(path, bytes, error))
             return fileError(error);
-        fti::Instrument instrument;
-        if (!fti::read(bytes.data(), bytes.size(), instrument, error))
+        if (!fti::read(bytes.data(), bytes.size(), instruments[i], error))
             return fileError(path + ": " + error);
+    }
+
+    // The bank they go into: --into's, or the one -o names when it exists,
+    // which is added to rather than replaced.
+    Options writing = options;
+    std::string bankPath = options.into;
+    std::error_code code;
+    const bool outputExists = !options.output.empty() && std::filesystem::exists(options.output, code);
+    if (bankPath.empty() && outputExists)
+        bankPath = options.output;
+    if (writing.output.empty())
+        writing.output = options.into;
+    Loaded loaded;
+    if (!bankPath.empty())
+        if (const int status = load(options, bankPath, loaded); status != kExitDone)
+            return status;
+    textbank::State& state = *loaded.state;
+
+    std::vector<int> targets;
+    if (options.program != 0 || bankPath.empty()) {
+        for (size_t i = 0; i < paths.size(); ++i)
+            targets.push_back(first + static_cast<int>(i));
+    } else {
+        const std::vector<int> free = textbank::freePrograms(state);
+        if (free.size() < paths.size())
+            return fileError(bankPath + ": " + std::to_string(free.size()) +
+                             " programs are free (past the factory "
+                             "presets and as the default bank has them), " +
+                             std::to_string(paths.size()) + " instruments are given; --program N puts them from N on");
+        targets.assign(free.begin(), free.begin() + static_cast<std::ptrdiff_t>(paths.size()));
+    }
+
+    std::vector<std::string> report;
+    if (!bankPath.empty()) {
+        std::string programs;
+        for (const int target : targets)
+            programs += (programs.empty() ? "" : ", ") + std::to_string(target + 1);
+        report.push_back(bankPath + ": " +
+                         (options.into.empty() ? "exists; the instruments go into it" : "the instruments go into it") +
+                         ", its samples kept: program" + (targets.size() == 1 ? " " : "s ") + programs);
+    }
+    for (size_t i = 0; i < paths.size(); ++i) {
+        const std::string& path = paths[i];
+        const fti::Instrument& instrument = instruments[i];
         std::vector<std::string> notes;
-        const int32_t channel = options.channelGiven ? options.channel : fticonversion::channelFor(instrument, -1);
-        if (!fticonversion::toProgram(instrument, channel, state->programs[first + static_cast<int>(i)],
-                                      state->samples, notes, error))
+        std::string error;
+        int32_t channel = askedChannel(options, path);
+        if (channel < 0) {
+            const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(instrument);
+            channel = choice.channelType;
+            // VRC6 instruments and kits play what they always have; the rest is told.
+            if (channel == Pulse || channel == Noise)
+                notes.push_back(std::string("channel: ") + banktext::kChannelWord[channel] + " (" + choice.reason +
+                                "; --channel FILE=TYPE chooses another)");
+        }
+        if (!fticonversion::toProgram(instrument, channel, state.programs[targets[i]], state.samples, notes, error))
             return fileError(path + ": " + error);
         for (const std::string& note : notes)
             report.push_back(path + ": " + note);
     }
+    // A name that says another kind of file is refused before the notes.
+    if (const int status = checkOutputName(writing); status != kExitDone)
+        return status;
     for (const std::string& line : report)
         std::fprintf(stderr, "%s\n", line.c_str());
-    return writeBank(options, *state);
+    return writeBank(writing, state);
 }
 
 int toFti(const Options& options, const Loaded& loaded)
@@ -565,10 +664,12 @@ int addSamples(const Options& options, Loaded& loaded)
         const samplefile::Kind kind = samplefile::kindOf(file.filename().string());
         if (kind == samplefile::Kind::None)
             return fileError(path + ": not a sample file (samples come from .wav and .dmc files)");
-        const std::string name = options.sampleName.empty() ? file.stem().string() : options.sampleName;
-        if (!isSampleName(name))
-            return fileError(path + ": \"" + name +
-                             "\" cannot name a sample (1 to 31 letters, digits, '_', '-' or '.'); give --name");
+        // Named as a drop on the editor names it.
+        const std::string stem = file.stem().string();
+        const std::string name = options.sampleName.empty() ? sampleNameFrom(stem) : options.sampleName;
+        if (name != stem && options.sampleName.empty())
+            std::fprintf(stderr, "%s: named %s (a sample name is 1 to 31 letters, digits, '_', '-' or '.')\n",
+                         path.c_str(), name.c_str());
         std::error_code code;
         const std::uintmax_t size = std::filesystem::file_size(file, code);
         if (!code && size > samplefile::maxFileBytes(kind))
@@ -632,7 +733,7 @@ int run(int argc, char** argv)
         return fromFti(options);
 
     Loaded loaded;
-    if (const int status = load(options, loaded); status != kExitDone)
+    if (const int status = load(options, options.input, loaded); status != kExitDone)
         return status;
 
     if (options.command == "to-fti")

@@ -1,6 +1,7 @@
 #include "Vst3Host.h"
 
 #include "instrument/Identity.h"
+#include "plugin/vst3/Vst3Identity.h"
 
 #include <algorithm>
 #include <cstring>
@@ -707,7 +708,8 @@ FxIdentity Vst3Host::fxIdentity()
 {
     // Plinka's state is its VST 2 chunk in every format; other instruments
     // have no VST 2 bank files.
-    if (name() == kPlinkaEffectName && vendor() == kPlinkaVendorString)
+    // Told by its class id, which songs store and which never changes.
+    if (std::memcmp(classInfo().class_id, kPlinkaVst3ClassId, sizeof(v3_tuid)) == 0)
         return plinkaFxIdentity();
     return {};
 }

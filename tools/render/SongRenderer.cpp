@@ -6,14 +6,12 @@
 
 namespace {
 
-// Quieter than any 24-bit file can hold: the tail has died away.
-constexpr float kSilence = 1e-5f;
 constexpr double kSilentTailSeconds = 0.1;
 
 }  // namespace
 
 bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
-                const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
+                const RenderSettings& settings, WavWriter* out, const std::function<void(double)>& progress,
                 RenderReport& report, std::string& error, const std::vector<WavWriter*>& tracks)
 {
     const auto started = std::chrono::steady_clock::now();
@@ -29,6 +27,7 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
     BlockMidi due;
 
     report = {};
+    report.trackPeaks.assign(tracks.size(), 0.0f);
     size_t next = 0;
     int64_t silentFrames = 0;
     for (int64_t start = 0; start < lastFrame; start += settings.blockSize) {
@@ -52,7 +51,7 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
             const float magnitude = std::max(std::fabs(left[i]), std::fabs(right[i]));
             report.peak = std::max(report.peak, magnitude);
             report.clipped += (std::fabs(left[i]) >= 1.0f) + (settings.channels == 2 && std::fabs(right[i]) >= 1.0f);
-            silentFrames = magnitude <= kSilence ? silentFrames + 1 : 0;
+            silentFrames = magnitude <= kSilentLevel ? silentFrames + 1 : 0;
             if (settings.channels == 2) {
                 interleaved[2 * i] = left[i];
                 interleaved[2 * i + 1] = right[i];
@@ -64,12 +63,14 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
                 ended = true;
             }
         }
-        if (!out.write(interleaved.data(), kept, error))
+        if (out && !out->write(interleaved.data(), kept, error))
             return false;
         for (size_t t = 0; t < tracks.size(); ++t) {
+            float& peak = report.trackPeaks[t];
             for (VstInt32 i = 0; i < kept; ++i) {
                 interleaved[2 * i] = trackPairs[t][0][i];
                 interleaved[2 * i + 1] = trackPairs[t][1][i];
+                peak = std::max({peak, std::fabs(trackPairs[t][0][i]), std::fabs(trackPairs[t][1][i])});
             }
             if (!tracks[t]->write(interleaved.data(), kept, error))
                 return false;

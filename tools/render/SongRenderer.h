@@ -14,6 +14,10 @@
 #include <string>
 #include <vector>
 
+// Quieter than any 24-bit file can hold: a tail that has died away, an
+// output that never sounded.
+constexpr float kSilentLevel = 1e-5f;
+
 struct RenderSettings {
     int sampleRate = 44100;
     int blockSize = 512;
@@ -26,11 +30,13 @@ struct RenderReport {
     float peak = 0.0f;     // largest magnitude of any sample
     int64_t clipped = 0;   // samples at or beyond full scale
     double seconds = 0.0;  // wall-clock time the rendering took
+    std::vector<float> trackPeaks;  // largest magnitude on each extra output, in tracks' order
 };
 
 // Renders messages (sorted by frame, stable) until songEndFrame and then the
 // tail. progress gets the fraction done. tracks, where given, take the host's
-// first extra outputs, one each.
+// first extra outputs, one each. Without out (null) nothing is written: the
+// report alone is wanted.
 bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, int64_t songEndFrame,
-                const RenderSettings& settings, WavWriter& out, const std::function<void(double)>& progress,
+                const RenderSettings& settings, WavWriter* out, const std::function<void(double)>& progress,
                 RenderReport& report, std::string& error, const std::vector<WavWriter*>& tracks = {});
