@@ -281,6 +281,22 @@ bool plinkaState(InstrumentHost& host, textbank::State& state, std::string& erro
 // The gain goes in through the state, as a song's would: every format of
 // Plinka saves and loads the same chunk, and a state loaded wins over the
 // LV2 build's gain port until the port moves.
+// Loads a state into the plug-in. Where Plinka's gain and clock are control
+// ports (LV2), the ports decide over a restored state's: its settings go
+// there too, as a preset's would.
+bool loadState(InstrumentHost& host, const std::vector<uint8_t>& bytes)
+{
+    if (!host.loadState(bytes))
+        return false;
+    if (host.fxIdentity().id == kPlinkaUniqueId) {
+        const std::unique_ptr<textbank::State> state = textbank::makeDefault();
+        textbank::loadChunk(bytes.data(), bytes.size(), *state);
+        host.setControl("gain", static_cast<float>(state->settings.gain));
+        host.setControl("clock", static_cast<float>(state->settings.ntsc));
+    }
+    return true;
+}
+
 bool setPlinkaGain(InstrumentHost& host, int gain, std::string& error)
 {
     if (host.fxIdentity().id != kPlinkaUniqueId) {
@@ -291,7 +307,7 @@ bool setPlinkaGain(InstrumentHost& host, int gain, std::string& error)
     if (!plinkaState(host, *state, error))
         return false;
     state->settings.gain = gain;
-    if (!host.loadState(textbank::toChunk(*state))) {
+    if (!loadState(host, textbank::toChunk(*state))) {
         error = host.error();
         return false;
     }
@@ -314,7 +330,7 @@ int unclippedGain(const std::string& pluginPath, const std::vector<uint8_t>& sta
     probe->start(settings.sampleRate, settings.blockSize, true);
     RenderReport report;
     const std::function<void(double)> noProgress = [](double) {};
-    if (!probe->loadState(startState) || !setPlinkaGain(*probe, kProbeGain, error) ||
+    if (!loadState(*probe, startState) || !setPlinkaGain(*probe, kProbeGain, error) ||
         !renderSong(*probe, messages, songEnd, settings, nullptr, noProgress, report, error))
         return -1;
     probe->stop();
@@ -398,17 +414,8 @@ int main(int argc, char** argv)
     if (!bank.empty()) {
         if (auto* vst2 = dynamic_cast<Vst2InstrumentHost*>(&host))
             vst2->programFile = options.bank.size() > 4 && endsWith(options.bank, ".fxp");
-        if (!host.loadState(bank))
+        if (!loadState(host, bank))
             return fail(host.error());
-        // Where the gain and clock are control ports (LV2), the ports decide
-        // over a restored state's: the bank's settings go there, as a
-        // preset's would.
-        if (host.fxIdentity().id == plinkaFxIdentity().id) {
-            const std::unique_ptr<textbank::State> state = textbank::makeDefault();
-            textbank::loadChunk(bank.data(), bank.size(), *state);
-            host.setControl("gain", static_cast<float>(state->settings.gain));
-            host.setControl("clock", static_cast<float>(state->settings.ntsc));
-        }
     }
     if (options.gain >= 0 && !setPlinkaGain(host, options.gain, error))
         return fail(error);
