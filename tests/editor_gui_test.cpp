@@ -343,7 +343,7 @@ TEST_F(Editor, FirstIdleFillsInTheShownProgram)
     EXPECT_EQ(textOf(byId(1007)), "MIDIch:1");
     EXPECT_EQ(textOf(byId(1010)), "Polyphony:8");
     EXPECT_EQ(textOf(byId(1013)), "OK");
-    EXPECT_EQ(SendMessageA(byId(1006), TBM_GETPOS, 0, 0), 100);
+    EXPECT_EQ(SendMessageA(byId(1006), TBM_GETPOS, 0, 0), 150) << "200 less a new instance's gain, 50";
     screenshot("editor-new");
 }
 
