@@ -22,5 +22,8 @@ struct EngineEvent {
     int32_t controller;   // ControllerEvent: the controller number
     int32_t value;        // ControllerEvent: 0..127
     float bend;           // BendEvent: pitch-bend offset in semitones
-    int32_t noteId = -1;  // NoteEvent (on): the host's id for the note; ChokeEvent, ReleaseEvent: -1 for any
+    // NoteEvent (on): the host's id for the note; ChokeEvent, ReleaseEvent: -1
+    // for any. No default of its own: the queues' storage stays untouched (and
+    // out of resident memory) until events fill it, so each maker sets it.
+    int32_t noteId;
 };

@@ -44,6 +44,7 @@ void MidiIntake::decode(int32_t deltaFrames, const uint8_t message[3], EventQueu
     EngineEvent event{};
     event.deltaFrames = deltaFrames;
     event.channel = status & 0x0F;
+    event.noteId = -1;  // MIDI carries no ids
     const int data1 = message[1] & 0x7F;
     const int data2 = message[2] & 0x7F;
 
