@@ -4,6 +4,7 @@
 // damage, and the plinka-bank program end to end.
 #include "FtiBuilder.h"
 #include "MidiFileWriter.h"
+#include "ModuleBuilder.h"
 #include "TestPaths.h"
 #include "WavBytes.h"
 #include "engine/EnvelopeCompiler.h"
@@ -2562,4 +2563,133 @@ TEST_F(PlinkaBank, FromFtiIntoABankKeepsItsProgramsAndSamples)
     const ToolRun refused = run("from-fti " + path("kit.fti") + " -o " + path("notes.txt"));
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(slurp(dir / "notes.txt"), "[progrm 3]\n");
+}
+
+// ---- tracker modules ----
+
+namespace {
+
+using ftmtest::ModInstrument;
+using ftmtest::ModKey;
+using ftmtest::ModSample;
+using ftmtest::ModSequence;
+using ftmtest::ModuleBuilder;
+
+// One set of instruments as a tracker of each generation saves it: what the
+// older blocks cannot hold (release points, settings, DPCM deltas) is left out.
+struct ModuleGeneration {
+    const char* what;
+    const char* signature;
+    uint32_t version;
+    int instruments, sequences, vrc6;
+    bool points;  // release points and settings stored
+    bool deltas;
+};
+constexpr ModuleGeneration kGenerations[] = {
+    {"0.4.x, 0CC", "FamiTracker Module", 0x0440, 6, 6, 6, true, true},
+    {"Dn 0.5", "Dn-FamiTracker Module", 0x0450, 6, 6, 6, true, true},
+    {"0.5.0 beta, sparse keys", "FamiTracker Module", 0x0450, 7, 6, 6, true, true},
+    {"0.3.6", "FamiTracker Module", 0x0420, 4, 6, 6, true, false},
+    {"0.3.5, release table", "FamiTracker Module", 0x0420, 2, 5, 5, true, false},
+    {"development, inline points", "FamiTracker Module", 0x0420, 3, 4, 4, true, false},
+    {"0.3.0", "FamiTracker Module", 0x0300, 2, 3, 1, false, false},
+};
+
+const std::string kKick(17, '\x0F');
+const std::string kSnare = std::string(32, '\x33') + "\x01";
+
+ModuleBuilder songOf(const ModuleGeneration& generation)
+{
+    ModuleBuilder song;
+    song.signature = generation.signature;
+    song.version = generation.version;
+    song.instrumentsVersion = generation.instruments;
+    song.sequencesVersion = generation.sequences;
+    song.vrc6Version = generation.vrc6;
+    const auto points = [&](ModSequence s) {
+        if (!generation.points)
+            s.release = -1, s.setting = 0;
+        return s;
+    };
+    song.sequences = {points({0, 0, {15, 12, 10, 8, 6}, 1, 3}),
+                      points({0, 1, {0, 4, 7}, 0}),
+                      points({0, 4, {2, 1}}),
+                      points({1, 0, {15}}),
+                      points({1, 1, {36, 38}, -1, -1, fti::kArpFixed}),
+                      points({2, 2, {1, -1}, 0, -1, 0})};
+    // The VRC6's index 0 is not the 2A03's.
+    song.vrc6Sequences = {{0, 0, {15, 10, 5}}, {0, 4, {7, 3}, 1}};
+    // The FDS record's inline sequences: two in blocks before version 3.
+    std::string fds(108, '\0');
+    for (int i = 0; i < (generation.instruments >= 3 ? 3 : 2); ++i)
+        fds += std::string(13, '\0');
+    song.instruments = {
+        {0, 1, "Lead", {0, 0, 2, -1, 0}, {}, ""},
+        {1, 1, "Bass", {1, 1, -1, -1, -1}, {}, ""},
+        {2, 1, "Kit", {1, -1, -1, -1, -1}, {{24, 1, 0x0F, 0xFF}, {25, 3, 0x8A, generation.deltas ? 0x40 : 0xFF}}, ""},
+        {3, 3, "FM", {}, {}, std::string("\x01\0\0\0", 4) + std::string(8, '\x21')},
+        {4, 4, "Wave", {}, {}, fds},
+        {0x25, 2, "Saw", {0, -1, -1, -1, 0}, {}, ""},
+    };
+    song.samples = {{2, "snare", kSnare}, {0, "kick", kKick}, {1, "spare", kKick}};
+    return song;
+}
+
+std::string expectedPrograms(const ModuleGeneration& generation, int first)
+{
+    const auto header = [&](int program, const char* name, const char* channel) {
+        return "[program " + std::to_string(first + program) + "]\nname = " + name + "\nchannel = " + channel +
+               "\nmulti = no\n";
+    };
+    return header(0, "Lead", "pulse") + "volume = 15 | 12 10 8 " + (generation.points ? "/ " : "") +
+           "6\narp = | 0 4 7\npitch = | 1 -1\nhi-pitch = 0\nduty = 2 1\n\n" + header(1, "Bass", "pulse") +
+           "volume = 15\narp = " + (generation.points ? "@48 @50" : "36 38") +
+           "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
+           "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
+           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Saw", "vrc6-pulse") +
+           "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
+}
+
+// A text bank's bytes: hex, 16 to a group.
+std::string hexOf(const std::string& bytes)
+{
+    std::string text;
+    char two[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(bytes[i]));
+        text += (i != 0 && i % 16 == 0 ? " " : "") + std::string(two);
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequencesKeysAndSamples)
+{
+    for (const ModuleGeneration& generation : kGenerations) {
+        SCOPED_TRACE(generation.what);
+        put("song.ftm", songOf(generation).bytes());
+        fs::remove(dir / "song.txt");
+        const ToolRun imported = run("from-module " + path("song.ftm") + " --program 10 -o " + path("song.txt"));
+        EXPECT_EQ(imported.status, 0);
+        const std::string song = path("song.ftm") + ": instrument ";
+        const std::string release = generation.points
+                                        ? song + "00 \"Lead\": Volume: the release ends at volume 6, which the tracker "
+                                                 "holds; Plinka ends the note there\n"
+                                        : "";
+        EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
+                                    "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
+                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n" + song +
+                                    "04 \"Wave\": an FDS instrument; Plinka has no FDS channel yet, skipped\n");
+        const std::string text = slurp(dir / "song.txt");
+        const size_t programs = text.find("[program 10]");
+        const size_t samples = text.find("[sample ");
+        ASSERT_NE(programs, std::string::npos) << text;
+        ASSERT_NE(samples, std::string::npos) << text;
+        EXPECT_EQ(text.substr(programs, samples - programs), expectedPrograms(generation, 10));
+        // Only the samples a key plays join the bank, byte for byte.
+        EXPECT_EQ(text.substr(samples), "[sample kick]\nlength = 17\nbytes = " + hexOf(kKick) +
+                                            "\n\n[sample snare]\nlength = 33\nbytes = " + hexOf(kSnare) + "\n");
+        EXPECT_EQ(run("check " + path("song.txt")).status, 0);
+    }
 }
