@@ -2693,3 +2693,155 @@ TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequences
         EXPECT_EQ(run("check " + path("song.txt")).status, 0);
     }
 }
+
+TEST_F(PlinkaBank, OldModulesUnrollTheirValueLengthPairsWithTheirLoops)
+{
+    // Version 1 pools have no types: an index is one sequence whatever uses it.
+    for (const auto& [version, blocks] : {std::pair{0x0201u, 1}, std::pair{0x0203u, 2}}) {
+        SCOPED_TRACE(blocks);
+        ModuleBuilder song;
+        song.version = version;
+        song.instrumentsVersion = blocks;
+        song.sequencesVersion = blocks;
+        // (value, length): length more ticks; a negative length loops back over that many pairs.
+        song.sequences = {{0, 0, {15, 0, 12, 2, 8, 0, 0, -2}}, {1, 2, {3, 1, -1, 0}}, {2, 1, {0, 0, 7, 1, 0, -1}}};
+        song.instruments = {{0, 1, "Old", {0, 2, 1, -1, -1}, {{60, 1, 0x0F, 0xFF}}, ""}};
+        song.samples = {{0, "kick", kKick}};
+        put("old.ftm", song.bytes());
+        fs::remove(dir / "old.txt");
+        const ToolRun imported = run("from-module " + path("old.ftm") + " -o " + path("old.txt"));
+        EXPECT_EQ(imported.status, 0);
+        const std::string text = slurp(dir / "old.txt");
+        // A kit: the sample channel plays no Volume or Arp, which are said and left out.
+        EXPECT_NE(text.find("[program 1]\nname = Old\nchannel = sample\nmulti = no\nvolume = 15\narp = 0\n"
+                            "pitch = 3 0 -1\nhi-pitch = 0\nduty = 0\nkeys = 72=kick:15\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(imported.err.find("Volume: left out"), std::string::npos) << imported.err;
+        // The same module as a 2A03 pulse instrument shows the unrolled Volume and Arp.
+        song.instruments[0].keys.clear();
+        put("old.ftm", song.bytes());
+        fs::remove(dir / "old.txt");
+        ASSERT_EQ(run("from-module " + path("old.ftm") + " -o " + path("old.txt")).status, 0);
+        EXPECT_NE(slurp(dir / "old.txt")
+                      .find("channel = pulse\nmulti = no\nvolume = 15 | 12 12 12 8\narp = 0 | 7 7\npitch = 3 0 -1\n"),
+                  std::string::npos)
+            << slurp(dir / "old.txt");
+    }
+}
+
+TEST_F(PlinkaBank, DamagedModulesAreOneLineExit2AndNoFile)
+{
+    ModuleBuilder kit;
+    kit.instruments = {{0, 1, "Kit", {-1, -1, -1, -1, -1}, {{24, 1, 0x0F, 0xFF}}, ""}};
+    kit.samples = {{0, "kick", kKick}};
+    const std::string good = kit.bytes();
+
+    std::string vrc6Record;
+    ModuleBuilder::int32(vrc6Record, 0);
+    vrc6Record += '\x02';
+    ModuleBuilder::int32(vrc6Record, 5);
+    vrc6Record += std::string(10, '\0');
+    const auto instruments = [&](int32_t count, const std::string& records) {
+        std::string payload;
+        ModuleBuilder::int32(payload, count);
+        ModuleBuilder song = kit;
+        song.rawInstruments = payload + records;
+        return song.bytes();
+    };
+    std::string named = vrc6Record;
+    ModuleBuilder::int32(named, 3);
+    std::string unended = vrc6Record;
+    ModuleBuilder::int32(unended, 100);
+    std::string unknown = vrc6Record;
+    unknown[4] = '\x09';
+    ModuleBuilder outOfRange = kit;
+    outOfRange.sequences = {{200, 0, {15}}};
+    ModuleBuilder wrongType = kit;
+    wrongType.sequences = {{1, 5, {15}}};
+    ModuleBuilder big = kit;
+    big.samples = {{0, "big", std::string(0x8000, '\x55')}};
+    std::string old = good;
+    old[18] = '\x00';
+    old[19] = '\x01';
+
+    const std::pair<std::string, std::string> cases[] = {
+        {"not a module", "not a tracker module (it does not start with 'FamiTracker Module')"},
+        {old, "file version 0100 is not read (versions 0200 to 0460 are)"},
+        {good.substr(0, good.size() - 8), "DPCM SAMPLES: the block counts 31 bytes, the file holds 26 more"},
+        {good.substr(0, 30), "cut short in the header of a block after the file version"},
+        {instruments(64, named + "abc"), "INSTRUMENTS: counts 64 instruments, more than the block holds"},
+        {instruments(-1, named + "abc"), "INSTRUMENTS: counts -1 instruments (0 to 64)"},
+        {instruments(1, unended + "abc"), "INSTRUMENTS: instrument 00's name runs past the end of the block"},
+        {instruments(1, unknown + "abc"), "INSTRUMENTS: instrument 00 has unknown type 9"},
+        {outOfRange.bytes(), "SEQUENCES: sequence 1 has index 200 (0 to 127)"},
+        {wrongType.bytes(), "SEQUENCES: sequence 1 has type 5 (0 to 4)"},
+        {big.bytes(), "DPCM SAMPLES: sample 1 \"big\" has 32768 bytes; a tracker loads 0 to 32767"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        SCOPED_TRACE(message);
+        put("bad.ftm", bytes);
+        const ToolRun result = run("from-module " + path("bad.ftm") + " -o " + path("out.txt"));
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, path("bad.ftm") + ": " + message + "\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(fs::exists(dir / "out.txt"));
+        EXPECT_EQ(run("from-module " + path("bad.ftm") + " --list").status, 2);
+    }
+    // Every cut of a good module is refused or reads what it holds; none crashes.
+    for (size_t size = 0; size < good.size(); ++size) {
+        put("cut.ftm", good.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << size << result.err;
+    }
+}
+
+TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWithItsLine)
+{
+    ModuleBuilder module = songOf(kGenerations[0]);
+    module.instruments.push_back({0x30, 1, "Broken", {-1, 200, -1, -1, -1}, {}, ""});
+    put("song.ftm", module.bytes());
+    const ToolRun list = run("from-module " + path("song.ftm") + " --list --program 3");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "");
+    const std::string song = path("song.ftm") + ": instrument ";
+    EXPECT_EQ(list.out,
+              song + "00 \"Lead\": 2A03, program 3, pulse (nothing in it says noise), 4 of 5 sequences\n" + song +
+                  "01 \"Bass\": 2A03, program 4, pulse (nothing in it says noise), 2 of 5 sequences\n" + song +
+                  "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
+                  "samples\n" +
+                  song + "03 \"FM\": skipped (a VRC7 instrument; Plinka has no VRC7 channel yet)\n" + song +
+                  "04 \"Wave\": skipped (an FDS instrument; Plinka has no FDS channel yet)\n" + song +
+                  "25 \"Saw\": VRC6, program 6, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
+                  "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
+    EXPECT_FALSE(fs::exists(dir / "song.txt"));
+
+    // A bank with room for one more sample: the kit's two do not fit. It is
+    // skipped with one line, its program left alone; the others come in.
+    std::string bank;
+    for (int i = 0; i < kMaxSamples - 1; ++i)
+        bank += "[sample s" + std::to_string(i) + "]\nlength = 1\nbytes = 00\n\n";
+    put("bank.txt", bank);
+    const ToolRun into = run("from-module " + path("song.ftm") + " --program 20 --into " + path("bank.txt"));
+    EXPECT_EQ(into.status, 0);
+    EXPECT_NE(into.err.find(song + "02 \"Kit\": DPCM: the instrument's samples do not fit beside the bank's 63; a "
+                                   "bank holds 64; skipped, program 22 left as it was\n"),
+              std::string::npos)
+        << into.err;
+    EXPECT_NE(into.err.find(song + "30 \"Broken\": its Arp sequence index 200 is out of range (0 to 127), skipped\n"),
+              std::string::npos)
+        << into.err;
+    const std::string text = slurp(dir / "bank.txt");
+    EXPECT_NE(text.find("[program 21]\nname = Bass\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 23]\nname = Saw\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[program 22]"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[sample kick]"), std::string::npos) << text;
+
+    for (const char* arguments : {"from-module a.ftm --list -o b.txt", "from-fti a.fti --list",
+                                  "from-module a.ftm --channel noise", "from-module a.ftm b.ftm"}) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
+    }
+}
