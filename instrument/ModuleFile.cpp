@@ -1,5 +1,7 @@
 #include "ModuleFile.h"
 
+#include "BankText.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -92,6 +94,14 @@ bool fail(std::string& error, std::string message)
 {
     error = std::move(message);
     return false;
+}
+
+// A block's ID as a message shows it: as it is when it is plain text, else
+// quoted with its other bytes escaped, so that a message stays one line.
+std::string blockLabel(const std::string& id)
+{
+    const bool plain = !id.empty() && std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return plain ? id : banktext::quoted(id);
 }
 
 std::string slotName(int32_t slot)
@@ -232,7 +242,7 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
         }
         if (file.left() < kBlockHeaderBytes)
             return fail(error_, "cut short in the header of a block after " +
-                                    (blocks.empty() ? std::string("the file version") : blocks.back().id));
+                                    (blocks.empty() ? std::string("the file version") : blockLabel(blocks.back().id)));
         file.skip(kBlockIdBytes);
         int32_t blockVersion = 0;
         int32_t blockSize = 0;
@@ -240,8 +250,8 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
         file.i32(blockSize);
         const auto declared = static_cast<uint32_t>(blockSize);
         if (declared > file.left())
-            return fail(error_, name + ": the block counts " + std::to_string(declared) + " bytes, the file holds " +
-                                    std::to_string(file.left()) + " more");
+            return fail(error_, blockLabel(name) + ": the block counts " + std::to_string(declared) +
+                                    " bytes, the file holds " + std::to_string(file.left()) + " more");
         blocks.push_back({name, blockVersion, file.at(), declared});
         file.skip(declared);
     }
@@ -254,12 +264,12 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
             if (block.id != id)
                 continue;
             if (block.version < 1)
-                return blockFail(block.id, "unknown block version " + std::to_string(block.version));
+                return blockFail(blockLabel(block.id), "unknown block version " + std::to_string(block.version));
             Reader in(data + block.start, block.size);
             if (!parse(in, block.version))
                 return false;
             if (in.left() != 0)
-                module_.warnings.push_back(block.id + ": " + std::to_string(in.left()) +
+                module_.warnings.push_back(blockLabel(block.id) + ": " + std::to_string(in.left()) +
                                            " bytes after what was read left unread");
         }
         return true;
@@ -309,10 +319,10 @@ bool ModuleReader::readDpcm(Reader& in)
         if (!in.i32(bytes))
             return blockFail(block_, "cut short in " + which);
         if (bytes < 0 || bytes > kMaxSampleBytes)
-            return blockFail(block_, which + " \"" + sample.name + "\" has " + std::to_string(bytes) +
+            return blockFail(block_, which + " " + banktext::quoted(sample.name) + " has " + std::to_string(bytes) +
                                          " bytes; a tracker loads 0 to " + std::to_string(kMaxSampleBytes));
         if (static_cast<size_t>(bytes) > in.left())
-            return blockFail(block_, which + " \"" + sample.name + "\" has " + std::to_string(bytes) +
+            return blockFail(block_, which + " " + banktext::quoted(sample.name) + " has " + std::to_string(bytes) +
                                          " bytes, the block holds " + std::to_string(in.left()) + " more");
         sample.bytes.assign(in.here(), in.here() + bytes);
         in.skip(static_cast<size_t>(bytes));
@@ -383,18 +393,20 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
         where.push_back({index, type});
     }
     if (fullTable) {
-        for (int32_t index = 0; index < kPoolIndices; ++index)
-            for (int type = 0; type < kSequenceTypes; ++type) {
-                int32_t release = 0;
-                int32_t setting = 0;
-                if (!in.i32(release) || !in.i32(setting))
-                    return blockFail(block_, "cut short in the table of release points");
-                for (size_t e = 0; e < entries.size(); ++e)
-                    if (where[e] == std::pair<int32_t, int32_t>{index, type}) {
-                        entries[e]->release = release;
-                        entries[e]->setting = setting;
-                    }
+        // Index-major: the entry of (index, type) is the pair index * 5 + type.
+        std::array<PoolSequence*, kMaxPoolEntries> byPair{};
+        for (size_t e = 0; e < entries.size(); ++e)
+            byPair[static_cast<size_t>(where[e].first * kSequenceTypes + where[e].second)] = entries[e];
+        for (PoolSequence* entry : byPair) {
+            int32_t release = 0;
+            int32_t setting = 0;
+            if (!in.i32(release) || !in.i32(setting))
+                return blockFail(block_, "cut short in the table of release points");
+            if (entry) {
+                entry->release = release;
+                entry->setting = setting;
             }
+        }
     } else if (entryTable) {
         for (PoolSequence* entry : entries)
             if (!in.i32(entry->release) || !in.i32(entry->setting))

@@ -2770,6 +2770,8 @@ TEST_F(PlinkaBank, DamagedModulesAreOneLineExit2AndNoFile)
         {old, "file version 0100 is not read (versions 0200 to 0460 are)"},
         {good.substr(0, good.size() - 8), "DPCM SAMPLES: the block counts 31 bytes, the file holds 26 more"},
         {good.substr(0, 30), "cut short in the header of a block after the file version"},
+        {good.substr(0, 22) + ModuleBuilder::block("X\nY", 1, "") + "Z",
+         "cut short in the header of a block after \"X\\x0AY\""},
         {instruments(64, named + "abc"), "INSTRUMENTS: counts 64 instruments, more than the block holds"},
         {instruments(-1, named + "abc"), "INSTRUMENTS: counts -1 instruments (0 to 64)"},
         {instruments(1, unended + "abc"), "INSTRUMENTS: instrument 00's name runs past the end of the block"},
