@@ -4,6 +4,7 @@
 // damage, and the plinka-bank program end to end.
 #include "FtiBuilder.h"
 #include "MidiFileWriter.h"
+#include "ModuleBuilder.h"
 #include "TestPaths.h"
 #include "WavBytes.h"
 #include "engine/EnvelopeCompiler.h"
@@ -2562,4 +2563,287 @@ TEST_F(PlinkaBank, FromFtiIntoABankKeepsItsProgramsAndSamples)
     const ToolRun refused = run("from-fti " + path("kit.fti") + " -o " + path("notes.txt"));
     EXPECT_EQ(refused.status, 2);
     EXPECT_EQ(slurp(dir / "notes.txt"), "[progrm 3]\n");
+}
+
+// ---- tracker modules ----
+
+namespace {
+
+using ftmtest::ModInstrument;
+using ftmtest::ModKey;
+using ftmtest::ModSample;
+using ftmtest::ModSequence;
+using ftmtest::ModuleBuilder;
+
+// One set of instruments as a tracker of each generation saves it: what the
+// older blocks cannot hold (release points, settings, DPCM deltas) is left out.
+struct ModuleGeneration {
+    const char* what;
+    const char* signature;
+    uint32_t version;
+    int instruments, sequences, vrc6;
+    bool points;  // release points and settings stored
+    bool deltas;
+};
+constexpr ModuleGeneration kGenerations[] = {
+    {"0.4.x, 0CC", "FamiTracker Module", 0x0440, 6, 6, 6, true, true},
+    {"Dn 0.5", "Dn-FamiTracker Module", 0x0450, 6, 6, 6, true, true},
+    {"0.5.0 beta, sparse keys", "FamiTracker Module", 0x0450, 7, 6, 6, true, true},
+    {"0.3.6", "FamiTracker Module", 0x0420, 4, 6, 6, true, false},
+    {"0.3.5, release table", "FamiTracker Module", 0x0420, 2, 5, 5, true, false},
+    {"development, inline points", "FamiTracker Module", 0x0420, 3, 4, 4, true, false},
+    {"0.3.0", "FamiTracker Module", 0x0300, 2, 3, 1, false, false},
+};
+
+const std::string kKick(17, '\x0F');
+const std::string kSnare = std::string(32, '\x33') + "\x01";
+
+ModuleBuilder songOf(const ModuleGeneration& generation)
+{
+    ModuleBuilder song;
+    song.signature = generation.signature;
+    song.version = generation.version;
+    song.instrumentsVersion = generation.instruments;
+    song.sequencesVersion = generation.sequences;
+    song.vrc6Version = generation.vrc6;
+    const auto points = [&](ModSequence s) {
+        if (!generation.points)
+            s.release = -1, s.setting = 0;
+        return s;
+    };
+    song.sequences = {points({0, 0, {15, 12, 10, 8, 6}, 1, 3}),
+                      points({0, 1, {0, 4, 7}, 0}),
+                      points({0, 4, {2, 1}}),
+                      points({1, 0, {15}}),
+                      points({1, 1, {36, 38}, -1, -1, fti::kArpFixed}),
+                      points({2, 2, {1, -1}, 0, -1, 0})};
+    // The VRC6's index 0 is not the 2A03's.
+    song.vrc6Sequences = {{0, 0, {15, 10, 5}}, {0, 4, {7, 3}, 1}};
+    // The FDS record's inline sequences: two in blocks before version 3.
+    std::string fds(108, '\0');
+    for (int i = 0; i < (generation.instruments >= 3 ? 3 : 2); ++i)
+        fds += std::string(13, '\0');
+    song.instruments = {
+        {0, 1, "Lead", {0, 0, 2, -1, 0}, {}, ""},
+        {1, 1, "Bass", {1, 1, -1, -1, -1}, {}, ""},
+        {2, 1, "Kit", {1, -1, -1, -1, -1}, {{24, 1, 0x0F, 0xFF}, {25, 3, 0x8A, generation.deltas ? 0x40 : 0xFF}}, ""},
+        {3, 3, "FM", {}, {}, std::string("\x01\0\0\0", 4) + std::string(8, '\x21')},
+        {4, 4, "Wave", {}, {}, fds},
+        {0x25, 2, "Saw", {0, -1, -1, -1, 0}, {}, ""},
+    };
+    song.samples = {{2, "snare", kSnare}, {0, "kick", kKick}, {1, "spare", kKick}};
+    return song;
+}
+
+std::string expectedPrograms(const ModuleGeneration& generation, int first)
+{
+    const auto header = [&](int program, const char* name, const char* channel) {
+        return "[program " + std::to_string(first + program) + "]\nname = " + name + "\nchannel = " + channel +
+               "\nmulti = no\n";
+    };
+    return header(0, "Lead", "pulse") + "volume = 15 | 12 10 8 " + (generation.points ? "/ " : "") +
+           "6\narp = | 0 4 7\npitch = | 1 -1\nhi-pitch = 0\nduty = 2 1\n\n" + header(1, "Bass", "pulse") +
+           "volume = 15\narp = " + (generation.points ? "@48 @50" : "36 38") +
+           "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
+           "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
+           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Saw", "vrc6-pulse") +
+           "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
+}
+
+// A text bank's bytes: hex, 16 to a group.
+std::string hexOf(const std::string& bytes)
+{
+    std::string text;
+    char two[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(bytes[i]));
+        text += (i != 0 && i % 16 == 0 ? " " : "") + std::string(two);
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequencesKeysAndSamples)
+{
+    for (const ModuleGeneration& generation : kGenerations) {
+        SCOPED_TRACE(generation.what);
+        put("song.ftm", songOf(generation).bytes());
+        fs::remove(dir / "song.txt");
+        const ToolRun imported = run("from-module " + path("song.ftm") + " --program 10 -o " + path("song.txt"));
+        EXPECT_EQ(imported.status, 0);
+        const std::string song = path("song.ftm") + ": instrument ";
+        const std::string release = generation.points
+                                        ? song + "00 \"Lead\": Volume: the release ends at volume 6, which the tracker "
+                                                 "holds; Plinka ends the note there\n"
+                                        : "";
+        EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
+                                    "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
+                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n" + song +
+                                    "04 \"Wave\": an FDS instrument; Plinka has no FDS channel yet, skipped\n");
+        const std::string text = slurp(dir / "song.txt");
+        const size_t programs = text.find("[program 10]");
+        const size_t samples = text.find("[sample ");
+        ASSERT_NE(programs, std::string::npos) << text;
+        ASSERT_NE(samples, std::string::npos) << text;
+        EXPECT_EQ(text.substr(programs, samples - programs), expectedPrograms(generation, 10));
+        // Only the samples a key plays join the bank, byte for byte.
+        EXPECT_EQ(text.substr(samples), "[sample kick]\nlength = 17\nbytes = " + hexOf(kKick) +
+                                            "\n\n[sample snare]\nlength = 33\nbytes = " + hexOf(kSnare) + "\n");
+        EXPECT_EQ(run("check " + path("song.txt")).status, 0);
+    }
+}
+
+TEST_F(PlinkaBank, OldModulesUnrollTheirValueLengthPairsWithTheirLoops)
+{
+    // Version 1 pools have no types: an index is one sequence whatever uses it.
+    for (const auto& [version, blocks] : {std::pair{0x0201u, 1}, std::pair{0x0203u, 2}}) {
+        SCOPED_TRACE(blocks);
+        ModuleBuilder song;
+        song.version = version;
+        song.instrumentsVersion = blocks;
+        song.sequencesVersion = blocks;
+        // (value, length): length more ticks; a negative length loops back over that many pairs.
+        song.sequences = {{0, 0, {15, 0, 12, 2, 8, 0, 0, -2}}, {1, 2, {3, 1, -1, 0}}, {2, 1, {0, 0, 7, 1, 0, -1}}};
+        song.instruments = {{0, 1, "Old", {0, 2, 1, -1, -1}, {{60, 1, 0x0F, 0xFF}}, ""}};
+        song.samples = {{0, "kick", kKick}};
+        put("old.ftm", song.bytes());
+        fs::remove(dir / "old.txt");
+        const ToolRun imported = run("from-module " + path("old.ftm") + " -o " + path("old.txt"));
+        EXPECT_EQ(imported.status, 0);
+        const std::string text = slurp(dir / "old.txt");
+        // A kit: the sample channel plays no Volume or Arp, which are said and left out.
+        EXPECT_NE(text.find("[program 1]\nname = Old\nchannel = sample\nmulti = no\nvolume = 15\narp = 0\n"
+                            "pitch = 3 0 -1\nhi-pitch = 0\nduty = 0\nkeys = 72=kick:15\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(imported.err.find("Volume: left out"), std::string::npos) << imported.err;
+        // The same module as a 2A03 pulse instrument shows the unrolled Volume and Arp.
+        song.instruments[0].keys.clear();
+        put("old.ftm", song.bytes());
+        fs::remove(dir / "old.txt");
+        ASSERT_EQ(run("from-module " + path("old.ftm") + " -o " + path("old.txt")).status, 0);
+        EXPECT_NE(slurp(dir / "old.txt")
+                      .find("channel = pulse\nmulti = no\nvolume = 15 | 12 12 12 8\narp = 0 | 7 7\npitch = 3 0 -1\n"),
+                  std::string::npos)
+            << slurp(dir / "old.txt");
+    }
+}
+
+TEST_F(PlinkaBank, DamagedModulesAreOneLineExit2AndNoFile)
+{
+    ModuleBuilder kit;
+    kit.instruments = {{0, 1, "Kit", {-1, -1, -1, -1, -1}, {{24, 1, 0x0F, 0xFF}}, ""}};
+    kit.samples = {{0, "kick", kKick}};
+    const std::string good = kit.bytes();
+
+    std::string vrc6Record;
+    ModuleBuilder::int32(vrc6Record, 0);
+    vrc6Record += '\x02';
+    ModuleBuilder::int32(vrc6Record, 5);
+    vrc6Record += std::string(10, '\0');
+    const auto instruments = [&](int32_t count, const std::string& records) {
+        std::string payload;
+        ModuleBuilder::int32(payload, count);
+        ModuleBuilder song = kit;
+        song.rawInstruments = payload + records;
+        return song.bytes();
+    };
+    std::string named = vrc6Record;
+    ModuleBuilder::int32(named, 3);
+    std::string unended = vrc6Record;
+    ModuleBuilder::int32(unended, 100);
+    std::string unknown = vrc6Record;
+    unknown[4] = '\x09';
+    ModuleBuilder outOfRange = kit;
+    outOfRange.sequences = {{200, 0, {15}}};
+    ModuleBuilder wrongType = kit;
+    wrongType.sequences = {{1, 5, {15}}};
+    ModuleBuilder big = kit;
+    big.samples = {{0, "big", std::string(0x8000, '\x55')}};
+    std::string old = good;
+    old[18] = '\x00';
+    old[19] = '\x01';
+
+    const std::pair<std::string, std::string> cases[] = {
+        {"not a module", "not a tracker module (it does not start with 'FamiTracker Module')"},
+        {old, "file version 0100 is not read (versions 0200 to 0460 are)"},
+        {good.substr(0, good.size() - 8), "DPCM SAMPLES: the block counts 31 bytes, the file holds 26 more"},
+        {good.substr(0, 30), "cut short in the header of a block after the file version"},
+        {good.substr(0, 22) + ModuleBuilder::block("X\nY", 1, "") + "Z",
+         "cut short in the header of a block after \"X\\x0AY\""},
+        {instruments(64, named + "abc"), "INSTRUMENTS: counts 64 instruments, more than the block holds"},
+        {instruments(-1, named + "abc"), "INSTRUMENTS: counts -1 instruments (0 to 64)"},
+        {instruments(1, unended + "abc"), "INSTRUMENTS: instrument 00's name runs past the end of the block"},
+        {instruments(1, unknown + "abc"), "INSTRUMENTS: instrument 00 has unknown type 9"},
+        {outOfRange.bytes(), "SEQUENCES: sequence 1 has index 200 (0 to 127)"},
+        {wrongType.bytes(), "SEQUENCES: sequence 1 has type 5 (0 to 4)"},
+        {big.bytes(), "DPCM SAMPLES: sample 1 \"big\" has 32768 bytes; a tracker loads 0 to 32767"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        SCOPED_TRACE(message);
+        put("bad.ftm", bytes);
+        const ToolRun result = run("from-module " + path("bad.ftm") + " -o " + path("out.txt"));
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.err, path("bad.ftm") + ": " + message + "\n");
+        EXPECT_EQ(result.out, "");
+        EXPECT_FALSE(fs::exists(dir / "out.txt"));
+        EXPECT_EQ(run("from-module " + path("bad.ftm") + " --list").status, 2);
+    }
+    // Every cut of a good module is refused or reads what it holds; none crashes.
+    for (size_t size = 0; size < good.size(); ++size) {
+        put("cut.ftm", good.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << size << result.err;
+    }
+}
+
+TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWithItsLine)
+{
+    ModuleBuilder module = songOf(kGenerations[0]);
+    module.instruments.push_back({0x30, 1, "Broken", {-1, 200, -1, -1, -1}, {}, ""});
+    put("song.ftm", module.bytes());
+    const ToolRun list = run("from-module " + path("song.ftm") + " --list --program 3");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "");
+    const std::string song = path("song.ftm") + ": instrument ";
+    EXPECT_EQ(list.out,
+              song + "00 \"Lead\": 2A03, program 3, pulse (nothing in it says noise), 4 of 5 sequences\n" + song +
+                  "01 \"Bass\": 2A03, program 4, pulse (nothing in it says noise), 2 of 5 sequences\n" + song +
+                  "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
+                  "samples\n" +
+                  song + "03 \"FM\": skipped (a VRC7 instrument; Plinka has no VRC7 channel yet)\n" + song +
+                  "04 \"Wave\": skipped (an FDS instrument; Plinka has no FDS channel yet)\n" + song +
+                  "25 \"Saw\": VRC6, program 6, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
+                  "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
+    EXPECT_FALSE(fs::exists(dir / "song.txt"));
+
+    // A bank with room for one more sample: the kit's two do not fit. It is
+    // skipped with one line, its program left alone; the others come in.
+    std::string bank;
+    for (int i = 0; i < kMaxSamples - 1; ++i)
+        bank += "[sample s" + std::to_string(i) + "]\nlength = 1\nbytes = 00\n\n";
+    put("bank.txt", bank);
+    const ToolRun into = run("from-module " + path("song.ftm") + " --program 20 --into " + path("bank.txt"));
+    EXPECT_EQ(into.status, 0);
+    EXPECT_NE(into.err.find(song + "02 \"Kit\": DPCM: the instrument's samples do not fit beside the bank's 63; a "
+                                   "bank holds 64; skipped, program 22 left as it was\n"),
+              std::string::npos)
+        << into.err;
+    EXPECT_NE(into.err.find(song + "30 \"Broken\": its Arp sequence index 200 is out of range (0 to 127), skipped\n"),
+              std::string::npos)
+        << into.err;
+    const std::string text = slurp(dir / "bank.txt");
+    EXPECT_NE(text.find("[program 21]\nname = Bass\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 23]\nname = Saw\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[program 22]"), std::string::npos) << text;
+    EXPECT_EQ(text.find("[sample kick]"), std::string::npos) << text;
+
+    for (const char* arguments : {"from-module a.ftm --list -o b.txt", "from-fti a.fti --list",
+                                  "from-module a.ftm --channel noise", "from-module a.ftm b.ftm"}) {
+        const ToolRun result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
+    }
 }

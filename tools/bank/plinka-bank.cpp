@@ -1,7 +1,8 @@
 // plinka-bank: converts between VST bank files (.fxb/.fxp holding Plinka's
 // chunk) and text banks, writes the default bank, and checks every envelope
 // text with the instrument's own compiler. Tracker instruments (.fti) come in
-// as programs of a text bank and go out from a program of any bank file;
+// as programs of a text bank and go out from a program of any bank file, and
+// so do the 2A03 and VRC6 instruments of a tracker module (.ftm, .0cc, .dnm);
 // delta-modulation samples (.dmc) go into a bank's samples and out of them.
 //
 // Exit status: 0 done (a conversion still writes texts that do not compile,
@@ -17,6 +18,7 @@
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
 #include "instrument/Identity.h"
+#include "instrument/ModuleFile.h"
 #include "instrument/SampleFile.h"
 
 #include <algorithm>
@@ -40,6 +42,8 @@ constexpr const char* kUsage = "usage:\n"
                                "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
                                "                       [--channel FILE=TYPE]... [--into BANK]\n"
                                "                       [-o BANK.txt|BANK.fxb|PRESET.fxp]\n"
+                               "  plinka-bank from-module SONG.ftm|SONG.0cc|SONG.dnm [--program N] [--into BANK]\n"
+                               "                          [-o BANK.txt|BANK.fxb|PRESET.fxp] [--list]\n"
                                "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
                                "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.wav|FILE.dmc...\n"
                                "                         [--name NAME] [--rate 0-15]\n"
@@ -73,6 +77,11 @@ constexpr const char* kUsage = "usage:\n"
                                "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
                                "channels), a Sample program with its key map and the samples it plays. Both\n"
                                "report on standard error what they could not carry over exactly.\n"
+                               "from-module puts every 2A03 and VRC6 instrument of a tracker module into\n"
+                               "programs as from-fti does, in the module's order, each on the channel\n"
+                               "from-fti would choose, its DPCM samples into the bank; an instrument of\n"
+                               "another chip, or one that is damaged, is skipped with one line. --list\n"
+                               "prints the instruments and what would become of each, writing nothing.\n"
                                "add-sample puts samples into the bank, each named after its file without\n"
                                "the extension (characters a name cannot hold become '_', cut at 31), or\n"
                                "NAME for a single file; a sample of the same name is replaced. A WAV file\n"
@@ -104,6 +113,7 @@ struct Options {
     std::string into;                                           // from-fti's --into BANK
     bool allPrograms = false;
     bool ignoreId = false;
+    bool list = false;       // from-module's --list
     std::string sampleName;  // add-sample's --name, export-dmc's --sample
     std::string sampleFlag;  // which of the two gave it
     int rate = -1;           // add-sample's --rate; -1: not given
@@ -433,6 +443,8 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             options.rate = static_cast<int>(value);
         } else if (argument == "--all") {
             options.allPrograms = true;
+        } else if (argument == "--list") {
+            options.list = true;
         } else if (argument == "--ignore-id") {
             options.ignoreId = true;
         } else if (argument.size() > 1 && argument[0] == '-') {
@@ -456,7 +468,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
     }
     if (command != "to-text" && command != "to-fxb" && command != "to-fxp" && command != "check" &&
         command != "default" && command != "from-fti" && command != "to-fti" && command != "add-sample" &&
-        command != "export-dmc") {
+        command != "export-dmc" && command != "from-module") {
         problem = "unknown command " + command;
         return false;
     }
@@ -478,7 +490,8 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         problem = "--ignore-id is for reading .fxb/.fxp files";
         return false;
     }
-    if (options.allPrograms && command != "to-text" && command != "default" && command != "from-fti") {
+    if (options.allPrograms && command != "to-text" && command != "default" && command != "from-fti" &&
+        command != "from-module") {
         problem = "--all is for text output";
         return false;
     }
@@ -510,16 +523,24 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
         problem = "to-fti needs --program N";
         return false;
     }
-    if (program != 0 && command != "to-fti" && command != "from-fti") {
-        problem = "--program is for from-fti and to-fti";
+    if (program != 0 && command != "to-fti" && command != "from-fti" && command != "from-module") {
+        problem = "--program is for from-fti, from-module and to-fti";
         return false;
     }
     if ((channelGiven || !options.fileChannels.empty()) && command != "from-fti") {
         problem = "--channel is for from-fti";
         return false;
     }
-    if (!options.into.empty() && command != "from-fti") {
-        problem = "--into is for from-fti";
+    if (!options.into.empty() && command != "from-fti" && command != "from-module") {
+        problem = "--into is for from-fti and from-module";
+        return false;
+    }
+    if (options.list && command != "from-module") {
+        problem = "--list is for from-module";
+        return false;
+    }
+    if (options.list && (!options.output.empty() || !options.into.empty() || options.allPrograms)) {
+        problem = "--list writes nothing (no -o, --into or --all)";
         return false;
     }
     return true;
@@ -536,6 +557,60 @@ int32_t askedChannel(const Options& options, const std::string& path)
         if (file == path || file == name)
             asked = type;
     return asked;
+}
+
+// Where imported instruments go: the bank --into names, or the one -o names
+// when it exists, which is added to rather than replaced, else the default
+// bank; and the programs they take there, one per instrument.
+struct Destination {
+    Options writing;
+    Loaded loaded;
+    std::vector<int> targets;
+    std::vector<std::string> report;  // lines to print before the instruments' notes
+};
+
+// Answers kExitDone, or kExitError after reporting the problem.
+int openDestination(const Options& options, size_t count, Destination& destination)
+{
+    const int first = options.program == 0 ? 0 : options.program - 1;
+    Options& writing = destination.writing;
+    writing = options;
+    std::string bankPath = options.into;
+    std::error_code code;
+    const bool outputExists = !options.output.empty() && std::filesystem::exists(options.output, code);
+    if (bankPath.empty() && outputExists)
+        bankPath = options.output;
+    if (writing.output.empty())
+        writing.output = options.into;
+    if (!bankPath.empty())
+        if (const int status = load(options, bankPath, destination.loaded); status != kExitDone)
+            return status;
+    textbank::State& state = *destination.loaded.state;
+
+    std::vector<int>& targets = destination.targets;
+    if (options.program != 0 || bankPath.empty()) {
+        for (size_t i = 0; i < count; ++i)
+            targets.push_back(first + static_cast<int>(i));
+    } else {
+        const std::vector<int> free = textbank::freePrograms(state);
+        if (free.size() < count)
+            return fileError(bankPath + ": " + std::to_string(free.size()) +
+                             " programs are free (past the factory "
+                             "presets and as the default bank has them), " +
+                             std::to_string(count) + " instruments are given; --program N puts them from N on");
+        targets.assign(free.begin(), free.begin() + static_cast<std::ptrdiff_t>(count));
+    }
+
+    if (!bankPath.empty()) {
+        std::string programs;
+        for (const int target : targets)
+            programs += (programs.empty() ? "" : ", ") + std::to_string(target + 1);
+        destination.report.push_back(
+            bankPath + ": " +
+            (options.into.empty() ? "exists; the instruments go into it" : "the instruments go into it") +
+            ", its samples kept: program" + (targets.size() == 1 ? " " : "s ") + programs);
+    }
+    return kExitDone;
 }
 
 // Every file is read before anything is written: one bad file changes nothing.
@@ -567,45 +642,13 @@ int fromFti(const Options& options)
             return fileError(path + ": " + error);
     }
 
-    // The bank they go into: --into's, or the one -o names when it exists,
-    // which is added to rather than replaced.
-    Options writing = options;
-    std::string bankPath = options.into;
-    std::error_code code;
-    const bool outputExists = !options.output.empty() && std::filesystem::exists(options.output, code);
-    if (bankPath.empty() && outputExists)
-        bankPath = options.output;
-    if (writing.output.empty())
-        writing.output = options.into;
-    Loaded loaded;
-    if (!bankPath.empty())
-        if (const int status = load(options, bankPath, loaded); status != kExitDone)
-            return status;
-    textbank::State& state = *loaded.state;
-
-    std::vector<int> targets;
-    if (options.program != 0 || bankPath.empty()) {
-        for (size_t i = 0; i < paths.size(); ++i)
-            targets.push_back(first + static_cast<int>(i));
-    } else {
-        const std::vector<int> free = textbank::freePrograms(state);
-        if (free.size() < paths.size())
-            return fileError(bankPath + ": " + std::to_string(free.size()) +
-                             " programs are free (past the factory "
-                             "presets and as the default bank has them), " +
-                             std::to_string(paths.size()) + " instruments are given; --program N puts them from N on");
-        targets.assign(free.begin(), free.begin() + static_cast<std::ptrdiff_t>(paths.size()));
-    }
-
-    std::vector<std::string> report;
-    if (!bankPath.empty()) {
-        std::string programs;
-        for (const int target : targets)
-            programs += (programs.empty() ? "" : ", ") + std::to_string(target + 1);
-        report.push_back(bankPath + ": " +
-                         (options.into.empty() ? "exists; the instruments go into it" : "the instruments go into it") +
-                         ", its samples kept: program" + (targets.size() == 1 ? " " : "s ") + programs);
-    }
+    Destination destination;
+    if (const int status = openDestination(options, paths.size(), destination); status != kExitDone)
+        return status;
+    const Options& writing = destination.writing;
+    textbank::State& state = *destination.loaded.state;
+    const std::vector<int>& targets = destination.targets;
+    std::vector<std::string>& report = destination.report;
     for (size_t i = 0; i < paths.size(); ++i) {
         const std::string& path = paths[i];
         const fti::Instrument& instrument = instruments[i];
@@ -631,6 +674,115 @@ int fromFti(const Options& options)
     for (const std::string& line : report)
         std::fprintf(stderr, "%s\n", line.c_str());
     return writeBank(writing, state);
+}
+
+// One instrument of a module as the lines about it name it.
+std::string moduleInstrumentName(const ftm::Instrument& instrument)
+{
+    constexpr char kHex[] = "0123456789ABCDEF";
+    return std::string("instrument ") + kHex[instrument.slot >> 4 & 0xF] + kHex[instrument.slot & 0xF] + " " +
+           banktext::quoted(instrument.name);
+}
+
+// Why an instrument is not imported, or "" when it is.
+std::string skipReason(const ftm::Instrument& instrument)
+{
+    if (!instrument.problem.empty())
+        return instrument.problem;
+    if (instrument.readable())
+        return "";
+    const bool vowel = instrument.type == ftm::Type::Fds || instrument.type == ftm::Type::N163;
+    return std::string(vowel ? "an " : "a ") + ftm::typeName(instrument.type) + " instrument; Plinka has no " +
+           ftm::typeName(instrument.type) + " channel yet";
+}
+
+// The module is read whole before anything is written; a damaged module
+// writes nothing, a damaged or foreign instrument is skipped with its line.
+int fromModule(const Options& options)
+{
+    const std::string& path = options.input;
+    std::error_code code;
+    if (const std::uintmax_t size = std::filesystem::file_size(path, code); !code && size > ftm::kMaxFileBytes)
+        return fileError(path + ": too large for a tracker module (" + std::to_string(size) + " bytes)");
+    std::vector<unsigned char> bytes;
+    std::string error;
+    if (!wholefile::read(path, bytes, error))
+        return fileError(error);
+    ftm::Module module;
+    if (!ftm::read(bytes.data(), bytes.size(), module, error))
+        return fileError(path + ": " + error);
+    const size_t count =
+        static_cast<size_t>(std::count_if(module.instruments.begin(), module.instruments.end(),
+                                          [](const ftm::Instrument& instrument) { return instrument.readable(); }));
+    const int first = options.program == 0 ? 0 : options.program - 1;
+    if (first + static_cast<int>(count) > kProgramCount)
+        return usageError(std::to_string(count) + " instruments from program " + std::to_string(first + 1) +
+                          " go past program 128");
+    for (const std::string& warning : module.warnings)
+        std::fprintf(stderr, "%s: warning: %s\n", path.c_str(), warning.c_str());
+
+    if (options.list) {
+        int program = first;
+        for (const ftm::Instrument& instrument : module.instruments) {
+            std::string line = moduleInstrumentName(instrument) + ": ";
+            if (const std::string reason = skipReason(instrument); !reason.empty()) {
+                line += "skipped (" + reason + ")";
+            } else {
+                const fti::Instrument& imported = instrument.instrument;
+                const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
+                const auto sequences = std::count_if(std::begin(imported.sequences), std::end(imported.sequences),
+                                                     [](const fti::Sequence& s) { return s.enabled; });
+                line += std::string(ftm::typeName(instrument.type)) + ", program " + std::to_string(++program) + ", " +
+                        banktext::kChannelWord[choice.channelType] + " (" + choice.reason + "), " +
+                        std::to_string(sequences) + " of 5 sequences";
+                if (!imported.dpcmKeys.empty())
+                    line += ", " + std::to_string(imported.dpcmKeys.size()) + " DPCM keys over " +
+                            std::to_string(imported.dpcmSamples.size()) + " samples";
+            }
+            std::printf("%s: %s\n", path.c_str(), line.c_str());
+        }
+        if (module.instruments.empty())
+            std::printf("%s: no instruments\n", path.c_str());
+        return kExitDone;
+    }
+    if (count == 0)
+        return fileError(path + ": no instrument Plinka plays (" + std::to_string(module.instruments.size()) +
+                         " in the module; --list shows them)");
+
+    Destination destination;
+    if (const int status = openDestination(options, count, destination); status != kExitDone)
+        return status;
+    textbank::State& state = *destination.loaded.state;
+    std::vector<std::string>& report = destination.report;
+    size_t next = 0;
+    for (const ftm::Instrument& instrument : module.instruments) {
+        const std::string who = path + ": " + moduleInstrumentName(instrument) + ": ";
+        if (const std::string reason = skipReason(instrument); !reason.empty()) {
+            report.push_back(who + reason + ", skipped");
+            continue;
+        }
+        const fti::Instrument& imported = instrument.instrument;
+        const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
+        std::vector<std::string> notes;
+        const int target = destination.targets[next++];
+        if (choice.channelType == Pulse || choice.channelType == Noise)
+            notes.push_back(std::string("channel: ") + banktext::kChannelWord[choice.channelType] + " (" +
+                            choice.reason + ")");
+        // Samples the bank has no room for skip their instrument; its program stays as it was.
+        const auto program = std::make_unique<Program>(state.programs[target]);
+        if (!fticonversion::toProgram(imported, choice.channelType, *program, state.samples, notes, error)) {
+            report.push_back(who + error + "; skipped, program " + std::to_string(target + 1) + " left as it was");
+            continue;
+        }
+        state.programs[target] = *program;
+        for (const std::string& note : notes)
+            report.push_back(who + note);
+    }
+    if (const int status = checkOutputName(destination.writing); status != kExitDone)
+        return status;
+    for (const std::string& line : report)
+        std::fprintf(stderr, "%s\n", line.c_str());
+    return writeBank(destination.writing, state);
 }
 
 int toFti(const Options& options, const Loaded& loaded)
@@ -731,6 +883,8 @@ int run(int argc, char** argv)
         return writeBank(options, *textbank::makeDefault());
     if (options.command == "from-fti")
         return fromFti(options);
+    if (options.command == "from-module")
+        return fromModule(options);
 
     Loaded loaded;
     if (const int status = load(options, options.input, loaded); status != kExitDone)

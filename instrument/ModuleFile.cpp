@@ -1,0 +1,651 @@
+#include "ModuleFile.h"
+
+#include "BankText.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <optional>
+
+namespace ftm {
+
+namespace {
+
+constexpr char kSignature[] = "FamiTracker Module";
+constexpr char kDnSignature[] = "Dn-FamiTracker Module";
+constexpr size_t kBlockIdBytes = 16;
+constexpr size_t kBlockHeaderBytes = kBlockIdBytes + 8;
+// The first file version whose E-FT instruments (type 7) may follow the others.
+constexpr uint32_t kSidVersion = 0x0460;
+
+constexpr int32_t kPoolIndices = 128;
+constexpr int kSequenceTypes = fti::kSequenceCount;
+// A pool block counts at most every (type, index) once; the 640-pair table of
+// version 5 covers exactly that.
+constexpr int32_t kMaxPoolEntries = kPoolIndices * kSequenceTypes;
+// The old (value, length) pairs: a sequence of this many or more is one no
+// tracker plays.
+constexpr int32_t kOldPairLimit = fti::kMaxUsedItems;
+constexpr int32_t kMaxOldVolume = 15;
+constexpr int32_t kMaxOldDuty = 3;
+constexpr int kPitchType = 2;
+constexpr int kHiPitchType = 3;
+constexpr int kVolumeType = 0;
+constexpr int kDutyType = 4;
+
+// The smallest instrument record: a VRC7 one with an empty name.
+constexpr size_t kMinInstrumentBytes = 21;
+constexpr int32_t kMaxSequenceRefs = 5;
+constexpr int32_t kDenseKeysV1 = 72;  // octaves 0-5
+constexpr int32_t kDenseKeys = 96;    // octaves 0-7
+constexpr uint8_t kPitchBits = 0x8F;  // rate in bits 0-3, loop in bit 7
+constexpr int32_t kMaxN163WaveSize = 240;
+constexpr int32_t kMaxN163Waves = 64;
+constexpr size_t kFdsFixedBytes = 64 + 32 + 3 * 4;
+constexpr int32_t kMaxSampleRecordBytes = 10;  // slot, name length and size: the least a sample takes
+
+constexpr const char* kTypeNames[] = {"none", "2A03", "VRC6", "VRC7", "FDS", "N163", "5B", "SID"};
+constexpr const char* kSequenceNames[] = {"Volume", "Arp", "Pitch", "Hi-pitch", "Duty"};
+
+// A cursor over one block or the file that never passes the end.
+class Reader {
+public:
+    Reader(const unsigned char* data, size_t size) : data_(data), size_(size) {}
+
+    bool u8(uint8_t& value)
+    {
+        if (left() < 1)
+            return false;
+        value = data_[at_++];
+        return true;
+    }
+    bool i32(int32_t& value)
+    {
+        if (left() < 4)
+            return false;
+        uint32_t bits = 0;
+        for (int i = 3; i >= 0; --i)
+            bits = bits << 8 | data_[at_ + static_cast<size_t>(i)];
+        value = static_cast<int32_t>(bits);
+        at_ += 4;
+        return true;
+    }
+    bool skip(size_t count)
+    {
+        if (left() < count)
+            return false;
+        at_ += count;
+        return true;
+    }
+    const unsigned char* here() const { return data_ + at_; }
+    size_t left() const { return size_ - at_; }
+    size_t at() const { return at_; }
+    void seek(size_t at) { at_ = std::min(at, size_); }
+
+private:
+    const unsigned char* data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+bool fail(std::string& error, std::string message)
+{
+    error = std::move(message);
+    return false;
+}
+
+// A block's ID as a message shows it: as it is when it is plain text, else
+// quoted with its other bytes escaped, so that a message stays one line.
+std::string blockLabel(const std::string& id)
+{
+    const bool plain = !id.empty() && std::all_of(id.begin(), id.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+    return plain ? id : banktext::quoted(id);
+}
+
+std::string slotName(int32_t slot)
+{
+    constexpr char kHex[] = "0123456789ABCDEF";
+    return std::string("instrument ") + kHex[(slot >> 4) & 0xF] + kHex[slot & 0xF];
+}
+
+// A sequence of a pool as its block stores it: items with their points, or
+// (blocks of versions 1 and 2) old (value, length) pairs to be unrolled.
+struct PoolSequence {
+    bool present = false;
+    bool oldPairs = false;
+    int32_t loop = fti::kNone;
+    int32_t release = fti::kNone;
+    int32_t setting = 0;
+    std::vector<int8_t> items;  // for old pairs: value, length, value, length ...
+};
+
+struct Pool {
+    std::array<std::array<PoolSequence, kPoolIndices>, kSequenceTypes> typed;
+    // A version 1 block's untyped sequences, typed by the instruments that use them.
+    std::array<PoolSequence, kPoolIndices> untyped;
+    bool untypedUsed = false;
+};
+
+// Old pairs as items: each value once and then `length` ticks more, which
+// repeat it, but for the pitches, which add up and so add nothing more. A
+// negative length marks a loop back over that many pairs before it.
+void unrollOldPairs(const PoolSequence& old, int type, bool clampOldRanges, fti::Sequence& sequence)
+{
+    sequence = {};
+    const auto pairs = static_cast<int32_t>(old.items.size() / 2);
+    if (pairs == 0 || pairs >= kOldPairLimit)
+        return;
+    std::vector<int32_t> startOfPair;
+    for (int32_t pair = 0; pair < pairs; ++pair) {
+        int32_t value = old.items[static_cast<size_t>(2 * pair)];
+        const int32_t length = old.items[static_cast<size_t>(2 * pair + 1)];
+        if (length < 0) {
+            const int32_t first = std::max(0, pair + length);
+            const int32_t total = static_cast<int32_t>(sequence.items.size());
+            sequence.loop = first < pair ? startOfPair[static_cast<size_t>(first)] : total;
+            if (sequence.loop >= total)
+                sequence.loop = fti::kNone;
+            break;
+        }
+        startOfPair.push_back(static_cast<int32_t>(sequence.items.size()));
+        if (clampOldRanges && type == kVolumeType)
+            value = std::clamp(value, 0, kMaxOldVolume);
+        if (clampOldRanges && type == kDutyType)
+            value = std::clamp(value, 0, kMaxOldDuty);
+        const bool accumulates = type == kPitchType || type == kHiPitchType;
+        sequence.items.push_back(static_cast<int8_t>(value));
+        for (int32_t tick = 0; tick < length; ++tick)
+            sequence.items.push_back(static_cast<int8_t>(accumulates ? 0 : value));
+    }
+    sequence.enabled = !sequence.items.empty();
+}
+
+struct Sample {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+class ModuleReader {
+public:
+    ModuleReader(Module& module, std::string& error) : module_(module), error_(error) {}
+
+    bool readBlocks(const unsigned char* data, size_t size);
+
+private:
+    bool readDpcm(Reader& in);
+    bool readPool(Reader& in, int32_t version, bool vrc6, Pool& pool);
+    bool readInstruments(Reader& in, int32_t version);
+    bool readSequenceRefs(Reader& in, const std::string& who, Instrument& instrument,
+                          std::array<std::optional<uint8_t>, kSequenceTypes>& refs);
+    bool readFds(Reader& in, int32_t version, const std::string& who);
+    void resolve();
+    bool blockFail(const std::string& block, const std::string& message)
+    {
+        return fail(error_, block + ": " + message);
+    }
+
+    Module& module_;
+    std::string& error_;
+    std::string block_;
+    Pool pool2A03_;
+    Pool poolVrc6_;
+    bool clampOldRanges_ = false;
+    std::array<std::optional<Sample>, kSampleSlots> samples_;
+    struct Record {
+        Instrument instrument;
+        std::array<std::optional<uint8_t>, kSequenceTypes> refs;  // enabled sequences' indices
+        std::vector<fti::DpcmKey> keys;
+    };
+    std::map<int32_t, Record> records_;
+};
+
+bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
+{
+    Reader file(data, size);
+    const size_t signature =
+        size >= sizeof kSignature - 1 && std::memcmp(data, kSignature, sizeof kSignature - 1) == 0
+            ? sizeof kSignature - 1
+        : size >= sizeof kDnSignature - 1 && std::memcmp(data, kDnSignature, sizeof kDnSignature - 1) == 0
+            ? sizeof kDnSignature - 1
+            : 0;
+    if (signature == 0)
+        return fail(error_, "not a tracker module (it does not start with 'FamiTracker Module')");
+    file.skip(signature);
+    int32_t version = 0;
+    if (!file.i32(version))
+        return fail(error_, "cut short in the file version");
+    module_.version = static_cast<uint32_t>(version) & 0xFFFF;
+    if (module_.version < kMinVersion || module_.version > kMaxVersion) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%04X", module_.version);
+        return fail(error_, std::string("file version ") + hex + " is not read (versions 0200 to 0460 are)");
+    }
+    clampOldRanges_ = module_.version <= 0x0201;
+
+    struct Block {
+        std::string id;
+        int32_t version;
+        size_t start;
+        size_t size;
+    };
+    std::vector<Block> blocks;
+    bool ended = false;
+    while (file.left() > 0) {
+        const size_t idBytes = std::min(file.left(), kBlockIdBytes);
+        const auto* id = reinterpret_cast<const char*>(file.here());
+        const std::string name(id, strnlen(id, idBytes));
+        if (name == "END") {
+            ended = true;
+            break;
+        }
+        if (file.left() < kBlockHeaderBytes)
+            return fail(error_, "cut short in the header of a block after " +
+                                    (blocks.empty() ? std::string("the file version") : blockLabel(blocks.back().id)));
+        file.skip(kBlockIdBytes);
+        int32_t blockVersion = 0;
+        int32_t blockSize = 0;
+        file.i32(blockVersion);
+        file.i32(blockSize);
+        const auto declared = static_cast<uint32_t>(blockSize);
+        if (declared > file.left())
+            return fail(error_, blockLabel(name) + ": the block counts " + std::to_string(declared) +
+                                    " bytes, the file holds " + std::to_string(file.left()) + " more");
+        blocks.push_back({name, blockVersion, file.at(), declared});
+        file.skip(declared);
+    }
+    if (!ended)
+        module_.warnings.push_back("no END mark after the last block; the file may be cut short");
+
+    // INSTRUMENTS comes before what it names: the pools and samples first.
+    const auto each = [&](const char* id, auto&& parse) {
+        for (const Block& block : blocks) {
+            if (block.id != id)
+                continue;
+            if (block.version < 1)
+                return blockFail(blockLabel(block.id), "unknown block version " + std::to_string(block.version));
+            Reader in(data + block.start, block.size);
+            if (!parse(in, block.version))
+                return false;
+            if (in.left() != 0)
+                module_.warnings.push_back(blockLabel(block.id) + ": " + std::to_string(in.left()) +
+                                           " bytes after what was read left unread");
+        }
+        return true;
+    };
+    block_ = "DPCM SAMPLES";
+    if (!each("DPCM SAMPLES", [&](Reader& in, int32_t) { return readDpcm(in); }))
+        return false;
+    block_ = "SEQUENCES";
+    if (!each("SEQUENCES", [&](Reader& in, int32_t v) { return readPool(in, v, false, pool2A03_); }))
+        return false;
+    block_ = "SEQUENCES_VRC6";
+    if (!each("SEQUENCES_VRC6", [&](Reader& in, int32_t v) { return readPool(in, v, true, poolVrc6_); }))
+        return false;
+    block_ = "INSTRUMENTS";
+    if (!each("INSTRUMENTS", [&](Reader& in, int32_t v) { return readInstruments(in, v); }))
+        return false;
+    resolve();
+    return true;
+}
+
+bool ModuleReader::readDpcm(Reader& in)
+{
+    uint8_t count = 0;
+    if (!in.u8(count))
+        return blockFail(block_, "cut short before the sample count");
+    if (count > kSampleSlots)
+        return blockFail(block_, "counts " + std::to_string(count) + " samples; a module holds 64");
+    if (count > in.left() / kMaxSampleRecordBytes)
+        return blockFail(block_, "counts " + std::to_string(count) + " samples, more than the block holds");
+    for (int i = 0; i < count; ++i) {
+        const std::string which = "sample " + std::to_string(i + 1);
+        uint8_t slot = 0;
+        int32_t length = 0;
+        if (!in.u8(slot) || !in.i32(length))
+            return blockFail(block_, "cut short in " + which);
+        if (slot >= kSampleSlots)
+            return blockFail(block_, which + " is in slot " + std::to_string(slot) + " (0 to 63)");
+        if (length < 0 || length > kMaxSampleNameBytes)
+            return blockFail(block_, which + "'s name length " + std::to_string(length) + " is not 0 to 255");
+        if (static_cast<size_t>(length) > in.left())
+            return blockFail(block_, which + "'s name runs past the end of the block");
+        const auto* text = reinterpret_cast<const char*>(in.here());
+        Sample sample;
+        sample.name.assign(text, strnlen(text, static_cast<size_t>(length)));
+        in.skip(static_cast<size_t>(length));
+        int32_t bytes = 0;
+        if (!in.i32(bytes))
+            return blockFail(block_, "cut short in " + which);
+        if (bytes < 0 || bytes > kMaxSampleBytes)
+            return blockFail(block_, which + " " + banktext::quoted(sample.name) + " has " + std::to_string(bytes) +
+                                         " bytes; a tracker loads 0 to " + std::to_string(kMaxSampleBytes));
+        if (static_cast<size_t>(bytes) > in.left())
+            return blockFail(block_, which + " " + banktext::quoted(sample.name) + " has " + std::to_string(bytes) +
+                                         " bytes, the block holds " + std::to_string(in.left()) + " more");
+        sample.bytes.assign(in.here(), in.here() + bytes);
+        in.skip(static_cast<size_t>(bytes));
+        if (sample.bytes.empty())
+            samples_[slot].reset();  // no writer stores one; it is an empty slot
+        else
+            samples_[slot] = std::move(sample);
+    }
+    return true;
+}
+
+bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
+{
+    // Layouts by block version. The 2A03's 1 and 2 hold old pairs (1 without
+    // types); from 3 on items with a loop point. Release point and setting are
+    // inline in 4, in a table of every (index, type) after the entries in 5,
+    // in one pair per entry after them from 6. The VRC6's 1 to 3 are the 2A03's 3.
+    const bool untyped = !vrc6 && version == 1;
+    const bool oldPairs = !vrc6 && version <= 2;
+    const bool inlinePoints = version == 4;
+    const bool fullTable = version == 5;
+    const bool entryTable = version >= 6;
+    int32_t count = 0;
+    if (!in.i32(count))
+        return blockFail(block_, "cut short before the sequence count");
+    const size_t entryBytes = untyped ? 5 : oldPairs ? 9 : inlinePoints ? 21 : 13;
+    const size_t tableBytes = fullTable ? static_cast<size_t>(kMaxPoolEntries) * 8 : entryTable ? 8 : 0;
+    if (count < 0 || count > kMaxPoolEntries)
+        return blockFail(block_, "counts " + std::to_string(count) + " sequences (0 to 640)");
+    if (static_cast<size_t>(count) * (entryBytes + (entryTable ? tableBytes : 0)) + (fullTable ? tableBytes : 0) >
+        in.left())
+        return blockFail(block_, "counts " + std::to_string(count) + " sequences, more than the block holds");
+    std::vector<PoolSequence*> entries;
+    std::vector<std::pair<int32_t, int32_t>> where;  // (index, type) of each entry
+    for (int32_t i = 0; i < count; ++i) {
+        const std::string which = "sequence " + std::to_string(i + 1);
+        int32_t index = 0;
+        int32_t type = 0;
+        uint8_t length = 0;
+        if (!in.i32(index) || (!untyped && !in.i32(type)) || !in.u8(length))
+            return blockFail(block_, "cut short in " + which);
+        if (index < 0 || index >= kPoolIndices)
+            return blockFail(block_, which + " has index " + std::to_string(index) + " (0 to 127)");
+        if (type < 0 || type >= kSequenceTypes)
+            return blockFail(block_, which + " has type " + std::to_string(type) + " (0 to 4)");
+        PoolSequence sequence;
+        sequence.present = true;
+        sequence.oldPairs = oldPairs;
+        const size_t itemBytes = oldPairs ? 2 * size_t{length} : size_t{length};
+        if (!oldPairs) {
+            if (!in.i32(sequence.loop) || (inlinePoints && (!in.i32(sequence.release) || !in.i32(sequence.setting))))
+                return blockFail(block_, "cut short in " + which);
+            // Some older 2A03 blocks say "no loop" as a loop at the item count.
+            if (!vrc6 && sequence.loop == length)
+                sequence.loop = fti::kNone;
+        }
+        if (itemBytes > in.left())
+            return blockFail(block_, which + " counts " + std::to_string(length) + (oldPairs ? " pairs" : " items") +
+                                         ", more than the block holds");
+        const auto* first = reinterpret_cast<const int8_t*>(in.here());
+        sequence.items.assign(first, first + itemBytes);
+        in.skip(itemBytes);
+        PoolSequence& slot = untyped ? pool.untyped[static_cast<size_t>(index)]
+                                     : pool.typed[static_cast<size_t>(type)][static_cast<size_t>(index)];
+        slot = std::move(sequence);
+        pool.untypedUsed = pool.untypedUsed || untyped;
+        entries.push_back(&slot);
+        where.push_back({index, type});
+    }
+    if (fullTable) {
+        // Index-major: the entry of (index, type) is the pair index * 5 + type.
+        std::array<PoolSequence*, kMaxPoolEntries> byPair{};
+        for (size_t e = 0; e < entries.size(); ++e)
+            byPair[static_cast<size_t>(where[e].first * kSequenceTypes + where[e].second)] = entries[e];
+        for (PoolSequence* entry : byPair) {
+            int32_t release = 0;
+            int32_t setting = 0;
+            if (!in.i32(release) || !in.i32(setting))
+                return blockFail(block_, "cut short in the table of release points");
+            if (entry) {
+                entry->release = release;
+                entry->setting = setting;
+            }
+        }
+    } else if (entryTable) {
+        for (PoolSequence* entry : entries)
+            if (!in.i32(entry->release) || !in.i32(entry->setting))
+                return blockFail(block_, "cut short in the table of release points");
+    }
+    return true;
+}
+
+bool ModuleReader::readSequenceRefs(Reader& in, const std::string& who, Instrument& instrument,
+                                    std::array<std::optional<uint8_t>, kSequenceTypes>& refs)
+{
+    int32_t count = 0;
+    if (!in.i32(count))
+        return blockFail(block_, "cut short in " + who);
+    if (count < 0 || count > kMaxSequenceRefs)
+        return blockFail(block_, who + " counts " + std::to_string(count) + " sequences (0 to 5)");
+    for (int32_t type = 0; type < count; ++type) {
+        uint8_t enabled = 0;
+        uint8_t index = 0;
+        if (!in.u8(enabled) || !in.u8(index))
+            return blockFail(block_, "cut short in " + who);
+        if (enabled == 0)
+            continue;
+        if (index >= kPoolIndices && instrument.problem.empty())
+            instrument.problem = std::string("its ") + kSequenceNames[type] + " sequence index " +
+                                 std::to_string(index) + " is out of range (0 to 127)";
+        refs[static_cast<size_t>(type)] = index;
+    }
+    return true;
+}
+
+// An FDS record holds its sequences inline. Blocks below version 3 should
+// hold two, but one tracker's version 2 blocks hold three and earlier builds
+// none: the reading after which a name and then the block's end or another
+// record follow is the one taken.
+bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who)
+{
+    if (!in.skip(kFdsFixedBytes))
+        return blockFail(block_, "cut short in " + who);
+    const auto readSequences = [](Reader& r, int count) {
+        for (int i = 0; i < count; ++i) {
+            uint8_t length = 0;
+            if (!r.u8(length) || !r.skip(12) || !r.skip(length))
+                return false;
+        }
+        return true;
+    };
+    if (version >= 3)
+        return readSequences(in, 3) || blockFail(block_, "cut short in " + who + "'s sequences");
+    const auto plausible = [&](int count) {
+        Reader probe = in;
+        int32_t nameLength = 0;
+        if (!readSequences(probe, count) || !probe.i32(nameLength) || nameLength < 0 || nameLength > kMaxNameBytes ||
+            !probe.skip(static_cast<size_t>(nameLength)))
+            return false;
+        if (std::any_of(probe.here() - nameLength, probe.here(), [](unsigned char c) { return c < 0x20 && c != 0; }))
+            return false;
+        int32_t slot = 0;
+        uint8_t type = 0;
+        return probe.left() == 0 ||
+               (probe.i32(slot) && probe.u8(type) && slot >= 0 && slot < kInstrumentSlots && type >= 1 && type <= 6);
+    };
+    for (const int count : {2, 3, 0})
+        if (plausible(count))
+            return readSequences(in, count);
+    return blockFail(block_, who + ": its FDS sequences are not followed by a name");
+}
+
+bool ModuleReader::readInstruments(Reader& in, int32_t version)
+{
+    int32_t count = 0;
+    if (!in.i32(count))
+        return blockFail(block_, "cut short before the instrument count");
+    if (count < 0 || count > kInstrumentSlots)
+        return blockFail(block_, "counts " + std::to_string(count) + " instruments (0 to 64)");
+    if (static_cast<size_t>(count) > in.left() / kMinInstrumentBytes)
+        return blockFail(block_, "counts " + std::to_string(count) + " instruments, more than the block holds");
+    for (int32_t i = 0; i < count; ++i) {
+        Record record;
+        Instrument& instrument = record.instrument;
+        int32_t slot = 0;
+        uint8_t type = 0;
+        if (!in.i32(slot) || !in.u8(type))
+            return blockFail(block_, "cut short in instrument record " + std::to_string(i + 1));
+        if (slot < 0 || slot >= kInstrumentSlots)
+            return blockFail(block_, "instrument record " + std::to_string(i + 1) + " is in slot " +
+                                         std::to_string(slot) + " (0 to 63)");
+        const std::string who = slotName(slot);
+        instrument.slot = slot;
+        if (type == static_cast<uint8_t>(Type::Sid) && module_.version >= kSidVersion) {
+            // Its record's layout is not known here; nothing after it can be found.
+            module_.warnings.push_back(who + " is a SID instrument; it and the instruments after it are not read");
+            in.seek(in.at() + in.left());
+            return true;
+        }
+        if (type < static_cast<uint8_t>(Type::Chip2A03) || type > static_cast<uint8_t>(Type::S5B))
+            return blockFail(block_, who + " has unknown type " + std::to_string(type));
+        instrument.type = static_cast<Type>(type);
+        switch (instrument.type) {
+        case Type::Chip2A03: {
+            if (!readSequenceRefs(in, who, instrument, record.refs))
+                return false;
+            int32_t keys = version == 1 ? kDenseKeysV1 : kDenseKeys;
+            const bool sparse = version >= 7;
+            if (sparse && !in.i32(keys))
+                return blockFail(block_, "cut short in " + who + "'s DPCM keys");
+            const size_t entryBytes = sparse ? 4 : version >= 6 ? 3 : 2;
+            if (keys < 0 || keys > kDenseKeys)
+                return blockFail(block_, who + " counts " + std::to_string(keys) + " DPCM keys (0 to 96)");
+            if (static_cast<size_t>(keys) * entryBytes > in.left())
+                return blockFail(block_, "cut short in " + who + "'s DPCM keys");
+            for (int32_t k = 0; k < keys; ++k) {
+                fti::DpcmKey key;
+                key.note = static_cast<uint8_t>(k);
+                if (sparse)
+                    in.u8(key.note);
+                in.u8(key.sample);
+                in.u8(key.pitch);
+                if (entryBytes >= 3)
+                    in.u8(key.delta);
+                key.pitch &= kPitchBits;
+                if (key.delta & fti::kDpcmDeltaUnsetBit)
+                    key.delta = fti::kDpcmNoDelta;
+                // A sample number past the 64 slots is no tracker's: no sample.
+                if (key.sample != 0 && key.sample <= kSampleSlots)
+                    record.keys.push_back(key);
+            }
+            break;
+        }
+        case Type::Vrc6:
+        case Type::S5B:
+            if (!readSequenceRefs(in, who, instrument, record.refs))
+                return false;
+            break;
+        case Type::N163: {
+            if (!readSequenceRefs(in, who, instrument, record.refs))
+                return false;
+            int32_t waveSize = 0;
+            int32_t position = 0;
+            int32_t automatic = 0;
+            int32_t waves = 0;
+            if (!in.i32(waveSize) || !in.i32(position) || (version >= 8 && !in.i32(automatic)) || !in.i32(waves))
+                return blockFail(block_, "cut short in " + who + "'s waves");
+            if (waveSize < 1 || waveSize > kMaxN163WaveSize || waves < 0 || waves > kMaxN163Waves)
+                return blockFail(block_, who + " has " + std::to_string(waves) + " waves of " +
+                                             std::to_string(waveSize) + " samples (1 to 64 of 1 to 240)");
+            if (!in.skip(static_cast<size_t>(waveSize) * static_cast<size_t>(waves)))
+                return blockFail(block_, "cut short in " + who + "'s waves");
+            break;
+        }
+        case Type::Vrc7:
+            if (!in.skip(4 + 8))
+                return blockFail(block_, "cut short in " + who + "'s patch");
+            break;
+        case Type::Fds:
+            if (!readFds(in, version, who))
+                return false;
+            break;
+        case Type::None:
+        case Type::Sid:
+            break;
+        }
+        int32_t nameLength = 0;
+        if (!in.i32(nameLength))
+            return blockFail(block_, "cut short before " + who + "'s name");
+        if (nameLength < 0 || nameLength > kMaxNameBytes)
+            return blockFail(block_, who + "'s name length " + std::to_string(nameLength) + " is not 0 to 128");
+        if (static_cast<size_t>(nameLength) > in.left())
+            return blockFail(block_, who + "'s name runs past the end of the block");
+        const auto* text = reinterpret_cast<const char*>(in.here());
+        instrument.name.assign(text, strnlen(text, static_cast<size_t>(nameLength)));
+        in.skip(static_cast<size_t>(nameLength));
+        records_[slot] = std::move(record);  // a later record of a slot replaces the earlier
+    }
+    return true;
+}
+
+void ModuleReader::resolve()
+{
+    for (auto& [slot, record] : records_) {
+        Instrument& instrument = record.instrument;
+        if (instrument.type != Type::Chip2A03 && instrument.type != Type::Vrc6) {
+            module_.instruments.push_back(std::move(instrument));
+            continue;
+        }
+        fti::Instrument& out = instrument.instrument;
+        out.type = instrument.type == Type::Vrc6 ? fti::kTypeVrc6 : fti::kType2A03;
+        out.name = instrument.name;
+        const Pool& pool = instrument.type == Type::Vrc6 ? poolVrc6_ : pool2A03_;
+        for (int type = 0; type < kSequenceTypes; ++type) {
+            const std::optional<uint8_t>& ref = record.refs[static_cast<size_t>(type)];
+            fti::Sequence& sequence = out.sequences[type];
+            if (!ref || *ref >= kPoolIndices)
+                continue;
+            // Missing or empty: the tracker plays no sequence of the type.
+            const PoolSequence& stored = pool.untypedUsed && !pool.typed[static_cast<size_t>(type)][*ref].present
+                                             ? pool.untyped[*ref]
+                                             : pool.typed[static_cast<size_t>(type)][*ref];
+            if (!stored.present || stored.items.empty())
+                continue;
+            if (stored.oldPairs) {
+                unrollOldPairs(stored, type, clampOldRanges_, sequence);
+                continue;
+            }
+            sequence.enabled = true;
+            sequence.loop = stored.loop;
+            sequence.release = stored.release;
+            sequence.setting = stored.setting;
+            sequence.items = stored.items;
+        }
+        // Keys naming an empty slot play nothing; the samples the others name
+        // come along under their slots.
+        std::array<bool, kSampleSlots> used{};
+        for (const fti::DpcmKey& key : record.keys) {
+            const size_t sampleSlot = key.sample - 1u;
+            if (!samples_[sampleSlot])
+                continue;
+            out.dpcmKeys.push_back(key);
+            used[sampleSlot] = true;
+        }
+        for (size_t s = 0; s < used.size(); ++s)
+            if (used[s])
+                out.dpcmSamples.push_back({static_cast<int32_t>(s), samples_[s]->name, samples_[s]->bytes});
+        module_.instruments.push_back(std::move(instrument));
+    }
+}
+
+}  // namespace
+
+const char* typeName(Type type)
+{
+    return kTypeNames[static_cast<size_t>(type)];
+}
+
+bool read(const unsigned char* data, size_t size, Module& module, std::string& error)
+{
+    module = {};
+    ModuleReader reader(module, error);
+    return reader.readBlocks(data, size);
+}
+
+}  // namespace ftm

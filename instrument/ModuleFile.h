@@ -1,0 +1,66 @@
+// Tracker modules (.ftm, and the .0cc and .dnm files of the trackers that
+// grew from the same one; the content, not the extension, tells them apart):
+// a signature, a file version (0x0200 to 0x0460 are read) and blocks of
+// 16-byte name, version and size, up to "END". Only what instruments need is
+// read: INSTRUMENTS, the sequence pools of the 2A03 and the VRC6 (every block
+// version, the old (value, length) pairs included) and DPCM SAMPLES. Every
+// other block is skipped by its size, and so are the patterns: which channel
+// plays an instrument is left to fticonversion::chooseChannel.
+//
+// A 2A03 or VRC6 instrument comes out as the same fti::Instrument an .fti
+// file gives, its sequences by value and its DPCM samples beside its keys,
+// so one conversion serves both. Instruments of the other chips are named
+// with their type and not read further.
+#pragma once
+
+#include "FtiFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ftm {
+
+constexpr uint32_t kMinVersion = 0x0200;  // older ones are not block based
+constexpr uint32_t kMaxVersion = 0x0460;
+constexpr int32_t kInstrumentSlots = 64;
+constexpr int32_t kMaxNameBytes = 128;
+constexpr int32_t kMaxSampleNameBytes = 255;
+constexpr int32_t kSampleSlots = 64;
+// What any tracker loads as one DPCM sample; the console plays 4081 bytes of
+// it, and the conversion cuts it there with a note. A larger one is damage.
+constexpr int32_t kMaxSampleBytes = 0x7FFF;
+// Larger files are refused unread: 64 instruments, 1280 sequences of 255
+// items and 64 of the largest samples take less than 3 MB.
+constexpr size_t kMaxFileBytes = size_t{8} << 20;
+
+// Instrument types as the file numbers them.
+enum class Type { None, Chip2A03, Vrc6, Vrc7, Fds, N163, S5B, Sid };
+const char* typeName(Type type);
+
+struct Instrument {
+    int32_t slot = 0;  // 0..63, as the tracker shows it in hex
+    Type type = Type::None;
+    std::string name;
+    // Of a 2A03 or VRC6 instrument whose problem is empty: what it plays,
+    // its DPCM samples those its keys name (index = the module's slot).
+    fti::Instrument instrument;
+    // One line on why this instrument alone cannot be read (a sequence
+    // index out of range); the others are not affected.
+    std::string problem;
+
+    bool readable() const { return (type == Type::Chip2A03 || type == Type::Vrc6) && problem.empty(); }
+};
+
+struct Module {
+    uint32_t version = 0;
+    std::vector<Instrument> instruments;  // in slot order
+    std::vector<std::string> warnings;    // one line each: what was read but is not quite right
+};
+
+// Reads a whole file from memory. On failure answers false with a one-line
+// reason in error (without a file name); module is then unspecified.
+bool read(const unsigned char* data, size_t size, Module& module, std::string& error);
+
+}  // namespace ftm

@@ -1,0 +1,195 @@
+// Tracker modules built block by block, for the tests of plinka-bank's
+// from-module. Each block is laid down as its version has it, so one set of
+// instruments can be written as files of several tracker generations.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ftmtest {
+
+// A pool entry. For SEQUENCES versions 1 and 2, items are (value, length)
+// pairs laid flat; version 1 writes no type.
+struct ModSequence {
+    int index = 0;
+    int type = 0;
+    std::vector<int> items;
+    int32_t loop = -1;
+    int32_t release = -1;
+    int32_t setting = 0;
+};
+
+// A key of a 2A03 instrument: the tracker's note, sample (1 + slot), pitch, delta.
+struct ModKey {
+    int note = 0;
+    int sample = 1;
+    int pitch = 15;
+    int delta = 0xFF;
+};
+
+struct ModInstrument {
+    int32_t slot = 0;
+    int type = 1;  // 1 2A03, 2 VRC6; others take `payload` as their record's body
+    std::string name;
+    std::array<int, 5> sequences{-1, -1, -1, -1, -1};  // pool indices, -1 disabled
+    std::vector<ModKey> keys;
+    std::string payload;
+};
+
+struct ModSample {
+    int slot = 0;
+    std::string name;
+    std::string bytes;
+};
+
+struct ModuleBuilder {
+    std::string signature = "FamiTracker Module";
+    uint32_t version = 0x0440;
+    int instrumentsVersion = 6;
+    int sequencesVersion = 6;
+    int vrc6Version = 6;
+    std::vector<ModInstrument> instruments;
+    std::vector<ModSequence> sequences;
+    std::vector<ModSequence> vrc6Sequences;
+    std::vector<ModSample> samples;
+    bool end = true;
+    std::string rawInstruments;  // when not empty, the INSTRUMENTS block's payload as it is
+
+    static void int32(std::string& out, int32_t value)
+    {
+        for (int shift = 0; shift < 32; shift += 8)
+            out.push_back(static_cast<char>(static_cast<uint32_t>(value) >> shift));
+    }
+
+    static std::string block(const std::string& id, int32_t version, const std::string& payload)
+    {
+        std::string out = id;
+        out.resize(16, '\0');
+        int32(out, version);
+        int32(out, static_cast<int32_t>(payload.size()));
+        return out + payload;
+    }
+
+    static std::string pool(const std::vector<ModSequence>& entries, int version, bool vrc6)
+    {
+        std::string out;
+        int32(out, static_cast<int32_t>(entries.size()));
+        const bool oldPairs = !vrc6 && version <= 2;
+        for (const ModSequence& s : entries) {
+            int32(out, s.index);
+            if (vrc6 || version >= 2)
+                int32(out, s.type);
+            out.push_back(static_cast<char>(oldPairs ? s.items.size() / 2 : s.items.size()));
+            if (!oldPairs)
+                int32(out, s.loop);
+            if (version == 4) {
+                int32(out, s.release);
+                int32(out, s.setting);
+            }
+            for (int item : s.items)
+                out.push_back(static_cast<char>(item));
+        }
+        if (version == 5) {
+            // Every (index, type), index-major; slots without a sequence hold zeros.
+            for (int index = 0; index < 128; ++index)
+                for (int type = 0; type < 5; ++type) {
+                    int32_t release = 0;
+                    int32_t setting = 0;
+                    for (const ModSequence& s : entries)
+                        if (s.index == index && s.type == type) {
+                            release = s.release;
+                            setting = s.setting;
+                        }
+                    int32(out, release);
+                    int32(out, setting);
+                }
+        } else if (version >= 6) {
+            for (const ModSequence& s : entries) {
+                int32(out, s.release);
+                int32(out, s.setting);
+            }
+        }
+        return out;
+    }
+
+    std::string instrumentsPayload() const
+    {
+        std::string out;
+        int32(out, static_cast<int32_t>(instruments.size()));
+        for (const ModInstrument& instrument : instruments) {
+            int32(out, instrument.slot);
+            out.push_back(static_cast<char>(instrument.type));
+            if (instrument.type == 1 || instrument.type == 2) {
+                int32(out, 5);
+                for (int index : instrument.sequences) {
+                    out.push_back(index >= 0 ? 1 : 0);
+                    out.push_back(static_cast<char>(index >= 0 ? index : 0));
+                }
+            }
+            if (instrument.type == 1) {
+                if (instrumentsVersion >= 7) {
+                    int32(out, static_cast<int32_t>(instrument.keys.size()));
+                    for (const ModKey& key : instrument.keys)
+                        for (int field : {key.note, key.sample, key.pitch, key.delta})
+                            out.push_back(static_cast<char>(field));
+                } else {
+                    const int notes = instrumentsVersion == 1 ? 72 : 96;
+                    for (int note = 0; note < notes; ++note) {
+                        ModKey key{note, 0, 0, 0xFF};
+                        for (const ModKey& given : instrument.keys)
+                            if (given.note == note)
+                                key = given;
+                        out.push_back(static_cast<char>(key.sample));
+                        out.push_back(static_cast<char>(key.pitch));
+                        if (instrumentsVersion >= 6)
+                            out.push_back(static_cast<char>(key.delta));
+                    }
+                }
+            }
+            out += instrument.payload;
+            int32(out, static_cast<int32_t>(instrument.name.size()));
+            out += instrument.name;
+        }
+        return out;
+    }
+
+    std::string samplesPayload() const
+    {
+        std::string out(1, static_cast<char>(samples.size()));
+        for (const ModSample& sample : samples) {
+            out.push_back(static_cast<char>(sample.slot));
+            int32(out, static_cast<int32_t>(sample.name.size()));
+            out += sample.name;
+            int32(out, static_cast<int32_t>(sample.bytes.size()));
+            out += sample.bytes;
+        }
+        return out;
+    }
+
+    // PARAMS and HEADER carry nothing the import reads; they are there, as in
+    // every module, to be skipped.
+    std::string bytes() const
+    {
+        std::string out = signature;
+        int32(out, static_cast<int32_t>(version));
+        std::string params(1, '\0');
+        int32(params, 5);
+        int32(params, 0);
+        out += block("PARAMS", 6, params);
+        out += block("INFO", 1, std::string(96, '\0'));
+        out += block("INSTRUMENTS", instrumentsVersion, rawInstruments.empty() ? instrumentsPayload() : rawInstruments);
+        out += block("SEQUENCES", sequencesVersion, pool(sequences, sequencesVersion, false));
+        out += block("FRAMES", 3, std::string(12, '\x01'));
+        out += block("DPCM SAMPLES", 1, samplesPayload());
+        if (!vrc6Sequences.empty())
+            out += block("SEQUENCES_VRC6", vrc6Version, pool(vrc6Sequences, vrc6Version, true));
+        if (end)
+            out += "END";
+        return out;
+    }
+};
+
+}  // namespace ftmtest
