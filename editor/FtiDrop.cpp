@@ -3,6 +3,7 @@
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
 #include "instrument/Instrument.h"
+#include "instrument/ModuleFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -25,6 +26,7 @@ struct DroppedFile {
     std::string name;     // without its folder, for the status line
     std::string problem;  // why it was not read; empty when it was
     std::vector<std::string> notes;  // what its conversion did not carry over exactly
+    int32_t stored = 0;              // programs it filled (a module fills several)
 };
 
 // Paths arrive as UTF-8 from both window systems; on Windows only a path made
@@ -40,7 +42,17 @@ std::string utf8Of(const std::filesystem::path& path)
     return std::string(text.begin(), text.end());
 }
 
-bool readWhole(const std::filesystem::path& path, std::vector<unsigned char>& bytes, std::string& problem)
+// A tracker module by its name; anything else is taken for an instrument.
+bool isModule(const std::filesystem::path& path)
+{
+    std::string extension = utf8Of(path.extension());
+    for (char& c : extension)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return extension == ".ftm" || extension == ".0cc" || extension == ".dnm";
+}
+
+bool readWhole(const std::filesystem::path& path, uintmax_t maxBytes, std::vector<unsigned char>& bytes,
+               std::string& problem)
 {
     std::error_code code;
     if (std::filesystem::is_directory(path, code)) {
@@ -55,8 +67,8 @@ bool readWhole(const std::filesystem::path& path, std::vector<unsigned char>& by
     }
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
-    if (end < 0 || static_cast<std::uintmax_t>(end) > fti::kMaxFileBytes) {
-        problem = end < 0 ? "cannot read its size" : "too large for a tracker instrument";
+    if (end < 0 || static_cast<std::uintmax_t>(end) > maxBytes) {
+        problem = end < 0 ? "cannot read its size" : "too large for a tracker file";
         return false;
     }
     in.seekg(0, std::ios::beg);
@@ -108,40 +120,76 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     size_t leftOver = 0;
     // One file at a time, read, converted and let go: a drop of many files
     // holds no more than one of them.
+    // Converts one instrument into the next program; answers false, with
+    // its problem, when it takes none.
+    const auto convert = [&](const fti::Instrument& read, bool keepChannel, std::vector<std::string>& notes,
+                             std::string& problem) {
+        const int32_t slot = first + static_cast<int32_t>(converted.size());
+        if (slot >= kProgramCount) {
+            ++leftOver;
+            return false;
+        }
+        instrument.readBank([&](const ProgramBank& bank) { converted.push_back(bank[slot]); });
+        Program& program = converted.back();
+        // A tracker instrument names no channel: one dropped alone keeps its
+        // program's, so a drum dropped on a noise program stays noise (a
+        // VRC6 instrument keeps a VRC6 channel, else plays VRC6 Pulse; DPCM
+        // keys play Sample). A module's fill programs one after another, so
+        // each takes the channel its instrument says.
+        const int32_t channel = keepChannel ? fticonversion::channelFor(read, program.channelType)
+                                            : fticonversion::chooseChannel(read).channelType;
+        if (!fticonversion::toProgram(read, channel, program, *samples, notes, problem)) {
+            converted.pop_back();
+            return false;
+        }
+        return true;
+    };
     for (size_t i = 0; i < paths.size(); ++i) {
         DroppedFile& file = files[i];
         const std::filesystem::path path = pathOf(paths[i]);
         file.name = utf8Of(path.filename());
-        const int32_t slot = first + static_cast<int32_t>(converted.size());
+        const size_t convertedBefore = converted.size();
         try {
             std::vector<unsigned char> bytes;
-            fti::Instrument read;
-            if (!readWhole(path, bytes, file.problem) || !fti::read(bytes.data(), bytes.size(), read, file.problem))
-                continue;
-            if (slot >= kProgramCount) {
-                ++leftOver;
-                continue;
+            if (isModule(path)) {
+                ftm::Module module;
+                if (!readWhole(path, ftm::kMaxFileBytes, bytes, file.problem) ||
+                    !ftm::read(bytes.data(), bytes.size(), module, file.problem))
+                    continue;
+                bytes = {};  // the instruments hold what is needed
+                for (ftm::Instrument& entry : module.instruments) {
+                    const std::string named = "instrument \"" + entry.name + "\"";
+                    std::string problem;
+                    if (!entry.readable())
+                        problem = entry.problem.empty()
+                                      ? std::string(ftm::typeName(entry.type)) + " instruments are not played here yet"
+                                      : entry.problem;
+                    else if (convert(entry.instrument, false, file.notes, problem))
+                        ++file.stored;
+                    if (!problem.empty())
+                        file.notes.push_back(named + ": " + problem);
+                    entry.instrument = {};  // let go as it is converted
+                }
+            } else {
+                fti::Instrument read;
+                if (!readWhole(path, fti::kMaxFileBytes, bytes, file.problem) ||
+                    !fti::read(bytes.data(), bytes.size(), read, file.problem))
+                    continue;
+                if (convert(read, true, file.notes, file.problem))
+                    ++file.stored;
             }
-            instrument.readBank([&](const ProgramBank& bank) { converted.push_back(bank[slot]); });
-            Program& program = converted.back();
-            // A tracker instrument names no channel: the program keeps its
-            // own, so a drum dropped on a noise program stays noise (a VRC6
-            // instrument keeps a VRC6 channel, else plays VRC6 Pulse; DPCM
-            // keys play Sample).
-            const int32_t channel = fticonversion::channelFor(read, program.channelType);
-            if (!fticonversion::toProgram(read, channel, program, *samples, file.notes, file.problem)) {
-                converted.pop_back();
-                continue;
-            }
-            storedFiles.push_back(&file);
         } catch (const std::bad_alloc&) {
             file.problem = kNoMemory;
         } catch (const std::length_error&) {
             file.problem = kNoMemory;
         }
-        // A conversion that ran out of memory half-way stores nothing.
-        if (!file.problem.empty() && converted.size() > storedFiles.size())
-            converted.pop_back();
+        // A file that ran out of memory half-way stores nothing.
+        if (file.problem == kNoMemory) {
+            converted.resize(convertedBefore);
+            file.stored = 0;
+        }
+        if (file.stored > 0)
+            storedFiles.push_back(&file);
     }
     // The key maps name the new samples: those go in before the programs.
     for (int32_t index = samplesBefore; index < samples->count; ++index) {
@@ -158,7 +206,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
         });
 
     std::string status;
-    if (stored == 1) {
+    if (stored == 1 && storedFiles.size() == 1) {
         char name[kProgramNameSize];
         instrument.programName(first, name, sizeof name);
         status = "Loaded \"" + std::string(name[0] ? name : storedFiles[0]->name.c_str()) + "\" into program " +

@@ -1,6 +1,7 @@
 // What the editor's controls do to the instrument, without a window: the
 // same logic the Win32 editor runs, on every platform.
 #include "FtiBuilder.h"
+#include "ModuleBuilder.h"
 #include "WavBytes.h"
 #include "editor/EditorLayout.h"
 #include "editor/EditorModel.h"
@@ -601,4 +602,32 @@ TEST(UriList, LocalFileUrisBecomeDecodedPathsAndTheRestIsLeftOut)
     EXPECT_EQ(urilist::filePaths(text, "me"),
               (std::vector<std::string>{"/a/b c\xC3\xA9.fti", "/x.fti", "/y", "/v", "/p%2x%4", "/last"}));
     EXPECT_EQ(urilist::filePaths("file://me/v"), std::vector<std::string>{}) << "another machine's";
+}
+
+// A module dropped on the editor fills the shown program and the next ones
+// with its instruments, each on the channel it says, and names what it left
+// out.
+TEST_F(Drop, AModuleFillsProgramsWithItsInstrumentsEachOnItsChannel)
+{
+    ftmtest::ModuleBuilder song;
+    song.sequences = {{0, 0, {15, 10, 5, 0}}, {1, 4, {2}}};
+    song.instruments = {{0, 1, "Closed Hat", {0, -1, -1, -1, -1}, {}, ""},
+                        {1, 1, "Lead", {0, -1, -1, -1, 1}, {}, ""},
+                        {2, 1, "Broken", {200, -1, -1, -1, -1}, {}, ""}};
+    const std::string bytes = song.bytes();
+    EditorModel editor(*core);
+    core->settings.channelProgram[0] = 4;
+    showEditedChannel(0);
+    editor.markForRefresh();
+    editor.takeRefreshTexts();
+    editor.dropFiles({write("song.ftm", std::vector<unsigned char>(bytes.begin(), bytes.end()))});
+    EXPECT_EQ(std::string(editor.statusText()).rfind("Loaded 2 instruments into programs 5-6; ", 0), 0u)
+        << editor.statusText();
+    EXPECT_NE(std::string(editor.statusText()).find("\"Broken\""), std::string::npos) << editor.statusText();
+    EXPECT_STREQ(program(4).name, "Closed Hat");
+    EXPECT_EQ(program(4).channelType, Noise) << "a hat plays the noise";
+    EXPECT_EQ(text(4, Volume), "15 10 5 0");
+    EXPECT_STREQ(program(5).name, "Lead");
+    EXPECT_EQ(program(5).channelType, Pulse);
+    EXPECT_EQ(text(5, Duty), "2");
 }
