@@ -51,9 +51,9 @@ bool isModule(const std::filesystem::path& path)
     return extension == ".ftm" || extension == ".0cc" || extension == ".dnm";
 }
 
-bool readWhole(const std::filesystem::path& path, uintmax_t maxBytes, std::vector<unsigned char>& bytes,
-               std::string& problem)
+bool readWhole(const std::filesystem::path& path, bool module, std::vector<unsigned char>& bytes, std::string& problem)
 {
+    const uintmax_t maxBytes = module ? ftm::kMaxFileBytes : fti::kMaxFileBytes;
     std::error_code code;
     if (std::filesystem::is_directory(path, code)) {
         problem = "a folder, not a file";
@@ -68,7 +68,9 @@ bool readWhole(const std::filesystem::path& path, uintmax_t maxBytes, std::vecto
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     if (end < 0 || static_cast<std::uintmax_t>(end) > maxBytes) {
-        problem = end < 0 ? "cannot read its size" : "too large for a tracker file";
+        problem = end < 0 ? "cannot read its size"
+                  : module ? "too large for a tracker module"
+                           : "too large for a tracker instrument";
         return false;
     }
     in.seekg(0, std::ios::beg);
@@ -153,7 +155,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
             std::vector<unsigned char> bytes;
             if (isModule(path)) {
                 ftm::Module module;
-                if (!readWhole(path, ftm::kMaxFileBytes, bytes, file.problem) ||
+                if (!readWhole(path, true, bytes, file.problem) ||
                     !ftm::read(bytes.data(), bytes.size(), module, file.problem))
                     continue;
                 bytes = {};  // the instruments hold what is needed
@@ -172,7 +174,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                 }
             } else {
                 fti::Instrument read;
-                if (!readWhole(path, fti::kMaxFileBytes, bytes, file.problem) ||
+                if (!readWhole(path, false, bytes, file.problem) ||
                     !fti::read(bytes.data(), bytes.size(), read, file.problem))
                     continue;
                 if (convert(read, true, file.notes, file.problem))
