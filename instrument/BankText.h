@@ -26,6 +26,9 @@ inline constexpr auto kChannelWord = [] {
 // The channel type a word names, or -1.
 int32_t channelTypeOfWord(std::string_view word);
 
+// Every channel word, for a message: "pulse, triangle, ... or vrc6-saw".
+std::string channelWordList();
+
 // A value in double quotes, with \\, \" and \xHH for control bytes and bytes
 // from 0x80 on.
 std::string quoted(std::string_view value);
