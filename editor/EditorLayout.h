@@ -60,9 +60,9 @@ constexpr int kEditorHeight = std::max(kPanelArea.y + kPanelArea.height, kExtens
 // and "-", beside their displays.
 // clang-format off
 inline constexpr EditorButton kPanelButtons[] = {
-    {kPulseButton, {80, 170, 60, 24}, "Pulse"},
-    {kTriangleButton, {145, 170, 60, 24}, "Triangle"},
-    {kNoiseButton, {210, 170, 60, 24}, "Noise"},
+    {kPulseButton, {80, 170, 60, 24}, kChannelKinds[Pulse].label},
+    {kTriangleButton, {145, 170, 60, 24}, kChannelKinds[Triangle].label},
+    {kNoiseButton, {210, 170, 60, 24}, kChannelKinds[Noise].label},
     {kMultiButton, {300, 170, 60, 24}, "Multi"},
     {kNtscButton, {390, 170, 60, 24}, "NTSC"},
     {kPalButton, {455, 170, 60, 24}, "PAL"},
@@ -105,18 +105,21 @@ constexpr EditorArea switchRow(int row)
     return {kExtensionArea.x + kExtensionMargin, kSwitchRowTop + kExtensionRowPitch * row, kExtensionControlsWidth, 24};
 }
 
-// The panel holds Pulse, Triangle and Noise; every other type has a place here.
-static_assert(kChannelTypeCount - Sample <= kTypeSlotCount);
+// The panel holds Pulse, Triangle and Noise; every other type, from Sample
+// on, has its place in the grid here, in ChannelType order. Under it the
+// switches.
+inline constexpr int32_t kFirstExtensionType = Sample;
+static_assert(kChannelTypeCount - kFirstExtensionType <= kTypeSlotCount);
 
-// clang-format off
-inline constexpr EditorButton kExtensionControls[] = {
-    {kSampleButton, channelTypeSlot(0), "Sample"},
-    {kVrc6PulseButton, channelTypeSlot(1), "VRC6 Pulse"},
-    {kVrc6SawButton, channelTypeSlot(2), "VRC6 Saw"},
-    {kControllersButton, switchRow(0), "Controllers"},
-    {kConsoleButton, switchRow(1), "Console: Off"},
-};
-// clang-format on
+inline constexpr auto kExtensionControls = [] {
+    std::array<EditorButton, kChannelTypeCount - kFirstExtensionType + 2> all{};
+    size_t i = 0;
+    for (int32_t type = kFirstExtensionType; type < kChannelTypeCount; ++type)
+        all[i++] = {kChannelTypeButton[type], channelTypeSlot(type - kFirstExtensionType), channelKind(type).label};
+    all[i++] = {kControllersButton, switchRow(0), "Controllers"};
+    all[i++] = {kConsoleButton, switchRow(1), "Console: Off"};
+    return all;
+}();
 
 // Every button of both areas, the panel's first: what the windows create,
 // draw and hit-test.

@@ -39,9 +39,18 @@ enum EditorControl : int {
     kConsoleButton = 1019,  // the console mode, stepped on at each click
 };
 
-// The button of each channel type, in ChannelType order.
+// The button of each channel type, in ChannelType order; its text is the
+// channel table's label. The ids are the windows' own and never change.
 inline constexpr int kChannelTypeButton[kChannelTypeCount] = {kPulseButton,  kTriangleButton,  kNoiseButton,
                                                               kSampleButton, kVrc6PulseButton, kVrc6SawButton};
+static_assert(
+    [] {
+        for (const int id : kChannelTypeButton)
+            if (id == 0)
+                return false;
+        return true;
+    }(),
+    "a channel type without a button");
 
 constexpr int32_t kGainSliderMax = 200;  // the slider shows 200 - gain: up is louder
 

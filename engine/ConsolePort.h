@@ -7,50 +7,12 @@
 // switch each other's channels off or on.
 #pragma once
 
+#include "ChannelKinds.h"
+#include "ConsoleSlot.h"
 #include "Program.h"
 #include "Vrc6Frame.h"
 
 #include <cstdint>
-
-// The console's channels, one voice each.
-enum ConsoleSlot : int32_t {
-    PulseOneSlot = 0,
-    PulseTwoSlot,
-    TriangleSlot,
-    NoiseSlot,
-    SampleSlot,
-    Vrc6PulseOneSlot,
-    Vrc6PulseTwoSlot,
-    Vrc6SawSlot,
-    kConsoleSlotCount
-};
-
-// The slots a program of the channel type may take, first and last (a type
-// no channel has: first > last).
-struct SlotRange {
-    int32_t first;
-    int32_t last;
-};
-
-constexpr SlotRange consoleSlotsOf(int32_t channelType)
-{
-    switch (channelType) {
-    case Pulse:
-        return {PulseOneSlot, PulseTwoSlot};
-    case Triangle:
-        return {TriangleSlot, TriangleSlot};
-    case Noise:
-        return {NoiseSlot, NoiseSlot};
-    case Sample:
-        return {SampleSlot, SampleSlot};
-    case Vrc6Pulse:
-        return {Vrc6PulseOneSlot, Vrc6PulseTwoSlot};
-    case Vrc6Saw:
-        return {Vrc6SawSlot, Vrc6SawSlot};
-    default:
-        return {0, -1};
-    }
-}
 
 // Where a slot's writes go. The voice writes as its channel type does on a
 // voice chip: a pulse at $4000-$4003 with $4015 bit 0, a VRC6 pulse at

@@ -1,13 +1,13 @@
 #include "EnvelopeSequencer.h"
 
+#include "ChannelKinds.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace {
 
-constexpr int32_t kMaxPeriod = 2047;      // the 2A03's 11 bits
-constexpr int32_t kMaxVrc6Period = 4095;  // the VRC6's 12
 constexpr int32_t kMaxChipVolume = 15;
 
 // Takes the step at the envelope's position. While the key is held (or the
@@ -58,16 +58,15 @@ float pitchExponent(float bend, int32_t note, int32_t arpValue)
 
 int32_t periodFromPower(double power, int32_t channelType, int32_t pitchOffset, int32_t clockRate)
 {
-    if (std::isnan(power))
-        return -1;  // a NaN bend: no period at all
+    if (std::isnan(power) || !isChannelType(channelType) || channelKind(channelType).periodDivider == 0)
+        return -1;  // a NaN bend, or a channel whose period is not the note's
     // A power beyond single precision leaves a quotient far below 1, whose
     // floor, 0, it shares with every power above about 2^8: the offset alone
     // decides then. (Rounding it to float would make it infinite.)
     const double r = power > std::numeric_limits<float>::max() ? power : static_cast<double>(static_cast<float>(power));
-    // Clocks per cycle for each clock of the period: the triangle's 32 steps,
-    // the saw's 14, the pulses' 16.
-    const double divisions = channelType == Triangle ? 32.0 : channelType == Vrc6Saw ? 14.0 : 16.0;
-    const int32_t maxPeriod = channelType == Vrc6Pulse || channelType == Vrc6Saw ? kMaxVrc6Period : kMaxPeriod;
+    const ChannelKind& kind = channelKind(channelType);
+    const auto divisions = static_cast<double>(kind.periodDivider);
+    const int32_t maxPeriod = (1 << kind.periodBits) - 1;
     const double q = static_cast<double>(clockRate) / (r * 440.0 * divisions);
     if (!(q < 2147483648.0))
         return -1;  // no offset brings it back into range; and the conversion stays defined

@@ -6,6 +6,7 @@
 
 #include "BankSnapshot.h"
 #include "ChannelControllers.h"
+#include "ChannelKinds.h"
 #include "EnvelopeCompiler.h"
 #include "SampleFrame.h"
 #include "Voice.h"
@@ -22,10 +23,12 @@ constexpr int32_t kPalFrameRate = 50;
 // here, far outside every period, so that no sum with it can overflow.
 constexpr int32_t kPitchOffsetLimit = 1 << 30;
 
-// The timer period of a note on a pulse, triangle, VRC6 pulse or VRC6 saw:
-// clock / (d f) truncated, less 1, plus the offset, with d 16, 32, 16 or 14
-// clocks per cycle for each of the period; -1 when it lies outside the
-// channel's 11 bits (0..2047), 12 for the VRC6 (0..4095), or for a NaN bend.
+// The timer period of a note on a channel whose period is the note's (a
+// pulse, the triangle, a VRC6 pulse or the saw): clock / (d f) truncated,
+// less 1, plus the offset, with d the kind's periodDivider (ChannelKinds.h:
+// 16, 32, 16 or 14 clocks per cycle for each of the period); -1 when it lies
+// outside the kind's periodBits (11 for the 2A03, 12 for the VRC6), for a NaN
+// bend, or for a channel with no such period (the noise, the samples).
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate);
 // The same, the power of two taken from `memo` when it was the last one too.

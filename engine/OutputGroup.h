@@ -5,8 +5,6 @@
 // voice to Pulse 1.
 #pragma once
 
-#include "Program.h"
-
 #include <cstdint>
 
 enum OutputGroup : int32_t {
@@ -22,27 +20,6 @@ enum OutputGroup : int32_t {
 // The outputs' names, as hosts show them.
 inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {"Pulse 1", "Pulse 2", "Triangle",
                                                                      "Noise",   "Samples", "VRC6"};
-
-// Where a voice of the channel type goes in the normal mode (-1: nowhere, for
-// a type no chip channel has).
-constexpr int32_t outputGroupOf(int32_t channelType)
-{
-    switch (channelType) {
-    case Pulse:
-        return PulseOneGroup;
-    case Triangle:
-        return TriangleGroup;
-    case Noise:
-        return NoiseGroup;
-    case Sample:
-        return SampleGroup;
-    case Vrc6Pulse:
-    case Vrc6Saw:
-        return Vrc6Group;
-    default:
-        return -1;
-    }
-}
 
 // The buffers of one block: the main stereo pair and each group's. A null
 // pointer is an output nobody listens to; the engine skips it.

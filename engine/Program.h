@@ -1,6 +1,7 @@
 // One program (patch) of the bank, and the fixed sizes of the bank.
 #pragma once
 
+#include "ChannelKinds.h"
 #include "Envelope.h"
 
 #include <cstddef>
@@ -12,29 +13,13 @@ constexpr int kMidiChannelCount = 16;
 constexpr size_t kProgramNameSize = 32;     // 31 characters and the terminator
 constexpr size_t kEnvelopeTextSize = 1024;  // 1023 characters and the terminator
 
-// The chip channel a program plays: the 2A03's four (its delta-modulation
-// channel plays samples) and the VRC6 expansion chip's pulse and sawtooth.
-// The values are stored in songs.
-enum ChannelType : int32_t { Pulse = 0, Triangle = 1, Noise = 2, Sample = 3, Vrc6Pulse = 4, Vrc6Saw = 5 };
-constexpr int32_t kChannelTypeCount = 6;
-
-constexpr bool isChannelType(int32_t value)
-{
-    return value >= 0 && value < kChannelTypeCount;
-}
-
-constexpr bool isVrc6Channel(int32_t channelType)
-{
-    return channelType == Vrc6Pulse || channelType == Vrc6Saw;
-}
-
 // Envelope kinds, in the order used by texts, compiled envelopes, voices,
 // editor controls and chunk tags.
 enum EnvelopeKind : int { Volume = 0, Arp, Pitch, HiPitch, Duty, kEnvelopeKindCount };
 
 struct Program {
     char name[kProgramNameSize];
-    int32_t channelType;  // a ChannelType; other values are possible from a loaded chunk
+    int32_t channelType;  // a ChannelType (ChannelKinds.h); other values are possible from a loaded chunk
     int32_t multi;        // 1: a key-split set of the twelve programs from this one
     char envelopeText[kEnvelopeKindCount][kEnvelopeTextSize];
     ProgramEnvelope envelope[kEnvelopeKindCount];

@@ -6,13 +6,14 @@
 #pragma once
 
 #include "ChannelControllers.h"
+#include "ChannelKinds.h"
 #include "Program.h"
 #include "Voice.h"
 
 #include <algorithm>
 #include <cstdint>
 
-constexpr int32_t kMaxVrc6SawRate = 63;  // the accumulator rate's six bits
+constexpr int32_t kMaxVrc6SawRate = kChannelKinds[Vrc6Saw].maxVolume;  // the accumulator rate's six bits
 
 // $9002, $A002, $B002: the enable bit of pulse 1, pulse 2 and the saw, in
 // the order of the bits of VoiceChip::vrc6_enables.

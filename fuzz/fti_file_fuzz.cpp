@@ -53,8 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(sample.name.size() <= static_cast<size_t>(fti::kMaxDpcmNameBytes));
     std::vector<std::string> notes;
     // The channel depends on the input too: the VRC6's take other ranges.
-    constexpr int32_t channels[] = {Pulse, Triangle, Noise, Sample, Vrc6Pulse, Vrc6Saw};
-    const int32_t channel = fticonversion::channelFor(instrument, channels[size % 6]);
+    const int32_t channel = fticonversion::channelFor(instrument, kChannelKinds[size % kChannelTypeCount].type);
     *first = Program{};
     prefill(*bank, size);
     *before = *bank;

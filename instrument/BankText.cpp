@@ -12,6 +12,14 @@ int32_t channelTypeOfWord(std::string_view word)
     return -1;
 }
 
+std::string channelWordList()
+{
+    std::string list;
+    for (int32_t type = 0; type < kChannelTypeCount; ++type)
+        list += (type == 0 ? "" : type + 1 < kChannelTypeCount ? ", " : " or ") + std::string(kChannelWord[type]);
+    return list;
+}
+
 std::string quoted(std::string_view value)
 {
     std::string out = "\"";

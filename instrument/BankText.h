@@ -5,6 +5,7 @@
 
 #include "engine/Program.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -14,12 +15,19 @@ namespace banktext {
 inline constexpr const char* kEnvelopeKindName[kEnvelopeKindCount] = {"Volume", "Arp", "Pitch", "Hi-Pitch", "Duty"};
 
 // The channel types' words in text banks and on the command line, in
-// ChannelType order.
-inline constexpr const char* kChannelWord[kChannelTypeCount] = {"pulse",  "triangle",   "noise",
-                                                                "sample", "vrc6-pulse", "vrc6-saw"};
+// ChannelType order, as the channel table has them.
+inline constexpr auto kChannelWord = [] {
+    std::array<const char*, kChannelTypeCount> words{};
+    for (const ChannelKind& kind : kChannelKinds)
+        words[kind.type] = kind.word;
+    return words;
+}();
 
 // The channel type a word names, or -1.
 int32_t channelTypeOfWord(std::string_view word);
+
+// Every channel word, for a message: "pulse, triangle, ... or vrc6-saw".
+std::string channelWordList();
 
 // A value in double quotes, with \\, \" and \xHH for control bytes and bytes
 // from 0x80 on.

@@ -16,9 +16,35 @@ namespace fticonversion {
 namespace {
 
 constexpr int32_t kMaxVolume = 15;
-constexpr int32_t kMaxDuty = 3;
-constexpr int32_t kMaxVrc6Duty = 7;
-constexpr int32_t kMaxSawRate = 63;
+constexpr int32_t kMaxSawRate = kChannelKinds[Vrc6Saw].maxVolume;
+static_assert(kChannelKinds[Pulse].ftiType == fti::kType2A03 && kChannelKinds[Vrc6Pulse].ftiType == fti::kTypeVrc6);
+
+// The tracker's instrument type for a program's channel; a channel no chip
+// has goes out as the 2A03's.
+constexpr int ftiTypeOf(int32_t channelType)
+{
+    return isChannelType(channelType) ? channelKind(channelType).ftiType : fti::kType2A03;
+}
+
+// The widest Duty among the channels of a tracker instrument type: what its
+// duty sequence holds (the 2A03's pulse widths 0..3, the VRC6's 0..7).
+constexpr int32_t maxDutyOf(int ftiType)
+{
+    int32_t widest = 0;
+    for (const ChannelKind& kind : kChannelKinds)
+        if (kind.ftiType == ftiType)
+            widest = std::max(widest, kind.maxDuty);
+    return widest;
+}
+
+// The first channel of a tracker instrument type, in ChannelType order.
+constexpr int32_t firstChannelOf(int ftiType)
+{
+    for (const ChannelKind& kind : kChannelKinds)
+        if (kind.ftiType == ftiType)
+            return kind.type;
+    return Pulse;
+}
 // A tracker's 16-step volume on the saw: 15 is rate 42, the loudest whose
 // accumulator never wraps, and the steps between are rounded to the nearest
 // rate. Each of the sixteen rates comes back as its volume.
@@ -157,7 +183,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     const bool saw = target.channelType == Vrc6Saw;
     const bool volume64 = kind == Volume && target.vrc6Instrument && sequence.setting == fti::kVolume64Steps;
     const int32_t maxVolume = saw && volume64 ? kMaxSawRate : kMaxVolume;
-    const int32_t maxDuty = isVrc6Channel(target.channelType) ? kMaxVrc6Duty : kMaxDuty;
+    const int32_t maxDuty = maxDutyOf(ftiTypeOf(target.channelType));
     bool rounded = false;
 
     std::vector<int32_t> values(count);
@@ -275,7 +301,7 @@ ItemRange trackerRange(int kind, bool fixedNotes, int32_t channelType, bool volu
     case Arp:
         return fixedNotes ? ItemRange{0, kTrackerHighestNote} : ItemRange{-kTrackerMaxArpStep, kTrackerMaxArpStep};
     case Duty:
-        return {0, isVrc6Channel(channelType) ? kMaxVrc6Duty : kMaxDuty};
+        return {0, maxDutyOf(ftiTypeOf(channelType))};
     default:
         return {kItemMin, kItemMax};
     }
@@ -481,7 +507,7 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
 ChannelChoice chooseChannel(const fti::Instrument& instrument)
 {
     if (instrument.type == fti::kTypeVrc6)
-        return {Vrc6Pulse, "a VRC6 instrument"};
+        return {firstChannelOf(fti::kTypeVrc6), "a VRC6 instrument"};
     if (!instrument.dpcmKeys.empty())
         return {Sample, "it has DPCM keys"};
     for (const std::string& word : wordsOf(instrument.name))
@@ -497,8 +523,8 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument)
 
 int32_t channelFor(const fti::Instrument& instrument, int32_t current)
 {
-    if (instrument.type == fti::kTypeVrc6)
-        return isVrc6Channel(current) ? current : Vrc6Pulse;
+    if (instrument.type != fti::kType2A03)
+        return ftiTypeOf(current) == instrument.type ? current : firstChannelOf(instrument.type);
     if (!instrument.dpcmKeys.empty())
         return Sample;
     return isChannelType(current) ? current : chooseChannel(instrument).channelType;
@@ -563,7 +589,7 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                  std::string& error)
 {
     instrument = {};
-    instrument.type = isVrc6Channel(program.channelType) ? fti::kTypeVrc6 : fti::kType2A03;
+    instrument.type = ftiTypeOf(program.channelType);
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
     const auto scratch = std::make_unique<Envelope>();
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {

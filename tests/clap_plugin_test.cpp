@@ -575,6 +575,50 @@ TEST_F(Clap, EachGroupsPortHoldsItsVoicesAloneAndTheMainMixIsAsWithoutThem)
             << "port " << port;
 }
 
+// Each row of the channel table as a host meets it: a note of the kind sounds
+// on one group's port, which bears its chip's or its channel's name;
+// a pitched kind sounds A4 at 440 Hz, within the truncation of its period
+// (a step of the period moves A4 by at most 440² × 32 / clock, 3.5 Hz, on
+// the triangle). A Sample program without samples stays silent.
+TEST_F(Clap, EachChannelKindSoundsOnItsGroupsPortAtItsPitch)
+{
+    for (const ChannelKind& kind : kChannelKinds) {
+        SCOPED_TRACE(kind.word);
+        cells::Builder chunk;
+        chunk.cell(cells::program).number(0).cell(cells::channelType).number(kind.type);
+        chunk.cell(cells::volume).string("15").cell(cells::duty).string("2");
+        ClapHost host;
+        ASSERT_TRUE(host.load(clapUnderTest()));
+        ASSERT_TRUE(host.loadState(vst2Chunk(chunk.bytes())));
+        host.start(kRate, 512, true);
+        const std::vector<StereoBuffer> out =
+            renderPorts(host, 22050, 512, {midi(0, 0x90, 69, 100), midi(20000, 0x80, 69, 0)}, kAllPorts);
+        if (lastSound(out[0].left) < 0) {
+            EXPECT_EQ(kind.type, Sample) << "silent";
+            continue;
+        }
+        const auto* audio = static_cast<const clap_plugin_audio_ports_t*>(host.extension(CLAP_EXT_AUDIO_PORTS));
+        // The one group port that sounds holds the main mix, and the host
+        // shows it by the chip's or the channel's name.
+        const std::string chipOrChannel = std::string(kind.label).substr(0, std::string(kind.label).find(' '));
+        std::vector<std::string> holders;
+        for (uint32_t port = 1; port < kAllPorts; ++port) {
+            clap_audio_port_info_t info{};
+            ASSERT_TRUE(audio->get(host.plugin(), port, false, &info));
+            if (lastSound(out[port].left) < 0)
+                continue;
+            holders.push_back(info.name);
+            EXPECT_TRUE(same(out[port].left, out[0].left)) << info.name;
+            EXPECT_EQ(std::string(info.name).rfind(chipOrChannel, 0), 0u) << info.name;
+        }
+        EXPECT_EQ(holders.size(), 1u);
+        if (kind.periodDivider != 0) {
+            EXPECT_NEAR(autocorrelationFrequency(out[0].left, 4410, 19000, kRate, 440.0), 440.0,
+                        440.0 * 440.0 * 32.0 / kNtscClock);
+        }
+    }
+}
+
 // Hosts may give fewer ports than offered, a port without data32, a channel
 // without a buffer: those are not written, and the rest, the main mix above
 // all, are as with every port; the main mix is the VST 2 build's, as always.

@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -2845,5 +2846,32 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         const ToolRun result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
+    }
+}
+
+// Each row of the channel table against what the text bank and the tracker
+// conversion make of it: its word reads back as its type in any case and is
+// what a saved bank writes; its program goes out as an instrument of its
+// chip's type that comes back on the same channel.
+TEST(ChannelKinds, EachWordReadsAsItsTypeAndEachProgramComesBackFromTheTrackerOnItsChannel)
+{
+    for (const ChannelKind& kind : kChannelKinds) {
+        const std::string word = kind.word;
+        SCOPED_TRACE(word);
+        std::string upper = word;
+        std::transform(upper.begin(), upper.end(), upper.begin(),
+                       [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+        const auto state = textbank::makeDefault();
+        std::vector<std::string> errors;
+        ASSERT_TRUE(textbank::parse("[program 6]\nchannel = " + upper + "\n", "kinds.txt", *state, errors));
+        EXPECT_EQ(state->programs[5].channelType, kind.type);
+        EXPECT_NE(textbank::write(*state).find("\nchannel = " + word + "\n"), std::string::npos);
+
+        fti::Instrument exported;
+        std::vector<std::string> notes;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(state->programs[5], exported, notes, error)) << error;
+        EXPECT_EQ(exported.type, kind.chip == SoundChip::Vrc6 ? fti::kTypeVrc6 : fti::kType2A03);
+        EXPECT_EQ(fticonversion::channelFor(exported, kind.type), kind.type);
     }
 }

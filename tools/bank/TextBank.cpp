@@ -6,6 +6,7 @@
 #include "instrument/FactoryPresets.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -149,7 +150,12 @@ std::optional<int32_t> parseWordOrNumber(std::string_view text, const char* cons
     return std::nullopt;
 }
 
-constexpr int32_t kChannelValues[kChannelTypeCount] = {Pulse, Triangle, Noise, Sample, Vrc6Pulse, Vrc6Saw};
+constexpr auto kChannelValues = [] {
+    std::array<int32_t, kChannelTypeCount> values{};
+    for (const ChannelKind& kind : kChannelKinds)
+        values[kind.type] = kind.type;
+    return values;
+}();
 constexpr const char* kMultiWords[] = {"no", "yes"};
 constexpr int32_t kMultiValues[] = {0, 1};
 constexpr const char* kClockWords[] = {"ntsc", "pal"};
@@ -573,7 +579,8 @@ private:
             }
             copyTextField(program.name, value.c_str());
         } else if (slot == KeyChannel) {
-            if (const auto type = parseWordOrNumber(value, banktext::kChannelWord, kChannelValues, kChannelTypeCount, "channel", error))
+            if (const auto type = parseWordOrNumber(value, banktext::kChannelWord.data(), kChannelValues.data(),
+                                                    kChannelTypeCount, "channel", error))
                 program.channelType = *type;
             else
                 fail(error);
@@ -726,7 +733,10 @@ std::string write(const State& state, const WriteOptions& options)
             continue;
         out += "\n[program " + std::to_string(number + 1) + "]\n";
         out += "name = " + valueText(fieldText(program.name)) + "\n";
-        out += "channel = " + numberOrWord(program.channelType, banktext::kChannelWord, kChannelValues, kChannelTypeCount) + "\n";
+        out +=
+            "channel = " +
+            numberOrWord(program.channelType, banktext::kChannelWord.data(), kChannelValues.data(), kChannelTypeCount) +
+            "\n";
         out += "multi = " + numberOrWord(program.multi, kMultiWords, kMultiValues, 2) + "\n";
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             out += std::string(kEnvelopeKey[kind]) + " = " + valueText(fieldText(program.envelopeText[kind])) + "\n";

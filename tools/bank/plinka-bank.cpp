@@ -405,7 +405,7 @@ bool parseArguments(int argc, char** argv, Options& options, std::string& proble
             const std::string word = equals == std::string::npos ? value : value.substr(equals + 1);
             const int32_t type = banktext::channelTypeOfWord(word);
             if (type < 0 || equals == 0) {
-                problem = "--channel takes pulse, triangle, noise, sample, vrc6-pulse or vrc6-saw, or FILE=TYPE";
+                problem = "--channel takes " + banktext::channelWordList() + ", or FILE=TYPE";
                 return false;
             }
             if (equals == std::string::npos) {
