@@ -70,7 +70,10 @@ bool sameAfter(const std::vector<float>& host, const std::vector<float>& ours, i
 }
 
 // A text bank whose programs 2 and 3, the phrase's, sound unlike the default's.
-constexpr char kPhraseBank[] = "[program 2]\n"
+// At the gain a new session's port holds: in the LV2 build the ports decide
+// over a restored bank's gain.
+constexpr char kPhraseBank[] = "gain = 50\n"
+                               "[program 2]\n"
                                "channel = noise\n"
                                "volume = 15 13 11 9 7 5 3 1 0\n"
                                "[program 3]\n"
