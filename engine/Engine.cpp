@@ -456,6 +456,7 @@ void Engine::followConsoleSetting(float hostRate)
             voice.note = -1;
             voice.releasing = false;
             voice.sustained = false;
+            voice.lastChip.reset();  // its chip in the other mode is not this one's
         }
         // What the other mode left buffered belongs to notes now gone.
         for (VoiceChip& chip : voiceChips)
@@ -632,6 +633,8 @@ void Engine::cutAllSound()
     std::fill(std::begin(voicePool.keyDown), std::end(voicePool.keyDown), 0);
     // A chip reset without an output adds no steps to the buffer it is about
     // to drop; the next block's set-up connects and clears them all.
+    for (Voice& voice : voicePool.voices)
+        voice.lastChip.reset();  // a chip reset leaves behind what it leaves
     for (VoiceChip& chip : voiceChips) {
         chip.chip.set_output(nullptr);
         chip.chip.reset();

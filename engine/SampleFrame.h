@@ -6,7 +6,9 @@
 // is; a Volume of 0 ends the note, as does the end of a one-shot sample.
 #pragma once
 
+#include "ApuFrame.h"
 #include "BankSnapshot.h"
+#include "FrameInputs.h"
 #include "KeyMap.h"
 #include "SampleBank.h"
 #include "Voice.h"
@@ -18,15 +20,24 @@ constexpr int kSampleEnableBit = 0x10;  // $4015 bit 4
 constexpr int kSampleLoopBit = 0x40;    // $4010 bit 6
 
 // Writes one frame of a Sample voice from write_time on, after its envelopes
-// have stepped; `key` is the key with the Arp applied. Ends the note where the
-// rules say so; the caller still ends the frame.
-template <class Chip> void writeSampleFrame(Voice& voice, Chip& chip, const ProgramSound& program, int32_t key)
+// have stepped. Ends the note where the rules say so; the caller still ends
+// the frame.
+template <class Chip> void writeSampleFrame(Voice& voice, Chip& chip, const FrameInputs& in)
 {
+    // A Sample program without a key map plays as it did before samples
+    // existed: silently.
+    if (in.program.keyMap.entryCount == 0) {
+        writeNoChannelFrame(voice, chip, in);
+        return;
+    }
+    const ProgramSound& program = in.program;
+    const int32_t key = in.note + in.arp;
     auto write = [&chip](unsigned address, int data) {
         chip.write_time += 4;
         chip.chip.write_register(chip.write_time, address, data);
     };
-    silenceVrc6(chip);
+    if (voice.lastChip != SoundChip::Apu)
+        silenceVrc6(chip);      // the chip the last frame played, once, before any write of this one
     voice.lastPeriodHigh = -1;  // $4015 leaves the pulse's length counter at 0
     const auto stop = [&] {
         write(0x4015, 0x00);

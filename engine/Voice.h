@@ -1,11 +1,13 @@
 // The note state of one voice. Voice i plays through voice chip i.
 #pragma once
 
+#include "ChannelKinds.h"
 #include "KeyMap.h"
 #include "Program.h"
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 constexpr int kVoiceCount = 8;
 
@@ -39,6 +41,10 @@ struct Voice {
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
     uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago
     PitchPower pitchPower;
+    // The chip whose channels its last frame wrote, which a frame of another
+    // chip's kind silences once; none where its chip may hold anything (a new
+    // voice, a change of mode), and the next frame silences every other chip.
+    std::optional<SoundChip> lastChip;
 
     bool isFree() const { return note < 0; }
 };

@@ -1,12 +1,14 @@
 // The VRC6 part of a voice's frame: a voice that plays a VRC6 Pulse or Saw
 // program writes its VRC6's registers (pulse 1 or the saw) and keeps its 2A03
 // silent; a voice that plays a 2A03 channel silences whatever VRC6 channel it
-// left enabled. The chip's vrc6_enables remembers what is enabled, so that a
+// left enabled, once. The chip's vrc6_enables remembers what is enabled, so that a
 // voice that never plays the VRC6 never writes it.
 #pragma once
 
 #include "ChannelControllers.h"
 #include "ChannelKinds.h"
+#include "FrameInputs.h"
+#include "NotePeriod.h"
 #include "Program.h"
 #include "Voice.h"
 
@@ -36,19 +38,16 @@ template <class Chip> void silenceVrc6(Chip& chip, int32_t keep = 0)
     chip.vrc6_enables &= keep;
 }
 
-// The registers of one frame of a VRC6 Pulse or Saw voice, after its
-// envelopes have stepped: `pulseVolume` is the frame's chip volume 0..15 with
-// velocity and controllers applied, `period` its periodFromNote (-1: none).
-// The saw's Volume is its accumulator rate 0..63, scaled by velocity and the
-// controllers exactly as a pulse's volume is.
-template <class Chip>
-void writeVrc6Frame(Voice& voice, Chip& chip, int32_t pulseVolume, int32_t period,
-                    const ChannelControllers& controllers)
+// The registers of one frame of a VRC6 Pulse or Saw voice: its chip volume
+// 0..15, or for the saw its Volume as the accumulator rate 0..63, scaled by
+// velocity and the controllers exactly as a pulse's volume is.
+template <class Chip> void writeVrc6Frame(Voice& voice, Chip& chip, const FrameInputs& in, bool saw)
 {
-    const bool saw = voice.channelType == Vrc6Saw;
+    const int32_t period = periodFromNote(saw ? Vrc6Saw : Vrc6Pulse, in.bend, in.note, in.arp, voice.pitchOffset,
+                                          in.clockRate, voice.pitchPower);
     const int32_t level =
-        saw ? scaleChipVolume(std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxVrc6SawRate), controllers)
-            : pulseVolume;
+        saw ? scaleChipVolume(std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxVrc6SawRate), in.controllers)
+            : in.volume;
     const bool sounding = level != 0 && period >= 0;
     const int32_t channelBit = saw ? kVrc6SawBit : kVrc6PulseBit;
 
@@ -57,7 +56,9 @@ void writeVrc6Frame(Voice& voice, Chip& chip, int32_t pulseVolume, int32_t perio
         chip.vrc6.write_register(chip.write_time, address, data);
     };
     // The 2A03 stays silent, and its length counters with it: a pulse that
-    // follows, even legato, must write $4003 again.
+    // follows, even legato, must write $4003 again. Written every frame,
+    // though only the first after a 2A03 frame changes the chip: its clock
+    // slot sets when the VRC6's writes land, and the voice tests hold it.
     chip.write_time += 4;
     chip.chip.write_register(chip.write_time, 0x4015, 0x00);
     voice.lastPeriodHigh = -1;
@@ -77,4 +78,14 @@ void writeVrc6Frame(Voice& voice, Chip& chip, int32_t pulseVolume, int32_t perio
         write(0x9002, kVrc6EnableBit | period >> 8);
     }
     chip.vrc6_enables = channelBit;
+}
+
+template <class Chip> void writeVrc6PulseFrame(Voice& voice, Chip& chip, const FrameInputs& in)
+{
+    writeVrc6Frame(voice, chip, in, false);
+}
+
+template <class Chip> void writeVrc6SawFrame(Voice& voice, Chip& chip, const FrameInputs& in)
+{
+    writeVrc6Frame(voice, chip, in, true);
 }

@@ -1,0 +1,33 @@
+// The period a note asks of a channel: the clock standards, and the formulas
+// every frame writer whose period follows the key reads (they live in
+// EnvelopeSequencer.cpp).
+#pragma once
+
+#include "ChannelKinds.h"
+#include "Voice.h"
+
+#include <cstdint>
+
+constexpr int32_t kNtscClockRate = 1789773;
+constexpr int32_t kNtscFrameRate = 60;
+constexpr int32_t kPalClockRate = 1662607;
+constexpr int32_t kPalFrameRate = 50;
+
+// A looping Pitch or Hi-Pitch envelope keeps adding to the offset; it stops
+// here, far outside every period, so that no sum with it can overflow.
+constexpr int32_t kPitchOffsetLimit = 1 << 30;
+
+// The timer period of a note on a channel whose period is the note's (a
+// pulse, the triangle, a VRC6 pulse or the saw): clock / (d f) truncated,
+// less 1, plus the offset, with d the kind's periodDivider (ChannelKinds.h:
+// 16, 32, 16 or 14 clocks per cycle for each of the period); -1 when it lies
+// outside the kind's periodBits (11 for the 2A03, 12 for the VRC6), for a NaN
+// bend, or for a channel with no such period (the noise, the samples).
+int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate);
+// The same, the power of two taken from `memo` when it was the last one too.
+int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate, PitchPower& memo);
+
+// The noise period index 0..15 of a note: higher notes give smaller indexes.
+int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset);
