@@ -56,9 +56,10 @@ template <class Chip> void writeVrc6Frame(Voice& voice, Chip& chip, const FrameI
         chip.vrc6.write_register(chip.write_time, address, data);
     };
     // The 2A03 stays silent, and its length counters with it: a pulse that
-    // follows, even legato, must write $4003 again. Written every frame,
-    // though only the first after a 2A03 frame changes the chip: its clock
-    // slot sets when the VRC6's writes land, and the voice tests hold it.
+    // follows, even legato, must write $4003 again. Written every frame, not
+    // only after a 2A03 frame: each write splits the 2A03's run, and its
+    // silent noise steps its shift register once per run, so a noise note
+    // after VRC6 notes depends on how many there were.
     chip.write_time += 4;
     chip.chip.write_register(chip.write_time, 0x4015, 0x00);
     voice.lastPeriodHigh = -1;
