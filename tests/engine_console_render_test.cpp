@@ -173,6 +173,53 @@ TEST_F(ConsoleRender, SwitchingModesStopsEveryNote)
         ASSERT_EQ(sample, 0.0f);
 }
 
+// A voice remembers which chip its last frame played, to silence that chip
+// once when a frame of another chip's kind follows. In the other mode it
+// played another chip: a VRC6 note that a switch of modes cut leaves its
+// channel on in voice 0's chip, and the 2A03 note voice 0 plays after two
+// switches must still switch it off.
+TEST_F(ConsoleRender, AVrc6NoteCutByASwitchOfModesIsSilencedByTheNextNote)
+{
+    // The amplitude at a frequency from 0.02 s on, through a Hann window.
+    const auto amplitudeAt = [](const std::vector<float>& signal, double frequency) {
+        const size_t from = 882;
+        const size_t length = signal.size() - from;
+        double re = 0.0, im = 0.0;
+        for (size_t i = 0; i < length; ++i) {
+            const double window =
+                0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(length));
+            const double phase = 2.0 * M_PI * frequency * static_cast<double>(i) / kRate;
+            re += window * signal[from + i] * std::cos(phase);
+            im += window * signal[from + i] * std::sin(phase);
+        }
+        return std::hypot(re, im) / static_cast<double>(length);
+    };
+    const auto setUpVrc6 = [this] {
+        instrument->setChannelType(4, Vrc6Pulse);
+        const char* texts[] = {"15", "0", "0", "0", "7"};  // a 50% duty
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            ASSERT_EQ(instrument->setEnvelopeText(4, kind, texts[kind]), nullptr);
+        instrument->settings.channelProgram[4].store(4);
+    };
+    // A 50% pulse on A2 has no eighth harmonic: A5, where the VRC6 played.
+    const double a5 = 1789773.0 / (16.0 * (126 + 1));
+    setUpVrc6();
+    instrument->setConsole(ConsoleOff);
+    const double heard = amplitudeAt(render(0.1, {noteOn(0, 81, 4)}).main, a5);
+    instrument->setConsole(ConsoleUnfiltered);
+    render(0.1, {noteOn(0, 57)});
+    instrument->setConsole(ConsoleOff);
+    const Outputs after = render(0.2, {noteOn(0, 45)});
+
+    fresh();
+    setUpVrc6();
+    instrument->setConsole(ConsoleOff);
+    const Outputs alone = render(0.2, {noteOn(0, 45)});
+    EXPECT_GT(heard, 0.01);
+    EXPECT_LT(amplitudeAt(after.main, a5), heard / 100.0);
+    EXPECT_NEAR(amplitudeAt(after.main, a5), amplitudeAt(alone.main, a5), heard / 1000.0);
+}
+
 TEST_F(ConsoleRender, TheFamicomsHighPassIsAllThatShapesASlowPulse)
 {
     instrument->setConsole(ConsoleFamicom);
