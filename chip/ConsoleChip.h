@@ -23,13 +23,13 @@
 // each VRC6 channel's in the mix, the channel's in a group.
 #pragma once
 
+#include "chip/Band_Buffer.h"
+#include "chip/Band_Synth.h"
 #include "chip/Console_Mixer.h"
+#include "chip/Level_Log.h"
 #include "chip/Sample_Memory.h"
 #include "chip/VoiceChip.h"
-#include "chip/apu/Band_Buffer.h"
-#include "chip/apu/Band_Synth.h"
 #include "chip/apu/Chip_Apu.h"
-#include "chip/apu/Level_Log.h"
 #include "chip/vrc6/Chip_Vrc6.h"
 
 #include <cstdint>

@@ -5,8 +5,8 @@
 // something to do: while a voice plays 2A03 channels it costs nothing.
 #pragma once
 
+#include "chip/Band_Buffer.h"
 #include "chip/Sample_Memory.h"
-#include "chip/apu/Band_Buffer.h"
 #include "chip/apu/Chip_Apu.h"
 #include "chip/vrc6/Chip_Vrc6.h"
 

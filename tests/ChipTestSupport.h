@@ -2,8 +2,8 @@
 // way of playing a VoiceChip, and measurements of rendered audio.
 #pragma once
 
+#include "chip/Chip_Require.h"
 #include "chip/VoiceChip.h"
-#include "chip/apu/Chip_Require.h"
 
 #include <gtest/gtest.h>
 

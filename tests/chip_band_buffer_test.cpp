@@ -2,8 +2,8 @@
 // integrator (latency, leak, clamping), removal of samples, and its
 // requirements. Also home of the test program's counting array allocator.
 #include "ChipTestSupport.h"
-#include "chip/apu/Band_Buffer.h"
-#include "chip/apu/Band_Synth.h"
+#include "chip/Band_Buffer.h"
+#include "chip/Band_Synth.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // layout, what an added change does to the cells, changes of any amplitude,
 // its requirement, and the triangles' shared rows.
 #include "ChipTestSupport.h"
-#include "chip/apu/Band_Synth.h"
+#include "chip/Band_Synth.h"
 #include "chip/apu/Chip_Apu.h"
 #include "chip/apu/Triangle_Rows.h"
 

@@ -4,8 +4,8 @@
 // VRC6 play them logging, and their logs, replayed as deltas through the
 // VoiceChip's own synthesisers, must give bit-identical cells.
 #include "ChipTestSupport.h"
+#include "chip/Level_Log.h"
 #include "chip/Sample_Memory.h"
-#include "chip/apu/Level_Log.h"
 
 #include <gtest/gtest.h>
 

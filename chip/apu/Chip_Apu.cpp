@@ -1,6 +1,6 @@
 #include "Chip_Apu.h"
 
-#include "Chip_Require.h"
+#include "chip/Chip_Require.h"
 
 namespace {
 

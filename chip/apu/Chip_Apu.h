@@ -6,9 +6,9 @@
 // operation can tell), then acts.
 #pragma once
 
-#include "Band_Buffer.h"
-#include "Band_Synth.h"
 #include "Chip_Oscs.h"
+#include "chip/Band_Buffer.h"
+#include "chip/Band_Synth.h"
 
 #include <cstdint>
 

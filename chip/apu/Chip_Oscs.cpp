@@ -1,7 +1,7 @@
 #include "Chip_Oscs.h"
 
 #include "Chip_Apu.h"
-#include "Chip_Require.h"
+#include "chip/Chip_Require.h"
 
 #include <algorithm>
 #include <bit>

@@ -6,11 +6,11 @@
 // start of the current frame; only `delay` links one run to the next.
 #pragma once
 
-#include "Band_Buffer.h"
-#include "Band_Synth.h"
-#include "Level_Log.h"
-#include "Step_Count.h"
 #include "Triangle_Rows.h"
+#include "chip/Band_Buffer.h"
+#include "chip/Band_Synth.h"
+#include "chip/Level_Log.h"
+#include "chip/Step_Count.h"
 
 #include <cstdint>
 #include <memory>

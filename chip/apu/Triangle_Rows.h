@@ -5,7 +5,7 @@
 // processor's nearest cache, where eight sets of their own would not.
 #pragma once
 
-#include "Band_Synth.h"
+#include "chip/Band_Synth.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "Chip_Vrc6.h"
 
-#include "chip/apu/Chip_Require.h"
+#include "chip/Chip_Require.h"
 
 namespace {
 

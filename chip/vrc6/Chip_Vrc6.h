@@ -6,8 +6,8 @@
 #pragma once
 
 #include "Vrc6_Oscs.h"
-#include "chip/apu/Band_Buffer.h"
-#include "chip/apu/Band_Synth.h"
+#include "chip/Band_Buffer.h"
+#include "chip/Band_Synth.h"
 
 #include <cstdint>
 

@@ -6,9 +6,9 @@
 // of the current frame; only `delay` links one run to the next.
 #pragma once
 
-#include "chip/apu/Band_Buffer.h"
-#include "chip/apu/Band_Synth.h"
-#include "chip/apu/Level_Log.h"
+#include "chip/Band_Buffer.h"
+#include "chip/Band_Synth.h"
+#include "chip/Level_Log.h"
 
 #include <cstdint>
 
