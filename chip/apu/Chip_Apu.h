@@ -9,6 +9,7 @@
 #include "Chip_Oscs.h"
 #include "chip/Band_Buffer.h"
 #include "chip/Band_Synth.h"
+#include "chip/Sound_Chip.h"
 
 #include <cstdint>
 
@@ -56,6 +57,9 @@ public:
     // Runs to `end_time` and makes it time 0 of the next frame.
     void end_frame(int32_t end_time);
     void update_irq();
+    // Never: the frame sequencer and the noise's shift register move on every
+    // frame, sounding or not, and the notes after the frame hear where they are.
+    bool idle() const { return false; }
 
     int32_t last_time() const { return last_time_; }
     int32_t earliest_irq() const { return earliest_irq_; }
@@ -113,3 +117,5 @@ private:
     void* irq_data_ = nullptr;
     Band_Synth<12> pulse_synth_{15};
 };
+
+static_assert(Sound_Chip<Chip_Apu>);

@@ -8,6 +8,7 @@
 #include "Vrc6_Oscs.h"
 #include "chip/Band_Buffer.h"
 #include "chip/Band_Synth.h"
+#include "chip/Sound_Chip.h"
 
 #include <cstdint>
 
@@ -53,3 +54,5 @@ private:
     int32_t last_time_ = 0;
     Band_Synth<12> synth_{15};  // amplitudes up to a pulse's 15; the saw's reach 31
 };
+
+static_assert(Sound_Chip<Chip_Vrc6>);
