@@ -602,23 +602,20 @@ void Engine::queueNoteOn(int32_t deltaFrames, int32_t channel, int32_t key, int3
 
 void Engine::queueNoteOff(int32_t deltaFrames, const NoteMatch& match)
 {
-    if (!validMatch(match))
-        return;
-    EngineEvent event{};
-    event.type = ReleaseEvent;
-    event.deltaFrames = deltaFrames;
-    event.channel = match.channel;
-    event.key = match.key;
-    event.noteId = match.noteId;
-    eventQueue.push(event);
+    queueMatch(ReleaseEvent, deltaFrames, match);
 }
 
 void Engine::queueChoke(int32_t deltaFrames, const NoteMatch& match)
 {
+    queueMatch(ChokeEvent, deltaFrames, match);
+}
+
+void Engine::queueMatch(EventType type, int32_t deltaFrames, const NoteMatch& match)
+{
     if (!validMatch(match))
         return;
     EngineEvent event{};
-    event.type = ChokeEvent;
+    event.type = type;
     event.deltaFrames = deltaFrames;
     event.channel = match.channel;
     event.key = match.key;

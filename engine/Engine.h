@@ -101,6 +101,8 @@ private:
         int32_t console;  // 0..3, as SharedSettings::console
     };
 
+    // A note-off or choke of the notes the match names, if it names any.
+    void queueMatch(EventType type, int32_t deltaFrames, const NoteMatch& match);
     // render's work, with the groups' outputs only when some is listened to.
     void renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2], int32_t frames, float hostRate);
     // The mixing and the events of a block that has some.

@@ -1,5 +1,7 @@
 #include "FtiFile.h"
 
+#include "ByteReader.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -16,44 +18,7 @@ constexpr int kFirstReleaseVersion = 21;
 constexpr int kFirstSettingVersion = 22;
 constexpr int kFirstDpcmDeltaVersion = 24;
 
-// A cursor that never passes the end: every read says whether it fitted.
-class Reader {
-public:
-    Reader(const unsigned char* data, size_t size) : data_(data), size_(size) {}
-
-    bool byte(uint8_t& value)
-    {
-        if (size_ - at_ < 1)
-            return false;
-        value = data_[at_++];
-        return true;
-    }
-    bool int32(int32_t& value)
-    {
-        if (size_ - at_ < 4)
-            return false;
-        uint32_t bits = 0;
-        for (int i = 3; i >= 0; --i)
-            bits = bits << 8 | data_[at_ + static_cast<size_t>(i)];
-        value = static_cast<int32_t>(bits);
-        at_ += 4;
-        return true;
-    }
-    bool skip(size_t count)
-    {
-        if (size_ - at_ < count)
-            return false;
-        at_ += count;
-        return true;
-    }
-    const unsigned char* here() const { return data_ + at_; }
-    size_t left() const { return size_ - at_; }
-
-private:
-    const unsigned char* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
+using Reader = ByteReader;
 
 void putInt32(std::vector<unsigned char>& out, int32_t value)
 {

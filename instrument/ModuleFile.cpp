@@ -1,6 +1,7 @@
 #include "ModuleFile.h"
 
 #include "BankText.h"
+#include "ByteReader.h"
 
 #include <algorithm>
 #include <array>
@@ -49,46 +50,7 @@ constexpr int32_t kMaxSampleRecordBytes = 10;  // slot, name length and size: th
 constexpr const char* kTypeNames[] = {"none", "2A03", "VRC6", "VRC7", "FDS", "N163", "5B", "SID"};
 constexpr const char* kSequenceNames[] = {"Volume", "Arp", "Pitch", "Hi-pitch", "Duty"};
 
-// A cursor over one block or the file that never passes the end.
-class Reader {
-public:
-    Reader(const unsigned char* data, size_t size) : data_(data), size_(size) {}
-
-    bool u8(uint8_t& value)
-    {
-        if (left() < 1)
-            return false;
-        value = data_[at_++];
-        return true;
-    }
-    bool i32(int32_t& value)
-    {
-        if (left() < 4)
-            return false;
-        uint32_t bits = 0;
-        for (int i = 3; i >= 0; --i)
-            bits = bits << 8 | data_[at_ + static_cast<size_t>(i)];
-        value = static_cast<int32_t>(bits);
-        at_ += 4;
-        return true;
-    }
-    bool skip(size_t count)
-    {
-        if (left() < count)
-            return false;
-        at_ += count;
-        return true;
-    }
-    const unsigned char* here() const { return data_ + at_; }
-    size_t left() const { return size_ - at_; }
-    size_t at() const { return at_; }
-    void seek(size_t at) { at_ = std::min(at, size_); }
-
-private:
-    const unsigned char* data_;
-    size_t size_;
-    size_t at_ = 0;
-};
+using Reader = ByteReader;
 
 bool fail(std::string& error, std::string message)
 {
@@ -214,7 +176,7 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
         return fail(error_, "not a tracker module (it does not start with 'FamiTracker Module')");
     file.skip(signature);
     int32_t version = 0;
-    if (!file.i32(version))
+    if (!file.int32(version))
         return fail(error_, "cut short in the file version");
     module_.version = static_cast<uint32_t>(version) & 0xFFFF;
     if (module_.version < kMinVersion || module_.version > kMaxVersion) {
@@ -246,8 +208,8 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
         file.skip(kBlockIdBytes);
         int32_t blockVersion = 0;
         int32_t blockSize = 0;
-        file.i32(blockVersion);
-        file.i32(blockSize);
+        file.int32(blockVersion);
+        file.int32(blockSize);
         const auto declared = static_cast<uint32_t>(blockSize);
         if (declared > file.left())
             return fail(error_, blockLabel(name) + ": the block counts " + std::to_string(declared) +
@@ -293,7 +255,7 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
 bool ModuleReader::readDpcm(Reader& in)
 {
     uint8_t count = 0;
-    if (!in.u8(count))
+    if (!in.byte(count))
         return blockFail(block_, "cut short before the sample count");
     if (count > kSampleSlots)
         return blockFail(block_, "counts " + std::to_string(count) + " samples; a module holds 64");
@@ -303,7 +265,7 @@ bool ModuleReader::readDpcm(Reader& in)
         const std::string which = "sample " + std::to_string(i + 1);
         uint8_t slot = 0;
         int32_t length = 0;
-        if (!in.u8(slot) || !in.i32(length))
+        if (!in.byte(slot) || !in.int32(length))
             return blockFail(block_, "cut short in " + which);
         if (slot >= kSampleSlots)
             return blockFail(block_, which + " is in slot " + std::to_string(slot) + " (0 to 63)");
@@ -316,7 +278,7 @@ bool ModuleReader::readDpcm(Reader& in)
         sample.name.assign(text, strnlen(text, static_cast<size_t>(length)));
         in.skip(static_cast<size_t>(length));
         int32_t bytes = 0;
-        if (!in.i32(bytes))
+        if (!in.int32(bytes))
             return blockFail(block_, "cut short in " + which);
         if (bytes < 0 || bytes > kMaxSampleBytes)
             return blockFail(block_, which + " " + banktext::quoted(sample.name) + " has " + std::to_string(bytes) +
@@ -346,7 +308,7 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
     const bool fullTable = version == 5;
     const bool entryTable = version >= 6;
     int32_t count = 0;
-    if (!in.i32(count))
+    if (!in.int32(count))
         return blockFail(block_, "cut short before the sequence count");
     const size_t entryBytes = untyped ? 5 : oldPairs ? 9 : inlinePoints ? 21 : 13;
     const size_t tableBytes = fullTable ? static_cast<size_t>(kMaxPoolEntries) * 8 : entryTable ? 8 : 0;
@@ -362,7 +324,7 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
         int32_t index = 0;
         int32_t type = 0;
         uint8_t length = 0;
-        if (!in.i32(index) || (!untyped && !in.i32(type)) || !in.u8(length))
+        if (!in.int32(index) || (!untyped && !in.int32(type)) || !in.byte(length))
             return blockFail(block_, "cut short in " + which);
         if (index < 0 || index >= kPoolIndices)
             return blockFail(block_, which + " has index " + std::to_string(index) + " (0 to 127)");
@@ -373,7 +335,7 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
         sequence.oldPairs = oldPairs;
         const size_t itemBytes = oldPairs ? 2 * size_t{length} : size_t{length};
         if (!oldPairs) {
-            if (!in.i32(sequence.loop) || (inlinePoints && (!in.i32(sequence.release) || !in.i32(sequence.setting))))
+            if (!in.int32(sequence.loop) || (inlinePoints && (!in.int32(sequence.release) || !in.int32(sequence.setting))))
                 return blockFail(block_, "cut short in " + which);
             // Some older 2A03 blocks say "no loop" as a loop at the item count.
             if (!vrc6 && sequence.loop == length)
@@ -400,7 +362,7 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
         for (PoolSequence* entry : byPair) {
             int32_t release = 0;
             int32_t setting = 0;
-            if (!in.i32(release) || !in.i32(setting))
+            if (!in.int32(release) || !in.int32(setting))
                 return blockFail(block_, "cut short in the table of release points");
             if (entry) {
                 entry->release = release;
@@ -409,7 +371,7 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
         }
     } else if (entryTable) {
         for (PoolSequence* entry : entries)
-            if (!in.i32(entry->release) || !in.i32(entry->setting))
+            if (!in.int32(entry->release) || !in.int32(entry->setting))
                 return blockFail(block_, "cut short in the table of release points");
     }
     return true;
@@ -419,14 +381,14 @@ bool ModuleReader::readSequenceRefs(Reader& in, const std::string& who, Instrume
                                     std::array<std::optional<uint8_t>, kSequenceTypes>& refs)
 {
     int32_t count = 0;
-    if (!in.i32(count))
+    if (!in.int32(count))
         return blockFail(block_, "cut short in " + who);
     if (count < 0 || count > kMaxSequenceRefs)
         return blockFail(block_, who + " counts " + std::to_string(count) + " sequences (0 to 5)");
     for (int32_t type = 0; type < count; ++type) {
         uint8_t enabled = 0;
         uint8_t index = 0;
-        if (!in.u8(enabled) || !in.u8(index))
+        if (!in.byte(enabled) || !in.byte(index))
             return blockFail(block_, "cut short in " + who);
         if (enabled == 0)
             continue;
@@ -449,7 +411,7 @@ bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who)
     const auto readSequences = [](Reader& r, int count) {
         for (int i = 0; i < count; ++i) {
             uint8_t length = 0;
-            if (!r.u8(length) || !r.skip(12) || !r.skip(length))
+            if (!r.byte(length) || !r.skip(12) || !r.skip(length))
                 return false;
         }
         return true;
@@ -459,7 +421,7 @@ bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who)
     const auto plausible = [&](int count) {
         Reader probe = in;
         int32_t nameLength = 0;
-        if (!readSequences(probe, count) || !probe.i32(nameLength) || nameLength < 0 || nameLength > kMaxNameBytes ||
+        if (!readSequences(probe, count) || !probe.int32(nameLength) || nameLength < 0 || nameLength > kMaxNameBytes ||
             !probe.skip(static_cast<size_t>(nameLength)))
             return false;
         if (std::any_of(probe.here() - nameLength, probe.here(), [](unsigned char c) { return c < 0x20 && c != 0; }))
@@ -467,7 +429,7 @@ bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who)
         int32_t slot = 0;
         uint8_t type = 0;
         return probe.left() == 0 ||
-               (probe.i32(slot) && probe.u8(type) && slot >= 0 && slot < kInstrumentSlots && type >= 1 && type <= 6);
+               (probe.int32(slot) && probe.byte(type) && slot >= 0 && slot < kInstrumentSlots && type >= 1 && type <= 6);
     };
     for (const int count : {2, 3, 0})
         if (plausible(count))
@@ -478,7 +440,7 @@ bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who)
 bool ModuleReader::readInstruments(Reader& in, int32_t version)
 {
     int32_t count = 0;
-    if (!in.i32(count))
+    if (!in.int32(count))
         return blockFail(block_, "cut short before the instrument count");
     if (count < 0 || count > kInstrumentSlots)
         return blockFail(block_, "counts " + std::to_string(count) + " instruments (0 to 64)");
@@ -489,7 +451,7 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
         Instrument& instrument = record.instrument;
         int32_t slot = 0;
         uint8_t type = 0;
-        if (!in.i32(slot) || !in.u8(type))
+        if (!in.int32(slot) || !in.byte(type))
             return blockFail(block_, "cut short in instrument record " + std::to_string(i + 1));
         if (slot < 0 || slot >= kInstrumentSlots)
             return blockFail(block_, "instrument record " + std::to_string(i + 1) + " is in slot " +
@@ -511,7 +473,7 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
                 return false;
             int32_t keys = version == 1 ? kDenseKeysV1 : kDenseKeys;
             const bool sparse = version >= 7;
-            if (sparse && !in.i32(keys))
+            if (sparse && !in.int32(keys))
                 return blockFail(block_, "cut short in " + who + "'s DPCM keys");
             const size_t entryBytes = sparse ? 4 : version >= 6 ? 3 : 2;
             if (keys < 0 || keys > kDenseKeys)
@@ -522,11 +484,11 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
                 fti::DpcmKey key;
                 key.note = static_cast<uint8_t>(k);
                 if (sparse)
-                    in.u8(key.note);
-                in.u8(key.sample);
-                in.u8(key.pitch);
+                    in.byte(key.note);
+                in.byte(key.sample);
+                in.byte(key.pitch);
                 if (entryBytes >= 3)
-                    in.u8(key.delta);
+                    in.byte(key.delta);
                 key.pitch &= kPitchBits;
                 if (key.delta & fti::kDpcmDeltaUnsetBit)
                     key.delta = fti::kDpcmNoDelta;
@@ -548,7 +510,7 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
             int32_t position = 0;
             int32_t automatic = 0;
             int32_t waves = 0;
-            if (!in.i32(waveSize) || !in.i32(position) || (version >= 8 && !in.i32(automatic)) || !in.i32(waves))
+            if (!in.int32(waveSize) || !in.int32(position) || (version >= 8 && !in.int32(automatic)) || !in.int32(waves))
                 return blockFail(block_, "cut short in " + who + "'s waves");
             if (waveSize < 1 || waveSize > kMaxN163WaveSize || waves < 0 || waves > kMaxN163Waves)
                 return blockFail(block_, who + " has " + std::to_string(waves) + " waves of " +
@@ -570,7 +532,7 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
             break;
         }
         int32_t nameLength = 0;
-        if (!in.i32(nameLength))
+        if (!in.int32(nameLength))
             return blockFail(block_, "cut short before " + who + "'s name");
         if (nameLength < 0 || nameLength > kMaxNameBytes)
             return blockFail(block_, who + "'s name length " + std::to_string(nameLength) + " is not 0 to 128");
