@@ -105,6 +105,14 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
     ASSERT_EQ(directWav.rate, 44100);
     const std::vector<float>& ours = directWav.left;
     const int64_t ourOnset = firstSound(ours);
+    // Ardour 7.3 hands every MIDI program change to a VST3 plug-in as program
+    // 0: it reads the program from a third byte, which a program change lacks.
+    // Told apart from a fault of ours by an exact match with that phrase.
+    const std::vector<float> program0 =
+        format == "vst3" ? renderDirect(work, "program0", 0, 0).left : std::vector<float>{};
+    const auto matchesAPhrase = [&](const std::vector<float>& host, int64_t offset) {
+        return sameAfter(host, ours, offset) || (!program0.empty() && sameAfter(host, program0, offset));
+    };
     Wav ardourWav;
     int64_t hostOnset = -1;
     // Now and then Ardour's export starts its transport a few samples off
@@ -127,7 +135,7 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
         ASSERT_EQ(ardourWav.rate, 44100);
         hostOnset = firstSound(ardourWav.left);
         ASSERT_GE(hostOnset, 0) << "Ardour's render is silent";
-        if (hostOnset - ourOnset == 256 || !sameAfter(ardourWav.left, ours, hostOnset - ourOnset))
+        if (hostOnset - ourOnset == 256 || !matchesAPhrase(ardourWav.left, hostOnset - ourOnset))
             break;
         std::printf("    Ardour's render came %lld samples late as a whole (attempt %d of 3)\n",
                     static_cast<long long>(hostOnset - ourOnset), attempt);
@@ -140,11 +148,7 @@ void expectArdourRendersThePhrase(const std::string& plugin, const std::string& 
     EXPECT_EQ(hostOnset - ourOnset, 256) << "Ardour's output comes 256 samples late";
 
     const int64_t offset = hostOnset - ourOnset;
-    // Ardour 7.3 hands every MIDI program change to a VST3 plug-in as program
-    // 0: it reads the program from a third byte, which a program change lacks.
-    // Told apart from a fault of ours by an exact match with that phrase.
-    if (format == "vst3" && !sameAfter(host, ours, offset) &&
-        sameAfter(host, renderDirect(work, "program0", 0, 0).left, offset)) {
+    if (!program0.empty() && !sameAfter(host, ours, offset) && sameAfter(host, program0, offset)) {
         fs::remove_all(work);
         GTEST_SKIP() << "Ardour passed the program changes as program 0; all else matched sample for sample";
     }
