@@ -31,7 +31,7 @@ void write(VoiceChip& voice, std::initializer_list<Reg_Write> writes)
     for (const Reg_Write& w : writes) {
         voice.write_time += 4;
         if (w.addr >= 0x9000)
-            voice.vrc6.write_register(voice.write_time, w.addr, w.data);
+            voice.expansion<Chip_Vrc6>().write_register(voice.write_time, w.addr, w.data);
         else
             voice.chip.write_register(voice.write_time, w.addr, w.data);
     }

@@ -17,7 +17,7 @@ const char* VoiceChip::setup(long clock_rate, long sample_rate, int frame_rate)
     frame_length = static_cast<int32_t>(clock_rate / frame_rate);
     chip.set_pal(frame_rate == pal_frame_rate);
     chip.set_output(&buffer);
-    vrc6.set_output(&buffer);
+    expansion_.visit([this](auto& held) { held.set_output(&buffer); });
     if (!buffer.has_buffer())
         return out_of_memory;
     buffer.set_clock_rate(static_cast<int32_t>(clock_rate));
@@ -29,8 +29,10 @@ void VoiceChip::end_frame()
     frame_length ^= 1;
     write_time = 0;
     chip.end_frame(frame_length);
-    if (!vrc6.idle())
-        vrc6.end_frame(frame_length);
+    expansion_.visit([this](auto& held) {
+        if (!held.idle())
+            held.end_frame(frame_length);
+    });
     buffer.end_frame(frame_length);
 }
 

@@ -1,11 +1,16 @@
-// One voice's chip: a Chip_Apu and a Chip_Vrc6 sharing one Band_Buffer, and
+// One voice's chips: the console's own 2A03, and the expansion chip the voice
+// last played, built in place when first wanted, sharing one Band_Buffer; and
 // the frame bookkeeping the engine drives them with. Per frame the engine
 // writes registers at write_time 4, 8, 12, ..., calls end_frame(), then reads
-// the buffer until it is empty. The VRC6 runs only in frames where it has
-// something to do: while a voice plays 2A03 channels it costs nothing.
+// the buffer until it is empty. The 2A03 is always there: its frame
+// sequencer and noise shift register move on in every frame, and what a
+// note hears of them is part of how it sounds. The expansion chip runs only
+// in frames where it has something to do: while a voice plays 2A03 channels
+// it costs nothing.
 #pragma once
 
 #include "chip/Band_Buffer.h"
+#include "chip/Chip_Slot.h"
 #include "chip/Sample_Memory.h"
 #include "chip/apu/Chip_Apu.h"
 #include "chip/vrc6/Chip_Vrc6.h"
@@ -42,13 +47,29 @@ public:
     // so that frames average out to clock_rate / frame_rate.
     void end_frame();
 
+    // The expansion chip `Chip`, built first if the voice holds another (or
+    // none): the engine has silenced the other, whose last steps reach the
+    // buffer before it goes.
+    template <class Chip> Chip& expansion()
+    {
+        if (Chip* held = expansion_.template get<Chip>())
+            return *held;
+        expansion_.visit([this](auto& other) { other.run_until(write_time + 1); });
+        Chip& held = expansion_.template emplace<Chip>();
+        held.set_output(&buffer);
+        return held;
+    }
+    template <class Chip> bool holds() const { return expansion_.template holds<Chip>(); }
+
     Chip_Apu chip;
-    Chip_Vrc6 vrc6;
     Band_Buffer buffer;
     int32_t write_time = 0;  // chip time of the last register write in this frame
     int32_t frame_length = initial_frame_length;
-    // The VRC6 channels the engine has left enabled ($x002 bit 7), so that it
-    // knows what to silence: bit 0 pulse 1, bit 1 pulse 2, bit 2 sawtooth.
-    int32_t vrc6_enables = 0;
+    // The expansion chip's channels the engine has left enabled, so that it
+    // knows what to silence; each chip's frame writer numbers them.
+    int32_t expansion_enables = 0;
     Sample_Memory::Bytes sample_memory;
+
+private:
+    Chip_Slot<Chip_Vrc6> expansion_;
 };

@@ -13,6 +13,7 @@
 #include "Vrc6Frame.h"
 
 #include <cstdint>
+#include <type_traits>
 
 // Where a slot's writes go. The voice writes as its channel type does on a
 // voice chip: a pulse at $4000-$4003 with $4015 bit 0, a VRC6 pulse at
@@ -64,12 +65,25 @@ public:
         }
     };
 
-    // `vrc6Enables`: the slot's own VRC6 channels left on (bits as
-    // VoiceChip::vrc6_enables).
-    ConsolePort(Console& console, int32_t& vrc6Enables, int32_t slot)
-        : chip{&console, kSlotRoutes[slot]}, vrc6{&console, kSlotRoutes[slot]},
-          write_time(console.write_time), vrc6_enables(vrc6Enables), console_(console)
+    // `expansionEnables`: the slot's own expansion channels left on (bits as
+    // VoiceChip::expansion_enables).
+    ConsolePort(Console& console, int32_t& expansionEnables, int32_t slot)
+        : chip{&console, kSlotRoutes[slot]}, write_time(console.write_time), expansion_enables(expansionEnables),
+          vrc6_{&console, kSlotRoutes[slot]}, console_(console)
     {
+    }
+
+    // The slot's channel of the expansion chip, as VoiceChip::expansion; a
+    // slot of another chip ignores the writes.
+    template <class Chip> Vrc6& expansion()
+    {
+        static_assert(std::is_same_v<Chip, Chip_Vrc6>);
+        return vrc6_;
+    }
+    template <class Chip> bool holds() const
+    {
+        static_assert(std::is_same_v<Chip, Chip_Vrc6>);
+        return vrc6_.route.vrc6From != 0;
     }
 
     void load_sample(const uint8_t* bytes, int32_t length) { console_.load_sample(bytes, length); }
@@ -86,10 +100,10 @@ public:
     }
 
     Apu chip;
-    Vrc6 vrc6;
     int32_t& write_time;
-    int32_t& vrc6_enables;
+    int32_t& expansion_enables;
 
 private:
+    Vrc6 vrc6_;
     Console& console_;
 };

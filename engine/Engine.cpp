@@ -390,7 +390,7 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
     for (int slot = 0; slot < kConsoleSlotCount; ++slot) {
         consoleChip.write_time = std::max(consoleChip.write_time, slot * kSlotWriteWindow);
         Voice& voice = voicePool.voices[slot];
-        ConsolePort<ConsoleChip> port(consoleChip, slotVrc6Enables_[slot], slot);
+        ConsolePort<ConsoleChip> port(consoleChip, slotExpansionEnables_[slot], slot);
         if (voice.isFree()) {
             // A note that was cut, or taken over and then cut, left its
             // channel on: only the console's shared chip still plays it.
@@ -440,7 +440,7 @@ int32_t Engine::mixConsole(int32_t count, const BankSnapshot& bank, bool groups)
 void Engine::resetConsole()
 {
     consoleChip.reset();  // its buffered samples too
-    std::fill(std::begin(slotVrc6Enables_), std::end(slotVrc6Enables_), 0);
+    std::fill(std::begin(slotExpansionEnables_), std::end(slotExpansionEnables_), 0);
     std::fill(std::begin(slotSounding_), std::end(slotSounding_), false);
     for (Console_Filter& filter : consoleFilters_)
         filter.reset();

@@ -172,7 +172,7 @@ private:
 
     int32_t consoleSetting_ = 0;  // the console setting the block before played
     float consoleFilterRate_ = 0.0f;
-    int32_t slotVrc6Enables_[kConsoleSlotCount] = {};
+    int32_t slotExpansionEnables_[kConsoleSlotCount] = {};
     bool slotSounding_[kConsoleSlotCount] = {};
     Console_Filter consoleFilters_[1 + kOutputGroupCount];  // the mix's, then each group's
     short pcm_[kVoiceCount][kMixLength];

@@ -56,7 +56,8 @@ template <class Chip> void writeFrame(Voice& voice, Chip& chip, const FrameInput
 
 // Steps a busy voice one frame and renders that frame into its chip's buffer;
 // does nothing for a free voice. The chip is a VoiceChip, or anything with its
-// write_time, chip.write_register(), vrc6.write_register(), vrc6_enables,
+// write_time, chip.write_register(), expansion<C>().write_register(),
+// holds<C>(), expansion_enables,
 // load_sample(), sample_playing() and end_frame() (the tests record writes).
 // The channel's controllers scale the volume and add the wheel's vibrato.
 template <class Chip>

@@ -1,8 +1,8 @@
 // The VRC6 part of a voice's frame: a voice that plays a VRC6 Pulse or Saw
 // program writes its VRC6's registers (pulse 1 or the saw) and keeps its 2A03
 // silent; a voice that plays a 2A03 channel silences whatever VRC6 channel it
-// left enabled, once. The chip's vrc6_enables remembers what is enabled, so that a
-// voice that never plays the VRC6 never writes it.
+// left enabled, once. The chip's expansion_enables remembers what is enabled,
+// so that a voice that never plays the VRC6 never writes it.
 #pragma once
 
 #include "ChannelControllers.h"
@@ -11,6 +11,7 @@
 #include "NotePeriod.h"
 #include "Program.h"
 #include "Voice.h"
+#include "chip/vrc6/Chip_Vrc6.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +19,7 @@
 constexpr int32_t kMaxVrc6SawRate = kChannelKinds[Vrc6Saw].maxVolume;  // the accumulator rate's six bits
 
 // $9002, $A002, $B002: the enable bit of pulse 1, pulse 2 and the saw, in
-// the order of the bits of VoiceChip::vrc6_enables.
+// the order of the bits of VoiceChip::expansion_enables while it holds the VRC6.
 inline constexpr unsigned kVrc6EnableAddress[3] = {0x9002, 0xA002, 0xB002};
 constexpr int32_t kVrc6PulseBit = 1;
 constexpr int32_t kVrc6SawBit = 4;
@@ -28,14 +29,16 @@ constexpr int kVrc6EnableBit = 0x80;
 // write_time on.
 template <class Chip> void silenceVrc6(Chip& chip, int32_t keep = 0)
 {
+    if (!chip.template holds<Chip_Vrc6>())
+        return;
     for (int channel = 0; channel < 3; ++channel) {
         const int32_t bit = 1 << channel;
-        if ((chip.vrc6_enables & bit) && !(keep & bit)) {
+        if ((chip.expansion_enables & bit) && !(keep & bit)) {
             chip.write_time += 4;
-            chip.vrc6.write_register(chip.write_time, kVrc6EnableAddress[channel], 0x00);
+            chip.template expansion<Chip_Vrc6>().write_register(chip.write_time, kVrc6EnableAddress[channel], 0x00);
         }
     }
-    chip.vrc6_enables &= keep;
+    chip.expansion_enables &= keep;
 }
 
 // The registers of one frame of a VRC6 Pulse or Saw voice: its chip volume
@@ -53,7 +56,7 @@ template <class Chip> void writeVrc6Frame(Voice& voice, Chip& chip, const FrameI
 
     auto write = [&chip](unsigned address, int data) {
         chip.write_time += 4;
-        chip.vrc6.write_register(chip.write_time, address, data);
+        chip.template expansion<Chip_Vrc6>().write_register(chip.write_time, address, data);
     };
     // The 2A03 stays silent, and its length counters with it: a pulse that
     // follows, even legato, must write $4003 again. Written every frame, not
@@ -78,7 +81,7 @@ template <class Chip> void writeVrc6Frame(Voice& voice, Chip& chip, const FrameI
         // only a disable restarts it.
         write(0x9002, kVrc6EnableBit | period >> 8);
     }
-    chip.vrc6_enables = channelBit;
+    chip.expansion_enables = channelBit;
 }
 
 template <class Chip> void writeVrc6PulseFrame(Voice& voice, Chip& chip, const FrameInputs& in)

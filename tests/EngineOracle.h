@@ -297,7 +297,7 @@ private:
     void writeVrc6(VoiceChip& c, unsigned address, int data)
     {
         c.write_time += 4;
-        c.vrc6.write_register(c.write_time, address, data);
+        c.expansion<Chip_Vrc6>().write_register(c.write_time, address, data);
     }
 
     // Turns off the VRC6 channels left on but the one numbered keep, then

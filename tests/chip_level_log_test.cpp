@@ -48,7 +48,7 @@ struct Logging_Chips {
             apu.run_until(time);
             vrc6.run_until(time);
             normal.chip.run_until(time);
-            normal.vrc6.run_until(time);
+            normal.expansion<Chip_Vrc6>().run_until(time);
             for (int i = 0; i < 8; ++i) {
                 for (int e = 0; e < logs[i].count; ++e) {
                     const Level_Log::Entry entry = logs[i].entries[e];
@@ -69,7 +69,7 @@ struct Logging_Chips {
                         normal.chip.dmc().synth.add_delta(entry.time, delta, buffer);
                         break;
                     default:
-                        normal.vrc6.synth().add_delta(entry.time, delta, buffer);
+                        normal.expansion<Chip_Vrc6>().synth().add_delta(entry.time, delta, buffer);
                         break;
                     }
                 }
@@ -127,7 +127,7 @@ TEST(LevelLog, LoggedChangesReplayToTheNormalPathsCellsForRandomRegisterSequence
                 normal.write_time = std::min(normal.write_time, normal.frame_length - 2);
                 logged.run_until(normal.write_time, normal);
                 if (addr >= 0x9000) {
-                    normal.vrc6.write_register(normal.write_time, addr, data);
+                    normal.expansion<Chip_Vrc6>().write_register(normal.write_time, addr, data);
                     logged.vrc6.write_register(normal.write_time, addr, data);
                 } else {
                     normal.chip.write_register(normal.write_time, addr, data);

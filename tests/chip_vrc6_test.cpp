@@ -135,7 +135,7 @@ TEST(ChipVrc6, RandomRegisterSequencesSoundAsTheClockByClockChip)
         reference_buffer.set_clock_rate(static_cast<int32_t>(clock_rate));
         ASSERT_EQ(reference_buffer.set_sample_rate(48000), nullptr);
         Band_Synth<12> synth{15};
-        synth.set_unit(voice.vrc6.synth().unit());
+        synth.set_unit(voice.expansion<Chip_Vrc6>().synth().unit());
         Reference_Vrc6 reference;
         int reference_level = 0;
 
@@ -145,7 +145,7 @@ TEST(ChipVrc6, RandomRegisterSequencesSoundAsTheClockByClockChip)
             const int32_t length = voice.frame_length ^ 1;  // the length end_frame is about to use
             const std::vector<Timed_Write> writes = random_writes(random, length);
             for (const Timed_Write& w : writes)
-                voice.vrc6.write_register(w.time, w.addr, w.data);
+                voice.expansion<Chip_Vrc6>().write_register(w.time, w.addr, w.data);
             size_t next = 0;
             for (int32_t t = 0; t < length; ++t) {
                 while (next < writes.size() && writes[next].time == t) {

@@ -139,8 +139,8 @@ TEST(ConsolePorts, EachSlotsWritesLandOnItsOwnChannelAndKeepTheOthersOn)
     port(PulseOneSlot).chip.write_register(20, 0x4015, 0x00);
     port(SampleSlot).chip.write_register(24, 0x4013, 0x07);
     port(Vrc6PulseOneSlot).chip.write_register(28, 0x4015, 0x00);  // a VRC6 voice silencing "its" 2A03
-    port(Vrc6PulseTwoSlot).vrc6.write_register(32, 0x9000, 0x3F);
-    port(Vrc6SawSlot).vrc6.write_register(36, 0xB002, 0x81);
+    port(Vrc6PulseTwoSlot).expansion<Chip_Vrc6>().write_register(32, 0x9000, 0x3F);
+    port(Vrc6SawSlot).expansion<Chip_Vrc6>().write_register(36, 0xB002, 0x81);
     port(PulseOneSlot).chip.write_register(40, 0x4006, 0x99);  // not its channel's: dropped
     const std::vector<Write> expected = {
         {false, 0x4015, 0x01}, {false, 0x4015, 0x03}, {false, 0x4006, 0x34}, {false, 0x4015, 0x07},

@@ -26,9 +26,12 @@ struct RecordingChip {
     };
     std::vector<Write> writes;
     Registers chip{&writes};
-    Registers vrc6{&writes};
+    Registers expansionChip{&writes};
     int32_t write_time = 0;
-    int32_t vrc6_enables = 0;
+    int32_t expansion_enables = 0;
+    // Every expansion chip at once: the addresses tell them apart.
+    template <class Chip> Registers& expansion() { return expansionChip; }
+    template <class Chip> bool holds() const { return true; }
     int frames = 0;
     const uint8_t* loaded = nullptr;  // the last sample loaded
     int32_t loadedLength = 0;
@@ -261,7 +264,7 @@ TEST_F(Sequencer, Vrc6FramesKeepThe2A03SilentAndWriteTheirChannel)
     const std::vector<Write> pulse = {{4, 0x4015, 0x00}, {8, 0x9000, 0x5F}, {12, 0x9001, 0xFD}, {16, 0x9002, 0x80}};
     EXPECT_EQ(frame(), pulse);
     EXPECT_EQ(frame(), pulse) << "the period's high bits every frame: they never restart the duty";
-    EXPECT_EQ(chip.vrc6_enables, kVrc6PulseBit);
+    EXPECT_EQ(chip.expansion_enables, kVrc6PulseBit);
 
     // The saw's Volume is its rate, up to 63; A4 on 14 steps is 289.
     start(Vrc6Saw, "80", 69, 100);
@@ -271,7 +274,7 @@ TEST_F(Sequencer, Vrc6FramesKeepThe2A03SilentAndWriteTheirChannel)
         << "the pulse the chip had on goes off first";
     start(Vrc6Saw, "42", 69, 50);
     EXPECT_EQ(std::get<2>(frame().at(1)), 21) << "velocity scales the rate";
-    EXPECT_EQ(chip.vrc6_enables, kVrc6SawBit);
+    EXPECT_EQ(chip.expansion_enables, kVrc6SawBit);
 
     // A silent frame turns the channel off once; a 2A03 program after it
     // turns off what is left on, after its own writes.
@@ -285,7 +288,7 @@ TEST_F(Sequencer, Vrc6FramesKeepThe2A03SilentAndWriteTheirChannel)
     EXPECT_EQ(frame(), (std::vector<Write>{
                            {4, 0x4015, 0x04}, {8, 0x4008, 0xFF}, {12, 0x400A, 126}, {16, 0x400B, 0}, {20, 0x9002, 0}}));
     EXPECT_EQ(frame().size(), 4u);
-    EXPECT_EQ(chip.vrc6_enables, 0);
+    EXPECT_EQ(chip.expansion_enables, 0);
 }
 
 TEST(PeriodTable, NtscAndPalPeriodsOfTheWorkedNotes)
