@@ -35,7 +35,6 @@ void fillSilence(float* out, int32_t from, int32_t to, float silence)
         std::memset(out + from, 0, static_cast<size_t>(to - from) * sizeof *out);
 }
 
-static_assert(kConsoleSlotCount == kVoiceCount, "console mode's voice i plays console channel i");
 static_assert(ConsoleChip::group_count == kOutputGroupCount);
 
 bool usableRate(float rate)
@@ -389,9 +388,9 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
     constexpr int32_t kSlotWriteWindow = 40;  // ten writes, more than any frame makes
     for (int slot = 0; slot < kConsoleSlotCount; ++slot) {
         consoleChip.write_time = std::max(consoleChip.write_time, slot * kSlotWriteWindow);
-        Voice& voice = voicePool.voices[slot];
+        const int playing = voicePool.voiceOnSlot(slot);
         ConsolePort<ConsoleChip> port(consoleChip, slotExpansionEnables_[slot], slot);
-        if (voice.isFree()) {
+        if (playing < 0) {
             // A note that was cut, or taken over and then cut, left its
             // channel on: only the console's shared chip still plays it.
             if (slotSounding_[slot])
@@ -399,6 +398,7 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
             slotSounding_[slot] = false;
             continue;
         }
+        Voice& voice = voicePool.voices[playing];
         stepVoiceFrame(voice, port, bank.programs[voice.program], channelBend[voice.channel], clockRate,
                        controllers[voice.channel], frameRate);
         slotSounding_[slot] = true;

@@ -1,4 +1,5 @@
-// The note state of one voice. Voice i plays through voice chip i.
+// The note state of one voice. Voice i plays through voice chip i, or in
+// console mode its console channel of the shared chip.
 #pragma once
 
 #include "ChannelKinds.h"
@@ -23,6 +24,7 @@ struct Voice {
     int32_t channelType = 0;                    // of the program chosen when the note started
     int32_t key = 0;                            // note number as received
     int32_t noteId = -1;                        // the host's id for the note (CLAP), -1 for none
+    int32_t consoleSlot = -1;                   // console mode: the console channel (ConsoleSlot) it plays
     int32_t note = -1;                          // note number sounded (60 for a Multi program); -1: the voice is free
     int32_t velocity = 0;                       // 0..100
     int32_t program = 0;                        // whose five envelopes it steps, looked up at every frame

@@ -94,8 +94,16 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
     keyNoteId[key] = noteId;
     int chosen = -1;
     if (context.console) {
-        chosen = chooseConsoleSlot(context, channel, key);
-    } else if (context.polyphony == 1) {
+        const int slot = chooseConsoleSlot(context, channel, key);
+        if (slot < 0)
+            return;
+        chosen = consoleVoiceFor(slot);
+        startVoice(context, chosen, key, channel, velocity);
+        voices[chosen].noteId = noteId;
+        voices[chosen].consoleSlot = slot;
+        return;
+    }
+    if (context.polyphony == 1) {
         chosen = 0;  // mono: voice 0 restarts, whatever it was doing
     } else {
         for (int i = 0; i < context.polyphony && chosen < 0; ++i)
@@ -122,14 +130,41 @@ int VoicePool::chooseConsoleSlot(const VoiceContext& context, int32_t channel, i
     const SlotRange slots = consoleSlotsOf(context.bank.programs[programOfKey(context, channel, key)].channelType);
     int chosen = -1;
     for (int i = slots.first; i <= slots.last && chosen < 0; ++i)
-        if (!voices[i].isFree() && voices[i].channel == channel && voices[i].key == key)
+        if (const int v = voiceOnSlot(i); v >= 0 && voices[v].channel == channel && voices[v].key == key)
             chosen = i;
     for (int i = slots.first; i <= slots.last && chosen < 0; ++i)
-        if (voices[i].isFree())
+        if (voiceOnSlot(i) < 0)
             chosen = i;
     // As a tracker channel does: the new note takes a busy channel over.
     if (chosen < 0)
         for (int i = slots.first; i <= slots.last; ++i)
+            if (chosen < 0 || voices[voiceOnSlot(i)].startOrder < voices[voiceOnSlot(chosen)].startOrder)
+                chosen = i;
+    return chosen;
+}
+
+int VoicePool::voiceOnSlot(int slot) const
+{
+    for (int i = 0; i < kVoiceCount; ++i)
+        if (!voices[i].isFree() && voices[i].consoleSlot == slot)
+            return i;
+    return -1;
+}
+
+int VoicePool::consoleVoiceFor(int slot) const
+{
+    if (const int playing = voiceOnSlot(slot); playing >= 0)
+        return playing;
+    // The slot's own number while there is such a voice: with no more slots
+    // than voices, each slot keeps one voice.
+    if (slot < kVoiceCount && voices[slot].isFree())
+        return slot;
+    int chosen = -1;
+    for (int i = 0; i < kVoiceCount && chosen < 0; ++i)
+        if (voices[i].isFree())
+            chosen = i;
+    if (chosen < 0)
+        for (int i = 0; i < kVoiceCount; ++i)
             if (chosen < 0 || voices[i].startOrder < voices[chosen].startOrder)
                 chosen = i;
     return chosen;

@@ -15,8 +15,8 @@ struct VoiceContext {
     const int32_t* channelProgram;                    // 16 entries, each 0..127
     int32_t polyphony;                                // 1..8
     const ChannelControllers* controllers = nullptr;  // 16 entries, for the pedals; null: no pedal
-    // Console mode: voice i is console channel i (ConsoleSlot), a note takes
-    // the channel of its program's type, and the polyphony does not count.
+    // Console mode: a note takes a console channel (ConsoleSlot) of its
+    // program's type, a voice plays it, and the polyphony does not count.
     bool console = false;
 };
 
@@ -38,6 +38,12 @@ struct VoicePool {
     // the channel's key, else a free one, else the one whose note began
     // longest ago; -1 for a type no console channel has.
     int chooseConsoleSlot(const VoiceContext& context, int32_t channel, int32_t key) const;
+    // The voice to play a console slot: the one playing it, else the free
+    // voice of the slot's number, else the first free one, else the one
+    // whose note began longest ago, whose channel then falls silent.
+    int consoleVoiceFor(int slot) const;
+    // The busy voice playing a console slot, -1 for none.
+    int voiceOnSlot(int slot) const;
     // A key went up (key -1: all notes off, every channel, release parts cut):
     // its voices play their release parts, or stop at once when their program
     // has none; while the channel's pedal is down they are held instead.
