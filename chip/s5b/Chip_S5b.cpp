@@ -263,11 +263,8 @@ void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
         const int32_t at = time + (now - 1) * tick_clocks;
         for (int i = 0; i < osc_count; ++i)
             sound(i, at, level(i));
-        if (heard[envelope_index] && envelope_.held) {
-            for (int g = 0; g < generators; ++g)
-                advance(g, now);
+        if (heard[envelope_index] && envelope_.held)
             listen();
-        }
     }
     for (int g = 0; g < generators; ++g)
         advance(g, ticks);
