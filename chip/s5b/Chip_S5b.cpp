@@ -58,8 +58,12 @@ void Chip_S5b::reset()
 void Chip_S5b::set_volume(double volume)
 {
     // Level L sounds at 2^((L - 31) / 4) of level 31's amplitude, 0 at L = 0.
-    // The table is in whole sample units: each change adds exactly its
-    // difference, so the channels' sum never drifts.
+    // The table is in whole sample units (level 31 is 5544 at volume 1,
+    // level 1 is 31), each change adding exactly its difference, so the
+    // channels' sum never drifts; a table of a few hundred units would lose
+    // the low levels' 1.5 dB steps to rounding. Positive, as the 2A03's
+    // pulses: the cartridge's inverted output only matters when it cancels
+    // against the console's, and an instrument's voice has no such partner.
     const double top = full_scale_units * pulse_level * std::pow(10.0, below_pulse_db / 20.0) * volume;
     amplitudes_[0] = 0;
     for (int l = 1; l < level_count; ++l) {

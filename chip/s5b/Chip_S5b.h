@@ -32,7 +32,9 @@ public:
     // None (null) silences: a channel without output does nothing but log.
     void set_output(Band_Buffer* buffer);
     void osc_output(int osc, Band_Buffer* buffer);
-    // A channel without output logs its raw level (0..31) into `log` (null: none).
+    // A channel without output logs its raw level (0..31) into `log` (null:
+    // none): a change at each run's start and at most one a tick, 16 clocks
+    // apart, well within the log's capacity.
     void osc_log(int osc, Level_Log* log);
 
     // ---- audio thread: no allocation, no locks ----
