@@ -100,7 +100,7 @@ void Chip_S5b::write_register(int32_t time, unsigned addr, int data)
         return;
     run_until(time);
     if (addr < data_first) {
-        select_ = data;
+        select_ = data & 0xFF;  // with the checks compiled out, a wider value must not reach past regs_
         return;
     }
     if (select_ & chip_address_mask)
