@@ -50,7 +50,6 @@ public:
 
     int32_t last_time() const { return last_time_; }
     int reg(int index) const { return regs_[index & 15]; }
-    int selected() const { return select_; }
     // Output amplitude of raw level L, in the buffer's 16-bit sample units.
     int32_t amplitude(int level) const { return amplitudes_[level & 31]; }
     // The raw level channel `osc` sounds now (0 when gated off).
