@@ -1,11 +1,12 @@
 // Speed of one voice's chip: emulated chip-seconds per CPU second for each
-// channel the instrument plays (the 2A03's and the VRC6's), driven frame by frame as the engine drives it
+// channel the instrument plays (the 2A03's, the VRC6's and the 5B's), driven frame by frame as the engine drives it
 // (a few writes, end_frame, then every sample read), and the cost per sample
 // of reading the buffer in one run or one sample at a time. Then the console
 // mode's shared chip with all eight channels sounding, against the same
 // eight channels on eight voices' chips: time per frame.
 #include "chip/ConsoleChip.h"
 #include "chip/VoiceChip.h"
+#include "chip/s5b/Chip_S5b.h"
 
 #include <benchmark/benchmark.h>
 
@@ -99,6 +100,58 @@ void BM_Vrc6PulseA440(benchmark::State& state)
 void BM_Vrc6SawA440(benchmark::State& state)
 {
     playChannel(state, {}, {{0x4015, 0x00}, {0xB000, 42}, {0xB001, 289 & 0xFF}, {0xB002, 0x80 | 289 >> 8}});
+}
+
+// The 5B on a buffer of its own, as playChannel plays a voice: `first` in
+// the first frame, `every` in every frame, each a register and its value.
+void playS5b(benchmark::State& state, std::initializer_list<Reg_Write> first, std::initializer_list<Reg_Write> every)
+{
+    Band_Buffer buffer;
+    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    Chip_S5b chip;
+    chip.set_output(&buffer);
+    auto write = [&](std::initializer_list<Reg_Write> writes) {
+        int32_t time = 0;
+        for (const Reg_Write& w : writes) {
+            chip.write_register(time += 4, 0xC000, static_cast<int>(w.addr));
+            chip.write_register(time += 4, 0xE000, w.data);
+        }
+    };
+    write(first);
+    short out[1024];
+    int64_t frames = 0;
+    int peak = 0;
+    for (auto _ : state) {
+        write(every);
+        chip.end_frame(frame_clocks);
+        buffer.end_frame(frame_clocks);
+        while (const long n = buffer.read_samples(out, 1024)) {
+            benchmark::DoNotOptimize(out);
+            peak = std::max(peak, static_cast<int>(*std::max_element(out, out + n)));
+        }
+        ++frames;
+    }
+    state.counters["chip_seconds_per_cpu_second"] =
+        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
+    state.counters["peak"] = peak;
+}
+
+// A held note as a 5B voice would write it each frame: tone A only, TP 127
+// gives 1789773 / (32 * 127) = 440.4 Hz, volume 15.
+void BM_S5bToneA440(benchmark::State& state)
+{
+    playS5b(state, {{7, 0x3E}}, {{0, 127}, {1, 0}, {8, 15}});
+}
+
+// A buzz: the falling saw envelope $08 on a constant gate, EP 8 gives
+// 1789773 / (512 * 8) = 437 Hz, a step every 128 clocks; the shape written once.
+void BM_S5bBuzzSaw(benchmark::State& state)
+{
+    playS5b(state, {{7, 0x3F}, {11, 8}, {12, 0}, {13, 0x08}}, {{8, 0x10}});
 }
 
 // Read-out alone: a frame's worth of cells integrated per iteration.
@@ -271,6 +324,8 @@ BENCHMARK(BM_TriangleA440);
 BENCHMARK(BM_NoiseFastest);
 BENCHMARK(BM_Vrc6PulseA440);
 BENCHMARK(BM_Vrc6SawA440);
+BENCHMARK(BM_S5bToneA440);
+BENCHMARK(BM_S5bBuzzSaw);
 BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
 BENCHMARK(BM_ConsoleChipAllChannels);
