@@ -7,6 +7,7 @@ add_executable(chip_tests
   chip_voice_chip_test.cpp
   chip_delta_modulation_test.cpp
   chip_vrc6_test.cpp
+  chip_mmc5_test.cpp
   chip_sound_chip_test.cpp
   chip_level_log_test.cpp
   chip_console_chip_test.cpp
