@@ -14,7 +14,7 @@ constexpr double pulse_level = 0.1128;
 constexpr unsigned first_pulse_addr = 0x5000;
 constexpr unsigned last_pulse_addr = 0x5007;
 constexpr unsigned status_addr = 0x5015;
-constexpr unsigned sweep_reg = 1;  // no sweep unit: $5001 / $5005 do nothing
+constexpr unsigned sweep_reg = 1;
 constexpr unsigned restart_reg = 3;
 
 }  // namespace
@@ -66,8 +66,13 @@ void Chip_Mmc5::osc_log(int osc, Level_Log* log)
 void Chip_Mmc5::write_register(int32_t time, unsigned addr, int data)
 {
     PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);
+    // $5000 / $5004: DDLC VVVV  duty, length halt and envelope loop, constant volume, volume or envelope period
+    // $5001 / $5005: ---- ----  no sweep unit: ignored
+    // $5002 / $5006: TTTT TTTT  period low
+    // $5003 / $5007: LLLL LTTT  length index, period high; restarts the sequence and the envelope
+    // $5010 / $5011: the PCM, not emulated: ignored like every other address
+    // $5015:         ---- --21  enables
     const bool pulse_reg = addr >= first_pulse_addr && addr <= last_pulse_addr;
-    // The PCM's $5010 / $5011 land here with every other address.
     if ((!pulse_reg || (addr & 3) == sweep_reg) && addr != status_addr)
         return;
     run_until(time);

@@ -40,11 +40,13 @@ public:
     void end_frame(int32_t end_time);
     // Nothing sounding, no length counting, no envelope with a level still to
     // reach, and nothing done in this frame: ending the frame would only move
-    // the frame timer, the pulses' timers and the envelopes round their
-    // cycles. Skipping it leaves them where they are, as if the console had
-    // been switched on a frame later: their counts run free of the program,
-    // and a note starts its sequence and envelope afresh, so a later note
-    // hears nothing of the frames skipped but a shift of those cycles.
+    // the frame timer, the pulses' timers and the envelopes' dividers (and a
+    // looping envelope) round their cycles. Skipping it leaves them where
+    // they are, as if the console had been switched on a frame later. That
+    // drift is harmless: no register restarts the frame timer or a pulse's
+    // timer (unlike the 2A03's frame sequencer, which $4017 restarts), so no
+    // program can know where they stand, and a note starts its sequence and
+    // envelope afresh.
     bool idle() const;
 
     int32_t last_time() const { return last_time_; }
