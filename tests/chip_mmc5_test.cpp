@@ -85,6 +85,15 @@ struct Timed_Write {
 };
 using Changes = std::vector<std::pair<int64_t, int>>;  // (clock, level from then on)
 
+// Of several levels at one clock the last holds; then only changes count.
+void change(Changes& changes, int64_t clock, int level)
+{
+    if (!changes.empty() && changes.back().first == clock)
+        changes.pop_back();
+    if (level != (changes.empty() ? 0 : changes.back().second))
+        changes.emplace_back(clock, level);
+}
+
 // Plays `writes` (in clock order) for `clocks` clocks into the reference and
 // into two chips, in frames of 29780 and 29781 clocks: one logs its levels,
 // run in pieces that the logs can hold, one adds to a band-limited buffer.
@@ -115,10 +124,8 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
             reference.write(writes[next].addr, writes[next].data);
         }
         reference.clock();
-        for (int c = 0; c < 2; ++c) {
-            if (reference.level(c) != (want[c].empty() ? 0 : want[c].back().second))
-                want[c].emplace_back(clock, reference.level(c));
-        }
+        for (int c = 0; c < 2; ++c)
+            change(want[c], clock, reference.level(c));
         if (const int level = reference.level(0) + reference.level(1); level != sum) {
             synth.add_delta(at, level - static_cast<int>(sum), buffers[1]);
             sum = level;
@@ -139,15 +146,9 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
         } else {
             continue;
         }
-        // Of several entries at one clock the last holds; then only changes count.
         for (int c = 0; c < 2; ++c) {
-            for (int i = 0; i < logs[c].count; ++i) {
-                const auto [time, level] = logs[c].entries[i];
-                if (!got[c].empty() && got[c].back().first == frame_start + time)
-                    got[c].pop_back();
-                if (level != (got[c].empty() ? 0 : got[c].back().second))
-                    got[c].emplace_back(frame_start + time, level);
-            }
+            for (int i = 0; i < logs[c].count; ++i)
+                change(got[c], frame_start + logs[c].entries[i].time, logs[c].entries[i].level);
             logs[c].clear();
         }
         if (at + 1 == length)
