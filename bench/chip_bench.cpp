@@ -1,11 +1,13 @@
 // Speed of one voice's chip: emulated chip-seconds per CPU second for each
-// channel the instrument plays (the 2A03's, the VRC6's and the 5B's), driven frame by frame as the engine drives it
+// channel the instrument plays (the 2A03's and the VRC6's; the 5B's and the
+// MMC5's on a buffer of their own), driven frame by frame as the engine drives it
 // (a few writes, end_frame, then every sample read), and the cost per sample
 // of reading the buffer in one run or one sample at a time. Then the console
 // mode's shared chip with all eight channels sounding, against the same
 // eight channels on eight voices' chips: time per frame.
 #include "chip/ConsoleChip.h"
 #include "chip/VoiceChip.h"
+#include "chip/mmc5/Chip_Mmc5.h"
 #include "chip/s5b/Chip_S5b.h"
 
 #include <benchmark/benchmark.h>
@@ -152,6 +154,44 @@ void BM_S5bToneA440(benchmark::State& state)
 void BM_S5bBuzzSaw(benchmark::State& state)
 {
     playS5b(state, {{7, 0x3F}, {11, 8}, {12, 0}, {13, 0x08}}, {{8, 0x10}});
+}
+
+// An MMC5 pulse held as an MMC5 voice would play it: period 253 gives
+// 1789773 / (16 * 254) = 440.4 Hz, duty 50 %, its registers written every
+// frame; the chip alone on its buffer, frames of 29780 and 29781 clocks.
+void BM_Mmc5PulseA440(benchmark::State& state)
+{
+    Band_Buffer buffer;
+    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    Chip_Mmc5 chip;
+    chip.set_output(&buffer);
+    auto write = [&chip](std::initializer_list<Reg_Write> writes) {
+        int32_t time = 0;
+        for (const Reg_Write& w : writes)
+            chip.write_register(time += 4, w.addr, w.data);
+    };
+    write({{0x5015, 0x01}, {0x5003, 0x08}});
+    short out[1024];
+    int64_t frames = 0;
+    int peak = 0;
+    for (auto _ : state) {
+        write({{0x5015, 0x01}, {0x5000, 0xBF}, {0x5002, 253}});
+        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
+        chip.end_frame(length);
+        buffer.end_frame(length);
+        while (const long n = buffer.read_samples(out, 1024)) {
+            benchmark::DoNotOptimize(out);
+            peak = std::max(peak, static_cast<int>(out[0]));
+        }
+        ++frames;
+    }
+    state.counters["chip_seconds_per_cpu_second"] =
+        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
+    state.counters["peak"] = peak;
 }
 
 // Read-out alone: a frame's worth of cells integrated per iteration.
@@ -324,6 +364,7 @@ BENCHMARK(BM_TriangleA440);
 BENCHMARK(BM_NoiseFastest);
 BENCHMARK(BM_Vrc6PulseA440);
 BENCHMARK(BM_Vrc6SawA440);
+BENCHMARK(BM_Mmc5PulseA440);
 BENCHMARK(BM_S5bToneA440);
 BENCHMARK(BM_S5bBuzzSaw);
 BENCHMARK(BM_ReadFrameInOneCall);

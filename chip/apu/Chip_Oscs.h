@@ -9,6 +9,7 @@
 #include "Triangle_Rows.h"
 #include "chip/Band_Buffer.h"
 #include "chip/Band_Synth.h"
+#include "chip/Length_Table.h"
 #include "chip/Level_Log.h"
 #include "chip/Step_Count.h"
 
@@ -23,9 +24,6 @@ inline constexpr int32_t apu_no_irq = 0x40000000;
 inline constexpr int halt_pulse_noise = 0x20;
 inline constexpr int halt_triangle = 0x80;
 
-// Length counter loads, indexed by register 3 bits 7-3.
-inline constexpr uint8_t length_table[32] = {10, 254, 20, 2,  40, 4,  80, 6,  160, 8,  60, 10, 14, 12, 26, 14,
-                                             12, 16,  24, 18, 48, 20, 96, 22, 192, 24, 72, 26, 16, 28, 32, 30};
 // Noise timer periods in clocks, indexed by register 2 bits 3-0.
 inline constexpr int16_t noise_period_table[16] = {4,   8,   16,  32,  64,  96,   128,  160,
                                                    202, 254, 380, 508, 762, 1016, 2034, 4068};
