@@ -23,7 +23,11 @@ ConsoleChip::ConsoleChip()
     for (int i = 0; i < Chip_Apu::osc_count; ++i)
         apu_.osc_log(i, &logs_[i]);
     for (int i = 0; i < Chip_Vrc6::osc_count; ++i)
-        vrc6_.osc_log(i, &logs_[Chip_Apu::osc_count + i]);
+        vrc6_.osc_log(i, &logs_[vrc6_log + i]);
+    for (int i = 0; i < Chip_S5b::osc_count; ++i)
+        s5b_.osc_log(i, &logs_[s5b_log + i]);
+    for (int i = 0; i < Chip_Mmc5::osc_count; ++i)
+        mmc5_.osc_log(i, &logs_[mmc5_log + i]);
     synth_.set_volume(1.0);  // builds the kernel that add_amplitude scales
     for (int sum = 0; sum < Console_Mixer::pulse_entries; ++sum)
         pair_amplitudes_[sum] = to_amplitude(mixer_.pulse(sum));
@@ -31,6 +35,8 @@ ConsoleChip::ConsoleChip()
         trio_amplitudes_[index] = static_cast<int16_t>(to_amplitude(mixer_.tnd_at(index)));
     for (int level = 0; level < vrc6_levels; ++level)
         vrc6_amplitudes_[level] = to_amplitude(static_cast<float>(level) * mixer_.vrc6_step());
+    for (int level = 0; level < Console_Mixer::s5b_levels; ++level)
+        s5b_amplitudes_[level] = to_amplitude(mixer_.s5b(level));
     for (int b = 0; b < buffer_count; ++b)
         buffer(b).adopt_cells(Band_Buffer::new_cells());
 }
@@ -61,6 +67,8 @@ void ConsoleChip::reset()
 {
     apu_.reset();
     vrc6_.reset();
+    s5b_.reset();
+    mmc5_.reset();
     for (Level_Log& log : logs_)
         log.reset();
     std::fill(std::begin(levels_), std::end(levels_), 0);
@@ -102,6 +110,38 @@ void ConsoleChip::write_vrc6(int32_t time, unsigned addr, int data)
     vrc6_.write_register(time, addr, data & 0xFF);
 }
 
+void ConsoleChip::write_mmc5(int32_t time, unsigned addr, int data)
+{
+    time = clamp_time(time);
+    settle(time);
+    mmc5_.write_register(time, addr, data & 0xFF);
+}
+
+void ConsoleChip::write_mmc5_enables(int32_t time, int mask, int bits)
+{
+    write_mmc5(time, 0x5015, (mmc5_.enables() & ~mask) | (bits & mask));
+}
+
+void ConsoleChip::write_s5b(int32_t time, int reg, int data)
+{
+    time = clamp_time(time);
+    settle(time);
+    s5b_.write_register(time, 0xC000, reg & 15);
+    s5b_.write_register(time, 0xE000, data & 0xFF);
+}
+
+void ConsoleChip::write_s5b_mixer(int32_t time, int mask, int bits)
+{
+    write_s5b(time, 0x07, (s5b_.reg(0x07) & ~mask) | (bits & mask));
+}
+
+void ConsoleChip::write_s5b_port(int32_t time, unsigned addr, int data)
+{
+    time = clamp_time(time);
+    settle(time);
+    s5b_.write_register(time, addr, data & 0xFF);
+}
+
 void ConsoleChip::settle(int32_t time)
 {
     // Both chips still stop at every write of either, for the noise's
@@ -114,6 +154,8 @@ void ConsoleChip::settle(int32_t time)
     }
     apu_.advance_to(time);
     vrc6_.run_until(time);
+    s5b_.run_until(time);
+    mmc5_.run_until(time);
     reached_ = time;
 }
 
@@ -137,6 +179,8 @@ void ConsoleChip::end_frame()
     run_until(frame_length);
     apu_.end_frame(frame_length);
     vrc6_.end_frame(frame_length);
+    s5b_.end_frame(frame_length);
+    mmc5_.end_frame(frame_length);
     run_time_ -= frame_length;  // above 0 only after a setup shortened the frame under way
     reached_ = run_time_;
     if (ready_) {
@@ -182,6 +226,8 @@ void ConsoleChip::run_until(int32_t end_time)
             end_time - run_time_ > Level_Log::max_span ? run_time_ + Level_Log::max_span : end_time;
         apu_.run_until(slice_end);
         vrc6_.run_until(slice_end);
+        s5b_.run_until(slice_end);
+        mmc5_.run_until(slice_end);
         mix_logs();
         run_time_ = slice_end;
     }
@@ -211,8 +257,15 @@ void ConsoleChip::mix_logs()
                 add_steps(count, *also);
         };
         auto vrc6 = [this](int32_t level) { return vrc6_amplitude(level); };
-        for (int i = Chip_Apu::osc_count; i < log_count; ++i)
-            alone(i, vrc6, mix, groups_enabled_ ? &groups[group_count - 1] : nullptr);
+        for (int i = vrc6_log; i < s5b_log; ++i)
+            alone(i, vrc6, mix, groups_enabled_ ? &groups[vrc6_group] : nullptr);
+        auto s5b = [this](int32_t level) { return s5b_amplitude(level); };
+        for (int i = s5b_log; i < mmc5_log; ++i)
+            alone(i, s5b, mix, groups_enabled_ ? &groups[s5b_group] : nullptr);
+        const int32_t mmc5 = group_steps<mmc5_log, 2, 1>(group_steps<mmc5_log, 2, 0>(0, pair), pair);
+        add_steps(mmc5, mix);
+        if (groups_enabled_)
+            add_steps(mmc5, groups[mmc5_group]);
         if (groups_enabled_) {
             auto pulse = [this](int32_t level) { return pair_amplitude(level, 0); };
             alone(0, pulse, groups[0], nullptr);
@@ -292,16 +345,34 @@ void ConsoleChip::add_steps(int32_t count, Band_Buffer& buffer)
 void ConsoleChip::target_amplitudes(int32_t (&targets)[buffer_count]) const
 {
     const int32_t p1 = levels_[0], p2 = levels_[1], t = levels_[2], n = levels_[3], d = levels_[dmc_log];
-    int32_t vrc6 = 0;
-    for (int i = Chip_Apu::osc_count; i < log_count; ++i)
-        vrc6 += vrc6_amplitude(levels_[i]);
-    targets[0] = pair_amplitude(p1, p2) + trio_amplitude(t, n, d) + vrc6;
+    const int32_t vrc6 = vrc6_part();
+    const int32_t s5b = s5b_part();
+    const int32_t mmc5 = mmc5_part();
+    targets[0] = pair_amplitude(p1, p2) + trio_amplitude(t, n, d) + vrc6 + s5b + mmc5;
     targets[1] = pair_amplitude(p1, 0);
     targets[2] = pair_amplitude(p2, 0);
     targets[3] = trio_amplitude(t, 0, 0);
     targets[4] = trio_amplitude(0, n, 0);
     targets[5] = trio_amplitude(0, 0, d);
-    targets[6] = vrc6;
+    targets[1 + vrc6_group] = vrc6;
+    targets[1 + s5b_group] = s5b;
+    targets[1 + mmc5_group] = mmc5;
+}
+
+int32_t ConsoleChip::vrc6_part() const
+{
+    int32_t sum = 0;
+    for (int i = vrc6_log; i < s5b_log; ++i)
+        sum += vrc6_amplitude(levels_[i]);
+    return sum;
+}
+
+int32_t ConsoleChip::s5b_part() const
+{
+    int32_t sum = 0;
+    for (int i = s5b_log; i < mmc5_log; ++i)
+        sum += s5b_amplitude(levels_[i]);
+    return sum;
 }
 
 void ConsoleChip::catch_up(int32_t time)

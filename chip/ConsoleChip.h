@@ -1,4 +1,5 @@
-// The console mode's one chip: a 2A03 and a VRC6 that every note shares,
+// The console mode's one chip: a 2A03 and every expansion chip (the VRC6,
+// the 5B, the MMC5's pulses) that every note shares,
 // mixed as the console mixes them (Console_Mixer) instead of as a sum of
 // per-channel steps. Driven like VoiceChip: per frame the engine writes
 // registers at write_time 4, 8, 12, ..., calls end_frame(), then reads the
@@ -9,9 +10,9 @@
 // each slice's logs into steps of the buffers: `mix` the console's mixed
 // output, each of `groups` one channel group alone, as if soloed.
 //
-// The mix is the sum of three parts that do not mix with each other: the
-// pulses' pair, the triangle, noise and delta modulation's trio, and the
-// VRC6's channels, each added linearly. Each change steps its part from its
+// The mix is the sum of parts that do not mix with each other: the pulses'
+// pair, the triangle, noise and delta modulation's trio, the VRC6's and the
+// 5B's channels, each added linearly, and the MMC5's pair. Each change steps its part from its
 // amplitude just before to just after, the other logs of a pair or trio read
 // at that time, so a slice's steps sum exactly to the change of the levels
 // in whatever order they reach the buffer.
@@ -20,7 +21,8 @@
 // as 16-bit samples of L * output_scale * 32768 (before the buffers' slow
 // high-pass), i.e. L * output_scale after the engine's 1 / 32768. Each term
 // is rounded to whole amplitude units on its own: the pair's, the trio's and
-// each VRC6 channel's in the mix, the channel's in a group.
+// each VRC6 and 5B channel's, the MMC5's pair's in the mix, the channel's in
+// a group.
 #pragma once
 
 #include "chip/Band_Buffer.h"
@@ -30,13 +32,16 @@
 #include "chip/Sample_Memory.h"
 #include "chip/VoiceChip.h"
 #include "chip/apu/Chip_Apu.h"
+#include "chip/mmc5/Chip_Mmc5.h"
+#include "chip/s5b/Chip_S5b.h"
 #include "chip/vrc6/Chip_Vrc6.h"
 
 #include <cstdint>
 
 class ConsoleChip {
 public:
-    static constexpr int group_count = 6;  // pulse 1, pulse 2, triangle, noise, delta modulation, VRC6
+    // pulse 1, pulse 2, triangle, noise, delta modulation, VRC6, 5B, MMC5
+    static constexpr int group_count = 8;
     static constexpr int buffer_count = 1 + group_count;
     static constexpr double output_scale = 0.5;  // headroom: the loudest mix stays well inside 16 bits
 
@@ -53,21 +58,33 @@ public:
     const char* setup(long clock_rate, long sample_rate, int frame_rate);
     // Power-up state, silent, buffers cleared; keeps the setup and the samples.
     void reset();
-    // $4000-$4017 and $9000-$B002; other addresses are ignored. A time
+    // $4000-$4017, $9000-$B002 and $5000-$5015; other addresses are ignored. A time
     // before the last write's moves up to it; one past the frame's end, back
     // to the end.
     void write_apu(int32_t time, unsigned addr, int data);
     void write_vrc6(int32_t time, unsigned addr, int data);
+    void write_mmc5(int32_t time, unsigned addr, int data);
+    // The 5B's register `reg` (0..15), selected and written at one time.
+    void write_s5b(int32_t time, int reg, int data);
     // A $4015 write that sets the channels of `mask` as `bits` says and keeps
     // the others as the chip has them at that time: a one-shot sample that
     // has played out has cleared its own bit, and must not start again when
     // another channel switches itself on or off.
     void write_apu_enables(int32_t time, int mask, int bits);
-    // Either of them by the address: from $9000 on, the VRC6.
+    // The same for the MMC5's $5015 and the 5B's mixer ($07): what the chip
+    // holds for the other channels stays.
+    void write_mmc5_enables(int32_t time, int mask, int bits);
+    void write_s5b_mixer(int32_t time, int mask, int bits);
+    // Any of them by the address: the 2A03 below $5000, the MMC5 up to
+    // $5FFF, the VRC6 up to $BFFF, the 5B's select and data ports above.
     void write_register(int32_t time, unsigned addr, int data)
     {
-        if (addr >= 0x9000)
+        if (addr >= 0xC000)
+            write_s5b_port(time, addr, data);
+        else if (addr >= 0x9000)
             write_vrc6(time, addr, data);
+        else if (addr >= 0x5000)
+            write_mmc5(time, addr, data);
         else
             write_apu(time, addr, data);
     }
@@ -93,6 +110,8 @@ public:
 
     const Chip_Apu& apu() const { return apu_; }
     const Chip_Vrc6& vrc6() const { return vrc6_; }
+    const Chip_S5b& s5b() const { return s5b_; }
+    const Chip_Mmc5& mmc5() const { return mmc5_; }
     const Console_Mixer& mixer() const { return mixer_; }
 
     Band_Buffer mix;
@@ -102,7 +121,17 @@ public:
     Sample_Memory::Bytes sample_memory;
 
 private:
-    static constexpr int log_count = Chip_Apu::osc_count + Chip_Vrc6::osc_count;
+    // The logs in order: the 2A03's, the VRC6's, the 5B's, the MMC5's.
+    static constexpr int vrc6_log = Chip_Apu::osc_count;
+    static constexpr int s5b_log = vrc6_log + Chip_Vrc6::osc_count;
+    static constexpr int mmc5_log = s5b_log + Chip_S5b::osc_count;
+    static constexpr int log_count = mmc5_log + Chip_Mmc5::osc_count;
+    // The groups of the expansion chips, each all its channels.
+    static constexpr int vrc6_group = 5;
+    static constexpr int s5b_group = 6;
+    static constexpr int mmc5_group = 7;
+
+    void write_s5b_port(int32_t time, unsigned addr, int data);
 
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
@@ -133,11 +162,18 @@ private:
         return trio_amplitudes_[((t & 15) << 4 | (n & 15)) << 7 | (d & 127)];
     }
     int32_t vrc6_amplitude(int32_t level) const { return vrc6_amplitudes_[level & (vrc6_levels - 1)]; }
+    int32_t s5b_amplitude(int32_t level) const { return s5b_amplitudes_[level & (Console_Mixer::s5b_levels - 1)]; }
+    // The expansion chips' parts of the mix at the raw levels of levels_.
+    int32_t vrc6_part() const;
+    int32_t s5b_part() const;
+    int32_t mmc5_part() const { return pair_amplitude(levels_[mmc5_log], levels_[mmc5_log + 1]); }
     int32_t clamp_time(int32_t time) const;
     Band_Buffer& buffer(int index) { return index == 0 ? mix : groups[index - 1]; }
 
     Chip_Apu apu_;
     Chip_Vrc6 vrc6_;
+    Chip_S5b s5b_;
+    Chip_Mmc5 mmc5_;
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];
@@ -148,6 +184,7 @@ private:
     int32_t pair_amplitudes_[Console_Mixer::pulse_entries] = {};
     int16_t trio_amplitudes_[Console_Mixer::tnd_entries] = {};
     int32_t vrc6_amplitudes_[vrc6_levels] = {};
+    int32_t s5b_amplitudes_[Console_Mixer::s5b_levels] = {};
     int32_t levels_[log_count] = {};  // each oscillator's raw level, as mixed so far
     // A slice's changes of a buffer, found first and then added together.
     static constexpr int32_t max_steps = 3 * Level_Log::capacity;  // the trio's, the longest list

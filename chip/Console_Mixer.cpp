@@ -1,8 +1,11 @@
 #include "Console_Mixer.h"
 
+#include <cmath>
+
 namespace {
 
 constexpr int max_pulse_volume = 15;
+constexpr double s5b_below_pulse_db = -2.5;
 
 }  // namespace
 
@@ -14,6 +17,16 @@ Console_Mixer::Console_Mixer() : vrc6_step_(static_cast<float>(pulse_out(max_pul
         for (int n = 0; n < 16; ++n)
             for (int d = 0; d < 128; ++d)
                 tnd_[(t * 16 + n) * 128 + d] = static_cast<float>(tnd_out(t, n, d));
+    for (int level = 0; level < s5b_levels; ++level)
+        s5b_[level] = static_cast<float>(s5b_out(level));
+}
+
+double Console_Mixer::s5b_out(int level)
+{
+    if (level <= 0)
+        return 0.0;
+    const double full = pulse_out(max_pulse_volume) * std::pow(10.0, s5b_below_pulse_db / 20.0);
+    return full * std::pow(2.0, (level - 31) / 4.0);
 }
 
 double Console_Mixer::pulse_out(int pulse_sum)

@@ -9,7 +9,11 @@
 // as a fraction of full scale. The VRC6 on the cartridge adds its three
 // outputs linearly beside that, one of its steps worth a 2A03 pulse step as
 // in the per-voice mix (see Chip_Vrc6.cpp): pulse_out(15) / 15, so that a VRC6
-// pulse at 15 is as loud as a lone 2A03 pulse at 15.
+// pulse at 15 is as loud as a lone 2A03 pulse at 15. The 5B's channels add
+// linearly too, each through its logarithmic DAC, level 31 being 2.5 dB below
+// a lone 2A03 pulse at 15 as in the per-voice mix (see Chip_S5b.cpp). The
+// MMC5's two pulses mix through the 2A03 pulses' formula, as a pair of their
+// own.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +35,14 @@ public:
     float tnd_at(int index) const { return tnd_[index]; }
     // One VRC6 step: the three channels' levels add, the saw's 0..31 too.
     float vrc6_step() const { return vrc6_step_; }
+    static constexpr int s5b_levels = 32;
+    // A 5B channel at raw level 0..31: 2^((L - 31) / 4) of its full scale, 0 silent.
+    static double s5b_out(int level);
+    float s5b(int level) const { return s5b_[level]; }
 
 private:
     float pulse_[pulse_entries];
     float tnd_[tnd_entries];
     float vrc6_step_;
+    float s5b_[s5b_levels];
 };

@@ -13,6 +13,8 @@
 #include "chip/Chip_Slot.h"
 #include "chip/Sample_Memory.h"
 #include "chip/apu/Chip_Apu.h"
+#include "chip/mmc5/Chip_Mmc5.h"
+#include "chip/s5b/Chip_S5b.h"
 #include "chip/vrc6/Chip_Vrc6.h"
 
 #include <cstdint>
@@ -71,5 +73,5 @@ public:
     Sample_Memory::Bytes sample_memory;
 
 private:
-    Chip_Slot<Chip_Vrc6> expansion_;
+    Chip_Slot<Chip_Vrc6, Chip_S5b, Chip_Mmc5> expansion_;
 };

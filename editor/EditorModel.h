@@ -37,12 +37,15 @@ enum EditorControl : int {
     kVrc6PulseButton = 1017,
     kVrc6SawButton = 1018,
     kConsoleButton = 1019,  // the console mode, stepped on at each click
+    kS5bButton = 1020,
+    kMmc5PulseButton = 1021,
 };
 
 // The button of each channel type, in ChannelType order; its text is the
 // channel table's label. The ids are the windows' own and never change.
-inline constexpr int kChannelTypeButton[kChannelTypeCount] = {kPulseButton,  kTriangleButton,  kNoiseButton,
-                                                              kSampleButton, kVrc6PulseButton, kVrc6SawButton};
+inline constexpr int kChannelTypeButton[kChannelTypeCount] = {
+    kPulseButton, kTriangleButton, kNoiseButton, kSampleButton, kVrc6PulseButton, kVrc6SawButton, kS5bButton,
+    kMmc5PulseButton};
 static_assert(
     [] {
         for (const int id : kChannelTypeButton)

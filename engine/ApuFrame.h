@@ -4,6 +4,7 @@
 // on), then its channel's registers, writing from write_time on.
 #pragma once
 
+#include "ExpansionSilence.h"
 #include "FrameInputs.h"
 #include "NotePeriod.h"
 #include "Voice.h"
@@ -32,14 +33,15 @@ template <class Chip> void silence(Voice& voice, Chip& chip)
 // own writes (where it always has: the writes keep their clocks).
 template <class Chip> void leaveOtherChip(const Voice& voice, Chip& chip)
 {
-    if (voice.lastChip != SoundChip::Apu)
-        silenceVrc6(chip);
+    leaveOtherExpansions(voice, chip, SoundChip::Apu);
 }
 
 }  // namespace apu_frame
 
 template <class Chip> void writePulseFrame(Voice& voice, Chip& chip, const FrameInputs& in)
 {
+    if (voice.lastChip != SoundChip::Apu)
+        voice.lastPeriodHigh = -1;  // the other chip's frames left the length counter at 0
     const int32_t period =
         periodFromNote(Pulse, in.bend, in.note, in.arp, voice.pitchOffset, in.clockRate, voice.pitchPower);
     if (in.volume == 0 || period < 0) {

@@ -11,10 +11,22 @@
 
 // The values are stored in songs: they never change, and a new type takes the
 // next one.
-enum ChannelType : int32_t { Pulse = 0, Triangle = 1, Noise = 2, Sample = 3, Vrc6Pulse = 4, Vrc6Saw = 5 };
-constexpr int32_t kChannelTypeCount = 6;
+enum ChannelType : int32_t {
+    Pulse = 0,
+    Triangle = 1,
+    Noise = 2,
+    Sample = 3,
+    Vrc6Pulse = 4,
+    Vrc6Saw = 5,
+    S5b = 6,
+    Mmc5Pulse = 7
+};
+constexpr int32_t kChannelTypeCount = 8;
 
-enum class SoundChip : int32_t { Apu, Vrc6 };
+// The chips whose channels the types play: the 2A03 every voice has, and
+// the expansion chips a voice holds one at a time.
+enum class SoundChip : int32_t { Apu, Vrc6, S5b, Mmc5 };
+inline constexpr SoundChip kExpansionChips[] = {SoundChip::Vrc6, SoundChip::S5b, SoundChip::Mmc5};
 
 struct ChannelKind {
     ChannelType type;
@@ -23,25 +35,29 @@ struct ChannelKind {
     SoundChip chip;
     OutputGroup group;                // in the normal mode; the host's track is kOutputGroupNames[group]
     ConsoleSlot firstSlot, lastSlot;  // the console channels it may take
-    // A cycle lasts periodDivider × (P + 1) clocks for the period P, which
-    // has periodBits bits. 0: the period is not the note's (the noise and
-    // the samples take theirs from a table of sixteen).
+    // A cycle lasts periodDivider × (P + cycleOffset) clocks for the period
+    // P, which has periodBits bits and is at least 1 - cycleOffset.
+    // periodDivider 0: the period is not the note's (the noise and the
+    // samples take theirs from a table of sixteen).
     int32_t periodDivider;
+    int32_t cycleOffset;
     int32_t periodBits;
     int32_t maxVolume;  // the Volume envelope's top: the chip's volume, the saw's accumulator rate
     int32_t maxDuty;    // the Duty envelope's top as the channel plays it (its low bits)
-    int32_t ftiType;    // the tracker's instrument type: 1 the 2A03's, 2 the VRC6's
+    int32_t ftiType;    // the tracker's instrument type: 1 the 2A03's (the MMC5's too), 2 the VRC6's, 6 the 5B's
 };
 
 // clang-format off
 inline constexpr ChannelKind kChannelKinds[kChannelTypeCount] = {
-    // type      word          label         chip             group          console slots                    divider bits vol duty fti
-    {Pulse,     "pulse",      "Pulse",      SoundChip::Apu,  PulseOneGroup, PulseOneSlot,     PulseTwoSlot,     16, 11, 15, 3, 1},
-    {Triangle,  "triangle",   "Triangle",   SoundChip::Apu,  TriangleGroup, TriangleSlot,     TriangleSlot,     32, 11, 15, 0, 1},
-    {Noise,     "noise",      "Noise",      SoundChip::Apu,  NoiseGroup,    NoiseSlot,        NoiseSlot,         0,  0, 15, 1, 1},
-    {Sample,    "sample",     "Sample",     SoundChip::Apu,  SampleGroup,   SampleSlot,       SampleSlot,        0,  0, 15, 0, 1},
-    {Vrc6Pulse, "vrc6-pulse", "VRC6 Pulse", SoundChip::Vrc6, Vrc6Group,     Vrc6PulseOneSlot, Vrc6PulseTwoSlot, 16, 12, 15, 7, 2},
-    {Vrc6Saw,   "vrc6-saw",   "VRC6 Saw",   SoundChip::Vrc6, Vrc6Group,     Vrc6SawSlot,      Vrc6SawSlot,      14, 12, 63, 0, 2},
+    // type      word          label         chip             group          console slots                    divider +P bits vol duty fti
+    {Pulse,     "pulse",      "Pulse",      SoundChip::Apu,  PulseOneGroup, PulseOneSlot,     PulseTwoSlot,     16, 1, 11, 15, 3, 1},
+    {Triangle,  "triangle",   "Triangle",   SoundChip::Apu,  TriangleGroup, TriangleSlot,     TriangleSlot,     32, 1, 11, 15, 0, 1},
+    {Noise,     "noise",      "Noise",      SoundChip::Apu,  NoiseGroup,    NoiseSlot,        NoiseSlot,         0, 1,  0, 15, 1, 1},
+    {Sample,    "sample",     "Sample",     SoundChip::Apu,  SampleGroup,   SampleSlot,       SampleSlot,        0, 1,  0, 15, 0, 1},
+    {Vrc6Pulse, "vrc6-pulse", "VRC6 Pulse", SoundChip::Vrc6, Vrc6Group,     Vrc6PulseOneSlot, Vrc6PulseTwoSlot, 16, 1, 12, 15, 7, 2},
+    {Vrc6Saw,   "vrc6-saw",   "VRC6 Saw",   SoundChip::Vrc6, Vrc6Group,     Vrc6SawSlot,      Vrc6SawSlot,      14, 1, 12, 63, 0, 2},
+    {S5b,       "5b",         "5B",         SoundChip::S5b,  S5bGroup,      S5bASlot,         S5bCSlot,         32, 0, 12, 15, 4, 6},
+    {Mmc5Pulse, "mmc5-pulse", "MMC5 Pulse", SoundChip::Mmc5, Mmc5Group,     Mmc5PulseOneSlot, Mmc5PulseTwoSlot, 16, 1, 11, 15, 3, 1},
 };
 // clang-format on
 

@@ -1,4 +1,5 @@
-// The console chip's channels. In console mode voice i plays channel i.
+// The console chip's channels: every chip's, each played by whichever voice
+// a note on it took.
 #pragma once
 
 #include <cstdint>
@@ -12,5 +13,10 @@ enum ConsoleSlot : int32_t {
     Vrc6PulseOneSlot,
     Vrc6PulseTwoSlot,
     Vrc6SawSlot,
+    S5bASlot,
+    S5bBSlot,
+    S5bCSlot,
+    Mmc5PulseOneSlot,
+    Mmc5PulseTwoSlot,
     kConsoleSlotCount
 };

@@ -56,22 +56,29 @@ float pitchExponent(float bend, int32_t note, int32_t arpValue)
     return static_cast<float>(static_cast<double>(x) / 12.0);
 }
 
-int32_t periodFromPower(double power, int32_t channelType, int32_t pitchOffset, int32_t clockRate)
+int32_t periodFromPower(double power, const PeriodForm& form, int32_t pitchOffset, int32_t clockRate)
 {
-    if (std::isnan(power) || !isChannelType(channelType) || channelKind(channelType).periodDivider == 0)
+    if (std::isnan(power) || form.divider == 0)
         return -1;  // a NaN bend, or a channel whose period is not the note's
     // A power beyond single precision leaves a quotient far below 1, whose
     // floor, 0, it shares with every power above about 2^8: the offset alone
     // decides then. (Rounding it to float would make it infinite.)
     const double r = power > std::numeric_limits<float>::max() ? power : static_cast<double>(static_cast<float>(power));
-    const ChannelKind& kind = channelKind(channelType);
-    const auto divisions = static_cast<double>(kind.periodDivider);
-    const int32_t maxPeriod = (1 << kind.periodBits) - 1;
+    const auto divisions = static_cast<double>(form.divider);
+    const int32_t maxPeriod = (1 << form.bits) - 1;
     const double q = static_cast<double>(clockRate) / (r * 440.0 * divisions);
     if (!(q < 2147483648.0))
         return -1;  // no offset brings it back into range; and the conversion stays defined
-    const int64_t period = static_cast<int64_t>(q) + pitchOffset - 1;
-    return period >= 0 && period <= maxPeriod ? static_cast<int32_t>(period) : -1;
+    const int64_t period = static_cast<int64_t>(q) + pitchOffset - form.cycleOffset;
+    return period >= 1 - form.cycleOffset && period <= maxPeriod ? static_cast<int32_t>(period) : -1;
+}
+
+PeriodForm formOf(int32_t channelType)
+{
+    if (!isChannelType(channelType))
+        return {};
+    const ChannelKind& kind = channelKind(channelType);
+    return {kind.periodDivider, kind.cycleOffset, kind.periodBits};
 }
 
 }  // namespace
@@ -86,6 +93,12 @@ int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t ar
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate, PitchPower& memo)
 {
+    return periodFromNote(formOf(channelType), bend, note, arpValue, pitchOffset, clockRate, memo);
+}
+
+int32_t periodFromNote(const PeriodForm& form, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate, PitchPower& memo)
+{
     // Equal exponents have equal powers (0 and -0 included); a NaN is never
     // equal, and its power is worked out again, as NaN.
     const float y = pitchExponent(bend, note, arpValue);
@@ -93,7 +106,7 @@ int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t ar
         memo.exponent = y;
         memo.power = std::pow(2.0, static_cast<double>(y));
     }
-    return periodFromPower(memo.power, channelType, pitchOffset, clockRate);
+    return periodFromPower(memo.power, form, pitchOffset, clockRate);
 }
 
 int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset)

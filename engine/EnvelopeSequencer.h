@@ -1,7 +1,8 @@
 // One chip frame of one voice: the voice takes the next step of each of its
 // five envelopes and writes its chip's registers for the frame, then the chip
 // ends the frame. The only place where the engine drives a chip, through one
-// frame writer per channel kind (ApuFrame.h, SampleFrame.h, Vrc6Frame.h).
+// frame writer per channel kind (ApuFrame.h, SampleFrame.h, Vrc6Frame.h,
+// S5bFrame.h, Mmc5Frame.h).
 #pragma once
 
 #include "ApuFrame.h"
@@ -10,7 +11,9 @@
 #include "ChannelKinds.h"
 #include "EnvelopeCompiler.h"
 #include "FrameInputs.h"
+#include "Mmc5Frame.h"
 #include "NotePeriod.h"
+#include "S5bFrame.h"
 #include "SampleFrame.h"
 #include "Voice.h"
 #include "Vrc6Frame.h"
@@ -50,6 +53,12 @@ template <class Chip> void writeFrame(Voice& voice, Chip& chip, const FrameInput
         return;
     case Vrc6Saw:
         writeVrc6SawFrame(voice, chip, in);
+        return;
+    case S5b:
+        writeS5bFrame(voice, chip, in);
+        return;
+    case Mmc5Pulse:
+        writeMmc5PulseFrame(voice, chip, in);
         return;
     }
 }

@@ -18,15 +18,28 @@ constexpr int32_t kPalFrameRate = 50;
 constexpr int32_t kPitchOffsetLimit = 1 << 30;
 
 // The timer period of a note on a channel whose period is the note's (a
-// pulse, the triangle, a VRC6 pulse or the saw): clock / (d f) truncated,
-// less 1, plus the offset, with d the kind's periodDivider (ChannelKinds.h:
-// 16, 32, 16 or 14 clocks per cycle for each of the period); -1 when it lies
-// outside the kind's periodBits (11 for the 2A03, 12 for the VRC6), for a NaN
-// bend, or for a channel with no such period (the noise, the samples).
+// pulse, the triangle, a VRC6 pulse or the saw, the 5B's tone): clock / (d f)
+// truncated, less the kind's cycleOffset, plus the offset, with d the kind's
+// periodDivider (ChannelKinds.h: 16, 32, 16, 14 or 32 clocks per cycle for
+// each of the period); -1 when it lies outside the kind's range (periodBits,
+// 11 for the 2A03, 12 for the VRC6 and the 5B), for a NaN bend, or for a
+// channel with no such period (the noise, the samples).
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate);
 // The same, the power of two taken from `memo` when it was the last one too.
 int32_t periodFromNote(int32_t channelType, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
+                       int32_t clockRate, PitchPower& memo);
+
+// How a period makes a cycle: divider × (P + cycleOffset) clocks, P of
+// `bits` bits and at least 1 - cycleOffset; a divider of 0 has no period.
+struct PeriodForm {
+    int32_t divider = 0;
+    int32_t cycleOffset = 1;
+    int32_t bits = 0;
+};
+// The same for a period of that form (a channel type's, or another the chip
+// derives from the note, such as the 5B envelope's).
+int32_t periodFromNote(const PeriodForm& form, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate, PitchPower& memo);
 
 // The noise period index 0..15 of a note: higher notes give smaller indexes.

@@ -1,6 +1,6 @@
 // The channel groups the instrument can send to outputs of their own, beside
 // the main output that always holds the whole mix. In console mode each
-// group is its console channel (or the VRC6's three) alone; in the normal
+// group is its console channel (or an expansion chip's channels) alone; in the normal
 // mode a voice goes to the group of its program's channel type, every pulse
 // voice to Pulse 1.
 #pragma once
@@ -14,12 +14,14 @@ enum OutputGroup : int32_t {
     NoiseGroup,
     SampleGroup,
     Vrc6Group,
+    S5bGroup,
+    Mmc5Group,
     kOutputGroupCount
 };
 
 // The outputs' names, as hosts show them.
-inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {"Pulse 1", "Pulse 2", "Triangle",
-                                                                     "Noise",   "Samples", "VRC6"};
+inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {"Pulse 1", "Pulse 2", "Triangle", "Noise",
+                                                                     "Samples", "VRC6",    "5B",       "MMC5"};
 
 // The buffers of one block: the main stereo pair and each group's. A null
 // pointer is an output nobody listens to; the engine skips it.

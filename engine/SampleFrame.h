@@ -36,8 +36,7 @@ template <class Chip> void writeSampleFrame(Voice& voice, Chip& chip, const Fram
         chip.write_time += 4;
         chip.chip.write_register(chip.write_time, address, data);
     };
-    if (voice.lastChip != SoundChip::Apu)
-        silenceVrc6(chip);      // the chip the last frame played, once, before any write of this one
+    leaveOtherExpansions(voice, chip, SoundChip::Apu);  // once, before any write of this one
     voice.lastPeriodHigh = -1;  // $4015 leaves the pulse's length counter at 0
     const auto stop = [&] {
         write(0x4015, 0x00);

@@ -33,7 +33,8 @@ struct Voice {
     int32_t volumeValue = 0;
     int32_t dutyValue = 0;
     int32_t pitchOffset = 0;      // accumulated Pitch and Hi-Pitch steps, in period units
-    int32_t lastPeriodHigh = -1;  // bits 8..10 of the last pulse period written to $4003; -1: none
+    int32_t lastPeriodHigh = -1;  // bits 8..10 of the last pulse period written to $4003 or $5003 (the 5B:
+                                  // the envelope shape written to $0D); -1: none
     int32_t vibratoFrame = 0;     // frames since the note started, for the wheel's vibrato
     bool releasing = false;       // the key is up and the envelopes play their release parts
     bool sustained = false;       // the key is up but the sustain pedal holds the note

@@ -7,6 +7,7 @@
 
 #include "ChannelControllers.h"
 #include "ChannelKinds.h"
+#include "ExpansionSilence.h"
 #include "FrameInputs.h"
 #include "NotePeriod.h"
 #include "Program.h"
@@ -27,7 +28,7 @@ constexpr int kVrc6EnableBit = 0x80;
 
 // Disables every VRC6 channel the chip has enabled but `keep`, writing from
 // write_time on.
-template <class Chip> void silenceVrc6(Chip& chip, int32_t keep = 0)
+template <class Chip> void silenceVrc6(Chip& chip, int32_t keep)
 {
     if (!chip.template holds<Chip_Vrc6>())
         return;
@@ -53,6 +54,7 @@ template <class Chip> void writeVrc6Frame(Voice& voice, Chip& chip, const FrameI
             : in.volume;
     const bool sounding = level != 0 && period >= 0;
     const int32_t channelBit = saw ? kVrc6SawBit : kVrc6PulseBit;
+    leaveOtherExpansions(voice, chip, SoundChip::Vrc6);
 
     auto write = [&chip](unsigned address, int data) {
         chip.write_time += 4;

@@ -54,8 +54,10 @@ void write(ConsoleChip& chip, std::initializer_list<Reg_Write> writes)
 
 std::array<Band_Buffer*, ConsoleChip::buffer_count> buffers_of(ConsoleChip& chip)
 {
-    return {&chip.mix,       &chip.groups[0], &chip.groups[1], &chip.groups[2],
-            &chip.groups[3], &chip.groups[4], &chip.groups[5]};
+    std::array<Band_Buffer*, ConsoleChip::buffer_count> all{&chip.mix};
+    for (int g = 0; g < ConsoleChip::group_count; ++g)
+        all[1 + g] = &chip.groups[g];
+    return all;
 }
 
 // Reads every buffer's samples; answers those of `buffer`.
@@ -142,7 +144,9 @@ TEST(ConsoleRender, DeltaModulationHeldHighNarrowsTheTrianglesSwing)
 // Registers the random sequences write, of both chips ($4015 twice as often).
 const unsigned random_addresses[] = {0x4000, 0x4002, 0x4003, 0x4004, 0x4006, 0x4007, 0x4008, 0x400A, 0x400B,
                                      0x400C, 0x400E, 0x400F, 0x4010, 0x4011, 0x4013, 0x4015, 0x4015, 0x9000,
-                                     0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002};
+                                     0x9001, 0x9002, 0xA000, 0xA001, 0xA002, 0xB000, 0xB001, 0xB002,
+                                     0x5000, 0x5002, 0x5003, 0x5004, 0x5006, 0x5007, 0x5015, 0xC000,
+                                     0xC000, 0xE000, 0xE000, 0xE000};
 
 // Every buffer's integrated level at a frame's end, the cells not yet read:
 // exactly the formula of the oscillators' levels then, each term rounded to
@@ -176,13 +180,20 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
         for (int level : {chip->vrc6().pulse(0).last_level, chip->vrc6().pulse(1).last_level,
                           chip->vrc6().saw().last_level})
             vrc6 += units(static_cast<float>(level) * mixer.vrc6_step());
-        const int64_t amplitudes[] = {units(mixer.pulse(p1 + p2)) + units(mixer.tnd(t, n, d)) + vrc6,
+        // The 5B's channels each through its DAC; the MMC5's pair as the 2A03's.
+        int64_t s5b = 0;
+        for (int osc = 0; osc < Chip_S5b::osc_count; ++osc)
+            s5b += units(mixer.s5b(chip->s5b().level(osc)));
+        const int64_t mmc5 = units(mixer.pulse(chip->mmc5().pulse(0).last_level + chip->mmc5().pulse(1).last_level));
+        const int64_t amplitudes[] = {units(mixer.pulse(p1 + p2)) + units(mixer.tnd(t, n, d)) + vrc6 + s5b + mmc5,
                                       units(mixer.pulse(p1)),
                                       units(mixer.pulse(p2)),
                                       units(mixer.tnd(t, 0, 0)),
                                       units(mixer.tnd(0, n, 0)),
                                       units(mixer.tnd(0, 0, d)),
-                                      vrc6};
+                                      vrc6,
+                                      s5b,
+                                      mmc5};
         const auto buffers = buffers_of(*chip);
         for (int g = 0; g < ConsoleChip::group_count && !groups; ++g)
             ASSERT_EQ(cell_sum(chip->groups[g]), held[g]);

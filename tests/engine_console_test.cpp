@@ -83,7 +83,9 @@ TEST_F(ConsoleVoices, ANoteNeverTakesAnotherTypesChannel)
     EXPECT_EQ(pool.voices[PulseTwoSlot].key, 62);
     EXPECT_EQ(pool.voices[TriangleSlot].key, 49);
     for (int slot = NoiseSlot; slot < kConsoleSlotCount; ++slot)
-        EXPECT_TRUE(pool.voices[slot].isFree()) << slot;
+        EXPECT_LT(pool.voiceOnSlot(slot), 0) << slot;
+    for (int voice = NoiseSlot; voice < kVoiceCount; ++voice)
+        EXPECT_TRUE(pool.voices[voice].isFree()) << voice;
     // The same key again restarts its own channel, not the other pulse.
     on(Pulse, 60);
     EXPECT_EQ(pool.voices[PulseOneSlot].key, 60);
@@ -116,11 +118,27 @@ struct RecordingConsole {
         write_apu(time, 0x4015, enables);
     }
     void write_vrc6(int32_t, unsigned address, int data) { writes.push_back({true, address, data}); }
+    // The expansion chips' writes, told apart by their addresses: the 5B's
+    // register r as $E00r.
+    void write_mmc5(int32_t, unsigned address, int data) { writes.push_back({true, address, data}); }
+    void write_mmc5_enables(int32_t time, int mask, int bits)
+    {
+        mmc5Enables = (mmc5Enables & ~mask) | (bits & mask);
+        write_mmc5(time, 0x5015, mmc5Enables);
+    }
+    void write_s5b(int32_t, int reg, int data) { writes.push_back({true, 0xE000u + reg, data}); }
+    void write_s5b_mixer(int32_t time, int mask, int bits)
+    {
+        mixer = (mixer & ~mask) | (bits & mask);
+        write_s5b(time, 0x07, mixer);
+    }
     void load_sample(const uint8_t*, int32_t) {}
     bool sample_playing() const { return false; }
 
     int32_t write_time = 0;
     int32_t enables = 0;
+    int mmc5Enables = 0;
+    int mixer = 0x3F;
     std::vector<Write> writes;
 };
 
@@ -147,6 +165,35 @@ TEST(ConsolePorts, EachSlotsWritesLandOnItsOwnChannelAndKeepTheOthersOn)
         {false, 0x4015, 0x06}, {false, 0x4013, 0x07}, {true, 0xA000, 0x3F},  {true, 0xB002, 0x81},
     };
     EXPECT_EQ(console.writes, expected);
+
+    // The 5B's channel A as each slot's own, its mixer bits merged; the noise
+    // and envelope shared. The MMC5's pulse 1 as each pulse, $5015 merged.
+    console.writes.clear();
+    auto s5b = [&](int32_t slot, int reg, int data) {
+        ConsolePort<RecordingConsole> held = port(slot);
+        auto& chip = held.expansion<Chip_S5b>();
+        chip.write_register(44, 0xC000, reg);
+        chip.write_register(44, 0xE000, data);
+    };
+    s5b(S5bBSlot, 0x00, 0x12);
+    s5b(S5bCSlot, 0x01, 0x03);
+    s5b(S5bCSlot, 0x08, 0x0F);
+    s5b(S5bBSlot, 0x07, 0x36 | 0x08);  // tone on, noise off for A: B's bits only
+    s5b(S5bASlot, 0x06, 0x11);
+    s5b(S5bCSlot, 0x0D, 0x08);
+    s5b(S5bASlot, 0x03, 0x55);  // channel B's register from A's slot: not its own
+    port(S5bASlot).chip.write_register(48, 0x4015, 0x00);  // a 5B voice silencing "its" 2A03
+    port(Mmc5PulseTwoSlot).expansion<Chip_Mmc5>().write_register(52, 0x5015, 0x01);
+    port(Mmc5PulseOneSlot).expansion<Chip_Mmc5>().write_register(56, 0x5015, 0x01);
+    port(Mmc5PulseTwoSlot).expansion<Chip_Mmc5>().write_register(60, 0x5000, 0xBF);
+    port(Mmc5PulseOneSlot).expansion<Chip_Mmc5>().write_register(64, 0x5015, 0x00);
+    port(Mmc5PulseOneSlot).expansion<Chip_Vrc6>().write_register(68, 0x9000, 0x3F);  // another chip's: dropped
+    const std::vector<Write> expansions = {
+        {true, 0xE002, 0x12}, {true, 0xE005, 0x03}, {true, 0xE00A, 0x0F}, {true, 0xE007, 0x3D},
+        {true, 0xE006, 0x11}, {true, 0xE00D, 0x08}, {true, 0x5015, 0x02}, {true, 0x5015, 0x03},
+        {true, 0x5004, 0xBF}, {true, 0x5015, 0x02},
+    };
+    EXPECT_EQ(console.writes, expansions);
 }
 
 TEST(ConsolePorts, APulseVoicesFrameOnTheSecondPulseWritesItsRegisters)

@@ -29,9 +29,19 @@ struct RecordingChip {
     Registers expansionChip{&writes};
     int32_t write_time = 0;
     int32_t expansion_enables = 0;
-    // Every expansion chip at once: the addresses tell them apart.
-    template <class Chip> Registers& expansion() { return expansionChip; }
-    template <class Chip> bool holds() const { return true; }
+    // As a voice chip: one expansion chip at a time, the last one asked for.
+    template <class Chip> static const void* idOf()
+    {
+        static const char id = 0;
+        return &id;
+    }
+    const void* held = nullptr;
+    template <class Chip> Registers& expansion()
+    {
+        held = idOf<Chip>();
+        return expansionChip;
+    }
+    template <class Chip> bool holds() const { return held == idOf<Chip>(); }
     int frames = 0;
     const uint8_t* loaded = nullptr;  // the last sample loaded
     int32_t loadedLength = 0;
@@ -250,7 +260,7 @@ TEST_F(Sequencer, NotesBeyondEveryPeriodAreSilentFrames)
 
 TEST_F(Sequencer, UnknownChannelTypesOnlyEndTheirFrames)
 {
-    start(7, "15", 60, 100);
+    start(kChannelTypeCount, "15", 60, 100);
     EXPECT_TRUE(frame().empty());
     EXPECT_EQ(chip.frames, 1);
     start(-1, "0", 60, 100);

@@ -767,7 +767,7 @@ TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
     EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
     EXPECT_EQ(
         firstParseError("[program 1]\nchannel = square\n"),
-        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw or a number, not \"square\"");
+        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse or a number, not \"square\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
               "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");
@@ -2871,7 +2871,7 @@ TEST(ChannelKinds, EachWordReadsAsItsTypeAndEachProgramComesBackFromTheTrackerOn
         std::vector<std::string> notes;
         std::string error;
         ASSERT_TRUE(fticonversion::fromProgram(state->programs[5], exported, notes, error)) << error;
-        EXPECT_EQ(exported.type, kind.chip == SoundChip::Vrc6 ? fti::kTypeVrc6 : fti::kType2A03);
+        EXPECT_EQ(exported.type, kind.ftiType);
         EXPECT_EQ(fticonversion::channelFor(exported, kind.type), kind.type);
     }
 }

@@ -730,7 +730,7 @@ TEST_F(Vst3, OffersTheMainBusThenAnAuxiliaryStereoBusForEachGroup)
     v3_audio_processor* processor = v3_cpp_obj(host.processor());
     const auto buses = static_cast<int32_t>(1 + kGroups);
     ASSERT_EQ(component->get_bus_count(host.component(), V3_AUDIO, V3_OUTPUT), buses);
-    const char* names[] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6"};
+    const char* names[] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6", "5B", "MMC5"};
     for (int32_t bus = 0; bus < buses; ++bus) {
         v3_bus_info info{};
         ASSERT_EQ(component->get_bus_info(host.component(), V3_AUDIO, V3_OUTPUT, bus, &info), V3_OK);
@@ -768,13 +768,15 @@ TEST_F(Vst3, EachGroupsBusHoldsItsVoicesAloneAndTheMainBusIsAsWithoutThem)
     };
     const std::vector<std::vector<float>> buses = render(kPhrase, kGroups);
     const std::vector<float> silence(30000, 0.0f);
-    const std::vector<float> expected[] = {render(kPhrase, 0)[0],
-                                           render(ofChannel(kPhrase, 0), 0)[0],
-                                           silence,
-                                           render(ofChannel(kPhrase, 1), 0)[0],
-                                           silence,
-                                           silence,
-                                           silence};
+    const std::vector<float> expected[1 + kGroups] = {render(kPhrase, 0)[0],
+                                                      render(ofChannel(kPhrase, 0), 0)[0],
+                                                      silence,
+                                                      render(ofChannel(kPhrase, 1), 0)[0],
+                                                      silence,
+                                                      silence,
+                                                      silence,
+                                                      silence,
+                                                      silence};
     ASSERT_GT(lastSound(expected[1 + PulseOneGroup]), 20000);
     ASSERT_GT(lastSound(expected[1 + TriangleGroup]), 24000);
     for (size_t bus = 0; bus <= kGroups; ++bus)
