@@ -12,6 +12,7 @@
 #include "FtiBuilder.h"
 #include "PluginUnderTest.h"
 #include "TestPaths.h"
+#include "engine/ChannelKinds.h"
 #include "instrument/Parameters.h"
 
 #include <X11/XKBlib.h>
@@ -50,7 +51,8 @@ struct Point {
 };
 constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
     kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212};
-constexpr Point kSample{650, 22}, kVrc6Pulse{650, 52}, kVrc6Saw{650, 82}, kControllers{697, 182}, kConsole{697, 212};
+constexpr Point kSample{650, 22}, kVrc6Pulse{650, 52}, kVrc6Saw{650, 82}, kS5b{650, 112}, kMmc5Pulse{650, 142},
+    kControllers{697, 182}, kConsole{697, 212};
 // The console button's face, its label inside.
 constexpr int kConsoleLeft = 606, kConsoleTop = 201, kConsoleWidth = 183, kConsoleHeight = 22;
 // The displays and the status line.
@@ -432,6 +434,7 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
         {"NTSC", 390, 170, 60, 24},         {"PAL", 455, 170, 60, 24},       {"MIDI +", 80, 200, 25, 25},
         {"MIDI -", 110, 200, 25, 25},       {"voices +", 250, 200, 25, 25},  {"voices -", 280, 200, 25, 25},
         {"Sample", 605, 10, 90, 24},        {"VRC6 Pulse", 605, 40, 90, 24}, {"VRC6 Saw", 605, 70, 90, 24},
+        {"5B", 605, 100, 90, 24},           {"MMC5 Pulse", 605, 130, 90, 24},
         {"Controllers", 605, 170, 185, 24}, {"Console", 605, 200, 185, 24},
     };
     for (const Box& b : boxes) {
@@ -465,16 +468,16 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
 // one beside it, and no other; a screenshot of each.
 TEST_F(LinuxEditor, EveryChannelTypeShowsItsButtonAlone)
 {
-    const Point buttons[] = {kPulse, kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw};
-    const char* names[] = {"pulse", "triangle", "noise", "sample", "vrc6-pulse", "vrc6-saw"};
-    for (int type : {1, 2, 3, 4, 5, 0}) {
+    const Point buttons[] = {kPulse, kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw, kS5b, kMmc5Pulse};
+    static_assert(std::size(buttons) == kChannelTypeCount);
+    for (int type : {1, 2, 3, 4, 5, 6, 7, 0}) {
         std::this_thread::sleep_for(kPastDoubleClick);
         click(buttons[type]);
         EXPECT_EQ(channelType0(), type);
-        for (int other = 0; other < 6; ++other)
+        for (int other = 0; other < kChannelTypeCount; ++other)
             EXPECT_EQ(pixel(buttons[other].x, buttons[other].y - 9), other == type ? kSelected : kFace)
                 << type << " shown, button " << other;
-        screenshot(("editor-linux-type-" + std::string(names[type]) + ".png").c_str());
+        screenshot(("editor-linux-type-" + std::string(kChannelKinds[type].word) + ".png").c_str());
     }
 }
 
@@ -484,8 +487,8 @@ TEST_F(LinuxEditor, ButtonsChangeTheProgramAndTheStandardOnceEachClick)
     EXPECT_EQ(channelType0(), 1);
     click(kNoise);
     EXPECT_EQ(channelType0(), 2);
-    const Point later[] = {kSample, kVrc6Pulse, kVrc6Saw};
-    for (int type : {3, 4, 5}) {
+    const Point later[] = {kSample, kVrc6Pulse, kVrc6Saw, kS5b, kMmc5Pulse};
+    for (int type : {3, 4, 5, 6, 7}) {
         click(later[type - 3]);
         EXPECT_EQ(channelType0(), type);
     }
