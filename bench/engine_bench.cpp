@@ -40,15 +40,22 @@ enum Scenario {
     EightVrc6Saw,
     EightSample,
     EightChannels,
-    EightConsole
+    EightConsole,
+    Eight5bTone,
+    Eight5bBuzz,
+    EightMmc5Pulse
 };
 const char* const kScenarioNames[] = {"idle",    "after 8 ended", "1 pulse", "8 pulse",      "8 triangle",
                                       "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw", "8 sample",
-                                      "8 channels",    "8 console"};
+                                      "8 channels",    "8 console", "8 5b tone", "8 5b buzz",
+                                      "8 mmc5 pulse"};
 // Programs the factory bank leaves at their defaults, given the VRC6's channels.
 constexpr int32_t kVrc6PulseProgram = 9;
 constexpr int32_t kVrc6SawProgram = 10;
 constexpr int32_t kSampleProgram = 11;
+constexpr int32_t kS5bToneProgram = 12;
+constexpr int32_t kS5bBuzzProgram = 13;
+constexpr int32_t kMmc5PulseProgram = 14;
 
 // Blocks the ended voices sound before their keys go up, and after, before
 // the measured ones: their chips have run dry by then.
@@ -82,6 +89,11 @@ std::unique_ptr<Bank> compiledFactoryBank()
     copyTextField(bank->programs[kVrc6PulseProgram].envelopeText[Duty], "3");
     bank->programs[kVrc6SawProgram].channelType = Vrc6Saw;
     copyTextField(bank->programs[kVrc6SawProgram].envelopeText[Volume], "42");
+    bank->programs[kS5bToneProgram].channelType = S5b;
+    bank->programs[kS5bBuzzProgram].channelType = S5b;
+    copyTextField(bank->programs[kS5bBuzzProgram].envelopeText[Duty], "3");
+    bank->programs[kMmc5PulseProgram].channelType = Mmc5Pulse;
+    copyTextField(bank->programs[kMmc5PulseProgram].envelopeText[Duty], "2");
     // A looped sample of varied bits at the fastest rate on every key the
     // voices play: the channel's busiest load.
     uint8_t bytes[kMaxSampleBytes];
@@ -117,6 +129,9 @@ void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
               : scenario == EightVrc6Pulse ? kVrc6PulseProgram
               : scenario == EightVrc6Saw   ? kVrc6SawProgram
               : scenario == EightSample    ? kSampleProgram
+              : scenario == Eight5bTone    ? kS5bToneProgram
+              : scenario == Eight5bBuzz    ? kS5bBuzzProgram
+              : scenario == EightMmc5Pulse ? kMmc5PulseProgram
                                            : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
 }
@@ -233,7 +248,7 @@ void scenariosUpTo(benchmark::internal::Benchmark* bench, int last)
 
 void scenarios(benchmark::internal::Benchmark* bench)
 {
-    scenariosUpTo(bench, EightConsole);
+    scenariosUpTo(bench, EightMmc5Pulse);
 }
 
 // The oracle has no samples.
