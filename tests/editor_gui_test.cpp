@@ -41,7 +41,7 @@ constexpr int kWidth = 800, kHeight = 255;
 // The panel's 24 controls first, in the order they are made, then the
 // extension area's.
 constexpr int kPanelControlCount = 24;
-constexpr int kControlCount = 29;
+constexpr int kControlCount = 31;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
