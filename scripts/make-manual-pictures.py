@@ -316,7 +316,8 @@ def main():
                    "set yrange [0:0.3]\nset xrange [0:1]\nset key top left\n"
                    "set title 'The example Zap on C7: Pitch | -1 shortens the period a step a frame'\n"
                    f"set arrow from {stop:.4f}, graph 0 to {stop:.4f}, graph 1 nohead dt 2\n"
-                   f"set label 'period 7 (14 kHz): the 2A03 pulse stops, the MMC5 sounds on' at {stop - 0.42:.3f}, 0.27\n"
+                   "set label 'period 7 (14 kHz): the 2A03 pulse stops, the MMC5 sounds on' "
+                   f"at {stop - 0.42:.3f}, 0.27\n"
                    "plot DATA index 5 using 1:2 with steps lw 2 title '2A03 pulse', "
                    "DATA index 6 using 1:2 with steps lw 2 dt 2 title 'MMC5 Pulse'\nunset multiplot\n")
         plot("mmc5", script, ordered, size="1400,720")
