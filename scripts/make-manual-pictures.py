@@ -233,6 +233,95 @@ def main():
                                   for i in range(int(0.02 * RATE))) + "\n\n\n"
         plot("vrc6", script + "unset multiplot\n", ordered, size="1400,760")
 
+        # The 5B: what each Duty mode sounds, and the manual's Buzz Bass
+        # example from key down to after its release. The tone is drawn at
+        # volumes 15 and 11 beside a 2A03 pulse at 15, for the levels.
+        held = [(0.0, [0x90, 45, 100]), (0.3, [0x80, 45, 0])]
+        panels = [
+            ("Duty 0, tone on A2: volume 15, volume 11, a 2A03 pulse at 15",
+             [("5B at 15", program("5b", "15", duty="0"), held),
+              ("5B at 11", program("5b", "11", duty="0"), held),
+              ("2A03 pulse at 15", program("pulse", "15", duty="2"), held)]),
+            ("Duty 1, noise on C4: the deepest", [("", program("5b", "15", duty="1"),
+                                                   [(0.0, [0x90, 60, 100]), (0.3, [0x80, 60, 0])])]),
+            ("Duty 1, noise on C6", [("", program("5b", "15", duty="1"),
+                                      [(0.0, [0x90, 84, 100]), (0.3, [0x80, 84, 0])])]),
+            ("Duty 2, tone and noise on A2", [("", program("5b", "15", duty="2"), held)]),
+            ("Duty 3, saw buzz on A2", [("", program("5b", "15", duty="3"), held)]),
+            ("Duty 4, triangle buzz on A2", [("", program("5b", "15", duty="4"), held)]),
+        ]
+        start = int(0.2 * RATE)
+        script = ("set multiplot\nset grid\nset xlabel 'milliseconds'\nset yrange [-0.2:0.3]\n"
+                  "set key top left maxrows 1 samplen 2 font ',8'\nset size 0.333,0.32\n")
+        ordered = ""
+        index = 0
+        for number, (title, traces) in enumerate(panels):
+            script += f"set origin {number % 3 * 0.333:.3f},{0.68 - number // 3 * 0.32:.2f}\nset title '{title}'\nplot "
+            lines = []
+            for trace, (label, bank, notes) in enumerate(traces):
+                samples = render(work, f"s5b{number}-{trace}", bank, notes, 0.3)
+                ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                      for i in range(int(0.03 * RATE))) + "\n\n\n"
+                style = "lw 2" if trace == 0 else "dt 2" if trace == 2 else ""
+                lines.append(f"DATA index {index} using 1:2 with lines {style} "
+                             + (f"title '{label}'" if label else "notitle"))
+                index += 1
+            script += ", ".join(lines) + "\n"
+        buzz_bass = ("[program 1]\nname = Buzz Bass\nchannel = 5b\n"
+                     "volume = 15 13 | 15 / 15 13 11 9 7 5 0\nduty = 2 2 | 3 / 0\n\n")
+        samples = render(work, "s5b-buzz-bass", buzz_bass, [(0.0, [0x90, 33, 100]), (0.25, [0x80, 33, 0])], 0.4)
+        ordered += "\n".join(f"{i / RATE * 1000:.3f} {s:.5f}" for i, s in enumerate(samples) if i % 2 == 0) + "\n"
+        script += ("set origin 0,0\nset size 1,0.36\nset yrange [-0.25:0.25]\n"
+                   "set title 'The example Buzz Bass on A1: two frames of tone and noise, the saw buzz while held, "
+                   "a tone fading 6 dB a frame after the key goes up'\n"
+                   "set arrow from 250, graph 0 to 250, graph 1 nohead dt 2\nset label 'key up' at 253, graph 0.9\n"
+                   f"plot DATA index {index} using 1:2 with lines notitle\nunset multiplot\n")
+        plot("s5b", script, ordered, size="1400,860")
+
+        # The MMC5 Pulse: its four duties on A3, the 2A03 pulse dashed under
+        # duty 2 at the same level; and the manual's Zap example, a slide up
+        # past the top of the 2A03 pulse's range, on both chips.
+        script = ("set multiplot\nset grid\nset xlabel 'milliseconds'\nset yrange [-0.3:0.3]\n"
+                  "set key bottom right\nset size 0.25,0.5\n")
+        ordered = ""
+        for duty in range(4):
+            samples = render(work, f"mmc5duty{duty}", program("mmc5-pulse", "15", duty=str(duty)),
+                             [(0.0, [0x90, 57, 100]), (0.3, [0x80, 57, 0])], 0.3)
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                  for i in range(int(0.012 * RATE))) + "\n\n\n"
+        samples = render(work, "mmc5-beside", program("pulse", "15", duty="2"),
+                         [(0.0, [0x90, 57, 100]), (0.3, [0x80, 57, 0])], 0.3)
+        ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                              for i in range(int(0.012 * RATE))) + "\n\n\n"
+        widths = ("12.5%", "25%", "50%", "75%")
+        for duty in range(4):
+            script += f"set origin {duty * 0.25},0.5\nset title 'MMC5 Pulse, duty {duty}: {widths[duty]}'\n"
+            if duty == 2:
+                script += ("plot DATA index 2 using 1:2 with lines lw 2 title 'MMC5', "
+                           "DATA index 4 using 1:2 with lines dt 2 lw 2 title '2A03'\n")
+            else:
+                script += f"plot DATA index {duty} using 1:2 with lines notitle\n"
+        zap = "name = Zap\nvolume = 15\nduty = 1\npitch = | -1\n\n"
+        levels = []
+        for channel in ("pulse", "mmc5-pulse"):
+            samples = render(work, f"zap-{channel}", f"[program 1]\nchannel = {channel}\n" + zap,
+                             [(0.0, [0x90, 96, 100]), (1.0, [0x80, 96, 0])], 1.0)
+            levels.append(peaks_per_frame(samples))
+        # Where the 2A03 pulse fell silent: its period had gone below 8.
+        rows = [line.split() for line in levels[0].splitlines()]
+        stop = next(float(rows[i][0]) for i in range(1, len(rows))
+                    if float(rows[i][1]) < 0.02 <= float(rows[i - 1][1]))
+        ordered += levels[0] + "\n\n" + levels[1]
+        script += ("set origin 0,0\nset size 1,0.5\nset xlabel 'seconds'\nset ylabel 'peak level per frame'\n"
+                   "set yrange [0:0.3]\nset xrange [0:1]\nset key top left\n"
+                   "set title 'The example Zap on C7: Pitch | -1 shortens the period a step a frame'\n"
+                   f"set arrow from {stop:.4f}, graph 0 to {stop:.4f}, graph 1 nohead dt 2\n"
+                   "set label 'period 7 (14 kHz): the 2A03 pulse stops, the MMC5 sounds on' "
+                   f"at {stop - 0.42:.3f}, 0.27\n"
+                   "plot DATA index 5 using 1:2 with steps lw 2 title '2A03 pulse', "
+                   "DATA index 6 using 1:2 with steps lw 2 dt 2 title 'MMC5 Pulse'\nunset multiplot\n")
+        plot("mmc5", script, ordered, size="1400,720")
+
         # Four factory presets, each one key for half a second: the level
         # frame by frame (their Volume envelopes) and a few cycles of the wave.
         presets = [(1, 69, "001 Plain Pulse 12.5%"), (7, 69, "007 Pulse Solo"), (8, 45, "008 Tri Kick"),
