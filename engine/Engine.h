@@ -20,6 +20,7 @@
 #include "chip/Console_Filter.h"
 #include "chip/VoiceChip.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -175,5 +176,8 @@ private:
     int32_t slotExpansionEnables_[kConsoleSlotCount] = {};
     bool slotSounding_[kConsoleSlotCount] = {};
     Console_Filter consoleFilters_[1 + kOutputGroupCount];  // the mix's, then each group's
-    short pcm_[kVoiceCount][kMixLength];
+    // Each voice chip's samples, or in console mode each of the console's
+    // buffers': as many rows as the larger count.
+    static constexpr int kPcmRows = std::max(kVoiceCount, ConsoleChip::buffer_count);
+    short pcm_[kPcmRows][kMixLength];
 };

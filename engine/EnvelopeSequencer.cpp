@@ -69,7 +69,8 @@ int32_t periodFromPower(double power, const PeriodForm& form, int32_t pitchOffse
     const double q = static_cast<double>(clockRate) / (r * 440.0 * divisions);
     if (!(q < 2147483648.0))
         return -1;  // no offset brings it back into range; and the conversion stays defined
-    const int64_t period = static_cast<int64_t>(q) + pitchOffset - form.cycleOffset;
+    const double whole = form.nearest ? std::floor(q + 0.5) : q;
+    const int64_t period = static_cast<int64_t>(whole) + pitchOffset - form.cycleOffset;
     return period >= 1 - form.cycleOffset && period <= maxPeriod ? static_cast<int32_t>(period) : -1;
 }
 

@@ -36,6 +36,9 @@ struct PeriodForm {
     int32_t divider = 0;
     int32_t cycleOffset = 1;
     int32_t bits = 0;
+    // Rounded to the nearest period rather than truncated: for a period so
+    // coarse (the 5B's buzz) that truncating would leave every note sharp.
+    bool nearest = false;
 };
 // The same for a period of that form (a channel type's, or another the chip
 // derives from the note, such as the 5B envelope's).

@@ -35,9 +35,10 @@ enum Mode : int32_t { Tone = 0, NoiseOnly, ToneAndNoise, SawBuzz, TriangleBuzz, 
 // $0D shapes that repeat: \\\\ and \/\/.
 constexpr int kSawShape = 0x08;
 constexpr int kTriangleShape = 0x0A;
-// A ramp of 32 steps lasts 512 × EP clocks; the triangle's cycle is two.
-inline constexpr PeriodForm kSawBuzzForm{512, 0, 16};
-inline constexpr PeriodForm kTriangleBuzzForm{1024, 0, 16};
+// A ramp of 32 steps lasts 512 × EP clocks; the triangle's cycle is two. EP
+// is small for high notes (8 at A4): the nearest one is the truest.
+inline constexpr PeriodForm kSawBuzzForm{512, 0, 16, true};
+inline constexpr PeriodForm kTriangleBuzzForm{1024, 0, 16, true};
 
 // The noise period 1..31 of a note: as the 2A03 noise's, higher keys give
 // shorter periods, 31 keys apart they come round again (0 plays as 1).

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <map>
+#include <cmath>
 #include <limits>
 #include <random>
 #include <tuple>
@@ -265,6 +267,38 @@ TEST_F(Sequencer, UnknownChannelTypesOnlyEndTheirFrames)
     EXPECT_EQ(chip.frames, 1);
     start(-1, "0", 60, 100);
     EXPECT_EQ(frame(), (std::vector<Write>{{4, 0x4015, 0x00}}));
+}
+
+// The 5B's registers as a frame wrote them, by their selects ($C000) and
+// data ($E000), and the tone's period and the buzz's envelope period are the
+// nearest the note allows: the tone's truncated as every chip's, the buzz's
+// (8 at A4, where a step is 12 %) rounded.
+TEST_F(Sequencer, S5bFramesWriteTheTonePeriodAndTheBuzzEnvelopeOfTheNote)
+{
+    auto registers = [](const std::vector<Write>& writes) {
+        std::map<int, int> regs;
+        for (size_t i = 0; i + 1 < writes.size(); ++i)
+            if (std::get<1>(writes[i]) == 0xC000 && std::get<1>(writes[i + 1]) == 0xE000)
+                regs[std::get<2>(writes[i])] = std::get<2>(writes[i + 1]);
+        return regs;
+    };
+    for (int note = 24; note <= 100; note += 7) {
+        const double f = 440.0 * std::pow(2.0, (note - 69) / 12.0);
+        start(S5b, "15", note, 100);
+        std::map<int, int> regs = registers(frame());
+        EXPECT_EQ(regs[0x00] | regs[0x01] << 8, static_cast<int>(kNtscClockRate / (32.0 * f))) << note;
+        EXPECT_EQ(regs[0x07], 0x3E) << "tone A only";
+        EXPECT_EQ(regs[0x08], 15);
+        for (const auto& [duty, divider, shape] : {std::tuple{"3", 512.0, 0x08}, std::tuple{"4", 1024.0, 0x0A}}) {
+            start(S5b, "15", note, 100, "0", "0", "0", duty);
+            regs = registers(frame());
+            EXPECT_EQ(regs[0x0B] | regs[0x0C] << 8, std::lround(kNtscClockRate / (divider * f))) << note;
+            EXPECT_EQ(regs[0x0D], shape);
+            EXPECT_EQ(regs[0x07], 0x3F) << "tone and noise off: the envelope is the level";
+            EXPECT_EQ(regs[0x08], 0x10);
+            EXPECT_EQ(registers(frame()).count(0x0D), 0u) << "the envelope restarts only with the note";
+        }
+    }
 }
 
 TEST_F(Sequencer, Vrc6FramesKeepThe2A03SilentAndWriteTheirChannel)
