@@ -74,14 +74,16 @@ std::vector<float> play(const Sound& sound, int key, bool pal = false, double se
 }
 
 // How a period makes a cycle: divider × (P + offset) clocks, the period
-// P = floor(clock / (divider f)) - offset for the key's frequency f.
+// P = floor(clock / (divider f)) - offset for the key's frequency f, or
+// rounded to the nearest where a step of P is coarse (the buzz's).
 struct Form {
     double divider;
     int offset;
+    bool nearest = false;
 };
 constexpr Form kS5bTone{32, 0};
-constexpr Form kSawBuzz{512, 0};        // a 32-step ramp, 16 clocks a step
-constexpr Form kTriangleBuzz{1024, 0};  // two ramps
+constexpr Form kSawBuzz{512, 0, true};        // a 32-step ramp, 16 clocks a step
+constexpr Form kTriangleBuzz{1024, 0, true};  // two ramps
 constexpr Form kPulseForm{16, 1};       // the 2A03's and the MMC5's
 constexpr Form kTriangleForm{32, 1};
 
@@ -91,7 +93,8 @@ double keyHz(int note)
 }
 int periodOf(Form form, int note, double clock)
 {
-    return static_cast<int>(std::floor(clock / (form.divider * keyHz(note)))) - form.offset;
+    const double cycles = clock / (form.divider * keyHz(note));
+    return static_cast<int>(std::floor(form.nearest ? cycles + 0.5 : cycles)) - form.offset;
 }
 
 // The chip's frequency as the samples carry it: chip clocks become samples at
