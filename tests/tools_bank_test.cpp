@@ -2140,6 +2140,58 @@ TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
     EXPECT_NE(slurp(dir / "saw.txt").find("channel = vrc6-saw\nmulti = no\nvolume = 42 34 | 25\n"), std::string::npos);
 }
 
+TEST_F(PlinkaBank, FiveBInstrumentsComeInOn5bAndGoOutByteForByteAnd2A03OnesMayPlayMmc5Pulse)
+{
+    FtiBuilder buzz;
+    buzz.type = 6;
+    buzz.name = "Buzz";
+    buzz.sequences = {seq({15, 11, 7}, 1), seq({0, 12}, 0), seq({1, -1}), off(), seq({0x40, 0x80, 0xC0, 0x20}, 1)};
+    FtiBuilder lead;
+    lead.name = "Lead";
+    lead.sequences[0] = seq({12, 8});
+    lead.sequences[4] = seq({1, 3}, 1);
+    FtiBuilder old;  // as one tracker saves every 5B instrument: nothing after the name
+    old.type = 6;
+    old.name = "Old";
+    const Bytes oldBytes = old.bytes();
+    put("old.fti", std::string(oldBytes.begin(), oldBytes.begin() + 7 + 4 + 3));
+    for (const auto& [name, file] : {std::pair{"buzz.fti", buzz}, std::pair{"lead.fti", lead}}) {
+        const Bytes bytes = file.bytes();
+        put(name, std::string(bytes.begin(), bytes.end()));
+    }
+    const std::string envelope = ": Duty: the chip's envelope, whose shape and period the tracker's patterns set, "
+                                 "made into the saw buzz at the key's pitch\n";
+
+    const ToolRun imported = run("from-fti " + path("buzz.fti") + " " + path("old.fti") + " " + path("lead.fti") +
+                                 " --channel lead.fti=mmc5-pulse --program 40 -o " + path("imported.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, path("buzz.fti") + envelope + path("old.fti") +
+                                ": the file stops after the name, as one tracker saves its 5B instruments: a new 5B "
+                                "instrument, its sequences off\n");
+    const std::string text = slurp(dir / "imported.txt");
+    EXPECT_NE(text.find("[program 40]\nname = Buzz\nchannel = 5b\nmulti = no\nvolume = 15 | 11 7\narp = | 0 12\n"
+                        "pitch = 1 -1\nhi-pitch = 0\nduty = 0 | 1 2 3\n\n"
+                        "[program 41]\nname = Old\nchannel = 5b\nmulti = no\nvolume = 15\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 0\n\n"
+                        "[program 42]\nname = Lead\nchannel = mmc5-pulse\nmulti = no\nvolume = 12 8\narp = 0\n"
+                        "pitch = 0\nhi-pitch = 0\nduty = 1 | 3\n"),
+              std::string::npos)
+        << text;
+
+    // Out again: the 5B's file and the 2A03's, byte for byte; the buzz is said once more.
+    const ToolRun exported = run("to-fti " + path("imported.txt") + " --program 40 -o " + path("buzz2.fti"));
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.err, path("imported.txt") +
+                                ": program 40, Duty: the buzz written as the tracker's envelope bit, whose shape and "
+                                "period its patterns set\n");
+    EXPECT_EQ(slurp(dir / "buzz2.fti"), slurp(dir / "buzz.fti"));
+    ASSERT_EQ(run("to-fti " + path("imported.txt") + " --program 42 -o " + path("lead2.fti")).err, "");
+    EXPECT_EQ(slurp(dir / "lead2.fti"), slurp(dir / "lead.fti"));
+    ASSERT_EQ(run("to-fti " + path("imported.txt") + " --program 41 -o " + path("old2.fti")).err, "");
+    // The new instrument written whole: its five sequences off.
+    EXPECT_EQ(slurp(dir / "old2.fti"), std::string(oldBytes.begin(), oldBytes.end()));
+}
+
 TEST_F(PlinkaBank, KitsComeInAsSampleProgramsWithTheirSamplesAndGoOutByteForByte)
 {
     FtiBuilder kit;
@@ -2960,6 +3012,54 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         const ToolRun result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
+    }
+}
+
+TEST_F(PlinkaBank, A5bModulesInstrumentsComeInFromTheModules5bPoolAndAreListed)
+{
+    ModuleBuilder song;
+    song.sequences = {{0, 0, {15, 12}}, {0, 4, {2}}};
+    // The 5B pool's index 0 is not the 2A03's.
+    song.s5bSequences = {{0, 0, {15, 9, 3}, 1}, {0, 4, {0xC0, 0x9F}, 0}, {3, 1, {0, 7}, 0}};
+    song.instruments = {{0, 1, "Lead", {0, -1, -1, -1, 0}, {}, ""},
+                        {1, 6, "Chip", {0, 3, -1, -1, 0}, {}, ""},
+                        {2, 6, "Bare", {5, -1, -1, -1, -1}, {}, ""}};  // no sequence at 5: none played
+    put("song.ftm", song.bytes());
+    const std::string who = path("song.ftm") + ": instrument ";
+    const ToolRun list = run("from-module " + path("song.ftm") + " --list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, who + "00 \"Lead\": 2A03, program 1, pulse (nothing in it says noise), 2 of 5 sequences\n" +
+                            who + "01 \"Chip\": 5B, program 2, 5b (a 5B instrument), 3 of 5 sequences\n" + who +
+                            "02 \"Bare\": 5B, program 3, 5b (a 5B instrument), 0 of 5 sequences\n");
+
+    const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path("song.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, who + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + who +
+                                "01 \"Chip\": Duty: the tracker's fixed noise periods left out; Plinka's follows "
+                                "the key\n");
+    const std::string text = slurp(dir / "song.txt");
+    EXPECT_NE(text.find("[program 1]\nname = Lead\nchannel = pulse\nmulti = no\nvolume = 15 12\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 2\n\n"
+                        "[program 2]\nname = Chip\nchannel = 5b\nmulti = no\nvolume = 15 | 9 3\narp = | 0 7\n"
+                        "pitch = 0\nhi-pitch = 0\nduty = | 2 1\n\n"
+                        "[program 3]\nname = Bare\nchannel = 5b\nmulti = no\nvolume = 15\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 0\n"),
+              std::string::npos)
+        << text;
+
+    // A damaged 5B pool is one line, and so is every cut of the module.
+    ModuleBuilder damaged = song;
+    damaged.s5bSequences[1].index = 200;
+    put("bad.ftm", damaged.bytes());
+    const ToolRun bad = run("from-module " + path("bad.ftm") + " --list");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, path("bad.ftm") + ": SEQUENCES_S5B: sequence 2 has index 200 (0 to 127)\n");
+    const std::string bytes = song.bytes();
+    for (size_t size = bytes.find("SEQUENCES_S5B"); size < bytes.size(); ++size) {
+        put("cut.ftm", bytes.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << size << result.err;
     }
 }
 
