@@ -278,13 +278,13 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
         case Duty:
             if (s5bDuty) {
                 const auto bits = static_cast<uint8_t>(item);
-                silentSteps = silentSteps ||
-                              (bits & (fti::kS5bToneBit | fti::kS5bNoiseBit | fti::kS5bEnvelopeBit)) == 0;
+                silentSteps =
+                    silentSteps || (bits & (fti::kS5bToneBit | fti::kS5bNoiseBit | fti::kS5bEnvelopeBit)) == 0;
                 envelopeSteps = envelopeSteps || (bits & fti::kS5bEnvelopeBit) != 0;
                 // Under the envelope the noise is gone anyway: its period is not said as well.
-                fixedNoisePeriods = fixedNoisePeriods || ((bits & fti::kS5bNoiseBit) != 0 &&
-                                                          (bits & fti::kS5bEnvelopeBit) == 0 &&
-                                                          (bits & fti::kS5bNoisePeriodMask) != 0);
+                fixedNoisePeriods =
+                    fixedNoisePeriods || ((bits & fti::kS5bNoiseBit) != 0 && (bits & fti::kS5bEnvelopeBit) == 0 &&
+                                          (bits & fti::kS5bNoisePeriodMask) != 0);
                 value = clampTo(modeOfS5bItem(item), 0, maxDuty);
             } else {
                 value = clampTo(item, 0, maxDuty);
@@ -751,8 +751,9 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                             (s5bDuty ? "values outside 0..4 written as the mode they play, the value modulo 5"
                                      : movedNote(kind, allFixed, range)));
         if (buzz)
-            notes.push_back(name + ": the buzz written as the tracker's envelope bit, whose shape and period its "
-                                   "patterns set" +
+            notes.push_back(name +
+                            ": the buzz written as the tracker's envelope bit, whose shape and period its "
+                            "patterns set" +
                             (triangleBuzz ? "; the triangle buzz comes back as the saw" : ""));
         if (sequence.items.size() > static_cast<size_t>(fti::kMaxUsedItems)) {
             notes.push_back(name + ": " + std::to_string(sequence.items.size()) +

@@ -157,8 +157,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
         return fail(error, "cut short before the instrument type");
     if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6 && type != kTypeS5b) {
         if (type < std::size(kChipNames))
-            return fail(error, std::string(kChipNames[type]) +
-                                   " instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+            return fail(error,
+                        std::string(kChipNames[type]) + " instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
     instrument.type = type == kTypeNone ? kType2A03 : type;

@@ -649,8 +649,8 @@ TEST_F(Drop, A5bInstrumentPlaysThe5bAndAModulesTakeTheir5bPool)
     song.s5bSequences = {{0, 4, {0x40, 0x20}}};
     song.instruments = {{0, 6, "Buzz", {-1, -1, -1, -1, 0}, {}, ""}};
     const std::string bytes = song.bytes();
-    model.dropFiles({write("chip.fti", file.bytes()),
-                     write("song.ftm", std::vector<unsigned char>(bytes.begin(), bytes.end()))});
+    model.dropFiles(
+        {write("chip.fti", file.bytes()), write("song.ftm", std::vector<unsigned char>(bytes.begin(), bytes.end()))});
     EXPECT_EQ(program(20).channelType, S5b);
     EXPECT_EQ(text(20, Duty), "1 2");
     EXPECT_STREQ(program(21).name, "Buzz");
