@@ -3,6 +3,7 @@
 #include "BankText.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/S5bFrame.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +18,8 @@ namespace {
 
 constexpr int32_t kMaxVolume = 15;
 constexpr int32_t kMaxSawRate = kChannelKinds[Vrc6Saw].maxVolume;
-static_assert(kChannelKinds[Pulse].ftiType == fti::kType2A03 && kChannelKinds[Vrc6Pulse].ftiType == fti::kTypeVrc6);
+static_assert(kChannelKinds[Pulse].ftiType == fti::kType2A03 && kChannelKinds[Vrc6Pulse].ftiType == fti::kTypeVrc6 &&
+              kChannelKinds[S5b].ftiType == fti::kTypeS5b && kChannelKinds[Mmc5Pulse].ftiType == fti::kType2A03);
 
 // The tracker's instrument type for a program's channel; a channel no chip
 // has goes out as the 2A03's.
@@ -149,7 +151,44 @@ std::string markedText(const std::vector<int32_t>& values, bool fixed, size_t co
 struct Target {
     int32_t channelType;
     bool vrc6Instrument;
+    bool s5bInstrument;
 };
+
+// A 5B duty item as the mode the 5B channel plays. The chip's envelope wins
+// over the tone and noise bits: its shape and period come from the tracker's
+// patterns, so the nearest Plinka has is the saw buzz at the key's pitch. A
+// step with nothing on is silent in the tracker; it plays the tone here, as
+// a Duty step cannot silence the note (the Volume does). Period bits are left
+// to the notes: Plinka's noise period follows the key.
+s5b_frame::Mode modeOfS5bItem(int32_t item)
+{
+    const auto bits = static_cast<uint8_t>(item);
+    if (bits & fti::kS5bEnvelopeBit)
+        return s5b_frame::SawBuzz;
+    const bool tone = bits & fti::kS5bToneBit;
+    const bool noise = bits & fti::kS5bNoiseBit;
+    return tone && noise ? s5b_frame::ToneAndNoise : noise ? s5b_frame::NoiseOnly : s5b_frame::Tone;
+}
+
+// A mode back as the bit field: both buzzes as the envelope bit, the noise
+// period 0 (a tracker's fixed period; a file this writes reads back as "follows
+// the key").
+int8_t s5bItemOfMode(s5b_frame::Mode mode)
+{
+    switch (mode) {
+    case s5b_frame::Tone:
+        return static_cast<int8_t>(fti::kS5bToneBit);
+    case s5b_frame::NoiseOnly:
+        return static_cast<int8_t>(fti::kS5bNoiseBit);
+    case s5b_frame::ToneAndNoise:
+        return static_cast<int8_t>(fti::kS5bToneBit | fti::kS5bNoiseBit);
+    case s5b_frame::SawBuzz:
+    case s5b_frame::TriangleBuzz:
+    case s5b_frame::kModeCount:
+        break;
+    }
+    return static_cast<int8_t>(fti::kS5bEnvelopeBit);
+}
 
 std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& target, std::vector<std::string>& notes)
 {
@@ -196,6 +235,10 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     int32_t sum = 0;
     int32_t previous = 0;
     bool schemeArguments = false;
+    const bool s5bDuty = kind == Duty && target.s5bInstrument;
+    bool silentSteps = false;
+    bool envelopeSteps = false;
+    bool fixedNoisePeriods = false;
     for (size_t i = 0; i < count; ++i) {
         const int32_t item = sequence.items[i];
         int32_t& value = values[i];
@@ -233,7 +276,19 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
             previous += value;
             break;
         case Duty:
-            value = clampTo(item, 0, maxDuty);
+            if (s5bDuty) {
+                const auto bits = static_cast<uint8_t>(item);
+                silentSteps =
+                    silentSteps || (bits & (fti::kS5bToneBit | fti::kS5bNoiseBit | fti::kS5bEnvelopeBit)) == 0;
+                envelopeSteps = envelopeSteps || (bits & fti::kS5bEnvelopeBit) != 0;
+                // Under the envelope the noise is gone anyway: its period is not said as well.
+                fixedNoisePeriods =
+                    fixedNoisePeriods || ((bits & fti::kS5bNoiseBit) != 0 && (bits & fti::kS5bEnvelopeBit) == 0 &&
+                                          (bits & fti::kS5bNoisePeriodMask) != 0);
+                value = clampTo(modeOfS5bItem(item), 0, maxDuty);
+            } else {
+                value = clampTo(item, 0, maxDuty);
+            }
             break;
         default:
             value = item;
@@ -266,6 +321,13 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
         note("absolute pitch made into relative steps; the loop now moves the pitch on each time it repeats");
     if (kind == Pitch && sequence.setting > fti::kPitchAbsolute)
         note("unknown pitch setting " + std::to_string(sequence.setting) + ", read as relative");
+    if (silentSteps)
+        note("steps with neither tone, noise nor envelope on, silent in the tracker, play the tone");
+    if (envelopeSteps)
+        note("the chip's envelope, whose shape and period the tracker's patterns set, made into the saw buzz at "
+             "the key's pitch");
+    if (fixedNoisePeriods)
+        note("the tracker's fixed noise periods left out; Plinka's follows the key");
 
     std::string text = markedText(values, fixed, count, loop, release);
     if (text.size() > kMaxTextBytes) {
@@ -508,6 +570,8 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument)
 {
     if (instrument.type == fti::kTypeVrc6)
         return {firstChannelOf(fti::kTypeVrc6), "a VRC6 instrument"};
+    if (instrument.type == fti::kTypeS5b)
+        return {firstChannelOf(fti::kTypeS5b), "a 5B instrument"};
     if (!instrument.dpcmKeys.empty())
         return {Sample, "it has DPCM keys"};
     for (const std::string& word : wordsOf(instrument.name))
@@ -539,7 +603,7 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
     program.multi = 0;
-    const Target target{channelType, instrument.type == fti::kTypeVrc6};
+    const Target target{channelType, instrument.type == fti::kTypeVrc6, instrument.type == fti::kTypeS5b};
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
         const fti::Sequence& sequence = instrument.sequences[kind];
         // The tracker's sample channel plays no instrument volume or
@@ -556,6 +620,9 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
         }
         copyTextField(program.envelopeText[kind], sequenceText(sequence, kind, target, notes).c_str());
     }
+    if (instrument.nameOnly)
+        notes.push_back("the file stops after the name, as one tracker saves its 5B instruments: a new 5B "
+                        "instrument, its sequences off");
     if (!instrument.dpcmKeys.empty() || !instrument.dpcmSamples.empty())
         notes.push_back("DPCM: " + counted(static_cast<int32_t>(instrument.dpcmKeys.size()), "key assignment") +
                         " and " + counted(static_cast<int32_t>(instrument.dpcmSamples.size()), "sample") +
@@ -655,7 +722,10 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                                    "read as 16 steps");
         }
         const ItemRange range = trackerRange(kind, allFixed, program.channelType, saw && !sixteenSteps);
+        const bool s5bDuty = kind == Duty && program.channelType == S5b;
         bool moved = false;
+        bool buzz = false;
+        bool triangleBuzz = false;
         for (size_t i = 0; i < values.size(); ++i) {
             int32_t value = values[i];
             if (allFixed)
@@ -664,10 +734,27 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                 value = 0;
             else if (sixteenSteps)
                 value = volumeOfSawRate(value);
+            if (s5bDuty) {
+                // The channel plays the value modulo the mode count, as the bit field then says.
+                moved = moved || value < range.low || value > range.high;
+                const auto mode = static_cast<s5b_frame::Mode>(
+                    ((value % s5b_frame::kModeCount) + s5b_frame::kModeCount) % s5b_frame::kModeCount);
+                buzz = buzz || mode == s5b_frame::SawBuzz || mode == s5b_frame::TriangleBuzz;
+                triangleBuzz = triangleBuzz || mode == s5b_frame::TriangleBuzz;
+                sequence.items.push_back(s5bItemOfMode(mode));
+                continue;
+            }
             sequence.items.push_back(itemOf(kind, range, value, moved));
         }
         if (moved)
-            notes.push_back(name + ": " + movedNote(kind, allFixed, range));
+            notes.push_back(name + ": " +
+                            (s5bDuty ? "values outside 0..4 written as the mode they play, the value modulo 5"
+                                     : movedNote(kind, allFixed, range)));
+        if (buzz)
+            notes.push_back(name +
+                            ": the buzz written as the tracker's envelope bit, whose shape and period its "
+                            "patterns set" +
+                            (triangleBuzz ? "; the triangle buzz comes back as the saw" : ""));
         if (sequence.items.size() > static_cast<size_t>(fti::kMaxUsedItems)) {
             notes.push_back(name + ": " + std::to_string(sequence.items.size()) +
                             " values; a tracker plays the first 252, the rest are left out");

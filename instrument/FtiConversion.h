@@ -17,7 +17,7 @@ namespace fticonversion {
 // The channel a tracker instrument plays when none is asked for: tracker
 // instruments do not store theirs, so it is told from what the instrument
 // says. The rule, in order (the manual gives it too):
-//   1. a VRC6 instrument plays VRC6 Pulse;
+//   1. a VRC6 instrument plays VRC6 Pulse, a 5B instrument 5B;
 //   2. a 2A03 instrument with DPCM keys plays Sample;
 //   3. a 2A03 instrument plays Noise when its name holds a word of the noise's
 //      drums ("noise", "hat", "snare", "cymbal", ... as a word of its own), or
@@ -34,14 +34,19 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument);
 
 // The channel a tracker instrument plays in a program that plays `current`
 // (any value): a 2A03 instrument with DPCM keys plays Sample, another 2A03
-// instrument keeps a channel type (chooseChannel's for none), a VRC6
-// instrument keeps a VRC6 channel (VRC6 Pulse for any other).
+// instrument keeps a channel type (chooseChannel's for none, MMC5 Pulse as
+// well as the 2A03's), a VRC6 instrument keeps a VRC6 channel (VRC6 Pulse for
+// any other), a 5B instrument plays 5B.
 int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 
 // Sets the program's name, channel (a ChannelType), multi (off) and texts;
 // its compiled envelopes are left as they were. The Duty values a channel
-// takes (0..3, 0..7 for the VRC6) and the saw's rates 0..63 from the
-// tracker's volume decide what is carried over exactly. DPCM keys and
+// takes (0..3, 0..7 for the VRC6, the 5B's modes 0..4) and the saw's rates
+// 0..63 from the tracker's volume decide what is carried over exactly. A 5B
+// instrument's duty bit field becomes the modes: tone and noise 2, tone 0,
+// noise 1, the envelope bit 3 (the saw buzz), nothing on 0 (the tone, with a
+// note: no Duty step is silent); the noise periods it fixes are left out with
+// a note. A 5B file that stops after its name gives the defaults and a note. DPCM keys and
 // samples are left out with a note: there is no bank to put samples in.
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
                std::vector<std::string>& notes);
@@ -56,7 +61,9 @@ bool toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
                std::vector<std::string>& notes, std::string& error);
 
 // The program's texts as a version 2.4 instrument, a VRC6 one for the VRC6
-// channels. Fails with the compiler's message, prefixed by the envelope's
+// channels, a 5B one for the 5B (its modes as the bit field: 0 tone, 1 noise,
+// 2 both, 3 and 4 the envelope bit with a note, noise period 0), a 2A03 one
+// for the others, MMC5 Pulse included. Fails with the compiler's message, prefixed by the envelope's
 // name, on a text that does not compile.
 bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
                  std::string& error);

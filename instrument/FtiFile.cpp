@@ -13,7 +13,7 @@ namespace {
 constexpr char kMagic[] = {'F', 'T', 'I'};
 constexpr int kTypeNone = 0;  // files of some versions write it for a 2A03
 // Each with its article, as the names are read aloud: "an FDS", "an N163".
-constexpr const char* kChipNames[] = {nullptr, nullptr, "a VRC6", "a VRC7", "an FDS", "an N163", "an S5B"};
+constexpr const char* kChipNames[] = {nullptr, nullptr, "a VRC6", "a VRC7", "an FDS", "an N163", "a 5B"};
 constexpr int kFirstReleaseVersion = 21;
 constexpr int kFirstSettingVersion = 22;
 constexpr int kFirstDpcmDeltaVersion = 24;
@@ -155,13 +155,13 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     uint8_t type = 0;
     if (!in.byte(type))
         return fail(error, "cut short before the instrument type");
-    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6) {
+    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6 && type != kTypeS5b) {
         if (type < std::size(kChipNames))
             return fail(error,
-                        std::string(kChipNames[type]) + " instrument; Plinka plays 2A03 and VRC6 instruments only");
+                        std::string(kChipNames[type]) + " instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
-    instrument.type = type == kTypeVrc6 ? kTypeVrc6 : kType2A03;
+    instrument.type = type == kTypeNone ? kType2A03 : type;
     int32_t nameLength = 0;
     if (!in.int32(nameLength))
         return fail(error, "cut short before the name length");
@@ -173,6 +173,14 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
         return fail(error, "cut short in the name");
     instrument.name.assign(reinterpret_cast<const char*>(in.here()), static_cast<size_t>(nameLength));
     in.skip(static_cast<size_t>(nameLength));
+    instrument.dpcmKeys.clear();
+    instrument.dpcmSamples.clear();
+    instrument.nameOnly = instrument.type == kTypeS5b && in.left() == 0;
+    if (instrument.nameOnly) {
+        for (Sequence& sequence : instrument.sequences)
+            sequence = {};
+        return true;
+    }
 
     uint8_t count = 0;
     if (!in.byte(count))
@@ -186,12 +194,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     }
     for (int i = count; i < kSequenceCount; ++i)
         instrument.sequences[i] = {};
-    if (instrument.type == kTypeVrc6) {
-        // A VRC6 instrument ends with its sequences.
-        instrument.dpcmKeys.clear();
-        instrument.dpcmSamples.clear();
-        return true;
-    }
+    if (instrument.type != kType2A03)
+        return true;  // VRC6 and 5B instruments end with their sequences
     return readDpcm(in, instrument.version, instrument, error);
 }
 
@@ -200,8 +204,8 @@ std::vector<unsigned char> write(const Instrument& instrument)
     std::vector<unsigned char> out(std::begin(kMagic), std::end(kMagic));
     for (const char c : {'2', '.', '4'})
         out.push_back(static_cast<unsigned char>(c));
-    const bool vrc6 = instrument.type == kTypeVrc6;
-    out.push_back(vrc6 ? kTypeVrc6 : kType2A03);
+    const bool withDpcm = instrument.type != kTypeVrc6 && instrument.type != kTypeS5b;
+    out.push_back(static_cast<unsigned char>(withDpcm ? kType2A03 : instrument.type));
     const size_t nameBytes = std::min(instrument.name.size(), static_cast<size_t>(kMaxNameBytes));
     putInt32(out, static_cast<int32_t>(nameBytes));
     out.insert(out.end(), instrument.name.begin(), instrument.name.begin() + static_cast<std::ptrdiff_t>(nameBytes));
@@ -217,7 +221,7 @@ std::vector<unsigned char> write(const Instrument& instrument)
         for (const int8_t item : sequence.items)
             out.push_back(static_cast<unsigned char>(item));
     }
-    if (!vrc6) {
+    if (withDpcm) {
         putInt32(out, static_cast<int32_t>(instrument.dpcmKeys.size()));
         for (const DpcmKey& key : instrument.dpcmKeys)
             out.insert(out.end(), {key.note, key.sample, key.pitch, key.delta});

@@ -1,8 +1,9 @@
-// Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03 and VRC6
-// kinds: five sequences with loop and release points (a VRC6 instrument's
-// fifth is the pulse width 0..7). Little-endian throughout. A 2A03 instrument
-// ends with its DPCM key map and the samples it names; a VRC6 instrument ends
-// after its sequences.
+// Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03, VRC6 and
+// 5B kinds: five sequences with loop and release points (a VRC6 instrument's
+// fifth is the pulse width 0..7, a 5B instrument's a bit field of what
+// sounds). Little-endian throughout. A 2A03 instrument ends with its DPCM key
+// map and the samples it names; VRC6 and 5B instruments end after their
+// sequences.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +25,15 @@ constexpr int32_t kNone = -1;
 // Instrument types.
 constexpr int kType2A03 = 1;
 constexpr int kTypeVrc6 = 2;
+constexpr int kTypeS5b = 6;
+
+// A 5B instrument's fifth sequence: each item says what sounds.
+// bit 7 noise on, bit 6 tone on, bit 5 the chip's envelope on, bits 0-4 the
+// noise period (the chip's three channels share it).
+constexpr uint8_t kS5bNoiseBit = 0x80;
+constexpr uint8_t kS5bToneBit = 0x40;
+constexpr uint8_t kS5bEnvelopeBit = 0x20;
+constexpr uint8_t kS5bNoisePeriodMask = 0x1F;
 
 // Sequence settings.
 constexpr int32_t kArpAbsolute = 0;
@@ -91,8 +101,11 @@ struct DpcmSample {
 
 struct Instrument {
     int version = kMaxVersion;
-    int type = kType2A03;  // or kTypeVrc6; a file's type 0 reads as 2A03
+    int type = kType2A03;  // or kTypeVrc6, kTypeS5b; a file's type 0 reads as 2A03
     std::string name;      // at most kMaxNameBytes
+    // A 5B file that stops right after its name, as one tracker saves every
+    // 5B instrument: read as a new instrument of the type, all sequences off.
+    bool nameOnly = false;
     Sequence sequences[kSequenceCount];
     std::vector<DpcmKey> dpcmKeys;  // of a 2A03 instrument, in the file's order
     std::vector<DpcmSample> dpcmSamples;
@@ -105,7 +118,8 @@ struct Instrument {
 bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error);
 
 // A version 2.4 file of the instrument's type, a 2A03 one with its DPCM keys
-// and samples as given (a VRC6 one has none). Every sequence is written,
+// and samples as given (VRC6 and 5B ones have none; nameOnly is not written:
+// the sequences always are). Every sequence is written,
 // sequences past the fifth are not; names are cut to 128 bytes, sample names
 // to 256.
 std::vector<unsigned char> write(const Instrument& instrument);

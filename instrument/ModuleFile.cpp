@@ -124,6 +124,10 @@ void unrollOldPairs(const PoolSequence& old, int type, bool clampOldRanges, fti:
     sequence.enabled = !sequence.items.empty();
 }
 
+// The sequence pools' block layouts: the 2A03's and the VRC6's by their
+// block versions, the 5B's one layout.
+enum class PoolKind { Apu, Vrc6, S5b };
+
 struct Sample {
     std::string name;
     std::vector<uint8_t> bytes;
@@ -137,7 +141,7 @@ public:
 
 private:
     bool readDpcm(Reader& in);
-    bool readPool(Reader& in, int32_t version, bool vrc6, Pool& pool);
+    bool readPool(Reader& in, int32_t version, PoolKind kind, Pool& pool);
     bool readInstruments(Reader& in, int32_t version);
     bool readSequenceRefs(Reader& in, const std::string& who, Instrument& instrument,
                           std::array<std::optional<uint8_t>, kSequenceTypes>& refs);
@@ -153,6 +157,7 @@ private:
     std::string block_;
     Pool pool2A03_;
     Pool poolVrc6_;
+    Pool poolS5b_;
     bool clampOldRanges_ = false;
     std::array<std::optional<Sample>, kSampleSlots> samples_;
     struct Record {
@@ -240,10 +245,13 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
     if (!each("DPCM SAMPLES", [&](Reader& in, int32_t) { return readDpcm(in); }))
         return false;
     block_ = "SEQUENCES";
-    if (!each("SEQUENCES", [&](Reader& in, int32_t v) { return readPool(in, v, false, pool2A03_); }))
+    if (!each("SEQUENCES", [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::Apu, pool2A03_); }))
         return false;
     block_ = "SEQUENCES_VRC6";
-    if (!each("SEQUENCES_VRC6", [&](Reader& in, int32_t v) { return readPool(in, v, true, poolVrc6_); }))
+    if (!each("SEQUENCES_VRC6", [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::Vrc6, poolVrc6_); }))
+        return false;
+    block_ = "SEQUENCES_S5B";
+    if (!each("SEQUENCES_S5B", [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::S5b, poolS5b_); }))
         return false;
     block_ = "INSTRUMENTS";
     if (!each("INSTRUMENTS", [&](Reader& in, int32_t v) { return readInstruments(in, v); }))
@@ -296,17 +304,20 @@ bool ModuleReader::readDpcm(Reader& in)
     return true;
 }
 
-bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
+bool ModuleReader::readPool(Reader& in, int32_t version, PoolKind kind, Pool& pool)
 {
     // Layouts by block version. The 2A03's 1 and 2 hold old pairs (1 without
     // types); from 3 on items with a loop point. Release point and setting are
     // inline in 4, in a table of every (index, type) after the entries in 5,
     // in one pair per entry after them from 6. The VRC6's 1 to 3 are the 2A03's 3.
-    const bool untyped = !vrc6 && version == 1;
-    const bool oldPairs = !vrc6 && version <= 2;
-    const bool inlinePoints = version == 4;
-    const bool fullTable = version == 5;
-    const bool entryTable = version >= 6;
+    // The 5B's only layout, whatever its version, is the 2A03's 4.
+    const bool apu = kind == PoolKind::Apu;
+    const bool s5b = kind == PoolKind::S5b;
+    const bool untyped = apu && version == 1;
+    const bool oldPairs = apu && version <= 2;
+    const bool inlinePoints = s5b || version == 4;
+    const bool fullTable = !s5b && version == 5;
+    const bool entryTable = !s5b && version >= 6;
     int32_t count = 0;
     if (!in.int32(count))
         return blockFail(block_, "cut short before the sequence count");
@@ -338,7 +349,7 @@ bool ModuleReader::readPool(Reader& in, int32_t version, bool vrc6, Pool& pool)
             if (!in.int32(sequence.loop) || (inlinePoints && (!in.int32(sequence.release) || !in.int32(sequence.setting))))
                 return blockFail(block_, "cut short in " + which);
             // Some older 2A03 blocks say "no loop" as a loop at the item count.
-            if (!vrc6 && sequence.loop == length)
+            if (apu && sequence.loop == length)
                 sequence.loop = fti::kNone;
         }
         if (itemBytes > in.left())
@@ -550,14 +561,18 @@ void ModuleReader::resolve()
 {
     for (auto& [slot, record] : records_) {
         Instrument& instrument = record.instrument;
-        if (instrument.type != Type::Chip2A03 && instrument.type != Type::Vrc6) {
+        if (instrument.type != Type::Chip2A03 && instrument.type != Type::Vrc6 && instrument.type != Type::S5B) {
             module_.instruments.push_back(std::move(instrument));
             continue;
         }
         fti::Instrument& out = instrument.instrument;
-        out.type = instrument.type == Type::Vrc6 ? fti::kTypeVrc6 : fti::kType2A03;
+        out.type = instrument.type == Type::Vrc6  ? fti::kTypeVrc6
+                   : instrument.type == Type::S5B ? fti::kTypeS5b
+                                                  : fti::kType2A03;
         out.name = instrument.name;
-        const Pool& pool = instrument.type == Type::Vrc6 ? poolVrc6_ : pool2A03_;
+        const Pool& pool = instrument.type == Type::Vrc6  ? poolVrc6_
+                           : instrument.type == Type::S5B ? poolS5b_
+                                                          : pool2A03_;
         for (int type = 0; type < kSequenceTypes; ++type) {
             const std::optional<uint8_t>& ref = record.refs[static_cast<size_t>(type)];
             fti::Sequence& sequence = out.sequences[type];

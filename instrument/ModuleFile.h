@@ -3,11 +3,12 @@
 // a signature, a file version (0x0200 to 0x0460 are read) and blocks of
 // 16-byte name, version and size, up to "END". Only what instruments need is
 // read: INSTRUMENTS, the sequence pools of the 2A03 and the VRC6 (every block
-// version, the old (value, length) pairs included) and DPCM SAMPLES. Every
+// version, the old (value, length) pairs included) and of the 5B, and DPCM
+// SAMPLES. Every
 // other block is skipped by its size, and so are the patterns: which channel
 // plays an instrument is left to fticonversion::chooseChannel.
 //
-// A 2A03 or VRC6 instrument comes out as the same fti::Instrument an .fti
+// A 2A03, VRC6 or 5B instrument comes out as the same fti::Instrument an .fti
 // file gives, its sequences by value and its DPCM samples beside its keys,
 // so one conversion serves both. Instruments of the other chips are named
 // with their type and not read further.
@@ -43,14 +44,17 @@ struct Instrument {
     int32_t slot = 0;  // 0..63, as the tracker shows it in hex
     Type type = Type::None;
     std::string name;
-    // Of a 2A03 or VRC6 instrument whose problem is empty: what it plays,
+    // Of a 2A03, VRC6 or 5B instrument whose problem is empty: what it plays,
     // its DPCM samples those its keys name (index = the module's slot).
     fti::Instrument instrument;
     // One line on why this instrument alone cannot be read (a sequence
     // index out of range); the others are not affected.
     std::string problem;
 
-    bool readable() const { return (type == Type::Chip2A03 || type == Type::Vrc6) && problem.empty(); }
+    bool readable() const
+    {
+        return (type == Type::Chip2A03 || type == Type::Vrc6 || type == Type::S5B) && problem.empty();
+    }
 };
 
 struct Module {

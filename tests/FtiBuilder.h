@@ -53,7 +53,7 @@ struct FtiSample {
 // An .fti file laid down field by field as the given version has them.
 struct FtiBuilder {
     std::string version = "2.4";
-    int type = 1;  // 2: VRC6
+    int type = 1;  // 2: VRC6, 6: 5B
     std::string name = "Inst";
     std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
     std::vector<FtiKey> dpcmKeys;
@@ -86,8 +86,8 @@ struct FtiBuilder {
             for (int item : sequence.items)
                 out.push_back(static_cast<unsigned char>(item));
         }
-        if (type == 2)
-            return out;  // a VRC6 instrument ends with its sequences
+        if (type == 2 || type == 6)
+            return out;  // VRC6 and 5B instruments end with their sequences
         int32(static_cast<int32_t>(dpcmKeys.size()));
         for (const FtiKey& key : dpcmKeys) {
             for (int field : {key.note, key.sample, key.pitch})

@@ -32,7 +32,7 @@ struct ModKey {
 
 struct ModInstrument {
     int32_t slot = 0;
-    int type = 1;  // 1 2A03, 2 VRC6; others take `payload` as their record's body
+    int type = 1;  // 1 2A03, 2 VRC6, 6 5B; others take `payload` as their record's body
     std::string name;
     std::array<int, 5> sequences{-1, -1, -1, -1, -1};  // pool indices, -1 disabled
     std::vector<ModKey> keys;
@@ -54,6 +54,7 @@ struct ModuleBuilder {
     std::vector<ModInstrument> instruments;
     std::vector<ModSequence> sequences;
     std::vector<ModSequence> vrc6Sequences;
+    std::vector<ModSequence> s5bSequences;  // SEQUENCES_S5B, its one layout
     std::vector<ModSample> samples;
     bool end = true;
     std::string rawInstruments;  // when not empty, the INSTRUMENTS block's payload as it is
@@ -122,7 +123,7 @@ struct ModuleBuilder {
         for (const ModInstrument& instrument : instruments) {
             int32(out, instrument.slot);
             out.push_back(static_cast<char>(instrument.type));
-            if (instrument.type == 1 || instrument.type == 2) {
+            if (instrument.type == 1 || instrument.type == 2 || instrument.type == 6) {
                 int32(out, 5);
                 for (int index : instrument.sequences) {
                     out.push_back(index >= 0 ? 1 : 0);
@@ -186,6 +187,9 @@ struct ModuleBuilder {
         out += block("DPCM SAMPLES", 1, samplesPayload());
         if (!vrc6Sequences.empty())
             out += block("SEQUENCES_VRC6", vrc6Version, pool(vrc6Sequences, vrc6Version, true));
+        // The 5B's pool lays its entries down as the 2A03's version 4 does.
+        if (!s5bSequences.empty())
+            out += block("SEQUENCES_S5B", 1, pool(s5bSequences, 4, true));
         if (end)
             out += "END";
         return out;

@@ -631,3 +631,29 @@ TEST_F(Drop, AModuleFillsProgramsWithItsInstrumentsEachOnItsChannel)
     EXPECT_EQ(program(5).channelType, Pulse);
     EXPECT_EQ(text(5, Duty), "2");
 }
+
+// A 5B instrument plays the 5B whatever the program played, and a module's
+// 5B instruments take their sequences from its 5B pool.
+TEST_F(Drop, A5bInstrumentPlaysThe5bAndAModulesTakeTheir5bPool)
+{
+    core->settings.channelProgram[0] = 20;
+    showEditedChannel(0);
+    model.markForRefresh();
+    core->editBank([](ProgramBank& bank) { bank[20].channelType = Vrc6Saw; });
+    ftitest::FtiBuilder file;
+    file.type = 6;
+    file.name = "Chip";
+    file.sequences[Duty] = ftitest::seq({0x80, 0xC0});
+    ftmtest::ModuleBuilder song;
+    song.sequences = {{0, 4, {3}}};
+    song.s5bSequences = {{0, 4, {0x40, 0x20}}};
+    song.instruments = {{0, 6, "Buzz", {-1, -1, -1, -1, 0}, {}, ""}};
+    const std::string bytes = song.bytes();
+    model.dropFiles(
+        {write("chip.fti", file.bytes()), write("song.ftm", std::vector<unsigned char>(bytes.begin(), bytes.end()))});
+    EXPECT_EQ(program(20).channelType, S5b);
+    EXPECT_EQ(text(20, Duty), "1 2");
+    EXPECT_STREQ(program(21).name, "Buzz");
+    EXPECT_EQ(program(21).channelType, S5b);
+    EXPECT_EQ(text(21, Duty), "0 3");
+}

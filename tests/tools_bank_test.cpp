@@ -1364,14 +1364,13 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
-              "a VRC7 instrument; Plinka plays 2A03 and VRC6 instruments only");
+              "a VRC7 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
     // Each chip's name with the article it is read aloud with.
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 4; }),
-              "an FDS instrument; Plinka plays 2A03 and VRC6 instruments only");
+              "an FDS instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 5; }),
-              "an N163 instrument; Plinka plays 2A03 and VRC6 instruments only");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 6; }),
-              "an S5B instrument; Plinka plays 2A03 and VRC6 instruments only");
+              "an N163 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 7; }), "unknown instrument type 7");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
     EXPECT_EQ(patched(nameLength, -1), "negative name length (-1)");
@@ -1388,6 +1387,47 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.dpcmSamples[0].name = std::string(257, 'x'); }),
               "DPCM sample 1's name length 257 is longer than 256");
     EXPECT_EQ(ftiReadError(Bytes(bytes.begin(), bytes.begin() + 20)), "cut short in sequence 1's item count");
+}
+
+// A 5B file is the sequence part alone; one that stops right after its name
+// is a new instrument, any other cut is damage.
+TEST(FtiFile, A5bInstrumentEndsWithItsSequencesAndOneStoppingAfterItsNameIsNew)
+{
+    FtiBuilder file;
+    file.type = 6;
+    file.name = "Buzz";
+    file.sequences = {seq({15, 11}, 1), off(), seq({-2}), off(), seq({0x40, 0xDF, 0x20}, -1, 1)};
+    const Bytes bytes = file.bytes();
+    fti::Instrument instrument = ftiReadOk(bytes);
+    EXPECT_EQ(instrument.type, fti::kTypeS5b);
+    EXPECT_FALSE(instrument.nameOnly);
+    EXPECT_EQ(instrument.sequences[Duty], (fti::Sequence{true, -1, 1, 0, {0x40, -0x21, 0x20}}));
+    EXPECT_TRUE(instrument.dpcmKeys.empty());
+    EXPECT_EQ(fti::write(instrument), bytes);
+
+    const size_t nameEnd = 7 + 4 + file.name.size();
+    for (size_t size = 0; size < bytes.size(); ++size) {
+        const Bytes cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        if (size != nameEnd) {
+            EXPECT_FALSE(ftiReadError(cut).empty()) << size;
+            continue;
+        }
+        instrument = ftiReadOk(cut);
+        EXPECT_TRUE(instrument.nameOnly);
+        EXPECT_EQ(instrument.name, "Buzz");
+        for (const fti::Sequence& sequence : instrument.sequences)
+            EXPECT_EQ(sequence, fti::Sequence{});
+        // Written back whole, with its five sequences off.
+        FtiBuilder whole;
+        whole.type = 6;
+        whole.name = "Buzz";
+        EXPECT_EQ(fti::write(instrument), whole.bytes());
+    }
+    // Only the 5B's files may stop there.
+    file.type = 2;
+    const Bytes vrc6 = file.bytes();
+    EXPECT_EQ(ftiReadError(Bytes(vrc6.begin(), vrc6.begin() + static_cast<std::ptrdiff_t>(nameEnd))),
+              "cut short before the sequence count");
 }
 
 TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
@@ -1521,6 +1561,70 @@ TEST(FtiConversion, Vrc6WidthsAndTheSawsRatesComeInByTheProgramsChannel)
     }
 }
 
+// The 5B's duty sequence is a bit field (0x80 noise, 0x40 tone, 0x20 the
+// chip's envelope, 0x1F the noise period); Plinka's 5B Duty is a mode.
+TEST(FtiConversion, The5bDutyBitFieldBecomesItsModesAndTheModesGoBackAsTheBitField)
+{
+    const std::string silent = "Duty: steps with neither tone, noise nor envelope on, silent in the tracker, play "
+                               "the tone";
+    const std::string envelope = "Duty: the chip's envelope, whose shape and period the tracker's patterns set, made "
+                                 "into the saw buzz at the key's pitch";
+    const std::string period = "Duty: the tracker's fixed noise periods left out; Plinka's follows the key";
+    struct In {
+        std::vector<int> items;
+        const char* text;
+        std::vector<std::string> notes;
+    };
+    const In imports[] = {
+        {{0x40, 0x80, 0xC0}, "0 1 2", {}},
+        {{0x5F, 0x80, 0xC0}, "0 1 2", {}},  // a period under the tone alone plays nothing
+        {{0x40, 0x8C, 0xC1}, "0 1 2", {period}},
+        {{0x20, 0x60, 0xE7}, "3 3 3", {envelope}},
+        {{0x00, 0x1F, 0x80}, "0 0 1", {silent}},
+        {{0x00, 0x20, 0x9F}, "0 3 1", {silent, envelope, period}},
+    };
+    auto program = std::make_unique<Program>();
+    for (const In& c : imports) {
+        fti::Instrument instrument;
+        instrument.type = fti::kTypeS5b;
+        instrument.sequences[Duty] = {true, 1, -1, 0, std::vector<int8_t>(c.items.begin(), c.items.end())};
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, S5b, *program, notes);
+        EXPECT_EQ(std::string(program->envelopeText[Duty]), std::string(c.text).insert(2, "| ")) << c.text;
+        EXPECT_EQ(notes, c.notes) << c.text;
+    }
+
+    const std::string buzz = "Duty: the buzz written as the tracker's envelope bit, whose shape and period its "
+                             "patterns set";
+    struct Out {
+        const char* text;
+        std::vector<int8_t> items;
+        std::vector<std::string> notes;
+    };
+    const Out exports[] = {
+        {"0 1 2", {0x40, -0x80, -0x40}, {}},
+        {"3 0", {0x20, 0x40}, {buzz}},
+        {"4", {0x20}, {buzz + "; the triangle buzz comes back as the saw"}},
+        {"5 -1 7",
+         {0x40, 0x20, -0x40},
+         {"Duty: values outside 0..4 written as the mode they play, the value modulo 5",
+          buzz + "; the triangle buzz comes back as the saw"}},
+    };
+    program->channelType = S5b;
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        copyTextField(program->envelopeText[kind], "");
+    for (const Out& c : exports) {
+        copyTextField(program->envelopeText[Duty], c.text);
+        fti::Instrument instrument;
+        std::vector<std::string> notes;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, instrument, notes, error)) << error;
+        EXPECT_EQ(instrument.type, fti::kTypeS5b);
+        EXPECT_EQ(instrument.sequences[Duty].items, c.items) << c.text;
+        EXPECT_EQ(notes, c.notes) << c.text;
+    }
+}
+
 TEST(FtiConversion, ASawExportsTheTrackers16VolumeStepsWhereTheyHoldItsRatesElse64)
 {
     auto program = std::make_unique<Program>();
@@ -1635,10 +1739,14 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
                                                  {{-128, 127}, {-128, 127}},
                                                  {{-128, 127}, {-128, 127}},
                                                  {{0, 3}, {0, 3}}};
-    // A VRC6 instrument's eight duties, and the saw's rates as a 64-step volume.
-    const auto boundsOf = [&](int kind, int32_t setting, bool vrc6) -> std::array<int, 2> {
+    // A VRC6 instrument's eight duties, and the saw's rates as a 64-step volume;
+    // a 5B instrument's duty is a bit field, any byte.
+    const auto boundsOf = [&](int kind, int32_t setting, int type) -> std::array<int, 2> {
+        const bool vrc6 = type == fti::kTypeVrc6;
         if (vrc6 && kind == Duty)
             return {0, 7};
+        if (type == fti::kTypeS5b && kind == Duty)
+            return {-128, 127};
         if (vrc6 && kind == Volume && setting == fti::kVolume64Steps)
             return {0, 63};
         const int* bounds = range[kind][kind == Arp && setting == fti::kArpFixed];
@@ -1650,12 +1758,13 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
         // Mostly as a tracker writes them; every fourth with any byte.
         const bool anyByte = round % 4 == 0;
         fti::Instrument instrument;
-        instrument.type = pick(0, 1) ? fti::kTypeVrc6 : fti::kType2A03;
+        constexpr int kTypes[] = {fti::kType2A03, fti::kTypeVrc6, fti::kTypeS5b};
+        instrument.type = kTypes[pick(0, 2)];
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             fti::Sequence& sequence = instrument.sequences[kind];
             sequence.enabled = pick(0, 5) != 0;
             sequence.setting = pick(0, 3);
-            const auto bounds = boundsOf(kind, sequence.setting, instrument.type == fti::kTypeVrc6);
+            const auto bounds = boundsOf(kind, sequence.setting, instrument.type);
             sequence.items.resize(static_cast<size_t>(pick(0, pick(0, 1) ? 8 : 300)));
             for (int8_t& item : sequence.items)
                 item = static_cast<int8_t>(anyByte ? pick(-128, 127) : pick(bounds[0], bounds[1]));
@@ -1664,8 +1773,8 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
             sequence.release = pick(0, 2) ? -1 : pick(-2, size);
         }
         std::vector<std::string> notes;
-        constexpr int32_t kChannels[] = {Pulse, Triangle, Noise, Vrc6Pulse, Vrc6Saw};
-        fticonversion::toProgram(instrument, kChannels[pick(0, 4)], *first, notes);
+        constexpr int32_t kChannels[] = {Pulse, Triangle, Noise, Vrc6Pulse, Vrc6Saw, S5b, Mmc5Pulse};
+        fticonversion::toProgram(instrument, kChannels[pick(0, 6)], *first, notes);
         fti::Instrument exported;
         std::string error;
         notes.clear();
@@ -1674,9 +1783,14 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
         ASSERT_EQ(ftiReadOk(bytes), exported);
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             const fti::Sequence& sequence = exported.sequences[kind];
-            const auto bounds = boundsOf(kind, sequence.setting, exported.type == fti::kTypeVrc6);
+            const auto bounds = boundsOf(kind, sequence.setting, exported.type);
             for (int8_t item : sequence.items)
                 ASSERT_TRUE(item >= bounds[0] && item <= bounds[1]) << round << " kind " << kind << ": " << int{item};
+            // The 5B's modes go out as the four fields the tracker's editor makes, noise period 0.
+            if (exported.type == fti::kTypeS5b && kind == Duty) {
+                for (int8_t item : sequence.items)
+                    ASSERT_TRUE(item == 0x40 || item == -0x80 || item == -0x40 || item == 0x20) << int{item};
+            }
         }
         // What the export said it moved may come back otherwise; the rest imports exactly, and only
         // what Plinka plays differently is said again.
@@ -1698,7 +1812,7 @@ TEST(FtiConversion, RandomInstrumentsImportExportAndImportToTheSameProgram)
             EXPECT_TRUE(note.rfind("Volume: the release ends at volume ", 0) == 0 ||
                         note.rfind("Volume: the tracker's 16 volume steps made into the saw's rates", 0) == 0 || moved(note))
                 << note;
-        EXPECT_EQ(exported.type, isVrc6Channel(first->channelType) ? fti::kTypeVrc6 : fti::kType2A03);
+        EXPECT_EQ(exported.type, channelKind(first->channelType).ftiType);
     }
 }
 
@@ -2026,6 +2140,58 @@ TEST_F(PlinkaBank, Vrc6InstrumentsComeInAsVrc6PulseAndGoOutAsVrc6)
     EXPECT_NE(slurp(dir / "saw.txt").find("channel = vrc6-saw\nmulti = no\nvolume = 42 34 | 25\n"), std::string::npos);
 }
 
+TEST_F(PlinkaBank, FiveBInstrumentsComeInOn5bAndGoOutByteForByteAnd2A03OnesMayPlayMmc5Pulse)
+{
+    FtiBuilder buzz;
+    buzz.type = 6;
+    buzz.name = "Buzz";
+    buzz.sequences = {seq({15, 11, 7}, 1), seq({0, 12}, 0), seq({1, -1}), off(), seq({0x40, 0x80, 0xC0, 0x20}, 1)};
+    FtiBuilder lead;
+    lead.name = "Lead";
+    lead.sequences[0] = seq({12, 8});
+    lead.sequences[4] = seq({1, 3}, 1);
+    FtiBuilder old;  // as one tracker saves every 5B instrument: nothing after the name
+    old.type = 6;
+    old.name = "Old";
+    const Bytes oldBytes = old.bytes();
+    put("old.fti", std::string(oldBytes.begin(), oldBytes.begin() + 7 + 4 + 3));
+    for (const auto& [name, file] : {std::pair{"buzz.fti", buzz}, std::pair{"lead.fti", lead}}) {
+        const Bytes bytes = file.bytes();
+        put(name, std::string(bytes.begin(), bytes.end()));
+    }
+    const std::string envelope = ": Duty: the chip's envelope, whose shape and period the tracker's patterns set, "
+                                 "made into the saw buzz at the key's pitch\n";
+
+    const ToolRun imported = run("from-fti " + path("buzz.fti") + " " + path("old.fti") + " " + path("lead.fti") +
+                                 " --channel lead.fti=mmc5-pulse --program 40 -o " + path("imported.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, path("buzz.fti") + envelope + path("old.fti") +
+                                ": the file stops after the name, as one tracker saves its 5B instruments: a new 5B "
+                                "instrument, its sequences off\n");
+    const std::string text = slurp(dir / "imported.txt");
+    EXPECT_NE(text.find("[program 40]\nname = Buzz\nchannel = 5b\nmulti = no\nvolume = 15 | 11 7\narp = | 0 12\n"
+                        "pitch = 1 -1\nhi-pitch = 0\nduty = 0 | 1 2 3\n\n"
+                        "[program 41]\nname = Old\nchannel = 5b\nmulti = no\nvolume = 15\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 0\n\n"
+                        "[program 42]\nname = Lead\nchannel = mmc5-pulse\nmulti = no\nvolume = 12 8\narp = 0\n"
+                        "pitch = 0\nhi-pitch = 0\nduty = 1 | 3\n"),
+              std::string::npos)
+        << text;
+
+    // Out again: the 5B's file and the 2A03's, byte for byte; the buzz is said once more.
+    const ToolRun exported = run("to-fti " + path("imported.txt") + " --program 40 -o " + path("buzz2.fti"));
+    EXPECT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.err, path("imported.txt") +
+                                ": program 40, Duty: the buzz written as the tracker's envelope bit, whose shape and "
+                                "period its patterns set\n");
+    EXPECT_EQ(slurp(dir / "buzz2.fti"), slurp(dir / "buzz.fti"));
+    ASSERT_EQ(run("to-fti " + path("imported.txt") + " --program 42 -o " + path("lead2.fti")).err, "");
+    EXPECT_EQ(slurp(dir / "lead2.fti"), slurp(dir / "lead.fti"));
+    ASSERT_EQ(run("to-fti " + path("imported.txt") + " --program 41 -o " + path("old2.fti")).err, "");
+    // The new instrument written whole: its five sequences off.
+    EXPECT_EQ(slurp(dir / "old2.fti"), std::string(oldBytes.begin(), oldBytes.end()));
+}
+
 TEST_F(PlinkaBank, KitsComeInAsSampleProgramsWithTheirSamplesAndGoOutByteForByte)
 {
     FtiBuilder kit;
@@ -2091,7 +2257,7 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
     put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
     put("cut.fti", std::string(good.begin(), good.end() - 1));
     expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
-                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03 and VRC6 instruments only");
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
     expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
                 path("cut.fti") + ": cut short before the DPCM sample count");
     expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
@@ -2846,6 +3012,54 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         const ToolRun result = run(arguments);
         EXPECT_EQ(result.status, 2) << arguments;
         EXPECT_EQ(result.err.rfind("plinka-bank: ", 0), 0u) << arguments << result.err;
+    }
+}
+
+TEST_F(PlinkaBank, A5bModulesInstrumentsComeInFromTheModules5bPoolAndAreListed)
+{
+    ModuleBuilder song;
+    song.sequences = {{0, 0, {15, 12}}, {0, 4, {2}}};
+    // The 5B pool's index 0 is not the 2A03's.
+    song.s5bSequences = {{0, 0, {15, 9, 3}, 1}, {0, 4, {0xC0, 0x9F}, 0}, {3, 1, {0, 7}, 0}};
+    song.instruments = {{0, 1, "Lead", {0, -1, -1, -1, 0}, {}, ""},
+                        {1, 6, "Chip", {0, 3, -1, -1, 0}, {}, ""},
+                        {2, 6, "Bare", {5, -1, -1, -1, -1}, {}, ""}};  // no sequence at 5: none played
+    put("song.ftm", song.bytes());
+    const std::string who = path("song.ftm") + ": instrument ";
+    const ToolRun list = run("from-module " + path("song.ftm") + " --list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, who + "00 \"Lead\": 2A03, program 1, pulse (nothing in it says noise), 2 of 5 sequences\n" +
+                            who + "01 \"Chip\": 5B, program 2, 5b (a 5B instrument), 3 of 5 sequences\n" + who +
+                            "02 \"Bare\": 5B, program 3, 5b (a 5B instrument), 0 of 5 sequences\n");
+
+    const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path("song.txt"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, who + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + who +
+                                "01 \"Chip\": Duty: the tracker's fixed noise periods left out; Plinka's follows "
+                                "the key\n");
+    const std::string text = slurp(dir / "song.txt");
+    EXPECT_NE(text.find("[program 1]\nname = Lead\nchannel = pulse\nmulti = no\nvolume = 15 12\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 2\n\n"
+                        "[program 2]\nname = Chip\nchannel = 5b\nmulti = no\nvolume = 15 | 9 3\narp = | 0 7\n"
+                        "pitch = 0\nhi-pitch = 0\nduty = | 2 1\n\n"
+                        "[program 3]\nname = Bare\nchannel = 5b\nmulti = no\nvolume = 15\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 0\n"),
+              std::string::npos)
+        << text;
+
+    // A damaged 5B pool is one line, and so is every cut of the module.
+    ModuleBuilder damaged = song;
+    damaged.s5bSequences[1].index = 200;
+    put("bad.ftm", damaged.bytes());
+    const ToolRun bad = run("from-module " + path("bad.ftm") + " --list");
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, path("bad.ftm") + ": SEQUENCES_S5B: sequence 2 has index 200 (0 to 127)\n");
+    const std::string bytes = song.bytes();
+    for (size_t size = bytes.find("SEQUENCES_S5B"); size < bytes.size(); ++size) {
+        put("cut.ftm", bytes.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << size << result.err;
     }
 }
 

@@ -2,7 +2,7 @@
 // chunk) and text banks, writes the default bank, and checks every envelope
 // text with the instrument's own compiler. Tracker instruments (.fti) come in
 // as programs of a text bank and go out from a program of any bank file, and
-// so do the 2A03 and VRC6 instruments of a tracker module (.ftm, .0cc, .dnm);
+// so do the 2A03, VRC6 and 5B instruments of a tracker module (.ftm, .0cc, .dnm);
 // delta-modulation samples (.dmc) go into a bank's samples and out of them.
 //
 // Exit status: 0 done (a conversion still writes texts that do not compile,
@@ -66,18 +66,20 @@ constexpr const char* kUsage = "usage:\n"
                                "exists (it says so); into a bank without --program they fill the programs\n"
                                "past the factory presets that are as the default bank has them, and the\n"
                                "bank's samples stay. --into BANK without -o writes BANK again. Each plays\n"
-                               "the channel TYPE given (pulse, triangle, noise, sample, vrc6-pulse or\n"
-                               "vrc6-saw), for one file with --channel FILE=TYPE (repeat it per file); if\n"
-                               "none, vrc6-pulse for a VRC6 instrument, sample for one with DPCM keys, noise\n"
-                               "for one whose name says a noise drum (noise, hat, snare, cymbal, ...) or\n"
+                               "the channel TYPE given (pulse, triangle, noise, sample, vrc6-pulse,\n"
+                               "vrc6-saw, 5b or mmc5-pulse), for one file with --channel FILE=TYPE (repeat\n"
+                               "it per file); if none, vrc6-pulse for a VRC6 instrument, 5b for a 5B one,\n"
+                               "sample for one with DPCM keys, noise for one whose name says a noise\n"
+                               "drum (noise, hat, snare, cymbal, ...) or\n"
                                "whose fixed notes lie below the pulse's range, else pulse: the note says\n"
                                "which and why. A Sample program takes the DPCM keys as its key map (the\n"
                                "tracker's C-0 is key 12), their samples go into the bank, and the Volume and\n"
                                "Arp sequences, which the tracker's sample channel does not play, stay out.\n"
                                "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
-                               "channels), a Sample program with its key map and the samples it plays. Both\n"
+                               "channels, a 5B one for the 5B, else a 2A03 one), a Sample program with its\n"
+                               "key map and the samples it plays. Both\n"
                                "report on standard error what they could not carry over exactly.\n"
-                               "from-module puts every 2A03 and VRC6 instrument of a tracker module into\n"
+                               "from-module puts every 2A03, VRC6 and 5B instrument of a tracker module into\n"
                                "programs as from-fti does, in the module's order, each on the channel\n"
                                "from-fti would choose, its DPCM samples into the bank; an instrument of\n"
                                "another chip, or one that is damaged, is skipped with one line. --list\n"
