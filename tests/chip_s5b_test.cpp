@@ -312,10 +312,11 @@ TEST(ChipS5bOutput, FullScaleSitsBelowAPulseAndKeepsItsPolarity)
 
 // The chip's output against its own logged levels played change by change
 // through add_amplitude, as a straightforward loop would: a buzz, whose steps
-// go into the buffer a cycle's rows at a time, must come out sample for
-// sample the same. Random envelope shapes, periods, restarts and mixers, one
-// channel on the envelope or several, at two sample rates.
-TEST(ChipS5bOutput, BuzzSoundsAsItsLevelsChangeByChange)
+// go into the buffer a cycle's rows at a time, and a lone tone, whose flips
+// skip the general loop, must come out sample for sample the same. Random
+// envelope shapes, periods, restarts and mixers, one channel on the tone or
+// the envelope or several, at two sample rates.
+TEST(ChipS5bOutput, BuzzAndToneSoundAsTheirLevelsChangeByChange)
 {
     for (const int32_t sample_rate : {44100, 48000}) {
         SCOPED_TRACE(sample_rate);
@@ -346,14 +347,20 @@ TEST(ChipS5bOutput, BuzzSoundsAsItsLevelsChangeByChange)
         for (int f = 0; got_fast < want; ++f) {
             // A buzz as a voice plays it, and now and then what stops its fast way.
             const int osc = static_cast<int>(random() % 3);
-            write(4, 7, random() % 6 ? 0x3F : static_cast<int>(random() % 64));
-            write(8, 8 + osc, 0x10 | static_cast<int>(random() % 16));
+            const bool tone = random() % 2;
+            const int mixer = tone ? 0x3F & ~(1 << osc) : 0x3F;
+            write(4, 7, random() % 6 ? mixer : static_cast<int>(random() % 64));
+            write(8, 8 + osc, tone ? static_cast<int>(random() % 16) : 0x10 | static_cast<int>(random() % 16));
             write(12, 8 + (osc + 1) % 3, random() % 4 ? static_cast<int>(random() % 16) : 0x10);
             write(16, 11, static_cast<int>(random() % 48));
             write(20, 12, random() % 8 ? 0 : 1);
             if (random() % 3 == 0)
                 write(24, 13, random() % 4 ? 0x08 + static_cast<int>(random() % 8) : static_cast<int>(random() % 16));
-            int32_t t = 28;
+            if (tone) {
+                write(30, 2 * osc, static_cast<int>(random() % 256));
+                write(34, 2 * osc + 1, random() % 4 ? 0 : static_cast<int>(random() % 16));
+            }
+            int32_t t = 40;
             while (t < frame) {
                 const int32_t to = std::min(frame, t + 1 + static_cast<int32_t>(random() % 1000));
                 if (random() % 8 == 0 && to < frame - 4)

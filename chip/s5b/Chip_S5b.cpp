@@ -245,7 +245,7 @@ void Chip_S5b::run_until(int32_t end_time)
 
 void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
 {
-    if (run_buzz(time, ticks))
+    if (run_buzz(time, ticks) || run_tone(time, ticks))
         return;
     // The generators some channel hears go from event to event, together;
     // the others, and those that fall silent on the way (an envelope coming
@@ -353,6 +353,51 @@ bool Chip_S5b::run_buzz(int32_t time, int32_t ticks)
     envelope_.advance(ticks);
     last_levels_[osc] = envelope_.level;
     last_amplitudes_[osc] = amplitudes_[envelope_.level];
+    return true;
+}
+
+bool Chip_S5b::run_tone(int32_t time, int32_t ticks)
+{
+    int osc = -1;
+    for (int i = 0; i < osc_count; ++i) {
+        if (hears_noise(i) || hears_envelope(i))
+            return false;
+        if (hears_tone(i)) {
+            if (osc >= 0)
+                return false;
+            osc = i;
+        }
+    }
+    if (osc < 0 || !outputs_[osc])
+        return false;
+    // Its noise unheard and its volume not at rest, the gate follows the
+    // tone alone; the level it opens to is fixed, or an envelope at rest.
+    const int volume = regs_[volume_reg + osc];
+    const int32_t high = amplitudes_[(volume & envelope_bit) ? envelope_.level : 2 * (volume & 0x0F) + 1];
+    S5b_Tone& tone = tones_[osc];
+    const int32_t first = tone.ticks_to_event();
+    if (first <= ticks) {
+        Band_Buffer& out = *outputs_[osc];
+        const int32_t period = s5b_effective_period(tone.counter.period);
+        const int32_t flips = 1 + (ticks - first) / period;
+        const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period * tick_clocks);
+        uint32_t pos = out.to_buffer_time(time + (first - 1) * tick_clocks);
+        int32_t last = last_amplitudes_[osc];
+        int on = tone.high;
+        for (int32_t f = 0; f < flips; ++f, pos += pos_step) {
+            on ^= 1;
+            const int32_t a = on ? high : 0;
+            if (a != last)
+                synth_.add_amplitude(pos, a - last, out);
+            last = a;
+        }
+        last_amplitudes_[osc] = last;
+    }
+    for (S5b_Tone& t : tones_)
+        t.advance(ticks);
+    noise_.advance(ticks);
+    envelope_.advance(ticks);
+    last_levels_[osc] = level(osc);
     return true;
 }
 

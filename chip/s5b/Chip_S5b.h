@@ -63,6 +63,10 @@ private:
     // nothing else heard, its steps added a cycle's rows at a time. False,
     // having done nothing, in any other case.
     bool run_buzz(int32_t time, int32_t ticks);
+    // run_ticks for a tone: one channel's square at a steady level, nothing
+    // else heard, each flip added straight from the period. False, having
+    // done nothing, in any other case.
+    bool run_tone(int32_t time, int32_t ticks);
     // Moves channel `osc`'s output to raw level `level` at `time`.
     void sound(int osc, int32_t time, int level);
     void apply(int reg, int data);
