@@ -341,7 +341,7 @@ bool Chip_S5b::run_buzz(int32_t time, int32_t ticks)
         // goes round one cycle for good.
         const int32_t run =
             alternate ? std::min<int32_t>(left, S5b_Envelope::ramp_steps - static_cast<int32_t>(position)) : left;
-        pos = synth_.add_cycle_steps(pos, pos_step, run, rows_->ramp(rising, alternate), position, out);
+        pos = synth_.add_cycle_steps<false>(pos, pos_step, run, rows_->ramp(rising, alternate), position, out);
         left -= run;
         position = (position + static_cast<uint32_t>(run)) % S5b_Envelope::ramp_steps;
         if (alternate && position == 0)

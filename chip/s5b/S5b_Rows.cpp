@@ -32,18 +32,18 @@ S5b_Rows::S5b_Rows(const Synth& synth, const int32_t (&amplitudes)[level_count])
 const uint32_t* S5b_Rows::table_for(const Synth& synth, int32_t delta)
 {
     if (delta == 0)
-        return Synth::zero_aligned_table;
+        return Synth::zero_window_table;
     for (size_t i = 0; i < deltas_.size(); ++i)
         if (deltas_[i] == delta)
             return tables_[i].words;
     const uint32_t magnitude = delta < 0 ? 0u - static_cast<uint32_t>(delta) : static_cast<uint32_t>(delta);
     if (magnitude > static_cast<uint32_t>(Synth::max_row_amplitude)) {
         fits_ = false;
-        return Synth::zero_aligned_table;
+        return Synth::zero_window_table;
     }
     // add_amplitude adds a change of A as the row of unit |A| less |A| per
-    // value, negated for a fall: the same words, laid out as
-    // aligned_window_rows lays out the synthesiser's own.
+    // value, negated for a fall: the same words, laid out as the
+    // synthesiser's own window table.
     const uint32_t bias = magnitude * 0x10001u;
     const uint32_t sign = delta < 0 ? ~0u : 0u;
     deltas_.push_back(delta);
@@ -52,13 +52,10 @@ const uint32_t* S5b_Rows::table_for(const Synth& synth, int32_t delta)
     for (uint32_t r = 0; r < Synth::phase_rows; ++r) {
         uint16_t row[Synth::kernel_width];
         synth.amplitude_row(r, static_cast<int32_t>(magnitude), row);
-        for (uint32_t a = 0; a < Synth::block_pairs; ++a) {
-            uint32_t* to =
-                table.words + a * Synth::aligned_copy_words + r * Synth::window_row_words + Synth::aligned_pad + a;
-            for (uint32_t j = 0; j < Synth::row_pairs; ++j) {
-                const uint32_t word = (row[2 * j] | static_cast<uint32_t>(row[2 * j + 1]) << 16) - bias;
-                to[j] = (word ^ sign) - sign;
-            }
+        uint32_t* to = table.words + r * Synth::window_row_words + Synth::max_offset;
+        for (uint32_t j = 0; j < Synth::row_pairs; ++j) {
+            const uint32_t word = (row[2 * j] | static_cast<uint32_t>(row[2 * j + 1]) << 16) - bias;
+            to[j] = (word ^ sign) - sign;
         }
     }
     return table.words;
