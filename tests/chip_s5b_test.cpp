@@ -220,6 +220,24 @@ TEST(ChipS5b, RandomRegisterSequencesSoundAsTheClockByClockChip)
     EXPECT_GT(expect_as_reference(600, 29781, writes), 600 * 29781 / 4) << "the chip sounded much of the time";
 }
 
+// Shifts that waited while no one heard the noise, made at once by jumps of
+// powers of two, leave the register as shifting one by one would; a whole
+// cycle of the register leaves it as it was.
+TEST(ChipS5b, WaitingNoiseShiftsComeOutAsShiftsOneByOne)
+{
+    std::mt19937 random(17);
+    for (const int32_t count : {1, 3, 14, 15, 1000, 65536, 131070, 131071, 131071 + 77}) {
+        S5b_Noise jumped, stepped;
+        jumped.bits = stepped.bits = 1 + random() % S5b_Noise::cycle_shifts;
+        jumped.pending = count % S5b_Noise::cycle_shifts;
+        jumped.catch_up();
+        for (int32_t i = 0; i < count; ++i)
+            stepped.shift(1);
+        EXPECT_EQ(jumped.bits, stepped.bits) << count << " shifts";
+        EXPECT_EQ(jumped.pending, 0);
+    }
+}
+
 // ---- the rendered output ----
 
 // Half a second of the chip's (or, from $9000 up, the VRC6's) output after `writes`.

@@ -134,6 +134,14 @@ void Chip_S5b::write_register(int32_t time, unsigned addr, int data)
     regs_[select_] = static_cast<uint8_t>(data);
     written_ = true;
     apply(select_, data);
+    // Only a write makes the noise heard: its waiting shifts are made
+    // before any channel's level reads it.
+    if (noise_.pending)
+        for (int i = 0; i < osc_count; ++i)
+            if (hears_noise(i)) {
+                noise_.catch_up();
+                break;
+            }
 }
 
 void Chip_S5b::apply(int reg, int data)
@@ -271,7 +279,7 @@ void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
         if (g < osc_count)
             tones_[g].advance(count);
         else if (g == noise_index)
-            noise_.advance(count);
+            heard[noise_index] ? noise_.advance(count) : noise_.skip(count);
         else
             envelope_.advance(count);
     };
@@ -349,7 +357,7 @@ bool Chip_S5b::run_buzz(int32_t time, int32_t ticks)
     }
     for (S5b_Tone& tone : tones_)
         tone.advance(ticks);
-    noise_.advance(ticks);
+    noise_.skip(ticks);
     envelope_.advance(ticks);
     last_levels_[osc] = envelope_.level;
     last_amplitudes_[osc] = amplitudes_[envelope_.level];
@@ -395,7 +403,7 @@ bool Chip_S5b::run_tone(int32_t time, int32_t ticks)
     }
     for (S5b_Tone& t : tones_)
         t.advance(ticks);
-    noise_.advance(ticks);
+    noise_.skip(ticks);
     envelope_.advance(ticks);
     last_levels_[osc] = level(osc);
     return true;
