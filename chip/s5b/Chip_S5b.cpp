@@ -51,6 +51,8 @@ void fill_amplitudes(double volume, int32_t (&amplitudes)[Chip_S5b::level_count]
 // The buzz rows of volume 1, the volume every voice's 5B plays at, built as
 // the library loads: a chip is built on whatever thread first plays it, the
 // audio thread too, where the rows could be neither built nor waited for.
+// A chip built before it (a static one elsewhere) finds it still zero,
+// serving nothing: that chip plays each change on its own.
 struct Unit_Rows {
     Band_Synth<12> synth{15};
     int32_t amplitudes[Chip_S5b::level_count];
