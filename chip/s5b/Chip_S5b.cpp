@@ -29,6 +29,7 @@ constexpr int noise_off_shift = 3;
 // $08-$0A: ---E VVVV  envelope instead of the fixed volume V
 constexpr int volume_reg = 0x08;
 constexpr int envelope_bit = 0x10;
+constexpr int envelope_shape_reg = 0x0D;
 
 // Level L sounds at 2^((L - 31) / 4) of level 31's amplitude, 0 at L = 0.
 // The table is in whole sample units (level 31 is 5544 at volume 1, level 1
@@ -124,17 +125,25 @@ void Chip_S5b::osc_log(int osc, Level_Log* log)
 void Chip_S5b::write_register(int32_t time, unsigned addr, int data)
 {
     PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);
+    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", time >= last_time_);
     if (addr < select_first || addr > data_last)
         return;
-    run_until(time);
+    // A write that changes nothing that sounds leaves the run going: a
+    // voice writes its registers every frame, mostly with what they hold,
+    // and a buzz or a tone then adds a whole frame's steps in one go. The
+    // select, an ignored write and the same value again (but to $0D, which
+    // restarts the envelope) are such writes.
     if (addr < data_first) {
         select_ = data & 0xFF;  // with the checks compiled out, a wider value must not reach past regs_
         return;
     }
     if (select_ & chip_address_mask)
         return;
-    regs_[select_] = static_cast<uint8_t>(data);
     written_ = true;
+    if (regs_[select_] == data && select_ != envelope_shape_reg)
+        return;
+    run_until(time);
+    regs_[select_] = static_cast<uint8_t>(data);
     apply(select_, data);
     // Only a write makes the noise heard: its waiting shifts are made
     // before any channel's level reads it.
