@@ -113,7 +113,11 @@ public:
     // Adds `count` events of `cycle`, the first its event `first`, at pos,
     // pos + pos_step, ...; answers the position after the last. The turns of
     // a pattern cost no call or branch of their own: a run of any length is
-    // one loop.
+    // one loop. With `Aligned` false the cycle's tables are in the single
+    // window layout (window_table_words, as scaled_window_rows fills), a
+    // quarter of the aligned copies' size: for a pattern of many tables, whose
+    // four copies each would crowd the processor's caches.
+    template <bool Aligned = true>
     uint32_t add_cycle_steps(uint32_t pos, uint32_t pos_step, int32_t count, const Step_Cycle& cycle, uint32_t first,
                              Band_Buffer& buffer) const requires(Width == 12);
 
@@ -308,6 +312,7 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 }
 
 template <int Width>
+template <bool Aligned>
 inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_step, int32_t count,
                                                    const Step_Cycle& cycle, uint32_t first, Band_Buffer& buffer) const
     requires(Width == 12)
@@ -357,7 +362,7 @@ inline uint32_t Band_Synth<Width>::add_cycle_steps(uint32_t pos, uint32_t pos_st
             for (int g = 0; g < Group; ++g) {
                 const uint32_t distance = (into_window + static_cast<uint32_t>(g) * pos_step) >> phase_shift;
                 PLINKA_CHIP_REQUIRE("unmet requirement", "distance < window_positions", distance < window_positions);
-                rows[g] = tables[g] + aligned_words_[distance];
+                rows[g] = tables[g] + (Aligned ? aligned_words_ : row_words_)[distance];
             }
             for (uint32_t b = 0; b < Blocks; ++b) {
                 // The rows are summed before the cells join them: a cell

@@ -220,6 +220,24 @@ TEST(ChipS5b, RandomRegisterSequencesSoundAsTheClockByClockChip)
     EXPECT_GT(expect_as_reference(600, 29781, writes), 600 * 29781 / 4) << "the chip sounded much of the time";
 }
 
+// Shifts that waited while no one heard the noise, made at once by jumps of
+// powers of two, leave the register as shifting one by one would; a whole
+// cycle of the register leaves it as it was.
+TEST(ChipS5b, WaitingNoiseShiftsComeOutAsShiftsOneByOne)
+{
+    std::mt19937 random(17);
+    for (const int32_t count : {1, 3, 14, 15, 1000, 65536, 131070, 131071, 131071 + 77}) {
+        S5b_Noise jumped, stepped;
+        jumped.bits = stepped.bits = 1 + random() % S5b_Noise::cycle_shifts;
+        jumped.pending = count % S5b_Noise::cycle_shifts;
+        jumped.catch_up();
+        for (int32_t i = 0; i < count; ++i)
+            stepped.shift(1);
+        EXPECT_EQ(jumped.bits, stepped.bits) << count << " shifts";
+        EXPECT_EQ(jumped.pending, 0);
+    }
+}
+
 // ---- the rendered output ----
 
 // Half a second of the chip's (or, from $9000 up, the VRC6's) output after `writes`.
@@ -308,6 +326,91 @@ TEST(ChipS5bOutput, FullScaleSitsBelowAPulseAndKeepsItsPolarity)
     }
     // Past the kernel's delay, before the high-pass has taken much of the step.
     EXPECT_NEAR(render(ntsc_clock, {{7, 0x3F}, {8, 15}})[20], Chip_S5b().amplitude(31), 0.04 * 5544);
+}
+
+// The chip's output against its own logged levels played change by change
+// through add_amplitude, as a straightforward loop would: a buzz, whose steps
+// go into the buffer a cycle's rows at a time, and a lone tone, whose flips
+// skip the general loop, must come out sample for sample the same. Random
+// envelope shapes, periods, restarts and mixers, one channel on the tone or
+// the envelope or several, at two sample rates.
+TEST(ChipS5bOutput, BuzzAndToneSoundAsTheirLevelsChangeByChange)
+{
+    for (const int32_t sample_rate : {44100, 48000}) {
+        SCOPED_TRACE(sample_rate);
+        std::mt19937 random(static_cast<uint32_t>(sample_rate));
+        Band_Buffer fast, reference;
+        for (Band_Buffer* b : {&fast, &reference}) {
+            b->set_clock_rate(static_cast<int32_t>(ntsc_clock));
+            ASSERT_EQ(b->set_sample_rate(sample_rate), nullptr);
+        }
+        Chip_S5b chip, logged;
+        chip.set_output(&fast);
+        Level_Log logs[3];
+        int levels[3] = {};
+        for (int c = 0; c < 3; ++c)
+            logged.osc_log(c, &logs[c]);
+        Band_Synth<12> synth(15);
+        synth.set_volume(1.0);
+        constexpr int32_t frame = 29781;
+        constexpr long want = 60 * 735;
+        std::vector<short> out_fast(want), out_reference(want);
+        long got_fast = 0, got_reference = 0;
+        auto write = [&](int32_t time, int reg, int data) {
+            for (Chip_S5b* c : {&chip, &logged}) {
+                c->write_register(time, 0xC000, reg);
+                c->write_register(time + 2, 0xE000, data);
+            }
+        };
+        for (int f = 0; got_fast < want; ++f) {
+            // A buzz as a voice plays it, and now and then what stops its fast way.
+            const int osc = static_cast<int>(random() % 3);
+            const bool tone = random() % 2;
+            const int mixer = tone ? 0x3F & ~(1 << osc) : 0x3F;
+            write(4, 7, random() % 6 ? mixer : static_cast<int>(random() % 64));
+            write(8, 8 + osc, tone ? static_cast<int>(random() % 16) : 0x10 | static_cast<int>(random() % 16));
+            write(12, 8 + (osc + 1) % 3, random() % 4 ? static_cast<int>(random() % 16) : 0x10);
+            write(16, 11, static_cast<int>(random() % 48));
+            write(20, 12, random() % 8 ? 0 : 1);
+            if (random() % 3 == 0)
+                write(24, 13, random() % 4 ? 0x08 + static_cast<int>(random() % 8) : static_cast<int>(random() % 16));
+            if (tone) {
+                write(30, 2 * osc, static_cast<int>(random() % 256));
+                write(34, 2 * osc + 1, random() % 4 ? 0 : static_cast<int>(random() % 16));
+            }
+            int32_t t = 40;
+            while (t < frame) {
+                const int32_t to = std::min(frame, t + 1 + static_cast<int32_t>(random() % 1000));
+                if (random() % 8 == 0 && to < frame - 4)
+                    write(to, 11 + static_cast<int>(random() % 3), static_cast<int>(random() % 16));
+                const int32_t end = to < frame ? to + 3 : frame;
+                chip.run_until(end);
+                logged.run_until(end);
+                for (int c = 0; c < 3; ++c) {
+                    for (int32_t e = 0; e < logs[c].count; ++e) {
+                        const Level_Log::Entry& entry = logs[c].entries[e];
+                        const int32_t delta = logged.amplitude(entry.level) - logged.amplitude(levels[c]);
+                        if (delta)
+                            synth.add_amplitude(reference.to_buffer_time(entry.time), delta, reference);
+                        levels[c] = entry.level;
+                    }
+                    logs[c].clear();
+                }
+                t = end;
+            }
+            chip.end_frame(frame);
+            logged.end_frame(frame);
+            fast.end_frame(frame);
+            reference.end_frame(frame);
+            got_fast += fast.read_samples(out_fast.data() + got_fast, want - got_fast);
+            got_reference += reference.read_samples(out_reference.data() + got_reference, want - got_reference);
+        }
+        ASSERT_EQ(got_fast, got_reference);
+        long differ = 0;
+        for (long i = 0; i < want; ++i)
+            differ += out_fast[i] != out_reference[i];
+        EXPECT_EQ(differ, 0) << "samples that differ from the change-by-change output";
+    }
 }
 
 // ---- idling, requirements ----

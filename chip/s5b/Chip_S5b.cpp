@@ -2,6 +2,8 @@
 
 #include "chip/Chip_Require.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -27,6 +29,45 @@ constexpr int noise_off_shift = 3;
 // $08-$0A: ---E VVVV  envelope instead of the fixed volume V
 constexpr int volume_reg = 0x08;
 constexpr int envelope_bit = 0x10;
+constexpr int envelope_shape_reg = 0x0D;
+
+// Level L sounds at 2^((L - 31) / 4) of level 31's amplitude, 0 at L = 0.
+// The table is in whole sample units (level 31 is 5544 at volume 1, level 1
+// is 31), each change adding exactly its difference, so the channels' sum
+// never drifts; a table of a few hundred units would lose the low levels'
+// 1.5 dB steps to rounding. Positive, as the 2A03's pulses: the cartridge's
+// inverted output only matters when it cancels against the console's, and an
+// instrument's voice has no such partner.
+void fill_amplitudes(double volume, int32_t (&amplitudes)[Chip_S5b::level_count])
+{
+    const double top = full_scale_units * pulse_level * std::pow(10.0, below_pulse_db / 20.0) * volume;
+    amplitudes[0] = 0;
+    for (int l = 1; l < Chip_S5b::level_count; ++l) {
+        const double a = top * std::exp2((l - (Chip_S5b::level_count - 1)) / 4.0);
+        const bool in_range = a >= -max_amplitude && a <= max_amplitude;  // false for NaN too
+        amplitudes[l] = in_range ? static_cast<int32_t>(std::lround(a)) : 0;
+    }
+}
+
+// The buzz rows of volume 1, the volume every voice's 5B plays at, built as
+// the library loads: a chip is built on whatever thread first plays it, the
+// audio thread too, where the rows could be neither built nor waited for.
+// A chip built before it (a static one elsewhere) finds it still zero,
+// serving nothing: that chip plays each change on its own.
+struct Unit_Rows {
+    Band_Synth<12> synth{15};
+    int32_t amplitudes[Chip_S5b::level_count];
+    S5b_Rows rows;
+
+    Unit_Rows() : rows(prepared(), amplitudes) {}
+    const Band_Synth<12>& prepared()
+    {
+        synth.set_volume(1.0);
+        fill_amplitudes(1.0, amplitudes);
+        return synth;
+    }
+};
+const Unit_Rows unit_rows;
 
 }  // namespace
 
@@ -57,20 +98,8 @@ void Chip_S5b::reset()
 
 void Chip_S5b::set_volume(double volume)
 {
-    // Level L sounds at 2^((L - 31) / 4) of level 31's amplitude, 0 at L = 0.
-    // The table is in whole sample units (level 31 is 5544 at volume 1,
-    // level 1 is 31), each change adding exactly its difference, so the
-    // channels' sum never drifts; a table of a few hundred units would lose
-    // the low levels' 1.5 dB steps to rounding. Positive, as the 2A03's
-    // pulses: the cartridge's inverted output only matters when it cancels
-    // against the console's, and an instrument's voice has no such partner.
-    const double top = full_scale_units * pulse_level * std::pow(10.0, below_pulse_db / 20.0) * volume;
-    amplitudes_[0] = 0;
-    for (int l = 1; l < level_count; ++l) {
-        const double a = top * std::exp2((l - (level_count - 1)) / 4.0);
-        const bool in_range = a >= -max_amplitude && a <= max_amplitude;  // false for NaN too
-        amplitudes_[l] = in_range ? static_cast<int32_t>(std::lround(a)) : 0;
-    }
+    fill_amplitudes(volume, amplitudes_);
+    rows_ = unit_rows.rows.serves(synth_, amplitudes_) ? &unit_rows.rows : nullptr;
 }
 
 void Chip_S5b::set_output(Band_Buffer* buffer)
@@ -96,18 +125,34 @@ void Chip_S5b::osc_log(int osc, Level_Log* log)
 void Chip_S5b::write_register(int32_t time, unsigned addr, int data)
 {
     PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);
+    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", time >= last_time_);
     if (addr < select_first || addr > data_last)
         return;
-    run_until(time);
+    // A write that changes nothing that sounds leaves the run going: a
+    // voice writes its registers every frame, mostly with what they hold,
+    // and a buzz or a tone then adds a whole frame's steps in one go. The
+    // select, an ignored write and the same value again (but to $0D, which
+    // restarts the envelope) are such writes.
     if (addr < data_first) {
         select_ = data & 0xFF;  // with the checks compiled out, a wider value must not reach past regs_
         return;
     }
     if (select_ & chip_address_mask)
         return;
-    regs_[select_] = static_cast<uint8_t>(data);
     written_ = true;
+    if (regs_[select_] == data && select_ != envelope_shape_reg)
+        return;
+    run_until(time);
+    regs_[select_] = static_cast<uint8_t>(data);
     apply(select_, data);
+    // Only a write makes the noise heard: its waiting shifts are made
+    // before any channel's level reads it.
+    if (noise_.pending)
+        for (int i = 0; i < osc_count; ++i)
+            if (hears_noise(i)) {
+                noise_.catch_up();
+                break;
+            }
 }
 
 void Chip_S5b::apply(int reg, int data)
@@ -219,6 +264,8 @@ void Chip_S5b::run_until(int32_t end_time)
 
 void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
 {
+    if (run_buzz(time, ticks) || run_tone(time, ticks))
+        return;
     // The generators some channel hears go from event to event, together;
     // the others, and those that fall silent on the way (an envelope coming
     // to rest at 0), take their remaining ticks in one stride at the end.
@@ -243,7 +290,7 @@ void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
         if (g < osc_count)
             tones_[g].advance(count);
         else if (g == noise_index)
-            noise_.advance(count);
+            heard[noise_index] ? noise_.advance(count) : noise_.skip(count);
         else
             envelope_.advance(count);
     };
@@ -272,6 +319,105 @@ void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
     }
     for (int g = 0; g < generators; ++g)
         advance(g, ticks);
+}
+
+bool Chip_S5b::run_buzz(int32_t time, int32_t ticks)
+{
+    constexpr int repeat_mask = S5b_Envelope::continue_bit | S5b_Envelope::hold_bit;
+    if (!rows_ || std::endian::native != std::endian::little || envelope_.held ||
+        (envelope_.shape & repeat_mask) != S5b_Envelope::continue_bit || envelope_.ticks_to_event() > ticks)
+        return false;
+    // The one channel on the envelope: with its tone and noise unheard, its
+    // gate stays open (the envelope, never at rest, makes it may_sound).
+    int osc = -1;
+    for (int i = 0; i < osc_count; ++i) {
+        if (hears_tone(i) || hears_noise(i))
+            return false;
+        if (hears_envelope(i)) {
+            if (osc >= 0)
+                return false;
+            osc = i;
+        }
+    }
+    if (osc < 0 || !outputs_[osc])
+        return false;
+    Band_Buffer& out = *outputs_[osc];
+    const int32_t first = envelope_.ticks_to_event();
+    const int32_t period = s5b_effective_period(envelope_.counter.period);
+    const int32_t steps = 1 + (ticks - first) / period;
+    const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period * tick_clocks);
+    uint32_t pos = out.to_buffer_time(time + (first - 1) * tick_clocks);
+    // add_cycle_steps plays its last windows near the buffer's end change by
+    // change, in the synthesiser's own units: the chip's sound() does it right.
+    const uint32_t last = pos + static_cast<uint32_t>(steps - 1) * pos_step;
+    if ((last >> Band_Buffer::time_bits) + Band_Synth<12>::window_reach > Band_Buffer::allocation)
+        return false;
+    const bool alternate = (envelope_.shape & S5b_Envelope::alternate_bit) != 0;
+    bool rising = envelope_.rising;
+    auto position = static_cast<uint32_t>(envelope_.position);
+    for (int32_t left = steps; left > 0;) {
+        // A triangle turns each ramp to the other direction's rows; a saw
+        // goes round one cycle for good.
+        const int32_t run =
+            alternate ? std::min<int32_t>(left, S5b_Envelope::ramp_steps - static_cast<int32_t>(position)) : left;
+        pos = synth_.add_cycle_steps<false>(pos, pos_step, run, rows_->ramp(rising, alternate), position, out);
+        left -= run;
+        position = (position + static_cast<uint32_t>(run)) % S5b_Envelope::ramp_steps;
+        if (alternate && position == 0)
+            rising = !rising;
+    }
+    for (S5b_Tone& tone : tones_)
+        tone.advance(ticks);
+    noise_.skip(ticks);
+    envelope_.advance(ticks);
+    last_levels_[osc] = envelope_.level;
+    last_amplitudes_[osc] = amplitudes_[envelope_.level];
+    return true;
+}
+
+bool Chip_S5b::run_tone(int32_t time, int32_t ticks)
+{
+    int osc = -1;
+    for (int i = 0; i < osc_count; ++i) {
+        if (hears_noise(i) || hears_envelope(i))
+            return false;
+        if (hears_tone(i)) {
+            if (osc >= 0)
+                return false;
+            osc = i;
+        }
+    }
+    if (osc < 0 || !outputs_[osc])
+        return false;
+    // Its noise unheard and its volume not at rest, the gate follows the
+    // tone alone; the level it opens to is fixed, or an envelope at rest.
+    const int volume = regs_[volume_reg + osc];
+    const int32_t high = amplitudes_[(volume & envelope_bit) ? envelope_.level : 2 * (volume & 0x0F) + 1];
+    S5b_Tone& tone = tones_[osc];
+    const int32_t first = tone.ticks_to_event();
+    if (first <= ticks) {
+        Band_Buffer& out = *outputs_[osc];
+        const int32_t period = s5b_effective_period(tone.counter.period);
+        const int32_t flips = 1 + (ticks - first) / period;
+        const uint32_t pos_step = out.factor() * static_cast<uint32_t>(period * tick_clocks);
+        uint32_t pos = out.to_buffer_time(time + (first - 1) * tick_clocks);
+        int32_t last = last_amplitudes_[osc];
+        int on = tone.high;
+        for (int32_t f = 0; f < flips; ++f, pos += pos_step) {
+            on ^= 1;
+            const int32_t a = on ? high : 0;
+            if (a != last)
+                synth_.add_amplitude(pos, a - last, out);
+            last = a;
+        }
+        last_amplitudes_[osc] = last;
+    }
+    for (S5b_Tone& t : tones_)
+        t.advance(ticks);
+    noise_.skip(ticks);
+    envelope_.advance(ticks);
+    last_levels_[osc] = level(osc);
+    return true;
 }
 
 void Chip_S5b::end_frame(int32_t end_time)

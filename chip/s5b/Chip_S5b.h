@@ -8,6 +8,7 @@
 #pragma once
 
 #include "S5b_Oscs.h"
+#include "S5b_Rows.h"
 #include "chip/Band_Buffer.h"
 #include "chip/Band_Synth.h"
 #include "chip/Level_Log.h"
@@ -58,6 +59,14 @@ public:
 private:
     // Runs `ticks` ticks, the first at chip time `time`.
     void run_ticks(int32_t time, int32_t ticks);
+    // run_ticks for a buzz: one channel sounding the repeating envelope alone,
+    // nothing else heard, its steps added a cycle's rows at a time. False,
+    // having done nothing, in any other case.
+    bool run_buzz(int32_t time, int32_t ticks);
+    // run_ticks for a tone: one channel's square at a steady level, nothing
+    // else heard, each flip added straight from the period. False, having
+    // done nothing, in any other case.
+    bool run_tone(int32_t time, int32_t ticks);
     // Moves channel `osc`'s output to raw level `level` at `time`.
     void sound(int osc, int32_t time, int level);
     void apply(int reg, int data);
@@ -82,7 +91,8 @@ private:
     int last_levels_[osc_count] = {};
     int32_t last_amplitudes_[osc_count] = {};  // as the buffer integrates it
     int32_t amplitudes_[level_count] = {};
-    Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
+    Band_Synth<12> synth_{15};        // its kernel only: add_amplitude builds each change's row
+    const S5b_Rows* rows_ = nullptr;  // the buzz's rows for amplitudes_, if a set has them
 };
 
 static_assert(Sound_Chip<Chip_S5b>);

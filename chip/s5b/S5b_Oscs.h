@@ -53,27 +53,47 @@ struct S5b_Tone {
 
 // A 17-bit shift register: each shift moves bit 0 XOR bit 3 into bit 16.
 // The counter's completions pass a divide-by-two first, so the register
-// shifts every 2 x NP ticks.
+// shifts every 2 x NP ticks. Shifts no channel hears wait, counted, until
+// one does: a tone held for minutes would otherwise shift it all along.
 struct S5b_Noise {
     static constexpr uint32_t seed = 1;  // any but 0, which would never change
     static constexpr int register_bits = 17;
+    // The register comes back to any state after this many shifts.
+    static constexpr int32_t cycle_shifts = (1 << register_bits) - 1;
 
     S5b_Counter counter;
     int32_t half = 0;  // 1: one completion since the last shift
     uint32_t bits = seed;
+    int32_t pending = 0;  // shifts waiting, modulo cycle_shifts
 
     int32_t ticks_to_event() const
     {
         return counter.ticks_to_completion() + (half ? 0 : s5b_effective_period(counter.period));
     }
+    // Right only with no shift pending: catch_up() first.
     int output() const { return static_cast<int>(bits & 1); }
     void advance(int32_t ticks)
     {
+        if (pending)
+            catch_up();
+        shift(count_shifts(ticks));
+    }
+    // advance() for a register no one hears: its shifts wait.
+    void skip(int32_t ticks)
+    {
+        pending = static_cast<int32_t>((int64_t{pending} + count_shifts(ticks)) % cycle_shifts);
+    }
+    // Makes the waiting shifts, at most 17 x 17 bit operations however many.
+    void catch_up();
+    void shift(int32_t count);
+
+private:
+    int32_t count_shifts(int32_t ticks)
+    {
         const int32_t completions = half + counter.advance(ticks);
         half = completions & 1;
-        shift(completions >> 1);
+        return completions >> 1;
     }
-    void shift(int32_t count);
 };
 
 // 32 steps a ramp, one every EP ticks, in the shape last written to $0D.
