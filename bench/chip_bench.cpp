@@ -1,12 +1,13 @@
 // Speed of one voice's chip: emulated chip-seconds per CPU second for each
-// channel the instrument plays (the 2A03's and the VRC6's; the 5B's and the
-// MMC5's on a buffer of their own), driven frame by frame as the engine drives it
+// channel the instrument plays (the 2A03's and the VRC6's; the 5B's, the
+// MMC5's and the FDS's on a buffer of their own), driven frame by frame as the engine drives it
 // (a few writes, end_frame, then every sample read), and the cost per sample
 // of reading the buffer in one run or one sample at a time. Then the console
 // mode's shared chip with all eight channels sounding, against the same
 // eight channels on eight voices' chips: time per frame.
 #include "chip/ConsoleChip.h"
 #include "chip/VoiceChip.h"
+#include "chip/fds/Chip_Fds.h"
 #include "chip/mmc5/Chip_Mmc5.h"
 #include "chip/s5b/Chip_S5b.h"
 
@@ -194,6 +195,65 @@ void BM_Mmc5PulseA440(benchmark::State& state)
     state.counters["peak"] = peak;
 }
 
+// An FDS note held as an FDS voice would play it: a triangle wave, P = 1031
+// gives 440 Hz, gain 32 and pitch written every frame; with `modulated` a
+// vibrato of depth 8 from a +1 / -1 table at MF 14 (6 Hz). The chip alone on
+// its buffer, frames of 29780 and 29781 clocks.
+void playFds(benchmark::State& state, bool modulated)
+{
+    Band_Buffer buffer;
+    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    Chip_Fds chip;
+    chip.set_output(&buffer);
+    int32_t time = 0;
+    auto write = [&chip, &time](unsigned addr, int data) { chip.write_register(time += 4, addr, data); };
+    write(0x4089, 0x80);
+    for (unsigned i = 0; i < 64; ++i)
+        write(0x4040 + i, i < 32 ? static_cast<int>(i) * 2 : 126 - static_cast<int>(i) * 2 + 1);
+    write(0x4089, 0);
+    write(0x4087, 0x80);
+    for (int e = 0; e < 32; ++e)
+        write(0x4088, e % 16 < 8 ? 1 : 7);
+    write(0x4085, 0);
+    write(0x4084, modulated ? 0x88 : 0x80);
+    write(0x4086, modulated ? 14 : 0);
+    write(0x4087, 0);
+    write(0x4083, 1031 >> 8);
+    short out[1024];
+    int64_t frames = 0;
+    int peak = 0;
+    for (auto _ : state) {
+        time = 0;
+        write(0x4080, 0xA0);
+        write(0x4082, 1031 & 0xFF);
+        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
+        chip.end_frame(length);
+        buffer.end_frame(length);
+        while (const long n = buffer.read_samples(out, 1024)) {
+            benchmark::DoNotOptimize(out);
+            peak = std::max(peak, static_cast<int>(out[0]));
+        }
+        ++frames;
+    }
+    state.counters["chip_seconds_per_cpu_second"] =
+        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
+    state.counters["peak"] = peak;
+}
+
+void BM_FdsHeldNoteA440(benchmark::State& state)
+{
+    playFds(state, false);
+}
+
+void BM_FdsVibratoA440(benchmark::State& state)
+{
+    playFds(state, true);
+}
+
 // Read-out alone: a frame's worth of cells integrated per iteration.
 void readFrames(benchmark::State& state, long perCall)
 {
@@ -367,6 +427,8 @@ BENCHMARK(BM_Vrc6SawA440);
 BENCHMARK(BM_Mmc5PulseA440);
 BENCHMARK(BM_S5bToneA440);
 BENCHMARK(BM_S5bBuzzSaw);
+BENCHMARK(BM_FdsHeldNoteA440);
+BENCHMARK(BM_FdsVibratoA440);
 BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
 BENCHMARK(BM_ConsoleChipAllChannels);
