@@ -225,6 +225,15 @@ void Chip_Fds::level_changed(int new_level)
 
 void Chip_Fds::advance(int32_t clocks)
 {
+    advance_others(clocks);
+    // Carries here only where they cannot change the level.
+    const uint64_t acc = wave_acc_ + static_cast<uint64_t>(step_) * static_cast<uint64_t>(clocks);
+    wave_pos_ = static_cast<int>((static_cast<uint64_t>(wave_pos_) + (acc >> 16)) & (wave_steps - 1));
+    wave_acc_ = static_cast<uint32_t>(acc & 0xFFFF);
+}
+
+void Chip_Fds::advance_others(int32_t clocks)
+{
     if (envelopes_run()) {
         for (Envelope* env : {&vol_, &mod_}) {
             if (!env->manual())
@@ -233,13 +242,20 @@ void Chip_Fds::advance(int32_t clocks)
     }
     if (!mod_halted() && (regs_[7] & 0x40) == 0)
         mod_acc_ += static_cast<uint32_t>(mod_frequency()) * static_cast<uint32_t>(clocks);
-    // Carries here only where they cannot change the level.
-    const uint64_t acc = wave_acc_ + static_cast<uint64_t>(step_) * static_cast<uint64_t>(clocks);
-    wave_pos_ = static_cast<int>((static_cast<uint64_t>(wave_pos_) + (acc >> 16)) & (wave_steps - 1));
-    wave_acc_ = static_cast<uint32_t>(acc & 0xFFFF);
 }
 
 int32_t Chip_Fds::clocks_to_event() const
+{
+    int32_t clocks = clocks_to_other_event();
+    // A silent or held output skips the wave's steps: advance() counts them.
+    if (step_ > 0 && audible()) {
+        const int32_t c = clocks_to_carry(wave_acc_, step_);
+        clocks = c < clocks ? c : clocks;
+    }
+    return clocks;
+}
+
+int32_t Chip_Fds::clocks_to_other_event() const
 {
     int32_t clocks = INT32_MAX;
     if (envelopes_run()) {
@@ -256,13 +272,53 @@ int32_t Chip_Fds::clocks_to_event() const
             clocks = c < clocks ? c : clocks;
         }
     }
-    // A silent or held output skips the wave's steps: advance() counts them.
-    const bool audible = !write_enabled() && vol_.gain != 0;
-    if (step_ > 0 && audible) {
-        const int32_t c = clocks_to_carry(wave_acc_, step_);
-        clocks = c < clocks ? c : clocks;
-    }
     return clocks;
+}
+
+void Chip_Fds::run_steady(int32_t end_time)
+{
+    // Only the wave steps: the level is the sample times a fixed factor, and
+    // the clocks between carries take one of two counts, the longer unless
+    // the accumulator left over from the last carry reaches 65536 sooner.
+    const auto step = static_cast<uint32_t>(step_);
+    const int scale = (vol_.gain < max_gain ? vol_.gain : max_gain) * master_thirtieths[regs_[9] & 3];
+    const auto longer = static_cast<int32_t>((accumulator_carry + step - 1) / step);
+    const bool logging = log_ && !output_;
+    advance_others(end_time - last_time_);
+    uint32_t acc = wave_acc_;
+    int32_t to_carry = clocks_to_carry(acc, step_) + 1;  // clocks until just past the carry
+    for (;;) {
+        const int32_t carry_end = last_time_ + to_carry;
+        // Blocks that end before the carry's clock.
+        while (last_time_ + block_left_ < carry_end && last_time_ + block_left_ <= end_time) {
+            acc += static_cast<uint32_t>(block_left_) * step;
+            last_time_ += block_left_;
+            end_block();
+        }
+        if (carry_end > end_time) {
+            const int32_t clocks = end_time - last_time_;
+            acc += static_cast<uint32_t>(clocks) * step;
+            block_left_ -= clocks;
+            last_time_ = end_time;
+            break;
+        }
+        const int32_t clocks = carry_end - last_time_;
+        acc += static_cast<uint32_t>(clocks) * step - accumulator_carry;
+        wave_pos_ = (wave_pos_ + 1) & (wave_steps - 1);
+        const int now = wave_[wave_pos_] * scale;
+        if (now != level_) {
+            block_steps_ += (level_ - now) * decay_[block_left_ - (clocks - 1)];
+            level_ = now;
+            if (logging)
+                log_->change(carry_end - 1, now);
+        }
+        block_left_ -= clocks;
+        last_time_ = carry_end;
+        if (block_left_ == 0)
+            end_block();
+        to_carry = longer - (acc + static_cast<uint32_t>(longer - 1) * step >= accumulator_carry ? 1 : 0);
+    }
+    wave_acc_ = acc;
 }
 
 void Chip_Fds::end_block()
@@ -295,6 +351,14 @@ void Chip_Fds::run_until(int32_t end_time)
     if (log_ && !output_)
         log_->change(last_time_, level_);
     while (last_time_ < end_time) {
+        if (step_ > 0 && audible()) {
+            const int64_t other = int64_t{last_time_} + clocks_to_other_event();
+            const int32_t steady_end = other < end_time ? static_cast<int32_t>(other) : end_time;
+            if (steady_end - last_time_ >= steady_run) {
+                run_steady(steady_end);
+                continue;
+            }
+        }
         const int32_t to_event = clocks_to_event();
         const int64_t event = int64_t{last_time_} + to_event;
         const bool settled = block_steps_ == 0 && block_start_level_ == level_ && filtered_ == int64_t{level_} << 16;

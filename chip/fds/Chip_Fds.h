@@ -110,9 +110,17 @@ private:
     void update_step() { step_ = wave_halted() ? 0 : wave_step(counter_, mod_.gain, pitch()); }
     // Moves every unit on by `clocks` in which no event falls.
     void advance(int32_t clocks);
+    void advance_others(int32_t clocks);  // advance() but for the wave
     // Clocks from last_time_ to the next clock with an event (0: this one).
     int32_t clocks_to_event() const;
-    void level_changed(int32_t time);
+    // The same with the wave's steps left out.
+    int32_t clocks_to_other_event() const;
+    bool audible() const { return !write_enabled() && vol_.gain != 0; }
+    // Runs to end_time, before which only the wave steps.
+    void run_steady(int32_t end_time);
+    // The shortest stretch worth run_steady's set-up.
+    static constexpr int32_t steady_run = 256;
+    void level_changed(int new_level);
     void end_block();
 
     int pitch() const { return (regs_[3] & 0x0F) << 8 | regs_[2]; }
