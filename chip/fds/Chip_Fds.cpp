@@ -3,6 +3,7 @@
 #include "chip/Chip_Require.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -60,7 +61,7 @@ void Chip_Fds::set_lowpass(double corner_hz)
 {
     const double top = clock_rate_ / 8;
     lowpass_hz_ = corner_hz < 100 ? 100 : corner_hz > top ? top : corner_hz;
-    const double per_clock = std::exp(-2 * M_PI * lowpass_hz_ / clock_rate_);
+    const double per_clock = std::exp(-2 * std::numbers::pi * lowpass_hz_ / clock_rate_);
     for (int k = 0; k <= block_clocks; ++k)
         decay_[k] = std::llround(std::pow(per_clock, k) * static_cast<double>(int64_t{1} << decay_bits));
 }

@@ -22,10 +22,12 @@
 // in integers, so it depends only on the levels and their times, never on
 // how the caller splits its runs. At each block's end the filtered level
 // goes to the band-limited buffer as one step. That holds the filtered
-// signal for 64 clocks (27.96 kHz on NTSC): a droop of 0.9 % at 2 kHz and
-// images above 25 kHz that the RC has already taken down by 23 dB or more.
-// It costs one step per block while the level moves and none once the
-// filter has settled on a level that holds.
+// signal for 64 clocks (27.96 kHz on NTSC): a droop of 0.8 % at 2 kHz, and
+// images of a tone at f around 27.96 kHz - f, 22 dB under the tone for f up
+// to 2 kHz and, above, under tones the RC has already lowered. It costs one
+// step per block while the level moves (about 30 clocks of the processor
+// each, most of a held note's cost) and none once the filter has settled on
+// a level that holds.
 #pragma once
 
 #include "chip/Band_Buffer.h"
