@@ -43,7 +43,7 @@ public:
     static constexpr int wave_steps = 64;
     static constexpr int table_entries = 32;
     static constexpr int max_gain = 32;  // the envelopes' top, and the output's clamp
-    // The raw level's unit is 1/30 of the sheet's sample x gain unit, so
+    // The raw level's unit is 1/30 of a sample step at gain 1, so
     // that every master volume (30, 20, 15 or 12 thirtieths) stays whole.
     static constexpr int master_denominator = 30;
     static constexpr int32_t max_level = 63 * max_gain * master_denominator;
