@@ -608,6 +608,44 @@ TEST(ChipFds, ModulatorBendsThePitchByTheTableOnlyWithDepth)
                 1.0, 2e-4);
 }
 
+// Set-up values out of range give a defined outcome: silence for a volume
+// of NaN or below 0, the lowest corner for a NaN corner, the clamps beyond.
+TEST(ChipFds, SetUpOutOfRangeIsClampedAndABadOscillatorRefused)
+{
+    const double nan = std::nan("");
+    const struct {
+        double volume, corner;
+        bool silent;
+    } cases[] = {{nan, 2000, true}, {-1, 2000, true}, {1e300, 2000, false}, {1, nan, false},
+                 {1, -5, false},    {1, 1e12, false}, {1, 1e-300, false}};
+    const std::vector<short> lowest = render_fds(ntsc_clock, note(waves.square, 468), 0.1, Chip_Fds::min_lowpass_hz);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.volume << ", " << c.corner);
+        Band_Buffer buffer;
+        buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+        ASSERT_EQ(buffer.set_sample_rate(48000), nullptr);
+        Chip_Fds chip;
+        chip.set_volume(c.volume);
+        chip.set_lowpass(c.corner);
+        chip.set_output(&buffer);
+        for (const auto& [addr, data] : {Reg_Write{0x4089, 0x80}, {0x4040, 63}, {0x4089, 0}, {0x4080, 0xA0}})
+            chip.write_register(0, addr, data);
+        chip.end_frame(29780);
+        const int64_t level = cell_sum(buffer);  // a halted wave's level, settled
+        if (c.silent)
+            EXPECT_EQ(level, 0);
+        else
+            EXPECT_GT(level, 0);
+        EXPECT_LE(level, std::llround(2.4 * 0.1128 * 65536 * Chip_Fds::max_volume));
+    }
+    EXPECT_EQ(render_fds(ntsc_clock, note(waves.square, 468), 0.1, nan), lowest);
+    Chip_Fds chip;
+    EXPECT_REQUIREMENT(chip.osc_output(1, nullptr), "Chip_Fds::osc_output(): Index out of range",
+                       "0 <= osc && osc < osc_count");
+    EXPECT_REQUIREMENT(chip.osc_log(-1, nullptr), "Chip_Fds::osc_log(): Index out of range",
+                       "0 <= osc && osc < osc_count");
+}
+
 TEST(ChipFds, IdleOnceSilentAndSettledAndNothingAllocates)
 {
     Band_Buffer buffer;

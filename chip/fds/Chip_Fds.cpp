@@ -48,6 +48,8 @@ Chip_Fds::Chip_Fds()
 
 void Chip_Fds::set_volume(double volume)
 {
+    // A bound that keeps the arithmetic in range, far past what 16-bit samples hold.
+    volume = volume >= 0 ? (volume < max_volume ? volume : max_volume) : 0;  // NaN: silent
     amplitude_scale_ = std::llround(square_level * volume * 65536.0 / max_level * 65536.0);
 }
 
@@ -60,7 +62,7 @@ void Chip_Fds::set_clock_rate(double clocks_per_second)
 void Chip_Fds::set_lowpass(double corner_hz)
 {
     const double top = clock_rate_ / 8;
-    lowpass_hz_ = corner_hz < 100 ? 100 : corner_hz > top ? top : corner_hz;
+    lowpass_hz_ = !(corner_hz >= min_lowpass_hz) ? min_lowpass_hz : corner_hz > top ? top : corner_hz;  // NaN: lowest
     const double per_clock = std::exp(-2 * std::numbers::pi * lowpass_hz_ / clock_rate_);
     for (int k = 0; k <= block_clocks; ++k)
         decay_[k] = std::llround(std::pow(per_clock, k) * static_cast<double>(int64_t{1} << decay_bits));

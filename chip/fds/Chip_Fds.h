@@ -50,6 +50,8 @@ public:
     static constexpr int32_t block_clocks = 64;
     static constexpr double ntsc_clock_rate = 1789772.727;
     static constexpr double default_lowpass_hz = 2000.0;
+    static constexpr double min_lowpass_hz = 100.0;
+    static constexpr double max_volume = 4.0;
 
     Chip_Fds();
     Chip_Fds(const Chip_Fds&) = delete;
@@ -58,11 +60,11 @@ public:
     // ---- set-up, off the audio thread ----
     // A square of wave 0 and 63 at gain 32, master 2/2, swings 2.4 times a
     // 2A03 pulse at volume 15 of Chip_Apu at the same `volume`, as measured
-    // on a console.
+    // on a console. Clamped to 0..max_volume; NaN silences.
     void set_volume(double volume);
     // The clock the chip runs at, for the low-pass's corner (NTSC by default).
     void set_clock_rate(double clocks_per_second);
-    // The low-pass's corner, clamped to 100 Hz..clock rate / 8.
+    // The low-pass's corner, clamped to min_lowpass_hz..clock rate / 8; NaN: the lowest.
     void set_lowpass(double corner_hz);
     // None (null) silences: the chip then only keeps its state, or logs.
     void set_output(Band_Buffer* buffer);
