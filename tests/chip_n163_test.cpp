@@ -248,7 +248,7 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
         {"length code 0 and a wave over the channel's own phase bytes",
          [&] {
              std::vector<Timed_Write> w;
-             poke(w, 0, 0x78, {0x00, 0, 0x01, 0, 0x00, 0, 0xEE, 0x0F});  // F $100: a sample each 256 updates
+             poke(w, 0, 0x78, {0x00, 0, 0x01, 0, 0x00, 0, 0xF2, 0x0F});  // F $100: a sample each 256 updates
              poke(w, 20000, 0x78, {0x00, 0, 0x04, 0, 0x02, 0, 0xF0, 0x0F});
              return with_ramp(w);
          }()},
