@@ -250,6 +250,7 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
              std::vector<Timed_Write> w;
              poke(w, 0, 0x78, {0x00, 0, 0x01, 0, 0x00, 0, 0xF2, 0x0F});  // F $100: a sample each 256 updates
              poke(w, 20000, 0x78, {0x00, 0, 0x04, 0, 0x02, 0, 0xF0, 0x0F});
+             poke(w, 40000, 0x78, {0x00, 0, 0x30, 0, 0xFC, 0, 0xFA, 0x0F});  // 4 samples, over its index byte alone
              return with_ramp(w);
          }()},
         {"frequency 0 holds the level: a DC",

@@ -15,6 +15,19 @@ constexpr unsigned last_channel_base = 0x78;  // channel 8's registers; channel 
 constexpr unsigned channel_bytes = 8;
 constexpr unsigned address_mask = Chip_N163::ram_size - 1;
 
+// Whether a wave of `length` samples from `start` takes in a sample of
+// channel 8's phase bytes ($79, $7B, $7D), which change at every update.
+bool reads_phase(unsigned start, uint32_t length)
+{
+    for (const unsigned byte : {0x79u, 0x7Bu, 0x7Du}) {
+        for (const unsigned sample : {2 * byte, 2 * byte + 1}) {
+            if (((sample - start) & 0xFF) < length)
+                return true;
+        }
+    }
+    return false;
+}
+
 unsigned channel_base(int turn)
 {
     return last_channel_base - channel_bytes * static_cast<unsigned>(turn);
@@ -200,12 +213,44 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
     const uint32_t length = 256 - 4 * (regs[4] >> 2u);
     const unsigned wave_start = regs[6];
     constexpr int osc = osc_count - 1;
+    uint32_t phase = regs[1] | regs[3] << 8 | static_cast<uint32_t>(regs[5]) << 16;
+    if (time < end_time && frequency != 0 && frequency < phase_one && (phase >> 16) < length &&
+        !reads_phase(wave_start, length)) {
+        // The common note: the phase stays in a register, and the division
+        // by F that finds the next change becomes a multiply, exact for
+        // dividends and divisors below 2^16.
+        const uint64_t inverse = ((uint64_t{1} << 32) + frequency - 1) / frequency;
+        const int volume = regs[7] & 15;
+        for (;;) {
+            phase += frequency;
+            if ((phase >> 16) >= length)
+                phase -= length << 16;
+            const unsigned sample_index = (wave_start + (phase >> 16)) & 0xFF;
+            const int sample = ram_[sample_index >> 1] >> (4 * (sample_index & 1)) & 15;
+            show(time, osc, (sample - 8) * volume);
+            const auto same = static_cast<int32_t>(((phase_one - 1 - (phase & (phase_one - 1))) * inverse) >> 32);
+            const int32_t next = time + (same + 1) * update_period;
+            if (next >= end_time) {
+                // Fewer than `same` updates left: the index stays.
+                const int32_t more = (end_time - time - 1) / update_period;
+                phase += static_cast<uint32_t>(more) * frequency;
+                time += (more + 1) * update_period;
+                break;
+            }
+            phase += static_cast<uint32_t>(same) * frequency;
+            time = next;
+        }
+        regs[1] = static_cast<uint8_t>(phase);
+        regs[3] = static_cast<uint8_t>(phase >> 8);
+        regs[5] = static_cast<uint8_t>(phase >> 16);
+        return time;
+    }
     while (time < end_time) {
         show(time, osc, update(0));
         time += update_period;
         if (time >= end_time || frequency >= phase_one)
             continue;
-        const uint32_t phase = regs[1] | regs[3] << 8 | static_cast<uint32_t>(regs[5]) << 16;
+        phase = regs[1] | regs[3] << 8 | static_cast<uint32_t>(regs[5]) << 16;
         const unsigned byte = ((wave_start + (phase >> 16)) & 0xFF) >> 1;
         const bool own_phase =
             byte == last_channel_base + 1 || byte == last_channel_base + 3 || byte == last_channel_base + 5;
