@@ -10,7 +10,13 @@
 // clock / (15 N). Oscillator c (0..7) is channel c + 1; its output and its
 // log carry the channel's level only while the DAC holds it, and 0 while
 // another channel holds it. Their sum, or every oscillator sent to one
-// buffer, is exactly the chip's DAC.
+// buffer, is exactly the chip's DAC. The switching tone stays, and so does
+// the fall of each channel's level with N: both are what the chip sounds
+// like, and an instrument that wants them gone chooses N = 1.
+//
+// Sound disabled ($E000 bit 6) silences the DAC at once and stops the
+// count to the next update where it stands; enabled again, the DAC stays
+// silent until that update.
 //
 // Level: a channel at volume 15 swinging from sample 0 to 15 (225 steps of
 // its level) is 6.0 times the step of a full-volume 2A03 pulse. Boards
