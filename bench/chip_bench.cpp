@@ -1,6 +1,7 @@
 // Speed of one voice's chip: emulated chip-seconds per CPU second for each
 // channel the instrument plays (the 2A03's and the VRC6's; the 5B's, the
-// MMC5's and the FDS's on a buffer of their own), driven frame by frame as the engine drives it
+// MMC5's, the FDS's and the N163's on a buffer of their own), driven frame by
+// frame as the engine drives it
 // (a few writes, end_frame, then every sample read), and the cost per sample
 // of reading the buffer in one run or one sample at a time. Then the console
 // mode's shared chip with all eight channels sounding, against the same
@@ -9,6 +10,7 @@
 #include "chip/VoiceChip.h"
 #include "chip/fds/Chip_Fds.h"
 #include "chip/mmc5/Chip_Mmc5.h"
+#include "chip/n163/Chip_N163.h"
 #include "chip/s5b/Chip_S5b.h"
 
 #include <benchmark/benchmark.h>
@@ -254,6 +256,67 @@ void BM_FdsVibratoA440(benchmark::State& state)
     playFds(state, true);
 }
 
+// The N163 alone on its buffer, frames of 29780 and 29781 clocks: a
+// 32-sample wave (a rising then falling staircase) at the start of its RAM,
+// then `channels` channels, the c-th at an F of `frequency` times (4 + c) / 4,
+// their volumes written every frame as an envelope would.
+void playN163(benchmark::State& state, int channels, long frequency)
+{
+    Band_Buffer buffer;
+    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
+        state.SkipWithError("Out of memory");
+        return;
+    }
+    Chip_N163 chip;
+    chip.set_output(&buffer);
+    int32_t time = 0;
+    auto write = [&chip, &time](unsigned addr, int data) { chip.write_register(time += 4, addr, data); };
+    write(0xF800, 0x80);
+    for (int i = 0; i < 16; ++i)
+        write(0x4800, (i < 8 ? 2 * i : 31 - 2 * i) * 0x11);
+    for (int c = 0; c < channels; ++c) {
+        const long f = frequency * (4 + c) / 4;
+        write(0xF800, 0x80 | (0x78 - 8 * c));
+        for (const int data : {static_cast<int>(f & 0xFF), 0, static_cast<int>(f >> 8 & 0xFF), 0,
+                               0xE0 | static_cast<int>(f >> 16), 0, 0, (channels - 1) << 4 | 15})
+            write(0x4800, data);
+    }
+    short out[1024];
+    int64_t frames = 0;
+    int peak = 0;
+    for (auto _ : state) {
+        time = 0;
+        for (int c = 0; c < channels; ++c) {
+            write(0xF800, 0x7F - 8 * c);
+            write(0x4800, (c == 0 ? (channels - 1) << 4 : 0) | 15);
+        }
+        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
+        chip.end_frame(length);
+        buffer.end_frame(length);
+        while (const long n = buffer.read_samples(out, 1024)) {
+            benchmark::DoNotOptimize(out);
+            peak = std::max(peak, static_cast<int>(out[0]));
+        }
+        ++frames;
+    }
+    state.counters["chip_seconds_per_cpu_second"] =
+        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
+    state.counters["peak"] = peak;
+}
+
+// One channel: F 7735 gives 1789773 * 7735 / (15 * 65536 * 32) = 440.0 Hz.
+void BM_N163WaveA440(benchmark::State& state)
+{
+    playN163(state, 1, 7735);
+}
+
+// Eight channels from 440 Hz up: F 61880 is 440 Hz with N = 8.
+void BM_N163EightChannels(benchmark::State& state)
+{
+    playN163(state, 8, 61880);
+}
+
 // Read-out alone: a frame's worth of cells integrated per iteration.
 void readFrames(benchmark::State& state, long perCall)
 {
@@ -425,6 +488,8 @@ BENCHMARK(BM_NoiseFastest);
 BENCHMARK(BM_Vrc6PulseA440);
 BENCHMARK(BM_Vrc6SawA440);
 BENCHMARK(BM_Mmc5PulseA440);
+BENCHMARK(BM_N163WaveA440);
+BENCHMARK(BM_N163EightChannels);
 BENCHMARK(BM_S5bToneA440);
 BENCHMARK(BM_S5bBuzzSaw);
 BENCHMARK(BM_FdsHeldNoteA440);
