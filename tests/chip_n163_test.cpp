@@ -476,7 +476,7 @@ TEST(ChipN163, AFullChannelSwingsSixTimesAFull2A03Pulse)
     std::vector<Reg_Write> w = square_wave(32);
     const std::vector<Reg_Write> n = note(0, 32, 0x1000, 1);
     w.insert(w.end(), n.begin(), n.end());
-    // Six frames kept after the four skipped: more than the 4800 samples measured.
+    // Eight frames kept after the four skipped: more than the 4800 samples measured.
     const std::vector<short> n163 = render(w, ntsc_clock, 48000, 12);
     ASSERT_GE(n163.size(), 4800u);
 
