@@ -107,9 +107,11 @@ void BM_Vrc6SawA440(benchmark::State& state)
     playChannel(state, {}, {{0x4015, 0x00}, {0xB000, 42}, {0xB001, 289 & 0xFF}, {0xB002, 0x80 | 289 >> 8}});
 }
 
-// The 5B on a buffer of its own, as playChannel plays a voice: `first` in
-// the first frame, `every` in every frame, each a register and its value.
-void playS5b(benchmark::State& state, std::initializer_list<Reg_Write> first, std::initializer_list<Reg_Write> every)
+// A chip alone on a buffer of its own, as a voice plays it: `first(write)`
+// before the first frame, `every(write)` in each, write(addr, data) writing
+// at clocks 4, 8, 12, ... of the frame; frames of 29780 and 29781 clocks,
+// every sample read.
+template <class Chip, class First, class Every> void playAlone(benchmark::State& state, First&& first, Every&& every)
 {
     Band_Buffer buffer;
     buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
@@ -117,32 +119,43 @@ void playS5b(benchmark::State& state, std::initializer_list<Reg_Write> first, st
         state.SkipWithError("Out of memory");
         return;
     }
-    Chip_S5b chip;
+    Chip chip;
     chip.set_output(&buffer);
-    auto write = [&](std::initializer_list<Reg_Write> writes) {
-        int32_t time = 0;
-        for (const Reg_Write& w : writes) {
-            chip.write_register(time += 4, 0xC000, static_cast<int>(w.addr));
-            chip.write_register(time += 4, 0xE000, w.data);
-        }
-    };
-    write(first);
+    int32_t time = 0;
+    auto write = [&chip, &time](unsigned addr, int data) { chip.write_register(time += 4, addr, data); };
+    first(write);
     short out[1024];
     int64_t frames = 0;
     int peak = 0;
     for (auto _ : state) {
-        write(every);
-        chip.end_frame(frame_clocks);
-        buffer.end_frame(frame_clocks);
-        while (const long n = buffer.read_samples(out, 1024)) {
+        every(write);
+        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
+        chip.end_frame(length);
+        buffer.end_frame(length);
+        time = 0;
+        while (buffer.read_samples(out, 1024)) {
             benchmark::DoNotOptimize(out);
-            peak = std::max(peak, static_cast<int>(*std::max_element(out, out + n)));
+            peak = std::max(peak, static_cast<int>(out[0]));
         }
         ++frames;
     }
     state.counters["chip_seconds_per_cpu_second"] =
         benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
     state.counters["peak"] = peak;
+}
+
+// The 5B's registers, each selected at $C000 and written at $E000.
+void playS5b(benchmark::State& state, std::initializer_list<Reg_Write> first, std::initializer_list<Reg_Write> every)
+{
+    auto registers = [](std::initializer_list<Reg_Write> writes) {
+        return [writes](auto& write) {
+            for (const Reg_Write& w : writes) {
+                write(0xC000, static_cast<int>(w.addr));
+                write(0xE000, w.data);
+            }
+        };
+    };
+    playAlone<Chip_S5b>(state, registers(first), registers(every));
 }
 
 // A held note as a 5B voice would write it each frame: tone A only, TP 127
@@ -160,90 +173,45 @@ void BM_S5bBuzzSaw(benchmark::State& state)
 }
 
 // An MMC5 pulse held as an MMC5 voice would play it: period 253 gives
-// 1789773 / (16 * 254) = 440.4 Hz, duty 50 %, its registers written every
-// frame; the chip alone on its buffer, frames of 29780 and 29781 clocks.
+// 1789773 / (16 * 254) = 440.4 Hz, duty 50 %, its registers written every frame.
 void BM_Mmc5PulseA440(benchmark::State& state)
 {
-    Band_Buffer buffer;
-    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
-    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
-        state.SkipWithError("Out of memory");
-        return;
-    }
-    Chip_Mmc5 chip;
-    chip.set_output(&buffer);
-    auto write = [&chip](std::initializer_list<Reg_Write> writes) {
-        int32_t time = 0;
-        for (const Reg_Write& w : writes)
-            chip.write_register(time += 4, w.addr, w.data);
-    };
-    write({{0x5015, 0x01}, {0x5003, 0x08}});
-    short out[1024];
-    int64_t frames = 0;
-    int peak = 0;
-    for (auto _ : state) {
-        write({{0x5015, 0x01}, {0x5000, 0xBF}, {0x5002, 253}});
-        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
-        chip.end_frame(length);
-        buffer.end_frame(length);
-        while (const long n = buffer.read_samples(out, 1024)) {
-            benchmark::DoNotOptimize(out);
-            peak = std::max(peak, static_cast<int>(out[0]));
-        }
-        ++frames;
-    }
-    state.counters["chip_seconds_per_cpu_second"] =
-        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
-    state.counters["peak"] = peak;
+    playAlone<Chip_Mmc5>(
+        state,
+        [](auto& write) {
+            write(0x5015, 0x01);
+            write(0x5003, 0x08);
+        },
+        [](auto& write) {
+            write(0x5015, 0x01);
+            write(0x5000, 0xBF);
+            write(0x5002, 253);
+        });
 }
 
 // An FDS note held as an FDS voice would play it: a triangle wave, P = 1031
 // gives 440 Hz, gain 32 and pitch written every frame; with `modulated` a
-// vibrato of depth 8 from a +1 / -1 table at MF 14 (6 Hz). The chip alone on
-// its buffer, frames of 29780 and 29781 clocks.
+// vibrato of depth 8 from a +1 / -1 table at MF 14 (6 Hz).
 void playFds(benchmark::State& state, bool modulated)
 {
-    Band_Buffer buffer;
-    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
-    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
-        state.SkipWithError("Out of memory");
-        return;
-    }
-    Chip_Fds chip;
-    chip.set_output(&buffer);
-    int32_t time = 0;
-    auto write = [&chip, &time](unsigned addr, int data) { chip.write_register(time += 4, addr, data); };
-    write(0x4089, 0x80);
-    for (unsigned i = 0; i < 64; ++i)
-        write(0x4040 + i, i < 32 ? static_cast<int>(i) * 2 : 126 - static_cast<int>(i) * 2 + 1);
-    write(0x4089, 0);
-    write(0x4087, 0x80);
-    for (int e = 0; e < 32; ++e)
-        write(0x4088, e % 16 < 8 ? 1 : 7);
-    write(0x4085, 0);
-    write(0x4084, modulated ? 0x88 : 0x80);
-    write(0x4086, modulated ? 14 : 0);
-    write(0x4087, 0);
-    write(0x4083, 1031 >> 8);
-    short out[1024];
-    int64_t frames = 0;
-    int peak = 0;
-    for (auto _ : state) {
-        time = 0;
+    auto first = [modulated](auto& write) {
+        write(0x4089, 0x80);
+        for (unsigned i = 0; i < 64; ++i)
+            write(0x4040 + i, i < 32 ? static_cast<int>(i) * 2 : 126 - static_cast<int>(i) * 2 + 1);
+        write(0x4089, 0);
+        write(0x4087, 0x80);
+        for (int e = 0; e < 32; ++e)
+            write(0x4088, e % 16 < 8 ? 1 : 7);
+        write(0x4085, 0);
+        write(0x4084, modulated ? 0x88 : 0x80);
+        write(0x4086, modulated ? 14 : 0);
+        write(0x4087, 0);
+        write(0x4083, 1031 >> 8);
+    };
+    playAlone<Chip_Fds>(state, first, [](auto& write) {
         write(0x4080, 0xA0);
         write(0x4082, 1031 & 0xFF);
-        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
-        chip.end_frame(length);
-        buffer.end_frame(length);
-        while (const long n = buffer.read_samples(out, 1024)) {
-            benchmark::DoNotOptimize(out);
-            peak = std::max(peak, static_cast<int>(out[0]));
-        }
-        ++frames;
-    }
-    state.counters["chip_seconds_per_cpu_second"] =
-        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
-    state.counters["peak"] = peak;
+    });
 }
 
 void BM_FdsHeldNoteA440(benchmark::State& state)
@@ -256,53 +224,29 @@ void BM_FdsVibratoA440(benchmark::State& state)
     playFds(state, true);
 }
 
-// The N163 alone on its buffer, frames of 29780 and 29781 clocks: a
-// 32-sample wave (a rising then falling staircase) at the start of its RAM,
-// then `channels` channels, the c-th at an F of `frequency` times (4 + c) / 4,
-// their volumes written every frame as an envelope would.
+// The N163: a 32-sample wave (a rising then falling staircase) at the start
+// of its RAM, then `channels` channels, the c-th at an F of `frequency` times
+// (4 + c) / 4, their volumes written every frame as an envelope would.
 void playN163(benchmark::State& state, int channels, long frequency)
 {
-    Band_Buffer buffer;
-    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
-    if (buffer.set_sample_rate(static_cast<int32_t>(sample_rate))) {
-        state.SkipWithError("Out of memory");
-        return;
-    }
-    Chip_N163 chip;
-    chip.set_output(&buffer);
-    int32_t time = 0;
-    auto write = [&chip, &time](unsigned addr, int data) { chip.write_register(time += 4, addr, data); };
-    write(0xF800, 0x80);
-    for (int i = 0; i < 16; ++i)
-        write(0x4800, (i < 8 ? 2 * i : 31 - 2 * i) * 0x11);
-    for (int c = 0; c < channels; ++c) {
-        const long f = frequency * (4 + c) / 4;
-        write(0xF800, 0x80 | (0x78 - 8 * c));
-        for (const int data : {static_cast<int>(f & 0xFF), 0, static_cast<int>(f >> 8 & 0xFF), 0,
-                               0xE0 | static_cast<int>(f >> 16), 0, 0, (channels - 1) << 4 | 15})
-            write(0x4800, data);
-    }
-    short out[1024];
-    int64_t frames = 0;
-    int peak = 0;
-    for (auto _ : state) {
-        time = 0;
+    auto first = [channels, frequency](auto& write) {
+        write(0xF800, 0x80);
+        for (int i = 0; i < 16; ++i)
+            write(0x4800, (i < 8 ? 2 * i : 31 - 2 * i) * 0x11);
+        for (int c = 0; c < channels; ++c) {
+            const long f = frequency * (4 + c) / 4;
+            write(0xF800, 0x80 | (0x78 - 8 * c));
+            for (const int data : {static_cast<int>(f & 0xFF), 0, static_cast<int>(f >> 8 & 0xFF), 0,
+                                   0xE0 | static_cast<int>(f >> 16), 0, 0, (channels - 1) << 4 | 15})
+                write(0x4800, data);
+        }
+    };
+    playAlone<Chip_N163>(state, first, [channels](auto& write) {
         for (int c = 0; c < channels; ++c) {
             write(0xF800, 0x7F - 8 * c);
             write(0x4800, (c == 0 ? (channels - 1) << 4 : 0) | 15);
         }
-        const int32_t length = 29780 + static_cast<int32_t>(frames & 1);
-        chip.end_frame(length);
-        buffer.end_frame(length);
-        while (const long n = buffer.read_samples(out, 1024)) {
-            benchmark::DoNotOptimize(out);
-            peak = std::max(peak, static_cast<int>(out[0]));
-        }
-        ++frames;
-    }
-    state.counters["chip_seconds_per_cpu_second"] =
-        benchmark::Counter(static_cast<double>(frames) / ntsc_frame_rate, benchmark::Counter::kIsRate);
-    state.counters["peak"] = peak;
+    });
 }
 
 // One channel: F 7735 gives 1789773 * 7735 / (15 * 65536 * 32) = 440.0 Hz.
