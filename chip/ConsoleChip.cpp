@@ -39,6 +39,13 @@ ConsoleChip::ConsoleChip()
         s5b_amplitudes_[level] = to_amplitude(mixer_.s5b(level));
     for (int b = 0; b < buffer_count; ++b)
         buffer(b).adopt_cells(Band_Buffer::new_cells());
+    // The chips' levels are Chip_Apu's pulse's at the volume given; the mix's
+    // pulse is the formula's.
+    const double pulse = mixer_.pulse(15) * output_scale / Chip_Apu::pulse_level;
+    fds_.set_volume(pulse);
+    fds_.set_outputs(&mix, &groups[fds_group]);
+    n163_.set_volume(-pulse);
+    n163_.set_outputs(&mix, &groups[n163_group]);
 }
 
 const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate)
@@ -46,6 +53,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
     run_until(reached_);  // the writes so far sound through the buffers they were made for
     frame_length = static_cast<int32_t>(clock_rate / std::max(frame_rate, 1));
     apu_.set_pal(frame_rate == VoiceChip::pal_frame_rate);
+    fds_.set_clock_rate(static_cast<double>(clock_rate));
     ready_ = false;
     for (int b = 0; b < buffer_count; ++b) {
         if (!buffer(b).has_buffer())
@@ -69,6 +77,8 @@ void ConsoleChip::reset()
     vrc6_.reset();
     s5b_.reset();
     mmc5_.reset();
+    fds_.reset();
+    n163_.reset();
     for (Level_Log& log : logs_)
         log.reset();
     std::fill(std::begin(levels_), std::end(levels_), 0);
@@ -130,6 +140,17 @@ void ConsoleChip::write_s5b(int32_t time, int reg, int data)
     s5b_.write_register(time, 0xE000, data & 0xFF);
 }
 
+void ConsoleChip::write_fds(int32_t time, unsigned addr, int data)
+{
+    // Its own output: it runs only as far as its writes, and the frame's end.
+    fds_.write_register(clamp_time(time), addr, data & 0xFF);
+}
+
+void ConsoleChip::write_n163(int32_t time, unsigned addr, int data)
+{
+    n163_.write_register(clamp_time(time), addr, data & 0xFF);
+}
+
 void ConsoleChip::write_s5b_mixer(int32_t time, int mask, int bits)
 {
     write_s5b(time, 0x07, (s5b_.reg(0x07) & ~mask) | (bits & mask));
@@ -181,6 +202,11 @@ void ConsoleChip::end_frame()
     vrc6_.end_frame(frame_length);
     s5b_.end_frame(frame_length);
     mmc5_.end_frame(frame_length);
+    // Idle, they have not run in this frame: they start the next where they are.
+    if (!fds_.idle())
+        fds_.end_frame(frame_length);
+    if (!n163_.idle())
+        n163_.end_frame(frame_length);
     run_time_ -= frame_length;  // above 0 only after a setup shortened the frame under way
     reached_ = run_time_;
     if (ready_) {
@@ -357,6 +383,8 @@ void ConsoleChip::target_amplitudes(int32_t (&targets)[buffer_count]) const
     targets[1 + vrc6_group] = vrc6;
     targets[1 + s5b_group] = s5b;
     targets[1 + mmc5_group] = mmc5;
+    targets[1 + fds_group] = 0;  // their chips step these buffers themselves
+    targets[1 + n163_group] = 0;
 }
 
 int32_t ConsoleChip::vrc6_part() const

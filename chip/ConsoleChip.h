@@ -1,5 +1,5 @@
 // The console mode's one chip: a 2A03 and every expansion chip (the VRC6,
-// the 5B, the MMC5's pulses) that every note shares,
+// the 5B, the MMC5's pulses, the FDS and the 163) that every note shares,
 // mixed as the console mixes them (Console_Mixer) instead of as a sum of
 // per-channel steps. Driven like VoiceChip: per frame the engine writes
 // registers at write_time 4, 8, 12, ..., calls end_frame(), then reads the
@@ -23,6 +23,11 @@
 // is rounded to whole amplitude units on its own: the pair's, the trio's and
 // each VRC6 and 5B channel's, the MMC5's pair's in the mix, the channel's in
 // a group.
+//
+// The FDS and the 163 add to the mix as the cartridge port adds them, each
+// through its own output (the FDS after its low-pass), straight into the mix
+// and their groups, at their levels against the mix's pulse; the 163 with
+// the sign the console gives it, opposite the 2A03's.
 #pragma once
 
 #include "chip/Band_Buffer.h"
@@ -32,7 +37,9 @@
 #include "chip/Sample_Memory.h"
 #include "chip/VoiceChip.h"
 #include "chip/apu/Chip_Apu.h"
+#include "chip/fds/Chip_Fds.h"
 #include "chip/mmc5/Chip_Mmc5.h"
+#include "chip/n163/Chip_N163.h"
 #include "chip/s5b/Chip_S5b.h"
 #include "chip/vrc6/Chip_Vrc6.h"
 
@@ -40,8 +47,8 @@
 
 class ConsoleChip {
 public:
-    // pulse 1, pulse 2, triangle, noise, delta modulation, VRC6, 5B, MMC5
-    static constexpr int group_count = 8;
+    // pulse 1, pulse 2, triangle, noise, delta modulation, VRC6, 5B, MMC5, FDS, N163
+    static constexpr int group_count = 10;
     static constexpr int buffer_count = 1 + group_count;
     static constexpr double output_scale = 0.5;  // headroom: the loudest mix stays well inside 16 bits
 
@@ -66,6 +73,9 @@ public:
     void write_mmc5(int32_t time, unsigned addr, int data);
     // The 5B's register `reg` (0..15), selected and written at one time.
     void write_s5b(int32_t time, int reg, int data);
+    // $4040-$408A; $F800, $4800 and $E000 of the 163.
+    void write_fds(int32_t time, unsigned addr, int data);
+    void write_n163(int32_t time, unsigned addr, int data);
     // A $4015 write that sets the channels of `mask` as `bits` says and keeps
     // the others as the chip has them at that time: a one-shot sample that
     // has played out has cleared its own bit, and must not start again when
@@ -112,6 +122,8 @@ public:
     const Chip_Vrc6& vrc6() const { return vrc6_; }
     const Chip_S5b& s5b() const { return s5b_; }
     const Chip_Mmc5& mmc5() const { return mmc5_; }
+    const Chip_Fds& fds() const { return fds_; }
+    const Chip_N163& n163() const { return n163_; }
     const Console_Mixer& mixer() const { return mixer_; }
 
     Band_Buffer mix;
@@ -130,6 +142,8 @@ private:
     static constexpr int vrc6_group = 5;
     static constexpr int s5b_group = 6;
     static constexpr int mmc5_group = 7;
+    static constexpr int fds_group = 8;
+    static constexpr int n163_group = 9;
 
     void write_s5b_port(int32_t time, unsigned addr, int data);
 
@@ -174,6 +188,8 @@ private:
     Chip_Vrc6 vrc6_;
     Chip_S5b s5b_;
     Chip_Mmc5 mmc5_;
+    Chip_Fds fds_;
+    Chip_N163 n163_;
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];

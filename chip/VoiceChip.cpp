@@ -17,7 +17,12 @@ const char* VoiceChip::setup(long clock_rate, long sample_rate, int frame_rate)
     frame_length = static_cast<int32_t>(clock_rate / frame_rate);
     chip.set_pal(frame_rate == pal_frame_rate);
     chip.set_output(&buffer);
-    expansion_.visit([this](auto& held) { held.set_output(&buffer); });
+    clock_rate_ = clock_rate;
+    expansion_.visit([this](auto& held) {
+        held.set_output(&buffer);
+        if constexpr (requires { held.set_clock_rate(1.0); })
+            held.set_clock_rate(static_cast<double>(clock_rate_));
+    });
     if (!buffer.has_buffer())
         return out_of_memory;
     buffer.set_clock_rate(static_cast<int32_t>(clock_rate));

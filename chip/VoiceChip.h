@@ -13,7 +13,9 @@
 #include "chip/Chip_Slot.h"
 #include "chip/Sample_Memory.h"
 #include "chip/apu/Chip_Apu.h"
+#include "chip/fds/Chip_Fds.h"
 #include "chip/mmc5/Chip_Mmc5.h"
+#include "chip/n163/Chip_N163.h"
 #include "chip/s5b/Chip_S5b.h"
 #include "chip/vrc6/Chip_Vrc6.h"
 
@@ -59,6 +61,8 @@ public:
         expansion_.visit([this](auto& other) { other.run_until(write_time + 1); });
         Chip& held = expansion_.template emplace<Chip>();
         held.set_output(&buffer);
+        if constexpr (requires { held.set_clock_rate(1.0); })
+            held.set_clock_rate(static_cast<double>(clock_rate_));
         return held;
     }
     template <class Chip> bool holds() const { return expansion_.template holds<Chip>(); }
@@ -73,5 +77,6 @@ public:
     Sample_Memory::Bytes sample_memory;
 
 private:
-    Chip_Slot<Chip_Vrc6, Chip_S5b, Chip_Mmc5> expansion_;
+    Chip_Slot<Chip_Vrc6, Chip_S5b, Chip_Mmc5, Chip_Fds, Chip_N163> expansion_;
+    long clock_rate_ = 1789773;
 };

@@ -39,13 +39,15 @@ enum EditorControl : int {
     kConsoleButton = 1019,  // the console mode, stepped on at each click
     kS5bButton = 1020,
     kMmc5PulseButton = 1021,
+    kFdsButton = 1022,
+    kN163Button = 1023,
 };
 
 // The button of each channel type, in ChannelType order; its text is the
 // channel table's label. The ids are the windows' own and never change.
 inline constexpr int kChannelTypeButton[kChannelTypeCount] = {
-    kPulseButton, kTriangleButton, kNoiseButton, kSampleButton, kVrc6PulseButton, kVrc6SawButton, kS5bButton,
-    kMmc5PulseButton};
+    kPulseButton,   kTriangleButton, kNoiseButton, kSampleButton, kVrc6PulseButton,
+    kVrc6SawButton, kS5bButton,      kMmc5PulseButton, kFdsButton, kN163Button};
 static_assert(
     [] {
         for (const int id : kChannelTypeButton)

@@ -31,6 +31,9 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
     for (const Program& program : bank)
         for (const ProgramEnvelope& envelope : program.envelope)
             needed += static_cast<size_t>(stepCount(envelope));
+    size_t wavesNeeded = 0;
+    for (const Program& program : bank)
+        wavesNeeded += playsWave(program.channelType);
     size_t bytesNeeded = 0;
     for (int i = 0; i < sampleCount; ++i)
         bytesNeeded += static_cast<size_t>(std::clamp(from.samples[i].length, 0, kMaxSampleBytes));
@@ -39,6 +42,8 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
             steps_.resize(needed);
         if (sampleBytes_.size() < bytesNeeded)
             sampleBytes_.resize(bytesNeeded);
+        if (waves_.size() < wavesNeeded)
+            waves_.resize(wavesNeeded);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -55,6 +60,7 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
     }
 
     int32_t* free = steps_.data();
+    WaveProgram* freeWave = waves_.data();
     for (int number = 0; number < kProgramCount; ++number) {
         const Program& program = bank[number];
         ProgramSound& sound = programs[number];
@@ -65,6 +71,11 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
             compileKeyMap(boundedText(program.keyMapText), from, sound.keyMap);  // a text in error maps nothing
         else
             sound.keyMap = KeyMap{};
+        sound.wave = nullptr;
+        if (playsWave(program.channelType)) {
+            compileWave(boundedText(program.waveText), program.channelType, *freeWave);  // in error: a sine
+            sound.wave = freeWave++;
+        }
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             const ProgramEnvelope& envelope = program.envelope[kind];
             const int32_t length = stepCount(envelope);

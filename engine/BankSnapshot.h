@@ -10,6 +10,7 @@
 #include "Program.h"
 #include "SampleBank.h"
 #include "SharedSettings.h"
+#include "WaveCompiler.h"
 
 #include <cstdint>
 #include <vector>
@@ -39,6 +40,7 @@ struct ProgramSound {
     KeyMap keyMap;              // compiled for Sample programs only; silent for the others
     const SampleData* samples;  // the snapshot's kMaxSamples, which keyMap's entries index
     bool arpMovesKey;           // an Arp step other than 0: a key the map leaves out may still sound
+    const WaveProgram* wave;    // an FDS or N163 program's compiled wave text; null for the others
 };
 
 struct BankSnapshot {
@@ -66,8 +68,10 @@ struct BankSnapshot {
     int32_t loadGain = kDefaultGain;
     int32_t loadMidiControllers = 1;
     int32_t loadConsole = 0;
+    int32_t loadN163Channels = kDefaultN163Channels;
 
 private:
     std::vector<int32_t> steps_;
     std::vector<uint8_t> sampleBytes_;
+    std::vector<WaveProgram> waves_;  // the wave programs', in program order
 };

@@ -19,14 +19,17 @@ enum ChannelType : int32_t {
     Vrc6Pulse = 4,
     Vrc6Saw = 5,
     S5b = 6,
-    Mmc5Pulse = 7
+    Mmc5Pulse = 7,
+    Fds = 8,
+    N163 = 9
 };
-constexpr int32_t kChannelTypeCount = 8;
+constexpr int32_t kChannelTypeCount = 10;
 
 // The chips whose channels the types play: the 2A03 every voice has, and
 // the expansion chips a voice holds one at a time.
-enum class SoundChip : int32_t { Apu, Vrc6, S5b, Mmc5 };
-inline constexpr SoundChip kExpansionChips[] = {SoundChip::Vrc6, SoundChip::S5b, SoundChip::Mmc5};
+enum class SoundChip : int32_t { Apu, Vrc6, S5b, Mmc5, Fds, N163 };
+inline constexpr SoundChip kExpansionChips[] = {SoundChip::Vrc6, SoundChip::S5b, SoundChip::Mmc5, SoundChip::Fds,
+                                                SoundChip::N163};
 
 struct ChannelKind {
     ChannelType type;
@@ -38,13 +41,15 @@ struct ChannelKind {
     // A cycle lasts periodDivider × (P + cycleOffset) clocks for the period
     // P, which has periodBits bits and is at least 1 - cycleOffset.
     // periodDivider 0: the period is not the note's (the noise and the
-    // samples take theirs from a table of sixteen).
+    // samples take theirs from a table of sixteen; the FDS and the N163 have
+    // a frequency, not a period, which their frame writers work out).
     int32_t periodDivider;
     int32_t cycleOffset;
     int32_t periodBits;
     int32_t maxVolume;  // the Volume envelope's top: the chip's volume, the saw's accumulator rate
     int32_t maxDuty;    // the Duty envelope's top as the channel plays it (its low bits)
-    int32_t ftiType;    // the tracker's instrument type: 1 the 2A03's (the MMC5's too), 2 the VRC6's, 6 the 5B's
+    int32_t ftiType;    // the tracker's instrument type: 1 the 2A03's (the MMC5's too), 2 the VRC6's, 4 the FDS's,
+                        // 5 the N163's, 6 the 5B's
 };
 
 // clang-format off
@@ -58,6 +63,8 @@ inline constexpr ChannelKind kChannelKinds[kChannelTypeCount] = {
     {Vrc6Saw,   "vrc6-saw",   "VRC6 Saw",   SoundChip::Vrc6, Vrc6Group,     Vrc6SawSlot,      Vrc6SawSlot,      14, 1, 12, 63, 0, 2},
     {S5b,       "5b",         "5B",         SoundChip::S5b,  S5bGroup,      S5bASlot,         S5bCSlot,         32, 0, 12, 15, 4, 6},
     {Mmc5Pulse, "mmc5-pulse", "MMC5 Pulse", SoundChip::Mmc5, Mmc5Group,     Mmc5PulseOneSlot, Mmc5PulseTwoSlot, 16, 1, 11, 15, 3, 1},
+    {Fds,       "fds",        "FDS",        SoundChip::Fds,  FdsGroup,      FdsSlot,          FdsSlot,           0, 0, 12, 32, 0, 4},
+    {N163,      "n163",       "N163",       SoundChip::N163, N163Group,     N163OneSlot,      N163EightSlot,     0, 0, 18, 15, 63, 5},
 };
 // clang-format on
 

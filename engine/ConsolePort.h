@@ -12,7 +12,10 @@
 
 #include "ChannelKinds.h"
 #include "ConsoleSlot.h"
+#include "FdsFrame.h"
 #include "Mmc5Frame.h"
+#include "N163Frame.h"
+#include "N163Memory.h"
 #include "Program.h"
 #include "S5bFrame.h"
 #include "Vrc6Frame.h"
@@ -42,7 +45,11 @@ inline constexpr SlotRoute kSlotRoutes[kConsoleSlotCount] = {
     {SoundChip::Vrc6, 1, 0, 0, 0, 0, 0x9000, 0xA000},            {SoundChip::Vrc6, 2, 0, 0, 0, 0, 0xB000, 0xB000},
     {SoundChip::S5b,  0, 0, 0, 0, 0, 0, 0},                      {SoundChip::S5b,  1, 0, 0, 0, 0, 0, 0},
     {SoundChip::S5b,  2, 0, 0, 0, 0, 0, 0},                      {SoundChip::Mmc5, 0, 0, 0, 0, 0, 0, 0},
-    {SoundChip::Mmc5, 1, 0, 0, 0, 0, 0, 0},
+    {SoundChip::Mmc5, 1, 0, 0, 0, 0, 0, 0},                      {SoundChip::Fds,  0, 0, 0, 0, 0, 0, 0},
+    {SoundChip::N163, 0, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 1, 0, 0, 0, 0, 0, 0},
+    {SoundChip::N163, 2, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 3, 0, 0, 0, 0, 0, 0},
+    {SoundChip::N163, 4, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 5, 0, 0, 0, 0, 0, 0},
+    {SoundChip::N163, 6, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 7, 0, 0, 0, 0, 0, 0},
 };
 // clang-format on
 
@@ -58,8 +65,8 @@ static_assert(routesMatchTheTable(), "each slot routes to the chip of the types 
 
 // The console chip as the ports need it: anything with write_apu(),
 // write_apu_enables(), write_vrc6(), write_s5b(), write_s5b_mixer(),
-// write_mmc5(), write_mmc5_enables(), load_sample(), sample_playing() and
-// write_time.
+// write_mmc5(), write_mmc5_enables(), write_fds(), write_n163(), fds(),
+// n163(), load_sample(), sample_playing() and write_time.
 template <class Console> class ConsolePort {
 public:
     struct Apu {
@@ -137,13 +144,49 @@ public:
         }
     };
 
+    // The FDS and the 163 are the console's own, written as a voice chip's
+    // are; the 163's channel and the place of its wave come from the port.
+    struct Fds {
+        Console* console;
+        SlotRoute route;
+
+        void write_register(int32_t time, unsigned address, int data) { console->write_fds(time, address, data); }
+        int wave(int i) const { return console->fds().wave(i); }
+        int table_position() const { return console->fds().table_position(); }
+    };
+    struct N163 {
+        Console* console;
+        SlotRoute route;
+
+        void write_register(int32_t time, unsigned address, int data) { console->write_n163(time, address, data); }
+        int ram(int i) const { return console->n163().ram(i); }
+    };
+
     // `expansionEnables`: the slot's own expansion channels left on (bits as
-    // VoiceChip::expansion_enables).
-    ConsolePort(Console& console, int32_t& expansionEnables, int32_t slot)
+    // VoiceChip::expansion_enables). `memory`: where the 163's waves go (null:
+    // its slots find no room).
+    ConsolePort(Console& console, int32_t& expansionEnables, int32_t slot, N163Memory* memory = nullptr)
         : chip{&console, kSlotRoutes[slot]}, write_time(console.write_time), expansion_enables(expansionEnables),
           vrc6_{&console, kSlotRoutes[slot]}, s5b_{&console, kSlotRoutes[slot]}, mmc5_{&console, kSlotRoutes[slot]},
-          console_(console)
+          fds_{&console, kSlotRoutes[slot]}, n163_{&console, kSlotRoutes[slot]}, memory_(memory), console_(console)
     {
+    }
+
+    // The 163's channel of the slot (0: channel 8), the channels on, and a
+    // place for a wave (N163Frame.h).
+    int32_t n163_channel() const { return chip.route.channel; }
+    int32_t n163_count() const { return memory_ ? memory_->channels() : 1; }
+    int32_t n163_place(const uint8_t* wave, int32_t length)
+    {
+        if (!memory_)
+            return -1;
+        return memory_->place(chip.route.channel, wave, length, [this](int32_t b) { return n163_.ram(b); });
+    }
+    // A note whose wave found no room.
+    void n163_miss(int32_t program)
+    {
+        if (memory_)
+            memory_->miss(program);
     }
 
     // The slot's channel of an expansion chip, as VoiceChip::expansion; a
@@ -154,6 +197,10 @@ public:
             return vrc6_;
         else if constexpr (std::is_same_v<Chip, Chip_S5b>)
             return s5b_;
+        else if constexpr (std::is_same_v<Chip, Chip_Fds>)
+            return fds_;
+        else if constexpr (std::is_same_v<Chip, Chip_N163>)
+            return n163_;
         else
             return mmc5_;
     }
@@ -163,6 +210,10 @@ public:
             return chip.route.chip == SoundChip::Vrc6;
         else if constexpr (std::is_same_v<Chip, Chip_S5b>)
             return chip.route.chip == SoundChip::S5b;
+        else if constexpr (std::is_same_v<Chip, Chip_Fds>)
+            return chip.route.chip == SoundChip::Fds;
+        else if constexpr (std::is_same_v<Chip, Chip_N163>)
+            return chip.route.chip == SoundChip::N163;
         else
             return chip.route.chip == SoundChip::Mmc5;
     }
@@ -189,5 +240,8 @@ private:
     Vrc6 vrc6_;
     S5b s5b_;
     Mmc5 mmc5_;
+    Fds fds_;
+    N163 n163_;
+    N163Memory* memory_;
     Console& console_;
 };

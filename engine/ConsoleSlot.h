@@ -18,5 +18,16 @@ enum ConsoleSlot : int32_t {
     S5bCSlot,
     Mmc5PulseOneSlot,
     Mmc5PulseTwoSlot,
+    FdsSlot,
+    // The 163's channels 8, 7, ... 1 (the chip's own order): with N channels
+    // on, the first N of them.
+    N163OneSlot,
+    N163TwoSlot,
+    N163ThreeSlot,
+    N163FourSlot,
+    N163FiveSlot,
+    N163SixSlot,
+    N163SevenSlot,
+    N163EightSlot,
     kConsoleSlotCount
 };

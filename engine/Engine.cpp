@@ -134,6 +134,7 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
     const int32_t gain = settings_.gain.load(std::memory_order_acquire);
     const int32_t midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
     const int32_t console = settings_.console.load(std::memory_order_acquire);
+    const int32_t n163Channels = settings_.n163Channels.load(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
     if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
@@ -143,12 +144,14 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
         block_.gain = bank.loadGain;
         block_.midiControllers = bank.loadMidiControllers;
         block_.console = bank.loadConsole;
+        block_.n163Channels = bank.loadN163Channels;
     } else if (whole && applied == bank.baseLoadSerial) {
         std::copy(std::begin(channelProgram), std::end(channelProgram), block_.channelProgram);
         block_.ntsc = ntsc;
         block_.gain = gain;
         block_.midiControllers = midiControllers;
         block_.console = console;
+        block_.n163Channels = n163Channels;
     }
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
@@ -156,6 +159,7 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
     for (int32_t& program : block_.channelProgram)
         program = std::clamp(program, 0, kProgramCount - 1);
     block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
+    block_.n163Channels = std::clamp(block_.n163Channels, 1, kMaxN163Channels);
     // Settings read in the middle of a load are read again next block.
     readFrom_ = source;
     if (!whole)
@@ -208,7 +212,8 @@ void Engine::resetControllersIfOff(const BankSnapshot& bank)
 {
     if (block_.midiControllers != 0)
         return;
-    const VoiceContext context{bank, block_.channelProgram, block_.polyphony, nullptr, block_.console != 0};
+    const VoiceContext context{bank,    block_.channelProgram, block_.polyphony, nullptr, block_.console != 0,
+                               block_.n163Channels};
     for (int channel = 0; channel < kMidiChannelCount; ++channel) {
         if (controllers[channel].pedalDown)
             voicePool.pedalUp(context, channel);
@@ -253,8 +258,12 @@ void Engine::actOnController(const EngineEvent& event, const VoiceContext& conte
 void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 {
     // The pedals hold notes only while controller handling is on.
-    const VoiceContext context{bank, block_.channelProgram, block_.polyphony,
-                               block_.midiControllers != 0 ? controllers : nullptr, block_.console != 0};
+    const VoiceContext context{bank,
+                               block_.channelProgram,
+                               block_.polyphony,
+                               block_.midiControllers != 0 ? controllers : nullptr,
+                               block_.console != 0,
+                               block_.n163Channels};
     switch (event.type) {
     case NoteEvent:
         if (event.velocity > 0)
@@ -385,11 +394,18 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
 {
     // Each channel writes in a window of its own, at the same clocks whatever
     // the others write: a channel sounds the same alone or among them.
+    // (The 163's and the FDS's, after all the others, may take more: a wave
+    // going in is a write a byte.)
     constexpr int32_t kSlotWriteWindow = 40;  // ten writes, more than any frame makes
+    followN163Channels();
     for (int slot = 0; slot < kConsoleSlotCount; ++slot) {
         consoleChip.write_time = std::max(consoleChip.write_time, slot * kSlotWriteWindow);
-        const int playing = voicePool.voiceOnSlot(slot);
-        ConsolePort<ConsoleChip> port(consoleChip, slotExpansionEnables_[slot], slot);
+        int playing = voicePool.voiceOnSlot(slot);
+        ConsolePort<ConsoleChip> port(consoleChip, slotExpansionEnables_[slot], slot, &n163Memory_);
+        if (playing >= 0 && slot >= N163OneSlot + n163Memory_.channels() && slot <= N163EightSlot) {
+            voicePool.voices[playing].note = -1;  // its channel was switched off
+            playing = -1;
+        }
         if (playing < 0) {
             // A note that was cut, or taken over and then cut, left its
             // channel on: only the console's shared chip still plays it.
@@ -404,6 +420,33 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
         slotSounding_[slot] = true;
     }
     consoleChip.end_frame();
+    n163Misses_.store(n163Memory_.misses(), std::memory_order_relaxed);
+    n163MissedProgram_.store(n163Memory_.missed_program(), std::memory_order_relaxed);
+}
+
+void Engine::followN163Channels()
+{
+    // The waves of channels that are no longer busy give up their room.
+    uint32_t busy = 0;
+    for (int c = 0; c < N163Memory::max_channels; ++c) {
+        const int playing = voicePool.voiceOnSlot(N163OneSlot + c);
+        if (playing >= 0 && voicePool.voices[playing].channelType == N163)
+            busy |= 1u << c;
+    }
+    n163Memory_.keep_only(busy);
+    const int32_t wanted = block_.n163Channels;
+    const int32_t now = consoleChip.n163().active_channels();
+    if (wanted == now && n163Memory_.channels() == wanted)
+        return;
+    n163Memory_.set_channels(wanted);
+    // The channels it switches on had wave bytes for registers: silent first.
+    consoleChip.write_time += 4;
+    for (int c = now; c < wanted; ++c) {
+        consoleChip.write_n163(consoleChip.write_time, 0xF800, 0x78 - 8 * c + 7);
+        consoleChip.write_n163(consoleChip.write_time, 0x4800, 0);
+    }
+    consoleChip.write_n163(consoleChip.write_time, 0xF800, 0x7F);
+    consoleChip.write_n163(consoleChip.write_time, 0x4800, (wanted - 1) << 4 | (consoleChip.n163().ram(0x7F) & 15));
 }
 
 int32_t Engine::mixConsole(int32_t count, const BankSnapshot& bank, bool groups)
@@ -442,6 +485,7 @@ void Engine::resetConsole()
     consoleChip.reset();  // its buffered samples too
     std::fill(std::begin(slotExpansionEnables_), std::end(slotExpansionEnables_), 0);
     std::fill(std::begin(slotSounding_), std::end(slotSounding_), false);
+    n163Memory_.reset();
     for (Console_Filter& filter : consoleFilters_)
         filter.reset();
 }

@@ -12,6 +12,7 @@
 #include "EnvelopeSequencer.h"
 #include "EventQueue.h"
 #include "MidiIntake.h"
+#include "N163Memory.h"
 #include "NoteMatch.h"
 #include "OutputGroup.h"
 #include "SharedSettings.h"
@@ -68,6 +69,10 @@ public:
     // Every voice stops and every chip starts afresh, its buffered samples
     // dropped: the next block begins in silence, as after construction.
     void cutAllSound();
+    // Console mode's notes whose N163 waves found no room in the chip's
+    // memory, counted since the engine began, and the program of the last.
+    uint32_t n163WaveMisses() const { return n163Misses_.load(std::memory_order_relaxed); }
+    int32_t n163MissedProgram() const { return n163MissedProgram_.load(std::memory_order_relaxed); }
 
     // The engine's state, open to inspection.
     MidiIntake intake;
@@ -100,6 +105,7 @@ private:
         int32_t polyphony;
         int32_t midiControllers;
         int32_t console;  // 0..3, as SharedSettings::console
+        int32_t n163Channels;  // 1..8
     };
 
     // A note-off or choke of the notes the match names, if it names any.
@@ -134,6 +140,9 @@ private:
     // alone. The console's filter follows.
     int32_t mixConsole(int32_t count, const BankSnapshot& bank, bool groups);
     void stepConsoleFrame(const BankSnapshot& bank);
+    // The console's 163 gets the channels the setting asks for; the waves of
+    // channels no note holds give up their room.
+    void followN163Channels();
     // Between the modes every voice stops and the console starts afresh;
     // a new filter choice or rate sets the filters up.
     void followConsoleSetting(float hostRate);
@@ -175,6 +184,11 @@ private:
     float consoleFilterRate_ = 0.0f;
     int32_t slotExpansionEnables_[kConsoleSlotCount] = {};
     bool slotSounding_[kConsoleSlotCount] = {};
+    // Where the console's 163 keeps its channels' waves, and the notes whose
+    // waves found no room, for the user interface.
+    N163Memory n163Memory_;
+    std::atomic<uint32_t> n163Misses_{0};
+    std::atomic<int32_t> n163MissedProgram_{-1};
     Console_Filter consoleFilters_[1 + kOutputGroupCount];  // the mix's, then each group's
     // Each voice chip's samples, or in console mode each of the console's
     // buffers': as many rows as the larger count.

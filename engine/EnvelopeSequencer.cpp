@@ -110,6 +110,20 @@ int32_t periodFromNote(const PeriodForm& form, float bend, int32_t note, int32_t
     return periodFromPower(memo.power, form, pitchOffset, clockRate);
 }
 
+int64_t frequencyFromNote(double scale, float bend, int32_t note, int32_t arpValue, int32_t clockRate,
+                          PitchPower& memo)
+{
+    const float y = pitchExponent(bend, note, arpValue);
+    if (!(y == memo.exponent)) {
+        memo.exponent = y;
+        memo.power = std::pow(2.0, static_cast<double>(y));
+    }
+    if (std::isnan(memo.power) || clockRate <= 0)
+        return -1;
+    const double r = std::floor(memo.power * 440.0 * scale / static_cast<double>(clockRate) + 0.5);
+    return r < 2147483648.0 ? static_cast<int64_t>(r) : -1;
+}
+
 int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset)
 {
     return (11 - note - arpValue - pitchOffset) & 15;

@@ -2,7 +2,7 @@
 // five envelopes and writes its chip's registers for the frame, then the chip
 // ends the frame. The only place where the engine drives a chip, through one
 // frame writer per channel kind (ApuFrame.h, SampleFrame.h, Vrc6Frame.h,
-// S5bFrame.h, Mmc5Frame.h).
+// S5bFrame.h, Mmc5Frame.h, FdsFrame.h, N163Frame.h).
 #pragma once
 
 #include "ApuFrame.h"
@@ -11,13 +11,16 @@
 #include "ChannelKinds.h"
 #include "EnvelopeCompiler.h"
 #include "FrameInputs.h"
+#include "FdsFrame.h"
 #include "Mmc5Frame.h"
+#include "N163Frame.h"
 #include "NotePeriod.h"
 #include "S5bFrame.h"
 #include "SampleFrame.h"
 #include "Voice.h"
 #include "Vrc6Frame.h"
 
+#include <algorithm>
 #include <cstdint>
 
 // Advances a voice's five envelopes one step, in the order Volume, Arp, Duty,
@@ -60,6 +63,12 @@ template <class Chip> void writeFrame(Voice& voice, Chip& chip, const FrameInput
     case Mmc5Pulse:
         writeMmc5PulseFrame(voice, chip, in);
         return;
+    case Fds:
+        writeFdsFrame(voice, chip, in);
+        return;
+    case N163:
+        writeN163Frame(voice, chip, in);
+        return;
     }
 }
 
@@ -88,5 +97,6 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
     }
     writeFrame(voice, chip, FrameInputs{program, controllers, vol, note, arp, bend, clockRate});
     voice.lastChip = isChannelType(voice.channelType) ? channelKind(voice.channelType).chip : SoundChip::Apu;
+    voice.noteFrames = std::min(voice.noteFrames + 1, kMaxNoteFrames);
     chip.end_frame();
 }

@@ -14,6 +14,8 @@
 template <class Chip> void silenceVrc6(Chip& chip, int32_t keep = 0);
 template <class Chip> void silenceS5b(Chip& chip);
 template <class Chip> void silenceMmc5(Chip& chip);
+template <class Chip> void silenceFds(Chip& chip);
+template <class Chip> void silenceN163(Chip& chip);
 
 template <class Chip> void silenceExpansion(SoundChip which, Chip& chip)
 {
@@ -28,6 +30,12 @@ template <class Chip> void silenceExpansion(SoundChip which, Chip& chip)
         return;
     case SoundChip::Mmc5:
         silenceMmc5(chip);
+        return;
+    case SoundChip::Fds:
+        silenceFds(chip);
+        return;
+    case SoundChip::N163:
+        silenceN163(chip);
         return;
     }
 }

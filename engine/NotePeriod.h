@@ -45,5 +45,11 @@ struct PeriodForm {
 int32_t periodFromNote(const PeriodForm& form, float bend, int32_t note, int32_t arpValue, int32_t pitchOffset,
                        int32_t clockRate, PitchPower& memo);
 
+// The frequency register of a note on a chip that plays clock × R / scale
+// (the FDS's 2^22, the N163's 15 × 2^16 × N × L for the register R): the
+// nearest R; -1 for a NaN bend, or one beyond 2^31.
+int64_t frequencyFromNote(double scale, float bend, int32_t note, int32_t arpValue, int32_t clockRate,
+                          PitchPower& memo);
+
 // The noise period index 0..15 of a note: higher notes give smaller indexes.
 int32_t noiseIndexFromNote(int32_t note, int32_t arpValue, int32_t pitchOffset);

@@ -16,12 +16,14 @@ enum OutputGroup : int32_t {
     Vrc6Group,
     S5bGroup,
     Mmc5Group,
+    FdsGroup,
+    N163Group,
     kOutputGroupCount
 };
 
 // The outputs' names, as hosts show them.
-inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {"Pulse 1", "Pulse 2", "Triangle", "Noise",
-                                                                     "Samples", "VRC6",    "5B",       "MMC5"};
+inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {
+    "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6", "5B", "MMC5", "FDS", "N163"};
 
 // The buffers of one block: the main stereo pair and each group's. A null
 // pointer is an output nobody listens to; the engine skips it.

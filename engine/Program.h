@@ -26,6 +26,9 @@ struct Program {
     // A Sample program's key map as typed (KeyMapCompiler.h); it names the
     // bank's samples, so it is compiled with them, into each snapshot.
     char keyMapText[kEnvelopeTextSize];
+    // An FDS or N163 program's waves (and the FDS's modulator) as typed
+    // (WaveCompiler.h); compiled into each snapshot, as the key maps are.
+    char waveText[kEnvelopeTextSize];
 };
 
 using ProgramBank = Program[kProgramCount];

@@ -19,6 +19,10 @@ constexpr int32_t kMaxGain = 200;
 // from before this default.
 constexpr int32_t kDefaultGain = 50;
 
+// The console's 163: how many of its channels are on (its chip's N).
+constexpr int32_t kMaxN163Channels = 8;
+constexpr int32_t kDefaultN163Channels = 8;
+
 // Console mode, as the setting, the chunk and the text bank store it.
 enum ConsoleMode : int32_t {
     ConsoleOff = 0,
@@ -33,7 +37,7 @@ struct SharedSettings {
     {
         for (CountedSetting<int32_t>& program : channelProgram)
             program.countIn(changes);
-        for (CountedSetting<int32_t>* setting : {&ntsc, &polyphony, &gain, &midiControllers, &console})
+        for (CountedSetting<int32_t>* setting : {&ntsc, &polyphony, &gain, &midiControllers, &console, &n163Channels})
             setting->countIn(changes);
     }
     SharedSettings(const SharedSettings&) = delete;
@@ -52,6 +56,9 @@ struct SharedSettings {
     // Console mode, a ConsoleMode: off (as every song from before the setting
     // sounds), or on with the output filter of an NES, of a Famicom, or none.
     CountedSetting<int32_t> console{ConsoleOff};
+    // The channels the console's 163 has on, 1..kMaxN163Channels: its N163
+    // notes take that many channels, which share the chip in turn.
+    CountedSetting<int32_t> n163Channels{kDefaultN163Channels};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have

@@ -11,6 +11,7 @@
 #include <optional>
 
 constexpr int kVoiceCount = 8;
+constexpr int32_t kMaxNoteFrames = 1 << 20;
 
 // The power of two behind a voice's last period: a held note asks for the
 // same one frame after frame, and working it out costs more than the rest.
@@ -36,6 +37,7 @@ struct Voice {
     int32_t lastPeriodHigh = -1;  // bits 8..10 of the last pulse period written to $4003 or $5003 (the 5B:
                                   // the envelope shape written to $0D); -1: none
     int32_t vibratoFrame = 0;     // frames since the note started, for the wheel's vibrato
+    int32_t noteFrames = 0;       // frames since the note started (not counting legato), up to kMaxNoteFrames
     bool releasing = false;       // the key is up and the envelopes play their release parts
     bool sustained = false;       // the key is up but the sustain pedal holds the note
     bool playingOut = false;      // the key is up but its one-shot sample plays to its end

@@ -72,6 +72,7 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.dutyValue = 0;
     voice.lastPeriodHigh = -1;
     voice.vibratoFrame = 0;
+    voice.noteFrames = 0;
     voice.sampleStarted = false;  // a new note restarts its sample, even the same one
 }
 
@@ -127,7 +128,10 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
 
 int VoicePool::chooseConsoleSlot(const VoiceContext& context, int32_t channel, int32_t key) const
 {
-    const SlotRange slots = consoleSlotsOf(context.bank.programs[programOfKey(context, channel, key)].channelType);
+    const int32_t type = context.bank.programs[programOfKey(context, channel, key)].channelType;
+    SlotRange slots = consoleSlotsOf(type);
+    if (type == N163)
+        slots.last = std::min(slots.last, N163OneSlot + std::clamp(context.n163Channels, 1, 8) - 1);
     int chosen = -1;
     for (int i = slots.first; i <= slots.last && chosen < 0; ++i)
         if (const int v = voiceOnSlot(i); v >= 0 && voices[v].channel == channel && voices[v].key == key)

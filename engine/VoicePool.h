@@ -18,6 +18,7 @@ struct VoiceContext {
     // Console mode: a note takes a console channel (ConsoleSlot) of its
     // program's type, a voice plays it, and the polyphony does not count.
     bool console = false;
+    int32_t n163Channels = 8;  // the console's 163 channels on: its notes take the first ones
 };
 
 struct VoicePool {

@@ -211,6 +211,17 @@ void writeCells(const ProgramBank& programs, const SampleBank* samples, const Se
         putCell(out, tagConsole);
         putNumber(out, settings.console);
     }
+    if (settings.n163Channels >= 1 && settings.n163Channels < kDefaultN163Channels) {
+        putCell(out, tagN163Channels);
+        putNumber(out, settings.n163Channels);
+    }
+    for (int number = 0; number < kProgramCount; ++number) {
+        if (programs[number].waveText[0] == 0)
+            continue;
+        putCell(out, tagWave);
+        putNumber(out, number);
+        putString(out, programs[number].waveText);
+    }
     putCell(out, tagEnd);
 }
 
@@ -251,6 +262,8 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
 {
     CellReader cells(data, size);
     bool keyMapRead[kProgramCount] = {};
+    bool waveRead[kProgramCount] = {};
+    int32_t n163Channels = kSettingAbsent;
     bool sawSamples = false;
     // Tags before any program number fill program 0. After a program number
     // outside the bank, per-program tags are read and discarded until the next
@@ -300,6 +313,18 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
             takeNumber(cells, &value);
             if (value >= 0 && value < kConsoleModeCount)
                 console = value;
+        } else if (tag == tagN163Channels) {
+            int32_t value = kSettingAbsent;
+            takeNumber(cells, &value);
+            if (value >= 1 && value <= kMaxN163Channels)
+                n163Channels = value;
+        } else if (tag == tagWave) {
+            int32_t number = -1;
+            takeNumber(cells, &number);
+            const bool inBank = number >= 0 && number < kProgramCount;
+            takeString(cells, inBank ? &programs[number].waveText : nullptr);
+            if (inBank)
+                waveRead[number] = true;
         } else if (tag == tagKeyMap) {
             int32_t number = -1;
             takeNumber(cells, &number);
@@ -329,11 +354,16 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     // Written only when on, so a saved chunk without it has it off.
     if (console != kSettingAbsent || sawGain)
         settings.console = console != kSettingAbsent ? console : 0;
-    // A saved chunk holds every key map and every sample.
+    if (n163Channels != kSettingAbsent || sawGain)
+        settings.n163Channels = n163Channels != kSettingAbsent ? n163Channels : kDefaultN163Channels;
+    // A saved chunk holds every key map, every wave text and every sample.
     if (sawGain) {
-        for (int number = 0; number < kProgramCount; ++number)
+        for (int number = 0; number < kProgramCount; ++number) {
             if (!keyMapRead[number])
                 std::memset(programs[number].keyMapText, 0, sizeof programs[number].keyMapText);
+            if (!waveRead[number])
+                std::memset(programs[number].waveText, 0, sizeof programs[number].waveText);
+        }
         if (samples && !sawSamples)
             samples->count = 0;
     }

@@ -50,14 +50,22 @@ constexpr float tagSampleStartLevel = 158334976.0f;
 // The console mode, 1..3, after the samples; only a chunk with the mode on
 // has the cells, so a song with it off saves the bytes it saved before.
 constexpr float tagConsole = 170753088.0f;
+// The console's 163 channels, 1..7, after the console mode; only a chunk
+// with fewer than the default 8 has the cells.
+constexpr float tagN163Channels = 153420864.0f;
+// A program's wave text (FDS and N163): the program number, then the text
+// as a string, after the key maps' place in the order, the programs with a
+// wave text only.
+constexpr float tagWave = 186212544.0f;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
-// The largest chunk ever written: 27 cells, 128 program blocks of at most
-// 5164, 128 key maps of at most 1026 and 64 samples of at most 1397.
-constexpr size_t kMaxWrittenBytes = 4 * (27 + 128 * 5164 + 128 * 1026 + 64 * 1397);
+// The largest chunk ever written: 29 cells, 128 program blocks of at most
+// 5164, 128 key maps and 128 wave texts of at most 1026 and 64 samples of
+// at most 1397.
+constexpr size_t kMaxWrittenBytes = 4 * (29 + 128 * 5164 + 2 * 128 * 1026 + 64 * 1397);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
 
 constexpr int32_t kSettingAbsent = -1;
@@ -72,6 +80,8 @@ struct Settings {
     int32_t midiControllers = kSettingAbsent;
     // Console mode, 0 off .. 3 (a ConsoleMode); other values are written as off.
     int32_t console = 0;
+    // The console's 163 channels, 1..8; the default is not written.
+    int32_t n163Channels = 8;
 };
 
 // How many bytes write lays down for this state: at most kMaxWrittenBytes,

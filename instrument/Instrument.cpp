@@ -3,6 +3,7 @@
 #include "FactoryPresets.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/WaveCompiler.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,7 @@ Instrument::Instrument() : samples_(std::make_unique<SampleBank>())
     settings.polyphony.store(kMaxPolyphony);
     settings.midiControllers.store(1);  // a new instance plays the keyboard's controllers
     settings.console.store(ConsoleOff);
+    settings.n163Channels.store(kDefaultN163Channels);
     settings.programsChanged.store(true, std::memory_order_release);
 }
 
@@ -47,6 +49,7 @@ void Instrument::publishBank(const chunk::Settings* loaded)
         snapshot.loadGain = loaded->gain;
         snapshot.loadMidiControllers = loaded->midiControllers == 1 ? 1 : 0;
         snapshot.loadConsole = loaded->console;
+        snapshot.loadN163Channels = loaded->n163Channels;
     }
     snapshot.baseLoadSerial = lastLoadSerial_;
     bankExchange.publish();
@@ -136,6 +139,13 @@ void Instrument::setConsole(int32_t mode)
     if (mode < ConsoleOff || mode >= kConsoleModeCount)
         return;
     settings.console.store(mode, std::memory_order_relaxed);
+}
+
+void Instrument::setN163Channels(int32_t channels)
+{
+    if (channels < 1 || channels > kMaxN163Channels)
+        return;
+    settings.n163Channels.store(channels, std::memory_order_relaxed);
 }
 
 void Instrument::setGain(int32_t gain)
@@ -326,6 +336,22 @@ const char* Instrument::setKeyMapText(int32_t program, const char* text)
     return compileKeyMap(edited.keyMapText, *samples_, map);
 }
 
+void Instrument::waveText(int32_t program, char (&text)[kEnvelopeTextSize]) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    std::memcpy(text, programs_[checkedProgram(program)].waveText, sizeof text);
+}
+
+const char* Instrument::setWaveText(int32_t program, const char* text)
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    Program& edited = programs_[checkedProgram(program)];
+    copyTextField(edited.waveText, text);
+    publishBank();
+    WaveProgram wave;
+    return compileWave(std::string_view(edited.waveText), edited.channelType, wave);
+}
+
 const char* Instrument::putSample(std::string_view name, const uint8_t* bytes, int32_t length, int32_t startLevel)
 {
     std::lock_guard<std::mutex> lock(bankMutex_);
@@ -345,6 +371,7 @@ chunk::Settings Instrument::chunkSettings() const
     state.midiControllers =
         controllersInChunk_.load(std::memory_order_relaxed) ? (midiControllers() ? 1 : 0) : chunk::kSettingAbsent;
     state.console = console();
+    state.n163Channels = n163Channels();
     return state;
 }
 
@@ -387,6 +414,7 @@ bool Instrument::loadState(const void* data, size_t size)
     settings.midiControllers.store(loaded.midiControllers == 1 ? 1 : 0, std::memory_order_release);
     controllersInChunk_.store(loaded.midiControllers != chunk::kSettingAbsent, std::memory_order_release);
     settings.console.store(loaded.console, std::memory_order_release);
+    settings.n163Channels.store(loaded.n163Channels, std::memory_order_release);
     settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
     settings.endLoad();
     markProgramsChanged();

@@ -94,6 +94,10 @@ public:
     int32_t console() const { return settings.console.load(std::memory_order_relaxed); }
     // A mode outside ConsoleMode is refused: nothing changes.
     void setConsole(int32_t mode);
+    // The channels the console's 163 has on, 1..8.
+    int32_t n163Channels() const { return settings.n163Channels.load(std::memory_order_relaxed); }
+    // A count outside 1..8 is refused: nothing changes.
+    void setN163Channels(int32_t channels);
     // NTSC (true) or PAL; always sets the chips up anew, even when it stays.
     void setNtsc(bool ntsc);
     void setGain(int32_t gain);
@@ -145,6 +149,11 @@ public:
     // Stores a key map text (at most 1023 characters) and publishes the bank;
     // answers the map's compile error against the bank's samples, or null.
     const char* setKeyMapText(int32_t program, const char* text);
+    // An FDS or N163 program's wave text (WaveCompiler.h).
+    void waveText(int32_t program, char (&text)[kEnvelopeTextSize]) const;
+    // Stores a wave text (at most 1023 characters) and publishes the bank;
+    // answers its compile error for the program's channel type, or null.
+    const char* setWaveText(int32_t program, const char* text);
     // Adds a sample to the bank, or replaces the one of its name, and
     // publishes the bank; answers null or one line, and then nothing changed.
     const char* putSample(std::string_view name, const uint8_t* bytes, int32_t length,

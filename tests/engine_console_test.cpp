@@ -132,9 +132,19 @@ struct RecordingConsole {
         mixer = (mixer & ~mask) | (bits & mask);
         write_s5b(time, 0x07, mixer);
     }
+    void write_fds(int32_t, unsigned address, int data) { writes.push_back({true, address, data}); }
+    void write_n163(int32_t time, unsigned address, int data)
+    {
+        writes.push_back({true, address, data});
+        n163Chip.write_register(time, address, data);
+    }
+    const Chip_Fds& fds() const { return fdsChip; }
+    const Chip_N163& n163() const { return n163Chip; }
     void load_sample(const uint8_t*, int32_t) {}
     bool sample_playing() const { return false; }
 
+    Chip_Fds fdsChip;
+    Chip_N163 n163Chip;
     int32_t write_time = 0;
     int32_t enables = 0;
     int mmc5Enables = 0;

@@ -58,7 +58,7 @@ void Chip_Apu::set_volume(double volume)
 {
     catch_up_all();  // what the lazy oscillators have still to run sounds at the old volume
     dmc_.nonlinear = false;
-    pulse_synth_.set_volume(0.1128 * volume);
+    pulse_synth_.set_volume(pulse_level * volume);
     triangle_.set_volume(0.12765 * volume);
     noise_.synth.set_volume(0.0741 * volume);
     dmc_.synth.set_volume(0.42545 * volume);

@@ -15,6 +15,8 @@
 
 class Chip_Apu {
 public:
+    // A pulse's full swing (15 steps) at volume 1, as a fraction of full scale.
+    static constexpr double pulse_level = 0.1128;
     static constexpr int osc_count = 5;  // indices: pulse 1, pulse 2, triangle, noise, delta modulation
     static constexpr unsigned start_addr = 0x4000;
     static constexpr unsigned end_addr = 0x4017;

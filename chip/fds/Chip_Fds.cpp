@@ -73,6 +73,12 @@ void Chip_Fds::set_output(Band_Buffer* buffer)
     osc_output(0, buffer);
 }
 
+void Chip_Fds::set_outputs(Band_Buffer* buffer, Band_Buffer* also)
+{
+    osc_output(0, buffer);
+    also_ = also;
+}
+
 void Chip_Fds::osc_output(int osc, Band_Buffer* buffer)
 {
     PLINKA_CHIP_REQUIRE("Chip_Fds::osc_output(): Index out of range", "0 <= osc && osc < osc_count",
@@ -342,6 +348,8 @@ void Chip_Fds::end_block()
     const auto amplitude = static_cast<int32_t>((filtered_ * amplitude_scale_) >> 32);
     if (amplitude != amplitude_) {
         synth_.add_amplitude(output_->to_buffer_time(last_time_), amplitude - amplitude_, *output_);
+        if (also_)
+            synth_.add_amplitude(also_->to_buffer_time(last_time_), amplitude - amplitude_, *also_);
         amplitude_ = amplitude;
     }
 }

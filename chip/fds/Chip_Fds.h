@@ -68,6 +68,9 @@ public:
     void set_lowpass(double corner_hz);
     // None (null) silences: the chip then only keeps its state, or logs.
     void set_output(Band_Buffer* buffer);
+    // The same steps into a second buffer too (null: none), for a mix and a
+    // channel group heard alone.
+    void set_outputs(Band_Buffer* buffer, Band_Buffer* also);
     void osc_output(int osc, Band_Buffer* buffer);
     // Without an output, every change of the raw level (before the low-pass,
     // in max_level's unit) goes to `log` (null: none).
@@ -96,6 +99,11 @@ public:
     int volume_gain() const { return vol_.gain; }
     int mod_gain() const { return mod_.gain; }
     int table_position() const { return table_pos_; }
+    // The wave RAM's step i and the table's entry i (codes 0..7), as written.
+    int wave(int i) const { return wave_[i & (wave_steps - 1)]; }
+    int table(int i) const { return table_[i & (table_entries - 1)]; }
+    // The register $4080 + i as last written (i 0..10).
+    int reg(int i) const { return regs_[i < 0 || i > 10 ? 0 : i]; }
 
 private:
     struct Envelope {
@@ -160,6 +168,7 @@ private:
     double lowpass_hz_ = default_lowpass_hz;
 
     Band_Buffer* output_ = nullptr;
+    Band_Buffer* also_ = nullptr;
     Level_Log* log_ = nullptr;
     int32_t last_time_ = 0;
     bool written_ = false;

@@ -68,6 +68,12 @@ void Chip_N163::set_output(Band_Buffer* buffer)
         osc_output(i, buffer);
 }
 
+void Chip_N163::set_outputs(Band_Buffer* buffer, Band_Buffer* also)
+{
+    set_output(buffer);
+    also_ = also;
+}
+
 void Chip_N163::osc_output(int osc, Band_Buffer* buffer)
 {
     PLINKA_CHIP_REQUIRE("Chip_N163::osc_output(): Index out of range", "0 <= osc && osc < osc_count",
@@ -148,8 +154,11 @@ int Chip_N163::update(int turn)
 void Chip_N163::set_level(int32_t time, Osc& osc, int level)
 {
     if (osc.output) {
-        if (level != osc.level)
+        if (level != osc.level) {
             synth_.add_delta(time, level - osc.level, *osc.output);
+            if (also_)
+                synth_.add_delta(time, level - osc.level, *also_);
+        }
     } else if (osc.log) {
         osc.log->change(time, level);
     }
@@ -165,8 +174,11 @@ void Chip_N163::show(int32_t time, int osc, int level)
         // One DAC, one step: two oscillators into one buffer change it once.
         if (from.output && from.output == to.output) {
             const int delta = level - to.level - from.level;
-            if (delta)
+            if (delta) {
                 synth_.add_delta(time, delta, *to.output);
+                if (also_)
+                    synth_.add_delta(time, delta, *also_);
+            }
             from.level = 0;
             to.level = level;
             return;

@@ -52,6 +52,9 @@ public:
     void set_volume(double volume);
     // None (null) silences.
     void set_output(Band_Buffer* buffer);
+    // Every oscillator into `buffer`, and the same steps into `also` (null:
+    // none), for a mix and a channel group heard alone.
+    void set_outputs(Band_Buffer* buffer, Band_Buffer* also);
     void osc_output(int osc, Band_Buffer* buffer);
     // An oscillator without output logs its raw level into `log` (null: none).
     void osc_log(int osc, Level_Log* log);
@@ -97,6 +100,7 @@ private:
 
     uint8_t ram_[ram_size] = {};
     Osc oscs_[osc_count];
+    Band_Buffer* also_ = nullptr;
     int32_t last_time_ = 0;
     int32_t delay_ = 0;            // clocks from last_time_ to the next update
     int turn_ = 0;                 // the next update's channel: 8 - turn_
