@@ -544,11 +544,11 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     state->settings.ntsc = 0;
     EXPECT_NE(textbank::write(*state).find("clock = pal\n"), std::string::npos);
     state->settings.ntsc = -5;
-    state->programs[3].channelType = 9;
+    state->programs[3].channelType = 99;
     state->programs[3].multi = 2;
     const std::string odd = textbank::write(*state);
     EXPECT_NE(odd.find("clock = -5\n"), std::string::npos);
-    EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 9\nmulti = 2\n"), std::string::npos);
+    EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 99\nmulti = 2\n"), std::string::npos);
 }
 
 TEST(TextBankState, EveryChannelTypeIsWrittenAsItsWordAndReadBack)
@@ -709,10 +709,10 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
 {
     EXPECT_EQ(firstParseError("[program 12]\nvolum = 15\n"),
               "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch, "
-              "duty and keys)");
+              "duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
-              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console; "
-              "programs start with [program N])");
+              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console, "
+              "n163-channels; programs start with [program N])");
     EXPECT_EQ(firstParseError("[channels]\n17 = 1\n"),
               "bank.txt:2: unknown key \"17\" in [channels] (MIDI channels are 1 to 16)");
     EXPECT_EQ(firstParseError("[channels]\n1 = 0\n"), "bank.txt:2: MIDI channel 1: program \"0\" is not one of 1..128");
@@ -767,7 +767,7 @@ TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
     EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
     EXPECT_EQ(
         firstParseError("[program 1]\nchannel = square\n"),
-        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse or a number, not \"square\"");
+        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse, fds, n163 or a number, not \"square\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
               "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");
@@ -803,7 +803,7 @@ TEST(TextBankErrors, EveryProblemIsReportedNotOnlyTheFirst)
                           "bank.txt:1: gain: \"x\" is not a number",
                           "bank.txt:2: program number \"200\" is not one of 1..128",
                           "bank.txt:5: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, "
-                          "hi-pitch, duty and keys)",
+                          "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)",
                           "bank.txt:7: duplicate key \"duty\" (first on line 6)",
                       }));
 }
@@ -814,7 +814,7 @@ TEST(TextBankErrors, LongOrStrangeWordsAreShownQuotedAndCut)
               "bank.txt:1: gain: \"" + std::string(40, 'x') + "\"... is not a number");
     EXPECT_EQ(firstParseError("g\xE9\x01 = 1\n"),
               "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain, controllers, "
-              "console; programs start with [program N])");
+              "console, n163-channels; programs start with [program N])");
 }
 
 // ---- envelope check ----
@@ -1141,7 +1141,7 @@ TEST_F(PlinkaBank, BadInputsAreOneLineErrorsAndLeaveTheOutputAlone)
     put("typo.txt", "[program 1]\nvolum = 1\n");
     expectError("to-fxb " + path("typo.txt") + " -o " + path("out.fxb"),
                 path("typo.txt") + ":2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, "
-                                   "pitch, hi-pitch, duty and keys)");
+                                   "pitch, hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
 
     fx::File bank = smallBank();
     bank.chunk = textbank::toChunk(*textbank::makeDefault());

@@ -283,7 +283,9 @@ Failing reportEnvelopes(const Options& options, const Loaded& loaded, std::FILE*
         std::string where = options.input;
         if (loaded.fromText)
             if (const int line =
-                    keyMap ? loaded.lines.keys[error.program] : loaded.lines.envelope[error.program][error.kind];
+                    keyMap                                ? loaded.lines.keys[error.program]
+                    : error.kind == textbank::kWaveKind ? loaded.lines.wave[error.program]
+                                                          : loaded.lines.envelope[error.program][error.kind];
                 line != 0) {
                 // Appended piecewise: GCC 12 warns falsely (-Wrestrict) about "x" + string.
                 where += ':';
