@@ -44,7 +44,8 @@ ConsoleChip::ConsoleChip()
     const double pulse = mixer_.pulse(15) * output_scale / Chip_Apu::pulse_level;
     fds_.set_volume(pulse);
     fds_.set_outputs(&mix, &groups[fds_group]);
-    n163_.set_volume(-pulse);
+    n163_.set_volume(pulse);
+    n163_.set_inverted(true);
     n163_.set_outputs(&mix, &groups[n163_group]);
 }
 
