@@ -9,6 +9,7 @@
 #include "WavBytes.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/WaveCompiler.h"
 #include "instrument/BankText.h"
 #include "instrument/DpcmEncoder.h"
 #include "instrument/FactoryPresets.h"
@@ -3088,4 +3089,39 @@ TEST(ChannelKinds, EachWordReadsAsItsTypeAndEachProgramComesBackFromTheTrackerOn
         EXPECT_EQ(exported.type, kind.ftiType);
         EXPECT_EQ(fticonversion::channelFor(exported, kind.type), kind.type);
     }
+}
+
+// The FDS and N163 programs' wave and mod keys, and the 163's channel count.
+TEST(WaveTextBank, TheWaveKeysFillOneTextInAnyOrderAndAreWrittenBack)
+{
+    std::string ramp64, mod32;
+    for (int i = 0; i < 64; ++i)
+        ramp64 += (i ? " " : "") + std::to_string(i);
+    for (int i = 0; i < 32; ++i)
+        mod32 += (i ? " " : "") + std::to_string(i % 8);
+    const std::string text = "n163-channels = 4\n"
+                             "[program 2]\nchannel = fds\nmod-depth = 9\nwave = " +
+                             ramp64 + "\nmod = " + mod32 + "\nmod-rate = 300\n" +
+                             "[program 3]\nchannel = n163\nwave = 1 2 3 4 ; 4 3 2 1\n";
+    auto state = textbank::makeDefault();
+    std::vector<std::string> errors;
+    ASSERT_TRUE(textbank::parse(text, "bank.txt", *state, errors)) << errors.front();
+    EXPECT_EQ(std::string(state->programs[1].waveText), ramp64 + " mod " + mod32 + " mod-rate 300 mod-depth 9");
+    EXPECT_EQ(std::string(state->programs[2].waveText), "1 2 3 4 ; 4 3 2 1");
+    EXPECT_EQ(state->settings.n163Channels, 4);
+    const std::string written = textbank::write(*state);
+    EXPECT_NE(written.find("wave = " + ramp64 + "\nmod = " + mod32 + "\nmod-rate = 300\nmod-depth = 9\n"),
+              std::string::npos);
+    auto again = textbank::makeDefault();
+    ASSERT_TRUE(textbank::parse(written, "bank.txt", *again, errors));
+    EXPECT_TRUE(textbank::sameContent(*state, *again));
+
+    copyTextField(state->programs[1].waveText, "1 2 3");
+    const auto found = textbank::checkEnvelopes(*state);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(textbank::describe(*state, found[0]),
+              "program 2 \"002 Plain Pulse 25.0%\", Wave: " + std::string(kErrorFdsWaveLength));
+    errors.clear();
+    EXPECT_FALSE(textbank::parse("n163-channels = 9\n", "bank.txt", *again, errors));
+    EXPECT_EQ(errors, std::vector<std::string>{"bank.txt:1: n163-channels must be 1 to 8, not \"9\""});
 }
