@@ -3125,3 +3125,18 @@ TEST(WaveTextBank, TheWaveKeysFillOneTextInAnyOrderAndAreWrittenBack)
     EXPECT_FALSE(textbank::parse("n163-channels = 9\n", "bank.txt", *again, errors));
     EXPECT_EQ(errors, std::vector<std::string>{"bank.txt:1: n163-channels must be 1 to 8, not \"9\""});
 }
+
+TEST_F(PlinkaBank, CheckReportsABadWaveWithTheLineOfItsFirstKey)
+{
+    put("wave.txt", "[program 3]\n"
+                    "channel = n163\n"
+                    "mod-rate = 3\n"
+                    "wave = 1 2 3 4\n");
+    const ToolRun check = run("check " + path("wave.txt"));
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, path("wave.txt") + ":3: program 3 \"003 Plain Pulse 50.0%\", Wave: " + kErrorN163NoMod + "\n" +
+                             path("wave.txt") + ": 1 wave text does not compile\n");
+    const ToolRun convert = run("to-fxb " + path("wave.txt") + " -o " + path("wave.fxb"));
+    EXPECT_EQ(convert.status, 0);
+    EXPECT_NE(convert.err.find(": warning: 1 wave text does not compile; written as typed\n"), std::string::npos);
+}
