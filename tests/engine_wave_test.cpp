@@ -70,6 +70,7 @@ TEST(WaveCompiler, EachTextCompilesToItsWaveOrOneMessage)
         {"1 2 3 16", N163, kErrorN163WaveValue, 0, 0},
         {"1 2 3 4 mod-rate 3", N163, kErrorN163NoMod, 0, 0},
         {"9999999999999", N163, kErrorWaveNumber, 0, 0},
+        {"1 2 3 4" + std::string(1000, ';'), N163, kErrorWaveNumber, 0, 0},  // more waves than samples
     };
     for (const Case& c : cases) {
         WaveProgram wave;
