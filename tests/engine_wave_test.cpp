@@ -148,7 +148,7 @@ TEST(N163Memory, NotesKeepTheirWavesShareEqualOnesAndLaterOnesFindNoRoom)
         for (size_t s = 0; s < wave.size(); s += 2)
             ram[address / 2 + s / 2] = static_cast<uint8_t>(wave[s] | wave[s + 1] << 4);
     };
-    const std::vector<uint8_t> a(32, 3), b(32, 9), c(64, 12), d(32, 5), e(64, 1), f(256, 7);
+    const std::vector<uint8_t> a(32, 3), b(32, 9), c(64, 12), d(32, 5), e(64, 1), f(256, 7), g(64, 3);
     N163Memory memory;  // eight channels: 64 bytes of waves, 128 samples
     ASSERT_EQ(memory.wave_bytes(), 64);
     auto place = [&](int32_t channel, const std::vector<uint8_t>& wave, int32_t length) {
@@ -168,9 +168,9 @@ TEST(N163Memory, NotesKeepTheirWavesShareEqualOnesAndLaterOnesFindNoRoom)
     EXPECT_EQ(place(4, d, 32), 32) << "the first bytes freed";
     memory.set_channels(1);  // 120 bytes of waves
     EXPECT_EQ(place(2, e, 64), 64);
-    EXPECT_EQ(place(5, a, 64), 128) << "64 samples differ from channel 0's 32";
+    EXPECT_EQ(place(5, g, 64), 128) << "64 samples of 3 are not channel 0's 32";
     memory.set_channels(8);  // the registers take channel 5's bytes back
-    EXPECT_EQ(place(5, a, 64), -1);
+    EXPECT_EQ(place(5, g, 64), -1);
     EXPECT_EQ(place(6, f, 130), -1) << "longer than the memory";
     EXPECT_EQ(place(4, d, 32), 32) << "what stays inside keeps its place";
     memory.miss(17);
