@@ -142,7 +142,7 @@ constexpr int waveValueAt(int y, int top)
     const int row = std::clamp(kWaveArea.y + kWaveArea.height - 1 - y, 0, kWaveArea.height - 1);
     return row * (top + 1) / kWaveArea.height;
 }
-// The first pixel column of step i (of step `length`: the area's right edge).
+// The first pixel column of step i (for i = length: just past the right edge).
 constexpr int waveStepLeft(int step, int length)
 {
     return kWaveArea.x + (step * kWaveArea.width + length - 1) / length;
