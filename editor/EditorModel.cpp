@@ -22,7 +22,6 @@ constexpr const char* kWaveTooLongText =
     "Error: The drawn wave's numbers would not fit the 1023 characters of the text";
 // An FDS or N163 program's Duty row holds its wave text.
 constexpr const char* kWaveLabelText = "Wave:";
-constexpr int32_t kN163ChannelText = 8;
 
 // The highest step value of a channel type's waves.
 int32_t waveTop(int32_t channelType)
@@ -148,10 +147,10 @@ const char* EditorModel::buttonText(int control) const
         return kConsoleText[std::clamp(instrument_.console(), int32_t{0}, kConsoleModeCount - 1)];
     }
     if (control == kN163ChannelsButton) {
-        static constexpr const char* kChannelsText[kN163ChannelText] = {
+        static constexpr const char* kChannelsText[kMaxN163Channels] = {
             "N163 channels: 1", "N163 channels: 2", "N163 channels: 3", "N163 channels: 4",
             "N163 channels: 5", "N163 channels: 6", "N163 channels: 7", "N163 channels: 8"};
-        return kChannelsText[std::clamp(instrument_.n163Channels(), int32_t{1}, kN163ChannelText) - 1];
+        return kChannelsText[std::clamp(instrument_.n163Channels(), int32_t{1}, kMaxN163Channels) - 1];
     }
     for (const EditorButton& button : kEditorButtons)
         if (button.id == control)
