@@ -27,7 +27,6 @@ constexpr float midiControllers = 181708224.0f;  // after all the others, before
 constexpr float keyMap = 139764096.0f;           // then these two, program by program, sample by sample
 constexpr float sample = 184549376.0f;
 constexpr float console = 170753088.0f;  // after the samples, only when the mode is on
-constexpr float n163Channels = 153420864.0f;  // after the console mode, only below 8
 constexpr float wave = 186212544.0f;          // a program's wave text, programs with one only
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
@@ -129,6 +128,21 @@ inline std::string keyMapTextOf(const std::vector<float>& chunk, int number)
 inline std::string waveTextOf(const std::vector<float>& chunk, int number)
 {
     return numberedTextOf(chunk, wave, number);
+}
+// The numbers of a program's wave text, every wave's one after another.
+inline std::vector<int> waveNumbersOf(const std::vector<float>& chunk, int number)
+{
+    std::vector<int> numbers;
+    std::string digits;
+    for (const char c : waveTextOf(chunk, number) + " ") {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        } else if (!digits.empty()) {
+            numbers.push_back(std::stoi(digits));
+            digits.clear();
+        }
+    }
+    return numbers;
 }
 
 }  // namespace cells

@@ -986,13 +986,6 @@ TEST_F(Wave, TheN163ChannelButtonStepsTheCountAndTellsTheHost)
         EXPECT_EQ(listener.edits - before, 1);
         EXPECT_FALSE(model.isSelected(kN163ChannelsButton));
     }
-    // Saved with the song.
-    model.click(kN163ChannelsButton);
-    const unsigned char* bytes = nullptr;
-    const size_t size = core->saveState(&bytes);
-    Instrument loaded;
-    ASSERT_TRUE(loaded.loadState(bytes, size));
-    EXPECT_EQ(loaded.n163Channels(), 1);
 }
 
 // A note whose wave found no room in the console's 163 is named in the
