@@ -275,7 +275,8 @@ TEST(FdsRender, ARampCarriesEveryHarmonicAndASquareOnlyOddOnes)
 }
 
 // The Volume is the chip's gain, linear: 16 is half of 32. A square at 32
-// swings 2.4 times a 2A03 pulse at volume 15.
+// swings 2.4 times a 2A03 pulse at volume 15, alone or in the console's mix
+// (where the pulse is the mixer's and the FDS is added to it).
 TEST(FdsRender, VolumeIsLinearAndAFullSquareIs2Point4TimesThePulse)
 {
     const int note = 33;
@@ -283,7 +284,7 @@ TEST(FdsRender, VolumeIsLinearAndAFullSquareIs2Point4TimesThePulse)
     const auto fundamental = [&](const Sound& sound, const Machine& setup) {
         return amplitudeAt(play(sound, note, setup), hz);
     };
-    for (const Machine setup : {Machine{}}) {
+    for (const Machine setup : {Machine{}, Machine{false, kUnfiltered}, Machine{false, 2}}) {
         EXPECT_NEAR(fundamental({kFds, square(64, 63), "32"}, setup) / fundamental({kPulse, "", "15", "2"}, setup),
                     2.4 * lowPassGain(hz, kFdsLowPassHz), 0.02)
             << "console mode " << setup.console;
@@ -432,7 +433,8 @@ TEST(N163Render, DutyPicksTheWaveAndItsHarmonics)
 }
 
 // A channel at volume 15 swinging 0..15 is 6.0 times a 2A03 pulse's step at
-// volume 15; the volume is linear.
+// volume 15, in either mode; the volume is linear; with N console channels
+// each is heard 1/N of the time.
 TEST(N163Render, VolumeIsLinearAndAFullSquareIs6TimesThePulse)
 {
     const int note = 45;
@@ -441,7 +443,8 @@ TEST(N163Render, VolumeIsLinearAndAFullSquareIs6TimesThePulse)
         Machine setup;
         double timesPulse;
     };
-    for (const Case& c : {Case{15, {}, 6.0}, Case{8, {}, 6.0 * 8 / 15}, Case{1, {}, 6.0 / 15}}) {
+    for (const Case& c : {Case{15, {}, 6.0}, Case{8, {}, 6.0 * 8 / 15}, Case{1, {}, 6.0 / 15},
+                          Case{15, {false, kUnfiltered}, 6.0 / 8}, Case{15, {false, kUnfiltered, 4}, 6.0 / 4}}) {
         const double hz = n163Hz(note, kNtscClock, c.setup.console ? c.setup.n163Channels : 1, 16);
         const double pulse = amplitudeAt(play({kPulse, "", "15", "2"}, note, c.setup), hz);
         const double n163 = amplitudeAt(play({kN163, square(16, 15), std::to_string(c.volume)}, note, c.setup), hz);
