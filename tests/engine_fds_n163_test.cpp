@@ -33,6 +33,7 @@ struct Sound {
     std::string wave;  // "": none written, the blank text's sine
     std::string volume = "15";
     std::string duty = "0";
+    std::string pitch = "0";
 };
 
 struct Machine {
@@ -49,6 +50,7 @@ cells::Builder bank(const std::vector<Sound>& sounds, const Machine& setup = {})
         const Sound& s = sounds[n];
         chunk.cell(cells::program).number(static_cast<double>(n)).cell(cells::channelType).number(s.type);
         chunk.cell(cells::volume).string(s.volume).cell(cells::duty).string(s.duty);
+        chunk.cell(cells::pitch).string(s.pitch);
     }
     chunk.cell(cells::channelPrograms);
     for (int channel = 0; channel < 16; ++channel)
@@ -471,5 +473,52 @@ TEST(N163Render, TwoConsoleNotesOfTwoWavesBothSound)
             ASSERT_GT(alone, 0.01) << "N " << channels << ", key " << n.key;
             EXPECT_NEAR(amplitudeAt(pair, hz) / alone, 1.0, 0.01) << "N " << channels << ", key " << n.key;
         }
+    }
+}
+
+// Each Pitch step lowers the register by one step of its pitch: the FDS's P
+// by 1, the N163's F by N × L, clock / 983040 Hz whatever N and L are. A
+// Pitch of "k | 0" leaves k steps after its first frame.
+TEST(WavePrograms, PitchStepsLowerTheRegisterByOneStepOfItsPitch)
+{
+    const int note = 69;
+    for (const int steps : {6, -9, 40}) {
+        const std::string pitch = std::to_string(steps) + " | 0";
+        SCOPED_TRACE("Pitch " + pitch);
+        const double fds = fdsHz(fdsPitch(note, kNtscClock) - steps, kNtscClock);
+        const std::vector<float> fdsOut = play({kFds, "", "32", "0", pitch}, note);
+        EXPECT_NEAR(autocorrelationFrequency(fdsOut, kSettled, fdsOut.size(), kRate, fds), fds, 2e-4 * fds);
+        for (const Machine setup : {Machine{}, Machine{false, kUnfiltered, 4}}) {
+            const int channels = setup.console ? setup.n163Channels : 1;
+            const double step = rendered(kNtscClock / 983040.0, kNtscClock);
+            const double n163 = n163Hz(note, kNtscClock, channels, 32) - steps * step;
+            const std::vector<float> out = lowPassed(play({kN163, sine(32, 15), "15", "0", pitch}, note, setup), n163);
+            EXPECT_NEAR(autocorrelationFrequency(out, kSettled, out.size(), kRate, n163), n163, 2e-4 * n163)
+                << "N " << channels;
+        }
+    }
+}
+
+// With eight channels on, the waves share 64 bytes: a 128-sample wave fills
+// them, and a second note of another such wave finds no room and stays
+// silent while the first plays on; a note of the same wave shares its bytes.
+TEST(N163Render, AWaveWithNoRoomLeftIsSilentAndTheFirstPlaysOn)
+{
+    const std::string first = sine(128, 15), other = square(128, 15);
+    const std::vector<Sound> sounds = {{kN163, first}, {kN163, other}, {kN163, first}};
+    const Machine setup{false, kUnfiltered};
+    const double low = n163Hz(57, kNtscClock, 8, 128), high = n163Hz(64, kNtscClock, 8, 128);
+    const double alone = amplitudeAt(play(bank(sounds, setup), {noteOn(57, 0)}), low);
+    ASSERT_GT(alone, 0.005);
+    for (const int second : {1, 2}) {
+        SCOPED_TRACE(second == 1 ? "another wave" : "the same wave");
+        const std::vector<float> pair = play(bank(sounds, setup), {noteOn(57, 0), noteOn(64, second)});
+        EXPECT_NEAR(amplitudeAt(pair, low) / alone, 1.0, 0.01);
+        const double secondAlone = amplitudeAt(play(bank(sounds, setup), {noteOn(64, second)}), high);
+        ASSERT_GT(secondAlone, 0.005);
+        if (second == 1)
+            EXPECT_LT(amplitudeAt(pair, high), 0.01 * secondAlone);
+        else
+            EXPECT_NEAR(amplitudeAt(pair, high) / secondAlone, 1.0, 0.01);
     }
 }
