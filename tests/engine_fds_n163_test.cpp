@@ -462,10 +462,13 @@ TEST(N163Render, VolumeIsLinearAndAFullSquareIs6TimesThePulse)
 }
 
 // Two notes of two programs with different waves on the console's 163: each
-// takes a channel and a place for its wave, and sounds in the pair as alone.
+// takes a channel and a place for its wave, and sounds in the pair as alone,
+// the second's Duty changing its wave every frame (placed afresh each time)
+// without touching the first's.
 TEST(N163Render, TwoConsoleNotesOfTwoWavesBothSound)
 {
-    const std::vector<Sound> sounds = {{kN163, sine(32, 15)}, {kN163, square(16, 15)}};
+    const std::string cycling = ramp(16, 15) + " ; " + square(16, 15) + " ; " + sine(16, 15);
+    const std::vector<Sound> sounds = {{kN163, sine(32, 15)}, {kN163, cycling, "15", "| 0 1 2 1"}};
     for (const int channels : {8, 4, 2}) {
         const Machine setup{false, kUnfiltered, channels};
         const std::vector<float> pair = play(bank(sounds, setup), {noteOn(57, 0), noteOn(64, 1)});
