@@ -1,9 +1,9 @@
 // FDS and N163 programs as a host hears them: their pitch against the
-// register formulas on both clock standards, the wave as written (a ramp's
-// harmonics against a square's), the linear volume and the level beside the
-// 2A03 pulse, the FDS modulator's bend, and the N163's time-shared console
-// channels: their pitch with N channels on, the switching tone, two notes at
-// once, and the Duty picking the wave.
+// register formulas on both clock standards and the Pitch envelope's steps,
+// the wave as written (a ramp's harmonics against a square's), the linear
+// volume and the level beside the 2A03 pulse, the FDS modulator's bend, the
+// Duty picking the N163's wave, and the console's 163: its pitch with N
+// channels on, the switching tone, two notes at once, a wave with no room.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
 #include "PluginUnderTest.h"
