@@ -390,29 +390,45 @@ TEST(N163Render, PitchIsTheClockTimesFOver15x65536xNxLOnBothClocks)
 }
 
 // With eight channels on, the DAC holds the note's channel one turn in
-// eight: the switching adds sidebands at clock / 120 ± f of sin(π/8) / π of
-// the channel's level, 0.97 times the note's (1/8 of it), less what the
-// output's band-limiting takes off near 15 kHz; nothing 40 Hz beside them.
-// With one channel the switching is at clock / 15, out of hearing.
+// eight, a pulse train of 1/8 duty at clock / 120: the note comes out at 1/8
+// of the channel's level, and the train's first harmonic, 2 sin(π/8) / π,
+// carries the channel's mean level m (a peak at clock / 120) and its
+// fundamental A (sidebands at clock / 120 ± f, of half that each): the
+// sidebands 0.97 times the note, less what the output's band-limiting takes
+// off near 15 kHz, and the peak 2 |m| / A times the sidebands. Nothing 40 Hz
+// beside them. With one channel the switching is at clock / 15, out of
+// hearing.
 TEST(N163Render, EightConsoleChannelsWhineAtTheClockOver120AndOneDoesNot)
 {
-    const int note = 57;
+    const int note = 56;  // the 32-step wave's images (at 31, 33, 63, 65 times f) clear of every line
+    const std::string wave = sine(32, 15);
+    const std::vector<int> steps = stepsOf(wave);
+    double mean = 0.0;
+    for (const int step : steps)
+        mean += (step - 8) / static_cast<double>(steps.size());
+    const double side = std::sin(std::numbers::pi / 8.0) / std::numbers::pi;
     for (const bool pal : {false, true}) {
+        SCOPED_TRACE(pal ? "PAL" : "NTSC");
         const double clock = pal ? kPalClock : kNtscClock;
         const double whine = rendered(clock / 120.0, clock);
         const double hz = n163Hz(note, clock, 8, 32);
-        const std::vector<float> console = play({kN163, sine(32, 15)}, note, {pal, kUnfiltered});
-        const std::vector<float> alone = play({kN163, sine(32, 15)}, note, {pal});
+        const std::vector<float> console = play({kN163, wave}, note, {pal, kUnfiltered});
+        const std::vector<float> alone = play({kN163, wave}, note, {pal});
         const double note8 = amplitudeAt(console, hz), note1 = amplitudeAt(alone, hz);
         ASSERT_GT(note8, 0.005);
-        for (const double side : {whine - hz, whine + hz}) {
-            SCOPED_TRACE(std::to_string(side) + " Hz" + (pal ? ", PAL" : ", NTSC"));
-            const double sideband = amplitudeAt(console, side);
-            EXPECT_GT(sideband / note8, 0.5);
-            EXPECT_LT(sideband / note8, 8.0 * std::sin(std::numbers::pi / 8.0) / std::numbers::pi + 0.02);
-            for (const double beside : {side - 40.0, side + 40.0})
-                EXPECT_LT(amplitudeAt(console, beside), 0.05 * sideband);
-            EXPECT_LT(amplitudeAt(alone, side), 1e-3 * note1);
+        const double below = amplitudeAt(console, whine - hz), above = amplitudeAt(console, whine + hz);
+        for (const double sideband : {below, above}) {
+            EXPECT_GT(sideband / note8, 0.5 * 8.0 * side);
+            EXPECT_LT(sideband / note8, 1.02 * 8.0 * side);
+        }
+        EXPECT_NEAR(amplitudeAt(console, whine) / ((below + above) / 2.0),
+                    2.0 * std::fabs(mean) / heldHarmonic(steps, 1),
+                    0.05 * 2.0 * std::fabs(mean) / heldHarmonic(steps, 1));
+        for (const double line : {whine - hz, whine, whine + hz}) {
+            SCOPED_TRACE(std::to_string(line) + " Hz");
+            for (const double beside : {line - 40.0, line + 40.0})
+                EXPECT_LT(amplitudeAt(console, beside), 0.05 * amplitudeAt(console, line));
+            EXPECT_LT(amplitudeAt(alone, line), 1e-3 * note1);
         }
     }
 }
