@@ -9,6 +9,8 @@ const char* const out_of_memory = "Out of memory";
 // A formula level of 1 in the buffers' amplitude units, which integrate to
 // 16-bit samples one for one.
 constexpr float amplitude_scale = static_cast<float>(ConsoleChip::output_scale * 32768.0);
+// The buffer's step for a change of 1.0 in a Band_Synth's volume unit.
+constexpr double synth_unit_steps = 65536.0;
 constexpr int dmc_log = 4;
 
 int32_t to_amplitude(float level)
@@ -39,14 +41,13 @@ ConsoleChip::ConsoleChip()
         s5b_amplitudes_[level] = to_amplitude(mixer_.s5b(level));
     for (int b = 0; b < buffer_count; ++b)
         buffer(b).adopt_cells(Band_Buffer::new_cells());
-    // The chips' levels are Chip_Apu's pulse's at the volume given; the mix's
-    // pulse is the formula's. A synthesiser's volume 1 spans 65536 units,
-    // where a formula level of 1 is output_scale * 32768 of the buffers'.
-    const double pulse = mixer_.pulse(15) * output_scale * 32768.0 / 65536.0 / Chip_Apu::pulse_level;
+    // The chips' levels are Chip_Apu's pulse's at the volume given, in a
+    // synthesiser's unit (1: a step of 65536, a 16-bit sample's whole range);
+    // the mix's pulse is the formula's, amplitude_scale to a level of 1.
+    const double pulse = mixer_.pulse(15) * amplitude_scale / (synth_unit_steps * Chip_Apu::pulse_level);
     fds_.set_volume(pulse);
     fds_.set_outputs(&mix, &groups[fds_group]);
-    n163_.set_volume(pulse);
-    n163_.set_inverted(true);
+    n163_.set_volume(-pulse);
     n163_.set_outputs(&mix, &groups[n163_group]);
 }
 

@@ -27,7 +27,8 @@ constexpr float midiControllers = 181708224.0f;  // after all the others, before
 constexpr float keyMap = 139764096.0f;           // then these two, program by program, sample by sample
 constexpr float sample = 184549376.0f;
 constexpr float console = 170753088.0f;  // after the samples, only when the mode is on
-constexpr float wave = 186212544.0f;     // a program's wave text, programs with one only
+constexpr float n163Channels = 153420864.0f;  // after the console mode, only when below 8
+constexpr float wave = 186212544.0f;          // a program's number, then its wave text
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
 class Builder {

@@ -144,6 +144,13 @@ public:
         return wave_[wave_phase_ >> 16] * std::min(gain_[0], 32) * thirtieths[reg(0x4089) % 4];
     }
 
+    // What the chip's accessors read: the wave's and the table's positions,
+    // the counter and the two gains.
+    int wave_position() const { return static_cast<int>(wave_phase_ >> 16); }
+    int table_position() const { return static_cast<int>(table_phase_ >> 16); }
+    int counter() const { return counter_; }
+    int gain(int envelope) const { return gain_[envelope]; }
+
     Reference_Fds()
     {
         for (const auto& [addr, data] :
@@ -402,6 +409,91 @@ TEST(ChipFds, RandomModulationSoundsAsTheClockByClockChip)
                 writes.push_back({clock, 0x4086, u(256)});
         }
         expect_as_reference(writes, 200000);
+    }
+}
+
+// The pitch the chip plays under its modulator, read where the level cannot
+// show it: its wave position, table position, counter and gains against the
+// clock-by-clock chip at random clocks, over random tables, rates (some
+// forced to step every clock), depths (some from the envelope), counters and
+// pitches, through stretches silent, held for wave writes, and halted.
+TEST(ChipFds, RandomModulationStepsThePositionsAsTheClockByClockChip)
+{
+    std::mt19937 random(5);
+    const auto u = [&random](unsigned n) { return static_cast<int>(random() % n); };
+    for (int trial = 0; trial < 12; ++trial) {
+        SCOPED_TRACE(trial);
+        Chip_Fds chip;
+        Reference_Fds reference;
+        int64_t clock = 0, frame_start = 0;
+        int frame_length = 29780;
+        // Writes land at the chip's clock `clock`; the reference is clocked up to it first.
+        const auto run_to = [&](int64_t to) {
+            for (; clock < to; ++clock) {
+                reference.clock();
+                if (clock + 1 - frame_start == frame_length) {
+                    chip.end_frame(frame_length);
+                    frame_start += frame_length;
+                    frame_length ^= 1;
+                }
+            }
+            chip.run_until(static_cast<int32_t>(clock - frame_start));
+            ASSERT_EQ(chip.wave_position(), reference.wave_position()) << "clock " << clock;
+            ASSERT_EQ(chip.table_position(), reference.table_position()) << "clock " << clock;
+            ASSERT_EQ(chip.counter(), reference.counter()) << "clock " << clock;
+            ASSERT_EQ(chip.volume_gain(), reference.gain(0)) << "clock " << clock;
+            ASSERT_EQ(chip.mod_gain(), reference.gain(1)) << "clock " << clock;
+        };
+        const auto write = [&](unsigned addr, int data) {
+            run_to(clock + 1 + u(3));
+            chip.write_register(static_cast<int32_t>(clock - frame_start), addr, data);
+            reference.write(addr, data);
+        };
+        const int pitch = 1 + u(4095);
+        write(0x4080, 0x80 | u(64));
+        write(0x4082, pitch & 0xFF);
+        write(0x4083, pitch >> 8);
+        write(0x4087, 0x80);
+        for (int e = 0; e < 32; ++e)
+            write(0x4088, u(8));
+        write(0x4085, u(128));
+        write(0x4084, trial % 3 ? 0x80 | u(64) : u(2) << 6 | u(4));
+        write(0x408A, trial % 3 ? 0xE8 : 1 + u(3));
+        const int mf = u(2) ? 1 + u(64) : u(4096);
+        write(0x4086, mf & 0xFF);
+        write(0x4087, (trial == 5 ? 0x40 : 0) | mf >> 8);
+        while (clock < 400000 && !HasFatalFailure()) {
+            run_to(clock + 1 + u(u(2) ? 40 : 9000));
+            switch (u(12)) {
+            case 0:
+                write(0x4085, u(128));
+                break;
+            case 1:
+                write(0x4087, u(4) << 6 | u(16));
+                break;
+            case 2:
+                write(0x4084, u(4) ? 0x80 | u(64) : u(2) << 6 | u(8));
+                break;
+            case 3:
+                write(0x4086, u(256));
+                break;
+            case 4:
+                write(0x4080, u(2) ? 0x80 : 0x80 | u(64));  // silent, or sounding again
+                break;
+            case 5:
+                write(0x4089, u(2) << 7 | u(4));  // held for wave writes, or open
+                write(0x4040 + static_cast<unsigned>(u(64)), u(64));
+                break;
+            case 6:
+                write(0x4083, u(5) == 0 ? 0x80 | pitch >> 8 : pitch >> 8);  // halted a moment
+                break;
+            case 7:
+                write(0x4082, u(256));
+                break;
+            default:
+                break;
+            }
+        }
     }
 }
 

@@ -300,15 +300,16 @@ TEST(ChipN163, RandomRegisterSequencesSoundAsTheClockByClockChip)
 
 // The chip's band-limited output, high-pass off, for `frames` NTSC-length
 // frames after `writes` (all in the first frame), the first `skip` frames
-// left out.
+// left out, at the chip's `volume`.
 std::vector<short> render(const std::vector<Reg_Write>& writes, long clock_rate, int sample_rate, int frames = 40,
-                          int skip = 4)
+                          int skip = 4, double volume = 1.0)
 {
     Band_Buffer buffer;
     buffer.set_clock_rate(static_cast<int32_t>(clock_rate));
     EXPECT_EQ(buffer.set_sample_rate(sample_rate), nullptr);
     buffer.set_highpass(0);
     Chip_N163 chip;
+    chip.set_volume(volume);
     chip.set_output(&buffer);
     int32_t time = 0;
     for (const Reg_Write& w : writes)
@@ -505,6 +506,25 @@ TEST(ChipN163, AFullChannelSwingsSixTimesAFull2A03Pulse)
         return sorted[sorted.size() * 9 / 10] - sorted[sorted.size() / 10];
     };
     EXPECT_NEAR(static_cast<double>(swing(n163)) / swing(pulse), 6.0, 0.1);
+}
+
+// The console hears its 163 with the sign opposite the 2A03's: a negative
+// volume turns the output over, sample for sample.
+TEST(ChipN163, ANegativeVolumeInvertsTheOutput)
+{
+    for (const int channels : {1, 4}) {
+        std::vector<Reg_Write> w = square_wave(32);
+        const std::vector<Reg_Write> n = note(0, 32, 0x1000, channels);
+        w.insert(w.end(), n.begin(), n.end());
+        const std::vector<short> upright = render(w, ntsc_clock, 48000, 12);
+        const std::vector<short> inverted = render(w, ntsc_clock, 48000, 12, 4, -1.0);
+        ASSERT_GT(*std::max_element(upright.begin(), upright.end()), 1000);
+        ASSERT_EQ(inverted.size(), upright.size());
+        int worst = 0;
+        for (size_t i = 0; i < upright.size(); ++i)
+            worst = std::max(worst, std::abs(inverted[i] + upright[i]));
+        EXPECT_LE(worst, 1) << channels << " channels";
+    }
 }
 
 TEST(ChipN163, IdleOnceSilentAndUnwritten)

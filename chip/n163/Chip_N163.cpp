@@ -2,6 +2,8 @@
 
 #include "chip/Chip_Require.h"
 
+#include <cmath>
+
 namespace {
 
 // A full-volume channel's swing from sample 0 to 15, as a multiple of a
@@ -59,7 +61,9 @@ void Chip_N163::reset()
 
 void Chip_N163::set_volume(double volume)
 {
-    synth_.set_volume(swing_over_pulse * pulse_level * volume);
+    // The synthesiser takes no negative step size: the sign goes on the deltas.
+    sign_ = volume < 0 ? -1 : 1;
+    synth_.set_volume(swing_over_pulse * pulse_level * std::fabs(volume));
 }
 
 void Chip_N163::set_output(Band_Buffer* buffer)
@@ -155,9 +159,9 @@ void Chip_N163::set_level(int32_t time, Osc& osc, int level)
 {
     if (osc.output) {
         if (level != osc.level) {
-            synth_.add_delta(time, level - osc.level, *osc.output);
+            synth_.add_delta(time, sign_ * (level - osc.level), *osc.output);
             if (also_)
-                synth_.add_delta(time, level - osc.level, *also_);
+                synth_.add_delta(time, sign_ * (level - osc.level), *also_);
         }
     } else if (osc.log) {
         osc.log->change(time, level);
@@ -167,14 +171,13 @@ void Chip_N163::set_level(int32_t time, Osc& osc, int level)
 
 void Chip_N163::show(int32_t time, int osc, int level)
 {
-    level *= sign_;
     Osc& to = oscs_[osc];
     if (osc != holder_) {
         Osc& from = oscs_[holder_];
         holder_ = osc;
         // One DAC, one step: two oscillators into one buffer change it once.
         if (from.output && from.output == to.output) {
-            const int delta = level - to.level - from.level;
+            const int delta = sign_ * (level - to.level - from.level);
             if (delta) {
                 synth_.add_delta(time, delta, *to.output);
                 if (also_)
