@@ -235,10 +235,10 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
         // 2^16.
         const uint64_t inverse = ((uint64_t{1} << 32) + frequency - 1) / frequency;
         const int volume = regs[7] & 15;
-        auto level_at = [&](uint32_t index) {
+        auto centred_sample = [&](uint32_t index) {
             const unsigned sample_index = (wave_start + index) & 0xFF;
             const int sample = ram_[sample_index >> 1] >> (4 * (sample_index & 1)) & 15;
-            return (sample - 8) * volume;
+            return sample - 8;
         };
         // Updates from a fraction f to the next change of index: ceil((65536 - f) / F).
         auto updates_to_change = [inverse](uint32_t f) {
@@ -249,7 +249,7 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
             phase -= length << 16;
         uint32_t index = phase >> 16;
         uint32_t fraction = phase & (phase_one - 1);
-        show(time, osc, level_at(index));
+        show(time, osc, centred_sample(index) * volume);
         // Past a change the fraction is below F, so the next change comes
         // `longer` updates on, or one sooner if longer - 1 updates reach it:
         // an add and a compare instead of the multiply on every change.
@@ -257,10 +257,13 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
         const uint32_t shorter_reach = static_cast<uint32_t>(longer - 1) * frequency;
         int32_t to_change = updates_to_change(fraction);
         // The DAC holds this channel now: a change is one step into its
-        // buffer, at a position that moves on by whole updates, and a
-        // step of nothing adds nothing, so it goes in without a branch.
+        // buffer, at a position that moves on by whole updates.
         Osc& held = oscs_[osc];
         Band_Buffer* const output = held.output;
+        // Kept here, not in the oscillator, which the compiler would read
+        // again after every step into the buffer.
+        int held_level = held.level;
+        const int signed_volume = sign_ * volume;
         const uint32_t update_span = output ? output->factor() * static_cast<uint32_t>(update_period) : 0;
         uint32_t pos = output ? output->to_buffer_time(time) : 0;
         for (;;) {
@@ -277,18 +280,20 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
             time = next;
             pos += static_cast<uint32_t>(to_change) * update_span;
             if (output) {
-                const int level = sign_ * level_at(index);
-                if (level != held.level) {
-                    synth_.add_delta_at(pos, level - held.level, *output);
+                const int level = centred_sample(index) * signed_volume;
+                if (level != held_level) {
+                    synth_.add_delta_at(pos, level - held_level, *output);
                     if (also_)
-                        synth_.add_delta(time, level - held.level, *also_);
-                    held.level = level;
+                        synth_.add_delta(time, level - held_level, *also_);
+                    held_level = level;
                 }
             } else {
-                show(time, osc, level_at(index));
+                show(time, osc, centred_sample(index) * volume);
             }
             to_change = fraction + shorter_reach >= phase_one ? longer - 1 : longer;
         }
+        if (output)
+            held.level = held_level;
         phase = index << 16 | fraction;
         regs[1] = static_cast<uint8_t>(phase);
         regs[3] = static_cast<uint8_t>(phase >> 8);
