@@ -25,10 +25,12 @@ struct RecordingChip {
     struct Registers {
         std::vector<Write>* log;
         void write_register(int32_t time, unsigned address, int data) { log->emplace_back(time, address, data); }
-        // What the wave writers read back: RAM that never holds their waves.
+        // What the wave writers read back: RAM and registers that never hold
+        // what they write, so that every write is made.
         int wave(int) const { return -1; }
         int table_position() const { return 0; }
         int ram(int) const { return -1; }
+        int reg(int) const { return -1; }
     };
     std::vector<Write> writes;
     Registers chip{&writes};
