@@ -153,6 +153,7 @@ public:
         void write_register(int32_t time, unsigned address, int data) { console->write_fds(time, address, data); }
         int wave(int i) const { return console->fds().wave(i); }
         int table_position() const { return console->fds().table_position(); }
+        int reg(int i) const { return console->fds().reg(i); }
     };
     struct N163 {
         Console* console;

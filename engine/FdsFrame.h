@@ -37,6 +37,39 @@ template <class Chip> void write(Chip& chip, unsigned address, int data)
     chip.template expansion<Chip_Fds>().write_register(chip.write_time, address, data);
 }
 
+// Whether writing `data` to `address` again, over the same value, leaves
+// the chip as it was: a directly set gain never reads the envelope timer its
+// write restarts, and bit 7 or 6 of $4083 and bit 7 of $4087 act on every
+// write.
+constexpr bool restates(unsigned address, int data)
+{
+    switch (address) {
+    case 0x4080:
+    case 0x4084:
+        return (data & 0x80) != 0;
+    case 0x4082:
+    case 0x4086:
+        return true;
+    case 0x4083:
+        return (data & 0xC0) == 0;
+    case 0x4087:
+        return (data & 0x80) == 0;
+    default:
+        return false;
+    }
+}
+
+// A write of the frame's steady values: one that would change nothing is
+// left out, which spares the chip a stop in its run, but its clocks still
+// pass, so that every later write keeps its time and the output its samples.
+template <class Chip> void writeChanged(Chip& chip, unsigned address, int data)
+{
+    if (restates(address, data) && chip.template expansion<Chip_Fds>().reg(static_cast<int>(address - 0x4080)) == data)
+        chip.write_time += 4;
+    else
+        write(chip, address, data);
+}
+
 // The modulator at rest: table halted, no gain, counter 0.
 template <class Chip> void stopMod(Chip& chip)
 {
@@ -101,15 +134,15 @@ template <class Chip> void writeFdsFrame(Voice& voice, Chip& chip, const FrameIn
             write(chip, 0x4085, 0x00);
             voice.lastPeriodHigh = Modulating;
         }
-        write(chip, 0x4084, 0x80 | wave->modDepth);
-        write(chip, 0x4086, wave->modRate & 0xFF);
-        write(chip, 0x4087, wave->modRate >> 8);
+        writeChanged(chip, 0x4084, 0x80 | wave->modDepth);
+        writeChanged(chip, 0x4086, wave->modRate & 0xFF);
+        writeChanged(chip, 0x4087, wave->modRate >> 8);
     } else if (voice.lastPeriodHigh == Modulating) {
         stopMod(chip);  // an edit took the modulator away
         voice.lastPeriodHigh = Playing;
     }
-    write(chip, 0x4082, static_cast<int>(pitch & 0xFF));  // $4082: pitch bits 0-7
-    write(chip, 0x4083, static_cast<int>(pitch >> 8));    // $4083: bits 8-11, running
-    write(chip, 0x4080, 0x80 | gain);
+    writeChanged(chip, 0x4082, static_cast<int>(pitch & 0xFF));  // $4082: pitch bits 0-7
+    writeChanged(chip, 0x4083, static_cast<int>(pitch >> 8));    // $4083: bits 8-11, running
+    writeChanged(chip, 0x4080, 0x80 | gain);
     chip.expansion_enables = 1;
 }

@@ -51,6 +51,18 @@ template <class Chip> void poke(Chip& chip, int ram, int data)
     write(chip, 0x4800, data);
 }
 
+// A poke of a byte the RAM holds already is left out, which spares the
+// chip a stop in its run; its clocks still pass, so that every later write
+// keeps its time. The address it would have set is set again by every
+// poke and every run of writes before their data.
+template <class Chip> void pokeChanged(Chip& chip, int ram, int data)
+{
+    if (chip.template expansion<Chip_N163>().ram(ram & 0x7F) == data)
+        chip.write_time += 8;
+    else
+        poke(chip, ram, data);
+}
+
 template <class Chip> int32_t channelOf(Chip& chip)
 {
     if constexpr (requires { chip.n163_channel(); })
@@ -156,11 +168,11 @@ template <class Chip> void writeN163Frame(Voice& voice, Chip& chip, const FrameI
             write(chip, 0x4800, byte);
         voice.lastPeriodHigh = Playing;
     } else {
-        poke(chip, base + 0, static_cast<int>(frequency & 0xFF));
-        poke(chip, base + 2, static_cast<int>(frequency >> 8 & 0xFF));
-        poke(chip, base + 4, lengthByte);
-        poke(chip, base + 6, at.address);
-        poke(chip, base + 7, volumeByte(at.channel, at.count, in.volume));
+        pokeChanged(chip, base + 0, static_cast<int>(frequency & 0xFF));
+        pokeChanged(chip, base + 2, static_cast<int>(frequency >> 8 & 0xFF));
+        pokeChanged(chip, base + 4, lengthByte);
+        pokeChanged(chip, base + 6, at.address);
+        pokeChanged(chip, base + 7, volumeByte(at.channel, at.count, in.volume));
     }
     chip.expansion_enables = 1;
 }

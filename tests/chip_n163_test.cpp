@@ -298,6 +298,38 @@ TEST(ChipN163, RandomRegisterSequencesSoundAsTheClockByClockChip)
     }
 }
 
+TEST(ChipN163, ALoneChannelsLongNotesSoundAsTheClockByClockChipAtEveryFrequency)
+{
+    // One channel held for frames at a time, where the chip runs from one
+    // change of sample index to the next: frequencies that divide 65536 and
+    // ones that do not, the slowest and the fastest below a sample per
+    // update, every length, waves anywhere in RAM (over the phase bytes
+    // too), phases written anywhere (past the wave's end too).
+    std::mt19937 random(1630);
+    auto below = [&random](unsigned n) { return static_cast<int>(random() % n); };
+    // F $5556 from phase $FFFC comes, at its second change, to a fraction
+    // from which two updates reach the next change exactly: one sooner than
+    // its usual three.
+    const int starts[][2] = {{1, 0},      {0x100, 0},  {0x1000, 0},  {0x5556, 0xFFFC},
+                             {0x8000, 0}, {0xFFFF, 0}, {0x10000, 0}, {7735, 0x1F0000}};
+    std::vector<Timed_Write> writes;
+    ramp_wave(writes, 0);
+    poke(writes, 100, 16, {0x37, 0xF0, 0x1E, 0x88, 0x5A, 0x00, 0xFF, 0x3C, 0x96, 0x69, 0xC3, 0x24});
+    constexpr int64_t kNoteClocks = 2 * 29780 + 1234;
+    constexpr int kNotes = 16;
+    for (int n = 0; n < kNotes; ++n) {
+        const bool given = n < 8;
+        const int f = given ? starts[n][0] : 1 + below(n % 2 ? 0x3FFFF : 0xFFFF);
+        const int code = given ? 0x38 : below(64);
+        const int phase = given ? starts[n][1] : below(4) ? 0 : below(1 << 24);
+        const int start = given || below(3) ? below(64) : 0xF0 + below(16);
+        poke(writes, 300 + n * kNoteClocks, 0x78,
+             {f & 0xFF, phase & 0xFF, f >> 8 & 0xFF, phase >> 8 & 0xFF, code << 2 | f >> 16, phase >> 16, start,
+              1 + below(15)});
+    }
+    expect_as_reference(writes, 300 + kNotes * kNoteClocks);
+}
+
 // The chip's band-limited output, high-pass off, for `frames` NTSC-length
 // frames after `writes` (all in the first frame), the first `skip` frames
 // left out, at the chip's `volume`.

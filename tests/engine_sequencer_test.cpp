@@ -1,6 +1,7 @@
 // The envelope sequencer: the exact register writes of each frame, the chip
 // volume, the period table, noise indexes and self-ending notes; Sample
-// programs' entries, restarts and ends.
+// programs' entries, restarts and ends; FDS and N163 frames sounding as when
+// every write goes in.
 #include "EngineTestSupport.h"
 #include "engine/BankSnapshot.h"
 #include "engine/EnvelopeSequencer.h"
@@ -8,11 +9,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -25,10 +28,12 @@ struct RecordingChip {
     struct Registers {
         std::vector<Write>* log;
         void write_register(int32_t time, unsigned address, int data) { log->emplace_back(time, address, data); }
-        // What the wave writers read back: RAM that never holds their waves.
+        // What the wave writers read back: RAM and registers that never hold
+        // what they write, so that every write is made.
         int wave(int) const { return -1; }
         int table_position() const { return 0; }
         int ram(int) const { return -1; }
+        int reg(int) const { return -1; }
     };
     std::vector<Write> writes;
     Registers chip{&writes};
@@ -637,4 +642,121 @@ TEST(PeriodTable, ArpsBeyondSinglePrecisionFollowTheFormula)
     EXPECT_EQ(periodFromNote(Pulse, std::numeric_limits<float>::max(), 60, 0, 100, kNtscClockRate), 99);
     EXPECT_EQ(periodFromNote(Pulse, std::nanf(""), 60, 0, 100, kNtscClockRate), -1);
     EXPECT_EQ(periodFromNote(Pulse, 0.0f, 60, -32768, kPitchOffsetLimit, kNtscClockRate), -1);
+}
+
+namespace {
+
+// A real FDS and a real 163 behind a voice chip's face, each frame ended at
+// an NTSC frame's length and its samples kept. A forgetful one tells the
+// writers that the FDS's registers and channel 8's bytes ($78-$7F) never hold
+// what they would write, so that every write of a frame goes in; the waves
+// it answers truly, as a chip that holds them would.
+struct WaveChips {
+    static constexpr int32_t kFrameClocks = 29780;
+    struct Apu {
+        void write_register(int32_t, unsigned, int) {}
+    };
+    struct Port {
+        WaveChips* chips;
+        void write_register(int32_t time, unsigned address, int data)
+        {
+            ++chips->writes;
+            if (address >= 0x4800)
+                chips->n163.write_register(time, address, data);
+            else
+                chips->fds.write_register(time, address, data);
+        }
+        int wave(int i) const { return chips->fds.wave(i); }
+        int table_position() const { return chips->fds.table_position(); }
+        int reg(int i) const { return chips->forgetful ? -1 : chips->fds.reg(i); }
+        int ram(int i) const { return chips->forgetful && i >= 0x78 ? -1 : chips->n163.ram(i); }
+    };
+
+    explicit WaveChips(bool forgets) : forgetful(forgets)
+    {
+        for (Band_Buffer& buffer : buffers) {
+            buffer.set_clock_rate(kNtscClockRate);
+            EXPECT_EQ(buffer.set_sample_rate(44100), nullptr);
+        }
+        fds.set_output(&buffers[0]);
+        n163.set_output(&buffers[1]);
+    }
+    template <class Chip> Port& expansion()
+    {
+        held = RecordingChip::idOf<Chip>();
+        return port;
+    }
+    template <class Chip> bool holds() const { return held == RecordingChip::idOf<Chip>(); }
+    void load_sample(const uint8_t*, int32_t) {}
+    bool sample_playing() const { return false; }
+    void end_frame()
+    {
+        fds.end_frame(kFrameClocks);
+        n163.end_frame(kFrameClocks);
+        for (int b = 0; b < 2; ++b) {
+            buffers[b].end_frame(kFrameClocks);
+            const size_t have = samples[b].size();
+            samples[b].resize(have + static_cast<size_t>(buffers[b].samples_avail()));
+            buffers[b].read_samples(samples[b].data() + have, buffers[b].samples_avail());
+        }
+        write_time = 0;
+    }
+
+    bool forgetful;
+    Apu chip;
+    Port port{this};
+    int32_t write_time = 0;
+    int32_t expansion_enables = 0;
+    const void* held = nullptr;
+    Chip_Fds fds;
+    Chip_N163 n163;
+    Band_Buffer buffers[2];
+    std::vector<short> samples[2];
+    int writes = 0;
+};
+
+}  // namespace
+
+TEST_F(Sequencer, FdsAndN163FramesSoundAsWhenEveryWriteGoesIn)
+{
+    // The writers leave out a steady write over the value a register holds,
+    // but its clocks pass: the writes after it keep their times, and the
+    // chips their samples.
+    std::string ramp;
+    for (int i = 0; i < 64; ++i)
+        ramp += std::to_string(i) + " ";
+    struct Case {
+        int32_t type;
+        std::string wave;
+        const char *volume, *arp, *pitch, *duty;
+    };
+    const Case cases[] = {
+        {Fds,
+         ramp + "mod 1 1 7 7 0 0 2 6 1 1 7 7 0 0 2 6 3 3 5 5 4 0 0 0 1 2 3 4 5 6 7 0 mod-rate 300 mod-depth 9 "
+                "mod-delay 5",
+         "32 30 | 28 / 16 8 0", "0", "0 0 | 1 1 -1 -1", "0"},
+        {Fds, ramp, "20", "| 0 0 12 12", "0", "0"},
+        {N163, "0 3 6 9 12 15 12 9 ; 15 0 15 0 7 7 8 8", "15 | 12 / 6 0", "0", "0 | 2 -2", "0 | 1 1 0 0"},
+        {N163, "1 4 9 15 8 2 0 6", "9", "0", "0", "0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.wave);
+        copyTextField(bank->programs[0].waveText, c.wave.c_str());
+        start(c.type, c.volume, 57, 127, c.arp, c.pitch, "0", c.duty);
+        WaveChips remembering(false), forgetful(true);
+        Voice voices[2] = {voice, voice};
+        const int32_t channelProgram[kMidiChannelCount] = {};
+        for (int frame = 0; frame < 90; ++frame) {
+            if (frame == 60)
+                for (Voice& v : voices)
+                    pool.releaseVoice({*snapshot, channelProgram, 8}, v);
+            stepVoiceFrame(voices[0], remembering, snapshot->programs[0], 0.0f, kNtscClockRate);
+            stepVoiceFrame(voices[1], forgetful, snapshot->programs[0], 0.0f, kNtscClockRate);
+        }
+        const int b = c.type == Fds ? 0 : 1;
+        EXPECT_EQ(remembering.samples[b], forgetful.samples[b]);
+        const auto loud = std::max_element(remembering.samples[b].begin(), remembering.samples[b].end());
+        EXPECT_GT(*loud, 1000) << "the note sounded";
+        EXPECT_LT(remembering.writes + 60, forgetful.writes) << "steady frames left writes out";
+    }
 }

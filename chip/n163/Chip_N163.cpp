@@ -232,30 +232,72 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
     uint32_t phase = regs[1] | regs[3] << 8 | static_cast<uint32_t>(regs[5]) << 16;
     if (time < end_time && frequency != 0 && frequency < phase_one && (phase >> 16) < length &&
         !reads_phase(wave_start, length)) {
-        // The common note: the phase stays in a register, and the division
-        // by F that finds the next change becomes a multiply, exact for
-        // dividends and divisors below 2^16.
+        // The common note: the phase stays in locals, split into the sample
+        // index and its fraction, and the division by F that finds the next
+        // change becomes a multiply, exact for dividends and divisors below
+        // 2^16.
         const uint64_t inverse = ((uint64_t{1} << 32) + frequency - 1) / frequency;
         const int volume = regs[7] & 15;
-        for (;;) {
-            phase += frequency;
-            if ((phase >> 16) >= length)
-                phase -= length << 16;
-            const unsigned sample_index = (wave_start + (phase >> 16)) & 0xFF;
+        auto centred_sample = [&](uint32_t index) {
+            const unsigned sample_index = (wave_start + index) & 0xFF;
             const int sample = ram_[sample_index >> 1] >> (4 * (sample_index & 1)) & 15;
-            show(time, osc, (sample - 8) * volume);
-            const auto same = static_cast<int32_t>(((phase_one - 1 - (phase & (phase_one - 1))) * inverse) >> 32);
-            const int32_t next = time + (same + 1) * update_period;
+            return sample - 8;
+        };
+        // Updates from a fraction f to the next change of index: ceil((65536 - f) / F).
+        auto updates_to_change = [inverse](uint32_t f) {
+            return static_cast<int32_t>(((phase_one - 1 - f) * inverse) >> 32) + 1;
+        };
+        phase += frequency;
+        if ((phase >> 16) >= length)
+            phase -= length << 16;
+        uint32_t index = phase >> 16;
+        uint32_t fraction = phase & (phase_one - 1);
+        show(time, osc, centred_sample(index) * volume);
+        // Past a change the fraction is below F, so the next change comes
+        // `longer` updates on, or one sooner if longer - 1 updates reach it:
+        // an add and a compare instead of the multiply on every change.
+        const int32_t longer = updates_to_change(0);
+        const uint32_t shorter_reach = static_cast<uint32_t>(longer - 1) * frequency;
+        int32_t to_change = updates_to_change(fraction);
+        // The DAC holds this channel now: a change is one step into its
+        // buffer, at a position that moves on by whole updates.
+        Osc& held = oscs_[osc];
+        Band_Buffer* const output = held.output;
+        // Kept here, not in the oscillator, which the compiler would read
+        // again after every step into the buffer.
+        int held_level = held.level;
+        const int signed_volume = sign_ * volume;
+        const uint32_t update_span = output ? output->factor() * static_cast<uint32_t>(update_period) : 0;
+        uint32_t pos = output ? output->to_buffer_time(time) : 0;
+        for (;;) {
+            const int32_t next = time + to_change * update_period;
             if (next >= end_time) {
-                // Fewer than `same` updates left: the index stays.
+                // Fewer than to_change updates left: the index stays.
                 const int32_t more = (end_time - time - 1) / update_period;
-                phase += static_cast<uint32_t>(more) * frequency;
+                fraction += static_cast<uint32_t>(more) * frequency;
                 time += (more + 1) * update_period;
                 break;
             }
-            phase += static_cast<uint32_t>(same) * frequency;
+            fraction += static_cast<uint32_t>(to_change) * frequency - phase_one;
+            index = index + 1 < length ? index + 1 : 0;
             time = next;
+            pos += static_cast<uint32_t>(to_change) * update_span;
+            if (output) {
+                const int level = centred_sample(index) * signed_volume;
+                if (level != held_level) {
+                    synth_.add_delta_at(pos, level - held_level, *output);
+                    if (also_)
+                        synth_.add_delta(time, level - held_level, *also_);
+                    held_level = level;
+                }
+            } else {
+                show(time, osc, centred_sample(index) * volume);
+            }
+            to_change = fraction + shorter_reach >= phase_one ? longer - 1 : longer;
         }
+        if (output)
+            held.level = held_level;
+        phase = index << 16 | fraction;
         regs[1] = static_cast<uint8_t>(phase);
         regs[3] = static_cast<uint8_t>(phase >> 8);
         regs[5] = static_cast<uint8_t>(phase >> 16);
