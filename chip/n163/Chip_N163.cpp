@@ -266,7 +266,6 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
         // Kept here, not in the oscillator, which the compiler would read
         // again after every step into the buffer.
         int held_level = held.level;
-        const int signed_volume = sign_ * volume;
         const uint32_t update_span = output ? output->factor() * static_cast<uint32_t>(update_period) : 0;
         uint32_t pos = output ? output->to_buffer_time(time) : 0;
         for (;;) {
@@ -283,11 +282,12 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
             time = next;
             pos += static_cast<uint32_t>(to_change) * update_span;
             if (output) {
-                const int level = centred_sample(index) * signed_volume;
+                const int level = centred_sample(index) * volume;
                 if (level != held_level) {
-                    synth_.add_delta_at(pos, level - held_level, *output);
+                    // Levels are the chip's; their steps take the output's sign.
+                    synth_.add_delta_at(pos, sign_ * (level - held_level), *output);
                     if (also_)
-                        synth_.add_delta(time, level - held_level, *also_);
+                        synth_.add_delta(time, sign_ * (level - held_level), *also_);
                     held_level = level;
                 }
             } else {
