@@ -1364,12 +1364,7 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
-              "a VRC7 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
-    // Each chip's name with the article it is read aloud with.
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 4; }),
-              "an FDS instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 5; }),
-              "an N163 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+              "a VRC7 instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 7; }), "unknown instrument type 7");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
@@ -1428,6 +1423,293 @@ TEST(FtiFile, A5bInstrumentEndsWithItsSequencesAndOneStoppingAfterItsNameIsNew)
     const Bytes vrc6 = file.bytes();
     EXPECT_EQ(ftiReadError(Bytes(vrc6.begin(), vrc6.begin() + static_cast<std::ptrdiff_t>(nameEnd))),
               "cut short before the sequence count");
+}
+
+namespace {
+
+// An FDS instrument as a tracker writes it: a triangle wave, a modulation
+// table that swings, its speed, depth and delay, and three sequences.
+FtiBuilder fdsFile()
+{
+    FtiBuilder file;
+    file.type = 4;
+    file.name = "Organ";
+    for (int i = 0; i < 64; ++i)
+        file.fdsWave[static_cast<size_t>(i)] = i < 32 ? 2 * i : 127 - 2 * i;
+    file.fdsMod = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 1, 1, 1, 7, 7, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0};
+    file.modSpeed = 300;
+    file.modDepth = 12;
+    file.modDelay = 30;
+    file.fdsSequences = {seq({31, 24, 16, 8, 0}, 1, 3), seq({48, 60}, -1, -1, fti::kArpFixed), seq({2, -2}, 0)};
+    return file;
+}
+
+// An N163 instrument of three waves of 8 samples, its fifth sequence the wave.
+FtiBuilder n163File(int32_t position = 16)
+{
+    FtiBuilder file;
+    file.type = 5;
+    file.name = "Bell";
+    file.sequences = {seq({15, 9, 4}), off(), off(), seq({1}), seq({0, 1, 2}, 2)};
+    file.waveSize = 8;
+    file.wavePosition = position;
+    file.waves = {{0, 2, 4, 6, 8, 10, 12, 15}, {15, 12, 10, 8, 6, 4, 2, 0}, {7, 7, 7, 7, 8, 8, 8, 8}};
+    return file;
+}
+
+std::string fdsWaveTextOf(const FtiBuilder& file)
+{
+    std::string text;
+    for (int step : file.fdsWave)
+        text += (text.empty() ? "" : " ") + std::to_string(step);
+    std::string mod;
+    for (int code : file.fdsMod)
+        mod += (mod.empty() ? "" : " ") + std::to_string(code);
+    return text + " mod " + mod + " mod-rate 300 mod-depth 12 mod-delay 30";
+}
+
+}  // namespace
+
+TEST(FtiFile, FdsAndN163FilesReadTheirOwnPartsAndWriteBackByteForByte)
+{
+    const FtiBuilder fds = fdsFile();
+    fti::Instrument instrument = ftiReadOk(fds.bytes());
+    EXPECT_EQ(instrument.type, fti::kTypeFds);
+    EXPECT_EQ(instrument.name, "Organ");
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(instrument.fds.wave[i], fds.fdsWave[static_cast<size_t>(i)]) << i;
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(instrument.fds.mod[i], fds.fdsMod[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(instrument.fds.modSpeed, 300);
+    EXPECT_EQ(instrument.fds.modDepth, 12);
+    EXPECT_EQ(instrument.fds.modDelay, 30);
+    EXPECT_EQ(instrument.sequences[Volume], (fti::Sequence{true, 1, 3, 0, {31, 24, 16, 8, 0}}));
+    EXPECT_EQ(instrument.sequences[Arp], (fti::Sequence{true, -1, -1, fti::kArpFixed, {48, 60}}));
+    EXPECT_EQ(instrument.sequences[Pitch], (fti::Sequence{true, 0, -1, 0, {2, -2}}));
+    EXPECT_EQ(instrument.sequences[HiPitch], fti::Sequence{});
+    EXPECT_EQ(instrument.sequences[Duty], fti::Sequence{});
+    EXPECT_EQ(fti::write(instrument), fds.bytes());
+    // Steps and codes past their bits are masked; files before 2.3 count the
+    // volume in 16 steps and are doubled (to at most 31).
+    FtiBuilder older = fds;
+    older.version = "2.2";
+    older.fdsWave[0] = 0xFF;
+    older.fdsMod[0] = 0x0F;
+    older.fdsSequences[0] = seq({15, 8, 20, 0});
+    instrument = ftiReadOk(older.bytes());
+    EXPECT_EQ(instrument.fds.wave[0], 0x3F);
+    EXPECT_EQ(instrument.fds.mod[0], 7);
+    EXPECT_EQ(instrument.sequences[Volume].items, (std::vector<int8_t>{30, 16, 31, 0}));
+
+    const FtiBuilder n163 = n163File();
+    instrument = ftiReadOk(n163.bytes());
+    EXPECT_EQ(instrument.type, fti::kTypeN163);
+    EXPECT_EQ(instrument.n163.waveSize, 8);
+    EXPECT_EQ(instrument.n163.wavePosition, 16);
+    EXPECT_EQ(instrument.n163.waveCount, 3);
+    EXPECT_EQ(instrument.n163.waves,
+              (std::vector<uint8_t>{0, 2, 4, 6, 8, 10, 12, 15, 15, 12, 10, 8, 6, 4, 2, 0, 7, 7, 7, 7, 8, 8, 8, 8}));
+    EXPECT_EQ(instrument.sequences[Duty], (fti::Sequence{true, 2, -1, 0, {0, 1, 2}}));
+    EXPECT_EQ(fti::write(instrument), n163.bytes());
+}
+
+TEST(FtiFile, FdsAndN163DamageIsOneLineAndEveryPrefixIsRefused)
+{
+    for (const FtiBuilder& file : {fdsFile(), n163File()}) {
+        const Bytes bytes = file.bytes();
+        for (size_t size = 0; size < bytes.size(); ++size)
+            EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty())
+                << file.type << " " << size;
+    }
+    const Bytes fds = fdsFile().bytes();
+    const size_t volumeCount = 7 + 4 + 5 + 64 + 32 + 12;
+    const auto patched = [](Bytes bytes, size_t at, int32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
+        return ftiReadError(bytes);
+    };
+    const auto n163 = [](auto change) {
+        FtiBuilder file = n163File();
+        change(file);
+        return ftiReadError(file.bytes());
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {patched(fds, volumeCount, -1), "the FDS volume sequence has a negative item count (-1)"},
+        {patched(fds, volumeCount, 1000), "the FDS volume sequence counts 1000 items, the file holds 41 more bytes"},
+        {ftiReadError(Bytes(fds.begin(), fds.begin() + 60)), "cut short in the FDS wave and modulation table"},
+        {ftiReadError(Bytes(fds.begin(), fds.begin() + static_cast<std::ptrdiff_t>(volumeCount) - 2)),
+         "cut short in the FDS modulation speed, depth and delay"},
+        {n163([](FtiBuilder& f) { f.waveSize = 6; }),
+         "the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves hold"},
+        {n163([](FtiBuilder& f) { f.waveSize = 244; }),
+         "the N163 wave size 244 is not a multiple of 4 from 4 to 240, which Plinka's waves hold"},
+        {n163([](FtiBuilder& f) { f.waveSize = -8; }),
+         "the N163 wave size -8 is not a multiple of 4 from 4 to 240, which Plinka's waves hold"},
+        {n163([](FtiBuilder& f) { f.waves.clear(); }), "the N163 instrument counts 0 waves (1 to 64)"},
+        {n163([](FtiBuilder& f) { f.waves.assign(65, std::vector<int>(8, 1)); }),
+         "the N163 instrument counts 65 waves (1 to 64)"},
+        {n163([](FtiBuilder& f) { f.waveSize = 12; }), "the N163 waves take 36 bytes, the file holds 24 more"},
+    };
+    for (const auto& [error, expected] : cases)
+        EXPECT_EQ(error, expected);
+}
+
+TEST(FtiConversion, FdsAndN163InstrumentsBecomeWaveProgramsAndGoOutAsTheSameFiles)
+{
+    auto program = std::make_unique<Program>();
+    std::vector<std::string> notes;
+    const FtiBuilder fds = fdsFile();
+    fticonversion::toProgram(ftiReadOk(fds.bytes()), Fds, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(program->channelType, Fds);
+    const char* fdsTexts[] = {"31 | 24 16 8 / 0", "@60 @72", "| 2 -2", "0", "0"};
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        EXPECT_STREQ(program->envelopeText[kind], fdsTexts[kind]) << kind;
+    EXPECT_EQ(std::string(program->waveText), fdsWaveTextOf(fds));
+    fti::Instrument exported;
+    std::string error;
+    ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(fti::write(exported), fds.bytes());
+
+    // A table of codes 0 bends nothing: no "mod" in the text, zeros in the file.
+    // Any other table is kept, even with no speed or depth to play it.
+    for (const bool swings : {false, true}) {
+        FtiBuilder plain = fds;
+        plain.fdsMod.assign(32, 0);
+        plain.fdsMod[31] = swings ? 3 : 0;
+        plain.modSpeed = plain.modDepth = plain.modDelay = 0;
+        fticonversion::toProgram(ftiReadOk(plain.bytes()), Fds, *program, notes);
+        EXPECT_EQ(std::string(program->waveText).find(" mod 0 0") != std::string::npos, swings) << program->waveText;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(fti::write(exported), plain.bytes());
+    }
+
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(n163File().bytes()), N163, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"Wave: the tracker's wave position 16 left out; Plinka places each "
+                                              "wave in the chip's RAM itself"});
+    const char* n163Texts[] = {"15 9 4", "0", "0", "1", "0 1 | 2"};
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        EXPECT_STREQ(program->envelopeText[kind], n163Texts[kind]) << kind;
+    EXPECT_STREQ(program->waveText, "0 2 4 6 8 10 12 15 ; 15 12 10 8 6 4 2 0 ; 7 7 7 7 8 8 8 8");
+    notes.clear();
+    ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(fti::write(exported), n163File(0).bytes());  // the position Plinka's RAM has no use for: 0
+}
+
+// What a program says that the tracker's FDS and N163 instruments cannot, and
+// tracker waves a wave text cannot hold: each a note, the rest kept.
+TEST(FtiConversion, WhatTheWaveInstrumentsCannotCarryIsANote)
+{
+    struct Export {
+        int32_t channel;
+        const char* texts[kEnvelopeKindCount];
+        const char* wave;
+        std::vector<std::string> notes;
+        std::vector<int8_t> volumeItems, dutyItems;
+    };
+    const Export exports[] = {
+        {Fds,
+         {"32 31", "0", "0", "1", "2"},
+         "mod-delay 300",
+         {"Wave: mod-delay 300 written as 255 frames, the longest a tracker waits",
+          "Volume: values outside 0..31 moved to the nearest",
+          "Hi-Pitch: left out; an FDS instrument has no hi-pitch "
+          "sequence",
+          "Duty: left out; an FDS instrument has no duty sequence"},
+         {31, 31},
+         {}},
+        {N163,
+         {"15", "0", "0", "0", "0 3 1"},
+         "1 2 3 4 ; 5 6 7 8",
+         {"Duty: values outside 0..1, the program's waves, written as the nearest wave"},
+         {},
+         {0, 1, 1}},
+    };
+    auto program = std::make_unique<Program>();
+    for (const Export& example : exports) {
+        *program = Program{};
+        program->channelType = example.channel;
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            copyTextField(program->envelopeText[kind], example.texts[kind]);
+        copyTextField(program->waveText, example.wave);
+        fti::Instrument exported;
+        std::vector<std::string> notes;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(notes, example.notes);
+        EXPECT_EQ(exported.sequences[Volume].items, example.volumeItems);
+        EXPECT_EQ(exported.sequences[Duty].items, example.dutyItems);
+        EXPECT_EQ(ftiReadOk(fti::write(exported)), exported);
+    }
+    // A wave text that does not compile is the export's one error.
+    copyTextField(program->waveText, "1 2 3");
+    fti::Instrument exported;
+    std::vector<std::string> notes;
+    std::string error;
+    EXPECT_FALSE(fticonversion::fromProgram(*program, exported, notes, error));
+    EXPECT_EQ(error, std::string("Wave: ") + kErrorN163WaveLength);
+
+    // 64 waves of 32 samples: 10 fit a wave text (98 characters each with
+    // the separator); the others are said. An FDS wave on a pulse is said too.
+    FtiBuilder many = n163File(0);
+    many.waveSize = 32;
+    many.waves.assign(64, std::vector<int>(32, 15));
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(many.bytes()), N163, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"Wave: 54 of the 64 waves left out, more than a wave text holds; Duty "
+                                              "steps past wave 9 play the last kept"});
+    EXPECT_EQ(std::string(program->waveText).size(), 10u * 98 - 3);
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(fdsFile().bytes()), Pulse, *program, notes);
+    EXPECT_EQ(notes, (std::vector<std::string>{"Volume: values outside 0..15 moved to the nearest",
+                                               "Wave: left out; only an FDS program plays it"}));
+    EXPECT_STREQ(program->waveText, "");
+}
+
+// Random FDS and N163 instruments come back from their programs with every
+// field the file carries: wave, modulator, volume, waves.
+TEST(FtiConversion, RandomWaveInstrumentsComeBackFromTheirProgramsExactly)
+{
+    std::mt19937 random(20261210);
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto program = std::make_unique<Program>();
+    for (int round = 0; round < 300; ++round) {
+        fti::Instrument instrument;
+        instrument.name = "r" + std::to_string(round);
+        if (round % 2 == 0) {
+            instrument.type = fti::kTypeFds;
+            for (uint8_t& step : instrument.fds.wave)
+                step = static_cast<uint8_t>(pick(0, 63));
+            const bool swings = pick(0, 3) != 0;
+            for (uint8_t& code : instrument.fds.mod)
+                code = static_cast<uint8_t>(swings ? pick(0, 7) : 0);
+            instrument.fds.modSpeed = pick(0, 4095);
+            instrument.fds.modDepth = pick(0, 63);
+            instrument.fds.modDelay = pick(0, 255);
+        } else {
+            instrument.type = fti::kTypeN163;
+            instrument.n163.waveSize = 4 * pick(1, 8);
+            instrument.n163.waveCount = pick(1, 4);
+            instrument.n163.waves.resize(static_cast<size_t>(instrument.n163.waveSize * instrument.n163.waveCount));
+            for (uint8_t& sample : instrument.n163.waves)
+                sample = static_cast<uint8_t>(pick(0, 15));
+            instrument.sequences[Duty] = {true, -1, -1, 0, {0, static_cast<int8_t>(instrument.n163.waveCount - 1)}};
+        }
+        const int32_t top = instrument.type == fti::kTypeFds ? 31 : 15;
+        instrument.sequences[Volume] = {true, -1, -1, 0, {static_cast<int8_t>(pick(0, top)), 0}};
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, fticonversion::chooseChannel(instrument).channelType, *program, notes);
+        EXPECT_EQ(notes, std::vector<std::string>{}) << round;
+        fti::Instrument exported;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(notes, std::vector<std::string>{}) << round;
+        EXPECT_EQ(exported, instrument) << round;
+        EXPECT_EQ(ftiReadOk(fti::write(exported)), instrument) << round;
+    }
 }
 
 TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
@@ -2257,7 +2539,7 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
     put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
     put("cut.fti", std::string(good.begin(), good.end() - 1));
     expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
-                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
     expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
                 path("cut.fti") + ": cut short before the DPCM sample count");
     expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
@@ -2813,7 +3095,8 @@ std::string expectedPrograms(const ModuleGeneration& generation, int first)
            "volume = 15\narp = " + (generation.points ? "@48 @50" : "36 38") +
            "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
            "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
-           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Saw", "vrc6-pulse") +
+           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Wave", "fds") +
+           "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(4, "Saw", "vrc6-pulse") +
            "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
 }
 
@@ -2846,8 +3129,7 @@ TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequences
                                         : "";
         EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
                                     "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
-                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n" + song +
-                                    "04 \"Wave\": an FDS instrument; Plinka has no FDS channel yet, skipped\n");
+                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n");
         const std::string text = slurp(dir / "song.txt");
         const size_t programs = text.find("[program 10]");
         const size_t samples = text.find("[sample ");
@@ -2981,8 +3263,8 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
                   "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
                   "samples\n" +
                   song + "03 \"FM\": skipped (a VRC7 instrument; Plinka has no VRC7 channel yet)\n" + song +
-                  "04 \"Wave\": skipped (an FDS instrument; Plinka has no FDS channel yet)\n" + song +
-                  "25 \"Saw\": VRC6, program 6, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
+                  "04 \"Wave\": FDS, program 6, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
+                  "25 \"Saw\": VRC6, program 7, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
                   "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
     EXPECT_FALSE(fs::exists(dir / "song.txt"));
 
@@ -3003,7 +3285,8 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         << into.err;
     const std::string text = slurp(dir / "bank.txt");
     EXPECT_NE(text.find("[program 21]\nname = Bass\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[program 23]\nname = Saw\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 23]\nname = Wave\nchannel = fds\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 24]\nname = Saw\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("[program 22]"), std::string::npos) << text;
     EXPECT_EQ(text.find("[sample kick]"), std::string::npos) << text;
 
