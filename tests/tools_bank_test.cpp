@@ -3346,6 +3346,167 @@ TEST_F(PlinkaBank, A5bModulesInstrumentsComeInFromTheModules5bPoolAndAreListed)
     }
 }
 
+// An FDS and an N163 file go into a VST bank and out of it again byte for
+// byte (the N163 wave position, which Plinka does not keep, as 0).
+TEST_F(PlinkaBank, FdsAndN163FtiFilesGoThroughABankAndComeOutByteForByte)
+{
+    const Bytes fds = fdsFile().bytes();
+    const Bytes n163 = n163File().bytes();
+    put("organ.fti", std::string(fds.begin(), fds.end()));
+    put("bell.fti", std::string(n163.begin(), n163.end()));
+    const ToolRun imported =
+        run("from-fti " + path("organ.fti") + " " + path("bell.fti") + " --program 7 -o " + path("bank.fxb"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, path("bell.fti") + ": Wave: the tracker's wave position 16 left out; Plinka places each "
+                                               "wave in the chip's RAM itself\n");
+    const Bytes n163Written = n163File(0).bytes();
+    for (const auto& [program, expected] : {std::pair{7, fds}, std::pair{8, n163Written}}) {
+        const ToolRun exported =
+            run("to-fti " + path("bank.fxb") + " --program " + std::to_string(program) + " -o " + path("out.fti"));
+        EXPECT_EQ(exported.status, 0) << program;
+        EXPECT_EQ(exported.err, "") << program;
+        EXPECT_EQ(slurp(dir / "out.fti"), std::string(expected.begin(), expected.end())) << program;
+    }
+    // Asked for another channel, an FDS file plays it without its wave, and says so.
+    const ToolRun pulse = run("from-fti " + path("organ.fti") + " --channel pulse -o " + path("pulse.txt"));
+    EXPECT_EQ(pulse.status, 0);
+    EXPECT_EQ(pulse.err, path("organ.fti") + ": Volume: values outside 0..15 moved to the nearest\n" +
+                             path("organ.fti") + ": Wave: left out; only an FDS program plays it\n");
+    // A size Plinka's waves cannot hold is one line and no file.
+    FtiBuilder odd = n163File();
+    odd.waveSize = 6;
+    const Bytes oddBytes = odd.bytes();
+    put("odd.fti", std::string(oddBytes.begin(), oddBytes.end()));
+    const ToolRun refused = run("from-fti " + path("odd.fti") + " -o " + path("odd.txt"));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, path("odd.fti") +
+                               ": the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves "
+                               "hold\n");
+    EXPECT_FALSE(fs::exists(dir / "odd.txt"));
+}
+
+namespace {
+
+// An FDS record of fdsFile()'s instrument, its sequences as the block version has them.
+std::string fdsRecordOf(const FtiBuilder& file, int sequences)
+{
+    std::vector<ModSequence> inlined;
+    for (int i = 0; i < sequences; ++i) {
+        const ftitest::FtiSequence& s = file.fdsSequences[static_cast<size_t>(i)];
+        inlined.push_back({0, i, s.enabled ? s.items : std::vector<int>{}, s.loop, s.release, s.setting});
+    }
+    return ModuleBuilder::fdsRecord(file.fdsWave, file.fdsMod, file.modSpeed, file.modDepth, file.modDelay, inlined);
+}
+
+}  // namespace
+
+// A module's FDS instruments hold their sequences, its N163 instruments take
+// theirs from its N163 pool: each comes in as the .fti file of the same
+// instrument does, through a bank and back out byte for byte.
+TEST_F(PlinkaBank, ModulesFdsAndN163InstrumentsComeInAsTheirFtiFilesDo)
+{
+    const FtiBuilder organ = fdsFile();
+    const FtiBuilder bell = n163File(0);
+    for (const int instrumentsVersion : {6, 8}) {
+        SCOPED_TRACE(instrumentsVersion);
+        ModuleBuilder song;
+        song.instrumentsVersion = instrumentsVersion;
+        song.sequences = {{0, 0, {3}}, {0, 4, {3}}};
+        // The N163 pool's index 0 is not the 2A03's.
+        song.n163Sequences = {{0, 0, {15, 9, 4}}, {5, 3, {1}}, {2, 4, {0, 1, 2}, 2}};
+        song.instruments = {
+            {0, 4, "Organ", {}, {}, fdsRecordOf(organ, 3)},
+            {1, 5, "Bell", {0, -1, -1, 5, 2}, {}, ModuleBuilder::n163Waves(8, 0, bell.waves, instrumentsVersion >= 8)},
+            {2,
+             5,
+             "Odd",
+             {0, -1, -1, -1, -1},
+             {},
+             ModuleBuilder::n163Waves(6, 0, {{1, 2, 3, 4, 5, 6}}, instrumentsVersion >= 8)},
+        };
+        put("song.ftm", song.bytes());
+        const std::string who = path("song.ftm") + ": instrument ";
+        const ToolRun list = run("from-module " + path("song.ftm") + " --list");
+        EXPECT_EQ(list.status, 0);
+        EXPECT_EQ(list.out,
+                  who + "00 \"Organ\": FDS, program 1, fds (an FDS instrument), 3 of 3 sequences, modulated\n" + who +
+                      "01 \"Bell\": N163, program 2, n163 (an N163 instrument), 3 of 5 sequences, 3 waves of 8 "
+                      "samples\n" +
+                      who +
+                      "02 \"Odd\": skipped (the N163 wave size 6 is not a multiple of 4 from 4 to 240, which "
+                      "Plinka's waves hold)\n");
+        fs::remove(dir / "song.fxb");
+        const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path("song.fxb"));
+        EXPECT_EQ(imported.status, 0);
+        EXPECT_EQ(imported.err, who + "02 \"Odd\": the N163 wave size 6 is not a multiple of 4 from 4 to 240, which "
+                                      "Plinka's waves hold, skipped\n");
+        for (const auto& [program, file] : {std::pair{1, organ}, std::pair{2, bell}}) {
+            ASSERT_EQ(
+                run("to-fti " + path("song.fxb") + " --program " + std::to_string(program) + " -o " + path("out.fti"))
+                    .status,
+                0);
+            const Bytes expected = file.bytes();
+            EXPECT_EQ(slurp(dir / "out.fti"), std::string(expected.begin(), expected.end())) << program;
+        }
+    }
+}
+
+// FDS records of old blocks: before version 4 their volumes count 16 steps
+// (doubled, unless an item says the tracker already wrote 32); version 1
+// and 2 blocks hold two sequences (or, from one tracker, three, told by
+// what follows); PATTERNS before version 5 mean fixed notes two octaves low.
+TEST_F(PlinkaBank, OldModulesFdsInstrumentsFollowTheirBlocksVersionRules)
+{
+    struct Case {
+        const char* what;
+        int instrumentsVersion, sequences, patternsVersion;
+        std::vector<int> volume;
+        const char* volumeText;
+        const char* arpText;
+        const char* pitchText;
+    };
+    const Case cases[] = {
+        {"0.3.x, FDS on", 4, 3, 4, {31, 20}, "31 20", "@84 @96", "| 2 -2"},
+        {"block 3, 16 steps", 3, 3, 5, {15, 7}, "30 14", "@60 @72", "| 2 -2"},
+        {"block 3, already 32", 3, 3, 5, {16, 7}, "16 7", "@60 @72", "| 2 -2"},
+        {"block 2, two sequences", 2, 2, 4, {15, 0}, "30 0", "@84 @96", "0"},
+        {"block 2, three from one tracker's writer", 2, 3, 0, {31, 0}, "31 0", "@60 @72", "| 2 -2"},
+    };
+    for (const Case& example : cases) {
+        SCOPED_TRACE(example.what);
+        FtiBuilder organ = fdsFile();
+        organ.fdsSequences[0] = seq(example.volume);
+        ModuleBuilder song;
+        song.version = 0x0420;
+        song.instrumentsVersion = example.instrumentsVersion;
+        song.patternsVersion = example.patternsVersion;
+        song.instruments = {{0, 4, "Organ", {}, {}, fdsRecordOf(organ, example.sequences)},
+                            {1, 2, "Next", {-1, -1, -1, -1, -1}, {}, ""}};
+        put("old.ftm", song.bytes());
+        fs::remove(dir / "old.txt");
+        const ToolRun imported = run("from-module " + path("old.ftm") + " -o " + path("old.txt"));
+        EXPECT_EQ(imported.status, 0) << imported.err;
+        const std::string text = slurp(dir / "old.txt");
+        EXPECT_NE(text.find(std::string("[program 1]\nname = Organ\nchannel = fds\nmulti = no\nvolume = ") +
+                            example.volumeText + "\narp = " + example.arpText + "\npitch = " + example.pitchText +
+                            "\nhi-pitch = 0\nduty = 0\n\n[program 2]\nname = Next\n"),
+                  std::string::npos)
+            << text;
+    }
+    // Every cut of a module with FDS and N163 records is refused or reads what it holds, in one line.
+    ModuleBuilder song;
+    song.n163Sequences = {{0, 4, {1, 0}}};
+    song.instruments = {{0, 4, "Organ", {}, {}, fdsRecordOf(fdsFile(), 3)},
+                        {1, 5, "Bell", {-1, -1, -1, -1, 0}, {}, ModuleBuilder::n163Waves(4, 0, {{1, 2, 3, 4}})}};
+    const std::string bytes = song.bytes();
+    for (size_t size = bytes.find("INSTRUMENTS"); size < bytes.size(); size += 3) {
+        put("cut.ftm", bytes.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << size << result.err;
+    }
+}
+
 // Each row of the channel table against what the text bank and the tracker
 // conversion make of it: its word reads back as its type in any case and is
 // what a saved bank writes; its program goes out as an instrument of its
