@@ -575,7 +575,7 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
 
 // The most frames a tracker waits before its modulator starts.
 constexpr int32_t kTrackerMaxModDelay = 255;
-const std::string kWaveName = "Wave";
+constexpr char kWaveNote[] = "Wave: ";  // the start of each note about the wave text
 
 // An FDS instrument's wave and modulator as a wave text. A table of codes 0
 // only leaves the modulator's counter at 0, where it bends nothing: it comes
@@ -594,7 +594,7 @@ std::string fdsWaveText(const fti::FdsPart& fds, std::vector<std::string>& notes
     }
     const auto setting = [&](const char* word, int32_t value, int32_t top) {
         if (value < 0 || value > top)
-            notes.push_back(kWaveName + ": " + word + " " + std::to_string(value) + " outside 0.." +
+            notes.push_back(std::string(kWaveNote) + word + " " + std::to_string(value) + " outside 0.." +
                             std::to_string(top) + ", moved to the nearest");
         return std::clamp(value, 0, top);
     };
@@ -614,7 +614,8 @@ std::string n163WaveText(const fti::N163Part& n163, std::vector<std::string>& no
     const size_t size = static_cast<size_t>(std::max(n163.waveSize, 0));
     if (!fti::validN163Waves(n163.waveSize, n163.waveCount, error) ||
         n163.waves.size() < size * static_cast<size_t>(n163.waveCount)) {
-        notes.push_back(kWaveName + ": " + (error.empty() ? "the waves are cut short" : error) + "; a sine plays");
+        notes.push_back(std::string(kWaveNote) + (error.empty() ? "the waves are cut short" : error) +
+                        "; a sine plays");
         return "";
     }
     const auto wave = std::make_unique<WaveProgram>();
@@ -628,14 +629,14 @@ std::string n163WaveText(const fti::N163Part& n163, std::vector<std::string>& no
         text = formatWave(*wave, N163);
         if (text.size() <= kMaxTextBytes) {
             if (kept < n163.waveCount)
-                notes.push_back(kWaveName + ": " + std::to_string(n163.waveCount - kept) + " of the " +
+                notes.push_back(std::string(kWaveNote) + std::to_string(n163.waveCount - kept) + " of the " +
                                 std::to_string(n163.waveCount) + " waves left out, more than a wave text holds; " +
                                 "Duty steps past wave " + std::to_string(kept - 1) + " play the last kept");
             break;
         }
     }
     if (n163.wavePosition != 0)
-        notes.push_back(kWaveName + ": the tracker's wave position " + std::to_string(n163.wavePosition) +
+        notes.push_back(std::string(kWaveNote) + "the tracker's wave position " + std::to_string(n163.wavePosition) +
                         " left out; Plinka places each wave in the chip's RAM itself");
     return text;
 }
@@ -649,7 +650,7 @@ bool waveToInstrument(const Program& program, fti::Instrument& instrument, std::
     const auto wave = std::make_unique<WaveProgram>();
     const std::string text(program.waveText, strnlen(program.waveText, kEnvelopeTextSize));
     if (const char* message = compileWave(text, program.channelType, *wave)) {
-        error = kWaveName + ": " + message;
+        error = std::string(kWaveNote) + message;
         return false;
     }
     if (program.channelType == Fds) {
@@ -661,7 +662,7 @@ bool waveToInstrument(const Program& program, fti::Instrument& instrument, std::
         fds.modDepth = wave->modDepth;
         fds.modDelay = std::min(wave->modDelay, kTrackerMaxModDelay);
         if (wave->modDelay > kTrackerMaxModDelay)
-            notes.push_back(kWaveName + ": mod-delay " + std::to_string(wave->modDelay) + " written as " +
+            notes.push_back(std::string(kWaveNote) + "mod-delay " + std::to_string(wave->modDelay) + " written as " +
                             std::to_string(kTrackerMaxModDelay) + " frames, the longest a tracker waits");
         return true;
     }
@@ -669,9 +670,9 @@ bool waveToInstrument(const Program& program, fti::Instrument& instrument, std::
     n163.waveSize = wave->length;
     n163.waveCount = std::min(wave->count, fti::kN163MaxWaves);
     if (wave->count > fti::kN163MaxWaves)
-        notes.push_back(kWaveName + ": " + std::to_string(wave->count) + " waves; a tracker holds " +
+        notes.push_back(std::string(kWaveNote) + std::to_string(wave->count) + " waves; a tracker holds " +
                         std::to_string(fti::kN163MaxWaves) + ", the rest are left out");
-    n163.wavePosition = 0;  // the tracker's editor moves it where it likes
+    n163.wavePosition = 0;  // Plinka places its waves itself: the first sample, where a lone wave starts
     n163.waves.assign(wave->samples, wave->samples + wave->length * n163.waveCount);
     return true;
 }
@@ -743,11 +744,11 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
         wave = instrument.type == fti::kTypeFds ? fdsWaveText(instrument.fds, notes)
                                                 : n163WaveText(instrument.n163, notes);
     else if (waveType != 0)
-        notes.push_back(kWaveName + ": the instrument has no " + channelKind(channelType).label +
+        notes.push_back(std::string(kWaveNote) + "the instrument has no " + channelKind(channelType).label +
                         " wave; a sine plays");
     else if (instrument.type == fti::kTypeFds || instrument.type == fti::kTypeN163)
-        notes.push_back(kWaveName + ": left out; only an " + (instrument.type == fti::kTypeFds ? "FDS" : "N163") +
-                        " program plays it");
+        notes.push_back(std::string(kWaveNote) + "left out; only an " +
+                        (instrument.type == fti::kTypeFds ? "FDS" : "N163") + " program plays it");
     copyTextField(program.waveText, wave.c_str());
     if (instrument.nameOnly)
         notes.push_back("the file stops after the name, as one tracker saves its 5B instruments: a new 5B "

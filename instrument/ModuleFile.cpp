@@ -331,12 +331,12 @@ bool ModuleReader::readPool(Reader& in, int32_t version, PoolKind kind, Pool& po
     // in one pair per entry after them from 6. The VRC6's 1 to 3 are the 2A03's 3.
     // The N163's and the 5B's only layout, whatever its version, is the 2A03's 4.
     const bool apu = kind == PoolKind::Apu;
-    const bool s5b = kind == PoolKind::S5b || kind == PoolKind::N163;
+    const bool oneLayout = kind == PoolKind::S5b || kind == PoolKind::N163;
     const bool untyped = apu && version == 1;
     const bool oldPairs = apu && version <= 2;
-    const bool inlinePoints = s5b || version == 4;
-    const bool fullTable = !s5b && version == 5;
-    const bool entryTable = !s5b && version >= 6;
+    const bool inlinePoints = oneLayout || version == 4;
+    const bool fullTable = !oneLayout && version == 5;
+    const bool entryTable = !oneLayout && version >= 6;
     int32_t count = 0;
     if (!in.int32(count))
         return blockFail(block_, "cut short before the sequence count");
