@@ -57,6 +57,7 @@ struct ModuleBuilder {
     std::vector<ModSequence> vrc6Sequences;
     std::vector<ModSequence> s5bSequences;   // SEQUENCES_S5B, its one layout
     std::vector<ModSequence> n163Sequences;  // SEQUENCES_N163, the same layout
+    std::string n163PoolId = "SEQUENCES_N163";  // or its early name, SEQUENCES_N106
     int patternsVersion = 0;                 // a PATTERNS block of this version, none for 0
     std::vector<ModSample> samples;
     bool end = true;
@@ -236,7 +237,7 @@ struct ModuleBuilder {
         if (!s5bSequences.empty())
             out += block("SEQUENCES_S5B", 1, pool(s5bSequences, 4, true));
         if (!n163Sequences.empty())
-            out += block("SEQUENCES_N163", 1, pool(n163Sequences, 4, true));
+            out += block(n163PoolId, 1, pool(n163Sequences, 4, true));
         if (end)
             out += "END";
         return out;

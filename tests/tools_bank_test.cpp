@@ -3407,10 +3407,12 @@ TEST_F(PlinkaBank, ModulesFdsAndN163InstrumentsComeInAsTheirFtiFilesDo)
 {
     const FtiBuilder organ = fdsFile();
     const FtiBuilder bell = n163File(0);
-    for (const int instrumentsVersion : {6, 8}) {
-        SCOPED_TRACE(instrumentsVersion);
+    for (const auto& [instrumentsVersion, poolId] :
+         {std::pair{6, "SEQUENCES_N163"}, std::pair{8, "SEQUENCES_N163"}, std::pair{6, "SEQUENCES_N106"}}) {
+        SCOPED_TRACE(std::to_string(instrumentsVersion) + " " + poolId);
         ModuleBuilder song;
         song.instrumentsVersion = instrumentsVersion;
+        song.n163PoolId = poolId;
         song.sequences = {{0, 0, {3}}, {0, 4, {3}}};
         // The N163 pool's index 0 is not the 2A03's.
         song.n163Sequences = {{0, 0, {15, 9, 4}}, {5, 3, {1}}, {2, 4, {0, 1, 2}, 2}};
