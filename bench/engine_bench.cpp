@@ -43,12 +43,15 @@ enum Scenario {
     EightConsole,
     Eight5bTone,
     Eight5bBuzz,
-    EightMmc5Pulse
+    EightMmc5Pulse,
+    EightFds,
+    EightN163,
+    EightN163Console
 };
 const char* const kScenarioNames[] = {"idle",    "after 8 ended", "1 pulse", "8 pulse",      "8 triangle",
                                       "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw", "8 sample",
                                       "8 channels",    "8 console", "8 5b tone", "8 5b buzz",
-                                      "8 mmc5 pulse"};
+                                      "8 mmc5 pulse", "8 fds", "8 n163", "8 n163 console"};
 // Programs the factory bank leaves at their defaults, given the VRC6's channels.
 constexpr int32_t kVrc6PulseProgram = 9;
 constexpr int32_t kVrc6SawProgram = 10;
@@ -56,6 +59,8 @@ constexpr int32_t kSampleProgram = 11;
 constexpr int32_t kS5bToneProgram = 12;
 constexpr int32_t kS5bBuzzProgram = 13;
 constexpr int32_t kMmc5PulseProgram = 14;
+constexpr int32_t kFdsProgram = 15;  // its sine, modulated
+constexpr int32_t kN163Program = 16;  // a 32-sample wave
 
 // Blocks the ended voices sound before their keys go up, and after, before
 // the measured ones: their chips have run dry by then.
@@ -94,6 +99,11 @@ std::unique_ptr<Bank> compiledFactoryBank()
     copyTextField(bank->programs[kS5bBuzzProgram].envelopeText[Duty], "3");
     bank->programs[kMmc5PulseProgram].channelType = Mmc5Pulse;
     copyTextField(bank->programs[kMmc5PulseProgram].envelopeText[Duty], "2");
+    bank->programs[kFdsProgram].channelType = Fds;
+    copyTextField(bank->programs[kFdsProgram].envelopeText[Volume], "32");
+    copyTextField(bank->programs[kFdsProgram].waveText,
+                  "mod 1 1 1 1 1 1 1 1 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 1 1 1 1 1 1 1 1 mod-rate 40 mod-depth 8");
+    bank->programs[kN163Program].channelType = N163;
     // A looped sample of varied bits at the fastest rate on every key the
     // voices play: the channel's busiest load.
     uint8_t bytes[kMaxSampleBytes];
@@ -132,6 +142,8 @@ void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
               : scenario == Eight5bTone    ? kS5bToneProgram
               : scenario == Eight5bBuzz    ? kS5bBuzzProgram
               : scenario == EightMmc5Pulse ? kMmc5PulseProgram
+              : scenario == EightFds       ? kFdsProgram
+              : scenario == EightN163 || scenario == EightN163Console ? kN163Program
                                            : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
 }
@@ -195,7 +207,7 @@ void engineBench(benchmark::State& state)
     exchange->initialise(bank->programs);
     exchange->back().capture(bank->programs, &bank->samples);
     exchange->publish();
-    if (scenario == EightConsole)
+    if (scenario == EightConsole || scenario == EightN163Console)
         settings.console.store(ConsoleNes);
     auto engine = std::make_unique<Engine>(settings, *exchange);
     BlockOutput left, right;
@@ -248,7 +260,7 @@ void scenariosUpTo(benchmark::internal::Benchmark* bench, int last)
 
 void scenarios(benchmark::internal::Benchmark* bench)
 {
-    scenariosUpTo(bench, EightMmc5Pulse);
+    scenariosUpTo(bench, EightN163Console);
 }
 
 // The oracle has no samples.

@@ -40,11 +40,13 @@ ConsoleChip::ConsoleChip()
     for (int b = 0; b < buffer_count; ++b)
         buffer(b).adopt_cells(Band_Buffer::new_cells());
     // The chips' levels are Chip_Apu's pulse's at the volume given; the mix's
-    // pulse is the formula's.
-    const double pulse = mixer_.pulse(15) * output_scale / Chip_Apu::pulse_level;
+    // pulse is the formula's. A synthesiser's volume 1 spans 65536 units,
+    // where a formula level of 1 is output_scale * 32768 of the buffers'.
+    const double pulse = mixer_.pulse(15) * output_scale * 32768.0 / 65536.0 / Chip_Apu::pulse_level;
     fds_.set_volume(pulse);
     fds_.set_outputs(&mix, &groups[fds_group]);
-    n163_.set_volume(-pulse);
+    n163_.set_volume(pulse);
+    n163_.set_inverted(true);
     n163_.set_outputs(&mix, &groups[n163_group]);
 }
 

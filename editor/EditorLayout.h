@@ -34,7 +34,8 @@ struct EditorButton {
 // The channel types that are not the panel's take places in a grid at the
 // top of the extension area, column by column, in ChannelType order: a chip's
 // new types take the next places, with room for ten. The switches of the
-// whole instrument lie under the grid, as wide as it.
+// whole instrument lie under the grid, as wide as it. Beside them stands the
+// wave column: an FDS or N163 program's wave, drawn with the mouse.
 inline constexpr int kExtensionMargin = 10;
 inline constexpr int kTypeRows = 5;
 inline constexpr int kTypeColumns = 2;
@@ -44,10 +45,14 @@ inline constexpr int kTypeSlotPitch = 95;
 inline constexpr int kExtensionRowPitch = 30;
 inline constexpr int kSwitchRowTop = 170;
 inline constexpr int kExtensionControlsWidth = kTypeSlotPitch * (kTypeColumns - 1) + kTypeSlotWidth;
+// An FDS wave's 64 steps four pixels wide, its 64 levels three pixels high;
+// an N163 wave of 32 samples gets eight by twelve.
+inline constexpr int kWaveColumnWidth = 256;
+inline constexpr int kWaveAreaHeight = 192;
 
 inline constexpr EditorArea kPanelArea{0, 0, 595, 255};
-inline constexpr EditorArea kExtensionArea{kPanelArea.width, 0, kExtensionControlsWidth + 2 * kExtensionMargin,
-                                           kPanelArea.height};
+inline constexpr EditorArea kExtensionArea{
+    kPanelArea.width, 0, kExtensionControlsWidth + kWaveColumnWidth + 3 * kExtensionMargin, kPanelArea.height};
 
 // The window holds both areas; every plug-in format tells its host this size.
 constexpr int kEditorWidth = kExtensionArea.x + kExtensionArea.width;
@@ -98,26 +103,73 @@ constexpr EditorArea channelTypeSlot(int slot)
     return {kExtensionArea.x + kExtensionMargin + kTypeSlotPitch * (slot / kTypeRows),
             kExtensionMargin + kExtensionRowPitch * (slot % kTypeRows), kTypeSlotWidth, 24};
 }
-// The console button's text is the model's; the one in the table is only
-// what it says before the first refresh.
+// The console and N163 channel buttons' texts are the model's; the ones in
+// the table are only what they say before the first refresh.
 constexpr EditorArea switchRow(int row)
 {
     return {kExtensionArea.x + kExtensionMargin, kSwitchRowTop + kExtensionRowPitch * row, kExtensionControlsWidth, 24};
 }
 
+// The wave column: "<", the wave shown ("Wave 1/3") and ">" on top, the
+// drawing under them.
+inline constexpr int kWaveColumnX = kExtensionArea.x + 2 * kExtensionMargin + kExtensionControlsWidth;
+inline constexpr int kWaveButtonWidth = 25;
+inline constexpr EditorArea kPreviousWaveArea{kWaveColumnX, kExtensionMargin, kWaveButtonWidth, 24};
+inline constexpr EditorArea kNextWaveArea{kWaveColumnX + kWaveColumnWidth - kWaveButtonWidth, kExtensionMargin,
+                                          kWaveButtonWidth, 24};
+inline constexpr EditorArea kWaveLabelArea{kWaveColumnX + kWaveButtonWidth + 10, kExtensionMargin + 4,
+                                           kWaveColumnWidth - 2 * kWaveButtonWidth - 20, 20};
+// The drawing has a one-pixel frame outside this area.
+inline constexpr EditorArea kWaveArea{kWaveColumnX, kExtensionMargin + kExtensionRowPitch, kWaveColumnWidth,
+                                      kWaveAreaHeight};
+static_assert(kWaveArea.y + kWaveArea.height < kExtensionArea.height, "the frame's bottom row fits");
+
+// The step under a point's x in a wave of `length` steps, and the value
+// under its y on a chip whose steps reach `top`: step i is the run of pixel
+// columns c with floor(c * length / width) == i, value v the run of rows
+// counted from the bottom with floor(r * (top + 1) / height) == v. Points
+// outside the area snap to the nearest step and to 0 or top, so a drag that
+// leaves the area still draws along its edge.
+constexpr int waveStepAt(int x, int length)
+{
+    if (length <= 0)
+        return 0;
+    const int column = std::clamp(x - kWaveArea.x, 0, kWaveArea.width - 1);
+    return column * length / kWaveArea.width;
+}
+constexpr int waveValueAt(int y, int top)
+{
+    const int row = std::clamp(kWaveArea.y + kWaveArea.height - 1 - y, 0, kWaveArea.height - 1);
+    return row * (top + 1) / kWaveArea.height;
+}
+// The first pixel column of step i (for i = length: just past the right edge).
+constexpr int waveStepLeft(int step, int length)
+{
+    return kWaveArea.x + (step * kWaveArea.width + length - 1) / length;
+}
+// The top row of value v's bar: the first row whose point reads v.
+constexpr int waveBarTop(int value, int top)
+{
+    const int rowsUpToValue = ((value + 1) * kWaveArea.height + top) / (top + 1);  // rows reading 0..value
+    return kWaveArea.y + kWaveArea.height - rowsUpToValue;
+}
+
 // The panel holds Pulse, Triangle and Noise; every other type, from Sample
 // on, has its place in the grid here, in ChannelType order. Under it the
-// switches.
+// switches, then the wave column's buttons.
 inline constexpr int32_t kFirstExtensionType = Sample;
 static_assert(kChannelTypeCount - kFirstExtensionType <= kTypeSlotCount);
 
 inline constexpr auto kExtensionControls = [] {
-    std::array<EditorButton, kChannelTypeCount - kFirstExtensionType + 2> all{};
+    std::array<EditorButton, kChannelTypeCount - kFirstExtensionType + 5> all{};
     size_t i = 0;
     for (int32_t type = kFirstExtensionType; type < kChannelTypeCount; ++type)
         all[i++] = {kChannelTypeButton[type], channelTypeSlot(type - kFirstExtensionType), channelKind(type).label};
     all[i++] = {kControllersButton, switchRow(0), "Controllers"};
     all[i++] = {kConsoleButton, switchRow(1), "Console: Off"};
+    all[i++] = {kN163ChannelsButton, switchRow(2), "N163 channels: 8"};
+    all[i++] = {kPreviousWaveButton, kPreviousWaveArea, "<"};
+    all[i++] = {kNextWaveButton, kNextWaveArea, ">"};
     return all;
 }();
 

@@ -6,6 +6,7 @@
 #include "instrument/Instrument.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -16,6 +17,17 @@ namespace {
 
 // Short enough to need no memory of its own in a string.
 constexpr const char* kDropNoMemoryText = "Out of memory";
+// A drawn wave whose numbers would not fit the program's text is not stored.
+constexpr const char* kWaveTooLongText =
+    "Error: The drawn wave's numbers would not fit the 1023 characters of the text";
+// An FDS or N163 program's Duty row holds its wave text.
+constexpr const char* kWaveLabelText = "Wave:";
+
+// The highest step value of a channel type's waves.
+int32_t waveTop(int32_t channelType)
+{
+    return channelType == Fds ? kFdsWaveTop : kN163SampleTop;
+}
 
 int32_t channelTypeOfButton(int control)
 {
@@ -30,6 +42,8 @@ int32_t channelTypeOfButton(int control)
 EditorModel::EditorModel(Instrument& instrument, ProgramChangeNotice notice, void* context)
     : instrument_(instrument), notice_(notice), context_(context)
 {
+    // Misses of notes played before the editor was made are old news.
+    seenN163Misses_ = instrument_.engine.n163WaveMisses();
     markForRefresh();
 }
 
@@ -39,23 +53,44 @@ void EditorModel::checkProgramChange()
         notice_(context_);
 }
 
-bool EditorModel::showsKeyMap() const
+EditorModel::DutyRow EditorModel::dutyRow() const
 {
-    return instrument_.channelType(shownProgram_) == Sample;
+    const int32_t type = instrument_.channelType(shownProgram_);
+    if (type == Sample)
+        return DutyRow::KeyMap;
+    return playsWave(type) ? DutyRow::Wave : DutyRow::Duty;
 }
 
 void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
 {
     instrument_.envelopeTexts(shownProgram_, texts);
-    if (showsKeyMap())
+    switch (dutyRow()) {
+    case DutyRow::Duty:
+        break;
+    case DutyRow::KeyMap:
         instrument_.keyMapText(shownProgram_, texts[Duty]);
+        break;
+    case DutyRow::Wave:
+        instrument_.waveText(shownProgram_, texts[Duty]);
+        break;
+    }
 }
 
 const char* EditorModel::rowLabel(int kind) const
 {
     if (kind < 0 || kind >= kEnvelopeKindCount)
         return "";
-    return kind == Duty && showsKeyMap() ? kKeyMapLabelText : kEnvelopeLabelText[kind];
+    if (kind != Duty)
+        return kEnvelopeLabelText[kind];
+    switch (dutyRow()) {
+    case DutyRow::Duty:
+        break;
+    case DutyRow::KeyMap:
+        return kKeyMapLabelText;
+    case DutyRow::Wave:
+        return kWaveLabelText;
+    }
+    return kEnvelopeLabelText[kind];
 }
 
 void EditorModel::midiChannelText(char (&text)[32]) const
@@ -72,6 +107,8 @@ const char* EditorModel::statusText() const
 {
     if (!dropText_.empty())
         return dropText_.c_str();
+    if (missText_[0] != '\0')
+        return missText_;
     return errorText_ ? errorText_ : "OK";
 }
 
@@ -109,17 +146,68 @@ const char* EditorModel::buttonText(int control) const
                                                                         "Console: Famicom", "Console: Unfiltered"};
         return kConsoleText[std::clamp(instrument_.console(), int32_t{0}, kConsoleModeCount - 1)];
     }
+    if (control == kN163ChannelsButton) {
+        static constexpr const char* kChannelsText[kMaxN163Channels] = {
+            "N163 channels: 1", "N163 channels: 2", "N163 channels: 3", "N163 channels: 4",
+            "N163 channels: 5", "N163 channels: 6", "N163 channels: 7", "N163 channels: 8"};
+        return kChannelsText[std::clamp(instrument_.n163Channels(), int32_t{1}, kMaxN163Channels) - 1];
+    }
     for (const EditorButton& button : kEditorButtons)
         if (button.id == control)
             return button.text;
     return "";
 }
 
+bool EditorModel::isEnabled(int control) const
+{
+    if (control != kPreviousWaveButton && control != kNextWaveButton)
+        return true;
+    ShownWave wave;
+    if (!shownWave(wave))
+        return false;
+    return control == kPreviousWaveButton ? wave.index > 0 : wave.index + 1 < wave.program.count;
+}
+
 bool EditorModel::envelopeIsEmpty(int kind) const
 {
-    if (kind == Duty && showsKeyMap())
+    if (kind != Duty)
+        return instrument_.envelopeIsEmpty(shownProgram_, kind);
+    switch (dutyRow()) {
+    case DutyRow::Duty:
+        break;
+    case DutyRow::KeyMap:
         return instrument_.keyMapEntryCount(shownProgram_) == 0;
+    case DutyRow::Wave: {
+        // A blank text plays the sine; one in error plays it instead of the wave.
+        char text[kEnvelopeTextSize];
+        instrument_.waveText(shownProgram_, text);
+        WaveProgram wave;
+        return compileWave(text, instrument_.channelType(shownProgram_), wave) != nullptr;
+    }
+    }
     return instrument_.envelopeIsEmpty(shownProgram_, kind);
+}
+
+bool EditorModel::shownWave(ShownWave& wave) const
+{
+    const int32_t type = instrument_.channelType(shownProgram_);
+    if (!playsWave(type))
+        return false;
+    char text[kEnvelopeTextSize];
+    instrument_.waveText(shownProgram_, text);
+    compileWave(text, type, wave.program);
+    wave.index = std::clamp(waveIndex_, int32_t{0}, wave.program.count - 1);
+    wave.top = waveTop(type);
+    return true;
+}
+
+void EditorModel::waveLabelText(char (&text)[32]) const
+{
+    ShownWave wave;
+    if (shownWave(wave))
+        std::snprintf(text, sizeof text, "Wave %i/%i", wave.index + 1, wave.program.count);
+    else
+        text[0] = '\0';
 }
 
 void EditorModel::editEnvelope(int kind, const char* text)
@@ -131,10 +219,14 @@ void EditorModel::editEnvelope(int kind, const char* text)
     char texts[kEnvelopeKindCount][kEnvelopeTextSize];
     shownTexts(texts);
     const bool changed = std::strncmp(texts[kind], text ? text : "", kEnvelopeTextSize - 1) != 0;
-    if (changed)
+    if (changed) {
         dropText_.clear();
+        missText_[0] = '\0';
+    }
     if (kind == Duty && showsKeyMap())
         errorText_ = instrument_.setKeyMapText(shownProgram_, text);
+    else if (kind == Duty && showsWave())
+        errorText_ = instrument_.setWaveText(shownProgram_, text);
     else
         errorText_ = instrument_.setEnvelopeText(shownProgram_, kind, text);
     statusChanged();
@@ -146,11 +238,11 @@ void EditorModel::click(int control)
 {
     if (const int32_t type = channelTypeOfButton(control); type >= 0) {
         const bool edited = instrument_.channelType(shownProgram_) != type;
-        const bool keyMapBefore = showsKeyMap();
+        const DutyRow rowBefore = dutyRow();
         instrument_.setChannelType(shownProgram_, type);
         statusChanged();
-        // The Duty row swaps between the duty envelope and the key map.
-        if (showsKeyMap() != keyMapBefore)
+        // The Duty row swaps between the duty envelope, the key map and the wave.
+        if (dutyRow() != rowBefore)
             refreshTexts_ = true;
         if (edited)
             instrument_.noteStateEdited();
@@ -175,6 +267,21 @@ void EditorModel::click(int control)
     case kConsoleButton:
         instrument_.setConsole((instrument_.console() + 1) % kConsoleModeCount);
         break;
+    case kN163ChannelsButton:
+        // 8, 1, 2, ... 7, 8: a click past the most starts again from one.
+        instrument_.setN163Channels(instrument_.n163Channels() % kMaxN163Channels + 1);
+        break;
+    case kPreviousWaveButton:
+    case kNextWaveButton: {
+        // Which wave is shown is the editor's, not the song's.
+        ShownWave wave;
+        if (!shownWave(wave))
+            return;
+        const int32_t step = control == kNextWaveButton ? 1 : -1;
+        waveIndex_ = std::clamp(wave.index + step, int32_t{0}, wave.program.count - 1);
+        statusChanged();
+        return;
+    }
     case kMidiChannelUpButton:
     case kMidiChannelDownButton: {
         // The shown program changes with the channel: the host is told now,
@@ -219,6 +326,82 @@ void EditorModel::releaseGainSlider()
         instrument_.noteStateEdited();
 }
 
+void EditorModel::pressWave(int x, int y)
+{
+    drawing_.active = false;
+    if (!kWaveArea.contains(x, y))
+        return;
+    ShownWave wave;
+    if (!shownWave(wave))
+        return;
+    char text[kEnvelopeTextSize];
+    instrument_.waveText(shownProgram_, text);
+    drawing_.channelType = instrument_.channelType(shownProgram_);
+    if (const char* error = compileWave(text, drawing_.channelType, drawing_.wave)) {
+        // Drawing over the sine would throw the text away.
+        errorText_ = error;
+        statusChanged();
+        return;
+    }
+    drawing_.active = true;
+    drawing_.edited = false;
+    drawing_.index = wave.index;
+    drawing_.top = wave.top;
+    drawing_.lastStep = waveStepAt(x, drawing_.wave.length);
+    drawing_.lastValue = waveValueAt(y, drawing_.top);
+    drawWaveTo(drawing_.lastStep, drawing_.lastValue);
+}
+
+void EditorModel::dragWave(int x, int y)
+{
+    if (!drawing_.active)
+        return;
+    drawWaveTo(waveStepAt(x, drawing_.wave.length), waveValueAt(y, drawing_.top));
+}
+
+void EditorModel::releaseWave()
+{
+    drawing_.active = false;
+}
+
+void EditorModel::drawWaveTo(int32_t step, int32_t value)
+{
+    // Every step from the last point's to this one, on the line between them.
+    uint8_t* steps = drawing_.wave.samples + drawing_.wave.length * drawing_.index;
+    uint8_t before[kMaxWaveSamples];
+    std::copy(steps, steps + drawing_.wave.length, before);
+    const int32_t from = drawing_.lastStep, span = step - from;
+    for (int32_t i = std::min(from, step); i <= std::max(from, step); ++i) {
+        const int32_t along = i - from;
+        const int32_t filled =
+            span == 0
+                ? value
+                : drawing_.lastValue +
+                      static_cast<int32_t>(std::lround(static_cast<double>(value - drawing_.lastValue) * along / span));
+        steps[i] = static_cast<uint8_t>(std::clamp(filled, int32_t{0}, drawing_.top));
+    }
+    drawing_.lastStep = step;
+    drawing_.lastValue = value;
+    if (std::equal(steps, steps + drawing_.wave.length, before))
+        return;
+
+    const std::string text = formatWave(drawing_.wave, drawing_.channelType);
+    if (text.size() >= kEnvelopeTextSize) {
+        // The steps go back to what the program keeps.
+        std::copy(before, before + drawing_.wave.length, steps);
+        errorText_ = kWaveTooLongText;
+        statusChanged();
+        return;
+    }
+    dropText_.clear();
+    missText_[0] = '\0';
+    errorText_ = instrument_.setWaveText(shownProgram_, text.c_str());
+    refreshTexts_ = true;
+    statusChanged();
+    if (!std::exchange(drawing_.edited, true))
+        instrument_.noteStateEdited();
+}
+
 void EditorModel::dropFiles(const std::vector<std::string>& paths)
 {
     sampledrop::Outcome samples;
@@ -242,6 +425,7 @@ void EditorModel::dropFiles(const std::vector<std::string>& paths)
     if (outcome.status.empty())
         return;
     dropText_ = std::move(outcome.status);
+    missText_[0] = '\0';
     statusChanged();
     if (samples.keysChanged) {
         refreshTexts_ = true;
@@ -260,7 +444,12 @@ void EditorModel::markForRefresh()
     // The count is read before the program, so that a change landing between
     // the two is counted as unseen and shown at the next look.
     seenProgramChanges_ = instrument_.programChangeCount();
-    shownProgram_ = instrument_.currentProgram();
+    const int32_t program = instrument_.currentProgram();
+    if (program != shownProgram_)
+        waveIndex_ = 0;
+    shownProgram_ = program;
+    // A drawing goes on in the program it began in, or not at all.
+    drawing_.active = false;
     refreshTexts_ = true;
     refreshStatus_ = true;
 }
@@ -277,8 +466,22 @@ bool EditorModel::takeRefreshTexts()
     return std::exchange(refreshTexts_, false);
 }
 
+void EditorModel::noticeN163Misses()
+{
+    const uint32_t misses = instrument_.engine.n163WaveMisses();
+    if (misses == seenN163Misses_)
+        return;
+    seenN163Misses_ = misses;
+    std::snprintf(missText_, sizeof missText_,
+                  "N163: program %i's wave did not fit the chip's memory beside the other notes' waves",
+                  instrument_.engine.n163MissedProgram() + 1);
+    dropText_.clear();
+    statusChanged();
+}
+
 bool EditorModel::takeRefreshStatus()
 {
     noticeProgramChanges();
+    noticeN163Misses();
     return std::exchange(refreshStatus_, false);
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "engine/Program.h"
+#include "engine/WaveCompiler.h"
 
 #include <cstdint>
 #include <string>
@@ -41,6 +42,10 @@ enum EditorControl : int {
     kMmc5PulseButton = 1021,
     kFdsButton = 1022,
     kN163Button = 1023,
+    kPreviousWaveButton = 1024,  // an N163 program's previous wave in the wave area
+    kNextWaveButton = 1025,
+    kN163ChannelsButton = 1026,  // the console's 163 channel count, stepped on at each click
+    kWaveLabel = 1027,           // "Wave 1/3": which wave the area shows
 };
 
 // The button of each channel type, in ChannelType order; its text is the
@@ -77,26 +82,46 @@ public:
     int32_t shownProgram() const { return shownProgram_; }
     // Copies the texts of the shown program's five rows: its envelope texts,
     // but for a Sample program its key map in the Duty row (the channel has
-    // no duty).
+    // no duty), for an FDS or N163 program its wave text.
     void shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const;
     // The label of a row: "Volume:" ... "Duty:", or "Keys:" for a Sample
-    // program's Duty row.
+    // program's Duty row, "Wave:" for an FDS or N163 program's.
     const char* rowLabel(int kind) const;
     // "MIDIch:%i" (1..16) and "Polyphony:%i", at most 31 characters.
     void midiChannelText(char (&text)[32]) const;
     void polyphonyText(char (&text)[32]) const;
-    // What the last drop of files did, until the next edit changes a text;
+    // What the last drop of files did, or that a note's N163 wave found no
+    // room in the console's 163, until the next edit changes a text;
     // otherwise the last compile message of an edit, or "OK".
     const char* statusText() const;
     int32_t sliderPosition() const;
     // Whether a button shows its highlighted state.
     bool isSelected(int control) const;
     // What a button says: the layout's text, but the console button names
-    // the mode ("Console: Off" ... "Console: Unfiltered").
+    // the mode ("Console: Off" ... "Console: Unfiltered") and the N163
+    // channel button the count ("N163 channels: 8").
     const char* buttonText(int control) const;
+    // Whether a button does anything now: "<" and ">" only where the shown
+    // program has a wave before or after the one shown.
+    bool isEnabled(int control) const;
     // Whether an envelope of the shown program yielded no values (a Sample
     // program's key map: sounds no key): its label is then marked.
     bool envelopeIsEmpty(int kind) const;
+
+    // The wave the area shows, as the shown program plays it: a blank text,
+    // or one in error, plays the sine.
+    struct ShownWave {
+        WaveProgram program;
+        int32_t index = 0;  // the wave shown of the program's waves
+        int32_t top = 0;    // the chip's highest step: 63 (FDS) or 15 (N163)
+        const uint8_t* steps() const { return program.wave(index); }
+    };
+    // False, leaving `wave` as it was, when the shown program plays no wave.
+    bool shownWave(ShownWave& wave) const;
+    // "Wave 2/3", or empty when the shown program plays no wave.
+    void waveLabelText(char (&text)[32]) const;
+    // Whether a press on the wave area is being dragged.
+    bool isDrawingWave() const { return drawing_.active; }
 
     // ---- what the user does ----
     // Each edit that changes what the song saves tells the instrument's edit
@@ -116,6 +141,17 @@ public:
     void moveGainSlider(int32_t position);
     // The user let go of the slider: its gesture ends.
     void releaseGainSlider();
+    // The mouse pressed on the wave area, moved with the button held, and
+    // let go (window coordinates, as the layout's). Each step the pointer
+    // crosses takes the value under it, the steps between two reports
+    // filled in on the straight line between them; the shown program's wave
+    // text becomes the drawn wave (its modulator kept), and the listener
+    // hears of the gesture once, at its first change. A press outside the
+    // area, on a program without a wave, or on a text in error (which would
+    // be lost) draws nothing; the last says why in the status line.
+    void pressWave(int x, int y);
+    void dragWave(int x, int y);
+    void releaseWave();
     // Files (UTF-8 paths) dropped on the window: the samples (.dmc) among them
     // go into the bank and onto the shown Sample program's free keys, the
     // tracker instruments into the shown program and the ones after it, and
@@ -142,8 +178,16 @@ private:
     void noticeProgramChanges();
     // A change of what notes play: new status and highlights, texts unchanged.
     void statusChanged() { refreshStatus_ = true; }
-    // Whether the shown program's Duty row holds its key map.
-    bool showsKeyMap() const;
+    // What the shown program's Duty row holds.
+    enum class DutyRow { Duty, KeyMap, Wave };
+    DutyRow dutyRow() const;
+    bool showsKeyMap() const { return dutyRow() == DutyRow::KeyMap; }
+    bool showsWave() const { return dutyRow() == DutyRow::Wave; }
+    // Sets the drawing's steps from the last point to (step, value), and
+    // stores the wave's text when a step changed.
+    void drawWaveTo(int32_t step, int32_t value);
+    // Takes in the N163 wave misses the engine counted since the last look.
+    void noticeN163Misses();
 
     Instrument& instrument_;
     ProgramChangeNotice notice_;
@@ -158,4 +202,19 @@ private:
     const char* errorText_ = nullptr;
     std::string dropText_;     // what the last drop did; empty once a text was edited
     int32_t gainAtGrab_ = -1;  // the gain when the slider's gesture began; -1: none under way
+    int32_t waveIndex_ = 0;    // the N163 wave shown, clamped to the program's when read
+    uint32_t seenN163Misses_ = 0;
+    char missText_[128] = {};  // the last N163 wave that found no room; empty once a text was edited
+    // The wave being drawn: the program's wave at the press with the drawn
+    // steps, and where the pointer last was.
+    struct Drawing {
+        bool active = false;
+        bool edited = false;  // the listener has heard of this gesture
+        int32_t channelType = 0;
+        WaveProgram wave;
+        int32_t index = 0;
+        int32_t top = 0;
+        int32_t lastStep = 0;
+        int32_t lastValue = 0;
+    } drawing_;
 };

@@ -1,7 +1,8 @@
 // Messages of the editor's main window: the controls' notifications become
 // the EditorModel's actions, files dropped from Explorer are handed to it,
 // and the owner-drawn buttons and the envelope labels are painted with their
-// highlights and marks.
+// highlights and marks. The wave area is no control: the main window paints
+// it and takes the mouse's drawing on it.
 #include "GUI_win32.h"
 
 #include "EditorModel.h"
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr COLORREF kEmptyEnvelopeColour = RGB(255, 255, 128);  // light yellow
+constexpr COLORREF kWaveColour = RGB(0, 120, 215);
 constexpr int kCornerSize = 5;
 constexpr int kTextOffset = 4;  // pixels below the button's top edge
 
@@ -30,12 +32,78 @@ void drawButton(const EditorModel& model, const DRAWITEMSTRUCT& item)
     SelectObject(dc, GetStockObject(DC_BRUSH));
     RECT area = item.rcItem;
     RoundRect(dc, area.left, area.top, area.right, area.bottom, kCornerSize, kCornerSize);
+    SetTextColor(dc, GetSysColor((item.itemState & ODS_DISABLED) ? COLOR_GRAYTEXT : COLOR_BTNTEXT));
 
     char text[256];
     const int length = GetWindowTextLengthA(item.hwndItem);
     GetWindowTextA(item.hwndItem, text, sizeof text);
     area.top += kTextOffset;
     DrawTextA(dc, text, length < static_cast<int>(sizeof text) ? length : -1, &area, DT_CENTER);
+}
+
+RECT waveFrame()
+{
+    return {kWaveArea.x - 1, kWaveArea.y - 1, kWaveArea.x + kWaveArea.width + 1, kWaveArea.y + kWaveArea.height + 1};
+}
+
+void fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour)
+{
+    const RECT area{left, top, right, bottom};
+    SetDCBrushColor(dc, colour);
+    FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+}
+
+// The wave as bars from the bottom on white, in a black frame; nothing for a
+// program without a wave.
+void drawWave(const EditorModel& model, HDC dc)
+{
+    EditorModel::ShownWave wave;
+    if (!model.shownWave(wave))
+        return;
+    const RECT frame = waveFrame();
+    fill(dc, frame.left, frame.top, frame.right, frame.bottom, RGB(0, 0, 0));
+    const int bottom = kWaveArea.y + kWaveArea.height;
+    fill(dc, kWaveArea.x, kWaveArea.y, kWaveArea.x + kWaveArea.width, bottom, RGB(255, 255, 255));
+    const int length = wave.program.length;
+    for (int step = 0; step < length; ++step)
+        fill(dc, waveStepLeft(step, length), waveBarTop(wave.steps()[step], wave.top), waveStepLeft(step + 1, length),
+             bottom, kWaveColour);
+}
+
+// The mouse on the main window: a press on the wave area draws until the
+// release, the window holding the mouse meanwhile so that a drag beyond its
+// edge keeps drawing along the area's.
+bool handleMouse(GUI& gui, HWND window, UINT message, LPARAM lParam)
+{
+    EditorModel& model = gui.model;
+    // Signed: beyond the window's left or top edge while it holds the mouse.
+    const int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+    switch (message) {
+    case WM_LBUTTONDOWN:
+        model.pressWave(x, y);
+        if (!model.isDrawingWave())
+            return false;
+        SetCapture(window);
+        break;
+    case WM_MOUSEMOVE:
+        if (!model.isDrawingWave())
+            return false;
+        model.dragWave(x, y);
+        break;
+    case WM_LBUTTONUP:
+        if (!model.isDrawingWave())
+            return false;
+        model.releaseWave();
+        ReleaseCapture();
+        break;
+    case WM_CAPTURECHANGED:
+        model.releaseWave();  // the mouse taken away ends the drawing
+        return false;
+    default:
+        return false;
+    }
+    invalidateWave(window);
+    return true;
 }
 
 std::string utf8Of(const wchar_t* text, int length)
@@ -92,9 +160,24 @@ void dropFiles(EditorModel& model, HDROP drop)
 
 }  // namespace
 
+void invalidateWave(HWND window)
+{
+    const RECT frame = waveFrame();
+    InvalidateRect(window, &frame, TRUE);
+}
+
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto* gui = reinterpret_cast<GUI*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (gui && message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        drawWave(gui->model, dc);
+        EndPaint(window, &paint);
+        return 0;
+    }
+    if (gui && handleMouse(*gui, window, message, lParam))
+        return 0;
     if (gui && message == WM_DROPFILES && wParam != 0) {
         dropFiles(gui->model, reinterpret_cast<HDROP>(wParam));
         return 0;

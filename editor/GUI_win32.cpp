@@ -22,6 +22,7 @@ HINSTANCE module()
 }
 
 constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kCentredLabelStyle = kLabelStyle | SS_CENTER;
 constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | BS_NOTIFY | BS_OWNERDRAW;
 constexpr DWORD kSliderStyle = WS_CHILD | WS_VISIBLE | TBS_VERT | TBS_BOTH | TBS_NOTICKS;
@@ -121,6 +122,7 @@ bool GUI::open(void* parentWindow)
     midiChannelLabel = createControl(window, "static", "ST_U", kLabelStyle, kMidiChannelLabel, kMidiChannelArea);
     polyphonyLabel = createControl(window, "static", "ST_U", kLabelStyle, kPolyphonyLabel, kPolyphonyArea);
     statusLabel = createControl(window, "static", "ST_U", kLabelStyle, kStatusLabel, kStatusArea);
+    waveLabel = createControl(window, "static", "", kCentredLabelStyle, kWaveLabel, kWaveLabelArea);
     // Tracker instruments dropped from Explorer arrive as WM_DROPFILES.
     DragAcceptFiles(window, TRUE);
 
@@ -130,13 +132,14 @@ bool GUI::open(void* parentWindow)
 
 void GUI::close()
 {
+    model.releaseWave();
     for (HWND& label : envelopeLabel)
         destroy(label);
     for (HWND& edit : envelopeEdit)
         destroy(edit);
     for (HWND& button : buttons)
         destroy(button);
-    for (HWND* control : {&gainSlider, &midiChannelLabel, &polyphonyLabel, &statusLabel, &window})
+    for (HWND* control : {&gainSlider, &midiChannelLabel, &polyphonyLabel, &statusLabel, &waveLabel, &window})
         destroy(*control);
 }
 
@@ -154,6 +157,7 @@ void GUI::idle()
             setUtf8Text(envelopeEdit[kind], texts[kind]);
         fillingTexts = nullptr;
         SendMessageA(gainSlider, TBM_SETPOS, TRUE, model.sliderPosition());
+        invalidateWave(window);
     }
     if (model.takeRefreshStatus()) {
         char text[32];
@@ -162,9 +166,13 @@ void GUI::idle()
         model.polyphonyText(text);
         SetWindowTextA(polyphonyLabel, text);
         setUtf8Text(statusLabel, model.statusText());
+        model.waveLabelText(text);
+        SetWindowTextA(waveLabel, text);
+        invalidateWave(window);
         // Repainted with their current texts, highlights and marks.
         for (size_t i = 0; i < std::size(kEditorButtons); ++i) {
             SetWindowTextA(buttons[i], model.buttonText(kEditorButtons[i].id));
+            EnableWindow(buttons[i], model.isEnabled(kEditorButtons[i].id));
             InvalidateRect(buttons[i], nullptr, TRUE);
         }
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {

@@ -37,6 +37,7 @@ public:
     HWND midiChannelLabel = nullptr;
     HWND polyphonyLabel = nullptr;
     HWND statusLabel = nullptr;
+    HWND waveLabel = nullptr;  // which wave the wave area shows; the area itself is the main window's
     HWND gainSlider = nullptr;
     // The texts idle is putting into the fields, null otherwise: the fields
     // report that as edits, which store these bytes again rather than the
@@ -50,3 +51,5 @@ private:
 
 // The window procedure of the editor's main window, the parent of every control.
 LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Asks for the wave area, with its frame, to be painted again.
+void invalidateWave(HWND window);

@@ -79,6 +79,9 @@ bool X11Editor::open(void* parent)
 
 void X11Editor::close()
 {
+    if (drag_ == Drag::Wave)
+        model_.releaseWave();
+    drag_ = Drag::Nothing;
     if (!display_) {
         painter_.release(nullptr);
         return;
@@ -184,6 +187,13 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
             model_.releaseGainSlider();
         return;
     }
+    if (button == Button1 && kWaveArea.contains(x, y)) {
+        model_.pressWave(x, y);
+        if (model_.isDrawingWave())
+            drag_ = Drag::Wave;
+        dirty_ = true;
+        return;
+    }
     int control = 0;
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         if (envelopeFieldArea(kind).contains(x, y))
@@ -260,6 +270,8 @@ void X11Editor::release(int x, int y)
     dirty_ = true;  // the pushed look goes
     if (was == Drag::Slider || was == Drag::SliderPage)
         model_.releaseGainSlider();  // the drag was one gesture
+    if (was == Drag::Wave)
+        model_.releaseWave();
     if (was == Drag::Button) {
         for (const EditorButton& b : kEditorButtons)
             if (b.id == dragControl_ && b.area.contains(x, y))
@@ -274,6 +286,9 @@ void X11Editor::motion(int x, int y)
         caretMoved(dragControl_, true);
     } else if (drag_ == Drag::Slider) {
         setSliderFromY(y);
+    } else if (drag_ == Drag::Wave) {
+        model_.dragWave(x, y);
+        dirty_ = true;
     }
 }
 

@@ -46,7 +46,7 @@ public:
 private:
     // Where the mouse is busy between a press and its release: a page step
     // beside the slider's thumb ends its gesture at the release too.
-    enum class Drag { Nothing, Field, Button, Slider, SliderPage };
+    enum class Drag { Nothing, Field, Button, Slider, SliderPage, Wave };
 
     void handle(_XEvent& event);
     void press(int x, int y, unsigned button, unsigned state, unsigned long time);

@@ -198,6 +198,32 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
         }
     }
 
+    // The wave column: which wave, and the wave as bars from the bottom.
+    char waveLabel[32];
+    model.waveLabelText(waveLabel);
+    const double labelWidth = textWidth(cr, waveLabel);
+    label({static_cast<int>(std::round(kWaveLabelArea.x + (kWaveLabelArea.width - labelWidth) / 2)), kWaveLabelArea.y,
+           kWaveLabelArea.width, kWaveLabelArea.height},
+          waveLabel, false);
+    EditorModel::ShownWave wave;
+    if (model.shownWave(wave)) {
+        setColour(cr, kWhite);
+        cairo_rectangle(cr, kWaveArea.x, kWaveArea.y, kWaveArea.width, kWaveArea.height);
+        cairo_fill(cr);
+        setColour(cr, kBlack);
+        cairo_set_line_width(cr, 1);
+        cairo_rectangle(cr, kWaveArea.x - 0.5, kWaveArea.y - 0.5, kWaveArea.width + 1, kWaveArea.height + 1);
+        cairo_stroke(cr);
+        setColour(cr, kHighlight);
+        const int length = wave.program.length;
+        for (int step = 0; step < length; ++step) {
+            const int left = waveStepLeft(step, length), right = waveStepLeft(step + 1, length);
+            const int top = waveBarTop(wave.steps()[step], wave.top);
+            cairo_rectangle(cr, left, top, right - left, kWaveArea.y + kWaveArea.height - top);
+        }
+        cairo_fill(cr);
+    }
+
     // Buttons: RoundRect in the face colour, or the shadow colour when selected.
     for (const EditorButton& b : kEditorButtons) {
         const bool pushed = scene.pushedButton == b.id;
@@ -208,6 +234,7 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
         cairo_stroke(cr);
         const char* text = model.buttonText(b.id);
         const double width = textWidth(cr, text);
+        setColour(cr, model.isEnabled(b.id) ? kBlack : kShadow);
         cairo_move_to(cr, std::round(b.area.x + (b.area.width - width) / 2),
                       b.area.y + kButtonTextOffset + font.ascent);
         cairo_show_text(cr, text);

@@ -78,8 +78,9 @@ std::string_view trimmed(std::string_view text)
 }
 
 // Reads the numbers of a part into `values` (at most `capacity`), a ';'
-// starting a new wave: `waveLengths` gets each wave's count. Answers false
-// for anything that is no number.
+// starting a new wave: `waveLengths` (as many as `capacity`) gets each wave's
+// count. Answers false for anything that is no number, or more waves than
+// that.
 bool readNumbers(std::string_view text, int32_t* values, int32_t capacity, int32_t& count, int32_t* waveLengths,
                  int32_t& waves, bool allowSeparators)
 {
@@ -94,7 +95,7 @@ bool readNumbers(std::string_view text, int32_t* values, int32_t capacity, int32
             continue;
         }
         if (c == ';') {
-            if (!allowSeparators)
+            if (!allowSeparators || waves + 1 >= capacity)
                 return false;
             waveLengths[waves++] = inWave;
             inWave = 0;
@@ -134,7 +135,7 @@ bool oneSetting(std::string_view text, int32_t top, int32_t& value)
 {
     int32_t values[2];
     int32_t count = 0, waves = 0;
-    int32_t lengths[1];
+    int32_t lengths[2];
     if (!readNumbers(text, values, 2, count, lengths, waves, false) || count != 1)
         return false;
     if (values[0] < 0 || values[0] > top)

@@ -145,12 +145,39 @@ int takeSample(CellReader& cells, SampleBank* samples)
     return samples->find(name);
 }
 
+// A program number and a text of that program's `field` (discarded for a
+// number outside the bank); `read` marks the programs that had one.
+void takeProgramText(CellReader& cells, ProgramBank& programs, char (Program::*field)[kEnvelopeTextSize],
+                     bool (&read)[kProgramCount])
+{
+    int32_t number = -1;
+    takeNumber(cells, &number);
+    const bool inBank = number >= 0 && number < kProgramCount;
+    takeString(cells, inBank ? &(programs[number].*field) : nullptr);
+    if (inBank)
+        read[number] = true;
+}
+
 int envelopeKindOfTag(float tag)
 {
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         if (tag == tagEnvelope[kind])
             return kind;
     return -1;
+}
+
+// Each program's text of `field` that is not blank: the tag, the program
+// number, the text.
+template <class Out>
+void putProgramTexts(Out& out, const ProgramBank& programs, float tag, const char (Program::*field)[kEnvelopeTextSize])
+{
+    for (int number = 0; number < kProgramCount; ++number) {
+        if ((programs[number].*field)[0] == 0)
+            continue;
+        putCell(out, tag);
+        putNumber(out, number);
+        putString(out, programs[number].*field);
+    }
 }
 
 template <class Out>
@@ -183,13 +210,7 @@ void writeCells(const ProgramBank& programs, const SampleBank* samples, const Se
         putCell(out, tagMidiControllers);
         putNumber(out, settings.midiControllers != 0 ? 1 : 0);
     }
-    for (int number = 0; number < kProgramCount; ++number) {
-        if (programs[number].keyMapText[0] == 0)
-            continue;
-        putCell(out, tagKeyMap);
-        putNumber(out, number);
-        putString(out, programs[number].keyMapText);
-    }
+    putProgramTexts(out, programs, tagKeyMap, &Program::keyMapText);
     for (int i = 0; samples && i < samples->count && i < kMaxSamples; ++i) {
         const DpcmSample& sample = samples->samples[i];
         const int32_t length = std::clamp(sample.length, 0, kMaxSampleBytes);
@@ -215,13 +236,7 @@ void writeCells(const ProgramBank& programs, const SampleBank* samples, const Se
         putCell(out, tagN163Channels);
         putNumber(out, settings.n163Channels);
     }
-    for (int number = 0; number < kProgramCount; ++number) {
-        if (programs[number].waveText[0] == 0)
-            continue;
-        putCell(out, tagWave);
-        putNumber(out, number);
-        putString(out, programs[number].waveText);
-    }
+    putProgramTexts(out, programs, tagWave, &Program::waveText);
     putCell(out, tagEnd);
 }
 
@@ -319,19 +334,9 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
             if (value >= 1 && value <= kMaxN163Channels)
                 n163Channels = value;
         } else if (tag == tagWave) {
-            int32_t number = -1;
-            takeNumber(cells, &number);
-            const bool inBank = number >= 0 && number < kProgramCount;
-            takeString(cells, inBank ? &programs[number].waveText : nullptr);
-            if (inBank)
-                waveRead[number] = true;
+            takeProgramText(cells, programs, &Program::waveText, waveRead);
         } else if (tag == tagKeyMap) {
-            int32_t number = -1;
-            takeNumber(cells, &number);
-            const bool inBank = number >= 0 && number < kProgramCount;
-            takeString(cells, inBank ? &programs[number].keyMapText : nullptr);
-            if (inBank)
-                keyMapRead[number] = true;
+            takeProgramText(cells, programs, &Program::keyMapText, keyMapRead);
         } else if (tag == tagSample) {
             // The chunk's samples replace the bank's, starting with its first.
             if (samples && !sawSamples)

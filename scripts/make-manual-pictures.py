@@ -21,6 +21,13 @@ RATE = 44100
 FRAME = RATE / 60.0  # one NTSC chip frame in samples
 TICKS = 480          # per quarter note, at 120 bpm: one tick is 1/960 s
 
+# The manual's FDS and N163 examples, as it writes them.
+DISK_LEAD_WAVE = ("32 37 42 47 51 54 57 58 59 59 58 56 54 52 50 47 45 44 42 41 41 40 40 40 40 40 39 38 38 36 35 33 "
+                  "32 30 28 27 25 25 24 23 23 23 23 23 22 22 21 19 18 16 13 11 9 7 5 4 4 5 6 9 12 16 21 26")
+DISK_LEAD_MOD = "1 1 1 1 1 1 1 1 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 7 1 1 1 1 1 1 1 1"
+WAVE_PLUCK_WAVES = ("15 15 14 14 13 13 12 12 11 11 10 10 9 9 8 8 7 7 6 6 5 5 4 4 3 3 2 2 1 1 0 0 ; "
+                    "8 9 10 11 12 13 14 15 15 14 13 12 11 10 9 8 7 6 5 4 3 2 1 0 0 1 2 3 4 5 6 7")
+
 
 def vlq(value):
     out = [value & 0x7F]
@@ -321,6 +328,92 @@ def main():
                    "plot DATA index 5 using 1:2 with steps lw 2 title '2A03 pulse', "
                    "DATA index 6 using 1:2 with steps lw 2 dt 2 title 'MMC5 Pulse'\nunset multiplot\n")
         plot("mmc5", script, ordered, size="1400,720")
+
+        # The FDS: the manual's Disk Lead, its wave as written and as it
+        # sounds through the 2 kHz low-pass, a full square beside a 2A03
+        # pulse for the levels, and the Disk Lead's pitch frame by frame:
+        # steady for mod-delay frames, then the modulator's vibrato.
+        disk_lead = ("[program 1]\nname = Disk Lead\nchannel = fds\nvolume = 20 26 30 32 | 28 / 22 16 10 4 0\n"
+                     f"wave = {DISK_LEAD_WAVE}\nmod = {DISK_LEAD_MOD}\nmod-rate = 14\nmod-depth = 2\nmod-delay = 20\n\n")
+        held = [(0.0, [0x90, 45, 100]), (0.3, [0x80, 45, 0])]
+        start = int(0.2 * RATE)
+        ordered = "\n".join(f"{i} {value}\n{i + 1} {value}" for i, value in enumerate(map(int, DISK_LEAD_WAVE.split())))
+        ordered += "\n\n\n"
+        samples = render(work, "fds-wave", disk_lead, held, 0.3)
+        ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                             for i in range(int(0.025 * RATE))) + "\n\n\n"
+        square = " ".join(["63"] * 32 + ["0"] * 32)
+        for index, bank in enumerate((program("fds", "32") + f"wave = {square}\n", program("pulse", "15"))):
+            samples = render(work, f"fds-level{index}", bank, held, 0.3)
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                 for i in range(int(0.025 * RATE))) + "\n\n\n"
+        samples = render(work, "fds-vibrato", disk_lead, [(0.0, [0x90, 57, 100]), (1.2, [0x80, 57, 0])], 1.2)
+        # From the sixth frame: while the attack's Volume climbs, the wave's
+        # centre moves, and the zero crossings would show that as pitch.
+        ordered += "\n".join(pitch_per_frame(samples, 57).splitlines()[6:]) + "\n"
+        delay = 20 / 60.0
+        script = ("set multiplot\nset grid\nset size 0.333,0.5\n"
+                  "set origin 0,0.5\nset title 'The Disk Lead wave as written: 64 steps of 0..63'\n"
+                  "set xlabel 'step'\nset ylabel 'value'\nset xrange [0:64]\nset yrange [0:63]\n"
+                  "plot DATA index 0 using 1:2 with lines lw 2 notitle\n"
+                  "set origin 0.333,0.5\nset title 'The Disk Lead on A2, Volume 32: the wave through the 2 kHz low-pass'\n"
+                  "set xlabel 'milliseconds'\nset ylabel 'output'\nset xrange [*:*]\nset yrange [-0.35:0.35]\n"
+                  "plot DATA index 1 using 1:2 with lines lw 2 notitle\n"
+                  "set origin 0.666,0.5\nset title 'A2: a full FDS square (Volume 32) and a 2A03 pulse at 15'\n"
+                  "set key bottom right\n"
+                  "plot DATA index 2 using 1:2 with lines lw 2 title 'FDS, 2.4 times the step', "
+                  "DATA index 3 using 1:2 with lines dt 2 lw 2 title '2A03 pulse'\n"
+                  "set origin 0,0\nset size 1,0.5\nset xlabel 'seconds'\nset ylabel 'cents from A3'\n"
+                  "set xrange [0:1.2]\nset yrange [-100:100]\n"
+                  "set title 'The Disk Lead on A3, pitch frame by frame: mod-delay 20 frames, then the modulator: "
+                  "mod-rate 14 (6 Hz), mod-depth 2'\n"
+                  f"set arrow from {delay:.4f}, graph 0 to {delay:.4f}, graph 1 nohead dt 2\n"
+                  f"set label 'mod-delay: the modulator starts' at {delay + 0.01:.4f}, 90\n"
+                  "plot DATA index 4 using 1:2 with steps lw 2 notitle\nunset multiplot\n")
+        plot("fds", script, ordered, size="1400,720")
+
+        # The N163: the manual's Wave Pluck, Duty picking its first wave for
+        # six frames and its second after; a full swing beside a 2A03 pulse
+        # for the levels; and one note in the normal mode beside the console's
+        # 163 with 2 and with 8 channels on: an Nth of the level each, the
+        # whine of the time-sharing at clock / (15 N), 14.9 kHz with 8.
+        pluck = ("name = Wave Pluck\nchannel = n163\nvolume = 15 14 13 12 11 10 | 9 / 6 3 0\n"
+                 f"duty = 0 0 0 0 0 0 1\nwave = {WAVE_PLUCK_WAVES}\n\n")
+        notes = [(0.0, [0x90, 57, 100]), (0.3, [0x80, 57, 0])]
+        samples = render(work, "n163-pluck", "[program 1]\n" + pluck, notes, 0.3)
+        ordered = ""
+        for at in (0.02, 0.2):
+            first = int(at * RATE)
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[first + i]:.5f}"
+                                 for i in range(int(0.0125 * RATE))) + "\n\n\n"
+        full = " ".join(["15"] * 16 + ["0"] * 16)
+        for index, bank in enumerate((program("n163", "15", duty="0") + f"wave = {full}\n", program("pulse", "15"))):
+            samples = render(work, f"n163-level{index}", bank, notes, 0.3)
+            ordered += "\n".join(f"{i / RATE * 1000:.3f} {samples[start + i]:.5f}"
+                                 for i in range(int(0.0125 * RATE))) + "\n\n\n"
+        modes = ("", "console = unfiltered\nn163-channels = 2\n", "console = unfiltered\nn163-channels = 8\n")
+        saw = program("n163", "15", duty="0") + f"wave = {WAVE_PLUCK_WAVES}\n"
+        for index, settings in enumerate(modes):
+            samples = render(work, f"n163-mode{index}", settings + saw, notes, 0.3)
+            ordered += "\n".join(f"{i / RATE * 1000:.4f} {samples[start + i]:.5f}"
+                                 for i in range(int(0.005 * RATE))) + "\n\n\n"
+        titles = ("The Wave Pluck on A3 at 20 ms: Duty 0, its first wave (the saw)",
+                  "... at 200 ms: Duty 1, its second wave (the triangle)",
+                  "A3: a wave swinging 0..15 at Volume 15, and a 2A03 pulse at 15",
+                  "Normal mode: a 163 for the note alone, one channel, Volume 15",
+                  "Console mode, unfiltered, n163-channels = 2: inverted, whine at 59.7 kHz",
+                  "n163-channels = 8: a quarter of 2 channels, whine at 14.9 kHz")
+        script = ("set multiplot layout 2,3\nset grid\nset xlabel 'milliseconds'\nset ylabel 'output'\n"
+                  "set key bottom right\nset yrange [-1:1]\n")
+        for index, title in enumerate(titles):
+            script += f"set title '{title}'\n"
+            if index == 2:
+                script += ("plot DATA index 2 using 1:2 with lines lw 2 title 'N163, 6.0 times the step', "
+                           "DATA index 3 using 1:2 with lines dt 2 lw 2 title '2A03 pulse'\n")
+            else:
+                data = index if index < 2 else index + 1
+                script += f"plot DATA index {data} using 1:2 with lines notitle\n"
+        plot("n163", script + "unset multiplot\n", ordered, size="1400,720")
 
         # Four factory presets, each one key for half a second: the level
         # frame by frame (their Volume envelopes) and a few cycles of the wave.

@@ -27,6 +27,7 @@ constexpr float midiControllers = 181708224.0f;  // after all the others, before
 constexpr float keyMap = 139764096.0f;           // then these two, program by program, sample by sample
 constexpr float sample = 184549376.0f;
 constexpr float console = 170753088.0f;  // after the samples, only when the mode is on
+constexpr float wave = 186212544.0f;     // a program's wave text, programs with one only
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
 class Builder {
@@ -108,16 +109,40 @@ inline std::string programTextOf(const std::vector<float>& chunk, int number, in
     return {};
 }
 
-// A program's key map text in a chunk as the instrument writes it; empty
-// when the chunk has none for it.
-inline std::string keyMapTextOf(const std::vector<float>& chunk, int number)
+// A program's text under a tag that numbers the program first (its key map,
+// its wave) in a chunk as the instrument writes it; empty when the chunk has
+// none for it.
+inline std::string numberedTextOf(const std::vector<float>& chunk, float tag, int number)
 {
     for (size_t i = 0; i + 2 < chunk.size(); ++i)
-        if (chunk[i] == keyMap && chunk[i + 1] == static_cast<float>(number)) {
+        if (chunk[i] == tag && chunk[i + 1] == static_cast<float>(number)) {
             size_t at = i + 2;
             return stringAt(chunk, at);
         }
     return {};
+}
+inline std::string keyMapTextOf(const std::vector<float>& chunk, int number)
+{
+    return numberedTextOf(chunk, keyMap, number);
+}
+inline std::string waveTextOf(const std::vector<float>& chunk, int number)
+{
+    return numberedTextOf(chunk, wave, number);
+}
+// The numbers of a program's wave text, every wave's one after another.
+inline std::vector<int> waveNumbersOf(const std::vector<float>& chunk, int number)
+{
+    std::vector<int> numbers;
+    std::string digits;
+    for (const char c : waveTextOf(chunk, number) + " ") {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        } else if (!digits.empty()) {
+            numbers.push_back(std::stoi(digits));
+            digits.clear();
+        }
+    }
+    return numbers;
 }
 
 }  // namespace cells

@@ -193,7 +193,9 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                       units(mixer.tnd(0, 0, d)),
                                       vrc6,
                                       s5b,
-                                      mmc5};
+                                      mmc5,
+                                      0,   // the FDS and the 163 step their own buffers; unwritten here
+                                      0};
         const auto buffers = buffers_of(*chip);
         for (int g = 0; g < ConsoleChip::group_count && !groups; ++g)
             ASSERT_EQ(cell_sum(chip->groups[g]), held[g]);

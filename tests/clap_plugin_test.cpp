@@ -532,7 +532,7 @@ TEST_F(Clap, OffersTheMainMixThenAStereoPortForEachChannelGroup)
     const auto* audio = static_cast<const clap_plugin_audio_ports_t*>(clap.extension(CLAP_EXT_AUDIO_PORTS));
     ASSERT_EQ(audio->count(clap.plugin(), false), kAllPorts);
     const char* names[kAllPorts] = {"Output",  "Pulse 1", "Pulse 2", "Triangle", "Noise",
-                                    "Samples", "VRC6",    "5B",      "MMC5"};
+                                    "Samples", "VRC6",    "5B",      "MMC5",     "FDS",   "N163"};
     for (uint32_t index = 0; index <= kAllPorts; ++index) {
         clap_audio_port_info_t info{};
         ASSERT_EQ(audio->get(clap.plugin(), index, false, &info), index < kAllPorts);
@@ -566,6 +566,8 @@ TEST_F(Clap, EachGroupsPortHoldsItsVoicesAloneAndTheMainMixIsAsWithoutThem)
                                               render(pulse, 1)[0],
                                               silence,
                                               render(triangle, 1)[0],
+                                              silence,
+                                              silence,
                                               silence,
                                               silence,
                                               silence,
@@ -809,7 +811,7 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
         EXPECT_FALSE(gui->is_api_supported(plugin, api, true)) << "embedded only";
         uint32_t width = 0, height = 0;
         ASSERT_TRUE(gui->get_size(plugin, &width, &height));
-        EXPECT_EQ(width, 800u) << "the panel and the extension area beside it";
+        EXPECT_EQ(width, 1066u) << "the panel and the extension area beside it, with its wave column";
         EXPECT_EQ(height, 255u);
     }
     plugin->destroy(plugin);

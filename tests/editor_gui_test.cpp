@@ -35,13 +35,14 @@ struct Expected {
     const char* text;  // before the first idle
 };
 
-// The editor's size: the panel and the extension area beside it.
-constexpr int kWidth = 800, kHeight = 255;
+// The editor's size: the panel and the extension area beside it, with its
+// wave column.
+constexpr int kWidth = 1066, kHeight = 255;
 
 // The panel's 24 controls first, in the order they are made, then the
 // extension area's.
 constexpr int kPanelControlCount = 24;
-constexpr int kControlCount = 33;
+constexpr int kControlCount = 37;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
@@ -76,7 +77,21 @@ const Expected kControls[kControlCount] = {
     {"button", 1023, 700, 40, 90, 24, "N163"},
     {"button", 1015, 605, 170, 185, 24, "Controllers"},
     {"button", 1019, 605, 200, 185, 24, "Console: Off"},
+    {"button", 1026, 605, 230, 185, 24, "N163 channels: 8"},
+    {"button", 1024, 800, 10, 25, 24, "<"},
+    {"button", 1025, 1031, 10, 25, 24, ">"},
+    {"static", 1027, 835, 14, 186, 20, ""},
 };
+
+// The wave area, which is no control: the main window paints it and takes
+// the mouse on it. Four columns a step and three rows a value for FDS, 64
+// columns and twelve rows for a 4-sample N163 wave; value 0 at the bottom.
+constexpr int kWaveLeft = 800, kWaveTop = 40, kWaveWidth = 256, kWaveHeight = 192;
+POINT wavePoint(int step, int steps, int value, int levels)
+{
+    const int columns = kWaveWidth / steps, rows = kWaveHeight / levels;
+    return {kWaveLeft + columns * step + columns / 2, kWaveTop + kWaveHeight - 1 - rows * value - rows / 2};
+}
 
 std::string textOf(HWND window)
 {
@@ -196,6 +211,16 @@ protected:
         for (int step = 1; step <= 8; ++step)
             SendMessageA(slider, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(x, y + distance * step / 8));
         SendMessageA(slider, WM_LBUTTONUP, 0, MAKELPARAM(x, y + distance));
+        pumpMessages();
+    }
+    // The mouse pressed at one point of the editor's window, moved to the
+    // others with the button held, and let go at the last.
+    void mouseDrag(const std::vector<POINT>& points)
+    {
+        SendMessageA(editorWindow, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(points.front().x, points.front().y));
+        for (size_t i = 1; i < points.size(); ++i)
+            SendMessageA(editorWindow, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(points[i].x, points[i].y));
+        SendMessageA(editorWindow, WM_LBUTTONUP, 0, MAKELPARAM(points.back().x, points.back().y));
         pumpMessages();
     }
     void pressOnSlider(WPARAM key)
@@ -554,6 +579,74 @@ TEST_F(Editor, ASampleProgramsDutyRowIsItsKeyMap)
     EXPECT_EQ(cells::keyMapTextOf(chunk(), 0), "36=kick:15 C#2=kick:3:loop");
 }
 
+// An FDS program's Duty row is its wave, and a drag through the window on
+// the wave area draws it: the steps crossed, those between two moves too,
+// take the values under the pointer, and the field shows the new numbers.
+TEST_F(Editor, ADragOnTheWaveAreaDrawsExactlyTheStepsItCrosses)
+{
+    idle();
+    click(1022);
+    idle();
+    EXPECT_EQ(textOf(control(Duty)), "Wave:");
+    EXPECT_EQ(textOf(byId(1027)), "Wave 1/1");
+    std::string ramp;
+    for (int step = 0; step < 64; ++step)
+        ramp += std::to_string(step) + (step < 63 ? " " : "");
+    type(Duty, ramp);
+    idle();
+    ASSERT_EQ(cells::waveTextOf(chunk(), 0), ramp);
+    EXPECT_EQ(programText(0, Duty), "0") << "the duty envelope is kept";
+
+    mouseDrag({wavePoint(10, 64, 50, 64), wavePoint(20, 64, 30, 64)});
+    idle();
+    std::vector<int> expected(64);
+    for (int step = 0; step < 64; ++step)
+        expected[step] = step;
+    for (int step = 10; step <= 20; ++step)
+        expected[step] = 50 - 2 * (step - 10);
+    EXPECT_EQ(cells::waveNumbersOf(chunk(), 0), expected);
+    EXPECT_EQ(textOf(control(5 + Duty)), cells::waveTextOf(chunk(), 0));
+    EXPECT_EQ(textOf(byId(1013)), "OK");
+    screenshot("editor-fds");
+
+    // Beyond the area's edge the line snaps to it and to the chip's range;
+    // a press beside the area draws nothing.
+    mouseDrag({wavePoint(60, 64, 0, 64), {kWaveLeft + kWaveWidth + 40, kWaveTop - 30}});
+    const std::vector<int> snapped = cells::waveNumbersOf(chunk(), 0);
+    ASSERT_EQ(snapped.size(), 64u);
+    EXPECT_EQ(snapped[60], 0);
+    EXPECT_EQ(snapped[63], 63);
+    const std::string drawn = cells::waveTextOf(chunk(), 0);
+    mouseDrag({{kWaveLeft - 5, kWaveTop + 10}, wavePoint(5, 64, 0, 64)});
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), drawn);
+}
+
+// An N163 program's waves, chosen with "<" and ">", drawn one at a time.
+TEST_F(Editor, TheArrowsChooseTheN163WaveDrawn)
+{
+    idle();
+    click(1023);
+    idle();
+    type(Duty, "0 1 2 3 ; 4 5 6 7");
+    idle();
+    EXPECT_EQ(textOf(byId(1027)), "Wave 1/2");
+    EXPECT_FALSE(IsWindowEnabled(byId(1024)));
+    EXPECT_TRUE(IsWindowEnabled(byId(1025)));
+    click(1025);
+    idle();
+    EXPECT_EQ(textOf(byId(1027)), "Wave 2/2");
+    EXPECT_FALSE(IsWindowEnabled(byId(1025)));
+    mouseDrag({wavePoint(1, 4, 15, 16), wavePoint(2, 4, 0, 16)});
+    idle();
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "0 1 2 3 ; 4 15 0 7");
+    EXPECT_EQ(textOf(control(5 + Duty)), "0 1 2 3 ; 4 15 0 7");
+    screenshot("editor-n163");
+    click(1024);
+    idle();
+    mouseDrag({wavePoint(0, 4, 9, 16)});
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "9 1 2 3 ; 4 15 0 7");
+}
+
 TEST_F(Editor, TheThousandAndTwentyFourthCharacterShowsButIsNotKept)
 {
     idle();
@@ -681,7 +774,8 @@ TEST_F(Editor, ATrackerInstrumentDroppedFromExplorerFillsTheShownProgram)
 
 namespace {
 
-constexpr int kTriangle = 1001, kMulti = 1003, kPal = 1005, kVoicesUp = 1011, kControllers = 1015, kConsole = 1019;
+constexpr int kTriangle = 1001, kMulti = 1003, kPal = 1005, kVoicesUp = 1011, kControllers = 1015, kConsole = 1019,
+              kFds = 1022, kN163Channels = 1026;
 
 class EachBuildsEditor : public Editor, public ::testing::WithParamInterface<std::string> {
 protected:
@@ -750,6 +844,14 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
              SendMessageA(slider, WM_KEYUP, VK_UP, 0);
          },
          1, "b0 v0+ e0 "},
+        {"FDS", [&] { click(kFds); }, 1, ""},
+        {"a wave drawn across the area",
+         [&] {
+             mouseDrag({{820, 60}, {900, 120}, {1000, 200}});
+         },
+         1, ""},
+        {"the fields filled anew after the drawing", [&] { idle(); }, 0, ""},
+        {"the N163 channel count", [&] { click(kN163Channels); }, 1, ""},
         {"a tracker instrument dropped", [&] { dropFile(fti); }, 1, ""},
         {"the fields filled anew", [&] { idle(); }, 0, ""},
     };

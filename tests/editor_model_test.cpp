@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -263,11 +264,14 @@ TEST(EditorLayout, EveryControlFitsItsAreaAndNoTwoShareAPixel)
     EXPECT_EQ(panelCount, 24u) << "the panel's controls";
     for (const EditorButton& button : kExtensionControls)
         areas.push_back(button.area);
+    areas.push_back(kWaveLabelArea);
+    // The wave area with its frame.
+    areas.push_back({kWaveArea.x - 1, kWaveArea.y - 1, kWaveArea.width + 2, kWaveArea.height + 2});
     auto inside = [](const EditorArea& a, const EditorArea& area) {
         return a.x >= area.x && a.y >= area.y && a.x + a.width <= area.x + area.width &&
                a.y + a.height <= area.y + area.height;
     };
-    EXPECT_EQ(kEditorWidth, 800);
+    EXPECT_EQ(kEditorWidth, 1066) << "the wave column beside the extension's controls";
     EXPECT_EQ(kEditorHeight, 255);
     EXPECT_TRUE(inside(kPanelArea, {0, 0, kEditorWidth, kEditorHeight}));
     EXPECT_TRUE(inside(kExtensionArea, {0, 0, kEditorWidth, kEditorHeight}));
@@ -704,4 +708,354 @@ TEST_F(Drop, WaveInstrumentsPlayTheirChipsWithTheirWavesAndA2A03OneLeavesAWaveCh
     EXPECT_EQ(text(31, Duty), "| 1 0");
     EXPECT_EQ(program(32).channelType, Pulse);
     EXPECT_STREQ(program(32).waveText, "");
+}
+
+// ---- the wave area: FDS and N163 programs ----
+
+namespace {
+
+// Counts what the host hears of the editor's edits.
+struct CountingListener : EditListener {
+    void parameterGestureBegan(uint32_t) override {}
+    void parameterEdited(uint32_t, double) override {}
+    void parameterGestureEnded(uint32_t) override {}
+    void stateEdited(bool) override { ++edits; }
+    int edits = 0;
+};
+
+// The point at the middle of a step's columns and a value's rows.
+struct WavePoint {
+    int x, y;
+};
+WavePoint wavePoint(int step, int length, int value, int top)
+{
+    return {(waveStepLeft(step, length) + waveStepLeft(step + 1, length) - 1) / 2,
+            (waveBarTop(value, top) + (value == 0 ? kWaveArea.y + kWaveArea.height : waveBarTop(value - 1, top))) / 2};
+}
+
+class Wave : public Model {
+protected:
+    void SetUp() override { core->setEditListener(&listener); }
+    void TearDown() override { core->setEditListener(nullptr); }
+    // Program 0 made the type, with the wave text, as the window shows it.
+    void show(int button, const char* waveText)
+    {
+        model.click(button);
+        core->setWaveText(0, waveText);
+        clearFlags();
+        listener.edits = 0;
+    }
+    std::string waveText() const { return program(0).waveText; }
+    std::vector<int> shownSteps() const
+    {
+        EditorModel::ShownWave wave;
+        if (!model.shownWave(wave))
+            return {};
+        return std::vector<int>(wave.steps(), wave.steps() + wave.program.length);
+    }
+    // The wave the text compiles to, wave by wave.
+    std::vector<std::vector<int>> compiled(int32_t type) const
+    {
+        WaveProgram wave;
+        EXPECT_EQ(compileWave(waveText(), type, wave), nullptr) << waveText();
+        std::vector<std::vector<int>> waves;
+        for (int32_t w = 0; w < wave.count; ++w)
+            waves.emplace_back(wave.wave(w), wave.wave(w) + wave.length);
+        return waves;
+    }
+    void drag(const std::vector<WavePoint>& points)
+    {
+        model.pressWave(points.front().x, points.front().y);
+        for (size_t i = 1; i < points.size(); ++i)
+            model.dragWave(points[i].x, points[i].y);
+        model.releaseWave();
+    }
+
+    CountingListener listener;
+};
+
+}  // namespace
+
+// Every column of the area reads one step, every row one value, and the bars
+// are drawn on exactly the pixels that read back their own step and value.
+TEST(EditorLayout, TheWaveAreasPixelsMapToStepsAndValuesAndBack)
+{
+    for (const int length : {64, 32, 4, 240, 100}) {
+        int last = -1;
+        for (int x = kWaveArea.x; x < kWaveArea.x + kWaveArea.width; ++x) {
+            const int step = waveStepAt(x, length);
+            EXPECT_TRUE(step == last || step == last + 1) << length << " at " << x;
+            EXPECT_EQ(x >= waveStepLeft(step, length) && x < waveStepLeft(step + 1, length), true) << length;
+            last = step;
+        }
+        EXPECT_EQ(last, length - 1) << "every step has a column";
+        EXPECT_EQ(waveStepLeft(length, length), kWaveArea.x + kWaveArea.width);
+        EXPECT_EQ(waveStepAt(kWaveArea.x - 50, length), 0) << "snapped";
+        EXPECT_EQ(waveStepAt(kWaveArea.x + kWaveArea.width + 50, length), length - 1);
+    }
+    for (const int top : {63, 15}) {
+        for (int value = 0; value <= top; ++value) {
+            EXPECT_EQ(waveValueAt(waveBarTop(value, top), top), value) << top;
+            if (value < top) {
+                EXPECT_EQ(waveValueAt(waveBarTop(value, top) - 1, top), value + 1) << top;
+            }
+        }
+        EXPECT_EQ(waveBarTop(top, top), kWaveArea.y) << "the highest value fills the area";
+        EXPECT_EQ(waveValueAt(kWaveArea.y + kWaveArea.height - 1, top), 0);
+        EXPECT_EQ(waveValueAt(kWaveArea.y - 40, top), top) << "snapped";
+        EXPECT_EQ(waveValueAt(kWaveArea.y + kWaveArea.height + 40, top), 0);
+    }
+    // FDS: four columns a step and three rows a value.
+    EXPECT_EQ(waveStepLeft(1, 64) - waveStepLeft(0, 64), 4);
+    EXPECT_EQ(waveBarTop(0, 63) - waveBarTop(1, 63), 3);
+}
+
+TEST_F(Wave, TheDutyRowHoldsTheWaveTextAndItsMessages)
+{
+    for (const int button : {kFdsButton, kN163Button}) {
+        model.click(kPulseButton);
+        clearFlags();
+        model.click(button);
+        EXPECT_TRUE(model.takeRefreshTexts()) << "the row now shows another text";
+        EXPECT_STREQ(model.rowLabel(Duty), "Wave:");
+        EXPECT_STREQ(model.rowLabel(Arp), "Arp:");
+        model.editEnvelope(Duty, "1 2 3");
+        EXPECT_STREQ(model.statusText(), button == kFdsButton ? kErrorFdsWaveLength : kErrorN163WaveLength);
+        EXPECT_TRUE(model.envelopeIsEmpty(Duty)) << "the sine plays instead";
+        EXPECT_EQ(waveText(), "1 2 3");
+        EXPECT_EQ(text(0, Duty), "0") << "the duty envelope is kept for another type";
+        model.editEnvelope(Duty, "");
+        EXPECT_STREQ(model.statusText(), "OK");
+        EXPECT_FALSE(model.envelopeIsEmpty(Duty)) << "a blank text plays the sine";
+        char texts[5][1024];
+        model.editEnvelope(Duty, "0 1 2 3");
+        model.shownTexts(texts);
+        EXPECT_STREQ(texts[Duty], "0 1 2 3");
+    }
+    model.click(kSampleButton);
+    EXPECT_TRUE(model.takeRefreshTexts());
+    EXPECT_STREQ(model.rowLabel(Duty), "Keys:");
+    EXPECT_FALSE(model.isDrawingWave());
+    EditorModel::ShownWave wave;
+    EXPECT_FALSE(model.shownWave(wave)) << "no wave to show";
+    char label[32];
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "");
+    model.pressWave(kWaveArea.x + 10, kWaveArea.y + 10);
+    EXPECT_FALSE(model.isDrawingWave());
+}
+
+// A press and a drag set each step crossed, and the steps between two
+// reports on the line between them; the others keep their values, the text
+// is the wave's (the modulator kept), the host hears once.
+TEST_F(Wave, ADragSetsExactlyTheStepsItCrossesAndTellsTheHostOnce)
+{
+    const char* mod = "mod 0 1 2 3 4 5 6 7 0 1 2 3 4 5 6 7 0 1 2 3 4 5 6 7 0 1 2 3 4 5 6 7 mod-rate 20 mod-delay 30";
+    std::string ramp;
+    for (int i = 0; i < 64; ++i)
+        ramp += std::to_string(i) + " ";
+    show(kFdsButton, (ramp + mod).c_str());
+    const std::vector<int> before = shownSteps();
+    ASSERT_EQ(before.size(), 64u);
+
+    // Step 10 at 50, then a jump to step 20 at 30: 10..20 on the line.
+    drag({wavePoint(10, 64, 50, 63), wavePoint(20, 64, 30, 63)});
+    std::vector<int> expected = before;
+    for (int step = 10; step <= 20; ++step)
+        expected[step] = 50 - 2 * (step - 10);
+    EXPECT_EQ(shownSteps(), expected);
+    EXPECT_EQ(compiled(Fds).at(0), expected);
+    WaveTextParts parts;
+    ASSERT_TRUE(splitWaveText(waveText(), parts));
+    EXPECT_EQ(parts.mod, "0 1 2 3 4 5 6 7 0 1 2 3 4 5 6 7 0 1 2 3 4 5 6 7 0 1 2 3 4 5 6 7");
+    EXPECT_EQ(parts.modRate, "20");
+    EXPECT_EQ(parts.modDelay, "30");
+    EXPECT_EQ(parts.modDepth, "");
+    EXPECT_EQ(listener.edits, 1);
+    EXPECT_TRUE(model.takeRefreshTexts()) << "the field shows the new numbers";
+    char texts[5][1024];
+    model.shownTexts(texts);
+    EXPECT_EQ(texts[Duty], waveText());
+    EXPECT_STREQ(model.statusText(), "OK");
+
+    // Backwards, in many small moves, one gesture: still one notice.
+    model.pressWave(wavePoint(40, 64, 10, 63).x, wavePoint(40, 64, 10, 63).y);
+    for (int step = 39; step >= 30; --step)
+        model.dragWave(wavePoint(step, 64, 10, 63).x, wavePoint(step, 64, 10, 63).y);
+    EXPECT_TRUE(model.isDrawingWave());
+    model.releaseWave();
+    EXPECT_FALSE(model.isDrawingWave());
+    for (int step = 30; step <= 40; ++step)
+        expected[step] = 10;
+    EXPECT_EQ(compiled(Fds).at(0), expected);
+    EXPECT_EQ(listener.edits, 2);
+
+    // A drag that changes nothing (over the values they have) tells nobody.
+    drag({wavePoint(30, 64, 10, 63), wavePoint(40, 64, 10, 63)});
+    EXPECT_EQ(listener.edits, 2);
+    // After the release, motion draws nothing.
+    const std::string kept = waveText();
+    model.dragWave(wavePoint(50, 64, 0, 63).x, wavePoint(50, 64, 0, 63).y);
+    EXPECT_EQ(waveText(), kept);
+}
+
+// A fast drag reports few points: the steps between are filled in, and
+// points beyond the area snap to its edges and the chip's range.
+TEST_F(Wave, AFastDragLeavesNoGapsAndSnapsToTheChipsRange)
+{
+    const struct {
+        int button;
+        int32_t type, length, top;
+    } chips[] = {{kFdsButton, Fds, 64, 63}, {kN163Button, N163, 32, 15}};
+    for (const auto& chip : chips) {
+        show(chip.button, "");
+        const int bottom = kWaveArea.y + kWaveArea.height;
+        // From the area's top right corner to far below its left end, then far
+        // above its right end: the press must be on the area, the drag not.
+        drag({{kWaveArea.x + kWaveArea.width - 1, kWaveArea.y},
+              {kWaveArea.x - 100, bottom + 100},
+              {kWaveArea.x + kWaveArea.width + 100, kWaveArea.y - 100}});
+        std::vector<int> expected(static_cast<size_t>(chip.length));
+        for (int step = 0; step < chip.length; ++step)
+            expected[step] = static_cast<int>(std::lround(static_cast<double>(chip.top) * step / (chip.length - 1)));
+        EXPECT_EQ(compiled(chip.type).at(0), expected) << chip.length;
+        EXPECT_EQ(listener.edits, 1);
+    }
+}
+
+// A blank text plays the sine: a press on one step keeps the sine's other steps.
+TEST_F(Wave, ABlankTextStartsFromTheSine)
+{
+    for (const int button : {kFdsButton, kN163Button}) {
+        show(button, "");
+        WaveProgram sine;
+        compileWave("", button == kFdsButton ? Fds : N163, sine);
+        std::vector<int> expected(sine.samples, sine.samples + sine.length);
+        EXPECT_EQ(shownSteps(), expected);
+        const int top = button == kFdsButton ? 63 : 15;
+        const WavePoint p = wavePoint(3, sine.length, 0, top);
+        drag({p});
+        expected[3] = 0;
+        EXPECT_EQ(compiled(button == kFdsButton ? Fds : N163).at(0), expected);
+        EXPECT_EQ(listener.edits, 1);
+    }
+}
+
+// A text in error would be lost to the drawing: nothing is drawn and the
+// status says why; a drawing whose numbers outgrow the text is not stored.
+TEST_F(Wave, TextsThatCannotBeDrawnOnAreKept)
+{
+    show(kFdsButton, "1 2 3");
+    model.pressWave(kWaveArea.x + 5, kWaveArea.y + 5);
+    EXPECT_FALSE(model.isDrawingWave());
+    EXPECT_STREQ(model.statusText(), kErrorFdsWaveLength);
+    EXPECT_EQ(waveText(), "1 2 3");
+    EXPECT_EQ(listener.edits, 0);
+
+    // Two N163 waves of 240 samples, 62 of them tens: 1023 characters, the
+    // most a text holds. One more ten does not fit.
+    std::string full;
+    for (int i = 0; i < 480; ++i)
+        full += std::string(i == 240 ? " ; " : i > 0 ? " " : "") + (i < 62 ? "10" : "1");
+    ASSERT_EQ(full.size(), 1023u);
+    show(kN163Button, full.c_str());
+    drag({wavePoint(100, 240, 15, 15), wavePoint(120, 240, 15, 15)});
+    EXPECT_STREQ(model.statusText(), "Error: The drawn wave's numbers would not fit the 1023 characters of the text");
+    EXPECT_EQ(waveText(), full);
+    EXPECT_EQ(listener.edits, 0);
+    EXPECT_EQ(shownSteps().at(100), 1) << "the area shows what the program keeps";
+    // A ten made a one makes room for a one made a ten.
+    drag({wavePoint(0, 240, 1, 15)});
+    drag({wavePoint(100, 240, 15, 15)});
+    EXPECT_EQ(compiled(N163).at(0).at(0), 1);
+    EXPECT_EQ(compiled(N163).at(0).at(100), 15);
+    EXPECT_EQ(listener.edits, 2);
+}
+
+// "<" and ">" choose the N163 wave the area shows and draws on; the first
+// is shown at first and again for another program.
+TEST_F(Wave, TheArrowsChooseWhichN163WaveIsDrawn)
+{
+    show(kN163Button, "0 1 2 3 ; 4 5 6 7 ; 8 9 10 11");
+    char label[32];
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "Wave 1/3");
+    EXPECT_FALSE(model.isEnabled(kPreviousWaveButton));
+    EXPECT_TRUE(model.isEnabled(kNextWaveButton));
+    EXPECT_EQ(shownSteps(), (std::vector<int>{0, 1, 2, 3}));
+
+    model.click(kNextWaveButton);
+    EXPECT_TRUE(model.takeRefreshStatus());
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "Wave 2/3");
+    EXPECT_TRUE(model.isEnabled(kPreviousWaveButton));
+    EXPECT_EQ(shownSteps(), (std::vector<int>{4, 5, 6, 7}));
+    EXPECT_EQ(listener.edits, 0) << "not saved with the song";
+
+    drag({wavePoint(1, 4, 15, 15), wavePoint(2, 4, 0, 15)});
+    EXPECT_EQ(compiled(N163), (std::vector<std::vector<int>>{{0, 1, 2, 3}, {4, 15, 0, 7}, {8, 9, 10, 11}}));
+    EXPECT_EQ(listener.edits, 1);
+
+    for (int i = 0; i < 3; ++i)
+        model.click(kNextWaveButton);
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "Wave 3/3") << "the last stays";
+    EXPECT_FALSE(model.isEnabled(kNextWaveButton));
+    // A text with fewer waves shows its last.
+    model.editEnvelope(Duty, "1 1 1 1 ; 2 2 2 2");
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "Wave 2/2");
+
+    // FDS has one wave; another program shows its first.
+    core->setChannelType(1, N163);
+    core->setWaveText(1, "3 3 3 3 ; 5 5 5 5");
+    core->setCurrentProgram(1);
+    core->checkProgramChange();
+    clearFlags();
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "Wave 1/2");
+    model.click(kFdsButton);
+    model.waveLabelText(label);
+    EXPECT_STREQ(label, "Wave 1/1");
+    EXPECT_FALSE(model.isEnabled(kPreviousWaveButton));
+    EXPECT_FALSE(model.isEnabled(kNextWaveButton));
+}
+
+TEST_F(Wave, TheN163ChannelButtonStepsTheCountAndTellsTheHost)
+{
+    EXPECT_STREQ(model.buttonText(kN163ChannelsButton), "N163 channels: 8");
+    for (const int32_t count : {1, 2, 3, 4, 5, 6, 7, 8}) {
+        clearFlags();
+        const int before = listener.edits;
+        model.click(kN163ChannelsButton);
+        EXPECT_EQ(core->n163Channels(), count);
+        EXPECT_EQ(model.buttonText(kN163ChannelsButton), "N163 channels: " + std::to_string(count));
+        EXPECT_TRUE(model.takeRefreshStatus());
+        EXPECT_EQ(listener.edits - before, 1);
+        EXPECT_FALSE(model.isSelected(kN163ChannelsButton));
+    }
+}
+
+// A note whose wave found no room in the console's 163 is named in the
+// status line until the next edit.
+TEST_F(Wave, TheStatusLineNamesAProgramWhoseN163WaveDidNotFit)
+{
+    // 240 samples take 120 bytes; eight channels leave the waves 64.
+    std::string wide;
+    for (int i = 0; i < 240; ++i)
+        wide += std::to_string(i % 16) + " ";
+    show(kN163Button, wide.c_str());
+    core->setConsole(ConsoleNes);
+    EXPECT_FALSE(model.takeRefreshStatus());
+    const uint8_t noteOn[3] = {0x90, 60, 100};
+    core->queueMidi(0, noteOn);
+    std::vector<float> left(4096), right(4096);
+    core->render(left.data(), right.data(), 4096, 44100.0f);
+    ASSERT_GT(core->engine.n163WaveMisses(), 0u);
+    EXPECT_TRUE(model.takeRefreshStatus());
+    EXPECT_STREQ(model.statusText(),
+                 "N163: program 1's wave did not fit the chip's memory beside the other notes' waves");
+    EXPECT_FALSE(model.takeRefreshStatus()) << "said once";
+    model.editEnvelope(Arp, "0 12");
+    EXPECT_STREQ(model.statusText(), "OK");
 }

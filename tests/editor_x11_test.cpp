@@ -41,8 +41,9 @@ namespace {
 
 enum { Volume, Arp, Pitch, HiPitch, Duty };
 
-// The editor's size: the panel and the extension area beside it.
-constexpr int kWidth = 800, kHeight = 255;
+// The editor's size: the panel and the extension area beside it, with its
+// wave column.
+constexpr int kWidth = 1066, kHeight = 255;
 
 // Where the controls are, from the editor's top left corner: the panel's, then
 // the extension area's.
@@ -52,8 +53,8 @@ struct Point {
 constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
     kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212};
 constexpr Point kSample{650, 22}, kVrc6Pulse{650, 52}, kVrc6Saw{650, 82}, kS5b{650, 112}, kMmc5Pulse{650, 142},
-    kFds{745, 22}, kN163{745, 52},
-    kControllers{697, 182}, kConsole{697, 212};
+    kFds{745, 22}, kN163{745, 52}, kControllers{697, 182}, kConsole{697, 212}, kN163Channels{697, 242},
+    kPreviousWave{812, 22}, kNextWave{1043, 22};
 // The console button's face, its label inside.
 constexpr int kConsoleLeft = 606, kConsoleTop = 201, kConsoleWidth = 183, kConsoleHeight = 22;
 // The displays and the status line.
@@ -189,6 +190,17 @@ protected:
             moveTo({from.x + (to.x - from.x) * step / 8, from.y + (to.y - from.y) * step / 8});
             pump(1);
         }
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        pump();
+    }
+    // A press, one motion and the release: a drag as fast as it gets.
+    void drawLine(Point from, Point to)
+    {
+        moveTo(from);
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        pump(2);
+        moveTo(to);
+        pump(2);
         XTestFakeButtonEvent(display, 1, False, CurrentTime);
         pump();
     }
@@ -429,14 +441,31 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
         int x, y, width, height;
     };
     const Box boxes[] = {
-        {"Volume", 80, 10, 475, 25},        {"Arp", 80, 40, 475, 25},        {"Pitch", 80, 70, 475, 25},
-        {"Hi-Pitch", 80, 100, 475, 25},     {"Duty", 80, 130, 475, 25},      {"Pulse", 80, 170, 60, 24},
-        {"Triangle", 145, 170, 60, 24},     {"Noise", 210, 170, 60, 24},     {"Multi", 300, 170, 60, 24},
-        {"NTSC", 390, 170, 60, 24},         {"PAL", 455, 170, 60, 24},       {"MIDI +", 80, 200, 25, 25},
-        {"MIDI -", 110, 200, 25, 25},       {"voices +", 250, 200, 25, 25},  {"voices -", 280, 200, 25, 25},
-        {"Sample", 605, 10, 90, 24},        {"VRC6 Pulse", 605, 40, 90, 24}, {"VRC6 Saw", 605, 70, 90, 24},
-        {"5B", 605, 100, 90, 24},           {"MMC5 Pulse", 605, 130, 90, 24},
-        {"Controllers", 605, 170, 185, 24}, {"Console", 605, 200, 185, 24},
+        {"Volume", 80, 10, 475, 25},
+        {"Arp", 80, 40, 475, 25},
+        {"Pitch", 80, 70, 475, 25},
+        {"Hi-Pitch", 80, 100, 475, 25},
+        {"Duty", 80, 130, 475, 25},
+        {"Pulse", 80, 170, 60, 24},
+        {"Triangle", 145, 170, 60, 24},
+        {"Noise", 210, 170, 60, 24},
+        {"Multi", 300, 170, 60, 24},
+        {"NTSC", 390, 170, 60, 24},
+        {"PAL", 455, 170, 60, 24},
+        {"MIDI +", 80, 200, 25, 25},
+        {"MIDI -", 110, 200, 25, 25},
+        {"voices +", 250, 200, 25, 25},
+        {"voices -", 280, 200, 25, 25},
+        {"Sample", 605, 10, 90, 24},
+        {"VRC6 Pulse", 605, 40, 90, 24},
+        {"VRC6 Saw", 605, 70, 90, 24},
+        {"5B", 605, 100, 90, 24},
+        {"MMC5 Pulse", 605, 130, 90, 24},
+        {"Controllers", 605, 170, 185, 24},
+        {"Console", 605, 200, 185, 24},
+        {"N163 channels", 605, 230, 185, 24},
+        {"<", 800, 10, 25, 24},
+        {">", 1031, 10, 25, 24},
     };
     for (const Box& b : boxes) {
         const int midX = b.x + b.width / 2, midY = b.y + b.height / 2;
@@ -685,6 +714,75 @@ TEST_F(LinuxEditor, ASampleProgramsDutyRowIsItsKeyMap)
     EXPECT_EQ(cells::keyMapTextOf(chunk(), 0), "36=kick:15 C#2=kick:3:loop");
 }
 
+// The wave area, from the editor's top left corner: four columns a step and
+// three rows a value for FDS, 64 columns and twelve rows for a 4-sample N163
+// wave; value 0 on the bottom rows.
+constexpr int kWaveLeft = 800, kWaveTop = 40, kWaveWidth = 256, kWaveHeight = 192;
+constexpr unsigned long kWaveBar = 0x0078D7;
+Point wavePoint(int step, int steps, int value, int levels)
+{
+    const int columns = kWaveWidth / steps, rows = kWaveHeight / levels;
+    return {kWaveLeft + columns * step + columns / 2, kWaveTop + kWaveHeight - 1 - rows * value - rows / 2};
+}
+
+// A drag through the window draws an FDS program's wave: the steps it
+// crosses, those between two motions too, take the values under the
+// pointer; the text and the bars show it.
+TEST_F(LinuxEditor, ADragOnTheWaveAreaDrawsExactlyTheStepsItCrosses)
+{
+    EXPECT_FALSE(hasColour(kWaveLeft, kWaveTop, kWaveWidth, kWaveHeight, kWhite)) << "no wave for a pulse";
+    click(kFds);
+    std::string ramp;
+    for (int step = 0; step < 64; ++step)
+        ramp += std::to_string(step) + (step < 63 ? " " : "");
+    retype(Duty, ramp);
+    ASSERT_EQ(cells::waveTextOf(chunk(), 0), ramp);
+    EXPECT_EQ(programText(0, Duty), "0") << "the duty envelope is kept";
+
+    // Pressed on step 10 at 50, then one motion to step 20 at 30: the steps
+    // between lie on the line.
+    drawLine(wavePoint(10, 64, 50, 64), wavePoint(20, 64, 30, 64));
+    std::vector<int> expected(64);
+    for (int step = 0; step < 64; ++step)
+        expected[step] = step;
+    for (int step = 10; step <= 20; ++step)
+        expected[step] = 50 - 2 * (step - 10);
+    EXPECT_EQ(cells::waveNumbersOf(chunk(), 0), expected);
+    // Each bar reaches its value's rows and no further.
+    for (int step = 0; step < 64; step += 3) {
+        const int x = kWaveLeft + 4 * step + 2, top = kWaveTop + kWaveHeight - 3 * (expected[step] + 1);
+        EXPECT_EQ(pixel(x, top), kWaveBar) << step;
+        EXPECT_EQ(pixel(x, top - 1), expected[step] == 63 ? 0u : kWhite) << step;
+    }
+    screenshot("editor-linux-fds.png");
+
+    // Dragged beyond the area, the line snaps to its edge and the chip's range.
+    drag(wavePoint(60, 64, 0, 64), {kWaveLeft + kWaveWidth + 40, kWaveTop - 60});
+    const std::vector<int> snapped = cells::waveNumbersOf(chunk(), 0);
+    ASSERT_EQ(snapped.size(), 64u);
+    EXPECT_EQ(snapped[60], 0);
+    EXPECT_EQ(snapped[63], 63);
+}
+
+// An N163 program's waves, chosen with "<" and ">", drawn one at a time.
+TEST_F(LinuxEditor, TheArrowsChooseTheN163WaveDrawn)
+{
+    click(kN163);
+    retype(Duty, "0 1 2 3 ; 4 5 6 7");
+    click(kNextWave);
+    drawLine(wavePoint(1, 4, 15, 16), wavePoint(2, 4, 0, 16));
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "0 1 2 3 ; 4 15 0 7");
+    // The second wave's bars: 4, 15, 0, 7.
+    EXPECT_EQ(pixel(wavePoint(1, 4, 15, 16).x, kWaveTop), kWaveBar);
+    EXPECT_EQ(pixel(wavePoint(2, 4, 0, 16).x, kWaveTop + kWaveHeight - 13), kWhite);
+    EXPECT_EQ(pixel(wavePoint(2, 4, 0, 16).x, kWaveTop + kWaveHeight - 12), kWaveBar);
+    screenshot("editor-linux-n163.png");
+    std::this_thread::sleep_for(kPastDoubleClick);
+    click(kPreviousWave);
+    drawLine(wavePoint(0, 4, 9, 16), wavePoint(0, 4, 9, 16));
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "9 1 2 3 ; 4 15 0 7");
+}
+
 TEST_F(LinuxEditor, GainSliderDraggedAndClickedUpsideDown)
 {
     drag({kSliderX, kNewThumb}, {kSliderX, -30});
@@ -917,6 +1015,13 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
              click({kSliderX, kSliderBottom}, Button4);
          },
          1, "b0 v0 e0 "},
+        {"FDS", [&] { click(kFds); }, 1, ""},
+        {"a wave drawn across the area",
+         [&] {
+             drag({820, 60}, {1000, 200});
+         },
+         1, ""},
+        {"the N163 channel count", [&] { click(kN163Channels); }, 1, ""},
         {"a tracker instrument dropped", [&] { dropUriList("file://" + fti.string() + "\r\n"); }, 1, ""},
     };
     for (const auto& e : edits) {

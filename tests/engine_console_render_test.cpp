@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -241,4 +242,33 @@ TEST_F(ConsoleRender, TheFamicomsHighPassIsAllThatShapesASlowPulse)
     const double rawCorner =
         std::log(static_cast<double>(raw.main[edge + 50]) / raw.main[edge + 350]) / (2.0 * M_PI * span);
     EXPECT_LT(rawCorner, 20.0) << "unfiltered: only the slow leak that keeps the output centred";
+}
+
+// A full FDS square and a full N163 swing stand at 2.4 and 6.0 times a
+// pulse's (at volume 15), in the console's mix as on a voice's own chip.
+TEST_F(ConsoleRender, TheFdsAndTheN163StandAtTheirLevelsAgainstAPulseInBothModes)
+{
+    std::string fdsSquare, n163Square;
+    for (int i = 0; i < 64; ++i)
+        fdsSquare += i < 32 ? "63 " : "0 ";
+    for (int i = 0; i < 32; ++i)
+        n163Square += i < 16 ? "15 " : "0 ";
+    for (const int32_t mode : {ConsoleUnfiltered, ConsoleOff}) {
+        // A note on channel c alone, from a fresh instrument.
+        auto alone = [&](int c) {
+            fresh();
+            instrument->setConsole(mode);
+            instrument->setN163Channels(1);
+            instrument->setChannelType(1, Fds);
+            EXPECT_EQ(instrument->setEnvelopeText(1, Volume, "32"), nullptr);
+            EXPECT_EQ(instrument->setWaveText(1, fdsSquare.c_str()), nullptr);
+            instrument->setChannelType(2, N163);
+            EXPECT_EQ(instrument->setWaveText(2, n163Square.c_str()), nullptr);
+            return fundamental(render(0.3, {noteOn(0, 57, c)}).main);
+        };
+        const double pulse = alone(0);
+        // The FDS's 2 kHz low-pass takes 0.6 % off its fundamental at 220 Hz.
+        EXPECT_NEAR(alone(1) / pulse, 2.4 / std::hypot(1.0, 220.0 / 2000.0), 0.03) << "mode " << mode;
+        EXPECT_NEAR(alone(2) / pulse, 6.0, 0.06) << "mode " << mode;
+    }
 }

@@ -9,6 +9,7 @@
 #include "WavBytes.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/WaveCompiler.h"
 #include "instrument/BankText.h"
 #include "instrument/DpcmEncoder.h"
 #include "instrument/FactoryPresets.h"
@@ -544,11 +545,11 @@ TEST(TextBankState, SettingsAreWrittenAsWordsWhereUsualAndNumbersOtherwise)
     state->settings.ntsc = 0;
     EXPECT_NE(textbank::write(*state).find("clock = pal\n"), std::string::npos);
     state->settings.ntsc = -5;
-    state->programs[3].channelType = 9;
+    state->programs[3].channelType = 99;
     state->programs[3].multi = 2;
     const std::string odd = textbank::write(*state);
     EXPECT_NE(odd.find("clock = -5\n"), std::string::npos);
-    EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 9\nmulti = 2\n"), std::string::npos);
+    EXPECT_NE(odd.find("[program 4]\nname = 004 Plain Triangle\nchannel = 99\nmulti = 2\n"), std::string::npos);
 }
 
 TEST(TextBankState, EveryChannelTypeIsWrittenAsItsWordAndReadBack)
@@ -709,10 +710,10 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
 {
     EXPECT_EQ(firstParseError("[program 12]\nvolum = 15\n"),
               "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch, "
-              "duty and keys)");
+              "duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
-              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console; "
-              "programs start with [program N])");
+              "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console, "
+              "n163-channels; programs start with [program N])");
     EXPECT_EQ(firstParseError("[channels]\n17 = 1\n"),
               "bank.txt:2: unknown key \"17\" in [channels] (MIDI channels are 1 to 16)");
     EXPECT_EQ(firstParseError("[channels]\n1 = 0\n"), "bank.txt:2: MIDI channel 1: program \"0\" is not one of 1..128");
@@ -767,7 +768,7 @@ TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
     EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
     EXPECT_EQ(
         firstParseError("[program 1]\nchannel = square\n"),
-        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse or a number, not \"square\"");
+        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse, fds, n163 or a number, not \"square\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
               "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");
@@ -803,7 +804,7 @@ TEST(TextBankErrors, EveryProblemIsReportedNotOnlyTheFirst)
                           "bank.txt:1: gain: \"x\" is not a number",
                           "bank.txt:2: program number \"200\" is not one of 1..128",
                           "bank.txt:5: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, "
-                          "hi-pitch, duty and keys)",
+                          "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)",
                           "bank.txt:7: duplicate key \"duty\" (first on line 6)",
                       }));
 }
@@ -814,7 +815,7 @@ TEST(TextBankErrors, LongOrStrangeWordsAreShownQuotedAndCut)
               "bank.txt:1: gain: \"" + std::string(40, 'x') + "\"... is not a number");
     EXPECT_EQ(firstParseError("g\xE9\x01 = 1\n"),
               "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain, controllers, "
-              "console; programs start with [program N])");
+              "console, n163-channels; programs start with [program N])");
 }
 
 // ---- envelope check ----
@@ -1141,7 +1142,7 @@ TEST_F(PlinkaBank, BadInputsAreOneLineErrorsAndLeaveTheOutputAlone)
     put("typo.txt", "[program 1]\nvolum = 1\n");
     expectError("to-fxb " + path("typo.txt") + " -o " + path("out.fxb"),
                 path("typo.txt") + ":2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, "
-                                   "pitch, hi-pitch, duty and keys)");
+                                   "pitch, hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
 
     fx::File bank = smallBank();
     bank.chunk = textbank::toChunk(*textbank::makeDefault());
@@ -3086,6 +3087,9 @@ ModuleBuilder songOf(const ModuleGeneration& generation)
 
 std::string expectedPrograms(const ModuleGeneration& generation, int first)
 {
+    std::string zeros63;  // the rest of the FDS record's wave of zeros
+    for (int i = 1; i < 64; ++i)
+        zeros63 += " 0";
     const auto header = [&](int program, const char* name, const char* channel) {
         return "[program " + std::to_string(first + program) + "]\nname = " + name + "\nchannel = " + channel +
                "\nmulti = no\n";
@@ -3096,8 +3100,8 @@ std::string expectedPrograms(const ModuleGeneration& generation, int first)
            "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
            "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
            (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Wave", "fds") +
-           "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(4, "Saw", "vrc6-pulse") +
-           "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
+           "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nwave = 0" + zeros63 + "\n\n" +
+           header(4, "Saw", "vrc6-pulse") + "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
 }
 
 // A text bank's bytes: hex, 16 to a group.
@@ -3489,9 +3493,13 @@ TEST_F(PlinkaBank, OldModulesFdsInstrumentsFollowTheirBlocksVersionRules)
         const ToolRun imported = run("from-module " + path("old.ftm") + " -o " + path("old.txt"));
         EXPECT_EQ(imported.status, 0) << imported.err;
         const std::string text = slurp(dir / "old.txt");
+        const std::string wave = fdsWaveTextOf(organ);
+        const size_t mod = wave.find(" mod ");
         EXPECT_NE(text.find(std::string("[program 1]\nname = Organ\nchannel = fds\nmulti = no\nvolume = ") +
                             example.volumeText + "\narp = " + example.arpText + "\npitch = " + example.pitchText +
-                            "\nhi-pitch = 0\nduty = 0\n\n[program 2]\nname = Next\n"),
+                            "\nhi-pitch = 0\nduty = 0\nwave = " + wave.substr(0, mod) +
+                            "\nmod = " + wave.substr(mod + 5, wave.find(" mod-rate") - mod - 5) +
+                            "\nmod-rate = 300\nmod-depth = 12\nmod-delay = 30\n\n[program 2]\nname = Next\n"),
                   std::string::npos)
             << text;
     }
@@ -3534,4 +3542,54 @@ TEST(ChannelKinds, EachWordReadsAsItsTypeAndEachProgramComesBackFromTheTrackerOn
         EXPECT_EQ(exported.type, kind.ftiType);
         EXPECT_EQ(fticonversion::channelFor(exported, kind.type), kind.type);
     }
+}
+
+// The FDS and N163 programs' wave and mod keys, and the 163's channel count.
+TEST(WaveTextBank, TheWaveKeysFillOneTextInAnyOrderAndAreWrittenBack)
+{
+    std::string ramp64, mod32;
+    for (int i = 0; i < 64; ++i)
+        ramp64 += (i ? " " : "") + std::to_string(i);
+    for (int i = 0; i < 32; ++i)
+        mod32 += (i ? " " : "") + std::to_string(i % 8);
+    const std::string text = "n163-channels = 4\n"
+                             "[program 2]\nchannel = fds\nmod-depth = 9\nwave = " +
+                             ramp64 + "\nmod = " + mod32 + "\nmod-rate = 300\n" +
+                             "[program 3]\nchannel = n163\nwave = 1 2 3 4 ; 4 3 2 1\n";
+    auto state = textbank::makeDefault();
+    std::vector<std::string> errors;
+    ASSERT_TRUE(textbank::parse(text, "bank.txt", *state, errors)) << errors.front();
+    EXPECT_EQ(std::string(state->programs[1].waveText), ramp64 + " mod " + mod32 + " mod-rate 300 mod-depth 9");
+    EXPECT_EQ(std::string(state->programs[2].waveText), "1 2 3 4 ; 4 3 2 1");
+    EXPECT_EQ(state->settings.n163Channels, 4);
+    const std::string written = textbank::write(*state);
+    EXPECT_NE(written.find("wave = " + ramp64 + "\nmod = " + mod32 + "\nmod-rate = 300\nmod-depth = 9\n"),
+              std::string::npos);
+    auto again = textbank::makeDefault();
+    ASSERT_TRUE(textbank::parse(written, "bank.txt", *again, errors));
+    EXPECT_TRUE(textbank::sameContent(*state, *again));
+
+    copyTextField(state->programs[1].waveText, "1 2 3");
+    const auto found = textbank::checkEnvelopes(*state);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(textbank::describe(*state, found[0]),
+              "program 2 \"002 Plain Pulse 25.0%\", Wave: " + std::string(kErrorFdsWaveLength));
+    errors.clear();
+    EXPECT_FALSE(textbank::parse("n163-channels = 9\n", "bank.txt", *again, errors));
+    EXPECT_EQ(errors, std::vector<std::string>{"bank.txt:1: n163-channels must be 1 to 8, not \"9\""});
+}
+
+TEST_F(PlinkaBank, CheckReportsABadWaveWithTheLineOfItsFirstKey)
+{
+    put("wave.txt", "[program 3]\n"
+                    "channel = n163\n"
+                    "mod-rate = 3\n"
+                    "wave = 1 2 3 4\n");
+    const ToolRun check = run("check " + path("wave.txt"));
+    EXPECT_EQ(check.status, 1);
+    EXPECT_EQ(check.out, path("wave.txt") + ":3: program 3 \"003 Plain Pulse 50.0%\", Wave: " + kErrorN163NoMod + "\n" +
+                             path("wave.txt") + ": 1 wave text does not compile\n");
+    const ToolRun convert = run("to-fxb " + path("wave.txt") + " -o " + path("wave.fxb"));
+    EXPECT_EQ(convert.status, 0);
+    EXPECT_NE(convert.err.find(": warning: 1 wave text does not compile; written as typed\n"), std::string::npos);
 }

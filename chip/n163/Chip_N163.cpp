@@ -167,6 +167,7 @@ void Chip_N163::set_level(int32_t time, Osc& osc, int level)
 
 void Chip_N163::show(int32_t time, int osc, int level)
 {
+    level *= sign_;
     Osc& to = oscs_[osc];
     if (osc != holder_) {
         Osc& from = oscs_[holder_];

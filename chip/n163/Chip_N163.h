@@ -50,6 +50,9 @@ public:
     // Sound RAM cleared (one active channel, silent), sound enabled, address 0.
     void reset();
     void set_volume(double volume);
+    // Inverted, every level has the opposite sign: the console's, against
+    // its 2A03 (the default keeps the 2A03's sign).
+    void set_inverted(bool inverted) { sign_ = inverted ? -1 : 1; }
     // None (null) silences.
     void set_output(Band_Buffer* buffer);
     // Every oscillator into `buffer`, and the same steps into `also` (null:
@@ -101,6 +104,7 @@ private:
     uint8_t ram_[ram_size] = {};
     Osc oscs_[osc_count];
     Band_Buffer* also_ = nullptr;
+    int sign_ = 1;
     int32_t last_time_ = 0;
     int32_t delay_ = 0;            // clocks from last_time_ to the next update
     int turn_ = 0;                 // the next update's channel: 8 - turn_

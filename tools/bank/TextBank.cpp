@@ -3,6 +3,7 @@
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
 #include "engine/SharedSettings.h"
+#include "engine/WaveCompiler.h"
 #include "instrument/FactoryPresets.h"
 
 #include <algorithm>
@@ -36,7 +37,7 @@ bool sameProgram(const Program& a, const Program& b)
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         if (fieldText(a.envelopeText[kind]) != fieldText(b.envelopeText[kind]))
             return false;
-    return fieldText(a.keyMapText) == fieldText(b.keyMapText);
+    return fieldText(a.keyMapText) == fieldText(b.keyMapText) && fieldText(a.waveText) == fieldText(b.waveText);
 }
 
 bool isBlank(char c)
@@ -179,15 +180,25 @@ enum ProgramKey {
     KeyMulti,
     KeyVolume,
     KeyKeys = KeyVolume + kEnvelopeKindCount,
+    KeyWave,
+    KeyMod,
+    KeyModRate,
+    KeyModDepth,
+    KeyModDelay,
     kProgramKeyCount
 };
-constexpr const char* kProgramKeyName[kProgramKeyCount] = {"name",  "channel",  "multi", "volume", "arp",
-                                                           "pitch", "hi-pitch", "duty",  "keys"};
+constexpr const char* kProgramKeyName[kProgramKeyCount] = {
+    "name", "channel",  "multi", "volume", "arp",      "pitch",     "hi-pitch",
+    "duty", "keys",     "wave",  "mod",    "mod-rate", "mod-depth", "mod-delay"};
+// The parts of a wave text, in the order of the keys from KeyWave.
+std::string WaveTextParts::*const kWavePart[] = {&WaveTextParts::wave, &WaveTextParts::mod, &WaveTextParts::modRate,
+                                                 &WaveTextParts::modDepth, &WaveTextParts::modDelay};
+static_assert(std::size(kWavePart) == kProgramKeyCount - KeyWave);
 enum SampleKey { KeyLength, KeyBytes, KeyLevel, kSampleKeyCount };
 constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes", "level"};
 constexpr size_t kHexGroupBytes = 16;  // written in groups, a space between them
-enum TopKey { KeyClock, KeyGain, KeyControllers, KeyConsole, kTopKeyCount };
-constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers", "console"};
+enum TopKey { KeyClock, KeyGain, KeyControllers, KeyConsole, KeyN163Channels, kTopKeyCount };
+constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers", "console", "n163-channels"};
 
 class Parser {
 public:
@@ -532,9 +543,18 @@ private:
                 state_.settings.console = *mode;
             else
                 fail(mode ? "console must be off, nes, famicom or unfiltered, not " + shown(value) : error);
+        } else if (key == kTopKeyName[KeyN163Channels]) {
+            if (!firstTime(KeyN163Channels, keyText))
+                return;
+            const auto channels = parseNumber(value, error);
+            if (channels && *channels >= 1 && *channels <= kMaxN163Channels)
+                state_.settings.n163Channels = *channels;
+            else
+                fail(channels ? "n163-channels must be 1 to 8, not " + shown(value) : "n163-channels: " + error);
         } else {
             fail("unknown key " + shown(keyText) +
-                 " (before the first section: clock, gain, controllers, console; programs start with [program N])");
+                 " (before the first section: clock, gain, controllers, console, n163-channels; programs start with "
+                 "[program N])");
         }
     }
 
@@ -563,7 +583,7 @@ private:
         if (found == std::end(kProgramKeyName)) {
             fail("unknown key " + shown(keyText) +
                  " (a program has name, channel, multi, volume, arp, pitch, "
-                 "hi-pitch, duty and keys)");
+                 "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
             return;
         }
         const int slot = static_cast<int>(found - std::begin(kProgramKeyName));
@@ -589,6 +609,20 @@ private:
                 program.multi = *multi;
             else
                 fail(error);
+        } else if (slot >= KeyWave) {
+            // Each key fills its part of the program's one wave text.
+            WaveTextParts parts;
+            splitWaveText(fieldText(program.waveText), parts);
+            parts.*kWavePart[slot - KeyWave] = value;
+            const std::string text = joinWaveText(parts);
+            if (text.size() > kMaxTextBytes) {
+                fail("wave text (wave and mod keys together) is " + std::to_string(text.size()) +
+                     " bytes long; it holds at most " + std::to_string(kMaxTextBytes));
+                return;
+            }
+            copyTextField(program.waveText, text.c_str());
+            if (lines_ && lines_->wave[program_] == 0)
+                lines_->wave[program_] = lineNumber_;
         } else if (slot == KeyKeys) {
             if (value.size() > kMaxTextBytes) {
                 fail("keys text is " + std::to_string(value.size()) + " bytes long; a text holds at most " +
@@ -645,6 +679,7 @@ void resetToDefault(State& state)
     state.settings.gain = ::kDefaultGain;  // as a new instance has it
     state.settings.midiControllers = 1;  // as a new instance has it
     state.settings.console = ConsoleOff;
+    state.settings.n163Channels = kDefaultN163Channels;
     state.samples.count = 0;
 }
 
@@ -723,6 +758,8 @@ std::string write(const State& state, const WriteOptions& options)
         out += "controllers = " + numberOrWord(state.settings.midiControllers, kSwitchWords, kSwitchValues, 2) + "\n";
     // Always written, off too, so that a musician finds the setting.
     out += "console = " + numberOrWord(state.settings.console, kConsoleWords, kConsoleValues, kConsoleModeCount) + "\n";
+    if (state.settings.n163Channels != kDefaultN163Channels)
+        out += "n163-channels = " + std::to_string(state.settings.n163Channels) + "\n";
     out += "\n[channels]\n";
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         out += std::to_string(channel + 1) + " = " +
@@ -742,6 +779,18 @@ std::string write(const State& state, const WriteOptions& options)
             out += std::string(kEnvelopeKey[kind]) + " = " + valueText(fieldText(program.envelopeText[kind])) + "\n";
         if (program.keyMapText[0] != 0)
             out += std::string(kKeyMapKey) + " = " + valueText(fieldText(program.keyMapText)) + "\n";
+        if (program.waveText[0] != 0) {
+            // A text whose parts cannot be told apart goes out whole, as typed.
+            WaveTextParts parts;
+            if (!splitWaveText(fieldText(program.waveText), parts)) {
+                parts = WaveTextParts{};
+                parts.wave = fieldText(program.waveText);
+            }
+            for (int key = KeyWave; key < kProgramKeyCount; ++key)
+                if (key == KeyWave || !(parts.*kWavePart[key - KeyWave]).empty())
+                    out += std::string(kProgramKeyName[key]) + " = " + valueText(parts.*kWavePart[key - KeyWave]) +
+                           "\n";
+        }
     }
     for (int i = 0; i < state.samples.count && i < kMaxSamples; ++i) {
         const DpcmSample& sample = state.samples.samples[i];
@@ -768,6 +817,7 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
     std::vector<EnvelopeError> errors;
     const auto scratch = std::make_unique<Envelope>();
     const auto keyMap = std::make_unique<KeyMap>();
+    const auto wave = std::make_unique<WaveProgram>();
     for (int number = 0; number < kProgramCount; ++number) {
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
             // The compiler reads up to the terminator, which every field keeps.
@@ -781,6 +831,9 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
             if (const char* message =
                     compileKeyMap(std::string(fieldText(program.keyMapText)).c_str(), state.samples, *keyMap))
                 errors.push_back({number, kKeyMapKind, message});
+        if (playsWave(program.channelType))
+            if (const char* message = compileWave(fieldText(program.waveText), program.channelType, *wave))
+                errors.push_back({number, kWaveKind, message});
     }
     return errors;
 }
@@ -789,7 +842,10 @@ std::string describe(const State& state, const EnvelopeError& error)
 {
     return "program " + std::to_string(error.program + 1) + " " +
            quoted(fieldText(state.programs[error.program].name)) + ", " +
-           (error.kind == kKeyMapKind ? "Keys" : kEnvelopeKindName[error.kind]) + ": " +
+           (error.kind == kKeyMapKind ? "Keys"
+            : error.kind == kWaveKind ? "Wave"
+                                      : kEnvelopeKindName[error.kind]) +
+           ": " +
            error.message;
 }
 

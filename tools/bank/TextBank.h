@@ -55,6 +55,7 @@ inline constexpr const char* kKeyMapKey = "keys";
 struct SourceLines {
     int envelope[kProgramCount][kEnvelopeKindCount] = {};
     int keys[kProgramCount] = {};
+    int wave[kProgramCount] = {};  // the first of its wave and mod keys
 };
 
 // Reads a text bank over state (reset it first: what the text leaves out keeps
@@ -77,9 +78,10 @@ using banktext::quoted;
 // against the bank's samples. Both are kept as typed, as the instrument keeps
 // them (a key map may name a sample the song gets later).
 inline constexpr int kKeyMapKind = kEnvelopeKindCount;  // an EnvelopeError's kind for the key map
+inline constexpr int kWaveKind = kEnvelopeKindCount + 1;  // and for the wave text
 struct EnvelopeError {
     int program;  // 0-based
-    int kind;     // an EnvelopeKind, or kKeyMapKind
+    int kind;     // an EnvelopeKind, kKeyMapKind or kWaveKind
     const char* message;  // the compiler's own
 };
 std::vector<EnvelopeError> checkEnvelopes(const State& state);

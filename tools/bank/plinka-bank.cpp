@@ -277,17 +277,20 @@ int load(const Options& options, const std::string& path, Loaded& loaded)
 struct Failing {
     size_t envelopes = 0;
     size_t keyMaps = 0;
+    size_t waves = 0;
 };
 Failing reportEnvelopes(const Options& options, const Loaded& loaded, std::FILE* to)
 {
     Failing failing;
     for (const textbank::EnvelopeError& error : textbank::checkEnvelopes(*loaded.state)) {
         const bool keyMap = error.kind == textbank::kKeyMapKind;
-        ++(keyMap ? failing.keyMaps : failing.envelopes);
+        ++(keyMap ? failing.keyMaps : error.kind == textbank::kWaveKind ? failing.waves : failing.envelopes);
         std::string where = options.input;
         if (loaded.fromText)
             if (const int line =
-                    keyMap ? loaded.lines.keys[error.program] : loaded.lines.envelope[error.program][error.kind];
+                    keyMap                                ? loaded.lines.keys[error.program]
+                    : error.kind == textbank::kWaveKind ? loaded.lines.wave[error.program]
+                                                          : loaded.lines.envelope[error.program][error.kind];
                 line != 0) {
                 // Appended piecewise: GCC 12 warns falsely (-Wrestrict) about "x" + string.
                 where += ':';
@@ -922,7 +925,10 @@ int run(int argc, char** argv)
         if (failing.keyMaps != 0)
             std::printf("%s: %zu key map%s not compile\n", options.input.c_str(), failing.keyMaps,
                         doOrDoes(failing.keyMaps));
-        if (failing.envelopes != 0 || failing.keyMaps != 0)
+        if (failing.waves != 0)
+            std::printf("%s: %zu wave text%s not compile\n", options.input.c_str(), failing.waves,
+                        doOrDoes(failing.waves));
+        if (failing.envelopes != 0 || failing.keyMaps != 0 || failing.waves != 0)
             return kExitCheckFailed;
         std::printf("%s: all %d envelope texts compile\n", options.input.c_str(), kTexts);
         return kExitDone;
@@ -935,6 +941,9 @@ int run(int argc, char** argv)
     if (failing.keyMaps != 0)
         std::fprintf(stderr, "%s: warning: %zu key map%s not compile; written as typed\n", options.input.c_str(),
                      failing.keyMaps, doOrDoes(failing.keyMaps));
+    if (failing.waves != 0)
+        std::fprintf(stderr, "%s: warning: %zu wave text%s not compile; written as typed\n", options.input.c_str(),
+                     failing.waves, doOrDoes(failing.waves));
     if (options.command == "to-text")
         return writeText(options, *loaded.state);
     return writeFx(options, *loaded.state, options.command == "to-fxb" ? fx::Kind::Bank : fx::Kind::Program);
