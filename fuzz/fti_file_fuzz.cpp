@@ -4,10 +4,13 @@
 // moved values into the tracker's ranges. A DPCM part imports into a key map
 // that compiles against the bank's legal samples, or fails with one line and
 // leaves the bank as it was; exported and imported again into an empty bank
-// it gives the same key map over the same sample bytes.
+// it gives the same key map over the same sample bytes. An FDS or N163
+// instrument imports into a wave text that compiles and comes back the same
+// from its export, but where the export said it left something out.
 #include "FuzzCheck.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/WaveCompiler.h"
 #include "instrument/BankText.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
@@ -42,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static SampleBank* const fresh = new SampleBank{};
     static KeyMap* const map = new KeyMap{};
     static KeyMap* const freshMap = new KeyMap{};
+    static WaveProgram* const wave = new WaveProgram{};
     fti::Instrument instrument;
     std::string error;
     if (!fti::read(data, size, instrument, error)) {
@@ -68,14 +72,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < bank->count; ++i)
         check(isSampleName(bank->samples[i].name) && isLegalSampleLength(bank->samples[i].length));
     check(compileKeyMap(first->keyMapText, *bank, *map) == nullptr);
+    check(compileWave(first->waveText, first->channelType, *wave) == nullptr);
+    check(playsWave(first->channelType) || first->waveText[0] == 0);
 
     fti::Instrument exported;
     notes.clear();
     check(fticonversion::fromProgram(*first, *bank, exported, notes, error));
     bool moved[kEnvelopeKindCount] = {};
-    for (const std::string& note : notes)
+    bool waveMoved = false;
+    for (const std::string& note : notes) {
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             moved[kind] = moved[kind] || note.rfind(std::string(banktext::kEnvelopeKindName[kind]) + ":", 0) == 0;
+        waveMoved = waveMoved || note.rfind("Wave:", 0) == 0;
+    }
     const std::vector<unsigned char> bytes = fti::write(exported);
     fti::Instrument reread;
     check(fti::read(bytes.data(), bytes.size(), reread, error));
@@ -86,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         check(moved[kind] || std::strcmp(again->envelopeText[kind], first->envelopeText[kind]) == 0);
     check(std::strcmp(again->name, first->name) == 0);
+    check(waveMoved || std::strcmp(again->waveText, first->waveText) == 0);
     check(std::strcmp(again->keyMapText, first->keyMapText) == 0);
     check(compileKeyMap(again->keyMapText, *fresh, *freshMap) == nullptr);
     for (int key = 0; key < kKeyCount; ++key) {

@@ -1,10 +1,12 @@
 // Any bytes read as a tracker module either fail with one line, or give
 // instruments whose names and samples keep the module's limits, whose keys
 // name samples they carry, and which import into envelope texts and a key map
-// that compile (or fail with one line and leave the bank as it was).
+// that compile (or fail with one line and leave the bank as it was), and
+// wave texts that compile.
 #include "FuzzCheck.h"
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
+#include "engine/WaveCompiler.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/ModuleFile.h"
 
@@ -29,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static SampleBank* const bank = new SampleBank{};
     static SampleBank* const before = new SampleBank{};
     static KeyMap* const map = new KeyMap{};
+    static WaveProgram* const wave = new WaveProgram{};
     ftm::Module module;
     std::string error;
     if (!ftm::read(data, size, module, error)) {
@@ -69,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             check(compileEnvelopeOfKind(program->envelopeText[kind], *envelope, kind) == nullptr);
         check(compileKeyMap(program->keyMapText, *bank, *map) == nullptr);
+        check(compileWave(program->waveText, program->channelType, *wave) == nullptr);
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "engine/EnvelopeCompiler.h"
 #include "engine/KeyMapCompiler.h"
 #include "engine/S5bFrame.h"
+#include "engine/WaveCompiler.h"
 
 #include <algorithm>
 #include <cstring>
@@ -97,15 +98,18 @@ int32_t volumeOfSawRate(int32_t rate)
     return (rate * kMaxVolume * 2 + kLoudestCleanSawRate) / (2 * kLoudestCleanSawRate);
 }
 
-// What an envelope plays where the tracker's sequence is disabled.
-int32_t defaultValue(int kind)
+// What an envelope plays where the tracker's sequence is disabled: an FDS
+// instrument without a volume sequence plays at its full 31.
+int32_t defaultValue(int kind, int ftiType)
 {
-    return kind == Volume ? kMaxVolume : 0;
+    if (kind != Volume)
+        return 0;
+    return ftiType == fti::kTypeFds ? fti::kFdsMaxVolume : kMaxVolume;
 }
 
-std::string defaultText(int kind)
+std::string defaultText(int kind, int ftiType)
 {
-    return std::to_string(defaultValue(kind));
+    return std::to_string(defaultValue(kind, ftiType));
 }
 
 // An item of a scheme arpeggio as an offset from the note: its low six bits,
@@ -150,8 +154,9 @@ std::string markedText(const std::vector<int32_t>& values, bool fixed, size_t co
 // volume, on the instrument's type.
 struct Target {
     int32_t channelType;
-    bool vrc6Instrument;
-    bool s5bInstrument;
+    int ftiType;  // the instrument's
+    bool vrc6Instrument() const { return ftiType == fti::kTypeVrc6; }
+    bool s5bInstrument() const { return ftiType == fti::kTypeS5b; }
 };
 
 // A 5B duty item as the mode the 5B channel plays. The chip's envelope wins
@@ -195,7 +200,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     const std::string name = banktext::kEnvelopeKindName[kind];
     const auto note = [&](const std::string& what) { notes.push_back(name + ": " + what); };
     if (!sequence.enabled || sequence.items.empty())
-        return defaultText(kind);
+        return defaultText(kind, ftiTypeOf(target.channelType));
 
     size_t count = sequence.items.size();
     if (count > static_cast<size_t>(fti::kMaxUsedItems)) {
@@ -220,9 +225,13 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     // A VRC6 instrument's volume may count 64 steps, meant for the saw's rate;
     // everything else counts 16.
     const bool saw = target.channelType == Vrc6Saw;
-    const bool volume64 = kind == Volume && target.vrc6Instrument && sequence.setting == fti::kVolume64Steps;
-    const int32_t maxVolume = saw && volume64 ? kMaxSawRate : kMaxVolume;
+    const bool volume64 = kind == Volume && target.vrc6Instrument() && sequence.setting == fti::kVolume64Steps;
+    // An FDS volume is the chip's gain as it is, 0..31 of Plinka's 0..32.
+    const bool fdsVolume = target.channelType == Fds;
+    const int32_t maxVolume = fdsVolume ? fti::kFdsMaxVolume : saw && volume64 ? kMaxSawRate : kMaxVolume;
     const int32_t maxDuty = maxDutyOf(ftiTypeOf(target.channelType));
+    // What the clamp note names: a 64-step volume's top even where it became 16 steps.
+    const int32_t volumeTop = fdsVolume ? fti::kFdsMaxVolume : volume64 ? kMaxSawRate : kMaxVolume;
     bool rounded = false;
 
     std::vector<int32_t> values(count);
@@ -235,7 +244,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     int32_t sum = 0;
     int32_t previous = 0;
     bool schemeArguments = false;
-    const bool s5bDuty = kind == Duty && target.s5bInstrument;
+    const bool s5bDuty = kind == Duty && target.s5bInstrument();
     bool silentSteps = false;
     bool envelopeSteps = false;
     bool fixedNoisePeriods = false;
@@ -298,9 +307,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
     if (clamped)
         note(fixed ? "fixed notes outside @0..@127 moved to the nearest"
              : kind == Volume || kind == Duty
-                 ? "values outside 0.." +
-                       std::to_string(kind == Volume ? (volume64 ? kMaxSawRate : kMaxVolume) : maxDuty) +
-                       " moved to the nearest"
+                 ? "values outside 0.." + std::to_string(kind == Volume ? volumeTop : maxDuty) + " moved to the nearest"
                  : "steps beyond -128..127, which a tracker sequence cannot hold, "
                    "moved to the nearest");
     if (rounded)
@@ -308,7 +315,7 @@ std::string sequenceText(const fti::Sequence& sequence, int kind, const Target& 
                    "some rounded to the nearest rate"
                  : "the 64-step volume made into 16 steps (rate 42 is volume 15), some rounded to the nearest "
                    "step");
-    if (kind == Volume && target.vrc6Instrument && sequence.setting > fti::kVolume64Steps)
+    if (kind == Volume && target.vrc6Instrument() && sequence.setting > fti::kVolume64Steps)
         note("unknown volume setting " + std::to_string(sequence.setting) + ", read as 16 steps");
     if (kind == Arp && sequence.setting == fti::kArpRelative && loop != fti::kNone)
         note("relative arpeggio made into steps from the note; they no longer add up each time the loop repeats");
@@ -359,7 +366,9 @@ ItemRange trackerRange(int kind, bool fixedNotes, int32_t channelType, bool volu
 {
     switch (kind) {
     case Volume:
-        return {0, volume64Steps ? kMaxSawRate : kMaxVolume};
+        return {0, ftiTypeOf(channelType) == fti::kTypeFds ? fti::kFdsMaxVolume
+                   : volume64Steps                         ? kMaxSawRate
+                                                           : kMaxVolume};
     case Arp:
         return fixedNotes ? ItemRange{0, kTrackerHighestNote} : ItemRange{-kTrackerMaxArpStep, kTrackerMaxArpStep};
     case Duty:
@@ -564,6 +573,110 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
     return true;
 }
 
+// The most frames a tracker waits before its modulator starts.
+constexpr int32_t kTrackerMaxModDelay = 255;
+constexpr char kWaveNote[] = "Wave: ";  // the start of each note about the wave text
+
+// An FDS instrument's wave and modulator as a wave text. A table of codes 0
+// only leaves the modulator's counter at 0, where it bends nothing: it comes
+// in as no "mod" (and goes out again as such a table). The speed, depth and
+// delay come in as they are, kept in Plinka's ranges.
+std::string fdsWaveText(const fti::FdsPart& fds, std::vector<std::string>& notes)
+{
+    const auto wave = std::make_unique<WaveProgram>();
+    wave->length = kFdsWaveSteps;
+    wave->count = 1;
+    for (int32_t i = 0; i < kFdsWaveSteps; ++i)
+        wave->samples[i] = static_cast<uint8_t>(std::min<int32_t>(fds.wave[i], kFdsWaveTop));
+    for (int32_t i = 0; i < kFdsModSteps; ++i) {
+        wave->mod[i] = static_cast<uint8_t>(std::min<int32_t>(fds.mod[i], kFdsModCodeTop));
+        wave->hasMod = wave->hasMod || wave->mod[i] != 0;
+    }
+    const auto setting = [&](const char* word, int32_t value, int32_t top) {
+        if (value < 0 || value > top)
+            notes.push_back(std::string(kWaveNote) + word + " " + std::to_string(value) + " outside 0.." +
+                            std::to_string(top) + ", moved to the nearest");
+        return std::clamp(value, 0, top);
+    };
+    wave->modRate = setting("mod-rate", fds.modSpeed, kFdsMaxModRate);
+    wave->modDepth = setting("mod-depth", fds.modDepth, kFdsMaxModDepth);
+    wave->modDelay = setting("mod-delay", fds.modDelay, kFdsMaxModDelay);
+    return formatWave(*wave, Fds);
+}
+
+// An N163 instrument's waves as a wave text: as many whole waves as the text
+// holds (and Plinka's 512 samples), the rest left out with a note. The
+// position the tracker gave the wave in the chip's RAM has no place here:
+// Plinka places each wave itself.
+std::string n163WaveText(const fti::N163Part& n163, std::vector<std::string>& notes)
+{
+    std::string error;
+    const size_t size = static_cast<size_t>(std::max(n163.waveSize, 0));
+    if (!fti::validN163Waves(n163.waveSize, n163.waveCount, error) ||
+        n163.waves.size() < size * static_cast<size_t>(n163.waveCount)) {
+        notes.push_back(std::string(kWaveNote) + (error.empty() ? "the waves are cut short" : error) +
+                        "; a sine plays");
+        return "";
+    }
+    const auto wave = std::make_unique<WaveProgram>();
+    wave->length = n163.waveSize;
+    std::string text;
+    for (int32_t kept = std::min(n163.waveCount, kMaxWaveSamples / n163.waveSize); kept > 0; --kept) {
+        wave->count = kept;
+        const size_t samples = size * static_cast<size_t>(kept);
+        for (size_t i = 0; i < samples; ++i)
+            wave->samples[i] = std::min<uint8_t>(n163.waves[i], kN163SampleTop);
+        text = formatWave(*wave, N163);
+        if (text.size() <= kMaxTextBytes) {
+            if (kept < n163.waveCount)
+                notes.push_back(std::string(kWaveNote) + std::to_string(n163.waveCount - kept) + " of the " +
+                                std::to_string(n163.waveCount) + " waves left out, more than a wave text holds; " +
+                                "Duty steps past wave " + std::to_string(kept - 1) + " play the last kept");
+            break;
+        }
+    }
+    if (n163.wavePosition != 0)
+        notes.push_back(std::string(kWaveNote) + "the tracker's wave position " + std::to_string(n163.wavePosition) +
+                        " left out; Plinka places each wave in the chip's RAM itself");
+    return text;
+}
+
+// A wave program's wave text as the instrument's FDS or N163 part. A
+// modulator the text leaves out goes out as a table of codes 0, which bends
+// nothing; the delay is cut at the tracker's 255 frames with a note.
+bool waveToInstrument(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
+                      std::string& error)
+{
+    const auto wave = std::make_unique<WaveProgram>();
+    const std::string text(program.waveText, strnlen(program.waveText, kEnvelopeTextSize));
+    if (const char* message = compileWave(text, program.channelType, *wave)) {
+        error = std::string(kWaveNote) + message;
+        return false;
+    }
+    if (program.channelType == Fds) {
+        fti::FdsPart& fds = instrument.fds;
+        std::copy(wave->samples, wave->samples + kFdsWaveSteps, fds.wave);
+        if (wave->hasMod)
+            std::copy(std::begin(wave->mod), std::end(wave->mod), fds.mod);
+        fds.modSpeed = wave->modRate;
+        fds.modDepth = wave->modDepth;
+        fds.modDelay = std::min(wave->modDelay, kTrackerMaxModDelay);
+        if (wave->modDelay > kTrackerMaxModDelay)
+            notes.push_back(std::string(kWaveNote) + "mod-delay " + std::to_string(wave->modDelay) + " written as " +
+                            std::to_string(kTrackerMaxModDelay) + " frames, the longest a tracker waits");
+        return true;
+    }
+    fti::N163Part& n163 = instrument.n163;
+    n163.waveSize = wave->length;
+    n163.waveCount = std::min(wave->count, fti::kN163MaxWaves);
+    if (wave->count > fti::kN163MaxWaves)
+        notes.push_back(std::string(kWaveNote) + std::to_string(wave->count) + " waves; a tracker holds " +
+                        std::to_string(fti::kN163MaxWaves) + ", the rest are left out");
+    n163.wavePosition = 0;  // Plinka places its waves itself: the first sample, where a lone wave starts
+    n163.waves.assign(wave->samples, wave->samples + wave->length * n163.waveCount);
+    return true;
+}
+
 }  // namespace
 
 ChannelChoice chooseChannel(const fti::Instrument& instrument)
@@ -572,6 +685,10 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument)
         return {firstChannelOf(fti::kTypeVrc6), "a VRC6 instrument"};
     if (instrument.type == fti::kTypeS5b)
         return {firstChannelOf(fti::kTypeS5b), "a 5B instrument"};
+    if (instrument.type == fti::kTypeFds)
+        return {firstChannelOf(fti::kTypeFds), "an FDS instrument"};
+    if (instrument.type == fti::kTypeN163)
+        return {firstChannelOf(fti::kTypeN163), "an N163 instrument"};
     if (!instrument.dpcmKeys.empty())
         return {Sample, "it has DPCM keys"};
     for (const std::string& word : wordsOf(instrument.name))
@@ -591,7 +708,8 @@ int32_t channelFor(const fti::Instrument& instrument, int32_t current)
         return ftiTypeOf(current) == instrument.type ? current : firstChannelOf(instrument.type);
     if (!instrument.dpcmKeys.empty())
         return Sample;
-    return isChannelType(current) ? current : chooseChannel(instrument).channelType;
+    // A wave channel would play none of the instrument's duties, and a sine.
+    return isChannelType(current) && !playsWave(current) ? current : chooseChannel(instrument).channelType;
 }
 
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
@@ -603,13 +721,13 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     copyTextField(program.name, instrument.name.c_str());
     program.channelType = channelType;
     program.multi = 0;
-    const Target target{channelType, instrument.type == fti::kTypeVrc6, instrument.type == fti::kTypeS5b};
+    const Target target{channelType, instrument.type};
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
         const fti::Sequence& sequence = instrument.sequences[kind];
         // The tracker's sample channel plays no instrument volume or
         // arpeggio: a kit sounds there as it does in the tracker.
         if (channelType == Sample && (kind == Volume || kind == Arp)) {
-            const std::string text = defaultText(kind);
+            const std::string text = defaultText(kind, ftiTypeOf(channelType));
             std::vector<std::string> ignored;
             if (sequence.enabled && sequenceText(sequence, kind, target, ignored) != text)
                 notes.push_back(std::string(banktext::kEnvelopeKindName[kind]) +
@@ -620,6 +738,18 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
         }
         copyTextField(program.envelopeText[kind], sequenceText(sequence, kind, target, notes).c_str());
     }
+    std::string wave;
+    const int waveType = playsWave(channelType) ? channelKind(channelType).ftiType : 0;
+    if (waveType != 0 && instrument.type == waveType)
+        wave = instrument.type == fti::kTypeFds ? fdsWaveText(instrument.fds, notes)
+                                                : n163WaveText(instrument.n163, notes);
+    else if (waveType != 0)
+        notes.push_back(std::string(kWaveNote) + "the instrument has no " + channelKind(channelType).label +
+                        " wave; a sine plays");
+    else if (instrument.type == fti::kTypeFds || instrument.type == fti::kTypeN163)
+        notes.push_back(std::string(kWaveNote) + "left out; only an " +
+                        (instrument.type == fti::kTypeFds ? "FDS" : "N163") + " program plays it");
+    copyTextField(program.waveText, wave.c_str());
     if (instrument.nameOnly)
         notes.push_back("the file stops after the name, as one tracker saves its 5B instruments: a new 5B "
                         "instrument, its sequences off");
@@ -658,6 +788,10 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
     instrument = {};
     instrument.type = ftiTypeOf(program.channelType);
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
+    if (playsWave(program.channelType) && !waveToInstrument(program, instrument, notes, error))
+        return false;
+    const bool fds = instrument.type == fti::kTypeFds;
+    const bool n163 = instrument.type == fti::kTypeN163;
     const auto scratch = std::make_unique<Envelope>();
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
         const std::string name = banktext::kEnvelopeKindName[kind];
@@ -697,8 +831,13 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
         // One value, the one the tracker plays without the sequence: it goes
         // out disabled, as an imported disabled sequence came in.
         if (values.size() == 1 && !fixed[0] && loop == fti::kNone && release == fti::kNone &&
-            values[0] == defaultValue(kind))
+            values[0] == defaultValue(kind, instrument.type))
             continue;
+        if (fds && kind >= fti::kFdsSequenceCount) {
+            notes.push_back(name + ": left out; an FDS instrument has no " + (kind == HiPitch ? "hi-pitch" : "duty") +
+                            " sequence");
+            continue;
+        }
         sequence.enabled = true;
         const int32_t held = release == fti::kNone ? static_cast<int32_t>(values.size()) : release + 1;
         if (loop != fti::kNone)
@@ -723,6 +862,9 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
         }
         const ItemRange range = trackerRange(kind, allFixed, program.channelType, saw && !sixteenSteps);
         const bool s5bDuty = kind == Duty && program.channelType == S5b;
+        // An N163 Duty picks a wave; past the last it plays the last, as the file then says.
+        const bool waveDuty = kind == Duty && n163;
+        const int32_t lastWave = instrument.n163.waveCount - 1;
         bool moved = false;
         bool buzz = false;
         bool triangleBuzz = false;
@@ -734,6 +876,11 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                 value = 0;
             else if (sixteenSteps)
                 value = volumeOfSawRate(value);
+            if (waveDuty) {
+                moved = moved || value < 0 || value > lastWave;
+                sequence.items.push_back(static_cast<int8_t>(std::clamp(value, 0, lastWave)));
+                continue;
+            }
             if (s5bDuty) {
                 // The channel plays the value modulo the mode count, as the bit field then says.
                 moved = moved || value < range.low || value > range.high;
@@ -748,8 +895,10 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
         }
         if (moved)
             notes.push_back(name + ": " +
-                            (s5bDuty ? "values outside 0..4 written as the mode they play, the value modulo 5"
-                                     : movedNote(kind, allFixed, range)));
+                            (s5bDuty    ? "values outside 0..4 written as the mode they play, the value modulo 5"
+                             : waveDuty ? "values outside 0.." + std::to_string(lastWave) +
+                                              ", the program's waves, written as the nearest wave"
+                                        : movedNote(kind, allFixed, range)));
         if (buzz)
             notes.push_back(name +
                             ": the buzz written as the tracker's envelope bit, whose shape and period its "

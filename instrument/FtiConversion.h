@@ -17,7 +17,8 @@ namespace fticonversion {
 // The channel a tracker instrument plays when none is asked for: tracker
 // instruments do not store theirs, so it is told from what the instrument
 // says. The rule, in order (the manual gives it too):
-//   1. a VRC6 instrument plays VRC6 Pulse, a 5B instrument 5B;
+//   1. a VRC6 instrument plays VRC6 Pulse, a 5B instrument 5B, an FDS one
+//      FDS, an N163 one N163;
 //   2. a 2A03 instrument with DPCM keys plays Sample;
 //   3. a 2A03 instrument plays Noise when its name holds a word of the noise's
 //      drums ("noise", "hat", "snare", "cymbal", ... as a word of its own), or
@@ -34,13 +35,21 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument);
 
 // The channel a tracker instrument plays in a program that plays `current`
 // (any value): a 2A03 instrument with DPCM keys plays Sample, another 2A03
-// instrument keeps a channel type (chooseChannel's for none, MMC5 Pulse as
-// well as the 2A03's), a VRC6 instrument keeps a VRC6 channel (VRC6 Pulse for
-// any other), a 5B instrument plays 5B.
+// instrument keeps a channel type that plays no wave (chooseChannel's for
+// none or FDS or N163; MMC5 Pulse as well as the 2A03's), a VRC6 instrument
+// keeps a VRC6 channel (VRC6 Pulse for any other), a 5B instrument plays 5B,
+// an FDS one FDS, an N163 one N163.
 int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 
-// Sets the program's name, channel (a ChannelType), multi (off) and texts;
-// its compiled envelopes are left as they were. The Duty values a channel
+// Sets the program's name, channel (a ChannelType), multi (off) and texts,
+// the wave text included (blank but for FDS and N163 programs); its compiled
+// envelopes are left as they were. An FDS instrument's volume (0..31) is the
+// FDS Volume as it is (Plinka's goes to 32); its wave, modulation table,
+// speed (mod-rate), depth and delay make the wave text (a table of codes 0,
+// which bends nothing, as no "mod"). An N163 instrument's waves make the
+// wave text, as many whole ones as it holds (a note says how many are left
+// out), its wave sequence the Duty; its wave position is left out with a
+// note, as Plinka places each wave itself. The Duty values a channel
 // takes (0..3, 0..7 for the VRC6, the 5B's modes 0..4) and the saw's rates
 // 0..63 from the tracker's volume decide what is carried over exactly. A 5B
 // instrument's duty bit field becomes the modes: tone and noise 2, tone 0,
@@ -62,9 +71,13 @@ bool toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
 
 // The program's texts as a version 2.4 instrument, a VRC6 one for the VRC6
 // channels, a 5B one for the 5B (its modes as the bit field: 0 tone, 1 noise,
-// 2 both, 3 and 4 the envelope bit with a note, noise period 0), a 2A03 one
-// for the others, MMC5 Pulse included. Fails with the compiler's message, prefixed by the envelope's
-// name, on a text that does not compile.
+// 2 both, 3 and 4 the envelope bit with a note, noise period 0), an FDS one
+// for FDS (Volume 32 as 31 with a note; Hi-Pitch and Duty, which it has no
+// place for, left out with a note; mod-delay cut at 255 frames), an N163 one
+// for N163 (its waves, at most 64, wave position 0; Duty steps past the last
+// wave written as the last), a 2A03 one for the others, MMC5 Pulse included.
+// Fails with the compiler's message, prefixed by the envelope's name ("Wave"
+// for the wave text), on a text that does not compile.
 bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
                  std::string& error);
 

@@ -134,7 +134,89 @@ bool isDigit(unsigned char c)
     return c >= '0' && c <= '9';
 }
 
+// An FDS instrument's sequences: each always there, its item count an int32
+// (0: not used), loop, release and setting whatever the version.
+bool readFdsSequence(Reader& in, int index, Sequence& sequence, std::string& error)
+{
+    constexpr const char* kNames[kFdsSequenceCount] = {"volume", "arpeggio", "pitch"};
+    const std::string which = std::string("the FDS ") + kNames[index] + " sequence";
+    int32_t count = 0;
+    sequence = {};
+    if (!in.int32(count) || !in.int32(sequence.loop) || !in.int32(sequence.release) || !in.int32(sequence.setting))
+        return fail(error, "cut short in " + which);
+    if (count < 0)
+        return fail(error, which + " has a negative item count (" + std::to_string(count) + ")");
+    if (static_cast<size_t>(count) > in.left())
+        return fail(error, which + " counts " + std::to_string(count) + " items, the file holds " +
+                               std::to_string(in.left()) + " more bytes");
+    if (count == 0) {
+        sequence = {};
+        return true;
+    }
+    const auto* first = reinterpret_cast<const int8_t*>(in.here());
+    sequence.items.assign(first, first + count);
+    sequence.enabled = true;
+    in.skip(sequence.items.size());
+    return true;
+}
+
+bool readFds(Reader& in, Instrument& instrument, std::string& error)
+{
+    FdsPart& fds = instrument.fds;
+    if (in.left() < sizeof fds.wave + sizeof fds.mod)
+        return fail(error, "cut short in the FDS wave and modulation table");
+    constexpr uint8_t kWaveMask = 0x3F;
+    constexpr uint8_t kModMask = 0x07;
+    for (uint8_t& step : fds.wave) {
+        in.byte(step);
+        step &= kWaveMask;
+    }
+    for (uint8_t& code : fds.mod) {
+        in.byte(code);
+        code &= kModMask;
+    }
+    if (!in.int32(fds.modSpeed) || !in.int32(fds.modDepth) || !in.int32(fds.modDelay))
+        return fail(error, "cut short in the FDS modulation speed, depth and delay");
+    for (int i = 0; i < kFdsSequenceCount; ++i)
+        if (!readFdsSequence(in, i, instrument.sequences[i], error))
+            return false;
+    for (int i = kFdsSequenceCount; i < kSequenceCount; ++i)
+        instrument.sequences[i] = {};
+    if (instrument.version < kFirstFdsVolume32Version)
+        for (int8_t& item : instrument.sequences[0].items)
+            item = static_cast<int8_t>(std::clamp(item * 2, 0, kFdsMaxVolume));
+    return true;
+}
+
+bool readN163(Reader& in, Instrument& instrument, std::string& error)
+{
+    N163Part& n163 = instrument.n163;
+    if (!in.int32(n163.waveSize) || !in.int32(n163.wavePosition) || !in.int32(n163.waveCount))
+        return fail(error, "cut short in the N163 wave size, position and count");
+    if (!validN163Waves(n163.waveSize, n163.waveCount, error))
+        return false;
+    const size_t bytes = static_cast<size_t>(n163.waveSize) * static_cast<size_t>(n163.waveCount);
+    if (bytes > in.left())
+        return fail(error, "the N163 waves take " + std::to_string(bytes) + " bytes, the file holds " +
+                               std::to_string(in.left()) + " more");
+    n163.waves.assign(in.here(), in.here() + bytes);
+    for (uint8_t& sample : n163.waves)
+        sample &= kN163SampleMask;
+    in.skip(bytes);
+    return true;
+}
+
 }  // namespace
+
+bool validN163Waves(int32_t waveSize, int32_t waveCount, std::string& error)
+{
+    if (waveSize < kN163MinWaveSize || waveSize > kN163MaxWaveSize || waveSize % kN163WaveSizeStep != 0)
+        return fail(error, "the N163 wave size " + std::to_string(waveSize) +
+                               " is not a multiple of 4 from 4 to 240, which Plinka's waves hold");
+    if (waveCount < 1 || waveCount > kN163MaxWaves)
+        return fail(error, "the N163 instrument counts " + std::to_string(waveCount) + " waves (1 to 64)");
+    return true;
+}
 
 bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error)
 {
@@ -155,10 +237,11 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     uint8_t type = 0;
     if (!in.byte(type))
         return fail(error, "cut short before the instrument type");
-    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6 && type != kTypeS5b) {
+    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6 && type != kTypeFds && type != kTypeN163 &&
+        type != kTypeS5b) {
         if (type < std::size(kChipNames))
-            return fail(error,
-                        std::string(kChipNames[type]) + " instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+            return fail(error, std::string(kChipNames[type]) +
+                                   " instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
     instrument.type = type == kTypeNone ? kType2A03 : type;
@@ -175,6 +258,12 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     in.skip(static_cast<size_t>(nameLength));
     instrument.dpcmKeys.clear();
     instrument.dpcmSamples.clear();
+    instrument.fds = {};
+    instrument.n163 = {};
+    if (instrument.type == kTypeFds) {
+        instrument.nameOnly = false;
+        return readFds(in, instrument, error);
+    }
     instrument.nameOnly = instrument.type == kTypeS5b && in.left() == 0;
     if (instrument.nameOnly) {
         for (Sequence& sequence : instrument.sequences)
@@ -194,6 +283,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     }
     for (int i = count; i < kSequenceCount; ++i)
         instrument.sequences[i] = {};
+    if (instrument.type == kTypeN163)
+        return readN163(in, instrument, error);
     if (instrument.type != kType2A03)
         return true;  // VRC6 and 5B instruments end with their sequences
     return readDpcm(in, instrument.version, instrument, error);
@@ -204,11 +295,31 @@ std::vector<unsigned char> write(const Instrument& instrument)
     std::vector<unsigned char> out(std::begin(kMagic), std::end(kMagic));
     for (const char c : {'2', '.', '4'})
         out.push_back(static_cast<unsigned char>(c));
-    const bool withDpcm = instrument.type != kTypeVrc6 && instrument.type != kTypeS5b;
+    const bool withDpcm = instrument.type != kTypeVrc6 && instrument.type != kTypeS5b && instrument.type != kTypeFds &&
+                          instrument.type != kTypeN163;
     out.push_back(static_cast<unsigned char>(withDpcm ? kType2A03 : instrument.type));
     const size_t nameBytes = std::min(instrument.name.size(), static_cast<size_t>(kMaxNameBytes));
     putInt32(out, static_cast<int32_t>(nameBytes));
     out.insert(out.end(), instrument.name.begin(), instrument.name.begin() + static_cast<std::ptrdiff_t>(nameBytes));
+    if (instrument.type == kTypeFds) {
+        const FdsPart& fds = instrument.fds;
+        out.insert(out.end(), std::begin(fds.wave), std::end(fds.wave));
+        out.insert(out.end(), std::begin(fds.mod), std::end(fds.mod));
+        for (const int32_t value : {fds.modSpeed, fds.modDepth, fds.modDelay})
+            putInt32(out, value);
+        for (int i = 0; i < kFdsSequenceCount; ++i) {
+            const Sequence& sequence = instrument.sequences[i];
+            const bool used = sequence.enabled && !sequence.items.empty();
+            putInt32(out, used ? static_cast<int32_t>(sequence.items.size()) : 0);
+            putInt32(out, used ? sequence.loop : kNone);
+            putInt32(out, used ? sequence.release : kNone);
+            putInt32(out, used ? sequence.setting : 0);
+            if (used)
+                for (const int8_t item : sequence.items)
+                    out.push_back(static_cast<unsigned char>(item));
+        }
+        return out;
+    }
     out.push_back(kSequenceCount);
     for (const Sequence& sequence : instrument.sequences) {
         out.push_back(sequence.enabled ? 1 : 0);
@@ -220,6 +331,12 @@ std::vector<unsigned char> write(const Instrument& instrument)
         putInt32(out, sequence.setting);
         for (const int8_t item : sequence.items)
             out.push_back(static_cast<unsigned char>(item));
+    }
+    if (instrument.type == kTypeN163) {
+        const N163Part& n163 = instrument.n163;
+        for (const int32_t value : {n163.waveSize, n163.wavePosition, n163.waveCount})
+            putInt32(out, value);
+        out.insert(out.end(), n163.waves.begin(), n163.waves.end());
     }
     if (withDpcm) {
         putInt32(out, static_cast<int32_t>(instrument.dpcmKeys.size()));

@@ -1,9 +1,11 @@
-// Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03, VRC6 and
-// 5B kinds: five sequences with loop and release points (a VRC6 instrument's
-// fifth is the pulse width 0..7, a 5B instrument's a bit field of what
-// sounds). Little-endian throughout. A 2A03 instrument ends with its DPCM key
-// map and the samples it names; VRC6 and 5B instruments end after their
-// sequences.
+// Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03, VRC6,
+// FDS, N163 and 5B kinds: five sequences with loop and release points (a VRC6
+// instrument's fifth is the pulse width 0..7, an N163 instrument's the wave it
+// plays, a 5B instrument's a bit field of what sounds). Little-endian
+// throughout. A 2A03 instrument ends with its DPCM key map and the samples it
+// names; an N163 instrument with its waves; VRC6 and 5B instruments end after
+// their sequences. An FDS instrument is its own layout: its wave, its
+// modulator and three sequences (volume, arpeggio, pitch) of its own.
 #pragma once
 
 #include <cstddef>
@@ -25,7 +27,27 @@ constexpr int32_t kNone = -1;
 // Instrument types.
 constexpr int kType2A03 = 1;
 constexpr int kTypeVrc6 = 2;
+constexpr int kTypeFds = 4;
+constexpr int kTypeN163 = 5;
 constexpr int kTypeS5b = 6;
+
+// An FDS instrument: a wave of 64 steps (0..63), the modulator's 32 step
+// codes (0..7) and its speed, depth and delay (frames), as the file holds
+// them, and three sequences: volume (0..31), arpeggio and pitch.
+constexpr int32_t kFdsWaveBytes = 64;
+constexpr int32_t kFdsModBytes = 32;
+constexpr int kFdsSequenceCount = 3;
+constexpr int32_t kFdsMaxVolume = 31;
+// Files before 2.3 count an FDS volume in 16 steps: read, it is doubled.
+constexpr int kFirstFdsVolume32Version = 23;
+
+// An N163 instrument's waves: count waves of size samples (0..15), one byte
+// each. What the newer trackers hold: 64 waves of up to 240 samples.
+constexpr int32_t kN163MinWaveSize = 4;
+constexpr int32_t kN163MaxWaveSize = 240;
+constexpr int32_t kN163WaveSizeStep = 4;
+constexpr int32_t kN163MaxWaves = 64;
+constexpr uint8_t kN163SampleMask = 0x0F;
 
 // A 5B instrument's fifth sequence: each item says what sounds.
 // bit 7 noise on, bit 6 tone on, bit 5 the chip's envelope on, bits 0-4 the
@@ -99,26 +121,57 @@ struct DpcmSample {
     bool operator==(const DpcmSample&) const = default;
 };
 
+struct FdsPart {
+    uint8_t wave[kFdsWaveBytes] = {};  // each 0..63
+    uint8_t mod[kFdsModBytes] = {};    // each 0..7
+    int32_t modSpeed = 0;
+    int32_t modDepth = 0;
+    int32_t modDelay = 0;
+
+    bool operator==(const FdsPart&) const = default;
+};
+
+struct N163Part {
+    int32_t waveSize = 0;        // a multiple of 4 from 4 to 240
+    int32_t wavePosition = 0;    // where the tracker puts the wave in the chip's RAM, in samples
+    int32_t waveCount = 0;       // 1..64
+    std::vector<uint8_t> waves;  // waveCount × waveSize samples, each 0..15
+
+    bool operator==(const N163Part&) const = default;
+};
+
 struct Instrument {
     int version = kMaxVersion;
-    int type = kType2A03;  // or kTypeVrc6, kTypeS5b; a file's type 0 reads as 2A03
+    int type = kType2A03;  // or kTypeVrc6, kTypeFds, kTypeN163, kTypeS5b; a file's type 0 reads as 2A03
     std::string name;      // at most kMaxNameBytes
     // A 5B file that stops right after its name, as one tracker saves every
     // 5B instrument: read as a new instrument of the type, all sequences off.
     bool nameOnly = false;
+    // An FDS instrument's volume, arpeggio and pitch are the first three,
+    // its volume items 0..31 (doubled from a file before 2.3).
     Sequence sequences[kSequenceCount];
+    FdsPart fds;                    // of an FDS instrument
+    N163Part n163;                  // of an N163 instrument
     std::vector<DpcmKey> dpcmKeys;  // of a 2A03 instrument, in the file's order
     std::vector<DpcmSample> dpcmSamples;
 
     bool operator==(const Instrument&) const = default;
 };
 
+// Whether an N163 instrument's waves are ones Plinka can hold: a size that
+// is a multiple of 4 from 4 to 240, a count from 1 to 64. Else false with
+// one line in error. A tracker module's reader asks the same.
+bool validN163Waves(int32_t waveSize, int32_t waveCount, std::string& error);
+
 // Reads a whole file from memory. On failure answers false with a one-line
-// reason in error (without a file name); instrument is then unspecified.
+// reason in error (without a file name); instrument is then unspecified. N163
+// waves that are not valid (above) are such a failure.
 bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error);
 
 // A version 2.4 file of the instrument's type, a 2A03 one with its DPCM keys
-// and samples as given (VRC6 and 5B ones have none; nameOnly is not written:
+// and samples as given, an FDS one with its part (a sequence that is not
+// enabled goes out as 0 items, no loop, no release, setting 0), an N163 one
+// with its waves (VRC6 and 5B ones have none; nameOnly is not written:
 // the sequences always are). Every sequence is written,
 // sequences past the fifth are not; names are cut to 128 bytes, sample names
 // to 256.

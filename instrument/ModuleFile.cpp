@@ -42,9 +42,17 @@ constexpr int32_t kMaxSequenceRefs = 5;
 constexpr int32_t kDenseKeysV1 = 72;  // octaves 0-5
 constexpr int32_t kDenseKeys = 96;    // octaves 0-7
 constexpr uint8_t kPitchBits = 0x8F;  // rate in bits 0-3, loop in bit 7
-constexpr int32_t kMaxN163WaveSize = 240;
-constexpr int32_t kMaxN163Waves = 64;
-constexpr size_t kFdsFixedBytes = 64 + 32 + 3 * 4;
+// An FDS record: wave, modulation table, speed, depth and delay, then its
+// sequences (volume, arpeggio, pitch).
+constexpr size_t kFdsFixedBytes = fti::kFdsWaveBytes + fti::kFdsModBytes + 3 * 4;
+constexpr uint8_t kFdsWaveMask = 0x3F;
+constexpr uint8_t kFdsModMask = 0x07;
+constexpr int kFdsSequences = fti::kFdsSequenceCount;
+constexpr int32_t kFdsVolume32Version = 4;  // INSTRUMENTS blocks before it count FDS volumes in 16 steps
+constexpr int32_t kFdsOctavesMovedPatterns = 5;
+constexpr int kFdsOctavesMoved = 24;
+constexpr int kHighestFixedNote = 95;  // B-7
+constexpr int kArpType = 1;
 constexpr int32_t kMaxSampleRecordBytes = 10;  // slot, name length and size: the least a sample takes
 
 constexpr const char* kTypeNames[] = {"none", "2A03", "VRC6", "VRC7", "FDS", "N163", "5B", "SID"};
@@ -125,8 +133,8 @@ void unrollOldPairs(const PoolSequence& old, int type, bool clampOldRanges, fti:
 }
 
 // The sequence pools' block layouts: the 2A03's and the VRC6's by their
-// block versions, the 5B's one layout.
-enum class PoolKind { Apu, Vrc6, S5b };
+// block versions, the N163's and the 5B's one layout.
+enum class PoolKind { Apu, Vrc6, N163, S5b };
 
 struct Sample {
     std::string name;
@@ -145,7 +153,8 @@ private:
     bool readInstruments(Reader& in, int32_t version);
     bool readSequenceRefs(Reader& in, const std::string& who, Instrument& instrument,
                           std::array<std::optional<uint8_t>, kSequenceTypes>& refs);
-    bool readFds(Reader& in, int32_t version, const std::string& who);
+    bool readFds(Reader& in, int32_t version, const std::string& who, fti::Instrument& out);
+    bool readN163(Reader& in, int32_t version, const std::string& who, Instrument& instrument);
     void resolve();
     bool blockFail(const std::string& block, const std::string& message)
     {
@@ -157,7 +166,9 @@ private:
     std::string block_;
     Pool pool2A03_;
     Pool poolVrc6_;
+    Pool poolN163_;
     Pool poolS5b_;
+    int32_t patternsVersion_ = 0;  // 0: no PATTERNS block
     bool clampOldRanges_ = false;
     std::array<std::optional<Sample>, kSampleSlots> samples_;
     struct Record {
@@ -250,6 +261,14 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
     block_ = "SEQUENCES_VRC6";
     if (!each("SEQUENCES_VRC6", [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::Vrc6, poolVrc6_); }))
         return false;
+    for (const char* id : {"SEQUENCES_N163", "SEQUENCES_N106"}) {
+        block_ = id;
+        if (!each(id, [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::N163, poolN163_); }))
+            return false;
+    }
+    for (const Block& block : blocks)
+        if (block.id == "PATTERNS")
+            patternsVersion_ = block.version;
     block_ = "SEQUENCES_S5B";
     if (!each("SEQUENCES_S5B", [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::S5b, poolS5b_); }))
         return false;
@@ -310,14 +329,14 @@ bool ModuleReader::readPool(Reader& in, int32_t version, PoolKind kind, Pool& po
     // types); from 3 on items with a loop point. Release point and setting are
     // inline in 4, in a table of every (index, type) after the entries in 5,
     // in one pair per entry after them from 6. The VRC6's 1 to 3 are the 2A03's 3.
-    // The 5B's only layout, whatever its version, is the 2A03's 4.
+    // The N163's and the 5B's only layout, whatever its version, is the 2A03's 4.
     const bool apu = kind == PoolKind::Apu;
-    const bool s5b = kind == PoolKind::S5b;
+    const bool oneLayout = kind == PoolKind::S5b || kind == PoolKind::N163;
     const bool untyped = apu && version == 1;
     const bool oldPairs = apu && version <= 2;
-    const bool inlinePoints = s5b || version == 4;
-    const bool fullTable = !s5b && version == 5;
-    const bool entryTable = !s5b && version >= 6;
+    const bool inlinePoints = oneLayout || version == 4;
+    const bool fullTable = !oneLayout && version == 5;
+    const bool entryTable = !oneLayout && version >= 6;
     int32_t count = 0;
     if (!in.int32(count))
         return blockFail(block_, "cut short before the sequence count");
@@ -415,37 +434,108 @@ bool ModuleReader::readSequenceRefs(Reader& in, const std::string& who, Instrume
 // hold two, but one tracker's version 2 blocks hold three and earlier builds
 // none: the reading after which a name and then the block's end or another
 // record follow is the one taken.
-bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who)
+bool ModuleReader::readFds(Reader& in, int32_t version, const std::string& who, fti::Instrument& out)
 {
-    if (!in.skip(kFdsFixedBytes))
+    fti::FdsPart& fds = out.fds;
+    if (in.left() < kFdsFixedBytes)
         return blockFail(block_, "cut short in " + who);
-    const auto readSequences = [](Reader& r, int count) {
+    for (uint8_t& step : fds.wave) {
+        in.byte(step);
+        step &= kFdsWaveMask;
+    }
+    for (uint8_t& code : fds.mod) {
+        in.byte(code);
+        code &= kFdsModMask;
+    }
+    in.int32(fds.modSpeed);
+    in.int32(fds.modDepth);
+    in.int32(fds.modDelay);
+    const auto readSequences = [](Reader& r, int count, fti::Sequence* sequences) {
         for (int i = 0; i < count; ++i) {
             uint8_t length = 0;
-            if (!r.byte(length) || !r.skip(12) || !r.skip(length))
+            fti::Sequence sequence;
+            if (!r.byte(length) || !r.int32(sequence.loop) || !r.int32(sequence.release) ||
+                !r.int32(sequence.setting) || r.left() < length)
                 return false;
+            const auto* first = reinterpret_cast<const int8_t*>(r.here());
+            sequence.items.assign(first, first + length);
+            r.skip(length);
+            sequence.enabled = length != 0;
+            if (sequences)
+                sequences[i] = sequence.enabled ? std::move(sequence) : fti::Sequence{};
         }
         return true;
     };
-    if (version >= 3)
-        return readSequences(in, 3) || blockFail(block_, "cut short in " + who + "'s sequences");
-    const auto plausible = [&](int count) {
-        Reader probe = in;
-        int32_t nameLength = 0;
-        if (!readSequences(probe, count) || !probe.int32(nameLength) || nameLength < 0 || nameLength > kMaxNameBytes ||
-            !probe.skip(static_cast<size_t>(nameLength)))
-            return false;
-        if (std::any_of(probe.here() - nameLength, probe.here(), [](unsigned char c) { return c < 0x20 && c != 0; }))
-            return false;
-        int32_t slot = 0;
-        uint8_t type = 0;
-        return probe.left() == 0 ||
-               (probe.int32(slot) && probe.byte(type) && slot >= 0 && slot < kInstrumentSlots && type >= 1 && type <= 6);
-    };
-    for (const int count : {2, 3, 0})
-        if (plausible(count))
-            return readSequences(in, count);
-    return blockFail(block_, who + ": its FDS sequences are not followed by a name");
+    int count = kFdsSequences;
+    if (version < 3) {
+        const auto plausible = [&](int tried) {
+            Reader probe = in;
+            int32_t nameLength = 0;
+            if (!readSequences(probe, tried, nullptr) || !probe.int32(nameLength) || nameLength < 0 ||
+                nameLength > kMaxNameBytes || !probe.skip(static_cast<size_t>(nameLength)))
+                return false;
+            if (std::any_of(probe.here() - nameLength, probe.here(),
+                            [](unsigned char c) { return c < 0x20 && c != 0; }))
+                return false;
+            int32_t slot = 0;
+            uint8_t type = 0;
+            return probe.left() == 0 || (probe.int32(slot) && probe.byte(type) && slot >= 0 &&
+                                         slot < kInstrumentSlots && type >= 1 && type <= 6);
+        };
+        count = -1;
+        for (const int tried : {2, 3, 0})
+            if (count < 0 && plausible(tried))
+                count = tried;
+        if (count < 0)
+            return blockFail(block_, who + ": its FDS sequences are not followed by a name");
+    }
+    if (!readSequences(in, count, out.sequences))
+        return blockFail(block_, "cut short in " + who + "'s sequences");
+    // Blocks before version 4 count the volume in 16 steps, but one tracker
+    // wrote 32 there already: doubled only when every item is within 16 steps.
+    std::vector<int8_t>& volume = out.sequences[kVolumeType].items;
+    if (version < kFdsVolume32Version) {
+        const bool sixteenSteps =
+            std::all_of(volume.begin(), volume.end(), [](int8_t item) { return item <= kMaxOldVolume; });
+        for (int8_t& item : volume)
+            item = static_cast<int8_t>(std::clamp(sixteenSteps ? item * 2 : int{item}, 0, fti::kFdsMaxVolume));
+    }
+    // Trackers before the one that moved FDS notes up two octaves wrote
+    // PATTERNS below version 5: their fixed notes are two octaves lower.
+    fti::Sequence& arp = out.sequences[kArpType];
+    if (patternsVersion_ >= 1 && patternsVersion_ < kFdsOctavesMovedPatterns && arp.setting == fti::kArpFixed)
+        for (int8_t& item : arp.items)
+            item = static_cast<int8_t>(std::min(item + kFdsOctavesMoved, kHighestFixedNote));
+    return true;
+}
+
+bool ModuleReader::readN163(Reader& in, int32_t version, const std::string& who, Instrument& instrument)
+{
+    fti::N163Part& n163 = instrument.instrument.n163;
+    int32_t automatic = 0;
+    if (!in.int32(n163.waveSize) || !in.int32(n163.wavePosition) || (version >= 8 && !in.int32(automatic)) ||
+        !in.int32(n163.waveCount))
+        return blockFail(block_, "cut short in " + who + "'s waves");
+    if (n163.waveSize < 0 || n163.waveCount < 0)
+        return blockFail(block_, who + " has " + std::to_string(n163.waveCount) + " waves of " +
+                                     std::to_string(n163.waveSize) + " samples");
+    const size_t bytes = static_cast<size_t>(n163.waveSize) * static_cast<size_t>(n163.waveCount);
+    if (bytes > in.left())
+        return blockFail(block_, "cut short in " + who + "'s waves");
+    // Waves Plinka cannot hold leave this instrument out, not the others.
+    std::string problem;
+    if (!fti::validN163Waves(n163.waveSize, n163.waveCount, problem)) {
+        if (instrument.problem.empty())
+            instrument.problem = problem;
+        in.skip(bytes);
+        n163 = {};
+        return true;
+    }
+    n163.waves.assign(in.here(), in.here() + bytes);
+    for (uint8_t& sample : n163.waves)
+        sample &= fti::kN163SampleMask;
+    in.skip(bytes);
+    return true;
 }
 
 bool ModuleReader::readInstruments(Reader& in, int32_t version)
@@ -514,28 +604,16 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
             if (!readSequenceRefs(in, who, instrument, record.refs))
                 return false;
             break;
-        case Type::N163: {
-            if (!readSequenceRefs(in, who, instrument, record.refs))
+        case Type::N163:
+            if (!readSequenceRefs(in, who, instrument, record.refs) || !readN163(in, version, who, instrument))
                 return false;
-            int32_t waveSize = 0;
-            int32_t position = 0;
-            int32_t automatic = 0;
-            int32_t waves = 0;
-            if (!in.int32(waveSize) || !in.int32(position) || (version >= 8 && !in.int32(automatic)) || !in.int32(waves))
-                return blockFail(block_, "cut short in " + who + "'s waves");
-            if (waveSize < 1 || waveSize > kMaxN163WaveSize || waves < 0 || waves > kMaxN163Waves)
-                return blockFail(block_, who + " has " + std::to_string(waves) + " waves of " +
-                                             std::to_string(waveSize) + " samples (1 to 64 of 1 to 240)");
-            if (!in.skip(static_cast<size_t>(waveSize) * static_cast<size_t>(waves)))
-                return blockFail(block_, "cut short in " + who + "'s waves");
             break;
-        }
         case Type::Vrc7:
             if (!in.skip(4 + 8))
                 return blockFail(block_, "cut short in " + who + "'s patch");
             break;
         case Type::Fds:
-            if (!readFds(in, version, who))
+            if (!readFds(in, version, who, instrument.instrument))
                 return false;
             break;
         case Type::None:
@@ -561,18 +639,22 @@ void ModuleReader::resolve()
 {
     for (auto& [slot, record] : records_) {
         Instrument& instrument = record.instrument;
-        if (instrument.type != Type::Chip2A03 && instrument.type != Type::Vrc6 && instrument.type != Type::S5B) {
+        fti::Instrument& out = instrument.instrument;
+        out.name = instrument.name;
+        if (instrument.type == Type::Fds)
+            out.type = fti::kTypeFds;  // its sequences came with it
+        if (!instrument.readable() || instrument.type == Type::Fds) {
             module_.instruments.push_back(std::move(instrument));
             continue;
         }
-        fti::Instrument& out = instrument.instrument;
-        out.type = instrument.type == Type::Vrc6  ? fti::kTypeVrc6
-                   : instrument.type == Type::S5B ? fti::kTypeS5b
-                                                  : fti::kType2A03;
-        out.name = instrument.name;
-        const Pool& pool = instrument.type == Type::Vrc6  ? poolVrc6_
-                           : instrument.type == Type::S5B ? poolS5b_
-                                                          : pool2A03_;
+        out.type = instrument.type == Type::Vrc6   ? fti::kTypeVrc6
+                   : instrument.type == Type::S5B  ? fti::kTypeS5b
+                   : instrument.type == Type::N163 ? fti::kTypeN163
+                                                   : fti::kType2A03;
+        const Pool& pool = instrument.type == Type::Vrc6   ? poolVrc6_
+                           : instrument.type == Type::S5B  ? poolS5b_
+                           : instrument.type == Type::N163 ? poolN163_
+                                                           : pool2A03_;
         for (int type = 0; type < kSequenceTypes; ++type) {
             const std::optional<uint8_t>& ref = record.refs[static_cast<size_t>(type)];
             fti::Sequence& sequence = out.sequences[type];

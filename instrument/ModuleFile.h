@@ -3,15 +3,17 @@
 // a signature, a file version (0x0200 to 0x0460 are read) and blocks of
 // 16-byte name, version and size, up to "END". Only what instruments need is
 // read: INSTRUMENTS, the sequence pools of the 2A03 and the VRC6 (every block
-// version, the old (value, length) pairs included) and of the 5B, and DPCM
-// SAMPLES. Every
-// other block is skipped by its size, and so are the patterns: which channel
-// plays an instrument is left to fticonversion::chooseChannel.
+// version, the old (value, length) pairs included), of the N163 and of the
+// 5B, and DPCM SAMPLES. Every other block is skipped by its size, and so are
+// the patterns (but for their block's version, which says whether FDS fixed
+// notes are two octaves low): which channel plays an instrument is left to
+// fticonversion::chooseChannel.
 //
-// A 2A03, VRC6 or 5B instrument comes out as the same fti::Instrument an .fti
-// file gives, its sequences by value and its DPCM samples beside its keys,
-// so one conversion serves both. Instruments of the other chips are named
-// with their type and not read further.
+// A 2A03, VRC6, FDS, N163 or 5B instrument comes out as the same
+// fti::Instrument an .fti file gives, its sequences by value (an FDS
+// instrument's its own, its old 16-step volumes doubled), its DPCM samples
+// beside its keys, its waves with it, so one conversion serves both. VRC7
+// instruments are named with their type and not read further.
 #pragma once
 
 #include "FtiFile.h"
@@ -44,7 +46,7 @@ struct Instrument {
     int32_t slot = 0;  // 0..63, as the tracker shows it in hex
     Type type = Type::None;
     std::string name;
-    // Of a 2A03, VRC6 or 5B instrument whose problem is empty: what it plays,
+    // Of a 2A03, VRC6, FDS, N163 or 5B instrument whose problem is empty: what it plays,
     // its DPCM samples those its keys name (index = the module's slot).
     fti::Instrument instrument;
     // One line on why this instrument alone cannot be read (a sequence
@@ -53,7 +55,9 @@ struct Instrument {
 
     bool readable() const
     {
-        return (type == Type::Chip2A03 || type == Type::Vrc6 || type == Type::S5B) && problem.empty();
+        return (type == Type::Chip2A03 || type == Type::Vrc6 || type == Type::Fds || type == Type::N163 ||
+                type == Type::S5B) &&
+               problem.empty();
     }
 };
 

@@ -53,11 +53,22 @@ struct FtiSample {
 // An .fti file laid down field by field as the given version has them.
 struct FtiBuilder {
     std::string version = "2.4";
-    int type = 1;  // 2: VRC6, 6: 5B
+    int type = 1;  // 2: VRC6, 4: FDS, 5: N163, 6: 5B
     std::string name = "Inst";
     std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
     std::vector<FtiKey> dpcmKeys;
     std::vector<FtiSample> dpcmSamples;
+    // FDS: wave, modulation table, speed, depth, delay, then three sequences
+    // (volume, arpeggio, pitch) of their own layout: an int32 count (0 for
+    // one not enabled), loop, release, setting, items.
+    std::vector<int> fdsWave = std::vector<int>(64, 0);
+    std::vector<int> fdsMod = std::vector<int>(32, 0);
+    int32_t modSpeed = 0, modDepth = 0, modDelay = 0;
+    std::vector<FtiSequence> fdsSequences = std::vector<FtiSequence>(3, off());
+    // N163: after the sequences, wave size, position, count and the samples.
+    int32_t waveSize = 4;
+    int32_t wavePosition = 0;
+    std::vector<std::vector<int>> waves;
 
     std::vector<unsigned char> bytes() const
     {
@@ -72,6 +83,23 @@ struct FtiBuilder {
         out.push_back(static_cast<unsigned char>(type));
         int32(static_cast<int32_t>(name.size()));
         text(name);
+        if (type == 4) {
+            for (const std::vector<int>* table : {&fdsWave, &fdsMod})
+                for (int value : *table)
+                    out.push_back(static_cast<unsigned char>(value));
+            for (int32_t value : {modSpeed, modDepth, modDelay})
+                int32(value);
+            for (const FtiSequence& sequence : fdsSequences) {
+                int32(sequence.enabled ? static_cast<int32_t>(sequence.items.size()) : 0);
+                int32(sequence.enabled ? sequence.loop : -1);
+                int32(sequence.enabled ? sequence.release : -1);
+                int32(sequence.enabled ? sequence.setting : 0);
+                if (sequence.enabled)
+                    for (int item : sequence.items)
+                        out.push_back(static_cast<unsigned char>(item));
+            }
+            return out;
+        }
         out.push_back(static_cast<unsigned char>(sequences.size()));
         for (const FtiSequence& sequence : sequences) {
             out.push_back(sequence.enabled ? 1 : 0);
@@ -88,6 +116,15 @@ struct FtiBuilder {
         }
         if (type == 2 || type == 6)
             return out;  // VRC6 and 5B instruments end with their sequences
+        if (type == 5) {
+            int32(waveSize);
+            int32(wavePosition);
+            int32(static_cast<int32_t>(waves.size()));
+            for (const std::vector<int>& wave : waves)
+                for (int sample : wave)
+                    out.push_back(static_cast<unsigned char>(sample));
+            return out;
+        }
         int32(static_cast<int32_t>(dpcmKeys.size()));
         for (const FtiKey& key : dpcmKeys) {
             for (int field : {key.note, key.sample, key.pitch})

@@ -32,7 +32,8 @@ struct ModKey {
 
 struct ModInstrument {
     int32_t slot = 0;
-    int type = 1;  // 1 2A03, 2 VRC6, 6 5B; others take `payload` as their record's body
+    int type =
+        1;  // 1 2A03, 2 VRC6, 5 N163 (its waves in `payload`), 6 5B; others take `payload` as their record's body
     std::string name;
     std::array<int, 5> sequences{-1, -1, -1, -1, -1};  // pool indices, -1 disabled
     std::vector<ModKey> keys;
@@ -54,7 +55,10 @@ struct ModuleBuilder {
     std::vector<ModInstrument> instruments;
     std::vector<ModSequence> sequences;
     std::vector<ModSequence> vrc6Sequences;
-    std::vector<ModSequence> s5bSequences;  // SEQUENCES_S5B, its one layout
+    std::vector<ModSequence> s5bSequences;   // SEQUENCES_S5B, its one layout
+    std::vector<ModSequence> n163Sequences;  // SEQUENCES_N163, the same layout
+    std::string n163PoolId = "SEQUENCES_N163";  // or its early name, SEQUENCES_N106
+    int patternsVersion = 0;                 // a PATTERNS block of this version, none for 0
     std::vector<ModSample> samples;
     bool end = true;
     std::string rawInstruments;  // when not empty, the INSTRUMENTS block's payload as it is
@@ -63,6 +67,46 @@ struct ModuleBuilder {
     {
         for (int shift = 0; shift < 32; shift += 8)
             out.push_back(static_cast<char>(static_cast<uint32_t>(value) >> shift));
+    }
+
+    // An FDS record's body: wave, modulation table, speed, depth, delay, then
+    // its inline sequences (volume, arpeggio, pitch: as many as given), each
+    // a one-byte count, loop, release, setting and the items.
+    static std::string fdsRecord(const std::vector<int>& wave, const std::vector<int>& mod, int32_t speed,
+                                 int32_t depth, int32_t delay, const std::vector<ModSequence>& inlineSequences)
+    {
+        std::string out;
+        for (const std::vector<int>* table : {&wave, &mod})
+            for (int value : *table)
+                out.push_back(static_cast<char>(value));
+        for (int32_t value : {speed, depth, delay})
+            int32(out, value);
+        for (const ModSequence& s : inlineSequences) {
+            out.push_back(static_cast<char>(s.items.size()));
+            int32(out, s.loop);
+            int32(out, s.release);
+            int32(out, s.setting);
+            for (int item : s.items)
+                out.push_back(static_cast<char>(item));
+        }
+        return out;
+    }
+
+    // An N163 record's waves, after its sequence references (the automatic
+    // position flag only in INSTRUMENTS blocks of version 8 on).
+    static std::string n163Waves(int32_t size, int32_t position, const std::vector<std::vector<int>>& waves,
+                                 bool automaticFlag = false)
+    {
+        std::string out;
+        int32(out, size);
+        int32(out, position);
+        if (automaticFlag)
+            int32(out, 0);
+        int32(out, static_cast<int32_t>(waves.size()));
+        for (const std::vector<int>& wave : waves)
+            for (int sample : wave)
+                out.push_back(static_cast<char>(sample));
+        return out;
     }
 
     static std::string block(const std::string& id, int32_t version, const std::string& payload)
@@ -123,7 +167,7 @@ struct ModuleBuilder {
         for (const ModInstrument& instrument : instruments) {
             int32(out, instrument.slot);
             out.push_back(static_cast<char>(instrument.type));
-            if (instrument.type == 1 || instrument.type == 2 || instrument.type == 6) {
+            if (instrument.type == 1 || instrument.type == 2 || instrument.type == 5 || instrument.type == 6) {
                 int32(out, 5);
                 for (int index : instrument.sequences) {
                     out.push_back(index >= 0 ? 1 : 0);
@@ -184,12 +228,16 @@ struct ModuleBuilder {
         out += block("INSTRUMENTS", instrumentsVersion, rawInstruments.empty() ? instrumentsPayload() : rawInstruments);
         out += block("SEQUENCES", sequencesVersion, pool(sequences, sequencesVersion, false));
         out += block("FRAMES", 3, std::string(12, '\x01'));
+        if (patternsVersion != 0)
+            out += block("PATTERNS", patternsVersion, std::string(8, '\0'));
         out += block("DPCM SAMPLES", 1, samplesPayload());
         if (!vrc6Sequences.empty())
             out += block("SEQUENCES_VRC6", vrc6Version, pool(vrc6Sequences, vrc6Version, true));
         // The 5B's pool lays its entries down as the 2A03's version 4 does.
         if (!s5bSequences.empty())
             out += block("SEQUENCES_S5B", 1, pool(s5bSequences, 4, true));
+        if (!n163Sequences.empty())
+            out += block(n163PoolId, 1, pool(n163Sequences, 4, true));
         if (end)
             out += "END";
         return out;

@@ -662,6 +662,54 @@ TEST_F(Drop, A5bInstrumentPlaysThe5bAndAModulesTakeTheir5bPool)
     EXPECT_EQ(text(21, Duty), "0 3");
 }
 
+// An FDS or N163 instrument plays its chip with its waves whatever the
+// program played; a 2A03 one dropped on a wave program leaves the wave
+// channel, whose sine would play none of its duties.
+TEST_F(Drop, WaveInstrumentsPlayTheirChipsWithTheirWavesAndA2A03OneLeavesAWaveChannel)
+{
+    core->settings.channelProgram[0] = 30;
+    showEditedChannel(0);
+    model.markForRefresh();
+    core->editBank([](ProgramBank& bank) { bank[32].channelType = Fds; });
+    ftitest::FtiBuilder fds;
+    fds.type = 4;
+    fds.name = "Flute";
+    for (int i = 0; i < 64; ++i)
+        fds.fdsWave[static_cast<size_t>(i)] = i;
+    fds.fdsMod[0] = 1;
+    fds.modDepth = 5;
+    fds.fdsSequences[0] = ftitest::seq({20, 10});
+    std::string wave;
+    for (int i = 0; i < 64; ++i)
+        wave += (i ? " " : "") + std::to_string(i);
+    ftmtest::ModuleBuilder song;
+    song.n163Sequences = {{0, 4, {1, 0}, 0}};
+    song.instruments = {{0,
+                         5,
+                         "Harp",
+                         {-1, -1, -1, -1, 0},
+                         {},
+                         ftmtest::ModuleBuilder::n163Waves(4, 0, {{1, 2, 3, 4}, {15, 0, 15, 0}})}};
+    const std::string module = song.bytes();
+    ftitest::FtiBuilder pulse;
+    pulse.name = "Plain";
+    model.dropFiles({write("flute.fti", fds.bytes()),
+                     write("song.ftm", std::vector<unsigned char>(module.begin(), module.end())),
+                     write("plain.fti", pulse.bytes())});
+    EXPECT_STREQ(model.statusText(), "Loaded 3 instruments into programs 31-33");
+    EXPECT_EQ(program(30).channelType, Fds);
+    EXPECT_EQ(text(30, Volume), "20 10");
+    std::string mod = " mod 1";
+    for (int i = 1; i < 32; ++i)
+        mod += " 0";
+    EXPECT_EQ(std::string(program(30).waveText), wave + mod + " mod-depth 5");
+    EXPECT_EQ(program(31).channelType, N163);
+    EXPECT_STREQ(program(31).waveText, "1 2 3 4 ; 15 0 15 0");
+    EXPECT_EQ(text(31, Duty), "| 1 0");
+    EXPECT_EQ(program(32).channelType, Pulse);
+    EXPECT_STREQ(program(32).waveText, "");
+}
+
 // ---- the wave area: FDS and N163 programs ----
 
 namespace {

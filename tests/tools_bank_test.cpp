@@ -1365,12 +1365,7 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
-              "a VRC7 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
-    // Each chip's name with the article it is read aloud with.
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 4; }),
-              "an FDS instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 5; }),
-              "an N163 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+              "a VRC7 instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 7; }), "unknown instrument type 7");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
@@ -1429,6 +1424,293 @@ TEST(FtiFile, A5bInstrumentEndsWithItsSequencesAndOneStoppingAfterItsNameIsNew)
     const Bytes vrc6 = file.bytes();
     EXPECT_EQ(ftiReadError(Bytes(vrc6.begin(), vrc6.begin() + static_cast<std::ptrdiff_t>(nameEnd))),
               "cut short before the sequence count");
+}
+
+namespace {
+
+// An FDS instrument as a tracker writes it: a triangle wave, a modulation
+// table that swings, its speed, depth and delay, and three sequences.
+FtiBuilder fdsFile()
+{
+    FtiBuilder file;
+    file.type = 4;
+    file.name = "Organ";
+    for (int i = 0; i < 64; ++i)
+        file.fdsWave[static_cast<size_t>(i)] = i < 32 ? 2 * i : 127 - 2 * i;
+    file.fdsMod = {0, 1, 2, 3, 4, 5, 6, 7, 7, 6, 5, 4, 3, 2, 1, 0, 1, 1, 1, 1, 7, 7, 7, 7, 0, 0, 0, 0, 0, 0, 0, 0};
+    file.modSpeed = 300;
+    file.modDepth = 12;
+    file.modDelay = 30;
+    file.fdsSequences = {seq({31, 24, 16, 8, 0}, 1, 3), seq({48, 60}, -1, -1, fti::kArpFixed), seq({2, -2}, 0)};
+    return file;
+}
+
+// An N163 instrument of three waves of 8 samples, its fifth sequence the wave.
+FtiBuilder n163File(int32_t position = 16)
+{
+    FtiBuilder file;
+    file.type = 5;
+    file.name = "Bell";
+    file.sequences = {seq({15, 9, 4}), off(), off(), seq({1}), seq({0, 1, 2}, 2)};
+    file.waveSize = 8;
+    file.wavePosition = position;
+    file.waves = {{0, 2, 4, 6, 8, 10, 12, 15}, {15, 12, 10, 8, 6, 4, 2, 0}, {7, 7, 7, 7, 8, 8, 8, 8}};
+    return file;
+}
+
+std::string fdsWaveTextOf(const FtiBuilder& file)
+{
+    std::string text;
+    for (int step : file.fdsWave)
+        text += (text.empty() ? "" : " ") + std::to_string(step);
+    std::string mod;
+    for (int code : file.fdsMod)
+        mod += (mod.empty() ? "" : " ") + std::to_string(code);
+    return text + " mod " + mod + " mod-rate 300 mod-depth 12 mod-delay 30";
+}
+
+}  // namespace
+
+TEST(FtiFile, FdsAndN163FilesReadTheirOwnPartsAndWriteBackByteForByte)
+{
+    const FtiBuilder fds = fdsFile();
+    fti::Instrument instrument = ftiReadOk(fds.bytes());
+    EXPECT_EQ(instrument.type, fti::kTypeFds);
+    EXPECT_EQ(instrument.name, "Organ");
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(instrument.fds.wave[i], fds.fdsWave[static_cast<size_t>(i)]) << i;
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(instrument.fds.mod[i], fds.fdsMod[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(instrument.fds.modSpeed, 300);
+    EXPECT_EQ(instrument.fds.modDepth, 12);
+    EXPECT_EQ(instrument.fds.modDelay, 30);
+    EXPECT_EQ(instrument.sequences[Volume], (fti::Sequence{true, 1, 3, 0, {31, 24, 16, 8, 0}}));
+    EXPECT_EQ(instrument.sequences[Arp], (fti::Sequence{true, -1, -1, fti::kArpFixed, {48, 60}}));
+    EXPECT_EQ(instrument.sequences[Pitch], (fti::Sequence{true, 0, -1, 0, {2, -2}}));
+    EXPECT_EQ(instrument.sequences[HiPitch], fti::Sequence{});
+    EXPECT_EQ(instrument.sequences[Duty], fti::Sequence{});
+    EXPECT_EQ(fti::write(instrument), fds.bytes());
+    // Steps and codes past their bits are masked; files before 2.3 count the
+    // volume in 16 steps and are doubled (to at most 31).
+    FtiBuilder older = fds;
+    older.version = "2.2";
+    older.fdsWave[0] = 0xFF;
+    older.fdsMod[0] = 0x0F;
+    older.fdsSequences[0] = seq({15, 8, 20, 0});
+    instrument = ftiReadOk(older.bytes());
+    EXPECT_EQ(instrument.fds.wave[0], 0x3F);
+    EXPECT_EQ(instrument.fds.mod[0], 7);
+    EXPECT_EQ(instrument.sequences[Volume].items, (std::vector<int8_t>{30, 16, 31, 0}));
+
+    const FtiBuilder n163 = n163File();
+    instrument = ftiReadOk(n163.bytes());
+    EXPECT_EQ(instrument.type, fti::kTypeN163);
+    EXPECT_EQ(instrument.n163.waveSize, 8);
+    EXPECT_EQ(instrument.n163.wavePosition, 16);
+    EXPECT_EQ(instrument.n163.waveCount, 3);
+    EXPECT_EQ(instrument.n163.waves,
+              (std::vector<uint8_t>{0, 2, 4, 6, 8, 10, 12, 15, 15, 12, 10, 8, 6, 4, 2, 0, 7, 7, 7, 7, 8, 8, 8, 8}));
+    EXPECT_EQ(instrument.sequences[Duty], (fti::Sequence{true, 2, -1, 0, {0, 1, 2}}));
+    EXPECT_EQ(fti::write(instrument), n163.bytes());
+}
+
+TEST(FtiFile, FdsAndN163DamageIsOneLineAndEveryPrefixIsRefused)
+{
+    for (const FtiBuilder& file : {fdsFile(), n163File()}) {
+        const Bytes bytes = file.bytes();
+        for (size_t size = 0; size < bytes.size(); ++size)
+            EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty())
+                << file.type << " " << size;
+    }
+    const Bytes fds = fdsFile().bytes();
+    const size_t volumeCount = 7 + 4 + 5 + 64 + 32 + 12;
+    const auto patched = [](Bytes bytes, size_t at, int32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[at + static_cast<size_t>(i)] = static_cast<unsigned char>(static_cast<uint32_t>(value) >> (8 * i));
+        return ftiReadError(bytes);
+    };
+    const auto n163 = [](auto change) {
+        FtiBuilder file = n163File();
+        change(file);
+        return ftiReadError(file.bytes());
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {patched(fds, volumeCount, -1), "the FDS volume sequence has a negative item count (-1)"},
+        {patched(fds, volumeCount, 1000), "the FDS volume sequence counts 1000 items, the file holds 41 more bytes"},
+        {ftiReadError(Bytes(fds.begin(), fds.begin() + 60)), "cut short in the FDS wave and modulation table"},
+        {ftiReadError(Bytes(fds.begin(), fds.begin() + static_cast<std::ptrdiff_t>(volumeCount) - 2)),
+         "cut short in the FDS modulation speed, depth and delay"},
+        {n163([](FtiBuilder& f) { f.waveSize = 6; }),
+         "the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves hold"},
+        {n163([](FtiBuilder& f) { f.waveSize = 244; }),
+         "the N163 wave size 244 is not a multiple of 4 from 4 to 240, which Plinka's waves hold"},
+        {n163([](FtiBuilder& f) { f.waveSize = -8; }),
+         "the N163 wave size -8 is not a multiple of 4 from 4 to 240, which Plinka's waves hold"},
+        {n163([](FtiBuilder& f) { f.waves.clear(); }), "the N163 instrument counts 0 waves (1 to 64)"},
+        {n163([](FtiBuilder& f) { f.waves.assign(65, std::vector<int>(8, 1)); }),
+         "the N163 instrument counts 65 waves (1 to 64)"},
+        {n163([](FtiBuilder& f) { f.waveSize = 12; }), "the N163 waves take 36 bytes, the file holds 24 more"},
+    };
+    for (const auto& [error, expected] : cases)
+        EXPECT_EQ(error, expected);
+}
+
+TEST(FtiConversion, FdsAndN163InstrumentsBecomeWaveProgramsAndGoOutAsTheSameFiles)
+{
+    auto program = std::make_unique<Program>();
+    std::vector<std::string> notes;
+    const FtiBuilder fds = fdsFile();
+    fticonversion::toProgram(ftiReadOk(fds.bytes()), Fds, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(program->channelType, Fds);
+    const char* fdsTexts[] = {"31 | 24 16 8 / 0", "@60 @72", "| 2 -2", "0", "0"};
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        EXPECT_STREQ(program->envelopeText[kind], fdsTexts[kind]) << kind;
+    EXPECT_EQ(std::string(program->waveText), fdsWaveTextOf(fds));
+    fti::Instrument exported;
+    std::string error;
+    ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(fti::write(exported), fds.bytes());
+
+    // A table of codes 0 bends nothing: no "mod" in the text, zeros in the file.
+    // Any other table is kept, even with no speed or depth to play it.
+    for (const bool swings : {false, true}) {
+        FtiBuilder plain = fds;
+        plain.fdsMod.assign(32, 0);
+        plain.fdsMod[31] = swings ? 3 : 0;
+        plain.modSpeed = plain.modDepth = plain.modDelay = 0;
+        fticonversion::toProgram(ftiReadOk(plain.bytes()), Fds, *program, notes);
+        EXPECT_EQ(std::string(program->waveText).find(" mod 0 0") != std::string::npos, swings) << program->waveText;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(fti::write(exported), plain.bytes());
+    }
+
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(n163File().bytes()), N163, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"Wave: the tracker's wave position 16 left out; Plinka places each "
+                                              "wave in the chip's RAM itself"});
+    const char* n163Texts[] = {"15 9 4", "0", "0", "1", "0 1 | 2"};
+    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+        EXPECT_STREQ(program->envelopeText[kind], n163Texts[kind]) << kind;
+    EXPECT_STREQ(program->waveText, "0 2 4 6 8 10 12 15 ; 15 12 10 8 6 4 2 0 ; 7 7 7 7 8 8 8 8");
+    notes.clear();
+    ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+    EXPECT_EQ(notes, std::vector<std::string>{});
+    EXPECT_EQ(fti::write(exported), n163File(0).bytes());  // the position Plinka's RAM has no use for: 0
+}
+
+// What a program says that the tracker's FDS and N163 instruments cannot, and
+// tracker waves a wave text cannot hold: each a note, the rest kept.
+TEST(FtiConversion, WhatTheWaveInstrumentsCannotCarryIsANote)
+{
+    struct Export {
+        int32_t channel;
+        const char* texts[kEnvelopeKindCount];
+        const char* wave;
+        std::vector<std::string> notes;
+        std::vector<int8_t> volumeItems, dutyItems;
+    };
+    const Export exports[] = {
+        {Fds,
+         {"32 31", "0", "0", "1", "2"},
+         "mod-delay 300",
+         {"Wave: mod-delay 300 written as 255 frames, the longest a tracker waits",
+          "Volume: values outside 0..31 moved to the nearest",
+          "Hi-Pitch: left out; an FDS instrument has no hi-pitch "
+          "sequence",
+          "Duty: left out; an FDS instrument has no duty sequence"},
+         {31, 31},
+         {}},
+        {N163,
+         {"15", "0", "0", "0", "0 3 1"},
+         "1 2 3 4 ; 5 6 7 8",
+         {"Duty: values outside 0..1, the program's waves, written as the nearest wave"},
+         {},
+         {0, 1, 1}},
+    };
+    auto program = std::make_unique<Program>();
+    for (const Export& example : exports) {
+        *program = Program{};
+        program->channelType = example.channel;
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            copyTextField(program->envelopeText[kind], example.texts[kind]);
+        copyTextField(program->waveText, example.wave);
+        fti::Instrument exported;
+        std::vector<std::string> notes;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(notes, example.notes);
+        EXPECT_EQ(exported.sequences[Volume].items, example.volumeItems);
+        EXPECT_EQ(exported.sequences[Duty].items, example.dutyItems);
+        EXPECT_EQ(ftiReadOk(fti::write(exported)), exported);
+    }
+    // A wave text that does not compile is the export's one error.
+    copyTextField(program->waveText, "1 2 3");
+    fti::Instrument exported;
+    std::vector<std::string> notes;
+    std::string error;
+    EXPECT_FALSE(fticonversion::fromProgram(*program, exported, notes, error));
+    EXPECT_EQ(error, std::string("Wave: ") + kErrorN163WaveLength);
+
+    // 64 waves of 32 samples: 10 fit a wave text (98 characters each with
+    // the separator); the others are said. An FDS wave on a pulse is said too.
+    FtiBuilder many = n163File(0);
+    many.waveSize = 32;
+    many.waves.assign(64, std::vector<int>(32, 15));
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(many.bytes()), N163, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"Wave: 54 of the 64 waves left out, more than a wave text holds; Duty "
+                                              "steps past wave 9 play the last kept"});
+    EXPECT_EQ(std::string(program->waveText).size(), 10u * 98 - 3);
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(fdsFile().bytes()), Pulse, *program, notes);
+    EXPECT_EQ(notes, (std::vector<std::string>{"Volume: values outside 0..15 moved to the nearest",
+                                               "Wave: left out; only an FDS program plays it"}));
+    EXPECT_STREQ(program->waveText, "");
+}
+
+// Random FDS and N163 instruments come back from their programs with every
+// field the file carries: wave, modulator, volume, waves.
+TEST(FtiConversion, RandomWaveInstrumentsComeBackFromTheirProgramsExactly)
+{
+    std::mt19937 random(20261210);
+    const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    auto program = std::make_unique<Program>();
+    for (int round = 0; round < 300; ++round) {
+        fti::Instrument instrument;
+        instrument.name = "r" + std::to_string(round);
+        if (round % 2 == 0) {
+            instrument.type = fti::kTypeFds;
+            for (uint8_t& step : instrument.fds.wave)
+                step = static_cast<uint8_t>(pick(0, 63));
+            const bool swings = pick(0, 3) != 0;
+            for (uint8_t& code : instrument.fds.mod)
+                code = static_cast<uint8_t>(swings ? pick(0, 7) : 0);
+            instrument.fds.modSpeed = pick(0, 4095);
+            instrument.fds.modDepth = pick(0, 63);
+            instrument.fds.modDelay = pick(0, 255);
+        } else {
+            instrument.type = fti::kTypeN163;
+            instrument.n163.waveSize = 4 * pick(1, 8);
+            instrument.n163.waveCount = pick(1, 4);
+            instrument.n163.waves.resize(static_cast<size_t>(instrument.n163.waveSize * instrument.n163.waveCount));
+            for (uint8_t& sample : instrument.n163.waves)
+                sample = static_cast<uint8_t>(pick(0, 15));
+            instrument.sequences[Duty] = {true, -1, -1, 0, {0, static_cast<int8_t>(instrument.n163.waveCount - 1)}};
+        }
+        const int32_t top = instrument.type == fti::kTypeFds ? 31 : 15;
+        instrument.sequences[Volume] = {true, -1, -1, 0, {static_cast<int8_t>(pick(0, top)), 0}};
+        std::vector<std::string> notes;
+        fticonversion::toProgram(instrument, fticonversion::chooseChannel(instrument).channelType, *program, notes);
+        EXPECT_EQ(notes, std::vector<std::string>{}) << round;
+        fti::Instrument exported;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(notes, std::vector<std::string>{}) << round;
+        EXPECT_EQ(exported, instrument) << round;
+        EXPECT_EQ(ftiReadOk(fti::write(exported)), instrument) << round;
+    }
 }
 
 TEST(FtiConversion, SequencesBecomeTheEnvelopeTextsWithANoteForWhatIsNotExact)
@@ -2258,7 +2540,7 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
     put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
     put("cut.fti", std::string(good.begin(), good.end() - 1));
     expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
-                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03, VRC6 and 5B instruments only");
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
     expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
                 path("cut.fti") + ": cut short before the DPCM sample count");
     expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
@@ -2805,6 +3087,9 @@ ModuleBuilder songOf(const ModuleGeneration& generation)
 
 std::string expectedPrograms(const ModuleGeneration& generation, int first)
 {
+    std::string zeros63;  // the rest of the FDS record's wave of zeros
+    for (int i = 1; i < 64; ++i)
+        zeros63 += " 0";
     const auto header = [&](int program, const char* name, const char* channel) {
         return "[program " + std::to_string(first + program) + "]\nname = " + name + "\nchannel = " + channel +
                "\nmulti = no\n";
@@ -2814,8 +3099,9 @@ std::string expectedPrograms(const ModuleGeneration& generation, int first)
            "volume = 15\narp = " + (generation.points ? "@48 @50" : "36 38") +
            "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
            "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
-           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Saw", "vrc6-pulse") +
-           "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
+           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Wave", "fds") +
+           "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nwave = 0" + zeros63 + "\n\n" +
+           header(4, "Saw", "vrc6-pulse") + "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
 }
 
 // A text bank's bytes: hex, 16 to a group.
@@ -2847,8 +3133,7 @@ TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequences
                                         : "";
         EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
                                     "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
-                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n" + song +
-                                    "04 \"Wave\": an FDS instrument; Plinka has no FDS channel yet, skipped\n");
+                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n");
         const std::string text = slurp(dir / "song.txt");
         const size_t programs = text.find("[program 10]");
         const size_t samples = text.find("[sample ");
@@ -2982,8 +3267,8 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
                   "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
                   "samples\n" +
                   song + "03 \"FM\": skipped (a VRC7 instrument; Plinka has no VRC7 channel yet)\n" + song +
-                  "04 \"Wave\": skipped (an FDS instrument; Plinka has no FDS channel yet)\n" + song +
-                  "25 \"Saw\": VRC6, program 6, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
+                  "04 \"Wave\": FDS, program 6, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
+                  "25 \"Saw\": VRC6, program 7, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
                   "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
     EXPECT_FALSE(fs::exists(dir / "song.txt"));
 
@@ -3004,7 +3289,8 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         << into.err;
     const std::string text = slurp(dir / "bank.txt");
     EXPECT_NE(text.find("[program 21]\nname = Bass\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[program 23]\nname = Saw\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 23]\nname = Wave\nchannel = fds\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 24]\nname = Saw\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("[program 22]"), std::string::npos) << text;
     EXPECT_EQ(text.find("[sample kick]"), std::string::npos) << text;
 
@@ -3057,6 +3343,173 @@ TEST_F(PlinkaBank, A5bModulesInstrumentsComeInFromTheModules5bPoolAndAreListed)
     EXPECT_EQ(bad.err, path("bad.ftm") + ": SEQUENCES_S5B: sequence 2 has index 200 (0 to 127)\n");
     const std::string bytes = song.bytes();
     for (size_t size = bytes.find("SEQUENCES_S5B"); size < bytes.size(); ++size) {
+        put("cut.ftm", bytes.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << size << result.err;
+    }
+}
+
+// An FDS and an N163 file go into a VST bank and out of it again byte for
+// byte (the N163 wave position, which Plinka does not keep, as 0).
+TEST_F(PlinkaBank, FdsAndN163FtiFilesGoThroughABankAndComeOutByteForByte)
+{
+    const Bytes fds = fdsFile().bytes();
+    const Bytes n163 = n163File().bytes();
+    put("organ.fti", std::string(fds.begin(), fds.end()));
+    put("bell.fti", std::string(n163.begin(), n163.end()));
+    const ToolRun imported =
+        run("from-fti " + path("organ.fti") + " " + path("bell.fti") + " --program 7 -o " + path("bank.fxb"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, path("bell.fti") + ": Wave: the tracker's wave position 16 left out; Plinka places each "
+                                               "wave in the chip's RAM itself\n");
+    const Bytes n163Written = n163File(0).bytes();
+    for (const auto& [program, expected] : {std::pair{7, fds}, std::pair{8, n163Written}}) {
+        const ToolRun exported =
+            run("to-fti " + path("bank.fxb") + " --program " + std::to_string(program) + " -o " + path("out.fti"));
+        EXPECT_EQ(exported.status, 0) << program;
+        EXPECT_EQ(exported.err, "") << program;
+        EXPECT_EQ(slurp(dir / "out.fti"), std::string(expected.begin(), expected.end())) << program;
+    }
+    // Asked for another channel, an FDS file plays it without its wave, and says so.
+    const ToolRun pulse = run("from-fti " + path("organ.fti") + " --channel pulse -o " + path("pulse.txt"));
+    EXPECT_EQ(pulse.status, 0);
+    EXPECT_EQ(pulse.err, path("organ.fti") + ": Volume: values outside 0..15 moved to the nearest\n" +
+                             path("organ.fti") + ": Wave: left out; only an FDS program plays it\n");
+    // A size Plinka's waves cannot hold is one line and no file.
+    FtiBuilder odd = n163File();
+    odd.waveSize = 6;
+    const Bytes oddBytes = odd.bytes();
+    put("odd.fti", std::string(oddBytes.begin(), oddBytes.end()));
+    const ToolRun refused = run("from-fti " + path("odd.fti") + " -o " + path("odd.txt"));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, path("odd.fti") +
+                               ": the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves "
+                               "hold\n");
+    EXPECT_FALSE(fs::exists(dir / "odd.txt"));
+}
+
+namespace {
+
+// An FDS record of fdsFile()'s instrument, its sequences as the block version has them.
+std::string fdsRecordOf(const FtiBuilder& file, int sequences)
+{
+    std::vector<ModSequence> inlined;
+    for (int i = 0; i < sequences; ++i) {
+        const ftitest::FtiSequence& s = file.fdsSequences[static_cast<size_t>(i)];
+        inlined.push_back({0, i, s.enabled ? s.items : std::vector<int>{}, s.loop, s.release, s.setting});
+    }
+    return ModuleBuilder::fdsRecord(file.fdsWave, file.fdsMod, file.modSpeed, file.modDepth, file.modDelay, inlined);
+}
+
+}  // namespace
+
+// A module's FDS instruments hold their sequences, its N163 instruments take
+// theirs from its N163 pool: each comes in as the .fti file of the same
+// instrument does, through a bank and back out byte for byte.
+TEST_F(PlinkaBank, ModulesFdsAndN163InstrumentsComeInAsTheirFtiFilesDo)
+{
+    const FtiBuilder organ = fdsFile();
+    const FtiBuilder bell = n163File(0);
+    for (const auto& [instrumentsVersion, poolId] :
+         {std::pair{6, "SEQUENCES_N163"}, std::pair{8, "SEQUENCES_N163"}, std::pair{6, "SEQUENCES_N106"}}) {
+        SCOPED_TRACE(std::to_string(instrumentsVersion) + " " + poolId);
+        ModuleBuilder song;
+        song.instrumentsVersion = instrumentsVersion;
+        song.n163PoolId = poolId;
+        song.sequences = {{0, 0, {3}}, {0, 4, {3}}};
+        // The N163 pool's index 0 is not the 2A03's.
+        song.n163Sequences = {{0, 0, {15, 9, 4}}, {5, 3, {1}}, {2, 4, {0, 1, 2}, 2}};
+        song.instruments = {
+            {0, 4, "Organ", {}, {}, fdsRecordOf(organ, 3)},
+            {1, 5, "Bell", {0, -1, -1, 5, 2}, {}, ModuleBuilder::n163Waves(8, 0, bell.waves, instrumentsVersion >= 8)},
+            {2,
+             5,
+             "Odd",
+             {0, -1, -1, -1, -1},
+             {},
+             ModuleBuilder::n163Waves(6, 0, {{1, 2, 3, 4, 5, 6}}, instrumentsVersion >= 8)},
+        };
+        put("song.ftm", song.bytes());
+        const std::string who = path("song.ftm") + ": instrument ";
+        const ToolRun list = run("from-module " + path("song.ftm") + " --list");
+        EXPECT_EQ(list.status, 0);
+        EXPECT_EQ(list.out,
+                  who + "00 \"Organ\": FDS, program 1, fds (an FDS instrument), 3 of 3 sequences, modulated\n" + who +
+                      "01 \"Bell\": N163, program 2, n163 (an N163 instrument), 3 of 5 sequences, 3 waves of 8 "
+                      "samples\n" +
+                      who +
+                      "02 \"Odd\": skipped (the N163 wave size 6 is not a multiple of 4 from 4 to 240, which "
+                      "Plinka's waves hold)\n");
+        fs::remove(dir / "song.fxb");
+        const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path("song.fxb"));
+        EXPECT_EQ(imported.status, 0);
+        EXPECT_EQ(imported.err, who + "02 \"Odd\": the N163 wave size 6 is not a multiple of 4 from 4 to 240, which "
+                                      "Plinka's waves hold, skipped\n");
+        for (const auto& [program, file] : {std::pair{1, organ}, std::pair{2, bell}}) {
+            ASSERT_EQ(
+                run("to-fti " + path("song.fxb") + " --program " + std::to_string(program) + " -o " + path("out.fti"))
+                    .status,
+                0);
+            const Bytes expected = file.bytes();
+            EXPECT_EQ(slurp(dir / "out.fti"), std::string(expected.begin(), expected.end())) << program;
+        }
+    }
+}
+
+// FDS records of old blocks: before version 4 their volumes count 16 steps
+// (doubled, unless an item says the tracker already wrote 32); version 1
+// and 2 blocks hold two sequences (or, from one tracker, three, told by
+// what follows); PATTERNS before version 5 mean fixed notes two octaves low.
+TEST_F(PlinkaBank, OldModulesFdsInstrumentsFollowTheirBlocksVersionRules)
+{
+    struct Case {
+        const char* what;
+        int instrumentsVersion, sequences, patternsVersion;
+        std::vector<int> volume;
+        const char* volumeText;
+        const char* arpText;
+        const char* pitchText;
+    };
+    const Case cases[] = {
+        {"0.3.x, FDS on", 4, 3, 4, {31, 20}, "31 20", "@84 @96", "| 2 -2"},
+        {"block 3, 16 steps", 3, 3, 5, {15, 7}, "30 14", "@60 @72", "| 2 -2"},
+        {"block 3, already 32", 3, 3, 5, {16, 7}, "16 7", "@60 @72", "| 2 -2"},
+        {"block 2, two sequences", 2, 2, 4, {15, 0}, "30 0", "@84 @96", "0"},
+        {"block 2, three from one tracker's writer", 2, 3, 0, {31, 0}, "31 0", "@60 @72", "| 2 -2"},
+    };
+    for (const Case& example : cases) {
+        SCOPED_TRACE(example.what);
+        FtiBuilder organ = fdsFile();
+        organ.fdsSequences[0] = seq(example.volume);
+        ModuleBuilder song;
+        song.version = 0x0420;
+        song.instrumentsVersion = example.instrumentsVersion;
+        song.patternsVersion = example.patternsVersion;
+        song.instruments = {{0, 4, "Organ", {}, {}, fdsRecordOf(organ, example.sequences)},
+                            {1, 2, "Next", {-1, -1, -1, -1, -1}, {}, ""}};
+        put("old.ftm", song.bytes());
+        fs::remove(dir / "old.txt");
+        const ToolRun imported = run("from-module " + path("old.ftm") + " -o " + path("old.txt"));
+        EXPECT_EQ(imported.status, 0) << imported.err;
+        const std::string text = slurp(dir / "old.txt");
+        const std::string wave = fdsWaveTextOf(organ);
+        const size_t mod = wave.find(" mod ");
+        EXPECT_NE(text.find(std::string("[program 1]\nname = Organ\nchannel = fds\nmulti = no\nvolume = ") +
+                            example.volumeText + "\narp = " + example.arpText + "\npitch = " + example.pitchText +
+                            "\nhi-pitch = 0\nduty = 0\nwave = " + wave.substr(0, mod) +
+                            "\nmod = " + wave.substr(mod + 5, wave.find(" mod-rate") - mod - 5) +
+                            "\nmod-rate = 300\nmod-depth = 12\nmod-delay = 30\n\n[program 2]\nname = Next\n"),
+                  std::string::npos)
+            << text;
+    }
+    // Every cut of a module with FDS and N163 records is refused or reads what it holds, in one line.
+    ModuleBuilder song;
+    song.n163Sequences = {{0, 4, {1, 0}}};
+    song.instruments = {{0, 4, "Organ", {}, {}, fdsRecordOf(fdsFile(), 3)},
+                        {1, 5, "Bell", {-1, -1, -1, -1, 0}, {}, ModuleBuilder::n163Waves(4, 0, {{1, 2, 3, 4}})}};
+    const std::string bytes = song.bytes();
+    for (size_t size = bytes.find("INSTRUMENTS"); size < bytes.size(); size += 3) {
         put("cut.ftm", bytes.substr(0, size));
         const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
         EXPECT_TRUE(result.status == 0 || result.status == 2) << size;

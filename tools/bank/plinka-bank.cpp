@@ -2,7 +2,8 @@
 // chunk) and text banks, writes the default bank, and checks every envelope
 // text with the instrument's own compiler. Tracker instruments (.fti) come in
 // as programs of a text bank and go out from a program of any bank file, and
-// so do the 2A03, VRC6 and 5B instruments of a tracker module (.ftm, .0cc, .dnm);
+// so do the 2A03, VRC6, FDS, N163 and 5B instruments of a tracker module
+// (.ftm, .0cc, .dnm);
 // delta-modulation samples (.dmc) go into a bank's samples and out of them.
 //
 // Exit status: 0 done (a conversion still writes texts that do not compile,
@@ -67,20 +68,23 @@ constexpr const char* kUsage = "usage:\n"
                                "past the factory presets that are as the default bank has them, and the\n"
                                "bank's samples stay. --into BANK without -o writes BANK again. Each plays\n"
                                "the channel TYPE given (pulse, triangle, noise, sample, vrc6-pulse,\n"
-                               "vrc6-saw, 5b or mmc5-pulse), for one file with --channel FILE=TYPE (repeat\n"
-                               "it per file); if none, vrc6-pulse for a VRC6 instrument, 5b for a 5B one,\n"
-                               "sample for one with DPCM keys, noise for one whose name says a noise\n"
-                               "drum (noise, hat, snare, cymbal, ...) or\n"
-                               "whose fixed notes lie below the pulse's range, else pulse: the note says\n"
+                               "vrc6-saw, 5b, mmc5-pulse, fds or n163), for one file with --channel\n"
+                               "FILE=TYPE (repeat it per file); if none, vrc6-pulse for a VRC6 instrument,\n"
+                               "5b for a 5B one, fds for an FDS one, n163 for an N163 one (their waves and\n"
+                               "the FDS modulator go into the wave text; the tracker's N163 wave position\n"
+                               "does not: Plinka places waves itself), sample for one with DPCM keys,\n"
+                               "noise for one whose name says a noise drum (noise, hat, snare, cymbal,\n"
+                               "...) or whose fixed notes lie below the pulse's range, else pulse: the note says\n"
                                "which and why. A Sample program takes the DPCM keys as its key map (the\n"
                                "tracker's C-0 is key 12), their samples go into the bank, and the Volume and\n"
                                "Arp sequences, which the tracker's sample channel does not play, stay out.\n"
                                "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
-                               "channels, a 5B one for the 5B, else a 2A03 one), a Sample program with its\n"
-                               "key map and the samples it plays. Both\n"
+                               "channels, a 5B one for the 5B, an FDS or N163 one with its wave for those,\n"
+                               "wave position 0, else a 2A03 one), a Sample program with its key map and\n"
+                               "the samples it plays. Both\n"
                                "report on standard error what they could not carry over exactly.\n"
-                               "from-module puts every 2A03, VRC6 and 5B instrument of a tracker module into\n"
-                               "programs as from-fti does, in the module's order, each on the channel\n"
+                               "from-module puts every 2A03, VRC6, FDS, N163 and 5B instrument of a tracker\n"
+                               "module into programs as from-fti does, in the module's order, each on the channel\n"
                                "from-fti would choose, its DPCM samples into the bank; an instrument of\n"
                                "another chip, or one that is damaged, is skipped with one line. --list\n"
                                "prints the instruments and what would become of each, writing nothing.\n"
@@ -737,9 +741,19 @@ int fromModule(const Options& options)
                 const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
                 const auto sequences = std::count_if(std::begin(imported.sequences), std::end(imported.sequences),
                                                      [](const fti::Sequence& s) { return s.enabled; });
+                const bool fds = imported.type == fti::kTypeFds;
                 line += std::string(ftm::typeName(instrument.type)) + ", program " + std::to_string(++program) + ", " +
                         banktext::kChannelWord[choice.channelType] + " (" + choice.reason + "), " +
-                        std::to_string(sequences) + " of 5 sequences";
+                        std::to_string(sequences) + " of " + (fds ? "3" : "5") + " sequences";
+                if (fds)
+                    line += std::all_of(std::begin(imported.fds.mod), std::end(imported.fds.mod),
+                                        [](uint8_t step) { return step == 0; })
+                                ? ", no modulation"
+                                : ", modulated";
+                if (imported.type == fti::kTypeN163)
+                    line += ", " + std::to_string(imported.n163.waveCount) + " wave" +
+                            (imported.n163.waveCount == 1 ? "" : "s") + " of " +
+                            std::to_string(imported.n163.waveSize) + " samples";
                 if (!imported.dpcmKeys.empty())
                     line += ", " + std::to_string(imported.dpcmKeys.size()) + " DPCM keys over " +
                             std::to_string(imported.dpcmSamples.size()) + " samples";
