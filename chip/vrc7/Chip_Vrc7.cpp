@@ -270,42 +270,17 @@ int Chip_Vrc7::operator_output(const Operator& op, unsigned phase, int tremolo) 
     return magnitude;
 }
 
-uint32_t Chip_Vrc7::vibrato_increment(const Channel& ch, const Operator& op) const
+uint32_t Chip_Vrc7::vibrato_increment(const Channel& ch, const Operator& op, uint32_t step)
 {
     // The doubled F-number moves by 0, +1/256, +1/128, +1/256, 0, -1/256,
     // -1/128, -1/256 of itself, in whole units.
     const int doubled = 2 * ch.f_number;
-    const int step = static_cast<int>(vibrato_counter_ / vrc7::vibrato_step_samples);
     const int depth = (step & 3) == 0 ? 0 : doubled >> ((step & 3) == 2 ? 7 : 8);
     const int moved = step < 4 ? doubled + depth : doubled - depth;
     return ((static_cast<uint32_t>(moved) << ch.block >> 1) * static_cast<uint32_t>(op.multiple_x2)) >> 1;
 }
 
-int Chip_Vrc7::channel_sample(Channel& ch, int tremolo)
-{
-    Operator& mod = ch.modulator;
-    Operator& car = ch.carrier;
-    if (mod.envelope.step(envelope_counter_))
-        mod.phase = 0;
-    // The carrier's attack restarts both operators.
-    if (car.envelope.step(envelope_counter_))
-        mod.phase = car.phase = 0;
-    // Feedback: the mean of the modulator's last two outputs, scaled by FB.
-    const int feedback = ch.feedback ? ((ch.previous[0] + ch.previous[1]) >> 1) >> (feedback_shift - ch.feedback) : 0;
-    const int m =
-        operator_output(mod, ((mod.phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
-    ch.previous[1] = ch.previous[0];
-    ch.previous[0] = m;
-    // The carrier's phase moves by twice the modulator's output.
-    const int out =
-        operator_output(car, ((car.phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
-    mod.phase = (mod.phase + (mod.vibrato ? vibrato_increment(ch, mod) : mod.increment)) & phase_mask;
-    car.phase = (car.phase + (car.vibrato ? vibrato_increment(ch, car) : car.increment)) & phase_mask;
-    const int value = out >> channel_shift;
-    return value >= 0 ? value + 1 : value;
-}
-
-void Chip_Vrc7::show(Channel& ch, int64_t at, int level)
+inline void Chip_Vrc7::show(Channel& ch, int64_t at, int level)
 {
     if (level == ch.level)
         return;
@@ -322,60 +297,128 @@ void Chip_Vrc7::show(Channel& ch, int64_t at, int level)
     ch.level = level;
 }
 
-void Chip_Vrc7::sample(int64_t at)
+Chip_Vrc7::Position Chip_Vrc7::position() const
 {
-    const int tremolo = vrc7::tremolo_attenuation(tremolo_step_);
-    for (unsigned rest = active_; rest; rest &= rest - 1) {
-        const int c = __builtin_ctz(rest);
-        Channel& ch = channels_[c];
-        show(ch, at, channel_sample(ch, tremolo));
+    return {next_, remainder_, envelope_counter_, vibrato_counter_, tremolo_step_, tremolo_samples_};
+}
+
+void Chip_Vrc7::advance(Position& p) const
+{
+    p.at += static_cast<int64_t>(step_);
+    p.remainder += step_remainder_;
+    if (p.remainder >= static_cast<uint64_t>(crystal_hz)) {
+        p.remainder -= crystal_hz;
+        ++p.at;
+    }
+    ++p.envelope_counter;
+    p.vibrato_counter = (p.vibrato_counter + 1) & vibrato_mask;
+    if (++p.tremolo_samples == vrc7::tremolo_step_samples) {
+        p.tremolo_samples = 0;
+        if (++p.tremolo_step == vrc7::tremolo_steps)
+            p.tremolo_step = 0;
+    }
+}
+
+void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
+{
+    // One channel over the whole run: between writes the channels share
+    // only the counters, and the operators' phases and the feedback stay in
+    // registers, off the store-to-load path that would lengthen the
+    // modulator's sample-to-sample chain.
+    Channel& ch = channels_[c];
+    Operator& mod = ch.modulator;
+    Operator& car = ch.carrier;
+    uint32_t vibrato_step = vrc7::vibrato_steps;  // none yet
+    uint32_t mod_increment = mod.increment;
+    uint32_t car_increment = car.increment;
+    uint32_t mod_phase = mod.phase;
+    uint32_t car_phase = car.phase;
+    int previous = ch.previous[0];
+    int before = ch.previous[1];
+    const int feedback_mask = ch.feedback ? -1 : 0;
+    const int feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
+    int64_t i = 0;
+    for (; i < count; ++i, advance(p)) {
+        if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != vibrato_step) {
+            vibrato_step = step;
+            mod_increment = mod.vibrato ? vibrato_increment(ch, mod, step) : mod.increment;
+            car_increment = car.vibrato ? vibrato_increment(ch, car, step) : car.increment;
+        }
+        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
+        if (mod.envelope.step(p.envelope_counter))
+            mod_phase = 0;
+        // The carrier's attack restarts both operators.
+        if (car.envelope.step(p.envelope_counter))
+            mod_phase = car_phase = 0;
+        // Feedback: the mean of the modulator's last two outputs, scaled by FB.
+        const int feedback = (((previous + before) >> 1) >> feedback_by) & feedback_mask;
+        const int m =
+            operator_output(mod, ((mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
+        before = previous;
+        previous = m;
+        // The carrier's phase moves by twice the modulator's output.
+        const int out =
+            operator_output(car, ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
+        mod_phase = (mod_phase + mod_increment) & phase_mask;
+        car_phase = (car_phase + car_increment) & phase_mask;
+        const int value = out >> channel_shift;
+        show(ch, p.at, value >= 0 ? value + 1 : value);
         // The carrier silent until a key-on, whose attack restarts both
         // phases: the channel rests. A modulator that is silent too must
         // have no feedback left; one frozen by the key-off may still be
         // sounding inside, and rests with its feedback cleared (see the header).
-        const Vrc7_Envelope& mod = ch.modulator.envelope;
-        const Vrc7_Envelope& car = ch.carrier.envelope;
-        if (car.level() != Vrc7_Envelope::silent || !car.settled())
+        const Vrc7_Envelope& m_env = mod.envelope;
+        const Vrc7_Envelope& c_env = car.envelope;
+        if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
             continue;
-        if (mod.frozen()) {
-            ch.previous[0] = ch.previous[1] = 0;
-            active_ &= ~(1u << c);
-        } else if (mod.level() == Vrc7_Envelope::silent && mod.settled() && ch.previous[0] == 0 &&
-                   ch.previous[1] == 0) {
-            active_ &= ~(1u << c);
+        if (m_env.frozen()) {
+            previous = before = 0;
+        } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || previous != 0 || before != 0) {
+            continue;
         }
+        active_ &= ~(1u << c);
+        break;
     }
-}
-
-void Chip_Vrc7::advance_counters()
-{
-    ++envelope_counter_;
-    vibrato_counter_ = (vibrato_counter_ + 1) & vibrato_mask;
-    if (++tremolo_samples_ == vrc7::tremolo_step_samples) {
-        tremolo_samples_ = 0;
-        if (++tremolo_step_ == vrc7::tremolo_steps)
-            tremolo_step_ = 0;
-    }
+    mod.phase = mod_phase;
+    car.phase = car_phase;
+    ch.previous[0] = previous;
+    ch.previous[1] = before;
 }
 
 void Chip_Vrc7::run_until(int32_t end_time)
 {
     PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", end_time >= last_time_);
     const int64_t end = int64_t{end_time} << Band_Buffer::time_bits;
-    while (next_ < end) {
-        if (held_) {
-            vibrato_counter_ = (vibrato_counter_ + 1) & vibrato_mask;
-        } else {
-            sample(next_);
-            advance_counters();
-        }
-        next_ += static_cast<int64_t>(step_);
-        remainder_ += step_remainder_;
-        if (remainder_ >= static_cast<uint64_t>(crystal_hz)) {
-            remainder_ -= crystal_hz;
-            ++next_;
-        }
+    // Sample k falls at (E0 + k S) / crystal_hz in 16.16 clocks, E0 and S
+    // counted in crystal_hz-ths: it is before `end` while E0 + k S < end crystal_hz.
+    const int64_t first = next_ * crystal_hz + static_cast<int64_t>(remainder_);
+    const int64_t stride = static_cast<int64_t>(step_) * crystal_hz + static_cast<int64_t>(step_remainder_);
+    const int64_t span = end * crystal_hz - first;
+    const int64_t count = span > 0 ? (span + stride - 1) / stride : 0;
+    const int64_t last = first + count * stride;
+    Position p = position();
+    p.at = last / crystal_hz;
+    p.remainder = static_cast<uint64_t>(last % crystal_hz);
+    p.envelope_counter += static_cast<uint32_t>(count);
+    p.vibrato_counter = (p.vibrato_counter + static_cast<uint32_t>(count)) & vibrato_mask;
+    const int64_t tremolo_samples = p.tremolo_samples + count;
+    p.tremolo_step =
+        static_cast<int>((p.tremolo_step + tremolo_samples / vrc7::tremolo_step_samples) % vrc7::tremolo_steps);
+    p.tremolo_samples = static_cast<int>(tremolo_samples % vrc7::tremolo_step_samples);
+    if (held_) {
+        // Held in reset, only the vibrato runs on.
+        vibrato_counter_ = p.vibrato_counter;
+    } else if (count > 0) {
+        const Position from = position();
+        for (unsigned rest = active_; rest; rest &= rest - 1)
+            run_channel(__builtin_ctz(rest), from, count);
+        envelope_counter_ = p.envelope_counter;
+        vibrato_counter_ = p.vibrato_counter;
+        tremolo_step_ = p.tremolo_step;
+        tremolo_samples_ = p.tremolo_samples;
     }
+    next_ = p.at;
+    remainder_ = p.remainder;
     if (end_time > last_time_)
         last_time_ = end_time;
 }

@@ -130,12 +130,22 @@ private:
     void key_channel(int c, bool key);
     // One operator's output, -2043..2042, at a 10-bit phase.
     int operator_output(const Operator& op, unsigned phase, int tremolo) const;
-    uint32_t vibrato_increment(const Channel& ch, const Operator& op) const;
-    // Channel c's DAC code for this sample.
-    int channel_sample(Channel& ch, int tremolo);
-    void sample(int64_t at);
+    // The operator's increment at vibrato step `step` (0..7).
+    static uint32_t vibrato_increment(const Channel& ch, const Operator& op, uint32_t step);
+    // Where the global counters and the sample clock stand at a sample.
+    struct Position {
+        int64_t at;  // CPU clocks, 16.16
+        uint64_t remainder;
+        uint32_t envelope_counter;
+        uint32_t vibrato_counter;
+        int tremolo_step;
+        int tremolo_samples;
+    };
+    Position position() const;
+    void advance(Position& p) const;
+    // `count` samples of channel c from `from`, or fewer if it comes to rest.
+    void run_channel(int c, Position from, int64_t count);
     void show(Channel& ch, int64_t at, int level);
-    void advance_counters();
     void set_held(int64_t at, bool held);
 
     const vrc7::Wave_Roms& roms_;
