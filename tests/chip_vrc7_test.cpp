@@ -316,6 +316,116 @@ TEST(ChipVrc7Envelope, KeyScaleRateAddsToTheRateButNeverMovesRateZero)
     }
 }
 
+// A held note whose operators both attack at rate 15 and never decay, told
+// sample by sample the straightforward way: each phase k inc (summed, under
+// vibrato), every table from its curve, no state but the feedback's two
+// outputs. Only the envelope's movement is left out.
+struct Held_Voice {
+    int mod_flags, car_flags;  // $00/$01 bits 7-6: tremolo, vibrato; bits 3-0: multiplier
+    int mod_ksl, mod_tl, car_ksl;
+    int mod_half, car_half, feedback;
+    int f_number, block, volume;
+
+    std::vector<Internal_Write> patch() const
+    {
+        return {{0x00, 0x20 | mod_flags},
+                {0x01, 0x20 | car_flags},
+                {0x02, mod_ksl << 6 | mod_tl},
+                {0x03, car_ksl << 6 | car_half << 4 | mod_half << 3 | feedback},
+                {0x04, 0xF0},
+                {0x05, 0xF0},
+                {0x06, 0x00},
+                {0x07, 0x00}};
+    }
+
+    std::vector<int> samples(int count) const
+    {
+        auto logsin = [](int i) {
+            return static_cast<int>(std::lround(-std::log2(std::sin((i + 0.5) * std::numbers::pi / 512)) * 256));
+        };
+        auto exponent = [](int i) { return static_cast<int>(std::lround(std::exp2((255 - i) / 256.0) * 1024)); };
+        auto key_scale = [this](int ksl) {
+            const int base = std::max(0, vrc7::key_scale_rom[static_cast<size_t>(f_number / 32)] - 8 * (8 - block));
+            const int per_ksl[4] = {0, base / 2, base, 2 * base};
+            return per_ksl[ksl];
+        };
+        auto increment = [this](int flags, int k) {
+            const double factor = (flags & 15) == 0 ? 0.5 : vrc7::multiplier_x2[static_cast<size_t>(flags & 15)] / 2;
+            int doubled = 2 * f_number;
+            if (flags & 0x40) {
+                const int moves[8] = {0, doubled / 256,    doubled / 128,    doubled / 256,
+                                      0, -(doubled / 256), -(doubled / 128), -(doubled / 256)};
+                doubled += moves[(k / 1024) % 8];
+            }
+            return static_cast<long>(std::floor(std::floor(doubled * std::pow(2.0, block) / 2) * factor));
+        };
+        auto output = [&](long phase, int attenuation, bool half) {
+            const int wave = static_cast<int>(phase % 1024);
+            const int index = wave % 512 < 256 ? wave % 256 : 255 - wave % 256;
+            const int level = std::min(4095, logsin(index) + 16 * std::min(127, attenuation));
+            const int magnitude = static_cast<int>(exponent(level % 256) / std::pow(2, level / 256));
+            if (wave < 512)
+                return magnitude;
+            return half ? -1 : -magnitude - 1;
+        };
+        std::vector<int> out;
+        long mod_phase = 0, car_phase = 0;
+        int last = 0, second = 0;
+        for (int k = 0; k < count; ++k) {
+            const int step = k / 64 % 210;
+            const int tremolo = (step <= 105 ? step : 210 - step) / 8;
+            const int mod_att = 2 * mod_tl + key_scale(mod_ksl) + (mod_flags & 0x80 ? tremolo : 0);
+            const int car_att = 8 * volume + key_scale(car_ksl) + (car_flags & 0x80 ? tremolo : 0);
+            const int fb =
+                feedback ? static_cast<int>(std::floor(std::floor((last + second) / 2.0) / std::pow(2, 7 - feedback)))
+                         : 0;
+            const int m = output(((mod_phase >> 9) + fb + 4096) % 1024, mod_att, mod_half);
+            second = last;
+            last = m;
+            const int c = output(((car_phase >> 9) + 2 * m + 8192) % 1024, car_att, car_half);
+            const int value = static_cast<int>(std::floor(c / 8.0));
+            out.push_back(value >= 0 ? value + 1 : value);
+            mod_phase = (mod_phase + increment(mod_flags, k)) % (1 << 19);
+            car_phase = (car_phase + increment(car_flags, k)) % (1 << 19);
+        }
+        return out;
+    }
+};
+
+TEST(ChipVrc7Sound, HeldNotesMatchTheOperatorArithmeticSampleBySample)
+{
+    struct Case {
+        const char* what;
+        Held_Voice voice;
+    };
+    for (const Case& c : {
+             Case{"no modulation", {0, 1, 0, 63, 0, 0, 0, 0, 290, 4, 0}},
+             {"modulator at full level, x2 into the carrier", {1, 1, 0, 0, 0, 0, 0, 0, 290, 4, 0}},
+             {"feedback 7, the mean of two outputs", {2, 1, 0, 20, 0, 0, 0, 7, 173, 5, 3}},
+             {"feedback 3, multiplier 1/2", {0, 3, 0, 10, 0, 0, 0, 3, 401, 3, 1}},
+             {"half-sines both, feedback 5", {1, 2, 0, 8, 0, 1, 1, 5, 260, 4, 0}},
+             {"key scale 3 and 1, high block", {1, 1, 3, 12, 1, 0, 0, 1, 480, 7, 2}},
+             {"key scale 2 both, volume 9", {4, 1, 2, 5, 2, 0, 1, 4, 300, 6, 9}},
+             {"tremolo and vibrato on both", {0xC1, 0xC1, 0, 15, 0, 0, 0, 6, 511, 5, 0}},
+         }) {
+        SCOPED_TRACE(c.what);
+        const Held_Voice& v = c.voice;
+        Raw_Rig rig;
+        rig.write(v.patch());
+        note_on(rig, v.f_number, v.block, v.volume);
+        const int count = 20000;
+        const std::vector<int> got = rig.run(count);
+        const std::vector<int> want = v.samples(count);
+        int first_wrong = -1;
+        for (int k = 0; k < count && first_wrong < 0; ++k) {
+            if (got[static_cast<size_t>(k)] != want[static_cast<size_t>(k)])
+                first_wrong = k;
+        }
+        EXPECT_EQ(first_wrong, -1) << "got " << got[static_cast<size_t>(std::max(first_wrong, 0))] << ", want "
+                                   << want[static_cast<size_t>(std::max(first_wrong, 0))];
+    }
+}
+
 TEST(ChipVrc7Sound, EveryBuiltInPatchSoundsAndEachDiffersFromTheOthers)
 {
     std::set<std::vector<int>> renders;
