@@ -14,9 +14,7 @@ constexpr int phase_shift = 9;  // the accumulator's top 10 bits
 constexpr unsigned wave_mask = 1023;
 constexpr unsigned half_wave = 512;
 constexpr unsigned quarter_mirror = 256;
-constexpr int log_per_envelope_unit = 16;
-constexpr int channel_shift = 3;  // carrier output to the channel's 9 bits
-constexpr int max_attenuation = Vrc7_Envelope::silent;
+constexpr int channel_shift = 3;      // carrier output to the channel's 9 bits
 constexpr int volume_units = 8;       // 3 dB a volume step
 constexpr int total_level_units = 2;  // 0.75 dB a modulator TL step
 constexpr int block_count = 8;
@@ -238,10 +236,10 @@ void Chip_Vrc7::decode_channel(int c)
         rates.by_state[static_cast<int>(Vrc7_Envelope::State::attack)] = static_cast<uint8_t>(patch[4 + o] >> 4);
         rates.by_state[static_cast<int>(Vrc7_Envelope::State::decay)] = static_cast<uint8_t>(patch[4 + o] & 15);
         rates.by_state[static_cast<int>(Vrc7_Envelope::State::sustain)] = static_cast<uint8_t>(sustained ? 0 : release);
-        rates.by_state[static_cast<int>(Vrc7_Envelope::State::release)] =
-            static_cast<uint8_t>(sustain     ? sustain_bit_rate
-                                 : sustained ? release
-                                             : percussive_release_rate);
+        int release_rate = sustained ? release : percussive_release_rate;
+        if (sustain)
+            release_rate = sustain_bit_rate;
+        rates.by_state[static_cast<int>(Vrc7_Envelope::State::release)] = static_cast<uint8_t>(release_rate);
         rates.sustain_level = static_cast<uint8_t>(patch[6 + o] >> 4);
         const int ksr_offset = key_scale_rate ? (ch.block << 1 | ch.f_number >> 8) : ch.block >> 1;
         op.envelope.set_rates(rates, ksr_offset);
@@ -256,14 +254,12 @@ int Chip_Vrc7::operator_output(const Operator& op, unsigned phase, int tremolo) 
     if (envelope == Vrc7_Envelope::silent)
         return 0;
     int attenuation = envelope + op.attenuation + (op.tremolo ? tremolo : 0);
-    attenuation = attenuation < max_attenuation ? attenuation : max_attenuation;
+    attenuation = attenuation < vrc7::max_attenuation ? attenuation : vrc7::max_attenuation;
     // A quarter of the sine, mirrored in the second and fourth.
     unsigned index = phase & (vrc7::quarter_wave - 1);
     if (phase & quarter_mirror)
         index ^= vrc7::quarter_wave - 1;
-    int level = roms_.logsin[index] + attenuation * log_per_envelope_unit;
-    level = level < vrc7::max_log_level ? level : vrc7::max_log_level;
-    const int magnitude = roms_.exp[static_cast<size_t>(level & 255)] >> (level >> 8);
+    const int magnitude = roms_.magnitude[attenuation][index];
     // The negative half in one's complement: -1 where the magnitude is 0.
     if (phase & half_wave)
         return op.rectified ? -1 : ~magnitude;

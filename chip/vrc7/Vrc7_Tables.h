@@ -10,7 +10,9 @@
 namespace vrc7 {
 
 constexpr int quarter_wave = 256;
-constexpr int max_log_level = 4095;  // the log-domain attenuation the exponent ROM covers
+constexpr int max_log_level = 4095;   // the log-domain attenuation the exponent ROM covers
+constexpr int max_attenuation = 127;  // an operator's, in envelope units
+constexpr int log_per_attenuation = 16;
 
 // The two 256-entry ROMs, generated once at start-up from the curves the
 // chip's ROMs were made from.
@@ -20,6 +22,10 @@ struct Wave_Roms {
     std::array<uint16_t, quarter_wave> logsin;
     // exp[i] = round(2^((255 - i) / 256) * 1024).
     std::array<uint16_t, quarter_wave> exp;
+    // The two ROMs in one step for each attenuation a (0-127, 0.375 dB):
+    // exp[l & 255] >> (l >> 8) with l = min(4095, logsin[i] + 16 a). One
+    // load instead of two on the modulator's sample-to-sample feedback path.
+    uint16_t magnitude[max_attenuation + 1][quarter_wave];
 };
 const Wave_Roms& wave_roms();
 
