@@ -485,6 +485,36 @@ TEST(ChipVrc7Sound, KeyOffReleasesAtTheReleaseRate)
     }
 }
 
+// Guitar (patch 2), held, then released and struck again: the key-off
+// freezes the modulator's envelope while the carrier releases; the new
+// key-on first damps both, and only then restarts the phases and attacks.
+TEST(ChipVrc7Sound, KeyOffFreezesTheModulatorAndARestrikeDampsBeforeItsAttack)
+{
+    Raw_Rig rig;
+    note_on(rig, 290, 4, 0x20);
+    rig.run(3000);
+    const Vrc7_Envelope& mod = rig.chip.envelope(0, false);
+    const Vrc7_Envelope& car = rig.chip.envelope(0, true);
+    const int mod_level = mod.level();
+    const int car_level = car.level();
+    ASSERT_LT(mod_level, Vrc7_Envelope::quiet);
+    rig.write({{0x20, 4 << 1 | 1}});
+    rig.run(2000);
+    EXPECT_EQ(mod.level(), mod_level);
+    EXPECT_EQ(car.state(), Vrc7_Envelope::State::release);
+    EXPECT_GT(car.level(), car_level);
+    const int released = car.level();
+    ASSERT_LT(released, Vrc7_Envelope::quiet);
+    rig.write({{0x20, 0x10 | 4 << 1 | 1}});
+    // Damping at rate 12 (offset 2 without KSR: 6 steps in 32 samples) up to 124.
+    const std::vector<int> out = rig.run(8);
+    EXPECT_EQ(car.state(), Vrc7_Envelope::State::damp);
+    EXPECT_GE(car.level(), released);
+    EXPECT_TRUE(std::any_of(out.begin(), out.end(), [](int v) { return v != Chip_Vrc7::silent_level; }));
+    rig.run(static_cast<long>((Vrc7_Envelope::quiet - released) * 32 / 6 + 16));
+    EXPECT_NE(car.state(), Vrc7_Envelope::State::damp);
+}
+
 TEST(ChipVrc7Sound, EachVolumeStepIsThreeDecibels)
 {
     std::vector<double> levels;
