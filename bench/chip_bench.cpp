@@ -268,6 +268,12 @@ struct Vrc7_Voices {
     static constexpr int voices = 8;
     Chip_Vrc7 chips[voices];
 
+    // An eighth each, so that their sum stays within the buffer's range.
+    Vrc7_Voices()
+    {
+        for (Chip_Vrc7& chip : chips)
+            chip.set_volume(1.0 / voices);
+    }
     void set_output(Band_Buffer* buffer)
     {
         for (Chip_Vrc7& chip : chips)
