@@ -6,6 +6,7 @@
 #include "AudioMeasure.h"
 #include "ChipTestSupport.h"
 #include "chip/Sound_Chip.h"
+#include "chip/apu/Chip_Apu.h"
 #include "chip/vrc7/Chip_Vrc7.h"
 
 #include <gtest/gtest.h>
@@ -527,6 +528,62 @@ TEST(ChipVrc7Sound, EachVolumeStepIsThreeDecibels)
     }
     for (size_t v = 1; v < levels.size(); ++v)
         EXPECT_NEAR(levels[v] - levels[v - 1], -3.0103, v < 7 ? 0.1 : 0.3) << "volume " << v;
+}
+
+// The levels' peak to peak in the buffer, the kernel's ringing aside: for a
+// pulse the levels most often seen at top and bottom, for a sine its extremes.
+template <class Play> std::vector<short> rendered(Play&& play)
+{
+    Band_Buffer buffer;
+    buffer.set_clock_rate(static_cast<int32_t>(ntsc_clock));
+    EXPECT_EQ(buffer.set_sample_rate(48000), nullptr);
+    buffer.set_highpass(0);
+    std::vector<short> out;
+    play(buffer, [&](int32_t frame) {
+        buffer.end_frame(frame);
+        const size_t have = out.size();
+        out.resize(have + static_cast<size_t>(buffer.samples_avail()));
+        buffer.read_samples(out.data() + have, buffer.samples_avail());
+    });
+    return std::vector<short>(out.end() - 4800, out.end());
+}
+
+TEST(ChipVrc7Sound, AFullScaleSineSwingsElevenDecibelsAboveAFull2A03Pulse)
+{
+    const std::vector<short> sine = rendered([](Band_Buffer& buffer, auto end_frame) {
+        Chip_Vrc7 chip;
+        chip.set_output(&buffer);
+        int32_t t = 0;
+        for (const Internal_Write& w : lone_carrier(1)) {
+            chip.write_register(t += 4, 0x9010, w.reg);
+            chip.write_register(t += 4, 0x9030, w.data);
+        }
+        for (const Internal_Write& w : {Internal_Write{0x10, 290 & 0xFF}, {0x30, 0}, {0x20, 0x10 | 4 << 1 | 1}}) {
+            chip.write_register(t += 4, 0x9010, w.reg);
+            chip.write_register(t += 4, 0x9030, w.data);
+        }
+        for (int frame = 0; frame < 10; ++frame) {
+            chip.end_frame(29780);
+            end_frame(29780);
+        }
+    });
+    const std::vector<short> pulse = rendered([](Band_Buffer& buffer, auto end_frame) {
+        Chip_Apu apu;
+        apu.osc_output(0, &buffer);
+        int32_t t = 0;
+        for (const auto& [addr, data] :
+             {Reg_Write{0x4015, 1}, {0x4001, 0x08}, {0x4000, 0xBF}, {0x4002, 0xFF}, {0x4003, 0x09}})
+            apu.write_register(t += 4, addr, data);
+        for (int frame = 0; frame < 10; ++frame) {
+            apu.end_frame(29780);
+            end_frame(29780);
+        }
+    });
+    std::vector<short> sorted = pulse;
+    std::sort(sorted.begin(), sorted.end());
+    const int pulse_swing = sorted[sorted.size() * 9 / 10] - sorted[sorted.size() / 10];
+    const auto [low, high] = std::minmax_element(sine.begin(), sine.end());
+    EXPECT_NEAR(20 * std::log10(static_cast<double>(*high - *low) / pulse_swing), 11.0, 0.15);
 }
 
 TEST(ChipVrc7Registers, MirrorsActAsTheirChannelsAndTheResetBitSilencesAndClears)

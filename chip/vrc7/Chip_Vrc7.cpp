@@ -101,6 +101,8 @@ void Chip_Vrc7::osc_output(int osc, Band_Buffer* buffer)
 {
     PLINKA_CHIP_REQUIRE("Chip_Vrc7::osc_output(): Index out of range", "0 <= osc && osc < osc_count",
                         0 <= osc && osc < osc_count);
+    if (osc < 0 || osc >= osc_count)
+        return;
     channels_[osc].output = buffer;
 }
 
@@ -108,6 +110,8 @@ void Chip_Vrc7::osc_log(int osc, Level_Log* log)
 {
     PLINKA_CHIP_REQUIRE("Chip_Vrc7::osc_log(): Index out of range", "0 <= osc && osc < osc_count",
                         0 <= osc && osc < osc_count);
+    if (osc < 0 || osc >= osc_count)
+        return;
     channels_[osc].log = log;
 }
 

@@ -29,13 +29,14 @@
 // for patch 14). Six loud channels on one buffer add to 1.2 times full
 // scale; a voice plays one.
 //
-// A channel whose carrier is silent and cannot rise before a key-on rests:
-// it is not computed, and its output stays +1. The key-off freezes the
-// modulator where it was, and on the chip it goes on running unheard, its
-// feedback history changing; a resting channel clears that history instead,
-// so a later key-on with feedback starts from none, as a first note does.
-// Only the first samples of the modulator's feedback differ from the chip's,
-// and a silent voice costs nothing and can report itself idle.
+// A channel whose carrier is silent and cannot grow louder before a key-on
+// rests: it is not computed, and its output stays +1. The key-off freezes
+// the modulator's envelope where it was, and on the chip the modulator goes
+// on running unheard, its feedback history changing; a resting channel
+// clears that history instead. A later key-on with feedback then starts its
+// modulator from none, as the first note after power-up does, where the
+// chip would start from whatever the unheard modulator last produced. The
+// price of a silent voice that costs nothing and can report itself idle.
 //
 // $E000 bit 6 holds the sound in reset: silent, every register and the
 // tremolo cleared, writes ignored; the vibrato keeps its course. The test
