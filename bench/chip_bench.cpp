@@ -12,6 +12,7 @@
 #include "chip/mmc5/Chip_Mmc5.h"
 #include "chip/n163/Chip_N163.h"
 #include "chip/s5b/Chip_S5b.h"
+#include "chip/vrc7/Chip_Vrc7.h"
 
 #include <benchmark/benchmark.h>
 
@@ -261,6 +262,73 @@ void BM_N163EightChannels(benchmark::State& state)
     playN163(state, 8, 61880);
 }
 
+// Eight VRC7 voices: eight chips, one channel each, on one buffer, every
+// write going to all of them. Its chip-seconds are those of the eight voices.
+struct Vrc7_Voices {
+    static constexpr int voices = 8;
+    Chip_Vrc7 chips[voices];
+
+    // An eighth each, so that their sum stays within the buffer's range.
+    Vrc7_Voices()
+    {
+        for (Chip_Vrc7& chip : chips)
+            chip.set_volume(1.0 / voices);
+    }
+    void set_output(Band_Buffer* buffer)
+    {
+        for (Chip_Vrc7& chip : chips)
+            chip.set_output(buffer);
+    }
+    void write_register(int32_t time, unsigned addr, int data)
+    {
+        for (Chip_Vrc7& chip : chips)
+            chip.write_register(time, addr, data);
+    }
+    void end_frame(int32_t time)
+    {
+        for (Chip_Vrc7& chip : chips)
+            chip.end_frame(time);
+    }
+};
+
+// Channel 1 at A4 (F 290, block 4: 440.0 Hz) with ROM patch `patch`, its
+// volume written every frame as an envelope would; with `retrigger`, keyed
+// off and on again every eighth frame, each new note passing through the
+// damping and the attack.
+void playVrc7(benchmark::State& state, int patch, bool retrigger)
+{
+    auto internal = [](auto& write, int reg, int data) {
+        write(0x9010, reg);
+        write(0x9030, data);
+    };
+    auto first = [&](auto& write) {
+        internal(write, 0x10, 290 & 0xFF);
+        internal(write, 0x30, patch << 4);
+        internal(write, 0x20, 0x10 | 4 << 1 | 290 >> 8);
+    };
+    int frame = 0;
+    playAlone<Vrc7_Voices>(state, first, [&](auto& write) {
+        internal(write, 0x30, patch << 4 | (frame & 3));
+        if (retrigger && frame % 8 == 7)
+            internal(write, 0x20, 4 << 1 | 290 >> 8);
+        if (retrigger && frame % 8 == 0)
+            internal(write, 0x20, 0x10 | 4 << 1 | 290 >> 8);
+        ++frame;
+    });
+}
+
+// Flute: feedback 7 on the modulator, vibrato on the carrier, held.
+void BM_Vrc7EightVoicesFluteA440(benchmark::State& state)
+{
+    playVrc7(state, 4, false);
+}
+
+// Guitar: a percussive carrier, struck again every eight frames.
+void BM_Vrc7EightVoicesGuitarRetriggered(benchmark::State& state)
+{
+    playVrc7(state, 2, true);
+}
+
 // Read-out alone: a frame's worth of cells integrated per iteration.
 void readFrames(benchmark::State& state, long perCall)
 {
@@ -438,6 +506,8 @@ BENCHMARK(BM_S5bToneA440);
 BENCHMARK(BM_S5bBuzzSaw);
 BENCHMARK(BM_FdsHeldNoteA440);
 BENCHMARK(BM_FdsVibratoA440);
+BENCHMARK(BM_Vrc7EightVoicesFluteA440);
+BENCHMARK(BM_Vrc7EightVoicesGuitarRetriggered);
 BENCHMARK(BM_ReadFrameInOneCall);
 BENCHMARK(BM_ReadOneSampleAtATime);
 BENCHMARK(BM_ConsoleChipAllChannels);

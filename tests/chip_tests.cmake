@@ -11,6 +11,7 @@ add_executable(chip_tests
   chip_mmc5_test.cpp
   chip_fds_test.cpp
   chip_n163_test.cpp
+  chip_vrc7_test.cpp
   chip_sound_chip_test.cpp
   chip_level_log_test.cpp
   chip_console_chip_test.cpp

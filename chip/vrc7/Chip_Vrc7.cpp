@@ -1,0 +1,438 @@
+#include "Chip_Vrc7.h"
+
+#include "chip/Chip_Require.h"
+
+namespace {
+
+// A full-scale channel's peak to peak over a full-volume 2A03 pulse's step
+// (Chip_Apu's 0.1128 of full scale): +11 dB, see the header.
+constexpr double pulse_level = 0.1128;
+constexpr double swing_over_pulse = 3.548;  // 10^(11/20)
+
+constexpr uint32_t phase_mask = (1u << 19) - 1;
+constexpr int phase_shift = 9;  // the accumulator's top 10 bits
+constexpr unsigned wave_mask = 1023;
+constexpr unsigned half_wave = 512;
+constexpr unsigned quarter_mirror = 256;
+constexpr int channel_shift = 3;      // carrier output to the channel's 9 bits
+constexpr int volume_units = 8;       // 3 dB a volume step
+constexpr int total_level_units = 2;  // 0.75 dB a modulator TL step
+constexpr int block_count = 8;
+constexpr int sustain_bit_rate = 5;
+constexpr int percussive_release_rate = 7;
+constexpr int feedback_shift = 7;  // FB 7 shifts the mean of the outputs by none
+constexpr uint32_t vibrato_mask = vrc7::vibrato_step_samples * vrc7::vibrato_steps - 1;
+
+int key_scale_level(int ksl, int f_number, int block)
+{
+    if (ksl == 0)
+        return 0;
+    int base = vrc7::key_scale_rom[static_cast<size_t>(f_number >> 5)] - 8 * (block_count - block);
+    base = base > 0 ? base : 0;
+    // KSL 1, 2, 3: 1.5, 3, 6 dB an octave.
+    return (2 * base) >> (3 - ksl);
+}
+
+}  // namespace
+
+Chip_Vrc7::Chip_Vrc7() : roms_(vrc7::wave_roms())
+{
+    set_clock_rate(ntsc_cpu_hz);
+    set_volume(1.0);
+    reset();
+}
+
+void Chip_Vrc7::reset()
+{
+    for (uint8_t& r : regs_)
+        r = 0;
+    for (int c = 0; c < osc_count; ++c) {
+        Channel& ch = channels_[c];
+        ch.modulator.phase = 0;
+        ch.carrier.phase = 0;
+        ch.modulator.envelope.reset();
+        ch.carrier.envelope.reset();
+        ch.key = false;
+        ch.previous[0] = ch.previous[1] = 0;
+        ch.level = 0;
+        decode_channel(c);
+    }
+    address_ = 0;
+    // Each channel runs once to show the silent code, then rests.
+    active_ = (1u << osc_count) - 1;
+    held_ = false;
+    written_ = false;
+    envelope_counter_ = 0;
+    vibrato_counter_ = 0;
+    tremolo_step_ = 0;
+    tremolo_samples_ = 0;
+    next_ = 0;
+    remainder_ = 0;
+    last_time_ = 0;
+}
+
+void Chip_Vrc7::set_clock_rate(int32_t cpu_clocks_per_second)
+{
+    PLINKA_CHIP_REQUIRE("Chip_Vrc7::set_clock_rate(): rate must be positive", "cpu_clocks_per_second > 0",
+                        cpu_clocks_per_second > 0);
+    if (cpu_clocks_per_second <= 0)
+        return;
+    // CPU clocks a sample, 16.16, as a whole part and a remainder in
+    // crystal_hz-ths: 72 crystal cycles of 1 / crystal_hz s each.
+    const uint64_t scaled = uint64_t{crystal_cycles_per_sample} * static_cast<uint64_t>(cpu_clocks_per_second)
+                            << Band_Buffer::time_bits;
+    step_ = scaled / crystal_hz;
+    step_remainder_ = scaled % crystal_hz;
+    remainder_ = 0;
+}
+
+void Chip_Vrc7::set_volume(double volume)
+{
+    synth_.set_volume(swing_over_pulse * pulse_level * volume);
+}
+
+void Chip_Vrc7::set_output(Band_Buffer* buffer)
+{
+    for (int i = 0; i < osc_count; ++i)
+        osc_output(i, buffer);
+}
+
+void Chip_Vrc7::osc_output(int osc, Band_Buffer* buffer)
+{
+    PLINKA_CHIP_REQUIRE("Chip_Vrc7::osc_output(): Index out of range", "0 <= osc && osc < osc_count",
+                        0 <= osc && osc < osc_count);
+    if (osc < 0 || osc >= osc_count)
+        return;
+    channels_[osc].output = buffer;
+}
+
+void Chip_Vrc7::osc_log(int osc, Level_Log* log)
+{
+    PLINKA_CHIP_REQUIRE("Chip_Vrc7::osc_log(): Index out of range", "0 <= osc && osc < osc_count",
+                        0 <= osc && osc < osc_count);
+    if (osc < 0 || osc >= osc_count)
+        return;
+    channels_[osc].log = log;
+}
+
+void Chip_Vrc7::write_register(int32_t time, unsigned addr, int data)
+{
+    PLINKA_CHIP_REQUIRE("unmet requirement", "(unsigned) data <= 0xff", (unsigned)data <= 0xff);
+    // $9010: AAAA AAAA  internal register select
+    // $9030: DDDD DDDD  data for the selected register
+    // $E000: RS.. ..MM  S: sound held in reset; R, MM: the mapper's
+    if (addr != 0x9010 && addr != 0x9030 && addr != 0xE000)
+        return;
+    run_until(time);
+    written_ = true;
+    if (addr == 0xE000)
+        set_held(next_, (data & 0x40) != 0);
+    else if (held_)
+        return;
+    else if (addr == 0x9010)
+        address_ = static_cast<unsigned>(data) & 0xFF;
+    else
+        write_internal(address_, data & 0xFF);
+}
+
+void Chip_Vrc7::set_held(int64_t at, bool held)
+{
+    if (held == held_)
+        return;
+    if (held) {
+        for (Channel& ch : channels_)
+            show(ch, at, 0);
+        // Cleared as at power-up, but the vibrato goes on where it was.
+        const uint32_t vibrato = vibrato_counter_;
+        const int64_t next = next_;
+        const uint64_t remainder = remainder_;
+        const int32_t last = last_time_;
+        reset();
+        vibrato_counter_ = vibrato;
+        next_ = next;
+        remainder_ = remainder;
+        last_time_ = last;
+        active_ = 0;
+    } else {
+        active_ = (1u << osc_count) - 1;
+    }
+    held_ = held;
+    written_ = true;
+}
+
+void Chip_Vrc7::write_internal(unsigned addr, int data)
+{
+    if (addr >= register_count)
+        return;
+    // Low nibbles 9-F of the channel rows act as 0-6.
+    if (addr >= 0x10 && (addr & 15) >= 9)
+        addr -= 9;
+    regs_[addr] = static_cast<uint8_t>(data);
+    if (addr < vrc7::patch_bytes) {
+        // The one custom patch: every channel that plays it changes.
+        for (int c = 0; c < osc_count; ++c) {
+            if ((regs_[0x30 + c] >> 4) == 0)
+                decode_channel(c);
+        }
+        return;
+    }
+    const int c = static_cast<int>(addr & 15);
+    if (addr < 0x10 || c >= osc_count)
+        return;  // $08-$0F, and channels 7-9, which the VRC7 never lets out
+    // $2n: --ST BBBF  sustain, key, block, F-number bit 8
+    if ((addr >> 4) == 2)
+        key_channel(c, (data & 0x10) != 0);
+    decode_channel(c);
+}
+
+void Chip_Vrc7::key_channel(int c, bool key)
+{
+    Channel& ch = channels_[c];
+    if (key == ch.key)
+        return;
+    ch.key = key;
+    if (key) {
+        // Both operators first damp what sounds, then attack.
+        ch.modulator.envelope.enter(Vrc7_Envelope::State::damp);
+        ch.carrier.envelope.enter(Vrc7_Envelope::State::damp);
+    } else {
+        // Only the carrier releases: the modulator holds where it is.
+        ch.carrier.envelope.enter(Vrc7_Envelope::State::release);
+    }
+    active_ |= 1u << c;
+}
+
+void Chip_Vrc7::decode_channel(int c)
+{
+    Channel& ch = channels_[c];
+    // $1n: FFFF FFFF  F-number bits 0-7
+    // $2n: --ST BBBF  sustain (release at rate 5), key, block, F-number bit 8
+    // $3n: IIII VVVV  patch (0: custom), volume (attenuation, 3 dB a step)
+    const int high = regs_[0x20 + c];
+    ch.f_number = regs_[0x10 + c] | (high & 1) << 8;
+    ch.block = high >> 1 & 7;
+    const bool sustain = (high & 0x20) != 0;
+    const int patch_index = regs_[0x30 + c] >> 4;
+    const int volume = regs_[0x30 + c] & 15;
+    const uint8_t* patch = patch_index == 0 ? regs_ : vrc7::rom_patches[patch_index];
+    // $03: KK-Q WFFF  carrier KSL, carrier and modulator half-sine, feedback
+    ch.feedback = patch[3] & 7;
+    for (int o = 0; o < 2; ++o) {
+        const bool is_carrier = o == 1;
+        Operator& op = is_carrier ? ch.carrier : ch.modulator;
+        // $00/$01: TVSK MMMM  tremolo, vibrato, sustained, key-scale rate, multiplier
+        const int flags = patch[o];
+        op.tremolo = (flags & 0x80) != 0;
+        op.vibrato = (flags & 0x40) != 0;
+        const bool sustained = (flags & 0x20) != 0;
+        const bool key_scale_rate = (flags & 0x10) != 0;
+        op.multiple_x2 = vrc7::multiplier_x2[static_cast<size_t>(flags & 15)];
+        op.increment = ((static_cast<uint32_t>(ch.f_number) << ch.block) * static_cast<uint32_t>(op.multiple_x2)) >> 1;
+        // $02: KKLL LLLL  modulator KSL, total level
+        const int ksl = patch[2 + o] >> 6;
+        op.rectified = (patch[3] & (is_carrier ? 0x10 : 0x08)) != 0;
+        const int level = is_carrier ? volume * volume_units : (patch[2] & 63) * total_level_units;
+        op.attenuation = level + key_scale_level(ksl, ch.f_number, ch.block);
+        // $04/$05: AAAA DDDD  attack, decay; $06/$07: SSSS RRRR  sustain level, release
+        const int release = patch[6 + o] & 15;
+        Vrc7_Envelope::Rates rates;
+        rates.by_state[static_cast<int>(Vrc7_Envelope::State::damp)] = Vrc7_Envelope::damp_rate;
+        rates.by_state[static_cast<int>(Vrc7_Envelope::State::attack)] = static_cast<uint8_t>(patch[4 + o] >> 4);
+        rates.by_state[static_cast<int>(Vrc7_Envelope::State::decay)] = static_cast<uint8_t>(patch[4 + o] & 15);
+        rates.by_state[static_cast<int>(Vrc7_Envelope::State::sustain)] = static_cast<uint8_t>(sustained ? 0 : release);
+        int release_rate = sustained ? release : percussive_release_rate;
+        if (sustain)
+            release_rate = sustain_bit_rate;
+        rates.by_state[static_cast<int>(Vrc7_Envelope::State::release)] = static_cast<uint8_t>(release_rate);
+        rates.sustain_level = static_cast<uint8_t>(patch[6 + o] >> 4);
+        const int ksr_offset = key_scale_rate ? (ch.block << 1 | ch.f_number >> 8) : ch.block >> 1;
+        op.envelope.set_rates(rates, ksr_offset);
+        op.envelope.set_frozen(!is_carrier && !ch.key);
+    }
+    active_ |= 1u << c;
+}
+
+int Chip_Vrc7::operator_output(const Operator& op, unsigned phase, int tremolo) const
+{
+    const int envelope = op.envelope.level();
+    if (envelope == Vrc7_Envelope::silent)
+        return 0;
+    int attenuation = envelope + op.attenuation + (op.tremolo ? tremolo : 0);
+    attenuation = attenuation < vrc7::max_attenuation ? attenuation : vrc7::max_attenuation;
+    // A quarter of the sine, mirrored in the second and fourth.
+    unsigned index = phase & (vrc7::quarter_wave - 1);
+    if (phase & quarter_mirror)
+        index ^= vrc7::quarter_wave - 1;
+    const int magnitude = roms_.magnitude[attenuation][index];
+    // The negative half in one's complement: -1 where the magnitude is 0.
+    if (phase & half_wave)
+        return op.rectified ? -1 : ~magnitude;
+    return magnitude;
+}
+
+uint32_t Chip_Vrc7::vibrato_increment(const Channel& ch, const Operator& op, uint32_t step)
+{
+    // The doubled F-number moves by 0, +1/256, +1/128, +1/256, 0, -1/256,
+    // -1/128, -1/256 of itself, in whole units.
+    const int doubled = 2 * ch.f_number;
+    const int depth = (step & 3) == 0 ? 0 : doubled >> ((step & 3) == 2 ? 7 : 8);
+    const int moved = step < 4 ? doubled + depth : doubled - depth;
+    return ((static_cast<uint32_t>(moved) << ch.block >> 1) * static_cast<uint32_t>(op.multiple_x2)) >> 1;
+}
+
+inline void Chip_Vrc7::show(Channel& ch, int64_t at, int level)
+{
+    if (level == ch.level)
+        return;
+    if (ch.output) {
+        Band_Buffer& buffer = *ch.output;
+        const auto whole = static_cast<int32_t>(at >> Band_Buffer::time_bits);
+        const auto fraction = static_cast<uint32_t>(at & 0xFFFF);
+        const uint32_t pos = buffer.to_buffer_time(whole) +
+                             static_cast<uint32_t>((uint64_t{fraction} * buffer.factor()) >> Band_Buffer::time_bits);
+        synth_.add_delta_at(pos, level - ch.level, buffer);
+    } else if (ch.log) {
+        ch.log->change(static_cast<int32_t>(at >> Band_Buffer::time_bits), level);
+    }
+    ch.level = level;
+}
+
+Chip_Vrc7::Position Chip_Vrc7::position() const
+{
+    return {next_, remainder_, envelope_counter_, vibrato_counter_, tremolo_step_, tremolo_samples_};
+}
+
+void Chip_Vrc7::advance(Position& p) const
+{
+    p.at += static_cast<int64_t>(step_);
+    p.remainder += step_remainder_;
+    if (p.remainder >= static_cast<uint64_t>(crystal_hz)) {
+        p.remainder -= crystal_hz;
+        ++p.at;
+    }
+    ++p.envelope_counter;
+    p.vibrato_counter = (p.vibrato_counter + 1) & vibrato_mask;
+    if (++p.tremolo_samples == vrc7::tremolo_step_samples) {
+        p.tremolo_samples = 0;
+        if (++p.tremolo_step == vrc7::tremolo_steps)
+            p.tremolo_step = 0;
+    }
+}
+
+void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
+{
+    // One channel over the whole run: between writes the channels share
+    // only the counters, and the operators' phases and the feedback stay in
+    // registers, off the store-to-load path that would lengthen the
+    // modulator's sample-to-sample chain.
+    Channel& ch = channels_[c];
+    Operator& mod = ch.modulator;
+    Operator& car = ch.carrier;
+    uint32_t vibrato_step = vrc7::vibrato_steps;  // none yet
+    uint32_t mod_increment = mod.increment;
+    uint32_t car_increment = car.increment;
+    uint32_t mod_phase = mod.phase;
+    uint32_t car_phase = car.phase;
+    int previous = ch.previous[0];
+    int before = ch.previous[1];
+    const int feedback_mask = ch.feedback ? -1 : 0;
+    const int feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
+    int64_t i = 0;
+    for (; i < count; ++i, advance(p)) {
+        if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != vibrato_step) {
+            vibrato_step = step;
+            mod_increment = mod.vibrato ? vibrato_increment(ch, mod, step) : mod.increment;
+            car_increment = car.vibrato ? vibrato_increment(ch, car, step) : car.increment;
+        }
+        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
+        if (mod.envelope.step(p.envelope_counter))
+            mod_phase = 0;
+        // The carrier's attack restarts both operators.
+        if (car.envelope.step(p.envelope_counter))
+            mod_phase = car_phase = 0;
+        // Feedback: the mean of the modulator's last two outputs, scaled by FB.
+        const int feedback = (((previous + before) >> 1) >> feedback_by) & feedback_mask;
+        const int m =
+            operator_output(mod, ((mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
+        before = previous;
+        previous = m;
+        // The carrier's phase moves by twice the modulator's output.
+        const int out =
+            operator_output(car, ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
+        mod_phase = (mod_phase + mod_increment) & phase_mask;
+        car_phase = (car_phase + car_increment) & phase_mask;
+        const int value = out >> channel_shift;
+        show(ch, p.at, value >= 0 ? value + 1 : value);
+        // The carrier silent until a key-on, whose attack restarts both
+        // phases: the channel rests. A modulator that is silent too must
+        // have no feedback left; one frozen by the key-off may still be
+        // sounding inside, and rests with its feedback cleared (see the header).
+        const Vrc7_Envelope& m_env = mod.envelope;
+        const Vrc7_Envelope& c_env = car.envelope;
+        if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
+            continue;
+        if (m_env.frozen()) {
+            previous = before = 0;
+        } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || previous != 0 || before != 0) {
+            continue;
+        }
+        active_ &= ~(1u << c);
+        break;
+    }
+    mod.phase = mod_phase;
+    car.phase = car_phase;
+    ch.previous[0] = previous;
+    ch.previous[1] = before;
+}
+
+void Chip_Vrc7::run_until(int32_t end_time)
+{
+    PLINKA_CHIP_REQUIRE("unmet requirement", "end_time >= last_time", end_time >= last_time_);
+    const int64_t end = int64_t{end_time} << Band_Buffer::time_bits;
+    // Sample k falls at (E0 + k S) / crystal_hz in 16.16 clocks, E0 and S
+    // counted in crystal_hz-ths: it is before `end` while E0 + k S < end crystal_hz.
+    const int64_t first = next_ * crystal_hz + static_cast<int64_t>(remainder_);
+    const int64_t stride = static_cast<int64_t>(step_) * crystal_hz + static_cast<int64_t>(step_remainder_);
+    const int64_t span = end * crystal_hz - first;
+    const int64_t count = span > 0 ? (span + stride - 1) / stride : 0;
+    const int64_t last = first + count * stride;
+    Position p = position();
+    p.at = last / crystal_hz;
+    p.remainder = static_cast<uint64_t>(last % crystal_hz);
+    p.envelope_counter += static_cast<uint32_t>(count);
+    p.vibrato_counter = (p.vibrato_counter + static_cast<uint32_t>(count)) & vibrato_mask;
+    const int64_t tremolo_samples = p.tremolo_samples + count;
+    p.tremolo_step =
+        static_cast<int>((p.tremolo_step + tremolo_samples / vrc7::tremolo_step_samples) % vrc7::tremolo_steps);
+    p.tremolo_samples = static_cast<int>(tremolo_samples % vrc7::tremolo_step_samples);
+    if (held_) {
+        // Held in reset, only the vibrato runs on.
+        vibrato_counter_ = p.vibrato_counter;
+    } else if (count > 0) {
+        const Position from = position();
+        for (unsigned rest = active_; rest; rest &= rest - 1)
+            run_channel(__builtin_ctz(rest), from, count);
+        envelope_counter_ = p.envelope_counter;
+        vibrato_counter_ = p.vibrato_counter;
+        tremolo_step_ = p.tremolo_step;
+        tremolo_samples_ = p.tremolo_samples;
+    }
+    next_ = p.at;
+    remainder_ = p.remainder;
+    if (end_time > last_time_)
+        last_time_ = end_time;
+}
+
+void Chip_Vrc7::end_frame(int32_t end_time)
+{
+    run_until(end_time);
+    next_ -= int64_t{end_time} << Band_Buffer::time_bits;
+    last_time_ -= end_time;
+    written_ = false;
+    PLINKA_CHIP_REQUIRE("unmet requirement", "last_time >= 0", last_time_ >= 0);
+}
+
+bool Chip_Vrc7::idle() const
+{
+    return !written_ && last_time_ == 0 && active_ == 0;
+}
