@@ -49,6 +49,8 @@ ConsoleChip::ConsoleChip()
     fds_.set_outputs(&mix, &groups[fds_group]);
     n163_.set_volume(-pulse);
     n163_.set_outputs(&mix, &groups[n163_group]);
+    vrc7_.set_volume(pulse);
+    vrc7_.set_outputs(&mix, &groups[vrc7_group]);
 }
 
 const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate)
@@ -57,6 +59,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
     frame_length = static_cast<int32_t>(clock_rate / std::max(frame_rate, 1));
     apu_.set_pal(frame_rate == VoiceChip::pal_frame_rate);
     fds_.set_clock_rate(static_cast<double>(clock_rate));
+    vrc7_.set_clock_rate(static_cast<int32_t>(clock_rate));
     ready_ = false;
     for (int b = 0; b < buffer_count; ++b) {
         if (!buffer(b).has_buffer())
@@ -82,6 +85,7 @@ void ConsoleChip::reset()
     mmc5_.reset();
     fds_.reset();
     n163_.reset();
+    vrc7_.reset();
     for (Level_Log& log : logs_)
         log.reset();
     std::fill(std::begin(levels_), std::end(levels_), 0);
@@ -154,6 +158,11 @@ void ConsoleChip::write_n163(int32_t time, unsigned addr, int data)
     n163_.write_register(clamp_time(time), addr, data & 0xFF);
 }
 
+void ConsoleChip::write_vrc7(int32_t time, unsigned addr, int data)
+{
+    vrc7_.write_register(clamp_time(time), addr, data & 0xFF);
+}
+
 void ConsoleChip::write_s5b_mixer(int32_t time, int mask, int bits)
 {
     write_s5b(time, 0x07, (s5b_.reg(0x07) & ~mask) | (bits & mask));
@@ -210,6 +219,8 @@ void ConsoleChip::end_frame()
         fds_.end_frame(frame_length);
     if (!n163_.idle())
         n163_.end_frame(frame_length);
+    if (!vrc7_.idle())
+        vrc7_.end_frame(frame_length);
     run_time_ -= frame_length;  // above 0 only after a setup shortened the frame under way
     reached_ = run_time_;
     if (ready_) {
@@ -388,6 +399,7 @@ void ConsoleChip::target_amplitudes(int32_t (&targets)[buffer_count]) const
     targets[1 + mmc5_group] = mmc5;
     targets[1 + fds_group] = 0;  // their chips step these buffers themselves
     targets[1 + n163_group] = 0;
+    targets[1 + vrc7_group] = 0;
 }
 
 int32_t ConsoleChip::vrc6_part() const

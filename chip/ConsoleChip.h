@@ -24,7 +24,7 @@
 // each VRC6 and 5B channel's, the MMC5's pair's in the mix, the channel's in
 // a group.
 //
-// The FDS and the 163 add to the mix as the cartridge port adds them, each
+// The FDS, the 163 and the VRC7 add to the mix as the cartridge port adds them, each
 // through its own output (the FDS after its low-pass), straight into the mix
 // and their groups, at their levels against the mix's pulse; the 163 with
 // the sign the console gives it, opposite the 2A03's.
@@ -42,13 +42,14 @@
 #include "chip/n163/Chip_N163.h"
 #include "chip/s5b/Chip_S5b.h"
 #include "chip/vrc6/Chip_Vrc6.h"
+#include "chip/vrc7/Chip_Vrc7.h"
 
 #include <cstdint>
 
 class ConsoleChip {
 public:
-    // pulse 1, pulse 2, triangle, noise, delta modulation, VRC6, 5B, MMC5, FDS, N163
-    static constexpr int group_count = 10;
+    // pulse 1, pulse 2, triangle, noise, delta modulation, VRC6, 5B, MMC5, FDS, N163, VRC7
+    static constexpr int group_count = 11;
     static constexpr int buffer_count = 1 + group_count;
     static constexpr double output_scale = 0.5;  // headroom: the loudest mix stays well inside 16 bits
 
@@ -76,6 +77,8 @@ public:
     // $4040-$408A; $F800, $4800 and $E000 of the 163.
     void write_fds(int32_t time, unsigned addr, int data);
     void write_n163(int32_t time, unsigned addr, int data);
+    // $9010 and $9030 of the VRC7.
+    void write_vrc7(int32_t time, unsigned addr, int data);
     // A $4015 write that sets the channels of `mask` as `bits` says and keeps
     // the others as the chip has them at that time: a one-shot sample that
     // has played out has cleared its own bit, and must not start again when
@@ -124,6 +127,7 @@ public:
     const Chip_Mmc5& mmc5() const { return mmc5_; }
     const Chip_Fds& fds() const { return fds_; }
     const Chip_N163& n163() const { return n163_; }
+    const Chip_Vrc7& vrc7() const { return vrc7_; }
     const Console_Mixer& mixer() const { return mixer_; }
 
     Band_Buffer mix;
@@ -144,6 +148,7 @@ private:
     static constexpr int mmc5_group = 7;
     static constexpr int fds_group = 8;
     static constexpr int n163_group = 9;
+    static constexpr int vrc7_group = 10;
 
     void write_s5b_port(int32_t time, unsigned addr, int data);
 
@@ -190,6 +195,7 @@ private:
     Chip_Mmc5 mmc5_;
     Chip_Fds fds_;
     Chip_N163 n163_;
+    Chip_Vrc7 vrc7_;
     Console_Mixer mixer_;
     Band_Synth<12> synth_{15};  // its kernel only: add_amplitude builds each change's row
     Level_Log logs_[log_count];

@@ -20,8 +20,7 @@ const char* VoiceChip::setup(long clock_rate, long sample_rate, int frame_rate)
     clock_rate_ = clock_rate;
     expansion_.visit([this](auto& held) {
         held.set_output(&buffer);
-        if constexpr (requires { held.set_clock_rate(1.0); })
-            held.set_clock_rate(static_cast<double>(clock_rate_));
+        set_clock(held);
     });
     if (!buffer.has_buffer())
         return out_of_memory;

@@ -18,6 +18,7 @@
 #include "chip/n163/Chip_N163.h"
 #include "chip/s5b/Chip_S5b.h"
 #include "chip/vrc6/Chip_Vrc6.h"
+#include "chip/vrc7/Chip_Vrc7.h"
 
 #include <cstdint>
 
@@ -61,8 +62,7 @@ public:
         expansion_.visit([this](auto& other) { other.run_until(write_time + 1); });
         Chip& held = expansion_.template emplace<Chip>();
         held.set_output(&buffer);
-        if constexpr (requires { held.set_clock_rate(1.0); })
-            held.set_clock_rate(static_cast<double>(clock_rate_));
+        set_clock(held);
         return held;
     }
     template <class Chip> bool holds() const { return expansion_.template holds<Chip>(); }
@@ -77,6 +77,17 @@ public:
     Sample_Memory::Bytes sample_memory;
 
 private:
-    Chip_Slot<Chip_Vrc6, Chip_S5b, Chip_Mmc5, Chip_Fds, Chip_N163> expansion_;
+    // The CPU clock, for the chips whose sound depends on it (the FDS's
+    // low-pass) or whose own clock runs beside it (the VRC7's crystal).
+    template <class Chip> void set_clock(Chip& held)
+    {
+        if constexpr (requires { held.set_clock_rate(1.0); }) {
+            using Rate = decltype(clock_argument(&Chip::set_clock_rate));
+            held.set_clock_rate(static_cast<Rate>(clock_rate_));
+        }
+    }
+    template <class Chip, class Rate> static Rate clock_argument(void (Chip::*)(Rate));
+
+    Chip_Slot<Chip_Vrc6, Chip_S5b, Chip_Mmc5, Chip_Fds, Chip_N163, Chip_Vrc7> expansion_;
     long clock_rate_ = 1789773;
 };

@@ -22,6 +22,7 @@ constexpr const char* kWaveTooLongText =
     "Error: The drawn wave's numbers would not fit the 1023 characters of the text";
 // An FDS or N163 program's Duty row holds its wave text.
 constexpr const char* kWaveLabelText = "Wave:";
+constexpr const char* kPatchLabelText = "Patch:";  // a VRC7 program's Duty row holds its patch
 
 // The highest step value of a channel type's waves.
 int32_t waveTop(int32_t channelType)
@@ -58,7 +59,7 @@ EditorModel::DutyRow EditorModel::dutyRow() const
     const int32_t type = instrument_.channelType(shownProgram_);
     if (type == Sample)
         return DutyRow::KeyMap;
-    return playsWave(type) ? DutyRow::Wave : DutyRow::Duty;
+    return hasChipText(type) ? DutyRow::Wave : DutyRow::Duty;
 }
 
 void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
@@ -88,7 +89,7 @@ const char* EditorModel::rowLabel(int kind) const
     case DutyRow::KeyMap:
         return kKeyMapLabelText;
     case DutyRow::Wave:
-        return kWaveLabelText;
+        return instrument_.channelType(shownProgram_) == Vrc7 ? kPatchLabelText : kWaveLabelText;
     }
     return kEnvelopeLabelText[kind];
 }

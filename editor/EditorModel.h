@@ -46,13 +46,14 @@ enum EditorControl : int {
     kNextWaveButton = 1025,
     kN163ChannelsButton = 1026,  // the console's 163 channel count, stepped on at each click
     kWaveLabel = 1027,           // "Wave 1/3": which wave the area shows
+    kVrc7Button = 1028,
 };
 
 // The button of each channel type, in ChannelType order; its text is the
 // channel table's label. The ids are the windows' own and never change.
 inline constexpr int kChannelTypeButton[kChannelTypeCount] = {
     kPulseButton,   kTriangleButton, kNoiseButton, kSampleButton, kVrc6PulseButton,
-    kVrc6SawButton, kS5bButton,      kMmc5PulseButton, kFdsButton, kN163Button};
+    kVrc6SawButton, kS5bButton,      kMmc5PulseButton, kFdsButton, kN163Button, kVrc7Button};
 static_assert(
     [] {
         for (const int id : kChannelTypeButton)

@@ -33,7 +33,7 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
             needed += static_cast<size_t>(stepCount(envelope));
     size_t wavesNeeded = 0;
     for (const Program& program : bank)
-        wavesNeeded += playsWave(program.channelType);
+        wavesNeeded += hasChipText(program.channelType);
     size_t bytesNeeded = 0;
     for (int i = 0; i < sampleCount; ++i)
         bytesNeeded += static_cast<size_t>(std::clamp(from.samples[i].length, 0, kMaxSampleBytes));
@@ -72,7 +72,7 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
         else
             sound.keyMap = KeyMap{};
         sound.wave = nullptr;
-        if (playsWave(program.channelType)) {
+        if (hasChipText(program.channelType)) {
             compileWave(boundedText(program.waveText), program.channelType, *freeWave);  // in error: a sine
             sound.wave = freeWave++;
         }

@@ -40,7 +40,7 @@ struct ProgramSound {
     KeyMap keyMap;              // compiled for Sample programs only; silent for the others
     const SampleData* samples;  // the snapshot's kMaxSamples, which keyMap's entries index
     bool arpMovesKey;           // an Arp step other than 0: a key the map leaves out may still sound
-    const WaveProgram* wave;    // an FDS or N163 program's compiled wave text; null for the others
+    const WaveProgram* wave;    // an FDS, N163 or VRC7 program's compiled chip text; null for the others
 };
 
 struct BankSnapshot {

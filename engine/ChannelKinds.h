@@ -21,15 +21,16 @@ enum ChannelType : int32_t {
     S5b = 6,
     Mmc5Pulse = 7,
     Fds = 8,
-    N163 = 9
+    N163 = 9,
+    Vrc7 = 10
 };
-constexpr int32_t kChannelTypeCount = 10;
+constexpr int32_t kChannelTypeCount = 11;
 
 // The chips whose channels the types play: the 2A03 every voice has, and
 // the expansion chips a voice holds one at a time.
-enum class SoundChip : int32_t { Apu, Vrc6, S5b, Mmc5, Fds, N163 };
-inline constexpr SoundChip kExpansionChips[] = {SoundChip::Vrc6, SoundChip::S5b, SoundChip::Mmc5, SoundChip::Fds,
-                                                SoundChip::N163};
+enum class SoundChip : int32_t { Apu, Vrc6, S5b, Mmc5, Fds, N163, Vrc7 };
+inline constexpr SoundChip kExpansionChips[] = {SoundChip::Vrc6, SoundChip::S5b,  SoundChip::Mmc5,
+                                                SoundChip::Fds,  SoundChip::N163, SoundChip::Vrc7};
 
 struct ChannelKind {
     ChannelType type;
@@ -49,7 +50,7 @@ struct ChannelKind {
     int32_t maxVolume;  // the Volume envelope's top: the chip's volume, the saw's accumulator rate
     int32_t maxDuty;    // the Duty envelope's top as the channel plays it (its low bits)
     int32_t ftiType;    // the tracker's instrument type: 1 the 2A03's (the MMC5's too), 2 the VRC6's, 4 the FDS's,
-                        // 5 the N163's, 6 the 5B's
+                        // 5 the N163's, 6 the 5B's, 3 the VRC7's
 };
 
 // clang-format off
@@ -65,6 +66,7 @@ inline constexpr ChannelKind kChannelKinds[kChannelTypeCount] = {
     {Mmc5Pulse, "mmc5-pulse", "MMC5 Pulse", SoundChip::Mmc5, Mmc5Group,     Mmc5PulseOneSlot, Mmc5PulseTwoSlot, 16, 1, 11, 15, 3, 1},
     {Fds,       "fds",        "FDS",        SoundChip::Fds,  FdsGroup,      FdsSlot,          FdsSlot,           0, 0, 12, 32, 0, 4},
     {N163,      "n163",       "N163",       SoundChip::N163, N163Group,     N163OneSlot,      N163EightSlot,     0, 0, 18, 15, 63, 5},
+    {Vrc7,      "vrc7",       "VRC7",       SoundChip::Vrc7, Vrc7Group,     Vrc7OneSlot,      Vrc7SixSlot,       0, 0,  9, 15, 0, 3},
 };
 // clang-format on
 

@@ -19,6 +19,7 @@
 #include "Program.h"
 #include "S5bFrame.h"
 #include "Vrc6Frame.h"
+#include "Vrc7Frame.h"
 
 #include <cstdint>
 #include <type_traits>
@@ -50,6 +51,9 @@ inline constexpr SlotRoute kSlotRoutes[kConsoleSlotCount] = {
     {SoundChip::N163, 2, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 3, 0, 0, 0, 0, 0, 0},
     {SoundChip::N163, 4, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 5, 0, 0, 0, 0, 0, 0},
     {SoundChip::N163, 6, 0, 0, 0, 0, 0, 0},                      {SoundChip::N163, 7, 0, 0, 0, 0, 0, 0},
+    {SoundChip::Vrc7, 0, 0, 0, 0, 0, 0, 0},                      {SoundChip::Vrc7, 1, 0, 0, 0, 0, 0, 0},
+    {SoundChip::Vrc7, 2, 0, 0, 0, 0, 0, 0},                      {SoundChip::Vrc7, 3, 0, 0, 0, 0, 0, 0},
+    {SoundChip::Vrc7, 4, 0, 0, 0, 0, 0, 0},                      {SoundChip::Vrc7, 5, 0, 0, 0, 0, 0, 0},
 };
 // clang-format on
 
@@ -65,8 +69,8 @@ static_assert(routesMatchTheTable(), "each slot routes to the chip of the types 
 
 // The console chip as the ports need it: anything with write_apu(),
 // write_apu_enables(), write_vrc6(), write_s5b(), write_s5b_mixer(),
-// write_mmc5(), write_mmc5_enables(), write_fds(), write_n163(), fds(),
-// n163(), load_sample(), sample_playing() and write_time.
+// write_mmc5(), write_mmc5_enables(), write_fds(), write_n163(), write_vrc7(),
+// fds(), n163(), vrc7(), load_sample(), sample_playing() and write_time.
 template <class Console> class ConsolePort {
 public:
     struct Apu {
@@ -163,16 +167,46 @@ public:
         int ram(int i) const { return console->n163().ram(i); }
     };
 
+    // The VRC7's channel of the slot: the voice writes channel 1's registers
+    // ($1x, $2x, $3x with x = 0), which land on the slot's; the custom
+    // patch ($00-$07) is the chip's one.
+    struct Vrc7 {
+        Console* console;
+        SlotRoute route;
+        int selected = 0;
+
+        void write_register(int32_t time, unsigned address, int data)
+        {
+            if (address == 0x9010) {
+                selected = data;
+                return;
+            }
+            if (address != 0x9030)
+                return;
+            const int reg = selected >= 0x10 && selected < 0x40 ? selected + route.channel : selected;
+            console->write_vrc7(time, 0x9010, reg);
+            console->write_vrc7(time, 0x9030, data);
+        }
+        int reg(int index) const { return console->vrc7().reg(index); }
+        const Vrc7_Envelope& envelope(int channel, bool carrier) const
+        {
+            return console->vrc7().envelope(channel, carrier);
+        }
+    };
+
     // `expansionEnables`: the slot's own expansion channels left on (bits as
     // VoiceChip::expansion_enables). `memory`: where the 163's waves go (null:
     // its slots find no room).
     ConsolePort(Console& console, int32_t& expansionEnables, int32_t slot, N163Memory* memory = nullptr)
         : chip{&console, kSlotRoutes[slot]}, write_time(console.write_time), expansion_enables(expansionEnables),
           vrc6_{&console, kSlotRoutes[slot]}, s5b_{&console, kSlotRoutes[slot]}, mmc5_{&console, kSlotRoutes[slot]},
-          fds_{&console, kSlotRoutes[slot]}, n163_{&console, kSlotRoutes[slot]}, memory_(memory), console_(console)
+          fds_{&console, kSlotRoutes[slot]}, n163_{&console, kSlotRoutes[slot]}, vrc7_{&console, kSlotRoutes[slot]},
+          memory_(memory), console_(console)
     {
     }
 
+    // The VRC7's channel of the slot, which the voice reads its envelope of.
+    int32_t vrc7_channel() const { return chip.route.channel; }
     // The 163's channel of the slot (0: channel 8), the channels on, and a
     // place for a wave (N163Frame.h).
     int32_t n163_channel() const { return chip.route.channel; }
@@ -202,6 +236,8 @@ public:
             return fds_;
         else if constexpr (std::is_same_v<Chip, Chip_N163>)
             return n163_;
+        else if constexpr (std::is_same_v<Chip, Chip_Vrc7>)
+            return vrc7_;
         else
             return mmc5_;
     }
@@ -215,6 +251,8 @@ public:
             return chip.route.chip == SoundChip::Fds;
         else if constexpr (std::is_same_v<Chip, Chip_N163>)
             return chip.route.chip == SoundChip::N163;
+        else if constexpr (std::is_same_v<Chip, Chip_Vrc7>)
+            return chip.route.chip == SoundChip::Vrc7;
         else
             return chip.route.chip == SoundChip::Mmc5;
     }
@@ -243,6 +281,7 @@ private:
     Mmc5 mmc5_;
     Fds fds_;
     N163 n163_;
+    Vrc7 vrc7_;
     N163Memory* memory_;
     Console& console_;
 };

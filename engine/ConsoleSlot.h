@@ -29,5 +29,11 @@ enum ConsoleSlot : int32_t {
     N163SixSlot,
     N163SevenSlot,
     N163EightSlot,
+    Vrc7OneSlot,  // the VRC7's channels 1..6
+    Vrc7TwoSlot,
+    Vrc7ThreeSlot,
+    Vrc7FourSlot,
+    Vrc7FiveSlot,
+    Vrc7SixSlot,
     kConsoleSlotCount
 };

@@ -2,7 +2,7 @@
 // five envelopes and writes its chip's registers for the frame, then the chip
 // ends the frame. The only place where the engine drives a chip, through one
 // frame writer per channel kind (ApuFrame.h, SampleFrame.h, Vrc6Frame.h,
-// S5bFrame.h, Mmc5Frame.h, FdsFrame.h, N163Frame.h).
+// S5bFrame.h, Mmc5Frame.h, FdsFrame.h, N163Frame.h, Vrc7Frame.h).
 #pragma once
 
 #include "ApuFrame.h"
@@ -19,6 +19,7 @@
 #include "SampleFrame.h"
 #include "Voice.h"
 #include "Vrc6Frame.h"
+#include "Vrc7Frame.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -68,6 +69,9 @@ template <class Chip> void writeFrame(Voice& voice, Chip& chip, const FrameInput
         return;
     case N163:
         writeN163Frame(voice, chip, in);
+        return;
+    case Vrc7:
+        writeVrc7Frame(voice, chip, in);
         return;
     }
 }

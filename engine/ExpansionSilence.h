@@ -16,6 +16,7 @@ template <class Chip> void silenceS5b(Chip& chip);
 template <class Chip> void silenceMmc5(Chip& chip);
 template <class Chip> void silenceFds(Chip& chip);
 template <class Chip> void silenceN163(Chip& chip);
+template <class Chip> void silenceVrc7(Chip& chip);
 
 template <class Chip> void silenceExpansion(SoundChip which, Chip& chip)
 {
@@ -36,6 +37,9 @@ template <class Chip> void silenceExpansion(SoundChip which, Chip& chip)
         return;
     case SoundChip::N163:
         silenceN163(chip);
+        return;
+    case SoundChip::Vrc7:
+        silenceVrc7(chip);
         return;
     }
 }

@@ -18,12 +18,13 @@ enum OutputGroup : int32_t {
     Mmc5Group,
     FdsGroup,
     N163Group,
+    Vrc7Group,
     kOutputGroupCount
 };
 
 // The outputs' names, as hosts show them.
 inline constexpr const char* kOutputGroupNames[kOutputGroupCount] = {
-    "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6", "5B", "MMC5", "FDS", "N163"};
+    "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6", "5B", "MMC5", "FDS", "N163", "VRC7"};
 
 // The buffers of one block: the main stereo pair and each group's. A null
 // pointer is an output nobody listens to; the engine skips it.

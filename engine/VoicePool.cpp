@@ -199,7 +199,8 @@ void VoicePool::releaseVoice(const VoiceContext& context, Voice& voice)
     if (!hasRelease) {
         // As a drum machine's pad: a one-shot sample plays to its end however
         // short the key's press; its frame ends the note there.
-        if (playsOneShot(program, voice)) {
+        // A VRC7 note's release is the chip's own: the voice plays it out.
+        if (playsOneShot(program, voice) || (voice.channelType == Vrc7 && program.channelType == Vrc7)) {
             voice.playingOut = true;
             voice.releaseOrder = ++releaseCount;
             return;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <iterator>
 
 namespace {
@@ -16,8 +17,21 @@ constexpr uint8_t kFdsSine[kFdsWaveSteps] = {32, 35, 38, 41, 44, 47, 49, 52, 54,
 constexpr uint8_t kN163Sine[32] = {8, 9, 11, 12, 13, 14, 14, 15, 15, 15, 14, 14, 13, 12, 11, 9,
                                    8, 7, 5,  4,  3,  2,  2,  1,  1,  1,  2,  2,  3,  4,  5,  7};
 
-enum Part : int { WavePart = 0, ModPart, RatePart, DepthPart, DelayPart, kPartCount };
-constexpr const char* kPartWords[kPartCount] = {"", "mod", "mod-rate", "mod-depth", "mod-delay"};
+enum Part : int {
+    WavePart = 0,
+    ModPart,
+    RatePart,
+    DepthPart,
+    DelayPart,
+    PatchPart,
+    CustomPart,
+    SustainPart,
+    kPartCount
+};
+constexpr const char* kPartWords[kPartCount] = {"",      "mod",    "mod-rate", "mod-depth",
+                                                "mod-delay", "patch", "custom",   "sustain"};
+// The VRC7's custom patch before one is given: the trackers' new instrument's.
+constexpr uint8_t kDefaultCustom[kVrc7CustomBytes] = {0x01, 0x21, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x0F};
 
 bool isSpace(char c)
 {
@@ -30,6 +44,15 @@ int partOfWord(std::string_view word)
         if (word == kPartWords[part])
             return part;
     return -1;
+}
+
+std::string_view trimmed(std::string_view text)
+{
+    while (!text.empty() && (isSpace(text.front()) || text.front() == '='))
+        text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
 
 // Cuts the text into its parts' texts; false for a word twice or an unknown one.
@@ -51,7 +74,12 @@ bool cutParts(std::string_view text, std::string_view (&parts)[kPartCount], bool
             ++end;
         const std::string_view word = text.substr(at, end - at);
         const char first = word.front();
-        if (!(first >= '0' && first <= '9') && first != '-' && first != '+') {
+        // The VRC7's parts take words: a patch's first is its value ("patch
+        // custom"), the custom bytes are hex, sustain is on or off.
+        const bool patchValue = part == PatchPart && trimmed(text.substr(partStart, at - partStart)).empty();
+        const bool wordValue = patchValue || part == CustomPart || part == SustainPart;
+        if (!(first >= '0' && first <= '9') && first != '-' && first != '+' &&
+            !(wordValue && (patchValue || partOfWord(word) < 0))) {
             const int next = partOfWord(word);
             if (next < 0 || present[next])
                 return false;
@@ -68,14 +96,6 @@ bool cutParts(std::string_view text, std::string_view (&parts)[kPartCount], bool
     return true;
 }
 
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && (isSpace(text.front()) || text.front() == '='))
-        text.remove_prefix(1);
-    while (!text.empty() && isSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 // Reads the numbers of a part into `values` (at most `capacity`), a ';'
 // starting a new wave: `waveLengths` (as many as `capacity`) gets each wave's
@@ -178,6 +198,8 @@ const char* compileParts(std::string_view (&parts)[kPartCount], const bool (&pre
     const bool anyMod = present[ModPart] || present[RatePart] || present[DepthPart] || present[DelayPart];
     if (anyMod && !fds)
         return kErrorN163NoMod;
+    if (present[PatchPart] || present[CustomPart] || present[SustainPart])
+        return kErrorVrc7Only;
     if (present[ModPart]) {
         if (!readNumbers(parts[ModPart], values, kMaxWaveSamples + 1, count, lengths, waves, false))
             return kErrorWaveNumber;
@@ -197,6 +219,92 @@ const char* compileParts(std::string_view (&parts)[kPartCount], const bool (&pre
     return nullptr;
 }
 
+// A hex byte of one or two digits.
+bool hexByte(std::string_view token, uint8_t& byte)
+{
+    int value = 0;
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value, 16);
+    if (error != std::errc{} || end != token.data() + token.size() || token.size() > 2)
+        return false;
+    byte = static_cast<uint8_t>(value);
+    return true;
+}
+
+// The words of a part, at most `capacity`; answers their count, or -1 for more.
+int splitWords(std::string_view text, std::string_view* words, int capacity)
+{
+    int count = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        if (isSpace(text[at]) || text[at] == '=') {
+            ++at;
+            continue;
+        }
+        size_t end = at;
+        while (end < text.size() && !isSpace(text[end]) && text[end] != '=')
+            ++end;
+        if (count == capacity)
+            return -1;
+        words[count++] = text.substr(at, end - at);
+        at = end;
+    }
+    return count;
+}
+
+const char* compileVrc7Parts(std::string_view (&parts)[kPartCount], const bool (&present)[kPartCount],
+                             WaveProgram& out)
+{
+    if (!trimmed(parts[WavePart]).empty())
+        return kErrorVrc7Wave;
+    if (present[ModPart] || present[RatePart] || present[DepthPart] || present[DelayPart])
+        return kErrorN163NoMod;
+    std::string_view words[kVrc7CustomBytes];
+    if (present[PatchPart]) {
+        const int count = splitWords(parts[PatchPart], words, 1);
+        int32_t patch = -1;
+        if (count == 1 && words[0] == "custom")
+            patch = 0;
+        else if (count == 1)
+            std::from_chars(words[0].data(), words[0].data() + words[0].size(), patch);
+        if (patch < 0 || patch > kVrc7MaxPatch ||
+            (patch > 0 && std::to_string(patch) != words[0]))
+            return kErrorVrc7Patch;
+        out.patch = patch;
+    }
+    if (present[CustomPart]) {
+        if (splitWords(parts[CustomPart], words, kVrc7CustomBytes) != kVrc7CustomBytes)
+            return kErrorVrc7Custom;
+        for (int i = 0; i < kVrc7CustomBytes; ++i)
+            if (!hexByte(words[i], out.custom[i]))
+                return kErrorVrc7Custom;
+        out.hasCustom = true;
+    }
+    if (present[SustainPart]) {
+        const int count = splitWords(parts[SustainPart], words, 1);
+        if (count != 1 || (words[0] != "on" && words[0] != "off"))
+            return kErrorVrc7Sustain;
+        out.sustain = words[0] == "on";
+    }
+    return nullptr;
+}
+
+const char* compileVrc7(std::string_view text, WaveProgram& out)
+{
+    WaveProgram compiled;
+    compiled.length = 0;
+    compiled.count = 0;
+    std::copy(std::begin(kDefaultCustom), std::end(kDefaultCustom), compiled.custom);
+    std::string_view parts[kPartCount];
+    bool present[kPartCount];
+    const char* error = cutParts(text, parts, present) ? compileVrc7Parts(parts, present, compiled) : kErrorWaveNumber;
+    if (error) {
+        compiled = WaveProgram{};
+        std::copy(std::begin(kDefaultCustom), std::end(kDefaultCustom), compiled.custom);
+    }
+    out = compiled;
+    return error;
+}
+
 }  // namespace
 
 bool playsWave(int32_t channelType)
@@ -204,8 +312,15 @@ bool playsWave(int32_t channelType)
     return channelType == Fds || channelType == N163;
 }
 
+bool hasChipText(int32_t channelType)
+{
+    return playsWave(channelType) || channelType == Vrc7;
+}
+
 const char* compileWave(std::string_view text, int32_t channelType, WaveProgram& out)
 {
+    if (channelType == Vrc7)
+        return compileVrc7(text, out);
     if (!playsWave(channelType)) {
         out = WaveProgram{};
         return nullptr;
@@ -231,7 +346,8 @@ bool splitWaveText(std::string_view text, WaveTextParts& parts)
     bool present[kPartCount];
     if (!cutParts(text, cut, present))
         return false;
-    std::string* fields[kPartCount] = {&parts.wave, &parts.mod, &parts.modRate, &parts.modDepth, &parts.modDelay};
+    std::string* fields[kPartCount] = {&parts.wave,     &parts.mod,   &parts.modRate, &parts.modDepth,
+                                       &parts.modDelay, &parts.patch, &parts.custom,  &parts.sustain};
     for (int part = 0; part < kPartCount; ++part)
         *fields[part] = present[part] ? std::string(trimmed(cut[part])) : std::string();
     return true;
@@ -240,8 +356,8 @@ bool splitWaveText(std::string_view text, WaveTextParts& parts)
 std::string joinWaveText(const WaveTextParts& parts)
 {
     std::string text = std::string(trimmed(parts.wave));
-    const std::string* fields[kPartCount] = {&parts.wave, &parts.mod, &parts.modRate, &parts.modDepth,
-                                             &parts.modDelay};
+    const std::string* fields[kPartCount] = {&parts.wave,     &parts.mod,   &parts.modRate, &parts.modDepth,
+                                             &parts.modDelay, &parts.patch, &parts.custom,  &parts.sustain};
     for (int part = ModPart; part < kPartCount; ++part) {
         const std::string_view value = trimmed(*fields[part]);
         if (value.empty())
@@ -258,6 +374,19 @@ std::string joinWaveText(const WaveTextParts& parts)
 std::string formatWave(const WaveProgram& program, int32_t channelType)
 {
     WaveTextParts parts;
+    if (channelType == Vrc7) {
+        parts.patch = program.patch == 0 ? "custom" : std::to_string(program.patch);
+        for (int i = 0; program.hasCustom && i < kVrc7CustomBytes; ++i) {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", program.custom[i]);
+            if (i > 0)
+                parts.custom += ' ';
+            parts.custom += hex;
+        }
+        if (program.sustain)
+            parts.sustain = "on";
+        return joinWaveText(parts);
+    }
     for (int32_t w = 0; w < program.count; ++w) {
         if (w > 0)
             parts.wave += " ; ";

@@ -6,6 +6,11 @@
 // may go on with its modulator, each part a word and its numbers:
 //   mod 0 0 1 1 2 2 ... (32 step codes 0..7)  mod-rate 20  mod-depth 12  mod-delay 30
 // Without "mod" the modulator stays off. A blank text plays a sine.
+//
+// A VRC7 program's text names its patch instead: "patch 1" .. "patch 15"
+// (the chip's built-in instruments) or "patch custom" with "custom" and the
+// eight bytes of the chip's $00-$07 in hex, and "sustain on" for the
+// release with the sustain bit; blank: patch 1, sustain off.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +27,8 @@ constexpr int32_t kFdsMaxModDelay = 65535;
 constexpr int32_t kN163SampleTop = 15;
 // A voice's 163 has one channel on: its registers take 8 of the 128 bytes.
 constexpr int32_t kN163MaxWaveLength = 240;
+constexpr int32_t kVrc7MaxPatch = 15;
+constexpr int kVrc7CustomBytes = 8;
 // Every sample of a 1023-character text, one digit and a space each.
 constexpr int32_t kMaxWaveSamples = 512;
 
@@ -34,6 +41,11 @@ struct WaveProgram {
     int32_t modRate = 0;
     int32_t modDepth = 0;
     int32_t modDelay = 0;  // frames from the note-on
+    // The VRC7's: patch 0 is the custom one, whose bytes are `custom`.
+    int32_t patch = 1;
+    bool hasCustom = false;  // the text gave the bytes
+    uint8_t custom[kVrc7CustomBytes] = {};
+    bool sustain = false;
 
     const uint8_t* wave(int32_t index) const { return samples + length * index; }
 };
@@ -52,21 +64,28 @@ inline constexpr char kErrorN163WaveLength[] = "Error: An N163 wave's length is 
 inline constexpr char kErrorN163WaveValue[] = "Error: An N163 wave's samples lie between 0 and 15";
 inline constexpr char kErrorN163SameLength[] = "Error: An N163 program's waves have one length";
 inline constexpr char kErrorN163NoMod[] = "Error: Only FDS programs have a modulator";
+inline constexpr char kErrorVrc7Only[] = "Error: Only VRC7 programs have a patch, custom bytes or sustain";
+inline constexpr char kErrorVrc7Wave[] = "Error: A VRC7 program has a patch, not a wave";
+inline constexpr char kErrorVrc7Patch[] = "Error: A VRC7 patch is 1 to 15, or custom";
+inline constexpr char kErrorVrc7Custom[] = "Error: A VRC7 custom patch is 8 bytes in hex";
+inline constexpr char kErrorVrc7Sustain[] = "Error: VRC7 sustain is on or off";
 
 // Whether programs of the channel type play a wave.
 bool playsWave(int32_t channelType);
+// Whether they have a text of their chip's: the waves, or the VRC7's patch.
+bool hasChipText(int32_t channelType);
 
 // Compiles a text for a program of the channel type into `out`. Answers null
 // or one of the messages; on an error `out` holds the blank text's wave, so
 // that the program still sounds. A type without waves compiles to no wave
-// (length 0) and never fails.
+// (length 0) and never fails; a VRC7 program's has no wave, its patch set.
 const char* compileWave(std::string_view text, int32_t channelType, WaveProgram& out);
 
 // The text's parts as the text bank names them: the waves, and each mod word's
 // numbers, as written (empty where absent). Answers false for a text whose
 // parts cannot be told apart (a word twice, or an unknown word).
 struct WaveTextParts {
-    std::string wave, mod, modRate, modDepth, modDelay;
+    std::string wave, mod, modRate, modDepth, modDelay, patch, custom, sustain;
 };
 bool splitWaveText(std::string_view text, WaveTextParts& parts);
 // The text of the parts: the waves, then each mod word that has numbers.

@@ -42,7 +42,7 @@ constexpr int kWidth = 1066, kHeight = 255;
 // The panel's 24 controls first, in the order they are made, then the
 // extension area's.
 constexpr int kPanelControlCount = 24;
-constexpr int kControlCount = 37;
+constexpr int kControlCount = 38;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
@@ -75,6 +75,7 @@ const Expected kControls[kControlCount] = {
     {"button", 1021, 605, 130, 90, 24, "MMC5 Pulse"},
     {"button", 1022, 700, 10, 90, 24, "FDS"},
     {"button", 1023, 700, 40, 90, 24, "N163"},
+    {"button", 1028, 700, 70, 90, 24, "VRC7"},
     {"button", 1015, 605, 170, 185, 24, "Controllers"},
     {"button", 1019, 605, 200, 185, 24, "Console: Off"},
     {"button", 1026, 605, 230, 185, 24, "N163 channels: 8"},
@@ -447,15 +448,15 @@ TEST_F(Editor, TheConsoleButtonStepsThroughTheModesNamingEach)
 // one beside it, and no other; a screenshot of each.
 TEST_F(Editor, EveryChannelTypeShowsItsButtonAlone)
 {
-    const int buttons[] = {1000, 1001, 1002, 1016, 1017, 1018, 1020, 1021, 1022, 1023};
+    const int buttons[] = {1000, 1001, 1002, 1016, 1017, 1018, 1020, 1021, 1022, 1023, 1028};
     const char* names[] = {"pulse", "triangle", "noise", "sample", "vrc6-pulse", "vrc6-saw", "5b", "mmc5-pulse",
-                           "fds", "n163"};
+                           "fds", "n163", "vrc7"};
     idle();
-    for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}) {
+    for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}) {
         click(buttons[type]);
         idle();
         EXPECT_EQ(channelType0(), type);
-        for (int other = 0; other < 10; ++other)
+        for (int other = 0; other < 11; ++other)
             EXPECT_EQ(buttonFill(buttons[other]), GetSysColor(other == type ? COLOR_BTNSHADOW : COLOR_BTNFACE))
                 << type << " shown, button " << other;
         screenshot(("editor-type-" + std::string(names[type])).c_str());

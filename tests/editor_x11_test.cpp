@@ -53,7 +53,7 @@ struct Point {
 constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{330, 182}, kNtsc{420, 182},
     kPal{485, 182}, kChannelUp{92, 212}, kChannelDown{122, 212}, kVoicesUp{262, 212}, kVoicesDown{292, 212};
 constexpr Point kSample{650, 22}, kVrc6Pulse{650, 52}, kVrc6Saw{650, 82}, kS5b{650, 112}, kMmc5Pulse{650, 142},
-    kFds{745, 22}, kN163{745, 52}, kControllers{697, 182}, kConsole{697, 212}, kN163Channels{697, 242},
+    kFds{745, 22}, kN163{745, 52}, kVrc7{745, 82}, kControllers{697, 182}, kConsole{697, 212}, kN163Channels{697, 242},
     kPreviousWave{812, 22}, kNextWave{1043, 22};
 // The console button's face, its label inside.
 constexpr int kConsoleLeft = 606, kConsoleTop = 201, kConsoleWidth = 183, kConsoleHeight = 22;
@@ -498,9 +498,10 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
 // one beside it, and no other; a screenshot of each.
 TEST_F(LinuxEditor, EveryChannelTypeShowsItsButtonAlone)
 {
-    const Point buttons[] = {kPulse, kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw, kS5b, kMmc5Pulse, kFds, kN163};
+    const Point buttons[] = {kPulse, kTriangle, kNoise, kSample, kVrc6Pulse, kVrc6Saw, kS5b, kMmc5Pulse, kFds, kN163,
+                             kVrc7};
     static_assert(std::size(buttons) == kChannelTypeCount);
-    for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}) {
+    for (int type : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}) {
         std::this_thread::sleep_for(kPastDoubleClick);
         click(buttons[type]);
         EXPECT_EQ(channelType0(), type);
@@ -517,8 +518,8 @@ TEST_F(LinuxEditor, ButtonsChangeTheProgramAndTheStandardOnceEachClick)
     EXPECT_EQ(channelType0(), 1);
     click(kNoise);
     EXPECT_EQ(channelType0(), 2);
-    const Point later[] = {kSample, kVrc6Pulse, kVrc6Saw, kS5b, kMmc5Pulse, kFds, kN163};
-    for (int type : {3, 4, 5, 6, 7, 8, 9}) {
+    const Point later[] = {kSample, kVrc6Pulse, kVrc6Saw, kS5b, kMmc5Pulse, kFds, kN163, kVrc7};
+    for (int type : {3, 4, 5, 6, 7, 8, 9, 10}) {
         click(later[type - 3]);
         EXPECT_EQ(channelType0(), type);
     }

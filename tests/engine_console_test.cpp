@@ -138,6 +138,8 @@ struct RecordingConsole {
         writes.push_back({true, address, data});
         n163Chip.write_register(time, address, data);
     }
+    void write_vrc7(int32_t, unsigned address, int data) { writes.push_back({true, address, data}); }
+    const Chip_Vrc7& vrc7() const { return vrc7Chip; }
     const Chip_Fds& fds() const { return fdsChip; }
     const Chip_N163& n163() const { return n163Chip; }
     void load_sample(const uint8_t*, int32_t) {}
@@ -145,6 +147,7 @@ struct RecordingConsole {
 
     Chip_Fds fdsChip;
     Chip_N163 n163Chip;
+    Chip_Vrc7 vrc7Chip;
     int32_t write_time = 0;
     int32_t enables = 0;
     int mmc5Enables = 0;

@@ -97,6 +97,12 @@ void Chip_Vrc7::set_output(Band_Buffer* buffer)
         osc_output(i, buffer);
 }
 
+void Chip_Vrc7::set_outputs(Band_Buffer* buffer, Band_Buffer* also)
+{
+    set_output(buffer);
+    also_ = also;
+}
+
 void Chip_Vrc7::osc_output(int osc, Band_Buffer* buffer)
 {
     PLINKA_CHIP_REQUIRE("Chip_Vrc7::osc_output(): Index out of range", "0 <= osc && osc < osc_count",
@@ -291,6 +297,11 @@ inline void Chip_Vrc7::show(Channel& ch, int64_t at, int level)
         const uint32_t pos = buffer.to_buffer_time(whole) +
                              static_cast<uint32_t>((uint64_t{fraction} * buffer.factor()) >> Band_Buffer::time_bits);
         synth_.add_delta_at(pos, level - ch.level, buffer);
+        if (also_) {
+            const uint32_t also_pos = also_->to_buffer_time(whole) +
+                                      static_cast<uint32_t>((uint64_t{fraction} * also_->factor()) >> Band_Buffer::time_bits);
+            synth_.add_delta_at(also_pos, level - ch.level, *also_);
+        }
     } else if (ch.log) {
         ch.log->change(static_cast<int32_t>(at >> Band_Buffer::time_bits), level);
     }

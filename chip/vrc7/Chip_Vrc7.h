@@ -75,6 +75,9 @@ public:
     void set_volume(double volume);
     // None (null) silences.
     void set_output(Band_Buffer* buffer);
+    // Every channel into `buffer`, and the same steps into `also` (null:
+    // none), for a mix and a channel group heard alone.
+    void set_outputs(Band_Buffer* buffer, Band_Buffer* also);
     void osc_output(int osc, Band_Buffer* buffer);
     // An oscillator without output logs its DAC code into `log` (null: none).
     void osc_log(int osc, Level_Log* log);
@@ -151,6 +154,7 @@ private:
 
     const vrc7::Wave_Roms& roms_;
     Channel channels_[osc_count];
+    Band_Buffer* also_ = nullptr;
     uint8_t regs_[register_count] = {};
     unsigned address_ = 0;
     unsigned active_ = 0;  // channels that may change: the rest are silent until a key-on

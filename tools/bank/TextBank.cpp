@@ -185,14 +185,18 @@ enum ProgramKey {
     KeyModRate,
     KeyModDepth,
     KeyModDelay,
+    KeyPatch,
+    KeyCustom,
+    KeySustain,
     kProgramKeyCount
 };
 constexpr const char* kProgramKeyName[kProgramKeyCount] = {
     "name", "channel",  "multi", "volume", "arp",      "pitch",     "hi-pitch",
-    "duty", "keys",     "wave",  "mod",    "mod-rate", "mod-depth", "mod-delay"};
+    "duty", "keys",     "wave",  "mod",    "mod-rate", "mod-depth", "mod-delay", "patch", "custom", "sustain"};
 // The parts of a wave text, in the order of the keys from KeyWave.
-std::string WaveTextParts::*const kWavePart[] = {&WaveTextParts::wave, &WaveTextParts::mod, &WaveTextParts::modRate,
-                                                 &WaveTextParts::modDepth, &WaveTextParts::modDelay};
+std::string WaveTextParts::*const kWavePart[] = {
+    &WaveTextParts::wave,     &WaveTextParts::mod,   &WaveTextParts::modRate, &WaveTextParts::modDepth,
+    &WaveTextParts::modDelay, &WaveTextParts::patch, &WaveTextParts::custom,  &WaveTextParts::sustain};
 static_assert(std::size(kWavePart) == kProgramKeyCount - KeyWave);
 enum SampleKey { KeyLength, KeyBytes, KeyLevel, kSampleKeyCount };
 constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes", "level"};
@@ -583,7 +587,7 @@ private:
         if (found == std::end(kProgramKeyName)) {
             fail("unknown key " + shown(keyText) +
                  " (a program has name, channel, multi, volume, arp, pitch, "
-                 "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
+                 "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
             return;
         }
         const int slot = static_cast<int>(found - std::begin(kProgramKeyName));
@@ -654,7 +658,9 @@ private:
     int program_ = 0;
     int channelsLine_ = 0;
     int programLine_[kProgramCount] = {};
-    int keyLine_[kMidiChannelCount] = {};  // per key of the current section; the channels have the most
+    // Per key of the current section: a program's keys, or the channels.
+    static constexpr int kMostKeys = 32;
+    int keyLine_[kMostKeys] = {};
     bool sawControllers_ = false;
     bool sawConsole_ = false;
     bool sawGain_ = false;
@@ -666,8 +672,7 @@ private:
     bool sawBytes_ = false;
 };
 
-static_assert(kProgramKeyCount <= kMidiChannelCount && kTopKeyCount <= kMidiChannelCount &&
-              kSampleKeyCount <= kMidiChannelCount);
+static_assert(kProgramKeyCount <= 32 && kTopKeyCount <= 32 && kSampleKeyCount <= 32 && kMidiChannelCount <= 32);
 
 }  // namespace
 
@@ -787,7 +792,7 @@ std::string write(const State& state, const WriteOptions& options)
                 parts.wave = fieldText(program.waveText);
             }
             for (int key = KeyWave; key < kProgramKeyCount; ++key)
-                if (key == KeyWave || !(parts.*kWavePart[key - KeyWave]).empty())
+                if ((key == KeyWave && program.channelType != Vrc7) || !(parts.*kWavePart[key - KeyWave]).empty())
                     out += std::string(kProgramKeyName[key]) + " = " + valueText(parts.*kWavePart[key - KeyWave]) +
                            "\n";
         }
@@ -831,7 +836,7 @@ std::vector<EnvelopeError> checkEnvelopes(const State& state)
             if (const char* message =
                     compileKeyMap(std::string(fieldText(program.keyMapText)).c_str(), state.samples, *keyMap))
                 errors.push_back({number, kKeyMapKind, message});
-        if (playsWave(program.channelType))
+        if (hasChipText(program.channelType))
             if (const char* message = compileWave(fieldText(program.waveText), program.channelType, *wave))
                 errors.push_back({number, kWaveKind, message});
     }
