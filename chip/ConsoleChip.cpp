@@ -46,9 +46,13 @@ ConsoleChip::ConsoleChip()
     // the mix's pulse is the formula's, amplitude_scale to a level of 1.
     const double pulse = mixer_.pulse(15) * amplitude_scale / (synth_unit_steps * Chip_Apu::pulse_level);
     fds_.set_volume(pulse);
-    fds_.set_outputs(&mix, &groups[fds_group]);
     n163_.set_volume(-pulse);
-    n163_.set_outputs(&mix, &groups[n163_group]);
+}
+
+void ConsoleChip::connect_own_outputs(bool connected)
+{
+    fds_.set_outputs(connected ? &mix : nullptr, connected ? &groups[fds_group] : nullptr);
+    n163_.set_outputs(connected ? &mix : nullptr, connected ? &groups[n163_group] : nullptr);
 }
 
 const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate)
@@ -58,6 +62,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
     apu_.set_pal(frame_rate == VoiceChip::pal_frame_rate);
     fds_.set_clock_rate(static_cast<double>(clock_rate));
     ready_ = false;
+    connect_own_outputs(false);
     for (int b = 0; b < buffer_count; ++b) {
         if (!buffer(b).has_buffer())
             return out_of_memory;
@@ -69,6 +74,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
         amplitudes_[b] = 0;
     }
     ready_ = true;
+    connect_own_outputs(true);
     // The cleared buffers start again from the levels sounding now.
     catch_up(run_time_);
     return nullptr;

@@ -146,6 +146,9 @@ private:
     static constexpr int n163_group = 9;
 
     void write_s5b_port(int32_t time, unsigned addr, int data);
+    // The chips that step the buffers themselves step them only once they
+    // are set up with cells; until then they run without an output.
+    void connect_own_outputs(bool connected);
 
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
