@@ -46,11 +46,18 @@ ConsoleChip::ConsoleChip()
     // the mix's pulse is the formula's, amplitude_scale to a level of 1.
     const double pulse = mixer_.pulse(15) * amplitude_scale / (synth_unit_steps * Chip_Apu::pulse_level);
     fds_.set_volume(pulse);
-    fds_.set_outputs(&mix, &groups[fds_group]);
     n163_.set_volume(-pulse);
-    n163_.set_outputs(&mix, &groups[n163_group]);
     vrc7_.set_volume(pulse);
-    vrc7_.set_outputs(&mix, &groups[vrc7_group]);
+}
+
+void ConsoleChip::connect_own_outputs(bool connected)
+{
+    fds_.set_outputs(connected ? &mix : nullptr, connected ? &groups[fds_group] : nullptr);
+    n163_.set_outputs(connected ? &mix : nullptr, connected ? &groups[n163_group] : nullptr);
+    // The VRC7's silent channels sit one code above 0: heard only once a
+    // song has used it, so that a song without it has nothing of it.
+    const bool vrc7 = connected && vrc7_used_;
+    vrc7_.set_outputs(vrc7 ? &mix : nullptr, vrc7 ? &groups[vrc7_group] : nullptr);
 }
 
 const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate)
@@ -61,6 +68,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
     fds_.set_clock_rate(static_cast<double>(clock_rate));
     vrc7_.set_clock_rate(static_cast<int32_t>(clock_rate));
     ready_ = false;
+    connect_own_outputs(false);
     for (int b = 0; b < buffer_count; ++b) {
         if (!buffer(b).has_buffer())
             return out_of_memory;
@@ -72,6 +80,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
         amplitudes_[b] = 0;
     }
     ready_ = true;
+    connect_own_outputs(true);
     // The cleared buffers start again from the levels sounding now.
     catch_up(run_time_);
     return nullptr;
@@ -85,6 +94,8 @@ void ConsoleChip::reset()
     mmc5_.reset();
     fds_.reset();
     n163_.reset();
+    vrc7_used_ = false;
+    connect_own_outputs(ready_);
     vrc7_.reset();
     for (Level_Log& log : logs_)
         log.reset();
@@ -160,6 +171,10 @@ void ConsoleChip::write_n163(int32_t time, unsigned addr, int data)
 
 void ConsoleChip::write_vrc7(int32_t time, unsigned addr, int data)
 {
+    if (!vrc7_used_) {
+        vrc7_used_ = true;
+        connect_own_outputs(ready_);
+    }
     vrc7_.write_register(clamp_time(time), addr, data & 0xFF);
 }
 

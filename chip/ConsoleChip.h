@@ -151,6 +151,9 @@ private:
     static constexpr int vrc7_group = 10;
 
     void write_s5b_port(int32_t time, unsigned addr, int data);
+    // The chips that step the buffers themselves step them only once they
+    // are set up with cells; until then they run without an output.
+    void connect_own_outputs(bool connected);
 
     // Runs both chips to `end_time` slice by slice, mixing each slice's logs.
     void run_until(int32_t end_time);
@@ -217,4 +220,5 @@ private:
     int32_t reached_ = 0;                    // the last write's time, within a log's span of run_time_
     bool ready_ = false;                     // set up with cells in every buffer
     bool groups_enabled_ = true;
+    bool vrc7_used_ = false;  // written since the last reset
 };

@@ -302,6 +302,16 @@ TEST(ConsoleSetup, WithoutCellsItPlaysSilentlyUntilEveryBufferHasAdoptedSome)
     const long allocations = chip_test_allocations;
     EXPECT_STREQ(chip->setup(ntsc_clock, 48000, 60), "Out of memory");
     write(*chip, {{0x4011, 100}});
+    // The FDS and the 163 step buffers of their own making: none yet. A full
+    // FDS step at gain 32, and a 163 channel at sample 0 and volume 15.
+    for (const auto& [address, data] : std::vector<std::pair<unsigned, int>>{
+             {0x4089, 0x80}, {0x4040, 63}, {0x4089, 0x00}, {0x4080, 0xA0}, {0x4083, 0x80}})
+        chip->write_fds(8, address, data);
+    chip->write_n163(12, 0xF800, 0x7F);
+    chip->write_n163(12, 0x4800, 0x0F);
+    chip->end_frame();
+    chip->write_fds(4, 0x4080, 0x80);  // silent again before the cells come
+    chip->write_n163(4, 0x4800, 0x00);
     chip->end_frame();
     EXPECT_EQ(chip_test_allocations, allocations);
     for (int b = ConsoleChip::buffer_count; b > 0; --b) {

@@ -165,6 +165,8 @@ void Chip_N163::set_level(int32_t time, Osc& osc, int level)
         }
     } else if (osc.log) {
         osc.log->change(time, level);
+    } else {
+        return;  // heard nowhere: connected later, it steps from silence
     }
     osc.level = level;
 }

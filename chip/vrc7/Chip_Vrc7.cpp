@@ -304,6 +304,8 @@ inline void Chip_Vrc7::show(Channel& ch, int64_t at, int level)
         }
     } else if (ch.log) {
         ch.log->change(static_cast<int32_t>(at >> Band_Buffer::time_bits), level);
+    } else {
+        return;  // heard nowhere: connected later, it steps from 0
     }
     ch.level = level;
 }
