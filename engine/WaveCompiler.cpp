@@ -266,8 +266,9 @@ const char* compileVrc7Parts(std::string_view (&parts)[kPartCount], const bool (
             patch = 0;
         else if (count == 1)
             std::from_chars(words[0].data(), words[0].data() + words[0].size(), patch);
-        if (patch < 0 || patch > kVrc7MaxPatch ||
-            (patch > 0 && std::to_string(patch) != words[0]))
+        // "custom", or a number 1..15 written plainly.
+        const bool named = count == 1 && words[0] == "custom";
+        if (!named && (patch < 1 || patch > kVrc7MaxPatch || std::to_string(patch) != words[0]))
             return kErrorVrc7Patch;
         out.patch = patch;
     }

@@ -14,7 +14,7 @@ bool isKnownMessage(const char* message)
 {
     for (const char* known : {kErrorWaveNumber, kErrorFdsWaveLength, kErrorFdsWaveValue, kErrorFdsOneWave,
                               kErrorFdsModLength, kErrorFdsModValue, kErrorFdsModSetting, kErrorN163WaveLength,
-                              kErrorN163WaveValue, kErrorN163SameLength, kErrorN163NoMod})
+                              kErrorN163WaveValue, kErrorN163SameLength, kErrorN163NoMod, kErrorVrc7Only})
         if (message == known)
             return true;
     return false;

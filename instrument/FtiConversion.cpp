@@ -708,8 +708,9 @@ int32_t channelFor(const fti::Instrument& instrument, int32_t current)
         return ftiTypeOf(current) == instrument.type ? current : firstChannelOf(instrument.type);
     if (!instrument.dpcmKeys.empty())
         return Sample;
-    // A wave channel would play none of the instrument's duties, and a sine.
-    return isChannelType(current) && !playsWave(current) ? current : chooseChannel(instrument).channelType;
+    // A wave channel would play none of the instrument's duties, and a sine;
+    // the VRC7 a patch of its own.
+    return isChannelType(current) && !hasChipText(current) ? current : chooseChannel(instrument).channelType;
 }
 
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
@@ -786,6 +787,10 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                  std::string& error)
 {
     instrument = {};
+    if (program.channelType == Vrc7) {
+        error = "a VRC7 program; Plinka writes no VRC7 instruments yet";
+        return false;
+    }
     instrument.type = ftiTypeOf(program.channelType);
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
     if (playsWave(program.channelType) && !waveToInstrument(program, instrument, notes, error))

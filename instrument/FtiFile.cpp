@@ -241,7 +241,7 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
         type != kTypeS5b) {
         if (type < std::size(kChipNames))
             return fail(error, std::string(kChipNames[type]) +
-                                   " instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
+                                   " instrument; Plinka reads 2A03, VRC6, FDS, N163 and 5B instruments only");
         return fail(error, "unknown instrument type " + std::to_string(type));
     }
     instrument.type = type == kTypeNone ? kType2A03 : type;

@@ -532,7 +532,7 @@ TEST_F(Clap, OffersTheMainMixThenAStereoPortForEachChannelGroup)
     const auto* audio = static_cast<const clap_plugin_audio_ports_t*>(clap.extension(CLAP_EXT_AUDIO_PORTS));
     ASSERT_EQ(audio->count(clap.plugin(), false), kAllPorts);
     const char* names[kAllPorts] = {"Output",  "Pulse 1", "Pulse 2", "Triangle", "Noise",
-                                    "Samples", "VRC6",    "5B",      "MMC5",     "FDS",   "N163"};
+                                    "Samples", "VRC6",    "5B",      "MMC5",     "FDS",   "N163", "VRC7"};
     for (uint32_t index = 0; index <= kAllPorts; ++index) {
         clap_audio_port_info_t info{};
         ASSERT_EQ(audio->get(clap.plugin(), index, false, &info), index < kAllPorts);
@@ -566,6 +566,7 @@ TEST_F(Clap, EachGroupsPortHoldsItsVoicesAloneAndTheMainMixIsAsWithoutThem)
                                               render(pulse, 1)[0],
                                               silence,
                                               render(triangle, 1)[0],
+                                              silence,
                                               silence,
                                               silence,
                                               silence,

@@ -464,7 +464,7 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
 
     editor.dropFiles({bass(), vrc7(), lead()});
     EXPECT_STREQ(editor.statusText(),
-                 "Loaded 2 instruments into programs 5-6; vrc7.fti: a VRC7 instrument; Plinka p... (+1 more)");
+                 "Loaded 2 instruments into programs 5-6; vrc7.fti: a VRC7 instrument; Plinka r... (+1 more)");
     EXPECT_STREQ(program(4).name, "Bass");
     EXPECT_EQ(text(4, Volume), "15 | 10 5 / 0");
     EXPECT_EQ(text(4, Duty), "2");

@@ -4,6 +4,8 @@
 // volume and the level beside the 2A03 pulse, the FDS modulator's bend, the
 // Duty picking the N163's wave, and the console's 163: its pitch with N
 // channels on, the switching tone, two notes at once, a wave with no room.
+// The VRC7 too: its pitch from its own crystal, its volume steps, its
+// patches and its release.
 #include "AudioMeasure.h"
 #include "ChunkCells.h"
 #include "PluginUnderTest.h"
@@ -545,4 +547,72 @@ TEST(N163Render, AWaveWithNoRoomLeftIsSilentAndTheFirstPlaysOn)
         else
             EXPECT_NEAR(amplitudeAt(pair, high) / secondAlone, 1.0, 0.01);
     }
+}
+
+// ---- the VRC7 ----
+
+constexpr int kVrc7 = 10;
+// A custom patch of a lone carrier: the modulator (multiple 1) at full
+// attenuation, no feedback, both sustained, at once full and held.
+const std::string kVrc7Sine = "patch custom custom 21 21 3F 00 F0 F0 0F 0F";
+
+// The chip's own crystal: 3579545 / 72 samples a second, F and block B
+// (the smallest whose F fits 9 bits) for 49715.9 × F / 2^(19 - B).
+double vrc7Hz(int note)
+{
+    constexpr double rate = 3579545.0 / 72.0;
+    for (int block = 0; block < 8; ++block) {
+        const long f = std::lround(keyHz(note) * (1 << (19 - block)) / rate);
+        if (f <= 511)
+            return rate * static_cast<double>(f) / (1 << (19 - block));
+    }
+    return 0.0;
+}
+
+TimedMidi noteOff(int64_t frame, int key)
+{
+    return {frame, {0x80, static_cast<uint8_t>(key), 0}};
+}
+
+// The pitch is the crystal's, the same on both clock standards, in the
+// normal and the console mode.
+TEST(Vrc7Render, PitchIsTheCrystalsFormulaWhateverTheClock)
+{
+    for (const Machine setup : {Machine{}, Machine{true}, Machine{false, kUnfiltered}, Machine{true, kUnfiltered}}) {
+        const double clock = setup.pal ? kPalClock : kNtscClock;
+        for (const int note : {33, 57, 69, 93}) {
+            SCOPED_TRACE("note " + std::to_string(note) + (setup.pal ? " PAL" : " NTSC") +
+                         (setup.console ? ", console" : ""));
+            // The band buffer's fixed-point ratio of clocks to samples scales it as every chip's.
+            const double expected = rendered(vrc7Hz(note), clock);
+            const std::vector<float> out = play({kVrc7, kVrc7Sine}, note, setup);
+            EXPECT_NEAR(autocorrelationFrequency(out, kSettled, out.size(), kRate, expected), expected,
+                        3e-4 * expected);
+        }
+    }
+}
+
+// Each Volume step is the chip's 3 dB; the fifteen patches all sound, each
+// its own; and a key going up lets the patch's release sound on where the
+// FDS stops at once.
+TEST(Vrc7Render, VolumeStepsPatchesAndTheRelease)
+{
+    const double hz = rendered(vrc7Hz(57), kNtscClock);
+    const double full = amplitudeAt(play({kVrc7, kVrc7Sine}, 57), hz);
+    for (const int volume : {14, 13, 11}) {
+        const double level = amplitudeAt(play({kVrc7, kVrc7Sine, std::to_string(volume)}, 57), hz);
+        EXPECT_NEAR(20.0 * std::log10(level / full), -3.0 * (15 - volume), 0.3) << "volume " << volume;
+    }
+    std::vector<std::vector<float>> patches;
+    for (int patch = 1; patch <= 15; ++patch) {
+        patches.push_back(play({kVrc7, "patch " + std::to_string(patch)}, 57));
+        EXPECT_GT(lastSound(patches.back()), static_cast<int64_t>(kSettled)) << "patch " << patch;
+        for (int other = 1; other < patch; ++other)
+            EXPECT_NE(patches[static_cast<size_t>(other - 1)], patches.back()) << patch << " and " << other;
+    }
+    const int64_t up = static_cast<int64_t>(0.3 * kRate);
+    const std::vector<float> vrc7 = play(bank({{kVrc7, "patch 1 sustain on"}}), {noteOn(57), noteOff(up, 57)}, 1.2);
+    const std::vector<float> fds = play(bank({{kFds, "", "32"}}), {noteOn(57), noteOff(up, 57)}, 1.2);
+    EXPECT_LT(lastSound(fds), up + static_cast<int64_t>(0.02 * kRate)) << "a cut, as always";
+    EXPECT_GT(lastSound(vrc7), up + static_cast<int64_t>(0.2 * kRate)) << "the release sounds on";
 }

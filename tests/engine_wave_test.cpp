@@ -80,6 +80,40 @@ TEST(WaveCompiler, EachTextCompilesToItsWaveOrOneMessage)
         EXPECT_EQ(wave.length, c.error ? (c.type == Fds ? 64 : 32) : c.length) << c.text;
         EXPECT_EQ(wave.count, c.error ? 1 : c.count) << c.text;
     }
+    // A VRC7 program's text names its patch.
+    const struct {
+        std::string text;
+        const char* error;
+        int32_t patch;
+        bool sustain;
+    } vrc7[] = {
+        {"", nullptr, 1, false},
+        {"patch 15 sustain on", nullptr, 15, true},
+        {"patch = custom custom = 01 21 0 00 00 F0 00 0f", nullptr, 0, false},
+        {"sustain off custom 1 2 3 4 5 6 7 8 patch 3", nullptr, 3, false},
+        {"patch 0", kErrorVrc7Patch, 1, false},
+        {"patch 16", kErrorVrc7Patch, 1, false},
+        {"patch 03", kErrorVrc7Patch, 1, false},
+        {"patch custom custom 01 02", kErrorVrc7Custom, 1, false},
+        {"custom 100 0 0 0 0 0 0 0", kErrorVrc7Custom, 1, false},
+        {"custom 0 0 0 0 0 0 0 0 0", kErrorVrc7Custom, 1, false},
+        {"sustain yes", kErrorVrc7Sustain, 1, false},
+        {"1 2 3 4", kErrorVrc7Wave, 1, false},
+        {"mod-rate 3", kErrorN163NoMod, 1, false},
+    };
+    for (const auto& c : vrc7) {
+        WaveProgram patch;
+        EXPECT_EQ(compileWave(c.text, Vrc7, patch), c.error) << c.text;
+        EXPECT_EQ(patch.patch, c.patch) << c.text;
+        EXPECT_EQ(patch.sustain, c.sustain) << c.text;
+        EXPECT_EQ(patch.length, 0) << c.text;
+    }
+    WaveProgram custom;
+    ASSERT_EQ(compileWave("patch custom custom 01 21 0 00 00 F0 00 0f", Vrc7, custom), nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(custom.custom, custom.custom + 8),
+              (std::vector<uint8_t>{0x01, 0x21, 0, 0, 0, 0xF0, 0, 0x0F}));
+    EXPECT_EQ(formatWave(custom, Vrc7), "patch custom custom 01 21 00 00 00 F0 00 0F");
+    EXPECT_EQ(compileWave("patch 3", Fds, custom), kErrorVrc7Only);
     WaveProgram none;
     EXPECT_EQ(compileWave("nonsense", Pulse, none), nullptr);
     EXPECT_EQ(none.length, 0) << "a type without waves has none";

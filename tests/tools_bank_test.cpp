@@ -710,7 +710,7 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
 {
     EXPECT_EQ(firstParseError("[program 12]\nvolum = 15\n"),
               "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch, "
-              "duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
+              "duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
               "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console, "
               "n163-channels; programs start with [program N])");
@@ -768,7 +768,7 @@ TEST(TextBankErrors, BadNumbersAndWordsSayWhatIsExpected)
     EXPECT_EQ(firstParseError("clock = secam\n"), "bank.txt:1: clock must be ntsc, pal or a number, not \"secam\"");
     EXPECT_EQ(
         firstParseError("[program 1]\nchannel = square\n"),
-        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse, fds, n163 or a number, not \"square\"");
+        "bank.txt:2: channel must be pulse, triangle, noise, sample, vrc6-pulse, vrc6-saw, 5b, mmc5-pulse, fds, n163, vrc7 or a number, not \"square\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = maybe\n"),
               "bank.txt:2: multi must be no, yes or a number, not \"maybe\"");
     EXPECT_EQ(firstParseError("[program 1]\nmulti = 1x\n"), "bank.txt:2: \"1x\" is not a number");
@@ -804,7 +804,7 @@ TEST(TextBankErrors, EveryProblemIsReportedNotOnlyTheFirst)
                           "bank.txt:1: gain: \"x\" is not a number",
                           "bank.txt:2: program number \"200\" is not one of 1..128",
                           "bank.txt:5: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, "
-                          "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)",
+                          "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)",
                           "bank.txt:7: duplicate key \"duty\" (first on line 6)",
                       }));
 }
@@ -1142,7 +1142,7 @@ TEST_F(PlinkaBank, BadInputsAreOneLineErrorsAndLeaveTheOutputAlone)
     put("typo.txt", "[program 1]\nvolum = 1\n");
     expectError("to-fxb " + path("typo.txt") + " -o " + path("out.fxb"),
                 path("typo.txt") + ":2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, "
-                                   "pitch, hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth and mod-delay)");
+                                   "pitch, hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
 
     fx::File bank = smallBank();
     bank.chunk = textbank::toChunk(*textbank::makeDefault());
@@ -1365,7 +1365,7 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
-              "a VRC7 instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
+              "a VRC7 instrument; Plinka reads 2A03, VRC6, FDS, N163 and 5B instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 7; }), "unknown instrument type 7");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
@@ -2540,7 +2540,7 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
     put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
     put("cut.fti", std::string(good.begin(), good.end() - 1));
     expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
-                path("vrc7.fti") + ": a VRC7 instrument; Plinka plays 2A03, VRC6, FDS, N163 and 5B instruments only");
+                path("vrc7.fti") + ": a VRC7 instrument; Plinka reads 2A03, VRC6, FDS, N163 and 5B instruments only");
     expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
                 path("cut.fti") + ": cut short before the DPCM sample count");
     expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
@@ -3133,7 +3133,7 @@ TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequences
                                         : "";
         EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
                                     "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
-                                    "03 \"FM\": a VRC7 instrument; Plinka has no VRC7 channel yet, skipped\n");
+                                    "03 \"FM\": a VRC7 instrument; Plinka reads no VRC7 instruments yet, skipped\n");
         const std::string text = slurp(dir / "song.txt");
         const size_t programs = text.find("[program 10]");
         const size_t samples = text.find("[sample ");
@@ -3266,7 +3266,7 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
                   "01 \"Bass\": 2A03, program 4, pulse (nothing in it says noise), 2 of 5 sequences\n" + song +
                   "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
                   "samples\n" +
-                  song + "03 \"FM\": skipped (a VRC7 instrument; Plinka has no VRC7 channel yet)\n" + song +
+                  song + "03 \"FM\": skipped (a VRC7 instrument; Plinka reads no VRC7 instruments yet)\n" + song +
                   "04 \"Wave\": FDS, program 6, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
                   "25 \"Saw\": VRC6, program 7, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
                   "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
@@ -3538,6 +3538,12 @@ TEST(ChannelKinds, EachWordReadsAsItsTypeAndEachProgramComesBackFromTheTrackerOn
         fti::Instrument exported;
         std::vector<std::string> notes;
         std::string error;
+        if (kind.type == Vrc7) {
+            // Not yet written as a tracker instrument: one line says so.
+            EXPECT_FALSE(fticonversion::fromProgram(state->programs[5], exported, notes, error));
+            EXPECT_EQ(error, "a VRC7 program; Plinka writes no VRC7 instruments yet");
+            continue;
+        }
         ASSERT_TRUE(fticonversion::fromProgram(state->programs[5], exported, notes, error)) << error;
         EXPECT_EQ(exported.type, kind.ftiType);
         EXPECT_EQ(fticonversion::channelFor(exported, kind.type), kind.type);

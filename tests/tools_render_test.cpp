@@ -369,7 +369,7 @@ TEST_F(Renderer, TracksWriteEachChannelGroupThatSoundsBesideTheMixWhichStaysAsIt
         // groups get no file, and the one line says which were written.
         EXPECT_EQ(result.output,
                   "tracks written: song-pulse-1.wav, song-triangle.wav; silent, not written: Pulse 2, Noise, "
-                  "Samples, VRC6, 5B, MMC5, FDS, N163\n");
+                  "Samples, VRC6, 5B, MMC5, FDS, N163, VRC7\n");
         std::vector<Wav> tracks;
         for (const char* group : {"pulse-1", "triangle"}) {
             tracks.push_back(readWav(file(std::string("song-") + group + ".wav")));

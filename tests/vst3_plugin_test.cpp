@@ -730,7 +730,7 @@ TEST_F(Vst3, OffersTheMainBusThenAnAuxiliaryStereoBusForEachGroup)
     v3_audio_processor* processor = v3_cpp_obj(host.processor());
     const auto buses = static_cast<int32_t>(1 + kGroups);
     ASSERT_EQ(component->get_bus_count(host.component(), V3_AUDIO, V3_OUTPUT), buses);
-    const char* names[] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6", "5B", "MMC5", "FDS", "N163"};
+    const char* names[] = {"Output", "Pulse 1", "Pulse 2", "Triangle", "Noise", "Samples", "VRC6", "5B", "MMC5", "FDS", "N163", "VRC7"};
     for (int32_t bus = 0; bus < buses; ++bus) {
         v3_bus_info info{};
         ASSERT_EQ(component->get_bus_info(host.component(), V3_AUDIO, V3_OUTPUT, bus, &info), V3_OK);
@@ -772,6 +772,7 @@ TEST_F(Vst3, EachGroupsBusHoldsItsVoicesAloneAndTheMainBusIsAsWithoutThem)
                                                       render(ofChannel(kPhrase, 0), 0)[0],
                                                       silence,
                                                       render(ofChannel(kPhrase, 1), 0)[0],
+                                                      silence,
                                                       silence,
                                                       silence,
                                                       silence,

@@ -701,8 +701,8 @@ std::string skipReason(const ftm::Instrument& instrument)
     if (instrument.readable())
         return "";
     const bool vowel = instrument.type == ftm::Type::Fds || instrument.type == ftm::Type::N163;
-    return std::string(vowel ? "an " : "a ") + ftm::typeName(instrument.type) + " instrument; Plinka has no " +
-           ftm::typeName(instrument.type) + " channel yet";
+    return std::string(vowel ? "an " : "a ") + ftm::typeName(instrument.type) + " instrument; Plinka reads no " +
+           ftm::typeName(instrument.type) + " instruments yet";
 }
 
 // The module is read whole before anything is written; a damaged module
