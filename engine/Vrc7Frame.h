@@ -96,6 +96,9 @@ template <class Chip> void writeVrc7Frame(Voice& voice, Chip& chip, const FrameI
     const int64_t number = f < 0 ? -1 : f - voice.pitchOffset;
     const bool keyUp = voice.releasing || voice.playingOut || voice.isFree();
     if (!patch || in.volume == 0 || number < 1 || number > kMaxF || block > kMaxBlock) {
+        // Its softest (45 dB down) as well as keyed off: Volume 0 is silent.
+        if (patch && chip.template holds<Chip_Vrc7>() && chip.expansion_enables != 0)
+            write(chip, 0x30 + c, patch->patch << 4 | 15);
         silenceVrc7(chip);
         if (voice.playingOut)
             voice.note = -1;
