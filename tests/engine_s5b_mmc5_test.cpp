@@ -53,19 +53,12 @@ cells::Builder bank(const std::vector<Sound>& sounds, bool pal = false, int cons
 
 TimedMidi noteOn(int key, int channel = 0)
 {
-    return {0, {static_cast<uint8_t>(0x90 | channel), static_cast<uint8_t>(key), 100}};
+    return noteOnAtStart(key, channel);
 }
 
 std::vector<float> play(const cells::Builder& chunk, const std::vector<TimedMidi>& notes, double seconds = 0.6)
 {
-    PluginHost host;
-    EXPECT_TRUE(host.load(pluginUnderTest())) << host.error();
-    host.setChunk(chunk.bytes());
-    host.start(kRate, 512);
-    const std::vector<float> out = host.render(static_cast<int64_t>(seconds * kRate), 512, notes).left;
-    for (float sample : out)
-        EXPECT_TRUE(sample >= -1.0f && sample <= 1.0f) << sample;
-    return out;
+    return renderWithChunk(chunk.bytes(), notes, seconds, kRate);
 }
 
 std::vector<float> play(const Sound& sound, int key, bool pal = false, double seconds = 0.6)
