@@ -194,8 +194,10 @@ TEST(ConsoleGroups, EveryBufferEndsEachFrameAtItsFormulaLevelUnderRandomRegister
                                       vrc6,
                                       s5b,
                                       mmc5,
-                                      0,   // the FDS and the 163 step their own buffers; unwritten here
+                                      0,  // the FDS, the 163 and the VRC7 step their own buffers; unwritten here
+                                      0,
                                       0};
+        static_assert(std::size(amplitudes) == ConsoleChip::buffer_count);
         const auto buffers = buffers_of(*chip);
         for (int g = 0; g < ConsoleChip::group_count && !groups; ++g)
             ASSERT_EQ(cell_sum(chip->groups[g]), held[g]);
