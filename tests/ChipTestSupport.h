@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 constexpr long ntsc_clock = 1789773;
@@ -56,6 +57,34 @@ struct Reg_Write {
     unsigned addr;
     int data;
 };
+// A register write at a clock counted from the start of a run of frames.
+struct Clock_Write {
+    int64_t clock;
+    unsigned addr;
+    int data;
+};
+
+// A level's changes: (clock, level from then on).
+using Level_Changes = std::vector<std::pair<int64_t, int>>;
+
+// Of several levels at one clock the last holds; then only changes count.
+inline void note_change(Level_Changes& changes, int64_t clock, int level)
+{
+    if (!changes.empty() && changes.back().first == clock)
+        changes.pop_back();
+    if (level != (changes.empty() ? 0 : changes.back().second))
+        changes.emplace_back(clock, level);
+}
+
+// Ends the buffer's frame of `length` clocks and takes all its samples.
+inline std::vector<short> frame_samples(Band_Buffer& buffer, int32_t length)
+{
+    buffer.end_frame(length);
+    std::vector<short> samples(static_cast<size_t>(buffer.samples_avail()));
+    buffer.read_samples(samples.data(), buffer.samples_avail());
+    return samples;
+}
+
 
 // One frame as the engine plays it: writes four clocks apart, end_frame, then
 // every sample the frame made.

@@ -167,20 +167,6 @@ private:
     int64_t wave_phase_ = 0, table_phase_ = 0;
 };
 
-struct Timed_Write {
-    int64_t clock;
-    unsigned addr;
-    int data;
-};
-using Changes = std::vector<std::pair<int64_t, int>>;  // (clock, level from then on)
-
-void change(Changes& changes, int64_t clock, int level)
-{
-    if (!changes.empty() && changes.back().first == clock)
-        changes.pop_back();
-    if (level != (changes.empty() ? 0 : changes.back().second))
-        changes.emplace_back(clock, level);
-}
 
 // The low-pass as a plain RC, a clock at a time in floating point, its
 // level sampled at every 64th clock from reset and added to a buffer as the
@@ -211,7 +197,7 @@ struct Reference_Lowpass {
 // only to its writes and frame ends, one also in random pieces. Expects the
 // log to hold the reference's changes, the two buffers the same samples, and
 // those within 3 of the reference's low-pass; answers the changes.
-Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t clocks)
+Level_Changes expect_as_reference(const std::vector<Clock_Write>& writes, int64_t clocks)
 {
     Chip_Fds chip, band_chips[2];
     Level_Log log;
@@ -226,7 +212,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
     Reference_Lowpass lowpass;
     std::mt19937 random(11);
     Reference_Fds reference;
-    Changes got, want;
+    Level_Changes got, want;
     int64_t frame_start = 0;
     size_t next = 0;
     for (int64_t clock = 0, frame = 0; clock < clocks; ++clock) {
@@ -237,21 +223,17 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
             reference.write(writes[next].addr, writes[next].data);
         }
         reference.clock();
-        change(want, clock, reference.output());
+        note_change(want, clock, reference.output());
         lowpass.clock(clock, reference.output(), at, buffers[2]);
         if (random() % 700 == 0)
             band_chips[1].run_until(at + 1);
         const auto length = static_cast<int32_t>(29780 + frame % 2);
         if (at + 1 == length) {
             chip.end_frame(length);
-            std::vector<short> samples[3];
-            for (int b = 0; b < 3; ++b) {
-                if (b < 2)
-                    band_chips[b].end_frame(length);
-                buffers[b].end_frame(length);
-                samples[b].resize(static_cast<size_t>(buffers[b].samples_avail()));
-                buffers[b].read_samples(samples[b].data(), buffers[b].samples_avail());
-            }
+            band_chips[0].end_frame(length);
+            band_chips[1].end_frame(length);
+            const std::vector<short> samples[3] = {frame_samples(buffers[0], length), frame_samples(buffers[1], length),
+                                                   frame_samples(buffers[2], length)};
             EXPECT_EQ(samples[0], samples[1]) << "frame " << frame;
             int worst = 0;
             for (size_t i = 0; i < samples[0].size() && i < samples[2].size(); ++i)
@@ -263,7 +245,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
             continue;
         }
         for (int i = 0; i < log.count; ++i)
-            change(got, frame_start + log.entries[i].time, log.entries[i].level);
+            note_change(got, frame_start + log.entries[i].time, log.entries[i].level);
         log.clear();
         if (at + 1 == length)
             frame_start += length, ++frame;
@@ -274,7 +256,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
 
 // A ramp into the wave RAM at `clock` (held output meanwhile), then the
 // output opened at master volume `master`.
-void write_wave(std::vector<Timed_Write>& writes, int64_t clock, const int (&wave)[64], int master = 0)
+void write_wave(std::vector<Clock_Write>& writes, int64_t clock, const int (&wave)[64], int master = 0)
 {
     writes.push_back({clock, 0x4089, 0x80});
     for (int i = 0; i < 64; ++i)
@@ -320,7 +302,7 @@ struct Script {
     const char* what;
     int volume;  // $4080
     int pitch;
-    std::vector<Timed_Write> writes;
+    std::vector<Clock_Write> writes;
     int64_t clocks;
 };
 
@@ -361,13 +343,13 @@ TEST(ChipFds, ScriptedNotesSoundAsTheClockByClockChip)
     };
     for (const Script& script : scripts) {
         SCOPED_TRACE(script.what);
-        std::vector<Timed_Write> writes;
+        std::vector<Clock_Write> writes;
         write_wave(writes, 0, waves.ramp);
         writes.push_back({66, 0x4080, script.volume});
         writes.push_back({67, 0x4082, script.pitch & 0xFF});
         writes.push_back({68, 0x4083, script.pitch >> 8});
         writes.insert(writes.end(), script.writes.begin(), script.writes.end());
-        const Changes changes = expect_as_reference(writes, script.clocks);
+        const Level_Changes changes = expect_as_reference(writes, script.clocks);
         EXPECT_GT(changes.size(), 10u);
     }
 }
@@ -380,7 +362,7 @@ TEST(ChipFds, RandomModulationSoundsAsTheClockByClockChip)
     std::mt19937 random(3);
     for (int trial = 0; trial < 8; ++trial) {
         SCOPED_TRACE(trial);
-        std::vector<Timed_Write> writes;
+        std::vector<Clock_Write> writes;
         write_wave(writes, 0, trial % 2 ? waves.ramp : waves.sine);
         const auto u = [&random](unsigned n) { return static_cast<int>(random() % n); };
         int64_t clock = 70;
@@ -500,7 +482,7 @@ TEST(ChipFds, RandomModulationStepsThePositionsAsTheClockByClockChip)
 TEST(ChipFds, RandomRegisterSequencesSoundAsTheClockByClockChip)
 {
     std::mt19937 random(7);
-    std::vector<Timed_Write> writes;
+    std::vector<Clock_Write> writes;
     write_wave(writes, 0, waves.ramp);
     for (int64_t clock = 100; clock < 1'500'000; clock += random() % 3000) {
         unsigned addr = 0x4080 + static_cast<unsigned>(random() % 12);
@@ -515,7 +497,7 @@ TEST(ChipFds, RandomRegisterSequencesSoundAsTheClockByClockChip)
             data = random() % 2 ? data % 4 : data;  // envelopes that tick often
         writes.push_back({clock, addr, data});
     }
-    const Changes changes = expect_as_reference(writes, 1'500'000);
+    const Level_Changes changes = expect_as_reference(writes, 1'500'000);
     EXPECT_GT(changes.size(), 5000u) << "sounded much of the time";
 }
 

@@ -78,28 +78,13 @@ private:
     int decay_[2] = {}, divider_[2] = {};
 };
 
-struct Timed_Write {
-    int64_t clock;
-    unsigned addr;
-    int data;
-};
-using Changes = std::vector<std::pair<int64_t, int>>;  // (clock, level from then on)
-
-// Of several levels at one clock the last holds; then only changes count.
-void change(Changes& changes, int64_t clock, int level)
-{
-    if (!changes.empty() && changes.back().first == clock)
-        changes.pop_back();
-    if (level != (changes.empty() ? 0 : changes.back().second))
-        changes.emplace_back(clock, level);
-}
 
 // Plays `writes` (in clock order) for `clocks` clocks into the reference and
 // into two chips, in frames of 29780 and 29781 clocks: one logs its levels,
 // run in pieces that the logs can hold, one adds to a band-limited buffer.
 // Expects each pulse's changes of level to agree, and the buffer to hold
 // what the reference's levels make; answers pulse 1's changes.
-Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t clocks)
+Level_Changes expect_as_reference(const std::vector<Clock_Write>& writes, int64_t clocks)
 {
     Chip_Mmc5 chip, band_chip;
     Level_Log logs[2];
@@ -113,7 +98,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
     Band_Synth<12> synth{15};
     synth.set_unit(band_chip.synth().unit());
     Reference_Mmc5 reference;
-    Changes got[2], want[2];
+    Level_Changes got[2], want[2];
     int64_t frame_start = 0;
     size_t next = 0;
     for (int64_t clock = 0, frame = 0, sum = 0; clock < clocks; ++clock) {
@@ -125,7 +110,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
         }
         reference.clock();
         for (int c = 0; c < 2; ++c)
-            change(want[c], clock, reference.level(c));
+            note_change(want[c], clock, reference.level(c));
         if (const int level = reference.level(0) + reference.level(1); level != sum) {
             synth.add_delta(at, level - static_cast<int>(sum), buffers[1]);
             sum = level;
@@ -134,13 +119,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
         if (at + 1 == length) {
             chip.end_frame(length);
             band_chip.end_frame(length);
-            std::vector<short> samples[2];
-            for (int b = 0; b < 2; ++b) {
-                buffers[b].end_frame(length);
-                samples[b].resize(static_cast<size_t>(buffers[b].samples_avail()));
-                buffers[b].read_samples(samples[b].data(), buffers[b].samples_avail());
-            }
-            EXPECT_EQ(samples[0], samples[1]) << "frame " << frame;
+            EXPECT_EQ(frame_samples(buffers[0], length), frame_samples(buffers[1], length)) << "frame " << frame;
         } else if ((at + 1) % 512 == 0 || clock + 1 == clocks) {
             chip.run_until(at + 1);
         } else {
@@ -148,7 +127,7 @@ Changes expect_as_reference(const std::vector<Timed_Write>& writes, int64_t cloc
         }
         for (int c = 0; c < 2; ++c) {
             for (int i = 0; i < logs[c].count; ++i)
-                change(got[c], frame_start + logs[c].entries[i].time, logs[c].entries[i].level);
+                note_change(got[c], frame_start + logs[c].entries[i].time, logs[c].entries[i].level);
             logs[c].clear();
         }
         if (at + 1 == length)
@@ -168,7 +147,7 @@ struct Script {
     int duty_volume;  // $5000
     int period;
     int length_index;
-    std::vector<Timed_Write> writes;
+    std::vector<Clock_Write> writes;
     int64_t clocks;
     int64_t silent_from;
 };
@@ -193,12 +172,12 @@ TEST(ChipMmc5, ScriptedNotesSoundAsTheClockByClockChip)
     };
     for (const Script& script : scripts) {
         SCOPED_TRACE(script.what);
-        std::vector<Timed_Write> writes = {{0, 0x5015, 1},
+        std::vector<Clock_Write> writes = {{0, 0x5015, 1},
                                            {1, 0x5000, script.duty_volume},
                                            {1, 0x5002, script.period & 0xFF},
                                            {2, 0x5003, script.length_index << 3 | script.period >> 8}};
         writes.insert(writes.end(), script.writes.begin(), script.writes.end());
-        const Changes changes = expect_as_reference(writes, script.clocks);
+        const Level_Changes changes = expect_as_reference(writes, script.clocks);
         ASSERT_GT(changes.size(), 2u);
         // Within a cycle of the clock: the exact one is the reference's to check.
         if (script.silent_from) {
@@ -214,7 +193,7 @@ TEST(ChipMmc5, RandomRegisterSequencesSoundAsTheClockByClockChip)
     constexpr unsigned addrs[] = {0x5000, 0x5001, 0x5002, 0x5003, 0x5004, 0x5005,
                                   0x5006, 0x5007, 0x5010, 0x5011, 0x5015, 0x4003};
     std::mt19937 random(5);
-    std::vector<Timed_Write> writes;
+    std::vector<Clock_Write> writes;
     for (int64_t clock = 0; clock < 4'000'000; clock += random() % 8000) {
         const unsigned addr = addrs[random() % 12];
         int data = static_cast<int>(random() % 256);
@@ -224,7 +203,7 @@ TEST(ChipMmc5, RandomRegisterSequencesSoundAsTheClockByClockChip)
             data |= 3;  // mostly enabling, so that notes start
         writes.push_back({clock, addr, data});
     }
-    const Changes changes = expect_as_reference(writes, 4'000'000);
+    const Level_Changes changes = expect_as_reference(writes, 4'000'000);
     EXPECT_GT(changes.size(), 3000u) << "pulse 1 sounded much of the time";
 }
 

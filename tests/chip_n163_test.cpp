@@ -94,11 +94,6 @@ private:
 // A read of $4800 when data is `read`.
 constexpr int read = -1;
 
-struct Timed_Write {
-    int64_t clock;
-    unsigned addr;
-    int data;
-};
 
 using Changes = std::vector<std::pair<int64_t, int>>;
 
@@ -110,7 +105,7 @@ void change(Changes& changes, int64_t clock, int level)
 
 // Expects every channel's changes of level and every read to agree, and the
 // chip's output into one buffer to hold what the reference's DAC makes.
-void expect_as_reference(const std::vector<Timed_Write>& writes, int64_t clocks)
+void expect_as_reference(const std::vector<Clock_Write>& writes, int64_t clocks)
 {
     Chip_N163 chip, band_chip;
     Level_Log logs[Chip_N163::osc_count];
@@ -129,7 +124,7 @@ void expect_as_reference(const std::vector<Timed_Write>& writes, int64_t clocks)
     for (int64_t clock = 0, frame = 0, dac = 0; clock < clocks; ++clock) {
         const auto at = static_cast<int32_t>(clock - frame_start);
         for (; next < writes.size() && writes[next].clock == clock; ++next) {
-            const Timed_Write& w = writes[next];
+            const Clock_Write& w = writes[next];
             if (w.data == read) {
                 const int want_data = reference.read();
                 EXPECT_EQ(chip.read_data(at), want_data) << "clock " << clock;
@@ -151,13 +146,7 @@ void expect_as_reference(const std::vector<Timed_Write>& writes, int64_t clocks)
         if (at + 1 == length) {
             chip.end_frame(length);
             band_chip.end_frame(length);
-            std::vector<short> samples[2];
-            for (int b = 0; b < 2; ++b) {
-                buffers[b].end_frame(length);
-                samples[b].resize(static_cast<size_t>(buffers[b].samples_avail()));
-                buffers[b].read_samples(samples[b].data(), buffers[b].samples_avail());
-            }
-            EXPECT_EQ(samples[0], samples[1]) << "frame " << frame;
+            EXPECT_EQ(frame_samples(buffers[0], length), frame_samples(buffers[1], length)) << "frame " << frame;
         } else if ((at + 1) % 1000 == 0 || clock + 1 == clocks) {
             chip.run_until(at + 1);
         } else {
@@ -177,7 +166,7 @@ void expect_as_reference(const std::vector<Timed_Write>& writes, int64_t clocks)
 
 // Writes `bytes` into sound RAM from `address` on, auto-incrementing, one
 // write every 4 clocks from `clock`.
-void poke(std::vector<Timed_Write>& writes, int64_t clock, int address, std::initializer_list<int> bytes)
+void poke(std::vector<Clock_Write>& writes, int64_t clock, int address, std::initializer_list<int> bytes)
 {
     writes.push_back({clock, 0xF800, 0x80 | address});
     for (const int b : bytes)
@@ -185,7 +174,7 @@ void poke(std::vector<Timed_Write>& writes, int64_t clock, int address, std::ini
 }
 
 // Samples 0..15 up a 32-sample wave at sample 0: bytes $10, $32, ... twice.
-void ramp_wave(std::vector<Timed_Write>& writes, int64_t clock)
+void ramp_wave(std::vector<Clock_Write>& writes, int64_t clock)
 {
     poke(writes, clock, 0, {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE});
     poke(writes, clock + 40, 8, {0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE});
@@ -195,21 +184,21 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
 {
     struct Script {
         const char* what;
-        std::vector<Timed_Write> writes;
+        std::vector<Clock_Write> writes;
     };
-    auto with_ramp = [](std::vector<Timed_Write> writes) {
+    auto with_ramp = [](std::vector<Clock_Write> writes) {
         ramp_wave(writes, 0);
         std::sort(writes.begin(), writes.end(), [](auto& a, auto& b) { return a.clock < b.clock; });
         return writes;
     };
     // Channel 8 at F $1234, length 32, wave at 0, volume 15, one channel.
-    std::vector<Timed_Write> note;
+    std::vector<Clock_Write> note;
     poke(note, 100, 0x78, {0x34, 0, 0x12, 0, 0xE0, 0, 0, 0x0F});
     const Script scripts[] = {
         {"a held note", with_ramp(note)},
         {"four channels, one wave at four pitches",
          [&] {
-             std::vector<Timed_Write> w = note;
+             std::vector<Clock_Write> w = note;
              poke(w, 200, 0x60, {0x00, 0, 0x40, 0, 0xE1, 0, 0, 0x0C, 0x00, 0, 0x20, 0, 0xE0, 0, 0, 0x09});
              poke(w, 300, 0x70, {0x80, 0, 0x09, 0, 0xE0, 0, 0x10, 0x07});
              w.push_back({400, 0xF800, 0x7F});
@@ -218,7 +207,7 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
          }()},
         {"eight channels, then one mid-note, then five",
          [&] {
-             std::vector<Timed_Write> w = note;
+             std::vector<Clock_Write> w = note;
              for (int c = 0; c < 7; ++c)
                  poke(w, 200 + 40 * c, 0x40 + 8 * c, {0x11 * c, 0, 0x30 + c, 0, 0xE0, 0, 4 * c, 15 - c});
              w.push_back({600, 0xF800, 0x7F});
@@ -230,14 +219,14 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
          }()},
         {"disabled mid-note and enabled again",
          [&] {
-             std::vector<Timed_Write> w = note;
+             std::vector<Clock_Write> w = note;
              w.push_back({5003, 0xE000, 0x40});
              w.push_back({7007, 0xE7FF, 0x05});
              return with_ramp(w);
          }()},
         {"the phase restarted, read back and written past the wave's end",
          [&] {
-             std::vector<Timed_Write> w = note;
+             std::vector<Clock_Write> w = note;
              poke(w, 3001, 0x79, {0});
              w.push_back({3011, 0xF800, 0xFD});  // the phase bytes read back in turn, from $7D up, round to $00
              for (int i = 0; i < 6; ++i)
@@ -247,7 +236,7 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
          }()},
         {"length code 0 and a wave over the channel's own phase bytes",
          [&] {
-             std::vector<Timed_Write> w;
+             std::vector<Clock_Write> w;
              poke(w, 0, 0x78, {0x00, 0, 0x01, 0, 0x00, 0, 0xF2, 0x0F});  // F $100: a sample each 256 updates
              poke(w, 20000, 0x78, {0x00, 0, 0x04, 0, 0x02, 0, 0xF0, 0x0F});
              poke(w, 40000, 0x78, {0x00, 0, 0x30, 0, 0xFC, 0, 0xFA, 0x0F});  // 4 samples, over its index byte alone
@@ -255,7 +244,7 @@ TEST(ChipN163, ScriptedSequencesSoundAsTheClockByClockChip)
          }()},
         {"frequency 0 holds the level: a DC",
          [&] {
-             std::vector<Timed_Write> w = note;
+             std::vector<Clock_Write> w = note;
              poke(w, 2000, 0x78, {0, 0, 0, 0, 0xE0});
              return with_ramp(w);
          }()},
@@ -272,7 +261,7 @@ TEST(ChipN163, RandomRegisterSequencesSoundAsTheClockByClockChip)
     auto below = [&random](unsigned n) { return static_cast<int>(random() % n); };
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
-        std::vector<Timed_Write> writes;
+        std::vector<Clock_Write> writes;
         ramp_wave(writes, 0);
         auto byte_at = [&](int64_t clock, int address, int data) {
             writes.push_back({clock, 0xF800, address});
@@ -312,7 +301,7 @@ TEST(ChipN163, ALoneChannelsLongNotesSoundAsTheClockByClockChipAtEveryFrequency)
     // its usual three.
     const int starts[][2] = {{1, 0},      {0x100, 0},  {0x1000, 0},  {0x5556, 0xFFFC},
                              {0x8000, 0}, {0xFFFF, 0}, {0x10000, 0}, {7735, 0x1F0000}};
-    std::vector<Timed_Write> writes;
+    std::vector<Clock_Write> writes;
     ramp_wave(writes, 0);
     poke(writes, 100, 16, {0x37, 0xF0, 0x1E, 0x88, 0x5A, 0x00, 0xFF, 0x3C, 0x96, 0x69, 0xC3, 0x24});
     constexpr int64_t kNoteClocks = 2 * 29780 + 1234;
