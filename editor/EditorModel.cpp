@@ -3,6 +3,7 @@
 #include "EditorLayout.h"
 #include "FtiDrop.h"
 #include "SampleDrop.h"
+#include "chip/vrc7/Vrc7_Tables.h"
 #include "instrument/Instrument.h"
 
 #include <algorithm>
@@ -28,6 +29,13 @@ constexpr const char* kPatchLabelText = "Patch:";  // a VRC7 program's Duty row 
 int32_t waveTop(int32_t channelType)
 {
     return channelType == Fds ? kFdsWaveTop : kN163SampleTop;
+}
+
+// The VRC7's patches as "<" and ">" step through them: 1 to 15, then custom.
+constexpr int32_t kCustomPatchPlace = kVrc7MaxPatch + 1;
+int32_t patchPlace(int32_t patch)
+{
+    return patch == 0 ? kCustomPatchPlace : patch;
 }
 
 int32_t channelTypeOfButton(int control)
@@ -163,6 +171,13 @@ bool EditorModel::isEnabled(int control) const
 {
     if (control != kPreviousWaveButton && control != kNextWaveButton)
         return true;
+    if (instrument_.channelType(shownProgram_) == Vrc7) {
+        WaveProgram patch;
+        if (shownPatch(patch))
+            return false;
+        const int32_t place = patchPlace(patch.patch);
+        return control == kPreviousWaveButton ? place > 1 : place < kCustomPatchPlace;
+    }
     ShownWave wave;
     if (!shownWave(wave))
         return false;
@@ -202,10 +217,28 @@ bool EditorModel::shownWave(ShownWave& wave) const
     return true;
 }
 
+const char* EditorModel::shownPatch(WaveProgram& patch) const
+{
+    char text[kEnvelopeTextSize];
+    instrument_.waveText(shownProgram_, text);
+    return compileWave(text, Vrc7, patch);
+}
+
 void EditorModel::waveLabelText(char (&text)[32]) const
 {
     ShownWave wave;
-    if (shownWave(wave))
+    WaveProgram patch;
+    if (instrument_.channelType(shownProgram_) == Vrc7) {
+        // A text in error names no patch: the status line says what is wrong.
+        if (shownPatch(patch))
+            std::snprintf(text, sizeof text, "Patch: ?");
+        else if (patch.patch == 0)
+            std::snprintf(text, sizeof text, "Custom patch");
+        else
+            std::snprintf(text, sizeof text, "Patch %i: %s", static_cast<int>(patch.patch),
+                          kVrc7PatchNames[patch.patch]);
+    }
+    else if (shownWave(wave))
         std::snprintf(text, sizeof text, "Wave %i/%i", wave.index + 1, wave.program.count);
     else
         text[0] = '\0';
@@ -274,6 +307,10 @@ void EditorModel::click(int control)
         break;
     case kPreviousWaveButton:
     case kNextWaveButton: {
+        if (instrument_.channelType(shownProgram_) == Vrc7) {
+            stepPatch(control == kNextWaveButton ? 1 : -1);
+            return;
+        }
         // Which wave is shown is the editor's, not the song's.
         ShownWave wave;
         if (!shownWave(wave))
@@ -401,6 +438,33 @@ void EditorModel::drawWaveTo(int32_t step, int32_t value)
     statusChanged();
     if (!std::exchange(drawing_.edited, true))
         instrument_.noteStateEdited();
+}
+
+void EditorModel::stepPatch(int32_t step)
+{
+    WaveProgram patch;
+    if (const char* error = shownPatch(patch)) {
+        // The text as typed is kept: stepping would lose it.
+        errorText_ = error;
+        statusChanged();
+        return;
+    }
+    const int32_t place = std::clamp(patchPlace(patch.patch) + step, int32_t{1}, kCustomPatchPlace);
+    if (place == patchPlace(patch.patch))
+        return;
+    // A first custom patch starts from the bytes of the built-in one left,
+    // so that it can be shaped from a sound already chosen.
+    if (place == kCustomPatchPlace && !patch.hasCustom) {
+        std::copy(std::begin(vrc7::rom_patches[patch.patch]), std::end(vrc7::rom_patches[patch.patch]), patch.custom);
+        patch.hasCustom = true;
+    }
+    patch.patch = place == kCustomPatchPlace ? 0 : place;
+    dropText_.clear();
+    missText_[0] = '\0';
+    errorText_ = instrument_.setWaveText(shownProgram_, formatWave(patch, Vrc7).c_str());
+    refreshTexts_ = true;
+    statusChanged();
+    instrument_.noteStateEdited();
 }
 
 void EditorModel::dropFiles(const std::vector<std::string>& paths)

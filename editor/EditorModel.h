@@ -103,7 +103,8 @@ public:
     // channel button the count ("N163 channels: 8").
     const char* buttonText(int control) const;
     // Whether a button does anything now: "<" and ">" only where the shown
-    // program has a wave before or after the one shown.
+    // program has a wave (or, a VRC7 program, a patch) before or after the
+    // one shown.
     bool isEnabled(int control) const;
     // Whether an envelope of the shown program yielded no values (a Sample
     // program's key map: sounds no key): its label is then marked.
@@ -119,7 +120,8 @@ public:
     };
     // False, leaving `wave` as it was, when the shown program plays no wave.
     bool shownWave(ShownWave& wave) const;
-    // "Wave 2/3", or empty when the shown program plays no wave.
+    // "Wave 2/3", a VRC7 program's "Patch 3: Electric piano" or "Custom
+    // patch", or empty when the shown program has neither.
     void waveLabelText(char (&text)[32]) const;
     // Whether a press on the wave area is being dragged.
     bool isDrawingWave() const { return drawing_.active; }
@@ -187,6 +189,11 @@ private:
     // Sets the drawing's steps from the last point to (step, value), and
     // stores the wave's text when a step changed.
     void drawWaveTo(int32_t step, int32_t value);
+    // Compiles the shown VRC7 program's text into patch: the error, or null.
+    const char* shownPatch(WaveProgram& patch) const;
+    // "<" or ">" on a VRC7 program: the patch before or after the shown one
+    // (1 to 15, then custom), its custom bytes kept.
+    void stepPatch(int32_t step);
     // Takes in the N163 wave misses the engine counted since the last look.
     void noticeN163Misses();
 

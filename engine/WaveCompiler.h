@@ -29,6 +29,11 @@ constexpr int32_t kN163SampleTop = 15;
 constexpr int32_t kN163MaxWaveLength = 240;
 constexpr int32_t kVrc7MaxPatch = 15;
 constexpr int kVrc7CustomBytes = 8;
+// What musicians call the built-in patches, by number (0: the custom one).
+inline constexpr const char* kVrc7PatchNames[kVrc7MaxPatch + 1] = {
+    "Custom", "Buzzy bell", "Guitar", "Electric piano", "Flute", "Clarinet", "Synth", "Trumpet",
+    "Organ",  "Bells",      "Vibes",  "Vibraphone",     "Tutti", "Fretless bass", "Synth bass", "Sweep"};
+static_assert(kVrc7PatchNames[kVrc7MaxPatch] != nullptr, "a name for every patch");
 // Every sample of a 1023-character text, one digit and a space each.
 constexpr int32_t kMaxWaveSamples = 512;
 

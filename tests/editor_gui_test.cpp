@@ -648,6 +648,29 @@ TEST_F(Editor, TheArrowsChooseTheN163WaveDrawn)
     EXPECT_EQ(cells::waveTextOf(chunk(), 0), "9 1 2 3 ; 4 15 0 7");
 }
 
+// A VRC7 program's patch, chosen by name with "<" and ">", its text in the
+// Duty row.
+TEST_F(Editor, TheArrowsChooseAVrc7PatchByName)
+{
+    idle();
+    click(1028);
+    idle();
+    EXPECT_EQ(textOf(control(Duty)), "Patch:");
+    EXPECT_EQ(textOf(byId(1027)), "Patch 1: Buzzy bell");
+    EXPECT_FALSE(IsWindowEnabled(byId(1024)));
+    click(1025);
+    click(1025);
+    idle();
+    EXPECT_EQ(textOf(byId(1027)), "Patch 3: Electric piano");
+    EXPECT_EQ(textOf(control(5 + Duty)), "patch 3");
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "patch 3");
+    type(Duty, "patch custom custom 01 21 00 00 00 F0 00 0F");
+    idle();
+    EXPECT_EQ(textOf(byId(1027)), "Custom patch");
+    EXPECT_FALSE(IsWindowEnabled(byId(1025)));
+    screenshot("editor-vrc7");
+}
+
 TEST_F(Editor, TheThousandAndTwentyFourthCharacterShowsButIsNotKept)
 {
     idle();

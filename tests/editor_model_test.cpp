@@ -1021,6 +1021,61 @@ TEST_F(Wave, TheArrowsChooseWhichN163WaveIsDrawn)
     EXPECT_FALSE(model.isEnabled(kNextWaveButton));
 }
 
+// A VRC7 program's "<" and ">" step its patch by name through 1 to 15 and
+// then custom; the first custom patch starts from the built-in one's bytes,
+// and stepping back keeps them in the text.
+TEST_F(Wave, TheArrowsChooseAVrc7PatchByName)
+{
+    show(kVrc7Button, "patch 14 sustain on");
+    EXPECT_STREQ(model.rowLabel(Duty), "Patch:");
+    char label[32];
+    const auto labelText = [&] {
+        model.waveLabelText(label);
+        return std::string(label);
+    };
+    EXPECT_EQ(labelText(), "Patch 14: Synth bass");
+    EXPECT_TRUE(shownSteps().empty()) << "no area to draw on";
+
+    model.click(kNextWaveButton);
+    EXPECT_EQ(labelText(), "Patch 15: Sweep");
+    EXPECT_EQ(waveText(), "patch 15 sustain on");
+    EXPECT_TRUE(model.takeRefreshTexts()) << "the row shows the new text";
+    model.click(kNextWaveButton);
+    EXPECT_EQ(labelText(), "Custom patch");
+    EXPECT_EQ(waveText(), "patch custom custom 21 72 0D 00 C1 D5 56 06 sustain on") << "patch 15's bytes";
+    EXPECT_FALSE(model.isEnabled(kNextWaveButton));
+    model.click(kNextWaveButton);
+    EXPECT_EQ(listener.edits, 2) << "one edit per step, none past the end";
+
+    model.editEnvelope(Duty, "patch custom custom 01 02 03 04 05 06 07 08");
+    model.click(kPreviousWaveButton);
+    EXPECT_EQ(waveText(), "patch 15 custom 01 02 03 04 05 06 07 08") << "the bytes kept";
+    model.click(kNextWaveButton);
+    EXPECT_EQ(waveText(), "patch custom custom 01 02 03 04 05 06 07 08");
+
+    // From a blank text (patch 1) down nothing; the names follow the chip's order.
+    model.editEnvelope(Duty, "");
+    EXPECT_EQ(labelText(), "Patch 1: Buzzy bell");
+    EXPECT_FALSE(model.isEnabled(kPreviousWaveButton));
+    const char* names[] = {"Guitar", "Electric piano", "Flute", "Clarinet", "Synth", "Trumpet", "Organ",
+                           "Bells", "Vibes", "Vibraphone", "Tutti", "Fretless bass", "Synth bass", "Sweep"};
+    for (int patch = 2; patch <= 15; ++patch) {
+        model.click(kNextWaveButton);
+        EXPECT_EQ(labelText(), "Patch " + std::to_string(patch) + ": " + names[patch - 2]);
+        EXPECT_EQ(waveText(), "patch " + std::to_string(patch));
+    }
+
+    // A text in error is kept as typed: the arrows say why instead.
+    model.editEnvelope(Duty, "patch 16");
+    const int edits = listener.edits;
+    EXPECT_EQ(labelText(), "Patch: ?");
+    EXPECT_FALSE(model.isEnabled(kNextWaveButton));
+    model.click(kPreviousWaveButton);
+    EXPECT_EQ(waveText(), "patch 16");
+    EXPECT_STREQ(model.statusText(), kErrorVrc7Patch);
+    EXPECT_EQ(listener.edits, edits);
+}
+
 TEST_F(Wave, TheN163ChannelButtonStepsTheCountAndTellsTheHost)
 {
     EXPECT_STREQ(model.buttonText(kN163ChannelsButton), "N163 channels: 8");

@@ -784,6 +784,20 @@ TEST_F(LinuxEditor, TheArrowsChooseTheN163WaveDrawn)
     EXPECT_EQ(cells::waveTextOf(chunk(), 0), "9 1 2 3 ; 4 15 0 7");
 }
 
+// A VRC7 program's patch, chosen by name with "<" and ">".
+TEST_F(LinuxEditor, TheArrowsChooseAVrc7PatchByName)
+{
+    click(kVrc7);
+    retype(Duty, "patch 14");
+    click(kNextWave);
+    std::this_thread::sleep_for(kPastDoubleClick);
+    click(kNextWave);
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "patch custom custom 21 72 0D 00 C1 D5 56 06") << "patch 15's bytes";
+    screenshot("editor-linux-vrc7.png");
+    click(kPreviousWave);
+    EXPECT_EQ(cells::waveTextOf(chunk(), 0), "patch 15 custom 21 72 0D 00 C1 D5 56 06");
+}
+
 TEST_F(LinuxEditor, GainSliderDraggedAndClickedUpsideDown)
 {
     drag({kSliderX, kNewThumb}, {kSliderX, -30});
