@@ -66,6 +66,10 @@ bool BankSnapshot::capture(const ProgramBank& bank, const SampleBank* sampleBank
         ProgramSound& sound = programs[number];
         sound.channelType = program.channelType;
         sound.multi = program.multi;
+        // Values no editor makes (a damaged chunk's) play as off.
+        sound.mono = program.mono > MonoOff && program.mono < kMonoModeCount ? program.mono : MonoOff;
+        sound.glide = program.glide > 0 && program.glide <= kMaxGlideMs ? program.glide : 0;
+        sound.tempoSteps = program.tempoSteps > 0 && program.tempoSteps <= kMaxTempoSteps ? program.tempoSteps : 0;
         sound.samples = samples;
         if (program.channelType == Sample)
             compileKeyMap(boundedText(program.keyMapText), from, sound.keyMap);  // a text in error maps nothing

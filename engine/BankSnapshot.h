@@ -41,6 +41,9 @@ struct ProgramSound {
     const SampleData* samples;  // the snapshot's kMaxSamples, which keyMap's entries index
     bool arpMovesKey;           // an Arp step other than 0: a key the map leaves out may still sound
     const WaveProgram* wave;    // an FDS, N163 or VRC7 program's compiled chip text; null for the others
+    int32_t mono;               // a MonoMode
+    int32_t glide;              // milliseconds, 0..kMaxGlideMs
+    int32_t tempoSteps;         // 0..kMaxTempoSteps
 };
 
 struct BankSnapshot {

@@ -8,12 +8,29 @@
 
 constexpr int32_t kControllerMax = 127;
 constexpr int32_t kPedalDownFrom = 64;  // sustain values from here on hold the notes
+// Portamento (controller 65) as last set: not at all (the program's glide
+// plays), off, or on with the time of controller 5.
+enum PortamentoSwitch : int32_t { PortamentoUnset = -1, PortamentoOff = 0, PortamentoOn = 1 };
+constexpr int32_t kMaxPortamentoMs = 2000;  // controller 5 at 127
 
 struct ChannelControllers {
     bool pedalDown = false;
     int32_t volume = kControllerMax;      // controller 7
     int32_t expression = kControllerMax;  // controller 11
     int32_t wheel = 0;                    // controller 1
+    int32_t portamento = PortamentoUnset;
+    int32_t portamentoTime = 0;  // controller 5
+
+    // The glide the channel asks for, in milliseconds: controller 5's 0..127
+    // evenly over 0..2 seconds while portamento is on, none while it is off,
+    // and the program's own until controller 65 has been sent.
+    int32_t glideMs(int32_t programGlide) const
+    {
+        if (portamento == PortamentoUnset)
+            return programGlide;
+        return portamento == PortamentoOn ? (portamentoTime * kMaxPortamentoMs + kControllerMax / 2) / kControllerMax
+                                          : 0;
+    }
 
     // Everything back to its default: controller handling was switched off.
     void reset() { *this = ChannelControllers{}; }

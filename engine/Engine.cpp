@@ -14,9 +14,11 @@ constexpr float kSampleScale = 1.0f / 32768.0f;
 
 // Controllers
 constexpr int32_t kModulationWheel = 1;
+constexpr int32_t kPortamentoTime = 5;
 constexpr int32_t kVolume = 7;
 constexpr int32_t kExpression = 11;
 constexpr int32_t kSustainPedal = 64;
+constexpr int32_t kPortamento = 65;
 constexpr int32_t kAllSoundOff = 120;
 constexpr int32_t kResetAllControllers = 121;
 // The rate the buffers are given at construction, so that the first block's
@@ -213,7 +215,7 @@ void Engine::resetControllersIfOff(const BankSnapshot& bank)
     if (block_.midiControllers != 0)
         return;
     const VoiceContext context{bank,    block_.channelProgram, block_.polyphony, nullptr, block_.console != 0,
-                               block_.n163Channels};
+                               block_.n163Channels, frameRate};
     for (int channel = 0; channel < kMidiChannelCount; ++channel) {
         if (controllers[channel].pedalDown)
             voicePool.pedalUp(context, channel);
@@ -233,6 +235,12 @@ void Engine::actOnController(const EngineEvent& event, const VoiceContext& conte
         break;
     case kExpression:
         channel.expression = event.value;
+        break;
+    case kPortamentoTime:
+        channel.portamentoTime = event.value;
+        break;
+    case kPortamento:
+        channel.portamento = event.value >= kPedalDownFrom ? PortamentoOn : PortamentoOff;
         break;
     case kSustainPedal: {
         const bool down = event.value >= kPedalDownFrom;
@@ -263,7 +271,8 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
                                block_.polyphony,
                                block_.midiControllers != 0 ? controllers : nullptr,
                                block_.console != 0,
-                               block_.n163Channels};
+                               block_.n163Channels,
+                               frameRate};
     switch (event.type) {
     case NoteEvent:
         if (event.velocity > 0)

@@ -89,7 +89,13 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
     if (voice.isFree())
         return;
     const int32_t vol = scaleChipVolume(stepEnvelopes(voice, program), controllers);
-    const float bend = channelBend + wheelVibrato(controllers, voice.vibratoFrame, frameRate);
+    float bend = channelBend + wheelVibrato(controllers, voice.vibratoFrame, frameRate);
+    if (voice.glideFrom != 0.0f) {
+        bend += voice.glideOffset(frameRate);
+        ++voice.glideFrames;
+        if (voice.glideOffset(frameRate) == 0.0f)
+            voice.glideFrom = 0.0f;  // arrived
+    }
     if (frameRate > 0)
         voice.vibratoFrame = (voice.vibratoFrame + 1) % frameRate;  // whole cycles of 6 Hz per second
     // A fixed-note Arp step sounds its note in place of the key's.

@@ -16,9 +16,11 @@ bool shapesTheSound(int controller)
 {
     switch (controller) {
     case 1:    // modulation wheel
+    case 5:    // portamento time
     case 7:    // volume
     case 11:   // expression
     case 64:   // sustain pedal
+    case 65:   // portamento
     case 120:  // all sound off
     case 121:  // reset all controllers
         return true;

@@ -15,7 +15,7 @@ struct MidiIntake {
     int32_t rpnMsb = 0;                  // controller 101
     int32_t dataEntryLsb = 0;            // controller 38
     int32_t dataEntryMsb = 0;            // controller 6
-    // Whether the controllers that shape the sound (1, 7, 11, 64, 120, 121)
+    // Whether the controllers that shape the sound (1, 5, 7, 11, 64, 65, 120, 121)
     // become events; when not, they are skipped as ever.
     bool controllersOn = false;
 

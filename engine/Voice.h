@@ -42,6 +42,12 @@ struct Voice {
     bool sustained = false;       // the key is up but the sustain pedal holds the note
     bool playingOut = false;      // the key is up but its one-shot sample plays to its end
     bool sampleStarted = false;   // a Sample voice has started its channel with sampleEntry
+    bool mono = false;            // its program plays one note on its channel (MonoOn or MonoLegato)
+    // A glide from another note's pitch: glideFrom semitones off the note at
+    // its start, evenly to none over glideMs; glideFrames counts its frames.
+    float glideFrom = 0.0f;
+    int32_t glideMs = 0;
+    int32_t glideFrames = 0;
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
     uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago
@@ -52,4 +58,19 @@ struct Voice {
     std::optional<SoundChip> lastChip;
 
     bool isFree() const { return note < 0; }
+
+    // The glide's offset from the note, in semitones, at the next frame.
+    float glideOffset(int32_t frameRate) const
+    {
+        if (glideFrom == 0.0f || glideMs <= 0 || frameRate <= 0)
+            return 0.0f;
+        const double done = static_cast<double>(glideFrames) * 1000.0 / (static_cast<double>(frameRate) * glideMs);
+        return done >= 1.0 ? 0.0f : static_cast<float>(glideFrom * (1.0 - done));
+    }
+    // Where the note sounds now, glide included, Arp and bends not: where a
+    // glide to the next note starts. NaN for a free voice.
+    float pitch(int32_t frameRate) const
+    {
+        return isFree() ? std::numeric_limits<float>::quiet_NaN() : static_cast<float>(note) + glideOffset(frameRate);
+    }
 };

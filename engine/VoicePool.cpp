@@ -4,7 +4,9 @@
 #include "EnvelopeCompiler.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
+#include <limits>
 
 namespace {
 
@@ -91,22 +93,41 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
     // Not even held: mono legato must never go back to a key that sounds nothing.
     if (keyIsSilent(context, channel, key))
         return;
+    const ProgramSound& sound = context.bank.programs[programOfKey(context, channel, key)];
+    const int32_t heldBefore = lastHeldKey(channel);
     keyDown[key] = 1;
     keyNoteId[key] = noteId;
+    heldSince[channel][key] = ++pressCount;
+    pedalHeld[channel][key] = false;
+    heldVelocity[channel][key] = static_cast<uint8_t>(std::clamp(velocity, 1, 127));
     int chosen = -1;
-    if (context.console) {
+    float from = std::numeric_limits<float>::quiet_NaN();  // the channel's last note
+    bool legato = false;
+    if (sound.mono != MonoOff) {
+        // The channel's one note is taken over: from where it sounds, its
+        // envelopes going on (legato) only while another key is held.
+        if (const int current = monoVoiceOn(channel); current >= 0) {
+            Voice& voice = voices[current];
+            from = voice.pitch(context.frameRate);
+            const SlotRange slots = consoleSlotsOf(sound.channelType);
+            if (context.console && (voice.consoleSlot < slots.first || voice.consoleSlot > slots.last)) {
+                letGo(context, voice);  // another chip's channel: the new note takes its own
+            } else {
+                chosen = current;
+                legato = sound.mono == MonoLegato && heldBefore >= 0 && heldBefore != key && !voice.releasing &&
+                         !voice.playingOut;
+            }
+        }
+    }
+    if (context.console && chosen < 0) {
         const int slot = chooseConsoleSlot(context, channel, key);
         if (slot < 0)
             return;
         chosen = consoleVoiceFor(slot);
-        startVoice(context, chosen, key, channel, velocity);
-        voices[chosen].noteId = noteId;
         voices[chosen].consoleSlot = slot;
-        return;
-    }
-    if (context.polyphony == 1) {
+    } else if (chosen < 0 && context.polyphony == 1) {
         chosen = 0;  // mono: voice 0 restarts, whatever it was doing
-    } else {
+    } else if (chosen < 0) {
         for (int i = 0; i < context.polyphony && chosen < 0; ++i)
             if (voices[i].channel == channel && voices[i].note == key)
                 chosen = i;
@@ -120,10 +141,74 @@ void VoicePool::noteOn(const VoiceContext& context, int32_t channel, int32_t key
         if (chosen < 0)
             chosen = longestLetGo(context.polyphony, &Voice::sustained);
     }
-    if (chosen >= 0) {
-        startVoice(context, chosen, key, channel, velocity);
-        voices[chosen].noteId = noteId;
+    if (chosen < 0)
+        return;
+    startVoice(context, chosen, key, channel, legato ? -1 : velocity);
+    voices[chosen].noteId = noteId;
+    voices[chosen].mono = sound.mono != MonoOff;
+    beginGlide(context, voices[chosen], from);
+}
+
+int VoicePool::monoVoiceOn(int32_t channel) const
+{
+    for (int i = 0; i < kVoiceCount; ++i)
+        if (!voices[i].isFree() && voices[i].mono && voices[i].channel == channel)
+            return i;
+    return -1;
+}
+
+int32_t VoicePool::lastHeldKey(int32_t channel) const
+{
+    int32_t last = -1;
+    for (int32_t key = 0; key < 128; ++key)
+        if (heldSince[channel][key] != 0 && (last < 0 || heldSince[channel][key] > heldSince[channel][last]))
+            last = key;
+    return last;
+}
+
+void VoicePool::forgetKey(const VoiceContext& context, int32_t channel, int32_t key)
+{
+    if (context.controllers && context.controllers[channel].pedalDown && heldSince[channel][key] != 0) {
+        pedalHeld[channel][key] = true;
+        return;
     }
+    heldSince[channel][key] = 0;
+    pedalHeld[channel][key] = false;
+}
+
+void VoicePool::returnToHeldKey(const VoiceContext& context, int index)
+{
+    Voice& voice = voices[index];
+    const int32_t channel = voice.channel;
+    const int32_t key = lastHeldKey(channel);
+    if (key < 0) {
+        letGo(context, voice);
+        return;
+    }
+    const float from = voice.pitch(context.frameRate);
+    const bool legato = context.bank.programs[programOfKey(context, channel, key)].mono == MonoLegato;
+    startVoice(context, index, key, channel, legato ? -1 : heldVelocity[channel][key]);
+    voice.noteId = keyNoteId[key];
+    voice.mono = true;
+    if (pedalHeld[channel][key]) {
+        voice.sustained = true;  // its key is up: the pedal holds it
+        voice.releaseOrder = ++releaseCount;
+    }
+    beginGlide(context, voice, from);
+}
+
+void VoicePool::beginGlide(const VoiceContext& context, Voice& voice, float from)
+{
+    const int32_t channel = voice.channel;
+    if (std::isnan(from) && hasLastPitch[channel])
+        from = lastPitch[channel];
+    const int32_t programGlide = context.bank.programs[voice.program].glide;
+    const int32_t ms = context.controllers ? context.controllers[channel].glideMs(programGlide) : programGlide;
+    voice.glideMs = ms;
+    voice.glideFrames = 0;
+    voice.glideFrom = ms > 0 && !std::isnan(from) ? from - static_cast<float>(voice.note) : 0.0f;
+    lastPitch[channel] = static_cast<float>(voice.note);
+    hasLastPitch[channel] = true;
 }
 
 int VoicePool::chooseConsoleSlot(const VoiceContext& context, int32_t channel, int32_t key) const
@@ -236,6 +321,12 @@ void VoicePool::liftMatchingKeys(const NoteMatch& match)
     for (int32_t key = 0; key < 128; ++key)
         if (keyDown[key] && match.matches(match.channel, key, keyNoteId[key]))
             keyDown[key] = 0;
+    for (int32_t channel = 0; channel < kMidiChannelCount; ++channel)
+        for (int32_t key = 0; key < 128; ++key)
+            if (heldSince[channel][key] != 0 && match.matches(channel, key, keyNoteId[key])) {
+                heldSince[channel][key] = 0;
+                pedalHeld[channel][key] = false;
+            }
 }
 
 int32_t VoicePool::highestKeyDown() const
@@ -259,12 +350,19 @@ void VoicePool::noteOffMatching(const VoiceContext& context, const NoteMatch& ma
         if (voice.isFree() || voice.releasing || !match.matches(voice.channel, voice.key, voice.noteId))
             continue;
         keyDown[voice.key] = 0;
+        if (voice.mono) {
+            heldSince[voice.channel][voice.key] = 0;
+            returnToHeldKey(context, i);
+            continue;
+        }
         // Mono legato: voice 0 goes back to the highest key still held, as a
         // note-off of its key would have it.
         const int32_t held = mono && i == 0 ? highestKeyDown() : -1;
         if (held >= 0) {
+            const float from = voice.pitch(context.frameRate);
             startVoice(context, 0, held, voice.channel, -1);
             voice.noteId = keyNoteId[held];
+            beginGlide(context, voice, from);
         } else {
             letGo(context, voice);
         }
@@ -290,6 +388,15 @@ void VoicePool::chokeMatching(const NoteMatch& match)
 
 void VoicePool::pedalUp(const VoiceContext& context, int32_t channel)
 {
+    // The keys only the pedal held are up now; a mono note whose key was
+    // one of them goes back to a key still down.
+    for (int32_t key = 0; key < 128; ++key)
+        if (pedalHeld[channel][key]) {
+            pedalHeld[channel][key] = false;
+            heldSince[channel][key] = 0;
+        }
+    if (const int mono = monoVoiceOn(channel); mono >= 0 && voices[mono].sustained && lastHeldKey(channel) >= 0)
+        returnToHeldKey(context, mono);
     for (Voice& voice : voices)
         if (voice.channel == channel && voice.sustained)
             releaseVoice(context, voice);
@@ -297,6 +404,8 @@ void VoicePool::pedalUp(const VoiceContext& context, int32_t channel)
 
 void VoicePool::cutChannel(int32_t channel)
 {
+    std::fill(std::begin(heldSince[channel]), std::end(heldSince[channel]), 0);
+    std::fill(std::begin(pedalHeld[channel]), std::end(pedalHeld[channel]), false);
     for (Voice& voice : voices)
         if (voice.channel == channel) {
             voice.note = -1;
@@ -314,6 +423,8 @@ void VoicePool::chokeKey(int32_t channel, int32_t key)
     }
     // A choked note never comes back as the mono voice's held key.
     keyDown[key] = 0;
+    heldSince[channel][key] = 0;
+    pedalHeld[channel][key] = false;
     for (Voice& voice : voices)
         if (voice.channel == channel && voice.key == key) {
             voice.note = -1;
@@ -327,6 +438,8 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
 {
     if (key < 0) {
         std::fill(std::begin(keyDown), std::end(keyDown), 0);
+        std::fill(&heldSince[0][0], &heldSince[0][0] + kMidiChannelCount * 128, 0);
+        std::fill(&pedalHeld[0][0], &pedalHeld[0][0] + kMidiChannelCount * 128, false);
         for (Voice& voice : voices) {
             voice.note = -1;
             voice.releasing = false;
@@ -336,6 +449,19 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
         return;
     }
     keyDown[key] = 0;
+    forgetKey(context, channel, key);
+    // A mono program's note goes back to the channel's last key still held.
+    if (const int mono = monoVoiceOn(channel); mono >= 0) {
+        Voice& voice = voices[mono];
+        if (voice.key == key && !voice.releasing && !voice.playingOut && !voice.sustained) {
+            if (pedalHeld[channel][key])
+                letGo(context, voice);
+            else
+                returnToHeldKey(context, mono);
+        }
+        releaseKey(context, key, channel, mono);
+        return;
+    }
     if (context.console) {
         // A note that another took over is no longer this key's: nothing to do.
         releaseKey(context, key, channel);
@@ -351,7 +477,9 @@ void VoicePool::noteOff(const VoiceContext& context, int32_t channel, int32_t ke
         releaseKey(context, key, voices[0].channel);
     releaseKey(context, key, channel, held >= 0 ? 0 : -1);
     if (held >= 0) {
+        const float from = voices[0].pitch(context.frameRate);
         startVoice(context, 0, held, channel, -1);
         voices[0].noteId = keyNoteId[held];
+        beginGlide(context, voices[0], from);
     }
 }

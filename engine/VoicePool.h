@@ -5,6 +5,7 @@
 #include "BankSnapshot.h"
 #include "ChannelControllers.h"
 #include "NoteMatch.h"
+#include "NotePeriod.h"
 #include "Voice.h"
 
 #include <cstdint>
@@ -19,12 +20,22 @@ struct VoiceContext {
     // program's type, a voice plays it, and the polyphony does not count.
     bool console = false;
     int32_t n163Channels = 8;  // the console's 163 channels on: its notes take the first ones
+    int32_t frameRate = kNtscFrameRate;  // the chips' frames a second, which glides count in
 };
 
 struct VoicePool {
     Voice voices[kVoiceCount];
     uint8_t keyDown[128] = {};  // one table for all channels
     int32_t keyNoteId[128] = {};  // while a key is down: the id its note-on carried (-1: none)
+    // Each channel's keys for its mono programs: when each went down (0: it
+    // is up), whether only the pedal holds it, and its velocity.
+    uint64_t heldSince[kMidiChannelCount][128] = {};
+    bool pedalHeld[kMidiChannelCount][128] = {};
+    uint8_t heldVelocity[kMidiChannelCount][128] = {};
+    uint64_t pressCount = 0;
+    // The note each channel began last, where its next note glides from.
+    float lastPitch[kMidiChannelCount] = {};
+    bool hasLastPitch[kMidiChannelCount] = {};
 
     // A key went down: a key that a Sample program's key map leaves out takes
     // no voice (a drum kit's empty keys never cut a sounding drum); the same
@@ -71,6 +82,21 @@ struct VoicePool {
     // Points a voice at a key of a channel; a negative velocity re-points a
     // sounding voice without restarting its envelopes (legato).
     void startVoice(const VoiceContext& context, int index, int32_t key, int32_t channel, int32_t velocity);
+    // The busy voice a mono program plays on the channel, -1 for none.
+    int monoVoiceOn(int32_t channel) const;
+    // The channel's key that went down last of those still held (by the key
+    // or the pedal), -1 for none.
+    int32_t lastHeldKey(int32_t channel) const;
+    // A key of the channel is up: it is forgotten, or, while the pedal is
+    // down, held by the pedal alone.
+    void forgetKey(const VoiceContext& context, int32_t channel, int32_t key);
+    // The mono voice moves to the channel's most recent held key, legato or
+    // restarted as its program says, gliding; with none held it is let go.
+    void returnToHeldKey(const VoiceContext& context, int index);
+    // A voice has begun its note (restarted or legato): it glides from the
+    // pitch given (NaN: from the channel's last note), and the channel's
+    // next note glides from it.
+    void beginGlide(const VoiceContext& context, Voice& voice, float from);
     // Releases (or, under the pedal, holds) every voice of the channel that
     // sounds the key, except the voice numbered skip.
     void releaseKey(const VoiceContext& context, int32_t key, int32_t channel, int skip = -1);

@@ -237,6 +237,15 @@ void writeCells(const ProgramBank& programs, const SampleBank* samples, const Se
         putNumber(out, settings.n163Channels);
     }
     putProgramTexts(out, programs, tagWave, &Program::waveText);
+    for (int number = 0; number < kProgramCount; ++number) {
+        const Program& program = programs[number];
+        if (program.mono == MonoOff && program.glide == 0 && program.tempoSteps == 0)
+            continue;
+        putCell(out, tagPlaying);
+        putNumber(out, number);
+        for (const int32_t value : {program.mono, program.glide, program.tempoSteps})
+            putNumber(out, value);
+    }
     putCell(out, tagEnd);
 }
 
@@ -278,6 +287,7 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     CellReader cells(data, size);
     bool keyMapRead[kProgramCount] = {};
     bool waveRead[kProgramCount] = {};
+    bool playingRead[kProgramCount] = {};
     int32_t n163Channels = kSettingAbsent;
     bool sawSamples = false;
     // Tags before any program number fill program 0. After a program number
@@ -333,6 +343,21 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
             takeNumber(cells, &value);
             if (value >= 1 && value <= kMaxN163Channels)
                 n163Channels = value;
+        } else if (tag == tagPlaying) {
+            // -1 stays where a cell is missing or no number: refused below.
+            int32_t number = -1;
+            int32_t values[kPlayingNumbers] = {-1, -1, -1};
+            takeNumber(cells, &number);
+            for (int32_t& value : values)
+                takeNumber(cells, &value);
+            // A value no writer makes (a damaged cell) leaves the program played as before.
+            if (number >= 0 && number < kProgramCount && values[0] >= MonoOff && values[0] < kMonoModeCount &&
+                values[1] >= 0 && values[1] <= kMaxGlideMs && values[2] >= 0 && values[2] <= kMaxTempoSteps) {
+                programs[number].mono = values[0];
+                programs[number].glide = values[1];
+                programs[number].tempoSteps = values[2];
+                playingRead[number] = true;
+            }
         } else if (tag == tagWave) {
             takeProgramText(cells, programs, &Program::waveText, waveRead);
         } else if (tag == tagKeyMap) {
@@ -361,13 +386,19 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
         settings.console = console != kSettingAbsent ? console : 0;
     if (n163Channels != kSettingAbsent || sawGain)
         settings.n163Channels = n163Channels != kSettingAbsent ? n163Channels : kDefaultN163Channels;
-    // A saved chunk holds every key map, every wave text and every sample.
+    // A saved chunk holds every key map, every wave text, every program's
+    // playing cells and every sample.
     if (sawGain) {
         for (int number = 0; number < kProgramCount; ++number) {
             if (!keyMapRead[number])
                 std::memset(programs[number].keyMapText, 0, sizeof programs[number].keyMapText);
             if (!waveRead[number])
                 std::memset(programs[number].waveText, 0, sizeof programs[number].waveText);
+            if (!playingRead[number]) {
+                programs[number].mono = MonoOff;
+                programs[number].glide = 0;
+                programs[number].tempoSteps = 0;
+            }
         }
         if (samples && !sawSamples)
             samples->count = 0;

@@ -57,15 +57,20 @@ constexpr float tagN163Channels = 153420864.0f;
 // as a string, after the key maps' place in the order, the programs with a
 // wave text only.
 constexpr float tagWave = 186212544.0f;
+// How a program is played: the program number, then its mono mode, glide
+// (milliseconds) and tempo steps, after the wave texts; only programs with
+// one of them on have the cells.
+constexpr float tagPlaying = 159383552.0f;
+constexpr int kPlayingNumbers = 3;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
 // The largest chunk ever written: 29 cells, 128 program blocks of at most
-// 5164, 128 key maps and 128 wave texts of at most 1026 and 64 samples of
-// at most 1397.
-constexpr size_t kMaxWrittenBytes = 4 * (29 + 128 * 5164 + 2 * 128 * 1026 + 64 * 1397);
+// 5164, 128 key maps and 128 wave texts of at most 1026, 128 playing cells
+// of 5 and 64 samples of at most 1397.
+constexpr size_t kMaxWrittenBytes = 4 * (29 + 128 * 5164 + 2 * 128 * 1026 + 128 * 5 + 64 * 1397);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
 
 constexpr int32_t kSettingAbsent = -1;

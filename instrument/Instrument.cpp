@@ -352,6 +352,26 @@ const char* Instrument::setWaveText(int32_t program, const char* text)
     return compileWave(std::string_view(edited.waveText), edited.channelType, wave);
 }
 
+Instrument::Playing Instrument::playing(int32_t program) const
+{
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    const Program& shown = programs_[checkedProgram(program)];
+    return {shown.mono, shown.glide, shown.tempoSteps};
+}
+
+const char* Instrument::setPlaying(int32_t program, const Playing& playing)
+{
+    if (const char* error = playingError(playing.mono, playing.glide, playing.tempoSteps))
+        return error;
+    std::lock_guard<std::mutex> lock(bankMutex_);
+    Program& edited = programs_[checkedProgram(program)];
+    edited.mono = playing.mono;
+    edited.glide = playing.glide;
+    edited.tempoSteps = playing.tempoSteps;
+    publishBank();
+    return nullptr;
+}
+
 const char* Instrument::putSample(std::string_view name, const uint8_t* bytes, int32_t length, int32_t startLevel)
 {
     std::lock_guard<std::mutex> lock(bankMutex_);

@@ -154,6 +154,17 @@ public:
     // Stores a wave text (at most 1023 characters) and publishes the bank;
     // answers its compile error for the program's channel type, or null.
     const char* setWaveText(int32_t program, const char* text);
+    // How a program is played: its MonoMode, glide and tempo steps.
+    struct Playing {
+        int32_t mono = MonoOff;
+        int32_t glide = 0;
+        int32_t tempoSteps = 0;
+        bool operator==(const Playing&) const = default;
+    };
+    Playing playing(int32_t program) const;
+    // Stores them and publishes the bank; a value out of range stores
+    // nothing and answers its one line (Program.h's kError...), else null.
+    const char* setPlaying(int32_t program, const Playing& playing);
     // Adds a sample to the bank, or replaces the one of its name, and
     // publishes the bank; answers null or one line, and then nothing changed.
     const char* putSample(std::string_view name, const uint8_t* bytes, int32_t length,

@@ -63,6 +63,24 @@ inline double autocorrelationFrequency(const std::vector<float>& signal, size_t 
     return rate / period;
 }
 
+// The amplitude of the signal's component at hz between two sample indexes
+// (a single-bin DFT, Hann-windowed, so that a tone a few bins away adds
+// next to nothing): a sine of amplitude A reads A.
+inline double toneAmplitude(const std::vector<float>& signal, size_t from, size_t to, double rate, double hz)
+{
+    const double n = static_cast<double>(to - from);
+    double re = 0.0, im = 0.0, weight = 0.0;
+    for (size_t i = from; i < to; ++i) {
+        const double t = static_cast<double>(i - from);
+        const double hann = 0.5 - 0.5 * std::cos(6.283185307179586 * t / n);
+        const double phase = 6.283185307179586 * hz * t / rate;
+        re += hann * signal[i] * std::cos(phase);
+        im -= hann * signal[i] * std::sin(phase);
+        weight += hann;
+    }
+    return 2.0 * std::sqrt(re * re + im * im) / weight;
+}
+
 // Index of the last sample that is not exactly 0, or -1.
 inline int64_t lastSound(const std::vector<float>& signal)
 {

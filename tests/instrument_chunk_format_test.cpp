@@ -326,3 +326,48 @@ TEST(ChunkFormat, ConsoleCellsWithoutAKnownModeCountAsAbsent)
     const cells::Builder twice = cells::Builder().cell(cells::console).number(1).cell(cells::console).number(2);
     EXPECT_EQ(consoleAfterReading(twice.bytes(), 0), 2) << "the last one counts";
 }
+
+// How a program is played: five cells (tag, program, mono, glide, tempo
+// steps) before the end, only for programs with one of them on; a saved
+// chunk without them plays every program as before, and damaged values leave
+// the program as it was.
+TEST(ChunkFormat, HowAProgramIsPlayedIsFiveCellsOnlyWhenOnAndBadValuesChangeNothing)
+{
+    auto bank = factoryBank();
+    const std::vector<uint8_t> plain = written(bank->programs, 1);
+    const std::vector<float> plainCells = cells::of(plain);
+    EXPECT_EQ(std::count(plainCells.begin(), plainCells.end(), cells::playing), 0);
+    bank->programs[5].mono = MonoLegato;
+    bank->programs[5].glide = 120;
+    bank->programs[9].tempoSteps = 4;
+    const std::vector<uint8_t> bytes = written(bank->programs, 1);
+    ASSERT_EQ(bytes.size(), plain.size() + 2 * 5 * 4);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end() - 4, bytes.begin())) << "every older cell keeps its place";
+    const std::vector<float> all = cells::of(bytes);
+    EXPECT_EQ(std::vector<float>(all.end() - 11, all.end()),
+              (std::vector<float>{cells::playing, 5, MonoLegato, 120, 0, cells::playing, 9, 0, 0, 4, cells::end}));
+
+    auto loaded = factoryBank();
+    loaded->programs[7].mono = MonoOn;
+    readBack(bytes, loaded->programs, 1);
+    EXPECT_EQ(loaded->programs[5].mono, MonoLegato);
+    EXPECT_EQ(loaded->programs[5].glide, 120);
+    EXPECT_EQ(loaded->programs[9].tempoSteps, 4);
+    EXPECT_EQ(loaded->programs[7].mono, MonoOff) << "a saved chunk holds every program's: none is off";
+    EXPECT_EQ(written(loaded->programs, 1), bytes);
+
+    // Values no writer makes, or a program outside the bank: nothing changes.
+    for (const std::vector<float>& damaged : std::vector<std::vector<float>>{
+             {5, 3, 0, 0}, {5, -1, 0, 0}, {5, 0, 10001, 0}, {5, 0, -5, 0}, {5, 0, 0, 97}, {128, 1, 0, 0}, {5, NAN, 0, 0}}) {
+        auto kept = factoryBank();
+        kept->programs[5].glide = 77;
+        cells::Builder chunk;
+        chunk.cell(cells::playing);
+        for (const float value : damaged)
+            chunk.cell(value);
+        chunk.cell(cells::end);
+        readBack(chunk.bytes(), kept->programs, 1);
+        EXPECT_EQ(kept->programs[5].glide, 77) << damaged[0] << " " << damaged[1] << " " << damaged[2];
+        EXPECT_EQ(kept->programs[5].mono, MonoOff);
+    }
+}

@@ -710,7 +710,7 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
 {
     EXPECT_EQ(firstParseError("[program 12]\nvolum = 15\n"),
               "bank.txt:2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, hi-pitch, "
-              "duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
+              "duty, keys, mono, glide, tempo-steps, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
               "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console, "
               "n163-channels; programs start with [program N])");
@@ -737,6 +737,43 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
               "bank.txt:3: duplicate key \"ARP\" (first on line 2)");
     EXPECT_EQ(firstParseError("gain = 1\ngain = 2\n"), "bank.txt:2: duplicate key \"gain\" (first on line 1)");
     EXPECT_EQ(firstParseError("[channels]\n2 = 1\n02 = 1\n"), "bank.txt:3: duplicate key \"02\" (first on line 2)");
+}
+
+// mono, glide and tempo-steps: each spelling in, the words out, a chunk cell
+// only for a program with one of them on; out of range, one line and the
+// program as it was.
+TEST(TextBankState, HowAProgramIsPlayedRoundTripsAndBadValuesAreOneLine)
+{
+    const auto state = parseOk("[program 1]\nmono = legato\nglide = 250\ntempo-steps = 4\n"
+                               "[program 2]\nmono = 1\ntempo-steps = off\n[program 3]\nmono = off\nglide = 0\n");
+    EXPECT_EQ((std::vector<int32_t>{state->programs[0].mono, state->programs[0].glide, state->programs[0].tempoSteps}),
+              (std::vector<int32_t>{MonoLegato, 250, 4}));
+    EXPECT_EQ((std::vector<int32_t>{state->programs[1].mono, state->programs[1].glide, state->programs[1].tempoSteps}),
+              (std::vector<int32_t>{MonoOn, 0, 0}));
+    const std::string written = textbank::write(*state);
+    EXPECT_NE(written.find("mono = legato\nglide = 250\ntempo-steps = 4\n"), std::string::npos) << written;
+    EXPECT_NE(written.find("mono = on\n\n"), std::string::npos) << written;
+    EXPECT_EQ(written.find("mono = off"), std::string::npos) << "off is not written";
+    const Bytes chunk = textbank::toChunk(*state);
+    EXPECT_EQ(textbank::toChunk(*parseOk(written)), chunk);
+    // Two programs' cells: the tag, the number and three values each.
+    const Bytes plain = textbank::toChunk(*parseOk("[program 3]\n"));
+    EXPECT_EQ(chunk.size() - plain.size(), 2u * 5u * 4u);
+
+    for (const auto& [line, error] : std::vector<std::pair<std::string, std::string>>{
+             {"mono = poly", "mono must be off, on, legato or a number, not \"poly\""},
+             {"mono = 3", "mono must be off, on or legato, not \"3\""},
+             {"glide = -1", "glide must be 0 to 10000 milliseconds, not \"-1\""},
+             {"glide = 10001", "glide must be 0 to 10000 milliseconds, not \"10001\""},
+             {"glide = fast", "glide: \"fast\" is not a number"},
+             {"tempo-steps = 97", "tempo-steps must be off or 1 to 96 steps a quarter note, not \"97\""},
+             {"tempo-steps = on", "tempo-steps must be off or a number, not \"on\""}}) {
+        EXPECT_EQ(firstParseError("[program 1]\n" + line + "\n"), "bank.txt:2: " + error);
+        auto kept = textbank::makeDefault();
+        std::vector<std::string> errors;
+        textbank::parse("[program 1]\n" + line + "\n", "bank.txt", *kept, errors);
+        EXPECT_TRUE(textbank::sameContent(*kept, *parseOk("[program 1]\n"))) << line;
+    }
 }
 
 TEST(TextBankErrors, LengthsAreCheckedNotCut)
@@ -804,7 +841,7 @@ TEST(TextBankErrors, EveryProblemIsReportedNotOnlyTheFirst)
                           "bank.txt:1: gain: \"x\" is not a number",
                           "bank.txt:2: program number \"200\" is not one of 1..128",
                           "bank.txt:5: unknown key \"volum\" (a program has name, channel, multi, volume, arp, pitch, "
-                          "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)",
+                          "hi-pitch, duty, keys, mono, glide, tempo-steps, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)",
                           "bank.txt:7: duplicate key \"duty\" (first on line 6)",
                       }));
 }
@@ -906,6 +943,9 @@ TEST(TextBankProperties, RandomStatesRoundTripExactly)
             p.multi = randomStorableNumber(random);
             for (auto& text : p.envelopeText)
                 copyTextField(text, randomText(random, 1023).c_str());
+            p.mono = static_cast<int32_t>(random() % kMonoModeCount);
+            p.glide = static_cast<int32_t>(random() % 2) * static_cast<int32_t>(random() % (kMaxGlideMs + 1));
+            p.tempoSteps = static_cast<int32_t>(random() % 2) * static_cast<int32_t>(random() % (kMaxTempoSteps + 1));
         }
         for (int32_t& program : state->settings.channelProgram)
             program = static_cast<int32_t>(random() % kProgramCount);
@@ -1142,7 +1182,7 @@ TEST_F(PlinkaBank, BadInputsAreOneLineErrorsAndLeaveTheOutputAlone)
     put("typo.txt", "[program 1]\nvolum = 1\n");
     expectError("to-fxb " + path("typo.txt") + " -o " + path("out.fxb"),
                 path("typo.txt") + ":2: unknown key \"volum\" (a program has name, channel, multi, volume, arp, "
-                                   "pitch, hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
+                                   "pitch, hi-pitch, duty, keys, mono, glide, tempo-steps, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
 
     fx::File bank = smallBank();
     bank.chunk = textbank::toChunk(*textbank::makeDefault());

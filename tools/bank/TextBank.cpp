@@ -37,7 +37,8 @@ bool sameProgram(const Program& a, const Program& b)
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
         if (fieldText(a.envelopeText[kind]) != fieldText(b.envelopeText[kind]))
             return false;
-    return fieldText(a.keyMapText) == fieldText(b.keyMapText) && fieldText(a.waveText) == fieldText(b.waveText);
+    return fieldText(a.keyMapText) == fieldText(b.keyMapText) && fieldText(a.waveText) == fieldText(b.waveText) &&
+           a.mono == b.mono && a.glide == b.glide && a.tempoSteps == b.tempoSteps;
 }
 
 bool isBlank(char c)
@@ -158,6 +159,10 @@ constexpr auto kChannelValues = [] {
     return values;
 }();
 constexpr const char* kMultiWords[] = {"no", "yes"};
+constexpr const char* kMonoWords[kMonoModeCount] = {"off", "on", "legato"};
+constexpr int32_t kMonoValues[kMonoModeCount] = {MonoOff, MonoOn, MonoLegato};
+constexpr const char* kOffWord[] = {"off"};
+constexpr int32_t kOffValue[] = {0};
 constexpr int32_t kMultiValues[] = {0, 1};
 constexpr const char* kClockWords[] = {"ntsc", "pal"};
 constexpr int32_t kClockValues[] = {1, 0};
@@ -180,6 +185,9 @@ enum ProgramKey {
     KeyMulti,
     KeyVolume,
     KeyKeys = KeyVolume + kEnvelopeKindCount,
+    KeyMono,
+    KeyGlide,
+    KeyTempoSteps,
     KeyWave,
     KeyMod,
     KeyModRate,
@@ -191,8 +199,9 @@ enum ProgramKey {
     kProgramKeyCount
 };
 constexpr const char* kProgramKeyName[kProgramKeyCount] = {
-    "name", "channel",  "multi", "volume", "arp",      "pitch",     "hi-pitch",
-    "duty", "keys",     "wave",  "mod",    "mod-rate", "mod-depth", "mod-delay", "patch", "custom", "sustain"};
+    "name",      "channel", "multi", "volume",   "arp",       "pitch",     "hi-pitch", "duty",   "keys",
+    "mono",      "glide",   "tempo-steps", "wave", "mod", "mod-rate", "mod-depth", "mod-delay", "patch", "custom",
+    "sustain"};
 // The parts of a wave text, in the order of the keys from KeyWave.
 std::string WaveTextParts::*const kWavePart[] = {
     &WaveTextParts::wave,     &WaveTextParts::mod,   &WaveTextParts::modRate, &WaveTextParts::modDepth,
@@ -587,7 +596,8 @@ private:
         if (found == std::end(kProgramKeyName)) {
             fail("unknown key " + shown(keyText) +
                  " (a program has name, channel, multi, volume, arp, pitch, "
-                 "hi-pitch, duty, keys, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
+                 "hi-pitch, duty, keys, mono, glide, tempo-steps, wave, mod, mod-rate, mod-depth, mod-delay, patch, "
+                 "custom and sustain)");
             return;
         }
         const int slot = static_cast<int>(found - std::begin(kProgramKeyName));
@@ -613,6 +623,8 @@ private:
                 program.multi = *multi;
             else
                 fail(error);
+        } else if (slot == KeyMono || slot == KeyGlide || slot == KeyTempoSteps) {
+            readPlayingKey(slot, program, value);
         } else if (slot >= KeyWave) {
             // Each key fills its part of the program's one wave text.
             WaveTextParts parts;
@@ -647,6 +659,36 @@ private:
             if (lines_)
                 lines_->envelope[program_][kind] = lineNumber_;
         }
+    }
+
+    // mono, glide and tempo-steps: each within its range, or one line and
+    // the program as it was.
+    void readPlayingKey(int slot, Program& program, const std::string& value)
+    {
+        std::string error;
+        std::optional<int32_t> number;
+        if (slot == KeyMono)
+            number = parseWordOrNumber(value, kMonoWords, kMonoValues, kMonoModeCount, "mono", error);
+        else if (slot == KeyGlide)
+            number = parseNumber(value, error);
+        else
+            number = parseWordOrNumber(value, kOffWord, kOffValue, 1, "tempo-steps", error);
+        if (!number) {
+            fail(slot == KeyGlide ? "glide: " + error : error);
+            return;
+        }
+        const int32_t mono = slot == KeyMono ? *number : MonoOff;
+        const int32_t glide = slot == KeyGlide ? *number : 0;
+        const int32_t steps = slot == KeyTempoSteps ? *number : 0;
+        if (playingError(mono, glide, steps)) {
+            fail(slot == KeyMono    ? "mono must be off, on or legato, not " + shown(value)
+                 : slot == KeyGlide ? "glide must be 0 to " + std::to_string(kMaxGlideMs) + " milliseconds, not " +
+                                          shown(value)
+                                    : "tempo-steps must be off or 1 to " + std::to_string(kMaxTempoSteps) +
+                                          " steps a quarter note, not " + shown(value));
+            return;
+        }
+        (slot == KeyMono ? program.mono : slot == KeyGlide ? program.glide : program.tempoSteps) = *number;
     }
 
     const std::string& fileName_;
@@ -784,6 +826,12 @@ std::string write(const State& state, const WriteOptions& options)
             out += std::string(kEnvelopeKey[kind]) + " = " + valueText(fieldText(program.envelopeText[kind])) + "\n";
         if (program.keyMapText[0] != 0)
             out += std::string(kKeyMapKey) + " = " + valueText(fieldText(program.keyMapText)) + "\n";
+        if (program.mono != MonoOff)
+            out += "mono = " + numberOrWord(program.mono, kMonoWords, kMonoValues, kMonoModeCount) + "\n";
+        if (program.glide != 0)
+            out += "glide = " + std::to_string(program.glide) + "\n";
+        if (program.tempoSteps != 0)
+            out += "tempo-steps = " + std::to_string(program.tempoSteps) + "\n";
         if (program.waveText[0] != 0) {
             // A text whose parts cannot be told apart goes out whole, as typed.
             WaveTextParts parts;
