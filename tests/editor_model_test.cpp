@@ -430,11 +430,12 @@ protected:
         file.sequences[Duty] = ftitest::seq({7, 3});
         return write("vrc6.fti", file.bytes());
     }
-    std::string vrc7()
+    // A type no tracker of the family Plinka reads has.
+    std::string foreign()
     {
         ftitest::FtiBuilder file;
-        file.type = 3;
-        return write("vrc7.fti", file.bytes());
+        file.type = 7;
+        return write("sid.fti", file.bytes());
     }
 
     std::filesystem::path folder;
@@ -462,9 +463,9 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     core->editBank([](ProgramBank& bank) { bank[5].channelType = Triangle; });
     const Program seventh = program(6);
 
-    editor.dropFiles({bass(), vrc7(), lead()});
+    editor.dropFiles({bass(), foreign(), lead()});
     EXPECT_STREQ(editor.statusText(),
-                 "Loaded 2 instruments into programs 5-6; vrc7.fti: a VRC7 instrument; Plinka r... (+1 more)");
+                 "Loaded 2 instruments into programs 5-6; sid.fti: unknown instrument type 7 (+1 more)");
     EXPECT_STREQ(program(4).name, "Bass");
     EXPECT_EQ(text(4, Volume), "15 | 10 5 / 0");
     EXPECT_EQ(text(4, Duty), "2");
