@@ -160,6 +160,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                     !ftm::read(bytes.data(), bytes.size(), module, file.problem))
                     continue;
                 bytes = {};  // the instruments hold what is needed
+                file.notes.insert(file.notes.end(), module.notes.begin(), module.notes.end());
                 for (ftm::Instrument& entry : module.instruments) {
                     const std::string named = "instrument \"" + entry.name + "\"";
                     std::string problem;

@@ -3289,9 +3289,11 @@ std::string expectedPrograms(const ModuleGeneration& generation, int first)
            "volume = 15\narp = " + (generation.points ? "@48 @50" : "36 38") +
            "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
            "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
-           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Wave", "fds") +
-           "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nwave = 0" + zeros63 + "\n\n" +
-           header(4, "Saw", "vrc6-pulse") + "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
+           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "FM", "vrc7") +
+           "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\npatch = 1\ncustom = 21 21 21 21 21 21 21 21\n\n" +
+           header(4, "Wave", "fds") + "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nwave = 0" + zeros63 +
+           "\n\n" + header(5, "Saw", "vrc6-pulse") +
+           "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
 }
 
 // A text bank's bytes: hex, 16 to a group.
@@ -3322,8 +3324,7 @@ TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequences
                                                  "holds; Plinka ends the note there\n"
                                         : "";
         EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
-                                    "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
-                                    "03 \"FM\": a VRC7 instrument; Plinka reads no VRC7 instruments yet, skipped\n");
+                                    "01 \"Bass\": channel: pulse (nothing in it says noise)\n");
         const std::string text = slurp(dir / "song.txt");
         const size_t programs = text.find("[program 10]");
         const size_t samples = text.find("[sample ");
@@ -3456,9 +3457,9 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
                   "01 \"Bass\": 2A03, program 4, pulse (nothing in it says noise), 2 of 5 sequences\n" + song +
                   "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
                   "samples\n" +
-                  song + "03 \"FM\": skipped (a VRC7 instrument; Plinka reads no VRC7 instruments yet)\n" + song +
-                  "04 \"Wave\": FDS, program 6, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
-                  "25 \"Saw\": VRC6, program 7, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
+                  song + "03 \"FM\": VRC7, program 6, vrc7 (a VRC7 instrument), patch 1\n" + song +
+                  "04 \"Wave\": FDS, program 7, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
+                  "25 \"Saw\": VRC6, program 8, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
                   "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
     EXPECT_FALSE(fs::exists(dir / "song.txt"));
 
@@ -3479,8 +3480,9 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         << into.err;
     const std::string text = slurp(dir / "bank.txt");
     EXPECT_NE(text.find("[program 21]\nname = Bass\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[program 23]\nname = Wave\nchannel = fds\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[program 24]\nname = Saw\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 23]\nname = FM\nchannel = vrc7\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 24]\nname = Wave\nchannel = fds\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 25]\nname = Saw\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("[program 22]"), std::string::npos) << text;
     EXPECT_EQ(text.find("[sample kick]"), std::string::npos) << text;
 
@@ -3630,6 +3632,80 @@ TEST_F(PlinkaBank, Vrc7FtiFilesGoThroughABankAndComeOutByteForByte)
     bell.vrc7Patch = 6;
     const Bytes bellBytes = bell.bytes();
     EXPECT_EQ(slurp(dir / "bell.fti"), std::string(bellBytes.begin(), bellBytes.end()));
+}
+
+// VRC7 instruments of a module come in as VRC7 programs; a module whose
+// PARAMS_EMU replaces the built-in patches gives those that name one the
+// module's bytes as a custom patch, said once for the module.
+TEST_F(PlinkaBank, Vrc7ModuleInstrumentsComeInWithTheModulesOwnPatchesWhereItHasThem)
+{
+    const std::vector<int> own = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    ModuleBuilder song;
+    song.instruments = {{0, 3, "Brass", {}, {}, ModuleBuilder::vrc7Record(0, own)},
+                        {1, 3, "Piano", {}, {}, ModuleBuilder::vrc7Record(3, own)},
+                        {2, 3, "Flute", {}, {}, ModuleBuilder::vrc7Record(15, {1, 0x21, 0, 0, 0, 0xF0, 0, 0x0F})},
+                        {3, 3, "Odd", {}, {}, ModuleBuilder::vrc7Record(16, own)}};
+    const std::string who = path("song.ftm") + ": instrument ";
+    const std::string odd = who + "03 \"Odd\": its VRC7 patch 16 is not 0 (custom) to 15";
+    const std::string header = "channel = vrc7\nmulti = no\nvolume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\n";
+    using Patches = std::array<std::string, 3>;
+    const Patches builtIn = {"patch = custom\ncustom = 12 34 56 78 9A BC DE F0",
+                             "patch = 3\ncustom = 12 34 56 78 9A BC DE F0", "patch = 15"};
+    const struct {
+        const char* what;
+        std::string emulation;
+        std::string notes;
+        Patches patches;
+    } examples[] = {
+        {"the chip's own patches", "", "", builtIn},
+        {"PARAMS_EMU, flag off", std::string(4, '\0'), "", builtIn},
+        {"PARAMS_EMU, flag on",
+         ModuleBuilder::vrc7Patches(),
+         path("song.ftm") + ": the module replaces the VRC7's built-in patches (its PARAMS_EMU block): 2 instruments "
+                            "naming one play the module's bytes as a custom patch\n",
+         {"patch = custom\ncustom = 12 34 56 78 9A BC DE F0", "patch = custom\ncustom = 33 33 33 33 33 33 33 33",
+          "patch = custom\ncustom = FF FF FF FF FF FF FF FF"}},
+        {"PARAMS_EMU cut short", ModuleBuilder::vrc7Patches().substr(0, 100),
+         path("song.ftm") + ": warning: PARAMS_EMU: cut short in patch 6; the VRC7's own patches are used\n", builtIn},
+    };
+    for (const auto& example : examples) {
+        SCOPED_TRACE(example.what);
+        song.emulation = example.emulation;
+        put("song.ftm", song.bytes());
+        const ToolRun list = run("from-module " + path("song.ftm") + " --list");
+        EXPECT_EQ(list.status, 0);
+        EXPECT_EQ(list.out, who + "00 \"Brass\": VRC7, program 1, vrc7 (a VRC7 instrument), custom patch\n" + who +
+                                "01 \"Piano\": VRC7, program 2, vrc7 (a VRC7 instrument), " +
+                                (example.notes.find("replaces") != std::string::npos ? "custom patch" : "patch 3") +
+                                "\n" + who + "02 \"Flute\": VRC7, program 3, vrc7 (a VRC7 instrument), " +
+                                (example.notes.find("replaces") != std::string::npos ? "custom patch" : "patch 15") +
+                                "\n" + who + "03 \"Odd\": skipped (its VRC7 patch 16 is not 0 (custom) to 15)\n");
+        fs::remove(dir / "song.txt");
+        const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path("song.txt"));
+        EXPECT_EQ(imported.status, 0);
+        EXPECT_EQ(imported.err, example.notes + odd + ", skipped\n");
+        const std::string text = slurp(dir / "song.txt");
+        const char* names[] = {"Brass", "Piano", "Flute"};
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_NE(text.find("[program " + std::to_string(i + 1) + "]\nname = " + names[i] + "\n" + header +
+                                example.patches[i] + "\n"),
+                      std::string::npos)
+                << names[i] << "\n"
+                << text;
+        EXPECT_EQ(text.find("Odd"), std::string::npos);
+    }
+    // Every cut of the module is refused or reads what it holds: a line for
+    // the damage, and one for the patches when the block is whole.
+    song.emulation = ModuleBuilder::vrc7Patches();
+    const std::string bytes = song.bytes();
+    for (size_t size = bytes.find("INSTRUMENTS"); size < bytes.size(); ++size) {
+        put("cut.ftm", bytes.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        const auto lines = std::count(result.err.begin(), result.err.end(), '\n');
+        EXPECT_TRUE(lines == 1 || (lines == 2 && result.err.find("replaces") != std::string::npos))
+            << size << result.err;
+    }
 }
 
 namespace {

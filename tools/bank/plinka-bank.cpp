@@ -729,6 +729,8 @@ int fromModule(const Options& options)
                           " go past program 128");
     for (const std::string& warning : module.warnings)
         std::fprintf(stderr, "%s: warning: %s\n", path.c_str(), warning.c_str());
+    for (const std::string& note : module.notes)
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), note.c_str());
 
     if (options.list) {
         int program = first;
@@ -743,8 +745,11 @@ int fromModule(const Options& options)
                                                      [](const fti::Sequence& s) { return s.enabled; });
                 const bool fds = imported.type == fti::kTypeFds;
                 line += std::string(ftm::typeName(instrument.type)) + ", program " + std::to_string(++program) + ", " +
-                        banktext::kChannelWord[choice.channelType] + " (" + choice.reason + "), " +
-                        std::to_string(sequences) + " of " + (fds ? "3" : "5") + " sequences";
+                        banktext::kChannelWord[choice.channelType] + " (" + choice.reason + "), ";
+                if (imported.type == fti::kTypeVrc7)
+                    line += imported.vrc7.patch == 0 ? "custom patch" : "patch " + std::to_string(imported.vrc7.patch);
+                else
+                    line += std::to_string(sequences) + " of " + (fds ? "3" : "5") + " sequences";
                 if (fds)
                     line += std::all_of(std::begin(imported.fds.mod), std::end(imported.fds.mod),
                                         [](uint8_t step) { return step == 0; })
