@@ -136,8 +136,8 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
         // A tracker instrument names no channel: one dropped alone keeps its
         // program's, so a drum dropped on a noise program stays noise (a
         // VRC6 instrument keeps a VRC6 channel, else plays VRC6 Pulse; a 5B
-        // one plays 5B, an FDS one FDS, an N163 one N163; DPCM keys play
-        // Sample). A module's fill programs one after another, so
+        // one plays 5B, an FDS one FDS, an N163 one N163, a VRC7 one VRC7;
+        // DPCM keys play Sample). A module's fill programs one after another, so
         // each takes the channel its instrument says.
         const int32_t channel = keepChannel ? fticonversion::channelFor(read, program.channelType)
                                             : fticonversion::chooseChannel(read).channelType;
@@ -160,6 +160,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                     !ftm::read(bytes.data(), bytes.size(), module, file.problem))
                     continue;
                 bytes = {};  // the instruments hold what is needed
+                file.notes.insert(file.notes.end(), module.notes.begin(), module.notes.end());
                 for (ftm::Instrument& entry : module.instruments) {
                     const std::string named = "instrument \"" + entry.name + "\"";
                     std::string problem;

@@ -28,8 +28,8 @@ struct Outcome {
 // Puts the tracker instruments among the files at paths (UTF-8) into programs
 // first, first + 1, ... as far as the last program; the DPCM samples of
 // those that become Sample programs go into the bank. A file that cannot be
-// read, is no 2A03, VRC6 or 5B instrument or brings more samples than the bank
-// has room for takes no program and changes nothing.
+// read, is no instrument of a type Plinka reads or brings more samples than
+// the bank has room for takes no program and changes nothing.
 Outcome load(Instrument& instrument, int32_t first, const std::vector<std::string>& paths);
 
 }  // namespace ftidrop

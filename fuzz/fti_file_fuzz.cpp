@@ -4,7 +4,7 @@
 // moved values into the tracker's ranges. A DPCM part imports into a key map
 // that compiles against the bank's legal samples, or fails with one line and
 // leaves the bank as it was; exported and imported again into an empty bank
-// it gives the same key map over the same sample bytes. An FDS or N163
+// it gives the same key map over the same sample bytes. An FDS, N163 or VRC7
 // instrument imports into a wave text that compiles and comes back the same
 // from its export, but where the export said it left something out.
 #include "FuzzCheck.h"
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         check(isSampleName(bank->samples[i].name) && isLegalSampleLength(bank->samples[i].length));
     check(compileKeyMap(first->keyMapText, *bank, *map) == nullptr);
     check(compileWave(first->waveText, first->channelType, *wave) == nullptr);
-    check(playsWave(first->channelType) || first->waveText[0] == 0);
+    check(hasChipText(first->channelType) || first->waveText[0] == 0);
 
     fti::Instrument exported;
     notes.clear();
@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const std::string& note : notes) {
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
             moved[kind] = moved[kind] || note.rfind(std::string(banktext::kEnvelopeKindName[kind]) + ":", 0) == 0;
-        waveMoved = waveMoved || note.rfind("Wave:", 0) == 0;
+        waveMoved = waveMoved || note.rfind("Wave:", 0) == 0 || note.rfind("Patch:", 0) == 0;
     }
     const std::vector<unsigned char> bytes = fti::write(exported);
     fti::Instrument reread;

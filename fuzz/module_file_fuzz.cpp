@@ -40,6 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     for (const std::string& warning : module.warnings)
         check(oneLine(warning));
+    for (const std::string& note : module.notes)
+        check(oneLine(note));
     check(module.instruments.size() <= static_cast<size_t>(ftm::kInstrumentSlots));
     bank->count = 0;
     int32_t lastSlot = -1;
@@ -52,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!instrument.readable())
             continue;
         const fti::Instrument& imported = instrument.instrument;
+        check(imported.type != fti::kTypeVrc7 ||
+              (imported.vrc7.patch >= 0 && imported.vrc7.patch <= fti::kVrc7MaxPatch));
         for (const fti::DpcmKey& key : imported.dpcmKeys)
             check(std::any_of(imported.dpcmSamples.begin(), imported.dpcmSamples.end(),
                               [&](const fti::DpcmSample& sample) { return sample.index + 1 == key.sample; }));

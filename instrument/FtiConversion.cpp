@@ -20,7 +20,8 @@ namespace {
 constexpr int32_t kMaxVolume = 15;
 constexpr int32_t kMaxSawRate = kChannelKinds[Vrc6Saw].maxVolume;
 static_assert(kChannelKinds[Pulse].ftiType == fti::kType2A03 && kChannelKinds[Vrc6Pulse].ftiType == fti::kTypeVrc6 &&
-              kChannelKinds[S5b].ftiType == fti::kTypeS5b && kChannelKinds[Mmc5Pulse].ftiType == fti::kType2A03);
+              kChannelKinds[S5b].ftiType == fti::kTypeS5b && kChannelKinds[Mmc5Pulse].ftiType == fti::kType2A03 &&
+              kChannelKinds[Vrc7].ftiType == fti::kTypeVrc7);
 
 // The tracker's instrument type for a program's channel; a channel no chip
 // has goes out as the 2A03's.
@@ -573,6 +574,20 @@ bool importDpcm(const fti::Instrument& instrument, SampleBank& bank, std::string
     return true;
 }
 
+constexpr char kPatchNote[] = "Patch: ";  // the start of each note about a VRC7 patch, as the editor labels it
+
+// A VRC7 instrument's patch as a wave text. The custom bytes, which the file
+// holds whatever the patch, are written for a built-in patch only when they
+// are not a new instrument's, so that a plain "patch 3" comes back as it went.
+std::string vrc7PatchText(const fti::Vrc7Part& vrc7)
+{
+    const auto patch = std::make_unique<WaveProgram>();
+    patch->patch = std::clamp(vrc7.patch, 0, kVrc7MaxPatch);
+    std::copy(vrc7.custom.begin(), vrc7.custom.end(), patch->custom);
+    patch->hasCustom = patch->patch == 0 || vrc7.custom != fti::kVrc7DefaultCustom;
+    return formatWave(*patch, Vrc7);
+}
+
 // The most frames a tracker waits before its modulator starts.
 constexpr int32_t kTrackerMaxModDelay = 255;
 constexpr char kWaveNote[] = "Wave: ";  // the start of each note about the wave text
@@ -641,7 +656,7 @@ std::string n163WaveText(const fti::N163Part& n163, std::vector<std::string>& no
     return text;
 }
 
-// A wave program's wave text as the instrument's FDS or N163 part. A
+// A program's chip text as the instrument's FDS, N163 or VRC7 part. A
 // modulator the text leaves out goes out as a table of codes 0, which bends
 // nothing; the delay is cut at the tracker's 255 frames with a note.
 bool waveToInstrument(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
@@ -650,8 +665,16 @@ bool waveToInstrument(const Program& program, fti::Instrument& instrument, std::
     const auto wave = std::make_unique<WaveProgram>();
     const std::string text(program.waveText, strnlen(program.waveText, kEnvelopeTextSize));
     if (const char* message = compileWave(text, program.channelType, *wave)) {
-        error = std::string(kWaveNote) + message;
+        error = std::string(program.channelType == Vrc7 ? kPatchNote : kWaveNote) + message;
         return false;
+    }
+    if (program.channelType == Vrc7) {
+        // Without custom bytes in the text the compiler holds a new instrument's.
+        instrument.vrc7.patch = wave->patch;
+        std::copy(std::begin(wave->custom), std::end(wave->custom), instrument.vrc7.custom.begin());
+        if (wave->sustain)
+            notes.push_back(std::string(kPatchNote) + "sustain on left out; a tracker instrument has no place for it");
+        return true;
     }
     if (program.channelType == Fds) {
         fti::FdsPart& fds = instrument.fds;
@@ -689,6 +712,8 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument)
         return {firstChannelOf(fti::kTypeFds), "an FDS instrument"};
     if (instrument.type == fti::kTypeN163)
         return {firstChannelOf(fti::kTypeN163), "an N163 instrument"};
+    if (instrument.type == fti::kTypeVrc7)
+        return {firstChannelOf(fti::kTypeVrc7), "a VRC7 instrument"};
     if (!instrument.dpcmKeys.empty())
         return {Sample, "it has DPCM keys"};
     for (const std::string& word : wordsOf(instrument.name))
@@ -750,8 +775,17 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
     else if (instrument.type == fti::kTypeFds || instrument.type == fti::kTypeN163)
         notes.push_back(std::string(kWaveNote) + "left out; only an " +
                         (instrument.type == fti::kTypeFds ? "FDS" : "N163") + " program plays it");
+    if (channelType == Vrc7 && instrument.type == fti::kTypeVrc7)
+        wave = vrc7PatchText(instrument.vrc7);
+    else if (channelType == Vrc7)
+        notes.push_back(std::string(kPatchNote) + "the instrument has no VRC7 patch; patch 1 plays");
+    else if (instrument.type == fti::kTypeVrc7)
+        notes.push_back(std::string(kPatchNote) + "left out; only a VRC7 program plays it");
     copyTextField(program.waveText, wave.c_str());
-    if (instrument.nameOnly)
+    if (instrument.nameOnly && instrument.type == fti::kTypeVrc7)
+        notes.push_back("the file stops after the name, as an early tracker would have saved it: a new VRC7 "
+                        "instrument, its custom patch a new instrument's");
+    else if (instrument.nameOnly)
         notes.push_back("the file stops after the name, as one tracker saves its 5B instruments: a new 5B "
                         "instrument, its sequences off");
     if (!instrument.dpcmKeys.empty() || !instrument.dpcmSamples.empty())
@@ -787,15 +821,12 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
                  std::string& error)
 {
     instrument = {};
-    if (program.channelType == Vrc7) {
-        error = "a VRC7 program; Plinka writes no VRC7 instruments yet";
-        return false;
-    }
     instrument.type = ftiTypeOf(program.channelType);
     instrument.name = std::string(program.name, strnlen(program.name, kProgramNameSize));
-    if (playsWave(program.channelType) && !waveToInstrument(program, instrument, notes, error))
+    if (hasChipText(program.channelType) && !waveToInstrument(program, instrument, notes, error))
         return false;
     const bool fds = instrument.type == fti::kTypeFds;
+    const bool vrc7 = instrument.type == fti::kTypeVrc7;
     const bool n163 = instrument.type == fti::kTypeN163;
     const auto scratch = std::make_unique<Envelope>();
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
@@ -838,6 +869,10 @@ bool fromProgram(const Program& program, fti::Instrument& instrument, std::vecto
         if (values.size() == 1 && !fixed[0] && loop == fti::kNone && release == fti::kNone &&
             values[0] == defaultValue(kind, instrument.type))
             continue;
+        if (vrc7) {
+            notes.push_back(name + ": left out; a VRC7 instrument has no sequences");
+            continue;
+        }
         if (fds && kind >= fti::kFdsSequenceCount) {
             notes.push_back(name + ": left out; an FDS instrument has no " + (kind == HiPitch ? "hi-pitch" : "duty") +
                             " sequence");

@@ -18,7 +18,7 @@ namespace fticonversion {
 // instruments do not store theirs, so it is told from what the instrument
 // says. The rule, in order (the manual gives it too):
 //   1. a VRC6 instrument plays VRC6 Pulse, a 5B instrument 5B, an FDS one
-//      FDS, an N163 one N163;
+//      FDS, an N163 one N163, a VRC7 one VRC7;
 //   2. a 2A03 instrument with DPCM keys plays Sample;
 //   3. a 2A03 instrument plays Noise when its name holds a word of the noise's
 //      drums ("noise", "hat", "snare", "cymbal", ... as a word of its own), or
@@ -38,11 +38,11 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument);
 // instrument keeps a channel type that plays no wave (chooseChannel's for
 // none or FDS or N163; MMC5 Pulse as well as the 2A03's), a VRC6 instrument
 // keeps a VRC6 channel (VRC6 Pulse for any other), a 5B instrument plays 5B,
-// an FDS one FDS, an N163 one N163.
+// an FDS one FDS, an N163 one N163, a VRC7 one VRC7.
 int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 
 // Sets the program's name, channel (a ChannelType), multi (off) and texts,
-// the wave text included (blank but for FDS and N163 programs); its compiled
+// the wave text included (blank but for FDS, N163 and VRC7 programs); its compiled
 // envelopes are left as they were. An FDS instrument's volume (0..31) is the
 // FDS Volume as it is (Plinka's goes to 32); its wave, modulation table,
 // speed (mod-rate), depth and delay make the wave text (a table of codes 0,
@@ -55,7 +55,13 @@ int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 // instrument's duty bit field becomes the modes: tone and noise 2, tone 0,
 // noise 1, the envelope bit 3 (the saw buzz), nothing on 0 (the tone, with a
 // note: no Duty step is silent); the noise periods it fixes are left out with
-// a note. A 5B file that stops after its name gives the defaults and a note. DPCM keys and
+// a note. A VRC7 instrument's patch and custom bytes make the wave text
+// (sustain off: the file has no place for it; the custom bytes of a built-in
+// patch only when they are not a new instrument's); having no sequences, it
+// leaves the envelopes as a new program has them. Another instrument on a
+// VRC7 program plays patch 1, a VRC7 one elsewhere loses its patch, each
+// with a note. A 5B or VRC7 file that stops after its name gives the
+// defaults and a note. DPCM keys and
 // samples are left out with a note: there is no bank to put samples in.
 void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program,
                std::vector<std::string>& notes);
@@ -75,9 +81,12 @@ bool toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
 // for FDS (Volume 32 as 31 with a note; Hi-Pitch and Duty, which it has no
 // place for, left out with a note; mod-delay cut at 255 frames), an N163 one
 // for N163 (its waves, at most 64, wave position 0; Duty steps past the last
-// wave written as the last), a 2A03 one for the others, MMC5 Pulse included.
-// Fails with the compiler's message, prefixed by the envelope's name ("Wave"
-// for the wave text), on a text that does not compile.
+// wave written as the last), a VRC7 one for VRC7 (its patch and the custom
+// bytes, the text's or a new instrument's; an envelope that is not a new
+// program's and sustain on left out with a note each), a 2A03 one for the
+// others, MMC5 Pulse included. Fails with the compiler's message, prefixed by
+// the envelope's name ("Wave" for the wave text, "Patch" for a VRC7 one's),
+// on a text that does not compile.
 bool fromProgram(const Program& program, fti::Instrument& instrument, std::vector<std::string>& notes,
                  std::string& error);
 

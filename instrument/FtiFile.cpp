@@ -206,6 +206,20 @@ bool readN163(Reader& in, Instrument& instrument, std::string& error)
     return true;
 }
 
+// The patch and then the custom patch's bytes, there whatever the patch.
+bool readVrc7(Reader& in, Vrc7Part& vrc7, std::string& error)
+{
+    if (!in.int32(vrc7.patch))
+        return fail(error, "cut short in the VRC7 patch");
+    if (vrc7.patch < 0 || vrc7.patch > kVrc7MaxPatch)
+        return fail(error, "the VRC7 patch " + std::to_string(vrc7.patch) + " is not 0 (custom) to 15");
+    if (in.left() < vrc7.custom.size())
+        return fail(error, "cut short in the VRC7 custom patch's bytes");
+    for (uint8_t& value : vrc7.custom)
+        in.byte(value);
+    return true;
+}
+
 }  // namespace
 
 bool validN163Waves(int32_t waveSize, int32_t waveCount, std::string& error)
@@ -237,8 +251,8 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     uint8_t type = 0;
     if (!in.byte(type))
         return fail(error, "cut short before the instrument type");
-    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6 && type != kTypeFds && type != kTypeN163 &&
-        type != kTypeS5b) {
+    if (type != kTypeNone && type != kType2A03 && type != kTypeVrc6 && type != kTypeVrc7 && type != kTypeFds &&
+        type != kTypeN163 && type != kTypeS5b) {
         if (type < std::size(kChipNames))
             return fail(error, std::string(kChipNames[type]) +
                                    " instrument; Plinka reads 2A03, VRC6, FDS, N163 and 5B instruments only");
@@ -260,15 +274,16 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     instrument.dpcmSamples.clear();
     instrument.fds = {};
     instrument.n163 = {};
+    instrument.vrc7 = {};
     if (instrument.type == kTypeFds) {
         instrument.nameOnly = false;
         return readFds(in, instrument, error);
     }
-    instrument.nameOnly = instrument.type == kTypeS5b && in.left() == 0;
-    if (instrument.nameOnly) {
+    instrument.nameOnly = (instrument.type == kTypeS5b || instrument.type == kTypeVrc7) && in.left() == 0;
+    if (instrument.nameOnly || instrument.type == kTypeVrc7) {
         for (Sequence& sequence : instrument.sequences)
             sequence = {};
-        return true;
+        return instrument.nameOnly || readVrc7(in, instrument.vrc7, error);
     }
 
     uint8_t count = 0;
@@ -296,7 +311,7 @@ std::vector<unsigned char> write(const Instrument& instrument)
     for (const char c : {'2', '.', '4'})
         out.push_back(static_cast<unsigned char>(c));
     const bool withDpcm = instrument.type != kTypeVrc6 && instrument.type != kTypeS5b && instrument.type != kTypeFds &&
-                          instrument.type != kTypeN163;
+                          instrument.type != kTypeN163 && instrument.type != kTypeVrc7;
     out.push_back(static_cast<unsigned char>(withDpcm ? kType2A03 : instrument.type));
     const size_t nameBytes = std::min(instrument.name.size(), static_cast<size_t>(kMaxNameBytes));
     putInt32(out, static_cast<int32_t>(nameBytes));
@@ -318,6 +333,11 @@ std::vector<unsigned char> write(const Instrument& instrument)
                 for (const int8_t item : sequence.items)
                     out.push_back(static_cast<unsigned char>(item));
         }
+        return out;
+    }
+    if (instrument.type == kTypeVrc7) {
+        putInt32(out, instrument.vrc7.patch);
+        out.insert(out.end(), instrument.vrc7.custom.begin(), instrument.vrc7.custom.end());
         return out;
     }
     out.push_back(kSequenceCount);

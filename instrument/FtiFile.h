@@ -1,13 +1,15 @@
 // Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03, VRC6,
-// FDS, N163 and 5B kinds: five sequences with loop and release points (a VRC6
+// VRC7, FDS, N163 and 5B kinds: five sequences with loop and release points (a VRC6
 // instrument's fifth is the pulse width 0..7, an N163 instrument's the wave it
 // plays, a 5B instrument's a bit field of what sounds). Little-endian
 // throughout. A 2A03 instrument ends with its DPCM key map and the samples it
 // names; an N163 instrument with its waves; VRC6 and 5B instruments end after
 // their sequences. An FDS instrument is its own layout: its wave, its
-// modulator and three sequences (volume, arpeggio, pitch) of its own.
+// modulator and three sequences (volume, arpeggio, pitch) of its own. A VRC7
+// instrument has no sequences: its patch and the custom patch's bytes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -27,6 +29,7 @@ constexpr int32_t kNone = -1;
 // Instrument types.
 constexpr int kType2A03 = 1;
 constexpr int kTypeVrc6 = 2;
+constexpr int kTypeVrc7 = 3;
 constexpr int kTypeFds = 4;
 constexpr int kTypeN163 = 5;
 constexpr int kTypeS5b = 6;
@@ -73,6 +76,13 @@ constexpr int32_t kPitchAbsolute = 1;
 // trackers have it for the sawtooth, whose register takes six bits.
 constexpr int32_t kVolume16Steps = 0;
 constexpr int32_t kVolume64Steps = 1;
+
+// A VRC7 instrument: its patch (0 the custom one, 1..15 the chip's own) and
+// the custom patch's bytes, the chip's $00-$07, which the file holds whatever
+// the patch. A new instrument's are the trackers' kVrc7DefaultCustom.
+constexpr int32_t kVrc7MaxPatch = 15;
+constexpr int kVrc7CustomBytes = 8;
+constexpr std::array<uint8_t, kVrc7CustomBytes> kVrc7DefaultCustom = {0x01, 0x21, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x0F};
 
 struct Sequence {
     bool enabled = false;
@@ -140,18 +150,28 @@ struct N163Part {
     bool operator==(const N163Part&) const = default;
 };
 
+struct Vrc7Part {
+    int32_t patch = 0;  // 0..kVrc7MaxPatch
+    std::array<uint8_t, kVrc7CustomBytes> custom = kVrc7DefaultCustom;
+
+    bool operator==(const Vrc7Part&) const = default;
+};
+
 struct Instrument {
     int version = kMaxVersion;
-    int type = kType2A03;  // or kTypeVrc6, kTypeFds, kTypeN163, kTypeS5b; a file's type 0 reads as 2A03
+    int type = kType2A03;  // or kTypeVrc6, kTypeVrc7, kTypeFds, kTypeN163, kTypeS5b; a file's type 0 reads as 2A03
     std::string name;      // at most kMaxNameBytes
-    // A 5B file that stops right after its name, as one tracker saves every
-    // 5B instrument: read as a new instrument of the type, all sequences off.
+    // A 5B or VRC7 file that stops right after its name, as one tracker saves
+    // every 5B instrument (and an early one would have saved a VRC7 one): read
+    // as a new instrument of the type, all sequences off, a VRC7 one's patch
+    // the custom one with its default bytes.
     bool nameOnly = false;
     // An FDS instrument's volume, arpeggio and pitch are the first three,
     // its volume items 0..31 (doubled from a file before 2.3).
     Sequence sequences[kSequenceCount];
     FdsPart fds;                    // of an FDS instrument
     N163Part n163;                  // of an N163 instrument
+    Vrc7Part vrc7;                  // of a VRC7 instrument
     std::vector<DpcmKey> dpcmKeys;  // of a 2A03 instrument, in the file's order
     std::vector<DpcmSample> dpcmSamples;
 
@@ -165,14 +185,16 @@ bool validN163Waves(int32_t waveSize, int32_t waveCount, std::string& error);
 
 // Reads a whole file from memory. On failure answers false with a one-line
 // reason in error (without a file name); instrument is then unspecified. N163
-// waves that are not valid (above) are such a failure.
+// waves that are not valid (above) are such a failure, and so is a VRC7 patch
+// outside 0..15.
 bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error);
 
 // A version 2.4 file of the instrument's type, a 2A03 one with its DPCM keys
 // and samples as given, an FDS one with its part (a sequence that is not
 // enabled goes out as 0 items, no loop, no release, setting 0), an N163 one
-// with its waves (VRC6 and 5B ones have none; nameOnly is not written:
-// the sequences always are). Every sequence is written,
+// with its waves, a VRC7 one with its patch and custom bytes and no
+// sequences (VRC6 and 5B ones have none; nameOnly is not written: the
+// sequences, or the patch, always are). Every sequence is written,
 // sequences past the fifth are not; names are cut to 128 bytes, sample names
 // to 256.
 std::vector<unsigned char> write(const Instrument& instrument);

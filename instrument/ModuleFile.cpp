@@ -55,6 +55,10 @@ constexpr int kHighestFixedNote = 95;  // B-7
 constexpr int kArpType = 1;
 constexpr int32_t kMaxSampleRecordBytes = 10;  // slot, name length and size: the least a sample takes
 
+// PARAMS_EMU's replacement VRC7 patches: the custom placeholder, the fifteen
+// built-in ones and three drum patches, each eight bytes and a NUL-ended name.
+constexpr int kEmuPatchEntries = 19;
+
 constexpr const char* kTypeNames[] = {"none", "2A03", "VRC6", "VRC7", "FDS", "N163", "5B", "SID"};
 constexpr const char* kSequenceNames[] = {"Volume", "Arp", "Pitch", "Hi-pitch", "Duty"};
 
@@ -155,6 +159,8 @@ private:
                           std::array<std::optional<uint8_t>, kSequenceTypes>& refs);
     bool readFds(Reader& in, int32_t version, const std::string& who, fti::Instrument& out);
     bool readN163(Reader& in, int32_t version, const std::string& who, Instrument& instrument);
+    bool readVrc7(Reader& in, const std::string& who, Instrument& instrument);
+    void readEmulation(Reader& in);
     void resolve();
     bool blockFail(const std::string& block, const std::string& message)
     {
@@ -177,6 +183,8 @@ private:
         std::vector<fti::DpcmKey> keys;
     };
     std::map<int32_t, Record> records_;
+    // The module's own set for the VRC7's built-in patches 1..15, when it has one.
+    std::optional<std::array<fti::Vrc7Part, fti::kVrc7MaxPatch + 1>> vrc7Patches_;
 };
 
 bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
@@ -271,6 +279,12 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
             patternsVersion_ = block.version;
     block_ = "SEQUENCES_S5B";
     if (!each("SEQUENCES_S5B", [&](Reader& in, int32_t v) { return readPool(in, v, PoolKind::S5b, poolS5b_); }))
+        return false;
+    block_ = "PARAMS_EMU";
+    if (!each("PARAMS_EMU", [&](Reader& in, int32_t) {
+            readEmulation(in);
+            return true;
+        }))
         return false;
     block_ = "INSTRUMENTS";
     if (!each("INSTRUMENTS", [&](Reader& in, int32_t v) { return readInstruments(in, v); }))
@@ -538,6 +552,52 @@ bool ModuleReader::readN163(Reader& in, int32_t version, const std::string& who,
     return true;
 }
 
+// A VRC7 record: the patch and the custom patch's bytes, there whatever the
+// patch. A patch past 15 leaves this instrument out, not the others.
+bool ModuleReader::readVrc7(Reader& in, const std::string& who, Instrument& instrument)
+{
+    fti::Vrc7Part& vrc7 = instrument.instrument.vrc7;
+    if (!in.int32(vrc7.patch) || in.left() < vrc7.custom.size())
+        return blockFail(block_, "cut short in " + who + "'s patch");
+    for (uint8_t& value : vrc7.custom)
+        in.byte(value);
+    if ((vrc7.patch < 0 || vrc7.patch > fti::kVrc7MaxPatch) && instrument.problem.empty())
+        instrument.problem = "its VRC7 patch " + std::to_string(vrc7.patch) + " is not 0 (custom) to 15";
+    return true;
+}
+
+// A flag, and when it is set the patch set that replaces the VRC7's built-in
+// one. A block cut short is said and left out: the built-in patches play.
+void ModuleReader::readEmulation(Reader& in)
+{
+    int32_t flag = 0;
+    if (!in.int32(flag)) {
+        module_.warnings.push_back(block_ + ": cut short before its flag; the VRC7's own patches are used");
+        return;
+    }
+    if (flag == 0)
+        return;
+    std::array<fti::Vrc7Part, fti::kVrc7MaxPatch + 1> patches{};
+    for (int entry = 0; entry < kEmuPatchEntries; ++entry) {
+        if (in.left() < fti::kVrc7CustomBytes) {
+            module_.warnings.push_back(block_ + ": cut short in patch " + std::to_string(entry) +
+                                       "; the VRC7's own patches are used");
+            in.seek(in.at() + in.left());
+            return;
+        }
+        fti::Vrc7Part patch;
+        for (uint8_t& value : patch.custom)
+            in.byte(value);
+        if (entry <= fti::kVrc7MaxPatch)
+            patches[static_cast<size_t>(entry)] = patch;
+        // Its name, up to its NUL or the block's end.
+        const auto* name = reinterpret_cast<const char*>(in.here());
+        const size_t length = strnlen(name, in.left());
+        in.skip(std::min(length + 1, in.left()));
+    }
+    vrc7Patches_ = patches;
+}
+
 bool ModuleReader::readInstruments(Reader& in, int32_t version)
 {
     int32_t count = 0;
@@ -609,8 +669,8 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
                 return false;
             break;
         case Type::Vrc7:
-            if (!in.skip(4 + 8))
-                return blockFail(block_, "cut short in " + who + "'s patch");
+            if (!readVrc7(in, who, instrument))
+                return false;
             break;
         case Type::Fds:
             if (!readFds(in, version, who, instrument.instrument))
@@ -637,13 +697,22 @@ bool ModuleReader::readInstruments(Reader& in, int32_t version)
 
 void ModuleReader::resolve()
 {
+    int32_t replacedPatches = 0;
     for (auto& [slot, record] : records_) {
         Instrument& instrument = record.instrument;
         fti::Instrument& out = instrument.instrument;
         out.name = instrument.name;
         if (instrument.type == Type::Fds)
             out.type = fti::kTypeFds;  // its sequences came with it
-        if (!instrument.readable() || instrument.type == Type::Fds) {
+        if (instrument.type == Type::Vrc7) {
+            out.type = fti::kTypeVrc7;  // it has no sequences
+            if (vrc7Patches_ && instrument.readable() && out.vrc7.patch != 0) {
+                out.vrc7.custom = (*vrc7Patches_)[static_cast<size_t>(out.vrc7.patch)].custom;
+                out.vrc7.patch = 0;
+                ++replacedPatches;
+            }
+        }
+        if (!instrument.readable() || instrument.type == Type::Fds || instrument.type == Type::Vrc7) {
             module_.instruments.push_back(std::move(instrument));
             continue;
         }
@@ -691,6 +760,11 @@ void ModuleReader::resolve()
                 out.dpcmSamples.push_back({static_cast<int32_t>(s), samples_[s]->name, samples_[s]->bytes});
         module_.instruments.push_back(std::move(instrument));
     }
+    if (replacedPatches > 0)
+        module_.notes.push_back("the module replaces the VRC7's built-in patches (its PARAMS_EMU block): " +
+                                std::to_string(replacedPatches) +
+                                (replacedPatches == 1 ? " instrument" : " instruments") + " naming one play" +
+                                (replacedPatches == 1 ? "s" : "") + " the module's bytes as a custom patch");
 }
 
 }  // namespace

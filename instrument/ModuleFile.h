@@ -4,16 +4,19 @@
 // 16-byte name, version and size, up to "END". Only what instruments need is
 // read: INSTRUMENTS, the sequence pools of the 2A03 and the VRC6 (every block
 // version, the old (value, length) pairs included), of the N163 and of the
-// 5B, and DPCM SAMPLES. Every other block is skipped by its size, and so are
+// 5B, DPCM SAMPLES and PARAMS_EMU (a set of patches that replaces the VRC7's
+// built-in one). Every other block is skipped by its size, and so are
 // the patterns (but for their block's version, which says whether FDS fixed
 // notes are two octaves low): which channel plays an instrument is left to
 // fticonversion::chooseChannel.
 //
-// A 2A03, VRC6, FDS, N163 or 5B instrument comes out as the same
+// A 2A03, VRC6, VRC7, FDS, N163 or 5B instrument comes out as the same
 // fti::Instrument an .fti file gives, its sequences by value (an FDS
 // instrument's its own, its old 16-step volumes doubled), its DPCM samples
-// beside its keys, its waves with it, so one conversion serves both. VRC7
-// instruments are named with their type and not read further.
+// beside its keys, its waves with it, so one conversion serves both. A VRC7
+// instrument naming a built-in patch in a module whose PARAMS_EMU replaces
+// them comes out as the custom patch of the module's bytes for it, with one
+// note for the module.
 #pragma once
 
 #include "FtiFile.h"
@@ -46,7 +49,7 @@ struct Instrument {
     int32_t slot = 0;  // 0..63, as the tracker shows it in hex
     Type type = Type::None;
     std::string name;
-    // Of a 2A03, VRC6, FDS, N163 or 5B instrument whose problem is empty: what it plays,
+    // Of a 2A03, VRC6, VRC7, FDS, N163 or 5B instrument whose problem is empty: what it plays,
     // its DPCM samples those its keys name (index = the module's slot).
     fti::Instrument instrument;
     // One line on why this instrument alone cannot be read (a sequence
@@ -55,8 +58,8 @@ struct Instrument {
 
     bool readable() const
     {
-        return (type == Type::Chip2A03 || type == Type::Vrc6 || type == Type::Fds || type == Type::N163 ||
-                type == Type::S5B) &&
+        return (type == Type::Chip2A03 || type == Type::Vrc6 || type == Type::Vrc7 || type == Type::Fds ||
+                type == Type::N163 || type == Type::S5B) &&
                problem.empty();
     }
 };
@@ -65,6 +68,7 @@ struct Module {
     uint32_t version = 0;
     std::vector<Instrument> instruments;  // in slot order
     std::vector<std::string> warnings;    // one line each: what was read but is not quite right
+    std::vector<std::string> notes;       // one line each: what the module changes of its instruments
 };
 
 // Reads a whole file from memory. On failure answers false with a one-line

@@ -53,7 +53,7 @@ struct FtiSample {
 // An .fti file laid down field by field as the given version has them.
 struct FtiBuilder {
     std::string version = "2.4";
-    int type = 1;  // 2: VRC6, 4: FDS, 5: N163, 6: 5B
+    int type = 1;  // 2: VRC6, 3: VRC7, 4: FDS, 5: N163, 6: 5B
     std::string name = "Inst";
     std::vector<FtiSequence> sequences = std::vector<FtiSequence>(5, off());
     std::vector<FtiKey> dpcmKeys;
@@ -69,6 +69,9 @@ struct FtiBuilder {
     int32_t waveSize = 4;
     int32_t wavePosition = 0;
     std::vector<std::vector<int>> waves;
+    // VRC7: its patch, then the eight bytes of the custom patch, whatever the patch.
+    int32_t vrc7Patch = 0;
+    std::vector<int> vrc7Custom = {0x01, 0x21, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x0F};
 
     std::vector<unsigned char> bytes() const
     {
@@ -98,6 +101,12 @@ struct FtiBuilder {
                     for (int item : sequence.items)
                         out.push_back(static_cast<unsigned char>(item));
             }
+            return out;
+        }
+        if (type == 3) {
+            int32(vrc7Patch);
+            for (int value : vrc7Custom)
+                out.push_back(static_cast<unsigned char>(value));
             return out;
         }
         out.push_back(static_cast<unsigned char>(sequences.size()));

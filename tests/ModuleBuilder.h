@@ -32,8 +32,8 @@ struct ModKey {
 
 struct ModInstrument {
     int32_t slot = 0;
-    int type =
-        1;  // 1 2A03, 2 VRC6, 5 N163 (its waves in `payload`), 6 5B; others take `payload` as their record's body
+    // 1 2A03, 2 VRC6, 5 N163 (its waves in `payload`), 6 5B; others take `payload` as their record's body
+    int type = 1;
     std::string name;
     std::array<int, 5> sequences{-1, -1, -1, -1, -1};  // pool indices, -1 disabled
     std::vector<ModKey> keys;
@@ -62,6 +62,7 @@ struct ModuleBuilder {
     std::vector<ModSample> samples;
     bool end = true;
     std::string rawInstruments;  // when not empty, the INSTRUMENTS block's payload as it is
+    std::string emulation;       // when not empty, a PARAMS_EMU block's payload (vrc7Patches())
 
     static void int32(std::string& out, int32_t value)
     {
@@ -88,6 +89,29 @@ struct ModuleBuilder {
             int32(out, s.setting);
             for (int item : s.items)
                 out.push_back(static_cast<char>(item));
+        }
+        return out;
+    }
+
+    // A VRC7 record's body: the patch and the custom patch's eight bytes.
+    static std::string vrc7Record(int32_t patch, const std::vector<int>& custom)
+    {
+        std::string out;
+        int32(out, patch);
+        for (int value : custom)
+            out.push_back(static_cast<char>(value));
+        return out;
+    }
+
+    // PARAMS_EMU with its flag set: 19 patches (custom, 15 built-in, 3 drums),
+    // each eight bytes and a NUL-ended name; patch n's bytes all n * 0x11.
+    static std::string vrc7Patches()
+    {
+        std::string out;
+        int32(out, 1);
+        for (int entry = 0; entry < 19; ++entry) {
+            out += std::string(8, static_cast<char>(entry * 0x11));
+            out += "Patch " + std::to_string(entry) + '\0';
         }
         return out;
     }
@@ -231,6 +255,8 @@ struct ModuleBuilder {
         if (patternsVersion != 0)
             out += block("PATTERNS", patternsVersion, std::string(8, '\0'));
         out += block("DPCM SAMPLES", 1, samplesPayload());
+        if (!emulation.empty())
+            out += block("PARAMS_EMU", 1, emulation);
         if (!vrc6Sequences.empty())
             out += block("SEQUENCES_VRC6", vrc6Version, pool(vrc6Sequences, vrc6Version, true));
         // The 5B's pool lays its entries down as the 2A03's version 4 does.

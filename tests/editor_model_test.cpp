@@ -430,11 +430,12 @@ protected:
         file.sequences[Duty] = ftitest::seq({7, 3});
         return write("vrc6.fti", file.bytes());
     }
-    std::string vrc7()
+    // A type no tracker of the family Plinka reads has.
+    std::string foreign()
     {
         ftitest::FtiBuilder file;
-        file.type = 3;
-        return write("vrc7.fti", file.bytes());
+        file.type = 7;
+        return write("sid.fti", file.bytes());
     }
 
     std::filesystem::path folder;
@@ -462,9 +463,9 @@ TEST_F(Drop, InstrumentsFillTheShownProgramAndTheNextOnesAndABadFileChangesNothi
     core->editBank([](ProgramBank& bank) { bank[5].channelType = Triangle; });
     const Program seventh = program(6);
 
-    editor.dropFiles({bass(), vrc7(), lead()});
+    editor.dropFiles({bass(), foreign(), lead()});
     EXPECT_STREQ(editor.statusText(),
-                 "Loaded 2 instruments into programs 5-6; vrc7.fti: a VRC7 instrument; Plinka r... (+1 more)");
+                 "Loaded 2 instruments into programs 5-6; sid.fti: unknown instrument type 7 (+1 more)");
     EXPECT_STREQ(program(4).name, "Bass");
     EXPECT_EQ(text(4, Volume), "15 | 10 5 / 0");
     EXPECT_EQ(text(4, Duty), "2");
@@ -660,6 +661,35 @@ TEST_F(Drop, A5bInstrumentPlaysThe5bAndAModulesTakeTheir5bPool)
     EXPECT_STREQ(program(21).name, "Buzz");
     EXPECT_EQ(program(21).channelType, S5b);
     EXPECT_EQ(text(21, Duty), "0 3");
+}
+
+// A VRC7 instrument plays the VRC7 with its patch whatever the program
+// played; a module's that names a built-in patch its module replaces plays
+// the module's bytes, and the status line says so.
+TEST_F(Drop, Vrc7InstrumentsPlayTheVrc7WithTheirPatchAndAModulesItsOwnPatches)
+{
+    core->settings.channelProgram[0] = 40;
+    showEditedChannel(0);
+    model.markForRefresh();
+    ftitest::FtiBuilder file;
+    file.type = 3;
+    file.name = "Brass";
+    file.vrc7Custom = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    ftmtest::ModuleBuilder song;
+    song.instruments = {
+        {0, 3, "Piano", {}, {}, ftmtest::ModuleBuilder::vrc7Record(3, {1, 0x21, 0, 0, 0, 0xF0, 0, 0x0F})}};
+    song.emulation = ftmtest::ModuleBuilder::vrc7Patches();
+    const std::string bytes = song.bytes();
+    model.dropFiles(
+        {write("brass.fti", file.bytes()), write("song.ftm", std::vector<unsigned char>(bytes.begin(), bytes.end()))});
+    EXPECT_STREQ(model.statusText(),
+                 "Loaded 2 instruments into programs 41-42; song.ftm: the module replaces the VRC7's buil...");
+    EXPECT_EQ(program(40).channelType, Vrc7);
+    EXPECT_STREQ(program(40).waveText, "patch custom custom 12 34 56 78 9A BC DE F0");
+    EXPECT_EQ(text(40, Volume), "15");
+    EXPECT_STREQ(program(41).name, "Piano");
+    EXPECT_EQ(program(41).channelType, Vrc7);
+    EXPECT_STREQ(program(41).waveText, "patch custom custom 33 33 33 33 33 33 33 33");
 }
 
 // An FDS or N163 instrument plays its chip with its waves whatever the

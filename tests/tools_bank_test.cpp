@@ -34,6 +34,7 @@
 #include <random>
 #include <string>
 #include <sys/wait.h>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -1404,8 +1405,6 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "1.9"; }), "version 1.9 is not read (versions 2.0 to 2.4 are)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.type = 3; }),
-              "a VRC7 instrument; Plinka reads 2A03, VRC6, FDS, N163 and 5B instruments only");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 7; }), "unknown instrument type 7");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 9; }), "unknown instrument type 9");
     EXPECT_EQ(with([](FtiBuilder& f) { f.name = std::string(129, 'x'); }), "name length 129 is longer than 128");
@@ -1459,11 +1458,87 @@ TEST(FtiFile, A5bInstrumentEndsWithItsSequencesAndOneStoppingAfterItsNameIsNew)
         whole.name = "Buzz";
         EXPECT_EQ(fti::write(instrument), whole.bytes());
     }
-    // Only the 5B's files may stop there.
+    // Only the 5B's and the VRC7's files may stop there.
     file.type = 2;
     const Bytes vrc6 = file.bytes();
     EXPECT_EQ(ftiReadError(Bytes(vrc6.begin(), vrc6.begin() + static_cast<std::ptrdiff_t>(nameEnd))),
               "cut short before the sequence count");
+}
+
+// A VRC7 file is its patch and the custom patch's eight bytes, there
+// whatever the patch; one that stops right after its name is a new
+// instrument (the custom patch with the trackers' default bytes); a patch
+// past 15 and any other cut are damage.
+TEST(FtiFile, AVrc7InstrumentIsItsPatchAndCustomBytesAndOneStoppingAfterItsNameIsNew)
+{
+    const Bytes custom = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    // The layout laid down by hand: header, type 3, name, patch, bytes.
+    Bytes expected = {'F', 'T', 'I', '2', '.', '4', 3, 2, 0, 0, 0, 'F', 'M', 7, 0, 0, 0};
+    expected.insert(expected.end(), custom.begin(), custom.end());
+    fti::Instrument written;
+    written.type = fti::kTypeVrc7;
+    written.name = "FM";
+    written.vrc7.patch = 7;
+    std::copy(custom.begin(), custom.end(), written.vrc7.custom.begin());
+    EXPECT_EQ(fti::write(written), expected);
+
+    for (const int32_t patch : {0, 1, 15}) {
+        FtiBuilder file;
+        file.type = 3;
+        file.name = "FM";
+        file.vrc7Patch = patch;
+        file.vrc7Custom.assign(custom.begin(), custom.end());
+        file.sequences.assign(5, seq({1}));  // a VRC7 file has none: not written
+        const Bytes bytes = file.bytes();
+        fti::Instrument instrument = ftiReadOk(bytes);
+        EXPECT_EQ(instrument.type, fti::kTypeVrc7);
+        EXPECT_FALSE(instrument.nameOnly);
+        EXPECT_EQ(instrument.vrc7.patch, patch);
+        EXPECT_TRUE(std::equal(custom.begin(), custom.end(), instrument.vrc7.custom.begin()));
+        for (const fti::Sequence& sequence : instrument.sequences)
+            EXPECT_EQ(sequence, fti::Sequence{});
+        EXPECT_EQ(fti::write(instrument), bytes) << patch;
+    }
+
+    FtiBuilder file;
+    file.type = 3;
+    file.name = "FM";
+    file.vrc7Patch = 4;
+    const Bytes bytes = file.bytes();
+    const size_t nameEnd = 7 + 4 + file.name.size();
+    for (size_t size = 0; size < bytes.size(); ++size) {
+        const Bytes cut(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
+        if (size != nameEnd) {
+            EXPECT_FALSE(ftiReadError(cut).empty()) << size;
+            continue;
+        }
+        const fti::Instrument instrument = ftiReadOk(cut);
+        EXPECT_TRUE(instrument.nameOnly);
+        EXPECT_EQ(instrument.vrc7, (fti::Vrc7Part{0, {0x01, 0x21, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x0F}}));
+        FtiBuilder whole;  // written back whole, its patch the custom one with the default bytes
+        whole.type = 3;
+        whole.name = "FM";
+        EXPECT_EQ(fti::write(instrument), whole.bytes());
+    }
+    const struct {
+        int32_t patch;
+        size_t keep;  // bytes kept of the file
+        const char* error;
+    } damage[] = {
+        {16, bytes.size(), "the VRC7 patch 16 is not 0 (custom) to 15"},
+        {-1, bytes.size(), "the VRC7 patch -1 is not 0 (custom) to 15"},
+        {1 << 30, bytes.size(), "the VRC7 patch 1073741824 is not 0 (custom) to 15"},
+        {4, nameEnd + 3, "cut short in the VRC7 patch"},
+        {4, nameEnd + 4, "cut short in the VRC7 custom patch's bytes"},
+        {4, bytes.size() - 1, "cut short in the VRC7 custom patch's bytes"},
+    };
+    for (const auto& example : damage) {
+        FtiBuilder damaged = file;
+        damaged.vrc7Patch = example.patch;
+        const Bytes whole = damaged.bytes();
+        EXPECT_EQ(ftiReadError(Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(example.keep))),
+                  example.error);
+    }
 }
 
 namespace {
@@ -1662,6 +1737,13 @@ TEST(FtiConversion, WhatTheWaveInstrumentsCannotCarryIsANote)
           "Duty: left out; an FDS instrument has no duty sequence"},
          {31, 31},
          {}},
+        {Vrc7,
+         {"12", "0 4", "0", "0", "0"},
+         "patch 4 sustain on",
+         {"Patch: sustain on left out; a tracker instrument has no place for it",
+          "Volume: left out; a VRC7 instrument has no sequences", "Arp: left out; a VRC7 instrument has no sequences"},
+         {},
+         {}},
         {N163,
          {"15", "0", "0", "0", "0 3 1"},
          "1 2 3 4 ; 5 6 7 8",
@@ -1692,6 +1774,10 @@ TEST(FtiConversion, WhatTheWaveInstrumentsCannotCarryIsANote)
     std::string error;
     EXPECT_FALSE(fticonversion::fromProgram(*program, exported, notes, error));
     EXPECT_EQ(error, std::string("Wave: ") + kErrorN163WaveLength);
+    program->channelType = Vrc7;
+    copyTextField(program->waveText, "patch 16");
+    EXPECT_FALSE(fticonversion::fromProgram(*program, exported, notes, error));
+    EXPECT_EQ(error, std::string("Patch: ") + kErrorVrc7Patch);
 
     // 64 waves of 32 samples: 10 fit a wave text (98 characters each with
     // the separator); the others are said. An FDS wave on a pulse is said too.
@@ -1710,17 +1796,106 @@ TEST(FtiConversion, WhatTheWaveInstrumentsCannotCarryIsANote)
     EXPECT_STREQ(program->waveText, "");
 }
 
-// Random FDS and N163 instruments come back from their programs with every
-// field the file carries: wave, modulator, volume, waves.
+// A VRC7 instrument is a VRC7 program of its patch, its envelopes a new
+// program's, and goes out as the same file: the custom bytes of a built-in
+// patch are in the text only when they are not a new instrument's.
+TEST(FtiConversion, Vrc7InstrumentsBecomeVrc7ProgramsOfTheirPatchAndGoOutAsTheSameFiles)
+{
+    const std::vector<int> kDefault = {0x01, 0x21, 0x00, 0x00, 0x00, 0xF0, 0x00, 0x0F};
+    const std::vector<int> kOwn = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    const struct {
+        int32_t patch;
+        std::vector<int> custom;
+        const char* wave;
+    } examples[] = {
+        {3, kDefault, "patch 3"},
+        {15, kOwn, "patch 15 custom 12 34 56 78 9A BC DE F0"},
+        {0, kOwn, "patch custom custom 12 34 56 78 9A BC DE F0"},
+        {0, kDefault, "patch custom custom 01 21 00 00 00 F0 00 0F"},
+    };
+    auto program = std::make_unique<Program>();
+    for (const auto& example : examples) {
+        SCOPED_TRACE(example.wave);
+        FtiBuilder file;
+        file.type = 3;
+        file.name = "Brass";
+        file.vrc7Patch = example.patch;
+        file.vrc7Custom = example.custom;
+        const fti::Instrument instrument = ftiReadOk(file.bytes());
+        EXPECT_EQ(fticonversion::chooseChannel(instrument).channelType, Vrc7);
+        EXPECT_EQ(fticonversion::channelFor(instrument, Pulse), Vrc7);
+        std::vector<std::string> notes;
+        copyTextField(program->envelopeText[Volume], "1 2 3");  // a program's texts all go
+        fticonversion::toProgram(instrument, Vrc7, *program, notes);
+        EXPECT_EQ(notes, std::vector<std::string>{});
+        EXPECT_EQ(program->channelType, Vrc7);
+        const char* fresh[] = {"15", "0", "0", "0", "0"};
+        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
+            EXPECT_STREQ(program->envelopeText[kind], fresh[kind]) << kind;
+        EXPECT_STREQ(program->waveText, example.wave);
+        fti::Instrument exported;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(notes, std::vector<std::string>{});
+        EXPECT_EQ(fti::write(exported), file.bytes());
+    }
+    // Typed texts: a custom patch without bytes goes out with a new
+    // instrument's, the text's bytes go out for a built-in patch too.
+    for (const auto& [typed, patch, custom] : {std::tuple{"", 1, kDefault}, std::tuple{"patch custom", 0, kDefault},
+                                               std::tuple{"patch 9 custom 12 34 56 78 9a bc de f0", 9, kOwn}}) {
+        *program = Program{};
+        program->channelType = Vrc7;
+        copyTextField(program->waveText, typed);
+        fti::Instrument exported;
+        std::vector<std::string> notes;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_EQ(exported.type, fti::kTypeVrc7);
+        EXPECT_EQ(exported.vrc7.patch, patch) << typed;
+        EXPECT_TRUE(std::equal(custom.begin(), custom.end(), exported.vrc7.custom.begin())) << typed;
+    }
+
+    // The patch plays on a VRC7 program only; another instrument there plays patch 1.
+    FtiBuilder file;
+    file.type = 3;
+    std::vector<std::string> notes;
+    fticonversion::toProgram(ftiReadOk(file.bytes()), Pulse, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"Patch: left out; only a VRC7 program plays it"});
+    EXPECT_STREQ(program->waveText, "");
+    notes.clear();
+    FtiBuilder pulse;
+    pulse.sequences[Volume] = seq({9});
+    fticonversion::toProgram(ftiReadOk(pulse.bytes()), Vrc7, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"Patch: the instrument has no VRC7 patch; patch 1 plays"});
+    EXPECT_STREQ(program->envelopeText[Volume], "9");
+    EXPECT_STREQ(program->waveText, "");
+    // A file that stops after its name: a new instrument, and a note.
+    const Bytes bytes = file.bytes();
+    notes.clear();
+    fticonversion::toProgram(ftiReadOk(Bytes(bytes.begin(), bytes.end() - 12)), Vrc7, *program, notes);
+    EXPECT_EQ(notes, std::vector<std::string>{"the file stops after the name, as an early tracker would have saved "
+                                              "it: a new VRC7 instrument, its custom patch a new instrument's"});
+    EXPECT_STREQ(program->waveText, "patch custom custom 01 21 00 00 00 F0 00 0F");
+}
+
+// Random FDS, N163 and VRC7 instruments come back from their programs with
+// every field the file carries: wave, modulator, volume, waves, patch.
 TEST(FtiConversion, RandomWaveInstrumentsComeBackFromTheirProgramsExactly)
 {
     std::mt19937 random(20261210);
     const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     auto program = std::make_unique<Program>();
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 450; ++round) {
         fti::Instrument instrument;
         instrument.name = "r" + std::to_string(round);
-        if (round % 2 == 0) {
+        if (round % 3 == 2) {
+            instrument.type = fti::kTypeVrc7;
+            instrument.vrc7.patch = pick(0, 15);
+            // A built-in patch keeps the default bytes half the time.
+            if (instrument.vrc7.patch == 0 || pick(0, 1) != 0)
+                for (uint8_t& value : instrument.vrc7.custom)
+                    value = static_cast<uint8_t>(pick(0, 255));
+        } else if (round % 3 == 0) {
             instrument.type = fti::kTypeFds;
             for (uint8_t& step : instrument.fds.wave)
                 step = static_cast<uint8_t>(pick(0, 63));
@@ -1740,7 +1915,8 @@ TEST(FtiConversion, RandomWaveInstrumentsComeBackFromTheirProgramsExactly)
             instrument.sequences[Duty] = {true, -1, -1, 0, {0, static_cast<int8_t>(instrument.n163.waveCount - 1)}};
         }
         const int32_t top = instrument.type == fti::kTypeFds ? 31 : 15;
-        instrument.sequences[Volume] = {true, -1, -1, 0, {static_cast<int8_t>(pick(0, top)), 0}};
+        if (instrument.type != fti::kTypeVrc7)
+            instrument.sequences[Volume] = {true, -1, -1, 0, {static_cast<int8_t>(pick(0, top)), 0}};
         std::vector<std::string> notes;
         fticonversion::toProgram(instrument, fticonversion::chooseChannel(instrument).channelType, *program, notes);
         EXPECT_EQ(notes, std::vector<std::string>{}) << round;
@@ -2574,21 +2750,35 @@ TEST_F(PlinkaBank, BadFtiFilesAndProgramsAreOneLineAndChangeNothing)
     };
     const Bytes good = FtiBuilder().bytes();
     put("good.fti", std::string(good.begin(), good.end()));
+    FtiBuilder unknown;
+    unknown.type = 7;
+    const Bytes foreign = unknown.bytes();
+    put("sid.fti", std::string(foreign.begin(), foreign.end()));
     FtiBuilder vrc7;
     vrc7.type = 3;
-    const Bytes foreign = vrc7.bytes();
-    put("vrc7.fti", std::string(foreign.begin(), foreign.end()));
+    vrc7.vrc7Patch = 16;
+    const Bytes patch16 = vrc7.bytes();
+    put("vrc7.fti", std::string(patch16.begin(), patch16.end()));
     put("cut.fti", std::string(good.begin(), good.end() - 1));
+    vrc7.vrc7Patch = 4;
+    const Bytes patch4 = vrc7.bytes();
+    put("cut7.fti", std::string(patch4.begin(), patch4.end() - 1));
+    expectError("from-fti " + path("good.fti") + " " + path("sid.fti") + " -o " + path("out.txt"),
+                path("sid.fti") + ": unknown instrument type 7");
     expectError("from-fti " + path("good.fti") + " " + path("vrc7.fti") + " -o " + path("out.txt"),
-                path("vrc7.fti") + ": a VRC7 instrument; Plinka reads 2A03, VRC6, FDS, N163 and 5B instruments only");
+                path("vrc7.fti") + ": the VRC7 patch 16 is not 0 (custom) to 15");
+    expectError("from-fti " + path("cut7.fti") + " -o " + path("out.txt"),
+                path("cut7.fti") + ": cut short in the VRC7 custom patch's bytes");
     expectError("from-fti " + path("cut.fti") + " -o " + path("out.txt"),
                 path("cut.fti") + ": cut short before the DPCM sample count");
     expectError("from-fti " + path("missing.fti") + " -o " + path("out.txt"),
                 path("missing.fti") + ": cannot open: No such file or directory");
 
-    put("bank.txt", "[program 5]\narp = 1|2\n");
+    put("bank.txt", "[program 5]\narp = 1|2\n\n[program 6]\nchannel = vrc7\npatch = 16\n");
     expectError("to-fti " + path("bank.txt") + " --program 5 -o " + path("out.txt"),
                 path("bank.txt") + ": program 5, Arp: Error: Loop marker should be preceded and followed with spacing");
+    expectError("to-fti " + path("bank.txt") + " --program 6 -o " + path("out.txt"),
+                path("bank.txt") + ": program 6, Patch: Error: A VRC7 patch is 1 to 15, or custom");
     for (const char* arguments :
          {"to-fti a.txt -o b.fti", "to-fti a.txt --program 0 -o b.fti", "to-fti a.txt --program 129 -o b.fti",
           "from-fti a.fti b.fti --program 128", "from-fti a.fti --channel dpcm", "to-text a.fxb --program 2",
@@ -3139,9 +3329,11 @@ std::string expectedPrograms(const ModuleGeneration& generation, int first)
            "volume = 15\narp = " + (generation.points ? "@48 @50" : "36 38") +
            "\npitch = 0\nhi-pitch = 0\nduty = 0\n\n" + header(2, "Kit", "sample") +
            "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nkeys = 36=kick:15 37=snare:10:loop" +
-           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "Wave", "fds") +
-           "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nwave = 0" + zeros63 + "\n\n" +
-           header(4, "Saw", "vrc6-pulse") + "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
+           (generation.deltas ? ":d64" : "") + "\n\n" + header(3, "FM", "vrc7") +
+           "volume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\npatch = 1\ncustom = 21 21 21 21 21 21 21 21\n\n" +
+           header(4, "Wave", "fds") + "volume = 31\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\nwave = 0" + zeros63 +
+           "\n\n" + header(5, "Saw", "vrc6-pulse") +
+           "volume = 15 10 5\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 7 | 3\n\n";
 }
 
 // A text bank's bytes: hex, 16 to a group.
@@ -3172,8 +3364,7 @@ TEST_F(PlinkaBank, ModulesOfEachGenerationImportExactlyTheirInstrumentsSequences
                                                  "holds; Plinka ends the note there\n"
                                         : "";
         EXPECT_EQ(imported.err, song + "00 \"Lead\": channel: pulse (nothing in it says noise)\n" + release + song +
-                                    "01 \"Bass\": channel: pulse (nothing in it says noise)\n" + song +
-                                    "03 \"FM\": a VRC7 instrument; Plinka reads no VRC7 instruments yet, skipped\n");
+                                    "01 \"Bass\": channel: pulse (nothing in it says noise)\n");
         const std::string text = slurp(dir / "song.txt");
         const size_t programs = text.find("[program 10]");
         const size_t samples = text.find("[sample ");
@@ -3306,9 +3497,9 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
                   "01 \"Bass\": 2A03, program 4, pulse (nothing in it says noise), 2 of 5 sequences\n" + song +
                   "02 \"Kit\": 2A03, program 5, sample (it has DPCM keys), 1 of 5 sequences, 2 DPCM keys over 2 "
                   "samples\n" +
-                  song + "03 \"FM\": skipped (a VRC7 instrument; Plinka reads no VRC7 instruments yet)\n" + song +
-                  "04 \"Wave\": FDS, program 6, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
-                  "25 \"Saw\": VRC6, program 7, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
+                  song + "03 \"FM\": VRC7, program 6, vrc7 (a VRC7 instrument), patch 1\n" + song +
+                  "04 \"Wave\": FDS, program 7, fds (an FDS instrument), 0 of 3 sequences, no modulation\n" + song +
+                  "25 \"Saw\": VRC6, program 8, vrc6-pulse (a VRC6 instrument), 2 of 5 sequences\n" + song +
                   "30 \"Broken\": skipped (its Arp sequence index 200 is out of range (0 to 127))\n");
     EXPECT_FALSE(fs::exists(dir / "song.txt"));
 
@@ -3329,8 +3520,9 @@ TEST_F(PlinkaBank, ModuleListSaysWhatWouldComeInAndAnInstrumentAloneIsSkippedWit
         << into.err;
     const std::string text = slurp(dir / "bank.txt");
     EXPECT_NE(text.find("[program 21]\nname = Bass\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[program 23]\nname = Wave\nchannel = fds\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("[program 24]\nname = Saw\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 23]\nname = FM\nchannel = vrc7\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 24]\nname = Wave\nchannel = fds\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[program 25]\nname = Saw\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("[program 22]"), std::string::npos) << text;
     EXPECT_EQ(text.find("[sample kick]"), std::string::npos) << text;
 
@@ -3427,6 +3619,133 @@ TEST_F(PlinkaBank, FdsAndN163FtiFilesGoThroughABankAndComeOutByteForByte)
                                ": the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves "
                                "hold\n");
     EXPECT_FALSE(fs::exists(dir / "odd.txt"));
+}
+
+// VRC7 files through a VST bank and out again byte for byte; what a VRC7
+// program has that the file cannot hold is a note each.
+TEST_F(PlinkaBank, Vrc7FtiFilesGoThroughABankAndComeOutByteForByte)
+{
+    const std::vector<int> own = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    FtiBuilder brass;
+    brass.type = 3;
+    brass.name = "Brass";
+    brass.vrc7Patch = 0;
+    brass.vrc7Custom = own;
+    FtiBuilder piano = brass;
+    piano.name = "Piano";
+    piano.vrc7Patch = 3;
+    const Bytes brassBytes = brass.bytes();
+    const Bytes pianoBytes = piano.bytes();
+    put("brass.fti", std::string(brassBytes.begin(), brassBytes.end()));
+    put("piano.fti", std::string(pianoBytes.begin(), pianoBytes.end()));
+    const ToolRun imported =
+        run("from-fti " + path("brass.fti") + " " + path("piano.fti") + " --program 7 -o " + path("bank.fxb"));
+    EXPECT_EQ(imported.status, 0);
+    EXPECT_EQ(imported.err, "");
+    ASSERT_EQ(run("to-text " + path("bank.fxb") + " -o " + path("bank.txt")).status, 0);
+    const std::string text = slurp(dir / "bank.txt");
+    EXPECT_NE(text.find("[program 7]\nname = Brass\nchannel = vrc7\nmulti = no\nvolume = 15\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 0\npatch = custom\ncustom = 12 34 56 78 9A BC DE F0\n\n"
+                        "[program 8]\nname = Piano\nchannel = vrc7\nmulti = no\nvolume = 15\narp = 0\npitch = 0\n"
+                        "hi-pitch = 0\nduty = 0\npatch = 3\ncustom = 12 34 56 78 9A BC DE F0\n"),
+              std::string::npos)
+        << text;
+    for (const auto& [program, expected] : {std::pair{7, brassBytes}, std::pair{8, pianoBytes}}) {
+        const ToolRun exported =
+            run("to-fti " + path("bank.fxb") + " --program " + std::to_string(program) + " -o " + path("out.fti"));
+        EXPECT_EQ(exported.status, 0) << program;
+        EXPECT_EQ(exported.err, "") << program;
+        EXPECT_EQ(slurp(dir / "out.fti"), std::string(expected.begin(), expected.end())) << program;
+    }
+    // A typed program: a built-in patch goes out with a new instrument's
+    // bytes; its sustain and its envelopes have no place in the file.
+    put("typed.txt", "[program 1]\nname = Bell\nchannel = vrc7\nvolume = 15 12 9\npitch = 0\npatch = 6\n"
+                     "sustain = on\n");
+    const ToolRun typed = run("to-fti " + path("typed.txt") + " --program 1 -o " + path("bell.fti"));
+    EXPECT_EQ(typed.status, 0);
+    const std::string where = path("typed.txt") + ": program 1, ";
+    EXPECT_EQ(typed.err, where + "Patch: sustain on left out; a tracker instrument has no place for it\n" + where +
+                             "Volume: left out; a VRC7 instrument has no sequences\n");
+    FtiBuilder bell;
+    bell.type = 3;
+    bell.name = "Bell";
+    bell.vrc7Patch = 6;
+    const Bytes bellBytes = bell.bytes();
+    EXPECT_EQ(slurp(dir / "bell.fti"), std::string(bellBytes.begin(), bellBytes.end()));
+}
+
+// VRC7 instruments of a module come in as VRC7 programs; a module whose
+// PARAMS_EMU replaces the built-in patches gives those that name one the
+// module's bytes as a custom patch, said once for the module.
+TEST_F(PlinkaBank, Vrc7ModuleInstrumentsComeInWithTheModulesOwnPatchesWhereItHasThem)
+{
+    const std::vector<int> own = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    ModuleBuilder song;
+    song.instruments = {{0, 3, "Brass", {}, {}, ModuleBuilder::vrc7Record(0, own)},
+                        {1, 3, "Piano", {}, {}, ModuleBuilder::vrc7Record(3, own)},
+                        {2, 3, "Flute", {}, {}, ModuleBuilder::vrc7Record(15, {1, 0x21, 0, 0, 0, 0xF0, 0, 0x0F})},
+                        {3, 3, "Odd", {}, {}, ModuleBuilder::vrc7Record(16, own)}};
+    const std::string who = path("song.ftm") + ": instrument ";
+    const std::string odd = who + "03 \"Odd\": its VRC7 patch 16 is not 0 (custom) to 15";
+    const std::string header = "channel = vrc7\nmulti = no\nvolume = 15\narp = 0\npitch = 0\nhi-pitch = 0\nduty = 0\n";
+    using Patches = std::array<std::string, 3>;
+    const Patches builtIn = {"patch = custom\ncustom = 12 34 56 78 9A BC DE F0",
+                             "patch = 3\ncustom = 12 34 56 78 9A BC DE F0", "patch = 15"};
+    const struct {
+        const char* what;
+        std::string emulation;
+        std::string notes;
+        Patches patches;
+    } examples[] = {
+        {"the chip's own patches", "", "", builtIn},
+        {"PARAMS_EMU, flag off", std::string(4, '\0'), "", builtIn},
+        {"PARAMS_EMU, flag on",
+         ModuleBuilder::vrc7Patches(),
+         path("song.ftm") + ": the module replaces the VRC7's built-in patches (its PARAMS_EMU block): 2 instruments "
+                            "naming one play the module's bytes as a custom patch\n",
+         {"patch = custom\ncustom = 12 34 56 78 9A BC DE F0", "patch = custom\ncustom = 33 33 33 33 33 33 33 33",
+          "patch = custom\ncustom = FF FF FF FF FF FF FF FF"}},
+        {"PARAMS_EMU cut short", ModuleBuilder::vrc7Patches().substr(0, 100),
+         path("song.ftm") + ": warning: PARAMS_EMU: cut short in patch 6; the VRC7's own patches are used\n", builtIn},
+    };
+    for (const auto& example : examples) {
+        SCOPED_TRACE(example.what);
+        song.emulation = example.emulation;
+        put("song.ftm", song.bytes());
+        const ToolRun list = run("from-module " + path("song.ftm") + " --list");
+        EXPECT_EQ(list.status, 0);
+        EXPECT_EQ(list.out, who + "00 \"Brass\": VRC7, program 1, vrc7 (a VRC7 instrument), custom patch\n" + who +
+                                "01 \"Piano\": VRC7, program 2, vrc7 (a VRC7 instrument), " +
+                                (example.notes.find("replaces") != std::string::npos ? "custom patch" : "patch 3") +
+                                "\n" + who + "02 \"Flute\": VRC7, program 3, vrc7 (a VRC7 instrument), " +
+                                (example.notes.find("replaces") != std::string::npos ? "custom patch" : "patch 15") +
+                                "\n" + who + "03 \"Odd\": skipped (its VRC7 patch 16 is not 0 (custom) to 15)\n");
+        fs::remove(dir / "song.txt");
+        const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path("song.txt"));
+        EXPECT_EQ(imported.status, 0);
+        EXPECT_EQ(imported.err, example.notes + odd + ", skipped\n");
+        const std::string text = slurp(dir / "song.txt");
+        const char* names[] = {"Brass", "Piano", "Flute"};
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_NE(text.find("[program " + std::to_string(i + 1) + "]\nname = " + names[i] + "\n" + header +
+                                example.patches[i] + "\n"),
+                      std::string::npos)
+                << names[i] << "\n"
+                << text;
+        EXPECT_EQ(text.find("Odd"), std::string::npos);
+    }
+    // Every cut of the module is refused or reads what it holds: a line for
+    // the damage, and one for the patches when the block is whole.
+    song.emulation = ModuleBuilder::vrc7Patches();
+    const std::string bytes = song.bytes();
+    for (size_t size = bytes.find("INSTRUMENTS"); size < bytes.size(); ++size) {
+        put("cut.ftm", bytes.substr(0, size));
+        const ToolRun result = run("from-module " + path("cut.ftm") + " --list");
+        EXPECT_TRUE(result.status == 0 || result.status == 2) << size;
+        const auto lines = std::count(result.err.begin(), result.err.end(), '\n');
+        EXPECT_TRUE(lines == 1 || (lines == 2 && result.err.find("replaces") != std::string::npos))
+            << size << result.err;
+    }
 }
 
 namespace {
@@ -3578,12 +3897,6 @@ TEST(ChannelKinds, EachWordReadsAsItsTypeAndEachProgramComesBackFromTheTrackerOn
         fti::Instrument exported;
         std::vector<std::string> notes;
         std::string error;
-        if (kind.type == Vrc7) {
-            // Not yet written as a tracker instrument: one line says so.
-            EXPECT_FALSE(fticonversion::fromProgram(state->programs[5], exported, notes, error));
-            EXPECT_EQ(error, "a VRC7 program; Plinka writes no VRC7 instruments yet");
-            continue;
-        }
         ASSERT_TRUE(fticonversion::fromProgram(state->programs[5], exported, notes, error)) << error;
         EXPECT_EQ(exported.type, kind.ftiType);
         EXPECT_EQ(fticonversion::channelFor(exported, kind.type), kind.type);

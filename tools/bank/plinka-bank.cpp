@@ -68,11 +68,12 @@ constexpr const char* kUsage = "usage:\n"
                                "past the factory presets that are as the default bank has them, and the\n"
                                "bank's samples stay. --into BANK without -o writes BANK again. Each plays\n"
                                "the channel TYPE given (pulse, triangle, noise, sample, vrc6-pulse,\n"
-                               "vrc6-saw, 5b, mmc5-pulse, fds or n163), for one file with --channel\n"
+                               "vrc6-saw, 5b, mmc5-pulse, fds, n163 or vrc7), for one file with --channel\n"
                                "FILE=TYPE (repeat it per file); if none, vrc6-pulse for a VRC6 instrument,\n"
                                "5b for a 5B one, fds for an FDS one, n163 for an N163 one (their waves and\n"
                                "the FDS modulator go into the wave text; the tracker's N163 wave position\n"
-                               "does not: Plinka places waves itself), sample for one with DPCM keys,\n"
+                               "does not: Plinka places waves itself), vrc7 for a VRC7 one (its patch and\n"
+                               "custom bytes), sample for one with DPCM keys,\n"
                                "noise for one whose name says a noise drum (noise, hat, snare, cymbal,\n"
                                "...) or whose fixed notes lie below the pulse's range, else pulse: the note says\n"
                                "which and why. A Sample program takes the DPCM keys as its key map (the\n"
@@ -80,12 +81,15 @@ constexpr const char* kUsage = "usage:\n"
                                "Arp sequences, which the tracker's sample channel does not play, stay out.\n"
                                "to-fti writes program N as a version 2.4 instrument (a VRC6 one for the VRC6\n"
                                "channels, a 5B one for the 5B, an FDS or N163 one with its wave for those,\n"
-                               "wave position 0, else a 2A03 one), a Sample program with its key map and\n"
+                               "wave position 0, a VRC7 one with its patch and custom bytes, no sustain\n"
+                               "and no sequences, else a 2A03 one), a Sample program with its key map and\n"
                                "the samples it plays. Both\n"
                                "report on standard error what they could not carry over exactly.\n"
-                               "from-module puts every 2A03, VRC6, FDS, N163 and 5B instrument of a tracker\n"
-                               "module into programs as from-fti does, in the module's order, each on the channel\n"
-                               "from-fti would choose, its DPCM samples into the bank; an instrument of\n"
+                               "from-module puts every 2A03, VRC6, VRC7, FDS, N163 and 5B instrument of a\n"
+                               "tracker module into programs as from-fti does, in the module's order, each on\n"
+                               "the channel from-fti would choose, its DPCM samples into the bank, a VRC7\n"
+                               "one the module's own patch bytes where its PARAMS_EMU replaces the chip's\n"
+                               "built-in patches (one line says so); an instrument of\n"
                                "another chip, or one that is damaged, is skipped with one line. --list\n"
                                "prints the instruments and what would become of each, writing nothing.\n"
                                "add-sample puts samples into the bank, each named after its file without\n"
@@ -729,6 +733,8 @@ int fromModule(const Options& options)
                           " go past program 128");
     for (const std::string& warning : module.warnings)
         std::fprintf(stderr, "%s: warning: %s\n", path.c_str(), warning.c_str());
+    for (const std::string& note : module.notes)
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), note.c_str());
 
     if (options.list) {
         int program = first;
@@ -743,8 +749,11 @@ int fromModule(const Options& options)
                                                      [](const fti::Sequence& s) { return s.enabled; });
                 const bool fds = imported.type == fti::kTypeFds;
                 line += std::string(ftm::typeName(instrument.type)) + ", program " + std::to_string(++program) + ", " +
-                        banktext::kChannelWord[choice.channelType] + " (" + choice.reason + "), " +
-                        std::to_string(sequences) + " of " + (fds ? "3" : "5") + " sequences";
+                        banktext::kChannelWord[choice.channelType] + " (" + choice.reason + "), ";
+                if (imported.type == fti::kTypeVrc7)
+                    line += imported.vrc7.patch == 0 ? "custom patch" : "patch " + std::to_string(imported.vrc7.patch);
+                else
+                    line += std::to_string(sequences) + " of " + (fds ? "3" : "5") + " sequences";
                 if (fds)
                     line += std::all_of(std::begin(imported.fds.mod), std::end(imported.fds.mod),
                                         [](uint8_t step) { return step == 0; })
