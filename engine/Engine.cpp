@@ -336,7 +336,7 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
         while (chip.buffer.samples_avail() < count) {
             const long before = chip.buffer.samples_avail();
             stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
-                           controllers[voice.channel], frameRate);
+                           controllers[voice.channel], frameRate, tempo_);
             if (chip.buffer.samples_avail() == before)
                 break;  // a free voice renders nothing until an event restarts it
         }
@@ -425,7 +425,7 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
         }
         Voice& voice = voicePool.voices[playing];
         stepVoiceFrame(voice, port, bank.programs[voice.program], channelBend[voice.channel], clockRate,
-                       controllers[voice.channel], frameRate);
+                       controllers[voice.channel], frameRate, tempo_);
         slotSounding_[slot] = true;
     }
     consoleChip.end_frame();

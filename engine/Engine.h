@@ -29,6 +29,7 @@
 // spare (above about 3 MHz it would not), and a buffer must fill at all.
 constexpr float kMinSampleRate = 1000.0f;
 constexpr float kMaxSampleRate = 768000.0f;
+constexpr double kMaxHostTempo = 10000.0;  // beats a minute; past it no song is meant
 
 class Engine {
 public:
@@ -66,6 +67,15 @@ public:
     // Queues a choke: at that sample the notes the match names stop without
     // their release parts.
     void queueChoke(int32_t deltaFrames, const NoteMatch& match);
+    // The song's tempo from the host's transport, for the programs whose
+    // envelopes step in time with it; anything but a positive number (a
+    // host with no tempo) leaves the last one, at first 120.
+    void setHostTempo(double beatsPerMinute)
+    {
+        if (beatsPerMinute > 0.0 && beatsPerMinute <= kMaxHostTempo)
+            tempo_ = beatsPerMinute;
+    }
+    double hostTempo() const { return tempo_; }
     // Every voice stops and every chip starts afresh, its buffered samples
     // dropped: the next block begins in silence, as after construction.
     void cutAllSound();
@@ -179,6 +189,7 @@ private:
     // (-1: none yet).
     int32_t frameGroup_[kVoiceCount];
     float blockGain_ = 100.0f;
+    double tempo_ = kDefaultTempo;
 
     int32_t consoleSetting_ = 0;  // the console setting the block before played
     float consoleFilterRate_ = 0.0f;

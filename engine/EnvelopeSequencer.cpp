@@ -154,3 +154,17 @@ int32_t stepEnvelopes(Voice& voice, const ProgramSound& program)
         voice.pitchOffset, 16 * nextStep(program.envelope[HiPitch], voice.position[HiPitch], releasing, false));
     return std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxChipVolume);
 }
+
+int32_t stepEnvelopesInTempo(Voice& voice, const ProgramSound& program, double tempo, int32_t frameRate)
+{
+    const double perFrame = frameRate > 0 ? program.tempoSteps * tempo / (60.0 * frameRate) : 0.0;
+    // Half a frame's worth ahead: each step falls on its nearest frame.
+    if (voice.tempoPhase < 0.0)
+        voice.tempoPhase = 1.0 + perFrame / 2.0;
+    const auto due = static_cast<int32_t>(std::min(voice.tempoPhase, static_cast<double>(kMaxTempoStepsPerFrame)));
+    voice.tempoPhase = std::min(voice.tempoPhase - due + perFrame, static_cast<double>(kMaxTempoStepsPerFrame));
+    int32_t volume = std::clamp(voice.velocity * voice.volumeValue / 100, 0, kMaxChipVolume);
+    for (int32_t step = 0; step < due && !voice.isFree(); ++step)
+        volume = stepEnvelopes(voice, program);
+    return volume;
+}

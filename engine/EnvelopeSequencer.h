@@ -30,6 +30,15 @@
 // edit has taken away), frees the voice here.
 int32_t stepEnvelopes(Voice& voice, const ProgramSound& program);
 
+constexpr double kDefaultTempo = 120.0;  // beats a minute where the host gives none
+// At most this many envelope steps in one frame, however fast the song.
+constexpr int32_t kMaxTempoStepsPerFrame = 16;
+// The same for a program whose envelopes step tempoSteps times a quarter
+// note of the song: each frame takes the steps that have fallen due by its
+// nearest frame (the note's first frame takes one), none or several; a
+// frame that takes none sounds as the last step left it.
+int32_t stepEnvelopesInTempo(Voice& voice, const ProgramSound& program, double tempo, int32_t frameRate);
+
 // The frame writer of the voice's channel kind. A switch over the type with
 // no default, so that a new kind without a writer is a compiler warning; a
 // type no row has writes as a channel of no chip.
@@ -84,11 +93,14 @@ template <class Chip> void writeFrame(Voice& voice, Chip& chip, const FrameInput
 // The channel's controllers scale the volume and add the wheel's vibrato.
 template <class Chip>
 void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float channelBend, int32_t clockRate,
-                    const ChannelControllers& controllers = ChannelControllers{}, int32_t frameRate = kNtscFrameRate)
+                    const ChannelControllers& controllers = ChannelControllers{}, int32_t frameRate = kNtscFrameRate,
+                    double tempo = kDefaultTempo)
 {
     if (voice.isFree())
         return;
-    const int32_t vol = scaleChipVolume(stepEnvelopes(voice, program), controllers);
+    const int32_t vol = scaleChipVolume(program.tempoSteps > 0 ? stepEnvelopesInTempo(voice, program, tempo, frameRate)
+                                                               : stepEnvelopes(voice, program),
+                                        controllers);
     float bend = channelBend + wheelVibrato(controllers, voice.vibratoFrame, frameRate);
     if (voice.glideFrom != 0.0f) {
         bend += voice.glideOffset(frameRate);

@@ -48,6 +48,9 @@ struct Voice {
     float glideFrom = 0.0f;
     int32_t glideMs = 0;
     int32_t glideFrames = 0;
+    // Envelope steps owed by the song's time (a program with tempo steps);
+    // negative: the note's first frame, which takes its first step.
+    double tempoPhase = -1.0;
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
     uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago

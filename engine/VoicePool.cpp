@@ -75,6 +75,7 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.lastPeriodHigh = -1;
     voice.vibratoFrame = 0;
     voice.noteFrames = 0;
+    voice.tempoPhase = -1.0;
     voice.sampleStarted = false;  // a new note restarts its sample, even the same one
 }
 

@@ -2,8 +2,11 @@
 // new key taking it over, the last key still held (by the key or the pedal)
 // taking it back; where glides start from; and, under random streams of
 // keys, pedals and channel programs, no note left sounding once every key
-// and pedal is up.
+// and pedal is up. Envelopes stepping in time with the song: the frames
+// their steps fall on, and the tempos the engine takes.
 #include "EngineTestSupport.h"
+#include "engine/Engine.h"
+#include "engine/EnvelopeSequencer.h"
 #include "engine/VoicePool.h"
 
 #include <gtest/gtest.h>
@@ -235,4 +238,52 @@ TEST_F(Mono, RandomStreamsLeaveNoNoteHeldOnceEverythingIsUp)
         }
         ASSERT_EQ(held(), Keys{}) << "round " << round;
     }
+}
+
+// Four steps a quarter note at 100 BPM and 60 frames a second: a step every
+// 9 frames; at 135 BPM every 6.67, each on its nearest frame; at a tempo
+// past all reason, no more than the most a frame takes. A host's tempo that is no positive number is
+// not taken.
+TEST_F(Mono, TempoStepsFallOnTheNearestFrameAndTheEngineTakesOnlyRealTempos)
+{
+    std::string climb;
+    for (int step = 0; step < 40; ++step)
+        climb += std::to_string(step) + " ";
+    copyTextField(bank->programs[0].envelopeText[Arp], climb.c_str());
+    bank->programs[0].tempoSteps = 4;
+    ASSERT_EQ(compileAllEnvelopes(bank->programs), nullptr);
+    snapshot->capture(bank->programs);
+    on(60);
+    Voice& voice = pool.voices[0];
+    const auto stepsAt = [&](double tempo, int frames) {
+        std::vector<int> changes;
+        for (int frame = 0; frame < frames; ++frame) {
+            const int32_t before = voice.arpValue;
+            stepEnvelopesInTempo(voice, snapshot->programs[0], tempo, 60);
+            if (voice.arpValue != before || frame == 0)
+                changes.push_back(frame);
+        }
+        return changes;
+    };
+    EXPECT_EQ(stepsAt(100.0, 30), (std::vector<int>{0, 9, 18, 27}));
+    EXPECT_EQ(voice.arpValue, 3);
+    // The new tempo counts from the next frame, the part of a step owed
+    // (7/18) carried over: due at 5.07, 11.7, 18.4.
+    EXPECT_EQ(stepsAt(135.0, 21), (std::vector<int>{0, 5, 11, 18}));
+    EXPECT_EQ(voice.arpValue, 6);
+    stepsAt(30000.0, 1);
+    const int32_t before = voice.arpValue;
+    stepsAt(30000.0, 1);
+    EXPECT_EQ(voice.arpValue - before, kMaxTempoStepsPerFrame) << "at most 16 a frame";
+
+    SharedSettings settings;
+    auto exchange = std::make_unique<BankExchange>();
+    exchange->initialise(bank->programs);
+    auto engine = std::make_unique<Engine>(settings, *exchange);
+    EXPECT_EQ(engine->hostTempo(), 120.0);
+    for (const double tempo : {0.0, -90.0, std::nan(""), double{INFINITY}, 1e9})
+        engine->setHostTempo(tempo);
+    EXPECT_EQ(engine->hostTempo(), 120.0);
+    engine->setHostTempo(93.5);
+    EXPECT_EQ(engine->hostTempo(), 93.5);
 }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -190,6 +191,47 @@ TEST_F(Renderer, EveryFormatOfPlinkaRendersTheSameFile)
         }
     }
     EXPECT_GT(reference.size(), 44100u * 8);
+}
+
+// Envelopes in time with the song: an Arp of 0 and 12 stepping four times a
+// quarter note alternates on sixteenths, at 120 BPM and, after the file's
+// tempo change, at 90; every format's transport tells the plug-in the same
+// tempo, and every format renders the same file.
+TEST_F(Renderer, TempoStepsFollowTheFilesTempoMapInEveryFormat)
+{
+    MidiFileWriter midi;
+    const int conductor = midi.addTrack();
+    const int notes = midi.addTrack();
+    midi.tempo(conductor, 0, 120.0);
+    midi.tempo(conductor, 4 * 480, 90.0);
+    midi.note(notes, 0, 0, 8 * 480, 60);
+    writeBytes(file("steps.mid"), midi.bytes(1));
+    std::ofstream(file("steps.txt")) << "[program 1]\nchannel = pulse\nduty = 2\narp = | 0 12\ntempo-steps = 4\n";
+    const std::string song =
+        quoted(file("steps.mid")) + " --bank " + quoted(file("steps.txt")) + " --format float --tail 0 --plugin ";
+    fs::create_directories(file("lv2"));
+    fs::create_directory_symlink(testpaths::lv2Bundle, file("lv2") / "Plinka.lv2");
+    ::setenv("LV2_PATH", file("lv2").c_str(), 1);
+    std::vector<uint8_t> reference;
+    for (const char* plugin : {testpaths::vst2Plugin, testpaths::clapPlugin, testpaths::vst3Bundle,
+                               testpaths::lv2Bundle, "https://plinka.invalid/plinka"}) {
+        const RunResult result = run(song + plugin + " -o " + quoted(file("steps.wav")));
+        ASSERT_EQ(result.status, 0) << plugin << ": " << result.output;
+        if (reference.empty())
+            reference = readBytes(file("steps.wav"));
+        else
+            EXPECT_EQ(readBytes(file("steps.wav")), reference) << plugin;
+    }
+    const Wav wav = readWav(file("steps.wav"));
+    // Sixteenth j of each tempo, its edges left out: C, then the C above, by turns.
+    for (const auto& [from, sixteenth, count] : {std::tuple{0.0, 0.125, 16}, std::tuple{2.0, 1.0 / 6.0, 16}})
+        for (int j = 0; j < count; ++j) {
+            const double start = from + j * sixteenth;
+            const double measured = frequencyOf(wav.left, static_cast<size_t>((start + 0.03) * 44100),
+                                                static_cast<size_t>((start + sixteenth - 0.03) * 44100), 44100.0);
+            const double expected = 440.0 * std::pow(2.0, (j % 2 == 0 ? 60 - 69 : 72 - 69) / 12.0);
+            EXPECT_NEAR(measured, expected, expected * 0.01) << "at " << start << " s";
+        }
 }
 
 TEST_F(Renderer, PlaysAThirdPartyInstrument)

@@ -439,6 +439,8 @@ int main(int argc, char** argv)
     settings.blockSize = options.block;
     settings.tailSeconds = options.tail;
     settings.channels = host.outputChannels();
+    for (const TempoPoint& tempo : song.tempos)
+        settings.tempos.emplace_back(std::llround(tempo.seconds * options.rate), tempo.beatsPerMinute);
     WavWriter out;
     if (!out.open(options.output, options.rate, settings.channels, options.format, error))
         return fail(error);

@@ -103,6 +103,9 @@ clap_process_status ClapPlugin::process(const clap_process_t* process)
     }
     portsSet_ = ports;
     rendered_ = 0;
+    if (const clap_event_transport_t* transport = process->transport;
+        transport && (transport->flags & CLAP_TRANSPORT_HAS_TEMPO))
+        instrument.engine.setHostTempo(transport->tempo);
     // Events past the block act at its last sample; one out of order, where
     // the one before it acted.
     const uint32_t last = frames > 0 ? frames - 1 : 0;

@@ -2,6 +2,7 @@
 
 #include <lv2/atom/util.h>
 #include <lv2/midi/midi.h>
+#include <lv2/time/time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -35,7 +36,14 @@ Lv2Plugin::Lv2Plugin(double sampleRate, LV2_URID_Map* map) : sampleRate_(static_
     urids_.atomSequence = map->map(map->handle, LV2_ATOM__Sequence);
     urids_.atomChunk = map->map(map->handle, LV2_ATOM__Chunk);
     urids_.atomObject = map->map(map->handle, LV2_ATOM__Object);
+    urids_.atomBlank = map->map(map->handle, LV2_ATOM__Blank);
+    urids_.atomFloat = map->map(map->handle, LV2_ATOM__Float);
+    urids_.atomDouble = map->map(map->handle, LV2_ATOM__Double);
+    urids_.atomInt = map->map(map->handle, LV2_ATOM__Int);
+    urids_.atomLong = map->map(map->handle, LV2_ATOM__Long);
     urids_.midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
+    urids_.timePosition = map->map(map->handle, LV2_TIME__Position);
+    urids_.timeBeatsPerMinute = map->map(map->handle, LV2_TIME__beatsPerMinute);
     urids_.bank = map->map(map->handle, kLv2BankUri);
     urids_.stateChanged = map->map(map->handle, LV2_STATE__StateChanged);
     for (uint32_t id = 0; id < kParameterCount; ++id)
@@ -113,6 +121,10 @@ void Lv2Plugin::readMidi()
     // next block's start.
     LV2_ATOM_SEQUENCE_FOREACH(midiIn_, event)
     {
+        if (event->body.type == urids_.atomObject || event->body.type == urids_.atomBlank) {
+            readPosition(reinterpret_cast<const LV2_Atom_Object*>(&event->body));
+            continue;
+        }
         if (event->body.type != urids_.midiEvent || event->body.size == 0)
             continue;
         const auto* bytes = reinterpret_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
@@ -124,6 +136,28 @@ void Lv2Plugin::readMidi()
         const int64_t frame = std::clamp<int64_t>(event->time.frames, 0, frames_ > 0 ? frames_ - 1 : 0);
         instrument.queueMidi(static_cast<int32_t>(frame), message);
     }
+}
+
+void Lv2Plugin::readPosition(const LV2_Atom_Object* object)
+{
+    if (object->body.otype != urids_.timePosition)
+        return;
+    const LV2_Atom* tempo = nullptr;
+    lv2_atom_object_get(object, urids_.timeBeatsPerMinute, &tempo, 0);
+    if (!tempo)
+        return;
+    // The host picks the number's type; the engine ignores what is no tempo.
+    const void* body = LV2_ATOM_BODY_CONST(tempo);
+    double bpm = 0.0;
+    if (tempo->type == urids_.atomFloat && tempo->size >= sizeof(float))
+        bpm = *static_cast<const float*>(body);
+    else if (tempo->type == urids_.atomDouble && tempo->size >= sizeof(double))
+        bpm = *static_cast<const double*>(body);
+    else if (tempo->type == urids_.atomInt && tempo->size >= sizeof(int32_t))
+        bpm = *static_cast<const int32_t*>(body);
+    else if (tempo->type == urids_.atomLong && tempo->size >= sizeof(int64_t))
+        bpm = static_cast<double>(*static_cast<const int64_t*>(body));
+    instrument.engine.setHostTempo(bpm);
 }
 
 void Lv2Plugin::notifyStateChanged()

@@ -78,10 +78,13 @@ private:
     void applyControls();
     void readMidi();
     void notifyStateChanged();
+    // A time:Position object from the host: its tempo, if it gives one.
+    void readPosition(const LV2_Atom_Object* object);
 
     float sampleRate_;
     struct Urids {
-        LV2_URID atomSequence, atomChunk, atomObject, midiEvent, bank, stateChanged;
+        LV2_URID atomSequence, atomChunk, atomObject, atomBlank, atomFloat, atomDouble, atomInt, atomLong, midiEvent,
+            bank, stateChanged, timePosition, timeBeatsPerMinute;
     } urids_;
 
     const LV2_Atom_Sequence* midiIn_ = nullptr;

@@ -30,6 +30,11 @@ float AudioEffectX::updateSampleRate()
     return sampleRate.load(std::memory_order_relaxed);
 }
 
+const VstTimeInfo* AudioEffectX::getTimeInfo(VstInt32 filter)
+{
+    return reinterpret_cast<const VstTimeInfo*>(callHost(audioMasterGetTime, 0, filter));
+}
+
 bool AudioEffectX::updateDisplay()
 {
     return callHost(audioMasterUpdateDisplay) != 0;

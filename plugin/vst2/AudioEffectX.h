@@ -18,6 +18,9 @@ public:
     virtual VstInt32 processEvents(VstEvents*) { return 0; }
     // Asks the host for its sample rate; a positive answer replaces sampleRate.
     virtual float updateSampleRate();
+    // The host's transport with at least the fields `filter` asks for
+    // (kVst...Valid flags), or null when the host has none.
+    const VstTimeInfo* getTimeInfo(VstInt32 filter);
 
     // ---- host requests ----
     virtual bool canParameterBeAutomated(VstInt32) { return true; }

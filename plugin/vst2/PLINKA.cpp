@@ -69,6 +69,8 @@ void PLINKA::checkProgramChange()
 void PLINKA::processReplacing(float**, float** outputs, VstInt32 sampleFrames)
 {
     const float rate = updateSampleRate();
+    if (const VstTimeInfo* time = getTimeInfo(kVstTempoValid); time && (time->flags & kVstTempoValid))
+        instrument.engine.setHostTempo(time->tempo);
     if (instrument.render(outputs ? outputs[0] : nullptr, outputs ? outputs[1] : nullptr, sampleFrames, rate))
         updateDisplay();
 }

@@ -408,6 +408,8 @@ v3_result V3_API Vst3Plugin::process(void* self, v3_process_data* data)
     }
     plugin->stageParameterChanges(data->input_params, Staging::Rendered);
     plugin->stageEvents(data->input_events);
+    if (const v3_process_context* context = data->ctx; context && (context->state & V3_PROCESS_CTX_TEMPO_VALID))
+        plugin->instrument.engine.setHostTempo(context->bpm);
     plugin->renderBlock(outputs, frames, static_cast<float>(rate));
     plugin->reportProgram(data->output_params);
     return V3_OK;

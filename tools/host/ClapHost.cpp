@@ -315,7 +315,12 @@ clap_process_status ClapHost::processPorts(const std::vector<ClapEvent>& events,
     EventList list{&events, &outputEvents};
     const clap_input_events_t in{&list, eventCount, eventAt};
     const clap_output_events_t out{&list, receive};
-    const clap_process_t process{steadyTime_, frames, nullptr, nullptr, ports, 0, portCount, &in, &out};
+    // Playing, at the tempo set; the rest of the transport means nothing here.
+    clap_event_transport_t transport{};
+    transport.header = {sizeof transport, 0, CLAP_CORE_EVENT_SPACE_ID, CLAP_EVENT_TRANSPORT, 0};
+    transport.flags = CLAP_TRANSPORT_HAS_TEMPO | CLAP_TRANSPORT_IS_PLAYING;
+    transport.tempo = tempo_;
+    const clap_process_t process{steadyTime_, frames, &transport, nullptr, ports, 0, portCount, &in, &out};
     steadyTime_ += frames;
     inAudioCall_ = true;
     const clap_process_status status = plugin_->process(plugin_, &process);

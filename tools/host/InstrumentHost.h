@@ -75,6 +75,11 @@ public:
     virtual bool saveState(std::vector<uint8_t>& state) = 0;
     virtual bool loadState(const std::vector<uint8_t>& state) = 0;
 
+    // The song's tempo, in beats a minute, as the transport tells the
+    // plug-in from the next block on (120 until set).
+    virtual void setTempo(double beatsPerMinute) { tempo_ = beatsPerMinute; }
+    double tempo() const { return tempo_; }
+
     // Bank files of this instrument; fxp says a program file is meant.
     virtual FxIdentity fxIdentity() = 0;
 
@@ -86,6 +91,9 @@ public:
         (void)value;
         return false;
     }
+
+protected:
+    double tempo_ = 120.0;
 };
 
 // A host for the plug-in at path, chosen by its name: ".clap" and ".vst3"

@@ -5,6 +5,7 @@
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
+#include <lv2/time/time.h>
 
 #include <algorithm>
 #include <cmath>
@@ -404,6 +405,23 @@ void Lv2Host::process(const BlockMidi& midi, float* left, float* right, int32_t 
             sequence->body.pad = 0;
             if (port.kind != Port::Kind::MidiIn)
                 break;
+            {
+                // The transport's tempo, as hosts send it: a time:Position
+                // object at the block's start.
+                struct {
+                    LV2_Atom_Event event;
+                    LV2_Atom_Object_Body object;
+                    LV2_Atom_Property_Body property;
+                    float tempo;
+                } position{};
+                position.event.body.type = mapUri(LV2_ATOM__Object);
+                position.event.body.size = sizeof position - sizeof position.event;
+                position.object.otype = mapUri(LV2_TIME__Position);
+                position.property.key = mapUri(LV2_TIME__beatsPerMinute);
+                position.property.value = {sizeof(float), mapUri(LV2_ATOM__Float)};
+                position.tempo = static_cast<float>(tempo_);
+                lv2_atom_sequence_append_event(sequence, kAtomCapacity - sizeof(LV2_Atom), &position.event);
+            }
             for (const auto& [offset, bytes] : midi) {
                 // An event and its body, as the sequence holds them.
                 struct {

@@ -14,6 +14,11 @@ public:
     std::string vendor() override { return host.vendorString(); }
     int outputChannels() override { return host.effect()->numOutputs == 1 ? 1 : 2; }
     void process(const BlockMidi& midi, float* left, float* right, int32_t frames) override;
+    void setTempo(double beatsPerMinute) override
+    {
+        InstrumentHost::setTempo(beatsPerMinute);
+        host.setTempo(beatsPerMinute);
+    }
     bool saveState(std::vector<uint8_t>& state) override;
     bool loadState(const std::vector<uint8_t>& state) override;
     FxIdentity fxIdentity() override;

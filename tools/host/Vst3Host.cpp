@@ -238,6 +238,7 @@ struct Vst3Host::Block {
     std::vector<float> spare;
     std::vector<OutputPair> channels;  // of each bus, the main one first
     std::vector<v3_audio_bus_buffers> buses;
+    v3_process_context context{};
     v3_process_data data{};
 };
 
@@ -450,6 +451,7 @@ void Vst3Host::close()
 void Vst3Host::start(double sampleRate, int32_t maxBlock, bool offline)
 {
     v3_process_setup setup{offline ? V3_OFFLINE : V3_REALTIME, V3_SAMPLE_32, maxBlock, sampleRate};
+    sampleRate_ = sampleRate;
     // Every output bus stereo and switched on, as a host whose user routed
     // each of them to a track.
     const int32_t buses = std::max(v3_cpp_obj(component_)->get_bus_count(component_, V3_AUDIO, V3_OUTPUT), 1);
@@ -630,6 +632,11 @@ void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, in
     outputChanges.reserve(outputChanges.size() + kOutputQueues * kOutputPoints);
     data.output_params = block_->outputs.changes();
     data.input_events = events.list();
+    block_->context = {};
+    block_->context.state = V3_PROCESS_CTX_PLAYING | V3_PROCESS_CTX_TEMPO_VALID;
+    block_->context.sample_rate = sampleRate_;
+    block_->context.bpm = tempo_;
+    data.ctx = &block_->context;
 }
 
 v3_result Vst3Host::processRaw(v3_process_data& data)

@@ -135,6 +135,7 @@ private:
     v3_edit_controller** controller_ = nullptr;
     v3_midi_mapping** midiMapping_ = nullptr;
     bool separateController_ = false;
+    double sampleRate_ = 0.0;
     std::vector<Vst3Point> automation_;
     std::unique_ptr<Block> block_;
     std::unique_ptr<Frame> frame_;

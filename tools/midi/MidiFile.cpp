@@ -302,6 +302,8 @@ private:
                 else
                     segments.push_back({change.tick, change.tempo, start});
             }
+            for (const TempoSegment& segment : timelines.empty() ? std::vector<TempoSegment>{} : timelines[0])
+                song_.tempos.push_back({toSeconds(segment.start, division), 60e6 / static_cast<double>(segment.tempo)});
             for (size_t track = 0; track < tracks_.size(); ++track) {
                 const std::vector<TempoSegment>& segments = timelines[independentTracks ? track : 0];
                 const TrackExtent& extent = tracks_[track];

@@ -34,6 +34,12 @@ struct MidiEvent {
     int size;          // 2 or 3
 };
 
+// A tempo of the song from its time on.
+struct TempoPoint {
+    double seconds;
+    double beatsPerMinute;
+};
+
 struct MidiSong {
     int format = 0;      // 0, 1 or 2
     int trackCount = 0;  // track chunks read, as many as the header announces
@@ -45,6 +51,9 @@ struct MidiSong {
     // position in its track. A note-on with velocity 0 arrives as a note-off.
     std::vector<MidiEvent> events;
     double lengthSeconds = 0.0;  // time of the last event of any kind, end-of-track included
+    // The tempo map, in time order, from 120 at 0 (the first track's in
+    // format 2, whose tracks each have one; none in SMPTE time).
+    std::vector<TempoPoint> tempos;
 };
 
 // Files larger than this are refused by loadMidiFile, so a path naming a

@@ -29,9 +29,17 @@ bool renderSong(InstrumentHost& host, const std::vector<TimedMidi>& messages, in
     report = {};
     report.trackPeaks.assign(tracks.size(), 0.0f);
     size_t next = 0;
+    size_t nextTempo = 0;
     int64_t silentFrames = 0;
     for (int64_t start = 0; start < lastFrame; start += settings.blockSize) {
         const auto frames = static_cast<VstInt32>(std::min<int64_t>(settings.blockSize, lastFrame - start));
+        bool tempoChanged = false;
+        while (nextTempo < settings.tempos.size() && settings.tempos[nextTempo].first <= start) {
+            ++nextTempo;
+            tempoChanged = true;
+        }
+        if (tempoChanged)
+            host.setTempo(settings.tempos[nextTempo - 1].second);
         due.clear();
         while (next < messages.size() && messages[next].frame < start + frames) {
             const TimedMidi& message = messages[next++];

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Quieter than any 24-bit file can hold: a tail that has died away, an
@@ -23,6 +24,9 @@ struct RenderSettings {
     int blockSize = 512;
     double tailSeconds = 2.0;
     int channels = 2;  // of the file: 1 for a mono plug-in
+    // The song's tempo map: each tempo (beats a minute) from its frame on,
+    // in order; the host's transport gives the one at each block's start.
+    std::vector<std::pair<int64_t, double>> tempos;
 };
 
 struct RenderReport {
