@@ -151,10 +151,17 @@ lintian --fail-on error,warning "$dist/$deb" || fail "lintian finds errors or wa
 step "the Debian package names its maintainer as packaging/MAINTAINER does"
 maintainer=$(<"$root/packaging/MAINTAINER")
 [ "$(dpkg-deb -f "$dist/$deb" Maintainer)" = "$maintainer" ] || fail "$deb names another maintainer than $maintainer"
-dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/copyright |
-    grep -qx "Upstream-Contact: $maintainer" || fail "the copyright file names another contact than $maintainer"
-dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/changelog.Debian.gz | gzip -dc |
-    grep -q "^ -- $maintainer  " || fail "the changelog is signed by another than $maintainer"
+# Each file is read whole before it is searched: grep -q stops reading at the
+# first match, and with pipefail the writer's broken pipe would fail the step
+# though the line is there.
+copyright=$(dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/copyright) ||
+    fail "cannot read the copyright file of $deb"
+grep -qx "Upstream-Contact: $maintainer" <<<"$copyright" ||
+    fail "the copyright file names another contact than $maintainer: $(grep '^Upstream-Contact' <<<"$copyright")"
+changelog=$(dpkg-deb --fsys-tarfile "$dist/$deb" | tar -xOf - ./usr/share/doc/plinka/changelog.Debian.gz | gzip -dc) ||
+    fail "cannot read the changelog of $deb"
+grep -q "^ -- $maintainer  " <<<"$changelog" ||
+    fail "the changelog is signed by another than $maintainer: $(grep '^ -- ' <<<"$changelog")"
 
 step "the Debian package installs into a scratch root"
 target=$work/root
