@@ -300,6 +300,9 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
     case ReleaseEvent:
         voicePool.noteOffMatching(context, {event.channel, event.key, event.noteId});
         break;
+    case NoteExpressionEvent:
+        voicePool.expressMatching({event.channel, event.key, event.noteId}, event.controller, event.bend);
+        break;
     default:
         break;
     }
@@ -661,6 +664,22 @@ void Engine::queueNoteOff(int32_t deltaFrames, const NoteMatch& match)
 void Engine::queueChoke(int32_t deltaFrames, const NoteMatch& match)
 {
     queueMatch(ChokeEvent, deltaFrames, match);
+}
+
+void Engine::queueNoteExpression(int32_t deltaFrames, const NoteMatch& match, int32_t kind, double value)
+{
+    if (!validMatch(match) || kind < 0 || kind >= kNoteExpressionKindCount || !std::isfinite(value))
+        return;
+    EngineEvent event{};
+    event.type = NoteExpressionEvent;
+    event.deltaFrames = deltaFrames;
+    event.channel = match.channel;
+    event.key = match.key;
+    event.noteId = match.noteId;
+    event.controller = kind;
+    event.bend = static_cast<float>(kind == ExpressionTuning ? std::clamp(value, -kMaxExpressionTuning, kMaxExpressionTuning)
+                                                             : std::clamp(value, 0.0, kMaxExpressionGain));
+    eventQueue.push(event);
 }
 
 void Engine::queueMatch(EventType type, int32_t deltaFrames, const NoteMatch& match)

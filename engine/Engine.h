@@ -67,6 +67,9 @@ public:
     // Queues a choke: at that sample the notes the match names stop without
     // their release parts.
     void queueChoke(int32_t deltaFrames, const NoteMatch& match);
+    // A host's note expression (a NoteExpressionKind) for the notes `match`
+    // names; clamped to the kind's range, a NaN or unknown kind ignored.
+    void queueNoteExpression(int32_t deltaFrames, const NoteMatch& match, int32_t kind, double value);
     // The song's tempo from the host's transport, for the programs whose
     // envelopes step in time with it; anything but a positive number (a
     // host with no tempo) leaves the last one, at first 120.

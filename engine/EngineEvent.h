@@ -9,8 +9,18 @@ enum EventType : int32_t {
     ProgramEvent = 2,
     ControllerEvent = 3,
     ChokeEvent = 4,
-    ReleaseEvent = 5  // the notes a NoteMatch names go up
+    ReleaseEvent = 5,  // the notes a NoteMatch names go up
+    NoteExpressionEvent = 6  // the notes a NoteMatch names get their own tuning or volume
 };
+
+// What a note expression changes, and its value's range (out of range is clamped).
+enum NoteExpressionKind : int32_t {
+    ExpressionTuning = 0,     // semitones added to the note, -120..120
+    ExpressionVolume = 1      // amplitude, 0..4 (1 as played); the chip cannot go louder than its top
+};
+inline constexpr int32_t kNoteExpressionKindCount = 2;
+inline constexpr double kMaxExpressionTuning = 120.0;
+inline constexpr double kMaxExpressionGain = 4.0;
 
 struct EngineEvent {
     int32_t type;         // an EventType
@@ -19,9 +29,9 @@ struct EngineEvent {
     int32_t key;          // NoteEvent, ChokeEvent, ReleaseEvent: 0..127, or -1 for every key
     int32_t velocity;     // NoteEvent: 1..127 note on, 0 note off
     int32_t program;      // ProgramEvent: 0..127
-    int32_t controller;   // ControllerEvent: the controller number
+    int32_t controller;   // ControllerEvent: the controller number; NoteExpressionEvent: its kind
     int32_t value;        // ControllerEvent: 0..127
-    float bend;           // BendEvent: pitch-bend offset in semitones
+    float bend;           // BendEvent: pitch-bend offset in semitones; NoteExpressionEvent: the value
     // NoteEvent (on): the host's id for the note; ChokeEvent, ReleaseEvent: -1
     // for any. No default of its own: the queues' storage stays untouched (and
     // out of resident memory) until events fill it, so each maker sets it.

@@ -22,6 +22,7 @@
 #include "Vrc7Frame.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 // Advances a voice's five envelopes one step, in the order Volume, Arp, Duty,
@@ -98,10 +99,14 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
 {
     if (voice.isFree())
         return;
-    const int32_t vol = scaleChipVolume(program.tempoSteps > 0 ? stepEnvelopesInTempo(voice, program, tempo, frameRate)
-                                                               : stepEnvelopes(voice, program),
-                                        controllers);
-    float bend = channelBend + wheelVibrato(controllers, voice.vibratoFrame, frameRate);
+    int32_t vol = scaleChipVolume(program.tempoSteps > 0 ? stepEnvelopesInTempo(voice, program, tempo, frameRate)
+                                                         : stepEnvelopes(voice, program),
+                                  controllers);
+    // A note's own volume scales its chip volume as controller 7 does, to
+    // the nearest step; the chip's top is as loud as it goes.
+    if (voice.expressionGain < 1.0f)
+        vol = static_cast<int32_t>(std::lround(static_cast<double>(vol) * voice.expressionGain));
+    float bend = channelBend + voice.expressionBend + wheelVibrato(controllers, voice.vibratoFrame, frameRate);
     if (voice.glideFrom != 0.0f) {
         bend += voice.glideOffset(frameRate);
         ++voice.glideFrames;

@@ -51,6 +51,9 @@ struct Voice {
     // Envelope steps owed by the song's time (a program with tempo steps);
     // negative: the note's first frame, which takes its first step.
     double tempoPhase = -1.0;
+    // The host's note expressions for this note alone (CLAP, VST3).
+    float expressionBend = 0.0f;  // semitones
+    float expressionGain = 1.0f;  // amplitude, at most 1 reaching the chip
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
     uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago

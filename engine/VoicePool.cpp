@@ -1,6 +1,7 @@
 #include "VoicePool.h"
 
 #include "ConsolePort.h"
+#include "EngineEvent.h"
 #include "EnvelopeCompiler.h"
 
 #include <algorithm>
@@ -60,6 +61,8 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.releasing = false;  // whatever it was doing, it now sounds a held key
     voice.sustained = false;
     voice.playingOut = false;
+    voice.expressionBend = 0.0f;  // another note: the last one's expressions were its own
+    voice.expressionGain = 1.0f;
     if (velocity < 0)
         return;  // legato: envelopes, positions, velocity and offsets carry on
 
@@ -367,6 +370,18 @@ void VoicePool::noteOffMatching(const VoiceContext& context, const NoteMatch& ma
         } else {
             letGo(context, voice);
         }
+    }
+}
+
+void VoicePool::expressMatching(const NoteMatch& match, int32_t kind, float value)
+{
+    for (Voice& voice : voices) {
+        if (voice.isFree() || !match.matches(voice.channel, voice.key, voice.noteId))
+            continue;
+        if (kind == ExpressionTuning)
+            voice.expressionBend = value;
+        else if (kind == ExpressionVolume)
+            voice.expressionGain = value;
     }
 }
 

@@ -68,6 +68,8 @@ struct VoicePool {
     // The notes the match names stop at once, without their release parts;
     // one channel with no id is exactly chokeKey.
     void chokeMatching(const NoteMatch& match);
+    // A note expression for the sounding notes `match` names, value already in range.
+    void expressMatching(const NoteMatch& match, int32_t kind, float value);
     // The channel's pedal went up: the notes it held are released.
     void pedalUp(const VoiceContext& context, int32_t channel);
     // Every voice of the channel stops at once, release parts cut.

@@ -48,6 +48,10 @@ public:
     }
     void queueNoteOff(int32_t deltaFrames, const NoteMatch& match) { engine.queueNoteOff(deltaFrames, match); }
     void queueChoke(int32_t deltaFrames, const NoteMatch& match) { engine.queueChoke(deltaFrames, match); }
+    void queueNoteExpression(int32_t deltaFrames, const NoteMatch& match, int32_t kind, double value)
+    {
+        engine.queueNoteExpression(deltaFrames, match, kind, value);
+    }
     // Silence from the next block on: every voice stops, release parts and
     // the chips' buffered samples too (a host's reset of its processing).
     void cutAllSound() { engine.cutAllSound(); }

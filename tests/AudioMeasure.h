@@ -2,6 +2,7 @@
 // peaks, silence.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -79,6 +80,25 @@ inline double toneAmplitude(const std::vector<float>& signal, size_t from, size_
         weight += hann;
     }
     return 2.0 * std::sqrt(re * re + im * im) / weight;
+}
+
+// The strongest tone within 0.4 % of hz, in steps of 0.02 %, as
+// toneAmplitude reads it: a chip's period puts a note a little off its
+// equal-tempered pitch.
+struct MeasuredTone {
+    double hz;
+    double amplitude;
+};
+inline MeasuredTone strongestToneNear(const std::vector<float>& signal, size_t from, size_t to, double rate, double hz)
+{
+    MeasuredTone strongest{hz, 0.0};
+    for (int step = -20; step <= 20; ++step) {
+        const double at = hz * (1.0 + step * 0.0002);
+        const double amplitude = toneAmplitude(signal, from, to, rate, at);
+        if (amplitude > strongest.amplitude)
+            strongest = {at, amplitude};
+    }
+    return strongest;
 }
 
 // Index of the last sample that is not exactly 0, or -1.

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -365,6 +366,82 @@ TEST_F(Clap, NoteOffsAndChokesEndOnlyTheNotesTheyName)
     };
     for (const auto& c : cases)
         EXPECT_TRUE(same(render({c.ending}), c.expected)) << c.what;
+}
+
+// A note expression names its notes as a note-off does and changes those
+// alone: tuning moves them by semitones (two up sound as the key two up
+// does), volume scales their chip volume. One that names no note, or that a
+// chip voice has no use for (pan), changes nothing at all.
+TEST_F(Clap, NoteExpressionsChangeOnlyTheNotesTheyName)
+{
+    constexpr int64_t kAt = 4410;
+    constexpr int64_t kFrames = 22050;
+    const std::vector<uint8_t> pulse = vst2Chunk(
+        cells::Builder().cell(cells::program).number(0).cell(cells::volume).string("15").cell(cells::duty).string("2").bytes());
+    // Two keys, the first (id 7) on channel 0, the second (id 8) on channel 1.
+    const auto render = [&](int16_t first, int16_t second, std::vector<Timed> expressions) {
+        std::vector<Timed> events = {note(0, CLAP_EVENT_NOTE_ON, 0, first), note(0, CLAP_EVENT_NOTE_ON, 1, second)};
+        events[0].event.note.note_id = 7;
+        events[1].event.note.note_id = 8;
+        events.insert(events.end(), expressions.begin(), expressions.end());
+        ClapHost host;
+        EXPECT_TRUE(host.load(clapUnderTest()));
+        EXPECT_TRUE(host.loadState(pulse));
+        host.start(kRate, 512, true);
+        return renderClap(host, kFrames, 512, events).left;
+    };
+    const auto expression = [](clap_note_expression id, int32_t noteId, int16_t port, int16_t channel, int16_t key,
+                               double value) {
+        return Timed{kAt, ClapEvent::noteExpression(0, id, noteId, port, channel, key, value)};
+    };
+    const auto tone = [](const std::vector<float>& out, int key) {
+        return strongestToneNear(out, kAt + 2205, kFrames, kRate, 440.0 * std::exp2((key - 69) / 12.0));
+    };
+    const std::vector<float> plain = render(69, 62, {});
+
+    const struct {
+        const char* what;
+        Timed expression;
+        int16_t keys[2];  // the keys the notes sound as after it
+        double scale[2];  // and how loud, of their level before (0: silent)
+    } cases[] = {
+        {"tuning by id", expression(CLAP_NOTE_EXPRESSION_TUNING, 7, -1, -1, -1, 2.0), {71, 62}, {1, 1}},
+        {"tuning by key and channel", expression(CLAP_NOTE_EXPRESSION_TUNING, -1, 0, 0, 69, 2.0), {71, 62}, {1, 1}},
+        {"tuning of the other note", expression(CLAP_NOTE_EXPRESSION_TUNING, 8, -1, -1, -1, 2.0), {69, 64}, {1, 1}},
+        {"tuning down", expression(CLAP_NOTE_EXPRESSION_TUNING, 7, -1, -1, -1, -5.0), {64, 62}, {1, 1}},
+        {"a quiet note", expression(CLAP_NOTE_EXPRESSION_VOLUME, 7, -1, -1, -1, 0.5), {69, 62}, {8.0 / 15, 1}},
+        {"a silent note", expression(CLAP_NOTE_EXPRESSION_VOLUME, 8, -1, -1, -1, 0.0), {69, 62}, {1, 0}},
+        {"louder than the chip goes", expression(CLAP_NOTE_EXPRESSION_VOLUME, 8, -1, -1, -1, 4.0), {69, 62}, {1, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<float> out = render(69, 62, {c.expression});
+        // The same keys played as such: the pitches the expression must reach.
+        const std::vector<float> keys = render(c.keys[0], c.keys[1], {});
+        const int16_t played[2] = {69, 62};
+        for (int n = 0; n < 2; ++n) {
+            const MeasuredTone expected = tone(keys, c.keys[n]);
+            const MeasuredTone heard = tone(out, c.keys[n]);
+            ASSERT_GT(expected.amplitude, 0.05);
+            EXPECT_NEAR(heard.amplitude, expected.amplitude * c.scale[n], expected.amplitude * 0.02) << "note " << n;
+            if (c.scale[n] > 0.0) {
+                EXPECT_EQ(heard.hz, expected.hz) << "note " << n;
+            }
+            if (c.keys[n] != played[n]) {
+                EXPECT_LT(tone(out, played[n]).amplitude, expected.amplitude * 0.05) << "note " << n << " left its key";
+            }
+        }
+    }
+    const Timed unchanged[] = {
+        expression(CLAP_NOTE_EXPRESSION_TUNING, 9, -1, -1, -1, 2.0),  // an id no note has
+        expression(CLAP_NOTE_EXPRESSION_TUNING, 7, -1, 1, -1, 2.0),   // its id on another channel
+        expression(CLAP_NOTE_EXPRESSION_TUNING, 7, 1, -1, -1, 2.0),   // another port
+        expression(CLAP_NOTE_EXPRESSION_PAN, 7, -1, -1, -1, 0.0),
+        expression(CLAP_NOTE_EXPRESSION_TUNING, 7, -1, -1, -1, std::nan("")),
+    };
+    for (const Timed& e : unchanged)
+        EXPECT_TRUE(same(render(69, 62, {e}), plain)) << "expression " << e.event.expression.expression_id << " id "
+                                                      << e.event.expression.note_id;
 }
 
 TEST_F(Clap, OutputDoesNotDependOnTheBlockSize)

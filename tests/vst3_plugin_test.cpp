@@ -714,6 +714,109 @@ std::vector<std::vector<float>> playGroups(Vst3Host& host, const std::vector<Tim
     return out;
 }
 
+// Tuning and volume reach the one note whose id they carry, as VST3's
+// normalised values: tuning 0.5 none and 240 semitones from 0 to 1, volume
+// 0.25 as played. The controller tells hosts it takes those two.
+TEST_F(Vst3, NoteExpressionsTuneAndScaleTheNoteTheyName)
+{
+    constexpr int64_t kAt = 4410;
+    constexpr int64_t kFrames = 22050;
+    constexpr int32_t kBlock = 512;
+    constexpr double kA4 = 440.0, kB4 = 493.883, kD4 = 293.665;
+    PluginHost vst2;
+    ASSERT_TRUE(vst2.load(testpaths::vst2Plugin)) << vst2.error();
+    vst2.setChunk(
+        cells::Builder().cell(cells::program).number(0).cell(cells::volume).string("15").cell(cells::duty).string("2").bytes());
+    const std::vector<uint8_t> pulse = vst2.getChunk();
+    const auto noteOn = [](int16_t channel, int16_t key, int32_t id) {
+        v3_event event{};
+        event.type = V3_EVENT_NOTE_ON;
+        event.note_on = {channel, key, 0.0f, 1.0f, 0, id};
+        return event;
+    };
+    const auto expression = [](uint32_t type, int32_t id, double value) {
+        v3_event event{};
+        event.type = V3_EVENT_NOTE_EXP_VALUE;
+        event.note_exp_value = {type, id, value};
+        return event;
+    };
+    // Key 69 (id 7) on channel 0, key 62 (id 8) on channel 1, then the expressions at kAt.
+    const auto render = [&](const std::vector<v3_event>& expressions) {
+        Vst3Host other;
+        EXPECT_TRUE(other.load(testpaths::vst3Bundle)) << other.error();
+        EXPECT_TRUE(other.loadState(pulse));
+        other.start(kRate, kBlock, true);
+        std::vector<float> left(kFrames), right(kFrames);
+        for (int64_t at = 0; at < kFrames; at += kBlock) {
+            const auto n = static_cast<int32_t>(std::min<int64_t>(kBlock, kFrames - at));
+            if (at == 0) {
+                other.sendEvent(noteOn(0, 69, 7));
+                other.sendEvent(noteOn(1, 62, 8));
+            }
+            if (kAt >= at && kAt < at + n)
+                for (v3_event event : expressions) {
+                    event.sample_offset = static_cast<int32_t>(kAt - at);
+                    other.sendEvent(event);
+                }
+            other.process({}, left.data() + at, right.data() + at, n);
+        }
+        return left;
+    };
+    const auto level = [](const std::vector<float>& out, double hz) {
+        return strongestToneNear(out, kAt + 2205, kFrames, kRate, hz).amplitude;
+    };
+    const std::vector<float> plain = render({});
+    const double a4 = level(plain, kA4), d4 = level(plain, kD4);
+    ASSERT_GT(a4, 0.05);
+    ASSERT_GT(d4, 0.05);
+
+    const std::vector<float> tuned = render({expression(2, 7, 0.5 + 2.0 / 240.0)});
+    EXPECT_NEAR(level(tuned, kB4), a4, a4 * 0.02);
+    // Exactly the chip's B4: the pitch of its period, within a step of the search.
+    const double b4 = kNtscClock / (16.0 * std::round(kNtscClock / (16.0 * kB4)));
+    EXPECT_NEAR(strongestToneNear(tuned, kAt + 2205, kFrames, kRate, kB4).hz, b4, kB4 * 0.0002);
+    EXPECT_LT(level(tuned, kA4), a4 * 0.05);
+    EXPECT_NEAR(level(tuned, kD4), d4, d4 * 0.02) << "the other note stays";
+
+    const std::vector<float> quiet = render({expression(0, 8, 0.125)});
+    EXPECT_NEAR(level(quiet, kD4), d4 * 8.0 / 15.0, d4 * 0.02) << "half the amplitude: chip volume 8 of 15";
+    EXPECT_NEAR(level(quiet, kA4), a4, a4 * 0.02);
+
+    for (const v3_event& unknown : {expression(2, 9, 0.6), expression(1, 7, 0.0), expression(2, -1, 0.6)})
+        EXPECT_EQ(render({unknown}), plain) << "type " << unknown.note_exp_value.type_id << " id "
+                                            << unknown.note_exp_value.note_id;
+
+    v3_note_expression_controller** notes = host.noteExpressions();
+    ASSERT_NE(notes, nullptr);
+    v3_note_expression_controller* controller = v3_cpp_obj(notes);
+    ASSERT_EQ(controller->get_note_expression_count(notes, 0, 0), 2);
+    EXPECT_EQ(controller->get_note_expression_count(notes, 1, 0), 0);
+    std::vector<uint32_t> types;
+    for (int32_t i = 0; i < 2; ++i) {
+        v3_note_expression_type_info info{};
+        ASSERT_EQ(controller->get_note_expression_info(notes, 0, 15, i, &info), V3_OK);
+        types.push_back(info.type_id);
+    }
+    EXPECT_EQ(types, (std::vector<uint32_t>{0, 2}));
+    v3_note_expression_type_info info{};
+    EXPECT_NE(controller->get_note_expression_info(notes, 0, 0, 2, &info), V3_OK);
+    const auto text = [&](uint32_t type, double value) {
+        v3_str_128 out{};
+        EXPECT_EQ(controller->get_note_expression_string_by_value(notes, 0, 0, type, value, out), V3_OK);
+        std::string ascii;
+        for (int i = 0; out[i] != 0; ++i)
+            ascii += static_cast<char>(out[i]);
+        double back = -1.0;
+        EXPECT_EQ(controller->get_note_expression_value_by_string(notes, 0, 0, type, out, &back), V3_OK);
+        EXPECT_NEAR(back, value, 1e-4) << ascii;
+        return ascii;
+    };
+    EXPECT_EQ(text(2, 0.5 + 2.0 / 240.0), "+2.00");
+    EXPECT_EQ(text(2, 0.0), "-120.00");
+    EXPECT_EQ(text(0, 0.25), "+0.0");
+    EXPECT_EQ(text(0, 0.0), "-inf");
+}
+
 std::vector<TimedMidi> ofChannel(const std::vector<TimedMidi>& events, int channel)
 {
     std::vector<TimedMidi> kept;

@@ -198,6 +198,25 @@ void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
             instrument.queueChoke(delta, match);
         break;
     }
+    case CLAP_EVENT_NOTE_EXPRESSION: {
+        if (event->size < sizeof(clap_event_note_expression_t))
+            return;
+        const auto* expression = reinterpret_cast<const clap_event_note_expression_t*>(event);
+        if (expression->port_index != -1 && expression->port_index != 0)
+            return;
+        // Tuning in semitones and volume as an amplitude are CLAP's and the
+        // engine's alike; a chip voice has no pan of its own.
+        int32_t kind = -1;
+        if (expression->expression_id == CLAP_NOTE_EXPRESSION_TUNING)
+            kind = ExpressionTuning;
+        else if (expression->expression_id == CLAP_NOTE_EXPRESSION_VOLUME)
+            kind = ExpressionVolume;
+        if (kind >= 0)
+            instrument.queueNoteExpression(static_cast<int32_t>(offset),
+                                           {expression->channel, expression->key, expression->note_id}, kind,
+                                           expression->value);
+        break;
+    }
     case CLAP_EVENT_MIDI: {
         if (event->size < sizeof(clap_event_midi_t))
             return;

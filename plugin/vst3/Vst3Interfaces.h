@@ -25,6 +25,42 @@ struct v3_unit_handler_cpp : v3_funknown {
     v3_unit_handler handler;
 };
 
+// INoteExpressionController, which travesty leaves out too: the note
+// expressions an edit controller takes, which hosts ask before sending any.
+#include "travesty/align_push.h"
+struct v3_note_expression_value_description {
+    double default_value;
+    double minimum;
+    double maximum;
+    int32_t step_count;
+};
+struct v3_note_expression_type_info {
+    uint32_t type_id;
+    v3_str_128 title;
+    v3_str_128 short_title;
+    v3_str_128 units;
+    int32_t unit_id;
+    v3_note_expression_value_description value_desc;
+    v3_param_id associated_parameter_id;
+    int32_t flags;
+};
+#include "travesty/align_pop.h"
+inline constexpr int32_t v3_note_expression_is_bipolar = 1 << 0;
+struct v3_note_expression_controller {
+    int32_t(V3_API* get_note_expression_count)(void* self, int32_t bus, int16_t channel);
+    v3_result(V3_API* get_note_expression_info)(void* self, int32_t bus, int16_t channel, int32_t index,
+                                                v3_note_expression_type_info* info);
+    v3_result(V3_API* get_note_expression_string_by_value)(void* self, int32_t bus, int16_t channel, uint32_t type_id,
+                                                           double value, v3_str_128 string);
+    v3_result(V3_API* get_note_expression_value_by_string)(void* self, int32_t bus, int16_t channel, uint32_t type_id,
+                                                           const int16_t* string, double* value);
+};
+static constexpr const v3_tuid v3_note_expression_controller_iid =
+    V3_ID(0xB7F8F859, 0x41234872, 0x91169581, 0x4F3721A3);
+struct v3_note_expression_controller_cpp : v3_funknown {
+    v3_note_expression_controller controller;
+};
+
 template <class Owner> struct Vst3Slot {
     const void* table;
     Owner* owner;

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -120,6 +122,8 @@ v3_result Vst3Plugin::queryInterface(const v3_tuid iid, void** object)
         found = &midiMappingSlot_;
     else if (v3_tuid_match(iid, v3_unit_information_iid))
         found = &unitInfoSlot_;
+    else if (v3_tuid_match(iid, v3_note_expression_controller_iid))
+        found = &noteExpressionSlot_;
     *object = found;
     if (!found)
         return V3_NO_INTERFACE;
@@ -444,7 +448,8 @@ EngineOutputs Vst3Plugin::takeOutputs(v3_process_data& data)
     return outputs;
 }
 
-void Vst3Plugin::stage(int32_t offset, const uint8_t (&message)[3])
+void Vst3Plugin::stage(int32_t offset, const uint8_t (&message)[3], int32_t noteId, int32_t expressionKind,
+                       double expressionValue)
 {
     // More than the engine takes in a block are dropped, as it drops them.
     if (stagedCount_ == kStagedCapacity)
@@ -453,6 +458,23 @@ void Vst3Plugin::stage(int32_t offset, const uint8_t (&message)[3])
     staged.offset = offset;
     staged.order = static_cast<uint32_t>(stagedCount_++);
     std::copy(std::begin(message), std::end(message), staged.message);
+    staged.noteId = noteId;
+    staged.expressionKind = expressionKind;
+    staged.expressionValue = expressionValue;
+}
+
+void Vst3Plugin::queueStaged(int32_t offset, const StagedMidi& staged)
+{
+    if (staged.expressionKind >= 0) {
+        instrument.queueNoteExpression(offset, {-1, -1, staged.noteId}, staged.expressionKind, staged.expressionValue);
+        return;
+    }
+    // A note-on keeps the host's id, which its expressions name it by.
+    if ((staged.message[0] & 0xF0) == 0x90 && staged.noteId >= 0) {
+        instrument.queueNoteOn(offset, staged.message[0] & 0x0F, staged.message[1], staged.message[2], staged.noteId);
+        return;
+    }
+    instrument.queueMidi(offset, staged.message);
 }
 
 bool Vst3Plugin::nextPoint(uint32_t id, int32_t& offset, double& value)
@@ -482,7 +504,7 @@ void Vst3Plugin::keepStagedForNextBlock()
     // acted on them.
     orderStaged(std::numeric_limits<int32_t>::max());
     for (size_t i = 0; i < stagedCount_; ++i)
-        instrument.queueMidi(0, staged_[i].message);
+        queueStaged(0, staged_[i]);
     stagedCount_ = 0;
 }
 
@@ -522,7 +544,7 @@ void Vst3Plugin::renderBlock(const EngineOutputs& outputs, int32_t frames, float
             }
         }
         for (; queued < stagedCount_ && staged_[queued].offset < split; ++queued)
-            instrument.queueMidi(staged_[queued].offset - rendered, staged_[queued].message);
+            queueStaged(staged_[queued].offset - rendered, staged_[queued]);
         if (split > rendered) {
             instrument.render(outputs.advancedBy(rendered), split - rendered, rate);
             rendered = split;
@@ -656,13 +678,18 @@ void Vst3Plugin::stageEvents(v3_event_list** events)
         int16_t pitch = 0;
         float amount = 0.0f;
         uint8_t status = 0;
+        int32_t noteId = -1;
         switch (event.type) {
         case V3_EVENT_NOTE_ON:
             status = 0x90;
             channel = event.note_on.channel;
             pitch = event.note_on.pitch;
             amount = event.note_on.velocity;
+            noteId = event.note_on.note_id;
             break;
+        case V3_EVENT_NOTE_EXP_VALUE:
+            stageNoteExpression(event.sample_offset, event.note_exp_value);
+            continue;
         case V3_EVENT_NOTE_OFF:
             status = 0x80;
             channel = event.note_off.channel;
@@ -686,8 +713,24 @@ void Vst3Plugin::stageEvents(v3_event_list** events)
         if (status == 0x90)
             value = std::max(value, 1);
         const uint8_t message[3] = {static_cast<uint8_t>(status | channel), byteOf(pitch), byteOf(value)};
-        stage(event.sample_offset, message);
+        stage(event.sample_offset, message, noteId);
     }
+}
+
+void Vst3Plugin::stageNoteExpression(int32_t offset, const v3_event_note_expression_value& expression)
+{
+    // VST3's normalized values: tuning 0.5 none, 0 and 1 ten octaves down and
+    // up; volume 0.25 as played, an amplitude of four times the value.
+    constexpr uint32_t kVolumeType = 0;
+    constexpr uint32_t kTuningType = 2;
+    if (expression.note_id < 0 || !std::isfinite(expression.value))
+        return;
+    const double value = std::clamp(expression.value, 0.0, 1.0);
+    const uint8_t none[3] = {};
+    if (expression.type_id == kTuningType)
+        stage(offset, none, expression.note_id, ExpressionTuning, 240.0 * (value - 0.5));
+    else if (expression.type_id == kVolumeType)
+        stage(offset, none, expression.note_id, ExpressionVolume, 4.0 * value);
 }
 
 // ---- edit controller ----
@@ -955,6 +998,81 @@ v3_result V3_API Vst3Plugin::setUnitProgramData(void*, int32_t, int32_t, v3_bstr
     return V3_NOT_IMPLEMENTED;  // programs travel in the state, never one by one
 }
 
+// ---- note expression controller ----
+
+namespace {
+
+// VST3's type ids of the two expressions a note takes.
+constexpr uint32_t kVolumeExpression = 0;
+constexpr uint32_t kTuningExpression = 2;
+constexpr uint32_t kNoteExpressions[] = {kVolumeExpression, kTuningExpression};
+
+bool takesNoteExpressions(int32_t bus, int16_t channel)
+{
+    return bus == 0 && channel >= 0 && channel < kMidiChannelCount;
+}
+
+}  // namespace
+
+int32_t V3_API Vst3Plugin::getNoteExpressionCount(void*, int32_t bus, int16_t channel)
+{
+    return takesNoteExpressions(bus, channel) ? static_cast<int32_t>(std::size(kNoteExpressions)) : 0;
+}
+
+v3_result V3_API Vst3Plugin::getNoteExpressionInfo(void*, int32_t bus, int16_t channel, int32_t index,
+                                                   v3_note_expression_type_info* info)
+{
+    if (!info || !takesNoteExpressions(bus, channel) || index < 0 ||
+        index >= static_cast<int32_t>(std::size(kNoteExpressions)))
+        return V3_INVALID_ARG;
+    *info = {};
+    info->type_id = kNoteExpressions[index];
+    info->unit_id = -1;  // the root unit
+    const bool tuning = info->type_id == kTuningExpression;
+    copyToUtf16(info->title, std::size(info->title), tuning ? "Tuning" : "Volume");
+    copyToUtf16(info->short_title, std::size(info->short_title), tuning ? "Tune" : "Vol");
+    copyToUtf16(info->units, std::size(info->units), tuning ? "st" : "dB");
+    info->value_desc = {tuning ? 0.5 : 0.25, 0.0, 1.0, 0};
+    info->flags = tuning ? v3_note_expression_is_bipolar : 0;
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getNoteExpressionStringByValue(void*, int32_t bus, int16_t channel, uint32_t typeId,
+                                                            double value, v3_str_128 string)
+{
+    if (!string || !takesNoteExpressions(bus, channel) || !std::isfinite(value) ||
+        (typeId != kTuningExpression && typeId != kVolumeExpression))
+        return V3_INVALID_ARG;
+    value = std::clamp(value, 0.0, 1.0);
+    char text[32];
+    if (typeId == kTuningExpression)
+        std::snprintf(text, sizeof text, "%+.2f", 240.0 * (value - 0.5));
+    else if (value <= 0.0)
+        std::snprintf(text, sizeof text, "-inf");
+    else
+        std::snprintf(text, sizeof text, "%+.1f", 20.0 * std::log10(4.0 * value));
+    copyToUtf16(string, 128, text);
+    return V3_OK;
+}
+
+v3_result V3_API Vst3Plugin::getNoteExpressionValueByString(void*, int32_t bus, int16_t channel, uint32_t typeId,
+                                                            const int16_t* string, double* value)
+{
+    if (!string || !value || !takesNoteExpressions(bus, channel) ||
+        (typeId != kTuningExpression && typeId != kVolumeExpression))
+        return V3_INVALID_ARG;
+    char text[32] = {};
+    for (size_t i = 0; i + 1 < sizeof text && string[i] != 0; ++i)
+        text[i] = string[i] > 0 && string[i] < 128 ? static_cast<char>(string[i]) : '?';
+    char* end = nullptr;
+    const double plain = std::strtod(text, &end);
+    if (end == text || std::isnan(plain) || (std::isinf(plain) && (typeId == kTuningExpression || plain > 0)))
+        return V3_INVALID_ARG;
+    *value = typeId == kTuningExpression ? std::clamp(plain / 240.0 + 0.5, 0.0, 1.0)
+                                         : std::clamp(std::pow(10.0, plain / 20.0) / 4.0, 0.0, 1.0);
+    return V3_OK;
+}
+
 // ---- the interfaces' tables ----
 
 const v3_component_cpp Vst3Plugin::componentTable_ = {
@@ -981,6 +1099,11 @@ const v3_edit_controller_cpp Vst3Plugin::controllerTable_ = {
 const v3_midi_mapping_cpp Vst3Plugin::midiMappingTable_ = {
     {queryInterfaceOf, refOf, unrefOf},
     {getMidiControllerAssignment},
+};
+
+const v3_note_expression_controller_cpp Vst3Plugin::noteExpressionTable_ = {
+    {queryInterfaceOf, refOf, unrefOf},
+    {getNoteExpressionCount, getNoteExpressionInfo, getNoteExpressionStringByValue, getNoteExpressionValueByString},
 };
 
 const v3_unit_information_cpp Vst3Plugin::unitInfoTable_ = {

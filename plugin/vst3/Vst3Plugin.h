@@ -158,6 +158,9 @@ private:
         int32_t offset;
         uint32_t order;  // of arrival: the tie-break within one sample
         uint8_t message[3];
+        int32_t noteId;          // a note-on's host id, or the note an expression names; -1: none
+        int32_t expressionKind;  // a NoteExpressionKind: a note expression, not MIDI; -1: MIDI
+        double expressionValue;  // in the engine's units
     };
     static constexpr size_t kStagedCapacity = EventQueue::kCapacity;
 
@@ -175,7 +178,10 @@ private:
     // effect first, for the parameters whose changes the call does not bring.
     void stageParameterChanges(v3_param_changes** changes, Staging staging);
     void stageEvents(v3_event_list** events);
-    void stage(int32_t offset, const uint8_t (&message)[3]);
+    void stage(int32_t offset, const uint8_t (&message)[3], int32_t noteId = -1, int32_t expressionKind = -1,
+               double expressionValue = 0.0);
+    void stageNoteExpression(int32_t offset, const v3_event_note_expression_value& expression);
+    void queueStaged(int32_t offset, const StagedMidi& staged);
     // Puts the staged MIDI in sample order, those of one sample in arrival
     // order, each offset first brought into 0..last.
     void orderStaged(int32_t last);
@@ -186,6 +192,15 @@ private:
     // those whose points the block brings (taken[id]): the host's own,
     // sample-accurate version of the same change.
     void takeControllerValues(const bool (&taken)[kParameterCount]);
+    // ---- note expression controller: tuning and volume ----
+    static int32_t V3_API getNoteExpressionCount(void* self, int32_t bus, int16_t channel);
+    static v3_result V3_API getNoteExpressionInfo(void* self, int32_t bus, int16_t channel, int32_t index,
+                                                  v3_note_expression_type_info* info);
+    static v3_result V3_API getNoteExpressionStringByValue(void* self, int32_t bus, int16_t channel, uint32_t typeId,
+                                                           double value, v3_str_128 string);
+    static v3_result V3_API getNoteExpressionValueByString(void* self, int32_t bus, int16_t channel, uint32_t typeId,
+                                                           const int16_t* string, double* value);
+
     // The next readable point of an own parameter's queue, not yet taken.
     bool nextPoint(uint32_t id, int32_t& offset, double& value);
     // Renders the block, the staged MIDI and the parameters' points each at
@@ -203,12 +218,14 @@ private:
     static const v3_edit_controller_cpp controllerTable_;
     static const v3_midi_mapping_cpp midiMappingTable_;
     static const v3_unit_information_cpp unitInfoTable_;
+    static const v3_note_expression_controller_cpp noteExpressionTable_;
 
     Vst3Slot<Vst3Plugin> componentSlot_{&componentTable_, this};
     Vst3Slot<Vst3Plugin> processorSlot_{&processorTable_, this};
     Vst3Slot<Vst3Plugin> controllerSlot_{&controllerTable_, this};
     Vst3Slot<Vst3Plugin> midiMappingSlot_{&midiMappingTable_, this};
     Vst3Slot<Vst3Plugin> unitInfoSlot_{&unitInfoTable_, this};
+    Vst3Slot<Vst3Plugin> noteExpressionSlot_{&noteExpressionTable_, this};
 
     std::atomic<uint32_t> references_{1};
     std::atomic<double> sampleRate_{0.0};  // 0 until the host sets processing up

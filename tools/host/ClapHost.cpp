@@ -110,6 +110,20 @@ ClapEvent ClapEvent::noteEvent(uint16_t type, uint32_t time, int16_t channel, in
     return event;
 }
 
+ClapEvent ClapEvent::noteExpression(uint32_t time, clap_note_expression id, int32_t noteId, int16_t port,
+                                    int16_t channel, int16_t key, double value)
+{
+    ClapEvent event{};
+    event.expression = {eventHeader(sizeof(clap_event_note_expression_t), time, CLAP_EVENT_NOTE_EXPRESSION),
+                        id,
+                        noteId,
+                        port,
+                        channel,
+                        key,
+                        value};
+    return event;
+}
+
 ClapEvent ClapEvent::parameter(uint32_t time, clap_id id, double value)
 {
     ClapEvent event{};

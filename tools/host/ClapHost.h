@@ -29,8 +29,12 @@ union ClapEvent {
     clap_event_midi_t midi;
     clap_event_param_value_t paramValue;
     clap_event_param_gesture_t gesture;
+    clap_event_note_expression_t expression;
 
     static ClapEvent midiMessage(uint32_t time, uint8_t status, uint8_t data1, uint8_t data2);
+    // A CLAP_NOTE_EXPRESSION_... for the notes the id, port, channel and key name (-1: any).
+    static ClapEvent noteExpression(uint32_t time, clap_note_expression id, int32_t noteId, int16_t port,
+                                    int16_t channel, int16_t key, double value);
     // CLAP_EVENT_NOTE_ON, _OFF or _CHOKE.
     static ClapEvent noteEvent(uint16_t type, uint32_t time, int16_t channel, int16_t key, double velocity);
     static ClapEvent parameter(uint32_t time, clap_id id, double value);

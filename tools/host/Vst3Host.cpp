@@ -414,6 +414,7 @@ bool Vst3Host::load(const std::string& path)
         return false;
     }
     midiMapping_ = queryInterface<v3_midi_mapping>(controller_, v3_midi_mapping_iid);
+    noteExpressions_ = queryInterface<v3_note_expression_controller>(controller_, v3_note_expression_controller_iid);
     v3_cpp_obj(controller_)
         ->set_component_handler(controller_, reinterpret_cast<v3_component_handler**>(&objects_->handler));
     return true;
@@ -429,11 +430,13 @@ void Vst3Host::close()
     }
     if (component_)
         v3_cpp_obj_terminate(component_);
-    for (auto** object : {reinterpret_cast<v3_funknown**>(midiMapping_), reinterpret_cast<v3_funknown**>(controller_),
+    for (auto** object : {reinterpret_cast<v3_funknown**>(noteExpressions_), reinterpret_cast<v3_funknown**>(midiMapping_),
+                          reinterpret_cast<v3_funknown**>(controller_),
                           reinterpret_cast<v3_funknown**>(processor_), reinterpret_cast<v3_funknown**>(component_)})
         if (object)
             v3_cpp_obj_unref(object);
     midiMapping_ = nullptr;
+    noteExpressions_ = nullptr;
     controller_ = nullptr;
     processor_ = nullptr;
     component_ = nullptr;
@@ -612,6 +615,8 @@ void Vst3Host::prepareBlock(const BlockMidi& midi, float* left, float* right, in
             break;
         }
     }
+    events.events.insert(events.events.end(), events_.begin(), events_.end());
+    events_.clear();
     block_->spare.resize(static_cast<size_t>(std::max(frames, 0)));
     block_->channels.push_back({left ? left : block_->spare.data(), right ? right : block_->spare.data()});
     block_->channels.insert(block_->channels.end(), extra.begin(), extra.end());

@@ -69,6 +69,11 @@ public:
     {
         automation_.push_back({id, offset, normalised});
     }
+    // Events the next process call hands over as they are, after those made
+    // from its MIDI: notes with ids, note expressions.
+    void sendEvent(const v3_event& event) { events_.push_back(event); }
+    // A note expression's interface on the controller, or null where the plug-in has none.
+    v3_note_expression_controller** noteExpressions() { return noteExpressions_; }
     // The parameter the plug-in assigns to a controller (128 channel
     // pressure, 129 pitch bend, 130 program change), or false.
     bool midiParameter(int16_t channel, int16_t controller, uint32_t& id);
@@ -134,9 +139,11 @@ private:
     v3_audio_processor** processor_ = nullptr;
     v3_edit_controller** controller_ = nullptr;
     v3_midi_mapping** midiMapping_ = nullptr;
+    v3_note_expression_controller** noteExpressions_ = nullptr;
     bool separateController_ = false;
     double sampleRate_ = 0.0;
     std::vector<Vst3Point> automation_;
+    std::vector<v3_event> events_;
     std::unique_ptr<Block> block_;
     std::unique_ptr<Frame> frame_;
     v3_plugin_view** view_ = nullptr;
