@@ -38,25 +38,27 @@ def vlq(value):
     return bytes(out)
 
 
-def midi_file(events):
-    """events: (seconds, three bytes); one track at 120 bpm."""
+def midi_file(events, bpm=120):
+    """events: (seconds, three bytes); one track at one tempo."""
     body = b""
+    if bpm != 120:
+        body += vlq(0) + b"\xFF\x51\x03" + round(60_000_000 / bpm).to_bytes(3, "big")
     now = 0
     for seconds, data in sorted(events, key=lambda e: e[0]):
-        tick = round(seconds * 2 * TICKS)
+        tick = round(seconds * bpm / 60 * TICKS)
         body += vlq(tick - now) + bytes(data)
         now = tick
     body += vlq(0) + b"\xFF\x2F\x00"
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, TICKS) + b"MTrk" + struct.pack(">I", len(body)) + body
 
 
-def render(work, name, bank, events, seconds):
+def render(work, name, bank, events, seconds, bpm=120):
     """Plays events through a bank (None: the default bank with its factory
     presets); answers the samples of the left channel."""
     midi_path = os.path.join(work, name + ".mid")
     wav_path = os.path.join(work, name + ".wav")
     with open(midi_path, "wb") as out:
-        out.write(midi_file(events))
+        out.write(midi_file(events, bpm))
     command = [RENDER, midi_path, "-o", wav_path, "--tail", "0.5", "--quiet"]
     if bank is not None:
         bank_path = os.path.join(work, name + ".txt")
@@ -185,6 +187,31 @@ def main():
         plot("vibrato", "set xlabel 'seconds'\nset ylabel 'cents from A3'\nset yrange [-60:60]\n"
              "set label 'wheel 0' at 0.2, 52\nset label 'wheel 64' at 0.7, 52\nset label 'wheel 127' at 1.2, 52\n"
              "plot DATA using 1:2 with steps lw 2 notitle", pitch_per_frame(samples, 57))
+
+        # Playing: the manual's legato lead over A3, C4 and E4, each let go
+        # in turn; and its octave arpeggio in sixteenths at two tempos.
+        legato = ("[program 1]\nname = Mono Lead\nchannel = pulse\nvolume = 15 13 12 | 11\nduty = 2\n"
+                  "mono = legato\nglide = 60\n")
+        line = [(0.0, [0x90, 57, 100]), (0.4, [0x90, 60, 100]), (0.8, [0x90, 64, 100]), (1.2, [0x80, 64, 0]),
+                (1.6, [0x80, 60, 0]), (2.0, [0x80, 57, 0])]
+        rows = "\n".join(f"{t} {float(c) / 100:.3f}" for t, c in
+                         (r.split() for r in pitch_per_frame(render(work, "legato", legato, line, 2.0), 57).split("\n") if r))
+        arp = ("[program 1]\nname = Octave Arp\nchannel = pulse\nvolume = 12\narp = | 0 12\nduty = 1\n"
+               "tempo-steps = 4\n")
+        tempos = []
+        for bpm in (120, 150):
+            played = render(work, f"arp-{bpm}", arp, [(0.0, [0x90, 57, 100]), (1.0, [0x80, 57, 0])], 1.0, bpm)
+            tempos.append("\n".join(f"{t} {float(c) / 100:.3f}" for t, c in
+                                    (r.split() for r in pitch_per_frame(played, 57).split("\n") if r)))
+        script = ("set multiplot layout 2,1\nset grid\nset ylabel 'semitones from A3'\n"
+                  "set title 'mono = legato, glide = 60: hold A3, play C4 and E4 over it, let go of E4, then C4'\n"
+                  "set xrange [0:2]\nset yrange [-1:8]\n"
+                  "plot DATA index 0 using 1:2 with steps lw 2 notitle\n"
+                  "set title 'arp = | 0 12, tempo-steps = 4: octaves on sixteenth notes'\n"
+                  "set xlabel 'seconds'\nset xrange [0:1]\nset yrange [-1:14]\n"
+                  "plot DATA index 1 using 1:2 with steps lw 2 title '120 bpm', "
+                  "DATA index 2 using 1:2 with steps lw 2 dt 2 title '150 bpm'\nunset multiplot\n")
+        plot("playing", script, rows + "\n\n\n" + tempos[0] + "\n\n\n" + tempos[1] + "\n", size="900,520")
 
         # Console mode: two pulses at 15 on one note, added up (console off)
         # and through the console's mixer (unfiltered); and a slow pulse
