@@ -444,6 +444,112 @@ TEST_F(Clap, NoteExpressionsChangeOnlyTheNotesTheyName)
                                                       << e.event.expression.note_id;
 }
 
+// Random streams of notes (with and without ids), the controllers that
+// shape the sound, bends with wide ranges and note expressions, played on
+// mono, legato, gliding and tempo-stepped programs: the output stays finite
+// and in range, and once every key and pedal is up no note sounds after its
+// release part.
+TEST_F(Clap, RandomPlayingStreamsEndInSilenceOnceEverythingIsUp)
+{
+    cells::Builder chunk;
+    const struct {
+        int32_t type;
+        const char* volume;
+        int32_t mono, glide, tempoSteps;
+    } programs[] = {
+        {Pulse, "15 12 | 10 / 5 3 0", 2, 120, 4},
+        {Triangle, "15 | 15 / 0", 1, 0, 0},
+        {Vrc6Saw, "30 | 20 / 10 0", 0, 60, 0},
+        {Fds, "32 | 24 / 8 0", 1, 300, 3},
+    };
+    for (int32_t i = 0; i < 4; ++i) {
+        chunk.cell(cells::program).number(static_cast<float>(i)).cell(cells::channelType).number(static_cast<float>(programs[i].type));
+        chunk.cell(cells::volume).string(programs[i].volume).cell(cells::arp).string(i == 0 ? "0 12 | 0 7" : "0");
+    }
+    chunk.cell(cells::channelPrograms);
+    for (int channel = 0; channel < 16; ++channel)
+        chunk.number(static_cast<float>(channel % 4));
+    chunk.cell(cells::midiControllers).number(1);
+    for (int32_t i = 0; i < 4; ++i)
+        chunk.cell(cells::playing)
+            .number(static_cast<float>(i))
+            .number(static_cast<float>(programs[i].mono))
+            .number(static_cast<float>(programs[i].glide))
+            .number(static_cast<float>(programs[i].tempoSteps));
+    const std::vector<uint8_t> state = vst2Chunk(chunk.bytes());
+
+    for (uint32_t seed = 1; seed <= 3; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 random(seed);
+        const auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(random); };
+        constexpr int64_t kPlayed = 441000, kFrames = kPlayed + 132300, kEnd = kPlayed - 22050;
+        std::vector<Timed> events;
+        for (int64_t frame = 0; frame < kEnd; frame += pick(1, 3000)) {
+            const auto channel = static_cast<int16_t>(pick(0, 4));
+            const auto key = static_cast<int16_t>(pick(24, 100));
+            switch (pick(0, 9)) {
+            case 0:
+            case 1:
+                events.push_back(note(frame, CLAP_EVENT_NOTE_ON, channel, key));
+                events.back().event.note.note_id = pick(-1, 20);
+                break;
+            case 2:
+            case 3: {
+                Timed off = note(frame, CLAP_EVENT_NOTE_OFF, pick(0, 3) == 0 ? -1 : channel, pick(0, 3) == 0 ? -1 : key, 0.0);
+                off.event.note.note_id = pick(0, 2) == 0 ? pick(0, 20) : -1;
+                events.push_back(off);
+                break;
+            }
+            case 4: {
+                constexpr uint8_t kShaping[] = {64, 65, 5, 1, 7, 11, 121, 74};
+                events.push_back(midi(frame, static_cast<uint8_t>(0xB0 | channel), kShaping[pick(0, 7)],
+                                      static_cast<uint8_t>(pick(0, 127))));
+                break;
+            }
+            case 5:
+                events.push_back(midi(frame, static_cast<uint8_t>(0xE0 | channel), static_cast<uint8_t>(pick(0, 127)),
+                                      static_cast<uint8_t>(pick(0, 127))));
+                break;
+            case 6:  // a bend range of up to 48 semitones
+                for (const auto& [controller, value] : {std::pair{101, 0}, {100, 0}, {6, pick(0, 48)}})
+                    events.push_back(midi(frame, static_cast<uint8_t>(0xB0 | channel), static_cast<uint8_t>(controller),
+                                          static_cast<uint8_t>(value)));
+                break;
+            default: {
+                constexpr clap_note_expression kExpressions[] = {CLAP_NOTE_EXPRESSION_TUNING, CLAP_NOTE_EXPRESSION_VOLUME,
+                                                                 CLAP_NOTE_EXPRESSION_PAN, CLAP_NOTE_EXPRESSION_BRIGHTNESS};
+                const double value = std::uniform_real_distribution<double>(-150.0, 150.0)(random);
+                events.push_back({frame, ClapEvent::noteExpression(0, kExpressions[pick(0, 3)], pick(-1, 20), -1,
+                                                                   pick(0, 3) == 0 ? -1 : channel,
+                                                                   pick(0, 1) == 0 ? -1 : key, value)});
+                break;
+            }
+            }
+        }
+        // The end: on every channel a key and the pedal down, every key up,
+        // then the pedal.
+        for (int16_t channel = 0; channel < 5; ++channel) {
+            events.push_back(midi(kEnd, static_cast<uint8_t>(0xB0 | channel), 64, 127));
+            events.push_back(note(kEnd, CLAP_EVENT_NOTE_ON, channel, static_cast<int16_t>(60 + channel)));
+        }
+        for (int16_t channel = 0; channel < 5; ++channel)
+            events.push_back(note(kEnd + 11025, CLAP_EVENT_NOTE_OFF, channel, -1, 0.0));
+        for (int16_t channel = 0; channel < 5; ++channel)
+            events.push_back(midi(kPlayed, static_cast<uint8_t>(0xB0 | channel), 64, 0));
+        ClapHost host;
+        ASSERT_TRUE(host.load(clapUnderTest()));
+        ASSERT_TRUE(host.loadState(state));
+        host.start(kRate, 512, true);
+        const std::vector<float> out = renderClap(host, kFrames, 512, events).left;
+        for (size_t i = 0; i < out.size(); ++i)
+            ASSERT_TRUE(out[i] >= -1.0f && out[i] <= 1.0f) << "sample " << i;  // NaN fails too
+        EXPECT_GT(firstSound(out), -1);
+        // The longest release (the saw's, two frames; the tempo steps' three
+        // sixteenths at 120 bpm) and the output filter's tail are done within a second.
+        EXPECT_LT(lastSound(out), kPlayed + 44100);
+    }
+}
+
 TEST_F(Clap, OutputDoesNotDependOnTheBlockSize)
 {
     const std::vector<Timed> events = asClapMidi(kSong);
