@@ -9,7 +9,9 @@ enum EventType : int32_t {
     ProgramEvent = 2,
     ControllerEvent = 3,
     ChokeEvent = 4,
-    ReleaseEvent = 5  // the notes a NoteMatch names go up
+    ReleaseEvent = 5,   // the notes a NoteMatch names go up
+    PressureEvent = 6,  // channel pressure
+    MpeEvent = 7        // an MPE Configuration Message
 };
 
 struct EngineEvent {
@@ -20,7 +22,7 @@ struct EngineEvent {
     int32_t velocity;     // NoteEvent: 1..127 note on, 0 note off
     int32_t program;      // ProgramEvent: 0..127
     int32_t controller;   // ControllerEvent: the controller number
-    int32_t value;        // ControllerEvent: 0..127
+    int32_t value;        // ControllerEvent, PressureEvent: 0..127; MpeEvent: the member channels, 0..127
     float bend;           // BendEvent: pitch-bend offset in semitones
     // NoteEvent (on): the host's id for the note; ChokeEvent, ReleaseEvent: -1
     // for any. No default of its own: the queues' storage stays untouched (and
