@@ -49,7 +49,7 @@ template <class Chip> void writePulseFrame(Voice& voice, Chip& chip, const Frame
     } else {
         apu_frame::write(chip, 0x4015, 0x01);
         // $4000: DDLC VVVV  duty, length halt, constant volume, volume
-        apu_frame::write(chip, 0x4000, ((voice.dutyValue & 3) * 64) | 0x30 | in.volume);
+        apu_frame::write(chip, 0x4000, ((in.duty & 3) * 64) | 0x30 | in.volume);
         apu_frame::write(chip, 0x4001, 0x08);  // sweep off, negate: the sweep never mutes
         apu_frame::write(chip, 0x4002, period & 0xFF);
         // $4003 restarts the duty cycle, so it is written only when the high
@@ -85,8 +85,7 @@ template <class Chip> void writeNoiseFrame(Voice& voice, Chip& chip, const Frame
         apu_frame::write(chip, 0x4015, 0x08);
         apu_frame::write(chip, 0x400C, 0xF0 | in.volume);  // length halt, constant volume
         // $400E: M--- PPPP  short (periodic) mode on odd Duty steps, period index
-        apu_frame::write(chip, 0x400E,
-                         ((voice.dutyValue & 1) * 128) | noiseIndexFromNote(in.note, in.arp, voice.pitchOffset));
+        apu_frame::write(chip, 0x400E, ((in.duty & 1) * 128) | noiseIndexFromNote(in.note, in.arp, voice.pitchOffset));
         apu_frame::write(chip, 0x400F, 0x00);  // reloads the length counter, restarts the envelope
     }
     apu_frame::leaveOtherChip(voice, chip);

@@ -72,6 +72,7 @@ struct BankSnapshot {
     int32_t loadMidiControllers = 1;
     int32_t loadConsole = 0;
     int32_t loadN163Channels = kDefaultN163Channels;
+    int32_t loadMpe = MpeOff;
 
 private:
     std::vector<int32_t> steps_;

@@ -1,5 +1,7 @@
 #include "ChannelControllers.h"
 
+#include "ChannelKinds.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -17,7 +19,13 @@ int32_t scaleChipVolume(int32_t chipVolume, const ChannelControllers& controller
     const int64_t volume = std::clamp(controllers.volume, 0, kControllerMax);
     const int64_t expression = std::clamp(controllers.expression, 0, kControllerMax);
     const int64_t scaled = chipVolume * volume * volume * expression * expression;
-    return static_cast<int32_t>((scaled + kFullScale / 2) / kFullScale);
+    if (controllers.pressure >= kControllerMax)
+        return static_cast<int32_t>((scaled + kFullScale / 2) / kFullScale);
+    // Rounded once, from the whole product: the four-factor path above
+    // stays exactly as songs from before MPE were rendered.
+    const int64_t pressure = std::clamp(controllers.pressure, 0, kControllerMax);
+    const int64_t fullScale = kFullScale * kControllerMax * kControllerMax;
+    return static_cast<int32_t>((scaled * pressure * pressure + fullScale / 2) / fullScale);
 }
 
 float wheelVibrato(const ChannelControllers& controllers, int32_t frame, int32_t frameRate)
@@ -26,4 +34,14 @@ float wheelVibrato(const ChannelControllers& controllers, int32_t frame, int32_t
         return 0.0f;
     const double depth = kVibratoDepthSemitones * std::min(controllers.wheel, kControllerMax) / kControllerMax;
     return static_cast<float>(depth * std::sin(kTwoPi * kVibratoHz * frame / frameRate));
+}
+
+int32_t shiftDuty(int32_t dutyValue, int32_t channelType, const ChannelControllers& controllers)
+{
+    if (!isChannelType(channelType) || channelKind(channelType).maxDuty == 0)
+        return dutyValue;
+    const int32_t duties = channelKind(channelType).maxDuty + 1;
+    const int32_t timbre = std::clamp(controllers.timbre, 0, kControllerMax);
+    const int32_t steps = (timbre - kTimbreCentre) * duties / kTimbreCentre;  // towards 0
+    return steps == 0 ? dutyValue : std::clamp(dutyValue + steps, 0, duties - 1);
 }

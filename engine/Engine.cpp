@@ -21,6 +21,7 @@ constexpr int32_t kSustainPedal = 64;
 constexpr int32_t kPortamento = 65;
 constexpr int32_t kAllSoundOff = 120;
 constexpr int32_t kResetAllControllers = 121;
+constexpr int32_t kTimbre = 74;  // an MPE member's
 // The rate the buffers are given at construction, so that the first block's
 // set-up allocates nothing.
 constexpr long kInitialSampleRate = 44100;
@@ -104,6 +105,14 @@ void Engine::prepare(float hostRate)
 void Engine::queueMidi(int32_t deltaFrames, const uint8_t message[3])
 {
     intake.controllersOn = settings_.midiControllers.load(std::memory_order_relaxed) != 0;
+    // A new MPE setting (from the host, the editor or a song) reaches the
+    // intake before the block that takes it, so that the first messages of
+    // that block already decode with the members' ranges.
+    if (const int32_t mpe = settings_.mpe.load(std::memory_order_relaxed); mpe != mpeSeen_) {
+        mpeSeen_ = mpe;
+        if (mpe != intake.mpeMode && mpe >= MpeOff && mpe < kMpeModeCount)
+            intake.setMpeMode(mpe);
+    }
     intake.decode(deltaFrames, message, eventQueue);
 }
 
@@ -137,6 +146,7 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
     const int32_t midiControllers = settings_.midiControllers.load(std::memory_order_acquire);
     const int32_t console = settings_.console.load(std::memory_order_acquire);
     const int32_t n163Channels = settings_.n163Channels.load(std::memory_order_acquire);
+    const int32_t mpe = settings_.mpe.load(std::memory_order_acquire);
     const bool whole = (before & 1) == 0 && settings_.loadSequence.load(std::memory_order_relaxed) == before;
 
     if (bank.loadSerial != 0 && (!whole || applied != bank.loadSerial)) {
@@ -147,6 +157,7 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
         block_.midiControllers = bank.loadMidiControllers;
         block_.console = bank.loadConsole;
         block_.n163Channels = bank.loadN163Channels;
+        block_.mpe = bank.loadMpe;
     } else if (whole && applied == bank.baseLoadSerial) {
         std::copy(std::begin(channelProgram), std::end(channelProgram), block_.channelProgram);
         block_.ntsc = ntsc;
@@ -154,6 +165,7 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
         block_.midiControllers = midiControllers;
         block_.console = console;
         block_.n163Channels = n163Channels;
+        block_.mpe = mpe;
     }
     // Otherwise a later load is storing its settings, or has stored them
     // before its bank reached this block: the previous block's stay.
@@ -162,6 +174,8 @@ void Engine::readChangedSettings(const BankSnapshot& bank, const SettingsSource&
         program = std::clamp(program, 0, kProgramCount - 1);
     block_.console = std::clamp(block_.console, 0, kConsoleModeCount - 1);
     block_.n163Channels = std::clamp(block_.n163Channels, 1, kMaxN163Channels);
+    if (block_.mpe < MpeOff || block_.mpe >= kMpeModeCount)
+        block_.mpe = MpeOff;
     // Settings read in the middle of a load are read again next block.
     readFrom_ = source;
     if (!whole)
@@ -214,12 +228,36 @@ void Engine::resetControllersIfOff(const BankSnapshot& bank)
 {
     if (block_.midiControllers != 0)
         return;
-    const VoiceContext context{bank,    block_.channelProgram, block_.polyphony, nullptr, block_.console != 0,
-                               block_.n163Channels, frameRate};
+    const VoiceContext context{
+        bank, playedPrograms(), block_.polyphony, nullptr, block_.console != 0, block_.n163Channels, frameRate};
     for (int channel = 0; channel < kMidiChannelCount; ++channel) {
         if (controllers[channel].pedalDown)
             voicePool.pedalUp(context, channel);
+        // MPE's own controllers follow MPE, not the controller handling.
+        const ChannelControllers kept = controllers[channel];
         controllers[channel].reset();
+        controllers[channel].pressure = kept.pressure;
+        controllers[channel].timbre = kept.timbre;
+    }
+}
+
+const int32_t* Engine::playedPrograms()
+{
+    const int32_t manager = mpeManager(block_.mpe);
+    if (manager < 0)
+        return block_.channelProgram;
+    for (int32_t channel = 0; channel < kMidiChannelCount; ++channel)
+        playedProgram_[channel] = block_.channelProgram[isMpeMember(block_.mpe, channel) ? manager : channel];
+    return playedProgram_;
+}
+
+void Engine::takeMpeMode(int32_t mode)
+{
+    block_.mpe = mode;
+    mpeTaken_ = mode;
+    for (ChannelControllers& channel : controllers) {
+        channel.pressure = kControllerMax;
+        channel.timbre = kTimbreCentre;
     }
 }
 
@@ -267,7 +305,7 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
 {
     // The pedals hold notes only while controller handling is on.
     const VoiceContext context{bank,
-                               block_.channelProgram,
+                               playedPrograms(),
                                block_.polyphony,
                                block_.midiControllers != 0 ? controllers : nullptr,
                                block_.console != 0,
@@ -291,8 +329,24 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
         }
         break;
     case ControllerEvent:
-        if (block_.midiControllers != 0)
+        if (event.controller == kTimbre) {
+            if (isMpeMember(block_.mpe, event.channel))
+                controllers[event.channel].timbre = event.value;
+        } else if (block_.midiControllers != 0) {
             actOnController(event, context);
+        }
+        break;
+    case PressureEvent:
+        if (isMpeMember(block_.mpe, event.channel))
+            controllers[event.channel].pressure = event.value;
+        break;
+    case MpeEvent:
+        // The setting follows, so that the song is saved with the zone the
+        // controller set up; its store is one atomic, as a program change's.
+        if (const int32_t mode = mpeAfterConfiguration(block_.mpe, event.channel, event.value); mode != block_.mpe) {
+            takeMpeMode(mode);
+            settings_.mpe.store(mode, std::memory_order_relaxed);
+        }
         break;
     case ChokeEvent:
         voicePool.chokeMatching({event.channel, event.key, event.noteId});
@@ -569,6 +623,8 @@ void Engine::renderBlock(float* const (&main)[2], float* const (*groupOutputs)[2
     }
     const BankSnapshot& bank = bank_.acquire();
     readSettings(bank);
+    if (block_.mpe != mpeTaken_)
+        takeMpeMode(block_.mpe);  // the setting changed, or a chunk load brought another
     resetControllersIfOff(bank);
     clockRate = block_.ntsc == 1 ? kNtscClockRate : kPalClockRate;
     frameRate = block_.ntsc == 1 ? kNtscFrameRate : kPalFrameRate;
@@ -629,6 +685,12 @@ void Engine::mixBlock(const BankSnapshot& bank, float* const (&main)[2], float* 
         position = end;
     }
     eventQueue.clear();
+    // Every message queued has acted now (or was dropped): should the
+    // intake's mode differ from the engine's (a configuration message that
+    // never acted, or one decoded before a new setting reached the intake),
+    // the engine's holds.
+    if (intake.mpeMode != block_.mpe)
+        intake.setMpeMode(block_.mpe);
     quiet_ = playing && block_.console == ConsoleOff && nothingToMix();
 }
 

@@ -12,6 +12,7 @@
 #include "EnvelopeSequencer.h"
 #include "EventQueue.h"
 #include "MidiIntake.h"
+#include "MpeZone.h"
 #include "N163Memory.h"
 #include "NoteMatch.h"
 #include "OutputGroup.h"
@@ -119,6 +120,7 @@ private:
         int32_t midiControllers;
         int32_t console;  // 0..3, as SharedSettings::console
         int32_t n163Channels;  // 1..8
+        int32_t mpe;           // an MpeMode
     };
 
     // A note-off or choke of the notes the match names, if it names any.
@@ -139,6 +141,12 @@ private:
     // settings held when the block found them set up for another.
     void setUpChips(float hostRate, float setUpRate);
     void act(const EngineEvent& event, const BankSnapshot& bank);
+    // The program each channel's notes play: its own, or with MPE on, a
+    // member's its manager's.
+    const int32_t* playedPrograms();
+    // The MPE mode the block plays with, from the setting or a configuration
+    // message: its members' pressure and timbre start at their defaults.
+    void takeMpeMode(int32_t mode);
     void actOnController(const EngineEvent& event, const VoiceContext& context);
     // With controller handling off, every channel's controllers go back to
     // their defaults and the pedal lets its notes go.
@@ -172,6 +180,11 @@ private:
     // has since set a chip up anew: without events, this block is silence.
     bool quiet_ = false;
     int32_t setUpClockRate_ = 0;
+    // The MPE mode the members' controllers were last set for, and the
+    // setting as the intake last saw it.
+    int32_t mpeTaken_ = MpeOff;
+    int32_t mpeSeen_ = MpeOff;
+    int32_t playedProgram_[kMidiChannelCount] = {};
     // A voice chip's cells on their way from prepare() to the audio thread,
     // handed over by release and taken by acquire; and whether the chip still
     // wants cells, which only the audio thread sets.

@@ -9,8 +9,10 @@ enum EventType : int32_t {
     ProgramEvent = 2,
     ControllerEvent = 3,
     ChokeEvent = 4,
-    ReleaseEvent = 5,  // the notes a NoteMatch names go up
-    NoteExpressionEvent = 6  // the notes a NoteMatch names get their own tuning or volume
+    ReleaseEvent = 5,         // the notes a NoteMatch names go up
+    PressureEvent = 6,        // channel pressure
+    MpeEvent = 7,             // an MPE Configuration Message
+    NoteExpressionEvent = 8   // the notes a NoteMatch names get their own tuning or volume
 };
 
 // What a note expression changes, and its value's range (out of range is clamped).
@@ -30,7 +32,7 @@ struct EngineEvent {
     int32_t velocity;     // NoteEvent: 1..127 note on, 0 note off
     int32_t program;      // ProgramEvent: 0..127
     int32_t controller;   // ControllerEvent: the controller number; NoteExpressionEvent: its kind
-    int32_t value;        // ControllerEvent: 0..127
+    int32_t value;        // ControllerEvent, PressureEvent: 0..127; MpeEvent: the member channels, 0..127
     float bend;           // BendEvent: pitch-bend offset in semitones; NoteExpressionEvent: the value
     // NoteEvent (on): the host's id for the note; ChokeEvent, ReleaseEvent: -1
     // for any. No default of its own: the queues' storage stays untouched (and

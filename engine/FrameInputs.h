@@ -18,4 +18,5 @@ struct FrameInputs {
     int32_t arp;        // the Arp step's offset (0 under a fixed-note step)
     float bend;         // semitones: the channel's bend and the wheel's vibrato
     int32_t clockRate;  // the chip's clock
+    int32_t duty;       // the Duty envelope's value, as an MPE member's timbre shifts it
 };

@@ -1,5 +1,9 @@
 #include "MidiIntake.h"
 
+#include "MpeZone.h"
+
+#include <algorithm>
+
 namespace {
 
 constexpr float kInitialBendRange = 2.0f;
@@ -10,6 +14,10 @@ constexpr int kDataEntryMsb = 6;
 constexpr int kDataEntryLsb = 38;
 constexpr int kRpnLsb = 100;
 constexpr int kRpnMsb = 101;
+constexpr int kTimbre = 74;
+// Registered parameters
+constexpr int kBendRangeRpn = 0;
+constexpr int kMpeConfigurationRpn = 6;
 constexpr int kFirstAllNotesOff = 123;  // 123 to 127 all end every note
 
 bool shapesTheSound(int controller)
@@ -35,6 +43,13 @@ MidiIntake::MidiIntake()
 {
     for (float& range : bendRange)
         range = kInitialBendRange;
+}
+
+void MidiIntake::setMpeMode(int32_t mode)
+{
+    mpeMode = mode;
+    for (int32_t channel = 0; channel < kMidiChannelCount; ++channel)
+        bendRange[channel] = isMpeMember(mode, channel) ? kMpeMemberBendRange : kInitialBendRange;
 }
 
 void MidiIntake::decode(int32_t deltaFrames, const uint8_t message[3], EventQueue& queue)
@@ -69,9 +84,30 @@ void MidiIntake::decode(int32_t deltaFrames, const uint8_t message[3], EventQueu
         } else if (controller == kDataEntryMsb) {
             dataEntryMsb = data2;
             // Registered parameter 0 is the pitch-bend range; it is taken as
-            // half the data entry value.
-            if (rpnLsb == 0 && rpnMsb == 0)
-                bendRange[event.channel] = static_cast<float>(data2) * 0.5f;
+            // half the data entry value, as songs have always had it, but on
+            // an MPE member as MIDI means it, in semitones (MPE controllers
+            // send their members 48 to confirm the default), up to MPE's 96.
+            if (rpnLsb == kBendRangeRpn && rpnMsb == 0) {
+                bendRange[event.channel] = isMpeMember(mpeMode, event.channel)
+                                               ? static_cast<float>(std::min(data2, kMpeMaxBendRange))
+                                               : static_cast<float>(data2) * 0.5f;
+            } else if (rpnLsb == kMpeConfigurationRpn && rpnMsb == 0 &&
+                       (event.channel == kMpeLowerManager || event.channel == kMpeUpperManager)) {
+                // The ranges change at once, for the bends decoded after it;
+                // the engine takes the mode at the message's sample, from
+                // the mode it has there.
+                const int32_t mode = mpeAfterConfiguration(mpeMode, event.channel, data2);
+                if (mode != mpeMode || data2 != 0)
+                    setMpeMode(mode);
+                event.type = MpeEvent;
+                event.value = data2;
+                queue.push(event);
+            }
+        } else if (controller == kTimbre && isMpeMember(mpeMode, event.channel)) {
+            event.type = ControllerEvent;
+            event.controller = controller;
+            event.value = data2;
+            queue.push(event);
         } else if (controller >= kFirstAllNotesOff && controller <= 127) {
             event.type = NoteEvent;
             event.key = -1;
@@ -98,7 +134,14 @@ void MidiIntake::decode(int32_t deltaFrames, const uint8_t message[3], EventQueu
         queue.push(event);
         return;
     }
+    case 0xD0:
+        if (!isMpeMember(mpeMode, event.channel))
+            return;
+        event.type = PressureEvent;
+        event.value = data1;
+        queue.push(event);
+        return;
     default:
-        return;  // polyphonic and channel pressure
+        return;  // polyphonic pressure
     }
 }

@@ -1,11 +1,12 @@
 // Decoding of the host's MIDI into queued events, and the controller state it
-// keeps on the way: the registered-parameter selection and each channel's
-// pitch-bend range. All 16 channels are taken; messages the instrument does
-// not use are skipped.
+// keeps on the way: the registered-parameter selection, each channel's
+// pitch-bend range and the MPE mode the ranges follow. All 16 channels are
+// taken; messages the instrument does not use are skipped.
 #pragma once
 
 #include "EventQueue.h"
 #include "Program.h"
+#include "SharedSettings.h"
 
 #include <cstdint>
 
@@ -18,8 +19,16 @@ struct MidiIntake {
     // Whether the controllers that shape the sound (1, 5, 7, 11, 64, 65, 120, 121)
     // become events; when not, they are skipped as ever.
     bool controllersOn = false;
+    // The MPE mode as the messages decoded so far leave it (an MpeMode): its
+    // members' pressure and controller 74 become events, other channels'
+    // are skipped as ever.
+    int32_t mpeMode = MpeOff;
 
     MidiIntake();
+
+    // Takes an MPE mode: every bend range goes back to its default for it,
+    // 48 semitones on the members and 2 elsewhere.
+    void setMpeMode(int32_t mode);
 
     // Decodes one message with its sample offset and appends at most one event.
     // Audio thread.

@@ -48,7 +48,7 @@ template <class Chip> void writeMmc5PulseFrame(Voice& voice, Chip& chip, const F
         voice.lastPeriodHigh = -1;  // its length counter is 0 until $5003 loads it
     }
     // $5000: DDLC VVVV  duty, length halt, constant volume, volume
-    write(chip, 0x5000, ((voice.dutyValue & 3) * 64) | 0x30 | in.volume);
+    write(chip, 0x5000, ((in.duty & 3) * 64) | 0x30 | in.volume);
     write(chip, 0x5002, period & 0xFF);
     // $5003 restarts the duty cycle: only when the high bits change.
     if (voice.lastPeriodHigh == -1 || (period & 0x700) != voice.lastPeriodHigh) {

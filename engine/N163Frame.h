@@ -130,7 +130,7 @@ template <class Chip> void writeN163Frame(Voice& voice, Chip& chip, const FrameI
         return;
     }
     const int32_t length = wave->length;
-    const int32_t index = std::clamp(voice.dutyValue, 0, wave->count - 1);
+    const int32_t index = std::clamp(in.duty, 0, wave->count - 1);
     auto& n163 = chip.template expansion<Chip_N163>();
     const Place at = place(chip, wave->wave(index), length);
     const int64_t steps = static_cast<int64_t>(at.count) * length;

@@ -62,7 +62,7 @@ template <class Chip> void writeS5bFrame(Voice& voice, Chip& chip, const FrameIn
     using namespace s5b_frame;
     leaveOtherExpansions(voice, chip, SoundChip::S5b);
     leaveApu(voice, chip, SoundChip::S5b);
-    const auto mode = static_cast<Mode>(((voice.dutyValue % kModeCount) + kModeCount) % kModeCount);
+    const auto mode = static_cast<Mode>(((in.duty % kModeCount) + kModeCount) % kModeCount);
     const bool buzz = mode == SawBuzz || mode == TriangleBuzz;
     const bool tone = mode == Tone || mode == ToneAndNoise;
     const bool noise = mode == NoiseOnly || mode == ToneAndNoise;

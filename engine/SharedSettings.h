@@ -32,12 +32,18 @@ enum ConsoleMode : int32_t {
     kConsoleModeCount
 };
 
+// MPE, as the setting, the chunk and the text bank store it: off, or on with
+// the lower zone (channel 1 the manager, 2..16 its members) or the upper
+// (channel 16 the manager, 1..15 its members).
+enum MpeMode : int32_t { MpeOff = 0, MpeLower = 1, MpeUpper = 2, kMpeModeCount };
+
 struct SharedSettings {
     SharedSettings()
     {
         for (CountedSetting<int32_t>& program : channelProgram)
             program.countIn(changes);
-        for (CountedSetting<int32_t>* setting : {&ntsc, &polyphony, &gain, &midiControllers, &console, &n163Channels})
+        for (CountedSetting<int32_t>* setting :
+             {&ntsc, &polyphony, &gain, &midiControllers, &console, &n163Channels, &mpe})
             setting->countIn(changes);
     }
     SharedSettings(const SharedSettings&) = delete;
@@ -59,6 +65,9 @@ struct SharedSettings {
     // The channels the console's 163 has on, 1..kMaxN163Channels: its N163
     // notes take that many channels, which share the chip in turn.
     CountedSetting<int32_t> n163Channels{kDefaultN163Channels};
+    // MPE, an MpeMode. The audio thread stores it too, when a controller's
+    // configuration message switches a zone on or off.
+    CountedSetting<int32_t> mpe{MpeOff};
     // The rate the voice chips were last set up for; -1 forces a new set-up.
     std::atomic<float> chipSampleRate{-1.0f};
     // A channel's program or the bank changed and the host and the editor have

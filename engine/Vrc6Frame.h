@@ -77,7 +77,7 @@ template <class Chip> void writeVrc6Frame(Voice& voice, Chip& chip, const FrameI
         write(0xB002, kVrc6EnableBit | period >> 8);
     } else {
         // $9000: MDDD VVVV  mode off (the duty counts), duty, volume
-        write(0x9000, (voice.dutyValue & 7) << 4 | level);
+        write(0x9000, (in.duty & 7) << 4 | level);
         write(0x9001, period & 0xFF);
         // Rewriting the period's high bits keeps the duty sequence running:
         // only a disable restarts it.

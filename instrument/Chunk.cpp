@@ -246,6 +246,10 @@ void writeCells(const ProgramBank& programs, const SampleBank* samples, const Se
         for (const int32_t value : {program.mono, program.glide, program.tempoSteps})
             putNumber(out, value);
     }
+    if (settings.mpe > MpeOff && settings.mpe < kMpeModeCount) {
+        putCell(out, tagMpe);
+        putNumber(out, settings.mpe);
+    }
     putCell(out, tagEnd);
 }
 
@@ -297,6 +301,7 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     bool sawGain = false;
     int32_t controllers = kSettingAbsent;
     int32_t console = kSettingAbsent;
+    int32_t mpe = kSettingAbsent;
     int lastSample = -1;  // the bank's index of the sample read last, which a start level belongs to
     while (!cells.atEnd()) {
         const float tag = cells.take();
@@ -338,6 +343,12 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
             takeNumber(cells, &value);
             if (value >= 0 && value < kConsoleModeCount)
                 console = value;
+        } else if (tag == tagMpe) {
+            // As with the console mode: an unknown mode is no mode.
+            int32_t value = kSettingAbsent;
+            takeNumber(cells, &value);
+            if (value >= MpeOff && value < kMpeModeCount)
+                mpe = value;
         } else if (tag == tagN163Channels) {
             int32_t value = kSettingAbsent;
             takeNumber(cells, &value);
@@ -384,6 +395,8 @@ void read(const unsigned char* data, size_t size, ProgramBank& programs, SampleB
     // Written only when on, so a saved chunk without it has it off.
     if (console != kSettingAbsent || sawGain)
         settings.console = console != kSettingAbsent ? console : 0;
+    if (mpe != kSettingAbsent || sawGain)
+        settings.mpe = mpe != kSettingAbsent ? mpe : MpeOff;
     if (n163Channels != kSettingAbsent || sawGain)
         settings.n163Channels = n163Channels != kSettingAbsent ? n163Channels : kDefaultN163Channels;
     // A saved chunk holds every key map, every wave text, every program's

@@ -62,15 +62,18 @@ constexpr float tagWave = 186212544.0f;
 // one of them on have the cells.
 constexpr float tagPlaying = 159383552.0f;
 constexpr int kPlayingNumbers = 3;
+// MPE, 1 (the lower zone) or 2 (the upper), after the playing cells; only a
+// chunk with MPE on has the cells.
+constexpr float tagMpe = 176160768.0f;
 
 constexpr float tagEnvelope[kEnvelopeKindCount] = {tagVolume, tagArp, tagPitch, tagHiPitch, tagDuty};
 
 // The largest chunk accepted.
 constexpr size_t kMaxBytes = 5242880;
-// The largest chunk ever written: 29 cells, 128 program blocks of at most
+// The largest chunk ever written: 31 cells, 128 program blocks of at most
 // 5164, 128 key maps and 128 wave texts of at most 1026, 128 playing cells
 // of 5 and 64 samples of at most 1397.
-constexpr size_t kMaxWrittenBytes = 4 * (29 + 128 * 5164 + 2 * 128 * 1026 + 128 * 5 + 64 * 1397);
+constexpr size_t kMaxWrittenBytes = 4 * (31 + 128 * 5164 + 2 * 128 * 1026 + 128 * 5 + 64 * 1397);
 static_assert(kMaxWrittenBytes <= kMaxBytes);
 
 constexpr int32_t kSettingAbsent = -1;
@@ -87,6 +90,8 @@ struct Settings {
     int32_t console = 0;
     // The console's 163 channels, 1..8; the default is not written.
     int32_t n163Channels = 8;
+    // MPE, an MpeMode; other values are written as off.
+    int32_t mpe = 0;
 };
 
 // How many bytes write lays down for this state: at most kMaxWrittenBytes,
@@ -104,8 +109,8 @@ std::vector<unsigned char> write(const ProgramBank& programs, const SampleBank* 
 // Loads a chunk of size bytes over programs and settings. Fields the chunk does
 // not mention keep their values, except midiControllers: a saved chunk (one
 // with the gain) without it predates the setting and loads it as
-// kSettingAbsent, the console mode, which such a chunk without it loads as
-// off, and the key maps and samples: a saved chunk holds all of
+// kSettingAbsent, the console mode and MPE, which such a chunk without them
+// loads as off, and the key maps and samples: a saved chunk holds all of
 // them, so the programs it gives no key map get none and, without sample
 // cells, the bank has no samples. A sample whose name, length or bytes are
 // unusable is left out. Nothing outside the bank, the samples or the settings

@@ -26,6 +26,7 @@ Instrument::Instrument() : samples_(std::make_unique<SampleBank>())
     settings.midiControllers.store(1);  // a new instance plays the keyboard's controllers
     settings.console.store(ConsoleOff);
     settings.n163Channels.store(kDefaultN163Channels);
+    settings.mpe.store(MpeOff);
     settings.programsChanged.store(true, std::memory_order_release);
 }
 
@@ -50,6 +51,7 @@ void Instrument::publishBank(const chunk::Settings* loaded)
         snapshot.loadMidiControllers = loaded->midiControllers == 1 ? 1 : 0;
         snapshot.loadConsole = loaded->console;
         snapshot.loadN163Channels = loaded->n163Channels;
+        snapshot.loadMpe = loaded->mpe;
     }
     snapshot.baseLoadSerial = lastLoadSerial_;
     bankExchange.publish();
@@ -146,6 +148,13 @@ void Instrument::setN163Channels(int32_t channels)
     if (channels < 1 || channels > kMaxN163Channels)
         return;
     settings.n163Channels.store(channels, std::memory_order_relaxed);
+}
+
+void Instrument::setMpe(int32_t mode)
+{
+    if (mode < MpeOff || mode >= kMpeModeCount)
+        return;
+    settings.mpe.store(mode, std::memory_order_relaxed);
 }
 
 void Instrument::setGain(int32_t gain)
@@ -392,6 +401,7 @@ chunk::Settings Instrument::chunkSettings() const
         controllersInChunk_.load(std::memory_order_relaxed) ? (midiControllers() ? 1 : 0) : chunk::kSettingAbsent;
     state.console = console();
     state.n163Channels = n163Channels();
+    state.mpe = mpe();
     return state;
 }
 
@@ -435,6 +445,7 @@ bool Instrument::loadState(const void* data, size_t size)
     controllersInChunk_.store(loaded.midiControllers != chunk::kSettingAbsent, std::memory_order_release);
     settings.console.store(loaded.console, std::memory_order_release);
     settings.n163Channels.store(loaded.n163Channels, std::memory_order_release);
+    settings.mpe.store(loaded.mpe, std::memory_order_release);
     settings.appliedLoadSerial.store(lastLoadSerial_, std::memory_order_release);
     settings.endLoad();
     markProgramsChanged();

@@ -102,6 +102,11 @@ public:
     int32_t n163Channels() const { return settings.n163Channels.load(std::memory_order_relaxed); }
     // A count outside 1..8 is refused: nothing changes.
     void setN163Channels(int32_t channels);
+    // MPE, an MpeMode (songs from before it load it off). A controller's MPE
+    // Configuration Message changes it too, from the audio thread.
+    int32_t mpe() const { return settings.mpe.load(std::memory_order_relaxed); }
+    // A mode outside MpeMode is refused: nothing changes.
+    void setMpe(int32_t mode);
     // NTSC (true) or PAL; always sets the chips up anew, even when it stays.
     void setNtsc(bool ntsc);
     void setGain(int32_t gain);

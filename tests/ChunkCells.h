@@ -30,6 +30,7 @@ constexpr float console = 170753088.0f;  // after the samples, only when the mod
 constexpr float n163Channels = 153420864.0f;  // after the console mode, only when below 8
 constexpr float wave = 186212544.0f;          // a program's number, then its wave text
 constexpr float playing = 159383552.0f;       // a program's number, then mono, glide and tempo steps
+constexpr float mpe = 176160768.0f;           // last, only when on: 1 the lower zone, 2 the upper
 constexpr float envelope[5] = {volume, arp, pitch, hiPitch, duty};
 
 class Builder {

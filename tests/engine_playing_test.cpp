@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -134,4 +135,44 @@ TEST(Playing, AGlideMovesEvenlyInSemitonesFromTheProgramOrTheControllers)
         }
         EXPECT_NEAR(arrived, 72.0, 0.1) << c.what << ": there, and it stays";
     }
+}
+
+// MPE as a host plays it: a song saved with the lower zone on, or a
+// controller's configuration message switching it on, lets two members'
+// notes bend apart, the one bent all the way down landing 48 semitones
+// lower while the other holds, both playing the manager's program (program
+// 1 here a silent one on the members' own channels).
+TEST(Playing, MpeMembersBendTheirOwnNotesAndPlayTheManagersProgram)
+{
+    cells::Builder chunk;
+    chunk.cell(cells::program).number(0).cell(cells::channelType).number(0);
+    chunk.cell(cells::volume).string("15").cell(cells::duty).string("2");
+    chunk.cell(cells::program).number(1).cell(cells::channelType).number(0).cell(cells::volume).string("0");
+    chunk.cell(cells::channelPrograms).number(0);
+    for (int channel = 1; channel < 16; ++channel)
+        chunk.number(1);
+    const std::vector<TimedMidi> play = {at(0.0, 0x91, 93, 100), at(0.0, 0x92, 62, 100), at(0.25, 0xE1, 0, 0)};
+    cells::Builder saved = chunk;
+    saved.cell(cells::mpe).number(1);
+    std::vector<TimedMidi> configured = {at(0.0, 0xB0, 101, 0), at(0.0, 0xB0, 100, 6), at(0.0, 0xB0, 6, 15)};
+    configured.insert(configured.end(), play.begin(), play.end());
+    // A pulse's tone at the pitch its rounded period plays.
+    const auto tone = [](const std::vector<float>& out, double from, double to, int key) {
+        const double clock = 1789773.0;
+        const double hz = clock / (16.0 * std::floor(clock / (16.0 * keyHz(key))));
+        return toneAmplitude(out, static_cast<size_t>(from * kRate), static_cast<size_t>(to * kRate), kRate, hz);
+    };
+    const int a6 = 93, a2 = 45, d4 = 62;
+    for (const auto& [what, bytes, midi] : {std::tuple{"saved on", saved.bytes(), play},
+                                            std::tuple{"switched on by the controller", chunk.bytes(), configured}}) {
+        const std::vector<float> out = renderWithChunk(bytes, midi, 0.6, kRate);
+        const double high = tone(out, 0.02, 0.22, a6), held = tone(out, 0.02, 0.22, d4);
+        EXPECT_GT(high, 0.02) << what;
+        EXPECT_NEAR(held / high, 1.0, 0.1) << what;
+        EXPECT_LT(tone(out, 0.3, 0.58, a6), high / 50) << what;
+        EXPECT_NEAR(tone(out, 0.3, 0.58, a2) / high, 1.0, 0.15) << what << ": 48 semitones down";
+        EXPECT_NEAR(tone(out, 0.3, 0.58, d4) / held, 1.0, 0.05) << what << ": the other note holds";
+    }
+    const std::vector<float> off = renderWithChunk(chunk.bytes(), play, 0.3, kRate);
+    EXPECT_EQ(lastSound(off), -1) << "without MPE the channels play their own silent program";
 }

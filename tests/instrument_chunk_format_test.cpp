@@ -2,7 +2,8 @@
 // handling setting sits just before the end tag, an older chunk loads it as
 // absent (handling off), and old chunks still round-trip byte for byte; key
 // maps and samples follow it, only when there are any, and a sample whose
-// cells are unusable is left out; the console mode comes last, only when on.
+// cells are unusable is left out; the console mode, and MPE at the very end,
+// only when on.
 #include "ChunkCells.h"
 #include "EngineTestSupport.h"
 #include "instrument/Chunk.h"
@@ -370,4 +371,79 @@ TEST(ChunkFormat, HowAProgramIsPlayedIsFiveCellsOnlyWhenOnAndBadValuesChangeNoth
         EXPECT_EQ(kept->programs[5].glide, 77) << damaged[0] << " " << damaged[1] << " " << damaged[2];
         EXPECT_EQ(kept->programs[5].mono, MonoOff);
     }
+}
+
+// MPE: two cells just before the end, only when on (a song with it off
+// saves what it saved before); a saved chunk without them has it off, and a
+// cell without a known mode counts as absent.
+TEST(ChunkFormat, MpeIsTwoCellsAtTheEndOnlyWhenOnAndASongWithoutThemHasItOff)
+{
+    auto bank = factoryBank();
+    bank->programs[5].mono = MonoOn;  // its playing cells come before
+    const auto writtenWithMpe = [&](int32_t mode) {
+        chunk::Settings settings{};
+        settings.ntsc = 1;
+        settings.gain = 100;
+        settings.mpe = mode;
+        std::vector<uint8_t> bytes(chunk::kMaxWrittenBytes);
+        bytes.resize(chunk::write(bank->programs, settings, bytes.data()));
+        return bytes;
+    };
+    const auto mpeAfterReading = [](const std::vector<uint8_t>& bytes, int32_t before) {
+        auto programs = factoryBank();
+        chunk::Settings settings{};
+        settings.mpe = before;
+        chunk::read(bytes.data(), bytes.size(), programs->programs, settings);
+        return settings.mpe;
+    };
+    const std::vector<uint8_t> off = writtenWithMpe(MpeOff);
+    const std::vector<float> offCells = cells::of(off);
+    EXPECT_EQ(std::count(offCells.begin(), offCells.end(), cells::mpe), 0);
+    for (int32_t odd : {-1, 3, 1000})
+        EXPECT_EQ(writtenWithMpe(odd), off) << odd;
+    EXPECT_EQ(mpeAfterReading(off, MpeUpper), MpeOff) << "a song from before MPE, or with it off";
+
+    for (int32_t mode : {MpeLower, MpeUpper}) {
+        const std::vector<uint8_t> bytes = writtenWithMpe(mode);
+        ASSERT_EQ(bytes.size(), off.size() + 8);
+        EXPECT_TRUE(std::equal(off.begin(), off.end() - 4, bytes.begin())) << "every older cell keeps its place";
+        const std::vector<float> all = cells::of(bytes);
+        EXPECT_EQ(std::vector<float>(all.end() - 3, all.end()),
+                  (std::vector<float>{cells::mpe, static_cast<float>(mode), cells::end}));
+        EXPECT_EQ(mpeAfterReading(bytes, MpeOff), mode);
+    }
+
+    for (float payload : {3.0f, -1.0f, NAN, INFINITY, 1e30f}) {
+        const cells::Builder chunk =
+            cells::Builder().cell(cells::gain).number(100).cell(cells::mpe).cell(payload).cell(cells::end);
+        EXPECT_EQ(mpeAfterReading(chunk.bytes(), MpeUpper), MpeOff) << payload;
+    }
+    // A chunk that is no saved one leaves the mode as it was, unless it names one.
+    EXPECT_EQ(mpeAfterReading(cells::Builder().cell(cells::ntsc).number(0).cell(cells::end).bytes(), MpeUpper),
+              MpeUpper);
+    EXPECT_EQ(mpeAfterReading(cells::Builder().cell(cells::mpe).number(1).cell(cells::end).bytes(), MpeUpper),
+              MpeLower);
+    for (float old : {cells::header,
+                      cells::channelPrograms,
+                      cells::program,
+                      cells::channelType,
+                      cells::multi,
+                      cells::name,
+                      cells::volume,
+                      cells::arp,
+                      cells::pitch,
+                      cells::hiPitch,
+                      cells::duty,
+                      cells::ntsc,
+                      cells::gain,
+                      cells::end,
+                      cells::midiControllers,
+                      cells::keyMap,
+                      cells::sample,
+                      cells::console,
+                      cells::n163Channels,
+                      cells::wave,
+                      cells::playing})
+        EXPECT_NE(old, cells::mpe);
+    EXPECT_GE(cells::mpe, 16777216.0f) << "above every sample cell";
 }

@@ -619,6 +619,38 @@ TEST(TextBankState, ConsoleModeRoundTripsThroughTheChunkInEachSpellingAndALeftOu
               "bank.txt:3: duplicate key \"console\" (first on line 2)");
 }
 
+// MPE: written only when on, just after the console line; each spelling
+// round-trips through the chunk, and a bank without the line has it off.
+TEST(TextBankState, MpeRoundTripsThroughTheChunkAndIsWrittenOnlyWhenOn)
+{
+    const char* const words[] = {"off", "on", "upper"};
+    for (int32_t mode = 0; mode < 3; ++mode) {
+        const auto state = parseOk(std::string("gain = 100\nmpe = ") + words[mode] + "\n");
+        EXPECT_EQ(state->settings.mpe, mode) << words[mode];
+        const std::string text = textbank::write(*state);
+        const std::string line = std::string("mpe = ") + words[mode] + "\n";
+        EXPECT_EQ(text.find(line) != std::string::npos, mode != 0) << text;
+        if (mode != 0) {
+            EXPECT_NE(text.find("console = off\n" + line + "\n[channels]"), std::string::npos) << text;
+        }
+        const auto back = stateOfChunk(textbank::toChunk(*state));
+        EXPECT_EQ(back->settings.mpe, mode) << words[mode];
+        EXPECT_EQ(textbank::write(*back), text);
+    }
+    EXPECT_EQ(parseOk("MPE = Upper\n")->settings.mpe, 2);
+    EXPECT_EQ(parseOk("mpe = 1\n")->settings.mpe, 1);
+    auto over = textbank::makeDefault();
+    over->settings.mpe = 2;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(textbank::parse("gain = 100\n", "bank.txt", *over, errors));
+    EXPECT_EQ(over->settings.mpe, 0) << "a bank without the line has it off";
+    EXPECT_TRUE(textbank::sameContent(*parseOk(""), *parseOk("mpe = off\n")));
+
+    EXPECT_EQ(firstParseError("mpe = lower\n"), "bank.txt:1: mpe must be off, on, upper or a number, not \"lower\"");
+    EXPECT_EQ(firstParseError("mpe = 3\n"), "bank.txt:1: mpe must be off, on or upper, not \"3\"");
+    EXPECT_EQ(firstParseError("mpe = on\nmpe = off\n"), "bank.txt:2: duplicate key \"mpe\" (first on line 1)");
+}
+
 TEST(TextBankState, ListsFactorySlotsAndChangedProgramsOrAllOnRequest)
 {
     auto state = textbank::makeDefault();
@@ -714,7 +746,7 @@ TEST(TextBankErrors, EachMistakeIsNamedWithItsLine)
               "duty, keys, mono, glide, tempo-steps, wave, mod, mod-rate, mod-depth, mod-delay, patch, custom and sustain)");
     EXPECT_EQ(firstParseError("gian = 5\n"),
               "bank.txt:1: unknown key \"gian\" (before the first section: clock, gain, controllers, console, "
-              "n163-channels; programs start with [program N])");
+              "n163-channels, mpe; programs start with [program N])");
     EXPECT_EQ(firstParseError("[channels]\n17 = 1\n"),
               "bank.txt:2: unknown key \"17\" in [channels] (MIDI channels are 1 to 16)");
     EXPECT_EQ(firstParseError("[channels]\n1 = 0\n"), "bank.txt:2: MIDI channel 1: program \"0\" is not one of 1..128");
@@ -853,7 +885,7 @@ TEST(TextBankErrors, LongOrStrangeWordsAreShownQuotedAndCut)
               "bank.txt:1: gain: \"" + std::string(40, 'x') + "\"... is not a number");
     EXPECT_EQ(firstParseError("g\xE9\x01 = 1\n"),
               "bank.txt:1: unknown key \"g\\xE9\\x01\" (before the first section: clock, gain, controllers, "
-              "console, n163-channels; programs start with [program N])");
+              "console, n163-channels, mpe; programs start with [program N])");
 }
 
 // ---- envelope check ----

@@ -282,6 +282,36 @@ TEST_F(VstInstrument, ConsoleModeTravelsWithTheStateAndASongWithoutItLoadsItOff)
     }
 }
 
+TEST_F(VstInstrument, MpeTravelsWithTheStateAndASongWithoutItLoadsItOff)
+{
+    auto saved = [](Instrument& instrument) {
+        const unsigned char* data = nullptr;
+        const size_t size = instrument.saveState(&data);
+        return std::vector<unsigned char>(data, data + size);
+    };
+    EXPECT_EQ(core.mpe(), MpeOff);
+    const std::vector<unsigned char> off = saved(core);
+    for (int32_t refused : {-1, 3, 1 << 30}) {
+        core.setMpe(refused);
+        EXPECT_EQ(core.mpe(), MpeOff) << refused;
+    }
+    EXPECT_EQ(saved(core), off);
+    for (int32_t mode : {MpeLower, MpeUpper}) {
+        core.setMpe(mode);
+        const std::vector<unsigned char> on = saved(core);
+        EXPECT_EQ(on.size(), off.size() + 8);
+        PLINKA other(nullptr);
+        other.instrument.setMpe(mode == MpeLower ? MpeUpper : MpeLower);
+        ASSERT_TRUE(other.instrument.loadState(on.data(), on.size()));
+        EXPECT_EQ(other.instrument.mpe(), mode);
+        EXPECT_EQ(other.instrument.bankExchange.acquire().loadMpe, mode) << "heard with the loaded bank";
+        EXPECT_EQ(saved(other.instrument), on);
+        ASSERT_TRUE(other.instrument.loadState(off.data(), off.size()));
+        EXPECT_EQ(other.instrument.mpe(), MpeOff) << "a song from before MPE";
+        EXPECT_EQ(other.instrument.bankExchange.acquire().loadMpe, MpeOff);
+    }
+}
+
 TEST_F(VstInstrument, TextsThatDoNotCompileAreLoadedAsTheyAre)
 {
     std::vector<unsigned char> bytes = cellBytes({kTagPitch, '1', '|', 0.0f, kTagEnd});

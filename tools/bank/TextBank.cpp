@@ -170,6 +170,8 @@ constexpr const char* kSwitchWords[] = {"off", "on"};
 constexpr int32_t kSwitchValues[] = {0, 1};
 constexpr const char* kConsoleWords[kConsoleModeCount] = {"off", "nes", "famicom", "unfiltered"};
 constexpr int32_t kConsoleValues[kConsoleModeCount] = {ConsoleOff, ConsoleNes, ConsoleFamicom, ConsoleUnfiltered};
+constexpr const char* kMpeWords[kMpeModeCount] = {"off", "on", "upper"};
+constexpr int32_t kMpeValues[kMpeModeCount] = {MpeOff, MpeLower, MpeUpper};
 
 std::string numberOrWord(int32_t value, const char* const* words, const int32_t* values, int wordCount)
 {
@@ -210,8 +212,8 @@ static_assert(std::size(kWavePart) == kProgramKeyCount - KeyWave);
 enum SampleKey { KeyLength, KeyBytes, KeyLevel, kSampleKeyCount };
 constexpr const char* kSampleKeyName[kSampleKeyCount] = {"length", "bytes", "level"};
 constexpr size_t kHexGroupBytes = 16;  // written in groups, a space between them
-enum TopKey { KeyClock, KeyGain, KeyControllers, KeyConsole, KeyN163Channels, kTopKeyCount };
-constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers", "console", "n163-channels"};
+enum TopKey { KeyClock, KeyGain, KeyControllers, KeyConsole, KeyN163Channels, KeyMpe, kTopKeyCount };
+constexpr const char* kTopKeyName[kTopKeyCount] = {"clock", "gain", "controllers", "console", "n163-channels", "mpe"};
 
 class Parser {
 public:
@@ -253,6 +255,8 @@ public:
         // Without the line, as in a chunk without the cell, the mode is off.
         if (!sawConsole_)
             state_.settings.console = ConsoleOff;
+        if (!sawMpe_)
+            state_.settings.mpe = MpeOff;
         if (!sawGain_)
             state_.settings.gain = kUnwrittenGain;
         return errors_.size() == errorsBefore;
@@ -564,10 +568,19 @@ private:
                 state_.settings.n163Channels = *channels;
             else
                 fail(channels ? "n163-channels must be 1 to 8, not " + shown(value) : "n163-channels: " + error);
+        } else if (key == kTopKeyName[KeyMpe]) {
+            if (!firstTime(KeyMpe, keyText))
+                return;
+            sawMpe_ = true;
+            const auto mode = parseWordOrNumber(value, kMpeWords, kMpeValues, kMpeModeCount, "mpe", error);
+            if (mode && *mode >= MpeOff && *mode < kMpeModeCount)
+                state_.settings.mpe = *mode;
+            else
+                fail(mode ? "mpe must be off, on or upper, not " + shown(value) : error);
         } else {
             fail("unknown key " + shown(keyText) +
-                 " (before the first section: clock, gain, controllers, console, n163-channels; programs start with "
-                 "[program N])");
+                 " (before the first section: clock, gain, controllers, console, n163-channels, mpe; programs start "
+                 "with [program N])");
         }
     }
 
@@ -705,6 +718,7 @@ private:
     int keyLine_[kMostKeys] = {};
     bool sawControllers_ = false;
     bool sawConsole_ = false;
+    bool sawMpe_ = false;
     bool sawGain_ = false;
     std::map<std::string, int> sampleLine_;  // each sample section's line
     std::string sampleName_;                 // of the sample section being read
@@ -727,6 +741,7 @@ void resetToDefault(State& state)
     state.settings.midiControllers = 1;  // as a new instance has it
     state.settings.console = ConsoleOff;
     state.settings.n163Channels = kDefaultN163Channels;
+    state.settings.mpe = MpeOff;
     state.samples.count = 0;
 }
 
@@ -807,6 +822,9 @@ std::string write(const State& state, const WriteOptions& options)
     out += "console = " + numberOrWord(state.settings.console, kConsoleWords, kConsoleValues, kConsoleModeCount) + "\n";
     if (state.settings.n163Channels != kDefaultN163Channels)
         out += "n163-channels = " + std::to_string(state.settings.n163Channels) + "\n";
+    // Only when on: a bank without the line has it off.
+    if (state.settings.mpe != MpeOff)
+        out += "mpe = " + numberOrWord(state.settings.mpe, kMpeWords, kMpeValues, kMpeModeCount) + "\n";
     out += "\n[channels]\n";
     for (int channel = 0; channel < kMidiChannelCount; ++channel)
         out += std::to_string(channel + 1) + " = " +
