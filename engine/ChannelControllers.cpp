@@ -36,12 +36,12 @@ float wheelVibrato(const ChannelControllers& controllers, int32_t frame, int32_t
     return static_cast<float>(depth * std::sin(kTwoPi * kVibratoHz * frame / frameRate));
 }
 
-int32_t shiftDuty(int32_t dutyValue, int32_t channelType, const ChannelControllers& controllers)
+int32_t shiftDuty(int32_t dutyValue, int32_t channelType, int32_t timbre)
 {
     if (!isChannelType(channelType) || channelKind(channelType).maxDuty == 0)
         return dutyValue;
     const int32_t duties = channelKind(channelType).maxDuty + 1;
-    const int32_t timbre = std::clamp(controllers.timbre, 0, kControllerMax);
+    timbre = std::clamp(timbre, 0, kControllerMax);
     const int32_t steps = (timbre - kTimbreCentre) * duties / kTimbreCentre;  // towards 0
     return steps == 0 ? dutyValue : std::clamp(dutyValue + steps, 0, duties - 1);
 }

@@ -71,4 +71,10 @@ float wheelVibrato(const ChannelControllers& controllers, int32_t frame, int32_t
 // near it does not flicker, and from any envelope value the whole slide
 // reaches every duty. Types without duties, and the centre, play the value as
 // it is.
-int32_t shiftDuty(int32_t dutyValue, int32_t channelType, const ChannelControllers& controllers);
+// A note's brightness (a host's note expression) shifts it as its own
+// controller 74 would.
+int32_t shiftDuty(int32_t dutyValue, int32_t channelType, int32_t timbre);
+inline int32_t shiftDuty(int32_t dutyValue, int32_t channelType, const ChannelControllers& controllers)
+{
+    return shiftDuty(dutyValue, channelType, controllers.timbre);
+}

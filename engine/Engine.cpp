@@ -739,8 +739,9 @@ void Engine::queueNoteExpression(int32_t deltaFrames, const NoteMatch& match, in
     event.key = match.key;
     event.noteId = match.noteId;
     event.controller = kind;
-    event.bend = static_cast<float>(kind == ExpressionTuning ? std::clamp(value, -kMaxExpressionTuning, kMaxExpressionTuning)
-                                                             : std::clamp(value, 0.0, kMaxExpressionGain));
+    event.bend = static_cast<float>(kind == ExpressionTuning   ? std::clamp(value, -kMaxExpressionTuning, kMaxExpressionTuning)
+                                    : kind == ExpressionVolume ? std::clamp(value, 0.0, kMaxExpressionGain)
+                                                               : std::clamp(value, 0.0, 1.0));
     eventQueue.push(event);
 }
 

@@ -12,15 +12,16 @@ enum EventType : int32_t {
     ReleaseEvent = 5,         // the notes a NoteMatch names go up
     PressureEvent = 6,        // channel pressure
     MpeEvent = 7,             // an MPE Configuration Message
-    NoteExpressionEvent = 8   // the notes a NoteMatch names get their own tuning or volume
+    NoteExpressionEvent = 8   // the notes a NoteMatch names get their own tuning, volume or brightness
 };
 
 // What a note expression changes, and its value's range (out of range is clamped).
 enum NoteExpressionKind : int32_t {
     ExpressionTuning = 0,     // semitones added to the note, -120..120
-    ExpressionVolume = 1      // amplitude, 0..4 (1 as played); the chip cannot go louder than its top
+    ExpressionVolume = 1,     // amplitude, 0..4 (1 as played); the chip cannot go louder than its top
+    ExpressionBrightness = 2  // 0..1: the note's own controller 74, from 0 to 127
 };
-inline constexpr int32_t kNoteExpressionKindCount = 2;
+inline constexpr int32_t kNoteExpressionKindCount = 3;
 inline constexpr double kMaxExpressionTuning = 120.0;
 inline constexpr double kMaxExpressionGain = 4.0;
 

@@ -122,7 +122,8 @@ void stepVoiceFrame(Voice& voice, Chip& chip, const ProgramSound& program, float
         note = arp - kFixedNoteBase;
         arp = 0;
     }
-    const int32_t duty = shiftDuty(voice.dutyValue, voice.channelType, controllers);
+    const int32_t duty = shiftDuty(voice.dutyValue, voice.channelType,
+                                   voice.expressionTimbre >= 0 ? voice.expressionTimbre : controllers.timbre);
     writeFrame(voice, chip, FrameInputs{program, controllers, vol, note, arp, bend, clockRate, duty});
     voice.lastChip = isChannelType(voice.channelType) ? channelKind(voice.channelType).chip : SoundChip::Apu;
     voice.noteFrames = std::min(voice.noteFrames + 1, kMaxNoteFrames);

@@ -54,6 +54,7 @@ struct Voice {
     // The host's note expressions for this note alone (CLAP, VST3).
     float expressionBend = 0.0f;  // semitones
     float expressionGain = 1.0f;  // amplitude, at most 1 reaching the chip
+    int32_t expressionTimbre = -1;  // 0..127 in place of the channel's controller 74; -1: the channel's
     KeyEntry sampleEntry;         // the key map entry its channel plays
     uint64_t releaseOrder = 0;    // when it began releasing, or the pedal began holding it: lower is longer ago
     uint64_t startOrder = 0;      // when its note began (not counting legato): lower is longer ago

@@ -63,6 +63,7 @@ void VoicePool::startVoice(const VoiceContext& context, int index, int32_t key, 
     voice.playingOut = false;
     voice.expressionBend = 0.0f;  // another note: the last one's expressions were its own
     voice.expressionGain = 1.0f;
+    voice.expressionTimbre = -1;
     if (velocity < 0)
         return;  // legato: envelopes, positions, velocity and offsets carry on
 
@@ -382,6 +383,8 @@ void VoicePool::expressMatching(const NoteMatch& match, int32_t kind, float valu
             voice.expressionBend = value;
         else if (kind == ExpressionVolume)
             voice.expressionGain = value;
+        else if (kind == ExpressionBrightness)
+            voice.expressionTimbre = static_cast<int32_t>(std::lround(value * kControllerMax));
     }
 }
 

@@ -370,12 +370,14 @@ TEST_F(Clap, NoteOffsAndChokesEndOnlyTheNotesTheyName)
 
 // A note expression names its notes as a note-off does and changes those
 // alone: tuning moves them by semitones (two up sound as the key two up
-// does), volume scales their chip volume. One that names no note, or that a
-// chip voice has no use for (pan), changes nothing at all.
+// does), volume scales their chip volume, brightness moves their duty. One
+// that names no note, or that a chip voice has no use for (pan), changes
+// nothing at all.
 TEST_F(Clap, NoteExpressionsChangeOnlyTheNotesTheyName)
 {
     constexpr int64_t kAt = 4410;
     constexpr int64_t kFrames = 22050;
+    constexpr double kPi = 3.141592653589793;
     const std::vector<uint8_t> pulse = vst2Chunk(
         cells::Builder().cell(cells::program).number(0).cell(cells::volume).string("15").cell(cells::duty).string("2").bytes());
     // Two keys, the first (id 7) on channel 0, the second (id 8) on channel 1.
@@ -432,6 +434,15 @@ TEST_F(Clap, NoteExpressionsChangeOnlyTheNotesTheyName)
             }
         }
     }
+    // Brightness 0 is the note's own controller 74 at 0: its half-duty pulse
+    // narrows to an eighth, and the second harmonic a square lacks appears.
+    const std::vector<float> dark = render(69, 62, {expression(CLAP_NOTE_EXPRESSION_BRIGHTNESS, 8, -1, -1, -1, 0.0)});
+    EXPECT_LT(tone(plain, 74).amplitude, tone(plain, 62).amplitude * 0.02);
+    EXPECT_NEAR(tone(dark, 74).amplitude / tone(dark, 62).amplitude, std::sin(kPi / 4) / (2 * std::sin(kPi / 8)), 0.05);
+    EXPECT_NEAR(tone(dark, 69).amplitude, tone(plain, 69).amplitude, tone(plain, 69).amplitude * 0.01) << "the other";
+    EXPECT_TRUE(same(render(69, 62, {expression(CLAP_NOTE_EXPRESSION_BRIGHTNESS, 8, -1, -1, -1, 0.5)}), plain))
+        << "the centre, 64 of 127, leaves the duty as it is";
+
     const Timed unchanged[] = {
         expression(CLAP_NOTE_EXPRESSION_TUNING, 9, -1, -1, -1, 2.0),  // an id no note has
         expression(CLAP_NOTE_EXPRESSION_TUNING, 7, -1, 1, -1, 2.0),   // its id on another channel

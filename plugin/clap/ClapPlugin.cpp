@@ -204,13 +204,16 @@ void ClapPlugin::applyEvent(const clap_event_header_t* event, uint32_t offset)
         const auto* expression = reinterpret_cast<const clap_event_note_expression_t*>(event);
         if (expression->port_index != -1 && expression->port_index != 0)
             return;
-        // Tuning in semitones and volume as an amplitude are CLAP's and the
-        // engine's alike; a chip voice has no pan of its own.
+        // Tuning in semitones, volume as an amplitude and brightness from 0
+        // to 1 are CLAP's and the engine's alike; a chip voice has no pan of
+        // its own.
         int32_t kind = -1;
         if (expression->expression_id == CLAP_NOTE_EXPRESSION_TUNING)
             kind = ExpressionTuning;
         else if (expression->expression_id == CLAP_NOTE_EXPRESSION_VOLUME)
             kind = ExpressionVolume;
+        else if (expression->expression_id == CLAP_NOTE_EXPRESSION_BRIGHTNESS)
+            kind = ExpressionBrightness;
         if (kind >= 0)
             instrument.queueNoteExpression(static_cast<int32_t>(offset),
                                            {expression->channel, expression->key, expression->note_id}, kind,
