@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <optional>
 #include <stdexcept>
@@ -358,12 +359,16 @@ void EditorModel::editPlaying(int field, const char* text)
         (glide ? playing.glide : playing.tempoSteps) = *value;
         error = instrument_.setPlaying(shownProgram_, playing);
     }
+    refused_[field - kEnvelopeKindCount] = error != nullptr;
     if (error) {
         if (!showsPlayingError())
             errorBeforeRefusal_ = errorText_;
         errorText_ = error;
     } else if (showsPlayingError(field)) {
-        errorText_ = errorBeforeRefusal_;
+        // The other field may still hold a text refused.
+        const int other = glide ? kTempoStepsField : kGlideField;
+        const bool otherRefused = refused_[other - kEnvelopeKindCount];
+        errorText_ = otherRefused ? (glide ? kErrorTempoSteps : kErrorGlide) : errorBeforeRefusal_;
     }
     statusChanged();
     if (!error && playing != before)
@@ -643,6 +648,7 @@ bool EditorModel::takeRefreshTexts()
     if (!std::exchange(refreshTexts_, false))
         return false;
     // The fields show what is stored again: a refused glide or tempo steps is gone.
+    std::fill(std::begin(refused_), std::end(refused_), false);
     if (showsPlayingError()) {
         errorText_ = errorBeforeRefusal_;
         refreshStatus_ = true;

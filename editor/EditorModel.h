@@ -237,8 +237,9 @@ private:
     // succeeded. Points at one of the compiler's constant messages.
     const char* errorText_ = nullptr;
     // The message a playing field's refusal took the place of, shown again
-    // when the field is set right: the bank's error is still there.
+    // when the fields are set right: the bank's error is still there.
     const char* errorBeforeRefusal_ = nullptr;
+    bool refused_[kPlayingFieldCount] = {};  // which playing fields hold a text refused
     std::string dropText_;     // what the last drop did; empty once a text was edited
     int32_t gainAtGrab_ = -1;  // the gain when the slider's gesture began; -1: none under way
     int32_t waveIndex_ = 0;    // the N163 wave shown, clamped to the program's when read

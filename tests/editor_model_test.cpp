@@ -329,7 +329,8 @@ TEST_F(Model, GlideAndTempoStepsFieldsStoreInRangeNumbersAndRefuseTheRest)
         {kGlideField, "fast", kErrorGlide, 10000, 0, 0},
         {kGlideField, "", kErrorGlide, 10000, 0, 0},
         {kGlideField, "off", kErrorGlide, 10000, 0, 0},
-        {kTempoStepsField, "4", kErrorGlide, 10000, 4, 1},  // the glide's refusal stays
+        {kTempoStepsField, "", kErrorTempoSteps, 10000, 0, 0},
+        {kTempoStepsField, "4", kErrorGlide, 10000, 4, 1},  // the glide's text is still refused
         {kGlideField, "0", "OK", 0, 4, 1},
         {kTempoStepsField, "96", "OK", 0, 96, 1},
         {kTempoStepsField, "97", kErrorTempoSteps, 0, 96, 0},
