@@ -2,12 +2,13 @@
 // table for the windows of every platform, so that Windows and Linux show
 // the same editor.
 //
-// The editor is two areas side by side. The panel, at the top left, is the
+// The editor is areas side by side. The panel, at the top left, is the
 // instrument's own face as musicians learned it: its 24 controls keep their
 // places, sizes, texts and ids for good. Whatever came after the panel
 // (channel types beyond its three, switches of later features) sits in the
-// extension area beside it, from a table of its own; a new feature takes a
-// place there, and the window grows rather than anything on the panel moving.
+// extension area beside it, from a table of its own, and how a program is
+// played in the playing column beyond that; a new feature takes a place
+// there, and the window grows rather than anything already placed moving.
 #pragma once
 
 #include "EditorModel.h"
@@ -50,13 +51,20 @@ inline constexpr int kExtensionControlsWidth = kTypeSlotPitch * (kTypeColumns - 
 inline constexpr int kWaveColumnWidth = 256;
 inline constexpr int kWaveAreaHeight = 192;
 
+// Right of the wave column, whose margin it shares, stands the playing
+// column: how the shown program is played.
+inline constexpr int kPlayingColumnWidth = 185;
+
 inline constexpr EditorArea kPanelArea{0, 0, 595, 255};
 inline constexpr EditorArea kExtensionArea{
     kPanelArea.width, 0, kExtensionControlsWidth + kWaveColumnWidth + 3 * kExtensionMargin, kPanelArea.height};
+inline constexpr EditorArea kPlayingArea{kExtensionArea.x + kExtensionArea.width, 0,
+                                         kPlayingColumnWidth + kExtensionMargin, kPanelArea.height};
 
-// The window holds both areas; every plug-in format tells its host this size.
-constexpr int kEditorWidth = kExtensionArea.x + kExtensionArea.width;
-constexpr int kEditorHeight = std::max(kPanelArea.y + kPanelArea.height, kExtensionArea.y + kExtensionArea.height);
+// The window holds the three areas; every plug-in format tells its host this size.
+constexpr int kEditorWidth = kPlayingArea.x + kPlayingArea.width;
+constexpr int kEditorHeight = std::max(
+    {kPanelArea.y + kPanelArea.height, kExtensionArea.y + kExtensionArea.height, kPlayingArea.y + kPlayingArea.height});
 
 // ---- the panel ----
 
@@ -173,14 +181,51 @@ inline constexpr auto kExtensionControls = [] {
     return all;
 }();
 
-// Every button of both areas, the panel's first: what the windows create,
+// ---- the playing column ----
+
+// A row each, from the top: the mono button; the glide's label and field;
+// the tempo steps'. The fourth row is kept for a switch of the whole bank.
+// The labels sit as the panel's do beside their fields.
+inline constexpr int kPlayingLabelWidth = 105;
+inline constexpr int kPlayingFieldX = kPlayingArea.x + kPlayingLabelWidth + 5;
+constexpr EditorArea playingRow(int row)
+{
+    return {kPlayingArea.x, kExtensionMargin + kExtensionRowPitch * row, kPlayingColumnWidth, 24};
+}
+inline constexpr const char* kPlayingLabelText[kPlayingFieldCount] = {"Glide ms:", "Tempo steps:"};
+
+// Where each edit field and its label are: the panel's five rows, then the
+// playing column's.
+constexpr EditorArea editorFieldArea(int field)
+{
+    if (field < kEnvelopeKindCount)
+        return envelopeFieldArea(field);
+    const EditorArea row = playingRow(1 + field - kEnvelopeKindCount);
+    return {kPlayingFieldX, row.y, kPlayingArea.x + kPlayingColumnWidth - kPlayingFieldX, 25};
+}
+constexpr EditorArea editorFieldLabelArea(int field)
+{
+    if (field < kEnvelopeKindCount)
+        return envelopeLabelArea(field);
+    const EditorArea row = playingRow(1 + field - kEnvelopeKindCount);
+    return {kPlayingArea.x, row.y + 2, kPlayingLabelWidth, 25};
+}
+
+inline constexpr EditorButton kPlayingControls[] = {
+    {kMonoButton, playingRow(0), "Mono: Off"},
+};
+
+// Every button of the three areas, the panel's first: what the windows create,
 // draw and hit-test.
 inline constexpr auto kEditorButtons = [] {
-    std::array<EditorButton, std::size(kPanelButtons) + std::size(kExtensionControls)> all{};
+    std::array<EditorButton, std::size(kPanelButtons) + std::size(kExtensionControls) + std::size(kPlayingControls)>
+        all{};
     size_t i = 0;
     for (const EditorButton& button : kPanelButtons)
         all[i++] = button;
     for (const EditorButton& button : kExtensionControls)
+        all[i++] = button;
+    for (const EditorButton& button : kPlayingControls)
         all[i++] = button;
     return all;
 }();

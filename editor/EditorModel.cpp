@@ -7,11 +7,15 @@
 #include "instrument/Instrument.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -36,6 +40,32 @@ constexpr int32_t kCustomPatchPlace = kVrc7MaxPatch + 1;
 int32_t patchPlace(int32_t patch)
 {
     return patch == 0 ? kCustomPatchPlace : patch;
+}
+
+// A playing field's text as the text bank reads it: a number of decimal
+// digits, spaces around it allowed, or for tempo steps "off" (any case),
+// which is 0. Empty when it is neither; a number too long to matter reads
+// as one past any range.
+std::optional<int32_t> playingNumber(const char* text, bool offIsZero)
+{
+    std::string_view number = text ? text : "";
+    while (!number.empty() && number.front() == ' ')
+        number.remove_prefix(1);
+    while (!number.empty() && number.back() == ' ')
+        number.remove_suffix(1);
+    if (number.empty())
+        return std::nullopt;
+    if (offIsZero && number.size() == 3 && std::tolower(static_cast<unsigned char>(number[0])) == 'o' &&
+        std::tolower(static_cast<unsigned char>(number[1])) == 'f' &&
+        std::tolower(static_cast<unsigned char>(number[2])) == 'f')
+        return 0;
+    int32_t value = 0;
+    for (const char c : number) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = std::min(value * 10 + (c - '0'), kMaxGlideMs + kMaxTempoSteps + 1);
+    }
+    return value;
 }
 
 int32_t channelTypeOfButton(int control)
@@ -72,7 +102,26 @@ EditorModel::DutyRow EditorModel::dutyRow() const
 
 void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const
 {
-    instrument_.envelopeTexts(shownProgram_, texts);
+    rowTexts(texts);
+}
+
+void EditorModel::shownFieldTexts(char (&texts)[kEditorFieldCount][kEnvelopeTextSize]) const
+{
+    rowTexts(texts);
+    const Instrument::Playing playing = instrument_.playing(shownProgram_);
+    std::snprintf(texts[kGlideField], sizeof texts[kGlideField], "%i", static_cast<int>(playing.glide));
+    if (playing.tempoSteps == 0)
+        std::snprintf(texts[kTempoStepsField], sizeof texts[kTempoStepsField], "off");
+    else
+        std::snprintf(texts[kTempoStepsField], sizeof texts[kTempoStepsField], "%i",
+                      static_cast<int>(playing.tempoSteps));
+}
+
+void EditorModel::rowTexts(char (*texts)[kEnvelopeTextSize]) const
+{
+    char envelopes[kEnvelopeKindCount][kEnvelopeTextSize];
+    instrument_.envelopeTexts(shownProgram_, envelopes);
+    std::memcpy(texts, envelopes, sizeof envelopes);
     switch (dutyRow()) {
     case DutyRow::Duty:
         break;
@@ -87,6 +136,8 @@ void EditorModel::shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize
 
 const char* EditorModel::rowLabel(int kind) const
 {
+    if (kind >= kEnvelopeKindCount && kind < kEditorFieldCount)
+        return kPlayingLabelText[kind - kEnvelopeKindCount];
     if (kind < 0 || kind >= kEnvelopeKindCount)
         return "";
     if (kind != Duty)
@@ -140,6 +191,8 @@ bool EditorModel::isSelected(int control) const
         return instrument_.midiControllers();
     case kConsoleButton:
         return instrument_.console() != ConsoleOff;
+    case kMonoButton:
+        return instrument_.playing(shownProgram_).mono != MonoOff;
     default: {
         // A channel type's button, or a "+" or "-", which never is.
         const int32_t type = channelTypeOfButton(control);
@@ -160,6 +213,10 @@ const char* EditorModel::buttonText(int control) const
             "N163 channels: 1", "N163 channels: 2", "N163 channels: 3", "N163 channels: 4",
             "N163 channels: 5", "N163 channels: 6", "N163 channels: 7", "N163 channels: 8"};
         return kChannelsText[std::clamp(instrument_.n163Channels(), int32_t{1}, kMaxN163Channels) - 1];
+    }
+    if (control == kMonoButton) {
+        static constexpr const char* kMonoText[kMonoModeCount] = {"Mono: Off", "Mono: On", "Mono: Legato"};
+        return kMonoText[std::clamp(instrument_.playing(shownProgram_).mono, int32_t{0}, kMonoModeCount - 1)];
     }
     for (const EditorButton& button : kEditorButtons)
         if (button.id == control)
@@ -186,6 +243,8 @@ bool EditorModel::isEnabled(int control) const
 
 bool EditorModel::envelopeIsEmpty(int kind) const
 {
+    if (kind < 0 || kind >= kEnvelopeKindCount)
+        return false;  // a playing field, never marked
     if (kind != Duty)
         return instrument_.envelopeIsEmpty(shownProgram_, kind);
     switch (dutyRow()) {
@@ -268,6 +327,54 @@ void EditorModel::editEnvelope(int kind, const char* text)
         instrument_.noteStateEdited();
 }
 
+void EditorModel::editField(int field, const char* text)
+{
+    if (field == kGlideField || field == kTempoStepsField)
+        editPlaying(field, text);
+    else
+        editEnvelope(field, text);
+}
+
+bool EditorModel::showsPlayingError(int field) const
+{
+    return (field != kTempoStepsField && errorText_ == kErrorGlide) ||
+           (field != kGlideField && errorText_ == kErrorTempoSteps);
+}
+
+void EditorModel::editPlaying(int field, const char* text)
+{
+    // As for the rows: the Win32 window's own filling of a field leaves the
+    // drop's message, and a value set to what it was tells no listener.
+    char texts[kEditorFieldCount][kEnvelopeTextSize];
+    shownFieldTexts(texts);
+    if (std::strncmp(texts[field], text ? text : "", kEnvelopeTextSize - 1) != 0) {
+        dropText_.clear();
+        missText_[0] = '\0';
+    }
+    const Instrument::Playing before = instrument_.playing(shownProgram_);
+    Instrument::Playing playing = before;
+    const bool glide = field == kGlideField;
+    const char* error = glide ? kErrorGlide : kErrorTempoSteps;
+    if (const std::optional<int32_t> value = playingNumber(text, !glide)) {
+        (glide ? playing.glide : playing.tempoSteps) = *value;
+        error = instrument_.setPlaying(shownProgram_, playing);
+    }
+    refused_[field - kEnvelopeKindCount] = error != nullptr;
+    if (error) {
+        if (!showsPlayingError())
+            errorBeforeRefusal_ = errorText_;
+        errorText_ = error;
+    } else if (showsPlayingError(field)) {
+        // The other field may still hold a text refused.
+        const int other = glide ? kTempoStepsField : kGlideField;
+        const bool otherRefused = refused_[other - kEnvelopeKindCount];
+        errorText_ = otherRefused ? (glide ? kErrorTempoSteps : kErrorGlide) : errorBeforeRefusal_;
+    }
+    statusChanged();
+    if (!error && playing != before)
+        instrument_.noteStateEdited();
+}
+
 void EditorModel::click(int control)
 {
     if (const int32_t type = channelTypeOfButton(control); type >= 0) {
@@ -305,6 +412,16 @@ void EditorModel::click(int control)
         // 8, 1, 2, ... 7, 8: a click past the most starts again from one.
         instrument_.setN163Channels(instrument_.n163Channels() % kMaxN163Channels + 1);
         break;
+    case kMonoButton: {
+        Instrument::Playing playing = instrument_.playing(shownProgram_);
+        playing.mono = (std::clamp(playing.mono, int32_t{0}, kMonoModeCount - 1) + 1) % kMonoModeCount;
+        if (const char* error = instrument_.setPlaying(shownProgram_, playing)) {
+            errorText_ = error;  // the instrument refused the program's values: nothing stored
+            statusChanged();
+            return;
+        }
+        break;
+    }
     case kPreviousWaveButton:
     case kNextWaveButton: {
         if (instrument_.channelType(shownProgram_) == Vrc7) {
@@ -528,7 +645,15 @@ void EditorModel::noticeProgramChanges()
 bool EditorModel::takeRefreshTexts()
 {
     noticeProgramChanges();
-    return std::exchange(refreshTexts_, false);
+    if (!std::exchange(refreshTexts_, false))
+        return false;
+    // The fields show what is stored again: a refused glide or tempo steps is gone.
+    std::fill(std::begin(refused_), std::end(refused_), false);
+    if (showsPlayingError()) {
+        errorText_ = errorBeforeRefusal_;
+        refreshStatus_ = true;
+    }
+    return true;
 }
 
 void EditorModel::noticeN163Misses()

@@ -47,7 +47,17 @@ enum EditorControl : int {
     kN163ChannelsButton = 1026,  // the console's 163 channel count, stepped on at each click
     kWaveLabel = 1027,           // "Wave 1/3": which wave the area shows
     kVrc7Button = 1028,
+    kMonoButton = 1029,  // the shown program's MonoMode, stepped on at each click
 };
+
+// The edit fields: the five envelope rows in EnvelopeKind order, then the
+// playing column's glide and tempo steps. The windows number their fields so.
+enum EditorField : int {
+    kGlideField = kEnvelopeKindCount,
+    kTempoStepsField,
+    kEditorFieldCount,
+};
+inline constexpr int kPlayingFieldCount = int{kEditorFieldCount} - int{kEnvelopeKindCount};
 
 // The button of each channel type, in ChannelType order; its text is the
 // channel table's label. The ids are the windows' own and never change.
@@ -85,9 +95,14 @@ public:
     // but for a Sample program its key map in the Duty row (the channel has
     // no duty), for an FDS or N163 program its wave text.
     void shownTexts(char (&texts)[kEnvelopeKindCount][kEnvelopeTextSize]) const;
-    // The label of a row: "Volume:" ... "Duty:", or "Keys:" for a Sample
-    // program's Duty row, "Wave:" for an FDS or N163 program's.
-    const char* rowLabel(int kind) const;
+    // The texts of every field: the five rows', then the glide in
+    // milliseconds ("0": none) and the tempo steps ("off", or the count), as
+    // the text bank writes them and the fields read them back.
+    void shownFieldTexts(char (&texts)[kEditorFieldCount][kEnvelopeTextSize]) const;
+    // The label of a field: "Volume:" ... "Duty:", or "Keys:" for a Sample
+    // program's Duty row, "Wave:" for an FDS or N163 program's; "Glide ms:"
+    // and "Tempo steps:" for the playing column's.
+    const char* rowLabel(int field) const;
     // "MIDIch:%i" (1..16) and "Polyphony:%i", at most 31 characters.
     void midiChannelText(char (&text)[32]) const;
     void polyphonyText(char (&text)[32]) const;
@@ -136,6 +151,13 @@ public:
     // program's Duty row stores its key map, which is compiled against the
     // bank's samples. The status line shows the compiler's message.
     void editEnvelope(int kind, const char* text);
+    // Any field's text changed: a row's goes to editEnvelope; the glide's
+    // and the tempo steps' are read as the text bank reads them (a number,
+    // or "off" for tempo steps) and stored in the shown program. A text that
+    // is no number, or one out of range, stores nothing: the status line
+    // says what the field takes until the field is set right (or the window
+    // shows the stored value again).
+    void editField(int field, const char* text);
     // A click on one of the buttons (other identifiers do nothing).
     void click(int control);
     // The slider reports its position, 0 (top) .. 200. The first move begins
@@ -186,6 +208,12 @@ private:
     DutyRow dutyRow() const;
     bool showsKeyMap() const { return dutyRow() == DutyRow::KeyMap; }
     bool showsWave() const { return dutyRow() == DutyRow::Wave; }
+    // The rows' texts into the first five of texts.
+    void rowTexts(char (*texts)[kEnvelopeTextSize]) const;
+    void editPlaying(int field, const char* text);
+    // Whether the status shows a playing field's refusal (of that field, or
+    // of either for -1), which goes once the field holds a value again.
+    bool showsPlayingError(int field = -1) const;
     // Sets the drawing's steps from the last point to (step, value), and
     // stores the wave's text when a step changed.
     void drawWaveTo(int32_t step, int32_t value);
@@ -208,6 +236,10 @@ private:
     // Message of the last compile started from the editor; null when it
     // succeeded. Points at one of the compiler's constant messages.
     const char* errorText_ = nullptr;
+    // The message a playing field's refusal took the place of, shown again
+    // when the fields are set right: the bank's error is still there.
+    const char* errorBeforeRefusal_ = nullptr;
+    bool refused_[kPlayingFieldCount] = {};  // which playing fields hold a text refused
     std::string dropText_;     // what the last drop did; empty once a text was edited
     int32_t gainAtGrab_ = -1;  // the gain when the slider's gesture began; -1: none under way
     int32_t waveIndex_ = 0;    // the N163 wave shown, clamped to the program's when read

@@ -203,9 +203,9 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
         return 1;
     case WM_COMMAND:
         if (HIWORD(wParam) == EN_CHANGE) {
-            for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-                if (control == gui->envelopeEdit[kind])
-                    model.editEnvelope(kind, gui->fillingTexts ? gui->fillingTexts[kind] : fieldText(control).c_str());
+            for (int field = 0; field < kEditorFieldCount; ++field) {
+                if (control == gui->fieldEdit[field])
+                    model.editField(field, gui->fillingTexts ? gui->fillingTexts[field] : fieldText(control).c_str());
             }
         }
         // Only a plain click counts: the second click of a double click and the
@@ -216,7 +216,7 @@ LRESULT CALLBACK editorWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_CTLCOLORSTATIC: {
         COLORREF colour = GetSysColor(COLOR_BTNFACE);
         for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-            if (control == gui->envelopeLabel[kind] && model.envelopeIsEmpty(kind))
+            if (control == gui->fieldLabel[kind] && model.envelopeIsEmpty(kind))
                 colour = kEmptyEnvelopeColour;
         SetBkColor(reinterpret_cast<HDC>(wParam), colour);
         return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));

@@ -105,13 +105,15 @@ bool GUI::open(void* parentWindow)
     // main window's own creation get default handling.
     SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 
+    for (int field = 0; field < kEditorFieldCount; ++field)
+        fieldLabel[field] = createControl(window, "static", "ST_U", kLabelStyle, 0, editorFieldLabelArea(field));
     for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        envelopeLabel[kind] = createControl(window, "static", "ST_U", kLabelStyle, 0, envelopeLabelArea(kind));
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        SetWindowTextA(envelopeLabel[kind], kEnvelopeLabelText[kind]);
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        envelopeEdit[kind] = createField(window, envelopeFieldArea(kind));
-    for (HWND edit : envelopeEdit)
+        SetWindowTextA(fieldLabel[kind], kEnvelopeLabelText[kind]);
+    for (int field = kEnvelopeKindCount; field < kEditorFieldCount; ++field)
+        SetWindowTextA(fieldLabel[field], kPlayingLabelText[field - kEnvelopeKindCount]);
+    for (int field = 0; field < kEditorFieldCount; ++field)
+        fieldEdit[field] = createField(window, editorFieldArea(field));
+    for (HWND edit : fieldEdit)
         SendMessageA(edit, EM_LIMITTEXT, kEditLimit, 0);
     for (size_t i = 0; i < std::size(kEditorButtons); ++i)
         buttons[i] = createControl(window, "button", kEditorButtons[i].text, kButtonStyle, kEditorButtons[i].id,
@@ -133,9 +135,9 @@ bool GUI::open(void* parentWindow)
 void GUI::close()
 {
     model.releaseWave();
-    for (HWND& label : envelopeLabel)
+    for (HWND& label : fieldLabel)
         destroy(label);
-    for (HWND& edit : envelopeEdit)
+    for (HWND& edit : fieldEdit)
         destroy(edit);
     for (HWND& button : buttons)
         destroy(button);
@@ -150,11 +152,11 @@ void GUI::idle()
     if (model.takeRefreshTexts()) {
         // Copied out first: setting an edit's text makes it report a change,
         // whose handling locks the bank again.
-        char texts[kEnvelopeKindCount][kEnvelopeTextSize];
-        model.shownTexts(texts);
+        char texts[kEditorFieldCount][kEnvelopeTextSize];
+        model.shownFieldTexts(texts);
         fillingTexts = texts;
-        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-            setUtf8Text(envelopeEdit[kind], texts[kind]);
+        for (int field = 0; field < kEditorFieldCount; ++field)
+            setUtf8Text(fieldEdit[field], texts[field]);
         fillingTexts = nullptr;
         SendMessageA(gainSlider, TBM_SETPOS, TRUE, model.sliderPosition());
         invalidateWave(window);
@@ -175,9 +177,9 @@ void GUI::idle()
             EnableWindow(buttons[i], model.isEnabled(kEditorButtons[i].id));
             InvalidateRect(buttons[i], nullptr, TRUE);
         }
-        for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-            SetWindowTextA(envelopeLabel[kind], model.rowLabel(kind));
-            InvalidateRect(envelopeLabel[kind], nullptr, TRUE);
+        for (int field = 0; field < kEditorFieldCount; ++field) {
+            SetWindowTextA(fieldLabel[field], model.rowLabel(field));
+            InvalidateRect(fieldLabel[field], nullptr, TRUE);
         }
     }
 }

@@ -31,8 +31,9 @@ public:
     EditorModel& model;
     char windowClassName[32] = {};
     HWND window = nullptr;
-    HWND envelopeLabel[5] = {};
-    HWND envelopeEdit[5] = {};
+    // In EditorField order: the panel's five rows, then the playing column's.
+    HWND fieldLabel[kEditorFieldCount] = {};
+    HWND fieldEdit[kEditorFieldCount] = {};
     HWND buttons[std::size(kEditorButtons)] = {};  // in the layout's order
     HWND midiChannelLabel = nullptr;
     HWND polyphonyLabel = nullptr;

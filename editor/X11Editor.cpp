@@ -107,10 +107,10 @@ void X11Editor::idle()
     if (!display_ || X11ErrorFilter::isBroken(display_))
         return;  // a broken connection is only closed
     if (model_.takeRefreshTexts()) {
-        char texts[kEnvelopeKindCount][kEnvelopeTextSize];
-        model_.shownTexts(texts);
-        for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-            fields_[kind].setText(texts[kind]);
+        char texts[kEditorFieldCount][kEnvelopeTextSize];
+        model_.shownFieldTexts(texts);
+        for (int field = 0; field < kEditorFieldCount; ++field)
+            fields_[field].setText(texts[field]);
         slider_ = model_.sliderPosition();
         dirty_ = true;
     }
@@ -195,9 +195,9 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
         return;
     }
     int control = 0;
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        if (envelopeFieldArea(kind).contains(x, y))
-            control = kind + 1;  // fields count from 1 here, buttons have their ids
+    for (int field = 0; field < kEditorFieldCount; ++field)
+        if (editorFieldArea(field).contains(x, y))
+            control = field + 1;  // fields count from 1 here, buttons have their ids
     for (const EditorButton& b : kEditorButtons)
         if (b.area.contains(x, y))
             control = b.id;
@@ -218,11 +218,11 @@ void X11Editor::press(int x, int y, unsigned button, unsigned state, unsigned lo
         lastPressY_ = y;
     }
 
-    if (control <= kEnvelopeKindCount) {
+    if (control <= kEditorFieldCount) {
         const int kind = control - 1;
         TextField& field = fields_[kind];
         focusField(kind, time);
-        const double fieldX = x - envelopeFieldArea(kind).x - kFieldInset;
+        const double fieldX = x - editorFieldArea(kind).x - kFieldInset;
         if (button == Button2) {
             // X's middle-click paste of the PRIMARY selection, where the click is.
             field.press(fieldX, false, measureText_);
@@ -282,7 +282,7 @@ void X11Editor::release(int x, int y)
 void X11Editor::motion(int x, int y)
 {
     if (drag_ == Drag::Field) {
-        fields_[dragControl_].drag(x - envelopeFieldArea(dragControl_).x - kFieldInset, measureText_);
+        fields_[dragControl_].drag(x - editorFieldArea(dragControl_).x - kFieldInset, measureText_);
         caretMoved(dragControl_, true);
     } else if (drag_ == Drag::Slider) {
         setSliderFromY(y);
@@ -364,8 +364,8 @@ void X11Editor::key(XEvent& event)
         return;
     case XK_Tab:
     case XK_ISO_Left_Tab: {
-        const int step = shift || symbol == XK_ISO_Left_Tab ? kEnvelopeKindCount - 1 : 1;
-        const int next = (kind + step) % kEnvelopeKindCount;
+        const int step = shift || symbol == XK_ISO_Left_Tab ? kEditorFieldCount - 1 : 1;
+        const int next = (kind + step) % kEditorFieldCount;
         focused_ = next;
         fields_[next].selectAll();
         return caretMoved(next, true);
@@ -402,13 +402,13 @@ void X11Editor::key(XEvent& event)
 
 void X11Editor::edited(int kind)
 {
-    model_.editEnvelope(kind, fields_[kind].text().c_str());
+    model_.editField(kind, fields_[kind].text().c_str());
     caretMoved(kind, false);
 }
 
 void X11Editor::caretMoved(int kind, bool selecting)
 {
-    fields_[kind].scrollToCaret(kFieldTextWidth, measureText_);
+    fields_[kind].scrollToCaret(fieldTextWidth(kind), measureText_);
     if (selecting && fields_[kind].hasSelection())
         selections_.own(XA_PRIMARY, fields_[kind].selectedText(), CurrentTime);
     dirty_ = true;

@@ -11,6 +11,7 @@
 // Everything here runs on the host's user-interface thread.
 #pragma once
 
+#include "EditorModel.h"
 #include "EditorWindow.h"
 #include "TextField.h"
 #include "X11DropTarget.h"
@@ -53,7 +54,8 @@ private:
     void release(int x, int y);
     void motion(int x, int y);
     void key(_XEvent& event);
-    // A field's text changed by the user: the model stores and compiles it.
+    // A field's text changed by the user: the model stores it (and compiles
+    // the bank, for a row). Fields are numbered as the model's EditorField.
     void edited(int kind);
     // After a caret or selection change: scrolls the caret into view, offers
     // a selection as PRIMARY.
@@ -69,7 +71,7 @@ private:
     void draw();
 
     EditorModel& model_;
-    TextField fields_[kEnvelopeKindCount];
+    TextField fields_[kEditorFieldCount];
     TextField::Measure measureText_;
     int slider_ = 0;
 

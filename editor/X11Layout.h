@@ -8,7 +8,10 @@ namespace x11layout {
 
 // A field's text starts inside its one-pixel border and a small margin.
 constexpr int kFieldInset = 3;
-constexpr double kFieldTextWidth = 475 - 2 * kFieldInset;
+constexpr double fieldTextWidth(int field)
+{
+    return editorFieldArea(field).width - 2 * kFieldInset;
+}
 
 // The slider's thumb travels between these heights: position 0 at the top.
 constexpr int kSliderTop = 10;

@@ -146,8 +146,8 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
         cairo_move_to(cr, area.x, area.y + font.ascent);
         cairo_show_text(cr, text);
     };
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind)
-        label(envelopeLabelArea(kind), model.rowLabel(kind), model.envelopeIsEmpty(kind));
+    for (int field = 0; field < kEditorFieldCount; ++field)
+        label(editorFieldLabelArea(field), model.rowLabel(field), model.envelopeIsEmpty(field));
     char shown[32];
     model.midiChannelText(shown);
     label(kMidiChannelArea, shown, false);
@@ -156,8 +156,8 @@ void X11Painter::paint(Display* display, unsigned long window, const Scene& scen
     label(kStatusArea, model.statusText(), false);
 
     // Fields: white with a one-pixel border; the selection and caret while focused.
-    for (int kind = 0; kind < kEnvelopeKindCount; ++kind) {
-        const EditorArea area = envelopeFieldArea(kind);
+    for (int kind = 0; kind < kEditorFieldCount; ++kind) {
+        const EditorArea area = editorFieldArea(kind);
         const TextField& field = scene.fields[kind];
         setColour(cr, kWhite);
         cairo_rectangle(cr, area.x, area.y, area.width, area.height);

@@ -6,6 +6,7 @@
 // Everything here runs on the host's user-interface thread.
 #pragma once
 
+#include "EditorModel.h"
 #include "TextField.h"
 #include "engine/Program.h"
 
@@ -16,14 +17,13 @@ struct _cairo;
 struct _cairo_surface;
 struct _XImage;
 struct _XGC;
-class EditorModel;
 
 class X11Painter {
 public:
     // What a paint shows besides the model's texts and highlights.
     struct Scene {
         const EditorModel& model;
-        const TextField (&fields)[kEnvelopeKindCount];
+        const TextField (&fields)[kEditorFieldCount];  // in EditorField order
         int focused;         // the field with the caret, or -1
         bool hasFocus;       // whether the window has the keyboard
         int pushedButton;    // the button held down, or 0

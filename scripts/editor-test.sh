@@ -9,7 +9,7 @@ out=$2
 dir=$(dirname "$exe")
 rm -f "$dir"/editor-*.bmp
 status=0
-xvfb-run -a -s "-screen 0 1280x1024x24" "$root/scripts/wine-run.sh" "$exe" || status=$?
+xvfb-run -a -s "-screen 0 1600x1024x24" "$root/scripts/wine-run.sh" "$exe" || status=$?
 for shot in "$dir"/editor-*.bmp; do
     [ -e "$shot" ] || continue
     /usr/bin/convert "$shot" "$out/$(basename "${shot%.bmp}").png"

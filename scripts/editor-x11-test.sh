@@ -5,4 +5,4 @@
 # would reset whenever the test's last connection closes, refusing the next.
 #   scripts/editor-x11-test.sh EDITOR_X11_TESTS [gtest options]
 set -euo pipefail
-exec xvfb-run -a -n $(( 100 + RANDOM % 800 )) -s "-screen 0 1280x1024x24 -noreset" "$@"
+exec xvfb-run -a -n $(( 100 + RANDOM % 800 )) -s "-screen 0 1600x1024x24 -noreset" "$@"

@@ -8,7 +8,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 # first process of a prefix starts its desktop, and a desktop started without
 # a display would leave every later window of the prefix without one.
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "${BASH_SOURCE[0]}" "$@"
+    exec xvfb-run -a -s "-screen 0 1600x1024x24" "${BASH_SOURCE[0]}" "$@"
 fi
 
 exe=$1

@@ -1006,7 +1006,7 @@ TEST(ClapEditorEdits, ReachTheHostAsGesturesThroughFlush)
         EXPECT_FALSE(gui->is_api_supported(plugin, api, true)) << "embedded only";
         uint32_t width = 0, height = 0;
         ASSERT_TRUE(gui->get_size(plugin, &width, &height));
-        EXPECT_EQ(width, 1066u) << "the panel and the extension area beside it, with its wave column";
+        EXPECT_EQ(width, 1261u) << "the panel, the extension area with its wave column, and the playing column";
         EXPECT_EQ(height, 255u);
     }
     plugin->destroy(plugin);

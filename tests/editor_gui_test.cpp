@@ -35,14 +35,15 @@ struct Expected {
     const char* text;  // before the first idle
 };
 
-// The editor's size: the panel and the extension area beside it, with its
-// wave column.
-constexpr int kWidth = 1066, kHeight = 255;
+// The editor's size: the panel, the extension area beside it with its wave
+// column, and the playing column.
+constexpr int kWidth = 1261, kHeight = 255;
 
 // The panel's 24 controls first, in the order they are made, then the
-// extension area's.
+// extension area's, then the playing column's.
 constexpr int kPanelControlCount = 24;
-constexpr int kControlCount = 38;
+constexpr int kControlCount = 43;
+constexpr int kMonoButton = 1029, kGlideEdit = 40, kTempoStepsEdit = 42;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
@@ -82,6 +83,11 @@ const Expected kControls[kControlCount] = {
     {"button", 1024, 800, 10, 25, 24, "<"},
     {"button", 1025, 1031, 10, 25, 24, ">"},
     {"static", 1027, 835, 14, 186, 20, ""},
+    {"button", 1029, 1066, 10, 185, 24, "Mono: Off"},
+    {"static", 0, 1066, 42, 105, 25, "Glide ms:"},
+    {"edit", 0, 1176, 40, 75, 25, "0"},
+    {"static", 0, 1066, 72, 105, 25, "Tempo steps:"},
+    {"edit", 0, 1176, 70, 75, 25, "0"},
 };
 
 // The wave area, which is no control: the main window paints it and takes
@@ -177,9 +183,11 @@ protected:
         SendMessageA(byId(id), BM_CLICK, 0, 0);
         pumpMessages();
     }
-    void type(int kind, const std::string& text)
+    void type(int kind, const std::string& text) { typeInto(5 + kind, text); }
+    // The text of the edit control at a place in the layout table replaced.
+    void typeInto(int index, const std::string& text)
     {
-        HWND edit = control(5 + kind);
+        HWND edit = control(index);
         SendMessageA(edit, EM_SETSEL, 0, -1);
         SendMessageA(edit, WM_CLEAR, 0, 0);
         for (char c : text)
@@ -239,6 +247,16 @@ protected:
     int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
     int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
     std::string programText(int program, int kind) { return cells::programTextOf(chunk(), program, kind); }
+    // A program's mono, glide and tempo steps: its playing cell's, or none.
+    std::vector<int32_t> playingOf(int program)
+    {
+        const std::vector<float> cells = chunk();
+        for (size_t i = 0; i + 4 < cells.size(); ++i)
+            if (cells[i] == cells::playing && cells[i + 1] == static_cast<float>(program))
+                return {static_cast<int32_t>(cells[i + 2]), static_cast<int32_t>(cells[i + 3]),
+                        static_cast<int32_t>(cells[i + 4])};
+        return {0, 0, 0};
+    }
     // The background colour a label paints its text on.
     COLORREF labelColour(int kind)
     {
@@ -551,6 +569,66 @@ TEST_F(Editor, TypingStoresTheTextAndTheStatusShowsTheBanksFirstError)
     type(Duty, "2");
     idle();
     EXPECT_EQ(labelColour(Duty), GetSysColor(COLOR_BTNFACE));
+}
+
+// The playing column: the mono button steps through the modes and names
+// each, the glide and tempo steps fields store what is in range and keep
+// the rest as typed with the reason in the status line, and another program
+// shows its own.
+TEST_F(Editor, ThePlayingColumnStepsMonoAndTakesGlideAndTempoSteps)
+{
+    idle();
+    EXPECT_EQ(textOf(control(kGlideEdit)), "0");
+    EXPECT_EQ(textOf(control(kTempoStepsEdit)), "off");
+    EXPECT_EQ(textOf(byId(kMonoButton)), "Mono: Off");
+    EXPECT_EQ(buttonFill(kMonoButton), GetSysColor(COLOR_BTNFACE));
+    click(kMonoButton);
+    idle();
+    EXPECT_EQ(textOf(byId(kMonoButton)), "Mono: On");
+    EXPECT_EQ(buttonFill(kMonoButton), GetSysColor(COLOR_BTNSHADOW));
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{1, 0, 0}));
+    click(kMonoButton);
+    idle();
+    EXPECT_EQ(textOf(byId(kMonoButton)), "Mono: Legato");
+
+    typeInto(kGlideEdit, "250");
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 0}));
+    typeInto(kGlideEdit, "fast");
+    idle();
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 0}));
+    EXPECT_EQ(textOf(byId(1013)), "Error: glide is 0 to 10000 milliseconds");
+    EXPECT_EQ(textOf(control(kGlideEdit)), "fast") << "kept as typed";
+    typeInto(kTempoStepsEdit, "12");
+    idle();
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 12}));
+    EXPECT_EQ(textOf(byId(1013)), "Error: glide is 0 to 10000 milliseconds") << "until the glide is set right";
+    typeInto(kTempoStepsEdit, "12x");
+    idle();
+    EXPECT_EQ(textOf(byId(1013)), "Error: tempo-steps is off or 1 to 96 steps a quarter note");
+    screenshot("editor-playing");
+    typeInto(kTempoStepsEdit, "off");
+    typeInto(kGlideEdit, "300");
+    idle();
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 300, 0}));
+    EXPECT_EQ(textOf(byId(1013)), "OK");
+
+    // Channel 2 plays program 6, whose tempo steps come with a loaded song.
+    cells::Builder song;
+    song.cell(cells::channelPrograms).number(0).number(6);
+    for (int channel = 2; channel < 16; ++channel)
+        song.number(0);
+    song.cell(cells::playing).number(6).number(0).number(0).number(24);
+    host.setChunk(song.bytes());
+    typeInto(kGlideEdit, "slow");
+    click(1008);
+    idle();
+    EXPECT_EQ(textOf(control(kGlideEdit)), "0");
+    EXPECT_EQ(textOf(control(kTempoStepsEdit)), "24");
+    EXPECT_EQ(textOf(byId(kMonoButton)), "Mono: Off");
+    EXPECT_EQ(textOf(byId(1013)), "OK") << "what was typed for program 0 is gone";
+    typeInto(kGlideEdit, "5");
+    EXPECT_EQ(playingOf(6), (std::vector<int32_t>{0, 5, 24}));
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 300, 0}));
 }
 
 // A Sample program's Duty row is its Keys field: typing there edits the key
@@ -876,6 +954,9 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
          1, ""},
         {"the fields filled anew after the drawing", [&] { idle(); }, 0, ""},
         {"the N163 channel count", [&] { click(kN163Channels); }, 1, ""},
+        {"the mono mode", [&] { click(kMonoButton); }, 1, ""},
+        {"a glide typed", [&] { SendMessageA(control(kGlideEdit), WM_CHAR, '5', 0); }, 1, ""},
+        {"a glide that is no number, not stored", [&] { SendMessageA(control(kGlideEdit), WM_CHAR, 'x', 0); }, 0, ""},
         {"a tracker instrument dropped", [&] { dropFile(fti); }, 1, ""},
         {"the fields filled anew", [&] { idle(); }, 0, ""},
     };

@@ -251,6 +251,155 @@ TEST_F(Model, TheConsoleButtonStepsThroughTheModesTellsTheHostAndShowsALoadedOne
     core->setEditListener(nullptr);
 }
 
+namespace {
+
+// Counts what the host hears of the editor's edits.
+struct CountingListener : EditListener {
+    void parameterGestureBegan(uint32_t) override {}
+    void parameterEdited(uint32_t, double) override {}
+    void parameterGestureEnded(uint32_t) override {}
+    void stateEdited(bool) override { ++edits; }
+    int edits = 0;
+};
+
+}  // namespace
+
+TEST_F(Model, TheMonoButtonStepsOffOnLegatoForTheShownProgramAndTellsTheHost)
+{
+    CountingListener listener;
+    core->setEditListener(&listener);
+    core->settings.channelProgram[3] = 12;
+    showEditedChannel(3);
+    EXPECT_STREQ(model.buttonText(kMonoButton), "Mono: Off");
+    EXPECT_FALSE(model.isSelected(kMonoButton));
+    const struct {
+        int32_t mode;
+        const char* text;
+    } steps[] = {{MonoOn, "Mono: On"}, {MonoLegato, "Mono: Legato"}, {MonoOff, "Mono: Off"}};
+    for (const auto& step : steps) {
+        clearFlags();
+        const int before = listener.edits;
+        model.click(kMonoButton);
+        EXPECT_EQ(program(12).mono, step.mode) << step.text;
+        EXPECT_STREQ(model.buttonText(kMonoButton), step.text);
+        EXPECT_EQ(model.isSelected(kMonoButton), step.mode != MonoOff) << step.text;
+        EXPECT_TRUE(model.takeRefreshStatus()) << step.text;
+        EXPECT_FALSE(model.takeRefreshTexts()) << step.text;
+        EXPECT_EQ(listener.edits - before, 1) << step.text;
+    }
+    core->setPlaying(12, {MonoOn, 250, 8});
+    model.click(kMonoButton);
+    EXPECT_EQ(core->playing(12), (Instrument::Playing{MonoLegato, 250, 8})) << "the glide and tempo steps stay";
+    for (int other : {0, 11, 13})
+        EXPECT_EQ(program(other).mono, MonoOff) << other;
+    core->setEditListener(nullptr);
+}
+
+// The fields read what the text bank reads: a number, "off" for no tempo
+// steps. Anything else, or a value out of range, stores nothing and puts one
+// line in the status, until the field is set right.
+TEST_F(Model, GlideAndTempoStepsFieldsStoreInRangeNumbersAndRefuseTheRest)
+{
+    CountingListener listener;
+    core->setEditListener(&listener);
+    char texts[kEditorFieldCount][1024];
+    model.shownFieldTexts(texts);
+    EXPECT_STREQ(texts[kGlideField], "0");
+    EXPECT_STREQ(texts[kTempoStepsField], "off");
+    EXPECT_STREQ(texts[Volume], "15");
+    EXPECT_STREQ(model.rowLabel(kGlideField), "Glide ms:");
+    EXPECT_STREQ(model.rowLabel(kTempoStepsField), "Tempo steps:");
+    EXPECT_FALSE(model.envelopeIsEmpty(kGlideField));
+    EXPECT_FALSE(model.envelopeIsEmpty(kTempoStepsField));
+
+    const struct {
+        int field;
+        const char* text;
+        const char* status;
+        int32_t glide, tempoSteps;
+        int edits;
+    } edits[] = {
+        {kGlideField, "150", "OK", 150, 0, 1},
+        {kGlideField, " 150 ", "OK", 150, 0, 0},  // the same value: nothing for the host
+        {kGlideField, "10000", "OK", 10000, 0, 1},
+        {kGlideField, "10001", kErrorGlide, 10000, 0, 0},
+        {kGlideField, "99999999999999999999", kErrorGlide, 10000, 0, 0},
+        {kGlideField, "-5", kErrorGlide, 10000, 0, 0},
+        {kGlideField, "1.5", kErrorGlide, 10000, 0, 0},
+        {kGlideField, "fast", kErrorGlide, 10000, 0, 0},
+        {kGlideField, "", kErrorGlide, 10000, 0, 0},
+        {kGlideField, "off", kErrorGlide, 10000, 0, 0},
+        {kTempoStepsField, "", kErrorTempoSteps, 10000, 0, 0},
+        {kTempoStepsField, "4", kErrorGlide, 10000, 4, 1},  // the glide's text is still refused
+        {kGlideField, "0", "OK", 0, 4, 1},
+        {kTempoStepsField, "96", "OK", 0, 96, 1},
+        {kTempoStepsField, "97", kErrorTempoSteps, 0, 96, 0},
+        {kTempoStepsField, "0x10", kErrorTempoSteps, 0, 96, 0},
+        {kTempoStepsField, "of", kErrorTempoSteps, 0, 96, 0},
+        {kTempoStepsField, "OFF", "OK", 0, 0, 1},
+        {kTempoStepsField, "24", "OK", 0, 24, 1},
+        {kTempoStepsField, "0", "OK", 0, 0, 1},
+        {kTempoStepsField, "off", "OK", 0, 0, 0},
+    };
+    for (const auto& e : edits) {
+        clearFlags();
+        const int before = listener.edits;
+        model.editField(e.field, e.text);
+        EXPECT_STREQ(model.statusText(), e.status) << e.text;
+        EXPECT_EQ(program(0).glide, e.glide) << e.text;
+        EXPECT_EQ(program(0).tempoSteps, e.tempoSteps) << e.text;
+        EXPECT_EQ(listener.edits - before, e.edits) << e.text;
+        EXPECT_TRUE(model.takeRefreshStatus()) << e.text;
+        EXPECT_FALSE(model.takeRefreshTexts()) << "the field keeps what was typed: " << e.text;
+    }
+    core->setPlaying(0, {MonoOff, 2500, 12});
+    model.shownFieldTexts(texts);
+    EXPECT_STREQ(texts[kGlideField], "2500");
+    EXPECT_STREQ(texts[kTempoStepsField], "12");
+
+    // The rows are fields too, and a refusal hides no error of the bank's.
+    model.editField(Arp, "1 2 3");
+    EXPECT_EQ(text(0, Arp), "1 2 3");
+    setText(90, Duty, "x");
+    model.editEnvelope(Volume, "15");
+    EXPECT_STREQ(model.statusText(), kErrorUnexpectedInString);
+    model.editField(kGlideField, "20");
+    EXPECT_STREQ(model.statusText(), kErrorUnexpectedInString);
+    model.editField(kTempoStepsField, "x");
+    EXPECT_STREQ(model.statusText(), kErrorTempoSteps);
+    model.editField(kTempoStepsField, "3");
+    EXPECT_STREQ(model.statusText(), kErrorUnexpectedInString);
+    EXPECT_EQ(core->playing(0), (Instrument::Playing{MonoOff, 20, 3}));
+    core->setEditListener(nullptr);
+}
+
+// A program change shows the new program's mono, glide and tempo steps;
+// a refusal on the old one's fields is gone with what was typed.
+TEST_F(Model, AProgramChangeShowsTheNewProgramsPlayingAndTakesEditsThere)
+{
+    ASSERT_EQ(core->setPlaying(5, {MonoLegato, 300, 12}), nullptr);
+    core->settings.channelProgram[2] = 5;
+    clearFlags();
+    model.editField(kGlideField, "zz");
+    EXPECT_STREQ(model.statusText(), kErrorGlide);
+    core->setEditedChannel(2);
+    core->checkProgramChange();
+    EXPECT_TRUE(model.takeRefreshTexts());
+    EXPECT_TRUE(model.takeRefreshStatus());
+    EXPECT_STREQ(model.statusText(), "OK");
+    char texts[kEditorFieldCount][1024];
+    model.shownFieldTexts(texts);
+    EXPECT_STREQ(texts[kGlideField], "300");
+    EXPECT_STREQ(texts[kTempoStepsField], "12");
+    EXPECT_STREQ(model.buttonText(kMonoButton), "Mono: Legato");
+    EXPECT_TRUE(model.isSelected(kMonoButton));
+
+    model.editField(kGlideField, "40");
+    model.click(kMonoButton);
+    EXPECT_EQ(core->playing(5), (Instrument::Playing{MonoOff, 40, 12}));
+    EXPECT_EQ(core->playing(0), Instrument::Playing{}) << "the program shown before keeps its own";
+}
+
 TEST(EditorLayout, EveryControlFitsItsAreaAndNoTwoShareAPixel)
 {
     std::vector<EditorArea> areas = {kMidiChannelArea, kPolyphonyArea, kStatusArea, kGainSliderArea};
@@ -267,17 +416,27 @@ TEST(EditorLayout, EveryControlFitsItsAreaAndNoTwoShareAPixel)
     areas.push_back(kWaveLabelArea);
     // The wave area with its frame.
     areas.push_back({kWaveArea.x - 1, kWaveArea.y - 1, kWaveArea.width + 2, kWaveArea.height + 2});
+    const size_t extensionEnd = areas.size();
+    for (const EditorButton& button : kPlayingControls)
+        areas.push_back(button.area);
+    for (int field = kEnvelopeKindCount; field < kEditorFieldCount; ++field) {
+        areas.push_back(editorFieldLabelArea(field));
+        areas.push_back(editorFieldArea(field));
+    }
+    areas.push_back(playingRow(3));  // kept free for a switch of the whole bank
     auto inside = [](const EditorArea& a, const EditorArea& area) {
         return a.x >= area.x && a.y >= area.y && a.x + a.width <= area.x + area.width &&
                a.y + a.height <= area.y + area.height;
     };
-    EXPECT_EQ(kEditorWidth, 1066) << "the wave column beside the extension's controls";
+    EXPECT_EQ(kEditorWidth, 1261) << "the playing column beside the wave column";
+    EXPECT_EQ(kPlayingArea.x, 1066) << "where the extension area ended";
     EXPECT_EQ(kEditorHeight, 255);
     EXPECT_TRUE(inside(kPanelArea, {0, 0, kEditorWidth, kEditorHeight}));
     EXPECT_TRUE(inside(kExtensionArea, {0, 0, kEditorWidth, kEditorHeight}));
+    EXPECT_TRUE(inside(kPlayingArea, {0, 0, kEditorWidth, kEditorHeight}));
     for (size_t i = 0; i < areas.size(); ++i) {
         const EditorArea& a = areas[i];
-        EXPECT_TRUE(inside(a, i < panelCount ? kPanelArea : kExtensionArea)) << i;
+        EXPECT_TRUE(inside(a, i < panelCount ? kPanelArea : i < extensionEnd ? kExtensionArea : kPlayingArea)) << i;
         for (size_t j = i + 1; j < areas.size(); ++j) {
             const EditorArea& b = areas[j];
             const bool apart =
@@ -743,15 +902,6 @@ TEST_F(Drop, WaveInstrumentsPlayTheirChipsWithTheirWavesAndA2A03OneLeavesAWaveCh
 // ---- the wave area: FDS and N163 programs ----
 
 namespace {
-
-// Counts what the host hears of the editor's edits.
-struct CountingListener : EditListener {
-    void parameterGestureBegan(uint32_t) override {}
-    void parameterEdited(uint32_t, double) override {}
-    void parameterGestureEnded(uint32_t) override {}
-    void stateEdited(bool) override { ++edits; }
-    int edits = 0;
-};
 
 // The point at the middle of a step's columns and a value's rows.
 struct WavePoint {

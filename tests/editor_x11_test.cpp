@@ -41,9 +41,9 @@ namespace {
 
 enum { Volume, Arp, Pitch, HiPitch, Duty };
 
-// The editor's size: the panel and the extension area beside it, with its
-// wave column.
-constexpr int kWidth = 1066, kHeight = 255;
+// The editor's size: the panel, the extension area beside it with its wave
+// column, and the playing column.
+constexpr int kWidth = 1261, kHeight = 255;
 
 // Where the controls are, from the editor's top left corner: the panel's, then
 // the extension area's.
@@ -55,6 +55,8 @@ constexpr Point kPulse{110, 182}, kTriangle{175, 182}, kNoise{240, 182}, kMulti{
 constexpr Point kSample{650, 22}, kVrc6Pulse{650, 52}, kVrc6Saw{650, 82}, kS5b{650, 112}, kMmc5Pulse{650, 142},
     kFds{745, 22}, kN163{745, 52}, kVrc7{745, 82}, kControllers{697, 182}, kConsole{697, 212}, kN163Channels{697, 242},
     kPreviousWave{812, 22}, kNextWave{1043, 22};
+// The playing column: the mono button, the glide's and the tempo steps' fields.
+constexpr Point kMono{1158, 22}, kGlide{1210, 52}, kTempoSteps{1210, 82};
 // The console button's face, its label inside.
 constexpr int kConsoleLeft = 606, kConsoleTop = 201, kConsoleWidth = 183, kConsoleHeight = 22;
 // The displays and the status line.
@@ -356,6 +358,16 @@ protected:
     int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
     int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
     std::string programText(int program, int kind) { return cells::programTextOf(chunk(), program, kind); }
+    // A program's mono, glide and tempo steps: its playing cell's, or none.
+    std::vector<int32_t> playingOf(int program)
+    {
+        const std::vector<float> cells = chunk();
+        for (size_t i = 0; i + 4 < cells.size(); ++i)
+            if (cells[i] == cells::playing && cells[i + 1] == static_cast<float>(program))
+                return {static_cast<int32_t>(cells[i + 2]), static_cast<int32_t>(cells[i + 3]),
+                        static_cast<int32_t>(cells[i + 4])};
+        return {0, 0, 0};
+    }
 
     // 0xRRGGBB of the editor's pixels.
     std::vector<unsigned long> pixels(int x, int y, int width, int height)
@@ -466,6 +478,9 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
         {"N163 channels", 605, 230, 185, 24},
         {"<", 800, 10, 25, 24},
         {">", 1031, 10, 25, 24},
+        {"Mono", 1066, 10, 185, 24},
+        {"Glide", 1176, 40, 75, 25},
+        {"Tempo steps", 1176, 70, 75, 25},
     };
     for (const Box& b : boxes) {
         const int midX = b.x + b.width / 2, midY = b.y + b.height / 2;
@@ -479,9 +494,11 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
         EXPECT_NE(pixel(b.x + b.width, midY), 0u) << b.what << ": right of it";
     }
     // The labels, displays and status line: text in their places.
-    const Box labels[] = {{"Volume:", 10, 12, 60, 25},     {"Arp:", 10, 42, 60, 25},    {"Pitch:", 10, 72, 60, 25},
-                          {"Hi-Pitch:", 10, 102, 60, 25},  {"Duty:", 10, 132, 60, 25},  {"MIDIch", 10, 204, 70, 25},
-                          {"Polyphony", 160, 204, 90, 25}, {"status", 10, 234, 575, 20}};
+    const Box labels[] = {{"Volume:", 10, 12, 60, 25},      {"Arp:", 10, 42, 60, 25},
+                          {"Pitch:", 10, 72, 60, 25},       {"Hi-Pitch:", 10, 102, 60, 25},
+                          {"Duty:", 10, 132, 60, 25},       {"MIDIch", 10, 204, 70, 25},
+                          {"Polyphony", 160, 204, 90, 25},  {"status", 10, 234, 575, 20},
+                          {"Glide ms:", 1066, 42, 105, 25}, {"Tempo steps:", 1066, 72, 105, 25}};
     auto hasInk = [&](int x, int y, int width, int height) {
         for (unsigned long p : pixels(x, y, width, height))
             if ((p >> 16 & 0xFF) < 0x60 && (p >> 8 & 0xFF) < 0x60 && (p & 0xFF) < 0x60)
@@ -492,6 +509,7 @@ TEST_F(LinuxEditor, ThePanelsControlsKeepTheirPlacesAndTheLaterOnesStandBeside)
         EXPECT_TRUE(hasInk(b.x, b.y, b.width, b.height)) << b.what;
     EXPECT_FALSE(hasInk(0, 0, 80, 10)) << "nothing above the first row";
     EXPECT_FALSE(hasInk(0, 225, 595, 9)) << "nothing between the buttons and the status line";
+    EXPECT_FALSE(hasInk(1066, 100, 195, 155)) << "the playing column's fourth row and below are free";
 }
 
 // Each channel type shown with its button highlighted, the panel's three or
@@ -693,6 +711,67 @@ TEST_F(LinuxEditor, TheStatusShowsTheFirstErrorAndAnEmptyEnvelopesLabelIsYellow)
     retype(Duty, "2");
     EXPECT_EQ(status(), ok) << "OK again";
     EXPECT_FALSE(hasColour(10, 12, 60, 145, kYellow));
+}
+
+// The playing column: the mono button steps through the modes, the glide
+// and tempo steps fields store what is in range and leave the rest typed with
+// the reason in the status line, and another program shows its own.
+TEST_F(LinuxEditor, ThePlayingColumnStepsMonoAndTakesGlideAndTempoSteps)
+{
+    auto status = [&] { return pixels(10, kStatusTop, 575, 20); };
+    auto glideShown = [&] { return pixels(1177, 41, 73, 23); };
+    const std::vector<unsigned long> ok = status(), glideZero = glideShown();
+    EXPECT_EQ(pixel(kMono.x, kMono.y - 9), kFace);
+    click(kMono);
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{1, 0, 0}));
+    EXPECT_EQ(pixel(kMono.x, kMono.y - 9), kSelected);
+    std::this_thread::sleep_for(kPastDoubleClick);
+    click(kMono);
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 0, 0})) << "legato";
+
+    click(kGlide);
+    key(XK_a, ControlMask);
+    type("250");
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 0}));
+    type("x");
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 0})) << "no number";
+    EXPECT_NE(status(), ok);
+    key(XK_BackSpace);
+    pump();
+    EXPECT_EQ(status(), ok);
+    // Tab goes on from the glide to the tempo steps, "off" selected.
+    key(XK_Tab);
+    type("12");
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 12}));
+    type("0");
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 12})) << "120 steps a quarter note are too many";
+    EXPECT_NE(status(), ok);
+    screenshot("editor-linux-playing.png");
+    key(XK_BackSpace);
+    pump();
+    EXPECT_EQ(status(), ok);
+
+    // Channel 2 plays program 6, whose tempo steps come with a loaded song
+    // (mono off, no glide); then back to program 0, as it was left.
+    cells::Builder song;
+    song.cell(cells::channelPrograms).number(0).number(6);
+    for (int channel = 2; channel < 16; ++channel)
+        song.number(0);
+    song.cell(cells::playing).number(6).number(0).number(0).number(24);
+    host.setChunk(song.bytes());
+    pump();
+    click(kChannelUp);
+    EXPECT_EQ(dispatch(effGetProgram), 6);
+    EXPECT_EQ(pixel(kMono.x, kMono.y - 9), kFace);
+    EXPECT_EQ(glideShown(), glideZero) << "program 6's glide: 0";
+    click(kGlide);
+    key(XK_a, ControlMask);
+    type("5");
+    EXPECT_EQ(playingOf(6), (std::vector<int32_t>{0, 5, 24}));
+    click(kChannelDown);
+    EXPECT_EQ(pixel(kMono.x, kMono.y - 9), kSelected);
+    EXPECT_NE(glideShown(), glideZero);
+    EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 250, 12}));
 }
 
 // A Sample program's Duty row is its Keys field: typing there edits the key
@@ -1037,6 +1116,15 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
          },
          1, ""},
         {"the N163 channel count", [&] { click(kN163Channels); }, 1, ""},
+        {"the mono mode", [&] { click(kMono); }, 1, ""},
+        {"a glide typed",
+         [&] {
+             click(kGlide);
+             key(XK_End);
+             type("5");
+         },
+         1, ""},
+        {"a glide that is no number, not stored", [&] { type("x"); }, 0, ""},
         {"a tracker instrument dropped", [&] { dropUriList("file://" + fti.string() + "\r\n"); }, 1, ""},
     };
     for (const auto& e : edits) {

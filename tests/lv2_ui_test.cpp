@@ -149,7 +149,8 @@ TEST_F(Lv2Editor, EmbedsInTheHostsWindowAndTellsItsSize)
     if (list)
         XFree(list);
     EXPECT_EQ(up, parent) << "the widget is the editor's window, a child of the host's";
-    EXPECT_EQ(size, std::make_pair(1066, 255)) << "the panel and the extension area beside it, with its wave column";
+    EXPECT_EQ(size, std::make_pair(1261, 255))
+        << "the panel, the extension area with its wave column, and the playing column";
     EXPECT_NE(descriptor->extension_data(LV2_UI__idleInterface), nullptr);
     EXPECT_EQ(descriptor->extension_data("urn:nothing"), nullptr);
 }

@@ -70,7 +70,7 @@ session=$work/session/plinka.ardour
 route=$(grep -o '<Route [^>]*name="Plinka"' "$session" | grep -o ' id="[0-9]*"' | head -1 | tr -dc 0-9)
 processor=$(grep -o '<Processor id="[0-9]*" name="Plinka"[^>]*type="'$type'"' "$session" | head -1 | cut -d'"' -f2)
 [ -n "$route" ] && [ -n "$processor" ] || { echo "ardour-editor: no Plinka in the session" >&2; exit 1; }
-sed -i "s|</Session>|<Extra><UI><Window name=\"P-$route-$processor\" visible=\"1\" x-off=\"400\" y-off=\"300\" x-size=\"1066\" y-size=\"255\" custom-ui=\"1\"/></UI></Extra></Session>|" "$session"
+sed -i "s|</Session>|<Extra><UI><Window name=\"P-$route-$processor\" visible=\"1\" x-off=\"300\" y-off=\"300\" x-size=\"1261\" y-size=\"255\" custom-ui=\"1\"/></UI></Extra></Session>|" "$session"
 
 # The GUI session on a display of its own: wait for the editor's window,
 # click and type in it, save through the Session menu (keys go to the

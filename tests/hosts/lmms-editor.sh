@@ -42,9 +42,9 @@ if [ -n "$window" ]; then
     sleep 3  # the editor's idle refresh fills its texts
     xdotool getwindowgeometry --shell "$window" >"$work/geometry"
     . "$work/geometry"
-    # Around the 1066 x 255 editor, wine draws a frame: equal borders left,
+    # Around the 1261 x 255 editor, wine draws a frame: equal borders left,
     # right and bottom, and a caption above.
-    border=$(( (WIDTH - 1066) / 2 ))
+    border=$(( (WIDTH - 1261) / 2 ))
     caption=$(( HEIGHT - 255 - border ))
     echo "left=$(( X + border )) top=$(( Y + caption ))" >"$work/client"
     import -window root "$work/before.png"
@@ -57,7 +57,7 @@ kill -9 -1 2>/dev/null
 exit 0
 EOF
 timeout 300 unshare --pid --fork --kill-child --mount-proc sh -c \
-    'xvfb-run -a -s "-screen 0 1280x1024x24" bash "$1/session.sh" "$1" "$2"' lmms-editor "$work" "$project" \
+    'xvfb-run -a -s "-screen 0 1600x1024x24" bash "$1/session.sh" "$1" "$2"' lmms-editor "$work" "$project" \
     >"$work/session.log" 2>&1 || true
 
 fail() { echo "lmms-editor: $*" >&2; cat "$work/lmms.log" >&2 2>/dev/null || true; exit 1; }
