@@ -184,7 +184,7 @@ inline constexpr auto kExtensionControls = [] {
 // ---- the playing column ----
 
 // A row each, from the top: the mono button; the glide's label and field;
-// the tempo steps'. The fourth row is kept for a switch of the whole bank.
+// the tempo steps'; then MPE, a switch of the whole bank.
 // The labels sit as the panel's do beside their fields.
 inline constexpr int kPlayingLabelWidth = 105;
 inline constexpr int kPlayingFieldX = kPlayingArea.x + kPlayingLabelWidth + 5;
@@ -213,6 +213,7 @@ constexpr EditorArea editorFieldLabelArea(int field)
 
 inline constexpr EditorButton kPlayingControls[] = {
     {kMonoButton, playingRow(0), "Mono: Off"},
+    {kMpeButton, playingRow(3), "MPE: Off"},
 };
 
 // Every button of the three areas, the panel's first: what the windows create,

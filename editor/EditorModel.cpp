@@ -193,6 +193,8 @@ bool EditorModel::isSelected(int control) const
         return instrument_.console() != ConsoleOff;
     case kMonoButton:
         return instrument_.playing(shownProgram_).mono != MonoOff;
+    case kMpeButton:
+        return instrument_.mpe() != MpeOff;
     default: {
         // A channel type's button, or a "+" or "-", which never is.
         const int32_t type = channelTypeOfButton(control);
@@ -217,6 +219,10 @@ const char* EditorModel::buttonText(int control) const
     if (control == kMonoButton) {
         static constexpr const char* kMonoText[kMonoModeCount] = {"Mono: Off", "Mono: On", "Mono: Legato"};
         return kMonoText[std::clamp(instrument_.playing(shownProgram_).mono, int32_t{0}, kMonoModeCount - 1)];
+    }
+    if (control == kMpeButton) {
+        static constexpr const char* kMpeText[kMpeModeCount] = {"MPE: Off", "MPE: On", "MPE: Upper"};
+        return kMpeText[std::clamp(instrument_.mpe(), int32_t{0}, kMpeModeCount - 1)];
     }
     for (const EditorButton& button : kEditorButtons)
         if (button.id == control)
@@ -407,6 +413,9 @@ void EditorModel::click(int control)
         break;
     case kConsoleButton:
         instrument_.setConsole((instrument_.console() + 1) % kConsoleModeCount);
+        break;
+    case kMpeButton:
+        instrument_.setMpe((std::clamp(instrument_.mpe(), int32_t{0}, kMpeModeCount - 1) + 1) % kMpeModeCount);
         break;
     case kN163ChannelsButton:
         // 8, 1, 2, ... 7, 8: a click past the most starts again from one.

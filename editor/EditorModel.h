@@ -48,6 +48,7 @@ enum EditorControl : int {
     kWaveLabel = 1027,           // "Wave 1/3": which wave the area shows
     kVrc7Button = 1028,
     kMonoButton = 1029,  // the shown program's MonoMode, stepped on at each click
+    kMpeButton = 1030,   // the bank's MpeMode, stepped on at each click
 };
 
 // The edit fields: the five envelope rows in EnvelopeKind order, then the

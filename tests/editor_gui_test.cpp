@@ -42,8 +42,8 @@ constexpr int kWidth = 1261, kHeight = 255;
 // The panel's 24 controls first, in the order they are made, then the
 // extension area's, then the playing column's.
 constexpr int kPanelControlCount = 24;
-constexpr int kControlCount = 43;
-constexpr int kMonoButton = 1029, kGlideEdit = 40, kTempoStepsEdit = 42;
+constexpr int kControlCount = 44;
+constexpr int kMonoButton = 1029, kMpeButton = 1030, kGlideEdit = 41, kTempoStepsEdit = 43;
 const Expected kControls[kControlCount] = {
     {"static", 0, 10, 12, 60, 25, "Volume:"},
     {"static", 0, 10, 42, 60, 25, "Arp:"},
@@ -84,6 +84,7 @@ const Expected kControls[kControlCount] = {
     {"button", 1025, 1031, 10, 25, 24, ">"},
     {"static", 1027, 835, 14, 186, 20, ""},
     {"button", 1029, 1066, 10, 185, 24, "Mono: Off"},
+    {"button", 1030, 1066, 100, 185, 24, "MPE: Off"},
     {"static", 0, 1066, 42, 105, 25, "Glide ms:"},
     {"edit", 0, 1176, 40, 75, 25, "0"},
     {"static", 0, 1066, 72, 105, 25, "Tempo steps:"},
@@ -629,6 +630,14 @@ TEST_F(Editor, ThePlayingColumnStepsMonoAndTakesGlideAndTempoSteps)
     typeInto(kGlideEdit, "5");
     EXPECT_EQ(playingOf(6), (std::vector<int32_t>{0, 5, 24}));
     EXPECT_EQ(playingOf(0), (std::vector<int32_t>{2, 300, 0}));
+
+    // MPE is the bank's, whatever program is shown.
+    for (const char* text : {"MPE: On", "MPE: Upper", "MPE: Off"}) {
+        click(kMpeButton);
+        idle();
+        EXPECT_EQ(textOf(byId(kMpeButton)), text);
+        EXPECT_EQ(buttonFill(kMpeButton), GetSysColor(std::string(text) == "MPE: Off" ? COLOR_BTNFACE : COLOR_BTNSHADOW));
+    }
 }
 
 // A Sample program's Duty row is its Keys field: typing there edits the key
@@ -955,6 +964,7 @@ TEST_P(EachBuildsEditor, EachEditOfTheSavedStateTellsTheHostOnceAndADragIsOneGes
         {"the fields filled anew after the drawing", [&] { idle(); }, 0, ""},
         {"the N163 channel count", [&] { click(kN163Channels); }, 1, ""},
         {"the mono mode", [&] { click(kMonoButton); }, 1, ""},
+        {"MPE", [&] { click(kMpeButton); }, 1, ""},
         {"a glide typed", [&] { SendMessageA(control(kGlideEdit), WM_CHAR, '5', 0); }, 1, ""},
         {"a glide that is no number, not stored", [&] { SendMessageA(control(kGlideEdit), WM_CHAR, 'x', 0); }, 0, ""},
         {"a tracker instrument dropped", [&] { dropFile(fti); }, 1, ""},

@@ -295,6 +295,34 @@ TEST_F(Model, TheMonoButtonStepsOffOnLegatoForTheShownProgramAndTellsTheHost)
     core->setEditListener(nullptr);
 }
 
+// The MPE button steps the bank's setting Off, On (manager channel 1),
+// Upper (16), whatever program is shown, and the saved state has it.
+TEST_F(Model, TheMpeButtonStepsTheBanksZoneAndTellsTheHost)
+{
+    CountingListener listener;
+    core->setEditListener(&listener);
+    EXPECT_STREQ(model.buttonText(kMpeButton), "MPE: Off");
+    EXPECT_FALSE(model.isSelected(kMpeButton));
+    const struct {
+        int32_t mode;
+        const char* text;
+    } steps[] = {{MpeLower, "MPE: On"}, {MpeUpper, "MPE: Upper"}, {MpeOff, "MPE: Off"}};
+    for (const auto& step : steps) {
+        const int before = listener.edits;
+        model.click(kMpeButton);
+        EXPECT_EQ(core->mpe(), step.mode) << step.text;
+        EXPECT_STREQ(model.buttonText(kMpeButton), step.text);
+        EXPECT_EQ(model.isSelected(kMpeButton), step.mode != MpeOff) << step.text;
+        EXPECT_EQ(listener.edits - before, 1) << step.text;
+        const unsigned char* state = nullptr;
+        const size_t size = core->saveState(&state);
+        auto reloaded = std::make_unique<Instrument>();
+        ASSERT_TRUE(reloaded->loadState(state, size));
+        EXPECT_EQ(reloaded->mpe(), step.mode) << step.text;
+    }
+    core->setEditListener(nullptr);
+}
+
 // The fields read what the text bank reads: a number, "off" for no tempo
 // steps. Anything else, or a value out of range, stores nothing and puts one
 // line in the status, until the field is set right.
@@ -423,7 +451,6 @@ TEST(EditorLayout, EveryControlFitsItsAreaAndNoTwoShareAPixel)
         areas.push_back(editorFieldLabelArea(field));
         areas.push_back(editorFieldArea(field));
     }
-    areas.push_back(playingRow(3));  // kept free for a switch of the whole bank
     auto inside = [](const EditorArea& a, const EditorArea& area) {
         return a.x >= area.x && a.y >= area.y && a.x + a.width <= area.x + area.width &&
                a.y + a.height <= area.y + area.height;
