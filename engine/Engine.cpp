@@ -52,6 +52,18 @@ bool validMatch(const NoteMatch& match)
            match.noteId >= -1;
 }
 
+// An event for the notes a match names.
+EngineEvent matchEvent(EventType type, int32_t deltaFrames, const NoteMatch& match)
+{
+    EngineEvent event{};
+    event.type = type;
+    event.deltaFrames = deltaFrames;
+    event.channel = match.channel;
+    event.key = match.key;
+    event.noteId = match.noteId;
+    return event;
+}
+
 }  // namespace
 
 Engine::Engine(SharedSettings& settings, BankExchange& bank) : settings_(settings), bank_(bank)
@@ -732,12 +744,7 @@ void Engine::queueNoteExpression(int32_t deltaFrames, const NoteMatch& match, in
 {
     if (!validMatch(match) || kind < 0 || kind >= kNoteExpressionKindCount || !std::isfinite(value))
         return;
-    EngineEvent event{};
-    event.type = NoteExpressionEvent;
-    event.deltaFrames = deltaFrames;
-    event.channel = match.channel;
-    event.key = match.key;
-    event.noteId = match.noteId;
+    EngineEvent event = matchEvent(NoteExpressionEvent, deltaFrames, match);
     event.controller = kind;
     event.bend = static_cast<float>(kind == ExpressionTuning   ? std::clamp(value, -kMaxExpressionTuning, kMaxExpressionTuning)
                                     : kind == ExpressionVolume ? std::clamp(value, 0.0, kMaxExpressionGain)
@@ -747,15 +754,8 @@ void Engine::queueNoteExpression(int32_t deltaFrames, const NoteMatch& match, in
 
 void Engine::queueMatch(EventType type, int32_t deltaFrames, const NoteMatch& match)
 {
-    if (!validMatch(match))
-        return;
-    EngineEvent event{};
-    event.type = type;
-    event.deltaFrames = deltaFrames;
-    event.channel = match.channel;
-    event.key = match.key;
-    event.noteId = match.noteId;
-    eventQueue.push(event);
+    if (validMatch(match))
+        eventQueue.push(matchEvent(type, deltaFrames, match));
 }
 
 void Engine::cutAllSound()

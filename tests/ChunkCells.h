@@ -95,6 +95,16 @@ inline int32_t settingOf(const std::vector<float>& chunk, float tag)
     return -1;
 }
 
+// A program's mono, glide and tempo steps: its playing cell's, or none.
+inline std::vector<int32_t> playingOf(const std::vector<float>& chunk, int number)
+{
+    for (size_t i = 0; i + 4 < chunk.size(); ++i)
+        if (chunk[i] == playing && chunk[i + 1] == static_cast<float>(number))
+            return {static_cast<int32_t>(chunk[i + 2]), static_cast<int32_t>(chunk[i + 3]),
+                    static_cast<int32_t>(chunk[i + 4])};
+    return {0, 0, 0};
+}
+
 // One envelope text of a program in a chunk as the instrument writes it.
 inline std::string programTextOf(const std::vector<float>& chunk, int number, int kind)
 {

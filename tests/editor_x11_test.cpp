@@ -358,16 +358,7 @@ protected:
     int32_t channelType0() { return static_cast<int32_t>(chunk()[21]); }
     int32_t multi0() { return static_cast<int32_t>(chunk()[23]); }
     std::string programText(int program, int kind) { return cells::programTextOf(chunk(), program, kind); }
-    // A program's mono, glide and tempo steps: its playing cell's, or none.
-    std::vector<int32_t> playingOf(int program)
-    {
-        const std::vector<float> cells = chunk();
-        for (size_t i = 0; i + 4 < cells.size(); ++i)
-            if (cells[i] == cells::playing && cells[i + 1] == static_cast<float>(program))
-                return {static_cast<int32_t>(cells[i + 2]), static_cast<int32_t>(cells[i + 3]),
-                        static_cast<int32_t>(cells[i + 4])};
-        return {0, 0, 0};
-    }
+    std::vector<int32_t> playingOf(int program) { return cells::playingOf(chunk(), program); }
 
     // 0xRRGGBB of the editor's pixels.
     std::vector<unsigned long> pixels(int x, int y, int width, int height)
