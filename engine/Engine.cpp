@@ -346,6 +346,16 @@ void Engine::act(const EngineEvent& event, const BankSnapshot& bank)
                 controllers[event.channel].timbre = event.value;
         } else if (block_.midiControllers != 0) {
             actOnController(event, context);
+            // The manager's controllers (its pedal above all, which MPE
+            // controllers send there) reach the whole zone; a member's own
+            // message afterwards takes its place on that member.
+            if (event.channel == mpeManager(block_.mpe) && event.controller != kTimbre)
+                for (int32_t member = 0; member < kMidiChannelCount; ++member)
+                    if (isMpeMember(block_.mpe, member)) {
+                        EngineEvent forMember = event;
+                        forMember.channel = member;
+                        actOnController(forMember, context);
+                    }
         }
         break;
     case PressureEvent:
@@ -404,7 +414,7 @@ int32_t Engine::mixVoices(int32_t count, const BankSnapshot& bank, bool groups)
             frameGroup_[i] = outputGroupOf(voice.channelType);  // the frames stepped below are this note's
         while (chip.buffer.samples_avail() < count) {
             const long before = chip.buffer.samples_avail();
-            stepVoiceFrame(voice, chip, bank.programs[voice.program], channelBend[voice.channel], clockRate,
+            stepVoiceFrame(voice, chip, bank.programs[voice.program], bendOf(voice.channel), clockRate,
                            controllers[voice.channel], frameRate, tempo_);
             if (chip.buffer.samples_avail() == before)
                 break;  // a free voice renders nothing until an event restarts it
@@ -493,7 +503,7 @@ void Engine::stepConsoleFrame(const BankSnapshot& bank)
             continue;
         }
         Voice& voice = voicePool.voices[playing];
-        stepVoiceFrame(voice, port, bank.programs[voice.program], channelBend[voice.channel], clockRate,
+        stepVoiceFrame(voice, port, bank.programs[voice.program], bendOf(voice.channel), clockRate,
                        controllers[voice.channel], frameRate, tempo_);
         slotSounding_[slot] = true;
     }

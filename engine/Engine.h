@@ -93,6 +93,13 @@ public:
     EventQueue eventQueue;
     VoicePool voicePool;
     float channelBend[kMidiChannelCount] = {};  // semitones
+    // A channel's bend, an MPE member's with its manager's added: the
+    // manager bends the whole zone.
+    float bendOf(int32_t channel) const
+    {
+        return isMpeMember(block_.mpe, channel) ? channelBend[channel] + channelBend[mpeManager(block_.mpe)]
+                                                : channelBend[channel];
+    }
     ChannelControllers controllers[kMidiChannelCount];
     VoiceChip voiceChips[kVoiceCount];
     bool chipReady[kVoiceCount] = {};  // its buffer exists: set-up succeeded

@@ -424,3 +424,24 @@ TEST(Mpe, RandomStreamsStayInRangeAndAllNotesOffLeavesNothingSounding)
         EXPECT_EQ(lastSound(out), -1) << "round " << round;
     }
 }
+
+// What MPE controllers send on the manager reaches the whole zone: its bend
+// adds to every member's own, its sustain pedal holds every member's notes
+// until it goes up.
+TEST(Mpe, TheManagersBendAndPedalReachEveryMember)
+{
+    auto instrument = pulses(MpeLower);
+    const std::vector<float> out =
+        play(*instrument,
+             {noteOn(0, 1, 69), noteOn(0, 2, 62), bend(0.25, 0, 0), bend(0.25, 2, 8192 + 4096),
+              cc(0.55, 0, 64, 127), noteOff(0.6, 1, 69), noteOff(0.6, 2, 62), cc(0.95, 0, 64, 0)},
+             1.2);
+    const double a = tone(out, 0.02, 0.22, 69), d = tone(out, 0.02, 0.22, 62);
+    ASSERT_GT(a, 0.02);
+    ASSERT_GT(d, 0.02);
+    EXPECT_NEAR(tone(out, 0.3, 0.5, 67) / a, 1.0, 0.1) << "the manager's 2 semitones down";
+    EXPECT_NEAR(tone(out, 0.3, 0.5, 62 - 2 + 24) / d, 1.0, 0.1) << "and the member's own 24 up";
+    EXPECT_NEAR(tone(out, 0.65, 0.9, 67) / a, 1.0, 0.1) << "held by the manager's pedal";
+    EXPECT_GT(lastSound(out), sampleAt(0.9));
+    EXPECT_LT(lastSound(out), sampleAt(0.95) + 2400) << "silent within three frames of it going up";
+}
