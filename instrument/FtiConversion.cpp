@@ -622,7 +622,8 @@ std::string fdsWaveText(const fti::FdsPart& fds, std::vector<std::string>& notes
 // An N163 instrument's waves as a wave text: as many whole waves as the text
 // holds (and Plinka's 512 samples), the rest left out with a note. The
 // position the tracker gave the wave in the chip's RAM has no place here:
-// Plinka places each wave itself.
+// Plinka places each wave itself. That is what the tracker's auto wave
+// position does too, so an instrument with it on loses nothing and gets no note.
 std::string n163WaveText(const fti::N163Part& n163, std::vector<std::string>& notes)
 {
     std::string error;
@@ -650,7 +651,7 @@ std::string n163WaveText(const fti::N163Part& n163, std::vector<std::string>& no
             break;
         }
     }
-    if (n163.wavePosition != 0)
+    if (n163.wavePosition != 0 && !n163.autoWavePosition)
         notes.push_back(std::string(kWaveNote) + "the tracker's wave position " + std::to_string(n163.wavePosition) +
                         " left out; Plinka places each wave in the chip's RAM itself");
     return text;

@@ -49,13 +49,14 @@ int32_t channelFor(const fti::Instrument& instrument, int32_t current);
 // which bends nothing, as no "mod"). An N163 instrument's waves make the
 // wave text, as many whole ones as it holds (a note says how many are left
 // out), its wave sequence the Duty; its wave position is left out with a
-// note, as Plinka places each wave itself. The Duty values a channel
-// takes (0..3, 0..7 for the VRC6, the 5B's modes 0..4) and the saw's rates
-// 0..63 from the tracker's volume decide what is carried over exactly. A 5B
-// instrument's duty bit field becomes the modes: tone and noise 2, tone 0,
-// noise 1, the envelope bit 3 (the saw buzz), nothing on 0 (the tone, with a
-// note: no Duty step is silent); the noise periods it fixes are left out with
-// a note. A VRC7 instrument's patch and custom bytes make the wave text
+// note, as Plinka places each wave itself (no note when the tracker's auto
+// wave position is on: the tracker then places it itself as well). The Duty
+// values a channel takes (0..3, 0..7 for the VRC6, the 5B's modes 0..4) and
+// the saw's rates 0..63 from the tracker's volume decide what is carried over
+// exactly. A 5B instrument's duty bit field becomes the modes: tone and noise
+// 2, tone 0, noise 1, the envelope bit 3 (the saw buzz), nothing on 0 (the
+// tone, with a note: no Duty step is silent); the noise periods it fixes are
+// left out with a note. A VRC7 instrument's patch and custom bytes make the wave text
 // (sustain off: the file has no place for it; the custom bytes of a built-in
 // patch only when they are not a new instrument's); having no sequences, it
 // leaves the envelopes as a new program has them. Another instrument on a
@@ -75,11 +76,13 @@ void toProgram(const fti::Instrument& instrument, int32_t channelType, Program& 
 bool toProgram(const fti::Instrument& instrument, int32_t channelType, Program& program, SampleBank& samples,
                std::vector<std::string>& notes, std::string& error);
 
-// The program's texts as a version 2.4 instrument, a VRC6 one for the VRC6
-// channels, a 5B one for the 5B (its modes as the bit field: 0 tone, 1 noise,
-// 2 both, 3 and 4 the envelope bit with a note, noise period 0), an FDS one
-// for FDS (Volume 32 as 31 with a note; Hi-Pitch and Duty, which it has no
-// place for, left out with a note; mod-delay cut at 255 frames), an N163 one
+// The program's texts as a version 2.4 instrument (not 2.5, whose auto wave
+// position would say how Plinka places its waves: most trackers refuse 2.5,
+// and position 0, where a lone wave starts, plays the same), a VRC6 one for
+// the VRC6 channels, a 5B one for the 5B (its modes as the bit field: 0 tone,
+// 1 noise, 2 both, 3 and 4 the envelope bit with a note, noise period 0), an
+// FDS one for FDS (Volume 32 as 31 with a note; Hi-Pitch and Duty, which it
+// has no place for, left out with a note; mod-delay cut at 255 frames), an N163 one
 // for N163 (its waves, at most 64, wave position 0; Duty steps past the last
 // wave written as the last), a VRC7 one for VRC7 (its patch and the custom
 // bytes, the text's or a new instrument's; an envelope that is not a new

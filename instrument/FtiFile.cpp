@@ -17,6 +17,7 @@ constexpr const char* kChipNames[] = {nullptr, nullptr, "a VRC6", "a VRC7", "an 
 constexpr int kFirstReleaseVersion = 21;
 constexpr int kFirstSettingVersion = 22;
 constexpr int kFirstDpcmDeltaVersion = 24;
+constexpr int kFirstAutoPositionVersion = 25;
 
 using Reader = ByteReader;
 
@@ -188,11 +189,48 @@ bool readFds(Reader& in, Instrument& instrument, std::string& error)
     return true;
 }
 
+// Whether the int32 after a 2.5 N163 instrument's wave position is the auto
+// position flag. The one tracker that writes 2.5 cannot be checked; of the
+// programs that read 2.5, one reads the flag there, the other means to but
+// never does, so files of both layouts may be about. Nothing follows the
+// waves, so the layout whose wave count times wave size ends the file
+// exactly is the one written. When neither does the file is damaged (cut
+// short, or with bytes after the waves), and it is read with the flag when
+// the bytes there read as one (0 or 1, then a wave count of 1 to 64 or the
+// file's end), so the one line says what is wrong with the layout it has.
+// Nothing tells a flag-1 file cut exactly where a one-wave file of the other
+// layout would end from such a file: it reads as one.
+bool holdsAutoPositionFlag(const Reader& in, int32_t waveSize)
+{
+    const auto int32At = [&](size_t offset, int32_t& value) {
+        Reader at = in;
+        return at.skip(offset) && at.int32(value);
+    };
+    const auto isCount = [](int32_t count) { return count >= 1 && count <= kN163MaxWaves; };
+    // Whether the wave count offset bytes on names waves that end the file.
+    const auto endsFile = [&](size_t offset) {
+        int32_t count = 0;
+        return int32At(offset, count) && isCount(count) && waveSize > 0 && waveSize <= kN163MaxWaveSize &&
+               static_cast<size_t>(count) * static_cast<size_t>(waveSize) + offset + 4 == in.left();
+    };
+    int32_t flag = -1;
+    int32_t count = 0;
+    const bool readsAsFlag = int32At(0, flag) && (flag == 0 || flag == 1) && (!int32At(4, count) || isCount(count));
+    if (readsAsFlag && endsFile(4))
+        return true;
+    return readsAsFlag && !endsFile(0);
+}
+
 bool readN163(Reader& in, Instrument& instrument, std::string& error)
 {
     N163Part& n163 = instrument.n163;
-    if (!in.int32(n163.waveSize) || !in.int32(n163.wavePosition) || !in.int32(n163.waveCount))
+    int32_t flag = 0;
+    if (!in.int32(n163.waveSize) || !in.int32(n163.wavePosition) ||
+        (instrument.version >= kFirstAutoPositionVersion && holdsAutoPositionFlag(in, n163.waveSize) &&
+         !in.int32(flag)) ||
+        !in.int32(n163.waveCount))
         return fail(error, "cut short in the N163 wave size, position and count");
+    n163.autoWavePosition = flag != 0;
     if (!validN163Waves(n163.waveSize, n163.waveCount, error))
         return false;
     const size_t bytes = static_cast<size_t>(n163.waveSize) * static_cast<size_t>(n163.waveCount);
@@ -247,7 +285,7 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
     in.skip(3);
     if (instrument.version < kMinVersion || instrument.version > kMaxVersion)
         return fail(error, "version " + std::string(1, static_cast<char>(v[0])) + "." +
-                               std::string(1, static_cast<char>(v[2])) + " is not read (versions 2.0 to 2.4 are)");
+                               std::string(1, static_cast<char>(v[2])) + " is not read (versions 2.0 to 2.5 are)");
     uint8_t type = 0;
     if (!in.byte(type))
         return fail(error, "cut short before the instrument type");
@@ -308,8 +346,9 @@ bool read(const unsigned char* data, size_t size, Instrument& instrument, std::s
 std::vector<unsigned char> write(const Instrument& instrument)
 {
     std::vector<unsigned char> out(std::begin(kMagic), std::end(kMagic));
-    for (const char c : {'2', '.', '4'})
-        out.push_back(static_cast<unsigned char>(c));
+    out.push_back(static_cast<unsigned char>('0' + kWrittenVersion / 10));
+    out.push_back('.');
+    out.push_back(static_cast<unsigned char>('0' + kWrittenVersion % 10));
     const bool withDpcm = instrument.type != kTypeVrc6 && instrument.type != kTypeS5b && instrument.type != kTypeFds &&
                           instrument.type != kTypeN163 && instrument.type != kTypeVrc7;
     out.push_back(static_cast<unsigned char>(withDpcm ? kType2A03 : instrument.type));

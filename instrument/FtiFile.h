@@ -1,4 +1,4 @@
-// Tracker instrument files (.fti, versions 2.0 to 2.4) of the 2A03, VRC6,
+// Tracker instrument files (.fti, versions 2.0 to 2.5) of the 2A03, VRC6,
 // VRC7, FDS, N163 and 5B kinds: five sequences with loop and release points (a VRC6
 // instrument's fifth is the pulse width 0..7, an N163 instrument's the wave it
 // plays, a 5B instrument's a bit field of what sounds). Little-endian
@@ -18,7 +18,11 @@
 namespace fti {
 
 constexpr int kMinVersion = 20;  // major * 10 + minor
-constexpr int kMaxVersion = 24;
+constexpr int kMaxVersion = 25;
+// What write() lays down. 2.5 adds nothing but the N163 auto wave position,
+// and most trackers refuse it: one reads 2.4 at most, another takes a 2.5
+// N163 file as 2.4 and would read the flag as the wave count.
+constexpr int kWrittenVersion = 24;
 constexpr int32_t kMaxNameBytes = 128;
 // Volume, arpeggio, pitch, hi-pitch, duty/noise: Plinka's envelope order.
 constexpr int kSequenceCount = 5;
@@ -146,6 +150,9 @@ struct N163Part {
     int32_t wavePosition = 0;    // where the tracker puts the wave in the chip's RAM, in samples
     int32_t waveCount = 0;       // 1..64
     std::vector<uint8_t> waves;  // waveCount × waveSize samples, each 0..15
+    // From 2.5 (and in a module's records from INSTRUMENTS 8): the tracker
+    // finds the wave a place in RAM itself and wavePosition says nothing.
+    bool autoWavePosition = false;
 
     bool operator==(const N163Part&) const = default;
 };
@@ -158,7 +165,7 @@ struct Vrc7Part {
 };
 
 struct Instrument {
-    int version = kMaxVersion;
+    int version = kWrittenVersion;
     int type = kType2A03;  // or kTypeVrc6, kTypeVrc7, kTypeFds, kTypeN163, kTypeS5b; a file's type 0 reads as 2A03
     std::string name;      // at most kMaxNameBytes
     // A 5B or VRC7 file that stops right after its name, as one tracker saves
@@ -186,17 +193,20 @@ bool validN163Waves(int32_t waveSize, int32_t waveCount, std::string& error);
 // Reads a whole file from memory. On failure answers false with a one-line
 // reason in error (without a file name); instrument is then unspecified. N163
 // waves that are not valid (above) are such a failure, and so is a VRC7 patch
-// outside 0..15.
+// outside 0..15. A 2.5 file is a 2.4 one but for an N163 instrument, which
+// may hold the auto wave position flag after its position: whether it does
+// is told by the file's length.
 bool read(const unsigned char* data, size_t size, Instrument& instrument, std::string& error);
 
-// A version 2.4 file of the instrument's type, a 2A03 one with its DPCM keys
-// and samples as given, an FDS one with its part (a sequence that is not
-// enabled goes out as 0 items, no loop, no release, setting 0), an N163 one
-// with its waves, a VRC7 one with its patch and custom bytes and no
-// sequences (VRC6 and 5B ones have none; nameOnly is not written: the
-// sequences, or the patch, always are). Every sequence is written,
-// sequences past the fifth are not; names are cut to 128 bytes, sample names
-// to 256.
+// A version 2.4 file of the instrument's type (whatever version it was read
+// from), a 2A03 one with its DPCM keys and samples as given, an FDS one with
+// its part (a sequence that is not enabled goes out as 0 items, no loop, no
+// release, setting 0), an N163 one with its waves and position (2.4 has no
+// place for the auto wave position flag: it is not written), a VRC7 one with
+// its patch and custom bytes and no sequences (VRC6 and 5B ones have none;
+// nameOnly is not written: the sequences, or the patch, always are). Every
+// sequence is written, sequences past the fifth are not; names are cut to
+// 128 bytes, sample names to 256.
 std::vector<unsigned char> write(const Instrument& instrument);
 
 }  // namespace fti

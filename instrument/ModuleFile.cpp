@@ -530,6 +530,7 @@ bool ModuleReader::readN163(Reader& in, int32_t version, const std::string& who,
     if (!in.int32(n163.waveSize) || !in.int32(n163.wavePosition) || (version >= 8 && !in.int32(automatic)) ||
         !in.int32(n163.waveCount))
         return blockFail(block_, "cut short in " + who + "'s waves");
+    n163.autoWavePosition = automatic != 0;
     if (n163.waveSize < 0 || n163.waveCount < 0)
         return blockFail(block_, who + " has " + std::to_string(n163.waveCount) + " waves of " +
                                      std::to_string(n163.waveSize) + " samples");

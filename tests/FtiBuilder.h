@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,9 +66,11 @@ struct FtiBuilder {
     std::vector<int> fdsMod = std::vector<int>(32, 0);
     int32_t modSpeed = 0, modDepth = 0, modDelay = 0;
     std::vector<FtiSequence> fdsSequences = std::vector<FtiSequence>(3, off());
-    // N163: after the sequences, wave size, position, count and the samples.
+    // N163: after the sequences, wave size, position, count and the samples;
+    // in a 2.5 file the auto position flag may come after the position.
     int32_t waveSize = 4;
     int32_t wavePosition = 0;
+    std::optional<int32_t> autoPosition;
     std::vector<std::vector<int>> waves;
     // VRC7: its patch, then the eight bytes of the custom patch, whatever the patch.
     int32_t vrc7Patch = 0;
@@ -128,6 +131,8 @@ struct FtiBuilder {
         if (type == 5) {
             int32(waveSize);
             int32(wavePosition);
+            if (autoPosition)
+                int32(*autoPosition);
             int32(static_cast<int32_t>(waves.size()));
             for (const std::vector<int>& wave : waves)
                 for (int sample : wave)

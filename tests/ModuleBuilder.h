@@ -117,15 +117,15 @@ struct ModuleBuilder {
     }
 
     // An N163 record's waves, after its sequence references (the automatic
-    // position flag only in INSTRUMENTS blocks of version 8 on).
+    // position flag, holding automatic, only in INSTRUMENTS blocks of version 8 on).
     static std::string n163Waves(int32_t size, int32_t position, const std::vector<std::vector<int>>& waves,
-                                 bool automaticFlag = false)
+                                 bool automaticFlag = false, int32_t automatic = 0)
     {
         std::string out;
         int32(out, size);
         int32(out, position);
         if (automaticFlag)
-            int32(out, 0);
+            int32(out, automatic);
         int32(out, static_cast<int32_t>(waves.size()));
         for (const std::vector<int>& wave : waves)
             for (int sample : wave)

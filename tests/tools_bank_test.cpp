@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <sys/wait.h>
@@ -1335,7 +1336,7 @@ Imported import(const fti::Instrument& instrument, Program& program)
 
 TEST(FtiFile, EachVersionReadsItsFieldsAndTheWriterLaysDownVersion24Exactly)
 {
-    for (const char* version : {"2.0", "2.1", "2.2", "2.3", "2.4"}) {
+    for (const char* version : {"2.0", "2.1", "2.2", "2.3", "2.4", "2.5"}) {
         FtiBuilder file;
         file.version = version;
         file.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
@@ -1411,6 +1412,12 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     for (size_t size = 0; size < olderBytes.size(); ++size)
         EXPECT_FALSE(
             ftiReadError(Bytes(olderBytes.begin(), olderBytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
+    FtiBuilder newer = good;
+    newer.version = "2.5";
+    const Bytes newerBytes = newer.bytes();
+    for (size_t size = 0; size < newerBytes.size(); ++size)
+        EXPECT_FALSE(
+            ftiReadError(Bytes(newerBytes.begin(), newerBytes.begin() + static_cast<std::ptrdiff_t>(size))).empty());
     FtiBuilder vrc6 = good;
     vrc6.type = 2;
     const Bytes vrc6Bytes = vrc6.bytes();
@@ -1433,8 +1440,9 @@ TEST(FtiFile, EachDamageHasItsOwnLineAndEveryPrefixIsRefused)
     const size_t itemCount = nameLength + 4 + 4 + 1 + 1;
     EXPECT_EQ(ftiReadError(bytesOf({'F', 'T', 'X', '2', '.', '4'})),
               "not a tracker instrument (it does not start with 'FTI')");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2.5"; }), "version 2.5 is not read (versions 2.0 to 2.4 are)");
-    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "1.9"; }), "version 1.9 is not read (versions 2.0 to 2.4 are)");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2.6"; }), "version 2.6 is not read (versions 2.0 to 2.5 are)");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "3.0"; }), "version 3.0 is not read (versions 2.0 to 2.5 are)");
+    EXPECT_EQ(with([](FtiBuilder& f) { f.version = "1.9"; }), "version 1.9 is not read (versions 2.0 to 2.5 are)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.version = "2x4"; }),
               "unknown version (the bytes after 'FTI' are not a version like 2.4)");
     EXPECT_EQ(with([](FtiBuilder& f) { f.type = 7; }), "unknown instrument type 7");
@@ -1663,7 +1671,12 @@ TEST(FtiFile, FdsAndN163FilesReadTheirOwnPartsAndWriteBackByteForByte)
 
 TEST(FtiFile, FdsAndN163DamageIsOneLineAndEveryPrefixIsRefused)
 {
-    for (const FtiBuilder& file : {fdsFile(), n163File()}) {
+    FtiBuilder flagged = n163File();  // 2.5, with the auto position flag and without
+    flagged.version = "2.5";
+    flagged.autoPosition = 0;
+    FtiBuilder unflagged = flagged;
+    unflagged.autoPosition.reset();
+    for (const FtiBuilder& file : {fdsFile(), n163File(), flagged, unflagged}) {
         const Bytes bytes = file.bytes();
         for (size_t size = 0; size < bytes.size(); ++size)
             EXPECT_FALSE(ftiReadError(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size))).empty())
@@ -1681,6 +1694,14 @@ TEST(FtiFile, FdsAndN163DamageIsOneLineAndEveryPrefixIsRefused)
         change(file);
         return ftiReadError(file.bytes());
     };
+    // A 2.5 file with the auto position flag, less its last bytes.
+    const auto cut25 = [](int32_t flag, size_t drop) {
+        FtiBuilder file = n163File();
+        file.version = "2.5";
+        file.autoPosition = flag;
+        const Bytes bytes = file.bytes();
+        return ftiReadError(Bytes(bytes.begin(), bytes.end() - static_cast<std::ptrdiff_t>(drop)));
+    };
     const std::pair<std::string, std::string> cases[] = {
         {patched(fds, volumeCount, -1), "the FDS volume sequence has a negative item count (-1)"},
         {patched(fds, volumeCount, 1000), "the FDS volume sequence counts 1000 items, the file holds 41 more bytes"},
@@ -1697,9 +1718,108 @@ TEST(FtiFile, FdsAndN163DamageIsOneLineAndEveryPrefixIsRefused)
         {n163([](FtiBuilder& f) { f.waves.assign(65, std::vector<int>(8, 1)); }),
          "the N163 instrument counts 65 waves (1 to 64)"},
         {n163([](FtiBuilder& f) { f.waveSize = 12; }), "the N163 waves take 36 bytes, the file holds 24 more"},
+        // A 2.5 file cut short is read in the layout its bytes have.
+        {cut25(1, 10), "the N163 waves take 24 bytes, the file holds 14 more"},
+        {cut25(0, 23), "the N163 waves take 24 bytes, the file holds 1 more"},
+        {cut25(1, 26), "cut short in the N163 wave size, position and count"},
+        {n163([](FtiBuilder& f) {
+             f.version = "2.5";
+             f.waveSize = 12;
+         }),
+         "the N163 waves take 36 bytes, the file holds 24 more"},
+        {n163([](FtiBuilder& f) {
+             f.version = "2.5";
+             f.autoPosition = 0;
+             f.waves.clear();
+         }),
+         "the N163 instrument counts 0 waves (1 to 64)"},
     };
     for (const auto& [error, expected] : cases)
         EXPECT_EQ(error, expected);
+}
+
+// A 2.5 file of any kind reads as its 2.4 twin and is written as that twin;
+// an N163 one may hold the auto position flag after its position, told by
+// where its waves end, and with the flag on the tracker places the wave in
+// RAM itself as Plinka does: the position is no loss and gets no note.
+TEST(FtiFile, Version25FilesReadAsTheir24TwinsAndAnN163OneMayHoldTheAutoPositionFlag)
+{
+    FtiBuilder pulse;
+    pulse.sequences[0] = seq({15, 10, 5, 0}, 1, 2, 0);
+    pulse.sequences[4] = seq({2, 1}, 0);
+    pulse.dpcmKeys = {{50, 1, 0x8C, 0x40}};
+    pulse.dpcmSamples = {{0, "kick", "\x01\x02\x03"}};
+    FtiBuilder typeNone = pulse;
+    typeNone.type = 0;
+    FtiBuilder vrc6;
+    vrc6.type = 2;
+    vrc6.sequences[0] = seq({40, 20, 0}, -1, -1, fti::kVolume64Steps);
+    FtiBuilder vrc7;
+    vrc7.type = 3;
+    vrc7.vrc7Patch = 5;
+    FtiBuilder s5b;
+    s5b.type = 6;
+    s5b.sequences[4] = seq({0x40, 0xDF, 0x20}, -1, 1);
+    const struct {
+        FtiBuilder file;
+        std::optional<int32_t> flag;  // of an N163 file, after its position
+        size_t keep = 0;              // bytes kept of the file; 0: all
+    } twins[] = {
+        {pulse, {}}, {typeNone, {}}, {vrc6, {}},       {vrc7, {}},      {vrc7, {}, 7 + 4 + 4}, {fdsFile(), {}},
+        {s5b, {}},   {s5b, {}, 15},  {n163File(), {}}, {n163File(), 0}, {n163File(), 1},
+    };
+    for (const auto& twin : twins) {
+        SCOPED_TRACE(std::to_string(twin.file.type) + " " + std::to_string(twin.flag.value_or(-1)));
+        FtiBuilder newer = twin.file;
+        newer.version = "2.5";
+        newer.autoPosition = twin.flag;
+        const auto kept = [&](const FtiBuilder& file) {
+            const Bytes bytes = file.bytes();
+            return twin.keep == 0 ? bytes
+                                  : Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(twin.keep));
+        };
+        const fti::Instrument older = ftiReadOk(kept(twin.file));
+        fti::Instrument instrument = ftiReadOk(kept(newer));
+        EXPECT_EQ(instrument.version, 25);
+        EXPECT_EQ(instrument.n163.autoWavePosition, twin.flag == 1);
+        instrument.version = older.version;
+        instrument.n163.autoWavePosition = false;
+        EXPECT_EQ(instrument, older);
+        EXPECT_EQ(fti::write(ftiReadOk(kept(newer))), fti::write(older));  // as 2.4, the flag left out
+    }
+
+    // One wave puts a 1 where the flag would be: the file's end tells them
+    // apart, and so it does when a 4-sample wave starts as a wave count would.
+    for (const std::vector<int>& wave : {std::vector<int>{3, 1, 4, 1, 5, 9, 2, 6}, std::vector<int>{2, 0, 0, 0}})
+        for (const std::optional<int32_t> flag : {std::optional<int32_t>{}, std::optional<int32_t>{1}}) {
+            FtiBuilder file = n163File();
+            file.version = "2.5";
+            file.autoPosition = flag;
+            file.waveSize = static_cast<int32_t>(wave.size());
+            file.waves = {wave};
+            const fti::Instrument instrument = ftiReadOk(file.bytes());
+            EXPECT_EQ(instrument.n163.autoWavePosition, flag.has_value());
+            EXPECT_EQ(instrument.n163.waveCount, 1);
+            EXPECT_EQ(instrument.n163.waves, std::vector<uint8_t>(wave.begin(), wave.end()));
+        }
+
+    // Imported, the flag on drops the position's note; exported, nothing of it is written.
+    for (const int32_t flag : {0, 1}) {
+        FtiBuilder file = n163File();
+        file.version = "2.5";
+        file.autoPosition = flag;
+        auto program = std::make_unique<Program>();
+        std::vector<std::string> notes;
+        fticonversion::toProgram(ftiReadOk(file.bytes()), N163, *program, notes);
+        EXPECT_EQ(notes, flag ? std::vector<std::string>{}
+                              : std::vector<std::string>{"Wave: the tracker's wave position 16 left out; Plinka "
+                                                         "places each wave in the chip's RAM itself"});
+        fti::Instrument exported;
+        std::string error;
+        ASSERT_TRUE(fticonversion::fromProgram(*program, exported, notes, error)) << error;
+        EXPECT_FALSE(exported.n163.autoWavePosition);
+        EXPECT_EQ(fti::write(exported), n163File(0).bytes());
+    }
 }
 
 TEST(FtiConversion, FdsAndN163InstrumentsBecomeWaveProgramsAndGoOutAsTheSameFiles)
@@ -3615,20 +3735,26 @@ TEST_F(PlinkaBank, A5bModulesInstrumentsComeInFromTheModules5bPoolAndAreListed)
 }
 
 // An FDS and an N163 file go into a VST bank and out of it again byte for
-// byte (the N163 wave position, which Plinka does not keep, as 0).
+// byte (the N163 wave position, which Plinka does not keep, as 0); a 2.5
+// N163 file whose tracker places its wave itself comes out as 2.4.
 TEST_F(PlinkaBank, FdsAndN163FtiFilesGoThroughABankAndComeOutByteForByte)
 {
     const Bytes fds = fdsFile().bytes();
     const Bytes n163 = n163File().bytes();
+    FtiBuilder chime = n163File();
+    chime.version = "2.5";
+    chime.autoPosition = 1;
+    const Bytes chimeBytes = chime.bytes();
     put("organ.fti", std::string(fds.begin(), fds.end()));
     put("bell.fti", std::string(n163.begin(), n163.end()));
-    const ToolRun imported =
-        run("from-fti " + path("organ.fti") + " " + path("bell.fti") + " --program 7 -o " + path("bank.fxb"));
+    put("chime.fti", std::string(chimeBytes.begin(), chimeBytes.end()));
+    const ToolRun imported = run("from-fti " + path("organ.fti") + " " + path("bell.fti") + " " + path("chime.fti") +
+                                 " --program 7 -o " + path("bank.fxb"));
     EXPECT_EQ(imported.status, 0);
     EXPECT_EQ(imported.err, path("bell.fti") + ": Wave: the tracker's wave position 16 left out; Plinka places each "
                                                "wave in the chip's RAM itself\n");
     const Bytes n163Written = n163File(0).bytes();
-    for (const auto& [program, expected] : {std::pair{7, fds}, std::pair{8, n163Written}}) {
+    for (const auto& [program, expected] : {std::pair{7, fds}, std::pair{8, n163Written}, std::pair{9, n163Written}}) {
         const ToolRun exported =
             run("to-fti " + path("bank.fxb") + " --program " + std::to_string(program) + " -o " + path("out.fti"));
         EXPECT_EQ(exported.status, 0) << program;
@@ -3651,6 +3777,27 @@ TEST_F(PlinkaBank, FdsAndN163FtiFilesGoThroughABankAndComeOutByteForByte)
                                ": the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves "
                                "hold\n");
     EXPECT_FALSE(fs::exists(dir / "odd.txt"));
+}
+
+// From INSTRUMENTS 8 a module's N163 record says whether the tracker finds
+// the wave a place in RAM itself, as Plinka does: then its position is no
+// loss and gets no note.
+TEST_F(PlinkaBank, AModulesN163InstrumentWhoseTrackerPlacesTheWaveGetsNoPositionNote)
+{
+    for (const int32_t automatic : {0, 1}) {
+        ModuleBuilder song;
+        song.instrumentsVersion = 8;
+        const std::string waves = ModuleBuilder::n163Waves(8, 16, n163File().waves, true, automatic);
+        song.instruments = {{0, 5, "Bell", {-1, -1, -1, -1, -1}, {}, waves}};
+        put("song.ftm", song.bytes());
+        const std::string out = "song" + std::to_string(automatic) + ".txt";
+        const ToolRun imported = run("from-module " + path("song.ftm") + " -o " + path(out));
+        EXPECT_EQ(imported.status, 0);
+        EXPECT_EQ(imported.err, automatic ? ""
+                                          : path("song.ftm") + ": instrument 00 \"Bell\": Wave: the tracker's wave "
+                                                               "position 16 left out; Plinka places each wave in the "
+                                                               "chip's RAM itself\n");
+    }
 }
 
 // VRC7 files through a VST bank and out again byte for byte; what a VRC7
