@@ -51,6 +51,23 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
+    // ---- a chip's change at nearly every sample (the VRC7) ----
+    // What add_delta_at reads of the synthesiser and the buffer, taken once
+    // for a run of changes: a loop that holds it in registers reads none of
+    // it again between the cells it adds to.
+    struct Delta_Target {
+        uint16_t* cells;
+        const uint16_t* rows;
+        uint32_t bias;
+        uint32_t size;
+    };
+    Delta_Target delta_target(Band_Buffer& buffer) const
+    {
+        return {buffer.buffer_, impulses_, pair_bias_, buffer.buffer_size_};
+    }
+    // add_delta_at into the target's buffer.
+    static void add_delta_to(const Delta_Target& target, uint32_t pos, int delta);
+
     // ---- changes of any size (the console's mixed output) ----
     // The largest amplitude one row takes: the row values of a unit U stay
     // below 1.7 U, within uint16, and U fits int16 beside the kernel values
@@ -309,6 +326,23 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 {
     // Bit 5: odd sample; bits 0-4: sub-sample position.
     add_row(pos, impulses_ + ((pos >> 11) & (phase_rows - 1)) * Width, pair_bias_, delta, buffer);
+}
+
+template <int Width>
+inline void Band_Synth<Width>::add_delta_to(const Delta_Target& target, uint32_t pos, int delta)
+{
+    const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
+    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
+                        sample_index < target.size);
+    uint16_t* cells = target.cells + sample_index + (12 - Width / 2);
+    const uint16_t* row = target.rows + ((pos >> 11) & (phase_rows - 1)) * Width;
+    const auto d = static_cast<uint32_t>(delta);
+    const uint32_t scaled_bias = target.bias * d;
+    uint32_t kernel[Width / 2];
+    for (int j = 0; j < Width / 2; ++j)
+        kernel[j] = load_pair(row + 2 * j);
+    for (int j = 0; j < Width / 2; ++j)
+        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - scaled_bias);
 }
 
 template <int Width>

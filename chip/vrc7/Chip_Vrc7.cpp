@@ -2,6 +2,8 @@
 
 #include "chip/Chip_Require.h"
 
+#include <algorithm>
+
 namespace {
 
 // A full-scale channel's peak to peak over a full-volume 2A03 pulse's step
@@ -332,7 +334,278 @@ void Chip_Vrc7::advance(Position& p) const
     }
 }
 
+void Chip_Vrc7::advance_counters(Position& p, int64_t count)
+{
+    p.envelope_counter += static_cast<uint32_t>(count);
+    p.vibrato_counter = (p.vibrato_counter + static_cast<uint32_t>(count)) & vibrato_mask;
+    const int64_t tremolo_samples = p.tremolo_samples + count;
+    p.tremolo_step =
+        static_cast<int>((p.tremolo_step + tremolo_samples / vrc7::tremolo_step_samples) % vrc7::tremolo_steps);
+    p.tremolo_samples = static_cast<int>(tremolo_samples % vrc7::tremolo_step_samples);
+}
+
+int64_t Chip_Vrc7::quiet_samples(const Channel& ch, const Position& p, int64_t limit) const
+{
+    const Vrc7_Envelope& m_env = ch.modulator.envelope;
+    const Vrc7_Envelope& c_env = ch.carrier.envelope;
+    // A carrier silent for good rests the channel within a sample or two
+    // unless its modulator sounds on, unheard, its key still down.
+    if (c_env.level() == Vrc7_Envelope::silent && c_env.settled() &&
+        (m_env.frozen() || (m_env.level() == Vrc7_Envelope::silent && m_env.settled())))
+        return 0;
+    int64_t quiet = limit;
+    quiet = std::min<int64_t>(quiet, m_env.quiet_samples(p.envelope_counter));
+    quiet = std::min<int64_t>(quiet, c_env.quiet_samples(p.envelope_counter));
+    if (ch.modulator.vibrato || ch.carrier.vibrato)
+        quiet = std::min<int64_t>(quiet, vrc7::vibrato_step_samples -
+                                             (p.vibrato_counter & (vrc7::vibrato_step_samples - 1)));
+    if (ch.modulator.tremolo || ch.carrier.tremolo) {
+        // Up to the step whose attenuation differs: a few steps at most.
+        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
+        int64_t samples = vrc7::tremolo_step_samples - p.tremolo_samples;
+        for (int step = (p.tremolo_step + 1) % vrc7::tremolo_steps;
+             samples < quiet && vrc7::tremolo_attenuation(step) == tremolo; step = (step + 1) % vrc7::tremolo_steps)
+            samples += vrc7::tremolo_step_samples;
+        quiet = std::min(quiet, samples);
+    }
+    return quiet;
+}
+
+template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run& run, int64_t count)
+{
+    // Everything the loop reads in locals: the compiler then keeps them in
+    // registers across the stores into the cells.
+    uint32_t mod_phase = run.mod_phase;
+    uint32_t car_phase = run.car_phase;
+    const uint32_t mod_increment = run.mod_increment;
+    const uint32_t car_increment = run.car_increment;
+    int previous = run.previous;
+    int before = run.before;
+    const int feedback_by = run.feedback_by;
+    const int mod_rectified = run.mod_rectified;
+    const int car_rectified = run.car_rectified;
+    const int16_t* const mod_row = run.mod_row;
+    const int16_t* const car_row = run.car_row;
+    int64_t at = run.at;
+    uint64_t remainder = run.remainder;
+    const int64_t step = static_cast<int64_t>(step_);
+    const uint64_t step_remainder = step_remainder_;
+    int level = ch.level;
+    Band_Synth<12>::Delta_Target out{}, also{};
+    uint32_t out_factor = 0, out_offset = 0, also_factor = 0, also_offset = 0;
+    if constexpr (Outputs > 0) {
+        out = synth_.delta_target(*ch.output);
+        out_factor = ch.output->factor();
+        out_offset = ch.output->time_offset();
+    }
+    if constexpr (Outputs > 1) {
+        also = synth_.delta_target(*also_);
+        also_factor = also_->factor();
+        also_offset = also_->time_offset();
+    }
+    for (int64_t k = 0; k < count; ++k) {
+        unsigned index = mod_phase >> phase_shift;
+        if constexpr (Feedback)
+            index += static_cast<unsigned>((previous + before) >> feedback_by);
+        index &= wave_mask;
+        const int m = mod_row[index] | (mod_rectified & -static_cast<int>(index >> 9));
+        before = previous;
+        previous = m;
+        const unsigned car_index = ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask;
+        const int value = (car_row[car_index] | (car_rectified & -static_cast<int>(car_index >> 9))) >> channel_shift;
+        const int code = value >= 0 ? value + 1 : value;
+        mod_phase = (mod_phase + mod_increment) & phase_mask;
+        car_phase = (car_phase + car_increment) & phase_mask;
+        if (code != level) {
+            if constexpr (Outputs == 0) {
+                show(ch, at, code);
+                level = ch.level;
+            } else {
+                // show's positions, from the same fields.
+                const auto whole = static_cast<uint32_t>(at >> Band_Buffer::time_bits);
+                const auto fraction = static_cast<uint64_t>(at & 0xFFFF);
+                Band_Synth<12>::add_delta_to(out,
+                                             whole * out_factor + out_offset +
+                                                 static_cast<uint32_t>((fraction * out_factor) >> Band_Buffer::time_bits),
+                                             code - level);
+                if constexpr (Outputs > 1)
+                    Band_Synth<12>::add_delta_to(
+                        also,
+                        whole * also_factor + also_offset +
+                            static_cast<uint32_t>((fraction * also_factor) >> Band_Buffer::time_bits),
+                        code - level);
+                level = code;
+            }
+        }
+        at += step;
+        remainder += step_remainder;
+        if (remainder >= static_cast<uint64_t>(crystal_hz)) {
+            remainder -= crystal_hz;
+            ++at;
+        }
+    }
+    if constexpr (Outputs > 0)
+        ch.level = level;
+    run.mod_phase = mod_phase;
+    run.car_phase = car_phase;
+    run.previous = previous;
+    run.before = before;
+    run.at = at;
+    run.remainder = remainder;
+}
+
 void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
+{
+    if (sample_by_sample_) {
+        run_channel_by_sample(c, p, count);
+        return;
+    }
+    // Runs of samples between the ones where an envelope may step or the
+    // vibrato or tremolo moves: inside one the attenuations and increments
+    // hold, each operator reads one whole-wave row, and only the phases,
+    // the feedback and the level move. The other samples are run in full,
+    // as run_channel_by_sample runs every one.
+    Channel& ch = channels_[c];
+    Operator& mod = ch.modulator;
+    Operator& car = ch.carrier;
+    uint32_t vibrato_step = vrc7::vibrato_steps;  // none yet
+    uint32_t mod_increment = mod.increment;
+    uint32_t car_increment = car.increment;
+    uint32_t mod_phase = mod.phase;
+    uint32_t car_phase = car.phase;
+    int previous = ch.previous[0];
+    int before = ch.previous[1];
+    const int feedback_mask = ch.feedback ? -1 : 0;
+    const int feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
+    const int outputs = ch.output ? (also_ ? 2 : 1) : 0;
+    int64_t i = 0;
+    while (i < count) {
+        if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != vibrato_step) {
+            vibrato_step = step;
+            mod_increment = mod.vibrato ? vibrato_increment(ch, mod, step) : mod.increment;
+            car_increment = car.vibrato ? vibrato_increment(ch, car, step) : car.increment;
+        }
+        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
+        const int64_t quiet = quiet_samples(ch, p, count - i);
+        if (quiet > 0) {
+            // Rows at this run's attenuations; a silent envelope reads zeros.
+            auto row = [&](const Operator& op, int& rectified) {
+                const int envelope = op.envelope.level();
+                rectified = op.rectified && envelope != Vrc7_Envelope::silent ? -1 : 0;
+                if (envelope == Vrc7_Envelope::silent)
+                    return roms_.wave[vrc7::Wave_Roms::silent_row];
+                const int attenuation = envelope + op.attenuation + (op.tremolo ? tremolo : 0);
+                return roms_.wave[attenuation < vrc7::max_attenuation ? attenuation : vrc7::max_attenuation];
+            };
+            Run run;
+            run.mod_phase = mod_phase;
+            run.car_phase = car_phase;
+            run.mod_increment = mod_increment;
+            run.car_increment = car_increment;
+            run.previous = previous;
+            run.before = before;
+            run.feedback_by = 1 + feedback_by;
+            run.mod_row = row(mod, run.mod_rectified);
+            run.car_row = row(car, run.car_rectified);
+            run.at = p.at;
+            run.remainder = p.remainder;
+            if (car.envelope.level() == Vrc7_Envelope::silent) {
+                // The carrier adds nothing: one level for the whole run, and
+                // only the modulator's feedback history to keep.
+                show(ch, run.at, silent_level);
+                auto mod_output = [&](uint32_t phase, int feedback) {
+                    const unsigned index = ((phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask;
+                    return run.mod_row[index] | (run.mod_rectified & -static_cast<int>(index >> 9));
+                };
+                if (ch.feedback) {
+                    for (int64_t k = 0; k < quiet; ++k) {
+                        const int m = mod_output(mod_phase, (previous + before) >> run.feedback_by);
+                        before = previous;
+                        previous = m;
+                        mod_phase = (mod_phase + mod_increment) & phase_mask;
+                    }
+                } else {
+                    // Without feedback only the last two outputs matter.
+                    auto phase_at = [&](int64_t k) {
+                        return static_cast<uint32_t>((mod_phase + static_cast<uint64_t>(mod_increment) * k) & phase_mask);
+                    };
+                    before = quiet > 1 ? mod_output(phase_at(quiet - 2), 0) : previous;
+                    previous = mod_output(phase_at(quiet - 1), 0);
+                    mod_phase = phase_at(quiet);
+                }
+                car_phase = static_cast<uint32_t>((car_phase + static_cast<uint64_t>(car_increment) * quiet) & phase_mask);
+                for (int64_t k = 0; k < quiet; ++k) {
+                    p.at += static_cast<int64_t>(step_);
+                    p.remainder += step_remainder_;
+                    if (p.remainder >= static_cast<uint64_t>(crystal_hz)) {
+                        p.remainder -= crystal_hz;
+                        ++p.at;
+                    }
+                }
+            } else {
+                if (ch.feedback) {
+                    if (outputs == 1)
+                        run_quiet<true, 1>(ch, run, quiet);
+                    else if (outputs == 2)
+                        run_quiet<true, 2>(ch, run, quiet);
+                    else
+                        run_quiet<true, 0>(ch, run, quiet);
+                } else {
+                    if (outputs == 1)
+                        run_quiet<false, 1>(ch, run, quiet);
+                    else if (outputs == 2)
+                        run_quiet<false, 2>(ch, run, quiet);
+                    else
+                        run_quiet<false, 0>(ch, run, quiet);
+                }
+                mod_phase = run.mod_phase;
+                car_phase = run.car_phase;
+                previous = run.previous;
+                before = run.before;
+                p.at = run.at;
+                p.remainder = run.remainder;
+            }
+            advance_counters(p, quiet);
+            i += quiet;
+            continue;
+        }
+        // One sample in full, as run_channel_by_sample runs it.
+        if (mod.envelope.step(p.envelope_counter))
+            mod_phase = 0;
+        if (car.envelope.step(p.envelope_counter))
+            mod_phase = car_phase = 0;
+        const int feedback = (((previous + before) >> 1) >> feedback_by) & feedback_mask;
+        const int m =
+            operator_output(mod, ((mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
+        before = previous;
+        previous = m;
+        const int out =
+            operator_output(car, ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
+        mod_phase = (mod_phase + mod_increment) & phase_mask;
+        car_phase = (car_phase + car_increment) & phase_mask;
+        const int value = out >> channel_shift;
+        show(ch, p.at, value >= 0 ? value + 1 : value);
+        advance(p);
+        ++i;
+        const Vrc7_Envelope& m_env = mod.envelope;
+        const Vrc7_Envelope& c_env = car.envelope;
+        if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
+            continue;
+        if (m_env.frozen()) {
+            previous = before = 0;
+        } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || previous != 0 || before != 0) {
+            continue;
+        }
+        active_ &= ~(1u << c);
+        break;
+    }
+    mod.phase = mod_phase;
+    car.phase = car_phase;
+    ch.previous[0] = previous;
+    ch.previous[1] = before;
+}
+
+void Chip_Vrc7::run_channel_by_sample(int c, Position p, int64_t count)
 {
     // One channel over the whole run: between writes the channels share
     // only the counters, and the operators' phases and the feedback stay in
