@@ -54,18 +54,18 @@ public:
     // ---- a chip's change at nearly every sample (the VRC7) ----
     // What add_delta_at reads of the synthesiser and the buffer, taken once
     // for a run of changes: a loop that holds it in registers reads none of
-    // it again between the cells it adds to.
+    // it again between the cells it adds to. The rows are the window table's,
+    // U already taken off: one multiply a pair.
     struct Delta_Target {
         uint16_t* cells;
-        const uint16_t* rows;
-        uint32_t bias;
+        const uint32_t* rows;
         uint32_t size;
     };
     Delta_Target delta_target(Band_Buffer& buffer) const
     {
-        return {buffer.buffer_, impulses_, pair_bias_, buffer.buffer_size_};
+        return {buffer.buffer_, window_rows_ + max_offset, buffer.buffer_size_};
     }
-    // add_delta_at into the target's buffer.
+    // add_delta_at into the target's buffer: the same cells, the same sums.
     static void add_delta_to(const Delta_Target& target, uint32_t pos, int delta);
 
     // ---- changes of any size (the console's mixed output) ----
@@ -335,14 +335,13 @@ inline void Band_Synth<Width>::add_delta_to(const Delta_Target& target, uint32_t
     PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
                         sample_index < target.size);
     uint16_t* cells = target.cells + sample_index + (12 - Width / 2);
-    const uint16_t* row = target.rows + ((pos >> 11) & (phase_rows - 1)) * Width;
+    const uint32_t* row = target.rows + ((pos >> 11) & (phase_rows - 1)) * window_row_words;
     const auto d = static_cast<uint32_t>(delta);
-    const uint32_t scaled_bias = target.bias * d;
     uint32_t kernel[Width / 2];
     for (int j = 0; j < Width / 2; ++j)
-        kernel[j] = load_pair(row + 2 * j);
+        kernel[j] = row[j];
     for (int j = 0; j < Width / 2; ++j)
-        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d - scaled_bias);
+        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d);
 }
 
 template <int Width>

@@ -386,24 +386,9 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
     const int car_rectified = run.car_rectified;
     const int16_t* const mod_row = run.mod_row;
     const int16_t* const car_row = run.car_row;
-    int64_t at = run.at;
-    uint64_t remainder = run.remainder;
-    const int64_t step = static_cast<int64_t>(step_);
-    const uint64_t step_remainder = step_remainder_;
     int level = ch.level;
-    Band_Synth<12>::Delta_Target out{}, also{};
-    uint32_t out_factor = 0, out_offset = 0, also_factor = 0, also_offset = 0;
-    if constexpr (Outputs > 0) {
-        out = synth_.delta_target(*ch.output);
-        out_factor = ch.output->factor();
-        out_offset = ch.output->time_offset();
-    }
-    if constexpr (Outputs > 1) {
-        also = synth_.delta_target(*also_);
-        also_factor = also_->factor();
-        also_offset = also_->time_offset();
-    }
-    for (int64_t k = 0; k < count; ++k) {
+    // The sample's level, the next after the last of `count` samples'.
+    auto next_code = [&] {
         unsigned index = mod_phase >> phase_shift;
         if constexpr (Feedback)
             index += static_cast<unsigned>((previous + before) >> feedback_by);
@@ -413,45 +398,82 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
         previous = m;
         const unsigned car_index = ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask;
         const int value = (car_row[car_index] | (car_rectified & -static_cast<int>(car_index >> 9))) >> channel_shift;
-        const int code = value >= 0 ? value + 1 : value;
         mod_phase = (mod_phase + mod_increment) & phase_mask;
         car_phase = (car_phase + car_increment) & phase_mask;
-        if (code != level) {
-            if constexpr (Outputs == 0) {
-                show(ch, at, code);
-                level = ch.level;
-            } else {
-                // show's positions, from the same fields.
-                const auto whole = static_cast<uint32_t>(at >> Band_Buffer::time_bits);
-                const auto fraction = static_cast<uint64_t>(at & 0xFFFF);
-                Band_Synth<12>::add_delta_to(out,
-                                             whole * out_factor + out_offset +
-                                                 static_cast<uint32_t>((fraction * out_factor) >> Band_Buffer::time_bits),
-                                             code - level);
-                if constexpr (Outputs > 1)
-                    Band_Synth<12>::add_delta_to(
-                        also,
-                        whole * also_factor + also_offset +
-                            static_cast<uint32_t>((fraction * also_factor) >> Band_Buffer::time_bits),
-                        code - level);
-                level = code;
+        return value >= 0 ? value + 1 : value;
+    };
+    if constexpr (Outputs == 0) {
+        int64_t at = run.at;
+        uint64_t remainder = run.remainder;
+        for (int64_t k = 0; k < count; ++k) {
+            show(ch, at, next_code());
+            at += static_cast<int64_t>(step_);
+            remainder += step_remainder_;
+            if (remainder >= static_cast<uint64_t>(crystal_hz)) {
+                remainder -= crystal_hz;
+                ++at;
             }
         }
-        at += step;
-        remainder += step_remainder;
-        if (remainder >= static_cast<uint64_t>(crystal_hz)) {
-            remainder -= crystal_hz;
-            ++at;
+        run.at = at;
+        run.remainder = remainder;
+    } else {
+        // The samples' buffer positions first, a chunk at a time, so that the
+        // loop that adds the changes holds only the operators: show's
+        // whole * factor + offset + (fraction * factor >> 16) is the 16.16
+        // time times the factor over 65536, which grows by the same sum
+        // each sample but for the carry of the remainder.
+        const Band_Synth<12>::Delta_Target out = synth_.delta_target(*ch.output);
+        Band_Synth<12>::Delta_Target also{};
+        const Band_Buffer* buffers[2] = {ch.output, also_};
+        uint64_t scaled[2] = {}, scaled_step[2] = {};
+        for (int b = 0; b < Outputs; ++b) {
+            scaled[b] = static_cast<uint64_t>(run.at) * buffers[b]->factor();
+            scaled_step[b] = step_ * buffers[b]->factor();
         }
-    }
-    if constexpr (Outputs > 0)
+        if constexpr (Outputs > 1)
+            also = synth_.delta_target(*also_);
+        uint64_t remainder = run.remainder;
+        constexpr int chunk = 128;
+        uint32_t positions[Outputs][chunk];
+        for (int64_t done = 0; done < count; done += chunk) {
+            const int n = static_cast<int>(std::min<int64_t>(chunk, count - done));
+            for (int b = 0; b < Outputs; ++b) {
+                const uint32_t offset = buffers[b]->time_offset();
+                const uint32_t factor = buffers[b]->factor();
+                uint64_t at_scaled = scaled[b];
+                uint64_t r = remainder;
+                for (int k = 0; k < n; ++k) {
+                    positions[b][k] = static_cast<uint32_t>(at_scaled >> Band_Buffer::time_bits) + offset;
+                    at_scaled += scaled_step[b];
+                    r += step_remainder_;
+                    const bool carry = r >= static_cast<uint64_t>(crystal_hz);
+                    r -= carry ? static_cast<uint64_t>(crystal_hz) : 0;
+                    at_scaled += carry ? factor : 0;
+                }
+                scaled[b] = at_scaled;
+                if (b == Outputs - 1)
+                    remainder = r;
+            }
+            for (int k = 0; k < n; ++k) {
+                const int code = next_code();
+                if (code != level) {
+                    Band_Synth<12>::add_delta_to(out, positions[0][k], code - level);
+                    if constexpr (Outputs > 1)
+                        Band_Synth<12>::add_delta_to(also, positions[Outputs - 1][k], code - level);
+                    level = code;
+                }
+            }
+        }
         ch.level = level;
+        // The time after the last sample, as advance would leave it.
+        const uint64_t carried = run.remainder + static_cast<uint64_t>(count) * step_remainder_;
+        run.at += count * static_cast<int64_t>(step_) + static_cast<int64_t>(carried / crystal_hz);
+        run.remainder = remainder;
+    }
     run.mod_phase = mod_phase;
     run.car_phase = car_phase;
     run.previous = previous;
     run.before = before;
-    run.at = at;
-    run.remainder = remainder;
 }
 
 void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
