@@ -65,8 +65,37 @@ public:
     {
         return {buffer.buffer_, window_rows_ + max_offset, buffer.buffer_size_};
     }
-    // add_delta_at into the target's buffer: the same cells, the same sums.
-    static void add_delta_to(const Delta_Target& target, uint32_t pos, int delta);
+    // add_delta_at into the target's buffer in parts, for a loop that finds
+    // the places of its changes ahead of them: the first cell a change at
+    // `pos` adds to, counted from the target's cells, and its row, counted
+    // from the target's rows. The same cells take the same sums.
+    static uint32_t delta_cells(uint32_t pos) { return ((pos >> Band_Buffer::time_bits) & ~1u) + (12 - Width / 2); }
+    static uint32_t delta_row(uint32_t pos) { return ((pos >> 11) & (phase_rows - 1)) * window_row_words; }
+    // Two changes, the second `apart` cells after the first (even, at most
+    // max_pair_cells), summed pair by pair before they reach the cells: the
+    // window rows' zeros around each row shift the second into place.
+    static constexpr uint32_t max_pair_cells = 4;
+    static void add_delta_pair(uint16_t* cells, const uint32_t* row, int delta, uint32_t apart,
+                               const uint32_t* next_row, int next_delta)
+    {
+        static_assert(max_pair_cells / 2 <= max_offset);
+        PLINKA_CHIP_REQUIRE("unmet requirement", "apart <= max_pair_cells", apart <= max_pair_cells);
+        const auto d = static_cast<uint32_t>(delta);
+        const auto next_d = static_cast<uint32_t>(next_delta);
+        const uint32_t* shifted = next_row - apart / 2;
+        constexpr int words = Width / 2 + max_pair_cells / 2;
+        uint32_t sums[words];
+        for (int j = 0; j < words; ++j)
+            sums[j] = row[j] * d + shifted[j] * next_d;
+        for (int j = 0; j < words; ++j)
+            store_pair(cells + 2 * j, load_pair(cells + 2 * j) + sums[j]);
+    }
+    static void add_delta_cells(uint16_t* cells, const uint32_t* row, int delta)
+    {
+        const auto d = static_cast<uint32_t>(delta);
+        for (int j = 0; j < Width / 2; ++j)
+            store_pair(cells + 2 * j, load_pair(cells + 2 * j) + row[j] * d);
+    }
 
     // ---- changes of any size (the console's mixed output) ----
     // The largest amplitude one row takes: the row values of a unit U stay
@@ -326,22 +355,6 @@ template <int Width> inline void Band_Synth<Width>::add_delta_at(uint32_t pos, i
 {
     // Bit 5: odd sample; bits 0-4: sub-sample position.
     add_row(pos, impulses_ + ((pos >> 11) & (phase_rows - 1)) * Width, pair_bias_, delta, buffer);
-}
-
-template <int Width>
-inline void Band_Synth<Width>::add_delta_to(const Delta_Target& target, uint32_t pos, int delta)
-{
-    const uint32_t sample_index = (pos >> Band_Buffer::time_bits) & ~1u;
-    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer", "sample_index < band_buf->buffer_size_",
-                        sample_index < target.size);
-    uint16_t* cells = target.cells + sample_index + (12 - Width / 2);
-    const uint32_t* row = target.rows + ((pos >> 11) & (phase_rows - 1)) * window_row_words;
-    const auto d = static_cast<uint32_t>(delta);
-    uint32_t kernel[Width / 2];
-    for (int j = 0; j < Width / 2; ++j)
-        kernel[j] = row[j];
-    for (int j = 0; j < Width / 2; ++j)
-        store_pair(cells + 2 * j, load_pair(cells + 2 * j) + kernel[j] * d);
 }
 
 template <int Width>

@@ -421,47 +421,75 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
         // loop that adds the changes holds only the operators: show's
         // whole * factor + offset + (fraction * factor >> 16) is the 16.16
         // time times the factor over 65536, which grows by the same sum
-        // each sample but for the carry of the remainder.
-        const Band_Synth<12>::Delta_Target out = synth_.delta_target(*ch.output);
-        Band_Synth<12>::Delta_Target also{};
+        // each sample but for the carry of the remainder. Each position is
+        // kept as the cell pair and the window row that add_delta_to takes.
         const Band_Buffer* buffers[2] = {ch.output, also_};
+        Band_Synth<12>::Delta_Target targets[2] = {};
         uint64_t scaled[2] = {}, scaled_step[2] = {};
         for (int b = 0; b < Outputs; ++b) {
+            targets[b] = synth_.delta_target(*(b ? also_ : ch.output));
             scaled[b] = static_cast<uint64_t>(run.at) * buffers[b]->factor();
             scaled_step[b] = step_ * buffers[b]->factor();
         }
-        if constexpr (Outputs > 1)
-            also = synth_.delta_target(*also_);
+        // Two samples' changes lie at most (step + 1) * factor (32.32) and
+        // two cells, the even cells' rounding, apart.
+        const bool paired = (step_ + 1) * buffers[0]->factor() + (uint64_t{2} << (2 * Band_Buffer::time_bits)) <=
+                            (uint64_t{Band_Synth<12>::max_pair_cells} << (2 * Band_Buffer::time_bits));
         uint64_t remainder = run.remainder;
         constexpr int chunk = 128;
-        uint32_t positions[Outputs][chunk];
+        uint32_t cell_at[Outputs][chunk];
+        uint32_t row_at[Outputs][chunk];
         for (int64_t done = 0; done < count; done += chunk) {
             const int n = static_cast<int>(std::min<int64_t>(chunk, count - done));
             for (int b = 0; b < Outputs; ++b) {
                 const uint32_t offset = buffers[b]->time_offset();
-                const uint32_t factor = buffers[b]->factor();
+                const uint64_t factor = buffers[b]->factor();
                 uint64_t at_scaled = scaled[b];
                 uint64_t r = remainder;
                 for (int k = 0; k < n; ++k) {
-                    positions[b][k] = static_cast<uint32_t>(at_scaled >> Band_Buffer::time_bits) + offset;
+                    const uint32_t pos = static_cast<uint32_t>(at_scaled >> Band_Buffer::time_bits) + offset;
+                    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer",
+                                        "sample_index < band_buf->buffer_size_",
+                                        ((pos >> Band_Buffer::time_bits) & ~1u) < targets[b].size);
+                    cell_at[b][k] = Band_Synth<12>::delta_cells(pos);
+                    row_at[b][k] = Band_Synth<12>::delta_row(pos);
                     at_scaled += scaled_step[b];
                     r += step_remainder_;
-                    const bool carry = r >= static_cast<uint64_t>(crystal_hz);
-                    r -= carry ? static_cast<uint64_t>(crystal_hz) : 0;
-                    at_scaled += carry ? factor : 0;
+                    const uint64_t carry = 0 - static_cast<uint64_t>(r >= static_cast<uint64_t>(crystal_hz));
+                    r -= carry & static_cast<uint64_t>(crystal_hz);
+                    at_scaled += carry & factor;
                 }
                 scaled[b] = at_scaled;
                 if (b == Outputs - 1)
                     remainder = r;
             }
-            for (int k = 0; k < n; ++k) {
-                const int code = next_code();
-                if (code != level) {
-                    Band_Synth<12>::add_delta_to(out, positions[0][k], code - level);
-                    if constexpr (Outputs > 1)
-                        Band_Synth<12>::add_delta_to(also, positions[Outputs - 1][k], code - level);
-                    level = code;
+            uint16_t* const cells = targets[0].cells;
+            const uint32_t* const rows = targets[0].rows;
+            uint16_t* const also_cells = targets[Outputs - 1].cells;
+            const uint32_t* const also_rows = targets[Outputs - 1].rows;
+            int k = 0;
+            if constexpr (Outputs == 1) {
+                // Two changes at a time, summed before they reach the cells,
+                // while the second lies at most two pairs after the first.
+                if (paired) {
+                    for (; k + 1 < n; k += 2) {
+                        const int first = next_code();
+                        const int second = next_code();
+                        Band_Synth<12>::add_delta_pair(cells + cell_at[0][k], rows + row_at[0][k], first - level,
+                                                       cell_at[0][k + 1] - cell_at[0][k], rows + row_at[0][k + 1],
+                                                       second - first);
+                        level = second;
+                    }
                 }
+            }
+            for (; k < n; ++k) {
+                // Every sample adds its change, none too: a branch on
+                // whether the level moved would go either way at random.
+                const int code = next_code();
+                Band_Synth<12>::add_delta_cells(cells + cell_at[0][k], rows + row_at[0][k], code - level);
+                if constexpr (Outputs > 1)
+                    Band_Synth<12>::add_delta_cells(also_cells + cell_at[1][k], also_rows + row_at[1][k], code - level);
+                level = code;
             }
         }
         ch.level = level;
