@@ -71,23 +71,25 @@ public:
     // from the target's rows. The same cells take the same sums.
     static uint32_t delta_cells(uint32_t pos) { return ((pos >> Band_Buffer::time_bits) & ~1u) + (12 - Width / 2); }
     static uint32_t delta_row(uint32_t pos) { return ((pos >> 11) & (phase_rows - 1)) * window_row_words; }
-    // Two changes, the second `apart` cells after the first (even, at most
-    // max_pair_cells), summed pair by pair before they reach the cells: the
-    // window rows' zeros around each row shift the second into place.
-    static constexpr uint32_t max_pair_cells = 4;
-    static void add_delta_pair(uint16_t* cells, const uint32_t* row, int delta, uint32_t apart,
-                               const uint32_t* next_row, int next_delta)
+    // `Count` changes, the first at `cells` and each of the others a whole
+    // pair later by at most max_group_cells, summed pair by pair before they
+    // reach the cells. Change g's row is given shifted back by its pairs
+    // after the first (delta_row less them): the zeros around each window
+    // row then put it in place.
+    static constexpr uint32_t max_group_cells = 4;
+    static constexpr int group_words = Width / 2 + max_group_cells / 2;
+    template <int Count>
+    static void add_delta_group(uint16_t* cells, const uint32_t* const (&shifted_rows)[Count],
+                                const int (&deltas)[Count])
     {
-        static_assert(max_pair_cells / 2 <= max_offset);
-        PLINKA_CHIP_REQUIRE("unmet requirement", "apart <= max_pair_cells", apart <= max_pair_cells);
-        const auto d = static_cast<uint32_t>(delta);
-        const auto next_d = static_cast<uint32_t>(next_delta);
-        const uint32_t* shifted = next_row - apart / 2;
-        constexpr int words = Width / 2 + max_pair_cells / 2;
-        uint32_t sums[words];
-        for (int j = 0; j < words; ++j)
-            sums[j] = row[j] * d + shifted[j] * next_d;
-        for (int j = 0; j < words; ++j)
+        static_assert(max_group_cells / 2 <= max_offset);
+        uint32_t sums[group_words] = {};
+        for (int g = 0; g < Count; ++g) {
+            const auto d = static_cast<uint32_t>(deltas[g]);
+            for (int j = 0; j < group_words; ++j)
+                sums[j] += shifted_rows[g][j] * d;
+        }
+        for (int j = 0; j < group_words; ++j)
             store_pair(cells + 2 * j, load_pair(cells + 2 * j) + sums[j]);
     }
     static void add_delta_cells(uint16_t* cells, const uint32_t* row, int delta)

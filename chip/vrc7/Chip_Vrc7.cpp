@@ -431,10 +431,13 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
             scaled[b] = static_cast<uint64_t>(run.at) * buffers[b]->factor();
             scaled_step[b] = step_ * buffers[b]->factor();
         }
-        // Two samples' changes lie at most (step + 1) * factor (32.32) and
-        // two cells, the even cells' rounding, apart.
-        const bool paired = (step_ + 1) * buffers[0]->factor() + (uint64_t{2} << (2 * Band_Buffer::time_bits)) <=
-                            (uint64_t{Band_Synth<12>::max_pair_cells} << (2 * Band_Buffer::time_bits));
+        // The changes of n samples lie at most (n - 1) (step + 1) factor
+        // (32.32) and two cells, the even cells' rounding, apart.
+        auto fits = [&](uint64_t n) {
+            return (n - 1) * (step_ + 1) * buffers[0]->factor() + (uint64_t{2} << (2 * Band_Buffer::time_bits)) <=
+                   (uint64_t{Band_Synth<12>::max_group_cells} << (2 * Band_Buffer::time_bits));
+        };
+        const int group_size = fits(4) ? 4 : fits(2) ? 2 : 1;
         uint64_t remainder = run.remainder;
         constexpr int chunk = 128;
         uint32_t cell_at[Outputs][chunk];
@@ -469,18 +472,28 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
             const uint32_t* const also_rows = targets[Outputs - 1].rows;
             int k = 0;
             if constexpr (Outputs == 1) {
-                // Two changes at a time, summed before they reach the cells,
-                // while the second lies at most two pairs after the first.
-                if (paired) {
-                    for (; k + 1 < n; k += 2) {
-                        const int first = next_code();
-                        const int second = next_code();
-                        Band_Synth<12>::add_delta_pair(cells + cell_at[0][k], rows + row_at[0][k], first - level,
-                                                       cell_at[0][k + 1] - cell_at[0][k], rows + row_at[0][k + 1],
-                                                       second - first);
-                        level = second;
+                // Changes a few at a time, summed before they reach the
+                // cells, while the last lies close enough after the first.
+                auto add_groups = [&]<int Count>() {
+                    for (; k + Count <= n; k += Count) {
+                        const uint32_t first = cell_at[0][k];
+                        const uint32_t* shifted[Count];
+                        int deltas[Count];
+                        for (int g = 0; g < Count; ++g) {
+                            PLINKA_CHIP_REQUIRE("unmet requirement", "apart <= max_group_cells",
+                                                cell_at[0][k + g] - first <= Band_Synth<12>::max_group_cells);
+                            shifted[g] = rows + row_at[0][k + g] - (cell_at[0][k + g] - first) / 2;
+                            const int code = next_code();
+                            deltas[g] = code - level;
+                            level = code;
+                        }
+                        Band_Synth<12>::add_delta_group<Count>(cells + first, shifted, deltas);
                     }
-                }
+                };
+                if (group_size >= 4)
+                    add_groups.template operator()<4>();
+                else if (group_size >= 2)
+                    add_groups.template operator()<2>();
             }
             for (; k < n; ++k) {
                 // Every sample adds its change, none too: a branch on
