@@ -387,7 +387,7 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
     const int16_t* const mod_row = run.mod_row;
     const int16_t* const car_row = run.car_row;
     int level = ch.level;
-    // The sample's level, the next after the last of `count` samples'.
+    // The next sample's DAC code, the phases and the feedback moved on.
     auto next_code = [&] {
         unsigned index = mod_phase >> phase_shift;
         if constexpr (Feedback)
@@ -422,7 +422,7 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
         // whole * factor + offset + (fraction * factor >> 16) is the 16.16
         // time times the factor over 65536, which grows by the same sum
         // each sample but for the carry of the remainder. Each position is
-        // kept as the cell pair and the window row that add_delta_to takes.
+        // kept as the cells and the window row that add_delta_cells takes.
         const Band_Buffer* buffers[2] = {ch.output, also_};
         Band_Synth<12>::Delta_Target targets[2] = {};
         uint64_t scaled[2] = {}, scaled_step[2] = {};
@@ -597,14 +597,10 @@ void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
                     mod_phase = phase_at(quiet);
                 }
                 car_phase = static_cast<uint32_t>((car_phase + static_cast<uint64_t>(car_increment) * quiet) & phase_mask);
-                for (int64_t k = 0; k < quiet; ++k) {
-                    p.at += static_cast<int64_t>(step_);
-                    p.remainder += step_remainder_;
-                    if (p.remainder >= static_cast<uint64_t>(crystal_hz)) {
-                        p.remainder -= crystal_hz;
-                        ++p.at;
-                    }
-                }
+                // The time after the run, as advance would leave it.
+                const uint64_t carried = p.remainder + static_cast<uint64_t>(quiet) * step_remainder_;
+                p.at += quiet * static_cast<int64_t>(step_) + static_cast<int64_t>(carried / crystal_hz);
+                p.remainder = carried % crystal_hz;
             } else {
                 if (ch.feedback) {
                     if (outputs == 1)
@@ -748,12 +744,7 @@ void Chip_Vrc7::run_until(int32_t end_time)
     Position p = position();
     p.at = last / crystal_hz;
     p.remainder = static_cast<uint64_t>(last % crystal_hz);
-    p.envelope_counter += static_cast<uint32_t>(count);
-    p.vibrato_counter = (p.vibrato_counter + static_cast<uint32_t>(count)) & vibrato_mask;
-    const int64_t tremolo_samples = p.tremolo_samples + count;
-    p.tremolo_step =
-        static_cast<int>((p.tremolo_step + tremolo_samples / vrc7::tremolo_step_samples) % vrc7::tremolo_steps);
-    p.tremolo_samples = static_cast<int>(tremolo_samples % vrc7::tremolo_step_samples);
+    advance_counters(p, count);
     if (held_) {
         // Held in reset, only the vibrato runs on.
         vibrato_counter_ = p.vibrato_counter;
