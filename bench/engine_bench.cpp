@@ -47,13 +47,15 @@ enum Scenario {
     EightFds,
     EightN163,
     EightN163Console,
-    EightVrc7
+    EightVrc7,
+    EightVrc7Held,
+    EightVrc7HeldFeedback
 };
 const char* const kScenarioNames[] = {"idle",    "after 8 ended", "1 pulse", "8 pulse",      "8 triangle",
                                       "8 noise", "8 mixed",       "8 vrc6 pulse", "8 vrc6 saw", "8 sample",
                                       "8 channels",    "8 console", "8 5b tone", "8 5b buzz",
                                       "8 mmc5 pulse", "8 fds", "8 n163", "8 n163 console",
-                                      "8 vrc7"};
+                                      "8 vrc7", "8 vrc7 held", "8 vrc7 held fb"};
 // Programs the factory bank leaves at their defaults, given the VRC6's channels.
 constexpr int32_t kVrc6PulseProgram = 9;
 constexpr int32_t kVrc6SawProgram = 10;
@@ -63,7 +65,13 @@ constexpr int32_t kS5bBuzzProgram = 13;
 constexpr int32_t kMmc5PulseProgram = 14;
 constexpr int32_t kFdsProgram = 15;  // its sine, modulated
 constexpr int32_t kN163Program = 16;  // a 32-sample wave
-constexpr int32_t kVrc7Program = 17;  // the flute, held
+constexpr int32_t kVrc7Program = 17;  // the electric piano, fading while held
+// Patch 3's bytes with both envelopes sustained: the same sound, held at
+// its sustain levels as long as the key is down.
+constexpr int32_t kVrc7HeldProgram = 18;
+// A held custom patch with feedback 5: each sample's modulator waits for
+// the last two, a chain no run of samples shortens.
+constexpr int32_t kVrc7HeldFeedbackProgram = 19;
 
 // Blocks the ended voices sound before their keys go up, and after, before
 // the measured ones: their chips have run dry by then.
@@ -109,6 +117,10 @@ std::unique_ptr<Bank> compiledFactoryBank()
     bank->programs[kN163Program].channelType = N163;
     bank->programs[kVrc7Program].channelType = Vrc7;
     copyTextField(bank->programs[kVrc7Program].waveText, "patch 3");
+    bank->programs[kVrc7HeldProgram].channelType = Vrc7;
+    copyTextField(bank->programs[kVrc7HeldProgram].waveText, "patch custom custom 31 31 08 08 FA B2 20 12");
+    bank->programs[kVrc7HeldFeedbackProgram].channelType = Vrc7;
+    copyTextField(bank->programs[kVrc7HeldFeedbackProgram].waveText, "patch custom custom 31 31 0C 05 F8 F4 20 13");
     // A looped sample of varied bits at the fastest rate on every key the
     // voices play: the channel's busiest load.
     uint8_t bytes[kMaxSampleBytes];
@@ -150,6 +162,8 @@ void voice(Scenario scenario, int i, int32_t& program, uint8_t& key)
               : scenario == EightFds       ? kFdsProgram
               : scenario == EightN163 || scenario == EightN163Console ? kN163Program
               : scenario == EightVrc7 ? kVrc7Program
+              : scenario == EightVrc7Held ? kVrc7HeldProgram
+              : scenario == EightVrc7HeldFeedback ? kVrc7HeldFeedbackProgram
                                            : 2;
     key = static_cast<uint8_t>(45 + 5 * i);
 }
@@ -266,7 +280,7 @@ void scenariosUpTo(benchmark::internal::Benchmark* bench, int last)
 
 void scenarios(benchmark::internal::Benchmark* bench)
 {
-    scenariosUpTo(bench, EightVrc7);
+    scenariosUpTo(bench, EightVrc7HeldFeedback);
 }
 
 // The oracle has no samples.

@@ -51,6 +51,54 @@ public:
     // The same at a 16.16 buffer position. Branch-free: the inner loop of the chip.
     void add_delta_at(uint32_t pos, int delta, Band_Buffer& buffer) const;
 
+    // ---- a chip's change at nearly every sample (the VRC7) ----
+    // What add_delta_at reads of the synthesiser and the buffer, taken once
+    // for a run of changes: a loop that holds it in registers reads none of
+    // it again between the cells it adds to. The rows are the window table's,
+    // U already taken off: one multiply a pair.
+    struct Delta_Target {
+        uint16_t* cells;
+        const uint32_t* rows;
+        uint32_t size;
+    };
+    Delta_Target delta_target(Band_Buffer& buffer) const
+    {
+        return {buffer.buffer_, window_rows_ + max_offset, buffer.buffer_size_};
+    }
+    // add_delta_at into the target's buffer in parts, for a loop that finds
+    // the places of its changes ahead of them: the first cell a change at
+    // `pos` adds to, counted from the target's cells, and its row, counted
+    // from the target's rows. The same cells take the same sums.
+    static uint32_t delta_cells(uint32_t pos) { return ((pos >> Band_Buffer::time_bits) & ~1u) + (12 - Width / 2); }
+    static uint32_t delta_row(uint32_t pos) { return ((pos >> 11) & (phase_rows - 1)) * window_row_words; }
+    // `Count` changes, the first at `cells` and each of the others a whole
+    // pair later by at most max_group_cells, summed pair by pair before they
+    // reach the cells. Change g's row is given shifted back by its pairs
+    // after the first (delta_row less them): the zeros around each window
+    // row then put it in place.
+    static constexpr uint32_t max_group_cells = 4;
+    static constexpr int group_words = Width / 2 + max_group_cells / 2;
+    template <int Count>
+    static void add_delta_group(uint16_t* cells, const uint32_t* const (&shifted_rows)[Count],
+                                const int (&deltas)[Count])
+    {
+        static_assert(max_group_cells / 2 <= max_offset);
+        uint32_t sums[group_words] = {};
+        for (int g = 0; g < Count; ++g) {
+            const auto d = static_cast<uint32_t>(deltas[g]);
+            for (int j = 0; j < group_words; ++j)
+                sums[j] += shifted_rows[g][j] * d;
+        }
+        for (int j = 0; j < group_words; ++j)
+            store_pair(cells + 2 * j, load_pair(cells + 2 * j) + sums[j]);
+    }
+    static void add_delta_cells(uint16_t* cells, const uint32_t* row, int delta)
+    {
+        const auto d = static_cast<uint32_t>(delta);
+        for (int j = 0; j < Width / 2; ++j)
+            store_pair(cells + 2 * j, load_pair(cells + 2 * j) + row[j] * d);
+    }
+
     // ---- changes of any size (the console's mixed output) ----
     // The largest amplitude one row takes: the row values of a unit U stay
     // below 1.7 U, within uint16, and U fits int16 beside the kernel values

@@ -659,3 +659,128 @@ TEST(ChipVrc7Chip, RandomWritesStayInRangeAllocateNothingAndEndIdle)
 }
 
 }  // namespace
+
+// The runs of samples between envelope steps and LFO moves against every
+// sample run in full: random notes, patches (the custom one with feedback,
+// half-sines, tremolo and vibrato), volumes and F-numbers over 1000 frames,
+// heard through a buffer and the also-buffer, a buffer alone and a log, at
+// three output rates on NTSC and PAL clocks. The buffers' samples and the logs' changes must be
+// the same to the bit.
+TEST(ChipVrc7Chip, RunsOfSamplesMatchEverySampleRunInFullUnderRandomWrites)
+{
+    struct Player {
+        Band_Buffer buffer, also;
+        Chip_Vrc7 chip;
+        Level_Log logs[2];
+        std::vector<short> heard, heard_also;
+        std::vector<std::pair<int64_t, int>> logged[2];
+    };
+    struct Output {
+        bool with_also;
+        int32_t rate;  // 192 kHz: a sample's changes too far apart to sum two at a time
+    };
+    for (const long clock : {ntsc_clock, pal_clock}) {
+        for (const auto [with_also, rate] : {Output{true, 48000}, {false, 44100}, {false, 192000}}) {
+            SCOPED_TRACE(testing::Message() << "clock " << clock << (with_also ? ", also-buffer" : ", one buffer")
+                                            << ", " << rate << " Hz");
+            Player players[2];
+            for (int n = 0; n < 2; ++n) {
+                Player& p = players[n];
+                for (Band_Buffer* b : {&p.buffer, &p.also}) {
+                    b->set_clock_rate(static_cast<int32_t>(clock));
+                    ASSERT_EQ(b->set_sample_rate(rate), nullptr);
+                }
+                p.chip.set_clock_rate(static_cast<int32_t>(clock));
+                p.chip.set_sample_by_sample(n == 1);
+                p.chip.set_outputs(&p.buffer, with_also ? &p.also : nullptr);
+                // The last two channels logged.
+                for (int c = 0; c < 2; ++c) {
+                    p.chip.osc_output(4 + c, nullptr);
+                    p.chip.osc_log(4 + c, &p.logs[c]);
+                }
+            }
+            std::mt19937 random(static_cast<unsigned>(rate + with_also));
+            auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+            const int32_t frame = clock == ntsc_clock ? 29780 : 33247;
+            int64_t frame_start = 0;
+            for (int f = 0; f < 1000; ++f) {
+                // A few writes at random times, in order; a frame in ten none.
+                std::vector<int32_t> times(static_cast<size_t>(f % 10 == 9 ? 0 : pick(7)));
+                for (int32_t& t : times)
+                    t = pick(frame);
+                std::sort(times.begin(), times.end());
+                for (const int32_t t : times) {
+                    const int c = pick(6);
+                    int reg, data = pick(256);
+                    switch (pick(8)) {
+                    case 0:  // the custom patch, often with feedback, LFOs and half-sines
+                    case 1:
+                        reg = pick(8);
+                        if (reg == 3 && pick(2))
+                            data |= 5 + pick(3);
+                        if (reg < 2 && pick(2))
+                            data |= 0x20;  // sustained: held notes, long runs
+                        break;
+                    case 2:  // F-number
+                        reg = 0x10 + c;
+                        break;
+                    case 3:  // key, block, sustain: mostly on
+                    case 4:
+                        reg = 0x20 + c;
+                        data = (data & 0x2F) | (pick(4) ? 0x10 : 0);
+                        break;
+                    case 5:  // patch and volume, the custom one in three
+                    case 6:
+                        reg = 0x30 + c;
+                        if (pick(3) == 0)
+                            data &= 0x0F;
+                        break;
+                    default:  // a run that ends anywhere, with no write
+                        reg = -1;
+                        break;
+                    }
+                    for (Player& p : players) {
+                        p.chip.run_until(t);
+                        for (int l = 0; l < 2; ++l) {
+                            for (int e = 0; e < p.logs[l].count; ++e)
+                                p.logged[l].push_back(
+                                    {frame_start + p.logs[l].entries[e].time, p.logs[l].entries[e].level});
+                            p.logs[l].clear();
+                        }
+                        if (reg >= 0) {
+                            p.chip.write_register(t, 0x9010, reg);
+                            p.chip.write_register(t, 0x9030, data);
+                        }
+                    }
+                }
+                for (Player& p : players) {
+                    p.chip.end_frame(frame);
+                    for (int l = 0; l < 2; ++l) {
+                        for (int e = 0; e < p.logs[l].count; ++e)
+                            p.logged[l].push_back({frame_start + p.logs[l].entries[e].time, p.logs[l].entries[e].level});
+                        p.logs[l].clear();
+                    }
+                    for (auto [buffer, heard] : {std::pair{&p.buffer, &p.heard}, std::pair{&p.also, &p.heard_also}}) {
+                        buffer->end_frame(frame);
+                        const size_t have = heard->size();
+                        heard->resize(have + static_cast<size_t>(buffer->samples_avail()));
+                        buffer->read_samples(heard->data() + have, buffer->samples_avail());
+                    }
+                }
+                frame_start += frame;
+            }
+            const Player& runs = players[0];
+            const Player& full = players[1];
+            ASSERT_EQ(runs.heard.size(), full.heard.size());
+            const auto differs = std::mismatch(runs.heard.begin(), runs.heard.end(), full.heard.begin());
+            EXPECT_EQ(differs.first - runs.heard.begin(), static_cast<long>(runs.heard.size())) << "first different sample";
+            EXPECT_EQ(runs.heard_also, full.heard_also);
+            EXPECT_EQ(runs.logged[0], full.logged[0]);
+            EXPECT_EQ(runs.logged[1], full.logged[1]);
+            // Something sounded: the comparison is not of silences.
+            const auto [low, high] = std::minmax_element(full.heard.begin(), full.heard.end());
+            EXPECT_GT(*high - *low, 5000);
+            EXPECT_GT(full.logged[0].size() + full.logged[1].size(), 10000u);
+        }
+    }
+}

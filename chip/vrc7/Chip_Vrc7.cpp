@@ -2,6 +2,8 @@
 
 #include "chip/Chip_Require.h"
 
+#include <algorithm>
+
 namespace {
 
 // A full-scale channel's peak to peak over a full-volume 2A03 pulse's step
@@ -332,7 +334,337 @@ void Chip_Vrc7::advance(Position& p) const
     }
 }
 
+void Chip_Vrc7::advance_counters(Position& p, int64_t count)
+{
+    p.envelope_counter += static_cast<uint32_t>(count);
+    p.vibrato_counter = (p.vibrato_counter + static_cast<uint32_t>(count)) & vibrato_mask;
+    const int64_t tremolo_samples = p.tremolo_samples + count;
+    p.tremolo_step =
+        static_cast<int>((p.tremolo_step + tremolo_samples / vrc7::tremolo_step_samples) % vrc7::tremolo_steps);
+    p.tremolo_samples = static_cast<int>(tremolo_samples % vrc7::tremolo_step_samples);
+}
+
+int64_t Chip_Vrc7::quiet_samples(const Channel& ch, const Position& p, int64_t limit) const
+{
+    const Vrc7_Envelope& m_env = ch.modulator.envelope;
+    const Vrc7_Envelope& c_env = ch.carrier.envelope;
+    // A carrier silent for good rests the channel within a sample or two
+    // unless its modulator sounds on, unheard, its key still down.
+    if (c_env.level() == Vrc7_Envelope::silent && c_env.settled() &&
+        (m_env.frozen() || (m_env.level() == Vrc7_Envelope::silent && m_env.settled())))
+        return 0;
+    int64_t quiet = limit;
+    quiet = std::min<int64_t>(quiet, m_env.quiet_samples(p.envelope_counter));
+    quiet = std::min<int64_t>(quiet, c_env.quiet_samples(p.envelope_counter));
+    if (ch.modulator.vibrato || ch.carrier.vibrato)
+        quiet = std::min<int64_t>(quiet, vrc7::vibrato_step_samples -
+                                             (p.vibrato_counter & (vrc7::vibrato_step_samples - 1)));
+    if (ch.modulator.tremolo || ch.carrier.tremolo) {
+        // Up to the step whose attenuation differs: a few steps at most.
+        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
+        int64_t samples = vrc7::tremolo_step_samples - p.tremolo_samples;
+        for (int step = (p.tremolo_step + 1) % vrc7::tremolo_steps;
+             samples < quiet && vrc7::tremolo_attenuation(step) == tremolo; step = (step + 1) % vrc7::tremolo_steps)
+            samples += vrc7::tremolo_step_samples;
+        quiet = std::min(quiet, samples);
+    }
+    return quiet;
+}
+
+template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run& run, int64_t count)
+{
+    // Everything the loop reads in locals: the compiler then keeps them in
+    // registers across the stores into the cells.
+    uint32_t mod_phase = run.mod_phase;
+    uint32_t car_phase = run.car_phase;
+    const uint32_t mod_increment = run.mod_increment;
+    const uint32_t car_increment = run.car_increment;
+    int previous = run.previous;
+    int before = run.before;
+    const int feedback_by = run.feedback_by;
+    const int mod_rectified = run.mod_rectified;
+    const int car_rectified = run.car_rectified;
+    const int16_t* const mod_row = run.mod_row;
+    const int16_t* const car_row = run.car_row;
+    int level = ch.level;
+    // The next sample's DAC code, the phases and the feedback moved on.
+    auto next_code = [&] {
+        unsigned index = mod_phase >> phase_shift;
+        if constexpr (Feedback)
+            index += static_cast<unsigned>((previous + before) >> feedback_by);
+        index &= wave_mask;
+        const int m = mod_row[index] | (mod_rectified & -static_cast<int>(index >> 9));
+        before = previous;
+        previous = m;
+        const unsigned car_index = ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask;
+        const int value = (car_row[car_index] | (car_rectified & -static_cast<int>(car_index >> 9))) >> channel_shift;
+        mod_phase = (mod_phase + mod_increment) & phase_mask;
+        car_phase = (car_phase + car_increment) & phase_mask;
+        return value >= 0 ? value + 1 : value;
+    };
+    if constexpr (Outputs == 0) {
+        int64_t at = run.at;
+        uint64_t remainder = run.remainder;
+        for (int64_t k = 0; k < count; ++k) {
+            show(ch, at, next_code());
+            at += static_cast<int64_t>(step_);
+            remainder += step_remainder_;
+            if (remainder >= static_cast<uint64_t>(crystal_hz)) {
+                remainder -= crystal_hz;
+                ++at;
+            }
+        }
+        run.at = at;
+        run.remainder = remainder;
+    } else {
+        // The samples' buffer positions first, a chunk at a time, so that the
+        // loop that adds the changes holds only the operators: show's
+        // whole * factor + offset + (fraction * factor >> 16) is the 16.16
+        // time times the factor over 65536, which grows by the same sum
+        // each sample but for the carry of the remainder. Each position is
+        // kept as the cells and the window row that add_delta_cells takes.
+        const Band_Buffer* buffers[2] = {ch.output, also_};
+        Band_Synth<12>::Delta_Target targets[2] = {};
+        uint64_t scaled[2] = {}, scaled_step[2] = {};
+        for (int b = 0; b < Outputs; ++b) {
+            targets[b] = synth_.delta_target(*(b ? also_ : ch.output));
+            scaled[b] = static_cast<uint64_t>(run.at) * buffers[b]->factor();
+            scaled_step[b] = step_ * buffers[b]->factor();
+        }
+        // The changes of n samples lie at most (n - 1) (step + 1) factor
+        // (32.32) and two cells, the even cells' rounding, apart.
+        auto fits = [&](uint64_t n) {
+            return (n - 1) * (step_ + 1) * buffers[0]->factor() + (uint64_t{2} << (2 * Band_Buffer::time_bits)) <=
+                   (uint64_t{Band_Synth<12>::max_group_cells} << (2 * Band_Buffer::time_bits));
+        };
+        const int group_size = fits(4) ? 4 : fits(2) ? 2 : 1;
+        uint64_t remainder = run.remainder;
+        constexpr int chunk = 128;
+        uint32_t cell_at[Outputs][chunk];
+        uint32_t row_at[Outputs][chunk];
+        for (int64_t done = 0; done < count; done += chunk) {
+            const int n = static_cast<int>(std::min<int64_t>(chunk, count - done));
+            for (int b = 0; b < Outputs; ++b) {
+                const uint32_t offset = buffers[b]->time_offset();
+                const uint64_t factor = buffers[b]->factor();
+                uint64_t at_scaled = scaled[b];
+                uint64_t r = remainder;
+                for (int k = 0; k < n; ++k) {
+                    const uint32_t pos = static_cast<uint32_t>(at_scaled >> Band_Buffer::time_bits) + offset;
+                    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer",
+                                        "sample_index < band_buf->buffer_size_",
+                                        ((pos >> Band_Buffer::time_bits) & ~1u) < targets[b].size);
+                    cell_at[b][k] = Band_Synth<12>::delta_cells(pos);
+                    row_at[b][k] = Band_Synth<12>::delta_row(pos);
+                    at_scaled += scaled_step[b];
+                    r += step_remainder_;
+                    const uint64_t carry = 0 - static_cast<uint64_t>(r >= static_cast<uint64_t>(crystal_hz));
+                    r -= carry & static_cast<uint64_t>(crystal_hz);
+                    at_scaled += carry & factor;
+                }
+                scaled[b] = at_scaled;
+                if (b == Outputs - 1)
+                    remainder = r;
+            }
+            uint16_t* const cells = targets[0].cells;
+            const uint32_t* const rows = targets[0].rows;
+            uint16_t* const also_cells = targets[Outputs - 1].cells;
+            const uint32_t* const also_rows = targets[Outputs - 1].rows;
+            int k = 0;
+            if constexpr (Outputs == 1) {
+                // Changes a few at a time, summed before they reach the
+                // cells, while the last lies close enough after the first.
+                auto add_groups = [&]<int Count>() {
+                    for (; k + Count <= n; k += Count) {
+                        const uint32_t first = cell_at[0][k];
+                        const uint32_t* shifted[Count];
+                        int deltas[Count];
+                        for (int g = 0; g < Count; ++g) {
+                            PLINKA_CHIP_REQUIRE("unmet requirement", "apart <= max_group_cells",
+                                                cell_at[0][k + g] - first <= Band_Synth<12>::max_group_cells);
+                            shifted[g] = rows + row_at[0][k + g] - (cell_at[0][k + g] - first) / 2;
+                            const int code = next_code();
+                            deltas[g] = code - level;
+                            level = code;
+                        }
+                        Band_Synth<12>::add_delta_group<Count>(cells + first, shifted, deltas);
+                    }
+                };
+                if (group_size >= 4)
+                    add_groups.template operator()<4>();
+                else if (group_size >= 2)
+                    add_groups.template operator()<2>();
+            }
+            for (; k < n; ++k) {
+                // Every sample adds its change, none too: a branch on
+                // whether the level moved would go either way at random.
+                const int code = next_code();
+                Band_Synth<12>::add_delta_cells(cells + cell_at[0][k], rows + row_at[0][k], code - level);
+                if constexpr (Outputs > 1)
+                    Band_Synth<12>::add_delta_cells(also_cells + cell_at[1][k], also_rows + row_at[1][k], code - level);
+                level = code;
+            }
+        }
+        ch.level = level;
+        // The time after the last sample, as advance would leave it.
+        const uint64_t carried = run.remainder + static_cast<uint64_t>(count) * step_remainder_;
+        run.at += count * static_cast<int64_t>(step_) + static_cast<int64_t>(carried / crystal_hz);
+        run.remainder = remainder;
+    }
+    run.mod_phase = mod_phase;
+    run.car_phase = car_phase;
+    run.previous = previous;
+    run.before = before;
+}
+
 void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
+{
+    if (sample_by_sample_) {
+        run_channel_by_sample(c, p, count);
+        return;
+    }
+    // Runs of samples between the ones where an envelope may step or the
+    // vibrato or tremolo moves: inside one the attenuations and increments
+    // hold, each operator reads one whole-wave row, and only the phases,
+    // the feedback and the level move. The other samples are run in full,
+    // as run_channel_by_sample runs every one.
+    Channel& ch = channels_[c];
+    Operator& mod = ch.modulator;
+    Operator& car = ch.carrier;
+    uint32_t vibrato_step = vrc7::vibrato_steps;  // none yet
+    uint32_t mod_increment = mod.increment;
+    uint32_t car_increment = car.increment;
+    uint32_t mod_phase = mod.phase;
+    uint32_t car_phase = car.phase;
+    int previous = ch.previous[0];
+    int before = ch.previous[1];
+    const int feedback_mask = ch.feedback ? -1 : 0;
+    const int feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
+    const int outputs = ch.output ? (also_ ? 2 : 1) : 0;
+    int64_t i = 0;
+    while (i < count) {
+        if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != vibrato_step) {
+            vibrato_step = step;
+            mod_increment = mod.vibrato ? vibrato_increment(ch, mod, step) : mod.increment;
+            car_increment = car.vibrato ? vibrato_increment(ch, car, step) : car.increment;
+        }
+        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
+        const int64_t quiet = quiet_samples(ch, p, count - i);
+        if (quiet > 0) {
+            // Rows at this run's attenuations; a silent envelope reads zeros.
+            auto row = [&](const Operator& op, int& rectified) {
+                const int envelope = op.envelope.level();
+                rectified = op.rectified && envelope != Vrc7_Envelope::silent ? -1 : 0;
+                if (envelope == Vrc7_Envelope::silent)
+                    return roms_.wave[vrc7::Wave_Roms::silent_row];
+                const int attenuation = envelope + op.attenuation + (op.tremolo ? tremolo : 0);
+                return roms_.wave[attenuation < vrc7::max_attenuation ? attenuation : vrc7::max_attenuation];
+            };
+            Run run;
+            run.mod_phase = mod_phase;
+            run.car_phase = car_phase;
+            run.mod_increment = mod_increment;
+            run.car_increment = car_increment;
+            run.previous = previous;
+            run.before = before;
+            run.feedback_by = 1 + feedback_by;
+            run.mod_row = row(mod, run.mod_rectified);
+            run.car_row = row(car, run.car_rectified);
+            run.at = p.at;
+            run.remainder = p.remainder;
+            if (car.envelope.level() == Vrc7_Envelope::silent) {
+                // The carrier adds nothing: one level for the whole run, and
+                // only the modulator's feedback history to keep.
+                show(ch, run.at, silent_level);
+                auto mod_output = [&](uint32_t phase, int feedback) {
+                    const unsigned index = ((phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask;
+                    return run.mod_row[index] | (run.mod_rectified & -static_cast<int>(index >> 9));
+                };
+                if (ch.feedback) {
+                    for (int64_t k = 0; k < quiet; ++k) {
+                        const int m = mod_output(mod_phase, (previous + before) >> run.feedback_by);
+                        before = previous;
+                        previous = m;
+                        mod_phase = (mod_phase + mod_increment) & phase_mask;
+                    }
+                } else {
+                    // Without feedback only the last two outputs matter.
+                    auto phase_at = [&](int64_t k) {
+                        return static_cast<uint32_t>((mod_phase + static_cast<uint64_t>(mod_increment) * k) & phase_mask);
+                    };
+                    before = quiet > 1 ? mod_output(phase_at(quiet - 2), 0) : previous;
+                    previous = mod_output(phase_at(quiet - 1), 0);
+                    mod_phase = phase_at(quiet);
+                }
+                car_phase = static_cast<uint32_t>((car_phase + static_cast<uint64_t>(car_increment) * quiet) & phase_mask);
+                // The time after the run, as advance would leave it.
+                const uint64_t carried = p.remainder + static_cast<uint64_t>(quiet) * step_remainder_;
+                p.at += quiet * static_cast<int64_t>(step_) + static_cast<int64_t>(carried / crystal_hz);
+                p.remainder = carried % crystal_hz;
+            } else {
+                if (ch.feedback) {
+                    if (outputs == 1)
+                        run_quiet<true, 1>(ch, run, quiet);
+                    else if (outputs == 2)
+                        run_quiet<true, 2>(ch, run, quiet);
+                    else
+                        run_quiet<true, 0>(ch, run, quiet);
+                } else {
+                    if (outputs == 1)
+                        run_quiet<false, 1>(ch, run, quiet);
+                    else if (outputs == 2)
+                        run_quiet<false, 2>(ch, run, quiet);
+                    else
+                        run_quiet<false, 0>(ch, run, quiet);
+                }
+                mod_phase = run.mod_phase;
+                car_phase = run.car_phase;
+                previous = run.previous;
+                before = run.before;
+                p.at = run.at;
+                p.remainder = run.remainder;
+            }
+            advance_counters(p, quiet);
+            i += quiet;
+            continue;
+        }
+        // One sample in full, as run_channel_by_sample runs it.
+        if (mod.envelope.step(p.envelope_counter))
+            mod_phase = 0;
+        if (car.envelope.step(p.envelope_counter))
+            mod_phase = car_phase = 0;
+        const int feedback = (((previous + before) >> 1) >> feedback_by) & feedback_mask;
+        const int m =
+            operator_output(mod, ((mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
+        before = previous;
+        previous = m;
+        const int out =
+            operator_output(car, ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
+        mod_phase = (mod_phase + mod_increment) & phase_mask;
+        car_phase = (car_phase + car_increment) & phase_mask;
+        const int value = out >> channel_shift;
+        show(ch, p.at, value >= 0 ? value + 1 : value);
+        advance(p);
+        ++i;
+        const Vrc7_Envelope& m_env = mod.envelope;
+        const Vrc7_Envelope& c_env = car.envelope;
+        if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
+            continue;
+        if (m_env.frozen()) {
+            previous = before = 0;
+        } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || previous != 0 || before != 0) {
+            continue;
+        }
+        active_ &= ~(1u << c);
+        break;
+    }
+    mod.phase = mod_phase;
+    car.phase = car_phase;
+    ch.previous[0] = previous;
+    ch.previous[1] = before;
+}
+
+void Chip_Vrc7::run_channel_by_sample(int c, Position p, int64_t count)
 {
     // One channel over the whole run: between writes the channels share
     // only the counters, and the operators' phases and the feedback stay in
@@ -412,12 +744,7 @@ void Chip_Vrc7::run_until(int32_t end_time)
     Position p = position();
     p.at = last / crystal_hz;
     p.remainder = static_cast<uint64_t>(last % crystal_hz);
-    p.envelope_counter += static_cast<uint32_t>(count);
-    p.vibrato_counter = (p.vibrato_counter + static_cast<uint32_t>(count)) & vibrato_mask;
-    const int64_t tremolo_samples = p.tremolo_samples + count;
-    p.tremolo_step =
-        static_cast<int>((p.tremolo_step + tremolo_samples / vrc7::tremolo_step_samples) % vrc7::tremolo_steps);
-    p.tremolo_samples = static_cast<int>(tremolo_samples % vrc7::tremolo_step_samples);
+    advance_counters(p, count);
     if (held_) {
         // Held in reset, only the vibrato runs on.
         vibrato_counter_ = p.vibrato_counter;

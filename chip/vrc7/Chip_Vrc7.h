@@ -101,6 +101,10 @@ public:
         return carrier ? c.carrier.envelope : c.modulator.envelope;
     }
     const Band_Synth<12>& synth() const { return synth_; }
+    // For tests: every channel one sample at a time, the envelopes stepped
+    // and both operators computed at each, as the runs of samples must
+    // match to the bit.
+    void set_sample_by_sample(bool on) { sample_by_sample_ = on; }
 
 private:
     static constexpr int register_count = 0x40;
@@ -147,8 +151,37 @@ private:
     };
     Position position() const;
     void advance(Position& p) const;
+    // The counters `count` samples on; the sample time is left alone.
+    static void advance_counters(Position& p, int64_t count);
     // `count` samples of channel c from `from`, or fewer if it comes to rest.
     void run_channel(int c, Position from, int64_t count);
+    // The same one sample at a time (see set_sample_by_sample).
+    void run_channel_by_sample(int c, Position from, int64_t count);
+    // How many samples from p, at most `limit`, in which only the phases and
+    // the feedback move: the envelopes hold, the vibrato and tremolo keep
+    // their steps, and the channel cannot come to rest. 0: p's sample must
+    // be run in full.
+    int64_t quiet_samples(const Channel& ch, const Position& p, int64_t limit) const;
+    // A channel's moving parts through such a run, and the rows it reads.
+    struct Run {
+        uint32_t mod_phase;
+        uint32_t car_phase;
+        uint32_t mod_increment;
+        uint32_t car_increment;
+        int previous;
+        int before;
+        int feedback_by;  // the mean's halving and FB's shift in one
+        int mod_rectified;  // -1: the negative half reads -1
+        int car_rectified;
+        const int16_t* mod_row;
+        const int16_t* car_row;
+        int64_t at;
+        uint64_t remainder;
+    };
+    // `count` quiet samples of a sounding carrier, the modulator fed back or
+    // not, the level reported through show (0), to the output (1) or to the
+    // output and also_ (2).
+    template <bool Feedback, int Outputs> void run_quiet(Channel& ch, Run& run, int64_t count);
     void show(Channel& ch, int64_t at, int level);
     void set_held(int64_t at, bool held);
 
@@ -160,6 +193,7 @@ private:
     unsigned active_ = 0;  // channels that may change: the rest are silent until a key-on
     bool held_ = false;    // $E000 bit 6
     bool written_ = false;
+    bool sample_by_sample_ = false;
     uint32_t envelope_counter_ = 0;
     uint32_t vibrato_counter_ = 0;
     int tremolo_step_ = 0;

@@ -74,6 +74,23 @@ public:
         return attack_began;
     }
 
+    // Samples from global counter `counter` on in which step() is sure to
+    // change nothing: 0 when it may act at `counter` itself. A level steps
+    // only where counter & mask is 0, and the next such counter after one
+    // that misses is the next multiple of 2^shift.
+    uint32_t quiet_samples(uint32_t counter) const
+    {
+        if (frozen_)
+            return UINT32_MAX;
+        if (state_ == State::damp && level_ >= quiet)
+            return 0;
+        if (rate_hi_ == 0)
+            return UINT32_MAX;
+        if ((counter & mask_) == 0)
+            return 0;
+        return (~counter & ((1u << shift_) - 1)) + 1;
+    }
+
     int level() const { return level_; }
     State state() const { return state_; }
     bool frozen() const { return frozen_; }

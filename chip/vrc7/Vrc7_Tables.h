@@ -26,6 +26,13 @@ struct Wave_Roms {
     // exp[l & 255] >> (l >> 8) with l = min(4095, logsin[i] + 16 a). One
     // load instead of two on the modulator's sample-to-sample feedback path.
     uint16_t magnitude[max_attenuation + 1][quarter_wave];
+    // Whole waves from the same: the output at each of the 1024 phases for
+    // each attenuation, mirror and sign built in (the negative half in one's
+    // complement), and a last row of zeros for a silent envelope. A run of
+    // samples at one attenuation reads one row, one load a sample.
+    static constexpr int wave_length = 4 * quarter_wave;
+    static constexpr int silent_row = max_attenuation + 1;
+    int16_t wave[silent_row + 1][wave_length];
 };
 const Wave_Roms& wave_roms();
 
