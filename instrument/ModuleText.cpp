@@ -192,8 +192,6 @@ public:
             fail(shown(word("")) + " after its last field");
     }
 
-    const std::string& prefix() const { return prefix_; }
-
 private:
     void skipBlanks()
     {
