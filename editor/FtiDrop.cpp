@@ -42,13 +42,20 @@ std::string utf8Of(const std::filesystem::path& path)
     return std::string(text.begin(), text.end());
 }
 
-// A tracker module by its name; anything else is taken for an instrument.
+// A tracker module by its name, or by how it starts (a text export may be
+// called anything); anything else is taken for an instrument.
 bool isModule(const std::filesystem::path& path)
 {
     std::string extension = utf8Of(path.extension());
     for (char& c : extension)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return extension == ".ftm" || extension == ".0cc" || extension == ".dnm";
+    if (extension == ".ftm" || extension == ".0cc" || extension == ".dnm")
+        return true;
+    constexpr std::streamsize kStartBytes = 4096;
+    std::vector<unsigned char> start(kStartBytes);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(start.data()), kStartBytes);
+    return ftm::looksLikeModule(start.data(), static_cast<size_t>(in.gcount()));
 }
 
 bool readWhole(const std::filesystem::path& path, bool module, std::vector<unsigned char>& bytes, std::string& problem)

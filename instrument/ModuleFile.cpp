@@ -1,6 +1,7 @@
 #include "ModuleFile.h"
 
 #include "BankText.h"
+#include "ModuleText.h"
 #include "ByteReader.h"
 
 #include <algorithm>
@@ -775,8 +776,19 @@ const char* typeName(Type type)
     return kTypeNames[static_cast<size_t>(type)];
 }
 
+bool looksLikeModule(const unsigned char* data, size_t size)
+{
+    const auto starts = [&](const char* signature) {
+        return size >= std::strlen(signature) && std::memcmp(data, signature, std::strlen(signature)) == 0;
+    };
+    return starts(kSignature) || starts(kDnSignature) || isTextExport(data, size);
+}
+
 bool read(const unsigned char* data, size_t size, Module& module, std::string& error)
 {
+    // A text export is told by its content, whatever the file is called.
+    if (isTextExport(data, size))
+        return readText(data, size, module, error);
     module = {};
     ModuleReader reader(module, error);
     return reader.readBlocks(data, size);

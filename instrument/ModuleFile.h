@@ -17,6 +17,9 @@
 // instrument naming a built-in patch in a module whose PARAMS_EMU replaces
 // them comes out as the custom patch of the module's bytes for it, with one
 // note for the module.
+//
+// A module's text export (ModuleText.h) is read too, told by its content, and
+// comes out as the same Module.
 #pragma once
 
 #include "FtiFile.h"
@@ -71,7 +74,11 @@ struct Module {
     std::vector<std::string> notes;       // one line each: what the module changes of its instruments
 };
 
-// Reads a whole file from memory. On failure answers false with a one-line
+// Whether bytes start as a module does: with a binary module's signature, or
+// as the trackers' text export of one (ModuleText.h), whatever the file's name.
+bool looksLikeModule(const unsigned char* data, size_t size);
+
+// Reads a whole file from memory, a binary module or a text export. On failure answers false with a one-line
 // reason in error (without a file name); module is then unspecified.
 bool read(const unsigned char* data, size_t size, Module& module, std::string& error);
 

@@ -1,10 +1,12 @@
 // Tracker modules built block by block, for the tests of plinka-bank's
 // from-module. Each block is laid down as its version has it, so one set of
-// instruments can be written as files of several tracker generations.
+// instruments can be written as files of several tracker generations, and as
+// the trackers' text export of the same instruments.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -235,6 +237,159 @@ struct ModuleBuilder {
             int32(out, static_cast<int32_t>(sample.bytes.size()));
             out += sample.bytes;
         }
+        return out;
+    }
+
+    static int32_t int32At(const std::string& bytes, size_t at)
+    {
+        uint32_t value = 0;
+        for (int i = 3; i >= 0; --i)
+            value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
+        return static_cast<int32_t>(value);
+    }
+
+    static std::string quotedText(const std::string& text)
+    {
+        std::string out = "\"";
+        for (char c : text)
+            out += c == '"' ? std::string("\"\"") : std::string(1, c);
+        return out + "\"";
+    }
+
+    // The same instruments, pools and samples as the trackers' text export
+    // writes them, the block versions aside: settings, pools, samples (32
+    // bytes to a DPCM line), each instrument with its lines, then a song the
+    // reader skips; CR LF line ends. Key samples count from 0 there. FDS, VRC7
+    // and N163 records are read back from their payloads (an FDS record's
+    // three sequences, an N163 record's waves without the automatic flag); an
+    // FDS instrument's modulation is switched on.
+    std::string text() const
+    {
+        std::string out;
+        char hex[4];
+        const auto line = [&](const std::string& text) { out += text + "\r\n"; };
+        const auto number = [](int value) { return " " + std::to_string(value); };
+        const auto byteOf = [&](int value) {
+            std::snprintf(hex, sizeof hex, " %02X", value & 0xFF);
+            return std::string(hex);
+        };
+        const auto sequenceText = [&](const ModSequence& s) {
+            std::string text = number(s.loop) + number(s.release) + number(s.setting) + " :";
+            for (int item : s.items)
+                text += number(static_cast<int8_t>(item));
+            return text;
+        };
+        line("# FamiTracker text export 0.4.2");
+        line("");
+        line("# Song information");
+        line("TITLE           " + quotedText("A \"quoted\" song"));
+        line("COMMENT         \"INST2A03 9 -1 -1 -1 -1 -1 \"\"not one\"\"\"");
+        line("");
+        line("# Global settings");
+        line("MACHINE         0");
+        line("EXPANSION       63");
+        line("VIBRATO         1");
+        line("N163CHANNELS    4");
+        line("");
+        line("# Macros");
+        const std::pair<const char*, const std::vector<ModSequence>*> pools[] = {
+            {"MACRO", &sequences}, {"MACROVRC6", &vrc6Sequences}, {"MACRON163", &n163Sequences},
+            {"MACROS5B", &s5bSequences}};
+        for (const auto& [word, entries] : pools)
+            for (const ModSequence& s : *entries)
+                line(std::string(word) + number(s.type) + number(s.index) + sequenceText(s));
+        line("");
+        line("# DPCM samples");
+        for (const ModSample& sample : samples) {
+            line("DPCMDEF" + number(sample.slot) + number(static_cast<int>(sample.bytes.size())) + " " +
+                 quotedText(sample.name));
+            for (size_t at = 0; at < sample.bytes.size(); at += 32) {
+                std::string bytes = "DPCM :";
+                for (size_t i = at; i < sample.bytes.size() && i < at + 32; ++i)
+                    bytes += byteOf(sample.bytes[i]);
+                line(bytes);
+            }
+        }
+        line("");
+        line("# Instruments");
+        for (const ModInstrument& instrument : instruments) {
+            const std::string slot = number(instrument.slot);
+            const std::string name = " " + quotedText(instrument.name);
+            std::string indices;
+            for (int index : instrument.sequences)
+                indices += number(index);
+            const std::string& body = instrument.payload;
+            switch (instrument.type) {
+            case 1:
+                line("INST2A03" + slot + indices + name);
+                for (const ModKey& key : instrument.keys)
+                    line("KEYDPCM" + slot + number(key.note / 12) + number(key.note % 12) + number(key.sample - 1) +
+                         number(key.pitch & 0x0F) + number(key.pitch >> 7) + number(0) +
+                         number(key.delta == 0xFF ? -1 : key.delta));
+                break;
+            case 2:
+                line("INSTVRC6" + slot + indices + name);
+                break;
+            case 6:
+                line("INSTS5B" + slot + indices + name);
+                break;
+            case 3: {
+                std::string custom;
+                for (size_t i = 4; i < 12; ++i)
+                    custom += byteOf(static_cast<unsigned char>(body[i]));
+                line("INSTVRC7" + slot + number(int32At(body, 0)) + custom + name);
+                break;
+            }
+            case 4: {
+                line("INSTFDS" + slot + number(1) + number(int32At(body, 96)) + number(int32At(body, 100)) +
+                     number(int32At(body, 104)) + name);
+                std::string wave = "FDSWAVE" + slot + " :";
+                std::string mod = "FDSMOD" + slot + " :";
+                for (size_t i = 0; i < 64; ++i)
+                    wave += number(static_cast<unsigned char>(body[i]));
+                for (size_t i = 64; i < 96; ++i)
+                    mod += number(static_cast<unsigned char>(body[i]));
+                line(wave);
+                line(mod);
+                size_t at = 108;
+                for (int type = 0; type < 3 && at < body.size(); ++type) {
+                    ModSequence s;
+                    const auto count = static_cast<unsigned char>(body[at]);
+                    s.loop = int32At(body, at + 1);
+                    s.release = int32At(body, at + 5);
+                    s.setting = int32At(body, at + 9);
+                    for (size_t i = 0; i < count; ++i)
+                        s.items.push_back(static_cast<int8_t>(body[at + 13 + i]));
+                    at += 13 + count;
+                    line("FDSMACRO" + slot + number(type) + sequenceText(s));
+                }
+                break;
+            }
+            case 5: {
+                const int32_t size = int32At(body, 0);
+                const int32_t count = int32At(body, 8);
+                line("INSTN163" + slot + indices + number(size) + number(int32At(body, 4)) + number(count) + name);
+                for (int32_t wave = 0; wave < count; ++wave) {
+                    std::string waveLine = "N163WAVE" + slot + number(wave) + " :";
+                    for (int32_t i = 0; i < size; ++i)
+                        waveLine += number(static_cast<unsigned char>(body[static_cast<size_t>(12 + wave * size + i)]));
+                    line(waveLine);
+                }
+                break;
+            }
+            default:
+                break;
+            }
+        }
+        line("");
+        line("# Tracks");
+        line("TRACK  64   6 150 " + quotedText("New song"));
+        line("COLUMNS : 1 1 1 1 1");
+        line("ORDER 00 : 00 00 00 00 00");
+        line("PATTERN 00");
+        line("ROW 00 : C-4 00 F ... : ... .. . ... : ... .. . ... : ... .. . ... : 1-# 00 . ...");
+        line("");
+        line("# End of export");
         return out;
     }
 

@@ -823,6 +823,32 @@ TEST_F(Drop, AModuleFillsProgramsWithItsInstrumentsEachOnItsChannel)
     EXPECT_EQ(text(5, Duty), "2");
 }
 
+// A module's text export is told by its content: dropped under a name that
+// says nothing of a module, it fills the programs as the module does.
+TEST_F(Drop, AModulesTextExportUnderAnyNameFillsProgramsAsTheModuleDoes)
+{
+    ftmtest::ModuleBuilder song;
+    song.sequences = {{0, 0, {15, 10, 5, 0}}, {1, 4, {2}}};
+    song.instruments = {{0, 1, "Closed Hat", {0, -1, -1, -1, -1}, {}, ""},
+                        {1, 1, "Lead", {0, -1, -1, -1, 1}, {}, ""},
+                        {2, 1, "Broken", {200, -1, -1, -1, -1}, {}, ""}};
+    const std::string exported = song.text();
+    EditorModel editor(*core);
+    core->settings.channelProgram[0] = 4;
+    showEditedChannel(0);
+    editor.markForRefresh();
+    editor.takeRefreshTexts();
+    editor.dropFiles({write("song.txt", std::vector<unsigned char>(exported.begin(), exported.end()))});
+    EXPECT_EQ(std::string(editor.statusText()).rfind("Loaded 2 instruments into programs 5-6; ", 0), 0u)
+        << editor.statusText();
+    EXPECT_NE(std::string(editor.statusText()).find("\"Broken\": line "), std::string::npos) << editor.statusText();
+    EXPECT_STREQ(program(4).name, "Closed Hat");
+    EXPECT_EQ(program(4).channelType, Noise);
+    EXPECT_EQ(text(4, Volume), "15 10 5 0");
+    EXPECT_STREQ(program(5).name, "Lead");
+    EXPECT_EQ(text(5, Duty), "2");
+}
+
 // A 5B instrument plays the 5B whatever the program played, and a module's
 // 5B instruments take their sequences from its 5B pool.
 TEST_F(Drop, A5bInstrumentPlaysThe5bAndAModulesTakeTheir5bPool)

@@ -15,6 +15,7 @@
 #include "instrument/FactoryPresets.h"
 #include "instrument/FtiConversion.h"
 #include "instrument/FtiFile.h"
+#include "instrument/ModuleFile.h"
 #include "plugin/vst2/PLINKA.h"
 #include "tools/bank/FxFile.h"
 #include "tools/bank/TextBank.h"
@@ -4130,4 +4131,334 @@ TEST_F(PlinkaBank, CheckReportsABadWaveWithTheLineOfItsFirstKey)
     const ToolRun convert = run("to-fxb " + path("wave.txt") + " -o " + path("wave.fxb"));
     EXPECT_EQ(convert.status, 0);
     EXPECT_NE(convert.err.find(": warning: 1 wave text does not compile; written as typed\n"), std::string::npos);
+}
+
+// ---- tracker modules' text exports ----
+
+namespace {
+
+// Instruments of every type a text export holds: 2A03 ones with and without
+// DPCM keys (one naming an empty slot, one a sample of 100 bytes, three DPCM
+// lines), VRC6 and 5B ones from pools whose indices the 2A03's share, VRC7 ones
+// with a custom and a built-in patch, an FDS one with its wave, modulator and
+// sequences, an N163 one with its waves; names with a quote and a space.
+ModuleBuilder everyTypeSong()
+{
+    ModuleBuilder song;
+    song.sequences = {{0, 0, {15, 12, 10, 8, 6}, 1, 3},
+                      {0, 1, {0, 4, 7}, 0},
+                      {0, 2, {1, -1}, 0},
+                      {0, 4, {2, 1}},
+                      {1, 1, {36, 38}, -1, -1, fti::kArpFixed},
+                      {3, 3, {-5, 5}}};
+    song.vrc6Sequences = {{0, 0, {15, 10, 5}}, {0, 4, {7, 3}, 1}};
+    song.s5bSequences = {{0, 0, {15, 11, 7}, -1, 1}, {0, 4, {0x40, -0x80 + 5, 0x60}, 2}};
+    song.n163Sequences = {{0, 0, {15, 9, 4}}, {5, 3, {1}}, {2, 4, {0, 1, 2}, 2}};
+    std::string ramp(100, '\0');
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = static_cast<char>(i * 7);
+    song.samples = {{2, "snare", kSnare}, {0, "kick", kKick}, {1, "spare", kKick}, {5, "ramp \"up\"", ramp}};
+    const FtiBuilder organ = fdsFile();
+    std::vector<ModSequence> inlined;
+    for (int i = 0; i < 3; ++i) {
+        const ftitest::FtiSequence& s = organ.fdsSequences[static_cast<size_t>(i)];
+        inlined.push_back({0, i, s.items, s.loop, s.release, s.setting});
+    }
+    const FtiBuilder bell = n163File(16);
+    song.instruments = {
+        {0, 1, "Lead", {0, 0, 0, -1, 0}, {}, ""},
+        {1, 1, "Bass", {1, 1, -1, 3, -1}, {}, ""},
+        {2, 1, "Kit \"A\"", {1, -1, -1, -1, -1},
+         {{24, 1, 0x0F, 0xFF}, {25, 3, 0x8A, 0x40}, {30, 11, 0x0F, 0xFF}, {95, 6, 0x85, 0}}, ""},
+        {3, 3, "Brass", {}, {}, ModuleBuilder::vrc7Record(0, {0x11, 0x22, 0x33, 0x44, 0x55, 0xF6, 0x07, 0x2F})},
+        {4, 3, "Piano", {}, {}, ModuleBuilder::vrc7Record(3, {1, 0x21, 0, 0, 0, 0xF0, 0, 0x0F})},
+        {5, 4, "Organ", {}, {}, ModuleBuilder::fdsRecord(organ.fdsWave, organ.fdsMod, 300, 12, 30, inlined)},
+        {6, 5, "Bell", {0, -1, -1, 5, 2}, {}, ModuleBuilder::n163Waves(8, 16, bell.waves)},
+        {0x25, 2, "Saw", {0, -1, -1, -1, 0}, {}, ""},
+        {0x3F, 6, "Buzz", {0, -1, -1, -1, 0}, {}, ""},
+    };
+    return song;
+}
+
+// The text of a tool's output with one file's path put for another's.
+std::string renamed(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+ftm::Module moduleReadOk(const std::string& bytes)
+{
+    ftm::Module module;
+    std::string error;
+    EXPECT_TRUE(ftm::read(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), module, error))
+        << error;
+    return module;
+}
+
+std::string moduleReadError(const std::string& bytes)
+{
+    ftm::Module module;
+    std::string error;
+    EXPECT_FALSE(ftm::read(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), module, error));
+    return error;
+}
+
+}  // namespace
+
+// One set of instruments of every type, as a binary module and as its text
+// export under a name that says nothing: the same instruments, and the same
+// bank, list and notes from the tool.
+TEST_F(PlinkaBank, ATextExportImportsExactlyAsItsBinaryModuleDoes)
+{
+    const ModuleBuilder song = everyTypeSong();
+    const std::string text = song.text();
+    put("song.ftm", song.bytes());
+    put("song.export", text);
+
+    const ftm::Module binary = moduleReadOk(song.bytes());
+    const ftm::Module exported = moduleReadOk(text);
+    ASSERT_EQ(exported.instruments.size(), binary.instruments.size());
+    ASSERT_EQ(binary.instruments.size(), 9u);
+    for (size_t i = 0; i < binary.instruments.size(); ++i) {
+        const ftm::Instrument& expected = binary.instruments[i];
+        const ftm::Instrument& got = exported.instruments[i];
+        SCOPED_TRACE(expected.name);
+        EXPECT_TRUE(expected.readable()) << expected.problem;
+        EXPECT_EQ(got.slot, expected.slot);
+        EXPECT_EQ(got.type, expected.type);
+        EXPECT_EQ(got.name, expected.name);
+        EXPECT_EQ(got.problem, expected.problem);
+        EXPECT_TRUE(got.instrument == expected.instrument);
+    }
+    EXPECT_EQ(exported.warnings, binary.warnings);
+    EXPECT_EQ(exported.notes, std::vector<std::string>{});
+    // The kit's keys: the empty slot's key left out, the samples counted from 1.
+    const fti::Instrument& kit = exported.instruments[2].instrument;
+    ASSERT_EQ(kit.dpcmKeys.size(), 3u);
+    EXPECT_EQ(kit.dpcmKeys[2], (fti::DpcmKey{95, 6, 0x85, 0}));
+    ASSERT_EQ(kit.dpcmSamples.size(), 3u);
+    EXPECT_EQ(kit.dpcmSamples[2].name, "ramp \"up\"");
+    EXPECT_EQ(kit.dpcmSamples[2].bytes.size(), 100u);
+    EXPECT_EQ(exported.instruments[7].instrument.sequences[Duty], (fti::Sequence{true, 1, -1, 0, {7, 3}}));
+
+    const ToolRun fromBinary = run("from-module " + path("song.ftm") + " --program 5 -o " + path("binary.txt"));
+    const ToolRun fromText = run("from-module " + path("song.export") + " --program 5 -o " + path("text.txt"));
+    EXPECT_EQ(fromBinary.status, 0);
+    EXPECT_EQ(fromText.status, 0);
+    EXPECT_EQ(renamed(fromText.err, path("song.export"), path("song.ftm")), fromBinary.err);
+    const std::string bank = slurp(dir / "text.txt");
+    EXPECT_EQ(bank, slurp(dir / "binary.txt"));
+    for (const char* program : {"[program 5]\nname = Lead\n", "[program 7]\nname = Kit \"A\"\nchannel = sample\n",
+                                "[program 8]\nname = Brass\nchannel = vrc7\n", "[program 10]\nname = Organ\nchannel = fds\n",
+                                "[program 11]\nname = Bell\nchannel = n163\n", "[program 13]\nname = Buzz\nchannel = 5b\n",
+                                "[sample ramp__up_]\nlength = 113\n"})
+        EXPECT_NE(bank.find(program), std::string::npos) << program << bank;
+    EXPECT_EQ(run("check " + path("text.txt")).status, 0);
+
+    const ToolRun listBinary = run("from-module " + path("song.ftm") + " --list");
+    const ToolRun listText = run("from-module " + path("song.export") + " --list");
+    EXPECT_EQ(listText.status, 0);
+    EXPECT_EQ(renamed(listText.out, path("song.export"), path("song.ftm")), listBinary.out);
+    EXPECT_NE(listText.out.find(path("song.export") + ": instrument 3F \"Buzz\": 5B, program 9, 5b"),
+              std::string::npos)
+        << listText.out;
+
+    // The same text with LF line ends, a byte order mark and blank lines before its first comment.
+    std::string plain = "\xEF\xBB\xBF\n  \n" + text;
+    plain.erase(std::remove(plain.begin(), plain.end(), '\r'), plain.end());
+    const ftm::Module again = moduleReadOk(plain);
+    ASSERT_EQ(again.instruments.size(), binary.instruments.size());
+    for (size_t i = 0; i < binary.instruments.size(); ++i)
+        EXPECT_TRUE(again.instruments[i].instrument == binary.instruments[i].instrument) << i;
+}
+
+// What only the text carries: a key's loop offset, which Plinka cannot play,
+// and an FDS instrument's modulation switch, off meaning none. Each is a note.
+TEST(ModuleText, ALoopOffsetAndASwitchedOffModulationAreNoted)
+{
+    std::string mod;
+    for (int i = 0; i < 32; ++i)
+        mod += " " + std::to_string(i % 8);
+    const ftm::Module module = moduleReadOk("# export\n"
+                                            "DPCMDEF 0 1 \"one\"\n"
+                                            "DPCM : 55\n"
+                                            "INST2A03 1 -1 -1 -1 -1 -1 \"Kit\"\n"
+                                            "KEYDPCM 1 3 1 0 15 1 4 -1\n"
+                                            "KEYDPCM 1 3 2 0 15 0 9 -1\n"
+                                            "INSTFDS 2 0 300 12 30 \"Flat\"\n"
+                                            "FDSMOD 2 :" +
+                                            mod + "\n");
+    EXPECT_EQ(module.notes, (std::vector<std::string>{
+                                "line 5: instrument 01's key C#3 has loop offset 4, which is not kept: Plinka loops "
+                                "the whole sample",
+                                "instrument 02 has its modulation switched off; it comes in without one"}));
+    ASSERT_EQ(module.instruments.size(), 2u);
+    EXPECT_EQ(module.instruments[0].instrument.dpcmKeys,
+              (std::vector<fti::DpcmKey>{{37, 1, 0x8F, 0xFF}, {38, 1, 0x0F, 0xFF}}));
+    const fti::FdsPart& flat = module.instruments[1].instrument.fds;
+    EXPECT_EQ(flat, fti::FdsPart{});
+}
+
+// Every line that cannot be read fails the text with one line naming it; a
+// value out of range in an instrument's own lines leaves that instrument out
+// with its line, and the next one comes in.
+TEST(ModuleText, BadLinesAreOneLineNamingTheLineAndABadInstrumentAloneIsSkipped)
+{
+    const std::string header = "# FamiTracker text export\n";
+    const std::string kick = "DPCMDEF 0 17 \"kick\"\nDPCM :" + [] {
+        std::string bytes;
+        for (int i = 0; i < 16; ++i)
+            bytes += " 0F";
+        return bytes;
+    }();
+    const std::string fds = "INSTFDS 0 1 0 0 0 \"Bad\"\n";
+    const std::string n163 = "INSTN163 0 -1 -1 -1 -1 -1 4 0 1 \"Bad\"\n";
+    std::string manyItems = "MACRO 0 0 -1 -1 0 :";
+    for (int i = 0; i < 256; ++i)
+        manyItems += " 1";
+    std::string longLine = "MACRO 0 0 -1 -1 0 :";
+    while (longLine.size() <= 5000)
+        longLine += "   1";
+    struct Case {
+        std::string lines;
+        std::string message;
+        bool alone;  // the instrument in slot 0 is skipped with the message, the text is read
+    };
+    const Case cases[] = {
+        {"MACRO 5 0 -1 -1 0 : 1", "line 2: MACRO: sequence type 5 is not 0 to 4", false},
+        {"MACROVRC6 0 128 -1 -1 0 : 1", "line 2: MACROVRC6: index 128 is not 0 to 127", false},
+        {"MACRON163 0 0 -2 -1 0 : 1", "line 2: MACRON163: loop point -2 is not -1 to 254", false},
+        {"MACRO 0 0 -1 -1 0 : 15 200", "line 2: MACRO: item 200 is not -128 to 127", false},
+        {"MACROS5B 0 0 -1 -1 0 15", "line 2: MACROS5B: no ':' before its items", false},
+        {"MACRO 0 0 x -1 0 : 1", "line 2: MACRO: loop point \"x\" is not a number", false},
+        {"MACRO 0 0 -1", "line 2: MACRO: the line ends before its release point", false},
+        {manyItems, "line 2: MACRO: more than 255 items", false},
+        {longLine, "line 2: MACRO: " + std::to_string(longLine.size()) + " bytes long; a line read here holds at most 4096",
+         false},
+        {"EXPANSION 99999999999", "line 2: EXPANSION: chip mask \"99999999999\" is not a number", false},
+        {"N163CHANNELS 9", "line 2: N163CHANNELS: channel count 9 is not 1 to 8", false},
+        {"DPCM : 00 11", "line 2: DPCM: no DPCMDEF before it", false},
+        {"DPCMDEF 0 32768 \"big\"", "line 2: DPCMDEF: sample 0 \"big\" has 32768 bytes; a tracker loads 0 to 32767",
+         false},
+        {kick + " 0F 0F", "line 3: DPCM: more bytes than the 17 its DPCMDEF counts", false},
+        {kick + "\nINST2A03 1 -1 -1 -1 -1 -1 \"x\"", "line 2: DPCMDEF: sample \"kick\" counts 17 bytes, its DPCM lines hold 16",
+         false},
+        {kick + " GG", "line 3: DPCM: byte \"GG\" is not a hex byte", false},
+        {"INST2A03 0 -1 -1 -1 -1 -1 \"Lead", "line 2: INST2A03: the instrument's name has no closing quote", false},
+        {"INST2A03 0 -1 -1 -1 -1 -1 \"a\"b\"", "line 2: INST2A03: the instrument's name runs on past its closing quote",
+         false},
+        {"INSTVRC6 0 -1 -1 -1 -1 -1 \"" + std::string(129, 'n') + "\"",
+         "line 2: INSTVRC6: the instrument's name is 129 bytes; a tracker keeps at most 128", false},
+        {"INST2A03 64 -1 -1 -1 -1 -1 \"x\"", "line 2: INST2A03: instrument 64 is not 0 to 63", false},
+        {"INSTVRC7 0 0 01 21 00 00 00 F0 00 \"x\"", "line 2: INSTVRC7: custom patch byte \"\\\"x\\\"\" is not a hex byte",
+         false},
+        {"KEYDPCM 3 3 0 0 15 0 0 -1", "line 2: KEYDPCM: instrument 03 has no INST2A03 line before it", false},
+        {"INSTVRC6 3 -1 -1 -1 -1 -1 \"x\"\nKEYDPCM 3 3 0 0 15 0 0 -1",
+         "line 3: KEYDPCM: instrument 03 has no INST2A03 line before it", false},
+        {"INST2A03 0 -1 -1 -1 -1 -1 \"x\"\nKEYDPCM 0 3 0 0 15 0 0 -1 7", "line 3: KEYDPCM: \"7\" after its last field",
+         false},
+        {fds + "FDSWAVE 0 : 1 2 3", "line 3: FDSWAVE: 3 values; a wave holds 64", false},
+        {n163 + "N163WAVE 0 0 : 1 2 3 4 5", "line 3: N163WAVE: 5 samples; instrument 00's waves hold 4", false},
+        {"INST2A03 0 -1 200 -1 -1 -1 \"Bad\"", "line 2: its Arp sequence index 200 is out of range (0 to 127)", true},
+        {"INSTS5B 0 -1 -1 -1 -1 -7 \"Bad\"", "line 2: its Duty sequence index -7 is out of range (0 to 127)", true},
+        {"INSTVRC7 0 16 01 21 00 00 00 F0 00 0F \"Bad\"", "line 2: its VRC7 patch 16 is not 0 (custom) to 15", true},
+        {"INSTN163 0 -1 -1 -1 -1 -1 6 0 1 \"Bad\"",
+         "line 2: the N163 wave size 6 is not a multiple of 4 from 4 to 240, which Plinka's waves hold", true},
+        {"INSTN163 0 -1 -1 -1 -1 -1 4 240 1 \"Bad\"", "line 2: its wave position 240 is not 0 to 239", true},
+        {"INSTFDS 0 1 5000 0 0 \"Bad\"", "line 2: its modulation speed 5000 is not 0 to 4095", true},
+        {"INSTFDS 0 2 0 0 0 \"Bad\"", "line 2: its modulation switch 2 is not 0 to 1", true},
+        {"INST2A03 0 -1 -1 -1 -1 -1 \"Bad\"\nKEYDPCM 0 8 0 0 15 0 0 -1",
+         "line 3: its DPCM key's octave 8 is not 0 to 7", true},
+        {"INST2A03 0 -1 -1 -1 -1 -1 \"Bad\"\nKEYDPCM 0 3 0 64 15 0 0 -1",
+         "line 3: its DPCM key's sample slot 64 is not 0 to 63", true},
+        {"INST2A03 0 -1 -1 -1 -1 -1 \"Bad\"\nKEYDPCM 0 3 0 0 15 0 0 -2", "line 3: its DPCM key's delta -2 is not -1 to 127",
+         true},
+        {fds + "FDSWAVE 0 :" + [] {
+             std::string wave;
+             for (int i = 0; i < 64; ++i)
+                 wave += " " + std::to_string(i + 1);
+             return wave;
+         }(),
+         "line 3: its wave step 64 is not 0 to 63", true},
+        {fds + "FDSMACRO 0 3 -1 -1 0 : 1", "line 3: its FDS sequence type 3 is not 0 to 2", true},
+        {n163 + "N163WAVE 0 1 : 1 2 3 4", "line 3: its wave number 1 is not 0 to 0", true},
+        {n163 + "N163WAVE 0 0 : 1 2 3 16", "line 3: its wave sample 16 is not 0 to 15", true},
+    };
+    for (const Case& example : cases) {
+        SCOPED_TRACE(example.message);
+        const std::string text = header + example.lines + "\nINSTVRC6 1 -1 -1 -1 -1 -1 \"Next\"\n";
+        if (!example.alone) {
+            EXPECT_EQ(moduleReadError(text), example.message);
+            continue;
+        }
+        const ftm::Module module = moduleReadOk(text);
+        ASSERT_EQ(module.instruments.size(), 2u);
+        EXPECT_FALSE(module.instruments[0].readable());
+        EXPECT_EQ(module.instruments[0].problem, example.message);
+        EXPECT_TRUE(module.instruments[1].readable());
+    }
+    // A text larger than any tracker's export is refused unread.
+    EXPECT_EQ(moduleReadError(header + std::string(ftm::kMaxFileBytes, ' ')),
+              "a text export of " + std::to_string(ftm::kMaxFileBytes + header.size()) + " bytes; one of at most " +
+                  std::to_string(ftm::kMaxFileBytes) + " is read");
+    // Only a first line with '#' makes a text export; any other text is still no module.
+    EXPECT_EQ(moduleReadError("\n INST2A03 0 -1 -1 -1 -1 -1 \"x\"\n"),
+              "not a tracker module (it does not start with 'FamiTracker Module')");
+}
+
+// Every cut of a good export, and random damage to it, is read or refused in
+// one line; what is read keeps the module's limits.
+TEST(ModuleText, EveryCutAndRandomDamageIsReadOrRefusedInOneLine)
+{
+    const std::string text = everyTypeSong().text();
+    const auto check = [](const std::string& bytes, const std::string& what) {
+        ftm::Module module;
+        std::string error;
+        if (!ftm::read(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), module, error)) {
+            EXPECT_TRUE(!error.empty() && error.find('\n') == std::string::npos) << what << error;
+            return;
+        }
+        EXPECT_LE(module.instruments.size(), 64u) << what;
+        for (const ftm::Instrument& instrument : module.instruments) {
+            EXPECT_LE(instrument.name.size(), 128u) << what;
+            EXPECT_EQ(instrument.problem.find('\n'), std::string::npos) << what;
+            for (const fti::DpcmKey& key : instrument.instrument.dpcmKeys)
+                EXPECT_TRUE(std::any_of(instrument.instrument.dpcmSamples.begin(),
+                                        instrument.instrument.dpcmSamples.end(),
+                                        [&](const fti::DpcmSample& s) { return s.index + 1 == key.sample; }))
+                    << what;
+        }
+    };
+    for (size_t size = 0; size < text.size(); size += 7)
+        check(text.substr(0, size), "cut at " + std::to_string(size));
+    std::mt19937 random(20260301);
+    const std::string alphabet = " -0123456789:\"\n#AFx";
+    for (int round = 0; round < 1500; ++round) {
+        std::string damaged = text;
+        for (int hit = 0; hit < 4; ++hit)
+            damaged[std::uniform_int_distribution<size_t>(0, damaged.size() - 1)(random)] =
+                alphabet[std::uniform_int_distribution<size_t>(0, alphabet.size() - 1)(random)];
+        check(damaged, "round " + std::to_string(round));
+    }
+}
+
+// The tool: a text export that cannot be read is one line, exit 2 and no
+// file; an instrument alone is listed as skipped with its line.
+TEST_F(PlinkaBank, ABadTextExportIsOneLineAndABadInstrumentInItIsListedAsSkipped)
+{
+    put("bad.txt", "# export\nMACRO 0 0 -1 -1 0 : 15 x\n");
+    const ToolRun bad = run("from-module " + path("bad.txt") + " -o " + path("out.txt"));
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_EQ(bad.err, path("bad.txt") + ": line 2: MACRO: item \"x\" is not a number\n");
+    EXPECT_FALSE(fs::exists(dir / "out.txt"));
+    put("song.txt", "# export\nINST2A03 0 -1 200 -1 -1 -1 \"Broken\"\nINSTVRC6 1 -1 -1 -1 -1 -1 \"Saw\"\n");
+    const ToolRun list = run("from-module " + path("song.txt") + " --list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.out, path("song.txt") +
+                            ": instrument 00 \"Broken\": skipped (line 2: its Arp sequence index 200 is out of range (0 "
+                            "to 127))\n" +
+                            path("song.txt") +
+                            ": instrument 01 \"Saw\": VRC6, program 1, vrc6-pulse (a VRC6 instrument), 0 of 5 sequences\n");
 }

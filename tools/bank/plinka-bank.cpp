@@ -3,7 +3,7 @@
 // text with the instrument's own compiler. Tracker instruments (.fti) come in
 // as programs of a text bank and go out from a program of any bank file, and
 // so do the 2A03, VRC6, FDS, N163 and 5B instruments of a tracker module
-// (.ftm, .0cc, .dnm);
+// (.ftm, .0cc, .dnm, or its text export);
 // delta-modulation samples (.dmc) go into a bank's samples and out of them.
 //
 // Exit status: 0 done (a conversion still writes texts that do not compile,
@@ -43,7 +43,7 @@ constexpr const char* kUsage = "usage:\n"
                                "  plinka-bank from-fti INSTRUMENT.fti... [--program N] [--channel TYPE]\n"
                                "                       [--channel FILE=TYPE]... [--into BANK]\n"
                                "                       [-o BANK.txt|BANK.fxb|PRESET.fxp]\n"
-                               "  plinka-bank from-module SONG.ftm|SONG.0cc|SONG.dnm [--program N] [--into BANK]\n"
+                               "  plinka-bank from-module SONG.ftm|SONG.0cc|SONG.dnm|SONG.txt [--program N] [--into BANK]\n"
                                "                          [-o BANK.txt|BANK.fxb|PRESET.fxp] [--list]\n"
                                "  plinka-bank to-fti BANK.txt|BANK.fxb|PRESET.fxp --program N -o INSTRUMENT.fti\n"
                                "  plinka-bank add-sample BANK.txt|BANK.fxb|PRESET.fxp FILE.wav|FILE.dmc...\n"
@@ -86,7 +86,8 @@ constexpr const char* kUsage = "usage:\n"
                                "the samples it plays. Both\n"
                                "report on standard error what they could not carry over exactly.\n"
                                "from-module puts every 2A03, VRC6, VRC7, FDS, N163 and 5B instrument of a\n"
-                               "tracker module into programs as from-fti does, in the module's order, each on\n"
+                               "tracker module (or of its text export) into programs as from-fti does, in the\n"
+                               "module's order, each on\n"
                                "the channel from-fti would choose, its DPCM samples into the bank, a VRC7\n"
                                "one the module's own patch bytes where its PARAMS_EMU replaces the chip's\n"
                                "built-in patches (one line says so); an instrument of\n"
