@@ -2,6 +2,7 @@
 
 #include "Chip_Require.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -45,6 +46,7 @@ void Band_Buffer::adopt_cells(uint16_t* cells)
     }
     buffer_ = cells;
     buffer_size_ = buffer_length;
+    filled_ = 0;
     set_sample_rate(sample_rate_);
 }
 
@@ -55,6 +57,7 @@ const char* Band_Buffer::set_sample_rate(int32_t samples_per_second)
         buffer_ = nullptr;
         buffer_size_ = 0;
         time_offset_ = 0;
+        filled_ = 0;
         buffer_ = new_cells();
         if (!buffer_)
             return "Out of memory";
@@ -73,6 +76,34 @@ void Band_Buffer::set_clock_rate(int32_t clocks_per_second)
     clock_rate_ = clocks_per_second;
     factor_ = to_uint32(std::floor(static_cast<double>(sample_rate_) / clocks_per_second * 65536.0 + 0.5));
     PLINKA_CHIP_REQUIRE("unmet requirement", "factor_ > 0", factor_ > 0);
+    if (buffer_)
+        fill_to(static_cast<uint32_t>(samples_avail()) + frame_reach());  // a frame may now span more samples
+}
+
+void Band_Buffer::set_frame_limit(int32_t clocks)
+{
+    frame_limit_ = clocks > 0 ? clocks : 0;
+    if (buffer_)
+        fill_to(static_cast<uint32_t>(samples_avail()) + frame_reach());
+}
+
+uint32_t Band_Buffer::frame_reach() const
+{
+    if (frame_limit_ == 0)
+        return allocation;
+    if (clock_rate_ == 0)
+        return 0;  // no frame runs before the rates are set
+    const uint64_t samples = (static_cast<uint64_t>(frame_limit_) * factor_ >> time_bits) + 1;
+    return static_cast<uint32_t>(std::min<uint64_t>(samples + impulse_spread + 64, allocation));
+}
+
+void Band_Buffer::fill_to(uint32_t cells)
+{
+    cells = std::min(cells, allocation);
+    if (cells > filled_) {
+        std::memset(buffer_ + filled_, cell_fill_byte, (cells - filled_) * sizeof *buffer_);
+        filled_ = cells;
+    }
 }
 
 void Band_Buffer::set_highpass(int32_t corner_hz)
@@ -96,8 +127,10 @@ void Band_Buffer::clear()
 {
     time_offset_ = 0;
     integrator_ = 0;
-    if (buffer_)
-        std::memset(buffer_, cell_fill_byte, (buffer_size_ + impulse_spread) * sizeof *buffer_);
+    if (buffer_) {
+        std::memset(buffer_, cell_fill_byte, filled_ * sizeof *buffer_);
+        fill_to(frame_reach());
+    }
 }
 
 void Band_Buffer::end_frame(int32_t t)
@@ -105,6 +138,11 @@ void Band_Buffer::end_frame(int32_t t)
     time_offset_ += static_cast<uint32_t>(t) * factor_;
     PLINKA_CHIP_REQUIRE("Band_Buffer::end_frame(): Frame went past end of buffer",
                         "samples_avail() <= (long) buffer_size_", samples_avail() <= (long)buffer_size_);
+    // The frame stayed within the cells filled for it; the next one gets its own.
+    PLINKA_CHIP_REQUIRE("Band_Buffer::end_frame(): Frame longer than its limit",
+                        "samples_avail() + impulse_spread <= filled_",
+                        samples_avail() + impulse_spread <= static_cast<long>(filled_));
+    fill_to(static_cast<uint32_t>(samples_avail()) + frame_reach());
 }
 
 long Band_Buffer::read_samples(short* dest, long max)

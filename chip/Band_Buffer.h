@@ -41,6 +41,11 @@ public:
     // already, then sets up its rates again and clears. Never allocates.
     void adopt_cells(uint16_t* cells);
     void set_clock_rate(int32_t clocks_per_second);
+    // The longest frame the owner will give end_frame, in clocks (0: any the
+    // buffer holds). Cells past what the frames reach are then filled only as
+    // the frames come to them, so a buffer costs memory for the samples it
+    // plays, not for the 64K it could hold.
+    void set_frame_limit(int32_t clocks);
     // 0: none, the integrator keeps every level it sums to.
     void set_highpass(int32_t corner_hz);
     void clear();
@@ -65,6 +70,8 @@ public:
     uint32_t factor() const { return factor_; }
     uint32_t time_offset() const { return time_offset_; }
     uint32_t buffer_size() const { return buffer_size_; }
+    // Cells from the start that hold a level (the rest are not yet filled).
+    uint32_t filled_cells() const { return filled_; }
     bool has_buffer() const { return buffer_ != nullptr; }
     const uint16_t* cells() const { return buffer_; }
     int32_t integrator() const { return integrator_; }
@@ -75,6 +82,11 @@ public:
 private:
     // `fours` (1 or 2) groups of four buffers of the same rate and leak, side by side.
     static void read_fours(Band_Buffer* const* buffers, short* const* dests, int fours, long count);
+    // Fills the cells up to `cells` (at most the allocation) that are not yet.
+    void fill_to(uint32_t cells);
+    // Cells a frame may reach past the samples available: the frame limit's
+    // samples, the impulse spread and a margin; the whole buffer without a limit.
+    uint32_t frame_reach() const;
 
     template <int Width> friend class Band_Synth;  // adds its impulses straight into the cells
 
@@ -87,4 +99,6 @@ private:
     int32_t sample_rate_ = 44100;
     int32_t clock_rate_ = 0;  // 0: not set yet
     int32_t highpass_freq_ = default_highpass_hz;
+    int32_t frame_limit_ = 0;  // clocks; 0: none
+    uint32_t filled_ = 0;      // cells [0, filled_) hold levels; beyond, nothing was written
 };

@@ -39,8 +39,10 @@ ConsoleChip::ConsoleChip()
         vrc6_amplitudes_[level] = to_amplitude(static_cast<float>(level) * mixer_.vrc6_step());
     for (int level = 0; level < Console_Mixer::s5b_levels; ++level)
         s5b_amplitudes_[level] = to_amplitude(mixer_.s5b(level));
-    for (int b = 0; b < buffer_count; ++b)
+    for (int b = 0; b < buffer_count; ++b) {
+        buffer(b).set_frame_limit(VoiceChip::initial_frame_length + 1);  // setup sets the real one
         buffer(b).adopt_cells(Band_Buffer::new_cells());
+    }
     // The chips' levels are Chip_Apu's pulse's at the volume given, in a
     // synthesiser's unit (1: a step of 65536, a 16-bit sample's whole range);
     // the mix's pulse is the formula's, amplitude_scale to a level of 1.
@@ -75,6 +77,7 @@ const char* ConsoleChip::setup(long clock_rate, long sample_rate, int frame_rate
     }
     for (int b = 0; b < buffer_count; ++b) {
         buffer(b).set_clock_rate(static_cast<int32_t>(clock_rate));
+        buffer(b).set_frame_limit(frame_length + 1);  // end_frame alternates the length's low bit
         if (const char* error = buffer(b).set_sample_rate(static_cast<int32_t>(sample_rate)))
             return error;
         amplitudes_[b] = 0;

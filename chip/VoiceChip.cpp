@@ -9,6 +9,7 @@ const char* const out_of_memory = "Out of memory";
 VoiceChip::VoiceChip()
 {
     Sample_Memory::attach(chip, sample_memory);
+    buffer.set_frame_limit(initial_frame_length + 1);  // setup sets the real one; till then nothing is filled
     buffer.adopt_cells(Band_Buffer::new_cells());
 }
 
@@ -25,6 +26,7 @@ const char* VoiceChip::setup(long clock_rate, long sample_rate, int frame_rate)
     if (!buffer.has_buffer())
         return out_of_memory;
     buffer.set_clock_rate(static_cast<int32_t>(clock_rate));
+    buffer.set_frame_limit(frame_length + 1);  // end_frame alternates the length's low bit
     return buffer.set_sample_rate(static_cast<int32_t>(sample_rate));
 }
 

@@ -131,11 +131,19 @@ inline std::vector<double> rising_crossings(const std::vector<short>& s, size_t 
 }
 
 // Sum of the cells less the zero level: the level all impulses added so far
-// integrate to, with no leak.
-inline int64_t cell_sum(const Band_Buffer& buffer, size_t begin = 0, size_t end = Band_Buffer::allocation)
+// integrate to, with no leak. The end defaults to the cells filled so far.
+inline int64_t cell_sum(const Band_Buffer& buffer, size_t begin = 0, size_t end = 0)
 {
+    if (end == 0)
+        end = buffer.filled_cells();
     int64_t sum = 0;
     for (size_t i = begin; i < end; ++i)
         sum += buffer.cells()[i] - Band_Buffer::zero_level;
     return sum;
+}
+
+// The cells a buffer has filled so far: where the frames can have reached.
+inline std::vector<uint16_t> filled_cells(const Band_Buffer& buffer)
+{
+    return {buffer.cells(), buffer.cells() + buffer.filled_cells()};
 }

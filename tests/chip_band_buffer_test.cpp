@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -376,6 +377,52 @@ TEST(BandBufferRequirements, EveryCheckFires)
                        "count <= samples_avail()");
     EXPECT_REQUIREMENT(buffer.end_frame(2657000), "Band_Buffer::end_frame(): Frame went past end of buffer",
                        "samples_avail() <= (long) buffer_size_");
+
+    Band_Buffer limited;
+    limited.set_frame_limit(29781);
+    setUp(limited, ntsc_clock, 44100);
+    EXPECT_REQUIREMENT(limited.end_frame(3 * 29781), "Band_Buffer::end_frame(): Frame longer than its limit",
+                       "samples_avail() + impulse_spread <= filled_");
+}
+
+// A buffer told its longest frame fills cells only as its frames reach them,
+// and plays exactly what a buffer filled whole plays: random changes up to
+// each frame's end and past it by the impulses, reads of any length, rates
+// and clocks changed midway.
+TEST(BandBufferFrames, ALimitedBufferFillsOnlyWhatItsFramesReachAndPlaysTheSame)
+{
+    std::srand(7);
+    Band_Synth<12> synth(15);
+    synth.set_volume(0.1128);
+    for (const auto& [clock, rate] : {std::pair{ntsc_clock, 44100}, std::pair{pal_clock, 96000}}) {
+        Band_Buffer whole, limited;
+        Band_Buffer* const both[] = {&whole, &limited};
+        const int32_t frame = static_cast<int32_t>(clock / 60);
+        limited.set_frame_limit(frame + 1);
+        for (Band_Buffer* buffer : both)
+            setUp(*buffer, clock, rate);
+        EXPECT_LT(limited.filled_cells(), static_cast<uint32_t>(rate / 50));
+        long most = 0;  // samples ever waiting
+        for (int f = 0; f < 200; ++f) {
+            const int32_t length = frame + (f & 1);
+            const int changes = std::rand() % 40;
+            for (int c = 0; c < changes; ++c) {
+                const int32_t t = std::rand() % length;
+                const int delta = std::rand() % 31 - 15;
+                for (Band_Buffer* buffer : both)
+                    synth.add_delta(t, delta, *buffer);
+            }
+            for (Band_Buffer* buffer : both)
+                buffer->end_frame(length);
+            most = std::max(most, whole.samples_avail());
+            const long read = std::rand() % (whole.samples_avail() + 1);
+            std::vector<short> a(static_cast<size_t>(read) + 1), b(a.size());
+            ASSERT_EQ(whole.read_samples(a.data(), read), limited.read_samples(b.data(), read));
+            ASSERT_EQ(a, b) << "frame " << f;
+            // At most the samples ever waiting, a frame and the impulses' reach.
+            ASSERT_LE(limited.filled_cells(), static_cast<uint32_t>(most + rate / 50 + 100));
+        }
+    }
 }
 
 }  // namespace

@@ -88,8 +88,10 @@ void endFrameAndCompare(Logging_Chips& logged, VoiceChip& normal, const std::str
     logged.vrc6.end_frame(normal.frame_length);
     logged.buffer.end_frame(normal.frame_length);
     logged.time = 0;
-    ASSERT_EQ(std::vector<uint16_t>(logged.buffer.cells(), logged.buffer.cells() + Band_Buffer::allocation),
-              std::vector<uint16_t>(normal.buffer.cells(), normal.buffer.cells() + Band_Buffer::allocation))
+    // Past the cells the voice chip's frames have filled, nothing was written.
+    std::vector<uint16_t> logged_cells = filled_cells(logged.buffer);
+    logged_cells.resize(normal.buffer.filled_cells());
+    ASSERT_EQ(logged_cells, filled_cells(normal.buffer))
         << where;
     const long count = normal.buffer.samples_avail();
     normal.buffer.remove_samples(count);
