@@ -302,8 +302,7 @@ void EditorModel::waveLabelText(char (&text)[32]) const
         else
             std::snprintf(text, sizeof text, "Patch %i: %s", static_cast<int>(patch.patch),
                           kVrc7PatchNames[patch.patch]);
-    }
-    else if (shownWave(wave))
+    } else if (shownWave(wave))
         std::snprintf(text, sizeof text, "Wave %i/%i", wave.index + 1, wave.program.count);
     else
         text[0] = '\0';
@@ -678,9 +677,17 @@ void EditorModel::noticeN163Misses()
     statusChanged();
 }
 
+void EditorModel::noticeMpe()
+{
+    const int32_t mpe = instrument_.mpe();
+    if (std::exchange(seenMpe_, mpe) != mpe)
+        statusChanged();
+}
+
 bool EditorModel::takeRefreshStatus()
 {
     noticeProgramChanges();
     noticeN163Misses();
+    noticeMpe();
     return std::exchange(refreshStatus_, false);
 }

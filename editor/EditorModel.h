@@ -204,6 +204,9 @@ private:
     void noticeProgramChanges();
     // A change of what notes play: new status and highlights, texts unchanged.
     void statusChanged() { refreshStatus_ = true; }
+    // A controller's MPE configuration message switches the zone on the audio
+    // thread: the button shows it at the next look.
+    void noticeMpe();
     // What the shown program's Duty row holds.
     enum class DutyRow { Duty, KeyMap, Wave };
     DutyRow dutyRow() const;
@@ -245,6 +248,7 @@ private:
     int32_t gainAtGrab_ = -1;  // the gain when the slider's gesture began; -1: none under way
     int32_t waveIndex_ = 0;    // the N163 wave shown, clamped to the program's when read
     uint32_t seenN163Misses_ = 0;
+    int32_t seenMpe_ = -1;  // the bank's MPE zone the buttons were last shown with
     char missText_[128] = {};  // the last N163 wave that found no room; empty once a text was edited
     // The wave being drawn: the program's wave at the press with the drawn
     // steps, and where the pointer last was.

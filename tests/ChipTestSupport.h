@@ -85,7 +85,6 @@ inline std::vector<short> frame_samples(Band_Buffer& buffer, int32_t length)
     return samples;
 }
 
-
 // One frame as the engine plays it: writes four clocks apart, end_frame, then
 // every sample the frame made.
 inline std::vector<short> play_frame(VoiceChip& voice, std::initializer_list<Reg_Write> writes = {})

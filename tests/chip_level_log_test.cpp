@@ -91,8 +91,7 @@ void endFrameAndCompare(Logging_Chips& logged, VoiceChip& normal, const std::str
     // Past the cells the voice chip's frames have filled, nothing was written.
     std::vector<uint16_t> logged_cells = filled_cells(logged.buffer);
     logged_cells.resize(normal.buffer.filled_cells());
-    ASSERT_EQ(logged_cells, filled_cells(normal.buffer))
-        << where;
+    ASSERT_EQ(logged_cells, filled_cells(normal.buffer)) << where;
     const long count = normal.buffer.samples_avail();
     normal.buffer.remove_samples(count);
     logged.buffer.remove_samples(count);
@@ -157,7 +156,8 @@ TEST(LevelLog, ASampleHeldAtEitherEndOfTheDacLogsAsTheNormalPathPlaysIt)
             sample[i] = (i / 24) % 2 ? 0x00 : 0xFF;
         normal.load_sample(sample.data(), Sample_Memory::size);
         Sample_Memory::load(logged.memory, sample.data(), Sample_Memory::size);
-        for (const auto& [addr, data] : {std::pair{0x4010u, 0x40 | rate}, {0x4012u, 0}, {0x4013u, 0xFF}, {0x4015u, 0x10}}) {
+        for (const auto& [addr, data] :
+             {std::pair{0x4010u, 0x40 | rate}, {0x4012u, 0}, {0x4013u, 0xFF}, {0x4015u, 0x10}}) {
             normal.write_time += 4;
             logged.run_until(normal.write_time, normal);
             normal.chip.write_register(normal.write_time, addr, data);

@@ -323,6 +323,29 @@ TEST_F(Model, TheMpeButtonStepsTheBanksZoneAndTellsTheHost)
     core->setEditListener(nullptr);
 }
 
+// A controller's MPE configuration message switches the zone on the audio
+// thread; the window's next look shows the button as it now stands.
+TEST_F(Model, AnMpeConfigurationMessageShowsOnTheButtonAtTheNextLook)
+{
+    float left[64], right[64];
+    const struct {
+        uint8_t status;
+        uint8_t members;
+        const char* text;
+    } messages[] = {{0xB0, 15, "MPE: On"}, {0xB0, 0, "MPE: Off"}, {0xBF, 15, "MPE: Upper"}};
+    model.takeRefreshStatus();
+    for (const auto& message : messages) {
+        const uint8_t rpn[3][3] = {
+            {message.status, 101, 0}, {message.status, 100, 6}, {message.status, 6, message.members}};
+        for (const auto& part : rpn)
+            core->queueMidi(0, part);
+        core->render(left, right, 64, 44100.0f);  // silent: it answers false
+        EXPECT_TRUE(model.takeRefreshStatus()) << message.text;
+        EXPECT_STREQ(model.buttonText(kMpeButton), message.text);
+        EXPECT_FALSE(model.takeRefreshStatus()) << "shown once: " << message.text;
+    }
+}
+
 // The fields read what the text bank reads: a number, "off" for no tempo
 // steps. Anything else, or a value out of range, stores nothing and puts one
 // line in the status, until the field is set right.
@@ -1290,8 +1313,9 @@ TEST_F(Wave, TheArrowsChooseAVrc7PatchByName)
     model.editEnvelope(Duty, "");
     EXPECT_EQ(labelText(), "Patch 1: Buzzy bell");
     EXPECT_FALSE(model.isEnabled(kPreviousWaveButton));
-    const char* names[] = {"Guitar", "Electric piano", "Flute", "Clarinet", "Synth", "Trumpet", "Organ",
-                           "Bells", "Vibes", "Vibraphone", "Tutti", "Fretless bass", "Synth bass", "Sweep"};
+    const char* names[] = {"Guitar",  "Electric piano", "Flute",      "Clarinet", "Synth",
+                           "Trumpet", "Organ",          "Bells",      "Vibes",    "Vibraphone",
+                           "Tutti",   "Fretless bass",  "Synth bass", "Sweep"};
     for (int patch = 2; patch <= 15; ++patch) {
         model.click(kNextWaveButton);
         EXPECT_EQ(labelText(), "Patch " + std::to_string(patch) + ": " + names[patch - 2]);
