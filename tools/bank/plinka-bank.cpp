@@ -745,7 +745,7 @@ int fromModule(const Options& options)
                 line += "skipped (" + reason + ")";
             } else {
                 const fti::Instrument& imported = instrument.instrument;
-                const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
+                const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported, instrument.played);
                 const auto sequences = std::count_if(std::begin(imported.sequences), std::end(imported.sequences),
                                                      [](const fti::Sequence& s) { return s.enabled; });
                 const bool fds = imported.type == fti::kTypeFds;
@@ -791,10 +791,11 @@ int fromModule(const Options& options)
             continue;
         }
         const fti::Instrument& imported = instrument.instrument;
-        const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
+        const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported, instrument.played);
         std::vector<std::string> notes;
         const int target = destination.targets[next++];
-        if (choice.channelType == Pulse || choice.channelType == Noise)
+        // Where the songs play it is always said; a guess only for Pulse and Noise.
+        if (choice.fromSongs || choice.channelType == Pulse || choice.channelType == Noise)
             notes.push_back(std::string("channel: ") + banktext::kChannelWord[choice.channelType] + " (" +
                             choice.reason + ")");
         // Samples the bank has no room for skip their instrument; its program stays as it was.
