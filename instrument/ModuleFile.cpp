@@ -454,8 +454,10 @@ bool ModuleReader::readPatterns(Reader& in, int32_t version, const SongLayout& l
         const auto columns = compact ? size_t{4}
                                      : size_t{layout.columns[static_cast<size_t>(song * layout.channels + channel)]};
         const size_t smallest = (compact ? 1 : 4) + 4 + (compact ? columns : 2 * columns);
-        if (items < 0 || items > kMaxItems || static_cast<size_t>(items) > in.left() / smallest)
-            return fail(where + " counts " + std::to_string(items) + " items");
+        if (items < 0 || items > kMaxItems)
+            return fail(where + " counts " + std::to_string(items) + " items (0 to 256)");
+        if (static_cast<size_t>(items) > in.left() / smallest)
+            return fail(where + " counts " + std::to_string(items) + " items, more than the block holds");
         int32_t last = PlayCounter::kNoInstrument;
         for (int32_t item = 0; item < items; ++item) {
             int32_t row = 0;
