@@ -737,7 +737,7 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument, const std::array<
         return chooseChannel(instrument);
     // The channels in the tracker's order, as it names them.
     constexpr std::pair<ChannelType, const char*> kPlayedOn[] = {
-        {Pulse, "pulse"},           {Triangle, "triangle"}, {Noise, "noise"},           {Sample, "DPCM"},
+        {Pulse, "pulse"},          {Triangle, "triangle"}, {Noise, "noise"},         {Sample, "DPCM"},
         {Vrc6Pulse, "VRC6 pulse"}, {Vrc6Saw, "VRC6 saw"},  {Mmc5Pulse, "MMC5 pulse"}};
     std::vector<std::pair<int32_t, size_t>> counts;  // (times, index in kPlayedOn)
     for (size_t i = 0; i < std::size(kPlayedOn); ++i)
@@ -747,9 +747,9 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument, const std::array<
         return chooseChannel(instrument);
     std::stable_sort(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     std::string reason = "played on ";
-    for (const auto& [times, i] : counts)
-        reason += (&times == &counts.front().first ? "" : ", ") + std::string(kPlayedOn[i].second) + " " +
-                  counted(times, "time");
+    for (size_t k = 0; k < counts.size(); ++k)
+        reason += (k == 0 ? "" : ", ") + std::string(kPlayedOn[counts[k].second].second) + " " +
+                  counted(counts[k].first, "time");
     const ChannelType most = kPlayedOn[counts.front().second].first;
     const int32_t channel = !vrc6 ? most : most == Vrc6Saw ? Vrc6Saw : Vrc6Pulse;
     return {channel, reason, true};

@@ -447,12 +447,12 @@ bool ModuleReader::readPatterns(Reader& in, int32_t version, const SongLayout& l
             return fail("song " + std::to_string(song) + " of " + std::to_string(layout.songs));
         if (channel < 0 || channel >= layout.channels)
             return fail("channel " + std::to_string(channel) + " of " + std::to_string(layout.channels));
-        const std::string where =
-            "song " + std::to_string(song) + ", channel " + std::to_string(channel) + ", pattern " + std::to_string(pattern);
+        const std::string where = "song " + std::to_string(song) + ", channel " + std::to_string(channel) +
+                                  ", pattern " + std::to_string(pattern);
         if (pattern < 0 || pattern > kMaxIndex)
             return fail(where + " is past 255");
-        const auto columns = compact ? size_t{4}
-                                     : size_t{layout.columns[static_cast<size_t>(song * layout.channels + channel)]};
+        const auto columns =
+            compact ? size_t{4} : size_t{layout.columns[static_cast<size_t>(song * layout.channels + channel)]};
         const size_t smallest = (compact ? 1 : 4) + 4 + (compact ? columns : 2 * columns);
         if (items < 0 || items > kMaxItems)
             return fail(where + " counts " + std::to_string(items) + " items (0 to 256)");

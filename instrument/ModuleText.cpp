@@ -273,12 +273,12 @@ private:
     std::optional<int32_t> openSample_;  // the slot of the last DPCMDEF
     std::map<int32_t, Record> records_;
     // The songs: where they play each instrument, until a line of theirs cannot be read.
-    bool vrc6_ = false;                 // EXPANSION's VRC6 bit: channels 5 to 7 are its
-    std::vector<int32_t> columns_;      // the track's effect columns per channel; empty before COLUMNS
-    std::vector<int32_t> lastPlayed_;   // per channel, the instrument its pattern named last
+    bool vrc6_ = false;                // EXPANSION's VRC6 bit: channels 5 to 7 are its
+    std::vector<int32_t> columns_;     // the track's effect columns per channel; empty before COLUMNS
+    std::vector<int32_t> lastPlayed_;  // per channel, the instrument its pattern named last
     bool inPattern_ = false;
     std::unique_ptr<PlayCounter> plays_ = std::make_unique<PlayCounter>();
-    std::string songsUnread_;           // why not, once a line could not be read
+    std::string songsUnread_;  // why not, once a line could not be read
 };
 
 void TextReader::read(const unsigned char* data, size_t size)
@@ -679,8 +679,8 @@ bool TextReader::readRow(const std::vector<std::string_view>& words, std::string
         const std::string_view note = words[at + 1];
         const std::string_view instrument = words[at + 2];
         const std::string_view volume = words[at + 3];
-        const bool letter = note.size() == 3 && note[0] >= 'A' && note[0] <= 'G' && (note[1] == '-' || note[1] == '#') &&
-                            note[2] >= '0' && note[2] <= '9';
+        const bool letter = note.size() == 3 && note[0] >= 'A' && note[0] <= 'G' &&
+                            (note[1] == '-' || note[1] == '#') && note[2] >= '0' && note[2] <= '9';
         const bool noise = note.size() == 3 && banktext::hexDigit(note[0]) >= 0 && note[1] == '-' && note[2] == '#';
         const bool silent = note == "..." || note == "---" || note == "===" ||
                             (note.size() == 3 && note[0] == '^' && note[1] == '-' && note[2] >= '0' && note[2] <= '9');
@@ -706,7 +706,7 @@ bool TextReader::readRow(const std::vector<std::string_view>& words, std::string
                 return false;
             }
         }
-        const int32_t kind = channel < 5              ? playedKindOfChannelId(static_cast<int32_t>(channel))
+        const int32_t kind = channel < 5            ? playedKindOfChannelId(static_cast<int32_t>(channel))
                              : vrc6_ && channel < 8 ? playedKindOfChannelId(static_cast<int32_t>(channel))
                                                     : kNotCounted;
         plays_->cell(lastPlayed_[channel], kind, letter || noise, number);

@@ -428,10 +428,11 @@ struct ModuleBuilder {
     // The same instruments, pools and samples as the trackers' text export
     // writes them, the block versions aside: settings, pools, samples (32
     // bytes to a DPCM line), each instrument with its lines, then the songs
-    // (channels 5 to 7 are the VRC6's, as EXPANSION has it on); CR LF line ends. Key samples count from 0 there. FDS, VRC7
-    // and N163 records are read back from their payloads (an FDS record's
-    // three sequences, an N163 record's waves without the automatic flag); an
-    // FDS instrument's modulation is switched on.
+    // (channels 5 to 7 are the VRC6's, as EXPANSION has it on); CR LF line
+    // ends. Key samples count from 0 there. FDS, VRC7 and N163 records are
+    // read back from their payloads (an FDS record's three sequences, an N163
+    // record's waves without the automatic flag); an FDS instrument's
+    // modulation is switched on.
     std::string text() const
     {
         std::string out;
