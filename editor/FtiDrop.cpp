@@ -131,8 +131,8 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
     // holds no more than one of them.
     // Converts one instrument into the next program; answers false, with
     // its problem, when it takes none.
-    const auto convert = [&](const fti::Instrument& read, bool keepChannel, std::vector<std::string>& notes,
-                             std::string& problem) {
+    const auto convert = [&](const fti::Instrument& read, const ftm::ChannelPlays* played,
+                             std::vector<std::string>& notes, std::string& problem) {
         const int32_t slot = first + static_cast<int32_t>(converted.size());
         if (slot >= kProgramCount) {
             ++leftOver;
@@ -145,9 +145,9 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
         // VRC6 instrument keeps a VRC6 channel, else plays VRC6 Pulse; a 5B
         // one plays 5B, an FDS one FDS, an N163 one N163, a VRC7 one VRC7;
         // DPCM keys play Sample). A module's fill programs one after another, so
-        // each takes the channel its instrument says.
-        const int32_t channel = keepChannel ? fticonversion::channelFor(read, program.channelType)
-                                            : fticonversion::chooseChannel(read).channelType;
+        // each takes the channel its songs play it on most, or that it says.
+        const int32_t channel = played ? fticonversion::chooseChannel(read, *played).channelType
+                                       : fticonversion::channelFor(read, program.channelType);
         if (!fticonversion::toProgram(read, channel, program, *samples, notes, problem)) {
             converted.pop_back();
             return false;
@@ -175,7 +175,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                         problem = entry.problem.empty()
                                       ? std::string(ftm::typeName(entry.type)) + " instruments are not played here yet"
                                       : entry.problem;
-                    else if (convert(entry.instrument, false, file.notes, problem))
+                    else if (convert(entry.instrument, &entry.played, file.notes, problem))
                         ++file.stored;
                     if (!problem.empty())
                         file.notes.push_back(named + ": " + problem);
@@ -186,7 +186,7 @@ Outcome load(Instrument& instrument, int32_t first, const std::vector<std::strin
                 if (!readWhole(path, false, bytes, file.problem) ||
                     !fti::read(bytes.data(), bytes.size(), read, file.problem))
                     continue;
-                if (convert(read, true, file.notes, file.problem))
+                if (convert(read, nullptr, file.notes, file.problem))
                     ++file.stored;
             }
         } catch (const std::bad_alloc&) {

@@ -2,7 +2,8 @@
 // text exports whatever their names) dropped on the editor: read whole on the
 // user-interface thread, converted as plinka-bank's from-fti and from-module
 // convert them (an instrument dropped alone keeps the program's channel where
-// it allows; a module's take the channel their instruments say), and stored in
+// it allows; a module's take the channel its songs play them on most, or that
+// they say when the songs do not play them), and stored in
 // consecutive programs as one edit of the instrument, which compiles the bank
 // and publishes it to the audio thread as a typed edit does. What happened is
 // told in one status line.

@@ -63,7 +63,9 @@ inline void checkModuleRead(const uint8_t* data, size_t size)
         *program = Program{};
         *before = *bank;
         std::vector<std::string> notes;
-        const int32_t channel = fticonversion::chooseChannel(imported).channelType;
+        check(std::all_of(instrument.played.begin(), instrument.played.end(), [](int32_t n) { return n >= 0; }));
+        const int32_t channel = fticonversion::chooseChannel(imported, instrument.played).channelType;
+        check(isChannelType(channel));
         if (!fticonversion::toProgram(imported, channel, *program, *bank, notes, error)) {
             check(oneLine(error));
             check(std::memcmp(bank, before, sizeof(SampleBank)) == 0);

@@ -8,10 +8,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 
 namespace fticonversion {
 
@@ -726,6 +728,31 @@ ChannelChoice chooseChannel(const fti::Instrument& instrument)
         std::all_of(arp.items.begin(), arp.items.end(), [](int8_t note) { return note < kPulseLowestNote; }))
         return {Noise, "its fixed notes lie below the pulse's range, where only the noise sounds"};
     return {Pulse, "nothing in it says noise"};
+}
+
+ChannelChoice chooseChannel(const fti::Instrument& instrument, const std::array<int32_t, kChannelTypeCount>& played)
+{
+    const bool vrc6 = instrument.type == fti::kTypeVrc6;
+    if (instrument.type != fti::kType2A03 && !vrc6)
+        return chooseChannel(instrument);
+    // The channels in the tracker's order, as it names them.
+    constexpr std::pair<ChannelType, const char*> kPlayedOn[] = {
+        {Pulse, "pulse"},          {Triangle, "triangle"}, {Noise, "noise"},         {Sample, "DPCM"},
+        {Vrc6Pulse, "VRC6 pulse"}, {Vrc6Saw, "VRC6 saw"},  {Mmc5Pulse, "MMC5 pulse"}};
+    std::vector<std::pair<int32_t, size_t>> counts;  // (times, index in kPlayedOn)
+    for (size_t i = 0; i < std::size(kPlayedOn); ++i)
+        if (const int32_t times = played[kPlayedOn[i].first]; times > 0)
+            counts.emplace_back(times, i);
+    if (counts.empty())
+        return chooseChannel(instrument);
+    std::stable_sort(counts.begin(), counts.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::string reason = "played on ";
+    for (size_t k = 0; k < counts.size(); ++k)
+        reason += (k == 0 ? "" : ", ") + std::string(kPlayedOn[counts[k].second].second) + " " +
+                  counted(counts[k].first, "time");
+    const ChannelType most = kPlayedOn[counts.front().second].first;
+    const int32_t channel = !vrc6 ? most : most == Vrc6Saw ? Vrc6Saw : Vrc6Pulse;
+    return {channel, reason, true};
 }
 
 int32_t channelFor(const fti::Instrument& instrument, int32_t current)

@@ -9,6 +9,7 @@
 #include "engine/Program.h"
 #include "engine/SampleBank.h"
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,18 @@ namespace fticonversion {
 struct ChannelChoice {
     int32_t channelType;
     std::string reason;
+    bool fromSongs = false;  // told by where a module's songs play it
 };
 ChannelChoice chooseChannel(const fti::Instrument& instrument);
+
+// The channel a module's instrument plays, from how often its songs play it
+// on each channel (played, by ChannelType; ModuleFile.h counts it): the one
+// it is played on most, ties to the first in the tracker's channel order. A
+// 2A03 instrument takes that channel (Sample on the DPCM channel, whatever
+// its keys), a VRC6 instrument VRC6 Saw on the saw and VRC6 Pulse on any
+// other. One played nowhere, or of another chip, is chooseChannel's. The
+// reason lists the counts ("played on noise 40 times, pulse 2 times").
+ChannelChoice chooseChannel(const fti::Instrument& instrument, const std::array<int32_t, kChannelTypeCount>& played);
 
 // The channel a tracker instrument plays in a program that plays `current`
 // (any value): a 2A03 instrument with DPCM keys plays Sample, another 2A03

@@ -1,6 +1,7 @@
 #include "ModuleFile.h"
 
 #include "BankText.h"
+#include "ModulePlays.h"
 #include "ModuleText.h"
 #include "ByteReader.h"
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace ftm {
@@ -153,6 +155,24 @@ public:
     bool readBlocks(const unsigned char* data, size_t size);
 
 private:
+    struct Block {
+        std::string id;
+        int32_t version;
+        size_t start;
+        size_t size;
+    };
+    // The channels of the songs: each one's kind, and its effect columns in each song.
+    struct SongLayout {
+        int32_t channels = 0;
+        int32_t songs = 1;
+        std::vector<int32_t> kinds;
+        std::vector<uint8_t> columns;  // song-major
+    };
+    void readPlays(const unsigned char* data, const std::vector<Block>& blocks);
+    bool readLayout(const unsigned char* data, const std::vector<Block>& blocks, SongLayout& layout,
+                    std::string& why) const;
+    static bool readPatterns(Reader& in, int32_t version, const SongLayout& layout, PlayCounter& counter,
+                             std::string& why);
     bool readDpcm(Reader& in);
     bool readPool(Reader& in, int32_t version, PoolKind kind, Pool& pool);
     bool readInstruments(Reader& in, int32_t version);
@@ -211,12 +231,6 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
     }
     clampOldRanges_ = module_.version <= 0x0201;
 
-    struct Block {
-        std::string id;
-        int32_t version;
-        size_t start;
-        size_t size;
-    };
     std::vector<Block> blocks;
     bool ended = false;
     while (file.left() > 0) {
@@ -291,6 +305,184 @@ bool ModuleReader::readBlocks(const unsigned char* data, size_t size)
     if (!each("INSTRUMENTS", [&](Reader& in, int32_t v) { return readInstruments(in, v); }))
         return false;
     resolve();
+    readPlays(data, blocks);
+    return true;
+}
+
+// The patterns' layout is not in every tracker's notes: they count only when
+// every PATTERNS block reads exactly to its end with every value in range.
+// Otherwise, or below file version 0300, no instrument is counted as played
+// and one warning says so; a module without patterns has no warning.
+void ModuleReader::readPlays(const unsigned char* data, const std::vector<Block>& blocks)
+{
+    if (std::none_of(blocks.begin(), blocks.end(), [](const Block& block) { return block.id == "PATTERNS"; }))
+        return;
+    std::string why;
+    SongLayout layout;
+    auto counter = std::make_unique<PlayCounter>();
+    bool read = readLayout(data, blocks, layout, why);
+    for (const Block& block : blocks) {
+        if (!read || block.id != "PATTERNS")
+            continue;
+        Reader in(data + block.start, block.size);
+        read = readPatterns(in, block.version, layout, *counter, why);
+    }
+    if (read)
+        counter->give(module_.instruments);
+    else
+        module_.warnings.push_back(patternsWarning(why));
+}
+
+// PARAMS' channel count, and HEADER's songs and channels (the last block of each).
+bool ModuleReader::readLayout(const unsigned char* data, const std::vector<Block>& blocks, SongLayout& layout,
+                              std::string& why) const
+{
+    if (module_.version < 0x0300) {
+        why = "a file version below 0300";
+        return false;
+    }
+    const Block* params = nullptr;
+    const Block* header = nullptr;
+    for (const Block& block : blocks) {
+        params = block.id == "PARAMS" ? &block : params;
+        header = block.id == "HEADER" ? &block : header;
+    }
+    if (!params || !header) {
+        why = std::string("no ") + (params ? "HEADER" : "PARAMS") + " block";
+        return false;
+    }
+    Reader in(data + params->start, params->size);
+    int32_t skipped = 0;
+    uint8_t flags = 0;
+    // Version 1 starts with a song speed; E-FT's from version 7 with four bytes of chip flags.
+    const bool fourBytes = params->version == 1 || (module_.version >= kSidVersion && params->version >= 7);
+    if (!(fourBytes ? in.int32(skipped) : in.byte(flags)) || !in.int32(layout.channels)) {
+        why = "PARAMS cut short before the channel count";
+        return false;
+    }
+    if (layout.channels < 1 || layout.channels > kMaxSongChannels) {
+        why = "PARAMS counts " + std::to_string(layout.channels) + " channels";
+        return false;
+    }
+    Reader head(data + header->start, header->size);
+    if (header->version < 1 || header->version > 4) {
+        why = "HEADER version " + std::to_string(header->version);
+        return false;
+    }
+    if (header->version >= 2) {
+        uint8_t songs = 0;
+        if (!head.byte(songs)) {
+            why = "HEADER cut short";
+            return false;
+        }
+        layout.songs = songs + 1;
+    }
+    for (int32_t song = 0; header->version >= 3 && song < layout.songs; ++song) {
+        const auto* title = reinterpret_cast<const char*>(head.here());
+        const size_t length = strnlen(title, head.left());
+        if (length == head.left()) {
+            why = "HEADER cut short in the song titles";
+            return false;
+        }
+        head.skip(length + 1);
+    }
+    const auto channels = static_cast<size_t>(layout.channels);
+    const auto songs = static_cast<size_t>(layout.songs);
+    if (head.left() < channels * (1 + songs)) {
+        why = "HEADER cut short in the channels";
+        return false;
+    }
+    layout.kinds.resize(channels);
+    layout.columns.resize(channels * songs);
+    for (size_t channel = 0; channel < channels; ++channel) {
+        uint8_t id = 0;
+        head.byte(id);
+        layout.kinds[channel] = playedKindOfChannelId(id);
+        for (size_t song = 0; song < songs; ++song) {
+            uint8_t columns = 0;
+            head.byte(columns);
+            if (columns > 3) {
+                why = "HEADER gives channel " + std::to_string(channel) + " " + std::to_string(columns + 1) +
+                      " effect columns";
+                return false;
+            }
+            layout.columns[song * channels + channel] = static_cast<uint8_t>(columns + 1);
+        }
+    }
+    return true;
+}
+
+// Records of song (from block version 2), channel, pattern and item count,
+// then the items: row (one byte in version 6), note, octave, instrument,
+// volume and each effect column's number and parameter (version 6: always
+// four columns, no parameter after effect 0).
+bool ModuleReader::readPatterns(Reader& in, int32_t version, const SongLayout& layout, PlayCounter& counter,
+                                std::string& why)
+{
+    constexpr int32_t kMaxIndex = 255;
+    constexpr int32_t kMaxItems = 256;
+    constexpr uint8_t kLastNote = 15;  // the forks' echo
+    constexpr uint8_t kLastSounding = 12;
+    constexpr uint8_t kNoInstrument = kInstrumentSlots;
+    constexpr uint8_t kNoVolume = 16;
+    constexpr int32_t kCompactVersion = 6;
+    const auto fail = [&](const std::string& what) {
+        why = "PATTERNS: " + what;
+        return false;
+    };
+    if (version < 1 || version > kCompactVersion)
+        return fail("unknown block version " + std::to_string(version));
+    const bool compact = version == kCompactVersion;
+    int32_t length = 0;
+    if (version == 1 && (!in.int32(length) || length < 1 || length > kMaxIndex + 1))
+        return fail("no pattern length");
+    while (in.left() > 0) {
+        int32_t song = 0;
+        int32_t channel = 0;
+        int32_t pattern = 0;
+        int32_t items = 0;
+        if ((version >= 2 && !in.int32(song)) || !in.int32(channel) || !in.int32(pattern) || !in.int32(items))
+            return fail("cut short in a pattern's heading");
+        if (song < 0 || song >= layout.songs)
+            return fail("song " + std::to_string(song) + " of " + std::to_string(layout.songs));
+        if (channel < 0 || channel >= layout.channels)
+            return fail("channel " + std::to_string(channel) + " of " + std::to_string(layout.channels));
+        const std::string where = "song " + std::to_string(song) + ", channel " + std::to_string(channel) +
+                                  ", pattern " + std::to_string(pattern);
+        if (pattern < 0 || pattern > kMaxIndex)
+            return fail(where + " is past 255");
+        const auto columns =
+            compact ? size_t{4} : size_t{layout.columns[static_cast<size_t>(song * layout.channels + channel)]};
+        const size_t smallest = (compact ? 1 : 4) + 4 + (compact ? columns : 2 * columns);
+        if (items < 0 || items > kMaxItems)
+            return fail(where + " counts " + std::to_string(items) + " items (0 to 256)");
+        if (static_cast<size_t>(items) > in.left() / smallest)
+            return fail(where + " counts " + std::to_string(items) + " items, more than the block holds");
+        int32_t last = PlayCounter::kNoInstrument;
+        for (int32_t item = 0; item < items; ++item) {
+            int32_t row = 0;
+            uint8_t small = 0;
+            uint8_t note = 0;
+            uint8_t octave = 0;
+            uint8_t instrument = 0;
+            uint8_t volume = 0;
+            if (!(compact ? in.byte(small) : in.int32(row)) || !in.byte(note) || !in.byte(octave) ||
+                !in.byte(instrument) || !in.byte(volume))
+                return fail("cut short in " + where);
+            row = compact ? small : row;
+            if (row < 0 || row > kMaxIndex || note > kLastNote || instrument > kNoInstrument || volume > kNoVolume)
+                return fail(where + ", row " + std::to_string(row) + ": note " + std::to_string(note) +
+                            ", instrument " + std::to_string(instrument) + ", volume " + std::to_string(volume));
+            for (size_t column = 0; column < columns; ++column) {
+                uint8_t effect = 0;
+                uint8_t parameter = 0;
+                if (!in.byte(effect) || ((!compact || effect != 0) && !in.byte(parameter)))
+                    return fail("cut short in " + where);
+            }
+            counter.cell(last, layout.kinds[static_cast<size_t>(channel)], note >= 1 && note <= kLastSounding,
+                         instrument == kNoInstrument ? PlayCounter::kNoInstrument : instrument);
+        }
+    }
     return true;
 }
 

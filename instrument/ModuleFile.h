@@ -5,10 +5,12 @@
 // read: INSTRUMENTS, the sequence pools of the 2A03 and the VRC6 (every block
 // version, the old (value, length) pairs included), of the N163 and of the
 // 5B, DPCM SAMPLES and PARAMS_EMU (a set of patches that replaces the VRC7's
-// built-in one). Every other block is skipped by its size, and so are
-// the patterns (but for their block's version, which says whether FDS fixed
-// notes are two octaves low): which channel plays an instrument is left to
-// fticonversion::chooseChannel.
+// built-in one). From PARAMS, HEADER and PATTERNS it counts, for each
+// instrument, the notes the songs give it on each channel (PATTERNS' block
+// version also says whether FDS fixed notes are two octaves low); the
+// pattern layout is read only when the whole block parses to its end with
+// every value in range, else the counts stay empty with one warning. Every
+// other block is skipped by its size.
 //
 // A 2A03, VRC6, VRC7, FDS, N163 or 5B instrument comes out as the same
 // fti::Instrument an .fti file gives, its sequences by value (an FDS
@@ -23,7 +25,9 @@
 #pragma once
 
 #include "FtiFile.h"
+#include "engine/ChannelKinds.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -44,6 +48,13 @@ constexpr int32_t kMaxSampleBytes = 0x7FFF;
 // items and 64 of the largest samples take less than 3 MB.
 constexpr size_t kMaxFileBytes = size_t{8} << 20;
 
+// How often a module's songs play an instrument on each kind of channel, by
+// ChannelType: the cells with a note (C to B, a noise pitch) and its number,
+// or a note after it in the same pattern and channel. Counted on the 2A03's
+// channels, the VRC6's and the MMC5's pulses; a module whose patterns are not
+// read has all zero.
+using ChannelPlays = std::array<int32_t, kChannelTypeCount>;
+
 // Instrument types as the file numbers them.
 enum class Type { None, Chip2A03, Vrc6, Vrc7, Fds, N163, S5B, Sid };
 const char* typeName(Type type);
@@ -58,6 +69,7 @@ struct Instrument {
     // One line on why this instrument alone cannot be read (a sequence
     // index out of range); the others are not affected.
     std::string problem;
+    ChannelPlays played{};
 
     bool readable() const
     {

@@ -1,11 +1,13 @@
 #include "ModuleText.h"
 
 #include "BankText.h"
+#include "ModulePlays.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -247,6 +249,8 @@ private:
     void readFdsTable(Line& line, bool wave);
     void readFdsMacro(Line& line);
     void readN163Wave(Line& line);
+    bool readSongLine(std::string_view command, std::string_view text);
+    bool readRow(const std::vector<std::string_view>& words, std::string& why);
     void resolve();
     // Out of range in an instrument's own line: that instrument is left out.
     bool inRange(Record& record, const std::string& what, int32_t value, int32_t low, int32_t high)
@@ -268,6 +272,13 @@ private:
     std::array<std::optional<Sample>, kSampleSlots> samples_;
     std::optional<int32_t> openSample_;  // the slot of the last DPCMDEF
     std::map<int32_t, Record> records_;
+    // The songs: where they play each instrument, until a line of theirs cannot be read.
+    bool vrc6_ = false;                // EXPANSION's VRC6 bit: channels 5 to 7 are its
+    std::vector<int32_t> columns_;     // the track's effect columns per channel; empty before COLUMNS
+    std::vector<int32_t> lastPlayed_;  // per channel, the instrument its pattern named last
+    bool inPattern_ = false;
+    std::unique_ptr<PlayCounter> plays_ = std::make_unique<PlayCounter>();
+    std::string songsUnread_;  // why not, once a line could not be read
 };
 
 void TextReader::read(const unsigned char* data, size_t size)
@@ -285,6 +296,10 @@ void TextReader::read(const unsigned char* data, size_t size)
     }
     closeSample();
     resolve();
+    if (songsUnread_.empty())
+        plays_->give(module_.instruments);
+    else
+        module_.warnings.push_back(patternsWarning(songsUnread_));
 }
 
 void TextReader::readLine(std::string_view text, size_t number)
@@ -296,6 +311,8 @@ void TextReader::readLine(std::string_view text, size_t number)
     while (stop < text.size() && !blank(static_cast<unsigned char>(text[stop])))
         ++stop;
     const std::string_view command = text.substr(start, stop - start);
+    if (readSongLine(command, text))
+        return;
     static constexpr const char* kRead[] = {
         "EXPANSION", "N163CHANNELS", "MACRO",   "MACROVRC6", "MACRON163", "MACROS5B", "DPCMDEF",  "DPCM",
         "INST2A03",  "INSTVRC6",     "INSTS5B", "INSTN163",  "INSTVRC7",  "INSTFDS",  "KEYDPCM",  "FDSWAVE",
@@ -307,7 +324,7 @@ void TextReader::readLine(std::string_view text, size_t number)
         line.fail(std::to_string(text.size()) + " bytes long; a line read here holds at most " +
                   std::to_string(kMaxLineBytes));
     if (command == "EXPANSION") {
-        line.number("chip mask", 0, kMaxExpansion);
+        vrc6_ = (line.number("chip mask", 0, kMaxExpansion) & 1) != 0;
         line.end();
     } else if (command == "N163CHANNELS") {
         line.number("channel count", 1, kMaxN163Channels);
@@ -572,6 +589,134 @@ void TextReader::readN163Wave(Line& line)
     for (size_t i = 0; i < samples.size(); ++i)
         if (inRange(record, "its wave sample", samples[i], 0, kMaxN163Sample))
             n163.waves[static_cast<size_t>(wave) * samples.size() + i] = static_cast<uint8_t>(samples[i]);
+}
+
+// A song's line: TRACK starts a song, COLUMNS gives its channels' effect
+// columns, PATTERN starts a pattern, ROW is a row of it. The first that cannot
+// be read stops the counting with its line (the instruments are read on).
+// Answers whether the line is a song's.
+bool TextReader::readSongLine(std::string_view command, std::string_view text)
+{
+    if (command != "TRACK" && command != "COLUMNS" && command != "PATTERN" && command != "ROW")
+        return false;
+    if (!songsUnread_.empty())
+        return true;
+    std::vector<std::string_view> words;
+    for (size_t at = 0; at < text.size();) {
+        while (at < text.size() && blank(static_cast<unsigned char>(text[at])))
+            ++at;
+        const size_t start = at;
+        while (at < text.size() && !blank(static_cast<unsigned char>(text[at])))
+            ++at;
+        if (at > start)
+            words.push_back(text.substr(start, at - start));
+    }
+    std::string why;
+    const auto hex = [](std::string_view word, size_t digits) {
+        int32_t value = 0;
+        for (const char c : word) {
+            if (banktext::hexDigit(c) < 0)
+                return -1;
+            value = value * 16 + banktext::hexDigit(c);
+        }
+        return word.empty() || word.size() > digits ? -1 : value;
+    };
+    if (command == "TRACK") {
+        columns_.clear();
+        inPattern_ = false;
+    } else if (command == "COLUMNS") {
+        columns_.clear();
+        if (words.size() < 3 || words[1] != ":" || words.size() - 2 > static_cast<size_t>(kMaxSongChannels))
+            why = "not ':' and 1 to " + std::to_string(kMaxSongChannels) + " channels' effect columns";
+        for (size_t i = 2; why.empty() && i < words.size(); ++i) {
+            const int32_t columns = hex(words[i], 1);
+            if (columns < 1 || columns > 4)
+                why = "effect columns " + shown(words[i]) + " are not 1 to 4";
+            columns_.push_back(columns);
+        }
+        inPattern_ = false;
+    } else if (command == "PATTERN") {
+        if (words.size() != 2 || hex(words[1], 2) < 0)
+            why = "its pattern is not a hex number 00 to FF";
+        inPattern_ = true;
+        lastPlayed_.assign(columns_.size(), PlayCounter::kNoInstrument);
+    } else {
+        readRow(words, why);
+    }
+    if (!why.empty())
+        songsUnread_ = "line " + std::to_string(line_) + ": " + std::string(command) + ": " + why;
+    return true;
+}
+
+// Row, then per channel ':', note, instrument, volume and its effects: "C#4"
+// ("F-#" on the noise, "..." none, "---" halt, "===" release, "^-1" an
+// echo), "05" or "..", "F" or ".", "P80" or "...".
+bool TextReader::readRow(const std::vector<std::string_view>& words, std::string& why)
+{
+    if (columns_.empty() || !inPattern_) {
+        why = columns_.empty() ? "no COLUMNS line before it" : "no PATTERN line before it";
+        return false;
+    }
+    const auto hexDigits = [](std::string_view word, size_t from) {
+        for (size_t i = from; i < word.size(); ++i)
+            if (banktext::hexDigit(word[i]) < 0)
+                return false;
+        return from < word.size();
+    };
+    if (words.size() < 2 || words[1].size() > 2 || !hexDigits(words[1], 0)) {
+        why = "its row is not a hex number 00 to FF";
+        return false;
+    }
+    size_t at = 2;
+    for (size_t channel = 0; channel < columns_.size(); ++channel) {
+        const std::string cell = "channel " + std::to_string(channel) + "'s ";
+        const size_t fields = 4 + static_cast<size_t>(columns_[channel]);
+        if (words.size() - at < fields || words[at] != ":") {
+            why = cell + "cell is not ':', a note, an instrument, a volume and " + std::to_string(columns_[channel]) +
+                  " effects";
+            return false;
+        }
+        const std::string_view note = words[at + 1];
+        const std::string_view instrument = words[at + 2];
+        const std::string_view volume = words[at + 3];
+        const bool letter = note.size() == 3 && note[0] >= 'A' && note[0] <= 'G' &&
+                            (note[1] == '-' || note[1] == '#') && note[2] >= '0' && note[2] <= '9';
+        const bool noise = note.size() == 3 && banktext::hexDigit(note[0]) >= 0 && note[1] == '-' && note[2] == '#';
+        const bool silent = note == "..." || note == "---" || note == "===" ||
+                            (note.size() == 3 && note[0] == '^' && note[1] == '-' && note[2] >= '0' && note[2] <= '9');
+        if (!letter && !noise && !silent) {
+            why = cell + "note " + shown(note) + " is not one";
+            return false;
+        }
+        int32_t number = PlayCounter::kNoInstrument;
+        if (instrument != ".." && (instrument.size() != 2 || !hexDigits(instrument, 0) ||
+                                   (number = banktext::hexDigit(instrument[0]) * 16 +
+                                             banktext::hexDigit(instrument[1])) >= kInstrumentSlots)) {
+            why = cell + "instrument " + shown(instrument) + " is not 00 to 3F";
+            return false;
+        }
+        if (volume != "." && (volume.size() != 1 || !hexDigits(volume, 0))) {
+            why = cell + "volume " + shown(volume) + " is not 0 to F";
+            return false;
+        }
+        for (size_t effect = at + 4; effect < at + fields; ++effect) {
+            const std::string_view word = words[effect];
+            if (word != "..." && (word.size() != 3 || word[0] == '.' || !hexDigits(word, 1))) {
+                why = cell + "effect " + shown(word) + " is not one";
+                return false;
+            }
+        }
+        const int32_t kind = channel < 5            ? playedKindOfChannelId(static_cast<int32_t>(channel))
+                             : vrc6_ && channel < 8 ? playedKindOfChannelId(static_cast<int32_t>(channel))
+                                                    : kNotCounted;
+        plays_->cell(lastPlayed_[channel], kind, letter || noise, number);
+        at += fields;
+    }
+    if (at != words.size()) {
+        why = shown(words[at]) + " after the last channel";
+        return false;
+    }
+    return true;
 }
 
 // As the binary reader resolves: each enabled index takes its chip's pool

@@ -4,8 +4,11 @@
 // N163CHANNELS (checked, nothing else), the four sequence pools (MACRO,
 // MACROVRC6, MACRON163, MACROS5B), the DPCM samples (DPCMDEF, then DPCM lines
 // of hex bytes), and each instrument's line with the lines that follow it
-// (KEYDPCM, FDSWAVE, FDSMOD, FDSMACRO, N163WAVE). Songs, patterns and every
-// other line are skipped.
+// (KEYDPCM, FDSWAVE, FDSMOD, FDSMACRO, N163WAVE). The songs' TRACK, COLUMNS,
+// PATTERN and ROW lines count where each instrument is played, on the 2A03's
+// channels (0 to 4) and, when EXPANSION has the VRC6, the VRC6's (5 to 7); a
+// song line that cannot be read drops those counts with one warning and fails
+// nothing. Every other line is skipped.
 //
 // It comes out as the same ftm::Module a binary module of the same instruments
 // gives. Where the text differs from the binary: its KEYDPCM sample numbers

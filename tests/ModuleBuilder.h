@@ -4,6 +4,7 @@
 // the trackers' text export of the same instruments.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -48,6 +49,20 @@ struct ModSample {
     std::string bytes;
 };
 
+// A note of a song: its pattern's channel (an index into the module's
+// channels), song and number, its row, the tracker's note (1-12 C to B, 13
+// halt, 14 release, 0 none), octave, instrument (64 none) and volume (16 none).
+struct ModCell {
+    int channel = 0;
+    int row = 0;
+    int note = 1;
+    int instrument = 64;
+    int octave = 3;
+    int volume = 16;
+    int song = 0;
+    int pattern = 0;
+};
+
 struct ModuleBuilder {
     std::string signature = "FamiTracker Module";
     uint32_t version = 0x0440;
@@ -61,6 +76,14 @@ struct ModuleBuilder {
     std::vector<ModSequence> n163Sequences;  // SEQUENCES_N163, the same layout
     std::string n163PoolId = "SEQUENCES_N163";  // or its early name, SEQUENCES_N106
     int patternsVersion = 0;                 // a PATTERNS block of this version, none for 0
+    // The songs: HEADER's channel type IDs (effect columns in each song), the cells
+    // PATTERNS and the text's ROW lines hold, and when not empty PATTERNS' payload as it is.
+    std::vector<int> channels{0, 1, 2, 3, 4};
+    int songs = 1;
+    int effectColumns = 1;
+    int headerVersion = 3;
+    std::vector<ModCell> cells;
+    std::string rawPatterns;
     std::vector<ModSample> samples;
     bool end = true;
     std::string rawInstruments;  // when not empty, the INSTRUMENTS block's payload as it is
@@ -240,6 +263,152 @@ struct ModuleBuilder {
         return out;
     }
 
+    // HEADER: the song count and titles (version 2 and 3 on), each channel's
+    // type ID and effect columns less one per song.
+    std::string headerPayload() const
+    {
+        std::string out;
+        if (headerVersion >= 2)
+            out.push_back(static_cast<char>(songs - 1));
+        for (int song = 0; headerVersion >= 3 && song < songs; ++song)
+            out += "Song " + std::to_string(song) + '\0';
+        for (int id : channels) {
+            out.push_back(static_cast<char>(id));
+            for (int song = 0; song < (headerVersion >= 2 ? songs : 1); ++song)
+                out.push_back(static_cast<char>(effectColumns - 1));
+        }
+        for (int song = 0; headerVersion >= 4 && song < songs; ++song)
+            out += std::string("\x04\x10", 2);
+        return out;
+    }
+
+    // Each (song, channel, pattern) of the cells as one record, its cells in row order.
+    std::vector<std::vector<ModCell>> patternsOf() const
+    {
+        std::vector<std::vector<ModCell>> out;
+        for (const ModCell& cell : cells) {
+            bool placed = false;
+            for (std::vector<ModCell>& record : out)
+                if (!placed && record[0].song == cell.song && record[0].channel == cell.channel &&
+                    record[0].pattern == cell.pattern) {
+                    record.push_back(cell);
+                    placed = true;
+                }
+            if (!placed)
+                out.push_back({cell});
+        }
+        for (std::vector<ModCell>& record : out)
+            std::stable_sort(record.begin(), record.end(),
+                             [](const ModCell& a, const ModCell& b) { return a.row < b.row; });
+        return out;
+    }
+
+    std::string patternsPayload() const
+    {
+        std::string out;
+        const bool compact = patternsVersion >= 6;
+        if (patternsVersion == 1)
+            int32(out, 64);
+        for (const std::vector<ModCell>& record : patternsOf()) {
+            if (patternsVersion >= 2)
+                int32(out, record[0].song);
+            int32(out, record[0].channel);
+            int32(out, record[0].pattern);
+            int32(out, static_cast<int32_t>(record.size()));
+            for (const ModCell& cell : record) {
+                if (compact)
+                    out.push_back(static_cast<char>(cell.row));
+                else
+                    int32(out, cell.row);
+                for (int value : {cell.note, cell.octave, cell.instrument, cell.volume})
+                    out.push_back(static_cast<char>(value));
+                out += compact ? std::string(4, '\0') : std::string(2 * static_cast<size_t>(effectColumns), '\0');
+            }
+        }
+        return out;
+    }
+
+    // A cell as a ROW line shows it: "C#3 05 . ...", "4-# .. F ...", "... .. . ...".
+    std::string cellText(const ModCell* cell) const
+    {
+        constexpr const char* kNotes[] = {"C-", "C#", "D-", "D#", "E-", "F-", "F#", "G-", "G#", "A-", "A#", "B-"};
+        std::string note = "...";
+        std::string instrument = "..";
+        std::string volume = ".";
+        char hex[4];
+        if (cell) {
+            const bool noise = channels[static_cast<size_t>(cell->channel)] == 3;
+            if (cell->note >= 1 && cell->note <= 12 && noise) {
+                std::snprintf(hex, sizeof hex, "%X", (cell->octave * 12 + cell->note - 1) & 0xF);
+                note = hex + std::string("-#");
+            } else if (cell->note >= 1 && cell->note <= 12) {
+                note = kNotes[cell->note - 1] + std::to_string(cell->octave);
+            } else if (cell->note == 13 || cell->note == 14) {
+                note = cell->note == 13 ? "---" : "===";
+            }
+            if (cell->instrument < 64) {
+                std::snprintf(hex, sizeof hex, "%02X", cell->instrument);
+                instrument = hex;
+            }
+            if (cell->volume < 16) {
+                std::snprintf(hex, sizeof hex, "%X", cell->volume);
+                volume = hex;
+            }
+        }
+        std::string text = note + " " + instrument + " " + volume;
+        for (int column = 0; column < effectColumns; ++column)
+            text += " ...";
+        return text;
+    }
+
+    // Each song's TRACK, COLUMNS, ORDER, and its patterns' rows that hold a cell.
+    std::string songsText() const
+    {
+        std::string out;
+        char hex[4];
+        const std::vector<std::vector<ModCell>> records = patternsOf();
+        for (int song = 0; song < songs; ++song) {
+            out += "TRACK  64   6 150 \"Song " + std::to_string(song) + "\"\r\nCOLUMNS :";
+            for (size_t channel = 0; channel < channels.size(); ++channel)
+                out += " " + std::to_string(effectColumns);
+            out += "\r\nORDER 00 :";
+            for (size_t channel = 0; channel < channels.size(); ++channel)
+                out += " 00";
+            out += "\r\n\r\n";
+            std::vector<int> patterns{0};
+            for (const ModCell& cell : cells)
+                if (cell.song == song && std::find(patterns.begin(), patterns.end(), cell.pattern) == patterns.end())
+                    patterns.push_back(cell.pattern);
+            for (int pattern : patterns) {
+                std::snprintf(hex, sizeof hex, "%02X", pattern);
+                out += "PATTERN " + std::string(hex) + "\r\n";
+                std::vector<int> rows;
+                for (const ModCell& cell : cells)
+                    if (cell.song == song && cell.pattern == pattern &&
+                        std::find(rows.begin(), rows.end(), cell.row) == rows.end())
+                        rows.push_back(cell.row);
+                std::sort(rows.begin(), rows.end());
+                if (rows.empty())
+                    rows.push_back(0);
+                for (int row : rows) {
+                    std::snprintf(hex, sizeof hex, "%02X", row);
+                    out += "ROW " + std::string(hex);
+                    for (size_t channel = 0; channel < channels.size(); ++channel) {
+                        const ModCell* found = nullptr;
+                        for (const ModCell& cell : cells)
+                            if (cell.song == song && cell.pattern == pattern && cell.row == row &&
+                                cell.channel == static_cast<int>(channel))
+                                found = &cell;
+                        out += " : " + cellText(found);
+                    }
+                    out += "\r\n";
+                }
+                out += "\r\n";
+            }
+        }
+        return out;
+    }
+
     static int32_t int32At(const std::string& bytes, size_t at)
     {
         uint32_t value = 0;
@@ -258,11 +427,12 @@ struct ModuleBuilder {
 
     // The same instruments, pools and samples as the trackers' text export
     // writes them, the block versions aside: settings, pools, samples (32
-    // bytes to a DPCM line), each instrument with its lines, then a song the
-    // reader skips; CR LF line ends. Key samples count from 0 there. FDS, VRC7
-    // and N163 records are read back from their payloads (an FDS record's
-    // three sequences, an N163 record's waves without the automatic flag); an
-    // FDS instrument's modulation is switched on.
+    // bytes to a DPCM line), each instrument with its lines, then the songs
+    // (channels 5 to 7 are the VRC6's, as EXPANSION has it on); CR LF line
+    // ends. Key samples count from 0 there. FDS, VRC7 and N163 records are
+    // read back from their payloads (an FDS record's three sequences, an N163
+    // record's waves without the automatic flag); an FDS instrument's
+    // modulation is switched on.
     std::string text() const
     {
         std::string out;
@@ -383,32 +553,29 @@ struct ModuleBuilder {
         }
         line("");
         line("# Tracks");
-        line("TRACK  64   6 150 " + quotedText("New song"));
-        line("COLUMNS : 1 1 1 1 1");
-        line("ORDER 00 : 00 00 00 00 00");
-        line("PATTERN 00");
-        line("ROW 00 : C-4 00 F ... : ... .. . ... : ... .. . ... : ... .. . ... : 1-# 00 . ...");
-        line("");
+        out += songsText();
         line("# End of export");
         return out;
     }
 
-    // PARAMS and HEADER carry nothing the import reads; they are there, as in
-    // every module, to be skipped.
+    // PARAMS (the VRC6's flag when its channels are there) and HEADER lay out
+    // the songs' channels for PATTERNS.
     std::string bytes() const
     {
         std::string out = signature;
         int32(out, static_cast<int32_t>(version));
-        std::string params(1, '\0');
-        int32(params, 5);
+        const bool vrc6 = std::find(channels.begin(), channels.end(), 7) != channels.end();
+        std::string params(1, vrc6 ? '\x01' : '\0');
+        int32(params, static_cast<int32_t>(channels.size()));
         int32(params, 0);
         out += block("PARAMS", 6, params);
         out += block("INFO", 1, std::string(96, '\0'));
+        out += block("HEADER", headerVersion, headerPayload());
         out += block("INSTRUMENTS", instrumentsVersion, rawInstruments.empty() ? instrumentsPayload() : rawInstruments);
         out += block("SEQUENCES", sequencesVersion, pool(sequences, sequencesVersion, false));
         out += block("FRAMES", 3, std::string(12, '\x01'));
         if (patternsVersion != 0)
-            out += block("PATTERNS", patternsVersion, std::string(8, '\0'));
+            out += block("PATTERNS", patternsVersion, rawPatterns.empty() ? patternsPayload() : rawPatterns);
         out += block("DPCM SAMPLES", 1, samplesPayload());
         if (!emulation.empty())
             out += block("PARAMS_EMU", 1, emulation);

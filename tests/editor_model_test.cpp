@@ -872,6 +872,38 @@ TEST_F(Drop, AModulesTextExportUnderAnyNameFillsProgramsAsTheModuleDoes)
     EXPECT_EQ(text(5, Duty), "2");
 }
 
+// A module whose songs play its instruments: each takes the channel it is
+// played on most, a binary module and its text export alike, whatever its
+// name says; one played nowhere keeps the channel it says.
+TEST_F(Drop, AModulesInstrumentsTakeTheChannelTheSongsPlayThemOn)
+{
+    ftmtest::ModuleBuilder song;
+    song.patternsVersion = 5;
+    song.instruments = {{0, 1, "Closed Hat", {-1, -1, -1, -1, -1}, {}, ""},
+                        {1, 1, "Lead", {-1, -1, -1, -1, -1}, {}, ""},
+                        {2, 1, "Snare", {-1, -1, -1, -1, -1}, {}, ""}};
+    const auto cell = [](int instrument, int channel, int row) {
+        ftmtest::ModCell played;
+        played.instrument = instrument;
+        played.channel = channel;
+        played.row = row;
+        return played;
+    };
+    song.cells = {cell(0, 1, 0), cell(1, 2, 0), cell(1, 2, 1), cell(1, 3, 2)};
+    for (const std::string& bytes : {song.bytes(), song.text()}) {
+        core->editBank([](ProgramBank& bank) { bank[4] = bank[5] = bank[6] = bank[0]; });
+        core->settings.channelProgram[0] = 4;
+        showEditedChannel(0);
+        model.markForRefresh();
+        model.dropFiles({write("song.dat", std::vector<unsigned char>(bytes.begin(), bytes.end()))});
+        EXPECT_EQ(std::string(model.statusText()).rfind("Loaded 3 instruments into programs 5-7", 0), 0u)
+            << model.statusText();
+        EXPECT_EQ(program(4).channelType, Pulse) << "the song plays the hat on a pulse";
+        EXPECT_EQ(program(5).channelType, Triangle);
+        EXPECT_EQ(program(6).channelType, Noise) << "a snare the song does not play";
+    }
+}
+
 // A 5B instrument plays the 5B whatever the program played, and a module's
 // 5B instruments take their sequences from its 5B pool.
 TEST_F(Drop, A5bInstrumentPlaysThe5bAndAModulesTakeTheir5bPool)

@@ -4462,3 +4462,285 @@ TEST_F(PlinkaBank, ABadTextExportIsOneLineAndABadInstrumentInItIsListedAsSkipped
                             path("song.txt") +
                             ": instrument 01 \"Saw\": VRC6, program 1, vrc6-pulse (a VRC6 instrument), 0 of 5 sequences\n");
 }
+
+// ---- where a module's songs play its instruments ----
+
+namespace {
+
+using ftmtest::ModCell;
+
+// A note of instrument on channel at row (pattern 0 of song 0 unless said).
+ModCell playing(int instrument, int channel, int row, int note = 1, int pattern = 0, int song = 0)
+{
+    ModCell cell;
+    cell.channel = channel;
+    cell.row = row;
+    cell.note = note;
+    cell.instrument = instrument;
+    cell.pattern = pattern;
+    cell.song = song;
+    return cell;
+}
+
+struct PlayedCase {
+    ModInstrument instrument;
+    std::vector<ModCell> cells;
+    const char* channel;  // of its program
+    const char* why;      // what its channel note says in parentheses
+};
+
+// On the 2A03's channels (pulse 0 and 1, triangle 2, noise 3, DPCM 4) and
+// the VRC6's (pulse 5 and 6, saw 7), over two songs. A note without an
+// instrument plays the one its pattern named last on that channel; halt
+// and release notes play nothing.
+const std::vector<PlayedCase>& playedCases()
+{
+    constexpr int kNone = 64;
+    static const std::vector<PlayedCase> cases = {
+        {{0, 1, "Hiss", {0, -1, -1, -1, -1}, {}, ""}, {playing(0, 3, 0), playing(0, 3, 1)}, "noise",
+         "played on noise 2 times"},
+        {{1, 1, "Low", {0, -1, -1, -1, -1}, {}, ""}, {playing(1, 2, 0), playing(1, 2, 0, 5, 3, 1)}, "triangle",
+         "played on triangle 2 times"},
+        {{2, 1, "Kit", {0, 1, -1, -1, -1}, {{24, 1, 0x0F, 0xFF}}, ""}, {playing(2, 4, 0), playing(2, 4, 1)}, "sample",
+         "played on DPCM 2 times"},
+        {{3, 1, "Snare", {-1, -1, -1, -1, 0}, {}, ""}, {playing(3, 0, 0), playing(3, 1, 0)}, "pulse",
+         "played on pulse 2 times"},
+        {{4, 1, "Mixed", {-1, -1, -1, -1, -1}, {}, ""},
+         {playing(4, 3, 4), playing(kNone, 3, 5), playing(kNone, 3, 6), playing(4, 0, 0, 3, 1),
+          playing(kNone, 0, 1, 3, 1), playing(kNone, 0, 0, 1, 2)},
+         "noise", "played on noise 3 times, pulse 2 times"},
+        {{5, 1, "Even", {-1, -1, -1, -1, -1}, {}, ""},
+         {playing(5, 2, 8), playing(5, 2, 9), playing(5, 3, 8), playing(5, 3, 9)}, "triangle",
+         "played on triangle 2 times, noise 2 times"},
+        {{6, 1, "Quiet", {-1, -1, -1, -1, -1}, {}, ""}, {playing(6, 0, 10, 13), playing(6, 0, 11, 14)}, "pulse",
+         "nothing in it says noise"},
+        {{0x20, 2, "Saw", {0, -1, -1, -1, -1}, {}, ""},
+         {playing(0x20, 7, 0), playing(0x20, 7, 1, 12), playing(0x20, 5, 0)}, "vrc6-saw",
+         "played on VRC6 saw 2 times, VRC6 pulse 1 time"},
+        {{0x21, 2, "Square", {-1, -1, -1, -1, 0}, {}, ""}, {playing(0x21, 6, 0)}, "vrc6-pulse",
+         "played on VRC6 pulse 1 time"},
+    };
+    return cases;
+}
+
+ModuleBuilder playedSong()
+{
+    ModuleBuilder song;
+    song.channels = {0, 1, 2, 3, 4, 5, 6, 7};
+    song.songs = 2;
+    song.patternsVersion = 5;
+    song.sequences = {{0, 0, {15, 10, 5}}, {0, 1, {0, 12}}, {0, 4, {2}}};
+    song.vrc6Sequences = {{0, 0, {15, 9}}, {0, 4, {5}}};
+    song.samples = {{0, "kick", kKick}};
+    for (const PlayedCase& example : playedCases()) {
+        song.instruments.push_back(example.instrument);
+        song.cells.insert(song.cells.end(), example.cells.begin(), example.cells.end());
+    }
+    song.cells[0].volume = 12;
+    return song;
+}
+
+std::string patternsWarning(const std::string& why)
+{
+    return "the patterns could not be read (" + why + "), so each instrument's channel is guessed from the instrument";
+}
+
+}  // namespace
+
+// Each instrument takes the channel the songs play it on most, said in its
+// note and its --list line, the same from the text export and from binary
+// modules of each pattern layout; one played nowhere keeps the guess.
+TEST_F(PlinkaBank, AModulesInstrumentsTakeTheChannelItsSongsPlayThemOnMost)
+{
+    const ModuleBuilder song = playedSong();
+    put("song.txt", song.text());
+    const ToolRun fromText = run("from-module " + path("song.txt") + " -o " + path("text.txt"));
+    ASSERT_EQ(fromText.status, 0) << fromText.err;
+    const std::string bank = slurp(dir / "text.txt");
+    const ToolRun list = run("from-module " + path("song.txt") + " --list");
+    int program = 0;
+    for (const PlayedCase& example : playedCases()) {
+        const std::string& name = example.instrument.name;
+        SCOPED_TRACE(name);
+        ++program;
+        EXPECT_NE(bank.find("[program " + std::to_string(program) + "]\nname = " + name + "\nchannel = " +
+                            example.channel + "\n"),
+                  std::string::npos)
+            << bank;
+        char slot[3];
+        std::snprintf(slot, sizeof slot, "%02X", example.instrument.slot);
+        const std::string who = path("song.txt") + ": instrument " + slot + " \"" + name + "\": ";
+        EXPECT_NE(fromText.err.find(who + "channel: " + example.channel + " (" + example.why + ")\n"),
+                  std::string::npos)
+            << fromText.err;
+        EXPECT_NE(list.out.find(who + (example.instrument.type == 1 ? "2A03" : "VRC6") + ", program " +
+                                std::to_string(program) + ", " + example.channel + " (" + example.why + "), "),
+                  std::string::npos)
+            << list.out;
+    }
+    // The kit on the DPCM channel plays its keys, without the Volume and Arp the tracker does not play there.
+    EXPECT_NE(bank.find("name = Kit\nchannel = sample\nmulti = no\nvolume = 15\narp = 0\npitch = 0\nhi-pitch = 0\n"
+                        "duty = 0\nkeys = 36=kick:15\n"),
+              std::string::npos)
+        << bank;
+    EXPECT_NE(fromText.err.find("\"Kit\": Volume: left out"), std::string::npos) << fromText.err;
+
+    struct Layout {
+        uint32_t version;
+        int header, patterns, columns;
+    };
+    for (const Layout& layout : {Layout{0x0440, 3, 5, 1}, Layout{0x0450, 4, 6, 2}, Layout{0x0420, 3, 4, 4},
+                                 Layout{0x0300, 2, 3, 3}, Layout{0x0300, 2, 2, 1}}) {
+        SCOPED_TRACE(layout.patterns);
+        ModuleBuilder binary = song;
+        binary.version = layout.version;
+        binary.headerVersion = layout.header;
+        binary.patternsVersion = layout.patterns;
+        binary.effectColumns = layout.columns;
+        put("song.ftm", binary.bytes());
+        fs::remove(dir / "binary.txt");
+        const ToolRun fromBinary = run("from-module " + path("song.ftm") + " -o " + path("binary.txt"));
+        EXPECT_EQ(fromBinary.status, 0);
+        EXPECT_EQ(renamed(fromText.err, path("song.txt"), path("song.ftm")), fromBinary.err);
+        EXPECT_EQ(slurp(dir / "binary.txt"), bank);
+        EXPECT_EQ(renamed(list.out, path("song.txt"), path("song.ftm")),
+                  run("from-module " + path("song.ftm") + " --list").out);
+    }
+
+    // A binary module also knows the MMC5's pulses; its other chips' channels count for nothing.
+    ModuleBuilder mmc5;
+    mmc5.channels = {0, 1, 2, 3, 4, 8, 9, 19};
+    mmc5.patternsVersion = 5;
+    mmc5.instruments = {{0, 1, "Lead", {-1, -1, -1, -1, -1}, {}, ""}, {1, 1, "Hat", {-1, -1, -1, -1, -1}, {}, ""}};
+    mmc5.cells = {playing(0, 6, 0), playing(0, 6, 1), playing(0, 0, 0), playing(1, 7, 0)};
+    const ftm::Module module = moduleReadOk(mmc5.bytes());
+    ASSERT_EQ(module.instruments.size(), 2u);
+    const fticonversion::ChannelChoice lead =
+        fticonversion::chooseChannel(module.instruments[0].instrument, module.instruments[0].played);
+    EXPECT_EQ(lead.channelType, Mmc5Pulse);
+    EXPECT_EQ(lead.reason, "played on MMC5 pulse 2 times, pulse 1 time");
+    const fticonversion::ChannelChoice hat =
+        fticonversion::chooseChannel(module.instruments[1].instrument, module.instruments[1].played);
+    EXPECT_EQ(hat.channelType, Noise);
+    EXPECT_FALSE(hat.fromSongs);
+}
+
+// Patterns that do not read exactly to their end, with every value in
+// range, count nothing: each instrument keeps the guess, and the module has
+// one warning. So do the patterns of a module older than file version 0300.
+TEST_F(PlinkaBank, DamagedPatternsLeaveTheGuessWithOneWarning)
+{
+    ModuleBuilder song;
+    song.patternsVersion = 5;
+    song.instruments = {{0, 1, "Hiss", {-1, -1, -1, -1, -1}, {}, ""}};
+    song.cells = {playing(0, 3, 0), playing(0, 3, 1)};
+    const std::string payload = song.patternsPayload();
+    const auto withPayload = [&](const std::string& raw) {
+        ModuleBuilder damaged = song;
+        damaged.rawPatterns = raw;
+        return damaged.bytes();
+    };
+    const auto withCount = [&](int32_t count) {
+        std::string raw = payload;
+        std::string bytes;
+        ModuleBuilder::int32(bytes, count);
+        return withPayload(raw.replace(12, 4, bytes));
+    };
+    const auto changed = [&](auto change) {
+        ModuleBuilder damaged = song;
+        change(damaged);
+        return damaged.bytes();
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {withPayload(payload.substr(0, payload.size() - 1)),
+         "PATTERNS: song 0, channel 3, pattern 0 counts 2 items, more than the block holds"},
+        {withPayload(payload + '\x01'), "PATTERNS: cut short in a pattern's heading"},
+        {withCount(300), "PATTERNS: song 0, channel 3, pattern 0 counts 300 items (0 to 256)"},
+        {withCount(3), "PATTERNS: song 0, channel 3, pattern 0 counts 3 items, more than the block holds"},
+        {changed([](ModuleBuilder& m) { m.cells[1].instrument = 200; }),
+         "PATTERNS: song 0, channel 3, pattern 0, row 1: note 1, instrument 200, volume 16"},
+        {changed([](ModuleBuilder& m) { m.cells[0].note = 16; }),
+         "PATTERNS: song 0, channel 3, pattern 0, row 0: note 16, instrument 0, volume 16"},
+        {changed([](ModuleBuilder& m) { m.cells[0].row = 256; }),
+         "PATTERNS: song 0, channel 3, pattern 0, row 256: note 1, instrument 0, volume 16"},
+        {changed([](ModuleBuilder& m) { m.cells[0].pattern = 256; }), "PATTERNS: song 0, channel 3, pattern 256 is past 255"},
+        {changed([](ModuleBuilder& m) { m.cells = {playing(0, 5, 0)}; }), "PATTERNS: channel 5 of 5"},
+        {changed([](ModuleBuilder& m) { m.cells = {playing(0, 3, 0, 1, 0, 1)}; }), "PATTERNS: song 1 of 1"},
+        {changed([](ModuleBuilder& m) { m.effectColumns = 5; }), "HEADER gives channel 0 5 effect columns"},
+        {changed([](ModuleBuilder& m) { m.patternsVersion = 7; }), "PATTERNS: unknown block version 7"},
+        {changed([](ModuleBuilder& m) { m.version = 0x0203; }), "a file version below 0300"},
+    };
+    for (const auto& [bytes, why] : cases) {
+        SCOPED_TRACE(why);
+        const ftm::Module module = moduleReadOk(bytes);
+        EXPECT_EQ(module.warnings, std::vector<std::string>{patternsWarning(why)});
+        ASSERT_EQ(module.instruments.size(), 1u);
+        EXPECT_EQ(module.instruments[0].played, ftm::ChannelPlays{});
+    }
+    // Random damage to the patterns of every channel kind: read, at most the one warning, and no more
+    // notes counted than the block could hold.
+    ModuleBuilder many = playedSong();
+    many.patternsVersion = 6;
+    const std::string manyPayload = many.patternsPayload();
+    std::mt19937 random(20261211);
+    for (int round = 0; round < 500; ++round) {
+        ModuleBuilder damaged = many;
+        damaged.rawPatterns = manyPayload.substr(0, manyPayload.size() - random() % 3);
+        for (int hit = 0; hit < 3; ++hit)
+            damaged.rawPatterns[random() % damaged.rawPatterns.size()] = static_cast<char>(random() % 8);
+        const ftm::Module module = moduleReadOk(damaged.bytes());
+        EXPECT_LE(module.warnings.size(), 1u) << round;
+        int32_t counted = 0;
+        for (const ftm::Instrument& instrument : module.instruments)
+            for (const int32_t times : instrument.played)
+                counted += times;
+        EXPECT_LE(static_cast<size_t>(counted), manyPayload.size() / 9) << round;
+    }
+    // The oldest layouts read: HEADER and PATTERNS of version 1, one song, a pattern length first.
+    for (const int version : {1, 2}) {
+        ModuleBuilder old = song;
+        old.headerVersion = version;
+        old.patternsVersion = version;
+        const ftm::Module module = moduleReadOk(old.bytes());
+        EXPECT_EQ(module.warnings, std::vector<std::string>{});
+        EXPECT_EQ(module.instruments[0].played[Noise], 2) << version;
+    }
+
+    // The text export: a song line that cannot be read.
+    const std::string start = "# export\nINST2A03 0 -1 -1 -1 -1 -1 \"Hiss\"\nTRACK 64 6 150 \"s\"\n";
+    const std::string columns = "COLUMNS : 1 1 1 1 1\n";
+    const std::string pattern = "PATTERN 00\n";
+    const auto row = [](const std::string& noise, const std::string& after = " : ... .. . ...") {
+        return "ROW 00 : ... .. . ... : ... .. . ... : ... .. . ... : " + noise + after + "\n";
+    };
+    EXPECT_EQ(moduleReadOk(start + columns + pattern + row("1-# 00 . ...")).instruments[0].played[Noise], 1);
+    const std::pair<std::string, std::string> lines[] = {
+        {columns + pattern + row("1-# C8 . ..."), "line 6: ROW: channel 3's instrument \"C8\" is not 00 to 3F"},
+        {columns + pattern + row("1-# 00 . ...", ""),
+         "line 6: ROW: channel 4's cell is not ':', a note, an instrument, a volume and 1 effects"},
+        {columns + pattern + row("H-4 00 . ..."), "line 6: ROW: channel 3's note \"H-4\" is not one"},
+        {columns + pattern + row("1-# 00 G ..."), "line 6: ROW: channel 3's volume \"G\" is not 0 to F"},
+        {columns + pattern + row("1-# 00 . .X."), "line 6: ROW: channel 3's effect \".X.\" is not one"},
+        {columns + pattern + row("1-# 00 . ...", " : ... .. . ... x"), "line 6: ROW: \"x\" after the last channel"},
+        {columns + row("1-# 00 . ..."), "line 5: ROW: no PATTERN line before it"},
+        {pattern + row("1-# 00 . ..."), "line 5: ROW: no COLUMNS line before it"},
+        {"COLUMNS : 1 5\n", "line 4: COLUMNS: effect columns \"5\" are not 1 to 4"},
+        {columns + "PATTERN 100\n", "line 5: PATTERN: its pattern is not a hex number 00 to FF"},
+    };
+    for (const auto& [text, why] : lines) {
+        SCOPED_TRACE(why);
+        const ftm::Module module = moduleReadOk(start + text);
+        EXPECT_EQ(module.warnings, std::vector<std::string>{patternsWarning(why)});
+        ASSERT_EQ(module.instruments.size(), 1u);
+        EXPECT_EQ(module.instruments[0].played, ftm::ChannelPlays{});
+    }
+
+    // The tool: the one warning, and the guess.
+    put("bad.ftm", cases[4].first);
+    const ToolRun list = run("from-module " + path("bad.ftm") + " --list");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, path("bad.ftm") + ": warning: " + patternsWarning(cases[4].second) + "\n");
+    EXPECT_EQ(list.out, path("bad.ftm") +
+                            ": instrument 00 \"Hiss\": 2A03, program 1, pulse (nothing in it says noise), 0 of 5 "
+                            "sequences\n");
+}

@@ -87,8 +87,8 @@ constexpr const char* kUsage = "usage:\n"
                                "report on standard error what they could not carry over exactly.\n"
                                "from-module puts every 2A03, VRC6, VRC7, FDS, N163 and 5B instrument of a\n"
                                "tracker module (or of its text export) into programs as from-fti does, in the\n"
-                               "module's order, each on\n"
-                               "the channel from-fti would choose, its DPCM samples into the bank, a VRC7\n"
+                               "module's order, each on the channel its songs play it on most (one they do\n"
+                               "not play on the one from-fti would choose), its DPCM samples into the bank, a VRC7\n"
                                "one the module's own patch bytes where its PARAMS_EMU replaces the chip's\n"
                                "built-in patches (one line says so); an instrument of\n"
                                "another chip, or one that is damaged, is skipped with one line. --list\n"
@@ -745,7 +745,7 @@ int fromModule(const Options& options)
                 line += "skipped (" + reason + ")";
             } else {
                 const fti::Instrument& imported = instrument.instrument;
-                const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
+                const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported, instrument.played);
                 const auto sequences = std::count_if(std::begin(imported.sequences), std::end(imported.sequences),
                                                      [](const fti::Sequence& s) { return s.enabled; });
                 const bool fds = imported.type == fti::kTypeFds;
@@ -791,10 +791,11 @@ int fromModule(const Options& options)
             continue;
         }
         const fti::Instrument& imported = instrument.instrument;
-        const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported);
+        const fticonversion::ChannelChoice choice = fticonversion::chooseChannel(imported, instrument.played);
         std::vector<std::string> notes;
         const int target = destination.targets[next++];
-        if (choice.channelType == Pulse || choice.channelType == Noise)
+        // Where the songs play it is always said; a guess only for Pulse and Noise.
+        if (choice.fromSongs || choice.channelType == Pulse || choice.channelType == Noise)
             notes.push_back(std::string("channel: ") + banktext::kChannelWord[choice.channelType] + " (" +
                             choice.reason + ")");
         // Samples the bank has no room for skip their instrument; its program stays as it was.
