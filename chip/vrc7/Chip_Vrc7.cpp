@@ -517,6 +517,78 @@ template <bool Feedback, int Outputs> void Chip_Vrc7::run_quiet(Channel& ch, Run
     run.before = before;
 }
 
+inline Chip_Vrc7::Sample_State Chip_Vrc7::begin_samples(const Channel& ch)
+{
+    Sample_State s;
+    s.vibrato_step = vrc7::vibrato_steps;  // none yet
+    s.mod_increment = ch.modulator.increment;
+    s.car_increment = ch.carrier.increment;
+    s.mod_phase = ch.modulator.phase;
+    s.car_phase = ch.carrier.phase;
+    s.previous = ch.previous[0];
+    s.before = ch.previous[1];
+    s.feedback_mask = ch.feedback ? -1 : 0;
+    s.feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
+    return s;
+}
+
+inline void Chip_Vrc7::end_samples(Channel& ch, const Sample_State& s)
+{
+    ch.modulator.phase = s.mod_phase;
+    ch.carrier.phase = s.car_phase;
+    ch.previous[0] = s.previous;
+    ch.previous[1] = s.before;
+}
+
+inline void Chip_Vrc7::follow_vibrato(const Channel& ch, const Position& p, Sample_State& s)
+{
+    if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != s.vibrato_step) {
+        s.vibrato_step = step;
+        s.mod_increment = ch.modulator.vibrato ? vibrato_increment(ch, ch.modulator, step) : ch.modulator.increment;
+        s.car_increment = ch.carrier.vibrato ? vibrato_increment(ch, ch.carrier, step) : ch.carrier.increment;
+    }
+}
+
+[[gnu::always_inline]] inline bool Chip_Vrc7::run_sample(int c, const Position& p, int tremolo, Sample_State& s)
+{
+    Channel& ch = channels_[c];
+    Operator& mod = ch.modulator;
+    Operator& car = ch.carrier;
+    if (mod.envelope.step(p.envelope_counter))
+        s.mod_phase = 0;
+    // The carrier's attack restarts both operators.
+    if (car.envelope.step(p.envelope_counter))
+        s.mod_phase = s.car_phase = 0;
+    // Feedback: the mean of the modulator's last two outputs, scaled by FB.
+    const int feedback = (((s.previous + s.before) >> 1) >> s.feedback_by) & s.feedback_mask;
+    const int m =
+        operator_output(mod, ((s.mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
+    s.before = s.previous;
+    s.previous = m;
+    // The carrier's phase moves by twice the modulator's output.
+    const int out =
+        operator_output(car, ((s.car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
+    s.mod_phase = (s.mod_phase + s.mod_increment) & phase_mask;
+    s.car_phase = (s.car_phase + s.car_increment) & phase_mask;
+    const int value = out >> channel_shift;
+    show(ch, p.at, value >= 0 ? value + 1 : value);
+    // The carrier silent until a key-on, whose attack restarts both
+    // phases: the channel rests. A modulator that is silent too must
+    // have no feedback left; one frozen by the key-off may still be
+    // sounding inside, and rests with its feedback cleared (see the header).
+    const Vrc7_Envelope& m_env = mod.envelope;
+    const Vrc7_Envelope& c_env = car.envelope;
+    if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
+        return false;
+    if (m_env.frozen()) {
+        s.previous = s.before = 0;
+    } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || s.previous != 0 || s.before != 0) {
+        return false;
+    }
+    active_ &= ~(1u << c);
+    return true;
+}
+
 void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
 {
     if (sample_by_sample_) {
@@ -531,23 +603,18 @@ void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
     Channel& ch = channels_[c];
     Operator& mod = ch.modulator;
     Operator& car = ch.carrier;
-    uint32_t vibrato_step = vrc7::vibrato_steps;  // none yet
-    uint32_t mod_increment = mod.increment;
-    uint32_t car_increment = car.increment;
-    uint32_t mod_phase = mod.phase;
-    uint32_t car_phase = car.phase;
-    int previous = ch.previous[0];
-    int before = ch.previous[1];
-    const int feedback_mask = ch.feedback ? -1 : 0;
-    const int feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
+    Sample_State s = begin_samples(ch);
+    uint32_t& mod_increment = s.mod_increment;
+    uint32_t& car_increment = s.car_increment;
+    uint32_t& mod_phase = s.mod_phase;
+    uint32_t& car_phase = s.car_phase;
+    int& previous = s.previous;
+    int& before = s.before;
+    const int feedback_by = s.feedback_by;
     const int outputs = ch.output ? (also_ ? 2 : 1) : 0;
     int64_t i = 0;
     while (i < count) {
-        if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != vibrato_step) {
-            vibrato_step = step;
-            mod_increment = mod.vibrato ? vibrato_increment(ch, mod, step) : mod.increment;
-            car_increment = car.vibrato ? vibrato_increment(ch, car, step) : car.increment;
-        }
+        follow_vibrato(ch, p, s);
         const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
         const int64_t quiet = quiet_samples(ch, p, count - i);
         if (quiet > 0) {
@@ -629,39 +696,12 @@ void Chip_Vrc7::run_channel(int c, Position p, int64_t count)
             continue;
         }
         // One sample in full, as run_channel_by_sample runs it.
-        if (mod.envelope.step(p.envelope_counter))
-            mod_phase = 0;
-        if (car.envelope.step(p.envelope_counter))
-            mod_phase = car_phase = 0;
-        const int feedback = (((previous + before) >> 1) >> feedback_by) & feedback_mask;
-        const int m =
-            operator_output(mod, ((mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
-        before = previous;
-        previous = m;
-        const int out =
-            operator_output(car, ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
-        mod_phase = (mod_phase + mod_increment) & phase_mask;
-        car_phase = (car_phase + car_increment) & phase_mask;
-        const int value = out >> channel_shift;
-        show(ch, p.at, value >= 0 ? value + 1 : value);
+        if (run_sample(c, p, tremolo, s))
+            break;
         advance(p);
         ++i;
-        const Vrc7_Envelope& m_env = mod.envelope;
-        const Vrc7_Envelope& c_env = car.envelope;
-        if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
-            continue;
-        if (m_env.frozen()) {
-            previous = before = 0;
-        } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || previous != 0 || before != 0) {
-            continue;
-        }
-        active_ &= ~(1u << c);
-        break;
     }
-    mod.phase = mod_phase;
-    car.phase = car_phase;
-    ch.previous[0] = previous;
-    ch.previous[1] = before;
+    end_samples(ch, s);
 }
 
 void Chip_Vrc7::run_channel_by_sample(int c, Position p, int64_t count)
@@ -671,63 +711,13 @@ void Chip_Vrc7::run_channel_by_sample(int c, Position p, int64_t count)
     // registers, off the store-to-load path that would lengthen the
     // modulator's sample-to-sample chain.
     Channel& ch = channels_[c];
-    Operator& mod = ch.modulator;
-    Operator& car = ch.carrier;
-    uint32_t vibrato_step = vrc7::vibrato_steps;  // none yet
-    uint32_t mod_increment = mod.increment;
-    uint32_t car_increment = car.increment;
-    uint32_t mod_phase = mod.phase;
-    uint32_t car_phase = car.phase;
-    int previous = ch.previous[0];
-    int before = ch.previous[1];
-    const int feedback_mask = ch.feedback ? -1 : 0;
-    const int feedback_by = ch.feedback ? feedback_shift - ch.feedback : 0;
-    int64_t i = 0;
-    for (; i < count; ++i, advance(p)) {
-        if (const uint32_t step = p.vibrato_counter / vrc7::vibrato_step_samples; step != vibrato_step) {
-            vibrato_step = step;
-            mod_increment = mod.vibrato ? vibrato_increment(ch, mod, step) : mod.increment;
-            car_increment = car.vibrato ? vibrato_increment(ch, car, step) : car.increment;
-        }
-        const int tremolo = vrc7::tremolo_attenuation(p.tremolo_step);
-        if (mod.envelope.step(p.envelope_counter))
-            mod_phase = 0;
-        // The carrier's attack restarts both operators.
-        if (car.envelope.step(p.envelope_counter))
-            mod_phase = car_phase = 0;
-        // Feedback: the mean of the modulator's last two outputs, scaled by FB.
-        const int feedback = (((previous + before) >> 1) >> feedback_by) & feedback_mask;
-        const int m =
-            operator_output(mod, ((mod_phase >> phase_shift) + static_cast<unsigned>(feedback)) & wave_mask, tremolo);
-        before = previous;
-        previous = m;
-        // The carrier's phase moves by twice the modulator's output.
-        const int out =
-            operator_output(car, ((car_phase >> phase_shift) + static_cast<unsigned>(2 * m)) & wave_mask, tremolo);
-        mod_phase = (mod_phase + mod_increment) & phase_mask;
-        car_phase = (car_phase + car_increment) & phase_mask;
-        const int value = out >> channel_shift;
-        show(ch, p.at, value >= 0 ? value + 1 : value);
-        // The carrier silent until a key-on, whose attack restarts both
-        // phases: the channel rests. A modulator that is silent too must
-        // have no feedback left; one frozen by the key-off may still be
-        // sounding inside, and rests with its feedback cleared (see the header).
-        const Vrc7_Envelope& m_env = mod.envelope;
-        const Vrc7_Envelope& c_env = car.envelope;
-        if (c_env.level() != Vrc7_Envelope::silent || !c_env.settled())
-            continue;
-        if (m_env.frozen()) {
-            previous = before = 0;
-        } else if (m_env.level() != Vrc7_Envelope::silent || !m_env.settled() || previous != 0 || before != 0) {
-            continue;
-        }
-        active_ &= ~(1u << c);
-        break;
+    Sample_State s = begin_samples(ch);
+    for (int64_t i = 0; i < count; ++i, advance(p)) {
+        follow_vibrato(ch, p, s);
+        if (run_sample(c, p, vrc7::tremolo_attenuation(p.tremolo_step), s))
+            break;
     }
-    mod.phase = mod_phase;
-    car.phase = car_phase;
-    ch.previous[0] = previous;
-    ch.previous[1] = before;
+    end_samples(ch, s);
 }
 
 void Chip_Vrc7::run_until(int32_t end_time)

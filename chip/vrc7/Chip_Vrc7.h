@@ -153,6 +153,28 @@ private:
     void advance(Position& p) const;
     // The counters `count` samples on; the sample time is left alone.
     static void advance_counters(Position& p, int64_t count);
+    // A channel's moving parts from sample to sample, which the loops that
+    // run it keep in registers: the operators' phases and increments (at the
+    // vibrato step they were taken at) and the modulator's last two outputs.
+    struct Sample_State {
+        uint32_t vibrato_step;
+        uint32_t mod_increment;
+        uint32_t car_increment;
+        uint32_t mod_phase;
+        uint32_t car_phase;
+        int previous;
+        int before;
+        int feedback_mask;  // 0: no feedback
+        int feedback_by;
+    };
+    static Sample_State begin_samples(const Channel& ch);
+    static void end_samples(Channel& ch, const Sample_State& s);
+    // The increments of p's vibrato step, taken when the step has moved.
+    static void follow_vibrato(const Channel& ch, const Position& p, Sample_State& s);
+    // Channel c's sample at p in full: the envelopes step, both operators
+    // run and the level is shown. Answers whether the channel came to rest,
+    // taking it out of active_.
+    bool run_sample(int c, const Position& p, int tremolo, Sample_State& s);
     // `count` samples of channel c from `from`, or fewer if it comes to rest.
     void run_channel(int c, Position from, int64_t count);
     // The same one sample at a time (see set_sample_by_sample).
