@@ -613,13 +613,16 @@ bool TextReader::readSongLine(std::string_view command, std::string_view text)
     }
     std::string why;
     const auto hex = [](std::string_view word, size_t digits) {
+        // The length first: a long word would overflow the value.
+        if (word.empty() || word.size() > digits)
+            return -1;
         int32_t value = 0;
         for (const char c : word) {
             if (banktext::hexDigit(c) < 0)
                 return -1;
             value = value * 16 + banktext::hexDigit(c);
         }
-        return word.empty() || word.size() > digits ? -1 : value;
+        return value;
     };
     if (command == "TRACK") {
         columns_.clear();
