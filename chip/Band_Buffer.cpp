@@ -76,13 +76,17 @@ void Band_Buffer::set_clock_rate(int32_t clocks_per_second)
     clock_rate_ = clocks_per_second;
     factor_ = to_uint32(std::floor(static_cast<double>(sample_rate_) / clocks_per_second * 65536.0 + 0.5));
     PLINKA_CHIP_REQUIRE("unmet requirement", "factor_ > 0", factor_ > 0);
-    if (buffer_)
-        fill_to(static_cast<uint32_t>(samples_avail()) + frame_reach());  // a frame may now span more samples
+    fill_ahead();  // a frame may now span more samples
 }
 
 void Band_Buffer::set_frame_limit(int32_t clocks)
 {
     frame_limit_ = clocks > 0 ? clocks : 0;
+    fill_ahead();
+}
+
+void Band_Buffer::fill_ahead()
+{
     if (buffer_)
         fill_to(static_cast<uint32_t>(samples_avail()) + frame_reach());
 }
@@ -142,7 +146,7 @@ void Band_Buffer::end_frame(int32_t t)
     PLINKA_CHIP_REQUIRE("Band_Buffer::end_frame(): Frame longer than its limit",
                         "samples_avail() + impulse_spread <= filled_",
                         samples_avail() + impulse_spread <= static_cast<long>(filled_));
-    fill_to(static_cast<uint32_t>(samples_avail()) + frame_reach());
+    fill_ahead();
 }
 
 long Band_Buffer::read_samples(short* dest, long max)

@@ -87,6 +87,8 @@ private:
     // Cells a frame may reach past the samples available: the frame limit's
     // samples, the impulse spread and a margin; the whole buffer without a limit.
     uint32_t frame_reach() const;
+    // Fills what the next frame may reach past the samples available.
+    void fill_ahead();
 
     template <int Width> friend class Band_Synth;  // adds its impulses straight into the cells
 
