@@ -256,49 +256,105 @@ int32_t Chip_N163::run_single(int32_t time, int32_t end_time)
         uint32_t fraction = phase & (phase_one - 1);
         show(time, osc, centred_sample(index) * volume);
         // Past a change the fraction is below F, so the next change comes
-        // `longer` updates on, or one sooner if longer - 1 updates reach it:
-        // an add and a compare instead of the multiply on every change.
+        // `longer` updates on, or one sooner if longer - 1 updates reach it.
+        // Each of the two spans moves the fraction, the time and the buffer
+        // position by its own constant: from one change to the next the
+        // chain is a compare and a select, not a multiply.
         const int32_t longer = updates_to_change(0);
         const uint32_t shorter_reach = static_cast<uint32_t>(longer - 1) * frequency;
-        int32_t to_change = updates_to_change(fraction);
+        const uint32_t short_from = phase_one - shorter_reach;  // a fraction this high takes the shorter span
         // The DAC holds this channel now: a change is one step into its
         // buffer, at a position that moves on by whole updates.
         Osc& held = oscs_[osc];
         Band_Buffer* const output = held.output;
-        // Kept here, not in the oscillator, which the compiler would read
-        // again after every step into the buffer.
-        int held_level = held.level;
         const uint32_t update_span = output ? output->factor() * static_cast<uint32_t>(update_period) : 0;
         uint32_t pos = output ? output->to_buffer_time(time) : 0;
-        for (;;) {
-            const int32_t next = time + to_change * update_period;
+        struct Span {
+            uint32_t gain;  // to the fraction, less the sample it passes
+            int32_t clocks;
+            uint32_t positions;
+        };
+        auto span_of = [&](int32_t updates) {
+            return Span{static_cast<uint32_t>(updates) * frequency - phase_one, updates * update_period,
+                        static_cast<uint32_t>(updates) * update_span};
+        };
+        const Span long_span = span_of(longer);
+        const Span short_span = span_of(longer - 1);
+        Span span = span_of(updates_to_change(fraction));
+        // Moves to the next change of index, or answers false and moves to
+        // the first update at or past end_time if none comes before it.
+        auto next_change = [&] {
+            const int32_t next = time + span.clocks;
             if (next >= end_time) {
-                // Fewer than to_change updates left: the index stays.
                 const int32_t more = (end_time - time - 1) / update_period;
                 fraction += static_cast<uint32_t>(more) * frequency;
                 time += (more + 1) * update_period;
-                break;
+                return false;
             }
-            fraction += static_cast<uint32_t>(to_change) * frequency - phase_one;
+            fraction += span.gain;
             index = index + 1 < length ? index + 1 : 0;
             time = next;
-            pos += static_cast<uint32_t>(to_change) * update_span;
-            if (output) {
-                const int level = centred_sample(index) * volume;
-                if (level != held_level) {
-                    // Levels are the chip's; their steps take the output's sign.
-                    synth_.add_delta_at(pos, sign_ * (level - held_level), *output);
-                    if (also_)
-                        synth_.add_delta(time, sign_ * (level - held_level), *also_);
-                    held_level = level;
+            pos += span.positions;
+            span = fraction >= short_from ? short_span : long_span;
+            return true;
+        };
+        if (output && !also_) {
+            // One buffer: the changes go straight to its cells.
+            using Synth = Band_Synth<12>;
+            const Synth::Delta_Target target = synth_.delta_target(*output);
+            auto add_changes = [&](auto&& step_to) {
+                // A change held back to be summed with the next one (none: delta 0).
+                uint32_t pending_cell = 0;
+                const uint32_t* pending_row = nullptr;
+                int pending_delta = 0;
+                while (next_change()) {
+                    const int delta = step_to(index);
+                    if (delta == 0)
+                        continue;
+                    PLINKA_CHIP_REQUIRE("Band_Synth/Band_Wave: Went past end of buffer",
+                                        "sample_index < band_buf->buffer_size_",
+                                        ((pos >> Band_Buffer::time_bits) & ~1u) < target.size);
+                    const uint32_t cell = Synth::delta_cells(pos);
+                    const uint32_t* const row = target.rows + Synth::delta_row(pos);
+                    if (pending_delta != 0 && cell - pending_cell <= Synth::max_group_cells) {
+                        // Two changes close together reach the cells as one
+                        // sum: the second does not wait for the first's stores.
+                        const uint32_t* const shifted[2] = {pending_row, row - (cell - pending_cell) / 2};
+                        const int deltas[2] = {pending_delta, delta};
+                        Synth::add_delta_group<2>(target.cells + pending_cell, shifted, deltas);
+                        pending_delta = 0;
+                    } else {
+                        if (pending_delta != 0)
+                            Synth::add_delta_cells(target.cells + pending_cell, pending_row, pending_delta);
+                        pending_cell = cell;
+                        pending_row = row;
+                        pending_delta = delta;
+                    }
                 }
+                if (pending_delta != 0)
+                    Synth::add_delta_cells(target.cells + pending_cell, pending_row, pending_delta);
+            };
+            // The step into each index, in the output's units.
+            auto step_to = [&](uint32_t i) {
+                return sign_ * (centred_sample(i) - centred_sample(i != 0 ? i - 1 : length - 1)) * volume;
+            };
+            // A run through much of the wave reads its steps from a table,
+            // which no write changes during the run; a short one, between
+            // writes close together, works out the few it meets.
+            const int64_t updates = (end_time - time + update_period - 1) / update_period;
+            if (updates * frequency >= int64_t{length} << 14) {
+                int steps[256];
+                for (uint32_t i = 0; i < length; ++i)
+                    steps[i] = step_to(i);
+                add_changes([&steps](uint32_t i) { return steps[i]; });
             } else {
-                show(time, osc, centred_sample(index) * volume);
+                add_changes(step_to);
             }
-            to_change = fraction + shorter_reach >= phase_one ? longer - 1 : longer;
+            held.level = centred_sample(index) * volume;
+        } else {
+            while (next_change())
+                show(time, osc, centred_sample(index) * volume);
         }
-        if (output)
-            held.level = held_level;
         phase = index << 16 | fraction;
         regs[1] = static_cast<uint8_t>(phase);
         regs[3] = static_cast<uint8_t>(phase >> 8);
