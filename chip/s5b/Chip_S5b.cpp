@@ -264,6 +264,19 @@ void Chip_S5b::run_until(int32_t end_time)
 
 void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
 {
+    // Every channel at fixed volume 0, as a console's 5B is while no voice
+    // plays it: nothing is heard, and every generator takes its ticks in
+    // one stride, as the event loop below would leave them.
+    bool quiet = true;
+    for (int i = 0; i < osc_count; ++i)
+        quiet = quiet && (regs_[volume_reg + i] & (envelope_bit | 0x0F)) == 0;
+    if (quiet) {
+        for (S5b_Tone& tone : tones_)
+            tone.advance(ticks);
+        noise_.skip(ticks);
+        envelope_.advance(ticks);
+        return;
+    }
     if (run_buzz(time, ticks) || run_tone(time, ticks))
         return;
     // The generators some channel hears go from event to event, together;

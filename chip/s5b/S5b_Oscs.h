@@ -37,6 +37,11 @@ struct S5b_Counter {
         }
         const int32_t p = s5b_effective_period(period);
         const int32_t rest = ticks - first;
+        if (p == 1) {
+            // A channel never written (period 0) counts every tick: no division.
+            count = 0;
+            return 1 + rest;
+        }
         count = rest % p;
         return 1 + rest / p;
     }
@@ -81,7 +86,8 @@ struct S5b_Noise {
     // advance() for a register no one hears: its shifts wait.
     void skip(int32_t ticks)
     {
-        pending = static_cast<int32_t>((int64_t{pending} + count_shifts(ticks)) % cycle_shifts);
+        const int32_t sum = pending + count_shifts(ticks);  // both below 2^30
+        pending = sum < cycle_shifts ? sum : sum % cycle_shifts;
     }
     // Makes the waiting shifts, at most 17 x 17 bit operations however many.
     void catch_up();
