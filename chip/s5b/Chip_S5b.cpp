@@ -264,12 +264,12 @@ void Chip_S5b::run_until(int32_t end_time)
 
 void Chip_S5b::run_ticks(int32_t time, int32_t ticks)
 {
-    // Every channel at fixed volume 0, as a console's 5B is while no voice
-    // plays it: nothing is heard, and every generator takes its ticks in
-    // one stride, as the event loop below would leave them.
+    // No channel that may sound, as a console's 5B while no voice plays
+    // it: nothing is heard, and every generator takes its ticks in one
+    // stride, as the event loop below would leave them.
     bool quiet = true;
     for (int i = 0; i < osc_count; ++i)
-        quiet = quiet && (regs_[volume_reg + i] & (envelope_bit | 0x0F)) == 0;
+        quiet = quiet && !may_sound(i);
     if (quiet) {
         for (S5b_Tone& tone : tones_)
             tone.advance(ticks);
